@@ -1,0 +1,41 @@
+# kivo_library(<name> [DEPS targets...])
+#   A static library of every .cpp in the calling folder. Headers are included
+#   from src/ as "host/base/Geometry.h", "pipeline/...". A main.cpp is left
+#   out so that the folder can also build its program from it.
+function(kivo_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# kivo_test(<name> [DEPS targets...] [DBUS] [LABELS ...])
+#   One GoogleTest executable of every .cpp in the calling folder, registered
+#   with CTest. Tests run on Qt's offscreen platform; DBUS runs the executable
+#   inside its own session bus (dbus-run-session).
+function(kivo_test name)
+  cmake_parse_arguments(ARG "DBUS" "" "DEPS;LABELS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
+  if(ARG_DBUS)
+    add_test(NAME ${name} COMMAND dbus-run-session -- $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KIVO_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;KIVO_BUILD_DIR=${CMAKE_BINARY_DIR}"
+    TIMEOUT 600)
+  if(ARG_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+endfunction()

@@ -1,0 +1,54 @@
+// The offscreen graphics world: a 32-bit pixel buffer with four bytes per
+// pixel in the order alpha, red, green, blue, rows `rowBytes()` apart, and a
+// bounds rectangle whose origin need not be (0, 0).
+//
+// Offscreens are made by `GWorld::Create`, which returns no offscreen (an empty
+// handle) when the size is unusable or memory runs out; it never throws.
+// An owned offscreen is a `GWorldHandle`; a borrowed one is a plain pointer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "host/base/Geometry.h"
+
+namespace host {
+
+class GWorld;
+using GWorldHandle = std::unique_ptr<GWorld>;
+
+class GWorld {
+ public:
+  // A new offscreen with the given bounds, erased to opaque white
+  // (every byte 0xFF). Empty for an empty rectangle or when memory runs out.
+  static GWorldHandle Create(const CLongRect_AC& bounds);
+
+  const CLongRect_AC& bounds() const { return bounds_; }
+  int32_t width() const { return static_cast<int32_t>(bounds_.Width()); }
+  int32_t height() const { return static_cast<int32_t>(bounds_.Height()); }
+  size_t rowBytes() const { return rowBytes_; }
+
+  // Row `y` counted from the top of the buffer (0 .. height-1).
+  uint8_t* scanline(int32_t y);
+  const uint8_t* scanline(int32_t y) const;
+  uint8_t* pixels() { return pixels_.data(); }
+  const uint8_t* pixels() const { return pixels_.data(); }
+  size_t byteCount() const { return pixels_.size(); }
+
+  // Locking keeps the pixels in place for direct access. Our pixels never
+  // move, so this only counts, for callers that check the state.
+  void Lock() { ++lockCount_; }
+  void Unlock() { if (lockCount_ > 0) --lockCount_; }
+  bool IsLocked() const { return lockCount_ > 0; }
+
+ private:
+  GWorld(const CLongRect_AC& bounds, size_t rowBytes);
+  CLongRect_AC bounds_;
+  size_t rowBytes_ = 0;
+  std::vector<uint8_t> pixels_;
+  int lockCount_ = 0;
+};
+
+}  // namespace host
