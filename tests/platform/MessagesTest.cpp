@@ -99,3 +99,30 @@ TEST(StringLists, EveryItemTheProgramUsesHasText) {
 }
 
 }  // namespace
+
+#include "platform/MemoryUtils.h"
+
+namespace {
+
+TEST(MemoryUtils, CreateHandleKeepsAMatchingBlock) {
+  MessageCapture capture;
+  Handle h = createHandle(nullptr, 16);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(platform::GetHandleSize(h), 16u);
+  uint8_t state = 0;
+  EXPECT_TRUE(myGetHandleState(h, state));
+  EXPECT_TRUE(state & platform::kHandleLocked);
+  (*h)[15] = 7;
+  EXPECT_EQ(createHandle(h, 16), h);
+  Handle bigger = createHandle(h, 32);  // h is disposed
+  ASSERT_NE(bigger, nullptr);
+  EXPECT_EQ(platform::GetHandleSize(bigger), 32u);
+  EXPECT_EQ(createHandle(bigger, 0), nullptr);  // bigger is disposed
+  EXPECT_EQ(myDisposeHandle(nullptr), nullptr);
+  EXPECT_EQ(myDisposePtr(platform::NewPtr(8)), nullptr);
+  EXPECT_EQ(myHLock(nullptr), noErr);
+  EXPECT_FALSE(myGetHandleState(nullptr, state));
+  EXPECT_TRUE(capture.texts.empty());
+}
+
+}  // namespace
