@@ -26,12 +26,7 @@ OSErr FolderPathOnVolume(int16_t vRefNum, int32_t dirID, std::string* path) {
   int16_t actual = 0;
   err = host::GetVolumeForPath(*path, &actual);
   if (err != noErr) return err;
-  return actual == vRefNum ? noErr : OSErr(dirNFErr);
-}
-
-std::string VolumeNameUTF8(int16_t vRefNum) {
-  host::VolumeInfo info;
-  return host::GetVolumeInfo(vRefNum, &info) == noErr ? info.label : std::string();
+  return actual == vRefNum ? OSErr(noErr) : OSErr(dirNFErr);
 }
 
 }  // namespace
@@ -308,7 +303,7 @@ OSErr CheckIfVolumeNameAndVRefNumMatch(const CStr255_AC& name, int16_t vRefNum) 
   CStr255_AC current;
   const OSErr err = GetVolumeNameFromVRefNum(current, vRefNum);
   if (err != noErr) return err;
-  return pstrcomp2(current.view(), name.view()) ? noErr : OSErr(-1);
+  return pstrcomp2(current.view(), name.view()) ? OSErr(noErr) : OSErr(-1);
 }
 
 OSErr FindVolumeFromNameOrVRefNum(CStr255_AC& name, int16_t& vRefNum, int16_t mode) {

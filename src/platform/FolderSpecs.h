@@ -11,3 +11,7 @@ struct tmyFSSpec {
   CStr31_AC volumeName;
   friend bool operator==(const tmyFSSpec&, const tmyFSSpec&) = default;
 };
+
+// The application's preferences folder "KIVO PREFERENCES FOLDER ƒ" beside
+// the application, in the folder convention; set at start-up.
+extern FSSpec gKivoPrefsFSSpec;

@@ -86,7 +86,7 @@ CStr255_AC getUniqueNameForPrintToFileNew(const CStr255_AC& base, int32_t& count
   for (int32_t tries = 0; tries <= kMaxFileNameLoop; ++tries) {
     name = FormFileNameNew(base, counter, ext, true, width);
     TFile* file = DoMakeFile(0);
-    OSErr err = file ? file->Specify(spec) : memFullErr;
+    OSErr err = file ? file->Specify(spec) : OSErr(memFullErr);
     if (err == noErr) err = file->RenameFile(name.view());
     if (err == noErr) {
       spec = file->GetFileSpec();
