@@ -74,7 +74,26 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
+// Our own fontconfig configuration, so that lookups neither depend on nor
+// disturb the process-wide default one that other libraries may use, and so
+// that it is released at exit.
+class FontConfig {
+ public:
+  FcConfig* get() {
+    if (!config_) config_ = FcInitLoadConfigAndFonts();
+    return config_;
+  }
+  ~FontConfig() {
+    if (config_) FcConfigDestroy(config_);
+    config_ = nullptr;
+  }
+
+ private:
+  FcConfig* config_ = nullptr;
+};
+
 std::mutex gMutex;
+FontConfig gFontConfig;
 std::vector<std::string> gHandedOut;  // index = number − kFirstHandedOut
 std::map<std::tuple<std::string, bool, bool>, FontFaceFile> gFaceCache;
 
@@ -122,17 +141,18 @@ FontFaceFile FindFontFace(std::string_view family, bool bold, bool italic) {
   if (auto it = gFaceCache.find(key); it != gFaceCache.end()) return it->second;
 
   FontFaceFile found;
-  FcPattern* pattern = FcPatternCreate();
+  FcConfig* config = gFontConfig.get();
+  FcPattern* pattern = config ? FcPatternCreate() : nullptr;
   if (pattern) {
     FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(installed.c_str()));
     FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
     FcPatternAddInteger(pattern, FC_WIDTH, FC_WIDTH_NORMAL);
     FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcConfigSubstitute(config, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPattern* match = FcFontMatch(config, pattern, &result);
     if (match) {
       FcChar8* file = nullptr;
       int index = 0, weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
