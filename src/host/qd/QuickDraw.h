@@ -12,7 +12,8 @@
 // was. A new offscreen is opaque (alpha 255) and stays so while it is only
 // drawn into; a page whose alpha was cleared for a transparent output keeps
 // that alpha under later text and shapes. Only the copy calls
-// (host/qd/CopyBits.h) carry alpha from a source.
+// (host/qd/CopyBits.h) carry alpha from a source, and a picture drawn with
+// host/qd/DrawImage.h composites its alpha over the destination's.
 #pragma once
 
 #include <cstdint>
