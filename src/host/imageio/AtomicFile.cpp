@@ -111,6 +111,13 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const uint
     ::unlink(temp.c_str());
     return false;
   }
+  // Make the rename itself durable; a folder that cannot be flushed (some
+  // network file systems) does not make the write fail.
+  const int folder = ::open(temp.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
   return true;
 }
 

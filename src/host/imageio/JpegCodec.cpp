@@ -4,9 +4,11 @@
 // data in their own frame (everything with a destructor lives in the job
 // record their caller owns), so the jump skips no destructor.
 //
-// A file that ends early or loses data mid-stream only raises a warning in
-// libjpeg (it pads the rest of the image with grey); we treat those warnings
-// as errors so that a damaged photo is never used as if whole.
+// A file that ends early or has damaged compressed data only raises a
+// warning in libjpeg (it fills the lost part of the image with grey or
+// garbage); we treat those warnings as errors so that a damaged photo is never
+// used as if whole. Warnings that leave the pixels intact (stray bytes between
+// markers, an unknown JFIF revision, a bad ICC marker) are let through.
 #include <csetjmp>
 #include <algorithm>
 #include <cstdio>
@@ -37,8 +39,17 @@ void OnFatalError(j_common_ptr cinfo) {
 void OnMessage(j_common_ptr cinfo, int level) {
   if (level >= 0) return;  // trace messages
   const int code = cinfo->err->msg_code;
-  if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC) {
-    OnFatalError(cinfo);
+  switch (code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_MUST_RESYNC:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_BOGUS_PROGRESSION:
+      OnFatalError(cinfo);
+      break;
+    default:
+      break;
   }
   cinfo->err->num_warnings++;
 }
