@@ -27,7 +27,10 @@ int CreateTemporaryBeside(const std::filesystem::path& path, std::filesystem::pa
     char suffix[40];
     std::snprintf(suffix, sizeof suffix, ".%d.%u.%08x.tmp", static_cast<int>(::getpid()),
                   counter.fetch_add(1), static_cast<unsigned>(random()));
-    *temp = folder / ("." + path.filename().string() + suffix);
+    std::string name(1, '.');
+    name += path.filename().string();
+    name += suffix;
+    *temp = folder / name;
     const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }

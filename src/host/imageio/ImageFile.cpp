@@ -19,7 +19,12 @@ namespace {
 // Image files larger than this are not photos or pages but damage.
 constexpr uint64_t kMaxFileBytes = uint64_t(1) << 30;
 
-std::string Quoted(const std::filesystem::path& path) { return "\"" + path.filename().string() + "\": "; }
+std::string Quoted(const std::filesystem::path& path) {
+  std::string text(1, '"');
+  text += path.filename().string();
+  text += "\": ";
+  return text;
+}
 
 }  // namespace
 
@@ -74,6 +79,11 @@ ImageInfoResult ReadImageInfo(const std::filesystem::path& path) {
 
 ImageReadResult DecodeImage(std::span<const uint8_t> data, const ImageReadOptions& options) {
   ImageReadResult result;
+  const int scale = options.scaleDenominator;
+  if (scale != 1 && scale != 2 && scale != 4 && scale != 8) {
+    result.error = "the scale must be 1, 1/2, 1/4 or 1/8";
+    return result;
+  }
   ImageStatus status;
   switch (DetectImageFormat(data)) {
     case ImageFormat::kJpeg:

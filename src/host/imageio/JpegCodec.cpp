@@ -238,9 +238,6 @@ ImageStatus JpegReadInfo(std::span<const uint8_t> data, ImageInfo* info) {
 
 ImageStatus JpegDecode(std::span<const uint8_t> data, int scaleDenominator, ImageInfo* info,
                        GWorldHandle* out) {
-  if (scaleDenominator != 1 && scaleDenominator != 2 && scaleDenominator != 4 && scaleDenominator != 8) {
-    return ImageStatus::Fail("JPEG: scale must be 1, 1/2, 1/4 or 1/8");
-  }
   return Decode(data, false, scaleDenominator, info, out);
 }
 
