@@ -63,10 +63,14 @@ class RecordDecoder {
   void f32(float& v) { v = BitsToFloat(LoadU32BE(take(4))); }
   template <size_t N>
   void raw(std::array<uint8_t, N>& v) { std::memcpy(v.data(), take(N), N); }
-  // A fixed field of N bytes holding a length-prefixed string; a length byte
-  // beyond the field is clamped to it.
+  // A fixed field of N bytes holding a length-prefixed string. Every byte is
+  // kept (so a record reads back byte for byte); a length byte beyond the
+  // field is clamped to it.
   template <size_t N>
-  void str(TemplatePascalStr<N>& v) { v = TemplatePascalStr<N>::FromStored(take(N), N); }
+  void str(TemplatePascalStr<N>& v) {
+    std::memcpy(v.data(), take(N), N);
+    if (v.data()[0] > N - 1) v.SetLength(N - 1);
+  }
   void rgb(RGBColor& c) { u16(c.red); u16(c.green); u16(c.blue); }
   void point(CPoint_AC& pt) { i16(pt.v); i16(pt.h); }
   void longRect(CLongRect_AC& r) { i32(r.top); i32(r.left); i32(r.bottom); i32(r.right); }

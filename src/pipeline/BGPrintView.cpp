@@ -217,64 +217,22 @@ void TBGPrintView::DoNewReadObjects(layout::TJobStream& stream, int16_t count, b
 }
 
 void TBGPrintView::ReadColorCorrectionValue(layout::TJobStream& stream, int16_t code) {
+  if (!ReadPrinterBlocks(stream, code, blocks)) {
+    services.OperatorMessage("TBGPrintView::ReadColorCorrectionValue: Unknown Printer Type!");
+    return;
+  }
   switch (code) {
-    case 1: case 2: case 3: case 10: case 18:
-      colorAdjust[0] = stream.ReadRecord<myUpdColorAdjustInfo2>();
-      break;
     case 9: case 21: case 37: case 39: case 41: case 42:
-      colorAdjust[0] = stream.ReadRecord<myUpdColorAdjustInfo2>();
-      mediaType[0] = stream.ReadRecord<tMediaTypePref>();
-      useColorSettings = (colorAdjust[0].w2 & 0xFF) != 0;
-      break;
-    case 5: case 6: case 7:
-      kodakSettings = stream.ReadRecord<KodakSettings>();
-      colorAdjust[1] = stream.ReadRecord<myUpdColorAdjustInfo2>();
-      break;
-    case 12: case 13: case 19: case 20:
-      fujiColorAdjust = stream.ReadRecord<myFujiColorAdjustInfo>();
-      break;
-    case 23:
-      *mitsubishiSettings = stream.ReadRecord<tMitsubishiSettings>();
-      mitsubishiMedia = stream.ReadRecord<tMitsubishiMediaPref>();
-      break;
-    case 11: case 31: case 32: case 36: case 43: case 44: case 47: case 53: case 56: case 57:
-      *mitsubishiSettings = stream.ReadRecord<tMitsubishiSettings>();
-      mediaType[0] = stream.ReadRecord<tMediaTypePref>();
-      break;
-    case 24: case 29: case 33:
-      colorAdjust[1] = stream.ReadRecord<myUpdColorAdjustInfo2>();
-      mediaType[1] = stream.ReadRecord<tMediaTypePref>();
-      break;
-    case 25: case 26: case 27: case 28: case 49: case 50: case 51: case 52:
-      print2FileItem = stream.ReadRecord<tPrint2FileItem>();
-      break;
-    case 15: case 16: case 40:
-      shinkoSettings = stream.ReadRecord<tShinkoPrinterSettings>();
-      mediaType[0] = stream.ReadRecord<tMediaTypePref>();
-      break;
-    case 30:
-      noritsuSettings = stream.ReadRecord<tNoritsuPrinterSettings>();
-      mediaType[0] = stream.ReadRecord<tMediaTypePref>();
-      break;
-    case 38:
-      static_cast<tNoritsuPrinterSettings&>(olmecSettings) = stream.ReadRecord<tNoritsuPrinterSettings>();
-      mediaType[0] = stream.ReadRecord<tMediaTypePref>();
-      break;
-    case 45: case 46: case 48: case 54: case 55:
-      dnpSettings = stream.ReadRecord<tDNPPrinterSettings>();
-      mediaType[0] = stream.ReadRecord<tMediaTypePref>();
-      break;
-    case 8: case 17: case 34:
+      useColorSettings = (blocks.colorAdjust[0].w2 & 0xFF) != 0;
       break;
     default:
-      services.OperatorMessage("TBGPrintView::ReadColorCorrectionValue: Unknown Printer Type!");
       break;
   }
 }
 
 int16_t TBGPrintView::ValidatePrintJob() {
   if (!IsPrintToFileSetCode(printer)) return kResultOK;
-  const int set = print2FileItem.setNumber;
+  const int set = blocks.print2File.setNumber;
   // Only sets 1 to 8 exist; a job naming another set has no folder.
   if (set < 1 || set > 8) return kResultSetFolderMissing2;
   auto resolves = services.PrintToFileSetFolderResolves(set);

@@ -92,17 +92,7 @@ class TBGPrintView : public layout::TJobContext {
   bool useColorSettings = false;
   uint16_t printQuantity = 0;
 
-  std::array<myUpdColorAdjustInfo2, 2> colorAdjust{};
-  std::array<tMediaTypePref, 2> mediaType{};
-  KodakSettings kodakSettings;
-  myFujiColorAdjustInfo fujiColorAdjust;
-  std::unique_ptr<tMitsubishiSettings> mitsubishiSettings = std::make_unique<tMitsubishiSettings>();
-  tMitsubishiMediaPref mitsubishiMedia;
-  tShinkoPrinterSettings shinkoSettings;
-  tNoritsuPrinterSettings noritsuSettings;
-  tOlmecOP800PrinterSettings olmecSettings;
-  tDNPPrinterSettings dnpSettings;
-  tPrint2FileItem print2FileItem;
+  TPrinterBlocks blocks;  // header item 6, one slot per kind of block
 
   CStr31_AC templateName;
   std::array<int32_t, 2> viewSize{};

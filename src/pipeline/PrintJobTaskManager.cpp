@@ -23,7 +23,7 @@ TPrintJobTaskManager::TPrintJobTaskManager(TPipelineServices& services) : servic
 TPrintJobTaskManager::~TPrintJobTaskManager() = default;
 
 void TPrintJobTaskManager::SetCurrentJob(const TJobSpec& job) {
-  if (job.vRefNum != kAbortVolume) fJobView = std::make_unique<TSpoolerPrintView>(services_);
+  if (job.vRefNum != kAbortVolume) fJobView = services_.MakeJobView();
   fCurrentJob = job;
 }
 

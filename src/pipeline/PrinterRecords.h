@@ -8,6 +8,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "host/base/PascalString.h"
 #include "layout/Descriptors.h"
@@ -267,3 +269,42 @@ struct CStr255Field {
   template <class IO, class R>
   static void Fields(IO& io, R& r) { io.str(r.value); }
 };
+
+// The printer settings blocks a job may carry: one slot per kind of block
+// (two colour-adjust slots, two media slots, one of each other record).
+struct TPrinterBlocks {
+  std::array<myUpdColorAdjustInfo2, 2> colorAdjust{};
+  std::array<tMediaTypePref, 2> mediaType{};
+  KodakSettings kodak;
+  myFujiColorAdjustInfo fuji;
+  std::unique_ptr<tMitsubishiSettings> mitsubishi = std::make_unique<tMitsubishiSettings>();
+  tMitsubishiMediaPref mitsubishiMedia;
+  tShinkoPrinterSettings shinko;
+  tNoritsuPrinterSettings noritsu;
+  tOlmecOP800PrinterSettings olmec;
+  tDNPPrinterSettings dnp;
+  tPrint2FileItem print2File;
+
+  TPrinterBlocks() = default;
+  TPrinterBlocks(const TPrinterBlocks& o) { *this = o; }
+  TPrinterBlocks& operator=(const TPrinterBlocks& o);
+};
+
+namespace pipeline {
+
+// Which blocks follow the header for a printer code, in file order. Unknown
+// codes (0, 4, 14, 22, 35 and anything outside 0..57) carry none.
+enum class EPrinterBlock {
+  kColorAdjust0, kColorAdjust1, kMedia0, kMedia1, kKodak, kFuji,
+  kMitsubishi, kMitsubishiMedia, kShinko, kNoritsu, kOlmec, kDNP, kPrint2File,
+};
+std::vector<EPrinterBlock> PrinterBlocksFor(int16_t printerCode, bool* known = nullptr);
+// The stored size of one block.
+size_t PrinterBlockSize(EPrinterBlock block);
+
+// Reads the blocks of the printer code into their slots; false for a code
+// that is not known (nothing read).
+bool ReadPrinterBlocks(layout::TJobStream& stream, int16_t printerCode, TPrinterBlocks& blocks);
+void WritePrinterBlocks(layout::TJobWriter& out, int16_t printerCode, const TPrinterBlocks& blocks);
+
+}  // namespace pipeline

@@ -1,5 +1,7 @@
 #include "pipeline/Services.h"
 
+#include "pipeline/BGPrintView.h"
+
 #include <chrono>
 #include <cstdio>
 #include <system_error>
@@ -38,6 +40,10 @@ OSErr TPipelineServices::DeleteFile(const std::filesystem::path& file) {
   std::error_code ec;
   if (!std::filesystem::remove(file, ec)) return ec ? ioErr : fnfErr;
   return noErr;
+}
+
+std::unique_ptr<TSpoolerPrintView> TPipelineServices::MakeJobView() {
+  return std::make_unique<TSpoolerPrintView>(*this);
 }
 
 uint32_t TPipelineServices::TickCount() {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,6 +21,8 @@
 struct tJobInfo;
 
 namespace pipeline {
+
+class TSpoolerPrintView;
 
 class TPipelineServices : public layout::TReadReporter {
  public:
@@ -80,6 +83,9 @@ class TPipelineServices : public layout::TReadReporter {
   virtual void AddToPrintCount(int /*count*/, int /*kind*/, int16_t /*printer*/, int16_t /*canvas*/) {}
   // Drops the node objects' cached offscreen at the end of a job.
   virtual void DisposeLastNodeGWorld() {}
+
+  // Makes the job view for a new job (view resource 3001).
+  virtual std::unique_ptr<TSpoolerPrintView> MakeJobView();
 
   // Ticks of 1/60 s.
   virtual uint32_t TickCount();
