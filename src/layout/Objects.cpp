@@ -178,8 +178,15 @@ void TNodeViewObject::WriteTo(TJobWriter& out) const {
   WriteDescriptorRecord(out, kNodeObjectType, d);
   const size_t n = fChildren ? fChildren->size() : 0;
   out.WriteU32(uint32_t(n));
-  if (fChildren)
-    for (const auto& c : *fChildren) c->WriteTo(out);
+  if (!fChildren) return;
+  for (const auto& c : *fChildren) {
+    // Nodes do not nest: a node among the children is written as its bare
+    // record, which is how a child list carries (and skips) one.
+    if (c->TypeCode() == kNodeObjectType)
+      WriteDescriptorRecord(out, kNodeObjectType, static_cast<const TNodeViewObject&>(*c).Descriptor());
+    else
+      c->WriteTo(out);
+  }
 }
 
 // ---- background colour and attribute
