@@ -316,3 +316,13 @@ TEST(JobReader, AJobFileIsReadOncePerView) {
   EXPECT_EQ(r.view.objectList.size(), 1u);
   std::filesystem::remove_all(dir);
 }
+
+#include "jobwriter/SeedCorpus.h"
+
+TEST(JobReader, EverySeedJobReads) {
+  for (const auto& [name, bytes] : jobwriter::SeedJobs()) {
+    Reader r;
+    EXPECT_EQ(r.Read(bytes), kResultOK) << name;
+    EXPECT_FALSE(r.view.objectList.empty()) << name;
+  }
+}

@@ -6,6 +6,7 @@
 //                  [--base NAME] [--set N]
 //                  [--image PHOTO@L,T,W,H] [--text TEXT@L,T,W,H]
 //                  [--color R,G,B@L,T,W,H] ...
+//   kivo-jobwriter --seed-corpus DIR     (the reader fuzzer's seed jobs)
 //
 // Positions and sizes are in inches; colours are 16-bit components. Objects
 // are written in the order given.
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "jobwriter/JobWriter.h"
+#include "jobwriter/SeedCorpus.h"
 
 namespace {
 
@@ -68,7 +70,19 @@ int main(int argc, char** argv) {
     long n = 0;
     std::string what;
     std::vector<float> box;
-    if (opt == "-o") {
+    if (opt == "--seed-corpus") {
+      for (const auto& [name, bytes] : jobwriter::SeedJobs()) {
+        const std::filesystem::path p = std::filesystem::path(val) / name;
+        std::FILE* f = std::fopen(p.c_str(), "wb");
+        if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+          if (f) std::fclose(f);
+          std::fprintf(stderr, "kivo-jobwriter: cannot write %s\n", p.c_str());
+          return 1;
+        }
+        std::fclose(f);
+      }
+      return 0;
+    } else if (opt == "-o") {
       outPath = val;
     } else if (opt == "--printer" && ParseInt(val, -32768, 32767, n)) {
       job.printer = int16_t(n);
