@@ -76,7 +76,7 @@ OSErr GetCatInfoForPath(const std::string& path, CatalogInfo* info) {
   out.isFolder = S_ISDIR(sx.stx_mode);
   out.mode = sx.stx_mode;
   out.modificationTimeNs = Ns(sx.stx_mtime);
-  out.creationTimeNs = (sx.stx_mask & STATX_BTIME) ? Ns(sx.stx_btime) : Ns(sx.stx_ctime);
+  out.creationTimeNs = (sx.stx_mask & STATX_BTIME) ? Ns(sx.stx_btime) : Ns(sx.stx_mtime);
   GetFinderInfo(path, &out.finderInfo);
   if (!out.diskName.empty() && out.diskName[0] == '.') out.finderInfo.flags |= FinderInfo::kIsInvisible;
   out.invisible = (out.finderInfo.flags & FinderInfo::kIsInvisible) != 0;

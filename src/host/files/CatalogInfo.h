@@ -29,7 +29,7 @@ struct CatalogInfo {
   uint64_t rsrcLength = 0; // files: bytes in the resource fork (AppleDouble sidecar)
   uint32_t valence = 0;    // folders: number of items (sidecars left out)
   int64_t creationTimeNs = 0;      // since 1970-01-01 UTC; the birth time where the
-  int64_t modificationTimeNs = 0;  // file system keeps one, else the change time
+  int64_t modificationTimeNs = 0;  // file system keeps one, else the modification time
   uint32_t mode = 0;       // POSIX mode bits
   FinderInfo finderInfo;
 

@@ -1,5 +1,6 @@
 #include "host/files/FSSpec.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -114,6 +115,7 @@ struct DirRec {
   int16_t vRefNum;
   dev_t dev;
   ino_t ino;
+  int64_t birthNs;  // 0 where the file system keeps no birth time
   std::string path;
 };
 
@@ -148,15 +150,23 @@ class FileIdTable {
     return nullptr;
   }
 
-  int32_t DirFor(int16_t vRefNum, const struct stat& st, const std::string& path) {
+  // The id of a folder seen at `path`. A known node keeps its id when the
+  // folder was renamed; a node number reused by a new folder (another birth
+  // time) gets a new id, so old specifications never name the new folder.
+  int32_t DirFor(int16_t vRefNum, const struct stat& st, int64_t birthNs, const std::string& path) {
     auto key = std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
     auto it = byNode_.find(key);
     if (it != byNode_.end()) {
-      dirs_[it->second].path = path;  // the folder may have been renamed since
-      return it->second;
+      DirRec& rec = dirs_[it->second];
+      if (rec.birthNs == birthNs) {
+        rec.path = path;
+        return it->second;
+      }
+      dirs_.erase(it->second);
+      byNode_.erase(it);
     }
     const int32_t id = nextDirID_++;
-    dirs_[id] = {vRefNum, st.st_dev, st.st_ino, path};
+    dirs_[id] = {vRefNum, st.st_dev, st.st_ino, birthNs, path};
     byNode_[key] = id;
     return id;
   }
@@ -229,7 +239,16 @@ OSErr DirIDOfLocked(FileIdTable& t, const std::string& canonical, int16_t* vRefN
   std::string mp;
   OSErr err = VolumeOfLocked(t, canonical, vRefNum, &mp);
   if (err != noErr) return err;
-  *dirID = canonical == mp ? fsRtDirID : t.DirFor(*vRefNum, st, canonical);
+  if (canonical == mp) {
+    *dirID = fsRtDirID;
+    return noErr;
+  }
+  struct statx sx;
+  int64_t birth = 0;
+  if (::statx(AT_FDCWD, canonical.c_str(), 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME)) {
+    birth = int64_t(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec;
+  }
+  *dirID = t.DirFor(*vRefNum, st, birth, canonical);
   return noErr;
 }
 

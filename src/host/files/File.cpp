@@ -5,25 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
 #include <limits>
 
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileErrors.h"
+#include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
 #include "host/files/FinderInfo.h"
 
 namespace {
-
-// The process umask, read without changing it.
-uint32_t CurrentUmask() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) return static_cast<uint32_t>(std::stoul(line.substr(6), nullptr, 8));
-  }
-  return 022;
-}
 
 int OpenFlags(int8_t permission) {
   switch (permission) {
@@ -125,7 +115,7 @@ OSErr TFile::GetFileCreator(OSType* creator) const {
 
 OSErr TFile::CreateFile() {
   if (path_.empty()) return fnfErr;
-  const uint32_t mode = hasCreationMode_ ? creationMode_ : (0666 & ~CurrentUmask());
+  const uint32_t mode = hasCreationMode_ ? creationMode_ : host::DefaultFileMode();
   OSErr err = host::CreateFileExclusive(path_, mode);
   if (err != noErr) return err;
   if (fileType_ != 0 || fileCreator_ != 0) {

@@ -179,7 +179,11 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 
 bool startDetached(const std::string& program, const std::vector<std::string>& arguments, std::string* error) {
   SpawnSetup setup;
+  // Fully detached: it keeps none of our standard streams open, so nothing
+  // that reads our output waits for it.
   posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&setup.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   setup.resetSignals(POSIX_SPAWN_SETSID);
   std::vector<char*> argv = makeArgv(program, arguments);
   pid_t pid = -1;

@@ -37,8 +37,9 @@ struct ProcessResult {
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options = {});
 
-// Starts the program in a session of its own and returns at once; the child
-// is reaped in the background when it ends. False (with a reason) when it
+// Starts the program in a session of its own, with its standard streams on
+// /dev/null, and returns at once; the child is reaped in the background when
+// it ends. False (with a reason) when it
 // could not be started.
 bool startDetached(const std::string& program, const std::vector<std::string>& arguments,
                    std::string* error = nullptr);

@@ -149,3 +149,21 @@ TEST(FileErrors, ErrnoValuesMapToResultCodes) {
   EXPECT_EQ(host::OSErrFromErrno(EINVAL), paramErr);
   EXPECT_EQ(host::OSErrFromErrno(EHOSTDOWN), ioErr);
 }
+
+TEST(FSSpec, ANewFolderNeverInheritsTheIdOfARemovedOne) {
+  TempDir dir("/dev/shm");
+  ASSERT_TRUE(dir.ok());
+  for (int round = 0; round < 5; ++round) {
+    ASSERT_EQ(::mkdir((dir / "A").c_str(), 0755), 0);
+    FSSpec a;
+    ASSERT_EQ(host::MakeFolderSpecFromPath(dir / "A", &a), noErr);
+    ASSERT_EQ(::rmdir((dir / "A").c_str()), 0);
+    ASSERT_EQ(::mkdir((dir / "B").c_str(), 0755), 0);
+    FSSpec b;
+    ASSERT_EQ(host::MakeFolderSpecFromPath(dir / "B", &b), noErr);
+    EXPECT_NE(a.parID, b.parID);
+    std::string path;
+    EXPECT_EQ(host::GetPathOfFSSpec(a, &path), dirNFErr);
+    ASSERT_EQ(::rmdir((dir / "B").c_str()), 0);
+  }
+}
