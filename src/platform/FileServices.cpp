@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/files/CatalogInfo.h"
+#include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
@@ -28,14 +29,7 @@ std::string PathOf(const FSSpec& spec) {
 }
 
 // Creates an empty file with the type and creator; dupFNErr when it exists.
-OSErr CreateTyped(const FSSpec& spec, OSType creator, OSType type) {
-  TFile file;
-  OSErr err = file.Specify(spec);
-  if (err != noErr && err != fnfErr) return err;
-  file.SetFileType(type);
-  file.SetFileCreator(creator);
-  return file.CreateFile();
-}
+OSErr CreateTyped(const FSSpec& spec, OSType creator, OSType type) { return host::FSpCreate(spec, creator, type); }
 
 OSErr DeleteSpec(const FSSpec& spec) {
   const std::string path = PathOf(spec);
@@ -486,8 +480,7 @@ void BlockMove(const void* source, void* destination, long count) {
 }
 
 int16_t flushOneVolume(int16_t vRefNum) {
-  host::VolumeInfo info;
-  const OSErr err = host::GetVolumeInfo(vRefNum, &info);
+  const OSErr err = host::FlushVolume(vRefNum);
   if (err != noErr) {
     DisplayNormalMessage(kFileErrorStrings, 9);
     checkCatErr(err);
