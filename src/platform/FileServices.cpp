@@ -1,8 +1,10 @@
 #include "platform/FileServices.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <filesystem>
@@ -57,8 +59,11 @@ OSErr CopyData(const std::string& sourcePath, const std::string& destPath, bool 
   }
   // The temporary file lies beside the destination, so the final rename
   // stays on one file system.
-  const std::string temp = host::JoinPath(host::ParentPath(destPath), ".kivo-copy-" + host::LastPathName(destPath));
-  host::DeleteItem(temp);
+  // Its name is short and unique whatever the final name's length, and
+  // starts with "." so that folder scans pass it by.
+  static std::atomic<unsigned> serial{0};
+  const std::string temp = host::JoinPath(
+      host::ParentPath(destPath), platform::StringF(".kivo-copy-%d-%u", static_cast<int>(::getpid()), serial++));
   TFile dest;
   dest.SetCreationMode(0666);
   dest.SetFileType(info.finderInfo.type);
