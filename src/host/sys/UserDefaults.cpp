@@ -28,8 +28,11 @@ void UserDefaults::load() {
   std::string error;
   std::vector<std::uint8_t> bytes;
   if (!readWholeFile(file_, kMaxDefaultsBytes, bytes, &error)) {
-    // Unreadable (permissions, I/O): keep the file where it is, it may be fine.
-    std::fprintf(stderr, "User defaults: %s; starting with empty defaults\n", error.c_str());
+    // Unreadable (permissions, I/O, size): the content may be fine, so it is
+    // neither moved nor overwritten later.
+    std::fprintf(stderr, "User defaults: %s; starting with empty defaults that will not be saved\n",
+                 error.c_str());
+    unreadable_ = true;
     return;
   }
   PlistLimits limits;
@@ -133,6 +136,10 @@ std::optional<bool> UserDefaults::getBool(const std::string& key) const {
 bool UserDefaults::synchronize(std::string* error) {
   std::lock_guard lock(mutex_);
   if (!dirty_) return true;
+  if (unreadable_) {
+    if (error) *error = "the defaults file " + file_.string() + " could not be read; not overwriting it";
+    return false;
+  }
   std::error_code ec;
   if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
   if (ec) {

@@ -6,8 +6,10 @@
 // The file is read when the object is made. A file that cannot be parsed, or
 // whose top level is not a dictionary, is moved aside (renamed to
 // "<name>.corrupt", or "<name>.corrupt.N" when that exists) with a message on
-// standard error, and the defaults start empty. synchronize() writes the file
-// atomically, so a crash never leaves half a file behind.
+// standard error, and the defaults start empty. A file that exists but cannot
+// be read (permissions, I/O error) is left alone and never overwritten.
+// synchronize() writes the file atomically, so a crash never leaves half a
+// file behind.
 //
 // All operations are safe to call from several threads.
 #pragma once
@@ -63,6 +65,7 @@ class UserDefaults {
   mutable std::mutex mutex_;
   PlistDict values_;
   bool dirty_ = false;
+  bool unreadable_ = false;  // the file exists but could not be read: never replace it
 };
 
 }  // namespace host

@@ -84,4 +84,19 @@ TEST(UserDefaults, ACorruptFileIsMovedAsideAndDefaultsStartEmpty) {
   EXPECT_TRUE(std::filesystem::exists(dir / "defaults.plist.corrupt"));
 }
 
+TEST(UserDefaults, AnUnreadableFileIsNeverOverwritten) {
+  TempDir dir;
+  const auto file = dir / "defaults.plist";
+  std::filesystem::create_directory(file);  // exists, but cannot be read as a file
+  testing::internal::CaptureStderr();
+  UserDefaults defaults(file);
+  testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(defaults.movedAsideTo().empty());
+  defaults.set("k", PlistValue(1));
+  std::string error;
+  EXPECT_FALSE(defaults.synchronize(&error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(file));
+}
+
 }  // namespace
