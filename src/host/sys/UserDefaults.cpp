@@ -12,8 +12,22 @@
 namespace host {
 
 namespace {
+
 constexpr std::size_t kMaxDefaultsBytes = 64u << 20;
+
+// A property list cannot store an empty value, at any depth.
+bool storable(const PlistValue& value) {
+  if (value.isNone()) return false;
+  if (auto* array = value.asArray())
+    for (const PlistValue& item : *array)
+      if (!storable(item)) return false;
+  if (auto* dict = value.asDict())
+    for (const auto& [key, item] : *dict)
+      if (!storable(item)) return false;
+  return true;
 }
+
+}  // namespace
 
 UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) { load(); }
 
@@ -76,7 +90,7 @@ bool UserDefaults::contains(const std::string& key) const {
 }
 
 bool UserDefaults::set(const std::string& key, PlistValue value) {
-  if (key.empty() || value.isNone()) return false;
+  if (key.empty() || !storable(value)) return false;
   std::lock_guard lock(mutex_);
   values_.insert_or_assign(key, std::move(value));
   dirty_ = true;

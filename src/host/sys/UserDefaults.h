@@ -36,8 +36,8 @@ class UserDefaults {
   // The value for the key, or nothing when it is absent.
   std::optional<PlistValue> get(const std::string& key) const;
   bool contains(const std::string& key) const;
-  // Stores the value; a None value or an empty key stores nothing and
-  // returns false.
+  // Stores the value; a value that is or holds None, or an empty key,
+  // stores nothing and returns false.
   bool set(const std::string& key, PlistValue value);
   void remove(const std::string& key);
   PlistDict dictionaryRepresentation() const;

@@ -28,6 +28,7 @@ TEST(UserDefaults, ValuesSurviveIntoAFreshObject) {
     defaults.remove("gone");
     EXPECT_FALSE(defaults.set("", PlistValue(1)));
     EXPECT_FALSE(defaults.set("nothing", PlistValue()));
+    EXPECT_FALSE(defaults.set("nothing", PlistValue(PlistArray{PlistValue(1), PlistValue()})));
     EXPECT_FALSE(std::filesystem::exists(file));  // nothing written before synchronize
     std::string error;
     ASSERT_TRUE(defaults.synchronize(&error)) << error;
