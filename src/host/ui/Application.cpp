@@ -56,6 +56,19 @@ void host::InitFramework(int argc, char** argv) {
   app->setQuitOnLastWindowClosed(false);
 }
 
+void host::Beep() {
+  if (host::IsUnattended()) {
+    std::fprintf(stderr, "Beep\n");
+    return;
+  }
+  QApplication::beep();
+}
+
+bool host::IsShiftKeyDown() {
+  if (QGuiApplication::instance() == nullptr || host::IsUnattended()) return false;
+  return QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier;
+}
+
 struct TApplication::Impl {
   QObject context;
   QTimer idleTimer;

@@ -32,6 +32,11 @@ namespace host {
 // is used, so the program runs unattended without a flag.
 void InitFramework(int argc, char** argv);
 
+// The system beep; with no display it is only logged.
+void Beep();
+// Whether the Shift key is held down now (false with no display).
+bool IsShiftKeyDown();
+
 struct MenuItemDef {
   MenuItemDef(std::string t = {}, CommandNumber c = cNoCommand, std::string s = {})
       : text(std::move(t)), command(c), shortcut(std::move(s)) {}

@@ -174,6 +174,24 @@ TEST_F(Framework, JobRunnerStepsFromTheLoopWithoutReentry) {
   EXPECT_EQ(host::YieldToAnyThread(), noErr);
 }
 
+TEST_F(Framework, AnIdleStepCanDelayTheNextOne) {
+  std::vector<qint64> times;
+  QElapsedTimer clock;
+  clock.start();
+  host::JobRunner* self = nullptr;
+  host::JobRunner runner([&] {
+    times.push_back(clock.elapsed());
+    if (times.size() == 1) self->DelayNextStep(150);
+    if (times.size() == 3) self->SetActive(false);
+  });
+  self = &runner;
+  runner.SetActive(true);
+  while (runner.IsActive() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  ASSERT_EQ(times.size(), 3u);
+  EXPECT_GE(times[1] - times[0], 140);
+  EXPECT_LT(times[2] - times[1], 140) << "only the one step was delayed";
+}
+
 TEST_F(Framework, DeferredCommandsRunAfterTheCurrentEvent) {
   TTestApp app;
   struct Cmd : TCommand {
