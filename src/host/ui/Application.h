@@ -101,6 +101,10 @@ class TApplication : public TEventHandler {
   void InstallMenus(const std::vector<host::MenuDef>& menus);
   // Disables every command, then lets the handlers enable theirs.
   void SetupTheMenus();
+  // Menus are set up again from the event loop, once however often this is
+  // called. Called after every command and control event, so that keyboard
+  // equivalents follow the program's state without a menu being opened.
+  void InvalidateMenus();
   void Enable(CommandNumber command, bool state);
   void EnableCheck(CommandNumber command, bool enable, bool check);
   bool IsEnabled(CommandNumber command) const;
