@@ -193,7 +193,7 @@ TEST(JobReader, SubJobAndAttributeSwitches) {
   CImageDesc img = jobwriter::ImageDesc("green.jpg", 0, 0, 4, 6);
   img.fHasChromaKey = 1;
   auto keyed = layout::TImageObject::New(img);
-  keyed->SetChromaKeySettings(layout::tChromaKeyBlock{});
+  keyed->SetChromaKeySettings(tChromaKeySettings{});
   j.subJobObjects.push_back(RecordOf(*keyed));
   CAttributeDesc attr;
   attr.SaveCKTemplateAsIs = 1;
@@ -219,7 +219,7 @@ TEST(JobReader, ShortImageRecordAfterAKeyedOneReadsNoKeyBlock) {
   CImageDesc img = jobwriter::ImageDesc("a.jpg", 0, 0, 1, 1);
   img.fHasChromaKey = 1;
   auto keyed = layout::TImageObject::New(img);
-  keyed->SetChromaKeySettings(layout::tChromaKeyBlock{});
+  keyed->SetChromaKeySettings(tChromaKeySettings{});
   j.objects.push_back(RecordOf(*keyed));
   // An image record of 300 bytes: it stops before the chroma-key switch.
   auto shortImage = RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("b.jpg", 0, 0, 1, 1)));
