@@ -103,8 +103,8 @@ void TBGPrintView::ReadHeaderAndLists(layout::TJobStream& stream) {
   *colorSyncPrefs = stream.ReadRecord<tColorSyncPrefs>();
   services.SetApplyEmbedded(colorSyncPrefs->applyEmbedded != 0);
   packageName = stream.ReadPString<32>();
-  printToFileSet = stream.ReadRecord<tStoredSpecialPrintToFilePref>();
-  if (printToFileSet.HasYearbookRecords()) {
+  printToFileSet = ReadSpecialPrintToFilePref(stream);
+  if (printToFileSet.hasYearbookRecords != 0) {
     // The first block in the file is the job's second yearbook record.
     (*yearbookRecords)[1] = stream.ReadRecord<tRecordStruct>();
     (*yearbookRecords)[0] = stream.ReadRecord<tRecordStruct>();
@@ -162,7 +162,7 @@ void TBGPrintView::ReadHeaderAndLists(layout::TJobStream& stream) {
 void TBGPrintView::ReadTrailer(layout::TJobStream& stream) {
   auto text = stream.ReadBytes(kTrailerTextSize);
   std::copy(text.begin(), text.end(), trailerText->begin());
-  printToFileSet = stream.ReadRecord<tStoredSpecialPrintToFilePref>();
+  printToFileSet = ReadSpecialPrintToFilePref(stream);
   auto e = stream.ReadBytes(kTrailerBlockESize);
   std::copy(e.begin(), e.end(), blockE->begin());
   auto web = stream.ReadBytes(kWebDictionarySize);

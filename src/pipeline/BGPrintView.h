@@ -105,7 +105,7 @@ class TBGPrintView : public layout::TJobContext {
   int16_t enlargeMethod = 0;
   std::unique_ptr<tColorSyncPrefs> colorSyncPrefs = std::make_unique<tColorSyncPrefs>();
   CStr31_AC packageName;
-  tStoredSpecialPrintToFilePref printToFileSet;
+  tSpecialPrintToFilePref printToFileSet;
   std::unique_ptr<std::array<tRecordStruct, 2>> yearbookRecords = std::make_unique<std::array<tRecordStruct, 2>>();
   tJobInfo jobInfo;
   bool isCurrentJob = false;
