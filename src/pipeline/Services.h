@@ -2,8 +2,9 @@
 // message sink and the log, the background-printing controller, the job
 // queue, the preferences, the upload metadata, file moves and deletes, and
 // the statistics. Each service defaults to "not available" (does nothing, or
-// says it cannot), so the pipeline runs before its neighbours are built;
-// the application installs a subclass that reaches the real services.
+// says it cannot) where the neighbouring service is not built yet; messages,
+// the print-server preferences and file moves already reach the real ones.
+// The application installs a subclass for the rest.
 #pragma once
 
 #include <cstdint>
@@ -56,12 +57,13 @@ class TPipelineServices : public layout::TReadReporter {
   // nullopt while the preference services are not available.
   virtual std::optional<bool> PrintToFileSetFolderResolves(int /*set*/) { return std::nullopt; }
 
-  // Print-server preferences.
-  virtual bool KeepJobFiles() { return false; }
-  virtual bool FullRescan() { return false; }
-  virtual bool AskOnFailedJob() { return false; }
-  virtual std::filesystem::path UnknownJobsFolder() { return {}; }
-  virtual std::filesystem::path FinishedJobsFolder() { return {}; }
+  // Print-server preferences (the live record).
+  virtual bool KeepJobFiles();
+  virtual bool FullRescan();
+  virtual bool AskOnFailedJob();
+  // The unknown-jobs and finished-jobs folders; empty when not found.
+  virtual std::filesystem::path UnknownJobsFolder();
+  virtual std::filesystem::path FinishedJobsFolder();
 
   // Alert 1003 on a failed job: 1 try again, 4 delete the job and its
   // images, 5 move it to the unknown-jobs folder, 6 pause and keep it.
