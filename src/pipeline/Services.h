@@ -14,12 +14,14 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/base/MacTypes.h"
 #include "host/base/PascalString.h"
 #include "layout/LayoutObject.h"
 
 struct tJobInfo;
+namespace host { class GWorld; }
 
 namespace pipeline {
 
@@ -40,6 +42,12 @@ class TPipelineServices : public layout::TReadReporter {
   virtual void PrintLog(uint32_t /*elapsedTicks*/) {}
   virtual void EnableButtonsWhenDone() {}
   virtual void EnableBackgroundPrinting(bool) {}
+  virtual bool IsBackgroundPrintingEnabled() { return true; }
+  // Shows an offscreen as the preview (null clears it).
+  virtual void SetImage(const host::GWorld*, const std::string& /*name*/) {}
+  // Hands the job's temporary files over to the controller.
+  virtual void SetFilesToDelete(std::vector<std::filesystem::path>) {}
+  virtual void Beep() {}
 
   // Application-wide values of the imaging subsystem that the reader sets.
   virtual void SetApplyEmbedded(bool) {}
@@ -72,6 +80,9 @@ class TPipelineServices : public layout::TReadReporter {
   // Job queue.
   virtual std::optional<std::filesystem::path> GetNextNewJobFile() { return std::nullopt; }
   virtual void CheckForNewJobs() {}
+  // Re-scans the spool folder between two drawn objects and updates the job
+  // list when the number of queued jobs changed.
+  virtual void RescanBetweenObjects() {}
   virtual void ResetLastModDate() {}
   virtual void SetQueueCurrentFile(const std::string&) {}
   virtual void InsertIntoQueue(const std::filesystem::path&) {}
