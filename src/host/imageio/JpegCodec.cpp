@@ -24,6 +24,8 @@
 namespace host::imageio {
 namespace {
 
+constexpr long kMaxDecoderMemory = 1L << 30;
+
 struct ErrorManager {
   jpeg_error_mgr pub;
   jmp_buf jump;
@@ -98,6 +100,10 @@ bool RunDecode(DecodeJob* job) {
   if (setjmp(job->err.jump)) return false;
   jpeg_create_decompress(cinfo);
   job->created = true;
+  // Progressive files keep all coefficients in memory; a small damaged file
+  // may declare a huge image. Beyond this the library fails cleanly instead
+  // of asking for more.
+  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
   jpeg_mem_src(cinfo, job->data.data(), static_cast<unsigned long>(job->data.size()));
   jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(cinfo, TRUE);
@@ -124,10 +130,6 @@ bool RunDecode(DecodeJob* job) {
   jpeg_read_icc_profile(cinfo, &job->icc, &job->iccLength);
   if (job->headerOnly) return true;
 
-  if (const char* sizeError = CheckImageSize(cinfo->image_width, cinfo->image_height)) {
-    job->sizeError = sizeError;
-    return false;
-  }
   if (info->colorModel == ImageColorModel::kUnknown) {
     job->sizeError = "unsupported JPEG colour space";
     return false;
@@ -137,6 +139,12 @@ bool RunDecode(DecodeJob* job) {
   const bool cmyk = info->colorModel == ImageColorModel::kCMYK;
   cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_ARGB;
   jpeg_calc_output_dimensions(cinfo);
+  // The limit applies to what is decoded: a huge photo may still be read at
+  // 1/8 for a preview.
+  if (const char* sizeError = CheckImageSize(cinfo->output_width, cinfo->output_height)) {
+    job->sizeError = sizeError;
+    return false;
+  }
   job->image = GWorld::Create(CLongRect_AC(0, 0, static_cast<int32_t>(cinfo->output_height),
                                            static_cast<int32_t>(cinfo->output_width)));
   if (!job->image) {

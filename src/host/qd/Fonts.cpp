@@ -164,8 +164,16 @@ FontFaceFile FindFontFace(std::string_view family, bool bold, bool italic) {
         FcPatternGetInteger(match, FC_SLANT, 0, &slant);
         found.path = reinterpret_cast<const char*>(file);
         found.index = index;
-        found.syntheticBold = bold && weight < FC_WEIGHT_DEMIBOLD;
-        found.syntheticItalic = italic && slant == FC_SLANT_ROMAN;
+        // fontconfig's own rules for fonts without a bold or italic face
+        // mark the match "embolden" or give it a slanting matrix (and then
+        // report the requested weight and slant, not the file's).
+        FcBool embolden = FcFalse;
+        FcPatternGetBool(match, FC_EMBOLDEN, 0, &embolden);
+        FcMatrix* matrix = nullptr;
+        const bool slanted = FcPatternGetMatrix(match, FC_MATRIX, 0, &matrix) == FcResultMatch && matrix &&
+                             matrix->xy != 0;
+        found.syntheticBold = bold && (embolden || weight < FC_WEIGHT_DEMIBOLD);
+        found.syntheticItalic = italic && (slanted || slant == FC_SLANT_ROMAN);
       }
       FcPatternDestroy(match);
     }

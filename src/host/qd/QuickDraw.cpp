@@ -6,14 +6,18 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "host/qd/Canvas.h"
 
 namespace host {
 namespace {
 
-// One drawing thread owns the ports (the job thread), so one plain global.
+// One drawing thread owns the ports (the job thread), so plain globals.
 GWorld* gCurrentPort = nullptr;
+// The ports that live SavedPort objects will restore, so that an offscreen
+// disposed inside such a scope is never made current again afterwards.
+std::vector<GWorld**> gSavedPorts;
 
 // Rectangles are clamped to this margin around the offscreen before they are
 // turned into paths: further out nothing changes on screen, and AGG's
@@ -131,13 +135,19 @@ size_t ConvexHull(std::array<std::pair<double, double>, 8>& pts, std::array<std:
 
 GWorld* CurrentPort() { return gCurrentPort; }
 
-SavedPort::SavedPort() : port_(gCurrentPort) {}
-SavedPort::~SavedPort() { gCurrentPort = port_; }
+SavedPort::SavedPort() : port_(gCurrentPort) { gSavedPorts.push_back(&port_); }
+SavedPort::~SavedPort() {
+  gSavedPorts.erase(std::find(gSavedPorts.begin(), gSavedPorts.end(), &port_));
+  gCurrentPort = port_;
+}
 
 namespace detail {
 // Called by ~GWorld so that a disposed offscreen never stays the current port.
 void ForgetPort(GWorld* world) {
   if (gCurrentPort == world) gCurrentPort = nullptr;
+  for (GWorld** saved : gSavedPorts) {
+    if (*saved == world) *saved = nullptr;
+  }
 }
 }  // namespace detail
 

@@ -53,7 +53,8 @@ enum : int32_t {
 };
 
 // Saves the current port on construction and makes it current again on
-// destruction (the usual GetGWorld … SetGWorld pair around drawing).
+// destruction (the usual GetGWorld … SetGWorld pair around drawing). When the
+// saved offscreen is disposed in between, no port is current afterwards.
 class SavedPort {
  public:
   SavedPort();

@@ -1,6 +1,5 @@
 #include "host/qd/Text.h"
 
-#include <agg_conv_contour.h>
 #include <agg_conv_curve.h>
 #include <agg_conv_stroke.h>
 #include <agg_conv_transform.h>
@@ -116,18 +115,15 @@ class TextEngine {
     return out;
   }
 
-  enum class Outline { kFill, kEmbolden, kStroke };
+  enum class Outline { kFill, kStroke };
 
   // Adds the outlines of the text to the rasteriser, baseline at y = 0 of text
-  // space, through `shape` (text space to buffer): filled as they are,
-  // emboldened by `width`, or as strokes `width` wide.
+  // space, through `shape` (text space to buffer): filled, or as strokes
+  // `width` wide.
   void AddGlyphs(agg::rasterizer_scanline_aa<>& ras, std::string_view text, agg::trans_affine shape,
                  Outline kind = Outline::kFill, double width = 0) {
     agg::conv_curve<Engine::path_adaptor_type> curves(manager_.path_adaptor());
     agg::conv_transform<decltype(curves)> placed(curves, shape);
-    agg::conv_contour<decltype(placed)> bolder(placed);
-    bolder.width(width);
-    bolder.auto_detect_orientation(true);
     agg::conv_stroke<decltype(placed)> stroke(placed);
     stroke.width(width);
     double x = 0;
@@ -139,7 +135,6 @@ class TextEngine {
         manager_.init_embedded_adaptors(g, x, 0);
         switch (kind) {
           case Outline::kFill: ras.add_path(placed); break;
-          case Outline::kEmbolden: ras.add_path(bolder); break;
           case Outline::kStroke: ras.add_path(stroke); break;
         }
       }
@@ -213,7 +208,12 @@ void DrawLine(TextEngine& engine, detail::Canvas& canvas, const Style& s, const 
   if (s.outline || s.shadow) {
     engine.AddGlyphs(ras, text, full, Outline::kStroke, std::max(1.0, s.size / 24));
   } else if (s.face.syntheticBold) {
-    engine.AddGlyphs(ras, text, full, Outline::kEmbolden, std::max(0.5, s.size / 30));
+    // Emboldened as the filled letters plus their outline stroked around them,
+    // in two passes: one outline filled together with its own stroke could
+    // cancel out where windings meet.
+    engine.AddGlyphs(ras, text, full);
+    canvas.RenderSolid(port.foreColor);
+    engine.AddGlyphs(ras, text, full, Outline::kStroke, std::max(1.0, s.size / 15));
   } else {
     engine.AddGlyphs(ras, text, full);
   }

@@ -50,18 +50,17 @@ bool checkBinaryStructure(std::span<const std::uint8_t> b, const PlistLimits& li
   struct Node {
     std::uint64_t refsStart = 0;
     std::uint64_t refCount = 0;
+    std::uint64_t keyCount = 0;  // dictionaries: the first keyCount refs are keys
   };
-  // Decode an object's child references (containers only).
-  auto children = [&](std::size_t index, Node& node) -> bool {
+  // An object's marker type, its element count and where its elements begin.
+  auto header = [&](std::uint64_t index, unsigned& type, std::uint64_t& count, std::uint64_t& pos) -> bool {
     std::uint64_t off = readBigEndian(b.data() + tableOffset + index * offsetSize, offsetSize);
     if (off < kHeader || off >= tableOffset) return false;
     std::uint8_t marker = b[off];
-    unsigned type = marker >> 4;
-    node = {};
-    if (type != 0xA && type != 0xB && type != 0xC && type != 0xD) return true;
-    std::uint64_t count = marker & 0x0F;
-    std::uint64_t pos = off + 1;
-    if (count == 0x0F) {
+    type = marker >> 4;
+    count = marker & 0x0F;
+    pos = off + 1;
+    if (count == 0x0F && type >= 0x4) {
       if (pos >= tableOffset) return false;
       std::uint8_t intMarker = b[pos];
       if ((intMarker >> 4) != 0x1 || (intMarker & 0x0F) > 3) return false;
@@ -70,10 +69,34 @@ bool checkBinaryStructure(std::span<const std::uint8_t> b, const PlistLimits& li
       count = readBigEndian(b.data() + pos + 1, intSize);
       pos += 1 + intSize;
     }
+    return count <= b.size();
+  };
+  // Dictionary keys must be strings (ASCII or UTF-16) without NUL
+  // characters; the library asserts on anything else.
+  auto validKey = [&](std::uint64_t index) -> bool {
+    unsigned type = 0;
+    std::uint64_t count = 0, pos = 0;
+    if (!header(index, type, count, pos)) return false;
+    const unsigned unit = type == 0x5 ? 1 : type == 0x6 ? 2 : 0;
+    if (unit == 0 || (tableOffset - pos) / unit < count) return false;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      const std::uint8_t* c = b.data() + pos + i * unit;
+      if (c[0] == 0 && (unit == 1 || c[1] == 0)) return false;
+    }
+    return true;
+  };
+  // Decode an object's child references (containers only).
+  auto children = [&](std::size_t index, Node& node) -> bool {
+    unsigned type = 0;
+    std::uint64_t count = 0, pos = 0;
+    node = {};
+    if (!header(index, type, count, pos)) return false;
+    if (type != 0xA && type != 0xB && type != 0xC && type != 0xD) return true;
     std::uint64_t refs = type == 0xD ? count * 2 : count;
-    if (count > b.size() || (tableOffset - pos) / refSize < refs) return false;
+    if ((tableOffset - pos) / refSize < refs) return false;
     node.refsStart = pos;
     node.refCount = refs;
+    node.keyCount = type == 0xD ? count : 0;
     return true;
   };
 
@@ -105,6 +128,8 @@ bool checkBinaryStructure(std::span<const std::uint8_t> b, const PlistLimits& li
       std::uint64_t ref = readBigEndian(b.data() + f.node.refsStart + f.next * refSize, refSize);
       ++f.next;
       if (ref >= numObjects) return setError(error, "binary property list: reference out of range"), false;
+      if (f.next <= f.node.keyCount && !validKey(ref))
+        return setError(error, "binary property list: bad dictionary key"), false;
       std::size_t c = static_cast<std::size_t>(ref);
       if (state[c] == 1) return setError(error, "property list refers to itself (cycle)"), false;
       if (state[c] == 2) {

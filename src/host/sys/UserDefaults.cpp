@@ -12,8 +12,22 @@
 namespace host {
 
 namespace {
+
 constexpr std::size_t kMaxDefaultsBytes = 64u << 20;
+
+// A property list cannot store an empty value, at any depth.
+bool storable(const PlistValue& value) {
+  if (value.isNone()) return false;
+  if (auto* array = value.asArray())
+    for (const PlistValue& item : *array)
+      if (!storable(item)) return false;
+  if (auto* dict = value.asDict())
+    for (const auto& [key, item] : *dict)
+      if (!storable(item)) return false;
+  return true;
 }
+
+}  // namespace
 
 UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) { load(); }
 
@@ -28,8 +42,11 @@ void UserDefaults::load() {
   std::string error;
   std::vector<std::uint8_t> bytes;
   if (!readWholeFile(file_, kMaxDefaultsBytes, bytes, &error)) {
-    // Unreadable (permissions, I/O): keep the file where it is, it may be fine.
-    std::fprintf(stderr, "User defaults: %s; starting with empty defaults\n", error.c_str());
+    // Unreadable (permissions, I/O, size): the content may be fine, so it is
+    // neither moved nor overwritten later.
+    std::fprintf(stderr, "User defaults: %s; starting with empty defaults that will not be saved\n",
+                 error.c_str());
+    unreadable_ = true;
     return;
   }
   PlistLimits limits;
@@ -73,7 +90,7 @@ bool UserDefaults::contains(const std::string& key) const {
 }
 
 bool UserDefaults::set(const std::string& key, PlistValue value) {
-  if (key.empty() || value.isNone()) return false;
+  if (key.empty() || !storable(value)) return false;
   std::lock_guard lock(mutex_);
   values_.insert_or_assign(key, std::move(value));
   dirty_ = true;
@@ -133,6 +150,10 @@ std::optional<bool> UserDefaults::getBool(const std::string& key) const {
 bool UserDefaults::synchronize(std::string* error) {
   std::lock_guard lock(mutex_);
   if (!dirty_) return true;
+  if (unreadable_) {
+    if (error) *error = "the defaults file " + file_.string() + " could not be read; not overwriting it";
+    return false;
+  }
   std::error_code ec;
   if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
   if (ec) {

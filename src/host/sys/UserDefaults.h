@@ -6,8 +6,10 @@
 // The file is read when the object is made. A file that cannot be parsed, or
 // whose top level is not a dictionary, is moved aside (renamed to
 // "<name>.corrupt", or "<name>.corrupt.N" when that exists) with a message on
-// standard error, and the defaults start empty. synchronize() writes the file
-// atomically, so a crash never leaves half a file behind.
+// standard error, and the defaults start empty. A file that exists but cannot
+// be read (permissions, I/O error) is left alone and never overwritten.
+// synchronize() writes the file atomically, so a crash never leaves half a
+// file behind.
 //
 // All operations are safe to call from several threads.
 #pragma once
@@ -34,8 +36,8 @@ class UserDefaults {
   // The value for the key, or nothing when it is absent.
   std::optional<PlistValue> get(const std::string& key) const;
   bool contains(const std::string& key) const;
-  // Stores the value; a None value or an empty key stores nothing and
-  // returns false.
+  // Stores the value; a value that is or holds None, or an empty key,
+  // stores nothing and returns false.
   bool set(const std::string& key, PlistValue value);
   void remove(const std::string& key);
   PlistDict dictionaryRepresentation() const;
@@ -63,6 +65,7 @@ class UserDefaults {
   mutable std::mutex mutex_;
   PlistDict values_;
   bool dirty_ = false;
+  bool unreadable_ = false;  // the file exists but could not be read: never replace it
 };
 
 }  // namespace host

@@ -56,11 +56,25 @@ void host::InitFramework(int argc, char** argv) {
   app->setQuitOnLastWindowClosed(false);
 }
 
+void host::Beep() {
+  if (host::IsUnattended()) {
+    std::fprintf(stderr, "Beep\n");
+    return;
+  }
+  QApplication::beep();
+}
+
+bool host::IsShiftKeyDown() {
+  if (QGuiApplication::instance() == nullptr || host::IsUnattended()) return false;
+  return QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier;
+}
+
 struct TApplication::Impl {
   QObject context;
   QTimer idleTimer;
   std::deque<std::unique_ptr<TCommand>> deferred;
   bool deferredScheduled = false;
+  bool menusInvalid = false;
   std::unique_ptr<QSocketNotifier> signalNotifier;
   struct sigaction oldTerm {}, oldInt {};
   bool signalsInstalled = false;
@@ -142,7 +156,10 @@ int TApplication::Run() {
   }
 
   impl_->idleTimer.start();
-  QTimer::singleShot(0, &impl_->context, [this] { host::ui::Guarded("DoInitialState", [this] { DoInitialState(); }); });
+  QTimer::singleShot(0, &impl_->context, [this] {
+    host::ui::Guarded("DoInitialState", [this] { DoInitialState(); });
+    InvalidateMenus();
+  });
   if (!impl_->deferred.empty()) RunDeferred();
   const int rc = quitting_ ? 0 : QApplication::exec();
   impl_->idleTimer.stop();
@@ -179,6 +196,7 @@ void TApplication::RunDeferred() {
       std::unique_ptr<TCommand> command = std::move(impl_->deferred.front());
       impl_->deferred.pop_front();
       host::ui::Guarded("Deferred command", [&] { command->DoIt(); });
+      InvalidateMenus();
     }
   });
 }
@@ -188,6 +206,7 @@ bool TApplication::ChooseMenuCommand(CommandNumber command) {
   if (!IsEnabled(command)) return false;
   bool handled = false;
   host::ui::Guarded("DoMenuCommand", [&] { handled = HandleMenuCommand(command); });
+  InvalidateMenus();
   return handled;
 }
 
@@ -238,6 +257,15 @@ void host::ui::AttachMenuBar(TWindow& window) {
 void TApplication::SetupTheMenus() {
   for (auto& [command, action] : impl_->actions) action->setEnabled(false);
   host::ui::Guarded("DoSetupMenus", [this] { HandleSetupMenus(); });
+}
+
+void TApplication::InvalidateMenus() {
+  if (impl_->menusInvalid) return;
+  impl_->menusInvalid = true;
+  QTimer::singleShot(0, &impl_->context, [this] {
+    impl_->menusInvalid = false;
+    if (!quitting_) SetupTheMenus();
+  });
 }
 
 void TApplication::Enable(CommandNumber command, bool state) {

@@ -32,6 +32,11 @@ namespace host {
 // is used, so the program runs unattended without a flag.
 void InitFramework(int argc, char** argv);
 
+// The system beep; with no display it is only logged.
+void Beep();
+// Whether the Shift key is held down now (false with no display).
+bool IsShiftKeyDown();
+
 struct MenuItemDef {
   MenuItemDef(std::string t = {}, CommandNumber c = cNoCommand, std::string s = {})
       : text(std::move(t)), command(c), shortcut(std::move(s)) {}
@@ -96,6 +101,10 @@ class TApplication : public TEventHandler {
   void InstallMenus(const std::vector<host::MenuDef>& menus);
   // Disables every command, then lets the handlers enable theirs.
   void SetupTheMenus();
+  // Menus are set up again from the event loop, once however often this is
+  // called. Called after every command and control event, so that keyboard
+  // equivalents follow the program's state without a menu being opened.
+  void InvalidateMenus();
   void Enable(CommandNumber command, bool state);
   void EnableCheck(CommandNumber command, bool enable, bool check);
   bool IsEnabled(CommandNumber command) const;

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <climits>
 #include <cmath>
 
 #include "host/qd/GWorld.h"
@@ -291,6 +292,8 @@ CStr255_AC TTextListView::GetItemText(int16_t row) const {
 void TTextListView::DoMouseCommand(int16_t, const TToolboxEvent& event) { SendEvent(mListSelectionHit, event); }
 
 void TTextListView::InsertItemsLast(int16_t count) {
+  // Row numbers are 16-bit; a list never grows past the largest one.
+  count = int16_t(std::min<int>(count, INT16_MAX - rows_));
   if (count > 0 && model_) model_->Insert(rows_, count);
 }
 

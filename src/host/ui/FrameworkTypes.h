@@ -19,8 +19,8 @@ enum : CommandNumber {
   cNoCommand = 0,
   cAboutApp = 1,
   cQuit = 36,
-  // The quit request that arrives from outside (the quit Apple event; on this
-  // system SIGTERM and SIGINT). It reaches TApplication::DoScriptCommand.
+  // The quit request that arrives from outside the program (SIGTERM and
+  // SIGINT). It reaches TApplication::DoScriptCommand, which may refuse it.
   cQuitRequest = 44,
 };
 

@@ -15,7 +15,7 @@ JobRunner::~JobRunner() = default;
 
 void JobRunner::SetActive(bool on) {
   active_ = on;
-  if (on) timer_->start();
+  if (on) timer_->start(0);
   else timer_->stop();
 }
 
@@ -23,8 +23,10 @@ bool JobRunner::RunOneStep() {
   if (busy_ || !step_) return false;
   busy_ = true;
   ++steps_;
+  delayNext_ = 0;
   host::ui::Guarded("Job step", step_);
   busy_ = false;
+  if (active_ && timer_->interval() != delayNext_) timer_->start(delayNext_);
   return true;
 }
 

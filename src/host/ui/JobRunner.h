@@ -32,6 +32,11 @@ class JobRunner {
   bool IsBusy() const { return busy_; }
   uint64_t StepCount() const { return steps_; }
 
+  // Called from inside a step that found nothing to do: the next step comes
+  // after `ms` milliseconds instead of on the next pass of the loop, so an
+  // idle runner does not keep a processor busy.
+  void DelayNextStep(int ms) { delayNext_ = ms < 0 ? 0 : ms; }
+
   // Runs one step now unless one is under way (also used by the timer).
   // True when the step ran.
   bool RunOneStep();
@@ -42,6 +47,7 @@ class JobRunner {
   bool active_ = false;
   bool busy_ = false;
   uint64_t steps_ = 0;
+  int delayNext_ = 0;
 };
 
 // Inside a step, another cooperative thread cannot run: the step itself is

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "host/ui/Application.h"
 #include "host/ui/Controls.h"
 #include "host/ui/QtBridge.h"
 
@@ -210,6 +211,7 @@ void TView::SendEvent(EventNumber eventNumber, const TToolboxEvent& event) {
   host::ui::Guarded("DoEvent", [&] {
     if (superView_) superView_->DoEvent(eventNumber, this, &event);
   });
+  if (gApplication) gApplication->InvalidateMenus();
 }
 
 void TView::DrawOffscreen(const host::GWorld& offscreen, const CLongRect_AC& source, const CRect_AC& destination) {

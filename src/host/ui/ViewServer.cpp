@@ -295,9 +295,9 @@ void Populate(TView& view, const Node& n, const Resource& res) {
     if (window) w->resize(n.geometry->size());
     else w->setGeometry(*n.geometry);
   }
-  if ((n.cls == "QPushButton" || dynamic_cast<TButton*>(&view)) &&
-      (view.GetIdentifier() == FourCC("ok  ") || view.GetIdentifier() == FourCC("canc"))) {
-    static_cast<TButton&>(view).SetDismisser(true);
+  if (auto* button = dynamic_cast<TButton*>(&view);
+      button && (view.GetIdentifier() == FourCC("ok  ") || view.GetIdentifier() == FourCC("canc"))) {
+    button->SetDismisser(true);
   }
   for (const auto& [name, value] : n.props) {
     if (window && name == "windowTitle") window->SetTitle(CStr255_AC(value));

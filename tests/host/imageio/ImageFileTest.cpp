@@ -305,17 +305,23 @@ TEST(ImageFile, HugeDeclaredSizeIsRefused) {
   std::vector<uint8_t> bytes = Encode(*image, ImageFormat::kJpeg);
   for (size_t i = 2; i + 9 < bytes.size(); ++i) {
     if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {  // start of frame: height and width at +5 and +7
-      bytes[i + 5] = bytes[i + 7] = 0xEA;
-      bytes[i + 6] = bytes[i + 8] = 0x60;
+      bytes[i + 5] = bytes[i + 7] = 0x75;
+      bytes[i + 6] = bytes[i + 8] = 0x30;
       break;
     }
   }
   const ImageInfoResult info = ReadImageInfo(bytes);
   ASSERT_TRUE(info.ok());
-  EXPECT_EQ(info.info.width, 60000);
+  EXPECT_EQ(info.info.width, 30000);
   const ImageReadResult read = DecodeImage(bytes);
   EXPECT_FALSE(read.ok());
   EXPECT_NE(read.error.find("too large"), std::string::npos) << read.error;
+  // At 1/8 the same file fits; its data then runs out, which is an error too.
+  ImageReadOptions eighth;
+  eighth.scaleDenominator = 8;
+  const ImageReadResult small = DecodeImage(bytes, eighth);
+  EXPECT_FALSE(small.ok());
+  EXPECT_EQ(small.error.find("too large"), std::string::npos) << small.error;
 }
 
 // Writes go through a temporary name: a failure leaves neither a partial

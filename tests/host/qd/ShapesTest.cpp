@@ -42,6 +42,13 @@ TEST(Port, CurrentPortKeepsItsOwnStateAndForgetsADisposedOffscreen) {
   EXPECT_EQ(a->port().foreColor, kRed);
   a.reset();
   EXPECT_EQ(host::CurrentPort(), nullptr);
+  SetGWorld(b.get());
+  {
+    host::SavedPort saved;  // saves b …
+    SetGWorld(nullptr);
+    b.reset();  // … which goes while saved
+  }
+  EXPECT_EQ(host::CurrentPort(), nullptr);
   // Drawing with no current port does nothing and does not crash.
   PaintRect(CLongRect_AC(0, 0, 2, 2));
   LineTo(5, 5);

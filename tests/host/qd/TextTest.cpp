@@ -227,3 +227,47 @@ TEST(TextDraw, MacRomanBytesDrawTheirCharacters) {
     EXPECT_FALSE(InkBounds(*w).IsEmpty()) << int(static_cast<unsigned char>(s[0]));
   }
 }
+
+TEST(TextDraw, FamiliesWithoutBoldOrItalicFacesAreEmboldenedAndSlanted) {
+  // This family has only a regular face, so bold and italic are synthetic.
+  const char* family = "DejaVu Math TeX Gyre";
+  ASSERT_TRUE(host::FindFontFace(family, true, true).syntheticBold);
+  ASSERT_TRUE(host::FindFontFace(family, true, true).syntheticItalic);
+  auto ink = [&](int16_t face, CLongRect_AC* bounds) {
+    auto w = Page(CLongRect_AC(0, 0, 80, 300));
+    host::TextFontFamily(family);
+    TextSize(48);
+    TextFace(face);
+    MoveTo(10, 60);
+    DrawText("Quiz", 0, 4);
+    *bounds = InkBounds(*w);
+    long darkness = 0;
+    for (int v = 0; v < 80; ++v)
+      for (int h = 0; h < 300; ++h) darkness += 255 - At(*w, h, v).r;
+    return darkness;
+  };
+  CLongRect_AC plainInk, boldInk, italicInk;
+  const long plain = ink(host::normal, &plainInk);
+  EXPECT_GT(ink(host::bold, &boldInk), plain * 5 / 4);
+  ink(host::italic, &italicInk);
+  EXPECT_GT(italicInk.right, plainInk.right + 3);  // the tops lean right
+  EXPECT_NEAR(italicInk.left, plainInk.left, 3);   // the baseline stays
+}
+
+TEST(TextDraw, RotatedDrawStringRunsDownFromThePen) {
+  auto w = Page(CLongRect_AC(0, 0, 300, 100));
+  TextFont(kHelvetica);
+  TextSize(30);
+  const int32_t width = Width("HHHH");
+  host::TextRotation(90);
+  MoveTo(50, 20);
+  DrawString(CStr255_AC("HHHH"));
+  const CLongRect_AC ink = InkBounds(*w);
+  EXPECT_GE(ink.top, 20);
+  EXPECT_NEAR(ink.bottom, 20 + width, 4);
+  EXPECT_GE(ink.left, 50);  // letter tops face right of the pen line
+  EXPECT_LE(ink.right, 50 + 25);
+  CLongPoint_AC pen;
+  GetPen(&pen);
+  EXPECT_EQ(pen, CLongPoint_AC(20 + width, 50));
+}

@@ -76,6 +76,14 @@ TEST(PropertyList, RefusesDamagedInputWithAnError) {
   auto skewed = good;
   skewed[skewed.size() - 1] = 0xFF;
   bad.push_back(skewed);
+  // A dictionary whose key holds a NUL character (the library would abort on it).
+  bad.push_back({'b', 'p', 'l', 'i', 's', 't', '0', '0',
+                 0xD1, 1, 2,             // object 0: dictionary of one entry
+                 0x53, 'a', 0, 'b',      // object 1: key "a\0b"
+                 0x10, 1,                // object 2: integer 1
+                 8, 11, 15,              // offset table
+                 0, 0, 0, 0, 0, 0, 1, 1, // trailer: offset and reference sizes
+                 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 17});
   for (const auto& bytes : bad) {
     std::string error;
     EXPECT_FALSE(parsePropertyList(bytes, &error));

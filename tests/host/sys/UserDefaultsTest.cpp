@@ -28,6 +28,7 @@ TEST(UserDefaults, ValuesSurviveIntoAFreshObject) {
     defaults.remove("gone");
     EXPECT_FALSE(defaults.set("", PlistValue(1)));
     EXPECT_FALSE(defaults.set("nothing", PlistValue()));
+    EXPECT_FALSE(defaults.set("nothing", PlistValue(PlistArray{PlistValue(1), PlistValue()})));
     EXPECT_FALSE(std::filesystem::exists(file));  // nothing written before synchronize
     std::string error;
     ASSERT_TRUE(defaults.synchronize(&error)) << error;
@@ -82,6 +83,21 @@ TEST(UserDefaults, ACorruptFileIsMovedAsideAndDefaultsStartEmpty) {
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(third.movedAsideTo(), dir / "defaults.plist.corrupt.1");
   EXPECT_TRUE(std::filesystem::exists(dir / "defaults.plist.corrupt"));
+}
+
+TEST(UserDefaults, AnUnreadableFileIsNeverOverwritten) {
+  TempDir dir;
+  const auto file = dir / "defaults.plist";
+  std::filesystem::create_directory(file);  // exists, but cannot be read as a file
+  testing::internal::CaptureStderr();
+  UserDefaults defaults(file);
+  testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(defaults.movedAsideTo().empty());
+  defaults.set("k", PlistValue(1));
+  std::string error;
+  EXPECT_FALSE(defaults.synchronize(&error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(file));
 }
 
 }  // namespace

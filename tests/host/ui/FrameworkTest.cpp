@@ -13,6 +13,7 @@
 
 #include "UiTestSupport.h"
 #include "host/ui/Alerts.h"
+#include "host/notify/DistributedNotifications.h"
 #include "host/ui/JobRunner.h"
 
 namespace {
@@ -92,8 +93,10 @@ TEST_F(Framework, MenusFromATableDispatchThroughBehaviours) {
   EXPECT_TRUE(app.ChooseMenuCommand(cStartPause));
   EXPECT_TRUE(behavior->printing);
   EXPECT_TRUE(app.commands.empty());
-  // While printing the behaviour disables Quit, after the application enabled it.
-  app.SetupTheMenus();
+  // While printing the behaviour disables Quit, after the application enabled
+  // it; the menus follow from the event loop without being opened, so the
+  // keyboard equivalent of Quit is off too.
+  QCoreApplication::processEvents();
   EXPECT_FALSE(app.IsEnabled(cQuit));
   EXPECT_TRUE(app.IsEnabled(cPrefs));
   EXPECT_FALSE(app.ChooseMenuCommand(cQuit));
@@ -174,6 +177,24 @@ TEST_F(Framework, JobRunnerStepsFromTheLoopWithoutReentry) {
   EXPECT_EQ(host::YieldToAnyThread(), noErr);
 }
 
+TEST_F(Framework, AnIdleStepCanDelayTheNextOne) {
+  std::vector<qint64> times;
+  QElapsedTimer clock;
+  clock.start();
+  host::JobRunner* self = nullptr;
+  host::JobRunner runner([&] {
+    times.push_back(clock.elapsed());
+    if (times.size() == 1) self->DelayNextStep(150);
+    if (times.size() == 3) self->SetActive(false);
+  });
+  self = &runner;
+  runner.SetActive(true);
+  while (runner.IsActive() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  ASSERT_EQ(times.size(), 3u);
+  EXPECT_GE(times[1] - times[0], 140);
+  EXPECT_LT(times[2] - times[1], 140) << "only the one step was delayed";
+}
+
 TEST_F(Framework, DeferredCommandsRunAfterTheCurrentEvent) {
   TTestApp app;
   struct Cmd : TCommand {
@@ -196,8 +217,9 @@ TEST_F(Framework, DeferredCommandsRunAfterTheCurrentEvent) {
 }
 
 // The small program: a window from a view resource, a start-up command posted
-// from the initial state, a menu command, counted job steps, an alert
-// answered by default, and SIGTERM as the quit request, refused once.
+// from the initial state, a menu command, counted job steps, a notification
+// to another process, an alert answered by default, and SIGTERM as the quit
+// request, refused once.
 class TScenarioApp : public TTestApp {
  public:
   TWindow* window = nullptr;
@@ -206,6 +228,7 @@ class TScenarioApp : public TTestApp {
   int idles = 0;
   int16_t alertAnswer = 0;
   int quitRequests = 0;
+  bool posted = false;
   std::string statusShown;
 
   struct Idler : TEventHandler {
@@ -246,6 +269,8 @@ class TScenarioApp : public TTestApp {
     host::UpdateAllWindows();
     if (steps < 5) return;
     runner->SetActive(false);
+    posted = host::DistributedNotificationCenter::Default().Post(
+        "KivoWebServerNotification", {{"senderApp", "test"}, {"printJob", host::NotificationDict{{"steps", steps}}}});
     alertAnswer = MacAppAlert(1003);
     statusShown = window->FindSubView<TStaticText>(FourCC("stat"))->GetText().ToUTF8();
     ChooseMenuCommand(cStartPause);
@@ -264,6 +289,11 @@ class TScenarioApp : public TTestApp {
 };
 
 TEST_F(Framework, SmallProgramRunsOnTheLoopAndQuitsOnSigterm) {
+  QProcess peer;
+  peer.start(KIVO_NOTIFY_PEER, {"listen", "KivoWebServerNotification"});
+  ASSERT_TRUE(peer.waitForReadyRead(10000));
+  ASSERT_EQ(peer.readLine().trimmed(), "ready");
+
   TScenarioApp app;
   QTimer watchdog;
   QObject::connect(&watchdog, &QTimer::timeout, [&] { app.Quit(); });
@@ -283,6 +313,16 @@ TEST_F(Framework, SmallProgramRunsOnTheLoopAndQuitsOnSigterm) {
   EXPECT_GT(app.idles, 0);
   // The quit request reached the application directly, not through the behaviour.
   EXPECT_EQ(app.commands.back(), cQuit);
+
+  EXPECT_TRUE(app.posted);
+  // The peer may have ended while the program's loop ran.
+  if (peer.state() != QProcess::NotRunning) {
+    ASSERT_TRUE(peer.waitForFinished(10000));
+  }
+  EXPECT_EQ(peer.exitCode(), 0);
+  const QByteArray received = peer.readAll();
+  EXPECT_TRUE(received.startsWith("KivoWebServerNotification\t")) << received.constData();
+  EXPECT_TRUE(received.contains(R"("printJob":{"steps":5})")) << received.constData();
 }
 
 // With no display and no platform chosen, the program picks the offscreen
