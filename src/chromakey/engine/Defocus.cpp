@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "chromakey/engine/KeyThreads.h"
+#include "chromakey/engine/KeyVolume.h"
 
 namespace chromakey {
 
@@ -224,8 +225,8 @@ bool remove_grain(pixeli* image, int w, int h, const fixcoef* block, const KeyIn
   KeyBuffer<uint16_t> packed;
   if (n == 0 || !packed.allocate(n * 3)) return false;
   if (insets != nullptr) {
-    const pixeli c{static_cast<uint16_t>(block->center_r), static_cast<uint16_t>(block->center_g),
-                   static_cast<uint16_t>(block->center_b), 0};
+    const pixeli c{uint16_t(centre_int(block->center_r)), uint16_t(centre_int(block->center_g)),
+                   uint16_t(centre_int(block->center_b)), 0};
     for (long y = 0; y < h; ++y) {
       for (long x = 0; x < w; ++x) {
         const bool outside = y < insets->top || y >= h - insets->bottom || x < insets->left ||
