@@ -56,7 +56,9 @@ class TemplatePascalStr {
   }
   void AssignUTF8(std::string_view utf8) { AssignMacRoman(host::UTF8ToMacRoman(utf8)); }
 
-  size_t Length() const { return bytes_[0]; }
+  // The stored length byte, never more than the capacity: a length byte
+  // written through data() that claims more is read as the capacity.
+  size_t Length() const { return std::min<size_t>(bytes_[0], kCapacity); }
   bool IsEmpty() const { return bytes_[0] == 0; }
   // 1-based character access as in the stored form; [0] is the length byte.
   uint8_t operator[](size_t i) const { return i <= kCapacity ? bytes_[i] : 0; }

@@ -10,6 +10,12 @@ namespace {
 constexpr uint64_t kMaxBytes = uint64_t(1) << 30;
 }  // namespace
 
+namespace detail {
+void ForgetPort(GWorld* world);  // host/qd/QuickDraw.cpp
+}  // namespace detail
+
+GWorld::~GWorld() { detail::ForgetPort(this); }
+
 GWorld::GWorld(const CLongRect_AC& bounds, size_t rowBytes)
     : bounds_(bounds), rowBytes_(rowBytes), pixels_(rowBytes * static_cast<size_t>(bounds.Height()), 0xFF) {}
 

@@ -5,6 +5,9 @@
 // Offscreens are made by `GWorld::Create`, which returns no offscreen (an empty
 // handle) when the size is unusable or memory runs out; it never throws.
 // An owned offscreen is a `GWorldHandle`; a borrowed one is a plain pointer.
+//
+// Each offscreen is also a drawing port with its own `PortState` (colours,
+// pen, text settings); drawing calls act on the current port (host/qd/QuickDraw.h).
 #pragma once
 
 #include <cstddef>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "host/base/Geometry.h"
+#include "host/qd/PortState.h"
 
 namespace host {
 
@@ -24,6 +28,10 @@ class GWorld {
   // A new offscreen with the given bounds, erased to opaque white
   // (every byte 0xFF). Empty for an empty rectangle or when memory runs out.
   static GWorldHandle Create(const CLongRect_AC& bounds);
+  // An offscreen that is the current port stops being current when it goes.
+  ~GWorld();
+  GWorld(const GWorld&) = delete;
+  GWorld& operator=(const GWorld&) = delete;
 
   const CLongRect_AC& bounds() const { return bounds_; }
   int32_t width() const { return static_cast<int32_t>(bounds_.Width()); }
@@ -43,12 +51,17 @@ class GWorld {
   void Unlock() { if (lockCount_ > 0) --lockCount_; }
   bool IsLocked() const { return lockCount_ > 0; }
 
+  // The port state used when this offscreen is drawn into.
+  PortState& port() { return port_; }
+  const PortState& port() const { return port_; }
+
  private:
   GWorld(const CLongRect_AC& bounds, size_t rowBytes);
   CLongRect_AC bounds_;
   size_t rowBytes_ = 0;
   std::vector<uint8_t> pixels_;
   int lockCount_ = 0;
+  PortState port_;
 };
 
 }  // namespace host

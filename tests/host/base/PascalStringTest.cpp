@@ -31,3 +31,10 @@ TEST(PascalString, UnencodableCharactersAreReported) {
     EXPECT_TRUE(ok);
   }
 }
+
+TEST(PascalString, OversizedLengthByteIsReadAsTheCapacity) {
+  CStr31_AC s("abc");
+  s.data()[0] = 200;
+  EXPECT_EQ(s.Length(), 31u);
+  EXPECT_EQ(s.view().size(), 31u);
+}

@@ -1,0 +1,233 @@
+// Image-file speed: decoding a 24-megapixel camera JPEG in full and at a
+// quarter of its size, encoding an 1800 x 1200 page, and the load-time blur.
+// The same JPEG and page are then run through libjpeg-turbo's own tjbench
+// (the codec's best case, with no file or metadata handling) and the ratio
+// of our time to its time is printed: 1.0 means no overhead over the codec.
+#include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/imageio/GaussianBlur.h"
+#include "host/imageio/ImageFile.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kPhotoWidth = 6000, kPhotoHeight = 4000;  // 24 megapixels
+constexpr int kPageWidth = 1800, kPageHeight = 1200;
+constexpr int kQuality = 90;
+
+std::vector<uint8_t> gPhotoJpeg;
+host::GWorldHandle gPage;
+std::filesystem::path gFolder;
+
+// Smooth shapes with fine grain, so that the codec sees photo-like entropy.
+host::GWorldHandle MakePhotoLike(int width, int height, uint32_t seed) {
+  auto image = host::GWorld::Create(CLongRect_AC(0, 0, height, width));
+  std::mt19937 random(seed);
+  for (int y = 0; y < height; ++y) {
+    uint8_t* p = image->scanline(y);
+    for (int x = 0; x < width; ++x, p += 4) {
+      const double u = double(x) / width, v = double(y) / height;
+      const int grain = int(random() % 17) - 8;
+      p[0] = 0xFF;
+      p[1] = static_cast<uint8_t>(std::clamp(int(128 + 100 * std::sin(6 * u + 2 * v)) + grain, 0, 255));
+      p[2] = static_cast<uint8_t>(std::clamp(int(128 + 90 * std::cos(4 * v - 3 * u)) + grain, 0, 255));
+      p[3] = static_cast<uint8_t>(std::clamp(int(110 + 80 * std::sin(9 * u * v)) + grain, 0, 255));
+    }
+  }
+  return image;
+}
+
+void WritePpm(const host::GWorld& image, const std::filesystem::path& path) {
+  std::ofstream out(path, std::ios::binary);
+  out << "P6\n" << image.width() << " " << image.height() << "\n255\n";
+  std::vector<char> row(size_t(image.width()) * 3);
+  for (int32_t y = 0; y < image.height(); ++y) {
+    const uint8_t* p = image.scanline(y);
+    for (int32_t x = 0; x < image.width(); ++x) {
+      row[x * 3] = static_cast<char>(p[x * 4 + 1]);
+      row[x * 3 + 1] = static_cast<char>(p[x * 4 + 2]);
+      row[x * 3 + 2] = static_cast<char>(p[x * 4 + 3]);
+    }
+    out.write(row.data(), static_cast<std::streamsize>(row.size()));
+  }
+}
+
+void BM_DecodePhotoFull(benchmark::State& state) {
+  for (auto _ : state) {
+    auto result = host::DecodeImage(gPhotoJpeg);
+    if (!result.ok()) state.SkipWithError(result.error.c_str());
+    benchmark::DoNotOptimize(result.image);
+  }
+}
+
+// The offscreen a full decode fills: 96 MB erased to white. tjbench reuses
+// one buffer for all its runs, so this part of our time has no counterpart
+// in its figure.
+void BM_CreatePhotoOffscreen(benchmark::State& state) {
+  for (auto _ : state) {
+    auto image = host::GWorld::Create(CLongRect_AC(0, 0, kPhotoHeight, kPhotoWidth));
+    benchmark::DoNotOptimize(image->pixels());
+  }
+}
+
+void BM_DecodePhotoQuarter(benchmark::State& state) {
+  host::ImageReadOptions options;
+  options.scaleDenominator = 4;
+  for (auto _ : state) {
+    auto result = host::DecodeImage(gPhotoJpeg, options);
+    if (!result.ok()) state.SkipWithError(result.error.c_str());
+    benchmark::DoNotOptimize(result.image);
+  }
+}
+
+void BM_EncodePage(benchmark::State& state) {
+  host::ImageWriteOptions options;
+  options.jpegQuality = kQuality;
+  options.dpi = 300;
+  std::vector<uint8_t> bytes;
+  for (auto _ : state) {
+    auto status = host::EncodeImage(*gPage, host::ImageFormat::kJpeg, options, &bytes);
+    if (!status.ok()) state.SkipWithError(status.error.c_str());
+    benchmark::DoNotOptimize(bytes.data());
+  }
+}
+
+void BM_BlurPage(benchmark::State& state) {
+  auto page = host::GWorld::Create(gPage->bounds());
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::copy(gPage->pixels(), gPage->pixels() + gPage->byteCount(), page->pixels());
+    state.ResumeTiming();
+    host::GaussianBlur(*page, 2.0, static_cast<int>(state.range(0)));
+  }
+}
+
+BENCHMARK(BM_DecodePhotoFull)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CreatePhotoOffscreen)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecodePhotoQuarter)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_EncodePage)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BlurPage)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Keeps each benchmark's real time per iteration (milliseconds).
+class CapturingReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> milliseconds;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration) continue;
+      std::string name = run.benchmark_name();
+      name = name.substr(0, name.find('/'));
+      milliseconds[name] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+// Runs tjbench with `args` and returns the Mpixels/sec figure in column
+// `fromEnd` (counted from the end) of its result line; 0 when it fails.
+double RunTjbench(const std::vector<std::string>& args, int fromEnd) {
+  const auto outPath = gFolder / "tjbench.txt";
+  std::vector<char*> argv;
+  std::vector<std::string> all = {"tjbench"};
+  all.insert(all.end(), args.begin(), args.end());
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, "tjbench", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return 0;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 0;
+  std::ifstream in(outPath);
+  std::string line, last;
+  while (std::getline(in, line)) {
+    if (line.find("XRGB") == 0) last = line;
+  }
+  std::istringstream words(last);
+  std::vector<std::string> tokens;
+  for (std::string w; words >> w;) tokens.push_back(w);
+  if (int(tokens.size()) < fromEnd) return 0;
+  return std::atof(tokens[tokens.size() - fromEnd].c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  gFolder = std::filesystem::temp_directory_path() / ("kivo-bench-imageio-" + std::to_string(getpid()));
+  std::filesystem::create_directories(gFolder);
+  {
+    auto photo = MakePhotoLike(kPhotoWidth, kPhotoHeight, 1);
+    host::ImageWriteOptions options;
+    options.jpegQuality = kQuality;
+    options.dpi = 300;
+    host::EncodeImage(*photo, host::ImageFormat::kJpeg, options, &gPhotoJpeg);
+    std::ofstream(gFolder / "photo.jpg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(gPhotoJpeg.data()), static_cast<std::streamsize>(gPhotoJpeg.size()));
+  }
+  gPage = MakePhotoLike(kPageWidth, kPageHeight, 2);
+  WritePpm(*gPage, gFolder / "page.ppm");
+
+  benchmark::Initialize(&argc, argv);
+  CapturingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  // tjbench reports Mpixels/sec of the full-size image, also when scaling.
+  const std::string photo = (gFolder / "photo.jpg").string();
+  const std::string page = (gFolder / "page.ppm").string();
+  const std::vector<std::string> common = {"-benchtime", "2", "-warmup", "0.5", "-nowrite", "-quiet", "-xrgb"};
+  auto with = [&](std::vector<std::string> first) {
+    first.insert(first.end(), common.begin(), common.end());
+    return first;
+  };
+  struct Row {
+    const char* ours;
+    double referenceMpps;
+    double pixels;
+  } rows[] = {
+      {"BM_DecodePhotoFull", RunTjbench(with({photo}), 1), double(kPhotoWidth) * kPhotoHeight},
+      {"BM_DecodePhotoQuarter", RunTjbench(with({photo, "-scale", "1/4"}), 1), double(kPhotoWidth) * kPhotoHeight},
+      {"BM_EncodePage", RunTjbench(with({page, std::to_string(kQuality), "-subsamp", "420", "-componly"}), 3),
+       double(kPageWidth) * kPageHeight},
+  };
+  std::printf("\n%-24s %12s %14s %8s\n", "against tjbench", "ours (ms)", "tjbench (ms)", "ratio");
+  for (const Row& row : rows) {
+    const auto found = reporter.milliseconds.find(row.ours);
+    if (found == reporter.milliseconds.end()) continue;
+    if (row.referenceMpps <= 0) {
+      std::printf("%-24s %12.2f %14s %8s\n", row.ours, found->second, "unavailable", "-");
+      continue;
+    }
+    const double referenceMs = row.pixels / (row.referenceMpps * 1e6) * 1e3;
+    std::printf("%-24s %12.2f %14.2f %8.2f\n", row.ours, found->second, referenceMs, found->second / referenceMs);
+    const auto creation = reporter.milliseconds.find("BM_CreatePhotoOffscreen");
+    if (row.ours == std::string("BM_DecodePhotoFull") && creation != reporter.milliseconds.end()) {
+      const double decodeOnly = found->second - creation->second;
+      std::printf("%-24s %12.2f %14.2f %8.2f\n", "  less offscreen creation", decodeOnly, referenceMs,
+                  decodeOnly / referenceMs);
+    }
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(gFolder, ignored);
+  return 0;
+}

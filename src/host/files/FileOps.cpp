@@ -1,0 +1,290 @@
+#include "host/files/FileOps.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "host/files/CatalogInfo.h"
+#include "host/files/FSSpec.h"
+#include "host/files/FileErrors.h"
+#include "host/files/FinderInfo.h"
+
+namespace host {
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { Close(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int Close() {
+    int r = 0;
+    if (fd_ >= 0) r = ::close(fd_);
+    fd_ = -1;
+    return r;
+  }
+
+ private:
+  int fd_;
+};
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+OSErr WriteAll(int fd, const uint8_t* p, size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return OSErrFromErrno(errno);
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return noErr;
+}
+
+// Opens a new temporary file beside `target`; its path goes to `tempPath`.
+int OpenTemporaryBeside(const std::string& target, std::string* tempPath, int* err) {
+  std::string templ = JoinPath(ParentPath(target), "." + LastPathName(target) + ".kivo-XXXXXX");
+  if (templ.size() > 4000) {
+    *err = ENAMETOOLONG;
+    return -1;
+  }
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+  if (fd < 0) {
+    // The target's name may be too long for the prefix and suffix.
+    *err = errno;
+    if (*err == ENAMETOOLONG) {
+      std::string shortTempl = JoinPath(ParentPath(target), ".kivo-tmp-XXXXXX");
+      std::vector<char> b2(shortTempl.begin(), shortTempl.end());
+      b2.push_back('\0');
+      const int fd2 = ::mkostemp(b2.data(), O_CLOEXEC);
+      if (fd2 < 0) {
+        *err = errno;
+        return -1;
+      }
+      *tempPath = b2.data();
+      *err = 0;
+      return fd2;
+    }
+    return -1;
+  }
+  *tempPath = buf.data();
+  *err = 0;
+  return fd;
+}
+
+// Puts the finished temporary file in place.
+OSErr PlaceTemporary(const std::string& temp, const std::string& target, bool replace) {
+  OSErr err = noErr;
+  if (replace) {
+    if (::rename(temp.c_str(), target.c_str()) != 0) err = OSErrFromErrno(errno);
+  } else {
+    err = RenameNoReplace(temp, target);
+  }
+  if (err != noErr) ::unlink(temp.c_str());
+  else SyncFolder(ParentPath(target));
+  return err;
+}
+
+// Copies the data of an open source into a new synced temporary file beside
+// `to` and renames it into place.
+OSErr CopyData(int src, const struct stat& srcStat, const std::string& to, bool replace) {
+  std::string temp;
+  int e = 0;
+  Fd dst(OpenTemporaryBeside(to, &temp, &e));
+  if (dst.get() < 0) return OSErrFromErrno(e);
+  auto fail = [&](OSErr err) {
+    dst.Close();
+    ::unlink(temp.c_str());
+    return err;
+  };
+  if (::fchmod(dst.get(), srcStat.st_mode & 07777) != 0) return fail(OSErrFromErrno(errno));
+  std::vector<uint8_t> buffer(1 << 18);
+  uint64_t copied = 0;
+  for (;;) {
+    const ssize_t r = ::read(src, buffer.data(), buffer.size());
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return fail(OSErrFromErrno(errno));
+    }
+    if (r == 0) break;
+    OSErr err = WriteAll(dst.get(), buffer.data(), static_cast<size_t>(r));
+    if (err != noErr) return fail(err);
+    copied += static_cast<uint64_t>(r);
+  }
+  // A source that changed size while it was copied is not a complete copy.
+  if (copied != static_cast<uint64_t>(srcStat.st_size)) return fail(ioErr);
+  if (::fsync(dst.get()) != 0) return fail(OSErrFromErrno(errno));
+  if (dst.Close() != 0) return fail(OSErrFromErrno(errno));
+  return PlaceTemporary(temp, to, replace);
+}
+
+void CopyFinderInfo(const std::string& from, const std::string& to) {
+  FinderInfo info;
+  if (GetFinderInfo(from, &info) == noErr && !(info == FinderInfo())) SetFinderInfo(to, info);
+}
+
+}  // namespace
+
+void SyncFolder(const std::string& folderPath) {
+  Fd d(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (d.get() >= 0) ::fsync(d.get());
+}
+
+OSErr CreateFileExclusive(const std::string& path, uint32_t mode) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (fd.get() < 0) return OSErrFromErrno(errno);
+  if (::fchmod(fd.get(), mode & 07777) != 0) return OSErrFromErrno(errno);
+  return noErr;
+}
+
+OSErr CreateFolder(const std::string& path, uint32_t mode) {
+  if (::mkdir(path.c_str(), 0700) != 0) return OSErrFromErrno(errno);
+  if (::chmod(path.c_str(), mode & 07777) != 0) return OSErrFromErrno(errno);
+  return noErr;
+}
+
+OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size, uint32_t mode,
+                          bool replace) {
+  if (!replace && Exists(path)) return dupFNErr;
+  std::string temp;
+  int e = 0;
+  Fd fd(OpenTemporaryBeside(path, &temp, &e));
+  if (fd.get() < 0) return OSErrFromErrno(e);
+  OSErr err = ::fchmod(fd.get(), mode & 07777) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
+  if (err == noErr) err = WriteAll(fd.get(), static_cast<const uint8_t*>(data), size);
+  if (err == noErr && ::fsync(fd.get()) != 0) err = OSErrFromErrno(errno);
+  if (fd.Close() != 0 && err == noErr) err = OSErrFromErrno(errno);
+  if (err != noErr) {
+    ::unlink(temp.c_str());
+    return err;
+  }
+  return PlaceTemporary(temp, path, replace);
+}
+
+OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, size_t maxSize) {
+  if (!bytes) return paramErr;
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return OSErrFromErrno(errno);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return OSErrFromErrno(errno);
+  if (S_ISDIR(st.st_mode)) return notAFileErr;
+  if (static_cast<uint64_t>(st.st_size) > maxSize) return memFullErr;
+  std::vector<uint8_t> out(static_cast<size_t>(st.st_size));
+  size_t got = 0;
+  while (got < out.size()) {
+    const ssize_t r = ::read(fd.get(), out.data() + got, out.size() - got);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return OSErrFromErrno(errno);
+    }
+    if (r == 0) break;
+    got += static_cast<size_t>(r);
+  }
+  out.resize(got);
+  *bytes = std::move(out);
+  return noErr;
+}
+
+OSErr RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return noErr;
+  const int err = errno;
+  if (err != EINVAL && err != ENOSYS) return OSErrFromErrno(err);
+  // File systems without RENAME_NOREPLACE: a hard link fails on an existing
+  // name, which keeps the no-overwrite promise for files.
+  struct stat st;
+  if (::lstat(from.c_str(), &st) != 0) return OSErrFromErrno(errno);
+  if (!S_ISDIR(st.st_mode) && ::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return noErr;
+  }
+  if (Exists(to)) return dupFNErr;
+  if (::rename(from.c_str(), to.c_str()) != 0) return OSErrFromErrno(errno);
+  return noErr;
+}
+
+OSErr CopyFile(const std::string& from, const std::string& to, bool replace) {
+  Fd src(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (src.get() < 0) return OSErrFromErrno(errno);
+  struct stat st;
+  if (::fstat(src.get(), &st) != 0) return OSErrFromErrno(errno);
+  if (!S_ISREG(st.st_mode)) return notAFileErr;
+  if (!replace && Exists(to)) return dupFNErr;
+  OSErr err = CopyData(src.get(), st, to, replace);
+  if (err != noErr) return err;
+  CopyFinderInfo(from, to);
+  const std::string fromSidecar = AppleDoublePath(from);
+  const std::string toSidecar = AppleDoublePath(to);
+  if (Exists(fromSidecar)) {
+    err = CopyFile(fromSidecar, toSidecar, true);
+  } else if (Exists(toSidecar)) {
+    ::unlink(toSidecar.c_str());  // a replaced file's old fork must not stick to the copy
+  }
+  return err;
+}
+
+OSErr MoveItem(const std::string& from, const std::string& to) {
+  struct stat st;
+  if (::lstat(from.c_str(), &st) != 0) return OSErrFromErrno(errno);
+  const std::string fromSidecar = AppleDoublePath(from);
+  const std::string toSidecar = AppleDoublePath(to);
+  const bool hasSidecar = !S_ISDIR(st.st_mode) && Exists(fromSidecar);
+
+  OSErr err = RenameNoReplace(from, to);
+  if (err == noErr) {
+    if (hasSidecar) ::rename(fromSidecar.c_str(), toSidecar.c_str());
+    SyncFolder(ParentPath(to));
+    return noErr;
+  }
+  if (err != diffVolErr) return err;
+  if (S_ISDIR(st.st_mode)) return diffVolErr;
+
+  // Across file systems: a complete, synced copy first, then the source goes.
+  err = CopyFile(from, to, false);
+  if (err != noErr) return err;
+  if (::unlink(from.c_str()) != 0) return OSErrFromErrno(errno);
+  if (hasSidecar) ::unlink(fromSidecar.c_str());
+  SyncFolder(ParentPath(from));
+  return noErr;
+}
+
+OSErr DeleteItem(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
+  if (S_ISDIR(st.st_mode)) {
+    if (::rmdir(path.c_str()) != 0) return OSErrFromErrno(errno);
+    return noErr;
+  }
+  if (::unlink(path.c_str()) != 0) return OSErrFromErrno(errno);
+  ::unlink(AppleDoublePath(path).c_str());
+  return noErr;
+}
+
+OSErr GetMode(const std::string& path, uint32_t* mode) {
+  if (!mode) return paramErr;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
+  *mode = st.st_mode;
+  return noErr;
+}
+
+OSErr SetMode(const std::string& path, uint32_t mode) {
+  if (::chmod(path.c_str(), mode & 07777) != 0) return OSErrFromErrno(errno);
+  return noErr;
+}
+
+}  // namespace host

@@ -1,0 +1,54 @@
+// File and folder operations on paths, with the guarantees the program
+// relies on: creating never overwrites, files are written to a temporary
+// name and renamed into place, and a move across file systems copies,
+// syncs and renames before the source is removed (a source that was not
+// completely copied is never deleted). A file's AppleDouble sidecar (its
+// resource fork) travels with it on moves, copies, renames and deletes.
+// All results are 16-bit result codes; nothing throws.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/base/MacTypes.h"
+
+namespace host {
+
+// Creates an empty file with exactly the permission bits `mode` (not
+// reduced by the umask); dupFNErr when the name exists.
+OSErr CreateFileExclusive(const std::string& path, uint32_t mode);
+// Creates a folder with exactly `mode`; dupFNErr when the name exists.
+OSErr CreateFolder(const std::string& path, uint32_t mode);
+
+// Writes `size` bytes to a temporary file in the target's folder, syncs it
+// and renames it onto `path`; with `replace` false an existing file is not
+// touched and the result is dupFNErr. The temporary file is removed on failure.
+OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size, uint32_t mode,
+                          bool replace = true);
+// Reads a whole file; memFullErr when it is larger than `maxSize`.
+OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes,
+                    size_t maxSize = size_t(1) << 30);
+
+// Renames without replacing (dupFNErr when `to` exists).
+OSErr RenameNoReplace(const std::string& from, const std::string& to);
+// Moves a file or folder to `to`, never replacing. Across file systems a
+// file is copied to a temporary name beside `to`, synced, renamed into place
+// and only then is the source removed; a folder gives diffVolErr there.
+OSErr MoveItem(const std::string& from, const std::string& to);
+// Copies a file's data (and its Finder information and sidecar) to `to`
+// through a synced temporary file; with `replace` false an existing `to`
+// gives dupFNErr.
+OSErr CopyFile(const std::string& from, const std::string& to, bool replace);
+// Deletes a file (and its sidecar) or an empty folder (fBsyErr when not empty).
+OSErr DeleteItem(const std::string& path);
+
+// Permission bits.
+OSErr GetMode(const std::string& path, uint32_t* mode);
+OSErr SetMode(const std::string& path, uint32_t mode);
+
+// Syncs a folder so that renames inside it are durable.
+void SyncFolder(const std::string& folderPath);
+
+}  // namespace host

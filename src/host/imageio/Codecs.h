@@ -1,0 +1,48 @@
+// The per-format codecs behind ImageFile.h. Each works on bytes in memory and
+// reports failure as a message; none of them throws or lets a codec library
+// end the process.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "host/imageio/ImageFile.h"
+
+namespace host::imageio {
+
+// Largest image accepted, in pixels: an offscreen of four bytes per pixel
+// must stay within the offscreen limit of 1 GiB.
+constexpr uint64_t kMaxPixels = (uint64_t(1) << 30) / 4;
+
+// Null when an image of this size may be decoded, else the reason (a static
+// text, so that it can be used where no C++ object may be created).
+const char* CheckImageSize(uint64_t width, uint64_t height);
+
+ImageStatus JpegReadInfo(std::span<const uint8_t> data, ImageInfo* info);
+ImageStatus JpegDecode(std::span<const uint8_t> data, int scaleDenominator, ImageInfo* info,
+                       GWorldHandle* out);
+ImageStatus JpegEncode(const GWorld& image, const ImageWriteOptions& options, std::vector<uint8_t>* out);
+
+ImageStatus PngReadInfo(std::span<const uint8_t> data, ImageInfo* info);
+ImageStatus PngDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHandle* out);
+ImageStatus PngEncode(const GWorld& image, const ImageWriteOptions& options, std::vector<uint8_t>* out);
+
+ImageStatus TiffReadInfo(std::span<const uint8_t> data, ImageInfo* info);
+ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHandle* out);
+ImageStatus TiffEncode(const GWorld& image, const ImageWriteOptions& options, std::vector<uint8_t>* out);
+
+// Fills orientation, user comment and (where the codec found none) the
+// resolution from the file's EXIF block. A missing or unreadable block
+// leaves the fields as they are.
+void ReadExifFields(std::span<const uint8_t> data, ImageInfo* info);
+
+// Replaces (or, for an empty profile, removes) the ICC profile of a PNG file.
+ImageStatus ReplacePngIccProfile(std::vector<uint8_t>& fileBytes, std::span<const uint8_t> profile);
+
+// Rewrites the EXIF orientation and user comment and the ICC profile of an
+// encoded file in memory.
+ImageStatus ApplyMetadataUpdate(std::vector<uint8_t>& fileBytes, const ImageMetadataUpdate& update);
+
+}  // namespace host::imageio

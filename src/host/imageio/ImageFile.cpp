@@ -1,0 +1,163 @@
+#include "host/imageio/ImageFile.h"
+
+#include "host/imageio/AtomicFile.h"
+#include "host/imageio/Codecs.h"
+
+namespace host {
+namespace imageio {
+
+const char* CheckImageSize(uint64_t width, uint64_t height) {
+  if (width == 0 || height == 0) return "the image has no pixels";
+  if (width > INT32_MAX || height > INT32_MAX || width * height > kMaxPixels) return "the image is too large";
+  return nullptr;
+}
+
+}  // namespace imageio
+
+namespace {
+
+// Image files larger than this are not photos or pages but damage.
+constexpr uint64_t kMaxFileBytes = uint64_t(1) << 30;
+
+std::string Quoted(const std::filesystem::path& path) {
+  std::string text(1, '"');
+  text += path.filename().string();
+  text += "\": ";
+  return text;
+}
+
+}  // namespace
+
+ImageFormat DetectImageFormat(std::span<const uint8_t> head) {
+  auto starts = [&](std::initializer_list<uint8_t> magic) {
+    return head.size() >= magic.size() && std::equal(magic.begin(), magic.end(), head.begin());
+  };
+  if (starts({0xFF, 0xD8, 0xFF})) return ImageFormat::kJpeg;
+  if (starts({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return ImageFormat::kPng;
+  if (starts({'I', 'I', 42, 0}) || starts({'M', 'M', 0, 42}) || starts({'I', 'I', 43, 0}) ||
+      starts({'M', 'M', 0, 43})) {
+    return ImageFormat::kTiff;
+  }
+  return ImageFormat::kUnknown;
+}
+
+const char* ImageFormatName(ImageFormat format) {
+  switch (format) {
+    case ImageFormat::kJpeg: return "JPEG";
+    case ImageFormat::kPng: return "PNG";
+    case ImageFormat::kTiff: return "TIFF";
+    case ImageFormat::kUnknown: break;
+  }
+  return "unknown";
+}
+
+ImageInfoResult ReadImageInfo(std::span<const uint8_t> data) {
+  ImageInfoResult result;
+  ImageStatus status;
+  switch (DetectImageFormat(data)) {
+    case ImageFormat::kJpeg: status = imageio::JpegReadInfo(data, &result.info); break;
+    case ImageFormat::kPng: status = imageio::PngReadInfo(data, &result.info); break;
+    case ImageFormat::kTiff: status = imageio::TiffReadInfo(data, &result.info); break;
+    case ImageFormat::kUnknown: status = ImageStatus::Fail("not a JPEG, PNG or TIFF file"); break;
+  }
+  if (!status.ok()) {
+    result.error = status.error;
+    return result;
+  }
+  imageio::ReadExifFields(data, &result.info);
+  return result;
+}
+
+ImageInfoResult ReadImageInfo(const std::filesystem::path& path) {
+  std::vector<uint8_t> bytes;
+  ImageInfoResult result;
+  if (!ReadWholeFile(path, kMaxFileBytes, &bytes, &result.error)) return result;
+  result = ReadImageInfo(bytes);
+  if (!result.ok()) result.error = Quoted(path) + result.error;
+  return result;
+}
+
+ImageReadResult DecodeImage(std::span<const uint8_t> data, const ImageReadOptions& options) {
+  ImageReadResult result;
+  const int scale = options.scaleDenominator;
+  if (scale != 1 && scale != 2 && scale != 4 && scale != 8) {
+    result.error = "the scale must be 1, 1/2, 1/4 or 1/8";
+    return result;
+  }
+  ImageStatus status;
+  switch (DetectImageFormat(data)) {
+    case ImageFormat::kJpeg:
+      status = imageio::JpegDecode(data, options.scaleDenominator, &result.info, &result.image);
+      break;
+    case ImageFormat::kPng: status = imageio::PngDecode(data, &result.info, &result.image); break;
+    case ImageFormat::kTiff: status = imageio::TiffDecode(data, &result.info, &result.image); break;
+    case ImageFormat::kUnknown: status = ImageStatus::Fail("not a JPEG, PNG or TIFF file"); break;
+  }
+  if (!status.ok()) {
+    result.image.reset();
+    result.error = status.error;
+    return result;
+  }
+  if (options.readExif) imageio::ReadExifFields(data, &result.info);
+  return result;
+}
+
+ImageReadResult ReadImageFile(const std::filesystem::path& path, const ImageReadOptions& options) {
+  std::vector<uint8_t> bytes;
+  ImageReadResult result;
+  if (!ReadWholeFile(path, kMaxFileBytes, &bytes, &result.error)) return result;
+  result = DecodeImage(bytes, options);
+  if (!result.ok()) result.error = Quoted(path) + result.error;
+  return result;
+}
+
+ImageStatus EncodeImage(const GWorld& image, ImageFormat format, const ImageWriteOptions& options,
+                        std::vector<uint8_t>* out) {
+  if (options.orientation != 0 && (options.orientation < 1 || options.orientation > 8)) {
+    return ImageStatus::Fail("EXIF orientation must be 1 to 8");
+  }
+  ImageStatus status;
+  switch (format) {
+    case ImageFormat::kJpeg: status = imageio::JpegEncode(image, options, out); break;
+    case ImageFormat::kPng: status = imageio::PngEncode(image, options, out); break;
+    case ImageFormat::kTiff: status = imageio::TiffEncode(image, options, out); break;
+    case ImageFormat::kUnknown: return ImageStatus::Fail("no image format given");
+  }
+  if (!status.ok()) return status;
+  ImageMetadataUpdate exif;
+  // TIFF carries the orientation as a tag of its own, written by the encoder.
+  if (options.orientation != 0 && format != ImageFormat::kTiff) exif.orientation = options.orientation;
+  exif.userComment = options.userComment;
+  if (exif.orientation || exif.userComment) status = imageio::ApplyMetadataUpdate(*out, exif);
+  if (!status.ok()) out->clear();
+  return status;
+}
+
+ImageStatus WriteImageFile(const GWorld& image, const std::filesystem::path& path, ImageFormat format,
+                           const ImageWriteOptions& options) {
+  std::vector<uint8_t> bytes;
+  ImageStatus status = EncodeImage(image, format, options, &bytes);
+  if (!status.ok()) return ImageStatus::Fail(Quoted(path) + status.error);
+  std::string error;
+  if (!WriteFileAtomically(path, bytes, &error)) return ImageStatus::Fail(error);
+  return {};
+}
+
+ImageStatus UpdateImageMetadata(std::vector<uint8_t>& fileBytes, const ImageMetadataUpdate& update) {
+  if (DetectImageFormat(fileBytes) == ImageFormat::kUnknown) {
+    return ImageStatus::Fail("not a JPEG, PNG or TIFF file");
+  }
+  return imageio::ApplyMetadataUpdate(fileBytes, update);
+}
+
+ImageStatus UpdateImageMetadata(const std::filesystem::path& path, const ImageMetadataUpdate& update) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!ReadWholeFile(path, kMaxFileBytes, &bytes, &error)) return ImageStatus::Fail(error);
+  ImageStatus status = UpdateImageMetadata(bytes, update);
+  if (!status.ok()) return ImageStatus::Fail(Quoted(path) + status.error);
+  if (!WriteFileAtomically(path, bytes, &error)) return ImageStatus::Fail(error);
+  return {};
+}
+
+}  // namespace host

@@ -1,0 +1,116 @@
+// Image files: JPEG, PNG and TIFF read into offscreens and offscreens written
+// back out, with the properties the imaging code asks of a file (pixel size,
+// resolution, EXIF orientation and user comment, embedded ICC profile).
+//
+// Every call reports failure as a value with a readable message; a truncated
+// or corrupt file gives no offscreen at all, never a partly decoded one.
+// Offscreens come back in the host layout (bytes alpha, red, green, blue);
+// files without alpha read back with every alpha byte 0xFF.
+//
+// Pixels are returned as stored: the EXIF orientation is reported, not
+// applied, because the callers decide which orientations they turn.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "host/qd/GWorld.h"
+
+namespace host {
+
+enum class ImageFormat { kUnknown, kJpeg, kPng, kTiff };
+
+enum class ImageColorModel { kUnknown, kGrey, kRGB, kCMYK, kPalette };
+
+// What a file says about its image, read without decoding the pixels.
+struct ImageInfo {
+  ImageFormat format = ImageFormat::kUnknown;
+  int32_t width = 0;           // stored size in pixels, before any scaling
+  int32_t height = 0;
+  int bitsPerSample = 0;       // as stored (8 or 16 for most files)
+  int samplesPerPixel = 0;     // as stored, alpha included
+  ImageColorModel colorModel = ImageColorModel::kUnknown;
+  bool hasAlpha = false;
+  double xDpi = 0;             // dots per inch; 0 when the file states none
+  double yDpi = 0;
+  int orientation = 0;         // EXIF orientation as stored; 0 when the file has none
+  std::string userComment;     // EXIF user comment as UTF-8; empty when none
+  std::vector<uint8_t> iccProfile;  // embedded profile bytes; empty when none
+};
+
+struct ImageReadOptions {
+  // 1, 2, 4 or 8: a JPEG is decoded at 1/n of its size through the codec's
+  // DCT scaling (sizes round up). PNG and TIFF files always decode at full
+  // size; the offscreen's own size tells the caller what it got.
+  int scaleDenominator = 1;
+  // Read orientation, user comment and resolution from the EXIF block.
+  bool readExif = true;
+};
+
+struct ImageInfoResult {
+  ImageInfo info;
+  std::string error;  // empty on success
+  bool ok() const { return error.empty(); }
+};
+
+struct ImageReadResult {
+  GWorldHandle image;  // null on failure
+  ImageInfo info;
+  std::string error;   // empty on success
+  bool ok() const { return image != nullptr; }
+};
+
+struct ImageStatus {
+  std::string error;  // empty on success
+  bool ok() const { return error.empty(); }
+  static ImageStatus Fail(std::string message) { return ImageStatus{std::move(message)}; }
+};
+
+// The format of a file from its first bytes (not from its name).
+ImageFormat DetectImageFormat(std::span<const uint8_t> head);
+const char* ImageFormatName(ImageFormat format);
+
+ImageInfoResult ReadImageInfo(const std::filesystem::path& path);
+ImageInfoResult ReadImageInfo(std::span<const uint8_t> data);
+
+ImageReadResult ReadImageFile(const std::filesystem::path& path, const ImageReadOptions& options = {});
+ImageReadResult DecodeImage(std::span<const uint8_t> data, const ImageReadOptions& options = {});
+
+enum class TiffCompression { kNone, kLzw };
+
+struct ImageWriteOptions {
+  double dpi = 72;                 // both directions; 0 or less writes 72
+  int jpegQuality = 75;            // 0 .. 100, clamped
+  TiffCompression tiffCompression = TiffCompression::kNone;
+  bool keepAlpha = false;          // PNG and TIFF: store the alpha byte as a fourth channel
+  std::vector<uint8_t> iccProfile; // embedded when not empty
+  int orientation = 0;             // EXIF orientation 1..8 to store; 0 stores none
+  std::optional<std::string> userComment;  // EXIF user comment (UTF-8)
+};
+
+// The file's bytes for an offscreen, in memory.
+ImageStatus EncodeImage(const GWorld& image, ImageFormat format, const ImageWriteOptions& options,
+                        std::vector<uint8_t>* out);
+
+// Encodes and writes to a temporary name in the destination's folder, then
+// renames it into place (replacing an existing file). On failure nothing is
+// left under either name and an existing file keeps its old contents.
+ImageStatus WriteImageFile(const GWorld& image, const std::filesystem::path& path, ImageFormat format,
+                           const ImageWriteOptions& options = {});
+
+// Changes the metadata of an existing JPEG, PNG or TIFF file without touching
+// its pixels: each field that is set replaces the file's own. The file is
+// rewritten through a temporary name as above.
+struct ImageMetadataUpdate {
+  std::optional<int> orientation;              // 1..8
+  std::optional<std::string> userComment;      // UTF-8
+  std::optional<std::vector<uint8_t>> iccProfile;  // empty vector removes the profile
+};
+ImageStatus UpdateImageMetadata(const std::filesystem::path& path, const ImageMetadataUpdate& update);
+ImageStatus UpdateImageMetadata(std::vector<uint8_t>& fileBytes, const ImageMetadataUpdate& update);
+
+}  // namespace host

@@ -1,0 +1,267 @@
+// JPEG through libjpeg-turbo. The library reports fatal errors through a
+// callback that must not return; ours records the message and longjmps back
+// to the one function that called setjmp. Those functions hold only plain C
+// data in their own frame (everything with a destructor lives in the job
+// record their caller owns), so the jump skips no destructor.
+//
+// A file that ends early or has damaged compressed data only raises a
+// warning in libjpeg (it fills the lost part of the image with grey or
+// garbage); we treat those warnings as errors so that a damaged photo is never
+// used as if whole. Warnings that leave the pixels intact (stray bytes between
+// markers, an unknown JFIF revision, a bad ICC marker) are let through.
+#include <csetjmp>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cmath>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "host/imageio/Codecs.h"
+
+namespace host::imageio {
+namespace {
+
+constexpr long kMaxDecoderMemory = 1L << 30;
+
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+void OnFatalError(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, err->message);
+  longjmp(err->jump, 1);
+}
+
+void OnMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;  // trace messages
+  const int code = cinfo->err->msg_code;
+  switch (code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_MUST_RESYNC:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_BOGUS_PROGRESSION:
+      OnFatalError(cinfo);
+      break;
+    default:
+      break;
+  }
+  cinfo->err->num_warnings++;
+}
+
+void InstallErrorManager(ErrorManager* err) {
+  jpeg_std_error(&err->pub);
+  err->pub.error_exit = OnFatalError;
+  err->pub.emit_message = OnMessage;
+  err->message[0] = '\0';
+}
+
+struct DecodeJob {
+  std::span<const uint8_t> data;
+  bool headerOnly = false;
+  int scaleDenominator = 1;
+  ImageInfo* info = nullptr;
+  GWorldHandle image;
+  std::vector<uint8_t> cmykRow;
+  std::string sizeError;
+  JOCTET* icc = nullptr;
+  unsigned int iccLength = 0;
+  jpeg_decompress_struct cinfo{};
+  ErrorManager err{};
+  bool created = false;
+};
+
+// Converts one CMYK row to ARGB. Files with an Adobe marker (nearly all CMYK
+// JPEGs) store the inks inverted.
+void CmykRowToArgb(const uint8_t* cmyk, uint8_t* argb, JDIMENSION width, bool inverted) {
+  for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, argb += 4) {
+    unsigned c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
+    if (!inverted) {
+      c = 255 - c; m = 255 - m; y = 255 - y; k = 255 - k;
+    }
+    argb[0] = 0xFF;
+    argb[1] = static_cast<uint8_t>((c * k + 127) / 255);
+    argb[2] = static_cast<uint8_t>((m * k + 127) / 255);
+    argb[3] = static_cast<uint8_t>((y * k + 127) / 255);
+  }
+}
+
+bool RunDecode(DecodeJob* job) {
+  jpeg_decompress_struct* cinfo = &job->cinfo;
+  cinfo->err = &job->err.pub;
+  InstallErrorManager(&job->err);
+  if (setjmp(job->err.jump)) return false;
+  jpeg_create_decompress(cinfo);
+  job->created = true;
+  // Progressive files keep all coefficients in memory; a small damaged file
+  // may declare a huge image. Beyond this the library fails cleanly instead
+  // of asking for more.
+  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
+  jpeg_mem_src(cinfo, job->data.data(), static_cast<unsigned long>(job->data.size()));
+  jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
+  jpeg_read_header(cinfo, TRUE);
+
+  ImageInfo* info = job->info;
+  info->format = ImageFormat::kJpeg;
+  info->width = static_cast<int32_t>(cinfo->image_width);
+  info->height = static_cast<int32_t>(cinfo->image_height);
+  info->bitsPerSample = cinfo->data_precision;
+  info->samplesPerPixel = cinfo->num_components;
+  switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE: info->colorModel = ImageColorModel::kGrey; break;
+    case JCS_RGB:
+    case JCS_YCbCr: info->colorModel = ImageColorModel::kRGB; break;
+    case JCS_CMYK:
+    case JCS_YCCK: info->colorModel = ImageColorModel::kCMYK; break;
+    default: info->colorModel = ImageColorModel::kUnknown; break;
+  }
+  if (cinfo->saw_JFIF_marker && cinfo->density_unit != 0 && cinfo->X_density && cinfo->Y_density) {
+    const double perInch = cinfo->density_unit == 2 ? 2.54 : 1.0;
+    info->xDpi = cinfo->X_density * perInch;
+    info->yDpi = cinfo->Y_density * perInch;
+  }
+  jpeg_read_icc_profile(cinfo, &job->icc, &job->iccLength);
+  if (job->headerOnly) return true;
+
+  if (info->colorModel == ImageColorModel::kUnknown) {
+    job->sizeError = "unsupported JPEG colour space";
+    return false;
+  }
+  cinfo->scale_num = 1;
+  cinfo->scale_denom = static_cast<unsigned>(job->scaleDenominator);
+  const bool cmyk = info->colorModel == ImageColorModel::kCMYK;
+  cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_ARGB;
+  jpeg_calc_output_dimensions(cinfo);
+  // The limit applies to what is decoded: a huge photo may still be read at
+  // 1/8 for a preview.
+  if (const char* sizeError = CheckImageSize(cinfo->output_width, cinfo->output_height)) {
+    job->sizeError = sizeError;
+    return false;
+  }
+  job->image = GWorld::Create(CLongRect_AC(0, 0, static_cast<int32_t>(cinfo->output_height),
+                                           static_cast<int32_t>(cinfo->output_width)));
+  if (!job->image) {
+    job->sizeError = "not enough memory for the image";
+    return false;
+  }
+  if (cmyk) job->cmykRow.resize(size_t(cinfo->output_width) * 4);
+  jpeg_start_decompress(cinfo);
+  GWorld& image = *job->image;
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const int32_t y = static_cast<int32_t>(cinfo->output_scanline);
+    if (cmyk) {
+      JSAMPROW row = job->cmykRow.data();
+      jpeg_read_scanlines(cinfo, &row, 1);
+      CmykRowToArgb(row, image.scanline(y), cinfo->output_width, cinfo->saw_Adobe_marker);
+    } else {
+      JSAMPROW rows[8];
+      const int32_t count = std::min<int32_t>(8, image.height() - y);
+      for (int32_t i = 0; i < count; ++i) rows[i] = image.scanline(y + i);
+      jpeg_read_scanlines(cinfo, rows, static_cast<JDIMENSION>(count));
+    }
+  }
+  jpeg_finish_decompress(cinfo);
+  return true;
+}
+
+ImageStatus Decode(std::span<const uint8_t> data, bool headerOnly, int scale, ImageInfo* info,
+                   GWorldHandle* out) {
+  DecodeJob job;
+  job.data = data;
+  job.headerOnly = headerOnly;
+  job.scaleDenominator = scale;
+  job.info = info;
+  const bool ok = RunDecode(&job);
+  if (job.created) jpeg_destroy_decompress(&job.cinfo);
+  if (job.icc) {
+    info->iccProfile.assign(job.icc, job.icc + job.iccLength);
+    std::free(job.icc);
+  }
+  if (!ok) {
+    const std::string reason = !job.sizeError.empty() ? job.sizeError : std::string(job.err.message);
+    return ImageStatus::Fail("JPEG: " + reason);
+  }
+  if (out) *out = std::move(job.image);
+  return {};
+}
+
+struct EncodeJob {
+  const GWorld* image = nullptr;
+  const ImageWriteOptions* options = nullptr;
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_compress_struct cinfo{};
+  ErrorManager err{};
+  bool created = false;
+};
+
+bool RunEncode(EncodeJob* job) {
+  jpeg_compress_struct* cinfo = &job->cinfo;
+  cinfo->err = &job->err.pub;
+  InstallErrorManager(&job->err);
+  if (setjmp(job->err.jump)) return false;
+  jpeg_create_compress(cinfo);
+  job->created = true;
+  jpeg_mem_dest(cinfo, &job->buffer, &job->size);
+  const GWorld& image = *job->image;
+  const ImageWriteOptions& options = *job->options;
+  cinfo->image_width = static_cast<JDIMENSION>(image.width());
+  cinfo->image_height = static_cast<JDIMENSION>(image.height());
+  cinfo->input_components = 4;
+  cinfo->in_color_space = JCS_EXT_ARGB;
+  jpeg_set_defaults(cinfo);
+  jpeg_set_quality(cinfo, std::clamp(options.jpegQuality, 0, 100), TRUE);
+  const double dpi = options.dpi > 0 ? options.dpi : 72.0;
+  cinfo->write_JFIF_header = TRUE;
+  cinfo->density_unit = 1;
+  cinfo->X_density = cinfo->Y_density = static_cast<UINT16>(std::clamp(std::lround(dpi), 1L, 65535L));
+  jpeg_start_compress(cinfo, TRUE);
+  if (!options.iccProfile.empty()) {
+    jpeg_write_icc_profile(cinfo, options.iccProfile.data(),
+                           static_cast<unsigned int>(options.iccProfile.size()));
+  }
+  while (cinfo->next_scanline < cinfo->image_height) {
+    JSAMPROW rows[8];
+    const int32_t y = static_cast<int32_t>(cinfo->next_scanline);
+    const int32_t count = std::min<int32_t>(8, image.height() - y);
+    for (int32_t i = 0; i < count; ++i) rows[i] = const_cast<JSAMPROW>(image.scanline(y + i));
+    jpeg_write_scanlines(cinfo, rows, static_cast<JDIMENSION>(count));
+  }
+  jpeg_finish_compress(cinfo);
+  return true;
+}
+
+}  // namespace
+
+ImageStatus JpegReadInfo(std::span<const uint8_t> data, ImageInfo* info) {
+  return Decode(data, true, 1, info, nullptr);
+}
+
+ImageStatus JpegDecode(std::span<const uint8_t> data, int scaleDenominator, ImageInfo* info,
+                       GWorldHandle* out) {
+  return Decode(data, false, scaleDenominator, info, out);
+}
+
+ImageStatus JpegEncode(const GWorld& image, const ImageWriteOptions& options, std::vector<uint8_t>* out) {
+  if (image.width() > JPEG_MAX_DIMENSION || image.height() > JPEG_MAX_DIMENSION) {
+    return ImageStatus::Fail("JPEG: image too large for the format");
+  }
+  EncodeJob job;
+  job.image = &image;
+  job.options = &options;
+  const bool ok = RunEncode(&job);
+  if (job.created) jpeg_destroy_compress(&job.cinfo);
+  if (ok) out->assign(job.buffer, job.buffer + job.size);
+  std::free(job.buffer);
+  if (!ok) return ImageStatus::Fail(std::string("JPEG: ") + job.err.message);
+  return {};
+}
+
+}  // namespace host::imageio

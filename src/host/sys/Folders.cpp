@@ -1,0 +1,95 @@
+#include "host/sys/Folders.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+namespace host {
+
+namespace {
+
+constexpr const char* kAppName = "Kivo-Processor";
+
+std::optional<std::filesystem::path> absoluteEnv(const char* name) {
+  const char* v = std::getenv(name);
+  if (!v || !*v || v[0] != '/') return std::nullopt;
+  return std::filesystem::path(v);
+}
+
+std::filesystem::path xdgFolder(const char* name, const char* fallbackBelowHome) {
+  if (auto p = absoluteEnv(name)) return *p;
+  return homeFolder() / fallbackBelowHome;
+}
+
+}  // namespace
+
+std::filesystem::path homeFolder() {
+  if (auto home = absoluteEnv("HOME")) return *home;
+  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir) return pw->pw_dir;
+  return "/";
+}
+
+std::filesystem::path executablePath() {
+  std::error_code ec;
+  auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : p;
+}
+
+std::filesystem::path applicationFolder() {
+  if (const char* v = std::getenv("KIVO_APP_FOLDER"); v && *v) return std::filesystem::absolute(v);
+  std::filesystem::path exe = executablePath();
+  if (!exe.empty() && ::access(exe.parent_path().c_str(), W_OK) == 0) return exe.parent_path();
+  std::filesystem::path folder = xdgFolder("XDG_DATA_HOME", ".local/share") / kAppName;
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return folder;
+}
+
+std::filesystem::path logsFolder() { return xdgFolder("XDG_STATE_HOME", ".local/state") / "Kivo"; }
+
+std::filesystem::path configFolder() { return xdgFolder("XDG_CONFIG_HOME", ".config") / kAppName; }
+
+std::filesystem::path defaultsFile() { return configFolder() / "defaults.plist"; }
+
+std::filesystem::path userUnitsFolder() { return xdgFolder("XDG_CONFIG_HOME", ".config") / "systemd" / "user"; }
+
+std::filesystem::path desktopFolder() {
+  const std::filesystem::path home = homeFolder();
+  // user-dirs.dirs holds shell assignments: XDG_DESKTOP_DIR="$HOME/Desktop"
+  // with either an absolute path or one relative to $HOME.
+  std::ifstream in(xdgFolder("XDG_CONFIG_HOME", ".config") / "user-dirs.dirs");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line.compare(start, 16, "XDG_DESKTOP_DIR=") != 0) continue;
+    std::string value = line.substr(start + 16);
+    while (!value.empty() && (value.back() == '\r' || value.back() == ' ' || value.back() == '\t')) value.pop_back();
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    if (value.rfind("$HOME", 0) == 0) {
+      std::string rest = value.substr(5);
+      while (!rest.empty() && rest.front() == '/') rest.erase(0, 1);
+      // "$HOME/" alone means the home folder itself.
+      return rest.empty() ? home : home / rest;
+    }
+    if (!value.empty() && value.front() == '/') return value;
+  }
+  return home / "Desktop";
+}
+
+std::vector<std::filesystem::path> iccProfileFolders() {
+  return {"/usr/share/color/icc", "/usr/local/share/color/icc", xdgFolder("XDG_DATA_HOME", ".local/share") / "icc",
+          homeFolder() / ".color/icc"};
+}
+
+std::optional<std::filesystem::path> runtimeFolder() {
+  auto p = absoluteEnv("XDG_RUNTIME_DIR");
+  std::error_code ec;
+  if (p && std::filesystem::is_directory(*p, ec)) return p;
+  return std::nullopt;
+}
+
+}  // namespace host

@@ -1,0 +1,39 @@
+// Where the program's files live on disk.
+//
+//   application folder  KIVO_APP_FOLDER when set; else the executable's folder
+//                       when it is writable; else $XDG_DATA_HOME/Kivo-Processor
+//                       (default ~/.local/share/Kivo-Processor, created on demand)
+//   logs                $XDG_STATE_HOME/Kivo (default ~/.local/state/Kivo)
+//   configuration       $XDG_CONFIG_HOME/Kivo-Processor (default ~/.config/...)
+//   user defaults       <configuration>/defaults.plist
+//   user units          $XDG_CONFIG_HOME/systemd/user
+//   desktop             XDG_DESKTOP_DIR from $XDG_CONFIG_HOME/user-dirs.dirs,
+//                       else ~/Desktop
+//   ICC profiles        /usr/share/color/icc, /usr/local/share/color/icc,
+//                       $XDG_DATA_HOME/icc, ~/.color/icc
+//
+// XDG variables that are empty or not absolute are ignored, as the base
+// directory rules say. Every call reads the environment afresh.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace host {
+
+std::filesystem::path homeFolder();
+std::filesystem::path executablePath();  // empty when it cannot be found
+
+std::filesystem::path applicationFolder();
+std::filesystem::path logsFolder();
+std::filesystem::path configFolder();
+std::filesystem::path defaultsFile();
+std::filesystem::path userUnitsFolder();
+std::filesystem::path desktopFolder();
+std::vector<std::filesystem::path> iccProfileFolders();
+
+// $XDG_RUNTIME_DIR when it is set, absolute and an existing folder.
+std::optional<std::filesystem::path> runtimeFolder();
+
+}  // namespace host

@@ -1,0 +1,47 @@
+// Running other programs with an argument vector (posix_spawn). No shell is
+// involved, so file names with blanks, quotes or semicolons are passed as
+// they are and never interpreted.
+//
+// The program is looked up on PATH when its name has no "/". The child's
+// standard input is /dev/null, so it can never wait for typed input; its
+// standard error is ours (the log).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct ProcessOptions {
+  // On expiry the child and every process of its group are killed.
+  std::optional<std::chrono::milliseconds> timeout;
+  bool captureOutput = false;               // collect the child's standard output
+  std::size_t maxOutputBytes = 16u << 20;   // output beyond this is read and dropped
+};
+
+struct ProcessResult {
+  bool started = false;  // false: the program could not be run (see error)
+  int exitStatus = -1;   // the exit code when the child exited normally
+  int termSignal = 0;    // the signal that ended it, else 0
+  bool timedOut = false;
+  std::string output;    // standard output when captured
+  std::string error;     // why it could not be started
+  bool succeeded() const { return started && !timedOut && termSignal == 0 && exitStatus == 0; }
+};
+
+// Runs the program with the arguments (not counting argv[0], which is the
+// program) and waits for it to end.
+ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
+                         const ProcessOptions& options = {});
+
+// Starts the program in a session of its own, with its standard streams on
+// /dev/null, and returns at once; the child is reaped in the background when
+// it ends. False (with a reason) when it
+// could not be started.
+bool startDetached(const std::string& program, const std::vector<std::string>& arguments,
+                   std::string* error = nullptr);
+
+}  // namespace host

@@ -1,0 +1,40 @@
+// The single-copy check: an exclusive flock on a lock file, held for as long
+// as the object lives (the application keeps it for its whole run). The
+// kernel drops the lock when the process ends, however it ends, so a crash
+// never leaves a stale lock behind. The descriptor is not inherited by
+// programs we start, so a helper that outlives us does not keep the lock.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace host {
+
+class RunningCopyLock {
+ public:
+  enum class Status { Acquired, AlreadyRunning, Failed };
+
+  // "Kivo-Processor.lock" in $XDG_RUNTIME_DIR, else ".Kivo-Processor.lock"
+  // in the application folder.
+  static std::filesystem::path defaultLockFile();
+
+  // Tries to take the lock without waiting.
+  static RunningCopyLock acquire(const std::filesystem::path& lockFile = defaultLockFile());
+
+  RunningCopyLock(RunningCopyLock&& other) noexcept;
+  RunningCopyLock& operator=(RunningCopyLock&& other) noexcept;
+  ~RunningCopyLock();  // releases the lock
+
+  Status status() const { return status_; }
+  bool acquired() const { return status_ == Status::Acquired; }
+  // For AlreadyRunning and Failed: a sentence for the log or the operator.
+  const std::string& message() const { return message_; }
+
+ private:
+  RunningCopyLock() = default;
+  int fd_ = -1;
+  Status status_ = Status::Failed;
+  std::string message_;
+};
+
+}  // namespace host

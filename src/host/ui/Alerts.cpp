@@ -1,0 +1,118 @@
+#include "host/ui/Alerts.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <array>
+#include <cstdio>
+#include <map>
+
+#include "host/ui/QtBridge.h"
+#include "host/ui/View.h"
+
+namespace {
+
+std::array<CStr255_AC, 4>& Params() {
+  static std::array<CStr255_AC, 4> params;
+  return params;
+}
+
+host::AlertHook& Hook() {
+  static host::AlertHook hook;
+  return hook;
+}
+
+std::map<int16_t, host::AlertDef>& Alerts() {
+  static std::map<int16_t, host::AlertDef> alerts = [] {
+    std::map<int16_t, host::AlertDef> a;
+    a[1001] = {1001, "^0", {{1, "OK"}}, 1, 1, false};
+    a[1002] = {1002,
+               "Delete every file in the ^0?\n\nThe files cannot be brought back.",
+               {{1, "Delete"}, {2, "Cancel"}},
+               2, 2, true};
+    a[1003] = {1003,
+               "The current job could not be processed.\n\nWhat should happen to its job file?",
+               {{1, "Try Again"}, {4, "Delete Job"}, {5, "Move to Unknown Jobs"}, {6, "Pause Printing"}},
+               5, 5, true};
+    a[1025] = {1025,
+               "The preferences were imported.\n\nQuit now so that Kivo-Processor starts with them next time?",
+               {{1, "Quit Now"}, {2, "Later"}},
+               2, 2, false};
+    return a;
+  }();
+  return alerts;
+}
+
+std::string Substitute(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '^' && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '3') {
+      out += Params()[text[i + 1] - '0'].ToUTF8();
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string LabelOf(const host::AlertDef& def, int16_t item) {
+  for (const auto& b : def.buttons)
+    if (b.item == item) return b.label;
+  return std::string();
+}
+
+}  // namespace
+
+void host::RegisterAlert(AlertDef alert) { Alerts()[alert.id] = std::move(alert); }
+
+host::AlertDef host::GetAlert(int16_t id) {
+  auto it = Alerts().find(id);
+  return it == Alerts().end() ? AlertDef{} : it->second;
+}
+
+std::string host::AlertText(int16_t id) { return Substitute(GetAlert(id).text); }
+
+void host::SetAlertHook(AlertHook hook) { Hook() = std::move(hook); }
+
+void ParamText(const CStr255_AC& p0, const CStr255_AC& p1, const CStr255_AC& p2, const CStr255_AC& p3) {
+  Params() = {p0, p1, p2, p3};
+}
+
+int16_t MacAppAlert(int16_t alertId, void*) {
+  host::AlertDef def = host::GetAlert(alertId);
+  if (def.id == 0) {
+    // An alert nobody defined still shows its first parameter, so no message is lost.
+    def = {alertId, "^0", {{1, "OK"}}, 1, 1, false};
+  }
+  const std::string text = Substitute(def.text);
+
+  if (auto& hook = Hook()) {
+    if (int16_t answer = hook(alertId, text)) {
+      std::fprintf(stderr, "Alert %d: %s\n  -> item %d (answered by hook)\n", alertId, text.c_str(), answer);
+      return answer;
+    }
+  }
+  if (host::IsUnattended()) {
+    std::fprintf(stderr, "Alert %d: %s\n  -> item %d \"%s\" (no display: default answer)\n", alertId, text.c_str(),
+                 def.defaultItem, LabelOf(def, def.defaultItem).c_str());
+    return def.defaultItem;
+  }
+
+  QMessageBox box(def.caution ? QMessageBox::Warning : QMessageBox::Information, QApplication::applicationName(),
+                  QString::fromStdString(text));
+  std::map<QAbstractButton*, int16_t> items;
+  for (const auto& b : def.buttons) {
+    QPushButton* button = box.addButton(QString::fromStdString(b.label), QMessageBox::ActionRole);
+    items[button] = b.item;
+    if (b.item == def.defaultItem) box.setDefaultButton(button);
+    if (b.item == (def.cancelItem ? def.cancelItem : def.defaultItem)) box.setEscapeButton(button);
+  }
+  std::fprintf(stderr, "Alert %d: %s\n", alertId, text.c_str());
+  box.exec();
+  auto it = items.find(box.clickedButton());
+  const int16_t answer = it != items.end() ? it->second : (def.cancelItem ? def.cancelItem : def.defaultItem);
+  std::fprintf(stderr, "  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
+  return answer;
+}

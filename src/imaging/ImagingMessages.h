@@ -1,0 +1,24 @@
+// How imaging operations tell the operator about a failure: by string list and
+// item, through the program's one message sink. The sink is installed by the
+// layer that owns it; until then the message is only logged.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace imaging {
+
+using MessageSink = std::function<void(int16_t list, int16_t item)>;
+using TextMessageSink = std::function<void(const char* utf8)>;
+
+// Installs the sinks (nullptr restores the logging default).
+void SetMessageSink(MessageSink sink);
+void SetTextMessageSink(TextMessageSink sink);
+
+// Shows a plain text.
+void ReportMessageText(const char* utf8);
+
+// Reports item `item` of string list `list`.
+void ReportMessage(int16_t list, int16_t item);
+
+}  // namespace imaging

@@ -1,0 +1,92 @@
+// The base of every layout object, the drawing contract, the object box rule,
+// and the small interfaces through which objects report while a job file is
+// read and reach the job they belong to while they draw.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/base/Geometry.h"
+#include "host/base/MacTypes.h"
+#include "layout/StoredBytes.h"
+
+namespace host { class GWorld; }
+
+namespace layout {
+
+// Where the job reader and the node's child reader send their diagnostics:
+// Log goes to standard error and the system log, OperatorMessage to the
+// operator message sink.
+class TReadReporter {
+ public:
+  virtual ~TReadReporter() = default;
+  virtual void Log(std::string_view text) = 0;
+  virtual void OperatorMessage(std::string_view text) = 0;
+};
+
+// What a drawing object may ask of the job it belongs to. The job view
+// implements it; objects never see the pipeline's own types.
+class TJobContext {
+ public:
+  virtual ~TJobContext() = default;
+  virtual int16_t PrinterCode() const = 0;
+  virtual bool IgnoreOverlaysSwitch() const = 0;
+};
+
+// The object's box on the page in pixels: each edge is dpi times the edge in
+// inches, computed in single precision and truncated towards zero to a 16-bit
+// coordinate (values beyond the 16-bit range are clamped, NaN gives 0).
+CRect_AC ObjectBox(float left, float top, float width, float height, int16_t dpi);
+int16_t TruncToCoordinate(float value);
+
+class TLayoutObject {
+ public:
+  TLayoutObject() = default;
+  TLayoutObject(const TLayoutObject&) = default;
+  TLayoutObject& operator=(const TLayoutObject&) = delete;
+  virtual ~TLayoutObject() = default;
+
+  // Writes the object back as a job-file record: class head, descriptor
+  // size, descriptor, and the blocks that follow the record in the file.
+  virtual void WriteTo(TJobWriter& out) const = 0;
+  // The top-left corner of the bounds (top as vertical, left as horizontal).
+  void GetRealPageOffset(CLongPoint_AC& offset) const { offset = {fBounds.top, fBounds.left}; }
+  // Draws the object into the page. True when drawn or skipped by the
+  // object's own rules; false stops the page. The classes whose drawing is
+  // not built yet draw nothing and return true.
+  virtual bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view);
+  virtual std::unique_ptr<TLayoutObject> Clone() const = 0;
+
+  void GetBounds(CLongRect_AC& bounds) const { bounds = fBounds; }
+  OSType TypeCode() const { return fTypeCode; }
+  float Left() const { return fLeft; }
+  float Top() const { return fTop; }
+  float Width() const { return fWidth; }
+  float Height() const { return fHeight; }
+  int16_t BoundsResolution() const { return fBoundsResolution; }
+  // The object box at the given resolution (see ObjectBox).
+  CRect_AC BoxAt(int16_t dpi) const { return ObjectBox(fLeft, fTop, fWidth, fHeight, dpi); }
+
+ protected:
+  void ILayoutObject(const CLongRect_AC& bounds, OSType type) {
+    fBoundsResolution = 72;
+    fBounds = bounds;
+    fTypeCode = type;
+  }
+  template <typename D>
+  void SetPlacement(const D& d) {
+    fLeft = d.head.fLeft; fTop = d.head.fTop; fWidth = d.head.fWidth; fHeight = d.head.fHeight;
+  }
+
+  CLongRect_AC fBounds;
+  OSType fTypeCode = 0;
+  float fLeft = 0, fTop = 0, fWidth = 0, fHeight = 0;
+  int16_t fBoundsResolution = 0;
+};
+
+using TLayoutObjectList = std::vector<std::unique_ptr<TLayoutObject>>;
+
+}  // namespace layout

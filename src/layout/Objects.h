@@ -1,0 +1,204 @@
+// The concrete layout objects, each made from its descriptor by its class's
+// New. Each keeps its descriptor; drawing is added class by class.
+#pragma once
+
+#include <array>
+#include <memory>
+
+#include "layout/Descriptors.h"
+#include "layout/LayoutObject.h"
+
+namespace layout {
+
+constexpr size_t kChromaKeySettingsSize = 11444;
+// The chroma-key block of an image record, kept exactly as stored
+// (little-endian, never converted).
+using tChromaKeyBlock = std::array<uint8_t, kChromaKeySettingsSize>;
+
+constexpr OSType kImageObjectType = FourCC("imag");
+constexpr OSType kTextObjectType = FourCC("text");
+constexpr OSType kStampObjectType = FourCC("stmp");
+constexpr OSType kEditTextObjectType = FourCC("edtx");
+constexpr OSType kFileOverlayObjectType = FourCC("fovl");
+constexpr OSType kTransparentOverlayObjectType = FourCC("tran");
+constexpr OSType kNodeObjectType = FourCC("node");
+constexpr OSType kBackColorObjectType = FourCC("bkco");
+constexpr OSType kGroupPhotoObjectType = FourCC("grou");
+constexpr OSType kDatabaseObjectType = FourCC("dtbs");
+constexpr OSType kAttributeObjectType = FourCC("attr");
+constexpr OSType kOverlayObjectType = FourCC("ovly");
+
+// Writes the record frame (40-byte class head with the code at bytes 4 to 7,
+// descriptor size) and the descriptor.
+template <typename D>
+void WriteDescriptorRecord(TJobWriter& out, OSType code, const D& d) {
+  std::array<uint8_t, 40> head{};
+  StoreU32BE(head.data() + 4, code);
+  out.WriteBytes(head);
+  out.WriteU32(uint32_t(D::kStoredSize));
+  out.WriteRecord(d);
+}
+
+class TImageObject : public TLayoutObject {
+ public:
+  static std::unique_ptr<TImageObject> New(const CImageDesc& d);
+  void WriteTo(TJobWriter& out) const override;
+  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TImageObject>(*this); }
+  TImageObject() = default;
+  TImageObject(const TImageObject& o);
+
+  const CImageDesc& Descriptor() const { return fDesc; }
+  bool HasChromaKeySettings() const { return fChromaKey != nullptr; }
+  const tChromaKeyBlock* ChromaKeySettings() const { return fChromaKey.get(); }
+  void SetChromaKeySettings(const tChromaKeyBlock& block) { fChromaKey = std::make_unique<tChromaKeyBlock>(block); }
+
+ private:
+  CImageDesc fDesc;
+  std::unique_ptr<tChromaKeyBlock> fChromaKey;
+};
+
+class TTextObject : public TLayoutObject {
+ public:
+  static std::unique_ptr<TTextObject> New(const CTextDesc& d);
+  void WriteTo(TJobWriter& out) const override;
+  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TTextObject>(*this); }
+  const CTextDesc& Descriptor() const { return fDesc; }
+
+ protected:
+  void ITextObject(const CTextDesc& d, OSType type);
+  CTextDesc fDesc;
+};
+
+class TEditTextObject : public TTextObject {
+ public:
+  static std::unique_ptr<TEditTextObject> New(const CEditTextDesc& d);
+  void WriteTo(TJobWriter& out) const override;
+  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TEditTextObject>(*this); }
+};
+
+class TDatabaseObject : public TTextObject {
+ public:
+  static std::unique_ptr<TDatabaseObject> New(const CDatabaseDesc& d);
+  void WriteTo(TJobWriter& out) const override;
+  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TDatabaseObject>(*this); }
+  const CDatabaseDesc& DatabaseDescriptor() const { return fDbDesc; }
+
+ private:
+  CDatabaseDesc fDbDesc;
+};
+
+class TStampObject : public TLayoutObject {
+ public:
+  static std::unique_ptr<TStampObject> New(const CStampDesc& d);
+  void WriteTo(TJobWriter& out) const override;
+  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TStampObject>(*this); }
+  const CStampDesc& Descriptor() const { return fDesc; }
+
+ private:
+  CStampDesc fDesc;
+};
+
+// Base of the overlays; 'ovly' itself is never made from a job file.
+class TOverlayObject : public TLayoutObject {
+ public:
+  void WriteTo(TJobWriter&) const override {}
+  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TOverlayObject>(*this); }
+};
+
+class TFileOverlayObject : public TOverlayObject {
+ public:
+  static std::unique_ptr<TFileOverlayObject> New(const COverlayDesc& d);
+  void WriteTo(TJobWriter& out) const override;
+  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TFileOverlayObject>(*this); }
+  const COverlayDesc& Descriptor() const { return fDesc; }
+
+ protected:
+  COverlayDesc fDesc;
+};
+
+class TTransparentOverlayObject : public TFileOverlayObject {
+ public:
+  static std::unique_ptr<TTransparentOverlayObject> New(const COverlayDesc& d);
+  void WriteTo(TJobWriter& out) const override;
+  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TTransparentOverlayObject>(*this); }
+};
+
+class TGroupPhotoObject : public TOverlayObject {
+ public:
+  static std::unique_ptr<TGroupPhotoObject> New(const CGroupPhotoDesc& d);
+  void WriteTo(TJobWriter& out) const override;
+  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TGroupPhotoObject>(*this); }
+  const CGroupPhotoDesc& Descriptor() const { return fDesc; }
+
+ private:
+  CGroupPhotoDesc fDesc;
+};
+
+class TNodeViewObject : public TLayoutObject {
+ public:
+  static std::unique_ptr<TNodeViewObject> New(const CNodeDesc& d);
+  void WriteTo(TJobWriter& out) const override;
+  std::unique_ptr<TLayoutObject> Clone() const override;
+  TNodeViewObject() = default;
+  TNodeViewObject(const TNodeViewObject& o);
+
+  // Reads the node's children, which follow its record in the job file.
+  // Nodes do not nest: a 'node' record among the children is skipped as
+  // an unknown object.
+  void DoNewReadObjects(TJobStream& stream, TReadReporter& report);
+  // True when the child list exists and is empty.
+  bool HasNoObjects() const { return fChildren && fChildren->empty(); }
+  const TLayoutObjectList* Children() const { return fChildren.get(); }
+  void AddChild(std::unique_ptr<TLayoutObject> child);
+  // The first child whose type code is 'imag', or null.
+  TImageObject* GetImageObjectFromNode() const;
+
+  const CNodeDesc& Descriptor() const { return fDesc; }
+  uint16_t Mode() const { return fMode; }
+  uint16_t CopyPage() const { return fCopyPage; }
+
+ private:
+  CNodeDesc fDesc;
+  uint16_t fMode = 0;
+  uint16_t fValue = 0;
+  uint16_t fCopyPage = 0;
+  std::unique_ptr<TLayoutObjectList> fChildren;
+};
+
+class TBackColorObject : public TLayoutObject {
+ public:
+  static std::unique_ptr<TBackColorObject> New(const CBackColorDesc& d);
+  void WriteTo(TJobWriter& out) const override;
+  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TBackColorObject>(*this); }
+  const CBackColorDesc& Descriptor() const { return fDesc; }
+
+ private:
+  CBackColorDesc fDesc;
+};
+
+class TAttributeObject : public TLayoutObject {
+ public:
+  static std::unique_ptr<TAttributeObject> New(const CAttributeDesc& d);
+  void WriteTo(TJobWriter& out) const override;
+  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TAttributeObject>(*this); }
+  const CAttributeDesc& Descriptor() const { return fDesc; }
+
+ private:
+  CAttributeDesc fDesc;
+};
+
+// Which list a record is read into: the job's main list, its sub-job list,
+// or a node's child list (no nodes there).
+enum class ERecordList { kMain, kSubJob, kNodeChildren };
+
+// Reads one object record (class head, size, descriptor and the blocks that
+// follow it) and makes its object. A record of an unknown class, or a node
+// inside a node, is reported and skipped whole: the result is then null.
+// Throws TJobReadError when the record runs past the end of the file.
+std::unique_ptr<TLayoutObject> ReadObjectRecord(TJobStream& stream, ERecordList list, TReadReporter& report);
+
+// The log name of a class code ("kImageObjectType"...), or null for an
+// unknown code.
+const char* ObjectTypeLogName(OSType code);
+
+}  // namespace layout

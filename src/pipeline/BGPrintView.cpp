@@ -1,0 +1,258 @@
+#include "pipeline/BGPrintView.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+namespace pipeline {
+
+CStr31_AC gCurrentTemplateName;
+
+namespace {
+
+std::string Format(const char* fmt, auto... args) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  return buf;
+}
+
+bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
+
+// Reads a whole file, refusing one larger than any job file.
+bool ReadWholeFile(const std::filesystem::path& file, std::vector<uint8_t>& out) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file, ec);
+  if (ec || size > kMaxJobFileSize) return false;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  out.resize(size_t(size));
+  in.read(reinterpret_cast<char*>(out.data()), std::streamsize(out.size()));
+  out.resize(size_t(in.gcount()));
+  return true;
+}
+
+}  // namespace
+
+TBGPrintView::TBGPrintView(TPipelineServices& s)
+    : services(s), filesToDelete(std::make_unique<std::vector<std::filesystem::path>>()) {}
+
+TBGPrintView::~TBGPrintView() = default;
+
+void TBGPrintView::Insert(const std::filesystem::path& file) {
+  if (filesToDelete) filesToDelete->push_back(file);
+}
+
+std::span<const uint8_t> TBGPrintView::WebDictionaryArchive() const {
+  const uint32_t length = layout::LoadU32LE(webDictionary->data() + kWebDictionarySize - 4);
+  if (length > kWebDictionarySize - 4) return {};
+  return std::span<const uint8_t>(webDictionary->data(), length);
+}
+
+int16_t TBGPrintView::ReadObjects(const std::filesystem::path& file) {
+  services.Log("\nInside TBGPrintView::ReadObjects");
+  // A job file is read once per view: a node that names the job's own file
+  // (or a file already read through another node) would otherwise append
+  // the same objects again and again.
+  std::error_code ec;
+  std::filesystem::path key = std::filesystem::weakly_canonical(file, ec);
+  if (ec) key = file;
+  if (filesRead_.count(key) || readCount_ >= kMaxJobReadsPerView) {
+    services.Log(Format("\nTBGPrintView::ReadObjects: %s was already read for this job; not read again\n",
+                        file.string().c_str()));
+    return kResultReadFailure;
+  }
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(file, bytes)) bytes.clear();  // the first read then fails
+  filesRead_.insert(key);
+  ++readCount_;
+  return ReadObjectsFromBytes(bytes);
+}
+
+int16_t TBGPrintView::ReadObjectsFromBytes(std::span<const uint8_t> bytes) {
+  layout::TJobStream stream(bytes);
+  try {
+    if (stream.ReadU16() != kJobFileMagic) return kResultNotAJobFile;
+    ReadHeaderAndLists(stream);
+    ReadTrailer(stream);
+  } catch (const layout::TJobReadError& e) {
+    services.Log(Format("\nTBGPrintView::ReadObjects: read failed at byte %zu: %s\n", stream.Position(), e.what()));
+    return kResultReadFailure;
+  }
+  return ValidatePrintJob();
+}
+
+void TBGPrintView::ReadHeaderAndLists(layout::TJobStream& stream) {
+  printer = stream.ReadI16();
+  canvas = stream.ReadI16();
+  mediaTypeMustMatch = stream.ReadU16();
+  useColorSettings = stream.ReadBool();
+  ReadColorCorrectionValue(stream, printer);
+  printQuantity = stream.ReadU16();
+  templateName = stream.ReadPString<32>();
+  gCurrentTemplateName = templateName;
+  viewSize[0] = stream.ReadI32();
+  viewSize[1] = stream.ReadI32();
+  pageWidth = stream.ReadF32();
+  pageHeight = stream.ReadF32();
+  resolution = stream.ReadI16();
+  isMirror = stream.ReadBool();
+  isColor = stream.ReadBool();
+  reduceMethod = stream.ReadI16();
+  enlargeMethod = stream.ReadI16();
+  *colorSyncPrefs = stream.ReadRecord<tColorSyncPrefs>();
+  services.SetApplyEmbedded(colorSyncPrefs->applyEmbedded != 0);
+  packageName = stream.ReadPString<32>();
+  printToFileSet = stream.ReadRecord<tStoredSpecialPrintToFilePref>();
+  if (printToFileSet.HasYearbookRecords()) {
+    // The first block in the file is the job's second yearbook record.
+    (*yearbookRecords)[1] = stream.ReadRecord<tRecordStruct>();
+    (*yearbookRecords)[0] = stream.ReadRecord<tRecordStruct>();
+  }
+  jobInfo = stream.ReadRecord<tJobInfo>();
+  services.SetJobInfo(jobInfo);
+  isCurrentJob = jobInfo.first == "Current";
+
+  MatchRotationForPrint = stream.ReadI16();
+  RotationForPrint = stream.ReadI16();
+  CropWhere = stream.ReadI16();
+  PrintMode = stream.ReadI16();
+  CropMode = stream.ReadI16();
+  CropHSize = stream.ReadF32();
+  CropVSize = stream.ReadF32();
+  FinalCropWhere = stream.ReadI16();
+  pageColorMode = stream.ReadI16();
+  pageColorAdjust = stream.ReadRecord<myImageColorAdjustInfo>();
+  printToFileOptionC = stream.ReadI16();
+  printToFileOptionD = stream.ReadI16();
+  baseName = stream.ReadPString<256>();
+  if (auto dot = baseName.view().rfind('.'); dot != std::string_view::npos) baseName.SetLength(dot);
+  oldTimePhoto = stream.ReadRecord<tOldTimePhotoPrefs>();
+  videoMerge = stream.ReadI16();
+  videoCopy = stream.ReadI16();
+
+  SaveCKTemplateAsIs = 0;
+  services.SetPrinterAndTemplate(printer, templateName, packageName);
+  hasChromaKey = false;
+
+  hasSubJob = stream.ReadBool();
+  if (hasSubJob) {
+    subJobWidth = stream.ReadF32();
+    subJobHeight = stream.ReadF32();
+    subJobFlag = stream.ReadBool();
+    subJobMode = stream.ReadI16();
+    SubjobResizeMode = stream.ReadI16();
+    const uint32_t count = stream.ReadU32();
+    // The count is taken as read: 1 to 32,767, never cut to 16 bits.
+    if (count < 1 || count > 32767) {
+      services.Log(Format("Something BAD happened?? count of subJob is [%i]", int32_t(count)));
+      throw layout::TJobReadError("bad sub-job object count");
+    }
+    DoNewReadObjects(stream, int16_t(count), true);
+  }
+
+  const uint32_t count = stream.ReadU32();
+  if (count < 1 || count > 32767) {
+    services.Log(Format("Something BAD happened?? count of main job is [%i]", int32_t(count)));
+    throw layout::TJobReadError("bad object count");
+  }
+  DoNewReadObjects(stream, int16_t(count), false);
+}
+
+void TBGPrintView::ReadTrailer(layout::TJobStream& stream) {
+  auto text = stream.ReadBytes(kTrailerTextSize);
+  std::copy(text.begin(), text.end(), trailerText->begin());
+  printToFileSet = stream.ReadRecord<tStoredSpecialPrintToFilePref>();
+  auto e = stream.ReadBytes(kTrailerBlockESize);
+  std::copy(e.begin(), e.end(), blockE->begin());
+  auto web = stream.ReadBytes(kWebDictionarySize);
+  std::copy(web.begin(), web.end(), webDictionary->begin());
+  services.SetEmailEntryBuffer(stream.ReadBytes(kEmailEntrySize));
+  metadataOption = stream.ReadI16();
+  customerEmail = stream.ReadRecord<CStr255Field>().value;
+  services.SetCustomerEmail(customerEmail);
+  nameSuffix = stream.ReadRecord<CStr255Field>().value;
+  groupCode = stream.ReadRecord<CStr255Field>().value;
+  services.SetGroupCode(groupCode);
+  trailerOption = stream.ReadI16();
+  blurValue = stream.ReadF32LE();
+  services.SetBlurValue(blurValue);
+  auto video = stream.ReadBytes(kVideoPathSize);
+  const auto* v = reinterpret_cast<const char*>(video.data());
+  videoPath.assign(v, strnlen(v, video.size()));
+
+  const uint16_t n = stream.ReadU16();
+  if (n == 0) {
+    services.SetCocoaPrintInfo({});
+    hasPrintInfo = false;
+    return;
+  }
+  services.Log(Format("attempting to read %d bytes", int(n)));
+  auto info = stream.ReadBytes(n);
+  hasPrintInfo = services.SetCocoaPrintInfo(info);
+  if (hasPrintInfo) services.Log("succesfully unarchived gCocoaPrintInfo");
+}
+
+void TBGPrintView::DoNewReadObjects(layout::TJobStream& stream, int16_t count, bool isCKSubJob) {
+  services.Log("\n\n");
+  services.Log(Format("TBGPrintView::DoNewReadObjects => There are [%i] objects and [isCKSubJob = %i]...", int(count),
+                      int(isCKSubJob)));
+  const auto list = isCKSubJob ? layout::ERecordList::kSubJob : layout::ERecordList::kMain;
+  for (int16_t i = 0; i < count; ++i) {
+    auto obj = layout::ReadObjectRecord(stream, list, services);
+    if (!obj) continue;
+    if (obj->TypeCode() == layout::kImageObjectType &&
+        static_cast<layout::TImageObject&>(*obj).HasChromaKeySettings())
+      hasChromaKey = true;
+    if (obj->TypeCode() == layout::kAttributeObjectType) {
+      const auto& d = static_cast<layout::TAttributeObject&>(*obj).Descriptor();
+      SubjobResizeMode = int16_t(d.SubjobResizeMode);
+      SaveCKTemplateAsIs = int16_t(d.SaveCKTemplateAsIs);
+      IgnoreOverlays = int16_t(d.IgnoreOverlays);
+      SaveOriginal = int16_t(d.SaveOriginal);
+    }
+    if (isCKSubJob) AddNewObject(std::move(obj));
+    else AddObject(std::move(obj));
+  }
+}
+
+void TBGPrintView::ReadColorCorrectionValue(layout::TJobStream& stream, int16_t code) {
+  if (!ReadPrinterBlocks(stream, code, blocks)) {
+    services.OperatorMessage("TBGPrintView::ReadColorCorrectionValue: Unknown Printer Type!");
+    return;
+  }
+  switch (code) {
+    case 9: case 21: case 37: case 39: case 41: case 42:
+      useColorSettings = (blocks.colorAdjust[0].w2 & 0xFF) != 0;
+      break;
+    default:
+      break;
+  }
+}
+
+int16_t TBGPrintView::ValidatePrintJob() {
+  if (!IsPrintToFileSetCode(printer)) return kResultOK;
+  const int set = blocks.print2File.setNumber;
+  // Only sets 1 to 8 exist; a job naming another set has no folder.
+  if (set < 1 || set > 8) return kResultSetFolderMissing2;
+  auto resolves = services.PrintToFileSetFolderResolves(set);
+  if (resolves.has_value() && !*resolves) return kResultSetFolderMissing2;
+  return kResultOK;
+}
+
+// ---- TSpoolerPrintView: stages still to come
+
+int16_t TSpoolerPrintView::NotBuilt(const char* stage) {
+  services.Log(Format("TSpoolerPrintView::%s is not available; the job goes to the unknown-jobs folder (108)\n", stage));
+  return kResultUnknownJob;
+}
+
+int16_t TSpoolerPrintView::CreateOffscreens() { return NotBuilt("CreateOffscreens"); }
+int16_t TSpoolerPrintView::DrawSubJob() { return NotBuilt("DrawSubJob"); }
+int16_t TSpoolerPrintView::DrawSpecialJob() { return NotBuilt("DrawSpecialJob"); }
+int16_t TSpoolerPrintView::CopyOriginalFileJob() { return NotBuilt("CopyOriginalFileJob"); }
+void TSpoolerPrintView::ProcessSubAsOutput() {}
+int16_t TSpoolerPrintView::DrawNextObject() { return NotBuilt("DrawNextObject"); }
+int16_t TSpoolerPrintView::FinishJob() { return NotBuilt("FinishJob"); }
+
+}  // namespace pipeline

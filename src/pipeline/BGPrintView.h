@@ -1,0 +1,187 @@
+// The job view: everything about the job in work. ReadObjects fills it from
+// a job file; the job task manager drives drawing and output through it.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "host/base/PascalString.h"
+#include "host/qd/GWorld.h"
+#include "layout/LayoutObject.h"
+#include "layout/Objects.h"
+#include "pipeline/PrinterRecords.h"
+#include "pipeline/ResultCodes.h"
+#include "pipeline/Services.h"
+
+namespace pipeline {
+
+constexpr uint16_t kJobFileMagic = 0xB854;
+// Sizes of the trailer's raw blocks.
+constexpr size_t kTrailerTextSize = 1024;
+constexpr size_t kTrailerBlockESize = 4096;
+constexpr size_t kWebDictionarySize = 32768;
+constexpr size_t kEmailEntrySize = 4096;
+constexpr size_t kVideoPathSize = 1024;
+// Job files are read whole; anything larger is not a job.
+constexpr uintmax_t kMaxJobFileSize = 256u * 1024 * 1024;
+// How many job files one view may read (the job itself and the files named
+// by its nodes); a file already read is never read again.
+constexpr int kMaxJobReadsPerView = 32;
+
+// The application-wide name of the template of the job in work.
+extern CStr31_AC gCurrentTemplateName;
+
+class TBGPrintView : public layout::TJobContext {
+ public:
+  explicit TBGPrintView(TPipelineServices& services);
+  ~TBGPrintView() override;
+  TBGPrintView(const TBGPrintView&) = delete;
+  TBGPrintView& operator=(const TBGPrintView&) = delete;
+
+  // Reads a job file into the view: 0, 100 (not a job file), 101 (read
+  // failure) or 109 (print-to-file set folder missing).
+  int16_t ReadObjects(const std::filesystem::path& file);
+  // The same over bytes already in memory (`name` only labels the log).
+  int16_t ReadObjectsFromBytes(std::span<const uint8_t> bytes);
+  // Reads `count` object records into the sub-job or main list.
+  void DoNewReadObjects(layout::TJobStream& stream, int16_t count, bool isCKSubJob);
+  // Reads the printer settings block of the printer code.
+  void ReadColorCorrectionValue(layout::TJobStream& stream, int16_t printerCode);
+  int16_t ValidatePrintJob();
+
+  void AddObject(std::unique_ptr<layout::TLayoutObject> obj) { objectList.push_back(std::move(obj)); }
+  void AddNewObject(std::unique_ptr<layout::TLayoutObject> obj) { subJobObjectList.push_back(std::move(obj)); }
+  // Registers a temporary file to delete after the job; nothing once the
+  // list has been handed to the controller.
+  void Insert(const std::filesystem::path& file);
+  void SetSubJobOffscreen(host::GWorldHandle offscreen) { subJobOffscreen = std::move(offscreen); }
+
+  // layout::TJobContext
+  int16_t PrinterCode() const override { return printer; }
+  bool IgnoreOverlaysSwitch() const override { return IgnoreOverlays != 0; }
+
+  bool HasSubJob() const { return hasSubJob; }
+  int16_t GetIgnoreOverlays() const { return IgnoreOverlays; }
+  int16_t GetSaveCKTemplateAsIs() const { return SaveCKTemplateAsIs; }
+  int16_t GetSaveOriginal() const { return SaveOriginal; }
+  host::GWorld* GetSubJobOffscreen() const { return subJobOffscreen.get(); }
+  bool IsDrawingSubJob() const { return isDrawingSubJob; }
+  int16_t GetSubjobResizeMode() const { return SubjobResizeMode; }
+  int16_t GetPrintMode() const { return PrintMode; }
+  int16_t GetCropMode() const { return CropMode; }
+  float GetCropHSize() const { return CropHSize; }
+  float GetCropVSize() const { return CropVSize; }
+  // The archived web dictionary (its length is the block's last four bytes,
+  // little-endian); empty when that length does not fit the block.
+  std::span<const uint8_t> WebDictionaryArchive() const;
+
+  TPipelineServices& services;
+
+  layout::TLayoutObjectList objectList;
+  layout::TLayoutObjectList subJobObjectList;
+  std::unique_ptr<std::vector<std::filesystem::path>> filesToDelete;
+
+  int16_t printer = 0;
+  int16_t canvas = 0;
+  uint16_t mediaTypeMustMatch = 0;
+  bool useColorSettings = false;
+  uint16_t printQuantity = 0;
+
+  TPrinterBlocks blocks;  // header item 6, one slot per kind of block
+
+  CStr31_AC templateName;
+  std::array<int32_t, 2> viewSize{};
+  float pageWidth = 0;
+  float pageHeight = 0;
+  int16_t resolution = 0;
+  bool isMirror = false;
+  bool isColor = false;
+  int16_t reduceMethod = 0;
+  int16_t enlargeMethod = 0;
+  std::unique_ptr<tColorSyncPrefs> colorSyncPrefs = std::make_unique<tColorSyncPrefs>();
+  CStr31_AC packageName;
+  tStoredSpecialPrintToFilePref printToFileSet;
+  std::unique_ptr<std::array<tRecordStruct, 2>> yearbookRecords = std::make_unique<std::array<tRecordStruct, 2>>();
+  tJobInfo jobInfo;
+  bool isCurrentJob = false;
+
+  int16_t MatchRotationForPrint = 0;
+  int16_t RotationForPrint = 0;
+  int16_t CropWhere = 1;
+  int16_t PrintMode = 3;
+  int16_t CropMode = 0;
+  float CropHSize = 0;
+  float CropVSize = 0;
+  int16_t FinalCropWhere = 0;
+
+  int16_t pageColorMode = 0;
+  myImageColorAdjustInfo pageColorAdjust;
+  int16_t printToFileOptionC = 0;
+  int16_t printToFileOptionD = 0;
+  CStr255_AC baseName;
+  tOldTimePhotoPrefs oldTimePhoto;
+  int16_t videoMerge = 0;
+  int16_t videoCopy = 0;
+
+  bool hasChromaKey = false;
+  bool hasSubJob = false;
+  float subJobWidth = 0;
+  float subJobHeight = 0;
+  bool subJobFlag = true;
+  int16_t subJobMode = 2;
+  int16_t SubjobResizeMode = 0;
+  int16_t SaveCKTemplateAsIs = 0;
+  int16_t IgnoreOverlays = 0;
+  int16_t SaveOriginal = 0;
+
+  host::GWorldHandle subJobOffscreen;
+  host::GWorldHandle pageOffscreen;
+  bool isDrawingSubJob = false;
+
+  std::unique_ptr<std::array<uint8_t, kTrailerTextSize>> trailerText = std::make_unique<std::array<uint8_t, kTrailerTextSize>>();
+  std::unique_ptr<std::array<uint8_t, kTrailerBlockESize>> blockE = std::make_unique<std::array<uint8_t, kTrailerBlockESize>>();
+  std::unique_ptr<std::array<uint8_t, kWebDictionarySize>> webDictionary = std::make_unique<std::array<uint8_t, kWebDictionarySize>>();
+  int16_t metadataOption = 0;
+  CStr255_AC customerEmail;
+  CStr255_AC nameSuffix;
+  CStr255_AC groupCode;
+  int16_t trailerOption = 0;
+  float blurValue = 0;
+  std::string videoPath;  // UTF-8
+  bool hasPrintInfo = false;
+
+ private:
+  void ReadHeaderAndLists(layout::TJobStream& stream);
+  void ReadTrailer(layout::TJobStream& stream);
+
+  std::set<std::filesystem::path> filesRead_;
+  int readCount_ = 0;
+};
+
+// The job view as the task manager uses it: page rendering, finishing and
+// hand-off. Stages that are not built yet log that and give result 108, so
+// the job ends in the unknown-jobs folder and nothing is lost.
+class TSpoolerPrintView : public TBGPrintView {
+ public:
+  using TBGPrintView::TBGPrintView;
+
+  virtual int16_t CreateOffscreens();
+  virtual int16_t DrawSubJob();
+  virtual int16_t DrawSpecialJob();
+  virtual int16_t CopyOriginalFileJob();
+  virtual void ProcessSubAsOutput();
+  virtual int16_t DrawNextObject();
+  virtual int16_t FinishJob();
+  virtual void ResetJob() {}
+  virtual void SendErrorNotification() {}
+
+ protected:
+  int16_t NotBuilt(const char* stage);
+};
+
+}  // namespace pipeline

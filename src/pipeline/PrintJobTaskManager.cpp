@@ -1,0 +1,236 @@
+#include "pipeline/PrintJobTaskManager.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <system_error>
+
+namespace pipeline {
+
+namespace {
+
+std::string Format(const char* fmt, auto... args) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  return buf;
+}
+
+bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
+
+}  // namespace
+
+TPrintJobTaskManager::TPrintJobTaskManager(TPipelineServices& services) : services_(services) {}
+TPrintJobTaskManager::~TPrintJobTaskManager() = default;
+
+void TPrintJobTaskManager::SetCurrentJob(const TJobSpec& job) {
+  if (job.vRefNum != kAbortVolume) fJobView = services_.MakeJobView();
+  fCurrentJob = job;
+}
+
+void TPrintJobTaskManager::SetActive(bool on) {
+  fActive = on;
+  if (!on && fCurrentTask == 0) services_.EnableButtonsWhenDone();
+}
+
+void TPrintJobTaskManager::AddFilesToDelete(const std::filesystem::path& file) { fFilesToDelete.push_back(file); }
+
+std::filesystem::path TPrintJobTaskManager::GetCurrentImageFileFSSpec() const {
+  return fFilesToDelete.empty() ? std::filesystem::path() : fFilesToDelete.front();
+}
+
+void TPrintJobTaskManager::DeleteFilesUsed4Printing() {
+  const bool keep = services_.KeepJobFiles();
+  for (const auto& file : fFilesToDelete) {
+    if (keep) continue;
+    const OSErr err = services_.DeleteFile(file);
+    if (err == noErr) continue;
+    services_.Log(Format("Deleting the image files failed with error code %d\n", int(err)));
+    std::error_code ec;
+    std::filesystem::remove(file, ec);
+    if (ec) services_.Log(Format("Cocoa deleting of the image files failed with error code %s\n", ec.message().c_str()));
+  }
+  fFilesToDelete.clear();
+}
+
+void TPrintJobTaskManager::DeleteJobFile(const char* cocoaText) {
+  if (!fJobFile) return;
+  const OSErr err = services_.DeleteFile(*fJobFile);
+  if (err == noErr) return;
+  services_.Log(Format("Deleting the job file failed with error code %d\n", int(err)));
+  std::error_code ec;
+  std::filesystem::remove(*fJobFile, ec);
+  if (ec) services_.Log(Format(cocoaText, ec.message().c_str()));
+}
+
+void TPrintJobTaskManager::EndJobView() {
+  if (!fJobView) return;
+  fJobView->ResetJob();
+  fJobView.reset();
+}
+
+void TPrintJobTaskManager::DoNextTask() {
+  fBusy = true;
+  try {
+    switch (fCurrentTask) {
+      case 0: Step0(); break;
+      case 1: Step1(); break;
+      case 2: Step2(); break;
+      case 3: Step3(); break;
+      case 4: Step4(); break;
+      default: fCurrentTask = 0; break;
+    }
+  } catch (const std::exception& e) {
+    // A failure nobody caught inside the step must not lose the job or stop
+    // the machine: the job goes to the unknown-jobs folder.
+    services_.Log(Format("DoNextTask: step %d failed: %s\n", int(fCurrentTask), e.what()));
+    DoError(kResultUnknownJob);
+  }
+  if (!fActive) services_.EnableButtonsWhenDone();
+  fBusy = false;
+}
+
+void TPrintJobTaskManager::Step0() {
+  fJobFile = services_.GetNextNewJobFile();
+  if (!fJobFile) {
+    if (services_.FullRescan()) services_.ResetLastModDate();
+    services_.CheckForNewJobs();
+    return;
+  }
+  SetCurrentJob(TJobSpec{0, *fJobFile});
+  services_.SetJobFileName(fJobFile->filename().string());
+  services_.SetStatus("Reading Job File");
+  const int16_t result = fJobView->ReadObjects(fCurrentJob.file);
+  services_.Log("Done reading objects\n");
+  if (result != kResultOK) DoError(result);
+  else fCurrentTask = 1;
+}
+
+void TPrintJobTaskManager::Step1() {
+  if (Aborted() || !fJobView) { fCurrentTask = 4; return; }
+  TSpoolerPrintView& view = *fJobView;
+  if (view.GetIgnoreOverlays() != 0) {
+    // A route that is not available yet ends the job instead of printing
+    // an empty page.
+    if (view.DrawSpecialJob() == kResultUnknownJob) { DoError(kResultUnknownJob); return; }
+    view.ProcessSubAsOutput();
+    fCurrentTask = 3;
+    return;
+  }
+  if (view.GetSaveOriginal() != 0 && IsPrintToFileSetCode(view.printer)) {
+    services_.Log("Save as Original...\n");
+    if (view.CopyOriginalFileJob() == kResultUnknownJob) { DoError(kResultUnknownJob); return; }
+    fCurrentTask = 4;
+    services_.AddToPrintCount(1, 12, view.printer, view.canvas);
+    return;
+  }
+  fStartTime = services_.TickCount();
+  const int16_t created = view.CreateOffscreens();
+  if (created != kResultOK) { DoError(created); return; }
+  services_.Log("Starting to process offscreen...\n");
+  if (view.HasSubJob()) {
+    const int16_t result = view.DrawSubJob();
+    if (result == kResultEndJob) { fCurrentTask = 4; return; }
+    if (result != kResultOK) { DoError(result); return; }
+    fCurrentTask = 2;
+    const int16_t p = view.printer;
+    if ((p == 17 || IsPrintToFileSetCode(p)) && view.GetSaveCKTemplateAsIs() != 0) {
+      view.ProcessSubAsOutput();
+      fCurrentTask = 3;
+    }
+  } else {
+    fCurrentTask = 2;
+  }
+  services_.Log("done processing offscreen...\n");
+}
+
+void TPrintJobTaskManager::Step2() {
+  if (Aborted() || !fJobView) { fCurrentTask = 4; return; }
+  services_.Log("fCurrent task = 2, before DrawNextObject...\n");
+  const int16_t result = fJobView->DrawNextObject();
+  if (result == kResultObjectFailed) {
+    DoError(kResultOutOfMemory);
+    services_.Log("An error occured while processing the job\n");
+  } else if (result == kResultAllObjectsDrawn) {
+    fCurrentTask = 3;
+  } else if (result == kResultUnknownJob) {
+    DoError(kResultUnknownJob);
+  } else {
+    services_.CheckForNewJobs();
+  }
+}
+
+void TPrintJobTaskManager::Step3() {
+  if (Aborted() || !fJobView) { fCurrentTask = 4; return; }
+  services_.Log("before FinishJob...\n");
+  const int16_t result = fJobView->FinishJob();
+  services_.Log("after FinishJob...\n");
+  if (result != kResultOK) DoError(result);
+  else fCurrentTask = 4;
+}
+
+void TPrintJobTaskManager::Step4() {
+  const uint32_t elapsed = services_.TickCount() - fStartTime;
+  services_.PrintLog(elapsed);
+  EndJobView();
+  if (fJobFile) {
+    if (services_.KeepJobFiles()) {
+      const OSErr err = services_.MoveFileToFolder(*fJobFile, services_.FinishedJobsFolder());
+      if (err != noErr) services_.Log(Format("Moving the job file to the finished-jobs folder failed with error code %d\n", int(err)));
+    } else {
+      DeleteJobFile("Cocoa deleting of job file failed with error code %s\n");
+    }
+    fJobFile.reset();
+  }
+  DeleteFilesUsed4Printing();
+  services_.SetQueueCurrentFile("");
+  fCurrentTask = 0;
+  services_.DisposeLastNodeGWorld();
+}
+
+void TPrintJobTaskManager::DoError(int16_t code) {
+  if (code == 0) return;
+  switch (code) {
+    case 100: services_.OperatorMessage("Invalid Job Version Number!"); break;
+    case 101: services_.OperatorMessage("Read File Error!"); break;
+    case 105: services_.OperatorMessage("Out of Memory Error!"); break;
+    case 106:
+    case 109: services_.OperatorMessage("Print to File Set Folder could not be found!"); break;
+    case 107: services_.OperatorMessage("Could not write printer file!"); break;
+    case 108: break;
+    default: services_.Log(Format("DoError trapped Unknown Error Code = [0x%02x]\n", unsigned(uint16_t(code)))); break;
+  }
+  if (fJobView) fJobView->SendErrorNotification();
+  EndJobView();
+  services_.SetQueueCurrentFile("");
+
+  auto moveToUnknown = [&] {
+    const OSErr err = services_.MoveFileToFolder(*fJobFile, services_.UnknownJobsFolder());
+    if (err != noErr)
+      services_.Log(Format("Moving the job file to the unknown-jobs folder failed with error code %d\n", int(err)));
+  };
+  // A job set aside as unknown keeps its registered files on disk.
+  if (code == kResultUnknownJob) fFilesToDelete.clear();
+  if (fJobFile) {
+    if (code == kResultUnknownJob || !services_.AskOnFailedJob()) {
+      moveToUnknown();
+    } else {
+      switch (services_.AskWhatToDoWithFailedJob()) {
+        case 1: services_.InsertIntoQueue(*fJobFile); break;
+        case 4:
+          DeleteFilesUsed4Printing();
+          DeleteJobFile("Cocoa deleting of the job file failed with error code %s\n");
+          break;
+        case 5: moveToUnknown(); break;
+        case 6:
+          services_.EnableBackgroundPrinting(false);
+          services_.InsertIntoQueue(*fJobFile);
+          break;
+        default: break;
+      }
+    }
+    fJobFile.reset();
+  }
+  fCurrentTask = 0;
+}
+
+}  // namespace pipeline

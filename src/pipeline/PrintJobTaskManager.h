@@ -1,0 +1,72 @@
+// The job state machine: one step per DoNextTask call (0 pick up and read,
+// 1 prepare, 2 draw, 3 finish and hand off, 4 clean up) and the error
+// handler that every failing step ends in.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "pipeline/BGPrintView.h"
+#include "pipeline/Services.h"
+
+namespace pipeline {
+
+// The volume number that marks the job in work as aborted.
+constexpr int16_t kAbortVolume = 999;
+
+// The job in work: its volume number (999 = aborted) and its file.
+struct TJobSpec {
+  int16_t vRefNum = 0;
+  std::filesystem::path file;
+};
+
+class TPrintJobTaskManager {
+ public:
+  explicit TPrintJobTaskManager(TPipelineServices& services);
+  ~TPrintJobTaskManager();
+
+  // Unless the volume number is 999, makes a new job view; then makes `job`
+  // the current job. Volume 999 aborts the job in work.
+  void SetCurrentJob(const TJobSpec& job);
+  void SetActive(bool on);
+  bool IsActive() const { return fActive; }
+  bool IsBusyWithTask() const { return fBusy; }
+  void ClearBusy() { fBusy = false; }
+  int16_t CurrentTask() const { return fCurrentTask; }
+  const TJobSpec& CurrentJob() const { return fCurrentJob; }
+  TSpoolerPrintView* JobView() const { return fJobView.get(); }
+  const std::optional<std::filesystem::path>& JobFile() const { return fJobFile; }
+
+  void AddFilesToDelete(const std::filesystem::path& file);
+  // The first registered file, or an empty path.
+  std::filesystem::path GetCurrentImageFileFSSpec() const;
+  void DeleteFilesUsed4Printing();
+
+  void DoError(int16_t code);
+  void DoNextTask();
+
+ private:
+  void Step0();
+  void Step1();
+  void Step2();
+  void Step3();
+  void Step4();
+  bool Aborted() const { return fCurrentJob.vRefNum == kAbortVolume; }
+  void DeleteJobFile(const char* cocoaText);
+  void EndJobView();
+
+  TPipelineServices& services_;
+  int16_t fCurrentTask = 0;
+  TJobSpec fCurrentJob;
+  bool fActive = false;
+  std::unique_ptr<TSpoolerPrintView> fJobView;
+  std::optional<std::filesystem::path> fJobFile;
+  std::vector<std::filesystem::path> fFilesToDelete;
+  bool fBusy = false;
+  uint32_t fStartTime = 0;
+};
+
+}  // namespace pipeline

@@ -1,0 +1,211 @@
+// The live preference records, their factory defaults and their repair rules.
+#include "prefs/PrefRecords.h"
+
+#include "platform/Polling.h"
+
+namespace {
+
+tPrintServerPrefs gPrintServerPrefs;
+tPrintToFilePrefs gPrintToFilePrefs;
+std::array<tSpecialPrintToFilePref, 8> gPrintToFileSetPrefs;
+tProcessedJobsPrefs gProcessedJobsPrefs;
+tPrintToCDPref gPrintToCDSetPrefs;
+tOutputFilePrefs gOutputFilePrefs;
+tSpecialPrintToFilePref gWebUploadPrefs;
+CStr255_AC gOriginalExtension;
+
+// A folder that is not chosen yet, with its alias id, to be created beside
+// the application when missing.
+void SetNoFolder(tFolderFSSpec& folder, int16_t aliasID) {
+  folder.spec.vRefNum = kNoFolderVRefNum;
+  folder.spec.parID = kNoFolderDirID;
+  folder.spec.name = CStr63_AC();
+  folder.volumeName = CStr31_AC();
+  folder.aliasID = aliasID;
+  folder.createIfMissing = 1;
+}
+
+void SetNoMyFSSpec(tmyFSSpec& spec) {
+  spec.spec.vRefNum = kNoFolderVRefNum;
+  spec.spec.parID = 0;
+  spec.spec.name = CStr63_AC();
+  spec.volumeName = CStr31_AC();
+}
+
+// The values a set and the web-upload record share.
+void SetSpecialDefaults(tSpecialPrintToFilePref& p, int16_t aliasID, int16_t format) {
+  p = tSpecialPrintToFilePref{};
+  SetNoFolder(p.folder, aliasID);
+  p.orientation = 1;
+  p.rotation = 2;
+  p.fileFormat = format;
+  p.baseName = "Print";
+  p.extension = ".jpg";
+  p.namingType = 3;
+}
+
+}  // namespace
+
+tPrintServerPrefs* getMyPrintServerPrefs() { return &gPrintServerPrefs; }
+tPrintToFilePrefs* getMyPrintToFilePrefs() { return &gPrintToFilePrefs; }
+tSpecialPrintToFilePref* getMyPrintToFileSetPrefs(int16_t n) {
+  if (n < 1 || n > 8) return nullptr;
+  return &gPrintToFileSetPrefs[static_cast<size_t>(n - 1)];
+}
+std::array<tSpecialPrintToFilePref, 8>* getMyPrintToFileSetPrefsAll() { return &gPrintToFileSetPrefs; }
+tProcessedJobsPrefs* getMyProcessedJobsPrefs() { return &gProcessedJobsPrefs; }
+tPrintToCDPref* getMyPrintToCDSetPrefs() { return &gPrintToCDSetPrefs; }
+tOutputFilePrefs* getMyOutputFilePrefs() { return &gOutputFilePrefs; }
+tSpecialPrintToFilePref* getMyWebUploadPrefs() { return &gWebUploadPrefs; }
+CStr255_AC* getMyOriginalExtension() { return &gOriginalExtension; }
+
+bool setMyPrintServerPrefToFactoryDefaults(tPrintServerPrefs* p) {
+  if (!p) return false;
+  // Every field is assigned; the folder pairs get directory id 0.
+  p->rootVRefNum = kNoFolderVRefNum;
+  p->rootDirID = 0;
+  p->imagesVRefNum = kNoFolderVRefNum;
+  p->imagesDirID = 0;
+  p->jobsVRefNum = kNoFolderVRefNum;
+  p->jobsDirID = 0;
+  p->finishedVRefNum = kNoFolderVRefNum;
+  p->finishedDirID = 0;
+  p->unknownVRefNum = kNoFolderVRefNum;
+  p->unknownDirID = 0;
+  p->enableBackground = 1;
+  p->databaseVRefNum = kNoFolderVRefNum;
+  p->databaseDirID = 0;
+  p->reserved38 = 1;
+  p->autoStart = 1;
+  p->createRootIfMissing = 1;
+  p->reserved44 = CStr63_AC();
+  SetNoMyFSSpec(p->rootSpec);
+  p->blckSwitch = 0;
+  p->reserved212 = 5;
+  p->keepJobFiles = 0;
+  p->dualSwitch = 0;
+  p->fullRescan = 1;
+  p->hideImage = 0;
+  p->askOnFailedJob = 0;
+  p->t3amSwitch = 0;
+  SetNoMyFSSpec(p->secondRootSpec);
+  p->secondRootVRefNum = kNoFolderVRefNum;
+  p->secondRootDirID = 0;
+  p->reserved334 = 1;
+  p->reserved336 = 0;
+  p->reserved338.fill(0);
+  return true;
+}
+
+bool setMyPrintToFilePrefToFactoryDefaults(tPrintToFilePrefs* p) {
+  if (!p) return false;
+  *p = tPrintToFilePrefs{};
+  SetNoFolder(p->folder, kPrintToFileAliasID);
+  p->orientation = 1;
+  p->rotation = 2;
+  p->fileFormat = kFormatJPEG;
+  p->baseName = "Print";
+  p->extension = ".jpg";
+  p->namingType = 1;
+  return true;
+}
+
+bool setMyPrintToFileSetPrefsToFactoryDefaults(tSpecialPrintToFilePref* p, int16_t set) {
+  if (!p) return false;
+  SetSpecialDefaults(*p, static_cast<int16_t>(kPrintToFileSetAliasBase + set), kFormatJPEG);
+  p->maxSize = 640;
+  p->ftpSite = 1;
+  return true;
+}
+
+bool setMyProcessedJobsPrefToFactoryDefaults(tProcessedJobsPrefs* p) {
+  if (!p) return false;
+  *p = tProcessedJobsPrefs{};
+  SetNoFolder(p->folder, kProcessedJobsAliasID);
+  return true;
+}
+
+bool setMyPrintToCDSetPrefsToFactoryDefaults(tPrintToCDPref* p) {
+  if (!p) return false;
+  *p = tPrintToCDPref{};
+  SetNoFolder(p->folder, kPrintToCDAliasID);
+  p->orientation = 1;
+  p->rotation = 2;
+  p->fileFormat = kFormatJPEG;
+  p->baseName = "Print";
+  p->extension = ".jpg";
+  p->namingType = 3;
+  SetNoFolder(p->secondFolder, kPrintToCDSecondAliasID);
+  return true;
+}
+
+bool setMyOutputFilePrefToFactoryDefaults(tOutputFilePrefs* p) {
+  if (!p) return false;
+  *p = tOutputFilePrefs{};
+  p->jpegQuality = 50;
+  p->secondQuality = 75;
+  return true;
+}
+
+bool setMyWebUploadPrefsToFactoryDefaults(tSpecialPrintToFilePref* p) {
+  if (!p) return false;
+  // As a set, but its own folder and the web format; size and site stay 0.
+  SetSpecialDefaults(*p, kWebUploadAliasID, kFormatJPEGForWeb);
+  return true;
+}
+
+void setAllPrintToFileSetPrefsToFactoryDefault() {
+  for (int16_t n = 1; n <= 8; ++n) setMyPrintToFileSetPrefsToFactoryDefaults(getMyPrintToFileSetPrefs(n), n);
+}
+
+void mySetAllDefaults() {
+  setMyPrintServerPrefToFactoryDefaults(&gPrintServerPrefs);
+  setMyPrintToFilePrefToFactoryDefaults(&gPrintToFilePrefs);
+  setMyProcessedJobsPrefToFactoryDefaults(&gProcessedJobsPrefs);
+  setAllPrintToFileSetPrefsToFactoryDefault();
+  setMyPrintToCDSetPrefsToFactoryDefaults(&gPrintToCDSetPrefs);
+  setMyOutputFilePrefToFactoryDefaults(&gOutputFilePrefs);
+  setMyWebUploadPrefsToFactoryDefaults(&gWebUploadPrefs);
+}
+
+void validatePrintServerPrefs(tPrintServerPrefs* p) {
+  if (!p) return;
+  if (p->keepJobFiles != 0 && p->keepJobFiles != 1) p->keepJobFiles = 1;
+  p->t3amSwitch = 0;
+}
+
+void validatePrintToFileSetPrefs(tSpecialPrintToFilePref* p) {
+  if (!p) return;
+  if (p->fileFormat <= 1) p->fileFormat = kFormatJPEG;
+  if (p->maxSize <= 0) p->maxSize = 640;
+  if (p->ftpSite == 0) p->ftpSite = 1;
+}
+
+void validateAllPrintToFileSetPrefs() {
+  for (int16_t n = 1; n <= 8; ++n) validatePrintToFileSetPrefs(getMyPrintToFileSetPrefs(n));
+}
+
+void validateWebUploadPrefs(tSpecialPrintToFilePref* p) {
+  if (!p) return;
+  if (p->fileFormat <= 1) p->fileFormat = kFormatJPEGForWeb;
+  p->folder.aliasID = kWebUploadAliasID;
+}
+
+CStr255_AC getExtensionFromFileType(int16_t format) {
+  switch (format) {
+    case kFormatTIFF:
+    case kFormatOwnTIFF: return CStr255_AC(".tif");
+    case kFormatJPEG:
+    case kFormatJPEGForWeb: return CStr255_AC(".jpg");
+    case kFormatPICT: return CStr255_AC(".pct");
+    case kFormatRAW: return CStr255_AC(".raw");
+    case kFormatTarga: return CStr255_AC(".tga");
+    case kFormatPhotoshop: return CStr255_AC(".PSD");
+    case kFormatPNG: return CStr255_AC(".PNG");
+    default: return CStr255_AC(".???");
+  }
+}
+
+void connectPollingToPrintServerPrefs() {
+  platform::SetPollSwitch([] { return getMyPrintServerPrefs()->enableBackground != 0; });
+}

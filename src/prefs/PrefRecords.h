@@ -1,0 +1,260 @@
+// The preference records: plain fixed-layout records, one live global of each,
+// reached through accessors. Each record has one place that knows its stored
+// bytes (Encode/Decode below, next to its size constant); in memory the
+// fields are ordinary host-order members.
+//
+// The byte images are what the legacy preference file stores and, for
+// tSpecialPrintToFilePref, what every job file embeds (big-endian there).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "host/base/PascalString.h"
+#include "prefs/PrefFSSpec.h"
+
+// A volume reference or directory id of this value means "no folder chosen".
+constexpr int16_t kNoFolderVRefNum = -9999;
+constexpr int32_t kNoFolderDirID = -9999;
+
+// Alias ids of the folders (user-defaults key "AliasHandle " + id).
+enum : int16_t {
+  kPrintToFileAliasID = 4501,
+  kProcessedJobsAliasID = 4502,
+  kSpoolRootAliasID = 4506,
+  kSecondSpoolRootAliasID = 4507,
+  kPrintToFileSetAliasBase = 4510,  // set n has 4510 + n
+  kPrintToCDAliasID = 4529,
+  kPrintToCDSecondAliasID = 4530,
+  kWebUploadAliasID = 4566,
+};
+
+// Output file formats of the print-to-file records.
+enum : int16_t {
+  kFormatTIFF = 2,
+  kFormatJPEG = 3,
+  kFormatPICT = 4,
+  kFormatRAW = 5,
+  kFormatOwnTIFF = 6,
+  kFormatTarga = 7,
+  kFormatPhotoshop = 8,
+  kFormatPNG = 9,
+  kFormatJPEGForWeb = 10,
+};
+
+// Length-prefixed string of at most 8 characters (9 bytes, padded to 10 in
+// records).
+using CStr8_AC = TemplatePascalStr<9>;
+
+// Byte order of a stored record image.
+enum class RecordByteOrder { kBigEndian, kLittleEndian };
+
+// A folder that can be found again by the name of its volume. 102 bytes.
+struct tmyFSSpec {
+  FSSpec spec{};
+  CStr31_AC volumeName;
+  friend bool operator==(const tmyFSSpec&, const tmyFSSpec&) = default;
+};
+
+// A chosen output folder. 362 bytes.
+struct tFolderFSSpec {
+  FSSpec spec{};
+  CStr31_AC volumeName;
+  int16_t aliasID = 0;
+  int16_t createIfMissing = 0;
+  int16_t reserved106 = 0;
+  CStr31_AC reserved108;
+  std::array<uint8_t, 222> reserved140{};
+  friend bool operator==(const tFolderFSSpec&, const tFolderFSSpec&) = default;
+};
+
+// The spool folder tree and the general switches. 350 bytes.
+struct tPrintServerPrefs {
+  int16_t rootVRefNum = 0;
+  int32_t rootDirID = 0;
+  int16_t imagesVRefNum = 0;
+  int32_t imagesDirID = 0;
+  int16_t jobsVRefNum = 0;
+  int32_t jobsDirID = 0;
+  int16_t finishedVRefNum = 0;
+  int32_t finishedDirID = 0;
+  int16_t unknownVRefNum = 0;
+  int32_t unknownDirID = 0;
+  int16_t enableBackground = 0;
+  int16_t databaseVRefNum = 0;
+  int32_t databaseDirID = 0;
+  int16_t reserved38 = 0;
+  int16_t autoStart = 0;
+  int16_t createRootIfMissing = 0;
+  CStr63_AC reserved44;
+  tmyFSSpec rootSpec;
+  int16_t blckSwitch = 0;
+  int16_t reserved212 = 0;
+  int16_t keepJobFiles = 0;
+  int16_t dualSwitch = 0;
+  int16_t fullRescan = 0;
+  int16_t hideImage = 0;
+  int16_t askOnFailedJob = 0;
+  int16_t t3amSwitch = 0;
+  tmyFSSpec secondRootSpec;
+  int16_t secondRootVRefNum = 0;
+  int32_t secondRootDirID = 0;
+  int16_t reserved334 = 0;
+  int16_t reserved336 = 0;
+  std::array<uint8_t, 12> reserved338{};
+  friend bool operator==(const tPrintServerPrefs&, const tPrintServerPrefs&) = default;
+};
+
+// One print-to-file set, the web-upload settings, and the print-to-file
+// block of every job file. 982 bytes.
+struct tSpecialPrintToFilePref {
+  tFolderFSSpec folder;
+  int16_t hasYearbookRecords = 0;
+  CStr31_AC yearbookFolderName;
+  int16_t reserved396 = 0;
+  int16_t orientation = 0;       // 1 landscape, 2 portrait
+  int16_t rotation = 0;
+  int16_t fileFormat = 0;
+  CStr63_AC baseName;
+  CStr31_AC extension;
+  int16_t forceOrientation = 0;
+  int16_t namingType = 0;
+  int16_t yearbookNaming = 0;
+  std::array<int16_t, 4> yearbookFields{};
+  std::array<CStr8_AC, 4> yearbookSeparators;
+  int16_t skipCKProperties = 0;
+  CStr63_AC subFolderName;
+  CStr63_AC groupFolderName;
+  int16_t createJpegForWeb = 0;
+  int16_t maxSize = 0;
+  int16_t doNotResizeJpegForWeb = 0;
+  int16_t ftpSite = 0;
+  int16_t doNotResizePng = 0;
+  int16_t overwrite = 0;
+  CStr255_AC editText;
+  std::array<int16_t, 3> alsoCopyToSet{};
+  std::array<uint8_t, 24> reserved958{};
+  friend bool operator==(const tSpecialPrintToFilePref&, const tSpecialPrintToFilePref&) = default;
+};
+
+// The single print-to-file route (printer code 17). 570 bytes.
+struct tPrintToFilePrefs {
+  tFolderFSSpec folder;
+  int16_t orientation = 0;
+  int16_t rotation = 0;
+  int16_t fileFormat = 0;
+  CStr31_AC baseName;
+  CStr31_AC extension;
+  int16_t reserved432 = 0;
+  int16_t reserved434 = 0;
+  int16_t namingType = 0;
+  int16_t reserved438 = 0;
+  int16_t skipCKProperties = 0;
+  std::array<uint8_t, 128> reserved442{};
+  friend bool operator==(const tPrintToFilePrefs&, const tPrintToFilePrefs&) = default;
+};
+
+// The hand-off to the print-centre application. 616 bytes.
+struct tProcessedJobsPrefs {
+  tFolderFSSpec folder;
+  int16_t useNewHandOff = 0;
+  std::array<uint8_t, 252> reserved364{};
+  friend bool operator==(const tProcessedJobsPrefs&, const tProcessedJobsPrefs&) = default;
+};
+
+// A print-to-CD folder set. 1,086 bytes.
+struct tPrintToCDPref {
+  tFolderFSSpec folder;
+  int16_t orientation = 0;
+  int16_t rotation = 0;
+  int16_t fileFormat = 0;
+  CStr63_AC baseName;
+  CStr31_AC extension;
+  uint8_t reserved464 = 0;
+  int16_t namingType = 0;
+  tFolderFSSpec secondFolder;
+  std::array<uint8_t, 256> reserved830{};
+  friend bool operator==(const tPrintToCDPref&, const tPrintToCDPref&) = default;
+};
+
+// The "Output Files" settings. 260 bytes.
+struct tOutputFilePrefs {
+  int16_t jpegQuality = 0;
+  int16_t secondQuality = 0;
+  std::array<uint8_t, 256> reserved4{};
+  friend bool operator==(const tOutputFilePrefs&, const tOutputFilePrefs&) = default;
+};
+
+// Stored sizes.
+constexpr size_t kFSSpecStoredSize = 70;
+constexpr size_t kMyFSSpecSize = 102;
+constexpr size_t kFolderFSSpecSize = 362;
+constexpr size_t kPrintServerPrefsSize = 350;
+constexpr size_t kSpecialPrintToFilePrefSize = 982;
+constexpr size_t kPrintToFilePrefsSize = 570;
+constexpr size_t kProcessedJobsPrefsSize = 616;
+constexpr size_t kPrintToCDPrefSize = 1086;
+constexpr size_t kOutputFilePrefsSize = 260;
+
+// Field-by-field encoding into exactly k...Size bytes at `out`, and decoding
+// from exactly that many bytes at `in`. Strings whose length byte claims more
+// than their capacity are read as the capacity.
+void EncodeFSSpec(const FSSpec& v, uint8_t* out, RecordByteOrder order);
+void DecodeFSSpec(const uint8_t* in, FSSpec& v, RecordByteOrder order);
+void EncodeMyFSSpec(const tmyFSSpec& v, uint8_t* out, RecordByteOrder order);
+void DecodeMyFSSpec(const uint8_t* in, tmyFSSpec& v, RecordByteOrder order);
+void EncodeFolderFSSpec(const tFolderFSSpec& v, uint8_t* out, RecordByteOrder order);
+void DecodeFolderFSSpec(const uint8_t* in, tFolderFSSpec& v, RecordByteOrder order);
+void EncodePrintServerPrefs(const tPrintServerPrefs& v, uint8_t* out, RecordByteOrder order);
+void DecodePrintServerPrefs(const uint8_t* in, tPrintServerPrefs& v, RecordByteOrder order);
+void EncodeSpecialPrintToFilePref(const tSpecialPrintToFilePref& v, uint8_t* out, RecordByteOrder order);
+void DecodeSpecialPrintToFilePref(const uint8_t* in, tSpecialPrintToFilePref& v, RecordByteOrder order);
+void EncodePrintToFilePrefs(const tPrintToFilePrefs& v, uint8_t* out, RecordByteOrder order);
+void DecodePrintToFilePrefs(const uint8_t* in, tPrintToFilePrefs& v, RecordByteOrder order);
+void EncodeProcessedJobsPrefs(const tProcessedJobsPrefs& v, uint8_t* out, RecordByteOrder order);
+void DecodeProcessedJobsPrefs(const uint8_t* in, tProcessedJobsPrefs& v, RecordByteOrder order);
+void EncodePrintToCDPref(const tPrintToCDPref& v, uint8_t* out, RecordByteOrder order);
+void DecodePrintToCDPref(const uint8_t* in, tPrintToCDPref& v, RecordByteOrder order);
+void EncodeOutputFilePrefs(const tOutputFilePrefs& v, uint8_t* out, RecordByteOrder order);
+void DecodeOutputFilePrefs(const uint8_t* in, tOutputFilePrefs& v, RecordByteOrder order);
+
+// ---- live records ----
+
+tPrintServerPrefs* getMyPrintServerPrefs();
+tPrintToFilePrefs* getMyPrintToFilePrefs();
+// Set n = 1..8; any other n gives null.
+tSpecialPrintToFilePref* getMyPrintToFileSetPrefs(int16_t n);
+std::array<tSpecialPrintToFilePref, 8>* getMyPrintToFileSetPrefsAll();
+tProcessedJobsPrefs* getMyProcessedJobsPrefs();
+tPrintToCDPref* getMyPrintToCDSetPrefs();
+tOutputFilePrefs* getMyOutputFilePrefs();
+tSpecialPrintToFilePref* getMyWebUploadPrefs();
+// Extension used by the save-as chooser for types of 1 or less.
+CStr255_AC* getMyOriginalExtension();
+
+// ---- factory defaults (true when done; a null record changes nothing) ----
+
+bool setMyPrintServerPrefToFactoryDefaults(tPrintServerPrefs* p);
+bool setMyPrintToFilePrefToFactoryDefaults(tPrintToFilePrefs* p);
+bool setMyPrintToFileSetPrefsToFactoryDefaults(tSpecialPrintToFilePref* p, int16_t set);
+bool setMyProcessedJobsPrefToFactoryDefaults(tProcessedJobsPrefs* p);
+bool setMyPrintToCDSetPrefsToFactoryDefaults(tPrintToCDPref* p);
+bool setMyOutputFilePrefToFactoryDefaults(tOutputFilePrefs* p);
+bool setMyWebUploadPrefsToFactoryDefaults(tSpecialPrintToFilePref* p);
+void setAllPrintToFileSetPrefsToFactoryDefault();
+void mySetAllDefaults();
+
+// ---- validation (repairs in place; a null record is left alone) ----
+
+void validatePrintServerPrefs(tPrintServerPrefs* p);
+void validatePrintToFileSetPrefs(tSpecialPrintToFilePref* p);
+void validateAllPrintToFileSetPrefs();
+void validateWebUploadPrefs(tSpecialPrintToFilePref* p);
+
+// The extension of a file format (".jpg", ".tif", ...; ".???" for others).
+CStr255_AC getExtensionFromFileType(int16_t format);
+
+// Connects the event-polling switch to `enableBackground` of the live
+// print-server record.
+void connectPollingToPrintServerPrefs();

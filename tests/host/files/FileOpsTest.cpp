@@ -1,0 +1,181 @@
+#include "host/files/FileOps.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "host/files/CatalogInfo.h"
+#include "host/files/FinderInfo.h"
+#include "host/files/ResourceFork.h"
+#include "TempDir.h"
+
+namespace {
+
+uint32_t ModeOf(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFF;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+TEST(FileOps, CreatingNeverOverwritesAndUsesTheGivenMode) {
+  TempDir dir;
+  ASSERT_EQ(host::CreateFileExclusive(dir / "Kivo-Processor Count", 0777), noErr);
+  EXPECT_EQ(ModeOf(dir / "Kivo-Processor Count"), 0777u);
+  WriteText(dir / "Kivo-Processor Count", "counts");
+  EXPECT_EQ(host::CreateFileExclusive(dir / "Kivo-Processor Count", 0600), dupFNErr);
+  EXPECT_EQ(ReadText(dir / "Kivo-Processor Count"), "counts");
+
+  ASSERT_EQ(host::CreateFolder(dir / "FINISHED JOBS FOLDER ƒ", 0777), noErr);
+  EXPECT_EQ(ModeOf(dir / "FINISHED JOBS FOLDER ƒ"), 0777u);
+  EXPECT_EQ(host::CreateFolder(dir / "FINISHED JOBS FOLDER ƒ", 0777), dupFNErr);
+  EXPECT_EQ(host::CreateFolder(dir / "no/such/parent", 0777), fnfErr);
+}
+
+TEST(FileOps, AtomicWritesReplaceOnlyWhenAsked) {
+  TempDir dir;
+  const std::string target = dir / "defaults.plist";
+  ASSERT_EQ(host::WriteFileAtomically(target, "one", 3, 0640), noErr);
+  EXPECT_EQ(ReadText(target), "one");
+  EXPECT_EQ(ModeOf(target), 0640u);
+  ASSERT_EQ(host::WriteFileAtomically(target, "two", 3, 0640), noErr);
+  EXPECT_EQ(ReadText(target), "two");
+  EXPECT_EQ(host::WriteFileAtomically(target, "three", 5, 0640, false), dupFNErr);
+  EXPECT_EQ(ReadText(target), "two");
+  // No temporary file is left behind.
+  std::vector<std::string> names;
+  ASSERT_EQ(host::ListFolder(dir.path(), &names), noErr);
+  EXPECT_EQ(names, std::vector<std::string>{"defaults.plist"});
+}
+
+TEST(FileOps, MoveAcrossFileSystemsCopiesThenRemovesTheSource) {
+  TempDir disk;
+  TempDir shm("/dev/shm");
+  ASSERT_TRUE(shm.ok());
+  const std::string source = disk / "job 1.trpr";
+  std::string content(600000, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+  WriteText(source, content);
+  ::chmod(source.c_str(), 0640);
+  host::ResourceMap fork;
+  fork.Set(FourCC("pnot"), 0, "", {1, 2, 3}, false);
+  ASSERT_EQ(host::WriteResourceFork(source, fork), noErr);
+
+  const std::string target = shm / "job 1.trpr";
+  ASSERT_EQ(host::MoveItem(source, target), noErr);
+  EXPECT_FALSE(Exists(source));
+  EXPECT_FALSE(Exists(host::AppleDoublePath(source)));
+  EXPECT_EQ(ReadText(target), content);
+  EXPECT_EQ(ModeOf(target), 0640u);
+  host::ResourceMap moved;
+  ASSERT_EQ(host::ReadResourceFork(target, &moved), noErr);
+  EXPECT_NE(moved.Get(FourCC("pnot"), 0), nullptr);
+  std::vector<std::string> names;
+  ASSERT_EQ(host::ListFolder(shm.path(), &names), noErr);
+  EXPECT_EQ(names, std::vector<std::string>{"job 1.trpr"});
+
+  // And back within one file system.
+  ASSERT_EQ(host::MoveItem(target, source), noErr);
+  EXPECT_EQ(ReadText(source), content);
+  // Folders do not cross file systems.
+  ASSERT_EQ(host::CreateFolder(disk / "sub", 0755), noErr);
+  EXPECT_EQ(host::MoveItem(disk / "sub", shm / "sub"), diffVolErr);
+  EXPECT_TRUE(Exists(disk / "sub"));
+}
+
+TEST(FileOps, MoveOntoAnExistingNameIsRefused) {
+  TempDir disk;
+  TempDir shm("/dev/shm");
+  WriteText(disk / "a", "source");
+  WriteText(disk / "b", "existing");
+  WriteText(shm / "a", "existing elsewhere");
+  EXPECT_EQ(host::MoveItem(disk / "a", disk / "b"), dupFNErr);
+  EXPECT_EQ(host::MoveItem(disk / "a", shm / "a"), dupFNErr);
+  EXPECT_EQ(ReadText(disk / "a"), "source");
+  EXPECT_EQ(ReadText(disk / "b"), "existing");
+  EXPECT_EQ(ReadText(shm / "a"), "existing elsewhere");
+  EXPECT_EQ(host::RenameNoReplace(disk / "a", disk / "b"), dupFNErr);
+  EXPECT_EQ(host::MoveItem(disk / "missing", disk / "c"), fnfErr);
+}
+
+TEST(FileOps, CopyAndDeleteCarryTheSidecar) {
+  TempDir dir;
+  WriteText(dir / "a.jpg", "data");
+  host::ResourceMap fork;
+  fork.Set(FourCC("Pref"), 5000, "Image Properties", {4});
+  ASSERT_EQ(host::WriteResourceFork(dir / "a.jpg", fork), noErr);
+  ASSERT_EQ(host::CopyFile(dir / "a.jpg", dir / "b.jpg", false), noErr);
+  EXPECT_EQ(ReadText(dir / "b.jpg"), "data");
+  EXPECT_EQ(host::ResourceForkLength(dir / "b.jpg"), host::ResourceForkLength(dir / "a.jpg"));
+  EXPECT_EQ(host::CopyFile(dir / "a.jpg", dir / "b.jpg", false), dupFNErr);
+  ASSERT_EQ(host::DeleteItem(dir / "a.jpg"), noErr);
+  EXPECT_FALSE(Exists(dir / "._a.jpg"));
+  ASSERT_EQ(host::CreateFolder(dir / "full", 0755), noErr);
+  WriteText(dir / "full/x", "");
+  EXPECT_EQ(host::DeleteItem(dir / "full"), fBsyErr);
+}
+
+TEST(CatalogInfo, SizesDatesFlagsAndEnumeration) {
+  TempDir dir;
+  WriteText(dir / "b.trpr", "12345");
+  WriteText(dir / ".DS_Store", "");
+  ASSERT_EQ(host::CreateFolder(dir / "a folder", 0755), noErr);
+
+  host::CatalogInfo info;
+  ASSERT_EQ(host::GetCatInfoForPath(dir / "b.trpr", &info), noErr);
+  EXPECT_FALSE(info.isFolder);
+  EXPECT_FALSE(info.invisible);
+  EXPECT_EQ(info.dataLength, 5u);
+  EXPECT_EQ(info.rsrcLength, 0u);
+  EXPECT_GT(info.creationTimeNs, 0);
+  EXPECT_GT(info.ModificationMacSeconds(), 3'000'000'000u);  // after 1999
+
+  ASSERT_EQ(host::GetCatInfoForPath(dir / ".DS_Store", &info), noErr);
+  EXPECT_TRUE(info.invisible);
+  EXPECT_TRUE(info.finderInfo.flags & host::FinderInfo::kIsInvisible);
+
+  host::CatalogInfo folder;
+  ASSERT_EQ(host::GetCatInfoForPath(dir.path(), &folder), noErr);
+  EXPECT_TRUE(folder.isFolder);
+  EXPECT_EQ(folder.Attributes() & 0x10, 0x10);
+  EXPECT_EQ(folder.valence, 3u);
+  std::vector<std::string> seen;
+  for (int i = 1; host::GetIndexedCatInfo(folder.spec.vRefNum, folder.dirID, i, &info) == noErr; ++i) {
+    seen.push_back(info.diskName);
+    EXPECT_EQ(info.spec.parID, folder.dirID);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{".DS_Store", "a folder", "b.trpr"}));
+  EXPECT_EQ(host::GetIndexedCatInfo(folder.spec.vRefNum, folder.dirID, 4, &info), fnfErr);
+  EXPECT_EQ(host::GetCatInfoForPath(dir / "none", &info), fnfErr);
+}
+
+TEST(FinderInfo, TypeCreatorAndInvisibleFlagRoundTrip) {
+  TempDir dir;
+  WriteText(dir / "Print Log File", "");
+  if (!host::FinderInfoSupported(dir.path())) GTEST_SKIP() << "no user extended attributes here";
+  host::FinderInfo info;
+  ASSERT_EQ(host::GetFinderInfo(dir / "Print Log File", &info), noErr);
+  EXPECT_EQ(info, host::FinderInfo());
+  info.type = FourCC("TEXT");
+  info.creator = FourCC("ZRVb");
+  info.flags = host::FinderInfo::kIsInvisible;
+  ASSERT_EQ(host::SetFinderInfo(dir / "Print Log File", info), noErr);
+  host::FinderInfo back;
+  ASSERT_EQ(host::GetFinderInfo(dir / "Print Log File", &back), noErr);
+  EXPECT_EQ(back, info);
+  host::CatalogInfo cat;
+  ASSERT_EQ(host::GetCatInfoForPath(dir / "Print Log File", &cat), noErr);
+  EXPECT_TRUE(cat.invisible);
+  EXPECT_EQ(cat.finderInfo.creator, FourCC("ZRVb"));
+
+  uint8_t stored[32];
+  info.EncodeBE(stored);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(stored), 8), "TEXTZRVb");
+  EXPECT_EQ(stored[8], 0x40);
+  EXPECT_EQ(host::GetFinderInfo(dir / "missing", &back), fnfErr);
+}

@@ -1,0 +1,119 @@
+// Running-copy lock, machine facts and folder locations.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "host/sys/Folders.h"
+#include "host/sys/Process.h"
+#include "host/sys/RunningCopyLock.h"
+#include "host/sys/SystemInfo.h"
+#include "host/sys/TempDir.h"
+
+using namespace host;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+namespace {
+
+TEST(RunningCopyLock, SecondHolderIsToldItIsAlreadyRunning) {
+  TempDir dir;
+  const auto file = dir / "Kivo-Processor.lock";
+  {
+    RunningCopyLock first = RunningCopyLock::acquire(file);
+    ASSERT_TRUE(first.acquired()) << first.message();
+
+    // Another process, as a second copy of the program would be.
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      RunningCopyLock second = RunningCopyLock::acquire(file);
+      ::_exit(second.status() == RunningCopyLock::Status::AlreadyRunning ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    RunningCopyLock again = RunningCopyLock::acquire(file);
+    EXPECT_EQ(again.status(), RunningCopyLock::Status::AlreadyRunning);
+    EXPECT_NE(again.message().find("already running"), std::string::npos);
+
+    // A program we start and that outlives the lock's owner must not keep it.
+    ASSERT_TRUE(startDetached("sleep", {"5"}));
+  }
+  EXPECT_TRUE(RunningCopyLock::acquire(file).acquired());  // released with the object
+
+  EXPECT_EQ(RunningCopyLock::acquire(dir / "missing-folder/lock").status(), RunningCopyLock::Status::Failed);
+}
+
+TEST(RunningCopyLock, LivesInTheRuntimeFolderElseTheApplicationFolder) {
+  TempDir dir;
+  {
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path().c_str());
+    EXPECT_EQ(RunningCopyLock::defaultLockFile(), dir / "Kivo-Processor.lock");
+  }
+  ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
+  ScopedEnv app("KIVO_APP_FOLDER", (dir / "app").c_str());
+  EXPECT_EQ(RunningCopyLock::defaultLockFile(), dir / "app/.Kivo-Processor.lock");
+}
+
+TEST(SystemInfo, VersionComesFromTheKernel) {
+  SystemVersion v = systemVersion();
+  EXPECT_EQ(v.sysname, "Linux");
+  EXPECT_FALSE(v.release.empty());
+  EXPECT_GE(v.major, 3);
+  EXPECT_EQ(systemVersionText(), "Linux " + v.release);
+}
+
+void fakeInterface(const TempDir& net, const std::string& name, int index, int type, const std::string& address,
+                   bool physical, bool wireless = false) {
+  writeFile(net / (name + "/ifindex"), std::to_string(index) + "\n");
+  writeFile(net / (name + "/type"), std::to_string(type) + "\n");
+  writeFile(net / (name + "/address"), address + "\n");
+  if (physical) std::filesystem::create_directories(net / (name + "/device"));
+  if (wireless) std::filesystem::create_directories(net / (name + "/wireless"));
+}
+
+TEST(SystemInfo, PrimaryAddressPrefersPhysicalEthernetByIndex) {
+  using A = HardwareAddress;
+  TempDir net;
+  EXPECT_EQ(primaryHardwareAddress(net.path()), A{});  // no interfaces: zeros
+  EXPECT_EQ(primaryHardwareAddress(net / "missing"), A{});
+
+  fakeInterface(net, "lo", 1, 772, "00:00:00:00:00:00", false);
+  fakeInterface(net, "docker0", 2, 1, "02:42:ac:11:00:01", false);
+  EXPECT_EQ(primaryHardwareAddress(net.path()), (A{0x02, 0x42, 0xac, 0x11, 0x00, 0x01}));  // any non-loopback
+  fakeInterface(net, "wlan0", 3, 1, "aa:bb:cc:dd:ee:01", true, true);
+  EXPECT_EQ(primaryHardwareAddress(net.path()), (A{0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0x01}));  // wireless beats virtual
+  fakeInterface(net, "enp9s0", 9, 1, "00:11:22:33:44:09", true);
+  fakeInterface(net, "enp4s0", 4, 1, "00:11:22:33:44:04", true);
+  fakeInterface(net, "enp2s0", 5, 1, "00:00:00:00:00:00", true);  // zero address: skipped
+  fakeInterface(net, "ib0", 1, 32, "80:00:00:00:00:00", true);   // not Ethernet
+  EXPECT_EQ(primaryHardwareAddress(net.path()), (A{0x00, 0x11, 0x22, 0x33, 0x44, 0x04}));  // lowest index
+}
+
+TEST(Folders, FollowTheEnvironment) {
+  TempDir dir;
+  ScopedEnv home("HOME", dir.path().c_str());
+  ScopedEnv config("XDG_CONFIG_HOME", nullptr);
+  ScopedEnv state("XDG_STATE_HOME", "relative/ignored");
+  ScopedEnv data("XDG_DATA_HOME", (dir / "data").c_str());
+  EXPECT_EQ(configFolder(), dir / ".config/Kivo-Processor");
+  EXPECT_EQ(defaultsFile(), dir / ".config/Kivo-Processor/defaults.plist");
+  EXPECT_EQ(userUnitsFolder(), dir / ".config/systemd/user");
+  EXPECT_EQ(logsFolder(), dir / ".local/state/Kivo");
+  EXPECT_EQ(iccProfileFolders().at(2), dir / "data/icc");
+  EXPECT_EQ(iccProfileFolders().at(3), dir / ".color/icc");
+  {
+    ScopedEnv app("KIVO_APP_FOLDER", (dir / "app").c_str());
+    EXPECT_EQ(applicationFolder(), dir / "app");
+  }
+
+  EXPECT_EQ(desktopFolder(), dir / "Desktop");
+  writeFile(dir / ".config/user-dirs.dirs", "# comment\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\nXDG_DESKTOP_DIR=\"$HOME/Bureau\"\n");
+  EXPECT_EQ(desktopFolder(), dir / "Bureau");
+  writeFile(dir / ".config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"/srv/desk\"\n");
+  EXPECT_EQ(desktopFolder(), std::filesystem::path("/srv/desk"));
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+#include "host/sys/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "host/sys/TempDir.h"
+
+using namespace host;
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(Process, ReturnsExitStatusAndOutput) {
+  auto ok = runProcess("true", {});
+  EXPECT_TRUE(ok.started);
+  EXPECT_TRUE(ok.succeeded());
+  auto failing = runProcess("sh", {"-c", "exit 3"});
+  EXPECT_TRUE(failing.started);
+  EXPECT_EQ(failing.exitStatus, 3);
+  EXPECT_FALSE(failing.succeeded());
+
+  ProcessOptions capture;
+  capture.captureOutput = true;
+  auto out = runProcess("printf", {"%s|", "one two", "it's; $(rm -rf x) \"q\""}, capture);
+  EXPECT_TRUE(out.succeeded());
+  EXPECT_EQ(out.output, "one two|it's; $(rm -rf x) \"q\"|");  // arguments reach the program untouched
+
+  // The child reads /dev/null, so a program waiting for input ends at once.
+  auto cat = runProcess("cat", {}, capture);
+  EXPECT_TRUE(cat.succeeded());
+  EXPECT_EQ(cat.output, "");
+}
+
+TEST(Process, LargeOutputIsCollectedAndCapped) {
+  ProcessOptions capture;
+  capture.captureOutput = true;
+  auto big = runProcess("head", {"-c", "1000000", "/dev/zero"}, capture);
+  EXPECT_TRUE(big.succeeded());
+  EXPECT_EQ(big.output.size(), 1000000u);
+  capture.maxOutputBytes = 1000;
+  auto capped = runProcess("head", {"-c", "1000000", "/dev/zero"}, capture);
+  EXPECT_TRUE(capped.succeeded());  // the child was not blocked on a full pipe
+  EXPECT_EQ(capped.output.size(), 1000u);
+}
+
+TEST(Process, TimeoutKillsTheChildAndWhatItStarted) {
+  ProcessOptions options;
+  options.timeout = 300ms;
+  options.captureOutput = true;
+  auto start = std::chrono::steady_clock::now();
+  // The grandchild (sleep) keeps the output pipe open; it must be killed too.
+  auto r = runProcess("sh", {"-c", "echo begun; sleep 30; echo never"}, options);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(r.started);
+  EXPECT_TRUE(r.timedOut);
+  EXPECT_EQ(r.termSignal, SIGKILL);
+  EXPECT_FALSE(r.succeeded());
+  EXPECT_EQ(r.output, "begun\n");
+  EXPECT_LT(took, 10s);
+
+  options.timeout = 10s;
+  auto quick = runProcess("sh", {"-c", "echo fine"}, options);
+  EXPECT_FALSE(quick.timedOut);
+  EXPECT_TRUE(quick.succeeded());
+  EXPECT_EQ(quick.output, "fine\n");
+}
+
+TEST(Process, MissingProgramIsReportedNotRun) {
+  auto r = runProcess("/nonexistent/kivo-no-such-program", {"x"});
+  EXPECT_FALSE(r.started);
+  EXPECT_FALSE(r.error.empty());
+  std::string error;
+  EXPECT_FALSE(startDetached("/nonexistent/kivo-no-such-program", {}, &error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(Process, DetachedProgramRunsOnItsOwn) {
+  testing_support::TempDir dir;
+  const auto marker = dir / "started";
+  ASSERT_TRUE(startDetached("sh", {"-c", "touch \"$1\"", "sh", marker.string()}));
+  for (int i = 0; i < 200 && !std::filesystem::exists(marker); ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(std::filesystem::exists(marker));
+}
+
+}  // namespace

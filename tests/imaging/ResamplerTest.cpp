@@ -1,0 +1,85 @@
+#include "imaging/Resampler.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "host/workers/WorkerPool.h"
+
+namespace {
+
+host::GWorldHandle Row(std::initializer_list<uint8_t> reds) {
+  auto g = host::GWorld::Create(CLongRect_AC(0, 0, 1, static_cast<int32_t>(reds.size())));
+  int x = 0;
+  for (uint8_t r : reds) g->scanline(0)[4 * x++ + 1] = r;
+  return g;
+}
+
+std::vector<uint8_t> Reds(const host::GWorld& g) {
+  std::vector<uint8_t> out;
+  for (int x = 0; x < g.width(); ++x) out.push_back(g.scanline(0)[4 * x + 1]);
+  return out;
+}
+
+host::GWorldHandle Noise(int w, int h, unsigned seed) {
+  auto g = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
+  std::mt19937 rng(seed);
+  for (size_t i = 0; i < g->byteCount(); ++i) g->pixels()[i] = static_cast<uint8_t>(rng());
+  return g;
+}
+
+}  // namespace
+
+TEST(Resampler, SmallWorkedCases) {
+  auto two = Row({10, 21});
+  auto three = host::GWorld::Create(CLongRect_AC(0, 0, 1, 3));
+  ASSERT_TRUE(imaging::Resample(*two, two->bounds(), *three, three->bounds(), kScaleLinear, nullptr));
+  EXPECT_EQ(Reds(*three), (std::vector<uint8_t>{10, 15, 21}));
+
+  auto four = Row({10, 21, 100, 201});
+  auto half = host::GWorld::Create(CLongRect_AC(0, 0, 1, 2));
+  ASSERT_TRUE(imaging::Resample(*four, four->bounds(), *half, half->bounds(), kScaleLinear, nullptr));
+  EXPECT_EQ(Reds(*half), (std::vector<uint8_t>{(10 + 21 + 1) / 2, (100 + 201 + 1) / 2}));
+
+  auto threeSrc = Row({1, 2, 3});
+  auto one = host::GWorld::Create(CLongRect_AC(0, 0, 1, 1));
+  ASSERT_TRUE(imaging::Resample(*threeSrc, threeSrc->bounds(), *one, one->bounds(), kScaleNearest, nullptr));
+  EXPECT_EQ(Reds(*one), (std::vector<uint8_t>{2}));
+  // A one-pixel target with Lanczos and an unknown filter kind both work.
+  ASSERT_TRUE(imaging::Resample(*threeSrc, threeSrc->bounds(), *one, one->bounds(), kScaleLanczos3, nullptr));
+  ASSERT_TRUE(imaging::Resample(*threeSrc, threeSrc->bounds(), *one, one->bounds(), 77, nullptr));
+}
+
+TEST(Resampler, ClampsRectanglesAndRefusesEmptyOnes) {
+  auto src = Noise(8, 8, 1);
+  auto dst = host::GWorld::Create(CLongRect_AC(0, 0, 4, 4));
+  EXPECT_TRUE(betterResizeGworldToGworld(src.get(), src->bounds(), dst.get(), CLongRect_AC(-2, -2, 10, 10),
+                                         kScaleLanczos2));
+  EXPECT_FALSE(betterResizeGworldToGworld(src.get(), src->bounds(), dst.get(), CLongRect_AC(20, 20, 30, 30),
+                                          kScaleLanczos2));
+  EXPECT_FALSE(betterResizeGworldToGworld(nullptr, src->bounds(), dst.get(), dst->bounds(), kScaleNearest));
+}
+
+TEST(Resampler, LanczosKeepsFlatAreasAndIsThreadIndependent) {
+  auto white = host::GWorld::Create(CLongRect_AC(0, 0, 37, 53));
+  for (int16_t kind : {kScaleLanczos2, kScaleLanczos3}) {
+    for (auto size : {CLongRect_AC(0, 0, 11, 19), CLongRect_AC(0, 0, 90, 130)}) {
+      auto out = host::GWorld::Create(size);
+      std::fill(out->pixels(), out->pixels() + out->byteCount(), 0);
+      ASSERT_TRUE(imaging::Resample(*white, white->bounds(), *out, out->bounds(), kind, nullptr));
+      for (size_t i = 0; i < out->byteCount(); ++i) ASSERT_EQ(out->pixels()[i], 255) << kind << " at " << i;
+    }
+  }
+
+  auto src = Noise(301, 257, 7);
+  host::WorkerPool one(1), eight(8);
+  for (int16_t kind = 1; kind <= 4; ++kind) {
+    for (auto size : {CLongRect_AC(0, 0, 100, 77), CLongRect_AC(0, 0, 600, 500)}) {
+      auto a = host::GWorld::Create(size), b = host::GWorld::Create(size);
+      ASSERT_TRUE(imaging::Resample(*src, src->bounds(), *a, a->bounds(), kind, &one));
+      ASSERT_TRUE(imaging::Resample(*src, src->bounds(), *b, b->bounds(), kind, &eight));
+      ASSERT_EQ(0, std::memcmp(a->pixels(), b->pixels(), a->byteCount())) << "filter " << kind;
+    }
+  }
+}

@@ -1,0 +1,291 @@
+// The job state machine over a temporary spool tree: jobs always come back
+// to step 0, and no job file is lost.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "FakeServices.h"
+#include "jobwriter/JobWriter.h"
+#include "pipeline/PrintJobTaskManager.h"
+
+using namespace pipeline;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A job view whose stages answer as the test says.
+struct ScriptedView : TSpoolerPrintView {
+  using TSpoolerPrintView::TSpoolerPrintView;
+  int16_t created = 0, subJob = 0, finish = 0;
+  std::vector<int16_t> draws;
+  int* resets = nullptr;
+  int* notifications = nullptr;
+  int16_t CreateOffscreens() override { return created; }
+  int16_t DrawSubJob() override { return subJob; }
+  int16_t DrawNextObject() override {
+    if (draws.empty()) return kResultAllObjectsDrawn;
+    int16_t r = draws.front();
+    draws.erase(draws.begin());
+    return r;
+  }
+  int16_t FinishJob() override { return finish; }
+  void ResetJob() override { if (resets) ++*resets; }
+  void SendErrorNotification() override { if (notifications) ++*notifications; }
+};
+
+struct ScriptedServices : FakeServices {
+  bool scripted = false;
+  int16_t created = 0, subJob = 0, finish = 0;
+  std::vector<int16_t> draws;
+  int resets = 0, notifications = 0;
+  std::unique_ptr<TSpoolerPrintView> MakeJobView() override {
+    if (!scripted) return FakeServices::MakeJobView();
+    auto v = std::make_unique<ScriptedView>(*this);
+    v->created = created; v->subJob = subJob; v->finish = finish; v->draws = draws;
+    v->resets = &resets; v->notifications = &notifications;
+    return v;
+  }
+};
+
+class TaskManager : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = fs::temp_directory_path() / ("kivo-tasks-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root);
+    fs::create_directories(root / "jobs");
+    fs::create_directories(root / "unknown");
+    fs::create_directories(root / "finished");
+    services.unknownDir = root / "unknown";
+    services.finishedDir = root / "finished";
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  fs::path AddJob(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const fs::path p = root / "jobs" / name;
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    services.queue.push_back(p);
+    return p;
+  }
+  fs::path AddGoodJob(const std::string& name) {
+    jobwriter::TJobDescription j;
+    j.objects.push_back(jobwriter::RecordOf(*layout::TTextObject::New(jobwriter::TextDesc("t", 0, 0, 1, 1))));
+    return AddJob(name, jobwriter::WriteJobFile(j));
+  }
+  fs::path TempFile(const std::string& name) {
+    const fs::path p = root / name;
+    std::ofstream(p) << "x";
+    return p;
+  }
+
+  fs::path root;
+  ScriptedServices services;
+};
+
+}  // namespace
+
+TEST_F(TaskManager, IdleStepsRescanAndFullRescanResetsTheDate) {
+  TPrintJobTaskManager tm(services);
+  services.fullRescan = true;
+  tm.DoNextTask();
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_EQ(services.rescans, 2);
+  EXPECT_EQ(services.resetModDates, 2);
+  EXPECT_FALSE(tm.IsBusyWithTask());
+}
+
+TEST_F(TaskManager, StagesNotAvailableEndTheJobInTheUnknownFolder) {
+  TPrintJobTaskManager tm(services);
+  tm.SetActive(true);
+  const fs::path job = AddGoodJob("job1");
+  const fs::path image = TempFile("image.jpg");
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 1);
+  ASSERT_TRUE(tm.JobView());
+  tm.AddFilesToDelete(image);
+  EXPECT_EQ(tm.GetCurrentImageFileFSSpec(), image);
+  tm.DoNextTask();  // offscreens are not available yet: 108
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_EQ(tm.JobView(), nullptr);
+  EXPECT_FALSE(fs::exists(job));
+  EXPECT_TRUE(fs::exists(root / "unknown" / "job1"));
+  EXPECT_TRUE(fs::exists(image));  // nothing deleted
+  EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty());
+  EXPECT_TRUE(services.messages.empty());
+  EXPECT_TRUE(services.Logged("CreateOffscreens is not available"));
+}
+
+TEST_F(TaskManager, AFullJobRunsThroughAllStepsAndIsCleanedUp) {
+  services.scripted = true;
+  services.draws = {1, 0, 1};
+  TPrintJobTaskManager tm(services);
+  tm.SetActive(true);
+  const fs::path job = AddGoodJob("job2");
+  const fs::path image = TempFile("img.jpg");
+  tm.DoNextTask();
+  tm.AddFilesToDelete(image);
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 2);
+  for (int i = 0; i < 3; ++i) tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 2);
+  tm.DoNextTask();  // 99: all drawn
+  EXPECT_EQ(tm.CurrentTask(), 3);
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 4);
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_EQ(services.printLogs, 1);
+  EXPECT_EQ(services.resets, 1);
+  EXPECT_FALSE(fs::exists(job));    // deleted: keepJobFiles is off
+  EXPECT_FALSE(fs::exists(image));
+  EXPECT_EQ(services.rescans, 3);   // between objects
+}
+
+TEST_F(TaskManager, KeepJobFilesMovesToFinishedAndKeepsImages) {
+  services.scripted = true;
+  services.keepJobFiles = true;
+  TPrintJobTaskManager tm(services);
+  const fs::path job = AddGoodJob("job3");
+  const fs::path image = TempFile("keep.jpg");
+  tm.DoNextTask();
+  tm.AddFilesToDelete(image);
+  for (int i = 0; i < 4; ++i) tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_TRUE(fs::exists(root / "finished" / "job3"));
+  EXPECT_TRUE(fs::exists(image));
+}
+
+TEST_F(TaskManager, AbortByVolume999GoesThroughCleanUp) {
+  services.scripted = true;
+  TPrintJobTaskManager tm(services);
+  const fs::path job = AddGoodJob("job4");
+  tm.DoNextTask();
+  tm.DoNextTask();
+  ASSERT_EQ(tm.CurrentTask(), 2);
+  TSpoolerPrintView* view = tm.JobView();
+  tm.SetCurrentJob(TJobSpec{kAbortVolume, {}});
+  EXPECT_EQ(tm.JobView(), view);  // no new view for an abort
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 4);
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_EQ(services.printLogs, 1);
+  EXPECT_FALSE(fs::exists(job));
+}
+
+TEST_F(TaskManager, FailuresShowTheirMessagesAndFollowTheAlert) {
+  // A file that is not a job.
+  TPrintJobTaskManager tm(services);
+  const fs::path bad = AddJob("bad", {1, 2, 3, 4});
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  ASSERT_EQ(services.messages.size(), 1u);
+  EXPECT_EQ(services.messages[0], "Invalid Job Version Number!");
+  EXPECT_TRUE(fs::exists(root / "unknown" / "bad"));
+
+  // Asked: try again puts it back into the queue.
+  services.askOnFailedJob = true;
+  services.alertAnswer = 1;
+  const fs::path cut = AddJob("cut", {0xB8, 0x54, 0});
+  tm.DoNextTask();
+  EXPECT_EQ(services.messages.back(), "Read File Error!");
+  ASSERT_EQ(services.reinserted.size(), 1u);
+  EXPECT_TRUE(fs::exists(cut));
+
+  // Pause and keep.
+  services.alertAnswer = 6;
+  tm.DoNextTask();  // the queue is empty; put it back as the queue would
+  services.queue.push_back(cut);
+  tm.DoNextTask();
+  EXPECT_TRUE(services.paused);
+  EXPECT_EQ(services.reinserted.size(), 2u);
+  EXPECT_TRUE(fs::exists(cut));
+
+  // Delete the job and its images.
+  services.alertAnswer = 4;
+  services.queue.push_back(cut);
+  tm.DoNextTask();
+  EXPECT_FALSE(fs::exists(cut));
+}
+
+TEST_F(TaskManager, DoErrorCodes) {
+  services.scripted = true;
+  TPrintJobTaskManager tm(services);
+  tm.DoError(0);  // nothing
+  EXPECT_TRUE(services.messages.empty());
+
+  services.askOnFailedJob = true;
+  services.alertAnswer = 5;
+  services.finish = 0x77;
+  AddGoodJob("job5");
+  for (int i = 0; i < 4; ++i) tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_TRUE(services.messages.empty());
+  EXPECT_TRUE(services.Logged("DoError trapped Unknown Error Code = [0x77]"));
+  EXPECT_EQ(services.notifications, 1);
+  EXPECT_TRUE(fs::exists(root / "unknown" / "job5"));
+
+  // 108 never asks, whatever the preference says.
+  services.alertAnswer = 1;
+  services.finish = kResultUnknownJob;
+  AddGoodJob("job6");
+  for (int i = 0; i < 4; ++i) tm.DoNextTask();
+  EXPECT_TRUE(services.reinserted.empty());
+  EXPECT_TRUE(fs::exists(root / "unknown" / "job6"));
+
+  // An object that fails to draw is reported as out of memory.
+  services.finish = 0;
+  services.draws = {kResultObjectFailed};
+  services.alertAnswer = 5;
+  AddGoodJob("job7");
+  for (int i = 0; i < 3; ++i) tm.DoNextTask();
+  EXPECT_EQ(services.messages.back(), "Out of Memory Error!");
+  EXPECT_TRUE(services.Logged("An error occured while processing the job"));
+}
+
+TEST_F(TaskManager, SubJobResults) {
+  services.scripted = true;
+  jobwriter::TJobDescription j;
+  j.printer = 17;
+  j.hasSubJob = true;
+  j.subJobWidth = 1;
+  j.subJobHeight = 1;
+  j.subJobObjects.push_back(jobwriter::RecordOf(*layout::TTextObject::New(jobwriter::TextDesc("s", 0, 0, 1, 1))));
+  CAttributeDesc attr;
+  attr.SaveCKTemplateAsIs = 1;
+  j.objects.push_back(jobwriter::RecordOf(*layout::TAttributeObject::New(attr)));
+  TPrintJobTaskManager tm(services);
+
+  services.subJob = kResultEndJob;  // paused while drawing the sub-job
+  AddJob("sub1", jobwriter::WriteJobFile(j));
+  tm.DoNextTask();
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 4);
+
+  tm.DoNextTask();
+  services.subJob = 0;  // drawn; print to file with SaveCKTemplateAsIs: straight to finishing
+  AddJob("sub2", jobwriter::WriteJobFile(j));
+  tm.DoNextTask();
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 3);
+}
+
+TEST_F(TaskManager, PausingTellsTheController) {
+  TPrintJobTaskManager tm(services);
+  tm.SetActive(true);
+  EXPECT_EQ(services.buttonsEnabled, 0);
+  tm.SetActive(false);  // at step 0: at once
+  EXPECT_EQ(services.buttonsEnabled, 1);
+  services.scripted = true;
+  AddGoodJob("job8");
+  tm.SetActive(true);
+  tm.DoNextTask();
+  EXPECT_EQ(services.buttonsEnabled, 1);
+  tm.SetActive(false);  // mid-job: at the end of the running step
+  EXPECT_EQ(services.buttonsEnabled, 1);
+  tm.DoNextTask();
+  EXPECT_EQ(services.buttonsEnabled, 2);
+}

@@ -1,0 +1,153 @@
+#include "jobwriter/JobWriter.h"
+
+#include <algorithm>
+#include <fstream>
+
+namespace jobwriter {
+
+namespace {
+
+void WriteBlock(layout::TJobWriter& out, const std::vector<uint8_t>& bytes, size_t size) {
+  const size_t n = std::min(bytes.size(), size);
+  out.WriteBytes(std::span<const uint8_t>(bytes.data(), n));
+  out.WriteZeros(size - n);
+}
+
+tLayoutInfo Head(float left, float top, float width, float height) {
+  tLayoutInfo h;
+  h.fLeft = left; h.fTop = top; h.fWidth = width; h.fHeight = height;
+  h.fBounds = CLongRect_AC(int32_t(top * 72), int32_t(left * 72), int32_t((top + height) * 72),
+                           int32_t((left + width) * 72));
+  return h;
+}
+
+}  // namespace
+
+TRecordBytes RecordOf(const layout::TLayoutObject& object) {
+  layout::TJobWriter out;
+  object.WriteTo(out);
+  return out.Bytes();
+}
+
+TRecordBytes RawRecord(OSType code, size_t size, uint8_t fill) {
+  layout::TJobWriter out;
+  std::array<uint8_t, 40> head{};
+  layout::StoreU32BE(head.data() + 4, code);
+  out.WriteBytes(head);
+  out.WriteU32(uint32_t(size));
+  out.Bytes().insert(out.Bytes().end(), size, fill);
+  return out.Bytes();
+}
+
+CImageDesc ImageDesc(const std::string& photoName, float left, float top, float width, float height) {
+  CImageDesc d;
+  d.head = Head(left, top, width, height);
+  d.fFile.name = photoName;
+  d.fCropToFill = 1;
+  return d;
+}
+
+CTextDesc TextDesc(const std::string& text, float left, float top, float width, float height) {
+  CTextDesc d;
+  d.head = Head(left, top, width, height);
+  d.fText = text;
+  d.fTextInfo.size = 12;
+  return d;
+}
+
+CBackColorDesc BackColorDesc(RGBColor color, float left, float top, float width, float height) {
+  CBackColorDesc d;
+  d.head = Head(left, top, width, height);
+  d.fColor = color;
+  return d;
+}
+
+std::vector<uint8_t> WriteJobFile(const TJobDescription& j) {
+  layout::TJobWriter out;
+  out.WriteU16(j.magic);
+  out.WriteI16(j.printer);
+  out.WriteI16(j.canvas);
+  out.WriteU16(j.mediaTypeMustMatch);
+  out.WriteBool(j.useColorSettings);
+  pipeline::WritePrinterBlocks(out, j.printer, j.blocks);
+  out.WriteU16(j.printQuantity);
+  out.WritePString(j.templateName);
+  out.WriteI32(j.viewSize[0]);
+  out.WriteI32(j.viewSize[1]);
+  out.WriteF32(j.pageWidth);
+  out.WriteF32(j.pageHeight);
+  out.WriteI16(j.resolution);
+  out.WriteBool(j.isMirror);
+  out.WriteBool(j.isColor);
+  out.WriteI16(j.reduceMethod);
+  out.WriteI16(j.enlargeMethod);
+  out.WriteRecord(*j.colorSyncPrefs);
+  out.WritePString(j.packageName);
+  out.WriteRecord(j.printToFileSet);
+  if (j.printToFileSet.HasYearbookRecords()) {
+    out.WriteRecord((*j.yearbookBlocks)[0]);
+    out.WriteRecord((*j.yearbookBlocks)[1]);
+  }
+  out.WriteRecord(j.jobInfo);
+  out.WriteI16(j.MatchRotationForPrint);
+  out.WriteI16(j.RotationForPrint);
+  out.WriteI16(j.CropWhere);
+  out.WriteI16(j.PrintMode);
+  out.WriteI16(j.CropMode);
+  out.WriteF32(j.CropHSize);
+  out.WriteF32(j.CropVSize);
+  out.WriteI16(j.FinalCropWhere);
+  out.WriteI16(j.pageColorMode);
+  out.WriteRecord(j.pageColorAdjust);
+  out.WriteI16(j.printToFileOptionC);
+  out.WriteI16(j.printToFileOptionD);
+  out.WritePString(j.baseName);
+  out.WriteRecord(j.oldTimePhoto);
+  out.WriteI16(j.videoMerge);
+  out.WriteI16(j.videoCopy);
+
+  out.WriteBool(j.hasSubJob);
+  if (j.hasSubJob) {
+    out.WriteF32(j.subJobWidth);
+    out.WriteF32(j.subJobHeight);
+    out.WriteBool(j.subJobFlag);
+    out.WriteI16(j.subJobMode);
+    out.WriteI16(j.SubjobResizeMode);
+    out.WriteU32(j.subJobCount.value_or(uint32_t(j.subJobObjects.size())));
+    for (const auto& r : j.subJobObjects) out.WriteBytes(r);
+  }
+  out.WriteU32(j.objectCount.value_or(uint32_t(j.objects.size())));
+  for (const auto& r : j.objects) out.WriteBytes(r);
+
+  WriteBlock(out, j.trailerText, 1024);
+  out.WriteRecord(j.trailerPrintToFileSet.value_or(j.printToFileSet));
+  out.WriteZeros(4096);  // block E
+  std::vector<uint8_t> web(32768, 0);
+  std::copy_n(j.webDictionary.begin(), std::min<size_t>(j.webDictionary.size(), 32764), web.begin());
+  layout::StoreU32LE(web.data() + 32764,
+                     j.webDictionaryLength.value_or(uint32_t(std::min<size_t>(j.webDictionary.size(), 32764))));
+  out.WriteBytes(web);
+  WriteBlock(out, j.emailEntry, 4096);
+  out.WriteI16(j.metadataOption);
+  out.WriteBytes(std::span<const uint8_t>(j.customerEmail.data(), 256));
+  out.WriteBytes(std::span<const uint8_t>(j.nameSuffix.data(), 256));
+  out.WriteBytes(std::span<const uint8_t>(j.groupCode.data(), 256));
+  out.WriteI16(j.trailerOption);
+  out.WriteF32LE(j.blurValue);
+  std::vector<uint8_t> video(j.videoPath.begin(), j.videoPath.begin() + std::min<size_t>(j.videoPath.size(), 1023));
+  WriteBlock(out, video, 1024);
+  const size_t n = std::min<size_t>(j.printInfo.size(), 65535);
+  out.WriteU16(uint16_t(n));
+  out.WriteBytes(std::span<const uint8_t>(j.printInfo.data(), n));
+  return std::move(out.Bytes());
+}
+
+bool WriteJobFile(const TJobDescription& job, const std::filesystem::path& file) {
+  const auto bytes = WriteJobFile(job);
+  std::ofstream f(file, std::ios::binary | std::ios::trunc);
+  if (!f) return false;
+  f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  return bool(f);
+}
+
+}  // namespace jobwriter

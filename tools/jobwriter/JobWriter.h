@@ -1,0 +1,96 @@
+// Writes job files from a small description, with the same record encoders
+// the reader decodes with. Used by the tests, the fuzzer's seed corpus and
+// the demo.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "layout/Objects.h"
+#include "pipeline/PrinterRecords.h"
+
+namespace jobwriter {
+
+// One object record as it stands in the file (class head, size, descriptor
+// and whatever follows it).
+using TRecordBytes = std::vector<uint8_t>;
+
+// The record of a layout object.
+TRecordBytes RecordOf(const layout::TLayoutObject& object);
+// A record with any class code and `size` descriptor bytes (a pattern of
+// `fill`), for records the reader does not know.
+TRecordBytes RawRecord(OSType code, size_t size, uint8_t fill = 0);
+
+// Descriptors placed at (left, top) with the given size in inches.
+CImageDesc ImageDesc(const std::string& photoName, float left, float top, float width, float height);
+CTextDesc TextDesc(const std::string& text, float left, float top, float width, float height);
+CBackColorDesc BackColorDesc(RGBColor color, float left, float top, float width, float height);
+
+struct TJobDescription {
+  uint16_t magic = 0xB854;
+  int16_t printer = 17;
+  int16_t canvas = 0;
+  uint16_t mediaTypeMustMatch = 0;
+  bool useColorSettings = false;
+  TPrinterBlocks blocks;
+  uint16_t printQuantity = 1;
+  CStr31_AC templateName = "Template";
+  int32_t viewSize[2] = {0, 0};
+  float pageWidth = 4.0f;
+  float pageHeight = 6.0f;
+  int16_t resolution = 300;
+  bool isMirror = false;
+  bool isColor = true;
+  int16_t reduceMethod = 2;
+  int16_t enlargeMethod = 2;
+  std::shared_ptr<tColorSyncPrefs> colorSyncPrefs = std::make_shared<tColorSyncPrefs>();
+  CStr31_AC packageName = "Package";
+  tStoredSpecialPrintToFilePref printToFileSet;
+  // Written when the yearbook word (byte 362) of printToFileSet is non-zero;
+  // [0] is written first and becomes the job's second record.
+  std::shared_ptr<std::array<tRecordStruct, 2>> yearbookBlocks = std::make_shared<std::array<tRecordStruct, 2>>();
+  tJobInfo jobInfo;
+  int16_t MatchRotationForPrint = 0, RotationForPrint = 0, CropWhere = 1, PrintMode = 3, CropMode = 0;
+  float CropHSize = 0, CropVSize = 0;
+  int16_t FinalCropWhere = 0;
+  int16_t pageColorMode = 0;
+  myImageColorAdjustInfo pageColorAdjust;
+  int16_t printToFileOptionC = 0, printToFileOptionD = 0;
+  CStr255_AC baseName = "Job";
+  tOldTimePhotoPrefs oldTimePhoto;
+  int16_t videoMerge = 0, videoCopy = 0;
+
+  bool hasSubJob = false;
+  float subJobWidth = 0, subJobHeight = 0;
+  bool subJobFlag = true;
+  int16_t subJobMode = 2, SubjobResizeMode = 0;
+  std::vector<TRecordBytes> subJobObjects;
+  std::optional<uint32_t> subJobCount;  // default: the number of records
+
+  std::vector<TRecordBytes> objects;
+  std::optional<uint32_t> objectCount;
+
+  std::vector<uint8_t> trailerText;  // up to 1,024 bytes
+  // The trailer's copy of the print-to-file set record; default: the
+  // header's.
+  std::optional<tStoredSpecialPrintToFilePref> trailerPrintToFileSet;
+  std::vector<uint8_t> webDictionary;  // up to 32,764 bytes
+  std::optional<uint32_t> webDictionaryLength;  // default: its size
+  std::vector<uint8_t> emailEntry;     // up to 4,096 bytes
+  int16_t metadataOption = 0;
+  CStr255_AC customerEmail, nameSuffix, groupCode;
+  int16_t trailerOption = 0;
+  float blurValue = 0;
+  std::string videoPath;  // UTF-8, up to 1,023 bytes
+  std::vector<uint8_t> printInfo;  // up to 65,535 bytes
+};
+
+std::vector<uint8_t> WriteJobFile(const TJobDescription& job);
+// Writes the job to a file; false when it cannot be written.
+bool WriteJobFile(const TJobDescription& job, const std::filesystem::path& file);
+
+}  // namespace jobwriter
