@@ -346,13 +346,12 @@ bool generateSimulatedRender(const pixeli* source, pixeli* out, int width, int h
     return true;
   }
   const int N = (workers >= 2 && width >= 10 && height >= 10) ? workers : 1;
-  split_pass(N, height, [&](long begin, long end) {
+  return split_pass(N, height, [&](long begin, long end) {
     GRID band = g;  // each worker gets its own grid record with its own rows
     band.firstRow = static_cast<int32_t>(begin);
     band.lastRow = static_cast<int32_t>(end - 1);
     phase_calculateGenerateSimulatedForeground(band, mode);
   });
-  return true;
 }
 
 int gen_art_color(int family, pixeli* buffer, const fixcoef* block, float minimum) {
