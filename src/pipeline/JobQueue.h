@@ -82,6 +82,9 @@ class TSortedFileList {
   // current file; nothing when the queue is empty.
   std::optional<std::filesystem::path> GetNextNewJobFile();
   void SetCurrentFile(const std::string& name) { currentFile_ = name; }
+  // The task manager's names for SetCurrentFile and Insert (pipeline/Services.h).
+  void SetQueueCurrentFile(const std::string& name) { SetCurrentFile(name); }
+  void InsertIntoQueue(const std::filesystem::path& file) { Insert(file); }
   const std::string& CurrentFile() const { return currentFile_; }
   size_t GetSize() const { return files_.size(); }
   bool IsEmpty() const { return files_.empty(); }

@@ -14,6 +14,7 @@
 
 #include "host/sys/UserDefaults.h"
 #include "pipeline/JobQueue.h"
+#include "pipeline/PrintJobTaskManager.h"
 #include "pipeline/SpoolFolders.h"
 #include "platform/Messages.h"
 #include "prefs/PrefRecords.h"
@@ -227,6 +228,41 @@ TEST_F(JobPickup, AFailedMoveIsReportedOnceAndTheFileStays) {
   EXPECT_EQ(messages_, before + 1);
   EXPECT_TRUE(fs::exists(jobs_ / name));
   EXPECT_TRUE(list_.IsEmpty());
+}
+
+// The task manager's queue hooks routed to the real queue.
+struct QueueServices : TPipelineServices {
+  explicit QueueServices(TSortedFileList& l) : list(l) {}
+  TSortedFileList& list;
+  fs::path unknown;
+  void Log(std::string_view) override {}
+  void OperatorMessage(std::string_view) override {}
+  std::filesystem::path UnknownJobsFolder() override { return unknown; }
+  std::optional<fs::path> GetNextNewJobFile() override { return list.GetNextNewJobFile(); }
+  void CheckForNewJobs() override { list.CheckForNewJobs(); }
+  void ResetLastModDate() override { list.ResetLastModDate(); }
+  void SetQueueCurrentFile(const std::string& name) override { list.SetQueueCurrentFile(name); }
+  void InsertIntoQueue(const fs::path& file) override { list.InsertIntoQueue(file); }
+};
+
+TEST_F(JobPickup, TheTaskManagerTakesADroppedJobFromTheQueue) {
+  QueueServices services(list_);
+  services.unknown = root_ / kUnknownJobsFolderName;
+  int listUpdates = 0;
+  list_.SetJobsListChangedHook([&] { ++listUpdates; });
+  TPrintJobTaskManager tm(services);
+  tm.DoNextTask();  // nothing queued: a scan
+  EXPECT_EQ(listUpdates, 0);
+  WriteFile(jobs_ / "broken.job", "not a job file");
+  tm.DoNextTask();  // the scan finds it
+  EXPECT_EQ(listUpdates, 1);
+  EXPECT_EQ(list_.GetSize(), 1u);
+  tm.DoNextTask();  // taken and read: not a job, so it goes to the unknown-jobs folder
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_TRUE(list_.IsEmpty());
+  EXPECT_EQ(list_.CurrentFile(), "");
+  EXPECT_TRUE(fs::exists(root_ / kUnknownJobsFolderName / "broken.job"));
+  EXPECT_FALSE(fs::exists(allFiles_ / "broken.job"));
 }
 
 TEST(JobQueueRoute, VersionTextChoosesTheRoute) {
