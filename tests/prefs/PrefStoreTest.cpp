@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include "host/files/Alias.h"
+#include "host/files/File.h"
+#include "host/files/ResourceFork.h"
 #include "host/sys/Process.h"
 #include "host/sys/UserDefaults.h"
 #include "prefs/FolderAliases.h"
@@ -39,6 +41,11 @@ class PrefStore : public ::testing::Test {
   fs::path dir_;
   std::unique_ptr<host::UserDefaults> defaults_;
 };
+
+void WriteFileBytes(const fs::path& path) {
+  std::ofstream out(path, std::ios::binary);
+  out << "data";
+}
 
 void PutLE16(std::vector<uint8_t>& b, size_t at, int16_t v) {
   b[at] = uint8_t(uint16_t(v) & 0xFF);
@@ -272,6 +279,33 @@ TEST_F(PrefStore, FolderAliasesFindTheFolderAgain) {
   host::MakeFSSpecFromPath((dir_ / "nowhere").string(), &missing);
   EXPECT_NE(SaveFSSpecAsAliasHandle(missing, 4566), noErr);
   EXPECT_FALSE(defaults_->contains("AliasHandle 4566"));
+}
+
+TEST_F(PrefStore, SaveStructReplacesTheResourceInTheFork) {
+  const fs::path image = dir_ / "photo.jpg";
+  WriteFileBytes(image);
+  const uint8_t first[4] = {1, 2, 3, 4};
+  const uint8_t second[2] = {9, 8};
+  for (int round = 0; round < 2; ++round) {
+    TFile file;
+    ASSERT_EQ(file.SpecifyWithPath(image.string()), noErr);
+    if (round == 0) ASSERT_EQ(file.CreateRsrcFork(), noErr);
+    ASSERT_EQ(file.OpenRsrcFork(fsRdWrPerm), noErr);
+    if (round == 0) SaveStruct(file, first, 128, CStr255_AC("Image Props"), 4, FourCC("Pref"));
+    else SaveStruct(file, second, 128, CStr255_AC("Image Props"), 2, FourCC("Pref"));
+    ASSERT_EQ(file.CloseFile(), noErr);
+  }
+  host::ResourceMap map;
+  ASSERT_EQ(host::ReadResourceFork(image.string(), &map), noErr);
+  ASSERT_EQ(map.Count(FourCC("Pref")), 1);
+  const host::Resource* r = map.Get(FourCC("Pref"), 128);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->data, (std::vector<uint8_t>{9, 8}));
+  EXPECT_EQ(r->name, "Image Props");
+
+  TFile closed;
+  ASSERT_EQ(closed.SpecifyWithPath(image.string()), noErr);
+  EXPECT_THROW(SaveStruct(closed, first, 129, CStr255_AC("x"), 4, FourCC("Pref")), CException_AC);
 }
 
 }  // namespace
