@@ -283,11 +283,4 @@ TEST_F(JobPickup, TheTaskManagerTakesADroppedJobFromTheQueue) {
   EXPECT_FALSE(fs::exists(allFiles_ / "broken.job"));
 }
 
-TEST(JobQueueRoute, VersionTextChoosesTheRoute) {
-  EXPECT_TRUE(systemVersionIsGreaterOrEqualTo13("version 10.13.6 (Build 17G65)"));
-  EXPECT_TRUE(systemVersionIsGreaterOrEqualTo13("Version 10.14"));
-  EXPECT_FALSE(systemVersionIsGreaterOrEqualTo13("Version 10.12.6"));
-  EXPECT_FALSE(systemVersionIsGreaterOrEqualTo13("Linux 6.8.0"));
-}
-
 }  // namespace
