@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <system_error>
 
+#include "host/files/FileOps.h"
 #include "platform/Messages.h"
 
 namespace pipeline {
@@ -20,19 +20,6 @@ std::string Format(const char* fmt, auto... args) {
 }
 
 bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
-
-// Reads a whole file, refusing one larger than any job file.
-bool ReadWholeFile(const std::filesystem::path& file, std::vector<uint8_t>& out) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(file, ec);
-  if (ec || size > kMaxJobFileSize) return false;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  out.resize(size_t(size));
-  in.read(reinterpret_cast<char*>(out.data()), std::streamsize(out.size()));
-  out.resize(size_t(in.gcount()));
-  return true;
-}
 
 }  // namespace
 
@@ -65,7 +52,7 @@ int16_t TBGPrintView::ReadObjects(const std::filesystem::path& file) {
     return kResultReadFailure;
   }
   std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(file, bytes)) bytes.clear();  // the first read then fails
+  if (host::ReadWholeFile(file.string(), &bytes, kMaxJobFileSize) != noErr) bytes.clear();  // the first read then fails
   filesRead_.insert(key);
   ++readCount_;
   return ReadObjectsFromBytes(bytes);
