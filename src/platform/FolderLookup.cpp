@@ -233,7 +233,7 @@ OSErr GetValidFileFSSpec(const CStr255_AC& longName, FSSpec& spec, bool create, 
   }
   std::string path;
   if (longName.Length() <= CStr63_AC::kCapacity) {
-    // Through the specification, so that a stand-in name finds its file.
+    // Through the file specification, so that a stand-in name finds its file.
     FSSpec item;
     err = host::FSMakeFSSpec(spec.vRefNum, spec.parID == fsRtParID ? fsRtDirID : spec.parID, longName.view(), &item);
     if (err != noErr && err != fnfErr) return err;

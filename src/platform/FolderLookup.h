@@ -44,7 +44,7 @@ int32_t GetFolderDirID(const FSSpec& spec);
 // For a specification whose parID holds a folder id: the folder's parent id
 // (its name goes into spec.name), or -1.
 int32_t GetParIDFromDirID(FSSpec& spec);
-// Replaces the specification by that of the folder that holds the item.
+// Replaces the file specification by that of the folder that holds the item.
 OSErr GetParFSSpecInfoFromFSSpec(FSSpec& spec);
 // The usual form (parent id and name) of folder `dirID`; -1 on failure.
 OSErr GetFolderFSSpec(int16_t vRefNum, int32_t dirID, FSSpec* spec);
@@ -94,7 +94,7 @@ bool AttemptToCreateDefaultFolder(bool create, int16_t& vRefNum, int32_t& dirID,
                                   const CStr255_AC& folderName, const CStr255_AC& label);
 
 OSErr FSRefMakeFSSpec(const FSRef& ref, FSSpec* spec);
-// The item's real name (up to 255 characters), else the specification's.
+// The item's real name (up to 255 characters), else the file specification's.
 CStr255_AC fsSpecToRealName(const FSSpec& spec);
 // A resource file shipped with the application ("Resources" beside it).
 bool GetPathFromResourceFolderFromAppBundle(const char* fileName, std::string& path);
@@ -102,7 +102,7 @@ bool GetPathFromResourceFolderFromAppBundle(const char* fileName, std::string& p
 // ---- paths ----
 
 // The item's full name from the disk (up to 255 characters, "^" for a
-// character without a Mac Roman form); the specification's name when the
+// character without a Mac Roman form); the file specification's name when the
 // item cannot be read.
 CStr255_AC GetFullFileName(const FSSpec& spec);
 // The specification of a path whose folder exists.

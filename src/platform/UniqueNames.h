@@ -2,7 +2,7 @@
 // Each works on the folder of a file specification; candidates are tested
 // against the folder's real (UTF-8) names, and a name that an FSSpec cannot
 // hold (too long, or without a faithful Mac Roman form) is given to it as the
-// file table's stand-in, so the specification still names that file.
+// file table's stand-in, so the file specification still names that file.
 #pragma once
 
 #include <cstdint>

@@ -47,7 +47,7 @@ OSErr TFile::SpecifyWithPath(const std::string& path) {
   OSErr err = host::MakeFSSpecFromPath(path, &spec);
   if (err != noErr && err != fnfErr) return err;
   spec_ = spec;
-  // The real name, which may be longer than the specification can hold.
+  // The real name, which may be longer than the file specification can hold.
   std::string folder;
   err = host::GetPathForDirID(spec.vRefNum, spec.parID, &folder);
   if (spec.parID == fsRtParID || err != noErr) {

@@ -59,7 +59,7 @@ TEST(File, CreateWriteReadPositionAndClose) {
   n = 1;
   EXPECT_EQ(file->ReadData(buf, n), rfNumErr);
 
-  // Renaming never replaces, and the specification follows the file.
+  // Renaming never replaces, and the file specification follows the file.
   WriteText(dir / "taken", "keep");
   EXPECT_EQ(file->RenameFile("taken"), dupFNErr);
   ASSERT_EQ(file->RenameFile("Print Log 2"), noErr);
