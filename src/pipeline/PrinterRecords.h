@@ -205,19 +205,19 @@ struct tRecordStruct {
 
 struct tPrinterColorSyncPrefs {
   uint16_t w0 = 0, w2 = 0;
-  tStoredFSSpec profile;
+  FSSpec profile;
   uint16_t w74 = 0;
   std::array<uint8_t, 126> raw{};
   static constexpr size_t kStoredSize = 202;
   template <class IO, class R>
   static void Fields(IO& io, R& r) {
-    io.u16(r.w0); io.u16(r.w2); tStoredFSSpec::Fields(io, r.profile); io.u16(r.w74); io.raw(r.raw);
+    io.u16(r.w0); io.u16(r.w2); io.fsspec(r.profile); io.u16(r.w74); io.raw(r.raw);
   }
 };
 
 struct tColorSyncPrefs {
   uint16_t w0 = 0;
-  std::array<tStoredFSSpec, 3> profiles{};
+  std::array<FSSpec, 3> profiles{};
   std::array<tPrinterColorSyncPrefs, 100> printers{};
   CStr255_AC string20412;
   CStr255_AC string20668;
@@ -230,7 +230,7 @@ struct tColorSyncPrefs {
   template <class IO, class R>
   static void Fields(IO& io, R& r) {
     io.u16(r.w0);
-    for (auto& p : r.profiles) tStoredFSSpec::Fields(io, p);
+    for (auto& p : r.profiles) io.fsspec(p);
     for (auto& p : r.printers) tPrinterColorSyncPrefs::Fields(io, p);
     io.str(r.string20412); io.str(r.string20668);
     for (auto& s : r.strings) io.str(s);

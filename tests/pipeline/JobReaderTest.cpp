@@ -148,8 +148,9 @@ TEST(JobReader, EveryPrinterCodeReadsItsBlock) {
     const bool unknown = code < 0 || code > 57 || code == 0 || code == 4 || code == 14 || code == 22 || code == 35;
     EXPECT_EQ(known, !unknown);
     EXPECT_EQ(r.services.messages.size(), unknown ? 1u : 0u);
-    if (unknown)
+    if (unknown) {
       EXPECT_EQ(r.services.messages[0], "TBGPrintView::ReadColorCorrectionValue: Unknown Printer Type!");
+    }
   }
   EXPECT_EQ(PrinterBlocksFor(17).size(), 0u);
   EXPECT_EQ(PrinterBlockSize(EPrinterBlock::kMitsubishi), 10296u);
@@ -192,7 +193,7 @@ TEST(JobReader, SubJobAndAttributeSwitches) {
   CImageDesc img = jobwriter::ImageDesc("green.jpg", 0, 0, 4, 6);
   img.fHasChromaKey = 1;
   auto keyed = layout::TImageObject::New(img);
-  keyed->SetChromaKeySettings(layout::tChromaKeyBlock{});
+  keyed->SetChromaKeySettings(tChromaKeySettings{});
   j.subJobObjects.push_back(RecordOf(*keyed));
   CAttributeDesc attr;
   attr.SaveCKTemplateAsIs = 1;
@@ -218,7 +219,7 @@ TEST(JobReader, ShortImageRecordAfterAKeyedOneReadsNoKeyBlock) {
   CImageDesc img = jobwriter::ImageDesc("a.jpg", 0, 0, 1, 1);
   img.fHasChromaKey = 1;
   auto keyed = layout::TImageObject::New(img);
-  keyed->SetChromaKeySettings(layout::tChromaKeyBlock{});
+  keyed->SetChromaKeySettings(tChromaKeySettings{});
   j.objects.push_back(RecordOf(*keyed));
   // An image record of 300 bytes: it stops before the chroma-key switch.
   auto shortImage = RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("b.jpg", 0, 0, 1, 1)));

@@ -31,7 +31,7 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> SeedJobs() {
   CImageDesc green = ImageDesc("green.jpg", 0, 0, 4, 6);
   green.fHasChromaKey = 1;
   auto keyedImage = TImageObject::New(green);
-  keyedImage->SetChromaKeySettings(tChromaKeyBlock{});
+  keyedImage->SetChromaKeySettings(tChromaKeySettings{});
   keyed.subJobObjects.push_back(RecordOf(*keyedImage));
   auto node = TNodeViewObject::New(CNodeDesc{});
   node->AddChild(TImageObject::New(ImageDesc("child.jpg", 0, 0, 1, 1)));
