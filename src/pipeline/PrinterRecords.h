@@ -14,6 +14,7 @@
 #include "host/base/PascalString.h"
 #include "layout/Descriptors.h"
 #include "layout/StoredBytes.h"
+#include "prefs/PrefRecords.h"
 
 struct myValueRec {
   std::array<uint32_t, 3> value{};
@@ -248,20 +249,6 @@ struct tOldTimePhotoPrefs {
   friend bool operator==(const tOldTimePhotoPrefs&, const tOldTimePhotoPrefs&) = default;
 };
 
-// The print-to-file set record as the job carries it. Its full decoding
-// belongs to the preference records; the job pipeline keeps the stored bytes
-// and reads the words it needs from them.
-struct tStoredSpecialPrintToFilePref {
-  std::array<uint8_t, 982> bytes{};
-  static constexpr size_t kStoredSize = 982;
-  static constexpr size_t kYearbookWordOffset = 362;
-  template <class IO, class R>
-  static void Fields(IO& io, R& r) { io.raw(r.bytes); }
-  uint16_t WordAt(size_t offset) const { return layout::LoadU16BE(bytes.data() + offset); }
-  bool HasYearbookRecords() const { return WordAt(kYearbookWordOffset) != 0; }
-  friend bool operator==(const tStoredSpecialPrintToFilePref&, const tStoredSpecialPrintToFilePref&) = default;
-};
-
 // A fixed 256-byte string field (length byte, 255 text bytes, tail).
 struct CStr255Field {
   CStr255_AC value;
@@ -304,6 +291,10 @@ size_t PrinterBlockSize(EPrinterBlock block);
 
 // Reads the blocks of the printer code into their slots; false for a code
 // that is not known (nothing read).
+// The print-to-file set record as a job carries it: 982 bytes, big-endian.
+tSpecialPrintToFilePref ReadSpecialPrintToFilePref(layout::TJobStream& stream);
+void WriteSpecialPrintToFilePref(layout::TJobWriter& out, const tSpecialPrintToFilePref& pref);
+
 bool ReadPrinterBlocks(layout::TJobStream& stream, int16_t printerCode, TPrinterBlocks& blocks);
 void WritePrinterBlocks(layout::TJobWriter& out, int16_t printerCode, const TPrinterBlocks& blocks);
 

@@ -248,17 +248,20 @@ TEST(JobReader, UnknownRecordIsSkippedWhole) {
 
 TEST(JobReader, YearbookRecordsAndTrailerSetRecord) {
   TJobDescription j = SimpleJob();
-  layout::StoreU16BE(j.printToFileSet.bytes.data() + 362, 1);
+  j.printToFileSet.hasYearbookRecords = 1;
   (*j.yearbookBlocks)[0].strings[0] = 'A';
   (*j.yearbookBlocks)[1].strings[0] = 'B';
-  tStoredSpecialPrintToFilePref trailerCopy = j.printToFileSet;
-  trailerCopy.bytes[554] = 0x42;
+  tSpecialPrintToFilePref trailerCopy = j.printToFileSet;
+  trailerCopy.fileFormat = 9;
+  trailerCopy.subFolderName = "Keyed";
   j.trailerPrintToFileSet = trailerCopy;
   Reader r;
   ASSERT_EQ(r.Read(j), kResultOK);
   EXPECT_EQ((*r.view.yearbookRecords)[1].strings[0], 'A');
   EXPECT_EQ((*r.view.yearbookRecords)[0].strings[0], 'B');
-  EXPECT_EQ(r.view.printToFileSet.bytes[554], 0x42);  // the trailer's copy counts
+  // The trailer's copy counts.
+  EXPECT_EQ(r.view.printToFileSet.fileFormat, 9);
+  EXPECT_EQ(r.view.printToFileSet.subFolderName, "Keyed");
 }
 
 TEST(JobReader, PrintInfoLengthZeroAndWebDictionaryLength) {
