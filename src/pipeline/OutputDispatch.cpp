@@ -45,7 +45,7 @@ output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<h
   job.templateName = Utf8(view.templateName.view());
   job.baseName = Utf8(view.baseName.view());
   job.nameSuffix = Utf8(view.nameSuffix.view());
-  DecodeSpecialPrintToFilePref(view.printToFileSet.bytes.data(), job.jobSet, RecordByteOrder::kBigEndian);
+  job.jobSet = view.printToFileSet;
   const auto& item = view.blocks.print2File;
   job.item.setNumber = int16_t(item.setNumber);
   job.item.keepAlpha = item.transparency != 0;

@@ -11,7 +11,7 @@
 //   blockE                 -> dornsBlock
 //   metadataOption         -> dornsSwitch
 //   videoMerge / videoCopy / videoPath
-//   printToFileSet         -> jobSet (decoded, big-endian)
+//   printToFileSet         -> jobSet
 //   blocks.print2File      -> item (set, keep alpha, subfolders, R1..R6)
 //   colorSyncPrefs->printers[printer].w0 -> embedSourceProfile
 #pragma once

@@ -102,7 +102,7 @@ jobwriter::TJobDescription BaseJob(int16_t printer) {
 }
 
 void StoreSetRecord(jobwriter::TJobDescription& j, const tSpecialPrintToFilePref& rec) {
-  EncodeSpecialPrintToFilePref(rec, j.printToFileSet.bytes.data(), RecordByteOrder::kBigEndian);
+  j.printToFileSet = rec;
 }
 
 host::PlistDict CommentOf(const fs::path& jpeg) {
