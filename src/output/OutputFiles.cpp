@@ -12,6 +12,7 @@
 #include "host/base/Geometry.h"
 #include "host/imageio/ImageFile.h"
 #include "imaging/CropFit.h"
+#include "imaging/ImageWriters.h"
 #include "imaging/Resampler.h"
 #include "platform/FileNames.h"
 
@@ -251,6 +252,14 @@ bool EncodePage(const host::GWorld& page, int16_t format, int16_t dpi, int quali
     case 6:
       if (EncodeOwnTIFF(page, dpi, out)) return true;
       if (error) *error = "the page cannot be stored as an own TIFF";
+      return false;
+    case 4:
+    case 7:
+    case 8:
+      *out = format == 4 ? imaging::BuildPict(page, dpi) : format == 7 ? imaging::BuildTarga(page)
+                                                                       : imaging::BuildPhotoshop(page, dpi);
+      if (!out->empty()) return true;
+      if (error) *error = "the page cannot be stored in format " + std::to_string(format);
       return false;
     default:
       if (error) *error = "format " + std::to_string(format) + " cannot be written";

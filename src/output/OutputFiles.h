@@ -54,9 +54,9 @@ std::optional<std::filesystem::path> CreateSubFolder(const std::filesystem::path
 // overflows or memory runs out.
 bool PackRGB(const host::GWorld& page, std::vector<uint8_t>* out);
 
-// Encodes the page in an output format: 2 TIFF (LZW), 3 and 10 JPEG, 5 RAW
-// (packed RGB), 6 the own uncompressed TIFF, 9 PNG with alpha; the others
-// are refused. `iccProfile` is embedded when the format can hold one and
+// Encodes the page in an output format: 2 TIFF (LZW), 3 and 10 JPEG, 4 PICT,
+// 5 RAW (packed RGB), 6 the own uncompressed TIFF, 7 Targa, 8 Photoshop, 9
+// PNG with alpha; other codes are refused. `iccProfile` is embedded when the format can hold one and
 // `userComment` goes into the EXIF block of a JPEG.
 bool EncodePage(const host::GWorld& page, int16_t format, int16_t dpi, int quality,
                 const std::vector<uint8_t>& iccProfile, const std::optional<std::string>& userComment,

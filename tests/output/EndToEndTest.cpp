@@ -192,9 +192,9 @@ TEST(OutputEndToEnd, MissingSetFolderAndFailedWritesFailTheJob) {
   Station st;
   auto job = BaseJob(25);
   job.blocks.print2File.setNumber = 1;
-  st.sets[1].fileFormat = 4;  // a format this build cannot write
+  st.sets[1].fileFormat = 6;  // the own TIFF holds sides of 16 bits only
   CountingServices services;
-  EXPECT_EQ(st.Run(job, outtest::Page(20, 20), services), pipeline::kResultPrinterFile);
+  EXPECT_EQ(st.Run(job, outtest::Page(70000, 1), services), pipeline::kResultPrinterFile);
   EXPECT_TRUE(services.counted.empty());
   pipeline::TSpoolerPrintView view(services);
   output::TOutputEnv env = pipeline::OutputEnvironment();

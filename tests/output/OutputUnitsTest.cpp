@@ -110,7 +110,10 @@ TEST(OutputFiles, OwnTiffAndRawLayouts) {
   ASSERT_EQ(raw.size(), 18u);
   EXPECT_TRUE(std::equal(raw.begin(), raw.end(), tiff.begin() + 242));
   EXPECT_EQ(raw[3], page->scanline(0)[4 + 1]);  // second pixel's red
-  EXPECT_FALSE(EncodePage(*page, 4, 300, 80, {}, std::nullopt, &raw, &error));
+  EXPECT_FALSE(EncodePage(*page, 11, 300, 80, {}, std::nullopt, &raw, &error));
+  ASSERT_TRUE(EncodePage(*page, 4, 300, 80, {}, std::nullopt, &raw, &error));
+  EXPECT_GT(raw.size(), 512u);
+  EXPECT_TRUE(std::all_of(raw.begin(), raw.begin() + 512, [](uint8_t b) { return b == 0; }));
 }
 
 TEST(OutputFiles, QuarterTurns) {
