@@ -221,6 +221,8 @@ bool EncodeOwnTIFF(const host::GWorld& page, int16_t dpi, std::vector<uint8_t>* 
   return true;
 }
 
+std::string PreferencesFolder() { return imaging::PreferencesFolderPath(); }
+
 bool FormatWritesFile(int16_t format) { return format >= 2 && format <= 10; }
 
 bool EncodePage(const host::GWorld& page, int16_t format, int16_t dpi, int quality,

@@ -66,6 +66,9 @@ bool EncodeOwnTIFF(const host::GWorld& page, int16_t dpi, std::vector<uint8_t>* 
 // Whether a format code writes a file at all (0 and 1 write nothing).
 bool FormatWritesFile(int16_t format);
 
+// The application's preferences folder; empty when it is not known.
+std::string PreferencesFolder();
+
 // Page operations. Each returns a new offscreen or null (memory).
 // Direction 1 turns counter-clockwise, any other clockwise.
 host::GWorldHandle RotatePage90(const host::GWorld& page, int16_t direction);

@@ -7,6 +7,7 @@
 #include "output/Notifications.h"
 #include "output/PrintToFile.h"
 #include "pipeline/BGPrintView.h"
+#include "pipeline/PrintJobTaskManager.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/Log.h"
 
@@ -63,7 +64,7 @@ output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<h
   job.yearbookTitles = &(*view.yearbookRecords)[1].strings;
   if (view.printer >= 0 && size_t(view.printer) < view.colorSyncPrefs->printers.size())
     job.embedSourceProfile = view.colorSyncPrefs->printers[size_t(view.printer)].w0 != 0;
-  if (view.filesToDelete && !view.filesToDelete->empty()) job.firstImageFile = view.filesToDelete->front();
+  if (gPrintJobTaskManager) job.firstImageFile = gPrintJobTaskManager->GetCurrentImageFileFSSpec();
   return job;
 }
 

@@ -417,7 +417,24 @@ int16_t ProcessOffscreenAndWriteToFile(TBGPrintView& view, host::GWorldHandle pa
       if (auto fitted = FitToOutput(*page, *rect)) page = std::move(fitted);
   }
   if (hooks.applyColorSettings) hooks.applyColorSettings(view, *page);
-  if (code == 44 || IsDNP(code)) output::MirrorPage(*page);
+  if (code == 15) {
+    // The print centre also takes this printer's page as a JPEG in the
+    // preferences folder.
+    std::vector<uint8_t> jpeg;
+    const std::string prefs = output::PreferencesFolder();
+    if (prefs.empty() || !EncodeJPEG(*page, &jpeg) || !output::PutFileInPlace(prefs, "TempFile", jpeg, true))
+      platform::LogLine("TempFile could not be written into the preferences folder");
+  }
+  if (code == 44 || IsDNP(code)) {
+    output::MirrorPage(*page);
+    // Printing mode 2 prints the page stretched to twice its height.
+    const uint16_t mode = IsDNP(code) ? view.blocks.dnp.w2 : view.blocks.mitsubishi->words[5];
+    if (mode == 2 && page->height() <= std::numeric_limits<int32_t>::max() / 2) {
+      auto tall = host::GWorld::Create(CLongRect_AC(0, 0, page->height() * 2, page->width()));
+      if (tall && betterResizeGworldToGworld(page.get(), page->bounds(), tall.get(), tall->bounds(), kScaleLinear))
+        page = std::move(tall);
+    }
+  }
 
   const uint32_t dataType = DataTypeForPrinter(code);
   platform::LogF("my data type = %d", int(dataType));

@@ -374,3 +374,53 @@ TEST(OutputEndToEnd, WebNotificationReachesAnotherProcessOncePerOutcome) {
   ASSERT_TRUE(bad.contains("printJob"));
   EXPECT_EQ(*bad.at("printJob").AsDict()->at("status").AsString(), output::kJobFailedStatus);
 }
+
+TEST(OutputEndToEnd, PrinterFamiliesOverrideTheirRecordFields) {
+  CountingServices services;
+  pipeline::TSpoolerPrintView view(services);
+  view.printer = 9;
+  view.blocks.colorAdjust[0].values[0].value[0] = 17;  // red
+  view.blocks.colorAdjust[0].cocoa.values[0] = 1.5f;
+  auto r = pipeline::BuildPrintInfo(view, 10, 20, 600, 2, 0);
+  EXPECT_EQ(layout::LoadU16BE(r.data() + pipeline::kPISony + 2), 1);  // useThisSetting
+  EXPECT_EQ(layout::LoadU32BE(r.data() + pipeline::kPISony + 4), 0u);
+  EXPECT_EQ(layout::LoadU32BE(r.data() + pipeline::kPISony + 64), 3u);
+  // The colour-adjust settings are the job's slot from byte 126 on: the
+  // Cocoa floats first.
+  EXPECT_EQ(layout::BitsToFloat(layout::LoadU32BE(r.data() + pipeline::kPIColorAdjust)), 1.5f);
+
+  view.printer = 45;
+  view.blocks.dnp.w0 = 7;
+  view.blocks.dnp.w1052 = 2;
+  r = pipeline::BuildPrintInfo(view, 10, 20, 600, 2, 0);
+  EXPECT_EQ(layout::LoadU16BE(r.data() + pipeline::kPIMitsubishi + 4), 7);
+  EXPECT_EQ(layout::LoadU16BE(r.data() + pipeline::kPIMitsubishi + 54), 2);
+  EXPECT_EQ(layout::LoadU32BE(r.data() + pipeline::kPIKodak + 4), 0u);  // zero for other printers
+
+  view.printer = 2;
+  r = pipeline::BuildPrintInfo(view, 10, 20, 600, 2, 0);
+  EXPECT_TRUE(std::all_of(r.begin() + pipeline::kPIColorAdjust,
+                          r.begin() + pipeline::kPIColorAdjust + pipeline::kPIColorAdjustSize,
+                          [](uint8_t b) { return b == 0; }));
+}
+
+TEST(OutputEndToEnd, DnpPrintingModeTwoDoublesTheHeightAndMirrors) {
+  Station st;
+  auto job = BaseJob(45);
+  job.blocks.dnp.w2 = 2;
+  CountingServices services;
+  auto page = outtest::Page(6, 4);
+  std::array<uint8_t, 4> firstPixel;
+  std::memcpy(firstPixel.data(), page->scanline(0), 4);
+  ASSERT_EQ(st.Run(job, std::move(page), services), 0);
+  const auto names = Names(st.printCenter);
+  ASSERT_EQ(names.size(), 1u);
+  const auto bytes = outtest::ReadFile(st.printCenter / names[0]);
+  const uint8_t* r = bytes.data() + 4;
+  EXPECT_EQ(layout::LoadU16BE(r + 2), 6);
+  EXPECT_EQ(layout::LoadU16BE(r + 4), 8);
+  // Mirrored: the old first pixel ends the first row.
+  const uint8_t* data = bytes.data() + 4 + pipeline::kPrintInfoSize + 1;
+  EXPECT_EQ(data[5 * 3], firstPixel[1]);
+  EXPECT_EQ(data[5 * 3 + 2], firstPixel[3]);
+}
