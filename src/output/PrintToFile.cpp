@@ -329,7 +329,9 @@ int16_t DoNewPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& e
   CompleteOutputEnv(env);
   if (!page) return kRouteWriteFailed;
   TSetResult res = WriteSet(job, job.item.setNumber, page, env, true);
-  if (res.code == kRouteFolderMissing) return res.code;
+  // Without the main file the job fails and is tried again; extras written
+  // now would then be written twice.
+  if (res.code != kRouteOK) return res.code;
   const auto& rec = *res.rec;
 
   // The web copy.
@@ -364,7 +366,7 @@ int16_t DoNewPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& e
     const int16_t r = CreateAnotherCopy(job, int16_t(v - 1), std::move(dup), env);
     if (r != kRouteOK) platform::LogF("The copy in set %d failed with %d", int(v - 1), int(r));
   }
-  return res.code;
+  return kRouteOK;
 }
 
 int16_t CreateAnotherCopy(TOutputJob& job, int16_t set, host::GWorldHandle page, TOutputEnv& env) {

@@ -190,3 +190,31 @@ TEST(Metadata, JpegCommentAndPngBlock) {
   EXPECT_TRUE(saveDataInPNGFile(dir.path / "missing.png", "src"));
   EXPECT_FALSE(fs::exists(dir.path / "missing.png"));
 }
+
+TEST(OutputFiles, VideoCopiesBesideTheOutput) {
+  outtest::TempDir dir;
+  const fs::path clip = dir.Sub("clips") / "party.mov";
+  std::ofstream(clip) << "video";
+  const fs::path out = dir.Sub("out");
+  TOutputJob job;
+  job.videoCopy = true;
+  job.videoPath = clip.string();
+  tSpecialPrintToFilePref rec;
+  TOutputEnv env;
+  DoIfVideoCopy(job, rec, out, env);  // the set does not keep web sizes: no copy
+  EXPECT_TRUE(fs::is_empty(out));
+  rec.doNotResizeJpegForWeb = 1;
+  DoIfVideoCopy(job, rec, out, env);
+  DoIfVideoCopy(job, rec, out, env);
+  EXPECT_EQ(outtest::ReadFile(out / "party copy.mov").size(), 5u);
+  rec.overwrite = 1;
+  DoIfVideoCopy(job, rec, out, env);
+  int files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(out)) ++files;
+  EXPECT_EQ(files, 2);
+  job.videoMerge = true;
+  bool merged = false;
+  env.mergeVideos = [&](const fs::path& c, const fs::path& d) { return merged = (c == clip && d == out / "party.mov"); };
+  DoIfVideoCopy(job, rec, out, env);
+  EXPECT_TRUE(merged);
+}
