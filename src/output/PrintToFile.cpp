@@ -11,12 +11,12 @@
 #include "host/files/Alias.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/Folders.h"
-#include "host/sys/UserDefaults.h"
 #include "output/Metadata.h"
 #include "output/OutputFiles.h"
 #include "platform/FileNames.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
+#include "prefs/FolderAliases.h"
 
 namespace output {
 
@@ -541,12 +541,10 @@ void writeLogForYearbookFile(const fs::path& file, const std::array<uint8_t, 104
 // ---- environment
 
 std::optional<fs::path> ResolveStoredFolder(int16_t aliasID) {
-  auto data = host::UserDefaults::standard().getData("AliasHandle " + std::to_string(aliasID));
-  if (!data) return std::nullopt;
-  host::AliasRecord alias;
-  if (host::AliasRecord::Decode(data->data(), data->size(), &alias) != noErr) return std::nullopt;
+  auto alias = ReadAliasHandle(aliasID);
+  if (!alias) return std::nullopt;
   std::string path;
-  if (host::ResolveAlias(alias, &path) != noErr) return std::nullopt;
+  if (host::ResolveAlias(*alias, &path) != noErr) return std::nullopt;
   std::error_code ec;
   if (!fs::is_directory(path, ec)) return std::nullopt;
   return fs::path(path);
