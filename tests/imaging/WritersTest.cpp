@@ -22,9 +22,9 @@ namespace {
 uint32_t LE16(const std::string& s, size_t at) { return uint8_t(s[at]) | (uint8_t(s[at + 1]) << 8); }
 uint32_t LE32(const std::string& s, size_t at) { return LE16(s, at) | (LE16(s, at + 2) << 16); }
 
-// The expected packed RGB bytes of Pattern(w, h).
+// The expected packed RGB bytes of Gradient(w, h).
 std::string PatternRGB(int w, int h) {
-  auto g = Pattern(w, h);
+  auto g = Gradient(w, h);
   std::string out;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) out.append(reinterpret_cast<const char*>(g->scanline(y) + 4 * x + 1), 3);
@@ -72,7 +72,7 @@ struct PrefsFolder {
 
 TEST(Writers, OwnTiffHeaderAndRawAreByteExact) {
   TempDir dir;
-  auto page = Pattern(3, 2);
+  auto page = Gradient(3, 2);
   ASSERT_TRUE(NewSaveOffscreenToFile(kOutputOwnTIFF, page.get(), SpecOf(dir / "p.tif"), false, -1, 75));
   const std::string tiff = ReadText(dir / "p.tif");
   ASSERT_EQ(tiff.size(), 242u + 18u);
@@ -108,7 +108,7 @@ TEST(Writers, OwnTiffHeaderAndRawAreByteExact) {
   EXPECT_EQ(ReadText(dir / "p.raw"), PatternRGB(3, 2));
 
   // Writing over an existing file replaces it; code 1 writes nothing.
-  auto bigger = Pattern(4, 4);
+  auto bigger = Gradient(4, 4);
   ASSERT_TRUE(NewSaveOffscreenToFile(kOutputRAW, bigger.get(), SpecOf(dir / "p.raw"), false, 300, 75));
   EXPECT_EQ(ReadText(dir / "p.raw").size(), 48u);
   EXPECT_TRUE(NewSaveOffscreenToFile(1, page.get(), SpecOf(dir / "none.jpg"), false, 300, 75));
@@ -117,7 +117,7 @@ TEST(Writers, OwnTiffHeaderAndRawAreByteExact) {
 
 TEST(Writers, LibraryFormatsReadBack) {
   TempDir dir;
-  auto page = Pattern(6, 5);
+  auto page = Gradient(6, 5);
   for (int16_t format : {kOutputTIFF, kOutputPNG, kOutputJPEG}) {
     const std::string path = dir / ("out" + std::to_string(format));
     ASSERT_TRUE(NewSaveOffscreenToFile(format, page.get(), SpecOf(path), false, 240, 90)) << format;
@@ -137,7 +137,7 @@ TEST(Writers, LibraryFormatsReadBack) {
 
 TEST(Writers, OwnTargaPhotoshopAndPictReadByAnIndependentDecoder) {
   TempDir dir;
-  auto page = Pattern(3, 2);
+  auto page = Gradient(3, 2);
   ASSERT_TRUE(NewSaveOffscreenToFile(kOutputTarga, page.get(), SpecOf(dir / "p.tga"), false, 300, 75));
   EXPECT_EQ(PythonDecode("tga", dir / "p.tga"), "3 2 " + Hex(PatternRGB(3, 2)));
   ASSERT_TRUE(NewSaveOffscreenToFile(kOutputPICT, page.get(), SpecOf(dir / "p.pict"), false, 300, 75));
@@ -151,7 +151,7 @@ TEST(Writers, OwnTargaPhotoshopAndPictReadByAnIndependentDecoder) {
 
 TEST(Writers, FailuresLeaveNoFileAndPreferencesFolderPaths) {
   TempDir dir;
-  auto page = Pattern(3, 2);
+  auto page = Gradient(3, 2);
   // A folder that does not exist: the write fails and says so.
   EXPECT_FALSE(NewSaveOffscreenToFile(kOutputJPEG, page.get(), SpecOf(dir / "missing/p.jpg"), false, 300, 75));
   EXPECT_FALSE(NewSaveOffscreenToFile(kOutputRAW, nullptr, SpecOf(dir / "n.raw"), false, 300, 75));
@@ -215,7 +215,7 @@ TEST(OutputFileHelpers, NamesAndCopies) {
 
 TEST(OutputFileHelpers, FormatWriterAndProfileEmbedding) {
   TempDir dir;
-  auto page = Pattern(8, 8);
+  auto page = Gradient(8, 8);
   ASSERT_TRUE(saveCGImageRefToPath(OffscreenToImageRef(page.get()), dir / "q.tif", kOutputTIFF, 75.0f, 200));
   auto tiff = host::ReadImageFile(dir / "q.tif");
   ASSERT_TRUE(tiff.ok());
