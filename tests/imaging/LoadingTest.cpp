@@ -63,7 +63,10 @@ TEST(Loading, OrientationsOneToEight) {
     host::ImageWriteOptions options;
     options.jpegQuality = 100;
     options.orientation = o;
-    const std::string path = dir / ("o" + std::to_string(o) + ".jpg");
+    std::string name = "o";
+    name += std::to_string(o);
+    name += ".jpg";
+    const std::string path = dir / name;
     ASSERT_TRUE(host::WriteImageFile(*source, path, host::ImageFormat::kJpeg, options).ok());
     FSRef ref{path};
     CImageFile file(&ref);

@@ -128,7 +128,9 @@ TEST(Writers, LibraryFormatsReadBack) {
     // The page's alpha is 0 throughout: it carries no transparency, so the
     // PNG is opaque.
     EXPECT_EQ(Pixel(*back.image, 4, 3) >> 24, 255u) << format;
-    if (format != kOutputJPEG) EXPECT_EQ(Pixel(*back.image, 4, 3) & 0xFFFFFF, Pixel(*page, 4, 3) & 0xFFFFFF);
+    if (format != kOutputJPEG) {
+      EXPECT_EQ(Pixel(*back.image, 4, 3) & 0xFFFFFF, Pixel(*page, 4, 3) & 0xFFFFFF);
+    }
   }
   EXPECT_EQ(imaging::JpegQualityFromPercent(75), 75);
   EXPECT_EQ(imaging::JpegQualityFromPercent(768 * 100.0 / 1024), 75);
