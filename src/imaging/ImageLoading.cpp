@@ -78,7 +78,17 @@ CImageFile::CImageFile(const FSRef* ref) {
 CImageFile::CImageFile(const std::string& path) { Open(path, true, "CImageFile(NSString* path) => NSSt"); }
 
 CImageFile::CImageFile(const FSRef* ref, int16_t, int16_t) : CImageFile(ref) {
-  if (image_) image_ = createMyScaledImage(image_);
+  if (CGImageRef full = GetCurrentCGImage()) image_ = createMyScaledImage(full);
+}
+
+CGImageRef CImageFile::GetCurrentCGImage() {
+  if (!image_ && decoded_) image_ = CGImageRef(decoded_.release());
+  return image_;
+}
+
+host::GWorldHandle CImageFile::TakeImage() {
+  if (decoded_) return std::move(decoded_);
+  return image_ ? myDuplicateGWorld(image_.get()) : nullptr;
 }
 
 void CImageFile::Open(const std::string& path, bool defaultSpace, const char* where) {
@@ -96,7 +106,7 @@ void CImageFile::Open(const std::string& path, bool defaultSpace, const char* wh
     platform::LogF("%s: the image's colour space cannot be replaced by device RGB", where);
     return;
   }
-  image_ = CGImageRef(FlattenOnWhite(std::move(r.image), info_).release());
+  decoded_ = FlattenOnWhite(std::move(r.image), info_);
 }
 
 int CImageFile::GetOrientation() const {
@@ -106,8 +116,9 @@ int CImageFile::GetOrientation() const {
 }
 
 CGRect CImageFile::GetImageRect() const {
-  if (!image_) return {};
-  return CGRect{0, 0, double(image_->width()), double(image_->height())};
+  const host::GWorld* image = decoded_ ? decoded_.get() : image_.get();
+  if (!image) return {};
+  return CGRect{0, 0, double(image->width()), double(image->height())};
 }
 
 // ---- file handlers ----
@@ -147,21 +158,22 @@ host::GWorldHandle TNewAllFilesHandler::GetFullSizeImage() {
     return nullptr;
   }
   CImageFile file(&ref);
-  CGImageRef image = file.GetCurrentCGImage();
-  if (!image) return nullptr;
+  // The decoded image becomes the offscreen itself: blurred and turned in
+  // place, which leaves exactly what drawing it into a new offscreen of its
+  // size would.
+  host::GWorldHandle offscreen = file.TakeImage();
+  if (!offscreen) return nullptr;
   if (myBlurValue != 0.0f) {
     const auto start = std::chrono::steady_clock::now();
-    image = blurMyImage(image, myBlurValue);
+    host::GaussianBlur(*offscreen, myBlurValue);
     const auto ticks =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count() *
         60 / 1000;
     platform::LogF("Blur of the image took %lld ticks", static_cast<long long>(ticks));
   }
-  const CGRect rect = file.GetImageRect();
-  host::GWorldHandle offscreen = myNewGWorld(CLongRect_AC(0, 0, int32_t(rect.height), int32_t(rect.width)));
-  if (!offscreen) return nullptr;
-  if (file.GetOrientation() == 3) DrawCGImageToGWorldFlip(image, offscreen.get(), rect);
-  else DrawCGImageToGWorld(image, offscreen.get(), rect);
+  if (file.GetOrientation() == 3) rotateImage180Degrees(offscreen.get());
+  offscreen->port().foreColor = RGBColor{0, 0, 0};
+  offscreen->port().backColor = RGBColor{65535, 65535, 65535};
   return offscreen;
 }
 
