@@ -9,11 +9,13 @@
 
 #include "host/base/MacRoman.h"
 #include "host/files/File.h"
+#include "host/files/FileOps.h"
 #include "host/imageio/GaussianBlur.h"
 #include "host/qd/CopyBits.h"
 #include "host/qd/DrawImage.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/Offscreen.h"
+#include "imaging/PhotoshopReader.h"
 #include "imaging/Resampler.h"
 #include "platform/FileNames.h"
 #include "platform/Log.h"
@@ -52,6 +54,16 @@ host::GWorldHandle FlattenOnWhite(host::GWorldHandle decoded, const host::ImageI
   return page;
 }
 
+// Any image file the program reads: the host library's formats, and the
+// flattened image of Photoshop files.
+host::ImageReadResult ReadAnyImage(const std::string& path) {
+  host::ImageReadResult r = host::ReadImageFile(path);
+  if (r.ok()) return r;
+  std::vector<uint8_t> bytes;
+  if (host::ReadWholeFile(path, &bytes, size_t(1) << 31) != noErr || !imaging::IsPhotoshopData(bytes)) return r;
+  return imaging::DecodePhotoshop(bytes);
+}
+
 host::ImageReadResult ReadSpec(const FSSpec& spec) {
   const std::string path = imaging::PathOfSpec(spec);
   if (path.empty()) {
@@ -59,7 +71,7 @@ host::ImageReadResult ReadSpec(const FSSpec& spec) {
     r.error = "no path for the file specification";
     return r;
   }
-  return host::ReadImageFile(path);
+  return ReadAnyImage(path);
 }
 
 }  // namespace
@@ -92,7 +104,7 @@ host::GWorldHandle CImageFile::TakeImage() {
 }
 
 void CImageFile::Open(const std::string& path, bool defaultSpace, const char* where) {
-  host::ImageReadResult r = host::ReadImageFile(path);
+  host::ImageReadResult r = ReadAnyImage(path);
   if (!r.ok()) {
     platform::LogF("%s CGImageSourceCreateImageAtIndex returned NIL??? (%s)", where, r.error.c_str());
     return;
