@@ -1,11 +1,13 @@
 #include "imaging/ColorAdjust.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "imaging/ImagingMessages.h"
+#include "imaging/Offscreen.h"
 
 namespace {
 
@@ -209,30 +211,16 @@ bool ConvertOffscreenToSepiaSpooler(host::GWorld* src, const myImageColorAdjustI
     ConvertOffscreenToSepia(src, info, dst);
     return true;
   }
-  // Old-time look: tone a copy and let the untoned picture show through in
-  // proportion to a uniform grey mask of level trunc((100 - percent)/100*255).
+  // Old-time look: tone the page and let the untoned picture show through
+  // in proportion to a uniform grey mask of (100 - percent) percent.
   if (!SameSize(src, dst)) return true;
-  host::GWorldHandle untoned = host::GWorld::Create(src->bounds());
-  if (!untoned) {
-    imaging::ReportMessage(4101, 10);
-    return true;
-  }
-  std::memcpy(untoned->pixels(), src->pixels(), src->byteCount());
+  host::GWorldHandle untoned = myDuplicateGWorld(src);
+  if (!untoned) return true;
   doGrayScaleTheImageInGWorld(dst);
   ConvertOffscreenToSepia(dst, oldTimeTint, dst);
-  int percent = oldTimePercent;
-  if (percent < 0) percent = 0;
-  if (percent > 100) percent = 100;
-  const int mask = static_cast<int>((100 - percent) / 100.0 * 255.0);
-  for (int32_t y = 0; y < dst->height(); ++y) {
-    uint8_t* out = dst->scanline(y);
-    const uint8_t* keep = untoned->scanline(y);
-    for (int32_t x = 0; x < dst->width(); ++x) {
-      for (int c = 1; c <= 3; ++c) {
-        const int i = 4 * x + c;
-        out[i] = static_cast<uint8_t>((keep[i] * mask + out[i] * (255 - mask) + 127) / 255);
-      }
-    }
-  }
+  const auto percent = static_cast<int16_t>(std::clamp<int>(oldTimePercent, 0, 100));
+  host::GWorldHandle mask = myCreateMaskGWorld(src->bounds(), static_cast<int16_t>(100 - percent));
+  if (!mask) return true;
+  myCopyDeepMask(untoned.get(), mask.get(), dst, src->bounds(), src->bounds(), src->bounds(), 0);
   return true;
 }
