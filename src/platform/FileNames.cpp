@@ -202,7 +202,7 @@ int16_t NewCopyName(std::string_view utf8Base, std::string_view utf8Ext, const N
       return 0;
     }
   }
-  return -1;
+  return -2;
 }
 
 }  // namespace platform

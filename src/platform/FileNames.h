@@ -65,7 +65,7 @@ std::string CopyNameBeforeExtension(std::string_view utf8Name, const NameTaken& 
 // " copy" appended, then stem " N" ext for N = 1..4998.
 std::string CopyNameForLongNames(std::string_view utf8Name, const NameTaken& taken, bool* found = nullptr);
 // base ext, base " copy" ext, base " copy N" ext for N = 1..4999. -1 when all
-// are taken or a candidate is too long for a file name (255 UTF-16 units).
+// are taken (-2) or a candidate is too long for a file name (255 UTF-16 units, -1).
 int16_t NewCopyName(std::string_view utf8Base, std::string_view utf8Ext, const NameTaken& taken,
                     std::string& result);
 

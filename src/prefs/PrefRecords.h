@@ -12,7 +12,8 @@
 #include <cstdint>
 
 #include "host/base/PascalString.h"
-#include "prefs/PrefFSSpec.h"
+#include "host/files/FSSpec.h"
+#include "platform/FolderSpecs.h"
 
 // A volume reference or directory id of this value means "no folder chosen".
 constexpr int16_t kNoFolderVRefNum = -9999;
@@ -49,13 +50,6 @@ using CStr8_AC = TemplatePascalStr<9>;
 
 // Byte order of a stored record image.
 enum class RecordByteOrder { kBigEndian, kLittleEndian };
-
-// A folder that can be found again by the name of its volume. 102 bytes.
-struct tmyFSSpec {
-  FSSpec spec{};
-  CStr31_AC volumeName;
-  friend bool operator==(const tmyFSSpec&, const tmyFSSpec&) = default;
-};
 
 // A chosen output folder. 362 bytes.
 struct tFolderFSSpec {

@@ -148,8 +148,9 @@ TEST(JobReader, EveryPrinterCodeReadsItsBlock) {
     const bool unknown = code < 0 || code > 57 || code == 0 || code == 4 || code == 14 || code == 22 || code == 35;
     EXPECT_EQ(known, !unknown);
     EXPECT_EQ(r.services.messages.size(), unknown ? 1u : 0u);
-    if (unknown)
+    if (unknown) {
       EXPECT_EQ(r.services.messages[0], "TBGPrintView::ReadColorCorrectionValue: Unknown Printer Type!");
+    }
   }
   EXPECT_EQ(PrinterBlocksFor(17).size(), 0u);
   EXPECT_EQ(PrinterBlockSize(EPrinterBlock::kMitsubishi), 10296u);

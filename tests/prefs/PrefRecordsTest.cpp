@@ -263,3 +263,24 @@ TEST(PrefRecordBytes, OtherRecordsRoundTrip) {
 }
 
 }  // namespace
+
+#include "platform/Polling.h"
+
+namespace {
+
+TEST(PrefPolling, FollowsTheBackgroundSwitch) {
+  int repaints = 0;
+  platform::SetApplicationPollHook([&] { ++repaints; });
+  connectPollingToPrintServerPrefs();
+  mySetAllDefaults();
+  myPollEvent();
+  EXPECT_EQ(repaints, 1);
+  getMyPrintServerPrefs()->enableBackground = 0;
+  myPollEvent();
+  myPollEventOnTicks();
+  EXPECT_EQ(repaints, 1);
+  platform::SetApplicationPollHook({});
+  platform::SetPollSwitch({});
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <set>
 
 #include "chromakey/engine/KeyPipeline.h"
 #include "chromakey/engine/KeyThreads.h"
@@ -304,19 +305,43 @@ bool generateSimulatedRender(const pixeli* source, pixeli* out, int width, int h
   if (anyCovered) {
     for (int x = 0; x < n; ++x)
       for (int y = 0; y < n; ++y) g.node(x, y).count = getCount(g, x, y, 0);
+    // Covered nodes sit in buckets by (count, neighbours in state 0 or 1);
+    // each bucket is ordered by scan position (y outer, x inner), so the next
+    // node to fill is the first of the highest bucket. Filling a node only
+    // raises its covered neighbours' second value.
+    std::set<int> buckets[9][9];
+    std::vector<int> allOf(size_t(n) * 100, 0);
+    auto key = [](int x, int y) { return y * 100 + x; };
+    for (int x = 0; x < n; ++x)
+      for (int y = 0; y < n; ++y) {
+        const GridNode& nd = g.node(x, y);
+        if (nd.state != 2) continue;
+        const int all = getCount(g, x, y, 1) + nd.count;
+        allOf[size_t(x) * 100 + y] = all;
+        buckets[nd.count][all].insert(key(x, y));
+      }
     for (;;) {
-      int bx = -1, by = -1, bestCount = -1, bestAll = -1;
-      for (int y = 0; y < n; ++y)
-        for (int x = 0; x < n; ++x) {
-          const GridNode& nd = g.node(x, y);
-          if (nd.state != 2) continue;
-          const int all = getCount(g, x, y, 1) + nd.count;
-          if (nd.count > bestCount || (nd.count == bestCount && all > bestAll)) {
-            bx = x, by = y, bestCount = nd.count, bestAll = all;
+      int bx = -1, by = -1;
+      for (int c = 8; c >= 0 && bx < 0; --c)
+        for (int a = 8; a >= 0 && bx < 0; --a)
+          if (!buckets[c][a].empty()) {
+            const int k = *buckets[c][a].begin();
+            buckets[c][a].erase(buckets[c][a].begin());
+            bx = k % 100, by = k / 100;
           }
-        }
       if (bx < 0) break;
       Fill(g.node(bx, by), g, bx, by, centre);
+      for (int dx = -1; dx <= 1; ++dx)
+        for (int dy = -1; dy <= 1; ++dy) {
+          const int xx = bx + dx, yy = by + dy;
+          if ((dx == 0 && dy == 0) || xx < 0 || yy < 0 || xx >= n || yy >= n) continue;
+          const GridNode& nb = g.node(xx, yy);
+          if (nb.state != 2) continue;
+          int& all = allOf[size_t(xx) * 100 + yy];
+          buckets[nb.count][all].erase(key(xx, yy));
+          ++all;
+          buckets[nb.count][std::min(all, 8)].insert(key(xx, yy));
+        }
     }
   }
 

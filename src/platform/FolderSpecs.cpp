@@ -1,0 +1,3 @@
+#include "platform/FolderSpecs.h"
+
+FSSpec gKivoPrefsFSSpec{kNoVolume, kNoDirectory, CStr63_AC()};
