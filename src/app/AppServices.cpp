@@ -6,6 +6,7 @@
 #include "app/SpoolQueue.h"
 #include "host/ui/Alerts.h"
 #include "platform/FolderLookup.h"
+#include "platform/Log.h"
 #include "platform/Messages.h"
 #include "prefs/PrefRecords.h"
 
@@ -76,6 +77,7 @@ std::optional<fs::path> AppServices::GetNextNewJobFile() {
     std::error_code ec;
     if (!fs::is_regular_file(*next, ec)) continue;  // removed since the scan
     currentFile_ = *next;
+    platform::LogF("Picked up job file: %s", next->filename().string().c_str());
     controller_.UpdateJobsList();
     return next;
   }
