@@ -1,8 +1,10 @@
 #include "platform/FileServices.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "host/files/CatalogInfo.h"
+#include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
@@ -28,14 +31,7 @@ std::string PathOf(const FSSpec& spec) {
 }
 
 // Creates an empty file with the type and creator; dupFNErr when it exists.
-OSErr CreateTyped(const FSSpec& spec, OSType creator, OSType type) {
-  TFile file;
-  OSErr err = file.Specify(spec);
-  if (err != noErr && err != fnfErr) return err;
-  file.SetFileType(type);
-  file.SetFileCreator(creator);
-  return file.CreateFile();
-}
+OSErr CreateTyped(const FSSpec& spec, OSType creator, OSType type) { return host::FSpCreate(spec, creator, type); }
 
 OSErr DeleteSpec(const FSSpec& spec) {
   const std::string path = PathOf(spec);
@@ -63,8 +59,11 @@ OSErr CopyData(const std::string& sourcePath, const std::string& destPath, bool 
   }
   // The temporary file lies beside the destination, so the final rename
   // stays on one file system.
-  const std::string temp = host::JoinPath(host::ParentPath(destPath), ".kivo-copy-" + host::LastPathName(destPath));
-  host::DeleteItem(temp);
+  // Its name is short and unique whatever the final name's length, and
+  // starts with "." so that folder scans pass it by.
+  static std::atomic<unsigned> serial{0};
+  const std::string temp = host::JoinPath(
+      host::ParentPath(destPath), platform::StringF(".kivo-copy-%d-%u", static_cast<int>(::getpid()), serial++));
   TFile dest;
   dest.SetCreationMode(0666);
   dest.SetFileType(info.finderInfo.type);
@@ -486,8 +485,7 @@ void BlockMove(const void* source, void* destination, long count) {
 }
 
 int16_t flushOneVolume(int16_t vRefNum) {
-  host::VolumeInfo info;
-  const OSErr err = host::GetVolumeInfo(vRefNum, &info);
+  const OSErr err = host::FlushVolume(vRefNum);
   if (err != noErr) {
     DisplayNormalMessage(kFileErrorStrings, 9);
     checkCatErr(err);

@@ -71,8 +71,8 @@ bool setPermissionFolder(const char* path, uint32_t mode);
 void WriteNSHFSCreatorCode(const std::string& path, OSType creator);
 void BlockMove(const void* source, void* destination, long count);
 
-// Checks that a volume is there; every copy is synced as it is written, so
-// there is nothing left to flush. A missing volume is reported.
+// Pushes what was written on a volume to its disk; a failure is reported
+// (item 9 of list 4100, then the code's own message).
 int16_t flushOneVolume(int16_t vRefNum);
 
 constexpr OSType kTempFileMark = FourCC("tmp?");

@@ -98,3 +98,34 @@ TEST(DiagnosticLog, ProgramOutputIsCaptured) {
 }
 
 }  // namespace
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+TEST(DiagnosticLog, StandardErrorGoesToTheDaysFile) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::setenv("XDG_STATE_HOME", dir.path().c_str(), 1);
+    SVLogFileManager::setupLogFile();
+    SVLogFileManager::debug("hello from the child");
+    std::fflush(stderr);
+    _exit(SVLogFileManager::logFileOpen() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const fs::path file = SVLogFileManager::dailyLogPath(fs::path(dir.path()) / "Kivo", Clock::now());
+  const std::string text = ReadText(file.string());
+  EXPECT_NE(text.find(std::string(59, '=')), std::string::npos) << file;
+  EXPECT_NE(text.find("test_platform => "), std::string::npos);
+  EXPECT_NE(text.find("D ["), std::string::npos);
+  EXPECT_NE(text.find("hello from the child"), std::string::npos);
+}
+
+}  // namespace

@@ -71,6 +71,18 @@ TEST(FileServices, CopyInChunksAndCopyNames) {
   EXPECT_EQ(ReadText(dir / "out/photo.jpg"), "new");
   EXPECT_EQ(Names(dir / "out"), (std::vector<std::string>{"photo copy.jpg", "photo.jpg"}));
 
+  // A name of 250 characters is copied whole.
+  const std::string longName(246, 'k');
+  WriteText(dir / (longName + ".jpg"), "long");
+  FSSpec longSource;
+  ASSERT_EQ(host::MakeFSSpecFromPath(dir / (longName + ".jpg"), &longSource), noErr);
+  // The destination is named through its stand-in once it exists.
+  FSSpec outFolder = FolderSpec(dir / "out");
+  ASSERT_EQ(createNewFile(outFolder, CStr255_AC(longName + ".jpg")), noErr);
+  ASSERT_EQ(doCopyTheFileInChunks(longSource, outFolder, true), noErr);
+  EXPECT_TRUE(Names(dir / "out").size() == 3);
+  EXPECT_EQ(ReadText(dir / ("out/" + longName + ".jpg")), "long");
+
   // Onto itself with replace: untouched, with the message.
   FSSpec self = FileIn(dir.path(), "photo.jpg");
   EXPECT_EQ(doCopyTheFileInChunks(FileIn(dir.path(), "photo.jpg"), self, true), noErr);
