@@ -72,37 +72,27 @@ int AppServices::AskWhatToDoWithFailedJob() {
 }
 
 std::optional<fs::path> AppServices::GetNextNewJobFile() {
-  if (!gJobFileList) return std::nullopt;
-  while (auto next = gJobFileList->TakeFirst()) {
-    std::error_code ec;
-    if (!fs::is_regular_file(*next, ec)) continue;  // removed since the scan
-    currentFile_ = *next;
+  auto next = pipeline::GetNextNewJobFile();
+  if (next) {
     platform::LogF("Picked up job file: %s", next->filename().string().c_str());
     controller_.UpdateJobsList();
-    return next;
   }
-  return std::nullopt;
+  return next;
 }
 
-void AppServices::CheckForNewJobs() {
-  if (!gJobFileList) return;
-  if (gJobFileList->Scan(gSpoolFolders().jobs, currentFile_)) controller_.UpdateJobsList();
-}
+void AppServices::CheckForNewJobs() { pipeline::CheckForNewJobs(); }
 
 void AppServices::ResetLastModDate() {
-  if (gJobFileList) gJobFileList->ResetLastModDate();
+  if (pipeline::gJobFileList) pipeline::gJobFileList->ResetLastModDate();
 }
 
 void AppServices::SetQueueCurrentFile(const std::string& name) {
-  if (name.empty()) currentFile_.clear();
-  // A job ended: the next scan reads the folder again, so a file kept for a
-  // retry comes back.
-  ResetLastModDate();
+  if (pipeline::gJobFileList) pipeline::gJobFileList->SetQueueCurrentFile(name);
 }
 
 void AppServices::InsertIntoQueue(const fs::path& file) {
-  if (!gJobFileList) return;
-  gJobFileList->InsertFirst(file);
+  if (!pipeline::gJobFileList) return;
+  pipeline::gJobFileList->InsertIntoQueue(file);
   controller_.UpdateJobsList();
 }
 

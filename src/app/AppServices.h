@@ -41,12 +41,8 @@ class AppServices : public pipeline::TPipelineServices {
   void SetQueueCurrentFile(const std::string& name) override;
   void InsertIntoQueue(const std::filesystem::path& file) override;
 
-  // The job file in work (excluded from scans); empty when none.
-  const std::filesystem::path& CurrentFile() const { return currentFile_; }
-
  private:
   TPrintBGBehavior& controller_;
-  std::filesystem::path currentFile_;
 };
 
 // The path of a folder stored in the folder convention (parID is the

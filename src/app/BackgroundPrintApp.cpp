@@ -20,7 +20,9 @@
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/Polling.h"
+#include "prefs/FolderAliases.h"
 #include "prefs/PrefRecords.h"
+#include "prefs/PrefStore.h"
 
 namespace app {
 
@@ -36,16 +38,12 @@ constexpr int16_t kImportAlert = 1025;
 constexpr int16_t kErrorLogWindow = 1004;
 constexpr int16_t kProgressWindow = 9002;
 
-// The preferences store is not part of this program yet: every start uses
-// the factory defaults, and saving keeps them in memory only.
-void ReadPreferences() {
-  mySetAllDefaults();
-  validatePrintServerPrefs(getMyPrintServerPrefs());
-  platform::LogLine("Preferences: factory defaults (no stored preferences are read)");
+// A folder of the records: found again through its stored alias, else
+// where the record points.
+bool FolderResolves(tFolderFSSpec& folder) {
+  if (validateIfAliasHandle(&folder)) return true;
+  return !FolderPathOfSpec(folder.spec).empty();
 }
-void SavePreferences() {}
-
-bool FolderResolves(const tFolderFSSpec& folder) { return !FolderPathOfSpec(folder.spec).empty(); }
 
 // Creates (or finds) `name` in the application folder and makes it `folder`.
 fs::path UseDefaultFolder(tFolderFSSpec& folder, const char* name) {
@@ -58,6 +56,7 @@ fs::path UseDefaultFolder(tFolderFSSpec& folder, const char* name) {
   if (spec.vRefNum == kNoFolderVRefNum) return {};
   folder.spec = spec;
   folder.volumeName = CStr31_AC();
+  SaveFSSpecAsAliasHandle(&folder);
   return path;
 }
 
@@ -137,7 +136,7 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
 
   // 2. Classes and preferences.
   InitMacAppClasses();
-  ReadPreferences();
+  myNewReadPreferences();
   InstallMenus(MenuTable());
   platform::SetApplicationPollHook([] { host::UpdateAllWindows(); });
   connectPollingToPrintServerPrefs();
@@ -152,7 +151,7 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   ResolveFolders();
 
   // 10-12.
-  SavePreferences();
+  myNewSavePreferences();
   CheckForSpecialStartup();
   const fs::path prefsFolder = CreateOrFindFolder(appFolder, "KIVO PREFERENCES FOLDER ƒ");
   gKivoPrefsFSSpec = FolderSpecOfPath(prefsFolder);
@@ -173,32 +172,9 @@ void TBackgroundPrintApp::ResolveFolders() {
   const fs::path appFolder = host::applicationFolder();
   tPrintServerPrefs* ps = getMyPrintServerPrefs();
 
-  // The spool root.
-  fs::path root;
-  {
-    const FSSpec stored{ps->rootVRefNum, ps->rootDirID, CStr63_AC()};
-    root = FolderPathOfSpec(stored);
-  }
-  if (root.empty() && ps->createRootIfMissing != 0) {
-    MyStartUpSplashWindowUpdateStatus(CStr255_AC("Creating Folder - Kivo-Processor Folder ƒ"));
-    root = CreateOrFindFolder(appFolder, kSpoolRootName);
-  }
-  if (!root.empty()) {
-    // The root carries its name whatever it was called before.
-    if (root.filename() != fs::u8path(kSpoolRootName)) {
-      std::error_code ec;
-      const fs::path renamed = root.parent_path() / fs::u8path(kSpoolRootName);
-      if (!fs::exists(renamed, ec)) {
-        fs::rename(root, renamed, ec);
-        if (!ec) root = renamed;
-      }
-    }
-    ps->rootSpec.spec = NSStringFilePathToFSSpec(root.string());
-    CreateImageAndJobFolders(root);
-  } else {
-    gSpoolFolders() = SpoolFolders{};
-    platform::LogLine("No spool folder: printing cannot start until one is chosen");
-  }
+  // The spool root and its tree.
+  if (!pipeline::SetUpSpoolFolderTree()) platform::LogLine("No spool folder: printing cannot start until one is chosen");
+  (void)ps;
 
   // Print to file.
   tPrintToFilePrefs* ptf = getMyPrintToFilePrefs();
@@ -312,7 +288,7 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
     DisplayNormalMessage(kStepRunningMessage);
     return;
   }
-  SpoolFolders& f = gSpoolFolders();
+  const SpoolFolders f = gSpoolFolders();
   auto confirm = [](const char* text) {
     ParamText(CStr255_AC(text));
     host::Beep();
@@ -324,9 +300,9 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
   };
   auto clearJobs = [&] {
     empty(f.jobs);
-    if (!f.jobs.empty()) empty(CreateOrFindFolder(f.jobs, kJobFolderName));
+    if (!f.jobs.empty()) empty(CreateOrFindFolder(f.jobs, pipeline::kJobFolderName));
     TPrintBGBehavior* c = Controller();
-    if (gJobFileList) gJobFileList->Clear();
+    if (pipeline::gJobFileList) pipeline::gJobFileList->DeleteAll();
     if (c) {
       c->UpdateJobsList();
       c->ResetAll();
@@ -334,7 +310,7 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
   };
 
   if (command == cClearGroupPhotos) {
-    const fs::path graphics = CreateOrFindFolder(f.root, kGraphicsFolderName);
+    const fs::path graphics = CreateOrFindFolder(f.root, pipeline::kGraphicsFolderName);
     if (graphics.empty()) {
       DisplayNormalMessage("Point to valid Printserver folder first");
       return;
@@ -368,7 +344,7 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
       empty(f.images);
       empty(f.unknown);
       empty(f.finished);
-      if (const fs::path graphics = CreateOrFindFolder(f.root, kGraphicsFolderName); !graphics.empty()) {
+      if (const fs::path graphics = CreateOrFindFolder(f.root, pipeline::kGraphicsFolderName); !graphics.empty()) {
         const FSSpec spec = FolderSpecOfPath(graphics);
         if (spec.vRefNum != kNoFolderVRefNum) deleteAllFilesInSubFolders(spec);
       }

@@ -50,14 +50,15 @@ TPrintBGBehavior::TPrintBGBehavior()
 
 TPrintBGBehavior::~TPrintBGBehavior() {
   runner_.reset();
-  if (gJobFileList == jobList_.get()) gJobFileList = nullptr;
+  if (pipeline::gJobFileList == jobList_.get()) pipeline::gJobFileList = nullptr;
   if (window_) window_->Close();
 }
 
 void TPrintBGBehavior::IPrintBGBehavior() {
   neverStarted_ = true;
-  jobList_ = std::make_unique<JobFileList>();
-  gJobFileList = jobList_.get();
+  jobList_ = std::make_unique<pipeline::TSortedFileList>();
+  pipeline::gJobFileList = jobList_.get();
+  jobList_->SetJobsListChangedHook([this] { UpdateJobsList(); });
   window_ = NewTemplateWindow(kStatusWindowID);
   if (!window_) platform::LogLine("The status window (view resource 1001) could not be created");
   if (window_) {
@@ -65,14 +66,15 @@ void TPrintBGBehavior::IPrintBGBehavior() {
     window_->Open();
     window_->Update();
   }
-  const SpoolFolders& folders = gSpoolFolders();
-  if (jobList_->Scan(folders.jobs)) UpdateJobsList();
+  const tPrintServerPrefs& prefs = *getMyPrintServerPrefs();
+  if (jobList_->findAllJobFiles(prefs)) UpdateJobsList();
+  if (jobList_->FindNewJobFiles(prefs)) UpdateJobsList();
 }
 
 bool TPrintBGBehavior::IsPrintingOn() const { return printing_ || taskManager_->IsActive(); }
 
 bool TPrintBGBehavior::HasWork() const {
-  return (jobList_ && !jobList_->Empty()) || taskManager_->CurrentTask() != 0 || taskManager_->JobFile().has_value();
+  return (jobList_ && !jobList_->IsEmpty()) || taskManager_->CurrentTask() != 0 || taskManager_->JobFile().has_value();
 }
 
 void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
@@ -86,8 +88,7 @@ void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
     busy->SetAutoAnimate(on);
   }
   if (on) {
-    const SpoolFolders& folders = gSpoolFolders();
-    if (!folders.IsValid()) {
+    if (!gSpoolFolders().IsValid()) {
       DisplayNormalMessage(kNoSpoolFolderMessage);
       printing_ = false;
       if (busy) {
@@ -97,7 +98,7 @@ void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
       }
       return;
     }
-    CreateImageAndJobFolders(folders.root);
+    pipeline::createImageAndJobFolders();
     if (gApplication) gApplication->SetCommandText(cStartPause, "Pause");
     if (window_)
       if (auto* b = window_->FindSubView<TButton>(kStrt)) b->SetTitle("Pause");
@@ -152,7 +153,7 @@ void TPrintBGBehavior::JobStep() {
   if (!taskManager_->IsActive()) return;
   taskManager_->DoNextTask();
   // Nothing picked up: rest a little instead of spinning on the folder.
-  if (taskManager_->CurrentTask() == 0 && !taskManager_->JobFile() && jobList_ && jobList_->Empty() && runner_)
+  if (taskManager_->CurrentTask() == 0 && !taskManager_->JobFile() && jobList_ && jobList_->IsEmpty() && runner_)
     runner_->DelayNextStep(kIdleStepDelayMs);
 }
 
@@ -200,7 +201,7 @@ void TPrintBGBehavior::UpdateJobsList() {
   if (!window_ || !jobList_) return;
   auto* list = window_->FindSubView<TJobsListView>(kJobs);
   if (!list) return;
-  const auto want = static_cast<int16_t>(std::min<size_t>(jobList_->Size(), 32767));
+  const auto want = static_cast<int16_t>(std::min<size_t>(jobList_->GetSize(), 32767));
   const int16_t have = list->GetNumRows();
   // Rows show the list by position, so their texts may change without the
   // count changing: the list is shown again in any case.

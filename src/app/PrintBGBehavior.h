@@ -90,7 +90,7 @@ class TPrintBGBehavior : public TBehavior {
 
   std::unique_ptr<AppServices> services_;
   std::unique_ptr<pipeline::TPrintJobTaskManager> taskManager_;
-  std::unique_ptr<JobFileList> jobList_;
+  std::unique_ptr<pipeline::TSortedFileList> jobList_;
   TWindow* window_ = nullptr;
   bool neverStarted_ = false;
   bool printing_ = false;

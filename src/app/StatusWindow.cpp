@@ -40,8 +40,8 @@ bool TBackgroundPrintWindow::DoIdle(IdlePhase phase) {
   inIdle_ = true;
   TPrintBGBehavior* controller = GetPrintBGBehavior();
   if (phase == idleContinue && controller && !controller->IsBackgroundPrintingEnabled() &&
-      controller->GetIdleFreq() != kMaxIdleTime && gJobFileList) {
-    if (gJobFileList->Scan(gSpoolFolders().jobs, controller->Services().CurrentFile())) controller->UpdateJobsList();
+      controller->GetIdleFreq() != kMaxIdleTime && pipeline::gJobFileList) {
+    if (pipeline::gJobFileList->FindNewJobFiles(*getMyPrintServerPrefs())) controller->UpdateJobsList();
   }
   inIdle_ = false;
   return false;
@@ -82,24 +82,24 @@ void TBackgroundPrintWindow::DoEvent(EventNumber eventNumber, TEventHandler* sou
 
 void TBackgroundPrintWindow::RemoveSelectedJob() {
   TPrintBGBehavior* controller = GetPrintBGBehavior();
-  if (!jobs_ || !gJobFileList || !controller) return;
+  auto* queue = pipeline::gJobFileList;
+  if (!jobs_ || !queue || !controller) return;
   if (controller->IsStepRunning()) {
     DisplayNormalMessage("A job step is under way: remove the job once it has finished.");
     return;
   }
-  if (gJobFileList->Empty() || !jobs_->HasSelection() || jobs_->LastSelectedRow() < 1) return;
+  if (queue->IsEmpty() || !jobs_->HasSelection() || jobs_->LastSelectedRow() < 1) return;
   // The file that was selected, not whatever the row shows after a re-scan.
   fs::path file = jobs_->SelectedFile();
   if (file.empty()) {
     const size_t row = size_t(jobs_->LastSelectedRow());
-    if (row > gJobFileList->Size()) return;
-    file = gJobFileList->At(row - 1);
+    file = QueuedFile(row - 1);
   }
-  if (!gJobFileList->Contains(file) || file == controller->Services().CurrentFile()) return;
+  // Only a job still waiting in the queue; the job in work is not in it.
+  if (file.empty() || !RemoveFromQueue(file)) return;
   std::error_code ec;
   fs::remove(file, ec);
   if (ec) platform::LogF("Removing the job %s failed: %s", file.string().c_str(), ec.message().c_str());
-  gJobFileList->Remove(file);
   jobs_->ClearSelection();
   jobs_->ForgetSelection();
   controller->UpdateJobsList();
@@ -136,14 +136,14 @@ void TBackgroundPrintWindow::DrawSolvantaLogo() {
 // ---- TJobsListView ----
 
 CStr255_AC TJobsListView::GetItemText(int16_t row) const {
-  if (!gJobFileList || row < 1 || size_t(row) > gJobFileList->Size()) return {};
-  return NSStringToCStr255(gJobFileList->At(size_t(row) - 1).filename().string());
+  if (row < 1) return {};
+  const fs::path file = QueuedFile(size_t(row) - 1);
+  return file.empty() ? CStr255_AC() : NSStringToCStr255(file.filename().string());
 }
 
 void TJobsListView::DoMouseCommand(int16_t row, const TToolboxEvent& event) {
   std::printf("TJobsListView::DoMouseCommand\n");
-  if (gJobFileList && row >= 1 && size_t(row) <= gJobFileList->Size()) selectedFile_ = gJobFileList->At(size_t(row) - 1);
-  else selectedFile_.clear();
+  selectedFile_ = row >= 1 ? QueuedFile(size_t(row) - 1) : fs::path();
   TTextListView::DoMouseCommand(row, event);
   ShowPict(row);
 }
@@ -154,8 +154,8 @@ void TJobsListView::ShowPict(int16_t row) {
   auto* pict = window ? window->FindSubView<TPrintPreview>(kPict) : nullptr;
   if (!pict) return;
   host::GWorldHandle thumb;
-  if (gJobFileList && row >= 1 && size_t(row) <= gJobFileList->Size())
-    thumb = getThumbnailResourceFromFile(gJobFileList->At(size_t(row) - 1));
+  if (row >= 1)
+    if (const fs::path file = QueuedFile(size_t(row) - 1); !file.empty()) thumb = getThumbnailResourceFromFile(file);
   pict->SetOffscreen(thumb.get(), true);
 }
 

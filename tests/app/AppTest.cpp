@@ -51,16 +51,21 @@ class AppTest : public ::testing::Test {
     ASSERT_NE(c_, nullptr);
     // Each test starts paused with an empty spool.
     c_->EnableBackgroundPrinting(false);
-    for (const auto& e : fs::directory_iterator(gSpoolFolders().jobs))
-      if (e.is_regular_file()) fs::remove(e.path());
-    gJobFileList->Clear();
-    gJobFileList->ResetLastModDate();
+    for (const fs::path& folder : {Jobs(), AllFiles()})
+      for (const auto& e : fs::directory_iterator(folder))
+        if (e.is_regular_file()) fs::remove(e.path());
+    pipeline::gJobFileList->DeleteAll();
+    pipeline::gJobFileList->SetQueueCurrentFile("");
+    pipeline::gJobFileList->ResetLastModDate();
     c_->UpdateJobsList();
   }
   TStaticText* Text(IDType id) { return c_->GetStatusWindow()->FindSubView<TStaticText>(id); }
   std::string Status() { return Text(FourCC("stat"))->GetText().ToUTF8(); }
+  static fs::path Jobs() { return gSpoolFolders().jobs; }
+  static fs::path AllFiles() { return Jobs() / "All Files"; }
+  static size_t Queued() { return pipeline::gJobFileList->GetSize(); }
   void Rescan() {
-    gJobFileList->ResetLastModDate();
+    pipeline::gJobFileList->ResetLastModDate();
     c_->Services().CheckForNewJobs();
   }
   TPrintBGBehavior* c_ = nullptr;
@@ -144,59 +149,64 @@ TEST_F(AppTest, PrintLogIsRecreatedAtTheFirstLineOfARun) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 2);
 }
 
-TEST_F(AppTest, JobListIsOldestFirstAndTheWindowFollowsIt) {
-  const fs::path jobs = gSpoolFolders().jobs;
-  TouchFile(jobs / "b.trpr", 30);
-  TouchFile(jobs / "a.trpr", 10);
-  TouchFile(jobs / "c.trpr", 30);
+TEST_F(AppTest, JobListFollowsTheQueueAndTheJobInWorkLeavesIt) {
+  TouchFile(Jobs() / "a.trpr", 30);
+  TouchFile(Jobs() / "b.trpr", 20);
+  TouchFile(Jobs() / "c.trpr", 10);
   Rescan();
-  ASSERT_EQ(gJobFileList->Size(), 3u);
-  EXPECT_EQ(gJobFileList->At(0).filename(), "b.trpr");  // same age: by name
-  EXPECT_EQ(gJobFileList->At(1).filename(), "c.trpr");
-  EXPECT_EQ(gJobFileList->At(2).filename(), "a.trpr");
+  ASSERT_EQ(Queued(), 3u);
   auto* list = c_->GetStatusWindow()->FindSubView<TJobsListView>(FourCC("jobs"));
   EXPECT_EQ(list->GetNumRows(), 3);
-  EXPECT_EQ(list->GetItemText(1).ToUTF8(), "b.trpr");
+  EXPECT_EQ(list->GetItemText(1).ToUTF8(), "a.trpr");
+  EXPECT_EQ(list->GetItemText(3).ToUTF8(), "c.trpr");
   EXPECT_EQ(list->GetItemText(4).ToUTF8(), "");
   // The next job is the oldest and is not listed again while in work.
   auto next = c_->Services().GetNextNewJobFile();
   ASSERT_TRUE(next);
-  EXPECT_EQ(next->filename(), "b.trpr");
+  EXPECT_EQ(next->filename(), "a.trpr");
+  EXPECT_EQ(list->GetNumRows(), 2);
   Rescan();
-  EXPECT_EQ(gJobFileList->Size(), 2u);
-  c_->Services().SetQueueCurrentFile("");
+  EXPECT_EQ(Queued(), 2u);
 }
 
-TEST_F(AppTest, RemoveTakesTheJobThatWasSelectedEvenAfterARescan) {
-  const fs::path jobs = gSpoolFolders().jobs;
-  TouchFile(jobs / "one.trpr", 30);
-  TouchFile(jobs / "two.trpr", 20);
+TEST_F(AppTest, RemoveTakesTheJobThatWasSelectedEvenWhenRowsMoved) {
+  TouchFile(Jobs() / "one.trpr", 30);
+  TouchFile(Jobs() / "two.trpr", 20);
   Rescan();
   auto* window = dynamic_cast<TBackgroundPrintWindow*>(c_->GetStatusWindow());
   auto* list = window->JobsList();
-  list->SelectRow(1);
-  list->DoMouseCommand(1, TToolboxEvent{});
-  // An older job arrives and another leaves: the count stays, the selection
-  // stays on row 1, which now shows "zero.trpr".
-  TouchFile(jobs / "zero.trpr", 40);
-  fs::remove(jobs / "two.trpr");
-  Rescan();
-  ASSERT_EQ(list->GetItemText(1).ToUTF8(), "zero.trpr");
+  list->SelectRow(2);
+  list->DoMouseCommand(2, TToolboxEvent{});
+  // Behind the list's back the queue changes: "two.trpr" leaves it (as if
+  // taken into work) and "three.trpr" arrives; the count stays and row 2
+  // now shows another job. Remove must not take that one.
+  TouchFile(AllFiles() / "three.trpr", 0);
+  ASSERT_TRUE(RemoveFromQueue(AllFiles() / "two.trpr"));
+  ASSERT_TRUE(pipeline::gJobFileList->Insert(AllFiles() / "three.trpr"));
+  ASSERT_NE(list->GetItemText(2).ToUTF8(), "two.trpr");
   ASSERT_TRUE(list->HasSelection());
   window->RemoveSelectedJob();
-  EXPECT_TRUE(fs::exists(jobs / "zero.trpr"));
-  EXPECT_FALSE(fs::exists(jobs / "one.trpr"));
-  EXPECT_EQ(gJobFileList->Size(), 1u);
+  EXPECT_TRUE(fs::exists(AllFiles() / "one.trpr"));
+  EXPECT_TRUE(fs::exists(AllFiles() / "two.trpr"));
+  EXPECT_TRUE(fs::exists(AllFiles() / "three.trpr"));
+  EXPECT_EQ(Queued(), 2u);
+
+  // A fresh selection removes its job.
+  list->SelectRow(1);
+  list->DoMouseCommand(1, TToolboxEvent{});
+  const std::string first = list->GetItemText(1).ToUTF8();
+  window->RemoveSelectedJob();
+  EXPECT_FALSE(fs::exists(AllFiles() / first));
+  EXPECT_EQ(Queued(), 1u);
 
   // Nothing selected: nothing removed.
   list->ClearSelection();
   window->RemoveSelectedJob();
-  EXPECT_EQ(gJobFileList->Size(), 1u);
+  EXPECT_EQ(Queued(), 1u);
 }
 
 TEST_F(AppTest, ClearingAsksFirstAndAbortsTheJobInWork) {
-  const fs::path jobs = gSpoolFolders().jobs;
-  TouchFile(jobs / "keep.trpr", 5);
+  TouchFile(Jobs() / "keep.trpr", 5);
   TouchFile(gSpoolFolders().unknown / "old.trpr", 5);
   Rescan();
 
@@ -205,13 +215,13 @@ TEST_F(AppTest, ClearingAsksFirstAndAbortsTheJobInWork) {
   ASSERT_FALSE(gAlerts.empty());
   EXPECT_EQ(gAlerts.back().first, 1002);
   EXPECT_NE(gAlerts.back().second.find("PRINT JOBS FOLDER"), std::string::npos);
-  EXPECT_TRUE(fs::exists(jobs / "keep.trpr"));
+  EXPECT_TRUE(fs::exists(AllFiles() / "keep.trpr"));
   EXPECT_NE(c_->TaskManager().CurrentJob().vRefNum, pipeline::kAbortVolume);
 
   gAlertAnswer = 1;
   gApp->DoMenuCommand(cClearJobs);
-  EXPECT_FALSE(fs::exists(jobs / "keep.trpr"));
-  EXPECT_TRUE(gJobFileList->Empty());
+  EXPECT_FALSE(fs::exists(AllFiles() / "keep.trpr"));
+  EXPECT_EQ(Queued(), 0u);
   EXPECT_EQ(c_->TaskManager().CurrentJob().vRefNum, pipeline::kAbortVolume);
   EXPECT_TRUE(fs::exists(gSpoolFolders().unknown / "old.trpr"));
 
@@ -266,7 +276,7 @@ TEST_F(AppTest, ErrorLogWindowShowsWholeRowsOnly) {
 }
 
 TEST_F(AppTest, StatusWindowGrabShowsTheStatusLineAndTheJobList) {
-  TouchFile(gSpoolFolders().jobs / "Portrait Order 7.trpr", 5);
+  TouchFile(Jobs() / "Portrait Order 7.trpr", 5);
   Rescan();
   c_->EnableBackgroundPrinting(true);
   c_->EnableBackgroundPrinting(false);
@@ -290,7 +300,7 @@ TEST_F(AppTest, StatusWindowGrabShowsTheStatusLineAndTheJobList) {
 
 // Runs last: the quit request ends the application's loop.
 TEST_F(AppTest, QuitRequestIsRefusedWhilePrintingHasWorkAndAcceptedWhenIdle) {
-  TouchFile(gSpoolFolders().jobs / "waiting.trpr", 5);
+  TouchFile(Jobs() / "waiting.trpr", 5);
   Rescan();
   c_->EnableBackgroundPrinting(true);
   c_->Runner()->SetActive(false);  // keep the job waiting

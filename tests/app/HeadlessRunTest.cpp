@@ -121,7 +121,8 @@ TEST(HeadlessRun, JobsOldestFirstBadJobAsideSecondCopyRefusedTermQuitsWhenIdle) 
   TouchFile(staging / "bad.trpr", 1, "not a job file");
   for (const char* name : {"job1.trpr", "job2.trpr", "job3.trpr", "bad.trpr"}) fs::rename(staging / name, jobs / name);
 
-  EXPECT_TRUE(WaitUntil([&] { return CountFiles(jobs) == 0; }, 60)) << CountFiles(jobs) << " jobs left";
+  EXPECT_TRUE(WaitUntil([&] { return CountFiles(jobs) + CountFiles(jobs / "All Files") == 0; }, 60))
+      << ReadAll(base / "first.txt");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
   const std::string log = DailyLogs(base / "state");
