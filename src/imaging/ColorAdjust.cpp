@@ -17,17 +17,6 @@ bool SameSize(const host::GWorld* a, const host::GWorld* b) {
 
 }  // namespace
 
-myImageColorAdjustInfo myUpdColorAdjustInfo::ToAdjustInfo() const {
-  myImageColorAdjustInfo info;
-  info.red = static_cast<int16_t>(entries[0].value);
-  info.green = static_cast<int16_t>(entries[1].value);
-  info.blue = static_cast<int16_t>(entries[2].value);
-  info.dark = static_cast<int16_t>(entries[3].value);
-  info.light = static_cast<int16_t>(entries[4].value);
-  info.gamma = static_cast<int16_t>(entries[6].value);
-  return info;
-}
-
 bool convertGWorldToDKC(const host::GWorld* offscreen, PackedRGB* buffer) {
   if (!buffer) {
     imaging::ReportMessage(4101, 1);
@@ -166,10 +155,6 @@ bool ApplyColorSettingsToOffscreen(const host::GWorld* src, const myImageColorAd
   return convertDKCtoGworld3(buffer, dst);
 }
 
-bool ApplyColorSettingsToOffscreen(const host::GWorld* src, const myUpdColorAdjustInfo& info, host::GWorld* dst) {
-  return ApplyColorSettingsToOffscreen(src, info.ToAdjustInfo(), dst);
-}
-
 int SCcurveRGB(uint8_t* buffer, size_t size, const uint8_t* redTable, const uint8_t* greenTable,
                const uint8_t* blueTable, size_t stride) {
   if (!buffer || stride < 3 || size % stride != 0) return -1;
@@ -216,7 +201,8 @@ bool ConvertOffscreenToSepia(const host::GWorld* src, const myImageColorAdjustIn
 }
 
 bool ConvertOffscreenToSepiaSpooler(host::GWorld* src, const myImageColorAdjustInfo& info, host::GWorld* dst,
-                                    int16_t mode, const tOldTimePhotoPrefs& oldTime) {
+                                    int16_t mode, const myImageColorAdjustInfo& oldTimeTint,
+                                    int16_t oldTimePercent) {
   if (!src || !dst) return true;
   if (mode != 98) {
     doGrayScaleTheImageInGWorld(src);
@@ -233,8 +219,8 @@ bool ConvertOffscreenToSepiaSpooler(host::GWorld* src, const myImageColorAdjustI
   }
   std::memcpy(untoned->pixels(), src->pixels(), src->byteCount());
   doGrayScaleTheImageInGWorld(dst);
-  ConvertOffscreenToSepia(dst, oldTime.tint, dst);
-  int percent = oldTime.percent;
+  ConvertOffscreenToSepia(dst, oldTimeTint, dst);
+  int percent = oldTimePercent;
   if (percent < 0) percent = 0;
   if (percent > 100) percent = 100;
   const int mask = static_cast<int>((100 - percent) / 100.0 * 255.0);

@@ -39,6 +39,7 @@ int32_t FindFolderByName(int16_t vRefNum, int32_t dirID, const CStr255_AC& name)
 
 OSErr createImageAndJobFolders() {
   tPrintServerPrefs& p = *getMyPrintServerPrefs();
+  if (!IsExistingDirectory(p.rootVRefNum, p.rootDirID)) return dirNFErr;
   struct Kept {
     const char* name;
     int32_t* dirID;
@@ -65,6 +66,7 @@ OSErr createImageAndJobFolders() {
 
 OSErr createImageAndJobFolders2() {
   const tPrintServerPrefs& p = *getMyPrintServerPrefs();
+  if (!IsExistingDirectory(p.secondRootVRefNum, p.secondRootDirID)) return dirNFErr;
   OSErr err = noErr;
   for (const char* name : {kImagesFolderName, kPrintJobsFolderName, kFinishedJobsFolderName, kUnknownJobsFolderName,
                            kDatabaseFolderName, kGraphicsFolderName})

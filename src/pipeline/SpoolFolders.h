@@ -28,9 +28,11 @@ inline constexpr const char kGraphicsFolderName[] = "KIVO GRAPHICS FOLDER ƒ";
 // Creates or finds the six subfolders under the spool root of the live
 // print-server record and stores the five kept locations (with the root's
 // volume). The result of the last folder; a folder that cannot be made is
-// reported to the operator and left unset.
+// reported to the operator and left unset. dirNFErr, quietly, when the root
+// is not there.
 OSErr createImageAndJobFolders();
-// Creates the missing subfolders under the second spool root; stores nothing.
+// Creates the missing subfolders under the second spool root (when it is
+// there); stores nothing.
 OSErr createImageAndJobFolders2();
 // The directory id of the subfolder `name` of folder (vRefNum, dirID), or -1.
 int32_t FindFolderByName(int16_t vRefNum, int32_t dirID, const CStr255_AC& name);

@@ -1,6 +1,7 @@
 // The preference blobs in the user defaults.
 #include "prefs/PrefStore.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "host/base/Exceptions.h"

@@ -17,6 +17,8 @@
 #include "pipeline/PrintJobTaskManager.h"
 #include "pipeline/SpoolFolders.h"
 #include "platform/Messages.h"
+#include "host/files/FSSpec.h"
+#include "prefs/FolderAliases.h"
 #include "prefs/PrefRecords.h"
 #include "prefs/PrefStore.h"
 
@@ -100,6 +102,22 @@ TEST_F(JobPickup, TreeIsCreatedInTheApplicationFolderWithOpenModes) {
   EXPECT_FALSE(Scan());
   ASSERT_TRUE(fs::is_directory(allFiles_));
   EXPECT_EQ(Mode(allFiles_), 0777u);
+}
+
+TEST_F(JobPickup, AChosenSpoolRootTakesTheRootNameAndIsFoundAgain) {
+  const fs::path chosen = dir_ / "My Spool";
+  fs::create_directory(chosen);
+  FSSpec spec;
+  ASSERT_EQ(host::MakeFSSpecFromPath(chosen.string(), &spec), noErr);
+  ASSERT_EQ(SaveFSSpecAsAliasHandle(spec, 4506), noErr);
+  for (int start = 0; start < 2; ++start) {
+    mySetAllDefaults();
+    ASSERT_TRUE(SetUpSpoolFolderTree()) << start;
+    EXPECT_FALSE(fs::exists(chosen));
+    EXPECT_TRUE(fs::is_directory(dir_ / kSpoolRootFolderName / kPrintJobsFolderName));
+    const tPrintServerPrefs& p = *getMyPrintServerPrefs();
+    EXPECT_EQ(KeptFolderPath(p.rootVRefNum, p.rootDirID), dir_ / kSpoolRootFolderName);
+  }
 }
 
 TEST_F(JobPickup, JobsComeOutOldestFirstAndLeaveThePrintJobsFolder) {
@@ -263,13 +281,6 @@ TEST_F(JobPickup, TheTaskManagerTakesADroppedJobFromTheQueue) {
   EXPECT_EQ(list_.CurrentFile(), "");
   EXPECT_TRUE(fs::exists(root_ / kUnknownJobsFolderName / "broken.job"));
   EXPECT_FALSE(fs::exists(allFiles_ / "broken.job"));
-}
-
-TEST(JobQueueRoute, VersionTextChoosesTheRoute) {
-  EXPECT_TRUE(systemVersionIsGreaterOrEqualTo13("version 10.13.6 (Build 17G65)"));
-  EXPECT_TRUE(systemVersionIsGreaterOrEqualTo13("Version 10.14"));
-  EXPECT_FALSE(systemVersionIsGreaterOrEqualTo13("Version 10.12.6"));
-  EXPECT_FALSE(systemVersionIsGreaterOrEqualTo13("Linux 6.8.0"));
 }
 
 }  // namespace
