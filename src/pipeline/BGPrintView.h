@@ -64,6 +64,9 @@ class TBGPrintView : public layout::TJobContext {
   // list has been handed to the controller.
   void Insert(const std::filesystem::path& file);
   void SetSubJobOffscreen(host::GWorldHandle offscreen) { subJobOffscreen = std::move(offscreen); }
+  // Keeps the name of the photo drawn last for naming the outputs (see
+  // pipeline/OutputDispatch.h).
+  void SetCurrentImageName(const std::string& utf8Name);
 
   // Draws the sub-job objects into a new offscreen of the sub-job's size,
   // which becomes subJobOffscreen: 0, 102 (an object failed) or 103
@@ -168,6 +171,11 @@ class TBGPrintView : public layout::TJobContext {
   std::string videoPath;  // UTF-8
   bool hasPrintInfo = false;
 
+  // The photo drawn last (UTF-8): its name as cut for naming, and its
+  // extension in upper case.
+  std::string currentImageName;
+  std::string currentImageExt;
+
  private:
   void ReadHeaderAndLists(layout::TJobStream& stream);
   void ReadTrailer(layout::TJobStream& stream);
@@ -189,7 +197,11 @@ class TSpoolerPrintView : public TBGPrintView {
   virtual int16_t DrawNextObject();
   virtual int16_t FinishJob();
   virtual void ResetJob() {}
-  virtual void SendErrorNotification() {}
+  virtual void SendErrorNotification();
+  // Sends the page to the output route of the printer code (the page is
+  // handed over); then, after success only, the web notification and the
+  // print count.
+  virtual int16_t PrepareForPrinter();
 
  protected:
   int16_t NotBuilt(const char* stage);

@@ -1,0 +1,59 @@
+// The print-to-file routes: the eight print-to-file sets (printer codes 25-28
+// and 49-52) with their web copies and further sets, the single print-to-file
+// folder (code 17) and its yearbook variant, and the naming they share.
+//
+// Every route takes over the page and disposes of it on every path. Results:
+// 0 when the page is in place, 106 when the folder cannot be found, 107 when
+// the main file could not be written. Extras (web copy, further sets,
+// metadata, video copy, colour profile) are only logged when they fail, so a
+// retried job does not write its outputs twice.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "host/qd/GWorld.h"
+#include "output/OutputJob.h"
+
+namespace output {
+
+enum : int16_t { kRouteOK = 0, kRouteFolderMissing = 106, kRouteWriteFailed = 107 };
+
+inline constexpr char kSaveErrorMessage[] = "An error occured while trying to save the file!";
+inline constexpr int32_t kWebSize = 640;
+
+// Keeps the name of the photo drawn last: the extension upper-cased, the
+// name cut at its first "_t", else its last " copy" (any case), else its last
+// "."; also the ticket number of the upload metadata. "No File" is ignored.
+void SetCurrentImageName(TOutputJob& job, const std::string& utf8Name);
+
+// The base name for a naming type 0..8 of the record.
+std::string GetNewBaseNameForPrintToFile(const TOutputJob& job, const tSpecialPrintToFilePref& record);
+// The part of a file name before its first "_", else before " copy", else
+// before its last "."; a final "_" or "." does not count.
+std::string getCustomerNameFromFileName(const std::string& name);
+// An existing path made free: "stem copy.ext", then "stem copy N.ext".
+std::optional<std::filesystem::path> createUniqueNameFromPath(const std::filesystem::path& path);
+
+// The set a job goes to: its item's set, unless its web dictionary's
+// "ipaddress" is in a set's client list.
+int16_t ChooseSet(const TOutputJob& job, int16_t itemSet, TOutputEnv& env);
+
+int16_t DoNewPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env);
+// One more copy in set `set`: no web copy and no further sets.
+int16_t CreateAnotherCopy(TOutputJob& job, int16_t set, host::GWorldHandle page, TOutputEnv& env);
+void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& record, const std::filesystem::path& folder,
+                   TOutputEnv& env);
+
+int16_t Print2File(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env);
+int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env);
+// Appends the file's line (and, to a new log, the header line) to
+// "Yearbook.read me" beside the file.
+void writeLogForYearbookFile(const std::filesystem::path& file, const std::array<uint8_t, 10496>& values,
+                             const std::array<uint8_t, 10496>& titles);
+// String `index` (0..40) of a yearbook record, UTF-8; empty out of range.
+std::string YearbookString(const std::array<uint8_t, 10496>& record, int index);
+
+}  // namespace output

@@ -1,0 +1,122 @@
+#include "pipeline/OutputDispatch.h"
+
+#include <cstring>
+
+#include "host/base/MacRoman.h"
+#include "output/Metadata.h"
+#include "output/Notifications.h"
+#include "output/PrintToFile.h"
+#include "pipeline/BGPrintView.h"
+#include "pipeline/PrintJobTaskManager.h"
+#include "pipeline/PrinterHandOff.h"
+#include "platform/Log.h"
+
+namespace pipeline {
+
+namespace {
+
+std::string Utf8(std::string_view macRoman) { return host::MacRomanToUTF8(macRoman); }
+
+// Count kinds of the print statistics.
+enum : int { kCountSystemPrinter = 1, kCountPrintToFile = 3, kCountPrintCenter = 4 };
+
+}  // namespace
+
+bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
+
+output::TOutputEnv& OutputEnvironment() {
+  static output::TOutputEnv env = output::DefaultOutputEnv();
+  return env;
+}
+
+void SetOutputEnvironment(output::TOutputEnv env) {
+  output::CompleteOutputEnv(env);
+  OutputEnvironment() = std::move(env);
+}
+
+output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<host::PlistDict>& web) {
+  output::TOutputJob job;
+  job.printerCode = view.printer;
+  job.copies = int16_t(view.printQuantity);
+  job.resolution = view.resolution;
+  job.outputQuality = view.printToFileOptionD;
+  job.plainName = view.printToFileOptionC != 0;
+  job.currentImageName = view.currentImageName;
+  job.currentImageExt = view.currentImageExt;
+  job.templateName = Utf8(view.templateName.view());
+  job.baseName = Utf8(view.baseName.view());
+  job.nameSuffix = Utf8(view.nameSuffix.view());
+  job.jobSet = view.printToFileSet;
+  const auto& item = view.blocks.print2File;
+  job.item.setNumber = int16_t(item.setNumber);
+  job.item.keepAlpha = item.transparency != 0;
+  job.item.subfolders = item.w4 != 0;
+  for (size_t i = 0; i < 6; ++i) job.item.rules[i] = layout::LoadU16BE(item.raw.data() + 2 * i) != 0;
+  job.webDictionary = web;
+  job.videoCopy = view.videoCopy != 0;
+  job.videoMerge = view.videoMerge != 0;
+  job.videoPath = view.videoPath;
+  const auto* text = reinterpret_cast<const char*>(view.trailerText->data());
+  job.sourcePath = Utf8(std::string_view(text, strnlen(text, view.trailerText->size())));
+  job.dornsSwitch = view.metadataOption != 0;
+  job.dornsBlock.assign(view.blockE->begin(), view.blockE->end());
+  job.yearbookValues = &(*view.yearbookRecords)[0].strings;
+  job.yearbookTitles = &(*view.yearbookRecords)[1].strings;
+  if (view.printer >= 0 && size_t(view.printer) < view.colorSyncPrefs->printers.size())
+    job.embedSourceProfile = view.colorSyncPrefs->printers[size_t(view.printer)].w0 != 0;
+  if (gPrintJobTaskManager) job.firstImageFile = gPrintJobTaskManager->GetCurrentImageFileFSSpec();
+  return job;
+}
+
+void TBGPrintView::SetCurrentImageName(const std::string& utf8Name) {
+  output::TOutputJob names;
+  output::SetCurrentImageName(names, utf8Name);
+  if (utf8Name == "No File") return;
+  currentImageName = names.currentImageName;
+  currentImageExt = names.currentImageExt;
+}
+
+int16_t TSpoolerPrintView::PrepareForPrinter() {
+  // The web dictionary is posted only for jobs whose two job-information
+  // words agree, and only once the page is in place.
+  std::optional<host::PlistDict> web;
+  const bool notify = jobInfo.w70 == jobInfo.w72;
+  web = output::UnarchiveWebDictionary(WebDictionaryArchive());
+  if (web) services.Log("My converted dictionary contains " + std::to_string(web->size()) + " entries\n");
+
+  output::setCustomerEmail(Utf8(customerEmail.view()));
+  output::setGroupCode(Utf8(groupCode.view()));
+
+  host::GWorldHandle page = std::move(pageOffscreen);
+  int16_t result = kResultOK;
+  int kind = kCountPrintCenter;
+  if (IsPrintToFileSetCode(printer)) {
+    auto job = MakeOutputJob(*this, web);
+    result = output::DoNewPrintToFile(job, std::move(page), OutputEnvironment());
+    kind = kCountPrintToFile;
+  } else if (printer == 17) {
+    auto job = MakeOutputJob(*this, web);
+    result = output::Print2File(job, std::move(page), OutputEnvironment());
+    kind = kCountPrintToFile;
+  } else if (printer == 8) {
+    // The system printer comes with its own route; until then the job is
+    // kept in the unknown-jobs folder.
+    services.Log("The system-printer route is not available; the job goes to the unknown-jobs folder (108)\n");
+    return kResultUnknownJob;
+  } else {
+    result = ProcessOffscreenAndWriteToFile(*this, std::move(page), web);
+    if (result == kResultOK) OpenPrintCenter();
+  }
+  if (result != kResultOK) return result;
+  if (notify && web) output::NotifyWebServer(*web, output::kJobProcessedStatus);
+  services.AddToPrintCount(printQuantity, kind, printer, canvas);
+  return kResultOK;
+}
+
+void TSpoolerPrintView::SendErrorNotification() {
+  const auto archive = WebDictionaryArchive();
+  if (archive.empty()) return;
+  if (auto web = output::UnarchiveWebDictionary(archive)) output::NotifyWebServer(*web, output::kJobFailedStatus);
+}
+
+}  // namespace pipeline

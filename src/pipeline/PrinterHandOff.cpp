@@ -1,0 +1,467 @@
+#include "pipeline/PrinterHandOff.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <system_error>
+
+#include "host/base/MacRoman.h"
+#include "host/imageio/ImageFile.h"
+#include "host/sys/Folders.h"
+#include "host/sys/Process.h"
+#include "host/sys/PropertyList.h"
+#include "imaging/CropFit.h"
+#include "imaging/PrinterPlanes.h"
+#include "imaging/Resampler.h"
+#include "layout/StoredBytes.h"
+#include "output/OutputFiles.h"
+#include "output/PrintToFile.h"
+#include "pipeline/BGPrintView.h"
+#include "platform/FileNames.h"
+#include "platform/Log.h"
+#include "platform/MachineAddress.h"
+#include "platform/Messages.h"
+#include "prefs/PrefRecords.h"
+
+namespace pipeline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsDNP(int16_t c) { return c == 45 || c == 46 || c == 48 || c == 54 || c == 55; }
+
+void PutText(std::array<uint8_t, kPrintInfoSize>& r, size_t at, std::string_view macRoman) {
+  const size_t n = std::min<size_t>(macRoman.size(), 127);
+  std::memcpy(r.data() + at, macRoman.data(), n);
+  r[at + n] = 0;
+}
+
+template <class R>
+void PutRecord(std::array<uint8_t, kPrintInfoSize>& out, size_t at, const R& rec) {
+  layout::EncodeRecord(rec, std::span<uint8_t>(out.data() + at, R::kStoredSize));
+}
+
+void PutU16LE(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+
+std::string MacAddressText() {
+  std::string mac = ZORVEL_MUID::mainMACAddress();
+  std::erase(mac, ':');
+  return mac;
+}
+
+// The page brought to the output size: scaled to fit when the output is
+// smaller in either direction, else centred at its own size on white.
+host::GWorldHandle FitToOutput(const host::GWorld& page, const CLongRect_AC& size) {
+  auto out = host::GWorld::Create(CLongRect_AC(0, 0, int32_t(size.Height()), int32_t(size.Width())));
+  if (!out) return nullptr;
+  CLongRect_AC dst;
+  if (size.Width() < page.width() || size.Height() < page.height()) {
+    dst = ResizeToFit(out->bounds(), CLongRect_AC(0, 0, page.height(), page.width()));
+  } else {
+    const int32_t left = int32_t((size.Width() - page.width()) / 2), top = int32_t((size.Height() - page.height()) / 2);
+    dst = CLongRect_AC(top, left, top + page.height(), left + page.width());
+  }
+  if (!betterResizeGworldToGworld(const_cast<host::GWorld*>(&page), page.bounds(), out.get(), dst, kScaleLinear))
+    return nullptr;
+  return out;
+}
+
+bool EncodeJPEG(const host::GWorld& page, std::vector<uint8_t>* out) {
+  host::ImageWriteOptions options;
+  options.dpi = 72;
+  options.jpegQuality = 100;
+  const auto status = host::EncodeImage(page, host::ImageFormat::kJpeg, options, out);
+  if (!status.ok()) platform::LogLine("An error occured while saving JPEG data! " + status.error);
+  return status.ok();
+}
+
+// Creates a free temporary file "Tempfile_<address>_<n>" in the folder.
+int CreateTempFile(const fs::path& folder, fs::path* temp) {
+  const std::string base = std::string(output::kTempPrefix) + MacAddressText();
+  for (int n = 1; n < 100000; ++n) {
+    *temp = folder / (base + "_" + std::to_string(n));
+    const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+bool WriteAll(int fd, std::span<const uint8_t> bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += size_t(n);
+  }
+  return true;
+}
+
+// Gives the complete file at `temp` the hand-off base name without replacing
+// anything: the name itself, else its first 25 characters with a number.
+bool RenameIntoPlace(const fs::path& temp, const fs::path& folder, const std::string& base) {
+  if (::link(temp.c_str(), (folder / base).c_str()) == 0) {
+    ::unlink(temp.c_str());
+    return true;
+  }
+  platform::LogF("1st time: Cannot rename printjob file, error = %d", errno);
+  const std::string cut = platform::CutChars(base, 25);
+  for (int n = 1; n < 100000; ++n) {
+    const fs::path target = folder / (cut + "_" + std::to_string(n));
+    if (::link(temp.c_str(), target.c_str()) == 0) {
+      ::unlink(temp.c_str());
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  platform::LogF("2nd time: Cannot rename printjob file, error = %d", errno);
+  return false;
+}
+
+int16_t WriteBinaryHandOff(const fs::path& folder, const std::array<uint8_t, kPrintInfoSize>& record,
+                           std::span<const uint8_t> data, const std::string& base) {
+  fs::path temp;
+  const int fd = CreateTempFile(folder, &temp);
+  if (fd < 0) {
+    platform::LogF("Could not create the hand-off file in %s: %s", folder.c_str(), std::strerror(errno));
+    return kResultPrinterFile;
+  }
+  uint8_t head[4];
+  layout::StoreU32BE(head, uint32_t(kPrintInfoSize));
+  const uint8_t sep = kHandOffSeparator;
+  const bool ok = WriteAll(fd, head) && WriteAll(fd, record) && WriteAll(fd, std::span<const uint8_t>(&sep, 1)) &&
+                  WriteAll(fd, data) && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !ok || !RenameIntoPlace(temp, folder, base)) {
+    ::unlink(temp.c_str());
+    return kResultPrinterFile;
+  }
+  return kResultOK;
+}
+
+// A base name free for both files of the pair.
+std::string FreePairName(const fs::path& folder, const std::string& base) {
+  std::error_code ec;
+  auto taken = [&](const std::string& b) {
+    return fs::exists(folder / (b + ".jpeg"), ec) || fs::exists(folder / (b + ".plist"), ec);
+  };
+  if (!taken(base)) return base;
+  const std::string cut = platform::CutChars(base, 25);
+  for (int n = 1; n < 100000; ++n)
+    if (!taken(cut + "_" + std::to_string(n))) return cut + "_" + std::to_string(n);
+  return {};
+}
+
+int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitted,
+                  std::array<uint8_t, kPrintInfoSize>& record, const std::optional<host::PlistDict>& web,
+                  const std::string& baseName) {
+  platform::LogLine("macaddress = " + ZORVEL_MUID::mainMACAddress());
+  const fs::path folder = printCenterFolder.parent_path() / kJobsToBePrintedNew;
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (!fs::is_directory(folder, ec)) {
+    platform::LogLine("FSpMakeFSRef failed!!!!!!");
+    return kResultPrinterFile;
+  }
+  const std::string base = FreePairName(folder, baseName);
+  if (base.empty()) return kResultPrinterFile;
+  platform::LogLine("my destination Path = " + (folder / base).string());
+  std::vector<uint8_t> jpeg;
+  if (!EncodeJPEG(unfitted, &jpeg) || jpeg.size() > 0xFFFFFFFFu) return kResultPrinterFile;
+  layout::StoreU32BE(record.data() + kPIDataSize, uint32_t(jpeg.size()));
+  // The JPEG first: the print centre acts on the property list.
+  std::string error;
+  if (!output::PutFileInPlace(folder, base + ".jpeg", jpeg, false, &error)) {
+    platform::LogLine(error);
+    return kResultPrinterFile;
+  }
+  platform::LogLine("my file save path equals " + (folder / (base + ".jpeg")).string());
+  auto plist = host::serializePropertyList(host::PlistValue(PrintInfoDictionary(record, web)), host::PlistFormat::Xml);
+  if (!plist || !output::PutFileInPlace(folder, base + ".plist", *plist, false, &error)) {
+    platform::LogLine("The property list of the hand-off could not be written: " + error);
+    fs::remove(folder / (base + ".jpeg"), ec);
+    return kResultPrinterFile;
+  }
+  platform::LogLine("my file save path equals " + (folder / (base + ".plist")).string());
+  return kResultOK;
+}
+
+std::optional<fs::path> DefaultPrintCenterFolder() {
+  if (auto folder = output::ResolveStoredFolder(kProcessedJobsAliasID)) return folder;
+  auto root = CreatePrintCenterFolderTree(host::applicationFolder());
+  if (!root) return std::nullopt;
+  return *root / "Jobs To Be Printed";
+}
+
+}  // namespace
+
+uint32_t DataTypeForPrinter(int16_t code) {
+  switch (code) {
+    case 30: return kDataJPEG;
+    case 23: case 32: case 36: case 44: return kDataPlanesRGB;
+    case 5: case 6: case 33: return kDataPlanesBGR;
+    default: return kDataRGB;
+  }
+}
+
+std::array<uint8_t, kPrintInfoSize> BuildPrintInfo(const TBGPrintView& view, int32_t width, int32_t height,
+                                                   uint32_t dataSize, uint32_t dataType, int16_t useDualBuffer) {
+  std::array<uint8_t, kPrintInfoSize> r{};
+  const int16_t code = view.printer;
+  const TPrinterBlocks& b = view.blocks;
+  layout::StoreU16BE(r.data(), kPrintInfoMagic);
+  layout::StoreU16BE(r.data() + kPIWidth, uint16_t(width));
+  layout::StoreU16BE(r.data() + kPIHeight, uint16_t(height));
+  layout::StoreU16BE(r.data() + kPIPrinter, uint16_t(code));
+  layout::StoreU16BE(r.data() + kPIResolution, uint16_t(view.resolution));
+  // These three are read low byte first by the print centre.
+  PutU16LE(r.data() + kPIIsMirror, view.isMirror ? 1 : 0);
+  PutU16LE(r.data() + kPIIsColor, view.isColor ? 1 : 0);
+  layout::StoreU16BE(r.data() + kPIMediaTypeMustMatch, view.mediaTypeMustMatch);
+  PutU16LE(r.data() + kPIUseColorSettings, view.useColorSettings ? 1 : 0);
+  layout::StoreU16BE(r.data() + kPIPrintQuantity, view.printQuantity);
+  layout::StoreU16BE(r.data() + kPIUseDualBuffer, uint16_t(useDualBuffer));
+  layout::StoreU32BE(r.data() + kPIDataSize, dataSize);
+  layout::StoreU32BE(r.data() + kPIDataType, dataType);
+
+  myUpdColorAdjustInfo2 sony = b.colorAdjust[0];
+  if (code == 9 || code == 42) {
+    sony.w2 = 1;  // useThisSetting
+    for (int i : {0, 1, 2, 3, 4, 6}) sony.values[size_t(i)].value[0] = 0;
+    sony.values[5].value[0] = 3;  // sharpness
+  }
+  PutRecord(r, kPISony, sony);
+  if (code == 5 || code == 6 || code == 7 || code == 24 || code == 29 || code == 33) PutRecord(r, kPIKodak, b.colorAdjust[1]);
+  KodakSettings kodak = b.kodak;
+  if (code == 5 || code == 6 || code == 7) kodak.words[2] = uint16_t(b.colorAdjust[1].values[7].value[0]);  // lamination
+  PutRecord(r, kPIKodakSettings, kodak);
+  PutRecord(r, kPIFuji, b.fuji);
+  tMediaTypePref media = b.mediaType[0];
+  if (code == 23) media.words[2] = b.mitsubishiMedia.words[2];  // cutInHalf
+  if (code == 24 || code == 29 || code == 33) media.words[1] = b.mediaType[1].words[1];  // mediaType
+  if (code == 33) {
+    media.words[2] = b.mediaType[1].words[2];
+    media.words[5] = b.mediaType[1].words[5];  // ribbonType
+  }
+  PutRecord(r, kPIMedia, media);
+  auto mitsu = std::make_unique<tMitsubishiSettings>(*b.mitsubishi);
+  if (IsDNP(code)) {
+    platform::LogF("fMitsu sharpness = %d  fDNP sharpness = %d", int(mitsu->words[2]), int(b.dnp.w0));
+    mitsu->words[2] = b.dnp.w0;     // sharpness
+    mitsu->words[5] = b.dnp.w2;     // printingMode
+    mitsu->words52[1] = b.dnp.w1052;  // lamination
+  }
+  PutRecord(r, kPIMitsubishi, *mitsu);
+  PutRecord(r, kPIShinko, b.shinko);
+
+  // The colour-adjust settings, 1,048 bytes cut from a job block.
+  std::vector<uint8_t> source;
+  size_t from = 0;
+  if (code == 9 || code == 42) { source = layout::EncodeRecord(b.colorAdjust[0]); from = 126; }
+  else if (code == 56 || code == 57) { source = layout::EncodeRecord(*b.mitsubishi); from = 186; }
+  else if (IsDNP(code)) { source = layout::EncodeRecord(b.dnp); from = 4; }
+  if (!source.empty() && from + kPIColorAdjustSize <= source.size())
+    std::memcpy(r.data() + kPIColorAdjust, source.data() + from, kPIColorAdjustSize);
+
+  PutText(r, kPITemplateName, view.templateName.view());
+  PutText(r, kPIImageName, host::UTF8ToMacRoman(view.currentImageName));
+  PutText(r, kPIBaseName, view.baseName.view());
+  return r;
+}
+
+bool HandOffImageData(const host::GWorld& page, uint32_t dataType, std::vector<uint8_t>* out) {
+  if (dataType == kDataRGB) return output::PackRGB(page, out);
+  int16_t order[3];
+  switch (dataType) {
+    case kDataPlanesRGB: order[0] = 1; order[1] = 2; order[2] = 3; break;
+    case kDataPlanesCMY: order[0] = 4; order[1] = 5; order[2] = 6; break;
+    case kDataPlanesYMC: order[0] = 6; order[1] = 5; order[2] = 4; break;
+    case kDataPlanesBGR: order[0] = 3; order[1] = 2; order[2] = 1; break;
+    default: return false;
+  }
+  const size_t w = size_t(page.width()), h = size_t(page.height());
+  if (w == 0 || h == 0 || w > std::numeric_limits<size_t>::max() / 3 / h) return false;
+  const size_t planeSize = w * h;
+  try {
+    out->resize(planeSize * 3);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  std::vector<uint8_t> plane(planeSize);
+  for (int i = 0; i < 3; ++i) {
+    if (!getOneChannelFromGWorldToOneHandleNew(order[i], const_cast<host::GWorld*>(&page), &plane, false)) return false;
+    std::memcpy(out->data() + planeSize * size_t(i), plane.data(), planeSize);
+  }
+  return true;
+}
+
+host::PlistDict PrintInfoDictionary(std::span<const uint8_t, kPrintInfoSize> rec,
+                                    const std::optional<host::PlistDict>& web) {
+  const uint8_t* p = rec.data();
+  auto i16 = [](const uint8_t* q) { return int64_t(int16_t(layout::LoadU16BE(q))); };
+  auto i16le = [](const uint8_t* q) { return int64_t(int16_t(uint16_t(q[0] | q[1] << 8))); };
+  auto i32 = [](const uint8_t* q) { return int64_t(int32_t(layout::LoadU32BE(q))); };
+  auto u32 = [](const uint8_t* q) { return int64_t(layout::LoadU32BE(q)); };
+  host::PlistDict d{
+      {"printer", i16(p + kPIPrinter)},           {"width", i16(p + kPIWidth)},
+      {"height", i16(p + kPIHeight)},             {"resolution", i16(p + kPIResolution)},
+      {"isMirror", i16le(p + kPIIsMirror)},       {"isColor", i16le(p + kPIIsColor)},
+      {"mediaTypeMustMatch", i16(p + kPIMediaTypeMustMatch)},
+      {"useColorSettings", i16le(p + kPIUseColorSettings)},
+      {"printQuantity", i16(p + kPIPrintQuantity)}, {"useDualBuffer", i16(p + kPIUseDualBuffer)},
+      {"dataSize", u32(p + kPIDataSize)},         {"dataType", u32(p + kPIDataType)},
+  };
+  auto colourBlock = [&](size_t at) {
+    const uint8_t* q = p + at;
+    return host::PlistDict{
+        {"version", i16(q)},          {"useThisSetting", i16(q + 2)}, {"red", i32(q + 4)},
+        {"green", i32(q + 16)},       {"blue", i32(q + 28)},          {"dark", i32(q + 40)},
+        {"light", i32(q + 52)},       {"sharpness", i16(q + 64)},     {"gamma", i32(q + 76)},
+        {"lamination", i16(q + 88)},  {"printQty", i16(q + 112)},     {"useLaminationType", i16(q + 124)},
+    };
+  };
+  d["sonyPrintSettings"] = colourBlock(kPISony);
+  d["kodakPrintSettings"] = colourBlock(kPIKodak);
+  const uint8_t* m = p + kPIMitsubishi;
+  d["mitsubishiSettings"] = host::PlistDict{
+      {"numOfCopies", i16(m)}, {"density", i16(m + 2)}, {"sharpness", i16(m + 4)}, {"coefficient", i16(m + 6)},
+      {"offset", i16(m + 8)}, {"printingMode", i16(m + 10)}, {"adjustCurve", i16(m + 52)},
+      {"lamination", i16(m + 54)}, {"gamma", i16(m + 56)}, {"contrast", i16(m + 180)}, {"mirror", i16(m + 182)},
+      {"colorConversion", i16(m + 184)}, {"colorAdjustRed", i32(m + 58)}, {"colorAdjustGreen", i32(m + 70)},
+      {"colorAdjustBlue", i32(m + 82)}, {"colorAdjustDark", i32(m + 94)}, {"colorAdjustLight", i32(m + 106)},
+      {"colorAdjustSharpness", i32(m + 118)}, {"colorAdjustGamma", i32(m + 130)},
+      {"colorAdjustLamination", i32(m + 142)}, {"printQty", i16(m + 166)},
+  };
+  const uint8_t* md = p + kPIMedia;
+  d["mediaSettings"] = host::PlistDict{
+      {"turnOn", i16(md)}, {"mediaType", i16(md + 2)}, {"cutInHalf", i16(md + 4)}, {"orientation", i16(md + 6)},
+      {"surfaceIndex", i16(md + 8)}, {"ribbonType", i16(md + 10)}, {"resizeMethod", i16(md + 12)},
+      {"printMode", i16(md + 14)},
+  };
+  const uint8_t* s = p + kPIShinko;
+  d["shinkoSettings"] = host::PlistDict{
+      {"colorAdjustRed", i32(s)}, {"colorAdjustGreen", i32(s + 12)}, {"colorAdjustBlue", i32(s + 24)},
+      {"colorAdjustDark", i32(s + 36)}, {"colorAdjustLight", i32(s + 48)}, {"colorAdjustSharpness", i32(s + 60)},
+      {"colorAdjustGamma", i32(s + 72)}, {"colorAdjustLamination", i32(s + 84)}, {"printQty", i16(s + 108)},
+      {"matteLevel", i16(s + 124)}, {"printMode", i16(s + 122)},
+  };
+  const uint8_t* c = p + kPIColorAdjust;
+  auto f32 = [](const uint8_t* q) { return double(layout::BitsToFloat(layout::LoadU32BE(q))); };
+  d["colorAdjustSettings"] = host::PlistDict{
+      {"colorAdjustSaturation", f32(c)}, {"colorAdjustBrightness", f32(c + 4)}, {"colorAdjustContrast", f32(c + 8)},
+      {"colorAdjustRed", f32(c + 12)}, {"colorAdjustGreen", f32(c + 16)}, {"colorAdjustBlue", f32(c + 20)},
+      {"colorAdjustSharpness", f32(c + 24)}, {"colorAdjustGamma", f32(c + 28)},
+      {"colorAdjustExposure", f32(c + 32)}, {"colorAdjustHue", f32(c + 36)},
+  };
+  if (web) d["webServerDictionary"] = *web;
+  return d;
+}
+
+std::optional<fs::path> CreatePrintCenterFolderTree(const fs::path& parent) {
+  const fs::path root = parent / kPrintCenterFolderName;
+  std::error_code ec;
+  for (const char* sub : {"Jobs In Spool", "Jobs Not Printed", "Jobs Printed", "Jobs Canceled", "Jobs Not Valid",
+                          "Jobs To Be Printed"}) {
+    fs::create_directories(root / sub, ec);
+    if (!fs::is_directory(root / sub, ec)) return std::nullopt;
+  }
+  return root;
+}
+
+std::string HandOffBaseName(const std::string& templateName) {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d_%d%02d%02d_", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return output::CleanName(stamp + MacAddressText() + "_" + platform::CutChars(templateName, 15));
+}
+
+THandOffHooks& HandOffHooks() {
+  static THandOffHooks hooks;
+  return hooks;
+}
+
+void SetHandOffHooks(THandOffHooks hooks) { HandOffHooks() = std::move(hooks); }
+
+int16_t ProcessOffscreenAndWriteToFile(TBGPrintView& view, host::GWorldHandle page,
+                                       const std::optional<host::PlistDict>& web) {
+  if (!page) return kResultPrinterFile;
+  auto& hooks = HandOffHooks();
+  const bool useNew = hooks.useNewHandOff ? hooks.useNewHandOff()
+                                          : (getMyProcessedJobsPrefs() && getMyProcessedJobsPrefs()->useNewHandOff);
+  const int16_t dual = hooks.dualSwitch ? hooks.dualSwitch()
+                                        : (getMyPrintServerPrefs() ? getMyPrintServerPrefs()->dualSwitch : int16_t(0));
+  const auto folder = hooks.printCenterFolder ? hooks.printCenterFolder() : DefaultPrintCenterFolder();
+  if (!folder) {
+    platform::LogLine("The print-centre folder cannot be found");
+    return kResultPrinterFile;
+  }
+  // The JPEG of the pair shows the page before it is fitted and converted.
+  host::GWorldHandle unfitted;
+  if (useNew && !(unfitted = output::DuplicatePage(*page))) return kResultOutOfMemory;
+
+  const int16_t code = view.printer;
+  if (auto rect = hooks.outputRect ? hooks.outputRect(view) : std::nullopt; rect && !rect->IsEmpty()) {
+    const CLongRect_AC pageRect(0, 0, page->height(), page->width());
+    if (isLandscape(pageRect) != isLandscape(*rect))
+      if (auto turned = output::RotatePage90(*page, 2)) page = std::move(turned);
+    if (page->width() != rect->Width() || page->height() != rect->Height())
+      if (auto fitted = FitToOutput(*page, *rect)) page = std::move(fitted);
+  }
+  if (hooks.applyColorSettings) hooks.applyColorSettings(view, *page);
+  if (code == 15) {
+    // The print centre also takes this printer's page as a JPEG in the
+    // preferences folder.
+    std::vector<uint8_t> jpeg;
+    const std::string prefs = output::PreferencesFolder();
+    if (prefs.empty() || !EncodeJPEG(*page, &jpeg) || !output::PutFileInPlace(prefs, "TempFile", jpeg, true))
+      platform::LogLine("TempFile could not be written into the preferences folder");
+  }
+  if (code == 44 || IsDNP(code)) {
+    output::MirrorPage(*page);
+    // Printing mode 2 prints the page stretched to twice its height.
+    const uint16_t mode = IsDNP(code) ? view.blocks.dnp.w2 : view.blocks.mitsubishi->words[5];
+    if (mode == 2 && page->height() <= std::numeric_limits<int32_t>::max() / 2) {
+      auto tall = host::GWorld::Create(CLongRect_AC(0, 0, page->height() * 2, page->width()));
+      if (tall && betterResizeGworldToGworld(page.get(), page->bounds(), tall.get(), tall->bounds(), kScaleLinear))
+        page = std::move(tall);
+    }
+  }
+
+  const uint32_t dataType = DataTypeForPrinter(code);
+  platform::LogF("my data type = %d", int(dataType));
+  const std::string base = HandOffBaseName(host::MacRomanToUTF8(view.templateName.view()));
+  if (useNew) {
+    auto record = BuildPrintInfo(view, page->width(), page->height(), 0, dataType, dual);
+    return WritePair(*folder, *unfitted, record, web, base);
+  }
+  std::vector<uint8_t> data;
+  const bool ok = dataType == kDataJPEG ? EncodeJPEG(*page, &data) : HandOffImageData(*page, dataType, &data);
+  if (!ok || data.size() > 0xFFFFFFFFu) {
+    DisplayNormalMessage("Out of Memory!");
+    return kResultPrinterFile;
+  }
+  const auto record = BuildPrintInfo(view, page->width(), page->height(), uint32_t(data.size()), dataType, dual);
+  return WriteBinaryHandOff(*folder, record, data, base);
+}
+
+void OpenPrintCenter() {
+  const auto& command = HandOffHooks().printCenterCommand;
+  if (command.empty()) {
+    platform::LogLine("No print-centre application is configured; the hand-off waits for it");
+    return;
+  }
+  std::string error;
+  if (!host::startDetached(command[0], std::vector<std::string>(command.begin() + 1, command.end()), &error))
+    platform::LogLine("The print-centre application could not be started: " + error);
+}
+
+}  // namespace pipeline

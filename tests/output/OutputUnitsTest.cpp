@@ -1,0 +1,220 @@
+// Names, files put in place, the own TIFF, quarter turns and the metadata
+// forms.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "host/imageio/ImageFile.h"
+#include "host/sys/PropertyList.h"
+#include "output/Metadata.h"
+#include "output/OutputFiles.h"
+#include "output/PrintToFile.h"
+
+namespace fs = std::filesystem;
+using namespace output;
+
+TEST(OutputNames, JobNamesCannotLeaveTheirFolder) {
+  EXPECT_EQ(CleanName("../../etc/passwd"), ".._.._etc_passwd");
+  EXPECT_EQ(CleanName(".."), "_");
+  EXPECT_EQ(CleanName("a\nb"), "a_b");
+  EXPECT_EQ(CleanName(""), "");
+  outtest::TempDir dir;
+  auto sub = CreateSubFolder(dir.path, "../escape");
+  ASSERT_TRUE(sub);
+  EXPECT_EQ(sub->parent_path(), dir.path);
+  EXPECT_EQ(*CreateSubFolder(dir.path, ""), dir.path);
+}
+
+TEST(OutputNames, CopyAndNumberedNames) {
+  outtest::TempDir dir;
+  EXPECT_EQ(*UniqueNameWithCopy(dir.path, "Print", ".jpg"), "Print.jpg");
+  std::ofstream(dir.path / "Print.jpg") << "x";
+  EXPECT_EQ(*UniqueNameWithCopy(dir.path, "Print", ".jpg"), "Print copy.jpg");
+  std::ofstream(dir.path / "Print copy.jpg") << "x";
+  EXPECT_EQ(*UniqueNameWithCopy(dir.path, "Print", ".jpg"), "Print copy 1.jpg");
+  int32_t counter = 1;
+  std::ofstream(dir.path / "Single_0001.tif") << "x";
+  EXPECT_EQ(*UniqueNumberedName(dir.path, "Single", counter, ".tif"), "Single_0002.tif");
+  EXPECT_EQ(counter, 2);
+  counter = 1;
+  const auto longName = *UniqueNumberedName(dir.path, std::string(40, 'a'), counter, "jpg");
+  EXPECT_EQ(longName.size(), 31u);
+  EXPECT_EQ(longName.substr(longName.size() - 9), "_0001.jpg");
+}
+
+TEST(OutputNames, ImageNamesAndNamingTypes) {
+  TOutputJob job;
+  SetCurrentImageName(job, "IMG_1234_t5.jpg");
+  EXPECT_EQ(job.currentImageName, "IMG_1234");
+  EXPECT_EQ(job.currentImageExt, ".JPG");
+  SetCurrentImageName(job, "Beach Copy 2.tif");
+  EXPECT_EQ(job.currentImageName, "Beach");
+  SetCurrentImageName(job, "No File");
+  EXPECT_EQ(job.currentImageName, "Beach");
+  SetCurrentImageName(job, "plain");
+  EXPECT_EQ(job.currentImageName, "plain");
+  EXPECT_EQ(getTicketNumber(), "plain");
+
+  job.currentImageName = "IMG";
+  job.templateName = "Tpl";
+  tSpecialPrintToFilePref rec;
+  rec.namingType = 4;
+  EXPECT_EQ(GetNewBaseNameForPrintToFile(job, rec), "Tpl_IMG");
+  rec.namingType = 7;
+  EXPECT_EQ(GetNewBaseNameForPrintToFile(job, rec), "IMG");
+  job.nameSuffix = "S";
+  EXPECT_EQ(GetNewBaseNameForPrintToFile(job, rec), "IMG_S");
+  rec.namingType = 8;
+  job.templateName.clear();
+  EXPECT_EQ(GetNewBaseNameForPrintToFile(job, rec), "IMG");
+  rec.namingType = 9;
+  EXPECT_EQ(GetNewBaseNameForPrintToFile(job, rec), "");
+
+  EXPECT_EQ(getCustomerNameFromFileName("smith_0001 copy.jpg"), "smith");
+  EXPECT_EQ(getCustomerNameFromFileName("jones copy.jpg"), "jones");
+  EXPECT_EQ(getCustomerNameFromFileName("brown.JPG"), "brown");
+  EXPECT_EQ(getCustomerNameFromFileName("plain"), "plain");
+  EXPECT_EQ(getCustomerNameFromFileName("end_"), "end_");
+}
+
+TEST(OutputFiles, PutInPlaceNeverOverwritesUnlessAskedAndLeavesNoTemporaryFile) {
+  outtest::TempDir dir;
+  const std::vector<uint8_t> a{1, 2, 3}, b{4, 5};
+  EXPECT_TRUE(PutFileInPlace(dir.path, "out.jpg", a, false));
+  EXPECT_FALSE(PutFileInPlace(dir.path, "out.jpg", b, false));
+  EXPECT_EQ(outtest::ReadFile(dir.path / "out.jpg"), a);
+  EXPECT_TRUE(PutFileInPlace(dir.path, "out.jpg", b, true));
+  EXPECT_EQ(outtest::ReadFile(dir.path / "out.jpg"), b);
+  EXPECT_FALSE(PutFileInPlace(dir.path, "../out.jpg", b, true));
+  EXPECT_FALSE(PutFileInPlace(dir.path / "missing", "x.jpg", b, true));
+  int files = 0;
+  for (const auto& e : fs::directory_iterator(dir.path)) {
+    ++files;
+    EXPECT_EQ(e.path().filename().string().rfind(kTempPrefix, 0), std::string::npos);
+  }
+  EXPECT_EQ(files, 1);
+}
+
+TEST(OutputFiles, OwnTiffAndRawLayouts) {
+  auto page = outtest::Page(3, 2);
+  std::vector<uint8_t> tiff, raw;
+  ASSERT_TRUE(EncodeOwnTIFF(*page, -1, &tiff));
+  ASSERT_EQ(tiff.size(), 242u + 18u);
+  auto le32 = [&](size_t at) { return uint32_t(tiff[at]) | tiff[at + 1] << 8 | tiff[at + 2] << 16 | uint32_t(tiff[at + 3]) << 24; };
+  EXPECT_EQ(le32(226), 72u);  // dpi -1 is 72
+  EXPECT_EQ(le32(230), 1u);
+  // Entry 7 is StripOffsets, entry 10 StripByteCounts.
+  EXPECT_EQ(le32(10 + 6 * 12 + 8), 242u);
+  EXPECT_EQ(le32(10 + 9 * 12 + 8), 18u);
+  std::string error;
+  ASSERT_TRUE(EncodePage(*page, 5, 300, 80, {}, std::nullopt, &raw, &error));
+  ASSERT_EQ(raw.size(), 18u);
+  EXPECT_TRUE(std::equal(raw.begin(), raw.end(), tiff.begin() + 242));
+  EXPECT_EQ(raw[3], page->scanline(0)[4 + 1]);  // second pixel's red
+  EXPECT_FALSE(EncodePage(*page, 11, 300, 80, {}, std::nullopt, &raw, &error));
+  ASSERT_TRUE(EncodePage(*page, 4, 300, 80, {}, std::nullopt, &raw, &error));
+  EXPECT_GT(raw.size(), 512u);
+  EXPECT_TRUE(std::all_of(raw.begin(), raw.begin() + 512, [](uint8_t b) { return b == 0; }));
+}
+
+TEST(OutputFiles, QuarterTurns) {
+  auto page = outtest::Page(3, 2);
+  auto ccw = RotatePage90(*page, 1);
+  auto cw = RotatePage90(*page, 2);
+  ASSERT_EQ(ccw->width(), 2);
+  ASSERT_EQ(ccw->height(), 3);
+  // Counter-clockwise: the source's top-right pixel goes to the top-left.
+  EXPECT_EQ(0, std::memcmp(ccw->scanline(0), page->scanline(0) + 8, 4));
+  // Clockwise: the source's top-left pixel goes to the top-right.
+  EXPECT_EQ(0, std::memcmp(cw->scanline(0) + 4, page->scanline(0), 4));
+  auto fit = FitPage(*page, 640, 640);
+  EXPECT_EQ(fit->width(), 640);
+  EXPECT_EQ(fit->height(), 426);
+}
+
+TEST(Metadata, FormsOfTheDictionary) {
+  setftpSite(3);
+  setCustomerEmail("");
+  setGroupCode("G7");
+  setEmailEntryBuffer({});
+  auto site = SiteMetadata("/a/b.jpg");
+  const auto& info = *site.at("uploadInfo").asDict();
+  EXPECT_EQ(*info.at("f").asString(), SiteShortCode(3));
+  EXPECT_EQ(*info.at("groupCode").asString(), "G7");
+  EXPECT_FALSE(info.contains("email"));
+  EXPECT_FALSE(info.contains("userdata"));
+  setCustomerEmail("c@example.org");
+  // An e-mail block holding an archived dictionary becomes "userdata".
+  auto archive = outtest::ArchiveOf({{"name", "Ann"}});
+  std::vector<uint8_t> block(kEmailEntryBufferSize, 0);
+  std::copy(archive.begin(), archive.end(), block.begin());
+  block[4092] = uint8_t(archive.size());
+  block[4093] = uint8_t(archive.size() >> 8);
+  setEmailEntryBuffer(block);
+  site = SiteMetadata("/a/b.jpg");
+  const auto& info2 = *site.at("uploadInfo").asDict();
+  EXPECT_EQ(*info2.at("email").asString(), "c@example.org");
+  EXPECT_EQ(*info2.at("userdata").asDict()->at("name").asString(), "Ann");
+
+  auto dorns = DornsMetadata("src", block);
+  const auto& d = *dorns.at("uploadInfo").asDict();
+  EXPECT_EQ(*d.at("f").asString(), "dorns");
+  EXPECT_EQ(*d.at("Version").asString(), "1.0.2");
+  EXPECT_EQ(*d.at("name").asString(), "Ann");
+  // A block of length 0 still tells the upload side the source.
+  auto empty = DornsMetadata("src", std::vector<uint8_t>(4096, 0));
+  EXPECT_EQ(*empty.at("uploadInfo").asDict()->at("OriginalPath").asString(), "src");
+  std::vector<uint8_t> lying(4096, 0);
+  lying[4095] = 0x7F;  // a length far beyond the block
+  EXPECT_FALSE(ArchivedDictionaryInBlock(lying));
+  setftpSite(0);
+}
+
+TEST(Metadata, JpegCommentAndPngBlock) {
+  outtest::TempDir dir;
+  auto page = outtest::Page(40, 30);
+  ASSERT_TRUE(host::WriteImageFile(*page, dir.path / "a.jpg", host::ImageFormat::kJpeg).ok());
+  ASSERT_TRUE(saveSourceWithMetadata(dir.path / "a.jpg", "Disk:Photos:\xC3\xA9t\xC3\xA9.jpg"));
+  auto info = host::ReadImageInfo(dir.path / "a.jpg");
+  ASSERT_TRUE(info.ok());
+  auto plist = host::parsePropertyList(std::span<const uint8_t>(
+      reinterpret_cast<const uint8_t*>(info.info.userComment.data()), info.info.userComment.size()));
+  ASSERT_TRUE(plist && plist->asDict());
+  EXPECT_EQ(*plist->find("OriginalPath")->asString(), "Disk:Photos:\xC3\xA9t\xC3\xA9.jpg");
+  EXPECT_EQ(*plist->find("Version")->asString(), "1.01alpha");
+
+  ASSERT_TRUE(host::WriteImageFile(*page, dir.path / "a.png", host::ImageFormat::kPng).ok());
+  const auto before = fs::file_size(dir.path / "a.png");
+  EXPECT_TRUE(saveDataInPNGFile(dir.path / "a.png", "src"));
+  EXPECT_TRUE(saveDataInPNGFile(dir.path / "a.png", "src"));
+  EXPECT_EQ(fs::file_size(dir.path / "a.png"), before + 2 * kPngMetadataBlockSize);
+  EXPECT_TRUE(saveDataInPNGFile(dir.path / "missing.png", "src"));
+  EXPECT_FALSE(fs::exists(dir.path / "missing.png"));
+}
+
+TEST(OutputFiles, VideoCopiesBesideTheOutput) {
+  outtest::TempDir dir;
+  const fs::path clip = dir.Sub("clips") / "party.mov";
+  std::ofstream(clip) << "video";
+  const fs::path out = dir.Sub("out");
+  TOutputJob job;
+  job.videoCopy = true;
+  job.videoPath = clip.string();
+  tSpecialPrintToFilePref rec;
+  TOutputEnv env;
+  DoIfVideoCopy(job, rec, out, env);  // the set does not keep web sizes: no copy
+  EXPECT_TRUE(fs::is_empty(out));
+  rec.doNotResizeJpegForWeb = 1;
+  DoIfVideoCopy(job, rec, out, env);
+  DoIfVideoCopy(job, rec, out, env);
+  EXPECT_EQ(outtest::ReadFile(out / "party copy.mov").size(), 5u);
+  rec.overwrite = 1;
+  DoIfVideoCopy(job, rec, out, env);
+  int files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(out)) ++files;
+  EXPECT_EQ(files, 2);
+  job.videoMerge = true;
+  bool merged = false;
+  env.mergeVideos = [&](const fs::path& c, const fs::path& d) { return merged = (c == clip && d == out / "party.mov"); };
+  DoIfVideoCopy(job, rec, out, env);
+  EXPECT_TRUE(merged);
+}
