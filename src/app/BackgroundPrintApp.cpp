@@ -13,6 +13,7 @@
 #include "host/sys/SystemInfo.h"
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
+#include "output/Notifications.h"
 #include "platform/DiagnosticLog.h"
 #include "platform/FileServices.h"
 #include "platform/FolderLookup.h"
@@ -163,7 +164,7 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   SVLogFileManager::writeStartupHeaderToLogFile();
   SVLogFileManager::writeToLogFile("\n");
   platform::LogF("Running on %s", host::systemVersionText().c_str());
-  platform::LogLine("The notification centre is not available in this build; web jobs are not announced");
+  output::setupNotificationCenter();
   RemoveMenuItem(1023, 11);
   return true;
 }
