@@ -1,0 +1,118 @@
+#include "app/AboutWindow.h"
+
+#include <cstdio>
+
+#include "host/sys/Process.h"
+#include "host/ui/Controls.h"
+#include "host/ui/ViewServer.h"
+#include "platform/Log.h"
+
+#ifndef KIVO_VERSION
+#define KIVO_VERSION ""
+#endif
+
+namespace app {
+
+namespace {
+constexpr int16_t kAboutWindowID = 1701;
+constexpr int16_t kAboutContentID = 1015;
+bool gAnotherCopyRunning = false;
+}  // namespace
+
+void SetAnotherCopyRunning(bool on) { gAnotherCopyRunning = on; }
+bool AnotherCopyRunning() { return gAnotherCopyRunning; }
+
+void TAboutWindow::DoPostCreate() {
+  TWindow::DoPostCreate();
+  TView* content = nullptr;
+  DoCreateViews(kAboutContentID, this, &content);
+  if (content) {
+    content->Locate(0, 0);
+    if (auto* t = content->FindSubView<TStaticText>(FourCC("txt2"))) {
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "%d.%d.%d%c%d", 2, 1, 1, ' ', 13);
+      t->SetText(buf);
+    }
+    const CRect_AC frame = content->GetFrame();
+    Resize(int16_t(frame.right - frame.left), int16_t(frame.bottom - frame.top));
+    TView* vueB = content->FindSubView(FourCC("vueB"));
+    TView* vueC = FindSubView(FourCC("vueC"));
+    if (vueB && vueC && vueC != vueB) {
+      const CRect_AC f = vueB->GetFrame();
+      vueC->Locate(f.left, f.top);
+      vueC->Resize(int16_t(f.right - f.left), int16_t(f.bottom - f.top));
+      vueC->Show(true);
+    }
+  }
+}
+
+void TAboutWindow::DoEvent(EventNumber eventNumber, TEventHandler* source, const TToolboxEvent* event) {
+  auto* view = dynamic_cast<TView*>(source);
+  const IDType id = view ? view->GetIdentifier() : kNoIdentifier;
+  std::printf("TAboutWindow::DoEvent\nTAboutWindow::DoEvent => Found Identifier 0x%04x\n", unsigned(id));
+  TWindow::DoEvent(eventNumber, source, event);
+  if (id == FourCC("url1") || id == FourCC("url2")) {
+    std::printf("TAboutWindow::DoEvent => 'urlx'\n");
+    if (auto* b = dynamic_cast<TButton*>(view)) GotoURL(b->GetTitle());
+    std::printf("TAboutWindow::DoEvent => 'url?'\n");
+  }
+}
+
+void showAboutBox() {
+  TWindow* window = NewTemplateWindow(kAboutWindowID);
+  if (!window) {
+    host::Beep();
+    return;
+  }
+  window->PoseModally();
+  window->Close();
+}
+
+bool GotoURL(const CStr255_AC& url) {
+  const std::string text = url.ToUTF8();
+  platform::LogF("The URL to go is: [%s]", text.c_str());
+  // Only web addresses are handed to the desktop, as one argument.
+  if (text.rfind("http://", 0) != 0 && text.rfind("https://", 0) != 0) return false;
+  std::string error;
+  if (!host::startDetached("xdg-open", {text}, &error)) {
+    platform::LogF("Opening the URL failed: %s", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+CStr255_AC GetSoftwareVersion() {
+  const std::string version = KIVO_VERSION;
+  if (version.empty()) return "Unknown Version";
+  return CStr255_AC(version);
+}
+
+void MyStartUpSplashWindowUpdateStatus(TView* view, const CStr255_AC& text) {
+  if (!view || text.IsEmpty()) return;
+  if (auto* stat = view->FindSubView<TStaticText>(FourCC("stat"))) {
+    stat->SetText(text, true);
+    stat->Update();
+  }
+}
+
+void RegisterAboutWindowClasses() { host::RegisterViewClass<TAboutWindow>("TAboutWindow"); }
+
+}  // namespace app
+
+void TPostMenuCommand::DoIt() {
+  if (gApplication) gApplication->DoMenuCommand(GetCommandNumber());
+}
+
+uint8_t isAppRunning(uint32_t creator) {
+  if (creator != FourCC("ZRVb")) return 0;
+  return app::AnotherCopyRunning() ? 2 : 1;
+}
+
+OSErr MyBringApplicationToFront(uint32_t signature, uint32_t type) {
+  platform::LogF("Bringing the application '%c%c%c%c' (type '%c%c%c%c') to the front is left to the desktop",
+                 char(signature >> 24), char(signature >> 16), char(signature >> 8), char(signature),
+                 char(type >> 24), char(type >> 16), char(type >> 8), char(type));
+  return procNotFound;
+}
+
+void MyBringFinderToFront() { host::Beep(); }

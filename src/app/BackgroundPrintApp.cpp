@@ -1,0 +1,371 @@
+#include "app/BackgroundPrintApp.h"
+
+#include <cstdio>
+#include <system_error>
+
+#include "app/AboutWindow.h"
+#include "app/AppServices.h"
+#include "app/PrintBGBehavior.h"
+#include "app/ProgressIndicator.h"
+#include "app/SpoolQueue.h"
+#include "app/StatusWindow.h"
+#include "host/sys/Folders.h"
+#include "host/sys/SystemInfo.h"
+#include "host/ui/Alerts.h"
+#include "host/ui/ViewServer.h"
+#include "output/Notifications.h"
+#include "platform/DiagnosticLog.h"
+#include "platform/FileServices.h"
+#include "platform/FolderLookup.h"
+#include "platform/FolderSpecs.h"
+#include "platform/Log.h"
+#include "platform/Messages.h"
+#include "platform/Polling.h"
+#include "prefs/FolderAliases.h"
+#include "prefs/PrefRecords.h"
+#include "prefs/PrefStore.h"
+
+namespace app {
+
+namespace fs = std::filesystem;
+
+int16_t appvRefNum = 0;
+int32_t appDirID = 0;
+
+namespace {
+
+constexpr int16_t kClearAlert = 1002;
+constexpr int16_t kImportAlert = 1025;
+constexpr int16_t kErrorLogWindow = 1004;
+constexpr int16_t kProgressWindow = 9002;
+
+// A folder of the records: found again through its stored alias, else
+// where the record points.
+bool FolderResolves(tFolderFSSpec& folder) {
+  if (validateIfAliasHandle(&folder)) return true;
+  return !FolderPathOfSpec(folder.spec).empty();
+}
+
+// Creates (or finds) `name` in the application folder and makes it `folder`.
+fs::path UseDefaultFolder(tFolderFSSpec& folder, const char* name) {
+  const fs::path path = CreateOrFindFolder(host::applicationFolder(), name);
+  if (path.empty()) {
+    platform::LogF("The folder \"%s\" could not be created", name);
+    return {};
+  }
+  const FSSpec spec = FolderSpecOfPath(path);
+  if (spec.vRefNum == kNoFolderVRefNum) return {};
+  folder.spec = spec;
+  folder.volumeName = CStr31_AC();
+  SaveFSSpecAsAliasHandle(&folder);
+  return path;
+}
+
+TPrintBGBehavior* Controller() { return GetPrintBGBehavior(); }
+
+bool StepRunning() {
+  TPrintBGBehavior* c = Controller();
+  return c && c->IsStepRunning();
+}
+
+}  // namespace
+
+FSSpec FolderSpecOfPath(const fs::path& folder) {
+  FSSpec none{kNoFolderVRefNum, kNoFolderDirID, CStr63_AC()};
+  std::error_code ec;
+  if (folder.empty() || !fs::is_directory(folder, ec)) return none;
+  const FSSpec usual = NSStringFilePathToFSSpec(folder.string());
+  const int32_t id = GetFolderDirID(usual);
+  if (id <= 0) return none;
+  return FSSpec{usual.vRefNum, id, CStr63_AC()};
+}
+
+void InitMacAppClasses() {
+  RegisterStatusWindowClasses();
+  RegisterAboutWindowClasses();
+  RegisterProgressWindowClasses();
+}
+
+std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {
+  using host::MenuItemDef;
+  return {
+      {1, "Kivo-Processor", {MenuItemDef("About Kivo-Processor…", cAboutApp), MenuItemDef(),
+                             MenuItemDef("Quit", cQuit, "Ctrl+Q")}},
+      {1023,
+       "Processor",
+       {MenuItemDef("Start", cStartPauseCommand, "Ctrl+R"), MenuItemDef(), MenuItemDef("Preferences…", cPreferences),
+        MenuItemDef("Export Preferences…", cExportPrefs), MenuItemDef("Import Preferences…", cImportPrefs),
+        MenuItemDef(), MenuItemDef("Clear Print Jobs Folder…", cClearJobs),
+        MenuItemDef("Clear Unknown Jobs Folder…", cClearUnknown), MenuItemDef("Clear Images Folder…", cClearImages),
+        MenuItemDef("Clear All Folders…", cClearAll), MenuItemDef(), MenuItemDef("Error Log…", cOpenErrorLog)}},
+  };
+}
+
+TBackgroundPrintApp::TBackgroundPrintApp(StartupOptions options)
+    : TApplication(FourCC("TEXT"), kAppCreator), options_(options) {}
+
+TBackgroundPrintApp::~TBackgroundPrintApp() {
+  // The controller's window and job runner go before the framework.
+  if (TBehavior* c = GetBehaviorWithIdentifier(kPrintBGBehaviorID)) RemoveBehavior(c);
+  delete gProgressIndicator;
+  gProgressIndicator = nullptr;
+}
+
+void TBackgroundPrintApp::DoInitialState() {
+  if (options_.setupLogs) {
+    SVLogFileManager::setupLogFile();
+    SVLogFileManager::deleteLogsForDaysOld(7.0);
+  }
+  std::printf("TBackgroundPrintApp::DoInitialState\n");
+  std::fflush(stdout);
+  TApplication::DoInitialState();
+  if (!IBackgroundPrintApp()) Quit();
+}
+
+bool TBackgroundPrintApp::IBackgroundPrintApp() {
+  // 1. One copy only.
+  lock_.emplace(host::RunningCopyLock::acquire());
+  SetAnotherCopyRunning(lock_->status() == host::RunningCopyLock::Status::AlreadyRunning);
+  if (lock_->status() == host::RunningCopyLock::Status::Failed)
+    platform::LogF("The running-copy check could not be made: %s", lock_->message().c_str());
+  if (isAppRunning(kAppCreator) >= 2) {
+    exitCode_ = options_.fromService ? 0 : 1;
+    if (options_.fromService) platform::LogLine(kAlreadyRunningMessage);
+    else DisplayNormalMessage(kAlreadyRunningMessage);
+    return false;
+  }
+
+  // 2. Classes and preferences.
+  InitMacAppClasses();
+  myNewReadPreferences();
+  InstallMenus(MenuTable());
+  platform::SetApplicationPollHook([] { host::UpdateAllWindows(); });
+  connectPollingToPrintServerPrefs();
+
+  // 3. The application folder.
+  const fs::path appFolder = host::applicationFolder();
+  const FSSpec appSpec = FolderSpecOfPath(appFolder);
+  appvRefNum = appSpec.vRefNum;
+  appDirID = appSpec.parID;
+
+  // 4-9. Spool root and output folders.
+  ResolveFolders();
+
+  // 10-12.
+  myNewSavePreferences();
+  CheckForSpecialStartup();
+  const fs::path prefsFolder = CreateOrFindFolder(appFolder, "KIVO PREFERENCES FOLDER ƒ");
+  gKivoPrefsFSSpec = FolderSpecOfPath(prefsFolder);
+
+  // 13. The controller comes from the event loop, after start-up returns.
+  PostCommand(std::make_unique<TPostMenuCommand>(cStartUp, 0));
+
+  // 14-16.
+  SVLogFileManager::writeStartupHeaderToLogFile();
+  SVLogFileManager::writeToLogFile("\n");
+  platform::LogF("Running on %s", host::systemVersionText().c_str());
+  output::setupNotificationCenter();
+  RemoveMenuItem(1023, 11);
+  return true;
+}
+
+void TBackgroundPrintApp::ResolveFolders() {
+  const fs::path appFolder = host::applicationFolder();
+  tPrintServerPrefs* ps = getMyPrintServerPrefs();
+
+  // The spool root and its tree.
+  if (!pipeline::SetUpSpoolFolderTree()) platform::LogLine("No spool folder: printing cannot start until one is chosen");
+  (void)ps;
+
+  // Print to file.
+  tPrintToFilePrefs* ptf = getMyPrintToFilePrefs();
+  if (!FolderResolves(ptf->folder) && ptf->folder.createIfMissing != 0)
+    UseDefaultFolder(ptf->folder, "PRINT TO FILE FOLDER ƒ");
+
+  // The print-centre hand-off folders.
+  tProcessedJobsPrefs* pj = getMyProcessedJobsPrefs();
+  if (!FolderResolves(pj->folder) && pj->folder.createIfMissing != 0) {
+    const fs::path center = CreateOrFindFolder(appFolder, "Kivo-PrintCenter Folder");
+    fs::path last;
+    for (const char* name :
+         {"Jobs In Spool", "Jobs Not Printed", "Jobs Printed", "Jobs Canceled", "Jobs Not Valid", "Jobs To Be Printed"})
+      last = CreateOrFindFolder(center, name);
+    const FSSpec spec = FolderSpecOfPath(last);
+    if (spec.vRefNum != kNoFolderVRefNum) pj->folder.spec = spec;
+  }
+
+  // Print-to-file sets: all that need a folder share one.
+  for (int16_t n = 1; n <= 8; ++n) {
+    tSpecialPrintToFilePref* set = getMyPrintToFileSetPrefs(n);
+    if (set && !FolderResolves(set->folder) && set->folder.createIfMissing != 0)
+      UseDefaultFolder(set->folder, "PRINT TO FILE FOLDER SET Aƒ");
+  }
+
+  tPrintToCDPref* cd = getMyPrintToCDSetPrefs();
+  if (!FolderResolves(cd->folder) && cd->folder.createIfMissing != 0)
+    UseDefaultFolder(cd->folder, "PRINT TO CD FOLDER SET Aƒ");
+
+  tSpecialPrintToFilePref* web = getMyWebUploadPrefs();
+  if (FolderResolves(web->folder)) {
+    platform::LogF("getMyWebUploadPrefs alias handle id = %d", int(web->folder.aliasID));
+  } else if (web->folder.createIfMissing != 0) {
+    if (UseDefaultFolder(web->folder, "WEB UPLOAD FOLDER ƒ").empty())
+      platform::LogLine("An error occured mounting the web upload server");
+  }
+}
+
+bool TBackgroundPrintApp::CheckForSpecialStartup() {
+  if (specialStartup_) return true;
+  if (!host::IsShiftKeyDown()) return false;
+  DisplayNormalMessage("Special Startup…");
+  specialStartup_ = true;
+  return true;
+}
+
+void TBackgroundPrintApp::StartUpCommand() {
+  if (GetBehaviorWithIdentifier(kPrintBGBehaviorID)) return;
+  auto controller = std::make_unique<TPrintBGBehavior>();
+  TPrintBGBehavior* c = controller.get();
+  AddBehavior(std::move(controller));
+  c->IPrintBGBehavior();
+  bool autoStart = (getMyPrintServerPrefs()->autoStart & 0xFF) != 0;
+  if (specialStartup_) autoStart = false;
+  c->EnableBackgroundPrinting(autoStart);
+  if (!gProgressIndicator) {
+    gProgressIndicator = new TMyProgressIndicator;
+    gProgressIndicator->IProgressIndicator(kProgressWindow);
+  }
+}
+
+bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {
+  switch (command) {
+    case cAboutApp: showAboutBox(); return true;
+    case cIgnored20: return true;
+    case cQuit:
+      // A step waiting in a dialog must finish before the program ends.
+      if (StepRunning()) {
+        DisplayNormalMessage(kStepRunningMessage);
+        return true;
+      }
+      return TApplication::DoMenuCommand(command);
+    case cPreferences:
+    case cExportPrefs:
+    case cImportPrefs:
+      DisplayNormalMessage("The preferences window is not available in this version.");
+      return true;
+    case cStartPauseCommand:
+      if (TPrintBGBehavior* c = Controller()) c->EnableBackgroundPrinting(!c->IsBackgroundPrintingEnabled());
+      return true;
+    case cClearJobs:
+    case cClearUnknown:
+    case cClearImages:
+    case cClearAll:
+    case cClearFinished:
+    case cClearGroupPhotos: ClearFolders(command); return true;
+    case cStartUp: StartUpCommand(); return true;
+    case cOpenErrorLog:
+      if (TWindow* w = NewTemplateWindow(kErrorLogWindow)) {
+        w->PoseModally();
+        w->Close();
+      }
+      return true;
+    default: return TApplication::DoMenuCommand(command);
+  }
+}
+
+void TBackgroundPrintApp::DoSetupMenus() {
+  TApplication::DoSetupMenus();
+  RemoveMenuItem(1, 12);
+  TPrintBGBehavior* c = Controller();
+  const bool printing = c && c->IsBackgroundPrintingEnabled();
+  for (CommandNumber n : std::initializer_list<CommandNumber>{cPreferences, cClearJobs, cClearUnknown, cClearImages, cClearAll, CommandNumber(1007),
+                          cExportPrefs, cImportPrefs})
+    Enable(n, !printing);
+  Enable(cOpenErrorLog, true);
+}
+
+void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
+  if (StepRunning()) {
+    DisplayNormalMessage(kStepRunningMessage);
+    return;
+  }
+  const SpoolFolders f = gSpoolFolders();
+  auto confirm = [](const char* text) {
+    ParamText(CStr255_AC(text));
+    host::Beep();
+    return MacAppAlert(kClearAlert) == 1;
+  };
+  auto empty = [](const fs::path& folder) {
+    const FSSpec spec = FolderSpecOfPath(folder);
+    if (spec.vRefNum != kNoFolderVRefNum) deleteAllFilesInFolder(spec);
+  };
+  auto clearJobs = [&] {
+    empty(f.jobs);
+    if (!f.jobs.empty()) empty(CreateOrFindFolder(f.jobs, pipeline::kJobFolderName));
+    TPrintBGBehavior* c = Controller();
+    if (pipeline::gJobFileList) pipeline::gJobFileList->DeleteAll();
+    if (c) {
+      c->UpdateJobsList();
+      c->ResetAll();
+    }
+  };
+
+  if (command == cClearGroupPhotos) {
+    const fs::path graphics = CreateOrFindFolder(f.root, pipeline::kGraphicsFolderName);
+    if (graphics.empty()) {
+      DisplayNormalMessage("Point to valid Printserver folder first");
+      return;
+    }
+    const fs::path group = graphics / kGroupPhotoFolderName;
+    std::error_code ec;
+    if (!fs::is_directory(group, ec)) return;
+    if (!confirm("GROUP PHOTO FILES FOLDER")) return;
+    empty(group);
+    return;
+  }
+  if (!f.IsValid()) {
+    DisplayNormalMessage("Point to valid Printserver folder first");
+    return;
+  }
+  switch (command) {
+    case cClearUnknown:
+      if (confirm("UNKNOWN JOBS FOLDER")) empty(f.unknown);
+      break;
+    case cClearImages:
+      if (confirm("IMAGES FOLDER")) empty(f.images);
+      break;
+    case cClearFinished:
+      if (confirm("FINISHED JOBS FOLDER")) empty(f.finished);
+      break;
+    case cClearJobs:
+      if (confirm("PRINT JOBS FOLDER")) clearJobs();
+      break;
+    case cClearAll:
+      if (!confirm("KIVO-PROCESSOR FOLDER")) break;
+      empty(f.images);
+      empty(f.unknown);
+      empty(f.finished);
+      if (const fs::path graphics = CreateOrFindFolder(f.root, pipeline::kGraphicsFolderName); !graphics.empty()) {
+        const FSSpec spec = FolderSpecOfPath(graphics);
+        if (spec.vRefNum != kNoFolderVRefNum) deleteAllFilesInSubFolders(spec);
+      }
+      clearJobs();
+      break;
+    default: break;
+  }
+}
+
+bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {
+  if (command != cQuitRequest) return TApplication::DoScriptCommand(command);
+  TPrintBGBehavior* c = Controller();
+  if (c) {
+    if (c->IsStepRunning() || (c->IsPrintingOn() && c->HasWork())) {
+      DisplayNormalMessage(kBusyMessage);
+      return true;
+    }
+  }
+  // Nothing is printing (or the controller does not exist yet): quit.
+  return TApplication::DoMenuCommand(cQuit);
+}
+
+}  // namespace app

@@ -1,0 +1,92 @@
+// The application object: the start-up sequence (daily log, single copy,
+// preferences, folders, start-up command 1101), the menu commands, and the
+// rules that decide whether the program may quit.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "host/files/FSSpec.h"
+#include "host/sys/RunningCopyLock.h"
+#include "host/ui/Application.h"
+
+namespace app {
+
+inline constexpr OSType kAppCreator = FourCC("ZRVb");
+
+// Command numbers.
+enum : CommandNumber {
+  cIgnored20 = 20,
+  cPreferences = 1001,
+  cStartPauseCommand = 1002,
+  cClearJobs = 1003,
+  cClearUnknown = 1004,
+  cClearImages = 1005,
+  cClearAll = 1006,
+  cExportPrefs = 1008,
+  cImportPrefs = 1009,
+  cClearFinished = 1010,
+  cClearGroupPhotos = 1011,
+  cStartUp = 1101,
+  cOpenErrorLog = 1351,
+};
+
+inline constexpr const char* kAlreadyRunningMessage = "Another version of Kivo-Processor is already running…";
+inline constexpr const char* kBusyMessage =
+    "Kivo-Processor is currently BUSY!\r\rIf you want to Quit - Press the Pause Button First and Press the Exit "
+    "Button.";
+inline constexpr const char* kStepRunningMessage =
+    "A job step is under way: try again once the current job has finished its step.";
+
+struct StartupOptions {
+  // Reopens standard error onto the daily log (off in tests).
+  bool setupLogs = true;
+  // Started by the user service: a second copy leaves with a log line only.
+  bool fromService = false;
+};
+
+class TBackgroundPrintApp : public TApplication {
+ public:
+  explicit TBackgroundPrintApp(StartupOptions options = {});
+  ~TBackgroundPrintApp() override;
+
+  bool DoMenuCommand(CommandNumber command) override;
+  void DoSetupMenus() override;
+  void DoInitialState() override;
+  bool DoScriptCommand(CommandNumber command) override;
+
+  // The start-up sequence; false when the program leaves at once.
+  bool IBackgroundPrintApp();
+  bool CheckForSpecialStartup();
+  bool IsSpecialStartup() const { return specialStartup_; }
+  // The exit status for main (non-zero when start-up was refused).
+  int ExitCode() const { return exitCode_; }
+
+  // Empties a spool folder after alert 1002 (commands 1003-1006, 1010, 1011).
+  void ClearFolders(CommandNumber command);
+
+  static std::vector<host::MenuDef> MenuTable();
+
+ private:
+  void StartUpCommand();
+  void ResolveFolders();
+
+  StartupOptions options_;
+  bool specialStartup_ = false;
+  int exitCode_ = 0;
+  std::optional<host::RunningCopyLock> lock_;
+};
+
+// Every class that view resources create by name.
+void InitMacAppClasses();
+
+// The application folder as the file table knows it.
+extern int16_t appvRefNum;
+extern int32_t appDirID;
+
+// The folder convention (parID = the folder's own id, empty name) of an
+// existing folder; vRefNum -9999 when it cannot be found.
+FSSpec FolderSpecOfPath(const std::filesystem::path& folder);
+
+}  // namespace app

@@ -1,0 +1,285 @@
+#include "app/PrintBGBehavior.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "app/AppServices.h"
+#include "app/StatusWindow.h"
+#include "host/sys/Folders.h"
+#include "host/ui/Application.h"
+#include "host/ui/ViewServer.h"
+#include "platform/Log.h"
+#include "platform/Messages.h"
+#include "platform/PStrings.h"
+#include "platform/Polling.h"
+#include "prefs/PrefRecords.h"
+
+namespace app {
+
+namespace {
+
+constexpr IDType kStat = FourCC("stat"), kCrjb = FourCC("crjb"), kTmpn = FourCC("tmpn"), kPrnt = FourCC("prnt"),
+                 kPkgn = FourCC("pkgn"), kImag = FourCC("imag"), kImgn = FourCC("imgn"), kJobs = FourCC("jobs"),
+                 kPict = FourCC("pict"), kBusy = FourCC("busy"), kStrt = FourCC("strt"), kExit = FourCC("exit"),
+                 kFile = FourCC("file"), kRmve = FourCC("rmve");
+constexpr CommandNumber cStartPause = 1002;
+// Idle frequency while printing runs, in ticks.
+constexpr int32_t kRunningIdleFreq = 15;
+// How long the job runner rests when there is nothing to do, in ms.
+constexpr int kIdleStepDelayMs = 250;
+
+}  // namespace
+
+TPrintBGBehavior* GetPrintBGBehavior() {
+  if (!gApplication) return nullptr;
+  return dynamic_cast<TPrintBGBehavior*>(gApplication->GetBehaviorWithIdentifier(kPrintBGBehaviorID));
+}
+
+CStr255_AC PrinterName(int16_t printer) {
+  if (printer == 8) return "System Printer";
+  if (printer == 17) return "Print to File";
+  if (printer >= 25 && printer <= 28) return platform::StringF("Print to File Set %d", printer - 24);
+  if (printer >= 49 && printer <= 52) return platform::StringF("Print to File Set %d", printer - 44);
+  return platform::StringF("Photo Printer %d", int(printer));
+}
+
+TPrintBGBehavior::TPrintBGBehavior()
+    : TBehavior(kPrintBGBehaviorID),
+      services_(std::make_unique<AppServices>(*this)),
+      taskManager_(std::make_unique<pipeline::TPrintJobTaskManager>(*services_)) {}
+
+TPrintBGBehavior::~TPrintBGBehavior() {
+  runner_.reset();
+  if (pipeline::gJobFileList == jobList_.get()) pipeline::gJobFileList = nullptr;
+  if (window_) window_->Close();
+}
+
+void TPrintBGBehavior::IPrintBGBehavior() {
+  neverStarted_ = true;
+  jobList_ = std::make_unique<pipeline::TSortedFileList>();
+  pipeline::gJobFileList = jobList_.get();
+  jobList_->SetJobsListChangedHook([this] { UpdateJobsList(); });
+  window_ = NewTemplateWindow(kStatusWindowID);
+  if (!window_) platform::LogLine("The status window (view resource 1001) could not be created");
+  if (window_) {
+    if (auto* busy = window_->FindSubView<TMyChasingArrows>(kBusy)) busy->EnableIdle(false);
+    window_->Open();
+    window_->Update();
+  }
+  const tPrintServerPrefs& prefs = *getMyPrintServerPrefs();
+  if (jobList_->findAllJobFiles(prefs)) UpdateJobsList();
+  if (jobList_->FindNewJobFiles(prefs)) UpdateJobsList();
+}
+
+bool TPrintBGBehavior::IsPrintingOn() const { return printing_ || taskManager_->IsActive(); }
+
+bool TPrintBGBehavior::HasWork() const {
+  return (jobList_ && !jobList_->IsEmpty()) || taskManager_->CurrentTask() != 0 || taskManager_->JobFile().has_value();
+}
+
+void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
+  std::printf("TPrintBGBehavior::EnableBackgroundPrinting\n");
+  std::fflush(stdout);
+  printing_ = on;
+  TMyChasingArrows* busy = window_ ? window_->FindSubView<TMyChasingArrows>(kBusy) : nullptr;
+  if (busy) {
+    busy->EnableIdle(on);
+    busy->Show(on);
+    busy->SetAutoAnimate(on);
+  }
+  if (on) {
+    if (!gSpoolFolders().IsValid()) {
+      DisplayNormalMessage(kNoSpoolFolderMessage);
+      printing_ = false;
+      if (busy) {
+        busy->EnableIdle(false);
+        busy->Show(false);
+        busy->SetAutoAnimate(false);
+      }
+      return;
+    }
+    pipeline::createImageAndJobFolders();
+    if (gApplication) gApplication->SetCommandText(cStartPause, "Pause");
+    if (window_)
+      if (auto* b = window_->FindSubView<TButton>(kStrt)) b->SetTitle("Pause");
+    SetIdleFreq(kRunningIdleFreq);
+    if (!runner_) runner_ = std::make_unique<host::JobRunner>([this] { JobStep(); });
+    taskManager_->SetActive(true);
+    runner_->SetActive(true);
+    SetStatus("");
+    SetStatus(kIdleStatus);
+    neverStarted_ = false;
+    if (jobList_) jobList_->ResetLastModDate();
+  } else {
+    if (neverStarted_) {
+      SetStatus(kNeverStartedStatus);
+    } else {
+      if (gApplication) gApplication->SetCommandText(cStartPause, "Resume");
+      if (window_)
+        if (auto* b = window_->FindSubView<TButton>(kStrt)) b->SetTitle("Resume");
+      SetStatus(kPausedStatus);
+    }
+    SetIdleFreq(kMaxIdleTime);
+    if (runner_) runner_->SetActive(false);
+    taskManager_->SetActive(false);
+    neverStarted_ = false;
+    taskManager_->ClearBusy();
+  }
+  SetButtonsForPause(!on);
+  if (gApplication) gApplication->InvalidateMenus();
+}
+
+void TPrintBGBehavior::SetButtonsForPause(bool paused) {
+  if (!window_) return;
+  for (IDType id : {kExit, kFile, kRmve}) {
+    if (TView* v = window_->FindSubView(id)) {
+      v->ViewEnable(paused, false);
+      v->DimState(!paused, true);
+    }
+  }
+}
+
+void TPrintBGBehavior::EnableButtonsWhenDone() {
+  if (!window_) return;
+  for (IDType id : {kExit, kFile, kRmve}) {
+    if (TView* v = window_->FindSubView(id)) {
+      v->ViewEnable(true, false);
+      v->DimState(false, true);
+    }
+  }
+}
+
+void TPrintBGBehavior::JobStep() {
+  if (!taskManager_->IsActive()) return;
+  taskManager_->DoNextTask();
+  // Nothing picked up: rest a little instead of spinning on the folder.
+  if (taskManager_->CurrentTask() == 0 && !taskManager_->JobFile() && jobList_ && jobList_->IsEmpty() && runner_)
+    runner_->DelayNextStep(kIdleStepDelayMs);
+}
+
+void TPrintBGBehavior::ResetAll() { taskManager_->SetCurrentJob(pipeline::TJobSpec{pipeline::kAbortVolume, {}}); }
+
+void TPrintBGBehavior::SetViewText(IDType id, const CStr255_AC& text) {
+  if (!window_) return;
+  if (auto* t = window_->FindSubView<TStaticText>(id)) t->SetText(text, true);
+}
+
+CStr255_AC TPrintBGBehavior::GetViewText(IDType id) const {
+  if (!window_) return {};
+  if (auto* t = window_->FindSubView<TStaticText>(id)) return t->GetText();
+  return {};
+}
+
+void TPrintBGBehavior::SetStatus(const CStr255_AC& text) { SetViewText(kStat, text); }
+
+void TPrintBGBehavior::SetPrinterAndTemplate(int16_t printer, const CStr31_AC& templateName,
+                                             const CStr31_AC& packageName) {
+  if (!window_) return;
+  SetViewText(kTmpn, CStr255_AC(templateName));
+  SetViewText(kPrnt, PrinterName(printer));
+  SetViewText(kPkgn, CStr255_AC(packageName));
+}
+
+void TPrintBGBehavior::SetJobFileName(const CStr255_AC& name) {
+  SetViewText(kCrjb, name);
+  UpdateJobsList();
+}
+
+CStr255_AC TPrintBGBehavior::GetJobFileName() const { return GetViewText(kCrjb); }
+
+void TPrintBGBehavior::SetImage(const host::GWorld* offscreen, const CStr255_AC& name) {
+  if (!window_) return;
+  if (auto* p = window_->FindSubView<TPrintPreview>(kImag)) {
+    p->SetOffscreen(offscreen, true);
+    p->Update();
+  }
+  SetViewText(kImgn, name);
+  myApplicationPollEvent();
+}
+
+void TPrintBGBehavior::UpdateJobsList() {
+  if (!window_ || !jobList_) return;
+  auto* list = window_->FindSubView<TJobsListView>(kJobs);
+  if (!list) return;
+  const auto want = static_cast<int16_t>(std::min<size_t>(jobList_->GetSize(), 32767));
+  const int16_t have = list->GetNumRows();
+  // Rows show the list by position, so their texts may change without the
+  // count changing: the list is shown again in any case.
+  if (have == want) {
+    list->UpdateList();
+    return;
+  }
+  if (have < want) list->InsertItemsLast(int16_t(want - have));
+  else list->DeleteItemsLast(int16_t(have - want));
+  list->UpdateList();
+  if (auto* pict = window_->FindSubView<TPrintPreview>(kPict)) pict->SetOffscreen(nullptr, true);
+  list->ClearSelection();
+  list->ForgetSelection();
+}
+
+std::filesystem::path TPrintBGBehavior::PrintLogPath() { return host::applicationFolder() / kPrintLogName; }
+
+void TPrintBGBehavior::CreatePrintLogFile() {
+  std::error_code ec;
+  const auto path = PrintLogPath();
+  std::filesystem::remove(path, ec);
+  std::ofstream(path, std::ios::binary | std::ios::trunc);
+  logCreated_ = true;
+}
+
+std::string TPrintBGBehavior::PrintLogLine(const CStr255_AC& date, const CStr255_AC& time, uint32_t elapsedTicks,
+                                           const CStr255_AC& printer, const CStr255_AC& templ,
+                                           const tJobInfo& info) {
+  std::string line;
+  const char tab = '\t';
+  line += date.view();
+  line += tab;
+  line += time.view();
+  line += tab;
+  line += std::to_string(elapsedTicks / 60);
+  line += tab;
+  line += "Printer: ";
+  line += printer.view();
+  line += tab;
+  line += "Template: ";
+  line += templ.view();
+  line += tab;
+  line += info.first.view();
+  line += tab;
+  line += info.second.view();
+  line += tab;
+  line += info.w64 != 0 ? "TRUE" : "FALSE";
+  line += tab;
+  line += '\r';
+  return line;
+}
+
+void TPrintBGBehavior::PrintLog(uint32_t elapsedTicks) {
+  if (!logCreated_) CreatePrintLogFile();
+  std::ofstream out(PrintLogPath(), std::ios::binary | std::ios::app);
+  if (!out) return;
+  out << PrintLogLine(getCurrentDateString(2), getCurrentTimeString(), elapsedTicks, GetViewText(kPrnt),
+                      GetViewText(kTmpn), jobInfo_);
+}
+
+bool TPrintBGBehavior::DoMenuCommand(CommandNumber command) {
+  if (command == cQuit) {
+    EnableBackgroundPrinting(false);
+    return false;
+  }
+  if (command == cStartPause) {
+    EnableBackgroundPrinting(!printing_);
+    return true;
+  }
+  return false;
+}
+
+void TPrintBGBehavior::DoSetupMenus() {
+  if (!gApplication) return;
+  gApplication->Enable(cStartPause, true);
+  gApplication->Enable(cQuit, !printing_);
+}
+
+bool TPrintBGBehavior::DoIdle(IdlePhase) { return false; }
+
+}  // namespace app

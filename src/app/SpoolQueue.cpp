@@ -1,0 +1,57 @@
+#include "app/SpoolQueue.h"
+
+#include <system_error>
+
+#include "prefs/PrefRecords.h"
+
+namespace app {
+
+SpoolFolders gSpoolFolders() {
+  const tPrintServerPrefs* p = getMyPrintServerPrefs();
+  auto kept = [](int16_t v, int32_t d) { return pipeline::KeptFolderPath(v, d).value_or(fs::path()); };
+  SpoolFolders f;
+  f.root = kept(p->rootVRefNum, p->rootDirID);
+  f.images = kept(p->imagesVRefNum, p->imagesDirID);
+  f.jobs = kept(p->jobsVRefNum, p->jobsDirID);
+  f.finished = kept(p->finishedVRefNum, p->finishedDirID);
+  f.unknown = kept(p->unknownVRefNum, p->unknownDirID);
+  f.database = kept(p->databaseVRefNum, p->databaseDirID);
+  return f;
+}
+
+bool SpoolFolders::IsValid() const {
+  std::error_code ec;
+  return !root.empty() && fs::is_directory(root, ec);
+}
+
+fs::path CreateOrFindFolder(const fs::path& parent, const std::string& name) {
+  std::error_code ec;
+  if (parent.empty() || !fs::is_directory(parent, ec)) return {};
+  const fs::path folder = parent / fs::u8path(name);
+  if (fs::is_directory(folder, ec)) return folder;
+  if (!fs::create_directory(folder, ec) || ec) return {};
+  fs::permissions(folder, fs::perms::all, fs::perm_options::replace, ec);
+  return folder;
+}
+
+fs::path QueuedFile(size_t index) {
+  if (!pipeline::gJobFileList || index >= pipeline::gJobFileList->GetSize()) return {};
+  return pipeline::gJobFileList->Files()[index].path;
+}
+
+bool RemoveFromQueue(const fs::path& file) {
+  auto* list = pipeline::gJobFileList;
+  if (!list) return false;
+  std::vector<pipeline::TQueuedFile> keep;
+  bool found = false;
+  for (const auto& q : list->Files()) {
+    if (q.path == file) found = true;
+    else keep.push_back(q);
+  }
+  if (!found) return false;
+  list->DeleteAll();
+  for (auto& q : keep) list->Insert(std::move(q));
+  return true;
+}
+
+}  // namespace app

@@ -1,0 +1,232 @@
+#include "app/StatusWindow.h"
+
+#include <cstdio>
+#include <fstream>
+#include <system_error>
+
+#include "app/AboutWindow.h"
+#include "app/AppServices.h"
+#include "host/sys/Folders.h"
+#include "prefs/PrefRecords.h"
+#include "app/BackgroundPrintApp.h"
+#include "app/PrintBGBehavior.h"
+#include "app/SpoolQueue.h"
+#include "host/base/ByteOrder.h"
+#include "host/files/ResourceFork.h"
+#include "host/imageio/ImageFile.h"
+#include "host/ui/Application.h"
+#include "host/ui/ViewServer.h"
+#include "platform/Log.h"
+#include "platform/Messages.h"
+#include "platform/PStrings.h"
+
+namespace app {
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr IDType kJobs = FourCC("jobs"), kPict = FourCC("pict"), kBusy = FourCC("busy"), kVers = FourCC("vers"),
+                 kCprt = FourCC("cprt");
+}  // namespace
+
+// ---- TBackgroundPrintWindow ----
+
+bool TBackgroundPrintWindow::DoIdle(IdlePhase phase) {
+  if (inIdle_) {
+    host::Beep();
+    DisplayNormalMessage("TBackgroundPrintWindow::DoIdle is Recursing");
+    return false;
+  }
+  inIdle_ = true;
+  TPrintBGBehavior* controller = GetPrintBGBehavior();
+  if (phase == idleContinue && controller && !controller->IsBackgroundPrintingEnabled() &&
+      controller->GetIdleFreq() != kMaxIdleTime && pipeline::gJobFileList) {
+    if (pipeline::gJobFileList->FindNewJobFiles(*getMyPrintServerPrefs())) controller->UpdateJobsList();
+  }
+  inIdle_ = false;
+  return false;
+}
+
+void TBackgroundPrintWindow::DoEvent(EventNumber eventNumber, TEventHandler* source, const TToolboxEvent* event) {
+  auto* view = dynamic_cast<TView*>(source);
+  const IDType id = view ? view->GetIdentifier() : kNoIdentifier;
+  auto* app = dynamic_cast<TBackgroundPrintApp*>(gApplication);
+  switch (id) {
+    case FourCC("bout"): showAboutBox(); break;
+    case FourCC("exit"):
+      if (app) app->PostCommand(std::make_unique<TPostMenuCommand>(cQuit, 0));
+      break;
+    case FourCC("file"):
+      if (app) app->DoMenuCommand(1006);
+      break;
+    case FourCC("pop1"): {
+      auto* popup = dynamic_cast<TPopup*>(view);
+      if (!popup || !app) break;
+      static constexpr CommandNumber kItems[] = {0, 0, 0, 1006, 1003, 1004, 1010, 1005, 1011};
+      const int16_t item = popup->GetCurrentItem();
+      // The popup shows its title again, so the same item can be chosen twice.
+      popup->SetCurrentItem(1, true);
+      if (item >= 3 && item <= 8) app->DoMenuCommand(kItems[item]);
+      break;
+    }
+    case FourCC("rmve"): RemoveSelectedJob(); break;
+    case FourCC("scrl"): break;
+    case FourCC("strt"):
+      if (event && event->clickCount > 1) break;
+      if (TPrintBGBehavior* c = GetPrintBGBehavior()) c->EnableBackgroundPrinting(!c->IsBackgroundPrintingEnabled());
+      break;
+    case FourCC("kivo"): MyBringApplicationToFront(FourCC("ZRVz"), FourCC("APPL")); break;
+    default: TWindow::DoEvent(eventNumber, source, event); break;
+  }
+}
+
+void TBackgroundPrintWindow::RemoveSelectedJob() {
+  TPrintBGBehavior* controller = GetPrintBGBehavior();
+  auto* queue = pipeline::gJobFileList;
+  if (!jobs_ || !queue || !controller) return;
+  if (controller->IsStepRunning()) {
+    DisplayNormalMessage("A job step is under way: remove the job once it has finished.");
+    return;
+  }
+  if (queue->IsEmpty() || !jobs_->HasSelection() || jobs_->LastSelectedRow() < 1) return;
+  // The file that was selected, not whatever the row shows after a re-scan.
+  fs::path file = jobs_->SelectedFile();
+  if (file.empty()) {
+    const size_t row = size_t(jobs_->LastSelectedRow());
+    file = QueuedFile(row - 1);
+  }
+  // Only a job still waiting in the queue; the job in work is not in it.
+  if (file.empty() || !RemoveFromQueue(file)) return;
+  std::error_code ec;
+  fs::remove(file, ec);
+  if (ec) platform::LogF("Removing the job %s failed: %s", file.string().c_str(), ec.message().c_str());
+  jobs_->ClearSelection();
+  jobs_->ForgetSelection();
+  controller->UpdateJobsList();
+  if (auto* pict = FindSubView<TPrintPreview>(kPict)) pict->SetOffscreen(nullptr, true);
+}
+
+void TBackgroundPrintWindow::DoPostCreate() {
+  TWindow::DoPostCreate();
+  jobs_ = FindSubView<TJobsListView>(kJobs);
+  if (jobs_) jobs_->DeleteAll();
+  SetIdleFreq(1);
+  DrawSolvantaLogo();
+  SetWantsMenuBar(true);
+  if (TView* busy = FindSubView(kBusy)) {
+    tPrintServerPrefs* p = getMyPrintServerPrefs();
+    busy->Show(p->enableBackground != 0);
+  }
+}
+
+void TBackgroundPrintWindow::DrawSolvantaLogo() {
+  if (auto* c = FindSubView<TStaticText>(kCprt)) {
+    c->SetText("Unattended photo print processor");
+    c->SetTextStyle(9, false, teFlushRight);
+  }
+  if (auto* v = FindSubView<TStaticText>(kVers)) {
+    v->SetText("Unknown?");
+    CStr255_AC text = "Ver: ";
+    text += GetSoftwareVersion();
+    v->SetText(text);
+    v->SetTextStyle(9, false, teFlushRight);
+  }
+}
+
+// ---- TJobsListView ----
+
+CStr255_AC TJobsListView::GetItemText(int16_t row) const {
+  if (row < 1) return {};
+  const fs::path file = QueuedFile(size_t(row) - 1);
+  return file.empty() ? CStr255_AC() : NSStringToCStr255(file.filename().string());
+}
+
+void TJobsListView::DoMouseCommand(int16_t row, const TToolboxEvent& event) {
+  std::printf("TJobsListView::DoMouseCommand\n");
+  selectedFile_ = row >= 1 ? QueuedFile(size_t(row) - 1) : fs::path();
+  TTextListView::DoMouseCommand(row, event);
+  ShowPict(row);
+}
+
+void TJobsListView::ShowPict(int16_t row) {
+  std::printf("TJobsListView::ShowPict\n");
+  TWindow* window = GetWindow();
+  auto* pict = window ? window->FindSubView<TPrintPreview>(kPict) : nullptr;
+  if (!pict) return;
+  host::GWorldHandle thumb;
+  if (row >= 1)
+    if (const fs::path file = QueuedFile(size_t(row) - 1); !file.empty()) thumb = getThumbnailResourceFromFile(file);
+  pict->SetOffscreen(thumb.get(), true);
+}
+
+host::GWorldHandle getThumbnailResourceFromFile(const fs::path& file) {
+  host::ResourceMap map;
+  if (host::ReadResourceFork(file.string(), &map) != noErr) return nullptr;
+  const host::Resource* pnot = map.Get(FourCC("pnot"), 0);
+  const host::Resource* pict = nullptr;
+  if (pnot && pnot->data.size() >= 12) {
+    const auto id = int16_t(uint16_t(pnot->data[10]) << 8 | pnot->data[11]);
+    pict = map.Get(FourCC("PICT"), id);
+  }
+  if (!pict || pict->data.empty()) {
+    std::printf("getThumbnailResourceFromFile has NO picHandle\n");
+    return nullptr;
+  }
+  // Station previews hold their picture as compressed image data; a picture
+  // of drawing commands has no decoder here and gives no thumbnail.
+  host::ImageReadResult r = host::DecodeImage(pict->data);
+  return r.ok() ? std::move(r.image) : nullptr;
+}
+
+// ---- TMyChasingArrows ----
+
+void TMyChasingArrows::EnableIdle(bool on) {
+  idleOn_ = on;
+  SetIdleFreq(on ? 6 : kMaxIdleTime);
+}
+
+bool TMyChasingArrows::DoIdle(IdlePhase) {
+  if (idleOn_) Animate();
+  return false;
+}
+
+// ---- TErrorListView ----
+
+namespace {
+constexpr size_t kErrorRowSize = 257;
+}
+
+void TErrorListView::DoPostCreate() {
+  TTextListView::DoPostCreate();
+  if (file_.empty()) file_ = host::applicationFolder() / "Error Log File";
+  UpdateList();
+}
+
+void TErrorListView::UpdateList() {
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(file_, ec);
+  const uintmax_t rows = ec ? 0 : std::min<uintmax_t>(size / kErrorRowSize, 32767);
+  if (GetNumRows() < int16_t(rows)) InsertItemsLast(int16_t(rows - uintmax_t(GetNumRows())));
+  TTextListView::UpdateList();
+}
+
+CStr255_AC TErrorListView::GetItemText(int16_t row) const {
+  if (row < 1) return {};
+  std::ifstream in(file_, std::ios::binary);
+  if (!in) return {};
+  in.seekg(std::streamoff(row - 1) * std::streamoff(kErrorRowSize));
+  uint8_t buf[256] = {};
+  in.read(reinterpret_cast<char*>(buf), sizeof buf);
+  if (in.gcount() < 1) return {};
+  return CStr255_AC::FromStored(buf, size_t(in.gcount()));
+}
+
+void RegisterStatusWindowClasses() {
+  host::RegisterViewClass<TBackgroundPrintWindow>("TBackgroundPrintWindow");
+  host::RegisterViewClass<TJobsListView>("TJobsListView");
+  host::RegisterViewClass<TPrintPreview>("TPrintPreview");
+  host::RegisterViewClass<TMyChasingArrows>("TMyChasingArrows");
+  host::RegisterViewClass<TErrorListView>("TErrorListView");
+}
+
+}  // namespace app

@@ -1,0 +1,317 @@
+// The application in one process: start-up folders, the controller's status
+// texts, the print log, clearing folders, removing a job, the quit rule and
+// the status window as drawn.
+#include "AppTestSupport.h"
+
+#include "app/AppServices.h"
+#include "app/ProgressIndicator.h"
+#include "app/StatusWindow.h"
+#include "host/ui/Controls.h"
+#include "host/ui/ViewServer.h"
+#include "pipeline/PrinterRecords.h"
+#include "prefs/PrefRecords.h"
+
+using namespace app;
+using namespace apptest;
+
+namespace {
+
+TBackgroundPrintApp* gApp = nullptr;
+fs::path gBase;
+int16_t gAlertAnswer = 0;  // 0: the usual answer
+std::vector<std::pair<int16_t, std::string>> gAlerts;
+
+class AppTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    gBase = MakeTempFolder("app");
+    UseFolders(gBase);
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    host::InitFramework(1, argv);
+    InstallAppResources();
+    host::SetAlertHook([](int16_t id, const std::string& text) {
+      gAlerts.emplace_back(id, text);
+      return gAlertAnswer;
+    });
+    gApp = new TBackgroundPrintApp(StartupOptions{.setupLogs = false});
+    ASSERT_TRUE(gApp->IBackgroundPrintApp());
+    ASSERT_TRUE(gApp->DoMenuCommand(cStartUp));
+  }
+  static void TearDownTestSuite() {
+    delete gApp;
+    gApp = nullptr;
+    std::error_code ec;
+    fs::remove_all(gBase, ec);
+  }
+  void SetUp() override {
+    gAlertAnswer = 0;
+    gAlerts.clear();
+    c_ = GetPrintBGBehavior();
+    ASSERT_NE(c_, nullptr);
+    // Each test starts paused with an empty spool.
+    c_->EnableBackgroundPrinting(false);
+    for (const fs::path& folder : {Jobs(), AllFiles()})
+      for (const auto& e : fs::directory_iterator(folder))
+        if (e.is_regular_file()) fs::remove(e.path());
+    pipeline::gJobFileList->DeleteAll();
+    pipeline::gJobFileList->SetQueueCurrentFile("");
+    pipeline::gJobFileList->ResetLastModDate();
+    c_->UpdateJobsList();
+  }
+  TStaticText* Text(IDType id) { return c_->GetStatusWindow()->FindSubView<TStaticText>(id); }
+  std::string Status() { return Text(FourCC("stat"))->GetText().ToUTF8(); }
+  static fs::path Jobs() { return gSpoolFolders().jobs; }
+  static fs::path AllFiles() { return Jobs() / "All Files"; }
+  static size_t Queued() { return pipeline::gJobFileList->GetSize(); }
+  void Rescan() {
+    pipeline::gJobFileList->ResetLastModDate();
+    c_->Services().CheckForNewJobs();
+  }
+  TPrintBGBehavior* c_ = nullptr;
+};
+
+TEST_F(AppTest, StartUpMadeTheFolderTreeInTheApplicationFolder) {
+  const fs::path app = gBase / "app";
+  const fs::path root = app / fs::u8path("Kivo-Processor Folder ƒ");
+  for (const char* name : {"IMAGES FOLDER ƒ", "PRINT JOBS FOLDER ƒ", "FINISHED JOBS FOLDER ƒ", "UNKNOWN JOBS FOLDER ƒ",
+                           "DATABASE FOLDER ƒ", "KIVO GRAPHICS FOLDER ƒ"})
+    EXPECT_TRUE(fs::is_directory(root / fs::u8path(name))) << name;
+  EXPECT_TRUE(fs::is_directory(root / fs::u8path("PRINT JOBS FOLDER ƒ") / "All Files"));
+  EXPECT_TRUE(fs::is_directory(app / "Kivo-PrintCenter Folder" / "Jobs To Be Printed"));
+  EXPECT_TRUE(fs::is_directory(app / fs::u8path("KIVO PREFERENCES FOLDER ƒ")));
+  // Every print-to-file set without a folder shares the one default folder.
+  const fs::path set1 = FolderPathOfSpec(getMyPrintToFileSetPrefs(1)->folder.spec);
+  EXPECT_EQ(set1.filename(), fs::u8path("PRINT TO FILE FOLDER SET Aƒ"));
+  EXPECT_EQ(FolderPathOfSpec(getMyPrintToFileSetPrefs(8)->folder.spec), set1);
+  EXPECT_EQ(c_->Services().PrintToFileSetFolderResolves(3), std::optional<bool>(true));
+}
+
+TEST_F(AppTest, StartAndPauseShowTheirStatusTextsAndKeepOneRunner) {
+  c_->EnableBackgroundPrinting(true);
+  EXPECT_EQ(Status(), kIdleStatus);
+  EXPECT_TRUE(c_->TaskManager().IsActive());
+  host::JobRunner* runner = c_->Runner();
+  ASSERT_NE(runner, nullptr);
+  EXPECT_EQ(c_->GetIdleFreq(), 15);
+  gApp->SetupTheMenus();
+  EXPECT_FALSE(gApp->IsEnabled(cQuit));
+  EXPECT_FALSE(gApp->IsEnabled(cClearAll));
+  auto* strt = c_->GetStatusWindow()->FindSubView<TButton>(FourCC("strt"));
+  EXPECT_EQ(strt->GetTitle().ToUTF8(), "Pause");
+  EXPECT_FALSE(c_->GetStatusWindow()->FindSubView(FourCC("exit"))->IsViewEnabled());
+
+  c_->EnableBackgroundPrinting(true);  // starting twice keeps the runner
+  EXPECT_EQ(c_->Runner(), runner);
+
+  c_->EnableBackgroundPrinting(false);
+  EXPECT_EQ(Status(), kPausedStatus);
+  EXPECT_EQ(strt->GetTitle().ToUTF8(), "Resume");
+  EXPECT_FALSE(c_->TaskManager().IsActive());
+  EXPECT_EQ(c_->GetIdleFreq(), kMaxIdleTime);
+  EXPECT_TRUE(c_->GetStatusWindow()->FindSubView(FourCC("exit"))->IsViewEnabled());
+  gApp->SetupTheMenus();
+  EXPECT_TRUE(gApp->IsEnabled(cQuit));
+  EXPECT_TRUE(gApp->IsEnabled(cStartPauseCommand));
+  EXPECT_TRUE(gApp->IsEnabled(cClearJobs));
+}
+
+TEST_F(AppTest, DoubleClickOnStartTogglesNothing) {
+  auto* strt = c_->GetStatusWindow()->FindSubView<TButton>(FourCC("strt"));
+  strt->Press(2);
+  EXPECT_FALSE(c_->IsBackgroundPrintingEnabled());
+  strt->Press(1);
+  EXPECT_TRUE(c_->IsBackgroundPrintingEnabled());
+}
+
+TEST_F(AppTest, PrintLogLineHasItsFieldsTabSeparated) {
+  tJobInfo info;
+  info.first = "Order 12";
+  info.second = "Web";
+  info.w64 = 2;
+  const std::string line = TPrintBGBehavior::PrintLogLine("Tue, Dec 8, 2026", "10:15:02 PM", 185, "Print to File Set 1",
+                                                          "Wallet", info);
+  EXPECT_EQ(line, "Tue, Dec 8, 2026\t10:15:02 PM\t3\tPrinter: Print to File Set 1\tTemplate: Wallet\tOrder 12\tWeb\tTRUE\t\r");
+  info.w64 = 0;
+  EXPECT_NE(TPrintBGBehavior::PrintLogLine("d", "t", 0, "p", "t", info).find("\tFALSE\t\r"), std::string::npos);
+}
+
+TEST_F(AppTest, PrintLogIsRecreatedAtTheFirstLineOfARun) {
+  const fs::path log = TPrintBGBehavior::PrintLogPath();
+  EXPECT_EQ(log.filename(), "Print Log File");
+  std::ofstream(log, std::ios::binary) << "line of an earlier run\t\r";
+  TPrintBGBehavior fresh;  // a controller of a new run
+  fresh.PrintLog(120);
+  fresh.PrintLog(60);
+  std::ifstream in(log, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text.find("earlier run"), std::string::npos);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 2);
+}
+
+TEST_F(AppTest, JobListFollowsTheQueueAndTheJobInWorkLeavesIt) {
+  TouchFile(Jobs() / "a.trpr", 30);
+  TouchFile(Jobs() / "b.trpr", 20);
+  TouchFile(Jobs() / "c.trpr", 10);
+  Rescan();
+  ASSERT_EQ(Queued(), 3u);
+  auto* list = c_->GetStatusWindow()->FindSubView<TJobsListView>(FourCC("jobs"));
+  EXPECT_EQ(list->GetNumRows(), 3);
+  EXPECT_EQ(list->GetItemText(1).ToUTF8(), "a.trpr");
+  EXPECT_EQ(list->GetItemText(3).ToUTF8(), "c.trpr");
+  EXPECT_EQ(list->GetItemText(4).ToUTF8(), "");
+  // The next job is the oldest and is not listed again while in work.
+  auto next = c_->Services().GetNextNewJobFile();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->filename(), "a.trpr");
+  EXPECT_EQ(list->GetNumRows(), 2);
+  Rescan();
+  EXPECT_EQ(Queued(), 2u);
+}
+
+TEST_F(AppTest, RemoveTakesTheJobThatWasSelectedEvenWhenRowsMoved) {
+  TouchFile(Jobs() / "one.trpr", 30);
+  TouchFile(Jobs() / "two.trpr", 20);
+  Rescan();
+  auto* window = dynamic_cast<TBackgroundPrintWindow*>(c_->GetStatusWindow());
+  auto* list = window->JobsList();
+  list->SelectRow(2);
+  list->DoMouseCommand(2, TToolboxEvent{});
+  // Behind the list's back the queue changes: "two.trpr" leaves it (as if
+  // taken into work) and "three.trpr" arrives; the count stays and row 2
+  // now shows another job. Remove must not take that one.
+  TouchFile(AllFiles() / "three.trpr", 0);
+  ASSERT_TRUE(RemoveFromQueue(AllFiles() / "two.trpr"));
+  ASSERT_TRUE(pipeline::gJobFileList->Insert(AllFiles() / "three.trpr"));
+  ASSERT_NE(list->GetItemText(2).ToUTF8(), "two.trpr");
+  ASSERT_TRUE(list->HasSelection());
+  window->RemoveSelectedJob();
+  EXPECT_TRUE(fs::exists(AllFiles() / "one.trpr"));
+  EXPECT_TRUE(fs::exists(AllFiles() / "two.trpr"));
+  EXPECT_TRUE(fs::exists(AllFiles() / "three.trpr"));
+  EXPECT_EQ(Queued(), 2u);
+
+  // A fresh selection removes its job.
+  list->SelectRow(1);
+  list->DoMouseCommand(1, TToolboxEvent{});
+  const std::string first = list->GetItemText(1).ToUTF8();
+  window->RemoveSelectedJob();
+  EXPECT_FALSE(fs::exists(AllFiles() / first));
+  EXPECT_EQ(Queued(), 1u);
+
+  // Nothing selected: nothing removed.
+  list->ClearSelection();
+  window->RemoveSelectedJob();
+  EXPECT_EQ(Queued(), 1u);
+}
+
+TEST_F(AppTest, ClearingAsksFirstAndAbortsTheJobInWork) {
+  TouchFile(Jobs() / "keep.trpr", 5);
+  TouchFile(gSpoolFolders().unknown / "old.trpr", 5);
+  Rescan();
+
+  gAlertAnswer = 2;  // Cancel
+  gApp->DoMenuCommand(cClearJobs);
+  ASSERT_FALSE(gAlerts.empty());
+  EXPECT_EQ(gAlerts.back().first, 1002);
+  EXPECT_NE(gAlerts.back().second.find("PRINT JOBS FOLDER"), std::string::npos);
+  EXPECT_TRUE(fs::exists(AllFiles() / "keep.trpr"));
+  EXPECT_NE(c_->TaskManager().CurrentJob().vRefNum, pipeline::kAbortVolume);
+
+  gAlertAnswer = 1;
+  gApp->DoMenuCommand(cClearJobs);
+  EXPECT_FALSE(fs::exists(AllFiles() / "keep.trpr"));
+  EXPECT_EQ(Queued(), 0u);
+  EXPECT_EQ(c_->TaskManager().CurrentJob().vRefNum, pipeline::kAbortVolume);
+  EXPECT_TRUE(fs::exists(gSpoolFolders().unknown / "old.trpr"));
+
+  // The popup's item 5 clears the unknown-jobs folder; items 1 and 2 do nothing.
+  auto* pop = c_->GetStatusWindow()->FindSubView<TPopup>(FourCC("pop1"));
+  gAlerts.clear();
+  pop->SetCurrentItem(2);
+  c_->GetStatusWindow()->DoEvent(mPopupHit, pop, nullptr);
+  EXPECT_TRUE(gAlerts.empty());
+  pop->SetCurrentItem(5);
+  c_->GetStatusWindow()->DoEvent(mPopupHit, pop, nullptr);
+  EXPECT_FALSE(fs::exists(gSpoolFolders().unknown / "old.trpr"));
+}
+
+TEST_F(AppTest, AFailedJobWhoseAlertIsDismissedIsNotStranded) {
+  for (int16_t answer : {int16_t(0), int16_t(2), int16_t(3), int16_t(99)}) {
+    gAlertAnswer = answer;
+    EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob(), 5) << answer;
+  }
+  gAlertAnswer = 1;
+  EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob(), 1);
+  gAlertAnswer = 6;
+  EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob(), 6);
+}
+
+TEST_F(AppTest, ProgressWindowStaysHiddenWhileTheControllerExists) {
+  ASSERT_NE(gProgressIndicator, nullptr);
+  gProgressIndicator->Start(100, 9002, "Saving", 0);
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(gProgressIndicator->Continue(10));
+  EXPECT_FALSE(gProgressIndicator->IsVisible());
+  gProgressIndicator->SetStatus("Reading Job File");
+  EXPECT_EQ(Status(), "Reading Job File");
+  gProgressIndicator->Stop();
+}
+
+TEST_F(AppTest, ErrorLogWindowShowsWholeRowsOnly) {
+  const fs::path file = gBase / "app" / "Error Log File";
+  std::string bytes(600, '\0');
+  bytes[0] = 5;
+  bytes.replace(1, 5, "first");
+  bytes[257] = 6;
+  bytes.replace(258, 6, "second");
+  std::ofstream(file, std::ios::binary) << bytes;
+  TWindow* w = NewTemplateWindow(1004);
+  ASSERT_NE(w, nullptr);
+  auto* view = w->FindSubView<TErrorListView>(FourCC("errs"));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->GetNumRows(), 2);
+  EXPECT_EQ(view->GetItemText(1).ToUTF8(), "first");
+  EXPECT_EQ(view->GetItemText(2).ToUTF8(), "second");
+  w->Close();
+}
+
+TEST_F(AppTest, StatusWindowGrabShowsTheStatusLineAndTheJobList) {
+  TouchFile(Jobs() / "Portrait Order 7.trpr", 5);
+  Rescan();
+  c_->EnableBackgroundPrinting(true);
+  c_->EnableBackgroundPrinting(false);
+  TWindow* w = c_->GetStatusWindow();
+  ASSERT_TRUE(w->IsShown());
+  auto darkIn = [](QWidget* widget) {
+    QImage image = widget->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        if (qGray(image.pixel(x, y)) < 100) ++n;
+    return n;
+  };
+  EXPECT_EQ(Status(), kPausedStatus);
+  EXPECT_GT(darkIn(w->FindSubView(FourCC("stat"))->GetWidget()), 30);
+  EXPECT_GT(darkIn(w->FindSubView(FourCC("jobs"))->GetWidget()), 30);
+  // An empty status line draws nothing dark.
+  c_->SetStatus("");
+  EXPECT_LT(darkIn(w->FindSubView(FourCC("stat"))->GetWidget()), 5);
+}
+
+// Runs last: the quit request ends the application's loop.
+TEST_F(AppTest, QuitRequestIsRefusedWhilePrintingHasWorkAndAcceptedWhenIdle) {
+  TouchFile(Jobs() / "waiting.trpr", 5);
+  Rescan();
+  c_->EnableBackgroundPrinting(true);
+  c_->Runner()->SetActive(false);  // keep the job waiting
+  gApp->DeliverQuitRequest();
+  EXPECT_FALSE(gApp->IsQuitting());
+  ASSERT_FALSE(gAlerts.empty());
+  EXPECT_NE(gAlerts.back().second.find("BUSY"), std::string::npos);
+
+  c_->EnableBackgroundPrinting(false);  // paused: quitting is allowed with a job waiting
+  gApp->DeliverQuitRequest();
+  EXPECT_TRUE(gApp->IsQuitting());
+}
+
+}  // namespace
