@@ -13,7 +13,12 @@ std::string Format(const char* fmt, auto... args) {
   return buf;
 }
 
-char CodeChar(OSType code, int shift) { return static_cast<char>((code >> shift) & 0xFF); }
+// One character of a class code for the log; control bytes (a NUL would cut
+// the line short) show as '?'.
+char CodeChar(OSType code, int shift) {
+  const auto c = static_cast<unsigned char>((code >> shift) & 0xFF);
+  return c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+}
 
 }  // namespace
 
