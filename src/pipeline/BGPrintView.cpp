@@ -317,15 +317,7 @@ int16_t TSpoolerPrintView::NotBuilt(const char* stage) {
   return kResultUnknownJob;
 }
 
-int16_t TSpoolerPrintView::CreateOffscreens() { return NotBuilt("CreateOffscreens"); }
 int16_t TSpoolerPrintView::DrawSpecialJob() { return NotBuilt("DrawSpecialJob"); }
 int16_t TSpoolerPrintView::CopyOriginalFileJob() { return NotBuilt("CopyOriginalFileJob"); }
-int16_t TSpoolerPrintView::DrawNextObject() { return NotBuilt("DrawNextObject"); }
-int16_t TSpoolerPrintView::FinishJob() {
-  // The page-wide finish (mirror, grey, sepia, colour matching) comes with
-  // page rendering; a page that is there goes to its output.
-  if (!pageOffscreen) return NotBuilt("FinishJob");
-  return PrepareForPrinter();
-}
 
 }  // namespace pipeline

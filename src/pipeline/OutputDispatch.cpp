@@ -74,6 +74,7 @@ void TBGPrintView::SetCurrentImageName(const std::string& utf8Name) {
   if (utf8Name == "No File") return;
   currentImageName = names.currentImageName;
   currentImageExt = names.currentImageExt;
+  ticketNumber = names.currentImageName;
 }
 
 int16_t TSpoolerPrintView::PrepareForPrinter() {
@@ -87,6 +88,12 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
   output::setCustomerEmail(Utf8(customerEmail.view()));
   output::setGroupCode(Utf8(groupCode.view()));
 
+  if (printer == 8) {
+    // The system printer comes with its own route; until then the job is
+    // kept in the unknown-jobs folder, and the page stays with the view.
+    services.Log("The system-printer route is not available; the job goes to the unknown-jobs folder (108)\n");
+    return kResultUnknownJob;
+  }
   host::GWorldHandle page = std::move(pageOffscreen);
   int16_t result = kResultOK;
   int kind = kCountPrintCenter;
@@ -98,11 +105,6 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     auto job = MakeOutputJob(*this, web);
     result = output::Print2File(job, std::move(page), OutputEnvironment());
     kind = kCountPrintToFile;
-  } else if (printer == 8) {
-    // The system printer comes with its own route; until then the job is
-    // kept in the unknown-jobs folder.
-    services.Log("The system-printer route is not available; the job goes to the unknown-jobs folder (108)\n");
-    return kResultUnknownJob;
   } else {
     result = ProcessOffscreenAndWriteToFile(*this, std::move(page), web);
     if (result == kResultOK) OpenPrintCenter();
@@ -111,12 +113,6 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
   if (notify && web) output::NotifyWebServer(*web, output::kJobProcessedStatus);
   services.AddToPrintCount(printQuantity, kind, printer, canvas);
   return kResultOK;
-}
-
-void TSpoolerPrintView::SendErrorNotification() {
-  const auto archive = WebDictionaryArchive();
-  if (archive.empty()) return;
-  if (auto web = output::UnarchiveWebDictionary(archive)) output::NotifyWebServer(*web, output::kJobFailedStatus);
 }
 
 }  // namespace pipeline

@@ -88,7 +88,9 @@ struct Station {
     EXPECT_EQ(view.ReadObjects(file), pipeline::kResultOK);
     view.SetCurrentImageName(imageName);
     view.pageOffscreen = std::move(page);
-    const int16_t result = view.FinishJob();
+    // The dispatch alone: page finishing (mirror, grey, sepia) is tested
+    // with page rendering.
+    const int16_t result = view.PrepareForPrinter();
     if (result != pipeline::kResultOK) view.SendErrorNotification();
     return result;
   }
