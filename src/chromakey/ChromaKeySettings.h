@@ -9,6 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <istream>
+#include <map>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
 
 #include "chromakey/engine/FixCoef.h"
 #include "host/base/Geometry.h"
@@ -61,6 +66,16 @@ class TChromaKeySettings {
   static OSErr ReadFrom(std::istream& stream, tChromaKeySettings* settings);
   static OSErr ReadFrom(const uint8_t* bytes, size_t size, tChromaKeySettings* settings);
 };
+
+// One value of the settings dictionary: a floating-point number, an integer
+// number, a string (UTF-8, decoded from Mac Roman) or an array of floating-point numbers.
+using CKDictionaryValue = std::variant<double, int64_t, std::string, std::vector<double>>;
+using CKDictionary = std::map<std::string, CKDictionaryValue>;
+
+// The coefficient block of a record as a dictionary keyed "settings->para.<field>"
+// (the run-time fields, the key models' levels and the grain, shape and lighting
+// fields are left out). The caller owns the result.
+std::unique_ptr<CKDictionary> MyConvertCKSettingsToDictionary(const tChromaKeySettings* settings);
 
 // The chroma-key engine's defaults that the image object sets from its
 // settings record just before it keys a photo. The keying manager reads them

@@ -1,5 +1,7 @@
 #include "chromakey/ChromaKeySettings.h"
 
+#include "chromakey/engine/KeyPipeline.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -138,4 +140,31 @@ TEST(ChromaKeySettings, ShortReadFailsAndLeavesRecord) {
   std::string rest;
   stream >> rest;
   EXPECT_EQ(rest, "next");
+}
+
+TEST(ChromaKeySettings, DictionaryFormOfAFreshBlock) {
+  tChromaKeySettings s;
+  chromakey::initialize_data(&s.para);
+  // The keying manager's own defaults on top: spill mode 0, grey solid colour,
+  // second kernel family.
+  s.para.flag |= chromakey::kFlagNoBGFill | chromakey::kFlagFloatKernels;
+  s.para.trans.r = s.para.trans.g = s.para.trans.b = 0x7FFF;
+  std::memcpy(s.para.maskfilename, "Caf\x8e", 4);
+  std::memset(s.para.transfilename, 'x', sizeof s.para.transfilename);  // no terminating zero
+  auto dict = MyConvertCKSettingsToDictionary(&s);
+  ASSERT_NE(dict, nullptr);
+  EXPECT_EQ(std::get<int64_t>(dict->at("settings->para.flag")), 65552);
+  EXPECT_EQ(std::get<int64_t>(dict->at("settings->para.BGdefocuslevel")), 5);
+  EXPECT_EQ(std::get<int64_t>(dict->at("settings->para.trans.r")), 32767);
+  EXPECT_EQ(std::get<int64_t>(dict->at("settings->para.g2xe")), 999999);
+  EXPECT_EQ(std::get<double>(dict->at("settings->para.lumbg")), 1.0);
+  const auto& name = std::get<std::string>(dict->at("settings->para.maskfilename"));
+  EXPECT_EQ(name.substr(0, 5), "Caf\xC3\xA9");
+  EXPECT_EQ(name.size(), 257u);  // 256 bytes, one of them two bytes long in UTF-8
+  EXPECT_EQ(std::get<std::string>(dict->at("settings->para.transfilename")), std::string(256, 'x'));
+  EXPECT_EQ(std::get<std::vector<double>>(dict->at("settings->para.l_mid")).size(), 66u);
+  EXPECT_EQ(std::get<std::vector<double>>(dict->at("settings->para.pl_out.n")).size(), 128u);
+  EXPECT_EQ(dict->count("settings->para.rt_base"), 0u);
+  EXPECT_EQ(dict->count("settings->para.lighting_grid"), 0u);
+  EXPECT_EQ(dict->size(), 12u + 9u + 12u + 24u + 12u);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "chromakey/engine/KeyThreads.h"
+#include "chromakey/engine/KeyVolume.h"
 
 namespace chromakey {
 
@@ -57,9 +58,9 @@ inline uint16_t Store(double v) {
 // pixel `lineStart(i)`, samples are `step` pixels apart, L samples long; the
 // results of positions [from, to] are written back in place.
 template <class Channels>
-void WindowPass(pixeli* buf, long lines, long lineStride, long step, long L, long from, long to,
+bool WindowPass(pixeli* buf, long lines, long lineStride, long step, long L, long from, long to,
                 const ExpWindow& w, float bias, const Channels& channels, int workers) {
-  split_pass(workers, lines, [&](long begin, long end) {
+  return split_pass(workers, lines, [&](long begin, long end) {
     std::vector<float> x(L), f(L), b(L);
     for (long line = begin; line < end; ++line) {
       pixeli* p = buf + line * lineStride;
@@ -86,8 +87,9 @@ bool doDefocus(pixeli* image, int w, int h, int r) {
   if (n == 0 || !work.allocate(n)) return false;
   for (long y = 0; y < h; ++y) std::copy(image + y * w, image + (y + 1) * w, work.get() + y * W + 2L * r);
   const ExpWindow win(r);
-  WindowPass(work.get(), h, W, 1, W, r, W - 1, win, 0.0f, kRGB, 1);
-  WindowPass(work.get(), W, 1, W, H, 0, long(h) + r - 1, win, 0.0f, kRGB, 1);
+  if (!WindowPass(work.get(), h, W, 1, W, r, W - 1, win, 0.0f, kRGB, 1) ||
+      !WindowPass(work.get(), W, 1, W, H, 0, long(h) + r - 1, win, 0.0f, kRGB, 1))
+    return false;
   for (long y = 0; y < h; ++y) {
     const pixeli* src = work.get() + y * W + 2L * r;
     std::copy(src, src + w, image + y * w);
@@ -95,16 +97,16 @@ bool doDefocus(pixeli* image, int w, int h, int r) {
   return true;
 }
 
-void doDefocusMaskX(pixeli* buf, int width, int height, int W, int H, int r, int workers) {
-  if (buf == nullptr || width == 0 || height == 0 || r <= 0) return;
+bool doDefocusMaskX(pixeli* buf, int width, int height, int W, int H, int r, int workers) {
+  if (buf == nullptr || width == 0 || height == 0 || r <= 0) return true;
   const ExpWindow win(r);
-  WindowPass(buf, H, W, 1, W, r, long(width) + 2L * r - 1, win, 0.5f, kAlpha, workers);
+  return WindowPass(buf, H, W, 1, W, r, long(width) + 2L * r - 1, win, 0.5f, kAlpha, workers);
 }
 
-void doDefocusMaskY(pixeli* buf, int width, int height, int W, int H, int r, int workers) {
-  if (buf == nullptr || width == 0 || height == 0 || r <= 0) return;
+bool doDefocusMaskY(pixeli* buf, int width, int height, int W, int H, int r, int workers) {
+  if (buf == nullptr || width == 0 || height == 0 || r <= 0) return true;
   const ExpWindow win(r);
-  WindowPass(buf, W, 1, W, H, 0, long(height) + r - 1, win, 0.5f, kAlpha, workers);
+  return WindowPass(buf, W, 1, W, H, 0, long(height) + r - 1, win, 0.5f, kAlpha, workers);
 }
 
 bool doDefocusMask(pixeli* matte, int w, int h, int r, bool inward, float shrink, int workers) {
@@ -131,8 +133,9 @@ bool doDefocusMask(pixeli* matte, int w, int h, int r, bool inward, float shrink
       std::copy(matte, matte + w, buf + y * W + r);
       std::copy(matte + long(h - 1) * w, matte + long(h) * w, buf + (long(h) + r + y) * W + r);
     }
-    doDefocusMaskX(buf, w, h, int(W), int(H), r, workers);
-    doDefocusMaskY(buf, w, h, int(W), int(H), r, workers);
+    if (!doDefocusMaskX(buf, w, h, int(W), int(H), r, workers) ||
+        !doDefocusMaskY(buf, w, h, int(W), int(H), r, workers))
+      return false;
   }
   const float S = shrink * 65535.0f;
   const float den = 65536.0f - S;
@@ -224,8 +227,8 @@ bool remove_grain(pixeli* image, int w, int h, const fixcoef* block, const KeyIn
   KeyBuffer<uint16_t> packed;
   if (n == 0 || !packed.allocate(n * 3)) return false;
   if (insets != nullptr) {
-    const pixeli c{static_cast<uint16_t>(block->center_r), static_cast<uint16_t>(block->center_g),
-                   static_cast<uint16_t>(block->center_b), 0};
+    const pixeli c{uint16_t(centre_int(block->center_r)), uint16_t(centre_int(block->center_g)),
+                   uint16_t(centre_int(block->center_b)), 0};
     for (long y = 0; y < h; ++y) {
       for (long x = 0; x < w; ++x) {
         const bool outside = y < insets->top || y >= h - insets->bottom || x < insets->left ||

@@ -32,9 +32,10 @@ bool doDefocus(pixeli* image, int width, int height, int r);
 bool doDefocusMask(pixeli* matte, int width, int height, int r, bool inward, float shrink,
                    int workers = 1);
 
-// The two separable passes over a padded W x H buffer (alpha only).
-void doDefocusMaskX(pixeli* buffer, int width, int height, int W, int H, int r, int workers = 1);
-void doDefocusMaskY(pixeli* buffer, int width, int height, int W, int H, int r, int workers = 1);
+// The two separable passes over a padded W x H buffer (alpha only); false
+// when scratch memory runs out.
+bool doDefocusMaskX(pixeli* buffer, int width, int height, int W, int H, int r, int workers = 1);
+bool doDefocusMaskY(pixeli* buffer, int width, int height, int W, int H, int r, int workers = 1);
 
 // Smooths R, G, B of `image` by the block's grain level and sets every alpha to 65535.
 bool remove_grain(pixeli* image, int width, int height, const fixcoef* block, const KeyInsets* insets);

@@ -26,7 +26,8 @@ inline Factors ShellFactors(const fixcoef* c, int e, float R, float G, float B) 
           Factor(c->pl_out[e], c->a_out[e], c->b_out[e], R, G, B)};
 }
 
-inline float Clamp16(float v) { return v < 0.0f ? 0.0f : (v > 65535.0f ? 65535.0f : v); }
+// NaN counts as 0, so every store of a clamped value is defined.
+inline float Clamp16(float v) { return !(v > 0.0f) ? 0.0f : (v > 65535.0f ? 65535.0f : v); }
 
 // The generic rule. kFloat: float centre and tolerance scale16, else integer
 // centre, scale16_int and truncated intermediates. kNoBlend: the pushed colour
@@ -36,8 +37,7 @@ template <bool kFloat, bool kNoBlend, bool kMask>
 void Generic(const pixeli* fg, const pixeli* work, const pixeli* bgwork, const pixeli* mask,
              pixeli* out, long count, const fixcoef* block) {
   const float cf[3] = {block->center_r, block->center_g, block->center_b};
-  const int32_t ci[3] = {static_cast<int32_t>(cf[0]), static_cast<int32_t>(cf[1]),
-                         static_cast<int32_t>(cf[2])};
+  const int32_t ci[3] = {centre_int(cf[0]), centre_int(cf[1]), centre_int(cf[2])};
   const float C[3] = {kFloat ? cf[0] : float(ci[0]), kFloat ? cf[1] : float(ci[1]),
                       kFloat ? cf[2] : float(ci[2])};
   const float tolf = block->scale16;

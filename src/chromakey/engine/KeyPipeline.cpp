@@ -298,6 +298,7 @@ bool doKeyProc(const pixeli* fg, pixeli* out, const pixeli* bg, const pixeli* ex
     // 8. The whole image, in pixel runs over the workers.
     const int n = (workers < 2 || width < 10 || height < 10) ? 1 : workers;
     const pixeli* bw = bgwork.get();
+    // keyproc allocates nothing and cannot fail.
     split_pass(n, long(count), [&](long begin, long end) {
       keyproc(fg + begin, bg ? bg + begin : nullptr, work + begin, bw ? bw + begin : nullptr,
               mask ? mask + begin : nullptr, out + begin, end - begin, block);

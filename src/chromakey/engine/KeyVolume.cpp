@@ -222,10 +222,9 @@ int drawtritable(int o, float y, float m, float h, float g, float l, float f) {
 }
 
 int getsegment(const pixeli& c, const fixcoef* block) {
-  // Centre values are range-checked before use; the cast is then defined.
-  const int32_t cr = static_cast<int32_t>(block->center_r);
-  const int32_t cg = static_cast<int32_t>(block->center_g);
-  const int32_t cb = static_cast<int32_t>(block->center_b);
+  const int32_t cr = centre_int(block->center_r);
+  const int32_t cg = centre_int(block->center_g);
+  const int32_t cb = centre_int(block->center_b);
   const int32_t dR = int32_t(c.r) - cr, dG = int32_t(c.g) - cg, dB = int32_t(c.b) - cb;
   const int o = octant_of(dR > 0, dG > 0, dB > 0);
   return triangle_of<int32_t>(o, std::abs(dR), std::abs(dG), std::abs(dB));

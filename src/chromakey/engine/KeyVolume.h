@@ -30,6 +30,12 @@ int getsegment(const pixeli& c, const fixcoef* block);
 int drawtritable(int base, int32_t y, int32_t m, int32_t h, int32_t g, int32_t l, int32_t f);
 int drawtritable(int base, float y, float m, float h, float g, float l, float f);
 
+// A centre channel truncated to an integer; out-of-range and NaN values (which
+// a checked block never holds) are pinned to 0..65535 so the cast is defined.
+inline int32_t centre_int(float v) {
+  return !(v > 0.0f) ? 0 : (v > 65535.0f ? 65535 : static_cast<int32_t>(v));
+}
+
 // Octant and lookup of a difference vector, shared by getsegment and the kernels.
 inline int octant_of(bool rUp, bool gUp, bool bUp) {
   return (rUp ? 1 : 0) + (gUp ? 2 : 0) + (bUp ? 4 : 0);

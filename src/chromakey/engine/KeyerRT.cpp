@@ -8,7 +8,8 @@ namespace {
 
 constexpr float kInv65535f = 0.000015259022f;
 
-inline float Clamp16(float v) { return v < 0.0f ? 0.0f : (v > 65535.0f ? 65535.0f : v); }
+// NaN counts as 0, so every store of a clamped value is defined.
+inline float Clamp16(float v) { return !(v > 0.0f) ? 0.0f : (v > 65535.0f ? 65535.0f : v); }
 
 // A ramp from `base` over `delta`. A ramp narrower than 1e-7 becomes a hard
 // step at `base` with a large finite slope, so nothing divides by zero and no

@@ -12,8 +12,9 @@ constexpr double kPos[7][2] = {{0, 0}, {1, 0}, {0.5, 1}, {-0.5, 1}, {-1, 0}, {-0
 // Region triple (P0, P1, P2) of each sector as translate uses it.
 constexpr int kSectorRegions[6][3] = {{0, 1, 2}, {3, 2, 0}, {0, 4, 3}, {0, 1, 6}, {5, 6, 0}, {0, 4, 5}};
 
-inline double Clamp16d(double v) { return v < 0.0 ? 0.0 : (v > 65535.0 ? 65535.0 : v); }
-inline float Clamp16f(float v) { return v < 0.0f ? 0.0f : (v > 65535.0f ? 65535.0f : v); }
+// NaN counts as 0, so every store of a clamped value is defined.
+inline double Clamp16d(double v) { return !(v > 0.0) ? 0.0 : (v > 65535.0 ? 65535.0 : v); }
+inline float Clamp16f(float v) { return !(v > 0.0f) ? 0.0f : (v > 65535.0f ? 65535.0f : v); }
 
 // Slopes (sx, sy) and intercept of the plane through three (x, y, h) points.
 bool PlaneThrough(const double p[3][3], double& sx, double& sy, double& c) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <set>
 
 #include "chromakey/engine/KeyPipeline.h"
 #include "chromakey/engine/KeyThreads.h"
@@ -75,15 +76,6 @@ bool Dominated(double r, double g, double b, const pixeli& backing, double ratio
   if (backing.g > backing.r && backing.g > backing.b)
     return (g > ratio * b && g > ratio * r) || (2.0 * b < g && g * 1.2 > r);
   return r > g && r > b;
-}
-
-// Keeps at most 10,000 entries of a sample list: entries 1..9998 become the
-// entries at step, 2 step, ... with step = count / 10000.
-void Thin(std::vector<pixeli>& list) {
-  if (list.size() <= size_t(kMaxShellSamples)) return;
-  const size_t step = list.size() / kMaxShellSamples;
-  for (size_t k = 1; k <= 9998; ++k) list[k] = list[k * step];
-  list.resize(kMaxShellSamples);
 }
 
 void Fill(GridNode& n, const GRID& g, int x, int y, const pixeli& centre) {
@@ -304,19 +296,43 @@ bool generateSimulatedRender(const pixeli* source, pixeli* out, int width, int h
   if (anyCovered) {
     for (int x = 0; x < n; ++x)
       for (int y = 0; y < n; ++y) g.node(x, y).count = getCount(g, x, y, 0);
+    // Covered nodes sit in buckets by (count, neighbours in state 0 or 1);
+    // each bucket is ordered by scan position (y outer, x inner), so the next
+    // node to fill is the first of the highest bucket. Filling a node only
+    // raises its covered neighbours' second value.
+    std::set<int> buckets[9][9];
+    std::vector<int> allOf(size_t(n) * 100, 0);
+    auto key = [](int x, int y) { return y * 100 + x; };
+    for (int x = 0; x < n; ++x)
+      for (int y = 0; y < n; ++y) {
+        const GridNode& nd = g.node(x, y);
+        if (nd.state != 2) continue;
+        const int all = getCount(g, x, y, 1) + nd.count;
+        allOf[size_t(x) * 100 + y] = all;
+        buckets[nd.count][all].insert(key(x, y));
+      }
     for (;;) {
-      int bx = -1, by = -1, bestCount = -1, bestAll = -1;
-      for (int y = 0; y < n; ++y)
-        for (int x = 0; x < n; ++x) {
-          const GridNode& nd = g.node(x, y);
-          if (nd.state != 2) continue;
-          const int all = getCount(g, x, y, 1) + nd.count;
-          if (nd.count > bestCount || (nd.count == bestCount && all > bestAll)) {
-            bx = x, by = y, bestCount = nd.count, bestAll = all;
+      int bx = -1, by = -1;
+      for (int c = 8; c >= 0 && bx < 0; --c)
+        for (int a = 8; a >= 0 && bx < 0; --a)
+          if (!buckets[c][a].empty()) {
+            const int k = *buckets[c][a].begin();
+            buckets[c][a].erase(buckets[c][a].begin());
+            bx = k % 100, by = k / 100;
           }
-        }
       if (bx < 0) break;
       Fill(g.node(bx, by), g, bx, by, centre);
+      for (int dx = -1; dx <= 1; ++dx)
+        for (int dy = -1; dy <= 1; ++dy) {
+          const int xx = bx + dx, yy = by + dy;
+          if ((dx == 0 && dy == 0) || xx < 0 || yy < 0 || xx >= n || yy >= n) continue;
+          const GridNode& nb = g.node(xx, yy);
+          if (nb.state != 2) continue;
+          int& all = allOf[size_t(xx) * 100 + yy];
+          buckets[nb.count][all].erase(key(xx, yy));
+          ++all;
+          buckets[nb.count][std::min(all, 8)].insert(key(xx, yy));
+        }
     }
   }
 
@@ -330,13 +346,12 @@ bool generateSimulatedRender(const pixeli* source, pixeli* out, int width, int h
     return true;
   }
   const int N = (workers >= 2 && width >= 10 && height >= 10) ? workers : 1;
-  split_pass(N, height, [&](long begin, long end) {
+  return split_pass(N, height, [&](long begin, long end) {
     GRID band = g;  // each worker gets its own grid record with its own rows
     band.firstRow = static_cast<int32_t>(begin);
     band.lastRow = static_cast<int32_t>(end - 1);
     phase_calculateGenerateSimulatedForeground(band, mode);
   });
-  return true;
 }
 
 int gen_art_color(int family, pixeli* buffer, const fixcoef* block, float minimum) {
@@ -539,25 +554,49 @@ bool histogram_proc(const pixeli& C, const pixeli* image, int width, int height,
 
   bool used = false;
   std::vector<pixeli> list;
+  // The samples of one bin range, at most 10,000 of them: from a longer run,
+  // entries 1..9998 are the run's entries at step, 2 step, ... (step = count /
+  // 10000); entries 0 and 9999 stay. Counting first keeps the list small.
   auto collect = [&](int lo, int hi, bool brightAndDominated) {
+    auto matches = [&](const pixeli& p) {
+      const int64_t bin = binOf(p);
+      if (bin < lo || bin > hi) return false;
+      return !brightAndDominated || (int(p.r) + p.g + p.b >= 30720 && Dominated(p.r, p.g, p.b, C, 1.02));
+    };
+    size_t total = 0;
+    for (long y = 0; y < height; y += rowStep)
+      for (long x = 0; x < width; x += colStep) total += matches(image[size_t(y) * size_t(width) + size_t(x)]);
+    const size_t step = total > size_t(kMaxShellSamples) ? total / kMaxShellSamples : 0;
+    auto wanted = [&](size_t ordinal) {
+      if (step == 0) return true;
+      if (ordinal == 0 || ordinal == 9999) return true;
+      return ordinal % step == 0 && ordinal / step >= 1 && ordinal / step <= 9998;
+    };
     list.clear();
+    std::vector<std::pair<size_t, pixeli>> picked;
+    size_t ordinal = 0;
     for (long y = 0; y < height; y += rowStep)
       for (long x = 0; x < width; x += colStep) {
         const pixeli& p = image[size_t(y) * size_t(width) + size_t(x)];
-        const int64_t bin = binOf(p);
-        if (bin < lo || bin > hi) continue;
-        if (brightAndDominated) {
-          if (int(p.r) + p.g + p.b < 30720 || !Dominated(p.r, p.g, p.b, C, 1.02)) continue;
-          const float col[3] = {float(p.r), float(p.g), float(p.b)};
-          const float back[3] = {float(C.r), float(C.g), float(C.b)};
-          float o[3];
-          bleach(col, back, o, 1.0f, 1.02f);
-          list.push_back({Trunc16(o[0]), Trunc16(o[1]), Trunc16(o[2]), 65535});
-        } else {
-          list.push_back(p);
+        if (!matches(p)) continue;
+        if (wanted(ordinal)) {
+          pixeli s = p;
+          if (brightAndDominated) {
+            const float col[3] = {float(p.r), float(p.g), float(p.b)};
+            const float back[3] = {float(C.r), float(C.g), float(C.b)};
+            float o[3];
+            bleach(col, back, o, 1.0f, 1.02f);
+            s = {Trunc16(o[0]), Trunc16(o[1]), Trunc16(o[2]), 65535};
+          }
+          // Position in the thinned list: entry 9999 keeps its own place.
+          const size_t slot = (step == 0 || ordinal == 0 || ordinal == 9999) ? ordinal : ordinal / step;
+          picked.emplace_back(slot, s);
         }
+        ++ordinal;
       }
-    Thin(list);
+    std::stable_sort(picked.begin(), picked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& e : picked) list.push_back(e.second);
+    if (list.size() > size_t(kMaxShellSamples)) list.resize(kMaxShellSamples);
     used |= !list.empty();
     return static_cast<int>(list.size());
   };
