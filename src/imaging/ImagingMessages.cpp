@@ -1,40 +1,56 @@
 #include "imaging/ImagingMessages.h"
 
-#include <cstdio>
+#include <mutex>
 #include <utility>
+
+#include "platform/Messages.h"
 
 namespace imaging {
 namespace {
-MessageSink& Sink() {
-  static MessageSink sink;
-  return sink;
+
+struct Sinks {
+  std::mutex mutex;
+  MessageSink list;
+  TextMessageSink text;
+};
+
+Sinks& TheSinks() {
+  static Sinks sinks;
+  return sinks;
 }
+
 }  // namespace
 
-TextMessageSink& TextSink();
-
-TextMessageSink& TextSink() {
-  static TextMessageSink sink;
-  return sink;
+void SetMessageSink(MessageSink sink) {
+  std::lock_guard<std::mutex> lock(TheSinks().mutex);
+  TheSinks().list = std::move(sink);
 }
 
-void SetMessageSink(MessageSink sink) { Sink() = std::move(sink); }
-void SetTextMessageSink(TextMessageSink sink) { TextSink() = std::move(sink); }
+void SetTextMessageSink(TextMessageSink sink) {
+  std::lock_guard<std::mutex> lock(TheSinks().mutex);
+  TheSinks().text = std::move(sink);
+}
 
+// Without an installed sink the message goes to the program's operator
+// message sink (logged and shown in the one-button alert).
 void ReportMessageText(const char* utf8) {
-  if (TextSink()) {
-    TextSink()(utf8);
-  } else {
-    std::fprintf(stderr, "%s\n", utf8);
+  TextMessageSink sink;
+  {
+    std::lock_guard<std::mutex> lock(TheSinks().mutex);
+    sink = TheSinks().text;
   }
+  if (sink) sink(utf8);
+  else DisplayNormalMessage(utf8);
 }
 
 void ReportMessage(int16_t list, int16_t item) {
-  if (Sink()) {
-    Sink()(list, item);
-  } else {
-    std::fprintf(stderr, "imaging: message %d/%d\n", list, item);
+  MessageSink sink;
+  {
+    std::lock_guard<std::mutex> lock(TheSinks().mutex);
+    sink = TheSinks().list;
   }
+  if (sink) sink(list, item);
+  else DisplayNormalMessage(list, item);
 }
 
 }  // namespace imaging

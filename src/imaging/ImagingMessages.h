@@ -1,6 +1,7 @@
 // How imaging operations tell the operator about a failure: by string list and
 // item, through the program's one message sink. The sink is installed by the
-// layer that owns it; until then the message is only logged.
+// layer that owns it; until then it goes to the program's operator message
+// sink, DisplayNormalMessage(list, item).
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,343 @@
+#include "imaging/ImageLoading.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+#include "host/base/MacRoman.h"
+#include "host/files/File.h"
+#include "host/imageio/GaussianBlur.h"
+#include "host/qd/CopyBits.h"
+#include "host/qd/DrawImage.h"
+#include "imaging/ImagingMessages.h"
+#include "imaging/Offscreen.h"
+#include "imaging/Resampler.h"
+#include "platform/FileNames.h"
+#include "platform/Log.h"
+
+float myBlurValue = 2.0f;
+bool gApplyEmbedded = false;
+
+namespace imaging {
+
+std::string PathOfSpec(const FSSpec& spec) {
+  std::string path;
+  if (host::GetPathOfFSSpec(spec, &path) != noErr) return {};
+  return path;
+}
+
+std::string DiskNameOf(std::string_view macRomanName) {
+  std::string name = host::MacRomanToUTF8(macRomanName);
+  std::replace(name.begin(), name.end(), '/', ':');
+  if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos) return {};
+  return name;
+}
+
+}  // namespace imaging
+
+namespace {
+
+bool HasAlphaInFile(const host::ImageInfo& info) { return info.hasAlpha; }
+
+// A decoded image as an offscreen the way drawing it into a new white
+// offscreen leaves it: opaque pixels as they are, transparent ones over white.
+host::GWorldHandle FlattenOnWhite(host::GWorldHandle decoded, const host::ImageInfo& info) {
+  if (!decoded || !HasAlphaInFile(info)) return decoded;
+  host::GWorldHandle page = myNewGWorld(CLongRect_AC(0, 0, decoded->height(), decoded->width()));
+  if (!page) return nullptr;
+  host::DrawImage(*decoded, *page, page->bounds());
+  return page;
+}
+
+host::ImageReadResult ReadSpec(const FSSpec& spec) {
+  const std::string path = imaging::PathOfSpec(spec);
+  if (path.empty()) {
+    host::ImageReadResult r;
+    r.error = "no path for the file specification";
+    return r;
+  }
+  return host::ReadImageFile(path);
+}
+
+}  // namespace
+
+// ---- CImageFile ----
+
+CImageFile::CImageFile(const FSRef* ref) {
+  if (!ref || ref->path.empty()) {
+    platform::LogLine("CImageFile(FSRef *fileFSRef) CFURLCreateFromFSRef returned NIL???");
+    platform::LogLine("CImageFile(FSRef *fileFSRef) CGImageSourceCreateWithURL returned NIL???");
+    return;
+  }
+  Open(ref->path, gApplyEmbedded, "CImageFile(FSRef *fileFSRef)");
+}
+
+CImageFile::CImageFile(const std::string& path) { Open(path, true, "CImageFile(NSString* path) => NSSt"); }
+
+CImageFile::CImageFile(const FSRef* ref, int16_t, int16_t) : CImageFile(ref) {
+  if (image_) image_ = createMyScaledImage(image_);
+}
+
+void CImageFile::Open(const std::string& path, bool defaultSpace, const char* where) {
+  host::ImageReadResult r = host::ReadImageFile(path);
+  if (!r.ok()) {
+    platform::LogF("%s CGImageSourceCreateImageAtIndex returned NIL??? (%s)", where, r.error.c_str());
+    return;
+  }
+  info_ = r.info;
+  hasProperties_ = true;
+  // Retagging a grey or CMYK image with the plain RGB space is refused, as
+  // the embedded-profile switch off asks for exactly that.
+  if (!defaultSpace && (info_.colorModel == host::ImageColorModel::kGrey ||
+                        info_.colorModel == host::ImageColorModel::kCMYK)) {
+    platform::LogF("%s: the image's colour space cannot be replaced by device RGB", where);
+    return;
+  }
+  image_ = CGImageRef(FlattenOnWhite(std::move(r.image), info_).release());
+}
+
+int CImageFile::GetOrientation() const {
+  if (!hasProperties_ || info_.orientation == 0) return -1;
+  if (info_.orientation < 1 || info_.orientation > 8) return 1;
+  return info_.orientation;
+}
+
+CGRect CImageFile::GetImageRect() const {
+  if (!image_) return {};
+  return CGRect{0, 0, double(image_->width()), double(image_->height())};
+}
+
+// ---- file handlers ----
+
+bool TKIVOFileHandler::AddToList(TFile*) { return false; }
+
+bool TKIVOFileHandler::AddFileToList(TFile* file) {
+  if (!file) return false;
+  auto* self = dynamic_cast<TNewAllFilesHandler*>(this);
+  if (self && !self->IsValidFile(file)) {
+    delete file;
+    return false;
+  }
+  return AddToList(file);
+}
+
+bool TNewAllFilesHandler::isValidFileForHere(const CStr255_AC& name) {
+  if (name.Length() <= 3) return false;
+  std::string ext = getExtensionFromSourceFile(name).ToMacRoman();
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  static const char* const kTypes[] = {".TIF", ".TIFF", ".JPG", ".JPEG", ".CRW", ".CR2", ".NEF", ".PSD"};
+  return std::any_of(std::begin(kTypes), std::end(kTypes), [&](const char* t) { return ext == t; });
+}
+
+bool TNewAllFilesHandler::IsValidFile() const { return isValidFileForHere(CStr255_AC(current_.name)); }
+
+bool TNewAllFilesHandler::IsValidFile(const TFile* file) const {
+  if (!file) return false;
+  const std::string full = host::LastPathName(file->GetPath());
+  return isValidFileForHere(CStr255_AC(full));
+}
+
+host::GWorldHandle TNewAllFilesHandler::GetFullSizeImage() {
+  FSRef ref;
+  if (host::FSpMakeFSRef(current_, &ref) != noErr) {
+    platform::LogLine("An error occured reading the image file; invalid image spec");
+    return nullptr;
+  }
+  CImageFile file(&ref);
+  CGImageRef image = file.GetCurrentCGImage();
+  if (!image) return nullptr;
+  if (myBlurValue != 0.0f) {
+    const auto start = std::chrono::steady_clock::now();
+    image = blurMyImage(image, myBlurValue);
+    const auto ticks =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count() *
+        60 / 1000;
+    platform::LogF("Blur of the image took %lld ticks", static_cast<long long>(ticks));
+  }
+  const CGRect rect = file.GetImageRect();
+  host::GWorldHandle offscreen = myNewGWorld(CLongRect_AC(0, 0, int32_t(rect.height), int32_t(rect.width)));
+  if (!offscreen) return nullptr;
+  if (file.GetOrientation() == 3) DrawCGImageToGWorldFlip(image, offscreen.get(), rect);
+  else DrawCGImageToGWorld(image, offscreen.get(), rect);
+  return offscreen;
+}
+
+// ---- loading ----
+
+host::GWorldHandle ReadFile2(TFile* file, int16_t, float, bool&, tColorSyncPrefs*) {
+  if (!file) return nullptr;
+  const FSSpec spec = file->GetFileSpec();
+  host::GWorldHandle offscreen;
+  {
+    TNewAllFilesHandler handler;
+    handler.SetCurrentFile(spec);
+    if (handler.IsValidFile()) offscreen = handler.GetFullSizeImage();
+  }
+  if (!offscreen && IsQuickTimeAvail(nullptr)) offscreen = getGWorldFromFileSpec(spec);
+  file->CloseFile();
+  if (offscreen) protectTheGworld(offscreen.get());
+  return offscreen;
+}
+
+host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec) {
+  if (!gApplyEmbedded) {
+    CPoint_AC size;
+    return getGWorldFromFileSpecWithoutColorsyncProfile(spec, 1, size);
+  }
+  return getFileOverlayGWorldFromFileSpec(spec);
+}
+
+host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution) {
+  host::ImageReadResult r = ReadSpec(spec);
+  if (!r.ok()) {
+    char text[256];
+    std::snprintf(text, sizeof text, "An error occured trying to read this file, error code = %d", -1);
+    imaging::ReportMessageText(text);
+    return nullptr;
+  }
+  if (r.info.xDpi > 0) resolution = static_cast<int16_t>(std::clamp(r.info.xDpi, 1.0, 32767.0));
+  if (!r.info.hasAlpha) myClearOffscreen(r.image.get());
+  protectTheGworld(r.image.get());
+  return std::move(r.image);
+}
+
+host::GWorldHandle getGWorldFromFileSpecWithoutColorsyncProfile(const FSSpec& spec, int16_t divisor,
+                                                                CPoint_AC& size) {
+  host::ImageReadResult r = ReadSpec(spec);
+  if (!r.ok()) return nullptr;
+  host::GWorldHandle image = FlattenOnWhite(std::move(r.image), r.info);
+  if (!image) return nullptr;
+  size = CPoint_AC(static_cast<int16_t>(std::min(image->height(), 32767)),
+                   static_cast<int16_t>(std::min(image->width(), 32767)));
+  if (divisor <= 1) return image;
+  const int32_t h = std::max(1, image->height() / divisor), w = std::max(1, image->width() / divisor);
+  host::GWorldHandle small = myNewGWorld(CLongRect_AC(0, 0, h, w));
+  if (!small || !betterResizeGworldToGworld(image.get(), image->bounds(), small.get(), small->bounds(),
+                                            kScaleLinear)) {
+    return nullptr;
+  }
+  return small;
+}
+
+host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec) {
+  host::ImageReadResult r = ReadSpec(spec);
+  if (!r.ok()) return nullptr;
+  if (!r.info.hasAlpha) myClearOffscreen(r.image.get());
+  protectTheGworld(r.image.get());
+  return std::move(r.image);
+}
+
+host::GWorldHandle PicHandle2GWorld(PicHandle) { return nullptr; }
+
+namespace {
+std::mutex gGraphicsMutex;
+std::string& GraphicsFolder() {
+  static std::string folder;
+  return folder;
+}
+}  // namespace
+
+void SetGraphicsFolderPath(const std::string& utf8Path) {
+  std::lock_guard<std::mutex> lock(gGraphicsMutex);
+  GraphicsFolder() = utf8Path;
+}
+
+std::string GetGraphicsFolderPath() {
+  std::lock_guard<std::mutex> lock(gGraphicsMutex);
+  return GraphicsFolder();
+}
+
+host::GWorldHandle getGraphicOnOffscreen(const CStr255_AC& name, const CStr255_AC& category, bool) {
+  if (name.Length() >= 32 || category.Length() >= 32) return nullptr;
+  const std::string folder = GetGraphicsFolderPath();
+  const std::string categoryName = imaging::DiskNameOf(category.view());
+  const std::string fileName = imaging::DiskNameOf(name.view());
+  if (folder.empty() || categoryName.empty() || fileName.empty()) return nullptr;
+  const std::string path = host::JoinPath(host::JoinPath(folder, categoryName), fileName);
+  FSSpec spec;
+  if (host::MakeFSSpecFromPath(path, &spec) != noErr) return nullptr;
+  int16_t resolution = 72;
+  return getGWorldFromFileSpec(spec, resolution);
+}
+
+bool IsQuickTimeAvail(long* version) {
+  if (version) *version = 0x07000000;
+  return true;
+}
+
+void CheckIfQuickTimeInstalled() {
+  if (IsQuickTimeAvail(nullptr)) return;
+  imaging::ReportMessageText("Warning: QuickTime is NOT Installed…\r\rNOT All Features Will Work Properly!");
+}
+
+// ---- image objects ----
+
+double radians(double degrees) { return degrees * 3.141592653589793 / 180.0; }
+
+CGImageRef createNewRotatedImageRef(const CGImageRef& image, int orientation) {
+  if (!image) return nullptr;
+  host::GWorldHandle copy = myDuplicateGWorld(image.get());
+  if (!copy) return nullptr;
+  switch (orientation) {
+    case 3:
+      rotateImage180Degrees(copy.get());
+      break;
+    case 6:
+      copy = rotateGWorld90Degrees(2, std::move(copy));
+      break;
+    case 8:
+      copy = rotateGWorld90Degrees(1, std::move(copy));
+      break;
+    default:
+      break;
+  }
+  return CGImageRef(copy.release());
+}
+
+CGImageRef OffscreenToImageRef(host::GWorld* offscreen) {
+  if (!offscreen) return nullptr;
+  offscreen->Lock();
+  return CGImageRef(offscreen, [](const host::GWorld*) {});
+}
+
+CGImageRef blurMyImage(const CGImageRef& image, float radius) {
+  if (!image || !(radius > 0)) return image;
+  host::GWorldHandle copy = myDuplicateGWorld(image.get());
+  if (!copy || !host::GaussianBlur(*copy, radius)) return image;
+  return CGImageRef(copy.release());
+}
+
+CGImageRef createMyScaledImage(const CGImageRef& image) {
+  if (!image) return nullptr;
+  const int32_t w = std::max(1, image->width() / 2), h = std::max(1, image->height() / 2);
+  host::GWorldHandle small = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
+  if (!small) {
+    std::fprintf(stderr, "Memory not allocated!\n");
+    return nullptr;
+  }
+  auto* src = const_cast<host::GWorld*>(image.get());
+  if (!betterResizeGworldToGworld(src, src->bounds(), small.get(), small->bounds(), kScaleLinear)) return nullptr;
+  return CGImageRef(small.release());
+}
+
+void DrawCGImageToGWorld(const CGImageRef& image, host::GWorld* offscreen, const CGRect& rect) {
+  if (!image || !offscreen) return;
+  const CLongRect_AC r(static_cast<int32_t>(rect.y), static_cast<int32_t>(rect.x),
+                       static_cast<int32_t>(rect.y + rect.height), static_cast<int32_t>(rect.x + rect.width));
+  if (r.Width() == image->width() && r.Height() == image->height()) {
+    CopyBits(image.get(), offscreen, image->bounds(), r, host::srcCopy);
+  } else {
+    host::DrawImage(*image, *offscreen, r);
+  }
+}
+
+void DrawCGImageToGWorldFlip(const CGImageRef& image, host::GWorld* offscreen, const CGRect& rect) {
+  if (!image || !offscreen) return;
+  host::GWorldHandle turned = myDuplicateGWorld(image.get());
+  if (!turned) return;
+  rotateImage180Degrees(turned.get());
+  DrawCGImageToGWorld(CGImageRef(std::move(turned)), offscreen, rect);
+}

@@ -1,0 +1,87 @@
+// Writing a page or photo offscreen as an image file, by 16-bit output format
+// code: 2 TIFF, 3 and 10 JPEG, 4 PICT, 5 RAW (packed RGB only), 6 TIFF by the
+// program's own 242-byte-header writer, 7 Targa (24 bits), 8 Photoshop
+// (32 bits), 9 PNG (32 bits); 0 and 1 write nothing.
+//
+// Every writer builds the whole file in memory and puts it in place through a
+// temporary name, so a failed write leaves no partial file under the final
+// name and an existing file keeps its contents. Failures are logged and
+// returned; none is shown to the operator.
+//
+// JPEG quality: one mapping for every scale the callers use. A quality given
+// in percent p (0..100) is written as libjpeg quality p, held to 1..100; the
+// exporter scale (p / 100 × 1024, 75 → 768) maps back to the same number and
+// a fraction f (0..1) is percent f × 100.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "host/files/FSSpec.h"
+#include "host/qd/GWorld.h"
+#include "imaging/ColorAdjust.h"
+
+enum : int16_t {
+  kOutputNone = 0,
+  kOutputTIFF = 2,
+  kOutputJPEG = 3,
+  kOutputPICT = 4,
+  kOutputRAW = 5,
+  kOutputOwnTIFF = 6,
+  kOutputTarga = 7,
+  kOutputPhotoshop = 8,
+  kOutputPNG = 9,
+  kOutputJPEG2 = 10,
+};
+
+// 0 on success, else -1 or the failing status (logged).
+OSErr writeGWorldToImageFile(const host::GWorld* offscreen, const FSSpec& spec, int16_t format, int16_t dpi,
+                             int16_t quality);
+OSErr writeGWorldToImageFile(const host::GWorld* offscreen, const FSSpec& spec, int16_t format, int16_t dpi);
+
+// True when the file was written (codes that write nothing: true).
+bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const FSSpec& spec, bool flag,
+                            int16_t dpi);
+bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const FSSpec& spec, bool flag,
+                            int16_t dpi, int16_t quality);
+// With `viaPreferencesFolder` the file is written into the preferences folder
+// first, copied to `spec` and the temporary file removed.
+bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const FSSpec& spec, bool flag,
+                            int16_t dpi, int16_t quality, bool viaPreferencesFolder);
+// Writes into the preferences folder under the name of `spec`; on success
+// `spec` names the written file.
+bool NewSaveOffscreenToFileNew(int16_t format, const host::GWorld* offscreen, FSSpec& spec, bool flag,
+                               int16_t dpi, int16_t quality, bool extra);
+
+bool SaveAsTIFFFile(const FSSpec& spec, const host::GWorld* offscreen, int16_t dpi);
+bool SaveAsRawFile(const FSSpec& spec, const host::GWorld* offscreen);
+bool SaveAsPICTFile(const FSSpec& spec, const host::GWorld* offscreen, int16_t dpi);
+
+// "OutputForPrint.jpg": the finished page as a JPEG (quality 75, 300 dpi) in
+// the preferences folder, replacing the previous one. True when written.
+bool SaveOutputForPrint(const host::GWorld* page);
+
+namespace imaging {
+
+// The file bytes of the own writers and encoders (empty when the image cannot
+// be stored in that format, e.g. a side beyond its 16-bit fields).
+std::vector<uint8_t> BuildOwnTiff(const PackedRGB& rgb, int32_t width, int32_t height, int16_t dpi);
+std::vector<uint8_t> BuildPict(const host::GWorld& image, int16_t dpi);
+std::vector<uint8_t> BuildTarga(const host::GWorld& image);
+std::vector<uint8_t> BuildPhotoshop(const host::GWorld& image, int16_t dpi);
+
+// True when every alpha byte is 0: the page carries no transparency.
+bool AlphaIsUnsetIn(const host::GWorld& image);
+
+// libjpeg quality for a percentage (see the file comment).
+int JpegQualityFromPercent(double percent);
+
+// Writes `bytes` to the path through a temporary name and sets the file's
+// type and creator; false (logged) on failure.
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, OSType type, OSType creator);
+void SetTypeAndCreator(const std::string& path, OSType type, OSType creator);
+
+// The preferences folder's path; empty when it is not known.
+std::string PreferencesFolderPath();
+
+}  // namespace imaging

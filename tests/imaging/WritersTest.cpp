@@ -1,0 +1,229 @@
+#include "imaging/ImageWriters.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "ImagingTestUtil.h"
+#include "TempDir.h"
+#include "host/imageio/ImageFile.h"
+#include "imaging/ImageLoading.h"
+#include "imaging/OutputFileHelpers.h"
+#include "platform/FolderSpecs.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+uint32_t LE16(const std::string& s, size_t at) { return uint8_t(s[at]) | (uint8_t(s[at + 1]) << 8); }
+uint32_t LE32(const std::string& s, size_t at) { return LE16(s, at) | (LE16(s, at + 2) << 16); }
+
+// The expected packed RGB bytes of Pattern(w, h).
+std::string PatternRGB(int w, int h) {
+  auto g = Pattern(w, h);
+  std::string out;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) out.append(reinterpret_cast<const char*>(g->scanline(y) + 4 * x + 1), 3);
+  return out;
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char* d = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += d[c >> 4];
+    out += d[c & 15];
+  }
+  return out;
+}
+
+// Runs the independent Python reader on a written file.
+std::string PythonDecode(const char* kind, const std::string& path) {
+  const char* data = std::getenv("KIVO_TEST_DATA");
+  const std::string script = std::string(data ? data : "tests/data") + "/../imaging/decode_image.py";
+  const std::string command = "python3 '" + script + "' " + kind + " '" + path + "'";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return {};
+  std::string out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  ::pclose(pipe);
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+struct PrefsFolder {
+  explicit PrefsFolder(const std::string& path) {
+    saved = gKivoPrefsFSSpec;
+    host::MakeFolderSpecFromPath(path, &gKivoPrefsFSSpec);
+  }
+  ~PrefsFolder() { gKivoPrefsFSSpec = saved; }
+  FSSpec saved;
+};
+
+}  // namespace
+
+TEST(Writers, OwnTiffHeaderAndRawAreByteExact) {
+  TempDir dir;
+  auto page = Pattern(3, 2);
+  ASSERT_TRUE(NewSaveOffscreenToFile(kOutputOwnTIFF, page.get(), SpecOf(dir / "p.tif"), false, -1, 75));
+  const std::string tiff = ReadText(dir / "p.tif");
+  ASSERT_EQ(tiff.size(), 242u + 18u);
+  EXPECT_EQ(tiff.substr(0, 4), std::string("II\x2A\0", 4));
+  EXPECT_EQ(LE32(tiff, 4), 8u);
+  EXPECT_EQ(LE16(tiff, 8), 16u);
+  // Tag, type, count and value of each of the sixteen entries.
+  const uint32_t expected[16][4] = {{254, 4, 1, 0},   {256, 3, 1, 3},   {257, 3, 1, 2},   {258, 3, 3, 206},
+                                    {259, 3, 1, 1},   {262, 3, 1, 2},   {273, 4, 1, 242}, {277, 3, 1, 3},
+                                    {278, 3, 1, 2},   {279, 4, 1, 18},  {280, 3, 3, 212}, {281, 3, 3, 218},
+                                    {282, 5, 1, 226}, {283, 5, 1, 234}, {284, 3, 1, 1},   {296, 3, 1, 2}};
+  for (int i = 0; i < 16; ++i) {
+    const size_t at = 10 + 12 * size_t(i);
+    EXPECT_EQ(LE16(tiff, at), expected[i][0]) << i;
+    EXPECT_EQ(LE16(tiff, at + 2), expected[i][1]) << i;
+    EXPECT_EQ(LE32(tiff, at + 4), expected[i][2]) << i;
+    EXPECT_EQ(LE32(tiff, at + 8), expected[i][3]) << i;
+  }
+  EXPECT_EQ(LE32(tiff, 202), 0u);
+  EXPECT_EQ(LE16(tiff, 206), 8u);
+  EXPECT_EQ(LE16(tiff, 218), 255u);
+  EXPECT_EQ(LE32(tiff, 226), 72u);  // dpi -1 writes 72/1
+  EXPECT_EQ(LE32(tiff, 230), 1u);
+  EXPECT_EQ(LE32(tiff, 234), 72u);
+  EXPECT_EQ(tiff.substr(242), PatternRGB(3, 2));
+
+  // libtiff reads the same pixels back.
+  auto back = host::ReadImageFile(dir / "p.tif");
+  ASSERT_TRUE(back.ok()) << back.error;
+  EXPECT_EQ(Pixel(*back.image, 2, 1) & 0xFFFFFF, Pixel(*page, 2, 1) & 0xFFFFFF);
+
+  ASSERT_TRUE(NewSaveOffscreenToFile(kOutputRAW, page.get(), SpecOf(dir / "p.raw"), false, 300, 75));
+  EXPECT_EQ(ReadText(dir / "p.raw"), PatternRGB(3, 2));
+
+  // Writing over an existing file replaces it; code 1 writes nothing.
+  auto bigger = Pattern(4, 4);
+  ASSERT_TRUE(NewSaveOffscreenToFile(kOutputRAW, bigger.get(), SpecOf(dir / "p.raw"), false, 300, 75));
+  EXPECT_EQ(ReadText(dir / "p.raw").size(), 48u);
+  EXPECT_TRUE(NewSaveOffscreenToFile(1, page.get(), SpecOf(dir / "none.jpg"), false, 300, 75));
+  EXPECT_FALSE(fs::exists(dir / "none.jpg"));
+}
+
+TEST(Writers, LibraryFormatsReadBack) {
+  TempDir dir;
+  auto page = Pattern(6, 5);
+  for (int16_t format : {kOutputTIFF, kOutputPNG, kOutputJPEG}) {
+    const std::string path = dir / ("out" + std::to_string(format));
+    ASSERT_TRUE(NewSaveOffscreenToFile(format, page.get(), SpecOf(path), false, 240, 90)) << format;
+    auto back = host::ReadImageFile(path);
+    ASSERT_TRUE(back.ok()) << back.error;
+    EXPECT_EQ(back.image->width(), 6);
+    EXPECT_NEAR(back.info.xDpi, 240, 0.5) << format;
+    // The page's alpha is 0 throughout: it carries no transparency, so the
+    // PNG is opaque.
+    EXPECT_EQ(Pixel(*back.image, 4, 3) >> 24, 255u) << format;
+    if (format != kOutputJPEG) EXPECT_EQ(Pixel(*back.image, 4, 3) & 0xFFFFFF, Pixel(*page, 4, 3) & 0xFFFFFF);
+  }
+  EXPECT_EQ(imaging::JpegQualityFromPercent(75), 75);
+  EXPECT_EQ(imaging::JpegQualityFromPercent(768 * 100.0 / 1024), 75);
+  EXPECT_EQ(imaging::JpegQualityFromPercent(0), 1);
+}
+
+TEST(Writers, OwnTargaPhotoshopAndPictReadByAnIndependentDecoder) {
+  TempDir dir;
+  auto page = Pattern(3, 2);
+  ASSERT_TRUE(NewSaveOffscreenToFile(kOutputTarga, page.get(), SpecOf(dir / "p.tga"), false, 300, 75));
+  EXPECT_EQ(PythonDecode("tga", dir / "p.tga"), "3 2 " + Hex(PatternRGB(3, 2)));
+  ASSERT_TRUE(NewSaveOffscreenToFile(kOutputPICT, page.get(), SpecOf(dir / "p.pict"), false, 300, 75));
+  EXPECT_EQ(PythonDecode("pict", dir / "p.pict"), "3 2 " + Hex(PatternRGB(3, 2)));
+  ASSERT_TRUE(NewSaveOffscreenToFile(kOutputPhotoshop, page.get(), SpecOf(dir / "p.psd"), false, 300, 75));
+  std::string rgba;
+  const std::string rgb = PatternRGB(3, 2);
+  for (size_t i = 0; i < rgb.size(); i += 3) rgba += rgb.substr(i, 3) + "\xff";
+  EXPECT_EQ(PythonDecode("psd", dir / "p.psd"), "3 2 " + Hex(rgba));
+}
+
+TEST(Writers, FailuresLeaveNoFileAndPreferencesFolderPaths) {
+  TempDir dir;
+  auto page = Pattern(3, 2);
+  // A folder that does not exist: the write fails and says so.
+  EXPECT_FALSE(NewSaveOffscreenToFile(kOutputJPEG, page.get(), SpecOf(dir / "missing/p.jpg"), false, 300, 75));
+  EXPECT_FALSE(NewSaveOffscreenToFile(kOutputRAW, nullptr, SpecOf(dir / "n.raw"), false, 300, 75));
+  EXPECT_FALSE(fs::exists(dir / "n.raw"));
+
+  fs::create_directory(dir / "prefs");
+  fs::create_directory(dir / "out");
+  PrefsFolder prefs(dir / "prefs");
+  ASSERT_TRUE(NewSaveOffscreenToFile(kOutputPNG, page.get(), SpecOf(dir / "out/p.png"), false, 300, 75, true));
+  EXPECT_TRUE(fs::exists(dir / "out/p.png"));
+  EXPECT_TRUE(fs::is_empty(dir / "prefs"));
+
+  // A ":" in a name is a character of the name, never a folder separator.
+  FSSpec spec = SpecOf(dir / "out/x.jpg");
+  spec.name = CStr63_AC::FromMacRoman("a:b.jpg");
+  ASSERT_TRUE(NewSaveOffscreenToFileNew(kOutputJPEG, page.get(), spec, false, 300, 80, false));
+  EXPECT_TRUE(fs::exists(dir / "prefs/a:b.jpg"));
+  EXPECT_FALSE(fs::exists(dir / "prefs/a"));
+  std::string written;
+  host::GetPathOfFSSpec(spec, &written);
+  EXPECT_EQ(written, dir / "prefs/a:b.jpg");
+
+  ASSERT_TRUE(SaveOutputForPrint(page.get()));
+  auto info = host::ReadImageInfo(dir / "prefs/OutputForPrint.jpg");
+  ASSERT_TRUE(info.ok());
+  EXPECT_NEAR(info.info.xDpi, 300, 0.5);
+}
+
+TEST(OutputFileHelpers, NamesAndCopies) {
+  auto name = [](const char* s) { return getCustomerNameFromFileName(CStr255_AC(s)).ToUTF8(); };
+  EXPECT_EQ(name("Smith_0001.jpg"), "Smith");
+  EXPECT_EQ(name("Smith copy 2.jpg"), "Smith");
+  EXPECT_EQ(name("Jones_x copy.jpg"), "Jones");
+  EXPECT_EQ(name("Brown.JPG"), "Brown");
+  EXPECT_EQ(name("plain"), "plain");
+  EXPECT_EQ(name("trail_"), "trail_");
+
+  TempDir dir;
+  EXPECT_EQ(createUniqueNameFromPath(dir / "a.jpg"), dir / "a.jpg");
+  WriteText(dir / "a.jpg", "1");
+  EXPECT_EQ(createUniqueNameFromPath(dir / "a.jpg"), dir / "a copy.jpg");
+  WriteText(dir / "a copy.jpg", "2");
+  EXPECT_EQ(createUniqueNameFromPath(dir / "a.jpg"), dir / "a copy 1.jpg");
+  WriteText(dir / "a copy 1.jpg", "3");
+  EXPECT_EQ(createUniqueNameFromPath(dir / "a.jpg"), dir / "a copy 2.jpg");
+  EXPECT_FALSE(createUniqueNameFromPath(""));
+
+  FileCopyRequest request{false, dir / "a.jpg", dir / "sub/deeper/b.jpg"};
+  ASSERT_TRUE(doCopyTheFileNew(request));
+  EXPECT_EQ(ReadText(dir / "sub/deeper/b.jpg"), "1");
+  WriteText(dir / "a.jpg", "new");
+  ASSERT_TRUE(doCopyTheFileNew(request));
+  EXPECT_EQ(request.pathToDestItem, dir / "sub/deeper/b copy.jpg");
+  EXPECT_EQ(ReadText(dir / "sub/deeper/b.jpg"), "1");
+  FileCopyRequest overwrite{true, dir / "a.jpg", dir / "sub/deeper/b.jpg"};
+  ASSERT_TRUE(doCopyTheFileNew(overwrite));
+  EXPECT_EQ(ReadText(dir / "sub/deeper/b.jpg"), "new");
+  FileCopyRequest missing{false, dir / "nothing.jpg", dir / "c.jpg"};
+  EXPECT_FALSE(doCopyTheFileNew(missing));
+}
+
+TEST(OutputFileHelpers, FormatWriterAndProfileEmbedding) {
+  TempDir dir;
+  auto page = Pattern(8, 8);
+  ASSERT_TRUE(saveCGImageRefToPath(OffscreenToImageRef(page.get()), dir / "q.tif", kOutputTIFF, 75.0f, 200));
+  auto tiff = host::ReadImageFile(dir / "q.tif");
+  ASSERT_TRUE(tiff.ok());
+  EXPECT_EQ(Pixel(*tiff.image, 5, 6) & 0xFFFFFF, Pixel(*page, 5, 6) & 0xFFFFFF);
+
+  // A source with a profile hands it to the output file.
+  host::ImageWriteOptions withProfile;
+  withProfile.iccProfile = std::vector<uint8_t>(200, 0x5A);
+  ASSERT_TRUE(host::WriteImageFile(*page, dir / "src.jpg", host::ImageFormat::kJpeg, withProfile).ok());
+  ASSERT_TRUE(saveCGImageRefToPath(OffscreenToImageRef(page.get()), dir / "dst.jpg", kOutputJPEG, 75.0f, 300));
+  embedSourceImageProfileInOutputFile(SpecOf(dir / "src.jpg"), SpecOf(dir / "dst.jpg"));
+  auto info = host::ReadImageInfo(dir / "dst.jpg");
+  ASSERT_TRUE(info.ok());
+  EXPECT_EQ(info.info.iccProfile, withProfile.iccProfile);
+}
