@@ -191,7 +191,7 @@ static void BlurLine(const uint16_t* in, size_t stride, int n, uint32_t r, std::
   uint64_t acc = 0;
   for (size_t i = R; i <= 2 * R && i < len; ++i) acc += box[i];
   for (int x = 0; x < n; ++x) {
-    out[size_t(x) * stride] = static_cast<uint16_t>(acc / div);
+    out[size_t(x)] = static_cast<uint16_t>(acc / div);
     const size_t lo = size_t(x) + R, hi = size_t(x) + 2 * R + 1;
     if (hi < len) acc += box[hi];
     acc -= box[lo];
