@@ -28,20 +28,6 @@ struct myImageColorAdjustInfo {
   friend bool operator==(const myImageColorAdjustInfo&, const myImageColorAdjustInfo&) = default;
 };
 
-// A file specification as stored inside records: volume, parent directory
-// id, name (Str63), 70 bytes.
-struct tStoredFSSpec {
-  int16_t vRefNum = 0;
-  int32_t parID = 0;
-  CStr63_AC name;
-  static constexpr size_t kStoredSize = 70;
-  template <class IO, class R>
-  static void Fields(IO& io, R& r) { io.i16(r.vRefNum); io.i32(r.parID); io.str(r.name); }
-  bool operator==(const tStoredFSSpec& o) const {
-    return vRefNum == o.vRefNum && parID == o.parID && name == o.name;
-  }
-};
-
 // Text colour, size, font, face and justification (14 bytes).
 struct tTextInfo {
   RGBColor color;
@@ -77,7 +63,7 @@ struct CImageDesc {
 
   tLayoutInfo head;
   int16_t fCropToFill = 0;
-  tStoredFSSpec fFile;
+  FSSpec fFile;
   float fRotation = 0;
   CPoint_AC fOffset;
   int16_t fInsetAmount = 0;
@@ -104,7 +90,7 @@ struct CImageDesc {
   static void Fields(IO& io, R& r) {
     tLayoutInfo::Fields(io, r.head);
     io.i16(r.fCropToFill);
-    tStoredFSSpec::Fields(io, r.fFile);
+    io.fsspec(r.fFile);
     io.f32(r.fRotation);
     io.point(r.fOffset);
     io.i16(r.fInsetAmount);
@@ -213,7 +199,7 @@ struct COverlayDesc {
   static constexpr size_t kCapacity = 272;
 
   tLayoutInfo head;
-  tStoredFSSpec fFile;
+  FSSpec fFile;
   CStr31_AC fCategory;
   uint16_t fOverlayFlag1 = 0;
   uint8_t fOverlayFlag2 = 0;
@@ -224,7 +210,7 @@ struct COverlayDesc {
   template <class IO, class R>
   static void Fields(IO& io, R& r) {
     tLayoutInfo::Fields(io, r.head);
-    tStoredFSSpec::Fields(io, r.fFile);
+    io.fsspec(r.fFile);
     io.str(r.fCategory);
     io.u16(r.fOverlayFlag1);
     io.u8(r.fOverlayFlag2);
@@ -240,14 +226,14 @@ struct CGroupPhotoDesc {
   static constexpr size_t kCapacity = 264;
 
   tLayoutInfo head;
-  tStoredFSSpec fFile;
+  FSSpec fFile;
   CStr31_AC fCategory;
   uint16_t fGroupValue = 0;
 
   template <class IO, class R>
   static void Fields(IO& io, R& r) {
     tLayoutInfo::Fields(io, r.head);
-    tStoredFSSpec::Fields(io, r.fFile);
+    io.fsspec(r.fFile);
     io.str(r.fCategory);
     io.u16(r.fGroupValue);
   }
@@ -259,7 +245,7 @@ struct CNodeDesc {
   static constexpr size_t kCapacity = 244;
 
   tLayoutInfo head;
-  tStoredFSSpec fFile;
+  FSSpec fFile;
   uint16_t fNodeMode = 0;
   uint16_t fNodeValue = 0;
   uint16_t fNodeMirror = 0;
@@ -271,7 +257,7 @@ struct CNodeDesc {
   template <class IO, class R>
   static void Fields(IO& io, R& r) {
     tLayoutInfo::Fields(io, r.head);
-    tStoredFSSpec::Fields(io, r.fFile);
+    io.fsspec(r.fFile);
     io.u16(r.fNodeMode); io.u16(r.fNodeValue); io.u16(r.fNodeMirror);
     io.u16(r.fNodeColor); io.u16(r.fNodeSepia); io.u16(r.fNodeCopyPage);
     io.i16(r.fNodeTone);

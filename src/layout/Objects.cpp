@@ -13,14 +13,19 @@ std::string Format(const char* fmt, auto... args) {
   return buf;
 }
 
-char CodeChar(OSType code, int shift) { return static_cast<char>((code >> shift) & 0xFF); }
+// One character of a class code for the log; control bytes (a NUL would cut
+// the line short) show as '?'.
+char CodeChar(OSType code, int shift) {
+  const auto c = static_cast<unsigned char>((code >> shift) & 0xFF);
+  return c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+}
 
 }  // namespace
 
 // ---- image
 
 TImageObject::TImageObject(const TImageObject& o) : TLayoutObject(o), fDesc(o.fDesc) {
-  if (o.fChromaKey) fChromaKey = std::make_unique<tChromaKeyBlock>(*o.fChromaKey);
+  if (o.fChromaKey) fChromaKey = std::make_unique<tChromaKeySettings>(*o.fChromaKey);
 }
 
 std::unique_ptr<TImageObject> TImageObject::New(const CImageDesc& d) {
@@ -35,7 +40,7 @@ void TImageObject::WriteTo(TJobWriter& out) const {
   CImageDesc d = fDesc;
   d.fHasChromaKey = fChromaKey ? (d.fHasChromaKey ? d.fHasChromaKey : 1) : 0;
   WriteDescriptorRecord(out, kImageObjectType, d);
-  if (fChromaKey) out.WriteBytes(*fChromaKey);
+  if (fChromaKey) out.WriteBytes(EncodeChromaKeySettings(*fChromaKey));
 }
 
 // ---- text family
@@ -268,10 +273,12 @@ std::unique_ptr<TLayoutObject> ReadObjectRecord(TJobStream& stream, ERecordList 
     case kImageObjectType: {
       auto obj = TImageObject::New(DescriptorOf<CImageDesc>(record));
       if (obj->Descriptor().fHasChromaKey != 0) {
+        // The block is read whole, as stored (little-endian).
         auto block = stream.ReadBytes(kChromaKeySettingsSize);
-        tChromaKeyBlock settings;
-        std::copy(block.begin(), block.end(), settings.begin());
-        obj->SetChromaKeySettings(settings);
+        auto settings = std::make_unique<tChromaKeySettings>();
+        if (TChromaKeySettings::ReadFrom(block.data(), block.size(), settings.get()) != noErr)
+          throw TJobReadError("chroma-key settings unreadable");
+        obj->SetChromaKeySettings(*settings);
       }
       return obj;
     }

@@ -5,15 +5,13 @@
 #include <array>
 #include <memory>
 
+#include "chromakey/ChromaKeySettings.h"
 #include "layout/Descriptors.h"
 #include "layout/LayoutObject.h"
 
 namespace layout {
 
-constexpr size_t kChromaKeySettingsSize = 11444;
-// The chroma-key block of an image record, kept exactly as stored
-// (little-endian, never converted).
-using tChromaKeyBlock = std::array<uint8_t, kChromaKeySettingsSize>;
+constexpr size_t kChromaKeySettingsSize = tChromaKeySettings::kStoredSize;
 
 constexpr OSType kImageObjectType = FourCC("imag");
 constexpr OSType kTextObjectType = FourCC("text");
@@ -49,12 +47,14 @@ class TImageObject : public TLayoutObject {
 
   const CImageDesc& Descriptor() const { return fDesc; }
   bool HasChromaKeySettings() const { return fChromaKey != nullptr; }
-  const tChromaKeyBlock* ChromaKeySettings() const { return fChromaKey.get(); }
-  void SetChromaKeySettings(const tChromaKeyBlock& block) { fChromaKey = std::make_unique<tChromaKeyBlock>(block); }
+  const tChromaKeySettings* ChromaKeySettings() const { return fChromaKey.get(); }
+  void SetChromaKeySettings(const tChromaKeySettings& settings) {
+    fChromaKey = std::make_unique<tChromaKeySettings>(settings);
+  }
 
  private:
   CImageDesc fDesc;
-  std::unique_ptr<tChromaKeyBlock> fChromaKey;
+  std::unique_ptr<tChromaKeySettings> fChromaKey;
 };
 
 class TTextObject : public TLayoutObject {

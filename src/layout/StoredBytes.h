@@ -22,6 +22,7 @@
 #include "host/base/Geometry.h"
 #include "host/base/MacTypes.h"
 #include "host/base/PascalString.h"
+#include "host/files/FSSpec.h"
 
 namespace layout {
 
@@ -75,6 +76,8 @@ class RecordDecoder {
   void point(CPoint_AC& pt) { i16(pt.v); i16(pt.h); }
   void longRect(CLongRect_AC& r) { i32(r.top); i32(r.left); i32(r.bottom); i32(r.right); }
   void rect(CRect_AC& r) { i16(r.top); i16(r.left); i16(r.bottom); i16(r.right); }
+  // A stored file specification: volume, directory id, Str63 name (70 bytes).
+  void fsspec(FSSpec& f) { i16(f.vRefNum); i32(f.parID); str(f.name); }
 
   size_t consumed() const { return pos_; }
 
@@ -110,6 +113,7 @@ class RecordEncoder {
   void point(const CPoint_AC& pt) { i16(pt.v); i16(pt.h); }
   void longRect(const CLongRect_AC& r) { i32(r.top); i32(r.left); i32(r.bottom); i32(r.right); }
   void rect(const CRect_AC& r) { i16(r.top); i16(r.left); i16(r.bottom); i16(r.right); }
+  void fsspec(const FSSpec& f) { i16(f.vRefNum); i32(f.parID); str(f.name); }
 
   size_t consumed() const { return pos_; }
 
@@ -142,6 +146,7 @@ class RecordSizer {
   void point(const CPoint_AC&) { n_ += 4; }
   void longRect(const CLongRect_AC&) { n_ += 16; }
   void rect(const CRect_AC&) { n_ += 8; }
+  void fsspec(const FSSpec&) { n_ += 70; }
   size_t consumed() const { return n_; }
 
  private:

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <system_error>
+
+#include "host/files/FileOps.h"
+#include "platform/Messages.h"
 
 namespace pipeline {
 
@@ -18,19 +20,6 @@ std::string Format(const char* fmt, auto... args) {
 }
 
 bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
-
-// Reads a whole file, refusing one larger than any job file.
-bool ReadWholeFile(const std::filesystem::path& file, std::vector<uint8_t>& out) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(file, ec);
-  if (ec || size > kMaxJobFileSize) return false;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  out.resize(size_t(size));
-  in.read(reinterpret_cast<char*>(out.data()), std::streamsize(out.size()));
-  out.resize(size_t(in.gcount()));
-  return true;
-}
 
 }  // namespace
 
@@ -63,10 +52,19 @@ int16_t TBGPrintView::ReadObjects(const std::filesystem::path& file) {
     return kResultReadFailure;
   }
   std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(file, bytes)) bytes.clear();  // the first read then fails
+  if (host::ReadWholeFile(file.string(), &bytes, kMaxJobFileSize) != noErr) bytes.clear();  // the first read then fails
   filesRead_.insert(key);
   ++readCount_;
   return ReadObjectsFromBytes(bytes);
+}
+
+int16_t TBGPrintView::ReadObjects(const FSSpec& file) {
+  std::string path;
+  if (host::GetPathOfFSSpec(file, &path) != noErr) {
+    services.Log("\nInside TBGPrintView::ReadObjects");
+    return kResultReadFailure;
+  }
+  return ReadObjects(std::filesystem::path(path));
 }
 
 int16_t TBGPrintView::ReadObjectsFromBytes(std::span<const uint8_t> bytes) {
@@ -103,8 +101,8 @@ void TBGPrintView::ReadHeaderAndLists(layout::TJobStream& stream) {
   *colorSyncPrefs = stream.ReadRecord<tColorSyncPrefs>();
   services.SetApplyEmbedded(colorSyncPrefs->applyEmbedded != 0);
   packageName = stream.ReadPString<32>();
-  printToFileSet = stream.ReadRecord<tStoredSpecialPrintToFilePref>();
-  if (printToFileSet.HasYearbookRecords()) {
+  printToFileSet = ReadSpecialPrintToFilePref(stream);
+  if (printToFileSet.hasYearbookRecords != 0) {
     // The first block in the file is the job's second yearbook record.
     (*yearbookRecords)[1] = stream.ReadRecord<tRecordStruct>();
     (*yearbookRecords)[0] = stream.ReadRecord<tRecordStruct>();
@@ -162,7 +160,7 @@ void TBGPrintView::ReadHeaderAndLists(layout::TJobStream& stream) {
 void TBGPrintView::ReadTrailer(layout::TJobStream& stream) {
   auto text = stream.ReadBytes(kTrailerTextSize);
   std::copy(text.begin(), text.end(), trailerText->begin());
-  printToFileSet = stream.ReadRecord<tStoredSpecialPrintToFilePref>();
+  printToFileSet = ReadSpecialPrintToFilePref(stream);
   auto e = stream.ReadBytes(kTrailerBlockESize);
   std::copy(e.begin(), e.end(), blockE->begin());
   auto web = stream.ReadBytes(kWebDictionarySize);
@@ -240,6 +238,78 @@ int16_t TBGPrintView::ValidatePrintJob() {
   return kResultOK;
 }
 
+// ---- the sub-job
+
+namespace {
+
+// A pixel count of inches at a resolution, truncated and kept within what an
+// offscreen can have.
+int32_t PixelsOf(int16_t dpi, float inches) {
+  const float v = float(dpi) * inches;
+  if (!(v > 0)) return 0;
+  if (v >= 32767.0f) return 32767;
+  return int32_t(v);
+}
+
+bool IsPreviewType(OSType code) {
+  return code == layout::kNodeObjectType || code == layout::kOverlayObjectType ||
+         code == layout::kImageObjectType || code == layout::kFileOverlayObjectType;
+}
+
+}  // namespace
+
+int16_t TBGPrintView::DrawSubJob() {
+  services.Log("Inside TBGPrintView::DrawSubJob...\n");
+  isDrawingSubJob = true;
+  int16_t result = kResultOK;
+  const CLongRect_AC bounds(0, 0, PixelsOf(resolution, subJobHeight), PixelsOf(resolution, subJobWidth));
+  host::GWorldHandle offscreen = host::GWorld::Create(bounds);
+  if (!offscreen) {
+    DisplayNormalMessage(int16_t(4101), int16_t(10));
+  } else {
+    offscreen->Lock();
+    for (auto& obj : subJobObjectList) {
+      const bool skip = IgnoreOverlays != 0 && obj->TypeCode() == layout::kFileOverlayObjectType;
+      if (!skip && !obj->Draw4Printing(offscreen.get(), resolution, *this)) {
+        offscreen.reset();
+        result = kResultObjectFailed;
+        break;
+      }
+      if (IsPreviewType(obj->TypeCode())) services.SetImage(offscreen.get(), "");
+      services.RescanBetweenObjects();
+      if (!services.IsBackgroundPrintingEnabled()) {
+        services.Beep();
+        offscreen.reset();
+        result = kResultEndJob;
+        break;
+      }
+    }
+  }
+  services.SetImage(offscreen.get(), "");
+  if (filesToDelete) services.SetFilesToDelete(std::move(*filesToDelete));
+  filesToDelete.reset();
+  services.SetImage(nullptr, "");
+  SetSubJobOffscreen(std::move(offscreen));
+  isDrawingSubJob = false;
+  return result;
+}
+
+void TBGPrintView::ProcessSubAsOutput() {
+  pageOffscreen.reset();
+  if (!subJobOffscreen) return;
+  pageOffscreen = host::GWorld::Create(subJobOffscreen->bounds());
+  if (!pageOffscreen) return;
+  std::copy(subJobOffscreen->pixels(), subJobOffscreen->pixels() + subJobOffscreen->byteCount(),
+            pageOffscreen->pixels());
+}
+
+FSSpec TBGPrintView::GetImageFSSpec() const {
+  for (const auto& obj : subJobObjectList)
+    if (obj->TypeCode() == layout::kImageObjectType)
+      return static_cast<const layout::TImageObject&>(*obj).Descriptor().fFile;
+  return FSSpec{};
+}
+
 // ---- TSpoolerPrintView: stages still to come
 
 int16_t TSpoolerPrintView::NotBuilt(const char* stage) {
@@ -248,10 +318,8 @@ int16_t TSpoolerPrintView::NotBuilt(const char* stage) {
 }
 
 int16_t TSpoolerPrintView::CreateOffscreens() { return NotBuilt("CreateOffscreens"); }
-int16_t TSpoolerPrintView::DrawSubJob() { return NotBuilt("DrawSubJob"); }
 int16_t TSpoolerPrintView::DrawSpecialJob() { return NotBuilt("DrawSpecialJob"); }
 int16_t TSpoolerPrintView::CopyOriginalFileJob() { return NotBuilt("CopyOriginalFileJob"); }
-void TSpoolerPrintView::ProcessSubAsOutput() {}
 int16_t TSpoolerPrintView::DrawNextObject() { return NotBuilt("DrawNextObject"); }
 int16_t TSpoolerPrintView::FinishJob() { return NotBuilt("FinishJob"); }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/base/PascalString.h"
+#include "host/files/FSSpec.h"
 #include "host/qd/GWorld.h"
 #include "layout/LayoutObject.h"
 #include "layout/Objects.h"
@@ -46,6 +47,9 @@ class TBGPrintView : public layout::TJobContext {
   // Reads a job file into the view: 0, 100 (not a job file), 101 (read
   // failure) or 109 (print-to-file set folder missing).
   int16_t ReadObjects(const std::filesystem::path& file);
+  // The same for a file specification; one that names no readable file
+  // changes nothing (101).
+  int16_t ReadObjects(const FSSpec& file);
   // The same over bytes already in memory (`name` only labels the log).
   int16_t ReadObjectsFromBytes(std::span<const uint8_t> bytes);
   // Reads `count` object records into the sub-job or main list.
@@ -60,6 +64,15 @@ class TBGPrintView : public layout::TJobContext {
   // list has been handed to the controller.
   void Insert(const std::filesystem::path& file);
   void SetSubJobOffscreen(host::GWorldHandle offscreen) { subJobOffscreen = std::move(offscreen); }
+
+  // Draws the sub-job objects into a new offscreen of the sub-job's size,
+  // which becomes subJobOffscreen: 0, 102 (an object failed) or 103
+  // (printing was paused meanwhile).
+  virtual int16_t DrawSubJob();
+  // Replaces pageOffscreen by a copy of subJobOffscreen.
+  virtual void ProcessSubAsOutput();
+  // The photo file of the sub-job's first image object; empty when none.
+  FSSpec GetImageFSSpec() const;
 
   // layout::TJobContext
   int16_t PrinterCode() const override { return printer; }
@@ -105,7 +118,7 @@ class TBGPrintView : public layout::TJobContext {
   int16_t enlargeMethod = 0;
   std::unique_ptr<tColorSyncPrefs> colorSyncPrefs = std::make_unique<tColorSyncPrefs>();
   CStr31_AC packageName;
-  tStoredSpecialPrintToFilePref printToFileSet;
+  tSpecialPrintToFilePref printToFileSet;
   std::unique_ptr<std::array<tRecordStruct, 2>> yearbookRecords = std::make_unique<std::array<tRecordStruct, 2>>();
   tJobInfo jobInfo;
   bool isCurrentJob = false;
@@ -171,10 +184,8 @@ class TSpoolerPrintView : public TBGPrintView {
   using TBGPrintView::TBGPrintView;
 
   virtual int16_t CreateOffscreens();
-  virtual int16_t DrawSubJob();
   virtual int16_t DrawSpecialJob();
   virtual int16_t CopyOriginalFileJob();
-  virtual void ProcessSubAsOutput();
   virtual int16_t DrawNextObject();
   virtual int16_t FinishJob();
   virtual void ResetJob() {}

@@ -19,6 +19,8 @@ bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (
 
 }  // namespace
 
+TPrintJobTaskManager* gPrintJobTaskManager = nullptr;
+
 TPrintJobTaskManager::TPrintJobTaskManager(TPipelineServices& services) : services_(services) {}
 TPrintJobTaskManager::~TPrintJobTaskManager() = default;
 

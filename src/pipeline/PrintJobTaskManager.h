@@ -69,4 +69,8 @@ class TPrintJobTaskManager {
   uint32_t fStartTime = 0;
 };
 
+// The one task manager, created by the background-printing controller and
+// kept until quit; null before that.
+extern TPrintJobTaskManager* gPrintJobTaskManager;
+
 }  // namespace pipeline

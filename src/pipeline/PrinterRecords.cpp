@@ -60,6 +60,19 @@ size_t PrinterBlockSize(EPrinterBlock block) {
   return 0;
 }
 
+tSpecialPrintToFilePref ReadSpecialPrintToFilePref(layout::TJobStream& stream) {
+  auto bytes = stream.ReadBytes(kSpecialPrintToFilePrefSize);
+  tSpecialPrintToFilePref pref;
+  DecodeSpecialPrintToFilePref(bytes.data(), pref, RecordByteOrder::kBigEndian);
+  return pref;
+}
+
+void WriteSpecialPrintToFilePref(layout::TJobWriter& out, const tSpecialPrintToFilePref& pref) {
+  std::array<uint8_t, kSpecialPrintToFilePrefSize> bytes{};
+  EncodeSpecialPrintToFilePref(pref, bytes.data(), RecordByteOrder::kBigEndian);
+  out.WriteBytes(bytes);
+}
+
 bool ReadPrinterBlocks(layout::TJobStream& s, int16_t code, TPrinterBlocks& b) {
   bool known = false;
   for (EPrinterBlock block : PrinterBlocksFor(code, &known)) {

@@ -14,6 +14,7 @@
 #include "host/base/PascalString.h"
 #include "layout/Descriptors.h"
 #include "layout/StoredBytes.h"
+#include "prefs/PrefRecords.h"
 
 struct myValueRec {
   std::array<uint32_t, 3> value{};
@@ -205,19 +206,19 @@ struct tRecordStruct {
 
 struct tPrinterColorSyncPrefs {
   uint16_t w0 = 0, w2 = 0;
-  tStoredFSSpec profile;
+  FSSpec profile;
   uint16_t w74 = 0;
   std::array<uint8_t, 126> raw{};
   static constexpr size_t kStoredSize = 202;
   template <class IO, class R>
   static void Fields(IO& io, R& r) {
-    io.u16(r.w0); io.u16(r.w2); tStoredFSSpec::Fields(io, r.profile); io.u16(r.w74); io.raw(r.raw);
+    io.u16(r.w0); io.u16(r.w2); io.fsspec(r.profile); io.u16(r.w74); io.raw(r.raw);
   }
 };
 
 struct tColorSyncPrefs {
   uint16_t w0 = 0;
-  std::array<tStoredFSSpec, 3> profiles{};
+  std::array<FSSpec, 3> profiles{};
   std::array<tPrinterColorSyncPrefs, 100> printers{};
   CStr255_AC string20412;
   CStr255_AC string20668;
@@ -230,7 +231,7 @@ struct tColorSyncPrefs {
   template <class IO, class R>
   static void Fields(IO& io, R& r) {
     io.u16(r.w0);
-    for (auto& p : r.profiles) tStoredFSSpec::Fields(io, p);
+    for (auto& p : r.profiles) io.fsspec(p);
     for (auto& p : r.printers) tPrinterColorSyncPrefs::Fields(io, p);
     io.str(r.string20412); io.str(r.string20668);
     for (auto& s : r.strings) io.str(s);
@@ -246,20 +247,6 @@ struct tOldTimePhotoPrefs {
   template <class IO, class R>
   static void Fields(IO& io, R& r) { myImageColorAdjustInfo::Fields(io, r.tint); io.u16(r.strength); io.raw(r.raw); }
   friend bool operator==(const tOldTimePhotoPrefs&, const tOldTimePhotoPrefs&) = default;
-};
-
-// The print-to-file set record as the job carries it. Its full decoding
-// belongs to the preference records; the job pipeline keeps the stored bytes
-// and reads the words it needs from them.
-struct tStoredSpecialPrintToFilePref {
-  std::array<uint8_t, 982> bytes{};
-  static constexpr size_t kStoredSize = 982;
-  static constexpr size_t kYearbookWordOffset = 362;
-  template <class IO, class R>
-  static void Fields(IO& io, R& r) { io.raw(r.bytes); }
-  uint16_t WordAt(size_t offset) const { return layout::LoadU16BE(bytes.data() + offset); }
-  bool HasYearbookRecords() const { return WordAt(kYearbookWordOffset) != 0; }
-  friend bool operator==(const tStoredSpecialPrintToFilePref&, const tStoredSpecialPrintToFilePref&) = default;
 };
 
 // A fixed 256-byte string field (length byte, 255 text bytes, tail).
@@ -304,6 +291,10 @@ size_t PrinterBlockSize(EPrinterBlock block);
 
 // Reads the blocks of the printer code into their slots; false for a code
 // that is not known (nothing read).
+// The print-to-file set record as a job carries it: 982 bytes, big-endian.
+tSpecialPrintToFilePref ReadSpecialPrintToFilePref(layout::TJobStream& stream);
+void WriteSpecialPrintToFilePref(layout::TJobWriter& out, const tSpecialPrintToFilePref& pref);
+
 bool ReadPrinterBlocks(layout::TJobStream& stream, int16_t printerCode, TPrinterBlocks& blocks);
 void WritePrinterBlocks(layout::TJobWriter& out, int16_t printerCode, const TPrinterBlocks& blocks);
 

@@ -4,7 +4,11 @@
 
 #include <chrono>
 #include <cstdio>
-#include <system_error>
+
+#include "host/files/FSSpec.h"
+#include "host/files/FileOps.h"
+#include "platform/Messages.h"
+#include "prefs/PrefRecords.h"
 
 namespace pipeline {
 
@@ -13,34 +17,56 @@ void TPipelineServices::Log(std::string_view text) {
 }
 
 void TPipelineServices::OperatorMessage(std::string_view text) {
-  std::fprintf(stderr, "%.*s\n", int(text.size()), text.data());
+  DisplayNormalMessagePascal(CStr255_AC(std::string(text)));
+}
+
+bool TPipelineServices::KeepJobFiles() {
+  const tPrintServerPrefs* p = getMyPrintServerPrefs();
+  return p && p->keepJobFiles != 0;
+}
+
+bool TPipelineServices::FullRescan() {
+  const tPrintServerPrefs* p = getMyPrintServerPrefs();
+  return p && p->fullRescan != 0;
+}
+
+bool TPipelineServices::AskOnFailedJob() {
+  const tPrintServerPrefs* p = getMyPrintServerPrefs();
+  return p && p->askOnFailedJob != 0;
+}
+
+namespace {
+
+std::filesystem::path FolderOf(int16_t vRefNum, int32_t dirID) {
+  std::string path;
+  if (vRefNum == kNoFolderVRefNum || dirID == kNoFolderDirID) return {};
+  if (host::GetPathForDirID(vRefNum, dirID, &path) != noErr) return {};
+  return path;
+}
+
+}  // namespace
+
+std::filesystem::path TPipelineServices::UnknownJobsFolder() {
+  const tPrintServerPrefs* p = getMyPrintServerPrefs();
+  return p ? FolderOf(p->unknownVRefNum, p->unknownDirID) : std::filesystem::path();
+}
+
+std::filesystem::path TPipelineServices::FinishedJobsFolder() {
+  const tPrintServerPrefs* p = getMyPrintServerPrefs();
+  return p ? FolderOf(p->finishedVRefNum, p->finishedDirID) : std::filesystem::path();
 }
 
 OSErr TPipelineServices::MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) {
-  namespace fs = std::filesystem;
   if (folder.empty()) return dirNFErr;
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) return dirNFErr;
-  fs::path target = folder / file.filename();
-  for (int n = 1; fs::exists(target, ec) && n < 10000; ++n)
-    target = folder / (file.filename().string() + " " + std::to_string(n));
-  if (fs::exists(target, ec)) return dupFNErr;
-  fs::rename(file, target, ec);
-  if (ec) {
-    // Across file systems: copy, then remove the original.
-    fs::copy_file(file, target, fs::copy_options::none, ec);
-    if (ec) return ioErr;
-    fs::remove(file, ec);
-    if (ec) return ioErr;
-  }
-  return noErr;
+  const std::string name = file.filename().string();
+  // Never replace a file of the same name: the moved one gets a number.
+  OSErr err = host::MoveItem(file.string(), host::JoinPath(folder.string(), name));
+  for (int n = 1; err == dupFNErr && n < 1000; ++n)
+    err = host::MoveItem(file.string(), host::JoinPath(folder.string(), name + " " + std::to_string(n)));
+  return err;
 }
 
-OSErr TPipelineServices::DeleteFile(const std::filesystem::path& file) {
-  std::error_code ec;
-  if (!std::filesystem::remove(file, ec)) return ec ? ioErr : fnfErr;
-  return noErr;
-}
+OSErr TPipelineServices::DeleteFile(const std::filesystem::path& file) { return host::DeleteItem(file.string()); }
 
 std::unique_ptr<TSpoolerPrintView> TPipelineServices::MakeJobView() {
   return std::make_unique<TSpoolerPrintView>(*this);

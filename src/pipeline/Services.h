@@ -2,8 +2,9 @@
 // message sink and the log, the background-printing controller, the job
 // queue, the preferences, the upload metadata, file moves and deletes, and
 // the statistics. Each service defaults to "not available" (does nothing, or
-// says it cannot), so the pipeline runs before its neighbours are built;
-// the application installs a subclass that reaches the real services.
+// says it cannot) where the neighbouring service is not built yet; messages,
+// the print-server preferences and file moves already reach the real ones.
+// The application installs a subclass for the rest.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +14,14 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/base/MacTypes.h"
 #include "host/base/PascalString.h"
 #include "layout/LayoutObject.h"
 
 struct tJobInfo;
+namespace host { class GWorld; }
 
 namespace pipeline {
 
@@ -39,6 +42,12 @@ class TPipelineServices : public layout::TReadReporter {
   virtual void PrintLog(uint32_t /*elapsedTicks*/) {}
   virtual void EnableButtonsWhenDone() {}
   virtual void EnableBackgroundPrinting(bool) {}
+  virtual bool IsBackgroundPrintingEnabled() { return true; }
+  // Shows an offscreen as the preview (null clears it).
+  virtual void SetImage(const host::GWorld*, const std::string& /*name*/) {}
+  // Hands the job's temporary files over to the controller.
+  virtual void SetFilesToDelete(std::vector<std::filesystem::path>) {}
+  virtual void Beep() {}
 
   // Application-wide values of the imaging subsystem that the reader sets.
   virtual void SetApplyEmbedded(bool) {}
@@ -56,12 +65,13 @@ class TPipelineServices : public layout::TReadReporter {
   // nullopt while the preference services are not available.
   virtual std::optional<bool> PrintToFileSetFolderResolves(int /*set*/) { return std::nullopt; }
 
-  // Print-server preferences.
-  virtual bool KeepJobFiles() { return false; }
-  virtual bool FullRescan() { return false; }
-  virtual bool AskOnFailedJob() { return false; }
-  virtual std::filesystem::path UnknownJobsFolder() { return {}; }
-  virtual std::filesystem::path FinishedJobsFolder() { return {}; }
+  // Print-server preferences (the live record).
+  virtual bool KeepJobFiles();
+  virtual bool FullRescan();
+  virtual bool AskOnFailedJob();
+  // The unknown-jobs and finished-jobs folders; empty when not found.
+  virtual std::filesystem::path UnknownJobsFolder();
+  virtual std::filesystem::path FinishedJobsFolder();
 
   // Alert 1003 on a failed job: 1 try again, 4 delete the job and its
   // images, 5 move it to the unknown-jobs folder, 6 pause and keep it.
@@ -70,6 +80,9 @@ class TPipelineServices : public layout::TReadReporter {
   // Job queue.
   virtual std::optional<std::filesystem::path> GetNextNewJobFile() { return std::nullopt; }
   virtual void CheckForNewJobs() {}
+  // Re-scans the spool folder between two drawn objects and updates the job
+  // list when the number of queued jobs changed.
+  virtual void RescanBetweenObjects() {}
   virtual void ResetLastModDate() {}
   virtual void SetQueueCurrentFile(const std::string&) {}
   virtual void InsertIntoQueue(const std::filesystem::path&) {}

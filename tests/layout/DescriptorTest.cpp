@@ -178,18 +178,26 @@ TEST(Descriptors, ImageWithChromaKeyCarriesItsBlockUnconverted) {
   CImageDesc img;
   img.fHasChromaKey = 1;
   auto obj = TImageObject::New(img);
-  tChromaKeyBlock block;
-  for (size_t i = 0; i < block.size(); ++i) block[i] = uint8_t(i * 7);
-  obj->SetChromaKeySettings(block);
+  // Stored bytes with a recognisable pattern in the coefficient block and
+  // the carried tail.
+  auto fresh = std::make_unique<tChromaKeySettings>();
+  auto stored = EncodeChromaKeySettings(*fresh);
+  stored[0] = 0x00; stored[1] = 0x00; stored[2] = 0x80; stored[3] = 0x3F;  // center_r 1.0, little-endian
+  stored[11443] = 0x5A;
+  auto settings = std::make_unique<tChromaKeySettings>();
+  ASSERT_EQ(TChromaKeySettings::ReadFrom(stored.data(), stored.size(), settings.get()), noErr);
+  EXPECT_EQ(settings->para.center_r, 1.0f);
+  obj->SetChromaKeySettings(*settings);
   auto record = RecordBytes(*obj);
   EXPECT_EQ(record.size(), 44 + CImageDesc::kStoredSize + kChromaKeySettingsSize);
   auto back = ReadBack(record);
   auto* image = static_cast<TImageObject*>(back.get());
   ASSERT_TRUE(image->HasChromaKeySettings());
-  EXPECT_EQ(*image->ChromaKeySettings(), block);
+  EXPECT_EQ(EncodeChromaKeySettings(*image->ChromaKeySettings()), stored);
   // A copy owns its own block.
   auto copy = image->Clone();
-  EXPECT_EQ(*static_cast<TImageObject&>(*copy).ChromaKeySettings(), block);
+  EXPECT_EQ(EncodeChromaKeySettings(*static_cast<TImageObject&>(*copy).ChromaKeySettings()), stored);
+  EXPECT_EQ(RecordBytes(*copy), record);
 }
 
 TEST(RecordReader, ShortLongAndUnknownRecords) {

@@ -148,8 +148,9 @@ TEST(JobReader, EveryPrinterCodeReadsItsBlock) {
     const bool unknown = code < 0 || code > 57 || code == 0 || code == 4 || code == 14 || code == 22 || code == 35;
     EXPECT_EQ(known, !unknown);
     EXPECT_EQ(r.services.messages.size(), unknown ? 1u : 0u);
-    if (unknown)
+    if (unknown) {
       EXPECT_EQ(r.services.messages[0], "TBGPrintView::ReadColorCorrectionValue: Unknown Printer Type!");
+    }
   }
   EXPECT_EQ(PrinterBlocksFor(17).size(), 0u);
   EXPECT_EQ(PrinterBlockSize(EPrinterBlock::kMitsubishi), 10296u);
@@ -192,7 +193,7 @@ TEST(JobReader, SubJobAndAttributeSwitches) {
   CImageDesc img = jobwriter::ImageDesc("green.jpg", 0, 0, 4, 6);
   img.fHasChromaKey = 1;
   auto keyed = layout::TImageObject::New(img);
-  keyed->SetChromaKeySettings(layout::tChromaKeyBlock{});
+  keyed->SetChromaKeySettings(tChromaKeySettings{});
   j.subJobObjects.push_back(RecordOf(*keyed));
   CAttributeDesc attr;
   attr.SaveCKTemplateAsIs = 1;
@@ -218,7 +219,7 @@ TEST(JobReader, ShortImageRecordAfterAKeyedOneReadsNoKeyBlock) {
   CImageDesc img = jobwriter::ImageDesc("a.jpg", 0, 0, 1, 1);
   img.fHasChromaKey = 1;
   auto keyed = layout::TImageObject::New(img);
-  keyed->SetChromaKeySettings(layout::tChromaKeyBlock{});
+  keyed->SetChromaKeySettings(tChromaKeySettings{});
   j.objects.push_back(RecordOf(*keyed));
   // An image record of 300 bytes: it stops before the chroma-key switch.
   auto shortImage = RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("b.jpg", 0, 0, 1, 1)));
@@ -247,17 +248,20 @@ TEST(JobReader, UnknownRecordIsSkippedWhole) {
 
 TEST(JobReader, YearbookRecordsAndTrailerSetRecord) {
   TJobDescription j = SimpleJob();
-  layout::StoreU16BE(j.printToFileSet.bytes.data() + 362, 1);
+  j.printToFileSet.hasYearbookRecords = 1;
   (*j.yearbookBlocks)[0].strings[0] = 'A';
   (*j.yearbookBlocks)[1].strings[0] = 'B';
-  tStoredSpecialPrintToFilePref trailerCopy = j.printToFileSet;
-  trailerCopy.bytes[554] = 0x42;
+  tSpecialPrintToFilePref trailerCopy = j.printToFileSet;
+  trailerCopy.fileFormat = 9;
+  trailerCopy.subFolderName = "Keyed";
   j.trailerPrintToFileSet = trailerCopy;
   Reader r;
   ASSERT_EQ(r.Read(j), kResultOK);
   EXPECT_EQ((*r.view.yearbookRecords)[1].strings[0], 'A');
   EXPECT_EQ((*r.view.yearbookRecords)[0].strings[0], 'B');
-  EXPECT_EQ(r.view.printToFileSet.bytes[554], 0x42);  // the trailer's copy counts
+  // The trailer's copy counts.
+  EXPECT_EQ(r.view.printToFileSet.fileFormat, 9);
+  EXPECT_EQ(r.view.printToFileSet.subFolderName, "Keyed");
 }
 
 TEST(JobReader, PrintInfoLengthZeroAndWebDictionaryLength) {

@@ -39,7 +39,6 @@ TEST(PrinterRecords, LayoutsMatchTheirStoredSizes) {
   EXPECT_EQ(LayoutSize<tJobInfo>(), 76u);
   EXPECT_EQ(LayoutSize<tPrinterColorSyncPrefs>(), 202u);
   EXPECT_EQ(LayoutSize<tOldTimePhotoPrefs>(), 142u);
-  EXPECT_EQ(LayoutSize<tStoredSpecialPrintToFilePref>(), 982u);
   // The big ones live on the heap.
   RecordSizer m;
   auto mitsu = std::make_unique<tMitsubishiSettings>();

@@ -289,3 +289,15 @@ TEST_F(TaskManager, PausingTellsTheController) {
   tm.DoNextTask();
   EXPECT_EQ(services.buttonsEnabled, 2);
 }
+
+TEST_F(TaskManager, AJobSetAsideNeverReplacesOneAlreadyThere) {
+  TPrintJobTaskManager tm(services);
+  std::ofstream(root / "unknown" / "same") << "earlier";
+  AddJob("same", {0, 0});
+  tm.DoNextTask();
+  EXPECT_TRUE(fs::exists(root / "unknown" / "same 1"));
+  std::ifstream earlier(root / "unknown" / "same");
+  std::string text;
+  earlier >> text;
+  EXPECT_EQ(text, "earlier");
+}

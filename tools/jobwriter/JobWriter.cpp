@@ -83,8 +83,8 @@ std::vector<uint8_t> WriteJobFile(const TJobDescription& j) {
   out.WriteI16(j.enlargeMethod);
   out.WriteRecord(*j.colorSyncPrefs);
   out.WritePString(j.packageName);
-  out.WriteRecord(j.printToFileSet);
-  if (j.printToFileSet.HasYearbookRecords()) {
+  pipeline::WriteSpecialPrintToFilePref(out, j.printToFileSet);
+  if (j.printToFileSet.hasYearbookRecords != 0) {
     out.WriteRecord((*j.yearbookBlocks)[0]);
     out.WriteRecord((*j.yearbookBlocks)[1]);
   }
@@ -120,7 +120,7 @@ std::vector<uint8_t> WriteJobFile(const TJobDescription& j) {
   for (const auto& r : j.objects) out.WriteBytes(r);
 
   WriteBlock(out, j.trailerText, 1024);
-  out.WriteRecord(j.trailerPrintToFileSet.value_or(j.printToFileSet));
+  pipeline::WriteSpecialPrintToFilePref(out, j.trailerPrintToFileSet.value_or(j.printToFileSet));
   out.WriteZeros(4096);  // block E
   std::vector<uint8_t> web(32768, 0);
   std::copy_n(j.webDictionary.begin(), std::min<size_t>(j.webDictionary.size(), 32764), web.begin());

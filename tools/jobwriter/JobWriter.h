@@ -49,8 +49,8 @@ struct TJobDescription {
   int16_t enlargeMethod = 2;
   std::shared_ptr<tColorSyncPrefs> colorSyncPrefs = std::make_shared<tColorSyncPrefs>();
   CStr31_AC packageName = "Package";
-  tStoredSpecialPrintToFilePref printToFileSet;
-  // Written when the yearbook word (byte 362) of printToFileSet is non-zero;
+  tSpecialPrintToFilePref printToFileSet;
+  // Written when printToFileSet.hasYearbookRecords is non-zero;
   // [0] is written first and becomes the job's second record.
   std::shared_ptr<std::array<tRecordStruct, 2>> yearbookBlocks = std::make_shared<std::array<tRecordStruct, 2>>();
   tJobInfo jobInfo;
@@ -77,7 +77,7 @@ struct TJobDescription {
   std::vector<uint8_t> trailerText;  // up to 1,024 bytes
   // The trailer's copy of the print-to-file set record; default: the
   // header's.
-  std::optional<tStoredSpecialPrintToFilePref> trailerPrintToFileSet;
+  std::optional<tSpecialPrintToFilePref> trailerPrintToFileSet;
   std::vector<uint8_t> webDictionary;  // up to 32,764 bytes
   std::optional<uint32_t> webDictionaryLength;  // default: its size
   std::vector<uint8_t> emailEntry;     // up to 4,096 bytes

@@ -31,7 +31,7 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> SeedJobs() {
   CImageDesc green = ImageDesc("green.jpg", 0, 0, 4, 6);
   green.fHasChromaKey = 1;
   auto keyedImage = TImageObject::New(green);
-  keyedImage->SetChromaKeySettings(tChromaKeyBlock{});
+  keyedImage->SetChromaKeySettings(tChromaKeySettings{});
   keyed.subJobObjects.push_back(RecordOf(*keyedImage));
   auto node = TNodeViewObject::New(CNodeDesc{});
   node->AddChild(TImageObject::New(ImageDesc("child.jpg", 0, 0, 1, 1)));
@@ -46,7 +46,7 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> SeedJobs() {
   TJobDescription set;
   set.printer = 26;
   set.blocks.print2File.setNumber = 2;
-  layout::StoreU16BE(set.printToFileSet.bytes.data() + 362, 1);
+  set.printToFileSet.hasYearbookRecords = 1;
   set.objects.push_back(RecordOf(*TTextObject::New(TextDesc("Year", 0, 0, 1, 1))));
   seeds.emplace_back("set-yearbook", WriteJobFile(set));
 
