@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "MaskFixtures.h"
+#include "chromakey/KeyOntoPage.h"
 #include "chromakey/Masks.h"
 #include "chromakey/engine/KeyPipeline.h"
 #include "chromakey/engine/Keyers.h"
@@ -172,4 +173,30 @@ TEST(KeyerMgr, PixelConversionKeepsTheHighByte) {
   EXPECT_EQ(Px(*g, 0, 0)[2], 0x34);
   EXPECT_EQ(ConvertGWorldToPIXELMap(nullptr, map.data(), 3, 2), -1);
   EXPECT_EQ(ConvertPIXELMapToGWorld(g.get(), nullptr, 3, 2), -1);
+}
+
+TEST(KeyerMgr, KeyedPhotoLandsInThePagesTargetArea) {
+  for (bool transparency : {false, true}) {
+    auto page = Filled(100, 100, kBack);
+    // Something already on the page under the photo's corner.
+    for (int y = 20; y < 25; ++y)
+      for (int x = 20; x < 25; ++x) page->scanline(y)[size_t(x) * 4 + 1] = 250;
+    const CLongRect_AC target(20, 20, 80, 80);
+    auto photo = GreenPhoto();
+    const CRect_AC r(0, 0, 60, 60);
+    ASSERT_TRUE(KeyForegroundOntoPage(myDuplicateGWorld(photo.get()), page.get(), target, GreenSettings(),
+                                      transparency, photo.get(), r, r, 0, FSSpec{}));
+    ExpectColour(*page, 50, 50, kSubject);      // the subject at the target's centre
+    ExpectColour(*page, 75, 75, kBack);         // the backing replaced by what was on the page
+    EXPECT_NEAR(Px(*page, 22, 22)[1], 250, 12);  // including earlier drawing
+    ExpectColour(*page, 5, 5, kBack);           // outside the target: untouched
+    if (transparency) {
+      EXPECT_EQ(Px(*page, 5, 5)[0], 0);
+      EXPECT_GT(Px(*page, 50, 50)[0], 240);
+      EXPECT_LT(Px(*page, 75, 75)[0], 15);
+    } else {
+      EXPECT_EQ(Px(*page, 5, 5)[0], 255);
+      EXPECT_EQ(Px(*page, 75, 75)[0], 255);
+    }
+  }
 }
