@@ -1,14 +1,9 @@
 #include "chromakey/MaskShapes.h"
 
 #include <agg_basics.h>
-#include <agg_color_gray.h>
 #include <agg_curves.h>
 #include <agg_path_storage.h>
-#include <agg_pixfmt_gray.h>
 #include <agg_rasterizer_scanline_aa.h>
-#include <agg_renderer_base.h>
-#include <agg_renderer_scanline.h>
-#include <agg_rendering_buffer.h>
 #include <agg_scanline_u.h>
 
 #include <algorithm>
@@ -112,18 +107,15 @@ void ShapeVisitorImpl::endPolygon(uint32_t featherRadius, int32_t combine) {
   }
 
   std::fill(grey_.begin(), grey_.end(), 0);
-  agg::rendering_buffer rbuf(reinterpret_cast<agg::int8u*>(grey_.data()), unsigned(width_),
-                             unsigned(height_), width_ * int(sizeof(uint16_t)));
-  agg::pixfmt_gray16 pixf(rbuf);
-  agg::renderer_base<agg::pixfmt_gray16> base(pixf);
-  agg::renderer_scanline_aa_solid<agg::renderer_base<agg::pixfmt_gray16>> solid(base);
   agg::rasterizer_scanline_aa<> ras;
   ras.clip_box(0, 0, width_, height_);
   ras.filling_rule(invert_ ? agg::fill_even_odd : agg::fill_non_zero);
   ras.add_path(path_->storage);
 
+  // Coverage times the fill level, linear; each pixel is swept once, so
+  // writing is the same as blending over the cleared buffer.
   const float o = std::clamp(std::isfinite(opacity_) ? opacity_ : 0.0f, 0.0f, 1.0f);
-  const auto level = static_cast<agg::int16u>(o * 65535.0f);
+  const auto level = static_cast<uint32_t>(o * 65535.0f);
   int x0 = 0, y0 = 0, x1 = -1, y1 = -1;
   if (ras.rewind_scanlines()) {
     x0 = ras.min_x();
@@ -131,8 +123,20 @@ void ShapeVisitorImpl::endPolygon(uint32_t featherRadius, int32_t combine) {
     x1 = ras.max_x();
     y1 = ras.max_y();
     agg::scanline_u8 sl;
-    solid.color(agg::gray16(level, 65535));
-    agg::render_scanlines(ras, sl, solid);
+    sl.reset(ras.min_x(), ras.max_x());
+    while (ras.sweep_scanline(sl)) {
+      const int y = sl.y();
+      if (y < 0 || y >= height_) continue;
+      uint16_t* row = grey_.data() + size_t(y) * size_t(width_);
+      unsigned spans = sl.num_spans();
+      for (auto span = sl.begin(); spans > 0; --spans, ++span) {
+        for (int i = 0; i < span->len; ++i) {
+          const int x = span->x + i;
+          if (x < 0 || x >= width_) continue;
+          row[x] = static_cast<uint16_t>((level * span->covers[i] + 127) / 255);
+        }
+      }
+    }
   }
   if (x1 < x0 || y1 < y0) return;  // nothing rasterised
 
