@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,11 +30,40 @@ class TReadReporter {
 
 // What a drawing object may ask of the job it belongs to. The job view
 // implements it; objects never see the pipeline's own types.
+// The job-wide values an image box is drawn with.
+struct TImageJobValues {
+  int16_t printMode = 0;
+  int16_t cropWhere = 1;
+  int16_t finalCropWhere = 0;
+  int16_t cropMode = 0;
+  float cropHSize = 0;
+  float cropVSize = 0;
+  int16_t enlargeMethod = 0;
+  int16_t reduceMethod = 0;
+  int16_t matchRotationForPrint = 0;
+  int16_t rotationForPrint = 0;
+  int16_t subjobResizeMode = 0;
+  bool hasSubJob = false;
+  bool drawingSubJob = false;
+  bool transparency = false;
+  const host::GWorld* subJobOffscreen = nullptr;
+};
+
 class TJobContext {
  public:
   virtual ~TJobContext() = default;
   virtual int16_t PrinterCode() const = 0;
   virtual bool IgnoreOverlaysSwitch() const = 0;
+
+  // What drawing objects need besides: the job's image values, the images
+  // folder of the spool tree (empty when unknown), the name of the photo in
+  // work, status texts and the job's temporary files.
+  virtual TImageJobValues ImageJobValues() const { return {}; }
+  virtual std::filesystem::path ImagesFolder() const { return {}; }
+  virtual void SetCurrentImageName(const std::string&) {}
+  virtual void SetStatusText(const std::string&) {}
+  // Registers a photo read for this job to be deleted when the job is done.
+  virtual void AddPhotoToDelete(const std::filesystem::path&) {}
 };
 
 // The object's box on the page in pixels: each edge is dpi times the edge in

@@ -24,7 +24,8 @@ char CodeChar(OSType code, int shift) {
 
 // ---- image
 
-TImageObject::TImageObject(const TImageObject& o) : TLayoutObject(o), fDesc(o.fDesc) {
+TImageObject::TImageObject(const TImageObject& o)
+    : TLayoutObject(o), fDesc(o.fDesc), fLastSource(o.fLastSource), fLastDest(o.fLastDest) {
   if (o.fChromaKey) fChromaKey = std::make_unique<tChromaKeySettings>(*o.fChromaKey);
 }
 

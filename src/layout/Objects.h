@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <memory>
 
 #include "chromakey/ChromaKeySettings.h"
@@ -45,6 +46,16 @@ class TImageObject : public TLayoutObject {
   TImageObject() = default;
   TImageObject(const TImageObject& o);
 
+  // Draws the photo into its box (see layout/ImageDraw.h). A photo name
+  // that could leave the images folder counts as "No File".
+  bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
+  // The photo's path in the images folder; empty for "No File" and for
+  // names that are empty or hold "/", ".." or NUL.
+  static std::filesystem::path PhotoPath(const std::filesystem::path& imagesFolder, const FSSpec& file);
+  // The placement of the last drawing (read by the keying engine).
+  const CRect_AC& LastSourceRect() const { return fLastSource; }
+  const CRect_AC& LastDestRect() const { return fLastDest; }
+
   const CImageDesc& Descriptor() const { return fDesc; }
   bool HasChromaKeySettings() const { return fChromaKey != nullptr; }
   const tChromaKeySettings* ChromaKeySettings() const { return fChromaKey.get(); }
@@ -55,6 +66,7 @@ class TImageObject : public TLayoutObject {
  private:
   CImageDesc fDesc;
   std::unique_ptr<tChromaKeySettings> fChromaKey;
+  CRect_AC fLastSource, fLastDest;
 };
 
 class TTextObject : public TLayoutObject {
@@ -171,6 +183,14 @@ class TBackColorObject : public TLayoutObject {
   void WriteTo(TJobWriter& out) const override;
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TBackColorObject>(*this); }
   const CBackColorDesc& Descriptor() const { return fDesc; }
+
+  // Paints its rectangle (edges rounded outwards, see PaintRectAt) in its
+  // colour, except on print-to-file-set routes when its skip switch is set.
+  bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
+  // The painted rectangle: left and top dpi x edge, right and bottom
+  // dpi x edge + 0.5, in single precision, rounded half away from zero.
+  CLongRect_AC PaintRectAt(int16_t dpi) const;
+  void DrawBackground(const CLongRect_AC& rect, host::GWorld* page) const;
 
  private:
   CBackColorDesc fDesc;

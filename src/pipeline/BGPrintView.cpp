@@ -317,10 +317,7 @@ int16_t TSpoolerPrintView::NotBuilt(const char* stage) {
   return kResultUnknownJob;
 }
 
-int16_t TSpoolerPrintView::CreateOffscreens() { return NotBuilt("CreateOffscreens"); }
 int16_t TSpoolerPrintView::DrawSpecialJob() { return NotBuilt("DrawSpecialJob"); }
 int16_t TSpoolerPrintView::CopyOriginalFileJob() { return NotBuilt("CopyOriginalFileJob"); }
-int16_t TSpoolerPrintView::DrawNextObject() { return NotBuilt("DrawNextObject"); }
-int16_t TSpoolerPrintView::FinishJob() { return NotBuilt("FinishJob"); }
 
 }  // namespace pipeline

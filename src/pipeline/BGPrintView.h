@@ -77,6 +77,18 @@ class TBGPrintView : public layout::TJobContext {
   // layout::TJobContext
   int16_t PrinterCode() const override { return printer; }
   bool IgnoreOverlaysSwitch() const override { return IgnoreOverlays != 0; }
+  layout::TImageJobValues ImageJobValues() const override;
+  std::filesystem::path ImagesFolder() const override { return services.ImagesFolder(); }
+  // Keeps the photo name, its extension upper-cased, and the ticket number
+  // (the name cut at its first "_t", else its last " copy", else its last
+  // "."); "No File" changes nothing.
+  void SetCurrentImageName(const std::string& name) override;
+  void SetStatusText(const std::string& text) override { services.SetStatus(text); }
+  // Registers the photo with the task manager and the view.
+  void AddPhotoToDelete(const std::filesystem::path& file) override;
+  const std::string& CurrentImageName() const { return currentImageName; }
+  const std::string& CurrentExtension() const { return currentExtension; }
+  const std::string& TicketNumber() const { return ticketNumber; }
 
   bool HasSubJob() const { return hasSubJob; }
   int16_t GetIgnoreOverlays() const { return IgnoreOverlays; }
@@ -172,6 +184,7 @@ class TBGPrintView : public layout::TJobContext {
   void ReadHeaderAndLists(layout::TJobStream& stream);
   void ReadTrailer(layout::TJobStream& stream);
 
+  std::string currentImageName, currentExtension, ticketNumber;
   std::set<std::filesystem::path> filesRead_;
   int readCount_ = 0;
 };
@@ -183,16 +196,44 @@ class TSpoolerPrintView : public TBGPrintView {
  public:
   using TBGPrintView::TBGPrintView;
 
+  // The page offscreen at output resolution: 0, or 105 when it cannot be
+  // made. Sides are computed in 32 bits.
   virtual int16_t CreateOffscreens();
   virtual int16_t DrawSpecialJob();
   virtual int16_t CopyOriginalFileJob();
+  // One object per call: 1 drawn and more follow, 0 skipped and more
+  // follow, 99 the last object handled, 101 nothing to draw, 102 failed.
   virtual int16_t DrawNextObject();
+  // Mirror, grey, sepia, colour matching, "OutputForPrint.jpg", then the
+  // printer dispatch, whose result it returns.
   virtual int16_t FinishJob();
-  virtual void ResetJob() {}
-  virtual void SendErrorNotification() {}
+  // The printer dispatch; until the hand-off exists the job ends in the
+  // unknown-jobs folder (108).
+  virtual int16_t PrepareForPrinter();
+  virtual void ResetJob();
+  virtual void SendErrorNotification();
+
+  // The output rectangle for a direct printer (top, left 0).
+  CLongRect_AC GetOutputRect(int16_t printerCode, int16_t resolution, uint16_t recordMediaType,
+                             uint16_t recordCutInHalf) const;
+  void ApplyColorSettings(int16_t printerCode);
+  // A new offscreen of `size` holding the source (mode 1 fill, 2 fit, other
+  // white when the source is larger; centred unscaled when it fits). On
+  // success the source is disposed (left empty); on failure it is kept.
+  static host::GWorldHandle CropGWorldToNewSize(host::GWorldHandle& source, const CLongRect_AC& size, int16_t mode);
+  // The source scaled to fit `size`, in an offscreen of the fitted size;
+  // the same ownership rule.
+  static host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_AC& size);
+
+  int16_t ObjectCount() const { return objectCount; }
+  int16_t CurrentObject() const { return fCurrentObject; }
 
  protected:
   int16_t NotBuilt(const char* stage);
+
+  int16_t objectCount = 0;
+  int16_t fCurrentObject = 0;
+  host::GWorldHandle outputOffscreen;
 };
 
 }  // namespace pipeline

@@ -56,6 +56,11 @@ std::filesystem::path TPipelineServices::FinishedJobsFolder() {
   return p ? FolderOf(p->finishedVRefNum, p->finishedDirID) : std::filesystem::path();
 }
 
+std::filesystem::path TPipelineServices::ImagesFolder() {
+  const tPrintServerPrefs* p = getMyPrintServerPrefs();
+  return p ? FolderOf(p->imagesVRefNum, p->imagesDirID) : std::filesystem::path();
+}
+
 OSErr TPipelineServices::MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) {
   if (folder.empty()) return dirNFErr;
   const std::string name = file.filename().string();

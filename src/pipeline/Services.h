@@ -18,6 +18,7 @@
 
 #include "host/base/MacTypes.h"
 #include "host/base/PascalString.h"
+#include "host/sys/PlistValue.h"
 #include "layout/LayoutObject.h"
 
 struct tJobInfo;
@@ -72,6 +73,8 @@ class TPipelineServices : public layout::TReadReporter {
   // The unknown-jobs and finished-jobs folders; empty when not found.
   virtual std::filesystem::path UnknownJobsFolder();
   virtual std::filesystem::path FinishedJobsFolder();
+  // The spool tree's images folder, where job photos are found.
+  virtual std::filesystem::path ImagesFolder();
 
   // Alert 1003 on a failed job: 1 try again, 4 delete the job and its
   // images, 5 move it to the unknown-jobs folder, 6 pause and keep it.
@@ -91,6 +94,10 @@ class TPipelineServices : public layout::TReadReporter {
   // a number), delete. Both return 0 or an error code.
   virtual OSErr MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder);
   virtual OSErr DeleteFile(const std::filesystem::path& file);
+
+  // Posts the web-server notification with the given job dictionary (its
+  // "status" entry already set).
+  virtual void SendWebServerNotification(const host::PlistDict& /*printJob*/) {}
 
   // Statistics.
   virtual void AddToPrintCount(int /*count*/, int /*kind*/, int16_t /*printer*/, int16_t /*canvas*/) {}

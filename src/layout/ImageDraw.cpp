@@ -1,0 +1,352 @@
+#include "layout/ImageDraw.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "host/files/File.h"
+#include "host/qd/GWorld.h"
+#include "host/qd/QuickDraw.h"
+#include "imaging/CropFit.h"
+#include "imaging/ImageLoading.h"
+#include "imaging/ImagingServices.h"
+#include "imaging/Offscreen.h"
+#include "imaging/OutputFileHelpers.h"
+#include "imaging/Resampler.h"
+#include "layout/Placement.h"
+
+namespace layout {
+
+namespace {
+
+void Log(const char* text) { std::fputs(text, stderr); }
+
+myImageColorAdjustInfo AdjustOf(const std::array<int16_t, 6>& a) {
+  myImageColorAdjustInfo i;
+  i.red = a[0]; i.green = a[1]; i.blue = a[2]; i.dark = a[3]; i.light = a[4]; i.gamma = a[5];
+  return i;
+}
+
+CLongRect_AC L(const CRect_AC& r) { return CLongRect_AC(r); }
+
+int16_t C16(int64_t v) { return int16_t(std::clamp<int64_t>(v, -32768, 32767)); }
+CRect_AC S(const CLongRect_AC& r) { return CRect_AC(C16(r.top), C16(r.left), C16(r.bottom), C16(r.right)); }
+
+// Shrinks the destination to the target's bounds and the source by the same
+// proportion, so that no copy ever writes outside the page. False when
+// nothing of either is left.
+bool ClipToTarget(CLongRect_AC& src, CLongRect_AC& dst, const CLongRect_AC& bounds) {
+  if (src.IsEmpty() || dst.IsEmpty()) return false;
+  const double sx = double(src.Width()) / double(dst.Width());
+  const double sy = double(src.Height()) / double(dst.Height());
+  CLongRect_AC d = dst;
+  d.left = std::max(d.left, bounds.left);
+  d.top = std::max(d.top, bounds.top);
+  d.right = std::min(d.right, bounds.right);
+  d.bottom = std::min(d.bottom, bounds.bottom);
+  if (d.IsEmpty()) return false;
+  CLongRect_AC s;
+  s.left = src.left + int32_t(std::lround((d.left - dst.left) * sx));
+  s.top = src.top + int32_t(std::lround((d.top - dst.top) * sy));
+  s.right = src.right - int32_t(std::lround((dst.right - d.right) * sx));
+  s.bottom = src.bottom - int32_t(std::lround((dst.bottom - d.bottom) * sy));
+  if (s.IsEmpty()) return false;
+  src = s;
+  dst = d;
+  return true;
+}
+
+// Draws `srcRect` of the source into `dstRect` of the target by a job resize
+// method: 1 scaled copy, 2 and 3 the resampler with that quality, 4 through
+// a temporary of the part's size drawn scaled; other methods draw nothing.
+// False only when the resampler failed.
+bool DrawByMethod(int16_t method, host::GWorld* src, CRect_AC srcRect, host::GWorld* dst, CRect_AC dstRect) {
+  CLongRect_AC s = L(srcRect), d = L(dstRect);
+  if (!src || !dst) return true;
+  switch (method) {
+    case 1:
+      if (ClipToTarget(s, d, dst->bounds())) copyGWorldToGWorld(src, dst, s, d);
+      return true;
+    case 2:
+    case 3:
+      if (!ClipToTarget(s, d, dst->bounds())) return true;
+      return betterResizeGworldToGworld(src, s, dst, d, method, false);
+    case 4: {
+      if (s.IsEmpty() || d.IsEmpty()) return true;
+      host::GWorldHandle part = myNewGWorld(CLongRect_AC(0, 0, s.Height(), s.Width()));
+      if (!part) return true;
+      copyGWorldToGWorld(src, part.get(), s, part->bounds());
+      DrawResizedGWorld(dst, part.get(), dstRect);
+      return true;
+    }
+    default:
+      return true;
+  }
+}
+
+// The photo part drawn turned by the object's free angle.
+void DrawImageWithAngle(host::GWorld* src, host::GWorld* dst, const CRect_AC& srcRect, const CRect_AC& dstRect,
+                        const TImageDrawRequest& r) {
+  if (dstRect.IsEmpty() || srcRect.IsEmpty()) return;
+  host::GWorldHandle temp = myNewGWorld(L(dstRect));
+  if (!temp) return;
+  copyGWorldToGWorld(src, temp.get(), L(srcRect), temp->bounds());
+  myFillOffscreen(temp.get());
+  DrawRotatedGWorld(r.angle, dst, temp.get(), dstRect, r.boxScale);
+}
+
+bool SafeName(const CStr31_AC& name) {
+  const std::string s = name.ToMacRoman();
+  return !s.empty() && s.find('/') == std::string::npos && s.find("..") == std::string::npos &&
+         s.find('\0') == std::string::npos;
+}
+
+void DrawGraphics(host::GWorld* page, const CRect_AC& box, const TImageDrawRequest& r) {
+  if (!SafeName(r.graphicName) || !SafeName(r.graphicCategory)) return;
+  host::GWorldHandle g = getGraphicOnOffscreen(CStr255_AC(r.graphicName.ToMacRoman()),
+                                               CStr255_AC(r.graphicCategory.ToMacRoman()), true);
+  if (!g) return;
+  if (r.job.matchRotationForPrint && isLandscape(L(box)) != isLandscape(g->bounds()))
+    g = rotateGWorld90Degrees(r.job.rotationForPrint, std::move(g));
+  if (!g) return;
+  CLongRect_AC s = g->bounds(), d = L(box);
+  if (ClipToTarget(s, d, page->bounds())) myCopyOverlayWithMask(1, g.get(), page, s, d);
+}
+
+void DrawBorder(host::GWorld* page, const CRect_AC& rect, const TImageDrawRequest& r) {
+  if (!r.border || rect.IsEmpty()) return;
+  const int32_t pen = int32_t(std::trunc(float(r.borderWidth) * float(r.dpi) / 72.0f));
+  if (pen <= 0) return;
+  host::SavedPort saved;
+  SetGWorld(page);
+  RGBForeColor(r.borderColor);
+  PenSize(int16_t(std::min(pen, 32767)), int16_t(std::min(pen, 32767)));
+  FrameRect(rect);
+  RGBForeColor(RGBColor{0, 0, 0});
+  PenNormal();
+}
+
+void FrameAndBorder(host::GWorld* page, const CRect_AC& target, const TImageDrawRequest& r) {
+  if (r.graphicCategory.Length() > 0 && r.graphicName.Length() > 0) {
+    DrawGraphics(page, r.box, r);
+    DrawBorder(page, r.box, r);
+  } else {
+    DrawBorder(page, target, r);
+  }
+}
+
+// Turns a freshly read photo by its rotation: a quarter turn for 90 and 270,
+// a half turn for any other non-zero value. A failed quarter turn keeps the
+// photo unturned; `failIfNoOffscreen` reports it instead.
+bool TurnPhoto(host::GWorldHandle& photo, float rotation, bool failIfNoOffscreen) {
+  if (rotation == 0) return true;
+  if (rotation != 90 && rotation != 270) {
+    rotateImage180Degrees(photo.get());
+    return true;
+  }
+  const CLongRect_AC b = photo->bounds();
+  host::GWorldHandle turned = myNewGWorld(CLongRect_AC(0, 0, b.Width(), b.Height()));
+  if (!turned) return !failIfNoOffscreen;
+  if (rotateImage90Degrees(rotation == 90 ? 2 : 1, photo.get(), turned.get())) photo = std::move(turned);
+  return true;
+}
+
+// The photo through the photo cache. Photos cut out by crop bounds are
+// never cached: the cache key does not hold the bounds, so they could be
+// handed back for a different cut.
+SharedGWorld LoadPhoto(const TImageDrawRequest& r, TJobContext& view, bool newPath) {
+  const myImageColorAdjustInfo adjust = AdjustOf(r.colorAdjust);
+  const bool cut = newPath && r.useCropBounds && r.cropBounds[3] != 0;
+  if (!cut) {
+    if (SharedGWorld cached = GetCurrentImageGWorldPtr(r.spec, r.rotation, adjust, r.imageSize)) return cached;
+  }
+  view.AddPhotoToDelete(r.path);
+  host::GWorldHandle photo;
+  bool turnedByReader = false;
+  if (cut) {
+    photo = getCroppedImage(r.spec, CGRect{r.cropBounds[0], r.cropBounds[1], r.cropBounds[2], r.cropBounds[3]});
+  } else {
+    TFile file;
+    if (file.Specify(r.spec) == noErr) photo = ReadFile2(&file, r.imageSize, r.rotation, turnedByReader, nullptr);
+  }
+  if (!photo) {
+    if (!newPath) Log("An error occured reading image file\n");
+    return nullptr;
+  }
+  if (!turnedByReader && !TurnPhoto(photo, r.rotation, newPath)) return nullptr;
+  if (!adjust.IsZero()) {
+    view.SetStatusText("Applying Color Adjustments\xE2\x80\xA6");
+    ApplyColorSettingsToOffscreen(photo.get(), adjust, photo.get());
+  }
+  SharedGWorld shared(std::move(photo));
+  if (!cut) SetCurrentImageGWorldPtr(shared, r.spec, r.rotation, adjust, r.imageSize);
+  return shared;
+}
+
+// The sub-job's page drawn into the box instead of a photo.
+void DrawSubJobIntoBox(host::GWorld* page, const TImageDrawRequest& r) {
+  const host::GWorld* sub = r.job.subJobOffscreen;
+  if (!sub || r.box.IsEmpty()) return;
+  host::GWorldHandle turned;
+  const host::GWorld* source = sub;
+  if (r.job.matchRotationForPrint && isLandscape(L(r.box)) != isLandscape(sub->bounds())) {
+    turned = rotateGWorld90DegreesDoNotDispose(r.job.rotationForPrint, sub);
+    if (turned) source = turned.get();
+  }
+  const CLongRect_AC srcRect = source->bounds();
+  CLongRect_AC part = srcRect, target = L(r.box);
+  if (r.job.subjobResizeMode == 1) part = CropAndResize(srcRect, L(r.box), r.job.finalCropWhere);
+  else target = ResizeToFit(L(r.box), srcRect);
+  if (!ClipToTarget(part, target, page->bounds())) return;
+  auto* src = const_cast<host::GWorld*>(source);
+  if (r.job.enlargeMethod == 2 || r.job.enlargeMethod == 3) betterResizeGworldToGworld(src, part, page, target, 2);
+  else copyGWorldToGWorld(src, page, part, target);
+}
+
+}  // namespace
+
+void DisposePhotoCache() { DisposeCurrentImageGWorldPtr(); }
+
+TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& r, TJobContext& view) {
+  TImageDrawResult result;
+  if (!page) return result;
+  view.SetStatusText("Reading Image");
+  if (r.job.hasSubJob && !r.job.drawingSubJob) {
+    DrawSubJobIntoBox(page, r);
+    return result;
+  }
+  SharedGWorld photo = LoadPhoto(r, view, false);
+  if (!photo) {
+    result.ok = false;
+    return result;
+  }
+  view.SetStatusText("Drawing Image\xE2\x80\xA6");
+  const CRect_AC image = S(CLongRect_AC(0, 0, photo->height(), photo->width()));
+  const int16_t where = r.job.cropWhere;
+  CRect_AC source = image, target;
+  if (r.cropToFill == 1) {
+    source = S(CropAndResize(L(image), L(r.box), where));
+    target = r.box;
+  } else {
+    target = S(ResizeToFit(L(r.box), L(image)));
+  }
+  const int16_t method = (source.Width() >= target.Width() && source.Height() >= target.Height())
+                             ? r.job.reduceMethod : r.job.enlargeMethod;
+  if (r.insetAmount != 0) InsetRects(source, target, image, CRect_AC(target), r.insetAmount, where);
+  if (r.offset.h != 0 || r.offset.v != 0) OffsetRects(source, target, image, r.box, r.offset);
+  result.lastSource = source;
+  result.lastTarget = target;
+  if (r.freeRotate) {
+    DrawImageWithAngle(photo.get(), page, source, target, r);
+  } else if (!DrawByMethod(method, photo.get(), source, page, target)) {
+    result.ok = false;
+    return result;
+  }
+  FrameAndBorder(page, target, r);
+  return result;
+}
+
+TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& r, TJobContext& view) {
+  TImageDrawResult result;
+  if (!page) return result;
+  view.SetStatusText("Reading Image");
+  int16_t where = r.job.cropWhere;
+  int16_t finalWhere = r.job.finalCropWhere;
+  int16_t cropMode = r.job.cropMode;
+  float cropH = r.job.cropHSize, cropV = r.job.cropVSize;
+  int16_t inset = r.insetAmount;
+  CPoint_AC offset = r.offset;
+  TImageDrawRequest req = r;
+  tImageProperties props;
+  const bool hasProps = loadPropertiesFromFile(r.spec, &props);
+  if (hasProps) {
+    where = props.cropPosition;
+    cropMode = props.cropping;
+    cropH = props.hRatio;
+    cropV = props.vRatio;
+    inset = props.inset;
+    offset = props.offset;
+    const auto& a = props.colorAdjust;
+    req.colorAdjust = {a.red, a.green, a.blue, a.dark, a.light, a.gamma};
+  }
+  if (r.useCropBounds) {
+    std::fprintf(stderr, "myBounds = %f, %f, %f, %f\n", r.cropBounds[0], r.cropBounds[1], r.cropBounds[2],
+                 r.cropBounds[3]);
+  }
+  SharedGWorld photo = LoadPhoto(req, view, true);
+  if (!photo) {
+    result.ok = false;
+    return result;
+  }
+  view.SetStatusText("Drawing Image\xE2\x80\xA6");
+  if (hasProps && props.imageSize.h != 0) {
+    const float f = float(photo->width()) / float(props.imageSize.h);
+    inset = C16(int64_t(std::trunc(float(inset) * f)));
+    offset.h = C16(int64_t(std::trunc(float(offset.h) * f)));
+    offset.v = C16(int64_t(std::trunc(float(offset.v) * f)));
+  }
+  host::GWorld* drawn = photo.get();
+  host::GWorldHandle turned;
+  if (r.job.matchRotationForPrint && isLandscape(L(r.box)) != isLandscape(photo->bounds())) {
+    turned = rotateGWorld90DegreesDoNotDispose(r.job.rotationForPrint, photo.get());
+    if (!turned) {
+      result.ok = false;
+      return result;
+    }
+    drawn = turned.get();
+    const bool turnedLandscape = isLandscape(drawn->bounds());
+    auto swapWhere = [&] { if (where == 2) where = 3; else if (where == 3) where = 2; };
+    if (r.job.rotationForPrint == 1) {
+      offset = CPoint_AC{C16(-int32_t(offset.h)), offset.v};
+      if (!turnedLandscape) swapWhere();
+    } else if (r.job.rotationForPrint == 2) {
+      offset = CPoint_AC{offset.h, C16(-int32_t(offset.v))};
+      if (turnedLandscape) swapWhere();
+    }
+  }
+  const CRect_AC image = S(CLongRect_AC(0, 0, drawn->height(), drawn->width()));
+  const CRect_AC crop = r.useCropBounds ? image : S(getCropRect(L(image), cropMode, cropH, cropV, r.dpi));
+  if (crop.IsEmpty()) return result;
+  host::GWorldHandle middle = myNewGWorld(L(crop));
+  if (!middle) {
+    result.ok = false;
+    return result;
+  }
+  CRect_AC source = S(CropAndResize(L(image), L(crop), where));
+  CRect_AC target = crop;
+  if (!r.useCropBounds) {
+    if (inset != 0) InsetRects(source, target, image, crop, inset, where);
+    if (offset.h != 0 || offset.v != 0) OffsetRects(source, target, image, crop, offset);
+  }
+  if (!DrawByMethod(r.job.enlargeMethod, drawn, source, middle.get(), target)) {
+    result.ok = false;
+    return result;
+  }
+  host::GWorld* from = middle.get();
+  CRect_AC part = crop;
+  if (r.cropToFill == 1) {
+    part = S(CropAndResize(L(crop), L(r.box), finalWhere));
+    target = r.box;
+  } else {
+    target = S(ResizeToFit(L(r.box), L(crop)));
+  }
+  if (r.useCropBounds) {
+    // The photo is already the wanted cut: place it directly.
+    from = drawn;
+    if (r.cropToFill == 1) part = S(CropAndResize(L(image), L(r.box), 1));
+    else { part = image; target = S(ResizeToFit(L(r.box), L(image))); }
+  }
+  result.lastSource = part;
+  result.lastTarget = target;
+  if (r.freeRotate) {
+    DrawImageWithAngle(from, page, part, target, r);
+  } else if (!DrawByMethod(r.job.enlargeMethod, from, part, page, target)) {
+    result.ok = false;
+    return result;
+  }
+  FrameAndBorder(page, target, r);
+  return result;
+}
+
+}  // namespace layout

@@ -1,0 +1,68 @@
+// The pixel work of an image box: loading the photo through the photo cache,
+// turning and colour-adjusting it, placing it in its box and drawing it into
+// the page, the sub-job branch, the frame graphic and the border.
+//
+// The image object collects its own values and the job's into a
+// TImageDrawRequest; this keeps the descriptor records and the imaging
+// records apart.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "host/base/Geometry.h"
+#include "host/base/MacTypes.h"
+#include "host/base/PascalString.h"
+#include "host/files/FSSpec.h"
+#include "layout/LayoutObject.h"
+
+namespace host { class GWorld; }
+
+namespace layout {
+
+struct TImageDrawRequest {
+  // The photo: its file specification in the images folder and its path.
+  FSSpec spec;
+  std::filesystem::path path;
+  float rotation = 0;
+  std::array<int16_t, 6> colorAdjust{};  // red, green, blue, dark, light, gamma
+  int16_t imageSize = 0;
+
+  CRect_AC box;
+  int16_t dpi = 0;
+  int16_t cropToFill = 0;
+  CPoint_AC offset;
+  int16_t insetAmount = 0;
+  bool useCropBounds = false;
+  std::array<float, 4> cropBounds{};  // x, y, width, height in the photo's pixels
+
+  // Free rotation: the angle already resolved from its direction (0 = none).
+  bool freeRotate = false;
+  int16_t angle = 0;
+  int32_t boxScale = 0;
+
+  bool border = false;
+  int16_t borderWidth = 0;
+  RGBColor borderColor;
+  CStr31_AC graphicCategory, graphicName;
+
+  TImageJobValues job;
+};
+
+// What drawing produced, for the object to keep.
+struct TImageDrawResult {
+  bool ok = true;
+  CRect_AC lastSource, lastTarget;
+};
+
+// The placement path of print modes other than 0, 1, 2 and 4 (with the
+// sub-job branch) and the one of print modes 0, 1, 2 and 4.
+TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& request, TJobContext& view);
+TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& request, TJobContext& view);
+
+// Empties the photo cache (the job view does it when a job ends).
+void DisposePhotoCache();
+
+}  // namespace layout

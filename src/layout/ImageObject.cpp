@@ -1,0 +1,121 @@
+// Drawing of the image object: locating the photo and collecting the values
+// the pixel work needs.
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "host/files/FSSpec.h"
+#include "layout/ImageDraw.h"
+#include "layout/Objects.h"
+
+namespace layout {
+
+namespace {
+
+constexpr const char* kNoFile = "No File";
+
+// A photo name from a job file names a file directly inside the images
+// folder: nothing empty, no separator, no parent step, no NUL. Anything else
+// is treated as "No File", so the job's clean-up can never delete a file
+// outside that folder.
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name.find('/') == std::string::npos && name.find("..") == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+std::filesystem::path TImageObject::PhotoPath(const std::filesystem::path& imagesFolder, const FSSpec& file) {
+  const std::string mac = file.name.ToMacRoman();
+  if (mac == kNoFile || !IsPlainName(mac) || imagesFolder.empty()) return {};
+  std::string disk;
+  if (host::MacNameToDiskName(mac, &disk) != noErr || !IsPlainName(disk)) return {};
+  return imagesFolder / disk;
+}
+
+bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) {
+  const TImageJobValues job = view.ImageJobValues();
+  const std::filesystem::path folder = view.ImagesFolder();
+  const std::string mac = fDesc.fFile.name.ToMacRoman();
+  std::fprintf(stderr, "myPartialPath = %s\n", folder.string().c_str());
+
+  TImageDrawRequest r;
+  r.path = PhotoPath(folder, fDesc.fFile);
+  const bool noFile = mac == kNoFile || !IsPlainName(mac);
+  if (!noFile) {
+    std::fprintf(stderr, "myWholePath = %s\n", r.path.string().c_str());
+    if (!((job.printMode == 5 || job.printMode == 6) && job.hasSubJob && !job.drawingSubJob))
+      view.SetCurrentImageName(fDesc.fFile.name.ToUTF8());
+  }
+  const bool newPath = job.printMode < 3 || job.printMode == 4;
+  if (noFile) {
+    std::fputs("No valid file was found\n", stderr);
+    return true;
+  }
+  // A photo that cannot be found in the images folder cannot be read; the
+  // sub-job branch draws no photo and does not need it.
+  const bool subJobBranch = !newPath && job.hasSubJob && !job.drawingSubJob;
+  if (!subJobBranch && (r.path.empty() || host::MakeFSSpecFromPath(r.path.string(), &r.spec) != noErr)) {
+    if (!newPath) std::fputs("An error occured reading image file\n", stderr);
+    return false;
+  }
+
+  r.rotation = fDesc.fRotation;
+  const auto& a = fDesc.fColorAdjust;
+  r.colorAdjust = {a.red, a.green, a.blue, a.dark, a.light, a.gamma};
+  r.imageSize = fDesc.fImageSize;
+  r.box = BoxAt(dpi);
+  r.dpi = dpi;
+  r.cropToFill = fDesc.fCropToFill;
+  r.offset = fDesc.fOffset;
+  r.insetAmount = fDesc.fInsetAmount;
+  r.useCropBounds = fDesc.fUseCropBounds != 0;
+  r.cropBounds = fDesc.fCropBounds;
+  r.freeRotate = fDesc.fFreeRotate != 0;
+  if (r.freeRotate) {
+    if (fDesc.fAngleDirection == 1) r.angle = int16_t(360 - fDesc.fAngle);
+    else if (fDesc.fAngleDirection == 2) r.angle = fDesc.fAngle;
+  }
+  // The box scale is taken afresh for every drawing from the object's own
+  // value, so it never grows from one image or job to the next.
+  r.boxScale = fDesc.fBoxScale != 0 ? int32_t(std::trunc(double(fDesc.fBoxScale) * dpi / 72.0)) : 0;
+  r.border = fDesc.fBorder != 0;
+  r.borderWidth = fDesc.fBorderWidth;
+  r.borderColor = fDesc.fBorderColor;
+  r.graphicCategory = fDesc.fGraphicCategory;
+  r.graphicName = fDesc.fGraphicName;
+  r.job = job;
+
+  const TImageDrawResult result = newPath ? DrawImageBoxNew(page, r, view) : DrawImageBox(page, r, view);
+  fLastSource = result.lastSource;
+  fLastDest = result.lastTarget;
+  return result.ok;
+}
+
+// ---- background colour
+
+CLongRect_AC TBackColorObject::PaintRectAt(int16_t dpi) const {
+  const float d = float(dpi);
+  auto edge = [](float v) -> int32_t {
+    if (std::isnan(v)) return 0;
+    const double r = std::round(double(v));
+    if (r >= 32767.0) return 32767;
+    if (r <= -32768.0) return -32768;
+    return int32_t(r);
+  };
+  CLongRect_AC r;
+  r.left = edge(d * fLeft);
+  r.top = edge(d * fTop);
+  r.right = edge(d * (fLeft + fWidth) + 0.5f);
+  r.bottom = edge(d * (fTop + fHeight) + 0.5f);
+  return r;
+}
+
+bool TBackColorObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) {
+  const int16_t p = view.PrinterCode();
+  if (fDesc.fSkipForPrintToFileSet != 0 && ((p >= 25 && p <= 28) || (p >= 49 && p <= 52))) return true;
+  DrawBackground(PaintRectAt(dpi), page);
+  return true;
+}
+
+}  // namespace layout

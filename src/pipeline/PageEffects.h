@@ -1,0 +1,41 @@
+// The imaging operations page rendering and finishing use, behind plain
+// parameter types: the stored printer records of a job and the imaging
+// records share names, so the two are kept in separate translation units.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "host/base/Geometry.h"
+#include "host/base/MacTypes.h"
+#include "host/base/PascalString.h"
+#include "host/files/FSSpec.h"
+#include "host/qd/GWorld.h"
+
+struct tColorSyncPrefs;
+
+namespace pipeline::effects {
+
+// red, green, blue, dark, light, gamma
+using TSixValues = std::array<int16_t, 6>;
+
+// A new white page offscreen, or none (the operator is told).
+host::GWorldHandle NewPage(const CLongRect_AC& bounds);
+void Mirror(host::GWorld* page);
+void Grey(host::GWorld* page);
+void Sepia(host::GWorld* page, const TSixValues& adjust, int16_t mode, const TSixValues& tint, int16_t percent);
+// The six-value adjustment in place; nothing when all are zero.
+void Adjust(host::GWorld* page, const TSixValues& adjust);
+bool FindProfile(OSType profileClass, const CStr255_AC& name, FSSpec* found);
+void Match(host::GWorld* page, const tColorSyncPrefs* prefs, int16_t printerCode);
+// "OutputForPrint.jpg" in the preferences folder; true when written.
+bool SaveOutputForPrint(const host::GWorld* page);
+
+// Both take the source over on success (it is then empty) and leave it
+// with the caller on failure.
+host::GWorldHandle CropToNewSize(host::GWorldHandle& source, const CLongRect_AC& size, int16_t mode);
+host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_AC& size);
+
+void DisposePhotoCache();
+
+}  // namespace pipeline::effects

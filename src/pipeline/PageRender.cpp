@@ -1,0 +1,154 @@
+// Drawing a job's page: the page offscreen, one layout object per call, the
+// values drawing objects ask of the job, and the reset after a job.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+#include "host/sys/KeyedArchive.h"
+#include "pipeline/BGPrintView.h"
+#include "pipeline/PageEffects.h"
+#include "pipeline/PrintJobTaskManager.h"
+
+namespace pipeline {
+
+namespace {
+
+std::string Format(const char* fmt, auto... args) {
+  char buf[256];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  return buf;
+}
+
+// Inches at a resolution as a pixel count in 32 bits: single precision,
+// truncated toward zero; nothing negative or not a number.
+int32_t PagePixels(int16_t dpi, float inches) {
+  const float v = float(dpi) * inches;
+  if (!(v > 0)) return 0;
+  if (v >= 2147483520.0f) return 2147483520;
+  return int32_t(v);
+}
+
+bool RefreshesPreview(OSType code) {
+  return code == layout::kNodeObjectType || code == layout::kOverlayObjectType || code == layout::kImageObjectType ||
+         code == layout::kFileOverlayObjectType || code == layout::kGroupPhotoObjectType;
+}
+
+bool IsEmptyNode(const layout::TLayoutObject& obj) {
+  return obj.TypeCode() == layout::kNodeObjectType &&
+         static_cast<const layout::TNodeViewObject&>(obj).HasNoObjects();
+}
+
+}  // namespace
+
+// ---- what drawing objects ask of the job
+
+layout::TImageJobValues TBGPrintView::ImageJobValues() const {
+  layout::TImageJobValues v;
+  v.printMode = PrintMode;
+  v.cropWhere = CropWhere;
+  v.finalCropWhere = FinalCropWhere;
+  v.cropMode = CropMode;
+  v.cropHSize = CropHSize;
+  v.cropVSize = CropVSize;
+  v.enlargeMethod = enlargeMethod;
+  v.reduceMethod = reduceMethod;
+  v.matchRotationForPrint = MatchRotationForPrint;
+  v.rotationForPrint = RotationForPrint;
+  v.subjobResizeMode = SubjobResizeMode;
+  v.hasSubJob = hasSubJob;
+  v.drawingSubJob = isDrawingSubJob;
+  v.transparency = blocks.print2File.transparency != 0;
+  v.subJobOffscreen = subJobOffscreen.get();
+  return v;
+}
+
+void TBGPrintView::SetCurrentImageName(const std::string& name) {
+  if (name == "No File") return;
+  currentImageName = name;
+  const size_t dot = name.rfind('.');
+  currentExtension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+  for (char& c : currentExtension) c = char(std::toupper(static_cast<unsigned char>(c)));
+  std::string ticket = name;
+  if (size_t t = ticket.find("_t"); t != std::string::npos) ticket.resize(t);
+  else if (size_t c = ticket.rfind(" copy"); c != std::string::npos) ticket.resize(c);
+  else if (dot != std::string::npos) ticket.resize(dot);
+  ticketNumber = ticket;
+}
+
+void TBGPrintView::AddPhotoToDelete(const std::filesystem::path& file) {
+  if (gPrintJobTaskManager) gPrintJobTaskManager->AddFilesToDelete(file);
+  Insert(file);
+}
+
+// ---- the page
+
+int16_t TSpoolerPrintView::CreateOffscreens() {
+  objectCount = int16_t(std::min<size_t>(objectList.size(), 32767));
+  const CLongRect_AC page(0, 0, PagePixels(resolution, pageHeight), PagePixels(resolution, pageWidth));
+  pageOffscreen = effects::NewPage(page);
+  fCurrentObject = 1;
+  if (!pageOffscreen) return kResultOutOfMemory;
+  pageOffscreen->Lock();
+  return kResultOK;
+}
+
+int16_t TSpoolerPrintView::DrawNextObject() {
+  if (objectList.empty()) {
+    services.Log("TSpoolerPrintView::DrawNextObject => fLayoutObjects is NIL???\n");
+    return kResultReadFailure;
+  }
+  services.Log(Format("TSpoolerPrintView::DrawNextObject => fCurrentObject is [%i]...\n", int(fCurrentObject)));
+  if (fCurrentObject < 1 || size_t(fCurrentObject) > objectList.size()) {
+    services.Log(Format("TSpoolerPrintView::DrawNextObject => WHAT???? fCurrentObject is [%i]???\n",
+                        int(fCurrentObject)));
+    return kResultReadFailure;
+  }
+  layout::TLayoutObject* obj = objectList[size_t(fCurrentObject - 1)].get();
+  if (IgnoreOverlays != 0 && obj->TypeCode() == layout::kFileOverlayObjectType) {
+    ++fCurrentObject;
+    return fCurrentObject > objectCount ? kResultAllObjectsDrawn : kResultOK;
+  }
+  while (IsEmptyNode(*obj)) {
+    ++fCurrentObject;
+    if (fCurrentObject > objectCount) return kResultAllObjectsDrawn;
+    obj = objectList[size_t(fCurrentObject - 1)].get();
+  }
+  int16_t result = kResultObjectFailed;
+  if (obj->Draw4Printing(pageOffscreen.get(), resolution, *this)) {
+    if (RefreshesPreview(obj->TypeCode())) {
+      services.SetImage(pageOffscreen.get(), "");
+      services.SetStatus("");
+    }
+    result = kResultObjectDrawn;
+  }
+  ++fCurrentObject;
+  if (result == kResultObjectDrawn && fCurrentObject > objectCount) result = kResultAllObjectsDrawn;
+  return result;
+}
+
+void TSpoolerPrintView::ResetJob() {
+  pageOffscreen.reset();
+  outputOffscreen.reset();
+  services.SetImage(nullptr, "");
+  services.SetStatus("");
+  services.SetJobFileName("");
+  services.SetPrinterAndTemplate(0, CStr31_AC(), CStr31_AC());
+  services.SetStatus("Idle\xE2\x80\xA6");
+  // The photo cache lives for one job: a later job never sees its pixels.
+  effects::DisposePhotoCache();
+}
+
+void TSpoolerPrintView::SendErrorNotification() {
+  const std::span<const uint8_t> archive = WebDictionaryArchive();
+  services.Log(Format("My archived dictionary contains %d bytes\n", int(archive.size())));
+  if (archive.empty()) return;
+  std::optional<host::PlistValue> value = host::decodeKeyedArchive(archive);
+  if (!value || !value->asDict()) return;
+  host::PlistDict dict = *value->asDict();
+  if (dict.find("imageurl") == dict.end()) return;
+  dict["status"] = host::PlistValue(std::string("Job failed to process"));
+  services.SendWebServerNotification(dict);
+}
+
+}  // namespace pipeline

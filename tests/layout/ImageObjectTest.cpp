@@ -1,0 +1,164 @@
+// The image object drawing real photo files from an images folder.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "PhotoFixtures.h"
+#include "layout/ImageDraw.h"
+#include "layout/Objects.h"
+
+using namespace layout;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ImageObject : ::testing::Test {
+  TempDir dir;
+  FakeJobContext view;
+  void SetUp() override {
+    fs::create_directories(dir / "images");
+    view.images = dir / "images";
+    view.values.printMode = 3;
+    view.values.enlargeMethod = 2;
+    view.values.reduceMethod = 2;
+    DisposePhotoCache();
+  }
+  void TearDown() override { DisposePhotoCache(); }
+  // Box at (1, 1) inches, `w` by `h` inches, drawn at 100 dpi.
+  static CImageDesc Desc(const std::string& name, float w, float h) {
+    CImageDesc d;
+    d.head.fLeft = 1; d.head.fTop = 1; d.head.fWidth = w; d.head.fHeight = h;
+    d.fFile.name = name;
+    return d;
+  }
+  host::GWorldHandle Draw(const CImageDesc& d, bool* ok = nullptr) {
+    auto page = host::GWorld::Create(CLongRect_AC(0, 0, 400, 500));
+    auto obj = TImageObject::New(d);
+    const bool drawn = obj->Draw4Printing(page.get(), 100, view);
+    if (ok) *ok = drawn;
+    return page;
+  }
+};
+
+}  // namespace
+
+TEST_F(ImageObject, FittedPhotoLandsInItsBox) {
+  WriteHalvesPhoto(dir / "images/a.png", 200, 100, host::ImageFormat::kPng);
+  bool ok = false;
+  auto page = Draw(Desc("a.png", 2, 1), &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_TRUE(IsRed(*page, 102, 150));
+  EXPECT_TRUE(IsBlue(*page, 297, 150));
+  EXPECT_TRUE(IsRed(*page, 102, 102));
+  EXPECT_TRUE(IsBlue(*page, 297, 197));
+  EXPECT_TRUE(IsWhite(*page, 97, 150));
+  EXPECT_TRUE(IsWhite(*page, 302, 150));
+  EXPECT_TRUE(IsWhite(*page, 150, 203));
+  ASSERT_EQ(view.registered.size(), 1u);
+  EXPECT_EQ(view.registered[0], fs::path(dir / "images/a.png"));
+  ASSERT_EQ(view.names.size(), 1u);
+  EXPECT_EQ(view.names[0], "a.png");
+
+  // The second drawing comes from the cache and is not registered again.
+  Draw(Desc("a.png", 2, 1));
+  EXPECT_EQ(view.registered.size(), 1u);
+}
+
+TEST_F(ImageObject, CropToFillAtEachCropPosition) {
+  WriteHalvesPhoto(dir / "images/a.jpg", 200, 100, host::ImageFormat::kJpeg);
+  CImageDesc d = Desc("a.jpg", 1, 1);
+  d.fCropToFill = 1;
+  view.values.cropWhere = 2;  // left end of the photo: all red
+  auto left = Draw(d);
+  EXPECT_TRUE(IsRed(*left, 105, 150));
+  EXPECT_TRUE(IsRed(*left, 190, 150));
+  view.values.cropWhere = 3;  // right end: all blue
+  auto right = Draw(d);
+  EXPECT_TRUE(IsBlue(*right, 110, 150));
+  EXPECT_TRUE(IsBlue(*right, 195, 150));
+  view.values.cropWhere = 1;  // centred: red then blue
+  auto centre = Draw(d);
+  EXPECT_TRUE(IsRed(*centre, 110, 150));
+  EXPECT_TRUE(IsBlue(*centre, 190, 150));
+}
+
+TEST_F(ImageObject, QuarterTurnPutsTheLeftHalfOnTop) {
+  WriteHalvesPhoto(dir / "images/a.png", 200, 100, host::ImageFormat::kPng);
+  CImageDesc d = Desc("a.png", 1, 2);
+  d.fRotation = 90;
+  auto page = Draw(d);
+  EXPECT_TRUE(IsRed(*page, 150, 110));
+  EXPECT_TRUE(IsBlue(*page, 150, 290));
+  // Rotation 270 the other way round; the cache keeps turns apart.
+  d.fRotation = 270;
+  auto page2 = Draw(d);
+  EXPECT_TRUE(IsBlue(*page2, 150, 110));
+  EXPECT_TRUE(IsRed(*page2, 150, 290));
+  // Any other rotation is a half turn.
+  CImageDesc h = Desc("a.png", 2, 1);
+  h.fRotation = 45;
+  auto page3 = Draw(h);
+  EXPECT_TRUE(IsBlue(*page3, 110, 150));
+  EXPECT_TRUE(IsRed(*page3, 290, 150));
+}
+
+TEST_F(ImageObject, BorderPenFollowsTheResolution) {
+  WriteHalvesPhoto(dir / "images/a.png", 200, 100, host::ImageFormat::kPng);
+  CImageDesc d = Desc("a.png", 2, 1);
+  d.fBorder = 1;
+  d.fBorderWidth = 6;  // 6 x 100 / 72 = 8.33 -> 8 pixels
+  d.fBorderColor = RGBColor{0, 0, 0};
+  auto page = Draw(d);
+  const uint8_t* in = page->scanline(150) + 107 * 4;
+  const uint8_t* out = page->scanline(150) + 108 * 4;
+  EXPECT_LT(in[1], 20);
+  EXPECT_TRUE(IsRed(*page, 108, 150));
+  (void)out;
+}
+
+TEST_F(ImageObject, NamesThatLeaveTheImagesFolderDrawNothing) {
+  WriteHalvesPhoto(dir / "x.jpg", 20, 10, host::ImageFormat::kJpeg);
+  for (const char* name : {"../x.jpg", "sub/x.jpg", "", "No File"}) {
+    bool ok = false;
+    auto page = Draw(Desc(name, 2, 1), &ok);
+    EXPECT_TRUE(ok) << name;
+    EXPECT_TRUE(IsWhite(*page, 150, 150)) << name;
+  }
+  EXPECT_TRUE(view.registered.empty());
+  EXPECT_TRUE(view.names.empty());
+  EXPECT_TRUE(fs::exists(dir / "x.jpg"));
+  EXPECT_TRUE(TImageObject::PhotoPath(view.images, FSSpec{0, 0, CStr63_AC("../x.jpg")}).empty());
+}
+
+TEST_F(ImageObject, MissingPhotoFailsTheObject) {
+  bool ok = true;
+  Draw(Desc("missing.jpg", 2, 1), &ok);
+  EXPECT_FALSE(ok);
+}
+
+TEST_F(ImageObject, NewPathCropsToTheCropModeThenFitsTheBox) {
+  WriteHalvesPhoto(dir / "images/a.png", 200, 100, host::ImageFormat::kPng);
+  view.values.printMode = 0;
+  view.values.cropMode = 1;  // whole image
+  bool ok = false;
+  auto page = Draw(Desc("a.png", 2, 1), &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_TRUE(IsRed(*page, 105, 150));
+  EXPECT_TRUE(IsBlue(*page, 295, 150));
+}
+
+TEST_F(ImageObject, CropBoundsCutOnlyThatPartAndBypassTheCache) {
+  WriteHalvesPhoto(dir / "images/a.png", 200, 100, host::ImageFormat::kPng);
+  view.values.printMode = 0;
+  view.values.cropMode = 1;
+  CImageDesc d = Desc("a.png", 2, 1);
+  d.fUseCropBounds = 1;
+  d.fCropBounds = {100, 0, 100, 100};  // the blue half
+  auto page = Draw(d);
+  EXPECT_TRUE(IsBlue(*page, 160, 150));
+  EXPECT_FALSE(IsRed(*page, 160, 150));
+  // Without bounds the whole photo comes back, not the cut.
+  d.fUseCropBounds = 0;
+  auto whole = Draw(d);
+  EXPECT_TRUE(IsRed(*whole, 105, 150));
+}
