@@ -1,7 +1,6 @@
 #include "chromakey/KeyOntoPage.h"
 
 #include "chromakey/KeyerMgr.h"
-#include "chromakey/Masks.h"
 #include "host/qd/CopyBits.h"
 #include "imaging/Offscreen.h"
 #include "platform/Log.h"
@@ -9,7 +8,8 @@
 namespace chromakey {
 
 bool KeyForegroundOntoPage(host::GWorldHandle foreground, host::GWorld* page, const CLongRect_AC& target,
-                           const tChromaKeySettings& settings, bool transparency, const host::GWorld* photo,
+                           const tChromaKeySettings& settings, bool transparency, bool includeMask,
+                           const host::GWorld* photo,
                            CRect_AC srcRect, CRect_AC dstRect, int16_t angle, const FSSpec& photoFile) {
   if (!foreground || page == nullptr || target.IsEmpty()) return false;
   CLongRect_AC r = target;
@@ -20,7 +20,7 @@ bool KeyForegroundOntoPage(host::GWorldHandle foreground, host::GWorld* page, co
   CopyBits(page, background.get(), target, r, host::srcCopy);
   if (transparency) mySetGworldAlphaChannelToByteValue(page, 0);
   const bool keyed = doNewChromaKeyingEx(std::move(foreground), std::move(background), result.get(), &settings,
-                                         transparency, hasExternalMask(photoFile), photo, srcRect, dstRect, angle,
+                                         transparency, includeMask, photo, srcRect, dstRect, angle,
                                          photoFile);
   if (!keyed) return false;
   // The composite's alpha byte is 0; an opaque page keeps its alpha there,

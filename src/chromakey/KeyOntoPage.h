@@ -15,13 +15,14 @@
 namespace chromakey {
 
 // `foreground` is consumed whatever the result. `photo`, `srcRect`,
-// `dstRect` and `angle` are passed on for the exclusion mask; the photo's
-// include mask, when its file has one, is expected in the foreground's alpha.
+// `dstRect` and `angle` are passed on for the exclusion mask; with
+// `includeMask` the photo's include mask is in the foreground's alpha.
 // With `transparency` off the keyed area of the page stays opaque. False when
 // an offscreen could not be made or the keying did not run (the page is then
 // unchanged, apart from its alpha when `transparency` is on).
 bool KeyForegroundOntoPage(host::GWorldHandle foreground, host::GWorld* page, const CLongRect_AC& target,
-                           const tChromaKeySettings& settings, bool transparency, const host::GWorld* photo,
+                           const tChromaKeySettings& settings, bool transparency, bool includeMask,
+                           const host::GWorld* photo,
                            CRect_AC srcRect, CRect_AC dstRect, int16_t angle, const FSSpec& photoFile);
 
 }  // namespace chromakey

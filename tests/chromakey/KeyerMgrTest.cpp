@@ -185,7 +185,7 @@ TEST(KeyerMgr, KeyedPhotoLandsInThePagesTargetArea) {
     auto photo = GreenPhoto();
     const CRect_AC r(0, 0, 60, 60);
     ASSERT_TRUE(KeyForegroundOntoPage(myDuplicateGWorld(photo.get()), page.get(), target, GreenSettings(),
-                                      transparency, photo.get(), r, r, 0, FSSpec{}));
+                                      transparency, false, photo.get(), r, r, 0, FSSpec{}));
     ExpectColour(*page, 50, 50, kSubject);      // the subject at the target's centre
     ExpectColour(*page, 75, 75, kBack);         // the backing replaced by what was on the page
     EXPECT_NEAR(Px(*page, 22, 22)[1], 250, 12);  // including earlier drawing
