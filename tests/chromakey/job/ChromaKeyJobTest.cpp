@@ -81,6 +81,19 @@ struct ChromaKeyJob : ::testing::Test {
 
   // A 4 x 3 inch page at 100 dpi painted blue, then the keyed photo fitted
   // into a 2 x 1 inch box at (1, 1): page pixels 100..300 x 100..200.
+  // The blue page with the keyed photo as records.
+  static std::vector<jobwriter::TRecordBytes> KeyedPage() {
+    std::vector<jobwriter::TRecordBytes> records;
+    records.push_back(jobwriter::RecordOf(
+        *layout::TBackColorObject::New(jobwriter::BackColorDesc(RGBColor{0, 0, 0xFFFF}, 0, 0, 4, 3))));
+    CImageDesc image = jobwriter::ImageDesc("photo.png", 1, 1, 2, 1);
+    image.fCropToFill = 0;
+    auto object = layout::TImageObject::New(image);
+    object->SetChromaKeySettings(GreenSettings());
+    records.push_back(jobwriter::RecordOf(*object));
+    return records;
+  }
+
   std::unique_ptr<TSpoolerPrintView> Render(int16_t printMode = 3) {
     jobwriter::TJobDescription j;
     j.pageWidth = 4;
@@ -89,13 +102,7 @@ struct ChromaKeyJob : ::testing::Test {
     j.enlargeMethod = 2;
     j.reduceMethod = 2;
     j.PrintMode = printMode;
-    j.objects.push_back(jobwriter::RecordOf(
-        *layout::TBackColorObject::New(jobwriter::BackColorDesc(RGBColor{0, 0, 0xFFFF}, 0, 0, 4, 3))));
-    CImageDesc image = jobwriter::ImageDesc("photo.png", 1, 1, 2, 1);
-    image.fCropToFill = 0;
-    auto object = layout::TImageObject::New(image);
-    object->SetChromaKeySettings(GreenSettings());
-    j.objects.push_back(jobwriter::RecordOf(*object));
+    j.objects = KeyedPage();
     const fs::path jobFile = fs::path(dir.path()) / "job";
     EXPECT_TRUE(jobwriter::WriteJobFile(j, jobFile));
     auto view = std::make_unique<TSpoolerPrintView>(services);
@@ -151,4 +158,50 @@ TEST_F(ChromaKeyJob, DamagedMaskResourceIsNoMask) {
   EXPECT_TRUE(Blue(page, 105, 105));
   EXPECT_TRUE(Red(page, 200, 150));
   EXPECT_TRUE(Red(page, 295, 195));
+}
+
+TEST_F(ChromaKeyJob, KeyedSubJobIsPlacedIntoTheMainJobsImageBoxes) {
+  WritePhoto({}, {});
+  for (int16_t resize : {0, 1}) {
+    layout::DisposePhotoCache();
+    jobwriter::TJobDescription j;
+    j.pageWidth = 4;
+    j.pageHeight = 3;
+    j.resolution = 100;
+    j.PrintMode = 5;
+    j.enlargeMethod = 1;
+    j.reduceMethod = 1;
+    j.hasSubJob = true;
+    j.subJobWidth = 4;
+    j.subJobHeight = 3;
+    j.SubjobResizeMode = resize;
+    j.subJobObjects = KeyedPage();
+    // The main job: one 3 x 1 inch box at (0.5, 1); its photo is never read.
+    CImageDesc box = jobwriter::ImageDesc("unused.png", 0.5f, 1, 3, 1);
+    j.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(box)));
+    const fs::path jobFile = fs::path(dir.path()) / "job";
+    ASSERT_TRUE(jobwriter::WriteJobFile(j, jobFile));
+    TSpoolerPrintView view(services);
+    ASSERT_EQ(view.ReadObjects(jobFile), kResultOK);
+    ASSERT_EQ(view.DrawSubJob(), kResultOK);
+    const host::GWorld* sub = view.GetSubJobOffscreen();
+    ASSERT_TRUE(sub);
+    EXPECT_EQ(sub->width(), 400);
+    EXPECT_EQ(sub->height(), 300);
+    EXPECT_TRUE(Blue(*sub, 110, 110));
+    EXPECT_TRUE(Red(*sub, 200, 150));
+    ASSERT_EQ(view.CreateOffscreens(), kResultOK);
+    EXPECT_EQ(view.DrawNextObject(), kResultAllObjectsDrawn);
+    const host::GWorld& page = *view.pageOffscreen;
+    // Box 50..350 x 100..200. Fitted (0): the 400 x 300 page becomes 133 x 100
+    // in the middle; cropped to fill (1): 300 x 100 across the whole box.
+    if (resize == 0) {
+      EXPECT_TRUE(Near(page, 100, 150, 255, 255, 255)) << "outside the fitted page";
+      EXPECT_TRUE(Blue(page, 150, 150));
+    } else {
+      EXPECT_TRUE(Blue(page, 60, 150));
+      EXPECT_TRUE(Blue(page, 340, 150));
+    }
+    EXPECT_TRUE(Red(page, 200, 150)) << resize;  // the keyed subject at the centre
+  }
 }
