@@ -1,11 +1,13 @@
 #include "imaging/ColorAdjust.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "imaging/ImagingMessages.h"
+#include "imaging/Offscreen.h"
 
 namespace {
 
@@ -16,17 +18,6 @@ bool SameSize(const host::GWorld* a, const host::GWorld* b) {
 }
 
 }  // namespace
-
-myImageColorAdjustInfo myUpdColorAdjustInfo::ToAdjustInfo() const {
-  myImageColorAdjustInfo info;
-  info.red = static_cast<int16_t>(entries[0].value);
-  info.green = static_cast<int16_t>(entries[1].value);
-  info.blue = static_cast<int16_t>(entries[2].value);
-  info.dark = static_cast<int16_t>(entries[3].value);
-  info.light = static_cast<int16_t>(entries[4].value);
-  info.gamma = static_cast<int16_t>(entries[6].value);
-  return info;
-}
 
 bool convertGWorldToDKC(const host::GWorld* offscreen, PackedRGB* buffer) {
   if (!buffer) {
@@ -166,10 +157,6 @@ bool ApplyColorSettingsToOffscreen(const host::GWorld* src, const myImageColorAd
   return convertDKCtoGworld3(buffer, dst);
 }
 
-bool ApplyColorSettingsToOffscreen(const host::GWorld* src, const myUpdColorAdjustInfo& info, host::GWorld* dst) {
-  return ApplyColorSettingsToOffscreen(src, info.ToAdjustInfo(), dst);
-}
-
 int SCcurveRGB(uint8_t* buffer, size_t size, const uint8_t* redTable, const uint8_t* greenTable,
                const uint8_t* blueTable, size_t stride) {
   if (!buffer || stride < 3 || size % stride != 0) return -1;
@@ -216,37 +203,24 @@ bool ConvertOffscreenToSepia(const host::GWorld* src, const myImageColorAdjustIn
 }
 
 bool ConvertOffscreenToSepiaSpooler(host::GWorld* src, const myImageColorAdjustInfo& info, host::GWorld* dst,
-                                    int16_t mode, const tOldTimePhotoPrefs& oldTime) {
+                                    int16_t mode, const myImageColorAdjustInfo& oldTimeTint,
+                                    int16_t oldTimePercent) {
   if (!src || !dst) return true;
   if (mode != 98) {
     doGrayScaleTheImageInGWorld(src);
     ConvertOffscreenToSepia(src, info, dst);
     return true;
   }
-  // Old-time look: tone a copy and let the untoned picture show through in
-  // proportion to a uniform grey mask of level trunc((100 - percent)/100*255).
+  // Old-time look: tone the page and let the untoned picture show through
+  // in proportion to a uniform grey mask of (100 - percent) percent.
   if (!SameSize(src, dst)) return true;
-  host::GWorldHandle untoned = host::GWorld::Create(src->bounds());
-  if (!untoned) {
-    imaging::ReportMessage(4101, 10);
-    return true;
-  }
-  std::memcpy(untoned->pixels(), src->pixels(), src->byteCount());
+  host::GWorldHandle untoned = myDuplicateGWorld(src);
+  if (!untoned) return true;
   doGrayScaleTheImageInGWorld(dst);
-  ConvertOffscreenToSepia(dst, oldTime.tint, dst);
-  int percent = oldTime.percent;
-  if (percent < 0) percent = 0;
-  if (percent > 100) percent = 100;
-  const int mask = static_cast<int>((100 - percent) / 100.0 * 255.0);
-  for (int32_t y = 0; y < dst->height(); ++y) {
-    uint8_t* out = dst->scanline(y);
-    const uint8_t* keep = untoned->scanline(y);
-    for (int32_t x = 0; x < dst->width(); ++x) {
-      for (int c = 1; c <= 3; ++c) {
-        const int i = 4 * x + c;
-        out[i] = static_cast<uint8_t>((keep[i] * mask + out[i] * (255 - mask) + 127) / 255);
-      }
-    }
-  }
+  ConvertOffscreenToSepia(dst, oldTimeTint, dst);
+  const auto percent = static_cast<int16_t>(std::clamp<int>(oldTimePercent, 0, 100));
+  host::GWorldHandle mask = myCreateMaskGWorld(src->bounds(), static_cast<int16_t>(100 - percent));
+  if (!mask) return true;
+  myCopyDeepMask(untoned.get(), mask.get(), dst, src->bounds(), src->bounds(), src->bounds(), 0);
   return true;
 }

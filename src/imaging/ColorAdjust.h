@@ -8,32 +8,21 @@
 
 #include "host/qd/GWorld.h"
 
-// Six signed values: red, green, blue, dark, light, gamma. For the lookup
-// table each lies in -32..32; for the sepia tint red, green and blue are
-// hundredths with |value| < 100. All zero means "no adjustment".
+// Six signed values: red, green, blue, dark, light, gamma (12 bytes stored,
+// big-endian in job files). For the lookup table each lies in -32..32; for
+// the sepia tint red, green and blue are hundredths with |value| < 100. All
+// zero means "no adjustment".
 struct myImageColorAdjustInfo {
   int16_t red = 0, green = 0, blue = 0, dark = 0, light = 0, gamma = 0;
+  static constexpr size_t kStoredSize = 12;
+  // The stored field order, for the job-file record readers and writers.
+  template <class IO, class R>
+  static void Fields(IO& io, R& r) {
+    io.i16(r.red); io.i16(r.green); io.i16(r.blue);
+    io.i16(r.dark); io.i16(r.light); io.i16(r.gamma);
+  }
   bool IsZero() const { return !red && !green && !blue && !dark && !light && !gamma; }
   friend bool operator==(const myImageColorAdjustInfo&, const myImageColorAdjustInfo&) = default;
-};
-
-// The old-time look: a sepia tint and the strength of the toned picture in
-// percent (0..100).
-struct tOldTimePhotoPrefs {
-  myImageColorAdjustInfo tint;
-  int16_t percent = 0;
-};
-
-// One entry of the per-printer colour record: the first value is the setting.
-struct myValueRec {
-  int32_t value = 0, minimum = 0, maximum = 0;
-};
-// The per-printer colour record of a job: entries 0..4 are red, green, blue,
-// dark and light, entry 6 is gamma.
-struct myUpdColorAdjustInfo {
-  myValueRec entries[10];
-  int16_t flags = 0;
-  myImageColorAdjustInfo ToAdjustInfo() const;
 };
 
 using PackedRGB = std::vector<uint8_t>;
@@ -58,14 +47,15 @@ int upd2500ColorAdjustRGBHandle(PackedRGB* buffer, int16_t red, int16_t green, i
                                 int16_t light, int16_t gamma);
 
 bool ApplyColorSettingsToOffscreen(const host::GWorld* src, const myImageColorAdjustInfo& info, host::GWorld* dst);
-bool ApplyColorSettingsToOffscreen(const host::GWorld* src, const myUpdColorAdjustInfo& info, host::GWorld* dst);
 
 // Sepia curves. Fractions must satisfy |f| < 1.
 int SCadjustRGB(uint8_t* buffer, size_t size, double red, double green, double blue);
 int SCcurveRGB(uint8_t* buffer, size_t size, const uint8_t* redTable, const uint8_t* greenTable,
                const uint8_t* blueTable, size_t stride);
 bool ConvertOffscreenToSepia(const host::GWorld* src, const myImageColorAdjustInfo& info, host::GWorld* dst);
-// Mode 98 is the old-time look (a toned copy blended over the original by
-// the record's percentage); any other mode greys and tones the page.
+// Mode 98 is the old-time look: the page greyed and toned with `oldTimeTint`,
+// with the untoned picture showing through by 100 - `oldTimePercent`; any
+// other mode greys and tones the page with `info`.
 bool ConvertOffscreenToSepiaSpooler(host::GWorld* src, const myImageColorAdjustInfo& info, host::GWorld* dst,
-                                    int16_t mode, const tOldTimePhotoPrefs& oldTime);
+                                    int16_t mode, const myImageColorAdjustInfo& oldTimeTint,
+                                    int16_t oldTimePercent);

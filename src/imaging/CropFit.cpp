@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/Log.h"
+
 namespace {
 
 struct CropSize {
@@ -120,23 +122,23 @@ CLongRect_AC getCropRect(const CLongRect_AC& image, int16_t cropKind, float hRat
     case 1:
       return image;
     case 2:
-      std::fprintf(stderr, "Cropping occured: k8x10CropPortrait\n");
+      platform::LogLine("Cropping occured: k8x10CropPortrait");
       hRatio = 8;
       vRatio = 10;
       break;
     case 3:
-      std::fprintf(stderr, "Cropping occured: k8x10CropLandscape\n");
+      platform::LogLine("Cropping occured: k8x10CropLandscape");
       break;
     case 4:
-      std::fprintf(stderr, "Cropping occured: k5x7CropPortrait\n");
+      platform::LogLine("Cropping occured: k5x7CropPortrait");
       hRatio = 5;
       vRatio = 7;
       break;
     case 5:
-      std::fprintf(stderr, "Cropping occured: k5x7CropLandscape\n");
+      platform::LogLine("Cropping occured: k5x7CropLandscape");
       break;
     case 6:
-      std::fprintf(stderr, "Cropping occured: hRatio = %f by vRatio = %f\n", hRatio, vRatio);
+      platform::LogF("Cropping occured: hRatio = %f by vRatio = %f", double(hRatio), double(vRatio));
       break;
     default:
       break;

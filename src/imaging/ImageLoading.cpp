@@ -9,11 +9,13 @@
 
 #include "host/base/MacRoman.h"
 #include "host/files/File.h"
+#include "host/files/FileOps.h"
 #include "host/imageio/GaussianBlur.h"
 #include "host/qd/CopyBits.h"
 #include "host/qd/DrawImage.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/Offscreen.h"
+#include "imaging/PhotoshopReader.h"
 #include "imaging/Resampler.h"
 #include "platform/FileNames.h"
 #include "platform/Log.h"
@@ -52,6 +54,16 @@ host::GWorldHandle FlattenOnWhite(host::GWorldHandle decoded, const host::ImageI
   return page;
 }
 
+// Any image file the program reads: the host library's formats, and the
+// flattened image of Photoshop files.
+host::ImageReadResult ReadAnyImage(const std::string& path) {
+  host::ImageReadResult r = host::ReadImageFile(path);
+  if (r.ok()) return r;
+  std::vector<uint8_t> bytes;
+  if (host::ReadWholeFile(path, &bytes, size_t(1) << 31) != noErr || !imaging::IsPhotoshopData(bytes)) return r;
+  return imaging::DecodePhotoshop(bytes);
+}
+
 host::ImageReadResult ReadSpec(const FSSpec& spec) {
   const std::string path = imaging::PathOfSpec(spec);
   if (path.empty()) {
@@ -59,7 +71,7 @@ host::ImageReadResult ReadSpec(const FSSpec& spec) {
     r.error = "no path for the file specification";
     return r;
   }
-  return host::ReadImageFile(path);
+  return ReadAnyImage(path);
 }
 
 }  // namespace
@@ -78,11 +90,21 @@ CImageFile::CImageFile(const FSRef* ref) {
 CImageFile::CImageFile(const std::string& path) { Open(path, true, "CImageFile(NSString* path) => NSSt"); }
 
 CImageFile::CImageFile(const FSRef* ref, int16_t, int16_t) : CImageFile(ref) {
-  if (image_) image_ = createMyScaledImage(image_);
+  if (CGImageRef full = GetCurrentCGImage()) image_ = createMyScaledImage(full);
+}
+
+CGImageRef CImageFile::GetCurrentCGImage() {
+  if (!image_ && decoded_) image_ = CGImageRef(decoded_.release());
+  return image_;
+}
+
+host::GWorldHandle CImageFile::TakeImage() {
+  if (decoded_) return std::move(decoded_);
+  return image_ ? myDuplicateGWorld(image_.get()) : nullptr;
 }
 
 void CImageFile::Open(const std::string& path, bool defaultSpace, const char* where) {
-  host::ImageReadResult r = host::ReadImageFile(path);
+  host::ImageReadResult r = ReadAnyImage(path);
   if (!r.ok()) {
     platform::LogF("%s CGImageSourceCreateImageAtIndex returned NIL??? (%s)", where, r.error.c_str());
     return;
@@ -96,7 +118,7 @@ void CImageFile::Open(const std::string& path, bool defaultSpace, const char* wh
     platform::LogF("%s: the image's colour space cannot be replaced by device RGB", where);
     return;
   }
-  image_ = CGImageRef(FlattenOnWhite(std::move(r.image), info_).release());
+  decoded_ = FlattenOnWhite(std::move(r.image), info_);
 }
 
 int CImageFile::GetOrientation() const {
@@ -106,8 +128,9 @@ int CImageFile::GetOrientation() const {
 }
 
 CGRect CImageFile::GetImageRect() const {
-  if (!image_) return {};
-  return CGRect{0, 0, double(image_->width()), double(image_->height())};
+  const host::GWorld* image = decoded_ ? decoded_.get() : image_.get();
+  if (!image) return {};
+  return CGRect{0, 0, double(image->width()), double(image->height())};
 }
 
 // ---- file handlers ----
@@ -147,21 +170,22 @@ host::GWorldHandle TNewAllFilesHandler::GetFullSizeImage() {
     return nullptr;
   }
   CImageFile file(&ref);
-  CGImageRef image = file.GetCurrentCGImage();
-  if (!image) return nullptr;
+  // The decoded image becomes the offscreen itself: blurred and turned in
+  // place, which leaves exactly what drawing it into a new offscreen of its
+  // size would.
+  host::GWorldHandle offscreen = file.TakeImage();
+  if (!offscreen) return nullptr;
   if (myBlurValue != 0.0f) {
     const auto start = std::chrono::steady_clock::now();
-    image = blurMyImage(image, myBlurValue);
+    host::GaussianBlur(*offscreen, myBlurValue);
     const auto ticks =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count() *
         60 / 1000;
     platform::LogF("Blur of the image took %lld ticks", static_cast<long long>(ticks));
   }
-  const CGRect rect = file.GetImageRect();
-  host::GWorldHandle offscreen = myNewGWorld(CLongRect_AC(0, 0, int32_t(rect.height), int32_t(rect.width)));
-  if (!offscreen) return nullptr;
-  if (file.GetOrientation() == 3) DrawCGImageToGWorldFlip(image, offscreen.get(), rect);
-  else DrawCGImageToGWorld(image, offscreen.get(), rect);
+  if (file.GetOrientation() == 3) rotateImage180Degrees(offscreen.get());
+  offscreen->port().foreColor = RGBColor{0, 0, 0};
+  offscreen->port().backColor = RGBColor{65535, 65535, 65535};
   return offscreen;
 }
 

@@ -48,7 +48,10 @@ class CImageFile {
   CImageFile(const FSRef* ref, int16_t, int16_t);
 
   // The image, shared with the caller; null when the file gave none.
-  CGImageRef GetCurrentCGImage() const { return image_; }
+  CGImageRef GetCurrentCGImage();
+  // The decoded image as an offscreen of its own (moved out when no image
+  // has been handed out yet, else copied); null when there is none.
+  host::GWorldHandle TakeImage();
   // EXIF orientation 1..8; -1 when the file has none (or 0); values outside
   // 1..8 count as 1.
   int GetOrientation() const;
@@ -57,6 +60,7 @@ class CImageFile {
 
  private:
   void Open(const std::string& path, bool defaultSpace, const char* where);
+  host::GWorldHandle decoded_;
   CGImageRef image_;
   host::ImageInfo info_;
   bool hasProperties_ = false;

@@ -151,10 +151,10 @@ bool ForceLockGWorld(host::GWorld* offscreen) {
 
 void mySetPixelsState(host::GWorld* offscreen, GWorldPixelsState state) {
   if (!offscreen) return;
-  // Undo one lock taken with the state saved; an unlocked saved state with
-  // further locks outstanding keeps those.
-  if (!(state & kPixelsLocked)) offscreen->Unlock();
-  else if (!offscreen->IsLocked()) offscreen->Lock();
+  // Undo the one lock taken when the state was saved; locks held by others
+  // stay, and a saved locked state stays locked.
+  if (offscreen->IsLocked()) offscreen->Unlock();
+  if ((state & kPixelsLocked) && !offscreen->IsLocked()) offscreen->Lock();
 }
 
 void getPixelsPerRowInPixMap(const host::GWorld* offscreen, int32_t* pixelsPerRow, int32_t* rowBytes) {

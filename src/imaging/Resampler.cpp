@@ -7,6 +7,7 @@
 
 #include "host/workers/WorkerPool.h"
 #include "imaging/ImagingMessages.h"
+#include "platform/Log.h"
 
 namespace imaging {
 namespace {
@@ -31,11 +32,14 @@ class TapBuilder {
     f_.first.push_back(static_cast<int32_t>(f_.source.size()));
     f_.count.push_back(0);
   }
-  void Add(int64_t index, int32_t weight) {
+  // Taps come in increasing source order, so a clamped index can only repeat
+  // the tap added last; `anywhere` searches all taps of this output index.
+  void Add(int64_t index, int32_t weight, bool anywhere = false) {
     if (weight == 0) return;
     const auto src = static_cast<int32_t>(std::clamp<int64_t>(index, 0, srcSize_ - 1));
-    const int32_t begin = f_.first.back();
-    for (int32_t k = begin; k < static_cast<int32_t>(f_.source.size()); ++k) {
+    const auto end = static_cast<int32_t>(f_.source.size());
+    const int32_t begin = anywhere ? f_.first.back() : std::max(f_.first.back(), end - 1);
+    for (int32_t k = begin; k < end; ++k) {
       if (f_.source[k] == src) {
         f_.weight[k] += weight;
         return;
@@ -129,7 +133,7 @@ void LanczosTaps(AxisFilter& f, int32_t src, int32_t dst, int lobes) {
     }
     // Quantising can leave the sum a little off 4096; the largest tap takes
     // the difference so that white stays 255.
-    if (total != kWeightOne) b.Add(centre, kWeightOne - total);
+    if (total != kWeightOne) b.Add(centre, kWeightOne - total, true);
   }
 }
 
@@ -245,7 +249,7 @@ bool Resample(const host::GWorld& src, const CLongRect_AC& srcRectIn, host::GWor
     return true;
   }
   if (filterType < kScaleNearest || filterType > kScaleLanczos3) {
-    std::fprintf(stderr, "betterResizeGworldToGworld: unknown filter type %d, using nearest\n", filterType);
+    platform::LogF("betterResizeGworldToGworld: unknown filter type %d, using nearest", filterType);
     filterType = kScaleNearest;
   }
 

@@ -14,19 +14,8 @@
 #include "host/base/Geometry.h"
 #include "host/base/MacTypes.h"
 #include "host/base/PascalString.h"
+#include "imaging/ColorAdjust.h"
 #include "layout/StoredBytes.h"
-
-// Six 16-bit colour-adjustment values: red, green, blue, dark, light, gamma.
-struct myImageColorAdjustInfo {
-  int16_t red = 0, green = 0, blue = 0, dark = 0, light = 0, gamma = 0;
-  static constexpr size_t kStoredSize = 12;
-  template <class IO, class R>
-  static void Fields(IO& io, R& r) {
-    io.i16(r.red); io.i16(r.green); io.i16(r.blue);
-    io.i16(r.dark); io.i16(r.light); io.i16(r.gamma);
-  }
-  friend bool operator==(const myImageColorAdjustInfo&, const myImageColorAdjustInfo&) = default;
-};
 
 // Text colour, size, font, face and justification (14 bytes).
 struct tTextInfo {

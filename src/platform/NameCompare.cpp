@@ -1,5 +1,7 @@
 #include "platform/NameCompare.h"
 
+#include "host/base/MacRoman.h"
+
 #include <algorithm>
 #include <array>
 
@@ -100,43 +102,8 @@ char32_t Upper(char32_t cp) {
   return cp;
 }
 
-std::u32string Decode(std::string_view s) {
-  std::u32string out;
-  for (size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    char32_t cp = b;
-    size_t extra = 0;
-    if (b >= 0xF0) { cp = b & 0x07; extra = 3; }
-    else if (b >= 0xE0) { cp = b & 0x0F; extra = 2; }
-    else if (b >= 0xC0) { cp = b & 0x1F; extra = 1; }
-    if (i + extra >= s.size() && extra > 0) { out.push_back(0xFFFD); break; }
-    for (size_t k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    out.push_back(cp);
-    i += extra + 1;
-  }
-  return out;
-}
-
-void Encode(char32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 std::u32string Composed(std::string_view utf8) {
-  const std::u32string in = Decode(utf8);
+  const std::u32string in = host::DecodeUTF8(utf8);
   std::u32string out;
   for (const char32_t cp : in) {
     if (IsCombiningMark(cp) && !out.empty()) {
@@ -167,7 +134,7 @@ std::u32string Key(std::string_view utf8, bool ignoreDiacritics) {
 
 std::string ToNFC(std::string_view utf8) {
   std::string out;
-  for (const char32_t cp : Composed(utf8)) Encode(cp, out);
+  for (const char32_t cp : Composed(utf8)) host::AppendUTF8(out, cp);
   return out;
 }
 

@@ -68,16 +68,14 @@ TEST(Sepia, ZeroTintIsIdentityAndOldTimeExtremes) {
   myImageColorAdjustInfo tint{};
   tint.red = 20;
   tint.blue = -20;
-  tOldTimePhotoPrefs full{tint, 100};
   auto a = Page(1, 1);
   SetPixel(*a, 0, 0, 255, 200, 50, 50);
-  ConvertOffscreenToSepiaSpooler(a.get(), tint, a.get(), 98, full);
+  ConvertOffscreenToSepiaSpooler(a.get(), tint, a.get(), 98, tint, 100);
   EXPECT_GT(a->scanline(0)[1], a->scanline(0)[3]);  // warm tone, fully toned
 
-  tOldTimePhotoPrefs none{tint, 0};
   auto b = Page(1, 1);
   SetPixel(*b, 0, 0, 255, 200, 50, 50);
-  ConvertOffscreenToSepiaSpooler(b.get(), tint, b.get(), 98, none);
+  ConvertOffscreenToSepiaSpooler(b.get(), tint, b.get(), 98, tint, 0);
   EXPECT_EQ(b->scanline(0)[1], 200);
   EXPECT_EQ(b->scanline(0)[2], 50);
 }

@@ -11,7 +11,7 @@
 #include "imaging/ImagingMessages.h"
 
 // An offscreen of w x h whose pixel (x, y) is (alpha 0, x*40+y, y*40+x, 7).
-inline host::GWorldHandle Pattern(int w, int h) {
+inline host::GWorldHandle Gradient(int w, int h) {
   auto g = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {

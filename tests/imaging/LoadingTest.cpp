@@ -10,7 +10,9 @@
 #include "host/files/File.h"
 #include "host/imageio/ImageFile.h"
 #include "imaging/Offscreen.h"
+#include "imaging/ImageWriters.h"
 #include "imaging/OutputFileHelpers.h"
+#include "imaging/PhotoshopReader.h"
 
 namespace fs = std::filesystem;
 
@@ -63,7 +65,10 @@ TEST(Loading, OrientationsOneToEight) {
     host::ImageWriteOptions options;
     options.jpegQuality = 100;
     options.orientation = o;
-    const std::string path = dir / ("o" + std::to_string(o) + ".jpg");
+    std::string name = "o";
+    name += std::to_string(o);
+    name += ".jpg";
+    const std::string path = dir / name;
     ASSERT_TRUE(host::WriteImageFile(*source, path, host::ImageFormat::kJpeg, options).ok());
     FSRef ref{path};
     CImageFile file(&ref);
@@ -162,4 +167,39 @@ TEST(Loading, GraphicsFolderAndCroppedImages) {
   EXPECT_EQ(Pixel(*cut, 0, 0) & 0xFFFFFF, 0x00FF00u);
   EXPECT_EQ(Pixel(*cut, 7, 11) & 0xFFFFFF, 0xFFFFFFu);
   EXPECT_FALSE(getCroppedImage(spec, CGRect{100, 100, 10, 10}));
+}
+
+TEST(Loading, PhotoshopFiles) {
+  TempDir dir;
+  BlurValue noBlur(0);
+  auto page = Gradient(5, 3);
+  ASSERT_TRUE(NewSaveOffscreenToFile(kOutputPhotoshop, page.get(), SpecOf(dir / "p.psd"), false, 200, 75));
+  auto loaded = Load(dir / "p.psd");
+  ASSERT_TRUE(loaded);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(Pixel(*loaded, x, y) & 0xFFFFFF, Pixel(*page, x, y) & 0xFFFFFF);
+
+  // PackBits rows: a 3 x 1 RGB image, red 10 10 10 (a run), green 1 2 3
+  // (literal), blue 7 7 7.
+  const std::vector<uint8_t> rle = {
+      '8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 3, 0, 8, 0, 3,
+      0, 0, 0, 0,  // colour mode data
+      0, 0, 0, 0,  // image resources
+      0, 0, 0, 0,  // layers
+      0, 1,        // PackBits
+      0, 2, 0, 4, 0, 2,
+      0xFE, 10,
+      2, 1, 2, 3,
+      0xFE, 7};
+  auto decoded = imaging::DecodePhotoshop(rle);
+  ASSERT_TRUE(decoded.ok()) << decoded.error;
+  EXPECT_EQ(Pixel(*decoded.image, 0, 0), 0xFF0A0107u);
+  EXPECT_EQ(Pixel(*decoded.image, 2, 0), 0xFF0A0307u);
+  // Every shortened form of it is refused.
+  for (size_t n = 0; n < rle.size(); ++n) {
+    EXPECT_FALSE(imaging::DecodePhotoshop(std::span<const uint8_t>(rle.data(), n)).ok()) << n;
+  }
+  auto overlong = rle;
+  overlong[overlong.size() - 2] = 0xF0;  // a run longer than the row
+  EXPECT_FALSE(imaging::DecodePhotoshop(overlong).ok());
 }

@@ -8,6 +8,8 @@
 
 #include "ImagingTestUtil.h"
 #include "TempDir.h"
+#include "host/qd/QuickDraw.h"
+#include "host/qd/Text.h"
 #include "imaging/ImageLoading.h"
 
 namespace {
@@ -25,7 +27,7 @@ TEST(Offscreen, NewDisposeAndDuplicate) {
   EXPECT_FALSE(myNewGWorld(CLongRect_AC(0, 0, 0, 5)));
   EXPECT_EQ(capture.messages, (std::vector<Msg>{{4101, 10}}));
 
-  auto src = Pattern(5, 4);
+  auto src = Gradient(5, 4);
   auto copy = myDuplicateGWorld(src.get());
   ASSERT_TRUE(copy);
   EXPECT_EQ(copy->bounds(), src->bounds());
@@ -33,7 +35,7 @@ TEST(Offscreen, NewDisposeAndDuplicate) {
 }
 
 TEST(Offscreen, QuarterTurnsHalfTurnAndMirror) {
-  auto src = Pattern(3, 2);  // 3 wide, 2 tall
+  auto src = Gradient(3, 2);  // 3 wide, 2 tall
   auto ccw = myNewGWorld(CLongRect_AC(0, 0, 3, 2));
   ASSERT_TRUE(rotateImage90Degrees(1, src.get(), ccw.get()));
   EXPECT_EQ(Pixel(*ccw, 0, 0), Pixel(*src, 2, 0));  // top-right goes to top-left
@@ -47,7 +49,7 @@ TEST(Offscreen, QuarterTurnsHalfTurnAndMirror) {
     }
 
   MessageCapture capture;
-  auto same = Pattern(3, 2);
+  auto same = Gradient(3, 2);
   auto before = Pixel(*same, 1, 1);
   EXPECT_FALSE(rotateImage90Degrees(1, src.get(), same.get()));
   EXPECT_EQ(Pixel(*same, 1, 1), before);
@@ -55,12 +57,12 @@ TEST(Offscreen, QuarterTurnsHalfTurnAndMirror) {
   EXPECT_FALSE(doMirrorTheImageInGWorld(nullptr));
   EXPECT_EQ(capture.messages, (std::vector<Msg>{{4101, 19}, {4101, 17}, {4106, 1}}));
 
-  auto turned = rotateGWorld90Degrees(2, Pattern(3, 2));
+  auto turned = rotateGWorld90Degrees(2, Gradient(3, 2));
   ASSERT_TRUE(turned);
   EXPECT_EQ(turned->width(), 2);
   EXPECT_EQ(turned->height(), 3);
 
-  auto odd = Pattern(4, 3);
+  auto odd = Gradient(4, 3);
   auto original = myDuplicateGWorld(odd.get());
   ASSERT_TRUE(rotateImage180Degrees(odd.get()));
   for (int y = 0; y < 3; ++y)
@@ -73,7 +75,7 @@ TEST(Offscreen, QuarterTurnsHalfTurnAndMirror) {
 }
 
 TEST(Offscreen, AlphaAndMasks) {
-  auto page = Pattern(4, 3);
+  auto page = Gradient(4, 3);
   auto white = myNewGWorld(CLongRect_AC(0, 0, 3, 4));
   ASSERT_TRUE(myClearOffscreen(page.get()));
   ASSERT_TRUE(myCopyMaskGworldToAlphaChannel(page.get(), white.get()));
@@ -117,7 +119,7 @@ TEST(Offscreen, AlphaAndMasks) {
 }
 
 TEST(Offscreen, CopiesAndOverlays) {
-  auto src = Pattern(2, 2);
+  auto src = Gradient(2, 2);
   auto dst = myNewGWorld(CLongRect_AC(0, 0, 4, 4));
   ASSERT_TRUE(copyGWorldToGWorld(src.get(), dst.get(), src->bounds(), dst->bounds()));
   EXPECT_EQ(Pixel(*dst, 3, 3), Pixel(*src, 1, 1));
@@ -142,7 +144,7 @@ TEST(Offscreen, PhotoCacheKeysAndSharesOwnership) {
   WriteText(dir / "a.jpg", "x");
   const FSSpec spec = SpecOf(dir / "a.jpg");
   myImageColorAdjustInfo colour;
-  SharedGWorld photo(Pattern(2, 2).release());
+  SharedGWorld photo(Gradient(2, 2).release());
   SetCurrentImageGWorldPtr(photo, spec, 0.0f, colour, 1);
   SharedGWorld held = GetCurrentImageGWorldPtr(spec, 0.0f, colour, 1);
   EXPECT_EQ(held, photo);
@@ -150,7 +152,7 @@ TEST(Offscreen, PhotoCacheKeysAndSharesOwnership) {
   photo.reset();
   EXPECT_EQ(GetCurrentImageGWorldPtr(spec, 90.0f, colour, 1), nullptr);
   EXPECT_EQ(GetCurrentImageGWorldPtr(spec, 0.0f, colour, 1), nullptr);
-  EXPECT_EQ(Pixel(*held, 1, 1), Pixel(*Pattern(2, 2), 1, 1));
+  EXPECT_EQ(Pixel(*held, 1, 1), Pixel(*Gradient(2, 2), 1, 1));
 
   SetCurrentImageGWorldPtr(held, spec, std::numeric_limits<float>::quiet_NaN(), colour, 1);
   EXPECT_EQ(GetCurrentImageGWorldPtr(spec, std::numeric_limits<float>::quiet_NaN(), colour, 1), nullptr);
@@ -169,4 +171,32 @@ TEST(Offscreen, PhotoCacheKeysAndSharesOwnership) {
   EXPECT_EQ(GetCurrentImageGWorldPtr(spec, 0.0f, colour, 1), nullptr);
   myBlurValue = blur;
   DisposeCurrentImageGWorldPtr();
+}
+
+TEST(Offscreen, MakeTextFitShrinksUntilTheLineFits) {
+  auto port = myNewGWorld(CLongRect_AC(0, 0, 100, 400));
+  host::SavedPort saved;
+  SetGWorld(port.get());
+  TextSize(15);
+  TextFace(0);
+  const CStr255_AC text("A rather long caption for a tiny box");
+  FontInfo fi;
+  GetFontInfo(&fi);
+  const int lineHeight = fi.ascent + fi.descent + fi.leading;
+
+  int16_t style = 0;
+  myMakeTextFit(CLongRect_AC(0, 0, 2 * lineHeight, 5), text, 15, style);
+  EXPECT_EQ(style, 0);
+  EXPECT_EQ(port->port().textSize, 15);
+
+  myMakeTextFit(CLongRect_AC(0, 0, lineHeight, 5), text, 0, style);
+  EXPECT_EQ(style, 0x20);
+  EXPECT_EQ(port->port().textSize, 5);
+
+  style = 0;
+  TextSize(15);
+  TextFace(0);
+  const int full = StringWidth(text);
+  myMakeTextFit(CLongRect_AC(0, 0, lineHeight, full + 1), text, 15, style);
+  EXPECT_EQ(style, 0);
 }

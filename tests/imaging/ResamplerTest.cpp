@@ -83,3 +83,14 @@ TEST(Resampler, LanczosKeepsFlatAreasAndIsThreadIndependent) {
     }
   }
 }
+
+TEST(Resampler, ExtremeReductionStaysFlat) {
+  // 60,000 source pixels into one: every tap is counted once, white stays white.
+  auto wide = host::GWorld::Create(CLongRect_AC(0, 0, 1, 60000));
+  auto one = host::GWorld::Create(CLongRect_AC(0, 0, 1, 1));
+  std::fill(one->pixels(), one->pixels() + 4, 0);
+  for (int16_t kind : {kScaleLinear, kScaleLanczos2, kScaleLanczos3}) {
+    ASSERT_TRUE(imaging::Resample(*wide, wide->bounds(), *one, one->bounds(), kind, nullptr));
+    EXPECT_EQ(one->pixels()[1], 255) << kind;
+  }
+}

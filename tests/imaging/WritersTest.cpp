@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "ImagingTestUtil.h"
 #include "TempDir.h"
 #include "host/imageio/ImageFile.h"
@@ -20,9 +22,9 @@ namespace {
 uint32_t LE16(const std::string& s, size_t at) { return uint8_t(s[at]) | (uint8_t(s[at + 1]) << 8); }
 uint32_t LE32(const std::string& s, size_t at) { return LE16(s, at) | (LE16(s, at + 2) << 16); }
 
-// The expected packed RGB bytes of Pattern(w, h).
+// The expected packed RGB bytes of Gradient(w, h).
 std::string PatternRGB(int w, int h) {
-  auto g = Pattern(w, h);
+  auto g = Gradient(w, h);
   std::string out;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) out.append(reinterpret_cast<const char*>(g->scanline(y) + 4 * x + 1), 3);
@@ -43,7 +45,9 @@ std::string Hex(const std::string& bytes) {
 std::string PythonDecode(const char* kind, const std::string& path) {
   const char* data = std::getenv("KIVO_TEST_DATA");
   const std::string script = std::string(data ? data : "tests/data") + "/../imaging/decode_image.py";
-  const std::string command = "python3 '" + script + "' " + kind + " '" + path + "'";
+  // The system interpreter starts fastest; any python3 on the path will do.
+  const char* python = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+  const std::string command = std::string(python) + " '" + script + "' " + kind + " '" + path + "'";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return {};
   std::string out;
@@ -68,7 +72,7 @@ struct PrefsFolder {
 
 TEST(Writers, OwnTiffHeaderAndRawAreByteExact) {
   TempDir dir;
-  auto page = Pattern(3, 2);
+  auto page = Gradient(3, 2);
   ASSERT_TRUE(NewSaveOffscreenToFile(kOutputOwnTIFF, page.get(), SpecOf(dir / "p.tif"), false, -1, 75));
   const std::string tiff = ReadText(dir / "p.tif");
   ASSERT_EQ(tiff.size(), 242u + 18u);
@@ -104,7 +108,7 @@ TEST(Writers, OwnTiffHeaderAndRawAreByteExact) {
   EXPECT_EQ(ReadText(dir / "p.raw"), PatternRGB(3, 2));
 
   // Writing over an existing file replaces it; code 1 writes nothing.
-  auto bigger = Pattern(4, 4);
+  auto bigger = Gradient(4, 4);
   ASSERT_TRUE(NewSaveOffscreenToFile(kOutputRAW, bigger.get(), SpecOf(dir / "p.raw"), false, 300, 75));
   EXPECT_EQ(ReadText(dir / "p.raw").size(), 48u);
   EXPECT_TRUE(NewSaveOffscreenToFile(1, page.get(), SpecOf(dir / "none.jpg"), false, 300, 75));
@@ -113,7 +117,7 @@ TEST(Writers, OwnTiffHeaderAndRawAreByteExact) {
 
 TEST(Writers, LibraryFormatsReadBack) {
   TempDir dir;
-  auto page = Pattern(6, 5);
+  auto page = Gradient(6, 5);
   for (int16_t format : {kOutputTIFF, kOutputPNG, kOutputJPEG}) {
     const std::string path = dir / ("out" + std::to_string(format));
     ASSERT_TRUE(NewSaveOffscreenToFile(format, page.get(), SpecOf(path), false, 240, 90)) << format;
@@ -124,7 +128,9 @@ TEST(Writers, LibraryFormatsReadBack) {
     // The page's alpha is 0 throughout: it carries no transparency, so the
     // PNG is opaque.
     EXPECT_EQ(Pixel(*back.image, 4, 3) >> 24, 255u) << format;
-    if (format != kOutputJPEG) EXPECT_EQ(Pixel(*back.image, 4, 3) & 0xFFFFFF, Pixel(*page, 4, 3) & 0xFFFFFF);
+    if (format != kOutputJPEG) {
+      EXPECT_EQ(Pixel(*back.image, 4, 3) & 0xFFFFFF, Pixel(*page, 4, 3) & 0xFFFFFF);
+    }
   }
   EXPECT_EQ(imaging::JpegQualityFromPercent(75), 75);
   EXPECT_EQ(imaging::JpegQualityFromPercent(768 * 100.0 / 1024), 75);
@@ -133,7 +139,7 @@ TEST(Writers, LibraryFormatsReadBack) {
 
 TEST(Writers, OwnTargaPhotoshopAndPictReadByAnIndependentDecoder) {
   TempDir dir;
-  auto page = Pattern(3, 2);
+  auto page = Gradient(3, 2);
   ASSERT_TRUE(NewSaveOffscreenToFile(kOutputTarga, page.get(), SpecOf(dir / "p.tga"), false, 300, 75));
   EXPECT_EQ(PythonDecode("tga", dir / "p.tga"), "3 2 " + Hex(PatternRGB(3, 2)));
   ASSERT_TRUE(NewSaveOffscreenToFile(kOutputPICT, page.get(), SpecOf(dir / "p.pict"), false, 300, 75));
@@ -147,7 +153,7 @@ TEST(Writers, OwnTargaPhotoshopAndPictReadByAnIndependentDecoder) {
 
 TEST(Writers, FailuresLeaveNoFileAndPreferencesFolderPaths) {
   TempDir dir;
-  auto page = Pattern(3, 2);
+  auto page = Gradient(3, 2);
   // A folder that does not exist: the write fails and says so.
   EXPECT_FALSE(NewSaveOffscreenToFile(kOutputJPEG, page.get(), SpecOf(dir / "missing/p.jpg"), false, 300, 75));
   EXPECT_FALSE(NewSaveOffscreenToFile(kOutputRAW, nullptr, SpecOf(dir / "n.raw"), false, 300, 75));
@@ -211,7 +217,7 @@ TEST(OutputFileHelpers, NamesAndCopies) {
 
 TEST(OutputFileHelpers, FormatWriterAndProfileEmbedding) {
   TempDir dir;
-  auto page = Pattern(8, 8);
+  auto page = Gradient(8, 8);
   ASSERT_TRUE(saveCGImageRefToPath(OffscreenToImageRef(page.get()), dir / "q.tif", kOutputTIFF, 75.0f, 200));
   auto tiff = host::ReadImageFile(dir / "q.tif");
   ASSERT_TRUE(tiff.ok());

@@ -162,3 +162,26 @@ TEST_F(ImageObject, CropBoundsCutOnlyThatPartAndBypassTheCache) {
   auto whole = Draw(d);
   EXPECT_TRUE(IsRed(*whole, 105, 150));
 }
+
+TEST_F(ImageObject, WithASubJobEachBoxShowsTheSubJobPage) {
+  auto sub = host::GWorld::Create(CLongRect_AC(0, 0, 50, 100));
+  for (size_t i = 0; i < sub->byteCount(); i += 4) {
+    sub->pixels()[i + 1] = 0; sub->pixels()[i + 2] = 0; sub->pixels()[i + 3] = 0xFF;
+  }
+  view.values.printMode = 5;
+  view.values.hasSubJob = true;
+  view.values.subJobOffscreen = sub.get();
+  // Fitted into a square box: centred, white above and below.
+  auto page = Draw(Desc("photo-not-needed.jpg", 2, 2));
+  EXPECT_TRUE(IsBlue(*page, 105, 200));
+  EXPECT_TRUE(IsBlue(*page, 295, 200));
+  EXPECT_TRUE(IsWhite(*page, 200, 120));
+  // Cropped to fill: the whole box.
+  view.values.subjobResizeMode = 1;
+  auto filled = Draw(Desc("photo-not-needed.jpg", 2, 2));
+  EXPECT_TRUE(IsBlue(*filled, 200, 105));
+  EXPECT_TRUE(IsBlue(*filled, 200, 295));
+  EXPECT_TRUE(view.registered.empty());
+  // Print modes 5 and 6 do not report the photo name while the sub-job shows.
+  EXPECT_TRUE(view.names.empty());
+}

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "TempDir.h"
+#include "common/TempDir.h"
 
 namespace {
 

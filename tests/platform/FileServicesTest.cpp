@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "MessageCapture.h"
-#include "TempDir.h"
+#include "common/TempDir.h"
 #include "host/files/FileOps.h"
 #include "platform/FolderLookup.h"
 #include "platform/UniqueNames.h"

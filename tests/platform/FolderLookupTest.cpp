@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "MessageCapture.h"
-#include "TempDir.h"
+#include "common/TempDir.h"
 
 namespace {
 

@@ -207,6 +207,10 @@ bool doKeyProc(const pixeli* fg, pixeli* out, const pixeli* bg, const pixeli* ex
   const size_t count = pixel_count(width, height);
   if (count == 0) return false;
   if (!check_block(*block)) return false;
+  // A model block that was never compiled has no model to key with.
+  if ((block->flag & (kFlagKeyerRT | kFlagKeyerRTPlus)) && block->run_buffer == nullptr &&
+      !(block->flag & kFlagPassThrough))
+    return false;
   if (insets != nullptr) {
     const KeyInsets& in = *insets;
     if (in.left < 0 || in.right < 0 || in.top < 0 || in.bottom < 0 ||

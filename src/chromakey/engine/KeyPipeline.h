@@ -43,8 +43,9 @@ int keycoef_finish(fixcoef* block);
 
 // Keys `fg` into `out` (both width x height). bg and extmask may be null.
 // `workers` is the number of threads the per-pixel pass may use; the output
-// does not depend on it. False when the block is refused, the insets do not
-// fit the image, or a buffer cannot be allocated.
+// does not depend on it. False when the block is refused, a key-model block
+// was not compiled, the insets do not fit the image, or a buffer cannot be
+// allocated.
 bool doKeyProc(const pixeli* fg, pixeli* out, const pixeli* bg, const pixeli* extmask, int width,
                int height, fixcoef* block, const KeyInsets* insets, int workers = 1);
 

@@ -15,6 +15,12 @@ std::string MacRomanToUTF8(std::string_view macRoman);
 // so callers that build file names can refuse a name instead of collapsing it.
 std::string UTF8ToMacRoman(std::string_view utf8, bool* lossless = nullptr, char replacement = '?');
 
+// UTF-8 to code points; a malformed sequence becomes U+FFFD.
+std::u32string DecodeUTF8(std::string_view utf8);
+
+// Appends the UTF-8 form of one code point.
+void AppendUTF8(std::string& out, char32_t cp);
+
 // The Unicode code point of one Mac Roman byte.
 char32_t MacRomanToCodePoint(unsigned char byte);
 

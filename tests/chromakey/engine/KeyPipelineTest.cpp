@@ -237,6 +237,13 @@ TEST(KeyPipeline, UntrustedBlockFieldsAreRefused) {
   EXPECT_TRUE(refused([](fixcoef& c) { c.flag &= ~kFlagKeyerRT, c.l_mid[5] = NAN; }));
   EXPECT_FALSE(refused([](fixcoef&) {}));
 
+  // A key-model block that was never compiled is refused, not half keyed.
+  {
+    fixcoef raw = PrintingBlock(p.backing, kFlagKeyerRTPlus);
+    std::vector<pixeli> out(p.fg.size());
+    EXPECT_FALSE(doKeyProc(p.fg.data(), out.data(), p.bg.data(), nullptr, p.width, p.height, &raw, nullptr));
+  }
+
   // Insets that do not fit the image are refused too.
   fixcoef c = PrintingBlock(p.backing, kFlagKeyerRT);
   std::vector<pixeli> out(p.fg.size());

@@ -6,7 +6,7 @@
 
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileErrors.h"
-#include "TempDir.h"
+#include "common/TempDir.h"
 
 TEST(FSSpec, FolderWithEmptyNameResolvesToTheFolder) {
   TempDir dir;

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "host/files/CatalogInfo.h"
-#include "TempDir.h"
+#include "common/TempDir.h"
 
 TEST(FileManager, SpecificationCallsCreateMoveRenameAndDelete) {
   TempDir dir;

@@ -7,7 +7,7 @@
 #include "host/files/CatalogInfo.h"
 #include "host/files/FinderInfo.h"
 #include "host/files/ResourceFork.h"
-#include "TempDir.h"
+#include "common/TempDir.h"
 
 namespace {
 

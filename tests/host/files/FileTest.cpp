@@ -7,7 +7,7 @@
 #include "host/files/Alias.h"
 #include "host/files/FileStream.h"
 #include "host/files/FinderInfo.h"
-#include "TempDir.h"
+#include "common/TempDir.h"
 
 TEST(File, CreateWriteReadPositionAndClose) {
   TempDir dir;

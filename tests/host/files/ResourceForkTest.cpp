@@ -6,7 +6,7 @@
 #include "host/files/CatalogInfo.h"
 #include "host/files/File.h"
 #include "host/files/FileOps.h"
-#include "TempDir.h"
+#include "common/TempDir.h"
 
 namespace {
 

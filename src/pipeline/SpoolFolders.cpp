@@ -1,0 +1,128 @@
+// Creating and finding the spool folder tree.
+#include "pipeline/SpoolFolders.h"
+
+#include <string>
+
+#include "host/files/FSSpec.h"
+#include "host/files/FileManager.h"
+#include "platform/FolderLookup.h"
+#include "platform/Log.h"
+#include "platform/Messages.h"
+#include "platform/StringLists.h"
+#include "prefs/FolderAliases.h"
+#include "prefs/PrefRecords.h"
+
+namespace pipeline {
+
+namespace {
+
+// Creates or finds `name` in folder (vRefNum, dirID); its id, or -1.
+OSErr MakeSubfolder(int16_t vRefNum, int32_t dirID, const char* name, int32_t* newID) {
+  FSSpec spec;
+  const OSErr err = createNewFolder(CStr255_AC(name), vRefNum, dirID, &spec);
+  if (err == noErr && newID) *newID = spec.parID;
+  return err;
+}
+
+}  // namespace
+
+int32_t FindFolderByName(int16_t vRefNum, int32_t dirID, const CStr255_AC& name) {
+  std::string parent;
+  if (host::GetPathForDirID(vRefNum, dirID, &parent) != noErr) return -1;
+  std::string diskName;
+  if (host::MacNameToDiskName(name.view(), &diskName) != noErr) return -1;
+  FSSpec spec;
+  if (host::MakeFSSpecFromPath(host::JoinPath(parent, diskName), &spec) != noErr) return -1;
+  const int32_t id = GetFolderDirID(spec);
+  return id == kNoFolderDirID ? -1 : id;
+}
+
+OSErr createImageAndJobFolders() {
+  tPrintServerPrefs& p = *getMyPrintServerPrefs();
+  if (!IsExistingDirectory(p.rootVRefNum, p.rootDirID)) return dirNFErr;
+  struct Kept {
+    const char* name;
+    int32_t* dirID;
+    int16_t* vRefNum;
+  };
+  const Kept folders[] = {
+      {kImagesFolderName, &p.imagesDirID, &p.imagesVRefNum},
+      {kPrintJobsFolderName, &p.jobsDirID, &p.jobsVRefNum},
+      {kFinishedJobsFolderName, &p.finishedDirID, &p.finishedVRefNum},
+      {kUnknownJobsFolderName, &p.unknownDirID, &p.unknownVRefNum},
+      {kDatabaseFolderName, &p.databaseDirID, &p.databaseVRefNum},
+      {kGraphicsFolderName, nullptr, nullptr},
+  };
+  OSErr err = noErr;
+  for (const Kept& f : folders) {
+    int32_t id = -1;
+    err = MakeSubfolder(p.rootVRefNum, p.rootDirID, f.name, &id);
+    if (err == noErr && f.dirID) *f.dirID = id;
+  }
+  for (const Kept& f : folders)
+    if (f.vRefNum) *f.vRefNum = p.rootVRefNum;
+  return err;
+}
+
+OSErr createImageAndJobFolders2() {
+  const tPrintServerPrefs& p = *getMyPrintServerPrefs();
+  if (!IsExistingDirectory(p.secondRootVRefNum, p.secondRootDirID)) return dirNFErr;
+  OSErr err = noErr;
+  for (const char* name : {kImagesFolderName, kPrintJobsFolderName, kFinishedJobsFolderName, kUnknownJobsFolderName,
+                           kDatabaseFolderName, kGraphicsFolderName})
+    err = MakeSubfolder(p.secondRootVRefNum, p.secondRootDirID, name, nullptr);
+  return err;
+}
+
+bool SetUpSpoolFolderTree() {
+  tPrintServerPrefs& p = *getMyPrintServerPrefs();
+  FSSpec root = p.rootSpec.spec;
+  if (validateIfAliasHandle(&root, kSpoolRootAliasID)) {
+    // The root carries its own name whatever it was renamed to.
+    if (!(root.name == kSpoolRootFolderName) && host::FSpRename(root, CStr63_AC(kSpoolRootFolderName).view()) == noErr) {
+      root.name = CStr63_AC(kSpoolRootFolderName);
+      SaveFSSpecAsAliasHandle(root, kSpoolRootAliasID);
+    }
+    const int32_t id = GetFolderDirID(root);
+    if (id == kNoFolderDirID) return false;
+    p.rootSpec.spec = root;
+    p.rootVRefNum = root.vRefNum;
+    p.rootDirID = id;
+    createImageAndJobFolders();
+    return true;
+  }
+  if (!p.createRootIfMissing) return false;
+
+  int16_t foundVolume = p.rootVRefNum;
+  int32_t dirID = p.rootDirID;
+  bool found = AttemptToFindFolder(p.rootVRefNum, dirID, p.rootSpec, foundVolume);
+  if (found) {
+    p.rootVRefNum = foundVolume;
+    p.rootDirID = dirID;
+  } else {
+    int16_t vRefNum = 0;
+    found = AttemptToCreateDefaultFolder(true, vRefNum, dirID, &p.rootSpec, CStr255_AC(kSpoolRootFolderName),
+                                         CStr255_AC("SPOOLER FOLDER"));
+    if (found) {
+      p.rootVRefNum = vRefNum;
+      p.rootDirID = dirID;
+    }
+  }
+  if (!found || !IsExistingDirectory(p.rootVRefNum, p.rootDirID)) return false;
+  FSSpec usual;
+  if (GetFolderFSSpec(p.rootVRefNum, p.rootDirID, &usual) == noErr) {
+    p.rootSpec.spec = usual;
+    SaveFSSpecAsAliasHandle(usual, kSpoolRootAliasID);
+  }
+  createImageAndJobFolders();
+  return true;
+}
+
+std::optional<std::filesystem::path> KeptFolderPath(int16_t vRefNum, int32_t dirID) {
+  if (vRefNum == kNoFolderVRefNum || dirID == kNoFolderDirID || dirID == 0) return std::nullopt;
+  std::string path;
+  if (host::GetPathForDirID(vRefNum, dirID, &path) != noErr) return std::nullopt;
+  return std::filesystem::path(path);
+}
+
+}  // namespace pipeline

@@ -1,0 +1,51 @@
+// The spool folder tree: the spool root "Kivo-Processor Folder ƒ" with its
+// images, print jobs, finished jobs, unknown jobs, database and graphics
+// folders. Folders are created with mode 0777 so that the station
+// applications of every user can drop jobs and images into them. The
+// locations of five of them are kept in the live print-server record.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "host/base/MacTypes.h"
+#include "host/base/PascalString.h"
+
+struct tPrintServerPrefs;
+
+namespace pipeline {
+
+// Folder names (UTF-8; "ƒ" is the Mac Roman byte 0xC4 in records).
+inline constexpr const char kSpoolRootFolderName[] = "Kivo-Processor Folder ƒ";
+inline constexpr const char kImagesFolderName[] = "IMAGES FOLDER ƒ";
+inline constexpr const char kPrintJobsFolderName[] = "PRINT JOBS FOLDER ƒ";
+inline constexpr const char kFinishedJobsFolderName[] = "FINISHED JOBS FOLDER ƒ";
+inline constexpr const char kUnknownJobsFolderName[] = "UNKNOWN JOBS FOLDER ƒ";
+inline constexpr const char kDatabaseFolderName[] = "DATABASE FOLDER ƒ";
+inline constexpr const char kGraphicsFolderName[] = "KIVO GRAPHICS FOLDER ƒ";
+
+// Creates or finds the six subfolders under the spool root of the live
+// print-server record and stores the five kept locations (with the root's
+// volume). The result of the last folder; a folder that cannot be made is
+// reported to the operator and left unset. dirNFErr, quietly, when the root
+// is not there.
+OSErr createImageAndJobFolders();
+// Creates the missing subfolders under the second spool root (when it is
+// there); stores nothing.
+OSErr createImageAndJobFolders2();
+// The directory id of the subfolder `name` of folder (vRefNum, dirID), or -1.
+int32_t FindFolderByName(int16_t vRefNum, int32_t dirID, const CStr255_AC& name);
+
+// The start-up resolution of the spool root: through its stored alias
+// (4506); when that fails and the record's createRootIfMissing is on, by its
+// stored volume name and id, else by creating "Kivo-Processor Folder ƒ" in
+// the application folder, storing the alias again. Then the tree is created
+// under it. True when the spool root and its tree are there.
+bool SetUpSpoolFolderTree();
+
+// The path of a folder kept in the record (vRefNum, dirID); nothing when
+// it is not set or gone.
+std::optional<std::filesystem::path> KeptFolderPath(int16_t vRefNum, int32_t dirID);
+
+}  // namespace pipeline

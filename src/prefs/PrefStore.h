@@ -1,0 +1,100 @@
+// The preference records in the application's user defaults.
+//
+// Each record that persists is kept under its own key as one data blob of
+// the record's length, written field by field through a little-endian
+// stream; the print-to-file and print-to-CD records have no blob (only
+// their folders persist, as aliases, see prefs/FolderAliases.h).
+//
+//   "printServerPref"              tPrintServerPrefs         350 bytes
+//   "PrintToFileSet 1" ... " 8"    tSpecialPrintToFilePref   982 bytes each
+//   "outputFilesPref"              tOutputFilePrefs          260 bytes
+//   "KivoPrintCenterPrefs"         tProcessedJobsPrefs       616 bytes
+//   "WebUploadPrefs"               tSpecialPrintToFilePref   982 bytes
+//
+// Reading is defensive: a string whose length byte exceeds its field, or a
+// blob that ends early, stops that one blob (the fields read before it keep
+// their new values); the other blobs still load.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/base/Stream.h"
+#include "host/sys/PlistValue.h"
+#include "prefs/PrefRecords.h"
+
+namespace host {
+class UserDefaults;
+}
+
+// User-defaults keys.
+inline constexpr const char kPrintServerPrefKey[] = "printServerPref";
+inline constexpr const char kOutputFilesPrefKey[] = "outputFilesPref";
+inline constexpr const char kPrintCenterPrefsKey[] = "KivoPrintCenterPrefs";
+inline constexpr const char kWebUploadPrefsKey[] = "WebUploadPrefs";
+// "PrintToFileSet " and the set number in decimal.
+std::string PrintToFileSetKey(int set);
+
+// The defaults the store works on: the application's standard defaults
+// unless another object was installed (a preference import or a test may
+// point the store at a file of its own). Null restores the standard ones.
+host::UserDefaults& PrefStoreDefaults();
+void SetPrefStoreDefaults(host::UserDefaults* defaults);
+
+// The value stored under the key; nothing for an empty key or a missing value.
+std::optional<host::PlistValue> ReadFromMyUserDefaults(const std::string& key);
+// Stores the value and, with `synchronize`, writes the defaults file at once.
+// A value of nothing or an empty key is logged and stores nothing.
+void WriteToMyUserDefaults(const std::optional<host::PlistValue>& object, const std::string& key, bool synchronize);
+
+// Loads every record: factory defaults first, then each stored blob.
+void myNewReadPreferences();
+// Stores every record blob and synchronises the defaults once.
+void myNewSavePreferences();
+
+// The stream objects: each reads or writes one live record through its
+// accessor. ReadFrom throws CException_AC (paramErr for a string longer than
+// its field, eofErr for a blob that ends early) with the fields read so far
+// kept.
+class TPrintServerPrefObject {
+ public:
+  void ReadFrom(CStream_AC* stream);
+  void WriteTo(CStream_AC* stream) const;
+};
+class TPrintToFileSetObject {
+ public:
+  void ReadFrom(CStream_AC* stream, int16_t set);
+  void WriteTo(CStream_AC* stream, int16_t set) const;
+};
+class TOutputFilePrefObject {
+ public:
+  void ReadFrom(CStream_AC* stream);
+  void WriteTo(CStream_AC* stream) const;
+};
+class TProcessedJobObject {
+ public:
+  void ReadFrom(CStream_AC* stream);
+  void WriteTo(CStream_AC* stream) const;
+};
+class TWebUploadObject {
+ public:
+  void ReadFrom(CStream_AC* stream);
+  void WriteTo(CStream_AC* stream) const;
+};
+
+// The blob of a live record as myNewSavePreferences stores it (the set
+// number 1..8 for PrintToFileSetBlob).
+std::vector<uint8_t> PrintServerPrefBlob();
+std::vector<uint8_t> PrintToFileSetBlob(int16_t set);
+std::vector<uint8_t> OutputFilePrefBlob();
+std::vector<uint8_t> ProcessedJobsPrefBlob();
+std::vector<uint8_t> WebUploadPrefBlob();
+
+// Copies `length` bytes of `data` as resource (type, id) named `name` into
+// the resource fork of `file`, which must be open for writing; a resource of
+// that type and id is replaced. The fork reaches the disk when the file is
+// closed. A failure throws CException_AC.
+class TFile;
+void SaveStruct(TFile& file, const void* data, int16_t id, const CStr255_AC& name, long length, ResType type);
