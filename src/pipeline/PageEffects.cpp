@@ -27,10 +27,7 @@ void Grey(host::GWorld* page) { if (page) doGrayScaleTheImageInGWorld(page); }
 
 void Sepia(host::GWorld* page, const TSixValues& adjust, int16_t mode, const TSixValues& tint, int16_t percent) {
   if (!page) return;
-  tOldTimePhotoPrefs oldTime;
-  oldTime.tint = Info(tint);
-  oldTime.percent = percent;
-  ConvertOffscreenToSepiaSpooler(page, Info(adjust), page, mode, oldTime);
+  ConvertOffscreenToSepiaSpooler(page, Info(adjust), page, mode, Info(tint), percent);
 }
 
 void Adjust(host::GWorld* page, const TSixValues& adjust) {

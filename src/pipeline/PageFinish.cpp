@@ -56,17 +56,18 @@ int16_t TSpoolerPrintView::FinishJob() {
   if (page && colorSyncPrefs && colorSyncPrefs->w0 != 0) {
     services.Log("doUseColorMatching == ON\n");
     FSSpec input, output;
-    if (effects::FindProfile(FourCC("scnr"), CStr255_AC(colorSyncPrefs->profiles[2].name.ToMacRoman()), &input)) {
-      if (printer < 0 || size_t(printer) >= colorSyncPrefs->printers.size()) {
-        services.Log(Format("No printer profile entry for printer code %d; colour matching skipped\n", int(printer)));
-      } else {
-        const FSSpec& p = colorSyncPrefs->printers[size_t(printer)].profile;
-        if (effects::FindProfile(FourCC("prtr"), CStr255_AC(p.name.ToMacRoman()), &output)) {
-          services.Log("FOUND profiles\n");
-          services.SetStatus("Applying ColorSync\xE2\x80\xA6");
-          effects::Match(page, colorSyncPrefs.get(), printer);
-          if (printer == 43 && blocks.mitsubishi) blocks.mitsubishi->words180[2] = 1;
-        }
+    // The printer profile table has one entry per printer code 0..99; any
+    // other code has no profile and is not matched.
+    if (printer < 0 || size_t(printer) >= colorSyncPrefs->printers.size()) {
+      services.Log(Format("No printer profile entry for printer code %d; colour matching skipped\n", int(printer)));
+    } else if (effects::FindProfile(FourCC("scnr"), CStr255_AC(colorSyncPrefs->profiles[2].name.ToMacRoman()),
+                                    &input)) {
+      const FSSpec& p = colorSyncPrefs->printers[size_t(printer)].profile;
+      if (effects::FindProfile(FourCC("prtr"), CStr255_AC(p.name.ToMacRoman()), &output)) {
+        services.Log("FOUND profiles\n");
+        services.SetStatus("Applying ColorSync\xE2\x80\xA6");
+        effects::Match(page, colorSyncPrefs.get(), printer);
+        if (printer == 43 && blocks.mitsubishi) blocks.mitsubishi->words180[2] = 1;
       }
     }
   }

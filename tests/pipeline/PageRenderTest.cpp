@@ -265,3 +265,24 @@ TEST(OutputSizes, TablesByPrinterAndMedia) {
   m44.jobCutInHalf = 13;
   EXPECT_EQ(size(44, 10, 20, m44), P(2560, 2436));
 }
+
+TEST_F(PageRender, SepiaTonesFromGreyAndBadProfileIndexIsOnlyLogged) {
+  auto j = Job("photo.jpg");
+  j.pageColorMode = 99;
+  j.pageColorAdjust.red = 20;
+  j.pageColorAdjust.blue = -20;
+  j.printer = 17;
+  auto view = Read(j);
+  view->colorSyncPrefs->w0 = 1;
+  view->printer = 150;
+  ASSERT_EQ(view->CreateOffscreens(), kResultOK);
+  DrawAll(*view);
+  view->FinishJob();
+  EXPECT_TRUE(services.Logged("No printer profile entry for printer code 150"));
+  const uint8_t* p = Px(*view->pageOffscreen, 105, 150);
+  EXPECT_GE(p[1], p[3]);  // toned warm: red at least blue
+  EXPECT_NE(p[1], p[3]);
+  bool saidSepia = false;
+  for (const auto& s : services.statuses) saidSepia |= s.find("Sepiatone") != std::string::npos;
+  EXPECT_TRUE(saidSepia);
+}
