@@ -126,7 +126,8 @@ bool KeyPlacedPhoto(host::GWorld* page, host::GWorld* photo, const CRect_AC& sou
   host::GWorldHandle fg = myNewGWorld(origin);
   if (!fg) return false;
   if (!DrawByMethod(method, photo, source, fg.get(), S(origin))) return false;
-  const bool mask = useIncludeMask && hasExternalMask(r.spec) && PutIncludeMaskIntoAlpha(fg.get(), photo, source, r.spec);
+  const bool mask =
+      useIncludeMask && hasExternalMask(r.spec) && PutIncludeMaskIntoAlpha(fg.get(), photo, source, r.spec);
   view.SetStatusText("Drawing Image\xE2\x80\xA6");
   return chromakey::KeyForegroundOntoPage(std::move(fg), page, L(target), *r.chromaKey, r.job.transparency, mask,
                                           photo, lastSource, lastTarget, 0, r.spec);
