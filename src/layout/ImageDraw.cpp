@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "chromakey/KeyOntoPage.h"
+#include "chromakey/Masks.h"
 #include "host/files/File.h"
 #include "host/qd/GWorld.h"
 #include "host/qd/QuickDraw.h"
@@ -94,6 +96,86 @@ void DrawImageWithAngle(host::GWorld* src, host::GWorld* dst, const CRect_AC& sr
   copyGWorldToGWorld(src, temp.get(), L(srcRect), temp->bounds());
   myFillOffscreen(temp.get());
   DrawRotatedGWorld(r.angle, dst, temp.get(), dstRect, r.boxScale);
+}
+
+// ---- chroma keying
+
+// The photo file's include mask, cut and scaled as `source` of the photo was
+// placed into `fg`, becomes fg's alpha. The cached photo itself stays opaque,
+// so drawing it unkeyed elsewhere is not affected by its mask.
+bool PutIncludeMaskIntoAlpha(host::GWorld* fg, const host::GWorld* photo, const CRect_AC& source,
+                             const FSSpec& file) {
+  host::GWorldHandle junk = getNewJunkMaskOffscreen(photo, file, 2.0f);
+  if (!junk) return false;
+  host::GWorldHandle placed = myNewGWorld(fg->bounds());
+  if (!placed) return false;
+  copyGWorldToGWorld(junk.get(), placed.get(), L(source), placed->bounds());
+  myClearOffscreen(fg);
+  myCopyMaskGworldToAlphaChannel(fg, placed.get());
+  return true;
+}
+
+// Keys `source` of the photo, resized by `method` to the target's size, over
+// the page's target area. False when the resize or the keying failed.
+bool KeyPlacedPhoto(host::GWorld* page, host::GWorld* photo, const CRect_AC& source, const CRect_AC& target,
+                    int16_t method, const TImageDrawRequest& r, bool useIncludeMask, const CRect_AC& lastSource,
+                    const CRect_AC& lastTarget, TJobContext& view) {
+  if (target.IsEmpty() || source.IsEmpty()) return true;
+  CLongRect_AC origin = L(target);
+  origin.ZeroOrigin();
+  host::GWorldHandle fg = myNewGWorld(origin);
+  if (!fg) return false;
+  if (!DrawByMethod(method, photo, source, fg.get(), S(origin))) return false;
+  const bool mask =
+      useIncludeMask && hasExternalMask(r.spec) && PutIncludeMaskIntoAlpha(fg.get(), photo, source, r.spec);
+  view.SetStatusText("Drawing Image\xE2\x80\xA6");
+  return chromakey::KeyForegroundOntoPage(std::move(fg), page, L(target), *r.chromaKey, r.job.transparency, mask,
+                                          photo, lastSource, lastTarget, 0, r.spec);
+}
+
+// The photo turned by its free angle on a canvas of the backing colour, then
+// keyed over the page. A canvas that cannot be made draws nothing.
+bool KeyTurnedPhoto(host::GWorld* page, host::GWorld* photo, const CRect_AC& source, const CRect_AC& target,
+                    const TImageDrawRequest& r, bool useIncludeMask, const CRect_AC& lastSource,
+                    const CRect_AC& lastTarget, TJobContext& view) {
+  if (target.IsEmpty() || source.IsEmpty()) return true;
+  host::GWorldHandle canvas = myNewGWorld(L(target));
+  if (!canvas) return true;
+  auto level = [](float v) { return uint16_t(v > 0 ? (v < 65535.0f ? v : 65535.0f) : 0.0f); };
+  {
+    host::SavedPort saved;
+    SetGWorld(canvas.get());
+    const auto& c = r.chromaKey->para;
+    RGBBackColor(RGBColor{level(c.center_r), level(c.center_g), level(c.center_b)});
+    EraseRect(canvas->bounds());
+    RGBBackColor(RGBColor{65535, 65535, 65535});
+  }
+  DrawImageWithAngle(photo, canvas.get(), source, target, r);
+  bool mask = false;
+  if (useIncludeMask && hasExternalMask(r.spec)) {
+    host::GWorldHandle junk = getNewJunkMaskOffscreen(photo, r.spec, 2.0f);
+    host::GWorldHandle turned = myNewGWorld(L(target));
+    host::GWorldHandle part = myNewGWorld(L(target));
+    if (junk && turned && part) {
+      fillPixelMap(turned.get(), 0);
+      copyGWorldToGWorld(junk.get(), part.get(), L(source), part->bounds());
+      myFillOffscreen(part.get());
+      DrawRotatedGWorld(r.angle, turned.get(), part.get(), target, r.boxScale);
+      myClearOffscreen(canvas.get());
+      myCopyMaskGworldToAlphaChannel(canvas.get(), turned.get());
+      mask = true;
+    }
+  }
+  CLongRect_AC origin = L(target);
+  origin.ZeroOrigin();
+  host::GWorldHandle fg = myNewGWorld(origin);
+  if (!fg) return false;
+  copyGWorldToGWorld(canvas.get(), fg.get(), L(target), origin);
+  view.SetStatusText("Drawing Image\xE2\x80\xA6");
+  const bool ok = chromakey::KeyForegroundOntoPage(std::move(fg), page, L(target), *r.chromaKey, r.job.transparency,
+                                                   mask, photo, lastSource, lastTarget, r.angle, r.spec);
+  DisposeCurrentImageGWorldPtr();
+  return ok;
 }
 
 bool SafeName(const CStr31_AC& name) {
@@ -237,7 +319,15 @@ TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& r, TJ
   if (r.offset.h != 0 || r.offset.v != 0) OffsetRects(source, target, image, r.box, r.offset);
   result.lastSource = source;
   result.lastTarget = target;
-  if (r.freeRotate) {
+  if (r.chromaKey != nullptr) {
+    const bool keyed = r.freeRotate
+                           ? KeyTurnedPhoto(page, photo.get(), source, target, r, true, source, target, view)
+                           : KeyPlacedPhoto(page, photo.get(), source, target, method, r, true, source, target, view);
+    if (!keyed) {
+      result.ok = false;
+      return result;
+    }
+  } else if (r.freeRotate) {
     DrawImageWithAngle(photo.get(), page, source, target, r);
   } else if (!DrawByMethod(method, photo.get(), source, page, target)) {
     result.ok = false;
@@ -339,7 +429,19 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& r,
   }
   result.lastSource = part;
   result.lastTarget = target;
-  if (r.freeRotate) {
+  if (r.chromaKey != nullptr) {
+    // This path puts no include mask into the photo, so none is applied.
+    CRect_AC placed = target;
+    placed.ZeroOrigin();
+    const bool keyed =
+        r.freeRotate ? KeyTurnedPhoto(page, from, part, target, r, false, part, target, view)
+                     : KeyPlacedPhoto(page, from, part, target, r.job.enlargeMethod, r, false, part, placed, view);
+    if (!r.freeRotate) DisposeCurrentImageGWorldPtr();
+    if (!keyed) {
+      result.ok = false;
+      return result;
+    }
+  } else if (r.freeRotate) {
     DrawImageWithAngle(from, page, part, target, r);
   } else if (!DrawByMethod(r.job.enlargeMethod, from, part, page, target)) {
     result.ok = false;

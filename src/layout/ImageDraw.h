@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "chromakey/ChromaKeySettings.h"
 #include "host/base/Geometry.h"
 #include "host/base/MacTypes.h"
 #include "host/base/PascalString.h"
@@ -49,6 +50,8 @@ struct TImageDrawRequest {
   CStr31_AC graphicCategory, graphicName;
 
   TImageJobValues job;
+  // The photo's chroma-key settings when it is keyed over the page, else null.
+  const tChromaKeySettings* chromaKey = nullptr;
 };
 
 // What drawing produced, for the object to keep.

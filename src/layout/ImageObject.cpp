@@ -85,6 +85,7 @@ bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& v
   r.graphicCategory = fDesc.fGraphicCategory;
   r.graphicName = fDesc.fGraphicName;
   r.job = job;
+  if (fDesc.fHasChromaKey != 0) r.chromaKey = ChromaKeySettings();
 
   const TImageDrawResult result = newPath ? DrawImageBoxNew(page, r, view) : DrawImageBox(page, r, view);
   fLastSource = result.lastSource;
