@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "ImagingTestUtil.h"
-#include "TempDir.h"
+#include "common/TempDir.h"
 #include "host/files/File.h"
 #include "host/imageio/ImageFile.h"
 #include "imaging/Offscreen.h"

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "ImagingTestUtil.h"
-#include "TempDir.h"
+#include "common/TempDir.h"
 #include "host/qd/QuickDraw.h"
 #include "host/qd/Text.h"
 #include "imaging/ImageLoading.h"

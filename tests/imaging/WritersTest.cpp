@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "ImagingTestUtil.h"
-#include "TempDir.h"
+#include "common/TempDir.h"
 #include "host/imageio/ImageFile.h"
 #include "imaging/ImageLoading.h"
 #include "imaging/OutputFileHelpers.h"

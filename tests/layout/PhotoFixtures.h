@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
+#include "common/TempDir.h"
 #include "host/imageio/ImageFile.h"
 #include "host/qd/GWorld.h"
 #include "layout/LayoutObject.h"

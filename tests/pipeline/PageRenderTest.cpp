@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeServices.h"
-#include "RenderTempDir.h"
+#include "common/TempDir.h"
 #include "host/files/FSSpec.h"
 #include "host/imageio/ImageFile.h"
 #include "host/qd/GWorld.h"
@@ -33,7 +33,7 @@ bool White(const host::GWorld& g, int x, int y) { auto p = Px(g, x, y); return p
 bool Grey(const host::GWorld& g, int x, int y) { auto p = Px(g, x, y); return p[1] == p[2] && p[2] == p[3]; }
 
 struct PageRender : ::testing::Test {
-  RenderTempDir dir;
+  TempDir dir;
   RenderServices services;
   FSSpec savedPrefs = gKivoPrefsFSSpec;
 
