@@ -131,7 +131,14 @@ void TPrintJobTaskManager::Step1() {
   services_.Log("Starting to process offscreen...\n");
   if (view.HasSubJob()) {
     const int16_t result = view.DrawSubJob();
-    if (result == kResultEndJob) { fCurrentTask = 4; return; }
+    if (result == kResultEndJob) {
+      // Printing was paused while the sub-job was drawn: the job was not
+      // printed, so it is neither logged nor deleted; it goes back to the
+      // queue and its temporary files stay for the next try.
+      services_.Log("Printing was paused during the sub-job; the job is kept for later\n");
+      KeepJobForRetry();
+      return;
+    }
     if (result != kResultOK) { DoError(result); return; }
     fCurrentTask = 2;
     const int16_t p = view.printer;
@@ -143,6 +150,17 @@ void TPrintJobTaskManager::Step1() {
     fCurrentTask = 2;
   }
   services_.Log("done processing offscreen...\n");
+}
+
+void TPrintJobTaskManager::KeepJobForRetry() {
+  EndJobView();
+  services_.SetQueueCurrentFile("");
+  if (fJobFile) {
+    services_.InsertIntoQueue(*fJobFile);
+    fJobFile.reset();
+  }
+  fFilesToDelete.clear();
+  fCurrentTask = 0;
 }
 
 void TPrintJobTaskManager::Step2() {
@@ -210,11 +228,15 @@ void TPrintJobTaskManager::DoError(int16_t code) {
     if (err != noErr)
       services_.Log(Format("Moving the job file to the unknown-jobs folder failed with error code %d\n", int(err)));
   };
-  // A job set aside as unknown keeps its registered files on disk.
+  // A job set aside as unknown because a stage is missing keeps its
+  // registered files on disk; a job that failed takes its temporary files
+  // with it when it leaves, and a job kept for a retry keeps them. Either
+  // way none of them is left registered for the next job.
   if (code == kResultUnknownJob) fFilesToDelete.clear();
   if (fJobFile) {
     if (code == kResultUnknownJob || !services_.AskOnFailedJob()) {
       moveToUnknown();
+      DeleteFilesUsed4Printing();
     } else {
       switch (services_.AskWhatToDoWithFailedJob()) {
         case 1: services_.InsertIntoQueue(*fJobFile); break;
@@ -222,16 +244,19 @@ void TPrintJobTaskManager::DoError(int16_t code) {
           DeleteFilesUsed4Printing();
           DeleteJobFile("Cocoa deleting of the job file failed with error code %s\n");
           break;
-        case 5: moveToUnknown(); break;
         case 6:
           services_.EnableBackgroundPrinting(false);
           services_.InsertIntoQueue(*fJobFile);
           break;
-        default: break;
+        default:  // 5, and an alert closed any other way: nothing is lost
+          moveToUnknown();
+          DeleteFilesUsed4Printing();
+          break;
       }
     }
     fJobFile.reset();
   }
+  fFilesToDelete.clear();
   fCurrentTask = 0;
 }
 

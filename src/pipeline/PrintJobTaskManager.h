@@ -57,6 +57,9 @@ class TPrintJobTaskManager {
   bool Aborted() const { return fCurrentJob.vRefNum == kAbortVolume; }
   void DeleteJobFile(const char* cocoaText);
   void EndJobView();
+  // Ends the current job without printing it and puts its file back in the
+  // queue; its temporary files stay on disk and leave the registry.
+  void KeepJobForRetry();
 
   TPipelineServices& services_;
   int16_t fCurrentTask = 0;

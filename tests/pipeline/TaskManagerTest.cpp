@@ -214,6 +214,36 @@ TEST_F(TaskManager, FailuresShowTheirMessagesAndFollowTheAlert) {
   EXPECT_FALSE(fs::exists(cut));
 }
 
+TEST_F(TaskManager, AFailedJobTakesItsTemporaryFilesOnlyWhenItLeaves) {
+  services.scripted = true;
+  services.askOnFailedJob = true;
+  TPrintJobTaskManager tm(services);
+  const fs::path retried = AddGoodJob("retried");
+  const fs::path photo = TempFile("retried-photo.jpg");
+  tm.DoNextTask();
+  tm.AddFilesToDelete(photo);
+  // Kept for a retry: the photo stays, and is not handed to the next job.
+  services.alertAnswer = 1;
+  tm.DoError(kResultPrinterFile);
+  EXPECT_TRUE(fs::exists(photo));
+  EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty());
+
+  // Moved to the unknown-jobs folder (also when the alert gives no known
+  // answer): the job's temporary files go with it.
+  for (int answer : {5, 0}) {
+    const std::string name = "failed" + std::to_string(answer);
+    AddGoodJob(name);
+    const fs::path temp = TempFile(name + "-photo.jpg");
+    tm.DoNextTask();
+    tm.AddFilesToDelete(temp);
+    services.alertAnswer = answer;
+    tm.DoError(kResultPrinterFile);
+    EXPECT_TRUE(fs::exists(root / "unknown" / name)) << answer;
+    EXPECT_FALSE(fs::exists(temp)) << answer;
+  }
+  EXPECT_TRUE(fs::exists(retried));
+}
+
 TEST_F(TaskManager, DoErrorCodes) {
   services.scripted = true;
   TPrintJobTaskManager tm(services);
@@ -263,12 +293,19 @@ TEST_F(TaskManager, SubJobResults) {
   TPrintJobTaskManager tm(services);
 
   services.subJob = kResultEndJob;  // paused while drawing the sub-job
-  AddJob("sub1", jobwriter::WriteJobFile(j));
+  const fs::path sub1 = AddJob("sub1", jobwriter::WriteJobFile(j));
+  const fs::path photo = TempFile("sub1-photo.jpg");
   tm.DoNextTask();
+  tm.AddFilesToDelete(photo);
   tm.DoNextTask();
-  EXPECT_EQ(tm.CurrentTask(), 4);
+  // Not printed: back in the queue, not logged, deleted or moved, and its
+  // temporary file kept on disk but no longer registered.
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_EQ(services.reinserted, std::vector<fs::path>{sub1});
+  EXPECT_TRUE(fs::exists(sub1));
+  EXPECT_TRUE(fs::exists(photo));
+  EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty());
 
-  tm.DoNextTask();
   services.subJob = 0;  // drawn; print to file with SaveCKTemplateAsIs: straight to finishing
   AddJob("sub2", jobwriter::WriteJobFile(j));
   tm.DoNextTask();
