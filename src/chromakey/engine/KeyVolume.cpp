@@ -171,7 +171,12 @@ bool EditShell(const pixeli* colours, int width, int height, fixcoef* block, int
 
 void gen_axtable() { std::call_once(gTablesOnce, BuildTables); }
 
-int drawtritable(int o, int32_t y, int32_t m, int32_t h, int32_t g, int32_t l, int32_t f) {
+namespace {
+
+// The triangle of a colour from its six axis measures; the integer and float
+// forms take the same decisions.
+template <typename T>
+int DrawTriTable(int o, T y, T m, T h, T g, T l, T f) {
   if (m < y) {
     if (y > 3 * m) return o;
     if (3 * h > g) return o + 32;
@@ -196,29 +201,14 @@ int drawtritable(int o, int32_t y, int32_t m, int32_t h, int32_t g, int32_t l, i
   return o + 104;
 }
 
+}  // namespace
+
+int drawtritable(int o, int32_t y, int32_t m, int32_t h, int32_t g, int32_t l, int32_t f) {
+  return DrawTriTable(o, y, m, h, g, l, f);
+}
+
 int drawtritable(int o, float y, float m, float h, float g, float l, float f) {
-  if (m < y) {
-    if (y > 3 * m) return o;
-    if (3 * h > g) return o + 32;
-    if (3 * l > f) return o + 64;
-    return o + 96;
-  }
-  if (g >= h) {
-    if (f < l) {
-      if (3 * y > m) return o + 16;
-      if (3 * h > g) return o + 48;
-      if (l > 3 * f) return o + 80;
-      return o + 112;
-    }
-    if (3 * y < m) return o + 24;
-    if (3 * h < g) return o + 56;
-    if (f > 3 * l) return o + 88;
-    return o + 120;
-  }
-  if (3 * y > m) return o + 8;
-  if (h > 3 * g) return o + 40;
-  if (3 * l > f) return o + 72;
-  return o + 104;
+  return DrawTriTable(o, y, m, h, g, l, f);
 }
 
 int getsegment(const pixeli& c, const fixcoef* block) {
