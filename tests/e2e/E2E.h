@@ -1,0 +1,351 @@
+// The harness of the end-to-end tests: one `Station` is one run of the built
+// kivo-processor, headless (Qt's offscreen platform) in a temporary
+// application folder with its own configuration, state and runtime folders,
+// on the session bus the test executable runs in. Jobs are written with the
+// job-file writer and renamed into the print-jobs folder the way a station
+// drops them; the test then waits for what lands.
+//
+//   e2e::Station station;            // folders made, program not started
+//   station.Start();                 // waits until the spool tree exists
+//   station.Drop(job, "job1.trpr");  // written beside, renamed in
+//   ASSERT_TRUE(station.WaitForFile(station.SetFolder('A') / "x.jpg"));
+//   station.Stop();                  // SIGTERM, exit status returned
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/imageio/ImageFile.h"
+#include "jobwriter/JobWriter.h"
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+inline fs::path ProcessorProgram() { return fs::path(KIVO_PROCESSOR); }
+inline fs::path JobWriterProgram() { return fs::path(KIVO_JOBWRITER); }
+
+inline std::string ReadAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteAll(const fs::path& file, const std::string& bytes) {
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+
+// Polls `condition` every 20 ms for up to `seconds`.
+inline bool WaitUntil(const std::function<bool()>& condition, double seconds = 30) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(seconds * 1000));
+  while (std::chrono::steady_clock::now() < end) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return condition();
+}
+
+// Regular, visible files directly in `folder` (names starting with "." are
+// sidecars and temporary files).
+inline std::vector<fs::path> VisibleFiles(const fs::path& folder) {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (it->is_regular_file() && it->path().filename().string()[0] != '.') files.push_back(it->path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+inline std::vector<fs::path> VisibleFilesBelow(const fs::path& folder) {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (it->is_regular_file() && it->path().filename().string()[0] != '.') files.push_back(it->path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// A decoded output image (JPEG, PNG or TIFF); empty `image` when unreadable.
+struct Picture {
+  host::GWorldHandle image;
+  host::ImageInfo info;
+  std::string error;
+  int32_t width() const { return image ? image->width() : 0; }
+  int32_t height() const { return image ? image->height() : 0; }
+  // Red, green, blue of one pixel (the offscreen keeps alpha, red, green, blue).
+  std::array<int, 3> rgb(int32_t x, int32_t y) const {
+    const uint8_t* p = image->scanline(y) + 4 * size_t(x);
+    return {p[1], p[2], p[3]};
+  }
+};
+
+inline Picture ReadPicture(const fs::path& file) {
+  Picture picture;
+  host::ImageReadResult read = host::ReadImageFile(file);
+  picture.error = read.error;
+  picture.info = read.info;
+  picture.image = std::move(read.image);
+  return picture;
+}
+
+// Distributed notifications seen on the session bus while the watcher lives:
+// a dbus-monitor process writes what it sees to a file that is parsed on
+// demand. Each Post signal carries (name, object, userInfo as JSON text).
+class BusWatcher {
+ public:
+  struct Signal {
+    std::string name;
+    std::string object;
+    std::string userInfo;  // the JSON text as posted
+  };
+
+  explicit BusWatcher(const fs::path& file) : file_(file) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      FILE* out = std::freopen(file_.c_str(), "w", stdout);
+      (void)out;
+      execlp("dbus-monitor", "dbus-monitor", "--session",
+             "type='signal',interface='org.kivo.DistributedNotification'", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // dbus-monitor prints its own NameAcquired signal once it listens.
+    WaitUntil([&] { return ReadAll(file_).find("NameAcquired") != std::string::npos; }, 10);
+  }
+  ~BusWatcher() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  BusWatcher(const BusWatcher&) = delete;
+  BusWatcher& operator=(const BusWatcher&) = delete;
+
+  std::vector<Signal> Seen() const {
+    std::vector<Signal> seen;
+    std::istringstream in(ReadAll(file_));
+    std::string line;
+    std::vector<std::string> strings;
+    bool inPost = false;
+    auto flush = [&] {
+      if (inPost && strings.size() >= 3) seen.push_back({strings[0], strings[1], strings[2]});
+      strings.clear();
+    };
+    while (std::getline(in, line)) {
+      if (line.rfind("signal ", 0) == 0) {
+        flush();
+        inPost = line.find("member=Post") != std::string::npos;
+        continue;
+      }
+      const size_t q = line.find("string \"");
+      if (inPost && q != std::string::npos) {
+        std::string value = line.substr(q + 8);
+        // dbus-monitor may spread one string over lines; join until the close quote.
+        while (!(value.size() && value.back() == '"') && std::getline(in, line)) value += "\n" + line;
+        if (!value.empty()) value.pop_back();
+        strings.push_back(value);
+      }
+    }
+    flush();
+    return seen;
+  }
+  bool WaitForName(const std::string& name, double seconds = 20) const {
+    return WaitUntil([&] {
+      for (const Signal& s : Seen())
+        if (s.name == name) return true;
+      return false;
+    }, seconds);
+  }
+
+ private:
+  fs::path file_;
+  pid_t pid_ = 0;
+};
+
+class Station {
+ public:
+  explicit Station(const std::string& tag = "e2e") {
+    std::string pattern = (fs::temp_directory_path() / ("kivo-" + tag + "-XXXXXX")).string();
+    const char* made = mkdtemp(pattern.data());
+    base_ = made ? fs::path(made) : fs::path();
+    fs::create_directories(app());
+    fs::create_directories(base_ / "config");
+    fs::create_directories(base_ / "state");
+    fs::create_directories(base_ / "run");
+    fs::create_directories(staging());
+    fs::permissions(base_ / "run", fs::perms::owner_all, fs::perm_options::replace);
+  }
+  ~Station() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (!getenv("KIVO_KEEP_E2E")) {
+      std::error_code ec;
+      fs::remove_all(base_, ec);
+    }
+  }
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  // Folders of this run.
+  const fs::path& base() const { return base_; }
+  fs::path app() const { return base_ / "app"; }
+  fs::path config() const { return base_ / "config"; }
+  fs::path state() const { return base_ / "state"; }
+  fs::path staging() const { return base_ / "staging"; }
+  fs::path root() const { return app() / fs::u8path("Kivo-Processor Folder ƒ"); }
+  fs::path jobs() const { return root() / fs::u8path("PRINT JOBS FOLDER ƒ"); }
+  fs::path allFiles() const { return jobs() / "All Files"; }
+  fs::path images() const { return root() / fs::u8path("IMAGES FOLDER ƒ"); }
+  fs::path finished() const { return root() / fs::u8path("FINISHED JOBS FOLDER ƒ"); }
+  fs::path unknown() const { return root() / fs::u8path("UNKNOWN JOBS FOLDER ƒ"); }
+  fs::path graphics() const { return root() / fs::u8path("KIVO GRAPHICS FOLDER ƒ"); }
+  fs::path database() const { return root() / fs::u8path("DATABASE FOLDER ƒ"); }
+  fs::path prefsFolder() const { return app() / fs::u8path("KIVO PREFERENCES FOLDER ƒ"); }
+  // Print-to-file set folder by letter 'A'..'H'.
+  fs::path SetFolder(char letter) const {
+    return app() / fs::u8path(std::string("PRINT TO FILE FOLDER SET ") + letter + "ƒ");
+  }
+  fs::path printLog() const { return app() / "Print Log File"; }
+  fs::path output() const { return base_ / "output.txt"; }
+
+  // Extra environment for the program (set before Start).
+  void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+
+  // Starts the program and waits until its spool tree exists. Extra
+  // arguments follow the program name.
+  bool Start(const std::vector<std::string>& arguments = {}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      FILE* out = std::freopen(output().c_str(), "a", stdout);
+      (void)out;
+      dup2(fileno(stdout), 2);
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      setenv("KIVO_APP_FOLDER", app().c_str(), 1);
+      setenv("XDG_CONFIG_HOME", config().c_str(), 1);
+      setenv("XDG_STATE_HOME", state().c_str(), 1);
+      setenv("XDG_DATA_HOME", (base_ / "data").c_str(), 1);
+      setenv("XDG_RUNTIME_DIR", (base_ / "run").c_str(), 1);
+      setenv("HOME", base_.c_str(), 1);
+      for (const auto& [name, value] : env_) setenv(name.c_str(), value.c_str(), 1);
+      std::vector<std::string> words{ProcessorProgram().string()};
+      words.insert(words.end(), arguments.begin(), arguments.end());
+      std::vector<char*> argv;
+      for (std::string& w : words) argv.push_back(w.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    pid_ = pid;
+    if (pid <= 0) return false;
+    return WaitUntil([&] { return fs::is_directory(allFiles()); }, 30);
+  }
+
+  // Sends SIGTERM and waits for the exit; returns the exit status, 128 + the
+  // signal when it was killed, -1 when it did not end within `seconds`.
+  int Stop(double seconds = 20) {
+    if (pid_ <= 0) return -1;
+    kill(pid_, SIGTERM);
+    return Wait(seconds);
+  }
+  int Wait(double seconds = 20) {
+    if (pid_ <= 0) return -1;
+    int status = 0;
+    const bool ended = WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, seconds);
+    if (!ended) return -1;
+    pid_ = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  pid_t pid() const { return pid_; }
+  bool Running() const { return pid_ > 0 && kill(pid_, 0) == 0; }
+
+  // Writes `job` beside the spool folder and renames it in, as a station does.
+  bool Drop(const jobwriter::TJobDescription& job, const std::string& name) {
+    const fs::path file = staging() / name;
+    if (!jobwriter::WriteJobFile(job, file)) return false;
+    return DropFile(file, name);
+  }
+  // Renames a prepared file into the print-jobs folder.
+  bool DropFile(const fs::path& file, const std::string& name) {
+    std::error_code ec;
+    fs::rename(file, jobs() / name, ec);
+    return !ec;
+  }
+  // Runs the kivo-jobwriter program with `arguments` to write `name` in the
+  // staging folder, then drops it.
+  bool DropWritten(const std::vector<std::string>& arguments, const std::string& name) {
+    std::string line = "'" + JobWriterProgram().string() + "' -o '" + (staging() / name).string() + "'";
+    for (const std::string& a : arguments) line += " '" + a + "'";
+    if (std::system(line.c_str()) != 0) return false;
+    return DropFile(staging() / name, name);
+  }
+
+  // True once no job waits in the print-jobs folder or its "All Files".
+  bool QueueEmpty() const { return VisibleFiles(jobs()).empty() && VisibleFiles(allFiles()).empty(); }
+  bool WaitForQueueEmpty(double seconds = 60) {
+    return WaitUntil([&] { return QueueEmpty(); }, seconds);
+  }
+  bool WaitForFile(const fs::path& file, double seconds = 60) {
+    return WaitUntil([&] { return fs::exists(file); }, seconds);
+  }
+  // Waits until `text` appears in the daily log.
+  bool WaitForLog(const std::string& text, double seconds = 60) {
+    return WaitUntil([&] { return Log().find(text) != std::string::npos; }, seconds);
+  }
+
+  // Everything the program wrote to its daily logs and its standard output.
+  std::string Log() const {
+    std::string text;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(state(), ec), end; !ec && it != end; it.increment(ec))
+      if (it->is_regular_file()) text += ReadAll(it->path());
+    return text + ReadAll(output());
+  }
+  std::string PrintLog() const { return ReadAll(printLog()); }
+
+ private:
+  fs::path base_;
+  pid_t pid_ = 0;
+  std::map<std::string, std::string> env_;
+};
+
+// A photo for a job: a JPEG of `width` x `height` in one colour, or a
+// left-to-right gradient when `gradient`, written into `folder`.
+inline bool WritePhoto(const fs::path& file, int32_t width, int32_t height, std::array<uint8_t, 3> rgb,
+                       bool gradient = false) {
+  host::GWorldHandle image = host::GWorld::Create(CLongRect_AC(0, 0, height, width));
+  if (!image) return false;
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* row = image->scanline(y);
+    for (int32_t x = 0; x < width; ++x) {
+      row[4 * x] = 0xFF;
+      row[4 * x + 1] = gradient ? uint8_t(x * 255 / std::max(1, width - 1)) : rgb[0];
+      row[4 * x + 2] = rgb[1];
+      row[4 * x + 3] = rgb[2];
+    }
+  }
+  host::ImageWriteOptions options;
+  const std::string ext = file.extension().string();
+  const host::ImageFormat format = ext == ".png" ? host::ImageFormat::kPng
+                                   : ext == ".tif" || ext == ".tiff" ? host::ImageFormat::kTiff
+                                                                     : host::ImageFormat::kJpeg;
+  return host::WriteImageFile(*image, file, format, options).ok();
+}
+
+}  // namespace e2e
