@@ -87,7 +87,9 @@ std::vector<uint8_t> BuildOwnTiff(const PackedRGB& rgb, int32_t width, int32_t h
       rgb.size() != count) {
     return {};
   }
-  const uint32_t res = DpiOf(dpi);
+  // The resolution is stored as given (dpi / 1); only a negative one, which
+  // the field cannot hold, stands for 72.
+  const uint32_t res = dpi < 0 ? 72u : uint32_t(dpi);
   Bytes b;
   b.text("II");
   b.le16(42);
@@ -301,7 +303,10 @@ OSErr writeGWorldToImageFile(const host::GWorld* offscreen, const FSSpec& spec, 
       break;
     case kOutputJPEG:
     case kOutputJPEG2: {
-      const auto codecQuality = static_cast<uint32_t>(double(quality) / 100.0 * 1024.0);
+      // A quality outside 0..100 is held to it before the exporter scale, so
+      // a negative one never reaches the unsigned conversion.
+      const int16_t percent = std::clamp<int16_t>(quality, 0, 100);
+      const auto codecQuality = static_cast<uint32_t>(double(percent) / 100.0 * 1024.0);
       options.jpegQuality = imaging::JpegQualityFromPercent(double(codecQuality) * 100.0 / 1024.0);
       err = ExportWithLibrary(*offscreen, path, host::ImageFormat::kJpeg, options, FourCC("JPEG"));
       break;

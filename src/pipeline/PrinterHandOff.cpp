@@ -14,7 +14,12 @@
 #include "host/sys/Folders.h"
 #include "host/sys/Process.h"
 #include "host/sys/PropertyList.h"
+#include "host/files/FSSpec.h"
+#include "host/files/FileOps.h"
+#include "imaging/ColorAdjust.h"
 #include "imaging/CropFit.h"
+#include "imaging/ImageWriters.h"
+#include "imaging/Offscreen.h"
 #include "imaging/PrinterPlanes.h"
 #include "imaging/Resampler.h"
 #include "layout/StoredBytes.h"
@@ -71,13 +76,17 @@ host::GWorldHandle FitToOutput(const host::GWorld& page, const CLongRect_AC& siz
   return out;
 }
 
+// The page written as "TempFile" in the preferences folder (JPEG, 72 dots
+// per inch, quality 100, replacing an old one) and, with `out`, read back.
 bool EncodeJPEG(const host::GWorld& page, std::vector<uint8_t>* out) {
-  host::ImageWriteOptions options;
-  options.dpi = 72;
-  options.jpegQuality = 100;
-  const auto status = host::EncodeImage(page, host::ImageFormat::kJpeg, options, out);
-  if (!status.ok()) platform::LogLine("An error occured while saving JPEG data! " + status.error);
-  return status.ok();
+  const std::string prefs = imaging::PreferencesFolderPath();
+  FSSpec spec;
+  const std::string path = prefs.empty() ? std::string() : host::JoinPath(prefs, "TempFile");
+  const OSErr specErr = path.empty() ? OSErr(dirNFErr) : host::MakeFSSpecFromPath(path, &spec);
+  const bool ok = (specErr == noErr || specErr == fnfErr) && writeGWorldToImageFile(&page, spec, kOutputJPEG, 72, 100) == noErr &&
+                  (!out || host::ReadWholeFile(path, out) == noErr);
+  if (!ok) platform::LogLine("An error occured while saving JPEG data!");
+  return ok;
 }
 
 // Creates a free temporary file "Tempfile_<address>_<n>" in the folder.
@@ -176,15 +185,16 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
   if (!EncodeJPEG(unfitted, &jpeg) || jpeg.size() > 0xFFFFFFFFu) return kResultPrinterFile;
   layout::StoreU32BE(record.data() + kPIDataSize, uint32_t(jpeg.size()));
   // The JPEG first: the print centre acts on the property list.
-  std::string error;
-  if (!output::PutFileInPlace(folder, base + ".jpeg", jpeg, false, &error)) {
-    platform::LogLine(error);
+  OSErr err = host::WriteFileAtomically((folder / (base + ".jpeg")).string(), jpeg.data(), jpeg.size(), 0666, false);
+  if (err != noErr) {
+    platform::LogF("The JPEG of the hand-off could not be written: error %d", int(err));
     return kResultPrinterFile;
   }
   platform::LogLine("my file save path equals " + (folder / (base + ".jpeg")).string());
   auto plist = host::serializePropertyList(host::PlistValue(PrintInfoDictionary(record, web)), host::PlistFormat::Xml);
-  if (!plist || !output::PutFileInPlace(folder, base + ".plist", *plist, false, &error)) {
-    platform::LogLine("The property list of the hand-off could not be written: " + error);
+  if (plist) err = host::WriteFileAtomically((folder / (base + ".plist")).string(), plist->data(), plist->size(), 0666, false);
+  if (!plist || err != noErr) {
+    platform::LogF("The property list of the hand-off could not be written: error %d", int(err));
     fs::remove(folder / (base + ".jpeg"), ec);
     return kResultPrinterFile;
   }
@@ -276,7 +286,7 @@ std::array<uint8_t, kPrintInfoSize> BuildPrintInfo(const TBGPrintView& view, int
 }
 
 bool HandOffImageData(const host::GWorld& page, uint32_t dataType, std::vector<uint8_t>* out) {
-  if (dataType == kDataRGB) return output::PackRGB(page, out);
+  if (dataType == kDataRGB) return convertGWorldToDotSeqHandle(&page, out);
   int16_t order[3];
   switch (dataType) {
     case kDataPlanesRGB: order[0] = 1; order[1] = 2; order[2] = 3; break;
@@ -406,13 +416,13 @@ int16_t ProcessOffscreenAndWriteToFile(TBGPrintView& view, host::GWorldHandle pa
   }
   // The JPEG of the pair shows the page before it is fitted and converted.
   host::GWorldHandle unfitted;
-  if (useNew && !(unfitted = output::DuplicatePage(*page))) return kResultOutOfMemory;
+  if (useNew && !(unfitted = myDuplicateGWorld(page.get()))) return kResultOutOfMemory;
 
   const int16_t code = view.printer;
   if (auto rect = hooks.outputRect ? hooks.outputRect(view) : std::nullopt; rect && !rect->IsEmpty()) {
     const CLongRect_AC pageRect(0, 0, page->height(), page->width());
     if (isLandscape(pageRect) != isLandscape(*rect))
-      if (auto turned = output::RotatePage90(*page, 2)) page = std::move(turned);
+      if (auto turned = rotateGWorld90DegreesDoNotDispose(2, page.get())) page = std::move(turned);
     if (page->width() != rect->Width() || page->height() != rect->Height())
       if (auto fitted = FitToOutput(*page, *rect)) page = std::move(fitted);
   }
@@ -420,13 +430,10 @@ int16_t ProcessOffscreenAndWriteToFile(TBGPrintView& view, host::GWorldHandle pa
   if (code == 15) {
     // The print centre also takes this printer's page as a JPEG in the
     // preferences folder.
-    std::vector<uint8_t> jpeg;
-    const std::string prefs = output::PreferencesFolder();
-    if (prefs.empty() || !EncodeJPEG(*page, &jpeg) || !output::PutFileInPlace(prefs, "TempFile", jpeg, true))
-      platform::LogLine("TempFile could not be written into the preferences folder");
+    if (!EncodeJPEG(*page, nullptr)) platform::LogLine("TempFile could not be written into the preferences folder");
   }
   if (code == 44 || IsDNP(code)) {
-    output::MirrorPage(*page);
+    doMirrorTheImageInGWorld(page.get());
     // Printing mode 2 prints the page stretched to twice its height.
     const uint16_t mode = IsDNP(code) ? view.blocks.dnp.w2 : view.blocks.mitsubishi->words[5];
     if (mode == 2 && page->height() <= std::numeric_limits<int32_t>::max() / 2) {

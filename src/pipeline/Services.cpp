@@ -61,16 +61,6 @@ std::filesystem::path TPipelineServices::ImagesFolder() {
   return p ? FolderOf(p->imagesVRefNum, p->imagesDirID) : std::filesystem::path();
 }
 
-OSErr TPipelineServices::MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) {
-  if (folder.empty()) return dirNFErr;
-  const std::string name = file.filename().string();
-  // Never replace a file of the same name: the moved one gets a number.
-  OSErr err = host::MoveItem(file.string(), host::JoinPath(folder.string(), name));
-  for (int n = 1; err == dupFNErr && n < 1000; ++n)
-    err = host::MoveItem(file.string(), host::JoinPath(folder.string(), name + " " + std::to_string(n)));
-  return err;
-}
-
 OSErr TPipelineServices::DeleteFile(const std::filesystem::path& file) { return host::DeleteItem(file.string()); }
 
 std::unique_ptr<TSpoolerPrintView> TPipelineServices::MakeJobView() {

@@ -90,9 +90,8 @@ class TPipelineServices : public layout::TReadReporter {
   virtual void SetQueueCurrentFile(const std::string&) {}
   virtual void InsertIntoQueue(const std::filesystem::path&) {}
 
-  // Files: move into a folder without overwriting (a name already there gets
-  // a number), delete. Both return 0 or an error code.
-  virtual OSErr MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder);
+  // Files: delete; 0 or an error code. Job files are moved by the file
+  // services' job-file move.
   virtual OSErr DeleteFile(const std::filesystem::path& file);
 
 

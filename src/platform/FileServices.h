@@ -46,8 +46,9 @@ OSErr myTFileMoveFile(TFile* file, int32_t folderID);
 OSErr myTFileMoveFile(const FSSpec& file, int32_t folderID);
 
 // Moves the file at `sourcePath` to folderPath/name; with `replace` an item
-// there is removed first, otherwise an existing item is left alone and the
-// move does not happen (logged). Always 0.
+// there is replaced, otherwise an existing item is left alone and the
+// move does not happen (logged). A replaced file goes only once the new one
+// has its name; a file moved onto itself stays. Always 0.
 OSErr doNSStringPathCopy(const std::string& sourcePath, const std::string& folderPath, const std::string& name,
                          bool replace);
 

@@ -8,7 +8,9 @@
 #include <QProcess>
 
 #include "TestSupport.h"
+#include "host/files/FSSpec.h"
 #include "host/imageio/ImageFile.h"
+#include "imaging/ColorAdjust.h"
 #include "host/notify/DistributedNotifications.h"
 #include "host/sys/Process.h"
 #include "host/sys/PropertyList.h"
@@ -21,6 +23,7 @@
 #include "pipeline/FakeServices.h"
 #include "pipeline/OutputDispatch.h"
 #include "pipeline/PrinterHandOff.h"
+#include "platform/FolderSpecs.h"
 #include "platform/MachineAddress.h"
 
 namespace fs = std::filesystem;
@@ -49,8 +52,11 @@ struct Station {
   tSpecialPrintToFilePref web;
   fs::path printCenter;
   bool useNewHandOff = false;
+  FSSpec savedPrefs = gKivoPrefsFSSpec;
 
   Station() {
+    // The writers put files through the preferences folder.
+    EXPECT_EQ(host::MakeFolderSpecFromPath(app.Sub("Prefs").string(), &gKivoPrefsFSSpec), noErr);
     for (int16_t n = 1; n <= 8; ++n) setMyPrintToFileSetPrefsToFactoryDefaults(&sets[size_t(n)], n);
     setMyWebUploadPrefsToFactoryDefaults(&web);
     output::TOutputEnv env;
@@ -75,6 +81,7 @@ struct Station {
     pipeline::SetHandOffHooks(hooks);
   }
   ~Station() {
+    gKivoPrefsFSSpec = savedPrefs;
     pipeline::SetOutputEnvironment({});
     pipeline::SetHandOffHooks({});
   }
@@ -264,7 +271,7 @@ TEST(OutputEndToEnd, BinaryHandOffHoldsTheRecordAndThePixels) {
   CountingServices services;
   auto page = outtest::Page(12, 8);
   std::vector<uint8_t> rgb;
-  ASSERT_TRUE(output::PackRGB(*page, &rgb));
+  ASSERT_TRUE(convertGWorldToDotSeqHandle(page.get(), &rgb));
   ASSERT_EQ(st.Run(job, std::move(page), services), 0);
 
   const auto names = Names(st.printCenter);
