@@ -89,11 +89,17 @@ bool EncodeJPEG(const host::GWorld& page, std::vector<uint8_t>* out) {
   return ok;
 }
 
-// Creates a free temporary file "Tempfile_<address>_<n>" in the folder.
+// The numbered name of the sitting images' rule (base_0001), as an on-disk
+// name; names of the hand-off are ASCII.
+std::string NumberedName(const std::string& base, int32_t n) {
+  return createNameForSittingImages(CStr255_AC::FromMacRoman(base), n, CStr255_AC()).ToUTF8();
+}
+
+// Creates a free temporary file "Tempfile_<address>_0001" in the folder.
 int CreateTempFile(const fs::path& folder, fs::path* temp) {
   const std::string base = std::string(output::kTempPrefix) + MacAddressText();
   for (int n = 1; n < 100000; ++n) {
-    *temp = folder / (base + "_" + std::to_string(n));
+    *temp = folder / NumberedName(base, n);
     const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
@@ -123,7 +129,7 @@ bool RenameIntoPlace(const fs::path& temp, const fs::path& folder, const std::st
   platform::LogF("1st time: Cannot rename printjob file, error = %d", errno);
   const std::string cut = platform::CutChars(base, 25);
   for (int n = 1; n < 100000; ++n) {
-    const fs::path target = folder / (cut + "_" + std::to_string(n));
+    const fs::path target = folder / NumberedName(cut, n);
     if (::link(temp.c_str(), target.c_str()) == 0) {
       ::unlink(temp.c_str());
       return true;
@@ -163,7 +169,7 @@ std::string FreePairName(const fs::path& folder, const std::string& base) {
   if (!taken(base)) return base;
   const std::string cut = platform::CutChars(base, 25);
   for (int n = 1; n < 100000; ++n)
-    if (!taken(cut + "_" + std::to_string(n))) return cut + "_" + std::to_string(n);
+    if (!taken(NumberedName(cut, n))) return NumberedName(cut, n);
   return {};
 }
 
