@@ -178,6 +178,28 @@ TEST(OutputEndToEnd, SetJobWritesMainFileWebCopyAndFurtherSet) {
   EXPECT_EQ(services.counted, std::vector<int>{203});
 }
 
+TEST(OutputEndToEnd, SetNamesWithoutABaseAreNumberedAndOverwriteReplaces) {
+  Station st;
+  st.sets[1].namingType = 0;  // no base name
+  auto job = BaseJob(25);
+  job.blocks.print2File.setNumber = 1;
+  CountingServices services;
+  ASSERT_EQ(st.Run(job, outtest::Page(40, 30), services), 0);
+  ASSERT_EQ(st.Run(job, outtest::Page(40, 30), services), 0);
+  // Never a hidden ".jpg" or a " copy 1.jpg" that starts with a blank.
+  EXPECT_EQ(Names(st.app.path / "Set 1"), (std::vector<std::string>{"0001.jpg", "0002.jpg"}));
+
+  st.sets[2].namingType = 3;
+  st.sets[2].overwrite = 1;
+  job.blocks.print2File.setNumber = 2;
+  ASSERT_EQ(st.Run(job, outtest::Page(40, 30), services), 0);
+  ASSERT_EQ(st.Run(job, outtest::Page(50, 30), services), 0);
+  EXPECT_EQ(Names(st.app.path / "Set 2"), std::vector<std::string>{"IMG_0042.jpg"});
+  EXPECT_EQ(SizeOf(st.app.path / "Set 2" / "IMG_0042.jpg"), std::make_pair(50, 30));
+  // Nothing stays behind in the preferences folder the writer went through.
+  EXPECT_TRUE(Names(st.app.path / "Prefs").empty());
+}
+
 TEST(OutputEndToEnd, ClientAddressChoosesTheSetAndSubfoldersStayInside) {
   Station st;
   st.sets[4].editText = "10.0.0.9 , 10.0.0.5";
