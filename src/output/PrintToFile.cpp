@@ -12,6 +12,7 @@
 #include "host/files/FSSpec.h"
 #include "host/files/FileOps.h"
 #include "host/sys/Folders.h"
+#include "imaging/ImageLoading.h"
 #include "imaging/ImageWriters.h"
 #include "imaging/Offscreen.h"
 #include "imaging/OutputFileHelpers.h"
@@ -99,11 +100,6 @@ std::optional<FSSpec> FileSpec(const fs::path& folder, const std::string& name) 
   return spec;
 }
 
-std::string DiskNameOf(const FSSpec& spec) {
-  std::string path;
-  return host::GetPathOfFSSpec(spec, &path) == noErr ? fs::path(path).filename().string() : std::string();
-}
-
 // The numbered working name base "_" 0001 ext (31 characters) free in the
 // folder, as a specification there; the counter keeps the number used.
 std::optional<FSSpec> NumberedName(const fs::path& folder, const std::string& base, int32_t& counter,
@@ -134,12 +130,6 @@ void AddMetadata(const fs::path& file, int metadata, const TOutputJob& job, cons
     case 3: saveDataInPNGFile(file, sourcePath); break;
     default: break;
   }
-}
-
-// The path a specification names, empty when it names none.
-std::string PathOf(const FSSpec& spec) {
-  std::string path;
-  return host::GetPathOfFSSpec(spec, &path) == noErr ? path : std::string();
 }
 
 // Creates or finds the subfolder `name` (UTF-8) of `folder`; nothing when it
@@ -244,7 +234,7 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
       res.code = kRouteWriteFailed;
       break;
     }
-    const std::string saved = PathOf(*work);
+    const std::string saved = imaging::PathOfSpec(*work);
     setftpSite(rec.ftpSite);
     AddMetadata(saved, metadata, job, job.sourcePath);
 
@@ -445,7 +435,7 @@ std::optional<std::string> NumberedDiskName(const fs::path& folder, const std::s
                                             const std::string& ext) {
   auto spec = NumberedName(folder, base, counter, ext);
   if (!spec) return std::nullopt;
-  std::string name = DiskNameOf(*spec);
+  std::string name = fs::path(imaging::PathOfSpec(*spec)).filename().string();
   if (name.empty()) return std::nullopt;
   return name;
 }
