@@ -208,6 +208,9 @@ TEST(OutputFileHelpers, NamesAndCopies) {
   WriteText(dir / "a copy 1.jpg", "3");
   EXPECT_EQ(createUniqueNameFromPath(dir / "a.jpg"), dir / "a copy 2.jpg");
   EXPECT_FALSE(createUniqueNameFromPath(""));
+  // A name without an extension keeps the "." of the " copy." form.
+  WriteText(dir / "noext", "n");
+  EXPECT_EQ(createUniqueNameFromPath(dir / "noext"), dir / "noext copy.");
 
   FileCopyRequest request{false, dir / "a.jpg", dir / "sub/deeper/b.jpg"};
   ASSERT_TRUE(doCopyTheFileNew(request));

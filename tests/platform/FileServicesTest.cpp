@@ -157,7 +157,18 @@ TEST(FileServices, JobFileMovesTakeTheCopyNameAndReportFailures) {
 }
 
 TEST(FileServices, MovingAFileOntoItselfKeepsIt) {
+  MessageCapture capture;
   TempDir dir;
+  // The same file reached through a link is still the file itself.
+  WriteText(dir / "orig.jpg", "mine");
+  fs::create_symlink(dir / "orig.jpg", dir / "link.jpg");
+  FSSpec viaLink = FileIn(dir.path(), "link.jpg");
+  EXPECT_EQ(copyTheFile(FileIn(dir.path(), "orig.jpg"), viaLink, true), noErr);
+  EXPECT_EQ(ReadText(dir / "orig.jpg"), "mine");
+  EXPECT_TRUE(fs::is_symlink(dir / "link.jpg"));
+  fs::remove(dir / "link.jpg");
+  fs::remove(dir / "orig.jpg");
+
   WriteText(dir / "a.jpg", "keep");
   EXPECT_EQ(doNSStringPathCopy(dir / "a.jpg", dir.path(), "a.jpg", true), noErr);
   EXPECT_EQ(ReadText(dir / "a.jpg"), "keep");
