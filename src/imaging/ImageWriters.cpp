@@ -10,6 +10,7 @@
 #include "host/imageio/ImageFile.h"
 #include "imaging/ImageLoading.h"
 #include "imaging/OutputFileHelpers.h"
+#include "platform/FileServices.h"
 #include "platform/FolderSpecs.h"
 #include "platform/Log.h"
 
@@ -392,10 +393,14 @@ bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const
       ok = writeGWorldToImageFile(offscreen, target, format, dpi, quality) == noErr;
       break;
   }
+  // A file asked for in the preferences folder itself is already in place.
+  if (viaPreferencesFolder && ok && host::SameItem(tempPath, imaging::PathOfSpec(spec))) return true;
   if (viaPreferencesFolder) {
     if (ok) {
-      const std::string finalPath = imaging::PathOfSpec(spec);
-      ok = !finalPath.empty() && host::CopyFile(tempPath, finalPath, true) == noErr;
+      // The program's file copy, replacing a file already there once the
+      // copy is complete.
+      FSSpec destination = spec;
+      ok = doCopyTheFile(target, destination, true) == noErr;
       if (!ok) platform::LogF("Copying [%s] to its place failed", tempPath.c_str());
     }
     host::DeleteItem(tempPath);

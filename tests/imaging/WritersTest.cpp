@@ -173,6 +173,10 @@ TEST(Writers, FailuresLeaveNoFileAndPreferencesFolderPaths) {
   ASSERT_TRUE(NewSaveOffscreenToFile(kOutputPNG, page.get(), SpecOf(dir / "out/p.png"), false, 300, 75, true));
   EXPECT_TRUE(fs::exists(dir / "out/p.png"));
   EXPECT_TRUE(fs::is_empty(dir / "prefs"));
+  // Asked for in the preferences folder itself, the file stays there.
+  ASSERT_TRUE(NewSaveOffscreenToFile(kOutputPNG, page.get(), SpecOf(dir / "prefs/q.png"), false, 300, 75, true));
+  EXPECT_TRUE(fs::exists(dir / "prefs/q.png"));
+  fs::remove(dir / "prefs/q.png");
 
   // A ":" in a name is a character of the name, never a folder separator.
   FSSpec spec = SpecOf(dir / "out/x.jpg");
