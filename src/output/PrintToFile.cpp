@@ -23,6 +23,7 @@
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
+#include "platform/PStrings.h"
 #include "platform/UniqueNames.h"
 #include "prefs/FolderAliases.h"
 
@@ -297,13 +298,11 @@ std::string GetNewBaseNameForPrintToFile(const TOutputJob& job, const tSpecialPr
     case 3: return job.currentImageName;
     case 4: return job.templateName + "_" + job.currentImageName;
     case 5: {
+      // The date in form 99, "_" and the time string, of one moment.
       const std::time_t now = std::time(nullptr);
       std::tm tm{};
       localtime_r(&now, &tm);
-      char text[64];
-      std::snprintf(text, sizeof text, "%04d%02d%02d_%d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                    tm.tm_hour, tm.tm_min, tm.tm_sec);
-      return text;
+      return getDateString(99, tm).ToUTF8() + "_" + getTimeString(tm).ToUTF8();
     }
     case 6: return job.currentImageName + "_" + job.baseName;
     case 7: return job.nameSuffix.empty() ? job.currentImageName : job.currentImageName + "_" + job.nameSuffix;

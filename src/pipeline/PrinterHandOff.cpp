@@ -30,6 +30,7 @@
 #include "platform/Log.h"
 #include "platform/MachineAddress.h"
 #include "platform/Messages.h"
+#include "platform/PStrings.h"
 #include "prefs/PrefRecords.h"
 
 namespace pipeline {
@@ -394,9 +395,8 @@ std::string HandOffBaseName(const std::string& templateName) {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
   localtime_r(&now, &tm);
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d_%d%02d%02d_", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
+  // The date in form 99 and the time string, of one moment.
+  const std::string stamp = getDateString(99, tm).ToUTF8() + "_" + getTimeString(tm).ToUTF8() + "_";
   return output::CleanName(stamp + MacAddressText() + "_" + platform::CutChars(templateName, 15));
 }
 
