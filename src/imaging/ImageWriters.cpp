@@ -368,31 +368,38 @@ bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const
   return NewSaveOffscreenToFile(format, offscreen, spec, flag, dpi, quality, false);
 }
 
+namespace {
+
+// The path and specification of `spec`'s name in the preferences folder.
+bool InPreferencesFolder(const FSSpec& spec, std::string* path, FSSpec* target) {
+  const std::string folder = imaging::PreferencesFolderPath();
+  const std::string name = imaging::DiskNameOf(spec.name.view());
+  if (folder.empty() || name.empty()) return false;
+  *path = host::JoinPath(folder, name);
+  const OSErr err = host::MakeFSSpecFromPath(*path, target);
+  return err == noErr || err == fnfErr;
+}
+
+// Formats 5 and 6 by the program's own writers; false when `format` is
+// another one.
+bool SaveWithOwnWriter(int16_t format, const host::GWorld* offscreen, const FSSpec& target, int16_t dpi, bool* ok) {
+  if (format == kOutputRAW) *ok = SaveAsRawFile(target, offscreen);
+  else if (format == kOutputOwnTIFF) *ok = SaveAsTIFFFile(target, offscreen, dpi);
+  else return false;
+  return true;
+}
+
+}  // namespace
+
 bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const FSSpec& spec, bool /*flag*/,
                             int16_t dpi, int16_t quality, bool viaPreferencesFolder) {
   if (format < kOutputTIFF || format > kOutputJPEG2) return true;
   FSSpec target = spec;
   std::string tempPath;
-  if (viaPreferencesFolder) {
-    const std::string folder = imaging::PreferencesFolderPath();
-    const std::string name = imaging::DiskNameOf(spec.name.view());
-    if (folder.empty() || name.empty()) return false;
-    tempPath = host::JoinPath(folder, name);
-    if (host::MakeFSSpecFromPath(tempPath, &target) != noErr && host::MakeFSSpecFromPath(tempPath, &target) != fnfErr)
-      return false;
-  }
-  bool ok;
-  switch (format) {
-    case kOutputRAW:
-      ok = SaveAsRawFile(target, offscreen);
-      break;
-    case kOutputOwnTIFF:
-      ok = SaveAsTIFFFile(target, offscreen, dpi);
-      break;
-    default:
-      ok = writeGWorldToImageFile(offscreen, target, format, dpi, quality) == noErr;
-      break;
-  }
+  if (viaPreferencesFolder && !InPreferencesFolder(spec, &tempPath, &target)) return false;
+  bool ok = false;
+  if (!SaveWithOwnWriter(format, offscreen, target, dpi, &ok))
+    ok = writeGWorldToImageFile(offscreen, target, format, dpi, quality) == noErr;
   // A file asked for in the preferences folder itself is already in place.
   if (viaPreferencesFolder && ok && host::SameItem(tempPath, imaging::PathOfSpec(spec))) return true;
   if (viaPreferencesFolder) {
@@ -411,32 +418,19 @@ bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const
 bool NewSaveOffscreenToFileNew(int16_t format, const host::GWorld* offscreen, FSSpec& spec, bool /*flag*/,
                                int16_t dpi, int16_t quality, bool /*extra*/) {
   if (format < kOutputTIFF || format > kOutputJPEG2) return true;
-  const std::string folder = imaging::PreferencesFolderPath();
-  const std::string name = imaging::DiskNameOf(spec.name.view());
-  if (folder.empty() || name.empty()) return false;
-  platform::LogF("the file save path is: %s", folder.c_str());
-  const std::string path = host::JoinPath(folder, name);
+  std::string path;
   FSSpec target;
-  const OSErr specErr = host::MakeFSSpecFromPath(path, &target);
-  if (specErr != noErr && specErr != fnfErr) return false;
-  bool ok;
-  switch (format) {
-    case kOutputRAW:
-      ok = SaveAsRawFile(target, offscreen);
-      break;
-    case kOutputOwnTIFF:
-      ok = SaveAsTIFFFile(target, offscreen, dpi);
-      break;
-    case kOutputTarga:
-    case kOutputPhotoshop:
+  if (!InPreferencesFolder(spec, &path, &target)) return false;
+  platform::LogF("the file save path is: %s", imaging::PreferencesFolderPath().c_str());
+  bool ok = false;
+  if (!SaveWithOwnWriter(format, offscreen, target, dpi, &ok)) {
+    if (format == kOutputTarga || format == kOutputPhotoshop) {
       ok = writeGWorldToImageFile(offscreen, target, format, dpi, quality) == noErr;
-      break;
-    default: {
+    } else {
       if (!offscreen) return false;
       auto* pixels = const_cast<host::GWorld*>(offscreen);
       ok = saveCGImageRefToPath(OffscreenToImageRef(pixels), path, format, float(quality), dpi);
       pixels->Unlock();
-      break;
     }
   }
   if (ok) host::MakeFSSpecFromPath(path, &spec);
