@@ -136,15 +136,8 @@ void AddMetadata(const fs::path& file, int metadata, const TOutputJob& job, cons
 // Creates or finds the subfolder `name` (UTF-8) of `folder`; nothing when it
 // cannot be made (the folder service tells the operator).
 std::optional<fs::path> SubFolder(const fs::path& folder, const std::string& name) {
-  auto parent = FolderSpec(folder);
-  if (!parent) return std::nullopt;
-  // The specification name of the on-disk name keeps characters that Mac
-  // Roman cannot hold.
-  const CStr255_AC macName = CStr255_AC::FromMacRoman(host::DiskNameToMacName(parent->parID, name).view());
-  FSSpec made;
-  if (createNewFolder(macName, parent->vRefNum, parent->parID, &made) != noErr) return std::nullopt;
-  std::string path;
-  if (host::GetPathForDirID(made.vRefNum, made.parID, &path) != noErr) return std::nullopt;
+  const std::string path = CreateOrFindFolderPath(folder.string(), name);
+  if (path.empty()) return std::nullopt;
   return fs::path(path);
 }
 

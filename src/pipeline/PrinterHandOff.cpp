@@ -27,6 +27,7 @@
 #include "output/PrintToFile.h"
 #include "pipeline/BGPrintView.h"
 #include "platform/FileNames.h"
+#include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/MachineAddress.h"
 #include "platform/Messages.h"
@@ -381,14 +382,13 @@ host::PlistDict PrintInfoDictionary(std::span<const uint8_t, kPrintInfoSize> rec
 }
 
 std::optional<fs::path> CreatePrintCenterFolderTree(const fs::path& parent) {
-  const fs::path root = parent / kPrintCenterFolderName;
-  std::error_code ec;
+  const std::string root = CreateOrFindFolderPath(parent.string(), kPrintCenterFolderName);
+  if (root.empty()) return std::nullopt;
   for (const char* sub : {"Jobs In Spool", "Jobs Not Printed", "Jobs Printed", "Jobs Canceled", "Jobs Not Valid",
                           "Jobs To Be Printed"}) {
-    fs::create_directories(root / sub, ec);
-    if (!fs::is_directory(root / sub, ec)) return std::nullopt;
+    if (CreateOrFindFolderPath(root, sub).empty()) return std::nullopt;
   }
-  return root;
+  return fs::path(root);
 }
 
 std::string HandOffBaseName(const std::string& templateName) {

@@ -214,6 +214,19 @@ OSErr createNewFolder(const CStr255_AC& name, int16_t vRefNum, int32_t dirID, FS
   return err;
 }
 
+std::string CreateOrFindFolderPath(const std::string& parent, const std::string& name) {
+  FSSpec folder;
+  if (parent.empty() || host::MakeFolderSpecFromPath(parent, &folder) != noErr) return {};
+  // The specification name of the on-disk name keeps characters that Mac
+  // Roman cannot hold.
+  const CStr255_AC macName = CStr255_AC::FromMacRoman(host::DiskNameToMacName(folder.parID, name).view());
+  FSSpec made;
+  if (createNewFolder(macName, folder.vRefNum, folder.parID, &made) != noErr) return {};
+  std::string path;
+  if (host::GetPathForDirID(made.vRefNum, made.parID, &path) != noErr) return {};
+  return path;
+}
+
 int16_t GetSpecialNumberOfFiles(int16_t vRefNum, int32_t dirID) {
   int16_t count = 0;
   host::CatalogInfo info;

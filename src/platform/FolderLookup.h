@@ -60,6 +60,10 @@ int32_t findFolder(const FSSpec& folder, const CStr255_AC& name);
 // one; `spec` ends in the folder convention. The creation's code (0 when the
 // folder existed); an empty name shows a message and returns bdNamErr.
 OSErr createNewFolder(const CStr255_AC& name, int16_t vRefNum, int32_t dirID, FSSpec* spec);
+// createNewFolder for paths: the folder `name` (an on-disk UTF-8 name, so any
+// character it holds is kept) in the folder at `parent`, created or found;
+// its path, or empty when it cannot be had (the operator was told).
+std::string CreateOrFindFolderPath(const std::string& parent, const std::string& name);
 // Number of visible items of a folder.
 int16_t GetSpecialNumberOfFiles(int16_t vRefNum, int32_t dirID);
 bool UsedSpecialGetNumOfFiles();
