@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "host/files/FSSpec.h"
+#include "pipeline/OutputDispatch.h"
 #include "platform/FileServices.h"
 
 namespace pipeline {
@@ -17,8 +18,6 @@ std::string Format(const char* fmt, auto... args) {
   std::snprintf(buf, sizeof buf, fmt, args...);
   return buf;
 }
-
-bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
 
 // Moves a job file into the finished-jobs or unknown-jobs folder with the
 // job-file move of the file services: a name already there gives a " copy"
