@@ -16,6 +16,7 @@
 #include "imaging/ImageWriters.h"
 #include "imaging/Offscreen.h"
 #include "imaging/OutputFileHelpers.h"
+#include "imaging/Resampler.h"
 #include "output/Metadata.h"
 #include "output/OutputFiles.h"
 #include "platform/FileNames.h"
@@ -69,7 +70,7 @@ void ForceOrientation(host::GWorldHandle& page, const tSpecialPrintToFilePref& r
 }
 
 void FitForWeb(host::GWorldHandle& page) {
-  if (auto fitted = FitPage(*page, kWebSize, kWebSize)) page = std::move(fitted);
+  if (auto fitted = ResizeGWorldToFit(*page, CLongRect_AC(0, 0, kWebSize, kWebSize))) page = std::move(fitted);
 }
 
 int QualityFor(const TOutputJob& job, int16_t format, TOutputEnv& env) {

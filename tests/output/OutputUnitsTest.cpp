@@ -49,13 +49,6 @@ TEST(OutputNames, ImageNamesAndNamingTypes) {
 
 }
 
-TEST(OutputFiles, FitIntoTheWebBox) {
-  auto page = outtest::Page(3, 2);
-  auto fit = FitPage(*page, 640, 640);
-  EXPECT_EQ(fit->width(), 640);
-  EXPECT_EQ(fit->height(), 426);
-}
-
 TEST(Metadata, FormsOfTheDictionary) {
   setftpSite(3);
   setCustomerEmail("");
