@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "host/imageio/ImageFile.h"
 #include "host/sys/UserDefaults.h"
 #include "layout/Objects.h"
 #include "prefs/PrefRecords.h"
@@ -99,6 +100,31 @@ TEST(OutputFiles, TiffSetOutputIsTheOwnTiffAtTheJobsResolution) {
   const size_t centre = 242 + (150 * 200 + 100) * 3;
   EXPECT_LT(uint8_t(tiff[centre]), 70);
   EXPECT_GT(uint8_t(tiff[centre + 2]), 180);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(OutputFiles, WebCopyRecordsThePrintedFileAsAPathEscapedFromMacRoman) {
+  e2e::Station station;
+  WritePrefs(station, [] {
+    getMyPrintToFileSetPrefs(1)->createJpegForWeb = 1;
+    getMyWebUploadPrefs()->folder.createIfMissing = 1;
+  });
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const std::string photo = "Caf\xC3\xA9.jpg";  // "Café.jpg"
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / photo, 200, 300, {200, 150, 20}));
+  ASSERT_TRUE(station.Drop(PhotoJob(25, photo), "web.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const fs::path web = station.app() / fs::u8path("WEB UPLOAD FOLDER \xC6\x92") / photo;
+  ASSERT_TRUE(station.WaitForFile(web)) << station.Log();
+  std::string comment;
+  ASSERT_TRUE(e2e::WaitUntil([&] {
+    const host::ImageInfoResult info = host::ReadImageInfo(web);
+    comment = info.ok() ? info.info.userComment : std::string();
+    return !comment.empty();
+  })) << station.Log();
+  // "ƒ" is 0xC4 and "é" 0x8E in Mac Roman; nothing is escaped from UTF-8.
+  EXPECT_NE(comment.find("PRINT%20TO%20FILE%20FOLDER%20SET%20A%C4/Caf%8E.jpg"), std::string::npos) << comment;
+  EXPECT_EQ(comment.find("%C3"), std::string::npos) << comment;
   EXPECT_EQ(station.Stop(), 0);
 }
 
