@@ -233,24 +233,38 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
     setftpSite(rec.ftpSite);
     AddMetadata(saved, metadata, job, job.sourcePath);
 
+    // The final name: the base name itself when overwriting, else the first
+    // free of base, base " copy", base " copy N"; without a base the
+    // numbered working name.
     std::string name;
-    if (overwrite) {
-      platform::LogLine("Not necessary to get unique name, going to overwrite");
-      name = res.base + ext;
-    } else if (res.base.empty()) {
-      // No name to make unique: the numbered working name is the file's name.
-      name = fs::path(saved).filename().string();
-    } else if (platform::NewCopyName(res.base, ext, [&](const std::string& n) { return Exists(res.folder / n); },
-                                     name) != 0) {
-      DisplayNormalMessage("newGetUniqueNameWithCopy - Unable to get a unique name???");
+    auto pickName = [&] {
+      if (overwrite) {
+        platform::LogLine("Not necessary to get unique name, going to overwrite");
+        name = res.base + ext;
+      } else if (res.base.empty()) {
+        name = fs::path(saved).filename().string();
+      } else if (platform::NewCopyName(res.base, ext, [&](const std::string& n) { return Exists(res.folder / n); },
+                                       name) != 0) {
+        DisplayNormalMessage("newGetUniqueNameWithCopy - Unable to get a unique name???");
+        return false;
+      }
+      return true;
+    };
+    if (!pickName()) {
       host::DeleteItem(saved);
       continue;
     }
     DoIfVideoCopy(job, rec, res.folder, env);
-    doNSStringPathCopy(saved, res.folder.string(), name, overwrite);
-    if (Exists(saved) || !Exists(res.folder / name)) {
-      // The move did not happen (the name was taken meanwhile, or the folder
-      // refused it): the copy is not in place.
+    bool placed = false;
+    for (int attempt = 0; attempt < 3 && !placed; ++attempt) {
+      // A name taken between the search and the move is searched again.
+      if (attempt > 0 && !pickName()) break;
+      doNSStringPathCopy(saved, res.folder.string(), name, overwrite);
+      placed = !Exists(saved) && Exists(res.folder / name);
+      if (overwrite) break;
+    }
+    if (!placed) {
+      // The copy is not in place (the folder refused it).
       host::DeleteItem(saved);
       DisplayNormalMessage(kSaveErrorMessage);
       res.code = kRouteWriteFailed;
