@@ -13,6 +13,9 @@
 #include "host/imageio/GaussianBlur.h"
 #include "host/qd/CopyBits.h"
 #include "host/qd/DrawImage.h"
+#include "imaging/ColorCorrection.h"
+#include "imaging/ColorMatching.h"
+#include "imaging/ImageProperties.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/Offscreen.h"
 #include "imaging/PhotoshopReader.h"
@@ -119,6 +122,34 @@ void CImageFile::Open(const std::string& path, bool defaultSpace, const char* wh
     return;
   }
   decoded_ = FlattenOnWhite(std::move(r.image), info_);
+  // Honouring embedded profiles means drawing the photo from its own profile
+  // (or the user's default for its colour model) into the offscreens' sRGB.
+  if (defaultSpace && decoded_) {
+    ConvertToWorkingSpace(*decoded_, info_.iccProfile, info_.colorModel == host::ImageColorModel::kGrey,
+                          info_.colorModel == host::ImageColorModel::kCMYK);
+  }
+}
+
+bool CImageFile::ApplyColorCorrection() {
+  const myCocoaImageColorAdjustInfo settings = CurrentColorGlobals();
+  if (!imaging::StagesFor(settings).Any()) return decoded_ || image_;
+  if (!decoded_) {
+    if (!image_) return false;
+    decoded_ = myDuplicateGWorld(image_.get());
+    if (!decoded_) return false;
+  }
+  image_.reset();
+  ColorAdjustmentManager manager;
+  if (!manager.applyColorCorrection2(*decoded_, settings)) {
+    platform::LogLine("CImageFile: the photo's colour settings are refused; the photo is not corrected");
+    decoded_.reset();
+    return false;
+  }
+  return true;
+}
+
+CGImageRef CImageFile::GetCurrentCGImageWithColorCorrection() {
+  return ApplyColorCorrection() ? GetCurrentCGImage() : nullptr;
 }
 
 int CImageFile::GetOrientation() const {
@@ -163,6 +194,12 @@ bool TNewAllFilesHandler::IsValidFile(const TFile* file) const {
   return isValidFileForHere(CStr255_AC(full));
 }
 
+void TNewAllFilesHandler::LoadColorSettings() {
+  myCocoaImageColorAdjustInfo settings;
+  if (!loadColorAdjustFromFile(current_, &settings)) SetDefaultForMyCocoaImageColorAdjustFromPrefs(&settings);
+  SetColorGlobals(settings);
+}
+
 host::GWorldHandle TNewAllFilesHandler::GetFullSizeImage() {
   FSRef ref;
   if (host::FSpMakeFSRef(current_, &ref) != noErr) {
@@ -170,6 +207,11 @@ host::GWorldHandle TNewAllFilesHandler::GetFullSizeImage() {
     return nullptr;
   }
   CImageFile file(&ref);
+  myCocoaImageColorAdjustInfo settings;
+  if (loadColorAdjustFromFile(current_, &settings)) {
+    LoadColorSettings();
+    if (!file.ApplyColorCorrection()) return nullptr;
+  }
   // The decoded image becomes the offscreen itself: blurred and turned in
   // place, which leaves exactly what drawing it into a new offscreen of its
   // size would.
