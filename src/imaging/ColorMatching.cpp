@@ -26,7 +26,7 @@ OSErr OpenProfileFSSpec(const FSSpec& spec, host::color::IccProfile* profile) {
   if (!std::filesystem::is_regular_file(path, ec)) return kProfileNotFound;
   std::string error;
   *profile = host::color::IccProfile::FromFile(path, &error);
-  return profile->valid() ? noErr : kNotAProfile;
+  return profile->valid() ? OSErr(noErr) : kNotAProfile;
 }
 
 bool FindProfile(OSType, FSSpec* spec, const CStr255_AC& name) {
