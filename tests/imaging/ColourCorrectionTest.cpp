@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "ImagingTestUtil.h"
@@ -330,6 +331,51 @@ TEST(ColourMatching, ProfilesByExactNameAndSwitches) {
   auto keep = Flat(6, 6, 200, 100, 50);
   EXPECT_NE(MyMatchBitmap(keep.get(), broken.source, broken.printer), noErr);
   EXPECT_EQ(RGB(*keep, 3, 3), (std::array<int, 3>{200, 100, 50}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ColourMatching, EmbeddedProfilesHonouredOnLoadAsTificcDoes) {
+  TempDir dir;
+  std::ifstream in("/usr/share/color/icc/colord/AdobeRGB1998.icc", std::ios::binary);
+  const std::vector<uint8_t> adobe((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_FALSE(adobe.empty());
+  auto photo = host::GWorld::Create(CLongRect_AC(0, 0, 24, 40));
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 40; ++x) {
+      uint8_t* p = photo->scanline(y) + 4 * x;
+      p[0] = 0xFF; p[1] = uint8_t(x * 6); p[2] = uint8_t(y * 10); p[3] = uint8_t(255 - x * 3);
+    }
+  host::ImageWriteOptions options;
+  options.iccProfile = adobe;
+  ASSERT_TRUE(host::WriteImageFile(*photo, dir / "adobe.tif", host::ImageFormat::kTiff, options).ok());
+  const std::string line = "tificc -o '*sRGB' '" + (dir / "adobe.tif") + "' '" + (dir / "ref.tif") + "' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(line.c_str()), 0);
+  host::ImageReadResult reference = host::ReadImageFile(dir / "ref.tif");
+  ASSERT_TRUE(reference.ok()) << reference.error;
+
+  const bool saved = gApplyEmbedded;
+  gApplyEmbedded = true;
+  FSRef ref;
+  ref.path = dir / "adobe.tif";
+  CImageFile honoured(&ref);
+  gApplyEmbedded = false;
+  CImageFile asStored(&ref);
+  gApplyEmbedded = saved;
+  CGImageRef a = honoured.GetCurrentCGImage(), b = asStored.GetCurrentCGImage();
+  ASSERT_TRUE(a && b);
+  int worst = 0, changed = 0;
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 40; ++x)
+      for (int c = 1; c < 4; ++c) {
+        worst = std::max(worst, std::abs(int(a->scanline(y)[4 * x + c]) - int(reference.image->scanline(y)[4 * x + c])));
+        changed += a->scanline(y)[4 * x + c] != b->scanline(y)[4 * x + c];
+        EXPECT_EQ(b->scanline(y)[4 * x + c], photo->scanline(y)[4 * x + c]);
+      }
+  EXPECT_LE(worst, 1);
+  EXPECT_GT(changed, 1000);
 }
 
 }  // namespace
