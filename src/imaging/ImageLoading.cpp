@@ -57,14 +57,26 @@ host::GWorldHandle FlattenOnWhite(host::GWorldHandle decoded, const host::ImageI
   return page;
 }
 
-// Any image file the program reads: the host library's formats, and the
-// flattened image of Photoshop files.
+// Any image file the program reads: the host library's formats, the
+// flattened image of Photoshop files, and picture files.
 host::ImageReadResult ReadAnyImage(const std::string& path) {
   host::ImageReadResult r = host::ReadImageFile(path);
   if (r.ok()) return r;
   std::vector<uint8_t> bytes;
-  if (host::ReadWholeFile(path, &bytes, size_t(1) << 31) != noErr || !imaging::IsPhotoshopData(bytes)) return r;
-  return imaging::DecodePhotoshop(bytes);
+  if (host::ReadWholeFile(path, &bytes, size_t(1) << 31) != noErr) return r;
+  if (imaging::IsPhotoshopData(bytes)) return imaging::DecodePhotoshop(bytes);
+  // A picture file: 512 bytes of file header, then the picture.
+  if (bytes.size() > 512) {
+    if (host::GWorldHandle drawn = imaging::DrawPicture(std::span(bytes).subspan(512))) {
+      host::ImageReadResult picture;
+      picture.info.width = drawn->width();
+      picture.info.height = drawn->height();
+      picture.info.colorModel = host::ImageColorModel::kRGB;
+      picture.image = std::move(drawn);
+      return picture;
+    }
+  }
+  return r;
 }
 
 host::ImageReadResult ReadSpec(const FSSpec& spec) {
@@ -296,7 +308,10 @@ host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec) {
   return std::move(r.image);
 }
 
-host::GWorldHandle PicHandle2GWorld(PicHandle) { return nullptr; }
+host::GWorldHandle PicHandle2GWorld(PicHandle picture) {
+  if (!picture) return nullptr;
+  return imaging::DrawPicture(picture->data);
+}
 
 namespace {
 std::mutex gGraphicsMutex;

@@ -21,6 +21,7 @@
 #include "host/files/FSSpec.h"
 #include "host/imageio/ImageFile.h"
 #include "host/qd/GWorld.h"
+#include "imaging/PictReader.h"
 
 class TFile;
 struct tColorSyncPrefs;
@@ -121,9 +122,8 @@ host::GWorldHandle getGWorldFromFileSpecWithoutColorsyncProfile(const FSSpec& sp
 // An overlay graphic: files without alpha come back with every alpha byte 0.
 host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec);
 
-// There is no picture format on this platform: nothing to draw, none back.
-struct Picture;
-using PicHandle = Picture**;
+// The picture drawn into a new offscreen of its frame (PictReader.h); the
+// picture is consumed. None for no picture or one that draws nothing.
 host::GWorldHandle PicHandle2GWorld(PicHandle picture);
 
 // The graphics folder ("KIVO GRAPHICS FOLDER ƒ") whose category subfolders
