@@ -1,6 +1,8 @@
 #include "imaging/ColorMatching.h"
 
 #include "host/base/MacRoman.h"
+#include "host/files/FileOps.h"
+#include "host/imageio/ImageFile.h"
 #include "host/sys/UserDefaults.h"
 #include "imaging/ImageLoading.h"
 #include "platform/Log.h"
@@ -123,4 +125,55 @@ bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embe
     return false;
   }
   return true;
+}
+
+// ---- the profile tool ----
+
+namespace {
+
+bool ToolPaths(const TProfileToolArguments& arguments, const char* function, std::string* profile,
+               std::string* image) {
+  const auto p = arguments.find("resultProfilePath"), i = arguments.find("sourceImageFilePath");
+  if (p == arguments.end()) platform::LogF("Inside %s -> Missing resultProfilePath", function);
+  if (i == arguments.end()) platform::LogF("Inside %s -> Missing sourceImageFilePath", function);
+  if (p == arguments.end() || i == arguments.end()) return false;
+  *profile = p->second;
+  *image = i->second;
+  return true;
+}
+
+}  // namespace
+
+int getEmbeddedProfileFromImage(const TProfileToolArguments& arguments) {
+  std::string profile, image;
+  if (!ToolPaths(arguments, "getEmbeddedProfileFromImage", &profile, &image)) return -1;
+  const host::ImageInfoResult info = host::ReadImageInfo(image);
+  if (!info.ok() || info.info.iccProfile.empty()) {
+    platform::LogF("ERROR retcode = %i.. (%s)", 1, info.ok() ? "the image has no profile" : info.error.c_str());
+    return 1;
+  }
+  const auto& bytes = info.info.iccProfile;
+  if (host::WriteFileAtomically(profile, bytes.data(), bytes.size(), 0666) != noErr) {
+    platform::LogF("ERROR retcode = %i.. (the profile file cannot be written)", 1);
+    return 1;
+  }
+  return 0;
+}
+
+int embedProfileInImage(const TProfileToolArguments& arguments) {
+  std::string profile, image;
+  if (!ToolPaths(arguments, "embedProfileInImage", &profile, &image)) return -1;
+  std::vector<uint8_t> bytes;
+  if (host::ReadWholeFile(profile, &bytes, size_t(64) << 20) != noErr || !host::color::LooksLikeProfile(bytes)) {
+    platform::LogF("ERROR retcode = %i.. (%s is no profile)", 1, profile.c_str());
+    return 1;
+  }
+  host::ImageMetadataUpdate update;
+  update.iccProfile = std::move(bytes);
+  const host::ImageStatus status = host::UpdateImageMetadata(image, update);
+  if (!status.ok()) {
+    platform::LogF("ERROR retcode = %i.. (%s)", 1, status.error.c_str());
+    return 1;
+  }
+  return 0;
 }

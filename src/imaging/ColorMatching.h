@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,3 +78,13 @@ class Profile {
 // no usable profile; true when the pixels were converted.
 bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embeddedProfile, bool isGrey,
                            bool isCMYK);
+
+// The profile tool: copies the embedded ICC profile of the image at
+// "sourceImageFilePath" into the file "resultProfilePath"
+// (getEmbeddedProfileFromImage), or embeds the profile file
+// "resultProfilePath" into that image (embedProfileInImage), through the
+// image codecs (JPEG, PNG, TIFF; no command line is built from the paths).
+// 0 on success, -1 for a missing key, 1 when the work fails (logged).
+using TProfileToolArguments = std::map<std::string, std::string>;
+int getEmbeddedProfileFromImage(const TProfileToolArguments& arguments);
+int embedProfileInImage(const TProfileToolArguments& arguments);

@@ -379,3 +379,38 @@ TEST(ColourMatching, EmbeddedProfilesHonouredOnLoadAsTificcDoes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ColourMatching, ProfileToolMovesProfilesBetweenImagesAndFiles) {
+  TempDir dir;
+  std::ifstream in("/usr/share/color/icc/colord/AdobeRGB1998.icc", std::ios::binary);
+  const std::vector<uint8_t> adobe((std::istreambuf_iterator<char>(in)), {});
+  auto photo = Flat(8, 8, 10, 20, 30);
+  host::ImageWriteOptions withProfile;
+  withProfile.iccProfile = adobe;
+  ASSERT_TRUE(host::WriteImageFile(*photo, dir / "src.jpg", host::ImageFormat::kJpeg, withProfile).ok());
+  ASSERT_TRUE(host::WriteImageFile(*photo, dir / "dst.png", host::ImageFormat::kPng).ok());
+
+  // A path with quotes and a semicolon is only a path here.
+  const std::string profile = dir / "out \"x\"; y.icc";
+  EXPECT_EQ(getEmbeddedProfileFromImage({{"sourceImageFilePath", dir / "src.jpg"}}), -1);
+  EXPECT_EQ(embedProfileInImage({{"resultProfilePath", profile}}), -1);
+  ASSERT_EQ(getEmbeddedProfileFromImage({{"sourceImageFilePath", dir / "src.jpg"}, {"resultProfilePath", profile}}),
+            0);
+  std::ifstream got(profile, std::ios::binary);
+  EXPECT_EQ(std::vector<uint8_t>((std::istreambuf_iterator<char>(got)), {}), adobe);
+  ASSERT_EQ(embedProfileInImage({{"sourceImageFilePath", dir / "dst.png"}, {"resultProfilePath", profile}}), 0);
+  const host::ImageInfoResult info = host::ReadImageInfo(dir / "dst.png");
+  ASSERT_TRUE(info.ok());
+  EXPECT_EQ(info.info.iccProfile, adobe);
+  // No profile in the image, or no profile in the file: failures, nothing made.
+  EXPECT_EQ(getEmbeddedProfileFromImage({{"sourceImageFilePath", dir / "missing.jpg"},
+                                         {"resultProfilePath", dir / "none.icc"}}),
+            1);
+  EXPECT_FALSE(fs::exists(dir / "none.icc"));
+  EXPECT_EQ(embedProfileInImage({{"sourceImageFilePath", dir / "dst.png"}, {"resultProfilePath", dir / "src.jpg"}}),
+            1);
+}
+
+}  // namespace
