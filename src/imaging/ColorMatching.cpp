@@ -45,23 +45,23 @@ bool FindProfile(OSType, FSSpec* spec, const CStr255_AC& name) {
 
 OSErr MyMatchBitmap(host::GWorld* pixels, const FSSpec& source, const FSSpec& printer) {
   if (!pixels) return paramErr;
+  // A chain that stops at the first error; the running error is logged after
+  // each of the first three links, so an early failure shows under each.
   host::color::IccProfile from, to;
   OSErr err = OpenProfileFSSpec(source, &from);
   if (err != noErr) platform::LogF("OpenProfileFSSpec error = %d", int(err));
-  if (err == noErr) {
-    err = OpenProfileFSSpec(printer, &to);
-    if (err != noErr) platform::LogF("OpenProfileFSSpec B error = %d", int(err));
-  }
-  if (err != noErr) return err;
+  if (err == noErr) err = OpenProfileFSSpec(printer, &to);
+  if (err != noErr) platform::LogF("OpenProfileFSSpec B error = %d", int(err));
   // The colour world and the matching are one step here: the transform is
   // made and applied together, and a pair that cannot be made leaves the
   // page untouched.
   std::string why;
-  if (!host::color::TransformInPlace(*pixels, from, to, from.renderingIntent(), &why)) {
-    platform::LogF("NCWNewColorWorld error = %d (%s)", int(kNoTransform), why.c_str());
-    return kNoTransform;
+  if (err == noErr && !host::color::TransformInPlace(*pixels, from, to, from.renderingIntent(), &why)) {
+    platform::LogF("cannot match the page: %s", why.c_str());
+    err = kNoTransform;
   }
-  return noErr;
+  if (err != noErr) platform::LogF("NCWNewColorWorld error = %d", int(err));
+  return err;
 }
 
 bool matchInputAndOutput(host::GWorld* page, const tColorMatchSettings& settings, int16_t) {
