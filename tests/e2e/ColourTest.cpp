@@ -60,6 +60,32 @@ TEST(Colour, PhotoWithSettingsSidecarPrintsCorrected) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
+TEST(Colour, PhotoWithImagePropertiesDrawsWithItsOwnColourAdjustment) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Props.jpg", 600, 900, {160, 100, 120}));
+  // 'Pref' 5000, 144 bytes big-endian: whole image (crop mode 1 at byte 12),
+  // centred (crop position 1 at 24), red +32 and blue -32 (bytes 26 and 30).
+  std::vector<uint8_t> props(144, 0);
+  host::StoreBE16(&props[12], 1);
+  host::StoreBE16(&props[24], 1);
+  host::StoreBE16(&props[26], 32);
+  host::StoreBE16(&props[30], uint16_t(-32));
+  host::ResourceMap fork;
+  fork.Set(FourCC("Pref"), 5000, "Image Properties", props);
+  ASSERT_EQ(host::WriteResourceFork((station.images() / "Props.jpg").string(), fork), noErr);
+
+  jobwriter::TJobDescription job = SetJob("Props.jpg");
+  job.PrintMode = 0;  // the drawing path that reads a photo's image properties
+  ASSERT_TRUE(station.Drop(job, "props.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const auto centre = PageCentre(station);
+  EXPECT_GT(centre[0], 175);
+  EXPECT_NEAR(centre[1], 100, 5);
+  EXPECT_LT(centre[2], 105);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 TEST(Colour, JobWithPrinterProfilePrintsMatched) {
   e2e::Station station;
   // The profiles are installed for the user, under names of their own.
