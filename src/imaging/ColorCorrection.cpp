@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/workers/WorkerPool.h"
+#include "platform/Log.h"
 
 const double mySaturationDefault = 1, myBrightnessDefault = 0, myContrastDefault = 1, myRednessDefault = 1,
              myGreennessDefault = 1, myBluenessDefault = 1, mySharpnessDefault = 0, myGammaDefault = 1,
@@ -133,8 +134,20 @@ void ForRows(host::WorkerPool& pool, int32_t height, Body&& body) {
 bool ColorAdjustmentManager::applyColorCorrection2(host::GWorld& image, const myCocoaImageColorAdjustInfo& s,
                                                    host::WorkerPool* pool) {
   using namespace imaging;
-  if (!SettingsAreValid(s)) return false;
+  using F = myCocoaImageColorAdjustInfo;
+  if (!SettingsAreValid(s)) {
+    platform::LogLine("applyColorCorrection2: settings out of range or not finite; nothing applied");
+    return false;
+  }
   const TCorrectionStages st = StagesFor(s);
+  platform::LogF("applyColorCorrection2: %d x %d, saturation %g brightness %g contrast %g red %g green %g blue %g "
+                 "sharpness %g gamma %g exposure %g hue %g",
+                 image.width(), image.height(), double(s[F::kSaturation]), double(s[F::kBrightness]),
+                 double(s[F::kContrast]), double(s[F::kRed]), double(s[F::kGreen]), double(s[F::kBlue]),
+                 double(s[F::kSharpness]), double(s[F::kGamma]), double(s[F::kExposure]), double(s[F::kHue]));
+  platform::LogF("applyColorCorrection2: stages colour controls %d, gamma %d, sharpen %d, exposure %d, hue %d, "
+                 "colour matrix %d",
+                 st.colorControls, st.gamma, st.sharpen, st.exposure, st.hue, st.colorMatrix);
   if (!st.Any()) return true;
   host::WorkerPool& workers = pool ? *pool : host::WorkerPool::shared();
   const int32_t w = image.width(), h = image.height();
