@@ -11,8 +11,7 @@ namespace {
 
 constexpr OSErr kProfileNotFound = -43;
 constexpr OSErr kNotAProfile = -1;
-// Colour-world failure when the two profiles cannot make a transform for an
-// RGB page (ColorSync's "cmCantConcatenateError").
+// The two profiles cannot make a transform for an RGB page.
 constexpr OSErr kNoTransform = -4056;
 
 std::string PathOf(const FSSpec& spec) { return imaging::PathOfSpec(spec); }

@@ -160,7 +160,7 @@ uint8_t Unpremultiply(unsigned value, unsigned alpha) {
 }  // namespace
 
 bool TiffIsCameraRaw(std::span<const uint8_t> data) {
-  // Canon's raw files are TIFF with "CR" right after the header.
+  // Some cameras' raw files are TIFF with "CR" right after the header.
   if (data.size() >= 10 && data[0] == 'I' && data[1] == 'I' && data[8] == 'C' && data[9] == 'R') return true;
   MemoryFile file;
   file.input = data;
