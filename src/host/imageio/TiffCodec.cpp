@@ -216,7 +216,7 @@ ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHan
     return ImageStatus::Fail(std::string("TIFF: ") + message);
   }
   reader.req_orientation = reader.orientation;  // rows as stored
-  GWorldHandle image = GWorld::Create(CLongRect_AC(0, 0, info->height, info->width));
+  GWorldHandle image = GWorld::CreateUninitialized(CLongRect_AC(0, 0, info->height, info->width));
   if (!image) {
     TIFFRGBAImageEnd(&reader);
     TIFFClose(tif);
