@@ -46,10 +46,15 @@ CStr255_AC PrinterName(int16_t printer) {
 TPrintBGBehavior::TPrintBGBehavior()
     : TBehavior(kPrintBGBehaviorID),
       services_(std::make_unique<AppServices>(*this)),
-      taskManager_(std::make_unique<pipeline::TPrintJobTaskManager>(*services_)) {}
+      taskManager_(std::make_unique<pipeline::TPrintJobTaskManager>(*services_)) {
+  // The one task manager is reachable program-wide while the controller
+  // that owns it lives.
+  pipeline::gPrintJobTaskManager = taskManager_.get();
+}
 
 TPrintBGBehavior::~TPrintBGBehavior() {
   runner_.reset();
+  if (pipeline::gPrintJobTaskManager == taskManager_.get()) pipeline::gPrintJobTaskManager = nullptr;
   if (pipeline::gJobFileList == jobList_.get()) pipeline::gJobFileList = nullptr;
   if (window_) window_->Close();
 }
