@@ -1,0 +1,293 @@
+// The running program reaches what its services connect: direct-printer
+// pages turned and fitted to the printer's output size before the hand-off,
+// the print-centre program started from the user defaults, job photos
+// deleted after the job, the job's blur and e-mail block reaching the photo
+// loader and the saved metadata, frame graphics from the graphics folder.
+#include "e2e/E2E.h"
+
+#include "host/base/ByteOrder.h"
+#include "host/sys/PropertyList.h"
+#include "host/sys/UserDefaults.h"
+#include "layout/Objects.h"
+#include "prefs/PrefRecords.h"
+#include "prefs/PrefStore.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path DefaultsFile(const e2e::Station& station) { return station.config() / "Kivo-Processor" / "defaults.plist"; }
+
+// User defaults written before the program starts.
+void WriteDefaults(const e2e::Station& station, const host::PlistDict& entries) {
+  fs::create_directories(DefaultsFile(station).parent_path());
+  host::UserDefaults defaults(DefaultsFile(station));
+  for (const auto& [key, value] : entries) defaults.set(key, value);
+  ASSERT_TRUE(defaults.synchronize());
+}
+
+// The processed-jobs preferences with the binary hand-off.
+host::PlistValue BinaryHandOffPrefs() {
+  setMyProcessedJobsPrefToFactoryDefaults(getMyProcessedJobsPrefs());
+  getMyProcessedJobsPrefs()->useNewHandOff = 0;
+  return host::PlistValue(ProcessedJobsPrefBlob());
+}
+
+host::PlistValue Command(const std::vector<std::string>& argv) {
+  host::PlistArray words;
+  for (const std::string& w : argv) words.push_back(host::PlistValue(w));
+  return host::PlistValue(words);
+}
+
+jobwriter::TJobDescription PhotoJob(int16_t printer, const std::string& photo, float width, float height,
+                                    const std::string& templateName) {
+  jobwriter::TJobDescription job;
+  job.printer = printer;
+  job.templateName = CStr31_AC(templateName);
+  job.pageWidth = width;
+  job.pageHeight = height;
+  job.objects.push_back(
+      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, width, height))));
+  return job;
+}
+
+// A binary hand-off file: its page size and the RGB of one pixel.
+struct HandOff {
+  std::string bytes;
+  int width() const { return host::LoadBE16(reinterpret_cast<const uint8_t*>(bytes.data()) + 4 + 2); }
+  int height() const { return host::LoadBE16(reinterpret_cast<const uint8_t*>(bytes.data()) + 4 + 4); }
+  std::array<int, 3> rgb(int x, int y) const {
+    const size_t at = 15041 + (size_t(y) * size_t(width()) + size_t(x)) * 3;
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + at;
+    return {p[0], p[1], p[2]};
+  }
+};
+
+fs::path PrintCenterJobs(const e2e::Station& station) {
+  return station.app() / "Kivo-PrintCenter Folder" / "Jobs To Be Printed";
+}
+
+// The hand-off file whose name carries the template name.
+std::optional<HandOff> WaitForHandOff(const e2e::Station& station, const std::string& templateName) {
+  std::optional<HandOff> found;
+  e2e::WaitUntil([&] {
+    for (const fs::path& f : e2e::VisibleFiles(PrintCenterJobs(station))) {
+      const std::string name = f.filename().string();
+      if (name.rfind("Tempfile_", 0) == 0 || name.find("_" + templateName) == std::string::npos) continue;
+      found = HandOff{e2e::ReadAll(f)};
+      return found->bytes.size() > 15041;
+    }
+    return false;
+  });
+  return found;
+}
+
+bool IsRed(const std::array<int, 3>& c) { return c[0] > 180 && c[1] < 70 && c[2] < 70; }
+bool IsWhite(const std::array<int, 3>& c) { return c[0] > 240 && c[1] > 240 && c[2] > 240; }
+
+TEST(Wiring, DirectPrinterPagesAreTurnedAndFittedToTheOutputSizeOfEachPrinterTable) {
+  e2e::Station station("handoff");
+  const fs::path marker = station.base() / "print-centre-started";
+  WriteDefaults(station, {{kPrintCenterPrefsKey, BinaryHandOffPrefs()},
+                          {"KivoPrintCenterCommand", Command({"/usr/bin/touch", marker.string()})},
+                          {"KivoOlderPrintCenterCommand", Command({"/usr/bin/touch", marker.string()})}});
+  ASSERT_TRUE(station.Start()) << station.Log();
+
+  struct Case {
+    int16_t printer;
+    uint16_t mediaType;
+    int width, height;
+  };
+  // One printer of each kind of rule: turning only, a fixed size by the job's
+  // media type, printer 15's own list, a size by the print record's media
+  // type, and a size by media type and index.
+  const Case cases[] = {{21, 0, 1200, 1800}, {11, 2, 2152, 1416}, {15, 2, 2446, 3036},
+                        {37, 2, 1248, 1848}, {45, 1, 1920, 1088}};
+  for (const Case& c : cases) {
+    const std::string name = "P" + std::to_string(c.printer);
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / (name + ".jpg"), 600, 400, {220, 20, 20}));
+    // A landscape page, 1800 x 1200 at 300 dpi.
+    jobwriter::TJobDescription job = PhotoJob(c.printer, name + ".jpg", 6, 4, name);
+    job.blocks.mediaType[0].words[1] = c.mediaType;
+    ASSERT_TRUE(station.Drop(job, name + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    const auto handOff = WaitForHandOff(station, name);
+    ASSERT_TRUE(handOff) << name << "\n" << station.Log();
+    EXPECT_EQ(handOff->width(), c.width) << name;
+    EXPECT_EQ(handOff->height(), c.height) << name;
+    EXPECT_EQ(handOff->bytes.size(), 15041u + size_t(c.width) * size_t(c.height) * 3) << name;
+    EXPECT_TRUE(IsRed(handOff->rgb(c.width / 2, c.height / 2))) << name;
+  }
+  // Printer 45's page is fitted, not stretched: 1632 x 1088 centred, white
+  // either side.
+  const auto p45 = WaitForHandOff(station, "P45");
+  ASSERT_TRUE(p45);
+  EXPECT_TRUE(IsWhite(p45->rgb(100, 544)));
+  EXPECT_TRUE(IsRed(p45->rgb(200, 544)));
+  EXPECT_TRUE(IsWhite(p45->rgb(1819, 544)));
+  // Printer 21 turned the landscape page to portrait (all of it red).
+  const auto p21 = WaitForHandOff(station, "P21");
+  ASSERT_TRUE(p21);
+  EXPECT_TRUE(IsRed(p21->rgb(5, 5)));
+  EXPECT_TRUE(IsRed(p21->rgb(1194, 1794)));
+
+  // The print-centre program was started after the hand-off, and every job
+  // photo left the images folder with its job.
+  EXPECT_TRUE(station.WaitForFile(marker, 10)) << station.Log();
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.images()).empty(); }, 10));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(Wiring, WithoutAPrintCentreCommandTheHandOffIsWrittenAndTheGapLoggedOnce) {
+  e2e::Station station("nocentre");
+  WriteDefaults(station, {{kPrintCenterPrefsKey, BinaryHandOffPrefs()}});
+  ASSERT_TRUE(station.Start()) << station.Log();
+  for (const std::string name : {"One", "Two"}) {
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / (name + ".jpg"), 300, 200, {220, 20, 20}));
+    ASSERT_TRUE(station.Drop(PhotoJob(21, name + ".jpg", 3, 2, name), name + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    ASSERT_TRUE(WaitForHandOff(station, name)) << station.Log();
+  }
+  const std::string log = station.Log();
+  const std::string gap = "No print-centre application is set";
+  const size_t first = log.find(gap);
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find(gap, first + 1), std::string::npos) << log;
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// A photo black on its left half and white on its right half.
+bool WriteEdgePhoto(const fs::path& file, int32_t width, int32_t height) {
+  host::GWorldHandle image = host::GWorld::Create(CLongRect_AC(0, 0, height, width));
+  if (!image) return false;
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* row = image->scanline(y);
+    for (int32_t x = 0; x < width; ++x) {
+      const uint8_t v = x < width / 2 ? 0 : 255;
+      row[4 * x] = 0xFF;
+      row[4 * x + 1] = row[4 * x + 2] = row[4 * x + 3] = v;
+    }
+  }
+  host::ImageWriteOptions options;
+  options.jpegQuality = 95;
+  return host::WriteImageFile(*image, file, host::ImageFormat::kJpeg, options).ok();
+}
+
+// A keyed archive of one dictionary of strings, the way the stations store
+// the e-mail entry block, with its length in the block's last four bytes.
+std::vector<uint8_t> EmailBlock(const std::string& key, const std::string& value) {
+  using namespace host;
+  auto uid = [](int64_t n) { return PlistValue(PlistDict{{"CF$UID", n}}); };
+  PlistArray objects{PlistValue("$null"),
+                     PlistDict{{"NS.keys", PlistArray{uid(2)}}, {"NS.objects", PlistArray{uid(3)}}, {"$class", uid(4)}},
+                     PlistValue(key), PlistValue(value),
+                     PlistDict{{"$classname", "NSDictionary"}, {"$classes", PlistArray{"NSDictionary", "NSObject"}}}};
+  PlistDict archive{{"$archiver", "NSKeyedArchiver"}, {"$version", 100000}, {"$top", PlistDict{{"root", uid(1)}}},
+                    {"$objects", objects}};
+  std::vector<uint8_t> bytes = *serializePropertyList(PlistValue(archive), PlistFormat::Binary);
+  std::vector<uint8_t> block(4096, 0);
+  std::copy(bytes.begin(), bytes.end(), block.begin());
+  block[4092] = uint8_t(bytes.size());
+  block[4093] = uint8_t(bytes.size() >> 8);
+  return block;
+}
+
+std::optional<fs::path> WaitForOutput(const fs::path& folder, const std::string& part) {
+  std::optional<fs::path> found;
+  e2e::WaitUntil([&] {
+    for (const fs::path& f : e2e::VisibleFilesBelow(folder))
+      if (f.filename().string().find(part) != std::string::npos) found = f;
+    return found.has_value();
+  });
+  return found;
+}
+
+TEST(Wiring, TheJobsBlurAndEmailBlockReachTheLoaderAndTheSavedMetadata) {
+  e2e::Station station("values");
+  // Set 2 saves web JPEGs for upload site 3, whose metadata carries the
+  // job's e-mail entries (every set shares set A's folder here).
+  tSpecialPrintToFilePref* web = getMyPrintToFileSetPrefs(2);
+  setMyPrintToFileSetPrefsToFactoryDefaults(web, 2);
+  web->fileFormat = 10;
+  web->ftpSite = 3;
+  WriteDefaults(station, {{PrintToFileSetKey(2), host::PlistValue(PrintToFileSetBlob(2))}});
+  ASSERT_TRUE(station.Start()) << station.Log();
+
+  for (const std::string name : {"Sharp", "Blurred"}) {
+    ASSERT_TRUE(WriteEdgePhoto(station.images() / (name + ".jpg"), 400, 600));
+    jobwriter::TJobDescription job = PhotoJob(25, name + ".jpg", 4, 6, name);
+    job.blocks.print2File.setNumber = 1;
+    job.blurValue = name == "Sharp" ? 0.0f : 12.0f;
+    ASSERT_TRUE(station.Drop(job, name + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  }
+  const auto sharp = WaitForOutput(station.SetFolder('A'), "Sharp");
+  const auto blurred = WaitForOutput(station.SetFolder('A'), "Blurred");
+  ASSERT_TRUE(sharp && blurred) << station.Log();
+  const e2e::Picture s = e2e::ReadPicture(*sharp), b = e2e::ReadPicture(*blurred);
+  ASSERT_EQ(s.width(), 1200);
+  ASSERT_EQ(b.width(), 1200);
+  // 45 page pixels (15 photo pixels) left of the edge.
+  EXPECT_LT(s.rgb(555, 900)[0], 8);
+  EXPECT_GT(b.rgb(555, 900)[0], 18);
+
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Web.jpg", 400, 600, {220, 20, 20}));
+  jobwriter::TJobDescription job = PhotoJob(26, "Web.jpg", 4, 6, "Web");
+  job.blocks.print2File.setNumber = 2;
+  job.emailEntry = EmailBlock("name", "Ann");
+  job.customerEmail = CStr255_AC("ann@example.org");
+  ASSERT_TRUE(station.Drop(job, "web.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const auto saved = WaitForOutput(station.SetFolder('A'), "Web");
+  ASSERT_TRUE(saved) << station.Log();
+  const e2e::Picture w = e2e::ReadPicture(*saved);
+  const std::string& comment = w.info.userComment;
+  EXPECT_NE(comment.find("<key>userdata</key>"), std::string::npos) << comment;
+  EXPECT_NE(comment.find("<string>Ann</string>"), std::string::npos) << comment;
+  EXPECT_NE(comment.find("ann@example.org"), std::string::npos) << comment;
+  EXPECT_TRUE(e2e::VisibleFiles(station.images()).empty());
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(Wiring, AFrameGraphicIsDrawnFromTheGraphicsFolder) {
+  e2e::Station station("frame");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // An opaque blue band 100 pixels wide around a transparent middle.
+  host::GWorldHandle frame = host::GWorld::Create(CLongRect_AC(0, 0, 600, 400));
+  ASSERT_TRUE(frame);
+  for (int32_t y = 0; y < 600; ++y)
+    for (int32_t x = 0; x < 400; ++x) {
+      uint8_t* p = frame->scanline(y) + 4 * x;
+      const bool band = x < 100 || x >= 300 || y < 100 || y >= 500;
+      p[0] = band ? 255 : 0;
+      p[1] = 0;
+      p[2] = 0;
+      p[3] = 255;
+    }
+  fs::create_directories(station.graphics() / "Frames");
+  host::ImageWriteOptions alpha;
+  alpha.keepAlpha = true;
+  ASSERT_TRUE(host::WriteImageFile(*frame, station.graphics() / "Frames" / "Band.png", host::ImageFormat::kPng, alpha)
+                  .ok());
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Framed.jpg", 400, 600, {220, 20, 20}));
+
+  CImageDesc desc = jobwriter::ImageDesc("Framed.jpg", 0, 0, 4, 6);
+  desc.fGraphicCategory = CStr31_AC("Frames");
+  desc.fGraphicName = CStr31_AC("Band.png");
+  jobwriter::TJobDescription job;
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(desc)));
+  ASSERT_TRUE(station.Drop(job, "framed.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const auto out = WaitForOutput(station.SetFolder('A'), "");
+  ASSERT_TRUE(out) << station.Log();
+  const e2e::Picture page = e2e::ReadPicture(*out);
+  ASSERT_EQ(page.width(), 1200);
+  const auto band = page.rgb(100, 900), middle = page.rgb(600, 900);
+  EXPECT_TRUE(band[2] > 180 && band[0] < 60) << band[0] << "," << band[1] << "," << band[2];
+  EXPECT_TRUE(IsRed(middle));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+}  // namespace
