@@ -42,15 +42,26 @@ fs::path FolderPathOfSpec(const FSSpec& folder) {
   return path;
 }
 
+namespace {
+// The services whose environment the output routes use.
+AppServices* gRouteServices = nullptr;
+}  // namespace
+
 AppServices::AppServices(TPrintBGBehavior& controller) : controller_(controller) {
+  if (gRouteServices) return;
   // The routes show their status lines and previews in the status window.
+  gRouteServices = this;
   output::TOutputEnv env;
   env.setStatus = [this](const std::string& text) { SetStatus(text); };
   env.showPreview = [this](const host::GWorld* page) { SetImage(page, ""); };
   pipeline::SetOutputEnvironment(std::move(env));
 }
 
-AppServices::~AppServices() { pipeline::SetOutputEnvironment(output::TOutputEnv()); }
+AppServices::~AppServices() {
+  if (gRouteServices != this) return;
+  pipeline::SetOutputEnvironment(output::TOutputEnv());
+  gRouteServices = nullptr;
+}
 
 void AppServices::Log(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 void AppServices::OperatorMessage(std::string_view text) { DisplayNormalMessage(std::string(text).c_str()); }

@@ -48,8 +48,9 @@ TPrintBGBehavior::TPrintBGBehavior()
       services_(std::make_unique<AppServices>(*this)),
       taskManager_(std::make_unique<pipeline::TPrintJobTaskManager>(*services_)) {
   // The one task manager is reachable program-wide while the controller
-  // that owns it lives.
-  pipeline::gPrintJobTaskManager = taskManager_.get();
+  // that owns it lives (a second controller never takes the place of the
+  // first).
+  if (!pipeline::gPrintJobTaskManager) pipeline::gPrintJobTaskManager = taskManager_.get();
 }
 
 TPrintBGBehavior::~TPrintBGBehavior() {
