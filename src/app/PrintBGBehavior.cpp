@@ -120,6 +120,8 @@ void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
     if (neverStarted_) {
       SetStatus(kNeverStartedStatus);
     } else {
+      // Stops whatever a progress display is running for the job.
+      host::PostKeyDownEvent(27);
       if (gApplication) gApplication->SetCommandText(cStartPause, "Resume");
       if (window_)
         if (auto* b = window_->FindSubView<TButton>(kStrt)) b->SetTitle("Resume");

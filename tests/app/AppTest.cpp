@@ -3,6 +3,8 @@
 // the status window as drawn.
 #include "AppTestSupport.h"
 
+#include <QKeyEvent>
+
 #include "app/AppServices.h"
 #include "app/ProgressIndicator.h"
 #include "app/StatusWindow.h"
@@ -258,6 +260,26 @@ TEST_F(AppTest, ProgressWindowStaysHiddenWhileTheControllerExists) {
   EXPECT_FALSE(gProgressIndicator->IsVisible());
   gProgressIndicator->SetStatus("Reading Job File");
   EXPECT_EQ(Status(), "Reading Job File");
+  gProgressIndicator->Stop();
+}
+
+TEST_F(AppTest, EscapeOnTheProgressWindowStopsTheOperationUntilTheNextStart) {
+  ASSERT_NE(gProgressIndicator, nullptr);
+  TProgressWindow* w = gProgressIndicator->Window();
+  ASSERT_NE(w, nullptr);
+  gProgressIndicator->Start(100, 9002, "Saving", 0);
+  EXPECT_FALSE(gProgressIndicator->Continue(1));
+  // A typed Escape reaches the window through the event loop.
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(QChar(27)));
+  QApplication::sendEvent(w->GetWidget(), &escape);
+  EXPECT_TRUE(gProgressIndicator->Continue(1));
+  EXPECT_TRUE(gProgressIndicator->Continue(1));
+  gProgressIndicator->Start(100, 9002, "Saving", 0);
+  EXPECT_FALSE(gProgressIndicator->Continue(1));
+  // Other keys stop nothing.
+  QKeyEvent a(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+  QApplication::sendEvent(w->GetWidget(), &a);
+  EXPECT_FALSE(gProgressIndicator->Continue(1));
   gProgressIndicator->Stop();
 }
 
