@@ -5,6 +5,8 @@
 // loader and the saved metadata, frame graphics from the graphics folder.
 #include "e2e/E2E.h"
 
+#include "chromakey/engine/KeyPipeline.h"
+#include "chromakey/engine/Keyers.h"
 #include "host/base/ByteOrder.h"
 #include "host/sys/PropertyList.h"
 #include "host/sys/UserDefaults.h"
@@ -287,6 +289,60 @@ TEST(Wiring, AFrameGraphicIsDrawnFromTheGraphicsFolder) {
   const auto band = page.rgb(100, 900), middle = page.rgb(600, 900);
   EXPECT_TRUE(band[2] > 180 && band[0] < 60) << band[0] << "," << band[1] << "," << band[2];
   EXPECT_TRUE(IsRed(middle));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(Wiring, AGreenScreenPhotoIsKeyedOverThePageInAJob) {
+  e2e::Station station("keyed");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // Green backing with a red subject in the middle third.
+  const uint8_t backing[3] = {30, 190, 40};
+  host::GWorldHandle photo = host::GWorld::Create(CLongRect_AC(0, 0, 300, 600));
+  ASSERT_TRUE(photo);
+  for (int32_t y = 0; y < 300; ++y)
+    for (int32_t x = 0; x < 600; ++x) {
+      uint8_t* p = photo->scanline(y) + 4 * x;
+      const bool subject = x >= 200 && x < 400 && y >= 100 && y < 200;
+      p[0] = 255;
+      p[1] = subject ? 220 : backing[0];
+      p[2] = subject ? 30 : backing[1];
+      p[3] = subject ? 30 : backing[2];
+    }
+  ASSERT_TRUE(host::WriteImageFile(*photo, station.images() / "Green.png", host::ImageFormat::kPng).ok());
+
+  tChromaKeySettings settings;
+  chromakey::initialize_data(&settings.para);
+  settings.para.flag = chromakey::kFlagFloatKernels | chromakey::kFlagKeyerRT;
+  chromakey::KeyerRT model;
+  model.set_center_backing(backing[0] * 256.0f, backing[1] * 256.0f, backing[2] * 256.0f, &settings.para);
+  settings.para.center_r = backing[0] * 256.0f;
+  settings.para.center_g = backing[1] * 256.0f;
+  settings.para.center_b = backing[2] * 256.0f;
+
+  jobwriter::TJobDescription job;
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  job.pageWidth = 6;
+  job.pageHeight = 3;
+  job.resolution = 100;
+  job.objects.push_back(jobwriter::RecordOf(
+      *layout::TBackColorObject::New(jobwriter::BackColorDesc(RGBColor{0, 0, 0xFFFF}, 0, 0, 6, 3))));
+  CImageDesc image = jobwriter::ImageDesc("Green.png", 0, 0, 6, 3);
+  image.fCropToFill = 0;
+  auto keyed = layout::TImageObject::New(image);
+  keyed->SetChromaKeySettings(settings);
+  job.objects.push_back(jobwriter::RecordOf(*keyed));
+  ASSERT_TRUE(station.Drop(job, "keyed.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const auto out = WaitForOutput(station.SetFolder('A'), "");
+  ASSERT_TRUE(out) << station.Log();
+  const e2e::Picture page = e2e::ReadPicture(*out);
+  ASSERT_EQ(page.width(), 600);
+  ASSERT_EQ(page.height(), 300);
+  const auto back = page.rgb(50, 50), subject = page.rgb(300, 150);
+  EXPECT_TRUE(back[2] > 180 && back[1] < 80) << back[0] << "," << back[1] << "," << back[2];
+  EXPECT_TRUE(IsRed(subject)) << subject[0] << "," << subject[1] << "," << subject[2];
+  EXPECT_NE(station.Log().find("Successfully Chroma keyed!"), std::string::npos);
   EXPECT_EQ(station.Stop(), 0);
 }
 
