@@ -246,6 +246,10 @@ TEST(Wiring, TheJobsBlurAndEmailBlockReachTheLoaderAndTheSavedMetadata) {
   job.blocks.print2File.setNumber = 2;
   job.emailEntry = EmailBlock("name", "Ann");
   job.customerEmail = CStr255_AC("ann@example.org");
+  // The job's system print settings are unarchived and kept.
+  std::vector<uint8_t> settings = EmailBlock("NSCopies", "2");
+  settings.resize(size_t(settings[4092]) | size_t(settings[4093]) << 8);
+  job.printInfo = settings;
   ASSERT_TRUE(station.Drop(job, "web.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   const auto saved = WaitForOutput(station.SetFolder('A'), "Web");
@@ -255,6 +259,7 @@ TEST(Wiring, TheJobsBlurAndEmailBlockReachTheLoaderAndTheSavedMetadata) {
   EXPECT_NE(comment.find("<key>userdata</key>"), std::string::npos) << comment;
   EXPECT_NE(comment.find("<string>Ann</string>"), std::string::npos) << comment;
   EXPECT_NE(comment.find("ann@example.org"), std::string::npos) << comment;
+  EXPECT_NE(station.Log().find("succesfully unarchived gCocoaPrintInfo"), std::string::npos);
   EXPECT_TRUE(e2e::VisibleFiles(station.images()).empty());
   EXPECT_EQ(station.Stop(), 0);
 }
@@ -351,6 +356,37 @@ TEST(Wiring, AGreenScreenPhotoIsKeyedOverThePageInAJob) {
   EXPECT_TRUE(back[2] > 180 && back[1] < 80) << back[0] << "," << back[1] << "," << back[2];
   EXPECT_TRUE(IsRed(subject)) << subject[0] << "," << subject[1] << "," << subject[2];
   EXPECT_NE(station.Log().find("Successfully Chroma keyed!"), std::string::npos);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(Wiring, ASubJobsPageFillsTheImageBoxAndItsPhotoIsDeletedWithTheJob) {
+  e2e::Station station("subjob");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Inner.jpg", 200, 300, {220, 20, 20}));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Outer.jpg", 200, 300, {20, 20, 220}));
+  jobwriter::TJobDescription job;
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  job.PrintMode = 3;
+  job.hasSubJob = true;
+  job.subJobWidth = 2;
+  job.subJobHeight = 3;
+  job.subJobObjects.push_back(
+      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Inner.jpg", 0, 0, 2, 3))));
+  // The main job's image box shows the sub-job's page, not its own photo.
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Outer.jpg", 1, 1, 2, 3))));
+  ASSERT_TRUE(station.Drop(job, "subjob.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const auto out = WaitForOutput(station.SetFolder('A'), "");
+  ASSERT_TRUE(out) << station.Log();
+  const e2e::Picture page = e2e::ReadPicture(*out);
+  ASSERT_EQ(page.width(), 1200);
+  EXPECT_TRUE(IsRed(page.rgb(600, 900)));
+  EXPECT_TRUE(IsWhite(page.rgb(150, 150)));
+  // The sub-job's photo was read and goes with the job; the main job's own
+  // photo was never read, so it is not the job's to delete.
+  EXPECT_TRUE(e2e::WaitUntil([&] { return !fs::exists(station.images() / "Inner.jpg"); }, 10));
+  EXPECT_TRUE(fs::exists(station.images() / "Outer.jpg"));
   EXPECT_EQ(station.Stop(), 0);
 }
 
