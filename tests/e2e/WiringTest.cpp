@@ -148,6 +148,42 @@ TEST(Wiring, DirectPrinterPagesAreTurnedAndFittedToTheOutputSizeOfEachPrinterTab
   EXPECT_EQ(station.Stop(), 0);
 }
 
+TEST(Wiring, ThePairHandOffKeepsTheUnfittedPageAndStartsTheCurrentPrintCentre) {
+  e2e::Station station("pair");
+  const fs::path current = station.base() / "current-started", older = station.base() / "older-started";
+  setMyProcessedJobsPrefToFactoryDefaults(getMyProcessedJobsPrefs());
+  getMyProcessedJobsPrefs()->useNewHandOff = 1;
+  WriteDefaults(station, {{kPrintCenterPrefsKey, host::PlistValue(ProcessedJobsPrefBlob())},
+                          {"KivoPrintCenterCommand", Command({"/usr/bin/touch", current.string()})},
+                          {"KivoOlderPrintCenterCommand", Command({"/usr/bin/touch", older.string()})}});
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Pair.jpg", 600, 400, {220, 20, 20}));
+  jobwriter::TJobDescription job = PhotoJob(45, "Pair.jpg", 6, 4, "Pair");
+  job.blocks.mediaType[0].words[1] = 1;
+  ASSERT_TRUE(station.Drop(job, "pair.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const fs::path folder = station.app() / "Kivo-PrintCenter Folder" / "Jobs To Be Printed---NEW";
+  std::optional<fs::path> plist, jpeg;
+  ASSERT_TRUE(e2e::WaitUntil([&] {
+    for (const fs::path& f : e2e::VisibleFiles(folder)) {
+      if (f.extension() == ".plist") plist = f;
+      if (f.extension() == ".jpeg") jpeg = f;
+    }
+    return plist && jpeg;
+  })) << station.Log();
+  // The record gives the fitted size; the JPEG shows the page as drawn.
+  const auto dict = host::readPropertyListFile(*plist);
+  ASSERT_TRUE(dict && dict->asDict());
+  EXPECT_EQ(*dict->asDict()->at("width").asInteger(), 1920);
+  EXPECT_EQ(*dict->asDict()->at("height").asInteger(), 1088);
+  const e2e::Picture drawn = e2e::ReadPicture(*jpeg);
+  EXPECT_EQ(drawn.width(), 1800);
+  EXPECT_EQ(drawn.height(), 1200);
+  EXPECT_TRUE(station.WaitForFile(current, 10)) << station.Log();
+  EXPECT_FALSE(fs::exists(older));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 TEST(Wiring, WithoutAPrintCentreCommandTheHandOffIsWrittenAndTheGapLoggedOnce) {
   e2e::Station station("nocentre");
   WriteDefaults(station, {{kPrintCenterPrefsKey, BinaryHandOffPrefs()}});
