@@ -426,4 +426,27 @@ TEST(Wiring, ASubJobsPageFillsTheImageBoxAndItsPhotoIsDeletedWithTheJob) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
+TEST(Wiring, TheFirstPhotosProfileIsEmbeddedInTheSavedPage) {
+  e2e::Station station("profile");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // A photo carrying a colour profile of its own (the bytes only matter).
+  std::vector<uint8_t> profile(600);
+  for (size_t i = 0; i < profile.size(); ++i) profile[i] = uint8_t(i * 7 + 3);
+  host::GWorldHandle photo = host::GWorld::Create(CLongRect_AC(0, 0, 300, 200));
+  ASSERT_TRUE(photo);
+  host::ImageWriteOptions options;
+  options.iccProfile = profile;
+  ASSERT_TRUE(host::WriteImageFile(*photo, station.images() / "Profiled.jpg", host::ImageFormat::kJpeg, options).ok());
+  jobwriter::TJobDescription job = PhotoJob(25, "Profiled.jpg", 2, 3, "Profiled");
+  job.blocks.print2File.setNumber = 1;
+  job.colorSyncPrefs->printers[25].w0 = 1;  // embed the source profile
+  ASSERT_TRUE(station.Drop(job, "profiled.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const auto out = WaitForOutput(station.SetFolder('A'), "Profiled");
+  ASSERT_TRUE(out) << station.Log();
+  EXPECT_EQ(e2e::ReadPicture(*out).info.iccProfile, profile);
+  EXPECT_TRUE(e2e::WaitUntil([&] { return !fs::exists(station.images() / "Profiled.jpg"); }, 10));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 }  // namespace
