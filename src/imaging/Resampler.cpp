@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/workers/WorkerPool.h"
+#include "platform/Polling.h"
 #include "imaging/ImagingMessages.h"
 #include "platform/Log.h"
 
@@ -183,7 +184,11 @@ void FilterColumn(const std::vector<const uint8_t*>& rows, uint8_t* out, const A
 template <typename Body>
 void ForRows(int32_t n, host::WorkerPool* pool, Body body) {
   if (!pool || pool->threadCount() <= 1 || n < 64) {
-    body(0, n);
+    // On the calling thread the progress display is idled every 50 rows.
+    for (int32_t begin = 0; begin < n; begin += 50) {
+      myIdleProgress();
+      body(begin, std::min(n, begin + 50));
+    }
     return;
   }
   const int32_t chunks = static_cast<int32_t>(pool->threadCount()) * 4;

@@ -15,6 +15,7 @@
 #include "jobwriter/JobWriter.h"
 #include "layout/Objects.h"
 #include "pipeline/PrinterRecords.h"
+#include "platform/Polling.h"
 #include "prefs/PrefRecords.h"
 
 using namespace app;
@@ -260,6 +261,11 @@ TEST_F(AppTest, ProgressWindowStaysHiddenWhileTheControllerExists) {
   EXPECT_FALSE(gProgressIndicator->IsVisible());
   gProgressIndicator->SetStatus("Reading Job File");
   EXPECT_EQ(Status(), "Reading Job File");
+  // Long loops idle its open-ended bar through the installed idle step.
+  gProgressIndicator->Start(-1, 9002, "Saving", 0);
+  ASSERT_TRUE(gProgressIndicator->Window()->Bar()->IsIndeterminate());
+  myIdleProgress();
+  EXPECT_FALSE(gProgressIndicator->IsVisible());
   gProgressIndicator->Stop();
 }
 
