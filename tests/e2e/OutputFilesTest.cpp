@@ -61,6 +61,8 @@ TEST(OutputFiles, SetOutputWhoseNameIsTakenGetsTheCopyName) {
     ASSERT_TRUE(station.Drop(PhotoJob(25, "Red.jpg"), jobName));
     ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
     ASSERT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFiles(station.SetFolder('A')).empty(); })) << station.Log();
+    // The job takes its photo with it; the next one brings its own.
+    ASSERT_TRUE(e2e::WaitUntil([&] { return !fs::exists(station.images() / "Red.jpg"); })) << station.Log();
   }
   const fs::path folder = station.SetFolder('A');
   ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(folder).size() == 2; })) << station.Log();
@@ -132,8 +134,9 @@ TEST(OutputFiles, JobDroppedTwiceLandsInFinishedJobsUnderTheCopyName) {
   e2e::Station station;
   WritePrefs(station, [] { getMyPrintServerPrefs()->keepJobFiles = 1; });
   ASSERT_TRUE(station.Start()) << station.Log();
+  // Kept job files keep their photos too: one photo serves both jobs.
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 100, 150, {20, 200, 20}));
   for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 100, 150, {20, 200, 20}));
     ASSERT_TRUE(station.Drop(PhotoJob(25, "Green.jpg"), "same.trpr"));
     ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
     ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.finished()).size() == size_t(round + 1); }))
