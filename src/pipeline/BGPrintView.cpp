@@ -6,6 +6,7 @@
 
 #include "host/files/FileOps.h"
 #include "platform/Messages.h"
+#include "pipeline/OutputDispatch.h"
 
 namespace pipeline {
 
@@ -18,8 +19,6 @@ std::string Format(const char* fmt, auto... args) {
   std::snprintf(buf, sizeof buf, fmt, args...);
   return buf;
 }
-
-bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
 
 }  // namespace
 
