@@ -96,20 +96,6 @@ TEST(Resampler, ExtremeReductionStaysFlat) {
   }
 }
 
-TEST(Resampler, FitIntoABoxKeepsTheProportions) {
-  auto page = Noise(3, 2, 7);
-  auto up = ResizeGWorldToFit(*page, CLongRect_AC(0, 0, 640, 640));
-  ASSERT_TRUE(up);
-  EXPECT_EQ(up->width(), 640);
-  EXPECT_EQ(up->height(), 426);
-  auto wide = Noise(800, 600, 8);
-  auto down = ResizeGWorldToFit(*wide, CLongRect_AC(0, 0, 640, 640));
-  ASSERT_TRUE(down);
-  EXPECT_EQ(down->width(), 640);
-  EXPECT_EQ(down->height(), 480);
-  EXPECT_FALSE(ResizeGWorldToFit(*wide, CLongRect_AC(0, 0, 0, 640)));
-}
-
 TEST(Resampler, OnTheCallingThreadTheProgressDisplayIsIdledEveryFiftyRows) {
   int idles = 0;
   platform::SetProgressIdleHook([&] { ++idles; });
@@ -123,6 +109,20 @@ TEST(Resampler, OnTheCallingThreadTheProgressDisplayIsIdledEveryFiftyRows) {
   ASSERT_TRUE(imaging::Resample(*src, src->bounds(), *dst, dst->bounds(), kScaleLinear, &pool));
   EXPECT_EQ(idles, 0) << "worker threads never touch the display";
   platform::SetProgressIdleHook({});
+}
+
+TEST(Resampler, FitIntoABoxKeepsTheProportions) {
+  auto page = Noise(3, 2, 7);
+  auto up = ResizeGWorldToFit(*page, CLongRect_AC(0, 0, 640, 640));
+  ASSERT_TRUE(up);
+  EXPECT_EQ(up->width(), 640);
+  EXPECT_EQ(up->height(), 426);
+  auto wide = Noise(800, 600, 8);
+  auto down = ResizeGWorldToFit(*wide, CLongRect_AC(0, 0, 640, 640));
+  ASSERT_TRUE(down);
+  EXPECT_EQ(down->width(), 640);
+  EXPECT_EQ(down->height(), 480);
+  EXPECT_FALSE(ResizeGWorldToFit(*wide, CLongRect_AC(0, 0, 0, 640)));
 }
 
 TEST(Resampler, PairedKernelsGiveThePlainLoopsBytes) {
