@@ -289,6 +289,12 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
     DisplayNormalMessage(kStepRunningMessage);
     return;
   }
+  // The menus are disabled while printing runs; the status window's popup
+  // and button reach this handler directly, so the rule is kept here too.
+  if (TPrintBGBehavior* c = Controller(); c && c->IsBackgroundPrintingEnabled()) {
+    DisplayNormalMessage(kClearWhilePrintingMessage);
+    return;
+  }
   const SpoolFolders f = gSpoolFolders();
   auto confirm = [](const char* text) {
     ParamText(CStr255_AC(text));

@@ -36,6 +36,8 @@ inline constexpr const char* kAlreadyRunningMessage = "Another version of Kivo-P
 inline constexpr const char* kBusyMessage =
     "Kivo-Processor is currently BUSY!\r\rIf you want to Quit - Press the Pause Button First and Press the Exit "
     "Button.";
+inline constexpr const char* kClearWhilePrintingMessage =
+    "Folders can only be cleared while printing is paused: press the Pause Button first.";
 inline constexpr const char* kStepRunningMessage =
     "A job step is under way: try again once the current job has finished its step.";
 

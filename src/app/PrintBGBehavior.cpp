@@ -21,7 +21,7 @@ namespace {
 constexpr IDType kStat = FourCC("stat"), kCrjb = FourCC("crjb"), kTmpn = FourCC("tmpn"), kPrnt = FourCC("prnt"),
                  kPkgn = FourCC("pkgn"), kImag = FourCC("imag"), kImgn = FourCC("imgn"), kJobs = FourCC("jobs"),
                  kPict = FourCC("pict"), kBusy = FourCC("busy"), kStrt = FourCC("strt"), kExit = FourCC("exit"),
-                 kFile = FourCC("file"), kRmve = FourCC("rmve");
+                 kFile = FourCC("file"), kRmve = FourCC("rmve"), kPop1 = FourCC("pop1");
 constexpr CommandNumber cStartPause = 1002;
 // Idle frequency while printing runs, in ticks.
 constexpr int32_t kRunningIdleFreq = 15;
@@ -131,7 +131,7 @@ void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
 
 void TPrintBGBehavior::SetButtonsForPause(bool paused) {
   if (!window_) return;
-  for (IDType id : {kExit, kFile, kRmve}) {
+  for (IDType id : {kExit, kFile, kRmve, kPop1}) {
     if (TView* v = window_->FindSubView(id)) {
       v->ViewEnable(paused, false);
       v->DimState(!paused, true);
@@ -141,7 +141,7 @@ void TPrintBGBehavior::SetButtonsForPause(bool paused) {
 
 void TPrintBGBehavior::EnableButtonsWhenDone() {
   if (!window_) return;
-  for (IDType id : {kExit, kFile, kRmve}) {
+  for (IDType id : {kExit, kFile, kRmve, kPop1}) {
     if (TView* v = window_->FindSubView(id)) {
       v->ViewEnable(true, false);
       v->DimState(false, true);

@@ -22,7 +22,8 @@ struct CatalogInfo {
   FSSpec spec;             // the usual form: parent id and name
   std::string path;        // full UTF-8 path
   std::string diskName;    // UTF-8 name on disk (long names included)
-  bool isFolder = false;
+  bool isFolder = false;   // a symbolic link to a folder counts, with isLink set
+  bool isLink = false;     // the name is a symbolic link (to whatever it points at)
   bool invisible = false;
   int32_t dirID = 0;       // a folder's own id; 0 for files
   uint64_t dataLength = 0; // files: bytes in the data fork
