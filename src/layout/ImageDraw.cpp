@@ -7,6 +7,7 @@
 
 #include "chromakey/KeyOntoPage.h"
 #include "chromakey/Masks.h"
+#include "host/base/RegularFile.h"
 #include "host/files/File.h"
 #include "host/qd/GWorld.h"
 #include "host/qd/QuickDraw.h"
@@ -237,6 +238,23 @@ bool TurnPhoto(host::GWorldHandle& photo, float rotation, bool failIfNoOffscreen
 // The photo through the photo cache. Photos cut out by crop bounds are
 // never cached: the cache key does not hold the bounds, so they could be
 // handed back for a different cut.
+}  // namespace
+
+std::string PhotoFailureMessage(const std::filesystem::path& path, const std::string& name) {
+  std::string shown;
+  for (char c : name) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+  const host::FileAccess access = path.empty() ? host::FileAccess::missing : host::CheckFileAccess(path.c_str());
+  switch (access) {
+    case host::FileAccess::missing: return "The image file \"" + shown + "\" could not be found!";
+    case host::FileAccess::notRegular: return "The image file \"" + shown + "\" is not a regular file!";
+    case host::FileAccess::unreadable: return "The image file \"" + shown + "\" could not be read!";
+    case host::FileAccess::readable: break;
+  }
+  return "The image file \"" + shown + "\" is damaged and could not be read!";
+}
+
+namespace {
+
 SharedGWorld LoadPhoto(const TImageDrawRequest& r, TJobContext& view, bool newPath) {
   const myImageColorAdjustInfo adjust = AdjustOf(r.colorAdjust);
   const bool cut = newPath && r.useCropBounds && r.cropBounds[3] != 0;
@@ -254,6 +272,7 @@ SharedGWorld LoadPhoto(const TImageDrawRequest& r, TJobContext& view, bool newPa
   }
   if (!photo) {
     if (!newPath) Log("An error occured reading image file\n");
+    view.ReportDrawFailure(PhotoFailureMessage(r.path, r.path.filename().string()));
     return nullptr;
   }
   if (!turnedByReader && !TurnPhoto(photo, r.rotation, newPath)) return nullptr;

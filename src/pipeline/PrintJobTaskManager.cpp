@@ -212,7 +212,12 @@ void TPrintJobTaskManager::DoError(int16_t code) {
   switch (code) {
     case 100: services_.OperatorMessage("Invalid Job Version Number!"); break;
     case 101: services_.OperatorMessage("Read File Error!"); break;
-    case 105: services_.OperatorMessage("Out of Memory Error!"); break;
+    case 105:
+      // An object that said what went wrong (a photo missing, unreadable or
+      // damaged) is reported as that, not as a lack of memory.
+      services_.OperatorMessage(fJobView && !fJobView->DrawFailure().empty() ? fJobView->DrawFailure()
+                                                                                 : "Out of Memory Error!");
+      break;
     case 106:
     case 109: services_.OperatorMessage("Print to File Set Folder could not be found!"); break;
     case 107: services_.OperatorMessage("Could not write printer file!"); break;

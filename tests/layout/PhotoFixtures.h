@@ -51,4 +51,6 @@ struct FakeJobContext : layout::TJobContext {
   std::filesystem::path ImagesFolder() const override { return images; }
   void SetCurrentImageName(const std::string& n) override { names.push_back(n); }
   void AddPhotoToDelete(const std::filesystem::path& f) override { registered.push_back(f); }
+  void ReportDrawFailure(const std::string& m) override { failures.push_back(m); }
+  std::vector<std::string> failures;
 };

@@ -35,3 +35,18 @@ int OpenRegularFile(const char* path, int flags, bool* notRegular) {
 }
 
 }  // namespace host
+
+namespace host {
+
+FileAccess CheckFileAccess(const char* path) {
+  bool notRegular = false;
+  const int fd = OpenRegularFile(path, O_RDONLY, &notRegular);
+  if (fd >= 0) {
+    ::close(fd);
+    return FileAccess::readable;
+  }
+  if (notRegular) return FileAccess::notRegular;
+  return errno == ENOENT || errno == ENOTDIR ? FileAccess::missing : FileAccess::unreadable;
+}
+
+}  // namespace host

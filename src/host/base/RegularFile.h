@@ -17,3 +17,12 @@ namespace host {
 int OpenRegularFile(const char* path, int flags, bool* notRegular = nullptr);
 
 }  // namespace host
+
+namespace host {
+
+// Why a file could not be used, for messages that say what happened.
+enum class FileAccess { readable, missing, notRegular, unreadable };
+// Whether `path` names a regular file this process can open for reading.
+FileAccess CheckFileAccess(const char* path);
+
+}  // namespace host
