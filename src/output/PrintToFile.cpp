@@ -9,6 +9,7 @@
 
 #include "host/base/MacRoman.h"
 #include "host/files/Alias.h"
+#include "host/files/FileOps.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/Folders.h"
 #include "output/Metadata.h"
@@ -377,11 +378,31 @@ int16_t CreateAnotherCopy(TOutputJob& job, int16_t set, host::GWorldHandle page,
   return WriteSet(job, set, page, env, false).code;
 }
 
+namespace {
+
+bool IsVideoClipPath(const fs::path& clip) {
+  static constexpr const char* kVideoExtensions[] = {".mov", ".mp4", ".m4v", ".avi", ".mpg", ".mpeg", ".3gp",
+                                                     ".mkv", ".wmv", ".webm", ".mts", ".m2ts", ".dv"};
+  const std::string ext = Lower(clip.extension().string());
+  if (std::none_of(std::begin(kVideoExtensions), std::end(kVideoExtensions), [&](const char* e) { return ext == e; }))
+    return false;
+  // The clip itself, not whatever a link points at: no device, FIFO or link.
+  std::error_code ec;
+  return fs::symlink_status(clip, ec).type() == fs::file_type::regular;
+}
+
+}  // namespace
+
 void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, const fs::path& folder, TOutputEnv& env) {
   if (!job.videoCopy || !rec.doNotResizeJpegForWeb || job.videoPath.empty()) return;
   const fs::path clip = job.videoPath;
   std::error_code ec;
-  if (!fs::is_regular_file(clip, ec)) return;
+  if (!fs::exists(fs::symlink_status(clip, ec))) return;
+  // The path comes from the job file: only a video clip is ever copied out.
+  if (!IsVideoClipPath(clip)) {
+    platform::LogLine("The job's video path \"" + clip.string() + "\" is not a video file: not copied");
+    return;
+  }
   const std::string name = CleanName(clip.filename().string());
   if (name.empty()) return;
   fs::path dest = folder / name;
@@ -396,15 +417,21 @@ void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, co
     dest = *free;
   }
   const fs::path temp = folder / (std::string(kTempPrefix) + dest.filename().string());
-  fs::copy_file(clip, temp, fs::copy_options::overwrite_existing, ec);
+  // The host copy opens only a regular file, so a clip swapped for a FIFO
+  // after the check above is refused instead of blocking the job.
+  ec.clear();
+  const OSErr copied = host::CopyFile(clip.string(), temp.string(), true);
+  if (copied != noErr) ec = std::make_error_code(std::errc::io_error);
   if (!ec) {
     if (replace) fs::rename(temp, dest, ec);
     else if (fs::exists(dest)) ec = std::make_error_code(std::errc::file_exists);
     else fs::rename(temp, dest, ec);
   }
   if (ec) {
-    platform::LogLine("Copying the video failed: " + ec.message());
+    platform::LogLine("Copying the video failed: " + (copied != noErr ? "error code " + std::to_string(copied) : ec.message()));
     fs::remove(temp, ec);
+  } else {
+    platform::LogLine("Copied the video \"" + clip.string() + "\" to \"" + dest.string() + "\"");
   }
 }
 
