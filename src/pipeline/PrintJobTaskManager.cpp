@@ -5,6 +5,8 @@
 #include <string>
 #include <system_error>
 
+#include "pipeline/PrintedJobs.h"
+
 namespace pipeline {
 
 namespace {
@@ -54,14 +56,15 @@ void TPrintJobTaskManager::DeleteFilesUsed4Printing() {
   fFilesToDelete.clear();
 }
 
-void TPrintJobTaskManager::DeleteJobFile(const char* cocoaText) {
-  if (!fJobFile) return;
+bool TPrintJobTaskManager::DeleteJobFile(const char* cocoaText) {
+  if (!fJobFile) return true;
   const OSErr err = services_.DeleteFile(*fJobFile);
-  if (err == noErr) return;
+  if (err == noErr) return true;
   services_.Log(Format("Deleting the job file failed with error code %d\n", int(err)));
   std::error_code ec;
   std::filesystem::remove(*fJobFile, ec);
   if (ec) services_.Log(Format(cocoaText, ec.message().c_str()));
+  return !ec;
 }
 
 void TPrintJobTaskManager::EndJobView() {
@@ -193,12 +196,17 @@ void TPrintJobTaskManager::Step4() {
   services_.PrintLog(elapsed);
   EndJobView();
   if (fJobFile) {
+    bool gone = true;
     if (services_.KeepJobFiles()) {
       const OSErr err = services_.MoveFileToFolder(*fJobFile, services_.FinishedJobsFolder());
       if (err != noErr) services_.Log(Format("Moving the job file to the finished-jobs folder failed with error code %d\n", int(err)));
+      gone = err == noErr;
     } else {
-      DeleteJobFile("Cocoa deleting of job file failed with error code %s\n");
+      gone = DeleteJobFile("Cocoa deleting of job file failed with error code %s\n");
     }
+    // A job that is done never runs again, also when its file stays.
+    std::error_code ec;
+    if (!gone && std::filesystem::exists(std::filesystem::symlink_status(*fJobFile, ec))) MarkJobFilePrinted(*fJobFile);
     fJobFile.reset();
   }
   DeleteFilesUsed4Printing();

@@ -55,7 +55,8 @@ class TPrintJobTaskManager {
   void Step3();
   void Step4();
   bool Aborted() const { return fCurrentJob.vRefNum == kAbortVolume; }
-  void DeleteJobFile(const char* cocoaText);
+  // True when the job file is gone.
+  bool DeleteJobFile(const char* cocoaText);
   void EndJobView();
   // Ends the current job without printing it and puts its file back in the
   // queue; its temporary files stay on disk and leave the registry.

@@ -81,6 +81,8 @@ OSErr GetCatInfoForPath(const std::string& path, CatalogInfo* info) {
   out.isFolder = S_ISDIR(sx.stx_mode);
   out.isLink = isLink;
   out.mode = sx.stx_mode;
+  out.deviceID = (uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+  out.nodeID = sx.stx_ino;
   out.modificationTimeNs = Ns(sx.stx_mtime);
   out.creationTimeNs = (sx.stx_mask & STATX_BTIME) ? Ns(sx.stx_btime) : Ns(sx.stx_mtime);
   GetFinderInfo(path, &out.finderInfo);

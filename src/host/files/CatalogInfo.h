@@ -32,6 +32,8 @@ struct CatalogInfo {
   int64_t creationTimeNs = 0;      // since 1970-01-01 UTC; the birth time where the
   int64_t modificationTimeNs = 0;  // file system keeps one, else the modification time
   uint32_t mode = 0;       // POSIX mode bits
+  uint64_t deviceID = 0;   // the file system and the item's number on it:
+  uint64_t nodeID = 0;     // together they name the item whatever its name
   FinderInfo finderInfo;
 
   // Catalog attribute bit of folders (0x10) as the Parts test it.
