@@ -362,6 +362,10 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
 }
 
 bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {
+  if (command == cTerminateRequest) {
+    Terminate();
+    return true;
+  }
   if (command != cQuitRequest) return TApplication::DoScriptCommand(command);
   TPrintBGBehavior* c = Controller();
   if (c) {
@@ -372,6 +376,24 @@ bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {
   }
   // Nothing is printing (or the controller does not exist yet): quit.
   return TApplication::DoMenuCommand(cQuit);
+}
+
+void TBackgroundPrintApp::Terminate() {
+  // The system asks (a service stop, a shutdown): no operator is there to
+  // pause first. No further step is taken; the step under way ends, the job
+  // in work is set aside for the next start, and the program quits.
+  platform::LogLine("Termination requested: ending after the job step under way");
+  TPrintBGBehavior* c = Controller();
+  host::JobRunner* runner = c ? c->Runner() : nullptr;
+  if (!runner) {
+    TApplication::DoMenuCommand(cQuit);
+    return;
+  }
+  runner->SetActive(false);
+  runner->WhenStepDone([this, c] {
+    c->TaskManager().SetJobAsideForShutdown();
+    TApplication::DoMenuCommand(cQuit);
+  });
 }
 
 }  // namespace app

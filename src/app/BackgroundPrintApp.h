@@ -57,6 +57,8 @@ class TBackgroundPrintApp : public TApplication {
   void DoSetupMenus() override;
   void DoInitialState() override;
   bool DoScriptCommand(CommandNumber command) override;
+  // SIGTERM: ends soon, keeping the job in work queued (see DoScriptCommand).
+  void Terminate();
 
   // The start-up sequence; false when the program leaves at once.
   bool IBackgroundPrintApp();

@@ -155,6 +155,17 @@ void TPrintJobTaskManager::Step1() {
   services_.Log("done processing offscreen...\n");
 }
 
+void TPrintJobTaskManager::SetJobAsideForShutdown() {
+  if (fCurrentTask == 4) {
+    Step4();
+    return;
+  }
+  if (fCurrentTask == 0 && !fJobFile) return;
+  services_.Log(Format("The program is ending: the job in work (step %d) stays queued for the next start\n",
+                       int(fCurrentTask)));
+  KeepJobForRetry();
+}
+
 void TPrintJobTaskManager::KeepJobForRetry() {
   EndJobView();
   services_.SetQueueCurrentFile("");
