@@ -83,9 +83,23 @@ bool DrawByMethod(int16_t method, host::GWorld* src, CRect_AC srcRect, host::GWo
       DrawResizedGWorld(dst, part.get(), dstRect);
       return true;
     }
-    default:
-      return true;
+    default:  // no such method: nothing would be drawn
+      std::fprintf(stderr, "Unknown resize method %d: the image is not drawn\n", int(method));
+      return false;
   }
+}
+
+bool IsResizeMethod(int16_t method) { return method >= 1 && method <= 4; }
+
+// The failure of a job asking for a resize method that does not exist.
+bool RefuseResizeMethod(int16_t method, TJobContext& view) {
+  if (IsResizeMethod(method)) return false;
+  view.ReportDrawFailure("The job asks for resize method " + std::to_string(method) + ", which does not exist!");
+  return true;
+}
+
+void ReportKeyingFailure(const TImageDrawRequest& r, TJobContext& view) {
+  view.ReportDrawFailure("The image file \"" + r.path.filename().string() + "\" could not be chroma keyed!");
 }
 
 // The photo part drawn turned by the object's free angle.
@@ -334,6 +348,10 @@ TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& r, TJ
   }
   const int16_t method = (source.Width() >= target.Width() && source.Height() >= target.Height())
                              ? r.job.reduceMethod : r.job.enlargeMethod;
+  if (!r.freeRotate && RefuseResizeMethod(method, view)) {
+    result.ok = false;
+    return result;
+  }
   if (r.insetAmount != 0) InsetRects(source, target, image, CRect_AC(target), r.insetAmount, where);
   if (r.offset.h != 0 || r.offset.v != 0) OffsetRects(source, target, image, r.box, r.offset);
   result.lastSource = source;
@@ -343,6 +361,7 @@ TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& r, TJ
                            ? KeyTurnedPhoto(page, photo.get(), source, target, r, true, source, target, view)
                            : KeyPlacedPhoto(page, photo.get(), source, target, method, r, true, source, target, view);
     if (!keyed) {
+      ReportKeyingFailure(r, view);
       result.ok = false;
       return result;
     }
@@ -382,6 +401,10 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& r,
   if (r.useCropBounds) {
     std::fprintf(stderr, "myBounds = %f, %f, %f, %f\n", r.cropBounds[0], r.cropBounds[1], r.cropBounds[2],
                  r.cropBounds[3]);
+  }
+  if (RefuseResizeMethod(r.job.enlargeMethod, view)) {
+    result.ok = false;
+    return result;
   }
   SharedGWorld photo = LoadPhoto(req, view, true);
   if (!photo) {
@@ -457,6 +480,7 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& r,
                      : KeyPlacedPhoto(page, from, part, target, r.job.enlargeMethod, r, false, part, placed, view);
     if (!r.freeRotate) DisposeCurrentImageGWorldPtr();
     if (!keyed) {
+      ReportKeyingFailure(r, view);
       result.ok = false;
       return result;
     }
