@@ -227,6 +227,20 @@ void TPrintBGBehavior::CreatePrintLogFile() {
   logCreated_ = true;
 }
 
+namespace {
+
+// Texts from the job file go into one field of one record: a tab, a return
+// or any other control character in them would split the record, so each
+// becomes a space.
+std::string LogField(std::string_view text) {
+  std::string field(text);
+  for (char& c : field)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return field;
+}
+
+}  // namespace
+
 std::string TPrintBGBehavior::PrintLogLine(const CStr255_AC& date, const CStr255_AC& time, uint32_t elapsedTicks,
                                            const CStr255_AC& printer, const CStr255_AC& templ,
                                            const tJobInfo& info) {
@@ -239,14 +253,14 @@ std::string TPrintBGBehavior::PrintLogLine(const CStr255_AC& date, const CStr255
   line += std::to_string(elapsedTicks / 60);
   line += tab;
   line += "Printer: ";
-  line += printer.view();
+  line += LogField(printer.view());
   line += tab;
   line += "Template: ";
-  line += templ.view();
+  line += LogField(templ.view());
   line += tab;
-  line += info.first.view();
+  line += LogField(info.first.view());
   line += tab;
-  line += info.second.view();
+  line += LogField(info.second.view());
   line += tab;
   line += info.w64 != 0 ? "TRUE" : "FALSE";
   line += tab;
