@@ -64,8 +64,6 @@ bool Identity(const fs::path& file, host::CatalogInfo* info) {
 
 }  // namespace
 
-std::string PrintedJobFileName(const std::string& name) { return "." + name + ".printed"; }
-
 fs::path PrintedJobsRecordPath() {
   if (!gRecordForTesting.empty()) return gRecordForTesting;
   const std::string folder = imaging::PreferencesFolderPath();
@@ -83,12 +81,6 @@ bool IsRecordedAsPrinted(const fs::path& file) {
 }
 
 bool MarkJobFilePrinted(const fs::path& file) {
-  const fs::path hidden = file.parent_path() / PrintedJobFileName(file.filename().string());
-  if (host::MoveItem(file.string(), hidden.string()) == noErr) {
-    platform::LogF("The printed job file [%s] could be neither moved nor deleted: renamed to [%s]",
-                   file.string().c_str(), hidden.filename().string().c_str());
-    return true;
-  }
   host::CatalogInfo info;
   const fs::path record = PrintedJobsRecordPath();
   if (!Identity(file, &info) || record.empty()) {
@@ -106,7 +98,7 @@ bool MarkJobFilePrinted(const fs::path& file) {
     platform::LogF("The printed job file [%s] could be neither moved, deleted nor recorded", file.string().c_str());
     return false;
   }
-  platform::LogF("The printed job file [%s] could be neither moved, deleted nor renamed: recorded in [%s]",
+  platform::LogF("The printed job file [%s] could be neither moved nor deleted: recorded as printed in [%s]",
                  file.string().c_str(), record.string().c_str());
   return true;
 }

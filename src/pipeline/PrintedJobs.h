@@ -1,12 +1,11 @@
 // Job files that printed but could be neither moved nor deleted.
 //
 // A job that has printed must never print again, also when its file cannot
-// leave "All Files" (a read-only or immutable file, a folder mounted
-// read-only). The file is then renamed in place to a hidden name, which no
-// scan picks up; when even that fails it is recorded by its identity
-// (device, inode, size, modification time) in "Printed Job Files" in the
-// preferences folder, and the queue refuses recorded files. Entries whose
-// files are gone are dropped when the record is written.
+// leave "All Files" (an immutable file, a folder mounted read-only; what
+// stops a delete there stops a rename too). The file is recorded by its
+// identity (device, inode, size, modification time) in "Printed Job Files"
+// in the preferences folder, and the queue refuses recorded files. Entries
+// whose files are gone or changed are dropped when the record is written.
 #pragma once
 
 #include <filesystem>
@@ -14,11 +13,8 @@
 
 namespace pipeline {
 
-// The hidden name a printed job file is renamed to: "." + name + ".printed".
-std::string PrintedJobFileName(const std::string& name);
-
-// Marks `file` done after a failed move or delete: renamed to its hidden
-// name, else recorded. Logs what was done. False when neither worked.
+// Records `file` as printed after a failed move or delete, with a log line.
+// False when it cannot be recorded either.
 bool MarkJobFilePrinted(const std::filesystem::path& file);
 
 // True when `file` is recorded as printed.
