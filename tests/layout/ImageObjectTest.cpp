@@ -139,6 +139,21 @@ TEST_F(ImageObject, RefusedNamesFailAsAMissingPhotoAndTouchNothing) {
   EXPECT_TRUE(TImageObject::PhotoPath(view.images, FSSpec{0, 0, CStr63_AC("../x.jpg")}).empty());
 }
 
+TEST_F(ImageObject, AnUnknownResizeMethodFailsTheObjectOnBothPaths) {
+  WriteHalvesPhoto(dir / "images/a.png", 200, 100, host::ImageFormat::kPng);
+  view.values.enlargeMethod = view.values.reduceMethod = 9;
+  for (int16_t mode : {int16_t(3), int16_t(0)}) {
+    view.values.printMode = mode;
+    view.failures.clear();
+    bool ok = true;
+    auto page = Draw(Desc("a.png", 2, 1), &ok);
+    EXPECT_FALSE(ok) << mode;
+    EXPECT_TRUE(IsWhite(*page, 150, 150)) << mode;
+    ASSERT_EQ(view.failures.size(), 1u) << mode;
+    EXPECT_EQ(view.failures[0], "The job asks for resize method 9, which does not exist!");
+  }
+}
+
 TEST_F(ImageObject, APhotoThatCannotBeLoadedSaysWhy) {
   bool ok = true;
   Draw(Desc("missing.jpg", 2, 1), &ok);
