@@ -16,10 +16,6 @@ namespace host {
 // set true for those two refusals.
 int OpenRegularFile(const char* path, int flags, bool* notRegular = nullptr);
 
-}  // namespace host
-
-namespace host {
-
 // Why a file could not be used, for messages that say what happened.
 enum class FileAccess { readable, missing, notRegular, unreadable };
 // Whether `path` names a regular file this process can open for reading.
