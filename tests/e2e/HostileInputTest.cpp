@@ -9,6 +9,8 @@
 
 #include "e2e/E2E.h"
 
+#include "chromakey/engine/KeyPipeline.h"
+#include "chromakey/engine/Keyers.h"
 #include "host/sys/UserDefaults.h"
 #include "layout/Objects.h"
 #include "prefs/PrefRecords.h"
@@ -136,6 +138,71 @@ TEST(HostileInput, AnUnknownResizeMethodFailsTheJob) {
   ASSERT_TRUE(station.Drop(job, "seven.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "seven.trpr"); }, 30)) << station.Log();
   EXPECT_NE(station.Log().find("The job asks for resize method 7, which does not exist!"), std::string::npos);
+  EXPECT_TRUE(EntriesBelow(station.SetFolder('A')).empty());
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// A keyed photo on a blue page; `flag` is added to the stored block's flags.
+jobwriter::TJobDescription KeyedJob(const std::string& templ, int32_t flag) {
+  constexpr float kBacking[3] = {30, 190, 40};
+  tChromaKeySettings s;
+  chromakey::initialize_data(&s.para);
+  s.para.flag = chromakey::kFlagFloatKernels | chromakey::kFlagKeyerRT | flag;
+  chromakey::KeyerRT model;
+  model.set_center_backing(kBacking[0] * 256.0f, kBacking[1] * 256.0f, kBacking[2] * 256.0f, &s.para);
+  s.para.center_r = kBacking[0] * 256.0f;
+  s.para.center_g = kBacking[1] * 256.0f;
+  s.para.center_b = kBacking[2] * 256.0f;
+  jobwriter::TJobDescription job = PhotoJob("Green.jpg", templ);
+  job.objects.clear();
+  job.objects.push_back(jobwriter::RecordOf(
+      *layout::TBackColorObject::New(jobwriter::BackColorDesc(RGBColor{0, 0, 0xFFFF}, 0, 0, 4, 6))));
+  auto keyed = layout::TImageObject::New(jobwriter::ImageDesc("Green.jpg", 1, 1, 2, 3));
+  keyed->SetChromaKeySettings(s);
+  job.objects.push_back(jobwriter::RecordOf(*keyed));
+  return job;
+}
+
+TEST(HostileInput, AKeyingBlockAskingForMaskShapesItDoesNotCarryFailsTheJob) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 200, 300, {30, 190, 40}));
+  ASSERT_TRUE(station.Drop(KeyedJob("Keyed", 0), "a-keyed.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: Keyed") != std::string::npos; }, 30))
+      << station.Log();
+  ASSERT_NE(station.Log().find("Successfully Chroma keyed!"), std::string::npos);
+  const auto printed = e2e::VisibleFilesBelow(station.SetFolder('A'));
+  ASSERT_EQ(printed.size(), 1u);
+  const e2e::Picture page = e2e::ReadPicture(printed.front());
+  ASSERT_TRUE(page.image) << page.error;
+  EXPECT_GT(page.rgb(600, 900)[2], 200) << "the backing is keyed out to the blue page";
+
+  ASSERT_TRUE(station.Drop(KeyedJob("Shapes", chromakey::kFlagShapes), "b-shapes.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "b-shapes.trpr"); }, 30))
+      << station.Log();
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("The image file \"Green.jpg\" could not be chroma keyed!"), std::string::npos) << log;
+  EXPECT_EQ(CountOf(log, "Successfully Chroma keyed!"), 1u);
+  EXPECT_EQ(station.PrintLog().find("Template: Shapes"), std::string::npos);
+  EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 1u);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(HostileInput, ASubJobWhoseImageCannotBeMadeFailsTheJob) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  jobwriter::TJobDescription job = PhotoJob("Red.jpg", "Sub");
+  job.hasSubJob = true;
+  job.subJobWidth = 0;  // no image of that size can be made
+  job.subJobHeight = 3;
+  job.subJobObjects.push_back(
+      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Red.jpg", 0, 0, 2, 3))));
+  ASSERT_TRUE(station.Drop(job, "sub.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "sub.trpr"); }, 30)) << station.Log();
+  EXPECT_NE(station.Log().find("The sub-job image of 0 x 900 pixels could not be made"), std::string::npos)
+      << station.Log();
+  EXPECT_TRUE(station.PrintLog().empty());
   EXPECT_TRUE(EntriesBelow(station.SetFolder('A')).empty());
   EXPECT_EQ(station.Stop(), 0);
 }
