@@ -491,7 +491,13 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
     return kRouteWriteFailed;
   }
   // A job without a folder name of its own never empties "Yearbook Photos".
-  if (rec.namingType == 3 && !folderName.empty()) {
+  // Emptying never follows a link: a linked folder is left as it is.
+  std::error_code linkEc;
+  const bool linked = fs::is_symlink(fs::symlink_status(*folder, linkEc)) ||
+                      fs::is_symlink(fs::symlink_status(*photos, linkEc));
+  if (linked && rec.namingType == 3 && !folderName.empty())
+    platform::LogLine("The yearbook folder [" + folder->string() + "] is a link: it is not emptied");
+  if (!linked && rec.namingType == 3 && !folderName.empty()) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(*folder, ec)) {
       const std::string n = entry.path().filename().string();
