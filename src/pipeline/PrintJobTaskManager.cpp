@@ -241,7 +241,11 @@ void TPrintJobTaskManager::DoError(int16_t code) {
     case 109: services_.OperatorMessage("Print to File Set Folder could not be found!"); break;
     case 107: services_.OperatorMessage("Could not write printer file!"); break;
     case 108: break;
-    default: services_.Log(Format("DoError trapped Unknown Error Code = [0x%02x]\n", unsigned(uint16_t(code)))); break;
+    default:
+      services_.Log(Format("DoError trapped Unknown Error Code = [0x%02x]\n", unsigned(uint16_t(code))));
+      // A sub-job object that failed (102) said why: the operator is told.
+      if (fJobView && !fJobView->DrawFailure().empty()) services_.OperatorMessage(fJobView->DrawFailure());
+      break;
   }
   if (fJobView) fJobView->SendErrorNotification();
   EndJobView();

@@ -191,7 +191,7 @@ TEST(HostileInput, AKeyingBlockAskingForMaskShapesItDoesNotCarryFailsTheJob) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
-TEST(HostileInput, ASubJobWhoseImageCannotBeMadeFailsTheJob) {
+TEST(HostileInput, ASubJobThatCannotBeDrawnFailsTheJobSayingWhy) {
   e2e::Station station;
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
@@ -206,6 +206,18 @@ TEST(HostileInput, ASubJobWhoseImageCannotBeMadeFailsTheJob) {
   EXPECT_NE(station.Log().find("The sub-job image of 0 x 900 pixels could not be made"), std::string::npos)
       << station.Log();
   EXPECT_TRUE(station.PrintLog().empty());
+  EXPECT_TRUE(EntriesBelow(station.SetFolder('A')).empty());
+
+  // A sub-job whose photo is missing: the operator is told which.
+  job.subJobWidth = 2;
+  job.subJobObjects.clear();
+  job.subJobObjects.push_back(
+      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Missing.jpg", 0, 0, 2, 3))));
+  ASSERT_TRUE(station.Drop(job, "sub-missing.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "sub-missing.trpr"); }, 30))
+      << station.Log();
+  EXPECT_NE(station.Log().find("The image file \"Missing.jpg\" could not be found!"), std::string::npos)
+      << station.Log();
   EXPECT_TRUE(EntriesBelow(station.SetFolder('A')).empty());
   EXPECT_EQ(station.Stop(), 0);
 }
