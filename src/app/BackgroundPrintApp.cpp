@@ -288,6 +288,12 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
     DisplayNormalMessage(kStepRunningMessage);
     return;
   }
+  // The menus are disabled while printing runs; the status window's popup
+  // and button reach this handler directly, so the rule is kept here too.
+  if (TPrintBGBehavior* c = Controller(); c && c->IsBackgroundPrintingEnabled()) {
+    DisplayNormalMessage(kClearWhilePrintingMessage);
+    return;
+  }
   const SpoolFolders f = gSpoolFolders();
   auto confirm = [](const char* text) {
     ParamText(CStr255_AC(text));
@@ -355,6 +361,10 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
 }
 
 bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {
+  if (command == cTerminateRequest) {
+    Terminate();
+    return true;
+  }
   if (command != cQuitRequest) return TApplication::DoScriptCommand(command);
   TPrintBGBehavior* c = Controller();
   if (c) {
@@ -365,6 +375,24 @@ bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {
   }
   // Nothing is printing (or the controller does not exist yet): quit.
   return TApplication::DoMenuCommand(cQuit);
+}
+
+void TBackgroundPrintApp::Terminate() {
+  // The system asks (a service stop, a shutdown): no operator is there to
+  // pause first. No further step is taken; the step under way ends, the job
+  // in work is set aside for the next start, and the program quits.
+  platform::LogLine("Termination requested: ending after the job step under way");
+  TPrintBGBehavior* c = Controller();
+  host::JobRunner* runner = c ? c->Runner() : nullptr;
+  if (!runner) {
+    TApplication::DoMenuCommand(cQuit);
+    return;
+  }
+  runner->SetActive(false);
+  runner->WhenStepDone([this, c] {
+    c->TaskManager().SetJobAsideForShutdown();
+    TApplication::DoMenuCommand(cQuit);
+  });
 }
 
 }  // namespace app

@@ -64,6 +64,9 @@ class TJobContext {
   virtual void SetStatusText(const std::string& text) = 0;
   // Registers a photo read for this job to be deleted when the job is done.
   virtual void AddPhotoToDelete(const std::filesystem::path& file) = 0;
+  // An object that cannot be drawn says what happened, for the operator
+  // message of the failed job (the first report of a job is kept).
+  virtual void ReportDrawFailure(const std::string& message) = 0;
 };
 
 // The object's box on the page in pixels: each edge is dpi times the edge in

@@ -86,6 +86,11 @@ class TBGPrintView : public layout::TJobContext {
   void SetStatusText(const std::string& text) override { services.SetStatus(text); }
   // Registers the photo with the task manager and the view.
   void AddPhotoToDelete(const std::filesystem::path& file) override;
+  void ReportDrawFailure(const std::string& message) override {
+    if (drawFailure.empty()) drawFailure = message;
+  }
+  // What the first failed object of the job reported; empty when none did.
+  const std::string& DrawFailure() const { return drawFailure; }
   const std::string& CurrentImageName() const { return currentImageName; }
   const std::string& CurrentExtension() const { return currentImageExt; }
   const std::string& TicketNumber() const { return ticketNumber; }
@@ -185,6 +190,7 @@ class TBGPrintView : public layout::TJobContext {
   std::string currentImageName;
   std::string currentImageExt;
   std::string ticketNumber;
+  std::string drawFailure;
 
  private:
   void ReadHeaderAndLists(layout::TJobStream& stream);

@@ -53,4 +53,6 @@ struct FakeJobContext : layout::TJobContext {
   void SetStatusText(const std::string& t) override { statuses.push_back(t); }
   void AddPhotoToDelete(const std::filesystem::path& f) override { registered.push_back(f); }
   std::vector<std::string> statuses;
+  void ReportDrawFailure(const std::string& m) override { failures.push_back(m); }
+  std::vector<std::string> failures;
 };
