@@ -7,6 +7,8 @@
 
 #include "host/files/FSSpec.h"
 #include "host/files/FileOps.h"
+#include "pipeline/SpoolFolders.h"
+#include "platform/FolderLookup.h"
 #include "platform/Messages.h"
 #include "prefs/PrefRecords.h"
 
@@ -59,6 +61,14 @@ std::filesystem::path TPipelineServices::FinishedJobsFolder() {
 std::filesystem::path TPipelineServices::ImagesFolder() {
   const tPrintServerPrefs* p = getMyPrintServerPrefs();
   return p ? FolderOf(p->imagesVRefNum, p->imagesDirID) : std::filesystem::path();
+}
+
+std::filesystem::path TPipelineServices::GraphicsFolder() {
+  const tPrintServerPrefs* p = getMyPrintServerPrefs();
+  if (!p || p->rootVRefNum == kNoFolderVRefNum || p->rootDirID == kNoFolderDirID) return {};
+  FSSpec folder;
+  if (createNewFolder(CStr255_AC(kGraphicsFolderName), p->rootVRefNum, p->rootDirID, &folder) != noErr) return {};
+  return FolderOf(folder.vRefNum, folder.parID);
 }
 
 OSErr TPipelineServices::MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) {

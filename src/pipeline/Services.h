@@ -75,6 +75,9 @@ class TPipelineServices : public layout::TReadReporter {
   virtual std::filesystem::path FinishedJobsFolder();
   // The spool tree's images folder, where job photos are found.
   virtual std::filesystem::path ImagesFolder();
+  // The graphics folder ("KIVO GRAPHICS FOLDER ƒ") in the spool root,
+  // created when missing; empty when there is no spool root.
+  virtual std::filesystem::path GraphicsFolder();
 
   // Alert 1003 on a failed job: 1 try again, 4 delete the job and its
   // images, 5 move it to the unknown-jobs folder, 6 pause and keep it.
