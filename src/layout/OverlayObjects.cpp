@@ -75,7 +75,7 @@ CGImageRef TTransparentOverlayObject::GetCGimageRef(TJobContext& view) {
   }
   std::string path;
   if (host::GetPathOfFSSpec(fFile, &path) != noErr) return nullptr;
-  CImageFile image(path);
+  CImageFile image(path, true);
   fImage = image.GetCurrentCGImage();
   return fImage;
 }
