@@ -102,6 +102,9 @@ bool TGroupPhotoObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobConte
   else LogMissing("The group photo", fFile, fDesc.fCategory);
   myPollEvent();
   if (!photo || !page || rect.IsEmpty()) return true;
+  // A group photo is a photo: opaque, also when the loader left the alpha of
+  // a file without one cleared, so a transparent page output never loses it.
+  myFillOffscreen(photo.get());
   CLongRect_AC src = photo->bounds();
   CLongRect_AC dst = CalculateMaximumRect(CLongRect_AC(rect), src, true);
   dst.Offset(rect.left, rect.top);

@@ -196,5 +196,6 @@ TEST_F(Overlays, GroupPhotoIsFittedIntoItsFrame) {
     EXPECT_EQ(At(*page, 700, 298), (std::array<int, 3>{255, 255, 255})) << name;
     EXPECT_EQ(At(*page, 700, 1101), (std::array<int, 3>{255, 255, 255})) << name;
     EXPECT_EQ(At(*page, 98, 700), (std::array<int, 3>{255, 255, 255})) << name;
+    EXPECT_EQ(page->scanline(700)[4 * 700], 255) << "opaque on the page";
   }
 }
