@@ -180,6 +180,10 @@ TEST_F(Overlays, GroupPhotoIsFittedIntoItsFrame) {
   WriteSolid(view.graphics / fs::path("GROUPS/small.png"), 600, 400, {20, 200, 20});
   WriteSolid(view.graphics / fs::path("GROUPS/large.png"), 3000, 2000, {20, 200, 20});
   view.values.enlargeMethod = 2;
+  // With embedded profiles honoured the loader hands back files without
+  // alpha with their alpha cleared.
+  const bool savedEmbedded = gApplyEmbedded;
+  gApplyEmbedded = true;
   for (const char* name : {"small.png", "large.png"}) {
     // A 1200 x 1200 frame at (100, 100): the photo fills its width, 800
     // high, 200 above and below.
@@ -198,4 +202,5 @@ TEST_F(Overlays, GroupPhotoIsFittedIntoItsFrame) {
     EXPECT_EQ(At(*page, 98, 700), (std::array<int, 3>{255, 255, 255})) << name;
     EXPECT_EQ(page->scanline(700)[4 * 700], 255) << "opaque on the page";
   }
+  gApplyEmbedded = savedEmbedded;
 }
