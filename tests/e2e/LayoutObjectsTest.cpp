@@ -13,17 +13,17 @@ namespace {
 using e2e::fs::path;
 
 // A PNG `size` pixels square: an opaque red ring `ring` pixels wide round a
-// transparent centre.
-bool WriteFrameGraphic(const path& file, int size, int ring) {
+// centre of alpha `centreAlpha`.
+bool WriteFrameGraphic(const path& file, int size, int ring, uint8_t centreAlpha = 0) {
   host::GWorldHandle g = host::GWorld::Create(CLongRect_AC(0, 0, size, size));
   if (!g) return false;
   for (int y = 0; y < size; ++y)
     for (int x = 0; x < size; ++x) {
       const bool edge = x < ring || y < ring || x >= size - ring || y >= size - ring;
       uint8_t* p = g->scanline(y) + 4 * x;
-      p[0] = edge ? 255 : 0;
-      p[1] = edge ? 230 : 0;
-      p[2] = p[3] = edge ? 20 : 0;
+      p[0] = edge ? 255 : centreAlpha;
+      p[1] = 230;
+      p[2] = p[3] = 20;
     }
   host::ImageWriteOptions options;
   options.keepAlpha = true;
@@ -53,6 +53,7 @@ TEST(LayoutObjects, TemplateWithEveryObjectKindPrintsBySet1) {
   e2e::fs::create_directories(station.graphics() / "FRAMES");
   e2e::fs::create_directories(station.graphics() / "EQUIPE");
   ASSERT_TRUE(WriteFrameGraphic(station.graphics() / "FRAMES" / "Ring.png", 100, 10));
+  ASSERT_TRUE(WriteFrameGraphic(station.graphics() / "FRAMES" / "Glass.png", 100, 10, 128));
   ASSERT_TRUE(e2e::WritePhoto(station.graphics() / "EQUIPE" / "Team.jpg", 600, 400, {20, 200, 20}));
 
   jobwriter::TJobDescription job;
@@ -77,6 +78,13 @@ TEST(LayoutObjects, TemplateWithEveryObjectKindPrintsBySet1) {
       jobwriter::StampDesc("KIVO-0042", 0.2f, 4.4f, 2.0f, 0.8f, 2))));
   job.objects.push_back(jobwriter::RecordOf(*layout::TStampObject::New(
       jobwriter::StampDesc("https://example.org/order/42", 2.6f, 4.4f, 1.2f, 1.2f, 1))));
+  job.objects.push_back(jobwriter::RecordOf(*layout::TTransparentOverlayObject::New(
+      jobwriter::OverlayDesc("Glass.png", "Frames", 0.2f, 5.4f, 0.5f, 0.5f))));
+  CDatabaseDesc field;
+  field.head = jobwriter::TextDesc("", 1.0f, 5.4f, 1.5f, 0.5f).head;
+  field.fText = "Smith";
+  field.fTextInfo.size = 18;
+  job.objects.push_back(jobwriter::RecordOf(*layout::TDatabaseObject::New(field)));
   ASSERT_TRUE(station.Drop(job, "everything.trpr"));
 
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
@@ -110,6 +118,16 @@ TEST(LayoutObjects, TemplateWithEveryObjectKindPrintsBySet1) {
   EXPECT_TRUE(IsRed(page.rgb(560, 1050)));
   EXPECT_TRUE(IsWhite(page.rgb(620, 1050)));
   EXPECT_TRUE(IsWhite(page.rgb(300, 1280)));
+
+  // Transparent overlay over 60..210 x 1620..1770: its half-transparent
+  // centre blends with the white page.
+  const auto glass = page.rgb(135, 1695);
+  EXPECT_GT(glass[0], 220);
+  EXPECT_NEAR(glass[1], 140, 25);
+  EXPECT_TRUE(IsRed(page.rgb(65, 1695)));
+  // The database field's text in 300..750 x 1620..1770.
+  EXPECT_GT(InkIn(page, 300, 1620, 750, 1770), 300);
+  EXPECT_EQ(InkIn(page, 760, 1700, 1200, 1800), 0);
 
   if (ZbarAvailable()) {
     auto codes = ReadCodesWithZbar(outputs.front().string());
