@@ -120,7 +120,8 @@ bool PrintTextAsQRCode(const CStr255_AC& text, host::GWorld* page, const CRect_A
 }
 
 bool PrintTextAsBarcode(const CStr255_AC& text, host::GWorld* page, const CRect_AC& rect, int16_t rotation) {
-  const std::string_view bytes = text.view();
+  std::string_view bytes = text.view();
+  bytes = bytes.substr(0, bytes.find('\0'));
   if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) > 127; })) {
     std::fputs("The text has characters outside ASCII; no Code 128 barcode is drawn\n", stderr);
     return true;
