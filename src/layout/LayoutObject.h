@@ -105,8 +105,8 @@ class TLayoutObject {
   // The top-left corner of the bounds (top as vertical, left as horizontal).
   void GetRealPageOffset(CLongPoint_AC& offset) const { offset = {fBounds.top, fBounds.left}; }
   // Draws the object into the page. True when drawn or skipped by the
-  // object's own rules; false stops the page. The classes whose drawing is
-  // not built yet draw nothing and return true.
+  // object's own rules; false stops the page. The base draws nothing and
+  // returns true (the attribute object keeps it).
   virtual bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view);
   virtual std::unique_ptr<TLayoutObject> Clone() const = 0;
 

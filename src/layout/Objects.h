@@ -1,5 +1,7 @@
 // The concrete layout objects, each made from its descriptor by its class's
-// New. Each keeps its descriptor; drawing is added class by class.
+// New. Each keeps its descriptor. Drawing lives beside them: ImageObject.cpp
+// and ImageDraw.cpp, TextObjects.cpp over TextDraw.cpp, OverlayObjects.cpp,
+// NodeObject.cpp.
 #pragma once
 
 #include <array>
@@ -57,7 +59,7 @@ class TImageObject : public TLayoutObject {
   // its alpha, shrunk to fit 640 x 640; the caller owns it. None for "No
   // File" or a photo that cannot be read.
   host::GWorldHandle Draw4PrintingSpecial(int16_t dpi, TJobContext& view);
-  // The photo's name as the job gives it.
+  // True for "No File" and for names that could leave the images folder.
   bool IsNoFile() const;
   // The placement of the last drawing (read by the keying engine).
   const CRect_AC& LastSourceRect() const { return fLastSource; }
