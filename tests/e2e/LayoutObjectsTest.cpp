@@ -139,6 +139,35 @@ TEST(LayoutObjects, TemplateWithEveryObjectKindPrintsBySet1) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
+TEST(LayoutObjects, ImageBoxGetsItsFrameGraphic) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 400, 600, {20, 20, 220}));
+  e2e::fs::create_directories(station.graphics() / "FRAMES");
+  ASSERT_TRUE(WriteFrameGraphic(station.graphics() / "FRAMES" / "Ring.png", 100, 10));
+
+  jobwriter::TJobDescription job;
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  CImageDesc image = jobwriter::ImageDesc("Blue.jpg", 0, 0, 4, 6);
+  image.fGraphicCategory = "FRAMES";
+  image.fGraphicName = "Ring.png";
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(image)));
+  ASSERT_TRUE(station.Drop(job, "framed.trpr"));
+
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  std::vector<path> outputs;
+  ASSERT_TRUE(e2e::WaitUntil([&] { return !(outputs = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }))
+      << station.Log();
+  const e2e::Picture page = e2e::ReadPicture(outputs.front());
+  ASSERT_TRUE(page.image) << page.error;
+  // The 100-pixel ring stretched over 1200 x 1800: 120 and 180 pixels wide.
+  EXPECT_TRUE(IsRed(page.rgb(60, 900)));
+  EXPECT_TRUE(IsRed(page.rgb(600, 90)));
+  EXPECT_TRUE(IsBlue(page.rgb(600, 900)));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 TEST(LayoutObjects, FirstImageOnlyJobPrintsTheShrunkPhoto) {
   e2e::Station station;
   ASSERT_TRUE(station.Start()) << station.Log();
