@@ -200,3 +200,32 @@ TEST(LayoutObjects, FirstImageOnlyJobPrintsTheShrunkPhoto) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LayoutObjects, JobWriterProgramWritesStampsAndCodes) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // The page is named after its photo.
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Named.jpg", 40, 40, {255, 255, 255}));
+  ASSERT_TRUE(station.DropWritten({"--printer", "25", "--set", "1", "--page", "4x6", "--dpi", "300",
+                                   "--image", "Named.jpg@3.8,5.8,0.1,0.1", "--text", "Caption@0.25,0.25,3.5,0.5", "--stamp", "Stamp text@0.25,1,3.5,0.5",
+                                   "--qr", "Kivo QR@0.5,2,2,2", "--barcode", "K-128@0.25,4.5,3.5,1"},
+                                  "writer.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  std::vector<path> outputs;
+  ASSERT_TRUE(e2e::WaitUntil([&] { return !(outputs = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }))
+      << station.Log();
+  const e2e::Picture page = e2e::ReadPicture(outputs.front());
+  ASSERT_TRUE(page.image) << page.error;
+  EXPECT_GT(InkIn(page, 75, 75, 1125, 225), 500);
+  EXPECT_GT(InkIn(page, 75, 300, 1125, 450), 500);
+  if (ZbarAvailable()) {
+    auto codes = ReadCodesWithZbar(outputs.front().string());
+    std::sort(codes.begin(), codes.end());
+    EXPECT_EQ(codes, (std::vector<std::string>{"CODE-128:K-128", "QR-Code:Kivo QR"}));
+  }
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+}  // namespace
