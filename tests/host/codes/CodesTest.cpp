@@ -45,25 +45,6 @@ TEST(Codes, QRCodeReadsBackWithItsQuietZone) {
   EXPECT_EQ(codes[0], "QR-Code:" + text);
 }
 
-TEST(Codes, TurnedQRCodesStillRead) {
-  if (!ZbarAvailable()) GTEST_SKIP() << "zbarimg not installed";
-  TempDir dir;
-  const host::CodeResult r = host::EncodeQRCode(Bytes(std::string("turned")), host::QRErrorLevel::kM);
-  ASSERT_TRUE(r.matrix);
-  const host::ModuleMatrix cw = r.matrix->TurnedClockwise();
-  const host::ModuleMatrix ccw = r.matrix->TurnedCounterClockwise();
-  // The top-left finder pattern goes to the top-right and bottom-left.
-  const int n = r.matrix->width;
-  EXPECT_EQ(cw.Dark(n - 1 - 5, 5), r.matrix->Dark(5, 5));
-  for (int y = 0; y < n; ++y)
-    for (int x = 0; x < n; ++x) {
-      ASSERT_EQ(cw.Dark(n - 1 - y, x), r.matrix->Dark(x, y));
-      ASSERT_EQ(ccw.Dark(y, n - 1 - x), r.matrix->Dark(x, y));
-    }
-  EXPECT_EQ(ReadCodesWithZbar(*Draw(cw, 5), dir / "cw.png"), std::vector<std::string>{"QR-Code:turned"});
-  EXPECT_EQ(ReadCodesWithZbar(*Draw(ccw, 5), dir / "ccw.png"), std::vector<std::string>{"QR-Code:turned"});
-}
-
 TEST(Codes, Code128ReadsBackWithSevenQuietModules) {
   if (!ZbarAvailable()) GTEST_SKIP() << "zbarimg not installed";
   TempDir dir;
