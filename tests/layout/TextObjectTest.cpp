@@ -250,9 +250,14 @@ TEST_F(TextObjects, CodesReadBackFromThePage) {
   EXPECT_GE(ink.top, 100);
   EXPECT_LE(ink.bottom, 300);
   EXPECT_EQ(ReadCodesWithZbar(*page, dir / "qr.png"), std::vector<std::string>{"QR-Code:https://example.org/a?b=1"});
-  qr.fTextOption1 = 90;
-  EXPECT_EQ(ReadCodesWithZbar(*Draw(*TTextObject::New(qr), 100, 500, 400), dir / "qr90.png"),
-            std::vector<std::string>{"QR-Code:https://example.org/a?b=1"});
+  for (int16_t turn : {90, 270}) {
+    qr.fTextOption1 = turn;
+    auto turned = Draw(*TTextObject::New(qr), 100, 500, 400);
+    EXPECT_FALSE(PagesEqual(*turned, *page));
+    EXPECT_EQ(ReadCodesWithZbar(*turned, dir / "turned.png"),
+              std::vector<std::string>{"QR-Code:https://example.org/a?b=1"})
+        << turn;
+  }
 
   CStampDesc bar;
   bar.head.fLeft = 0.5f; bar.head.fTop = 1; bar.head.fWidth = 4; bar.head.fHeight = 1;
