@@ -13,6 +13,7 @@
 #include "host/sys/SystemInfo.h"
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
+#include "imaging/ImageLoading.h"
 #include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/DiagnosticLog.h"
@@ -178,6 +179,10 @@ void TBackgroundPrintApp::ResolveFolders() {
   // The spool root and its tree.
   if (!pipeline::SetUpSpoolFolderTree()) platform::LogLine("No spool folder: printing cannot start until one is chosen");
   (void)ps;
+  // The frame graphics drawn over image boxes come from the spool tree's
+  // graphics folder.
+  if (const fs::path root = gSpoolFolders().root; !root.empty())
+    SetGraphicsFolderPath(CreateOrFindFolder(root, pipeline::kGraphicsFolderName).string());
 
   // Print to file.
   tPrintToFilePrefs* ptf = getMyPrintToFilePrefs();

@@ -100,6 +100,31 @@ bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& v
   return result.ok;
 }
 
+bool TImageObject::IsNoFile() const {
+  const std::string mac = fDesc.fFile.name.ToMacRoman();
+  return mac == kNoFile || !IsPlainName(mac);
+}
+
+host::GWorldHandle TImageObject::Draw4PrintingSpecial(int16_t dpi, TJobContext& view) {
+  view.SetCurrentImageName(fDesc.fFile.name.ToUTF8());
+  view.SetStatusText("Reading Image");
+  if (IsNoFile()) return nullptr;
+  TImageDrawRequest r;
+  r.path = PhotoPath(view.ImagesFolder(), fDesc.fFile);
+  if (r.path.empty() || host::MakeFSSpecFromPath(r.path.string(), &r.spec) != noErr) {
+    std::fputs("An error occured reading image file\n", stderr);
+    return nullptr;
+  }
+  r.rotation = fDesc.fRotation;
+  r.imageSize = fDesc.fImageSize;
+  r.dpi = dpi;
+  TImageDrawResult placed;
+  host::GWorldHandle shrunk = ReadPhotoForFirstImageRoute(r, view, placed);
+  fLastSource = placed.lastSource;
+  fLastDest = placed.lastTarget;
+  return shrunk;
+}
+
 // ---- background colour
 
 CLongRect_AC TBackColorObject::PaintRectAt(int16_t dpi) const {

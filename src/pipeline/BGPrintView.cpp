@@ -320,7 +320,6 @@ int16_t TSpoolerPrintView::NotBuilt(const char* stage) {
   return kResultUnknownJob;
 }
 
-int16_t TSpoolerPrintView::DrawSpecialJob() { return NotBuilt("DrawSpecialJob"); }
 int16_t TSpoolerPrintView::CopyOriginalFileJob() { return NotBuilt("CopyOriginalFileJob"); }
 
 }  // namespace pipeline

@@ -22,6 +22,7 @@ struct RenderServices : FakeServices {
   std::vector<std::string> statuses;
   int previews = 0;
   fs::path ImagesFolder() override { return images; }
+  std::filesystem::path GraphicsFolder() override { return {}; }
   void SetStatus(const std::string& s) override { statuses.push_back(s); }
   void SetImage(const host::GWorld* g, const std::string&) override { if (g) ++previews; }
 };
