@@ -16,6 +16,7 @@
 #include "host/qd/Text.h"
 #include "imaging/ImageLoading.h"
 #include "imaging/ImagingMessages.h"
+#include "imaging/Resampler.h"
 
 using imaging::ReportMessage;
 
@@ -551,7 +552,9 @@ host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_A
   if (dst.IsEmpty()) return nullptr;
   host::GWorldHandle result = myNewGWorld(dst);
   if (!result) return nullptr;
-  myCopyBits(source.get(), result.get(), src, dst, host::srcCopy);
+  // Scaled by the resampler (linear), as every fit of a page or photo into
+  // a box is.
+  if (!betterResizeGworldToGworld(source.get(), src, result.get(), result->bounds(), kScaleLinear)) return nullptr;
   source = myDisposeGWorld(std::move(source));
   return result;
 }

@@ -17,7 +17,6 @@
 #include "imaging/ImageWriters.h"
 #include "imaging/Offscreen.h"
 #include "imaging/OutputFileHelpers.h"
-#include "imaging/Resampler.h"
 #include "output/Metadata.h"
 #include "output/OutputFiles.h"
 #include "platform/FileNames.h"
@@ -71,7 +70,8 @@ void ForceOrientation(host::GWorldHandle& page, const tSpecialPrintToFilePref& r
 }
 
 void FitForWeb(host::GWorldHandle& page) {
-  if (auto fitted = ResizeGWorldToFit(*page, CLongRect_AC(0, 0, kWebSize, kWebSize))) page = std::move(fitted);
+  // The page is taken over only when the fit succeeds.
+  if (auto fitted = ResizeToNewSize(page, CLongRect_AC(0, 0, kWebSize, kWebSize))) page = std::move(fitted);
 }
 
 int QualityFor(const TOutputJob& job, int16_t format, TOutputEnv& env) {

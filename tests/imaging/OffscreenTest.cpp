@@ -205,3 +205,20 @@ TEST(Offscreen, MakeTextFitShrinksUntilTheLineFits) {
   myMakeTextFit(CLongRect_AC(0, 0, lineHeight, full + 1), text, 15, style);
   EXPECT_EQ(style, 0);
 }
+
+TEST(Offscreen, FitIntoABoxKeepsTheProportionsAndTakesTheSourceOver) {
+  host::GWorldHandle small = Gradient(3, 2);
+  auto up = ResizeToNewSize(small, CLongRect_AC(0, 0, 640, 640));
+  ASSERT_TRUE(up);
+  EXPECT_FALSE(small);
+  EXPECT_EQ(up->width(), 640);
+  EXPECT_EQ(up->height(), 426);
+  host::GWorldHandle wide = Gradient(800, 600);
+  auto down = ResizeToNewSize(wide, CLongRect_AC(0, 0, 640, 640));
+  ASSERT_TRUE(down);
+  EXPECT_EQ(down->width(), 640);
+  EXPECT_EQ(down->height(), 480);
+  host::GWorldHandle kept = Gradient(8, 8);
+  EXPECT_FALSE(ResizeToNewSize(kept, CLongRect_AC(0, 0, 0, 640)));
+  EXPECT_TRUE(kept);  // a failed fit leaves the source with the caller
+}
