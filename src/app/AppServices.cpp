@@ -1,10 +1,13 @@
 #include "app/AppServices.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "app/PrintBGBehavior.h"
 #include "app/SpoolQueue.h"
 #include "host/ui/Alerts.h"
+#include "output/PrintCounts.h"
+#include "pipeline/BGPrintView.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
@@ -94,6 +97,11 @@ void AppServices::InsertIntoQueue(const fs::path& file) {
   if (!pipeline::gJobFileList) return;
   pipeline::gJobFileList->InsertIntoQueue(file);
   controller_.UpdateJobsList();
+}
+
+void AppServices::AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) {
+  output::addToPrintCount(int16_t(std::clamp(count, -32768, 32767)), int16_t(kind), printer, canvas,
+                          pipeline::gCurrentTemplateName.ToUTF8());
 }
 
 }  // namespace app

@@ -41,6 +41,8 @@ class AppServices : public pipeline::TPipelineServices {
   void SetQueueCurrentFile(const std::string& name) override;
   void InsertIntoQueue(const std::filesystem::path& file) override;
 
+  void AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) override;
+
  private:
   TPrintBGBehavior& controller_;
 };
