@@ -6,7 +6,9 @@
 #include "app/PrintBGBehavior.h"
 #include "app/SpoolQueue.h"
 #include "host/ui/Alerts.h"
+#include "host/sys/KeyedArchive.h"
 #include "output/PrintCounts.h"
+#include "output/SystemPrint.h"
 #include "pipeline/BGPrintView.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
@@ -97,6 +99,19 @@ void AppServices::InsertIntoQueue(const fs::path& file) {
   if (!pipeline::gJobFileList) return;
   pipeline::gJobFileList->InsertIntoQueue(file);
   controller_.UpdateJobsList();
+}
+
+bool AppServices::SetCocoaPrintInfo(std::span<const uint8_t> archive) {
+  output::gCocoaPrintInfo.reset();
+  if (archive.empty()) return false;
+  std::string error;
+  auto value = host::decodeKeyedArchive(archive, &error, {"NSPrintInfo", "NSPrinter"});
+  if (!value || !value->asDict()) {
+    platform::LogF("The job's print settings could not be unarchived: %s", error.c_str());
+    return false;
+  }
+  output::gCocoaPrintInfo = *value->asDict();
+  return true;
 }
 
 void AppServices::AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) {

@@ -42,6 +42,7 @@ class AppServices : public pipeline::TPipelineServices {
   void InsertIntoQueue(const std::filesystem::path& file) override;
 
   void AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) override;
+  bool SetCocoaPrintInfo(std::span<const uint8_t> archive) override;
 
  private:
   TPrintBGBehavior& controller_;
