@@ -64,6 +64,9 @@ class TJobContext {
   virtual void SetStatusText(const std::string&) {}
   // Registers a photo read for this job to be deleted when the job is done.
   virtual void AddPhotoToDelete(const std::filesystem::path&) {}
+  // Stores a copy of an original photo file (jobs that copy originals);
+  // true when it was stored.
+  virtual bool SaveOriginalFile(const std::filesystem::path& photo) = 0;
 };
 
 // The object's box on the page in pixels: each edge is dpi times the edge in

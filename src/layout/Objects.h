@@ -52,6 +52,9 @@ class TImageObject : public TLayoutObject {
   // The photo's path in the images folder; empty for "No File" and for
   // names that are empty or hold "/", ".." or NUL.
   static std::filesystem::path PhotoPath(const std::filesystem::path& imagesFolder, const FSSpec& file);
+  // Hands the photo file to the view's copy-original route; false for "No
+  // File" and for a photo that is not in the images folder.
+  bool CopyOriginalFile(TJobContext& view);
   // The placement of the last drawing (read by the keying engine).
   const CRect_AC& LastSourceRect() const { return fLastSource; }
   const CRect_AC& LastDestRect() const { return fLastDest; }

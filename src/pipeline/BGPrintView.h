@@ -86,6 +86,11 @@ class TBGPrintView : public layout::TJobContext {
   void SetStatusText(const std::string& text) override { services.SetStatus(text); }
   // Registers the photo with the task manager and the view.
   void AddPhotoToDelete(const std::filesystem::path& file) override;
+  // Copies the photo into the job item's print-to-file set.
+  bool SaveOriginalFile(const std::filesystem::path& photo) override;
+  // The job's image: the first image of the sub-job list (a node gives its
+  // first image), else of the main list; null when there is none.
+  layout::TImageObject* FindJobImage() const;
   const std::string& CurrentImageName() const { return currentImageName; }
   const std::string& CurrentExtension() const { return currentImageExt; }
   const std::string& TicketNumber() const { return ticketNumber; }

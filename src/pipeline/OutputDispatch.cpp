@@ -82,6 +82,11 @@ void TBGPrintView::SetCurrentImageName(const std::string& utf8Name) {
   ticketNumber = names.currentImageName;
 }
 
+bool TBGPrintView::SaveOriginalFile(const std::filesystem::path& photo) {
+  auto job = MakeOutputJob(*this, std::nullopt);
+  return output::SaveOriginalFile(job, photo, OutputEnvironment());
+}
+
 int16_t TSpoolerPrintView::PrepareForPrinter() {
   // The web dictionary is posted only for jobs whose two job-information
   // words agree, and only once the page is in place.

@@ -240,3 +240,31 @@ TEST(CountsAndPrinting, PrinterThatRefusesTheJobFailsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CountsAndPrinting, CopyOriginalsJobStoresTheUntouchedPhotoAndCountsOnce) {
+  e2e::Station station("originals");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Original.jpg", 320, 240, {200, 120, 40}));
+  const std::string original = e2e::ReadAll(station.images() / "Original.jpg");
+  jobwriter::TJobDescription job = PhotoJob(26, 4, 7, "Original.jpg");
+  CAttributeDesc attr{};
+  attr.SaveOriginal = 1;
+  job.objects.push_back(jobwriter::RecordOf(*layout::TAttributeObject::New(attr)));
+  ASSERT_TRUE(station.Drop(job, "originals.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  std::vector<fs::path> copies;
+  ASSERT_TRUE(e2e::WaitUntil([&] { return !(copies = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }, 30))
+      << station.Log();
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(e2e::ReadAll(copies.front()), original) << "a byte copy";
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty()) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  const std::string counts = e2e::ReadAll(station.root() / "Kivo-Processor Count");
+  ASSERT_EQ(counts.size(), 16564u);
+  EXPECT_EQ(CounterAt(counts, 4), 1) << "one copy-of-originals count, whatever the quantity";
+  EXPECT_EQ(CounterAt(counts, 32 + (26 * 41 + 7) * 4), 1);
+}
+
+}  // namespace

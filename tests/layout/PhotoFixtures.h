@@ -51,4 +51,5 @@ struct FakeJobContext : layout::TJobContext {
   std::filesystem::path ImagesFolder() const override { return images; }
   void SetCurrentImageName(const std::string& n) override { names.push_back(n); }
   void AddPhotoToDelete(const std::filesystem::path& f) override { registered.push_back(f); }
+  bool SaveOriginalFile(const std::filesystem::path&) override { return false; }
 };
