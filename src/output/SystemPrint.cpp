@@ -160,7 +160,7 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   host::GWorldHandle turned = rescaleImageForChooserPrinting(page.get(), imageRes, dest, deviceRes, true);
   platform::LogF("myImageDPI = [%i] = [0x%02x]\n", imageRes, imageRes);
   host::GWorld* drawn = turned ? turned.get() : page.get();
-  if (!dest.IsEmpty() && !betterResizeGworldToGworld(drawn, drawn->bounds(), sheet.get(), dest, 3))
+  if (!dest.IsEmpty() && !betterResizeGworldToGworld(drawn, drawn->bounds(), sheet.get(), dest, kScaleLanczos2))
     return fail("the page could not be fitted to the paper");
   turned.reset();
   page.reset();

@@ -12,6 +12,7 @@
 #include "e2e/E2E.h"
 #include "host/base/ByteOrder.h"
 #include "layout/Objects.h"
+#include "host/sys/PropertyList.h"
 #include "output/SecureSettings.h"
 
 namespace {
@@ -265,6 +266,67 @@ TEST(CountsAndPrinting, CopyOriginalsJobStoresTheUntouchedPhotoAndCountsOnce) {
   ASSERT_EQ(counts.size(), 16564u);
   EXPECT_EQ(CounterAt(counts, 4), 1) << "one copy-of-originals count, whatever the quantity";
   EXPECT_EQ(CounterAt(counts, 32 + (26 * 41 + 7) * 4), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The job's archived print settings, as a station's keyed archive of its
+// print info: landscape on A4.
+std::vector<uint8_t> ArchivedLandscapeA4() {
+  using host::PlistArray, host::PlistDict, host::PlistUid, host::PlistValue;
+  PlistArray objects{
+      PlistValue("$null"),
+      PlistDict{{"NSAttributes", PlistUid{2}}, {"$class", PlistUid{7}}},
+      PlistDict{{"NS.keys", PlistArray{PlistUid{3}, PlistUid{4}}},
+                {"NS.objects", PlistArray{PlistUid{5}, PlistUid{6}}},
+                {"$class", PlistUid{8}}},
+      PlistValue("NSOrientation"),
+      PlistValue("NSPaperName"),
+      PlistValue(int64_t(1)),
+      PlistValue("iso-a4"),
+      PlistDict{{"$classname", "NSPrintInfo"}, {"$classes", PlistArray{"NSPrintInfo", "NSObject"}}},
+      PlistDict{{"$classname", "NSMutableDictionary"},
+                {"$classes", PlistArray{"NSMutableDictionary", "NSDictionary", "NSObject"}}},
+  };
+  PlistDict archive{{"$archiver", "NSKeyedArchiver"},
+                    {"$version", int64_t(100000)},
+                    {"$top", PlistDict{{"root", PlistUid{1}}}},
+                    {"$objects", objects}};
+  auto bytes = host::serializePropertyList(archive, host::PlistFormat::Binary);
+  return bytes ? *bytes : std::vector<uint8_t>{};
+}
+
+TEST(CountsAndPrinting, ArchivedPrintSettingsChooseThePaperAndOrientation) {
+  e2e::Station station("printinfo");
+  IppPrinter printer(station.base() / "printer", 22000 + getpid() % 2000, "image/jpeg");
+  ASSERT_TRUE(printer.ready()) << printer.log();
+  station.SetEnv("PRINTER", printer.uri());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 600, 900, {20, 200, 20}));
+  jobwriter::TJobDescription job = PhotoJob(8, 1, 5, "Green.jpg");
+  job.printInfo = ArchivedLandscapeA4();
+  ASSERT_FALSE(job.printInfo.empty());
+  ASSERT_TRUE(station.Drop(job, "a4.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  std::vector<fs::path> docs;
+  ASSERT_TRUE(e2e::WaitUntil([&] { return !(docs = printer.documents()).empty(); }, 60)) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(docs.front().string() + ".env"); }, 30));
+  EXPECT_NE(station.Log().find("Printing through Cocoa"), std::string::npos);
+  // A4 at 600 dpi, landscape: 7016 x 4961 dots; the 4 x 6 inch portrait
+  // page is turned to lie on it, at its own size (3600 x 2400).
+  const e2e::Picture sheet = e2e::ReadPicture(docs.front());
+  ASSERT_TRUE(sheet.image) << sheet.error;
+  EXPECT_EQ(sheet.width(), 7016);
+  EXPECT_EQ(sheet.height(), 4961);
+  EXPECT_LT(sheet.rgb(3508, 2480)[0], 80);
+  EXPECT_GT(sheet.rgb(1650, 2480)[0], 240);  // left of (7016 - 3600) / 2 = 1708
+  EXPECT_LT(sheet.rgb(1760, 2480)[0], 80);
+  const std::string attributes = e2e::ReadAll(docs.front().string() + ".env");
+  EXPECT_NE(attributes.find("IPP_ORIENTATION_REQUESTED=landscape"), std::string::npos) << attributes;
+  EXPECT_NE(attributes.find("IPP_MEDIA=iso_a4_210x297mm"), std::string::npos) << attributes;
+  EXPECT_EQ(station.Stop(), 0);
 }
 
 }  // namespace
