@@ -235,6 +235,7 @@ TEST(CountsAndPrinting, PrinterThatRefusesTheJobFailsIt) {
   ASSERT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFiles(station.unknown()).empty(); }, 60)) << station.Log();
   EXPECT_TRUE(printer.documents().empty());
   EXPECT_NE(station.Log().find("The page could not be printed"), std::string::npos) << station.Log();
+  EXPECT_NE(station.Log().find("document-format"), std::string::npos) << "the printer's own reason is told";
   EXPECT_EQ(station.Stop(), 0);
   // A job that did not print is not counted.
   EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count"));
