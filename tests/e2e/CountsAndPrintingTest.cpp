@@ -13,6 +13,7 @@
 #include "host/base/ByteOrder.h"
 #include "layout/Objects.h"
 #include "host/sys/PropertyList.h"
+#include "output/PrintCounts.h"
 #include "output/SecureSettings.h"
 
 namespace {
@@ -328,6 +329,43 @@ TEST(CountsAndPrinting, ArchivedPrintSettingsChooseThePaperAndOrientation) {
   EXPECT_NE(attributes.find("IPP_ORIENTATION_REQUESTED=landscape"), std::string::npos) << attributes;
   EXPECT_NE(attributes.find("IPP_MEDIA=iso_a4_210x297mm"), std::string::npos) << attributes;
   EXPECT_EQ(station.Stop(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CountsAndPrinting, TheProgramAndASiblingCountingAtOnceLoseNoCount) {
+  e2e::Station station("sibling");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  constexpr int kJobs = 4, kSiblingCounts = 300;
+  for (int i = 0; i < kJobs; ++i) {
+    const std::string photo = "P" + std::to_string(i) + ".jpg";
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / photo, 200, 300, {90, 90, 90}));
+    ASSERT_TRUE(station.Drop(PhotoJob(17, 1, 2, photo.c_str()), "j" + std::to_string(i) + ".trpr"));
+  }
+  // Another station sharing the spool root counts into the same files
+  // while the jobs are counted.
+  const fs::path root = station.root();
+  const pid_t sibling = fork();
+  if (sibling == 0) {
+    for (int i = 0; i < kSiblingCounts; ++i)
+      if (output::AddToPrintCountIn(root, 1, output::kCountPrintCenter, 40, 1, true, false) != 0) _exit(1);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_TRUE(e2e::WaitUntil([&] { return waitpid(sibling, &status, WNOHANG) == sibling; }, 120));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] {
+    const std::string b = e2e::ReadAll(root / "Kivo-Processor Count");
+    return b.size() == 16564 && CounterAt(b, 4) == kJobs;
+  }, 30)) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  const std::string counts = e2e::ReadAll(root / "Kivo-Processor Count");
+  EXPECT_EQ(CounterAt(counts, 4), kJobs);
+  EXPECT_EQ(CounterAt(counts, 16), kSiblingCounts);
+  EXPECT_EQ(CounterAt(counts, 32 + (40 * 41 + 1) * 4), kSiblingCounts);
 }
 
 }  // namespace
