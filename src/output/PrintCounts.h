@@ -95,7 +95,7 @@ int16_t ReadPrintCountFile(const std::filesystem::path& file, tPrintQuantityInfo
 // invisible, read and write for everyone.
 int16_t WritePrintCountFile(const std::filesystem::path& file, const tPrintQuantityInfo& record);
 
-// The Part's entry points, on the files of the print-count folder.
+// The entry points, on the files of the print-count folder.
 int16_t getPrintCount(tPrintQuantityInfo* record, bool station, bool daily);
 int16_t getPrintCountForSpecificDay(tPrintQuantityInfo* record, const std::string& date, bool station);
 int16_t setPrintCount(const tPrintQuantityInfo* record, bool station, bool daily);
