@@ -38,7 +38,6 @@ std::string Hex(std::span<const uint8_t> bytes) {
   }
   return s;
 }
-std::string Today() { return CountFileDayString(LongDateTimeNow()); }
 
 TEST(PrintCounts, RecordFieldsSitAtTheirOffsetsLittleEndian) {
   tPrintQuantityInfo r;
