@@ -31,7 +31,6 @@ const uint8_t* Px(const host::GWorld& g, int x, int y) { return g.scanline(y) + 
 bool Red(const host::GWorld& g, int x, int y) { auto p = Px(g, x, y); return p[1] > 200 && p[2] < 60 && p[3] < 60; }
 bool Blue(const host::GWorld& g, int x, int y) { auto p = Px(g, x, y); return p[1] < 60 && p[2] < 60 && p[3] > 200; }
 bool White(const host::GWorld& g, int x, int y) { auto p = Px(g, x, y); return p[1] > 240 && p[2] > 240 && p[3] > 240; }
-bool Grey(const host::GWorld& g, int x, int y) { auto p = Px(g, x, y); return p[1] == p[2] && p[2] == p[3]; }
 
 struct PageRender : ::testing::Test {
   TempDir dir;
