@@ -10,11 +10,10 @@
 #include "imaging/ImageWriters.h"
 #include "imaging/Offscreen.h"
 #include "imaging/Resampler.h"
+#include "output/PrintInfo.h"
 #include "platform/Log.h"
 
 namespace output {
-
-std::optional<host::PlistDict> gCocoaPrintInfo;
 
 namespace {
 
@@ -135,7 +134,8 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
     return 0;
   }
   TSystemPrintSettings settings;
-  if (gCocoaPrintInfo) settings = SystemPrintSettingsOf(*gCocoaPrintInfo);
+  if (gCocoaPrintInfo && gCocoaPrintInfo->settings.asDict())
+    settings = SystemPrintSettingsOf(*gCocoaPrintInfo->settings.asDict());
   auto fail = [&](const std::string& why) {
     if (message) *message = why;
     platform::LogF("The page could not be printed: %s", why.c_str());

@@ -17,10 +17,6 @@
 
 namespace output {
 
-// The job's archived system print settings, decoded; set by the job reader
-// for each job (nothing for a job without them).
-extern std::optional<host::PlistDict> gCocoaPrintInfo;
-
 // What the archived settings say, where they say it.
 struct TSystemPrintSettings {
   std::string destination;   // a printer name; empty: the default destination

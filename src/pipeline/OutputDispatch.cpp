@@ -8,6 +8,7 @@
 #include "output/Notifications.h"
 #include "output/PrintCounts.h"
 #include "output/PrintToFile.h"
+#include "output/PrintInfo.h"
 #include "output/SystemPrint.h"
 #include "imaging/ImageWriters.h"
 #include "pipeline/BGPrintView.h"
@@ -95,9 +96,6 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
   web = output::UnarchiveWebDictionary(WebDictionaryArchive());
   if (web) services.Log("My converted dictionary contains " + std::to_string(web->size()) + " entries\n");
 
-  output::setCustomerEmail(Utf8(customerEmail.view()));
-  output::setGroupCode(Utf8(groupCode.view()));
-
   host::GWorldHandle page = std::move(pageOffscreen);
   int16_t result = kResultOK;
   int kind = kCountPrintCenter;
@@ -124,7 +122,7 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     kind = kCountPrintToFile;
   } else {
     result = ProcessOffscreenAndWriteToFile(*this, std::move(page), web);
-    if (result == kResultOK) OpenPrintCenter();
+    if (result == kResultOK) services.HandOffHooks().OpenPrintCenter(services.HandOffHooks().UseNewHandOff());
   }
   if (result != kResultOK) return result;
   if (notify && web) output::NotifyWebServer(*web, output::kJobProcessedStatus);

@@ -50,6 +50,8 @@ struct FakeJobContext : layout::TJobContext {
   layout::TImageJobValues ImageJobValues() const override { return values; }
   std::filesystem::path ImagesFolder() const override { return images; }
   void SetCurrentImageName(const std::string& n) override { names.push_back(n); }
+  void SetStatusText(const std::string& t) override { statuses.push_back(t); }
   void AddPhotoToDelete(const std::filesystem::path& f) override { registered.push_back(f); }
   bool SaveOriginalFile(const std::filesystem::path&) override { return false; }
+  std::vector<std::string> statuses;
 };
