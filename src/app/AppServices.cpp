@@ -168,16 +168,6 @@ void AppServices::InsertIntoQueue(const fs::path& file) {
 
 // ---- files
 
-OSErr AppServices::MoveFileToFolder(const fs::path& file, const fs::path& folder) {
-  if (folder.empty()) return dirNFErr;
-  const std::string name = file.filename().string();
-  // Never replace a file of the same name: the moved one gets a number.
-  OSErr err = host::MoveItem(file.string(), host::JoinPath(folder.string(), name));
-  for (int n = 1; err == dupFNErr && n < 1000; ++n)
-    err = host::MoveItem(file.string(), host::JoinPath(folder.string(), name + " " + std::to_string(n)));
-  return err;
-}
-
 OSErr AppServices::DeleteFile(const fs::path& file) { return host::DeleteItem(file.string()); }
 
 // ---- the rest

@@ -76,7 +76,6 @@ class AppServices : public pipeline::TPipelineServices, public pipeline::THandOf
   void InsertIntoQueue(const std::filesystem::path& file) override;
 
   // Files.
-  OSErr MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) override;
   OSErr DeleteFile(const std::filesystem::path& file) override;
 
   void AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) override;

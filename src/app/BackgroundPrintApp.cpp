@@ -15,6 +15,7 @@
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "output/Notifications.h"
+#include "pipeline/PrinterHandOff.h"
 #include "platform/DiagnosticLog.h"
 #include "platform/FileServices.h"
 #include "platform/FolderLookup.h"
@@ -187,12 +188,8 @@ void TBackgroundPrintApp::ResolveFolders() {
   // The print-centre hand-off folders.
   tProcessedJobsPrefs* pj = getMyProcessedJobsPrefs();
   if (!FolderResolves(pj->folder) && pj->folder.createIfMissing != 0) {
-    const fs::path center = CreateOrFindFolder(appFolder, "Kivo-PrintCenter Folder");
-    fs::path last;
-    for (const char* name :
-         {"Jobs In Spool", "Jobs Not Printed", "Jobs Printed", "Jobs Canceled", "Jobs Not Valid", "Jobs To Be Printed"})
-      last = CreateOrFindFolder(center, name);
-    const FSSpec spec = FolderSpecOfPath(last);
+    const auto center = pipeline::CreatePrintCenterFolderTree(appFolder);
+    const FSSpec spec = FolderSpecOfPath(center ? *center / "Jobs To Be Printed" : fs::path());
     if (spec.vRefNum != kNoFolderVRefNum) pj->folder.spec = spec;
   }
 

@@ -7,6 +7,7 @@
 #include "host/files/FileOps.h"
 #include "output/Notifications.h"
 #include "platform/Messages.h"
+#include "pipeline/OutputDispatch.h"
 
 namespace pipeline {
 
@@ -19,8 +20,6 @@ std::string Format(const char* fmt, auto... args) {
   std::snprintf(buf, sizeof buf, fmt, args...);
   return buf;
 }
-
-bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
 
 }  // namespace
 

@@ -87,9 +87,8 @@ class TPipelineServices : public layout::TReadReporter {
   virtual void SetQueueCurrentFile(const std::string& name) = 0;
   virtual void InsertIntoQueue(const std::filesystem::path& file) = 0;
 
-  // ---- files: move into a folder without overwriting, delete; 0 or an
-  // error code.
-  virtual OSErr MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) = 0;
+  // ---- files: delete; 0 or an error code. Job files are moved by the file
+  // services' job-file move.
   virtual OSErr DeleteFile(const std::filesystem::path& file) = 0;
 
   // ---- statistics

@@ -433,23 +433,6 @@ TEST_F(AppTest, ANewJobDroppedWhileAPageIsDrawnJoinsTheJobList) {
   EXPECT_EQ(list->GetNumRows(), 1);
 }
 
-TEST_F(AppTest, AJobFileMovedAsideNeverReplacesOneAlreadyThere) {
-  const fs::path unknown = c_->Services().UnknownJobsFolder();
-  ASSERT_FALSE(unknown.empty());
-  std::ofstream(unknown / "same.trpr") << "earlier";
-  TouchFile(Jobs() / "same.trpr", 5, "later");
-  EXPECT_EQ(c_->Services().MoveFileToFolder(Jobs() / "same.trpr", unknown), noErr);
-  std::ifstream earlier(unknown / "same.trpr");
-  std::string text;
-  earlier >> text;
-  EXPECT_EQ(text, "earlier");
-  EXPECT_FALSE(fs::exists(Jobs() / "same.trpr"));
-  EXPECT_EQ(c_->Services().MoveFileToFolder(Jobs() / "gone.trpr", fs::path()), dirNFErr);
-  fs::remove(unknown / "same.trpr");
-  for (const auto& e : fs::directory_iterator(unknown))
-    if (e.path().filename().string().rfind("same.trpr", 0) == 0) fs::remove(e.path());
-}
-
 TEST_F(AppTest, ThePrintCentreCommandIsAnArgumentVectorFromTheUserDefaults) {
   auto& defaults = host::UserDefaults::standard();
   defaults.set(kPrintCenterCommandKey, host::PlistArray{host::PlistValue("/usr/bin/true"), host::PlistValue("-g")});
