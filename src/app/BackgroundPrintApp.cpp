@@ -6,6 +6,7 @@
 #include "app/AboutWindow.h"
 #include "app/AppServices.h"
 #include "app/PrintBGBehavior.h"
+#include "app/PrintCountWindow.h"
 #include "app/ProgressIndicator.h"
 #include "app/SpoolQueue.h"
 #include "app/StatusWindow.h"
@@ -38,7 +39,6 @@ namespace {
 
 constexpr int16_t kClearAlert = 1002;
 constexpr int16_t kImportAlert = 1025;
-constexpr int16_t kErrorLogWindow = 1004;
 constexpr int16_t kProgressWindow = 9002;
 
 // A folder of the records: found again through its stored alias, else
@@ -86,6 +86,7 @@ void InitMacAppClasses() {
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
   RegisterProgressWindowClasses();
+  RegisterPrintCountWindowClasses();
 }
 
 std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {
@@ -99,7 +100,7 @@ std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {
         MenuItemDef("Export Preferences…", cExportPrefs), MenuItemDef("Import Preferences…", cImportPrefs),
         MenuItemDef(), MenuItemDef("Clear Print Jobs Folder…", cClearJobs),
         MenuItemDef("Clear Unknown Jobs Folder…", cClearUnknown), MenuItemDef("Clear Images Folder…", cClearImages),
-        MenuItemDef("Clear All Folders…", cClearAll), MenuItemDef(), MenuItemDef("Error Log…", cOpenErrorLog)}},
+        MenuItemDef("Clear All Folders…", cClearAll), MenuItemDef(), MenuItemDef("Print Statistics…", cPrintStatistics)}},
   };
 }
 
@@ -267,8 +268,8 @@ bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {
     case cClearFinished:
     case cClearGroupPhotos: ClearFolders(command); return true;
     case cStartUp: StartUpCommand(); return true;
-    case cOpenErrorLog:
-      if (TWindow* w = NewTemplateWindow(kErrorLogWindow)) {
+    case cPrintStatistics:
+      if (TWindow* w = NewTemplateWindow(kPrintCountWindowID)) {
         w->PoseModally();
         w->Close();
       }
@@ -285,7 +286,7 @@ void TBackgroundPrintApp::DoSetupMenus() {
   for (CommandNumber n : std::initializer_list<CommandNumber>{cPreferences, cClearJobs, cClearUnknown, cClearImages, cClearAll, CommandNumber(1007),
                           cExportPrefs, cImportPrefs})
     Enable(n, !printing);
-  Enable(cOpenErrorLog, true);
+  Enable(cPrintStatistics, true);
 }
 
 void TBackgroundPrintApp::ClearFolders(CommandNumber command) {

@@ -29,7 +29,7 @@ enum : CommandNumber {
   cClearFinished = 1010,
   cClearGroupPhotos = 1011,
   cStartUp = 1101,
-  cOpenErrorLog = 1351,
+  cPrintStatistics = 1351,
 };
 
 inline constexpr const char* kAlreadyRunningMessage = "Another version of Kivo-Processor is already running…";

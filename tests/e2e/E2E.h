@@ -304,6 +304,15 @@ class Station {
   bool WaitForFile(const fs::path& file, double seconds = 60) {
     return WaitUntil([&] { return fs::exists(file); }, seconds);
   }
+  // A job's photos are deleted at its very end, after its file has left the
+  // queue: a test that gives the next job a photo of the same name waits for
+  // the old one to go first.
+  bool WaitUntilGone(const fs::path& file, double seconds = 30) {
+    return WaitUntil([&] {
+      std::error_code ec;
+      return !fs::exists(fs::symlink_status(file, ec));
+    }, seconds);
+  }
   // Waits until `text` appears in the daily log.
   bool WaitForLog(const std::string& text, double seconds = 60) {
     return WaitUntil([&] { return Log().find(text) != std::string::npos; }, seconds);
