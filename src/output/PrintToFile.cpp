@@ -644,17 +644,13 @@ std::optional<fs::path> OriginalsFolder(const TOutputJob& job, TOutputEnv& env, 
 }
 
 // Naming type 1: base "_" four-digit counter, past the names taken; any
-// other type: base + extension.
+// other type: base + extension. Without a base the numbered name is used, so
+// no copy is named by its extension alone.
 std::string OriginalFileName(const tSpecialPrintToFilePref& rec, const fs::path& folder, const std::string& base) {
   const std::string ext = CleanName(Utf8(rec.extension));
-  if (rec.namingType != 1) return base + ext;
-  FSSpec spec{};
-  if (host::MakeFolderSpecFromPath(folder.string(), &spec) != noErr) return base + ext;
+  if (rec.namingType != 1 && !base.empty()) return base + ext;
   int32_t counter = 1;
-  FSSpec target{};
-  host::FSMakeFSSpec(spec.vRefNum, spec.parID, "", &target);
-  const CStr255_AC name = getUniqueNameForPrintToFile(CStr255_AC(base), counter, CStr255_AC(ext), 4, target);
-  return name.ToUTF8();
+  return NumberedDiskName(folder, base, counter, ext).value_or(base + ext);
 }
 
 }  // namespace

@@ -119,4 +119,23 @@ TEST_F(OriginalsFixture, UnresolvedSetFolderStoresNothing) {
   EXPECT_TRUE(Stored().empty());
 }
 
+TEST_F(OriginalsFixture, NumberedNamesCountPastTheCopiesInTheSetFolder) {
+  set.fileFormat = 2;
+  set.namingType = 1;
+  set.baseName = "Roll";
+  const fs::path photo = Photo("Original.jpg", 0);
+  ASSERT_TRUE(SaveOriginalFile(job, photo, env));
+  ASSERT_TRUE(SaveOriginalFile(job, photo, env));
+  auto files = Stored();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].filename(), "Roll_0001.jpg");
+  EXPECT_EQ(files[1].filename(), "Roll_0002.jpg");
+  // Without a base name a copy is numbered, never named ".jpg".
+  set.namingType = 3;
+  job.currentImageName.clear();
+  ASSERT_TRUE(SaveOriginalFile(job, photo, env));
+  EXPECT_TRUE(fs::exists(setFolder / "0001.jpg"));
+  EXPECT_FALSE(fs::exists(setFolder / ".jpg"));
+}
+
 }  // namespace
