@@ -4,6 +4,7 @@
 
 #include "app/PrintBGBehavior.h"
 #include "app/SpoolQueue.h"
+#include "pipeline/SpoolFolders.h"
 #include "host/ui/Alerts.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
@@ -29,6 +30,9 @@ fs::path FolderPathOfSpec(const FSSpec& folder) {
   if (path.empty() || !fs::is_directory(path, ec)) return {};
   return path;
 }
+
+OSErr AppPrefsServices::CreateImageAndJobFolders() { return pipeline::createImageAndJobFolders(); }
+OSErr AppPrefsServices::CreateImageAndJobFolders2() { return pipeline::createImageAndJobFolders2(); }
 
 void AppServices::OperatorMessage(std::string_view text) { DisplayNormalMessage(std::string(text).c_str()); }
 

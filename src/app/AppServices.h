@@ -7,6 +7,7 @@
 
 #include "host/files/FSSpec.h"
 #include "pipeline/Services.h"
+#include "prefs/PrefsServices.h"
 
 namespace app {
 
@@ -43,6 +44,13 @@ class AppServices : public pipeline::TPipelineServices {
 
  private:
   TPrintBGBehavior& controller_;
+};
+
+// The preferences window's services: the spool tree in a newly chosen root.
+class AppPrefsServices : public TPrefsServices {
+ public:
+  OSErr CreateImageAndJobFolders() override;
+  OSErr CreateImageAndJobFolders2() override;
 };
 
 // The path of a folder stored in the folder convention (parID is the
