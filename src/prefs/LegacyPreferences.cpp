@@ -198,8 +198,10 @@ void TPreferenceDocument::Read() {
     file.SetPermissions(fsRdPerm, 0);
     ThrowIfError_AC(file.OpenFile(), "TPreferenceDocument::Read");
   }
+  // A streamed object is made plain, not with factory values: what the file
+  // lacks stays as the records hold it.
   std::unique_ptr<TPreferences> prefs =
-      behavior_ ? behavior_->DoMakePreferences() : std::make_unique<TBackgroundPrintingPrefs>();
+      preferences_ ? preferences_->Clone() : std::make_unique<TBackgroundPrintingPrefs>();
   prefs->BeInDocument(this);
   prefs->ReadFrom(file);
   file.CloseFile();
