@@ -53,7 +53,9 @@ void TPrintServerPrefs::ShowRoot(bool second) {
   const int16_t vRefNum = second ? p.secondRootVRefNum : p.rootVRefNum;
   const int32_t dirID = second ? p.secondRootDirID : p.rootDirID;
   tmyFSSpec& spec = second ? p.secondRootSpec : p.rootSpec;
-  CStr255_AC folder = dirID == kNoFolderDirID ? "No directory selected" : "[Can not find directory]";
+  // -9999 in either field means that no folder was ever chosen.
+  const bool none = vRefNum == kNoFolderVRefNum || dirID == kNoFolderDirID;
+  CStr255_AC folder = none ? "No directory selected" : "[Can not find directory]";
   CStr255_AC volume;
   if (dirID > 0 && IsExistingDirectory(vRefNum, dirID)) {
     CStr255_AC name, volumeName;

@@ -258,7 +258,8 @@ FolderLines UpdateFolderRecord(tFolderFSSpec& live, const tFolderFSSpec& candida
     live.volumeName = CStr31_AC(lines.volume);
     return lines;
   }
-  lines.folder = live.spec.parID == kNoFolderDirID ? "No directory selected" : "[Can not find directory]";
+  const bool none = live.spec.vRefNum == kNoFolderVRefNum || live.spec.parID == kNoFolderDirID;
+  lines.folder = none ? "No directory selected" : "[Can not find directory]";
   lines.volume = live.volumeName;
   return lines;
 }

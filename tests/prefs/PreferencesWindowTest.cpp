@@ -213,6 +213,7 @@ TEST_F(PrefsUiTest, CancelledChooserChangesNothing) {
   RunDialog(
       [&](TPreferencesWindow& w) {
         TPreferencesView* p = w.CurrentPanel();
+        EXPECT_EQ(TextOf(*p, "psf2"), "No directory selected");
         Click(*p, "chps");
         ShowRow(w, 3);
         Click(*w.CurrentPanel(), "chng");
@@ -226,6 +227,22 @@ TEST_F(PrefsUiTest, CancelledChooserChangesNothing) {
   EXPECT_EQ(dialogRequests_[0].kind, host::FileDialogKind::kChooseFolder);
   EXPECT_EQ(dialogRequests_[0].message, GetIndString(kPromptStrings, kSpoolRootPrompt).ToUTF8());
   EXPECT_EQ(dialogRequests_[1].message, GetIndString(kPromptStrings, kPrintCenterPrompt).ToUTF8());
+}
+
+TEST_F(PrefsUiTest, FolderLinesForAGoneFolderAndTheTopOfAVolume) {
+  const fs::path gone = MakeFolder("Gone");
+  ASSERT_EQ(host::MakeFolderSpecFromPath(gone.string(), &getMyProcessedJobsPrefs()->folder.spec), noErr);
+  fs::remove(gone);
+  ASSERT_EQ(host::MakeFolderSpecFromPath("/", &getMyWebUploadPrefs()->folder.spec), noErr);
+  RunDialog(
+      [&](TPreferencesWindow& w) {
+        ShowRow(w, 3);
+        EXPECT_EQ(TextOf(*w.CurrentPanel(), "fldr"), "[Can not find directory]");
+        ShowRow(w, 6);
+        EXPECT_EQ(TextOf(*w.CurrentPanel(), "fldr"), "<Root>");
+        EXPECT_FALSE(TextOf(*w.CurrentPanel(), "volu").empty());
+      },
+      FourCC("canc"));
 }
 
 TEST_F(PrefsUiTest, RememberedCategoryBuildsItsOwnPanel) {
