@@ -6,7 +6,6 @@
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "platform/Messages.h"
-#include "prefs/PreferencesWindow.h"
 
 static void InitAppViewResources() { Q_INIT_RESOURCE(kivo_app_views); }
 
@@ -18,7 +17,6 @@ void InstallAppResources() {
   done = true;
   InitAppViewResources();
   host::AddViewResourceFolder(":/kivo-app/views");
-  InstallPrefsViewResources();
   // Alert 1025 names what an import refused in its first parameter.
   host::AlertDef imported = host::GetAlert(1025);
   imported.text = "The preferences were imported.^0\n\nQuit now so that Kivo-Processor starts with them next time?";

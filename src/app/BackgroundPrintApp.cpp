@@ -86,6 +86,7 @@ void InitMacAppClasses() {
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
   RegisterProgressWindowClasses();
+  RegisterPreferencesClasses();
 }
 
 std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {

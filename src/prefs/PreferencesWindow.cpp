@@ -1,8 +1,6 @@
 // The preferences window, its category list and the panel base.
 #include "prefs/PreferencesWindow.h"
 
-#include <QtCore/QtGlobal>
-
 #include "host/files/FSSpec.h"
 #include "host/ui/ViewServer.h"
 #include "platform/Choosers.h"
@@ -13,8 +11,6 @@
 #include "prefs/FolderAliases.h"
 #include "prefs/LegacyPreferences.h"
 #include "prefs/PreferencePanels.h"
-
-static void InitPrefsViewResources() { Q_INIT_RESOURCE(kivo_prefs_views); }
 
 int16_t gLastSelectedPreference = 1;
 
@@ -319,11 +315,3 @@ void RegisterPreferencesClasses() {
   RegisterPreferencePanelClasses();
 }
 
-void InstallPrefsViewResources() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  InitPrefsViewResources();
-  host::AddViewResourceFolder(":/kivo-prefs/views");
-  RegisterPreferencesClasses();
-}

@@ -143,7 +143,6 @@ std::optional<tFolderFSSpec> ChooseFolderFor(const tFolderFSSpec& folder, int16_
 // could not be made.
 bool DoPreferencesDialog(TPrefsServices& services);
 
-// Registers the window's and panels' classes and adds the compiled-in view
-// resources of the preferences.
+// Registers the window's and panels' classes with the view server. Their
+// view resources (1002, 1007, 1040 to 1047) are the application's.
 void RegisterPreferencesClasses();
-void InstallPrefsViewResources();

@@ -30,6 +30,7 @@ class PrefsCommands : public ::testing::Test {
     static char* argv[] = {name, nullptr};
     host::InitFramework(1, argv);
     InstallAppResources();
+    InitMacAppClasses();
     defaults_ = std::make_unique<host::UserDefaults>(base_ / "defaults.plist");
     SetPrefStoreDefaults(defaults_.get());
     mySetAllDefaults();

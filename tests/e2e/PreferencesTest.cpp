@@ -13,6 +13,7 @@
 #include "host/ui/Application.h"
 #include "host/ui/FileDialogs.h"
 #include "host/ui/View.h"
+#include "host/ui/ViewServer.h"
 #include "layout/Objects.h"
 #include "prefs/PrefExport.h"
 #include "prefs/PrefStore.h"
@@ -52,7 +53,9 @@ TEST(Preferences, EditedAndImportedSetFolderIsFollowedByTheProgram) {
   static char name[] = "test_e2e";
   static char* argv[] = {name, nullptr};
   host::InitFramework(1, argv);
-  InstallPrefsViewResources();
+  // The window's view resources, as the application has them.
+  host::AddViewResourceFolder(KIVO_APP_VIEWS);
+  RegisterPreferencesClasses();
 
   // A station that ran once, so its store holds every record.
   e2e::Station first("prefs-a");

@@ -20,6 +20,7 @@
 #include "host/ui/Application.h"
 #include "host/ui/FileDialogs.h"
 #include "host/ui/View.h"
+#include "host/ui/ViewServer.h"
 #include "prefs/PreferencePanels.h"
 #include "prefs/PreferencesWindow.h"
 #include "prefs/PrefStore.h"
@@ -35,7 +36,9 @@ inline void EnsureFramework() {
   static char name[] = "test_prefs";
   static char* argv[] = {name, nullptr};
   host::InitFramework(1, argv);
-  InstallPrefsViewResources();
+  // The window's view resources, as the application has them.
+  host::AddViewResourceFolder(KIVO_APP_VIEWS);
+  RegisterPreferencesClasses();
 }
 
 // Counts what the window asked of the application.
