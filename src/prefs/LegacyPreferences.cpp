@@ -178,10 +178,11 @@ void TPreferenceDocument::Save() {
   TFile file;
   ThrowIfError_AC(file.SpecifyWithPath(path_.string()), "TPreferenceDocument::Save");
   file.SetPermissions(fsRdWrPerm, fsRdWrPerm);
-  OSErr err = file.OpenFile();
+  const OSErr err = file.OpenFile();
   if (err != noErr) {
-    // A file made elsewhere may have no resource fork yet.
-    ThrowIfError_AC(file.CreateRsrcFork() == dupFNErr ? err : noErr, "TPreferenceDocument::Save");
+    // A file made elsewhere may have no resource fork yet; one that has a
+    // fork failed to open for another reason.
+    if (file.CreateRsrcFork() == dupFNErr) Throw_AC(err, "TPreferenceDocument::Save");
     ThrowIfError_AC(file.OpenFile(), "TPreferenceDocument::Save");
   }
   preferences_->WriteTo(file);

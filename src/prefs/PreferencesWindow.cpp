@@ -32,12 +32,6 @@ int16_t RowOfCategory(int16_t category) {
   return 0;
 }
 
-int16_t CategoryOfRow(int16_t row) {
-  for (const Category& c : kCategories)
-    if (c.row == row) return c.category;
-  return 0;
-}
-
 }  // namespace
 
 // ---- TPreferencesView ----

@@ -89,7 +89,9 @@ TEST_F(PrefExport, FreshStoreExportsAnEmptyDictionary) {
   EXPECT_EQ(Python(kListKeys, file), "top 1\n");
   host::FinderInfo info;
   ASSERT_EQ(host::GetFinderInfo(file.string(), &info), noErr);
-  if (host::FinderInfoSupported(file.string())) EXPECT_EQ(info.creator, FourCC("ZRVb"));
+  if (host::FinderInfoSupported(file.string())) {
+    EXPECT_EQ(info.creator, FourCC("ZRVb"));
+  }
 }
 
 TEST_F(PrefExport, ExportHoldsTheStoredKeysAsPlistlibReadsThem) {
