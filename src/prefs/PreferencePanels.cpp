@@ -148,6 +148,10 @@ void TPrintServerPrefs::StoreControls() {
 // ---- shared by the folder panels ----
 
 void TFolderPrefsView::UpdateFolderString(tFolderFSSpec& live, const tFolderFSSpec& candidate, bool storeAlias) {
+  if (const char* name = FolderLogName()) {
+    platform::PrintF("  %s::UpdateFolderString =>  parID = [%i]\n", name, int(candidate.spec.parID));
+    platform::PrintF("%s::UpdateFolderString =>  vRefNum = [%i]\n\n", name, int(candidate.spec.vRefNum));
+  }
   const FolderLines lines = UpdateFolderRecord(live, candidate, storeAlias, PrefsWindow());
   SetTextOf("fldr", lines.folder);
   SetTextOf("volu", lines.volume);

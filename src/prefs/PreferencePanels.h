@@ -39,6 +39,8 @@ class TPrintServerPrefs : public TPreferencesView {
 // and the folder button 'chng'.
 class TFolderPrefsView : public TPreferencesView {
  protected:
+  // The class name the folder lines are logged under; none logs nothing.
+  virtual const char* FolderLogName() const { return nullptr; }
   // Shows `live` (after taking `candidate`, see UpdateFolderRecord).
   void UpdateFolderString(tFolderFSSpec& live, const tFolderFSSpec& candidate, bool storeAlias);
   // Runs the chooser for `live` and takes the folder chosen.
@@ -109,6 +111,7 @@ class TPrintToFileSetPrefs : public TFolderPrefsView {
   void StoreControls() override { GetSettings(set_); }
 
  private:
+  const char* FolderLogName() const override { return "TPrintToFileSetPrefs"; }
   void PlaceByFormat(const tSpecialPrintToFilePref& record, int16_t format);
   void PlaceByNaming(int16_t namingType);
   int16_t set_ = 1;
@@ -148,6 +151,7 @@ class TWebUploadPrefs : public TFolderPrefsView {
   void StoreControls() override { GetSettings(); }
 
  private:
+  const char* FolderLogName() const override { return "TWebUploadPrefs"; }
   tSpecialPrintToFilePref snapshot_;
 };
 

@@ -17,7 +17,7 @@ int16_t gLastSelectedPreference = 1;
 namespace {
 
 constexpr IDType kCate = FourCC("cate"), kText = FourCC("text"), kView = FourCC("view"), kFact = FourCC("fact"),
-                 kRvrt = FourCC("rvrt"), kOK = FourCC("ok  "), kCancel = FourCC("canc");
+                 kRvrt = FourCC("rvrt"), kOK = FourCC("ok  ");
 
 struct Category {
   int16_t row;
