@@ -260,6 +260,11 @@ TEST_F(PrefsUiTest, RememberedCategoryBuildsItsOwnPanel) {
         ShowRow(w, 5);
         EXPECT_NE(dynamic_cast<TOutputFilePrefs*>(w.CurrentPanel()), nullptr);
         EXPECT_EQ(TextOf(w, "text"), "Output Files");
+        // A text outside the table builds the plain panel of category 0.
+        w.CategoryList()->PrepareView(0);
+        ASSERT_NE(w.CurrentPanel(), nullptr);
+        EXPECT_EQ(w.CurrentPanel()->GetClassName(), "TPreferencesView");
+        EXPECT_EQ(gLastSelectedPreference, 5);
       },
       FourCC("canc"));
   // A remembered row the list does not have opens on the first one.
