@@ -16,6 +16,7 @@
 #include "host/imageio/ImageFile.h"
 #include "host/ui/Application.h"
 #include "host/ui/ViewServer.h"
+#include "imaging/ImageLoading.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/PStrings.h"
@@ -172,8 +173,10 @@ host::GWorldHandle getThumbnailResourceFromFile(const fs::path& file) {
     std::printf("getThumbnailResourceFromFile has NO picHandle\n");
     return nullptr;
   }
-  // Station previews hold their picture as compressed image data; a picture
-  // of drawing commands has no decoder here and gives no thumbnail.
+  auto picture = std::make_unique<Picture>();
+  picture->data = pict->data;
+  if (host::GWorldHandle drawn = PicHandle2GWorld(std::move(picture))) return drawn;
+  // Some stations store the preview's compressed image data as it is.
   host::ImageReadResult r = host::DecodeImage(pict->data);
   return r.ok() ? std::move(r.image) : nullptr;
 }

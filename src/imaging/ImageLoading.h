@@ -21,6 +21,7 @@
 #include "host/files/FSSpec.h"
 #include "host/imageio/ImageFile.h"
 #include "host/qd/GWorld.h"
+#include "imaging/PictReader.h"
 
 class TFile;
 struct tColorSyncPrefs;
@@ -49,6 +50,13 @@ class CImageFile {
 
   // The image, shared with the caller; null when the file gave none.
   CGImageRef GetCurrentCGImage();
+  // The image corrected with the ten colour globals (ColorCorrection.h):
+  // the same image when they are all neutral; null when the settings are
+  // refused (not finite, or out of range) or there is no image.
+  CGImageRef GetCurrentCGImageWithColorCorrection();
+  // The same correction on the decoded image in place, for TakeImage; false
+  // (and no image left) when refused.
+  bool ApplyColorCorrection();
   // The decoded image as an offscreen of its own (moved out when no image
   // has been handed out yet, else copied); null when there is none.
   host::GWorldHandle TakeImage();
@@ -87,12 +95,13 @@ class TNewAllFilesHandler : public TKIVOFileHandler {
   bool IsValidFile() const;
   bool IsValidFile(const TFile* file) const;
   static bool isValidFileForHere(const CStr255_AC& name);
-  // The current file as a new offscreen (blurred by myBlurValue, a half
-  // turn applied for orientation 3), or empty.
+  // The current file as a new offscreen (colour-corrected when the file
+  // carries colour settings, blurred by myBlurValue, a half turn applied for
+  // orientation 3), or empty.
   host::GWorldHandle GetFullSizeImage();
-  // Colour settings are stored per image by a later stage; until then every
-  // image reads as having none.
-  void LoadColorSettings() {}
+  // The current file's colour settings (resource 5002) into the ten colour
+  // globals; the neutral values when it has none.
+  void LoadColorSettings();
 };
 
 // ---- loading ----
@@ -113,9 +122,8 @@ host::GWorldHandle getGWorldFromFileSpecWithoutColorsyncProfile(const FSSpec& sp
 // An overlay graphic: files without alpha come back with every alpha byte 0.
 host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec);
 
-// There is no picture format on this platform: nothing to draw, none back.
-struct Picture;
-using PicHandle = Picture**;
+// The picture drawn into a new offscreen of its frame (PictReader.h); the
+// picture is consumed. None for no picture or one that draws nothing.
 host::GWorldHandle PicHandle2GWorld(PicHandle picture);
 
 // The graphics folder ("KIVO GRAPHICS FOLDER ƒ") whose category subfolders
