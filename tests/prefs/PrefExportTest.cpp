@@ -142,6 +142,8 @@ TEST_F(PrefExport, HostileFileChangesNothingItShouldNot) {
   inner[kWebUploadPrefsKey] = host::PlistValue(WebUploadPrefBlob());  // the one good key
   mySetAllDefaults();
   inner["prefEnableRelaunch"] = host::PlistValue(true);
+  // A program the processor would start: never taken from a file.
+  inner["KivoPrintCenterCommand"] = host::PlistValue(host::PlistArray{host::PlistValue("/bin/sh"), host::PlistValue("-c")});
   inner["SomethingElse"] = host::PlistValue(std::string(2'000'000, 'x'));
   inner[kPrintServerPrefKey] = host::PlistValue("not data");
   inner[PrintToFileSetKey(1)] = host::PlistValue(std::vector<uint8_t>(5000, 1));
@@ -173,6 +175,7 @@ TEST_F(PrefExport, HostileFileChangesNothingItShouldNot) {
 
   host::PlistDict after = defaults_->dictionaryRepresentation();
   EXPECT_FALSE(after.count("prefEnableRelaunch"));
+  EXPECT_FALSE(after.count("KivoPrintCenterCommand"));
   EXPECT_FALSE(after.count("SomethingElse"));
   EXPECT_NE(after[kWebUploadPrefsKey], before.at(kWebUploadPrefsKey));
   after[kWebUploadPrefsKey] = before.at(kWebUploadPrefsKey);
