@@ -26,7 +26,9 @@
 #include "platform/Polling.h"
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefRecords.h"
+#include "prefs/PrefExport.h"
 #include "prefs/PrefStore.h"
+#include "prefs/PreferencesWindow.h"
 
 namespace app {
 
@@ -87,6 +89,7 @@ void InitMacAppClasses() {
   RegisterAboutWindowClasses();
   RegisterProgressWindowClasses();
   RegisterPrintCountWindowClasses();
+  RegisterPreferencesClasses();
 }
 
 std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {
@@ -253,11 +256,13 @@ bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {
         return true;
       }
       return TApplication::DoMenuCommand(command);
-    case cPreferences:
-    case cExportPrefs:
-    case cImportPrefs:
-      DisplayNormalMessage("The preferences window is not available in this version.");
+    case cPreferences: {
+      AppPrefsServices services;
+      DoPreferencesDialog(services);
       return true;
+    }
+    case cExportPrefs: SaveToNewPreferencesFile(); return true;
+    case cImportPrefs: ImportPreferences(); return true;
     case cStartPauseCommand:
       if (TPrintBGBehavior* c = Controller()) c->EnableBackgroundPrinting(!c->IsBackgroundPrintingEnabled());
       return true;
@@ -364,6 +369,20 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
       break;
     default: break;
   }
+}
+
+void TBackgroundPrintApp::ImportPreferences() {
+  PrefImportReport report;
+  if (!LoadFromNewPreferencesFile(&report)) {
+    if (!report.refused.empty())
+      DisplayNormalMessage(CStr255_AC("Nothing was imported from the preference file: " + report.RefusedText()));
+    return;
+  }
+  const std::string refused = report.RefusedText();
+  ParamText(CStr255_AC(refused.empty() ? std::string() : "\n\nNot imported: " + refused));
+  // The first item leaves at once, without saving, so that the next launch
+  // reads what was imported.
+  if (MacAppAlert(kImportAlert) == 1) Quit();
 }
 
 bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {

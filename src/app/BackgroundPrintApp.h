@@ -72,6 +72,9 @@ class TBackgroundPrintApp : public TApplication {
 
   static std::vector<host::MenuDef> MenuTable();
 
+  // Command 1009: imports a preference file, then alert 1025 offers to quit.
+  void ImportPreferences();
+
  private:
   void StartUpCommand();
   void ResolveFolders();

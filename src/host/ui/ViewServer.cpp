@@ -35,6 +35,8 @@ std::map<std::string, host::ViewFactory>& Registry() {
     add({"TPictureView"}, static_cast<TPictureView*>(nullptr));
     add({"TProgressBar", "QProgressBar"}, static_cast<TProgressBar*>(nullptr));
     add({"TChasingArrows"}, static_cast<TChasingArrows*>(nullptr));
+    add({"TNumberText", "QSpinBox"}, static_cast<TNumberText*>(nullptr));
+    add({"TSlider", "QSlider", "QScrollBar"}, static_cast<TSlider*>(nullptr));
     return r;
   }();
   return registry;
