@@ -21,6 +21,7 @@
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/Polling.h"
+#include "platform/ShellCommands.h"
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefRecords.h"
 #include "prefs/PrefStore.h"
@@ -105,6 +106,9 @@ TBackgroundPrintApp::TBackgroundPrintApp(StartupOptions options)
     : TApplication(FourCC("TEXT"), kAppCreator), options_(options) {}
 
 TBackgroundPrintApp::~TBackgroundPrintApp() {
+  // Only the copy that installed the agent removes it: a copy that was
+  // refused because another one runs must leave that one's agent alone.
+  if (launchAgentInstalled_) unloadLaunchAgentPlist();
   // The controller's window and job runner go before the framework.
   if (TBehavior* c = GetBehaviorWithIdentifier(kPrintBGBehaviorID)) RemoveBehavior(c);
   delete gProgressIndicator;
@@ -166,6 +170,9 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   platform::LogF("Running on %s", host::systemVersionText().c_str());
   output::setupNotificationCenter();
   RemoveMenuItem(1023, 11);
+
+  // 17. Started again at login and after a crash, where the operator asks for it.
+  if (systemVersionIsGreaterOrEqualThen10()) launchAgentInstalled_ = loadLaunchAgentPlist();
   return true;
 }
 

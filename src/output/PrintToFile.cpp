@@ -16,6 +16,7 @@
 #include "platform/FileNames.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
+#include "platform/ShellCommands.h"
 #include "prefs/FolderAliases.h"
 
 namespace output {
@@ -557,6 +558,8 @@ void CompleteOutputEnv(TOutputEnv& env) {
   if (!env.outputFileQuality)
     env.outputFileQuality = [] { return getMyOutputFilePrefs() ? getMyOutputFilePrefs()->jpegQuality : int16_t(0); };
   if (!env.desktopFolder) env.desktopFolder = [] { return host::desktopFolder(); };
+  if (!env.mergeVideos)
+    env.mergeVideos = [](const fs::path& clip, const fs::path& dest) { return MergeVideos(clip, dest) == noErr; };
 }
 
 TOutputEnv DefaultOutputEnv() {
