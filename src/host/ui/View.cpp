@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QMainWindow>
 #include <QPainter>
 #include <QPaintEvent>
@@ -352,6 +353,31 @@ std::vector<TWindow*> TWindow::AllWindows() {
   std::vector<TWindow*> out;
   for (auto& w : WindowList()) out.push_back(w.get());
   return out;
+}
+
+void TWindow::FitToContents() {
+  auto* window = qobject_cast<QMainWindow*>(GetWidget());
+  if (!window || !content_) return;
+  constexpr int kMargin = 8;
+  QRect used;
+  for (QObject* child : content_->children()) {
+    auto* w = qobject_cast<QWidget*>(child);
+    // Views hidden on purpose (a popup shown only while in use) take no room.
+    if (!w || w->isWindow() || (w->testAttribute(Qt::WA_WState_ExplicitShowHide) && w->isHidden())) continue;
+    QRect r = w->geometry();
+    // A control may need more room than its resource gave it at this font.
+    const QSize hint = w->minimumSizeHint();
+    if (hint.isValid() && r.height() < hint.height()) r.setHeight(hint.height());
+    used |= r;
+  }
+  if (!used.isNull()) {
+    const QSize need(used.right() + 1 + kMargin, used.bottom() + 1 + kMargin);
+    content_->setMinimumSize(content_->minimumSize().expandedTo(need));
+  }
+  // The main window's layout counts the menu bar and the contents' layout.
+  if (QLayout* layout = window->layout()) layout->activate();
+  const QSize least = window->minimumSizeHint().expandedTo(window->layout() ? window->layout()->minimumSize() : QSize());
+  window->resize(window->size().expandedTo(least));
 }
 
 TWindow* TWindow::Adopt(std::unique_ptr<TWindow> window) {

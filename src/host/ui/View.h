@@ -156,6 +156,12 @@ class TWindow : public TView {
 
   QWidget* ContentWidget() const override { return content_; }
 
+  // Makes the window at least as large as its contents need at the current
+  // font: every control placed in it (plus a margin), the menu bar, and what
+  // a layout asks for. Windows made from view resources are fitted after
+  // their DoPostCreate; call again after adding views.
+  void FitToContents();
+
   // Every window of the framework's window list, front-most first is not
   // promised; in creation order.
   static std::vector<TWindow*> AllWindows();

@@ -352,6 +352,7 @@ TWindow* NewTemplateWindow(int16_t id) {
   TWindow* w = TWindow::Adopt(std::move(window));
   Populate(*w, res->root, *res);
   PostCreate(*w);
+  w->FitToContents();
   return w;
 }
 
