@@ -13,6 +13,7 @@
 #include "host/sys/SystemInfo.h"
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
+#include "host/ui/Widgets.h"
 #include "output/Notifications.h"
 #include "platform/DiagnosticLog.h"
 #include "platform/FileServices.h"
@@ -82,6 +83,7 @@ FSSpec FolderSpecOfPath(const fs::path& folder) {
 }
 
 void InitMacAppClasses() {
+  host::RegisterWidgetClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
   RegisterProgressWindowClasses();

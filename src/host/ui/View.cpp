@@ -17,6 +17,7 @@
 #include "host/ui/Application.h"
 #include "host/ui/Controls.h"
 #include "host/ui/QtBridge.h"
+#include "host/ui/Widgets.h"
 
 using host::ui::FromQRect;
 using host::ui::ToQRect;
@@ -57,6 +58,13 @@ class WindowWidget : public QMainWindow {
     // delete the window by itself.
     event->ignore();
     host::ui::Guarded("DoCloseBox", [&] { window_->DoCloseBox(); });
+  }
+  void changeEvent(QEvent* event) override {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange) {
+      const bool active = isActiveWindow();
+      host::ui::Guarded("Activate", [&] { window_->Activate(active); });
+    }
   }
 
  private:
@@ -203,6 +211,8 @@ void TView::ApplyResourceProperty(const std::string& name, const std::string& va
     widget_->setVisible(value == "true");
   } else if (name == "toolTip") {
     widget_->setToolTip(QString::fromStdString(value));
+  } else if (name == "adorner") {
+    if (!host::AdornView(*this, value)) std::fprintf(stderr, "Unknown adorner \"%s\"\n", value.c_str());
   }
 }
 
@@ -353,6 +363,16 @@ std::vector<TWindow*> TWindow::AllWindows() {
   std::vector<TWindow*> out;
   for (auto& w : WindowList()) out.push_back(w.get());
   return out;
+}
+
+void TWindow::Activate(bool) {}
+
+void TWindow::SetProxyPath(const std::string& path) {
+  if (GetWidget()) GetWidget()->setWindowFilePath(QString::fromStdString(path));
+}
+
+std::string TWindow::GetProxyPath() const {
+  return GetWidget() ? GetWidget()->windowFilePath().toStdString() : std::string();
 }
 
 void TWindow::FitToContents() {
