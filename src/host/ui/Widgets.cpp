@@ -254,6 +254,7 @@ class AdornerOverlay : public QWidget {
     setGeometry(view->rect());
     view->installEventFilter(this);
     raise();
+    show();
   }
 
  protected:
