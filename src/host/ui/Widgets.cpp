@@ -66,20 +66,39 @@ void TDeselectCellScroller::DoMouseCommand() {
 
 // ---- TFloatingPopup --------------------------------------------------------
 
-bool TFloatingPopup::TrackMenu() {
+void TFloatingPopup::TrackMenu(std::function<void()> whenClosed) {
   QWidget* w = GetWidget();
-  if (!w) return false;
-  QMenu menu(w);
+  if (!w) {
+    if (whenClosed) whenClosed();
+    return;
+  }
+  // Not run in a nested event loop: the menu is shown and the choice comes
+  // back through its signals, so the caller's loop keeps running (and quits)
+  // as usual.
+  auto* menu = new QMenu(w);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
   for (int16_t i = 1; i <= CountItems(); ++i) {
     const QString text = host::ui::ToQString(GetItemText(i));
-    if (text == "-") menu.addSeparator();
-    else menu.addAction(text)->setData(int(i));
+    if (text == "-") menu->addSeparator();
+    else menu->addAction(text)->setData(int(i));
   }
-  QAction* chosen = menu.exec(w->mapToGlobal(QPoint(1, 1)));
-  if (!chosen) return false;
-  SetCurrentItem(int16_t(chosen->data().toInt()));
-  SendEvent(mPopupHit, EventNow());
-  return true;
+  auto chosen = std::make_shared<int>(0);
+  QObject::connect(menu, &QMenu::triggered, menu, [chosen](QAction* a) { *chosen = a->data().toInt(); });
+  // A chosen item is triggered right after the menu hides, within the same
+  // event; the queued call sees it.
+  QPointer<QWidget> alive(w);
+  QObject::connect(menu, &QMenu::aboutToHide, w, [this, chosen, alive, whenClosed] {
+    QTimer::singleShot(0, alive, [this, chosen, whenClosed] {
+      host::ui::Guarded("TrackMenu", [&] {
+        if (*chosen > 0) {
+          SetCurrentItem(int16_t(*chosen));
+          SendEvent(mPopupHit, EventNow());
+        }
+        if (whenClosed) whenClosed();
+      });
+    });
+  });
+  menu->popup(w->mapToGlobal(QPoint(1, 1)));
 }
 
 // ---- TPopupButton ----------------------------------------------------------
@@ -193,12 +212,15 @@ void TPopupCommand::DoIt() {
   popup->Update();
   popup->SetCurrentItem(0);
   popup->SetIdentifier(target_.carried);
-  popup->TrackMenu();
-  popup->SetCurrentItem(1);
-  popup->SetIdentifier(target_.popup);
-  popup->Show(false);
-  view_->ForceRedraw();
-  view_->Update();
+  TView* view = view_;
+  const IDType own = target_.popup;
+  popup->TrackMenu([view, popup, own] {
+    popup->SetCurrentItem(1);
+    popup->SetIdentifier(own);
+    popup->Show(false);
+    view->ForceRedraw();
+    view->Update();
+  });
 }
 
 // ---- adorners --------------------------------------------------------------

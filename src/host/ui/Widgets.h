@@ -9,6 +9,7 @@
 // "TInFrameAdorner").
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,10 +38,10 @@ class TDeselectCellScroller : public TView {
 // mouse. Its items are those of its resource.
 class TFloatingPopup : public TPopup {
  public:
-  // Opens the menu at the popup's place and waits for the choice; a chosen
-  // item becomes the current item and reaches the window as the popup's
-  // control event. True when an item was chosen.
-  bool TrackMenu();
+  // Opens the menu at the popup's place; a chosen item becomes the current
+  // item and reaches the window as the popup's control event. `whenClosed`
+  // runs once the menu has closed, chosen or not.
+  void TrackMenu(std::function<void()> whenClosed);
 };
 
 // A push button that opens a popup: at once on a click with the Control key

@@ -105,7 +105,7 @@ TEST_F(Widgets, HeldPopupButtonOpensThePopupAtTheMouseAndSendsItsChoice) {
   const QPoint at(40, 15);
   QTest::mousePress(w.Button(), Qt::LeftButton, {}, at);
   QTest::mouseMove(w.Button(), at + QPoint(3, -3));  // within the slop
-  QTest::qWait(kPopupHoldTicks * 1000 / 60 + 250);
+  QTest::qWaitFor([&] { return w.Count(mPopupHit, FourCC("pop1")) > 0; }, 5000);
   QTest::mouseRelease(w.Button(), Qt::LeftButton, {}, at + QPoint(3, -3));
   QApplication::processEvents();
 
@@ -150,11 +150,10 @@ TEST_F(Widgets, ControlClickOpensThePopupAtOnce) {
   bool opened = false;
   ChooseInNextMenu("All Folders", &opened);
   QTest::mouseClick(w.Button(), Qt::LeftButton, Qt::ControlModifier, QPoint(20, 20));
-  QTest::qWait(100);
+  QTest::qWaitFor([&] { return w.Count(mPopupHit, FourCC("pop1")) > 0; }, 5000);
   EXPECT_TRUE(opened);
   EXPECT_EQ(w.Count(mPopupHit, FourCC("pop1")), 1u);
   EXPECT_EQ(w.Count(mButtonHit, FourCC("file")), 0u);
-  // Menu items count from 1 with the separator: "All Folders" is item 3.
 }
 
 TEST_F(Widgets, PopupCommandsMapIdentifiersAndSkipMissingPopups) {
@@ -169,6 +168,7 @@ TEST_F(Widgets, PopupCommandsMapIdentifiersAndSkipMissingPopups) {
   PopupWindow w;
   TPopupCommand command(w.window, FourCC("last"), CPoint_AC(5, 5));  // 'pop2' does not exist
   command.DoIt();
+  QTest::qWait(20);
   EXPECT_TRUE(w.window->events.empty());
   EXPECT_FALSE(w.popup->IsShown());
 }
