@@ -73,20 +73,31 @@ struct PopupWindow {
   }
 };
 
-// Chooses `item` (its text) of the next popup menu that opens, by a click.
-void ChooseInNextMenu(const QString& item, bool* opened) {
+// Chooses `item` (its text) of the next popup menu that opens, by a click,
+// for as long as the returned watcher lives.
+struct MenuWatcher {
+  bool opened = false;
+};
+std::shared_ptr<MenuWatcher> ChooseInNextMenu(const QString& item) {
+  auto watcher = std::make_shared<MenuWatcher>();
   auto poll = std::make_shared<std::function<void()>>();
-  *poll = [item, opened, poll] {
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    if (!menu) {
-      QTimer::singleShot(10, *poll);
+  *poll = [item, weak = std::weak_ptr<MenuWatcher>(watcher), poll] {
+    auto w = weak.lock();
+    if (!w) {
+      *poll = nullptr;  // ends the cycle of the lambda holding itself
       return;
     }
-    *opened = true;
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) {
+      QTimer::singleShot(10, [poll] { if (*poll) (*poll)(); });
+      return;
+    }
+    w->opened = true;
     for (QAction* a : menu->actions())
       if (a->text() == item) QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
   };
-  QTimer::singleShot(10, *poll);
+  QTimer::singleShot(10, [poll] { if (*poll) (*poll)(); });
+  return watcher;
 }
 
 class Widgets : public ::testing::Test {
@@ -100,8 +111,7 @@ class Widgets : public ::testing::Test {
 
 TEST_F(Widgets, HeldPopupButtonOpensThePopupAtTheMouseAndSendsItsChoice) {
   PopupWindow w;
-  bool opened = false;
-  ChooseInNextMenu("Print Jobs Folder", &opened);
+  auto menu = ChooseInNextMenu("Print Jobs Folder");
   const QPoint at(40, 15);
   QTest::mousePress(w.Button(), Qt::LeftButton, {}, at);
   QTest::mouseMove(w.Button(), at + QPoint(3, -3));  // within the slop
@@ -109,7 +119,7 @@ TEST_F(Widgets, HeldPopupButtonOpensThePopupAtTheMouseAndSendsItsChoice) {
   QTest::mouseRelease(w.Button(), Qt::LeftButton, {}, at + QPoint(3, -3));
   QApplication::processEvents();
 
-  EXPECT_TRUE(opened);
+  EXPECT_TRUE(menu->opened);
   ASSERT_EQ(w.Count(mPopupHit, FourCC("pop1")), 1u);
   EXPECT_EQ(w.Count(mButtonHit, FourCC("file")), 0u) << "the held press is no click";
   // While open the popup stood at the mouse; afterwards it is hidden, back
@@ -123,8 +133,7 @@ TEST_F(Widgets, HeldPopupButtonOpensThePopupAtTheMouseAndSendsItsChoice) {
 
 TEST_F(Widgets, PressThatMovedOrEndedEarlyIsAnOrdinaryClick) {
   PopupWindow w;
-  bool opened = false;
-  ChooseInNextMenu("All Folders", &opened);
+  auto menu = ChooseInNextMenu("All Folders");
   // Moved 4 pixels: tracked as a button, the release clicks it.
   const QPoint at(40, 15);
   QTest::mousePress(w.Button(), Qt::LeftButton, {}, at);
@@ -133,7 +142,7 @@ TEST_F(Widgets, PressThatMovedOrEndedEarlyIsAnOrdinaryClick) {
   QTest::mouseRelease(w.Button(), Qt::LeftButton, {}, at + QPoint(4, 0));
   QApplication::processEvents();
   EXPECT_EQ(w.Count(mButtonHit, FourCC("file")), 1u);
-  EXPECT_FALSE(opened);
+  EXPECT_FALSE(menu->opened);
 
   // Released after 10 ticks: a click.
   QTest::mousePress(w.Button(), Qt::LeftButton, {}, at);
@@ -141,17 +150,16 @@ TEST_F(Widgets, PressThatMovedOrEndedEarlyIsAnOrdinaryClick) {
   QTest::mouseRelease(w.Button(), Qt::LeftButton, {}, at);
   QTest::qWait(kPopupHoldTicks * 1000 / 60 + 100);
   EXPECT_EQ(w.Count(mButtonHit, FourCC("file")), 2u);
-  EXPECT_FALSE(opened);
+  EXPECT_FALSE(menu->opened);
   EXPECT_EQ(w.Count(mPopupHit, FourCC("pop1")), 0u);
 }
 
 TEST_F(Widgets, ControlClickOpensThePopupAtOnce) {
   PopupWindow w;
-  bool opened = false;
-  ChooseInNextMenu("All Folders", &opened);
+  auto menu = ChooseInNextMenu("All Folders");
   QTest::mouseClick(w.Button(), Qt::LeftButton, Qt::ControlModifier, QPoint(20, 20));
   QTest::qWaitFor([&] { return w.Count(mPopupHit, FourCC("pop1")) > 0; }, 5000);
-  EXPECT_TRUE(opened);
+  EXPECT_TRUE(menu->opened);
   EXPECT_EQ(w.Count(mPopupHit, FourCC("pop1")), 1u);
   EXPECT_EQ(w.Count(mButtonHit, FourCC("file")), 0u);
 }
