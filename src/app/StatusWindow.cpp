@@ -16,6 +16,7 @@
 #include "host/imageio/ImageFile.h"
 #include "host/ui/Application.h"
 #include "host/ui/ViewServer.h"
+#include "imaging/ImageLoading.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/PStrings.h"
@@ -195,9 +196,10 @@ host::GWorldHandle getThumbnailResourceFromFile(const fs::path& file) {
     std::printf("getThumbnailResourceFromFile has NO picHandle\n");
     return nullptr;
   }
-  // Station previews hold their picture as compressed image data; a picture
-  // of drawing commands has no decoder here and gives no thumbnail.
+  if (host::GWorldHandle picture = PicHandle2GWorld(&pict->data)) return picture;
+  // Some stations store the preview as plain compressed image data.
   host::ImageReadResult r = host::DecodeImage(pict->data);
+  if (!r.ok()) std::printf("getThumbnailResourceFromFile has NO picHandle\n");
   return r.ok() ? std::move(r.image) : nullptr;
 }
 

@@ -11,6 +11,7 @@
 #include "host/files/File.h"
 #include "host/files/FileOps.h"
 #include "host/imageio/GaussianBlur.h"
+#include "imaging/PictureReader.h"
 #include "host/qd/CopyBits.h"
 #include "host/qd/DrawImage.h"
 #include "imaging/ImagingMessages.h"
@@ -254,7 +255,9 @@ host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec) {
   return std::move(r.image);
 }
 
-host::GWorldHandle PicHandle2GWorld(PicHandle) { return nullptr; }
+host::GWorldHandle PicHandle2GWorld(PicHandle picture) {
+  return picture ? imaging::ReadPicture(*picture) : nullptr;
+}
 
 namespace {
 std::mutex gGraphicsMutex;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/base/Geometry.h"
 #include "host/base/PascalString.h"
@@ -113,9 +114,11 @@ host::GWorldHandle getGWorldFromFileSpecWithoutColorsyncProfile(const FSSpec& sp
 // An overlay graphic: files without alpha come back with every alpha byte 0.
 host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec);
 
-// There is no picture format on this platform: nothing to draw, none back.
-struct Picture;
-using PicHandle = Picture**;
+// A picture is held as its bytes (a 'PICT' resource or a picture file's
+// contents). A new offscreen of the picture's frame with the picture drawn
+// into it (imaging/PictureReader.h); none for no picture or one that cannot
+// be read.
+using PicHandle = const std::vector<uint8_t>*;
 host::GWorldHandle PicHandle2GWorld(PicHandle picture);
 
 // The graphics folder ("KIVO GRAPHICS FOLDER ƒ") whose category subfolders
