@@ -8,10 +8,20 @@
 #include <QMenuBar>
 #include <QTest>
 
+#include <QListView>
+#include <QMenu>
+#include <QTimer>
+
 #include "../AppTestSupport.h"
+#include "common/MenuClicks.h"
+#include "app/AppServices.h"
 #include "app/StatusWindow.h"
+#include "host/files/ResourceFork.h"
+#include "host/qd/GWorld.h"
 #include "host/ui/Controls.h"
 #include "host/ui/ViewServer.h"
+#include "host/ui/Widgets.h"
+#include "imaging/ImageWriters.h"
 
 using namespace app;
 using namespace apptest;
@@ -41,8 +51,53 @@ class WindowsTest : public ::testing::Test {
     std::error_code ec;
     fs::remove_all(gBase, ec);
   }
+  void SetUp() override {
+    GetPrintBGBehavior()->EnableBackgroundPrinting(false);
+    alerts_.clear();
+    host::SetAlertHook([this](int16_t id, const std::string& text) {
+      alerts_.emplace_back(id, text);
+      return int16_t(0);
+    });
+  }
   TWindow* Status() { return GetPrintBGBehavior()->GetStatusWindow(); }
+  static fs::path Jobs() { return gSpoolFolders().jobs; }
+  void Rescan() {
+    pipeline::gJobFileList->ResetLastModDate();
+    GetPrintBGBehavior()->Services().CheckForNewJobs();
+  }
+  std::vector<std::pair<int16_t, std::string>> alerts_;
 };
+
+// A job file whose resource fork holds a preview: 'pnot' 0 names 'PICT' 128,
+// a picture of `w` x `h` in one colour.
+void WriteJobWithPreview(const fs::path& file, std::array<uint8_t, 3> rgb, int w, int h) {
+  TouchFile(file, 10, "job bytes");
+  auto image = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = image->scanline(y) + 4 * x;
+      p[1] = rgb[0];
+      p[2] = rgb[1];
+      p[3] = rgb[2];
+    }
+  std::vector<uint8_t> pict = imaging::BuildPict(*image, 72);
+  pict.erase(pict.begin(), pict.begin() + 512);  // a resource has no file header
+  std::vector<uint8_t> pnot(12, 0);
+  pnot[10] = 0;
+  pnot[11] = 128;
+  host::ResourceMap map;
+  map.Set(FourCC("pnot"), 0, "", pnot, false);
+  map.Set(FourCC("PICT"), 128, "", pict, false);
+  ASSERT_EQ(host::WriteResourceFork(file.string(), map), noErr);
+  fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(10));
+}
+
+void ClickRow(TTextListView& list, int row) {
+  auto* view = qobject_cast<QListView*>(list.GetWidget());
+  const QRect r = view->visualRect(view->model()->index(row - 1, 0));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
+  QApplication::processEvents();
+}
 
 // Every shown control lies inside its window, below the menu bar, and
 // buttons are wide and tall enough for their titles.
@@ -85,6 +140,59 @@ TEST_F(WindowsTest, OtherWindowsShowEveryControl) {
     ExpectControlsInside(*w);
     w->Close();
   }
+}
+
+TEST_F(WindowsTest, ClickedJobShowsItsOwnPreviewPicture) {
+  WriteJobWithPreview(Jobs() / "preview.trpr", {20, 160, 40}, 60, 40);
+  TouchFile(Jobs() / "plain.trpr", 5);
+  Rescan();
+  auto* list = Status()->FindSubView<TJobsListView>(FourCC("jobs"));
+  auto* pict = Status()->FindSubView<TPrintPreview>(FourCC("pict"));
+  ASSERT_TRUE(list && pict);
+  ASSERT_EQ(list->GetNumRows(), 2);
+  const int previewRow = list->GetItemText(1).ToUTF8() == "preview.trpr" ? 1 : 2;
+  Status()->GetWidget()->show();
+  QApplication::processEvents();
+
+  ClickRow(*list, previewRow);
+  ASSERT_TRUE(pict->HasPicture());
+  const QImage shown = pict->GetWidget()->grab().toImage();
+  const QRgb centre = shown.pixel(shown.width() / 2, shown.height() / 2);
+  EXPECT_EQ(qRed(centre), 20);
+  EXPECT_EQ(qGreen(centre), 160);
+  EXPECT_EQ(qBlue(centre), 40);
+  // The 3-D frame is drawn over the preview's edge.
+  EXPECT_EQ(qGray(shown.pixel(0, shown.height() / 2)), 144);
+
+  // A job without a preview clears it.
+  ClickRow(*list, 3 - previewRow);
+  EXPECT_FALSE(pict->HasPicture());
+  for (const char* name : {"preview.trpr", "._preview.trpr", "plain.trpr"}) fs::remove(Jobs() / name);
+  Rescan();
+}
+
+TEST_F(WindowsTest, HoldingClearAllOffersTheFolderPopup) {
+  auto* button = Status()->FindSubView<TPopupButton>(FourCC("file"));
+  auto* popup = Status()->FindSubView<TFloatingPopup>(FourCC("pop1"));
+  ASSERT_TRUE(button && popup);
+  EXPECT_FALSE(popup->IsShown());
+  Status()->GetWidget()->show();
+  QApplication::processEvents();
+  // Choose "Unknown Jobs Folder" (item 5: clear that folder) once the menu opens.
+  auto menu = ChooseInNextMenu("Unknown Jobs Folder");
+  QTest::mousePress(button->GetWidget(), Qt::LeftButton, {}, QPoint(20, 10));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return menu->opened; }, 5000));
+  QTest::mouseRelease(button->GetWidget(), Qt::LeftButton, {}, QPoint(20, 10));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts_.empty(); }, 5000));
+  // The confirmation of clearing the unknown-jobs folder, not of all folders.
+  EXPECT_EQ(alerts_.front().first, 1002);
+  EXPECT_NE(alerts_.front().second.find("UNKNOWN JOBS FOLDER"), std::string::npos) << alerts_.front().second;
+  QTest::qWait(20);
+  EXPECT_FALSE(popup->IsShown());
+}
+
+TEST_F(WindowsTest, TitleStandsForThePrintJobsFolder) {
+  EXPECT_EQ(Status()->GetProxyPath(), Jobs().string());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "UiTestSupport.h"
+#include "common/MenuClicks.h"
 #include "host/qd/GWorld.h"
 #include "host/ui/Widgets.h"
 
@@ -72,33 +73,6 @@ struct PopupWindow {
     return c;
   }
 };
-
-// Chooses `item` (its text) of the next popup menu that opens, by a click,
-// for as long as the returned watcher lives.
-struct MenuWatcher {
-  bool opened = false;
-};
-std::shared_ptr<MenuWatcher> ChooseInNextMenu(const QString& item) {
-  auto watcher = std::make_shared<MenuWatcher>();
-  auto poll = std::make_shared<std::function<void()>>();
-  *poll = [item, weak = std::weak_ptr<MenuWatcher>(watcher), poll] {
-    auto w = weak.lock();
-    if (!w) {
-      *poll = nullptr;  // ends the cycle of the lambda holding itself
-      return;
-    }
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    if (!menu) {
-      QTimer::singleShot(10, [poll] { if (*poll) (*poll)(); });
-      return;
-    }
-    w->opened = true;
-    for (QAction* a : menu->actions())
-      if (a->text() == item) QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
-  };
-  QTimer::singleShot(10, [poll] { if (*poll) (*poll)(); });
-  return watcher;
-}
 
 class Widgets : public ::testing::Test {
  protected:
