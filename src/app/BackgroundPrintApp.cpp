@@ -141,8 +141,12 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     return false;
   }
 
-  // 2. Classes and preferences.
+  // 2. Classes and preferences; the splash follows the folder set-up.
   InitMacAppClasses();
+  struct Splash {
+    TWindow* window = ShowStartUpSplash();
+    ~Splash() { CloseStartUpSplash(window); }
+  } splash;
   myNewReadPreferences();
   InstallMenus(MenuTable());
   platform::SetApplicationPollHook([] { host::UpdateAllWindows(); });

@@ -11,9 +11,12 @@
 #include <QListView>
 #include <QMenu>
 #include <QTimer>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include "../AppTestSupport.h"
 #include "common/MenuClicks.h"
+#include "app/AboutWindow.h"
 #include "app/AppServices.h"
 #include "app/StatusWindow.h"
 #include "host/files/ResourceFork.h"
@@ -189,6 +192,42 @@ TEST_F(WindowsTest, HoldingClearAllOffersTheFolderPopup) {
   EXPECT_NE(alerts_.front().second.find("UNKNOWN JOBS FOLDER"), std::string::npos) << alerts_.front().second;
   QTest::qWait(20);
   EXPECT_FALSE(popup->IsShown());
+}
+
+TEST_F(WindowsTest, SplashStatusLine) {
+  // Nobody sees a splash here, so start-up shows none.
+  EXPECT_EQ(ShowStartUpSplash(), nullptr);
+  TWindow* splash = NewTemplateWindow(1701);
+  ASSERT_NE(splash, nullptr);
+  auto* stat = splash->FindSubView<TStaticText>(FourCC("stat"));
+  ASSERT_NE(stat, nullptr);
+  MyStartUpSplashWindowUpdateStatus(splash, "Creating Folder - IMAGES FOLDER");
+  EXPECT_EQ(stat->GetText().ToUTF8(), "Creating Folder - IMAGES FOLDER");
+  MyStartUpSplashWindowUpdateStatus(splash, "");
+  MyStartUpSplashWindowUpdateStatus(nullptr, "ignored");
+  EXPECT_EQ(stat->GetText().ToUTF8(), "Creating Folder - IMAGES FOLDER");
+  splash->Close();
+}
+
+TEST_F(WindowsTest, StationApplicationFoundByItsProgramName) {
+  ProcessSerialNumber psn{1, 1};
+  EXPECT_EQ(MyFindProcessNew(FourCC("ZRVz"), FourCC("APPL"), &psn), procNotFound);
+  EXPECT_EQ(psn.lowLongOfPSN, 0u);
+  EXPECT_EQ(MyBringApplicationToFront(FourCC("ZRVz"), FourCC("APPL")), procNotFound);
+  EXPECT_EQ(MyFindProcessNew(FourCC("ZRVz"), FourCC("TEXT"), &psn), procNotFound);
+
+  const fs::path station = gBase / "kivo-station";
+  fs::copy_file("/bin/sleep", station);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl(station.c_str(), "kivo-station", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return MyFindProcessNew(FourCC("ZRVz"), FourCC("APPL"), &psn) == noErr; }, 5000));
+  EXPECT_EQ(psn.lowLongOfPSN, uint32_t(pid));
+  EXPECT_EQ(MyBringApplicationToFront(FourCC("ZRVz"), FourCC("APPL")), noErr);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
 }
 
 TEST_F(WindowsTest, TitleStandsForThePrintJobsFolder) {
