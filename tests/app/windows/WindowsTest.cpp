@@ -230,6 +230,29 @@ TEST_F(WindowsTest, StationApplicationFoundByItsProgramName) {
   waitpid(pid, nullptr, 0);
 }
 
+TEST_F(WindowsTest, ActivatingTheWindowLooksForNewJobs) {
+  // Printing on (the idle scan then rests) but its runner held, so the job waits.
+  TPrintBGBehavior* c = GetPrintBGBehavior();
+  c->EnableBackgroundPrinting(true);
+  c->Runner()->SetActive(false);
+  QWidget* other = new QWidget;
+  other->show();
+  QApplication::setActiveWindow(other);
+  QApplication::processEvents();
+  TouchFile(Jobs() / "arrived.trpr", 10);
+  pipeline::gJobFileList->ResetLastModDate();
+  auto* list = Status()->FindSubView<TJobsListView>(FourCC("jobs"));
+  const int before = list->GetNumRows();
+  Status()->GetWidget()->show();
+  QApplication::setActiveWindow(Status()->GetWidget());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return list->GetNumRows() == before + 1; }, 3000));
+  EXPECT_EQ(list->GetItemText(int16_t(before + 1)).ToUTF8(), "arrived.trpr");
+  delete other;
+  c->EnableBackgroundPrinting(false);
+  fs::remove(Jobs() / "arrived.trpr");
+  Rescan();
+}
+
 TEST_F(WindowsTest, TitleStandsForThePrintJobsFolder) {
   EXPECT_EQ(Status()->GetProxyPath(), Jobs().string());
 }
