@@ -111,7 +111,8 @@ void TBackgroundPrintWindow::RemoveSelectedJob() {
 void TBackgroundPrintWindow::Activate(bool active) {
   if (active) std::printf("TBackgroundPrintWindow::Activate\n");
   TWindow::Activate(active);
-  if (TPrintBGBehavior* controller = GetPrintBGBehavior(); active && controller)
+  // Not while a job step waits in a dialog: the step owns the queue then.
+  if (TPrintBGBehavior* controller = GetPrintBGBehavior(); active && controller && !controller->IsStepRunning())
     controller->Services().CheckForNewJobs();
 }
 

@@ -22,7 +22,7 @@ namespace {
 
 // Launch-agent commands end quickly; a merge of long clips may take a while,
 // but never forever: a hung encoder must not hold the job queue.
-constexpr std::chrono::minutes kSystemctlTimeout{2};
+constexpr std::chrono::seconds kSystemctlTimeout{30};
 constexpr std::chrono::minutes kMergeTimeout{30};
 
 const std::string kRule(63, '=');

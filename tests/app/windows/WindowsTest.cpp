@@ -43,7 +43,7 @@ class WindowsTest : public ::testing::Test {
     static char* argv[] = {name, nullptr};
     host::InitFramework(1, argv);
     InstallAppResources();
-    host::SetAlertHook([](int16_t, const std::string&) { return int16_t(0); });
+    host::SetAlertHook([](int16_t id, const std::string&) { return int16_t(id == 1002 ? 2 : 1); });
     gApp = new TBackgroundPrintApp(StartupOptions{.setupLogs = false});
     ASSERT_TRUE(gApp->IBackgroundPrintApp());
     ASSERT_TRUE(gApp->DoMenuCommand(cStartUp));
@@ -59,7 +59,7 @@ class WindowsTest : public ::testing::Test {
     alerts_.clear();
     host::SetAlertHook([this](int16_t id, const std::string& text) {
       alerts_.emplace_back(id, text);
-      return int16_t(0);
+      return int16_t(id == 1002 ? 2 : 1);  // clearing cancelled, messages acknowledged
     });
   }
   TWindow* Status() { return GetPrintBGBehavior()->GetStatusWindow(); }
@@ -195,8 +195,15 @@ TEST_F(WindowsTest, HoldingClearAllOffersTheFolderPopup) {
 }
 
 TEST_F(WindowsTest, SplashStatusLine) {
-  // Nobody sees a splash here, so start-up shows none.
-  EXPECT_EQ(ShowStartUpSplash(), nullptr);
+  // Start-up shows a splash only where somebody can see it.
+  if (host::IsUnattended()) {
+    EXPECT_EQ(ShowStartUpSplash(), nullptr);
+  } else {
+    TWindow* shown = ShowStartUpSplash();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->IsShown());
+    CloseStartUpSplash(shown);
+  }
   TWindow* splash = NewTemplateWindow(1701);
   ASSERT_NE(splash, nullptr);
   auto* stat = splash->FindSubView<TStaticText>(FourCC("stat"));
