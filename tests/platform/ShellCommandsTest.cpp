@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "common/TempDir.h"
-#include "host/sys/UserDefaults.h"
 #include "platform/ShellCommands.h"
 
 namespace fs = std::filesystem;
@@ -170,17 +169,6 @@ TEST(LaunchAgent, RealUserManagerWhereOneRuns) {
   EXPECT_EQ(std::system(("systemctl --user is-enabled --quiet " + name).c_str()), 0);
   unloadLaunchAgentPlist();
   EXPECT_NE(std::system(("systemctl --user is-enabled --quiet " + name + " 2>/dev/null").c_str()), 0);
-}
-
-TEST(LaunchAgent, RelaunchFollowsTheUserDefault) {
-  auto& defaults = host::UserDefaults::standard();
-  defaults.remove("prefEnableRelaunch");
-  EXPECT_FALSE(systemVersionIsGreaterOrEqualThen10());
-  defaults.set("prefEnableRelaunch", host::PlistValue(true));
-  EXPECT_TRUE(systemVersionIsGreaterOrEqualThen10());
-  defaults.set("prefEnableRelaunch", host::PlistValue(false));
-  EXPECT_FALSE(systemVersionIsGreaterOrEqualThen10());
-  defaults.remove("prefEnableRelaunch");
 }
 
 TEST(VideoMerge, IntroClipOutroJoined) {

@@ -265,8 +265,4 @@ TEST_F(WindowsTest, ActivatingTheWindowLooksForNewJobs) {
   Rescan();
 }
 
-TEST_F(WindowsTest, TitleStandsForThePrintJobsFolder) {
-  EXPECT_EQ(Status()->GetProxyPath(), Jobs().string());
-}
-
 }  // namespace
