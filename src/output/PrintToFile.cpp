@@ -387,6 +387,13 @@ void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, co
   if (name.empty()) return;
   fs::path dest = folder / name;
   if (job.videoMerge) {
+    // A clip that already lies in the output folder is never merged over
+    // itself: the merged video gets a name of its own.
+    if (fs::equivalent(clip, dest, ec)) {
+      auto free = createUniqueNameFromPath(dest);
+      if (!free) return;
+      dest = *free;
+    }
     if (!env.mergeVideos || !env.mergeVideos(clip, dest)) platform::LogLine("The video merge did not produce " + dest.string());
     return;
   }

@@ -257,7 +257,13 @@ OSErr MergeVideosNew(const fs::path& input, const fs::path& output) {
     LogF("merge result = the intro %s has no readable picture", intro.c_str());
     return ioErr;
   }
-  const std::string w = size.substr(0, x), h = size.substr(x + 1);
+  // The encoder's 4:2:0 pictures need even sides.
+  const int width = std::atoi(size.substr(0, x).c_str()) & ~1, height = std::atoi(size.substr(x + 1).c_str()) & ~1;
+  if (width <= 0 || height <= 0) {
+    LogF("merge result = the intro %s has no readable picture", intro.c_str());
+    return ioErr;
+  }
+  const std::string w = std::to_string(width), h = std::to_string(height);
   bool sound = true;
   for (const fs::path& clip : {intro, in, outro})
     sound = sound && !platform::Probe(clip, "a", "stream=index", "csv=p=0").empty();
