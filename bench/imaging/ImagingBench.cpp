@@ -194,6 +194,11 @@ int main(int argc, char** argv) {
   row("24 MP -> 1800x1200 Lanczos-3 (1)", "BM_ResizePhotoLanczos3/1/real_time", resizeOnly);
   row("page: decode+resize+encode", "BM_PageDecodeResizeEncode/real_time", vipsPage);
   std::printf("(vips uses every processor; its process start-up is included in the page row)\n");
+  std::printf("reference: vips resize %s %s %s --kernel lanczos3, less vips copy %s %s\n", raw.c_str(),
+              (gFolder / "small.v").string().c_str(), scaleText.c_str(), raw.c_str(),
+              (gFolder / "same.v").string().c_str());
+  std::printf("reference: vips resize %s %s %s --kernel lanczos3\n", jpeg.c_str(),
+              (gFolder / "page-vips.jpg[Q=90]").string().c_str(), scaleText.c_str());
 
   std::error_code ignored;
   std::filesystem::remove_all(gFolder, ignored);

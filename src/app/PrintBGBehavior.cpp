@@ -103,7 +103,14 @@ void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
     if (window_)
       if (auto* b = window_->FindSubView<TButton>(kStrt)) b->SetTitle("Pause");
     SetIdleFreq(kRunningIdleFreq);
-    if (!runner_) runner_ = std::make_unique<host::JobRunner>([this] { JobStep(); });
+    if (!runner_) {
+      runner_ = std::make_unique<host::JobRunner>([this] { JobStep(); });
+      // A job renamed into the print jobs folder, or closed by its writer,
+      // wakes the idle runner at once instead of at the next idle scan.
+      if (jobList_)
+        runner_->WakeOnReadable(jobList_->FolderEventDescriptor(),
+                                [list = jobList_.get()] { return list->DrainFolderEvents(); });
+    }
     taskManager_->SetActive(true);
     runner_->SetActive(true);
     SetStatus("");

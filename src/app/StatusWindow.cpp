@@ -197,10 +197,11 @@ host::GWorldHandle getThumbnailResourceFromFile(const fs::path& file) {
     std::printf("getThumbnailResourceFromFile has NO picHandle\n");
     return nullptr;
   }
-  if (host::GWorldHandle picture = PicHandle2GWorld(&pict->data)) return picture;
-  // Some stations store the preview as plain compressed image data.
+  auto picture = std::make_unique<Picture>();
+  picture->data = pict->data;
+  if (host::GWorldHandle drawn = PicHandle2GWorld(std::move(picture))) return drawn;
+  // Some stations store the preview's compressed image data as it is.
   host::ImageReadResult r = host::DecodeImage(pict->data);
-  if (!r.ok()) std::printf("getThumbnailResourceFromFile has NO picHandle\n");
   return r.ok() ? std::move(r.image) : nullptr;
 }
 

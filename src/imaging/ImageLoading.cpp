@@ -11,9 +11,11 @@
 #include "host/files/File.h"
 #include "host/files/FileOps.h"
 #include "host/imageio/GaussianBlur.h"
-#include "imaging/PictureReader.h"
 #include "host/qd/CopyBits.h"
 #include "host/qd/DrawImage.h"
+#include "imaging/ColorCorrection.h"
+#include "imaging/ColorMatching.h"
+#include "imaging/ImageProperties.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/Offscreen.h"
 #include "imaging/PhotoshopReader.h"
@@ -55,14 +57,26 @@ host::GWorldHandle FlattenOnWhite(host::GWorldHandle decoded, const host::ImageI
   return page;
 }
 
-// Any image file the program reads: the host library's formats, and the
-// flattened image of Photoshop files.
+// Any image file the program reads: the host library's formats, the
+// flattened image of Photoshop files, and picture files.
 host::ImageReadResult ReadAnyImage(const std::string& path) {
   host::ImageReadResult r = host::ReadImageFile(path);
   if (r.ok()) return r;
   std::vector<uint8_t> bytes;
-  if (host::ReadWholeFile(path, &bytes, size_t(1) << 31) != noErr || !imaging::IsPhotoshopData(bytes)) return r;
-  return imaging::DecodePhotoshop(bytes);
+  if (host::ReadWholeFile(path, &bytes, size_t(1) << 31) != noErr) return r;
+  if (imaging::IsPhotoshopData(bytes)) return imaging::DecodePhotoshop(bytes);
+  // A picture file: 512 bytes of file header, then the picture.
+  if (bytes.size() > 512) {
+    if (host::GWorldHandle drawn = imaging::DrawPicture(std::span(bytes).subspan(512))) {
+      host::ImageReadResult picture;
+      picture.info.width = drawn->width();
+      picture.info.height = drawn->height();
+      picture.info.colorModel = host::ImageColorModel::kRGB;
+      picture.image = std::move(drawn);
+      return picture;
+    }
+  }
+  return r;
 }
 
 host::ImageReadResult ReadSpec(const FSSpec& spec) {
@@ -120,6 +134,34 @@ void CImageFile::Open(const std::string& path, bool defaultSpace, const char* wh
     return;
   }
   decoded_ = FlattenOnWhite(std::move(r.image), info_);
+  // Honouring embedded profiles means drawing the photo from its own profile
+  // (or the user's default for its colour model) into the offscreens' sRGB.
+  if (defaultSpace && decoded_) {
+    ConvertToWorkingSpace(*decoded_, info_.iccProfile, info_.colorModel == host::ImageColorModel::kGrey,
+                          info_.colorModel == host::ImageColorModel::kCMYK);
+  }
+}
+
+bool CImageFile::ApplyColorCorrection() {
+  const myCocoaImageColorAdjustInfo settings = CurrentColorGlobals();
+  if (!imaging::StagesFor(settings).Any()) return decoded_ || image_;
+  if (!decoded_) {
+    if (!image_) return false;
+    decoded_ = myDuplicateGWorld(image_.get());
+    if (!decoded_) return false;
+  }
+  image_.reset();
+  ColorAdjustmentManager manager;
+  if (!manager.applyColorCorrection2(*decoded_, settings)) {
+    platform::LogLine("CImageFile: the photo's colour settings are refused; the photo is not corrected");
+    decoded_.reset();
+    return false;
+  }
+  return true;
+}
+
+CGImageRef CImageFile::GetCurrentCGImageWithColorCorrection() {
+  return ApplyColorCorrection() ? GetCurrentCGImage() : nullptr;
 }
 
 int CImageFile::GetOrientation() const {
@@ -164,6 +206,12 @@ bool TNewAllFilesHandler::IsValidFile(const TFile* file) const {
   return isValidFileForHere(CStr255_AC(full));
 }
 
+void TNewAllFilesHandler::LoadColorSettings() {
+  myCocoaImageColorAdjustInfo settings;
+  if (!loadColorAdjustFromFile(current_, &settings)) SetDefaultForMyCocoaImageColorAdjustFromPrefs(&settings);
+  SetColorGlobals(settings);
+}
+
 host::GWorldHandle TNewAllFilesHandler::GetFullSizeImage() {
   FSRef ref;
   if (host::FSpMakeFSRef(current_, &ref) != noErr) {
@@ -171,6 +219,11 @@ host::GWorldHandle TNewAllFilesHandler::GetFullSizeImage() {
     return nullptr;
   }
   CImageFile file(&ref);
+  myCocoaImageColorAdjustInfo settings;
+  if (loadColorAdjustFromFile(current_, &settings)) {
+    LoadColorSettings();
+    if (!file.ApplyColorCorrection()) return nullptr;
+  }
   // The decoded image becomes the offscreen itself: blurred and turned in
   // place, which leaves exactly what drawing it into a new offscreen of its
   // size would.
@@ -256,7 +309,8 @@ host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec) {
 }
 
 host::GWorldHandle PicHandle2GWorld(PicHandle picture) {
-  return picture ? imaging::ReadPicture(*picture) : nullptr;
+  if (!picture) return nullptr;
+  return imaging::DrawPicture(picture->data);
 }
 
 namespace {

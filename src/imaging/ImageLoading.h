@@ -15,13 +15,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "host/base/Geometry.h"
 #include "host/base/PascalString.h"
 #include "host/files/FSSpec.h"
 #include "host/imageio/ImageFile.h"
 #include "host/qd/GWorld.h"
+#include "imaging/PictReader.h"
 
 class TFile;
 struct tColorSyncPrefs;
@@ -50,6 +50,13 @@ class CImageFile {
 
   // The image, shared with the caller; null when the file gave none.
   CGImageRef GetCurrentCGImage();
+  // The image corrected with the ten colour globals (ColorCorrection.h):
+  // the same image when they are all neutral; null when the settings are
+  // refused (not finite, or out of range) or there is no image.
+  CGImageRef GetCurrentCGImageWithColorCorrection();
+  // The same correction on the decoded image in place, for TakeImage; false
+  // (and no image left) when refused.
+  bool ApplyColorCorrection();
   // The decoded image as an offscreen of its own (moved out when no image
   // has been handed out yet, else copied); null when there is none.
   host::GWorldHandle TakeImage();
@@ -88,12 +95,13 @@ class TNewAllFilesHandler : public TKIVOFileHandler {
   bool IsValidFile() const;
   bool IsValidFile(const TFile* file) const;
   static bool isValidFileForHere(const CStr255_AC& name);
-  // The current file as a new offscreen (blurred by myBlurValue, a half
-  // turn applied for orientation 3), or empty.
+  // The current file as a new offscreen (colour-corrected when the file
+  // carries colour settings, blurred by myBlurValue, a half turn applied for
+  // orientation 3), or empty.
   host::GWorldHandle GetFullSizeImage();
-  // Colour settings are stored per image by a later stage; until then every
-  // image reads as having none.
-  void LoadColorSettings() {}
+  // The current file's colour settings (resource 5002) into the ten colour
+  // globals; the neutral values when it has none.
+  void LoadColorSettings();
 };
 
 // ---- loading ----
@@ -114,11 +122,8 @@ host::GWorldHandle getGWorldFromFileSpecWithoutColorsyncProfile(const FSSpec& sp
 // An overlay graphic: files without alpha come back with every alpha byte 0.
 host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec);
 
-// A picture is held as its bytes (a 'PICT' resource or a picture file's
-// contents). A new offscreen of the picture's frame with the picture drawn
-// into it (imaging/PictureReader.h); none for no picture or one that cannot
-// be read.
-using PicHandle = const std::vector<uint8_t>*;
+// The picture drawn into a new offscreen of its frame (PictReader.h); the
+// picture is consumed. None for no picture or one that draws nothing.
 host::GWorldHandle PicHandle2GWorld(PicHandle picture);
 
 // The graphics folder ("KIVO GRAPHICS FOLDER ƒ") whose category subfolders

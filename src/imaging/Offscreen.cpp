@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "host/files/CatalogInfo.h"
 #include "host/qd/CopyBits.h"
 #include "host/qd/QuickDraw.h"
 #include "host/qd/Text.h"
@@ -464,7 +465,8 @@ bool SameKey(const CurrentImageKey& a, const CurrentImageKey& b) {
   // Rotation and blur compare as floats: NaN never equals anything.
   return a.spec.vRefNum == b.spec.vRefNum && a.spec.parID == b.spec.parID && a.spec.name == b.spec.name &&
          a.rotation == b.rotation && a.colorInfo == b.colorInfo && a.sizeCode == b.sizeCode &&
-         a.fileSize == b.fileSize && a.fileModified == b.fileModified && a.blurValue == b.blurValue &&
+         a.fileSize == b.fileSize && a.fileModified == b.fileModified && a.settingsModified == b.settingsModified &&
+         a.blurValue == b.blurValue &&
          a.applyEmbedded == b.applyEmbedded;
 }
 
@@ -486,6 +488,10 @@ CurrentImageKey MakeCurrentImageKey(const FSSpec& spec, float rotation, const my
     if (!ec) key.fileSize = static_cast<int64_t>(size);
     const auto when = std::filesystem::last_write_time(path, ec);
     if (!ec) key.fileModified = static_cast<int64_t>(when.time_since_epoch().count());
+    // Colour settings come with the photo's sidecar: changing them is a new
+    // photo for the cache, even when the photo file stays the same.
+    const auto settings = std::filesystem::last_write_time(host::AppleDoublePath(path), ec);
+    if (!ec) key.settingsModified = static_cast<int64_t>(settings.time_since_epoch().count());
   }
   return key;
 }

@@ -128,6 +128,7 @@ struct CurrentImageKey {
   int16_t sizeCode = 0;
   int64_t fileSize = -1;
   int64_t fileModified = 0;
+  int64_t settingsModified = 0;  // the resource-fork sidecar, which holds the photo's settings
   float blurValue = 0;
   bool applyEmbedded = false;
 };

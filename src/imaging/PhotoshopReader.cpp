@@ -1,5 +1,7 @@
 #include "imaging/PhotoshopReader.h"
 
+#include "imaging/PackBits.h"
+
 #include <cstring>
 #include <vector>
 
@@ -36,29 +38,6 @@ class Reader {
   std::span<const uint8_t> d_;
   size_t pos_ = 0;
 };
-
-// Unpacks one PackBits row of exactly `width` bytes; false when the row
-// runs short or overflows.
-bool UnpackRow(std::span<const uint8_t> in, uint8_t* out, size_t width) {
-  size_t i = 0, o = 0;
-  while (o < width) {
-    if (i >= in.size()) return false;
-    const auto n = static_cast<int8_t>(in[i++]);
-    if (n >= 0) {
-      const size_t count = size_t(n) + 1;
-      if (count > in.size() - i || count > width - o) return false;
-      std::memcpy(out + o, in.data() + i, count);
-      i += count;
-      o += count;
-    } else if (n != -128) {
-      const size_t count = size_t(1 - n);
-      if (i >= in.size() || count > width - o) return false;
-      std::memset(out + o, in[i++], count);
-      o += count;
-    }
-  }
-  return true;
-}
 
 host::ImageReadResult Fail(const char* why) {
   host::ImageReadResult r;
@@ -140,7 +119,7 @@ host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data) {
     for (auto& c : counts) r.U16(&c);
     for (size_t row = 0; row < h * needed; ++row) {
       if (!r.Has(counts[row])) return Fail("truncated image data");
-      if (!UnpackRow(r.Rest().subspan(0, counts[row]), planes.data() + row * w, w)) return Fail("bad row");
+      if (!UnpackBitsRow(r.Rest().subspan(0, counts[row]), planes.data() + row * w, w)) return Fail("bad row");
       r.Skip(counts[row]);
     }
   }

@@ -48,4 +48,12 @@ AxisFilter MakeAxisFilter(int32_t srcSize, int32_t dstSize, int16_t filterType);
 bool Resample(const host::GWorld& src, const CLongRect_AC& srcRect, host::GWorld& dst, const CLongRect_AC& dstRect,
               int16_t filterType, host::WorkerPool* pool);
 
+// The resize runs paired 16-bit kernels where the weights allow it (in
+// 256-bit form where the processor has AVX2) and plain 64-bit loops
+// otherwise; all give the same bytes. Tests switch the paired
+// kernels off to compare the two.
+void UsePairedKernelsForTesting(bool on);
+// Off: the 128-bit paired kernels even where the processor has AVX2.
+void UseWideKernelsForTesting(bool on);
+
 }  // namespace imaging

@@ -185,6 +185,10 @@ OSErr TSortedFileList::GetAllFilesInDirectory(const fs::path& jobsFolder, int& c
     lastModDate_ = (now - folderInfo.modificationTimeNs >= kDateTrustNs) ? folderInfo.modificationTimeNs : 0;
   }
 
+  // Armed before the listing, so that nothing completed between the two is
+  // missed; what is waiting is read now.
+  watch_.Watch(jobsFolder);
+  watch_.Drain();
   std::vector<std::string> names;
   if (host::ListFolder(jobsFolder.string(), &names) != noErr) return noErr;
   std::map<fs::path, Watch> stillWatching;
@@ -210,7 +214,7 @@ OSErr TSortedFileList::GetAllFilesInDirectory(const fs::path& jobsFolder, int& c
     // A file modified just now may still be being written: it is taken once
     // it is older than the settle time, or has stayed unchanged that long.
     const int64_t settleNs = std::chrono::duration_cast<std::chrono::nanoseconds>(settleTime_).count();
-    if (now - info.modificationTimeNs < settleNs) {
+    if (now - info.modificationTimeNs < settleNs && !watch_.IsComplete(name)) {
       Watch watch{state, now};
       if (auto seen = watching_.find(file); seen != watching_.end() && seen->second.state == state)
         watch.sinceNs = seen->second.sinceNs;

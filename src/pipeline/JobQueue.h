@@ -13,7 +13,9 @@
 //   - files whose names begin with "TempFile": the stations write a job
 //     under such a name and rename it when it is complete;
 //   - files modified within the settle time (default 2 s), which may still
-//     be being written; the next scan looks at them again;
+//     be being written, unless a file-system event showed them complete
+//     (renamed into the folder, or closed by their writer); the next scan
+//     looks at them again;
 //   - a file whose move into "All Files" failed: it is reported once and
 //     stays where it is until it changes or is removed.
 // Moving never replaces a file in "All Files": a name that is taken there
@@ -38,6 +40,7 @@
 #include <vector>
 
 #include "host/base/MacTypes.h"
+#include "host/files/FolderWatch.h"
 
 struct tPrintServerPrefs;
 
@@ -108,6 +111,16 @@ class TSortedFileList {
   // Queues the files of "All Files" in the jobs folder without moving anything.
   OSErr getAllFilesInNewDirectory(const std::filesystem::path& jobsFolder, int& count);
 
+  // The descriptor that becomes readable when something happens in the
+  // print jobs folder last scanned (-1: none), and the call that reads what
+  // happened; true when a scan may now find a job.
+  int FolderEventDescriptor() const { return watch_.fd(); }
+  bool DrainFolderEvents() {
+    if (!watch_.Drain()) return false;
+    lastModDate_ = 0;
+    return true;
+  }
+
   // Forgets the jobs folder's date, so that the next scan runs in full.
   void ResetLastModDate() { lastModDate_ = 0; }
   int64_t LastModDate() const { return lastModDate_; }
@@ -146,6 +159,9 @@ class TSortedFileList {
     int64_t sinceNs = 0;
   };
   std::map<std::filesystem::path, Watch> watching_;
+  // Completion events of the print jobs folder: a file that an event shows
+  // complete (renamed in, or closed by its writer) needs no settle wait.
+  host::FolderWatch watch_;
 };
 
 // The job queue, created by the background-printing controller and kept

@@ -40,8 +40,14 @@ bool FindProfile(OSType profileClass, const CStr255_AC& name, FSSpec* found) {
   return ::FindProfile(profileClass, found, name);
 }
 
-void Match(host::GWorld* page, const tColorSyncPrefs* prefs, int16_t printerCode) {
-  if (page) matchInputAndOutput(page, prefs, printerCode);
+bool Match(host::GWorld* page, bool globalOn, bool entryOn, const FSSpec& source, const FSSpec& printer,
+           int16_t printerCode) {
+  tColorMatchSettings settings;
+  settings.globalOn = globalOn;
+  settings.entryOn = entryOn;
+  settings.source = source;
+  settings.printer = printer;
+  return matchInputAndOutput(page, settings, printerCode);
 }
 
 bool SaveOutputForPrint(const host::GWorld* page) { return page && ::SaveOutputForPrint(page); }

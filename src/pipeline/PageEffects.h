@@ -27,7 +27,10 @@ void Sepia(host::GWorld* page, const TSixValues& adjust, int16_t mode, const TSi
 // The six-value adjustment in place; nothing when all are zero.
 void Adjust(host::GWorld* page, const TSixValues& adjust);
 bool FindProfile(OSType profileClass, const CStr255_AC& name, FSSpec* found);
-void Match(host::GWorld* page, const tColorSyncPrefs* prefs, int16_t printerCode);
+// Matches the page from the source to the printer profile when both
+// switches are on; true when matched.
+bool Match(host::GWorld* page, bool globalOn, bool entryOn, const FSSpec& source, const FSSpec& printer,
+           int16_t printerCode);
 // "OutputForPrint.jpg" in the preferences folder; true when written.
 bool SaveOutputForPrint(const host::GWorld* page);
 

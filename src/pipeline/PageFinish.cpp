@@ -62,11 +62,13 @@ int16_t TSpoolerPrintView::FinishJob() {
       services.Log(Format("No printer profile entry for printer code %d; colour matching skipped\n", int(printer)));
     } else if (effects::FindProfile(FourCC("scnr"), CStr255_AC(colorSyncPrefs->profiles[2].name.ToMacRoman()),
                                     &input)) {
-      const FSSpec& p = colorSyncPrefs->printers[size_t(printer)].profile;
-      if (effects::FindProfile(FourCC("prtr"), CStr255_AC(p.name.ToMacRoman()), &output)) {
+      colorSyncPrefs->profiles[2] = input;
+      tPrinterColorSyncPrefs& entry = colorSyncPrefs->printers[size_t(printer)];
+      if (effects::FindProfile(FourCC("prtr"), CStr255_AC(entry.profile.name.ToMacRoman()), &output)) {
+        entry.profile = output;
         services.Log("FOUND profiles\n");
         services.SetStatus("Applying ColorSync\xE2\x80\xA6");
-        effects::Match(page, colorSyncPrefs.get(), printer);
+        effects::Match(page, colorSyncPrefs->w0 != 0, entry.w0 != 0, input, output, printer);
         if (printer == 43 && blocks.mitsubishi) blocks.mitsubishi->words180[2] = 1;
       }
     }

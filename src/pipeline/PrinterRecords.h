@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/base/PascalString.h"
+#include "imaging/ImageProperties.h"
 #include "layout/Descriptors.h"
 #include "layout/StoredBytes.h"
 #include "prefs/PrefRecords.h"
@@ -34,14 +35,6 @@ struct myUpdColorAdjustInfo {
     io.u16(r.w120);
   }
   friend bool operator==(const myUpdColorAdjustInfo&, const myUpdColorAdjustInfo&) = default;
-};
-
-struct myCocoaImageColorAdjustInfo {
-  std::array<float, 10> values{};
-  static constexpr size_t kStoredSize = 40;
-  template <class IO, class R>
-  static void Fields(IO& io, R& r) { for (auto& v : r.values) io.f32(v); }
-  friend bool operator==(const myCocoaImageColorAdjustInfo&, const myCocoaImageColorAdjustInfo&) = default;
 };
 
 struct myUpdColorAdjustInfo2 {

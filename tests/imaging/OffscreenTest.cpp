@@ -170,6 +170,11 @@ TEST(Offscreen, PhotoCacheKeysAndSharesOwnership) {
   myBlurValue = blur + 1;
   EXPECT_EQ(GetCurrentImageGWorldPtr(spec, 0.0f, colour, 1), nullptr);
   myBlurValue = blur;
+  // So is a photo whose settings sidecar was written after it was cached.
+  SetCurrentImageGWorldPtr(held, spec, 0.0f, colour, 1);
+  EXPECT_EQ(GetCurrentImageGWorldPtr(spec, 0.0f, colour, 1), held);
+  WriteText(dir / "._a.jpg", "settings");
+  EXPECT_EQ(GetCurrentImageGWorldPtr(spec, 0.0f, colour, 1), nullptr);
   DisposeCurrentImageGWorldPtr();
 }
 

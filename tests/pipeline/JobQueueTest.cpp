@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <unistd.h>
 // Job pickup in a temporary application folder: the spool tree, the moves
 // into "All Files", the queue order and the files a scan must leave alone.
 #include <gtest/gtest.h>
@@ -172,24 +174,46 @@ TEST_F(JobPickup, FilesStillBeingWrittenAreLeftUntilComplete) {
   EXPECT_TRUE(Scan());
   EXPECT_EQ(QueuedNames(), std::vector<std::string>{"order 42.job"});
 
-  // A file appended to under its final name waits until it has settled.
+  // A file that a writer holds open under its final name waits until it has
+  // settled; the writer closing it makes it complete at once.
   list_.SetSettleTime(400ms);
-  WriteFile(jobs_ / "growing.job", "part one,");
-  Scan();
-  std::this_thread::sleep_for(150ms);
-  WriteFile(jobs_ / "growing.job", " part two,");
-  Scan();
-  std::this_thread::sleep_for(150ms);
-  WriteFile(jobs_ / "growing.job", " end");
-  Scan();
-  EXPECT_EQ(list_.GetSize(), 1u);
-  EXPECT_TRUE(fs::exists(jobs_ / "growing.job"));
-  std::this_thread::sleep_for(500ms);
+  {
+    std::ofstream writer(jobs_ / "growing.job", std::ios::binary);
+    writer << "part one," << std::flush;
+    Scan();
+    std::this_thread::sleep_for(150ms);
+    writer << " part two," << std::flush;
+    Scan();
+    std::this_thread::sleep_for(150ms);
+    writer << " end" << std::flush;
+    Scan();
+    EXPECT_EQ(list_.GetSize(), 1u);
+    EXPECT_TRUE(fs::exists(jobs_ / "growing.job"));
+  }
   Scan();
   ASSERT_EQ(list_.GetSize(), 2u);
   std::ifstream in(allFiles_ / "growing.job");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text, "part one, part two, end");
+
+  // Written elsewhere and renamed in: complete the moment it arrives.
+  WriteFile(jobs_ / "../staged.job", "whole");
+  fs::rename(jobs_ / "../staged.job", jobs_ / "staged.job");
+  Scan();
+  EXPECT_EQ(list_.GetSize(), 3u);
+
+  // A file that no event shows complete (here: changed after it was closed,
+  // as a writer on a network share would) still waits for the settle time.
+  WriteFile(jobs_ / "quiet.job", "closed");
+  Scan();
+  ASSERT_EQ(list_.GetSize(), 4u);
+  const int fd = ::open((allFiles_ / "quiet.job").c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  fs::rename(allFiles_ / "quiet.job", jobs_ / "reopened.job");
+  ASSERT_EQ(::write(fd, "+", 1), 1);
+  Scan();
+  EXPECT_EQ(list_.GetSize(), 4u) << "taken while its writer still had it open";
+  ::close(fd);
 }
 
 TEST_F(JobPickup, ANameTakenInAllFilesIsNeverReplaced) {

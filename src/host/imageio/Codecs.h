@@ -33,6 +33,17 @@ ImageStatus TiffReadInfo(std::span<const uint8_t> data, ImageInfo* info);
 ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHandle* out);
 ImageStatus TiffEncode(const GWorld& image, const ImageWriteOptions& options, std::vector<uint8_t>* out);
 
+// True when a TIFF-structured file is a camera's raw image (a DNG, or a
+// colour-filter-array image in the main or a sub-image), which the raw
+// decoder reads instead of the TIFF decoder.
+bool TiffIsCameraRaw(std::span<const uint8_t> data);
+
+// Camera raw files through LibRaw: demosaiced with the camera's white
+// balance to 8-bit sRGB, pixels as stored (the camera's turn is reported as
+// the EXIF orientation, not applied).
+ImageStatus RawReadInfo(std::span<const uint8_t> data, ImageInfo* info);
+ImageStatus RawDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHandle* out);
+
 // Fills orientation, user comment and (where the codec found none) the
 // resolution from the file's EXIF block. A missing or unreadable block
 // leaves the fields as they are.

@@ -46,6 +46,7 @@ const char* ImageFormatName(ImageFormat format) {
     case ImageFormat::kJpeg: return "JPEG";
     case ImageFormat::kPng: return "PNG";
     case ImageFormat::kTiff: return "TIFF";
+    case ImageFormat::kCameraRaw: return "camera raw";
     case ImageFormat::kUnknown: break;
   }
   return "unknown";
@@ -57,9 +58,17 @@ ImageInfoResult ReadImageInfo(std::span<const uint8_t> data) {
   switch (DetectImageFormat(data)) {
     case ImageFormat::kJpeg: status = imageio::JpegReadInfo(data, &result.info); break;
     case ImageFormat::kPng: status = imageio::PngReadInfo(data, &result.info); break;
-    case ImageFormat::kTiff: status = imageio::TiffReadInfo(data, &result.info); break;
-    case ImageFormat::kUnknown: status = ImageStatus::Fail("not a JPEG, PNG or TIFF file"); break;
+    case ImageFormat::kTiff:
+      status = imageio::TiffIsCameraRaw(data) ? imageio::RawReadInfo(data, &result.info)
+                                              : imageio::TiffReadInfo(data, &result.info);
+      break;
+    case ImageFormat::kCameraRaw:
+    case ImageFormat::kUnknown:
+      status = imageio::RawReadInfo(data, &result.info);
+      if (!status.ok()) status = ImageStatus::Fail("not a JPEG, PNG, TIFF or camera raw file");
+      break;
   }
+  if (status.ok() && result.info.format == ImageFormat::kCameraRaw) return result;
   if (!status.ok()) {
     result.error = status.error;
     return result;
@@ -90,14 +99,25 @@ ImageReadResult DecodeImage(std::span<const uint8_t> data, const ImageReadOption
       status = imageio::JpegDecode(data, options.scaleDenominator, &result.info, &result.image);
       break;
     case ImageFormat::kPng: status = imageio::PngDecode(data, &result.info, &result.image); break;
-    case ImageFormat::kTiff: status = imageio::TiffDecode(data, &result.info, &result.image); break;
-    case ImageFormat::kUnknown: status = ImageStatus::Fail("not a JPEG, PNG or TIFF file"); break;
+    case ImageFormat::kTiff:
+      status = imageio::TiffIsCameraRaw(data) ? imageio::RawDecode(data, &result.info, &result.image)
+                                              : imageio::TiffDecode(data, &result.info, &result.image);
+      break;
+    case ImageFormat::kCameraRaw:
+    case ImageFormat::kUnknown:
+      status = imageio::RawDecode(data, &result.info, &result.image);
+      if (!status.ok() && result.info.format != ImageFormat::kCameraRaw) {
+        status = ImageStatus::Fail("not a JPEG, PNG, TIFF or camera raw file");
+      }
+      break;
   }
   if (!status.ok()) {
     result.image.reset();
     result.error = status.error;
     return result;
   }
+  // The raw decoder reports the camera's orientation itself.
+  if (result.info.format == ImageFormat::kCameraRaw) return result;
   if (options.readExif) imageio::ReadExifFields(data, &result.info);
   return result;
 }
@@ -121,6 +141,7 @@ ImageStatus EncodeImage(const GWorld& image, ImageFormat format, const ImageWrit
     case ImageFormat::kJpeg: status = imageio::JpegEncode(image, options, out); break;
     case ImageFormat::kPng: status = imageio::PngEncode(image, options, out); break;
     case ImageFormat::kTiff: status = imageio::TiffEncode(image, options, out); break;
+    case ImageFormat::kCameraRaw: return ImageStatus::Fail("camera raw files are not written");
     case ImageFormat::kUnknown: return ImageStatus::Fail("no image format given");
   }
   if (!status.ok()) return status;

@@ -22,7 +22,8 @@
 
 namespace host {
 
-enum class ImageFormat { kUnknown, kJpeg, kPng, kTiff };
+// kCameraRaw is read only (through LibRaw); it is never written.
+enum class ImageFormat { kUnknown, kJpeg, kPng, kTiff, kCameraRaw };
 
 enum class ImageColorModel { kUnknown, kGrey, kRGB, kCMYK, kPalette };
 
@@ -70,7 +71,9 @@ struct ImageStatus {
   static ImageStatus Fail(std::string message) { return ImageStatus{std::move(message)}; }
 };
 
-// The format of a file from its first bytes (not from its name).
+// The container format of a file from its first bytes (not from its name): a
+// raw file in a TIFF container is kTiff here; ReadImageInfo and DecodeImage
+// report it as kCameraRaw.
 ImageFormat DetectImageFormat(std::span<const uint8_t> head);
 const char* ImageFormatName(ImageFormat format);
 

@@ -145,7 +145,7 @@ bool RunDecode(DecodeJob* job) {
     job->sizeError = sizeError;
     return false;
   }
-  job->image = GWorld::Create(CLongRect_AC(0, 0, static_cast<int32_t>(cinfo->output_height),
+  job->image = GWorld::CreateUninitialized(CLongRect_AC(0, 0, static_cast<int32_t>(cinfo->output_height),
                                            static_cast<int32_t>(cinfo->output_width)));
   if (!job->image) {
     job->sizeError = "not enough memory for the image";

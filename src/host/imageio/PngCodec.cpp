@@ -98,7 +98,7 @@ bool RunDecode(DecodeJob* job) {
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, pinfo);
   if (png_get_rowbytes(png, pinfo) != size_t(width) * 4) png_error(png, "unexpected row layout");
-  job->image = GWorld::Create(CLongRect_AC(0, 0, static_cast<int32_t>(height), static_cast<int32_t>(width)));
+  job->image = GWorld::CreateUninitialized(CLongRect_AC(0, 0, static_cast<int32_t>(height), static_cast<int32_t>(width)));
   if (!job->image) png_error(png, "not enough memory for the image");
   for (int pass = 0; pass < passes; ++pass) {
     for (int32_t y = 0; y < job->image->height(); ++y) png_read_row(png, job->image->scanline(y), nullptr);

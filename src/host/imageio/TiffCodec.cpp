@@ -159,6 +159,36 @@ uint8_t Unpremultiply(unsigned value, unsigned alpha) {
 
 }  // namespace
 
+bool TiffIsCameraRaw(std::span<const uint8_t> data) {
+  // Some cameras' raw files are TIFF with "CR" right after the header.
+  if (data.size() >= 10 && data[0] == 'I' && data[1] == 'I' && data[8] == 'C' && data[9] == 'R') return true;
+  MemoryFile file;
+  file.input = data;
+  TIFF* tif = Open(&file, "rm");
+  if (!tif) return false;
+  auto isRaw = [&] {
+    uint16_t photometric = 0;
+    return TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) &&
+           (photometric == PHOTOMETRIC_CFA || photometric == 34892 /* linear raw */);
+  };
+  void* dngVersion = nullptr;
+  bool raw = TIFFGetField(tif, TIFFTAG_DNGVERSION, &dngVersion) || isRaw();
+  // Other cameras keep the raw image in a sub-image behind a small preview.
+  uint16_t subCount = 0;
+  uint64_t* subOffsets = nullptr;
+  if (!raw && TIFFGetField(tif, TIFFTAG_SUBIFD, &subCount, &subOffsets) && subCount > 0 && subOffsets) {
+    const std::vector<uint64_t> offsets(subOffsets, subOffsets + std::min<uint16_t>(subCount, 16));
+    for (uint64_t offset : offsets) {
+      if (TIFFSetSubDirectory(tif, offset) && isRaw()) {
+        raw = true;
+        break;
+      }
+    }
+  }
+  TIFFClose(tif);
+  return raw;
+}
+
 ImageStatus TiffReadInfo(std::span<const uint8_t> data, ImageInfo* info) {
   MemoryFile file;
   file.input = data;
@@ -186,7 +216,7 @@ ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHan
     return ImageStatus::Fail(std::string("TIFF: ") + message);
   }
   reader.req_orientation = reader.orientation;  // rows as stored
-  GWorldHandle image = GWorld::Create(CLongRect_AC(0, 0, info->height, info->width));
+  GWorldHandle image = GWorld::CreateUninitialized(CLongRect_AC(0, 0, info->height, info->width));
   if (!image) {
     TIFFRGBAImageEnd(&reader);
     TIFFClose(tif);

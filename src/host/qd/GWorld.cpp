@@ -1,6 +1,7 @@
 #include "host/qd/GWorld.h"
 
 #include <cassert>
+#include <cstring>
 #include <new>
 
 namespace host {
@@ -16,28 +17,40 @@ void ForgetPort(GWorld* world);  // host/qd/QuickDraw.cpp
 
 GWorld::~GWorld() { detail::ForgetPort(this); }
 
-GWorld::GWorld(const CLongRect_AC& bounds, size_t rowBytes)
-    : bounds_(bounds), rowBytes_(rowBytes), pixels_(rowBytes * static_cast<size_t>(bounds.Height()), 0xFF) {}
+// `new uint8_t[]` leaves the bytes as the allocator hands them over (fresh
+// pages for large buffers), so an offscreen that is not erased costs no pass
+// over its memory until somebody writes it.
+GWorld::GWorld(const CLongRect_AC& bounds, size_t rowBytes, bool erase)
+    : bounds_(bounds),
+      rowBytes_(rowBytes),
+      byteCount_(rowBytes * static_cast<size_t>(bounds.Height())),
+      pixels_(new uint8_t[byteCount_]) {
+  if (erase) std::memset(pixels_.get(), 0xFF, byteCount_);
+}
 
-GWorldHandle GWorld::Create(const CLongRect_AC& bounds) {
+GWorldHandle GWorld::Make(const CLongRect_AC& bounds, bool erase) {
   if (bounds.IsEmpty()) return nullptr;
   const uint64_t rowBytes = uint64_t(bounds.Width()) * 4;
   if (rowBytes * uint64_t(bounds.Height()) > kMaxBytes) return nullptr;
   try {
-    return GWorldHandle(new GWorld(bounds, static_cast<size_t>(rowBytes)));
+    return GWorldHandle(new GWorld(bounds, static_cast<size_t>(rowBytes), erase));
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
 }
 
+GWorldHandle GWorld::Create(const CLongRect_AC& bounds) { return Make(bounds, true); }
+
+GWorldHandle GWorld::CreateUninitialized(const CLongRect_AC& bounds) { return Make(bounds, false); }
+
 uint8_t* GWorld::scanline(int32_t y) {
   assert(y >= 0 && y < height());
-  return pixels_.data() + static_cast<size_t>(y) * rowBytes_;
+  return pixels_.get() + static_cast<size_t>(y) * rowBytes_;
 }
 
 const uint8_t* GWorld::scanline(int32_t y) const {
   assert(y >= 0 && y < height());
-  return pixels_.data() + static_cast<size_t>(y) * rowBytes_;
+  return pixels_.get() + static_cast<size_t>(y) * rowBytes_;
 }
 
 }  // namespace host

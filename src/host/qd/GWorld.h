@@ -28,6 +28,9 @@ class GWorld {
   // A new offscreen with the given bounds, erased to opaque white
   // (every byte 0xFF). Empty for an empty rectangle or when memory runs out.
   static GWorldHandle Create(const CLongRect_AC& bounds);
+  // The same without the erase, for callers that write every pixel next
+  // (image decoders): the memory is touched once, by its first writer.
+  static GWorldHandle CreateUninitialized(const CLongRect_AC& bounds);
   // An offscreen that is the current port stops being current when it goes.
   ~GWorld();
   GWorld(const GWorld&) = delete;
@@ -41,9 +44,9 @@ class GWorld {
   // Row `y` counted from the top of the buffer (0 .. height-1).
   uint8_t* scanline(int32_t y);
   const uint8_t* scanline(int32_t y) const;
-  uint8_t* pixels() { return pixels_.data(); }
-  const uint8_t* pixels() const { return pixels_.data(); }
-  size_t byteCount() const { return pixels_.size(); }
+  uint8_t* pixels() { return pixels_.get(); }
+  const uint8_t* pixels() const { return pixels_.get(); }
+  size_t byteCount() const { return byteCount_; }
 
   // Locking keeps the pixels in place for direct access. Our pixels never
   // move, so this only counts, for callers that check the state.
@@ -56,10 +59,12 @@ class GWorld {
   const PortState& port() const { return port_; }
 
  private:
-  GWorld(const CLongRect_AC& bounds, size_t rowBytes);
+  GWorld(const CLongRect_AC& bounds, size_t rowBytes, bool erase);
+  static GWorldHandle Make(const CLongRect_AC& bounds, bool erase);
   CLongRect_AC bounds_;
   size_t rowBytes_ = 0;
-  std::vector<uint8_t> pixels_;
+  size_t byteCount_ = 0;
+  std::unique_ptr<uint8_t[]> pixels_;
   int lockCount_ = 0;
   PortState port_;
 };

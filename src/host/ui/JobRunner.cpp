@@ -1,5 +1,6 @@
 #include "host/ui/JobRunner.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include "host/ui/QtBridge.h"
@@ -19,6 +20,18 @@ void JobRunner::SetActive(bool on) {
   else timer_->stop();
 }
 
+void JobRunner::WakeOnReadable(int fd, std::function<bool()> drain) {
+  notifier_.reset();
+  drain_ = std::move(drain);
+  if (fd < 0 || !drain_) return;
+  notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+    if (!drain_()) return;
+    if (busy_) wakePending_ = true;
+    else if (active_) timer_->start(0);
+  });
+}
+
 bool JobRunner::RunOneStep() {
   if (busy_ || !step_) return false;
   busy_ = true;
@@ -26,6 +39,10 @@ bool JobRunner::RunOneStep() {
   delayNext_ = 0;
   host::ui::Guarded("Job step", step_);
   busy_ = false;
+  if (wakePending_) {
+    wakePending_ = false;
+    delayNext_ = 0;
+  }
   if (active_ && timer_->interval() != delayNext_) timer_->start(delayNext_);
   return true;
 }

@@ -16,6 +16,7 @@
 #include "host/base/MacTypes.h"
 
 class QTimer;
+class QSocketNotifier;
 
 namespace host {
 
@@ -37,6 +38,13 @@ class JobRunner {
   // idle runner does not keep a processor busy.
   void DelayNextStep(int ms) { delayNext_ = ms < 0 ? 0 : ms; }
 
+  // Wakes the runner when `fd` becomes readable: `drain` reads what is
+  // waiting and says whether it may be work; if so, the next step runs on
+  // the next pass of the loop instead of after a delay (after the current
+  // step, when one is under way). `drain` is called while paused too, so
+  // nothing piles up unread.
+  void WakeOnReadable(int fd, std::function<bool()> drain);
+
   // Runs one step now unless one is under way (also used by the timer).
   // True when the step ran.
   bool RunOneStep();
@@ -44,6 +52,9 @@ class JobRunner {
  private:
   std::function<void()> step_;
   std::unique_ptr<QTimer> timer_;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  std::function<bool()> drain_;
+  bool wakePending_ = false;
   bool active_ = false;
   bool busy_ = false;
   uint64_t steps_ = 0;

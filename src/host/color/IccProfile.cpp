@@ -1,0 +1,222 @@
+#include "host/color/IccProfile.h"
+
+#include <lcms2.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+#include "host/workers/WorkerPool.h"
+
+namespace host::color {
+
+namespace {
+
+// Little CMS reports through a process-wide handler; its messages reach the
+// callers as the error results of the calls below instead of standard error.
+void QuietHandler(cmsContext, cmsUInt32Number, const char*) {}
+
+struct HandlerInstaller {
+  HandlerInstaller() { cmsSetLogErrorHandler(QuietHandler); }
+};
+
+void EnsureHandler() { static HandlerInstaller installer; }
+
+std::shared_ptr<void> Own(cmsHPROFILE h) {
+  return std::shared_ptr<void>(h, [](void* p) { if (p) cmsCloseProfile(p); });
+}
+
+void SetError(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+}
+
+std::string FourChars(uint32_t v) {
+  std::string s(4, ' ');
+  for (int i = 0; i < 4; ++i) s[size_t(i)] = char((v >> (24 - 8 * i)) & 0xFF);
+  return s;
+}
+
+}  // namespace
+
+IccProfile IccProfile::FromFile(const std::filesystem::path& path, std::string* error) {
+  EnsureHandler();
+  IccProfile p;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    SetError(error, "no profile file " + path.string());
+    return p;
+  }
+  cmsHPROFILE h = cmsOpenProfileFromFile(path.c_str(), "r");
+  if (!h) {
+    SetError(error, path.string() + " is not an ICC profile");
+    return p;
+  }
+  p.handle_ = Own(h);
+  p.path_ = path;
+  return p;
+}
+
+IccProfile IccProfile::FromBytes(std::span<const uint8_t> bytes, std::string* error) {
+  EnsureHandler();
+  IccProfile p;
+  if (bytes.size() < 132 || !LooksLikeProfile(bytes)) {
+    SetError(error, "the bytes are not an ICC profile");
+    return p;
+  }
+  cmsHPROFILE h = cmsOpenProfileFromMem(bytes.data(), cmsUInt32Number(bytes.size()));
+  if (!h) {
+    SetError(error, "the ICC profile cannot be read");
+    return p;
+  }
+  p.handle_ = Own(h);
+  return p;
+}
+
+IccProfile IccProfile::SRGB() {
+  EnsureHandler();
+  IccProfile p;
+  p.handle_ = Own(cmsCreate_sRGBProfile());
+  return p;
+}
+
+uint32_t IccProfile::deviceClass() const { return valid() ? uint32_t(cmsGetDeviceClass(handle())) : 0; }
+uint32_t IccProfile::colorSpace() const { return valid() ? uint32_t(cmsGetColorSpace(handle())) : 0; }
+uint32_t IccProfile::renderingIntent() const {
+  return valid() ? uint32_t(cmsGetHeaderRenderingIntent(handle())) : 0;
+}
+
+std::string IccProfile::description() const {
+  if (!valid()) return {};
+  char text[256] = {};
+  const cmsUInt32Number n = cmsGetProfileInfoASCII(handle(), cmsInfoDescription, "en", "US", text, sizeof text);
+  if (n == 0) return {};
+  return std::string(text);
+}
+
+bool LooksLikeProfile(std::span<const uint8_t> header) {
+  if (header.size() < 128) return false;
+  const uint32_t size = uint32_t(header[0]) << 24 | uint32_t(header[1]) << 16 | uint32_t(header[2]) << 8 | header[3];
+  return size >= 128 && header[36] == 'a' && header[37] == 'c' && header[38] == 's' && header[39] == 'p';
+}
+
+std::vector<std::filesystem::path> ProfileFolders() {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> candidates;
+  const char* home = std::getenv("HOME");
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  if (dataHome && *dataHome) candidates.emplace_back(fs::path(dataHome) / "icc");
+  else if (home && *home) candidates.emplace_back(fs::path(home) / ".local/share/icc");
+  if (home && *home) candidates.emplace_back(fs::path(home) / ".color/icc");
+  candidates.emplace_back("/usr/local/share/color/icc");
+  if (const char* dirs = std::getenv("XDG_DATA_DIRS"); dirs && *dirs) {
+    std::string all(dirs);
+    size_t start = 0;
+    while (start <= all.size()) {
+      const size_t end = std::min(all.find(':', start), all.size());
+      if (end > start) candidates.emplace_back(fs::path(all.substr(start, end - start)) / "color/icc");
+      start = end + 1;
+    }
+  }
+  candidates.emplace_back("/usr/share/color/icc");
+  candidates.emplace_back("/var/lib/colord/icc");
+  std::vector<fs::path> folders;
+  for (const fs::path& c : candidates) {
+    std::error_code ec;
+    if (!fs::is_directory(c, ec)) continue;
+    const fs::path canonical = fs::weakly_canonical(c, ec);
+    const fs::path key = ec ? c : canonical;
+    if (std::find(folders.begin(), folders.end(), key) == folders.end()) folders.push_back(key);
+  }
+  return folders;
+}
+
+namespace {
+
+bool FileIsProfile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  uint8_t header[128];
+  if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return false;
+  return LooksLikeProfile(header);
+}
+
+void Collect(const std::filesystem::path& folder, int depth, std::vector<std::filesystem::path>* out) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::vector<fs::path> files, subfolders;
+  for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    std::error_code e2;
+    // Symbolic links to folders are not followed, so a link loop cannot
+    // make the search endless.
+    if (it->is_symlink(e2) && fs::is_directory(it->path(), e2)) continue;
+    if (it->is_directory(e2)) subfolders.push_back(it->path());
+    else if (it->is_regular_file(e2)) files.push_back(it->path());
+  }
+  std::sort(files.begin(), files.end());
+  std::sort(subfolders.begin(), subfolders.end());
+  for (const fs::path& f : files)
+    if (FileIsProfile(f)) out->push_back(f);
+  if (depth > 0)
+    for (const fs::path& s : subfolders) Collect(s, depth - 1, out);
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> InstalledProfiles(const std::vector<std::filesystem::path>& folders) {
+  std::vector<std::filesystem::path> out;
+  for (const auto& folder : folders) Collect(folder, 3, &out);
+  return out;
+}
+
+bool TransformInPlace(GWorld& image, const IccProfile& from, const IccProfile& to, uint32_t intent,
+                      std::string* error, WorkerPool* pool) {
+  EnsureHandler();
+  if (!from.valid() || !to.valid()) {
+    SetError(error, "a profile is missing");
+    return false;
+  }
+  const bool grey = from.colorSpace() == cmsSigGrayData;
+  if ((from.colorSpace() != cmsSigRgbData && !grey) || to.colorSpace() != cmsSigRgbData) {
+    SetError(error, "cannot match '" + FourChars(from.colorSpace()) + "' pixels to '" + FourChars(to.colorSpace()) +
+                        "' on an RGB page");
+    return false;
+  }
+  if (intent > 3) intent = INTENT_PERCEPTUAL;
+  // No cache, so that one transform serves every worker at once.
+  cmsHTRANSFORM t =
+      grey ? cmsCreateTransform(from.handle(), TYPE_GRAY_8, to.handle(), TYPE_RGB_8, intent, cmsFLAGS_NOCACHE)
+           : cmsCreateTransform(from.handle(), TYPE_ARGB_8, to.handle(), TYPE_ARGB_8, intent,
+                                cmsFLAGS_NOCACHE | cmsFLAGS_COPY_ALPHA);
+  if (!t) {
+    SetError(error, "no colour transform between the two profiles");
+    return false;
+  }
+  const int32_t width = image.width(), height = image.height();
+  if (width > 0 && height > 0) {
+    WorkerPool& workers = pool ? *pool : WorkerPool::shared();
+    const size_t bands = std::min<size_t>(size_t(height), size_t(workers.threadCount()) * 4);
+    parallelFor(workers, bands, [&](size_t band) {
+      const int32_t y0 = int32_t(size_t(height) * band / bands), y1 = int32_t(size_t(height) * (band + 1) / bands);
+      std::vector<uint8_t> in, out;
+      if (grey) {
+        in.resize(size_t(width));
+        out.resize(size_t(width) * 3);
+      }
+      for (int32_t y = y0; y < y1; ++y) {
+        uint8_t* row = image.scanline(y);
+        if (!grey) {
+          cmsDoTransform(t, row, row, cmsUInt32Number(width));
+          continue;
+        }
+        for (int32_t x = 0; x < width; ++x) in[size_t(x)] = row[size_t(x) * 4 + 1];
+        cmsDoTransform(t, in.data(), out.data(), cmsUInt32Number(width));
+        for (int32_t x = 0; x < width; ++x) std::copy_n(&out[size_t(x) * 3], 3, &row[size_t(x) * 4 + 1]);
+      }
+    });
+  }
+  cmsDeleteTransform(t);
+  return true;
+}
+
+}  // namespace host::color

@@ -1,0 +1,71 @@
+// The photo colour-correction chain: colour controls (saturation,
+// brightness, contrast), gamma, luminance sharpening, exposure, hue and the
+// colour matrix, computed per pixel in single-precision floating point on
+// values 0..1 (byte / 255), in that fixed order, each stage only when its
+// values are off neutral. Results are rounded to the nearest byte and
+// clamped once, after the last stage; alpha is kept.
+//
+//   colour controls  c = mix(luma(c), c, saturation); c += brightness;
+//                    c = (c - 0.5) * contrast + 0.5
+//                    (luma = 0.2125 R + 0.7154 G + 0.0721 B)
+//   gamma            c = sign(c) * |c| ^ power
+//   sharpen          Y = luma(c), B = Y blurred by a Gaussian of standard
+//                    deviation 1.69 px (edges clamped);
+//                    c += sharpness * (Y - B) on all three channels
+//   exposure         c = c * 2 ^ ev
+//   hue              rotation by the angle (radians) about the grey axis
+//   colour matrix    (R, G, B) = (red * R, green * G, blue * B)
+//
+// Rows are split over the worker pool; each output pixel is computed the
+// same way whatever the split, so the bytes are the same at any thread count.
+#pragma once
+
+#include <cstdint>
+
+#include "host/qd/GWorld.h"
+#include "imaging/ImageProperties.h"
+
+namespace host { class WorkerPool; }
+
+// The ten colour globals the file handler loads from a photo's settings and
+// the correction reads, with their neutral values.
+extern double mySaturation, myBrightness, myContrast, myRedness, myGreenness, myBlueness, mySharpness, myGamma,
+    myExposure, myHue;
+extern const double mySaturationDefault, myBrightnessDefault, myContrastDefault, myRednessDefault,
+    myGreennessDefault, myBluenessDefault, mySharpnessDefault, myGammaDefault, myExposureDefault, myHueDefault;
+
+// The ten globals as one record (in record order) and back.
+myCocoaImageColorAdjustInfo CurrentColorGlobals();
+void SetColorGlobals(const myCocoaImageColorAdjustInfo& info);
+
+namespace imaging {
+
+constexpr float kSharpenRadius = 1.69f;
+
+// The stages that run for these settings.
+struct TCorrectionStages {
+  bool colorControls = false, gamma = false, sharpen = false, exposure = false, hue = false, colorMatrix = false;
+  bool Any() const { return colorControls || gamma || sharpen || exposure || hue || colorMatrix; }
+};
+TCorrectionStages StagesFor(const myCocoaImageColorAdjustInfo& settings);
+
+// True when every value is finite and inside the range a photo's settings
+// may hold (the ranges of validateMyCocoaImageColorAdjustInfo).
+bool SettingsAreValid(const myCocoaImageColorAdjustInfo& settings);
+
+// One pixel through the point stages (everything but sharpening), values
+// 0..1 in and out, unclamped; `luma` receives the luminance after the colour
+// controls and gamma (the input of the sharpen stage).
+void CorrectBeforeSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
+void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
+float Luma(const float rgb[3]);
+
+}  // namespace imaging
+
+// Runs the chain on the offscreen in place. Settings that are not valid are
+// refused (false, the pixels untouched); neutral settings change nothing.
+class ColorAdjustmentManager {
+ public:
+  bool applyColorCorrection2(host::GWorld& pixels, const myCocoaImageColorAdjustInfo& settings,
+                             host::WorkerPool* pool = nullptr);
+};

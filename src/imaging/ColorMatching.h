@@ -1,0 +1,90 @@
+// Colour matching and ICC profiles: installed profiles found by name, the
+// finished page matched in place from the photos' source profile to the
+// printer's profile, and the user's default profiles for images that carry
+// none. The colour work itself is Little CMS through host/color.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/base/MacTypes.h"
+#include "host/base/PascalString.h"
+#include "host/color/IccProfile.h"
+#include "host/files/FSSpec.h"
+#include "host/qd/GWorld.h"
+
+// Colour matching is always available here (true).
+bool CS2_available();
+
+// Opens the profile of a file specification; 0, or -43 when the file is
+// missing, -1 when it is not a profile.
+OSErr OpenProfileFSSpec(const FSSpec& spec, host::color::IccProfile* profile);
+
+// Looks through the installed profiles (host::color::ProfileFolders) for a
+// file whose name equals `name` exactly, byte for byte (Mac Roman, letter
+// case counts); true with `spec` set to it when found. Profiles of any class
+// are candidates: the class is not compared.
+bool FindProfile(OSType profileClass, FSSpec* spec, const CStr255_AC& name);
+
+// What matching reads of the job's colour-matching record: the global
+// switch, the printer code's entry switch, and the two profile files.
+struct tColorMatchSettings {
+  bool globalOn = false;
+  bool entryOn = false;
+  FSSpec source;
+  FSSpec printer;
+};
+
+// Matches the pixels in place from `source` to `printer`; 0 or the first
+// error, logged under the step that failed. The pixels are untouched on
+// failure.
+OSErr MyMatchBitmap(host::GWorld* pixels, const FSSpec& source, const FSSpec& printer);
+
+// Matches the page when both switches are on; true when it was matched.
+bool matchInputAndOutput(host::GWorld* page, const tColorMatchSettings& settings, int16_t printerCode);
+
+// One ICC profile: class, colour space, description and path.
+class Profile {
+ public:
+  // Empty when the file cannot be read as a profile.
+  static std::shared_ptr<Profile> profileWithPath(const std::string& path);
+  // The profiles under the user-default keys "DefaultRGBProfile",
+  // "DefaultGrayProfile" and "DefaultCMYKProfile" (POSIX paths); empty when
+  // the key is not set or its file is no profile.
+  static std::shared_ptr<Profile> profileDefaultRGB();
+  static std::shared_ptr<Profile> profileDefaultGray();
+  static std::shared_ptr<Profile> profileDefaultCMYK();
+  // Every installed profile.
+  static std::vector<std::shared_ptr<Profile>> arrayOfAllProfiles();
+
+  OSType classType() const { return profile_.deviceClass(); }
+  OSType spaceType() const { return profile_.colorSpace(); }
+  std::string description() const { return profile_.description(); }
+  const std::string& path() const { return path_; }
+  bool isEqual(const Profile& other) const { return path_ == other.path_; }
+  const host::color::IccProfile& ref() const { return profile_; }
+
+ private:
+  host::color::IccProfile profile_;
+  std::string path_;
+};
+
+// Brings a decoded photo into the working space (sRGB) of the offscreens when
+// embedded profiles are honoured: from its embedded profile, or else from the
+// user's default profile for its colour model. Nothing happens when there is
+// no usable profile; true when the pixels were converted.
+bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embeddedProfile, bool isGrey,
+                           bool isCMYK);
+
+// The profile tool: copies the embedded ICC profile of the image at
+// "sourceImageFilePath" into the file "resultProfilePath"
+// (getEmbeddedProfileFromImage), or embeds the profile file
+// "resultProfilePath" into that image (embedProfileInImage), through the
+// image codecs (JPEG, PNG, TIFF; no command line is built from the paths).
+// 0 on success, -1 for a missing key, 1 when the work fails (logged).
+using TProfileToolArguments = std::map<std::string, std::string>;
+int getEmbeddedProfileFromImage(const TProfileToolArguments& arguments);
+int embedProfileInImage(const TProfileToolArguments& arguments);

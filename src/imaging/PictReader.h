@@ -1,0 +1,36 @@
+// Pictures (the QuickDraw picture format of preview resources and picture
+// files) drawn into an offscreen: version 1 and 2 pictures whose content is
+// bitmaps — indexed, direct 16- and 32-bit, packed or not — and
+// QuickTime-compressed images (JPEG and the other formats the image library
+// reads). Drawing commands for lines, shapes and text are passed over; a
+// thumbnail is a bitmap.
+//
+// Every count and length is checked against the bytes that are left; a
+// damaged picture draws what came before the damage, and one that drew
+// nothing gives no offscreen.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "host/qd/GWorld.h"
+
+// A picture's data: the 16-bit size, the frame and the opcodes (the form of
+// a 'PICT' resource; a picture file has 512 more bytes in front).
+struct Picture {
+  std::vector<uint8_t> data;
+};
+using PicHandle = std::unique_ptr<Picture>;
+
+namespace imaging {
+
+// A new white offscreen of the picture's frame with the picture drawn in it,
+// or none.
+host::GWorldHandle DrawPicture(std::span<const uint8_t> picture);
+
+// The picture of a picture file (its 512-byte header skipped), or none.
+PicHandle ReadPictureFile(const std::string& path);
+
+}  // namespace imaging

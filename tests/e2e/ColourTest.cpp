@@ -1,0 +1,117 @@
+// Colour through the running program: a photo whose sidecar carries colour
+// settings prints corrected, and a job that asks for colour matching prints
+// matched from its source profile to the printer's profile.
+#include "e2e/E2E.h"
+
+#include "host/base/ByteOrder.h"
+#include "host/files/ResourceFork.h"
+#include "layout/Objects.h"
+#include "pipeline/PrinterRecords.h"
+
+namespace {
+
+jobwriter::TJobDescription SetJob(const std::string& photo) {
+  jobwriter::TJobDescription job;
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  job.templateName = "E2E";
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
+  return job;
+}
+
+std::array<int, 3> PageCentre(e2e::Station& station) {
+  std::vector<e2e::fs::path> outputs;
+  EXPECT_TRUE(e2e::WaitUntil([&] { return !(outputs = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }))
+      << station.Log();
+  if (outputs.empty()) return {-1, -1, -1};
+  const e2e::Picture page = e2e::ReadPicture(outputs.front());
+  EXPECT_TRUE(page.image) << page.error;
+  if (!page.image) return {-1, -1, -1};
+  for (const auto& file : outputs) e2e::fs::remove(file);
+  return page.rgb(page.width() / 2, page.height() / 2);
+}
+
+void ExpectNear(const std::array<int, 3>& got, const std::array<int, 3>& want, int tolerance) {
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[size_t(i)], want[size_t(i)], tolerance) << "channel " << i;
+}
+
+TEST(Colour, PhotoWithSettingsSidecarPrintsCorrected) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Plain.jpg", 600, 900, {200, 100, 50}));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Tuned.jpg", 600, 900, {200, 100, 50}));
+  // Colour settings as a station stores them: ten big-endian floats in
+  // 'Pref' 5002 of the photo's resource fork. Red halved, exposure +0.5.
+  const float values[10] = {1, 0, 1, 0.5f, 1, 1, 0, 1, 0.5f, 0};
+  std::vector<uint8_t> bytes(1048, 0);
+  for (int i = 0; i < 10; ++i) host::StoreBEF32(&bytes[size_t(i) * 4], values[i]);
+  host::ResourceMap fork;
+  fork.Set(FourCC("Pref"), 5002, "", bytes, false);
+  ASSERT_EQ(host::WriteResourceFork((station.images() / "Tuned.jpg").string(), fork), noErr);
+
+  ASSERT_TRUE(station.Drop(SetJob("Plain.jpg"), "plain.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ExpectNear(PageCentre(station), {200, 100, 50}, 4);
+
+  ASSERT_TRUE(station.Drop(SetJob("Tuned.jpg"), "tuned.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  // 200 * 0.5 * 2^0.5 = 141, 100 * 2^0.5 = 141, 50 * 2^0.5 = 71.
+  ExpectNear(PageCentre(station), {141, 141, 71}, 5);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(Colour, PhotoWithImagePropertiesDrawsWithItsOwnColourAdjustment) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Props.jpg", 600, 900, {160, 100, 120}));
+  // 'Pref' 5000, 144 bytes big-endian: whole image (crop mode 1 at byte 12),
+  // centred (crop position 1 at 24), red +32 and blue -32 (bytes 26 and 30).
+  std::vector<uint8_t> props(144, 0);
+  host::StoreBE16(&props[12], 1);
+  host::StoreBE16(&props[24], 1);
+  host::StoreBE16(&props[26], 32);
+  host::StoreBE16(&props[30], uint16_t(-32));
+  host::ResourceMap fork;
+  fork.Set(FourCC("Pref"), 5000, "Image Properties", props);
+  ASSERT_EQ(host::WriteResourceFork((station.images() / "Props.jpg").string(), fork), noErr);
+
+  jobwriter::TJobDescription job = SetJob("Props.jpg");
+  job.PrintMode = 0;  // the drawing path that reads a photo's image properties
+  ASSERT_TRUE(station.Drop(job, "props.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const auto centre = PageCentre(station);
+  EXPECT_GT(centre[0], 175);
+  EXPECT_NEAR(centre[1], 100, 5);
+  EXPECT_LT(centre[2], 105);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(Colour, JobWithPrinterProfilePrintsMatched) {
+  e2e::Station station;
+  // The profiles are installed for the user, under names of their own.
+  const e2e::fs::path icc = station.base() / "data/icc";
+  e2e::fs::create_directories(icc);
+  e2e::fs::copy_file("/usr/share/color/icc/colord/sRGB.icc", icc / "Kivo Camera.icc");
+  e2e::fs::copy_file("/usr/share/color/icc/colord/SwappedRedAndGreen.icc", icc / "Kivo Printer.icc");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Photo.jpg", 600, 900, {200, 100, 50}));
+
+  jobwriter::TJobDescription job = SetJob("Photo.jpg");
+  job.colorSyncPrefs->w0 = 1;
+  job.colorSyncPrefs->profiles[2].name = "Kivo Camera.icc";
+  job.colorSyncPrefs->printers[25].w0 = 1;
+  job.colorSyncPrefs->printers[25].profile.name = "Kivo Printer.icc";
+  ASSERT_TRUE(station.Drop(job, "matched.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ExpectNear(PageCentre(station), {100, 200, 50}, 5);
+  EXPECT_NE(station.Log().find("Color Matching was successful"), std::string::npos) << station.Log();
+
+  // A printer profile that is not installed leaves the page unmatched.
+  job.colorSyncPrefs->printers[25].profile.name = "Missing.icc";
+  ASSERT_TRUE(station.Drop(job, "unmatched.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ExpectNear(PageCentre(station), {200, 100, 50}, 4);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+}  // namespace
