@@ -6,6 +6,7 @@
 #include "imaging/ImagingServices.h"
 #include "host/qd/CopyBits.h"
 #include "imaging/Offscreen.h"
+#include "imaging/Resampler.h"
 
 namespace pipeline::effects {
 
@@ -22,6 +23,10 @@ myImageColorAdjustInfo Info(const TSixValues& v) {
 host::GWorldHandle NewPage(const CLongRect_AC& bounds) { return myNewGWorld(bounds); }
 
 void Mirror(host::GWorld* page) { if (page) doMirrorTheImageInGWorld(page); }
+
+host::GWorldHandle Turn90(host::GWorldHandle page, int16_t direction) {
+  return page ? rotateGWorld90Degrees(direction, std::move(page)) : nullptr;
+}
 
 void Grey(host::GWorld* page) { if (page) doGrayScaleTheImageInGWorld(page); }
 
@@ -80,12 +85,8 @@ host::GWorldHandle CropToNewSize(host::GWorldHandle& source, const CLongRect_AC&
 
 host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_AC& size) {
   if (!source) return nullptr;
-  const CLongRect_AC src = source->bounds();
-  CLongRect_AC dst = ResizeToFit(size, src);
-  if (dst.IsEmpty()) return nullptr;
-  host::GWorldHandle result = myNewGWorld(dst);
+  host::GWorldHandle result = ResizeGWorldToFit(*source, size);
   if (!result) return nullptr;
-  myCopyBits(source.get(), result.get(), src, dst, host::srcCopy);
   source = myDisposeGWorld(std::move(source));
   return result;
 }

@@ -150,6 +150,8 @@ TEST(VideoMerge, SetJobWithVideoClip) {
   EXPECT_EQ(movies.front().filename(), "party.mov");
   EXPECT_NEAR(Duration(movies.front()), 3.0, 0.35) << station.Log();
 
+  // A job's photos leave with the job: the second job brings its own.
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
   ASSERT_TRUE(station.Drop(job(broken), "broken.trpr"));
   ASSERT_TRUE(station.WaitForLog("The video merge did not produce")) << station.Log();
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();

@@ -84,6 +84,7 @@ TPopupTarget PopupTargetFor(IDType identifier);
 class TPopupCommand : public TCommand {
  public:
   TPopupCommand(TView* view, IDType identifier, CPoint_AC mouse);
+  bool IsReadyToExecute() override { return true; }
   void DoIt() override;
   IDType PopupIdentifier() const { return target_.popup; }
   IDType CarriedIdentifier() const { return target_.carried; }
