@@ -15,6 +15,7 @@
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "imaging/ImageLoading.h"
+#include "host/ui/Widgets.h"
 #include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/DiagnosticLog.h"
@@ -24,6 +25,7 @@
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/Polling.h"
+#include "platform/ShellCommands.h"
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefRecords.h"
 #include "prefs/PrefExport.h"
@@ -85,6 +87,7 @@ FSSpec FolderSpecOfPath(const fs::path& folder) {
 }
 
 void InitMacAppClasses() {
+  host::RegisterWidgetClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
   RegisterProgressWindowClasses();
@@ -111,6 +114,9 @@ TBackgroundPrintApp::TBackgroundPrintApp(StartupOptions options)
     : TApplication(FourCC("TEXT"), kAppCreator), options_(options) {}
 
 TBackgroundPrintApp::~TBackgroundPrintApp() {
+  // Only the copy that installed the agent removes it: a copy that was
+  // refused because another one runs must leave that one's agent alone.
+  if (launchAgentInstalled_) unloadLaunchAgentPlist();
   // The controller's window and job runner go before the framework.
   if (TBehavior* c = GetBehaviorWithIdentifier(kPrintBGBehaviorID)) RemoveBehavior(c);
   platform::SetProgressIdleHook({});
@@ -142,8 +148,12 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     return false;
   }
 
-  // 2. Classes and preferences.
+  // 2. Classes and preferences; the splash follows the folder set-up.
   InitMacAppClasses();
+  struct Splash {
+    TWindow* window = ShowStartUpSplash();
+    ~Splash() { CloseStartUpSplash(window); }
+  } splash;
   myNewReadPreferences();
   InstallMenus(MenuTable());
   platform::SetApplicationPollHook([] { host::UpdateAllWindows(); });
@@ -173,6 +183,9 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   platform::LogF("Running on %s", host::systemVersionText().c_str());
   output::setupNotificationCenter();
   RemoveMenuItem(1023, 11);
+
+  // 17. Started again at login and after a crash, where the operator asks for it.
+  if (systemVersionIsGreaterOrEqualThen10()) launchAgentInstalled_ = loadLaunchAgentPlist();
   return true;
 }
 

@@ -82,6 +82,7 @@ class TBackgroundPrintApp : public TApplication {
   StartupOptions options_;
   bool specialStartup_ = false;
   int exitCode_ = 0;
+  bool launchAgentInstalled_ = false;
   std::optional<host::RunningCopyLock> lock_;
 };
 
