@@ -6,6 +6,7 @@
 
 #include "app/PrintBGBehavior.h"
 #include "app/SpoolQueue.h"
+#include "pipeline/SpoolFolders.h"
 #include "host/base/MacRoman.h"
 #include "host/files/FileOps.h"
 #include "host/sys/Process.h"
@@ -66,6 +67,10 @@ AppServices::~AppServices() {
 }
 
 void AppServices::Log(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+
+OSErr AppPrefsServices::CreateImageAndJobFolders() { return pipeline::createImageAndJobFolders(); }
+OSErr AppPrefsServices::CreateImageAndJobFolders2() { return pipeline::createImageAndJobFolders2(); }
+
 void AppServices::OperatorMessage(std::string_view text) { DisplayNormalMessage(std::string(text).c_str()); }
 
 // ---- the controller and the status window

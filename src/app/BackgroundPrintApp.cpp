@@ -15,6 +15,7 @@
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "imaging/ImageLoading.h"
+#include "host/ui/Widgets.h"
 #include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/DiagnosticLog.h"
@@ -24,9 +25,12 @@
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/Polling.h"
+#include "platform/ShellCommands.h"
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefRecords.h"
+#include "prefs/PrefExport.h"
 #include "prefs/PrefStore.h"
+#include "prefs/PreferencesWindow.h"
 
 namespace app {
 
@@ -83,10 +87,12 @@ FSSpec FolderSpecOfPath(const fs::path& folder) {
 }
 
 void InitMacAppClasses() {
+  host::RegisterWidgetClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
   RegisterProgressWindowClasses();
   RegisterPrintCountWindowClasses();
+  RegisterPreferencesClasses();
 }
 
 std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {
@@ -108,6 +114,9 @@ TBackgroundPrintApp::TBackgroundPrintApp(StartupOptions options)
     : TApplication(FourCC("TEXT"), kAppCreator), options_(options) {}
 
 TBackgroundPrintApp::~TBackgroundPrintApp() {
+  // Only the copy that installed the agent removes it: a copy that was
+  // refused because another one runs must leave that one's agent alone.
+  if (launchAgentInstalled_) unloadLaunchAgentPlist();
   // The controller's window and job runner go before the framework.
   if (TBehavior* c = GetBehaviorWithIdentifier(kPrintBGBehaviorID)) RemoveBehavior(c);
   platform::SetProgressIdleHook({});
@@ -139,8 +148,12 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     return false;
   }
 
-  // 2. Classes and preferences.
+  // 2. Classes and preferences; the splash follows the folder set-up.
   InitMacAppClasses();
+  struct Splash {
+    TWindow* window = ShowStartUpSplash();
+    ~Splash() { CloseStartUpSplash(window); }
+  } splash;
   myNewReadPreferences();
   InstallMenus(MenuTable());
   platform::SetApplicationPollHook([] { host::UpdateAllWindows(); });
@@ -170,6 +183,9 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   platform::LogF("Running on %s", host::systemVersionText().c_str());
   output::setupNotificationCenter();
   RemoveMenuItem(1023, 11);
+
+  // 17. Started again at login and after a crash, where the operator asks for it.
+  if (systemVersionIsGreaterOrEqualThen10()) launchAgentInstalled_ = loadLaunchAgentPlist();
   return true;
 }
 
@@ -253,11 +269,13 @@ bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {
         return true;
       }
       return TApplication::DoMenuCommand(command);
-    case cPreferences:
-    case cExportPrefs:
-    case cImportPrefs:
-      DisplayNormalMessage("The preferences window is not available in this version.");
+    case cPreferences: {
+      AppPrefsServices services;
+      DoPreferencesDialog(services);
       return true;
+    }
+    case cExportPrefs: SaveToNewPreferencesFile(); return true;
+    case cImportPrefs: ImportPreferences(); return true;
     case cStartPauseCommand:
       if (TPrintBGBehavior* c = Controller()) c->EnableBackgroundPrinting(!c->IsBackgroundPrintingEnabled());
       return true;
@@ -364,6 +382,20 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
       break;
     default: break;
   }
+}
+
+void TBackgroundPrintApp::ImportPreferences() {
+  PrefImportReport report;
+  if (!LoadFromNewPreferencesFile(&report)) {
+    if (!report.refused.empty())
+      DisplayNormalMessage(CStr255_AC("Nothing was imported from the preference file: " + report.RefusedText()));
+    return;
+  }
+  const std::string refused = report.RefusedText();
+  ParamText(CStr255_AC(refused.empty() ? std::string() : "\n\nNot imported: " + refused));
+  // The first item leaves at once, without saving, so that the next launch
+  // reads what was imported.
+  if (MacAppAlert(kImportAlert) == 1) Quit();
 }
 
 bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {

@@ -72,6 +72,9 @@ class TBackgroundPrintApp : public TApplication {
 
   static std::vector<host::MenuDef> MenuTable();
 
+  // Command 1009: imports a preference file, then alert 1025 offers to quit.
+  void ImportPreferences();
+
  private:
   void StartUpCommand();
   void ResolveFolders();
@@ -79,6 +82,7 @@ class TBackgroundPrintApp : public TApplication {
   StartupOptions options_;
   bool specialStartup_ = false;
   int exitCode_ = 0;
+  bool launchAgentInstalled_ = false;
   std::optional<host::RunningCopyLock> lock_;
 };
 

@@ -25,6 +25,7 @@
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/PStrings.h"
+#include "platform/ShellCommands.h"
 #include "platform/UniqueNames.h"
 #include "prefs/FolderAliases.h"
 #include "imaging/ImageLoading.h"
@@ -432,6 +433,13 @@ void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, co
   if (name.empty()) return;
   fs::path dest = folder / name;
   if (job.videoMerge) {
+    // A clip that already lies in the output folder is never merged over
+    // itself: the merged video gets a name of its own.
+    if (fs::equivalent(clip, dest, ec)) {
+      auto free = createUniqueNameFromPath(dest);
+      if (!free) return;
+      dest = *free;
+    }
     if (!env.mergeVideos || !env.mergeVideos(clip, dest)) platform::LogLine("The video merge did not produce " + dest.string());
     return;
   }
@@ -614,6 +622,8 @@ void CompleteOutputEnv(TOutputEnv& env) {
   if (!env.outputFileQuality)
     env.outputFileQuality = [] { return getMyOutputFilePrefs() ? getMyOutputFilePrefs()->jpegQuality : int16_t(0); };
   if (!env.desktopFolder) env.desktopFolder = [] { return host::desktopFolder(); };
+  if (!env.mergeVideos)
+    env.mergeVideos = [](const fs::path& clip, const fs::path& dest) { return MergeVideos(clip, dest) == noErr; };
 }
 
 TOutputEnv DefaultOutputEnv() {

@@ -110,6 +110,13 @@ const std::map<Key, const char*>& Table() {
       // 4106: missing offscreens.
       {{4106, 1}, "No offscreen image was given."},
       {{4106, 30}, "The image could not be resized: the source or destination image is missing."},
+      // 4000: the categories of the preferences window.
+      {{4000, 1}, "General Settings"},
+      {{4000, 2}, "Print To File"},
+      {{4000, 3}, "Kivo-Print Center"},
+      {{4000, 4}, "Print To File Sets"},
+      {{4000, 5}, "Output Files"},
+      {{4000, 6}, "For Web Upload"},
       // 4112: dialog prompts.
       {{4112, 1}, "Choose a folder:"},
       {{4112, 9}, "Choose the folder in which the spool folders are kept:"},

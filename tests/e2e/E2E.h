@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "host/imageio/ImageFile.h"
+#include "host/sys/UserDefaults.h"
 #include "jobwriter/JobWriter.h"
 
 namespace e2e {
@@ -227,6 +228,11 @@ class Station {
 
   // Extra environment for the program (set before Start).
   void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+  // Stores one of the program's user defaults (before Start).
+  bool SetDefault(const std::string& key, host::PlistValue value) {
+    host::UserDefaults defaults(config() / "Kivo-Processor" / "defaults.plist");
+    return defaults.set(key, std::move(value)) && defaults.synchronize();
+  }
 
   // Starts the program and waits until its spool tree exists. Extra
   // arguments follow the program name.
