@@ -15,6 +15,7 @@
 #include "host/ui/ViewServer.h"
 #include "imaging/ImageLoading.h"
 #include "output/Notifications.h"
+#include "pipeline/PrinterHandOff.h"
 #include "platform/DiagnosticLog.h"
 #include "platform/FileServices.h"
 #include "platform/FolderLookup.h"
@@ -108,6 +109,7 @@ TBackgroundPrintApp::TBackgroundPrintApp(StartupOptions options)
 TBackgroundPrintApp::~TBackgroundPrintApp() {
   // The controller's window and job runner go before the framework.
   if (TBehavior* c = GetBehaviorWithIdentifier(kPrintBGBehaviorID)) RemoveBehavior(c);
+  platform::SetProgressIdleHook({});
   delete gProgressIndicator;
   gProgressIndicator = nullptr;
 }
@@ -190,12 +192,8 @@ void TBackgroundPrintApp::ResolveFolders() {
   // The print-centre hand-off folders.
   tProcessedJobsPrefs* pj = getMyProcessedJobsPrefs();
   if (!FolderResolves(pj->folder) && pj->folder.createIfMissing != 0) {
-    const fs::path center = CreateOrFindFolder(appFolder, "Kivo-PrintCenter Folder");
-    fs::path last;
-    for (const char* name :
-         {"Jobs In Spool", "Jobs Not Printed", "Jobs Printed", "Jobs Canceled", "Jobs Not Valid", "Jobs To Be Printed"})
-      last = CreateOrFindFolder(center, name);
-    const FSSpec spec = FolderSpecOfPath(last);
+    const auto center = pipeline::CreatePrintCenterFolderTree(appFolder);
+    const FSSpec spec = FolderSpecOfPath(center ? *center / "Jobs To Be Printed" : fs::path());
     if (spec.vRefNum != kNoFolderVRefNum) pj->folder.spec = spec;
   }
 
@@ -239,6 +237,7 @@ void TBackgroundPrintApp::StartUpCommand() {
   if (!gProgressIndicator) {
     gProgressIndicator = new TMyProgressIndicator;
     gProgressIndicator->IProgressIndicator(kProgressWindow);
+    platform::SetProgressIdleHook([] { gProgressIndicator->IdleProgress(); });
   }
 }
 

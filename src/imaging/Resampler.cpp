@@ -11,8 +11,11 @@
 #endif
 
 #include "host/workers/WorkerPool.h"
+#include "imaging/CropFit.h"
+#include "imaging/Offscreen.h"
 #include "imaging/ImagingMessages.h"
 #include "platform/Log.h"
+#include "platform/Polling.h"
 
 namespace imaging {
 namespace {
@@ -564,7 +567,13 @@ bool Resample(const host::GWorld& src, const CLongRect_AC& srcRectIn, host::GWor
     }
   };
   if (!pool || threads <= 1 || strips <= 1) {
-    for (int32_t i = 0; i < strips; ++i) strip(i);
+    for (int32_t i = 0; i < strips; ++i) {
+      // On the calling thread output rows 0, 50, 100 ... idle the progress
+      // display.
+      const int32_t yBegin = i * stripRows, yEnd = std::min(dh, yBegin + stripRows);
+      for (int32_t y = (yBegin + 49) / 50 * 50; y < yEnd; y += 50) myIdleProgress();
+      strip(i);
+    }
   } else {
     host::TaskGroup group(*pool);
     for (int32_t i = 0; i < strips; ++i) group.run([&strip, i] { strip(i); });
@@ -587,4 +596,16 @@ bool betterResizeGworldToGworld(host::GWorld* src, CLongRect_AC srcRect, host::G
   }
   host::WorkerPool* pool = host::WorkerPool::processorCount() > 1 ? &host::WorkerPool::shared() : nullptr;
   return imaging::Resample(*src, srcRect, *dst, dstRect, filterType, pool);
+}
+
+host::GWorldHandle ResizeGWorldToFit(const host::GWorld& source, const CLongRect_AC& box) {
+  const CLongRect_AC fit = ResizeToFit(box, CLongRect_AC(0, 0, source.height(), source.width()));
+  const int32_t width = int32_t(fit.Width()), height = int32_t(fit.Height());
+  if (width <= 0 || height <= 0) return nullptr;
+  host::GWorldHandle out = myNewGWorld(CLongRect_AC(0, 0, height, width));  // tells the operator when it fails
+  if (!out) return nullptr;
+  if (!betterResizeGworldToGworld(const_cast<host::GWorld*>(&source), source.bounds(), out.get(), out->bounds(),
+                                  kScaleLinear))
+    return nullptr;
+  return out;
 }

@@ -17,6 +17,7 @@
 #include "imaging/OutputFileHelpers.h"
 #include "imaging/Resampler.h"
 #include "layout/Placement.h"
+#include "platform/Polling.h"
 
 namespace layout {
 
@@ -253,7 +254,11 @@ SharedGWorld LoadPhoto(const TImageDrawRequest& r, TJobContext& view, bool newPa
     if (!newPath) Log("An error occured reading image file\n");
     return nullptr;
   }
+  // The new drawing path lets the status window repaint between the long
+  // stages.
+  if (newPath) myPollEvent();
   if (!turnedByReader && !TurnPhoto(photo, r.rotation, newPath)) return nullptr;
+  if (newPath) myPollEvent();
   if (!adjust.IsZero()) {
     view.SetStatusText("Applying Color Adjustments\xE2\x80\xA6");
     ApplyColorSettingsToOffscreen(photo.get(), adjust, photo.get());
@@ -304,18 +309,8 @@ host::GWorldHandle ReadPhotoForFirstImageRoute(const TImageDrawRequest& r, TJobC
   if (!turnedByReader) TurnPhoto(photo, r.rotation, false);
   copyJunkMaskToAlphaChannelOffscreen(photo.get(), r.spec, 2.0f);
   view.SetStatusText("Drawing Image\xE2\x80\xA6");
-  host::GWorldHandle shrunk = ResizeToNewSize(photo, CLongRect_AC(0, 0, 640, 640));
+  host::GWorldHandle shrunk = ResizeGWorldToFit(*photo, CLongRect_AC(0, 0, 640, 640));
   if (!shrunk) return nullptr;
-  if (shrunk->bounds().left != 0 || shrunk->bounds().top != 0) {
-    // The fitted rectangle is centred in 640 x 640; the route's page starts
-    // at the origin like every other page.
-    CLongRect_AC origin = shrunk->bounds();
-    origin.ZeroOrigin();
-    host::GWorldHandle moved = myNewGWorld(origin);
-    if (!moved) return nullptr;
-    copyGWorldToGWorld(shrunk.get(), moved.get(), shrunk->bounds(), origin);
-    shrunk = std::move(moved);
-  }
   placed.lastSource = S(shrunk->bounds());
   placed.lastTarget = placed.lastSource;
   return shrunk;

@@ -6,6 +6,7 @@
 
 #include "host/files/FileOps.h"
 #include "platform/Messages.h"
+#include "pipeline/OutputDispatch.h"
 
 namespace pipeline {
 
@@ -18,8 +19,6 @@ std::string Format(const char* fmt, auto... args) {
   std::snprintf(buf, sizeof buf, fmt, args...);
   return buf;
 }
-
-bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
 
 }  // namespace
 
@@ -233,8 +232,7 @@ int16_t TBGPrintView::ValidatePrintJob() {
   const int set = blocks.print2File.setNumber;
   // Only sets 1 to 8 exist; a job naming another set has no folder.
   if (set < 1 || set > 8) return kResultSetFolderMissing2;
-  auto resolves = services.PrintToFileSetFolderResolves(set);
-  if (resolves.has_value() && !*resolves) return kResultSetFolderMissing2;
+  if (!services.PrintToFileSetFolderResolves(set)) return kResultSetFolderMissing2;
   return kResultOK;
 }
 

@@ -6,6 +6,7 @@
 #include "imaging/ImagingServices.h"
 #include "host/qd/CopyBits.h"
 #include "imaging/Offscreen.h"
+#include "imaging/Resampler.h"
 
 namespace pipeline::effects {
 
@@ -22,6 +23,10 @@ myImageColorAdjustInfo Info(const TSixValues& v) {
 host::GWorldHandle NewPage(const CLongRect_AC& bounds) { return myNewGWorld(bounds); }
 
 void Mirror(host::GWorld* page) { if (page) doMirrorTheImageInGWorld(page); }
+
+host::GWorldHandle Turn90(host::GWorldHandle page, int16_t direction) {
+  return page ? rotateGWorld90Degrees(direction, std::move(page)) : nullptr;
+}
 
 void Grey(host::GWorld* page) { if (page) doGrayScaleTheImageInGWorld(page); }
 
@@ -79,7 +84,11 @@ host::GWorldHandle CropToNewSize(host::GWorldHandle& source, const CLongRect_AC&
 }
 
 host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_AC& size) {
-  return ::ResizeToNewSize(source, size);
+  if (!source) return nullptr;
+  host::GWorldHandle result = ResizeGWorldToFit(*source, size);
+  if (!result) return nullptr;
+  source = myDisposeGWorld(std::move(source));
+  return result;
 }
 
 void DisposePhotoCache() { DisposeCurrentImageGWorldPtr(); }

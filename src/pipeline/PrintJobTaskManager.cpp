@@ -5,6 +5,10 @@
 #include <string>
 #include <system_error>
 
+#include "host/files/FSSpec.h"
+#include "pipeline/OutputDispatch.h"
+#include "platform/FileServices.h"
+
 namespace pipeline {
 
 namespace {
@@ -15,7 +19,21 @@ std::string Format(const char* fmt, auto... args) {
   return buf;
 }
 
-bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
+// Moves a job file into the finished-jobs or unknown-jobs folder with the
+// job-file move of the file services: a name already there gives a " copy"
+// name, and a failure is shown to the operator. A folder that is not known
+// gets no id, so the move fails and says so.
+OSErr MoveJobFile(const std::filesystem::path& file, const std::filesystem::path& folder) {
+  FSSpec spec;
+  const OSErr specErr = host::MakeFSSpecFromPath(file.string(), &spec);
+  if (specErr != noErr) spec.vRefNum = kNoVolume;  // the move reports the missing file
+  int32_t folderID = kNoDirectory;
+  FSSpec folderSpec;
+  if (!folder.empty() && host::MakeFolderSpecFromPath(folder.string(), &folderSpec) == noErr) {
+    if (specErr != noErr || folderSpec.vRefNum == spec.vRefNum) folderID = folderSpec.parID;
+  }
+  return myTFileMoveFile(spec, folderID);
+}
 
 }  // namespace
 
@@ -194,7 +212,7 @@ void TPrintJobTaskManager::Step4() {
   EndJobView();
   if (fJobFile) {
     if (services_.KeepJobFiles()) {
-      const OSErr err = services_.MoveFileToFolder(*fJobFile, services_.FinishedJobsFolder());
+      const OSErr err = MoveJobFile(*fJobFile, services_.FinishedJobsFolder());
       if (err != noErr) services_.Log(Format("Moving the job file to the finished-jobs folder failed with error code %d\n", int(err)));
     } else {
       DeleteJobFile("Cocoa deleting of job file failed with error code %s\n");
@@ -224,7 +242,7 @@ void TPrintJobTaskManager::DoError(int16_t code) {
   services_.SetQueueCurrentFile("");
 
   auto moveToUnknown = [&] {
-    const OSErr err = services_.MoveFileToFolder(*fJobFile, services_.UnknownJobsFolder());
+    const OSErr err = MoveJobFile(*fJobFile, services_.UnknownJobsFolder());
     if (err != noErr)
       services_.Log(Format("Moving the job file to the unknown-jobs folder failed with error code %d\n", int(err)));
   };

@@ -12,19 +12,26 @@
 #include "host/base/MacRoman.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/Folders.h"
-#include "host/sys/Process.h"
 #include "host/sys/PropertyList.h"
+#include "host/files/FSSpec.h"
+#include "host/files/FileOps.h"
+#include "imaging/ColorAdjust.h"
 #include "imaging/CropFit.h"
+#include "imaging/ImageWriters.h"
+#include "imaging/Offscreen.h"
 #include "imaging/PrinterPlanes.h"
 #include "imaging/Resampler.h"
 #include "layout/StoredBytes.h"
 #include "output/OutputFiles.h"
 #include "output/PrintToFile.h"
 #include "pipeline/BGPrintView.h"
+#include "pipeline/PageEffects.h"
 #include "platform/FileNames.h"
+#include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/MachineAddress.h"
 #include "platform/Messages.h"
+#include "platform/PStrings.h"
 #include "prefs/PrefRecords.h"
 
 namespace pipeline {
@@ -54,37 +61,30 @@ std::string MacAddressText() {
   return mac;
 }
 
-// The page brought to the output size: scaled to fit when the output is
-// smaller in either direction, else centred at its own size on white.
-host::GWorldHandle FitToOutput(const host::GWorld& page, const CLongRect_AC& size) {
-  auto out = host::GWorld::Create(CLongRect_AC(0, 0, int32_t(size.Height()), int32_t(size.Width())));
-  if (!out) return nullptr;
-  CLongRect_AC dst;
-  if (size.Width() < page.width() || size.Height() < page.height()) {
-    dst = ResizeToFit(out->bounds(), CLongRect_AC(0, 0, page.height(), page.width()));
-  } else {
-    const int32_t left = int32_t((size.Width() - page.width()) / 2), top = int32_t((size.Height() - page.height()) / 2);
-    dst = CLongRect_AC(top, left, top + page.height(), left + page.width());
-  }
-  if (!betterResizeGworldToGworld(const_cast<host::GWorld*>(&page), page.bounds(), out.get(), dst, kScaleLinear))
-    return nullptr;
-  return out;
-}
-
+// The page written as "TempFile" in the preferences folder (JPEG, 72 dots
+// per inch, quality 100, replacing an old one) and, with `out`, read back.
 bool EncodeJPEG(const host::GWorld& page, std::vector<uint8_t>* out) {
-  host::ImageWriteOptions options;
-  options.dpi = 72;
-  options.jpegQuality = 100;
-  const auto status = host::EncodeImage(page, host::ImageFormat::kJpeg, options, out);
-  if (!status.ok()) platform::LogLine("An error occured while saving JPEG data! " + status.error);
-  return status.ok();
+  const std::string prefs = imaging::PreferencesFolderPath();
+  FSSpec spec;
+  const std::string path = prefs.empty() ? std::string() : host::JoinPath(prefs, "TempFile");
+  const OSErr specErr = path.empty() ? OSErr(dirNFErr) : host::MakeFSSpecFromPath(path, &spec);
+  const bool ok = (specErr == noErr || specErr == fnfErr) && writeGWorldToImageFile(&page, spec, kOutputJPEG, 72, 100) == noErr &&
+                  (!out || host::ReadWholeFile(path, out) == noErr);
+  if (!ok) platform::LogLine("An error occured while saving JPEG data!");
+  return ok;
 }
 
-// Creates a free temporary file "Tempfile_<address>_<n>" in the folder.
+// The numbered name of the sitting images' rule (base_0001), as an on-disk
+// name; names of the hand-off are ASCII.
+std::string NumberedName(const std::string& base, int32_t n) {
+  return createNameForSittingImages(CStr255_AC::FromMacRoman(base), n, CStr255_AC()).ToUTF8();
+}
+
+// Creates a free temporary file "Tempfile_<address>_0001" in the folder.
 int CreateTempFile(const fs::path& folder, fs::path* temp) {
   const std::string base = std::string(output::kTempPrefix) + MacAddressText();
   for (int n = 1; n < 100000; ++n) {
-    *temp = folder / (base + "_" + std::to_string(n));
+    *temp = folder / NumberedName(base, n);
     const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
@@ -114,7 +114,7 @@ bool RenameIntoPlace(const fs::path& temp, const fs::path& folder, const std::st
   platform::LogF("1st time: Cannot rename printjob file, error = %d", errno);
   const std::string cut = platform::CutChars(base, 25);
   for (int n = 1; n < 100000; ++n) {
-    const fs::path target = folder / (cut + "_" + std::to_string(n));
+    const fs::path target = folder / NumberedName(cut, n);
     if (::link(temp.c_str(), target.c_str()) == 0) {
       ::unlink(temp.c_str());
       return true;
@@ -154,7 +154,7 @@ std::string FreePairName(const fs::path& folder, const std::string& base) {
   if (!taken(base)) return base;
   const std::string cut = platform::CutChars(base, 25);
   for (int n = 1; n < 100000; ++n)
-    if (!taken(cut + "_" + std::to_string(n))) return cut + "_" + std::to_string(n);
+    if (!taken(NumberedName(cut, n))) return NumberedName(cut, n);
   return {};
 }
 
@@ -176,15 +176,16 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
   if (!EncodeJPEG(unfitted, &jpeg) || jpeg.size() > 0xFFFFFFFFu) return kResultPrinterFile;
   layout::StoreU32BE(record.data() + kPIDataSize, uint32_t(jpeg.size()));
   // The JPEG first: the print centre acts on the property list.
-  std::string error;
-  if (!output::PutFileInPlace(folder, base + ".jpeg", jpeg, false, &error)) {
-    platform::LogLine(error);
+  OSErr err = host::WriteFileAtomically((folder / (base + ".jpeg")).string(), jpeg.data(), jpeg.size(), 0666, false);
+  if (err != noErr) {
+    platform::LogF("The JPEG of the hand-off could not be written: error %d", int(err));
     return kResultPrinterFile;
   }
   platform::LogLine("my file save path equals " + (folder / (base + ".jpeg")).string());
   auto plist = host::serializePropertyList(host::PlistValue(PrintInfoDictionary(record, web)), host::PlistFormat::Xml);
-  if (!plist || !output::PutFileInPlace(folder, base + ".plist", *plist, false, &error)) {
-    platform::LogLine("The property list of the hand-off could not be written: " + error);
+  if (plist) err = host::WriteFileAtomically((folder / (base + ".plist")).string(), plist->data(), plist->size(), 0666, false);
+  if (!plist || err != noErr) {
+    platform::LogF("The property list of the hand-off could not be written: error %d", int(err));
     fs::remove(folder / (base + ".jpeg"), ec);
     return kResultPrinterFile;
   }
@@ -192,14 +193,14 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
   return kResultOK;
 }
 
+}  // namespace
+
 std::optional<fs::path> DefaultPrintCenterFolder() {
   if (auto folder = output::ResolveStoredFolder(kProcessedJobsAliasID)) return folder;
   auto root = CreatePrintCenterFolderTree(host::applicationFolder());
   if (!root) return std::nullopt;
   return *root / "Jobs To Be Printed";
 }
-
-}  // namespace
 
 uint32_t DataTypeForPrinter(int16_t code) {
   switch (code) {
@@ -242,13 +243,7 @@ std::array<uint8_t, kPrintInfoSize> BuildPrintInfo(const TBGPrintView& view, int
   if (code == 5 || code == 6 || code == 7) kodak.words[2] = uint16_t(b.colorAdjust[1].values[7].value[0]);  // lamination
   PutRecord(r, kPIKodakSettings, kodak);
   PutRecord(r, kPIFuji, b.fuji);
-  tMediaTypePref media = b.mediaType[0];
-  if (code == 23) media.words[2] = b.mitsubishiMedia.words[2];  // cutInHalf
-  if (code == 24 || code == 29 || code == 33) media.words[1] = b.mediaType[1].words[1];  // mediaType
-  if (code == 33) {
-    media.words[2] = b.mediaType[1].words[2];
-    media.words[5] = b.mediaType[1].words[5];  // ribbonType
-  }
+  const tMediaTypePref media = RecordMediaOf(view);
   PutRecord(r, kPIMedia, media);
   auto mitsu = std::make_unique<tMitsubishiSettings>(*b.mitsubishi);
   if (IsDNP(code)) {
@@ -276,7 +271,7 @@ std::array<uint8_t, kPrintInfoSize> BuildPrintInfo(const TBGPrintView& view, int
 }
 
 bool HandOffImageData(const host::GWorld& page, uint32_t dataType, std::vector<uint8_t>* out) {
-  if (dataType == kDataRGB) return output::PackRGB(page, out);
+  if (dataType == kDataRGB) return convertGWorldToDotSeqHandle(&page, out);
   int16_t order[3];
   switch (dataType) {
     case kDataPlanesRGB: order[0] = 1; order[1] = 2; order[2] = 3; break;
@@ -364,69 +359,71 @@ host::PlistDict PrintInfoDictionary(std::span<const uint8_t, kPrintInfoSize> rec
 }
 
 std::optional<fs::path> CreatePrintCenterFolderTree(const fs::path& parent) {
-  const fs::path root = parent / kPrintCenterFolderName;
-  std::error_code ec;
+  const std::string root = CreateOrFindFolderPath(parent.string(), kPrintCenterFolderName);
+  if (root.empty()) return std::nullopt;
   for (const char* sub : {"Jobs In Spool", "Jobs Not Printed", "Jobs Printed", "Jobs Canceled", "Jobs Not Valid",
                           "Jobs To Be Printed"}) {
-    fs::create_directories(root / sub, ec);
-    if (!fs::is_directory(root / sub, ec)) return std::nullopt;
+    if (CreateOrFindFolderPath(root, sub).empty()) return std::nullopt;
   }
-  return root;
+  return fs::path(root);
 }
 
 std::string HandOffBaseName(const std::string& templateName) {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
   localtime_r(&now, &tm);
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d_%d%02d%02d_", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
+  // The date in form 99 and the time string, of one moment.
+  const std::string stamp = getDateString(99, tm).ToUTF8() + "_" + getTimeString(tm).ToUTF8() + "_";
   return output::CleanName(stamp + MacAddressText() + "_" + platform::CutChars(templateName, 15));
 }
 
-THandOffHooks& HandOffHooks() {
-  static THandOffHooks hooks;
-  return hooks;
+tMediaTypePref RecordMediaOf(const TBGPrintView& view) {
+  const TPrinterBlocks& b = view.blocks;
+  const int16_t code = view.printer;
+  tMediaTypePref media = b.mediaType[0];
+  if (code == 23) media.words[2] = b.mitsubishiMedia.words[2];  // cutInHalf
+  if (code == 24 || code == 29 || code == 33) media.words[1] = b.mediaType[1].words[1];  // mediaType
+  if (code == 33) {
+    media.words[2] = b.mediaType[1].words[2];
+    media.words[5] = b.mediaType[1].words[5];  // ribbonType
+  }
+  return media;
 }
 
-void SetHandOffHooks(THandOffHooks hooks) { HandOffHooks() = std::move(hooks); }
-
-int16_t ProcessOffscreenAndWriteToFile(TBGPrintView& view, host::GWorldHandle page,
+int16_t ProcessOffscreenAndWriteToFile(TSpoolerPrintView& view, host::GWorldHandle page,
                                        const std::optional<host::PlistDict>& web) {
   if (!page) return kResultPrinterFile;
-  auto& hooks = HandOffHooks();
-  const bool useNew = hooks.useNewHandOff ? hooks.useNewHandOff()
-                                          : (getMyProcessedJobsPrefs() && getMyProcessedJobsPrefs()->useNewHandOff);
-  const int16_t dual = hooks.dualSwitch ? hooks.dualSwitch()
-                                        : (getMyPrintServerPrefs() ? getMyPrintServerPrefs()->dualSwitch : int16_t(0));
-  const auto folder = hooks.printCenterFolder ? hooks.printCenterFolder() : DefaultPrintCenterFolder();
+  THandOffHooks& hooks = view.services.HandOffHooks();
+  const bool useNew = hooks.UseNewHandOff();
+  const int16_t dual = hooks.DualSwitch();
+  const auto folder = hooks.PrintCenterFolder();
   if (!folder) {
     platform::LogLine("The print-centre folder cannot be found");
     return kResultPrinterFile;
   }
   // The JPEG of the pair shows the page before it is fitted and converted.
   host::GWorldHandle unfitted;
-  if (useNew && !(unfitted = output::DuplicatePage(*page))) return kResultOutOfMemory;
+  if (useNew && !(unfitted = myDuplicateGWorld(page.get()))) return kResultOutOfMemory;
 
   const int16_t code = view.printer;
-  if (auto rect = hooks.outputRect ? hooks.outputRect(view) : std::nullopt; rect && !rect->IsEmpty()) {
+  const tMediaTypePref media = RecordMediaOf(view);
+  const CLongRect_AC rect = view.GetOutputRect(*page, media.words[1], media.words[2]);
+  if (!rect.IsEmpty()) {
     const CLongRect_AC pageRect(0, 0, page->height(), page->width());
-    if (isLandscape(pageRect) != isLandscape(*rect))
-      if (auto turned = output::RotatePage90(*page, 2)) page = std::move(turned);
-    if (page->width() != rect->Width() || page->height() != rect->Height())
-      if (auto fitted = FitToOutput(*page, *rect)) page = std::move(fitted);
+    if (isLandscape(pageRect) != isLandscape(rect)) page = effects::Turn90(std::move(page), 2);
+    if (page->width() != rect.Width() || page->height() != rect.Height()) {
+      // A page that cannot be fitted (no memory) goes on at its own size.
+      if (auto fitted = TSpoolerPrintView::CropGWorldToNewSize(page, rect, 2)) page = std::move(fitted);
+    }
   }
-  if (hooks.applyColorSettings) hooks.applyColorSettings(view, *page);
+  view.ApplyColorSettings(code, *page);
   if (code == 15) {
     // The print centre also takes this printer's page as a JPEG in the
     // preferences folder.
-    std::vector<uint8_t> jpeg;
-    const std::string prefs = output::PreferencesFolder();
-    if (prefs.empty() || !EncodeJPEG(*page, &jpeg) || !output::PutFileInPlace(prefs, "TempFile", jpeg, true))
-      platform::LogLine("TempFile could not be written into the preferences folder");
+    if (!EncodeJPEG(*page, nullptr)) platform::LogLine("TempFile could not be written into the preferences folder");
   }
   if (code == 44 || IsDNP(code)) {
-    output::MirrorPage(*page);
+    effects::Mirror(page.get());
     // Printing mode 2 prints the page stretched to twice its height.
     const uint16_t mode = IsDNP(code) ? view.blocks.dnp.w2 : view.blocks.mitsubishi->words[5];
     if (mode == 2 && page->height() <= std::numeric_limits<int32_t>::max() / 2) {
@@ -451,17 +448,6 @@ int16_t ProcessOffscreenAndWriteToFile(TBGPrintView& view, host::GWorldHandle pa
   }
   const auto record = BuildPrintInfo(view, page->width(), page->height(), uint32_t(data.size()), dataType, dual);
   return WriteBinaryHandOff(*folder, record, data, base);
-}
-
-void OpenPrintCenter() {
-  const auto& command = HandOffHooks().printCenterCommand;
-  if (command.empty()) {
-    platform::LogLine("No print-centre application is configured; the hand-off waits for it");
-    return;
-  }
-  std::string error;
-  if (!host::startDetached(command[0], std::vector<std::string>(command.begin() + 1, command.end()), &error))
-    platform::LogLine("The print-centre application could not be started: " + error);
 }
 
 }  // namespace pipeline

@@ -51,16 +51,16 @@ struct FakeJobContext : layout::TJobContext {
   layout::TImageJobValues ImageJobValues() const override { return values; }
   std::filesystem::path ImagesFolder() const override { return images; }
   void SetCurrentImageName(const std::string& n) override { names.push_back(n); }
+  void SetStatusText(const std::string& t) override { statuses.push_back(t); }
   void AddPhotoToDelete(const std::filesystem::path& f) override { registered.push_back(f); }
+  std::vector<std::string> statuses;
   std::filesystem::path graphics;
   std::set<std::string> noted;
   std::vector<FSSpec> nodeFiles;
   std::vector<std::filesystem::path> inserted;
-  std::vector<std::string> statuses;
   bool ignoreOverlays = false;
   std::filesystem::path GraphicsFolder() override { return graphics; }
   bool FirstTimeInJob(const std::string& what) override { return noted.insert(what).second; }
   void ReadNodeJobFile(const FSSpec& f) override { nodeFiles.push_back(f); }
   void InsertFileToDelete(const std::filesystem::path& f) override { inserted.push_back(f); }
-  void SetStatusText(const std::string& s) override { statuses.push_back(s); }
 };
