@@ -6,6 +6,7 @@
 #include "app/AboutWindow.h"
 #include "app/AppServices.h"
 #include "app/PrintBGBehavior.h"
+#include "app/PrintCountWindow.h"
 #include "app/ProgressIndicator.h"
 #include "app/SpoolQueue.h"
 #include "app/StatusWindow.h"
@@ -14,6 +15,7 @@
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "imaging/ImageLoading.h"
+#include "host/ui/Widgets.h"
 #include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/DiagnosticLog.h"
@@ -23,9 +25,12 @@
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/Polling.h"
+#include "platform/ShellCommands.h"
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefRecords.h"
+#include "prefs/PrefExport.h"
 #include "prefs/PrefStore.h"
+#include "prefs/PreferencesWindow.h"
 
 namespace app {
 
@@ -38,7 +43,6 @@ namespace {
 
 constexpr int16_t kClearAlert = 1002;
 constexpr int16_t kImportAlert = 1025;
-constexpr int16_t kErrorLogWindow = 1004;
 constexpr int16_t kProgressWindow = 9002;
 
 // A folder of the records: found again through its stored alias, else
@@ -83,9 +87,12 @@ FSSpec FolderSpecOfPath(const fs::path& folder) {
 }
 
 void InitMacAppClasses() {
+  host::RegisterWidgetClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
   RegisterProgressWindowClasses();
+  RegisterPrintCountWindowClasses();
+  RegisterPreferencesClasses();
 }
 
 std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {
@@ -99,7 +106,7 @@ std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {
         MenuItemDef("Export Preferences…", cExportPrefs), MenuItemDef("Import Preferences…", cImportPrefs),
         MenuItemDef(), MenuItemDef("Clear Print Jobs Folder…", cClearJobs),
         MenuItemDef("Clear Unknown Jobs Folder…", cClearUnknown), MenuItemDef("Clear Images Folder…", cClearImages),
-        MenuItemDef("Clear All Folders…", cClearAll), MenuItemDef(), MenuItemDef("Error Log…", cOpenErrorLog)}},
+        MenuItemDef("Clear All Folders…", cClearAll), MenuItemDef(), MenuItemDef("Print Statistics…", cPrintStatistics)}},
   };
 }
 
@@ -107,6 +114,9 @@ TBackgroundPrintApp::TBackgroundPrintApp(StartupOptions options)
     : TApplication(FourCC("TEXT"), kAppCreator), options_(options) {}
 
 TBackgroundPrintApp::~TBackgroundPrintApp() {
+  // Only the copy that installed the agent removes it: a copy that was
+  // refused because another one runs must leave that one's agent alone.
+  if (launchAgentInstalled_) unloadLaunchAgentPlist();
   // The controller's window and job runner go before the framework.
   if (TBehavior* c = GetBehaviorWithIdentifier(kPrintBGBehaviorID)) RemoveBehavior(c);
   platform::SetProgressIdleHook({});
@@ -138,8 +148,12 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     return false;
   }
 
-  // 2. Classes and preferences.
+  // 2. Classes and preferences; the splash follows the folder set-up.
   InitMacAppClasses();
+  struct Splash {
+    TWindow* window = ShowStartUpSplash();
+    ~Splash() { CloseStartUpSplash(window); }
+  } splash;
   myNewReadPreferences();
   InstallMenus(MenuTable());
   platform::SetApplicationPollHook([] { host::UpdateAllWindows(); });
@@ -169,6 +183,9 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   platform::LogF("Running on %s", host::systemVersionText().c_str());
   output::setupNotificationCenter();
   RemoveMenuItem(1023, 11);
+
+  // 17. Started again at login and after a crash, where the operator asks for it.
+  if (systemVersionIsGreaterOrEqualThen10()) launchAgentInstalled_ = loadLaunchAgentPlist();
   return true;
 }
 
@@ -252,11 +269,13 @@ bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {
         return true;
       }
       return TApplication::DoMenuCommand(command);
-    case cPreferences:
-    case cExportPrefs:
-    case cImportPrefs:
-      DisplayNormalMessage("The preferences window is not available in this version.");
+    case cPreferences: {
+      AppPrefsServices services;
+      DoPreferencesDialog(services);
       return true;
+    }
+    case cExportPrefs: SaveToNewPreferencesFile(); return true;
+    case cImportPrefs: ImportPreferences(); return true;
     case cStartPauseCommand:
       if (TPrintBGBehavior* c = Controller()) c->EnableBackgroundPrinting(!c->IsBackgroundPrintingEnabled());
       return true;
@@ -267,8 +286,8 @@ bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {
     case cClearFinished:
     case cClearGroupPhotos: ClearFolders(command); return true;
     case cStartUp: StartUpCommand(); return true;
-    case cOpenErrorLog:
-      if (TWindow* w = NewTemplateWindow(kErrorLogWindow)) {
+    case cPrintStatistics:
+      if (TWindow* w = NewTemplateWindow(kPrintCountWindowID)) {
         w->PoseModally();
         w->Close();
       }
@@ -285,12 +304,18 @@ void TBackgroundPrintApp::DoSetupMenus() {
   for (CommandNumber n : std::initializer_list<CommandNumber>{cPreferences, cClearJobs, cClearUnknown, cClearImages, cClearAll, CommandNumber(1007),
                           cExportPrefs, cImportPrefs})
     Enable(n, !printing);
-  Enable(cOpenErrorLog, true);
+  Enable(cPrintStatistics, true);
 }
 
 void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
   if (StepRunning()) {
     DisplayNormalMessage(kStepRunningMessage);
+    return;
+  }
+  // The menus are disabled while printing runs; the status window's popup
+  // and button reach this handler directly, so the rule is kept here too.
+  if (TPrintBGBehavior* c = Controller(); c && c->IsBackgroundPrintingEnabled()) {
+    DisplayNormalMessage(kClearWhilePrintingMessage);
     return;
   }
   const SpoolFolders f = gSpoolFolders();
@@ -359,7 +384,25 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
   }
 }
 
+void TBackgroundPrintApp::ImportPreferences() {
+  PrefImportReport report;
+  if (!LoadFromNewPreferencesFile(&report)) {
+    if (!report.refused.empty())
+      DisplayNormalMessage(CStr255_AC("Nothing was imported from the preference file: " + report.RefusedText()));
+    return;
+  }
+  const std::string refused = report.RefusedText();
+  ParamText(CStr255_AC(refused.empty() ? std::string() : "\n\nNot imported: " + refused));
+  // The first item leaves at once, without saving, so that the next launch
+  // reads what was imported.
+  if (MacAppAlert(kImportAlert) == 1) Quit();
+}
+
 bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {
+  if (command == cTerminateRequest) {
+    Terminate();
+    return true;
+  }
   if (command != cQuitRequest) return TApplication::DoScriptCommand(command);
   TPrintBGBehavior* c = Controller();
   if (c) {
@@ -370,6 +413,24 @@ bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {
   }
   // Nothing is printing (or the controller does not exist yet): quit.
   return TApplication::DoMenuCommand(cQuit);
+}
+
+void TBackgroundPrintApp::Terminate() {
+  // The system asks (a service stop, a shutdown): no operator is there to
+  // pause first. No further step is taken; the step under way ends, the job
+  // in work is set aside for the next start, and the program quits.
+  platform::LogLine("Termination requested: ending after the job step under way");
+  TPrintBGBehavior* c = Controller();
+  host::JobRunner* runner = c ? c->Runner() : nullptr;
+  if (!runner) {
+    TApplication::DoMenuCommand(cQuit);
+    return;
+  }
+  runner->SetActive(false);
+  runner->WhenStepDone([this, c] {
+    c->TaskManager().SetJobAsideForShutdown();
+    TApplication::DoMenuCommand(cQuit);
+  });
 }
 
 }  // namespace app

@@ -29,13 +29,15 @@ enum : CommandNumber {
   cClearFinished = 1010,
   cClearGroupPhotos = 1011,
   cStartUp = 1101,
-  cOpenErrorLog = 1351,
+  cPrintStatistics = 1351,
 };
 
 inline constexpr const char* kAlreadyRunningMessage = "Another version of Kivo-Processor is already running…";
 inline constexpr const char* kBusyMessage =
     "Kivo-Processor is currently BUSY!\r\rIf you want to Quit - Press the Pause Button First and Press the Exit "
     "Button.";
+inline constexpr const char* kClearWhilePrintingMessage =
+    "Folders can only be cleared while printing is paused: press the Pause Button first.";
 inline constexpr const char* kStepRunningMessage =
     "A job step is under way: try again once the current job has finished its step.";
 
@@ -55,6 +57,8 @@ class TBackgroundPrintApp : public TApplication {
   void DoSetupMenus() override;
   void DoInitialState() override;
   bool DoScriptCommand(CommandNumber command) override;
+  // SIGTERM: ends soon, keeping the job in work queued (see DoScriptCommand).
+  void Terminate();
 
   // The start-up sequence; false when the program leaves at once.
   bool IBackgroundPrintApp();
@@ -68,6 +72,9 @@ class TBackgroundPrintApp : public TApplication {
 
   static std::vector<host::MenuDef> MenuTable();
 
+  // Command 1009: imports a preference file, then alert 1025 offers to quit.
+  void ImportPreferences();
+
  private:
   void StartUpCommand();
   void ResolveFolders();
@@ -75,6 +82,7 @@ class TBackgroundPrintApp : public TApplication {
   StartupOptions options_;
   bool specialStartup_ = false;
   int exitCode_ = 0;
+  bool launchAgentInstalled_ = false;
   std::optional<host::RunningCopyLock> lock_;
 };
 

@@ -7,6 +7,7 @@
 
 #include "chromakey/KeyOntoPage.h"
 #include "chromakey/Masks.h"
+#include "host/base/RegularFile.h"
 #include "host/files/File.h"
 #include "host/qd/GWorld.h"
 #include "host/qd/QuickDraw.h"
@@ -80,9 +81,23 @@ bool DrawByMethod(int16_t method, host::GWorld* src, CRect_AC srcRect, host::GWo
       DrawResizedGWorld(dst, part.get(), dstRect);
       return true;
     }
-    default:
-      return true;
+    default:  // no such method: nothing would be drawn
+      std::fprintf(stderr, "Unknown resize method %d: the image is not drawn\n", int(method));
+      return false;
   }
+}
+
+bool IsResizeMethod(int16_t method) { return method >= 1 && method <= 4; }
+
+// The failure of a job asking for a resize method that does not exist.
+bool RefuseResizeMethod(int16_t method, TJobContext& view) {
+  if (IsResizeMethod(method)) return false;
+  view.ReportDrawFailure("The job asks for resize method " + std::to_string(method) + ", which does not exist!");
+  return true;
+}
+
+void ReportKeyingFailure(const TImageDrawRequest& r, TJobContext& view) {
+  view.ReportDrawFailure("The image file \"" + r.path.filename().string() + "\" could not be chroma keyed!");
 }
 
 // The photo part drawn turned by the object's free angle.
@@ -235,6 +250,23 @@ bool TurnPhoto(host::GWorldHandle& photo, float rotation, bool failIfNoOffscreen
 // The photo through the photo cache. Photos cut out by crop bounds are
 // never cached: the cache key does not hold the bounds, so they could be
 // handed back for a different cut.
+}  // namespace
+
+std::string PhotoFailureMessage(const std::filesystem::path& path, const std::string& name) {
+  std::string shown;
+  for (char c : name) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+  const host::FileAccess access = path.empty() ? host::FileAccess::missing : host::CheckFileAccess(path.c_str());
+  switch (access) {
+    case host::FileAccess::missing: return "The image file \"" + shown + "\" could not be found!";
+    case host::FileAccess::notRegular: return "The image file \"" + shown + "\" is not a regular file!";
+    case host::FileAccess::unreadable: return "The image file \"" + shown + "\" could not be read!";
+    case host::FileAccess::readable: break;
+  }
+  return "The image file \"" + shown + "\" is damaged and could not be read!";
+}
+
+namespace {
+
 SharedGWorld LoadPhoto(const TImageDrawRequest& r, TJobContext& view, bool newPath) {
   const myImageColorAdjustInfo adjust = AdjustOf(r.colorAdjust);
   const bool cut = newPath && r.useCropBounds && r.cropBounds[3] != 0;
@@ -252,6 +284,7 @@ SharedGWorld LoadPhoto(const TImageDrawRequest& r, TJobContext& view, bool newPa
   }
   if (!photo) {
     if (!newPath) Log("An error occured reading image file\n");
+    view.ReportDrawFailure(PhotoFailureMessage(r.path, r.path.filename().string()));
     return nullptr;
   }
   // The new drawing path lets the status window repaint between the long
@@ -341,6 +374,10 @@ TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& r, TJ
   }
   const int16_t method = (source.Width() >= target.Width() && source.Height() >= target.Height())
                              ? r.job.reduceMethod : r.job.enlargeMethod;
+  if (!r.freeRotate && RefuseResizeMethod(method, view)) {
+    result.ok = false;
+    return result;
+  }
   if (r.insetAmount != 0) InsetRects(source, target, image, CRect_AC(target), r.insetAmount, where);
   if (r.offset.h != 0 || r.offset.v != 0) OffsetRects(source, target, image, r.box, r.offset);
   result.lastSource = source;
@@ -350,6 +387,7 @@ TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& r, TJ
                            ? KeyTurnedPhoto(page, photo.get(), source, target, r, true, source, target, view)
                            : KeyPlacedPhoto(page, photo.get(), source, target, method, r, true, source, target, view);
     if (!keyed) {
+      ReportKeyingFailure(r, view);
       result.ok = false;
       return result;
     }
@@ -389,6 +427,10 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& r,
   if (r.useCropBounds) {
     std::fprintf(stderr, "myBounds = %f, %f, %f, %f\n", r.cropBounds[0], r.cropBounds[1], r.cropBounds[2],
                  r.cropBounds[3]);
+  }
+  if (RefuseResizeMethod(r.job.enlargeMethod, view)) {
+    result.ok = false;
+    return result;
   }
   SharedGWorld photo = LoadPhoto(req, view, true);
   if (!photo) {
@@ -464,6 +506,7 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& r,
                      : KeyPlacedPhoto(page, from, part, target, r.job.enlargeMethod, r, false, part, placed, view);
     if (!r.freeRotate) DisposeCurrentImageGWorldPtr();
     if (!keyed) {
+      ReportKeyingFailure(r, view);
       result.ok = false;
       return result;
     }

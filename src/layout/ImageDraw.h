@@ -66,6 +66,10 @@ struct TImageDrawResult {
 TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& request, TJobContext& view);
 TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& request, TJobContext& view);
 
+// The operator message for a photo that could not be loaded: not found
+// (also for a name that is refused), not a regular file, unreadable or
+// damaged. `name` is the photo's name from the job (UTF-8).
+std::string PhotoFailureMessage(const std::filesystem::path& path, const std::string& name);
 // Shrinks the destination to the target's bounds and the source by the same
 // proportion, so that no copy ever writes outside the target. False when
 // nothing of either is left.

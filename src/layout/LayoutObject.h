@@ -71,6 +71,9 @@ class TJobContext {
   virtual void SetStatusText(const std::string& text) = 0;
   // Registers a photo read for this job to be deleted when the job is done.
   virtual void AddPhotoToDelete(const std::filesystem::path& file) = 0;
+  // An object that cannot be drawn says what happened, for the operator
+  // message of the failed job (the first report of a job is kept).
+  virtual void ReportDrawFailure(const std::string& message) = 0;
 
   // The spool tree's graphics folder ("KIVO GRAPHICS FOLDER ƒ"), created
   // when missing; empty when there is no spool root.
@@ -84,6 +87,9 @@ class TJobContext {
   // Adds a file to the job view's own list of files to delete (not to the
   // task manager's).
   virtual void InsertFileToDelete(const std::filesystem::path& file) = 0;
+  // Stores a copy of an original photo file (jobs that copy originals);
+  // true when it was stored.
+  virtual bool SaveOriginalFile(const std::filesystem::path& photo) = 0;
 };
 
 // The object's box on the page in pixels: each edge is dpi times the edge in

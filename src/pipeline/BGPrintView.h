@@ -86,11 +86,21 @@ class TBGPrintView : public layout::TJobContext {
   void SetStatusText(const std::string& text) override { services.SetStatus(text); }
   // Registers the photo with the task manager and the view.
   void AddPhotoToDelete(const std::filesystem::path& file) override;
+  void ReportDrawFailure(const std::string& message) override {
+    if (drawFailure.empty()) drawFailure = message;
+  }
+  // What the first failed object of the job reported; empty when none did.
+  const std::string& DrawFailure() const { return drawFailure; }
   std::filesystem::path GraphicsFolder() override { return services.GraphicsFolder(); }
   bool FirstTimeInJob(const std::string& what) override { return noted_.insert(what).second; }
   // Reads the node's job file (ReadObjects); the result is not looked at.
   void ReadNodeJobFile(const FSSpec& file) override;
   void InsertFileToDelete(const std::filesystem::path& file) override { Insert(file); }
+  // Copies the photo into the job item's print-to-file set.
+  bool SaveOriginalFile(const std::filesystem::path& photo) override;
+  // The job's image: the first image of the sub-job list (a node gives its
+  // first image), else of the main list; null when there is none.
+  layout::TImageObject* FindJobImage() const;
   const std::string& CurrentImageName() const { return currentImageName; }
   const std::string& CurrentExtension() const { return currentImageExt; }
   const std::string& TicketNumber() const { return ticketNumber; }
@@ -190,6 +200,7 @@ class TBGPrintView : public layout::TJobContext {
   std::string currentImageName;
   std::string currentImageExt;
   std::string ticketNumber;
+  std::string drawFailure;
 
  private:
   void ReadHeaderAndLists(layout::TJobStream& stream);

@@ -53,11 +53,14 @@ struct FakeJobContext : layout::TJobContext {
   void SetCurrentImageName(const std::string& n) override { names.push_back(n); }
   void SetStatusText(const std::string& t) override { statuses.push_back(t); }
   void AddPhotoToDelete(const std::filesystem::path& f) override { registered.push_back(f); }
-  std::vector<std::string> statuses;
+  void ReportDrawFailure(const std::string& m) override { failures.push_back(m); }
+  std::vector<std::string> failures;
   std::filesystem::path graphics;
   std::set<std::string> noted;
   std::vector<FSSpec> nodeFiles;
   std::vector<std::filesystem::path> inserted;
+  bool SaveOriginalFile(const std::filesystem::path&) override { return false; }
+  std::vector<std::string> statuses;
   bool ignoreOverlays = false;
   std::filesystem::path GraphicsFolder() override { return graphics; }
   bool FirstTimeInJob(const std::string& what) override { return noted.insert(what).second; }

@@ -21,6 +21,7 @@ struct RouteServices : FakeServices {
   fs::path images;
   std::vector<fs::path> handedOver;
   fs::path ImagesFolder() override { return images; }
+  std::filesystem::path GraphicsFolder() override { return {}; }
   void SetFilesToDelete(std::vector<fs::path> files) override { handedOver = std::move(files); }
 };
 

@@ -19,9 +19,13 @@ enum : CommandNumber {
   cNoCommand = 0,
   cAboutApp = 1,
   cQuit = 36,
-  // The quit request that arrives from outside the program (SIGTERM and
-  // SIGINT). It reaches TApplication::DoScriptCommand, which may refuse it.
+  // The quit request that arrives from outside the program (the quit event
+  // of another program). It reaches TApplication::DoScriptCommand, which may
+  // refuse it.
   cQuitRequest = 44,
+  // The system asks the program to end (SIGTERM, SIGINT): it reaches
+  // DoScriptCommand too; the program should end soon without asking anyone.
+  cTerminateRequest = 45,
 };
 
 // Idle phases: DoIdle is called with idleContinue while the handler's idle
@@ -39,6 +43,7 @@ enum : EventNumber {
   mPopupHit = 4,
   mEditTextHit = 5,
   mListSelectionHit = 6,
+  mSliderHit = 14,  // a slider or scroll bar moved to a new value
 };
 
 // What a control knows about the user action that made it send its event.
