@@ -342,18 +342,13 @@ host::GWorldHandle ReadPhotoForFirstImageRoute(const TImageDrawRequest& r, TJobC
   if (!turnedByReader) TurnPhoto(photo, r.rotation, false);
   copyJunkMaskToAlphaChannelOffscreen(photo.get(), r.spec, 2.0f);
   view.SetStatusText("Drawing Image\xE2\x80\xA6");
-  host::GWorldHandle shrunk = ResizeToNewSize(photo, CLongRect_AC(0, 0, 640, 640));
-  if (!shrunk) return nullptr;
-  if (shrunk->bounds().left != 0 || shrunk->bounds().top != 0) {
-    // The fitted rectangle is centred in 640 x 640; the route's page starts
-    // at the origin like every other page.
-    CLongRect_AC origin = shrunk->bounds();
-    origin.ZeroOrigin();
-    host::GWorldHandle moved = myNewGWorld(origin);
-    if (!moved) return nullptr;
-    copyGWorldToGWorld(shrunk.get(), moved.get(), shrunk->bounds(), origin);
-    shrunk = std::move(moved);
-  }
+  // Fitted into 640 x 640, at the origin, by the resampler (linear) as every
+  // fit into a box is.
+  CLongRect_AC fit = ResizeToFit(CLongRect_AC(0, 0, 640, 640), CLongRect_AC(0, 0, photo->height(), photo->width()));
+  fit.ZeroOrigin();
+  host::GWorldHandle shrunk = fit.IsEmpty() ? nullptr : myNewGWorld(fit);
+  if (!shrunk || !betterResizeGworldToGworld(photo.get(), photo->bounds(), shrunk.get(), shrunk->bounds(), kScaleLinear))
+    return nullptr;
   placed.lastSource = S(shrunk->bounds());
   placed.lastTarget = placed.lastSource;
   return shrunk;

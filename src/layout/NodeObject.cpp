@@ -86,6 +86,7 @@ bool TNodeViewObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext
         own->Lock();
         target = own.get();
       } else {
+        view.ReportDrawFailure("The node's offscreen could not be made!");
         result = false;
       }
     }
@@ -114,6 +115,7 @@ bool TNodeViewObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext
         target = own.get();
         destination = CLongRect_AC(box.top, box.left, box.top + b.Width(), box.left + b.Height());
       } else {
+        view.ReportDrawFailure("The node's offscreen could not be turned!");
         result = false;
       }
     } else if (fMode == 4) {
