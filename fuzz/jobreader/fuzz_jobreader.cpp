@@ -5,10 +5,11 @@
 #include <span>
 
 #include "pipeline/BGPrintView.h"
+#include "pipeline/FakeServices.h"
 
 namespace {
 
-struct QuietServices : pipeline::TPipelineServices {
+struct QuietServices : FakeServices {
   void Log(std::string_view) override {}
   void OperatorMessage(std::string_view) override {}
 };

@@ -1,13 +1,25 @@
 #include "app/AppServices.h"
 
+#include <cstdio>
 #include <system_error>
 
 #include "app/PrintBGBehavior.h"
 #include "app/SpoolQueue.h"
+#include "host/base/MacRoman.h"
+#include "host/files/FileOps.h"
+#include "host/sys/Process.h"
+#include "host/sys/UserDefaults.h"
 #include "host/ui/Alerts.h"
+#include "host/ui/Application.h"
+#include "imaging/ImageLoading.h"
+#include "output/Metadata.h"
+#include "output/PrintInfo.h"
+#include "pipeline/BGPrintView.h"
+#include "pipeline/OutputDispatch.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
+#include "platform/Polling.h"
 #include "prefs/PrefRecords.h"
 
 namespace app {
@@ -30,7 +42,31 @@ fs::path FolderPathOfSpec(const FSSpec& folder) {
   return path;
 }
 
+namespace {
+// The services whose environment the output routes use.
+AppServices* gRouteServices = nullptr;
+}  // namespace
+
+AppServices::AppServices(TPrintBGBehavior& controller) : controller_(controller) {
+  if (gRouteServices) return;
+  // The routes show their status lines and previews in the status window.
+  gRouteServices = this;
+  output::TOutputEnv env;
+  env.setStatus = [this](const std::string& text) { SetStatus(text); };
+  env.showPreview = [this](const host::GWorld* page) { SetImage(page, ""); };
+  pipeline::SetOutputEnvironment(std::move(env));
+}
+
+AppServices::~AppServices() {
+  if (gRouteServices != this) return;
+  pipeline::SetOutputEnvironment(output::TOutputEnv());
+  gRouteServices = nullptr;
+}
+
+void AppServices::Log(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
 void AppServices::OperatorMessage(std::string_view text) { DisplayNormalMessage(std::string(text).c_str()); }
+
+// ---- the controller and the status window
 
 void AppServices::SetJobInfo(const tJobInfo& info) { controller_.SetJobInfo(info); }
 
@@ -44,8 +80,30 @@ void AppServices::SetStatus(const std::string& text) { controller_.SetStatus(CSt
 void AppServices::PrintLog(uint32_t elapsedTicks) { controller_.PrintLog(elapsedTicks); }
 void AppServices::EnableButtonsWhenDone() { controller_.EnableButtonsWhenDone(); }
 void AppServices::EnableBackgroundPrinting(bool on) { controller_.EnableBackgroundPrinting(on); }
+bool AppServices::IsBackgroundPrintingEnabled() { return controller_.IsBackgroundPrintingEnabled(); }
 
-std::optional<bool> AppServices::PrintToFileSetFolderResolves(int set) {
+void AppServices::SetImage(const host::GWorld* offscreen, const std::string& name) {
+  controller_.SetImage(offscreen, CStr255_AC(name));
+}
+
+void AppServices::SetFilesToDelete(std::vector<std::filesystem::path> files) {
+  controller_.SetFilesToDelete(std::move(files));
+}
+
+void AppServices::Beep() { host::Beep(); }
+
+// ---- job-wide values
+
+void AppServices::SetApplyEmbedded(bool on) { gApplyEmbedded = on; }
+void AppServices::SetBlurValue(float radius) { myBlurValue = radius; }
+bool AppServices::SetCocoaPrintInfo(std::span<const uint8_t> archive) { return output::SetCocoaPrintInfo(archive); }
+void AppServices::SetEmailEntryBuffer(std::span<const uint8_t> block) { output::setEmailEntryBuffer(block); }
+void AppServices::SetCustomerEmail(const CStr255_AC& text) { output::setCustomerEmail(host::MacRomanToUTF8(text.view())); }
+void AppServices::SetGroupCode(const CStr255_AC& text) { output::setGroupCode(host::MacRomanToUTF8(text.view())); }
+
+// ---- preferences
+
+bool AppServices::PrintToFileSetFolderResolves(int set) {
   const tSpecialPrintToFilePref* p = getMyPrintToFileSetPrefs(int16_t(set));
   if (!p) return false;
   return !FolderPathOfSpec(p->folder.spec).empty();
@@ -56,6 +114,7 @@ bool AppServices::FullRescan() { return getMyPrintServerPrefs()->fullRescan != 0
 bool AppServices::AskOnFailedJob() { return getMyPrintServerPrefs()->askOnFailedJob != 0; }
 fs::path AppServices::UnknownJobsFolder() { return gSpoolFolders().unknown; }
 fs::path AppServices::FinishedJobsFolder() { return gSpoolFolders().finished; }
+fs::path AppServices::ImagesFolder() { return gSpoolFolders().images; }
 
 int AppServices::AskWhatToDoWithFailedJob() {
   ParamText(CStr255_AC(controller_.GetJobFileName()));
@@ -71,6 +130,8 @@ int AppServices::AskWhatToDoWithFailedJob() {
   }
 }
 
+// ---- the job queue
+
 std::optional<fs::path> AppServices::GetNextNewJobFile() {
   auto next = pipeline::GetNextNewJobFile();
   if (next) {
@@ -81,6 +142,13 @@ std::optional<fs::path> AppServices::GetNextNewJobFile() {
 }
 
 void AppServices::CheckForNewJobs() { pipeline::CheckForNewJobs(); }
+
+void AppServices::RescanBetweenObjects() {
+  if (!pipeline::gJobFileList) return;
+  const size_t before = pipeline::gJobFileList->GetSize();
+  pipeline::gJobFileList->FindNewJobFiles(*getMyPrintServerPrefs());
+  if (pipeline::gJobFileList->GetSize() != before) controller_.UpdateJobsList();
+}
 
 void AppServices::ResetLastModDate() {
   if (pipeline::gJobFileList) pipeline::gJobFileList->ResetLastModDate();
@@ -94,6 +162,71 @@ void AppServices::InsertIntoQueue(const fs::path& file) {
   if (!pipeline::gJobFileList) return;
   pipeline::gJobFileList->InsertIntoQueue(file);
   controller_.UpdateJobsList();
+}
+
+// ---- files
+
+OSErr AppServices::MoveFileToFolder(const fs::path& file, const fs::path& folder) {
+  if (folder.empty()) return dirNFErr;
+  const std::string name = file.filename().string();
+  // Never replace a file of the same name: the moved one gets a number.
+  OSErr err = host::MoveItem(file.string(), host::JoinPath(folder.string(), name));
+  for (int n = 1; err == dupFNErr && n < 1000; ++n)
+    err = host::MoveItem(file.string(), host::JoinPath(folder.string(), name + " " + std::to_string(n)));
+  return err;
+}
+
+OSErr AppServices::DeleteFile(const fs::path& file) { return host::DeleteItem(file.string()); }
+
+// ---- the rest
+
+void AppServices::AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) {
+  platform::LogF("Prints are not counted in this version (%d of kind %d, printer %d, canvas %d)", count, kind,
+                 int(printer), int(canvas));
+}
+
+// Node objects draw nothing yet, so there is no cached node offscreen to drop.
+void AppServices::DisposeLastNodeGWorld() {}
+
+std::unique_ptr<pipeline::TSpoolerPrintView> AppServices::MakeJobView() {
+  return std::make_unique<pipeline::TSpoolerPrintView>(*this);
+}
+
+uint32_t AppServices::TickCount() { return platform::TickCount(); }
+
+// ---- the print-centre hand-off
+
+std::optional<fs::path> AppServices::PrintCenterFolder() { return pipeline::DefaultPrintCenterFolder(); }
+bool AppServices::UseNewHandOff() { return getMyProcessedJobsPrefs()->useNewHandOff != 0; }
+int16_t AppServices::DualSwitch() { return getMyPrintServerPrefs()->dualSwitch; }
+
+std::vector<std::string> PrintCenterCommand(const std::string& key) {
+  std::vector<std::string> argv;
+  const auto value = host::UserDefaults::standard().get(key);
+  const host::PlistArray* words = value ? value->asArray() : nullptr;
+  if (!words) return argv;
+  for (const host::PlistValue& w : *words) {
+    const std::string* text = w.asString();
+    if (!text) return {};
+    argv.push_back(*text);
+  }
+  if (!argv.empty() && argv.front().empty()) argv.clear();
+  return argv;
+}
+
+void AppServices::OpenPrintCenter(bool useNewHandOff) {
+  const char* key = useNewHandOff ? kPrintCenterCommandKey : kOlderPrintCenterCommandKey;
+  const std::vector<std::string> argv = PrintCenterCommand(key);
+  if (argv.empty()) {
+    bool& logged = loggedNoCommand_[useNewHandOff ? 0 : 1];
+    if (!logged)
+      platform::LogF("No print-centre application is set (user default \"%s\"); the hand-off waits for it", key);
+    logged = true;
+    return;
+  }
+  std::string error;
+  if (!host::startDetached(argv.front(), std::vector<std::string>(argv.begin() + 1, argv.end()), &error))
+    platform::LogLine("The print-centre application could not be started: " + error);
 }
 
 }  // namespace app

@@ -1,23 +1,42 @@
-// The job pipeline's services as the application provides them: the
-// controller's texts and print log, the spool queue, the print-server
-// preferences, and the operator's answer to a failed job.
+// The composition root: every service the job pipeline, the layout objects,
+// the hand-off and the output routes reach outside their own layer is
+// provided here, wired to the real neighbour (the controller and its status
+// window, the spool queue, the preferences, the imaging and output values).
+// A service that has nothing to do in this program says so where it is
+// defined.
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "host/files/FSSpec.h"
+#include "pipeline/PrinterHandOff.h"
 #include "pipeline/Services.h"
 
 namespace app {
 
 class TPrintBGBehavior;
 
-class AppServices : public pipeline::TPipelineServices {
- public:
-  explicit AppServices(TPrintBGBehavior& controller) : controller_(controller) {}
+// User-defaults keys holding the argument vector (an array of strings) that
+// starts the print-centre application in the background: the current one,
+// and the older one for the binary hand-off.
+inline constexpr char kPrintCenterCommandKey[] = "KivoPrintCenterCommand";
+inline constexpr char kOlderPrintCenterCommandKey[] = "KivoOlderPrintCenterCommand";
 
+class AppServices : public pipeline::TPipelineServices, public pipeline::THandOffHooks {
+ public:
+  // Installs the output routes' environment for the services' lifetime.
+  explicit AppServices(TPrintBGBehavior& controller);
+  ~AppServices() override;
+  AppServices(const AppServices&) = delete;
+  AppServices& operator=(const AppServices&) = delete;
+
+  // layout::TReadReporter
+  void Log(std::string_view text) override;
   void OperatorMessage(std::string_view text) override;
 
+  // The controller and the status window.
   void SetJobInfo(const tJobInfo& info) override;
   void SetPrinterAndTemplate(int16_t printer, const CStr31_AC& templateName, const CStr31_AC& packageName) override;
   void SetJobFileName(const std::string& name) override;
@@ -25,25 +44,62 @@ class AppServices : public pipeline::TPipelineServices {
   void PrintLog(uint32_t elapsedTicks) override;
   void EnableButtonsWhenDone() override;
   void EnableBackgroundPrinting(bool on) override;
+  bool IsBackgroundPrintingEnabled() override;
+  void SetImage(const host::GWorld* offscreen, const std::string& name) override;
+  void SetFilesToDelete(std::vector<std::filesystem::path> files) override;
+  void Beep() override;
 
-  std::optional<bool> PrintToFileSetFolderResolves(int set) override;
+  // Job-wide values.
+  void SetApplyEmbedded(bool on) override;
+  void SetBlurValue(float radius) override;
+  bool SetCocoaPrintInfo(std::span<const uint8_t> archive) override;
+  void SetEmailEntryBuffer(std::span<const uint8_t> block) override;
+  void SetCustomerEmail(const CStr255_AC& text) override;
+  void SetGroupCode(const CStr255_AC& text) override;
 
+  // Preferences.
+  bool PrintToFileSetFolderResolves(int set) override;
   bool KeepJobFiles() override;
   bool FullRescan() override;
   bool AskOnFailedJob() override;
   std::filesystem::path UnknownJobsFolder() override;
   std::filesystem::path FinishedJobsFolder() override;
+  std::filesystem::path ImagesFolder() override;
   int AskWhatToDoWithFailedJob() override;
 
+  // The job queue.
   std::optional<std::filesystem::path> GetNextNewJobFile() override;
   void CheckForNewJobs() override;
+  void RescanBetweenObjects() override;
   void ResetLastModDate() override;
   void SetQueueCurrentFile(const std::string& name) override;
   void InsertIntoQueue(const std::filesystem::path& file) override;
 
+  // Files.
+  OSErr MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) override;
+  OSErr DeleteFile(const std::filesystem::path& file) override;
+
+  void AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) override;
+  void DisposeLastNodeGWorld() override;
+  std::unique_ptr<pipeline::TSpoolerPrintView> MakeJobView() override;
+  pipeline::THandOffHooks& HandOffHooks() override { return *this; }
+  uint32_t TickCount() override;
+
+  // pipeline::THandOffHooks
+  std::optional<std::filesystem::path> PrintCenterFolder() override;
+  bool UseNewHandOff() override;
+  int16_t DualSwitch() override;
+  void OpenPrintCenter(bool useNewHandOff) override;
+
  private:
   TPrintBGBehavior& controller_;
+  // Whether the missing print-centre command was already logged, per key.
+  bool loggedNoCommand_[2] = {false, false};
 };
+
+// The print-centre command stored under `key`: the strings of its array;
+// empty when the key is missing, not an array of strings, or empty.
+std::vector<std::string> PrintCenterCommand(const std::string& key);
 
 // The path of a folder stored in the folder convention (parID is the
 // folder's own id, empty name); empty when it does not resolve.

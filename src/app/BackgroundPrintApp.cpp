@@ -107,6 +107,7 @@ TBackgroundPrintApp::TBackgroundPrintApp(StartupOptions options)
 TBackgroundPrintApp::~TBackgroundPrintApp() {
   // The controller's window and job runner go before the framework.
   if (TBehavior* c = GetBehaviorWithIdentifier(kPrintBGBehaviorID)) RemoveBehavior(c);
+  platform::SetProgressIdleHook({});
   delete gProgressIndicator;
   gProgressIndicator = nullptr;
 }
@@ -234,6 +235,7 @@ void TBackgroundPrintApp::StartUpCommand() {
   if (!gProgressIndicator) {
     gProgressIndicator = new TMyProgressIndicator;
     gProgressIndicator->IProgressIndicator(kProgressWindow);
+    platform::SetProgressIdleHook([] { gProgressIndicator->IdleProgress(); });
   }
 }
 

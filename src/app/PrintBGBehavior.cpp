@@ -46,10 +46,16 @@ CStr255_AC PrinterName(int16_t printer) {
 TPrintBGBehavior::TPrintBGBehavior()
     : TBehavior(kPrintBGBehaviorID),
       services_(std::make_unique<AppServices>(*this)),
-      taskManager_(std::make_unique<pipeline::TPrintJobTaskManager>(*services_)) {}
+      taskManager_(std::make_unique<pipeline::TPrintJobTaskManager>(*services_)) {
+  // The one task manager is reachable program-wide while the controller
+  // that owns it lives (a second controller never takes the place of the
+  // first).
+  if (!pipeline::gPrintJobTaskManager) pipeline::gPrintJobTaskManager = taskManager_.get();
+}
 
 TPrintBGBehavior::~TPrintBGBehavior() {
   runner_.reset();
+  if (pipeline::gPrintJobTaskManager == taskManager_.get()) pipeline::gPrintJobTaskManager = nullptr;
   if (pipeline::gJobFileList == jobList_.get()) pipeline::gJobFileList = nullptr;
   if (window_) window_->Close();
 }
@@ -121,6 +127,8 @@ void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
     if (neverStarted_) {
       SetStatus(kNeverStartedStatus);
     } else {
+      // Stops whatever a progress display is running for the job.
+      host::PostKeyDownEvent(27);
       if (gApplication) gApplication->SetCommandText(cStartPause, "Resume");
       if (window_)
         if (auto* b = window_->FindSubView<TButton>(kStrt)) b->SetTitle("Resume");

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/ui/EventHandler.h"
 #include "app/SpoolQueue.h"
@@ -64,6 +65,9 @@ class TPrintBGBehavior : public TBehavior {
   void SetImage(const host::GWorld* offscreen, const CStr255_AC& name);
   void UpdateJobsList();
   void EnableButtonsWhenDone();
+  // Keeps the job view's temporary files of the job in work.
+  void SetFilesToDelete(std::vector<std::filesystem::path> files) { filesToDelete_ = std::move(files); }
+  const std::vector<std::filesystem::path>& FilesToDelete() const { return filesToDelete_; }
 
   // The print log: recreated at the first line after every start.
   void CreatePrintLogFile();
@@ -97,6 +101,7 @@ class TPrintBGBehavior : public TBehavior {
   std::unique_ptr<host::JobRunner> runner_;
   bool logCreated_ = false;
   tJobInfo jobInfo_;
+  std::vector<std::filesystem::path> filesToDelete_;
 };
 
 // The controller while it exists (found on the application by 'pbgb').

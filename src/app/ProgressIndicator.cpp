@@ -13,6 +13,7 @@ TMyProgressIndicator* gProgressIndicator = nullptr;
 
 namespace {
 constexpr IDType kBar = FourCC("pbar");
+constexpr int16_t kEscapeKey = 27;
 bool RedrawnWholeOnContinue(int16_t id) {
   switch (id) {
     case 9001: case 9007: case 9008: case 9010: case 9011: case 9012: case 9017: case 9019: return true;
@@ -35,9 +36,17 @@ void TProgressWindow::DoPostCreate() {
 void TProgressWindow::DoEvent(EventNumber eventNumber, TEventHandler* source, const TToolboxEvent* event) {
   auto* view = dynamic_cast<TView*>(source);
   const IDType id = view ? view->GetIdentifier() : kNoIdentifier;
-  if (id == FourCC("stop") && gProgressIndicator) gProgressIndicator->SetCancel();
+  if (id == FourCC("stop")) {
+    host::PostKeyDownEvent(kEscapeKey);
+    if (gProgressIndicator) gProgressIndicator->SetCancel();
+  }
   if (id == FourCC("paus")) SetText(FourCC("txt6"), "One moment please…", true);
   TWindow::DoEvent(eventNumber, source, event);
+}
+
+bool TProgressWindow::DoKeyEvent(int16_t charCode) {
+  if (charCode == kEscapeKey && gProgressIndicator) gProgressIndicator->SetCancel();
+  return TWindow::DoKeyEvent(charCode);
 }
 
 void TProgressWindow::Reset() {

@@ -19,6 +19,8 @@ class TProgressWindow : public TWindow {
  public:
   void DoPostCreate() override;
   void DoEvent(EventNumber eventNumber, TEventHandler* source, const TToolboxEvent* event) override;
+  // Escape asks the running operation to stop.
+  bool DoKeyEvent(int16_t charCode) override;
   virtual void Reset();
   virtual void Start(long total);
   virtual void Continue(long step);
@@ -56,6 +58,7 @@ class TMyProgressIndicator {
   bool IsVisible() const;
 
   void SetCancel() { cancel_ = true; }
+  bool IsCancelled() const { return cancel_; }
   TProgressWindow* Window() const { return window_; }
 
  private:

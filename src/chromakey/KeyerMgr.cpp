@@ -14,6 +14,7 @@
 #include "host/qd/CopyBits.h"
 #include "host/qd/DrawImage.h"
 #include "host/qd/QuickDraw.h"
+#include "host/workers/WorkerPool.h"
 #include "imaging/Offscreen.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
@@ -34,6 +35,17 @@ constexpr bool gUseDefocus = true;
 
 MatteValues MatteValuesOf(const tChromaKeySettings& settings) {
   return {settings.defocusValue, settings.inwardFlag, settings.shrinkValue};
+}
+
+namespace {
+int gKeyWorkersInPrint = 0;
+}  // namespace
+
+void SetKeyWorkersInPrint(int workers) { gKeyWorkersInPrint = workers < 0 ? 0 : workers; }
+
+int KeyWorkersInPrint() {
+  if (gKeyWorkersInPrint > 0) return gKeyWorkersInPrint;
+  return int(host::WorkerPool::shared().threadCount());
 }
 
 // ---- PBSetup ----
@@ -86,17 +98,17 @@ bool PBSetup::pixelproc(const pixeli* fg, pixeli* keyed, const pixeli* bg, const
                         int width, int height) {
   if (hybrid_)
     return doHybridKeyProc(fg, keyed, bg, exclusion, width, height, &hybrid1_, &hybrid2_, nullptr, 20,
-                           0.5f);
-  return doKeyProc(fg, keyed, bg, exclusion, width, height, &main_, nullptr);
+                           0.5f, workers_);
+  return doKeyProc(fg, keyed, bg, exclusion, width, height, &main_, nullptr, workers_);
 }
 
 bool PBSetup::maskpp(pixeli* keyed, int width, int height) {
-  return doDefocusMask(keyed, width, height, defocus_, inward_ != 0, shrink_);
+  return doDefocusMask(keyed, width, height, defocus_, inward_ != 0, shrink_, workers_);
 }
 
 void PBSetup::composite(const pixeli* keyed, const pixeli* bg, pixeli* composite, pixeli* matte, int width,
                         int height) {
-  doComposite(keyed, bg, composite, matte, width, height);
+  doComposite(keyed, bg, composite, matte, width, height, workers_);
 }
 
 void PBSetup::translate_finish() { keycoef_finish(&main_); }
@@ -193,6 +205,7 @@ int TKeyerMgr::InitializeNew() {
 TKeyerMgr2::TKeyerMgr2(const MatteValues& values)
     : defocusValue_(values.defocus), inwardFlag_(values.inward), shrinkValue_(values.shrink) {
   setup_.pb_spillproc(0);
+  setup_.workers(KeyWorkersInPrint());
 }
 
 TKeyerMgr2::~TKeyerMgr2() { TKeyerMgr2::CleanMemory(); }

@@ -30,6 +30,11 @@ struct MatteValues {
 // The values a settings record carries for its photo.
 MatteValues MatteValuesOf(const tChromaKeySettings& settings);
 
+// How many workers keying a photo of a job uses: the shared worker pool's
+// threads (0 = all of them). The keyed result is the same for any count.
+void SetKeyWorkersInPrint(int workers);
+int KeyWorkersInPrint();
+
 // The manager's bridge to the engine: the main coefficient block and the two
 // blocks of the hybrid path, with the matte values.
 class PBSetup {
@@ -44,6 +49,8 @@ class PBSetup {
   void defocus(int value) { defocus_ = value; }
   void inward_flag(int value) { inward_ = value; }
   void shrink_val(float value) { shrink_ = value; }
+  // Threads the per-pixel passes may use (1: the caller's only).
+  void workers(int count) { workers_ = count < 1 ? 1 : count; }
   // Compiles the main block; false when the engine refuses it.
   bool translate_begin();
   bool pixelproc(const pixeli* fg, pixeli* keyed, const pixeli* bg, const pixeli* exclusion, int width,
@@ -62,6 +69,7 @@ class PBSetup {
   int32_t defocus_ = 0;
   float shrink_ = 0.0f;
   int32_t inward_ = 0;
+  int workers_ = 1;
   bool hybrid_ = false;  // nothing sets it
   // Empty null-terminated shape lists the blocks point at.
   const MaskShape* shapeArea_[100] = {};

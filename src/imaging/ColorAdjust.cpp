@@ -8,6 +8,7 @@
 
 #include "imaging/ImagingMessages.h"
 #include "imaging/Offscreen.h"
+#include "platform/Polling.h"
 
 namespace {
 
@@ -126,6 +127,8 @@ int upd2500ColorAdjustRGBHandle(PackedRGB* buffer, int16_t red, int16_t green, i
   for (int16_t v : {red, green, blue, dark, light, gamma}) {
     if (!ValidAdjustValue(v)) return -1;
   }
+  // The status window may repaint before the table is built.
+  myPollEventOnTicks();
   std::array<std::array<uint8_t, 256>, 3> table;
   const int16_t channels[3] = {red, green, blue};
   for (int c = 0; c < 3; ++c) {

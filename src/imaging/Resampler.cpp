@@ -13,6 +13,7 @@
 #include "host/workers/WorkerPool.h"
 #include "imaging/ImagingMessages.h"
 #include "platform/Log.h"
+#include "platform/Polling.h"
 
 namespace imaging {
 namespace {
@@ -564,7 +565,13 @@ bool Resample(const host::GWorld& src, const CLongRect_AC& srcRectIn, host::GWor
     }
   };
   if (!pool || threads <= 1 || strips <= 1) {
-    for (int32_t i = 0; i < strips; ++i) strip(i);
+    for (int32_t i = 0; i < strips; ++i) {
+      // On the calling thread output rows 0, 50, 100 ... idle the progress
+      // display.
+      const int32_t yBegin = i * stripRows, yEnd = std::min(dh, yBegin + stripRows);
+      for (int32_t y = (yBegin + 49) / 50 * 50; y < yEnd; y += 50) myIdleProgress();
+      strip(i);
+    }
   } else {
     host::TaskGroup group(*pool);
     for (int32_t i = 0; i < strips; ++i) group.run([&strip, i] { strip(i); });

@@ -18,6 +18,7 @@
 #include "imaging/OutputFileHelpers.h"
 #include "imaging/Resampler.h"
 #include "layout/Placement.h"
+#include "platform/Polling.h"
 
 namespace layout {
 
@@ -289,7 +290,11 @@ SharedGWorld LoadPhoto(const TImageDrawRequest& r, TJobContext& view, bool newPa
     view.ReportDrawFailure(PhotoFailureMessage(r.path, r.path.filename().string()));
     return nullptr;
   }
+  // The new drawing path lets the status window repaint between the long
+  // stages.
+  if (newPath) myPollEvent();
   if (!turnedByReader && !TurnPhoto(photo, r.rotation, newPath)) return nullptr;
+  if (newPath) myPollEvent();
   if (!adjust.IsZero()) {
     view.SetStatusText("Applying Color Adjustments\xE2\x80\xA6");
     ApplyColorSettingsToOffscreen(photo.get(), adjust, photo.get());

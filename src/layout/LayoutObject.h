@@ -58,12 +58,12 @@ class TJobContext {
   // What drawing objects need besides: the job's image values, the images
   // folder of the spool tree (empty when unknown), the name of the photo in
   // work, status texts and the job's temporary files.
-  virtual TImageJobValues ImageJobValues() const { return {}; }
-  virtual std::filesystem::path ImagesFolder() const { return {}; }
-  virtual void SetCurrentImageName(const std::string&) {}
-  virtual void SetStatusText(const std::string&) {}
+  virtual TImageJobValues ImageJobValues() const = 0;
+  virtual std::filesystem::path ImagesFolder() const = 0;
+  virtual void SetCurrentImageName(const std::string& name) = 0;
+  virtual void SetStatusText(const std::string& text) = 0;
   // Registers a photo read for this job to be deleted when the job is done.
-  virtual void AddPhotoToDelete(const std::filesystem::path&) {}
+  virtual void AddPhotoToDelete(const std::filesystem::path& file) = 0;
   // An object that cannot be drawn says what happened, for the operator
   // message of the failed job (the first report of a job is kept).
   virtual void ReportDrawFailure(const std::string& message) = 0;

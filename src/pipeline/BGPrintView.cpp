@@ -233,8 +233,7 @@ int16_t TBGPrintView::ValidatePrintJob() {
   const int set = blocks.print2File.setNumber;
   // Only sets 1 to 8 exist; a job naming another set has no folder.
   if (set < 1 || set > 8) return kResultSetFolderMissing2;
-  auto resolves = services.PrintToFileSetFolderResolves(set);
-  if (resolves.has_value() && !*resolves) return kResultSetFolderMissing2;
+  if (!services.PrintToFileSetFolderResolves(set)) return kResultSetFolderMissing2;
   return kResultOK;
 }
 

@@ -225,10 +225,13 @@ class TSpoolerPrintView : public TBGPrintView {
   virtual void ResetJob();
   virtual void SendErrorNotification();
 
-  // The output rectangle for a direct printer (top, left 0).
-  CLongRect_AC GetOutputRect(int16_t printerCode, int16_t resolution, uint16_t recordMediaType,
-                             uint16_t recordCutInHalf) const;
-  void ApplyColorSettings(int16_t printerCode);
+  // The output rectangle of the job's direct printer for `page` (top, left
+  // 0), with the media type and cut-in-half value of the print record. The
+  // hand-off passes the page it was given: the view's own page offscreen is
+  // no longer there by then.
+  CLongRect_AC GetOutputRect(const host::GWorld& page, uint16_t recordMediaType, uint16_t recordCutInHalf) const;
+  // The printer family's colour settings, applied to `page` in place.
+  void ApplyColorSettings(int16_t printerCode, host::GWorld& page);
   // A new offscreen of `size` holding the source (mode 1 fill, 2 fit, other
   // white when the source is larger; centred unscaled when it fits). On
   // success the source is disposed (left empty); on failure it is kept.

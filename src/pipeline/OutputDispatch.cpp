@@ -85,9 +85,6 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
   web = output::UnarchiveWebDictionary(WebDictionaryArchive());
   if (web) services.Log("My converted dictionary contains " + std::to_string(web->size()) + " entries\n");
 
-  output::setCustomerEmail(Utf8(customerEmail.view()));
-  output::setGroupCode(Utf8(groupCode.view()));
-
   if (printer == 8) {
     // The system printer comes with its own route; until then the job is
     // kept in the unknown-jobs folder, and the page stays with the view.
@@ -107,7 +104,7 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     kind = kCountPrintToFile;
   } else {
     result = ProcessOffscreenAndWriteToFile(*this, std::move(page), web);
-    if (result == kResultOK) OpenPrintCenter();
+    if (result == kResultOK) services.HandOffHooks().OpenPrintCenter(services.HandOffHooks().UseNewHandOff());
   }
   if (result != kResultOK) return result;
   if (notify && web) output::NotifyWebServer(*web, output::kJobProcessedStatus);

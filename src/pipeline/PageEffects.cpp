@@ -23,6 +23,10 @@ host::GWorldHandle NewPage(const CLongRect_AC& bounds) { return myNewGWorld(boun
 
 void Mirror(host::GWorld* page) { if (page) doMirrorTheImageInGWorld(page); }
 
+host::GWorldHandle Turn90(host::GWorldHandle page, int16_t direction) {
+  return page ? rotateGWorld90Degrees(direction, std::move(page)) : nullptr;
+}
+
 void Grey(host::GWorld* page) { if (page) doGrayScaleTheImageInGWorld(page); }
 
 void Sepia(host::GWorld* page, const TSixValues& adjust, int16_t mode, const TSixValues& tint, int16_t percent) {

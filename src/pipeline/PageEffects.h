@@ -22,6 +22,9 @@ using TSixValues = std::array<int16_t, 6>;
 // A new white page offscreen, or none (the operator is told).
 host::GWorldHandle NewPage(const CLongRect_AC& bounds);
 void Mirror(host::GWorld* page);
+// The page turned by a quarter turn (direction 1 counter-clockwise, 2
+// clockwise); the page itself comes back when the turn cannot be made.
+host::GWorldHandle Turn90(host::GWorldHandle page, int16_t direction);
 void Grey(host::GWorld* page);
 void Sepia(host::GWorld* page, const TSixValues& adjust, int16_t mode, const TSixValues& tint, int16_t percent);
 // The six-value adjustment in place; nothing when all are zero.

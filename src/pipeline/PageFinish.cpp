@@ -77,9 +77,9 @@ int16_t TSpoolerPrintView::FinishJob() {
   return PrepareForPrinter();
 }
 
-void TSpoolerPrintView::ApplyColorSettings(int16_t code) {
+void TSpoolerPrintView::ApplyColorSettings(int16_t code, host::GWorld& pageRef) {
   services.SetStatus("Applying Color Settings\xE2\x80\xA6");
-  host::GWorld* page = pageOffscreen.get();
+  host::GWorld* page = &pageRef;
   switch (code) {
     case 5: case 6: case 7: case 24: case 29: case 33:
       effects::Adjust(page, SixOf(blocks.colorAdjust[1]));
@@ -114,11 +114,12 @@ host::GWorldHandle TSpoolerPrintView::ResizeToNewSize(host::GWorldHandle& source
   return effects::ResizeToNewSize(source, size);
 }
 
-CLongRect_AC TSpoolerPrintView::GetOutputRect(int16_t code, int16_t dpi, uint16_t recordMediaType,
+CLongRect_AC TSpoolerPrintView::GetOutputRect(const host::GWorld& page, uint16_t recordMediaType,
                                               uint16_t recordCutInHalf) const {
+  const int16_t code = printer;
   TOutputMedia m;
   m.printer = code;
-  m.resolution = dpi;
+  m.resolution = resolution;
   m.recordMediaType = recordMediaType;
   m.recordCutInHalf = recordCutInHalf;
   const tMediaTypePref& media = blocks.mediaType[(code == 24 || code == 29 || code == 33) ? 1 : 0];
@@ -127,8 +128,7 @@ CLongRect_AC TSpoolerPrintView::GetOutputRect(int16_t code, int16_t dpi, uint16_
   m.jobOrientation = media.words[3];
   m.jobRibbonType = media.words[5];
   m.mitsubishiMediaType = blocks.mitsubishiMedia.words[1];
-  const CLongRect_AC page = pageOffscreen ? pageOffscreen->bounds() : CLongRect_AC();
-  return OutputRectFor(CLongRect_AC(0, 0, page.Height(), page.Width()), m);
+  return OutputRectFor(CLongRect_AC(0, 0, page.height(), page.width()), m);
 }
 
 }  // namespace pipeline

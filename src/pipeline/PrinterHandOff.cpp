@@ -12,7 +12,6 @@
 #include "host/base/MacRoman.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/Folders.h"
-#include "host/sys/Process.h"
 #include "host/sys/PropertyList.h"
 #include "imaging/CropFit.h"
 #include "imaging/PrinterPlanes.h"
@@ -21,6 +20,7 @@
 #include "output/OutputFiles.h"
 #include "output/PrintToFile.h"
 #include "pipeline/BGPrintView.h"
+#include "pipeline/PageEffects.h"
 #include "platform/FileNames.h"
 #include "platform/Log.h"
 #include "platform/MachineAddress.h"
@@ -52,23 +52,6 @@ std::string MacAddressText() {
   std::string mac = ZORVEL_MUID::mainMACAddress();
   std::erase(mac, ':');
   return mac;
-}
-
-// The page brought to the output size: scaled to fit when the output is
-// smaller in either direction, else centred at its own size on white.
-host::GWorldHandle FitToOutput(const host::GWorld& page, const CLongRect_AC& size) {
-  auto out = host::GWorld::Create(CLongRect_AC(0, 0, int32_t(size.Height()), int32_t(size.Width())));
-  if (!out) return nullptr;
-  CLongRect_AC dst;
-  if (size.Width() < page.width() || size.Height() < page.height()) {
-    dst = ResizeToFit(out->bounds(), CLongRect_AC(0, 0, page.height(), page.width()));
-  } else {
-    const int32_t left = int32_t((size.Width() - page.width()) / 2), top = int32_t((size.Height() - page.height()) / 2);
-    dst = CLongRect_AC(top, left, top + page.height(), left + page.width());
-  }
-  if (!betterResizeGworldToGworld(const_cast<host::GWorld*>(&page), page.bounds(), out.get(), dst, kScaleLinear))
-    return nullptr;
-  return out;
 }
 
 bool EncodeJPEG(const host::GWorld& page, std::vector<uint8_t>* out) {
@@ -192,14 +175,14 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
   return kResultOK;
 }
 
+}  // namespace
+
 std::optional<fs::path> DefaultPrintCenterFolder() {
   if (auto folder = output::ResolveStoredFolder(kProcessedJobsAliasID)) return folder;
   auto root = CreatePrintCenterFolderTree(host::applicationFolder());
   if (!root) return std::nullopt;
   return *root / "Jobs To Be Printed";
 }
-
-}  // namespace
 
 uint32_t DataTypeForPrinter(int16_t code) {
   switch (code) {
@@ -242,13 +225,7 @@ std::array<uint8_t, kPrintInfoSize> BuildPrintInfo(const TBGPrintView& view, int
   if (code == 5 || code == 6 || code == 7) kodak.words[2] = uint16_t(b.colorAdjust[1].values[7].value[0]);  // lamination
   PutRecord(r, kPIKodakSettings, kodak);
   PutRecord(r, kPIFuji, b.fuji);
-  tMediaTypePref media = b.mediaType[0];
-  if (code == 23) media.words[2] = b.mitsubishiMedia.words[2];  // cutInHalf
-  if (code == 24 || code == 29 || code == 33) media.words[1] = b.mediaType[1].words[1];  // mediaType
-  if (code == 33) {
-    media.words[2] = b.mediaType[1].words[2];
-    media.words[5] = b.mediaType[1].words[5];  // ribbonType
-  }
+  const tMediaTypePref media = RecordMediaOf(view);
   PutRecord(r, kPIMedia, media);
   auto mitsu = std::make_unique<tMitsubishiSettings>(*b.mitsubishi);
   if (IsDNP(code)) {
@@ -386,22 +363,26 @@ std::string HandOffBaseName(const std::string& templateName) {
   return output::CleanName(stamp + MacAddressText() + "_" + platform::CutChars(templateName, 15));
 }
 
-THandOffHooks& HandOffHooks() {
-  static THandOffHooks hooks;
-  return hooks;
+tMediaTypePref RecordMediaOf(const TBGPrintView& view) {
+  const TPrinterBlocks& b = view.blocks;
+  const int16_t code = view.printer;
+  tMediaTypePref media = b.mediaType[0];
+  if (code == 23) media.words[2] = b.mitsubishiMedia.words[2];  // cutInHalf
+  if (code == 24 || code == 29 || code == 33) media.words[1] = b.mediaType[1].words[1];  // mediaType
+  if (code == 33) {
+    media.words[2] = b.mediaType[1].words[2];
+    media.words[5] = b.mediaType[1].words[5];  // ribbonType
+  }
+  return media;
 }
 
-void SetHandOffHooks(THandOffHooks hooks) { HandOffHooks() = std::move(hooks); }
-
-int16_t ProcessOffscreenAndWriteToFile(TBGPrintView& view, host::GWorldHandle page,
+int16_t ProcessOffscreenAndWriteToFile(TSpoolerPrintView& view, host::GWorldHandle page,
                                        const std::optional<host::PlistDict>& web) {
   if (!page) return kResultPrinterFile;
-  auto& hooks = HandOffHooks();
-  const bool useNew = hooks.useNewHandOff ? hooks.useNewHandOff()
-                                          : (getMyProcessedJobsPrefs() && getMyProcessedJobsPrefs()->useNewHandOff);
-  const int16_t dual = hooks.dualSwitch ? hooks.dualSwitch()
-                                        : (getMyPrintServerPrefs() ? getMyPrintServerPrefs()->dualSwitch : int16_t(0));
-  const auto folder = hooks.printCenterFolder ? hooks.printCenterFolder() : DefaultPrintCenterFolder();
+  THandOffHooks& hooks = view.services.HandOffHooks();
+  const bool useNew = hooks.UseNewHandOff();
+  const int16_t dual = hooks.DualSwitch();
+  const auto folder = hooks.PrintCenterFolder();
   if (!folder) {
     platform::LogLine("The print-centre folder cannot be found");
     return kResultPrinterFile;
@@ -411,14 +392,17 @@ int16_t ProcessOffscreenAndWriteToFile(TBGPrintView& view, host::GWorldHandle pa
   if (useNew && !(unfitted = output::DuplicatePage(*page))) return kResultOutOfMemory;
 
   const int16_t code = view.printer;
-  if (auto rect = hooks.outputRect ? hooks.outputRect(view) : std::nullopt; rect && !rect->IsEmpty()) {
+  const tMediaTypePref media = RecordMediaOf(view);
+  const CLongRect_AC rect = view.GetOutputRect(*page, media.words[1], media.words[2]);
+  if (!rect.IsEmpty()) {
     const CLongRect_AC pageRect(0, 0, page->height(), page->width());
-    if (isLandscape(pageRect) != isLandscape(*rect))
-      if (auto turned = output::RotatePage90(*page, 2)) page = std::move(turned);
-    if (page->width() != rect->Width() || page->height() != rect->Height())
-      if (auto fitted = FitToOutput(*page, *rect)) page = std::move(fitted);
+    if (isLandscape(pageRect) != isLandscape(rect)) page = effects::Turn90(std::move(page), 2);
+    if (page->width() != rect.Width() || page->height() != rect.Height()) {
+      // A page that cannot be fitted (no memory) goes on at its own size.
+      if (auto fitted = TSpoolerPrintView::CropGWorldToNewSize(page, rect, 2)) page = std::move(fitted);
+    }
   }
-  if (hooks.applyColorSettings) hooks.applyColorSettings(view, *page);
+  view.ApplyColorSettings(code, *page);
   if (code == 15) {
     // The print centre also takes this printer's page as a JPEG in the
     // preferences folder.
@@ -428,7 +412,7 @@ int16_t ProcessOffscreenAndWriteToFile(TBGPrintView& view, host::GWorldHandle pa
       platform::LogLine("TempFile could not be written into the preferences folder");
   }
   if (code == 44 || IsDNP(code)) {
-    output::MirrorPage(*page);
+    effects::Mirror(page.get());
     // Printing mode 2 prints the page stretched to twice its height.
     const uint16_t mode = IsDNP(code) ? view.blocks.dnp.w2 : view.blocks.mitsubishi->words[5];
     if (mode == 2 && page->height() <= std::numeric_limits<int32_t>::max() / 2) {
@@ -453,17 +437,6 @@ int16_t ProcessOffscreenAndWriteToFile(TBGPrintView& view, host::GWorldHandle pa
   }
   const auto record = BuildPrintInfo(view, page->width(), page->height(), uint32_t(data.size()), dataType, dual);
   return WriteBinaryHandOff(*folder, record, data, base);
-}
-
-void OpenPrintCenter() {
-  const auto& command = HandOffHooks().printCenterCommand;
-  if (command.empty()) {
-    platform::LogLine("No print-centre application is configured; the hand-off waits for it");
-    return;
-  }
-  std::string error;
-  if (!host::startDetached(command[0], std::vector<std::string>(command.begin() + 1, command.end()), &error))
-    platform::LogLine("The print-centre application could not be started: " + error);
 }
 
 }  // namespace pipeline

@@ -10,7 +10,6 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,9 +19,12 @@
 #include "host/qd/GWorld.h"
 #include "host/sys/PlistValue.h"
 
+struct tMediaTypePref;
+
 namespace pipeline {
 
 class TBGPrintView;
+class TSpoolerPrintView;
 
 constexpr size_t kPrintInfoSize = 15036;
 constexpr uint16_t kPrintInfoMagic = 0xC31F;
@@ -46,6 +48,9 @@ inline constexpr char kJobsToBePrintedNew[] = "Jobs To Be Printed---NEW";
 
 uint32_t DataTypeForPrinter(int16_t printerCode);
 
+// The media settings as the print record carries them: the job's first
+// media slot, with the exceptions of printer codes 23, 24, 29 and 33.
+tMediaTypePref RecordMediaOf(const TBGPrintView& view);
 // The print record of a job for a page of the given size.
 std::array<uint8_t, kPrintInfoSize> BuildPrintInfo(const TBGPrintView& view, int32_t width, int32_t height,
                                                    uint32_t dataSize, uint32_t dataType, int16_t useDualBuffer);
@@ -62,31 +67,32 @@ std::optional<std::filesystem::path> CreatePrintCenterFolderTree(const std::file
 // (first 15 characters).
 std::string HandOffBaseName(const std::string& templateNameUtf8);
 
-// What the hand-off needs from around it; each hook has a default.
-struct THandOffHooks {
-  // The processed-jobs folder; default: the alias of the processed-jobs
-  // preferences, else "Jobs To Be Printed" of the print-centre tree beside
-  // the application.
-  std::function<std::optional<std::filesystem::path>()> printCenterFolder;
-  std::function<bool()> useNewHandOff;  // default: the processed-jobs preferences
-  std::function<int16_t()> dualSwitch;  // default: the print-server preferences
-  // The printer's output rectangle for the job; nothing keeps the page size.
-  std::function<std::optional<CLongRect_AC>(const TBGPrintView&)> outputRect;
-  // Applies the printer's colour settings to the page in place.
-  std::function<void(const TBGPrintView&, host::GWorld&)> applyColorSettings;
-  // The program (and its arguments) that starts the print-centre
-  // application; empty: none is configured.
-  std::vector<std::string> printCenterCommand;
+// What the hand-off needs from around it, provided by the application.
+class THandOffHooks {
+ public:
+  virtual ~THandOffHooks() = default;
+  // The print-centre folder (the processed-jobs preferences' folder); none
+  // when it cannot be found.
+  virtual std::optional<std::filesystem::path> PrintCenterFolder() = 0;
+  // The processed-jobs preferences' switch: the JPEG and property-list pair
+  // instead of the binary file, and the current print-centre application
+  // instead of the older one.
+  virtual bool UseNewHandOff() = 0;
+  virtual int16_t DualSwitch() = 0;
+  // Starts the print-centre application in the background and returns at
+  // once; whether it opens is not checked.
+  virtual void OpenPrintCenter(bool useNewHandOff) = 0;
 };
-void SetHandOffHooks(THandOffHooks hooks);
-THandOffHooks& HandOffHooks();
 
-// Fits, converts and writes the page; 0 when the hand-off is in place, 107
-// otherwise (nothing is left under a final name then). The page is taken
-// over.
-int16_t ProcessOffscreenAndWriteToFile(TBGPrintView& view, host::GWorldHandle page,
+// "Jobs To Be Printed" of the print-centre tree beside the application.
+std::optional<std::filesystem::path> DefaultPrintCenterFolder();
+
+// Turns the page when exactly one of it and the printer's output rectangle
+// is landscape, fits it into that rectangle, applies the printer's colour
+// settings, then converts and writes it; 0 when the hand-off is in place,
+// 107 otherwise (nothing is left under a final name then). The page is
+// taken over; the view's own page offscreen is not read.
+int16_t ProcessOffscreenAndWriteToFile(TSpoolerPrintView& view, host::GWorldHandle page,
                                        const std::optional<host::PlistDict>& webDictionary);
-// Starts the print-centre application when one is configured.
-void OpenPrintCenter();
 
 }  // namespace pipeline

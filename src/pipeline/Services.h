@@ -1,10 +1,12 @@
 // What the job pipeline needs of the subsystems around it: the operator
-// message sink and the log, the background-printing controller, the job
-// queue, the preferences, the upload metadata, file moves and deletes, and
-// the statistics. Each service defaults to "not available" (does nothing, or
-// says it cannot) where the neighbouring service is not built yet; messages,
-// the print-server preferences and file moves already reach the real ones.
-// The application installs a subclass for the rest.
+// message sink and the log, the background-printing controller and the
+// status window, the job-wide values of the imaging and output code, the job
+// queue, the preferences, file moves and deletes, the statistics and the
+// print-centre hand-off.
+//
+// Every service is pure: the application provides all of them in one place
+// (app/AppServices), so nothing the pipeline asks for can silently fall back
+// to doing nothing. Tests provide their own recording set.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +20,6 @@
 
 #include "host/base/MacTypes.h"
 #include "host/base/PascalString.h"
-#include "host/sys/PlistValue.h"
 #include "layout/LayoutObject.h"
 
 struct tJobInfo;
@@ -27,85 +28,84 @@ namespace host { class GWorld; }
 namespace pipeline {
 
 class TSpoolerPrintView;
+class THandOffHooks;
 
 class TPipelineServices : public layout::TReadReporter {
  public:
-  // Diagnostics go to standard error (and the system log); operator messages
-  // go to the message sink, which logs them too.
-  void Log(std::string_view text) override;
-  void OperatorMessage(std::string_view text) override;
+  // Log (diagnostics: standard error, the daily log) and OperatorMessage
+  // (the operator message sink) come from layout::TReadReporter.
 
-  // Background-printing controller.
-  virtual void SetJobInfo(const tJobInfo&) {}
-  virtual void SetPrinterAndTemplate(int16_t, const CStr31_AC&, const CStr31_AC&) {}
-  virtual void SetJobFileName(const std::string&) {}
-  virtual void SetStatus(const std::string&) {}
-  virtual void PrintLog(uint32_t /*elapsedTicks*/) {}
-  virtual void EnableButtonsWhenDone() {}
-  virtual void EnableBackgroundPrinting(bool) {}
-  virtual bool IsBackgroundPrintingEnabled() { return true; }
-  // Shows an offscreen as the preview (null clears it).
-  virtual void SetImage(const host::GWorld*, const std::string& /*name*/) {}
-  // Hands the job's temporary files over to the controller.
-  virtual void SetFilesToDelete(std::vector<std::filesystem::path>) {}
-  virtual void Beep() {}
+  // ---- the background-printing controller and the status window
+  virtual void SetJobInfo(const tJobInfo& info) = 0;
+  virtual void SetPrinterAndTemplate(int16_t printer, const CStr31_AC& templateName,
+                                     const CStr31_AC& packageName) = 0;
+  virtual void SetJobFileName(const std::string& name) = 0;
+  virtual void SetStatus(const std::string& text) = 0;
+  virtual void PrintLog(uint32_t elapsedTicks) = 0;
+  virtual void EnableButtonsWhenDone() = 0;
+  virtual void EnableBackgroundPrinting(bool on) = 0;
+  virtual bool IsBackgroundPrintingEnabled() = 0;
+  // Shows an offscreen as the status window's preview (null clears it).
+  virtual void SetImage(const host::GWorld* offscreen, const std::string& name) = 0;
+  // Hands the job view's temporary files over to the controller.
+  virtual void SetFilesToDelete(std::vector<std::filesystem::path> files) = 0;
+  virtual void Beep() = 0;
 
-  // Application-wide values of the imaging subsystem that the reader sets.
-  virtual void SetApplyEmbedded(bool) {}
-  virtual void SetBlurValue(float) {}
-  // The job's archived system print settings; false when they cannot be
-  // unarchived. An empty span clears them.
-  virtual bool SetCocoaPrintInfo(std::span<const uint8_t>) { return false; }
+  // ---- job-wide values the reader sets for the imaging and output code
+  virtual void SetApplyEmbedded(bool on) = 0;
+  virtual void SetBlurValue(float radius) = 0;
+  // The job's archived system print settings, kept for the system printer;
+  // false when they cannot be unarchived. An empty span clears them.
+  virtual bool SetCocoaPrintInfo(std::span<const uint8_t> archive) = 0;
+  // The upload metadata of the saved images.
+  virtual void SetEmailEntryBuffer(std::span<const uint8_t> block) = 0;
+  virtual void SetCustomerEmail(const CStr255_AC& text) = 0;
+  virtual void SetGroupCode(const CStr255_AC& text) = 0;
 
-  // Upload metadata.
-  virtual void SetEmailEntryBuffer(std::span<const uint8_t>) {}
-  virtual void SetCustomerEmail(const CStr255_AC&) {}
-  virtual void SetGroupCode(const CStr255_AC&) {}
-
-  // Whether the folder of print-to-file set 1..8 resolves from its alias;
-  // nullopt while the preference services are not available.
-  virtual std::optional<bool> PrintToFileSetFolderResolves(int /*set*/) { return std::nullopt; }
-
-  // Print-server preferences (the live record).
-  virtual bool KeepJobFiles();
-  virtual bool FullRescan();
-  virtual bool AskOnFailedJob();
+  // ---- preferences
+  // Whether the folder of print-to-file set 1..8 resolves from its alias.
+  virtual bool PrintToFileSetFolderResolves(int set) = 0;
+  virtual bool KeepJobFiles() = 0;
+  virtual bool FullRescan() = 0;
+  virtual bool AskOnFailedJob() = 0;
   // The unknown-jobs and finished-jobs folders; empty when not found.
-  virtual std::filesystem::path UnknownJobsFolder();
-  virtual std::filesystem::path FinishedJobsFolder();
+  virtual std::filesystem::path UnknownJobsFolder() = 0;
+  virtual std::filesystem::path FinishedJobsFolder() = 0;
   // The spool tree's images folder, where job photos are found.
-  virtual std::filesystem::path ImagesFolder();
-
+  virtual std::filesystem::path ImagesFolder() = 0;
   // Alert 1003 on a failed job: 1 try again, 4 delete the job and its
   // images, 5 move it to the unknown-jobs folder, 6 pause and keep it.
-  virtual int AskWhatToDoWithFailedJob() { return 5; }
+  virtual int AskWhatToDoWithFailedJob() = 0;
 
-  // Job queue.
-  virtual std::optional<std::filesystem::path> GetNextNewJobFile() { return std::nullopt; }
-  virtual void CheckForNewJobs() {}
+  // ---- the job queue
+  virtual std::optional<std::filesystem::path> GetNextNewJobFile() = 0;
+  virtual void CheckForNewJobs() = 0;
   // Re-scans the spool folder between two drawn objects and updates the job
   // list when the number of queued jobs changed.
-  virtual void RescanBetweenObjects() {}
-  virtual void ResetLastModDate() {}
-  virtual void SetQueueCurrentFile(const std::string&) {}
-  virtual void InsertIntoQueue(const std::filesystem::path&) {}
+  virtual void RescanBetweenObjects() = 0;
+  virtual void ResetLastModDate() = 0;
+  virtual void SetQueueCurrentFile(const std::string& name) = 0;
+  virtual void InsertIntoQueue(const std::filesystem::path& file) = 0;
 
-  // Files: move into a folder without overwriting (a name already there gets
-  // a number), delete. Both return 0 or an error code.
-  virtual OSErr MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder);
-  virtual OSErr DeleteFile(const std::filesystem::path& file);
+  // ---- files: move into a folder without overwriting, delete; 0 or an
+  // error code.
+  virtual OSErr MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) = 0;
+  virtual OSErr DeleteFile(const std::filesystem::path& file) = 0;
 
+  // ---- statistics
+  virtual void AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) = 0;
 
-  // Statistics.
-  virtual void AddToPrintCount(int /*count*/, int /*kind*/, int16_t /*printer*/, int16_t /*canvas*/) {}
+  // ---- layout objects
   // Drops the node objects' cached offscreen at the end of a job.
-  virtual void DisposeLastNodeGWorld() {}
-
+  virtual void DisposeLastNodeGWorld() = 0;
   // Makes the job view for a new job (view resource 3001).
-  virtual std::unique_ptr<TSpoolerPrintView> MakeJobView();
+  virtual std::unique_ptr<TSpoolerPrintView> MakeJobView() = 0;
 
-  // Ticks of 1/60 s.
-  virtual uint32_t TickCount();
+  // ---- the print-centre hand-off
+  virtual THandOffHooks& HandOffHooks() = 0;
+
+  // ---- time: ticks of 1/60 s
+  virtual uint32_t TickCount() = 0;
 };
 
 }  // namespace pipeline

@@ -5,6 +5,7 @@
 
 #include "host/files/FSSpec.h"
 #include "host/files/FileManager.h"
+#include "imaging/ImageLoading.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
@@ -58,6 +59,10 @@ OSErr createImageAndJobFolders() {
     int32_t id = -1;
     err = MakeSubfolder(p.rootVRefNum, p.rootDirID, f.name, &id);
     if (err == noErr && f.dirID) *f.dirID = id;
+    // The frame and overlay graphics are looked up in this tree's graphics
+    // folder.
+    if (err == noErr && !f.dirID)
+      if (auto graphics = KeptFolderPath(p.rootVRefNum, id)) SetGraphicsFolderPath(graphics->string());
   }
   for (const Kept& f : folders)
     if (f.vRefNum) *f.vRefNum = p.rootVRefNum;

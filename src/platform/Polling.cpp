@@ -11,6 +11,7 @@ namespace {
 struct PollState {
   std::mutex mutex;
   PollHook hook;
+  PollHook progressIdle;
   PollSwitch enabled;
   TickSource ticks;
 };
@@ -52,6 +53,11 @@ void SetPollSwitch(PollSwitch enabled) {
   State().enabled = std::move(enabled);
 }
 
+void SetProgressIdleHook(PollHook hook) {
+  std::lock_guard<std::mutex> lock(State().mutex);
+  State().progressIdle = std::move(hook);
+}
+
 void SetTickSource(TickSource source) {
   std::lock_guard<std::mutex> lock(State().mutex);
   State().ticks = std::move(source);
@@ -78,6 +84,15 @@ void myNewApplicationPollEvent() {
 }
 
 void myApplicationPollEvent() { myNewApplicationPollEvent(); }
+
+void myIdleProgress() {
+  platform::PollHook idle;
+  {
+    std::lock_guard<std::mutex> lock(platform::State().mutex);
+    idle = platform::State().progressIdle;
+  }
+  if (idle) idle();
+}
 void doApplicationPollEvent() { myNewApplicationPollEvent(); }
 
 void myPollEvent() {

@@ -23,7 +23,15 @@ void SetTickSource(TickSource source);
 
 uint32_t TickCount();
 
+// The progress display's idle step, which animates an open-ended progress
+// bar during long loops; installed by the owner of the progress display for
+// its lifetime. Without a progress display there is nothing to animate.
+void SetProgressIdleHook(PollHook hook);
+
 }  // namespace platform
+
+// Idles the progress display (see SetProgressIdleHook).
+void myIdleProgress();
 
 // Asks the application to update all its windows.
 void myNewApplicationPollEvent();

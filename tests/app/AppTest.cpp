@@ -3,13 +3,20 @@
 // the status window as drawn.
 #include "AppTestSupport.h"
 
+#include <QKeyEvent>
+
 #include "app/AppServices.h"
 #include "app/ProgressIndicator.h"
 #include "app/StatusWindow.h"
 #include "host/ui/Controls.h"
+#include "host/imageio/ImageFile.h"
+#include "host/sys/UserDefaults.h"
 #include "host/ui/ViewServer.h"
+#include "jobwriter/JobWriter.h"
+#include "layout/Objects.h"
 #include "pipeline/PrinterRecords.h"
 #include "pipeline/SpoolFolders.h"
+#include "platform/Polling.h"
 #include "prefs/PrefRecords.h"
 
 using namespace app;
@@ -294,6 +301,31 @@ TEST_F(AppTest, ProgressWindowStaysHiddenWhileTheControllerExists) {
   EXPECT_FALSE(gProgressIndicator->IsVisible());
   gProgressIndicator->SetStatus("Reading Job File");
   EXPECT_EQ(Status(), "Reading Job File");
+  // Long loops idle its open-ended bar through the installed idle step.
+  gProgressIndicator->Start(-1, 9002, "Saving", 0);
+  ASSERT_TRUE(gProgressIndicator->Window()->Bar()->IsIndeterminate());
+  myIdleProgress();
+  EXPECT_FALSE(gProgressIndicator->IsVisible());
+  gProgressIndicator->Stop();
+}
+
+TEST_F(AppTest, EscapeOnTheProgressWindowStopsTheOperationUntilTheNextStart) {
+  ASSERT_NE(gProgressIndicator, nullptr);
+  TProgressWindow* w = gProgressIndicator->Window();
+  ASSERT_NE(w, nullptr);
+  gProgressIndicator->Start(100, 9002, "Saving", 0);
+  EXPECT_FALSE(gProgressIndicator->Continue(1));
+  // A typed Escape reaches the window through the event loop.
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(QChar(27)));
+  QApplication::sendEvent(w->GetWidget(), &escape);
+  EXPECT_TRUE(gProgressIndicator->Continue(1));
+  EXPECT_TRUE(gProgressIndicator->Continue(1));
+  gProgressIndicator->Start(100, 9002, "Saving", 0);
+  EXPECT_FALSE(gProgressIndicator->Continue(1));
+  // Other keys stop nothing.
+  QKeyEvent a(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+  QApplication::sendEvent(w->GetWidget(), &a);
+  EXPECT_FALSE(gProgressIndicator->Continue(1));
   gProgressIndicator->Stop();
 }
 
@@ -336,6 +368,135 @@ TEST_F(AppTest, StatusWindowGrabShowsTheStatusLineAndTheJobList) {
   // An empty status line draws nothing dark.
   c_->SetStatus("");
   EXPECT_LT(darkIn(w->FindSubView(FourCC("stat"))->GetWidget()), 5);
+}
+
+// A job for print-to-file set 1 with its photos in the images folder, written
+// into the print-jobs folder as an old, settled file.
+void DropPhotoJob(const std::string& name, jobwriter::TJobDescription job) {
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  const fs::path file = gSpoolFolders().jobs / name;
+  ASSERT_TRUE(jobwriter::WriteJobFile(job, file));
+  fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(10));
+}
+
+void WriteRedPhoto(const std::string& name) {
+  host::GWorldHandle g = host::GWorld::Create(CLongRect_AC(0, 0, 300, 200));
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 200; ++x) {
+      uint8_t* p = g->scanline(y) + 4 * x;
+      p[0] = 255, p[1] = 230, p[2] = 10, p[3] = 10;
+    }
+  ASSERT_TRUE(host::WriteImageFile(*g, gSpoolFolders().images / name, host::ImageFormat::kJpeg).ok());
+}
+
+// Red pixels in a grab of a view of the status window.
+int RedIn(TView* view) {
+  const QImage image = view->GetWidget()->grab().toImage();
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QRgb c = image.pixel(x, y);
+      if (qRed(c) > 180 && qGreen(c) < 80 && qBlue(c) < 80) ++n;
+    }
+  return n;
+}
+
+TEST_F(AppTest, ThePageBeingPrintedShowsInTheStatusWindowAndItsPhotosGoAfterTheJob) {
+  // The controller owns the one task manager and publishes it.
+  EXPECT_EQ(pipeline::gPrintJobTaskManager, &c_->TaskManager());
+  WriteRedPhoto("Preview.jpg");
+  jobwriter::TJobDescription job;
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Preview.jpg", 0, 0, 2, 3))));
+  DropPhotoJob("preview.trpr", job);
+  Rescan();
+  c_->EnableBackgroundPrinting(true);
+  c_->Runner()->SetActive(false);  // the test takes the steps
+  TView* preview = c_->GetStatusWindow()->FindSubView(FourCC("imag"));
+  ASSERT_NE(preview, nullptr);
+  EXPECT_LT(RedIn(preview), 10);
+  auto& tm = c_->TaskManager();
+  for (int i = 0; i < 10 && tm.CurrentTask() != 3; ++i) tm.DoNextTask();
+  ASSERT_EQ(tm.CurrentTask(), 3);
+  // The drawn page is in the preview.
+  EXPECT_GT(RedIn(preview), 500);
+  ASSERT_EQ(tm.GetCurrentImageFileFSSpec().filename(), "Preview.jpg");
+  for (int i = 0; i < 5 && tm.CurrentTask() != 0; ++i) tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  // The job is over: its photo is deleted and the preview cleared.
+  EXPECT_FALSE(fs::exists(gSpoolFolders().images / "Preview.jpg"));
+  EXPECT_LT(RedIn(preview), 10);
+  c_->EnableBackgroundPrinting(false);
+}
+
+TEST_F(AppTest, PausingWhileTheSubJobIsDrawnKeepsTheJobAndHandsItsFilesToTheController) {
+  WriteRedPhoto("SubA.jpg");
+  WriteRedPhoto("SubB.jpg");
+  jobwriter::TJobDescription job;
+  job.hasSubJob = true;
+  job.subJobWidth = 2;
+  job.subJobHeight = 3;
+  for (const char* photo : {"SubA.jpg", "SubB.jpg"})
+    job.subJobObjects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 2, 3))));
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("SubA.jpg", 0, 0, 2, 3))));
+  DropPhotoJob("subjob.trpr", job);
+  Rescan();
+  c_->EnableBackgroundPrinting(true);
+  c_->Runner()->SetActive(false);
+  auto& tm = c_->TaskManager();
+  tm.DoNextTask();  // picked up and read
+  ASSERT_EQ(tm.CurrentTask(), 1);
+  // Paused before the sub-job is drawn: the controller's switch is read
+  // after the first sub-job object, and the job goes back to the queue.
+  c_->EnableBackgroundPrinting(false);
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_FALSE(tm.JobFile().has_value());
+  EXPECT_EQ(Queued(), 1u);
+  ASSERT_EQ(c_->FilesToDelete().size(), 1u);
+  EXPECT_EQ(c_->FilesToDelete().front().filename(), "SubA.jpg");
+  // Nothing was printed or deleted.
+  EXPECT_TRUE(fs::exists(gSpoolFolders().images / "SubA.jpg"));
+  EXPECT_TRUE(fs::exists(gSpoolFolders().images / "SubB.jpg"));
+}
+
+TEST_F(AppTest, ANewJobDroppedWhileAPageIsDrawnJoinsTheJobList) {
+  auto* list = c_->GetStatusWindow()->FindSubView<TJobsListView>(FourCC("jobs"));
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->GetNumRows(), 0);
+  TouchFile(Jobs() / "late.trpr", 10);
+  c_->Services().RescanBetweenObjects();
+  EXPECT_EQ(Queued(), 1u);
+  EXPECT_EQ(list->GetNumRows(), 1);
+}
+
+TEST_F(AppTest, AJobFileMovedAsideNeverReplacesOneAlreadyThere) {
+  const fs::path unknown = c_->Services().UnknownJobsFolder();
+  ASSERT_FALSE(unknown.empty());
+  std::ofstream(unknown / "same.trpr") << "earlier";
+  TouchFile(Jobs() / "same.trpr", 5, "later");
+  EXPECT_EQ(c_->Services().MoveFileToFolder(Jobs() / "same.trpr", unknown), noErr);
+  std::ifstream earlier(unknown / "same.trpr");
+  std::string text;
+  earlier >> text;
+  EXPECT_EQ(text, "earlier");
+  EXPECT_FALSE(fs::exists(Jobs() / "same.trpr"));
+  EXPECT_EQ(c_->Services().MoveFileToFolder(Jobs() / "gone.trpr", fs::path()), dirNFErr);
+  fs::remove(unknown / "same.trpr");
+  for (const auto& e : fs::directory_iterator(unknown))
+    if (e.path().filename().string().rfind("same.trpr", 0) == 0) fs::remove(e.path());
+}
+
+TEST_F(AppTest, ThePrintCentreCommandIsAnArgumentVectorFromTheUserDefaults) {
+  auto& defaults = host::UserDefaults::standard();
+  defaults.set(kPrintCenterCommandKey, host::PlistArray{host::PlistValue("/usr/bin/true"), host::PlistValue("-g")});
+  defaults.set(kOlderPrintCenterCommandKey, host::PlistArray{host::PlistValue("/usr/bin/true"), host::PlistValue(3)});
+  EXPECT_EQ(PrintCenterCommand(kPrintCenterCommandKey), (std::vector<std::string>{"/usr/bin/true", "-g"}));
+  // Anything but an array of strings is no command.
+  EXPECT_TRUE(PrintCenterCommand(kOlderPrintCenterCommandKey).empty());
+  EXPECT_TRUE(PrintCenterCommand("no such key").empty());
+  defaults.remove(kPrintCenterCommandKey);
+  defaults.remove(kOlderPrintCenterCommandKey);
 }
 
 // Runs last: the quit request ends the application's loop.

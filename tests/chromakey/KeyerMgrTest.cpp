@@ -9,6 +9,7 @@
 #include "chromakey/Masks.h"
 #include "chromakey/engine/KeyPipeline.h"
 #include "chromakey/engine/Keyers.h"
+#include "host/workers/WorkerPool.h"
 #include "imaging/Offscreen.h"
 
 using namespace chromakey;
@@ -90,6 +91,39 @@ TEST(KeyerMgr, BackingIsReplacedByTheBackgroundAndTheSubjectKept) {
   EXPECT_LT(Px(*withAlpha, 5, 5)[0], 15);
   ExpectColour(*withAlpha, 30, 30, kSubject);
   ExpectColour(*withAlpha, 5, 5, kBack);
+}
+
+TEST(KeyerMgr, KeyingInAJobUsesTheWorkerPoolAndGivesTheSameBytesAsOneWorker) {
+  EXPECT_EQ(KeyWorkersInPrint(), int(host::WorkerPool::shared().threadCount()));
+  // A photo with a soft, uneven edge so that every pass has work in every
+  // share, keyed with the matte softened and pushed in.
+  auto photo = [] {
+    host::GWorldHandle g = GreenPhoto(301, 217);
+    for (int y = 0; y < 217; ++y)
+      for (int x = 0; x < 301; ++x) {
+        uint8_t* p = g->scanline(y) + size_t(x) * 4;
+        p[1] = uint8_t(std::min(255, p[1] + (x * 7 + y * 13) % 23));
+        p[2] = uint8_t(std::max(0, p[2] - (x * y) % 17));
+      }
+    return g;
+  };
+  auto key = [&](int workers) {
+    SetKeyWorkersInPrint(workers);
+    auto out = myNewGWorld(CLongRect_AC(0, 0, 217, 301));
+    host::GWorldHandle fg = photo();
+    host::GWorldHandle copy = myDuplicateGWorld(fg.get());
+    const tChromaKeySettings s = GreenSettings();
+    const CRect_AC r(0, 0, 217, 301);
+    EXPECT_TRUE(doNewChromaKeyingEx(std::move(fg), Filled(301, 217, kBack), out.get(), &s,
+                                    chromakey::MatteValues{6, 1, 0.3f}, true, false, copy.get(), r, r, 0, FSSpec{}));
+    return out;
+  };
+  const auto one = key(1);
+  const auto many = key(8);
+  SetKeyWorkersInPrint(0);
+  ASSERT_TRUE(one && many);
+  EXPECT_TRUE(std::equal(one->pixels(), one->pixels() + one->byteCount(), many->pixels()));
+  ExpectColour(*many, 30, 30, kSubject, 30);
 }
 
 TEST(KeyerMgr, IncludeMaskKeepsThePhotoUnkeyed) {

@@ -106,7 +106,9 @@ TEST(Colour, JobWithPrinterProfilePrintsMatched) {
   ExpectNear(PageCentre(station), {100, 200, 50}, 5);
   EXPECT_NE(station.Log().find("Color Matching was successful"), std::string::npos) << station.Log();
 
-  // A printer profile that is not installed leaves the page unmatched.
+  // A printer profile that is not installed leaves the page unmatched. (The
+  // first job's photo went with it: a station sends its photo with each job.)
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Photo.jpg", 600, 900, {200, 100, 50}));
   job.colorSyncPrefs->printers[25].profile.name = "Missing.icc";
   ASSERT_TRUE(station.Drop(job, "unmatched.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "host/workers/WorkerPool.h"
+#include "platform/Polling.h"
 
 namespace {
 
@@ -93,6 +94,21 @@ TEST(Resampler, ExtremeReductionStaysFlat) {
     ASSERT_TRUE(imaging::Resample(*wide, wide->bounds(), *one, one->bounds(), kind, nullptr));
     EXPECT_EQ(one->pixels()[1], 255) << kind;
   }
+}
+
+TEST(Resampler, OnTheCallingThreadTheProgressDisplayIsIdledEveryFiftyRows) {
+  int idles = 0;
+  platform::SetProgressIdleHook([&] { ++idles; });
+  auto src = host::GWorld::Create(CLongRect_AC(0, 0, 100, 40));
+  auto dst = host::GWorld::Create(CLongRect_AC(0, 0, 130, 60));
+  ASSERT_TRUE(imaging::Resample(*src, src->bounds(), *dst, dst->bounds(), kScaleLinear, nullptr));
+  // Output rows 0, 50 and 100 of 130.
+  EXPECT_EQ(idles, 3);
+  idles = 0;
+  host::WorkerPool pool(4);
+  ASSERT_TRUE(imaging::Resample(*src, src->bounds(), *dst, dst->bounds(), kScaleLinear, &pool));
+  EXPECT_EQ(idles, 0) << "worker threads never touch the display";
+  platform::SetProgressIdleHook({});
 }
 
 TEST(Resampler, PairedKernelsGiveThePlainLoopsBytes) {

@@ -7,6 +7,7 @@
 #include "PhotoFixtures.h"
 #include "layout/ImageDraw.h"
 #include "layout/Objects.h"
+#include "platform/Polling.h"
 
 using namespace layout;
 namespace fs = std::filesystem;
@@ -228,4 +229,42 @@ TEST_F(ImageObject, WithASubJobEachBoxShowsTheSubJobPage) {
   EXPECT_TRUE(view.registered.empty());
   // Print modes 5 and 6 do not report the photo name while the sub-job shows.
   EXPECT_TRUE(view.names.empty());
+}
+
+namespace {
+
+// Counts the repaints the drawing asks for.
+struct PollCounter {
+  int polls = 0;
+  explicit PollCounter(bool allowed) {
+    platform::SetApplicationPollHook([this] { ++polls; });
+    platform::SetPollSwitch([allowed] { return allowed; });
+  }
+  ~PollCounter() {
+    platform::SetApplicationPollHook({});
+    platform::SetPollSwitch({});
+  }
+};
+
+}  // namespace
+
+TEST_F(ImageObject, TheNewDrawingPathLetsTheWindowsRepaintWhenThePreferencesAllowIt) {
+  WriteHalvesPhoto(dir / "images/p.png", 200, 100, host::ImageFormat::kPng);
+  view.values.printMode = 0;
+  CImageDesc d = Desc("p.png", 2, 1);
+  d.fColorAdjust.red = 10;  // a colour stage too
+  {
+    PollCounter counter(true);
+    bool ok = false;
+    Draw(d, &ok);
+    ASSERT_TRUE(ok);
+    // Before the turn and before the colour adjustment.
+    EXPECT_GE(counter.polls, 2);
+  }
+  DisposePhotoCache();
+  {
+    PollCounter counter(false);
+    Draw(d);
+    EXPECT_EQ(counter.polls, 0);
+  }
 }

@@ -50,7 +50,9 @@ struct FakeJobContext : layout::TJobContext {
   layout::TImageJobValues ImageJobValues() const override { return values; }
   std::filesystem::path ImagesFolder() const override { return images; }
   void SetCurrentImageName(const std::string& n) override { names.push_back(n); }
+  void SetStatusText(const std::string& t) override { statuses.push_back(t); }
   void AddPhotoToDelete(const std::filesystem::path& f) override { registered.push_back(f); }
   void ReportDrawFailure(const std::string& m) override { failures.push_back(m); }
   std::vector<std::string> failures;
+  std::vector<std::string> statuses;
 };

@@ -70,22 +70,17 @@ struct Station {
     env.desktopFolder = [this] { return app.Sub("Desktop"); };
     pipeline::SetOutputEnvironment(env);
     printCenter = *pipeline::CreatePrintCenterFolderTree(app.path) / "Jobs To Be Printed";
-    pipeline::THandOffHooks hooks;
-    hooks.printCenterFolder = [this] { return std::optional<fs::path>(printCenter); };
-    hooks.useNewHandOff = [this] { return useNewHandOff; };
-    hooks.dualSwitch = [] { return int16_t(1); };
-    pipeline::SetHandOffHooks(hooks);
   }
-  ~Station() {
-    pipeline::SetOutputEnvironment({});
-    pipeline::SetHandOffHooks({});
-  }
+  ~Station() { pipeline::SetOutputEnvironment({}); }
 
   // Reads the job, gives it the page and runs the finish step's dispatch.
   int16_t Run(const jobwriter::TJobDescription& job, host::GWorldHandle page, CountingServices& services,
               const std::string& imageName = "IMG_0042.jpg") {
     const fs::path file = app.path / "job.trpr";
     EXPECT_TRUE(jobwriter::WriteJobFile(job, file));
+    services.printCenterFolder = printCenter;
+    services.useNewHandOff = useNewHandOff;
+    services.dualSwitch = 1;
     pipeline::TSpoolerPrintView view(services);
     EXPECT_EQ(view.ReadObjects(file), pipeline::kResultOK);
     view.SetCurrentImageName(imageName);

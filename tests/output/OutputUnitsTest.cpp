@@ -7,6 +7,7 @@
 #include "host/sys/PropertyList.h"
 #include "output/Metadata.h"
 #include "output/OutputFiles.h"
+#include "output/PrintInfo.h"
 #include "output/PrintToFile.h"
 
 namespace fs = std::filesystem;
@@ -217,4 +218,29 @@ TEST(OutputFiles, VideoCopiesBesideTheOutput) {
   env.mergeVideos = [&](const fs::path& c, const fs::path& d) { return merged = (c == clip && d == out / "party.mov"); };
   DoIfVideoCopy(job, rec, out, env);
   EXPECT_TRUE(merged);
+}
+
+TEST(PrintInfo, TheJobsPrintSettingsAreKeptUntilTheNextJobReplacesThem) {
+  using namespace host;
+  auto uid = [](int64_t n) { return PlistValue(PlistDict{{"CF$UID", n}}); };
+  // A print-settings object as the stations archive it.
+  PlistArray objects{PlistValue("$null"), PlistDict{{"NSCopies", 2}, {"$class", uid(2)}},
+                     PlistDict{{"$classname", "NSPrintInfo"}, {"$classes", PlistArray{"NSPrintInfo", "NSObject"}}}};
+  PlistDict archive{{"$archiver", "NSKeyedArchiver"}, {"$version", 100000}, {"$top", PlistDict{{"root", uid(1)}}},
+                    {"$objects", objects}};
+  const auto bytes = *serializePropertyList(PlistValue(archive), PlistFormat::Binary);
+  ASSERT_TRUE(output::SetCocoaPrintInfo(bytes));
+  ASSERT_TRUE(output::gCocoaPrintInfo);
+  EXPECT_EQ(output::gCocoaPrintInfo->archive, bytes);
+  const PlistDict* settings = output::gCocoaPrintInfo->settings.asDict();
+  ASSERT_NE(settings, nullptr);
+  EXPECT_EQ(*settings->at("$classname").asString(), "NSPrintInfo");
+  EXPECT_EQ(*settings->at("NSCopies").asInteger(), 2);
+  // A job whose settings do not unarchive, or that has none, leaves none.
+  const std::vector<uint8_t> junk{1, 2, 3, 4};
+  EXPECT_FALSE(output::SetCocoaPrintInfo(junk));
+  EXPECT_FALSE(output::gCocoaPrintInfo);
+  ASSERT_TRUE(output::SetCocoaPrintInfo(bytes));
+  EXPECT_FALSE(output::SetCocoaPrintInfo({}));
+  EXPECT_FALSE(output::gCocoaPrintInfo);
 }

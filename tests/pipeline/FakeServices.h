@@ -1,37 +1,67 @@
 // Services that record what the pipeline asked of them, over a temporary
-// spool tree on disk.
+// spool tree on disk. Every service the pipeline has is answered here, so a
+// test sees what each call did instead of a silent default.
 #pragma once
 
 #include <deque>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host/files/FileOps.h"
+#include "pipeline/BGPrintView.h"
+#include "pipeline/PrinterHandOff.h"
 #include "pipeline/PrinterRecords.h"
 #include "pipeline/Services.h"
 
-struct FakeServices : pipeline::TPipelineServices {
-  std::vector<std::string> logs, messages;
+struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
+  std::vector<std::string> logs, messages, statuses;
   std::vector<uint8_t> printInfo;
   bool printInfoCleared = false;
   float blur = -1;
   bool applyEmbedded = false;
   CStr255_AC customerEmail, groupCode;
-  std::optional<bool> setFolderResolves;
+  std::vector<uint8_t> emailEntry;
+  bool setFolderResolves = true;
   tJobInfo jobInfo;
 
   std::deque<std::filesystem::path> queue;
   std::vector<std::filesystem::path> reinserted;
-  int rescans = 0, resetModDates = 0, buttonsEnabled = 0, printLogs = 0;
+  std::vector<std::filesystem::path> handedFiles;
+  int rescans = 0, rescansBetweenObjects = 0, resetModDates = 0, buttonsEnabled = 0, printLogs = 0, beeps = 0;
+  int previews = 0, clearedPreviews = 0;
   bool keepJobFiles = false, fullRescan = false, askOnFailedJob = false;
   int alertAnswer = 5;
   bool paused = false;
-  std::filesystem::path unknownDir, finishedDir;
+  std::filesystem::path unknownDir, finishedDir, imagesDir;
   uint32_t ticks = 1000;
+  std::vector<std::array<int, 4>> printCounts;
+
+  std::optional<std::filesystem::path> printCenterFolder;
+  bool useNewHandOff = false;
+  int16_t dualSwitch = 0;
+  std::vector<bool> printCenterStarts;
 
   void Log(std::string_view t) override { logs.emplace_back(t); }
   void OperatorMessage(std::string_view t) override { messages.emplace_back(t); }
+
   void SetJobInfo(const tJobInfo& info) override { jobInfo = info; }
+  void SetPrinterAndTemplate(int16_t, const CStr31_AC&, const CStr31_AC&) override {}
+  void SetJobFileName(const std::string&) override {}
+  void SetStatus(const std::string& text) override { statuses.push_back(text); }
+  void PrintLog(uint32_t) override { ++printLogs; }
+  void EnableButtonsWhenDone() override { ++buttonsEnabled; }
+  void EnableBackgroundPrinting(bool on) override { paused = !on; }
+  bool IsBackgroundPrintingEnabled() override { return !paused; }
+  void SetImage(const host::GWorld* offscreen, const std::string&) override {
+    if (offscreen) ++previews;
+    else ++clearedPreviews;
+  }
+  void SetFilesToDelete(std::vector<std::filesystem::path> files) override { handedFiles = std::move(files); }
+  void Beep() override { ++beeps; }
+
   void SetApplyEmbedded(bool on) override { applyEmbedded = on; }
   void SetBlurValue(float v) override { blur = v; }
   bool SetCocoaPrintInfo(std::span<const uint8_t> b) override {
@@ -39,16 +69,19 @@ struct FakeServices : pipeline::TPipelineServices {
     printInfoCleared = b.empty();
     return !b.empty();
   }
+  void SetEmailEntryBuffer(std::span<const uint8_t> b) override { emailEntry.assign(b.begin(), b.end()); }
   void SetCustomerEmail(const CStr255_AC& s) override { customerEmail = s; }
   void SetGroupCode(const CStr255_AC& s) override { groupCode = s; }
-  std::optional<bool> PrintToFileSetFolderResolves(int) override { return setFolderResolves; }
 
+  bool PrintToFileSetFolderResolves(int) override { return setFolderResolves; }
   bool KeepJobFiles() override { return keepJobFiles; }
   bool FullRescan() override { return fullRescan; }
   bool AskOnFailedJob() override { return askOnFailedJob; }
   std::filesystem::path UnknownJobsFolder() override { return unknownDir; }
   std::filesystem::path FinishedJobsFolder() override { return finishedDir; }
+  std::filesystem::path ImagesFolder() override { return imagesDir; }
   int AskWhatToDoWithFailedJob() override { return alertAnswer; }
+
   std::optional<std::filesystem::path> GetNextNewJobFile() override {
     if (queue.empty()) return std::nullopt;
     auto f = queue.front();
@@ -56,12 +89,36 @@ struct FakeServices : pipeline::TPipelineServices {
     return f;
   }
   void CheckForNewJobs() override { ++rescans; }
+  void RescanBetweenObjects() override { ++rescansBetweenObjects; }
   void ResetLastModDate() override { ++resetModDates; }
+  void SetQueueCurrentFile(const std::string&) override {}
   void InsertIntoQueue(const std::filesystem::path& f) override { reinserted.push_back(f); }
-  void EnableButtonsWhenDone() override { ++buttonsEnabled; }
-  void EnableBackgroundPrinting(bool on) override { paused = !on; }
-  void PrintLog(uint32_t) override { ++printLogs; }
+
+  // Moves and deletes go to the disk: the tests look at what is left.
+  OSErr MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) override {
+    if (folder.empty()) return dirNFErr;
+    // Never over a file already there.
+    const std::string target = host::JoinPath(folder.string(), file.filename().string());
+    std::error_code ec;
+    if (std::filesystem::exists(target, ec)) return dupFNErr;
+    return host::MoveItem(file.string(), target);
+  }
+  OSErr DeleteFile(const std::filesystem::path& file) override { return host::DeleteItem(file.string()); }
+
+  void AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) override {
+    printCounts.push_back({count, kind, printer, canvas});
+  }
+  void DisposeLastNodeGWorld() override {}
+  std::unique_ptr<pipeline::TSpoolerPrintView> MakeJobView() override {
+    return std::make_unique<pipeline::TSpoolerPrintView>(*this);
+  }
+  pipeline::THandOffHooks& HandOffHooks() override { return *this; }
   uint32_t TickCount() override { return ticks; }
+
+  std::optional<std::filesystem::path> PrintCenterFolder() override { return printCenterFolder; }
+  bool UseNewHandOff() override { return useNewHandOff; }
+  int16_t DualSwitch() override { return dualSwitch; }
+  void OpenPrintCenter(bool useNew) override { printCenterStarts.push_back(useNew); }
 
   bool Logged(const std::string& text) const {
     for (const auto& l : logs)

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "host/sys/UserDefaults.h"
+#include "pipeline/FakeServices.h"
 #include "pipeline/JobQueue.h"
 #include "pipeline/PrintJobTaskManager.h"
 #include "pipeline/PrintedJobs.h"
@@ -275,7 +276,7 @@ TEST_F(JobPickup, AFailedMoveIsReportedOnceAndTheFileStays) {
 }
 
 // The task manager's queue hooks routed to the real queue.
-struct QueueServices : TPipelineServices {
+struct QueueServices : FakeServices {
   explicit QueueServices(TSortedFileList& l) : list(l) {}
   TSortedFileList& list;
   fs::path unknown;

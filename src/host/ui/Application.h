@@ -59,7 +59,8 @@ class TCommand {
   explicit TCommand(CommandNumber command = cNoCommand) : command_(command) {}
   virtual ~TCommand() = default;
   CommandNumber GetCommandNumber() const { return command_; }
-  virtual bool IsReadyToExecute() { return true; }
+  // Whether the event loop may run it now; it asks again later otherwise.
+  virtual bool IsReadyToExecute() = 0;
   virtual void DoIt() = 0;
 
  private:

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QPainter>
@@ -56,6 +57,14 @@ class WindowWidget : public QMainWindow {
     // delete the window by itself.
     event->ignore();
     host::ui::Guarded("DoCloseBox", [&] { window_->DoCloseBox(); });
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    const int16_t code = event->key() == Qt::Key_Escape ? int16_t(27)
+                         : event->text().isEmpty()     ? int16_t(0)
+                                                       : int16_t(event->text().at(0).unicode());
+    bool used = false;
+    if (code != 0) host::ui::Guarded("DoKeyEvent", [&] { used = window_->DoKeyEvent(code); });
+    if (!used) QMainWindow::keyPressEvent(event);
   }
 
  private:
@@ -339,6 +348,24 @@ void TWindow::DoEvent(EventNumber eventNumber, TEventHandler* source, const TToo
   if (!modal_ || eventNumber != mButtonHit) return;
   if (auto* b = dynamic_cast<TButton*>(source); b && b->IsDismisser()) EndModal(b->GetIdentifier());
 }
+
+bool TWindow::DoKeyEvent(int16_t) { return false; }
+
+namespace host {
+
+void PostKeyDownEvent(int16_t charCode) {
+  // The front window: Qt's active one, else the last shown of the list.
+  QWidget* target = QApplication::activeWindow();
+  if (!target)
+    for (TWindow* w : TWindow::AllWindows())
+      if (w->IsShown() && w->GetWidget()) target = w->GetWidget();
+  if (!target) return;
+  const int key = charCode == 27 ? int(Qt::Key_Escape) : int(charCode);
+  const QString text = charCode == 27 ? QString(QChar(27)) : QString(QChar(charCode));
+  QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+}
+
+}  // namespace host
 
 void TWindow::DoCloseBox() {
   if (modal_) {

@@ -122,6 +122,14 @@ class TView : public TEventHandler {
 
 // A top-level window. Windows made by NewTemplateWindow belong to the
 // framework's window list until Close, which hides and frees them.
+class TWindow;
+
+namespace host {
+// Posts a key-down event of the character code to the front window; it is
+// delivered by the event loop like a typed key.
+void PostKeyDownEvent(int16_t charCode);
+}  // namespace host
+
 class TWindow : public TView {
  public:
   TWindow();
@@ -150,6 +158,9 @@ class TWindow : public TView {
 
   // The window's close box: ends a modal dialog with 'canc', else Close().
   virtual void DoCloseBox();
+  // A key pressed while the window is in front, by its character code (27
+  // Escape). True when the window used it; this base class uses none.
+  virtual bool DoKeyEvent(int16_t charCode);
 
   bool WantsMenuBar() const { return wantsMenuBar_; }
   void SetWantsMenuBar(bool on);

@@ -248,6 +248,7 @@ class TScenarioApp : public TTestApp {
     struct Startup : TCommand {
       TScenarioApp* app;
       explicit Startup(TScenarioApp* a) : TCommand(cStartup), app(a) {}
+      bool IsReadyToExecute() override { return true; }
       void DoIt() override { app->DoMenuCommand(cStartup); }
     };
     PostCommand(std::make_unique<Startup>(this));

@@ -29,6 +29,11 @@ class TTestStatusWindow : public TWindow {
     postCreated = true;
     statAtPostCreate = FindSubView(FourCC("stat"));
   }
+  std::vector<int16_t> keys;
+  bool DoKeyEvent(int16_t charCode) override {
+    keys.push_back(charCode);
+    return TWindow::DoKeyEvent(charCode);
+  }
   void DoEvent(EventNumber n, TEventHandler* source, const TToolboxEvent* e) override {
     auto* view = dynamic_cast<TView*>(source);
     events.push_back({view ? view->GetIdentifier() : 0, n, e ? e->clickCount : 0});

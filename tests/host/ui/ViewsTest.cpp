@@ -54,6 +54,20 @@ TEST_F(Views, WindowFromResourceHasItsViewsByIdentifier) {
   EXPECT_EQ(NewTemplateWindow(999), nullptr);
 }
 
+TEST_F(Views, APostedKeyReachesTheFrontWindowThroughTheLoop) {
+  auto* window = dynamic_cast<TTestStatusWindow*>(NewTemplateWindow(1001));
+  ASSERT_NE(window, nullptr);
+  window->Open();
+  host::PostKeyDownEvent(27);
+  EXPECT_TRUE(window->keys.empty()) << "delivered by the loop, not at once";
+  for (int i = 0; i < 5 && window->keys.empty(); ++i) QCoreApplication::processEvents();
+  ASSERT_EQ(window->keys.size(), 1u);
+  EXPECT_EQ(window->keys[0], 27);
+  QTest::keyClick(window->GetWidget(), Qt::Key_X);
+  ASSERT_EQ(window->keys.size(), 2u);
+  EXPECT_EQ(window->keys[1], 'x');
+}
+
 TEST_F(Views, FreeViewTreesAndResourceFolders) {
   std::unique_ptr<TView> page = DoCreateViews(3001);
   ASSERT_NE(page, nullptr);
