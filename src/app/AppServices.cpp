@@ -1,10 +1,12 @@
 #include "app/AppServices.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
 #include "app/PrintBGBehavior.h"
 #include "app/SpoolQueue.h"
+#include "pipeline/SpoolFolders.h"
 #include "host/base/MacRoman.h"
 #include "host/files/FileOps.h"
 #include "host/sys/Process.h"
@@ -13,6 +15,7 @@
 #include "host/ui/Application.h"
 #include "imaging/ImageLoading.h"
 #include "output/Metadata.h"
+#include "output/PrintCounts.h"
 #include "output/PrintInfo.h"
 #include "pipeline/BGPrintView.h"
 #include "pipeline/OutputDispatch.h"
@@ -64,6 +67,10 @@ AppServices::~AppServices() {
 }
 
 void AppServices::Log(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+
+OSErr AppPrefsServices::CreateImageAndJobFolders() { return pipeline::createImageAndJobFolders(); }
+OSErr AppPrefsServices::CreateImageAndJobFolders2() { return pipeline::createImageAndJobFolders2(); }
+
 void AppServices::OperatorMessage(std::string_view text) { DisplayNormalMessage(std::string(text).c_str()); }
 
 // ---- the controller and the status window
@@ -115,6 +122,10 @@ bool AppServices::AskOnFailedJob() { return getMyPrintServerPrefs()->askOnFailed
 fs::path AppServices::UnknownJobsFolder() { return gSpoolFolders().unknown; }
 fs::path AppServices::FinishedJobsFolder() { return gSpoolFolders().finished; }
 fs::path AppServices::ImagesFolder() { return gSpoolFolders().images; }
+fs::path AppServices::GraphicsFolder() {
+  const SpoolFolders folders = gSpoolFolders();
+  return folders.IsValid() ? CreateOrFindFolder(folders.root, pipeline::kGraphicsFolderName) : fs::path();
+}
 
 int AppServices::AskWhatToDoWithFailedJob() {
   ParamText(CStr255_AC(controller_.GetJobFileName()));
@@ -166,23 +177,13 @@ void AppServices::InsertIntoQueue(const fs::path& file) {
 
 // ---- files
 
-OSErr AppServices::MoveFileToFolder(const fs::path& file, const fs::path& folder) {
-  if (folder.empty()) return dirNFErr;
-  const std::string name = file.filename().string();
-  // Never replace a file of the same name: the moved one gets a number.
-  OSErr err = host::MoveItem(file.string(), host::JoinPath(folder.string(), name));
-  for (int n = 1; err == dupFNErr && n < 1000; ++n)
-    err = host::MoveItem(file.string(), host::JoinPath(folder.string(), name + " " + std::to_string(n)));
-  return err;
-}
-
 OSErr AppServices::DeleteFile(const fs::path& file) { return host::DeleteItem(file.string()); }
 
 // ---- the rest
 
 void AppServices::AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) {
-  platform::LogF("Prints are not counted in this version (%d of kind %d, printer %d, canvas %d)", count, kind,
-                 int(printer), int(canvas));
+  output::addToPrintCount(int16_t(std::clamp(count, -32768, 32767)), int16_t(kind), printer, canvas,
+                          pipeline::gCurrentTemplateName.ToUTF8());
 }
 
 // Node objects draw nothing yet, so there is no cached node offscreen to drop.

@@ -13,6 +13,7 @@
 #include "host/files/FSSpec.h"
 #include "pipeline/PrinterHandOff.h"
 #include "pipeline/Services.h"
+#include "prefs/PrefsServices.h"
 
 namespace app {
 
@@ -65,6 +66,7 @@ class AppServices : public pipeline::TPipelineServices, public pipeline::THandOf
   std::filesystem::path UnknownJobsFolder() override;
   std::filesystem::path FinishedJobsFolder() override;
   std::filesystem::path ImagesFolder() override;
+  std::filesystem::path GraphicsFolder() override;
   int AskWhatToDoWithFailedJob() override;
 
   // The job queue.
@@ -76,7 +78,6 @@ class AppServices : public pipeline::TPipelineServices, public pipeline::THandOf
   void InsertIntoQueue(const std::filesystem::path& file) override;
 
   // Files.
-  OSErr MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) override;
   OSErr DeleteFile(const std::filesystem::path& file) override;
 
   void AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) override;
@@ -100,6 +101,13 @@ class AppServices : public pipeline::TPipelineServices, public pipeline::THandOf
 // The print-centre command stored under `key`: the strings of its array;
 // empty when the key is missing, not an array of strings, or empty.
 std::vector<std::string> PrintCenterCommand(const std::string& key);
+
+// The preferences window's services: the spool tree in a newly chosen root.
+class AppPrefsServices : public TPrefsServices {
+ public:
+  OSErr CreateImageAndJobFolders() override;
+  OSErr CreateImageAndJobFolders2() override;
+};
 
 // The path of a folder stored in the folder convention (parID is the
 // folder's own id, empty name); empty when it does not resolve.

@@ -6,6 +6,7 @@
 #include "app/AboutWindow.h"
 #include "app/AppServices.h"
 #include "app/PrintBGBehavior.h"
+#include "app/PrintCountWindow.h"
 #include "app/ProgressIndicator.h"
 #include "app/SpoolQueue.h"
 #include "app/StatusWindow.h"
@@ -13,7 +14,10 @@
 #include "host/sys/SystemInfo.h"
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
+#include "imaging/ImageLoading.h"
+#include "host/ui/Widgets.h"
 #include "output/Notifications.h"
+#include "pipeline/PrinterHandOff.h"
 #include "platform/DiagnosticLog.h"
 #include "platform/FileServices.h"
 #include "platform/FolderLookup.h"
@@ -21,9 +25,12 @@
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/Polling.h"
+#include "platform/ShellCommands.h"
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefRecords.h"
+#include "prefs/PrefExport.h"
 #include "prefs/PrefStore.h"
+#include "prefs/PreferencesWindow.h"
 
 namespace app {
 
@@ -36,7 +43,6 @@ namespace {
 
 constexpr int16_t kClearAlert = 1002;
 constexpr int16_t kImportAlert = 1025;
-constexpr int16_t kErrorLogWindow = 1004;
 constexpr int16_t kProgressWindow = 9002;
 
 // A folder of the records: found again through its stored alias, else
@@ -81,9 +87,12 @@ FSSpec FolderSpecOfPath(const fs::path& folder) {
 }
 
 void InitMacAppClasses() {
+  host::RegisterWidgetClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
   RegisterProgressWindowClasses();
+  RegisterPrintCountWindowClasses();
+  RegisterPreferencesClasses();
 }
 
 std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {
@@ -97,7 +106,7 @@ std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {
         MenuItemDef("Export Preferences…", cExportPrefs), MenuItemDef("Import Preferences…", cImportPrefs),
         MenuItemDef(), MenuItemDef("Clear Print Jobs Folder…", cClearJobs),
         MenuItemDef("Clear Unknown Jobs Folder…", cClearUnknown), MenuItemDef("Clear Images Folder…", cClearImages),
-        MenuItemDef("Clear All Folders…", cClearAll), MenuItemDef(), MenuItemDef("Error Log…", cOpenErrorLog)}},
+        MenuItemDef("Clear All Folders…", cClearAll), MenuItemDef(), MenuItemDef("Print Statistics…", cPrintStatistics)}},
   };
 }
 
@@ -105,6 +114,9 @@ TBackgroundPrintApp::TBackgroundPrintApp(StartupOptions options)
     : TApplication(FourCC("TEXT"), kAppCreator), options_(options) {}
 
 TBackgroundPrintApp::~TBackgroundPrintApp() {
+  // Only the copy that installed the agent removes it: a copy that was
+  // refused because another one runs must leave that one's agent alone.
+  if (launchAgentInstalled_) unloadLaunchAgentPlist();
   // The controller's window and job runner go before the framework.
   if (TBehavior* c = GetBehaviorWithIdentifier(kPrintBGBehaviorID)) RemoveBehavior(c);
   platform::SetProgressIdleHook({});
@@ -136,8 +148,12 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     return false;
   }
 
-  // 2. Classes and preferences.
+  // 2. Classes and preferences; the splash follows the folder set-up.
   InitMacAppClasses();
+  struct Splash {
+    TWindow* window = ShowStartUpSplash();
+    ~Splash() { CloseStartUpSplash(window); }
+  } splash;
   myNewReadPreferences();
   InstallMenus(MenuTable());
   platform::SetApplicationPollHook([] { host::UpdateAllWindows(); });
@@ -167,6 +183,9 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   platform::LogF("Running on %s", host::systemVersionText().c_str());
   output::setupNotificationCenter();
   RemoveMenuItem(1023, 11);
+
+  // 17. Started again at login and after a crash, where the operator asks for it.
+  if (systemVersionIsGreaterOrEqualThen10()) launchAgentInstalled_ = loadLaunchAgentPlist();
   return true;
 }
 
@@ -177,6 +196,10 @@ void TBackgroundPrintApp::ResolveFolders() {
   // The spool root and its tree.
   if (!pipeline::SetUpSpoolFolderTree()) platform::LogLine("No spool folder: printing cannot start until one is chosen");
   (void)ps;
+  // The frame graphics drawn over image boxes come from the spool tree's
+  // graphics folder.
+  if (const fs::path root = gSpoolFolders().root; !root.empty())
+    SetGraphicsFolderPath(CreateOrFindFolder(root, pipeline::kGraphicsFolderName).string());
 
   // Print to file.
   tPrintToFilePrefs* ptf = getMyPrintToFilePrefs();
@@ -186,12 +209,8 @@ void TBackgroundPrintApp::ResolveFolders() {
   // The print-centre hand-off folders.
   tProcessedJobsPrefs* pj = getMyProcessedJobsPrefs();
   if (!FolderResolves(pj->folder) && pj->folder.createIfMissing != 0) {
-    const fs::path center = CreateOrFindFolder(appFolder, "Kivo-PrintCenter Folder");
-    fs::path last;
-    for (const char* name :
-         {"Jobs In Spool", "Jobs Not Printed", "Jobs Printed", "Jobs Canceled", "Jobs Not Valid", "Jobs To Be Printed"})
-      last = CreateOrFindFolder(center, name);
-    const FSSpec spec = FolderSpecOfPath(last);
+    const auto center = pipeline::CreatePrintCenterFolderTree(appFolder);
+    const FSSpec spec = FolderSpecOfPath(center ? *center / "Jobs To Be Printed" : fs::path());
     if (spec.vRefNum != kNoFolderVRefNum) pj->folder.spec = spec;
   }
 
@@ -250,11 +269,13 @@ bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {
         return true;
       }
       return TApplication::DoMenuCommand(command);
-    case cPreferences:
-    case cExportPrefs:
-    case cImportPrefs:
-      DisplayNormalMessage("The preferences window is not available in this version.");
+    case cPreferences: {
+      AppPrefsServices services;
+      DoPreferencesDialog(services);
       return true;
+    }
+    case cExportPrefs: SaveToNewPreferencesFile(); return true;
+    case cImportPrefs: ImportPreferences(); return true;
     case cStartPauseCommand:
       if (TPrintBGBehavior* c = Controller()) c->EnableBackgroundPrinting(!c->IsBackgroundPrintingEnabled());
       return true;
@@ -265,8 +286,8 @@ bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {
     case cClearFinished:
     case cClearGroupPhotos: ClearFolders(command); return true;
     case cStartUp: StartUpCommand(); return true;
-    case cOpenErrorLog:
-      if (TWindow* w = NewTemplateWindow(kErrorLogWindow)) {
+    case cPrintStatistics:
+      if (TWindow* w = NewTemplateWindow(kPrintCountWindowID)) {
         w->PoseModally();
         w->Close();
       }
@@ -283,7 +304,7 @@ void TBackgroundPrintApp::DoSetupMenus() {
   for (CommandNumber n : std::initializer_list<CommandNumber>{cPreferences, cClearJobs, cClearUnknown, cClearImages, cClearAll, CommandNumber(1007),
                           cExportPrefs, cImportPrefs})
     Enable(n, !printing);
-  Enable(cOpenErrorLog, true);
+  Enable(cPrintStatistics, true);
 }
 
 void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
@@ -361,6 +382,20 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
       break;
     default: break;
   }
+}
+
+void TBackgroundPrintApp::ImportPreferences() {
+  PrefImportReport report;
+  if (!LoadFromNewPreferencesFile(&report)) {
+    if (!report.refused.empty())
+      DisplayNormalMessage(CStr255_AC("Nothing was imported from the preference file: " + report.RefusedText()));
+    return;
+  }
+  const std::string refused = report.RefusedText();
+  ParamText(CStr255_AC(refused.empty() ? std::string() : "\n\nNot imported: " + refused));
+  // The first item leaves at once, without saving, so that the next launch
+  // reads what was imported.
+  if (MacAppAlert(kImportAlert) == 1) Quit();
 }
 
 bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "platform/FolderLookup.h"
 #include "prefs/PrefRecords.h"
 
 namespace app {
@@ -25,13 +26,7 @@ bool SpoolFolders::IsValid() const {
 }
 
 fs::path CreateOrFindFolder(const fs::path& parent, const std::string& name) {
-  std::error_code ec;
-  if (parent.empty() || !fs::is_directory(parent, ec)) return {};
-  const fs::path folder = parent / fs::u8path(name);
-  if (fs::is_directory(folder, ec)) return folder;
-  if (!fs::create_directory(folder, ec) || ec) return {};
-  fs::permissions(folder, fs::perms::all, fs::perm_options::replace, ec);
-  return folder;
+  return fs::path(CreateOrFindFolderPath(parent.string(), name));
 }
 
 fs::path QueuedFile(size_t index) {

@@ -10,6 +10,7 @@
 #include "host/imageio/ImageFile.h"
 #include "imaging/ImageLoading.h"
 #include "imaging/OutputFileHelpers.h"
+#include "platform/FileServices.h"
 #include "platform/FolderSpecs.h"
 #include "platform/Log.h"
 
@@ -87,7 +88,9 @@ std::vector<uint8_t> BuildOwnTiff(const PackedRGB& rgb, int32_t width, int32_t h
       rgb.size() != count) {
     return {};
   }
-  const uint32_t res = DpiOf(dpi);
+  // The resolution is stored as given (dpi / 1); only a negative one, which
+  // the field cannot hold, stands for 72.
+  const uint32_t res = dpi < 0 ? 72u : uint32_t(dpi);
   Bytes b;
   b.text("II");
   b.le16(42);
@@ -301,7 +304,10 @@ OSErr writeGWorldToImageFile(const host::GWorld* offscreen, const FSSpec& spec, 
       break;
     case kOutputJPEG:
     case kOutputJPEG2: {
-      const auto codecQuality = static_cast<uint32_t>(double(quality) / 100.0 * 1024.0);
+      // A quality outside 0..100 is held to it before the exporter scale, so
+      // a negative one never reaches the unsigned conversion.
+      const int16_t percent = std::clamp<int16_t>(quality, 0, 100);
+      const auto codecQuality = static_cast<uint32_t>(double(percent) / 100.0 * 1024.0);
       options.jpegQuality = imaging::JpegQualityFromPercent(double(codecQuality) * 100.0 / 1024.0);
       err = ExportWithLibrary(*offscreen, path, host::ImageFormat::kJpeg, options, FourCC("JPEG"));
       break;
@@ -362,35 +368,46 @@ bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const
   return NewSaveOffscreenToFile(format, offscreen, spec, flag, dpi, quality, false);
 }
 
+namespace {
+
+// The path and specification of `spec`'s name in the preferences folder.
+bool InPreferencesFolder(const FSSpec& spec, std::string* path, FSSpec* target) {
+  const std::string folder = imaging::PreferencesFolderPath();
+  const std::string name = imaging::DiskNameOf(spec.name.view());
+  if (folder.empty() || name.empty()) return false;
+  *path = host::JoinPath(folder, name);
+  const OSErr err = host::MakeFSSpecFromPath(*path, target);
+  return err == noErr || err == fnfErr;
+}
+
+// Formats 5 and 6 by the program's own writers; false when `format` is
+// another one.
+bool SaveWithOwnWriter(int16_t format, const host::GWorld* offscreen, const FSSpec& target, int16_t dpi, bool* ok) {
+  if (format == kOutputRAW) *ok = SaveAsRawFile(target, offscreen);
+  else if (format == kOutputOwnTIFF) *ok = SaveAsTIFFFile(target, offscreen, dpi);
+  else return false;
+  return true;
+}
+
+}  // namespace
+
 bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const FSSpec& spec, bool /*flag*/,
                             int16_t dpi, int16_t quality, bool viaPreferencesFolder) {
   if (format < kOutputTIFF || format > kOutputJPEG2) return true;
   FSSpec target = spec;
   std::string tempPath;
-  if (viaPreferencesFolder) {
-    const std::string folder = imaging::PreferencesFolderPath();
-    const std::string name = imaging::DiskNameOf(spec.name.view());
-    if (folder.empty() || name.empty()) return false;
-    tempPath = host::JoinPath(folder, name);
-    if (host::MakeFSSpecFromPath(tempPath, &target) != noErr && host::MakeFSSpecFromPath(tempPath, &target) != fnfErr)
-      return false;
-  }
-  bool ok;
-  switch (format) {
-    case kOutputRAW:
-      ok = SaveAsRawFile(target, offscreen);
-      break;
-    case kOutputOwnTIFF:
-      ok = SaveAsTIFFFile(target, offscreen, dpi);
-      break;
-    default:
-      ok = writeGWorldToImageFile(offscreen, target, format, dpi, quality) == noErr;
-      break;
-  }
+  if (viaPreferencesFolder && !InPreferencesFolder(spec, &tempPath, &target)) return false;
+  bool ok = false;
+  if (!SaveWithOwnWriter(format, offscreen, target, dpi, &ok))
+    ok = writeGWorldToImageFile(offscreen, target, format, dpi, quality) == noErr;
+  // A file asked for in the preferences folder itself is already in place.
+  if (viaPreferencesFolder && ok && host::SameItem(tempPath, imaging::PathOfSpec(spec))) return true;
   if (viaPreferencesFolder) {
     if (ok) {
-      const std::string finalPath = imaging::PathOfSpec(spec);
-      ok = !finalPath.empty() && host::CopyFile(tempPath, finalPath, true) == noErr;
+      // The program's file copy, replacing a file already there once the
+      // copy is complete.
+      FSSpec destination = spec;
+      ok = doCopyTheFile(target, destination, true) == noErr;
       if (!ok) platform::LogF("Copying [%s] to its place failed", tempPath.c_str());
     }
     host::DeleteItem(tempPath);
@@ -401,32 +418,19 @@ bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const
 bool NewSaveOffscreenToFileNew(int16_t format, const host::GWorld* offscreen, FSSpec& spec, bool /*flag*/,
                                int16_t dpi, int16_t quality, bool /*extra*/) {
   if (format < kOutputTIFF || format > kOutputJPEG2) return true;
-  const std::string folder = imaging::PreferencesFolderPath();
-  const std::string name = imaging::DiskNameOf(spec.name.view());
-  if (folder.empty() || name.empty()) return false;
-  platform::LogF("the file save path is: %s", folder.c_str());
-  const std::string path = host::JoinPath(folder, name);
+  std::string path;
   FSSpec target;
-  const OSErr specErr = host::MakeFSSpecFromPath(path, &target);
-  if (specErr != noErr && specErr != fnfErr) return false;
-  bool ok;
-  switch (format) {
-    case kOutputRAW:
-      ok = SaveAsRawFile(target, offscreen);
-      break;
-    case kOutputOwnTIFF:
-      ok = SaveAsTIFFFile(target, offscreen, dpi);
-      break;
-    case kOutputTarga:
-    case kOutputPhotoshop:
+  if (!InPreferencesFolder(spec, &path, &target)) return false;
+  platform::LogF("the file save path is: %s", imaging::PreferencesFolderPath().c_str());
+  bool ok = false;
+  if (!SaveWithOwnWriter(format, offscreen, target, dpi, &ok)) {
+    if (format == kOutputTarga || format == kOutputPhotoshop) {
       ok = writeGWorldToImageFile(offscreen, target, format, dpi, quality) == noErr;
-      break;
-    default: {
+    } else {
       if (!offscreen) return false;
       auto* pixels = const_cast<host::GWorld*>(offscreen);
       ok = saveCGImageRefToPath(OffscreenToImageRef(pixels), path, format, float(quality), dpi);
       pixels->Unlock();
-      break;
     }
   }
   if (ok) host::MakeFSSpecFromPath(path, &spec);

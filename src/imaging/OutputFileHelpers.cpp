@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "host/base/MacRoman.h"
 #include "host/files/FileOps.h"
 #include "host/imageio/ImageFile.h"
 #include "imaging/ImageWriters.h"
@@ -45,9 +46,18 @@ void fsSpecToCharArray(const FSSpec& file, char text[1024]) {
     platform::LogLine("fsSpecToCharArray: the file has no path");
     return;
   }
+  // The path is escaped byte by byte in the Mac Roman encoding (so "é" is
+  // "%8E"), as the upload side reads it back; a path with a character that
+  // Mac Roman cannot hold has no such form and leaves the text empty.
+  bool lossless = true;
+  const std::string macRoman = host::UTF8ToMacRoman(path, &lossless);
+  if (!lossless) {
+    platform::LogF("fsSpecToCharArray: [%s] cannot be converted to Mac Roman", path.c_str());
+    return;
+  }
   static const char* const kHex = "0123456789ABCDEF";
   std::string escaped;
-  for (unsigned char c : path) {
+  for (unsigned char c : macRoman) {
     if (std::isalnum(c) || std::strchr("/-_.~!$&'()*+,;=:@", c)) {
       escaped += static_cast<char>(c);
     } else {
@@ -63,22 +73,18 @@ void fsSpecToCharArray(const FSSpec& file, char text[1024]) {
   std::memcpy(text, escaped.data(), escaped.size());
 }
 
-CStr255_AC getCustomerNameFromFileName(const CStr255_AC& name) {
-  const std::string_view s = name.view();
-  auto cut = [&](size_t at) { return CStr255_AC::FromMacRoman(s.substr(0, at)); };
+std::string_view CustomerNameOf(std::string_view s) {
   const size_t underscore = s.find('_');
-  if (underscore != std::string_view::npos && underscore + 1 < s.size()) return cut(underscore);
+  if (underscore != std::string_view::npos && underscore + 1 < s.size()) return s.substr(0, underscore);
   const size_t copy = s.find(" copy");
-  if (copy != std::string_view::npos) return cut(copy);
-  size_t dot = std::string_view::npos;
-  for (size_t i = s.size(); i-- > 0;) {
-    if (s[i] == '.') {
-      dot = i;
-      break;
-    }
-  }
-  if (dot != std::string_view::npos && dot + 1 < s.size()) return cut(dot);
-  return name;
+  if (copy != std::string_view::npos) return s.substr(0, copy);
+  const size_t dot = s.rfind('.');
+  if (dot != std::string_view::npos && dot + 1 < s.size()) return s.substr(0, dot);
+  return s;
+}
+
+CStr255_AC getCustomerNameFromFileName(const CStr255_AC& name) {
+  return CStr255_AC::FromMacRoman(CustomerNameOf(name.view()));
 }
 
 void saveCGImageRefToPath(const CGImageRef& image, const std::string& path, int16_t resolution) {
@@ -174,9 +180,12 @@ bool doCopyTheFileNew(FileCopyRequest& request) {
   }
   if (Exists(request.pathToDestItem)) {
     if (request.doOverwrite) {
-      if (host::DeleteItem(request.pathToDestItem) != noErr) {
-        platform::LogF("doCopyTheFileNew: cannot delete [%s]", request.pathToDestItem.c_str());
-        return false;
+      // Copying a file onto itself leaves it as it is; removing the
+      // destination first would remove the source.
+      if (host::SameItem(request.pathToSrcItem, request.pathToDestItem)) {
+        platform::LogF("doCopyTheFileNew: [%s] is the source itself; nothing to copy",
+                       request.pathToDestItem.c_str());
+        return true;
       }
     } else {
       const std::optional<std::string> free = createUniqueNameFromPath(request.pathToDestItem);
@@ -187,7 +196,9 @@ bool doCopyTheFileNew(FileCopyRequest& request) {
       request.pathToDestItem = *free;
     }
   }
-  const OSErr err = host::CopyFile(request.pathToSrcItem, request.pathToDestItem, false);
+  // With overwrite the old file is replaced only once the copy is complete,
+  // so a failed copy keeps it.
+  const OSErr err = host::CopyFile(request.pathToSrcItem, request.pathToDestItem, request.doOverwrite);
   if (err != noErr) {
     platform::LogF("doCopyTheFileNew: copy failed with error %d", err);
     return false;

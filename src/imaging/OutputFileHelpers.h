@@ -30,6 +30,9 @@ void fsSpecToCharArray(const FSSpec& file, char text[1024]);
 // " copy", else before its last "."; else the whole name. A "_" or "." that
 // ends the name does not count.
 CStr255_AC getCustomerNameFromFileName(const CStr255_AC& name);
+// The same rule on a name in any byte encoding (UTF-8 names keep their
+// characters).
+std::string_view CustomerNameOf(std::string_view name);
 
 // The image as a JPEG of quality 1.0 at the resolution, replacing any file.
 void saveCGImageRefToPath(const CGImageRef& image, const std::string& path, int16_t resolution);

@@ -11,6 +11,8 @@
 #endif
 
 #include "host/workers/WorkerPool.h"
+#include "imaging/CropFit.h"
+#include "imaging/Offscreen.h"
 #include "imaging/ImagingMessages.h"
 #include "platform/Log.h"
 #include "platform/Polling.h"
@@ -594,4 +596,16 @@ bool betterResizeGworldToGworld(host::GWorld* src, CLongRect_AC srcRect, host::G
   }
   host::WorkerPool* pool = host::WorkerPool::processorCount() > 1 ? &host::WorkerPool::shared() : nullptr;
   return imaging::Resample(*src, srcRect, *dst, dstRect, filterType, pool);
+}
+
+host::GWorldHandle ResizeGWorldToFit(const host::GWorld& source, const CLongRect_AC& box) {
+  const CLongRect_AC fit = ResizeToFit(box, CLongRect_AC(0, 0, source.height(), source.width()));
+  const int32_t width = int32_t(fit.Width()), height = int32_t(fit.Height());
+  if (width <= 0 || height <= 0) return nullptr;
+  host::GWorldHandle out = myNewGWorld(CLongRect_AC(0, 0, height, width));  // tells the operator when it fails
+  if (!out) return nullptr;
+  if (!betterResizeGworldToGworld(const_cast<host::GWorld*>(&source), source.bounds(), out.get(), out->bounds(),
+                                  kScaleLinear))
+    return nullptr;
+  return out;
 }

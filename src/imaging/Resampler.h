@@ -28,6 +28,11 @@ enum : int16_t { kScaleNearest = 1, kScaleLinear = 2, kScaleLanczos2 = 3, kScale
 bool betterResizeGworldToGworld(host::GWorld* src, CLongRect_AC srcRect, host::GWorld* dst, CLongRect_AC dstRect,
                                 int16_t filterType, bool unused = false);
 
+// A new offscreen of the largest size with the source's proportions that
+// fits `box` (scaled up or down, linear filter); none when the fit is empty
+// or memory runs out. The source is left as it is.
+host::GWorldHandle ResizeGWorldToFit(const host::GWorld& source, const CLongRect_AC& box);
+
 namespace imaging {
 
 // The weights of one axis: for output index i, taps [first[i], first[i] +

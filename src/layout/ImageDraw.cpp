@@ -22,24 +22,6 @@
 
 namespace layout {
 
-namespace {
-
-void Log(const char* text) { std::fputs(text, stderr); }
-
-myImageColorAdjustInfo AdjustOf(const std::array<int16_t, 6>& a) {
-  myImageColorAdjustInfo i;
-  i.red = a[0]; i.green = a[1]; i.blue = a[2]; i.dark = a[3]; i.light = a[4]; i.gamma = a[5];
-  return i;
-}
-
-CLongRect_AC L(const CRect_AC& r) { return CLongRect_AC(r); }
-
-int16_t C16(int64_t v) { return int16_t(std::clamp<int64_t>(v, -32768, 32767)); }
-CRect_AC S(const CLongRect_AC& r) { return CRect_AC(C16(r.top), C16(r.left), C16(r.bottom), C16(r.right)); }
-
-// Shrinks the destination to the target's bounds and the source by the same
-// proportion, so that no copy ever writes outside the page. False when
-// nothing of either is left.
 bool ClipToTarget(CLongRect_AC& src, CLongRect_AC& dst, const CLongRect_AC& bounds) {
   if (src.IsEmpty() || dst.IsEmpty()) return false;
   const double sx = double(src.Width()) / double(dst.Width());
@@ -60,6 +42,21 @@ bool ClipToTarget(CLongRect_AC& src, CLongRect_AC& dst, const CLongRect_AC& boun
   dst = d;
   return true;
 }
+
+namespace {
+
+void Log(const char* text) { std::fputs(text, stderr); }
+
+myImageColorAdjustInfo AdjustOf(const std::array<int16_t, 6>& a) {
+  myImageColorAdjustInfo i;
+  i.red = a[0]; i.green = a[1]; i.blue = a[2]; i.dark = a[3]; i.light = a[4]; i.gamma = a[5];
+  return i;
+}
+
+CLongRect_AC L(const CRect_AC& r) { return CLongRect_AC(r); }
+
+int16_t C16(int64_t v) { return int16_t(std::clamp<int64_t>(v, -32768, 32767)); }
+CRect_AC S(const CLongRect_AC& r) { return CRect_AC(C16(r.top), C16(r.left), C16(r.bottom), C16(r.right)); }
 
 // Draws `srcRect` of the source into `dstRect` of the target by a job resize
 // method: 1 scaled copy, 2 and 3 the resampler with that quality, 4 through
@@ -299,6 +296,9 @@ SharedGWorld LoadPhoto(const TImageDrawRequest& r, TJobContext& view, bool newPa
     view.SetStatusText("Applying Color Adjustments\xE2\x80\xA6");
     ApplyColorSettingsToOffscreen(photo.get(), adjust, photo.get());
   }
+  // The placement path of print modes 3 and up keeps the photo's include
+  // mask in the cached photo's alpha.
+  if (!newPath) copyJunkMaskToAlphaChannelOffscreen(photo.get(), r.spec, 2.0f);
   SharedGWorld shared(std::move(photo));
   if (!cut) SetCurrentImageGWorldPtr(shared, r.spec, r.rotation, adjust, r.imageSize);
   return shared;
@@ -327,6 +327,37 @@ void DrawSubJobIntoBox(host::GWorld* page, const TImageDrawRequest& r) {
 }  // namespace
 
 void DisposePhotoCache() { DisposeCurrentImageGWorldPtr(); }
+
+host::GWorldHandle ReadPhotoForFirstImageRoute(const TImageDrawRequest& r, TJobContext& view,
+                                               TImageDrawResult& placed) {
+  view.AddPhotoToDelete(r.path);
+  host::GWorldHandle photo;
+  bool turnedByReader = false;
+  TFile file;
+  if (file.Specify(r.spec) == noErr) photo = ReadFile2(&file, r.imageSize, r.rotation, turnedByReader, nullptr);
+  if (!photo) {
+    Log("An error occured reading image file\n");
+    return nullptr;
+  }
+  if (!turnedByReader) TurnPhoto(photo, r.rotation, false);
+  copyJunkMaskToAlphaChannelOffscreen(photo.get(), r.spec, 2.0f);
+  view.SetStatusText("Drawing Image\xE2\x80\xA6");
+  host::GWorldHandle shrunk = ResizeToNewSize(photo, CLongRect_AC(0, 0, 640, 640));
+  if (!shrunk) return nullptr;
+  if (shrunk->bounds().left != 0 || shrunk->bounds().top != 0) {
+    // The fitted rectangle is centred in 640 x 640; the route's page starts
+    // at the origin like every other page.
+    CLongRect_AC origin = shrunk->bounds();
+    origin.ZeroOrigin();
+    host::GWorldHandle moved = myNewGWorld(origin);
+    if (!moved) return nullptr;
+    copyGWorldToGWorld(shrunk.get(), moved.get(), shrunk->bounds(), origin);
+    shrunk = std::move(moved);
+  }
+  placed.lastSource = S(shrunk->bounds());
+  placed.lastTarget = placed.lastSource;
+  return shrunk;
+}
 
 TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& r, TJobContext& view) {
   TImageDrawResult result;

@@ -33,6 +33,19 @@ std::filesystem::path TImageObject::PhotoPath(const std::filesystem::path& image
   return imagesFolder / disk;
 }
 
+bool TImageObject::CopyOriginalFile(TJobContext& view) {
+  std::fputs("Inside TImageObject::CopyOriginalFile...\n", stderr);
+  const std::filesystem::path path = PhotoPath(view.ImagesFolder(), fDesc.fFile);
+  std::fprintf(stderr, "myWholePath in CopyOriginalFile = %s\n", path.string().c_str());
+  view.SetCurrentImageName(fDesc.fFile.name.ToUTF8());
+  view.SetStatusText("Reading Image");
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return false;
+  view.AddPhotoToDelete(path);
+  view.SaveOriginalFile(path);
+  return true;
+}
+
 bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) {
   const TImageJobValues job = view.ImageJobValues();
   const std::filesystem::path folder = view.ImagesFolder();
@@ -98,6 +111,31 @@ bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& v
   fLastSource = result.lastSource;
   fLastDest = result.lastTarget;
   return result.ok;
+}
+
+bool TImageObject::IsNoFile() const {
+  const std::string mac = fDesc.fFile.name.ToMacRoman();
+  return mac == kNoFile || !IsPlainName(mac);
+}
+
+host::GWorldHandle TImageObject::Draw4PrintingSpecial(int16_t dpi, TJobContext& view) {
+  view.SetCurrentImageName(fDesc.fFile.name.ToUTF8());
+  view.SetStatusText("Reading Image");
+  if (IsNoFile()) return nullptr;
+  TImageDrawRequest r;
+  r.path = PhotoPath(view.ImagesFolder(), fDesc.fFile);
+  if (r.path.empty() || host::MakeFSSpecFromPath(r.path.string(), &r.spec) != noErr) {
+    std::fputs("An error occured reading image file\n", stderr);
+    return nullptr;
+  }
+  r.rotation = fDesc.fRotation;
+  r.imageSize = fDesc.fImageSize;
+  r.dpi = dpi;
+  TImageDrawResult placed;
+  host::GWorldHandle shrunk = ReadPhotoForFirstImageRoute(r, view, placed);
+  fLastSource = placed.lastSource;
+  fLastDest = placed.lastTarget;
+  return shrunk;
 }
 
 // ---- background colour

@@ -121,18 +121,26 @@ bool saveSourceWithMetadataDORNS(const std::filesystem::path& file, const std::s
 }
 
 std::vector<uint8_t> PngMetadataBlock(const std::string& sourcePath) {
-  std::vector<uint8_t> block(kPngMetadataBlockSize, 0);
   const std::string xml = MetadataXml(PlainMetadata(sourcePath));
-  std::copy_n(xml.begin(), std::min(xml.size(), block.size()), block.begin());
+  // Cut text is no property list a receiver can read: a dictionary that
+  // does not fit gives no block.
+  if (xml.empty() || xml.size() > kPngMetadataBlockSize) return {};
+  std::vector<uint8_t> block(kPngMetadataBlockSize, 0);
+  std::copy(xml.begin(), xml.end(), block.begin());
   return block;
 }
 
 bool saveDataInPNGFile(const std::filesystem::path& file, const std::string& sourcePath) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) return true;
+  const auto block = PngMetadataBlock(sourcePath);
+  if (block.empty()) {
+    platform::LogF("saveDataInPNGFile: the metadata of %s does not fit its %zu-byte block and is not stored",
+                   file.c_str(), kPngMetadataBlockSize);
+    return true;
+  }
   std::ofstream out(file, std::ios::binary | std::ios::app);
   if (!out) return true;
-  const auto block = PngMetadataBlock(sourcePath);
   out.write(reinterpret_cast<const char*>(block.data()), std::streamsize(block.size()));
   if (!out) platform::LogF("saveDataInPNGFile: writing to %s failed", file.c_str());
   return true;

@@ -57,9 +57,10 @@ bool saveSourceWithMetadataSTB(const std::filesystem::path& file, const std::str
 bool saveSourceWithMetadataDORNS(const std::filesystem::path& file, const std::string& sourcePath,
                                  std::span<const uint8_t> block);
 // Appends the plain dictionary as a 2,048-byte block; a file that cannot be
-// opened is left alone. Always true.
+// opened is left alone, and a dictionary whose text is longer than the block
+// is not stored (logged) rather than cut into unreadable text. Always true.
 bool saveDataInPNGFile(const std::filesystem::path& file, const std::string& sourcePath);
-// The same block for bytes in memory.
+// The block of the plain dictionary; empty when its text does not fit.
 std::vector<uint8_t> PngMetadataBlock(const std::string& sourcePath);
 
 }  // namespace output

@@ -9,15 +9,30 @@
 
 #include "host/base/MacRoman.h"
 #include "host/files/Alias.h"
+#include "host/files/FSSpec.h"
 #include "host/files/FileOps.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/Folders.h"
+#include "imaging/ImageLoading.h"
+#include "imaging/ImageWriters.h"
+#include "imaging/Offscreen.h"
+#include "imaging/OutputFileHelpers.h"
+#include "imaging/Resampler.h"
 #include "output/Metadata.h"
 #include "output/OutputFiles.h"
 #include "platform/FileNames.h"
+#include "platform/FileServices.h"
+#include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
+#include "platform/PStrings.h"
+#include "platform/ShellCommands.h"
+#include "platform/UniqueNames.h"
 #include "prefs/FolderAliases.h"
+#include "imaging/ImageLoading.h"
+#include "imaging/OutputFileHelpers.h"
+#include "platform/UniqueNames.h"
+#include "host/files/FSSpec.h"
 
 namespace output {
 
@@ -51,7 +66,7 @@ void ForceOrientation(host::GWorldHandle& page, const tSpecialPrintToFilePref& r
   if (!rec.forceOrientation) return;
   const bool landscape = page->width() > page->height();
   if (!((landscape && rec.orientation == 2) || (!landscape && rec.orientation == 1))) return;
-  auto turned = RotatePage90(*page, rec.rotation);
+  auto turned = rotateGWorld90DegreesDoNotDispose(rec.rotation, page.get());
   if (!turned) return;
   page = std::move(turned);
   if (env.showPreview) {
@@ -61,7 +76,7 @@ void ForceOrientation(host::GWorldHandle& page, const tSpecialPrintToFilePref& r
 }
 
 void FitForWeb(host::GWorldHandle& page) {
-  if (auto fitted = FitPage(*page, kWebSize, kWebSize)) page = std::move(fitted);
+  if (auto fitted = ResizeGWorldToFit(*page, CLongRect_AC(0, 0, kWebSize, kWebSize))) page = std::move(fitted);
 }
 
 int QualityFor(const TOutputJob& job, int16_t format, TOutputEnv& env) {
@@ -72,74 +87,65 @@ int QualityFor(const TOutputJob& job, int16_t format, TOutputEnv& env) {
   return std::min(q, 100);
 }
 
-std::vector<uint8_t> SourceProfile(const TOutputJob& job) {
-  if (!job.embedSourceProfile || job.firstImageFile.empty()) return {};
-  auto info = host::ReadImageInfo(job.firstImageFile);
-  if (!info.ok() || info.info.iccProfile.empty()) {
-    platform::LogLine("Colorsync profile could not be extracted from source file - does it have one?");
-    return {};
-  }
-  return info.info.iccProfile;
+bool Exists(const fs::path& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
 }
 
-// The bytes of one output file with its metadata: `metadata` 0 none, 1 the
-// plain or site form (by the upload site), 2 the customer form, 3 the PNG
-// block.
-bool EncodeOutput(const host::GWorld& page, int16_t format, int16_t dpi, int quality, const std::vector<uint8_t>& icc,
-                  int metadata, const TOutputJob& job, const std::string& sourcePath, std::vector<uint8_t>* out) {
-  std::optional<std::string> comment;
-  if (metadata == 1)
-    comment = MetadataXml(getftpSite() < 2 ? PlainMetadata(sourcePath) : SiteMetadata(sourcePath));
-  else if (metadata == 2)
-    comment = MetadataXml(DornsMetadata(sourcePath, job.dornsBlock));
-  std::string error;
-  if (!EncodePage(page, format, dpi, quality, icc, comment, out, &error)) {
-    platform::LogLine("Saving the page failed: " + error);
-    return false;
-  }
-  if (metadata == 3) {
-    const auto block = PngMetadataBlock(sourcePath);
-    out->insert(out->end(), block.begin(), block.end());
-  }
-  return true;
+// The specification of a folder in the folder convention (its own id in
+// parID, no name), which the name searches take as "in this folder".
+std::optional<FSSpec> FolderSpec(const fs::path& folder) {
+  FSSpec spec;
+  if (host::MakeFolderSpecFromPath(folder.string(), &spec) != noErr) return std::nullopt;
+  return spec;
 }
 
-// Writes bytes under a name made free with " copy" names (or the wanted name
-// itself with `replace`); the name actually used goes into `name`.
-bool PlaceWithCopyName(const fs::path& folder, const std::string& base, const std::string& ext, bool replace,
-                       const std::vector<uint8_t>& bytes, std::string& name) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (replace) {
-      name = base + ext;
-    } else {
-      auto free = UniqueNameWithCopy(folder, base, ext);
-      if (!free) {
-        DisplayNormalMessage("newGetUniqueNameWithCopy - Unable to get a unique name???");
-        return false;
-      }
-      name = *free;
-    }
-    std::string error;
-    if (PutFileInPlace(folder, name, bytes, replace, &error)) return true;
-    platform::LogLine(error);
-    std::error_code ec;
-    if (replace || !fs::exists(folder / name, ec)) return false;  // not a name taken meanwhile
-  }
-  return false;
+// The specification of a file in a folder, by its on-disk (UTF-8) name.
+std::optional<FSSpec> FileSpec(const fs::path& folder, const std::string& name) {
+  FSSpec spec;
+  const OSErr err = host::MakeFSSpecFromPath((folder / name).string(), &spec);
+  if (err != noErr && err != fnfErr) return std::nullopt;
+  return spec;
 }
 
-std::string PercentEscaped(const std::string& path) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : path) {
-    if (std::isalnum(c) || std::strchr("/-._~", c)) out.push_back(char(c));
-    else {
-      out.push_back('%');
-      out.push_back(hex[c >> 4]);
-      out.push_back(hex[c & 15]);
-    }
+// The numbered working name base "_" 0001 ext (31 characters) free in the
+// folder, as a specification there; the counter keeps the number used.
+std::optional<FSSpec> NumberedName(const fs::path& folder, const std::string& base, int32_t& counter,
+                                   const std::string& ext) {
+  auto spec = FolderSpec(folder);
+  if (!spec) return std::nullopt;
+  getUniqueNameForPrintToFile(CStr255_AC(base), counter, CStr255_AC(ext), 4, *spec);
+  return spec;
+}
+
+// `name` in the folder, or its first free " copy" name (63 characters) when
+// it is taken; nothing when every candidate is taken.
+std::optional<std::string> FreeCopyNameBeforeExtension(const fs::path& folder, const std::string& name) {
+  if (!Exists(folder / name)) return name;
+  bool found = false;
+  std::string free = platform::CopyNameBeforeExtension(
+      name, [&](const std::string& n) { return Exists(folder / n); }, &found);
+  if (!found) return std::nullopt;
+  return free;
+}
+
+// The metadata a saved file gets: 0 none, 1 the plain or site form (by the
+// upload site), 2 the customer form, 3 the PNG block.
+void AddMetadata(const fs::path& file, int metadata, const TOutputJob& job, const std::string& sourcePath) {
+  switch (metadata) {
+    case 1: saveSourceWithMetadataBySite(file, sourcePath); break;
+    case 2: saveSourceWithMetadataDORNS(file, sourcePath, job.dornsBlock); break;
+    case 3: saveDataInPNGFile(file, sourcePath); break;
+    default: break;
   }
-  return out.size() > 1023 ? std::string() : out;
+}
+
+// Creates or finds the subfolder `name` (UTF-8) of `folder`; nothing when it
+// cannot be made (the folder service tells the operator).
+std::optional<fs::path> SubFolder(const fs::path& folder, const std::string& name) {
+  const std::string path = CreateOrFindFolderPath(folder.string(), name);
+  if (path.empty()) return std::nullopt;
+  return fs::path(path);
 }
 
 // The folder a set writes into: the set folder and the subfolders the job's
@@ -150,7 +156,7 @@ fs::path TargetFolder(const TOutputJob& job, const tSpecialPrintToFilePref& rec,
   const auto& r = job.item.rules;  // R1..R6
   const std::string a = Utf8(job.jobSet.subFolderName);
   const std::string b = Utf8(job.jobSet.groupFolderName);
-  const std::string customer = getCustomerNameFromFileName(baseName);
+  const std::string customer(CustomerNameOf(baseName));
   std::vector<std::string> steps;
   if (!r[2]) {
     if (!r[0] && !r[1]) {
@@ -169,11 +175,10 @@ fs::path TargetFolder(const TOutputJob& job, const tSpecialPrintToFilePref& rec,
   }
   fs::path folder = setFolder;
   for (const auto& step : steps) {
-    auto next = CreateSubFolder(folder, step);
-    if (!next) {
-      DisplayNormalMessage(("createNewFolder => cannot create the folder " + step).c_str());
-      break;  // the route goes on in the folder reached so far
-    }
+    const std::string clean = CleanName(step);
+    if (clean.empty()) continue;  // an empty step stays in the folder reached
+    auto next = SubFolder(folder, clean);
+    if (!next) break;  // reported by the folder service; go on where we are
     folder = *next;
   }
   return folder;
@@ -189,7 +194,7 @@ struct TSetResult {
 };
 
 // Stages 1 to 11 of a set: choose, resolve, subfolders, orientation, sizes,
-// alpha, the copies with their metadata and video copies.
+// alpha, the copies with their metadata and video copies, the source profile.
 TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, TOutputEnv& env, bool searchClients) {
   TSetResult res;
   res.set = searchClients ? ChooseSet(job, itemSet, env) : itemSet;
@@ -206,38 +211,79 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
   Status(env, "Saving File(s)\xE2\x80\xA6");
   const int16_t format = rec.fileFormat;
   if ((format == 10 && !rec.doNotResizeJpegForWeb) || (format == 9 && !rec.doNotResizePng)) FitForWeb(page);
-  if (!job.item.keepAlpha) MakeOpaque(*page);
+  if (!job.item.keepAlpha) mySetGworldAlphaChannelToByteValue(page.get(), 0xFF);
 
   const std::string ext = CleanName(Utf8(rec.extension));
   const bool overwrite = rec.overwrite && (rec.namingType == 3 || rec.namingType == 4 || rec.namingType == 6 ||
                                            rec.namingType == 7);
-  if (overwrite) platform::LogLine("Not necessary to get unique name, going to overwrite");
   const int quality = QualityFor(job, format, env);
-  const auto icc = SourceProfile(job);
   int metadata = 0;
   if (format == 10) metadata = 1;
   else if (format == 3 && job.dornsSwitch) metadata = 2;
   else if (format == 9) metadata = 3;
-  setftpSite(rec.ftpSite);
 
-  if (!FormatWritesFile(format)) return res;  // formats 0 and 1 write nothing
-  std::vector<uint8_t> bytes;
-  if (!EncodeOutput(*page, format, job.resolution, quality, icc, metadata, job, job.sourcePath, &bytes)) {
-    DisplayNormalMessage(kSaveErrorMessage);
-    res.code = kRouteWriteFailed;
-    return res;
-  }
+  if (format <= 1 || format > 10) return res;  // formats that write nothing
+  int32_t counter = 1;
   const int copies = std::max<int>(1, job.copies);
   for (int copy = 0; copy < copies; ++copy) {
+    // Written under a numbered working name into the preferences folder,
+    // given its metadata there, then moved into the set folder under its
+    // final name.
+    auto work = NumberedName(res.folder, res.base, counter, ext);
+    if (!work || !NewSaveOffscreenToFileNew(format, page.get(), *work, false, job.resolution, int16_t(quality), false)) {
+      DisplayNormalMessage(kSaveErrorMessage);
+      res.code = kRouteWriteFailed;
+      break;
+    }
+    const std::string saved = imaging::PathOfSpec(*work);
+    setftpSite(rec.ftpSite);
+    AddMetadata(saved, metadata, job, job.sourcePath);
+
+    // The final name: the base name itself when overwriting, else the first
+    // free of base, base " copy", base " copy N"; without a base the
+    // numbered working name.
     std::string name;
-    if (!PlaceWithCopyName(res.folder, res.base, ext, overwrite, bytes, name)) {
+    auto pickName = [&] {
+      if (overwrite) {
+        platform::LogLine("Not necessary to get unique name, going to overwrite");
+        name = res.base + ext;
+      } else if (res.base.empty()) {
+        name = fs::path(saved).filename().string();
+      } else if (platform::NewCopyName(res.base, ext, [&](const std::string& n) { return Exists(res.folder / n); },
+                                       name) != 0) {
+        DisplayNormalMessage("newGetUniqueNameWithCopy - Unable to get a unique name???");
+        return false;
+      }
+      return true;
+    };
+    if (!pickName()) {
+      host::DeleteItem(saved);
+      continue;
+    }
+    DoIfVideoCopy(job, rec, res.folder, env);
+    bool placed = false;
+    for (int attempt = 0; attempt < 3 && !placed; ++attempt) {
+      // A name taken between the search and the move is searched again.
+      if (attempt > 0 && !pickName()) break;
+      doNSStringPathCopy(saved, res.folder.string(), name, overwrite);
+      placed = !Exists(saved) && Exists(res.folder / name);
+      if (overwrite) break;
+    }
+    if (!placed) {
+      // The copy is not in place (the folder refused it).
+      host::DeleteItem(saved);
       DisplayNormalMessage(kSaveErrorMessage);
       res.code = kRouteWriteFailed;
       break;
     }
     platform::LogLine("File saved as: [" + (res.folder / name).string() + "]");
     res.lastName = name;
-    DoIfVideoCopy(job, rec, res.folder, env);
+  }
+
+  if (!res.lastName.empty() && job.embedSourceProfile && !job.firstImageFile.empty()) {
+    const auto source = FileSpec(job.firstImageFile.parent_path(), job.firstImageFile.filename().string());
+    const auto output = FileSpec(res.folder, res.lastName);
+    if (source && output) embedSourceImageProfileInOutputFile(*source, *output);
   }
   return res;
 }
@@ -266,41 +312,17 @@ std::string GetNewBaseNameForPrintToFile(const TOutputJob& job, const tSpecialPr
     case 3: return job.currentImageName;
     case 4: return job.templateName + "_" + job.currentImageName;
     case 5: {
+      // The date in form 99, "_" and the time string, of one moment.
       const std::time_t now = std::time(nullptr);
       std::tm tm{};
       localtime_r(&now, &tm);
-      char text[64];
-      std::snprintf(text, sizeof text, "%04d%02d%02d_%d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                    tm.tm_hour, tm.tm_min, tm.tm_sec);
-      return text;
+      return getDateString(99, tm).ToUTF8() + "_" + getTimeString(tm).ToUTF8();
     }
     case 6: return job.currentImageName + "_" + job.baseName;
     case 7: return job.nameSuffix.empty() ? job.currentImageName : job.currentImageName + "_" + job.nameSuffix;
     case 8: return job.templateName.empty() ? job.currentImageName : job.currentImageName + "_" + job.templateName;
     default: return {};
   }
-}
-
-std::string getCustomerNameFromFileName(const std::string& name) {
-  if (auto p = name.find('_'); p != std::string::npos && p + 1 < name.size()) return name.substr(0, p);
-  if (auto p = name.find(" copy"); p != std::string::npos) return name.substr(0, p);
-  if (auto p = Lower(name).rfind('.'); p != std::string::npos && p + 1 < name.size()) return name.substr(0, p);
-  return name;
-}
-
-std::optional<fs::path> createUniqueNameFromPath(const fs::path& path) {
-  std::error_code ec;
-  if (!fs::exists(path, ec)) return path;
-  const fs::path folder = path.parent_path();
-  const std::string stem = path.stem().string();
-  std::string ext = path.extension().string();
-  if (!ext.empty()) ext.erase(0, 1);
-  auto candidate = [&](const std::string& s) { return folder / (ext.empty() ? s : s + "." + ext); };
-  if (auto c = candidate(stem + " copy"); !fs::exists(c, ec)) return c;
-  for (int i = 1; i <= 32000; ++i)
-    if (auto c = candidate(stem + " copy " + std::to_string(i)); !fs::exists(c, ec)) return c;
-  platform::LogLine("createUniqueNameFromPath: no free name for " + path.string());
-  return std::nullopt;
 }
 
 int16_t ChooseSet(const TOutputJob& job, int16_t itemSet, TOutputEnv& env) {
@@ -340,18 +362,22 @@ int16_t DoNewPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& e
     platform::LogLine("createJPEGForWeb == FALSE");
   } else if (!res.lastName.empty()) {
     if (auto webFolder = env.resolveFolder(kWebUploadAliasID)) {
-      const std::string source = PercentEscaped((res.folder / res.lastName).string());
+      // The web file records where the printed file lies, percent-escaped.
+      char source[1024];
+      if (auto last = FileSpec(res.folder, res.lastName)) fsSpecToCharArray(*last, source);
+      else source[0] = 0;
       FitForWeb(page);
       std::string webName = res.lastName;
       if (platform::CharCount(res.base + ".JPG") > 25) webName = res.base + ".JPG";
-      auto free = UniqueNameWithCopyBeforeExtension(*webFolder, webName);
-      std::vector<uint8_t> bytes;
+      const auto free = FreeCopyNameBeforeExtension(*webFolder, webName);
+      const auto spec = free ? FileSpec(*webFolder, *free) : std::nullopt;
       const int16_t q = env.outputFileQuality ? env.outputFileQuality() : 0;
-      if (!free) {
+      if (!spec) {
         platform::LogLine("renamefailed: no free name for the web copy");
-      } else if (!EncodeOutput(*page, 10, job.resolution, q > 0 ? q : 75, {}, 1, job, source, &bytes) ||
-                 !PutFileInPlace(*webFolder, *free, bytes, false)) {
+      } else if (!NewSaveOffscreenToFile(10, page.get(), *spec, false, job.resolution, q > 0 ? q : int16_t(75), false)) {
         platform::LogLine("The web copy could not be written");
+      } else {
+        AddMetadata(*webFolder / *free, 1, job, source);
       }
     }
   }
@@ -359,7 +385,7 @@ int16_t DoNewPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& e
   // Further sets, from the page as it now is.
   for (int16_t v : rec.alsoCopyToSet) {
     if (v < 2 || v > 9 || v - 1 == res.set) continue;
-    auto dup = DuplicatePage(*page);
+    auto dup = myDuplicateGWorld(page.get());
     if (!dup) {
       platform::LogLine("No memory for a copy in a further set");
       continue;
@@ -407,35 +433,56 @@ void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, co
   if (name.empty()) return;
   fs::path dest = folder / name;
   if (job.videoMerge) {
+    // A clip that already lies in the output folder is never merged over
+    // itself: the merged video gets a name of its own.
+    if (fs::equivalent(clip, dest, ec)) {
+      auto free = createUniqueNameFromPath(dest);
+      if (!free) return;
+      dest = *free;
+    }
     if (!env.mergeVideos || !env.mergeVideos(clip, dest)) platform::LogLine("The video merge did not produce " + dest.string());
     return;
   }
-  bool replace = rec.overwrite != 0;
-  if (!replace) {
-    auto free = createUniqueNameFromPath(dest);
-    if (!free) return;
-    dest = *free;
-  }
-  const fs::path temp = folder / (std::string(kTempPrefix) + dest.filename().string());
-  // The host copy opens only a regular file, so a clip swapped for a FIFO
-  // after the check above is refused instead of blocking the job.
-  ec.clear();
-  const OSErr copied = host::CopyFile(clip.string(), temp.string(), true);
-  if (copied != noErr) ec = std::make_error_code(std::errc::io_error);
-  if (!ec) {
-    if (replace) fs::rename(temp, dest, ec);
-    else if (fs::exists(dest)) ec = std::make_error_code(std::errc::file_exists);
-    else fs::rename(temp, dest, ec);
-  }
-  if (ec) {
-    platform::LogLine("Copying the video failed: " + (copied != noErr ? "error code " + std::to_string(copied) : ec.message()));
-    fs::remove(temp, ec);
-  } else {
-    platform::LogLine("Copied the video \"" + clip.string() + "\" to \"" + dest.string() + "\"");
-  }
+  // An existing clip of that name is replaced with overwrite on, else the
+  // copy takes a " copy" name. The copy opens only a regular file, so a clip
+  // swapped for a FIFO after the check above is refused.
+  FileCopyRequest request{rec.overwrite != 0, clip.string(), dest.string()};
+  if (!doCopyTheFileNew(request)) platform::LogLine("Copying the video to " + request.pathToDestItem + " failed");
+  else platform::LogLine("Copied the video \"" + clip.string() + "\" to \"" + request.pathToDestItem + "\"");
 }
 
 // ---- the single folder and the yearbook
+
+namespace {
+
+// One copy of the single-folder and yearbook routes: the page written under
+// `name` in the folder with the single-folder writer; false after the
+// operator was told.
+bool SaveCopy(const host::GWorld& page, const fs::path& folder, const std::optional<std::string>& name,
+              const TOutputJob& job, int16_t format, int quality, TOutputEnv& env, fs::path* saved) {
+  const auto spec = name ? FileSpec(folder, *name) : std::nullopt;
+  const bool viaPrefs = env.printToFileSaveForPC && env.printToFileSaveForPC();
+  if (!spec || !NewSaveOffscreenToFile(format, &page, *spec, false, job.resolution, int16_t(quality), viaPrefs) ||
+      !Exists(folder / *name)) {
+    DisplayNormalMessage(kSaveErrorMessage);
+    return false;
+  }
+  platform::LogLine("File saved as: [" + (folder / *name).string() + "]");
+  *saved = folder / *name;
+  return true;
+}
+
+// The numbered name base_0001 ext free in the folder, as an on-disk name.
+std::optional<std::string> NumberedDiskName(const fs::path& folder, const std::string& base, int32_t& counter,
+                                            const std::string& ext) {
+  auto spec = NumberedName(folder, base, counter, ext);
+  if (!spec) return std::nullopt;
+  std::string name = fs::path(imaging::PathOfSpec(*spec)).filename().string();
+  if (name.empty()) return std::nullopt;
+  return name;
+}
+
+}  // namespace
 
 int16_t Print2File(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env) {
   CompleteOutputEnv(env);
@@ -447,27 +494,19 @@ int16_t Print2File(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env) {
   ForceOrientation(page, rec, env);
   Status(env, "Saving File(s)\xE2\x80\xA6");
   const int16_t format = rec.fileFormat;
-  if (!FormatWritesFile(format)) return kRouteOK;
-  if (format == 9) FitForWeb(page);
+  if (format <= 1 || format > 10) return kRouteOK;  // formats that write nothing
   const std::string base = CleanName(Utf8(rec.baseName));
   const std::string ext = CleanName(Utf8(rec.extension));
-  std::vector<uint8_t> bytes;
-  if (!EncodeOutput(*page, format, job.resolution, QualityFor(job, format, env), {}, 0, job, {}, &bytes)) {
-    DisplayNormalMessage(kSaveErrorMessage);
-    return kRouteWriteFailed;
-  }
+  const int quality = QualityFor(job, format, env);
   int32_t counter = 1;
+  if (format == 9) FitForWeb(page);
   for (int copy = 0; copy < std::max<int>(1, job.copies); ++copy) {
-    std::optional<std::string> name =
-        job.plainName ? UniqueNameWithCopyBeforeExtension(*folder, platform::CutChars(base, 22) + ext)
-                      : UniqueNumberedName(*folder, base, counter, ext, 4);
-    std::string error;
-    if (!name || !PutFileInPlace(*folder, *name, bytes, false, &error)) {
-      platform::LogLine(error);
-      DisplayNormalMessage(kSaveErrorMessage);
-      return kRouteWriteFailed;
-    }
-    platform::LogLine("File saved as: [" + (*folder / *name).string() + "]");
+    const std::string plain = platform::CutChars(base, 22) + ext;
+    const std::optional<std::string> name = job.plainName && !base.empty()
+                                                ? FreeCopyNameBeforeExtension(*folder, plain)
+                                                : NumberedDiskName(*folder, base, counter, ext);
+    fs::path saved;
+    if (!SaveCopy(*page, *folder, name, job, format, quality, env, &saved)) return kRouteWriteFailed;
   }
   return kRouteOK;
 }
@@ -483,38 +522,34 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
   Status(env, "Saving File(s)\xE2\x80\xA6");
   if (!page) return kRouteFolderMissing;
   const auto& rec = job.jobSet;
-  auto photos = CreateSubFolder(env.desktopFolder(), "Yearbook Photos");
+  auto photos = SubFolder(env.desktopFolder(), "Yearbook Photos");
   const std::string folderName = CleanName(Utf8(rec.yearbookFolderName));
-  auto folder = photos ? CreateSubFolder(*photos, folderName) : std::nullopt;
+  auto folder = photos && !folderName.empty() ? SubFolder(*photos, folderName) : photos;
   if (!folder) {
     DisplayNormalMessage("createNewFolder => the yearbook folder cannot be created");
     return kRouteWriteFailed;
   }
   // A job without a folder name of its own never empties "Yearbook Photos".
   // Emptying never follows a link: a linked folder is left as it is.
+  // The folder lookup hands back resolved paths, so the names as they stand
+  // in the desktop folder are looked at too.
   std::error_code linkEc;
+  const fs::path namedPhotos = env.desktopFolder() / "Yearbook Photos";
   const bool linked = fs::is_symlink(fs::symlink_status(*folder, linkEc)) ||
-                      fs::is_symlink(fs::symlink_status(*photos, linkEc));
+                      fs::is_symlink(fs::symlink_status(*photos, linkEc)) ||
+                      fs::is_symlink(fs::symlink_status(namedPhotos, linkEc)) ||
+                      (!folderName.empty() && fs::is_symlink(fs::symlink_status(namedPhotos / folderName, linkEc)));
   if (linked && rec.namingType == 3 && !folderName.empty())
     platform::LogLine("The yearbook folder [" + folder->string() + "] is a link: it is not emptied");
   if (!linked && rec.namingType == 3 && !folderName.empty()) {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(*folder, ec)) {
-      const std::string n = entry.path().filename().string();
-      if (entry.is_regular_file(ec) && !n.empty() && n[0] != '.') fs::remove(entry.path(), ec);
-    }
+    if (auto spec = FolderSpec(*folder)) deleteAllFilesInFolder(*spec);
   }
   ForceOrientation(page, rec, env);
   const int16_t format = rec.fileFormat;
-  if (!FormatWritesFile(format)) return kRouteOK;
-  if (format == 9) FitForWeb(page);
+  if (format <= 1 || format > 10) return kRouteOK;  // formats that write nothing
   const std::string base = CleanName(Utf8(rec.baseName));
   const std::string ext = CleanName(Utf8(rec.extension));
-  std::vector<uint8_t> bytes;
-  if (!EncodeOutput(*page, format, job.resolution, QualityFor(job, format, env), {}, 0, job, {}, &bytes)) {
-    DisplayNormalMessage(kSaveErrorMessage);
-    return kRouteWriteFailed;
-  }
+  const int quality = QualityFor(job, format, env);
   // The yearbook name: four value strings chosen by the record's indexes
   // (index n is string n - 2; 1 and anything out of range give nothing).
   std::string yearbookName;
@@ -531,19 +566,16 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
   int32_t counter = 1;
   fs::path last;
   int16_t result = kRouteOK;
+  if (format == 9) FitForWeb(page);
   for (int copy = 0; copy < std::max<int>(1, job.copies); ++copy) {
     std::optional<std::string> name;
-    if (!yearbookName.empty()) name = UniqueNameWithCopyBeforeExtension(*folder, yearbookName);
-    else if (job.plainName) name = UniqueNameWithCopyBeforeExtension(*folder, base + ext);
-    else name = UniqueNumberedName(*folder, base, counter, ext, 4);
-    std::string error;
-    if (!name || !PutFileInPlace(*folder, *name, bytes, false, &error)) {
-      platform::LogLine(error);
-      DisplayNormalMessage(kSaveErrorMessage);
+    if (!yearbookName.empty()) name = FreeCopyNameBeforeExtension(*folder, yearbookName);
+    else if (job.plainName && !base.empty()) name = FreeCopyNameBeforeExtension(*folder, base + ext);
+    else name = NumberedDiskName(*folder, base, counter, ext);
+    if (!SaveCopy(*page, *folder, name, job, format, quality, env, &last)) {
       result = kRouteWriteFailed;
       break;
     }
-    last = *folder / *name;
   }
   if (!last.empty() && job.yearbookValues && job.yearbookTitles)
     writeLogForYearbookFile(last, *job.yearbookValues, *job.yearbookTitles);
@@ -590,12 +622,108 @@ void CompleteOutputEnv(TOutputEnv& env) {
   if (!env.outputFileQuality)
     env.outputFileQuality = [] { return getMyOutputFilePrefs() ? getMyOutputFilePrefs()->jpegQuality : int16_t(0); };
   if (!env.desktopFolder) env.desktopFolder = [] { return host::desktopFolder(); };
+  if (!env.mergeVideos)
+    env.mergeVideos = [](const fs::path& clip, const fs::path& dest) { return MergeVideos(clip, dest) == noErr; };
 }
 
 TOutputEnv DefaultOutputEnv() {
   TOutputEnv env;
   CompleteOutputEnv(env);
   return env;
+}
+
+}  // namespace output
+
+// ---- copies of the original photos
+
+namespace output {
+
+namespace {
+
+// The set folder of the job's item and the target folder below it; nothing
+// when the set's folder alias does not resolve.
+std::optional<fs::path> OriginalsFolder(const TOutputJob& job, TOutputEnv& env, const tSpecialPrintToFilePref** rec,
+                                        std::string* base) {
+  const int16_t set = job.item.setNumber;
+  *rec = set >= 1 && set <= 8 ? env.setPrefs(set) : nullptr;
+  if (!*rec) return std::nullopt;
+  const auto setFolder = env.resolveFolder(int16_t(4510 + set));
+  if (!setFolder) return std::nullopt;
+  *base = CleanName(GetNewBaseNameForPrintToFile(job, **rec));
+  return TargetFolder(job, **rec, *setFolder, *base);
+}
+
+// Naming type 1: base "_" four-digit counter, past the names taken; any
+// other type: base + extension.
+std::string OriginalFileName(const tSpecialPrintToFilePref& rec, const fs::path& folder, const std::string& base) {
+  const std::string ext = CleanName(Utf8(rec.extension));
+  if (rec.namingType != 1) return base + ext;
+  FSSpec spec{};
+  if (host::MakeFolderSpecFromPath(folder.string(), &spec) != noErr) return base + ext;
+  int32_t counter = 1;
+  FSSpec target{};
+  host::FSMakeFSSpec(spec.vRefNum, spec.parID, "", &target);
+  const CStr255_AC name = getUniqueNameForPrintToFile(CStr255_AC(base), counter, CStr255_AC(ext), 4, target);
+  return name.ToUTF8();
+}
+
+}  // namespace
+
+void SaveMetaDataToOriginalFile(const TOutputJob& job, const fs::path& path, TOutputEnv& env) {
+  const int16_t set = job.item.setNumber;
+  const tSpecialPrintToFilePref* rec = set >= 1 && set <= 8 ? env.setPrefs(set) : nullptr;
+  if (!rec) return;
+  if (rec->fileFormat == 10) {
+    if (rec->ftpSite < 2) saveSourceWithMetadata(path, job.sourcePath);
+    else {
+      setftpSite(rec->ftpSite);
+      saveSourceWithMetadataSTB(path, job.sourcePath);
+    }
+  }
+  if (job.dornsSwitch && rec->fileFormat == 3) saveSourceWithMetadataDORNS(path, job.sourcePath, job.dornsBlock);
+}
+
+bool SaveOriginalFileWithRotation(TOutputJob& job, const fs::path& photo, TOutputEnv& env) {
+  const tSpecialPrintToFilePref* rec = nullptr;
+  std::string base;
+  const auto folder = OriginalsFolder(job, env, &rec, &base);
+  if (!folder) return false;
+  const fs::path target = *folder / OriginalFileName(*rec, *folder, base);
+  CImageFile file(photo.string());
+  const int orientation = file.GetOrientation();
+  platform::LogF("Orientation of the original: %d", orientation);
+  CGImageRef image = file.GetCurrentCGImage();
+  if (!image) return false;
+  CGImageRef upright = createNewRotatedImageRef(image, orientation);
+  // Written through a temporary file, so no partial file ever has the name.
+  saveCGImageRefToPath(upright ? upright : image, target.string(), job.resolution > 0 ? job.resolution : 72);
+  SaveMetaDataToOriginalFile(job, target, env);
+  DoIfVideoCopy(job, *rec, *folder, env);
+  return true;
+}
+
+bool SaveOriginalFile(TOutputJob& job, const fs::path& photo, TOutputEnv& env) {
+  const int16_t set = job.item.setNumber;
+  const tSpecialPrintToFilePref* setRec = set >= 1 && set <= 8 ? env.setPrefs(set) : nullptr;
+  if (setRec && setRec->fileFormat == 10) {
+    CImageFile file(photo.string());
+    if (file.GetOrientation() > 0) return SaveOriginalFileWithRotation(job, photo, env);
+    platform::LogLine("No meta tag data...");
+  }
+  const tSpecialPrintToFilePref* rec = nullptr;
+  std::string base;
+  const auto folder = OriginalsFolder(job, env, &rec, &base);
+  if (!folder) return false;
+  FileCopyRequest request;
+  request.doOverwrite = rec->overwrite && (rec->namingType == 3 || rec->namingType == 4 || rec->namingType == 6 ||
+                                           rec->namingType == 7);
+  request.pathToSrcItem = photo.string();
+  request.pathToDestItem = (*folder / OriginalFileName(*rec, *folder, base)).string();
+  if (!doCopyTheFileNew(request)) return false;
+  platform::LogLine("File saved as: [" + request.pathToDestItem + "]");
+  SaveMetaDataToOriginalFile(job, request.pathToDestItem, env);
+  DoIfVideoCopy(job, *rec, *folder, env);
+  return true;
 }
 
 }  // namespace output

@@ -4,7 +4,9 @@
 //
 // Every route takes over the page and disposes of it on every path. Results:
 // 0 when the page is in place, 106 when the folder cannot be found, 107 when
-// the main file could not be written. Extras (web copy, further sets,
+// the main file could not be written. Pages are written by the image writers
+// (the set route through the preferences folder), named by the program's
+// name rules and moved into place by its file services. Extras (web copy, further sets,
 // metadata, video copy, colour profile) are only logged when they fail, so a
 // retried job does not write its outputs twice.
 #pragma once
@@ -31,11 +33,6 @@ void SetCurrentImageName(TOutputJob& job, const std::string& utf8Name);
 
 // The base name for a naming type 0..8 of the record.
 std::string GetNewBaseNameForPrintToFile(const TOutputJob& job, const tSpecialPrintToFilePref& record);
-// The part of a file name before its first "_", else before " copy", else
-// before its last "."; a final "_" or "." does not count.
-std::string getCustomerNameFromFileName(const std::string& name);
-// An existing path made free: "stem copy.ext", then "stem copy N.ext".
-std::optional<std::filesystem::path> createUniqueNameFromPath(const std::filesystem::path& path);
 
 // The set a job goes to: its item's set, unless its web dictionary's
 // "ipaddress" is in a set's client list.
@@ -55,5 +52,15 @@ void writeLogForYearbookFile(const std::filesystem::path& file, const std::array
                              const std::array<uint8_t, 10496>& titles);
 // String `index` (0..40) of a yearbook record, UTF-8; empty out of range.
 std::string YearbookString(const std::array<uint8_t, 10496>& record, int index);
+
+// Copies of the original photos into the job item's set (its client list
+// is not consulted): a byte copy, or for a web-format set (10) and a photo
+// with an orientation tag an upright JPEG; then the upload metadata and the
+// video copy. True when the copy was stored. An existing file is kept (the
+// copy gets a " copy" name) unless the set overwrites; the upright JPEG
+// replaces a file of its name.
+bool SaveOriginalFile(TOutputJob& job, const std::filesystem::path& photo, TOutputEnv& env);
+bool SaveOriginalFileWithRotation(TOutputJob& job, const std::filesystem::path& photo, TOutputEnv& env);
+void SaveMetaDataToOriginalFile(const TOutputJob& job, const std::filesystem::path& path, TOutputEnv& env);
 
 }  // namespace output

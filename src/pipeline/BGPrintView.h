@@ -91,6 +91,16 @@ class TBGPrintView : public layout::TJobContext {
   }
   // What the first failed object of the job reported; empty when none did.
   const std::string& DrawFailure() const { return drawFailure; }
+  std::filesystem::path GraphicsFolder() override { return services.GraphicsFolder(); }
+  bool FirstTimeInJob(const std::string& what) override { return noted_.insert(what).second; }
+  // Reads the node's job file (ReadObjects); the result is not looked at.
+  void ReadNodeJobFile(const FSSpec& file) override;
+  void InsertFileToDelete(const std::filesystem::path& file) override { Insert(file); }
+  // Copies the photo into the job item's print-to-file set.
+  bool SaveOriginalFile(const std::filesystem::path& photo) override;
+  // The job's image: the first image of the sub-job list (a node gives its
+  // first image), else of the main list; null when there is none.
+  layout::TImageObject* FindJobImage() const;
   const std::string& CurrentImageName() const { return currentImageName; }
   const std::string& CurrentExtension() const { return currentImageExt; }
   const std::string& TicketNumber() const { return ticketNumber; }
@@ -197,6 +207,7 @@ class TBGPrintView : public layout::TJobContext {
   void ReadTrailer(layout::TJobStream& stream);
 
   std::set<std::filesystem::path> filesRead_;
+  std::set<std::string> noted_;
   int readCount_ = 0;
 };
 
@@ -210,6 +221,9 @@ class TSpoolerPrintView : public TBGPrintView {
   // The page offscreen at output resolution: 0, or 105 when it cannot be
   // made. Sides are computed in 32 bits.
   virtual int16_t CreateOffscreens();
+  // The first-image-only route: the first image of the sub-job (or, when
+  // the sub-job has none, of the main list), a node giving its first image
+  // child, shrunk to 640 x 640 becomes subJobOffscreen. Always 0.
   virtual int16_t DrawSpecialJob();
   virtual int16_t CopyOriginalFileJob();
   // One object per call: 1 drawn and more follow, 0 skipped and more

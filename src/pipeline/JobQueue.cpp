@@ -9,6 +9,7 @@
 #include "host/files/FSSpec.h"
 #include "host/files/FileOps.h"
 #include "host/sys/SystemInfo.h"
+#include "platform/FileNames.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
@@ -53,17 +54,6 @@ bool EqualsIgnoringCase(const std::string& a, std::string_view b) {
 // A file the stations are still writing: they write under a name beginning
 // with "TempFile" and rename the file when it is complete.
 bool IsTempFileName(const std::string& name) { return StartsWith(name, "TempFile") || EqualsIgnoringCase(name, "TempFile"); }
-
-// The first `n` characters of a UTF-8 name (never cutting a character).
-std::string FirstCharacters(const std::string& name, size_t n) {
-  size_t chars = 0;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if ((static_cast<unsigned char>(name[i]) & 0xC0) == 0x80) continue;
-    if (chars == n) return name.substr(0, i);
-    ++chars;
-  }
-  return name;
-}
 
 std::optional<fs::path> FolderPath(int16_t vRefNum, int32_t dirID) {
   std::string path;
@@ -183,7 +173,7 @@ bool TSortedFileList::findAllJobFiles(const tPrintServerPrefs& prefs) {
 
 std::string TSortedFileList::RenamedForClash(const std::string& name, int attempt) const {
   if (route_ == ScanRoute::kCatalog)
-    return FirstCharacters(name, 22) + " " + std::to_string(TickCount() + uint32_t(attempt));
+    return platform::CutChars(name, 22) + " " + std::to_string(TickCount() + uint32_t(attempt));
   std::string target = name;
   for (int n = 1; n <= attempt + 1; ++n) target += " copy " + std::to_string(n);
   return target;

@@ -6,6 +6,7 @@
 #include "imaging/ImagingServices.h"
 #include "host/qd/CopyBits.h"
 #include "imaging/Offscreen.h"
+#include "imaging/Resampler.h"
 
 namespace pipeline::effects {
 
@@ -83,15 +84,7 @@ host::GWorldHandle CropToNewSize(host::GWorldHandle& source, const CLongRect_AC&
 }
 
 host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_AC& size) {
-  if (!source) return nullptr;
-  const CLongRect_AC src = source->bounds();
-  CLongRect_AC dst = ResizeToFit(size, src);
-  if (dst.IsEmpty()) return nullptr;
-  host::GWorldHandle result = myNewGWorld(dst);
-  if (!result) return nullptr;
-  myCopyBits(source.get(), result.get(), src, dst, host::srcCopy);
-  source = myDisposeGWorld(std::move(source));
-  return result;
+  return ::ResizeToNewSize(source, size);
 }
 
 void DisposePhotoCache() { DisposeCurrentImageGWorldPtr(); }

@@ -5,6 +5,9 @@
 #include <string>
 #include <system_error>
 
+#include "host/files/FSSpec.h"
+#include "pipeline/OutputDispatch.h"
+#include "platform/FileServices.h"
 #include "pipeline/PrintedJobs.h"
 
 namespace pipeline {
@@ -17,7 +20,21 @@ std::string Format(const char* fmt, auto... args) {
   return buf;
 }
 
-bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
+// Moves a job file into the finished-jobs or unknown-jobs folder with the
+// job-file move of the file services: a name already there gives a " copy"
+// name, and a failure is shown to the operator. A folder that is not known
+// gets no id, so the move fails and says so.
+OSErr MoveJobFile(const std::filesystem::path& file, const std::filesystem::path& folder) {
+  FSSpec spec;
+  const OSErr specErr = host::MakeFSSpecFromPath(file.string(), &spec);
+  if (specErr != noErr) spec.vRefNum = kNoVolume;  // the move reports the missing file
+  int32_t folderID = kNoDirectory;
+  FSSpec folderSpec;
+  if (!folder.empty() && host::MakeFolderSpecFromPath(folder.string(), &folderSpec) == noErr) {
+    if (specErr != noErr || folderSpec.vRefNum == spec.vRefNum) folderID = folderSpec.parID;
+  }
+  return myTFileMoveFile(spec, folderID);
+}
 
 }  // namespace
 
@@ -209,7 +226,7 @@ void TPrintJobTaskManager::Step4() {
   if (fJobFile) {
     bool gone = true;
     if (services_.KeepJobFiles()) {
-      const OSErr err = services_.MoveFileToFolder(*fJobFile, services_.FinishedJobsFolder());
+      const OSErr err = MoveJobFile(*fJobFile, services_.FinishedJobsFolder());
       if (err != noErr) services_.Log(Format("Moving the job file to the finished-jobs folder failed with error code %d\n", int(err)));
       gone = err == noErr;
     } else {
@@ -252,7 +269,7 @@ void TPrintJobTaskManager::DoError(int16_t code) {
   services_.SetQueueCurrentFile("");
 
   auto moveToUnknown = [&] {
-    const OSErr err = services_.MoveFileToFolder(*fJobFile, services_.UnknownJobsFolder());
+    const OSErr err = MoveJobFile(*fJobFile, services_.UnknownJobsFolder());
     if (err != noErr)
       services_.Log(Format("Moving the job file to the unknown-jobs folder failed with error code %d\n", int(err)));
   };

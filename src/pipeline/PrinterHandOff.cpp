@@ -13,7 +13,12 @@
 #include "host/imageio/ImageFile.h"
 #include "host/sys/Folders.h"
 #include "host/sys/PropertyList.h"
+#include "host/files/FSSpec.h"
+#include "host/files/FileOps.h"
+#include "imaging/ColorAdjust.h"
 #include "imaging/CropFit.h"
+#include "imaging/ImageWriters.h"
+#include "imaging/Offscreen.h"
 #include "imaging/PrinterPlanes.h"
 #include "imaging/Resampler.h"
 #include "layout/StoredBytes.h"
@@ -22,9 +27,11 @@
 #include "pipeline/BGPrintView.h"
 #include "pipeline/PageEffects.h"
 #include "platform/FileNames.h"
+#include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/MachineAddress.h"
 #include "platform/Messages.h"
+#include "platform/PStrings.h"
 #include "prefs/PrefRecords.h"
 
 namespace pipeline {
@@ -54,20 +61,30 @@ std::string MacAddressText() {
   return mac;
 }
 
+// The page written as "TempFile" in the preferences folder (JPEG, 72 dots
+// per inch, quality 100, replacing an old one) and, with `out`, read back.
 bool EncodeJPEG(const host::GWorld& page, std::vector<uint8_t>* out) {
-  host::ImageWriteOptions options;
-  options.dpi = 72;
-  options.jpegQuality = 100;
-  const auto status = host::EncodeImage(page, host::ImageFormat::kJpeg, options, out);
-  if (!status.ok()) platform::LogLine("An error occured while saving JPEG data! " + status.error);
-  return status.ok();
+  const std::string prefs = imaging::PreferencesFolderPath();
+  FSSpec spec;
+  const std::string path = prefs.empty() ? std::string() : host::JoinPath(prefs, "TempFile");
+  const OSErr specErr = path.empty() ? OSErr(dirNFErr) : host::MakeFSSpecFromPath(path, &spec);
+  const bool ok = (specErr == noErr || specErr == fnfErr) && writeGWorldToImageFile(&page, spec, kOutputJPEG, 72, 100) == noErr &&
+                  (!out || host::ReadWholeFile(path, out) == noErr);
+  if (!ok) platform::LogLine("An error occured while saving JPEG data!");
+  return ok;
 }
 
-// Creates a free temporary file "Tempfile_<address>_<n>" in the folder.
+// The numbered name of the sitting images' rule (base_0001), as an on-disk
+// name; names of the hand-off are ASCII.
+std::string NumberedName(const std::string& base, int32_t n) {
+  return createNameForSittingImages(CStr255_AC::FromMacRoman(base), n, CStr255_AC()).ToUTF8();
+}
+
+// Creates a free temporary file "Tempfile_<address>_0001" in the folder.
 int CreateTempFile(const fs::path& folder, fs::path* temp) {
   const std::string base = std::string(output::kTempPrefix) + MacAddressText();
   for (int n = 1; n < 100000; ++n) {
-    *temp = folder / (base + "_" + std::to_string(n));
+    *temp = folder / NumberedName(base, n);
     const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
@@ -97,7 +114,7 @@ bool RenameIntoPlace(const fs::path& temp, const fs::path& folder, const std::st
   platform::LogF("1st time: Cannot rename printjob file, error = %d", errno);
   const std::string cut = platform::CutChars(base, 25);
   for (int n = 1; n < 100000; ++n) {
-    const fs::path target = folder / (cut + "_" + std::to_string(n));
+    const fs::path target = folder / NumberedName(cut, n);
     if (::link(temp.c_str(), target.c_str()) == 0) {
       ::unlink(temp.c_str());
       return true;
@@ -137,7 +154,7 @@ std::string FreePairName(const fs::path& folder, const std::string& base) {
   if (!taken(base)) return base;
   const std::string cut = platform::CutChars(base, 25);
   for (int n = 1; n < 100000; ++n)
-    if (!taken(cut + "_" + std::to_string(n))) return cut + "_" + std::to_string(n);
+    if (!taken(NumberedName(cut, n))) return NumberedName(cut, n);
   return {};
 }
 
@@ -159,15 +176,16 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
   if (!EncodeJPEG(unfitted, &jpeg) || jpeg.size() > 0xFFFFFFFFu) return kResultPrinterFile;
   layout::StoreU32BE(record.data() + kPIDataSize, uint32_t(jpeg.size()));
   // The JPEG first: the print centre acts on the property list.
-  std::string error;
-  if (!output::PutFileInPlace(folder, base + ".jpeg", jpeg, false, &error)) {
-    platform::LogLine(error);
+  OSErr err = host::WriteFileAtomically((folder / (base + ".jpeg")).string(), jpeg.data(), jpeg.size(), 0666, false);
+  if (err != noErr) {
+    platform::LogF("The JPEG of the hand-off could not be written: error %d", int(err));
     return kResultPrinterFile;
   }
   platform::LogLine("my file save path equals " + (folder / (base + ".jpeg")).string());
   auto plist = host::serializePropertyList(host::PlistValue(PrintInfoDictionary(record, web)), host::PlistFormat::Xml);
-  if (!plist || !output::PutFileInPlace(folder, base + ".plist", *plist, false, &error)) {
-    platform::LogLine("The property list of the hand-off could not be written: " + error);
+  if (plist) err = host::WriteFileAtomically((folder / (base + ".plist")).string(), plist->data(), plist->size(), 0666, false);
+  if (!plist || err != noErr) {
+    platform::LogF("The property list of the hand-off could not be written: error %d", int(err));
     fs::remove(folder / (base + ".jpeg"), ec);
     return kResultPrinterFile;
   }
@@ -253,7 +271,7 @@ std::array<uint8_t, kPrintInfoSize> BuildPrintInfo(const TBGPrintView& view, int
 }
 
 bool HandOffImageData(const host::GWorld& page, uint32_t dataType, std::vector<uint8_t>* out) {
-  if (dataType == kDataRGB) return output::PackRGB(page, out);
+  if (dataType == kDataRGB) return convertGWorldToDotSeqHandle(&page, out);
   int16_t order[3];
   switch (dataType) {
     case kDataPlanesRGB: order[0] = 1; order[1] = 2; order[2] = 3; break;
@@ -343,23 +361,21 @@ host::PlistDict PrintInfoDictionary(std::span<const uint8_t, kPrintInfoSize> rec
 }
 
 std::optional<fs::path> CreatePrintCenterFolderTree(const fs::path& parent) {
-  const fs::path root = parent / kPrintCenterFolderName;
-  std::error_code ec;
+  const std::string root = CreateOrFindFolderPath(parent.string(), kPrintCenterFolderName);
+  if (root.empty()) return std::nullopt;
   for (const char* sub : {"Jobs In Spool", "Jobs Not Printed", "Jobs Printed", "Jobs Canceled", "Jobs Not Valid",
                           "Jobs To Be Printed"}) {
-    fs::create_directories(root / sub, ec);
-    if (!fs::is_directory(root / sub, ec)) return std::nullopt;
+    if (CreateOrFindFolderPath(root, sub).empty()) return std::nullopt;
   }
-  return root;
+  return fs::path(root);
 }
 
 std::string HandOffBaseName(const std::string& templateName) {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
   localtime_r(&now, &tm);
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d_%d%02d%02d_", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
+  // The date in form 99 and the time string, of one moment.
+  const std::string stamp = getDateString(99, tm).ToUTF8() + "_" + getTimeString(tm).ToUTF8() + "_";
   return output::CleanName(stamp + MacAddressText() + "_" + platform::CutChars(templateName, 15));
 }
 
@@ -389,7 +405,7 @@ int16_t ProcessOffscreenAndWriteToFile(TSpoolerPrintView& view, host::GWorldHand
   }
   // The JPEG of the pair shows the page before it is fitted and converted.
   host::GWorldHandle unfitted;
-  if (useNew && !(unfitted = output::DuplicatePage(*page))) return kResultOutOfMemory;
+  if (useNew && !(unfitted = myDuplicateGWorld(page.get()))) return kResultOutOfMemory;
 
   const int16_t code = view.printer;
   const tMediaTypePref media = RecordMediaOf(view);
@@ -406,10 +422,7 @@ int16_t ProcessOffscreenAndWriteToFile(TSpoolerPrintView& view, host::GWorldHand
   if (code == 15) {
     // The print centre also takes this printer's page as a JPEG in the
     // preferences folder.
-    std::vector<uint8_t> jpeg;
-    const std::string prefs = output::PreferencesFolder();
-    if (prefs.empty() || !EncodeJPEG(*page, &jpeg) || !output::PutFileInPlace(prefs, "TempFile", jpeg, true))
-      platform::LogLine("TempFile could not be written into the preferences folder");
+    if (!EncodeJPEG(*page, nullptr)) platform::LogLine("TempFile could not be written into the preferences folder");
   }
   if (code == 44 || IsDNP(code)) {
     effects::Mirror(page.get());

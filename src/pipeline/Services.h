@@ -73,6 +73,9 @@ class TPipelineServices : public layout::TReadReporter {
   virtual std::filesystem::path FinishedJobsFolder() = 0;
   // The spool tree's images folder, where job photos are found.
   virtual std::filesystem::path ImagesFolder() = 0;
+  // The graphics folder ("KIVO GRAPHICS FOLDER ƒ") in the spool root,
+  // created when missing; empty when there is no spool root.
+  virtual std::filesystem::path GraphicsFolder() = 0;
   // Alert 1003 on a failed job: 1 try again, 4 delete the job and its
   // images, 5 move it to the unknown-jobs folder, 6 pause and keep it.
   virtual int AskWhatToDoWithFailedJob() = 0;
@@ -87,9 +90,8 @@ class TPipelineServices : public layout::TReadReporter {
   virtual void SetQueueCurrentFile(const std::string& name) = 0;
   virtual void InsertIntoQueue(const std::filesystem::path& file) = 0;
 
-  // ---- files: move into a folder without overwriting, delete; 0 or an
-  // error code.
-  virtual OSErr MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) = 0;
+  // ---- files: delete; 0 or an error code. Job files are moved by the file
+  // services' job-file move.
   virtual OSErr DeleteFile(const std::filesystem::path& file) = 0;
 
   // ---- statistics

@@ -126,22 +126,47 @@ void SplitAtLastDot(std::string_view name, std::string& stem, std::string& ext) 
   }
 }
 
+namespace {
+
+// The stem with the " copy" mark and, from 1 on, its number. An empty stem
+// gives "copy" and "copy N": a name never starts with a blank.
+std::string CopyStem(const std::string& stem, int number) {
+  std::string out = stem.empty() ? std::string("copy") : stem + " copy";
+  if (number > 0) out += " " + std::to_string(number);
+  return out;
+}
+
+}  // namespace
+
+size_t CopyMarkIn(std::string_view stem) {
+  // Only a stem that ends as a copy name ("x copy", "x copy 3") carries a
+  // mark; a word that merely begins with "copy" ("copyright") is no mark.
+  const size_t at = stem.rfind(" copy");
+  if (at == std::string_view::npos) return std::string_view::npos;
+  std::string_view rest = stem.substr(at + 5);
+  if (rest.empty()) return at;
+  if (rest.size() < 2 || rest[0] != ' ') return std::string_view::npos;
+  for (const char c : rest.substr(1))
+    if (c < '0' || c > '9') return std::string_view::npos;
+  return at;
+}
+
 std::string CopyNameBeforeExtension(std::string_view utf8Name, const NameTaken& taken, bool* found) {
   std::string stem, ext;
   SplitAtLastDot(utf8Name, stem, ext);
   if (!ext.empty()) {
-    const size_t copyPos = stem.find(" copy");
+    const size_t copyPos = CopyMarkIn(stem);
     if (copyPos != std::string::npos) stem.resize(copyPos);
   }
   const long extLen = static_cast<long>(CharCount(ext));
-  std::string candidate = CutChars(stem, 58 - extLen) + " copy" + ext;
+  std::string candidate = CopyStem(CutChars(stem, 58 - extLen), 0) + ext;
   if (!taken(candidate)) {
     if (found) *found = true;
     return candidate;
   }
   for (int n = 1; n <= 4999; ++n) {
     const std::string number = std::to_string(n);
-    candidate = CutChars(stem, 57 - extLen - static_cast<long>(number.size())) + " copy " + number + ext;
+    candidate = CopyStem(CutChars(stem, 57 - extLen - static_cast<long>(number.size())), n) + ext;
     if (!taken(candidate)) {
       if (found) *found = true;
       return candidate;
@@ -154,19 +179,15 @@ std::string CopyNameBeforeExtension(std::string_view utf8Name, const NameTaken& 
 std::string CopyNameForLongNames(std::string_view utf8Name, const NameTaken& taken, bool* found) {
   std::string stem, ext;
   SplitAtLastDot(utf8Name, stem, ext);
-  const size_t copyPos = stem.find("copy");
-  if (copyPos != std::string::npos) {
-    stem.resize(copyPos + 4);
-  } else {
-    stem += " copy";
-  }
-  std::string candidate = stem + ext;
+  const size_t copyPos = CopyMarkIn(stem);
+  if (copyPos != std::string::npos) stem.resize(copyPos);
+  std::string candidate = CopyStem(stem, 0) + ext;
   if (!taken(candidate)) {
     if (found) *found = true;
     return candidate;
   }
   for (int n = 1; n <= 4998; ++n) {
-    candidate = stem + " " + std::to_string(n) + ext;
+    candidate = CopyStem(stem, n) + ext;
     if (!taken(candidate)) {
       if (found) *found = true;
       return candidate;
@@ -191,11 +212,10 @@ size_t Utf16Units(std::string_view utf8) {
 int16_t NewCopyName(std::string_view utf8Base, std::string_view utf8Ext, const NameTaken& taken,
                     std::string& result) {
   const std::string base(utf8Base), ext(utf8Ext);
-  for (int n = -1; n <= 4999; ++n) {
-    std::string candidate;
-    if (n == -1) candidate = base + ext;
-    else if (n == 0) candidate = base + " copy" + ext;
-    else candidate = base + " copy " + std::to_string(n) + ext;
+  // Without a base the plain name would be the extension alone (a hidden
+  // file, or no name at all): the search starts at the " copy" names.
+  for (int n = base.empty() ? 0 : -1; n <= 4999; ++n) {
+    const std::string candidate = n == -1 ? base + ext : CopyStem(base, n) + ext;
     if (Utf16Units(candidate) > 255) return -1;
     if (!taken(candidate)) {
       result = std::move(candidate);

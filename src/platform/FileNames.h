@@ -57,14 +57,21 @@ size_t CharCount(std::string_view utf8);
 std::string CutChars(std::string_view utf8, long count);
 
 // The " copy" name of at most 63 characters: stem " copy" ext, then
-// stem " copy N" ext for N = 1..4999, a stem that already holds " copy"
+// stem " copy N" ext for N = 1..4999, a stem that ends as a copy name
 // starting again from before it. `found` tells whether the name returned is
 // free; when every candidate is taken the last one tried is returned.
 std::string CopyNameBeforeExtension(std::string_view utf8Name, const NameTaken& taken, bool* found = nullptr);
-// The long-name " copy" name (no cutting): stem cut after "copy" or with
-// " copy" appended, then stem " N" ext for N = 1..4998.
+// The long-name " copy" name (no cutting): a stem that ends as a copy name
+// ("x copy", "x copy 3") is cut back to "x copy", any other gets " copy"
+// appended; then "x copy N" ext for N = 1..4998.
 std::string CopyNameForLongNames(std::string_view utf8Name, const NameTaken& taken, bool* found = nullptr);
-// base ext, base " copy" ext, base " copy N" ext for N = 1..4999. -1 when all
+// Where a stem ends as a copy name: the position of its last " copy" when
+// only nothing or " " and digits follow, else npos.
+size_t CopyMarkIn(std::string_view stem);
+// In every " copy" form an empty stem gives "copy" ext and "copy N" ext.
+//
+// base ext, base " copy" ext, base " copy N" ext for N = 1..4999 (an empty
+// base starts at "copy" ext, never the extension alone). -1 when all
 // are taken (-2) or a candidate is too long for a file name (255 UTF-16 units, -1).
 int16_t NewCopyName(std::string_view utf8Base, std::string_view utf8Ext, const NameTaken& taken,
                     std::string& result);

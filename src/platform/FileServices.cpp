@@ -227,9 +227,16 @@ OSErr CopySpec(const FSSpec& source, FSSpec& destination, bool replace, bool lon
 
 }  // namespace
 
+// Whether both specifications reach one file: the same specification, or
+// two that lead to the same item (another spelling of the name, a link).
+static bool SameFile(const FSSpec& a, const FSSpec& b) {
+  if (a.vRefNum == b.vRefNum && a.parID == b.parID && a.name.view() == b.name.view()) return true;
+  const std::string pa = PathOf(a), pb = PathOf(b);
+  return !pa.empty() && !pb.empty() && host::SameItem(pa, pb);
+}
+
 OSErr doCopyTheFileInChunks(const FSSpec& source, FSSpec& destination, bool replace) {
-  if (source.vRefNum == destination.vRefNum && source.parID == destination.parID &&
-      source.name.view() == destination.name.view() && replace) {
+  if (replace && SameFile(source, destination)) {
     DisplayNormalMessage("Source directory is the same as destination directory");
     return noErr;
   }
@@ -241,8 +248,7 @@ OSErr doCopyTheFile(const FSSpec& source, FSSpec& destination, bool replace) {
 }
 
 OSErr copyTheFile(const FSSpec& source, FSSpec& destination, bool replace) {
-  if (source.vRefNum == destination.vRefNum && source.parID == destination.parID &&
-      source.name.view() == destination.name.view() && replace) {
+  if (replace && SameFile(source, destination)) {
     // Copying a file onto itself would destroy it.
     return noErr;
   }
@@ -250,18 +256,24 @@ OSErr copyTheFile(const FSSpec& source, FSSpec& destination, bool replace) {
 }
 
 OSErr myTFileMoveFile(const FSSpec& file, int32_t folderID) {
-  FSSpec destination = file;
-  destination.parID = folderID;
-  flushOneVolume(file.vRefNum);
-  myApplicationPollEvent();
+  auto fail = [](OSErr err) {
+    DisplayNormalMessage(platform::StringF("Cannot Copy and Move File!\rError Code = %i", err).c_str());
+    return err;
+  };
   const std::string sourcePath = PathOf(file);
   host::CatalogInfo info;
-  if (sourcePath.empty() || host::GetCatInfoForPath(sourcePath, &info) != noErr || info.isFolder) {
-    DisplayNormalMessage(platform::StringF("Cannot Copy and Move File!\rError Code = %i", fnfErr).c_str());
-    return fnfErr;
-  }
+  if (sourcePath.empty() || host::GetCatInfoForPath(sourcePath, &info) != noErr || info.isFolder) return fail(fnfErr);
+  flushOneVolume(file.vRefNum);
+  myApplicationPollEvent();
+  // The same name in the target folder: the file's real (on-disk) name, so a
+  // long name keeps its characters there.
+  std::string folderPath;
+  OSErr err = host::GetPathForDirID(file.vRefNum, folderID, &folderPath);
+  FSSpec destination;
+  if (err == noErr) err = host::MakeFSSpecFromPath(host::JoinPath(folderPath, info.diskName), &destination);
+  if (err != noErr && err != fnfErr) return fail(err);
   if (IsExistingFile(destination)) getUniqueNameWithCopyBeforeExtension(destination);
-  OSErr err = noErr;
+  err = noErr;
   for (int attempt = 0; attempt < 3; ++attempt) {
     const std::string destPath = PathOf(destination);
     if (destPath.empty()) {
@@ -274,10 +286,7 @@ OSErr myTFileMoveFile(const FSSpec& file, int32_t folderID) {
     if (err != dupFNErr) break;
     getUniqueNameWithCopyBeforeExtension(destination);
   }
-  if (err != noErr) {
-    DisplayNormalMessage(platform::StringF("Cannot Copy and Move File!\rError Code = %i", err).c_str());
-    return err;
-  }
+  if (err != noErr) return fail(err);
   flushOneVolume(destination.vRefNum);
   return noErr;
 }
@@ -294,9 +303,29 @@ OSErr doNSStringPathCopy(const std::string& sourcePath, const std::string& folde
   platform::LogF("my source Path = %s, my dest path = %s", sourcePath.c_str(), folderPath.c_str());
   const std::string target = host::JoinPath(folderPath, name);
   platform::LogF("my source Path = %s, my dest path = %s", sourcePath.c_str(), target.c_str());
-  if (replace) {
-    host::CatalogInfo info;
-    if (host::GetCatInfoForPath(target, &info) == noErr && !info.isFolder) host::DeleteItem(target);
+  host::CatalogInfo info;
+  if (replace && host::GetCatInfoForPath(target, &info) == noErr && !info.isFolder) {
+    if (host::SameItem(sourcePath, target)) {
+      platform::LogF("[%s] is already in place", target.c_str());
+      return noErr;
+    }
+    // The file comes in beside the old one first and then takes its name in
+    // one rename, so the old file goes only once the new one is complete.
+    static std::atomic<unsigned> serial{0};
+    const std::string temp =
+        host::JoinPath(folderPath, platform::StringF(".kivo-move-%d-%u", static_cast<int>(::getpid()), serial++));
+    OSErr err = host::MoveItem(sourcePath, temp);
+    if (err == noErr) {
+      std::error_code ec;
+      std::filesystem::rename(temp, target, ec);
+      if (ec) {
+        err = ioErr;
+        host::MoveItem(temp, sourcePath);  // back where it came from
+      }
+    }
+    if (err != noErr)
+      platform::LogF("Moving [%s] to [%s] failed with error code %d", sourcePath.c_str(), target.c_str(), err);
+    return noErr;
   }
   const OSErr err = host::MoveItem(sourcePath, target);
   if (err != noErr) platform::LogF("Moving [%s] to [%s] failed with error code %d", sourcePath.c_str(), target.c_str(), err);

@@ -39,15 +39,18 @@ OSErr doCopyTheFileInChunks(const FSSpec& source, FSSpec& destination, bool repl
 OSErr doCopyTheFile(const FSSpec& source, FSSpec& destination, bool replace);
 OSErr copyTheFile(const FSSpec& source, FSSpec& destination, bool replace);
 
-// Moves a job file into folder `folderID` of its volume; an existing file
-// of that name leads to a " copy" name. The source is removed only after a
-// complete copy.
+// Moves a job file into folder `folderID` of its volume under its own
+// (on-disk) name; an existing file of that name leads to the " copy" name
+// ("job copy.kpj"). The source is removed only after a complete copy. A
+// move that fails (no such folder, no file) is shown to the operator as
+// "Cannot Copy and Move File!" with its code, which is returned.
 OSErr myTFileMoveFile(TFile* file, int32_t folderID);
 OSErr myTFileMoveFile(const FSSpec& file, int32_t folderID);
 
 // Moves the file at `sourcePath` to folderPath/name; with `replace` an item
-// there is removed first, otherwise an existing item is left alone and the
-// move does not happen (logged). Always 0.
+// there is replaced, otherwise an existing item is left alone and the
+// move does not happen (logged). A replaced file goes only once the new one
+// has its name; a file moved onto itself stays. Always 0.
 OSErr doNSStringPathCopy(const std::string& sourcePath, const std::string& folderPath, const std::string& name,
                          bool replace);
 

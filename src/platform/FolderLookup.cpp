@@ -67,8 +67,13 @@ bool IsExistingDirectoryLow(int16_t vRefNum, int32_t dirID) {
 bool IsExistingDirectory(int16_t vRefNum, int32_t dirID) { return IsExistingDirectoryLow(vRefNum, dirID); }
 
 bool IsExistingDirectory(const FSSpec& spec) {
-  if (!spec.name.IsEmpty()) return IsExistingFSSpecLow(spec);
-  return IsExistingDirectory(spec.vRefNum, spec.parID);
+  if (spec.name.IsEmpty()) return IsExistingDirectory(spec.vRefNum, spec.parID);
+  // A named item counts only when it is a folder: a plain file of that name
+  // is no directory to write into.
+  std::string path;
+  host::CatalogInfo info;
+  return host::GetPathOfFSSpec(spec, &path) == noErr && host::GetCatInfoForPath(path, &info) == noErr &&
+         info.isFolder;
 }
 
 bool IsFolder(const host::CatalogInfo& info) { return (info.Attributes() & host::CatalogInfo::kFolderAttribute) != 0; }
@@ -158,8 +163,10 @@ int32_t findFolder(const FSSpec& folder, const CStr255_AC& name) { return FindSu
 
 OSErr createNewFolder(const CStr255_AC& name, int16_t vRefNum, int32_t dirID, FSSpec* spec) {
   if (name.IsEmpty()) {
+    // No folder was made or found: the caller must not take its
+    // specification for one.
     DisplayNormalMessage("createNewFolder => theName is nil");
-    return noErr;
+    return bdNamErr;
   }
   if (!spec) return paramErr;
   FSSpec target;
@@ -205,6 +212,19 @@ OSErr createNewFolder(const CStr255_AC& name, int16_t vRefNum, int32_t dirID, FS
   displayFileResultCode(err);
   DisplayNormalMessage(kFolderStrings, 8);
   return err;
+}
+
+std::string CreateOrFindFolderPath(const std::string& parent, const std::string& name) {
+  FSSpec folder;
+  if (parent.empty() || host::MakeFolderSpecFromPath(parent, &folder) != noErr) return {};
+  // The specification name of the on-disk name keeps characters that Mac
+  // Roman cannot hold.
+  const CStr255_AC macName = CStr255_AC::FromMacRoman(host::DiskNameToMacName(folder.parID, name).view());
+  FSSpec made;
+  if (createNewFolder(macName, folder.vRefNum, folder.parID, &made) != noErr) return {};
+  std::string path;
+  if (host::GetPathForDirID(made.vRefNum, made.parID, &path) != noErr) return {};
+  return path;
 }
 
 int16_t GetSpecialNumberOfFiles(int16_t vRefNum, int32_t dirID) {

@@ -31,7 +31,8 @@ void MyStartUpSplashWindowUpdateStatus(const CStr255_AC& text);
 bool IsExistingFile(const FSSpec& spec);
 bool IsExistingFSSpecLow(const FSSpec& spec);
 bool IsExistingFileNew(const FSSpec& spec);
-// A non-empty name: the item exists; an empty name: the folder parID exists.
+// A non-empty name: a folder of that name exists; an empty name: the folder
+// parID exists.
 bool IsExistingDirectory(const FSSpec& spec);
 // The folder exists on that very volume.
 bool IsExistingDirectory(int16_t vRefNum, int32_t dirID);
@@ -57,8 +58,12 @@ int32_t findFolder(const FSSpec& folder, const CStr255_AC& name);
 
 // Creates folder `name` (mode 0777) in folder `dirID`, or finds the existing
 // one; `spec` ends in the folder convention. The creation's code (0 when the
-// folder existed); an empty name shows a message and returns 0.
+// folder existed); an empty name shows a message and returns bdNamErr.
 OSErr createNewFolder(const CStr255_AC& name, int16_t vRefNum, int32_t dirID, FSSpec* spec);
+// createNewFolder for paths: the folder `name` (an on-disk UTF-8 name, so any
+// character it holds is kept) in the folder at `parent`, created or found;
+// its path, or empty when it cannot be had (the operator was told).
+std::string CreateOrFindFolderPath(const std::string& parent, const std::string& name);
 // Number of visible items of a folder.
 int16_t GetSpecialNumberOfFiles(int16_t vRefNum, int32_t dirID);
 bool UsedSpecialGetNumOfFiles();

@@ -110,6 +110,13 @@ const std::map<Key, const char*>& Table() {
       // 4106: missing offscreens.
       {{4106, 1}, "No offscreen image was given."},
       {{4106, 30}, "The image could not be resized: the source or destination image is missing."},
+      // 4000: the categories of the preferences window.
+      {{4000, 1}, "General Settings"},
+      {{4000, 2}, "Print To File"},
+      {{4000, 3}, "Kivo-Print Center"},
+      {{4000, 4}, "Print To File Sets"},
+      {{4000, 5}, "Output Files"},
+      {{4000, 6}, "For Web Upload"},
       // 4112: dialog prompts.
       {{4112, 1}, "Choose a folder:"},
       {{4112, 9}, "Choose the folder in which the spool folders are kept:"},
@@ -120,11 +127,25 @@ const std::map<Key, const char*>& Table() {
   return table;
 }
 
+// List 4002: the printer's name for printer codes 1..99.
+std::string PrinterNameOfCode(int16_t printer) {
+  if (printer == 8) return "System Printer";
+  if (printer == 17) return "Print to File";
+  if (printer >= 25 && printer <= 28) return platform::StringF("Print to File Set %d", printer - 24);
+  if (printer >= 49 && printer <= 52) return platform::StringF("Print to File Set %d", printer - 44);
+  return platform::StringF("Photo Printer %d", int(printer));
+}
+
+bool IsPrinterNameItem(int16_t list, int16_t item) { return list == kPrinterNameStrings && item >= 1 && item <= 99; }
+
 }  // namespace
 
-bool HasIndString(int16_t list, int16_t item) { return Table().count({list, item}) != 0; }
+bool HasIndString(int16_t list, int16_t item) {
+  return IsPrinterNameItem(list, item) || Table().count({list, item}) != 0;
+}
 
 CStr255_AC GetIndString(int16_t list, int16_t item) {
+  if (IsPrinterNameItem(list, item)) return CStr255_AC(PrinterNameOfCode(item));
   const auto& table = Table();
   const auto it = table.find({list, item});
   if (it != table.end()) return CStr255_AC(it->second);

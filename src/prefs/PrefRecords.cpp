@@ -1,6 +1,7 @@
 // The live preference records, their factory defaults and their repair rules.
 #include "prefs/PrefRecords.h"
 
+#include "platform/Choosers.h"
 #include "platform/Polling.h"
 
 namespace {
@@ -12,7 +13,7 @@ tProcessedJobsPrefs gProcessedJobsPrefs;
 tPrintToCDPref gPrintToCDSetPrefs;
 tOutputFilePrefs gOutputFilePrefs;
 tSpecialPrintToFilePref gWebUploadPrefs;
-CStr255_AC gOriginalExtension;
+
 
 // A folder that is not chosen yet, with its alias id, to be created beside
 // the application when missing.

@@ -343,6 +343,43 @@ void TWebUploadObject::WriteTo(CStream_AC* stream) const {
   stream->WriteBytes(tail.data(), tail.size());
 }
 
+void TPrintToFilePrefObject::ReadFrom(CStream_AC* stream) {
+  CStream_AC& s = *stream;
+  tFolderFSSpec folder;
+  ReadFolderHead(s, folder);
+  tPrintToFilePrefs stored;
+  stored.orientation = s.ReadInt16();
+  stored.rotation = s.ReadInt16();
+  stored.fileFormat = s.ReadInt16();
+  ReadString(s, stored.baseName, kStr31Capacity);
+  ReadString(s, stored.extension, kStr31Capacity);
+  stored.reserved432 = s.ReadInt16();
+  stored.reserved434 = s.ReadInt16();
+  stored.namingType = s.ReadInt16();
+  stored.reserved438 = s.ReadInt16();
+  stored.skipCKProperties = s.ReadInt16();
+  tPrintToFilePrefs& live = *getMyPrintToFilePrefs();
+  live.folder.createIfMissing = folder.createIfMissing;
+  live.skipCKProperties = stored.skipCKProperties;
+}
+
+void TPrintToFilePrefObject::WriteTo(CStream_AC* stream) const {
+  CStream_AC& s = *stream;
+  const tPrintToFilePrefs& p = *getMyPrintToFilePrefs();
+  WriteFolderHead(s, p.folder);
+  s.WriteInt16(p.orientation);
+  s.WriteInt16(p.rotation);
+  s.WriteInt16(p.fileFormat);
+  s.WritePascalString(p.baseName);
+  s.WritePascalString(p.extension);
+  s.WriteInt16(p.reserved432);
+  s.WriteInt16(p.reserved434);
+  s.WriteInt16(p.namingType);
+  s.WriteInt16(p.reserved438);
+  s.WriteInt16(p.skipCKProperties);
+  s.WriteBytes(p.reserved442.data(), p.reserved442.size());
+}
+
 // ---- blobs ----
 
 std::vector<uint8_t> PrintServerPrefBlob() {
@@ -359,6 +396,72 @@ std::vector<uint8_t> ProcessedJobsPrefBlob() {
 }
 std::vector<uint8_t> WebUploadPrefBlob() {
   return MakeBlob(kSpecialPrintToFilePrefSize, [](CStream_AC& s) { TWebUploadObject().WriteTo(&s); });
+}
+std::vector<uint8_t> PrintToFilePrefBlob() {
+  return MakeBlob(kPrintToFilePrefsSize, [](CStream_AC& s) { TPrintToFilePrefObject().WriteTo(&s); });
+}
+
+namespace {
+
+// Reads a blob through a stream object that writes into the live record
+// `live`, and hands back what it read, with the live record as it was.
+template <typename R, typename F>
+std::optional<R> DecodeDetached(R* live, R start, size_t length, const host::PlistData& blob, F read) {
+  if (!live || blob.size() != length) return std::nullopt;
+  const R saved = *live;
+  *live = start;
+  std::optional<R> out;
+  CBufferStream_AC stream(blob.data(), blob.size());
+  stream.AddLittleEndianFilter();
+  try {
+    read(stream);
+    out = *live;
+  } catch (const CException_AC&) {
+  }
+  *live = saved;
+  return out;
+}
+
+}  // namespace
+
+std::optional<tPrintServerPrefs> DecodePrintServerBlob(const host::PlistData& blob) {
+  return DecodeDetached(getMyPrintServerPrefs(), tPrintServerPrefs{}, kPrintServerPrefsSize, blob,
+                        [](CStream_AC& s) { TPrintServerPrefObject().ReadFrom(&s); });
+}
+
+std::optional<tSpecialPrintToFilePref> DecodePrintToFileSetBlob(const host::PlistData& blob, int16_t set) {
+  tSpecialPrintToFilePref start;
+  if (!setMyPrintToFileSetPrefsToFactoryDefaults(&start, set) || !getMyPrintToFileSetPrefs(set)) return std::nullopt;
+  return DecodeDetached(getMyPrintToFileSetPrefs(set), start, kSpecialPrintToFilePrefSize, blob,
+                        [set](CStream_AC& s) { TPrintToFileSetObject().ReadFrom(&s, set); });
+}
+
+std::optional<tOutputFilePrefs> DecodeOutputFileBlob(const host::PlistData& blob) {
+  tOutputFilePrefs start;
+  setMyOutputFilePrefToFactoryDefaults(&start);
+  return DecodeDetached(getMyOutputFilePrefs(), start, kOutputFilePrefsSize, blob,
+                        [](CStream_AC& s) { TOutputFilePrefObject().ReadFrom(&s); });
+}
+
+std::optional<tProcessedJobsPrefs> DecodeProcessedJobsBlob(const host::PlistData& blob) {
+  tProcessedJobsPrefs start;
+  setMyProcessedJobsPrefToFactoryDefaults(&start);
+  return DecodeDetached(getMyProcessedJobsPrefs(), start, kProcessedJobsPrefsSize, blob,
+                        [](CStream_AC& s) { TProcessedJobObject().ReadFrom(&s); });
+}
+
+std::optional<tSpecialPrintToFilePref> DecodeWebUploadBlob(const host::PlistData& blob) {
+  tSpecialPrintToFilePref start;
+  setMyWebUploadPrefsToFactoryDefaults(&start);
+  return DecodeDetached(getMyWebUploadPrefs(), start, kSpecialPrintToFilePrefSize, blob,
+                        [](CStream_AC& s) { TWebUploadObject().ReadFrom(&s); });
+}
+
+std::optional<tPrintToFilePrefs> DecodePrintToFileBlob(const host::PlistData& blob) {
+  tPrintToFilePrefs start;
+  setMyPrintToFilePrefToFactoryDefaults(&start);
+  return DecodeDetached(getMyPrintToFilePrefs(), start, kPrintToFilePrefsSize, blob,
+                        [](CStream_AC& s) { TPrintToFilePrefObject().ReadFrom(&s); });
 }
 
 // ---- read and save ----
@@ -397,6 +500,8 @@ void myNewReadPreferences() {
     ReplaceDamagedRecord(kWebUploadPrefsKey, [] { setMyWebUploadPrefsToFactoryDefaults(getMyWebUploadPrefs()); },
                          WebUploadPrefBlob);
   validateWebUploadPrefs(getMyWebUploadPrefs());
+  if (auto blob = StoredBlob(kPrintToFilePrefKey))
+    ReadBlob(kPrintToFilePrefKey, *blob, [](CStream_AC& s) { TPrintToFilePrefObject().ReadFrom(&s); });
 }
 
 void myNewSavePreferences() {
@@ -406,6 +511,7 @@ void myNewSavePreferences() {
   StoreBlob(kOutputFilesPrefKey, OutputFilePrefBlob());
   StoreBlob(kWebUploadPrefsKey, WebUploadPrefBlob());
   StoreBlob(kPrintCenterPrefsKey, ProcessedJobsPrefBlob());
+  StoreBlob(kPrintToFilePrefKey, PrintToFilePrefBlob());
 
   if (auto blob = StoredBlob(kPrintCenterPrefsKey))
     ReadBlob(kPrintCenterPrefsKey, *blob, [](CStream_AC& s) { TProcessedJobObject().ReadFrom(&s); });

@@ -10,6 +10,12 @@
 //   "outputFilesPref"              tOutputFilePrefs          260 bytes
 //   "KivoPrintCenterPrefs"         tProcessedJobsPrefs       616 bytes
 //   "WebUploadPrefs"               tSpecialPrintToFilePref   982 bytes
+//   "printToFilePref"              tPrintToFilePrefs         570 bytes
+//
+// The print-to-file record's blob carries the whole record, but only its two
+// switches (create the folder when missing, skip the chroma-key properties)
+// are read back: the folder itself comes back through its alias, the rest of
+// the record is not the operator's to set.
 //
 // Reading is defensive: a string whose length byte exceeds its field, or a
 // blob that ends early, stops that one blob (the fields read before it keep
@@ -34,6 +40,7 @@ inline constexpr const char kPrintServerPrefKey[] = "printServerPref";
 inline constexpr const char kOutputFilesPrefKey[] = "outputFilesPref";
 inline constexpr const char kPrintCenterPrefsKey[] = "KivoPrintCenterPrefs";
 inline constexpr const char kWebUploadPrefsKey[] = "WebUploadPrefs";
+inline constexpr const char kPrintToFilePrefKey[] = "printToFilePref";
 // "PrintToFileSet " and the set number in decimal.
 std::string PrintToFileSetKey(int set);
 
@@ -83,6 +90,12 @@ class TWebUploadObject {
   void ReadFrom(CStream_AC* stream);
   void WriteTo(CStream_AC* stream) const;
 };
+class TPrintToFilePrefObject {
+ public:
+  // Reads the stored record's switches into the live record.
+  void ReadFrom(CStream_AC* stream);
+  void WriteTo(CStream_AC* stream) const;
+};
 
 // The blob of a live record as myNewSavePreferences stores it (the set
 // number 1..8 for PrintToFileSetBlob).
@@ -91,6 +104,18 @@ std::vector<uint8_t> PrintToFileSetBlob(int16_t set);
 std::vector<uint8_t> OutputFilePrefBlob();
 std::vector<uint8_t> ProcessedJobsPrefBlob();
 std::vector<uint8_t> WebUploadPrefBlob();
+std::vector<uint8_t> PrintToFilePrefBlob();
+
+// What a stored blob holds, decoded into a record of its own (the live
+// records are not changed): nothing when the blob is not exactly the
+// record's length or its fields do not read (a string longer than its field).
+// The print-to-file blob gives only its two switches over factory values.
+std::optional<tPrintServerPrefs> DecodePrintServerBlob(const host::PlistData& blob);
+std::optional<tSpecialPrintToFilePref> DecodePrintToFileSetBlob(const host::PlistData& blob, int16_t set);
+std::optional<tOutputFilePrefs> DecodeOutputFileBlob(const host::PlistData& blob);
+std::optional<tProcessedJobsPrefs> DecodeProcessedJobsBlob(const host::PlistData& blob);
+std::optional<tSpecialPrintToFilePref> DecodeWebUploadBlob(const host::PlistData& blob);
+std::optional<tPrintToFilePrefs> DecodePrintToFileBlob(const host::PlistData& blob);
 
 // Copies `length` bytes of `data` as resource (type, id) named `name` into
 // the resource fork of `file`, which must be open for writing; a resource of

@@ -62,19 +62,19 @@ TEST(HostileInput, FifosAsJobPhotoAndSidecarAreRefusedAndTheNextJobPrints) {
   e2e::Station station;
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_EQ(mkfifo((station.images() / "pipe.jpg").c_str(), 0666), 0);
+  // A printed job's photos are deleted with it, so each job has its own.
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red2.jpg", 300, 450, {220, 20, 20}));
 
   // A FIFO named like a job, a job whose photo is a FIFO, a job with a FIFO
   // as its sidecar, then a plain job.
   ASSERT_EQ(mkfifo((station.jobs() / "a-fifo.trpr").c_str(), 0666), 0);
   ASSERT_TRUE(station.Drop(PhotoJob("pipe.jpg"), "b-pipe-photo.trpr"));
   ASSERT_EQ(mkfifo((station.staging() / "._c-sidecar.trpr").c_str(), 0666), 0);
-  // A job's photos are deleted with it: each job has its own.
-  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red2.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(jobwriter::WriteJobFile(PhotoJob("Red2.jpg", "Sidecar"), station.staging() / "c-sidecar.trpr"));
+  ASSERT_TRUE(jobwriter::WriteJobFile(PhotoJob("Red.jpg", "Sidecar"), station.staging() / "c-sidecar.trpr"));
   fs::rename(station.staging() / "._c-sidecar.trpr", station.jobs() / "._c-sidecar.trpr");
   ASSERT_TRUE(station.DropFile(station.staging() / "c-sidecar.trpr", "c-sidecar.trpr"));
-  ASSERT_TRUE(station.Drop(PhotoJob("Red.jpg", "Plain"), "d-plain.trpr"));
+  ASSERT_TRUE(station.Drop(PhotoJob("Red2.jpg", "Plain"), "d-plain.trpr"));
 
   ASSERT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: Plain") != std::string::npos; }, 60))
       << station.Log();
@@ -146,7 +146,7 @@ TEST(HostileInput, AnUnknownResizeMethodFailsTheJob) {
 }
 
 // A keyed photo on a blue page; `flag` is added to the stored block's flags.
-jobwriter::TJobDescription KeyedJob(const std::string& photo, const std::string& templ, int32_t flag) {
+jobwriter::TJobDescription KeyedJob(const std::string& templ, int32_t flag) {
   constexpr float kBacking[3] = {30, 190, 40};
   tChromaKeySettings s;
   chromakey::initialize_data(&s.para);
@@ -156,11 +156,11 @@ jobwriter::TJobDescription KeyedJob(const std::string& photo, const std::string&
   s.para.center_r = kBacking[0] * 256.0f;
   s.para.center_g = kBacking[1] * 256.0f;
   s.para.center_b = kBacking[2] * 256.0f;
-  jobwriter::TJobDescription job = PhotoJob(photo, templ);
+  jobwriter::TJobDescription job = PhotoJob("Green.jpg", templ);
   job.objects.clear();
   job.objects.push_back(jobwriter::RecordOf(
       *layout::TBackColorObject::New(jobwriter::BackColorDesc(RGBColor{0, 0, 0xFFFF}, 0, 0, 4, 6))));
-  auto keyed = layout::TImageObject::New(jobwriter::ImageDesc(photo, 1, 1, 2, 3));
+  auto keyed = layout::TImageObject::New(jobwriter::ImageDesc("Green.jpg", 1, 1, 2, 3));
   keyed->SetChromaKeySettings(s);
   job.objects.push_back(jobwriter::RecordOf(*keyed));
   return job;
@@ -172,7 +172,7 @@ TEST(HostileInput, AKeyingBlockAskingForMaskShapesItDoesNotCarryFailsTheJob) {
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 200, 300, {30, 190, 40}));
   // Its sidecar, where its masks would be, is a FIFO: no masks, and no hang.
   ASSERT_EQ(mkfifo((station.images() / "._Green.jpg").c_str(), 0666), 0);
-  ASSERT_TRUE(station.Drop(KeyedJob("Green.jpg", "Keyed", 0), "a-keyed.trpr"));
+  ASSERT_TRUE(station.Drop(KeyedJob("Keyed", 0), "a-keyed.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: Keyed") != std::string::npos; }, 30))
       << station.Log();
   ASSERT_NE(station.Log().find("Successfully Chroma keyed!"), std::string::npos);
@@ -183,12 +183,14 @@ TEST(HostileInput, AKeyingBlockAskingForMaskShapesItDoesNotCarryFailsTheJob) {
   ASSERT_TRUE(page.image) << page.error;
   EXPECT_GT(page.rgb(600, 900)[2], 200) << "the backing is keyed out to the blue page";
 
-  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green2.jpg", 200, 300, {30, 190, 40}));
-  ASSERT_TRUE(station.Drop(KeyedJob("Green2.jpg", "Shapes", chromakey::kFlagShapes), "b-shapes.trpr"));
+  // The first job takes its photo with it.
+  ASSERT_TRUE(station.WaitUntilGone(station.images() / "Green.jpg"));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 200, 300, {30, 190, 40}));
+  ASSERT_TRUE(station.Drop(KeyedJob("Shapes", chromakey::kFlagShapes), "b-shapes.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "b-shapes.trpr"); }, 30))
       << station.Log();
   const std::string log = station.Log();
-  EXPECT_NE(log.find("The image file \"Green2.jpg\" could not be chroma keyed!"), std::string::npos) << log;
+  EXPECT_NE(log.find("The image file \"Green.jpg\" could not be chroma keyed!"), std::string::npos) << log;
   EXPECT_EQ(CountOf(log, "Successfully Chroma keyed!"), 1u);
   EXPECT_EQ(station.PrintLog().find("Template: Shapes"), std::string::npos);
   EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 1u);
@@ -238,10 +240,10 @@ TEST(HostileInput, TheVideoCopyTakesOnlyAVideoClip) {
   fs::create_symlink(station.base() / "outside" / "secret.txt", station.base() / "outside" / "link.mov");
 
   for (const char* clip : {"secret.txt", "link.mov", "clip.mov"}) {
-    // A job's photos are deleted with it: each job has its own.
-    const std::string photo = std::string("Red-") + clip + ".jpg";
-    ASSERT_TRUE(e2e::WritePhoto(station.images() / photo, 300, 450, {220, 20, 20}));
-    jobwriter::TJobDescription job = PhotoJob(photo, clip);
+    // Each printed job takes its photo with it.
+    ASSERT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg"));
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+    jobwriter::TJobDescription job = PhotoJob("Red.jpg", clip);
     job.videoCopy = 1;
     job.videoPath = (station.base() / "outside" / clip).string();
     ASSERT_TRUE(station.Drop(job, std::string(clip) + ".trpr"));

@@ -111,6 +111,20 @@ TEST(Resampler, OnTheCallingThreadTheProgressDisplayIsIdledEveryFiftyRows) {
   platform::SetProgressIdleHook({});
 }
 
+TEST(Resampler, FitIntoABoxKeepsTheProportions) {
+  auto page = Noise(3, 2, 7);
+  auto up = ResizeGWorldToFit(*page, CLongRect_AC(0, 0, 640, 640));
+  ASSERT_TRUE(up);
+  EXPECT_EQ(up->width(), 640);
+  EXPECT_EQ(up->height(), 426);
+  auto wide = Noise(800, 600, 8);
+  auto down = ResizeGWorldToFit(*wide, CLongRect_AC(0, 0, 640, 640));
+  ASSERT_TRUE(down);
+  EXPECT_EQ(down->width(), 640);
+  EXPECT_EQ(down->height(), 480);
+  EXPECT_FALSE(ResizeGWorldToFit(*wide, CLongRect_AC(0, 0, 0, 640)));
+}
+
 TEST(Resampler, PairedKernelsGiveThePlainLoopsBytes) {
   // Odd tap counts, sub-rectangles, edge-clamped taps, enlarging and reducing,
   // rows narrower than one 16-byte block: the 16-bit paired kernels must give

@@ -98,6 +98,14 @@ TEST(Writers, OwnTiffHeaderAndRawAreByteExact) {
   EXPECT_EQ(LE32(tiff, 230), 1u);
   EXPECT_EQ(LE32(tiff, 234), 72u);
   EXPECT_EQ(tiff.substr(242), PatternRGB(3, 2));
+  // A resolution of 0 is stored as it comes (0/1), as the TIFF route of the
+  // set folders writes it; only a negative one stands for 72.
+  ASSERT_TRUE(SaveAsTIFFFile(SpecOf(dir / "zero.tif"), page.get(), 0));
+  const std::string zero = ReadText(dir / "zero.tif");
+  EXPECT_EQ(LE32(zero, 226), 0u);
+  EXPECT_EQ(LE32(zero, 230), 1u);
+  EXPECT_EQ(LE32(zero, 234), 0u);
+  EXPECT_EQ(LE32(zero, 238), 1u);
 
   // libtiff reads the same pixels back.
   auto back = host::ReadImageFile(dir / "p.tif");
@@ -165,6 +173,10 @@ TEST(Writers, FailuresLeaveNoFileAndPreferencesFolderPaths) {
   ASSERT_TRUE(NewSaveOffscreenToFile(kOutputPNG, page.get(), SpecOf(dir / "out/p.png"), false, 300, 75, true));
   EXPECT_TRUE(fs::exists(dir / "out/p.png"));
   EXPECT_TRUE(fs::is_empty(dir / "prefs"));
+  // Asked for in the preferences folder itself, the file stays there.
+  ASSERT_TRUE(NewSaveOffscreenToFile(kOutputPNG, page.get(), SpecOf(dir / "prefs/q.png"), false, 300, 75, true));
+  EXPECT_TRUE(fs::exists(dir / "prefs/q.png"));
+  fs::remove(dir / "prefs/q.png");
 
   // A ":" in a name is a character of the name, never a folder separator.
   FSSpec spec = SpecOf(dir / "out/x.jpg");
@@ -200,6 +212,9 @@ TEST(OutputFileHelpers, NamesAndCopies) {
   WriteText(dir / "a copy 1.jpg", "3");
   EXPECT_EQ(createUniqueNameFromPath(dir / "a.jpg"), dir / "a copy 2.jpg");
   EXPECT_FALSE(createUniqueNameFromPath(""));
+  // A name without an extension keeps the "." of the " copy." form.
+  WriteText(dir / "noext", "n");
+  EXPECT_EQ(createUniqueNameFromPath(dir / "noext"), dir / "noext copy.");
 
   FileCopyRequest request{false, dir / "a.jpg", dir / "sub/deeper/b.jpg"};
   ASSERT_TRUE(doCopyTheFileNew(request));
@@ -213,6 +228,42 @@ TEST(OutputFileHelpers, NamesAndCopies) {
   EXPECT_EQ(ReadText(dir / "sub/deeper/b.jpg"), "new");
   FileCopyRequest missing{false, dir / "nothing.jpg", dir / "c.jpg"};
   EXPECT_FALSE(doCopyTheFileNew(missing));
+
+  // Overwriting a file with itself keeps it; a copy that fails keeps the
+  // file it was to replace.
+  FileCopyRequest itself{true, dir / "a.jpg", dir / "a.jpg"};
+  EXPECT_TRUE(doCopyTheFileNew(itself));
+  EXPECT_EQ(ReadText(dir / "a.jpg"), "new");
+  fs::create_directories(dir / "not a file");
+  FileCopyRequest failing{true, dir / "not a file", dir / "sub/deeper/b.jpg"};
+  EXPECT_FALSE(doCopyTheFileNew(failing));
+  EXPECT_EQ(ReadText(dir / "sub/deeper/b.jpg"), "new");
+}
+
+TEST(OutputFileHelpers, PathTextIsEscapedFromMacRoman) {
+  TempDir dir;
+  WriteText(dir / "\xC3\xA9t\xC3\xA9 1.jpg", "x");  // "été 1.jpg"
+  char text[1024];
+  fsSpecToCharArray(SpecOf(dir / "\xC3\xA9t\xC3\xA9 1.jpg"), text);
+  const std::string path(text);
+  ASSERT_FALSE(path.empty());
+  // "é" is byte 0x8E in Mac Roman, the blank is escaped too.
+  EXPECT_NE(path.find("/%8Et%8E%201.jpg"), std::string::npos) << path;
+  EXPECT_EQ(path.find("%C3"), std::string::npos) << path;
+  // A character Mac Roman cannot hold leaves no text at all.
+  WriteText(dir / "\xE4\xB8\xAD.jpg", "x");
+  fsSpecToCharArray(SpecOf(dir / "\xE4\xB8\xAD.jpg"), text);
+  EXPECT_EQ(text[0], 0);
+}
+
+TEST(Writers, ANegativeJpegQualityIsHeldToTheScale) {
+  TempDir dir;
+  auto page = Gradient(16, 16);
+  EXPECT_EQ(writeGWorldToImageFile(page.get(), SpecOf(dir / "low.jpg"), kOutputJPEG, 72, -40), noErr);
+  EXPECT_EQ(writeGWorldToImageFile(page.get(), SpecOf(dir / "zero.jpg"), kOutputJPEG, 72, 0), noErr);
+  // Held to 0 like quality 0: the same bytes.
+  EXPECT_EQ(ReadText(dir / "low.jpg"), ReadText(dir / "zero.jpg"));
+  EXPECT_TRUE(host::ReadImageFile(dir / "low.jpg").ok());
 }
 
 TEST(OutputFileHelpers, FormatWriterAndProfileEmbedding) {

@@ -10,7 +10,9 @@
 #include <QProcess>
 
 #include "TestSupport.h"
+#include "host/files/FSSpec.h"
 #include "host/imageio/ImageFile.h"
+#include "imaging/ColorAdjust.h"
 #include "host/notify/DistributedNotifications.h"
 #include "host/sys/Process.h"
 #include "host/sys/PropertyList.h"
@@ -23,6 +25,7 @@
 #include "pipeline/FakeServices.h"
 #include "pipeline/OutputDispatch.h"
 #include "pipeline/PrinterHandOff.h"
+#include "platform/FolderSpecs.h"
 #include "platform/MachineAddress.h"
 
 namespace fs = std::filesystem;
@@ -51,8 +54,11 @@ struct Station {
   tSpecialPrintToFilePref web;
   fs::path printCenter;
   bool useNewHandOff = false;
+  FSSpec savedPrefs = gKivoPrefsFSSpec;
 
   Station() {
+    // The writers put files through the preferences folder.
+    EXPECT_EQ(host::MakeFolderSpecFromPath(app.Sub("Prefs").string(), &gKivoPrefsFSSpec), noErr);
     for (int16_t n = 1; n <= 8; ++n) setMyPrintToFileSetPrefsToFactoryDefaults(&sets[size_t(n)], n);
     setMyWebUploadPrefsToFactoryDefaults(&web);
     output::TOutputEnv env;
@@ -71,7 +77,10 @@ struct Station {
     pipeline::SetOutputEnvironment(env);
     printCenter = *pipeline::CreatePrintCenterFolderTree(app.path) / "Jobs To Be Printed";
   }
-  ~Station() { pipeline::SetOutputEnvironment({}); }
+  ~Station() {
+    gKivoPrefsFSSpec = savedPrefs;
+    pipeline::SetOutputEnvironment({});
+  }
 
   // Reads the job, gives it the page and runs the finish step's dispatch.
   int16_t Run(const jobwriter::TJobDescription& job, host::GWorldHandle page, CountingServices& services,
@@ -166,6 +175,28 @@ TEST(OutputEndToEnd, SetJobWritesMainFileWebCopyAndFurtherSet) {
   ASSERT_EQ(Names(st.app.path / "Set 2"), (std::vector<std::string>{"Copy copy.jpg", "Copy.jpg"}));
   EXPECT_EQ(SizeOf(st.app.path / "Set 2" / "Copy.jpg"), std::make_pair(640, 480));
   EXPECT_EQ(services.counted, std::vector<int>{203});
+}
+
+TEST(OutputEndToEnd, SetNamesWithoutABaseAreNumberedAndOverwriteReplaces) {
+  Station st;
+  st.sets[1].namingType = 0;  // no base name
+  auto job = BaseJob(25);
+  job.blocks.print2File.setNumber = 1;
+  CountingServices services;
+  ASSERT_EQ(st.Run(job, outtest::Page(40, 30), services), 0);
+  ASSERT_EQ(st.Run(job, outtest::Page(40, 30), services), 0);
+  // Never a hidden ".jpg" or a " copy 1.jpg" that starts with a blank.
+  EXPECT_EQ(Names(st.app.path / "Set 1"), (std::vector<std::string>{"0001.jpg", "0002.jpg"}));
+
+  st.sets[2].namingType = 3;
+  st.sets[2].overwrite = 1;
+  job.blocks.print2File.setNumber = 2;
+  ASSERT_EQ(st.Run(job, outtest::Page(40, 30), services), 0);
+  ASSERT_EQ(st.Run(job, outtest::Page(50, 30), services), 0);
+  EXPECT_EQ(Names(st.app.path / "Set 2"), std::vector<std::string>{"IMG_0042.jpg"});
+  EXPECT_EQ(SizeOf(st.app.path / "Set 2" / "IMG_0042.jpg"), std::make_pair(50, 30));
+  // Nothing stays behind in the preferences folder the writer went through.
+  EXPECT_TRUE(Names(st.app.path / "Prefs").empty());
 }
 
 TEST(OutputEndToEnd, ClientAddressChoosesTheSetAndSubfoldersStayInside) {
@@ -279,7 +310,7 @@ TEST(OutputEndToEnd, BinaryHandOffHoldsTheRecordAndThePixels) {
   CountingServices services;
   auto page = outtest::Page(12, 8);
   std::vector<uint8_t> rgb;
-  ASSERT_TRUE(output::PackRGB(*page, &rgb));
+  ASSERT_TRUE(convertGWorldToDotSeqHandle(page.get(), &rgb));
   ASSERT_EQ(st.Run(job, std::move(page), services), 0);
 
   const auto names = Names(st.printCenter);

@@ -80,6 +80,7 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
   std::filesystem::path UnknownJobsFolder() override { return unknownDir; }
   std::filesystem::path FinishedJobsFolder() override { return finishedDir; }
   std::filesystem::path ImagesFolder() override { return imagesDir; }
+  std::filesystem::path GraphicsFolder() override { return {}; }
   int AskWhatToDoWithFailedJob() override { return alertAnswer; }
 
   std::optional<std::filesystem::path> GetNextNewJobFile() override {
@@ -94,15 +95,7 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
   void SetQueueCurrentFile(const std::string&) override {}
   void InsertIntoQueue(const std::filesystem::path& f) override { reinserted.push_back(f); }
 
-  // Moves and deletes go to the disk: the tests look at what is left.
-  OSErr MoveFileToFolder(const std::filesystem::path& file, const std::filesystem::path& folder) override {
-    if (folder.empty()) return dirNFErr;
-    // Never over a file already there.
-    const std::string target = host::JoinPath(folder.string(), file.filename().string());
-    std::error_code ec;
-    if (std::filesystem::exists(target, ec)) return dupFNErr;
-    return host::MoveItem(file.string(), target);
-  }
+  // Deletes go to the disk: the tests look at what is left.
   OSErr DeleteFile(const std::filesystem::path& file) override { return host::DeleteItem(file.string()); }
 
   void AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) override {

@@ -82,7 +82,20 @@ TEST(CopyNames, LongNameForm) {
   EXPECT_EQ(platform::CopyNameForLongNames(stem + ".jpg", f.Taken()), stem + " copy.jpg");
   EXPECT_EQ(platform::CopyNameForLongNames("a.jpg", f.Taken()), "a copy 1.jpg");
   EXPECT_EQ(platform::CopyNameForLongNames("a copy 7.jpg", f.Taken()), "a copy 1.jpg");
-  EXPECT_EQ(platform::CopyNameForLongNames("photocopy.tif", f.Taken()), "photocopy.tif");
+  // A word that merely begins or ends with "copy" is no copy mark.
+  EXPECT_EQ(platform::CopyNameForLongNames("photocopy.tif", f.Taken()), "photocopy copy.tif");
+  EXPECT_EQ(platform::CopyNameForLongNames("copyright.jpg", f.Taken()), "copyright copy.jpg");
+  EXPECT_EQ(platform::CopyNameBeforeExtension("my copyright.jpg", f.Taken()), "my copyright copy.jpg");
+  EXPECT_EQ(platform::CopyNameBeforeExtension("a copy 2b.jpg", f.Taken()), "a copy 2b copy.jpg");
+}
+
+TEST(CopyNames, AnEmptyStemNeverStartsANameWithABlankOrADot) {
+  Folder f{{"copy.jpg"}};
+  std::string result;
+  EXPECT_EQ(platform::NewCopyName("", ".jpg", f.Taken(), result), 0);
+  EXPECT_EQ(result, "copy 1.jpg");
+  EXPECT_EQ(platform::CopyNameBeforeExtension(".jpg", f.Taken()), "copy 1.jpg");
+  EXPECT_EQ(platform::CopyNameForLongNames(".jpg", f.Taken()), "copy 1.jpg");
 }
 
 TEST(CopyNames, NewCopyNameTriesThePlainNameFirst) {

@@ -136,6 +136,49 @@ TEST(FileServices, MoveKeepsTheSourceWhenTheCopyFails) {
   EXPECT_EQ(ReadText(other / "job2"), "older");
 }
 
+TEST(FileServices, JobFileMovesTakeTheCopyNameAndReportFailures) {
+  MessageCapture capture;
+  TempDir dir;
+  fs::create_directories(dir / "finished");
+  WriteText(dir / "finished/job.kpj", "first");
+  WriteText(dir / "job.kpj", "second");
+  const FSSpec finished = FolderSpec(dir / "finished");
+  ASSERT_EQ(myTFileMoveFile(FileIn(dir.path(), "job.kpj"), finished.parID), noErr);
+  EXPECT_EQ(ReadText(dir / "finished/job copy.kpj"), "second");
+  EXPECT_EQ(ReadText(dir / "finished/job.kpj"), "first");
+  EXPECT_FALSE(fs::exists(dir / "job.kpj"));
+  // A folder that is gone: the file stays and the operator is told.
+  WriteText(dir / "job2.kpj", "third");
+  fs::remove_all(dir / "finished");
+  EXPECT_NE(myTFileMoveFile(FileIn(dir.path(), "job2.kpj"), finished.parID), noErr);
+  EXPECT_EQ(ReadText(dir / "job2.kpj"), "third");
+  ASSERT_FALSE(capture.texts.empty());
+  EXPECT_EQ(capture.texts.back().rfind("Cannot Copy and Move File!\rError Code = ", 0), 0u) << capture.texts.back();
+}
+
+TEST(FileServices, MovingAFileOntoItselfKeepsIt) {
+  MessageCapture capture;
+  TempDir dir;
+  // The same file reached through a link is still the file itself.
+  WriteText(dir / "orig.jpg", "mine");
+  fs::create_symlink(dir / "orig.jpg", dir / "link.jpg");
+  FSSpec viaLink = FileIn(dir.path(), "link.jpg");
+  EXPECT_EQ(copyTheFile(FileIn(dir.path(), "orig.jpg"), viaLink, true), noErr);
+  EXPECT_EQ(ReadText(dir / "orig.jpg"), "mine");
+  EXPECT_TRUE(fs::is_symlink(dir / "link.jpg"));
+  fs::remove(dir / "link.jpg");
+  fs::remove(dir / "orig.jpg");
+
+  WriteText(dir / "a.jpg", "keep");
+  EXPECT_EQ(doNSStringPathCopy(dir / "a.jpg", dir.path(), "a.jpg", true), noErr);
+  EXPECT_EQ(ReadText(dir / "a.jpg"), "keep");
+  // Replacing another file: the new one takes the name, nothing else is left.
+  WriteText(dir / "b.jpg", "new");
+  EXPECT_EQ(doNSStringPathCopy(dir / "b.jpg", dir.path(), "a.jpg", true), noErr);
+  EXPECT_EQ(ReadText(dir / "a.jpg"), "new");
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"a.jpg"});
+}
+
 TEST(FileServices, CreationNeverReplaces) {
   MessageCapture capture;
   TempDir dir;

@@ -52,9 +52,14 @@ TEST(FolderLookup, CreatingFolders) {
   EXPECT_EQ(createNewFolder(CStr255_AC("IMAGES FOLDER \xC6\x92"), root.vRefNum, root.parID, &again), noErr);
   EXPECT_EQ(again.parID, made.parID);
   EXPECT_TRUE(capture.texts.empty());
-  EXPECT_EQ(createNewFolder(CStr255_AC(""), root.vRefNum, root.parID, &again), noErr);
+  // No name makes no folder, and says so in its result too.
+  EXPECT_EQ(createNewFolder(CStr255_AC(""), root.vRefNum, root.parID, &again), bdNamErr);
+  EXPECT_EQ(again.parID, made.parID);
   EXPECT_EQ(capture.texts.back(), "createNewFolder => theName is nil");
   WriteText(dir / "plain", "x");
+  FSSpec plainFile;
+  ASSERT_EQ(host::FSMakeFSSpec(root.vRefNum, root.parID, "plain", &plainFile), noErr);
+  EXPECT_FALSE(IsExistingDirectory(plainFile));
   EXPECT_EQ(createNewFolder(CStr255_AC("plain"), root.vRefNum, root.parID, &again), dupFNErr);
 
   // The usual form and the way back.

@@ -264,6 +264,12 @@ OSErr MoveItem(const std::string& from, const std::string& to) {
   return noErr;
 }
 
+bool SameItem(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 OSErr DeleteItem(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);

@@ -41,6 +41,9 @@ OSErr MoveItem(const std::string& from, const std::string& to);
 // through a synced temporary file; with `replace` false an existing `to`
 // gives dupFNErr.
 OSErr CopyFile(const std::string& from, const std::string& to, bool replace);
+// Whether two paths reach the same existing item (links and other spellings
+// of one path included).
+bool SameItem(const std::string& a, const std::string& b);
 // Deletes a file (and its sidecar) or an empty folder (fBsyErr when not empty).
 OSErr DeleteItem(const std::string& path);
 

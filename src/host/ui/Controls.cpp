@@ -14,9 +14,14 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QIntValidator>
 #include <QRadioButton>
+#include <QSignalBlocker>
+#include <QSlider>
 #include <QTimer>
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cmath>
 
 #include "host/qd/GWorld.h"
@@ -104,6 +109,82 @@ void TEditText::SetText(const CStr255_AC& text, bool) {
 CStr255_AC TEditText::GetText() const {
   if (auto* edit = qobject_cast<QLineEdit*>(GetWidget())) return FromQString(edit->text());
   return CStr255_AC();
+}
+
+void TEditText::SetMaxLength(int16_t length) {
+  if (auto* edit = qobject_cast<QLineEdit*>(GetWidget())) edit->setMaxLength(std::clamp<int>(length, 0, 255));
+}
+
+// ---- number fields and sliders ---------------------------------------------
+
+QWidget* TNumberText::CreateWidget(QWidget* parent) {
+  QWidget* w = TEditText::CreateWidget(parent);
+  if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+    edit->setValidator(new QIntValidator(min_, max_, edit));
+    edit->setMaxLength(11);
+  }
+  return w;
+}
+
+void TNumberText::SetRange(int32_t minimum, int32_t maximum) {
+  min_ = std::min(minimum, maximum);
+  max_ = std::max(minimum, maximum);
+  if (auto* edit = qobject_cast<QLineEdit*>(GetWidget())) edit->setValidator(new QIntValidator(min_, max_, edit));
+}
+
+void TNumberText::SetValue(int32_t value, bool redraw) {
+  SetText(CStr255_AC(std::to_string(std::clamp(value, min_, max_))), redraw);
+}
+
+int32_t TNumberText::GetValue() const {
+  const std::string text = GetText().ToUTF8();
+  if (text.empty()) return min_;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (end == text.c_str()) return min_;
+  return int32_t(std::clamp<long long>(v, min_, max_));
+}
+
+QWidget* TSlider::CreateWidget(QWidget* parent) {
+  auto* slider = new QSlider(Qt::Horizontal, parent);
+  // Values set by the program are set with the signals blocked, so every
+  // change seen here is the operator's.
+  QObject::connect(slider, &QSlider::valueChanged, slider, [this](int) { SendEvent(mSliderHit, CurrentEvent()); });
+  return slider;
+}
+
+void TSlider::SetMinimum(int32_t minimum, bool) {
+  if (auto* s = qobject_cast<QSlider*>(GetWidget())) {
+    const QSignalBlocker quiet(s);
+    s->setMinimum(minimum);
+  }
+}
+void TSlider::SetMaximum(int32_t maximum, bool) {
+  if (auto* s = qobject_cast<QSlider*>(GetWidget())) {
+    const QSignalBlocker quiet(s);
+    s->setMaximum(maximum);
+  }
+}
+int32_t TSlider::GetMinimum() const {
+  auto* s = qobject_cast<QSlider*>(GetWidget());
+  return s ? s->minimum() : 0;
+}
+int32_t TSlider::GetMaximum() const {
+  auto* s = qobject_cast<QSlider*>(GetWidget());
+  return s ? s->maximum() : 0;
+}
+void TSlider::SetValue(int32_t value, bool) {
+  auto* s = qobject_cast<QSlider*>(GetWidget());
+  if (!s) return;
+  const QSignalBlocker quiet(s);
+  s->setValue(value);
+}
+int32_t TSlider::GetValue() const {
+  auto* s = qobject_cast<QSlider*>(GetWidget());
+  return s ? s->value() : 0;
+}
+void TSlider::MoveTo(int32_t value) {
+  if (auto* s = qobject_cast<QSlider*>(GetWidget())) s->setValue(value);
 }
 
 // ---- check boxes, radios, clusters -----------------------------------------

@@ -37,6 +37,8 @@ class TEditText : public TStaticText {
  public:
   void SetText(const CStr255_AC& text, bool redraw = true) override;
   CStr255_AC GetText() const override;
+  // The most characters the field takes (at most 255).
+  void SetMaxLength(int16_t length);
 
  protected:
   QWidget* CreateWidget(QWidget* parent) override;
@@ -191,4 +193,38 @@ class TChasingArrows : public TView {
  private:
   int frame_ = 0;
   class QTimer* timer_ = nullptr;
+};
+
+// A number field: an edit text that takes only whole numbers within its
+// range (by default 0 to 32767).
+class TNumberText : public TEditText {
+ public:
+  void SetValue(int32_t value, bool redraw = true);
+  // The number shown, clamped to the range; the minimum when the field is empty.
+  int32_t GetValue() const;
+  void SetRange(int32_t minimum, int32_t maximum);
+
+ protected:
+  QWidget* CreateWidget(QWidget* parent) override;
+
+ private:
+  int32_t min_ = 0, max_ = 32767;
+};
+
+// A horizontal slider (the framework's scroll-bar control); sends
+// mSliderHit whenever the operator moves it to a new value.
+class TSlider : public TView {
+ public:
+  void SetMinimum(int32_t minimum, bool redraw = true);
+  void SetMaximum(int32_t maximum, bool redraw = true);
+  int32_t GetMinimum() const;
+  int32_t GetMaximum() const;
+  // Clamped to the slider's range.
+  void SetValue(int32_t value, bool redraw = true);
+  int32_t GetValue() const;
+  // Moves the slider as the operator would: sets the value and sends the event.
+  void MoveTo(int32_t value);
+
+ protected:
+  QWidget* CreateWidget(QWidget* parent) override;
 };

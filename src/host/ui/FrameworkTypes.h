@@ -43,6 +43,7 @@ enum : EventNumber {
   mPopupHit = 4,
   mEditTextHit = 5,
   mListSelectionHit = 6,
+  mSliderHit = 14,  // a slider or scroll bar moved to a new value
 };
 
 // What a control knows about the user action that made it send its event.

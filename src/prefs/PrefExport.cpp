@@ -1,0 +1,295 @@
+// Preference export and import.
+#include "prefs/PrefExport.h"
+
+#include <ctime>
+#include <set>
+#include <system_error>
+
+#include "host/files/Alias.h"
+#include "host/files/FinderInfo.h"
+#include "host/sys/Folders.h"
+#include "host/sys/PropertyList.h"
+#include "host/sys/UserDefaults.h"
+#include "host/ui/FileDialogs.h"
+#include "platform/Log.h"
+#include "platform/Messages.h"
+#include "prefs/FolderAliases.h"
+#include "prefs/PrefStore.h"
+
+#ifndef KIVO_VERSION
+#define KIVO_VERSION ""
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr OSType kAppCreator = FourCC("ZRVb");
+constexpr size_t kMaxAliasBytes = 64 * 1024;
+constexpr int kFirstExportedAlias = 4500, kLastExportedAlias = 4560;
+
+// The keys export writes, in order.
+std::vector<std::string> ExportedKeys() {
+  std::vector<std::string> keys{kPrintServerPrefKey};
+  for (int set = 1; set <= 8; ++set) keys.push_back(PrintToFileSetKey(set));
+  for (int id = kFirstExportedAlias; id <= kLastExportedAlias; ++id) keys.push_back(AliasKey(int16_t(id)));
+  keys.push_back(kWebUploadPrefsKey);
+  keys.push_back(kOutputFilesPrefKey);
+  keys.push_back(kPrintToFilePrefKey);
+  return keys;
+}
+
+const std::set<int16_t>& KnownAliasIDs() {
+  static const std::set<int16_t> ids = {kPrintToFileAliasID, kProcessedJobsAliasID, kSpoolRootAliasID,
+                                        kSecondSpoolRootAliasID, 4511, 4512, 4513, 4514, 4515, 4516, 4517, 4518,
+                                        kPrintToCDAliasID, kPrintToCDSecondAliasID, kWebUploadAliasID};
+  return ids;
+}
+
+bool IsSwitch(int16_t v) { return v == 0 || v == 1; }
+bool InRange(int v, int lo, int hi) { return v >= lo && v <= hi; }
+
+// The fields a set and the web-upload record share.
+std::optional<std::string> CheckSpecial(const tSpecialPrintToFilePref& r) {
+  if (!IsSwitch(r.folder.createIfMissing)) return "create-folder switch out of range";
+  if (!InRange(r.orientation, 1, 2)) return "orientation out of range";
+  if (!InRange(r.rotation, 1, 2)) return "rotation out of range";
+  if (!InRange(r.fileFormat, kFormatTIFF, kFormatJPEGForWeb)) return "file format out of range";
+  if (!InRange(r.namingType, 1, 8)) return "naming type out of range";
+  if (!IsSwitch(r.forceOrientation) || !IsSwitch(r.skipCKProperties)) return "switch out of range";
+  return std::nullopt;
+}
+
+// "PrintToFileSet N" with N written as the store writes it: the set, else 0.
+int SetOfKey(const std::string& key) {
+  for (int set = 1; set <= 8; ++set)
+    if (key == PrintToFileSetKey(set)) return set;
+  return 0;
+}
+
+int16_t AliasIDOfKey(const std::string& key) {
+  for (int16_t id : KnownAliasIDs())
+    if (key == AliasKey(id)) return id;
+  return 0;
+}
+
+std::string Today(const char* format) {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char buf[64];
+  return std::strftime(buf, sizeof buf, format, &tm) ? buf : "";
+}
+
+}  // namespace
+
+// ---- export ----
+
+fs::path PreferenceFilesFolder() {
+  const fs::path folder = host::applicationFolder() / fs::u8path("KIVO PREFERENCES FOLDER ƒ");
+  platform::LogF("NSBundle mainBundle:bundlePath [%s]", host::applicationFolder().string().c_str());
+  return folder;
+}
+
+std::string ProposedPreferenceFileName() {
+  const std::string version = KIVO_VERSION;
+  std::string name = version.empty() ? std::string("Kivo-Processor v14 Pref on") : "Kivo-Processor " + version + " On";
+  return name + Today(" %Y-%m-%d");
+}
+
+std::optional<host::PlistDict> CopyUserPreferencesToDictionary() {
+  platform::LogF("CopyUserPreferencesToDictionary for [%s]", kPrefsDictionaryName);
+  const host::PlistDict stored = PrefStoreDefaults().dictionaryRepresentation();
+  host::PlistDict inner;
+  for (const std::string& key : ExportedKeys())
+    if (auto it = stored.find(key); it != stored.end()) inner[key] = it->second;
+  host::PlistDict top;
+  top[kPrefsDictionaryName] = host::PlistValue(std::move(inner));
+  return top;
+}
+
+bool SaveToNewPreferencesFile(const fs::path& path) {
+  auto dictionary = CopyUserPreferencesToDictionary();
+  if (!dictionary || path.empty()) return false;
+  std::string error;
+  if (!host::writePropertyListFile(path, host::PlistValue(std::move(*dictionary)), host::PlistFormat::Xml, &error)) {
+    platform::LogF("The preference file [%s] could not be written: %s", path.string().c_str(), error.c_str());
+    return false;
+  }
+  host::FinderInfo info;
+  host::GetFinderInfo(path.string(), &info);
+  info.creator = kAppCreator;
+  host::SetFinderInfo(path.string(), info);
+  return true;
+}
+
+bool SaveToNewPreferencesFile() {
+  host::FileDialogRequest r;
+  r.kind = host::FileDialogKind::kSaveFile;
+  r.title = "Save Preferences to File...";
+  r.message = "Please Enter the Name of the Preference File to Save...";
+  r.startFolder = PreferenceFilesFolder();
+  r.defaultName = ProposedPreferenceFileName() + ".plist";
+  r.extensions = {"plist"};
+  auto answer = host::RunFileDialog(r);
+  if (!answer) return false;
+  const fs::path path = answer->path;
+  platform::LogF("SaveToNewPreferencesFile => New PrefName is [%s]", path.string().c_str());
+  if (!SaveToNewPreferencesFile(path)) {
+    // The operator must not believe the settings were saved.
+    DisplayNormalMessage(CStr255_AC("The preference file could not be written:\r" + path.string()));
+    return false;
+  }
+  DisplayNormalMessage(CStr255_AC("Preference File Saved at:\r" + path.string()));
+  return true;
+}
+
+// ---- import ----
+
+std::string PrefImportReport::RefusedText() const {
+  std::string text;
+  for (const auto& [key, why] : refused) text += (text.empty() ? "" : "; ") + key + " (" + why + ")";
+  return text;
+}
+
+std::optional<std::string> CheckImportedPreference(const std::string& key, const host::PlistValue& value) {
+  const host::PlistData* data = value.asData();
+  const bool known = key == kPrintServerPrefKey || SetOfKey(key) || key == kWebUploadPrefsKey ||
+                     key == kOutputFilesPrefKey || key == kPrintCenterPrefsKey || key == kPrintToFilePrefKey ||
+                     AliasIDOfKey(key);
+  if (!known) {
+    if (key == "prefEnableRelaunch") return "the start-at-login switch is not taken from a file";
+    return "not a preference of this program";
+  }
+  if (!data) return "not data";
+  if (const int16_t id = AliasIDOfKey(key)) {
+    host::AliasRecord alias;
+    if (data->size() > kMaxAliasBytes || host::AliasRecord::Decode(data->data(), data->size(), &alias) != noErr)
+      return "not a folder alias";
+    return std::nullopt;
+  }
+  if (key == kPrintServerPrefKey) {
+    auto r = DecodePrintServerBlob(*data);
+    if (!r) return "not a 350-byte print-server record";
+    for (int16_t v : {r->enableBackground, r->autoStart, r->createRootIfMissing, r->blckSwitch, r->keepJobFiles,
+                      r->dualSwitch, r->fullRescan, r->hideImage, r->askOnFailedJob, r->t3amSwitch})
+      if (!IsSwitch(v)) return "switch out of range";
+    return std::nullopt;
+  }
+  if (const int set = SetOfKey(key)) {
+    auto r = DecodePrintToFileSetBlob(*data, int16_t(set));
+    if (!r) return "not a 982-byte set record";
+    if (r->folder.aliasID != kPrintToFileSetAliasBase + set) return "folder alias id of another set";
+    if (auto why = CheckSpecial(*r)) return why;
+    if (!IsSwitch(r->createJpegForWeb) || !IsSwitch(r->doNotResizeJpegForWeb) || !IsSwitch(r->doNotResizePng) ||
+        !IsSwitch(r->overwrite))
+      return "switch out of range";
+    if (r->maxSize < 1) return "maximum size out of range";
+    if (!InRange(r->ftpSite, 1, 5)) return "upload site out of range";
+    return std::nullopt;
+  }
+  if (key == kWebUploadPrefsKey) {
+    auto r = DecodeWebUploadBlob(*data);
+    if (!r) return "not a 982-byte web-upload record";
+    return CheckSpecial(*r);
+  }
+  if (key == kOutputFilesPrefKey) {
+    auto r = DecodeOutputFileBlob(*data);
+    if (!r) return "not a 260-byte output-files record";
+    if (!InRange(r->jpegQuality, 10, 100) || !InRange(r->secondQuality, 1, 100)) return "quality out of range";
+    return std::nullopt;
+  }
+  if (key == kPrintCenterPrefsKey) {
+    auto r = DecodeProcessedJobsBlob(*data);
+    if (!r) return "not a 616-byte print-centre record";
+    if (r->folder.aliasID != kProcessedJobsAliasID) return "folder alias id of another folder";
+    if (!IsSwitch(r->folder.createIfMissing) || !IsSwitch(r->useNewHandOff)) return "switch out of range";
+    return std::nullopt;
+  }
+  // The print-to-file switches.
+  auto r = DecodePrintToFileBlob(*data);
+  if (!r) return "not a 570-byte print-to-file record";
+  if (!IsSwitch(r->folder.createIfMissing) || !IsSwitch(r->skipCKProperties)) return "switch out of range";
+  return std::nullopt;
+}
+
+bool CopyToUserDefaultsObjectForKey(const host::PlistDict& dictionary, const std::string& key, bool force) {
+  if (force) platform::LogLine("CopyToUserDefaultsObjectForAllKeys has forceCopy = true...");
+  if (!force && ReadFromMyUserDefaults(key)) return true;
+  auto it = dictionary.find(key);
+  if (it == dictionary.end()) return true;
+  WriteToMyUserDefaults(it->second, key, false);
+  platform::LogF("setObject forKey = [%s]", key.c_str());
+  return true;
+}
+
+bool CopyToUserDefaultsObjectForAllKeys(const host::PlistDict& dictionary, bool force) {
+  for (const auto& [key, value] : dictionary) CopyToUserDefaultsObjectForKey(dictionary, key, force);
+  std::string error;
+  if (!PrefStoreDefaults().synchronize(&error))
+    platform::LogF("The user defaults could not be written: %s", error.c_str());
+  return true;
+}
+
+bool LoadFromNewPreferencesFile2(const fs::path& path, bool force, PrefImportReport* report) {
+  PrefImportReport local;
+  PrefImportReport& out = report ? *report : local;
+  out = {};
+  platform::LogF("Inside LoadFromNewPreferencesFile(NSString *selectedFile) => [%s]", path.string().c_str());
+  if (path.empty()) {
+    platform::LogF("LoadFromNewPreferencesFile ( NSString *selectedFile ) is NOT Found?? => [%s]", "");
+    return false;
+  }
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) {
+    platform::LogLine("LoadFromNewPreferencesFile => fileAttributes is NIL???");
+    return false;
+  }
+  host::FinderInfo info;
+  host::GetFinderInfo(path.string(), &info);
+  platform::PrintF("NSFileHFSCreatorCode is [%s]!!!\n", FourCCToString(info.creator).c_str());
+  platform::PrintF("NSString Version is: [%x] = [%i]\n", unsigned(info.creator), int(info.creator));
+  platform::LogLine(info.creator == kAppCreator ? "GOT the Correct Creator Code for this Preference File..."
+                                                : "This Preference File Was NOT Created with this App??????...");
+  // A preference file is small; anything this large is not one.
+  host::PlistLimits limits;
+  limits.maxBytes = 16u << 20;
+  limits.maxDepth = 16;
+  std::string error;
+  auto top = host::readPropertyListFile(path, &error, limits);
+  if (!top || !top->asDict()) {
+    platform::LogF("Did NOT Get the MAIN dictionary for file: [%s]", path.string().c_str());
+    return false;
+  }
+  const host::PlistValue* entry = top->find(kPrefsDictionaryName);
+  if (!entry || !entry->asDict()) {
+    platform::LogF("Did NOT Get the dictionary for [%s]", kPrefsDictionaryName);
+    return false;
+  }
+  platform::LogF("Got the dictionary for [%s]", kPrefsDictionaryName);
+  host::PlistDict accepted;
+  for (const auto& [key, value] : *entry->asDict()) {
+    if (auto why = CheckImportedPreference(key, value)) {
+      platform::LogF("The preference [%s] was not imported: %s", key.c_str(), why->c_str());
+      out.refused.emplace_back(key, *why);
+    } else {
+      accepted[key] = value;
+      out.applied.push_back(key);
+    }
+  }
+  if (accepted.empty() && !out.refused.empty()) return false;
+  return CopyToUserDefaultsObjectForAllKeys(accepted, force);
+}
+
+bool LoadFromNewPreferencesFile(PrefImportReport* report) {
+  host::FileDialogRequest r;
+  r.kind = host::FileDialogKind::kOpenFile;
+  r.title = "Load Preferences";
+  r.message = "Please Choose the Pref File to LOAD From...";
+  r.startFolder = PreferenceFilesFolder();
+  r.extensions = {"plist"};
+  auto answer = host::RunFileDialog(r);
+  if (!answer || answer->path.empty()) return false;
+  platform::LogF("User Selected FileName [%s]", answer->path.string().c_str());
+  return LoadFromNewPreferencesFile2(answer->path, true, report);
+}

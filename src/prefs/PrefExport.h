@@ -1,0 +1,66 @@
+// Export and import of the stored preferences: menu command 1008 copies the
+// user-defaults keys of the preference blobs and folder aliases into a
+// property-list file, command 1009 copies such a file back into the user
+// defaults, after which the program offers to quit so that the next launch
+// reads them.
+//
+// The file holds one dictionary, "Kivo-Processor v14 Prefs Dictionary",
+// with the stored values unchanged (data). On import every key of it is
+// checked before it is stored: its name must be one of the keys this
+// program keeps, its value data of the record's exact length whose fields
+// read and lie in their ranges (aliases must read as aliases). What fails is
+// not stored and is named in the report; everything else in the store stays
+// as it was. The start-at-login switch "prefEnableRelaunch" is never taken
+// from a file.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/base/PascalString.h"
+#include "host/sys/PlistValue.h"
+
+inline constexpr const char kPrefsDictionaryName[] = "Kivo-Processor v14 Prefs Dictionary";
+
+// The file's top dictionary from the stored values: every exported key that
+// has a value. Nothing when the store is unavailable.
+std::optional<host::PlistDict> CopyUserPreferencesToDictionary();
+// Writes the dictionary to `path` atomically and gives the file the
+// application's creator code. False (logged) when nothing was written.
+bool SaveToNewPreferencesFile(const std::filesystem::path& path);
+// The export command: asks where to save, writes the file and tells the
+// operator where it went, or that it could not be written. False when
+// nothing was written (also on cancel).
+bool SaveToNewPreferencesFile();
+
+struct PrefImportReport {
+  std::vector<std::string> applied;
+  // Key and why it was not imported.
+  std::vector<std::pair<std::string, std::string>> refused;
+  // The refused keys as one text for the operator (empty when none).
+  std::string RefusedText() const;
+};
+
+// Why a value may not be stored under `key`; nothing when it may.
+std::optional<std::string> CheckImportedPreference(const std::string& key, const host::PlistValue& value);
+
+// Stores the dictionary's value for `key` when the store has none or `force`.
+bool CopyToUserDefaultsObjectForKey(const host::PlistDict& dictionary, const std::string& key, bool force);
+// Every key of the dictionary, then the store is written. True.
+bool CopyToUserDefaultsObjectForAllKeys(const host::PlistDict& dictionary, bool force);
+
+// Imports one file: true when its dictionary was found and at least the
+// keys that passed the checks were stored (an empty dictionary imports
+// nothing and is still true); false when the file or its dictionary cannot
+// be read, or when every key in it was refused.
+bool LoadFromNewPreferencesFile2(const std::filesystem::path& path, bool force, PrefImportReport* report = nullptr);
+// The import command: asks for the file and imports it with force.
+bool LoadFromNewPreferencesFile(PrefImportReport* report = nullptr);
+
+// Where export proposes to save and import starts looking: the preferences
+// folder beside the application.
+std::filesystem::path PreferenceFilesFolder();
+// The proposed file name of an export made now ("Kivo-Processor 1.0 On 2026-12-09").
+std::string ProposedPreferenceFileName();

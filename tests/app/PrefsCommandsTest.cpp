@@ -1,0 +1,141 @@
+// Menu commands 1001, 1008 and 1009 through the application object: the
+// preferences window with the application's own services, export, and
+// import followed by alert 1025.
+#include "AppTestSupport.h"
+
+#include <QCoreApplication>
+
+#include "app/AppServices.h"
+#include "host/sys/PropertyList.h"
+#include "host/sys/UserDefaults.h"
+#include "host/ui/FileDialogs.h"
+#include "host/ui/View.h"
+#include "platform/FolderLookup.h"
+#include "prefs/FolderAliases.h"
+#include "prefs/PrefExport.h"
+#include "prefs/PrefStore.h"
+#include "prefs/PreferencePanels.h"
+
+using namespace app;
+using namespace apptest;
+
+namespace {
+
+class PrefsCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = MakeTempFolder("prefscmd");
+    UseFolders(base_);
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    host::InitFramework(1, argv);
+    InstallAppResources();
+    InitMacAppClasses();
+    defaults_ = std::make_unique<host::UserDefaults>(base_ / "defaults.plist");
+    SetPrefStoreDefaults(defaults_.get());
+    mySetAllDefaults();
+    app_ = std::make_unique<TBackgroundPrintApp>(StartupOptions{.setupLogs = false});
+    host::SetFileDialogHook([this](const host::FileDialogRequest& r) -> std::optional<std::optional<host::FileDialogAnswer>> {
+      requests_.push_back(r);
+      if (answers_.empty()) return std::optional<host::FileDialogAnswer>();
+      const fs::path next = answers_.front();
+      answers_.erase(answers_.begin());
+      return std::optional<host::FileDialogAnswer>(host::FileDialogAnswer{next, 1});
+    });
+    host::SetAlertHook([this](int16_t id, const std::string& text) {
+      alerts_.emplace_back(id, text);
+      return alertAnswer_;
+    });
+  }
+  void TearDown() override {
+    host::SetFileDialogHook({});
+    host::SetAlertHook({});
+    host::SetModalHook({});
+    app_.reset();
+    SetPrefStoreDefaults(nullptr);
+    QCoreApplication::processEvents();
+    std::error_code ec;
+    fs::remove_all(base_, ec);
+  }
+
+  fs::path base_;
+  std::unique_ptr<host::UserDefaults> defaults_;
+  std::unique_ptr<TBackgroundPrintApp> app_;
+  std::vector<fs::path> answers_;
+  std::vector<host::FileDialogRequest> requests_;
+  std::vector<std::pair<int16_t, std::string>> alerts_;
+  int16_t alertAnswer_ = 0;
+};
+
+TEST_F(PrefsCommands, PreferencesCommandMakesTheSpoolTreeInAChosenRootAndSavesOnOK) {
+  const fs::path root = base_ / "NewRoot", set = base_ / "SetOne";
+  fs::create_directories(root);
+  fs::create_directories(set);
+  answers_ = {root, set};
+  host::SetModalHook([](TWindow& w) -> IDType {
+    auto* prefs = dynamic_cast<TPreferencesWindow*>(&w);
+    if (!prefs) return kNoIdentifier;
+    TToolboxEvent e;
+    prefs->CurrentPanel()->FindSubView<TButton>(FourCC("chps"))->Press();
+    prefs->CategoryList()->DoMouseCommand(4, e);
+    prefs->CurrentPanel()->FindSubView<TButton>(FourCC("chng"))->Press();
+    return FourCC("ok  ");
+  });
+  ASSERT_TRUE(app_->DoMenuCommand(cPreferences));
+  for (const char* name : {"IMAGES FOLDER ƒ", "PRINT JOBS FOLDER ƒ", "UNKNOWN JOBS FOLDER ƒ", "KIVO GRAPHICS FOLDER ƒ"})
+    EXPECT_TRUE(fs::is_directory(root / fs::u8path(name))) << name;
+  EXPECT_EQ(gSpoolFolders().root, root);
+  EXPECT_EQ(FolderPathOfSpec(getMyPrintToFileSetPrefs(1)->folder.spec), set);
+  FSSpec stored;
+  ASSERT_TRUE(validateIfAliasHandle(&stored, 4511));
+  EXPECT_EQ(FolderPathOfSpec(FSSpec{stored.vRefNum, GetFolderDirID(stored), CStr63_AC()}), set);
+  EXPECT_TRUE(defaults_->contains(kPrintServerPrefKey));
+}
+
+TEST_F(PrefsCommands, ExportThenImportOffersToQuitAndNamesWhatWasRefused) {
+  myNewSavePreferences();
+  const fs::path exported = base_ / "exported.plist";
+  answers_ = {exported};
+  ASSERT_TRUE(app_->DoMenuCommand(cExportPrefs));
+  ASSERT_TRUE(fs::exists(exported));
+  ASSERT_EQ(alerts_.size(), 1u);  // where it was saved
+  EXPECT_NE(alerts_[0].second.find(exported.string()), std::string::npos);
+
+  // The exported file with the start-at-login switch added.
+  auto file = host::readPropertyListFile(exported);
+  ASSERT_TRUE(file && file->asDict());
+  host::PlistDict top = *file->asDict();
+  host::PlistDict inner = *top[kPrefsDictionaryName].asDict();
+  inner["prefEnableRelaunch"] = host::PlistValue(true);
+  top[kPrefsDictionaryName] = host::PlistValue(inner);
+  ASSERT_TRUE(host::writePropertyListFile(exported, host::PlistValue(top), host::PlistFormat::Binary));
+
+  // "Later" keeps the program running.
+  answers_ = {exported};
+  alertAnswer_ = 2;
+  ASSERT_TRUE(app_->DoMenuCommand(cImportPrefs));
+  ASSERT_EQ(alerts_.back().first, 1025);
+  EXPECT_NE(alerts_.back().second.find("Not imported: prefEnableRelaunch"), std::string::npos) << alerts_.back().second;
+  EXPECT_FALSE(app_->IsQuitting());
+  EXPECT_FALSE(defaults_->contains("prefEnableRelaunch"));
+
+  // "Quit Now" leaves.
+  answers_ = {exported};
+  alertAnswer_ = 1;
+  ASSERT_TRUE(app_->DoMenuCommand(cImportPrefs));
+  EXPECT_TRUE(app_->IsQuitting());
+
+  // A file whose every key is refused is reported and offers nothing.
+  inner.clear();
+  inner["prefEnableRelaunch"] = host::PlistValue(true);
+  top[kPrefsDictionaryName] = host::PlistValue(inner);
+  ASSERT_TRUE(host::writePropertyListFile(exported, host::PlistValue(top), host::PlistFormat::Xml));
+  answers_ = {exported};
+  const size_t before = alerts_.size();
+  ASSERT_TRUE(app_->DoMenuCommand(cImportPrefs));
+  ASSERT_EQ(alerts_.size(), before + 1);
+  EXPECT_EQ(alerts_.back().first, 1001);
+  EXPECT_NE(alerts_.back().second.find("Nothing was imported"), std::string::npos);
+}
+
+}  // namespace
