@@ -120,6 +120,10 @@ bool AppServices::AskOnFailedJob() { return getMyPrintServerPrefs()->askOnFailed
 fs::path AppServices::UnknownJobsFolder() { return gSpoolFolders().unknown; }
 fs::path AppServices::FinishedJobsFolder() { return gSpoolFolders().finished; }
 fs::path AppServices::ImagesFolder() { return gSpoolFolders().images; }
+fs::path AppServices::GraphicsFolder() {
+  const SpoolFolders folders = gSpoolFolders();
+  return folders.IsValid() ? CreateOrFindFolder(folders.root, pipeline::kGraphicsFolderName) : fs::path();
+}
 
 int AppServices::AskWhatToDoWithFailedJob() {
   ParamText(CStr255_AC(controller_.GetJobFileName()));

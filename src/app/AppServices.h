@@ -66,6 +66,7 @@ class AppServices : public pipeline::TPipelineServices, public pipeline::THandOf
   std::filesystem::path UnknownJobsFolder() override;
   std::filesystem::path FinishedJobsFolder() override;
   std::filesystem::path ImagesFolder() override;
+  std::filesystem::path GraphicsFolder() override;
   int AskWhatToDoWithFailedJob() override;
 
   // The job queue.

@@ -13,6 +13,7 @@
 #include "host/sys/SystemInfo.h"
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
+#include "imaging/ImageLoading.h"
 #include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/DiagnosticLog.h"
@@ -181,6 +182,10 @@ void TBackgroundPrintApp::ResolveFolders() {
   // The spool root and its tree.
   if (!pipeline::SetUpSpoolFolderTree()) platform::LogLine("No spool folder: printing cannot start until one is chosen");
   (void)ps;
+  // The frame graphics drawn over image boxes come from the spool tree's
+  // graphics folder.
+  if (const fs::path root = gSpoolFolders().root; !root.empty())
+    SetGraphicsFolderPath(CreateOrFindFolder(root, pipeline::kGraphicsFolderName).string());
 
   // Print to file.
   tPrintToFilePrefs* ptf = getMyPrintToFilePrefs();
@@ -293,6 +298,12 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
     DisplayNormalMessage(kStepRunningMessage);
     return;
   }
+  // The menus are disabled while printing runs; the status window's popup
+  // and button reach this handler directly, so the rule is kept here too.
+  if (TPrintBGBehavior* c = Controller(); c && c->IsBackgroundPrintingEnabled()) {
+    DisplayNormalMessage(kClearWhilePrintingMessage);
+    return;
+  }
   const SpoolFolders f = gSpoolFolders();
   auto confirm = [](const char* text) {
     ParamText(CStr255_AC(text));
@@ -374,6 +385,10 @@ void TBackgroundPrintApp::ImportPreferences() {
 }
 
 bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {
+  if (command == cTerminateRequest) {
+    Terminate();
+    return true;
+  }
   if (command != cQuitRequest) return TApplication::DoScriptCommand(command);
   TPrintBGBehavior* c = Controller();
   if (c) {
@@ -384,6 +399,24 @@ bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {
   }
   // Nothing is printing (or the controller does not exist yet): quit.
   return TApplication::DoMenuCommand(cQuit);
+}
+
+void TBackgroundPrintApp::Terminate() {
+  // The system asks (a service stop, a shutdown): no operator is there to
+  // pause first. No further step is taken; the step under way ends, the job
+  // in work is set aside for the next start, and the program quits.
+  platform::LogLine("Termination requested: ending after the job step under way");
+  TPrintBGBehavior* c = Controller();
+  host::JobRunner* runner = c ? c->Runner() : nullptr;
+  if (!runner) {
+    TApplication::DoMenuCommand(cQuit);
+    return;
+  }
+  runner->SetActive(false);
+  runner->WhenStepDone([this, c] {
+    c->TaskManager().SetJobAsideForShutdown();
+    TApplication::DoMenuCommand(cQuit);
+  });
 }
 
 }  // namespace app

@@ -36,6 +36,8 @@ inline constexpr const char* kAlreadyRunningMessage = "Another version of Kivo-P
 inline constexpr const char* kBusyMessage =
     "Kivo-Processor is currently BUSY!\r\rIf you want to Quit - Press the Pause Button First and Press the Exit "
     "Button.";
+inline constexpr const char* kClearWhilePrintingMessage =
+    "Folders can only be cleared while printing is paused: press the Pause Button first.";
 inline constexpr const char* kStepRunningMessage =
     "A job step is under way: try again once the current job has finished its step.";
 
@@ -55,6 +57,8 @@ class TBackgroundPrintApp : public TApplication {
   void DoSetupMenus() override;
   void DoInitialState() override;
   bool DoScriptCommand(CommandNumber command) override;
+  // SIGTERM: ends soon, keeping the job in work queued (see DoScriptCommand).
+  void Terminate();
 
   // The start-up sequence; false when the program leaves at once.
   bool IBackgroundPrintApp();

@@ -21,7 +21,7 @@ namespace {
 constexpr IDType kStat = FourCC("stat"), kCrjb = FourCC("crjb"), kTmpn = FourCC("tmpn"), kPrnt = FourCC("prnt"),
                  kPkgn = FourCC("pkgn"), kImag = FourCC("imag"), kImgn = FourCC("imgn"), kJobs = FourCC("jobs"),
                  kPict = FourCC("pict"), kBusy = FourCC("busy"), kStrt = FourCC("strt"), kExit = FourCC("exit"),
-                 kFile = FourCC("file"), kRmve = FourCC("rmve");
+                 kFile = FourCC("file"), kRmve = FourCC("rmve"), kPop1 = FourCC("pop1");
 constexpr CommandNumber cStartPause = 1002;
 // Idle frequency while printing runs, in ticks.
 constexpr int32_t kRunningIdleFreq = 15;
@@ -146,7 +146,7 @@ void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
 
 void TPrintBGBehavior::SetButtonsForPause(bool paused) {
   if (!window_) return;
-  for (IDType id : {kExit, kFile, kRmve}) {
+  for (IDType id : {kExit, kFile, kRmve, kPop1}) {
     if (TView* v = window_->FindSubView(id)) {
       v->ViewEnable(paused, false);
       v->DimState(!paused, true);
@@ -156,7 +156,7 @@ void TPrintBGBehavior::SetButtonsForPause(bool paused) {
 
 void TPrintBGBehavior::EnableButtonsWhenDone() {
   if (!window_) return;
-  for (IDType id : {kExit, kFile, kRmve}) {
+  for (IDType id : {kExit, kFile, kRmve, kPop1}) {
     if (TView* v = window_->FindSubView(id)) {
       v->ViewEnable(true, false);
       v->DimState(false, true);
@@ -242,6 +242,20 @@ void TPrintBGBehavior::CreatePrintLogFile() {
   logCreated_ = true;
 }
 
+namespace {
+
+// Texts from the job file go into one field of one record: a tab, a return
+// or any other control character in them would split the record, so each
+// becomes a space.
+std::string LogField(std::string_view text) {
+  std::string field(text);
+  for (char& c : field)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return field;
+}
+
+}  // namespace
+
 std::string TPrintBGBehavior::PrintLogLine(const CStr255_AC& date, const CStr255_AC& time, uint32_t elapsedTicks,
                                            const CStr255_AC& printer, const CStr255_AC& templ,
                                            const tJobInfo& info) {
@@ -254,14 +268,14 @@ std::string TPrintBGBehavior::PrintLogLine(const CStr255_AC& date, const CStr255
   line += std::to_string(elapsedTicks / 60);
   line += tab;
   line += "Printer: ";
-  line += printer.view();
+  line += LogField(printer.view());
   line += tab;
   line += "Template: ";
-  line += templ.view();
+  line += LogField(templ.view());
   line += tab;
-  line += info.first.view();
+  line += LogField(info.first.view());
   line += tab;
-  line += info.second.view();
+  line += LogField(info.second.view());
   line += tab;
   line += info.w64 != 0 ? "TRUE" : "FALSE";
   line += tab;

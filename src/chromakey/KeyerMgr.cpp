@@ -360,6 +360,14 @@ bool doNewChromaKeyingEx(host::GWorldHandle fg, host::GWorldHandle bg, host::GWo
                          CRect_AC dstRect, int16_t angle, const FSSpec& imageFile) {
   using namespace chromakey;
   if (settings == nullptr || out == nullptr) return false;  // fg and bg go with the handles
+  // Mask shapes asked for but none given: the engine would end the pass
+  // without writing the composite, and the photo would vanish from the page.
+  // A stored block never carries shapes, so such a block cannot be keyed.
+  if ((settings->para.flag & kFlagShapes) &&
+      (settings->para.shape_list == nullptr || settings->para.shape_list[0] == nullptr)) {
+    platform::LogF("The chroma-key settings ask for mask shapes and carry none: the photo cannot be keyed");
+    return false;
+  }
   auto mgr = std::make_unique<TKeyerMgr2>(values);
   mgr->SetParameters(settings->para);
   mgr->SetFGGWorldPtr(std::move(fg));

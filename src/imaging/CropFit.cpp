@@ -162,9 +162,8 @@ CLongRect_AC getCropRect(const CLongRect_AC& image, int16_t cropKind, float hRat
   }
   CLongRect_AC crop = Make(0, 0, ch, cw);
   if (getRectOrientation(crop) != getRectOrientation(image)) crop = Make(0, 0, cw, ch);
-  // After the exchange a crop can be larger than the image along one side
-  // (for instance a wide ratio on a portrait photo); it never reaches past it.
-  crop.right = static_cast<int32_t>(std::min<int64_t>(crop.right, w));
-  crop.bottom = static_cast<int32_t>(std::min<int64_t>(crop.bottom, h));
+  // The crop may be longer than the image along one side (8 x 10 of a 3 x 2
+  // photo): it gives the proportions, and the part of the photo placed into
+  // it is cut to them. No side is ever longer than the image's longer side.
   return crop;
 }

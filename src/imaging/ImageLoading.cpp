@@ -104,6 +104,10 @@ CImageFile::CImageFile(const FSRef* ref) {
 
 CImageFile::CImageFile(const std::string& path) { Open(path, true, "CImageFile(NSString* path) => NSSt"); }
 
+CImageFile::CImageFile(const std::string& path, bool keepAlpha) {
+  Open(path, true, "CImageFile(NSString* path) => NSSt", keepAlpha);
+}
+
 CImageFile::CImageFile(const FSRef* ref, int16_t, int16_t) : CImageFile(ref) {
   if (CGImageRef full = GetCurrentCGImage()) image_ = createMyScaledImage(full);
 }
@@ -118,7 +122,7 @@ host::GWorldHandle CImageFile::TakeImage() {
   return image_ ? myDuplicateGWorld(image_.get()) : nullptr;
 }
 
-void CImageFile::Open(const std::string& path, bool defaultSpace, const char* where) {
+void CImageFile::Open(const std::string& path, bool defaultSpace, const char* where, bool keepAlpha) {
   host::ImageReadResult r = ReadAnyImage(path);
   if (!r.ok()) {
     platform::LogF("%s CGImageSourceCreateImageAtIndex returned NIL??? (%s)", where, r.error.c_str());
@@ -133,7 +137,7 @@ void CImageFile::Open(const std::string& path, bool defaultSpace, const char* wh
     platform::LogF("%s: the image's colour space cannot be replaced by device RGB", where);
     return;
   }
-  decoded_ = FlattenOnWhite(std::move(r.image), info_);
+  decoded_ = keepAlpha ? std::move(r.image) : FlattenOnWhite(std::move(r.image), info_);
   // Honouring embedded profiles means drawing the photo from its own profile
   // (or the user's default for its colour model) into the offscreens' sRGB.
   if (defaultSpace && decoded_) {

@@ -45,6 +45,9 @@ class CImageFile {
  public:
   explicit CImageFile(const FSRef* ref);
   explicit CImageFile(const std::string& path);
+  // With `keepAlpha` the image keeps the file's transparency (an overlay to
+  // composite); otherwise, like every photo, it is flattened on white.
+  CImageFile(const std::string& path, bool keepAlpha);
   // The preview form: the same image at half size; the numbers are ignored.
   CImageFile(const FSRef* ref, int16_t, int16_t);
 
@@ -67,7 +70,7 @@ class CImageFile {
   const host::ImageInfo& GetInfo() const { return info_; }
 
  private:
-  void Open(const std::string& path, bool defaultSpace, const char* where);
+  void Open(const std::string& path, bool defaultSpace, const char* where, bool keepAlpha = false);
   host::GWorldHandle decoded_;
   CGImageRef image_;
   host::ImageInfo info_;

@@ -1,5 +1,7 @@
 #include "imaging/Offscreen.h"
 
+#include "imaging/CropFit.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -540,6 +542,18 @@ void myMakeTextFit(const CLongRect_AC& box, const CStr255_AC& text, int16_t size
     TextSize(size);
     if (fits()) return;
   }
+}
+
+host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_AC& size) {
+  if (!source) return nullptr;
+  const CLongRect_AC src = source->bounds();
+  CLongRect_AC dst = ResizeToFit(size, src);
+  if (dst.IsEmpty()) return nullptr;
+  host::GWorldHandle result = myNewGWorld(dst);
+  if (!result) return nullptr;
+  myCopyBits(source.get(), result.get(), src, dst, host::srcCopy);
+  source = myDisposeGWorld(std::move(source));
+  return result;
 }
 
 void waitfor(uint32_t ticks) {

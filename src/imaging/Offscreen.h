@@ -114,6 +114,11 @@ host::GWorldHandle rotateGWorld90Degrees(int16_t direction, host::GWorldHandle s
 host::GWorldHandle rotateGWorld90DegreesDoNotDispose(int16_t direction, const host::GWorld* src);
 bool rotateImage180Degrees(host::GWorld* offscreen);
 bool doMirrorTheImageInGWorld(host::GWorld* offscreen);
+// The source scaled (a plain scaled copy) to the largest size of its
+// proportions that fits `size`, in a new offscreen whose bounds are that
+// fitted rectangle centred in `size`. On success the source is disposed
+// (left empty); on failure it stays with the caller and none comes back.
+host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_AC& size);
 
 // ---- the current-image cache ----
 

@@ -7,6 +7,7 @@
 
 #include "chromakey/KeyOntoPage.h"
 #include "chromakey/Masks.h"
+#include "host/base/RegularFile.h"
 #include "host/files/File.h"
 #include "host/qd/GWorld.h"
 #include "host/qd/QuickDraw.h"
@@ -21,24 +22,6 @@
 
 namespace layout {
 
-namespace {
-
-void Log(const char* text) { std::fputs(text, stderr); }
-
-myImageColorAdjustInfo AdjustOf(const std::array<int16_t, 6>& a) {
-  myImageColorAdjustInfo i;
-  i.red = a[0]; i.green = a[1]; i.blue = a[2]; i.dark = a[3]; i.light = a[4]; i.gamma = a[5];
-  return i;
-}
-
-CLongRect_AC L(const CRect_AC& r) { return CLongRect_AC(r); }
-
-int16_t C16(int64_t v) { return int16_t(std::clamp<int64_t>(v, -32768, 32767)); }
-CRect_AC S(const CLongRect_AC& r) { return CRect_AC(C16(r.top), C16(r.left), C16(r.bottom), C16(r.right)); }
-
-// Shrinks the destination to the target's bounds and the source by the same
-// proportion, so that no copy ever writes outside the page. False when
-// nothing of either is left.
 bool ClipToTarget(CLongRect_AC& src, CLongRect_AC& dst, const CLongRect_AC& bounds) {
   if (src.IsEmpty() || dst.IsEmpty()) return false;
   const double sx = double(src.Width()) / double(dst.Width());
@@ -59,6 +42,21 @@ bool ClipToTarget(CLongRect_AC& src, CLongRect_AC& dst, const CLongRect_AC& boun
   dst = d;
   return true;
 }
+
+namespace {
+
+void Log(const char* text) { std::fputs(text, stderr); }
+
+myImageColorAdjustInfo AdjustOf(const std::array<int16_t, 6>& a) {
+  myImageColorAdjustInfo i;
+  i.red = a[0]; i.green = a[1]; i.blue = a[2]; i.dark = a[3]; i.light = a[4]; i.gamma = a[5];
+  return i;
+}
+
+CLongRect_AC L(const CRect_AC& r) { return CLongRect_AC(r); }
+
+int16_t C16(int64_t v) { return int16_t(std::clamp<int64_t>(v, -32768, 32767)); }
+CRect_AC S(const CLongRect_AC& r) { return CRect_AC(C16(r.top), C16(r.left), C16(r.bottom), C16(r.right)); }
 
 // Draws `srcRect` of the source into `dstRect` of the target by a job resize
 // method: 1 scaled copy, 2 and 3 the resampler with that quality, 4 through
@@ -83,9 +81,23 @@ bool DrawByMethod(int16_t method, host::GWorld* src, CRect_AC srcRect, host::GWo
       DrawResizedGWorld(dst, part.get(), dstRect);
       return true;
     }
-    default:
-      return true;
+    default:  // no such method: nothing would be drawn
+      std::fprintf(stderr, "Unknown resize method %d: the image is not drawn\n", int(method));
+      return false;
   }
+}
+
+bool IsResizeMethod(int16_t method) { return method >= 1 && method <= 4; }
+
+// The failure of a job asking for a resize method that does not exist.
+bool RefuseResizeMethod(int16_t method, TJobContext& view) {
+  if (IsResizeMethod(method)) return false;
+  view.ReportDrawFailure("The job asks for resize method " + std::to_string(method) + ", which does not exist!");
+  return true;
+}
+
+void ReportKeyingFailure(const TImageDrawRequest& r, TJobContext& view) {
+  view.ReportDrawFailure("The image file \"" + r.path.filename().string() + "\" could not be chroma keyed!");
 }
 
 // The photo part drawn turned by the object's free angle.
@@ -238,6 +250,23 @@ bool TurnPhoto(host::GWorldHandle& photo, float rotation, bool failIfNoOffscreen
 // The photo through the photo cache. Photos cut out by crop bounds are
 // never cached: the cache key does not hold the bounds, so they could be
 // handed back for a different cut.
+}  // namespace
+
+std::string PhotoFailureMessage(const std::filesystem::path& path, const std::string& name) {
+  std::string shown;
+  for (char c : name) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+  const host::FileAccess access = path.empty() ? host::FileAccess::missing : host::CheckFileAccess(path.c_str());
+  switch (access) {
+    case host::FileAccess::missing: return "The image file \"" + shown + "\" could not be found!";
+    case host::FileAccess::notRegular: return "The image file \"" + shown + "\" is not a regular file!";
+    case host::FileAccess::unreadable: return "The image file \"" + shown + "\" could not be read!";
+    case host::FileAccess::readable: break;
+  }
+  return "The image file \"" + shown + "\" is damaged and could not be read!";
+}
+
+namespace {
+
 SharedGWorld LoadPhoto(const TImageDrawRequest& r, TJobContext& view, bool newPath) {
   const myImageColorAdjustInfo adjust = AdjustOf(r.colorAdjust);
   const bool cut = newPath && r.useCropBounds && r.cropBounds[3] != 0;
@@ -255,6 +284,7 @@ SharedGWorld LoadPhoto(const TImageDrawRequest& r, TJobContext& view, bool newPa
   }
   if (!photo) {
     if (!newPath) Log("An error occured reading image file\n");
+    view.ReportDrawFailure(PhotoFailureMessage(r.path, r.path.filename().string()));
     return nullptr;
   }
   // The new drawing path lets the status window repaint between the long
@@ -266,6 +296,9 @@ SharedGWorld LoadPhoto(const TImageDrawRequest& r, TJobContext& view, bool newPa
     view.SetStatusText("Applying Color Adjustments\xE2\x80\xA6");
     ApplyColorSettingsToOffscreen(photo.get(), adjust, photo.get());
   }
+  // The placement path of print modes 3 and up keeps the photo's include
+  // mask in the cached photo's alpha.
+  if (!newPath) copyJunkMaskToAlphaChannelOffscreen(photo.get(), r.spec, 2.0f);
   SharedGWorld shared(std::move(photo));
   if (!cut) SetCurrentImageGWorldPtr(shared, r.spec, r.rotation, adjust, r.imageSize);
   return shared;
@@ -295,6 +328,37 @@ void DrawSubJobIntoBox(host::GWorld* page, const TImageDrawRequest& r) {
 
 void DisposePhotoCache() { DisposeCurrentImageGWorldPtr(); }
 
+host::GWorldHandle ReadPhotoForFirstImageRoute(const TImageDrawRequest& r, TJobContext& view,
+                                               TImageDrawResult& placed) {
+  view.AddPhotoToDelete(r.path);
+  host::GWorldHandle photo;
+  bool turnedByReader = false;
+  TFile file;
+  if (file.Specify(r.spec) == noErr) photo = ReadFile2(&file, r.imageSize, r.rotation, turnedByReader, nullptr);
+  if (!photo) {
+    Log("An error occured reading image file\n");
+    return nullptr;
+  }
+  if (!turnedByReader) TurnPhoto(photo, r.rotation, false);
+  copyJunkMaskToAlphaChannelOffscreen(photo.get(), r.spec, 2.0f);
+  view.SetStatusText("Drawing Image\xE2\x80\xA6");
+  host::GWorldHandle shrunk = ResizeToNewSize(photo, CLongRect_AC(0, 0, 640, 640));
+  if (!shrunk) return nullptr;
+  if (shrunk->bounds().left != 0 || shrunk->bounds().top != 0) {
+    // The fitted rectangle is centred in 640 x 640; the route's page starts
+    // at the origin like every other page.
+    CLongRect_AC origin = shrunk->bounds();
+    origin.ZeroOrigin();
+    host::GWorldHandle moved = myNewGWorld(origin);
+    if (!moved) return nullptr;
+    copyGWorldToGWorld(shrunk.get(), moved.get(), shrunk->bounds(), origin);
+    shrunk = std::move(moved);
+  }
+  placed.lastSource = S(shrunk->bounds());
+  placed.lastTarget = placed.lastSource;
+  return shrunk;
+}
+
 TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& r, TJobContext& view) {
   TImageDrawResult result;
   if (!page) return result;
@@ -320,6 +384,10 @@ TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& r, TJ
   }
   const int16_t method = (source.Width() >= target.Width() && source.Height() >= target.Height())
                              ? r.job.reduceMethod : r.job.enlargeMethod;
+  if (!r.freeRotate && RefuseResizeMethod(method, view)) {
+    result.ok = false;
+    return result;
+  }
   if (r.insetAmount != 0) InsetRects(source, target, image, CRect_AC(target), r.insetAmount, where);
   if (r.offset.h != 0 || r.offset.v != 0) OffsetRects(source, target, image, r.box, r.offset);
   result.lastSource = source;
@@ -329,6 +397,7 @@ TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& r, TJ
                            ? KeyTurnedPhoto(page, photo.get(), source, target, r, true, source, target, view)
                            : KeyPlacedPhoto(page, photo.get(), source, target, method, r, true, source, target, view);
     if (!keyed) {
+      ReportKeyingFailure(r, view);
       result.ok = false;
       return result;
     }
@@ -368,6 +437,10 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& r,
   if (r.useCropBounds) {
     std::fprintf(stderr, "myBounds = %f, %f, %f, %f\n", r.cropBounds[0], r.cropBounds[1], r.cropBounds[2],
                  r.cropBounds[3]);
+  }
+  if (RefuseResizeMethod(r.job.enlargeMethod, view)) {
+    result.ok = false;
+    return result;
   }
   SharedGWorld photo = LoadPhoto(req, view, true);
   if (!photo) {
@@ -443,6 +516,7 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& r,
                      : KeyPlacedPhoto(page, from, part, target, r.job.enlargeMethod, r, false, part, placed, view);
     if (!r.freeRotate) DisposeCurrentImageGWorldPtr();
     if (!keyed) {
+      ReportKeyingFailure(r, view);
       result.ok = false;
       return result;
     }

@@ -17,6 +17,7 @@
 #include "host/base/MacTypes.h"
 #include "host/base/PascalString.h"
 #include "host/files/FSSpec.h"
+#include "host/qd/GWorld.h"
 #include "layout/LayoutObject.h"
 
 namespace host { class GWorld; }
@@ -64,6 +65,22 @@ struct TImageDrawResult {
 // sub-job branch) and the one of print modes 0, 1, 2 and 4.
 TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& request, TJobContext& view);
 TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& request, TJobContext& view);
+
+// The operator message for a photo that could not be loaded: not found
+// (also for a name that is refused), not a regular file, unreadable or
+// damaged. `name` is the photo's name from the job (UTF-8).
+std::string PhotoFailureMessage(const std::filesystem::path& path, const std::string& name);
+// Shrinks the destination to the target's bounds and the source by the same
+// proportion, so that no copy ever writes outside the target. False when
+// nothing of either is left.
+bool ClipToTarget(CLongRect_AC& src, CLongRect_AC& dst, const CLongRect_AC& bounds);
+
+// The first-image-only route: the photo read (and registered for deletion),
+// turned by its rotation, its include mask in its alpha, shrunk to fit
+// 640 x 640 pixels in a new offscreen at the origin. None when it cannot be
+// read. `placed` gets the shrunk photo's rectangle as both rectangles.
+host::GWorldHandle ReadPhotoForFirstImageRoute(const TImageDrawRequest& request, TJobContext& view,
+                                               TImageDrawResult& placed);
 
 // Empties the photo cache (the job view does it when a job ends).
 void DisposePhotoCache();

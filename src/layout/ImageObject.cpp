@@ -16,8 +16,8 @@ constexpr const char* kNoFile = "No File";
 
 // A photo name from a job file names a file directly inside the images
 // folder: nothing empty, no separator, no parent step, no NUL. Anything else
-// is treated as "No File", so the job's clean-up can never delete a file
-// outside that folder.
+// is refused and counts as a photo that is not there, so the job's clean-up
+// can never delete a file outside that folder and no output is named from it.
 bool IsPlainName(const std::string& name) {
   return !name.empty() && name.find('/') == std::string::npos && name.find("..") == std::string::npos &&
          name.find('\0') == std::string::npos;
@@ -41,22 +41,29 @@ bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& v
 
   TImageDrawRequest r;
   r.path = PhotoPath(folder, fDesc.fFile);
-  const bool noFile = mac == kNoFile || !IsPlainName(mac);
-  if (!noFile) {
+  const bool noFile = mac == kNoFile;
+  const bool newPath = job.printMode < 3 || job.printMode == 4;
+  // The sub-job branch draws the sub-job's page, not the photo.
+  const bool subJobBranch = !newPath && job.hasSubJob && !job.drawingSubJob;
+  const bool refused = !noFile && r.path.empty();
+  if (refused && !subJobBranch) {
+    // A refused name fails the job as a missing photo does.
+    if (!newPath) std::fputs("An error occured reading image file\n", stderr);
+    view.ReportDrawFailure(PhotoFailureMessage({}, fDesc.fFile.name.ToUTF8()));
+    return false;
+  }
+  if (!noFile && !refused) {
     std::fprintf(stderr, "myWholePath = %s\n", r.path.string().c_str());
     if (!((job.printMode == 5 || job.printMode == 6) && job.hasSubJob && !job.drawingSubJob))
       view.SetCurrentImageName(fDesc.fFile.name.ToUTF8());
   }
-  const bool newPath = job.printMode < 3 || job.printMode == 4;
   if (noFile) {
     std::fputs("No valid file was found\n", stderr);
     return true;
   }
-  // A photo that cannot be found in the images folder cannot be read; the
-  // sub-job branch draws no photo and does not need it.
-  const bool subJobBranch = !newPath && job.hasSubJob && !job.drawingSubJob;
-  if (!subJobBranch && (r.path.empty() || host::MakeFSSpecFromPath(r.path.string(), &r.spec) != noErr)) {
+  if (!subJobBranch && host::MakeFSSpecFromPath(r.path.string(), &r.spec) != noErr) {
     if (!newPath) std::fputs("An error occured reading image file\n", stderr);
+    view.ReportDrawFailure(PhotoFailureMessage(r.path, fDesc.fFile.name.ToUTF8()));
     return false;
   }
 
@@ -91,6 +98,31 @@ bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& v
   fLastSource = result.lastSource;
   fLastDest = result.lastTarget;
   return result.ok;
+}
+
+bool TImageObject::IsNoFile() const {
+  const std::string mac = fDesc.fFile.name.ToMacRoman();
+  return mac == kNoFile || !IsPlainName(mac);
+}
+
+host::GWorldHandle TImageObject::Draw4PrintingSpecial(int16_t dpi, TJobContext& view) {
+  view.SetCurrentImageName(fDesc.fFile.name.ToUTF8());
+  view.SetStatusText("Reading Image");
+  if (IsNoFile()) return nullptr;
+  TImageDrawRequest r;
+  r.path = PhotoPath(view.ImagesFolder(), fDesc.fFile);
+  if (r.path.empty() || host::MakeFSSpecFromPath(r.path.string(), &r.spec) != noErr) {
+    std::fputs("An error occured reading image file\n", stderr);
+    return nullptr;
+  }
+  r.rotation = fDesc.fRotation;
+  r.imageSize = fDesc.fImageSize;
+  r.dpi = dpi;
+  TImageDrawResult placed;
+  host::GWorldHandle shrunk = ReadPhotoForFirstImageRoute(r, view, placed);
+  fLastSource = placed.lastSource;
+  fLastDest = placed.lastTarget;
+  return shrunk;
 }
 
 // ---- background colour

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <array>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 
 #include "host/base/Geometry.h"
 #include "host/base/MacTypes.h"
+#include "host/files/FSSpec.h"
 #include "layout/StoredBytes.h"
 
 namespace host { class GWorld; }
@@ -47,6 +49,11 @@ struct TImageJobValues {
   bool drawingSubJob = false;
   bool transparency = false;
   const host::GWorld* subJobOffscreen = nullptr;
+  // The page's sepia values, which a node's tone uses too: the colour
+  // adjustment, the old-time tint and its strength in percent.
+  std::array<int16_t, 6> sepiaAdjust{};
+  std::array<int16_t, 6> sepiaTint{};
+  int16_t sepiaPercent = 0;
 };
 
 class TJobContext {
@@ -64,6 +71,22 @@ class TJobContext {
   virtual void SetStatusText(const std::string& text) = 0;
   // Registers a photo read for this job to be deleted when the job is done.
   virtual void AddPhotoToDelete(const std::filesystem::path& file) = 0;
+  // An object that cannot be drawn says what happened, for the operator
+  // message of the failed job (the first report of a job is kept).
+  virtual void ReportDrawFailure(const std::string& message) = 0;
+
+  // The spool tree's graphics folder ("KIVO GRAPHICS FOLDER ƒ"), created
+  // when missing; empty when there is no spool root.
+  virtual std::filesystem::path GraphicsFolder() = 0;
+  // True the first time `what` is asked about in this job, so that a
+  // diagnostic (a missing font, say) is logged once per job.
+  virtual bool FirstTimeInJob(const std::string& what) = 0;
+  // Reads the job file a node names into the job; a file that is no job or
+  // that this job has read already changes nothing.
+  virtual void ReadNodeJobFile(const FSSpec& file) = 0;
+  // Adds a file to the job view's own list of files to delete (not to the
+  // task manager's).
+  virtual void InsertFileToDelete(const std::filesystem::path& file) = 0;
 };
 
 // The object's box on the page in pixels: each edge is dpi times the edge in
@@ -85,8 +108,8 @@ class TLayoutObject {
   // The top-left corner of the bounds (top as vertical, left as horizontal).
   void GetRealPageOffset(CLongPoint_AC& offset) const { offset = {fBounds.top, fBounds.left}; }
   // Draws the object into the page. True when drawn or skipped by the
-  // object's own rules; false stops the page. The classes whose drawing is
-  // not built yet draw nothing and return true.
+  // object's own rules; false stops the page. The base draws nothing and
+  // returns true (the attribute object keeps it).
   virtual bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view);
   virtual std::unique_ptr<TLayoutObject> Clone() const = 0;
 

@@ -98,11 +98,18 @@ void TStampObject::WriteTo(TJobWriter& out) const { WriteDescriptorRecord(out, k
 
 // ---- overlays
 
+void TFileOverlayObject::SetOverlay(const COverlayDesc& d) {
+  SetPlacement(d);
+  fDesc = d;
+  fFile = d.fFile;
+  fMode = d.fOverlayMode;
+  if (fMode == 0) fMode = d.fOverlayFlag2 != 0 ? 3 : d.fOverlayFlag1 != 0 ? 2 : 1;
+}
+
 std::unique_ptr<TFileOverlayObject> TFileOverlayObject::New(const COverlayDesc& d) {
   auto obj = std::make_unique<TFileOverlayObject>();
   obj->ILayoutObject(d.head.fBounds, kFileOverlayObjectType);
-  obj->SetPlacement(d);
-  obj->fDesc = d;
+  obj->SetOverlay(d);
   return obj;
 }
 
@@ -111,9 +118,12 @@ void TFileOverlayObject::WriteTo(TJobWriter& out) const { WriteDescriptorRecord(
 std::unique_ptr<TTransparentOverlayObject> TTransparentOverlayObject::New(const COverlayDesc& d) {
   auto obj = std::make_unique<TTransparentOverlayObject>();
   obj->ILayoutObject(d.head.fBounds, kTransparentOverlayObjectType);
-  obj->SetPlacement(d);
-  obj->fDesc = d;
+  obj->SetOverlay(d);
   return obj;
+}
+
+std::unique_ptr<TLayoutObject> TTransparentOverlayObject::Clone() const {
+  return std::make_unique<TTransparentOverlayObject>(*this);
 }
 
 void TTransparentOverlayObject::WriteTo(TJobWriter& out) const {
@@ -125,6 +135,7 @@ std::unique_ptr<TGroupPhotoObject> TGroupPhotoObject::New(const CGroupPhotoDesc&
   obj->ILayoutObject(d.head.fBounds, kGroupPhotoObjectType);
   obj->SetPlacement(d);
   obj->fDesc = d;
+  obj->fFile = d.fFile;
   return obj;
 }
 

@@ -1,5 +1,7 @@
 // The concrete layout objects, each made from its descriptor by its class's
-// New. Each keeps its descriptor; drawing is added class by class.
+// New. Each keeps its descriptor. Drawing lives beside them: ImageObject.cpp
+// and ImageDraw.cpp, TextObjects.cpp over TextDraw.cpp, OverlayObjects.cpp,
+// NodeObject.cpp.
 #pragma once
 
 #include <array>
@@ -7,6 +9,7 @@
 #include <memory>
 
 #include "chromakey/ChromaKeySettings.h"
+#include "imaging/ImageLoading.h"
 #include "layout/Descriptors.h"
 #include "layout/LayoutObject.h"
 
@@ -52,6 +55,12 @@ class TImageObject : public TLayoutObject {
   // The photo's path in the images folder; empty for "No File" and for
   // names that are empty or hold "/", ".." or NUL.
   static std::filesystem::path PhotoPath(const std::filesystem::path& imagesFolder, const FSSpec& file);
+  // The first-image-only route: the photo read, turned, its include mask in
+  // its alpha, shrunk to fit 640 x 640; the caller owns it. None for "No
+  // File" or a photo that cannot be read.
+  host::GWorldHandle Draw4PrintingSpecial(int16_t dpi, TJobContext& view);
+  // True for "No File" and for names that could leave the images folder.
+  bool IsNoFile() const;
   // The placement of the last drawing (read by the keying engine).
   const CRect_AC& LastSourceRect() const { return fLastSource; }
   const CRect_AC& LastDestRect() const { return fLastDest; }
@@ -75,6 +84,11 @@ class TTextObject : public TLayoutObject {
   void WriteTo(TJobWriter& out) const override;
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TTextObject>(*this); }
   const CTextDesc& Descriptor() const { return fDesc; }
+
+  // Draws the text (or its code) into its box; always true. The edit text
+  // takes its skip switch from fTextOption4 and never draws a code; the
+  // database object has neither.
+  bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
 
  protected:
   void ITextObject(const CTextDesc& d, OSType type);
@@ -106,6 +120,10 @@ class TStampObject : public TLayoutObject {
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TStampObject>(*this); }
   const CStampDesc& Descriptor() const { return fDesc; }
 
+  // Drawn like a text object, except that right justification is the text
+  // box's own (no 15-point margin); always true.
+  bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
+
  private:
   CStampDesc fDesc;
 };
@@ -123,16 +141,40 @@ class TFileOverlayObject : public TOverlayObject {
   void WriteTo(TJobWriter& out) const override;
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TFileOverlayObject>(*this); }
   const COverlayDesc& Descriptor() const { return fDesc; }
+  // The overlay mode: the descriptor's, or derived when it is 0 (first flag
+  // 2, second flag 3, neither 1). Drawing does not read it.
+  uint16_t Mode() const { return fMode; }
+  // The graphic's file as the lookup last found it (the job's until then).
+  const FSSpec& File() const { return fFile; }
+
+  // Draws the graphic over its box through a mask made from its alpha.
+  // True also when the graphic is missing; false only when the mask copy
+  // fails.
+  bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
 
  protected:
+  void SetOverlay(const COverlayDesc& d);
   COverlayDesc fDesc;
+  FSSpec fFile;
+  uint16_t fMode = 0;
 };
 
 class TTransparentOverlayObject : public TFileOverlayObject {
  public:
   static std::unique_ptr<TTransparentOverlayObject> New(const COverlayDesc& d);
   void WriteTo(TJobWriter& out) const override;
-  std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TTransparentOverlayObject>(*this); }
+  std::unique_ptr<TLayoutObject> Clone() const override;
+  TTransparentOverlayObject() = default;
+  TTransparentOverlayObject(const TTransparentOverlayObject& o) : TFileOverlayObject(o) {}
+
+  // Composites the graphic over its box through its alpha; nothing for the
+  // category "CUT-OUT FILES" or a missing graphic. Always true.
+  bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
+  // The graphic, loaded once and kept by the object; none when missing.
+  CGImageRef GetCGimageRef(TJobContext& view);
+
+ private:
+  CGImageRef fImage;
 };
 
 class TGroupPhotoObject : public TOverlayObject {
@@ -142,9 +184,21 @@ class TGroupPhotoObject : public TOverlayObject {
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TGroupPhotoObject>(*this); }
   const CGroupPhotoDesc& Descriptor() const { return fDesc; }
 
+  // Fits the photo into its frame keeping its proportions, centred; always
+  // true (a missing photo draws nothing).
+  bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
+
  private:
   CGroupPhotoDesc fDesc;
+  FSSpec fFile;
 };
+
+// The graphic lookup of the overlays and group photos: the file named by
+// `file` (its name only) in the subfolder of the graphics folder named by the
+// category, compared without regard to case and accents. True with `file`
+// replaced by the found file's specification; false (file unchanged) when
+// the category or the file is missing or the name could leave its folder.
+bool IsExistingOverlayFile(FSSpec& file, const CStr31_AC& category, TJobContext& view);
 
 class TNodeViewObject : public TLayoutObject {
  public:
@@ -168,6 +222,17 @@ class TNodeViewObject : public TLayoutObject {
   const CNodeDesc& Descriptor() const { return fDesc; }
   uint16_t Mode() const { return fMode; }
   uint16_t CopyPage() const { return fCopyPage; }
+
+  // Draws the children into an offscreen of the node's box (or straight into
+  // the page for mode 3 over the whole page), turns, mirrors and tones the
+  // result, copies it onto the page and deletes the children. False when a
+  // child failed or the node's offscreen could not be made.
+  bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
+  // The node's rectangle on the page: width and height exchanged for every
+  // mode but 3 and 4.
+  CRect_AC NodeRectAt(int16_t dpi) const;
+  // Registers the photos of the image children with the job's files to delete.
+  void DeleteFile(TJobContext& view) const;
 
  private:
   CNodeDesc fDesc;

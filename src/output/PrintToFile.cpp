@@ -11,6 +11,7 @@
 #include "host/files/Alias.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileOps.h"
+#include "host/imageio/ImageFile.h"
 #include "host/sys/Folders.h"
 #include "imaging/ImageLoading.h"
 #include "imaging/ImageWriters.h"
@@ -398,11 +399,31 @@ int16_t CreateAnotherCopy(TOutputJob& job, int16_t set, host::GWorldHandle page,
   return WriteSet(job, set, page, env, false).code;
 }
 
+namespace {
+
+bool IsVideoClipPath(const fs::path& clip) {
+  static constexpr const char* kVideoExtensions[] = {".mov", ".mp4", ".m4v", ".avi", ".mpg", ".mpeg", ".3gp",
+                                                     ".mkv", ".wmv", ".webm", ".mts", ".m2ts", ".dv"};
+  const std::string ext = Lower(clip.extension().string());
+  if (std::none_of(std::begin(kVideoExtensions), std::end(kVideoExtensions), [&](const char* e) { return ext == e; }))
+    return false;
+  // The clip itself, not whatever a link points at: no device, FIFO or link.
+  std::error_code ec;
+  return fs::symlink_status(clip, ec).type() == fs::file_type::regular;
+}
+
+}  // namespace
+
 void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, const fs::path& folder, TOutputEnv& env) {
   if (!job.videoCopy || !rec.doNotResizeJpegForWeb || job.videoPath.empty()) return;
   const fs::path clip = job.videoPath;
   std::error_code ec;
-  if (!fs::is_regular_file(clip, ec)) return;
+  if (!fs::exists(fs::symlink_status(clip, ec))) return;
+  // The path comes from the job file: only a video clip is ever copied out.
+  if (!IsVideoClipPath(clip)) {
+    platform::LogLine("The job's video path \"" + clip.string() + "\" is not a video file: not copied");
+    return;
+  }
   const std::string name = CleanName(clip.filename().string());
   if (name.empty()) return;
   fs::path dest = folder / name;
@@ -411,9 +432,11 @@ void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, co
     return;
   }
   // An existing clip of that name is replaced with overwrite on, else the
-  // copy takes a " copy" name.
+  // copy takes a " copy" name. The copy opens only a regular file, so a clip
+  // swapped for a FIFO after the check above is refused.
   FileCopyRequest request{rec.overwrite != 0, clip.string(), dest.string()};
   if (!doCopyTheFileNew(request)) platform::LogLine("Copying the video to " + request.pathToDestItem + " failed");
+  else platform::LogLine("Copied the video \"" + clip.string() + "\" to \"" + request.pathToDestItem + "\"");
 }
 
 // ---- the single folder and the yearbook
@@ -495,7 +518,18 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
     return kRouteWriteFailed;
   }
   // A job without a folder name of its own never empties "Yearbook Photos".
-  if (rec.namingType == 3 && !folderName.empty()) {
+  // Emptying never follows a link: a linked folder is left as it is.
+  // The folder lookup hands back resolved paths, so the names as they stand
+  // in the desktop folder are looked at too.
+  std::error_code linkEc;
+  const fs::path namedPhotos = env.desktopFolder() / "Yearbook Photos";
+  const bool linked = fs::is_symlink(fs::symlink_status(*folder, linkEc)) ||
+                      fs::is_symlink(fs::symlink_status(*photos, linkEc)) ||
+                      fs::is_symlink(fs::symlink_status(namedPhotos, linkEc)) ||
+                      (!folderName.empty() && fs::is_symlink(fs::symlink_status(namedPhotos / folderName, linkEc)));
+  if (linked && rec.namingType == 3 && !folderName.empty())
+    platform::LogLine("The yearbook folder [" + folder->string() + "] is a link: it is not emptied");
+  if (!linked && rec.namingType == 3 && !folderName.empty()) {
     if (auto spec = FolderSpec(*folder)) deleteAllFilesInFolder(*spec);
   }
   ForceOrientation(page, rec, env);

@@ -263,7 +263,12 @@ int16_t TBGPrintView::DrawSubJob() {
   const CLongRect_AC bounds(0, 0, PixelsOf(resolution, subJobHeight), PixelsOf(resolution, subJobWidth));
   host::GWorldHandle offscreen = host::GWorld::Create(bounds);
   if (!offscreen) {
+    // Without its image the sub-job's photos would vanish from a page that
+    // is still reported as printed: the job fails instead.
     DisplayNormalMessage(int16_t(4101), int16_t(10));
+    services.Log(Format("The sub-job image of %d x %d pixels could not be made\n", int(bounds.Width()),
+                        int(bounds.Height())));
+    result = kResultOutOfMemory;
   } else {
     offscreen->Lock();
     for (auto& obj : subJobObjectList) {
@@ -315,7 +320,6 @@ int16_t TSpoolerPrintView::NotBuilt(const char* stage) {
   return kResultUnknownJob;
 }
 
-int16_t TSpoolerPrintView::DrawSpecialJob() { return NotBuilt("DrawSpecialJob"); }
 int16_t TSpoolerPrintView::CopyOriginalFileJob() { return NotBuilt("CopyOriginalFileJob"); }
 
 }  // namespace pipeline

@@ -86,6 +86,16 @@ class TBGPrintView : public layout::TJobContext {
   void SetStatusText(const std::string& text) override { services.SetStatus(text); }
   // Registers the photo with the task manager and the view.
   void AddPhotoToDelete(const std::filesystem::path& file) override;
+  void ReportDrawFailure(const std::string& message) override {
+    if (drawFailure.empty()) drawFailure = message;
+  }
+  // What the first failed object of the job reported; empty when none did.
+  const std::string& DrawFailure() const { return drawFailure; }
+  std::filesystem::path GraphicsFolder() override { return services.GraphicsFolder(); }
+  bool FirstTimeInJob(const std::string& what) override { return noted_.insert(what).second; }
+  // Reads the node's job file (ReadObjects); the result is not looked at.
+  void ReadNodeJobFile(const FSSpec& file) override;
+  void InsertFileToDelete(const std::filesystem::path& file) override { Insert(file); }
   const std::string& CurrentImageName() const { return currentImageName; }
   const std::string& CurrentExtension() const { return currentImageExt; }
   const std::string& TicketNumber() const { return ticketNumber; }
@@ -185,12 +195,14 @@ class TBGPrintView : public layout::TJobContext {
   std::string currentImageName;
   std::string currentImageExt;
   std::string ticketNumber;
+  std::string drawFailure;
 
  private:
   void ReadHeaderAndLists(layout::TJobStream& stream);
   void ReadTrailer(layout::TJobStream& stream);
 
   std::set<std::filesystem::path> filesRead_;
+  std::set<std::string> noted_;
   int readCount_ = 0;
 };
 
@@ -204,6 +216,9 @@ class TSpoolerPrintView : public TBGPrintView {
   // The page offscreen at output resolution: 0, or 105 when it cannot be
   // made. Sides are computed in 32 bits.
   virtual int16_t CreateOffscreens();
+  // The first-image-only route: the first image of the sub-job (or, when
+  // the sub-job has none, of the main list), a node giving its first image
+  // child, shrunk to 640 x 640 becomes subJobOffscreen. Always 0.
   virtual int16_t DrawSpecialJob();
   virtual int16_t CopyOriginalFileJob();
   // One object per call: 1 drawn and more follow, 0 skipped and more

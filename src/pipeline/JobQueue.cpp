@@ -14,6 +14,8 @@
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/PStrings.h"
+#include "pipeline/PrintedJobs.h"
+#include "pipeline/SpoolFolders.h"
 #include "prefs/PrefRecords.h"
 
 namespace pipeline {
@@ -103,6 +105,13 @@ bool TSortedFileList::Insert(TQueuedFile file) {
   if (!currentFile_.empty() && file.name == currentFile_) return false;
   if (std::any_of(files_.begin(), files_.end(), [&](const TQueuedFile& q) { return q.path == file.path; }))
     return false;
+  if (IsRecordedAsPrinted(file.path)) {
+    if (std::find(refusedPrinted_.begin(), refusedPrinted_.end(), file.path) == refusedPrinted_.end()) {
+      refusedPrinted_.push_back(file.path);
+      platform::LogF("The job file [%s] has printed already and is not queued again", file.path.string().c_str());
+    }
+    return false;
+  }
   auto at = std::upper_bound(files_.begin(), files_.end(), file,
                              [](const TQueuedFile& a, const TQueuedFile& b) { return CompareQueuedFiles(a, b) < 0; });
   files_.insert(at, std::move(file));
@@ -122,8 +131,32 @@ void TSortedFileList::CheckForNewJobs() {
   if (FindNewJobFiles(*getMyPrintServerPrefs()) && files_.size() != before && jobsListChanged_) jobsListChanged_();
 }
 
+std::optional<fs::path> TSortedFileList::JobsFolder(const tPrintServerPrefs& prefs) {
+  if (auto jobs = FolderPath(prefs.jobsVRefNum, prefs.jobsDirID)) return jobs;
+  // Only the live record's tree is made again, and only once it had been set
+  // up (a tree that was never there is start-up's business).
+  if (&prefs != getMyPrintServerPrefs() || prefs.jobsDirID == 0 || prefs.jobsDirID == kNoFolderDirID)
+    return std::nullopt;
+  // After a failed attempt the next one waits a while: idle scans come often.
+  const auto now = std::chrono::steady_clock::now();
+  if (treeMissingLogged_ && now < nextTreeAttempt_) return std::nullopt;
+  nextTreeAttempt_ = now + std::chrono::seconds(5);
+  const bool made = SetUpSpoolFolderTree();
+  auto jobs = made ? FolderPath(prefs.jobsVRefNum, prefs.jobsDirID) : std::nullopt;
+  if (jobs) {
+    platform::LogF("The spool folder tree was missing and has been made again; print jobs folder = [%s]",
+                   jobs->string().c_str());
+    treeMissingLogged_ = false;
+    lastModDate_ = 0;
+  } else if (!treeMissingLogged_) {
+    platform::LogLine("The spool folder tree is missing and could not be made again");
+    treeMissingLogged_ = true;
+  }
+  return jobs;
+}
+
 bool TSortedFileList::FindNewJobFiles(const tPrintServerPrefs& prefs) {
-  if (auto jobs = FolderPath(prefs.jobsVRefNum, prefs.jobsDirID)) {
+  if (auto jobs = JobsFolder(prefs)) {
     int count = 0;
     GetAllFilesInDirectory(*jobs, count);
   }

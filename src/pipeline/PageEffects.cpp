@@ -84,11 +84,7 @@ host::GWorldHandle CropToNewSize(host::GWorldHandle& source, const CLongRect_AC&
 }
 
 host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_AC& size) {
-  if (!source) return nullptr;
-  host::GWorldHandle result = ResizeGWorldToFit(*source, size);
-  if (!result) return nullptr;
-  source = myDisposeGWorld(std::move(source));
-  return result;
+  return ::ResizeToNewSize(source, size);
 }
 
 void DisposePhotoCache() { DisposeCurrentImageGWorldPtr(); }

@@ -61,12 +61,51 @@ layout::TImageJobValues TBGPrintView::ImageJobValues() const {
   v.drawingSubJob = isDrawingSubJob;
   v.transparency = blocks.print2File.transparency != 0;
   v.subJobOffscreen = subJobOffscreen.get();
+  const auto& a = pageColorAdjust;
+  v.sepiaAdjust = {a.red, a.green, a.blue, a.dark, a.light, a.gamma};
+  const auto& t = oldTimePhoto.tint;
+  v.sepiaTint = {t.red, t.green, t.blue, t.dark, t.light, t.gamma};
+  v.sepiaPercent = int16_t(oldTimePhoto.strength);
   return v;
 }
 
 void TBGPrintView::AddPhotoToDelete(const std::filesystem::path& file) {
   if (gPrintJobTaskManager) gPrintJobTaskManager->AddFilesToDelete(file);
   Insert(file);
+}
+
+void TBGPrintView::ReadNodeJobFile(const FSSpec& file) { ReadObjects(file); }
+
+// ---- the first-image-only route
+
+namespace {
+
+// The job's image in a list: the first object that is an image or a node; a
+// node gives its first image child (or none).
+layout::TImageObject* FirstImageOf(const layout::TLayoutObjectList& list) {
+  for (const auto& obj : list) {
+    if (obj->TypeCode() == layout::kImageObjectType) return static_cast<layout::TImageObject*>(obj.get());
+    if (obj->TypeCode() == layout::kNodeObjectType)
+      return static_cast<const layout::TNodeViewObject&>(*obj).GetImageObjectFromNode();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int16_t TSpoolerPrintView::DrawSpecialJob() {
+  services.Log("Inside TBGPrintView::DrawSpecialJob...\n");
+  layout::TImageObject* image = FirstImageOf(subJobObjectList);
+  if (!image) image = FirstImageOf(objectList);
+  host::GWorldHandle offscreen;
+  if (image) offscreen = image->Draw4PrintingSpecial(resolution, *this);
+  services.SetImage(offscreen.get(), "");
+  if (filesToDelete) services.SetFilesToDelete(std::move(*filesToDelete));
+  filesToDelete.reset();
+  services.SetImage(nullptr, "");
+  SetSubJobOffscreen(std::move(offscreen));
+  isDrawingSubJob = false;
+  return kResultOK;
 }
 
 // ---- the page

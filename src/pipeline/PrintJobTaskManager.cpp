@@ -8,6 +8,7 @@
 #include "host/files/FSSpec.h"
 #include "pipeline/OutputDispatch.h"
 #include "platform/FileServices.h"
+#include "pipeline/PrintedJobs.h"
 
 namespace pipeline {
 
@@ -72,14 +73,15 @@ void TPrintJobTaskManager::DeleteFilesUsed4Printing() {
   fFilesToDelete.clear();
 }
 
-void TPrintJobTaskManager::DeleteJobFile(const char* cocoaText) {
-  if (!fJobFile) return;
+bool TPrintJobTaskManager::DeleteJobFile(const char* cocoaText) {
+  if (!fJobFile) return true;
   const OSErr err = services_.DeleteFile(*fJobFile);
-  if (err == noErr) return;
+  if (err == noErr) return true;
   services_.Log(Format("Deleting the job file failed with error code %d\n", int(err)));
   std::error_code ec;
   std::filesystem::remove(*fJobFile, ec);
   if (ec) services_.Log(Format(cocoaText, ec.message().c_str()));
+  return !ec;
 }
 
 void TPrintJobTaskManager::EndJobView() {
@@ -170,6 +172,17 @@ void TPrintJobTaskManager::Step1() {
   services_.Log("done processing offscreen...\n");
 }
 
+void TPrintJobTaskManager::SetJobAsideForShutdown() {
+  if (fCurrentTask == 4) {
+    Step4();
+    return;
+  }
+  if (fCurrentTask == 0 && !fJobFile) return;
+  services_.Log(Format("The program is ending: the job in work (step %d) stays queued for the next start\n",
+                       int(fCurrentTask)));
+  KeepJobForRetry();
+}
+
 void TPrintJobTaskManager::KeepJobForRetry() {
   EndJobView();
   services_.SetQueueCurrentFile("");
@@ -211,12 +224,17 @@ void TPrintJobTaskManager::Step4() {
   services_.PrintLog(elapsed);
   EndJobView();
   if (fJobFile) {
+    bool gone = true;
     if (services_.KeepJobFiles()) {
       const OSErr err = MoveJobFile(*fJobFile, services_.FinishedJobsFolder());
       if (err != noErr) services_.Log(Format("Moving the job file to the finished-jobs folder failed with error code %d\n", int(err)));
+      gone = err == noErr;
     } else {
-      DeleteJobFile("Cocoa deleting of job file failed with error code %s\n");
+      gone = DeleteJobFile("Cocoa deleting of job file failed with error code %s\n");
     }
+    // A job that is done never runs again, also when its file stays.
+    std::error_code ec;
+    if (!gone && std::filesystem::exists(std::filesystem::symlink_status(*fJobFile, ec))) MarkJobFilePrinted(*fJobFile);
     fJobFile.reset();
   }
   DeleteFilesUsed4Printing();
@@ -230,12 +248,21 @@ void TPrintJobTaskManager::DoError(int16_t code) {
   switch (code) {
     case 100: services_.OperatorMessage("Invalid Job Version Number!"); break;
     case 101: services_.OperatorMessage("Read File Error!"); break;
-    case 105: services_.OperatorMessage("Out of Memory Error!"); break;
+    case 105:
+      // An object that said what went wrong (a photo missing, unreadable or
+      // damaged) is reported as that, not as a lack of memory.
+      services_.OperatorMessage(fJobView && !fJobView->DrawFailure().empty() ? fJobView->DrawFailure()
+                                                                                 : "Out of Memory Error!");
+      break;
     case 106:
     case 109: services_.OperatorMessage("Print to File Set Folder could not be found!"); break;
     case 107: services_.OperatorMessage("Could not write printer file!"); break;
     case 108: break;
-    default: services_.Log(Format("DoError trapped Unknown Error Code = [0x%02x]\n", unsigned(uint16_t(code)))); break;
+    default:
+      services_.Log(Format("DoError trapped Unknown Error Code = [0x%02x]\n", unsigned(uint16_t(code))));
+      // A sub-job object that failed (102) said why: the operator is told.
+      if (fJobView && !fJobView->DrawFailure().empty()) services_.OperatorMessage(fJobView->DrawFailure());
+      break;
   }
   if (fJobView) fJobView->SendErrorNotification();
   EndJobView();

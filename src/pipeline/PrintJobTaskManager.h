@@ -48,6 +48,12 @@ class TPrintJobTaskManager {
   void DoError(int16_t code);
   void DoNextTask();
 
+  // The program is ending between two steps: a job that has been handed off
+  // is cleaned up (it must not print again); any other job in work ends
+  // unprinted with its file left in "All Files" for the next start and its
+  // photos kept. Nothing happens without a job in work.
+  void SetJobAsideForShutdown();
+
  private:
   void Step0();
   void Step1();
@@ -55,7 +61,8 @@ class TPrintJobTaskManager {
   void Step3();
   void Step4();
   bool Aborted() const { return fCurrentJob.vRefNum == kAbortVolume; }
-  void DeleteJobFile(const char* cocoaText);
+  // True when the job file is gone.
+  bool DeleteJobFile(const char* cocoaText);
   void EndJobView();
   // Ends the current job without printing it and puts its file back in the
   // queue; its temporary files stay on disk and leave the registry.

@@ -312,13 +312,15 @@ host::PlistDict PrintInfoDictionary(std::span<const uint8_t, kPrintInfoSize> rec
       {"printQuantity", i16(p + kPIPrintQuantity)}, {"useDualBuffer", i16(p + kPIUseDualBuffer)},
       {"dataSize", u32(p + kPIDataSize)},         {"dataType", u32(p + kPIDataType)},
   };
+  // Values of the colour-adjust records are 32-bit (the first of three u32
+  // of each value record): each is written as the whole number stored.
   auto colourBlock = [&](size_t at) {
     const uint8_t* q = p + at;
     return host::PlistDict{
         {"version", i16(q)},          {"useThisSetting", i16(q + 2)}, {"red", i32(q + 4)},
         {"green", i32(q + 16)},       {"blue", i32(q + 28)},          {"dark", i32(q + 40)},
-        {"light", i32(q + 52)},       {"sharpness", i16(q + 64)},     {"gamma", i32(q + 76)},
-        {"lamination", i16(q + 88)},  {"printQty", i16(q + 112)},     {"useLaminationType", i16(q + 124)},
+        {"light", i32(q + 52)},       {"sharpness", i32(q + 64)},     {"gamma", i32(q + 76)},
+        {"lamination", i32(q + 88)},  {"printQty", u32(q + 112)},     {"useLaminationType", i16(q + 124)},
     };
   };
   d["sonyPrintSettings"] = colourBlock(kPISony);
@@ -331,7 +333,7 @@ host::PlistDict PrintInfoDictionary(std::span<const uint8_t, kPrintInfoSize> rec
       {"colorConversion", i16(m + 184)}, {"colorAdjustRed", i32(m + 58)}, {"colorAdjustGreen", i32(m + 70)},
       {"colorAdjustBlue", i32(m + 82)}, {"colorAdjustDark", i32(m + 94)}, {"colorAdjustLight", i32(m + 106)},
       {"colorAdjustSharpness", i32(m + 118)}, {"colorAdjustGamma", i32(m + 130)},
-      {"colorAdjustLamination", i32(m + 142)}, {"printQty", i16(m + 166)},
+      {"colorAdjustLamination", i32(m + 142)}, {"printQty", u32(m + 166)},
   };
   const uint8_t* md = p + kPIMedia;
   d["mediaSettings"] = host::PlistDict{
@@ -343,7 +345,7 @@ host::PlistDict PrintInfoDictionary(std::span<const uint8_t, kPrintInfoSize> rec
   d["shinkoSettings"] = host::PlistDict{
       {"colorAdjustRed", i32(s)}, {"colorAdjustGreen", i32(s + 12)}, {"colorAdjustBlue", i32(s + 24)},
       {"colorAdjustDark", i32(s + 36)}, {"colorAdjustLight", i32(s + 48)}, {"colorAdjustSharpness", i32(s + 60)},
-      {"colorAdjustGamma", i32(s + 72)}, {"colorAdjustLamination", i32(s + 84)}, {"printQty", i16(s + 108)},
+      {"colorAdjustGamma", i32(s + 72)}, {"colorAdjustLamination", i32(s + 84)}, {"printQty", u32(s + 108)},
       {"matteLevel", i16(s + 124)}, {"printMode", i16(s + 122)},
   };
   const uint8_t* c = p + kPIColorAdjust;

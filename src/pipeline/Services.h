@@ -73,6 +73,9 @@ class TPipelineServices : public layout::TReadReporter {
   virtual std::filesystem::path FinishedJobsFolder() = 0;
   // The spool tree's images folder, where job photos are found.
   virtual std::filesystem::path ImagesFolder() = 0;
+  // The graphics folder ("KIVO GRAPHICS FOLDER ƒ") in the spool root,
+  // created when missing; empty when there is no spool root.
+  virtual std::filesystem::path GraphicsFolder() = 0;
   // Alert 1003 on a failed job: 1 try again, 4 delete the job and its
   // images, 5 move it to the unknown-jobs folder, 6 pause and keep it.
   virtual int AskWhatToDoWithFailedJob() = 0;

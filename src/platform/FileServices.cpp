@@ -368,7 +368,7 @@ void deleteAllFilesInFolder(const FSSpec& folder) {
   for (int index = ItemCount(folder, folderInfo); index >= 1; --index) {
     host::CatalogInfo item;
     if (host::GetIndexedCatInfo(folder.vRefNum, folder.parID, index, &item) != noErr) continue;
-    if (item.isFolder) continue;
+    if (item.isFolder && !item.isLink) continue;
     if (!IsVisible(item)) {
       if (IsDSStore(item.diskName) && ClearLock(folder.vRefNum) == noErr) host::DeleteItem(item.path);
       continue;
@@ -396,7 +396,7 @@ void specialDeleteAllFilesInFolder(const FSSpec& folder) {
   for (int index = ItemCount(folder, folderInfo); index >= 1; --index) {
     host::CatalogInfo item;
     if (host::GetIndexedCatInfo(folder.vRefNum, folder.parID, index, &item) != noErr) continue;
-    if (item.isFolder) {
+    if (item.isFolder && !item.isLink) {
       FSSpec sub;
       if (host::MakeFolderSpecFromPath(item.path, &sub) == noErr) specialDeleteAllFilesInFolder(sub);
       continue;
@@ -420,7 +420,13 @@ void deleteAllFilesInSubFolders(const FSSpec& folder) {
   for (int index = 1; index <= count; ++index) {
     host::CatalogInfo item;
     if (host::GetIndexedCatInfo(folder.vRefNum, folder.parID, index, &item) != noErr) continue;
-    if (item.isFolder && IsVisible(item)) subfolders.push_back(item.path);
+    if (!item.isFolder || !IsVisible(item)) continue;
+    if (item.isLink) {  // emptying never follows a link: it goes as a link
+      const OSErr err = host::DeleteItem(item.path);
+      if (err != noErr) displayFileResultCode(err);
+      continue;
+    }
+    subfolders.push_back(item.path);
   }
   for (const std::string& path : subfolders) {
     FSSpec sub;

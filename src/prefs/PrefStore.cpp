@@ -128,9 +128,11 @@ std::optional<host::PlistData> StoredBlob(const std::string& key) {
   return *data;
 }
 
-// Reads one blob through `read`; a failure stops that blob only.
+// Reads one blob through `read`; a failure stops that blob only. False when
+// the blob is damaged: it ended before its fields did (short or empty). A
+// string longer than its field stops the blob but keeps what was read.
 template <typename F>
-void ReadBlob(const std::string& key, const host::PlistData& blob, F read) {
+bool ReadBlob(const std::string& key, const host::PlistData& blob, F read) {
   CBufferStream_AC stream(blob.data(), blob.size());
   stream.AddLittleEndianFilter();
   try {
@@ -138,7 +140,19 @@ void ReadBlob(const std::string& key, const host::PlistData& blob, F read) {
   } catch (const CException_AC& e) {
     platform::LogF("here: the preference blob [%s] stopped at byte %llu (error %d)", key.c_str(),
                    static_cast<unsigned long long>(stream.GetPosition()), int(e.GetError()));
+    return e.GetError() != eofErr;
   }
+  return true;
+}
+
+// A damaged blob would leave its record half read (a print-server record of
+// zeros turns printing off for the session): the record goes back to its
+// factory defaults, and those are stored under the key at once.
+template <typename Reset, typename Encode>
+void ReplaceDamagedRecord(const std::string& key, Reset reset, Encode encode) {
+  reset();
+  platform::LogF("The preference record [%s] is damaged: its factory defaults are used and saved", key.c_str());
+  WriteToMyUserDefaults(host::PlistValue(encode()), key, true);
 }
 
 void StoreBlob(const std::string& key, std::vector<uint8_t> blob) {
@@ -459,21 +473,32 @@ void myNewReadPreferences() {
     // The stored record replaces the defaults entirely; fields the blob does
     // not reach stay zero.
     *getMyPrintServerPrefs() = tPrintServerPrefs{};
-    ReadBlob(kPrintServerPrefKey, *blob, [](CStream_AC& s) { TPrintServerPrefObject().ReadFrom(&s); });
+    if (!ReadBlob(kPrintServerPrefKey, *blob, [](CStream_AC& s) { TPrintServerPrefObject().ReadFrom(&s); }))
+      ReplaceDamagedRecord(kPrintServerPrefKey, [] { setMyPrintServerPrefToFactoryDefaults(getMyPrintServerPrefs()); },
+                           PrintServerPrefBlob);
   }
   for (int16_t set = 1; set <= 8; ++set) {
     const std::string key = PrintToFileSetKey(set);
-    if (auto blob = StoredBlob(key))
-      ReadBlob(key, *blob, [set](CStream_AC& s) { TPrintToFileSetObject().ReadFrom(&s, set); });
+    auto blob = StoredBlob(key);
+    if (blob && !ReadBlob(key, *blob, [set](CStream_AC& s) { TPrintToFileSetObject().ReadFrom(&s, set); }))
+      ReplaceDamagedRecord(
+          key, [set] { setMyPrintToFileSetPrefsToFactoryDefaults(getMyPrintToFileSetPrefs(set), set); },
+          [set] { return PrintToFileSetBlob(set); });
   }
   validateAllPrintToFileSetPrefs();
 
-  if (auto blob = StoredBlob(kOutputFilesPrefKey))
-    ReadBlob(kOutputFilesPrefKey, *blob, [](CStream_AC& s) { TOutputFilePrefObject().ReadFrom(&s); });
-  if (auto blob = StoredBlob(kPrintCenterPrefsKey))
-    ReadBlob(kPrintCenterPrefsKey, *blob, [](CStream_AC& s) { TProcessedJobObject().ReadFrom(&s); });
-  if (auto blob = StoredBlob(kWebUploadPrefsKey))
-    ReadBlob(kWebUploadPrefsKey, *blob, [](CStream_AC& s) { TWebUploadObject().ReadFrom(&s); });
+  auto blob = StoredBlob(kOutputFilesPrefKey);
+  if (blob && !ReadBlob(kOutputFilesPrefKey, *blob, [](CStream_AC& s) { TOutputFilePrefObject().ReadFrom(&s); }))
+    ReplaceDamagedRecord(kOutputFilesPrefKey, [] { setMyOutputFilePrefToFactoryDefaults(getMyOutputFilePrefs()); },
+                         OutputFilePrefBlob);
+  blob = StoredBlob(kPrintCenterPrefsKey);
+  if (blob && !ReadBlob(kPrintCenterPrefsKey, *blob, [](CStream_AC& s) { TProcessedJobObject().ReadFrom(&s); }))
+    ReplaceDamagedRecord(kPrintCenterPrefsKey, [] { setMyProcessedJobsPrefToFactoryDefaults(getMyProcessedJobsPrefs()); },
+                         ProcessedJobsPrefBlob);
+  blob = StoredBlob(kWebUploadPrefsKey);
+  if (blob && !ReadBlob(kWebUploadPrefsKey, *blob, [](CStream_AC& s) { TWebUploadObject().ReadFrom(&s); }))
+    ReplaceDamagedRecord(kWebUploadPrefsKey, [] { setMyWebUploadPrefsToFactoryDefaults(getMyWebUploadPrefs()); },
+                         WebUploadPrefBlob);
   validateWebUploadPrefs(getMyWebUploadPrefs());
   if (auto blob = StoredBlob(kPrintToFilePrefKey))
     ReadBlob(kPrintToFilePrefKey, *blob, [](CStream_AC& s) { TPrintToFilePrefObject().ReadFrom(&s); });

@@ -16,6 +16,7 @@
 #include "layout/Objects.h"
 #include "pipeline/PrinterRecords.h"
 #include "platform/Polling.h"
+#include "pipeline/SpoolFolders.h"
 #include "prefs/PrefRecords.h"
 
 using namespace app;
@@ -241,6 +242,45 @@ TEST_F(AppTest, ClearingAsksFirstAndAbortsTheJobInWork) {
   pop->SetCurrentItem(5);
   c_->GetStatusWindow()->DoEvent(mPopupHit, pop, nullptr);
   EXPECT_FALSE(fs::exists(gSpoolFolders().unknown / "old.trpr"));
+}
+
+TEST_F(AppTest, ClearAllRemovesLinksAsLinksAndNothingOutsideTheTree) {
+  // Outside the spool tree: a folder with a file, and a file.
+  const fs::path outside = gBase / "outside";
+  fs::create_directories(outside / "sub");
+  TouchFile(outside / "sub" / "keep.jpg", 5);
+  TouchFile(outside / "keep.txt", 5);
+  const fs::path graphics = gSpoolFolders().root / pipeline::kGraphicsFolderName;
+  ASSERT_TRUE(fs::is_directory(graphics));
+  fs::create_symlink(outside / "sub", graphics / "Linked Category");
+  fs::create_symlink(outside / "sub", gSpoolFolders().images / "linked folder");
+  fs::create_symlink(outside / "keep.txt", gSpoolFolders().unknown / "linked.trpr");
+  fs::create_symlink(outside / "gone", gSpoolFolders().finished / "dangling.trpr");
+
+  gAlertAnswer = 1;
+  gApp->DoMenuCommand(cClearAll);
+  EXPECT_TRUE(fs::exists(outside / "sub" / "keep.jpg"));
+  EXPECT_TRUE(fs::exists(outside / "keep.txt"));
+  std::error_code ec;
+  for (const fs::path& link : {graphics / "Linked Category", gSpoolFolders().images / "linked folder",
+                               gSpoolFolders().unknown / "linked.trpr", gSpoolFolders().finished / "dangling.trpr"})
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link, ec))) << link;
+}
+
+TEST_F(AppTest, ClearingIsRefusedWhilePrintingWhateverSendsTheCommand) {
+  TouchFile(gSpoolFolders().unknown / "old.trpr", 5);
+  c_->EnableBackgroundPrinting(true);
+  c_->Runner()->SetActive(false);
+  gAlertAnswer = 1;
+  auto* pop = c_->GetStatusWindow()->FindSubView<TPopup>(FourCC("pop1"));
+  pop->SetCurrentItem(5);
+  c_->GetStatusWindow()->DoEvent(mPopupHit, pop, nullptr);
+  gApp->DoMenuCommand(cClearAll);
+  EXPECT_TRUE(fs::exists(gSpoolFolders().unknown / "old.trpr"));
+  ASSERT_FALSE(gAlerts.empty());
+  EXPECT_NE(gAlerts.back().second.find("while printing is paused"), std::string::npos) << gAlerts.back().second;
+  c_->EnableBackgroundPrinting(false);
+  fs::remove(gSpoolFolders().unknown / "old.trpr");
 }
 
 TEST_F(AppTest, AFailedJobWhoseAlertIsDismissedIsNotStranded) {

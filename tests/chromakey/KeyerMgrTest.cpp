@@ -186,6 +186,14 @@ TEST(KeyerMgr, FailuresConsumeTheInputsAndReportFalse) {
   s.para.center_g = NAN;
   EXPECT_FALSE(Key(out.get(), s, false, GreenPhoto()));
 
+  // Mask shapes switched on in a stored block, which carries no shapes: the
+  // engine would write no composite, so the keying fails instead of
+  // leaving a blank photo behind a success.
+  tChromaKeySettings shapes = GreenSettings();
+  shapes.para.flag |= kFlagShapes;
+  ASSERT_EQ(shapes.para.shape_list, nullptr);
+  EXPECT_FALSE(Key(out.get(), shapes, false, GreenPhoto()));
+
   // Out-of-range matte values are reset, and the keying still runs.
   tChromaKeySettings odd = GreenSettings();
   odd.defocusValue = 99;

@@ -32,10 +32,11 @@ TEST(CropFit, CropRectByKind) {
   EXPECT_EQ(getCropRect(Size(1000, 1500), 2, 0, 0, 300), Size(800, 1000));
   EXPECT_EQ(getCropRect(Size(1500, 1000), 5, 7, 5, 300), Size(1000, 714));
   EXPECT_EQ(getCropRect(Size(900, 600), 6, 4, 4, 300), Size(600, 600));
-  // A wide ratio on a portrait photo would reach past it; it is clipped.
-  const CLongRect_AC wide = getCropRect(Size(1000, 1500), 6, 10, 8, 300);
-  EXPECT_LE(wide.Width(), 1000);
-  EXPECT_LE(wide.Height(), 1500);
+  // 8 x 10 of a 1500 x 1000 photo: 1500 wide and 1200 high, so the part of
+  // the photo placed into it is the 1250 x 1000 middle, not the whole photo.
+  const CLongRect_AC eightByTen = getCropRect(Size(1500, 1000), 2, 0, 0, 300);
+  EXPECT_EQ(eightByTen, Size(1500, 1200));
+  EXPECT_EQ(CropAndResize(Size(1500, 1000), eightByTen, 1), R(0, 125, 1000, 1375));
   // Ratios from a damaged job keep the whole image.
   EXPECT_EQ(getCropRect(Size(30, 20), 6, 0, 5, 300), Size(30, 20));
 }

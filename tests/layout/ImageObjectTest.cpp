@@ -1,5 +1,6 @@
 // The image object drawing real photo files from an images folder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -117,24 +118,67 @@ TEST_F(ImageObject, BorderPenFollowsTheResolution) {
   (void)out;
 }
 
-TEST_F(ImageObject, NamesThatLeaveTheImagesFolderDrawNothing) {
+TEST_F(ImageObject, RefusedNamesFailAsAMissingPhotoAndTouchNothing) {
   WriteHalvesPhoto(dir / "x.jpg", 20, 10, host::ImageFormat::kJpeg);
-  for (const char* name : {"../x.jpg", "sub/x.jpg", "", "No File"}) {
-    bool ok = false;
+  for (const char* name : {"../x.jpg", "sub/x.jpg", ""}) {
+    bool ok = true;
+    view.failures.clear();
     auto page = Draw(Desc(name, 2, 1), &ok);
-    EXPECT_TRUE(ok) << name;
+    EXPECT_FALSE(ok) << name;
     EXPECT_TRUE(IsWhite(*page, 150, 150)) << name;
+    ASSERT_EQ(view.failures.size(), 1u) << name;
+    EXPECT_EQ(view.failures[0], std::string("The image file \"") + name + "\" could not be found!");
   }
+  bool ok = false;
+  view.failures.clear();
+  auto page = Draw(Desc("No File", 2, 1), &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_TRUE(view.failures.empty());
   EXPECT_TRUE(view.registered.empty());
   EXPECT_TRUE(view.names.empty());
   EXPECT_TRUE(fs::exists(dir / "x.jpg"));
   EXPECT_TRUE(TImageObject::PhotoPath(view.images, FSSpec{0, 0, CStr63_AC("../x.jpg")}).empty());
 }
 
-TEST_F(ImageObject, MissingPhotoFailsTheObject) {
+TEST_F(ImageObject, AnUnknownResizeMethodFailsTheObjectOnBothPaths) {
+  WriteHalvesPhoto(dir / "images/a.png", 200, 100, host::ImageFormat::kPng);
+  view.values.enlargeMethod = view.values.reduceMethod = 9;
+  for (int16_t mode : {int16_t(3), int16_t(0)}) {
+    view.values.printMode = mode;
+    view.failures.clear();
+    bool ok = true;
+    auto page = Draw(Desc("a.png", 2, 1), &ok);
+    EXPECT_FALSE(ok) << mode;
+    EXPECT_TRUE(IsWhite(*page, 150, 150)) << mode;
+    ASSERT_EQ(view.failures.size(), 1u) << mode;
+    EXPECT_EQ(view.failures[0], "The job asks for resize method 9, which does not exist!");
+  }
+}
+
+TEST_F(ImageObject, APhotoThatCannotBeLoadedSaysWhy) {
   bool ok = true;
   Draw(Desc("missing.jpg", 2, 1), &ok);
   EXPECT_FALSE(ok);
+  ASSERT_EQ(view.failures.size(), 1u);
+  EXPECT_EQ(view.failures[0], "The image file \"missing.jpg\" could not be found!");
+
+  // The first half of a real JPEG: the decoder stops, the file is damaged.
+  WriteHalvesPhoto(dir / "whole.jpg", 200, 100, host::ImageFormat::kJpeg);
+  std::ifstream in(dir / "whole.jpg", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::ofstream(dir / "images/cut.jpg", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  view.failures.clear();
+  Draw(Desc("cut.jpg", 2, 1), &ok);
+  EXPECT_FALSE(ok);
+  ASSERT_EQ(view.failures.size(), 1u);
+  EXPECT_EQ(view.failures[0], "The image file \"cut.jpg\" is damaged and could not be read!");
+
+  ASSERT_EQ(mkfifo((dir / "images/pipe.jpg").c_str(), 0666), 0);
+  view.failures.clear();
+  Draw(Desc("pipe.jpg", 2, 1), &ok);  // returns at once instead of waiting for a writer
+  EXPECT_FALSE(ok);
+  ASSERT_EQ(view.failures.size(), 1u);
+  EXPECT_EQ(view.failures[0], "The image file \"pipe.jpg\" is not a regular file!");
 }
 
 TEST_F(ImageObject, NewPathCropsToTheCropModeThenFitsTheBox) {

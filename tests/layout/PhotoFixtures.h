@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,11 +47,22 @@ struct FakeJobContext : layout::TJobContext {
   std::vector<std::filesystem::path> registered;
   std::vector<std::string> names;
   int16_t PrinterCode() const override { return printer; }
-  bool IgnoreOverlaysSwitch() const override { return false; }
+  bool IgnoreOverlaysSwitch() const override { return ignoreOverlays; }
   layout::TImageJobValues ImageJobValues() const override { return values; }
   std::filesystem::path ImagesFolder() const override { return images; }
   void SetCurrentImageName(const std::string& n) override { names.push_back(n); }
   void SetStatusText(const std::string& t) override { statuses.push_back(t); }
   void AddPhotoToDelete(const std::filesystem::path& f) override { registered.push_back(f); }
+  void ReportDrawFailure(const std::string& m) override { failures.push_back(m); }
+  std::vector<std::string> failures;
+  std::filesystem::path graphics;
+  std::set<std::string> noted;
+  std::vector<FSSpec> nodeFiles;
+  std::vector<std::filesystem::path> inserted;
   std::vector<std::string> statuses;
+  bool ignoreOverlays = false;
+  std::filesystem::path GraphicsFolder() override { return graphics; }
+  bool FirstTimeInJob(const std::string& what) override { return noted.insert(what).second; }
+  void ReadNodeJobFile(const FSSpec& f) override { nodeFiles.push_back(f); }
+  void InsertFileToDelete(const std::filesystem::path& f) override { inserted.push_back(f); }
 };

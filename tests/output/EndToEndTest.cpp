@@ -4,6 +4,8 @@
 // both forms, and the web notification seen by a second process.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <QCoreApplication>
 #include <QProcess>
 
@@ -277,6 +279,24 @@ TEST(OutputEndToEnd, YearbookJobNamesFilesFromItsRecordsAndLogsThem) {
   const std::string text(log.begin(), log.end());
   EXPECT_EQ(text.rfind("File Name\tLast\t", 0), 0u);
   EXPECT_NE(text.find("\rDoe_Jane.jpg\tDoe\tJane\t"), std::string::npos);
+}
+
+TEST(OutputEndToEnd, AYearbookFolderThatIsALinkIsNotEmptied) {
+  Station st;
+  auto job = BaseJob(17);
+  tSpecialPrintToFilePref own;
+  setMyPrintToFileSetPrefsToFactoryDefaults(&own, 1);
+  own.namingType = 3;  // empties the yearbook folder before writing
+  own.yearbookFolderName = "Class";
+  StoreSetRecord(job, own);
+  const fs::path outside = st.app.path / "outside";
+  fs::create_directories(outside);
+  std::ofstream(outside / "keep.jpg") << "not the program's";
+  fs::create_directories(st.app.path / "Desktop" / "Yearbook Photos");
+  fs::create_symlink(outside, st.app.path / "Desktop" / "Yearbook Photos" / "Class");
+  CountingServices services;
+  st.Run(job, outtest::Page(30, 20), services);
+  EXPECT_TRUE(fs::exists(outside / "keep.jpg"));
 }
 
 TEST(OutputEndToEnd, BinaryHandOffHoldsTheRecordAndThePixels) {

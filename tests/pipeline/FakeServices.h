@@ -80,6 +80,7 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
   std::filesystem::path UnknownJobsFolder() override { return unknownDir; }
   std::filesystem::path FinishedJobsFolder() override { return finishedDir; }
   std::filesystem::path ImagesFolder() override { return imagesDir; }
+  std::filesystem::path GraphicsFolder() override { return {}; }
   int AskWhatToDoWithFailedJob() override { return alertAnswer; }
 
   std::optional<std::filesystem::path> GetNextNewJobFile() override {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "pipeline/FakeServices.h"
 #include "pipeline/JobQueue.h"
 #include "pipeline/PrintJobTaskManager.h"
+#include "pipeline/PrintedJobs.h"
 #include "pipeline/SpoolFolders.h"
 #include "platform/Messages.h"
 #include "host/files/FSSpec.h"
@@ -309,3 +311,36 @@ TEST_F(JobPickup, TheTaskManagerTakesADroppedJobFromTheQueue) {
 }
 
 }  // namespace
+
+// A printed job whose file stayed behind is recorded and never queued again,
+// while a new file (even under the same name) is.
+TEST(PrintedJobs, ARecordedFileIsNeverQueuedAgain) {
+  const fs::path dir = fs::temp_directory_path() / ("kivo-printed-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "All Files");
+  SetPrintedJobsRecordPathForTesting(dir / "Printed Job Files");
+  const fs::path job = dir / "All Files" / "job.trpr";
+  std::ofstream(job) << "printed";
+  EXPECT_FALSE(IsRecordedAsPrinted(job));
+  ASSERT_TRUE(MarkJobFilePrinted(job));
+  EXPECT_TRUE(IsRecordedAsPrinted(job));
+
+  TSortedFileList list;
+  EXPECT_FALSE(list.Insert(job));
+  EXPECT_EQ(list.GetSize(), 0u);
+
+  // The same name with other contents is another job.
+  fs::remove(job);
+  std::ofstream(job) << "a new job under the old name";
+  EXPECT_FALSE(IsRecordedAsPrinted(job));
+  EXPECT_TRUE(list.Insert(job));
+  // Recording another file drops the entry whose file is gone or changed.
+  const fs::path other = dir / "All Files" / "other.trpr";
+  std::ofstream(other) << "x";
+  ASSERT_TRUE(MarkJobFilePrinted(other));
+  std::ifstream in(dir / "Printed Job Files");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  SetPrintedJobsRecordPathForTesting({});
+  fs::remove_all(dir);
+}

@@ -22,6 +22,7 @@ struct RenderServices : FakeServices {
   std::vector<std::string> statuses;
   int previews = 0;
   fs::path ImagesFolder() override { return images; }
+  std::filesystem::path GraphicsFolder() override { return {}; }
   void SetStatus(const std::string& s) override { statuses.push_back(s); }
   void SetImage(const host::GWorld* g, const std::string&) override { if (g) ++previews; }
 };
@@ -147,14 +148,15 @@ TEST_F(PageRender, AColourJobIsNotGreyed) {
   EXPECT_TRUE(Red(*view->pageOffscreen, 105, 150));
 }
 
-TEST_F(PageRender, AJobNamingAPhotoOutsideTheImagesFolderDrawsAndDeletesNothing) {
+TEST_F(PageRender, AJobNamingAPhotoOutsideTheImagesFolderFailsAndDeletesNothing) {
   auto g = host::GWorld::Create(CLongRect_AC(0, 0, 10, 10));
   ASSERT_TRUE(host::WriteImageFile(*g, dir / "x.jpg", host::ImageFormat::kJpeg).ok());
   auto view = Read(Job("../x.jpg"));
   view->filesToDelete = std::make_unique<std::vector<fs::path>>();
   ASSERT_EQ(view->CreateOffscreens(), kResultOK);
-  EXPECT_EQ(DrawAll(*view), (std::vector<int16_t>{kResultObjectDrawn, kResultAllObjectsDrawn}));
-  EXPECT_TRUE(White(*view->pageOffscreen, 150, 150));
+  EXPECT_EQ(DrawAll(*view), (std::vector<int16_t>{kResultObjectFailed}));
+  EXPECT_EQ(view->DrawFailure(), "The image file \"../x.jpg\" could not be found!");
+  EXPECT_TRUE(view->CurrentImageName().empty());
   EXPECT_TRUE(view->filesToDelete->empty());
   EXPECT_TRUE(fs::exists(dir / "x.jpg"));
 }

@@ -96,10 +96,10 @@ TEST_F(SubJob, PausingOrAFailingObjectLeavesNoOffscreen) {
   EXPECT_FALSE(v2.GetSubJobOffscreen());
 }
 
-TEST_F(SubJob, AnEmptySizeGivesNoOffscreenAndTheOperatorIsTold) {
+TEST_F(SubJob, AnImageThatCannotBeMadeFailsTheJob) {
   view.subJobWidth = 0;
   Add(layout::kTextObjectType);
-  EXPECT_EQ(view.DrawSubJob(), kResultOK);
+  EXPECT_EQ(view.DrawSubJob(), kResultOutOfMemory);
   EXPECT_FALSE(view.GetSubJobOffscreen());
   EXPECT_EQ(objects[0]->draws, 0);
 }

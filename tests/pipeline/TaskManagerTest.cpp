@@ -341,3 +341,36 @@ TEST_F(TaskManager, AJobSetAsideNeverReplacesOneAlreadyThere) {
   earlier >> text;
   EXPECT_EQ(text, "earlier");
 }
+
+TEST_F(TaskManager, EndingTheProgramSetsTheJobInWorkAsideButFinishesAHandedOffOne) {
+  services.scripted = true;
+  services.draws = {1, 1, 1};
+  TPrintJobTaskManager tm(services);
+  tm.SetActive(true);
+  const fs::path job = AddGoodJob("half");
+  const fs::path image = TempFile("photo.jpg");
+  tm.DoNextTask();
+  tm.AddFilesToDelete(image);
+  tm.DoNextTask();
+  tm.DoNextTask();
+  ASSERT_EQ(tm.CurrentTask(), 2);
+  tm.SetJobAsideForShutdown();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_EQ(tm.JobView(), nullptr);
+  EXPECT_TRUE(fs::exists(job));
+  EXPECT_TRUE(fs::exists(image)) << "the photo is needed when the job runs again";
+  EXPECT_EQ(services.printLogs, 0);
+  EXPECT_TRUE(services.Logged("stays queued for the next start"));
+  tm.SetJobAsideForShutdown();  // nothing in work: nothing happens
+  EXPECT_EQ(services.reinserted.size(), 1u);
+
+  // A job already handed off is cleaned up, so it never prints again.
+  services.draws = {};
+  const fs::path done = AddGoodJob("done");
+  for (int i = 0; i < 10 && tm.CurrentTask() != 4; ++i) tm.DoNextTask();
+  ASSERT_EQ(tm.CurrentTask(), 4);
+  tm.SetJobAsideForShutdown();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_FALSE(fs::exists(done));
+  EXPECT_EQ(services.printLogs, 1);
+}

@@ -236,13 +236,20 @@ TEST_F(PrefStore, BadBlobsStopOnlyThemselves) {
   EXPECT_EQ(getMyPrintToFileSetPrefs(3)->skipCKProperties, 0);
   EXPECT_EQ(getMyPrintToFileSetPrefs(4)->namingType, 5);
   EXPECT_EQ(getMyPrintToFileSetPrefs(4)->reserved958[0], 0);
+  // A blob that ends before its fields is damaged: the record is its factory
+  // defaults (printing stays on) and those are stored in its place.
+  tPrintServerPrefs factory;
+  setMyPrintServerPrefToFactoryDefaults(&factory);
   const tPrintServerPrefs& p = *getMyPrintServerPrefs();
-  EXPECT_EQ(p.databaseVRefNum, -7);
-  EXPECT_EQ(p.databaseDirID, 0);
-  EXPECT_EQ(p.autoStart, 0);
-  EXPECT_EQ(p.fullRescan, 0);
-  EXPECT_EQ(getMyOutputFilePrefs()->jpegQuality, 80);
+  EXPECT_EQ(p.databaseVRefNum, factory.databaseVRefNum);
+  EXPECT_EQ(p.enableBackground, factory.enableBackground);
+  EXPECT_EQ(p.autoStart, factory.autoStart);
+  EXPECT_EQ(p.fullRescan, factory.fullRescan);
+  EXPECT_EQ(getMyOutputFilePrefs()->jpegQuality, 50);
   EXPECT_EQ(getMyOutputFilePrefs()->secondQuality, 75);
+  EXPECT_EQ(ReadFromMyUserDefaults(kPrintServerPrefKey)->asData()->size(), 350u);
+  EXPECT_EQ(*ReadFromMyUserDefaults(kPrintServerPrefKey)->asData(), PrintServerPrefBlob());
+  EXPECT_EQ(ReadFromMyUserDefaults(kOutputFilesPrefKey)->asData()->size(), 260u);
   EXPECT_EQ(getMyProcessedJobsPrefs()->useNewHandOff, 1);
   EXPECT_EQ(getMyWebUploadPrefs()->folder.aliasID, 4566);  // validated after the failure
 }

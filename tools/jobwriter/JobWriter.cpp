@@ -62,6 +62,49 @@ CBackColorDesc BackColorDesc(RGBColor color, float left, float top, float width,
   return d;
 }
 
+CStampDesc StampDesc(const std::string& text, float left, float top, float width, float height, uint16_t mode) {
+  CStampDesc d;
+  d.head = Head(left, top, width, height);
+  d.fText = text;
+  d.fTextInfo.size = 12;
+  d.fStampOption[1] = 1;
+  d.fStampOption8 = mode;
+  return d;
+}
+
+COverlayDesc OverlayDesc(const std::string& name, const std::string& category, float left, float top, float width,
+                         float height) {
+  COverlayDesc d;
+  d.head = Head(left, top, width, height);
+  d.fFile.name = name;
+  d.fCategory = category;
+  return d;
+}
+
+CGroupPhotoDesc GroupPhotoDesc(const std::string& name, const std::string& category, float left, float top,
+                               float width, float height) {
+  CGroupPhotoDesc d;
+  d.head = Head(left, top, width, height);
+  d.fFile.name = name;
+  d.fCategory = category;
+  return d;
+}
+
+CNodeDesc NodeDesc(float left, float top, float width, float height, uint16_t mode) {
+  CNodeDesc d;
+  d.head = Head(left, top, width, height);
+  d.fNodeMode = mode;
+  d.fNodeColor = 1;
+  d.fNodeCopyPage = 1;
+  return d;
+}
+
+TRecordBytes NodeRecord(const CNodeDesc& node, const std::vector<const layout::TLayoutObject*>& children) {
+  auto obj = layout::TNodeViewObject::New(node);
+  for (const layout::TLayoutObject* c : children) obj->AddChild(c->Clone());
+  return RecordOf(*obj);
+}
+
 std::vector<uint8_t> WriteJobFile(const TJobDescription& j) {
   layout::TJobWriter out;
   out.WriteU16(j.magic);

@@ -29,6 +29,19 @@ TRecordBytes RawRecord(OSType code, size_t size, uint8_t fill = 0);
 CImageDesc ImageDesc(const std::string& photoName, float left, float top, float width, float height);
 CTextDesc TextDesc(const std::string& text, float left, float top, float width, float height);
 CBackColorDesc BackColorDesc(RGBColor color, float left, float top, float width, float height);
+// A stamp; mode 1 draws its text as a QR code, 2 as a Code 128 barcode.
+CStampDesc StampDesc(const std::string& text, float left, float top, float width, float height, uint16_t mode = 0);
+// A graphic named `name` in the category folder `category` of the graphics
+// folder: a file overlay ('fovl') or a transparent overlay ('tran').
+COverlayDesc OverlayDesc(const std::string& name, const std::string& category, float left, float top, float width,
+                         float height);
+CGroupPhotoDesc GroupPhotoDesc(const std::string& name, const std::string& category, float left, float top,
+                               float width, float height);
+// A node of `mode` (3: drawn as placed, 1 and 2 turned, 4 half turned), in
+// colour, no mirror, no tone.
+CNodeDesc NodeDesc(float left, float top, float width, float height, uint16_t mode = 3);
+// The record of a node with the given children.
+TRecordBytes NodeRecord(const CNodeDesc& node, const std::vector<const layout::TLayoutObject*>& children);
 
 struct TJobDescription {
   uint16_t magic = 0xB854;

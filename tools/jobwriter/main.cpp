@@ -5,11 +5,15 @@
 //                  [--dpi 300] [--quantity 1] [--template NAME] [--package NAME]
 //                  [--base NAME] [--set N]
 //                  [--image PHOTO@L,T,W,H] [--text TEXT@L,T,W,H]
-//                  [--color R,G,B@L,T,W,H] ...
+//                  [--color R,G,B@L,T,W,H] [--stamp TEXT@L,T,W,H]
+//                  [--qr TEXT@L,T,W,H] [--barcode TEXT@L,T,W,H]
+//                  [--overlay CATEGORY/NAME@L,T,W,H] [--group CATEGORY/NAME@L,T,W,H] ...
 //   kivo-jobwriter --seed-corpus DIR     (the reader fuzzer's seed jobs)
 //
-// Positions and sizes are in inches; colours are 16-bit components. Objects
-// are written in the order given.
+// Positions and sizes are in inches; colours are 16-bit components. A stamp
+// draws its text; --qr and --barcode are stamps drawn as a QR code and a
+// Code 128 barcode. Overlays and group photos name a graphic in a category
+// folder of the graphics folder. Objects are written in the order given.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,7 +28,9 @@ int Usage() {
   std::fprintf(stderr,
                "usage: kivo-jobwriter -o FILE [--printer N] [--canvas N] [--page WxH] [--dpi N]\n"
                "       [--quantity N] [--template NAME] [--package NAME] [--base NAME] [--set N]\n"
-               "       [--image PHOTO@L,T,W,H] [--text TEXT@L,T,W,H] [--color R,G,B@L,T,W,H] ...\n");
+               "       [--image PHOTO@L,T,W,H] [--text TEXT@L,T,W,H] [--color R,G,B@L,T,W,H]\n"
+               "       [--stamp TEXT@L,T,W,H] [--qr TEXT@L,T,W,H] [--barcode TEXT@L,T,W,H]\n"
+               "       [--overlay CATEGORY/NAME@L,T,W,H] [--group CATEGORY/NAME@L,T,W,H] ...\n");
   return 2;
 }
 
@@ -112,6 +118,20 @@ int main(int argc, char** argv) {
     } else if (opt == "--text" && SplitPlacement(val, what, box)) {
       job.objects.push_back(
           jobwriter::RecordOf(*layout::TTextObject::New(jobwriter::TextDesc(what, box[0], box[1], box[2], box[3]))));
+    } else if ((opt == "--stamp" || opt == "--qr" || opt == "--barcode") && SplitPlacement(val, what, box)) {
+      const uint16_t mode = opt == "--qr" ? 1 : opt == "--barcode" ? 2 : 0;
+      job.objects.push_back(jobwriter::RecordOf(
+          *layout::TStampObject::New(jobwriter::StampDesc(what, box[0], box[1], box[2], box[3], mode))));
+    } else if ((opt == "--overlay" || opt == "--group") && SplitPlacement(val, what, box)) {
+      const size_t slash = what.find('/');
+      if (slash == std::string::npos) return Usage();
+      const std::string category = what.substr(0, slash), name = what.substr(slash + 1);
+      if (opt == "--overlay")
+        job.objects.push_back(jobwriter::RecordOf(*layout::TFileOverlayObject::New(
+            jobwriter::OverlayDesc(name, category, box[0], box[1], box[2], box[3]))));
+      else
+        job.objects.push_back(jobwriter::RecordOf(*layout::TGroupPhotoObject::New(
+            jobwriter::GroupPhotoDesc(name, category, box[0], box[1], box[2], box[3]))));
     } else if (opt == "--color" && SplitPlacement(val, what, box)) {
       std::vector<float> rgb;
       if (!ParseFloats(what, rgb, 3)) return Usage();

@@ -48,26 +48,63 @@ void FilterLine(const ExpWindow& w, const float* x, float* fwd, float* bwd, long
   }
 }
 
+// Where the window reaches past the samples that belong to the image (the
+// ends of a line, the zero padding around it) those count as nothing, and a
+// plain sum there would darken the picture's edges. Each position's sum is
+// scaled by the window's full weight over the weight that fell on image
+// samples; a window wholly on the image keeps its value unchanged.
+// `lo`..`hi` are the positions of image samples in a line of L.
+std::vector<float> EdgeFactors(const ExpWindow& w, long L, long lo, long hi) {
+  std::vector<float> factor(size_t(L), 1.0f);
+  if (L <= 0) return factor;
+  const long n = 2L * w.r + 3;
+  std::vector<float> ones(static_cast<size_t>(n), 1.0f), f(static_cast<size_t>(n)), b(static_cast<size_t>(n));
+  FilterLine(w, ones.data(), f.data(), b.data(), n, 0.0f);
+  const double full = double(f[size_t(w.r + 1)]) + b[size_t(w.r + 1)];
+  std::vector<float> mask(static_cast<size_t>(L), 0.0f), mf(static_cast<size_t>(L)), mb(static_cast<size_t>(L));
+  for (long l = std::max(0L, lo); l <= std::min(L - 1, hi); ++l) mask[size_t(l)] = 1.0f;
+  FilterLine(w, mask.data(), mf.data(), mb.data(), L, 0.0f);
+  for (long l = 0; l < L; ++l) {
+    const double mass = double(mf[size_t(l)]) + mb[size_t(l)];
+    if (mass > 0.0 && mass < full * (1.0 - 1e-5)) factor[size_t(l)] = float(full / mass);
+  }
+  return factor;
+}
+
 inline uint16_t Store(double v) {
   if (!(v > 0.0)) return 0;
   if (v > 65535.0) return 65535;
   return static_cast<uint16_t>(v);
 }
 
+// The image samples of a line: positions lo..hi.
+struct SampleRange {
+  long lo, hi;
+};
+
 // One pass of the exponential window along lines of a buffer. Line i starts at
-// pixel `lineStart(i)`, samples are `step` pixels apart, L samples long; the
-// results of positions [from, to] are written back in place.
-template <class Channels>
+// pixel i * lineStride, samples are `step` pixels apart, L samples long; the
+// results of positions [from, to] are written back in place. `range(line)`
+// gives the line's image samples (see EdgeFactors).
+template <class Channels, class Range>
 bool WindowPass(pixeli* buf, long lines, long lineStride, long step, long L, long from, long to,
-                const ExpWindow& w, float bias, const Channels& channels, int workers) {
+                const ExpWindow& w, float bias, const Channels& channels, int workers, const Range& range) {
   return split_pass(workers, lines, [&](long begin, long end) {
     std::vector<float> x(L), f(L), b(L);
+    std::vector<float> factor;
+    SampleRange cached{-1, -2};
     for (long line = begin; line < end; ++line) {
+      const SampleRange s = range(line);
+      if (factor.empty() || s.lo != cached.lo || s.hi != cached.hi) {
+        factor = EdgeFactors(w, L, s.lo, s.hi);
+        cached = s;
+      }
       pixeli* p = buf + line * lineStride;
       for (uint16_t pixeli::*ch : channels) {
         for (long l = 0; l < L; ++l) x[l] = p[l * step].*ch;
         FilterLine(w, x.data(), f.data(), b.data(), L, bias);
-        for (long l = from; l <= to; ++l) p[l * step].*ch = Store((double(f[l]) + b[l]) / w.twoSigma + bias);
+        for (long l = from; l <= to; ++l)
+          p[l * step].*ch = Store((double(f[l]) + b[l]) * factor[size_t(l)] / w.twoSigma + bias);
       }
     }
   });
@@ -87,8 +124,12 @@ bool doDefocus(pixeli* image, int w, int h, int r) {
   if (n == 0 || !work.allocate(n)) return false;
   for (long y = 0; y < h; ++y) std::copy(image + y * w, image + (y + 1) * w, work.get() + y * W + 2L * r);
   const ExpWindow win(r);
-  if (!WindowPass(work.get(), h, W, 1, W, r, W - 1, win, 0.0f, kRGB, 1) ||
-      !WindowPass(work.get(), W, 1, W, H, 0, long(h) + r - 1, win, 0.0f, kRGB, 1))
+  // Image samples: columns 2r .. 2r + w - 1 of each row, rows 0 .. h - 1 of
+  // each column.
+  const auto columns = [&](long) { return SampleRange{2L * r, 2L * r + w - 1}; };
+  const auto rows = [&](long) { return SampleRange{0, long(h) - 1}; };
+  if (!WindowPass(work.get(), h, W, 1, W, r, W - 1, win, 0.0f, kRGB, 1, columns) ||
+      !WindowPass(work.get(), W, 1, W, H, 0, long(h) + r - 1, win, 0.0f, kRGB, 1, rows))
     return false;
   for (long y = 0; y < h; ++y) {
     const pixeli* src = work.get() + y * W + 2L * r;
@@ -100,13 +141,21 @@ bool doDefocus(pixeli* image, int w, int h, int r) {
 bool doDefocusMaskX(pixeli* buf, int width, int height, int W, int H, int r, int workers) {
   if (buf == nullptr || width == 0 || height == 0 || r <= 0) return true;
   const ExpWindow win(r);
-  return WindowPass(buf, H, W, 1, W, r, long(width) + 2L * r - 1, win, 0.5f, kAlpha, workers);
+  // The padding rows above and below the matte carry copies of its first and
+  // last rows only between its columns; their corners hold nothing.
+  const auto columns = [&](long line) {
+    const bool paddingRow = line < r || line >= long(height) + r;
+    return paddingRow ? SampleRange{r, long(r) + width - 1} : SampleRange{0, long(W) - 1};
+  };
+  return WindowPass(buf, H, W, 1, W, r, long(width) + 2L * r - 1, win, 0.5f, kAlpha, workers, columns);
 }
 
 bool doDefocusMaskY(pixeli* buf, int width, int height, int W, int H, int r, int workers) {
   if (buf == nullptr || width == 0 || height == 0 || r <= 0) return true;
   const ExpWindow win(r);
-  return WindowPass(buf, W, 1, W, H, 0, long(height) + r - 1, win, 0.5f, kAlpha, workers);
+  // After the horizontal pass every padded sample holds matte values.
+  const auto rows = [&](long) { return SampleRange{0, long(H) - 1}; };
+  return WindowPass(buf, W, 1, W, H, 0, long(height) + r - 1, win, 0.5f, kAlpha, workers, rows);
 }
 
 bool doDefocusMask(pixeli* matte, int w, int h, int r, bool inward, float shrink, int workers) {

@@ -1,12 +1,14 @@
 #include "host/color/IccProfile.h"
 
+#include <fcntl.h>
 #include <lcms2.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <system_error>
 
+#include "host/base/RegularFile.h"
 #include "host/workers/WorkerPool.h"
 
 namespace host::color {
@@ -134,10 +136,13 @@ std::vector<std::filesystem::path> ProfileFolders() {
 namespace {
 
 bool FileIsProfile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
+  // Only a regular file is opened: a FIFO in a profile folder would block.
+  const int fd = OpenRegularFile(file.c_str(), O_RDONLY);
+  if (fd < 0) return false;
   uint8_t header[128];
-  if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return false;
-  return LooksLikeProfile(header);
+  const ssize_t got = ::pread(fd, header, sizeof header, 0);
+  ::close(fd);
+  return got == ssize_t(sizeof header) && LooksLikeProfile(header);
 }
 
 void Collect(const std::filesystem::path& folder, int depth, std::vector<std::filesystem::path>* out) {

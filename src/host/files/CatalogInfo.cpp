@@ -65,8 +65,13 @@ OSErr ListFolder(const std::string& folderPath, std::vector<std::string>* names)
 OSErr GetCatInfoForPath(const std::string& path, CatalogInfo* info) {
   if (!info) return paramErr;
   struct statx sx;
+  struct stat link;
+  const bool isLink = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
-    return OSErrFromErrno(errno);
+    // A link whose target is gone is still an item of its folder (it can be
+    // removed); it reports as the link itself.
+    if (!isLink || ::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+      return OSErrFromErrno(errno);
   }
   CatalogInfo out;
   OSErr err = MakeFSSpecFromPath(path, &out.spec);
@@ -74,7 +79,10 @@ OSErr GetCatInfoForPath(const std::string& path, CatalogInfo* info) {
   out.path = path;
   out.diskName = LastPathName(path);
   out.isFolder = S_ISDIR(sx.stx_mode);
+  out.isLink = isLink;
   out.mode = sx.stx_mode;
+  out.deviceID = (uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+  out.nodeID = sx.stx_ino;
   out.modificationTimeNs = Ns(sx.stx_mtime);
   out.creationTimeNs = (sx.stx_mask & STATX_BTIME) ? Ns(sx.stx_btime) : Ns(sx.stx_mtime);
   GetFinderInfo(path, &out.finderInfo);

@@ -22,7 +22,8 @@ struct CatalogInfo {
   FSSpec spec;             // the usual form: parent id and name
   std::string path;        // full UTF-8 path
   std::string diskName;    // UTF-8 name on disk (long names included)
-  bool isFolder = false;
+  bool isFolder = false;   // a symbolic link to a folder counts, with isLink set
+  bool isLink = false;     // the name is a symbolic link (to whatever it points at)
   bool invisible = false;
   int32_t dirID = 0;       // a folder's own id; 0 for files
   uint64_t dataLength = 0; // files: bytes in the data fork
@@ -31,6 +32,8 @@ struct CatalogInfo {
   int64_t creationTimeNs = 0;      // since 1970-01-01 UTC; the birth time where the
   int64_t modificationTimeNs = 0;  // file system keeps one, else the modification time
   uint32_t mode = 0;       // POSIX mode bits
+  uint64_t deviceID = 0;   // the file system and the item's number on it:
+  uint64_t nodeID = 0;     // together they name the item whatever its name
   FinderInfo finderInfo;
 
   // Catalog attribute bit of folders (0x10) as the Parts test it.

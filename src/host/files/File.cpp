@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "host/base/RegularFile.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileErrors.h"
 #include "host/files/FileManager.h"
@@ -180,14 +181,12 @@ OSErr TFile::OpenFile() {
 OSErr TFile::OpenDataFork(int8_t permission) {
   if (path_.empty()) return fnfErr;
   if (fd_ >= 0) return opWrErr;
-  struct stat st;
-  if (::stat(path_.c_str(), &st) != 0) return host::OSErrFromErrno(errno);
-  if (S_ISDIR(st.st_mode)) return notAFileErr;
-  int fd = ::open(path_.c_str(), OpenFlags(permission) | O_CLOEXEC);
+  bool notRegular = false;
+  int fd = host::OpenRegularFile(path_.c_str(), OpenFlags(permission), &notRegular);
   if (fd < 0 && permission == fsCurPerm && (errno == EACCES || errno == EROFS)) {
-    fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = host::OpenRegularFile(path_.c_str(), O_RDONLY, &notRegular);
   }
-  if (fd < 0) return host::OSErrFromErrno(errno);
+  if (fd < 0) return notRegular ? OSErr(notAFileErr) : host::OSErrFromErrno(errno);
   fd_ = fd;
   return noErr;
 }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/base/RegularFile.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileErrors.h"
@@ -178,11 +179,11 @@ OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size
 
 OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, size_t maxSize) {
   if (!bytes) return paramErr;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return OSErrFromErrno(errno);
+  bool notRegular = false;
+  Fd fd(OpenRegularFile(path.c_str(), O_RDONLY, &notRegular));
+  if (fd.get() < 0) return notRegular ? OSErr(notAFileErr) : OSErrFromErrno(errno);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return OSErrFromErrno(errno);
-  if (S_ISDIR(st.st_mode)) return notAFileErr;
   if (static_cast<uint64_t>(st.st_size) > maxSize) return memFullErr;
   std::vector<uint8_t> out(static_cast<size_t>(st.st_size));
   size_t got = 0;
@@ -218,8 +219,9 @@ OSErr RenameNoReplace(const std::string& from, const std::string& to) {
 }
 
 OSErr CopyFile(const std::string& from, const std::string& to, bool replace) {
-  Fd src(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (src.get() < 0) return OSErrFromErrno(errno);
+  bool notRegular = false;
+  Fd src(OpenRegularFile(from.c_str(), O_RDONLY, &notRegular));
+  if (src.get() < 0) return notRegular ? OSErr(notAFileErr) : OSErrFromErrno(errno);
   struct stat st;
   if (::fstat(src.get(), &st) != 0) return OSErrFromErrno(errno);
   if (!S_ISREG(st.st_mode)) return notAFileErr;

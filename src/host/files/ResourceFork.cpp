@@ -10,6 +10,7 @@
 #include <set>
 
 #include "host/base/ByteOrder.h"
+#include "host/base/RegularFile.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileErrors.h"
 #include "host/files/FileOps.h"
@@ -352,7 +353,7 @@ OSErr WriteResourceFork(const std::string& path, const ResourceMap& map) {
 
 uint64_t ResourceForkLength(const std::string& path) {
   // Only the sidecar's header and entry table are read.
-  const int fd = ::open(AppleDoublePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(AppleDoublePath(path).c_str(), O_RDONLY);
   if (fd < 0) return 0;
   uint8_t head[kAppleDoubleHeader + 64 * kAppleDoubleEntry];
   const ssize_t n = ::pread(fd, head, sizeof head, 0);

@@ -10,6 +10,8 @@
 #include <random>
 #include <cstring>
 
+#include "host/base/RegularFile.h"
+
 namespace host {
 namespace {
 
@@ -42,13 +44,14 @@ int CreateTemporaryBeside(const std::filesystem::path& path, std::filesystem::pa
 bool ReadWholeFile(const std::filesystem::path& path, uint64_t maxBytes, std::vector<uint8_t>* out,
                    std::string* error) {
   out->clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  bool notRegular = false;
+  const int fd = OpenRegularFile(path.c_str(), O_RDONLY, &notRegular);
   if (fd < 0) {
-    *error = SystemError("cannot open", path);
+    *error = notRegular ? "not a readable file: \"" + path.string() + "\"" : SystemError("cannot open", path);
     return false;
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
     *error = "not a readable file: \"" + path.string() + "\"";
     ::close(fd);
     return false;

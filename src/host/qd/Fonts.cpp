@@ -183,4 +183,38 @@ FontFaceFile FindFontFace(std::string_view family, bool bold, bool italic) {
   return found;
 }
 
+bool IsKnownFontNumber(int16_t number) {
+  if (number == kApplicationFont) return true;
+  for (const auto& f : kClassicFonts)
+    if (f.number == number) return true;
+  std::lock_guard<std::mutex> lock(gMutex);
+  const int index = int(number) - kFirstHandedOut;
+  return index >= 0 && size_t(index) < gHandedOut.size();
+}
+
+bool IsFontFamilyInstalled(std::string_view family) {
+  const std::string installed = InstalledFamilyFor(family);
+  std::lock_guard<std::mutex> lock(gMutex);
+  static std::map<std::string, bool> known;
+  const std::string key = Lower(installed);
+  if (auto it = known.find(key); it != known.end()) return it->second;
+  bool found = false;
+  FcConfig* config = gFontConfig.get();
+  FcPattern* pattern = config ? FcPatternCreate() : nullptr;
+  FcObjectSet* objects = pattern ? FcObjectSetBuild(FC_FAMILY, nullptr) : nullptr;
+  if (objects) {
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(installed.c_str()));
+    // FcFontList matches the family exactly (ignoring case), without the
+    // substitutions FcFontMatch would make.
+    if (FcFontSet* set = FcFontList(config, pattern, objects)) {
+      found = set->nfont > 0;
+      FcFontSetDestroy(set);
+    }
+    FcObjectSetDestroy(objects);
+  }
+  if (pattern) FcPatternDestroy(pattern);
+  known.emplace(key, found);
+  return found;
+}
+
 }  // namespace host

@@ -41,6 +41,15 @@ struct FontFaceFile {
 };
 FontFaceFile FindFontFace(std::string_view family, bool bold, bool italic);
 
+// True for the classic font numbers and the numbers handed out by
+// FontNumberForFamily; any other number draws with the application font.
+bool IsKnownFontNumber(int16_t number);
+
+// True when fontconfig has the family itself installed (the installed
+// family for a classic one), not just a nearest substitute. Family names are
+// only ever handed to fontconfig as names, never opened as paths.
+bool IsFontFamilyInstalled(std::string_view family);
+
 }  // namespace host
 
 // The font number of a family name given as a length-prefixed string.

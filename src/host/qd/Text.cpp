@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -82,6 +84,11 @@ class TextEngine {
     engine_.flip_y(true);
     engine_.height(s.size);
     engine_.width(s.size);
+    const std::string key = s.face.path + '#' + std::to_string(s.face.index) + '#' + std::to_string(s.size);
+    if (cachedFonts_.insert(key).second && cachedFonts_.size() > kMaxCachedFonts) {
+      manager_ = std::make_unique<Manager>(engine_);
+      cachedFonts_ = {key};
+    }
     return true;
   }
 
@@ -110,7 +117,7 @@ class TextEngine {
     for (size_t i = 0; i < text.size(); ++i) {
       const unsigned char ch = static_cast<unsigned char>(text[i]);
       if (ch < 0x20 || ch == 0x7F) continue;
-      if (const agg::glyph_cache* g = manager_.glyph(MacRomanToCodePoint(ch))) out[i] = g->advance_x * scaleX;
+      if (const agg::glyph_cache* g = manager_->glyph(MacRomanToCodePoint(ch))) out[i] = g->advance_x * scaleX;
     }
     return out;
   }
@@ -122,17 +129,17 @@ class TextEngine {
   // `width` wide.
   void AddGlyphs(agg::rasterizer_scanline_aa<>& ras, std::string_view text, agg::trans_affine shape,
                  Outline kind = Outline::kFill, double width = 0) {
-    agg::conv_curve<Engine::path_adaptor_type> curves(manager_.path_adaptor());
+    agg::conv_curve<Engine::path_adaptor_type> curves(manager_->path_adaptor());
     agg::conv_transform<decltype(curves)> placed(curves, shape);
     agg::conv_stroke<decltype(placed)> stroke(placed);
     stroke.width(width);
     double x = 0;
     for (unsigned char ch : text) {
       if (ch < 0x20 || ch == 0x7F) continue;
-      const agg::glyph_cache* g = manager_.glyph(MacRomanToCodePoint(ch));
+      const agg::glyph_cache* g = manager_->glyph(MacRomanToCodePoint(ch));
       if (!g) continue;
       if (g->data_type == agg::glyph_data_outline) {
-        manager_.init_embedded_adaptors(g, x, 0);
+        manager_->init_embedded_adaptors(g, x, 0);
         switch (kind) {
           case Outline::kFill: ras.add_path(placed); break;
           case Outline::kStroke: ras.add_path(stroke); break;
@@ -143,7 +150,7 @@ class TextEngine {
   }
 
  private:
-  TextEngine() : manager_(engine_) { FT_Init_FreeType(&library_); }
+  TextEngine() : manager_(std::make_unique<Manager>(engine_)) { FT_Init_FreeType(&library_); }
   ~TextEngine() {
     for (auto& [key, face] : faces_) FT_Done_Face(face);
     if (library_) FT_Done_FreeType(library_);
@@ -161,7 +168,12 @@ class TextEngine {
 
   std::mutex mutex_;
   Engine engine_;
-  Manager manager_;
+  std::unique_ptr<Manager> manager_;
+  // The face and size combinations the glyph cache holds. AGG's cache keeps
+  // at most kMaxCachedFonts of them and evicts with an overlapping memcpy,
+  // so it is started afresh before it would get there.
+  static constexpr size_t kMaxCachedFonts = 30;
+  std::set<std::string> cachedFonts_;
   FT_Library library_ = nullptr;
   std::map<std::string, FT_Face> faces_;
 };

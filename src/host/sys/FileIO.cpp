@@ -1,5 +1,7 @@
 #include "host/sys/FileIO.h"
 
+#include "host/base/RegularFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,9 +29,11 @@ struct Fd {
 bool readWholeFile(const std::filesystem::path& path, std::size_t maxBytes, std::vector<std::uint8_t>& out,
                    std::string* error) {
   out.clear();
-  Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  bool notRegular = false;
+  Fd f{OpenRegularFile(path.c_str(), O_RDONLY, &notRegular)};
   if (f.fd < 0) {
-    setError(error, "cannot open", path, errno);
+    if (notRegular && error) *error = path.string() + " is not a regular file";
+    else setError(error, "cannot open", path, errno);
     return false;
   }
   struct stat st {};

@@ -1,12 +1,15 @@
 #include "host/sys/Folders.h"
 
+#include "host/sys/FileIO.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace host {
 
@@ -61,7 +64,9 @@ std::filesystem::path desktopFolder() {
   const std::filesystem::path home = homeFolder();
   // user-dirs.dirs holds shell assignments: XDG_DESKTOP_DIR="$HOME/Desktop"
   // with either an absolute path or one relative to $HOME.
-  std::ifstream in(xdgFolder("XDG_CONFIG_HOME", ".config") / "user-dirs.dirs");
+  std::vector<std::uint8_t> bytes;
+  readWholeFile(xdgFolder("XDG_CONFIG_HOME", ".config") / "user-dirs.dirs", 1 << 20, bytes, nullptr);
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
   std::string line;
   while (std::getline(in, line)) {
     std::size_t start = line.find_first_not_of(" \t");

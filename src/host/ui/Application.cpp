@@ -121,7 +121,7 @@ void TApplication::DoSetupMenus() {
 }
 
 bool TApplication::DoScriptCommand(CommandNumber command) {
-  if (command == cQuitRequest) return DoMenuCommand(cQuit);
+  if (command == cQuitRequest || command == cTerminateRequest) return DoMenuCommand(cQuit);
   return false;
 }
 
@@ -143,8 +143,8 @@ int TApplication::Run() {
       bool any = false;
       while (read(gSignalPipe[0], &byte, 1) == 1) any = true;
       if (!any) return;
-      std::fprintf(stderr, "Signal %d: quit requested\n", byte);
-      DeliverQuitRequest();
+      std::fprintf(stderr, "Signal %d: termination requested\n", byte);
+      DeliverTerminateRequest();
     });
     struct sigaction sa {};
     sa.sa_handler = OnQuitSignal;
@@ -173,6 +173,10 @@ void TApplication::Quit() {
 
 void TApplication::DeliverQuitRequest() {
   host::ui::Guarded("DoScriptCommand", [this] { DoScriptCommand(cQuitRequest); });
+}
+
+void TApplication::DeliverTerminateRequest() {
+  host::ui::Guarded("DoScriptCommand", [this] { DoScriptCommand(cTerminateRequest); });
 }
 
 void TApplication::PostCommand(std::unique_ptr<TCommand> command) {

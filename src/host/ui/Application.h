@@ -81,8 +81,9 @@ class TApplication : public TEventHandler {
   bool DoMenuCommand(CommandNumber command) override;
   // The default enables cAboutApp and cQuit.
   void DoSetupMenus() override;
-  // Requests from outside the program. The default turns cQuitRequest into
-  // DoMenuCommand(cQuit); override to refuse. True when handled.
+  // Requests from outside the program. The default turns cQuitRequest and
+  // cTerminateRequest into DoMenuCommand(cQuit); override to refuse or to
+  // wind down first. True when handled.
   virtual bool DoScriptCommand(CommandNumber command);
 
   // Runs the event loop until Quit. Returns the exit code (0).
@@ -95,8 +96,10 @@ class TApplication : public TEventHandler {
   // A menu command as if chosen by the user: menus are set up first and a
   // disabled command does nothing. True when handled.
   bool ChooseMenuCommand(CommandNumber command);
-  // What happens when SIGTERM arrives, without a signal (tests).
+  // What happens on a quit request, and when SIGTERM arrives, without an
+  // event or a signal (tests).
   void DeliverQuitRequest();
+  void DeliverTerminateRequest();
 
   // Menus.
   void InstallMenus(const std::vector<host::MenuDef>& menus);

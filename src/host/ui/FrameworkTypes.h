@@ -19,9 +19,13 @@ enum : CommandNumber {
   cNoCommand = 0,
   cAboutApp = 1,
   cQuit = 36,
-  // The quit request that arrives from outside the program (SIGTERM and
-  // SIGINT). It reaches TApplication::DoScriptCommand, which may refuse it.
+  // The quit request that arrives from outside the program (the quit event
+  // of another program). It reaches TApplication::DoScriptCommand, which may
+  // refuse it.
   cQuitRequest = 44,
+  // The system asks the program to end (SIGTERM, SIGINT): it reaches
+  // DoScriptCommand too; the program should end soon without asking anyone.
+  cTerminateRequest = 45,
 };
 
 // Idle phases: DoIdle is called with idleContinue while the handler's idle

@@ -44,7 +44,21 @@ bool JobRunner::RunOneStep() {
     delayNext_ = 0;
   }
   if (active_ && timer_->interval() != delayNext_) timer_->start(delayNext_);
+  if (whenDone_) {
+    auto then = std::move(whenDone_);
+    whenDone_ = nullptr;
+    host::ui::Guarded("After the job step", then);
+  }
   return true;
+}
+
+void JobRunner::WhenStepDone(std::function<void()> then) {
+  if (!then) return;
+  if (!busy_) {
+    host::ui::Guarded("After the job step", then);
+    return;
+  }
+  whenDone_ = std::move(then);
 }
 
 OSErr YieldToAnyThread() { return noErr; }

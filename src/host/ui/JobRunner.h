@@ -49,6 +49,11 @@ class JobRunner {
   // True when the step ran.
   bool RunOneStep();
 
+  // Calls `then` once no step is under way: at once when none is, else
+  // right after the running step returns (a step that polls events can be
+  // where the request came from).
+  void WhenStepDone(std::function<void()> then);
+
  private:
   std::function<void()> step_;
   std::unique_ptr<QTimer> timer_;
@@ -59,6 +64,7 @@ class JobRunner {
   bool busy_ = false;
   uint64_t steps_ = 0;
   int delayNext_ = 0;
+  std::function<void()> whenDone_;
 };
 
 // Inside a step, another cooperative thread cannot run: the step itself is

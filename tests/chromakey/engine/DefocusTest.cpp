@@ -95,3 +95,28 @@ TEST(KeyThreads, EveryIndexIsProcessedExactlyOnce) {
     }
   }
 }
+
+// A flat picture stays flat up to its edges and corners: the window's weight
+// that falls outside the picture is made up from the samples inside it.
+TEST(Defocus, EdgesAndCornersAreNotDarkened) {
+  const pixeli grey{40000, 30000, 20000, 9};
+  // Far from any edge the window's own value (a little above the input: the
+  // window counts its centre twice in each pass).
+  std::vector<pixeli> big(200 * 200, grey);
+  ASSERT_TRUE(doDefocus(big.data(), 200, 200, 30));
+  const pixeli inside = big[100 * 200 + 100];
+  EXPECT_NEAR(inside.r, 40000, 400);
+
+  std::vector<pixeli> img(50 * 40, grey);
+  ASSERT_TRUE(doDefocus(img.data(), 50, 40, 30));
+  for (size_t i : {size_t(0), size_t(49), size_t(39 * 50), size_t(39 * 50 + 49), size_t(20 * 50 + 25)}) {
+    EXPECT_NEAR(img[i].r, inside.r, 2) << i;
+    EXPECT_NEAR(img[i].b, inside.b, 2) << i;
+    EXPECT_EQ(img[i].a, 9);
+  }
+
+  std::vector<pixeli> matte(30 * 20, pixeli{0, 0, 0, 50000});
+  ASSERT_TRUE(doDefocusMask(matte.data(), 30, 20, 8, false, 0.0f));
+  for (size_t i : {size_t(0), size_t(29), size_t(19 * 30), size_t(19 * 30 + 29)})
+    EXPECT_NEAR(matte[i].a, matte[10 * 30 + 15].a, 2) << i;
+}

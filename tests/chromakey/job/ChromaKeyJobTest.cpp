@@ -24,6 +24,7 @@ constexpr uint8_t kBacking[3] = {30, 190, 40};
 struct Services : FakeServices {
   fs::path images;
   fs::path ImagesFolder() override { return images; }
+  std::filesystem::path GraphicsFolder() override { return {}; }
 };
 
 const uint8_t* Px(const host::GWorld& g, int x, int y) { return g.scanline(y) + size_t(x) * 4; }

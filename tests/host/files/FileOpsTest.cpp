@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "host/files/CatalogInfo.h"
+#include "host/files/File.h"
 #include "host/files/FinderInfo.h"
 #include "host/files/ResourceFork.h"
 #include "common/TempDir.h"
@@ -179,3 +180,55 @@ TEST(FinderInfo, TypeCreatorAndInvisibleFlagRoundTrip) {
   EXPECT_EQ(stored[8], 0x40);
   EXPECT_EQ(host::GetFinderInfo(dir / "missing", &back), fnfErr);
 }
+
+namespace host {
+
+// A FIFO, where a file is expected, is refused at once instead of blocking
+// the reader in open for a writer that never comes; so is a folder.
+TEST(FileOps, OnlyRegularFilesAreOpenedForReading) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
+  ASSERT_EQ(::mkfifo((dir / "._job").c_str(), 0666), 0);
+  ASSERT_EQ(WriteFileAtomically(dir / "job", "abc", 3, 0644), noErr);
+  std::vector<uint8_t> bytes;
+  EXPECT_EQ(ReadWholeFile(dir / "pipe", &bytes), notAFileErr);
+  EXPECT_EQ(ReadWholeFile(dir.path(), &bytes), notAFileErr);
+  EXPECT_EQ(ReadWholeFile(dir / "job", &bytes), noErr);
+  EXPECT_EQ(bytes.size(), 3u);
+  EXPECT_EQ(CopyFile(dir / "pipe", dir / "copy", false), notAFileErr);
+  EXPECT_FALSE(Exists(dir / "copy"));
+  // The job's sidecar is a FIFO: its fork reads as damaged or absent, and
+  // the job itself still reads.
+  ResourceMap map;
+  EXPECT_NE(ReadResourceFork(dir / "job", &map), noErr);
+  EXPECT_EQ(ResourceForkLength(dir / "job"), 0u);
+
+  TFile file;
+  ASSERT_EQ(file.SpecifyWithPath(dir / "pipe"), noErr);
+  EXPECT_EQ(file.OpenFile(), notAFileErr);
+  TFile job;
+  ASSERT_EQ(job.SpecifyWithPath(dir / "job"), noErr);
+  EXPECT_EQ(job.OpenFile(), noErr);
+}
+
+// Emptying a folder must be able to see a link for what it is.
+TEST(CatalogInfo, LinksAreReportedAsLinksEvenWhenDangling) {
+  TempDir dir;
+  ASSERT_EQ(CreateFolder(dir / "real", 0755), noErr);
+  ASSERT_EQ(::symlink((dir / "real").c_str(), (dir / "to-folder").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "gone").c_str(), (dir / "dangling").c_str()), 0);
+  CatalogInfo info;
+  ASSERT_EQ(GetCatInfoForPath(dir / "to-folder", &info), noErr);
+  EXPECT_TRUE(info.isFolder);
+  EXPECT_TRUE(info.isLink);
+  ASSERT_EQ(GetCatInfoForPath(dir / "dangling", &info), noErr);
+  EXPECT_FALSE(info.isFolder);
+  EXPECT_TRUE(info.isLink);
+  ASSERT_EQ(GetCatInfoForPath(dir / "real", &info), noErr);
+  EXPECT_FALSE(info.isLink);
+  EXPECT_NE(info.nodeID, 0u);
+  EXPECT_EQ(DeleteItem(dir / "to-folder"), noErr);
+  EXPECT_TRUE(Exists(dir / "real"));
+}
+
+}  // namespace host

@@ -271,3 +271,25 @@ TEST(TextDraw, RotatedDrawStringRunsDownFromThePen) {
   GetPen(&pen);
   EXPECT_EQ(pen, CLongPoint_AC(20 + width, 50));
 }
+
+TEST(TextMeasure, ManySizesInARowKeepGrowing) {
+  // More face and size combinations than the glyph cache holds at once, as
+  // fitting a text into its box steps through them.
+  auto g = host::GWorld::Create(CLongRect_AC(0, 0, 10, 10));
+  host::SavedPort saved;
+  SetGWorld(g.get());
+  TextFont(21);
+  int32_t last = 0;
+  for (int16_t size = 5; size < 80; ++size) {
+    TextSize(size);
+    const int32_t w = TextWidth("Kivo", 0, 4);
+    EXPECT_GE(w, last) << size;
+    last = w;
+  }
+  TextSize(10);
+  EXPECT_LT(TextWidth("Kivo", 0, 4), last);
+  EXPECT_TRUE(host::IsFontFamilyInstalled("Helvetica"));
+  EXPECT_FALSE(host::IsFontFamilyInstalled("No Such Family Kivo"));
+  EXPECT_TRUE(host::IsKnownFontNumber(21));
+  EXPECT_FALSE(host::IsKnownFontNumber(9999));
+}

@@ -280,7 +280,7 @@ class TScenarioApp : public TTestApp {
   }
 
   bool DoScriptCommand(CommandNumber c) override {
-    if (c != cQuitRequest) return false;
+    if (c != cTerminateRequest) return false;
     if (++quitRequests == 1) {
       QTimer::singleShot(100, [] { raise(SIGTERM); });
       return true;  // refused: stays running

@@ -1,0 +1,118 @@
+// Drawing of the overlays and the group photo: a graphic found by name in a
+// category folder of the graphics folder, drawn over the page.
+#include <cstdio>
+#include <string>
+#include <system_error>
+
+#include "host/files/FSSpec.h"
+#include "imaging/CropFit.h"
+#include "imaging/Offscreen.h"
+#include "imaging/Resampler.h"
+#include "layout/ImageDraw.h"
+#include "layout/Objects.h"
+#include "layout/TextDraw.h"
+#include "platform/FolderLookup.h"
+#include "platform/NameCompare.h"
+#include "platform/Polling.h"
+
+namespace layout {
+
+namespace {
+
+// The graphic's file on disk, or empty when the lookup finds nothing.
+std::filesystem::path FindGraphic(const FSSpec& file, const CStr31_AC& category, TJobContext& view) {
+  if (category.IsEmpty()) return {};
+  const std::filesystem::path graphics = view.GraphicsFolder();
+  if (graphics.empty()) return {};
+  FSSpec folder;
+  if (host::GetDirIDForPath(graphics.string(), &folder.vRefNum, &folder.parID) != noErr) return {};
+  const int32_t dirID = findFolder(folder, CStr255_AC::FromMacRoman(category.view()));
+  if (dirID == -1) return {};
+  std::string categoryPath;
+  if (host::GetPathForDirID(folder.vRefNum, dirID, &categoryPath) != noErr) return {};
+  // Only the name counts, and it names a file directly in the category
+  // folder: nothing with a separator or a parent step.
+  const std::filesystem::path path = TImageObject::PhotoPath(categoryPath, file);
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return {};
+  return path;
+}
+
+void LogMissing(const char* kind, const FSSpec& file, const CStr31_AC& category) {
+  std::fprintf(stderr, "%s \"%s\" was not found in the category \"%s\" of the graphics folder; nothing is drawn\n",
+               kind, file.name.ToUTF8().c_str(), category.ToUTF8().c_str());
+}
+
+}  // namespace
+
+bool IsExistingOverlayFile(FSSpec& file, const CStr31_AC& category, TJobContext& view) {
+  const std::filesystem::path path = FindGraphic(file, category, view);
+  FSSpec found;
+  if (path.empty() || host::MakeFSSpecFromPath(path.string(), &found) != noErr) return false;
+  file = found;
+  return true;
+}
+
+bool TFileOverlayObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) {
+  const CRect_AC rect = BoxAt(dpi);
+  if (fDesc.fOverlayValue != 0 && IsPrintToFileSetRoute(view.PrinterCode())) return true;
+  view.SetStatusText("Loading Graphics");
+  host::GWorldHandle overlay;
+  if (IsExistingOverlayFile(fFile, fDesc.fCategory, view)) overlay = getFileOverlayGWorldFromFileSpec(fFile);
+  else LogMissing("The overlay", fFile, fDesc.fCategory);
+  myPollEvent();
+  if (!overlay || !page) return true;
+  CLongRect_AC src = overlay->bounds(), dst(rect);
+  if (!ClipToTarget(src, dst, page->bounds())) return true;
+  return myCopyOverlayWithMask(1, overlay.get(), page, src, dst);
+}
+
+CGImageRef TTransparentOverlayObject::GetCGimageRef(TJobContext& view) {
+  if (fImage) return fImage;
+  if (!IsExistingOverlayFile(fFile, fDesc.fCategory, view)) {
+    LogMissing("The transparent overlay", fFile, fDesc.fCategory);
+    return nullptr;
+  }
+  std::string path;
+  if (host::GetPathOfFSSpec(fFile, &path) != noErr) return nullptr;
+  CImageFile image(path, true);
+  fImage = image.GetCurrentCGImage();
+  return fImage;
+}
+
+bool TTransparentOverlayObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) {
+  const CRect_AC rect = BoxAt(dpi);
+  if (fDesc.fOverlayValue != 0 && IsPrintToFileSetRoute(view.PrinterCode())) return true;
+  view.SetStatusText("Reading Overlay From File\xE2\x80\xA6");
+  if (platform::NamesEqualIgnoringCase(fDesc.fCategory.ToUTF8(), "CUT-OUT FILES", false)) return true;
+  const CGImageRef image = GetCGimageRef(view);
+  if (image && page) DrawOverlayImageToGWorld(image, page, CLongRect_AC(rect));
+  return true;
+}
+
+bool TGroupPhotoObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) {
+  const CRect_AC rect = BoxAt(dpi);
+  // The job's resampling filter: its enlarge method when that names a
+  // resampler quality, else the better of the two.
+  const int16_t enlarge = view.ImageJobValues().enlargeMethod;
+  const int16_t filter = enlarge == 2 || enlarge == 3 ? enlarge : 3;
+  view.SetStatusText("Loading Group Photo File");
+  host::GWorldHandle photo;
+  if (IsExistingOverlayFile(fFile, fDesc.fCategory, view)) photo = getGWorldFromFileSpec(fFile);
+  else LogMissing("The group photo", fFile, fDesc.fCategory);
+  myPollEvent();
+  if (!photo || !page || rect.IsEmpty()) return true;
+  // A group photo is a photo: opaque, also when the loader left the alpha of
+  // a file without one cleared, so a transparent page output never loses it.
+  myFillOffscreen(photo.get());
+  CLongRect_AC src = photo->bounds();
+  CLongRect_AC dst = CalculateMaximumRect(CLongRect_AC(rect), src, true);
+  dst.Offset(rect.left, rect.top);
+  const bool reduce = src.Width() >= dst.Width() && src.Height() >= dst.Height();
+  if (!ClipToTarget(src, dst, page->bounds())) return true;
+  if (reduce) myCopyBits(photo.get(), page, src, dst, 0);
+  else betterResizeGworldToGworld(photo.get(), src, page, dst, filter, false);
+  return true;
+}
+
+}  // namespace layout
