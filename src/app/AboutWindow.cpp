@@ -1,10 +1,14 @@
 #include "app/AboutWindow.h"
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "host/sys/Process.h"
+#include "host/sys/ProcessList.h"
 #include "host/ui/Controls.h"
 #include "host/ui/ViewServer.h"
+#include "platform/FolderLookup.h"
 #include "platform/Log.h"
 
 #ifndef KIVO_VERSION
@@ -89,10 +93,29 @@ CStr255_AC GetSoftwareVersion() {
 
 void MyStartUpSplashWindowUpdateStatus(TView* view, const CStr255_AC& text) {
   if (!view || text.IsEmpty()) return;
-  if (auto* stat = view->FindSubView<TStaticText>(FourCC("stat"))) {
-    stat->SetText(text, true);
-    stat->Update();
-  }
+  auto* stat = view->FindSubView<TStaticText>(FourCC("stat"));
+  if (stat) stat->SetText(text, true);
+  // Long enough for the line to be read before the next one replaces it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(10 * 1000 / 60));
+  if (stat) stat->Update();
+  host::UpdateAllWindows();
+}
+
+TWindow* ShowStartUpSplash() {
+  // Nobody sees a splash on the offscreen platform; start-up does not wait.
+  if (host::IsUnattended()) return nullptr;
+  TWindow* window = NewTemplateWindow(kAboutWindowID);
+  if (!window) return nullptr;
+  window->Open();
+  host::UpdateAllWindows();
+  platform::SetStartupStatusHook([window](const CStr255_AC& text) { MyStartUpSplashWindowUpdateStatus(window, text); });
+  return window;
+}
+
+void CloseStartUpSplash(TWindow* splash) {
+  if (!splash) return;
+  platform::SetStartupStatusHook({});
+  splash->Close();
 }
 
 void RegisterAboutWindowClasses() { host::RegisterViewClass<TAboutWindow>("TAboutWindow"); }
@@ -108,11 +131,38 @@ uint8_t isAppRunning(uint32_t creator) {
   return app::AnotherCopyRunning() ? 2 : 1;
 }
 
-OSErr MyBringApplicationToFront(uint32_t signature, uint32_t type) {
-  platform::LogF("Bringing the application '%c%c%c%c' (type '%c%c%c%c') to the front is left to the desktop",
-                 char(signature >> 24), char(signature >> 16), char(signature >> 8), char(signature),
-                 char(type >> 24), char(type >> 16), char(type >> 8), char(type));
+std::string ProgramNameForSignature(uint32_t signature, uint32_t type) {
+  if (type != FourCC("APPL")) return {};
+  if (signature == FourCC("ZRVb")) return "kivo-processor";
+  if (signature == FourCC("ZRVz")) return "kivo-station";
+  return {};
+}
+
+OSErr MyFindProcess(uint32_t signature, uint32_t type, ProcessSerialNumber* psn) {
+  return MyFindProcessNew(signature, type, psn);
+}
+
+OSErr MyFindProcessNew(uint32_t signature, uint32_t type, ProcessSerialNumber* psn) {
+  if (psn) *psn = ProcessSerialNumber{};
+  const std::string name = ProgramNameForSignature(signature, type);
+  if (!name.empty()) {
+    for (const host::RunningProgram& p : host::runningPrograms()) {
+      if (p.name != name) continue;
+      if (psn) psn->lowLongOfPSN = uint32_t(p.pid);
+      return noErr;
+    }
+  }
+  platform::LogLine("GetNextProcess END OF LIST...");
   return procNotFound;
+}
+
+OSErr MyBringApplicationToFront(uint32_t signature, uint32_t type) {
+  ProcessSerialNumber psn;
+  const OSErr err = MyFindProcessNew(signature, type, &psn);
+  if (err == noErr)
+    platform::LogF("The application '%s' runs as process %u; bringing its windows to the front is left to the desktop",
+                   FourCCToString(signature).c_str(), psn.lowLongOfPSN);
+  return err;
 }
 
 void MyBringFinderToFront() { host::Beep(); }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "host/ui/Application.h"
 #include "host/ui/View.h"
@@ -25,8 +26,14 @@ bool GotoURL(const CStr255_AC& url);
 // The version the program was built with ("Unknown Version" when none).
 CStr255_AC GetSoftwareVersion();
 
-// The splash status line: nothing for no view or an empty text.
+// The splash status line: nothing for no view or an empty text; otherwise
+// the line is shown, kept for 10 ticks and the windows are drawn.
 void MyStartUpSplashWindowUpdateStatus(TView* view, const CStr255_AC& text);
+
+// The about window shown while start-up runs, its status line following
+// what start-up does (folders being created); none when nobody can see it.
+TWindow* ShowStartUpSplash();
+void CloseStartUpSplash(TWindow* splash);
 
 void RegisterAboutWindowClasses();
 
@@ -52,7 +59,24 @@ constexpr OSErr procNotFound = -600;
 // tells whether another one holds it (2), else this one runs alone (1).
 // Other creators are not known on this system (0).
 uint8_t isAppRunning(uint32_t creator);
-// Bringing another application to the front is up to the desktop; these only
-// log the request and give procNotFound.
+// A running program, by its process id (the high half is always 0).
+struct ProcessSerialNumber {
+  uint32_t highLongOfPSN = 0;
+  uint32_t lowLongOfPSN = 0;
+};
+
+// The program name an application signature stands for on this system
+// ('ZRVb' this program, "kivo-processor"; 'ZRVz' the station application,
+// "kivo-station"); empty for other signatures or types other than 'APPL'.
+std::string ProgramNameForSignature(uint32_t signature, uint32_t type);
+
+// The first running process of that signature and type: noErr and its
+// number, or procNotFound (-600) and a zero number, with the line
+// "GetNextProcess END OF LIST..." in the log.
+OSErr MyFindProcess(uint32_t signature, uint32_t type, ProcessSerialNumber* psn);
+OSErr MyFindProcessNew(uint32_t signature, uint32_t type, ProcessSerialNumber* psn);
+
+// Finds the application; raising another program's windows is up to the
+// desktop, so a found one is only logged. The search's result.
 OSErr MyBringApplicationToFront(uint32_t signature, uint32_t type);
 void MyBringFinderToFront();

@@ -1,5 +1,6 @@
 #include "app/AppServices.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
@@ -14,6 +15,7 @@
 #include "host/ui/Application.h"
 #include "imaging/ImageLoading.h"
 #include "output/Metadata.h"
+#include "output/PrintCounts.h"
 #include "output/PrintInfo.h"
 #include "pipeline/BGPrintView.h"
 #include "pipeline/OutputDispatch.h"
@@ -180,8 +182,8 @@ OSErr AppServices::DeleteFile(const fs::path& file) { return host::DeleteItem(fi
 // ---- the rest
 
 void AppServices::AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) {
-  platform::LogF("Prints are not counted in this version (%d of kind %d, printer %d, canvas %d)", count, kind,
-                 int(printer), int(canvas));
+  output::addToPrintCount(int16_t(std::clamp(count, -32768, 32767)), int16_t(kind), printer, canvas,
+                          pipeline::gCurrentTemplateName.ToUTF8());
 }
 
 // Node objects draw nothing yet, so there is no cached node offscreen to drop.

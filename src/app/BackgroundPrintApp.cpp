@@ -6,6 +6,7 @@
 #include "app/AboutWindow.h"
 #include "app/AppServices.h"
 #include "app/PrintBGBehavior.h"
+#include "app/PrintCountWindow.h"
 #include "app/ProgressIndicator.h"
 #include "app/SpoolQueue.h"
 #include "app/StatusWindow.h"
@@ -14,6 +15,7 @@
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "imaging/ImageLoading.h"
+#include "host/ui/Widgets.h"
 #include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/DiagnosticLog.h"
@@ -23,6 +25,7 @@
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/Polling.h"
+#include "platform/ShellCommands.h"
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefRecords.h"
 #include "prefs/PrefExport.h"
@@ -40,7 +43,6 @@ namespace {
 
 constexpr int16_t kClearAlert = 1002;
 constexpr int16_t kImportAlert = 1025;
-constexpr int16_t kErrorLogWindow = 1004;
 constexpr int16_t kProgressWindow = 9002;
 
 // A folder of the records: found again through its stored alias, else
@@ -85,9 +87,11 @@ FSSpec FolderSpecOfPath(const fs::path& folder) {
 }
 
 void InitMacAppClasses() {
+  host::RegisterWidgetClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
   RegisterProgressWindowClasses();
+  RegisterPrintCountWindowClasses();
   RegisterPreferencesClasses();
 }
 
@@ -102,7 +106,7 @@ std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {
         MenuItemDef("Export Preferences…", cExportPrefs), MenuItemDef("Import Preferences…", cImportPrefs),
         MenuItemDef(), MenuItemDef("Clear Print Jobs Folder…", cClearJobs),
         MenuItemDef("Clear Unknown Jobs Folder…", cClearUnknown), MenuItemDef("Clear Images Folder…", cClearImages),
-        MenuItemDef("Clear All Folders…", cClearAll), MenuItemDef(), MenuItemDef("Error Log…", cOpenErrorLog)}},
+        MenuItemDef("Clear All Folders…", cClearAll), MenuItemDef(), MenuItemDef("Print Statistics…", cPrintStatistics)}},
   };
 }
 
@@ -110,6 +114,9 @@ TBackgroundPrintApp::TBackgroundPrintApp(StartupOptions options)
     : TApplication(FourCC("TEXT"), kAppCreator), options_(options) {}
 
 TBackgroundPrintApp::~TBackgroundPrintApp() {
+  // Only the copy that installed the agent removes it: a copy that was
+  // refused because another one runs must leave that one's agent alone.
+  if (launchAgentInstalled_) unloadLaunchAgentPlist();
   // The controller's window and job runner go before the framework.
   if (TBehavior* c = GetBehaviorWithIdentifier(kPrintBGBehaviorID)) RemoveBehavior(c);
   platform::SetProgressIdleHook({});
@@ -141,8 +148,12 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     return false;
   }
 
-  // 2. Classes and preferences.
+  // 2. Classes and preferences; the splash follows the folder set-up.
   InitMacAppClasses();
+  struct Splash {
+    TWindow* window = ShowStartUpSplash();
+    ~Splash() { CloseStartUpSplash(window); }
+  } splash;
   myNewReadPreferences();
   InstallMenus(MenuTable());
   platform::SetApplicationPollHook([] { host::UpdateAllWindows(); });
@@ -172,6 +183,9 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   platform::LogF("Running on %s", host::systemVersionText().c_str());
   output::setupNotificationCenter();
   RemoveMenuItem(1023, 11);
+
+  // 17. Started again at login and after a crash, where the operator asks for it.
+  if (systemVersionIsGreaterOrEqualThen10()) launchAgentInstalled_ = loadLaunchAgentPlist();
   return true;
 }
 
@@ -272,8 +286,8 @@ bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {
     case cClearFinished:
     case cClearGroupPhotos: ClearFolders(command); return true;
     case cStartUp: StartUpCommand(); return true;
-    case cOpenErrorLog:
-      if (TWindow* w = NewTemplateWindow(kErrorLogWindow)) {
+    case cPrintStatistics:
+      if (TWindow* w = NewTemplateWindow(kPrintCountWindowID)) {
         w->PoseModally();
         w->Close();
       }
@@ -290,7 +304,7 @@ void TBackgroundPrintApp::DoSetupMenus() {
   for (CommandNumber n : std::initializer_list<CommandNumber>{cPreferences, cClearJobs, cClearUnknown, cClearImages, cClearAll, CommandNumber(1007),
                           cExportPrefs, cImportPrefs})
     Enable(n, !printing);
-  Enable(cOpenErrorLog, true);
+  Enable(cPrintStatistics, true);
 }
 
 void TBackgroundPrintApp::ClearFolders(CommandNumber command) {

@@ -29,7 +29,7 @@ enum : CommandNumber {
   cClearFinished = 1010,
   cClearGroupPhotos = 1011,
   cStartUp = 1101,
-  cOpenErrorLog = 1351,
+  cPrintStatistics = 1351,
 };
 
 inline constexpr const char* kAlreadyRunningMessage = "Another version of Kivo-Processor is already running…";
@@ -82,6 +82,7 @@ class TBackgroundPrintApp : public TApplication {
   StartupOptions options_;
   bool specialStartup_ = false;
   int exitCode_ = 0;
+  bool launchAgentInstalled_ = false;
   std::optional<host::RunningCopyLock> lock_;
 };
 

@@ -12,6 +12,7 @@
 #include "platform/Messages.h"
 #include "platform/PStrings.h"
 #include "platform/Polling.h"
+#include "platform/StringLists.h"
 #include "prefs/PrefRecords.h"
 
 namespace app {
@@ -36,10 +37,7 @@ TPrintBGBehavior* GetPrintBGBehavior() {
 }
 
 CStr255_AC PrinterName(int16_t printer) {
-  if (printer == 8) return "System Printer";
-  if (printer == 17) return "Print to File";
-  if (printer >= 25 && printer <= 28) return platform::StringF("Print to File Set %d", printer - 24);
-  if (printer >= 49 && printer <= 52) return platform::StringF("Print to File Set %d", printer - 44);
+  if (HasIndString(kPrinterNameStrings, printer)) return GetIndString(kPrinterNameStrings, printer);
   return platform::StringF("Photo Printer %d", int(printer));
 }
 

@@ -27,7 +27,8 @@ namespace fs = std::filesystem;
 
 namespace {
 constexpr IDType kJobs = FourCC("jobs"), kPict = FourCC("pict"), kBusy = FourCC("busy"), kVers = FourCC("vers"),
-                 kCprt = FourCC("cprt");
+                 kCprt = FourCC("cprt"), kLogo = FourCC("logo");
+constexpr int16_t kLogoPicture = 410;
 }  // namespace
 
 // ---- TBackgroundPrintWindow ----
@@ -107,12 +108,26 @@ void TBackgroundPrintWindow::RemoveSelectedJob() {
   if (auto* pict = FindSubView<TPrintPreview>(kPict)) pict->SetOffscreen(nullptr, true);
 }
 
+void TBackgroundPrintWindow::Activate(bool active) {
+  if (active) std::printf("TBackgroundPrintWindow::Activate\n");
+  TWindow::Activate(active);
+  // Not while a job step waits in a dialog: the step owns the queue then.
+  if (TPrintBGBehavior* controller = GetPrintBGBehavior(); active && controller && !controller->IsStepRunning())
+    controller->Services().CheckForNewJobs();
+}
+
+void TBackgroundPrintWindow::SetProxyToJobsFolder() {
+  // The title bar shows the print-jobs folder where the desktop shows paths.
+  SetProxyPath(gSpoolFolders().jobs.string());
+}
+
 void TBackgroundPrintWindow::DoPostCreate() {
   TWindow::DoPostCreate();
   jobs_ = FindSubView<TJobsListView>(kJobs);
   if (jobs_) jobs_->DeleteAll();
   SetIdleFreq(1);
   DrawSolvantaLogo();
+  SetProxyToJobsFolder();
   SetWantsMenuBar(true);
   if (TView* busy = FindSubView(kBusy)) {
     tPrintServerPrefs* p = getMyPrintServerPrefs();
@@ -121,6 +136,15 @@ void TBackgroundPrintWindow::DoPostCreate() {
 }
 
 void TBackgroundPrintWindow::DrawSolvantaLogo() {
+  if (!FindSubView(kLogo)) {
+    auto logo = std::make_unique<TPictureView>();
+    logo->SetIdentifier(kLogo);
+    TView* view = AddSubView(std::move(logo));
+    view->Locate(0, 2);
+    view->Resize(421, 58);
+    if (host::GWorldHandle picture = host::GetPictureResource(kLogoPicture))
+      static_cast<TPictureView*>(view)->SetOffscreen(picture.get());
+  }
   if (auto* c = FindSubView<TStaticText>(kCprt)) {
     c->SetText("Unattended photo print processor");
     c->SetTextStyle(9, false, teFlushRight);

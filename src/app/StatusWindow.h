@@ -20,7 +20,11 @@ class TBackgroundPrintWindow : public TWindow {
   bool DoIdle(IdlePhase phase) override;
   void DoEvent(EventNumber eventNumber, TEventHandler* source, const TToolboxEvent* event) override;
   void DoPostCreate() override;
+  // On activation the spool folder is scanned for new jobs.
+  void Activate(bool active) override;
   void DrawSolvantaLogo();
+  // The window's title stands for the print-jobs folder.
+  void SetProxyToJobsFolder();
   // Removes the job that was selected in the list (button 'rmve').
   void RemoveSelectedJob();
   TJobsListView* JobsList() const { return jobs_; }

@@ -33,6 +33,19 @@ std::filesystem::path TImageObject::PhotoPath(const std::filesystem::path& image
   return imagesFolder / disk;
 }
 
+bool TImageObject::CopyOriginalFile(TJobContext& view) {
+  std::fputs("Inside TImageObject::CopyOriginalFile...\n", stderr);
+  const std::filesystem::path path = PhotoPath(view.ImagesFolder(), fDesc.fFile);
+  std::fprintf(stderr, "myWholePath in CopyOriginalFile = %s\n", path.string().c_str());
+  view.SetCurrentImageName(fDesc.fFile.name.ToUTF8());
+  view.SetStatusText("Reading Image");
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return false;
+  view.AddPhotoToDelete(path);
+  view.SaveOriginalFile(path);
+  return true;
+}
+
 bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) {
   const TImageJobValues job = view.ImageJobValues();
   const std::filesystem::path folder = view.ImagesFolder();

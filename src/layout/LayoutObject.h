@@ -87,6 +87,9 @@ class TJobContext {
   // Adds a file to the job view's own list of files to delete (not to the
   // task manager's).
   virtual void InsertFileToDelete(const std::filesystem::path& file) = 0;
+  // Stores a copy of an original photo file (jobs that copy originals);
+  // true when it was stored.
+  virtual bool SaveOriginalFile(const std::filesystem::path& photo) = 0;
 };
 
 // The object's box on the page in pixels: each edge is dpi times the edge in

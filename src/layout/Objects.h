@@ -61,6 +61,9 @@ class TImageObject : public TLayoutObject {
   host::GWorldHandle Draw4PrintingSpecial(int16_t dpi, TJobContext& view);
   // True for "No File" and for names that could leave the images folder.
   bool IsNoFile() const;
+  // Hands the photo file to the view's copy-original route; false for "No
+  // File" and for a photo that is not in the images folder.
+  bool CopyOriginalFile(TJobContext& view);
   // The placement of the last drawing (read by the keying engine).
   const CRect_AC& LastSourceRect() const { return fLastSource; }
   const CRect_AC& LastDestRect() const { return fLastDest; }

@@ -93,7 +93,8 @@ struct TOutputEnv {
   std::function<void(const std::string&)> setStatus;
   std::function<void(const host::GWorld*)> showPreview;
   std::function<std::filesystem::path()> desktopFolder;
-  // Produces `destination` from a video clip with the intro and outro.
+  // Produces `destination` from a video clip with the intro and outro; false
+  // (and no file at `destination`) when the merge failed.
   std::function<bool(const std::filesystem::path& clip, const std::filesystem::path& destination)> mergeVideos;
 };
 

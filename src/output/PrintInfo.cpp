@@ -13,7 +13,8 @@ bool SetCocoaPrintInfo(std::span<const uint8_t> archive) {
   gCocoaPrintInfo.reset();
   if (archive.empty()) return false;
   std::string error;
-  auto value = host::decodeKeyedArchive(archive, &error, {"NSPrintInfo"});
+  // A print-settings object may name its printer by a printer object.
+  auto value = host::decodeKeyedArchive(archive, &error, {"NSPrintInfo", "NSPrinter"});
   if (!value || value->isNone()) {
     platform::LogF("The job's print settings could not be unarchived: %s", error.c_str());
     return false;

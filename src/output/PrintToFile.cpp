@@ -26,8 +26,13 @@
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/PStrings.h"
+#include "platform/ShellCommands.h"
 #include "platform/UniqueNames.h"
 #include "prefs/FolderAliases.h"
+#include "imaging/ImageLoading.h"
+#include "imaging/OutputFileHelpers.h"
+#include "platform/UniqueNames.h"
+#include "host/files/FSSpec.h"
 
 namespace output {
 
@@ -428,6 +433,13 @@ void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, co
   if (name.empty()) return;
   fs::path dest = folder / name;
   if (job.videoMerge) {
+    // A clip that already lies in the output folder is never merged over
+    // itself: the merged video gets a name of its own.
+    if (fs::equivalent(clip, dest, ec)) {
+      auto free = createUniqueNameFromPath(dest);
+      if (!free) return;
+      dest = *free;
+    }
     if (!env.mergeVideos || !env.mergeVideos(clip, dest)) platform::LogLine("The video merge did not produce " + dest.string());
     return;
   }
@@ -610,12 +622,108 @@ void CompleteOutputEnv(TOutputEnv& env) {
   if (!env.outputFileQuality)
     env.outputFileQuality = [] { return getMyOutputFilePrefs() ? getMyOutputFilePrefs()->jpegQuality : int16_t(0); };
   if (!env.desktopFolder) env.desktopFolder = [] { return host::desktopFolder(); };
+  if (!env.mergeVideos)
+    env.mergeVideos = [](const fs::path& clip, const fs::path& dest) { return MergeVideos(clip, dest) == noErr; };
 }
 
 TOutputEnv DefaultOutputEnv() {
   TOutputEnv env;
   CompleteOutputEnv(env);
   return env;
+}
+
+}  // namespace output
+
+// ---- copies of the original photos
+
+namespace output {
+
+namespace {
+
+// The set folder of the job's item and the target folder below it; nothing
+// when the set's folder alias does not resolve.
+std::optional<fs::path> OriginalsFolder(const TOutputJob& job, TOutputEnv& env, const tSpecialPrintToFilePref** rec,
+                                        std::string* base) {
+  const int16_t set = job.item.setNumber;
+  *rec = set >= 1 && set <= 8 ? env.setPrefs(set) : nullptr;
+  if (!*rec) return std::nullopt;
+  const auto setFolder = env.resolveFolder(int16_t(4510 + set));
+  if (!setFolder) return std::nullopt;
+  *base = CleanName(GetNewBaseNameForPrintToFile(job, **rec));
+  return TargetFolder(job, **rec, *setFolder, *base);
+}
+
+// Naming type 1: base "_" four-digit counter, past the names taken; any
+// other type: base + extension.
+std::string OriginalFileName(const tSpecialPrintToFilePref& rec, const fs::path& folder, const std::string& base) {
+  const std::string ext = CleanName(Utf8(rec.extension));
+  if (rec.namingType != 1) return base + ext;
+  FSSpec spec{};
+  if (host::MakeFolderSpecFromPath(folder.string(), &spec) != noErr) return base + ext;
+  int32_t counter = 1;
+  FSSpec target{};
+  host::FSMakeFSSpec(spec.vRefNum, spec.parID, "", &target);
+  const CStr255_AC name = getUniqueNameForPrintToFile(CStr255_AC(base), counter, CStr255_AC(ext), 4, target);
+  return name.ToUTF8();
+}
+
+}  // namespace
+
+void SaveMetaDataToOriginalFile(const TOutputJob& job, const fs::path& path, TOutputEnv& env) {
+  const int16_t set = job.item.setNumber;
+  const tSpecialPrintToFilePref* rec = set >= 1 && set <= 8 ? env.setPrefs(set) : nullptr;
+  if (!rec) return;
+  if (rec->fileFormat == 10) {
+    if (rec->ftpSite < 2) saveSourceWithMetadata(path, job.sourcePath);
+    else {
+      setftpSite(rec->ftpSite);
+      saveSourceWithMetadataSTB(path, job.sourcePath);
+    }
+  }
+  if (job.dornsSwitch && rec->fileFormat == 3) saveSourceWithMetadataDORNS(path, job.sourcePath, job.dornsBlock);
+}
+
+bool SaveOriginalFileWithRotation(TOutputJob& job, const fs::path& photo, TOutputEnv& env) {
+  const tSpecialPrintToFilePref* rec = nullptr;
+  std::string base;
+  const auto folder = OriginalsFolder(job, env, &rec, &base);
+  if (!folder) return false;
+  const fs::path target = *folder / OriginalFileName(*rec, *folder, base);
+  CImageFile file(photo.string());
+  const int orientation = file.GetOrientation();
+  platform::LogF("Orientation of the original: %d", orientation);
+  CGImageRef image = file.GetCurrentCGImage();
+  if (!image) return false;
+  CGImageRef upright = createNewRotatedImageRef(image, orientation);
+  // Written through a temporary file, so no partial file ever has the name.
+  saveCGImageRefToPath(upright ? upright : image, target.string(), job.resolution > 0 ? job.resolution : 72);
+  SaveMetaDataToOriginalFile(job, target, env);
+  DoIfVideoCopy(job, *rec, *folder, env);
+  return true;
+}
+
+bool SaveOriginalFile(TOutputJob& job, const fs::path& photo, TOutputEnv& env) {
+  const int16_t set = job.item.setNumber;
+  const tSpecialPrintToFilePref* setRec = set >= 1 && set <= 8 ? env.setPrefs(set) : nullptr;
+  if (setRec && setRec->fileFormat == 10) {
+    CImageFile file(photo.string());
+    if (file.GetOrientation() > 0) return SaveOriginalFileWithRotation(job, photo, env);
+    platform::LogLine("No meta tag data...");
+  }
+  const tSpecialPrintToFilePref* rec = nullptr;
+  std::string base;
+  const auto folder = OriginalsFolder(job, env, &rec, &base);
+  if (!folder) return false;
+  FileCopyRequest request;
+  request.doOverwrite = rec->overwrite && (rec->namingType == 3 || rec->namingType == 4 || rec->namingType == 6 ||
+                                           rec->namingType == 7);
+  request.pathToSrcItem = photo.string();
+  request.pathToDestItem = (*folder / OriginalFileName(*rec, *folder, base)).string();
+  if (!doCopyTheFileNew(request)) return false;
+  platform::LogLine("File saved as: [" + request.pathToDestItem + "]");
+  SaveMetaDataToOriginalFile(job, request.pathToDestItem, env);
+  DoIfVideoCopy(job, *rec, *folder, env);
+  return true;
 }
 
 }  // namespace output

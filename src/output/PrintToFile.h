@@ -53,4 +53,14 @@ void writeLogForYearbookFile(const std::filesystem::path& file, const std::array
 // String `index` (0..40) of a yearbook record, UTF-8; empty out of range.
 std::string YearbookString(const std::array<uint8_t, 10496>& record, int index);
 
+// Copies of the original photos into the job item's set (its client list
+// is not consulted): a byte copy, or for a web-format set (10) and a photo
+// with an orientation tag an upright JPEG; then the upload metadata and the
+// video copy. True when the copy was stored. An existing file is kept (the
+// copy gets a " copy" name) unless the set overwrites; the upright JPEG
+// replaces a file of its name.
+bool SaveOriginalFile(TOutputJob& job, const std::filesystem::path& photo, TOutputEnv& env);
+bool SaveOriginalFileWithRotation(TOutputJob& job, const std::filesystem::path& photo, TOutputEnv& env);
+void SaveMetaDataToOriginalFile(const TOutputJob& job, const std::filesystem::path& path, TOutputEnv& env);
+
 }  // namespace output

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "host/files/FileOps.h"
+#include "output/Notifications.h"
 #include "platform/Messages.h"
 #include "pipeline/OutputDispatch.h"
 
@@ -320,6 +321,36 @@ int16_t TSpoolerPrintView::NotBuilt(const char* stage) {
   return kResultUnknownJob;
 }
 
-int16_t TSpoolerPrintView::CopyOriginalFileJob() { return NotBuilt("CopyOriginalFileJob"); }
+layout::TImageObject* TBGPrintView::FindJobImage() const {
+  for (const auto* list : {&subJobObjectList, &objectList}) {
+    for (const auto& obj : *list) {
+      if (obj->TypeCode() == layout::kImageObjectType) return static_cast<layout::TImageObject*>(obj.get());
+      if (obj->TypeCode() == layout::kNodeObjectType) {
+        if (auto* image = static_cast<const layout::TNodeViewObject&>(*obj).GetImageObjectFromNode()) return image;
+        break;  // the first image or node decides the list
+      }
+    }
+  }
+  return nullptr;
+}
+
+int16_t TSpoolerPrintView::CopyOriginalFileJob() {
+  services.Log("Inside TBGPrintView::CopyOriginalFileJob...\n");
+  if (layout::TImageObject* image = FindJobImage()) image->CopyOriginalFile(*this);
+  services.SetImage(nullptr, "");
+  if (filesToDelete) services.SetFilesToDelete(std::move(*filesToDelete));
+  filesToDelete.reset();
+  SetSubJobOffscreen(nullptr);
+  isDrawingSubJob = false;
+  if (jobInfo.w70 == jobInfo.w72) {
+    const auto archive = WebDictionaryArchive();
+    services.Log(Format("My archived dictionary contains %d bytes", int(archive.size())));
+    if (!archive.empty()) {
+      auto web = output::UnarchiveWebDictionary(archive);
+      if (web && web->count("imageurl")) output::NotifyWebServer(*web, output::kJobProcessedStatus);
+    }
+  }
+  return kResultOK;
+}
 
 }  // namespace pipeline

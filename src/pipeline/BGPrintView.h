@@ -96,6 +96,11 @@ class TBGPrintView : public layout::TJobContext {
   // Reads the node's job file (ReadObjects); the result is not looked at.
   void ReadNodeJobFile(const FSSpec& file) override;
   void InsertFileToDelete(const std::filesystem::path& file) override { Insert(file); }
+  // Copies the photo into the job item's print-to-file set.
+  bool SaveOriginalFile(const std::filesystem::path& photo) override;
+  // The job's image: the first image of the sub-job list (a node gives its
+  // first image), else of the main list; null when there is none.
+  layout::TImageObject* FindJobImage() const;
   const std::string& CurrentImageName() const { return currentImageName; }
   const std::string& CurrentExtension() const { return currentImageExt; }
   const std::string& TicketNumber() const { return ticketNumber; }

@@ -1,11 +1,16 @@
 #include "pipeline/OutputDispatch.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "host/base/MacRoman.h"
 #include "output/Metadata.h"
 #include "output/Notifications.h"
+#include "output/PrintCounts.h"
 #include "output/PrintToFile.h"
+#include "output/PrintInfo.h"
+#include "output/SystemPrint.h"
+#include "imaging/ImageWriters.h"
 #include "pipeline/BGPrintView.h"
 #include "pipeline/PrintJobTaskManager.h"
 #include "pipeline/PrinterHandOff.h"
@@ -17,8 +22,9 @@ namespace {
 
 std::string Utf8(std::string_view macRoman) { return host::MacRomanToUTF8(macRoman); }
 
-// Count kinds of the print statistics.
-enum : int { kCountSystemPrinter = 1, kCountPrintToFile = 3, kCountPrintCenter = 4 };
+using output::kCountPrintCenter;
+using output::kCountPrintToFile;
+using output::kCountSystemPrinter;
 
 }  // namespace
 
@@ -77,6 +83,11 @@ void TBGPrintView::SetCurrentImageName(const std::string& utf8Name) {
   ticketNumber = names.currentImageName;
 }
 
+bool TBGPrintView::SaveOriginalFile(const std::filesystem::path& photo) {
+  auto job = MakeOutputJob(*this, std::nullopt);
+  return output::SaveOriginalFile(job, photo, OutputEnvironment());
+}
+
 int16_t TSpoolerPrintView::PrepareForPrinter() {
   // The web dictionary is posted only for jobs whose two job-information
   // words agree, and only once the page is in place.
@@ -85,16 +96,23 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
   web = output::UnarchiveWebDictionary(WebDictionaryArchive());
   if (web) services.Log("My converted dictionary contains " + std::to_string(web->size()) + " entries\n");
 
-  if (printer == 8) {
-    // The system printer comes with its own route; until then the job is
-    // kept in the unknown-jobs folder, and the page stays with the view.
-    services.Log("The system-printer route is not available; the job goes to the unknown-jobs folder (108)\n");
-    return kResultUnknownJob;
-  }
   host::GWorldHandle page = std::move(pageOffscreen);
   int16_t result = kResultOK;
   int kind = kCountPrintCenter;
-  if (IsPrintToFileSetCode(printer)) {
+  if (printer == 8) {
+    services.Log(output::gCocoaPrintInfo ? "Printing through Cocoa\n" : "Printing through MacApp\n");
+    output::TChooserPrintJob job;
+    job.resolution = resolution;
+    job.copies = int16_t(std::min<uint16_t>(printQuantity, 32767));
+    if (gPrintJobTaskManager && gPrintJobTaskManager->JobFile())
+      job.jobName = gPrintJobTaskManager->JobFile()->filename().string();
+    job.documentFolder = imaging::PreferencesFolderPath();
+    std::string message;
+    result = output::DoChooserPrint(std::move(page), job, &message);
+    // A page the printer did not take is a failed job, told to the operator.
+    if (result != kResultOK) services.OperatorMessage("The page could not be printed: " + message);
+    kind = kCountSystemPrinter;
+  } else if (IsPrintToFileSetCode(printer)) {
     auto job = MakeOutputJob(*this, web);
     result = output::DoNewPrintToFile(job, std::move(page), OutputEnvironment());
     kind = kCountPrintToFile;

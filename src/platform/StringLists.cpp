@@ -127,11 +127,25 @@ const std::map<Key, const char*>& Table() {
   return table;
 }
 
+// List 4002: the printer's name for printer codes 1..99.
+std::string PrinterNameOfCode(int16_t printer) {
+  if (printer == 8) return "System Printer";
+  if (printer == 17) return "Print to File";
+  if (printer >= 25 && printer <= 28) return platform::StringF("Print to File Set %d", printer - 24);
+  if (printer >= 49 && printer <= 52) return platform::StringF("Print to File Set %d", printer - 44);
+  return platform::StringF("Photo Printer %d", int(printer));
+}
+
+bool IsPrinterNameItem(int16_t list, int16_t item) { return list == kPrinterNameStrings && item >= 1 && item <= 99; }
+
 }  // namespace
 
-bool HasIndString(int16_t list, int16_t item) { return Table().count({list, item}) != 0; }
+bool HasIndString(int16_t list, int16_t item) {
+  return IsPrinterNameItem(list, item) || Table().count({list, item}) != 0;
+}
 
 CStr255_AC GetIndString(int16_t list, int16_t item) {
+  if (IsPrinterNameItem(list, item)) return CStr255_AC(PrinterNameOfCode(item));
   const auto& table = Table();
   const auto it = table.find({list, item});
   if (it != table.end()) return CStr255_AC(it->second);

@@ -1,5 +1,6 @@
 // The program's string lists, compiled in: 4000 the categories of the
-// preferences window, 4100 file errors,
+// preferences window, 4002 printer names by printer code, and the message
+// lists 4100 file errors,
 // 4101 offscreens and ports, 4102 memory and resource errors, 4103 general,
 // 4104 folder creation, 4105 copying and resampling, 4106 missing offscreens
 // and 4112 dialog prompts.
@@ -11,6 +12,7 @@
 
 enum : int16_t {
   kPreferenceCategoryStrings = 4000,
+  kPrinterNameStrings = 4002,
   kFileErrorStrings = 4100,
   kOffscreenStrings = 4101,
   kMemoryStrings = 4102,

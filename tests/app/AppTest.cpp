@@ -6,6 +6,9 @@
 #include <QKeyEvent>
 
 #include "app/AppServices.h"
+#include "app/PrintCountWindow.h"
+#include "platform/PStrings.h"
+#include <fstream>
 #include "app/ProgressIndicator.h"
 #include "app/StatusWindow.h"
 #include "host/ui/Controls.h"
@@ -337,7 +340,7 @@ TEST_F(AppTest, ErrorLogWindowShowsWholeRowsOnly) {
   bytes[257] = 6;
   bytes.replace(258, 6, "second");
   std::ofstream(file, std::ios::binary) << bytes;
-  TWindow* w = NewTemplateWindow(1004);
+  TWindow* w = NewTemplateWindow(1005);
   ASSERT_NE(w, nullptr);
   auto* view = w->FindSubView<TErrorListView>(FourCC("errs"));
   ASSERT_NE(view, nullptr);
@@ -496,6 +499,83 @@ TEST_F(AppTest, QuitRequestIsRefusedWhilePrintingHasWorkAndAcceptedWhenIdle) {
   c_->EnableBackgroundPrinting(false);  // paused: quitting is allowed with a job waiting
   gApp->DeliverQuitRequest();
   EXPECT_TRUE(gApp->IsQuitting());
+}
+
+}  // namespace
+
+// ---- the statistics window
+
+namespace {
+
+std::string ReadAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(AppTest, StatisticsWindowShowsTheCountsAndWritesTheReport) {
+  const fs::path root = output::PrintCountFolder();
+  ASSERT_FALSE(root.empty());
+  for (const char* name : {"Kivo-Processor Count", "Kivo-X Count"}) fs::remove(root / name);
+  for (const auto& e : fs::directory_iterator(root))
+    if (e.path().filename().string().rfind("Kivo-Processor Count", 0) == 0) fs::remove(e.path());
+  output::addToPrintCount(3, output::kCountSystemPrinter, 8, 4, "Portrait");
+  output::addToPrintCount(2, output::kCountPrintCenter, 30, 5, "Portrait");
+  output::addToPrintCount(1, output::kCountPrintToFile, 17, 2, "Portrait");
+
+  // The menu command opens the window modally; headless it is answered at once.
+  const size_t windows = TWindow::AllWindows().size();
+  EXPECT_TRUE(gApp->DoMenuCommand(cPrintStatistics));
+  EXPECT_EQ(TWindow::AllWindows().size(), windows);
+
+  auto* w = dynamic_cast<TPrintCountWindow*>(NewTemplateWindow(kPrintCountWindowID));
+  ASSERT_NE(w, nullptr);
+  w->Open();
+  // Columns: 1 direct printers, 2 print to file, 6 system printer.
+  for (int row : {2, 4, 5, 6, 8, 9}) {
+    EXPECT_EQ(w->Field(row, 1), 2) << row;
+    EXPECT_EQ(w->Field(row, 2), 1) << row;
+    EXPECT_EQ(w->Field(row, 6), 3) << row;
+  }
+  for (int row : {1, 3, 7}) EXPECT_EQ(w->Field(row, 6), 0) << row;
+  QImage grab = w->FindSubView(FourCC("r26 "))->GetWidget()->grab().toImage();
+  int dark = 0;
+  for (int y = 0; y < grab.height(); ++y)
+    for (int x = 0; x < grab.width(); ++x) dark += qGray(grab.pixel(x, y)) < 100;
+  EXPECT_GT(dark, 5) << "the count is drawn";
+
+  const output::LongDateTime today = w->ShownDay();
+  w->DoEvent(0, w->FindSubView(FourCC("next")), nullptr);
+  EXPECT_EQ(w->ShownDay(), today) << "never a day after today";
+  w->DoEvent(0, w->FindSubView(FourCC("prev")), nullptr);
+  EXPECT_EQ(w->ShownDay(), today - 86400);
+  EXPECT_EQ(w->Field(8, 6), 0);
+  w->ShowDateTotals(today, today - 86400);
+  EXPECT_EQ(w->Field(9, 6), 0) << "a range ending before it starts adds nothing";
+  w->ShowDateTotals(today - 86400, today);
+  EXPECT_EQ(w->Field(8, 6), 3);
+
+  const fs::path report = gBase / "report.txt";
+  ASSERT_TRUE(w->WriteReport(true, report));
+  const std::string date = getCurrentDateString(2).ToUTF8();
+  EXPECT_EQ(ReadAll(report), date + "\tSystem Printer\t\t3\t3\r" + date + "\tPrint to File\t\t1\t1\r" + date +
+                                 "\tPhoto Printer 30\t\t2\t2\r");
+  const fs::path empty = gBase / "empty.txt";
+  ASSERT_TRUE(w->WriteReport(false, empty));
+  EXPECT_EQ(ReadAll(empty), "");
+
+  // Reset: only item 3 of alert 1063 clears the all-time counts.
+  gAlertAnswer = 1;
+  w->DoEvent(0, w->FindSubView(FourCC("rset")), nullptr);
+  output::tPrintQuantityInfo all;
+  ASSERT_EQ(output::getPrintCount(&all, true, false), 0);
+  EXPECT_EQ(all.chooser, 3);
+  gAlertAnswer = 3;
+  w->DoEvent(0, w->FindSubView(FourCC("rset")), nullptr);
+  ASSERT_EQ(output::getPrintCount(&all, true, false), 0);
+  EXPECT_EQ(all.chooser, 0);
+  EXPECT_EQ(w->Field(4, 6), 0);
+  EXPECT_EQ(w->Field(2, 6), 3) << "today's counts stay";
+  w->Close();
 }
 
 }  // namespace

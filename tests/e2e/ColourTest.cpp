@@ -108,6 +108,7 @@ TEST(Colour, JobWithPrinterProfilePrintsMatched) {
 
   // A printer profile that is not installed leaves the page unmatched. (The
   // first job's photo went with it: a station sends its photo with each job.)
+  ASSERT_TRUE(station.WaitUntilGone(station.images() / "Photo.jpg"));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Photo.jpg", 600, 900, {200, 100, 50}));
   job.colorSyncPrefs->printers[25].profile.name = "Missing.icc";
   ASSERT_TRUE(station.Drop(job, "unmatched.trpr"));

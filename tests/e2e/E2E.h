@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "host/imageio/ImageFile.h"
+#include "host/sys/UserDefaults.h"
 #include "jobwriter/JobWriter.h"
 
 namespace e2e {
@@ -227,6 +228,11 @@ class Station {
 
   // Extra environment for the program (set before Start).
   void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+  // Stores one of the program's user defaults (before Start).
+  bool SetDefault(const std::string& key, host::PlistValue value) {
+    host::UserDefaults defaults(config() / "Kivo-Processor" / "defaults.plist");
+    return defaults.set(key, std::move(value)) && defaults.synchronize();
+  }
 
   // Starts the program and waits until its spool tree exists. Extra
   // arguments follow the program name.
@@ -303,6 +309,15 @@ class Station {
   }
   bool WaitForFile(const fs::path& file, double seconds = 60) {
     return WaitUntil([&] { return fs::exists(file); }, seconds);
+  }
+  // A job's photos are deleted at its very end, after its file has left the
+  // queue: a test that gives the next job a photo of the same name waits for
+  // the old one to go first.
+  bool WaitUntilGone(const fs::path& file, double seconds = 30) {
+    return WaitUntil([&] {
+      std::error_code ec;
+      return !fs::exists(fs::symlink_status(file, ec));
+    }, seconds);
   }
   // Waits until `text` appears in the daily log.
   bool WaitForLog(const std::string& text, double seconds = 60) {

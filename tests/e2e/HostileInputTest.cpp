@@ -183,7 +183,8 @@ TEST(HostileInput, AKeyingBlockAskingForMaskShapesItDoesNotCarryFailsTheJob) {
   ASSERT_TRUE(page.image) << page.error;
   EXPECT_GT(page.rgb(600, 900)[2], 200) << "the backing is keyed out to the blue page";
 
-  // The first job took its photo with it.
+  // The first job takes its photo with it.
+  ASSERT_TRUE(station.WaitUntilGone(station.images() / "Green.jpg"));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 200, 300, {30, 190, 40}));
   ASSERT_TRUE(station.Drop(KeyedJob("Shapes", chromakey::kFlagShapes), "b-shapes.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "b-shapes.trpr"); }, 30))
@@ -233,7 +234,6 @@ TEST(HostileInput, TheVideoCopyTakesOnlyAVideoClip) {
   getMyPrintToFileSetPrefs(1)->doNotResizeJpegForWeb = 1;
   StoreDefaults(station, {{PrintToFileSetKey(1), PrintToFileSetBlob(1)}});
   ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
   fs::create_directories(station.base() / "outside");
   std::ofstream(station.base() / "outside" / "secret.txt") << "not for the output folder";
   std::ofstream(station.base() / "outside" / "clip.mov") << "a clip";
@@ -241,6 +241,7 @@ TEST(HostileInput, TheVideoCopyTakesOnlyAVideoClip) {
 
   for (const char* clip : {"secret.txt", "link.mov", "clip.mov"}) {
     // Each printed job takes its photo with it.
+    ASSERT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg"));
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
     jobwriter::TJobDescription job = PhotoJob("Red.jpg", clip);
     job.videoCopy = 1;

@@ -59,6 +59,7 @@ struct FakeJobContext : layout::TJobContext {
   std::set<std::string> noted;
   std::vector<FSSpec> nodeFiles;
   std::vector<std::filesystem::path> inserted;
+  bool SaveOriginalFile(const std::filesystem::path&) override { return false; }
   std::vector<std::string> statuses;
   bool ignoreOverlays = false;
   std::filesystem::path GraphicsFolder() override { return graphics; }

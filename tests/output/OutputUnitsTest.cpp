@@ -140,6 +140,15 @@ TEST(OutputFiles, VideoCopiesBesideTheOutput) {
   env.mergeVideos = [&](const fs::path& c, const fs::path& d) { return merged = (c == clip && d == out / "party.mov"); };
   DoIfVideoCopy(job, rec, out, env);
   EXPECT_TRUE(merged);
+  // A clip inside the output folder keeps its file; the merge goes beside it.
+  job.videoPath = (out / "party.mov").string();
+  fs::path mergedTo;
+  env.mergeVideos = [&](const fs::path&, const fs::path& d) {
+    mergedTo = d;
+    return true;
+  };
+  DoIfVideoCopy(job, rec, out, env);
+  EXPECT_EQ(mergedTo, out / "party copy 1.mov");
 }
 
 TEST(PrintInfo, TheJobsPrintSettingsAreKeptUntilTheNextJobReplacesThem) {

@@ -1,6 +1,7 @@
 // Rendering written jobs into a page, finishing it, and the output sizes.
 #include <gtest/gtest.h>
 
+#include "output/SystemPrint.h"
 #include "FakeServices.h"
 #include "common/TempDir.h"
 #include "host/files/FSSpec.h"
@@ -31,7 +32,6 @@ const uint8_t* Px(const host::GWorld& g, int x, int y) { return g.scanline(y) + 
 bool Red(const host::GWorld& g, int x, int y) { auto p = Px(g, x, y); return p[1] > 200 && p[2] < 60 && p[3] < 60; }
 bool Blue(const host::GWorld& g, int x, int y) { auto p = Px(g, x, y); return p[1] < 60 && p[2] < 60 && p[3] > 200; }
 bool White(const host::GWorld& g, int x, int y) { auto p = Px(g, x, y); return p[1] > 240 && p[2] > 240 && p[3] > 240; }
-bool Grey(const host::GWorld& g, int x, int y) { auto p = Px(g, x, y); return p[1] == p[2] && p[2] == p[3]; }
 
 struct PageRender : ::testing::Test {
   TempDir dir;
@@ -67,8 +67,8 @@ struct PageRender : ::testing::Test {
     j.resolution = 100;
     j.enlargeMethod = 2;
     j.reduceMethod = 2;
-    // The system printer's route is not there yet, so the finished page
-    // stays with the view for inspection.
+    // The system printer: no printer answers in these tests, so the job
+    // fails after "OutputForPrint.jpg", the finished page, is written.
     j.printer = 8;
     CImageDesc image = jobwriter::ImageDesc(photo, 1, 1, 2, 1);
     image.fCropToFill = 0;
@@ -127,25 +127,35 @@ TEST_F(PageRender, FinishingMirrorsGreysAndKeepsACopyOfThePage) {
   auto view = Read(j);
   ASSERT_EQ(view->CreateOffscreens(), kResultOK);
   DrawAll(*view);
-  // The system printer is not there yet: the job is set aside, the page kept.
-  EXPECT_EQ(view->FinishJob(), kResultUnknownJob);
-  const host::GWorld& page = *view->pageOffscreen;
-  EXPECT_TRUE(Grey(page, 105, 150));
-  EXPECT_TRUE(Grey(page, 295, 150));
+  // No printer answers there: the job fails; the finished page is kept as
+  // "OutputForPrint.jpg" before it is handed to the printer.
+  setenv("PRINTER", "ipp://127.0.0.1:9/ipp/print", 1);
+  EXPECT_EQ(view->FinishJob(), output::kResultSystemPrintFailed);
+  unsetenv("PRINTER");
+  auto kept = host::ReadImageFile(dir / "prefs/OutputForPrint.jpg");
+  ASSERT_TRUE(kept.image) << kept.error;
+  EXPECT_EQ(kept.image->width(), 400);
+  EXPECT_EQ(kept.image->height(), 300);
+  const host::GWorld& page = *kept.image;
+  for (int x : {105, 295}) {
+    const auto p = Px(page, x, 150);
+    EXPECT_LE(std::abs(int(p[1]) - int(p[2])), 3);
+    EXPECT_LE(std::abs(int(p[2]) - int(p[3])), 3);
+  }
   // Mirrored: the blue (darker grey) half is now on the left.
   EXPECT_LT(Px(page, 105, 150)[1], Px(page, 295, 150)[1]);
-  auto info = host::ReadImageInfo(dir / "prefs/OutputForPrint.jpg");
-  ASSERT_TRUE(info.ok());
-  EXPECT_EQ(info.info.width, 400);
-  EXPECT_EQ(info.info.height, 300);
 }
 
 TEST_F(PageRender, AColourJobIsNotGreyed) {
   auto view = Read(Job("photo.jpg"));
   ASSERT_EQ(view->CreateOffscreens(), kResultOK);
   DrawAll(*view);
+  setenv("PRINTER", "ipp://127.0.0.1:9/ipp/print", 1);
   view->FinishJob();
-  EXPECT_TRUE(Red(*view->pageOffscreen, 105, 150));
+  unsetenv("PRINTER");
+  auto kept = host::ReadImageFile(dir / "prefs/OutputForPrint.jpg");
+  ASSERT_TRUE(kept.image) << kept.error;
+  EXPECT_TRUE(Red(*kept.image, 105, 150));
 }
 
 TEST_F(PageRender, AJobNamingAPhotoOutsideTheImagesFolderFailsAndDeletesNothing) {

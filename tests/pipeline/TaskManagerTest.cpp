@@ -98,27 +98,23 @@ TEST_F(TaskManager, IdleStepsRescanAndFullRescanResetsTheDate) {
   EXPECT_FALSE(tm.IsBusyWithTask());
 }
 
-TEST_F(TaskManager, StagesNotAvailableEndTheJobInTheUnknownFolder) {
+TEST_F(TaskManager, ASystemPrinterThatCannotBeReachedFailsTheJob) {
   TPrintJobTaskManager tm(services);
   tm.SetActive(true);
-  // The system printer's route is not there yet.
+  setenv("PRINTER", "ipp://127.0.0.1:9/ipp/print", 1);
   const fs::path job = AddGoodJob("job1", 8);
-  const fs::path image = TempFile("image.jpg");
   tm.DoNextTask();
   EXPECT_EQ(tm.CurrentTask(), 1);
   ASSERT_TRUE(tm.JobView());
-  tm.AddFilesToDelete(image);
-  EXPECT_EQ(tm.GetCurrentImageFileFSSpec(), image);
-  // The page is drawn and finished; the dispatch ends the job with 108.
+  // The page is drawn and finished; the printer is not there.
   for (int i = 0; i < 20 && tm.CurrentTask() != 0; ++i) tm.DoNextTask();
+  unsetenv("PRINTER");
   EXPECT_EQ(tm.CurrentTask(), 0);
   EXPECT_EQ(tm.JobView(), nullptr);
   EXPECT_FALSE(fs::exists(job));
   EXPECT_TRUE(fs::exists(root / "unknown" / "job1"));
-  EXPECT_TRUE(fs::exists(image));  // nothing deleted
-  EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty());
-  EXPECT_TRUE(services.messages.empty());
-  EXPECT_TRUE(services.Logged("The system-printer route is not available"));
+  ASSERT_EQ(services.messages.size(), 1u);
+  EXPECT_NE(services.messages[0].find("The page could not be printed"), std::string::npos) << services.messages[0];
 }
 
 TEST_F(TaskManager, AFullJobRunsThroughAllStepsAndIsCleanedUp) {

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QMainWindow>
 #include <QPainter>
 #include <QPaintEvent>
@@ -17,6 +18,7 @@
 #include "host/ui/Application.h"
 #include "host/ui/Controls.h"
 #include "host/ui/QtBridge.h"
+#include "host/ui/Widgets.h"
 
 using host::ui::FromQRect;
 using host::ui::ToQRect;
@@ -57,6 +59,13 @@ class WindowWidget : public QMainWindow {
     // delete the window by itself.
     event->ignore();
     host::ui::Guarded("DoCloseBox", [&] { window_->DoCloseBox(); });
+  }
+  void changeEvent(QEvent* event) override {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange) {
+      const bool active = isActiveWindow();
+      host::ui::Guarded("Activate", [&] { window_->Activate(active); });
+    }
   }
   void keyPressEvent(QKeyEvent* event) override {
     const int16_t code = event->key() == Qt::Key_Escape ? int16_t(27)
@@ -211,6 +220,8 @@ void TView::ApplyResourceProperty(const std::string& name, const std::string& va
     widget_->setVisible(value == "true");
   } else if (name == "toolTip") {
     widget_->setToolTip(QString::fromStdString(value));
+  } else if (name == "adorner") {
+    if (!host::AdornView(*this, value)) std::fprintf(stderr, "Unknown adorner \"%s\"\n", value.c_str());
   }
 }
 
@@ -379,6 +390,41 @@ std::vector<TWindow*> TWindow::AllWindows() {
   std::vector<TWindow*> out;
   for (auto& w : WindowList()) out.push_back(w.get());
   return out;
+}
+
+void TWindow::Activate(bool) {}
+
+void TWindow::SetProxyPath(const std::string& path) {
+  if (GetWidget()) GetWidget()->setWindowFilePath(QString::fromStdString(path));
+}
+
+std::string TWindow::GetProxyPath() const {
+  return GetWidget() ? GetWidget()->windowFilePath().toStdString() : std::string();
+}
+
+void TWindow::FitToContents() {
+  auto* window = qobject_cast<QMainWindow*>(GetWidget());
+  if (!window || !content_) return;
+  constexpr int kMargin = 8;
+  QRect used;
+  for (QObject* child : content_->children()) {
+    auto* w = qobject_cast<QWidget*>(child);
+    // Views hidden on purpose (a popup shown only while in use) take no room.
+    if (!w || w->isWindow() || (w->testAttribute(Qt::WA_WState_ExplicitShowHide) && w->isHidden())) continue;
+    QRect r = w->geometry();
+    // A control may need more room than its resource gave it at this font.
+    const QSize hint = w->minimumSizeHint();
+    if (hint.isValid() && r.height() < hint.height()) r.setHeight(hint.height());
+    used |= r;
+  }
+  if (!used.isNull()) {
+    const QSize need(used.right() + 1 + kMargin, used.bottom() + 1 + kMargin);
+    content_->setMinimumSize(content_->minimumSize().expandedTo(need));
+  }
+  // The main window's layout counts the menu bar and the contents' layout.
+  if (QLayout* layout = window->layout()) layout->activate();
+  const QSize least = window->minimumSizeHint().expandedTo(window->layout() ? window->layout()->minimumSize() : QSize());
+  window->resize(window->size().expandedTo(least));
 }
 
 TWindow* TWindow::Adopt(std::unique_ptr<TWindow> window) {

@@ -167,6 +167,21 @@ class TWindow : public TView {
 
   QWidget* ContentWidget() const override { return content_; }
 
+  // Called when the window becomes the active window (true) or stops being
+  // it (false).
+  virtual void Activate(bool active);
+
+  // The file or folder the window stands for (UTF-8 path); the desktop shows
+  // it in the title bar where it can.
+  void SetProxyPath(const std::string& path);
+  std::string GetProxyPath() const;
+
+  // Makes the window at least as large as its contents need at the current
+  // font: every control placed in it (plus a margin), the menu bar, and what
+  // a layout asks for. Windows made from view resources are fitted after
+  // their DoPostCreate; call again after adding views.
+  void FitToContents();
+
   // Every window of the framework's window list, front-most first is not
   // promised; in creation order.
   static std::vector<TWindow*> AllWindows();

@@ -3,6 +3,7 @@
 #include <QBoxLayout>
 #include <QFile>
 #include <QGridLayout>
+#include <QImage>
 #include <QWidget>
 #include <QXmlStreamReader>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "host/ui/Controls.h"
+#include "host/qd/GWorld.h"
 
 namespace {
 
@@ -337,6 +339,32 @@ std::string host::FindViewResource(int16_t id) {
   return std::string();
 }
 
+std::unique_ptr<host::GWorld> host::GetPictureResource(int16_t id) {
+  const auto& folders = Folders();
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+    std::string path = *it;
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += std::to_string(id) + ".png";
+    if (!QFile::exists(QString::fromStdString(path))) continue;
+    const QImage image = QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_ARGB32);
+    if (image.isNull()) return nullptr;
+    auto world = GWorld::Create(CLongRect_AC(0, 0, image.height(), image.width()));
+    if (!world) return nullptr;
+    for (int y = 0; y < image.height(); ++y) {
+      const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+      uint8_t* out = world->scanline(y);
+      for (int x = 0; x < image.width(); ++x, out += 4) {
+        out[0] = 0xFF;
+        out[1] = uint8_t(qRed(in[x]));
+        out[2] = uint8_t(qGreen(in[x]));
+        out[3] = uint8_t(qBlue(in[x]));
+      }
+    }
+    return world;
+  }
+  return nullptr;
+}
+
 TWindow* NewTemplateWindow(int16_t id) {
   std::optional<Resource> res = LoadResource(id);
   if (!res) return nullptr;
@@ -354,6 +382,7 @@ TWindow* NewTemplateWindow(int16_t id) {
   TWindow* w = TWindow::Adopt(std::move(window));
   Populate(*w, res->root, *res);
   PostCreate(*w);
+  w->FitToContents();
   return w;
 }
 

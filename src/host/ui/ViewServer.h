@@ -38,6 +38,9 @@ void AddViewResourceFolder(const std::string& folderOrPrefix);
 void ClearViewResourceFolders();
 // Path of resource `id`, or empty when no folder holds it.
 std::string FindViewResource(int16_t id);
+// Picture resource `id` ("<id>.png" in the same folders) as a new
+// offscreen, or none.
+std::unique_ptr<GWorld> GetPictureResource(int16_t id);
 
 }  // namespace host
 

@@ -1,0 +1,32 @@
+// An exclusive lock shared between processes: flock on a lock file, held
+// while the object lives. Two programs that read, change and rewrite the
+// same files take the same lock file around the whole change, so neither
+// loses the other's update. The kernel drops the lock when a process ends.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+
+namespace host {
+
+class FileLock {
+ public:
+  // Creates the lock file when missing (mode 0666 before the umask) and
+  // waits for the lock for at most `timeout`; nothing when the file cannot
+  // be opened or the lock is not had in time.
+  static std::optional<FileLock> Acquire(const std::filesystem::path& lockFile,
+                                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+  FileLock(FileLock&& other) noexcept;
+  FileLock& operator=(FileLock&& other) noexcept;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  ~FileLock();
+
+ private:
+  explicit FileLock(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+}  // namespace host

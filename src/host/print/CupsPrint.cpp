@@ -1,0 +1,152 @@
+#include "host/print/CupsPrint.h"
+
+#include <cups/cups.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace host {
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 10000;
+
+bool IsPrinterURI(const std::string& s) { return s.rfind("ipp://", 0) == 0 || s.rfind("ipps://", 0) == 0; }
+
+struct Dest {
+  cups_dest_t* dest = nullptr;
+  http_t* http = nullptr;
+  cups_dinfo_t* info = nullptr;
+  ~Dest() {
+    if (info) cupsFreeDestInfo(info);
+    if (http) httpClose(http);
+    if (dest) cupsFreeDests(1, dest);
+  }
+};
+
+std::string LastError(const char* what) {
+  const char* text = cupsLastErrorString();
+  return std::string(what) + ": " + (text && *text ? text : "no reason given");
+}
+
+// Finds and connects to the destination.
+std::unique_ptr<Dest> OpenDest(const std::string& destination, std::string* error) {
+  std::string name = destination;
+  if (name.empty()) {
+    if (const char* e = std::getenv("LPDEST"); e && *e) name = e;
+    else if (const char* p = std::getenv("PRINTER"); p && *p) name = p;
+  }
+  auto d = std::make_unique<Dest>();
+  if (IsPrinterURI(name)) d->dest = cupsGetDestWithURI("kivo", name.c_str());
+  else d->dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.empty() ? nullptr : name.c_str(), nullptr);
+  if (!d->dest) {
+    if (error)
+      *error = name.empty() ? LastError("no default printer") : LastError(("printer \"" + name + "\" not found").c_str());
+    return nullptr;
+  }
+  char resource[1024] = {};
+  // A printer named by its URI is reached directly, not through a scheduler.
+  const unsigned flags = IsPrinterURI(name) ? CUPS_DEST_FLAGS_DEVICE : CUPS_DEST_FLAGS_NONE;
+  d->http = cupsConnectDest(d->dest, flags, kConnectTimeoutMs, nullptr, resource, sizeof resource,
+                            nullptr, nullptr);
+  if (!d->http) {
+    if (error) *error = LastError("the printer cannot be reached");
+    return nullptr;
+  }
+  d->info = cupsCopyDestInfo(d->http, d->dest);
+  if (!d->info) {
+    if (error) *error = LastError("the printer gives no information");
+    return nullptr;
+  }
+  return d;
+}
+
+}  // namespace
+
+std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, const std::string& media,
+                                              std::string* error) {
+  auto d = OpenDest(destination, error);
+  if (!d) return std::nullopt;
+  cups_size_t size{};
+  bool found = false;
+  if (!media.empty())
+    found = cupsGetDestMediaByName(d->http, d->dest, d->info, media.c_str(), CUPS_MEDIA_FLAGS_DEFAULT, &size) != 0;
+  if (!found) found = cupsGetDestMediaDefault(d->http, d->dest, d->info, CUPS_MEDIA_FLAGS_DEFAULT, &size) != 0;
+  if (!found || size.width <= 0 || size.length <= 0) {
+    if (error) *error = LastError("the printer names no paper");
+    return std::nullopt;
+  }
+  PrinterPaper paper;
+  paper.media = size.media;
+  paper.widthHundredthsMM = size.width;
+  paper.lengthHundredthsMM = size.length;
+  paper.xdpi = paper.ydpi = 300;
+  if (ipp_attribute_t* res = cupsFindDestDefault(d->http, d->dest, d->info, "printer-resolution")) {
+    ipp_res_t units{};
+    int y = 0;
+    const int x = ippGetResolution(res, 0, &y, &units);
+    if (x > 0 && y > 0) {
+      paper.xdpi = units == IPP_RES_PER_CM ? int(x * 2.54 + 0.5) : x;
+      paper.ydpi = units == IPP_RES_PER_CM ? int(y * 2.54 + 0.5) : y;
+    }
+  }
+  return paper;
+}
+
+PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
+  PrintJobResult result;
+  auto d = OpenDest(r.destination, &result.message);
+  if (!d) return result;
+  FILE* file = std::fopen(r.documentPath.c_str(), "rb");
+  if (!file) {
+    result.message = "the document " + r.documentPath + " cannot be read";
+    return result;
+  }
+  std::unique_ptr<FILE, int (*)(FILE*)> closer(file, std::fclose);
+
+  cups_option_t* options = nullptr;
+  int count = 0;
+  count = cupsAddIntegerOption("copies", r.copies < 1 ? 1 : r.copies, count, &options);
+  if (r.orientationRequested == 3 || r.orientationRequested == 4)
+    count = cupsAddIntegerOption("orientation-requested", r.orientationRequested, count, &options);
+  if (!r.media.empty()) count = cupsAddOption("media", r.media.c_str(), count, &options);
+
+  int jobID = 0;
+  const char* title = r.jobName.empty() ? "Kivo-Processor" : r.jobName.c_str();
+  ipp_status_t status = cupsCreateDestJob(d->http, d->dest, d->info, &jobID, title, count, options);
+  if (status > IPP_STATUS_OK_CONFLICTING || jobID <= 0) {
+    result.ippStatus = status;
+    result.message = LastError("the printer refused the job");
+    cupsFreeOptions(count, options);
+    return result;
+  }
+  result.jobID = jobID;
+  if (cupsStartDestDocument(d->http, d->dest, d->info, jobID, title, r.documentFormat.c_str(), 0, nullptr, 1) !=
+      HTTP_STATUS_CONTINUE) {
+    result.ippStatus = cupsLastError();
+    result.message = LastError("the printer refused the document");
+    cupsCancelDestJob(d->http, d->dest, jobID);
+    cupsFreeOptions(count, options);
+    return result;
+  }
+  std::vector<char> buffer(64 * 1024);
+  bool written = true;
+  size_t n = 0;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+    if (cupsWriteRequestData(d->http, buffer.data(), n) != HTTP_STATUS_CONTINUE) { written = false; break; }
+  }
+  if (std::ferror(file)) written = false;
+  status = cupsFinishDestDocument(d->http, d->dest, d->info);
+  cupsFreeOptions(count, options);
+  result.ippStatus = status;
+  if (!written || status > IPP_STATUS_OK_CONFLICTING) {
+    result.message = LastError("the document could not be sent");
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace host

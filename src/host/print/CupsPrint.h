@@ -1,0 +1,49 @@
+// Printing through CUPS: a document file sent to a destination with a few
+// job options, and what the destination says about its paper and
+// resolution. A destination is a CUPS destination name, an IPP printer URI
+// ("ipp://host:port/ipp/print"), or empty for the default destination (the
+// environment's LPDEST or PRINTER, which may also be a URI, else the CUPS
+// default). Nothing throws; failures come back with IPP's status and text.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace host {
+
+// The paper of a destination in points of 1/100 mm and its resolution.
+struct PrinterPaper {
+  std::string media;          // PWG media name ("na_letter_8.5x11in")
+  int widthHundredthsMM = 0;
+  int lengthHundredthsMM = 0;
+  int xdpi = 0;
+  int ydpi = 0;
+};
+
+struct PrintJobRequest {
+  std::string destination;
+  std::string documentPath;
+  std::string documentFormat = "image/jpeg";
+  std::string jobName;
+  int copies = 1;
+  int orientationRequested = 0;  // IPP: 3 portrait, 4 landscape; 0 not sent
+  std::string media;             // PWG media name; empty: the destination's default
+};
+
+struct PrintJobResult {
+  bool ok = false;
+  int jobID = 0;
+  int ippStatus = 0;
+  std::string message;
+};
+
+// The paper the destination uses for `media` (empty: its default) and its
+// default resolution (300 dpi when it names none).
+std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, const std::string& media,
+                                              std::string* error = nullptr);
+
+// Submits the document; the result is ok only when the destination accepted
+// the whole document.
+PrintJobResult SubmitPrintJob(const PrintJobRequest& request);
+
+}  // namespace host

@@ -1,0 +1,185 @@
+#include "output/PrintCountInfo.h"
+
+#include <cstdio>
+#include <ctime>
+#include <system_error>
+
+#include "platform/Log.h"
+#include "platform/StringLists.h"
+
+namespace output {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// 1904-01-01 to 1970-01-01.
+constexpr int64_t k1904To1970 = 2082844800;
+
+// The kind keys in the order a new entry lists them.
+constexpr const char* kKindKeys[] = {"tChooserCount",   "tCDCount",      "tPrintToFileCount",
+                                     "tRegularCount",   "tPrintToFile2Count", "tSaveAsCompositionCount",
+                                     "tCDWriteCount",   "tImageGrabCount",    "tFloppyCount",
+                                     "tOriginalFileSaveCount"};
+
+const char* KeyOfKind(int kind) {
+  switch (kind) {
+    case 1: return "tChooserCount";
+    case 2: return "tCDCount";
+    case 3: return "tPrintToFileCount";
+    case 4: return "tRegularCount";
+    case 5: return "tPrintToFile2Count";
+    case 6: return "tSaveAsCompositionCount";
+    case 7: return "tCDWriteCount";
+    case 8: return "tImageGrabCount";
+    case 11: return "tFloppyCount";
+    case 12: return "tOriginalFileSaveCount";
+    default: return nullptr;
+  }
+}
+
+int64_t NumberOf(const host::PlistValue* v) {
+  if (!v) return 0;
+  if (const auto* i = v->asInteger()) return *i;
+  double d = 0;
+  return v->toDouble(d) ? int64_t(d) : 0;
+}
+
+std::tm LocalTm(LongDateTime date) {
+  const time_t unix = time_t(date - k1904To1970);
+  std::tm tm{};
+  localtime_r(&unix, &tm);
+  return tm;
+}
+
+}  // namespace
+
+LongDateTime LongDateTimeNow() { return int64_t(std::time(nullptr)) + k1904To1970; }
+
+LongDateTime LongDateTimeOfDay(int year, int month, int day) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = 12;  // noon: a day that is 23 or 25 hours long stays the same day
+  tm.tm_isdst = -1;
+  return int64_t(std::mktime(&tm)) + k1904To1970;
+}
+
+std::string IsoDayString(LongDateTime date) {
+  const std::tm tm = LocalTm(date);
+  return platform::StringF("%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+}
+
+std::string CountFileDayString(LongDateTime date) {
+  const std::tm tm = LocalTm(date);
+  return platform::StringF("%02d-%02d-%d", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900);
+}
+
+fs::path DayDictionaryPath(const fs::path& folder, bool isX, LongDateTime date) {
+  return folder / (std::string(".Print Count ") + (isX ? "Kivo-X " : "Kivo-Processor ") + IsoDayString(date));
+}
+
+printCountInfoObject printCountInfoObject::initWithWhich(const fs::path& folder, bool isX, LongDateTime date) {
+  printCountInfoObject o;
+  o.key_ = isX ? kSiblingStationKey : kProcessorStationKey;
+  if (!folder.empty()) o.settings_ = ZORVEL_SecureSettings::initWithPath(DayDictionaryPath(folder, isX, date));
+  o.setupNewDictionary();
+  return o;
+}
+
+std::optional<printCountInfoObject> printCountInfoObject::initWithLongDateTime(const fs::path& folder,
+                                                                               LongDateTime date, bool isKivoX) {
+  printCountInfoObject o;
+  o.key_ = isKivoX ? kSiblingStationKey : kProcessorStationKey;
+  o.settings_ = ZORVEL_SecureSettings::openReadOnly(DayDictionaryPath(folder, isKivoX, date));
+  if (!o.settings_) {
+    std::fputs("settings == nil\n", stderr);
+    return std::nullopt;
+  }
+  const host::PlistValue* totals = o.settings_->objectForKey("tPrintTotals");
+  if (!totals || !totals->asDict()) {
+    std::fputs("printCountInfo == nil\n", stderr);
+    return std::nullopt;
+  }
+  o.subInfo_ = *totals->asDict();
+  if (const host::PlistValue* entry = totals->find(o.key_); entry && entry->asDict()) o.printCountInfo_ = *entry->asDict();
+  return o;
+}
+
+printCountInfoObject::~printCountInfoObject() {
+  if (settings_) settings_->save();
+}
+
+void printCountInfoObject::setupNewDictionary() {
+  if (settings_) {
+    if (const host::PlistValue* totals = settings_->objectForKey("tPrintTotals"); totals && totals->asDict())
+      subInfo_ = *totals->asDict();
+  }
+  const host::PlistValue* entry = nullptr;
+  if (auto it = subInfo_.find(key_); it != subInfo_.end()) entry = &it->second;
+  if (!entry || !entry->asDict()) {
+    createNewDictionary();
+    return;
+  }
+  printCountInfo_ = *entry->asDict();
+  if (!printCountInfo_.count("tNumberOfUSBsBurned")) {
+    std::fputs("create new key for tNumberOfUSBsBurned\n", stderr);
+    printCountInfo_["tNumberOfUSBsBurned"] = int64_t(0);
+    StoreBack();
+  }
+}
+
+void printCountInfoObject::createNewDictionary() {
+  printCountInfo_.clear();
+  for (const char* key : kKindKeys) printCountInfo_[key] = int64_t(0);
+  printCountInfo_["tPrinterCanvases"] = host::PlistDict{};
+  printCountInfo_["tPackagesPrinted"] = host::PlistDict{};
+  StoreBack();
+}
+
+void printCountInfoObject::StoreBack() {
+  subInfo_[key_] = printCountInfo_;
+  if (settings_) settings_->setObject(subInfo_, "tPrintTotals");
+}
+
+int64_t printCountInfoObject::Get(const char* key) const {
+  const auto it = printCountInfo_.find(key);
+  return it == printCountInfo_.end() ? 0 : NumberOf(&it->second);
+}
+
+void printCountInfoObject::addToCounts(int count, int kind, int16_t printer, int16_t canvas,
+                                       const std::string& templateName) {
+  if (const char* key = KeyOfKind(kind)) printCountInfo_[key] = Get(key) + count;
+  if (printer > 0 && canvas > 0) addToCanvasCount(printer, templateName);
+  StoreBack();
+}
+
+void printCountInfoObject::addToCanvasCount(int16_t printer, const std::string& templateName) {
+  const std::string printerName = GetIndString(kPrinterNameStrings, printer).ToUTF8();
+  host::PlistValue& canvases = printCountInfo_["tPrinterCanvases"];
+  if (!canvases.asDict()) canvases = host::PlistDict{};
+  host::PlistValue& byPrinter = (*canvases.asDict())[printerName];
+  if (!byPrinter.asDict()) byPrinter = host::PlistDict{};
+  host::PlistValue& entry = (*byPrinter.asDict())[templateName];
+  if (!entry.asDict()) entry = host::PlistDict{{"quantity", int64_t(0)}};
+  host::PlistValue& quantity = (*entry.asDict())["quantity"];
+  quantity = NumberOf(&quantity) + 1;
+}
+
+void saveToDictionaryFile(const fs::path& folder, int16_t count, int16_t kind, int16_t jobType, int16_t canvas,
+                          int16_t station, const std::string& templateName) {
+  if (folder.empty()) {
+    platform::LogLine("The spool root is not set; the day's count dictionary is not written");
+    return;
+  }
+  printCountInfoObject o = printCountInfoObject::initWithWhich(folder, station == 0);
+  o.addToCounts(count, kind, jobType, canvas, templateName);
+}
+
+bool doesFileExistsAtPath(const fs::path& folder, LongDateTime date, bool isX) {
+  std::error_code ec;
+  return fs::exists(DayDictionaryPath(folder, isX, date), ec);
+}
+
+}  // namespace output

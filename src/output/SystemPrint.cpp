@@ -1,0 +1,190 @@
+#include "output/SystemPrint.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+#include "host/files/FSSpec.h"
+#include "host/print/CupsPrint.h"
+#include "imaging/ImageWriters.h"
+#include "imaging/Offscreen.h"
+#include "imaging/Resampler.h"
+#include "output/PrintInfo.h"
+#include "platform/Log.h"
+
+namespace output {
+
+namespace {
+
+constexpr char kPrintDocumentName[] = "testPdf2.jpg";
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  return s;
+}
+
+const host::PlistValue* FindKey(const host::PlistDict& dict, const char* key) {
+  const auto it = dict.find(key);
+  return it == dict.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+
+std::string PwgMediaOfPaperName(const std::string& paperName) {
+  const std::string n = Lower(paperName);
+  if (n.find('_') != std::string::npos) return paperName;  // already a PWG name
+  struct Entry { const char* name; const char* pwg; };
+  static constexpr Entry kTable[] = {
+      {"na-letter", "na_letter_8.5x11in"}, {"letter", "na_letter_8.5x11in"}, {"us letter", "na_letter_8.5x11in"},
+      {"na-legal", "na_legal_8.5x14in"},   {"legal", "na_legal_8.5x14in"},   {"iso-a4", "iso_a4_210x297mm"},
+      {"a4", "iso_a4_210x297mm"},          {"iso-a5", "iso_a5_148x210mm"},   {"a5", "iso_a5_148x210mm"},
+      {"iso-a6", "iso_a6_105x148mm"},      {"a6", "iso_a6_105x148mm"},       {"4x6", "na_index-4x6_4x6in"},
+      {"na-index-4x6", "na_index-4x6_4x6in"}, {"5x7", "na_5x7_5x7in"},      {"na-5x7", "na_5x7_5x7in"},
+      {"8x10", "na_govt-letter_8x10in"},
+  };
+  for (const auto& e : kTable)
+    if (n == e.name) return e.pwg;
+  return {};
+}
+
+TSystemPrintSettings SystemPrintSettingsOf(const host::PlistDict& info) {
+  TSystemPrintSettings s;
+  const host::PlistDict* attributes = &info;
+  if (const auto* a = FindKey(info, "NSAttributes"); a && a->asDict()) attributes = a->asDict();
+  if (const auto* paper = FindKey(*attributes, "NSPaperName"); paper && paper->asString())
+    s.media = PwgMediaOfPaperName(*paper->asString());
+  if (const auto* o = FindKey(*attributes, "NSOrientation")) {
+    double v = 0;
+    if (o->toDouble(v)) s.orientation = v == 1 ? 2 : 1;  // 0 portrait, 1 landscape
+  }
+  const host::PlistValue* printer = FindKey(*attributes, "NSPrinter");
+  if (printer && printer->asString()) s.destination = *printer->asString();
+  else if (printer && printer->asDict()) {
+    if (const auto* name = FindKey(*printer->asDict(), "NSName"); name && name->asString()) s.destination = *name->asString();
+  }
+  if (const auto* name = FindKey(*attributes, "NSPrinterName"); s.destination.empty() && name && name->asString())
+    s.destination = *name->asString();
+  return s;
+}
+
+bool computeAdjustedRect(const CLongRect_AC& image, CLongRect_AC& page, int16_t imageVRes, int16_t imageHRes,
+                         int16_t deviceVRes, int16_t deviceHRes) {
+  const float rV = float(imageVRes) / float(deviceVRes);
+  const float rH = float(imageHRes) / float(deviceHRes);
+  const int64_t w = image.Width();
+  const int64_t h = image.Height();
+  const int64_t Wp = page.Width();
+  const int64_t Hp = page.Height();
+  const int64_t W = int64_t(std::trunc(float(w) / rH));
+  const int64_t H = int64_t(std::trunc(float(h) / rV));
+  CLongRect_AC result;
+  if (W <= Wp && H <= Hp) {
+    result = CLongRect_AC(0, 0, int32_t(H), int32_t(W));
+    const int32_t dh = Wp - W > 1 ? int32_t((Wp - W) / 2) : 0;
+    const int32_t dv = Hp - H > 1 ? int32_t((Hp - H) / 2) : 0;
+    result.Offset(dh, dv);
+  } else {
+    const double pW = std::trunc(100.0 * double(W) / double(Wp));
+    const double pH = std::trunc(100.0 * double(H) / double(Hp));
+    double W2, H2;
+    if (pH > pW) {
+      W2 = std::trunc(double(W) * double(Hp) / double(H));
+      H2 = double(Hp);
+    } else {
+      W2 = double(Wp);
+      H2 = std::trunc(double(H) * double(Wp) / double(W));
+    }
+    result.left = int32_t(std::trunc((double(Wp) - W2) / 2));
+    result.top = int32_t(std::trunc((double(Hp) - H2) / 2));
+    result.right = int32_t(std::trunc(W2 + (double(Wp) - W2) / 2));
+    result.bottom = int32_t(std::trunc(H2 + (double(Hp) - H2) / 2));
+  }
+  page = result;
+  return true;
+}
+
+host::GWorldHandle rescaleImageForChooserPrinting(const host::GWorld* source, int16_t imageResolution,
+                                                  CLongRect_AC& page, int16_t deviceResolution, bool turn) {
+  if (!source) return nullptr;
+  CLongRect_AC S = source->bounds();
+  S.ZeroOrigin();
+  CLongRect_AC G = page;
+  G.ZeroOrigin();
+  const bool pagePortrait = G.Width() < G.Height();
+  const bool imagePortrait = S.Width() < S.Height();
+  computeAdjustedRect(S, page, imageResolution, imageResolution, deviceResolution, deviceResolution);
+  if (turn && pagePortrait != imagePortrait) {
+    page = G;
+    const CLongRect_AC R(0, 0, int32_t(S.Width()), int32_t(S.Height()));
+    computeAdjustedRect(R, page, imageResolution, imageResolution, deviceResolution, deviceResolution);
+    host::GWorldHandle turned = myNewGWorld(R);
+    if (!turned) return nullptr;
+    if (!rotateImage90Degrees(2, source, turned.get()))
+      platform::LogLine("rescaleImageForChooserPrinting=> rotateImage90Degrees FAILED");
+    return turned;
+  }
+  return nullptr;  // draw the source itself
+}
+
+int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std::string* message) {
+  platform::LogLine("TBGPrintView::DoChooserPrint");
+  if (!page) {
+    platform::LogLine("TBGPrintView::DoChooserPrint => anOffscreen ==NIL?????");
+    return 0;
+  }
+  TSystemPrintSettings settings;
+  if (gCocoaPrintInfo && gCocoaPrintInfo->settings.asDict())
+    settings = SystemPrintSettingsOf(*gCocoaPrintInfo->settings.asDict());
+  auto fail = [&](const std::string& why) {
+    if (message) *message = why;
+    platform::LogF("The page could not be printed: %s", why.c_str());
+    return kResultSystemPrintFailed;
+  };
+
+  std::string error;
+  auto paper = host::QueryPrinterPaper(settings.destination, settings.media, &error);
+  if (!paper) return fail(error);
+  // The printing area is the whole sheet (no margins), at the device
+  // resolution, turned when the settings ask for landscape.
+  const int16_t deviceRes = int16_t(std::clamp(paper->ydpi, 1, 2400));
+  int32_t wDots = int32_t(std::lround(paper->widthHundredthsMM / 2540.0 * deviceRes));
+  int32_t hDots = int32_t(std::lround(paper->lengthHundredthsMM / 2540.0 * deviceRes));
+  if (settings.orientation == 2) std::swap(wDots, hDots);
+  CLongRect_AC area(0, 0, hDots, wDots);
+  host::GWorldHandle sheet = myNewGWorld(area);
+  if (!sheet) return fail("no memory for the printed sheet");
+
+  CLongRect_AC dest = area;
+  const int16_t imageRes = job.resolution > 0 ? job.resolution : 72;
+  host::GWorldHandle turned = rescaleImageForChooserPrinting(page.get(), imageRes, dest, deviceRes, true);
+  platform::LogF("myImageDPI = [%i] = [0x%02x]\n", imageRes, imageRes);
+  host::GWorld* drawn = turned ? turned.get() : page.get();
+  if (!dest.IsEmpty() && !betterResizeGworldToGworld(drawn, drawn->bounds(), sheet.get(), dest, kScaleLanczos2))
+    return fail("the page could not be fitted to the paper");
+  turned.reset();
+  page.reset();
+
+  const std::string document = job.documentFolder + "/" + kPrintDocumentName;
+  FSSpec spec{};
+  const OSErr specErr = host::MakeFSSpecFromPath(document, &spec);
+  if (specErr != noErr && specErr != fnfErr) return fail("no place for the document " + document);
+  if (writeGWorldToImageFile(sheet.get(), spec, kOutputJPEG, deviceRes, 95) != noErr)
+    return fail("the document " + document + " could not be written");
+  sheet.reset();
+
+  host::PrintJobRequest request;
+  request.destination = settings.destination;
+  request.documentPath = document;
+  request.jobName = job.jobName;
+  request.copies = std::max<int>(1, job.copies);
+  request.orientationRequested = settings.orientation == 2 ? 4 : 3;
+  request.media = paper->media;
+  const host::PrintJobResult result = host::SubmitPrintJob(request);
+  if (!result.ok) return fail(result.message + " (IPP status 0x" + platform::StringF("%04x", result.ippStatus) + ")");
+  platform::LogF("Printed as job %d (%d copies, %s, %dx%d dots at %d dpi)", result.jobID, request.copies,
+                 paper->media.c_str(), int(wDots), int(hDots), int(deviceRes));
+  return 0;
+}
+
+}  // namespace output

@@ -1,0 +1,54 @@
+// The system-printer route (printer code 8): the finished page is fitted to
+// the paper of a CUPS destination and sent there. The page's image keeps its
+// size in inches when it fits the paper, centred; a larger one is shrunk to
+// fit, keeping its proportions; an image whose orientation differs from the
+// paper's is turned a quarter turn clockwise first. The job's archived print
+// settings, when it carried some, choose the destination, the paper and its
+// orientation; copies are the job's number of copies.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "host/base/Geometry.h"
+#include "host/qd/GWorld.h"
+#include "host/sys/PlistValue.h"
+
+namespace output {
+
+// What the archived settings say, where they say it.
+struct TSystemPrintSettings {
+  std::string destination;   // a printer name; empty: the default destination
+  std::string media;         // PWG media name; empty: the printer's default
+  int orientation = 0;       // 1 portrait, 2 landscape, 0 not given
+};
+TSystemPrintSettings SystemPrintSettingsOf(const host::PlistDict& archivedPrintInfo);
+// The PWG media name of a paper name ("na-letter", "A4", "4x6" …); empty
+// when unknown.
+std::string PwgMediaOfPaperName(const std::string& paperName);
+
+// The image rectangle scaled from image to device resolution, centred on
+// the page and shrunk to fit when larger; replaces `page`. Always true.
+bool computeAdjustedRect(const CLongRect_AC& image, CLongRect_AC& page, int16_t imageVRes, int16_t imageHRes,
+                         int16_t deviceVRes, int16_t deviceHRes);
+// The offscreen to draw, turned a quarter turn clockwise (a new one) when the
+// turn switch is on and the orientations differ, else the source itself;
+// `page` becomes the destination rectangle.
+host::GWorldHandle rescaleImageForChooserPrinting(const host::GWorld* source, int16_t imageResolution,
+                                                  CLongRect_AC& page, int16_t deviceResolution, bool turn);
+
+struct TChooserPrintJob {
+  int16_t resolution = 72;   // of the page image, dots per inch
+  int16_t copies = 1;
+  std::string jobName;
+  std::string documentFolder;  // where the document sent to the printer is written
+};
+
+enum : int16_t { kResultSystemPrintFailed = 110 };
+
+// Prints the page (taken over); 0, or 110 with `message` when the printer
+// could not be had or refused the job.
+int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std::string* message);
+
+}  // namespace output

@@ -1,0 +1,307 @@
+#include "platform/ShellCommands.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+#include "host/sys/Folders.h"
+#include "host/sys/Process.h"
+#include "host/sys/UserDefaults.h"
+#include "platform/Log.h"
+#include "platform/Messages.h"
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Launch-agent commands end quickly; a merge of long clips may take a while,
+// but never forever: a hung encoder must not hold the job queue.
+constexpr std::chrono::seconds kSystemctlTimeout{30};
+constexpr std::chrono::minutes kMergeTimeout{30};
+
+const std::string kRule(63, '=');
+
+// The unit the agent starts from. Its program line is filled in for the
+// running program; the other keys stay as they are.
+constexpr const char* kAgentTemplate =
+    "[Unit]\n"
+    "Description=Kivo-Processor, reopened in the background\n"
+    "\n"
+    "[Service]\n"
+    "Type=simple\n"
+    "ExecStart=\n"
+    "Restart=on-failure\n"
+    "RestartSec=10\n"
+    "\n"
+    "[Install]\n"
+    "WantedBy=default.target\n";
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Joined(const std::vector<std::string>& argv) {
+  std::string line;
+  for (const auto& a : argv) {
+    if (!line.empty()) line += ' ';
+    line += a;
+  }
+  return line;
+}
+
+TCommandResult Run(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+  TCommandResult result;
+  if (argv.empty() || argv[0].empty()) {
+    result.failure = "no program";
+    return result;
+  }
+  host::ProcessOptions options;
+  options.captureOutput = true;
+  options.timeout = timeout;
+  host::ProcessResult r =
+      host::runProcess(argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()), options);
+  if (!r.output.empty()) result.output = r.output;
+  result.succeeded = r.succeeded();
+  if (!r.started) result.failure = r.error;
+  else if (r.timedOut) result.failure = "did not finish in time and was stopped";
+  else if (r.termSignal != 0) result.failure = StringF("ended by signal %d", r.termSignal);
+  else if (r.exitStatus != 0) result.failure = StringF("exit status %d", r.exitStatus);
+  return result;
+}
+
+// systemctl for the user's own service manager; logs what it said.
+bool Systemctl(const std::vector<std::string>& words, const char* what) {
+  std::vector<std::string> argv{"systemctl", "--user"};
+  argv.insert(argv.end(), words.begin(), words.end());
+  const TCommandResult r = Run(argv, kSystemctlTimeout);
+  if (r.output) LogF("%s returned %s", what, r.output->c_str());
+  if (!r.succeeded) LogF("%s failed: %s", what, r.failure.c_str());
+  return r.succeeded;
+}
+
+// The first stream of `kind` ("a" or "v:0") of a clip, as ffprobe lists the
+// requested entries; empty when it has none or cannot be read.
+std::string Probe(const fs::path& clip, const char* kind, const char* entries, const char* format) {
+  const TCommandResult r = Run({"ffprobe", "-v", "error", "-select_streams", kind, "-show_entries", entries, "-of",
+                                format, "file:" + clip.string()},
+                               std::chrono::minutes(1));
+  if (!r.succeeded || !r.output) return {};
+  std::string text = *r.output;
+  if (auto nl = text.find('\n'); nl != std::string::npos) text.resize(nl);
+  return text;
+}
+
+}  // namespace
+
+TCommandResult RunCommand(const std::vector<std::string>& argv) {
+  return Run(argv, std::chrono::minutes(10));
+}
+
+std::string LaunchAgentName() { return Lower(kBundleIdentifier) + ".agent.service"; }
+
+fs::path LaunchAgentPath() { return host::userUnitsFolder() / LaunchAgentName(); }
+
+std::string QuoteUnitArgument(const std::string& argument) {
+  std::string out = "\"";
+  for (char c : argument) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '%') out += '%';  // specifiers: "%%" is a plain "%"
+    if (c == '$') out += '$';  // variables: "$$" is a plain "$"
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::optional<std::string> LaunchAgentUnitText(const fs::path& program) {
+  const std::string path = program.string();
+  if (!program.is_absolute() || path.find_first_of("\r\n") != std::string::npos) return std::nullopt;
+  std::string text = kAgentTemplate;
+  const std::string key = "ExecStart=";
+  const size_t at = text.find(key) + key.size();
+  text.insert(at, QuoteUnitArgument(path) + " -fromlaunchagent");
+  return text;
+}
+
+fs::path SharedFolder() {
+  const char* env = std::getenv("KIVO_SHARED_FOLDER");
+  if (env && *env == '/') return fs::path(env);
+  return "/srv/Shared";
+}
+
+fs::path MergeIntroClip() { return SharedFolder() / "MasterDvdContentFolder" / "Chapter1.mov"; }
+fs::path MergeOutroClip() { return SharedFolder() / "MasterDvdContentFolder" / "Chapter3.mov"; }
+
+}  // namespace platform
+
+namespace fs = std::filesystem;
+using platform::LogF;
+using platform::LogLine;
+
+std::optional<std::string> runShellCommand(const std::vector<std::string>& argv) {
+  const platform::TCommandResult r = platform::RunCommand(argv);
+  if (r.output) LogF("NSTASK method returning output = %s", r.output->c_str());
+  if (!r.succeeded) LogF("The command %s failed: %s", platform::Joined(argv).c_str(), r.failure.c_str());
+  return r.output;
+}
+
+bool systemVersionIsGreaterOrEqualThen10() {
+  return host::UserDefaults::standard().getBool("prefEnableRelaunch").value_or(false);
+}
+
+bool loadLaunchAgentPlist() {
+  const std::string name = platform::LaunchAgentName();
+  const fs::path path = platform::LaunchAgentPath();
+  LogF("launchagentName = %s", name.c_str());
+  auto finish = [](bool written) {
+    LogLine(platform::kRule);
+    return written;
+  };
+
+  std::error_code ec;
+  fs::create_directories(path.parent_path(), ec);
+  if (ec) {
+    LogF("Error with creating directory at %s with error = %s", path.parent_path().c_str(), ec.message().c_str());
+    return finish(false);
+  }
+  if (fs::exists(fs::symlink_status(path, ec))) {
+    fs::remove(path, ec);
+    if (ec) {
+      LogF("Error with removeItemAtPath: %s", path.c_str());
+      DisplayNormalMessage(
+          platform::StringF("Unable to removeItemAtPath at Path:\n%s.\n\n", ec.message().c_str()).c_str());
+    }
+  }
+
+  const fs::path program = host::executablePath();
+  const std::optional<std::string> unit = platform::LaunchAgentUnitText(program);
+  if (!unit) {
+    LogF("The program path \"%s\" cannot be started from a unit", program.c_str());
+    return finish(false);
+  }
+  LogF("final agent plist = %s", unit->c_str());
+
+  // Written beside its final name and renamed, so the service manager never
+  // reads half a unit.
+  const fs::path temp = path.parent_path() / ("." + name + ".tmp");
+  LogF("Writing to TEmporary Path at %s", temp.c_str());
+  bool written = false;
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << *unit;
+    out.flush();
+    written = bool(out);
+  }
+  if (written) {
+    fs::rename(temp, path, ec);
+    written = !ec;
+  }
+  if (!written) {
+    fs::remove(temp, ec);
+    LogF("Error with copyItemAtPath: %s", path.c_str());
+    DisplayNormalMessage(platform::StringF("Unable to Write to Path:\n%s.\n\n", path.c_str()).c_str());
+    return finish(false);
+  }
+
+  LogLine("ready to load...");
+  platform::Systemctl({"daemon-reload"}, "systemctl daemon-reload");
+  platform::Systemctl({"disable", name}, "systemctl disable");
+  platform::Systemctl({"enable", name}, "systemctl enable");
+  // A copy started now finds this one running and leaves quietly; the unit
+  // stays enabled for the next login.
+  platform::Systemctl({"start", "--no-block", name}, "systemctl start");
+  return finish(true);
+}
+
+void unloadLaunchAgentPlist() {
+  const std::string name = platform::LaunchAgentName();
+  const fs::path path = platform::LaunchAgentPath();
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(path, ec))) {
+    // Not stopped: when this copy is the unit's own process it is ending
+    // anyway, and a stop request would wait for it.
+    platform::Systemctl({"disable", name}, "systemctl disable");
+    fs::remove(path, ec);
+    if (ec) LogF("Removing the launch agent %s failed: %s", path.c_str(), ec.message().c_str());
+    platform::Systemctl({"daemon-reload"}, "systemctl daemon-reload");
+  }
+  LogLine(platform::kRule);
+}
+
+OSErr MergeVideos(const fs::path& input, const fs::path& output) { return MergeVideosNew(input, output); }
+
+OSErr MergeVideosNew(const fs::path& input, const fs::path& output) {
+  std::error_code ec;
+  const fs::path in = fs::absolute(input, ec).lexically_normal();
+  const fs::path intro = fs::absolute(platform::MergeIntroClip(), ec).lexically_normal();
+  const fs::path outro = fs::absolute(platform::MergeOutroClip(), ec).lexically_normal();
+  const fs::path out = fs::absolute(output, ec).lexically_normal();
+  for (const fs::path& clip : {in, intro, outro}) {
+    if (!fs::is_regular_file(clip, ec)) {
+      LogF("merge result = the clip %s is missing", clip.c_str());
+      return fnfErr;
+    }
+  }
+
+  // Every part is scaled into the intro's frame: the joining filter needs one
+  // size. Sound is joined only when all three parts have it.
+  std::string size = platform::Probe(intro, "v:0", "stream=width,height", "csv=s=x:p=0");
+  const size_t x = size.find('x');
+  if (size.empty() || x == std::string::npos) {
+    LogF("merge result = the intro %s has no readable picture", intro.c_str());
+    return ioErr;
+  }
+  // The encoder's 4:2:0 pictures need even sides.
+  const int width = std::atoi(size.substr(0, x).c_str()) & ~1, height = std::atoi(size.substr(x + 1).c_str()) & ~1;
+  if (width <= 0 || height <= 0) {
+    LogF("merge result = the intro %s has no readable picture", intro.c_str());
+    return ioErr;
+  }
+  const std::string w = std::to_string(width), h = std::to_string(height);
+  bool sound = true;
+  for (const fs::path& clip : {intro, in, outro})
+    sound = sound && !platform::Probe(clip, "a", "stream=index", "csv=p=0").empty();
+
+  std::string graph, joined;
+  for (int i = 0; i < 3; ++i) {
+    const std::string n = std::to_string(i);
+    graph += "[" + n + ":v:0]scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease,pad=" + w + ":" + h +
+             ":(ow-iw)/2:(oh-ih)/2,setsar=1,format=yuv420p[v" + n + "];";
+    joined += "[v" + n + "]";
+    if (sound) {
+      graph += "[" + n + ":a:0]aresample=48000,aformat=channel_layouts=stereo[a" + n + "];";
+      joined += "[a" + n + "]";
+    }
+  }
+  graph += joined + "concat=n=3:v=1:a=" + (sound ? "1" : "0") + "[v]" + (sound ? "[a]" : "");
+
+  // The temporary name keeps the extension, from which the container is chosen.
+  const fs::path temp = out.parent_path() / ("Tempfile_" + out.filename().string());
+  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
+                                "-i", "file:" + intro.string(), "-i", "file:" + in.string(),
+                                "-i", "file:" + outro.string(), "-filter_complex", graph, "-map", "[v]"};
+  if (sound) argv.insert(argv.end(), {"-map", "[a]"});
+  argv.push_back("file:" + temp.string());
+  LogF("shell comand = %s", platform::Joined(argv).c_str());
+
+  const platform::TCommandResult r = platform::Run(argv, platform::kMergeTimeout);
+  bool ok = r.succeeded && fs::is_regular_file(temp, ec) && fs::file_size(temp, ec) > 0;
+  if (ok) {
+    fs::rename(temp, out, ec);
+    ok = !ec;
+  }
+  if (!ok) {
+    fs::remove(temp, ec);
+    LogF("merge result = failed (%s)%s%s", r.failure.empty() ? "no output" : r.failure.c_str(),
+         r.output ? ": " : "", r.output ? r.output->c_str() : "");
+    return ioErr;
+  }
+  LogF("merge result = %s", out.c_str());
+  return noErr;
+}

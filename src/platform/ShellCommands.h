@@ -1,0 +1,80 @@
+// Running other programs, the start-at-login agent and the video merge.
+//
+// Commands are argument vectors handed to the program itself; nothing here
+// goes through a shell, so a file name with blanks, quotes, "$" or ";" is
+// passed as one argument and never interpreted. Every command's exit status
+// is looked at and a failure is logged with it.
+//
+// The start-at-login agent is a systemd user unit in
+// $XDG_CONFIG_HOME/systemd/user/, named by the application identifier in
+// lower case followed by ".agent.service". It starts this program with
+// "-fromlaunchagent" at login and after a crash; a copy it starts while
+// another copy runs leaves quietly (see TBackgroundPrintApp).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/base/MacTypes.h"
+
+namespace platform {
+
+// The application identifier the agent's name is made from.
+inline constexpr const char* kBundleIdentifier = "org.kivo.Kivo-Processor";
+
+struct TCommandResult {
+  std::optional<std::string> output;  // standard output, none when empty
+  bool succeeded = false;             // ran and exited with status 0
+  std::string failure;                // why not, for the log
+};
+
+// Runs argv[0] (looked up on PATH when it has no "/") with the rest as its
+// arguments, waits for it and reads its standard output to the end.
+TCommandResult RunCommand(const std::vector<std::string>& argv);
+
+// The agent's file name and where it is written.
+std::string LaunchAgentName();
+std::filesystem::path LaunchAgentPath();
+
+// The unit's text for a program path: the built-in template with its program
+// line set; none when the path cannot be written into a unit (not absolute,
+// or holding a line break).
+std::optional<std::string> LaunchAgentUnitText(const std::filesystem::path& program);
+
+// One argument as systemd's command-line syntax reads it back unchanged.
+std::string QuoteUnitArgument(const std::string& argument);
+
+// The fixed intro and outro clips of the video merge: "Chapter1.mov" and
+// "Chapter3.mov" in "MasterDvdContentFolder" of the machine's shared folder
+// (KIVO_SHARED_FOLDER when set, else /srv/Shared).
+std::filesystem::path SharedFolder();
+std::filesystem::path MergeIntroClip();
+std::filesystem::path MergeOutroClip();
+
+}  // namespace platform
+
+// The command's standard output, or none when it printed nothing. The output
+// is logged; a failed command (start failure, non-zero exit, signal) is
+// logged as such and still gives what it printed.
+std::optional<std::string> runShellCommand(const std::vector<std::string>& argv);
+
+// The relaunch test: true when the user default "prefEnableRelaunch" is on.
+bool systemVersionIsGreaterOrEqualThen10();
+
+// Writes the agent, then disables and enables it again and starts it through
+// "systemctl --user". Every stage is logged; failures are logged (removal and
+// write failures are also shown) and never stop the caller. True when the
+// unit file was written.
+bool loadLaunchAgentPlist();
+// Disables the agent and deletes its file, when it exists.
+void unloadLaunchAgentPlist();
+
+// Joins the intro clip, `input` and the outro clip into `output` with
+// ffmpeg. The result is made under a temporary name beside `output` and
+// renamed into place only when ffmpeg succeeded, so a failed merge leaves no
+// file at `output`. noErr on success, ioErr when the merge failed, fnfErr
+// when the input or a clip is missing.
+OSErr MergeVideos(const std::filesystem::path& input, const std::filesystem::path& output);
+OSErr MergeVideosNew(const std::filesystem::path& input, const std::filesystem::path& output);

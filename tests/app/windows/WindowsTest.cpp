@@ -1,0 +1,268 @@
+// The program's windows as a user sees them: every control inside its
+// window at the default font, the clear popup of the status window opened by
+// press-and-hold, the job list's scroller dropping the selection, and the
+// thumbnail of a job drawn from the job's own preview picture.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QTest>
+
+#include <QListView>
+#include <QMenu>
+#include <QTimer>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include "../AppTestSupport.h"
+#include "common/MenuClicks.h"
+#include "app/AboutWindow.h"
+#include "app/AppServices.h"
+#include "app/StatusWindow.h"
+#include "host/files/ResourceFork.h"
+#include "host/qd/GWorld.h"
+#include "host/ui/Controls.h"
+#include "host/ui/ViewServer.h"
+#include "host/ui/Widgets.h"
+#include "imaging/ImageWriters.h"
+
+using namespace app;
+using namespace apptest;
+
+namespace {
+
+TBackgroundPrintApp* gApp = nullptr;
+fs::path gBase;
+
+class WindowsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    gBase = MakeTempFolder("windows");
+    UseFolders(gBase);
+    static char name[] = "test_app_windows";
+    static char* argv[] = {name, nullptr};
+    host::InitFramework(1, argv);
+    InstallAppResources();
+    host::SetAlertHook([](int16_t id, const std::string&) { return int16_t(id == 1002 ? 2 : 1); });
+    gApp = new TBackgroundPrintApp(StartupOptions{.setupLogs = false});
+    ASSERT_TRUE(gApp->IBackgroundPrintApp());
+    ASSERT_TRUE(gApp->DoMenuCommand(cStartUp));
+  }
+  static void TearDownTestSuite() {
+    delete gApp;
+    gApp = nullptr;
+    std::error_code ec;
+    fs::remove_all(gBase, ec);
+  }
+  void SetUp() override {
+    GetPrintBGBehavior()->EnableBackgroundPrinting(false);
+    alerts_.clear();
+    host::SetAlertHook([this](int16_t id, const std::string& text) {
+      alerts_.emplace_back(id, text);
+      return int16_t(id == 1002 ? 2 : 1);  // clearing cancelled, messages acknowledged
+    });
+  }
+  TWindow* Status() { return GetPrintBGBehavior()->GetStatusWindow(); }
+  static fs::path Jobs() { return gSpoolFolders().jobs; }
+  void Rescan() {
+    pipeline::gJobFileList->ResetLastModDate();
+    GetPrintBGBehavior()->Services().CheckForNewJobs();
+  }
+  std::vector<std::pair<int16_t, std::string>> alerts_;
+};
+
+// A job file whose resource fork holds a preview: 'pnot' 0 names 'PICT' 128,
+// a picture of `w` x `h` in one colour.
+void WriteJobWithPreview(const fs::path& file, std::array<uint8_t, 3> rgb, int w, int h) {
+  TouchFile(file, 10, "job bytes");
+  auto image = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = image->scanline(y) + 4 * x;
+      p[1] = rgb[0];
+      p[2] = rgb[1];
+      p[3] = rgb[2];
+    }
+  std::vector<uint8_t> pict = imaging::BuildPict(*image, 72);
+  pict.erase(pict.begin(), pict.begin() + 512);  // a resource has no file header
+  std::vector<uint8_t> pnot(12, 0);
+  pnot[10] = 0;
+  pnot[11] = 128;
+  host::ResourceMap map;
+  map.Set(FourCC("pnot"), 0, "", pnot, false);
+  map.Set(FourCC("PICT"), 128, "", pict, false);
+  ASSERT_EQ(host::WriteResourceFork(file.string(), map), noErr);
+  fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(10));
+}
+
+void ClickRow(TTextListView& list, int row) {
+  auto* view = qobject_cast<QListView*>(list.GetWidget());
+  const QRect r = view->visualRect(view->model()->index(row - 1, 0));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
+  QApplication::processEvents();
+}
+
+// Every shown control lies inside its window, below the menu bar, and
+// buttons are wide and tall enough for their titles.
+void ExpectControlsInside(TWindow& window) {
+  auto* main = qobject_cast<QMainWindow*>(window.GetWidget());
+  ASSERT_NE(main, nullptr);
+  main->show();
+  QApplication::processEvents();
+  const QRect inside = main->rect();
+  const int top = main->menuWidget() && main->menuWidget()->isVisible() ? main->menuWidget()->geometry().bottom() : -1;
+  for (QWidget* w : main->centralWidget()->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(main) || w->isWindow()) continue;
+    const QRect r(w->mapTo(main, QPoint(0, 0)), w->size());
+    EXPECT_TRUE(inside.contains(r)) << window.GetTitle().ToUTF8() << ": " << w->objectName().toStdString() << " at "
+                                    << r.x() << "," << r.y() << " " << r.width() << "x" << r.height()
+                                    << " outside " << inside.width() << "x" << inside.height();
+    EXPECT_GT(r.top(), top) << w->objectName().toStdString() << " under the menu bar";
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+      EXPECT_GE(b->width(), b->minimumSizeHint().width()) << b->text().toStdString();
+      EXPECT_GE(b->height(), b->minimumSizeHint().height()) << b->text().toStdString();
+    }
+  }
+}
+
+TEST_F(WindowsTest, StatusWindowShowsEveryControl) {
+  ASSERT_NE(Status(), nullptr);
+  ExpectControlsInside(*Status());
+  // The bottom row in particular.
+  for (IDType id : {FourCC("kivo"), FourCC("exit")}) {
+    TView* v = Status()->FindSubView(id);
+    ASSERT_NE(v, nullptr) << id;
+    EXPECT_TRUE(v->GetWidget()->isVisibleTo(Status()->GetWidget())) << id;
+  }
+}
+
+TEST_F(WindowsTest, OtherWindowsShowEveryControl) {
+  for (int16_t id : {int16_t(1004), int16_t(1701), int16_t(9002)}) {
+    TWindow* w = NewTemplateWindow(id);
+    ASSERT_NE(w, nullptr) << id;
+    ExpectControlsInside(*w);
+    w->Close();
+  }
+}
+
+TEST_F(WindowsTest, ClickedJobShowsItsOwnPreviewPicture) {
+  WriteJobWithPreview(Jobs() / "preview.trpr", {20, 160, 40}, 60, 40);
+  TouchFile(Jobs() / "plain.trpr", 5);
+  Rescan();
+  auto* list = Status()->FindSubView<TJobsListView>(FourCC("jobs"));
+  auto* pict = Status()->FindSubView<TPrintPreview>(FourCC("pict"));
+  ASSERT_TRUE(list && pict);
+  ASSERT_EQ(list->GetNumRows(), 2);
+  const int previewRow = list->GetItemText(1).ToUTF8() == "preview.trpr" ? 1 : 2;
+  Status()->GetWidget()->show();
+  QApplication::processEvents();
+
+  ClickRow(*list, previewRow);
+  ASSERT_TRUE(pict->HasPicture());
+  const QImage shown = pict->GetWidget()->grab().toImage();
+  const QRgb centre = shown.pixel(shown.width() / 2, shown.height() / 2);
+  EXPECT_EQ(qRed(centre), 20);
+  EXPECT_EQ(qGreen(centre), 160);
+  EXPECT_EQ(qBlue(centre), 40);
+  // The 3-D frame is drawn over the preview's edge.
+  EXPECT_EQ(qGray(shown.pixel(0, shown.height() / 2)), 144);
+
+  // A job without a preview clears it.
+  ClickRow(*list, 3 - previewRow);
+  EXPECT_FALSE(pict->HasPicture());
+  for (const char* name : {"preview.trpr", "._preview.trpr", "plain.trpr"}) fs::remove(Jobs() / name);
+  Rescan();
+}
+
+TEST_F(WindowsTest, HoldingClearAllOffersTheFolderPopup) {
+  auto* button = Status()->FindSubView<TPopupButton>(FourCC("file"));
+  auto* popup = Status()->FindSubView<TFloatingPopup>(FourCC("pop1"));
+  ASSERT_TRUE(button && popup);
+  EXPECT_FALSE(popup->IsShown());
+  Status()->GetWidget()->show();
+  QApplication::processEvents();
+  // Choose "Unknown Jobs Folder" (item 5: clear that folder) once the menu opens.
+  auto menu = ChooseInNextMenu("Unknown Jobs Folder");
+  QTest::mousePress(button->GetWidget(), Qt::LeftButton, {}, QPoint(20, 10));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return menu->opened; }, 5000));
+  QTest::mouseRelease(button->GetWidget(), Qt::LeftButton, {}, QPoint(20, 10));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts_.empty(); }, 5000));
+  // The confirmation of clearing the unknown-jobs folder, not of all folders.
+  EXPECT_EQ(alerts_.front().first, 1002);
+  EXPECT_NE(alerts_.front().second.find("UNKNOWN JOBS FOLDER"), std::string::npos) << alerts_.front().second;
+  QTest::qWait(20);
+  EXPECT_FALSE(popup->IsShown());
+}
+
+TEST_F(WindowsTest, SplashStatusLine) {
+  // Start-up shows a splash only where somebody can see it.
+  if (host::IsUnattended()) {
+    EXPECT_EQ(ShowStartUpSplash(), nullptr);
+  } else {
+    TWindow* shown = ShowStartUpSplash();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->IsShown());
+    CloseStartUpSplash(shown);
+  }
+  TWindow* splash = NewTemplateWindow(1701);
+  ASSERT_NE(splash, nullptr);
+  auto* stat = splash->FindSubView<TStaticText>(FourCC("stat"));
+  ASSERT_NE(stat, nullptr);
+  MyStartUpSplashWindowUpdateStatus(splash, "Creating Folder - IMAGES FOLDER");
+  EXPECT_EQ(stat->GetText().ToUTF8(), "Creating Folder - IMAGES FOLDER");
+  MyStartUpSplashWindowUpdateStatus(splash, "");
+  MyStartUpSplashWindowUpdateStatus(nullptr, "ignored");
+  EXPECT_EQ(stat->GetText().ToUTF8(), "Creating Folder - IMAGES FOLDER");
+  splash->Close();
+}
+
+TEST_F(WindowsTest, StationApplicationFoundByItsProgramName) {
+  ProcessSerialNumber psn{1, 1};
+  EXPECT_EQ(MyFindProcessNew(FourCC("ZRVz"), FourCC("APPL"), &psn), procNotFound);
+  EXPECT_EQ(psn.lowLongOfPSN, 0u);
+  EXPECT_EQ(MyBringApplicationToFront(FourCC("ZRVz"), FourCC("APPL")), procNotFound);
+  EXPECT_EQ(MyFindProcessNew(FourCC("ZRVz"), FourCC("TEXT"), &psn), procNotFound);
+
+  const fs::path station = gBase / "kivo-station";
+  fs::copy_file("/bin/sleep", station);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl(station.c_str(), "kivo-station", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_TRUE(QTest::qWaitFor([&] { return MyFindProcessNew(FourCC("ZRVz"), FourCC("APPL"), &psn) == noErr; }, 5000));
+  EXPECT_EQ(psn.lowLongOfPSN, uint32_t(pid));
+  EXPECT_EQ(MyBringApplicationToFront(FourCC("ZRVz"), FourCC("APPL")), noErr);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+TEST_F(WindowsTest, ActivatingTheWindowLooksForNewJobs) {
+  // Printing on (the idle scan then rests) but its runner held, so the job waits.
+  TPrintBGBehavior* c = GetPrintBGBehavior();
+  c->EnableBackgroundPrinting(true);
+  c->Runner()->SetActive(false);
+  QWidget* other = new QWidget;
+  other->show();
+  QApplication::setActiveWindow(other);
+  QApplication::processEvents();
+  TouchFile(Jobs() / "arrived.trpr", 10);
+  pipeline::gJobFileList->ResetLastModDate();
+  auto* list = Status()->FindSubView<TJobsListView>(FourCC("jobs"));
+  const int before = list->GetNumRows();
+  Status()->GetWidget()->show();
+  QApplication::setActiveWindow(Status()->GetWidget());
+  auto listed = [&] {
+    for (int16_t row = 1; row <= list->GetNumRows(); ++row)
+      if (list->GetItemText(row).ToUTF8() == "arrived.trpr") return true;
+    return false;
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return list->GetNumRows() == before + 1; }, 3000));
+  EXPECT_TRUE(listed());
+  delete other;
+  c->EnableBackgroundPrinting(false);
+  fs::remove(Jobs() / "arrived.trpr");
+  Rescan();
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// The start-at-login unit and the video merge through the running program.
+// A stand-in "systemctl" first on the program's PATH records every call and,
+// like a user manager, starts the unit's own command line on "start".
+#include <sys/stat.h>
+
+#include "e2e/E2E.h"
+#include "layout/Objects.h"
+#include "prefs/PrefRecords.h"
+#include "prefs/PrefStore.h"
+
+namespace {
+
+namespace fs = e2e::fs;
+
+const char* kUnitName = "org.kivo.kivo-processor.agent.service";
+
+// Writes the stand-in into `folder`; calls go to folder/calls, the exit
+// status of each command a "start" ran to folder/started.
+void WriteFakeSystemctl(const fs::path& folder) {
+  const fs::path script = folder / "systemctl";
+  e2e::WriteAll(script,
+                "#!/bin/sh\n"
+                "echo \"$*\" >> '" + (folder / "calls").string() + "'\n"
+                "if [ \"$2\" = start ]; then\n"
+                "  unit=\"$XDG_CONFIG_HOME/systemd/user/$4\"\n"
+                "  line=$(sed -n 's/^ExecStart=//p' \"$unit\")\n"
+                "  eval \"set -- $line\"\n"
+                "  ( \"$@\"; echo \"$*: $?\" >> '" + (folder / "started").string() + "' ) >/dev/null 2>&1 &\n"
+                "fi\n"
+                "exit 0\n");
+  ::chmod(script.c_str(), 0755);
+}
+
+std::vector<std::string> Lines(const fs::path& file) {
+  std::vector<std::string> lines;
+  std::istringstream in(e2e::ReadAll(file));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool MakeClip(const fs::path& file, const char* size) {
+  const std::string line = "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" + std::string(size) +
+                           ":rate=10 -f lavfi -i sine=frequency=330 -t 1 -pix_fmt yuv420p '" + file.string() + "'";
+  return std::system(line.c_str()) == 0;
+}
+
+double Duration(const fs::path& file) {
+  const std::string line = "ffprobe -v error -show_entries format=duration -of csv=p=0 '" + file.string() + "' > '" +
+                           file.string() + ".probe'";
+  if (std::system(line.c_str()) != 0) return 0;
+  const double d = std::atof(e2e::ReadAll(file.string() + ".probe").c_str());
+  fs::remove(file.string() + ".probe");
+  return d;
+}
+
+TEST(LaunchAgent, InstalledAtStartRelaunchedCopyLeavesQuietlyRemovedAtQuit) {
+  e2e::Station station("agent");
+  const fs::path bin = station.base() / "bin";
+  fs::create_directories(bin);
+  WriteFakeSystemctl(bin);
+  station.SetEnv("PATH", bin.string() + ":" + std::getenv("PATH"));
+  ASSERT_TRUE(station.SetDefault("prefEnableRelaunch", host::PlistValue(true)));
+  ASSERT_TRUE(station.Start()) << station.Log();
+
+  const fs::path unit = station.config() / "systemd" / "user" / kUnitName;
+  ASSERT_TRUE(station.WaitForFile(unit, 20)) << station.Log();
+  const std::string text = e2e::ReadAll(unit);
+  EXPECT_NE(text.find("ExecStart=\"" + e2e::ProcessorProgram().string() + "\" -fromlaunchagent\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("WantedBy=default.target"), std::string::npos);
+
+  // The copy the unit started found this one running and left with status 0,
+  // leaving the unit in place.
+  ASSERT_TRUE(e2e::WaitUntil([&] { return !Lines(bin / "started").empty(); }, 30)) << station.Log();
+  EXPECT_EQ(Lines(bin / "started").front(), e2e::ProcessorProgram().string() + " -fromlaunchagent: 0");
+  EXPECT_TRUE(station.Running());
+  EXPECT_TRUE(fs::exists(unit));
+  const std::vector<std::string> atStart{"--user daemon-reload", std::string("--user disable ") + kUnitName,
+                                         std::string("--user enable ") + kUnitName,
+                                         std::string("--user start --no-block ") + kUnitName};
+  EXPECT_EQ(Lines(bin / "calls"), atStart);
+  EXPECT_NE(station.Log().find("Another version of Kivo-Processor is already running"), std::string::npos);
+
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_FALSE(fs::exists(unit));
+  std::vector<std::string> all = atStart;
+  all.push_back(std::string("--user disable ") + kUnitName);
+  all.push_back("--user daemon-reload");
+  EXPECT_EQ(Lines(bin / "calls"), all);
+}
+
+TEST(LaunchAgent, NothingInstalledWithRelaunchOff) {
+  e2e::Station station("noagent");
+  const fs::path bin = station.base() / "bin";
+  fs::create_directories(bin);
+  WriteFakeSystemctl(bin);
+  station.SetEnv("PATH", bin.string() + ":" + std::getenv("PATH"));
+  ASSERT_TRUE(station.Start()) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_FALSE(fs::exists(station.config() / "systemd" / "user" / kUnitName));
+  EXPECT_TRUE(Lines(bin / "calls").empty());
+}
+
+// A set job with a video clip: the merged clip (intro, clip, outro) lands
+// beside the page; a clip ffmpeg cannot read gives no video but the page.
+TEST(VideoMerge, SetJobWithVideoClip) {
+  if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg is not installed";
+  e2e::Station station("video");
+  const fs::path shared = station.base() / "shared";
+  fs::create_directories(shared / "MasterDvdContentFolder");
+  ASSERT_TRUE(MakeClip(shared / "MasterDvdContentFolder" / "Chapter1.mov", "160x120"));
+  ASSERT_TRUE(MakeClip(shared / "MasterDvdContentFolder" / "Chapter3.mov", "160x120"));
+  const fs::path clip = station.base() / "party.mov";
+  ASSERT_TRUE(MakeClip(clip, "320x240"));
+  const fs::path broken = station.base() / "broken.mov";
+  e2e::WriteAll(broken, "not a movie");
+  station.SetEnv("KIVO_SHARED_FOLDER", shared.string());
+
+  // Set 1 keeps web sizes, which the video copy needs.
+  tSpecialPrintToFilePref* set = getMyPrintToFileSetPrefs(1);
+  ASSERT_TRUE(set);
+  setMyPrintToFileSetPrefsToFactoryDefaults(set, 1);
+  set->doNotResizeJpegForWeb = 1;
+  const std::vector<uint8_t> blob = PrintToFileSetBlob(1);
+  ASSERT_TRUE(station.SetDefault(PrintToFileSetKey(1), host::PlistValue(host::PlistData(blob.begin(), blob.end()))));
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+
+  auto job = [&](const fs::path& video) {
+    jobwriter::TJobDescription j;
+    j.printer = 25;
+    j.blocks.print2File.setNumber = 1;
+    j.templateName = "Video";
+    j.videoCopy = 1;
+    j.videoMerge = 1;
+    j.videoPath = video.string();
+    j.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Blue.jpg", 0, 0, 2, 3))));
+    return j;
+  };
+  ASSERT_TRUE(station.Drop(job(clip), "video.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  std::vector<fs::path> movies;
+  ASSERT_TRUE(e2e::WaitUntil([&] {
+    movies.clear();
+    for (const fs::path& f : e2e::VisibleFilesBelow(station.SetFolder('A')))
+      if (f.extension() == ".mov") movies.push_back(f);
+    return !movies.empty();
+  })) << station.Log();
+  ASSERT_EQ(movies.size(), 1u);
+  EXPECT_EQ(movies.front().filename(), "party.mov");
+  EXPECT_NEAR(Duration(movies.front()), 3.0, 0.35) << station.Log();
+
+  // A job's photos leave with the job: the second job brings its own.
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+  ASSERT_TRUE(station.Drop(job(broken), "broken.trpr"));
+  ASSERT_TRUE(station.WaitForLog("The video merge did not produce")) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  size_t pages = 0;
+  for (const fs::path& f : e2e::VisibleFilesBelow(station.SetFolder('A'))) {
+    EXPECT_NE(f.filename(), "broken.mov");
+    EXPECT_EQ(f.filename().string().rfind("Tempfile_", 0), std::string::npos) << f;
+    if (f.extension() != ".mov") ++pages;
+  }
+  EXPECT_EQ(pages, 2u);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// Copies of the original photos into a set folder: byte copies, the upright
+// JPEG of a web-format set, " copy" names or replacement, and which copies
+// get the upload metadata.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "host/imageio/ImageFile.h"
+#include "output/PrintToFile.h"
+#include "output/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace output;
+
+struct OriginalsFixture : ::testing::Test {
+  outtest::TempDir dir;
+  fs::path setFolder = dir.Sub("Set A");
+  tSpecialPrintToFilePref set;
+  TOutputJob job;
+  TOutputEnv env;
+
+  void SetUp() override {
+    set = tSpecialPrintToFilePref{};
+    set.namingType = 3;
+    set.extension = ".jpg";
+    set.fileFormat = 3;
+    set.ftpSite = 1;
+    job.item.setNumber = 1;
+    job.currentImageName = "Original";
+    job.sourcePath = "/photos/Original.jpg";
+    job.resolution = 300;
+    env.resolveFolder = [this](int16_t id) -> std::optional<fs::path> {
+      if (id == 4511) return setFolder;
+      return std::nullopt;
+    };
+    env.setPrefs = [this](int16_t n) -> const tSpecialPrintToFilePref* { return n == 1 ? &set : nullptr; };
+    CompleteOutputEnv(env);
+  }
+
+  // A 60 x 40 photo, left half red, right half blue, with an EXIF orientation.
+  fs::path Photo(const std::string& name, int orientation) {
+    auto g = host::GWorld::Create(CLongRect_AC(0, 0, 40, 60));
+    for (int32_t y = 0; y < 40; ++y)
+      for (int32_t x = 0; x < 60; ++x) {
+        uint8_t* p = g->scanline(y) + 4 * x;
+        p[0] = 255;
+        p[1] = x < 30 ? 230 : 10;
+        p[2] = 10;
+        p[3] = x < 30 ? 10 : 230;
+      }
+    host::ImageWriteOptions o;
+    o.orientation = orientation;
+    o.jpegQuality = 95;
+    const fs::path file = dir.Sub("images") / name;
+    EXPECT_TRUE(host::WriteImageFile(*g, file, host::ImageFormat::kJpeg, o).ok());
+    return file;
+  }
+  std::vector<fs::path> Stored() const {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(setFolder)) files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+};
+
+TEST_F(OriginalsFixture, PlainSetsGetByteCopiesAndCopyNamesUnlessTheyOverwrite) {
+  set.fileFormat = 2;  // neither JPEG nor web: no metadata
+  const fs::path photo = Photo("Original.jpg", 6);
+  ASSERT_TRUE(SaveOriginalFile(job, photo, env));
+  ASSERT_TRUE(SaveOriginalFile(job, photo, env));
+  auto files = Stored();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].filename(), "Original copy.jpg");
+  EXPECT_EQ(files[1].filename(), "Original.jpg");
+  for (const auto& f : files) EXPECT_EQ(outtest::ReadFile(f), outtest::ReadFile(photo));
+  EXPECT_TRUE(host::ReadImageFile(files[1]).info.userComment.empty());
+
+  set.overwrite = 1;
+  const fs::path other = Photo("Other.jpg", 1);
+  ASSERT_TRUE(SaveOriginalFile(job, other, env));
+  files = Stored();
+  ASSERT_EQ(files.size(), 2u) << "naming type 3 with overwrite replaces";
+  EXPECT_EQ(outtest::ReadFile(setFolder / "Original.jpg"), outtest::ReadFile(other));
+}
+
+TEST_F(OriginalsFixture, JpegSetCopiesGetTheirMetadataInTheFileActuallyUsed) {
+  set.fileFormat = 10;
+  const fs::path photo = Photo("NoTag.jpg", 0);  // no orientation tag: a byte copy
+  ASSERT_TRUE(SaveOriginalFile(job, photo, env));
+  ASSERT_TRUE(SaveOriginalFile(job, photo, env));
+  const auto copy = host::ReadImageFile(setFolder / "Original copy.jpg");
+  ASSERT_TRUE(copy.image) << copy.error;
+  EXPECT_NE(copy.info.userComment.find("/photos/Original.jpg"), std::string::npos) << copy.info.userComment;
+  EXPECT_EQ(copy.image->width(), 60);
+}
+
+TEST_F(OriginalsFixture, WebSetWithAnOrientationTagStoresAnUprightJpegReplacingTheOldOne) {
+  set.fileFormat = 10;
+  const fs::path old = setFolder / "Original.jpg";
+  std::ofstream(old, std::ios::binary) << "old";
+  const fs::path photo = Photo("Turned.jpg", 6);  // stored turned: upright is a quarter turn clockwise
+  ASSERT_TRUE(SaveOriginalFile(job, photo, env));
+  ASSERT_EQ(Stored().size(), 1u) << "replaced whatever the overwrite switch";
+  const auto upright = host::ReadImageFile(old);
+  ASSERT_TRUE(upright.image) << upright.error;
+  EXPECT_EQ(upright.image->width(), 40);
+  EXPECT_EQ(upright.image->height(), 60);
+  const uint8_t* top = upright.image->scanline(5) + 4 * 20;
+  EXPECT_GT(top[1], 150) << "the photo's left (red) half is on top after the turn";
+  EXPECT_NE(upright.info.userComment.find("OriginalPath"), std::string::npos);
+}
+
+TEST_F(OriginalsFixture, UnresolvedSetFolderStoresNothing) {
+  env.resolveFolder = [](int16_t) { return std::optional<fs::path>(); };
+  EXPECT_FALSE(SaveOriginalFile(job, Photo("Original.jpg", 0), env));
+  EXPECT_TRUE(Stored().empty());
+}
+
+}  // namespace

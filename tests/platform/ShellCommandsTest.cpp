@@ -1,0 +1,223 @@
+// Commands by argument vector, the start-at-login unit and the video merge
+// (a real ffmpeg run over clips the test makes).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "common/TempDir.h"
+#include "platform/ShellCommands.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Sets an environment variable for one test.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) setenv(name_, old_->c_str(), 1);
+    else unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+void MakeExecutable(const std::string& path, const std::string& text) {
+  WriteText(path, text);
+  ::chmod(path.c_str(), 0755);
+}
+
+// A stand-in "systemctl" first on PATH: it records each call's arguments,
+// one line per call, and exits with `status`.
+struct FakeSystemctl {
+  TempDir dir;
+  std::optional<ScopedEnv> path;
+  explicit FakeSystemctl(int status = 0) {
+    MakeExecutable(dir / "systemctl", "#!/bin/sh\necho \"$*\" >> \"" + (dir / "calls") + "\"\nexit " +
+                                          std::to_string(status) + "\n");
+    path.emplace("PATH", dir.path() + ":" + std::getenv("PATH"));
+  }
+  std::vector<std::string> Calls() const {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadText(dir / "calls"));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+};
+
+bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+// A short test clip: `seconds` long, with a tone when `sound`.
+bool MakeClip(const fs::path& file, const char* size, double seconds, bool sound) {
+  std::string line = "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" + std::string(size) +
+                     ":rate=10 ";
+  if (sound) line += "-f lavfi -i sine=frequency=440:sample_rate=44100 ";
+  line += "-t " + std::to_string(seconds) + " -pix_fmt yuv420p '" + file.string() + "'";
+  return std::system(line.c_str()) == 0;
+}
+
+std::string ProbeLine(const fs::path& file, const char* what) {
+  const auto out = runShellCommand({"ffprobe", "-v", "error", "-show_entries", what, "-of", "csv=p=0:s=x",
+                                    "file:" + file.string()});
+  return out ? out->substr(0, out->find('\n')) : std::string();
+}
+
+}  // namespace
+
+TEST(ShellCommands, ArgumentsReachTheProgramUninterpreted) {
+  TempDir dir;
+  const std::string hostile = dir / "a b \"c\" $(touch pwned); `touch pwned2` *";
+  auto out = runShellCommand({"printf", "%s|", hostile, "--"});
+  ASSERT_TRUE(out);
+  EXPECT_EQ(*out, hostile + "|--|");
+  EXPECT_FALSE(fs::exists("pwned"));
+  EXPECT_FALSE(fs::exists(dir / "pwned"));
+
+  // Empty output is none; a failing command still gives what it printed.
+  EXPECT_FALSE(runShellCommand({"true"}));
+  platform::TCommandResult r = platform::RunCommand({"sh", "-c", "echo partial; exit 3"});
+  EXPECT_FALSE(r.succeeded);
+  EXPECT_EQ(r.output.value_or(""), "partial\n");
+  EXPECT_EQ(r.failure, "exit status 3");
+  r = platform::RunCommand({"/no/such/program"});
+  EXPECT_FALSE(r.succeeded);
+  EXPECT_FALSE(r.failure.empty());
+}
+
+TEST(LaunchAgent, UnitNameAndText) {
+  EXPECT_EQ(platform::LaunchAgentName(), "org.kivo.kivo-processor.agent.service");
+  {
+    ScopedEnv config("XDG_CONFIG_HOME", "/cfg");
+    EXPECT_EQ(platform::LaunchAgentPath(), fs::path("/cfg/systemd/user/org.kivo.kivo-processor.agent.service"));
+  }
+  auto unit = platform::LaunchAgentUnitText("/opt/Kivo Apps/kivo-processor");
+  ASSERT_TRUE(unit);
+  EXPECT_NE(unit->find("\nExecStart=\"/opt/Kivo Apps/kivo-processor\" -fromlaunchagent\n"), std::string::npos);
+  EXPECT_NE(unit->find("\nWantedBy=default.target\n"), std::string::npos);
+  EXPECT_NE(unit->find("\nRestart=on-failure\n"), std::string::npos);
+  // Specifiers, variables, quotes and backslashes are written so systemd reads
+  // the path back as it is; paths it cannot hold give no unit.
+  EXPECT_EQ(platform::QuoteUnitArgument("/a/100%\"$HOME\\x"), "\"/a/100%%\\\"$$HOME\\\\x\"");
+  EXPECT_FALSE(platform::LaunchAgentUnitText("relative/kivo"));
+  EXPECT_FALSE(platform::LaunchAgentUnitText("/bad\nExecStartPre=/bin/rm"));
+}
+
+TEST(LaunchAgent, WrittenEnabledThenRemovedThroughSystemctl) {
+  TempDir config;
+  ScopedEnv xdg("XDG_CONFIG_HOME", config.path());
+  FakeSystemctl systemctl;
+  const fs::path unit = platform::LaunchAgentPath();
+  fs::create_directories(unit.parent_path());
+  WriteText(unit.string(), "stale unit of an earlier run");
+
+  ASSERT_TRUE(loadLaunchAgentPlist());
+  const std::string text = ReadText(unit.string());
+  EXPECT_NE(text.find("-fromlaunchagent"), std::string::npos);
+  EXPECT_EQ(text.find("stale"), std::string::npos);
+  EXPECT_EQ(systemctl.Calls(),
+            (std::vector<std::string>{"--user daemon-reload", "--user disable org.kivo.kivo-processor.agent.service",
+                                      "--user enable org.kivo.kivo-processor.agent.service",
+                                      "--user start --no-block org.kivo.kivo-processor.agent.service"}));
+  // Nothing half-written is left beside it.
+  EXPECT_EQ(std::distance(fs::directory_iterator(unit.parent_path()), fs::directory_iterator()), 1);
+
+  unloadLaunchAgentPlist();
+  EXPECT_FALSE(fs::exists(unit));
+  EXPECT_EQ(systemctl.Calls().size(), 6u);
+  EXPECT_EQ(systemctl.Calls()[4], "--user disable org.kivo.kivo-processor.agent.service");
+  EXPECT_EQ(systemctl.Calls()[5], "--user daemon-reload");
+
+  // Removing an agent that is not there runs nothing.
+  unloadLaunchAgentPlist();
+  EXPECT_EQ(systemctl.Calls().size(), 6u);
+}
+
+TEST(LaunchAgent, ServiceManagerRefusingStillLeavesTheUnit) {
+  // As when no user manager runs: every systemctl call fails; start-up goes on.
+  TempDir config;
+  ScopedEnv xdg("XDG_CONFIG_HOME", config.path());
+  FakeSystemctl systemctl(1);
+  EXPECT_TRUE(loadLaunchAgentPlist());
+  EXPECT_TRUE(fs::exists(platform::LaunchAgentPath()));
+  EXPECT_EQ(systemctl.Calls().size(), 4u);
+}
+
+TEST(LaunchAgent, UnitFolderThatCannotBeMadeWritesNothing) {
+  TempDir config;
+  WriteText(config / "systemd", "a file where the folder should be");
+  ScopedEnv xdg("XDG_CONFIG_HOME", config.path());
+  FakeSystemctl systemctl;
+  EXPECT_FALSE(loadLaunchAgentPlist());
+  EXPECT_TRUE(systemctl.Calls().empty());
+}
+
+TEST(LaunchAgent, RealUserManagerWhereOneRuns) {
+  if (std::system("systemctl --user is-system-running >/dev/null 2>&1") != 0 &&
+      std::system("systemctl --user show-environment >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no systemd user manager runs here";
+  ASSERT_TRUE(loadLaunchAgentPlist());
+  const std::string name = platform::LaunchAgentName();
+  EXPECT_EQ(std::system(("systemctl --user is-enabled --quiet " + name).c_str()), 0);
+  unloadLaunchAgentPlist();
+  EXPECT_NE(std::system(("systemctl --user is-enabled --quiet " + name + " 2>/dev/null").c_str()), 0);
+}
+
+TEST(VideoMerge, IntroClipOutroJoined) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  TempDir shared, out;
+  ScopedEnv env("KIVO_SHARED_FOLDER", shared.path());
+  fs::create_directories(platform::MergeIntroClip().parent_path());
+  ASSERT_TRUE(MakeClip(platform::MergeIntroClip(), "160x120", 1, true));
+  ASSERT_TRUE(MakeClip(platform::MergeOutroClip(), "160x120", 1, true));
+  // A clip of another size and a name a shell would trip over.
+  const fs::path clip = out / "party 'n' $(touch pwned).mov";
+  ASSERT_TRUE(MakeClip(out / "plain.mov", "320x240", 1, true));
+  fs::rename(out / "plain.mov", clip);
+  const fs::path merged = out / "merged $x.mov";
+
+  ASSERT_EQ(MergeVideos(clip, merged), noErr);
+  EXPECT_EQ(ProbeLine(merged, "stream=width,height"), "160x120");
+  const double seconds = std::atof(ProbeLine(merged, "format=duration").c_str());
+  EXPECT_NEAR(seconds, 3.0, 0.35);
+  const auto kinds = runShellCommand({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type", "-of", "csv=p=0",
+                                      "file:" + merged.string()});
+  EXPECT_EQ(kinds.value_or(""), "video\naudio\n");
+  EXPECT_FALSE(fs::exists(out / "pwned"));
+  EXPECT_FALSE(fs::exists(out / "Tempfile_merged $x.mov"));
+
+  // Without sound in one part the pictures are still joined.
+  ASSERT_TRUE(MakeClip(out / "plain.mov", "320x240", 1, false));
+  fs::rename(out / "plain.mov", clip);
+  ASSERT_EQ(MergeVideos(clip, merged), noErr);
+  EXPECT_NEAR(std::atof(ProbeLine(merged, "format=duration").c_str()), 3.0, 0.35);
+}
+
+TEST(VideoMerge, FailedMergeLeavesNoFile) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  TempDir shared, out;
+  ScopedEnv env("KIVO_SHARED_FOLDER", shared.path());
+  fs::create_directories(platform::MergeIntroClip().parent_path());
+  ASSERT_TRUE(MakeClip(platform::MergeIntroClip(), "160x120", 1, true));
+  const fs::path clip = out / "clip.mov";
+  ASSERT_TRUE(MakeClip(clip, "160x120", 1, true));
+
+  // The outro is missing.
+  EXPECT_EQ(MergeVideos(clip, out / "a.mov"), fnfErr);
+  EXPECT_FALSE(fs::exists(out / "a.mov"));
+
+  // A clip that is not a video: ffmpeg fails and nothing is left behind.
+  ASSERT_TRUE(MakeClip(platform::MergeOutroClip(), "160x120", 1, true));
+  WriteText(out / "broken.mov", "not a movie");
+  EXPECT_EQ(MergeVideos(out / "broken.mov", out / "b.mov"), ioErr);
+  EXPECT_FALSE(fs::exists(out / "b.mov"));
+  EXPECT_FALSE(fs::exists(out / "Tempfile_b.mov"));
+}
