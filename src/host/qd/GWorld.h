@@ -64,7 +64,10 @@ class GWorld {
   CLongRect_AC bounds_;
   size_t rowBytes_ = 0;
   size_t byteCount_ = 0;
-  std::unique_ptr<uint8_t[]> pixels_;
+  struct FreePixels {
+    void operator()(uint8_t* p) const;
+  };
+  std::unique_ptr<uint8_t, FreePixels> pixels_;
   int lockCount_ = 0;
   PortState port_;
 };
