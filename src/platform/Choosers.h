@@ -87,7 +87,7 @@ inline bool NavigationServicesAvailable() { return true; }
 bool myChooseFolder(int16_t& vRefNum, int32_t& dirID, bool unused, int16_t prompt);
 bool myNewChooseFolder(int16_t& vRefNum, int32_t& dirID, bool unused, int16_t prompt);
 
-// The save chooser (message: item 40 of list 4112), opening at the spec's
-// folder. 0 when confirmed, with the spec set to the chosen folder's volume
+// The save chooser (message: item 40 of list 4112), opening at the folder of
+// `spec`. 0 when confirmed, with `spec` set to the chosen folder's volume
 // and own id and the typed name; -1 otherwise.
 OSErr MySaveFile(FSSpec* spec, const CStr255_AC& defaultName, OSType fileType, const CStr255_AC& title);
