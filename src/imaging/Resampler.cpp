@@ -292,19 +292,22 @@ inline __m128i Load4(const uint8_t* p) {
   return _mm_cvtsi32_si128(word);
 }
 
-void FilterRowPaired(const uint8_t* in, uint8_t* out, const PairedTaps& t, int32_t dstWidth) {
+// Output pixel x of a row, its taps taken a pair at a time.
+inline void FilterPixelPaired(const uint8_t* in, uint8_t* out, const PairedTaps& t, int32_t x) {
   const __m128i zero = _mm_setzero_si128();
-  for (int32_t x = 0; x < dstWidth; ++x) {
-    __m128i acc = zero;
-    const int32_t begin = t.first[x], end = begin + t.count[x];
-    for (int32_t k = begin; k < end; ++k) {
-      const __m128i a = Load4(in + 4 * size_t(t.source[2 * k]));
-      const __m128i b = Load4(in + 4 * size_t(t.source[2 * k + 1]));
-      const __m128i ab = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
-      acc = _mm_add_epi32(acc, _mm_madd_epi16(ab, _mm_set1_epi32(t.weight[k])));
-    }
-    t.Store4(acc, out + 4 * size_t(x));
+  __m128i acc = zero;
+  const int32_t begin = t.first[x], end = begin + t.count[x];
+  for (int32_t k = begin; k < end; ++k) {
+    const __m128i a = Load4(in + 4 * size_t(t.source[2 * k]));
+    const __m128i b = Load4(in + 4 * size_t(t.source[2 * k + 1]));
+    const __m128i ab = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(ab, _mm_set1_epi32(t.weight[k])));
   }
+  t.Store4(acc, out + 4 * size_t(x));
+}
+
+void FilterRowPaired(const uint8_t* in, uint8_t* out, const PairedTaps& t, int32_t dstWidth) {
+  for (int32_t x = 0; x < dstWidth; ++x) FilterPixelPaired(in, out, t, x);
 }
 
 void FilterColumnPaired(const std::vector<const uint8_t*>& rows, uint8_t* out, const PairedTaps& t, int32_t y,
@@ -351,19 +354,10 @@ __attribute__((target("avx2"))) void FilterRowWide(const uint8_t* in, uint8_t* o
                                          0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
   const __m256i pickB = _mm256_setr_epi8(8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1,
                                          8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
-  const __m128i zero = _mm_setzero_si128();
   for (int32_t x = 0; x < dstWidth; ++x) {
     const int32_t wide = t.wideFirst[x];
     if (wide < 0) {
-      __m128i acc = zero;
-      const int32_t begin = t.first[x], end = begin + t.count[x];
-      for (int32_t k = begin; k < end; ++k) {
-        const __m128i a = Load4(in + 4 * size_t(t.source[2 * k]));
-        const __m128i b = Load4(in + 4 * size_t(t.source[2 * k + 1]));
-        const __m128i ab = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, b), zero);
-        acc = _mm_add_epi32(acc, _mm_madd_epi16(ab, _mm_set1_epi32(t.weight[k])));
-      }
-      t.Store4(acc, out + 4 * size_t(x));
+      FilterPixelPaired(in, out, t, x);
       continue;
     }
     const uint8_t* p = in + 4 * size_t(firstSource[x]);
