@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
+#include "common/VipsReference.h"
 #include "host/imageio/ImageFile.h"
 #include "host/workers/WorkerPool.h"
 #include "imaging/ColorCorrection.h"
 
-extern char** environ;
 
 namespace {
 
@@ -78,46 +78,6 @@ void BM_CorrectionChain24MP(benchmark::State& state) {
 }
 BENCHMARK(BM_CorrectionChain24MP)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-class CapturingReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> milliseconds;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration) milliseconds[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
-double RunVips(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  args.insert(args.begin(), "vips");
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "vips", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double BestOf(int runs, const std::vector<std::string>& args) {
-  double best = -1;
-  for (int i = 0; i < runs; ++i) {
-    const double t = RunVips(args);
-    if (t < 0) return -1;
-    best = best < 0 ? t : std::min(best, t);
-  }
-  return best;
-}
-
 std::string Join(const std::vector<std::string>& words) {
   std::string line = "vips";
   for (const auto& w : words) line += " " + w;
@@ -142,13 +102,13 @@ int main(int argc, char** argv) {
   }
 
   benchmark::Initialize(&argc, argv);
-  CapturingReporter reporter;
+  bench::CapturingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
   const std::string png = (gFolder / "photo.png").string(), v = (gFolder / "photo.v").string();
   host::WriteImageFile(*gPhoto, png, host::ImageFormat::kPng);
-  const bool converted = RunVips({"copy", png, v}) >= 0;
+  const bool converted = bench::RunVips({"copy", png, v}) >= 0;
   {
     std::ofstream m(gFolder / "recomb.mat");
     m << "3 3 1 0\n1.15 -0.08 -0.07\n-0.05 1.12 -0.07\n-0.06 -0.09 1.15\n";
@@ -160,9 +120,9 @@ int main(int argc, char** argv) {
       {"gamma", v, (gFolder / "g.v").string(), "--exponent", "0.9"},
   };
   double vips = converted ? 0 : -1;
-  const double copy = converted ? BestOf(3, {"copy", v, (gFolder / "c.v").string()}) : -1;
+  const double copy = converted ? bench::BestOf(3, {"copy", v, (gFolder / "c.v").string()}) : -1;
   for (const auto& step : steps) {
-    const double t = converted ? BestOf(3, step) : -1;
+    const double t = converted ? bench::BestOf(3, step) : -1;
     if (t < 0 || copy < 0) {
       vips = -1;
       break;

@@ -24,11 +24,11 @@
 #include <string>
 #include <vector>
 
+#include "common/VipsReference.h"
 #include "host/imageio/ImageFile.h"
 #include "host/workers/WorkerPool.h"
 #include "imaging/Resampler.h"
 
-extern char** environ;
 
 namespace {
 
@@ -93,49 +93,6 @@ void BM_PageDecodeResizeEncode(benchmark::State& state) {
 BENCHMARK(BM_ResizePhotoLanczos3)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PageDecodeResizeEncode)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-class CapturingReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> milliseconds;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration) milliseconds[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
-// Runs vips with `args`; its wall time in milliseconds, -1 when it fails.
-double RunVips(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  args.insert(args.begin(), "vips");
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, "vips", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const auto end = std::chrono::steady_clock::now();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  return std::chrono::duration<double, std::milli>(end - start).count();
-}
-
-double BestOf(int runs, const std::vector<std::string>& args) {
-  double best = -1;
-  for (int i = 0; i < runs; ++i) {
-    const double t = RunVips(args);
-    if (t < 0) return -1;
-    best = best < 0 ? t : std::min(best, t);
-  }
-  return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,7 +117,7 @@ int main(int argc, char** argv) {
   }
 
   benchmark::Initialize(&argc, argv);
-  CapturingReporter reporter;
+  bench::CapturingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
@@ -170,11 +127,11 @@ int main(int argc, char** argv) {
   const std::string raw = (gFolder / "photo.v").string();
   const double scale = double(kPageWidth) / kPhotoWidth;
   const std::string scaleText = std::to_string(scale);
-  const bool converted = RunVips({"copy", jpeg, raw}) >= 0;
-  const double vipsStart = BestOf(5, {"copy", raw, (gFolder / "same.v").string()});
+  const bool converted = bench::RunVips({"copy", jpeg, raw}) >= 0;
+  const double vipsStart = bench::BestOf(5, {"copy", raw, (gFolder / "same.v").string()});
   const double vipsResize =
-      converted ? BestOf(5, {"resize", raw, (gFolder / "small.v").string(), scaleText, "--kernel", "lanczos3"}) : -1;
-  const double vipsPage = BestOf(5, {"resize", jpeg, (gFolder / "page-vips.jpg[Q=90]").string(), scaleText,
+      converted ? bench::BestOf(5, {"resize", raw, (gFolder / "small.v").string(), scaleText, "--kernel", "lanczos3"}) : -1;
+  const double vipsPage = bench::BestOf(5, {"resize", jpeg, (gFolder / "page-vips.jpg[Q=90]").string(), scaleText,
                                      "--kernel", "lanczos3"});
 
   std::printf("\n%-34s %10s %10s %8s\n", "against vips", "ours (ms)", "vips (ms)", "ratio");

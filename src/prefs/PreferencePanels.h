@@ -39,7 +39,8 @@ class TPrintServerPrefs : public TPreferencesView {
 // and the folder button 'chng'.
 class TFolderPrefsView : public TPreferencesView {
  protected:
-  // The class name the folder lines are logged under; none logs nothing.
+  // The class name the folder lines are logged under; none (the panels that
+  // do not log their folder lines) logs nothing.
   virtual const char* FolderLogName() const { return nullptr; }
   // Shows `live` (after taking `candidate`, see UpdateFolderRecord).
   void UpdateFolderString(tFolderFSSpec& live, const tFolderFSSpec& candidate, bool storeAlias);

@@ -35,6 +35,9 @@ extern int16_t gLastSelectedPreference;
 class TPreferencesWindow;
 
 // The base of every panel. The panel's top view carries the identifier 'dtel'.
+// It is also the plain panel itself (view 1040, category 0), which holds no
+// settings: its factory settings, revert, enabling and storing do nothing,
+// and panels with settings override them.
 class TPreferencesView : public TView {
  public:
   void SetDoSave(bool on) { fDoSave = on; }
