@@ -5,7 +5,10 @@
 // to a JPEG of the page's size, started as a process, in the same run.
 // Both are the median of seven runs. The program's peak resident size is
 // reported against the buffers one such job needs.
+#include <poll.h>
 #include <spawn.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -42,6 +45,27 @@ double Run(std::vector<std::string> args) {
   waitpid(pid, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
   return Seconds(start, std::chrono::steady_clock::now());
+}
+
+// Waits for a visible file to be renamed into, or closed after writing in,
+// the folder `fd` watches; true when one came within `seconds`. The set
+// writes its output beside the folder and renames it in, so the event marks
+// the moment the file is there, without the delay of polling the folder.
+bool WaitForLanding(int fd, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(int64_t(seconds * 1000));
+  alignas(inotify_event) char buffer[4096];
+  while (std::chrono::steady_clock::now() < end) {
+    pollfd p{fd, POLLIN, 0};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (poll(&p, 1, int(std::max<int64_t>(1, left.count()))) <= 0) continue;
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->len > 0 && event->name[0] != '.') return true;
+      at += ssize_t(sizeof(inotify_event) + event->len);
+    }
+  }
+  return false;
 }
 
 long PeakResidentKiB(pid_t pid) {
@@ -98,12 +122,16 @@ int main() {
         jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(name + ".jpg", 0, 0, 6, 4))));
     const e2e::fs::path staged = station.staging() / (name + ".trpr");
     if (!jobwriter::WriteJobFile(job, staged)) return 1;
-    const size_t before = e2e::VisibleFilesBelow(station.SetFolder('A')).size();
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (watch < 0 || inotify_add_watch(watch, station.SetFolder('A').c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+      std::fprintf(stderr, "bench_job: cannot watch the set folder\n");
+      return 1;
+    }
     const auto start = std::chrono::steady_clock::now();
     station.DropFile(staged, name + ".trpr");
-    const bool landed = e2e::WaitUntil(
-        [&] { return e2e::VisibleFilesBelow(station.SetFolder('A')).size() > before; }, 60);
+    const bool landed = WaitForLanding(watch, 60);
     const auto end = std::chrono::steady_clock::now();
+    close(watch);
     if (!landed) {
       std::fprintf(stderr, "bench_job: no output for run %d\n%s\n", run, station.Log().c_str());
       return 1;
