@@ -23,6 +23,9 @@ const char* CheckImageSize(uint64_t width, uint64_t height);
 ImageStatus JpegReadInfo(std::span<const uint8_t> data, ImageInfo* info);
 ImageStatus JpegDecode(std::span<const uint8_t> data, int scaleDenominator, ImageInfo* info,
                        GWorldHandle* out);
+// Off: every photo is decoded whole on the calling thread (tests compare
+// the banded decode with it).
+void UseJpegBandsForTesting(bool on);
 ImageStatus JpegEncode(const GWorld& image, const ImageWriteOptions& options, std::vector<uint8_t>* out);
 
 ImageStatus PngReadInfo(std::span<const uint8_t> data, ImageInfo* info);

@@ -9,6 +9,17 @@
 // garbage); we treat those warnings as errors so that a damaged photo is never
 // used as if whole. Warnings that leave the pixels intact (stray bytes between
 // markers, an unknown JFIF revision, a bad ICC marker) are let through.
+//
+// Large baseline photos are decoded in bands on the shared worker pool. The
+// compressed data has no entry points (restart markers are rare in camera
+// files), so each band's decoder reads the entropy-coded data from the start
+// and skips the rows above its band without transforming them; the costly
+// part after entropy decoding (inverse DCT, upsampling, colour conversion)
+// is then shared. libjpeg-turbo gives the same rows for a skipped start as
+// for a whole decode; the decoder of the last band reads the data to its end,
+// so it meets every fault a whole decode would. Should any band fail, the
+// photo is decoded once more as a whole, which gives the failure its usual
+// message.
 #include <csetjmp>
 #include <algorithm>
 #include <cstdio>
@@ -20,11 +31,17 @@
 #include <jerror.h>
 
 #include "host/imageio/Codecs.h"
+#include "host/workers/WorkerPool.h"
 
 namespace host::imageio {
 namespace {
 
 constexpr long kMaxDecoderMemory = 1L << 30;
+
+// Below this many output pixels a photo decodes faster whole than the bands'
+// repeated entropy decoding and hand-over cost.
+constexpr uint64_t kBandedFromPixels = 2'000'000;
+bool gBands = true;
 
 struct ErrorManager {
   jpeg_error_mgr pub;
@@ -73,6 +90,9 @@ struct DecodeJob {
   std::string sizeError;
   JOCTET* icc = nullptr;
   unsigned int iccLength = 0;
+  bool allowBands = true;
+  unsigned bandCount = 0;  // set when the rows are left to DecodeInBands
+  JDIMENSION rowsPerBandUnit = 0;
   jpeg_decompress_struct cinfo{};
   ErrorManager err{};
   bool created = false;
@@ -151,6 +171,22 @@ bool RunDecode(DecodeJob* job) {
     job->sizeError = "not enough memory for the image";
     return false;
   }
+  if (job->allowBands && gBands && !cmyk && !cinfo->progressive_mode && !cinfo->arith_code &&
+      uint64_t(cinfo->output_width) * cinfo->output_height >= kBandedFromPixels) {
+    // Bands start on iMCU rows, where the skip costs entropy decoding only.
+#if JPEG_LIB_VERSION >= 70
+    const JDIMENSION unit = JDIMENSION(cinfo->max_v_samp_factor) * JDIMENSION(cinfo->min_DCT_v_scaled_size);
+#else
+    const JDIMENSION unit = JDIMENSION(cinfo->max_v_samp_factor) * JDIMENSION(cinfo->min_DCT_scaled_size);
+#endif
+    const JDIMENSION units = unit > 0 ? (cinfo->output_height + unit - 1) / unit : 0;
+    const unsigned bands = std::min<unsigned>(WorkerPool::shared().threadCount(), units);
+    if (bands > 1) {
+      job->bandCount = bands;
+      job->rowsPerBandUnit = unit;
+      return true;
+    }
+  }
   if (cmyk) job->cmykRow.resize(size_t(cinfo->output_width) * 4);
   jpeg_start_decompress(cinfo);
   GWorld& image = *job->image;
@@ -171,15 +207,83 @@ bool RunDecode(DecodeJob* job) {
   return true;
 }
 
+// One band of a photo: output rows [first, end) into `image`.
+struct BandJob {
+  std::span<const uint8_t> data;
+  int scaleDenominator = 1;
+  GWorld* image = nullptr;
+  JDIMENSION first = 0, end = 0;
+  jpeg_decompress_struct cinfo{};
+  ErrorManager err{};
+  bool created = false;
+};
+
+bool RunBand(BandJob* job) {
+  jpeg_decompress_struct* cinfo = &job->cinfo;
+  cinfo->err = &job->err.pub;
+  InstallErrorManager(&job->err);
+  if (setjmp(job->err.jump)) return false;
+  jpeg_create_decompress(cinfo);
+  job->created = true;
+  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
+  jpeg_mem_src(cinfo, job->data.data(), static_cast<unsigned long>(job->data.size()));
+  jpeg_read_header(cinfo, TRUE);
+  cinfo->scale_num = 1;
+  cinfo->scale_denom = static_cast<unsigned>(job->scaleDenominator);
+  cinfo->out_color_space = JCS_EXT_ARGB;
+  jpeg_start_decompress(cinfo);
+  GWorld& image = *job->image;
+  if (cinfo->output_width != JDIMENSION(image.width()) || cinfo->output_height != JDIMENSION(image.height()))
+    return false;
+  if (job->first > 0 && jpeg_skip_scanlines(cinfo, job->first) != job->first) return false;
+  while (cinfo->output_scanline < job->end) {
+    const int32_t y = static_cast<int32_t>(cinfo->output_scanline);
+    JSAMPROW rows[8];
+    const int32_t count = std::min<int32_t>(8, static_cast<int32_t>(job->end) - y);
+    for (int32_t i = 0; i < count; ++i) rows[i] = image.scanline(y + i);
+    if (jpeg_read_scanlines(cinfo, rows, static_cast<JDIMENSION>(count)) == 0) return false;
+  }
+  // The last band reads on to the end of the data, as a whole decode does.
+  if (job->end == cinfo->output_height) jpeg_finish_decompress(cinfo);
+  return true;
+}
+
+// Decodes the rows of job.image in job.bandCount bands of whole iMCU rows,
+// one task each; false when any band failed.
+bool DecodeInBands(const DecodeJob& job) {
+  const JDIMENSION height = JDIMENSION(job.image->height()), unit = job.rowsPerBandUnit;
+  const JDIMENSION units = (height + unit - 1) / unit;
+  std::vector<BandJob> bands(job.bandCount);
+  for (unsigned b = 0; b < job.bandCount; ++b) {
+    bands[b].data = job.data;
+    bands[b].scaleDenominator = job.scaleDenominator;
+    bands[b].image = job.image.get();
+    bands[b].first = std::min(height, JDIMENSION(uint64_t(units) * b / job.bandCount) * unit);
+    bands[b].end = std::min(height, JDIMENSION(uint64_t(units) * (b + 1) / job.bandCount) * unit);
+  }
+  std::vector<char> ok(bands.size(), 0);
+  parallelFor(WorkerPool::shared(), bands.size(), [&](size_t b) {
+    ok[b] = RunBand(&bands[b]);
+    if (bands[b].created) jpeg_destroy_decompress(&bands[b].cinfo);
+  });
+  return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
+}
+
 ImageStatus Decode(std::span<const uint8_t> data, bool headerOnly, int scale, ImageInfo* info,
-                   GWorldHandle* out) {
+                   GWorldHandle* out, bool allowBands = true) {
   DecodeJob job;
   job.data = data;
   job.headerOnly = headerOnly;
   job.scaleDenominator = scale;
   job.info = info;
+  job.allowBands = allowBands;
   const bool ok = RunDecode(&job);
   if (job.created) jpeg_destroy_decompress(&job.cinfo);
+  if (ok && job.bandCount > 1 && !DecodeInBands(job)) {
+    std::free(job.icc);
+    *info = ImageInfo{};
+    return Decode(data, headerOnly, scale, info, out, false);
+  }
   if (job.icc) {
     info->iccProfile.assign(job.icc, job.icc + job.iccLength);
     std::free(job.icc);
@@ -248,6 +352,8 @@ ImageStatus JpegDecode(std::span<const uint8_t> data, int scaleDenominator, Imag
                        GWorldHandle* out) {
   return Decode(data, false, scaleDenominator, info, out);
 }
+
+void UseJpegBandsForTesting(bool on) { gBands = on; }
 
 ImageStatus JpegEncode(const GWorld& image, const ImageWriteOptions& options, std::vector<uint8_t>* out) {
   if (image.width() > JPEG_MAX_DIMENSION || image.height() > JPEG_MAX_DIMENSION) {
