@@ -1,5 +1,9 @@
 #include "pipeline/PageEffects.h"
 
+#include <cstring>
+#include <system_error>
+
+
 #include "imaging/ColorAdjust.h"
 #include "imaging/CropFit.h"
 #include "imaging/ImageWriters.h"
@@ -55,7 +59,20 @@ bool Match(host::GWorld* page, bool globalOn, bool entryOn, const FSSpec& source
   return matchInputAndOutput(page, settings, printerCode);
 }
 
-bool SaveOutputForPrint(const host::GWorld* page) { return page && ::SaveOutputForPrint(page); }
+std::future<bool> StartSaveOutputForPrint(const host::GWorld& page) {
+  if (host::GWorldHandle copy = host::GWorld::CreateUninitialized(page.bounds())) {
+    for (int32_t y = 0; y < page.height(); ++y)
+      std::memcpy(copy->scanline(y), page.scanline(y), size_t(page.width()) * 4);
+    try {
+      return std::async(std::launch::async, [kept = std::move(copy)] { return ::SaveOutputForPrint(kept.get()); });
+    } catch (const std::system_error&) {
+      // no thread to be had: written below
+    }
+  }
+  std::promise<bool> written;
+  written.set_value(::SaveOutputForPrint(&page));
+  return written.get_future();
+}
 
 host::GWorldHandle CropToNewSize(host::GWorldHandle& source, const CLongRect_AC& size, int16_t mode) {
   if (!source) return nullptr;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <future>
 
 #include "host/base/Geometry.h"
 #include "host/base/MacTypes.h"
@@ -34,8 +35,11 @@ bool FindProfile(OSType profileClass, const CStr255_AC& name, FSSpec* found);
 // switches are on; true when matched.
 bool Match(host::GWorld* page, bool globalOn, bool entryOn, const FSSpec& source, const FSSpec& printer,
            int16_t printerCode);
-// "OutputForPrint.jpg" in the preferences folder; true when written.
-bool SaveOutputForPrint(const host::GWorld* page);
+// Writes "OutputForPrint.jpg" in the preferences folder from a copy of the
+// page, on a thread of its own, so that the page may go on to its route at
+// once; the result is true once the file is written. When no copy or thread
+// can be had, the file is written before this returns.
+std::future<bool> StartSaveOutputForPrint(const host::GWorld& page);
 
 // Both take the source over on success (it is then empty) and leave it
 // with the caller on failure.

@@ -73,8 +73,13 @@ int16_t TSpoolerPrintView::FinishJob() {
       }
     }
   }
-  if (page) effects::SaveOutputForPrint(page);
-  return PrepareForPrinter();
+  // The job's page file is written while the page goes on to its route;
+  // the job goes on only once both are done.
+  std::future<bool> pageFile;
+  if (page) pageFile = effects::StartSaveOutputForPrint(*page);
+  const int16_t result = PrepareForPrinter();
+  if (pageFile.valid()) pageFile.wait();
+  return result;
 }
 
 void TSpoolerPrintView::ApplyColorSettings(int16_t code, host::GWorld& pageRef) {
