@@ -451,31 +451,65 @@ void TTextListView::AddResourceItem(const std::string& text) {
 TPictureView::TPictureView() = default;
 TPictureView::~TPictureView() = default;
 
+// The preview is the offscreen shrunk by a whole factor, each preview
+// pixel the mean of its block.
 void TPictureView::SetOffscreen(const host::GWorld* offscreen, bool) {
-  picture_.reset();
-  if (offscreen) {
-    picture_ = host::GWorld::Create(offscreen->bounds());
-    if (picture_) {
-      for (int32_t y = 0; y < offscreen->height(); ++y)
-        std::copy_n(offscreen->scanline(y), size_t(offscreen->width()) * 4, picture_->scanline(y));
+  preview_ = QImage();
+  scaled_ = QImage();
+  pictureWidth_ = pictureHeight_ = 0;
+  if (offscreen && offscreen->width() > 0 && offscreen->height() > 0) {
+    const int32_t w = offscreen->width(), h = offscreen->height();
+    const int32_t factor = (std::max(w, h) + kPreviewSide - 1) / kPreviewSide;
+    const int32_t pw = std::max(1, w / factor), ph = std::max(1, h / factor);
+    QImage preview(pw, ph, QImage::Format_RGB32);
+    if (!preview.isNull()) {
+      std::vector<uint32_t> sums(size_t(pw) * 3);
+      for (int32_t py = 0; py < ph; ++py) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        const int32_t rows = std::min(factor, h - py * factor);
+        for (int32_t r = 0; r < rows; ++r) {
+          const uint8_t* in = offscreen->scanline(py * factor + r);
+          for (int32_t px = 0; px < pw; ++px) {
+            uint32_t* sum = &sums[size_t(px) * 3];
+            const int32_t columns = std::min(factor, w - px * factor);
+            for (int32_t c = 0; c < columns; ++c, in += 4) {
+              sum[0] += in[1];
+              sum[1] += in[2];
+              sum[2] += in[3];
+            }
+          }
+        }
+        auto* out = reinterpret_cast<QRgb*>(preview.scanLine(py));
+        for (int32_t px = 0; px < pw; ++px) {
+          const uint32_t n = uint32_t(rows * std::min(factor, w - px * factor));
+          const uint32_t* sum = &sums[size_t(px) * 3];
+          out[px] = qRgb(int((sum[0] + n / 2) / n), int((sum[1] + n / 2) / n), int((sum[2] + n / 2) / n));
+        }
+      }
+      preview_ = std::move(preview);
+      pictureWidth_ = w;
+      pictureHeight_ = h;
     }
   }
   ForceRedraw();
 }
 
-bool TPictureView::HasPicture() const { return picture_ != nullptr; }
+bool TPictureView::HasPicture() const { return !preview_.isNull(); }
 
 void TPictureView::Draw(const CRect_AC& area) {
   const RGBColor white{0xFFFF, 0xFFFF, 0xFFFF};
   EraseRect(area, white);
-  if (!picture_) return;
+  QPainter* painter = CurrentPainter();
+  if (preview_.isNull() || !painter) return;
   const CRect_AC extent = GetExtent();
-  const double scale = std::min(double(extent.Width()) / picture_->width(), double(extent.Height()) / picture_->height());
-  const int w = std::max(1, int(std::lround(picture_->width() * scale)));
-  const int h = std::max(1, int(std::lround(picture_->height() * scale)));
+  const double scale = std::min(double(extent.Width()) / pictureWidth_, double(extent.Height()) / pictureHeight_);
+  const int w = std::max(1, int(std::lround(pictureWidth_ * scale)));
+  const int h = std::max(1, int(std::lround(pictureHeight_ * scale)));
   const int left = int(extent.Width() - w) / 2;
   const int top = int(extent.Height() - h) / 2;
-  DrawOffscreen(*picture_, picture_->bounds(), CRect_AC(int16_t(top), int16_t(left), int16_t(top + h), int16_t(left + w)));
+  if (scaled_.width() != w || scaled_.height() != h)
+    scaled_ = preview_.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  painter->drawImage(QPoint(left, top), scaled_);
 }
 
 // ---- progress bar ----------------------------------------------------------

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <QImage>
+
 #include "host/ui/View.h"
 
 namespace host {
@@ -151,9 +153,13 @@ class TTextListView : public TView {
 };
 
 // Shows an offscreen, scaled to fit the view with its proportions kept and
-// centred; white where the picture does not reach. Keeps its own copy.
+// centred; white where the picture does not reach. Keeps its own copy, made
+// once at no more than kPreviewSide pixels a side (a whole page copied and
+// scaled again at every repaint would hold up the job that shows it), and
+// that copy scaled to the size last drawn.
 class TPictureView : public TView {
  public:
+  static constexpr int32_t kPreviewSide = 1024;
   TPictureView();
   ~TPictureView() override;
   void SetOffscreen(const host::GWorld* offscreen, bool redraw = true);
@@ -161,7 +167,9 @@ class TPictureView : public TView {
   void Draw(const CRect_AC& area) override;
 
  private:
-  std::unique_ptr<host::GWorld> picture_;
+  int32_t pictureWidth_ = 0, pictureHeight_ = 0;  // of the offscreen shown
+  QImage preview_;
+  QImage scaled_;
 };
 
 class TProgressBar : public TView {

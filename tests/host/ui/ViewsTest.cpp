@@ -186,6 +186,26 @@ TEST_F(Views, PictureViewShowsAnOffscreen) {
   EXPECT_NEAR(dark, 100 * 50, 300);
   pict->SetOffscreen(nullptr);
   EXPECT_EQ(DarkPixels(Grab(top), rect), 0);
+
+  // A page far larger than the kept preview (not a whole multiple of it
+  // either) keeps its proportions and its colours: 3001 x 1001, red left
+  // third, blue beyond, shown 100 x 33.
+  host::GWorldHandle page = host::GWorld::Create(CLongRect_AC(0, 0, 1001, 3001));
+  ASSERT_TRUE(page);
+  for (int32_t y = 0; y < page->height(); ++y)
+    for (int32_t x = 0; x < page->width(); ++x) {
+      uint8_t* p = page->scanline(y) + 4 * x;
+      p[1] = x < 1000 ? 255 : 0;
+      p[2] = 0;
+      p[3] = x < 1000 ? 0 : 255;
+    }
+  pict->SetOffscreen(page.get());
+  const QImage shown = Grab(top);
+  EXPECT_NEAR(DarkPixels(shown, rect), 100 * 33, 300);
+  const QPoint centre = rect.center();
+  EXPECT_EQ(shown.pixel(rect.left() + 15, centre.y()), qRgb(255, 0, 0));
+  EXPECT_EQ(shown.pixel(rect.left() + 80, centre.y()), qRgb(0, 0, 255));
+  EXPECT_EQ(shown.pixel(centre.x(), rect.top() + 10), qRgb(255, 255, 255));
 }
 
 TEST_F(Views, ModalDialogsAnswerThemselvesWithoutADisplay) {
