@@ -202,6 +202,13 @@ struct PairedTaps {
   int32_t rounding = 0;
   int shift = -1;  // divisor = 1 << shift; -1: divide
   int32_t divisor = 1;
+  // Other divisors divide in single precision when every sum plus rounding
+  // stays below 2^22: then (n + 0.5) * (1/divisor), truncated, is exactly
+  // n / divisor. n + 0.5 lies at least 0.5/divisor from any whole number,
+  // and the two roundings (of the inverse and of the product) move it by at
+  // most (n + 0.5) / divisor * 2^-23, which is less.
+  bool floatDivide = false;
+  float inverse = 0;
   // Every output index whose taps are consecutive source pixels has them
   // also laid out for the wide horizontal kernel: groups of four pairs as two
   // vectors of eight packed weights (pairs 0 and 2, then 1 and 3), zero
@@ -219,6 +226,7 @@ struct PairedTaps {
     const size_t n = f.first.size();
     p.first.resize(n);
     p.count.resize(n);
+    int64_t largestSum = 0;
     for (size_t i = 0; i < n; ++i) {
       int64_t magnitude = 0;
       p.first[i] = static_cast<int32_t>(p.source.size() / 2);
@@ -233,7 +241,12 @@ struct PairedTaps {
                                                 (static_cast<uint32_t>(static_cast<uint16_t>(w1)) << 16)));
       }
       if (magnitude * 255 + f.rounding > INT32_MAX) return false;
+      largestSum = std::max(largestSum, magnitude * 255 + f.rounding);
       p.count[i] = static_cast<int32_t>(p.source.size() / 2) - p.first[i];
+    }
+    if (p.shift < 0 && largestSum < (int64_t(1) << 22)) {
+      p.floatDivide = true;
+      p.inverse = 1.0f / static_cast<float>(p.divisor);
     }
     *out = std::move(p);
     return true;
@@ -273,8 +286,12 @@ struct PairedTaps {
   // 0..255, negative sums to 0.
   void Store4(__m128i acc, uint8_t* out) const {
     acc = _mm_add_epi32(acc, _mm_set1_epi32(rounding));
-    if (shift >= 0) {
-      const __m128i v = _mm_sra_epi32(acc, _mm_cvtsi32_si128(shift));
+    if (shift >= 0 || floatDivide) {
+      // Negative sums truncate to zero or below and pack to 0.
+      const __m128i v =
+          shift >= 0 ? _mm_sra_epi32(acc, _mm_cvtsi32_si128(shift))
+                     : _mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(_mm_cvtepi32_ps(acc), _mm_set1_ps(0.5f)),
+                                                   _mm_set1_ps(inverse)));
       const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(v, v), _mm_setzero_si128());
       const int32_t word = _mm_cvtsi128_si32(bytes);
       std::memcpy(out, &word, 4);
@@ -375,14 +392,20 @@ __attribute__((target("avx2"))) void FilterRowWide(const uint8_t* in, uint8_t* o
   }
 }
 
+// (sum + rounding) / divisor of eight sums, as PairedTaps::Store4 has it.
+__attribute__((target("avx2"))) inline __m256i DivideWide(__m256i acc, const PairedTaps& t) {
+  acc = _mm256_add_epi32(acc, _mm256_set1_epi32(t.rounding));
+  if (t.shift >= 0) return _mm256_sra_epi32(acc, _mm_cvtsi32_si128(t.shift));
+  return _mm256_cvttps_epi32(
+      _mm256_mul_ps(_mm256_add_ps(_mm256_cvtepi32_ps(acc), _mm256_set1_ps(0.5f)), _mm256_set1_ps(t.inverse)));
+}
+
 __attribute__((target("avx2"))) void FilterColumnWide(const std::vector<const uint8_t*>& rows, uint8_t* out,
                                                       const PairedTaps& t, int32_t y, size_t rowLength) {
   const __m256i zero = _mm256_setzero_si256();
   const int32_t begin = t.first[y], end = begin + t.count[y];
   size_t i = 0;
-  if (t.shift >= 0) {
-    const __m256i rounding = _mm256_set1_epi32(t.rounding);
-    const __m128i shift = _mm_cvtsi32_si128(t.shift);
+  if (t.shift >= 0 || t.floatDivide) {
     for (; i + 32 <= rowLength; i += 32) {
       __m256i acc0 = zero, acc1 = zero, acc2 = zero, acc3 = zero;
       for (int32_t k = begin; k < end; ++k) {
@@ -397,10 +420,10 @@ __attribute__((target("avx2"))) void FilterColumnWide(const std::vector<const ui
       }
       // Unpacking and packing both work within 128-bit lanes, so the bytes
       // come back in their own order.
-      acc0 = _mm256_sra_epi32(_mm256_add_epi32(acc0, rounding), shift);
-      acc1 = _mm256_sra_epi32(_mm256_add_epi32(acc1, rounding), shift);
-      acc2 = _mm256_sra_epi32(_mm256_add_epi32(acc2, rounding), shift);
-      acc3 = _mm256_sra_epi32(_mm256_add_epi32(acc3, rounding), shift);
+      acc0 = DivideWide(acc0, t);
+      acc1 = DivideWide(acc1, t);
+      acc2 = DivideWide(acc2, t);
+      acc3 = DivideWide(acc3, t);
       const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(acc0, acc1), _mm256_packs_epi32(acc2, acc3));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), bytes);
     }

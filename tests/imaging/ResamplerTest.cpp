@@ -111,6 +111,36 @@ TEST(Resampler, OnTheCallingThreadTheProgressDisplayIsIdledEveryFiftyRows) {
   platform::SetProgressIdleHook({});
 }
 
+// Linear reductions average over boxes whose divisor is the source size,
+// which the paired kernels divide in single precision up to sums of 2^22
+// and exactly by integers beyond. Both must give the plain loops' bytes:
+// long rows and columns of noise and of white, divisors on both sides of
+// that limit, with the page sizes of a 24-megapixel photo among them.
+TEST(Resampler, LinearReductionsDivideExactlyAtAnyDivisor) {
+  struct Case {
+    int32_t from, to;
+  };
+  for (const Case c : {Case{6000, 1800}, Case{4000, 1200}, Case{16000, 7}, Case{16447, 4099}, Case{17000, 13},
+                       Case{9001, 8999}}) {
+    for (bool white : {false, true}) {
+      for (bool across : {true, false}) {
+        auto src = Noise(across ? c.from : 3, across ? 3 : c.from, unsigned(c.from));
+        if (white) std::memset(src->pixels(), 0xFF, src->byteCount());
+        const CLongRect_AC size(0, 0, across ? 2 : c.to, across ? c.to : 2);
+        auto paired = host::GWorld::Create(size), plain = host::GWorld::Create(size);
+        ASSERT_TRUE(imaging::Resample(*src, src->bounds(), *paired, size, kScaleLinear, nullptr));
+        imaging::UsePairedKernelsForTesting(false);
+        const bool plainOk = imaging::Resample(*src, src->bounds(), *plain, size, kScaleLinear, nullptr);
+        imaging::UsePairedKernelsForTesting(true);
+        ASSERT_TRUE(plainOk);
+        ASSERT_EQ(0, std::memcmp(paired->pixels(), plain->pixels(), paired->byteCount()))
+            << c.from << " to " << c.to << (across ? " across" : " down") << (white ? ", white" : "");
+        if (white) EXPECT_EQ(paired->pixels()[5], 255);
+      }
+    }
+  }
+}
+
 TEST(Resampler, PairedKernelsGiveThePlainLoopsBytes) {
   // Odd tap counts, sub-rectangles, edge-clamped taps, enlarging and reducing,
   // rows narrower than one 16-byte block: the 16-bit paired kernels must give
