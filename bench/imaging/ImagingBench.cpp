@@ -56,18 +56,23 @@ host::GWorldHandle MakePhotoLike(int width, int height, uint32_t seed) {
   return image;
 }
 
-bool ResizeOnce(host::WorkerPool* pool, host::GWorld& out) {
-  return imaging::Resample(*gPhoto, gPhoto->bounds(), out, out.bounds(), kScaleLanczos3, pool);
+bool ResizeOnce(host::WorkerPool* pool, host::GWorld& out, int16_t filter = kScaleLanczos3) {
+  return imaging::Resample(*gPhoto, gPhoto->bounds(), out, out.bounds(), filter, pool);
 }
 
-void BM_ResizePhotoLanczos3(benchmark::State& state) {
+void ResizeLoop(benchmark::State& state, int16_t filter) {
   host::WorkerPool pool(static_cast<unsigned>(state.range(0)));
   auto out = host::GWorld::Create(CLongRect_AC(0, 0, kPageHeight, kPageWidth));
   for (auto _ : state) {
-    if (!ResizeOnce(&pool, *out)) state.SkipWithError("resize failed");
+    if (!ResizeOnce(&pool, *out, filter)) state.SkipWithError("resize failed");
     benchmark::DoNotOptimize(out->pixels());
   }
 }
+
+void BM_ResizePhotoLanczos3(benchmark::State& state) { ResizeLoop(state, kScaleLanczos3); }
+// The method a job's image box asks for by default: a box average when
+// reducing.
+void BM_ResizePhotoLinear(benchmark::State& state) { ResizeLoop(state, kScaleLinear); }
 
 // Decode + resize + encode of one page, files in and out.
 bool PageOnce() {
@@ -91,6 +96,7 @@ void BM_PageDecodeResizeEncode(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ResizePhotoLanczos3)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ResizePhotoLinear)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PageDecodeResizeEncode)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
@@ -131,6 +137,8 @@ int main(int argc, char** argv) {
   const double vipsStart = bench::BestOf(5, {"copy", raw, (gFolder / "same.v").string()});
   const double vipsResize =
       converted ? bench::BestOf(5, {"resize", raw, (gFolder / "small.v").string(), scaleText, "--kernel", "lanczos3"}) : -1;
+  const double vipsLinear =
+      converted ? bench::BestOf(5, {"resize", raw, (gFolder / "small.v").string(), scaleText, "--kernel", "linear"}) : -1;
   const double vipsPage = bench::BestOf(5, {"resize", jpeg, (gFolder / "page-vips.jpg[Q=90]").string(), scaleText,
                                      "--kernel", "lanczos3"});
 
@@ -149,11 +157,14 @@ int main(int argc, char** argv) {
   const double resizeOnly = vipsResize > 0 && vipsStart > 0 ? std::max(1.0, vipsResize - vipsStart) : -1;
   row("24 MP -> 1800x1200 Lanczos-3 (8)", "BM_ResizePhotoLanczos3/8/real_time", resizeOnly);
   row("24 MP -> 1800x1200 Lanczos-3 (1)", "BM_ResizePhotoLanczos3/1/real_time", resizeOnly);
+  row("24 MP -> 1800x1200 linear (8)", "BM_ResizePhotoLinear/8/real_time",
+      vipsLinear > 0 && vipsStart > 0 ? std::max(1.0, vipsLinear - vipsStart) : -1);
   row("page: decode+resize+encode", "BM_PageDecodeResizeEncode/real_time", vipsPage);
   std::printf("(vips uses every processor; its process start-up is included in the page row)\n");
   std::printf("reference: vips resize %s %s %s --kernel lanczos3, less vips copy %s %s\n", raw.c_str(),
               (gFolder / "small.v").string().c_str(), scaleText.c_str(), raw.c_str(),
               (gFolder / "same.v").string().c_str());
+  std::printf("reference: the same with --kernel linear for the linear row\n");
   std::printf("reference: vips resize %s %s %s --kernel lanczos3\n", jpeg.c_str(),
               (gFolder / "page-vips.jpg[Q=90]").string().c_str(), scaleText.c_str());
 
