@@ -452,7 +452,8 @@ TPictureView::TPictureView() = default;
 TPictureView::~TPictureView() = default;
 
 // The preview is the offscreen shrunk by a whole factor, each preview
-// pixel the mean of its block.
+// pixel the mean of its block; the few rows and columns past the last whole
+// block are left out.
 void TPictureView::SetOffscreen(const host::GWorld* offscreen, bool) {
   preview_ = QImage();
   scaled_ = QImage();
@@ -461,30 +462,32 @@ void TPictureView::SetOffscreen(const host::GWorld* offscreen, bool) {
     const int32_t w = offscreen->width(), h = offscreen->height();
     const int32_t factor = (std::max(w, h) + kPreviewSide - 1) / kPreviewSide;
     const int32_t pw = std::max(1, w / factor), ph = std::max(1, h / factor);
+    const int32_t bw = std::min(factor, w), bh = std::min(factor, h);  // block size
+    const uint32_t n = uint32_t(bw * bh), half = n / 2;
     QImage preview(pw, ph, QImage::Format_RGB32);
     if (!preview.isNull()) {
       std::vector<uint32_t> sums(size_t(pw) * 3);
       for (int32_t py = 0; py < ph; ++py) {
         std::fill(sums.begin(), sums.end(), 0u);
-        const int32_t rows = std::min(factor, h - py * factor);
-        for (int32_t r = 0; r < rows; ++r) {
-          const uint8_t* in = offscreen->scanline(py * factor + r);
-          for (int32_t px = 0; px < pw; ++px) {
-            uint32_t* sum = &sums[size_t(px) * 3];
-            const int32_t columns = std::min(factor, w - px * factor);
-            for (int32_t c = 0; c < columns; ++c, in += 4) {
-              sum[0] += in[1];
-              sum[1] += in[2];
-              sum[2] += in[3];
+        for (int32_t r = 0; r < bh; ++r) {
+          const uint8_t* in = offscreen->scanline(py * bh + r);
+          uint32_t* sum = sums.data();
+          for (int32_t px = 0; px < pw; ++px, sum += 3) {
+            uint32_t red = 0, green = 0, blue = 0;
+            for (int32_t c = 0; c < bw; ++c, in += 4) {
+              red += in[1];
+              green += in[2];
+              blue += in[3];
             }
+            sum[0] += red;
+            sum[1] += green;
+            sum[2] += blue;
           }
         }
         auto* out = reinterpret_cast<QRgb*>(preview.scanLine(py));
-        for (int32_t px = 0; px < pw; ++px) {
-          const uint32_t n = uint32_t(rows * std::min(factor, w - px * factor));
-          const uint32_t* sum = &sums[size_t(px) * 3];
-          out[px] = qRgb(int((sum[0] + n / 2) / n), int((sum[1] + n / 2) / n), int((sum[2] + n / 2) / n));
-        }
+        const uint32_t* sum = sums.data();
+        for (int32_t px = 0; px < pw; ++px, sum += 3)
+          out[px] = qRgb(int((sum[0] + half) / n), int((sum[1] + half) / n), int((sum[2] + half) / n));
       }
       preview_ = std::move(preview);
       pictureWidth_ = w;
