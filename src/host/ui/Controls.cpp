@@ -26,6 +26,7 @@
 
 #include "host/qd/GWorld.h"
 #include "host/ui/QtBridge.h"
+#include "host/workers/WorkerPool.h"
 
 using host::ui::FromQString;
 using host::ui::ToQString;
@@ -453,7 +454,8 @@ TPictureView::~TPictureView() = default;
 
 // The preview is the offscreen shrunk by a whole factor, each preview
 // pixel the mean of its block; the few rows and columns past the last whole
-// block are left out.
+// block are left out. Bands of preview rows are averaged on the worker
+// pool: the view is told of every page a job draws, and the job waits.
 void TPictureView::SetOffscreen(const host::GWorld* offscreen, bool) {
   preview_ = QImage();
   scaled_ = QImage();
@@ -466,29 +468,38 @@ void TPictureView::SetOffscreen(const host::GWorld* offscreen, bool) {
     const uint32_t n = uint32_t(bw * bh), half = n / 2;
     QImage preview(pw, ph, QImage::Format_RGB32);
     if (!preview.isNull()) {
-      std::vector<uint32_t> sums(size_t(pw) * 3);
-      for (int32_t py = 0; py < ph; ++py) {
-        std::fill(sums.begin(), sums.end(), 0u);
-        for (int32_t r = 0; r < bh; ++r) {
-          const uint8_t* in = offscreen->scanline(py * bh + r);
-          uint32_t* sum = sums.data();
-          for (int32_t px = 0; px < pw; ++px, sum += 3) {
-            uint32_t red = 0, green = 0, blue = 0;
-            for (int32_t c = 0; c < bw; ++c, in += 4) {
-              red += in[1];
-              green += in[2];
-              blue += in[3];
+      // Rows are found from the bits taken here, so that no worker calls
+      // into the image (scanLine would check for sharing).
+      uchar* const bits = preview.bits();
+      const size_t stride = size_t(preview.bytesPerLine());
+      constexpr int32_t kBandRows = 32;
+      const auto bands = size_t((ph + kBandRows - 1) / kBandRows);
+      host::parallelFor(host::WorkerPool::shared(), bands, [&](size_t band) {
+        std::vector<uint32_t> sums(size_t(pw) * 3);
+        const int32_t first = int32_t(band) * kBandRows, end = std::min(ph, first + kBandRows);
+        for (int32_t py = first; py < end; ++py) {
+          std::fill(sums.begin(), sums.end(), 0u);
+          for (int32_t r = 0; r < bh; ++r) {
+            const uint8_t* in = offscreen->scanline(py * bh + r);
+            uint32_t* sum = sums.data();
+            for (int32_t px = 0; px < pw; ++px, sum += 3) {
+              uint32_t red = 0, green = 0, blue = 0;
+              for (int32_t c = 0; c < bw; ++c, in += 4) {
+                red += in[1];
+                green += in[2];
+                blue += in[3];
+              }
+              sum[0] += red;
+              sum[1] += green;
+              sum[2] += blue;
             }
-            sum[0] += red;
-            sum[1] += green;
-            sum[2] += blue;
           }
+          auto* out = reinterpret_cast<QRgb*>(bits + stride * size_t(py));
+          const uint32_t* sum = sums.data();
+          for (int32_t px = 0; px < pw; ++px, sum += 3)
+            out[px] = qRgb(int((sum[0] + half) / n), int((sum[1] + half) / n), int((sum[2] + half) / n));
         }
-        auto* out = reinterpret_cast<QRgb*>(preview.scanLine(py));
-        const uint32_t* sum = sums.data();
-        for (int32_t px = 0; px < pw; ++px, sum += 3)
-          out[px] = qRgb(int((sum[0] + half) / n), int((sum[1] + half) / n), int((sum[2] + half) / n));
-      }
+      });
       preview_ = std::move(preview);
       pictureWidth_ = w;
       pictureHeight_ = h;
