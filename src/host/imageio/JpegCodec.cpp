@@ -248,18 +248,51 @@ bool RunBand(BandJob* job) {
   return true;
 }
 
-// Decodes the rows of job.image in job.bandCount bands of whole iMCU rows,
-// one task each; false when any band failed.
+// The first output row of each band, in whole units of iMCU rows, and the
+// end. Every band's decoder entropy-decodes all the data above its band
+// (cost r a unit row, against 1 for a row decoded whole), so equal bands
+// would leave the last decoder, which reads the most, finishing last. The
+// bands are sized so that all finish together: band b takes F - r * s_b
+// units where s_b is its first unit, and with k bands
+// F = units * r / (1 - (1 - r)^k).
+//
+// r is estimated from the file: entropy decoding costs about 6.6 ns a byte
+// of compressed data plus 0.18 ns a pixel, the rest of the decode about
+// 1.05 ns an output pixel (libjpeg-turbo on x86-64; only the ratio counts).
+// The estimate is taken 10% low, since too small an r merely leaves the
+// last bands a little short, while too large an r overloads the first.
+std::vector<JDIMENSION> BandStarts(JDIMENSION units, unsigned bands, double compressedBytes, double sourcePixels,
+                                   double outputPixels) {
+  const double entropy = 6.6 * compressedBytes + 0.18 * sourcePixels, rest = 1.05 * outputPixels;
+  const double r = std::clamp(0.9 * entropy / (entropy + rest), 0.01, 0.99);
+  const double finish = double(units) * r / (1.0 - std::pow(1.0 - r, double(bands)));
+  std::vector<JDIMENSION> starts{0};
+  double at = 0;
+  for (unsigned b = 0; b + 1 < bands; ++b) {
+    at += finish - r * at;
+    const auto start = JDIMENSION(std::clamp(std::lround(at), 0L, long(units)));
+    if (start > starts.back() && start < units) starts.push_back(start);
+  }
+  starts.push_back(units);
+  return starts;
+}
+
+// Decodes the rows of job.image in up to job.bandCount bands of whole iMCU
+// rows, one task each; false when any band failed.
 bool DecodeInBands(const DecodeJob& job) {
   const JDIMENSION height = JDIMENSION(job.image->height()), unit = job.rowsPerBandUnit;
   const JDIMENSION units = (height + unit - 1) / unit;
-  std::vector<BandJob> bands(job.bandCount);
-  for (unsigned b = 0; b < job.bandCount; ++b) {
+  const double outputPixels = double(job.image->width()) * height;
+  const std::vector<JDIMENSION> starts =
+      BandStarts(units, job.bandCount, double(job.data.size()), double(job.info->width) * job.info->height,
+                 outputPixels);
+  std::vector<BandJob> bands(starts.size() - 1);
+  for (size_t b = 0; b < bands.size(); ++b) {
     bands[b].data = job.data;
     bands[b].scaleDenominator = job.scaleDenominator;
     bands[b].image = job.image.get();
-    bands[b].first = std::min(height, JDIMENSION(uint64_t(units) * b / job.bandCount) * unit);
-    bands[b].end = std::min(height, JDIMENSION(uint64_t(units) * (b + 1) / job.bandCount) * unit);
+    bands[b].first = std::min(height, starts[b] * unit);
+    bands[b].end = std::min(height, starts[b + 1] * unit);
   }
   std::vector<char> ok(bands.size(), 0);
   parallelFor(WorkerPool::shared(), bands.size(), [&](size_t b) {
