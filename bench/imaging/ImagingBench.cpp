@@ -134,7 +134,15 @@ int main(int argc, char** argv) {
   const double scale = double(kPageWidth) / kPhotoWidth;
   const std::string scaleText = std::to_string(scale);
   const bool converted = bench::RunVips({"copy", jpeg, raw}) >= 0;
-  const double vipsStart = bench::BestOf(5, {"copy", raw, (gFolder / "same.v").string()});
+  // What a resize costs vips beyond its own work: start-up and writing an
+  // output of the page's size, measured by cutting the page's size out of
+  // the photo. (A copy of the whole photo, used as the start-up cost before,
+  // also writes 96 MB that a resize never writes, so it made vips's resize
+  // look faster than it is; it is still printed as the stricter figure.)
+  const std::string crop = (gFolder / "crop.v").string();
+  const double vipsStart = bench::BestOf(5, {"crop", raw, crop, "0", "0", std::to_string(kPageWidth),
+                                             std::to_string(kPageHeight)});
+  const double vipsCopy = bench::BestOf(5, {"copy", raw, (gFolder / "same.v").string()});
   const double vipsResize =
       converted ? bench::BestOf(5, {"resize", raw, (gFolder / "small.v").string(), scaleText, "--kernel", "lanczos3"}) : -1;
   const double vipsLinear =
@@ -152,17 +160,20 @@ int main(int argc, char** argv) {
     }
     std::printf("%-34s %10.1f %10.1f %8.2f\n", label, found->second, theirs, found->second / theirs);
   };
-  // The resize alone: vips's time less its start-up and a plain copy of
-  // the same file.
+  // The resize alone: vips's time less its start-up and output.
   const double resizeOnly = vipsResize > 0 && vipsStart > 0 ? std::max(1.0, vipsResize - vipsStart) : -1;
   row("24 MP -> 1800x1200 Lanczos-3 (8)", "BM_ResizePhotoLanczos3/8/real_time", resizeOnly);
+  row("  the same, vips less a whole copy", "BM_ResizePhotoLanczos3/8/real_time",
+      vipsResize > 0 && vipsCopy > 0 ? std::max(1.0, vipsResize - vipsCopy) : -1);
   row("24 MP -> 1800x1200 Lanczos-3 (1)", "BM_ResizePhotoLanczos3/1/real_time", resizeOnly);
   row("24 MP -> 1800x1200 linear (8)", "BM_ResizePhotoLinear/8/real_time",
       vipsLinear > 0 && vipsStart > 0 ? std::max(1.0, vipsLinear - vipsStart) : -1);
   row("page: decode+resize+encode", "BM_PageDecodeResizeEncode/real_time", vipsPage);
   std::printf("(vips uses every processor; its process start-up is included in the page row)\n");
-  std::printf("reference: vips resize %s %s %s --kernel lanczos3, less vips copy %s %s\n", raw.c_str(),
-              (gFolder / "small.v").string().c_str(), scaleText.c_str(), raw.c_str(),
+  std::printf("reference: vips resize %s %s %s --kernel lanczos3, less vips crop %s %s 0 0 %d %d\n", raw.c_str(),
+              (gFolder / "small.v").string().c_str(), scaleText.c_str(), raw.c_str(), crop.c_str(), kPageWidth,
+              kPageHeight);
+  std::printf("reference: the stricter row less vips copy %s %s instead\n", raw.c_str(),
               (gFolder / "same.v").string().c_str());
   std::printf("reference: the same with --kernel linear for the linear row\n");
   std::printf("reference: vips resize %s %s %s --kernel lanczos3\n", jpeg.c_str(),
