@@ -1,6 +1,7 @@
 // A job for print-to-file set 1 through the running program: the page lands
 // in set A's folder at the job's size, the job leaves the spool folder, the
-// print log gets its line and the program stops on SIGTERM when idle.
+// print log gets its line, the finished page is kept in the preferences
+// folder and the program stops on SIGTERM when idle.
 #include "e2e/E2E.h"
 
 #include "layout/Objects.h"
@@ -31,7 +32,63 @@ TEST(SetRoute, PhotoJobLandsInSetFolderAtPageSize) {
   const auto centre = page.rgb(600, 900);
   EXPECT_GT(centre[0], 180);
   EXPECT_LT(centre[1], 70);
+  // The finished page is kept as "OutputForPrint.jpg" too; it is written
+  // beside the route and complete once the job has left the queue.
+  const e2e::Picture kept = e2e::ReadPicture(station.prefsFolder() / "OutputForPrint.jpg");
+  ASSERT_TRUE(kept.image) << kept.error;
+  EXPECT_EQ(kept.width(), 1200);
+  EXPECT_EQ(kept.height(), 1800);
+  EXPECT_GT(kept.rgb(600, 900)[0], 180);
+  EXPECT_LT(kept.rgb(600, 900)[1], 70);
   EXPECT_NE(station.PrintLog().find("Template: E2E"), std::string::npos) << station.PrintLog();
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// A photo large enough to be decoded in bands on the worker pool prints
+// whole: its rows land where they belong and none is missing. The photo's
+// red rises and falls by one step a row (a triangle of 512 rows), so that a
+// row out of place by a few shows; its green grows across the rows.
+TEST(SetRoute, LargePhotoPrintsEveryRowInPlace) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  constexpr int32_t kWidth = 2400, kHeight = 3600;
+  auto triangle = [](int32_t row) { return row % 512 < 256 ? row % 512 : 511 - row % 512; };
+  {
+    host::GWorldHandle photo = host::GWorld::Create(CLongRect_AC(0, 0, kHeight, kWidth));
+    ASSERT_TRUE(photo);
+    for (int32_t y = 0; y < kHeight; ++y) {
+      uint8_t* p = photo->scanline(y);
+      for (int32_t x = 0; x < kWidth; ++x, p += 4) {
+        p[1] = uint8_t(triangle(y));
+        p[2] = uint8_t(x * 255 / (kWidth - 1));
+        p[3] = 90;
+      }
+    }
+    host::ImageWriteOptions options;
+    options.jpegQuality = 95;
+    ASSERT_TRUE(host::WriteImageFile(*photo, station.images() / "Ramp.jpg", host::ImageFormat::kJpeg, options).ok());
+  }
+  jobwriter::TJobDescription job;
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  job.templateName = "Ramp";
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Ramp.jpg", 0, 0, 4, 6))));
+  ASSERT_TRUE(station.Drop(job, "ramp.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  std::vector<e2e::fs::path> outputs;
+  ASSERT_TRUE(e2e::WaitUntil([&] { return !(outputs = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }))
+      << station.Log();
+  const e2e::Picture page = e2e::ReadPicture(outputs.front());
+  ASSERT_TRUE(page.image) << page.error;
+  ASSERT_EQ(page.width(), 1200);
+  ASSERT_EQ(page.height(), 1800);
+  // Page row y shows photo rows 2y and 2y + 1.
+  for (int32_t y = 5; y < page.height() - 5; y += 37) {
+    const auto rgb = page.rgb(600, y);
+    EXPECT_NEAR(rgb[0], triangle(2 * y), 6) << "row " << y;
+    EXPECT_NEAR(rgb[1], 600 * 255 / (page.width() - 1), 6) << "row " << y;
+    EXPECT_NEAR(rgb[2], 90, 6) << "row " << y;
+  }
   EXPECT_EQ(station.Stop(), 0);
 }
 
