@@ -39,9 +39,9 @@ class TPrintServerPrefs : public TPreferencesView {
 // and the folder button 'chng'.
 class TFolderPrefsView : public TPreferencesView {
  protected:
-  // The class name the folder lines are logged under; none (the panels that
-  // do not log their folder lines) logs nothing.
-  virtual const char* FolderLogName() const { return nullptr; }
+  // The class name the folder lines are logged under; null for the panels
+  // that do not log their folder lines.
+  virtual const char* FolderLogName() const = 0;
   // Shows `live` (after taking `candidate`, see UpdateFolderRecord).
   void UpdateFolderString(tFolderFSSpec& live, const tFolderFSSpec& candidate, bool storeAlias);
   // Runs the chooser for `live` and takes the folder chosen.
@@ -69,6 +69,7 @@ class TPrintToFilePrefs : public TFolderPrefsView {
   void StoreControls() override;
 
  private:
+  const char* FolderLogName() const override { return nullptr; }
   tPrintToFilePrefs snapshot_;
 };
 
@@ -87,6 +88,7 @@ class TProcessedJobsPrefs : public TFolderPrefsView {
   void StoreControls() override;
 
  private:
+  const char* FolderLogName() const override { return nullptr; }
   tProcessedJobsPrefs snapshot_;
 };
 
@@ -127,6 +129,8 @@ class TOutputFilePrefs : public TPreferencesView {
   void SetFactorySettings() override;
   void Revert() override;
   bool IsChanged() override { return true; }
+  // The quality field is never dimmed.
+  void ViewsEnable(bool) override {}
   void SetSettings(const tOutputFilePrefs* record);
 
  protected:

@@ -305,7 +305,7 @@ bool DoPreferencesDialog(TPrefsServices& services) {
 void RegisterPreferencesClasses() {
   host::RegisterViewClass<TPreferencesWindow>("TPreferencesWindow");
   host::RegisterViewClass<TPreferencesListView>("TPreferencesListView");
-  host::RegisterViewClass<TPreferencesView>("TPreferencesView");
+  host::RegisterViewClass<TPlainPreferencesView>("TPreferencesView");
   RegisterPreferencePanelClasses();
 }
 

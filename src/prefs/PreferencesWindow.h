@@ -35,28 +35,27 @@ extern int16_t gLastSelectedPreference;
 class TPreferencesWindow;
 
 // The base of every panel. The panel's top view carries the identifier 'dtel'.
-// It is also the plain panel itself (view 1040, category 0), which holds no
-// settings: its factory settings, revert, enabling and storing do nothing,
-// and panels with settings override them.
+// Every panel says what its factory settings, revert, change test, enabling
+// and storing do; TPlainPreferencesView is the panel without settings.
 class TPreferencesView : public TView {
  public:
   void SetDoSave(bool on) { fDoSave = on; }
   bool GetDoSave() const { return fDoSave; }
 
   void DoPostCreate() override;
-  virtual void SetFactorySettings() {}
-  virtual void Revert() {}
+  virtual void SetFactorySettings() = 0;
+  virtual void Revert() = 0;
   // Enables the window's revert button when IsChanged, else disables it.
   void CheckIfChanged();
-  virtual bool IsChanged() { return true; }
-  virtual void ViewsEnable(bool) {}
+  virtual bool IsChanged() = 0;
+  virtual void ViewsEnable(bool on) = 0;
   // Called just before the panel is deleted: with fDoSave set, the panel
   // reads its controls back into its live record.
   void WillBeDeleted();
 
  protected:
   // Reads the controls into the live record (only called when saving).
-  virtual void StoreControls() {}
+  virtual void StoreControls() = 0;
   TPreferencesWindow* PrefsWindow();
   template <class T>
   T* Ctl(const char (&id)[5]) const { return FindSubView<T>(FourCC(id)); }
@@ -71,6 +70,21 @@ class TPreferencesView : public TView {
 
  private:
   bool fDoSave = false;
+};
+
+// The plain panel (view 1040, category 0, registered under the resource's
+// class name "TPreferencesView"): it holds no settings, so factory settings,
+// revert, enabling and storing have nothing to do, and its revert button
+// stays enabled as the base panel's always was.
+class TPlainPreferencesView final : public TPreferencesView {
+ public:
+  void SetFactorySettings() override {}
+  void Revert() override {}
+  bool IsChanged() override { return true; }
+  void ViewsEnable(bool) override {}
+
+ protected:
+  void StoreControls() override {}
 };
 
 // The category list.
