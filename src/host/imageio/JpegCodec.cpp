@@ -113,6 +113,28 @@ void CmykRowToArgb(const uint8_t* cmyk, uint8_t* argb, JDIMENSION width, bool in
   }
 }
 
+// Points a created decoder at the file's bytes. Progressive files keep all
+// coefficients in memory; a small damaged file may declare a huge image.
+// Beyond the limit the library fails cleanly instead of asking for more.
+void ReadFromMemory(jpeg_decompress_struct* cinfo, std::span<const uint8_t> data) {
+  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
+  jpeg_mem_src(cinfo, data.data(), static_cast<unsigned long>(data.size()));
+}
+
+// Reads the decoder's output rows, from its current one up to `end`,
+// straight into the offscreen's rows eight at a time; false should the
+// decoder give none.
+bool ReadArgbRows(jpeg_decompress_struct* cinfo, GWorld& image, JDIMENSION end) {
+  while (cinfo->output_scanline < end) {
+    const int32_t y = static_cast<int32_t>(cinfo->output_scanline);
+    JSAMPROW rows[8];
+    const int32_t count = std::min<int32_t>(8, static_cast<int32_t>(end) - y);
+    for (int32_t i = 0; i < count; ++i) rows[i] = image.scanline(y + i);
+    if (jpeg_read_scanlines(cinfo, rows, static_cast<JDIMENSION>(count)) == 0) return false;
+  }
+  return true;
+}
+
 bool RunDecode(DecodeJob* job) {
   jpeg_decompress_struct* cinfo = &job->cinfo;
   cinfo->err = &job->err.pub;
@@ -120,11 +142,7 @@ bool RunDecode(DecodeJob* job) {
   if (setjmp(job->err.jump)) return false;
   jpeg_create_decompress(cinfo);
   job->created = true;
-  // Progressive files keep all coefficients in memory; a small damaged file
-  // may declare a huge image. Beyond this the library fails cleanly instead
-  // of asking for more.
-  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
-  jpeg_mem_src(cinfo, job->data.data(), static_cast<unsigned long>(job->data.size()));
+  ReadFromMemory(cinfo, job->data);
   jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(cinfo, TRUE);
 
@@ -190,18 +208,12 @@ bool RunDecode(DecodeJob* job) {
   if (cmyk) job->cmykRow.resize(size_t(cinfo->output_width) * 4);
   jpeg_start_decompress(cinfo);
   GWorld& image = *job->image;
+  if (!cmyk && !ReadArgbRows(cinfo, image, cinfo->output_height)) return false;
   while (cinfo->output_scanline < cinfo->output_height) {
     const int32_t y = static_cast<int32_t>(cinfo->output_scanline);
-    if (cmyk) {
-      JSAMPROW row = job->cmykRow.data();
-      jpeg_read_scanlines(cinfo, &row, 1);
-      CmykRowToArgb(row, image.scanline(y), cinfo->output_width, cinfo->saw_Adobe_marker);
-    } else {
-      JSAMPROW rows[8];
-      const int32_t count = std::min<int32_t>(8, image.height() - y);
-      for (int32_t i = 0; i < count; ++i) rows[i] = image.scanline(y + i);
-      jpeg_read_scanlines(cinfo, rows, static_cast<JDIMENSION>(count));
-    }
+    JSAMPROW row = job->cmykRow.data();
+    jpeg_read_scanlines(cinfo, &row, 1);
+    CmykRowToArgb(row, image.scanline(y), cinfo->output_width, cinfo->saw_Adobe_marker);
   }
   jpeg_finish_decompress(cinfo);
   return true;
@@ -225,8 +237,7 @@ bool RunBand(BandJob* job) {
   if (setjmp(job->err.jump)) return false;
   jpeg_create_decompress(cinfo);
   job->created = true;
-  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
-  jpeg_mem_src(cinfo, job->data.data(), static_cast<unsigned long>(job->data.size()));
+  ReadFromMemory(cinfo, job->data);
   jpeg_read_header(cinfo, TRUE);
   cinfo->scale_num = 1;
   cinfo->scale_denom = static_cast<unsigned>(job->scaleDenominator);
@@ -236,13 +247,7 @@ bool RunBand(BandJob* job) {
   if (cinfo->output_width != JDIMENSION(image.width()) || cinfo->output_height != JDIMENSION(image.height()))
     return false;
   if (job->first > 0 && jpeg_skip_scanlines(cinfo, job->first) != job->first) return false;
-  while (cinfo->output_scanline < job->end) {
-    const int32_t y = static_cast<int32_t>(cinfo->output_scanline);
-    JSAMPROW rows[8];
-    const int32_t count = std::min<int32_t>(8, static_cast<int32_t>(job->end) - y);
-    for (int32_t i = 0; i < count; ++i) rows[i] = image.scanline(y + i);
-    if (jpeg_read_scanlines(cinfo, rows, static_cast<JDIMENSION>(count)) == 0) return false;
-  }
+  if (!ReadArgbRows(cinfo, image, job->end)) return false;
   // The last band reads on to the end of the data, as a whole decode does.
   if (job->end == cinfo->output_height) jpeg_finish_decompress(cinfo);
   return true;
