@@ -101,11 +101,17 @@ host::GWorldHandle myDisposeGWorld(host::GWorldHandle offscreen, bool /*compact*
   return nullptr;
 }
 
+// The copy is made in one pass, not erased first and then copied over; its
+// port starts as a new offscreen's does.
 host::GWorldHandle myDuplicateGWorld(const host::GWorld* offscreen) {
   if (!offscreen) return nullptr;
-  host::GWorldHandle copy = myNewGWorld(offscreen->bounds());
-  if (!copy) return nullptr;
-  if (!copyGWorldToGWorld(offscreen, copy.get(), offscreen->bounds(), offscreen->bounds())) return nullptr;
+  host::GWorldHandle copy = host::GWorld::CreateCopy(*offscreen);
+  if (!copy) {
+    ReportMessage(4101, 10);
+    return nullptr;
+  }
+  copy->port().foreColor = RGBColor{0, 0, 0};
+  copy->port().backColor = RGBColor{65535, 65535, 65535};
   return copy;
 }
 

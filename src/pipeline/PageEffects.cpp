@@ -1,8 +1,6 @@
 #include "pipeline/PageEffects.h"
 
-#include <cstring>
 #include <system_error>
-
 
 #include "imaging/ColorAdjust.h"
 #include "imaging/CropFit.h"
@@ -60,9 +58,7 @@ bool Match(host::GWorld* page, bool globalOn, bool entryOn, const FSSpec& source
 }
 
 std::future<bool> StartSaveOutputForPrint(const host::GWorld& page) {
-  if (host::GWorldHandle copy = host::GWorld::CreateUninitialized(page.bounds())) {
-    for (int32_t y = 0; y < page.height(); ++y)
-      std::memcpy(copy->scanline(y), page.scanline(y), size_t(page.width()) * 4);
+  if (host::GWorldHandle copy = host::GWorld::CreateCopy(page)) {
     try {
       return std::async(std::launch::async, [kept = std::move(copy)] { return ::SaveOutputForPrint(kept.get()); });
     } catch (const std::system_error&) {

@@ -65,6 +65,12 @@ GWorldHandle GWorld::Create(const CLongRect_AC& bounds) { return Make(bounds, tr
 
 GWorldHandle GWorld::CreateUninitialized(const CLongRect_AC& bounds) { return Make(bounds, false); }
 
+GWorldHandle GWorld::CreateCopy(const GWorld& source) {
+  GWorldHandle copy = Make(source.bounds(), false);
+  if (copy) std::memcpy(copy->pixels(), source.pixels(), source.byteCount());
+  return copy;
+}
+
 uint8_t* GWorld::scanline(int32_t y) {
   assert(y >= 0 && y < height());
   return pixels_.get() + static_cast<size_t>(y) * rowBytes_;

@@ -31,6 +31,9 @@ class GWorld {
   // The same without the erase, for callers that write every pixel next
   // (image decoders): the memory is touched once, by its first writer.
   static GWorldHandle CreateUninitialized(const CLongRect_AC& bounds);
+  // A new offscreen with the bounds and pixels of `source`, made in one pass
+  // over its memory, with a fresh port state. Empty when memory runs out.
+  static GWorldHandle CreateCopy(const GWorld& source);
   // An offscreen that is the current port stops being current when it goes.
   ~GWorld();
   GWorld(const GWorld&) = delete;
