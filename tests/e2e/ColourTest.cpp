@@ -20,9 +20,8 @@ jobwriter::TJobDescription SetJob(const std::string& photo) {
 }
 
 std::array<int, 3> PageCentre(e2e::Station& station) {
-  std::vector<e2e::fs::path> outputs;
-  EXPECT_TRUE(e2e::WaitUntil([&] { return !(outputs = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }))
-      << station.Log();
+  const auto outputs = station.WaitForSetOutput('A');
+  EXPECT_FALSE(outputs.empty()) << station.Log();
   if (outputs.empty()) return {-1, -1, -1};
   const e2e::Picture page = e2e::ReadPicture(outputs.front());
   EXPECT_TRUE(page.image) << page.error;

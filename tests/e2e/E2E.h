@@ -310,6 +310,13 @@ class Station {
   bool WaitForFile(const fs::path& file, double seconds = 60) {
     return WaitUntil([&] { return fs::exists(file); }, seconds);
   }
+  // The files below the folder of set `letter`, once it holds any; empty
+  // when none came within `seconds`.
+  std::vector<fs::path> WaitForSetOutput(char letter, double seconds = 30) const {
+    std::vector<fs::path> outputs;
+    WaitUntil([&] { return !(outputs = VisibleFilesBelow(SetFolder(letter))).empty(); }, seconds);
+    return outputs;
+  }
   // A job's photos are deleted at its very end, after its file has left the
   // queue: a test that gives the next job a photo of the same name waits for
   // the old one to go first.

@@ -88,9 +88,8 @@ TEST(LayoutObjects, TemplateWithEveryObjectKindPrintsBySet1) {
   ASSERT_TRUE(station.Drop(job, "everything.trpr"));
 
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  std::vector<path> outputs;
-  ASSERT_TRUE(e2e::WaitUntil([&] { return !(outputs = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }))
-      << station.Log();
+  const auto outputs = station.WaitForSetOutput('A');
+  ASSERT_FALSE(outputs.empty()) << station.Log();
   const e2e::Picture page = e2e::ReadPicture(outputs.front());
   ASSERT_TRUE(page.image) << page.error;
   ASSERT_EQ(page.width(), 1200);
@@ -156,9 +155,8 @@ TEST(LayoutObjects, ImageBoxGetsItsFrameGraphic) {
   ASSERT_TRUE(station.Drop(job, "framed.trpr"));
 
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  std::vector<path> outputs;
-  ASSERT_TRUE(e2e::WaitUntil([&] { return !(outputs = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }))
-      << station.Log();
+  const auto outputs = station.WaitForSetOutput('A');
+  ASSERT_FALSE(outputs.empty()) << station.Log();
   const e2e::Picture page = e2e::ReadPicture(outputs.front());
   ASSERT_TRUE(page.image) << page.error;
   // The 100-pixel ring stretched over 1200 x 1800: 120 and 180 pixels wide.
@@ -185,9 +183,8 @@ TEST(LayoutObjects, FirstImageOnlyJobPrintsTheShrunkPhoto) {
   ASSERT_TRUE(station.Drop(job, "first.trpr"));
 
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  std::vector<path> outputs;
-  ASSERT_TRUE(e2e::WaitUntil([&] { return !(outputs = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }))
-      << station.Log();
+  const auto outputs = station.WaitForSetOutput('A');
+  ASSERT_FALSE(outputs.empty()) << station.Log();
   const e2e::Picture page = e2e::ReadPicture(outputs.front());
   ASSERT_TRUE(page.image) << page.error;
   // 800 x 1200 fitted into 640 x 640.
@@ -213,9 +210,8 @@ TEST(LayoutObjects, JobWriterProgramWritesStampsAndCodes) {
                                    "--qr", "Kivo QR@0.5,2,2,2", "--barcode", "K-128@0.25,4.5,3.5,1"},
                                   "writer.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  std::vector<path> outputs;
-  ASSERT_TRUE(e2e::WaitUntil([&] { return !(outputs = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }))
-      << station.Log();
+  const auto outputs = station.WaitForSetOutput('A');
+  ASSERT_FALSE(outputs.empty()) << station.Log();
   const e2e::Picture page = e2e::ReadPicture(outputs.front());
   ASSERT_TRUE(page.image) << page.error;
   EXPECT_GT(InkIn(page, 75, 75, 1125, 225), 500);

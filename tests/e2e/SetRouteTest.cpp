@@ -22,9 +22,8 @@ TEST(SetRoute, PhotoJobLandsInSetFolderAtPageSize) {
   ASSERT_TRUE(station.Drop(job, "red.trpr"));
 
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  std::vector<e2e::fs::path> outputs;
-  ASSERT_TRUE(e2e::WaitUntil([&] { return !(outputs = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }))
-      << station.Log();
+  const auto outputs = station.WaitForSetOutput('A');
+  ASSERT_FALSE(outputs.empty()) << station.Log();
   const e2e::Picture page = e2e::ReadPicture(outputs.front());
   ASSERT_TRUE(page.image) << page.error;
   EXPECT_EQ(page.width(), 1200);
@@ -75,9 +74,8 @@ TEST(SetRoute, LargePhotoPrintsEveryRowInPlace) {
   job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Ramp.jpg", 0, 0, 4, 6))));
   ASSERT_TRUE(station.Drop(job, "ramp.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  std::vector<e2e::fs::path> outputs;
-  ASSERT_TRUE(e2e::WaitUntil([&] { return !(outputs = e2e::VisibleFilesBelow(station.SetFolder('A'))).empty(); }))
-      << station.Log();
+  const auto outputs = station.WaitForSetOutput('A');
+  ASSERT_FALSE(outputs.empty()) << station.Log();
   const e2e::Picture page = e2e::ReadPicture(outputs.front());
   ASSERT_TRUE(page.image) << page.error;
   ASSERT_EQ(page.width(), 1200);
