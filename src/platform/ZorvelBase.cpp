@@ -71,7 +71,7 @@ std::vector<std::string> FoldersOf(ZORVEL_Base::DirectoryType type) {
 }
 
 // The C library's version as a number ("2.36" gives 2.36).
-double FoundationVersion() {
+double CLibraryVersion() {
   return std::strtod(gnu_get_libc_version(), nullptr);
 }
 
@@ -149,7 +149,7 @@ std::string ZORVEL_Base::systemVersionInfo() {
                       : std::endian::native == std::endian::little ? "LittleEndian"
                                                                    : "Unknown";
   return platform::StringF("%s foundation (%.3f);\n%lluMB (%lldMB free); %ld CPU; %s (%d-bit); %s",
-                           host::systemVersionText().c_str(), FoundationVersion(),
+                           host::systemVersionText().c_str(), CLibraryVersion(),
                            static_cast<unsigned long long>(memoryMB), freeMB, cpus > 0 ? cpus : 1L, order,
                            static_cast<int>(sizeof(void*) * 8), hostModelAndArch().c_str());
 }

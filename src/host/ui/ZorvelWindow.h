@@ -1,4 +1,4 @@
-// The utility library's window pieces: a window that can always become the
+// The utility library's window additions: a window that can always become the
 // active (key) window, and fading any window out. A fade lowers the window's
 // opacity by 0.1 every 0.05 s; once the window is transparent or the fade's
 // time is up, the window is closed as by its close box. A delegate can stop
