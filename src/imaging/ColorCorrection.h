@@ -58,6 +58,15 @@ bool SettingsAreValid(const myCocoaImageColorAdjustInfo& settings);
 // controls and gamma (the input of the sharpen stage).
 void CorrectBeforeSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
 void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
+// The same with the exposure factor and the hue rotation worked out once
+// for the picture instead of at every pixel.
+struct TAfterSharpenConstants {
+  float exposure = 1;
+  float d = 1, p = 0, m = 0;  // the hue rotation's diagonal and off-diagonal terms
+};
+TAfterSharpenConstants AfterSharpenConstants(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st);
+void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st,
+                         const TAfterSharpenConstants& k, float rgb[3]);
 float Luma(const float rgb[3]);
 
 }  // namespace imaging
