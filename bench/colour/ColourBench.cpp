@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
   gFolder = std::filesystem::temp_directory_path() / ("kivo-bench-colour-" + std::to_string(getpid()));
   std::filesystem::create_directories(gFolder);
   gPhoto = MakePhoto();
+  bench::DivertedLog divert((gFolder / "log.txt").string());
   {
     host::WorkerPool one(1), eight(8);
     auto a = host::GWorld::Create(gPhoto->bounds()), b = host::GWorld::Create(gPhoto->bounds());

@@ -29,11 +29,11 @@ constexpr CommandNumber cStartPause = 1002;
 // Idle frequency while printing runs, in ticks.
 constexpr int32_t kRunningIdleFreq = 15;
 // How long the job runner rests when there is nothing to do, in ms: a
-// quarter of a second when only its own scans find new jobs, a second when
+// quarter of a second when only its own scans find new jobs, two seconds when
 // the print jobs folder's events wake it as a job arrives (the scan is then
 // only a fallback).
 constexpr int kIdleStepDelayMs = 250;
-constexpr int kWatchedIdleStepDelayMs = 1000;
+constexpr int kWatchedIdleStepDelayMs = 2000;
 
 }  // namespace
 
