@@ -18,6 +18,7 @@
 #include <map>
 #include <unistd.h>
 
+#include "host/sys/Termination.h"
 #include "host/ui/QtBridge.h"
 #include "host/ui/View.h"
 
@@ -30,7 +31,9 @@ int gSignalPipe[2] = {-1, -1};
 void OnQuitSignal(int signo) {
   const int saved = errno;
   const unsigned char byte = static_cast<unsigned char>(signo);
-  // Only async-signal-safe work here: the event loop reads the pipe.
+  // Only async-signal-safe work here: the event loop reads the pipe, and a
+  // job step waiting on a neighbour sees the flag.
+  host::NoteTerminationRequested();
   [[maybe_unused]] ssize_t n = write(gSignalPipe[1], &byte, 1);
   errno = saved;
 }
