@@ -107,8 +107,12 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     if (gPrintJobTaskManager && gPrintJobTaskManager->JobFile())
       job.jobName = gPrintJobTaskManager->JobFile()->filename().string();
     job.documentFolder = imaging::PreferencesFolderPath();
+    job.setStatus = [this](const std::string& text) { services.SetStatus(text); };
     std::string message;
     result = output::DoChooserPrint(std::move(page), job, &message);
+    // The program is ending: the job did not print and waits for the next
+    // start; it is no failure.
+    if (result == output::kResultSystemPrintStopped) return kResultStopped;
     // A page the printer did not take is a failed job, told to the operator.
     if (result != kResultOK) services.OperatorMessage("The page could not be printed: " + message);
     kind = kCountSystemPrinter;

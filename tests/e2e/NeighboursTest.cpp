@@ -3,16 +3,9 @@
 // hangs, printers that never answer or are busy, a display with no server,
 // an application folder that cannot be made and a second copy. Each time the
 // program goes on or says why it cannot, and SIGTERM ends it within seconds.
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
-
-#include <atomic>
-#include <cstring>
 #include <fstream>
-#include <mutex>
 
+#include "common/FakeIppPrinter.h"
 #include "e2e/E2E.h"
 
 #include "host/sys/UserDefaults.h"
@@ -33,64 +26,12 @@ jobwriter::TJobDescription PhotoJob(const std::string& photo, const std::string&
   return job;
 }
 
-// A listening socket in the test process that accepts connections and never
-// writes a byte: a bus, printer or server that hangs.
-class MuteListener {
- public:
-  // A Unix socket at `path`, or a TCP port on the loopback interface when
-  // `path` is empty.
-  explicit MuteListener(const fs::path& path = {}) {
-    if (!path.empty()) {
-      fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-      ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    } else {
-      fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-      socklen_t size = sizeof address;
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-      port_ = ntohs(address.sin_port);
-    }
-    ok_ = ok_ && ::listen(fd_, 16) == 0;
-    thread_ = std::thread([this] {
-      for (;;) {
-        const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (c < 0) return;
-        std::lock_guard<std::mutex> lock(mutex_);
-        clients_.push_back(c);
-      }
-    });
-  }
-  ~MuteListener() {
-    ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
-    thread_.join();
-    for (int c : clients_) ::close(c);
-  }
-  bool ok() const { return ok_; }
-  int port() const { return port_; }
-  size_t connections() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return clients_.size();
-  }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-  bool ok_ = false;
-  std::mutex mutex_;
-  std::vector<int> clients_;
-  std::thread thread_;
-};
+using testing_support::FakeIppPrinter;
+using testing_support::MuteListener;
 
 TEST(Neighbours, ASilentSessionBusTurnsNotificationsOffAndJobsStillPrint) {
   e2e::Station station("silentbus");
-  MuteListener bus(station.base() / "bus");
+  MuteListener bus((station.base() / "bus").string());
   ASSERT_TRUE(bus.ok());
   station.SetEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (station.base() / "bus").string());
   ASSERT_TRUE(station.Start()) << station.Log();
@@ -102,6 +43,88 @@ TEST(Neighbours, ASilentSessionBusTurnsNotificationsOffAndJobsStillPrint) {
       << station.Log();
   EXPECT_GE(bus.connections(), 1u);
   EXPECT_EQ(station.Stop(), 0);
+}
+
+jobwriter::TJobDescription PrinterJob(const std::string& photo) {
+  jobwriter::TJobDescription job = PhotoJob(photo, "Printer");
+  job.printer = 8;
+  job.canvas = 5;
+  return job;
+}
+
+// A printer that takes the connection and never answers holds the job; on
+// SIGTERM the program ends within seconds and the job is still there, with
+// its photo, for the next start; nothing went to the unknown-jobs folder and
+// nothing was counted.
+TEST(Neighbours, SigtermEndsTheWaitForASilentPrinterAndKeepsTheJob) {
+  e2e::Station station("silentprinter");
+  MuteListener printer;
+  ASSERT_TRUE(printer.ok());
+  station.SetEnv("PRINTER", printer.uri());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "silent.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return printer.connections() >= 1; }, 60)) << station.Log();
+  // Well inside the printer's own answer limit of a minute.
+  EXPECT_EQ(station.Stop(15), 0) << station.Log();
+  EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
+  EXPECT_TRUE(fs::exists(station.allFiles() / "silent.trpr") || fs::exists(station.jobs() / "silent.trpr"))
+      << station.Log();
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count"));
+  EXPECT_EQ(station.Log().find("The page could not be printed"), std::string::npos) << station.Log();
+  EXPECT_NE(station.Log().find("the job is kept"), std::string::npos) << station.Log();
+
+  // The next start prints it.
+  FakeIppPrinter working(0);
+  ASSERT_TRUE(working.ok());
+  station.SetEnv("PRINTER", working.uri());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  EXPECT_TRUE(e2e::WaitUntil([&] { return working.documents().size() == 1; }, 60)) << station.Log();
+  EXPECT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// A printer that is busy twice and then takes the job: the program waits and
+// offers it again, saying so, and the job prints once and is counted.
+TEST(Neighbours, ABusyPrinterIsWaitedForAndTakesTheJob) {
+  e2e::Station station("busyprinter");
+  FakeIppPrinter printer(2);
+  ASSERT_TRUE(printer.ok());
+  station.SetEnv("PRINTER", printer.uri());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "busy.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return printer.documents().size() == 1; }, 60)) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_EQ(printer.busyAnswered(), 2);
+  EXPECT_EQ(printer.jobsCreated(), 1);
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("Printer busy: trying again in 2 s (try 2)"), std::string::npos) << log;
+  EXPECT_NE(log.find("Printer busy: trying again in 4 s (try 3)"), std::string::npos) << log;
+  EXPECT_NE(log.find("Currently printing another job"), std::string::npos) << log;
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_TRUE(fs::exists(station.root() / "Kivo-Processor Count"));
+}
+
+// A printer that stays busy fails the job once the (here shortened) limit
+// has passed, like any printer that does not take it.
+TEST(Neighbours, APrinterBusyBeyondTheLimitFailsTheJob) {
+  e2e::Station station("alwaysbusy");
+  FakeIppPrinter printer(1000);
+  ASSERT_TRUE(printer.ok());
+  station.SetEnv("PRINTER", printer.uri());
+  station.SetEnv("KIVO_PRINTER_BUSY_LIMIT", "5");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "busy.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFiles(station.unknown()).empty(); }, 60)) << station.Log();
+  EXPECT_TRUE(printer.documents().empty());
+  EXPECT_EQ(printer.busyAnswered(), 2);  // after 2 s, the next pause of 4 s would pass the limit
+  EXPECT_NE(station.Log().find("the printer stayed busy for 5 s"), std::string::npos) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count"));
 }
 
 }  // namespace
