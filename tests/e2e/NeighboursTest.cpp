@@ -127,4 +127,52 @@ TEST(Neighbours, APrinterBusyBeyondTheLimitFailsTheJob) {
   EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count"));
 }
 
+// DISPLAY naming no X server: the program runs on the offscreen platform and
+// says so, instead of aborting.
+TEST(Neighbours, ADisplayWithNoServerGivesTheOffscreenPlatform) {
+  e2e::Station station("nodisplay");
+  station.SetEnv("QT_QPA_PLATFORM", "");
+  station.SetEnv("WAYLAND_DISPLAY", "");
+  station.SetEnv("DISPLAY", ":4917");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(PhotoJob("Red.jpg"), "red.trpr"));
+  EXPECT_FALSE(station.WaitForSetOutput('A', 60).empty()) << station.Log();
+  const std::string expected = "The display :4917 cannot be used (platform \"xcb\"): running on the offscreen platform";
+  EXPECT_NE(station.Console().find(expected), std::string::npos) << station.Console();
+  EXPECT_NE(station.Log().find(expected), std::string::npos);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// An application folder that cannot be made ends the program at once with a
+// non-zero status and the reason on its standard error.
+TEST(Neighbours, AnApplicationFolderThatCannotBeMadeStopsTheStart) {
+  e2e::Station station("noappfolder");
+  e2e::WriteAll(station.base() / "plain-file", "not a folder");
+  const fs::path app = station.base() / "plain-file" / "app";
+  station.SetEnv("KIVO_APP_FOLDER", app.string());
+  ASSERT_TRUE(station.Launch());
+  EXPECT_EQ(station.Wait(30), 1) << station.Log();
+  const std::string console = station.Console();
+  EXPECT_NE(console.find("Kivo-Processor cannot start: the folder \"" + app.string() + "\" cannot be created"),
+            std::string::npos)
+      << console;
+  EXPECT_FALSE(fs::exists(app));
+}
+
+// A second copy is refused with status 1, and says why on its standard error
+// as well as in the log.
+TEST(Neighbours, ASecondCopySaysWhyItEnds) {
+  e2e::Station first("firstcopy");
+  ASSERT_TRUE(first.Start()) << first.Log();
+  e2e::Station second("secondcopy");
+  second.SetEnv("XDG_RUNTIME_DIR", (first.base() / "run").string());
+  ASSERT_TRUE(second.Launch());
+  EXPECT_EQ(second.Wait(30), 1) << second.Log();
+  EXPECT_NE(second.Console().find("Another version of Kivo-Processor is already running"), std::string::npos)
+      << second.Console();
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(first.Stop(), 0);
+}
+
 }  // namespace

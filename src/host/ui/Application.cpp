@@ -40,15 +40,30 @@ void OnQuitSignal(int signo) {
 
 }  // namespace
 
+namespace {
+std::string gDisplayNote;
+}  // namespace
+
 void host::InitFramework(int argc, char** argv) {
   if (QApplication::instance() != nullptr) return;
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   const bool noDisplay = (display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0');
-  if ((platform == nullptr || *platform == '\0') && noDisplay) {
+  const bool chosen = platform != nullptr && *platform != '\0';
+  std::string firstChoice;
+  if (!chosen && noDisplay) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     std::fprintf(stderr, "No display: running on the offscreen platform; alerts answer themselves\n");
+  } else {
+    // Qt aborts when no platform in its list can start, as when DISPLAY
+    // names no X server; the offscreen platform at the end of the list
+    // lets the program run unattended instead.
+    std::string list = chosen ? platform : (wayland != nullptr && *wayland != '\0' ? "wayland;xcb" : "xcb");
+    firstChoice = list.substr(0, list.find(';'));
+    if (list.find("offscreen") == std::string::npos && list.find("minimal") == std::string::npos)
+      list += ";offscreen";
+    setenv("QT_QPA_PLATFORM", list.c_str(), 1);
   }
   // Qt keeps references to argc and argv for the life of the application.
   static int storedArgc = argc;
@@ -57,7 +72,15 @@ void host::InitFramework(int argc, char** argv) {
   // Never destroyed: windows and the menu bar live until the process ends.
   auto* app = new QApplication(storedArgc, storedArgv.data());
   app->setQuitOnLastWindowClosed(false);
+  if (!firstChoice.empty() && QGuiApplication::platformName() == "offscreen" && firstChoice != "offscreen") {
+    gDisplayNote = "The display " + std::string(display ? display : "") + (wayland && *wayland ? " / " : "") +
+                   std::string(wayland ? wayland : "") + " cannot be used (platform \"" + firstChoice +
+                   "\"): running on the offscreen platform; alerts answer themselves";
+    std::fprintf(stderr, "%s\n", gDisplayNote.c_str());
+  }
 }
+
+const std::string& host::DisplayFallbackNote() { return gDisplayNote; }
 
 void host::Beep() {
   if (host::IsUnattended()) {
