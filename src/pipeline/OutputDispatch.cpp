@@ -15,6 +15,7 @@
 #include "pipeline/PrintJobTaskManager.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/Log.h"
+#include "platform/ShellCommands.h"
 
 namespace pipeline {
 
@@ -62,6 +63,7 @@ output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<h
   job.videoCopy = view.videoCopy != 0;
   job.videoMerge = view.videoMerge != 0;
   job.videoPath = view.videoPath;
+  job.videoFolders = {view.ImagesFolder(), platform::SharedFolder()};
   const auto* text = reinterpret_cast<const char*>(view.trailerText->data());
   job.sourcePath = Utf8(std::string_view(text, strnlen(text, view.trailerText->size())));
   job.dornsSwitch = view.metadataOption != 0;

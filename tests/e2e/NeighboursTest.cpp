@@ -175,4 +175,110 @@ TEST(Neighbours, ASecondCopySaysWhyItEnds) {
   EXPECT_EQ(first.Stop(), 0);
 }
 
+// A station whose set 1 keeps web sizes (which the video copy needs), with
+// `overwrite` as given, the shared folder holding the intro and outro clips,
+// and stand-ins first on PATH: ffprobe describes every clip as 160 x 120,
+// half a second, without sound; ffmpeg runs `ffmpegScript`. The customer's
+// clip "party.mov" waits in the images folder's "videos".
+fs::path PrepareMerge(e2e::Station& station, const std::string& ffmpegScript, bool overwrite) {
+  mySetAllDefaults();
+  tSpecialPrintToFilePref* set = getMyPrintToFileSetPrefs(1);
+  set->doNotResizeJpegForWeb = 1;
+  set->overwrite = overwrite ? 1 : 0;
+  const std::vector<uint8_t> blob = PrintToFileSetBlob(1);
+  EXPECT_TRUE(station.SetDefault(PrintToFileSetKey(1), host::PlistValue(host::PlistData(blob.begin(), blob.end()))));
+  const fs::path shared = station.base() / "shared";
+  fs::create_directories(shared / "MasterDvdContentFolder");
+  e2e::WriteAll(shared / "MasterDvdContentFolder" / "Chapter1.mov", "intro");
+  e2e::WriteAll(shared / "MasterDvdContentFolder" / "Chapter3.mov", "outro");
+  station.SetEnv("KIVO_SHARED_FOLDER", shared.string());
+  const fs::path bin = station.base() / "bin";
+  fs::create_directories(bin);
+  e2e::WriteAll(bin / "ffprobe",
+                "#!/bin/sh\ncase \"$*\" in\n  *format=duration*) echo 0.5;;\n  *stream=width,height*) echo 160x120;;\n"
+                "esac\n");
+  e2e::WriteAll(bin / "ffmpeg", "#!/bin/sh\n" + ffmpegScript);
+  for (const char* tool : {"ffprobe", "ffmpeg"}) fs::permissions(bin / tool, fs::perms::owner_all);
+  station.SetEnv("PATH", bin.string() + ":" + std::getenv("PATH"));
+  return bin;
+}
+
+jobwriter::TJobDescription MergeJob(const e2e::Station& station) {
+  jobwriter::TJobDescription job = PhotoJob("Blue.jpg", "Video");
+  job.videoCopy = 1;
+  job.videoMerge = 1;
+  job.videoPath = (station.images() / "videos" / "party.mov").string();
+  return job;
+}
+
+void DropMergeJob(e2e::Station& station, const std::string& name) {
+  ASSERT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg"));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+  fs::create_directories(station.images() / "videos");
+  e2e::WriteAll(station.images() / "videos" / "party.mov", "the party");
+  ASSERT_TRUE(station.Drop(MergeJob(station), name));
+}
+
+pid_t PidIn(const fs::path& file) {
+  pid_t pid = 0;
+  e2e::WaitUntil([&] { return (pid = std::atoi(e2e::ReadAll(file).c_str())) > 0; }, 60);
+  return pid;
+}
+
+// Ended: gone, or a zombie that nobody has reaped yet.
+bool Ended(pid_t pid) {
+  return e2e::WaitUntil([&] {
+    if (::kill(pid, 0) != 0) return true;
+    const std::string status = e2e::ReadAll("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("State:");
+    return at == std::string::npos || status.find('Z', at) < status.find('\n', at);
+  }, 20);
+}
+
+// An encoder that hangs does not hold the program: SIGTERM ends it within
+// seconds, with the encoder and what it started.
+TEST(Neighbours, SigtermStopsAHungVideoMerge) {
+  e2e::Station station("hungmerge");
+  const fs::path bin = PrepareMerge(station, "echo $$ > \"$0.pid\"\nsleep 600 &\necho $! > \"$0.child\"\nwait\n", false);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  DropMergeJob(station, "merge.trpr");
+  const pid_t encoder = PidIn(bin / "ffmpeg.pid"), child = PidIn(bin / "ffmpeg.child");
+  ASSERT_GT(encoder, 0) << station.Log();
+  ASSERT_GT(child, 0);
+  EXPECT_EQ(station.Stop(15), 0) << station.Log();
+  EXPECT_TRUE(Ended(encoder));
+  EXPECT_TRUE(Ended(child));
+  EXPECT_NE(station.Log().find("merge result = failed (stopped because the program is ending)"), std::string::npos)
+      << station.Log();
+}
+
+// Killed outright, the program takes its encoder with it.
+TEST(Neighbours, AKilledProgramLeavesNoEncoderRunning) {
+  e2e::Station station("killedmerge");
+  const fs::path bin = PrepareMerge(station, "echo $$ > \"$0.pid\"\nexec sleep 600\n", false);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  DropMergeJob(station, "merge.trpr");
+  const pid_t encoder = PidIn(bin / "ffmpeg.pid");
+  ASSERT_GT(encoder, 0) << station.Log();
+  ::kill(station.pid(), SIGKILL);
+  EXPECT_EQ(station.Wait(), 128 + SIGKILL);
+  EXPECT_TRUE(Ended(encoder));
+}
+
+// With overwrite off a second merged clip of the same name does not replace
+// the first: it takes a " copy" name, as a page does.
+TEST(Neighbours, AMergedClipNeverReplacesAnEarlierOneWithOverwriteOff) {
+  e2e::Station station("mergecopy");
+  PrepareMerge(station, "for a; do last=$a; done\nprintf 'merged %s' \"$$\" > \"${last#file:}\"\n", false);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  DropMergeJob(station, "first.trpr");
+  ASSERT_TRUE(station.WaitForFile(station.SetFolder('A') / "party.mov")) << station.Log();
+  const std::string first = e2e::ReadAll(station.SetFolder('A') / "party.mov");
+  DropMergeJob(station, "second.trpr");
+  ASSERT_TRUE(station.WaitForFile(station.SetFolder('A') / "party copy.mov")) << station.Log();
+  EXPECT_EQ(e2e::ReadAll(station.SetFolder('A') / "party.mov"), first);
+  EXPECT_NE(e2e::ReadAll(station.SetFolder('A') / "party copy.mov"), first);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 }  // namespace
