@@ -85,11 +85,13 @@ TCommandResult Run(const std::vector<std::string>& argv, std::chrono::millisecon
   return result;
 }
 
-// systemctl for the user's own service manager; logs what it said.
-bool Systemctl(const std::vector<std::string>& words, const char* what) {
+// systemctl for the user's own service manager; logs what it said. At
+// start-up a request to end stops the call; at quit it is waited for, so
+// that the agent is really removed.
+bool Systemctl(const std::vector<std::string>& words, const char* what, bool stopOnTermination = false) {
   std::vector<std::string> argv{"systemctl", "--user"};
   argv.insert(argv.end(), words.begin(), words.end());
-  const TCommandResult r = Run(argv, kSystemctlTimeout);
+  const TCommandResult r = Run(argv, kSystemctlTimeout, stopOnTermination);
   if (r.output) LogF("%s returned %s", what, r.output->c_str());
   if (!r.succeeded) LogF("%s failed: %s", what, r.failure.c_str());
   return r.succeeded;
@@ -238,12 +240,12 @@ bool loadLaunchAgentPlist() {
   }
 
   LogLine("ready to load...");
-  platform::Systemctl({"daemon-reload"}, "systemctl daemon-reload");
-  platform::Systemctl({"disable", name}, "systemctl disable");
-  platform::Systemctl({"enable", name}, "systemctl enable");
+  platform::Systemctl({"daemon-reload"}, "systemctl daemon-reload", true);
+  platform::Systemctl({"disable", name}, "systemctl disable", true);
+  platform::Systemctl({"enable", name}, "systemctl enable", true);
   // A copy started now finds this one running and leaves quietly; the unit
   // stays enabled for the next login.
-  platform::Systemctl({"start", "--no-block", name}, "systemctl start");
+  platform::Systemctl({"start", "--no-block", name}, "systemctl start", true);
   return finish(true);
 }
 
