@@ -285,10 +285,11 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     }
     if (pidFd >= 0) ::close(pidFd);
     if (supervised) {
-      // Whatever the child left running in its group ends with it. The
+      // A child that was stopped takes everything it started with it; the
       // child is not reaped before this, so its group id cannot have been
-      // handed to another process.
-      ::kill(-pid, SIGKILL);
+      // handed to another process. What a child that ended by itself left
+      // running (a program it started on purpose) is left alone.
+      if (result.timedOut || result.interrupted) ::kill(-pid, SIGKILL);
       UnregisterGroup(pid);
       exited = false;
     }
