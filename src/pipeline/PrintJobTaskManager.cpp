@@ -273,15 +273,13 @@ void TPrintJobTaskManager::DoError(int16_t code) {
     if (err != noErr)
       services_.Log(Format("Moving the job file to the unknown-jobs folder failed with error code %d\n", int(err)));
   };
-  // A job set aside as unknown because a stage is missing keeps its
-  // registered files on disk; a job that failed takes its temporary files
-  // with it when it leaves, and a job kept for a retry keeps them. Either
-  // way none of them is left registered for the next job.
-  if (code == kResultUnknownJob) fFilesToDelete.clear();
+  // A job set aside keeps every file it came with, so that it can print
+  // when it is moved back into the print-jobs folder; only the operator's
+  // "delete" answer removes its photos. Either way none of them is left
+  // registered for the next job.
   if (fJobFile) {
     if (code == kResultUnknownJob || !services_.AskOnFailedJob()) {
       moveToUnknown();
-      DeleteFilesUsed4Printing();
     } else {
       switch (services_.AskWhatToDoWithFailedJob()) {
         case 1: services_.InsertIntoQueue(*fJobFile); break;
@@ -295,7 +293,6 @@ void TPrintJobTaskManager::DoError(int16_t code) {
           break;
         default:  // 5, and an alert closed any other way: nothing is lost
           moveToUnknown();
-          DeleteFilesUsed4Printing();
           break;
       }
     }

@@ -1,0 +1,85 @@
+// Failure paths through the running program: a job that fails keeps its job
+// file and its photos (it prints once it is moved back), a route that wrote
+// nothing never reports the job printed, and a job killed at any moment
+// prints exactly once.
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "e2e/E2E.h"
+
+#include "layout/Objects.h"
+
+namespace {
+
+namespace fs = e2e::fs;
+
+jobwriter::TJobDescription PhotoJob(int16_t printer, const std::string& photo, const std::string& templ) {
+  jobwriter::TJobDescription job;
+  job.printer = printer;
+  job.blocks.print2File.setNumber = 1;
+  job.templateName = CStr31_AC(templ);
+  job.objects.push_back(
+      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
+  return job;
+}
+
+bool ExistsAsEntry(const fs::path& p) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(p, ec));
+}
+
+// A loopback port nothing listens on: bound, then closed again.
+int ClosedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  close(fd);
+  return port;
+}
+
+TEST(FailedJobs, AJobWhoseRouteFailsKeepsItsPhotoAndPrintsWhenMovedBack) {
+  e2e::Station station("failed");
+  const int port = ClosedPort();
+  ASSERT_NE(port, 0);
+  station.SetEnv("PRINTER", "ipp://127.0.0.1:" + std::to_string(port) + "/ipp/print");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+
+  // Set A's folder is a file now: the set job cannot be written.
+  ASSERT_TRUE(fs::is_directory(station.SetFolder('A')));
+  fs::remove_all(station.SetFolder('A'));
+  e2e::WriteAll(station.SetFolder('A'), "not a folder");
+  ASSERT_TRUE(station.Drop(PhotoJob(25, "Red.jpg", "SetJob"), "a-set.trpr"));
+  // The system printer cannot be reached.
+  ASSERT_TRUE(station.Drop(PhotoJob(8, "Blue.jpg", "PrinterJob"), "b-printer.trpr"));
+
+  ASSERT_TRUE(e2e::WaitUntil([&] {
+    return ExistsAsEntry(station.unknown() / "a-set.trpr") && ExistsAsEntry(station.unknown() / "b-printer.trpr");
+  }, 60)) << station.Log();
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("Print to File Set Folder could not be found!"), std::string::npos) << log;
+  EXPECT_NE(log.find("The page could not be printed"), std::string::npos) << log;
+  EXPECT_TRUE(fs::exists(station.images() / "Red.jpg")) << "a failed job keeps its photo";
+  EXPECT_TRUE(fs::exists(station.images() / "Blue.jpg")) << "a failed job keeps its photo";
+  EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();
+
+  // With the folder back, the job moved back prints, and only then does its
+  // photo go.
+  fs::remove(station.SetFolder('A'));
+  fs::create_directory(station.SetFolder('A'));
+  fs::rename(station.unknown() / "a-set.trpr", station.jobs() / "a-set.trpr");
+  ASSERT_FALSE(station.WaitForSetOutput('A').empty()) << station.Log();
+  EXPECT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: SetJob") != std::string::npos; }));
+  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+  EXPECT_TRUE(fs::exists(station.images() / "Blue.jpg"));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+}  // namespace
