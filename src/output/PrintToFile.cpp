@@ -517,12 +517,29 @@ std::string YearbookString(const std::array<uint8_t, 10496>& record, int index) 
   return host::MacRomanToUTF8(std::string_view(reinterpret_cast<const char*>(s + 1), s[0]));
 }
 
+namespace {
+
+// A home without its desktop folder (a server account, a fresh user) gets
+// one, as a desktop session would make it; a name there that is no folder
+// (a file, a link) is left for the folder lookup to refuse.
+void EnsureDesktopFolder(const fs::path& desktop) {
+  std::error_code ec;
+  if (desktop.empty() || Exists(desktop) || !fs::is_directory(desktop.parent_path(), ec)) return;
+  const OSErr err = host::CreateFolder(desktop.string(), 0755);
+  if (err == noErr) platform::LogLine("The desktop folder [" + desktop.string() + "] was missing and has been made");
+  else if (err != dupFNErr) platform::LogF("The desktop folder [%s] could not be made: error %d", desktop.c_str(), int(err));
+}
+
+}  // namespace
+
 int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env) {
   CompleteOutputEnv(env);
   Status(env, "Saving File(s)\xE2\x80\xA6");
   if (!page) return kRouteFolderMissing;
   const auto& rec = job.jobSet;
-  auto photos = SubFolder(env.desktopFolder(), "Yearbook Photos");
+  const fs::path desktop = env.desktopFolder();
+  EnsureDesktopFolder(desktop);
+  auto photos = SubFolder(desktop, "Yearbook Photos");
   const std::string folderName = CleanName(Utf8(rec.yearbookFolderName));
   auto folder = photos && !folderName.empty() ? SubFolder(*photos, folderName) : photos;
   if (!folder) {

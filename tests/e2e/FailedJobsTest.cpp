@@ -8,6 +8,7 @@
 #include "e2e/E2E.h"
 
 #include "layout/Objects.h"
+#include "prefs/PrefRecords.h"
 
 namespace {
 
@@ -79,6 +80,31 @@ TEST(FailedJobs, AJobWhoseRouteFailsKeepsItsPhotoAndPrintsWhenMovedBack) {
   EXPECT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: SetJob") != std::string::npos; }));
   EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
   EXPECT_TRUE(fs::exists(station.images() / "Blue.jpg"));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// A home without a desktop folder: the yearbook job makes it and prints.
+TEST(FailedJobs, AYearbookJobMakesTheMissingDesktopFolder) {
+  e2e::Station station("yearbook");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_FALSE(ExistsAsEntry(station.base() / "Desktop"));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  jobwriter::TJobDescription job = PhotoJob(17, "Red.jpg", "Yearbook");
+  setMyPrintToFileSetPrefsToFactoryDefaults(&job.printToFileSet, 1);
+  job.printToFileSet.namingType = 2;
+  job.printToFileSet.yearbookFolderName = "Class";
+  ASSERT_TRUE(station.Drop(job, "yearbook.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: Yearbook") != std::string::npos; }))
+      << station.Log();
+  std::vector<fs::path> saved;
+  for (const fs::path& p : e2e::VisibleFiles(station.base() / "Desktop" / "Yearbook Photos" / "Class"))
+    if (p.extension() == ".jpg") saved.push_back(p);
+  ASSERT_EQ(saved.size(), 1u) << station.Log();
+  const e2e::Picture page = e2e::ReadPicture(saved.front());
+  ASSERT_TRUE(page.image) << page.error;
+  EXPECT_GT(page.rgb(page.width() / 2, page.height() / 2)[0], 180);
+  EXPECT_NE(station.Log().find("was missing and has been made"), std::string::npos);
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
   EXPECT_EQ(station.Stop(), 0);
 }
 
