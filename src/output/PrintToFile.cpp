@@ -265,6 +265,7 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
     for (int attempt = 0; attempt < 3 && !placed; ++attempt) {
       // A name taken between the search and the move is searched again.
       if (attempt > 0 && !pickName()) break;
+      if (job.beforePlacing) job.beforePlacing(res.folder / name);
       doNSStringPathCopy(saved, res.folder.string(), name, overwrite);
       placed = !Exists(saved) && Exists(res.folder / name);
       if (overwrite) break;
@@ -462,6 +463,7 @@ bool SaveCopy(const host::GWorld& page, const fs::path& folder, const std::optio
               const TOutputJob& job, int16_t format, int quality, TOutputEnv& env, fs::path* saved) {
   const auto spec = name ? FileSpec(folder, *name) : std::nullopt;
   const bool viaPrefs = env.printToFileSaveForPC && env.printToFileSaveForPC();
+  if (spec && job.beforePlacing) job.beforePlacing(folder / *name);
   if (!spec || !NewSaveOffscreenToFile(format, &page, *spec, false, job.resolution, int16_t(quality), viaPrefs) ||
       !Exists(folder / *name)) {
     DisplayNormalMessage(kSaveErrorMessage);

@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <random>
+
 #include "e2e/E2E.h"
 
 #include "layout/Objects.h"
@@ -104,6 +106,80 @@ TEST(FailedJobs, AYearbookJobMakesTheMissingDesktopFolder) {
   ASSERT_TRUE(page.image) << page.error;
   EXPECT_GT(page.rgb(page.width() / 2, page.height() / 2)[0], 180);
   EXPECT_NE(station.Log().find("was missing and has been made"), std::string::npos);
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// The outputs in set A's folder per photo name: "P07.jpg", "P07 copy.jpg"
+// and so on all count for the job of P07.
+std::map<std::string, int> OutputsPerJob(const e2e::Station& station) {
+  std::map<std::string, int> counts;
+  for (const fs::path& p : e2e::VisibleFilesBelow(station.SetFolder('A')))
+    if (p.extension() == ".jpg") ++counts[p.filename().string().substr(0, 3)];
+  return counts;
+}
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// A batch of jobs while the program is killed again and again: at random
+// moments, right after an output appears, and while a page is being
+// finished. Every job prints exactly once and takes its photo with it.
+TEST(FailedJobs, JobsKilledAtAnyMomentPrintExactlyOnce) {
+  e2e::Station station("once");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  constexpr int kJobs = 36;
+  auto name = [](int i) { return std::string("P") + char('0' + i / 10) + char('0' + i % 10); };
+  for (int i = 0; i < kJobs; ++i) {
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / (name(i) + ".jpg"), 600, 900, {uint8_t(7 * i), 90, 160}));
+    ASSERT_TRUE(station.Drop(PhotoJob(25, name(i) + ".jpg", name(i)), name(i) + ".trpr"));
+  }
+
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  auto outputs = [&] {
+    size_t n = 0;
+    for (const auto& [job, count] : OutputsPerJob(station)) n += size_t(count);
+    return n;
+  };
+  int kills = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+  while (kills < 18 && outputs() < size_t(kJobs) && std::chrono::steady_clock::now() < end) {
+    switch (kills % 3) {
+      case 0:
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(random)));
+        break;
+      case 1: {
+        const size_t before = outputs();
+        e2e::WaitUntil([&] { return outputs() > before; }, 10);
+        break;
+      }
+      default: {
+        const size_t before = Occurrences(station.Log(), "before FinishJob");
+        e2e::WaitUntil([&] { return Occurrences(station.Log(), "before FinishJob") > before; }, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 30)(random)));
+        break;
+      }
+    }
+    ASSERT_EQ(kill(station.pid(), SIGKILL), 0);
+    ASSERT_EQ(station.Wait(), 128 + SIGKILL);
+    ++kills;
+    ASSERT_TRUE(station.Start()) << station.Log();
+  }
+  EXPECT_GE(kills, 6) << "the batch ended before the program was killed often";
+
+  ASSERT_TRUE(station.WaitForQueueEmpty(60)) << station.Log();
+  const auto counts = OutputsPerJob(station);
+  for (int i = 0; i < kJobs; ++i) {
+    const auto it = counts.find(name(i));
+    EXPECT_EQ(it == counts.end() ? 0 : it->second, 1) << name(i) << " after " << kills << " kills";
+  }
+  for (int i = 0; i < kJobs; ++i)
+    EXPECT_TRUE(station.WaitUntilGone(station.images() / (name(i) + ".jpg"), 10)) << name(i);
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
   EXPECT_EQ(station.Stop(), 0);
 }
