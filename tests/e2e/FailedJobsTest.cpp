@@ -9,8 +9,10 @@
 
 #include "e2e/E2E.h"
 
+#include "host/base/ByteOrder.h"
 #include "layout/Objects.h"
 #include "prefs/PrefRecords.h"
+#include "prefs/PrefStore.h"
 
 namespace {
 
@@ -180,6 +182,72 @@ TEST(FailedJobs, JobsKilledAtAnyMomentPrintExactlyOnce) {
   }
   for (int i = 0; i < kJobs; ++i)
     EXPECT_TRUE(station.WaitUntilGone(station.images() / (name(i) + ".jpg"), 10)) << name(i);
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// Set 1's record, changed by `edit`, stored for the program before it starts.
+void StoreSetOne(e2e::Station& station, const std::function<void(tSpecialPrintToFilePref&)>& edit) {
+  mySetAllDefaults();
+  edit(*getMyPrintToFileSetPrefs(1));
+  ASSERT_TRUE(station.SetDefault(PrintToFileSetKey(1), host::PlistValue(PrintToFileSetBlob(1))));
+}
+
+// The print-to-file counter of the count file (0 when there is none).
+int32_t PrintToFileCount(const e2e::Station& station) {
+  const std::string bytes = e2e::ReadAll(station.root() / "Kivo-Processor Count");
+  return bytes.size() < 8 ? 0 : host::LoadLEI32(reinterpret_cast<const uint8_t*>(bytes.data()) + 4);
+}
+
+TEST(FailedJobs, RoutesThatWriteNothingFailTheJob) {
+  e2e::Station station("nothing");
+  StoreSetOne(station, [](tSpecialPrintToFilePref& set) { set.fileFormat = 99; });
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+  // A set whose format no route writes, and a single-folder job whose own
+  // record keeps the job writer's format 0.
+  ASSERT_TRUE(station.Drop(PhotoJob(25, "Red.jpg", "Format99"), "a-format99.trpr"));
+  ASSERT_TRUE(station.Drop(PhotoJob(17, "Blue.jpg", "Format0"), "b-format0.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] {
+    return ExistsAsEntry(station.unknown() / "a-format99.trpr") && ExistsAsEntry(station.unknown() / "b-format0.trpr");
+  })) << station.Log();
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("asks for file format 99, which is not written"), std::string::npos) << log;
+  EXPECT_NE(log.find("asks for file format 0, which is not written"), std::string::npos) << log;
+  EXPECT_EQ(Occurrences(log, "DisplayNormalMessage ERROR string: [Could not write printer file!]"), 2u) << log;
+  EXPECT_TRUE(fs::exists(station.images() / "Red.jpg"));
+  EXPECT_TRUE(fs::exists(station.images() / "Blue.jpg"));
+  EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();
+  EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_EQ(PrintToFileCount(station), 0);
+}
+
+// Naming type 6 puts the job's base name (here 250 characters) after the
+// photo's name: too long for a file name, so it is cut, also for the
+// " copy" name of the second job.
+TEST(FailedJobs, ASetNameTooLongForAFileNameIsCut) {
+  e2e::Station station("longname");
+  StoreSetOne(station, [](tSpecialPrintToFilePref& set) { set.namingType = 6; });
+  ASSERT_TRUE(station.Start()) << station.Log();
+  for (const char* templ : {"First", "Second"}) {
+    ASSERT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg"));
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+    jobwriter::TJobDescription job = PhotoJob(25, "Red.jpg", templ);
+    job.baseName = CStr255_AC(std::string(250, 'x'));
+    ASSERT_TRUE(station.Drop(job, std::string(templ) + ".trpr"));
+    ASSERT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find(std::string("Template: ") + templ) != std::string::npos; }))
+        << station.Log();
+  }
+  const auto outputs = e2e::VisibleFilesBelow(station.SetFolder('A'));
+  ASSERT_EQ(outputs.size(), 2u) << station.Log();
+  for (const fs::path& p : outputs) {
+    EXPECT_LE(p.filename().string().size(), 255u);
+    EXPECT_EQ(p.filename().string().rfind("Red_xxxx", 0), 0u) << p;
+    EXPECT_TRUE(e2e::ReadPicture(p).image) << p;
+  }
+  EXPECT_NE(station.Log().find("is too long for a file name: it is cut"), std::string::npos);
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
   EXPECT_EQ(station.Stop(), 0);
 }
