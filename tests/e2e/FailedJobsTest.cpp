@@ -252,4 +252,38 @@ TEST(FailedJobs, ASetNameTooLongForAFileNameIsCut) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
+// Codes whose texts the encoder cannot take fail the job, saying which
+// object and why, instead of printing the page without them.
+TEST(FailedJobs, ACodeThatCannotBeMadeFailsTheJob) {
+  e2e::Station station("codes");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+  jobwriter::TJobDescription qr = PhotoJob(25, "Red.jpg", "QR");
+  CStampDesc qrStamp = jobwriter::StampDesc("", 0.5f, 0.5f, 2, 2, 1);
+  qrStamp.fText = CStr255_AC::FromMacRoman("A\xAD" "B");  // "A≠B": no ISO Latin-1 form
+  qr.objects.push_back(jobwriter::RecordOf(*layout::TStampObject::New(qrStamp)));
+  ASSERT_TRUE(station.Drop(qr, "a-qr.trpr"));
+  jobwriter::TJobDescription bar = PhotoJob(25, "Blue.jpg", "Barcode");
+  bar.objects.push_back(jobwriter::RecordOf(
+      *layout::TStampObject::New(jobwriter::StampDesc(std::string(200, '4'), 0.25f, 4.5f, 3.5f, 1, 2))));
+  ASSERT_TRUE(station.Drop(bar, "b-bar.trpr"));
+
+  ASSERT_TRUE(e2e::WaitUntil([&] {
+    return ExistsAsEntry(station.unknown() / "a-qr.trpr") && ExistsAsEntry(station.unknown() / "b-bar.trpr");
+  })) << station.Log();
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("[The stamp \"A\xE2\x89\xA0" "B\" cannot be drawn as a QR code: it has characters without an "
+                     "ISO Latin-1 form!]"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("cannot be drawn as a Code 128 barcode: the encoder refused it"), std::string::npos) << log;
+  EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
+  EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();
+  EXPECT_TRUE(fs::exists(station.images() / "Red.jpg"));
+  EXPECT_TRUE(fs::exists(station.images() / "Blue.jpg"));
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_EQ(PrintToFileCount(station), 0);
+}
+
 }  // namespace
