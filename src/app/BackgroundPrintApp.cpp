@@ -15,6 +15,7 @@
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "imaging/ImageLoading.h"
+#include "layout/Objects.h"
 #include "host/ui/Widgets.h"
 #include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
@@ -88,6 +89,7 @@ FSSpec FolderSpecOfPath(const fs::path& folder) {
 
 void InitMacAppClasses() {
   host::RegisterWidgetClasses();
+  layout::RegisterLayoutObjectClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
   RegisterProgressWindowClasses();
