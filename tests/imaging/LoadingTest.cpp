@@ -155,6 +155,12 @@ TEST(Loading, GraphicsFolderAndCroppedImages) {
   EXPECT_FALSE(getGraphicOnOffscreen(CStr255_AC(std::string(32, 'g')), CStr255_AC("Frames"), true));
   EXPECT_FALSE(getGraphicOnOffscreen(CStr255_AC("gold.png"), CStr255_AC(".."), true));
   EXPECT_FALSE(getGraphicOnOffscreen(CStr255_AC("silver.png"), CStr255_AC("Frames"), true));
+  // The category is matched without regard to case and accents, as overlays match it.
+  fs::create_directories(dir / "graphics/EQUIPE");
+  ASSERT_TRUE(host::WriteImageFile(*source, dir / "graphics/EQUIPE/team.png", host::ImageFormat::kPng).ok());
+  EXPECT_TRUE(getGraphicOnOffscreen(CStr255_AC("gold.png"), CStr255_AC("FRAMES"), true));
+  EXPECT_TRUE(getGraphicOnOffscreen(CStr255_AC("team.png"), CStr255_AC("\xC3\xA9quipe"), true));
+  EXPECT_FALSE(getGraphicOnOffscreen(CStr255_AC("../Frames/gold.png"), CStr255_AC("EQUIPE"), true));
   SetGraphicsFolderPath("");
   EXPECT_FALSE(PicHandle2GWorld(nullptr));
 
