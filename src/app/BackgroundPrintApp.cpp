@@ -258,6 +258,9 @@ void TBackgroundPrintApp::StartUpCommand() {
     gProgressIndicator->IProgressIndicator(kProgressWindow);
     platform::SetProgressIdleHook([] { gProgressIndicator->IdleProgress(); });
   }
+  // The image codecs are linked in; should they fail, the operator hears
+  // two beeps and is told that not everything will work.
+  CheckIfQuickTimeInstalled([] { host::Beep(); });
 }
 
 bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {

@@ -379,14 +379,36 @@ host::GWorldHandle getGraphicOnOffscreen(const CStr255_AC& name, const CStr255_A
   return getGWorldFromFileSpec(spec, resolution);
 }
 
-bool IsQuickTimeAvail(long* version) {
-  if (version) *version = 0x07000000;
+namespace {
+
+// A two-pixel image written and read back in each format the photos come in.
+bool CodecsReadBack() {
+  host::GWorldHandle probe = host::GWorld::Create(CLongRect_AC(0, 0, 1, 2));
+  if (!probe) return false;
+  for (host::ImageFormat format : {host::ImageFormat::kJpeg, host::ImageFormat::kPng, host::ImageFormat::kTiff}) {
+    std::vector<uint8_t> bytes;
+    if (!host::EncodeImage(*probe, format, host::ImageWriteOptions{}, &bytes).ok()) return false;
+    const host::ImageReadResult read = host::DecodeImage(bytes);
+    if (!read.ok() || read.image->width() != 2 || read.image->height() != 1) return false;
+  }
   return true;
 }
 
-void CheckIfQuickTimeInstalled() {
+}  // namespace
+
+bool IsQuickTimeAvail(long* version) {
+  static const bool available = CodecsReadBack();
+  if (version) *version = available ? 0x07000000 : 0;
+  return available;
+}
+
+void CheckIfQuickTimeInstalled(const std::function<void()>& beep) {
   if (IsQuickTimeAvail(nullptr)) return;
-  imaging::ReportMessageText("Warning: QuickTime is NOT Installed…\r\rNOT All Features Will Work Properly!");
+  if (beep) {
+    beep();
+    beep();
+  }
+  imaging::ReportMessageText("Warning: QuickTime is NOT Installed\xE2\x80\xA6\r\rNOT All Features Will Work Properly!");
 }
 
 // ---- image objects ----

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -149,9 +150,13 @@ std::filesystem::path FindGraphicInCategory(const std::filesystem::path& graphic
 // the file is not there (logged).
 host::GWorldHandle getGraphicOnOffscreen(const CStr255_AC& name, const CStr255_AC& category, bool flag);
 
-// The importer exists here whenever the program runs.
+// Whether the image codecs are there: true when the host's image files can
+// write and read back a JPEG, a PNG and a TIFF (tried once per run).
+// `version` gets 0x07000000 when they can, else 0.
 bool IsQuickTimeAvail(long* version);
-void CheckIfQuickTimeInstalled();
+// Start-up check: when the codecs are missing, `beep` twice and tell the
+// operator that not all features will work.
+void CheckIfQuickTimeInstalled(const std::function<void()>& beep);
 
 // ---- image objects ----
 

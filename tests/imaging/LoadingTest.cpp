@@ -9,6 +9,7 @@
 #include "common/TempDir.h"
 #include "host/files/File.h"
 #include "host/imageio/ImageFile.h"
+#include "imaging/ImagingMessages.h"
 #include "imaging/Offscreen.h"
 #include "imaging/ImageWriters.h"
 #include "imaging/OutputFileHelpers.h"
@@ -173,6 +174,19 @@ TEST(Loading, GraphicsFolderAndCroppedImages) {
   EXPECT_EQ(Pixel(*cut, 0, 0) & 0xFFFFFF, 0x00FF00u);
   EXPECT_EQ(Pixel(*cut, 7, 11) & 0xFFFFFF, 0xFFFFFFu);
   EXPECT_FALSE(getCroppedImage(spec, CGRect{100, 100, 10, 10}));
+}
+
+TEST(Loading, TheCodecsAreThereAndTheStartUpCheckStaysQuiet) {
+  long version = 0;
+  EXPECT_TRUE(IsQuickTimeAvail(&version));
+  EXPECT_EQ(version, 0x07000000);
+  int beeps = 0;
+  std::string told;
+  imaging::SetTextMessageSink([&](const char* text) { told = text; });
+  CheckIfQuickTimeInstalled([&] { ++beeps; });
+  imaging::SetTextMessageSink(nullptr);
+  EXPECT_EQ(beeps, 0);
+  EXPECT_TRUE(told.empty());
 }
 
 TEST(Loading, PhotoshopFiles) {
