@@ -98,7 +98,8 @@ class TTextObject : public TLayoutObject {
   // 1022 bytes the class does not use.
   void ReadFrom(CStream_AC* stream) override;
 
-  // Draws the text (or its code) into its box; always true. The edit text
+  // Draws the text (or its code) into its box; false (the job told why)
+  // only when the text cannot be made into the code asked for. The edit text
   // takes its skip switch from fTextOption4 and never draws a code; the
   // database object has neither.
   bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
@@ -148,7 +149,7 @@ class TStampObject : public TLayoutObject {
   void ReadFrom(CStream_AC* stream) override;
 
   // Drawn like a text object, except that right justification is the text
-  // box's own (no 15-point margin); always true.
+  // box's own (no 15-point margin); false only for a code that cannot be made.
   bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
 
  private:
