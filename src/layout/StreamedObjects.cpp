@@ -150,7 +150,7 @@ void TImageObject::ReadFrom(CStream_AC* stream) {
 
   fChromaKey.reset();
   if (keyed) {
-    // The coefficient block and the keying values are read as one piece; a
+    // The coefficient block and the keying values are read together; a
     // stream that ends inside them is put back and the photo is not keyed.
     const uint64_t start = stream->GetPosition();
     try {
