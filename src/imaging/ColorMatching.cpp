@@ -103,22 +103,38 @@ std::vector<std::shared_ptr<Profile>> Profile::arrayOfAllProfiles() {
   return all;
 }
 
-bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embedded, bool isGrey, bool isCMYK) {
+bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embedded, host::ImageColorModel model,
+                           bool inks) {
+  const bool isCMYK = model == host::ImageColorModel::kCMYK, isGrey = model == host::ImageColorModel::kGrey;
   host::color::IccProfile from;
   if (!embedded.empty()) from = host::color::IccProfile::FromBytes(embedded);
+  // A profile for another colour model than the pixels' cannot convert them;
+  // the user's default for the pixels' model is tried instead.
+  if (from.valid() && isCMYK != (from.colorSpace() == FourCC("CMYK"))) {
+    platform::LogLine("CImageFile: the image's profile does not fit its colour model");
+    from = {};
+  }
   if (!from.valid()) {
     const std::shared_ptr<Profile> fallback =
         isCMYK ? Profile::profileDefaultCMYK() : isGrey ? Profile::profileDefaultGray() : Profile::profileDefaultRGB();
     if (fallback) from = fallback->ref();
   }
+  std::string error;
+  if (inks) {
+    if (from.valid() &&
+        host::color::TransformCmykInPlace(image, from, host::color::IccProfile::SRGB(), from.renderingIntent(), &error))
+      return true;
+    if (from.valid()) platform::LogF("CImageFile: the image's CMYK profile is not applied (%s)", error.c_str());
+    host::ConvertCmykToRgb(image);
+    return false;
+  }
   if (!from.valid()) return false;
   if (isCMYK) {
-    // The decoder has already brought CMYK pixels to RGB; a CMYK profile
-    // cannot be applied to them.
+    // The decoder has already brought these CMYK pixels to RGB; a CMYK
+    // profile cannot be applied to them.
     platform::LogLine("CImageFile: the CMYK profile of the image is not applied");
     return false;
   }
-  std::string error;
   if (!host::color::TransformInPlace(image, from, host::color::IccProfile::SRGB(), from.renderingIntent(), &error)) {
     platform::LogF("CImageFile: the image's profile is not applied (%s)", error.c_str());
     return false;

@@ -14,6 +14,7 @@
 #include "host/base/PascalString.h"
 #include "host/color/IccProfile.h"
 #include "host/files/FSSpec.h"
+#include "host/imageio/ImageFile.h"
 #include "host/qd/GWorld.h"
 
 // Colour matching is always available here (true).
@@ -74,10 +75,13 @@ class Profile {
 
 // Brings a decoded photo into the working space (sRGB) of the offscreens when
 // embedded profiles are honoured: from its embedded profile, or else from the
-// user's default profile for its colour model. Nothing happens when there is
-// no usable profile; true when the pixels were converted.
-bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embeddedProfile, bool isGrey,
-                           bool isCMYK);
+// user's default profile for its colour model. `inks` says that the pixels
+// are CMYK inks as the decoder kept them (host::ImageReadOptions::keepCmyk);
+// those always come back as RGB, without a profile when none can be used.
+// Other pixels are left as they are when there is no usable profile. True
+// when the pixels were converted through a profile.
+bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embeddedProfile,
+                           host::ImageColorModel model, bool inks);
 
 // The profile tool: copies the embedded ICC profile of the image at
 // "sourceImageFilePath" into the file "resultProfilePath"

@@ -59,8 +59,8 @@ host::GWorldHandle FlattenOnWhite(host::GWorldHandle decoded, const host::ImageI
 
 // Any image file the program reads: the host library's formats, the
 // flattened image of Photoshop files, and picture files.
-host::ImageReadResult ReadAnyImage(const std::string& path) {
-  host::ImageReadResult r = host::ReadImageFile(path);
+host::ImageReadResult ReadAnyImage(const std::string& path, const host::ImageReadOptions& options = {}) {
+  host::ImageReadResult r = host::ReadImageFile(path, options);
   if (r.ok()) return r;
   std::vector<uint8_t> bytes;
   if (host::ReadWholeFile(path, &bytes, size_t(1) << 31) != noErr) return r;
@@ -79,14 +79,29 @@ host::ImageReadResult ReadAnyImage(const std::string& path) {
   return r;
 }
 
-host::ImageReadResult ReadSpec(const FSSpec& spec) {
+host::ImageReadResult ReadSpec(const FSSpec& spec, const host::ImageReadOptions& options = {}) {
   const std::string path = imaging::PathOfSpec(spec);
   if (path.empty()) {
     host::ImageReadResult r;
     r.error = "no path for the file specification";
     return r;
   }
-  return ReadAnyImage(path);
+  return ReadAnyImage(path, options);
+}
+
+// Reading for a caller that honours embedded profiles: CMYK photos keep
+// their inks until the profile converts them.
+host::ImageReadOptions EmbeddedProfileOptions() {
+  host::ImageReadOptions options;
+  options.keepCmyk = true;
+  return options;
+}
+
+// Draws a decoded image from its own profile (or the user's default for its
+// colour model) into the offscreens' sRGB.
+void ApplyEmbeddedProfile(host::ImageReadResult& r) {
+  if (r.image) ConvertToWorkingSpace(*r.image, r.info.iccProfile, r.info.colorModel, r.cmyk);
+  r.cmyk = false;
 }
 
 }  // namespace
@@ -123,7 +138,7 @@ host::GWorldHandle CImageFile::TakeImage() {
 }
 
 void CImageFile::Open(const std::string& path, bool defaultSpace, const char* where, bool keepAlpha) {
-  host::ImageReadResult r = ReadAnyImage(path);
+  host::ImageReadResult r = ReadAnyImage(path, defaultSpace ? EmbeddedProfileOptions() : host::ImageReadOptions{});
   if (!r.ok()) {
     platform::LogF("%s CGImageSourceCreateImageAtIndex returned NIL??? (%s)", where, r.error.c_str());
     return;
@@ -137,13 +152,10 @@ void CImageFile::Open(const std::string& path, bool defaultSpace, const char* wh
     platform::LogF("%s: the image's colour space cannot be replaced by device RGB", where);
     return;
   }
-  decoded_ = keepAlpha ? std::move(r.image) : FlattenOnWhite(std::move(r.image), info_);
   // Honouring embedded profiles means drawing the photo from its own profile
   // (or the user's default for its colour model) into the offscreens' sRGB.
-  if (defaultSpace && decoded_) {
-    ConvertToWorkingSpace(*decoded_, info_.iccProfile, info_.colorModel == host::ImageColorModel::kGrey,
-                          info_.colorModel == host::ImageColorModel::kCMYK);
-  }
+  if (defaultSpace) ApplyEmbeddedProfile(r);
+  decoded_ = keepAlpha ? std::move(r.image) : FlattenOnWhite(std::move(r.image), info_);
 }
 
 bool CImageFile::ApplyColorCorrection() {
@@ -269,7 +281,13 @@ host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec) {
     CPoint_AC size;
     return getGWorldFromFileSpecWithoutColorsyncProfile(spec, 1, size);
   }
-  return getFileOverlayGWorldFromFileSpec(spec);
+  // Embedded profiles honoured: the image drawn through its own profile.
+  host::ImageReadResult r = ReadSpec(spec, EmbeddedProfileOptions());
+  if (!r.ok()) return nullptr;
+  ApplyEmbeddedProfile(r);
+  if (!r.info.hasAlpha) myClearOffscreen(r.image.get());
+  protectTheGworld(r.image.get());
+  return std::move(r.image);
 }
 
 host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution) {

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "ImagingTestUtil.h"
+#include "common/CmykProfile.h"
 #include "common/TempDir.h"
 #include "host/base/ByteOrder.h"
 #include "host/files/File.h"
@@ -381,6 +382,61 @@ TEST(ColourMatching, EmbeddedProfilesHonouredOnLoadAsTificcDoes) {
 }  // namespace
 
 namespace {
+
+TEST(ColourMatching, CmykJpegAndPngProfilesHonouredOnLoad) {
+  TempDir dir;
+  ASSERT_TRUE(testprofiles::WriteCmykProfile(dir / "cmyk.icc"));
+  ASSERT_TRUE(host::WriteImageFile(*Flat(48, 32, 200, 40, 30), dir / "rgb.jpg", host::ImageFormat::kJpeg,
+                                   host::ImageWriteOptions{.jpegQuality = 100})
+                  .ok());
+  const std::string separate = "jpgicc -q100 -e '-o" + (dir / "cmyk.icc") + "' '" + (dir / "rgb.jpg") + "' '" +
+                               (dir / "cmyk.jpg") + "' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(separate.c_str()), 0);
+  const std::string back = "jpgicc -q100 '" + (dir / "cmyk.jpg") + "' '" + (dir / "ref.jpg") + "' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(back.c_str()), 0);
+  host::ImageReadResult reference = host::ReadImageFile(dir / "ref.jpg");
+  ASSERT_TRUE(reference.ok()) << reference.error;
+  const std::array<int, 3> want = RGB(*reference.image, 24, 16);
+
+  // The photo path: the CMYK photo through its own profile.
+  const float savedBlur = myBlurValue;
+  const bool saved = gApplyEmbedded;
+  myBlurValue = 0;
+  gApplyEmbedded = true;
+  TNewAllFilesHandler handler;
+  handler.SetCurrentFile(SpecOf(dir / "cmyk.jpg"));
+  host::GWorldHandle photo = handler.GetFullSizeImage();
+  // The importer path (any other name) honours it the same way.
+  fs::copy_file(dir / "cmyk.jpg", dir / "cmyk.image");
+  host::GWorldHandle imported = getGWorldFromFileSpec(SpecOf(dir / "cmyk.image"));
+  // A PNG's profile: red and green primaries exchanged.
+  std::ifstream in("/usr/share/color/icc/colord/SwappedRedAndGreen.icc", std::ios::binary);
+  host::ImageWriteOptions swapped;
+  swapped.iccProfile.assign(std::istreambuf_iterator<char>(in), {});
+  ASSERT_FALSE(swapped.iccProfile.empty());
+  ASSERT_TRUE(host::WriteImageFile(*Flat(8, 8, 200, 100, 50), dir / "swapped.png", host::ImageFormat::kPng, swapped)
+                  .ok());
+  host::GWorldHandle png = getGWorldFromFileSpec(SpecOf(dir / "swapped.png"));
+  gApplyEmbedded = false;
+  host::GWorldHandle pngAsStored = getGWorldFromFileSpec(SpecOf(dir / "swapped.png"));
+  host::GWorldHandle cmykWithout = getGWorldFromFileSpec(SpecOf(dir / "cmyk.image"));
+  gApplyEmbedded = saved;
+  myBlurValue = savedBlur;
+
+  ASSERT_TRUE(photo && imported && png && pngAsStored && cmykWithout);
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_NEAR(RGB(*photo, 24, 16)[size_t(c)], want[size_t(c)], 3) << "channel " << c;
+    EXPECT_NEAR(RGB(*imported, 24, 16)[size_t(c)], want[size_t(c)], 3) << "channel " << c;
+  }
+  // Without embedded profiles the inks are converted plainly, far from it.
+  EXPECT_GT(std::abs(RGB(*cmykWithout, 24, 16)[0] - want[0]) + std::abs(RGB(*cmykWithout, 24, 16)[1] - want[1]) +
+                std::abs(RGB(*cmykWithout, 24, 16)[2] - want[2]),
+            40);
+  EXPECT_NEAR(RGB(*png, 4, 4)[0], 100, 3);
+  EXPECT_NEAR(RGB(*png, 4, 4)[1], 200, 3);
+  EXPECT_NEAR(RGB(*png, 4, 4)[2], 50, 3);
+  EXPECT_EQ(RGB(*pngAsStored, 4, 4), (std::array<int, 3>{200, 100, 50}));
+}
 
 TEST(ColourMatching, ProfileToolMovesProfilesBetweenImagesAndFiles) {
   TempDir dir;

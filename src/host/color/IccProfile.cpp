@@ -174,6 +174,24 @@ std::vector<std::filesystem::path> InstalledProfiles(const std::vector<std::file
   return out;
 }
 
+namespace {
+
+// Runs `row(y, scratch)` for every row of the image, in bands over the pool.
+template <class Row>
+void ForEachRowInBands(GWorld& image, WorkerPool* pool, Row row) {
+  const int32_t height = image.height();
+  if (image.width() <= 0 || height <= 0) return;
+  WorkerPool& workers = pool ? *pool : WorkerPool::shared();
+  const size_t bands = std::min<size_t>(size_t(height), size_t(workers.threadCount()) * 4);
+  parallelFor(workers, bands, [&](size_t band) {
+    const int32_t y0 = int32_t(size_t(height) * band / bands), y1 = int32_t(size_t(height) * (band + 1) / bands);
+    std::vector<uint8_t> scratch;
+    for (int32_t y = y0; y < y1; ++y) row(y, scratch);
+  });
+}
+
+}  // namespace
+
 bool TransformInPlace(GWorld& image, const IccProfile& from, const IccProfile& to, uint32_t intent,
                       std::string* error, WorkerPool* pool) {
   EnsureHandler();
@@ -197,29 +215,54 @@ bool TransformInPlace(GWorld& image, const IccProfile& from, const IccProfile& t
     SetError(error, "no colour transform between the two profiles");
     return false;
   }
-  const int32_t width = image.width(), height = image.height();
-  if (width > 0 && height > 0) {
-    WorkerPool& workers = pool ? *pool : WorkerPool::shared();
-    const size_t bands = std::min<size_t>(size_t(height), size_t(workers.threadCount()) * 4);
-    parallelFor(workers, bands, [&](size_t band) {
-      const int32_t y0 = int32_t(size_t(height) * band / bands), y1 = int32_t(size_t(height) * (band + 1) / bands);
-      std::vector<uint8_t> in, out;
-      if (grey) {
-        in.resize(size_t(width));
-        out.resize(size_t(width) * 3);
-      }
-      for (int32_t y = y0; y < y1; ++y) {
-        uint8_t* row = image.scanline(y);
-        if (!grey) {
-          cmsDoTransform(t, row, row, cmsUInt32Number(width));
-          continue;
-        }
-        for (int32_t x = 0; x < width; ++x) in[size_t(x)] = row[size_t(x) * 4 + 1];
-        cmsDoTransform(t, in.data(), out.data(), cmsUInt32Number(width));
-        for (int32_t x = 0; x < width; ++x) std::copy_n(&out[size_t(x) * 3], 3, &row[size_t(x) * 4 + 1]);
-      }
-    });
+  const int32_t width = image.width();
+  ForEachRowInBands(image, pool, [&](int32_t y, std::vector<uint8_t>& scratch) {
+    uint8_t* row = image.scanline(y);
+    if (!grey) {
+      cmsDoTransform(t, row, row, cmsUInt32Number(width));
+      return;
+    }
+    scratch.resize(size_t(width) * 4);
+    uint8_t* in = scratch.data();
+    uint8_t* out = in + width;
+    for (int32_t x = 0; x < width; ++x) in[x] = row[size_t(x) * 4 + 1];
+    cmsDoTransform(t, in, out, cmsUInt32Number(width));
+    for (int32_t x = 0; x < width; ++x) std::copy_n(&out[size_t(x) * 3], 3, &row[size_t(x) * 4 + 1]);
+  });
+  cmsDeleteTransform(t);
+  return true;
+}
+
+bool TransformCmykInPlace(GWorld& image, const IccProfile& from, const IccProfile& to, uint32_t intent,
+                          std::string* error, WorkerPool* pool) {
+  EnsureHandler();
+  if (!from.valid() || !to.valid()) {
+    SetError(error, "a profile is missing");
+    return false;
   }
+  if (from.colorSpace() != cmsSigCmykData || to.colorSpace() != cmsSigRgbData) {
+    SetError(error, "cannot convert CMYK pixels from a '" + FourChars(from.colorSpace()) + "' profile to '" +
+                        FourChars(to.colorSpace()) + "'");
+    return false;
+  }
+  if (intent > 3) intent = INTENT_PERCEPTUAL;
+  cmsHTRANSFORM t =
+      cmsCreateTransform(from.handle(), TYPE_CMYK_8, to.handle(), TYPE_RGB_8, intent, cmsFLAGS_NOCACHE);
+  if (!t) {
+    SetError(error, "no colour transform between the two profiles");
+    return false;
+  }
+  const int32_t width = image.width();
+  ForEachRowInBands(image, pool, [&](int32_t y, std::vector<uint8_t>& scratch) {
+    uint8_t* row = image.scanline(y);
+    scratch.resize(size_t(width) * 3);
+    cmsDoTransform(t, row, scratch.data(), cmsUInt32Number(width));
+    for (int32_t x = 0; x < width; ++x) {
+      uint8_t* p = row + size_t(x) * 4;
+      p[0] = 0xFF;
+      std::copy_n(&scratch[size_t(x) * 3], 3, p + 1);
+    }
+  });
   cmsDeleteTransform(t);
   return true;
 }

@@ -70,4 +70,12 @@ std::vector<std::filesystem::path> InstalledProfiles(const std::vector<std::file
 bool TransformInPlace(GWorld& image, const IccProfile& from, const IccProfile& to, uint32_t intent,
                       std::string* error, WorkerPool* pool = nullptr);
 
+// Converts an offscreen of inks (cyan, magenta, yellow, black per pixel,
+// 0 = no ink; see host::ImageReadOptions::keepCmyk) from the CMYK profile
+// `from` to the RGB profile `to`, in place; every alpha byte becomes 0xFF.
+// False with `error` when a profile is missing or of another colour space, or
+// no transform can be made; the pixels are then untouched.
+bool TransformCmykInPlace(GWorld& image, const IccProfile& from, const IccProfile& to, uint32_t intent,
+                          std::string* error, WorkerPool* pool = nullptr);
+
 }  // namespace host::color
