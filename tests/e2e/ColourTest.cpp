@@ -4,8 +4,6 @@
 // honours embedded profiles prints CMYK and PNG photos through their own.
 #include "e2e/E2E.h"
 
-#include <sys/wait.h>
-
 #include "host/base/ByteOrder.h"
 #include "common/CmykProfile.h"
 #include "host/files/ResourceFork.h"
@@ -122,18 +120,9 @@ TEST(Colour, JobWithPrinterProfilePrintsMatched) {
 
 // Runs a tool with its argument vector; its exit status.
 int RunTool(const std::vector<std::string>& words) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-    argv.push_back(nullptr);
-    if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr)) _exit(126);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  int status = -1;
+  e2e::ToolOutput(words, &status);
+  return status;
 }
 
 TEST(Colour, EmbeddedCmykAndPngProfilesAreHonouredWhenTheJobAsks) {
