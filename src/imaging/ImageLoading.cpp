@@ -15,6 +15,7 @@
 #include "host/qd/DrawImage.h"
 #include "imaging/ColorCorrection.h"
 #include "imaging/ColorMatching.h"
+#include "imaging/ImageFilter.h"
 #include "imaging/ImageProperties.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/Offscreen.h"
@@ -161,10 +162,16 @@ void CImageFile::Open(const std::string& path, bool defaultSpace, const char* wh
 bool CImageFile::ApplyColorCorrection() {
   const myCocoaImageColorAdjustInfo settings = CurrentColorGlobals();
   if (!imaging::StagesFor(settings).Any()) return decoded_ || image_;
+  if (!imaging::SettingsAreValid(settings)) {
+    platform::LogLine("CImageFile: the photo's colour settings are refused; the photo is not corrected");
+    decoded_.reset();
+    image_.reset();
+    return false;
+  }
   if (!decoded_) {
     if (!image_) return false;
     decoded_ = myDuplicateGWorld(image_.get());
-    if (!decoded_) return false;
+    if (!decoded_) return ApplyFallbackCorrection();
   }
   image_.reset();
   ColorAdjustmentManager manager;
@@ -173,6 +180,23 @@ bool CImageFile::ApplyColorCorrection() {
     decoded_.reset();
     return false;
   }
+  return true;
+}
+
+bool CImageFile::ApplyFallbackCorrection() {
+  // The pixels cannot be copied for the main chain: the image filter works
+  // on the image as it is, every filter set (neutral ones change nothing).
+  std::unique_ptr<ImageFilter> filter = ImageFilter::initWithImage(image_);
+  if (!filter) return true;
+  filter->setSaturation(mySaturation);
+  filter->setBrightness(myBrightness);
+  filter->setContrast(myContrast);
+  filter->setAllColor();
+  filter->setSharpness(float(mySharpness));
+  filter->setGamma(float(myGamma));
+  filter->setExposure(float(myExposure));
+  filter->setHue(float(myHue));
+  if (CGImageRef corrected = filter->createCGImage()) image_ = std::move(corrected);
   return true;
 }
 
@@ -408,9 +432,11 @@ CGImageRef OffscreenToImageRef(host::GWorld* offscreen) {
 
 CGImageRef blurMyImage(const CGImageRef& image, float radius) {
   if (!image || !(radius > 0)) return image;
-  host::GWorldHandle copy = myDuplicateGWorld(image.get());
-  if (!copy || !host::GaussianBlur(*copy, radius)) return image;
-  return CGImageRef(copy.release());
+  std::unique_ptr<ImageFilter> filter = ImageFilter::initWithImage(image);
+  if (!filter) return image;
+  filter->setBlur(radius);
+  CGImageRef blurred = filter->createCGImage();
+  return blurred ? blurred : image;
 }
 
 CGImageRef createMyScaledImage(const CGImageRef& image) {

@@ -71,6 +71,7 @@ class CImageFile {
 
  private:
   void Open(const std::string& path, bool defaultSpace, const char* where, bool keepAlpha = false);
+  bool ApplyFallbackCorrection();
   host::GWorldHandle decoded_;
   CGImageRef image_;
   host::ImageInfo info_;

@@ -26,6 +26,12 @@ using F = myCocoaImageColorAdjustInfo;
 
 namespace {
 
+host::ImageWriteOptions BestJpeg() {
+  host::ImageWriteOptions options;
+  options.jpegQuality = 100;
+  return options;
+}
+
 F With(std::initializer_list<std::pair<F::Field, float>> changes) {
   F s = F::Neutral();
   for (auto [f, v] : changes) s[f] = v;
@@ -387,7 +393,7 @@ TEST(ColourMatching, CmykJpegAndPngProfilesHonouredOnLoad) {
   TempDir dir;
   ASSERT_TRUE(testprofiles::WriteCmykProfile(dir / "cmyk.icc"));
   ASSERT_TRUE(host::WriteImageFile(*Flat(48, 32, 200, 40, 30), dir / "rgb.jpg", host::ImageFormat::kJpeg,
-                                   host::ImageWriteOptions{.jpegQuality = 100})
+                                   BestJpeg())
                   .ok());
   const std::string separate = "jpgicc -q100 -e '-o" + (dir / "cmyk.icc") + "' '" + (dir / "rgb.jpg") + "' '" +
                                (dir / "cmyk.jpg") + "' > /dev/null 2>&1";

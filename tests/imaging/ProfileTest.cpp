@@ -67,7 +67,9 @@ TEST(Profiles, SoftProofTextureFollowsTheProfile) {
   ASSERT_EQ(texture->size(), 131072u);
   // Through the linear profile itself every grid colour stays where it is:
   // red runs fastest, then green, then blue.
-  auto at = [&](const std::vector<float>& t, int n, int r, int g, int b) { return &t[size_t((b * n + g) * n + r) * 4]; };
+  auto at = [&](const std::vector<float>& t, int n, int r, int g, int b) {
+    return &t[size_t((b * n + g) * n + r) * 4];
+  };
   for (auto [r, g, b] : {std::array<int, 3>{0, 0, 0}, {31, 0, 0}, {0, 31, 0}, {0, 0, 31}, {10, 20, 5}, {31, 31, 31}}) {
     const float* v = at(*texture, 32, r, g, b);
     EXPECT_NEAR(v[0], r / 31.0, 0.01) << r << " " << g << " " << b;

@@ -22,6 +22,12 @@ using host::color::IccProfile;
 
 namespace {
 
+host::ImageWriteOptions BestJpeg() {
+  host::ImageWriteOptions options;
+  options.jpegQuality = 100;
+  return options;
+}
+
 const fs::path kSystemIcc = "/usr/share/color/icc";
 const fs::path kSRGB = kSystemIcc / "colord/sRGB.icc";
 const fs::path kAdobe = kSystemIcc / "colord/AdobeRGB1998.icc";
@@ -204,7 +210,7 @@ TEST(IccTransforms, CmykPhotoThroughItsEmbeddedProfileAgreesWithJpgicc) {
   TempDir dir;
   ASSERT_TRUE(testprofiles::WriteCmykProfile(dir.path / "cmyk.icc"));
   ASSERT_TRUE(host::WriteImageFile(*Patches(), dir.path / "rgb.jpg", host::ImageFormat::kJpeg,
-                                   host::ImageWriteOptions{.jpegQuality = 100})
+                                   BestJpeg())
                   .ok());
   // A separation with the printer profile embedded, and the reference: the
   // separation brought back to sRGB through its embedded profile.
