@@ -6,6 +6,7 @@
 
 #include "app/PrintBGBehavior.h"
 #include "app/SpoolQueue.h"
+#include "chromakey/ChromaKeySettings.h"
 #include "pipeline/SpoolFolders.h"
 #include "host/base/MacRoman.h"
 #include "host/files/FileOps.h"
@@ -54,6 +55,7 @@ AppServices::AppServices(TPrintBGBehavior& controller) : controller_(controller)
   if (gRouteServices) return;
   // The routes show their status lines and previews in the status window.
   gRouteServices = this;
+  SetCoefficientDictionaryMaker(this);
   output::TOutputEnv env;
   env.setStatus = [this](const std::string& text) { SetStatus(text); };
   env.showPreview = [this](const host::GWorld* page) { SetImage(page, ""); };
@@ -63,6 +65,7 @@ AppServices::AppServices(TPrintBGBehavior& controller) : controller_(controller)
 AppServices::~AppServices() {
   if (gRouteServices != this) return;
   pipeline::SetOutputEnvironment(output::TOutputEnv());
+  SetCoefficientDictionaryMaker(nullptr);
   gRouteServices = nullptr;
 }
 
@@ -228,6 +231,28 @@ void AppServices::OpenPrintCenter(bool useNewHandOff) {
   std::string error;
   if (!host::startDetached(argv.front(), std::vector<std::string>(argv.begin() + 1, argv.end()), &error))
     platform::LogLine("The print-centre application could not be started: " + error);
+}
+
+host::PlistValue AppServices::CoefficientDictionary(std::span<const uint8_t> block) {
+  tChromaKeySettings settings;
+  if (block.size() >= chromakey::kFixCoefSize) chromakey::DecodeFixCoef(block.data(), settings.para);
+  host::PlistDict out;
+  if (const std::unique_ptr<CKDictionary> dictionary = MyConvertCKSettingsToDictionary(&settings)) {
+    for (const auto& [key, value] : *dictionary) {
+      std::visit(
+          [&](const auto& v) {
+            using V = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<V, std::vector<double>>) {
+              host::PlistArray array(v.begin(), v.end());
+              out[key] = host::PlistValue(std::move(array));
+            } else {
+              out[key] = host::PlistValue(v);
+            }
+          },
+          value);
+    }
+  }
+  return host::PlistValue(std::move(out));
 }
 
 }  // namespace app

@@ -11,6 +11,10 @@
 #include <fstream>
 #include "app/ProgressIndicator.h"
 #include "app/StatusWindow.h"
+#include "chromakey/engine/FixCoef.h"
+#include "chromakey/engine/KeyPipeline.h"
+#include "host/sys/PropertyList.h"
+#include "imaging/ImageProperties.h"
 #include "host/ui/Controls.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/UserDefaults.h"
@@ -96,6 +100,27 @@ TEST_F(AppTest, StartUpMadeTheFolderTreeInTheApplicationFolder) {
   EXPECT_EQ(set1.filename(), fs::u8path("PRINT TO FILE FOLDER SET Aƒ"));
   EXPECT_EQ(FolderPathOfSpec(getMyPrintToFileSetPrefs(8)->folder.spec), set1);
   EXPECT_EQ(c_->Services().PrintToFileSetFolderResolves(3), std::optional<bool>(true));
+}
+
+TEST_F(AppTest, ImagePropertyListsCarryTheChromaKeyCodesCoefficientDictionary) {
+  // A photo's chroma-key properties whose block is a fresh one.
+  tCKImageProperties props;
+  chromakey::fixcoef block;
+  chromakey::initialize_data(&block);
+  chromakey::EncodeFixCoef(block, props.keying.data());
+  const fs::path photo = gBase / "keyed.jpg";
+  std::ofstream(photo) << "photo";
+  FSSpec spec;
+  ASSERT_EQ(host::MakeFSSpecFromPath(photo.string(), &spec), noErr);
+  ASSERT_TRUE(saveCKImagePropertiesToPlistFile(&props, spec));
+  auto plist = host::readPropertyListFile(photo.string() + ".plist");
+  ASSERT_TRUE(plist);
+  const host::PlistValue* settings = plist->find("CKSettings");
+  const host::PlistValue* coefficients = settings ? settings->find("fixcoef") : nullptr;
+  ASSERT_TRUE(coefficients && coefficients->asDict());
+  EXPECT_EQ(*coefficients->find("settings->para.BGdefocuslevel")->asInteger(), 5);
+  EXPECT_EQ(*coefficients->find("settings->para.g2xe")->asInteger(), 999999);
+  EXPECT_EQ(coefficients->find("settings->para.l_mid")->asArray()->size(), 66u);
 }
 
 TEST_F(AppTest, StartAndPauseShowTheirStatusTextsAndKeepOneRunner) {
