@@ -1,10 +1,14 @@
 #include "app/AppServices.h"
 
+#include <QApplication>
+#include <QFontMetrics>
+
 #include <algorithm>
 #include <cstdio>
 #include <system_error>
 
 #include "app/PrintBGBehavior.h"
+#include "app/ProgressIndicator.h"
 #include "app/SpoolQueue.h"
 #include "chromakey/ChromaKeySettings.h"
 #include "pipeline/SpoolFolders.h"
@@ -14,6 +18,8 @@
 #include "host/sys/UserDefaults.h"
 #include "host/ui/Alerts.h"
 #include "host/ui/Application.h"
+#include "host/ui/Controls.h"
+#include "host/ui/ViewServer.h"
 #include "imaging/ImageLoading.h"
 #include "output/Metadata.h"
 #include "output/PrintCounts.h"
@@ -56,6 +62,7 @@ AppServices::AppServices(TPrintBGBehavior& controller) : controller_(controller)
   // The routes show their status lines and previews in the status window.
   gRouteServices = this;
   SetCoefficientDictionaryMaker(this);
+  SetFileHandlerWindows(this);
   output::TOutputEnv env;
   env.setStatus = [this](const std::string& text) { SetStatus(text); };
   env.showPreview = [this](const host::GWorld* page) { SetImage(page, ""); };
@@ -66,6 +73,7 @@ AppServices::~AppServices() {
   if (gRouteServices != this) return;
   pipeline::SetOutputEnvironment(output::TOutputEnv());
   SetCoefficientDictionaryMaker(nullptr);
+  SetFileHandlerWindows(nullptr);
   gRouteServices = nullptr;
 }
 
@@ -253,6 +261,37 @@ host::PlistValue AppServices::CoefficientDictionary(std::span<const uint8_t> blo
     }
   }
   return host::PlistValue(std::move(out));
+}
+
+namespace {
+constexpr int16_t kSavingProgressWindow = 9003, kDefaultProgressWindow = 9002, kDeleteImagesWindow = 1023;
+constexpr int kDeleteWindowPathWidth = 680;
+}  // namespace
+
+void AppServices::ShowProgress(const CStr255_AC& title, const CStr255_AC& text) {
+  if (!gProgressIndicator) return;
+  gProgressIndicator->Start(0, kSavingProgressWindow, title, 0);
+  gProgressIndicator->SetText1(text);
+}
+
+void AppServices::EndProgress() {
+  if (!gProgressIndicator) return;
+  gProgressIndicator->Stop();
+  gProgressIndicator->SetProgressWindowResourceID(kDefaultProgressWindow);
+}
+
+void AppServices::OpenDeleteWindow(const std::string& path) {
+  TWindow* window = NewTemplateWindow(kDeleteImagesWindow);
+  if (!window) {
+    host::Beep();
+    return;
+  }
+  if (auto* folder = window->FindSubView<TStaticText>(FourCC("fldr"))) {
+    const QString text = QFontMetrics(QApplication::font())
+                             .elidedText(QString::fromStdString(path), Qt::ElideMiddle, kDeleteWindowPathWidth);
+    folder->SetText(CStr255_AC(text.toStdString()), false);
+  }
+  window->Open();
 }
 
 }  // namespace app

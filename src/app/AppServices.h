@@ -12,6 +12,7 @@
 
 #include "host/files/FSSpec.h"
 #include "imaging/ImageProperties.h"
+#include "imaging/ImageSources.h"
 #include "pipeline/PrinterHandOff.h"
 #include "pipeline/Services.h"
 #include "prefs/PrefsServices.h"
@@ -28,7 +29,8 @@ inline constexpr char kOlderPrintCenterCommandKey[] = "KivoOlderPrintCenterComma
 
 class AppServices : public pipeline::TPipelineServices,
                     public pipeline::THandOffHooks,
-                    public TCoefficientDictionaryMaker {
+                    public TCoefficientDictionaryMaker,
+                    public TFileHandlerWindows {
  public:
   // Installs the output routes' environment for the services' lifetime.
   explicit AppServices(TPrintBGBehavior& controller);
@@ -98,6 +100,12 @@ class AppServices : public pipeline::TPipelineServices,
   // TCoefficientDictionaryMaker: the chroma-key code's dictionary form of a
   // coefficient block, for the image properties' property-list store.
   host::PlistValue CoefficientDictionary(std::span<const uint8_t> block) override;
+
+  // TFileHandlerWindows: the file handler's progress window 9003 (through
+  // the progress indicator) and delete window 1023.
+  void ShowProgress(const CStr255_AC& title, const CStr255_AC& text) override;
+  void EndProgress() override;
+  void OpenDeleteWindow(const std::string& path) override;
 
  private:
   TPrintBGBehavior& controller_;

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "host/base/MacRoman.h"
+#include "host/files/CatalogInfo.h"
 #include "host/files/File.h"
 #include "host/files/FileOps.h"
 #include "host/imageio/GaussianBlur.h"
@@ -22,6 +23,9 @@
 #include "imaging/PhotoshopReader.h"
 #include "imaging/Resampler.h"
 #include "platform/FileNames.h"
+#include "platform/FileServices.h"
+#include "platform/FolderLookup.h"
+#include "platform/Polling.h"
 #include "platform/Log.h"
 
 float myBlurValue = 2.0f;
@@ -218,16 +222,104 @@ CGRect CImageFile::GetImageRect() const {
 
 // ---- file handlers ----
 
+TKIVOFileHandler::TKIVOFileHandler() : fileList_(std::make_unique<TImageFileList>()) {}
+TKIVOFileHandler::~TKIVOFileHandler() = default;
+
+host::GWorldHandle TKIVOFileHandler::GetPreviewImage() { return nullptr; }
+host::GWorldHandle TKIVOFileHandler::GetThumbnailImage() { return nullptr; }
+host::GWorldHandle TKIVOFileHandler::GetFullSizeImage() { return nullptr; }
+bool TKIVOFileHandler::IsValidFile(const TFile*) const { return false; }
+void TKIVOFileHandler::GetCurrentFolderFSSpec(FSSpec& spec) const { spec = current_; }
+
+bool TKIVOFileHandler::Check4NewFiles() {
+  PutFilesInList4Check(folderVolume_, folderDirectory_, false);
+  return true;
+}
+
+long TKIVOFileHandler::GetNumberOfFiles() const { return fileList_ ? long(fileList_->GetSize()) : 0; }
+
+void TKIVOFileHandler::SetStartSitting(bool start) {
+  startSitting_ = start;
+  if (!start) sitting_ = false;
+}
+
+bool TKIVOFileHandler::SaveToFolder(int16_t, int32_t, long index, bool progress) {
+  if (!progress) return false;
+  TFileHandlerWindows* windows = GetFileHandlerWindows();
+  const auto* entry = fileList_ && index >= 1 ? fileList_->At(size_t(index)) : nullptr;
+  const CStr255_AC name = entry && *entry ? GetFullFileName((*entry)->GetFile()->GetFileSpec()) : CStr255_AC();
+  if (windows) windows->ShowProgress(CStr255_AC("Saving File…"), name);
+  myApplicationPollEvent();
+  if (windows) windows->EndProgress();
+  return false;
+}
+
+bool TKIVOFileHandler::SaveAndReturnSavedFSSpec(int16_t, int32_t, long, FSSpec*) { return false; }
+
+void TKIVOFileHandler::OpenDeleteWindow() {
+  const auto* first = fileList_ ? fileList_->At(1) : nullptr;
+  const std::string path = first && *first ? (*first)->GetFile()->GetPath() : std::string();
+  if (TFileHandlerWindows* windows = GetFileHandlerWindows()) windows->OpenDeleteWindow(path);
+}
+
+void TKIVOFileHandler::EraseImages() {
+  if (!fileList_) return;
+  for (auto& entry : *fileList_) {
+    TFile* file = entry ? entry->GetFile() : nullptr;
+    if (!file) continue;
+    // (A file's own permissions do not keep it from being deleted here, so
+    // there is nothing to unlock.)
+    if (const OSErr err = file->DeleteFile(); err != noErr && err != fnfErr)
+      platform::LogF("EraseImages: %s cannot be deleted (%d)", file->GetPath().c_str(), int(err));
+  }
+  fileList_->DeleteAll();
+  fileList_->Changed(TImageFileList::kListChanged, nullptr);
+}
+
+void TKIVOFileHandler::LoadColorSettings() {
+  myCocoaImageColorAdjustInfo settings;
+  if (!loadColorAdjustFromFile(current_, &settings)) SetDefaultForMyCocoaImageColorAdjustFromPrefs(&settings);
+  SetColorGlobals(settings);
+}
+
 bool TKIVOFileHandler::AddToList(TFile*) { return false; }
 
 bool TKIVOFileHandler::AddFileToList(TFile* file) {
   if (!file) return false;
-  auto* self = dynamic_cast<TNewAllFilesHandler*>(this);
-  if (self && !self->IsValidFile(file)) {
-    delete file;
-    return false;
+  std::unique_ptr<TFile> owned(file);
+  if (!IsValidFile(owned.get())) return false;
+  // A handler that lists the file takes it over.
+  if (AddToList(owned.get())) {
+    owned.release();
+    return true;
   }
-  return AddToList(file);
+  return false;
+}
+
+long TKIVOFileHandler::PutFilesInList4Check(int16_t volume, int32_t directory, bool) {
+  host::CatalogInfo folder;
+  if (const OSErr err = host::GetDirCatInfo(volume, directory, &folder); err != noErr) {
+    scanning_ = false;
+    return err;
+  }
+  if (folder.ModificationMacSeconds() == lastModDate_) return 0;
+  lastModDate_ = folder.ModificationMacSeconds();
+  const size_t before = fileList_->GetSize();
+  for (int index = int(folder.valence); index >= 1; --index) {
+    host::CatalogInfo item;
+    if (host::GetIndexedCatInfo(volume, directory, index, &item) != noErr) continue;
+    if (item.isFolder || item.invisible || myFSSpecIsTempFSSpec(item.finderInfo)) continue;
+    auto file = std::make_unique<TFile>();
+    if (file->Specify(item.spec) != noErr) continue;
+    AddFileToList(file.release());
+  }
+  if (fileList_->GetSize() > before) {
+    TImageFileObject* last = fileList_->At(fileList_->GetSize())->get();
+    fileList_->Changed(TImageFileList::kListChanged, nullptr);
+    fileList_->Changed(TImageFileList::kFileAdded, last);
+    fileList_->Changed(TImageFileList::kCountChanged, nullptr);
+  }
+  return long(fileList_->GetSize());
 }
 
 bool TNewAllFilesHandler::isValidFileForHere(const CStr255_AC& name) {
@@ -246,10 +338,29 @@ bool TNewAllFilesHandler::IsValidFile(const TFile* file) const {
   return isValidFileForHere(CStr255_AC(full));
 }
 
-void TNewAllFilesHandler::LoadColorSettings() {
-  myCocoaImageColorAdjustInfo settings;
-  if (!loadColorAdjustFromFile(current_, &settings)) SetDefaultForMyCocoaImageColorAdjustFromPrefs(&settings);
-  SetColorGlobals(settings);
+// This program has no tools window, so it is never in setup mode.
+void TNewAllFilesHandler::LoadColorSettings() { TKIVOFileHandler::LoadColorSettings(); }
+
+host::GWorldHandle TNewAllFilesHandler::GetPreviewImage() {
+  FSRef ref;
+  if (host::FSpMakeFSRef(current_, &ref) != noErr) {
+    platform::LogLine("An error occured reading the image file; invalid image spec");
+    return nullptr;
+  }
+  CImageFile file(&ref, 0, 0);
+  CGImageRef image = file.GetCurrentCGImage();
+  if (!image) {
+    platform::LogLine("CGImageRef aRef = anImage.GetCurrentCGImage returned NIL???");
+    return nullptr;
+  }
+  image = blurMyImage(image, myBlurValue);
+  host::GWorldHandle offscreen = myNewGWorld(CLongRect_AC(0, 0, image->height(), image->width()));
+  if (!offscreen) return nullptr;
+  const CGRect rect{0, 0, double(image->width()), double(image->height())};
+  if (file.GetOrientation() == 3) DrawCGImageToGWorldFlip(image, offscreen.get(), rect);
+  else DrawCGImageToGWorld(image, offscreen.get(), rect);
+  protectTheGworld(offscreen.get());
+  return offscreen;
 }
 
 host::GWorldHandle TNewAllFilesHandler::GetFullSizeImage() {

@@ -15,6 +15,7 @@
 #include "chromakey/engine/KeyPipeline.h"
 #include "host/sys/PropertyList.h"
 #include "imaging/ImageProperties.h"
+#include "imaging/ImageSources.h"
 #include "host/ui/Controls.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/UserDefaults.h"
@@ -121,6 +122,28 @@ TEST_F(AppTest, ImagePropertyListsCarryTheChromaKeyCodesCoefficientDictionary) {
   EXPECT_EQ(*coefficients->find("settings->para.BGdefocuslevel")->asInteger(), 5);
   EXPECT_EQ(*coefficients->find("settings->para.g2xe")->asInteger(), 999999);
   EXPECT_EQ(coefficients->find("settings->para.l_mid")->asArray()->size(), 66u);
+}
+
+TEST_F(AppTest, FileHandlerWindowsComeFromTheirViewResources) {
+  TFileHandlerWindows* windows = GetFileHandlerWindows();
+  ASSERT_NE(windows, nullptr);
+  const std::string path = "/srv/station/" + std::string(200, 'x') + "/photo.jpg";
+  windows->OpenDeleteWindow(path);
+  TWindow* opened = nullptr;
+  for (TWindow* w : TWindow::AllWindows())
+    if (w->GetTitle().ToUTF8() == "Delete Images" && w->IsShown()) opened = w;
+  ASSERT_NE(opened, nullptr);
+  auto* folder = opened->FindSubView<TStaticText>(FourCC("fldr"));
+  ASSERT_NE(folder, nullptr);
+  // The path is cut in the middle to the field's width.
+  const std::string shown = folder->GetText().ToUTF8();
+  EXPECT_EQ(shown.substr(0, 13), "/srv/station/");
+  EXPECT_LT(shown.size(), path.size());
+  EXPECT_EQ(shown.substr(shown.size() - 9), "photo.jpg");
+  opened->Close();
+  // The saving progress uses window 9003 and gives the default back.
+  windows->ShowProgress(CStr255_AC("Saving File…"), CStr255_AC("photo.jpg"));
+  windows->EndProgress();
 }
 
 TEST_F(AppTest, StartAndPauseShowTheirStatusTextsAndKeepOneRunner) {
