@@ -273,4 +273,31 @@ TEST(IccTransforms, CmykPhotoThroughItsEmbeddedProfileAgreesWithJpgicc) {
   for (int y = 0; y < 16; ++y) EXPECT_EQ(0, std::memcmp(before->scanline(y), eight->scanline(y), 96 * 4));
 }
 
+TEST(IccTransforms, ProofThroughAProfileAndBackAtAnyThreadCount) {
+  const IccProfile srgb = IccProfile::FromFile(kSRGB), grey = IccProfile::FromFile(kSystemIcc / "Gray.icc");
+  ASSERT_TRUE(grey.valid());
+  auto one = Noise(90, 40, 4), eight = Noise(90, 40, 4), source = Noise(90, 40, 4);
+  host::WorkerPool pool1(1), pool8(8);
+  ASSERT_TRUE(host::color::ProofInPlace(*one, srgb, grey, 0, nullptr, &pool1));
+  ASSERT_TRUE(host::color::ProofInPlace(*eight, srgb, grey, 0, nullptr, &pool8));
+  for (int y = 0; y < 40; ++y) {
+    ASSERT_EQ(0, std::memcmp(one->scanline(y), eight->scanline(y), 90 * 4)) << "row " << y;
+    for (int x = 0; x < 90; ++x) {
+      const uint8_t* p = one->scanline(y) + 4 * x;
+      EXPECT_EQ(p[0], source->scanline(y)[4 * x]);  // alpha kept
+      EXPECT_NEAR(p[1], p[2], 1);                   // every colour a grey
+      EXPECT_NEAR(p[2], p[3], 1);
+    }
+  }
+  // Through the pixels' own profile nothing moves; pixels of another space
+  // than RGB are refused.
+  auto same = Noise(20, 10, 2), copy = Noise(20, 10, 2);
+  ASSERT_TRUE(host::color::ProofInPlace(*same, srgb, IccProfile::SRGB(), 1, nullptr));
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 80; ++x) EXPECT_NEAR(same->scanline(y)[x], copy->scanline(y)[x], 1);
+  std::string error;
+  EXPECT_FALSE(host::color::ProofInPlace(*same, grey, srgb, 0, &error));
+  EXPECT_FALSE(error.empty());
+}
+
 }  // namespace
