@@ -181,7 +181,8 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   SVLogFileManager::writeStartupHeaderToLogFile();
   SVLogFileManager::writeToLogFile("\n");
   platform::LogF("Running on %s", host::systemVersionText().c_str());
-  output::setupNotificationCenter();
+  static AppNotificationServices notificationServices;
+  output::setupNotificationCenter(notificationServices);
   RemoveMenuItem(1023, 11);
 
   // 17. Started again at login and after a crash, where the operator asks for it.
