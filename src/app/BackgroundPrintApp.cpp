@@ -212,7 +212,11 @@ void TBackgroundPrintApp::ResolveFolders() {
   if (!FolderResolves(pj->folder) && pj->folder.createIfMissing != 0) {
     const auto center = pipeline::CreatePrintCenterFolderTree(appFolder);
     const FSSpec spec = FolderSpecOfPath(center ? *center / "Jobs To Be Printed" : fs::path());
-    if (spec.vRefNum != kNoFolderVRefNum) pj->folder.spec = spec;
+    if (spec.vRefNum != kNoFolderVRefNum) {
+      pj->folder.spec = spec;
+      // Found again through its alias at the next start, as every folder is.
+      SaveFSSpecAsAliasHandle(&pj->folder);
+    }
   }
 
   // Print-to-file sets: all that need a folder share one.

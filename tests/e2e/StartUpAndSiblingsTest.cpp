@@ -1,9 +1,12 @@
-// Start-up and the sibling stations through the running program: a sibling's
-// notification received on the session bus sounds the beep and names a
-// missing sender.
+// Start-up and the sibling stations through the running program: the
+// print-centre folder's alias stored at the first start and followed at the
+// next; a sibling's notification received on the session bus sounds the beep
+// and names a missing sender.
 #include "e2e/E2E.h"
 
+#include "host/files/Alias.h"
 #include "host/sys/Process.h"
+#include "host/sys/UserDefaults.h"
 
 namespace {
 
@@ -19,6 +22,51 @@ bool PostFromSibling(const std::string& name, const std::string& userInfoJson) {
                                         "string:" + userInfoJson},
                           options)
       .succeeded();
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The folder the stored alias of `id` leads to; empty when there is none.
+std::string AliasedFolder(const e2e::Station& station, int id) {
+  host::UserDefaults defaults(station.config() / "Kivo-Processor" / "defaults.plist");
+  const auto bytes = defaults.getData("AliasHandle " + std::to_string(id));
+  host::AliasRecord alias;
+  std::string path;
+  if (!bytes || host::AliasRecord::Decode(bytes->data(), bytes->size(), &alias) != noErr ||
+      host::ResolveAlias(alias, &path) != noErr)
+    return {};
+  return path;
+}
+
+TEST(StartUpAndSiblings, ThePrintCentreFolderIsStoredAsAnAliasAtTheFirstStart) {
+  e2e::Station station("centre");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  const fs::path centre = station.app() / "Kivo-PrintCenter Folder";
+  EXPECT_EQ(fs::path(AliasedFolder(station, 4502)), centre / "Jobs To Be Printed");
+
+  // A folder the alias leads to is used as it is at the next start: no
+  // default tree is made again.
+  const fs::path chosen = station.base() / "Chosen Centre";
+  fs::create_directories(chosen);
+  host::AliasRecord alias;
+  ASSERT_EQ(host::NewAlias(chosen.string(), &alias), noErr);
+  {
+    host::UserDefaults defaults(station.config() / "Kivo-Processor" / "defaults.plist");
+    ASSERT_TRUE(defaults.set("AliasHandle 4502", host::PlistValue(alias.Encode())) && defaults.synchronize());
+  }
+  fs::remove_all(centre);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // The spool tree is there already: wait for this start's own set-up.
+  ASSERT_TRUE(e2e::WaitUntil([&] { return Count(station.Log(), "Inside KivoNSNotificationCenter => setup") == 2; }))
+      << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  EXPECT_FALSE(fs::exists(centre));
+  EXPECT_EQ(fs::path(AliasedFolder(station, 4502)), chosen);
 }
 
 TEST(StartUpAndSiblings, ASiblingsNotificationBeepsAndNamesAMissingSender) {
