@@ -148,7 +148,7 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     return false;
   }
 
-  // 2. Classes and preferences; the splash follows the folder set-up.
+  // 2. Classes and preferences; the splash shows what start-up does until it ends.
   InitMacAppClasses();
   struct Splash {
     TWindow* window = ShowStartUpSplash();
