@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/NewAboutBoxController.h"
 #include "host/notify/Workspace.h"
 #include "host/sys/Process.h"
 #include "host/sys/ProcessList.h"
@@ -74,18 +75,7 @@ void showAboutBox() {
   window->Close();
 }
 
-bool GotoURL(const CStr255_AC& url) {
-  const std::string text = url.ToUTF8();
-  platform::LogF("The URL to go is: [%s]", text.c_str());
-  // Only web addresses are handed to the desktop, as one argument.
-  if (text.rfind("http://", 0) != 0 && text.rfind("https://", 0) != 0) return false;
-  std::string error;
-  if (!host::startDetached("xdg-open", {text}, &error)) {
-    platform::LogF("Opening the URL failed: %s", error.c_str());
-    return false;
-  }
-  return true;
-}
+bool GotoURL(const CStr255_AC& url) { return GotoNSURL(url.ToUTF8()); }
 
 CStr255_AC GetSoftwareVersion() {
   const std::string version = KIVO_VERSION;

@@ -20,7 +20,7 @@ class TAboutWindow : public TWindow {
 // The about box, posed modally; a beep when it cannot be made.
 void showAboutBox();
 
-// Opens a web address with the desktop's browser; false when it could not.
+// Opens a web address with the desktop (GotoNSURL); false when it could not.
 bool GotoURL(const CStr255_AC& url);
 
 // The version the program was built with ("Unknown Version" when none).

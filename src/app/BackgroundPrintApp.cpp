@@ -5,6 +5,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/AppServices.h"
+#include "app/NewAboutBoxController.h"
 #include "app/PrintBGBehavior.h"
 #include "app/PrintCountWindow.h"
 #include "app/ProgressIndicator.h"
@@ -90,6 +91,7 @@ void InitMacAppClasses() {
   host::RegisterWidgetClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
+  RegisterNewAboutBoxClasses();
   RegisterProgressWindowClasses();
   RegisterPrintCountWindowClasses();
   RegisterPreferencesClasses();

@@ -18,6 +18,7 @@
 #include "../AppTestSupport.h"
 #include "common/MenuClicks.h"
 #include "app/AboutWindow.h"
+#include "app/NewAboutBoxController.h"
 #include "app/AppServices.h"
 #include "app/StatusWindow.h"
 #include "host/files/ResourceFork.h"
@@ -185,6 +186,10 @@ TEST_F(WindowsTest, OtherWindowsShowEveryControl) {
     ExpectControlsInside(*w);
     w->Close();
   }
+  TWindow* about = NewTemplateWindow(std::string(kNewAboutBoxNib));
+  ASSERT_NE(about, nullptr);
+  ExpectControlsInside(*about);
+  about->Close();
 }
 
 TEST_F(WindowsTest, ClickedJobShowsItsOwnPreviewPicture) {
@@ -234,6 +239,109 @@ TEST_F(WindowsTest, HoldingClearAllOffersTheFolderPopup) {
   EXPECT_NE(alerts_.front().second.find("UNKNOWN JOBS FOLDER"), std::string::npos) << alerts_.front().second;
   QTest::qWait(20);
   EXPECT_FALSE(popup->IsShown());
+}
+
+// A stand-in xdg-open first on PATH while it lives: each address it is asked
+// to open is one line of its record.
+class StandInOpener {
+ public:
+  StandInOpener() : dir_(MakeTempFolder("opener")) {
+    record_ = dir_ / "opened";
+    std::ofstream(dir_ / "xdg-open") << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" << record_.string() << "'\n";
+    fs::permissions(dir_ / "xdg-open", fs::perms::owner_all);
+    const char* path = getenv("PATH");
+    oldPath_ = path ? path : "";
+    setenv("PATH", (dir_.string() + ":" + oldPath_).c_str(), 1);
+  }
+  ~StandInOpener() {
+    setenv("PATH", oldPath_.c_str(), 1);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::vector<std::string> Opened() const {
+    std::ifstream in(record_);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  bool WaitFor(size_t count) {
+    return QTest::qWaitFor([&] { return Opened().size() >= count; }, 5000);
+  }
+
+ private:
+  fs::path dir_, record_;
+  std::string oldPath_;
+};
+
+std::string PercentDecoded(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out += char(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The decoded parts of a mailto address: recipient, subject, body.
+std::array<std::string, 3> MailParts(const std::string& url) {
+  const size_t q = url.find("?subject="), b = url.find("&body=");
+  if (url.rfind("mailto:", 0) != 0 || q == std::string::npos || b == std::string::npos) return {};
+  return {PercentDecoded(url.substr(7, q - 7)), PercentDecoded(url.substr(q + 9, b - q - 9)),
+          PercentDecoded(url.substr(b + 6))};
+}
+
+TEST_F(WindowsTest, AboutBoxControllerComposesTheSupportAndSalesMails) {
+  StandInOpener opener;
+  NewAboutBoxController* c = NewAboutBoxController::controller();
+  ASSERT_NE(c, nullptr);
+  EXPECT_TRUE(alerts_.empty()) << alerts_.front().second;
+  auto* bar = c->FindSubView<TProgressBar>(FourCC("prog"));
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->GetMaximum(), 100) << "the factory default";
+  EXPECT_TRUE(c->FindSubView<TPictureView>(FourCC("logo"))->HasPicture());
+  c->startIndicatorWithMessage("Looking for updates");
+  EXPECT_TRUE(bar->IsIndeterminate());
+  EXPECT_EQ(c->FindSubView<TStaticText>(FourCC("stat"))->GetText().ToUTF8(), "Looking for updates");
+  c->stopIndicatorWithMessage();
+  EXPECT_FALSE(bar->IsIndeterminate());
+  EXPECT_EQ(c->StatusMessage(), "");
+  EXPECT_TRUE(c->DoKeyEvent(3)) << "Control-C is swallowed";
+  EXPECT_FALSE(c->DoKeyEvent('c'));
+
+  const std::string product = "\nProduct Name: Kivo-Processor\nVersion: " + GetSoftwareVersion().ToUTF8();
+  c->FindSubView<TButton>(FourCC("supp"))->Press();
+  ASSERT_TRUE(opener.WaitFor(1));
+  const auto support = MailParts(opener.Opened()[0]);
+  EXPECT_EQ(support[0], "support@kivo.example.org") << opener.Opened()[0];
+  EXPECT_EQ(support[1], "Support request" + product);
+  EXPECT_EQ(support[2].rfind("Support request" + product + "\n\nThe station's system is described below.", 0), 0u)
+      << support[2];
+  EXPECT_NE(support[2].find("System: Linux"), std::string::npos) << support[2];
+
+  c->FindSubView<TButton>(FourCC("sale"))->Press();
+  ASSERT_TRUE(opener.WaitFor(2));
+  const auto sales = MailParts(opener.Opened()[1]);
+  EXPECT_EQ(sales[0], "sales@kivo.example.org");
+  EXPECT_EQ(sales[1], "Sales enquiry" + product);
+  EXPECT_EQ(sales[2].find("System:"), std::string::npos) << "no system profile for sales";
+
+  c->FindSubView<TButton>(FourCC("updt"))->Press();
+  ASSERT_TRUE(opener.WaitFor(3));
+  EXPECT_EQ(opener.Opened()[2], kMakerWebSite);
+  EXPECT_FALSE(c->sendEmailForm("ForNobody"));
+
+  // As a sheet: it ends when a dismiss button closes it.
+  bool ended = false;
+  c->beginSheetModalForWindow(Status(), [&] { ended = true; });
+  EXPECT_TRUE(c->IsShown());
+  c->FindSubView<TButton>(FourCC("dis1"))->Press();
+  EXPECT_TRUE(ended);
+  QTest::qWait(50);
+  EXPECT_EQ(opener.Opened().size(), 3u);
 }
 
 TEST_F(WindowsTest, SplashIsDrawnDuringStartUpAndStaysLongEnoughToBeRead) {
