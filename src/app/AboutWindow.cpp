@@ -77,6 +77,15 @@ void showAboutBox() {
 
 bool GotoURL(const CStr255_AC& url) { return GotoNSURL(url.ToUTF8()); }
 
+bool OpenWithDesktop(const std::string& target) {
+  std::string error;
+  if (!host::startDetached("xdg-open", {target}, &error)) {
+    platform::LogF("Opening %s failed: %s", target.c_str(), error.c_str());
+    return false;
+  }
+  return true;
+}
+
 CStr255_AC GetSoftwareVersion() {
   const std::string version = KIVO_VERSION;
   if (version.empty()) return "Unknown Version";

@@ -23,6 +23,10 @@ void showAboutBox();
 // Opens a web address with the desktop (GotoNSURL); false when it could not.
 bool GotoURL(const CStr255_AC& url);
 
+// Hands a web or mail address, or a folder's path, to the desktop
+// (xdg-open, by argument vector); false when it could not be started.
+bool OpenWithDesktop(const std::string& target);
+
 // The version the program was built with ("Unknown Version" when none).
 CStr255_AC GetSoftwareVersion();
 

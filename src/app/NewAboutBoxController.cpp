@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "app/AboutWindow.h"
-#include "host/sys/Process.h"
 #include "host/sys/PropertyList.h"
 #include "host/qd/GWorld.h"
 #include "host/sys/SystemInfo.h"
@@ -121,12 +120,7 @@ bool GotoNSURL(const std::string& url) {
     if (c <= 0x20 || c == 0x7F || c == '"' || c == '<' || c == '>' || c == '\\') wellFormed = false;
   if (!wellFormed) return false;
   platform::LogF("the new URL is: [%s]", url.c_str());
-  std::string error;
-  if (!host::startDetached("xdg-open", {url}, &error)) {
-    platform::LogF("Opening the URL failed: %s", error.c_str());
-    return false;
-  }
-  return true;
+  return OpenWithDesktop(url);
 }
 
 // ---- the controller

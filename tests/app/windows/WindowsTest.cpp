@@ -344,6 +344,35 @@ TEST_F(WindowsTest, AboutBoxControllerComposesTheSupportAndSalesMails) {
   EXPECT_EQ(opener.Opened().size(), 3u);
 }
 
+TEST_F(WindowsTest, ClickOnThePathOffersItsFoldersAndOpensTheChosenOne) {
+  StandInOpener opener;
+  auto* window = dynamic_cast<TBackgroundPrintWindow*>(Status());
+  ASSERT_NE(window, nullptr);
+  const std::vector<fs::path> folders = window->PathFolders();
+  ASSERT_GE(folders.size(), 3u);
+  EXPECT_EQ(folders[0], Jobs());
+  EXPECT_EQ(folders[1], Jobs().parent_path());
+  EXPECT_EQ(folders.back(), fs::path("/"));
+  Status()->GetWidget()->show();
+  QApplication::processEvents();
+  auto* path = window->FindSubView<TButton>(FourCC("path"));
+  ASSERT_NE(path, nullptr);
+
+  // The spool root, the second item, opens in the file manager.
+  auto menu = ChooseInNextMenu(QString::fromStdString(folders[1].filename().string()));
+  path->Press();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return menu->opened; }, 5000));
+  ASSERT_TRUE(opener.WaitFor(1));
+  EXPECT_EQ(opener.Opened(), std::vector<std::string>{folders[1].string()});
+
+  // The first item is the folder the window stands for: nothing more opens.
+  auto first = ChooseInNextMenu(QString::fromStdString(folders[0].filename().string()));
+  path->Press();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return first->opened; }, 5000));
+  QTest::qWait(300);
+  EXPECT_EQ(opener.Opened().size(), 1u);
+}
+
 TEST_F(WindowsTest, SplashIsDrawnDuringStartUpAndStaysLongEnoughToBeRead) {
   // Start-up drew the splash while it created the spool folder: the screen
   // showed it, not a black window.
