@@ -7,13 +7,13 @@
 #include "app/AboutWindow.h"
 #include "host/sys/PropertyList.h"
 #include "host/qd/GWorld.h"
-#include "host/sys/SystemInfo.h"
 #include "host/sys/UserDefaults.h"
 #include "host/ui/Controls.h"
 #include "host/ui/ViewServer.h"
 #include "output/Notifications.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
+#include "platform/ZorvelBase.h"
 #include "prefs/PrefStore.h"
 
 namespace app {
@@ -62,16 +62,17 @@ std::string ProductLine() {
 }
 
 std::string SystemProfileText() {
-  std::vector<std::string> lines;
-  const host::SystemVersion v = host::systemVersion();
-  if (!v.sysname.empty()) lines.push_back("System: " + host::systemVersionText());
-  if (!v.version.empty()) lines.push_back("Build: " + v.version);
-  if (!v.machine.empty()) lines.push_back("Machine: " + v.machine);
-  if (const std::string model = host::hardwareModel(); !model.empty()) lines.push_back("Model: " + model);
-  if (lines.empty()) return "NO INFO FOUND????";
-  if (lines.size() > size_t(kProfileLines)) lines.resize(kProfileLines);
+  const std::string info = ZORVEL_Base::systemVersionInfo();
+  if (info.empty()) return "NO INFO FOUND????";
   std::string text;
-  for (const std::string& line : lines) text += line + "\n";
+  size_t lines = 0, at = 0;
+  while (at < info.size() && lines < size_t(kProfileLines)) {
+    const size_t end = info.find('\n', at);
+    text += info.substr(at, end == std::string::npos ? std::string::npos : end - at) + "\n";
+    ++lines;
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
   return text;
 }
 

@@ -71,8 +71,8 @@ host::PlistDict BundleInfo();
 // "\nProduct Name: <name>\nVersion: <version>".
 std::string ProductLine();
 
-// A description of this machine for a support request, at most 19 lines;
-// "NO INFO FOUND????" when nothing can be told.
+// The system's description (its version information) for a support request,
+// at most 19 lines; "NO INFO FOUND????" when nothing can be told.
 std::string SystemProfileText();
 
 // The format with "%@" replaced by the values in order ("%%" is a "%").
