@@ -5,6 +5,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/AppServices.h"
+#include "app/NewAboutBoxController.h"
 #include "app/PrintBGBehavior.h"
 #include "app/PrintCountWindow.h"
 #include "app/ProgressIndicator.h"
@@ -92,6 +93,7 @@ void InitMacAppClasses() {
   layout::RegisterLayoutObjectClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
+  RegisterNewAboutBoxClasses();
   RegisterProgressWindowClasses();
   RegisterPrintCountWindowClasses();
   RegisterPreferencesClasses();
@@ -165,7 +167,7 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     return false;
   }
 
-  // 2. Classes and preferences; the splash follows the folder set-up.
+  // 2. Classes and preferences; the splash shows what start-up does until it ends.
   InitMacAppClasses();
   struct Splash {
     TWindow* window = ShowStartUpSplash();
@@ -198,7 +200,8 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   SVLogFileManager::writeStartupHeaderToLogFile();
   SVLogFileManager::writeToLogFile("\n");
   platform::LogF("Running on %s", host::systemVersionText().c_str());
-  output::setupNotificationCenter();
+  static AppNotificationServices notificationServices;
+  output::setupNotificationCenter(notificationServices);
   RemoveMenuItem(1023, 11);
 
   // 17. Started again at login and after a crash, where the operator asks for it.
@@ -228,7 +231,11 @@ void TBackgroundPrintApp::ResolveFolders() {
   if (!FolderResolves(pj->folder) && pj->folder.createIfMissing != 0) {
     const auto center = pipeline::CreatePrintCenterFolderTree(appFolder);
     const FSSpec spec = FolderSpecOfPath(center ? *center / "Jobs To Be Printed" : fs::path());
-    if (spec.vRefNum != kNoFolderVRefNum) pj->folder.spec = spec;
+    if (spec.vRefNum != kNoFolderVRefNum) {
+      pj->folder.spec = spec;
+      // Found again through its alias at the next start, as every folder is.
+      SaveFSSpecAsAliasHandle(&pj->folder);
+    }
   }
 
   // Print-to-file sets: all that need a folder share one.
