@@ -26,6 +26,9 @@ std::filesystem::path homeFolder();
 std::filesystem::path executablePath();  // empty when it cannot be found
 
 std::filesystem::path applicationFolder();
+// The folder applicationFolder() gives, without creating anything (for
+// messages such as the usage text).
+std::filesystem::path applicationFolderPath();
 std::filesystem::path logsFolder();
 std::filesystem::path configFolder();
 std::filesystem::path defaultsFile();
