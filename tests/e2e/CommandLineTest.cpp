@@ -125,7 +125,7 @@ TEST_F(CommandLine, AnOptionItDoesNotTakeIsNamedOnStandardErrorWithStatus2) {
   }
 }
 
-TEST_F(CommandLine, VersionIsTheOneTheRunningProgramLogs) {
+TEST_F(CommandLine, VersionIsTheOneTheRunningProgramLogsAndARestartIsQuiet) {
   const Outcome run = RunProgram({"--version"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, std::string("Kivo-Processor ") + platform::ProgramVersion() + "\n");
@@ -134,7 +134,18 @@ TEST_F(CommandLine, VersionIsTheOneTheRunningProgramLogs) {
   e2e::Station station;
   ASSERT_TRUE(station.Start()) << station.Log();
   EXPECT_TRUE(station.WaitForLog(std::string("kivo-processor => ") + platform::ProgramVersion(), 20)) << station.Log();
+  ASSERT_TRUE(station.WaitForLog("TPrintBGBehavior::EnableBackgroundPrinting", 20)) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
+  // A second start finds every folder of the first without a failure line
+  // (the first run's logs are put aside).
+  fs::remove(station.output());
+  fs::remove_all(station.state());
+  fs::create_directories(station.state());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForLog("TPrintBGBehavior::EnableBackgroundPrinting", 20)) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  const std::string log = station.Log();
+  EXPECT_EQ(log.find("failed"), std::string::npos) << log;
 }
 
 }  // namespace
