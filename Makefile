@@ -38,7 +38,7 @@ bench:
 	@scripts/install-deps --bench
 	@cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKIVO_BENCH=ON >/dev/null
 	@cmake --build $(BUILD)-bench -j $(JOBS)
-	@for b in $(BUILD)-bench/bench/*/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+	@for b in $(BUILD)-bench/bench/*/bench_*; do [ -x "$$b" ] || continue; printf '\n==== %s ====\n' "$$(basename $$b)"; "$$b" || exit 1; done
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BUILD)-bench $(BUILD)-fuzz
