@@ -136,7 +136,7 @@ void TPrintJobTaskManager::Step1() {
   if (view.GetIgnoreOverlays() != 0) {
     // A job without a photo to print fails saying so.
     if (const int16_t special = view.DrawSpecialJob(); special != kResultOK) {
-      DoError(special == kResultObjectFailed ? kResultOutOfMemory : special);
+      DoError(special == kResultObjectFailed ? int16_t(kResultOutOfMemory) : special);
       return;
     }
     view.ProcessSubAsOutput();
