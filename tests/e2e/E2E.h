@@ -237,6 +237,12 @@ class Station {
   // Starts the program and waits until its spool tree exists. Extra
   // arguments follow the program name.
   bool Start(const std::vector<std::string>& arguments = {}) {
+    if (!Launch(arguments)) return false;
+    return WaitUntil([&] { return fs::is_directory(allFiles()); }, 30);
+  }
+
+  // Starts the program without waiting for anything.
+  bool Launch(const std::vector<std::string>& arguments = {}) {
     const pid_t pid = fork();
     if (pid == 0) {
       FILE* out = std::freopen(output().c_str(), "a", stdout);
@@ -259,8 +265,7 @@ class Station {
       _exit(127);
     }
     pid_ = pid;
-    if (pid <= 0) return false;
-    return WaitUntil([&] { return fs::is_directory(allFiles()); }, 30);
+    return pid > 0;
   }
 
   // Sends SIGTERM and waits for the exit; returns the exit status, 128 + the
@@ -317,9 +322,9 @@ class Station {
     WaitUntil([&] { return !(outputs = VisibleFilesBelow(SetFolder(letter))).empty(); }, seconds);
     return outputs;
   }
-  // A job's photos are deleted at its very end, after its file has left the
-  // queue: a test that gives the next job a photo of the same name waits for
-  // the old one to go first.
+  // A job's photos are deleted at its very end, after its output has
+  // landed and just before its file leaves "All Files": a test that gives
+  // the next job a photo of the same name waits for the old one to go first.
   bool WaitUntilGone(const fs::path& file, double seconds = 30) {
     return WaitUntil([&] {
       std::error_code ec;
@@ -340,6 +345,9 @@ class Station {
     return text + ReadAll(output());
   }
   std::string PrintLog() const { return ReadAll(printLog()); }
+  // What the program wrote to the standard output and error it was started
+  // with (not the daily logs, which take standard error over).
+  std::string Console() const { return ReadAll(output()); }
 
  private:
   fs::path base_;

@@ -2,12 +2,18 @@
 // to step 0, and no job file is lost.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
+#include <thread>
 
 #include "FakeServices.h"
 #include "jobwriter/JobWriter.h"
+#include "pipeline/BeepingThread.h"
 #include "pipeline/PrintJobTaskManager.h"
 
 using namespace pipeline;
@@ -243,7 +249,7 @@ TEST_F(TaskManager, FailuresShowTheirMessagesAndFollowTheAlert) {
   EXPECT_FALSE(fs::exists(cut));
 }
 
-TEST_F(TaskManager, AFailedJobTakesItsTemporaryFilesOnlyWhenItLeaves) {
+TEST_F(TaskManager, AFailedJobKeepsItsPhotosUnlessTheOperatorDeletesIt) {
   services.scripted = true;
   services.askOnFailedJob = true;
   TPrintJobTaskManager tm(services);
@@ -258,8 +264,10 @@ TEST_F(TaskManager, AFailedJobTakesItsTemporaryFilesOnlyWhenItLeaves) {
   EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty());
 
   // Moved to the unknown-jobs folder (also when the alert gives no known
-  // answer): the job's temporary files go with it.
-  for (int answer : {5, 0}) {
+  // answer, or without asking): the photos stay for when the job is moved
+  // back, and the next job does not inherit them.
+  for (int answer : {5, 0, -1}) {
+    services.askOnFailedJob = answer >= 0;
     const std::string name = "failed" + std::to_string(answer);
     AddGoodJob(name);
     const fs::path temp = TempFile(name + "-photo.jpg");
@@ -268,9 +276,21 @@ TEST_F(TaskManager, AFailedJobTakesItsTemporaryFilesOnlyWhenItLeaves) {
     services.alertAnswer = answer;
     tm.DoError(kResultPrinterFile);
     EXPECT_TRUE(fs::exists(root / "unknown" / name)) << answer;
-    EXPECT_FALSE(fs::exists(temp)) << answer;
+    EXPECT_TRUE(fs::exists(temp)) << answer;
+    EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty()) << answer;
   }
   EXPECT_TRUE(fs::exists(retried));
+
+  // Only "delete the job and its images" takes the photo.
+  services.askOnFailedJob = true;
+  const fs::path deleted = AddGoodJob("deleted");
+  const fs::path deletedPhoto = TempFile("deleted-photo.jpg");
+  tm.DoNextTask();
+  tm.AddFilesToDelete(deletedPhoto);
+  services.alertAnswer = 4;
+  tm.DoError(kResultPrinterFile);
+  EXPECT_FALSE(fs::exists(deleted));
+  EXPECT_FALSE(fs::exists(deletedPhoto));
 }
 
 TEST_F(TaskManager, DoErrorCodes) {
@@ -402,4 +422,66 @@ TEST_F(TaskManager, EndingTheProgramSetsTheJobInWorkAsideButFinishesAHandedOffOn
   EXPECT_EQ(tm.CurrentTask(), 0);
   EXPECT_FALSE(fs::exists(done));
   EXPECT_EQ(services.printLogs, 1);
+}
+
+namespace {
+
+// A beeping thread that says when it has deleted itself.
+struct WatchedBeepingThread : BeepingThread {
+  std::atomic<bool>* gone = nullptr;
+  ~WatchedBeepingThread() override { *gone = true; }
+};
+
+// Runs one beeping thread to its end with standard error in `logPath`.
+void RunBeepingThread(const fs::path& logPath) {
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ::dup2(fd, STDERR_FILENO);
+  ::close(fd);
+  std::atomic<bool> gone{false};
+  auto* thread = new WatchedBeepingThread;
+  thread->gone = &gone;
+  const bool started = thread->Run();
+  if (!started) delete thread;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (started && !gone && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  EXPECT_TRUE(gone);
+}
+
+size_t CountLines(const fs::path& file, const std::string& text) {
+  std::ifstream in(file);
+  size_t n = 0;
+  for (std::string line; std::getline(in, line);) n += line.find(text) != std::string::npos;
+  return n;
+}
+
+}  // namespace
+
+TEST_F(TaskManager, ABeepingThreadStepsOnlyAnActiveTaskManagerAndDeletesItself) {
+  services.scripted = true;
+  services.draws = {1, 0};
+  TPrintJobTaskManager tm(services);
+  TPrintJobTaskManager* const saved = gPrintJobTaskManager;
+  gPrintJobTaskManager = &tm;
+  const fs::path job = AddGoodJob("job5");
+
+  RunBeepingThread(root / "idle.log");
+  EXPECT_EQ(CountLines(root / "idle.log", "BeepingThread::ThreadMain"), size_t(BeepingThread::kPasses));
+  EXPECT_EQ(services.rescans, 0);
+  EXPECT_TRUE(fs::exists(job));
+
+  tm.SetActive(true);
+  RunBeepingThread(root / "active.log");
+  gPrintJobTaskManager = saved;
+  EXPECT_EQ(CountLines(root / "active.log", "BeepingThread::ThreadMain"), size_t(BeepingThread::kPasses));
+  EXPECT_EQ(services.printLogs, 1);
+  EXPECT_FALSE(fs::exists(job));
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  // Every pass after the job was an idle step, which rescans the queue.
+  EXPECT_GT(services.rescans, BeepingThread::kPasses - 20);
 }
