@@ -1,35 +1,19 @@
-// What the benchmarks that compare against vips share: a console reporter
-// that keeps each benchmark's real time per iteration, vips itself run as a
-// process (output to /dev/null) and timed, and the program's diagnostic
-// log kept out of the tables.
+// What the benchmarks that compare against vips share: vips itself run as a
+// process (output to /dev/null) and timed. The reporting is in Report.h.
 #pragma once
 
-#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <map>
 #include <string>
 #include <vector>
 
 extern char** environ;
 
 namespace bench {
-
-// Real time per iteration in milliseconds, by the benchmark's full name.
-class CapturingReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> milliseconds;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration) milliseconds[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
 
 // Runs vips with `args`; its wall time in milliseconds, -1 when it fails.
 inline double RunVips(std::vector<std::string> args) {
@@ -62,29 +46,5 @@ inline double BestOf(int runs, const std::vector<std::string>& args) {
   }
   return best;
 }
-
-// While it lives, standard error (where the imaging code logs each call)
-// goes to `file` instead of between the lines of the tables.
-class DivertedLog {
- public:
-  explicit DivertedLog(const std::string& file) : saved_(dup(2)) {
-    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      dup2(fd, 2);
-      close(fd);
-    }
-  }
-  ~DivertedLog() {
-    if (saved_ >= 0) {
-      dup2(saved_, 2);
-      close(saved_);
-    }
-  }
-  DivertedLog(const DivertedLog&) = delete;
-  DivertedLog& operator=(const DivertedLog&) = delete;
-
- private:
-  int saved_;
-};
 
 }  // namespace bench

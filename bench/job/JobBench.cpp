@@ -33,6 +33,7 @@
 #include <random>
 #include <set>
 
+#include "common/Report.h"
 #include "e2e/E2E.h"
 #include "layout/Objects.h"
 
@@ -276,7 +277,7 @@ class Bench {
 };
 
 void Fail(const char* what, e2e::Station& station) {
-  std::fprintf(stderr, "bench_job: %s\n%s\n", what, station.Log().c_str());
+  std::printf("bench_job: %s\n%s\n", what, station.Log().c_str());
 }
 
 std::string Shown(const std::vector<std::string>& command) {
@@ -285,14 +286,13 @@ std::string Shown(const std::vector<std::string>& command) {
   return shown;
 }
 
-void Row(const std::string& label, double ours, double ref) {
-  if (ref > 0) std::printf("%-48s %10.1f %10.1f %8.2f\n", label.c_str(), ours, ref, ours / ref);
-  else std::printf("%-48s %10.1f %10s %8s\n", label.c_str(), ours, "n/a", "-");
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The processor writes into its own files in the station's folder; this
+  // program's own lines go aside too.
+  const auto log = bench::KeepLogAside("bench_job");
   std::set<std::string> wanted(argv + 1, argv + argc);
   auto want = [&](const char* run) { return wanted.empty() || wanted.count(run) > 0; };
 
@@ -307,7 +307,7 @@ int main(int argc, char** argv) {
     for (size_t k = 0; k < kinds.size(); ++k) {
       Paint(*image, int(k));
       if (!image || !WriteJpeg(*image, kinds[k])) {
-        std::fprintf(stderr, "bench_job: cannot write the photo %s\n", kinds[k].name);
+        std::printf("bench_job: cannot write the photo %s\n", kinds[k].name);
         return 1;
       }
     }
@@ -394,39 +394,48 @@ int main(int argc, char** argv) {
   }
   auto vipsMs = [&](const Kind& kind) { return vipsOk ? Median(kind.vips) * 1000 : -1.0; };
 
-  std::printf("\n%-48s %10s %10s %8s\n", "whole job, drop to output", "ours (ms)", "ref (ms)", "ratio");
+  std::vector<bench::Row> rows;
+  std::vector<std::string> notes;
   if (want("spaced")) {
     std::vector<double> ratios;
     for (size_t k = 0; k < kinds.size(); ++k) {
       const std::string label = std::string("spaced 1 s, ") + kinds[k].name;
-      Row(label + ", median", Median(spaced[k]) * 1000, vipsMs(kinds[k]));
-      Row(label + ", 90th pct", Percentile(spaced[k], 0.9) * 1000, vipsMs(kinds[k]));
+      rows.push_back({label + ", median", Median(spaced[k]) * 1000, vipsMs(kinds[k])});
+      rows.push_back({label + ", 90th pct", Percentile(spaced[k], 0.9) * 1000, vipsMs(kinds[k])});
       for (double t : spaced[k])
         if (vipsMs(kinds[k]) > 0) ratios.push_back(t * 1000 / vipsMs(kinds[k]));
     }
-    if (!ratios.empty())
-      std::printf("%-48s %21s %.2f / %.2f / %.2f\n", "spaced 1 s, all 21: median / 90th pct / worst", "ratios",
-                  Median(ratios), Percentile(ratios, 0.9), Percentile(ratios, 1.0));
+    if (!ratios.empty()) {
+      char line[160];
+      std::snprintf(line, sizeof line, "spaced, each job over vips for its photo: median %.2f, 90th pct %.2f, worst %.2f",
+                    Median(ratios), Percentile(ratios, 0.9), Percentile(ratios, 1.0));
+      notes.push_back(line);
+    }
   }
-  if (want("back")) Row(std::string("back to back, ") + detail.name + ", median", Median(backToBack) * 1000,
-                        vipsMs(detail));
+  if (want("back"))
+    rows.push_back({std::string("back to back, ") + detail.name + ", median", Median(backToBack) * 1000,
+                    vipsMs(detail)});
   if (want("burst"))
-    Row("30 at once, " + std::string(detail.name) + ", all", burst * 1000, vipsBurst > 0 ? vipsBurst * 1000 : -1);
-  std::printf("reference: %s (median of 7 per photo; 30 in a row for the burst)\n",
-              Shown(VipsCommand(detail, "<folder>")).c_str());
+    rows.push_back({"30 at once, " + std::string(detail.name) + ", all", burst * 1000,
+                    vipsBurst > 0 ? vipsBurst * 1000 : -1});
+  notes.push_back("reference: " + Shown(VipsCommand(detail, "<folder>")) +
+                  " (median of 7 per photo; 30 in a row for the burst)");
+  if (!rows.empty()) bench::PrintTable("whole job, drop to output, against vips", "vips", rows, notes);
   if (want("idle")) {
     const double cpu = (idleTo.cpuNs - idleFrom.cpuNs) / (kIdleSeconds * 1e9) * 100;
     const double wakes = double(idleTo.switches - idleFrom.switches) / kIdleSeconds;
-    std::printf("%-48s %10s %10s %8s\n", "idle, nothing to do, over 10 s", "ours", "limit", "ratio");
-    std::printf("%-48s %10.3f %10.3f %8.2f\n", "processor time (% of a core)", cpu, 0.2, cpu / 0.2);
-    std::printf("%-48s %10.1f %10.1f %8.2f\n", "wake-ups a second", wakes, 10.0, wakes / 10.0);
+    std::printf("\nidle, nothing to do, over 10 s: ours / limit (below 1 is better)\n");
+    std::printf("  %-48s %10s %14s %8s\n", "", "ours", "limit", "ratio");
+    std::printf("  %-48s %10.3f %14.3f %8.2f\n", "processor time (% of a core)", cpu, 0.2, cpu / 0.2);
+    std::printf("  %-48s %10.1f %14.1f %8.2f\n", "wake-ups a second", wakes, 10.0, wakes / 10.0);
   }
   if (peak >= 0) {
     const double pageMiB = 1800.0 * 1200 * 4 / (1 << 20),
                  photoMiB = double(kPhotoWidth) * kPhotoHeight * 4 / (1 << 20);
-    std::printf("peak resident size of the spaced run: %.1f MiB, %.1f MiB above the %.1f MiB at start; budget of "
+    std::printf("\npeak resident size of the spaced run: %.1f MiB, %.1f MiB above the %.1f MiB at start; budget of "
                 "three pages and two photos: %.1f MiB\n",
                 peak / 1024.0, (peak - baseline) / 1024.0, baseline / 1024.0, 3 * pageMiB + 2 * photoMiB);
   }
+  bench::SayWhereTheLogIs(log);
   return 0;
 }

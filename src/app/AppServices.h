@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "host/files/FSSpec.h"
+#include "imaging/ImageProperties.h"
+#include "imaging/ImageSources.h"
+#include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
 #include "pipeline/Services.h"
 #include "prefs/PrefsServices.h"
@@ -25,7 +28,10 @@ class TPrintBGBehavior;
 inline constexpr char kPrintCenterCommandKey[] = "KivoPrintCenterCommand";
 inline constexpr char kOlderPrintCenterCommandKey[] = "KivoOlderPrintCenterCommand";
 
-class AppServices : public pipeline::TPipelineServices, public pipeline::THandOffHooks {
+class AppServices : public pipeline::TPipelineServices,
+                    public pipeline::THandOffHooks,
+                    public TCoefficientDictionaryMaker,
+                    public TFileHandlerWindows {
  public:
   // Installs the output routes' environment for the services' lifetime.
   explicit AppServices(TPrintBGBehavior& controller);
@@ -92,6 +98,16 @@ class AppServices : public pipeline::TPipelineServices, public pipeline::THandOf
   int16_t DualSwitch() override;
   void OpenPrintCenter(bool useNewHandOff) override;
 
+  // TCoefficientDictionaryMaker: the chroma-key code's dictionary form of a
+  // coefficient block, for the image properties' property-list store.
+  host::PlistValue CoefficientDictionary(std::span<const uint8_t> block) override;
+
+  // TFileHandlerWindows: the file handler's progress window 9003 (through
+  // the progress indicator) and delete window 1023.
+  void ShowProgress(const CStr255_AC& title, const CStr255_AC& text) override;
+  void EndProgress() override;
+  void OpenDeleteWindow(const std::string& path) override;
+
  private:
   TPrintBGBehavior& controller_;
   // Whether the missing print-centre command was already logged, per key.
@@ -101,6 +117,12 @@ class AppServices : public pipeline::TPipelineServices, public pipeline::THandOf
 // The print-centre command stored under `key`: the strings of its array;
 // empty when the key is missing, not an array of strings, or empty.
 std::vector<std::string> PrintCenterCommand(const std::string& key);
+
+// The notification centre's services: the system beep.
+class AppNotificationServices : public output::TNotificationServices {
+ public:
+  void Beep() override;
+};
 
 // The preferences window's services: the spool tree in a newly chosen root.
 class AppPrefsServices : public TPrefsServices {

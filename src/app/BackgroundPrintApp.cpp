@@ -5,6 +5,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/AppServices.h"
+#include "app/NewAboutBoxController.h"
 #include "app/PrintBGBehavior.h"
 #include "app/PrintCountWindow.h"
 #include "app/ProgressIndicator.h"
@@ -15,6 +16,7 @@
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "imaging/ImageLoading.h"
+#include "layout/Objects.h"
 #include "host/ui/Widgets.h"
 #include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
@@ -88,8 +90,10 @@ FSSpec FolderSpecOfPath(const fs::path& folder) {
 
 void InitMacAppClasses() {
   host::RegisterWidgetClasses();
+  layout::RegisterLayoutObjectClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
+  RegisterNewAboutBoxClasses();
   RegisterProgressWindowClasses();
   RegisterPrintCountWindowClasses();
   RegisterPreferencesClasses();
@@ -129,6 +133,7 @@ void TBackgroundPrintApp::DoInitialState() {
     SVLogFileManager::setupLogFile();
     SVLogFileManager::deleteLogsForDaysOld(7.0);
   }
+  if (!host::DisplayFallbackNote().empty()) platform::LogLine(host::DisplayFallbackNote());
   std::printf("TBackgroundPrintApp::DoInitialState\n");
   std::fflush(stdout);
   TApplication::DoInitialState();
@@ -143,12 +148,26 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     platform::LogF("The running-copy check could not be made: %s", lock_->message().c_str());
   if (isAppRunning(kAppCreator) >= 2) {
     exitCode_ = options_.fromService ? 0 : 1;
-    if (options_.fromService) platform::LogLine(kAlreadyRunningMessage);
-    else DisplayNormalMessage(kAlreadyRunningMessage);
+    if (options_.fromService) {
+      platform::LogLine(kAlreadyRunningMessage);
+    } else {
+      // Whoever started this copy learns why it ends, with or without a
+      // window to show the message in.
+      SVLogFileManager::tellConsole(kAlreadyRunningMessage);
+      DisplayNormalMessage(kAlreadyRunningMessage);
+    }
     return false;
   }
 
-  // 2. Classes and preferences; the splash follows the folder set-up.
+  // The spool tree, the preferences folder and the output folders all live
+  // in the application folder: without it nothing can ever print.
+  if (std::string why; !host::ensureApplicationFolder(&why)) {
+    SVLogFileManager::tellConsole("Kivo-Processor cannot start: " + why);
+    exitCode_ = 1;
+    return false;
+  }
+
+  // 2. Classes and preferences; the splash shows what start-up does until it ends.
   InitMacAppClasses();
   struct Splash {
     TWindow* window = ShowStartUpSplash();
@@ -181,7 +200,8 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   SVLogFileManager::writeStartupHeaderToLogFile();
   SVLogFileManager::writeToLogFile("\n");
   platform::LogF("Running on %s", host::systemVersionText().c_str());
-  output::setupNotificationCenter();
+  static AppNotificationServices notificationServices;
+  output::setupNotificationCenter(notificationServices);
   RemoveMenuItem(1023, 11);
 
   // 17. Started again at login and after a crash, where the operator asks for it.
@@ -211,7 +231,11 @@ void TBackgroundPrintApp::ResolveFolders() {
   if (!FolderResolves(pj->folder) && pj->folder.createIfMissing != 0) {
     const auto center = pipeline::CreatePrintCenterFolderTree(appFolder);
     const FSSpec spec = FolderSpecOfPath(center ? *center / "Jobs To Be Printed" : fs::path());
-    if (spec.vRefNum != kNoFolderVRefNum) pj->folder.spec = spec;
+    if (spec.vRefNum != kNoFolderVRefNum) {
+      pj->folder.spec = spec;
+      // Found again through its alias at the next start, as every folder is.
+      SaveFSSpecAsAliasHandle(&pj->folder);
+    }
   }
 
   // Print-to-file sets: all that need a folder share one.
@@ -256,6 +280,9 @@ void TBackgroundPrintApp::StartUpCommand() {
     gProgressIndicator->IProgressIndicator(kProgressWindow);
     platform::SetProgressIdleHook([] { gProgressIndicator->IdleProgress(); });
   }
+  // The image codecs are linked in; should they fail, the operator hears
+  // two beeps and is told that not everything will work.
+  CheckIfQuickTimeInstalled([] { host::Beep(); });
 }
 
 bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {

@@ -66,6 +66,9 @@ struct TOutputJob {
   bool videoCopy = false;
   bool videoMerge = false;
   std::string videoPath;
+  // The folders the program serves clips from (the images folder and the
+  // shared video folder): a clip anywhere else is never copied.
+  std::vector<std::filesystem::path> videoFolders;
 
   std::string sourcePath;  // UTF-8 (converted from the job's Mac Roman text)
   bool dornsSwitch = false;
@@ -77,6 +80,11 @@ struct TOutputJob {
 
   bool embedSourceProfile = false;
   std::filesystem::path firstImageFile;  // the job's first photo, or empty
+
+  // Told the path an output file is about to take, before it appears there,
+  // so that the job's progress survives the program being killed; may be
+  // empty (nothing to tell).
+  std::function<void(const std::filesystem::path&)> beforePlacing;
 };
 
 // Hooks of the routes. Each has a working default, so a route runs in a

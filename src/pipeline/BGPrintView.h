@@ -73,6 +73,16 @@ class TBGPrintView : public layout::TJobContext {
   virtual void ProcessSubAsOutput();
   // The photo file of the sub-job's first image object; empty when none.
   FSSpec GetImageFSSpec() const;
+  // Keeps a JPEG of a keyed page in set 8's folder (output::
+  // SaveCKCopyInPrintToFileEightFolder); 0 in every case. DrawSubJob calls
+  // it for a sub-job whose photos were keyed.
+  int16_t SaveCKCopyInPrintToFileEightFolder(const host::GWorld* page);
+  // The keyed copy of the sub-job's photo that SaveCKCopyInPrintToFileEightFolder
+  // keeps, as an offscreen; none when there is none. Names the current image
+  // after that photo. The job flow does not use it.
+  host::GWorldHandle ReadIfCKCopyExists();
+  // True when a photo of the sub-job carries chroma-key settings.
+  bool SubJobIsKeyed() const;
 
   // layout::TJobContext
   int16_t PrinterCode() const override { return printer; }
@@ -223,7 +233,9 @@ class TSpoolerPrintView : public TBGPrintView {
   virtual int16_t CreateOffscreens();
   // The first-image-only route: the first image of the sub-job (or, when
   // the sub-job has none, of the main list), a node giving its first image
-  // child, shrunk to 640 x 640 becomes subJobOffscreen. Always 0.
+  // child, shrunk to 640 x 640 becomes subJobOffscreen. 0, or 102 (an
+  // object failed) with the reason in DrawFailure() when there is no photo
+  // to print: no image, "No File", or a photo that cannot be read.
   virtual int16_t DrawSpecialJob();
   virtual int16_t CopyOriginalFileJob();
   // One object per call: 1 drawn and more follow, 0 skipped and more

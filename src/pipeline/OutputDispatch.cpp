@@ -15,6 +15,7 @@
 #include "pipeline/PrintJobTaskManager.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/Log.h"
+#include "platform/ShellCommands.h"
 
 namespace pipeline {
 
@@ -62,6 +63,7 @@ output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<h
   job.videoCopy = view.videoCopy != 0;
   job.videoMerge = view.videoMerge != 0;
   job.videoPath = view.videoPath;
+  job.videoFolders = {view.ImagesFolder(), platform::SharedFolder()};
   const auto* text = reinterpret_cast<const char*>(view.trailerText->data());
   job.sourcePath = Utf8(std::string_view(text, strnlen(text, view.trailerText->size())));
   job.dornsSwitch = view.metadataOption != 0;
@@ -70,7 +72,12 @@ output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<h
   job.yearbookTitles = &(*view.yearbookRecords)[1].strings;
   if (view.printer >= 0 && size_t(view.printer) < view.colorSyncPrefs->printers.size())
     job.embedSourceProfile = view.colorSyncPrefs->printers[size_t(view.printer)].w0 != 0;
-  if (gPrintJobTaskManager) job.firstImageFile = gPrintJobTaskManager->GetCurrentImageFileFSSpec();
+  if (gPrintJobTaskManager) {
+    job.firstImageFile = gPrintJobTaskManager->GetCurrentImageFileFSSpec();
+    job.beforePlacing = [](const std::filesystem::path& placed) {
+      if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputPlacing(placed);
+    };
+  }
   return job;
 }
 
@@ -86,6 +93,18 @@ void TBGPrintView::SetCurrentImageName(const std::string& utf8Name) {
 bool TBGPrintView::SaveOriginalFile(const std::filesystem::path& photo) {
   auto job = MakeOutputJob(*this, std::nullopt);
   return output::SaveOriginalFile(job, photo, OutputEnvironment());
+}
+
+int16_t TBGPrintView::SaveCKCopyInPrintToFileEightFolder(const host::GWorld* page) {
+  const auto job = MakeOutputJob(*this, std::nullopt);
+  return output::SaveCKCopyInPrintToFileEightFolder(job, page, OutputEnvironment());
+}
+
+host::GWorldHandle TBGPrintView::ReadIfCKCopyExists() {
+  const FSSpec photo = GetImageFSSpec();
+  SetCurrentImageName(host::MacRomanToUTF8(photo.name.view()));
+  const auto job = MakeOutputJob(*this, std::nullopt);
+  return output::ReadCKCopy(job, OutputEnvironment());
 }
 
 int16_t TSpoolerPrintView::PrepareForPrinter() {
@@ -107,8 +126,12 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     if (gPrintJobTaskManager && gPrintJobTaskManager->JobFile())
       job.jobName = gPrintJobTaskManager->JobFile()->filename().string();
     job.documentFolder = imaging::PreferencesFolderPath();
+    job.setStatus = [this](const std::string& text) { services.SetStatus(text); };
     std::string message;
     result = output::DoChooserPrint(std::move(page), job, &message);
+    // The program is ending: the job did not print and waits for the next
+    // start; it is no failure.
+    if (result == output::kResultSystemPrintStopped) return kResultStopped;
     // A page the printer did not take is a failed job, told to the operator.
     if (result != kResultOK) services.OperatorMessage("The page could not be printed: " + message);
     kind = kCountSystemPrinter;
@@ -125,6 +148,9 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     if (result == kResultOK) services.HandOffHooks().OpenPrintCenter(services.HandOffHooks().UseNewHandOff());
   }
   if (result != kResultOK) return result;
+  // Recorded before anything else, so that a job killed from here on is
+  // finished without printing again.
+  if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputCompleted();
   if (notify && web) output::NotifyWebServer(*web, output::kJobProcessedStatus);
   services.AddToPrintCount(printQuantity, kind, printer, canvas);
   return kResultOK;

@@ -118,6 +118,14 @@ void TPrintJobTaskManager::Step0() {
     services_.CheckForNewJobs();
     return;
   }
+  // After the program was stopped in the middle of a job, the record tells
+  // whether that job has printed.
+  const TPrintedJob printed = LookUpPrintedJob(*fJobFile);
+  if (printed.state == TPrintedState::kPrinted || printed.state == TPrintedState::kKeptAfterPrinting) {
+    FinishJobPrintedBefore(printed.photos);
+    return;
+  }
+  if (printed.state == TPrintedState::kOutputNotPlaced) ForgetJobFile(*fJobFile);
   SetCurrentJob(TJobSpec{0, *fJobFile});
   services_.SetJobFileName(fJobFile->filename().string());
   services_.SetStatus("Reading Job File");
@@ -128,12 +136,17 @@ void TPrintJobTaskManager::Step0() {
 }
 
 void TPrintJobTaskManager::Step1() {
+  // Every route, the special ones and an abort included, is timed from its
+  // own job's start: the print log's seconds are never an earlier job's.
+  fStartTime = services_.TickCount();
   if (Aborted() || !fJobView) { fCurrentTask = 4; return; }
   TSpoolerPrintView& view = *fJobView;
   if (view.GetIgnoreOverlays() != 0) {
-    // A route that is not available yet ends the job instead of printing
-    // an empty page.
-    if (view.DrawSpecialJob() == kResultUnknownJob) { DoError(kResultUnknownJob); return; }
+    // A job without a photo to print fails saying so.
+    if (const int16_t special = view.DrawSpecialJob(); special != kResultOK) {
+      DoError(special == kResultObjectFailed ? int16_t(kResultOutOfMemory) : special);
+      return;
+    }
     view.ProcessSubAsOutput();
     fCurrentTask = 3;
     return;
@@ -141,11 +154,11 @@ void TPrintJobTaskManager::Step1() {
   if (view.GetSaveOriginal() != 0 && IsPrintToFileSetCode(view.printer)) {
     services_.Log("Save as Original...\n");
     if (view.CopyOriginalFileJob() == kResultUnknownJob) { DoError(kResultUnknownJob); return; }
+    JobOutputCompleted();
     fCurrentTask = 4;
     services_.AddToPrintCount(1, 12, view.printer, view.canvas);
     return;
   }
-  fStartTime = services_.TickCount();
   const int16_t created = view.CreateOffscreens();
   if (created != kResultOK) { DoError(created); return; }
   services_.Log("Starting to process offscreen...\n");
@@ -187,6 +200,7 @@ void TPrintJobTaskManager::KeepJobForRetry() {
   EndJobView();
   services_.SetQueueCurrentFile("");
   if (fJobFile) {
+    ForgetJobFile(*fJobFile);
     services_.InsertIntoQueue(*fJobFile);
     fJobFile.reset();
   }
@@ -215,7 +229,12 @@ void TPrintJobTaskManager::Step3() {
   services_.Log("before FinishJob...\n");
   const int16_t result = fJobView->FinishJob();
   services_.Log("after FinishJob...\n");
-  if (result != kResultOK) DoError(result);
+  if (result == kResultStopped) {
+    // Stopped in a wait because the program is ending: nothing was printed,
+    // so the job and its photos stay for the next start.
+    services_.Log("The program is ending: the job stays queued for the next start\n");
+    KeepJobForRetry();
+  } else if (result != kResultOK) DoError(result);
   else fCurrentTask = 4;
 }
 
@@ -223,24 +242,50 @@ void TPrintJobTaskManager::Step4() {
   const uint32_t elapsed = services_.TickCount() - fStartTime;
   services_.PrintLog(elapsed);
   EndJobView();
-  if (fJobFile) {
-    bool gone = true;
-    if (services_.KeepJobFiles()) {
-      const OSErr err = MoveJobFile(*fJobFile, services_.FinishedJobsFolder());
-      if (err != noErr) services_.Log(Format("Moving the job file to the finished-jobs folder failed with error code %d\n", int(err)));
-      gone = err == noErr;
-    } else {
-      gone = DeleteJobFile("Cocoa deleting of job file failed with error code %s\n");
-    }
-    // A job that is done never runs again, also when its file stays.
-    std::error_code ec;
-    if (!gone && std::filesystem::exists(std::filesystem::symlink_status(*fJobFile, ec))) MarkJobFilePrinted(*fJobFile);
-    fJobFile.reset();
-  }
+  // The photos go before the job file: a job file that outlives its photos
+  // is finished again after a crash, photos that outlive their job file
+  // would stay for ever.
   DeleteFilesUsed4Printing();
+  RemovePrintedJobFile();
   services_.SetQueueCurrentFile("");
   fCurrentTask = 0;
   services_.DisposeLastNodeGWorld();
+}
+
+void TPrintJobTaskManager::RemovePrintedJobFile() {
+  if (!fJobFile) return;
+  bool gone = true;
+  if (services_.KeepJobFiles()) {
+    const OSErr err = MoveJobFile(*fJobFile, services_.FinishedJobsFolder());
+    if (err != noErr) services_.Log(Format("Moving the job file to the finished-jobs folder failed with error code %d\n", int(err)));
+    gone = err == noErr;
+  } else {
+    gone = DeleteJobFile("Cocoa deleting of job file failed with error code %s\n");
+  }
+  // A job that is done never runs again, also when its file stays.
+  std::error_code ec;
+  if (gone) ForgetJobFile(*fJobFile);
+  else if (std::filesystem::exists(std::filesystem::symlink_status(*fJobFile, ec))) MarkJobFilePrinted(*fJobFile);
+  fJobFile.reset();
+}
+
+void TPrintJobTaskManager::FinishJobPrintedBefore(const std::vector<std::filesystem::path>& photos) {
+  services_.Log(Format("The job file [%s] had printed when the program stopped: it is finished without printing again\n",
+                       fJobFile->string().c_str()));
+  std::error_code ec;
+  for (const auto& photo : photos)
+    if (std::filesystem::exists(std::filesystem::symlink_status(photo, ec))) fFilesToDelete.push_back(photo);
+  DeleteFilesUsed4Printing();
+  RemovePrintedJobFile();
+  services_.SetQueueCurrentFile("");
+}
+
+void TPrintJobTaskManager::JobOutputPlacing(const std::filesystem::path& placed) {
+  if (fJobFile) RecordJobOutputPlacing(*fJobFile, fFilesToDelete, placed);
+}
+
+void TPrintJobTaskManager::JobOutputCompleted() {
+  if (fJobFile) RecordJobPrinted(*fJobFile, fFilesToDelete);
 }
 
 void TPrintJobTaskManager::DoError(int16_t code) {
@@ -267,21 +312,22 @@ void TPrintJobTaskManager::DoError(int16_t code) {
   if (fJobView) fJobView->SendErrorNotification();
   EndJobView();
   services_.SetQueueCurrentFile("");
+  // Whatever the job wrote before it failed, it is to print in full when it
+  // is tried again.
+  if (fJobFile) ForgetJobFile(*fJobFile);
 
   auto moveToUnknown = [&] {
     const OSErr err = MoveJobFile(*fJobFile, services_.UnknownJobsFolder());
     if (err != noErr)
       services_.Log(Format("Moving the job file to the unknown-jobs folder failed with error code %d\n", int(err)));
   };
-  // A job set aside as unknown because a stage is missing keeps its
-  // registered files on disk; a job that failed takes its temporary files
-  // with it when it leaves, and a job kept for a retry keeps them. Either
-  // way none of them is left registered for the next job.
-  if (code == kResultUnknownJob) fFilesToDelete.clear();
+  // A job set aside keeps every file it came with, so that it can print
+  // when it is moved back into the print-jobs folder; only the operator's
+  // "delete" answer removes its photos. Either way none of them is left
+  // registered for the next job.
   if (fJobFile) {
     if (code == kResultUnknownJob || !services_.AskOnFailedJob()) {
       moveToUnknown();
-      DeleteFilesUsed4Printing();
     } else {
       switch (services_.AskWhatToDoWithFailedJob()) {
         case 1: services_.InsertIntoQueue(*fJobFile); break;
@@ -295,7 +341,6 @@ void TPrintJobTaskManager::DoError(int16_t code) {
           break;
         default:  // 5, and an alert closed any other way: nothing is lost
           moveToUnknown();
-          DeleteFilesUsed4Printing();
           break;
       }
     }

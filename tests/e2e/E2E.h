@@ -237,6 +237,12 @@ class Station {
   // Starts the program and waits until its spool tree exists. Extra
   // arguments follow the program name.
   bool Start(const std::vector<std::string>& arguments = {}) {
+    if (!Launch(arguments)) return false;
+    return WaitUntil([&] { return fs::is_directory(allFiles()); }, 30);
+  }
+
+  // Starts the program without waiting for anything.
+  bool Launch(const std::vector<std::string>& arguments = {}) {
     const pid_t pid = fork();
     if (pid == 0) {
       FILE* out = std::freopen(output().c_str(), "a", stdout);
@@ -259,8 +265,7 @@ class Station {
       _exit(127);
     }
     pid_ = pid;
-    if (pid <= 0) return false;
-    return WaitUntil([&] { return fs::is_directory(allFiles()); }, 30);
+    return pid > 0;
   }
 
   // Sends SIGTERM and waits for the exit; returns the exit status, 128 + the
@@ -317,9 +322,9 @@ class Station {
     WaitUntil([&] { return !(outputs = VisibleFilesBelow(SetFolder(letter))).empty(); }, seconds);
     return outputs;
   }
-  // A job's photos are deleted at its very end, after its file has left the
-  // queue: a test that gives the next job a photo of the same name waits for
-  // the old one to go first.
+  // A job's photos are deleted at its very end, after its output has
+  // landed and just before its file leaves "All Files": a test that gives
+  // the next job a photo of the same name waits for the old one to go first.
   bool WaitUntilGone(const fs::path& file, double seconds = 30) {
     return WaitUntil([&] {
       std::error_code ec;
@@ -340,6 +345,9 @@ class Station {
     return text + ReadAll(output());
   }
   std::string PrintLog() const { return ReadAll(printLog()); }
+  // What the program wrote to the standard output and error it was started
+  // with (not the daily logs, which take standard error over).
+  std::string Console() const { return ReadAll(output()); }
 
  private:
   fs::path base_;
@@ -368,6 +376,36 @@ inline bool WritePhoto(const fs::path& file, int32_t width, int32_t height, std:
                                    : ext == ".tif" || ext == ".tiff" ? host::ImageFormat::kTiff
                                                                      : host::ImageFormat::kJpeg;
   return host::WriteImageFile(*image, file, format, options).ok();
+}
+
+// Runs a tool (an independent reader) with its argument vector and returns
+// what it wrote to standard output; `status` gets its exit status (-1 when it
+// could not run). Standard error is discarded.
+inline std::string ToolOutput(const std::vector<std::string>& words, int* status = nullptr) {
+  int pipeFds[2];
+  if (status) *status = -1;
+  if (words.empty() || pipe(pipeFds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFds[1], STDOUT_FILENO);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    if (!std::freopen("/dev/null", "w", stderr)) _exit(126);
+    std::vector<char*> argv;
+    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  std::string out;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0) out.append(buffer, size_t(got));
+  close(pipeFds[0]);
+  int raw = 0;
+  if (pid > 0 && waitpid(pid, &raw, 0) == pid && WIFEXITED(raw) && status) *status = WEXITSTATUS(raw);
+  return out;
 }
 
 }  // namespace e2e

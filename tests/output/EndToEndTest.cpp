@@ -36,7 +36,8 @@ QCoreApplication* App() {
   static int argc = 1;
   static char name[] = "test_output";
   static char* argv[] = {name, nullptr};
-  static auto* app = new QCoreApplication(argc, argv);
+  // One application object per process, whichever test makes it first.
+  static auto* app = QCoreApplication::instance() ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
   return app;
 }
 
@@ -279,6 +280,25 @@ TEST(OutputEndToEnd, YearbookJobNamesFilesFromItsRecordsAndLogsThem) {
   const std::string text(log.begin(), log.end());
   EXPECT_EQ(text.rfind("File Name\tLast\t", 0), 0u);
   EXPECT_NE(text.find("\rDoe_Jane.jpg\tDoe\tJane\t"), std::string::npos);
+}
+
+// A yearbook job whose record names no written format fails before it
+// empties its folder.
+TEST(OutputEndToEnd, AYearbookJobThatWritesNothingFailsAndEmptiesNothing) {
+  Station st;
+  auto job = BaseJob(17);
+  tSpecialPrintToFilePref own;
+  setMyPrintToFileSetPrefsToFactoryDefaults(&own, 1);
+  own.namingType = 3;
+  own.fileFormat = 0;
+  own.yearbookFolderName = "Class";
+  StoreSetRecord(job, own);
+  const fs::path folder = st.app.path / "Desktop" / "Yearbook Photos" / "Class";
+  fs::create_directories(folder);
+  std::ofstream(folder / "earlier.jpg") << "an earlier pupil";
+  CountingServices services;
+  EXPECT_EQ(st.Run(job, outtest::Page(30, 20), services), 107);
+  EXPECT_TRUE(fs::exists(folder / "earlier.jpg"));
 }
 
 TEST(OutputEndToEnd, AYearbookFolderThatIsALinkIsNotEmptied) {

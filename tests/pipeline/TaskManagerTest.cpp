@@ -37,6 +37,7 @@ struct ScriptedView : TSpoolerPrintView {
     return r;
   }
   int16_t FinishJob() override { return finish; }
+  int16_t DrawSpecialJob() override { return kResultOK; }
   void ResetJob() override { if (resets) ++*resets; }
   void SendErrorNotification() override { if (notifications) ++*notifications; }
 };
@@ -181,6 +182,38 @@ TEST_F(TaskManager, AbortByVolume999GoesThroughCleanUp) {
   EXPECT_FALSE(fs::exists(job));
 }
 
+TEST_F(TaskManager, EveryRouteIsTimedFromItsOwnJobsStart) {
+  services.scripted = true;
+  TPrintJobTaskManager tm(services);
+  auto runJob = [&] {
+    for (int i = 0; i < 8 && (i == 0 || tm.CurrentTask() != 0); ++i) {
+      tm.DoNextTask();
+      services.ticks += 6;  // every step takes a tenth of a second
+    }
+    EXPECT_EQ(tm.CurrentTask(), 0);
+  };
+  AddGoodJob("drawn");
+  runJob();
+  // A long pause, then a first-image-only job and a job aborted before it
+  // was drawn: each is timed from its own first step.
+  services.ticks += 6000;
+  jobwriter::TJobDescription special;
+  CAttributeDesc attr{};
+  attr.IgnoreOverlays = 1;
+  special.objects.push_back(jobwriter::RecordOf(*layout::TAttributeObject::New(attr)));
+  AddJob("first image", jobwriter::WriteJobFile(special));
+  runJob();
+  services.ticks += 6000;
+  AddGoodJob("aborted");
+  tm.DoNextTask();
+  tm.SetCurrentJob(TJobSpec{kAbortVolume, {}});
+  runJob();
+  ASSERT_EQ(services.loggedTicks.size(), 3u);
+  EXPECT_EQ(services.loggedTicks[0], 18u);  // steps 1 to 3 of the drawn job
+  EXPECT_EQ(services.loggedTicks[1], 12u);  // steps 1 and 3
+  EXPECT_EQ(services.loggedTicks[2], 6u);   // step 1, straight to step 4
+}
+
 TEST_F(TaskManager, FailuresShowTheirMessagesAndFollowTheAlert) {
   // A file that is not a job.
   TPrintJobTaskManager tm(services);
@@ -216,7 +249,7 @@ TEST_F(TaskManager, FailuresShowTheirMessagesAndFollowTheAlert) {
   EXPECT_FALSE(fs::exists(cut));
 }
 
-TEST_F(TaskManager, AFailedJobTakesItsTemporaryFilesOnlyWhenItLeaves) {
+TEST_F(TaskManager, AFailedJobKeepsItsPhotosUnlessTheOperatorDeletesIt) {
   services.scripted = true;
   services.askOnFailedJob = true;
   TPrintJobTaskManager tm(services);
@@ -231,8 +264,10 @@ TEST_F(TaskManager, AFailedJobTakesItsTemporaryFilesOnlyWhenItLeaves) {
   EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty());
 
   // Moved to the unknown-jobs folder (also when the alert gives no known
-  // answer): the job's temporary files go with it.
-  for (int answer : {5, 0}) {
+  // answer, or without asking): the photos stay for when the job is moved
+  // back, and the next job does not inherit them.
+  for (int answer : {5, 0, -1}) {
+    services.askOnFailedJob = answer >= 0;
     const std::string name = "failed" + std::to_string(answer);
     AddGoodJob(name);
     const fs::path temp = TempFile(name + "-photo.jpg");
@@ -241,9 +276,21 @@ TEST_F(TaskManager, AFailedJobTakesItsTemporaryFilesOnlyWhenItLeaves) {
     services.alertAnswer = answer;
     tm.DoError(kResultPrinterFile);
     EXPECT_TRUE(fs::exists(root / "unknown" / name)) << answer;
-    EXPECT_FALSE(fs::exists(temp)) << answer;
+    EXPECT_TRUE(fs::exists(temp)) << answer;
+    EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty()) << answer;
   }
   EXPECT_TRUE(fs::exists(retried));
+
+  // Only "delete the job and its images" takes the photo.
+  services.askOnFailedJob = true;
+  const fs::path deleted = AddGoodJob("deleted");
+  const fs::path deletedPhoto = TempFile("deleted-photo.jpg");
+  tm.DoNextTask();
+  tm.AddFilesToDelete(deletedPhoto);
+  services.alertAnswer = 4;
+  tm.DoError(kResultPrinterFile);
+  EXPECT_FALSE(fs::exists(deleted));
+  EXPECT_FALSE(fs::exists(deletedPhoto));
 }
 
 TEST_F(TaskManager, DoErrorCodes) {

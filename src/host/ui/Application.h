@@ -11,8 +11,11 @@
 // show in the menu bar of every window that has one. A command chosen from a
 // menu goes to the application's behaviours first, then to DoMenuCommand.
 // Deferred commands (PostCommand) run from the event loop after the current
-// event. SIGTERM and SIGINT arrive as DoScriptCommand(cQuitRequest), which by
-// default quits and which the program may override to refuse.
+// event. SIGTERM and SIGINT arrive as DoScriptCommand(cTerminateRequest),
+// which by default quits; the program may override it to wind down first,
+// but nobody is there to answer a refusal, so it always ends. A quit request
+// that an operator or a script sends (cQuitRequest) is what the program may
+// refuse.
 #pragma once
 
 #include <memory>
@@ -30,7 +33,12 @@ namespace host {
 // Makes the Qt application object once. With no display (neither DISPLAY nor
 // WAYLAND_DISPLAY set) and no QT_QPA_PLATFORM chosen, Qt's offscreen platform
 // is used, so the program runs unattended without a flag.
+// A display that cannot be used (DISPLAY naming no X server) also gives
+// the offscreen platform, with a line on standard error, instead of an abort.
 void InitFramework(int argc, char** argv);
+// That line, for the day's log once it is open; empty when the display in
+// use is the one asked for.
+const std::string& DisplayFallbackNote();
 
 // The system beep; with no display it is only logged.
 void Beep();

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QGuiApplication>
@@ -10,8 +11,10 @@
 #include <QPainter>
 #include <QPaintEvent>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cstdio>
 
@@ -64,6 +67,7 @@ class WindowWidget : public QMainWindow {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange) {
       const bool active = isActiveWindow();
+      if (active) window_->NoteBroughtToFront();
       host::ui::Guarded("Activate", [&] { window_->Activate(active); });
     }
   }
@@ -281,6 +285,7 @@ void TWindow::SetWantsMenuBar(bool on) {
 
 void TWindow::Open() {
   if (!GetWidget()) return;
+  NoteBroughtToFront();
   GetWidget()->show();
   if (!host::IsUnattended()) {
     GetWidget()->raise();
@@ -392,6 +397,24 @@ std::vector<TWindow*> TWindow::AllWindows() {
   return out;
 }
 
+void TWindow::NoteBroughtToFront() {
+  static uint64_t counter = 0;
+  frontOrder_ = ++counter;
+}
+
+std::vector<TWindow*> TWindow::WindowsFrontToBack() {
+  std::vector<TWindow*> out = AllWindows();
+  std::reverse(out.begin(), out.end());
+  std::stable_sort(out.begin(), out.end(), [](const TWindow* a, const TWindow* b) { return a->frontOrder_ > b->frontOrder_; });
+  return out;
+}
+
+TWindow* FindWindowWithIdentifier(IDType identifier) {
+  for (TWindow* w : TWindow::WindowsFrontToBack())
+    if (w->GetIdentifier() == identifier) return w;
+  return nullptr;
+}
+
 void TWindow::Activate(bool) {}
 
 void TWindow::SetProxyPath(const std::string& path) {
@@ -447,4 +470,26 @@ void host::UpdateAllWindows() {
   if (qApp == nullptr) return;
   for (QWidget* w : QApplication::topLevelWidgets())
     if (w->isVisible()) w->repaint();
+}
+
+void host::ShowWindowsNow() {
+  if (qApp == nullptr) return;
+  auto allExposed = [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w->windowHandle() && !w->windowHandle()->isExposed()) return false;
+    return true;
+  };
+  // A window that was just shown is drawn once the window system has
+  // exposed it, which it tells through events; a display that does not
+  // answer is waited for half a second at most.
+  QElapsedTimer waited;
+  waited.start();
+  const auto flags = QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers;
+  QCoreApplication::processEvents(flags);
+  while (!allExposed() && waited.elapsed() < 500) {
+    QThread::msleep(5);
+    QCoreApplication::processEvents(flags, 20);
+  }
+  UpdateAllWindows();
+  QCoreApplication::processEvents(flags);
 }
