@@ -418,7 +418,9 @@ int main(int argc, char** argv) {
   if (want("burst"))
     rows.push_back({"30 at once, " + std::string(detail.name) + ", all", burst * 1000,
                     vipsBurst > 0 ? vipsBurst * 1000 : -1});
-  notes.push_back("reference: " + Shown(VipsCommand(detail, "<folder>")) +
+  Kind shown = detail;
+  shown.file = "<photo>.jpg";
+  notes.push_back("reference: " + Shown(VipsCommand(shown, "<folder>")) +
                   " (median of 7 per photo; 30 in a row for the burst)");
   if (!rows.empty()) bench::PrintTable("whole job, drop to output, against vips", "vips", rows, notes);
   if (want("idle")) {
