@@ -58,21 +58,6 @@ bool SettingsAreValid(const F& s) {
   return checked == s;
 }
 
-float Luma(const float c[3]) { return 0.2125f * c[0] + 0.7154f * c[1] + 0.0721f * c[2]; }
-
-void ApplyColorControls(float saturation, float brightness, float contrast, float c[3]) {
-  const float y = Luma(c);
-  for (int i = 0; i < 3; ++i) {
-    float v = y + (c[i] - y) * saturation;
-    v += brightness;
-    c[i] = (v - 0.5f) * contrast + 0.5f;
-  }
-}
-
-void ApplyGamma(float power, float c[3]) {
-  for (int i = 0; i < 3; ++i) c[i] = std::copysign(std::pow(std::fabs(c[i]), power), c[i]);
-}
-
 void ApplyExposure(float ev, float c[3]) {
   const float k = std::exp2(ev);
   for (int i = 0; i < 3; ++i) c[i] *= k;
@@ -86,17 +71,6 @@ void ApplyHue(float a, float c[3]) {
   const float g = p * c[0] + d * c[1] + m * c[2];
   const float b = m * c[0] + p * c[1] + d * c[2];
   c[0] = r; c[1] = g; c[2] = b;
-}
-
-void ApplyColorMatrix(float red, float green, float blue, float c[3]) {
-  c[0] *= red;
-  c[1] *= green;
-  c[2] *= blue;
-}
-
-void CorrectBeforeSharpen(const F& s, const TCorrectionStages& st, float c[3]) {
-  if (st.colorControls) ApplyColorControls(s[F::kSaturation], s[F::kBrightness], s[F::kContrast], c);
-  if (st.gamma) ApplyGamma(s[F::kGamma], c);
 }
 
 void CorrectAfterSharpen(const F& s, const TCorrectionStages& st, float c[3]) {
@@ -116,29 +90,6 @@ TAfterSharpenConstants AfterSharpenConstants(const F& s, const TCorrectionStages
     k.m = (1 - cs) / 3 - sn / std::sqrt(3.0f);
   }
   return k;
-}
-
-void CorrectAfterSharpen(const F& s, const TCorrectionStages& st, const TAfterSharpenConstants& k, float c[3]) {
-  if (st.exposure) {
-    for (int i = 0; i < 3; ++i) c[i] *= k.exposure;
-  }
-  if (st.hue) {
-    // Rotation about (1, 1, 1): rows (d, m, p), (p, d, m), (m, p, d).
-    const float r = k.d * c[0] + k.m * c[1] + k.p * c[2];
-    const float g = k.p * c[0] + k.d * c[1] + k.m * c[2];
-    const float b = k.m * c[0] + k.p * c[1] + k.d * c[2];
-    c[0] = r; c[1] = g; c[2] = b;
-  }
-  if (st.colorMatrix) {
-    c[0] *= s[F::kRed];
-    c[1] *= s[F::kGreen];
-    c[2] *= s[F::kBlue];
-  }
-}
-
-uint8_t UnitToByte(float v) {
-  const float scaled = std::floor(v * 255.0f + 0.5f);
-  return uint8_t(std::clamp(scaled, 0.0f, 255.0f));
 }
 
 namespace {
