@@ -1,9 +1,12 @@
 #include "output/PrintCountInfo.h"
 
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <ctime>
 #include <system_error>
 
+#include "output/PrintCounts.h"
 #include "platform/Log.h"
 #include "platform/StringLists.h"
 
@@ -38,11 +41,16 @@ const char* KeyOfKind(int kind) {
   }
 }
 
+// A stored number as a count; a real beyond the 64-bit range (or not a
+// number) stops at the range's end instead of being converted out of it.
 int64_t NumberOf(const host::PlistValue* v) {
   if (!v) return 0;
   if (const auto* i = v->asInteger()) return *i;
   double d = 0;
-  return v->toDouble(d) ? int64_t(d) : 0;
+  if (!v->toDouble(d) || std::isnan(d)) return 0;
+  if (d >= 9223372036854775807.0) return std::numeric_limits<int64_t>::max();
+  if (d <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+  return int64_t(d);
 }
 
 std::tm LocalTm(LongDateTime date) {
@@ -150,7 +158,8 @@ int64_t printCountInfoObject::Get(const char* key) const {
 
 void printCountInfoObject::addToCounts(int count, int kind, int16_t printer, int16_t canvas,
                                        const std::string& templateName) {
-  if (const char* key = KeyOfKind(kind)) printCountInfo_[key] = Get(key) + count;
+  // A counter at its largest value stays there.
+  if (const char* key = KeyOfKind(kind)) printCountInfo_[key] = SaturatingAdd64(Get(key), count);
   if (printer > 0 && canvas > 0) addToCanvasCount(printer, templateName);
   StoreBack();
 }
@@ -164,7 +173,7 @@ void printCountInfoObject::addToCanvasCount(int16_t printer, const std::string& 
   host::PlistValue& entry = (*byPrinter.asDict())[templateName];
   if (!entry.asDict()) entry = host::PlistDict{{"quantity", int64_t(0)}};
   host::PlistValue& quantity = (*entry.asDict())["quantity"];
-  quantity = NumberOf(&quantity) + 1;
+  quantity = SaturatingAdd64(NumberOf(&quantity), 1);
 }
 
 void saveToDictionaryFile(const fs::path& folder, int16_t count, int16_t kind, int16_t jobType, int16_t canvas,
