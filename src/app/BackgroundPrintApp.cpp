@@ -248,9 +248,17 @@ void TBackgroundPrintApp::StartUpCommand() {
   TPrintBGBehavior* c = controller.get();
   AddBehavior(std::move(controller));
   c->IPrintBGBehavior();
-  bool autoStart = (getMyPrintServerPrefs()->autoStart & 0xFF) != 0;
-  if (specialStartup_) autoStart = false;
+  const bool autoStartPref = (getMyPrintServerPrefs()->autoStart & 0xFF) != 0;
+  const bool autoStart = autoStartPref && !specialStartup_;
   c->EnableBackgroundPrinting(autoStart);
+  // A start with printing off says so, in the status line and the log.
+  if (!c->IsBackgroundPrintingEnabled()) {
+    const char* why = specialStartup_ ? "this is a special start-up"
+                      : !autoStartPref ? "\"Start processing at launch\" is off in the General Settings"
+                                       : "there is no valid spool folder";
+    platform::LogF("Printing is off at start: %s. Press 'Start…' to start it.", why);
+    c->SetStatus(kNeverStartedStatus);
+  }
   if (!gProgressIndicator) {
     gProgressIndicator = new TMyProgressIndicator;
     gProgressIndicator->IProgressIndicator(kProgressWindow);

@@ -171,9 +171,8 @@ std::optional<std::string> CheckImportedPreference(const std::string& key, const
   if (key == kPrintServerPrefKey) {
     auto r = DecodePrintServerBlob(*data);
     if (!r) return "not a 350-byte print-server record";
-    for (int16_t v : {r->enableBackground, r->autoStart, r->createRootIfMissing, r->blckSwitch, r->keepJobFiles,
-                      r->dualSwitch, r->fullRescan, r->hideImage, r->askOnFailedJob, r->t3amSwitch})
-      if (!IsSwitch(v)) return "switch out of range";
+    for (const tPrintServerSwitch& s : PrintServerSwitches())
+      if (!IsSwitch((*r).*s.field)) return "switch out of range";
     return std::nullopt;
   }
   if (const int set = SetOfKey(key)) {
@@ -225,9 +224,7 @@ bool CopyToUserDefaultsObjectForKey(const host::PlistDict& dictionary, const std
 
 bool CopyToUserDefaultsObjectForAllKeys(const host::PlistDict& dictionary, bool force) {
   for (const auto& [key, value] : dictionary) CopyToUserDefaultsObjectForKey(dictionary, key, force);
-  std::string error;
-  if (!PrefStoreDefaults().synchronize(&error))
-    platform::LogF("The user defaults could not be written: %s", error.c_str());
+  SynchronizeMyUserDefaults();
   return true;
 }
 

@@ -55,11 +55,20 @@ std::optional<host::PlistValue> ReadFromMyUserDefaults(const std::string& key);
 // Stores the value and, with `synchronize`, writes the defaults file at once.
 // A value of nothing or an empty key is logged and stores nothing.
 void WriteToMyUserDefaults(const std::optional<host::PlistValue>& object, const std::string& key, bool synchronize);
+// Writes the defaults file now. False when it could not be written: the
+// reason goes to `error` and to the log, where it is written once until a
+// write succeeds again (start-up stores a dozen values, each of which would
+// otherwise repeat it). The values stay in memory, so the next write that
+// succeeds stores them.
+bool SynchronizeMyUserDefaults(std::string* error = nullptr);
 
-// Loads every record: factory defaults first, then each stored blob.
+// Loads every record: factory defaults first, then each stored blob. A
+// stored print-server switch that is neither 0 nor 1 is logged, takes its
+// factory value and is saved back.
 void myNewReadPreferences();
-// Stores every record blob and synchronises the defaults once.
-void myNewSavePreferences();
+// Stores every record blob and synchronises the defaults once; false (with
+// the reason in `error`) when the file could not be written.
+bool myNewSavePreferences(std::string* error = nullptr);
 
 // The stream objects: each reads or writes one live record through its
 // accessor. ReadFrom throws CException_AC (paramErr for a string longer than
