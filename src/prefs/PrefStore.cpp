@@ -377,6 +377,12 @@ void TPrintToFilePrefObject::ReadFrom(CStream_AC* stream) {
   tPrintToFilePrefs& live = *getMyPrintToFilePrefs();
   live.folder.createIfMissing = folder.createIfMissing;
   live.skipCKProperties = stored.skipCKProperties;
+  // The panel's format and naming, where they name one; the name fields with
+  // them.
+  if (stored.fileFormat >= kFormatTIFF && stored.fileFormat <= kFormatJPEGForWeb) live.fileFormat = stored.fileFormat;
+  if (stored.namingType >= 1 && stored.namingType <= 8) live.namingType = stored.namingType;
+  live.baseName = stored.baseName;
+  live.extension = stored.extension;
 }
 
 void TPrintToFilePrefObject::WriteTo(CStream_AC* stream) const {

@@ -12,10 +12,11 @@
 //   "WebUploadPrefs"               tSpecialPrintToFilePref   982 bytes
 //   "printToFilePref"              tPrintToFilePrefs         570 bytes
 //
-// The print-to-file record's blob carries the whole record, but only its two
-// switches (create the folder when missing, skip the chroma-key properties)
-// are read back: the folder itself comes back through its alias, the rest of
-// the record is not the operator's to set.
+// The print-to-file record's blob carries the whole record; what the
+// operator sets in its panel is read back: the two switches (create the
+// folder when missing, skip the chroma-key properties), the format and
+// naming type (when they name one), the prefix and the extension. The folder
+// itself comes back through its alias.
 //
 // Reading is defensive: a string whose length byte exceeds its field, or a
 // blob that ends early, stops that one blob (the fields read before it keep
@@ -101,7 +102,8 @@ class TWebUploadObject {
 };
 class TPrintToFilePrefObject {
  public:
-  // Reads the stored record's switches into the live record.
+  // Reads the stored record's switches, format, naming, prefix and
+  // extension into the live record.
   void ReadFrom(CStream_AC* stream);
   void WriteTo(CStream_AC* stream) const;
 };
@@ -118,7 +120,7 @@ std::vector<uint8_t> PrintToFilePrefBlob();
 // What a stored blob holds, decoded into a record of its own (the live
 // records are not changed): nothing when the blob is not exactly the
 // record's length or its fields do not read (a string longer than its field).
-// The print-to-file blob gives only its two switches over factory values.
+// The print-to-file blob gives what its reader takes over factory values.
 std::optional<tPrintServerPrefs> DecodePrintServerBlob(const host::PlistData& blob);
 std::optional<tSpecialPrintToFilePref> DecodePrintToFileSetBlob(const host::PlistData& blob, int16_t set);
 std::optional<tOutputFilePrefs> DecodeOutputFileBlob(const host::PlistData& blob);

@@ -292,6 +292,67 @@ TEST_F(PrefsUiTest, SettingsThatCannotBeSavedAreReportedAndTheWindowStaysOpen) {
   SetPrefStoreDefaults(defaults_.get());
 }
 
+TEST_F(PrefsUiTest, SwitchesWithoutEffectHereSaySoAndFitTheirLabels) {
+  RunDialog(
+      [&](TPreferencesWindow& w) {
+        TPreferencesView* p = w.CurrentPanel();
+        for (const char* id : {"blck", "t3am"}) {
+          auto* box = qobject_cast<QAbstractButton*>(p->FindSubView(IdOf(id))->GetWidget());
+          ASSERT_NE(box, nullptr) << id;
+          EXPECT_NE(box->text().toStdString().find("(kept for the station applications)"), std::string::npos) << id;
+          EXPECT_LE(box->sizeHint().width(), box->width()) << id << ": " << box->text().toStdString();
+        }
+      },
+      FourCC("canc"));
+}
+
+TEST_F(PrefsUiTest, PrintToFileFormatNamingAndPrefixAreKeptAfterOK) {
+  RunDialog(
+      [&](TPreferencesWindow& w) {
+        ShowRow(w, 2);
+        TPreferencesView* p = w.CurrentPanel();
+        // The factory record as shown: JPEG, prefix and number, "Print".
+        EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "frmt"))->GetCurrentItem(), kFormatJPEG);
+        EXPECT_EQ(TextOf(*p, "bsnm"), "Print");
+        EXPECT_TRUE(Shown(*p, "view"));
+        Choose(*p, "frmt", kFormatPNG);
+        EXPECT_EQ(TextOf(*p, "exte"), ".PNG");
+        Type(*p, "bsnm", "Booth");
+        Choose(*p, "nmtp", 5);
+        EXPECT_FALSE(Shown(*p, "view"));
+      },
+      FourCC("ok  "));
+  // Read back from the store as the next start does.
+  mySetAllDefaults();
+  myNewReadPreferences();
+  const tPrintToFilePrefs& r = *getMyPrintToFilePrefs();
+  EXPECT_EQ(r.fileFormat, kFormatPNG);
+  EXPECT_EQ(r.extension.ToUTF8(), ".PNG");
+  EXPECT_EQ(r.namingType, 5);
+  EXPECT_EQ(r.baseName.ToUTF8(), "Booth");
+  RunDialog(
+      [&](TPreferencesWindow& w) {
+        ShowRow(w, 2);
+        TPreferencesView* p = w.CurrentPanel();
+        EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "frmt"))->GetCurrentItem(), kFormatPNG) << "not \"(none)\"";
+        EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "nmtp"))->GetCurrentItem(), 5);
+        EXPECT_EQ(TextOf(*p, "bsnm"), "Booth");
+        EXPECT_FALSE(Shown(*p, "view"));
+        Click(w, "fact");
+        EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "frmt"))->GetCurrentItem(), kFormatJPEG);
+        EXPECT_TRUE(Shown(*p, "view"));
+      },
+      FourCC("canc"));
+  // A stored format or naming that names none keeps the factory value.
+  tPrintToFilePrefs& live = *getMyPrintToFilePrefs();
+  live.fileFormat = 99;
+  live.namingType = 0;
+  WriteToMyUserDefaults(host::PlistValue(PrintToFilePrefBlob()), kPrintToFilePrefKey, true);
+  myNewReadPreferences();
+  EXPECT_EQ(live.fileFormat, kFormatJPEG);
+  EXPECT_EQ(live.namingType, 1);
+}
+
 TEST_F(PrefsUiTest, FolderLinesForAGoneFolderAndTheTopOfAVolume) {
   const fs::path gone = MakeFolder("Gone");
   ASSERT_EQ(host::MakeFolderSpecFromPath(gone.string(), &getMyProcessedJobsPrefs()->folder.spec), noErr);
