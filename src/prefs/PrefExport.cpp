@@ -332,6 +332,8 @@ bool ImportPreferencesAndTell() {
       host::SetAlertDetails(report.DetailsText());
       DisplayNormalMessage("Nothing was imported from the preference file: every setting in it was refused.");
     }
+    // Where no alert showed the message, its details must not reach the next one.
+    host::SetAlertDetails({});
     return false;
   }
   std::string summary;
