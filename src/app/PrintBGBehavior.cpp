@@ -8,11 +8,13 @@
 #include "host/sys/Folders.h"
 #include "host/ui/Application.h"
 #include "host/ui/ViewServer.h"
+#include "pipeline/BeepingThread.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/PStrings.h"
 #include "platform/Polling.h"
 #include "platform/StringLists.h"
+#include "platform/Threads.h"
 #include "prefs/PrefRecords.h"
 
 namespace app {
@@ -107,16 +109,23 @@ void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
     if (window_)
       if (auto* b = window_->FindSubView<TButton>(kStrt)) b->SetTitle("Pause");
     SetIdleFreq(kRunningIdleFreq);
-    if (!runner_) {
-      runner_ = std::make_unique<host::JobRunner>([this] { JobStep(); });
-      // A job renamed into the print jobs folder, or closed by its writer,
-      // wakes the idle runner at once instead of at the next idle scan.
-      if (jobList_)
-        runner_->WakeOnReadable(jobList_->FolderEventDescriptor(),
-                                [list = jobList_.get()] { return list->DrainFolderEvents(); });
+    if (gDoNewNSThread) {
+      // The jobs step on a thread of their own (never in this program).
+      taskManager_->SetActive(true);
+      auto* thread = new pipeline::BeepingThread();
+      if (!thread->Run()) delete thread;
+    } else {
+      if (!runner_) {
+        runner_ = std::make_unique<host::JobRunner>([this] { JobStep(); });
+        // A job renamed into the print jobs folder, or closed by its writer,
+        // wakes the idle runner at once instead of at the next idle scan.
+        if (jobList_)
+          runner_->WakeOnReadable(jobList_->FolderEventDescriptor(),
+                                  [list = jobList_.get()] { return list->DrainFolderEvents(); });
+      }
+      taskManager_->SetActive(true);
+      runner_->SetActive(true);
     }
-    taskManager_->SetActive(true);
-    runner_->SetActive(true);
     SetStatus("");
     SetStatus(kIdleStatus);
     neverStarted_ = false;

@@ -527,3 +527,10 @@ int16_t flushOneVolume(int16_t vRefNum) {
   }
   return err;
 }
+
+OSErr myFSClose(int16_t* refNum) {
+  if (!refNum) return noErr;
+  const int16_t file = *refNum;
+  *refNum = 0;
+  return host::FSClose(file);
+}

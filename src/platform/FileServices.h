@@ -67,6 +67,10 @@ OSErr myFSShowHideFile(const FSSpec* spec, bool show);
 // Both type and creator are 'tmp?'.
 bool myFSSpecIsTempFSSpec(const host::FinderInfo& info);
 
+// Closes the file whose reference number `refNum` points at, after setting
+// that number to 0; the result of the close. 0 for a null pointer.
+OSErr myFSClose(int16_t* refNum);
+
 // Adds (mode & 0777) to the item's permission bits; true when set.
 bool setPermission(const char* path, uint32_t mode);
 // Sets the permission bits to exactly (mode & 0777); true when set.

@@ -23,6 +23,8 @@ std::string VStringF(const char* format, va_list args) {
   return out;
 }
 
+}  // namespace
+
 std::string ProcessName() {
   static const std::string name = [] {
     std::string n;
@@ -36,8 +38,6 @@ std::string ProcessName() {
   }();
   return name;
 }
-
-}  // namespace
 
 std::string LogStamp(long long unixMillis) {
   const std::time_t secs = static_cast<std::time_t>(unixMillis / 1000);

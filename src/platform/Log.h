@@ -19,6 +19,9 @@ void PrintF(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // printf-style formatting into a std::string.
 std::string StringF(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The name of this process as the system shows it ("kivo-processor").
+std::string ProcessName();
+
 // The stamp used by LogLine for the given time; the year is the calendar
 // year of the date (never the week-based year).
 std::string LogStamp(long long unixMillis);

@@ -19,6 +19,7 @@ struct Block {
 static_assert(std::is_standard_layout_v<Block>);
 
 thread_local OSErr gMemError = noErr;
+thread_local OSErr gResError = noErr;
 
 Block* BlockOf(Handle h) { return reinterpret_cast<Block*>(h); }
 
@@ -79,7 +80,8 @@ uint8_t HGetState(Handle h) {
 
 void HSetState(Handle h, uint8_t state) {
   gMemError = h ? noErr : nilHandleErr;
-  if (h) BlockOf(h)->state = state;
+  // Whether a block is a resource is not the caller's to change.
+  if (h) BlockOf(h)->state = static_cast<uint8_t>((state & ~kHandleResource) | (BlockOf(h)->state & kHandleResource));
 }
 
 void HLock(Handle h) { HSetState(h, static_cast<uint8_t>(HGetState(h) | kHandleLocked)); }
@@ -87,6 +89,34 @@ void HUnlock(Handle h) { HSetState(h, static_cast<uint8_t>(HGetState(h) & ~kHand
 void HNoPurge(Handle h) { HSetState(h, static_cast<uint8_t>(HGetState(h) & ~kHandlePurgeable)); }
 
 OSErr MemError() { return gMemError; }
+
+Handle Get1Resource(const host::ResourceMap& map, ResType type, int16_t id) {
+  const host::Resource* resource = map.Get(type, id);
+  if (!resource) {
+    gResError = resNotFound;
+    return nullptr;
+  }
+  Handle h = NewHandle(resource->data.size());
+  if (!h) {
+    gResError = memFullErr;
+    return nullptr;
+  }
+  if (!resource->data.empty()) std::memcpy(*h, resource->data.data(), resource->data.size());
+  BlockOf(h)->state |= kHandleResource;
+  gResError = noErr;
+  return h;
+}
+
+void ReleaseResource(Handle h) {
+  if (!h || !(BlockOf(h)->state & kHandleResource)) {
+    gResError = resNotFound;
+    return;
+  }
+  DisposeHandle(h);
+  gResError = noErr;
+}
+
+OSErr ResError() { return gResError; }
 
 Ptr NewPtr(size_t size) {
   Ptr p = static_cast<Ptr>(std::calloc(size ? size : 1, 1));
@@ -176,4 +206,12 @@ Handle createHandle(Handle h, long size) {
   platform::HLock(fresh);
   platform::HNoPurge(fresh);
   return fresh;
+}
+
+Handle myReleaseResource(Handle h) {
+  if (!h) return nullptr;
+  platform::ReleaseResource(h);
+  const OSErr err = platform::ResError();
+  if (err != noErr) myCheckResError(err);
+  return nullptr;
 }

@@ -140,6 +140,8 @@ std::string ToNFC(std::string_view utf8) {
 
 bool NamesEqualNFC(std::string_view a, std::string_view b) { return Composed(a) == Composed(b); }
 
+std::u32string CaseFoldedKey(std::string_view utf8) { return Key(utf8, false); }
+
 bool NamesEqualIgnoringCase(std::string_view a, std::string_view b, bool ignoreDiacritics) {
   return Key(a, ignoreDiacritics) == Key(b, ignoreDiacritics);
 }

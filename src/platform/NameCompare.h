@@ -15,6 +15,9 @@ std::string ToNFC(std::string_view utf8);
 bool NamesEqualNFC(std::string_view a, std::string_view b);
 // Equal after composition and upper-casing of Latin letters; with
 // ignoreDiacritics accents are dropped too ("é" equals "E").
+// The composed name with its Latin letters upper-cased, as code points: two
+// names equal ignoring case have the same key.
+std::u32string CaseFoldedKey(std::string_view utf8);
 bool NamesEqualIgnoringCase(std::string_view a, std::string_view b, bool ignoreDiacritics);
 
 }  // namespace platform

@@ -95,6 +95,7 @@ const std::map<Key, const char*>& Table() {
       {{4104, 8}, "The folder could not be created."},
       // 4105: copying and resampling.
       {{4105, 1}, "The image could not be resized."},
+      {{4105, 7}, "A disk could not be mounted."},
       {{4105, 10}, "The information of the file to copy could not be read."},
       {{4105, 11}, "Not enough memory to copy the file."},
       {{4105, 12}, "The file to copy could not be opened."},

@@ -296,7 +296,8 @@ TEST(Wiring, TheJobsBlurAndEmailBlockReachTheLoaderAndTheSavedMetadata) {
   EXPECT_NE(comment.find("<string>Ann</string>"), std::string::npos) << comment;
   EXPECT_NE(comment.find("ann@example.org"), std::string::npos) << comment;
   EXPECT_NE(station.Log().find("succesfully unarchived gCocoaPrintInfo"), std::string::npos);
-  EXPECT_TRUE(e2e::VisibleFiles(station.images()).empty());
+  // The photos go at the very end of the job, after its output has landed.
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.images()).empty(); }, 10));
   EXPECT_EQ(station.Stop(), 0);
 }
 

@@ -2,12 +2,18 @@
 // to step 0, and no job file is lost.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
+#include <thread>
 
 #include "FakeServices.h"
 #include "jobwriter/JobWriter.h"
+#include "pipeline/BeepingThread.h"
 #include "pipeline/PrintJobTaskManager.h"
 
 using namespace pipeline;
@@ -369,4 +375,66 @@ TEST_F(TaskManager, EndingTheProgramSetsTheJobInWorkAsideButFinishesAHandedOffOn
   EXPECT_EQ(tm.CurrentTask(), 0);
   EXPECT_FALSE(fs::exists(done));
   EXPECT_EQ(services.printLogs, 1);
+}
+
+namespace {
+
+// A beeping thread that says when it has deleted itself.
+struct WatchedBeepingThread : BeepingThread {
+  std::atomic<bool>* gone = nullptr;
+  ~WatchedBeepingThread() override { *gone = true; }
+};
+
+// Runs one beeping thread to its end with standard error in `logPath`.
+void RunBeepingThread(const fs::path& logPath) {
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ::dup2(fd, STDERR_FILENO);
+  ::close(fd);
+  std::atomic<bool> gone{false};
+  auto* thread = new WatchedBeepingThread;
+  thread->gone = &gone;
+  const bool started = thread->Run();
+  if (!started) delete thread;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (started && !gone && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  EXPECT_TRUE(gone);
+}
+
+size_t CountLines(const fs::path& file, const std::string& text) {
+  std::ifstream in(file);
+  size_t n = 0;
+  for (std::string line; std::getline(in, line);) n += line.find(text) != std::string::npos;
+  return n;
+}
+
+}  // namespace
+
+TEST_F(TaskManager, ABeepingThreadStepsOnlyAnActiveTaskManagerAndDeletesItself) {
+  services.scripted = true;
+  services.draws = {1, 0};
+  TPrintJobTaskManager tm(services);
+  TPrintJobTaskManager* const saved = gPrintJobTaskManager;
+  gPrintJobTaskManager = &tm;
+  const fs::path job = AddGoodJob("job5");
+
+  RunBeepingThread(root / "idle.log");
+  EXPECT_EQ(CountLines(root / "idle.log", "BeepingThread::ThreadMain"), size_t(BeepingThread::kPasses));
+  EXPECT_EQ(services.rescans, 0);
+  EXPECT_TRUE(fs::exists(job));
+
+  tm.SetActive(true);
+  RunBeepingThread(root / "active.log");
+  gPrintJobTaskManager = saved;
+  EXPECT_EQ(CountLines(root / "active.log", "BeepingThread::ThreadMain"), size_t(BeepingThread::kPasses));
+  EXPECT_EQ(services.printLogs, 1);
+  EXPECT_FALSE(fs::exists(job));
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  // Every pass after the job was an idle step, which rescans the queue.
+  EXPECT_GT(services.rescans, BeepingThread::kPasses - 20);
 }

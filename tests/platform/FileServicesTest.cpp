@@ -1,7 +1,9 @@
 #include "platform/FileServices.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -226,6 +228,26 @@ TEST(FileServices, EmptyingFolders) {
   deleteAllFilesInFolder(FolderSpec(dir.path()));
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{".hidden", "sub"}));
   EXPECT_TRUE(capture.texts.empty());
+}
+
+TEST(FileServices, ClosingByReferenceNumberClearsItFirst) {
+  TempDir dir;
+  WriteText(dir / "f.txt", "x");
+  const int fd = ::open((dir / "f.txt").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GT(fd, STDERR_FILENO);
+  int16_t refNum = static_cast<int16_t>(fd);
+  EXPECT_EQ(myFSClose(&refNum), noErr);
+  EXPECT_EQ(refNum, 0);
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+  // Closed already, or no file at all: nothing else is closed.
+  refNum = static_cast<int16_t>(fd);
+  EXPECT_EQ(myFSClose(&refNum), rfNumErr);
+  EXPECT_EQ(refNum, 0);
+  EXPECT_EQ(myFSClose(&refNum), rfNumErr);
+  refNum = STDERR_FILENO;
+  EXPECT_EQ(myFSClose(&refNum), rfNumErr);
+  EXPECT_NE(::fcntl(STDERR_FILENO, F_GETFD), -1);
+  EXPECT_EQ(myFSClose(nullptr), noErr);
 }
 
 TEST(FileServices, PermissionsAndFinderFlags) {

@@ -126,3 +126,35 @@ TEST(MemoryUtils, CreateHandleKeepsAMatchingBlock) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MemoryUtils, ReleasingAResourceFreesItAndAnythingElseIsReported) {
+  MessageCapture capture;
+  host::ResourceMap map;
+  map.Set(FourCC("PREF"), 128, "", {1, 2, 3});
+  Handle resource = platform::Get1Resource(map, FourCC("PREF"), 128);
+  ASSERT_NE(resource, nullptr);
+  EXPECT_EQ(platform::GetHandleSize(resource), 3u);
+  EXPECT_EQ((*resource)[2], 3);
+  // Locking and restoring its state keeps it a resource.
+  EXPECT_TRUE(myRestoreHandleState(resource, platform::kHandleLocked));
+  EXPECT_EQ(myReleaseResource(resource), nullptr);
+  EXPECT_EQ(platform::ResError(), noErr);
+  EXPECT_TRUE(capture.texts.empty());
+
+  EXPECT_EQ(platform::Get1Resource(map, FourCC("PREF"), 129), nullptr);
+  EXPECT_EQ(platform::ResError(), resNotFound);
+  EXPECT_EQ(myReleaseResource(nullptr), nullptr);
+  EXPECT_TRUE(capture.texts.empty());
+
+  // A plain block is not a resource: it stays, and the error is shown.
+  Handle plain = platform::NewHandle(4);
+  EXPECT_EQ(myReleaseResource(plain), nullptr);
+  ASSERT_EQ(capture.texts.size(), 1u);
+  EXPECT_EQ(capture.texts[0], Item(4102, 13));
+  EXPECT_EQ(platform::GetHandleSize(plain), 4u);
+  myDisposeHandle(plain);
+}
+
+}  // namespace

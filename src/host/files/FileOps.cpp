@@ -201,6 +201,14 @@ OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, size_t
   return noErr;
 }
 
+OSErr FSClose(int16_t refNum) {
+  if (refNum <= STDERR_FILENO || ::fcntl(refNum, F_GETFD) < 0) return rfNumErr;
+  // On Linux the descriptor is gone after close even when it reports an
+  // error, so it is never closed twice.
+  if (::close(refNum) != 0 && errno != EINTR) return errno == EBADF ? rfNumErr : ioErr;
+  return noErr;
+}
+
 OSErr RenameNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return noErr;
   const int err = errno;

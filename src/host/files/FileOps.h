@@ -31,6 +31,11 @@ OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size
 OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes,
                     size_t maxSize = size_t(1) << 30);
 
+// Closes an open file by its reference number, which is its descriptor.
+// rfNumErr for a number that is no open file or is one of the standard
+// streams (nothing is closed then); ioErr when the close itself failed.
+OSErr FSClose(int16_t refNum);
+
 // Renames without replacing (dupFNErr when `to` exists).
 OSErr RenameNoReplace(const std::string& from, const std::string& to);
 // Moves a file or folder to `to`, never replacing. Across file systems a

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -60,18 +61,19 @@ std::filesystem::path defaultsFile() { return configFolder() / "defaults.plist";
 
 std::filesystem::path userUnitsFolder() { return xdgFolder("XDG_CONFIG_HOME", ".config") / "systemd" / "user"; }
 
-std::filesystem::path desktopFolder() {
+std::filesystem::path userDirectory(std::string_view key, const char* fallbackBelowHome) {
   const std::filesystem::path home = homeFolder();
   // user-dirs.dirs holds shell assignments: XDG_DESKTOP_DIR="$HOME/Desktop"
   // with either an absolute path or one relative to $HOME.
+  const std::string prefix = "XDG_" + std::string(key) + "_DIR=";
   std::vector<std::uint8_t> bytes;
   readWholeFile(xdgFolder("XDG_CONFIG_HOME", ".config") / "user-dirs.dirs", 1 << 20, bytes, nullptr);
   std::istringstream in(std::string(bytes.begin(), bytes.end()));
   std::string line;
   while (std::getline(in, line)) {
     std::size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos || line.compare(start, 16, "XDG_DESKTOP_DIR=") != 0) continue;
-    std::string value = line.substr(start + 16);
+    if (start == std::string::npos || line.compare(start, prefix.size(), prefix) != 0) continue;
+    std::string value = line.substr(start + prefix.size());
     while (!value.empty() && (value.back() == '\r' || value.back() == ' ' || value.back() == '\t')) value.pop_back();
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
     if (value.rfind("$HOME", 0) == 0) {
@@ -82,8 +84,14 @@ std::filesystem::path desktopFolder() {
     }
     if (!value.empty() && value.front() == '/') return value;
   }
-  return home / "Desktop";
+  return home / fallbackBelowHome;
 }
+
+std::filesystem::path desktopFolder() { return userDirectory("DESKTOP", "Desktop"); }
+
+std::filesystem::path dataHomeFolder() { return xdgFolder("XDG_DATA_HOME", ".local/share"); }
+
+std::filesystem::path cacheHomeFolder() { return xdgFolder("XDG_CACHE_HOME", ".cache"); }
 
 std::vector<std::filesystem::path> iccProfileFolders() {
   return {"/usr/share/color/icc", "/usr/local/share/color/icc", xdgFolder("XDG_DATA_HOME", ".local/share") / "icc",

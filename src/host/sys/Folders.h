@@ -8,7 +8,7 @@
 //   user defaults       <configuration>/defaults.plist
 //   user units          $XDG_CONFIG_HOME/systemd/user
 //   desktop             XDG_DESKTOP_DIR from $XDG_CONFIG_HOME/user-dirs.dirs,
-//                       else ~/Desktop
+//                       else ~/Desktop (the other user folders alike)
 //   ICC profiles        /usr/share/color/icc, /usr/local/share/color/icc,
 //                       $XDG_DATA_HOME/icc, ~/.color/icc
 //
@@ -18,6 +18,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -31,6 +32,12 @@ std::filesystem::path configFolder();
 std::filesystem::path defaultsFile();
 std::filesystem::path userUnitsFolder();
 std::filesystem::path desktopFolder();
+// A folder of user-dirs.dirs by its key ("DESKTOP", "DOCUMENTS", "DOWNLOAD",
+// "PICTURES", "MUSIC", "VIDEOS", "PUBLICSHARE"...), else home/fallback.
+std::filesystem::path userDirectory(std::string_view key, const char* fallbackBelowHome);
+// $XDG_DATA_HOME (default ~/.local/share) and $XDG_CACHE_HOME (~/.cache).
+std::filesystem::path dataHomeFolder();
+std::filesystem::path cacheHomeFolder();
 std::vector<std::filesystem::path> iccProfileFolders();
 
 // $XDG_RUNTIME_DIR when it is set, absolute and an existing folder.
