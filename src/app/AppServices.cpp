@@ -113,6 +113,10 @@ void AppServices::SetGroupCode(const CStr255_AC& text) { output::setGroupCode(ho
 bool AppServices::PrintToFileSetFolderResolves(int set) {
   const tSpecialPrintToFilePref* p = getMyPrintToFileSetPrefs(int16_t(set));
   if (!p) return false;
+  // The route finds the folder through its stored alias (by path), so a set
+  // folder made again under its name is found here too.
+  const auto& resolve = pipeline::OutputEnvironment().resolveFolder;
+  if (resolve && resolve(int16_t(kPrintToFileSetAliasBase + set))) return true;
   return !FolderPathOfSpec(p->folder.spec).empty();
 }
 

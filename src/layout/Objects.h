@@ -88,7 +88,8 @@ class TTextObject : public TLayoutObject {
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TTextObject>(*this); }
   const CTextDesc& Descriptor() const { return fDesc; }
 
-  // Draws the text (or its code) into its box; always true. The edit text
+  // Draws the text (or its code) into its box; false (the job told why)
+  // only when the text cannot be made into the code asked for. The edit text
   // takes its skip switch from fTextOption4 and never draws a code; the
   // database object has neither.
   bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
@@ -124,7 +125,7 @@ class TStampObject : public TLayoutObject {
   const CStampDesc& Descriptor() const { return fDesc; }
 
   // Drawn like a text object, except that right justification is the text
-  // box's own (no 15-point margin); always true.
+  // box's own (no 15-point margin); false only for a code that cannot be made.
   bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
 
  private:

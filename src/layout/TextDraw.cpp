@@ -91,10 +91,12 @@ void DrawModuleMatrix(const host::ModuleMatrix& m, host::GWorld* page, const CRe
 namespace {
 
 bool DrawCode(const host::CodeResult& code, const char* kind, host::GWorld* page, const CRect_AC& rect,
-              int16_t rotation) {
+              int16_t rotation, std::string* refusal) {
   std::fputs("filter created\n", stderr);
   if (!code.matrix) {
+    if (code.encoderMissing) return false;
     std::fprintf(stderr, "The text cannot be made into a %s (%s); nothing is drawn\n", kind, code.error.c_str());
+    if (refusal) *refusal = "the encoder refused it (" + code.error + ")";
     return true;
   }
   std::fprintf(stderr, "%s image created\n", kind);
@@ -108,26 +110,33 @@ std::span<const uint8_t> Bytes(const std::string& s) {
   return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size());
 }
 
+std::string_view UpToZero(std::string_view text) { return text.substr(0, text.find('\0')); }
+
 }  // namespace
 
-bool PrintTextAsQRCode(const CStr255_AC& text, host::GWorld* page, const CRect_AC& rect, int16_t rotation) {
+bool PrintTextAsQRCode(const CStr255_AC& text, host::GWorld* page, const CRect_AC& rect, int16_t rotation,
+                       std::string* refusal) {
   std::string latin1;
   if (!MacRomanToLatin1(text.view(), &latin1)) {
     std::fputs("The text has characters without an ISO Latin-1 form; no QR code is drawn\n", stderr);
+    if (refusal) *refusal = "it has characters without an ISO Latin-1 form";
     return true;
   }
-  return DrawCode(host::EncodeQRCode(Bytes(latin1), host::QRErrorLevel::kM), "QR code", page, rect, rotation);
+  if (latin1.empty()) return true;  // nothing to encode, nothing lost
+  return DrawCode(host::EncodeQRCode(Bytes(latin1), host::QRErrorLevel::kM), "QR code", page, rect, rotation, refusal);
 }
 
-bool PrintTextAsBarcode(const CStr255_AC& text, host::GWorld* page, const CRect_AC& rect, int16_t rotation) {
-  std::string_view bytes = text.view();
-  bytes = bytes.substr(0, bytes.find('\0'));
+bool PrintTextAsBarcode(const CStr255_AC& text, host::GWorld* page, const CRect_AC& rect, int16_t rotation,
+                        std::string* refusal) {
+  const std::string_view bytes = UpToZero(text.view());
   if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) > 127; })) {
     std::fputs("The text has characters outside ASCII; no Code 128 barcode is drawn\n", stderr);
+    if (refusal) *refusal = "it has characters outside ASCII";
     return true;
   }
+  if (bytes.empty()) return true;
   const std::string ascii(bytes);
-  return DrawCode(host::EncodeCode128(Bytes(ascii), 7), "Code 128 barcode", page, rect, rotation);
+  return DrawCode(host::EncodeCode128(Bytes(ascii), 7), "Code 128 barcode", page, rect, rotation, refusal);
 }
 
 host::GWorldHandle DrawTextOnOffscreen(const CRect_AC& rect, float scale, int16_t dpi, const TTextSpec& spec,
@@ -175,8 +184,23 @@ void DrawOverlayImageToGWorld(const CGImageRef& image, host::GWorld* offscreen, 
 bool DrawTextObject(host::GWorld* page, int16_t dpi, TJobContext& view, const CRect_AC& rect, const TTextSpec& spec) {
   if (!page) return true;
   if (spec.skipOnSetRoutes && IsPrintToFileSetRoute(view.PrinterCode())) return true;
-  if (spec.mode == 1 && PrintTextAsQRCode(spec.text, page, rect, spec.rotation)) return true;
-  if (spec.mode == 2 && PrintTextAsBarcode(spec.text, page, rect, spec.rotation)) return true;
+  if (spec.mode == 1 || spec.mode == 2) {
+    std::string refusal;
+    const bool qr = spec.mode == 1;
+    const bool done = qr ? PrintTextAsQRCode(spec.text, page, rect, spec.rotation, &refusal)
+                         : PrintTextAsBarcode(spec.text, page, rect, spec.rotation, &refusal);
+    if (!refusal.empty()) {
+      // The operator's message holds 255 bytes: a long text is shown by its
+      // beginning, so that the reason stays in view.
+      std::string_view shown = UpToZero(spec.text.view());
+      const bool cut = shown.size() > 40;
+      view.ReportDrawFailure(std::string("The ") + spec.objectName + " \"" +
+                             host::MacRomanToUTF8(shown.substr(0, 40)) + (cut ? "\xE2\x80\xA6" : "") +
+                             "\" cannot be drawn as a " + (qr ? "QR code" : "Code 128 barcode") + ": " + refusal + "!");
+      return false;
+    }
+    if (done) return true;
+  }
 
   const float size = float(double(dpi) / 72.0 * double(spec.style.size));
   host::SavedPort saved;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "host/base/Geometry.h"
 #include "host/base/PascalString.h"
@@ -27,6 +28,9 @@ struct TTextSpec {
   // of the box's right edge and is then drawn left-justified; the stamp hands
   // -1 to the text box as plain right justification instead.
   bool rightMarginRule = true;
+  // What the object is called in the operator message when its text cannot
+  // be drawn as the code it asks for.
+  const char* objectName = "text object";
 };
 
 // Printer codes of the print-to-file-set routes (25 to 28, 49 to 52), on
@@ -34,16 +38,21 @@ struct TTextSpec {
 bool IsPrintToFileSetRoute(int16_t printerCode);
 
 // Draws the object into the page: skip switch, code modes with plain text as
-// the fallback, plain or rotated text. Always true.
+// the fallback when no encoder is available, plain or rotated text. False,
+// after telling the job why, when the text cannot be made into the code the
+// object asks for: a page without it must not count as printed.
 bool DrawTextObject(host::GWorld* page, int16_t dpi, TJobContext& view, const CRect_AC& rect, const TTextSpec& spec);
 
 // The text as a QR code (ISO Latin-1 bytes, error correction level M) or a
 // Code 128 barcode (ASCII bytes, 7 quiet modules each side), its modules
 // scaled nearest-neighbour into `rect` of the page; turned for rotation 90
-// and 270. A text that cannot be encoded draws nothing and is logged; both
-// return false only when no encoder is available.
-bool PrintTextAsQRCode(const CStr255_AC& text, host::GWorld* page, const CRect_AC& rect, int16_t rotation);
-bool PrintTextAsBarcode(const CStr255_AC& text, host::GWorld* page, const CRect_AC& rect, int16_t rotation);
+// and 270. A text that cannot be encoded draws nothing, is logged and its
+// reason goes to `refusal`; an empty text draws nothing. Both return false
+// only when no encoder is available.
+bool PrintTextAsQRCode(const CStr255_AC& text, host::GWorld* page, const CRect_AC& rect, int16_t rotation,
+                       std::string* refusal = nullptr);
+bool PrintTextAsBarcode(const CStr255_AC& text, host::GWorld* page, const CRect_AC& rect, int16_t rotation,
+                        std::string* refusal = nullptr);
 
 // The modules of a code scaled nearest-neighbour into `rect` of the page, dark
 // modules black and light ones white, opaque; clipped to the page.

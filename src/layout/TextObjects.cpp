@@ -32,6 +32,7 @@ bool TStampObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& v
   spec.skipOnSetRoutes = fDesc.fStampValue != 0;
   spec.mode = int16_t(fDesc.fStampOption8);
   spec.rightMarginRule = false;
+  spec.objectName = "stamp";
   return DrawTextObject(page, dpi, view, BoxAt(dpi), spec);
 }
 

@@ -77,6 +77,11 @@ struct TOutputJob {
 
   bool embedSourceProfile = false;
   std::filesystem::path firstImageFile;  // the job's first photo, or empty
+
+  // Told the path an output file is about to take, before it appears there,
+  // so that the job's progress survives the program being killed; may be
+  // empty (nothing to tell).
+  std::function<void(const std::filesystem::path&)> beforePlacing;
 };
 
 // Hooks of the routes. Each has a working default, so a route runs in a

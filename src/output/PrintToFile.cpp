@@ -129,6 +129,33 @@ std::optional<std::string> FreeCopyNameBeforeExtension(const fs::path& folder, c
   return free;
 }
 
+// Whether the routes write files of `format` (the writer codes 2 to 10); a
+// job asking for another one fails, so that nothing that wrote no file
+// counts as printed.
+bool IsWrittenFormat(int16_t format, const char* route) {
+  if (format >= 2 && format <= 10) return true;
+  platform::LogF("The %s asks for file format %d, which is not written: the job fails", route, int(format));
+  return false;
+}
+
+// The final name of a set's file: base + ext, else its first free " copy"
+// name. A base too long for its " copy" names to make a file name (255
+// bytes) is cut first, as the short-name form cuts it. 0, or the error of
+// the name search.
+int16_t FinalCopyName(const fs::path& folder, const std::string& base, const std::string& ext, std::string& name) {
+  auto taken = [&](const std::string& n) { return Exists(folder / n); };
+  int16_t err = platform::NewCopyName(base, ext, taken, name);
+  if (err != -1) return err;
+  constexpr size_t kMaxName = 255;
+  const std::string widest = " copy 4999" + ext;
+  long chars = platform::CharCount(base);
+  std::string cut = base;
+  while (chars > 0 && (cut + widest).size() > kMaxName) cut = platform::CutChars(base, --chars);
+  if (cut.empty() || cut == base) return err;
+  platform::LogLine("The name [" + base + ext + "] is too long for a file name: it is cut to [" + cut + ext + "]");
+  return platform::NewCopyName(cut, ext, taken, name);
+}
+
 // The metadata a saved file gets: 0 none, 1 the plain or site form (by the
 // upload site), 2 the customer form, 3 the PNG block.
 void AddMetadata(const fs::path& file, int metadata, const TOutputJob& job, const std::string& sourcePath) {
@@ -222,7 +249,10 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
   else if (format == 3 && job.dornsSwitch) metadata = 2;
   else if (format == 9) metadata = 3;
 
-  if (format <= 1 || format > 10) return res;  // formats that write nothing
+  if (!IsWrittenFormat(format, "print-to-file set")) {
+    res.code = kRouteWriteFailed;
+    return res;
+  }
   int32_t counter = 1;
   const int copies = std::max<int>(1, job.copies);
   for (int copy = 0; copy < copies; ++copy) {
@@ -249,22 +279,25 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
         name = res.base + ext;
       } else if (res.base.empty()) {
         name = fs::path(saved).filename().string();
-      } else if (platform::NewCopyName(res.base, ext, [&](const std::string& n) { return Exists(res.folder / n); },
-                                       name) != 0) {
+      } else if (FinalCopyName(res.folder, res.base, ext, name) != 0) {
         DisplayNormalMessage("newGetUniqueNameWithCopy - Unable to get a unique name???");
         return false;
       }
       return true;
     };
     if (!pickName()) {
+      // No file can be put in place: the job fails rather than count as
+      // printed with this copy missing.
       host::DeleteItem(saved);
-      continue;
+      res.code = kRouteWriteFailed;
+      break;
     }
     DoIfVideoCopy(job, rec, res.folder, env);
     bool placed = false;
     for (int attempt = 0; attempt < 3 && !placed; ++attempt) {
       // A name taken between the search and the move is searched again.
       if (attempt > 0 && !pickName()) break;
+      if (job.beforePlacing) job.beforePlacing(res.folder / name);
       doNSStringPathCopy(saved, res.folder.string(), name, overwrite);
       placed = !Exists(saved) && Exists(res.folder / name);
       if (overwrite) break;
@@ -462,6 +495,7 @@ bool SaveCopy(const host::GWorld& page, const fs::path& folder, const std::optio
               const TOutputJob& job, int16_t format, int quality, TOutputEnv& env, fs::path* saved) {
   const auto spec = name ? FileSpec(folder, *name) : std::nullopt;
   const bool viaPrefs = env.printToFileSaveForPC && env.printToFileSaveForPC();
+  if (spec && job.beforePlacing) job.beforePlacing(folder / *name);
   if (!spec || !NewSaveOffscreenToFile(format, &page, *spec, false, job.resolution, int16_t(quality), viaPrefs) ||
       !Exists(folder / *name)) {
     DisplayNormalMessage(kSaveErrorMessage);
@@ -494,7 +528,7 @@ int16_t Print2File(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env) {
   ForceOrientation(page, rec, env);
   Status(env, "Saving File(s)\xE2\x80\xA6");
   const int16_t format = rec.fileFormat;
-  if (format <= 1 || format > 10) return kRouteOK;  // formats that write nothing
+  if (!IsWrittenFormat(format, "job's print-to-file record")) return kRouteWriteFailed;
   const std::string base = CleanName(Utf8(rec.baseName));
   const std::string ext = CleanName(Utf8(rec.extension));
   const int quality = QualityFor(job, format, env);
@@ -517,12 +551,32 @@ std::string YearbookString(const std::array<uint8_t, 10496>& record, int index) 
   return host::MacRomanToUTF8(std::string_view(reinterpret_cast<const char*>(s + 1), s[0]));
 }
 
+namespace {
+
+// A home without its desktop folder (a server account, a fresh user) gets
+// one, as a desktop session would make it; a name there that is no folder
+// (a file, a link) is left for the folder lookup to refuse.
+void EnsureDesktopFolder(const fs::path& desktop) {
+  std::error_code ec;
+  if (desktop.empty() || Exists(desktop) || !fs::is_directory(desktop.parent_path(), ec)) return;
+  const OSErr err = host::CreateFolder(desktop.string(), 0755);
+  if (err == noErr) platform::LogLine("The desktop folder [" + desktop.string() + "] was missing and has been made");
+  else if (err != dupFNErr) platform::LogF("The desktop folder [%s] could not be made: error %d", desktop.c_str(), int(err));
+}
+
+}  // namespace
+
 int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env) {
   CompleteOutputEnv(env);
   Status(env, "Saving File(s)\xE2\x80\xA6");
   if (!page) return kRouteFolderMissing;
   const auto& rec = job.jobSet;
-  auto photos = SubFolder(env.desktopFolder(), "Yearbook Photos");
+  // Checked before anything is made or emptied.
+  const int16_t format = rec.fileFormat;
+  if (!IsWrittenFormat(format, "job's yearbook record")) return kRouteWriteFailed;
+  const fs::path desktop = env.desktopFolder();
+  EnsureDesktopFolder(desktop);
+  auto photos = SubFolder(desktop, "Yearbook Photos");
   const std::string folderName = CleanName(Utf8(rec.yearbookFolderName));
   auto folder = photos && !folderName.empty() ? SubFolder(*photos, folderName) : photos;
   if (!folder) {
@@ -545,8 +599,6 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
     if (auto spec = FolderSpec(*folder)) deleteAllFilesInFolder(*spec);
   }
   ForceOrientation(page, rec, env);
-  const int16_t format = rec.fileFormat;
-  if (format <= 1 || format > 10) return kRouteOK;  // formats that write nothing
   const std::string base = CleanName(Utf8(rec.baseName));
   const std::string ext = CleanName(Utf8(rec.extension));
   const int quality = QualityFor(job, format, env);

@@ -70,7 +70,12 @@ output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<h
   job.yearbookTitles = &(*view.yearbookRecords)[1].strings;
   if (view.printer >= 0 && size_t(view.printer) < view.colorSyncPrefs->printers.size())
     job.embedSourceProfile = view.colorSyncPrefs->printers[size_t(view.printer)].w0 != 0;
-  if (gPrintJobTaskManager) job.firstImageFile = gPrintJobTaskManager->GetCurrentImageFileFSSpec();
+  if (gPrintJobTaskManager) {
+    job.firstImageFile = gPrintJobTaskManager->GetCurrentImageFileFSSpec();
+    job.beforePlacing = [](const std::filesystem::path& placed) {
+      if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputPlacing(placed);
+    };
+  }
   return job;
 }
 
@@ -125,6 +130,9 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     if (result == kResultOK) services.HandOffHooks().OpenPrintCenter(services.HandOffHooks().UseNewHandOff());
   }
   if (result != kResultOK) return result;
+  // Recorded before anything else, so that a job killed from here on is
+  // finished without printing again.
+  if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputCompleted();
   if (notify && web) output::NotifyWebServer(*web, output::kJobProcessedStatus);
   services.AddToPrintCount(printQuantity, kind, printer, canvas);
   return kResultOK;

@@ -118,6 +118,14 @@ void TPrintJobTaskManager::Step0() {
     services_.CheckForNewJobs();
     return;
   }
+  // After the program was stopped in the middle of a job, the record tells
+  // whether that job has printed.
+  const TPrintedJob printed = LookUpPrintedJob(*fJobFile);
+  if (printed.state == TPrintedState::kPrinted || printed.state == TPrintedState::kKeptAfterPrinting) {
+    FinishJobPrintedBefore(printed.photos);
+    return;
+  }
+  if (printed.state == TPrintedState::kOutputNotPlaced) ForgetJobFile(*fJobFile);
   SetCurrentJob(TJobSpec{0, *fJobFile});
   services_.SetJobFileName(fJobFile->filename().string());
   services_.SetStatus("Reading Job File");
@@ -141,6 +149,7 @@ void TPrintJobTaskManager::Step1() {
   if (view.GetSaveOriginal() != 0 && IsPrintToFileSetCode(view.printer)) {
     services_.Log("Save as Original...\n");
     if (view.CopyOriginalFileJob() == kResultUnknownJob) { DoError(kResultUnknownJob); return; }
+    JobOutputCompleted();
     fCurrentTask = 4;
     services_.AddToPrintCount(1, 12, view.printer, view.canvas);
     return;
@@ -187,6 +196,7 @@ void TPrintJobTaskManager::KeepJobForRetry() {
   EndJobView();
   services_.SetQueueCurrentFile("");
   if (fJobFile) {
+    ForgetJobFile(*fJobFile);
     services_.InsertIntoQueue(*fJobFile);
     fJobFile.reset();
   }
@@ -223,24 +233,50 @@ void TPrintJobTaskManager::Step4() {
   const uint32_t elapsed = services_.TickCount() - fStartTime;
   services_.PrintLog(elapsed);
   EndJobView();
-  if (fJobFile) {
-    bool gone = true;
-    if (services_.KeepJobFiles()) {
-      const OSErr err = MoveJobFile(*fJobFile, services_.FinishedJobsFolder());
-      if (err != noErr) services_.Log(Format("Moving the job file to the finished-jobs folder failed with error code %d\n", int(err)));
-      gone = err == noErr;
-    } else {
-      gone = DeleteJobFile("Cocoa deleting of job file failed with error code %s\n");
-    }
-    // A job that is done never runs again, also when its file stays.
-    std::error_code ec;
-    if (!gone && std::filesystem::exists(std::filesystem::symlink_status(*fJobFile, ec))) MarkJobFilePrinted(*fJobFile);
-    fJobFile.reset();
-  }
+  // The photos go before the job file: a job file that outlives its photos
+  // is finished again after a crash, photos that outlive their job file
+  // would stay for ever.
   DeleteFilesUsed4Printing();
+  RemovePrintedJobFile();
   services_.SetQueueCurrentFile("");
   fCurrentTask = 0;
   services_.DisposeLastNodeGWorld();
+}
+
+void TPrintJobTaskManager::RemovePrintedJobFile() {
+  if (!fJobFile) return;
+  bool gone = true;
+  if (services_.KeepJobFiles()) {
+    const OSErr err = MoveJobFile(*fJobFile, services_.FinishedJobsFolder());
+    if (err != noErr) services_.Log(Format("Moving the job file to the finished-jobs folder failed with error code %d\n", int(err)));
+    gone = err == noErr;
+  } else {
+    gone = DeleteJobFile("Cocoa deleting of job file failed with error code %s\n");
+  }
+  // A job that is done never runs again, also when its file stays.
+  std::error_code ec;
+  if (gone) ForgetJobFile(*fJobFile);
+  else if (std::filesystem::exists(std::filesystem::symlink_status(*fJobFile, ec))) MarkJobFilePrinted(*fJobFile);
+  fJobFile.reset();
+}
+
+void TPrintJobTaskManager::FinishJobPrintedBefore(const std::vector<std::filesystem::path>& photos) {
+  services_.Log(Format("The job file [%s] had printed when the program stopped: it is finished without printing again\n",
+                       fJobFile->string().c_str()));
+  std::error_code ec;
+  for (const auto& photo : photos)
+    if (std::filesystem::exists(std::filesystem::symlink_status(photo, ec))) fFilesToDelete.push_back(photo);
+  DeleteFilesUsed4Printing();
+  RemovePrintedJobFile();
+  services_.SetQueueCurrentFile("");
+}
+
+void TPrintJobTaskManager::JobOutputPlacing(const std::filesystem::path& placed) {
+  if (fJobFile) RecordJobOutputPlacing(*fJobFile, fFilesToDelete, placed);
+}
+
+void TPrintJobTaskManager::JobOutputCompleted() {
+  if (fJobFile) RecordJobPrinted(*fJobFile, fFilesToDelete);
 }
 
 void TPrintJobTaskManager::DoError(int16_t code) {
@@ -267,21 +303,22 @@ void TPrintJobTaskManager::DoError(int16_t code) {
   if (fJobView) fJobView->SendErrorNotification();
   EndJobView();
   services_.SetQueueCurrentFile("");
+  // Whatever the job wrote before it failed, it is to print in full when it
+  // is tried again.
+  if (fJobFile) ForgetJobFile(*fJobFile);
 
   auto moveToUnknown = [&] {
     const OSErr err = MoveJobFile(*fJobFile, services_.UnknownJobsFolder());
     if (err != noErr)
       services_.Log(Format("Moving the job file to the unknown-jobs folder failed with error code %d\n", int(err)));
   };
-  // A job set aside as unknown because a stage is missing keeps its
-  // registered files on disk; a job that failed takes its temporary files
-  // with it when it leaves, and a job kept for a retry keeps them. Either
-  // way none of them is left registered for the next job.
-  if (code == kResultUnknownJob) fFilesToDelete.clear();
+  // A job set aside keeps every file it came with, so that it can print
+  // when it is moved back into the print-jobs folder; only the operator's
+  // "delete" answer removes its photos. Either way none of them is left
+  // registered for the next job.
   if (fJobFile) {
     if (code == kResultUnknownJob || !services_.AskOnFailedJob()) {
       moveToUnknown();
-      DeleteFilesUsed4Printing();
     } else {
       switch (services_.AskWhatToDoWithFailedJob()) {
         case 1: services_.InsertIntoQueue(*fJobFile); break;
@@ -295,7 +332,6 @@ void TPrintJobTaskManager::DoError(int16_t code) {
           break;
         default:  // 5, and an alert closed any other way: nothing is lost
           moveToUnknown();
-          DeleteFilesUsed4Printing();
           break;
       }
     }

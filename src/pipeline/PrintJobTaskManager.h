@@ -48,6 +48,13 @@ class TPrintJobTaskManager {
   void DoError(int16_t code);
   void DoNextTask();
 
+  // The output routes report their progress, so that a job killed at any
+  // moment prints exactly once: `placed` is about to be put in place, and
+  // then the job's output is complete. Both are recorded durably in
+  // "Printed Job Files" before the program goes on.
+  void JobOutputPlacing(const std::filesystem::path& placed);
+  void JobOutputCompleted();
+
   // The program is ending between two steps: a job that has been handed off
   // is cleaned up (it must not print again); any other job in work ends
   // unprinted with its file left in "All Files" for the next start and its
@@ -63,6 +70,13 @@ class TPrintJobTaskManager {
   bool Aborted() const { return fCurrentJob.vRefNum == kAbortVolume; }
   // True when the job file is gone.
   bool DeleteJobFile(const char* cocoaText);
+  // Takes the printed job's file out of "All Files": into the finished-jobs
+  // folder or deleted; a file that stays is recorded so that it never
+  // prints again.
+  void RemovePrintedJobFile();
+  // A job recorded as printed when the program stopped: its photos and its
+  // file go as after printing, and it is not printed again.
+  void FinishJobPrintedBefore(const std::vector<std::filesystem::path>& photos);
   void EndJobView();
   // Ends the current job without printing it and puts its file back in the
   // queue; its temporary files stay on disk and leave the registry.

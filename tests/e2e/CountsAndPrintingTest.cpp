@@ -15,6 +15,7 @@
 #include "host/sys/PropertyList.h"
 #include "output/PrintCounts.h"
 #include "output/SecureSettings.h"
+#include "prefs/PrefRecords.h"
 
 namespace {
 
@@ -129,6 +130,8 @@ jobwriter::TJobDescription PhotoJob(int16_t printer, uint16_t copies, int16_t ca
   job.canvas = canvas;
   job.templateName = "Counts";
   job.blocks.print2File.setNumber = 1;
+  // The single-folder route writes what the job's own record says: JPEG.
+  setMyPrintToFileSetPrefsToFactoryDefaults(&job.printToFileSet, 1);
   job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
   return job;
 }

@@ -317,9 +317,9 @@ class Station {
     WaitUntil([&] { return !(outputs = VisibleFilesBelow(SetFolder(letter))).empty(); }, seconds);
     return outputs;
   }
-  // A job's photos are deleted at its very end, after its file has left the
-  // queue: a test that gives the next job a photo of the same name waits for
-  // the old one to go first.
+  // A job's photos are deleted at its very end, after its output has
+  // landed and just before its file leaves "All Files": a test that gives
+  // the next job a photo of the same name waits for the old one to go first.
   bool WaitUntilGone(const fs::path& file, double seconds = 30) {
     return WaitUntil([&] {
       std::error_code ec;

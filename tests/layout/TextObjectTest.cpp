@@ -268,19 +268,37 @@ TEST_F(TextObjects, CodesReadBackFromThePage) {
   EXPECT_EQ(ReadCodesWithZbar(*barPage, dir / "bar.png"), std::vector<std::string>{"CODE-128:ABC-123"});
 }
 
-TEST_F(TextObjects, TextsTheCodesCannotHoldDrawNothing) {
+TEST_F(TextObjects, TextsTheCodesCannotHoldFailTheObjectSayingWhy) {
+  auto drawFails = [&](const TLayoutObject& obj) {
+    auto page = Page();
+    view.failures.clear();
+    EXPECT_FALSE(obj.Clone()->Draw4Printing(page.get(), 100, view));
+    EXPECT_TRUE(InkBox(*page).IsEmpty());
+    return view.failures.empty() ? std::string() : view.failures.front();
+  };
   CTextDesc qr = Text("", 1, 1, 2, 2);
   qr.fText = CStr255_AC::FromMacRoman("Wait\xC9");  // an ellipsis: no ISO Latin-1 form
   qr.fTextOption4 = 1;
-  EXPECT_TRUE(InkBox(*Draw(*TTextObject::New(qr), 100)).IsEmpty());
-  CTextDesc bar = Text("", 1, 1, 4, 1);
+  EXPECT_EQ(drawFails(*TTextObject::New(qr)),
+            "The text object \"Wait\xE2\x80\xA6\" cannot be drawn as a QR code: it has characters without an ISO "
+            "Latin-1 form!");
+  CStampDesc bar;
+  bar.head.fLeft = 1; bar.head.fTop = 1; bar.head.fWidth = 4; bar.head.fHeight = 1;
   bar.fText = CStr255_AC::FromMacRoman("Caf\x8E");  // é is not ASCII
-  bar.fTextOption4 = 2;
-  EXPECT_TRUE(InkBox(*Draw(*TTextObject::New(bar), 100)).IsEmpty());
-  // An empty text has no code either.
+  bar.fStampOption8 = 2;
+  EXPECT_EQ(drawFails(*TStampObject::New(bar)),
+            "The stamp \"Caf\xC3\xA9\" cannot be drawn as a Code 128 barcode: it has characters outside ASCII!");
+  // Too long for a barcode of any width the encoder makes.
+  bar.fText = CStr255_AC(std::string(255, '7'));
+  EXPECT_NE(drawFails(*TStampObject::New(bar)).find("cannot be drawn as a Code 128 barcode: the encoder refused it"),
+            std::string::npos);
+
+  // An empty text has no code and nothing to lose: the object is drawn.
   CTextDesc empty = Text("", 1, 1, 2, 2);
   empty.fTextOption4 = 1;
+  view.failures.clear();
   EXPECT_TRUE(InkBox(*Draw(*TTextObject::New(empty), 100)).IsEmpty());
+  EXPECT_TRUE(view.failures.empty());
 }
 
 TEST_F(TextObjects, SizesAndBoxesBeyondThePageAreHeldToIt) {

@@ -281,6 +281,25 @@ TEST(OutputEndToEnd, YearbookJobNamesFilesFromItsRecordsAndLogsThem) {
   EXPECT_NE(text.find("\rDoe_Jane.jpg\tDoe\tJane\t"), std::string::npos);
 }
 
+// A yearbook job whose record names no written format fails before it
+// empties its folder.
+TEST(OutputEndToEnd, AYearbookJobThatWritesNothingFailsAndEmptiesNothing) {
+  Station st;
+  auto job = BaseJob(17);
+  tSpecialPrintToFilePref own;
+  setMyPrintToFileSetPrefsToFactoryDefaults(&own, 1);
+  own.namingType = 3;
+  own.fileFormat = 0;
+  own.yearbookFolderName = "Class";
+  StoreSetRecord(job, own);
+  const fs::path folder = st.app.path / "Desktop" / "Yearbook Photos" / "Class";
+  fs::create_directories(folder);
+  std::ofstream(folder / "earlier.jpg") << "an earlier pupil";
+  CountingServices services;
+  EXPECT_EQ(st.Run(job, outtest::Page(30, 20), services), 107);
+  EXPECT_TRUE(fs::exists(folder / "earlier.jpg"));
+}
+
 TEST(OutputEndToEnd, AYearbookFolderThatIsALinkIsNotEmptied) {
   Station st;
   auto job = BaseJob(17);

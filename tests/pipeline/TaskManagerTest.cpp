@@ -216,7 +216,7 @@ TEST_F(TaskManager, FailuresShowTheirMessagesAndFollowTheAlert) {
   EXPECT_FALSE(fs::exists(cut));
 }
 
-TEST_F(TaskManager, AFailedJobTakesItsTemporaryFilesOnlyWhenItLeaves) {
+TEST_F(TaskManager, AFailedJobKeepsItsPhotosUnlessTheOperatorDeletesIt) {
   services.scripted = true;
   services.askOnFailedJob = true;
   TPrintJobTaskManager tm(services);
@@ -231,8 +231,10 @@ TEST_F(TaskManager, AFailedJobTakesItsTemporaryFilesOnlyWhenItLeaves) {
   EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty());
 
   // Moved to the unknown-jobs folder (also when the alert gives no known
-  // answer): the job's temporary files go with it.
-  for (int answer : {5, 0}) {
+  // answer, or without asking): the photos stay for when the job is moved
+  // back, and the next job does not inherit them.
+  for (int answer : {5, 0, -1}) {
+    services.askOnFailedJob = answer >= 0;
     const std::string name = "failed" + std::to_string(answer);
     AddGoodJob(name);
     const fs::path temp = TempFile(name + "-photo.jpg");
@@ -241,9 +243,21 @@ TEST_F(TaskManager, AFailedJobTakesItsTemporaryFilesOnlyWhenItLeaves) {
     services.alertAnswer = answer;
     tm.DoError(kResultPrinterFile);
     EXPECT_TRUE(fs::exists(root / "unknown" / name)) << answer;
-    EXPECT_FALSE(fs::exists(temp)) << answer;
+    EXPECT_TRUE(fs::exists(temp)) << answer;
+    EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty()) << answer;
   }
   EXPECT_TRUE(fs::exists(retried));
+
+  // Only "delete the job and its images" takes the photo.
+  services.askOnFailedJob = true;
+  const fs::path deleted = AddGoodJob("deleted");
+  const fs::path deletedPhoto = TempFile("deleted-photo.jpg");
+  tm.DoNextTask();
+  tm.AddFilesToDelete(deletedPhoto);
+  services.alertAnswer = 4;
+  tm.DoError(kResultPrinterFile);
+  EXPECT_FALSE(fs::exists(deleted));
+  EXPECT_FALSE(fs::exists(deletedPhoto));
 }
 
 TEST_F(TaskManager, DoErrorCodes) {

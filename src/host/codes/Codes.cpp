@@ -32,6 +32,7 @@ CodeResult Encode(int symbology, std::span<const uint8_t> message, int option1, 
   Symbol symbol(ZBarcode_Create());
   if (!symbol) {
     result.error = "encoder could not be created";
+    result.encoderMissing = true;
     return result;
   }
   symbol->symbology = symbology;

@@ -32,6 +32,8 @@ enum class QRErrorLevel { kL = 1, kM = 2, kQ = 3, kH = 4 };
 struct CodeResult {
   std::optional<ModuleMatrix> matrix;
   std::string error;
+  // No encoder could be made: the message itself was not refused.
+  bool encoderMissing = false;
 };
 
 // A QR code of the bytes, taken as they are in byte mode (no ECI, so a

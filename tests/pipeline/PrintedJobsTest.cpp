@@ -1,0 +1,177 @@
+// The record of what has printed: what it says of a job at each stage of its
+// output, and the task manager finishing a job that had printed when the
+// program stopped without printing it again.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "FakeServices.h"
+#include "jobwriter/JobWriter.h"
+#include "pipeline/JobQueue.h"
+#include "pipeline/PrintJobTaskManager.h"
+#include "pipeline/PrintedJobs.h"
+
+using namespace pipeline;
+namespace fs = std::filesystem;
+
+namespace {
+
+class PrintedJobsRecord : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("kivo-printed-record-" + std::to_string(::getpid()) + "-" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir / "All Files");
+    fs::create_directories(dir / "out");
+    SetPrintedJobsRecordPathForTesting(dir / "Printed Job Files");
+  }
+  void TearDown() override {
+    SetPrintedJobsRecordPathForTesting({});
+    fs::remove_all(dir);
+  }
+  fs::path Write(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+    return p;
+  }
+  std::string Record() {
+    std::ifstream in(dir / "Printed Job Files", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  fs::path dir;
+};
+
+}  // namespace
+
+TEST_F(PrintedJobsRecord, AJobIsPrintedOnceAnOutputItWasPlacingIsThere) {
+  const fs::path job = Write(dir / "All Files" / "job.trpr", "job");
+  // A photo name with a line break survives the record's lines.
+  const std::vector<fs::path> photos{dir / "a.jpg", dir / "odd\nname.jpg"};
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kNotRecorded);
+
+  ASSERT_TRUE(RecordJobOutputPlacing(job, photos, dir / "out" / "a.jpg"));
+  TPrintedJob seen = LookUpPrintedJob(job);
+  EXPECT_EQ(seen.state, TPrintedState::kOutputNotPlaced);
+  EXPECT_EQ(seen.photos, photos);
+
+  Write(dir / "out" / "a.jpg", "page");
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kPrinted);
+
+  // Found by its identity under another name too; gone once forgotten.
+  fs::rename(job, dir / "All Files" / "renamed.trpr");
+  EXPECT_EQ(LookUpPrintedJob(dir / "All Files" / "renamed.trpr").state, TPrintedState::kPrinted);
+  ForgetJobFile(dir / "All Files" / "renamed.trpr");
+  EXPECT_EQ(LookUpPrintedJob(dir / "All Files" / "renamed.trpr").state, TPrintedState::kNotRecorded);
+}
+
+TEST_F(PrintedJobsRecord, AnOutputReplacingAFileCountsOnlyOnceTheOldFileIsReplaced) {
+  const fs::path job = Write(dir / "All Files" / "job.trpr", "job");
+  const fs::path placed = Write(dir / "out" / "Print.jpg", "the page of an earlier job");
+  ASSERT_TRUE(RecordJobOutputPlacing(job, {}, placed));
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kOutputNotPlaced);
+  fs::rename(Write(dir / "out" / ".new", "this job's page"), placed);
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kPrinted);
+}
+
+TEST_F(PrintedJobsRecord, CompletePrintedAndKeptEntriesAndWhatTheQueueDoesWithThem) {
+  const fs::path done = Write(dir / "All Files" / "done.trpr", "done");
+  const fs::path kept = Write(dir / "All Files" / "kept.trpr", "kept");
+  ASSERT_TRUE(RecordJobPrinted(done, {dir / "photo.jpg"}));
+  ASSERT_TRUE(MarkJobFilePrinted(kept));
+  EXPECT_EQ(LookUpPrintedJob(done).state, TPrintedState::kPrinted);
+  EXPECT_EQ(LookUpPrintedJob(done).photos, std::vector<fs::path>{dir / "photo.jpg"});
+  EXPECT_EQ(LookUpPrintedJob(kept).state, TPrintedState::kKeptAfterPrinting);
+  // The queue takes a job that printed but has not been finished (the task
+  // manager finishes it), and refuses one that could not be removed.
+  TSortedFileList list;
+  EXPECT_TRUE(list.Insert(done));
+  EXPECT_FALSE(list.Insert(kept));
+  // Forgetting never drops a kept file: it must stay refused.
+  ForgetJobFile(kept);
+  EXPECT_TRUE(IsRecordedAsPrinted(kept));
+
+  // Once its file is gone, forgetting drops the entry and nothing else.
+  fs::remove(done);
+  ForgetJobFile(done);
+  EXPECT_EQ(Record().find("printed "), std::string::npos) << Record();
+  EXPECT_TRUE(IsRecordedAsPrinted(kept));
+}
+
+TEST_F(PrintedJobsRecord, ARecordOfTheEarlierFormIsReadAndKeptInIt) {
+  const fs::path kept = Write(dir / "All Files" / "kept.trpr", "kept");
+  // The kept form is the only one an earlier program wrote.
+  ASSERT_TRUE(MarkJobFilePrinted(kept));
+  const std::string oldLine = Record();
+  ASSERT_TRUE(!oldLine.empty() && std::isdigit(static_cast<unsigned char>(oldLine[0]))) << oldLine;
+  fs::remove(dir / "Printed Job Files");
+  Write(dir / "Printed Job Files", oldLine);
+  EXPECT_TRUE(IsRecordedAsPrinted(kept));
+  // Entries of the new forms begin with a word or a tab, so a reader of the
+  // earlier form skips them and still finds the kept file in its own form.
+  ASSERT_TRUE(RecordJobOutputPlacing(Write(dir / "All Files" / "new.trpr", "new"), {dir / "p.jpg"}, dir / "out" / "p.jpg"));
+  const std::string text = Record();
+  EXPECT_EQ(text.rfind(oldLine, 0), 0u) << text;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_TRUE(line == oldLine.substr(0, oldLine.size() - 1) || !std::isdigit(static_cast<unsigned char>(line[0])))
+        << line;
+}
+
+namespace {
+
+class RecoveredJobs : public PrintedJobsRecord {
+ protected:
+  void SetUp() override {
+    PrintedJobsRecord::SetUp();
+    fs::create_directories(dir / "unknown");
+    fs::create_directories(dir / "finished");
+    services.unknownDir = dir / "unknown";
+    services.finishedDir = dir / "finished";
+  }
+  fs::path AddJob(const std::string& name) {
+    jobwriter::TJobDescription j;
+    j.printer = 17;
+    j.objects.push_back(jobwriter::RecordOf(*layout::TTextObject::New(jobwriter::TextDesc("t", 0, 0, 1, 1))));
+    const fs::path p = dir / "All Files" / name;
+    EXPECT_TRUE(jobwriter::WriteJobFile(j, p));
+    services.queue.push_back(p);
+    return p;
+  }
+  FakeServices services;
+};
+
+}  // namespace
+
+TEST_F(RecoveredJobs, AJobThatHadPrintedIsFinishedAndOneThatHadNotPrints) {
+  TPrintJobTaskManager tm(services);
+  const fs::path printed = AddJob("printed.trpr");
+  const fs::path photo = Write(dir / "printed.jpg", "photo");
+  ASSERT_TRUE(RecordJobOutputPlacing(printed, {photo}, dir / "out" / "printed.jpg"));
+  Write(dir / "out" / "printed.jpg", "page");
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_EQ(tm.JobView(), nullptr) << "not read, not drawn";
+  EXPECT_FALSE(fs::exists(printed));
+  EXPECT_FALSE(fs::exists(photo));
+  EXPECT_EQ(services.printLogs, 0);
+  EXPECT_TRUE(services.Logged("finished without printing again"));
+  EXPECT_EQ(Record().find("printed.trpr"), std::string::npos) << Record();
+
+  // With the job files kept, it goes to the finished-jobs folder.
+  services.keepJobFiles = true;
+  const fs::path keptPrinted = AddJob("kept.trpr");
+  ASSERT_TRUE(RecordJobPrinted(keptPrinted, {}));
+  tm.DoNextTask();
+  EXPECT_TRUE(fs::exists(dir / "finished" / "kept.trpr"));
+  services.keepJobFiles = false;
+
+  // Output recorded as being placed but never placed: the job prints.
+  const fs::path unplaced = AddJob("unplaced.trpr");
+  ASSERT_TRUE(RecordJobOutputPlacing(unplaced, {}, dir / "out" / "unplaced.jpg"));
+  tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 1);
+  EXPECT_EQ(LookUpPrintedJob(unplaced).state, TPrintedState::kNotRecorded);
+}
