@@ -128,6 +128,7 @@ void TBackgroundPrintApp::DoInitialState() {
     SVLogFileManager::setupLogFile();
     SVLogFileManager::deleteLogsForDaysOld(7.0);
   }
+  if (!host::DisplayFallbackNote().empty()) platform::LogLine(host::DisplayFallbackNote());
   std::printf("TBackgroundPrintApp::DoInitialState\n");
   std::fflush(stdout);
   TApplication::DoInitialState();
@@ -142,8 +143,22 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     platform::LogF("The running-copy check could not be made: %s", lock_->message().c_str());
   if (isAppRunning(kAppCreator) >= 2) {
     exitCode_ = options_.fromService ? 0 : 1;
-    if (options_.fromService) platform::LogLine(kAlreadyRunningMessage);
-    else DisplayNormalMessage(kAlreadyRunningMessage);
+    if (options_.fromService) {
+      platform::LogLine(kAlreadyRunningMessage);
+    } else {
+      // Whoever started this copy learns why it ends, with or without a
+      // window to show the message in.
+      SVLogFileManager::tellConsole(kAlreadyRunningMessage);
+      DisplayNormalMessage(kAlreadyRunningMessage);
+    }
+    return false;
+  }
+
+  // The spool tree, the preferences folder and the output folders all live
+  // in the application folder: without it nothing can ever print.
+  if (std::string why; !host::ensureApplicationFolder(&why)) {
+    SVLogFileManager::tellConsole("Kivo-Processor cannot start: " + why);
+    exitCode_ = 1;
     return false;
   }
 

@@ -101,6 +101,10 @@ void KivoNSNotificationCenter::setup() {
   platform::LogLine("Inside KivoNSNotificationCenter => setup...");
   platform::LogLine(kRow);
   auto& centre = host::DistributedNotificationCenter::Default();
+  // Without a bus the program still prints; only the notifications are lost.
+  if (!centre.HasSessionBus())
+    platform::LogLine("No session bus (" + centre.SessionBusProblem() +
+                      "): notifications to and from the other station applications are off");
   observers_[0] = centre.AddObserver("kivoSalesStationNotification",
                                      [this](const host::Notification& n) { handleDistributedNotificationA(n); });
   observers_[1] = centre.AddObserver("kivoXNotification",

@@ -66,6 +66,9 @@ struct TOutputJob {
   bool videoCopy = false;
   bool videoMerge = false;
   std::string videoPath;
+  // The folders the program serves clips from (the images folder and the
+  // shared video folder): a clip anywhere else is never copied.
+  std::vector<std::filesystem::path> videoFolders;
 
   std::string sourcePath;  // UTF-8 (converted from the job's Mac Roman text)
   bool dornsSwitch = false;

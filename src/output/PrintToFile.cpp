@@ -450,6 +450,23 @@ bool IsVideoClipPath(const fs::path& clip) {
   return fs::symlink_status(clip, ec).type() == fs::file_type::regular;
 }
 
+// Whether the clip lies in one of the folders (or below), once links in the
+// folders' and the clip's paths are resolved.
+bool IsInServedFolder(const fs::path& clip, const std::vector<fs::path>& folders) {
+  std::error_code ec;
+  const fs::path where = fs::canonical(clip.parent_path(), ec);
+  if (ec) return false;
+  for (const fs::path& folder : folders) {
+    if (folder.empty()) continue;
+    const fs::path served = fs::canonical(folder, ec);
+    if (ec) continue;
+    auto s = served.begin(), w = where.begin();
+    while (s != served.end() && w != where.end() && *s == *w) ++s, ++w;
+    if (s == served.end()) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, const fs::path& folder, TOutputEnv& env) {
@@ -462,15 +479,27 @@ void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, co
     platform::LogLine("The job's video path \"" + clip.string() + "\" is not a video file: not copied");
     return;
   }
+  // The path comes from a station: another customer's clip elsewhere on the
+  // machine must not end up in this job's output.
+  if (!IsInServedFolder(clip, job.videoFolders)) {
+    platform::LogLine("The job's video path \"" + clip.string() +
+                      "\" is outside the images folder and the shared video folder: not copied");
+    return;
+  }
   const std::string name = CleanName(clip.filename().string());
   if (name.empty()) return;
   fs::path dest = folder / name;
   if (job.videoMerge) {
-    // A clip that already lies in the output folder is never merged over
-    // itself: the merged video gets a name of its own.
-    if (fs::equivalent(clip, dest, ec)) {
+    // A merged clip replaces one of its name only with overwrite on, like
+    // the page; otherwise it takes a " copy" name. A clip that already lies
+    // in the output folder is never merged over itself.
+    const bool taken = fs::exists(fs::symlink_status(dest, ec));
+    if (taken && (rec.overwrite == 0 || fs::equivalent(clip, dest, ec))) {
       auto free = createUniqueNameFromPath(dest);
-      if (!free) return;
+      if (!free) {
+        platform::LogLine("No free name for the merged video beside " + dest.string() + ": not merged");
+        return;
+      }
       dest = *free;
     }
     if (!env.mergeVideos || !env.mergeVideos(clip, dest)) platform::LogLine("The video merge did not produce " + dest.string());

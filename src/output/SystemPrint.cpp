@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 #include "host/files/FSSpec.h"
 #include "host/print/CupsPrint.h"
@@ -11,7 +13,9 @@
 #include "imaging/Offscreen.h"
 #include "imaging/Resampler.h"
 #include "output/PrintInfo.h"
+#include "host/sys/Termination.h"
 #include "platform/Log.h"
+#include "platform/Polling.h"
 
 namespace output {
 
@@ -29,7 +33,33 @@ const host::PlistValue* FindKey(const host::PlistDict& dict, const char* key) {
   return it == dict.end() ? nullptr : &it->second;
 }
 
+// Waits `pause`, keeping the windows painted; false as soon as the program
+// is asked to end.
+bool PauseUnlessEnding(std::chrono::milliseconds pause) {
+  const auto end = std::chrono::steady_clock::now() + pause;
+  while (std::chrono::steady_clock::now() < end) {
+    if (host::TerminationRequested()) return false;
+    myNewApplicationPollEvent();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return !host::TerminationRequested();
+}
+
 }  // namespace
+
+std::chrono::seconds PrinterBusyLimit() {
+  if (const char* v = std::getenv("KIVO_PRINTER_BUSY_LIMIT"); v && *v) {
+    char* end = nullptr;
+    const long seconds = std::strtol(v, &end, 10);
+    if (*end == '\0' && seconds >= 0 && seconds <= 24 * 3600) return std::chrono::seconds(seconds);
+  }
+  return std::chrono::minutes(5);
+}
+
+std::chrono::seconds PrinterBusyPause(int attempt) {
+  if (attempt < 1) attempt = 1;
+  return std::chrono::seconds(attempt >= 5 ? 30 : std::min(30, 1 << attempt));
+}
 
 std::string PwgMediaOfPaperName(const std::string& paperName) {
   const std::string n = Lower(paperName);
@@ -142,9 +172,15 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
     return kResultSystemPrintFailed;
   };
 
+  auto stopped = [&] {
+    if (message) *message = host::kStoppedText;
+    platform::LogLine("The program is ending: the page was not printed and the job is kept");
+    return kResultSystemPrintStopped;
+  };
+
   std::string error;
   auto paper = host::QueryPrinterPaper(settings.destination, settings.media, &error);
-  if (!paper) return fail(error);
+  if (!paper) return host::TerminationRequested() ? stopped() : fail(error);
   // The printing area is the whole sheet (no margins), at the device
   // resolution, turned when the settings ask for landscape.
   const int16_t deviceRes = int16_t(std::clamp(paper->ydpi, 1, 2400));
@@ -180,8 +216,27 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   request.copies = std::max<int>(1, job.copies);
   request.orientationRequested = settings.orientation == 2 ? 4 : 3;
   request.media = paper->media;
-  const host::PrintJobResult result = host::SubmitPrintJob(request);
-  if (!result.ok) return fail(result.message + " (IPP status 0x" + platform::StringF("%04x", result.ippStatus) + ")");
+  // A busy printer is offered the job again after a pause that grows, for
+  // as long as PrinterBusyLimit allows.
+  const auto busyLimit = PrinterBusyLimit();
+  const auto firstTry = std::chrono::steady_clock::now();
+  host::PrintJobResult result;
+  for (int attempt = 1;; ++attempt) {
+    result = host::SubmitPrintJob(request);
+    if (result.ok) break;
+    if (result.interrupted || host::TerminationRequested()) return stopped();
+    if (!result.busy) return fail(result.message + " (IPP status 0x" + platform::StringF("%04x", result.ippStatus) + ")");
+    const auto pause = PrinterBusyPause(attempt);
+    if (std::chrono::steady_clock::now() + pause - firstTry > busyLimit)
+      return fail(platform::StringF("the printer stayed busy for %lld s: ", (long long)busyLimit.count()) +
+                  result.message);
+    const std::string wait = platform::StringF("Printer busy: trying again in %lld s (try %d)",
+                                               (long long)pause.count(), attempt + 1);
+    platform::LogLine(wait + " - " + result.message);
+    if (job.setStatus) job.setStatus(wait);
+    if (!PauseUnlessEnding(pause)) return stopped();
+    if (job.setStatus) job.setStatus("Printing\xE2\x80\xA6");
+  }
   platform::LogF("Printed as job %d (%d copies, %s, %dx%d dots at %d dpi)", result.jobID, request.copies,
                  paper->media.c_str(), int(wDots), int(hDots), int(deviceRes));
   return 0;

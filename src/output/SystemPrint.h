@@ -7,7 +7,9 @@
 // orientation; copies are the job's number of copies.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -43,12 +45,29 @@ struct TChooserPrintJob {
   int16_t copies = 1;
   std::string jobName;
   std::string documentFolder;  // where the document sent to the printer is written
+  // Shows a line in the status window (a busy printer's wait); may be empty.
+  std::function<void(const std::string&)> setStatus;
 };
 
-enum : int16_t { kResultSystemPrintFailed = 110 };
+enum : int16_t {
+  kResultSystemPrintFailed = 110,
+  // The program was asked to end while it waited for the printer: the job
+  // did not print and is to be kept for the next start.
+  kResultSystemPrintStopped = 111,
+};
+
+// How long a busy printer is waited for in all: five minutes, or the whole
+// seconds of KIVO_PRINTER_BUSY_LIMIT when that is set (tests use it).
+std::chrono::seconds PrinterBusyLimit();
+// The pause before try `attempt` + 1 after `attempt` busy answers: 2 s,
+// doubled each time, at most 30 s.
+std::chrono::seconds PrinterBusyPause(int attempt);
 
 // Prints the page (taken over); 0, or 110 with `message` when the printer
-// could not be had or refused the job.
+// could not be had or refused the job. A printer that says it is busy is
+// normal: the job is offered again after a pause, the status saying so,
+// until PrinterBusyLimit has passed. 111 when the program was asked to end
+// during any of these waits.
 int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std::string* message);
 
 }  // namespace output

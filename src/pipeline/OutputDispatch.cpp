@@ -15,6 +15,7 @@
 #include "pipeline/PrintJobTaskManager.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/Log.h"
+#include "platform/ShellCommands.h"
 
 namespace pipeline {
 
@@ -62,6 +63,7 @@ output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<h
   job.videoCopy = view.videoCopy != 0;
   job.videoMerge = view.videoMerge != 0;
   job.videoPath = view.videoPath;
+  job.videoFolders = {view.ImagesFolder(), platform::SharedFolder()};
   const auto* text = reinterpret_cast<const char*>(view.trailerText->data());
   job.sourcePath = Utf8(std::string_view(text, strnlen(text, view.trailerText->size())));
   job.dornsSwitch = view.metadataOption != 0;
@@ -112,8 +114,12 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     if (gPrintJobTaskManager && gPrintJobTaskManager->JobFile())
       job.jobName = gPrintJobTaskManager->JobFile()->filename().string();
     job.documentFolder = imaging::PreferencesFolderPath();
+    job.setStatus = [this](const std::string& text) { services.SetStatus(text); };
     std::string message;
     result = output::DoChooserPrint(std::move(page), job, &message);
+    // The program is ending: the job did not print and waits for the next
+    // start; it is no failure.
+    if (result == output::kResultSystemPrintStopped) return kResultStopped;
     // A page the printer did not take is a failed job, told to the operator.
     if (result != kResultOK) services.OperatorMessage("The page could not be printed: " + message);
     kind = kCountSystemPrinter;

@@ -225,7 +225,12 @@ void TPrintJobTaskManager::Step3() {
   services_.Log("before FinishJob...\n");
   const int16_t result = fJobView->FinishJob();
   services_.Log("after FinishJob...\n");
-  if (result != kResultOK) DoError(result);
+  if (result == kResultStopped) {
+    // Stopped in a wait because the program is ending: nothing was printed,
+    // so the job and its photos stay for the next start.
+    services_.Log("The program is ending: the job stays queued for the next start\n");
+    KeepJobForRetry();
+  } else if (result != kResultOK) DoError(result);
   else fCurrentTask = 4;
 }
 

@@ -18,6 +18,7 @@ enum : int16_t {
   kResultPrinterFile = 107,      // "Could not write printer file!"
   kResultUnknownJob = 108,       // move the job to the unknown-jobs folder, no message
   kResultSetFolderMissing2 = 109,
+  kResultStopped = 111,          // the program is ending: the job is kept for the next start
 };
 
 }  // namespace pipeline

@@ -1,5 +1,8 @@
 #include "platform/DiagnosticLog.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -26,6 +29,9 @@ namespace {
 const char* const kDefaultLogBaseName = "KivoLogFile";
 const char* const kStartupLogName = "KivoBrevantLog.txt";
 bool gLogFileOpen = false;
+// The standard error the program was started with, kept when the log takes
+// its place; -1 before that.
+int gConsoleFd = -1;
 
 std::tm LocalTime(Clock::time_point t) {
   const std::time_t secs = Clock::to_time_t(t);
@@ -113,6 +119,8 @@ bool SVLogFileManager::setupLogFile() {
   if (ec) platform::LogF("createDirectoryAtPath returned error: %s", ec.message().c_str());
   if (fs::is_directory(folder, ec)) {
     const fs::path file = dailyLogPath(folder, Clock::now());
+    std::fflush(stderr);
+    if (gConsoleFd < 0) gConsoleFd = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     gLogFileOpen = std::freopen(file.c_str(), "a+", stderr) != nullptr;
   }
   const std::string rule(59, '=');
@@ -127,6 +135,14 @@ bool SVLogFileManager::setupLogFile() {
   platform::LogF("%s => %s", getApplicationName().c_str(), getApplicationVersion().c_str());
   platform::LogLine(rule);
   return true;
+}
+
+void SVLogFileManager::tellConsole(std::string_view text) {
+  platform::LogLine(text);
+  if (!gLogFileOpen || gConsoleFd < 0) return;  // the line above went there already
+  std::string line(text);
+  if (line.empty() || line.back() != '\n') line += '\n';
+  [[maybe_unused]] ssize_t n = ::write(gConsoleFd, line.data(), line.size());
 }
 
 Clock::time_point SVLogFileManager::dateToTest(Clock::time_point creation, Clock::time_point modification,

@@ -24,6 +24,10 @@ class SVLogFileManager {
   // Creates the logs folder, reopens standard error onto the day's log and
   // writes the banner. Returns true.
   static bool setupLogFile();
+  // Writes a line to the day's log and to the standard error the program
+  // was started with (the terminal or the service's journal), for what the
+  // person who started it must see: why it cannot run.
+  static void tellConsole(std::string_view text);
   // Deletes daily logs older than `days` (held to 1..90) in the logs folder
   // and its subfolders.
   static void deleteLogsForDaysOld(double days);

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -21,9 +23,10 @@ namespace fs = std::filesystem;
 namespace {
 
 // Launch-agent commands end quickly; a merge of long clips may take a while,
-// but never forever: a hung encoder must not hold the job queue.
+// but never forever: a hung encoder must not hold the job queue (see
+// MergeTimeLimit).
 constexpr std::chrono::seconds kSystemctlTimeout{30};
-constexpr std::chrono::minutes kMergeTimeout{30};
+constexpr std::chrono::seconds kProbeTimeout{30};
 
 const std::string kRule(63, '=');
 
@@ -56,7 +59,11 @@ std::string Joined(const std::vector<std::string>& argv) {
   return line;
 }
 
-TCommandResult Run(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+// `stopOnTermination`: the command is stopped when the program is asked to
+// end, instead of being waited for (the merge's commands; not those that
+// quitting itself runs).
+TCommandResult Run(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                   bool stopOnTermination = false) {
   TCommandResult result;
   if (argv.empty() || argv[0].empty()) {
     result.failure = "no program";
@@ -65,22 +72,26 @@ TCommandResult Run(const std::vector<std::string>& argv, std::chrono::millisecon
   host::ProcessOptions options;
   options.captureOutput = true;
   options.timeout = timeout;
+  options.stopOnTermination = stopOnTermination;
   host::ProcessResult r =
       host::runProcess(argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()), options);
   if (!r.output.empty()) result.output = r.output;
   result.succeeded = r.succeeded();
   if (!r.started) result.failure = r.error;
-  else if (r.timedOut) result.failure = "did not finish in time and was stopped";
+  else if (r.timedOut) result.failure = StringF("did not finish within %lld s and was stopped", (long long)std::chrono::duration_cast<std::chrono::seconds>(timeout).count());
+  else if (r.interrupted) result.failure = "stopped because the program is ending";
   else if (r.termSignal != 0) result.failure = StringF("ended by signal %d", r.termSignal);
   else if (r.exitStatus != 0) result.failure = StringF("exit status %d", r.exitStatus);
   return result;
 }
 
-// systemctl for the user's own service manager; logs what it said.
-bool Systemctl(const std::vector<std::string>& words, const char* what) {
+// systemctl for the user's own service manager; logs what it said. At
+// start-up a request to end stops the call; at quit it is waited for, so
+// that the agent is really removed.
+bool Systemctl(const std::vector<std::string>& words, const char* what, bool stopOnTermination = false) {
   std::vector<std::string> argv{"systemctl", "--user"};
   argv.insert(argv.end(), words.begin(), words.end());
-  const TCommandResult r = Run(argv, kSystemctlTimeout);
+  const TCommandResult r = Run(argv, kSystemctlTimeout, stopOnTermination);
   if (r.output) LogF("%s returned %s", what, r.output->c_str());
   if (!r.succeeded) LogF("%s failed: %s", what, r.failure.c_str());
   return r.succeeded;
@@ -91,14 +102,33 @@ bool Systemctl(const std::vector<std::string>& words, const char* what) {
 std::string Probe(const fs::path& clip, const char* kind, const char* entries, const char* format) {
   const TCommandResult r = Run({"ffprobe", "-v", "error", "-select_streams", kind, "-show_entries", entries, "-of",
                                 format, "file:" + clip.string()},
-                               std::chrono::minutes(1));
+                               kProbeTimeout, true);
   if (!r.succeeded || !r.output) return {};
   std::string text = *r.output;
   if (auto nl = text.find('\n'); nl != std::string::npos) text.resize(nl);
   return text;
 }
 
+// The playing time of a clip in seconds; none when it cannot be read.
+std::optional<double> ProbeDuration(const fs::path& clip) {
+  const TCommandResult r = Run({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0",
+                                "file:" + clip.string()},
+                               kProbeTimeout, true);
+  if (!r.succeeded || !r.output) return std::nullopt;
+  char* end = nullptr;
+  const double seconds = std::strtod(r.output->c_str(), &end);
+  if (end == r.output->c_str() || !(seconds >= 0) || seconds > 1e7) return std::nullopt;
+  return seconds;
+}
+
 }  // namespace
+
+std::chrono::seconds MergeTimeLimit(std::optional<double> totalSeconds) {
+  if (!totalSeconds) return kMergeLimitMost;
+  const double scaled = 10 * *totalSeconds;
+  if (!(scaled < double(kMergeLimitMost.count()))) return kMergeLimitMost;
+  return std::max(kMergeLimitLeast, std::chrono::seconds(static_cast<long long>(std::ceil(scaled))));
+}
 
 TCommandResult RunCommand(const std::vector<std::string>& argv) {
   return Run(argv, std::chrono::minutes(10));
@@ -210,12 +240,12 @@ bool loadLaunchAgentPlist() {
   }
 
   LogLine("ready to load...");
-  platform::Systemctl({"daemon-reload"}, "systemctl daemon-reload");
-  platform::Systemctl({"disable", name}, "systemctl disable");
-  platform::Systemctl({"enable", name}, "systemctl enable");
+  platform::Systemctl({"daemon-reload"}, "systemctl daemon-reload", true);
+  platform::Systemctl({"disable", name}, "systemctl disable", true);
+  platform::Systemctl({"enable", name}, "systemctl enable", true);
   // A copy started now finds this one running and leaves quietly; the unit
   // stays enabled for the next login.
-  platform::Systemctl({"start", "--no-block", name}, "systemctl start");
+  platform::Systemctl({"start", "--no-block", name}, "systemctl start", true);
   return finish(true);
 }
 
@@ -290,7 +320,17 @@ OSErr MergeVideosNew(const fs::path& input, const fs::path& output) {
   argv.push_back("file:" + temp.string());
   LogF("shell comand = %s", platform::Joined(argv).c_str());
 
-  const platform::TCommandResult r = platform::Run(argv, platform::kMergeTimeout);
+  // Ten times the playing time of the three parts, within bounds; the
+  // encoder's whole process group is stopped when it runs over, and when the
+  // program is asked to end.
+  std::optional<double> total = 0.0;
+  for (const fs::path& clip : {intro, in, outro}) {
+    const std::optional<double> d = platform::ProbeDuration(clip);
+    total = d && total ? std::optional<double>(*total + *d) : std::nullopt;
+  }
+  const std::chrono::seconds limit = platform::MergeTimeLimit(total);
+  LogF("The merge may take up to %lld s", (long long)limit.count());
+  const platform::TCommandResult r = platform::Run(argv, limit, true);
   bool ok = r.succeeded && fs::is_regular_file(temp, ec) && fs::file_size(temp, ec) > 0;
   if (ok) {
     fs::rename(temp, out, ec);

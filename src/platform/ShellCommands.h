@@ -12,6 +12,7 @@
 // another copy runs leaves quietly (see TBackgroundPrintApp).
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -53,6 +54,14 @@ std::filesystem::path SharedFolder();
 std::filesystem::path MergeIntroClip();
 std::filesystem::path MergeOutroClip();
 
+// How long a merge may run: ten times the playing time of the three parts
+// together, at least kMergeLimitLeast (the encoder's start-up on short
+// clips) and at most kMergeLimitMost, which is also the limit when the
+// playing time cannot be read.
+inline constexpr std::chrono::seconds kMergeLimitLeast{20};
+inline constexpr std::chrono::seconds kMergeLimitMost{300};
+std::chrono::seconds MergeTimeLimit(std::optional<double> totalSeconds);
+
 }  // namespace platform
 
 // The command's standard output, or none when it printed nothing. The output
@@ -72,7 +81,9 @@ bool loadLaunchAgentPlist();
 void unloadLaunchAgentPlist();
 
 // Joins the intro clip, `input` and the outro clip into `output` with
-// ffmpeg. The result is made under a temporary name beside `output` and
+// ffmpeg, within MergeTimeLimit; a merge that runs over, or is under way when
+// the program is asked to end, is stopped with everything it started and
+// logged. The result is made under a temporary name beside `output` and
 // renamed into place only when ffmpeg succeeded, so a failed merge leaves no
 // file at `output`. noErr on success, ioErr when the merge failed, fnfErr
 // when the input or a clip is missing.

@@ -237,6 +237,12 @@ class Station {
   // Starts the program and waits until its spool tree exists. Extra
   // arguments follow the program name.
   bool Start(const std::vector<std::string>& arguments = {}) {
+    if (!Launch(arguments)) return false;
+    return WaitUntil([&] { return fs::is_directory(allFiles()); }, 30);
+  }
+
+  // Starts the program without waiting for anything.
+  bool Launch(const std::vector<std::string>& arguments = {}) {
     const pid_t pid = fork();
     if (pid == 0) {
       FILE* out = std::freopen(output().c_str(), "a", stdout);
@@ -259,8 +265,7 @@ class Station {
       _exit(127);
     }
     pid_ = pid;
-    if (pid <= 0) return false;
-    return WaitUntil([&] { return fs::is_directory(allFiles()); }, 30);
+    return pid > 0;
   }
 
   // Sends SIGTERM and waits for the exit; returns the exit status, 128 + the
@@ -340,6 +345,9 @@ class Station {
     return text + ReadAll(output());
   }
   std::string PrintLog() const { return ReadAll(printLog()); }
+  // What the program wrote to the standard output and error it was started
+  // with (not the daily logs, which take standard error over).
+  std::string Console() const { return ReadAll(output()); }
 
  private:
   fs::path base_;

@@ -228,40 +228,53 @@ TEST(HostileInput, ASubJobThatCannotBeDrawnFailsTheJobSayingWhy) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
-TEST(HostileInput, TheVideoCopyTakesOnlyAVideoClip) {
+// A clip is copied only when it is a video file inside a folder the program
+// serves: not a text file named like one, not a link, not a clip elsewhere
+// on the machine.
+TEST(HostileInput, TheVideoCopyTakesOnlyAVideoClipFromTheServedFolders) {
   e2e::Station station;
   mySetAllDefaults();
   getMyPrintToFileSetPrefs(1)->doNotResizeJpegForWeb = 1;
   StoreDefaults(station, {{PrintToFileSetKey(1), PrintToFileSetBlob(1)}});
+  const fs::path shared = station.base() / "shared";
+  fs::create_directories(shared);
+  station.SetEnv("KIVO_SHARED_FOLDER", shared.string());
   ASSERT_TRUE(station.Start()) << station.Log();
+  const fs::path videos = station.images() / "videos";
+  fs::create_directories(videos);
   fs::create_directories(station.base() / "outside");
-  std::ofstream(station.base() / "outside" / "secret.txt") << "not for the output folder";
-  std::ofstream(station.base() / "outside" / "clip.mov") << "a clip";
-  fs::create_symlink(station.base() / "outside" / "secret.txt", station.base() / "outside" / "link.mov");
+  std::ofstream(videos / "secret.txt") << "not for the output folder";
+  std::ofstream(videos / "clip.mov") << "a clip";
+  std::ofstream(shared / "shared.mov") << "a shared clip";
+  std::ofstream(station.base() / "outside" / "other.mov") << "another customer's clip";
+  fs::create_symlink(videos / "secret.txt", videos / "link.mov");
 
-  for (const char* clip : {"secret.txt", "link.mov", "clip.mov"}) {
+  const std::vector<fs::path> clips{videos / "secret.txt", videos / "link.mov", videos / "clip.mov",
+                                    shared / "shared.mov", station.base() / "outside" / "other.mov"};
+  for (const fs::path& clip : clips) {
+    const std::string name = clip.filename().string();
     // Each printed job takes its photo with it.
     ASSERT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg"));
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-    jobwriter::TJobDescription job = PhotoJob("Red.jpg", clip);
+    jobwriter::TJobDescription job = PhotoJob("Red.jpg", name);
     job.videoCopy = 1;
-    job.videoPath = (station.base() / "outside" / clip).string();
-    ASSERT_TRUE(station.Drop(job, std::string(clip) + ".trpr"));
-    ASSERT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find(std::string("Template: ") + clip) != std::string::npos; }, 30))
+    job.videoPath = clip.string();
+    ASSERT_TRUE(station.Drop(job, name + ".trpr"));
+    ASSERT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: " + name) != std::string::npos; }, 30))
         << station.Log();
   }
-  const auto outputs = e2e::VisibleFilesBelow(station.SetFolder('A'));
-  int clips = 0;
-  for (const fs::path& p : outputs) {
-    EXPECT_NE(p.filename(), "secret.txt");
-    EXPECT_NE(p.filename(), "link.mov");
-    clips += p.filename() == "clip.mov";
-  }
-  EXPECT_EQ(clips, 1);
+  std::vector<std::string> copied;
+  for (const fs::path& p : e2e::VisibleFilesBelow(station.SetFolder('A')))
+    if (p.extension() != ".jpg") copied.push_back(p.filename().string());
+  std::sort(copied.begin(), copied.end());
+  EXPECT_EQ(copied, (std::vector<std::string>{"clip.mov", "shared.mov"}));
   const std::string log = station.Log();
   EXPECT_NE(log.find("secret.txt\" is not a video file: not copied"), std::string::npos) << log;
   EXPECT_NE(log.find("link.mov\" is not a video file: not copied"), std::string::npos) << log;
-  EXPECT_NE(log.find("Copied the video \"" + (station.base() / "outside" / "clip.mov").string()), std::string::npos);
+  EXPECT_NE(log.find("other.mov\" is outside the images folder and the shared video folder: not copied"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Copied the video \"" + (videos / "clip.mov").string()), std::string::npos);
   EXPECT_EQ(station.Stop(), 0);
 }
 

@@ -110,9 +110,10 @@ TEST(VideoMerge, SetJobWithVideoClip) {
   fs::create_directories(shared / "MasterDvdContentFolder");
   ASSERT_TRUE(MakeClip(shared / "MasterDvdContentFolder" / "Chapter1.mov", "160x120"));
   ASSERT_TRUE(MakeClip(shared / "MasterDvdContentFolder" / "Chapter3.mov", "160x120"));
-  const fs::path clip = station.base() / "party.mov";
+  // The customers' clips come from the shared folder.
+  const fs::path clip = shared / "party.mov";
   ASSERT_TRUE(MakeClip(clip, "320x240"));
-  const fs::path broken = station.base() / "broken.mov";
+  const fs::path broken = shared / "broken.mov";
   e2e::WriteAll(broken, "not a movie");
   station.SetEnv("KIVO_SHARED_FOLDER", shared.string());
 

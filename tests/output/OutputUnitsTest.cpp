@@ -122,6 +122,7 @@ TEST(OutputFiles, VideoCopiesBesideTheOutput) {
   TOutputJob job;
   job.videoCopy = true;
   job.videoPath = clip.string();
+  job.videoFolders = {dir.Sub("images"), dir.path / "clips"};
   tSpecialPrintToFilePref rec;
   TOutputEnv env;
   DoIfVideoCopy(job, rec, out, env);  // the set does not keep web sizes: no copy
@@ -135,20 +136,64 @@ TEST(OutputFiles, VideoCopiesBesideTheOutput) {
   int files = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(out)) ++files;
   EXPECT_EQ(files, 2);
+
+  // Merged clips: with overwrite on one of the same name is replaced; with
+  // it off the merge takes a " copy" name, as a copy does.
   job.videoMerge = true;
-  bool merged = false;
-  env.mergeVideos = [&](const fs::path& c, const fs::path& d) { return merged = (c == clip && d == out / "party.mov"); };
-  DoIfVideoCopy(job, rec, out, env);
-  EXPECT_TRUE(merged);
-  // A clip inside the output folder keeps its file; the merge goes beside it.
-  job.videoPath = (out / "party.mov").string();
   fs::path mergedTo;
-  env.mergeVideos = [&](const fs::path&, const fs::path& d) {
+  env.mergeVideos = [&](const fs::path& c, const fs::path& d) {
     mergedTo = d;
-    return true;
+    return c == clip;
   };
   DoIfVideoCopy(job, rec, out, env);
+  EXPECT_EQ(mergedTo, out / "party.mov");
+  rec.overwrite = 0;
+  DoIfVideoCopy(job, rec, out, env);
   EXPECT_EQ(mergedTo, out / "party copy 1.mov");
+  mergedTo.clear();
+  DoIfVideoCopy(job, rec, dir.Sub("empty"), env);
+  EXPECT_EQ(mergedTo, dir.path / "empty" / "party.mov");
+
+  // A clip inside the output folder keeps its file, overwrite or not; the
+  // merge goes beside it. Here the output folder is one the clips come from.
+  job.videoFolders.push_back(out);
+  job.videoPath = (out / "party.mov").string();
+  rec.overwrite = 1;
+  DoIfVideoCopy(job, rec, out, env);
+  EXPECT_EQ(mergedTo, out / "party copy 1.mov");
+}
+
+// Only clips inside the served folders are copied; one elsewhere on the
+// machine, or reached through a link out of a served folder, is refused.
+TEST(OutputFiles, VideoCopiesComeOnlyFromTheServedFolders) {
+  outtest::TempDir dir;
+  const fs::path images = dir.Sub("images"), shared = dir.Sub("shared"), elsewhere = dir.Sub("elsewhere");
+  fs::create_directories(shared / "Videos");
+  std::ofstream(shared / "Videos" / "ours.mov") << "ours";
+  std::ofstream(images / "photo.mov") << "photo";
+  std::ofstream(elsewhere / "theirs.mov") << "theirs";
+  fs::create_directory_symlink(elsewhere, images / "door");
+  const fs::path out = dir.Sub("out");
+  TOutputJob job;
+  job.videoCopy = true;
+  job.videoFolders = {images, shared};
+  tSpecialPrintToFilePref rec;
+  rec.doNotResizeJpegForWeb = 1;
+  TOutputEnv env;
+  for (const fs::path& clip : {elsewhere / "theirs.mov", images / "door" / "theirs.mov",
+                               images / ".." / "elsewhere" / "theirs.mov", shared / "Videos" / "ours.mov",
+                               images / "photo.mov"}) {
+    job.videoPath = clip.string();
+    DoIfVideoCopy(job, rec, out, env);
+  }
+  EXPECT_FALSE(fs::exists(out / "theirs.mov"));
+  EXPECT_EQ(outtest::ReadFile(out / "ours.mov").size(), 4u);
+  EXPECT_EQ(outtest::ReadFile(out / "photo.mov").size(), 5u);
+  // With no served folder known nothing is copied.
+  job.videoFolders.clear();
+  job.videoPath = (images / "photo.mov").string();
+  DoIfVideoCopy(job, rec, dir.Sub("none"), env);
+  EXPECT_TRUE(fs::is_empty(dir.path / "none"));
 }
 
 TEST(PrintInfo, TheJobsPrintSettingsAreKeptUntilTheNextJobReplacesThem) {

@@ -1,10 +1,12 @@
 // Commands by argument vector, the start-at-login unit and the video merge
 // (a real ffmpeg run over clips the test makes).
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "common/TempDir.h"
@@ -220,4 +222,43 @@ TEST(VideoMerge, FailedMergeLeavesNoFile) {
   EXPECT_EQ(MergeVideos(out / "broken.mov", out / "b.mov"), ioErr);
   EXPECT_FALSE(fs::exists(out / "b.mov"));
   EXPECT_FALSE(fs::exists(out / "Tempfile_b.mov"));
+}
+
+TEST(VideoMerge, TimeLimitIsTenTimesThePlayingTimeWithinBounds) {
+  EXPECT_EQ(platform::MergeTimeLimit(0.5), platform::kMergeLimitLeast);
+  EXPECT_EQ(platform::MergeTimeLimit(12.05), std::chrono::seconds(121));
+  EXPECT_EQ(platform::MergeTimeLimit(29.9), std::chrono::seconds(299));
+  EXPECT_EQ(platform::MergeTimeLimit(3600), platform::kMergeLimitMost);
+  EXPECT_EQ(platform::MergeTimeLimit(std::nullopt), platform::kMergeLimitMost);
+  EXPECT_EQ(platform::MergeTimeLimit(1e300 * 1e300), platform::kMergeLimitMost);
+}
+
+// An encoder that hangs is stopped at the limit, with what it started; the
+// merge fails and leaves nothing behind. Stand-ins for ffprobe (a clip of
+// half a second) and ffmpeg (which sleeps) come first on PATH.
+TEST(VideoMerge, AHungEncoderIsStoppedAtTheLimit) {
+  TempDir shared, out, bin;
+  ScopedEnv env("KIVO_SHARED_FOLDER", shared.path());
+  fs::create_directories(platform::MergeIntroClip().parent_path());
+  for (const fs::path& clip : {platform::MergeIntroClip(), platform::MergeOutroClip(), fs::path(out / "clip.mov")})
+    WriteText(clip, "a clip");
+  MakeExecutable(bin / "ffprobe",
+                 "#!/bin/sh\ncase \"$*\" in\n  *format=duration*) echo 0.5;;\n  *stream=width,height*) echo 160x120;;\n"
+                 "esac\n");
+  MakeExecutable(bin / "ffmpeg", "#!/bin/sh\nsleep 600 &\necho $! > \"" + (bin / "sleeper") + "\"\nwait\n");
+  ScopedEnv path("PATH", bin.path() + ":" + std::getenv("PATH"));
+
+  EXPECT_EQ(MergeVideos(out / "clip.mov", out / "merged.mov"), ioErr);
+  EXPECT_FALSE(fs::exists(out / "merged.mov"));
+  EXPECT_FALSE(fs::exists(out / "Tempfile_merged.mov"));
+  const pid_t sleeper = std::atoi(ReadText(bin / "sleeper").c_str());
+  ASSERT_GT(sleeper, 0);
+  // The encoder's own child went with it (a zombie at most, until reaped).
+  bool gone = ::kill(sleeper, 0) != 0;
+  if (!gone) {
+    std::ifstream status("/proc/" + std::to_string(sleeper) + "/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("State:", 0) == 0) gone = line.find('Z') != std::string::npos;
+  }
+  EXPECT_TRUE(gone);
 }

@@ -1,5 +1,7 @@
 #include "host/notify/DistributedNotifications.h"
 
+#include "host/notify/BusProbe.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -10,12 +12,18 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 namespace host {
+
+namespace {
+// How long the session bus may take to accept the connection and answer.
+constexpr std::chrono::milliseconds kBusAnswerLimit{3000};
+}  // namespace
 
 // ---- values ----------------------------------------------------------------
 
@@ -131,6 +139,7 @@ struct DistributedNotificationCenter::Impl {
   int nextId = 1;
   bool subscribed = false;
   std::optional<bool> busReachable;
+  std::string unreachableReason;
   NotificationReceiver receiver;
 
   bool BusReachable() {
@@ -138,15 +147,23 @@ struct DistributedNotificationCenter::Impl {
     // Without an address, libdbus would try to start a bus of its own through
     // X11; a job must never wait on that, so only the standard per-user socket
     // counts as a session bus then.
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address == nullptr || *address == '\0') {
-      const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-      if (runtime == nullptr || !QFileInfo::exists(QString::fromLocal8Bit(runtime) + "/bus")) {
-        busReachable = false;
-        return false;
-      }
+    const std::optional<std::string> address = SessionBusAddress();
+    if (!address) {
+      unreachableReason = "no session bus address";
+      busReachable = false;
+      return false;
+    }
+    // Qt waits without a limit for a bus to answer; it is handed the bus
+    // only once the bus has answered the probe in time.
+    const BusProbeResult probe = ProbeBus(*address, kBusAnswerLimit);
+    if (!probe.answered) {
+      unreachableReason = probe.reason;
+      std::fprintf(stderr, "The session bus cannot be used: %s\n", probe.reason.c_str());
+      busReachable = false;
+      return false;
     }
     busReachable = QDBusConnection::sessionBus().isConnected();
+    if (!*busReachable) unreachableReason = "the session bus refused the connection";
     return *busReachable;
   }
 
@@ -191,6 +208,10 @@ DistributedNotificationCenter& DistributedNotificationCenter::Default() {
 
 bool DistributedNotificationCenter::HasSessionBus() { return impl_->BusReachable(); }
 
+std::string DistributedNotificationCenter::SessionBusProblem() {
+  return impl_->BusReachable() ? std::string() : impl_->unreachableReason;
+}
+
 bool DistributedNotificationCenter::Post(const std::string& name, const NotificationDict& userInfo,
                                          const std::string& object) {
   const std::string json = NotificationDictToJson(userInfo);
@@ -231,8 +252,9 @@ int DistributedNotificationCenter::AddObserver(const std::string& name, Observer
     }
     // The match rule is sent without waiting; one round trip to the bus makes
     // sure it is in force before the caller relies on the subscription.
-    QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Peer", "Ping"));
+    QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                                      "org.freedesktop.DBus.Peer", "Ping"),
+                                       QDBus::Block, int(kBusAnswerLimit.count()));
   }
   const int id = impl_->nextId++;
   impl_->observers.push_back({id, name, std::move(observer), distributed});

@@ -11,7 +11,8 @@
 // rule "type='signal',interface='org.kivo.DistributedNotification'"; for
 // example: dbus-monitor "type='signal',interface='org.kivo.DistributedNotification'".
 //
-// Posting never waits for a receiver. When no session bus is reachable the
+// Posting never waits for a receiver. A bus that does not answer within a
+// few seconds counts as no bus. When no session bus is reachable the
 // post is logged to standard error and dropped at once, so a job never blocks
 // on it. Observers are called from the Qt event loop of the main thread.
 #pragma once
@@ -92,7 +93,11 @@ class DistributedNotificationCenter {
   int AddObserver(const std::string& name, Observer observer, bool distributed = true);
   void RemoveObserver(int id);
 
+  // Whether a session bus answered; the first call checks, with a time limit
+  // of a few seconds, and the answer is kept for the life of the process.
   bool HasSessionBus();
+  // Why there is no session bus, for the log; empty when there is one.
+  std::string SessionBusProblem();
 
   ~DistributedNotificationCenter();
 

@@ -2,16 +2,42 @@
 
 #include <cups/cups.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "host/sys/Termination.h"
+
 namespace host {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int kConnectTimeoutMs = 10000;
+// How long one request may wait for the printer's answer, and how often the
+// wait looks whether the program is asked to end.
+constexpr std::chrono::seconds kAnswerLimit{60};
+constexpr double kWaitSliceSeconds = 0.25;
+
+// The wait of one connection: libcups calls this each time a slice of the
+// wait has passed without an answer; 0 gives the wait up.
+struct AnswerWait {
+  Clock::time_point deadline = Clock::now() + kAnswerLimit;
+  bool gaveUp = false;
+  void Restart() { deadline = Clock::now() + kAnswerLimit; }
+};
+
+int KeepWaiting(http_t*, void* context) {
+  auto* wait = static_cast<AnswerWait*>(context);
+  if (TerminationRequested() || Clock::now() >= wait->deadline) {
+    wait->gaveUp = true;
+    return 0;
+  }
+  return 1;
+}
 
 bool IsPrinterURI(const std::string& s) { return s.rfind("ipp://", 0) == 0 || s.rfind("ipps://", 0) == 0; }
 
@@ -19,6 +45,7 @@ struct Dest {
   cups_dest_t* dest = nullptr;
   http_t* http = nullptr;
   cups_dinfo_t* info = nullptr;
+  AnswerWait wait;
   ~Dest() {
     if (info) cupsFreeDestInfo(info);
     if (http) httpClose(http);
@@ -29,6 +56,15 @@ struct Dest {
 std::string LastError(const char* what) {
   const char* text = cupsLastErrorString();
   return std::string(what) + ": " + (text && *text ? text : "no reason given");
+}
+
+// What to say about a request that failed: the program is ending, the
+// printer did not answer in time, or what libcups says.
+std::string WhyNoAnswer(const Dest& d, const char* what) {
+  if (TerminationRequested()) return kStoppedText;
+  if (d.wait.gaveUp)
+    return std::string(what) + ": the printer did not answer within " + std::to_string(kAnswerLimit.count()) + " s";
+  return LastError(what);
 }
 
 // Finds and connects to the destination.
@@ -49,15 +85,18 @@ std::unique_ptr<Dest> OpenDest(const std::string& destination, std::string* erro
   char resource[1024] = {};
   // A printer named by its URI is reached directly, not through a scheduler.
   const unsigned flags = IsPrinterURI(name) ? CUPS_DEST_FLAGS_DEVICE : CUPS_DEST_FLAGS_NONE;
-  d->http = cupsConnectDest(d->dest, flags, kConnectTimeoutMs, nullptr, resource, sizeof resource,
+  // The connection gives way to a request to end the program, and so does
+  // every wait for an answer on it.
+  d->http = cupsConnectDest(d->dest, flags, kConnectTimeoutMs, TerminationCancelFlag(), resource, sizeof resource,
                             nullptr, nullptr);
   if (!d->http) {
-    if (error) *error = LastError("the printer cannot be reached");
+    if (error) *error = TerminationRequested() ? std::string(kStoppedText) : LastError("the printer cannot be reached");
     return nullptr;
   }
+  httpSetTimeout(d->http, kWaitSliceSeconds, KeepWaiting, &d->wait);
   d->info = cupsCopyDestInfo(d->http, d->dest);
   if (!d->info) {
-    if (error) *error = LastError("the printer gives no information");
+    if (error) *error = WhyNoAnswer(*d, "the printer gives no information");
     return nullptr;
   }
   return d;
@@ -98,7 +137,11 @@ std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, co
 PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
   PrintJobResult result;
   auto d = OpenDest(r.destination, &result.message);
-  if (!d) return result;
+  auto stopped = [&] {
+    result.interrupted = TerminationRequested();
+    return result;
+  };
+  if (!d) return stopped();
   FILE* file = std::fopen(r.documentPath.c_str(), "rb");
   if (!file) {
     result.message = "the document " + r.documentPath + " cannot be read";
@@ -115,35 +158,42 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
 
   int jobID = 0;
   const char* title = r.jobName.empty() ? "Kivo-Processor" : r.jobName.c_str();
+  d->wait.Restart();
   ipp_status_t status = cupsCreateDestJob(d->http, d->dest, d->info, &jobID, title, count, options);
   if (status > IPP_STATUS_OK_CONFLICTING || jobID <= 0) {
     result.ippStatus = status;
-    result.message = LastError("the printer refused the job");
+    result.busy = status == IPP_STATUS_ERROR_BUSY;
+    result.message = WhyNoAnswer(*d, "the printer refused the job");
     cupsFreeOptions(count, options);
-    return result;
+    return stopped();
   }
   result.jobID = jobID;
+  d->wait.Restart();
   if (cupsStartDestDocument(d->http, d->dest, d->info, jobID, title, r.documentFormat.c_str(), 0, nullptr, 1) !=
       HTTP_STATUS_CONTINUE) {
     result.ippStatus = cupsLastError();
-    result.message = LastError("the printer refused the document");
-    cupsCancelDestJob(d->http, d->dest, jobID);
+    result.busy = result.ippStatus == IPP_STATUS_ERROR_BUSY;
+    result.message = WhyNoAnswer(*d, "the printer refused the document");
+    if (!TerminationRequested()) cupsCancelDestJob(d->http, d->dest, jobID);
     cupsFreeOptions(count, options);
-    return result;
+    return stopped();
   }
   std::vector<char> buffer(64 * 1024);
   bool written = true;
   size_t n = 0;
   while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+    d->wait.Restart();
     if (cupsWriteRequestData(d->http, buffer.data(), n) != HTTP_STATUS_CONTINUE) { written = false; break; }
   }
   if (std::ferror(file)) written = false;
+  d->wait.Restart();
   status = cupsFinishDestDocument(d->http, d->dest, d->info);
   cupsFreeOptions(count, options);
   result.ippStatus = status;
   if (!written || status > IPP_STATUS_OK_CONFLICTING) {
-    result.message = LastError("the document could not be sent");
-    return result;
+    result.busy = status == IPP_STATUS_ERROR_BUSY;
+    result.message = WhyNoAnswer(*d, "the document could not be sent");
+    return stopped();
   }
   result.ok = true;
   return result;

@@ -4,6 +4,10 @@
 // ("ipp://host:port/ipp/print"), or empty for the default destination (the
 // environment's LPDEST or PRINTER, which may also be a URI, else the CUPS
 // default). Nothing throws; failures come back with IPP's status and text.
+//
+// No wait is without end: connecting has a limit of 10 s and each request
+// one of 60 s for the printer's answer; both give way within a fraction of a
+// second when the program is asked to end (host/sys/Termination.h).
 #pragma once
 
 #include <optional>
@@ -34,8 +38,16 @@ struct PrintJobResult {
   bool ok = false;
   int jobID = 0;
   int ippStatus = 0;
+  // The printer said it is busy (server-error-busy): it may take the job
+  // later. Nothing of this job stays with the printer.
+  bool busy = false;
+  // Given up because the program is ending.
+  bool interrupted = false;
   std::string message;
 };
+
+// The message of a wait given up because the program is ending.
+inline constexpr char kStoppedText[] = "stopped because the program is ending";
 
 // The paper the destination uses for `media` (empty: its default) and its
 // default resolution (300 dpi when it names none).

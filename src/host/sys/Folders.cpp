@@ -1,5 +1,8 @@
 #include "host/sys/Folders.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "host/sys/FileIO.h"
 
 #include <pwd.h>
@@ -51,6 +54,22 @@ std::filesystem::path applicationFolder() {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   return folder;
+}
+
+bool ensureApplicationFolder(std::string* why) {
+  const std::filesystem::path folder = applicationFolder();
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (!std::filesystem::is_directory(folder)) {
+    if (why) *why = "the folder \"" + folder.string() + "\" cannot be created: " +
+                    (ec ? ec.message() : std::string("something else is there"));
+    return false;
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    if (why) *why = "the folder \"" + folder.string() + "\" cannot be written: " + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 std::filesystem::path logsFolder() { return xdgFolder("XDG_STATE_HOME", ".local/state") / "Kivo"; }

@@ -18,6 +18,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,9 @@ std::filesystem::path homeFolder();
 std::filesystem::path executablePath();  // empty when it cannot be found
 
 std::filesystem::path applicationFolder();
+// Creates the application folder when it is missing (with its parents) and
+// checks that the program can write in it; false with the reason otherwise.
+bool ensureApplicationFolder(std::string* why);
 std::filesystem::path logsFolder();
 std::filesystem::path configFolder();
 std::filesystem::path defaultsFile();

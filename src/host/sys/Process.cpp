@@ -4,13 +4,20 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <thread>
+
+#include "host/sys/Termination.h"
 
 extern char** environ;
 
@@ -94,6 +101,117 @@ bool reap(pid_t pid, int options, int& status) {
   }
 }
 
+// The process groups of the supervised children that run now: killed when
+// the program exits while one of them still runs.
+std::mutex gGroupsMutex;
+std::set<pid_t> gGroups;
+
+void KillRunningGroups() {
+  std::lock_guard<std::mutex> lock(gGroupsMutex);
+  for (pid_t group : gGroups) ::kill(-group, SIGKILL);
+  gGroups.clear();
+}
+
+void RegisterGroup(pid_t group) {
+  static std::once_flag once;
+  std::call_once(once, [] { std::atexit(KillRunningGroups); });
+  std::lock_guard<std::mutex> lock(gGroupsMutex);
+  gGroups.insert(group);
+}
+
+void UnregisterGroup(pid_t group) {
+  std::lock_guard<std::mutex> lock(gGroupsMutex);
+  gGroups.erase(group);
+}
+
+// The program's path as execve needs it: a name without "/" is looked up
+// on PATH here, before the fork, since the child may only make
+// async-signal-safe calls.
+std::string ResolveProgram(const std::string& program) {
+  if (program.find('/') != std::string::npos) return program;
+  const char* env = std::getenv("PATH");
+  const std::string path = env && *env ? env : "/usr/local/bin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    std::string folder = path.substr(start, end - start);
+    start = end + 1;
+    if (folder.empty()) folder = ".";
+    const std::string candidate = folder + "/" + program;
+    struct stat st {};
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+  }
+  return {};
+}
+
+// Starts a child in a process group of its own that is killed when this
+// process dies (the parent-death signal). Returns 0 on success or the errno
+// of what failed, in the parent or before the child's exec.
+int SpawnSupervised(const std::string& program, std::vector<char*>& argv, int stdoutFd, pid_t* pid) {
+  const std::string path = ResolveProgram(program);
+  if (path.empty()) return ENOENT;
+  int status[2];
+  if (::pipe2(status, O_CLOEXEC) != 0) return errno;
+  const pid_t parent = ::getpid();
+  const pid_t child = ::fork();
+  if (child < 0) {
+    const int e = errno;
+    ::close(status[0]);
+    ::close(status[1]);
+    return e;
+  }
+  if (child == 0) {
+    // Only async-signal-safe calls from here to the exec.
+    ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);  // the parent died before the line above
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig)
+      if (sig != SIGKILL && sig != SIGSTOP) ::sigaction(sig, &dfl, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    const int in = ::open("/dev/null", O_RDONLY);
+    if (in >= 0 && in != STDIN_FILENO) {
+      ::dup2(in, STDIN_FILENO);
+      ::close(in);
+    }
+    if (stdoutFd >= 0) ::dup2(stdoutFd, STDOUT_FILENO);
+    ::execve(path.c_str(), argv.data(), environ);
+    const int e = errno;
+    [[maybe_unused]] ssize_t n = ::write(status[1], &e, sizeof e);
+    ::_exit(127);
+  }
+  ::close(status[1]);
+  // The group exists from the parent's side too, so that a kill right away
+  // reaches it whichever of the two ran first.
+  ::setpgid(child, child);
+  int childErr = 0;
+  ssize_t n;
+  do n = ::read(status[0], &childErr, sizeof childErr);
+  while (n < 0 && errno == EINTR);
+  ::close(status[0]);
+  if (n == sizeof childErr) {
+    int ignored = 0;
+    ::waitpid(child, &ignored, 0);
+    return childErr;
+  }
+  *pid = child;
+  return 0;
+}
+
+// True once the child has ended; it stays a zombie until reaped.
+bool hasEnded(pid_t pid) {
+  for (;;) {
+    siginfo_t info{};
+    if (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) return info.si_pid == pid;
+    if (errno != EINTR) return true;  // nothing to wait for
+  }
+}
+
 }  // namespace
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
@@ -104,26 +222,26 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     result.error = std::string("cannot make a pipe: ") + std::strerror(errno);
     return result;
   }
-  SpawnSetup setup;
-  posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  if (options.captureOutput) posix_spawn_file_actions_adddup2(&setup.actions, pipeFds[1], STDOUT_FILENO);
-  short flags = 0;
-  if (options.timeout) {
-    // Its own process group, so that a timeout also ends what it started.
-    posix_spawnattr_setpgroup(&setup.attr, 0);
-    flags |= POSIX_SPAWN_SETPGROUP;
-  }
-  setup.resetSignals(flags);
-
+  const bool supervised = options.timeout || options.stopOnTermination;
   std::vector<char*> argv = makeArgv(program, arguments);
   pid_t pid = -1;
-  int rc = ::posix_spawnp(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), environ);
+  int rc = 0;
+  if (supervised) {
+    rc = SpawnSupervised(program, argv, pipeFds[1], &pid);
+  } else {
+    SpawnSetup setup;
+    posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (options.captureOutput) posix_spawn_file_actions_adddup2(&setup.actions, pipeFds[1], STDOUT_FILENO);
+    setup.resetSignals(0);
+    rc = ::posix_spawnp(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), environ);
+  }
   if (pipeFds[1] >= 0) ::close(pipeFds[1]);
   if (rc != 0) {
     if (pipeFds[0] >= 0) ::close(pipeFds[0]);
     result.error = "cannot run " + program + ": " + std::strerror(rc);
     return result;
   }
+  if (supervised) RegisterGroup(pid);
   result.started = true;
 
   const std::size_t cap = options.maxOutputBytes;
@@ -133,25 +251,26 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   int status = 0;
   bool exited = false;
 
-  if (outFd < 0 && !options.timeout) {
+  if (!supervised && outFd < 0) {
     exited = reap(pid, 0, status);
   } else {
     int pidFd = openPidfd(pid);
     while (!exited) {
       int waitMs = -1;
-      if (options.timeout) {
+      const bool stop = options.stopOnTermination && TerminationRequested();
+      if (stop || options.timeout) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-          result.timedOut = true;
+        if (stop || left <= 0) {
+          (stop ? result.interrupted : result.timedOut) = true;
           ::kill(-pid, SIGKILL);
-          exited = reap(pid, 0, status);
           break;
         }
         waitMs = static_cast<int>(std::min<long long>(left, 1 << 30));
       }
       // Without a process descriptor the exit is noticed by polling waitpid
-      // every 50 ms.
+      // every 50 ms; a request to end is looked at every 100 ms.
       if (pidFd < 0) waitMs = waitMs < 0 ? 50 : std::min(waitMs, 50);
+      if (options.stopOnTermination) waitMs = waitMs < 0 ? 100 : std::min(waitMs, 100);
       pollfd fds[2];
       nfds_t n = 0;
       if (outFd >= 0) fds[n++] = {outFd, POLLIN, 0};
@@ -162,9 +281,18 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
         ::close(outFd);
         outFd = -1;
       }
-      exited = reap(pid, WNOHANG, status);
+      exited = supervised ? hasEnded(pid) : reap(pid, WNOHANG, status);
     }
     if (pidFd >= 0) ::close(pidFd);
+    if (supervised) {
+      // A child that was stopped takes everything it started with it; the
+      // child is not reaped before this, so its group id cannot have been
+      // handed to another process. What a child that ended by itself left
+      // running (a program it started on purpose) is left alone.
+      if (result.timedOut || result.interrupted) ::kill(-pid, SIGKILL);
+      UnregisterGroup(pid);
+      exited = false;
+    }
     if (!exited) exited = reap(pid, 0, status);
     // What the child wrote before it ended is still in the pipe; anything its
     // own children write later is not waited for.

@@ -18,6 +18,9 @@ namespace host {
 struct ProcessOptions {
   // On expiry the child and every process of its group are killed.
   std::optional<std::chrono::milliseconds> timeout;
+  // When the program is asked to end (host/sys/Termination.h), the child and
+  // its group are killed within a fraction of a second instead of waited for.
+  bool stopOnTermination = false;
   bool captureOutput = false;               // collect the child's standard output
   std::size_t maxOutputBytes = 16u << 20;   // output beyond this is read and dropped
 };
@@ -27,13 +30,20 @@ struct ProcessResult {
   int exitStatus = -1;   // the exit code when the child exited normally
   int termSignal = 0;    // the signal that ended it, else 0
   bool timedOut = false;
+  bool interrupted = false;  // killed because the program is ending
   std::string output;    // standard output when captured
   std::string error;     // why it could not be started
-  bool succeeded() const { return started && !timedOut && termSignal == 0 && exitStatus == 0; }
+  bool succeeded() const { return started && !timedOut && !interrupted && termSignal == 0 && exitStatus == 0; }
 };
 
 // Runs the program with the arguments (not counting argv[0], which is the
 // program) and waits for it to end.
+//
+// A child with a time limit or one that stops on termination runs in a
+// process group of its own, which is killed as a whole when it is stopped,
+// when this program exits while it runs, and (for the child itself) when
+// this program dies without exiting, even by SIGKILL: no helper outlives the
+// program that waited for it.
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options = {});
 

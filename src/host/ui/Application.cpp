@@ -18,6 +18,7 @@
 #include <map>
 #include <unistd.h>
 
+#include "host/sys/Termination.h"
 #include "host/ui/QtBridge.h"
 #include "host/ui/View.h"
 
@@ -30,11 +31,17 @@ int gSignalPipe[2] = {-1, -1};
 void OnQuitSignal(int signo) {
   const int saved = errno;
   const unsigned char byte = static_cast<unsigned char>(signo);
-  // Only async-signal-safe work here: the event loop reads the pipe.
+  // Only async-signal-safe work here: the event loop reads the pipe, and a
+  // job step waiting on a neighbour sees the flag.
+  host::NoteTerminationRequested();
   [[maybe_unused]] ssize_t n = write(gSignalPipe[1], &byte, 1);
   errno = saved;
 }
 
+}  // namespace
+
+namespace {
+std::string gDisplayNote;
 }  // namespace
 
 void host::InitFramework(int argc, char** argv) {
@@ -43,9 +50,20 @@ void host::InitFramework(int argc, char** argv) {
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   const bool noDisplay = (display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0');
-  if ((platform == nullptr || *platform == '\0') && noDisplay) {
+  const bool chosen = platform != nullptr && *platform != '\0';
+  std::string firstChoice;
+  if (!chosen && noDisplay) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     std::fprintf(stderr, "No display: running on the offscreen platform; alerts answer themselves\n");
+  } else {
+    // Qt aborts when no platform in its list can start, as when DISPLAY
+    // names no X server; the offscreen platform at the end of the list
+    // lets the program run unattended instead.
+    std::string list = chosen ? platform : (wayland != nullptr && *wayland != '\0' ? "wayland;xcb" : "xcb");
+    firstChoice = list.substr(0, list.find(';'));
+    if (list.find("offscreen") == std::string::npos && list.find("minimal") == std::string::npos)
+      list += ";offscreen";
+    setenv("QT_QPA_PLATFORM", list.c_str(), 1);
   }
   // Qt keeps references to argc and argv for the life of the application.
   static int storedArgc = argc;
@@ -54,7 +72,15 @@ void host::InitFramework(int argc, char** argv) {
   // Never destroyed: windows and the menu bar live until the process ends.
   auto* app = new QApplication(storedArgc, storedArgv.data());
   app->setQuitOnLastWindowClosed(false);
+  if (!firstChoice.empty() && QGuiApplication::platformName() == "offscreen" && firstChoice != "offscreen") {
+    gDisplayNote = "The display " + std::string(display ? display : "") + (wayland && *wayland ? " / " : "") +
+                   std::string(wayland ? wayland : "") + " cannot be used (platform \"" + firstChoice +
+                   "\"): running on the offscreen platform; alerts answer themselves";
+    std::fprintf(stderr, "%s\n", gDisplayNote.c_str());
+  }
 }
+
+const std::string& host::DisplayFallbackNote() { return gDisplayNote; }
 
 void host::Beep() {
   if (host::IsUnattended()) {

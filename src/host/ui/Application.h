@@ -30,7 +30,12 @@ namespace host {
 // Makes the Qt application object once. With no display (neither DISPLAY nor
 // WAYLAND_DISPLAY set) and no QT_QPA_PLATFORM chosen, Qt's offscreen platform
 // is used, so the program runs unattended without a flag.
+// A display that cannot be used (DISPLAY naming no X server) also gives
+// the offscreen platform, with a line on standard error, instead of an abort.
 void InitFramework(int argc, char** argv);
+// That line, for the day's log once it is open; empty when the display in
+// use is the one asked for.
+const std::string& DisplayFallbackNote();
 
 // The system beep; with no display it is only logged.
 void Beep();

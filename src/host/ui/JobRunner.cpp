@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "host/sys/Termination.h"
 #include "host/ui/QtBridge.h"
 
 namespace host {
@@ -34,6 +35,9 @@ void JobRunner::WakeOnReadable(int fd, std::function<bool()> drain) {
 
 bool JobRunner::RunOneStep() {
   if (busy_ || !step_) return false;
+  // Once the program is asked to end no new step starts; the request itself
+  // arrives through the event loop and winds the runner down.
+  if (host::TerminationRequested()) return false;
   busy_ = true;
   ++steps_;
   delayNext_ = 0;

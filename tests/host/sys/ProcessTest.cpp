@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "host/sys/TempDir.h"
+#include "host/sys/Termination.h"
 
 using namespace host;
 using namespace std::chrono_literals;
@@ -82,6 +88,96 @@ TEST(Process, DetachedProgramRunsOnItsOwn) {
   ASSERT_TRUE(startDetached("sh", {"-c", "touch \"$1\"", "sh", marker.string()}));
   for (int i = 0; i < 200 && !std::filesystem::exists(marker); ++i) std::this_thread::sleep_for(20ms);
   EXPECT_TRUE(std::filesystem::exists(marker));
+}
+
+// A process that has ended: gone, or a zombie nobody reaped yet.
+bool Ended(pid_t pid) {
+  if (::kill(pid, 0) != 0) return true;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("State:", 0) == 0) return line.find('Z') != std::string::npos;
+  return true;
+}
+
+bool WaitEnded(pid_t pid) {
+  for (int i = 0; i < 500; ++i) {
+    if (Ended(pid)) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return Ended(pid);
+}
+
+pid_t ReadPid(const std::filesystem::path& file) {
+  for (int i = 0; i < 500; ++i) {
+    std::ifstream in(file);
+    pid_t pid = 0;
+    if (in >> pid && pid > 0) return pid;
+    std::this_thread::sleep_for(20ms);
+  }
+  return 0;
+}
+
+// A request to end the program stops a child that would run for a minute,
+// with what it started; without the option the child is waited for. Run in
+// a process of its own, since the request cannot be withdrawn.
+TEST(ProcessDeathTest, ARequestToEndStopsTheChildGroup) {
+  testing_support::TempDir dir;
+  const auto pidFile = dir / "sleeper";
+  EXPECT_EXIT(
+      {
+        std::thread([] {
+          std::this_thread::sleep_for(300ms);
+          NoteTerminationRequested();
+        }).detach();
+        ProcessOptions options;
+        options.stopOnTermination = true;
+        options.timeout = std::chrono::minutes(5);
+        auto r = runProcess("sh", {"-c", "sleep 60 & echo $! > \"$1\"; wait", "sh", pidFile.string()}, options);
+        const pid_t sleeper = ReadPid(pidFile);
+        const bool ok = r.started && r.interrupted && !r.timedOut && !r.succeeded() && sleeper > 0 && WaitEnded(sleeper);
+        std::_Exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+
+  // Without the option the same request leaves the child to finish.
+  EXPECT_EXIT(
+      {
+        NoteTerminationRequested();
+        auto r = runProcess("sh", {"-c", "sleep 0.3; echo done"}, {std::chrono::seconds(30), false, true});
+        std::_Exit(r.succeeded() && r.output == "done\n" ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// A child with a time limit does not outlive the program that started it,
+// even when that program is killed outright.
+TEST(Process, ASupervisedChildEndsWhenItsParentIsKilled) {
+  testing_support::TempDir dir;
+  const auto pidFile = dir / "child";
+  const pid_t parent = ::fork();
+  ASSERT_GE(parent, 0);
+  if (parent == 0) {
+    ProcessOptions options;
+    options.timeout = std::chrono::minutes(5);
+    runProcess("sh", {"-c", "echo $$ > \"$1\"; exec sleep 60", "sh", pidFile.string()}, options);
+    std::_Exit(0);
+  }
+  const pid_t child = ReadPid(pidFile);
+  ASSERT_GT(child, 0);
+  ::kill(parent, SIGKILL);
+  ::waitpid(parent, nullptr, 0);
+  EXPECT_TRUE(WaitEnded(child));
+}
+
+TEST(Process, AProgramNotOnThePathIsNotStartedWithALimitEither) {
+  ProcessOptions options;
+  options.timeout = std::chrono::seconds(5);
+  auto r = runProcess("kivo-no-such-program-anywhere", {}, options);
+  EXPECT_FALSE(r.started);
+  EXPECT_NE(r.error.find("kivo-no-such-program-anywhere"), std::string::npos);
+  auto notExecutable = runProcess("/etc/passwd", {}, options);
+  EXPECT_FALSE(notExecutable.started);
 }
 
 }  // namespace

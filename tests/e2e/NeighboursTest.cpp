@@ -1,0 +1,284 @@
+// The running processor against neighbours that do not answer or cannot be
+// had: a session bus that accepts and stays silent, a video encoder that
+// hangs, printers that never answer or are busy, a display with no server,
+// an application folder that cannot be made and a second copy. Each time the
+// program goes on or says why it cannot, and SIGTERM ends it within seconds.
+#include <fstream>
+
+#include "common/FakeIppPrinter.h"
+#include "e2e/E2E.h"
+
+#include "host/sys/UserDefaults.h"
+#include "layout/Objects.h"
+#include "prefs/PrefRecords.h"
+#include "prefs/PrefStore.h"
+
+namespace {
+
+namespace fs = e2e::fs;
+
+jobwriter::TJobDescription PhotoJob(const std::string& photo, const std::string& templ = "E2E") {
+  jobwriter::TJobDescription job;
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  job.templateName = CStr31_AC(templ);
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
+  return job;
+}
+
+using testing_support::FakeIppPrinter;
+using testing_support::MuteListener;
+
+TEST(Neighbours, ASilentSessionBusTurnsNotificationsOffAndJobsStillPrint) {
+  e2e::Station station("silentbus");
+  MuteListener bus((station.base() / "bus").string());
+  ASSERT_TRUE(bus.ok());
+  station.SetEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (station.base() / "bus").string());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(PhotoJob("Red.jpg"), "red.trpr"));
+  EXPECT_FALSE(station.WaitForSetOutput('A', 60).empty()) << station.Log();
+  EXPECT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_NE(station.Log().find("notifications to and from the other station applications are off"), std::string::npos)
+      << station.Log();
+  EXPECT_GE(bus.connections(), 1u);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+jobwriter::TJobDescription PrinterJob(const std::string& photo) {
+  jobwriter::TJobDescription job = PhotoJob(photo, "Printer");
+  job.printer = 8;
+  job.canvas = 5;
+  return job;
+}
+
+// A printer that takes the connection and never answers holds the job; on
+// SIGTERM the program ends within seconds and the job is still there, with
+// its photo, for the next start; nothing went to the unknown-jobs folder and
+// nothing was counted.
+TEST(Neighbours, SigtermEndsTheWaitForASilentPrinterAndKeepsTheJob) {
+  e2e::Station station("silentprinter");
+  MuteListener printer;
+  ASSERT_TRUE(printer.ok());
+  station.SetEnv("PRINTER", printer.uri());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "silent.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return printer.connections() >= 1; }, 60)) << station.Log();
+  // Well inside the printer's own answer limit of a minute.
+  EXPECT_EQ(station.Stop(15), 0) << station.Log();
+  EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
+  EXPECT_TRUE(fs::exists(station.allFiles() / "silent.trpr") || fs::exists(station.jobs() / "silent.trpr"))
+      << station.Log();
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count"));
+  EXPECT_EQ(station.Log().find("The page could not be printed"), std::string::npos) << station.Log();
+  EXPECT_NE(station.Log().find("the job is kept"), std::string::npos) << station.Log();
+
+  // The next start prints it.
+  FakeIppPrinter working(0);
+  ASSERT_TRUE(working.ok());
+  station.SetEnv("PRINTER", working.uri());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  EXPECT_TRUE(e2e::WaitUntil([&] { return working.documents().size() == 1; }, 60)) << station.Log();
+  EXPECT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// A printer that is busy twice and then takes the job: the program waits and
+// offers it again, saying so, and the job prints once and is counted.
+TEST(Neighbours, ABusyPrinterIsWaitedForAndTakesTheJob) {
+  e2e::Station station("busyprinter");
+  FakeIppPrinter printer(2);
+  ASSERT_TRUE(printer.ok());
+  station.SetEnv("PRINTER", printer.uri());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "busy.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return printer.documents().size() == 1; }, 60)) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_EQ(printer.busyAnswered(), 2);
+  EXPECT_EQ(printer.jobsCreated(), 1);
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("Printer busy: trying again in 2 s (try 2)"), std::string::npos) << log;
+  EXPECT_NE(log.find("Printer busy: trying again in 4 s (try 3)"), std::string::npos) << log;
+  EXPECT_NE(log.find("Currently printing another job"), std::string::npos) << log;
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_TRUE(fs::exists(station.root() / "Kivo-Processor Count"));
+}
+
+// A printer that stays busy fails the job once the (here shortened) limit
+// has passed, like any printer that does not take it.
+TEST(Neighbours, APrinterBusyBeyondTheLimitFailsTheJob) {
+  e2e::Station station("alwaysbusy");
+  FakeIppPrinter printer(1000);
+  ASSERT_TRUE(printer.ok());
+  station.SetEnv("PRINTER", printer.uri());
+  station.SetEnv("KIVO_PRINTER_BUSY_LIMIT", "5");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "busy.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFiles(station.unknown()).empty(); }, 60)) << station.Log();
+  EXPECT_TRUE(printer.documents().empty());
+  EXPECT_EQ(printer.busyAnswered(), 2);  // after 2 s, the next pause of 4 s would pass the limit
+  EXPECT_NE(station.Log().find("the printer stayed busy for 5 s"), std::string::npos) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count"));
+}
+
+// DISPLAY naming no X server: the program runs on the offscreen platform and
+// says so, instead of aborting.
+TEST(Neighbours, ADisplayWithNoServerGivesTheOffscreenPlatform) {
+  e2e::Station station("nodisplay");
+  station.SetEnv("QT_QPA_PLATFORM", "");
+  station.SetEnv("WAYLAND_DISPLAY", "");
+  station.SetEnv("DISPLAY", ":4917");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(PhotoJob("Red.jpg"), "red.trpr"));
+  EXPECT_FALSE(station.WaitForSetOutput('A', 60).empty()) << station.Log();
+  const std::string expected = "The display :4917 cannot be used (platform \"xcb\"): running on the offscreen platform";
+  EXPECT_NE(station.Console().find(expected), std::string::npos) << station.Console();
+  EXPECT_NE(station.Log().find(expected), std::string::npos);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// An application folder that cannot be made ends the program at once with a
+// non-zero status and the reason on its standard error.
+TEST(Neighbours, AnApplicationFolderThatCannotBeMadeStopsTheStart) {
+  e2e::Station station("noappfolder");
+  e2e::WriteAll(station.base() / "plain-file", "not a folder");
+  const fs::path app = station.base() / "plain-file" / "app";
+  station.SetEnv("KIVO_APP_FOLDER", app.string());
+  ASSERT_TRUE(station.Launch());
+  EXPECT_EQ(station.Wait(30), 1) << station.Log();
+  const std::string console = station.Console();
+  EXPECT_NE(console.find("Kivo-Processor cannot start: the folder \"" + app.string() + "\" cannot be created"),
+            std::string::npos)
+      << console;
+  EXPECT_FALSE(fs::exists(app));
+}
+
+// A second copy is refused with status 1, and says why on its standard error
+// as well as in the log.
+TEST(Neighbours, ASecondCopySaysWhyItEnds) {
+  e2e::Station first("firstcopy");
+  ASSERT_TRUE(first.Start()) << first.Log();
+  e2e::Station second("secondcopy");
+  second.SetEnv("XDG_RUNTIME_DIR", (first.base() / "run").string());
+  ASSERT_TRUE(second.Launch());
+  EXPECT_EQ(second.Wait(30), 1) << second.Log();
+  EXPECT_NE(second.Console().find("Another version of Kivo-Processor is already running"), std::string::npos)
+      << second.Console();
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(first.Stop(), 0);
+}
+
+// A station whose set 1 keeps web sizes (which the video copy needs), with
+// `overwrite` as given, the shared folder holding the intro and outro clips,
+// and stand-ins first on PATH: ffprobe describes every clip as 160 x 120,
+// half a second, without sound; ffmpeg runs `ffmpegScript`. The customer's
+// clip "party.mov" waits in the images folder's "videos".
+fs::path PrepareMerge(e2e::Station& station, const std::string& ffmpegScript, bool overwrite) {
+  mySetAllDefaults();
+  tSpecialPrintToFilePref* set = getMyPrintToFileSetPrefs(1);
+  set->doNotResizeJpegForWeb = 1;
+  set->overwrite = overwrite ? 1 : 0;
+  const std::vector<uint8_t> blob = PrintToFileSetBlob(1);
+  EXPECT_TRUE(station.SetDefault(PrintToFileSetKey(1), host::PlistValue(host::PlistData(blob.begin(), blob.end()))));
+  const fs::path shared = station.base() / "shared";
+  fs::create_directories(shared / "MasterDvdContentFolder");
+  e2e::WriteAll(shared / "MasterDvdContentFolder" / "Chapter1.mov", "intro");
+  e2e::WriteAll(shared / "MasterDvdContentFolder" / "Chapter3.mov", "outro");
+  station.SetEnv("KIVO_SHARED_FOLDER", shared.string());
+  const fs::path bin = station.base() / "bin";
+  fs::create_directories(bin);
+  e2e::WriteAll(bin / "ffprobe",
+                "#!/bin/sh\ncase \"$*\" in\n  *format=duration*) echo 0.5;;\n  *stream=width,height*) echo 160x120;;\n"
+                "esac\n");
+  e2e::WriteAll(bin / "ffmpeg", "#!/bin/sh\n" + ffmpegScript);
+  for (const char* tool : {"ffprobe", "ffmpeg"}) fs::permissions(bin / tool, fs::perms::owner_all);
+  station.SetEnv("PATH", bin.string() + ":" + std::getenv("PATH"));
+  return bin;
+}
+
+jobwriter::TJobDescription MergeJob(const e2e::Station& station) {
+  jobwriter::TJobDescription job = PhotoJob("Blue.jpg", "Video");
+  job.videoCopy = 1;
+  job.videoMerge = 1;
+  job.videoPath = (station.images() / "videos" / "party.mov").string();
+  return job;
+}
+
+void DropMergeJob(e2e::Station& station, const std::string& name) {
+  ASSERT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg"));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+  fs::create_directories(station.images() / "videos");
+  e2e::WriteAll(station.images() / "videos" / "party.mov", "the party");
+  ASSERT_TRUE(station.Drop(MergeJob(station), name));
+}
+
+pid_t PidIn(const fs::path& file) {
+  pid_t pid = 0;
+  e2e::WaitUntil([&] { return (pid = std::atoi(e2e::ReadAll(file).c_str())) > 0; }, 60);
+  return pid;
+}
+
+// Ended: gone, or a zombie that nobody has reaped yet.
+bool Ended(pid_t pid) {
+  return e2e::WaitUntil([&] {
+    if (::kill(pid, 0) != 0) return true;
+    const std::string status = e2e::ReadAll("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("State:");
+    return at == std::string::npos || status.find('Z', at) < status.find('\n', at);
+  }, 20);
+}
+
+// An encoder that hangs does not hold the program: SIGTERM ends it within
+// seconds, with the encoder and what it started.
+TEST(Neighbours, SigtermStopsAHungVideoMerge) {
+  e2e::Station station("hungmerge");
+  const fs::path bin = PrepareMerge(station, "echo $$ > \"$0.pid\"\nsleep 600 &\necho $! > \"$0.child\"\nwait\n", false);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  DropMergeJob(station, "merge.trpr");
+  const pid_t encoder = PidIn(bin / "ffmpeg.pid"), child = PidIn(bin / "ffmpeg.child");
+  ASSERT_GT(encoder, 0) << station.Log();
+  ASSERT_GT(child, 0);
+  EXPECT_EQ(station.Stop(15), 0) << station.Log();
+  EXPECT_TRUE(Ended(encoder));
+  EXPECT_TRUE(Ended(child));
+  EXPECT_NE(station.Log().find("merge result = failed (stopped because the program is ending)"), std::string::npos)
+      << station.Log();
+}
+
+// Killed outright, the program takes its encoder with it.
+TEST(Neighbours, AKilledProgramLeavesNoEncoderRunning) {
+  e2e::Station station("killedmerge");
+  const fs::path bin = PrepareMerge(station, "echo $$ > \"$0.pid\"\nexec sleep 600\n", false);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  DropMergeJob(station, "merge.trpr");
+  const pid_t encoder = PidIn(bin / "ffmpeg.pid");
+  ASSERT_GT(encoder, 0) << station.Log();
+  ::kill(station.pid(), SIGKILL);
+  EXPECT_EQ(station.Wait(), 128 + SIGKILL);
+  EXPECT_TRUE(Ended(encoder));
+}
+
+// With overwrite off a second merged clip of the same name does not replace
+// the first: it takes a " copy" name, as a page does.
+TEST(Neighbours, AMergedClipNeverReplacesAnEarlierOneWithOverwriteOff) {
+  e2e::Station station("mergecopy");
+  PrepareMerge(station, "for a; do last=$a; done\nprintf 'merged %s' \"$$\" > \"${last#file:}\"\n", false);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  DropMergeJob(station, "first.trpr");
+  ASSERT_TRUE(station.WaitForFile(station.SetFolder('A') / "party.mov")) << station.Log();
+  const std::string first = e2e::ReadAll(station.SetFolder('A') / "party.mov");
+  DropMergeJob(station, "second.trpr");
+  ASSERT_TRUE(station.WaitForFile(station.SetFolder('A') / "party copy.mov")) << station.Log();
+  EXPECT_EQ(e2e::ReadAll(station.SetFolder('A') / "party.mov"), first);
+  EXPECT_NE(e2e::ReadAll(station.SetFolder('A') / "party copy.mov"), first);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+}  // namespace
