@@ -15,6 +15,7 @@
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "imaging/ImageLoading.h"
+#include "layout/Objects.h"
 #include "host/ui/Widgets.h"
 #include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
@@ -87,6 +88,7 @@ FSSpec FolderSpecOfPath(const fs::path& folder) {
 
 void InitMacAppClasses() {
   host::RegisterWidgetClasses();
+  layout::RegisterLayoutObjectClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
   RegisterProgressWindowClasses();
@@ -278,6 +280,9 @@ void TBackgroundPrintApp::StartUpCommand() {
     gProgressIndicator->IProgressIndicator(kProgressWindow);
     platform::SetProgressIdleHook([] { gProgressIndicator->IdleProgress(); });
   }
+  // The image codecs are linked in; should they fail, the operator hears
+  // two beeps and is told that not everything will work.
+  CheckIfQuickTimeInstalled([] { host::Beep(); });
 }
 
 bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/base/ByteOrder.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/Offscreen.h"
 #include "platform/Polling.h"
@@ -226,4 +227,14 @@ bool ConvertOffscreenToSepiaSpooler(host::GWorld* src, const myImageColorAdjustI
   if (!mask) return true;
   myCopyDeepMask(untoned.get(), mask.get(), dst, src->bounds(), src->bounds(), src->bounds(), 0);
   return true;
+}
+
+void swapMyImageColorAdjustInfo(myImageColorAdjustInfo& info, bool convert) {
+  if (!convert) return;
+  for (int16_t* v : {&info.red, &info.green, &info.blue, &info.dark, &info.light, &info.gamma}) swapUInt16(v, true);
+}
+
+void swapFromHost_ImageColorAdjustInfo(myImageColorAdjustInfo& info, bool convert) {
+  for (int16_t* v : {&info.red, &info.green, &info.blue, &info.dark, &info.light, &info.gamma})
+    swapFromHost_UInt16(v, convert);
 }

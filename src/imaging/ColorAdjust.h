@@ -25,6 +25,14 @@ struct myImageColorAdjustInfo {
   friend bool operator==(const myImageColorAdjustInfo&, const myImageColorAdjustInfo&) = default;
 };
 
+// The record's byte order in place, for code that holds the six values as
+// they lie in a stored (big-endian) record. swapMyImageColorAdjustInfo turns
+// stored values into host order (a no-op on a big-endian host);
+// swapFromHost_ImageColorAdjustInfo reverses each value whenever `convert`
+// is set (host to stored order on this little-endian machine).
+void swapMyImageColorAdjustInfo(myImageColorAdjustInfo& info, bool convert);
+void swapFromHost_ImageColorAdjustInfo(myImageColorAdjustInfo& info, bool convert);
+
 using PackedRGB = std::vector<uint8_t>;
 
 // Page pixels to packed RGB (width*height*3, rows top to bottom) and back;

@@ -21,6 +21,7 @@
 #include "imaging/PhotoshopReader.h"
 #include "imaging/Resampler.h"
 #include "platform/FileNames.h"
+#include "platform/FolderLookup.h"
 #include "platform/Log.h"
 
 float myBlurValue = 2.0f;
@@ -281,7 +282,9 @@ host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution
     return nullptr;
   }
   if (r.info.xDpi > 0) resolution = static_cast<int16_t>(std::clamp(r.info.xDpi, 1.0, 32767.0));
-  if (!r.info.hasAlpha) myClearOffscreen(r.image.get());
+  // Graphics are drawn through a mask made from their alpha: one without an
+  // alpha channel covers its whole box.
+  if (!r.info.hasAlpha) myFillOffscreen(r.image.get());
   protectTheGworld(r.image.get());
   return std::move(r.image);
 }
@@ -307,7 +310,9 @@ host::GWorldHandle getGWorldFromFileSpecWithoutColorsyncProfile(const FSSpec& sp
 host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec) {
   host::ImageReadResult r = ReadSpec(spec);
   if (!r.ok()) return nullptr;
-  if (!r.info.hasAlpha) myClearOffscreen(r.image.get());
+  // An overlay is drawn through a mask made from its alpha: one without an
+  // alpha channel (a plain JPEG, an RGB PNG) is opaque, not invisible.
+  if (!r.info.hasAlpha) myFillOffscreen(r.image.get());
   protectTheGworld(r.image.get());
   return std::move(r.image);
 }
@@ -335,27 +340,75 @@ std::string GetGraphicsFolderPath() {
   return GraphicsFolder();
 }
 
+std::filesystem::path FindGraphicInCategory(const std::filesystem::path& graphicsFolder, const CStr31_AC& category,
+                                            const CStr63_AC& name) {
+  const std::string mac = name.ToMacRoman();
+  // Only a plain name counts: it names a file directly in the category folder.
+  if (mac.empty() || mac.find('/') != std::string::npos || mac.find("..") != std::string::npos ||
+      mac.find('\0') != std::string::npos)
+    return {};
+  if (category.IsEmpty() || graphicsFolder.empty()) return {};
+  FSSpec folder;
+  if (host::GetDirIDForPath(graphicsFolder.string(), &folder.vRefNum, &folder.parID) != noErr) return {};
+  const int32_t dirID = findFolder(folder, CStr255_AC::FromMacRoman(category.view()));
+  if (dirID == -1) return {};
+  std::string categoryPath;
+  if (host::GetPathForDirID(folder.vRefNum, dirID, &categoryPath) != noErr) return {};
+  std::string disk;
+  if (host::MacNameToDiskName(mac, &disk) != noErr || disk.empty() || disk.find('/') != std::string::npos ||
+      disk == "." || disk == "..")
+    return {};
+  const std::filesystem::path path = std::filesystem::path(categoryPath) / disk;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return {};
+  return path;
+}
+
 host::GWorldHandle getGraphicOnOffscreen(const CStr255_AC& name, const CStr255_AC& category, bool) {
   if (name.Length() >= 32 || category.Length() >= 32) return nullptr;
-  const std::string folder = GetGraphicsFolderPath();
-  const std::string categoryName = imaging::DiskNameOf(category.view());
-  const std::string fileName = imaging::DiskNameOf(name.view());
-  if (folder.empty() || categoryName.empty() || fileName.empty()) return nullptr;
-  const std::string path = host::JoinPath(host::JoinPath(folder, categoryName), fileName);
+  const std::filesystem::path path = FindGraphicInCategory(GetGraphicsFolderPath(), CStr31_AC::FromMacRoman(category.view()),
+                                                           CStr63_AC::FromMacRoman(name.view()));
+  if (path.empty()) {
+    platform::LogLine("The graphic \"" + host::MacRomanToUTF8(name.view()) + "\" was not found in the category \"" +
+                      host::MacRomanToUTF8(category.view()) + "\" of the graphics folder; nothing is drawn");
+    return nullptr;
+  }
   FSSpec spec;
-  if (host::MakeFSSpecFromPath(path, &spec) != noErr) return nullptr;
+  if (host::MakeFSSpecFromPath(path.string(), &spec) != noErr) return nullptr;
   int16_t resolution = 72;
   return getGWorldFromFileSpec(spec, resolution);
 }
 
-bool IsQuickTimeAvail(long* version) {
-  if (version) *version = 0x07000000;
+namespace {
+
+// A two-pixel image written and read back in each format the photos come in.
+bool CodecsReadBack() {
+  host::GWorldHandle probe = host::GWorld::Create(CLongRect_AC(0, 0, 1, 2));
+  if (!probe) return false;
+  for (host::ImageFormat format : {host::ImageFormat::kJpeg, host::ImageFormat::kPng, host::ImageFormat::kTiff}) {
+    std::vector<uint8_t> bytes;
+    if (!host::EncodeImage(*probe, format, host::ImageWriteOptions{}, &bytes).ok()) return false;
+    const host::ImageReadResult read = host::DecodeImage(bytes);
+    if (!read.ok() || read.image->width() != 2 || read.image->height() != 1) return false;
+  }
   return true;
 }
 
-void CheckIfQuickTimeInstalled() {
+}  // namespace
+
+bool IsQuickTimeAvail(long* version) {
+  static const bool available = CodecsReadBack();
+  if (version) *version = available ? 0x07000000 : 0;
+  return available;
+}
+
+void CheckIfQuickTimeInstalled(const std::function<void()>& beep) {
   if (IsQuickTimeAvail(nullptr)) return;
-  imaging::ReportMessageText("Warning: QuickTime is NOT Installed…\r\rNOT All Features Will Work Properly!");
+  if (beep) {
+    beep();
+    beep();
+  }
+  imaging::ReportMessageText("Warning: QuickTime is NOT Installed\xE2\x80\xA6\r\rNOT All Features Will Work Properly!");
 }
 
 // ---- image objects ----

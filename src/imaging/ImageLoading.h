@@ -13,6 +13,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -122,7 +124,9 @@ host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution
 // (v = height, h = width).
 host::GWorldHandle getGWorldFromFileSpecWithoutColorsyncProfile(const FSSpec& spec, int16_t divisor,
                                                                 CPoint_AC& size);
-// An overlay graphic: files without alpha come back with every alpha byte 0.
+// An overlay graphic with the file's alpha; a file without alpha comes back
+// fully opaque (every alpha byte 255), as does the graphic of
+// getGWorldFromFileSpec(spec, resolution).
 host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec);
 
 // The picture drawn into a new offscreen of its frame (PictReader.h); the
@@ -134,13 +138,25 @@ host::GWorldHandle PicHandle2GWorld(PicHandle picture);
 // root. Empty means unknown (every lookup then finds nothing).
 void SetGraphicsFolderPath(const std::string& utf8Path);
 std::string GetGraphicsFolderPath();
-// A graphic of the graphics folder by name and category; none when either is
-// 32 characters or longer, or the file does not exist.
+// The one graphic lookup of the frame graphics, overlays and group photos:
+// the file `name` (Mac Roman) directly inside the subfolder of
+// `graphicsFolder` named by `category`, the category matched without regard
+// to case and accents. Empty when the folder, the category or the file is
+// missing, or when the name is empty or holds "/", ".." or NUL.
+std::filesystem::path FindGraphicInCategory(const std::filesystem::path& graphicsFolder, const CStr31_AC& category,
+                                            const CStr63_AC& name);
+// A graphic of the graphics folder by name and category, found by
+// FindGraphicInCategory; none when either is 32 characters or longer, or
+// the file is not there (logged).
 host::GWorldHandle getGraphicOnOffscreen(const CStr255_AC& name, const CStr255_AC& category, bool flag);
 
-// The importer exists here whenever the program runs.
+// Whether the image codecs are there: true when the host's image files can
+// write and read back a JPEG, a PNG and a TIFF (tried once per run).
+// `version` gets 0x07000000 when they can, else 0.
 bool IsQuickTimeAvail(long* version);
-void CheckIfQuickTimeInstalled();
+// Start-up check: when the codecs are missing, `beep` twice and tell the
+// operator that not all features will work.
+void CheckIfQuickTimeInstalled(const std::function<void()>& beep);
 
 // ---- image objects ----
 

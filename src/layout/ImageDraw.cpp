@@ -191,16 +191,11 @@ bool KeyTurnedPhoto(host::GWorld* page, host::GWorld* photo, const CRect_AC& sou
   return ok;
 }
 
-bool SafeName(const CStr31_AC& name) {
-  const std::string s = name.ToMacRoman();
-  return !s.empty() && s.find('/') == std::string::npos && s.find("..") == std::string::npos &&
-         s.find('\0') == std::string::npos;
-}
-
 void DrawGraphics(host::GWorld* page, const CRect_AC& box, const TImageDrawRequest& r) {
-  if (!SafeName(r.graphicName) || !SafeName(r.graphicCategory)) return;
-  host::GWorldHandle g = getGraphicOnOffscreen(CStr255_AC(r.graphicName.ToMacRoman()),
-                                               CStr255_AC(r.graphicCategory.ToMacRoman()), true);
+  // Found through the graphic lookup the overlays use (case and accents of
+  // the category do not matter; names that could leave the folder find nothing).
+  host::GWorldHandle g = getGraphicOnOffscreen(CStr255_AC::FromMacRoman(r.graphicName.view()),
+                                               CStr255_AC::FromMacRoman(r.graphicCategory.view()), true);
   if (!g) return;
   if (r.job.matchRotationForPrint && isLandscape(L(box)) != isLandscape(g->bounds()))
     g = rotateGWorld90Degrees(r.job.rotationForPrint, std::move(g));

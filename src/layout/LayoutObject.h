@@ -13,7 +13,9 @@
 
 #include "host/base/Geometry.h"
 #include "host/base/MacTypes.h"
+#include "host/base/Streamable.h"
 #include "host/files/FSSpec.h"
+#include "layout/Descriptors.h"
 #include "layout/StoredBytes.h"
 
 namespace host { class GWorld; }
@@ -98,16 +100,24 @@ class TJobContext {
 CRect_AC ObjectBox(float left, float top, float width, float height, int16_t dpi);
 int16_t TruncToCoordinate(float value);
 
-class TLayoutObject {
+// A layout object is also streamable: besides its job-file record it has the
+// framework's streamed form (ReadFrom/WriteTo over a CStream_AC), through
+// which a stream creates objects by class name (RegisterLayoutObjectClasses,
+// Objects.h). Job files never use the streamed form.
+class TLayoutObject : public MStreamable_AC {
  public:
   TLayoutObject() = default;
   TLayoutObject(const TLayoutObject&) = default;
   TLayoutObject& operator=(const TLayoutObject&) = delete;
-  virtual ~TLayoutObject() = default;
+  ~TLayoutObject() override = default;
 
   // Writes the object back as a job-file record: class head, descriptor
   // size, descriptor, and the blocks that follow the record in the file.
   virtual void WriteTo(TJobWriter& out) const = 0;
+  using MStreamable_AC::WriteTo;
+  // The streamed base fields: bounds (top, left, bottom, right as 32-bit
+  // numbers), type code, then left, top, width and height (32-bit floats).
+  void ReadFrom(CStream_AC* stream) override;
   // The top-left corner of the bounds (top as vertical, left as horizontal).
   void GetRealPageOffset(CLongPoint_AC& offset) const { offset = {fBounds.top, fBounds.left}; }
   // Draws the object into the page. True when drawn or skipped by the
@@ -135,6 +145,14 @@ class TLayoutObject {
   template <typename D>
   void SetPlacement(const D& d) {
     fLeft = d.head.fLeft; fTop = d.head.fTop; fWidth = d.head.fWidth; fHeight = d.head.fHeight;
+  }
+  // Writes the base fields in the order ReadFrom reads them.
+  void WriteBaseTo(CStream_AC* stream) const;
+  // Puts the base fields into a descriptor head, so that an object read
+  // from a stream writes the same job-file record as one made by New.
+  void CopyBaseToHead(tLayoutInfo& head) const {
+    head.fBounds = fBounds;
+    head.fLeft = fLeft; head.fTop = fTop; head.fWidth = fWidth; head.fHeight = fHeight;
   }
 
   CLongRect_AC fBounds;

@@ -24,6 +24,11 @@ char CodeChar(OSType code, int shift) {
 
 // ---- image
 
+TImageObject::TImageObject() {
+  fDesc.fFile.vRefNum = -100;
+  fDesc.fFile.parID = 0;
+}
+
 TImageObject::TImageObject(const TImageObject& o)
     : TLayoutObject(o), fDesc(o.fDesc), fLastSource(o.fLastSource), fLastDest(o.fLastDest) {
   if (o.fChromaKey) fChromaKey = std::make_unique<tChromaKeySettings>(*o.fChromaKey);
@@ -45,6 +50,12 @@ void TImageObject::WriteTo(TJobWriter& out) const {
 }
 
 // ---- text family
+
+TTextObject::TTextObject() {
+  fDesc.fText = CStr255_AC("test String");
+  fDesc.fTextInfo.size = 12;
+  fDesc.fTextInfo.font = 3;
+}
 
 void TTextObject::ITextObject(const CTextDesc& d, OSType type) {
   ILayoutObject(d.head.fBounds, type);
@@ -85,6 +96,12 @@ std::unique_ptr<TDatabaseObject> TDatabaseObject::New(const CDatabaseDesc& d) {
 void TDatabaseObject::WriteTo(TJobWriter& out) const { WriteDescriptorRecord(out, kDatabaseObjectType, fDbDesc); }
 
 // ---- stamp
+
+TStampObject::TStampObject() {
+  fDesc.fTextInfo.size = 12;
+  fDesc.fTextInfo.font = 3;
+  fDesc.fStampOption[1] = 1;
+}
 
 std::unique_ptr<TStampObject> TStampObject::New(const CStampDesc& d) {
   auto obj = std::make_unique<TStampObject>();

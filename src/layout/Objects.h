@@ -46,8 +46,13 @@ class TImageObject : public TLayoutObject {
   static std::unique_ptr<TImageObject> New(const CImageDesc& d);
   void WriteTo(TJobWriter& out) const override;
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TImageObject>(*this); }
-  TImageObject() = default;
+  // A new image object names no photo yet: volume -100, directory 0, no name.
+  TImageObject();
   TImageObject(const TImageObject& o);
+  // The streamed form: the base, the placement, photo, colour, frame,
+  // border, rotation and junk-mask fields and, for a keyed photo, the
+  // engine's coefficient block with the keying values (see StreamedObjects.cpp).
+  void ReadFrom(CStream_AC* stream) override;
 
   // Draws the photo into its box (see layout/ImageDraw.h). A photo name
   // that could leave the images folder counts as "No File".
@@ -87,6 +92,11 @@ class TTextObject : public TLayoutObject {
   void WriteTo(TJobWriter& out) const override;
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TTextObject>(*this); }
   const CTextDesc& Descriptor() const { return fDesc; }
+  // A new text object reads "test String" in black, 12 points, font 3.
+  TTextObject();
+  // The streamed form: the base, the text, its style and rotation, then
+  // 1022 bytes the class does not use.
+  void ReadFrom(CStream_AC* stream) override;
 
   // Draws the text (or its code) into its box; false (the job told why)
   // only when the text cannot be made into the code asked for. The edit text
@@ -96,6 +106,9 @@ class TTextObject : public TLayoutObject {
 
  protected:
   void ITextObject(const CTextDesc& d, OSType type);
+  // The text object's streamed fields; `ownValue` reads the 16-bit value
+  // the edit text and database objects stream after the rotation.
+  void ReadTextFields(CStream_AC* stream, bool ownValue);
   CTextDesc fDesc;
 };
 
@@ -104,6 +117,10 @@ class TEditTextObject : public TTextObject {
   static std::unique_ptr<TEditTextObject> New(const CEditTextDesc& d);
   void WriteTo(TJobWriter& out) const override;
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TEditTextObject>(*this); }
+  // Its own value starts at 1.
+  TEditTextObject() { fDesc.fTextOption2 = 1; }
+  // As the text object's, with its own value after the rotation.
+  void ReadFrom(CStream_AC* stream) override;
 };
 
 class TDatabaseObject : public TTextObject {
@@ -112,6 +129,8 @@ class TDatabaseObject : public TTextObject {
   void WriteTo(TJobWriter& out) const override;
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TDatabaseObject>(*this); }
   const CDatabaseDesc& DatabaseDescriptor() const { return fDbDesc; }
+  // As the text object's, with its first value after the rotation.
+  void ReadFrom(CStream_AC* stream) override;
 
  private:
   CDatabaseDesc fDbDesc;
@@ -123,6 +142,11 @@ class TStampObject : public TLayoutObject {
   void WriteTo(TJobWriter& out) const override;
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TStampObject>(*this); }
   const CStampDesc& Descriptor() const { return fDesc; }
+  // A new stamp has no text, black 12-point style in font 3, first value 1.
+  TStampObject();
+  // The streamed form: the base, style, first value, text, rotation, the
+  // two switches, then 1020 unused bytes.
+  void ReadFrom(CStream_AC* stream) override;
 
   // Drawn like a text object, except that right justification is the text
   // box's own (no 15-point margin); false only for a code that cannot be made.
@@ -137,6 +161,9 @@ class TOverlayObject : public TLayoutObject {
  public:
   void WriteTo(TJobWriter&) const override {}
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TOverlayObject>(*this); }
+  // The streamed form: the base, the overlay switch, the 150-byte overlay
+  // settings and 1024 bytes, none of which drawing uses.
+  void ReadFrom(CStream_AC* stream) override;
 };
 
 class TFileOverlayObject : public TOverlayObject {
@@ -150,6 +177,11 @@ class TFileOverlayObject : public TOverlayObject {
   uint16_t Mode() const { return fMode; }
   // The graphic's file as the lookup last found it (the job's until then).
   const FSSpec& File() const { return fFile; }
+  // The streamed form: the base, the overlay switch, the graphic's file,
+  // category and first flag, a second file and a colour that only streams
+  // carry, then 1017 unused bytes. WriteTo writes the same.
+  void ReadFrom(CStream_AC* stream) override;
+  void WriteTo(CStream_AC* stream) const override;
 
   // Draws the graphic over its box through a mask made from its alpha.
   // True also when the graphic is missing; false only when the mask copy
@@ -170,6 +202,10 @@ class TTransparentOverlayObject : public TFileOverlayObject {
   std::unique_ptr<TLayoutObject> Clone() const override;
   TTransparentOverlayObject() = default;
   TTransparentOverlayObject(const TTransparentOverlayObject& o) : TFileOverlayObject(o) {}
+  // Streams as the overlay base does (its file and category are not
+  // streamed), and writes nothing of its own.
+  void ReadFrom(CStream_AC* stream) override;
+  void WriteTo(CStream_AC* stream) const override { MStreamable_AC::WriteTo(stream); }
 
   // Composites the graphic over its box through its alpha; nothing for the
   // category "CUT-OUT FILES" or a missing graphic. Always true.
@@ -187,6 +223,10 @@ class TGroupPhotoObject : public TOverlayObject {
   void WriteTo(TJobWriter& out) const override;
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TGroupPhotoObject>(*this); }
   const CGroupPhotoDesc& Descriptor() const { return fDesc; }
+  const FSSpec& File() const { return fFile; }
+  // The streamed form: the base, the overlay switch, the photo's file and
+  // category, then 1023 unused bytes.
+  void ReadFrom(CStream_AC* stream) override;
 
   // Fits the photo into its frame keeping its proportions, centred; always
   // true (a missing photo draws nothing).
@@ -224,6 +264,12 @@ class TNodeViewObject : public TLayoutObject {
   TImageObject* GetImageObjectFromNode() const;
 
   const CNodeDesc& Descriptor() const { return fDesc; }
+  // The streamed form: the base, the node's file, mode and value, a second
+  // file, the mirror, colour and sepia switches, the copy-page switch (the
+  // node copies the page whatever it says) and the tone, 1018 unused bytes,
+  // then the children as streamed objects. Nodes do not nest: a node among
+  // the children fails the read with paramErr.
+  void ReadFrom(CStream_AC* stream) override;
   uint16_t Mode() const { return fMode; }
   uint16_t CopyPage() const { return fCopyPage; }
 
@@ -252,6 +298,8 @@ class TBackColorObject : public TLayoutObject {
   void WriteTo(TJobWriter& out) const override;
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TBackColorObject>(*this); }
   const CBackColorDesc& Descriptor() const { return fDesc; }
+  // The streamed form: the base, the colour, then 1024 unused bytes.
+  void ReadFrom(CStream_AC* stream) override;
 
   // Paints its rectangle (edges rounded outwards, see PaintRectAt) in its
   // colour, except on print-to-file-set routes when its skip switch is set.
@@ -271,6 +319,10 @@ class TAttributeObject : public TLayoutObject {
   void WriteTo(TJobWriter& out) const override;
   std::unique_ptr<TLayoutObject> Clone() const override { return std::make_unique<TAttributeObject>(*this); }
   const CAttributeDesc& Descriptor() const { return fDesc; }
+  // The streamed form: the base, the first two switches and 1022 unused
+  // bytes (zeros when written); the other two switches are not streamed.
+  void ReadFrom(CStream_AC* stream) override;
+  void WriteTo(CStream_AC* stream) const override;
 
  private:
   CAttributeDesc fDesc;
@@ -285,6 +337,11 @@ enum class ERecordList { kMain, kSubJob, kNodeChildren };
 // inside a node, is reported and skipped whole: the result is then null.
 // Throws TJobReadError when the record runs past the end of the file.
 std::unique_ptr<TLayoutObject> ReadObjectRecord(TJobStream& stream, ERecordList list, TReadReporter& report);
+
+// Registers the layout classes by name with the class registry, so that
+// streams (and resources) can create them: every concrete class but the
+// transparent overlay, and the overlay base. Run at start-up.
+void RegisterLayoutObjectClasses();
 
 // The log name of a class code ("kImageObjectType"...), or null for an
 // unknown code.

@@ -19,23 +19,10 @@ namespace layout {
 
 namespace {
 
-// The graphic's file on disk, or empty when the lookup finds nothing.
+// The graphic's file on disk through the one graphic lookup, or empty.
 std::filesystem::path FindGraphic(const FSSpec& file, const CStr31_AC& category, TJobContext& view) {
   if (category.IsEmpty()) return {};
-  const std::filesystem::path graphics = view.GraphicsFolder();
-  if (graphics.empty()) return {};
-  FSSpec folder;
-  if (host::GetDirIDForPath(graphics.string(), &folder.vRefNum, &folder.parID) != noErr) return {};
-  const int32_t dirID = findFolder(folder, CStr255_AC::FromMacRoman(category.view()));
-  if (dirID == -1) return {};
-  std::string categoryPath;
-  if (host::GetPathForDirID(folder.vRefNum, dirID, &categoryPath) != noErr) return {};
-  // Only the name counts, and it names a file directly in the category
-  // folder: nothing with a separator or a parent step.
-  const std::filesystem::path path = TImageObject::PhotoPath(categoryPath, file);
-  std::error_code ec;
-  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return {};
-  return path;
+  return FindGraphicInCategory(view.GraphicsFolder(), category, file.name);
 }
 
 void LogMissing(const char* kind, const FSSpec& file, const CStr31_AC& category) {

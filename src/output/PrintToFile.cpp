@@ -803,4 +803,50 @@ bool SaveOriginalFile(TOutputJob& job, const fs::path& photo, TOutputEnv& env) {
   return true;
 }
 
+// ---- keyed copies
+
+std::string CKCopyFileName(const std::string& imageName, const std::string& nameSuffix) {
+  return CleanName(imageName + "_CK_" + nameSuffix + ".jpg");
+}
+
+std::optional<fs::path> CKCopyFolder(const TOutputJob& job, TOutputEnv& env) {
+  CompleteOutputEnv(env);
+  const auto setFolder = env.resolveFolder(int16_t(4510 + 8));
+  if (!setFolder) return std::nullopt;
+  const std::string folderA = CleanName(Utf8(job.jobSet.subFolderName));
+  if (folderA.empty()) return setFolder;
+  return SubFolder(*setFolder, folderA);
+}
+
+int16_t SaveCKCopyInPrintToFileEightFolder(const TOutputJob& job, const host::GWorld* page, TOutputEnv& env,
+                                           fs::path* saved) {
+  if (saved) saved->clear();
+  if (!page) return 0;
+  const auto folder = CKCopyFolder(job, env);
+  if (!folder) return 0;
+  const auto name = FreeCopyNameBeforeExtension(*folder, CKCopyFileName(job.currentImageName, job.nameSuffix));
+  const auto spec = name ? FileSpec(*folder, *name) : std::nullopt;
+  if (!spec || writeGWorldToImageFile(page, *spec, kOutputJPEG, 72) != noErr) {
+    platform::LogLine("The keyed copy could not be saved in the folder of set 8");
+    return 0;
+  }
+  platform::LogLine("Keyed copy saved as: [" + (*folder / *name).string() + "]");
+  if (saved) *saved = *folder / *name;
+  return 0;
+}
+
+host::GWorldHandle ReadCKCopy(const TOutputJob& job, TOutputEnv& env) {
+  const auto folder = CKCopyFolder(job, env);
+  if (!folder) return nullptr;
+  const fs::path file = *folder / CKCopyFileName(job.currentImageName, job.nameSuffix);
+  std::error_code ec;
+  if (!fs::is_regular_file(fs::symlink_status(file, ec))) return nullptr;
+  const auto spec = FileSpec(*folder, file.filename().string());
+  if (!spec) return nullptr;
+  TNewAllFilesHandler handler;
+  handler.SetCurrentFile(*spec);
+  if (!handler.IsValidFile()) return nullptr;
+  return handler.GetFullSizeImage();
+}
+
 }  // namespace output

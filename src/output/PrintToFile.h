@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "host/qd/GWorld.h"
@@ -62,5 +63,24 @@ std::string YearbookString(const std::array<uint8_t, 10496>& record, int index);
 bool SaveOriginalFile(TOutputJob& job, const std::filesystem::path& photo, TOutputEnv& env);
 bool SaveOriginalFileWithRotation(TOutputJob& job, const std::filesystem::path& photo, TOutputEnv& env);
 void SaveMetaDataToOriginalFile(const TOutputJob& job, const std::filesystem::path& path, TOutputEnv& env);
+
+// Keyed copies: a JPEG of a chroma-keyed result kept in set 8's folder, in
+// its subfolder named by the job's folder name A (the set folder itself when
+// that name is empty), under CKCopyFileName of the current image name and
+// the job's name suffix. The writer and the reader share that one name, so
+// what one stores the other finds.
+std::string CKCopyFileName(const std::string& imageName, const std::string& nameSuffix);
+// The folder keyed copies go to, created when missing; nothing when set 8's
+// folder does not resolve or the subfolder cannot be made.
+std::optional<std::filesystem::path> CKCopyFolder(const TOutputJob& job, TOutputEnv& env);
+// Writes the page there as a JPEG at 72 dpi and the writer's default
+// quality; a name already taken gets a " copy" name, so no earlier copy is
+// replaced. Returns 0 in every case (failures are logged); `saved` gets the
+// file written, or is cleared.
+int16_t SaveCKCopyInPrintToFileEightFolder(const TOutputJob& job, const host::GWorld* page, TOutputEnv& env,
+                                           std::filesystem::path* saved = nullptr);
+// The keyed copy of the current image, as the full-size image of its file;
+// empty when there is none or it is not a readable image.
+host::GWorldHandle ReadCKCopy(const TOutputJob& job, TOutputEnv& env);
 
 }  // namespace output

@@ -289,6 +289,9 @@ int16_t TBGPrintView::DrawSubJob() {
       }
     }
   }
+  // A sub-job whose photos were keyed leaves a copy of its keyed page in
+  // set 8's folder.
+  if (offscreen && result == kResultOK && SubJobIsKeyed()) SaveCKCopyInPrintToFileEightFolder(offscreen.get());
   services.SetImage(offscreen.get(), "");
   if (filesToDelete) services.SetFilesToDelete(std::move(*filesToDelete));
   filesToDelete.reset();
@@ -305,6 +308,14 @@ void TBGPrintView::ProcessSubAsOutput() {
   if (!pageOffscreen) return;
   std::copy(subJobOffscreen->pixels(), subJobOffscreen->pixels() + subJobOffscreen->byteCount(),
             pageOffscreen->pixels());
+}
+
+bool TBGPrintView::SubJobIsKeyed() const {
+  for (const auto& obj : subJobObjectList)
+    if (obj->TypeCode() == layout::kImageObjectType &&
+        static_cast<const layout::TImageObject&>(*obj).HasChromaKeySettings())
+      return true;
+  return false;
 }
 
 FSSpec TBGPrintView::GetImageFSSpec() const {

@@ -73,6 +73,16 @@ class TBGPrintView : public layout::TJobContext {
   virtual void ProcessSubAsOutput();
   // The photo file of the sub-job's first image object; empty when none.
   FSSpec GetImageFSSpec() const;
+  // Keeps a JPEG of a keyed page in set 8's folder (output::
+  // SaveCKCopyInPrintToFileEightFolder); 0 in every case. DrawSubJob calls
+  // it for a sub-job whose photos were keyed.
+  int16_t SaveCKCopyInPrintToFileEightFolder(const host::GWorld* page);
+  // The keyed copy of the sub-job's photo that SaveCKCopyInPrintToFileEightFolder
+  // keeps, as an offscreen; none when there is none. Names the current image
+  // after that photo. The job flow does not use it.
+  host::GWorldHandle ReadIfCKCopyExists();
+  // True when a photo of the sub-job carries chroma-key settings.
+  bool SubJobIsKeyed() const;
 
   // layout::TJobContext
   int16_t PrinterCode() const override { return printer; }

@@ -95,6 +95,18 @@ bool TBGPrintView::SaveOriginalFile(const std::filesystem::path& photo) {
   return output::SaveOriginalFile(job, photo, OutputEnvironment());
 }
 
+int16_t TBGPrintView::SaveCKCopyInPrintToFileEightFolder(const host::GWorld* page) {
+  const auto job = MakeOutputJob(*this, std::nullopt);
+  return output::SaveCKCopyInPrintToFileEightFolder(job, page, OutputEnvironment());
+}
+
+host::GWorldHandle TBGPrintView::ReadIfCKCopyExists() {
+  const FSSpec photo = GetImageFSSpec();
+  SetCurrentImageName(host::MacRomanToUTF8(photo.name.view()));
+  const auto job = MakeOutputJob(*this, std::nullopt);
+  return output::ReadCKCopy(job, OutputEnvironment());
+}
+
 int16_t TSpoolerPrintView::PrepareForPrinter() {
   // The web dictionary is posted only for jobs whose two job-information
   // words agree, and only once the page is in place.

@@ -392,6 +392,21 @@ tMediaTypePref RecordMediaOf(const TBGPrintView& view) {
   return media;
 }
 
+namespace {
+
+// The print record keeps the page's width and height as signed 16-bit
+// numbers: a wider or taller page cannot be handed off, and is refused
+// before anything is written.
+bool FitsPrintRecord(const host::GWorld& page) {
+  constexpr int32_t kMaxSide = std::numeric_limits<int16_t>::max();
+  if (page.width() <= kMaxSide && page.height() <= kMaxSide) return true;
+  platform::LogF("The page of %d x %d pixels is larger than the print centre takes (%d pixels a side)", page.width(),
+                 page.height(), int(kMaxSide));
+  return false;
+}
+
+}  // namespace
+
 int16_t ProcessOffscreenAndWriteToFile(TSpoolerPrintView& view, host::GWorldHandle page,
                                        const std::optional<host::PlistDict>& web) {
   if (!page) return kResultPrinterFile;
@@ -418,6 +433,7 @@ int16_t ProcessOffscreenAndWriteToFile(TSpoolerPrintView& view, host::GWorldHand
       if (auto fitted = TSpoolerPrintView::CropGWorldToNewSize(page, rect, 2)) page = std::move(fitted);
     }
   }
+  if (!FitsPrintRecord(*page)) return kResultPrinterFile;
   view.ApplyColorSettings(code, *page);
   if (code == 15) {
     // The print centre also takes this printer's page as a JPEG in the
@@ -434,6 +450,8 @@ int16_t ProcessOffscreenAndWriteToFile(TSpoolerPrintView& view, host::GWorldHand
         page = std::move(tall);
     }
   }
+
+  if (!FitsPrintRecord(*page)) return kResultPrinterFile;
 
   const uint32_t dataType = DataTypeForPrinter(code);
   platform::LogF("my data type = %d", int(dataType));

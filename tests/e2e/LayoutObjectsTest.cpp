@@ -166,6 +166,93 @@ TEST(LayoutObjects, ImageBoxGetsItsFrameGraphic) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
+TEST(LayoutObjects, FrameGraphicsAreFoundWhateverTheCategorysCaseAndAccents) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 400, 600, {20, 20, 220}));
+  e2e::fs::create_directories(station.graphics() / "FRAMES");
+  e2e::fs::create_directories(station.graphics() / "EQUIPE");
+  ASSERT_TRUE(WriteFrameGraphic(station.graphics() / "FRAMES" / "Ring.png", 100, 10));
+  ASSERT_TRUE(WriteFrameGraphic(station.graphics() / "EQUIPE" / "Team Ring.png", 100, 10));
+
+  jobwriter::TJobDescription job;
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  // Two boxes of 2 x 3 inches side by side on the 4 x 6 page.
+  CImageDesc lower = jobwriter::ImageDesc("Blue.jpg", 0, 0, 2, 3);
+  lower.fGraphicCategory = "frames";
+  lower.fGraphicName = "Ring.png";
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(lower)));
+  CImageDesc accented = jobwriter::ImageDesc("Blue.jpg", 2, 0, 2, 3);
+  accented.fGraphicCategory = "\xC3\x89quipe";
+  accented.fGraphicName = "Team Ring.png";
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(accented)));
+  // A graphic that is nowhere draws no frame and says so.
+  CImageDesc missing = jobwriter::ImageDesc("Blue.jpg", 0, 3, 2, 3);
+  missing.fGraphicCategory = "frames";
+  missing.fGraphicName = "Gone.png";
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(missing)));
+  ASSERT_TRUE(station.Drop(job, "frames.trpr"));
+
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const auto outputs = station.WaitForSetOutput('A');
+  ASSERT_FALSE(outputs.empty()) << station.Log();
+  const e2e::Picture page = e2e::ReadPicture(outputs.front());
+  ASSERT_TRUE(page.image) << page.error;
+  // Each 100-pixel ring stretched over 600 x 900: 60 and 90 pixels wide.
+  for (int left : {0, 600}) {
+    EXPECT_TRUE(IsRed(page.rgb(left + 30, 450))) << left;
+    EXPECT_TRUE(IsRed(page.rgb(left + 300, 45))) << left;
+    EXPECT_TRUE(IsBlue(page.rgb(left + 300, 450))) << left;
+  }
+  EXPECT_TRUE(IsBlue(page.rgb(30, 1350)));
+  EXPECT_NE(station.Log().find("The graphic \"Gone.png\" was not found in the category \"frames\""),
+            std::string::npos);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(LayoutObjects, AnOverlayGraphicWithoutAlphaCoversItsBox) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  e2e::fs::create_directories(station.graphics() / "PLAIN");
+  // A JPEG and an RGB PNG: neither has an alpha channel.
+  ASSERT_TRUE(e2e::WritePhoto(station.graphics() / "PLAIN" / "Green.jpg", 100, 100, {20, 200, 20}));
+  host::GWorldHandle blue = host::GWorld::Create(CLongRect_AC(0, 0, 100, 100));
+  ASSERT_TRUE(blue);
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 100; ++x) {
+      uint8_t* p = blue->scanline(y) + 4 * x;
+      p[0] = 0;  // not kept: the file is written without alpha
+      p[1] = p[2] = 20;
+      p[3] = 220;
+    }
+  ASSERT_TRUE(host::WriteImageFile(*blue, station.graphics() / "PLAIN" / "Blue.png", host::ImageFormat::kPng).ok());
+
+  jobwriter::TJobDescription job;
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  job.objects.push_back(jobwriter::RecordOf(*layout::TFileOverlayObject::New(
+      jobwriter::OverlayDesc("Green.jpg", "plain", 0, 0, 2, 2))));
+  job.objects.push_back(jobwriter::RecordOf(*layout::TFileOverlayObject::New(
+      jobwriter::OverlayDesc("Blue.png", "PLAIN", 2, 2, 2, 2))));
+  ASSERT_TRUE(station.Drop(job, "plain.trpr"));
+
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const auto outputs = station.WaitForSetOutput('A');
+  ASSERT_FALSE(outputs.empty()) << station.Log();
+  const e2e::Picture page = e2e::ReadPicture(outputs.front());
+  ASSERT_TRUE(page.image) << page.error;
+  ASSERT_EQ(page.width(), 1200);
+  // Box 0..600 x 0..600 green, 600..1200 x 600..1200 blue, the rest white.
+  for (auto [x, y] : {std::pair{10, 10}, std::pair{300, 300}, std::pair{590, 590}})
+    EXPECT_TRUE(IsGreen(page.rgb(x, y))) << x << "," << y;
+  for (auto [x, y] : {std::pair{610, 610}, std::pair{900, 900}, std::pair{1190, 1190}})
+    EXPECT_TRUE(IsBlue(page.rgb(x, y))) << x << "," << y;
+  EXPECT_TRUE(IsWhite(page.rgb(900, 300)));
+  EXPECT_TRUE(IsWhite(page.rgb(300, 900)));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 TEST(LayoutObjects, FirstImageOnlyJobPrintsTheShrunkPhoto) {
   e2e::Station station;
   ASSERT_TRUE(station.Start()) << station.Log();

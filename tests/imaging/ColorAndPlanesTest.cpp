@@ -60,6 +60,26 @@ TEST(ColorAdjust, RefusesBadInputAndKeepsBuffer) {
   EXPECT_EQ(g->scanline(0)[2], 128);
 }
 
+TEST(ColorAdjust, ByteOrderOfTheSixValues) {
+  const myImageColorAdjustInfo host{0x0102, -2, 0x7F00, 1, 0, -32};
+  // Stored big-endian: each value's two bytes reversed on this machine.
+  myImageColorAdjustInfo stored = host;
+  swapFromHost_ImageColorAdjustInfo(stored, true);
+  EXPECT_EQ(uint16_t(stored.red), 0x0201);
+  EXPECT_EQ(uint16_t(stored.green), 0xFEFF);
+  EXPECT_EQ(uint16_t(stored.blue), 0x007F);
+  EXPECT_EQ(uint16_t(stored.dark), 0x0100);
+  EXPECT_EQ(stored.light, 0);
+  EXPECT_EQ(uint16_t(stored.gamma), 0xE0FF);
+  myImageColorAdjustInfo back = stored;
+  swapMyImageColorAdjustInfo(back, true);
+  EXPECT_EQ(back, host);
+  // Without the switch neither touches the values.
+  swapFromHost_ImageColorAdjustInfo(back, false);
+  swapMyImageColorAdjustInfo(back, false);
+  EXPECT_EQ(back, host);
+}
+
 TEST(Sepia, ZeroTintIsIdentityAndOldTimeExtremes) {
   PackedRGB buffer = {0, 100, 255};
   EXPECT_EQ(SCadjustRGB(buffer.data(), buffer.size(), 0, 0, 0), 0);

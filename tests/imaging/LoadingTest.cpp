@@ -9,6 +9,7 @@
 #include "common/TempDir.h"
 #include "host/files/File.h"
 #include "host/imageio/ImageFile.h"
+#include "imaging/ImagingMessages.h"
 #include "imaging/Offscreen.h"
 #include "imaging/ImageWriters.h"
 #include "imaging/OutputFileHelpers.h"
@@ -155,6 +156,12 @@ TEST(Loading, GraphicsFolderAndCroppedImages) {
   EXPECT_FALSE(getGraphicOnOffscreen(CStr255_AC(std::string(32, 'g')), CStr255_AC("Frames"), true));
   EXPECT_FALSE(getGraphicOnOffscreen(CStr255_AC("gold.png"), CStr255_AC(".."), true));
   EXPECT_FALSE(getGraphicOnOffscreen(CStr255_AC("silver.png"), CStr255_AC("Frames"), true));
+  // The category is matched without regard to case and accents, as overlays match it.
+  fs::create_directories(dir / "graphics/EQUIPE");
+  ASSERT_TRUE(host::WriteImageFile(*source, dir / "graphics/EQUIPE/team.png", host::ImageFormat::kPng).ok());
+  EXPECT_TRUE(getGraphicOnOffscreen(CStr255_AC("gold.png"), CStr255_AC("FRAMES"), true));
+  EXPECT_TRUE(getGraphicOnOffscreen(CStr255_AC("team.png"), CStr255_AC("\xC3\xA9quipe"), true));
+  EXPECT_FALSE(getGraphicOnOffscreen(CStr255_AC("../Frames/gold.png"), CStr255_AC("EQUIPE"), true));
   SetGraphicsFolderPath("");
   EXPECT_FALSE(PicHandle2GWorld(nullptr));
 
@@ -167,6 +174,19 @@ TEST(Loading, GraphicsFolderAndCroppedImages) {
   EXPECT_EQ(Pixel(*cut, 0, 0) & 0xFFFFFF, 0x00FF00u);
   EXPECT_EQ(Pixel(*cut, 7, 11) & 0xFFFFFF, 0xFFFFFFu);
   EXPECT_FALSE(getCroppedImage(spec, CGRect{100, 100, 10, 10}));
+}
+
+TEST(Loading, TheCodecsAreThereAndTheStartUpCheckStaysQuiet) {
+  long version = 0;
+  EXPECT_TRUE(IsQuickTimeAvail(&version));
+  EXPECT_EQ(version, 0x07000000);
+  int beeps = 0;
+  std::string told;
+  imaging::SetTextMessageSink([&](const char* text) { told = text; });
+  CheckIfQuickTimeInstalled([&] { ++beeps; });
+  imaging::SetTextMessageSink(nullptr);
+  EXPECT_EQ(beeps, 0);
+  EXPECT_TRUE(told.empty());
 }
 
 TEST(Loading, PhotoshopFiles) {

@@ -137,6 +137,23 @@ TEST_F(Overlays, FileOverlayDrawsThroughItsOwnAlpha) {
   EXPECT_EQ(At(*clean, 105, 200), (std::array<int, 3>{20, 20, 230}));
 }
 
+TEST_F(Overlays, FileOverlayWithoutAlphaCoversItsBox) {
+  fs::create_directories(view.graphics / "BORDERS");
+  WriteSolid(view.graphics / fs::path("BORDERS/plain.png"), 50, 50, {230, 200, 20});
+  auto jpeg = Page(50, 50, {20, 200, 230});
+  ASSERT_TRUE(host::WriteImageFile(*jpeg, view.graphics / "BORDERS" / "plain.jpg", host::ImageFormat::kJpeg).ok());
+  auto page = Page(400, 400, {255, 255, 255});
+  ASSERT_TRUE(TFileOverlayObject::New(Overlay("plain.png", "BORDERS", 0, 0, 2, 2))->Draw4Printing(page.get(), 100, view));
+  ASSERT_TRUE(TFileOverlayObject::New(Overlay("plain.jpg", "BORDERS", 2, 2, 2, 2))->Draw4Printing(page.get(), 100, view));
+  EXPECT_EQ(At(*page, 100, 100), (std::array<int, 3>{230, 200, 20}));
+  EXPECT_EQ(At(*page, 199, 0), (std::array<int, 3>{230, 200, 20}));
+  const auto blue = At(*page, 300, 300);
+  EXPECT_NEAR(blue[0], 20, 6);
+  EXPECT_NEAR(blue[1], 200, 6);
+  EXPECT_NEAR(blue[2], 230, 6);
+  EXPECT_EQ(At(*page, 300, 100), (std::array<int, 3>{255, 255, 255}));
+}
+
 TEST_F(Overlays, OverlayModeIsDerivedWhenTheJobLeavesItZero) {
   COverlayDesc d = Overlay("x.png", "C", 0, 0, 1, 1);
   EXPECT_EQ(TFileOverlayObject::New(d)->Mode(), 1);
@@ -180,8 +197,8 @@ TEST_F(Overlays, GroupPhotoIsFittedIntoItsFrame) {
   WriteSolid(view.graphics / fs::path("GROUPS/small.png"), 600, 400, {20, 200, 20});
   WriteSolid(view.graphics / fs::path("GROUPS/large.png"), 3000, 2000, {20, 200, 20});
   view.values.enlargeMethod = 2;
-  // With embedded profiles honoured the loader hands back files without
-  // alpha with their alpha cleared.
+  // With embedded profiles honoured the photo comes through the overlay
+  // loader; the group photo is opaque on the page either way.
   const bool savedEmbedded = gApplyEmbedded;
   gApplyEmbedded = true;
   for (const char* name : {"small.png", "large.png"}) {

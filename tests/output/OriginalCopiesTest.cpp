@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "host/imageio/ImageFile.h"
+#include "imaging/ImageLoading.h"
 #include "output/PrintToFile.h"
 #include "output/TestSupport.h"
 
@@ -139,3 +140,92 @@ TEST_F(OriginalsFixture, NumberedNamesCountPastTheCopiesInTheSetFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+// Keyed copies in set 8's folder: what the writer stores the reader finds.
+struct KeyedCopyFixture : ::testing::Test {
+  outtest::TempDir dir;
+  fs::path set8 = dir.Sub("Set H");
+  bool set8Resolves = true;
+  TOutputJob job;
+  TOutputEnv env;
+
+  void SetUp() override {
+    job.currentImageName = "IMG_0042";
+    job.nameSuffix = "green";
+    job.jobSet.subFolderName = "Keyed";
+    env.resolveFolder = [this](int16_t id) -> std::optional<fs::path> {
+      if (id == 4518 && set8Resolves) return set8;
+      return std::nullopt;
+    };
+    CompleteOutputEnv(env);
+    myBlurValue = 0;
+  }
+  // A 40 x 30 page: left half red, right half blue.
+  static host::GWorldHandle HalfAndHalf() {
+    auto g = host::GWorld::Create(CLongRect_AC(0, 0, 30, 40));
+    for (int32_t y = 0; y < 30; ++y)
+      for (int32_t x = 0; x < 40; ++x) {
+        uint8_t* p = g->scanline(y) + 4 * x;
+        p[0] = 255;
+        p[1] = x < 20 ? 220 : 10;
+        p[2] = 10;
+        p[3] = x < 20 ? 10 : 220;
+      }
+    return g;
+  }
+};
+
+}  // namespace
+
+TEST_F(KeyedCopyFixture, WhatTheWriterStoresTheReaderReadsBack) {
+  EXPECT_FALSE(ReadCKCopy(job, env));
+  const auto page = HalfAndHalf();
+  fs::path saved;
+  EXPECT_EQ(SaveCKCopyInPrintToFileEightFolder(job, page.get(), env, &saved), 0);
+  EXPECT_EQ(saved, set8 / "Keyed" / "IMG_0042_CK_green.jpg");
+  const auto info = host::ReadImageFile(saved).info;
+  EXPECT_EQ(info.xDpi, 72);
+
+  const auto read = ReadCKCopy(job, env);
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read->width(), 40);
+  ASSERT_EQ(read->height(), 30);
+  const uint8_t* left = read->scanline(15) + 4 * 5;
+  const uint8_t* right = read->scanline(15) + 4 * 35;
+  EXPECT_GT(left[1], 180);
+  EXPECT_LT(left[3], 60);
+  EXPECT_GT(right[3], 180);
+  EXPECT_LT(right[1], 60);
+
+  // A second copy keeps the first (the reader still finds that one).
+  fs::path second;
+  SaveCKCopyInPrintToFileEightFolder(job, page.get(), env, &second);
+  EXPECT_EQ(second.filename(), "IMG_0042_CK_green copy.jpg");
+  EXPECT_TRUE(fs::exists(saved));
+  // Another image's copy is not this one's.
+  job.currentImageName = "IMG_0043";
+  EXPECT_FALSE(ReadCKCopy(job, env));
+}
+
+TEST_F(KeyedCopyFixture, NoFolderNoCopyAndAnEmptyFolderNameUsesTheSetFolder) {
+  const auto page = HalfAndHalf();
+  set8Resolves = false;
+  fs::path saved = "x";
+  EXPECT_EQ(SaveCKCopyInPrintToFileEightFolder(job, page.get(), env, &saved), 0);
+  EXPECT_TRUE(saved.empty());
+  EXPECT_TRUE(fs::is_empty(set8));
+
+  set8Resolves = true;
+  job.jobSet.subFolderName = "";
+  job.nameSuffix = "a/b";  // job data never leaves the folder
+  SaveCKCopyInPrintToFileEightFolder(job, page.get(), env, &saved);
+  EXPECT_EQ(saved, set8 / "IMG_0042_CK_a_b.jpg");
+  EXPECT_TRUE(ReadCKCopy(job, env));
+
+  // A file of the name that is no image is not a copy.
+  job.currentImageName = "Broken";
+  std::ofstream(set8 / CKCopyFileName("Broken", "a/b")) << "not a picture";
+  EXPECT_FALSE(ReadCKCopy(job, env));
+}

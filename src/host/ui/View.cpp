@@ -64,6 +64,7 @@ class WindowWidget : public QMainWindow {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange) {
       const bool active = isActiveWindow();
+      if (active) window_->NoteBroughtToFront();
       host::ui::Guarded("Activate", [&] { window_->Activate(active); });
     }
   }
@@ -281,6 +282,7 @@ void TWindow::SetWantsMenuBar(bool on) {
 
 void TWindow::Open() {
   if (!GetWidget()) return;
+  NoteBroughtToFront();
   GetWidget()->show();
   if (!host::IsUnattended()) {
     GetWidget()->raise();
@@ -390,6 +392,24 @@ std::vector<TWindow*> TWindow::AllWindows() {
   std::vector<TWindow*> out;
   for (auto& w : WindowList()) out.push_back(w.get());
   return out;
+}
+
+void TWindow::NoteBroughtToFront() {
+  static uint64_t counter = 0;
+  frontOrder_ = ++counter;
+}
+
+std::vector<TWindow*> TWindow::WindowsFrontToBack() {
+  std::vector<TWindow*> out = AllWindows();
+  std::reverse(out.begin(), out.end());
+  std::stable_sort(out.begin(), out.end(), [](const TWindow* a, const TWindow* b) { return a->frontOrder_ > b->frontOrder_; });
+  return out;
+}
+
+TWindow* FindWindowWithIdentifier(IDType identifier) {
+  for (TWindow* w : TWindow::WindowsFrontToBack())
+    if (w->GetIdentifier() == identifier) return w;
+  return nullptr;
 }
 
 void TWindow::Activate(bool) {}

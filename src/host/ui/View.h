@@ -185,6 +185,12 @@ class TWindow : public TView {
   // Every window of the framework's window list, front-most first is not
   // promised; in creation order.
   static std::vector<TWindow*> AllWindows();
+  // The same, front-most first: the window opened or activated last leads,
+  // then the others by when they last came to the front (never: creation
+  // order, newest first).
+  static std::vector<TWindow*> WindowsFrontToBack();
+  // Records that the window came to the front (Open and activation do).
+  void NoteBroughtToFront();
   // Adds a window to the framework's window list (NewTemplateWindow does).
   static TWindow* Adopt(std::unique_ptr<TWindow> window);
 
@@ -197,7 +203,12 @@ class TWindow : public TView {
   IDType modalAnswer_ = kNoIdentifier;
   class QEventLoop* modalLoop_ = nullptr;
   bool wantsMenuBar_ = false;
+  uint64_t frontOrder_ = 0;
 };
+
+// The first window, front to back, whose identifier is `identifier`; null
+// when no window of the framework's window list has it.
+TWindow* FindWindowWithIdentifier(IDType identifier);
 
 namespace host {
 // True when the program runs on Qt's offscreen (or minimal) platform: nobody

@@ -237,3 +237,29 @@ TEST_F(Views, CloseFreesTheWindowFromTheEventLoop) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Views, FindWindowWithIdentifierTakesTheFrontMostWindowOfTheIdentifier) {
+  TWindow* first = NewTemplateWindow(1001);
+  TWindow* second = NewTemplateWindow(1001);
+  TWindow* other = NewTemplateWindow(1002);
+  ASSERT_TRUE(first && second && other);
+  first->SetIdentifier(FourCC("wtan"));
+  second->SetIdentifier(FourCC("wtan"));
+  other->SetIdentifier(FourCC("abou"));
+  EXPECT_EQ(FindWindowWithIdentifier(FourCC("abou")), other);
+  EXPECT_EQ(FindWindowWithIdentifier(FourCC("none")), nullptr);
+  // Of two windows with the identifier, the one that came to the front last.
+  second->Open();
+  first->Open();
+  EXPECT_EQ(FindWindowWithIdentifier(FourCC("wtan")), first);
+  second->Open();
+  EXPECT_EQ(FindWindowWithIdentifier(FourCC("wtan")), second);
+  // A closed window is no longer in the list.
+  second->Close();
+  EXPECT_EQ(FindWindowWithIdentifier(FourCC("wtan")), first);
+  QCoreApplication::processEvents();
+}
+
+}  // namespace
