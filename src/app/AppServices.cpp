@@ -1,11 +1,16 @@
 #include "app/AppServices.h"
 
+#include <QApplication>
+#include <QFontMetrics>
+
 #include <algorithm>
 #include <cstdio>
 #include <system_error>
 
 #include "app/PrintBGBehavior.h"
+#include "app/ProgressIndicator.h"
 #include "app/SpoolQueue.h"
+#include "chromakey/ChromaKeySettings.h"
 #include "pipeline/SpoolFolders.h"
 #include "host/base/MacRoman.h"
 #include "host/files/FileOps.h"
@@ -13,6 +18,8 @@
 #include "host/sys/UserDefaults.h"
 #include "host/ui/Alerts.h"
 #include "host/ui/Application.h"
+#include "host/ui/Controls.h"
+#include "host/ui/ViewServer.h"
 #include "imaging/ImageLoading.h"
 #include "output/Metadata.h"
 #include "output/PrintCounts.h"
@@ -54,6 +61,8 @@ AppServices::AppServices(TPrintBGBehavior& controller) : controller_(controller)
   if (gRouteServices) return;
   // The routes show their status lines and previews in the status window.
   gRouteServices = this;
+  SetCoefficientDictionaryMaker(this);
+  SetFileHandlerWindows(this);
   output::TOutputEnv env;
   env.setStatus = [this](const std::string& text) { SetStatus(text); };
   env.showPreview = [this](const host::GWorld* page) { SetImage(page, ""); };
@@ -63,6 +72,8 @@ AppServices::AppServices(TPrintBGBehavior& controller) : controller_(controller)
 AppServices::~AppServices() {
   if (gRouteServices != this) return;
   pipeline::SetOutputEnvironment(output::TOutputEnv());
+  SetCoefficientDictionaryMaker(nullptr);
+  SetFileHandlerWindows(nullptr);
   gRouteServices = nullptr;
 }
 
@@ -232,6 +243,59 @@ void AppServices::OpenPrintCenter(bool useNewHandOff) {
   std::string error;
   if (!host::startDetached(argv.front(), std::vector<std::string>(argv.begin() + 1, argv.end()), &error))
     platform::LogLine("The print-centre application could not be started: " + error);
+}
+
+host::PlistValue AppServices::CoefficientDictionary(std::span<const uint8_t> block) {
+  tChromaKeySettings settings;
+  if (block.size() >= chromakey::kFixCoefSize) chromakey::DecodeFixCoef(block.data(), settings.para);
+  host::PlistDict out;
+  if (const std::unique_ptr<CKDictionary> dictionary = MyConvertCKSettingsToDictionary(&settings)) {
+    for (const auto& [key, value] : *dictionary) {
+      std::visit(
+          [&](const auto& v) {
+            using V = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<V, std::vector<double>>) {
+              host::PlistArray array(v.begin(), v.end());
+              out[key] = host::PlistValue(std::move(array));
+            } else {
+              out[key] = host::PlistValue(v);
+            }
+          },
+          value);
+    }
+  }
+  return host::PlistValue(std::move(out));
+}
+
+namespace {
+constexpr int16_t kSavingProgressWindow = 9003, kDefaultProgressWindow = 9002, kDeleteImagesWindow = 1023;
+constexpr int kDeleteWindowPathWidth = 680;
+}  // namespace
+
+void AppServices::ShowProgress(const CStr255_AC& title, const CStr255_AC& text) {
+  if (!gProgressIndicator) return;
+  gProgressIndicator->Start(0, kSavingProgressWindow, title, 0);
+  gProgressIndicator->SetText1(text);
+}
+
+void AppServices::EndProgress() {
+  if (!gProgressIndicator) return;
+  gProgressIndicator->Stop();
+  gProgressIndicator->SetProgressWindowResourceID(kDefaultProgressWindow);
+}
+
+void AppServices::OpenDeleteWindow(const std::string& path) {
+  TWindow* window = NewTemplateWindow(kDeleteImagesWindow);
+  if (!window) {
+    host::Beep();
+    return;
+  }
+  if (auto* folder = window->FindSubView<TStaticText>(FourCC("fldr"))) {
+    const QString text = QFontMetrics(QApplication::font())
+                             .elidedText(QString::fromStdString(path), Qt::ElideMiddle, kDeleteWindowPathWidth);
+    folder->SetText(CStr255_AC(text.toStdString()), false);
+  }
+  window->Open();
 }
 
 }  // namespace app

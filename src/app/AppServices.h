@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "host/files/FSSpec.h"
+#include "imaging/ImageProperties.h"
+#include "imaging/ImageSources.h"
 #include "pipeline/PrinterHandOff.h"
 #include "pipeline/Services.h"
 #include "prefs/PrefsServices.h"
@@ -25,7 +27,10 @@ class TPrintBGBehavior;
 inline constexpr char kPrintCenterCommandKey[] = "KivoPrintCenterCommand";
 inline constexpr char kOlderPrintCenterCommandKey[] = "KivoOlderPrintCenterCommand";
 
-class AppServices : public pipeline::TPipelineServices, public pipeline::THandOffHooks {
+class AppServices : public pipeline::TPipelineServices,
+                    public pipeline::THandOffHooks,
+                    public TCoefficientDictionaryMaker,
+                    public TFileHandlerWindows {
  public:
   // Installs the output routes' environment for the services' lifetime.
   explicit AppServices(TPrintBGBehavior& controller);
@@ -91,6 +96,16 @@ class AppServices : public pipeline::TPipelineServices, public pipeline::THandOf
   bool UseNewHandOff() override;
   int16_t DualSwitch() override;
   void OpenPrintCenter(bool useNewHandOff) override;
+
+  // TCoefficientDictionaryMaker: the chroma-key code's dictionary form of a
+  // coefficient block, for the image properties' property-list store.
+  host::PlistValue CoefficientDictionary(std::span<const uint8_t> block) override;
+
+  // TFileHandlerWindows: the file handler's progress window 9003 (through
+  // the progress indicator) and delete window 1023.
+  void ShowProgress(const CStr255_AC& title, const CStr255_AC& text) override;
+  void EndProgress() override;
+  void OpenDeleteWindow(const std::string& path) override;
 
  private:
   TPrintBGBehavior& controller_;

@@ -57,49 +57,57 @@ bool SettingsAreValid(const F& s) {
 
 float Luma(const float c[3]) { return 0.2125f * c[0] + 0.7154f * c[1] + 0.0721f * c[2]; }
 
+void ApplyColorControls(float saturation, float brightness, float contrast, float c[3]) {
+  const float y = Luma(c);
+  for (int i = 0; i < 3; ++i) {
+    float v = y + (c[i] - y) * saturation;
+    v += brightness;
+    c[i] = (v - 0.5f) * contrast + 0.5f;
+  }
+}
+
+void ApplyGamma(float power, float c[3]) {
+  for (int i = 0; i < 3; ++i) c[i] = std::copysign(std::pow(std::fabs(c[i]), power), c[i]);
+}
+
+void ApplyExposure(float ev, float c[3]) {
+  const float k = std::exp2(ev);
+  for (int i = 0; i < 3; ++i) c[i] *= k;
+}
+
+void ApplyHue(float a, float c[3]) {
+  const float cs = std::cos(a), sn = std::sin(a);
+  const float d = cs + (1 - cs) / 3, p = (1 - cs) / 3 + sn / std::sqrt(3.0f), m = (1 - cs) / 3 - sn / std::sqrt(3.0f);
+  // Rotation about (1, 1, 1): rows (d, m, p), (p, d, m), (m, p, d).
+  const float r = d * c[0] + m * c[1] + p * c[2];
+  const float g = p * c[0] + d * c[1] + m * c[2];
+  const float b = m * c[0] + p * c[1] + d * c[2];
+  c[0] = r; c[1] = g; c[2] = b;
+}
+
+void ApplyColorMatrix(float red, float green, float blue, float c[3]) {
+  c[0] *= red;
+  c[1] *= green;
+  c[2] *= blue;
+}
+
 void CorrectBeforeSharpen(const F& s, const TCorrectionStages& st, float c[3]) {
-  if (st.colorControls) {
-    const float y = Luma(c), sat = s[F::kSaturation], bright = s[F::kBrightness], contrast = s[F::kContrast];
-    for (int i = 0; i < 3; ++i) {
-      float v = y + (c[i] - y) * sat;
-      v += bright;
-      c[i] = (v - 0.5f) * contrast + 0.5f;
-    }
-  }
-  if (st.gamma) {
-    const float power = s[F::kGamma];
-    for (int i = 0; i < 3; ++i) c[i] = std::copysign(std::pow(std::fabs(c[i]), power), c[i]);
-  }
+  if (st.colorControls) ApplyColorControls(s[F::kSaturation], s[F::kBrightness], s[F::kContrast], c);
+  if (st.gamma) ApplyGamma(s[F::kGamma], c);
 }
 
 void CorrectAfterSharpen(const F& s, const TCorrectionStages& st, float c[3]) {
-  if (st.exposure) {
-    const float k = std::exp2(s[F::kExposure]);
-    for (int i = 0; i < 3; ++i) c[i] *= k;
-  }
-  if (st.hue) {
-    const float a = s[F::kHue];
-    const float cs = std::cos(a), sn = std::sin(a);
-    const float d = cs + (1 - cs) / 3, p = (1 - cs) / 3 + sn / std::sqrt(3.0f), m = (1 - cs) / 3 - sn / std::sqrt(3.0f);
-    // Rotation about (1, 1, 1): rows (d, m, p), (p, d, m), (m, p, d).
-    const float r = d * c[0] + m * c[1] + p * c[2];
-    const float g = p * c[0] + d * c[1] + m * c[2];
-    const float b = m * c[0] + p * c[1] + d * c[2];
-    c[0] = r; c[1] = g; c[2] = b;
-  }
-  if (st.colorMatrix) {
-    c[0] *= s[F::kRed];
-    c[1] *= s[F::kGreen];
-    c[2] *= s[F::kBlue];
-  }
+  if (st.exposure) ApplyExposure(s[F::kExposure], c);
+  if (st.hue) ApplyHue(s[F::kHue], c);
+  if (st.colorMatrix) ApplyColorMatrix(s[F::kRed], s[F::kGreen], s[F::kBlue], c);
 }
 
-namespace {
-
-uint8_t ToByte(float v) {
+uint8_t UnitToByte(float v) {
   const float scaled = std::floor(v * 255.0f + 0.5f);
   return uint8_t(std::clamp(scaled, 0.0f, 255.0f));
 }
+
+namespace {
 
 void Load(const uint8_t* px, float c[3]) {
   c[0] = float(px[1]) / 255.0f;
@@ -129,6 +137,37 @@ void ForRows(host::WorkerPool& pool, int32_t height, Body&& body) {
 
 }  // namespace
 
+bool BlurSharpenPlane(std::vector<float>& plane, int32_t w, int32_t h, host::WorkerPool& workers) {
+  if (w <= 0 || h <= 0 || plane.size() < size_t(w) * size_t(h)) return w <= 0 || h <= 0;
+  const std::vector<float> kernel = GaussianWeights(kSharpenRadius);
+  const int radius = int(kernel.size() / 2);
+  std::vector<float> across;
+  try {
+    across.resize(size_t(w) * size_t(h));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  ForRows(workers, h, [&](int32_t y) {
+    const float* in = &plane[size_t(y) * size_t(w)];
+    float* out = &across[size_t(y) * size_t(w)];
+    for (int32_t x = 0; x < w; ++x) {
+      float sum = 0;
+      for (int k = -radius; k <= radius; ++k) sum += kernel[size_t(k + radius)] * in[std::clamp(x + k, 0, w - 1)];
+      out[x] = sum;
+    }
+  });
+  ForRows(workers, h, [&](int32_t y) {
+    float* out = &plane[size_t(y) * size_t(w)];
+    for (int32_t x = 0; x < w; ++x) {
+      float sum = 0;
+      for (int k = -radius; k <= radius; ++k)
+        sum += kernel[size_t(k + radius)] * across[size_t(std::clamp(y + k, 0, h - 1)) * size_t(w) + size_t(x)];
+      out[x] = sum;
+    }
+  });
+  return true;
+}
+
 }  // namespace imaging
 
 bool ColorAdjustmentManager::applyColorCorrection2(host::GWorld& image, const myCocoaImageColorAdjustInfo& s,
@@ -155,13 +194,10 @@ bool ColorAdjustmentManager::applyColorCorrection2(host::GWorld& image, const my
 
   // Sharpening needs the blurred luminance of the whole picture first:
   // luminance plane, blurred across, then down (back into the first plane).
-  std::vector<float> luma, across;
-  const std::vector<float> kernel = st.sharpen ? GaussianWeights(kSharpenRadius) : std::vector<float>();
-  const int radius = int(kernel.size() / 2);
+  std::vector<float> luma;
   if (st.sharpen) {
     try {
       luma.resize(size_t(w) * size_t(h));
-      across.resize(size_t(w) * size_t(h));
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -175,24 +211,7 @@ bool ColorAdjustmentManager::applyColorCorrection2(host::GWorld& image, const my
         out[x] = Luma(c);
       }
     });
-    ForRows(workers, h, [&](int32_t y) {
-      const float* in = &luma[size_t(y) * size_t(w)];
-      float* out = &across[size_t(y) * size_t(w)];
-      for (int32_t x = 0; x < w; ++x) {
-        float sum = 0;
-        for (int k = -radius; k <= radius; ++k) sum += kernel[size_t(k + radius)] * in[std::clamp(x + k, 0, w - 1)];
-        out[x] = sum;
-      }
-    });
-    ForRows(workers, h, [&](int32_t y) {
-      float* out = &luma[size_t(y) * size_t(w)];
-      for (int32_t x = 0; x < w; ++x) {
-        float sum = 0;
-        for (int k = -radius; k <= radius; ++k)
-          sum += kernel[size_t(k + radius)] * across[size_t(std::clamp(y + k, 0, h - 1)) * size_t(w) + size_t(x)];
-        out[x] = sum;
-      }
-    });
+    if (!BlurSharpenPlane(luma, w, h, workers)) return false;
   }
 
   const float sharpness = s[myCocoaImageColorAdjustInfo::kSharpness];
@@ -208,9 +227,9 @@ bool ColorAdjustmentManager::applyColorCorrection2(host::GWorld& image, const my
         c[0] += d; c[1] += d; c[2] += d;
       }
       CorrectAfterSharpen(s, st, c);
-      px[1] = ToByte(c[0]);
-      px[2] = ToByte(c[1]);
-      px[3] = ToByte(c[2]);
+      px[1] = UnitToByte(c[0]);
+      px[2] = UnitToByte(c[1]);
+      px[3] = UnitToByte(c[2]);
     }
   });
   return true;

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "host/qd/GWorld.h"
 #include "imaging/ImageProperties.h"
@@ -54,11 +55,26 @@ TCorrectionStages StagesFor(const myCocoaImageColorAdjustInfo& settings);
 bool SettingsAreValid(const myCocoaImageColorAdjustInfo& settings);
 
 // One pixel through the point stages (everything but sharpening), values
-// 0..1 in and out, unclamped; `luma` receives the luminance after the colour
-// controls and gamma (the input of the sharpen stage).
+// 0..1 in and out, unclamped: the stages before the sharpen stage (colour
+// controls, gamma) and after it (exposure, hue, colour matrix).
 void CorrectBeforeSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
 void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
 float Luma(const float rgb[3]);
+// A value of 0..1 as a byte: rounded to the nearest, clamped to 0..255.
+uint8_t UnitToByte(float v);
+
+// The single filters, one pixel at a time (formulas above); the image
+// filter chain (ImageFilter.h) runs them in an order of its own.
+void ApplyColorControls(float saturation, float brightness, float contrast, float rgb[3]);
+void ApplyGamma(float power, float rgb[3]);
+void ApplyExposure(float ev, float rgb[3]);
+void ApplyHue(float angle, float rgb[3]);
+void ApplyColorMatrix(float red, float green, float blue, float rgb[3]);
+
+// The luminance blur of the sharpen stage, in place on a plane of w x h
+// values: a Gaussian of standard deviation kSharpenRadius across, then down,
+// edges clamped; rows split over the pool, the same values at any count.
+bool BlurSharpenPlane(std::vector<float>& plane, int32_t w, int32_t h, host::WorkerPool& pool);
 
 }  // namespace imaging
 

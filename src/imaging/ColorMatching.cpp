@@ -3,7 +3,6 @@
 #include "host/base/MacRoman.h"
 #include "host/files/FileOps.h"
 #include "host/imageio/ImageFile.h"
-#include "host/sys/UserDefaults.h"
 #include "imaging/ImageLoading.h"
 #include "platform/Log.h"
 
@@ -74,51 +73,36 @@ bool matchInputAndOutput(host::GWorld* page, const tColorMatchSettings& settings
   return err == noErr;
 }
 
-// ---- Profile ----
-
-std::shared_ptr<Profile> Profile::profileWithPath(const std::string& path) {
-  if (path.empty()) return nullptr;
-  auto p = std::make_shared<Profile>();
-  p->profile_ = host::color::IccProfile::FromFile(path);
-  if (!p->profile_.valid()) return nullptr;
-  p->path_ = path;
-  return p;
-}
-
-namespace {
-std::shared_ptr<Profile> DefaultProfile(const char* key) {
-  const std::optional<std::string> path = host::UserDefaults::standard().getString(key);
-  return path ? Profile::profileWithPath(*path) : nullptr;
-}
-}  // namespace
-
-std::shared_ptr<Profile> Profile::profileDefaultRGB() { return DefaultProfile("DefaultRGBProfile"); }
-std::shared_ptr<Profile> Profile::profileDefaultGray() { return DefaultProfile("DefaultGrayProfile"); }
-std::shared_ptr<Profile> Profile::profileDefaultCMYK() { return DefaultProfile("DefaultCMYKProfile"); }
-
-std::vector<std::shared_ptr<Profile>> Profile::arrayOfAllProfiles() {
-  std::vector<std::shared_ptr<Profile>> all;
-  for (const auto& file : host::color::InstalledProfiles(host::color::ProfileFolders()))
-    if (auto p = profileWithPath(file.string())) all.push_back(std::move(p));
-  return all;
-}
-
-bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embedded, bool isGrey, bool isCMYK) {
+bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embedded, host::ImageColorModel model,
+                           bool inks) {
+  const bool isCMYK = model == host::ImageColorModel::kCMYK;
   host::color::IccProfile from;
   if (!embedded.empty()) from = host::color::IccProfile::FromBytes(embedded);
-  if (!from.valid()) {
-    const std::shared_ptr<Profile> fallback =
-        isCMYK ? Profile::profileDefaultCMYK() : isGrey ? Profile::profileDefaultGray() : Profile::profileDefaultRGB();
-    if (fallback) from = fallback->ref();
+  // A profile for another colour model than the pixels' cannot convert them;
+  // the user's default for the pixels' model is tried instead.
+  if (from.valid() && isCMYK != (from.colorSpace() == FourCC("CMYK"))) {
+    platform::LogLine("CImageFile: the image's profile does not fit its colour model");
+    from = {};
   }
-  if (!from.valid()) return false;
+  std::string error;
+  if (inks) {
+    if (!from.valid()) {
+      if (const std::shared_ptr<Profile> fallback = Profile::profileDefaultCMYK()) from = fallback->ref();
+    }
+    if (from.valid() &&
+        host::color::TransformCmykInPlace(image, from, host::color::IccProfile::SRGB(), from.renderingIntent(), &error))
+      return true;
+    if (from.valid()) platform::LogF("CImageFile: the image's CMYK profile is not applied (%s)", error.c_str());
+    host::ConvertCmykToRgb(image);
+    return false;
+  }
+  if (!from.valid()) return imaging::ConvertFromDefaultProfile(image, model);
   if (isCMYK) {
-    // The decoder has already brought CMYK pixels to RGB; a CMYK profile
-    // cannot be applied to them.
+    // The decoder has already brought these CMYK pixels to RGB; a CMYK
+    // profile cannot be applied to them.
     platform::LogLine("CImageFile: the CMYK profile of the image is not applied");
     return false;
   }
-  std::string error;
   if (!host::color::TransformInPlace(image, from, host::color::IccProfile::SRGB(), from.renderingIntent(), &error)) {
     platform::LogF("CImageFile: the image's profile is not applied (%s)", error.c_str());
     return false;

@@ -1,7 +1,9 @@
-// Colour matching and ICC profiles: installed profiles found by name, the
-// finished page matched in place from the photos' source profile to the
-// printer's profile, and the user's default profiles for images that carry
-// none. The colour work itself is Little CMS through host/color.
+// Colour matching: installed profiles found by name, the finished page
+// matched in place from the photos' source profile to the printer's profile,
+// photos drawn through their embedded profiles (or the user's default
+// profiles) into the working space, and the profile tool. Profiles
+// themselves are in Profile.h; the colour work is Little CMS through
+// host/color.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +16,9 @@
 #include "host/base/PascalString.h"
 #include "host/color/IccProfile.h"
 #include "host/files/FSSpec.h"
+#include "host/imageio/ImageFile.h"
 #include "host/qd/GWorld.h"
+#include "imaging/Profile.h"
 
 // Colour matching is always available here (true).
 bool CS2_available();
@@ -46,38 +50,15 @@ OSErr MyMatchBitmap(host::GWorld* pixels, const FSSpec& source, const FSSpec& pr
 // Matches the page when both switches are on; true when it was matched.
 bool matchInputAndOutput(host::GWorld* page, const tColorMatchSettings& settings, int16_t printerCode);
 
-// One ICC profile: class, colour space, description and path.
-class Profile {
- public:
-  // Empty when the file cannot be read as a profile.
-  static std::shared_ptr<Profile> profileWithPath(const std::string& path);
-  // The profiles under the user-default keys "DefaultRGBProfile",
-  // "DefaultGrayProfile" and "DefaultCMYKProfile" (POSIX paths); empty when
-  // the key is not set or its file is no profile.
-  static std::shared_ptr<Profile> profileDefaultRGB();
-  static std::shared_ptr<Profile> profileDefaultGray();
-  static std::shared_ptr<Profile> profileDefaultCMYK();
-  // Every installed profile.
-  static std::vector<std::shared_ptr<Profile>> arrayOfAllProfiles();
-
-  OSType classType() const { return profile_.deviceClass(); }
-  OSType spaceType() const { return profile_.colorSpace(); }
-  std::string description() const { return profile_.description(); }
-  const std::string& path() const { return path_; }
-  bool isEqual(const Profile& other) const { return path_ == other.path_; }
-  const host::color::IccProfile& ref() const { return profile_; }
-
- private:
-  host::color::IccProfile profile_;
-  std::string path_;
-};
-
 // Brings a decoded photo into the working space (sRGB) of the offscreens when
 // embedded profiles are honoured: from its embedded profile, or else from the
-// user's default profile for its colour model. Nothing happens when there is
-// no usable profile; true when the pixels were converted.
-bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embeddedProfile, bool isGrey,
-                           bool isCMYK);
+// user's default profile for its colour model. `inks` says that the pixels
+// are CMYK inks as the decoder kept them (host::ImageReadOptions::keepCmyk);
+// those always come back as RGB, without a profile when none can be used.
+// Other pixels are left as they are when there is no usable profile. True
+// when the pixels were converted through a profile.
+bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embeddedProfile,
+                           host::ImageColorModel model, bool inks);
 
 // The profile tool: copies the embedded ICC profile of the image at
 // "sourceImageFilePath" into the file "resultProfilePath"

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "host/base/MacRoman.h"
+#include "host/files/CatalogInfo.h"
 #include "host/files/File.h"
 #include "host/files/FileOps.h"
 #include "host/imageio/GaussianBlur.h"
@@ -15,13 +16,16 @@
 #include "host/qd/DrawImage.h"
 #include "imaging/ColorCorrection.h"
 #include "imaging/ColorMatching.h"
+#include "imaging/ImageFilter.h"
 #include "imaging/ImageProperties.h"
 #include "imaging/ImagingMessages.h"
 #include "imaging/Offscreen.h"
 #include "imaging/PhotoshopReader.h"
 #include "imaging/Resampler.h"
 #include "platform/FileNames.h"
+#include "platform/FileServices.h"
 #include "platform/FolderLookup.h"
+#include "platform/Polling.h"
 #include "platform/Log.h"
 
 float myBlurValue = 2.0f;
@@ -60,8 +64,8 @@ host::GWorldHandle FlattenOnWhite(host::GWorldHandle decoded, const host::ImageI
 
 // Any image file the program reads: the host library's formats, the
 // flattened image of Photoshop files, and picture files.
-host::ImageReadResult ReadAnyImage(const std::string& path) {
-  host::ImageReadResult r = host::ReadImageFile(path);
+host::ImageReadResult ReadAnyImage(const std::string& path, const host::ImageReadOptions& options = {}) {
+  host::ImageReadResult r = host::ReadImageFile(path, options);
   if (r.ok()) return r;
   std::vector<uint8_t> bytes;
   if (host::ReadWholeFile(path, &bytes, size_t(1) << 31) != noErr) return r;
@@ -80,14 +84,29 @@ host::ImageReadResult ReadAnyImage(const std::string& path) {
   return r;
 }
 
-host::ImageReadResult ReadSpec(const FSSpec& spec) {
+host::ImageReadResult ReadSpec(const FSSpec& spec, const host::ImageReadOptions& options = {}) {
   const std::string path = imaging::PathOfSpec(spec);
   if (path.empty()) {
     host::ImageReadResult r;
     r.error = "no path for the file specification";
     return r;
   }
-  return ReadAnyImage(path);
+  return ReadAnyImage(path, options);
+}
+
+// Reading for a caller that honours embedded profiles: CMYK photos keep
+// their inks until the profile converts them.
+host::ImageReadOptions EmbeddedProfileOptions() {
+  host::ImageReadOptions options;
+  options.keepCmyk = true;
+  return options;
+}
+
+// Draws a decoded image from its own profile (or the user's default for its
+// colour model) into the offscreens' sRGB.
+void ApplyEmbeddedProfile(host::ImageReadResult& r) {
+  if (r.image) ConvertToWorkingSpace(*r.image, r.info.iccProfile, r.info.colorModel, r.cmyk);
+  r.cmyk = false;
 }
 
 }  // namespace
@@ -124,7 +143,7 @@ host::GWorldHandle CImageFile::TakeImage() {
 }
 
 void CImageFile::Open(const std::string& path, bool defaultSpace, const char* where, bool keepAlpha) {
-  host::ImageReadResult r = ReadAnyImage(path);
+  host::ImageReadResult r = ReadAnyImage(path, defaultSpace ? EmbeddedProfileOptions() : host::ImageReadOptions{});
   if (!r.ok()) {
     platform::LogF("%s CGImageSourceCreateImageAtIndex returned NIL??? (%s)", where, r.error.c_str());
     return;
@@ -138,22 +157,25 @@ void CImageFile::Open(const std::string& path, bool defaultSpace, const char* wh
     platform::LogF("%s: the image's colour space cannot be replaced by device RGB", where);
     return;
   }
-  decoded_ = keepAlpha ? std::move(r.image) : FlattenOnWhite(std::move(r.image), info_);
   // Honouring embedded profiles means drawing the photo from its own profile
   // (or the user's default for its colour model) into the offscreens' sRGB.
-  if (defaultSpace && decoded_) {
-    ConvertToWorkingSpace(*decoded_, info_.iccProfile, info_.colorModel == host::ImageColorModel::kGrey,
-                          info_.colorModel == host::ImageColorModel::kCMYK);
-  }
+  if (defaultSpace) ApplyEmbeddedProfile(r);
+  decoded_ = keepAlpha ? std::move(r.image) : FlattenOnWhite(std::move(r.image), info_);
 }
 
 bool CImageFile::ApplyColorCorrection() {
   const myCocoaImageColorAdjustInfo settings = CurrentColorGlobals();
   if (!imaging::StagesFor(settings).Any()) return decoded_ || image_;
+  if (!imaging::SettingsAreValid(settings)) {
+    platform::LogLine("CImageFile: the photo's colour settings are refused; the photo is not corrected");
+    decoded_.reset();
+    image_.reset();
+    return false;
+  }
   if (!decoded_) {
     if (!image_) return false;
     decoded_ = myDuplicateGWorld(image_.get());
-    if (!decoded_) return false;
+    if (!decoded_) return ApplyFallbackCorrection();
   }
   image_.reset();
   ColorAdjustmentManager manager;
@@ -162,6 +184,23 @@ bool CImageFile::ApplyColorCorrection() {
     decoded_.reset();
     return false;
   }
+  return true;
+}
+
+bool CImageFile::ApplyFallbackCorrection() {
+  // The pixels cannot be copied for the main chain: the image filter works
+  // on the image as it is, every filter set (neutral ones change nothing).
+  std::unique_ptr<ImageFilter> filter = ImageFilter::initWithImage(image_);
+  if (!filter) return true;
+  filter->setSaturation(mySaturation);
+  filter->setBrightness(myBrightness);
+  filter->setContrast(myContrast);
+  filter->setAllColor();
+  filter->setSharpness(float(mySharpness));
+  filter->setGamma(float(myGamma));
+  filter->setExposure(float(myExposure));
+  filter->setHue(float(myHue));
+  if (CGImageRef corrected = filter->createCGImage()) image_ = std::move(corrected);
   return true;
 }
 
@@ -183,16 +222,104 @@ CGRect CImageFile::GetImageRect() const {
 
 // ---- file handlers ----
 
+TKIVOFileHandler::TKIVOFileHandler() : fileList_(std::make_unique<TImageFileList>()) {}
+TKIVOFileHandler::~TKIVOFileHandler() = default;
+
+host::GWorldHandle TKIVOFileHandler::GetPreviewImage() { return nullptr; }
+host::GWorldHandle TKIVOFileHandler::GetThumbnailImage() { return nullptr; }
+host::GWorldHandle TKIVOFileHandler::GetFullSizeImage() { return nullptr; }
+bool TKIVOFileHandler::IsValidFile(const TFile*) const { return false; }
+void TKIVOFileHandler::GetCurrentFolderFSSpec(FSSpec& spec) const { spec = current_; }
+
+bool TKIVOFileHandler::Check4NewFiles() {
+  PutFilesInList4Check(folderVolume_, folderDirectory_, false);
+  return true;
+}
+
+long TKIVOFileHandler::GetNumberOfFiles() const { return fileList_ ? long(fileList_->GetSize()) : 0; }
+
+void TKIVOFileHandler::SetStartSitting(bool start) {
+  startSitting_ = start;
+  if (!start) sitting_ = false;
+}
+
+bool TKIVOFileHandler::SaveToFolder(int16_t, int32_t, long index, bool progress) {
+  if (!progress) return false;
+  TFileHandlerWindows* windows = GetFileHandlerWindows();
+  const auto* entry = fileList_ && index >= 1 ? fileList_->At(size_t(index)) : nullptr;
+  const CStr255_AC name = entry && *entry ? GetFullFileName((*entry)->GetFile()->GetFileSpec()) : CStr255_AC();
+  if (windows) windows->ShowProgress(CStr255_AC("Saving File…"), name);
+  myApplicationPollEvent();
+  if (windows) windows->EndProgress();
+  return false;
+}
+
+bool TKIVOFileHandler::SaveAndReturnSavedFSSpec(int16_t, int32_t, long, FSSpec*) { return false; }
+
+void TKIVOFileHandler::OpenDeleteWindow() {
+  const auto* first = fileList_ ? fileList_->At(1) : nullptr;
+  const std::string path = first && *first ? (*first)->GetFile()->GetPath() : std::string();
+  if (TFileHandlerWindows* windows = GetFileHandlerWindows()) windows->OpenDeleteWindow(path);
+}
+
+void TKIVOFileHandler::EraseImages() {
+  if (!fileList_) return;
+  for (auto& entry : *fileList_) {
+    TFile* file = entry ? entry->GetFile() : nullptr;
+    if (!file) continue;
+    // (A file's own permissions do not keep it from being deleted here, so
+    // there is nothing to unlock.)
+    if (const OSErr err = file->DeleteFile(); err != noErr && err != fnfErr)
+      platform::LogF("EraseImages: %s cannot be deleted (%d)", file->GetPath().c_str(), int(err));
+  }
+  fileList_->DeleteAll();
+  fileList_->Changed(TImageFileList::kListChanged, nullptr);
+}
+
+void TKIVOFileHandler::LoadColorSettings() {
+  myCocoaImageColorAdjustInfo settings;
+  if (!loadColorAdjustFromFile(current_, &settings)) SetDefaultForMyCocoaImageColorAdjustFromPrefs(&settings);
+  SetColorGlobals(settings);
+}
+
 bool TKIVOFileHandler::AddToList(TFile*) { return false; }
 
 bool TKIVOFileHandler::AddFileToList(TFile* file) {
   if (!file) return false;
-  auto* self = dynamic_cast<TNewAllFilesHandler*>(this);
-  if (self && !self->IsValidFile(file)) {
-    delete file;
-    return false;
+  std::unique_ptr<TFile> owned(file);
+  if (!IsValidFile(owned.get())) return false;
+  // A handler that lists the file takes it over.
+  if (AddToList(owned.get())) {
+    owned.release();
+    return true;
   }
-  return AddToList(file);
+  return false;
+}
+
+long TKIVOFileHandler::PutFilesInList4Check(int16_t volume, int32_t directory, bool) {
+  host::CatalogInfo folder;
+  if (const OSErr err = host::GetDirCatInfo(volume, directory, &folder); err != noErr) {
+    scanning_ = false;
+    return err;
+  }
+  if (folder.ModificationMacSeconds() == lastModDate_) return 0;
+  lastModDate_ = folder.ModificationMacSeconds();
+  const size_t before = fileList_->GetSize();
+  for (int index = int(folder.valence); index >= 1; --index) {
+    host::CatalogInfo item;
+    if (host::GetIndexedCatInfo(volume, directory, index, &item) != noErr) continue;
+    if (item.isFolder || item.invisible || myFSSpecIsTempFSSpec(item.finderInfo)) continue;
+    auto file = std::make_unique<TFile>();
+    if (file->Specify(item.spec) != noErr) continue;
+    AddFileToList(file.release());
+  }
+  if (fileList_->GetSize() > before) {
+    TImageFileObject* last = fileList_->At(fileList_->GetSize())->get();
+    fileList_->Changed(TImageFileList::kListChanged, nullptr);
+    fileList_->Changed(TImageFileList::kFileAdded, last);
+    fileList_->Changed(TImageFileList::kCountChanged, nullptr);
+  }
+  return long(fileList_->GetSize());
 }
 
 bool TNewAllFilesHandler::isValidFileForHere(const CStr255_AC& name) {
@@ -211,10 +338,29 @@ bool TNewAllFilesHandler::IsValidFile(const TFile* file) const {
   return isValidFileForHere(CStr255_AC(full));
 }
 
-void TNewAllFilesHandler::LoadColorSettings() {
-  myCocoaImageColorAdjustInfo settings;
-  if (!loadColorAdjustFromFile(current_, &settings)) SetDefaultForMyCocoaImageColorAdjustFromPrefs(&settings);
-  SetColorGlobals(settings);
+// This program has no tools window, so it is never in setup mode.
+void TNewAllFilesHandler::LoadColorSettings() { TKIVOFileHandler::LoadColorSettings(); }
+
+host::GWorldHandle TNewAllFilesHandler::GetPreviewImage() {
+  FSRef ref;
+  if (host::FSpMakeFSRef(current_, &ref) != noErr) {
+    platform::LogLine("An error occured reading the image file; invalid image spec");
+    return nullptr;
+  }
+  CImageFile file(&ref, 0, 0);
+  CGImageRef image = file.GetCurrentCGImage();
+  if (!image) {
+    platform::LogLine("CGImageRef aRef = anImage.GetCurrentCGImage returned NIL???");
+    return nullptr;
+  }
+  image = blurMyImage(image, myBlurValue);
+  host::GWorldHandle offscreen = myNewGWorld(CLongRect_AC(0, 0, image->height(), image->width()));
+  if (!offscreen) return nullptr;
+  const CGRect rect{0, 0, double(image->width()), double(image->height())};
+  if (file.GetOrientation() == 3) DrawCGImageToGWorldFlip(image, offscreen.get(), rect);
+  else DrawCGImageToGWorld(image, offscreen.get(), rect);
+  protectTheGworld(offscreen.get());
+  return offscreen;
 }
 
 host::GWorldHandle TNewAllFilesHandler::GetFullSizeImage() {
@@ -270,7 +416,13 @@ host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec) {
     CPoint_AC size;
     return getGWorldFromFileSpecWithoutColorsyncProfile(spec, 1, size);
   }
-  return getFileOverlayGWorldFromFileSpec(spec);
+  // Embedded profiles honoured: the image drawn through its own profile.
+  host::ImageReadResult r = ReadSpec(spec, EmbeddedProfileOptions());
+  if (!r.ok()) return nullptr;
+  ApplyEmbeddedProfile(r);
+  if (!r.info.hasAlpha) myClearOffscreen(r.image.get());
+  protectTheGworld(r.image.get());
+  return std::move(r.image);
 }
 
 host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution) {
@@ -443,9 +595,11 @@ CGImageRef OffscreenToImageRef(host::GWorld* offscreen) {
 
 CGImageRef blurMyImage(const CGImageRef& image, float radius) {
   if (!image || !(radius > 0)) return image;
-  host::GWorldHandle copy = myDuplicateGWorld(image.get());
-  if (!copy || !host::GaussianBlur(*copy, radius)) return image;
-  return CGImageRef(copy.release());
+  std::unique_ptr<ImageFilter> filter = ImageFilter::initWithImage(image);
+  if (!filter) return image;
+  filter->setBlur(radius);
+  CGImageRef blurred = filter->createCGImage();
+  return blurred ? blurred : image;
 }
 
 CGImageRef createMyScaledImage(const CGImageRef& image) {

@@ -17,16 +17,19 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/base/Geometry.h"
 #include "host/base/PascalString.h"
 #include "host/files/FSSpec.h"
 #include "host/imageio/ImageFile.h"
 #include "host/qd/GWorld.h"
+#include "imaging/ImageSources.h"
 #include "imaging/PictReader.h"
 
 class TFile;
 struct tColorSyncPrefs;
+struct TToolboxEvent;
 
 // Job-wide values set by the job file reader: the blur radius applied to
 // every photo as it is loaded (2.0 until the first job), and whether embedded
@@ -73,40 +76,125 @@ class CImageFile {
 
  private:
   void Open(const std::string& path, bool defaultSpace, const char* where, bool keepAlpha = false);
+  bool ApplyFallbackCorrection();
   host::GWorldHandle decoded_;
   CGImageRef image_;
   host::ImageInfo info_;
   bool hasProperties_ = false;
 };
 
-// The file handler the job view and the loader use: a current file and the
-// question whether this loader takes it.
+// The file handler family. The loader and the job view's chroma-key copy
+// check use a TNewAllFilesHandler for one photo: a current file, validity by
+// extension, full-size loading and the photo's colour settings. The other
+// operations serve a capture station that scans a folder of image files;
+// the base gives each one's plain behaviour.
 class TKIVOFileHandler {
  public:
-  virtual ~TKIVOFileHandler() = default;
+  TKIVOFileHandler();
+  virtual ~TKIVOFileHandler();
+  TKIVOFileHandler(const TKIVOFileHandler&) = delete;
+  TKIVOFileHandler& operator=(const TKIVOFileHandler&) = delete;
+
+  // 1-3: the current file's preview, thumbnail and full-size image; none here.
+  virtual host::GWorldHandle GetPreviewImage();
+  virtual host::GWorldHandle GetThumbnailImage();
+  virtual host::GWorldHandle GetFullSizeImage();
+  // 4: whether this handler reads the file; false here.
+  virtual bool IsValidFile(const TFile* file) const;
+  // 5: the current file's specification.
+  virtual void GetCurrentFolderFSSpec(FSSpec& spec) const;
+  // 6: scans the folder location (SetFolderLocation) into the list; true.
+  virtual bool Check4NewFiles();
+  // 7: the entries of the image-file list.
+  virtual long GetNumberOfFiles() const;
+  virtual long GetIdleFreq() const { return 30; }
+  virtual bool HasColorBalanceSettings() const { return false; }
+  // 10: clearing the start flag clears the sitting flag too.
+  virtual void SetStartSitting(bool start);
+  // 11: with `progress`, shows entry `index` (1 to the count) of the list by
+  // its full name in the progress window titled "Saving File…" and lets
+  // pending events run. Saves nothing: false.
+  virtual bool SaveToFolder(int16_t volume, int32_t directory, long index, bool progress);
+  virtual bool SaveAndReturnSavedFSSpec(int16_t volume, int32_t directory, long index, FSSpec* saved);
+  // 13: the delete window showing the first entry's path.
+  virtual void OpenDeleteWindow();
+  // 14: deletes every file of the list and empties it.
+  virtual void EraseImages();
+  virtual void InstallMenu() {}
+  virtual void UnInstallMenu() {}
+  virtual void DoSetupMyMenus() {}
+  virtual bool DoHandleMyMenus(long) { return false; }
+  virtual bool DoHandleMyKeys(TToolboxEvent*) { return false; }
+  virtual void SetPreview(bool preview) { preview_ = preview; }
+  virtual void ExitToMain() {}
+  virtual void GetPreviewMessageString(CStr255_AC& text) { text = CStr255_AC(); }
+  virtual int16_t GetIconAndStatusText(CStr255_AC&) { return 1210; }
+  virtual void MarkTaggedImages() {}
+  virtual void RemoveFromOtherLists(TFile*) {}
+  virtual bool Check4NewFilesOnly() { return false; }
+  virtual OSType DoColorBalance() { return FourCC("canc"); }
+  // 28: the current file's colour settings (resource 5002, or the image's
+  // property list) into the ten colour globals; the defaults when it has
+  // none.
+  virtual void LoadColorSettings();
+
   void SetCurrentFile(const FSSpec& spec) { current_ = spec; }
   const FSSpec& GetCurrentFile() const { return current_; }
-  // The scan list is never filled here: AddToList takes nothing.
-  bool AddToList(TFile* file);
+  // The folder Check4NewFiles scans.
+  void SetFolderLocation(int16_t volume, int32_t directory) {
+    folderVolume_ = volume;
+    folderDirectory_ = directory;
+  }
+  TImageFileList* GetFileList() { return fileList_.get(); }
+  bool IsStartSitting() const { return startSitting_; }
+  bool IsSitting() const { return sitting_; }
+  void SetSitting(bool sitting) { sitting_ = sitting; }
+  bool IsPreview() const { return preview_; }
+
+  // Takes the file: a file this handler does not read is deleted (the object,
+  // not the file on disk); a valid one goes to AddToList. True when listed.
   bool AddFileToList(TFile* file);
+  // Lists nothing here (false); the file object is then deleted.
+  virtual bool AddToList(TFile* file);
+  // Reads the folder's items, newest index first, when the folder changed
+  // since the last scan, and offers each visible file that is not one of the
+  // program's temporary files to AddFileToList; tells the list's dependents
+  // when any was listed. The number of entries in the list, or the error
+  // when the folder cannot be read (the scan flag is then cleared).
+  long PutFilesInList4Check(int16_t volume, int32_t directory, bool flag);
+  bool IsScanning() const { return scanning_; }
 
  protected:
   FSSpec current_{};
+  int16_t folderVolume_ = 0;
+  int32_t folderDirectory_ = 0;
+  std::unique_ptr<TImageFileList> fileList_;
+  std::vector<int32_t> numbers_;
+  std::vector<int32_t> sortedNumbers_;
+  uint32_t lastModDate_ = 0;
+  bool preview_ = false;
+  bool startSitting_ = false;
+  bool sitting_ = false;
+  bool scanning_ = true;
+  CStr255_AC strings_[4];
+  CPoint_AC point_;
 };
 
 class TNewAllFilesHandler : public TKIVOFileHandler {
  public:
   // The current file's name has an extension this loader reads.
   bool IsValidFile() const;
-  bool IsValidFile(const TFile* file) const;
+  bool IsValidFile(const TFile* file) const override;
   static bool isValidFileForHere(const CStr255_AC& name);
+  // The current file at half size, uncorrected, blurred by myBlurValue
+  // whatever it is, a half turn applied for orientation 3; or none.
+  host::GWorldHandle GetPreviewImage() override;
   // The current file as a new offscreen (colour-corrected when the file
   // carries colour settings, blurred by myBlurValue, a half turn applied for
   // orientation 3), or empty.
-  host::GWorldHandle GetFullSizeImage();
-  // The current file's colour settings (resource 5002) into the ten colour
-  // globals; the neutral values when it has none.
-  void LoadColorSettings();
+  host::GWorldHandle GetFullSizeImage() override;
+  // As the base, except while the tools window is in setup mode.
+  void LoadColorSettings() override;
 };
 
 // ---- loading ----

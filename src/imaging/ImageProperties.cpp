@@ -1,10 +1,13 @@
 #include "imaging/ImageProperties.h"
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "host/base/ByteOrder.h"
 #include "host/files/File.h"
+#include "host/sys/PropertyList.h"
 #include "platform/FileServices.h"
 #include "platform/Log.h"
 
@@ -164,8 +167,53 @@ bool ReadPhotoResources(const FSSpec& spec, host::ResourceMap* map) {
 
 }  // namespace
 
+namespace {
+
+// The ten colour values' keys in the property list, in record order.
+constexpr const char* kColorAdjustKeys[10] = {"saturation",      "brightness", "contrast",        "redAdjust",
+                                              "greenAdjust",     "blueAdjust", "sharpnessAdjust", "gammaAdjust",
+                                              "exposureAdjust", "hueAdjust"};
+
+// The image's property list, when it exists and is a dictionary.
+std::optional<host::PlistValue> ReadImagePlist(const FSSpec& image) {
+  const std::string path = ImagePropertiesPlistPath(image);
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return std::nullopt;
+  std::string error;
+  std::optional<host::PlistValue> value = host::readPropertyListFile(path, &error);
+  if (!value || !value->asDict()) {
+    if (!error.empty()) platform::LogF("the image's property list cannot be read: %s", error.c_str());
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string ImagePropertiesPlistPath(const FSSpec& image) {
+  std::string path;
+  if (host::GetPathOfFSSpec(image, &path) != noErr || path.empty()) return {};
+  return path + ".plist";
+}
+
 bool loadColorAdjustFromFile(const FSSpec& spec, myCocoaImageColorAdjustInfo* info) {
   if (!info) return false;
+  if (gUseNewPlistFileToSaveImageProperties) {
+    const std::optional<host::PlistValue> plist = ReadImagePlist(spec);
+    const host::PlistValue* colors = plist ? plist->find("coloradjust") : nullptr;
+    if (colors && colors->asDict()) {
+      for (size_t i = 0; i < 10; ++i) {
+        double v = 0;
+        const host::PlistValue* entry = colors->find(kColorAdjustKeys[i]);
+        if (!entry || !entry->toDouble(v)) v = 0;
+        info->values[i] = float(v);
+      }
+      // The values come from a file like any other: repaired where they
+      // lie outside their ranges.
+      validateMyCocoaImageColorAdjustInfo(info);
+      return true;
+    }
+  }
   host::ResourceMap map;
   if (!ReadPhotoResources(spec, &map)) return false;
   std::vector<uint8_t> bytes;
@@ -230,6 +278,11 @@ OSErr savePropertiesToFile(const FSSpec& spec, const tImageProperties* props) {
 
 OSErr saveCKPropertiesToFile(TFile* file, const tCKImageProperties* props) {
   if (!file || !props) return paramErr;
+  if (gUseNewPlistFileToSaveImageProperties) {
+    platform::LogLine("writing new fixcoef to plist");
+    if (!saveCKImagePropertiesToPlistFile(props, file->GetFileSpec()))
+      platform::LogLine("the chroma-key properties could not be written to the image's property list");
+  }
   if (!file->GetPath().empty()) setPermission(file->GetPath().c_str(), 0666);
   return StoreResource(file, kCKImagePropertiesId, "CK Image Properties", EncodeCKImageProperties(*props));
 }
@@ -246,4 +299,72 @@ const myCocoaImageColorAdjustInfo& getMyCocoaImageColorDefaults() {
 
 void SetDefaultForMyCocoaImageColorAdjustFromPrefs(myCocoaImageColorAdjustInfo* info) {
   if (info) *info = getMyCocoaImageColorDefaults();
+}
+
+// ---- the property-list store ----
+
+namespace {
+
+TCoefficientDictionaryMaker* gCoefficientDictionaryMaker = nullptr;
+
+// The fields of the chroma-key record that the property list carries, at
+// their offsets in the stored record (in this processor's byte order).
+constexpr size_t kCoefficientBlockSize = 10864;
+constexpr size_t kDefocusAt = 11084, kInwardAt = 11086, kShrinkAt = 11088, kRotationAngleAt = 11104,
+                 kAngleDirectionAt = 11106, kZoomBoxAt = 11320;
+
+int16_t KeyingI16(const tCKImageProperties& p, size_t at) {
+  return int16_t(host::LoadLE16(&p.keying[at - tImageProperties::kStoredSize]));
+}
+
+float KeyingF32(const tCKImageProperties& p, size_t at) {
+  return host::LoadLEF32(&p.keying[at - tImageProperties::kStoredSize]);
+}
+
+}  // namespace
+
+void SetCoefficientDictionaryMaker(TCoefficientDictionaryMaker* maker) { gCoefficientDictionaryMaker = maker; }
+
+host::PlistValue getDictionaryFromImageProperties(const tImageProperties* props) {
+  if (!props) return host::PlistValue(host::PlistDict{});
+  host::PlistDict d;
+  d["hoffset"] = props->offset.h;
+  d["voffset"] = props->offset.v;
+  d["inset"] = props->inset;
+  d["cropping"] = props->cropping;
+  d["cropWhere"] = props->cropPosition;
+  d["rotation"] = double(props->rotation);
+  d["hRatio"] = double(props->hRatio);
+  d["vRatio"] = double(props->vRatio);
+  return host::PlistValue(std::move(d));
+}
+
+bool saveCKImagePropertiesToPlistFile(const tCKImageProperties* props, const FSSpec& image) {
+  if (!props) return false;
+  if (!gCoefficientDictionaryMaker) {
+    platform::LogLine("saveCKImagePropertiesToPlistFile: no coefficient dictionary maker");
+    return false;
+  }
+  const std::string path = ImagePropertiesPlistPath(image);
+  if (path.empty()) return false;
+  std::optional<host::PlistValue> plist = ReadImagePlist(image);
+  host::PlistDict top = plist ? *plist->asDict() : host::PlistDict{};
+  host::PlistDict ck;
+  if (auto it = top.find("CKSettings"); it != top.end() && it->second.asDict()) ck = *it->second.asDict();
+  ck["defocusValue"] = KeyingI16(*props, kDefocusAt);
+  ck["inwardFlag"] = KeyingI16(*props, kInwardAt);
+  ck["shrinkValue"] = double(KeyingF32(*props, kShrinkAt));
+  ck["fixcoef"] = gCoefficientDictionaryMaker->CoefficientDictionary(
+      std::span<const uint8_t>(props->keying.data(), kCoefficientBlockSize));
+  top["timageproperties"] = getDictionaryFromImageProperties(&props->image);
+  top["zoomBoxFactor"] = KeyingI16(*props, kZoomBoxAt);
+  top["angleDirection"] = KeyingI16(*props, kAngleDirectionAt);
+  top["rotationAngle"] = KeyingI16(*props, kRotationAngleAt);
+  top["CKSettings"] = host::PlistValue(std::move(ck));
+  std::string error;
+  if (!host::writePropertyListFile(path, host::PlistValue(std::move(top)), host::PlistFormat::Xml, &error)) {
+    platform::LogF("saveCKImagePropertiesToPlistFile: %s", error.c_str());
+    return false;
+  }
+  return true;
 }

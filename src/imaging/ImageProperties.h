@@ -12,12 +12,14 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "host/base/Geometry.h"
 #include "host/base/MacTypes.h"
 #include "host/files/FSSpec.h"
 #include "host/files/ResourceFork.h"
+#include "host/sys/PlistValue.h"
 #include "imaging/ColorAdjust.h"
 
 class TFile;
@@ -72,9 +74,45 @@ std::vector<uint8_t> EncodeImageProperties(const tImageProperties& props);
 tImageProperties DecodeImageProperties(std::span<const uint8_t> bytes);
 std::vector<uint8_t> EncodeCKImageProperties(const tCKImageProperties& props);
 
-// Whether the plist store beside the image is used instead of resources; off,
-// and nothing in the program turns it on.
+// Whether the property-list store beside the image is used as well as the
+// resources; off, and nothing in the program turns it on.
 extern bool gUseNewPlistFileToSaveImageProperties;
+
+// ---- the property-list store ----
+// A dictionary in the file whose path is the image's path followed by
+// ".plist":
+//   "coloradjust"       the ten colour values: "saturation", "brightness",
+//                       "contrast", "redAdjust", "greenAdjust", "blueAdjust",
+//                       "sharpnessAdjust", "gammaAdjust", "exposureAdjust",
+//                       "hueAdjust"
+//   "timageproperties"  getDictionaryFromImageProperties
+//   "CKSettings"        "defocusValue", "inwardFlag" (integers), "shrinkValue"
+//                       (real) and "fixcoef" (the coefficient block's
+//                       dictionary form)
+//   "zoomBoxFactor", "angleDirection", "rotationAngle" (integers)
+
+// The path of the property list beside an image; empty when the image's
+// folder is unknown.
+std::string ImagePropertiesPlistPath(const FSSpec& image);
+
+// "hoffset", "voffset", "inset", "cropping", "cropWhere" (integers) and
+// "rotation", "hRatio", "vRatio" (reals).
+host::PlistValue getDictionaryFromImageProperties(const tImageProperties* props);
+
+// What the store needs of the chroma-key code: the dictionary form of a
+// coefficient block (its stored bytes). The application provides it.
+class TCoefficientDictionaryMaker {
+ public:
+  virtual ~TCoefficientDictionaryMaker() = default;
+  virtual host::PlistValue CoefficientDictionary(std::span<const uint8_t> block) = 0;
+};
+void SetCoefficientDictionaryMaker(TCoefficientDictionaryMaker* maker);
+
+// Writes the record's property-list form into the image's property list,
+// keeping what else it holds (a file that is no dictionary is replaced);
+// written atomically. False when there is no maker for the coefficient
+// dictionary, the image's folder is unknown or the file cannot be written.
+bool saveCKImagePropertiesToPlistFile(const tCKImageProperties* props, const FSSpec& image);
 
 // Resource (type, id) of `map` into `out`: 0 when copied whole, -1 when it is
 // missing, -2 when it is empty or longer than `maxLength` (nothing copied).
@@ -87,8 +125,10 @@ int16_t ReadStruct2(const host::ResourceMap& map, std::vector<uint8_t>* out, siz
 // blue values when one of them is below 0.5.
 void validateMyCocoaImageColorAdjustInfo(myCocoaImageColorAdjustInfo* info);
 
-// True when the photo carries colour settings (resource 5002), which are
-// read, validated and copied into `info`.
+// True when the photo carries colour settings, which are read, validated and
+// copied into `info`: with the property-list store switched on, from the
+// "coloradjust" dictionary of its property list (a missing value reads 0,
+// which validation repairs) when there is one; otherwise from resource 5002.
 bool loadColorAdjustFromFile(const FSSpec& file, myCocoaImageColorAdjustInfo* info);
 
 // True when the photo carries image properties (resource 5000), copied into
@@ -98,7 +138,9 @@ bool loadPropertiesFromFile(TFile* file, tImageProperties* props);
 
 // Writes resource 5000 (or 5003) into the photo's resource fork, creating the
 // fork when the photo has none; the caller's record is left as it is. 0 or
-// the file error.
+// the file error. With the property-list store switched on, the chroma-key
+// properties go into the image's property list too (before the resource; a
+// failure there is logged and does not change the result).
 OSErr savePropertiesToFile(TFile* file, const tImageProperties* props);
 OSErr savePropertiesToFile(const FSSpec& file, const tImageProperties* props);
 OSErr saveCKPropertiesToFile(TFile* file, const tCKImageProperties* props);

@@ -10,6 +10,7 @@
 #include "host/imageio/ImageFile.h"
 #include "imaging/ImageLoading.h"
 #include "imaging/OutputFileHelpers.h"
+#include "imaging/PackBits.h"
 #include "platform/FileServices.h"
 #include "platform/FolderSpecs.h"
 #include "platform/Log.h"
@@ -142,8 +143,13 @@ std::vector<uint8_t> BuildPict(const host::GWorld& image, int16_t dpi) {
   // The frame is 16-bit and rowBytes a 14-bit field.
   if (w <= 0 || h <= 0 || w > 0x3FFE / 4 || h > 0x7FFF) return {};
   const uint32_t rowBytes = uint32_t(w) * 4;
-  if (rowBytes > 0x3FFE) return {};
   const uint32_t res = DpiOf(dpi);
+  // An extended version 2 picture: the header states the resolution and the
+  // page's size in pixels at it (the rectangle every opcode below draws in),
+  // and the frame is that size at 72 dpi, as readers take it.
+  auto at72 = [res](int32_t pixels) {
+    return std::clamp<int32_t>(int32_t((int64_t(pixels) * 72 * 2 + res) / (2 * res)), 1, 0x7FFF);
+  };
   Bytes b;
   b.zeros(512);  // the file header of a picture file
   b.be16(0);     // picture size, filled in below
@@ -153,7 +159,7 @@ std::vector<uint8_t> BuildPict(const host::GWorld& image, int16_t dpi) {
     b.be16(uint16_t(bo));
     b.be16(uint16_t(r));
   };
-  rect(0, 0, h, w);
+  rect(0, 0, at72(h), at72(w));
   b.be16(0x0011);  // version
   b.be16(0x02FF);
   b.be16(0x0C00);  // extended version 2 header
@@ -163,7 +169,7 @@ std::vector<uint8_t> BuildPict(const host::GWorld& image, int16_t dpi) {
   b.be32(res << 16);
   rect(0, 0, h, w);
   b.be32(0);
-  b.be16(0x0001);  // clip region: the frame
+  b.be16(0x0001);  // clip region: the whole page
   b.be16(10);
   rect(0, 0, h, w);
   b.be16(0x009A);  // DirectBitsRect
@@ -171,7 +177,10 @@ std::vector<uint8_t> BuildPict(const host::GWorld& image, int16_t dpi) {
   b.be16(static_cast<uint16_t>(0x8000 | rowBytes));
   rect(0, 0, h, w);
   b.be16(0);       // pmVersion
-  b.be16(1);       // packType: unpacked rows
+  // Rows of fewer than 8 bytes are stored as they are; longer ones as their
+  // red, green and blue planes, packed.
+  const bool packed = rowBytes >= 8;
+  b.be16(packed ? 4 : 1);  // packType
   b.be32(0);       // packSize
   b.be32(res << 16);
   b.be32(res << 16);
@@ -185,13 +194,27 @@ std::vector<uint8_t> BuildPict(const host::GWorld& image, int16_t dpi) {
   rect(0, 0, h, w);  // source
   rect(0, 0, h, w);  // destination
   b.be16(0);         // srcCopy
+  std::vector<uint8_t> planes(size_t(w) * 3), row;
   for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* row = image.scanline(y);
-    b.u8(0);  // the unused first byte of each pixel
-    b.v.insert(b.v.end(), row + 1, row + 4 * size_t(w));
+    const uint8_t* p = image.scanline(y);
+    if (!packed) {
+      for (int32_t x = 0; x < w; ++x) {
+        b.u8(0);  // the unused first byte of each pixel
+        b.v.insert(b.v.end(), p + 4 * x + 1, p + 4 * x + 4);
+      }
+      continue;
+    }
+    for (int32_t x = 0; x < w; ++x)
+      for (int32_t c = 0; c < 3; ++c) planes[size_t(c) * size_t(w) + size_t(x)] = p[4 * x + 1 + c];
+    row.clear();
+    imaging::PackBitsRow(planes, &row);
+    if (rowBytes > 250) b.be16(uint32_t(row.size()));
+    else b.u8(static_cast<uint8_t>(row.size()));
+    b.v.insert(b.v.end(), row.begin(), row.end());
   }
   if ((b.v.size() - 512) % 2) b.u8(0);
   b.be16(0x00FF);  // end of picture
+  // The 16-bit size field keeps the low 16 bits for pictures larger than it.
   const size_t size = b.v.size() - 512;
   b.v[512] = static_cast<uint8_t>((size >> 8) & 0xFF);
   b.v[513] = static_cast<uint8_t>(size & 0xFF);

@@ -4,11 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace imaging {
 
 // Unpacks one row of exactly `width` bytes; false when the input runs short
 // or a run would overflow the row.
 bool UnpackBitsRow(std::span<const uint8_t> in, uint8_t* out, size_t width);
+
+// Appends one row packed: runs of 2 to 128 equal bytes as a repeat, the rest
+// as literals of up to 128 bytes.
+void PackBitsRow(std::span<const uint8_t> row, std::vector<uint8_t>* out);
 
 }  // namespace imaging

@@ -307,7 +307,16 @@ host::GWorldHandle DrawPicture(std::span<const uint8_t> picture) {
   if (picture.size() < 12) return nullptr;
   CBufferStream_AC head(picture.data(), picture.size());
   head.Skip(2);  // the 16-bit size: too small for large pictures, not used
-  const Rect16 frame = ReadRect(head);
+  Rect16 frame = ReadRect(head);
+  if (frame.Width() <= 0 || frame.Height() <= 0) return nullptr;
+  // An extended version 2 header (version -2) gives the picture's own
+  // rectangle at its resolution, the space its opcodes draw in; the frame is
+  // that rectangle at 72 dpi.
+  if (picture.size() >= 40 && picture[10] == 0x00 && picture[11] == 0x11 && picture[14] == 0x0C &&
+      picture[15] == 0x00 && picture[16] == 0xFF && picture[17] == 0xFE) {
+    CBufferStream_AC header(picture.data() + 28, 8);
+    frame = ReadRect(header);
+  }
   if (frame.Width() <= 0 || frame.Height() <= 0 || frame.Width() > kMaxSide || frame.Height() > kMaxSide)
     return nullptr;
   bool version2 = false;

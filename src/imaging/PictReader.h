@@ -27,7 +27,9 @@ using PicHandle = std::unique_ptr<Picture>;
 namespace imaging {
 
 // A new white offscreen of the picture's frame with the picture drawn in it,
-// or none.
+// or none. For an extended version 2 picture the frame is the rectangle its
+// header gives at the picture's own resolution (the frame field holds it at
+// 72 dpi).
 host::GWorldHandle DrawPicture(std::span<const uint8_t> picture);
 
 // The picture of a picture file (its 512-byte header skipped), or none.

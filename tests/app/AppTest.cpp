@@ -11,6 +11,11 @@
 #include <fstream>
 #include "app/ProgressIndicator.h"
 #include "app/StatusWindow.h"
+#include "chromakey/engine/FixCoef.h"
+#include "chromakey/engine/KeyPipeline.h"
+#include "host/sys/PropertyList.h"
+#include "imaging/ImageProperties.h"
+#include "imaging/ImageSources.h"
 #include "host/ui/Controls.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/UserDefaults.h"
@@ -96,6 +101,49 @@ TEST_F(AppTest, StartUpMadeTheFolderTreeInTheApplicationFolder) {
   EXPECT_EQ(set1.filename(), fs::u8path("PRINT TO FILE FOLDER SET Aƒ"));
   EXPECT_EQ(FolderPathOfSpec(getMyPrintToFileSetPrefs(8)->folder.spec), set1);
   EXPECT_EQ(c_->Services().PrintToFileSetFolderResolves(3), std::optional<bool>(true));
+}
+
+TEST_F(AppTest, ImagePropertyListsCarryTheChromaKeyCodesCoefficientDictionary) {
+  // A photo's chroma-key properties whose block is a fresh one.
+  tCKImageProperties props;
+  chromakey::fixcoef block;
+  chromakey::initialize_data(&block);
+  chromakey::EncodeFixCoef(block, props.keying.data());
+  const fs::path photo = gBase / "keyed.jpg";
+  std::ofstream(photo) << "photo";
+  FSSpec spec;
+  ASSERT_EQ(host::MakeFSSpecFromPath(photo.string(), &spec), noErr);
+  ASSERT_TRUE(saveCKImagePropertiesToPlistFile(&props, spec));
+  auto plist = host::readPropertyListFile(photo.string() + ".plist");
+  ASSERT_TRUE(plist);
+  const host::PlistValue* settings = plist->find("CKSettings");
+  const host::PlistValue* coefficients = settings ? settings->find("fixcoef") : nullptr;
+  ASSERT_TRUE(coefficients && coefficients->asDict());
+  EXPECT_EQ(*coefficients->find("settings->para.BGdefocuslevel")->asInteger(), 5);
+  EXPECT_EQ(*coefficients->find("settings->para.g2xe")->asInteger(), 999999);
+  EXPECT_EQ(coefficients->find("settings->para.l_mid")->asArray()->size(), 66u);
+}
+
+TEST_F(AppTest, FileHandlerWindowsComeFromTheirViewResources) {
+  TFileHandlerWindows* windows = GetFileHandlerWindows();
+  ASSERT_NE(windows, nullptr);
+  const std::string path = "/srv/station/" + std::string(200, 'x') + "/photo.jpg";
+  windows->OpenDeleteWindow(path);
+  TWindow* opened = nullptr;
+  for (TWindow* w : TWindow::AllWindows())
+    if (w->GetTitle().ToUTF8() == "Delete Images" && w->IsShown()) opened = w;
+  ASSERT_NE(opened, nullptr);
+  auto* folder = opened->FindSubView<TStaticText>(FourCC("fldr"));
+  ASSERT_NE(folder, nullptr);
+  // The path is cut in the middle to the field's width.
+  const std::string shown = folder->GetText().ToUTF8();
+  EXPECT_EQ(shown.substr(0, 13), "/srv/station/");
+  EXPECT_LT(shown.size(), path.size());
+  EXPECT_EQ(shown.substr(shown.size() - 9), "photo.jpg");
+  opened->Close();
+  // The saving progress uses window 9003 and gives the default back.
+  windows->ShowProgress(CStr255_AC("Saving File…"), CStr255_AC("photo.jpg"));
+  windows->EndProgress();
 }
 
 TEST_F(AppTest, StartAndPauseShowTheirStatusTextsAndKeepOneRunner) {

@@ -1,9 +1,11 @@
 // Colour through the running program: a photo whose sidecar carries colour
-// settings prints corrected, and a job that asks for colour matching prints
-// matched from its source profile to the printer's profile.
+// settings prints corrected, a job that asks for colour matching prints
+// matched from its source profile to the printer's profile, and a job that
+// honours embedded profiles prints CMYK and PNG photos through their own.
 #include "e2e/E2E.h"
 
 #include "host/base/ByteOrder.h"
+#include "common/CmykProfile.h"
 #include "host/files/ResourceFork.h"
 #include "layout/Objects.h"
 #include "pipeline/PrinterRecords.h"
@@ -113,6 +115,53 @@ TEST(Colour, JobWithPrinterProfilePrintsMatched) {
   ASSERT_TRUE(station.Drop(job, "unmatched.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   ExpectNear(PageCentre(station), {200, 100, 50}, 4);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// Runs a tool with its argument vector; its exit status.
+int RunTool(const std::vector<std::string>& words) {
+  int status = -1;
+  e2e::ToolOutput(words, &status);
+  return status;
+}
+
+TEST(Colour, EmbeddedCmykAndPngProfilesAreHonouredWhenTheJobAsks) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // A CMYK separation of a red photo with its printer profile embedded, and
+  // the reference colour: jpgicc's reading of it through that profile.
+  const e2e::fs::path work = station.base() / "work";
+  e2e::fs::create_directories(work);
+  ASSERT_TRUE(testprofiles::WriteCmykProfile(work / "printer.icc"));
+  ASSERT_TRUE(e2e::WritePhoto(work / "red.jpg", 600, 900, {200, 40, 30}));
+  ASSERT_EQ(RunTool({"jpgicc", "-q100", "-e", "-o" + (work / "printer.icc").string(), (work / "red.jpg").string(),
+                 (work / "cmyk.jpg").string()}),
+            0);
+  ASSERT_EQ(RunTool({"jpgicc", "-q100", (work / "cmyk.jpg").string(), (work / "reference.jpg").string()}), 0);
+  const e2e::Picture reference = e2e::ReadPicture(work / "reference.jpg");
+  ASSERT_TRUE(reference.image) << reference.error;
+  const std::array<int, 3> want = reference.rgb(300, 450);
+
+  jobwriter::TJobDescription job = SetJob("Cmyk.jpg");
+  job.colorSyncPrefs->applyEmbedded = 1;
+  e2e::fs::copy_file(work / "cmyk.jpg", station.images() / "Cmyk.jpg");
+  ASSERT_TRUE(station.Drop(job, "cmyk.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ExpectNear(PageCentre(station), want, 5);
+  EXPECT_EQ(station.Log().find("profile of the image is not applied"), std::string::npos) << station.Log();
+
+  // A PNG whose profile exchanges the red and green primaries.
+  const host::GWorldHandle flat = e2e::ReadPicture(work / "red.jpg").image;
+  ASSERT_TRUE(flat);
+  host::ImageWriteOptions swapped;
+  const std::string profile = e2e::ReadAll("/usr/share/color/icc/colord/SwappedRedAndGreen.icc");
+  swapped.iccProfile.assign(profile.begin(), profile.end());
+  ASSERT_TRUE(host::WriteImageFile(*flat, station.images() / "Swapped.png", host::ImageFormat::kPng, swapped).ok());
+  job = SetJob("Swapped.png");
+  job.colorSyncPrefs->applyEmbedded = 1;
+  ASSERT_TRUE(station.Drop(job, "png.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ExpectNear(PageCentre(station), {40, 200, 30}, 6);
   EXPECT_EQ(station.Stop(), 0);
 }
 

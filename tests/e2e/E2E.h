@@ -378,4 +378,34 @@ inline bool WritePhoto(const fs::path& file, int32_t width, int32_t height, std:
   return host::WriteImageFile(*image, file, format, options).ok();
 }
 
+// Runs a tool (an independent reader) with its argument vector and returns
+// what it wrote to standard output; `status` gets its exit status (-1 when it
+// could not run). Standard error is discarded.
+inline std::string ToolOutput(const std::vector<std::string>& words, int* status = nullptr) {
+  int pipeFds[2];
+  if (status) *status = -1;
+  if (words.empty() || pipe(pipeFds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFds[1], STDOUT_FILENO);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    if (!std::freopen("/dev/null", "w", stderr)) _exit(126);
+    std::vector<char*> argv;
+    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  std::string out;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0) out.append(buffer, size_t(got));
+  close(pipeFds[0]);
+  int raw = 0;
+  if (pid > 0 && waitpid(pid, &raw, 0) == pid && WIFEXITED(raw) && status) *status = WEXITSTATUS(raw);
+  return out;
+}
+
 }  // namespace e2e

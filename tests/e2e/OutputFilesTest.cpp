@@ -105,6 +105,47 @@ TEST(OutputFiles, TiffSetOutputIsTheOwnTiffAtTheJobsResolution) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
+TEST(OutputFiles, PictSetOutputIsReadAtItsSizeAndResolutionByOtherReaders) {
+  e2e::Station station;
+  WritePrefs(station, [] {
+    tSpecialPrintToFilePref* set = getMyPrintToFileSetPrefs(1);
+    set->fileFormat = 4;
+    set->extension = ".pict";
+  });
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 450, 300, {30, 180, 60}));
+  // A 3 x 2 inch page at 150 dpi: 450 x 300 pixels.
+  jobwriter::TJobDescription job = PhotoJob(25, "Green.jpg");
+  job.resolution = 150;
+  job.pageWidth = 3;
+  job.pageHeight = 2;
+  job.objects.clear();
+  job.objects.push_back(
+      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Green.jpg", 0, 0, 3, 2))));
+  ASSERT_TRUE(station.Drop(job, "pict.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const fs::path file = station.SetFolder('A') / "Green.pict";
+  ASSERT_TRUE(station.WaitForFile(file)) << station.Log();
+
+  int status = -1;
+  const std::string exif = e2e::ToolOutput(
+      {"exiftool", "-s3", "-ImageWidth", "-ImageHeight", "-XResolution", "-YResolution", file.string()}, &status);
+  ASSERT_EQ(status, 0) << "exiftool (libimage-exiftool-perl) is needed";
+  EXPECT_EQ(exif, "450\n300\n150\n150\n");
+  const std::string magick = e2e::ToolOutput(
+      {"identify", "-format", "%w %h %[pixel:p{225,150}]", file.string()}, &status);
+  ASSERT_EQ(status, 0) << "ImageMagick's identify cannot read the picture";
+  int width = 0, height = 0, r = 0, g = 0, b = 0;
+  ASSERT_EQ(std::sscanf(magick.c_str(), "%d %d srgb(%d,%d,%d)", &width, &height, &r, &g, &b), 5) << magick;
+  EXPECT_EQ(width, 450);
+  EXPECT_EQ(height, 300);
+  // The photo's green, through a JPEG.
+  EXPECT_NEAR(r, 30, 3);
+  EXPECT_NEAR(g, 180, 3);
+  EXPECT_NEAR(b, 60, 3);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 TEST(OutputFiles, WebCopyRecordsThePrintedFileAsAPathEscapedFromMacRoman) {
   e2e::Station station;
   WritePrefs(station, [] {

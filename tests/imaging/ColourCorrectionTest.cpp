@@ -9,11 +9,13 @@
 #include <random>
 
 #include "ImagingTestUtil.h"
+#include "common/CmykProfile.h"
 #include "common/TempDir.h"
 #include "host/base/ByteOrder.h"
 #include "host/files/File.h"
 #include "host/files/ResourceFork.h"
 #include "host/imageio/ImageFile.h"
+#include "host/sys/PropertyList.h"
 #include "host/workers/WorkerPool.h"
 #include "imaging/ColorCorrection.h"
 #include "imaging/ColorMatching.h"
@@ -24,6 +26,12 @@ namespace fs = std::filesystem;
 using F = myCocoaImageColorAdjustInfo;
 
 namespace {
+
+host::ImageWriteOptions BestJpeg() {
+  host::ImageWriteOptions options;
+  options.jpegQuality = 100;
+  return options;
+}
 
 F With(std::initializer_list<std::pair<F::Field, float>> changes) {
   F s = F::Neutral();
@@ -233,6 +241,115 @@ TEST(PerImageSettings, ColourSettingsFromTheSidecar) {
   EXPECT_EQ(RGB(*c, 4, 4), (std::array<int, 3>{200, 100, 50}));
 }
 
+// Stands for the chroma-key code: the block's first and last bytes.
+class BlockEnds : public TCoefficientDictionaryMaker {
+ public:
+  host::PlistValue CoefficientDictionary(std::span<const uint8_t> block) override {
+    host::PlistDict d;
+    d["size"] = int64_t(block.size());
+    d["first"] = int64_t(block.front());
+    d["last"] = int64_t(block.back());
+    return host::PlistValue(std::move(d));
+  }
+};
+
+TEST(PerImageSettings, PropertyListStoreBesideTheImage) {
+  TempDir dir;
+  ASSERT_TRUE(host::WriteImageFile(*Flat(4, 4, 200, 100, 50), dir / "p.tif", host::ImageFormat::kTiff).ok());
+  const FSSpec spec = SpecOf(dir / "p.tif");
+  EXPECT_EQ(ImagePropertiesPlistPath(spec), dir / "p.tif.plist");
+  // The colour values of a property list beside the photo, and 5002 in its
+  // sidecar with red halved: the switch picks the property list.
+  host::PlistDict colours;
+  const char* keys[10] = {"saturation", "brightness", "contrast", "redAdjust", "greenAdjust",
+                          "blueAdjust", "sharpnessAdjust", "gammaAdjust", "exposureAdjust", "hueAdjust"};
+  const double values[10] = {1.2, 0.1, 1, 1, 0.75, 1, 0.5, 1, 0.25, 0.5};
+  for (int i = 0; i < 10; ++i) colours[keys[i]] = values[i];
+  colours.erase("contrast");       // missing: read as 0, repaired to 1
+  colours["gammaAdjust"] = 9.0;    // out of range: repaired to 1
+  host::PlistDict top;
+  top["coloradjust"] = host::PlistValue(colours);
+  top["other"] = "kept";
+  ASSERT_TRUE(host::writePropertyListFile(dir / "p.tif.plist", host::PlistValue(top), host::PlistFormat::Xml));
+  WriteSidecar(dir / "p.tif", {{5002, FloatsBE({1, 0, 1, 0.5f, 1, 1, 0, 1, 0, 0}, 40)}});
+  F fromResource, fromPlist;
+  ASSERT_TRUE(loadColorAdjustFromFile(spec, &fromResource));
+  EXPECT_EQ(fromResource, With({{F::kRed, 0.5f}}));
+  gUseNewPlistFileToSaveImageProperties = true;
+  const bool read = loadColorAdjustFromFile(spec, &fromPlist);
+  gUseNewPlistFileToSaveImageProperties = false;
+  ASSERT_TRUE(read);
+  EXPECT_EQ(fromPlist, With({{F::kSaturation, 1.2f}, {F::kBrightness, 0.1f}, {F::kGreen, 0.75f},
+                             {F::kSharpness, 0.5f}, {F::kExposure, 0.25f}, {F::kHue, 0.5f}}));
+
+  // Chroma-key properties go into the property list beside the resource,
+  // keeping what the list held; without the switch, only the resource.
+  tCKImageProperties ck;
+  ck.image.offset = CPoint_AC(-3, 7);
+  ck.image.inset = 2;
+  ck.image.rotation = 90;
+  ck.image.cropping = 1;
+  ck.image.hRatio = 1.5f;
+  ck.image.vRatio = 0.5f;
+  ck.image.cropPosition = 4;
+  auto put16 = [&](size_t at, int16_t v) { host::StoreLE16(&ck.keying[at - 144], uint16_t(v)); };
+  ck.keying[0] = 0x11;
+  ck.keying[10863] = 0x22;
+  put16(11084, 5);
+  put16(11086, 1);
+  host::StoreLEF32(&ck.keying[11088 - 144], 0.75f);
+  put16(11104, -45);
+  put16(11106, 2);
+  put16(11320, 3);
+  BlockEnds maker;
+  SetCoefficientDictionaryMaker(&maker);
+  EXPECT_EQ(saveCKPropertiesToFile(spec, &ck), noErr);
+  auto unchanged = host::readPropertyListFile(dir / "p.tif.plist");
+  ASSERT_TRUE(unchanged);
+  EXPECT_FALSE(unchanged->find("CKSettings"));
+  gUseNewPlistFileToSaveImageProperties = true;
+  const OSErr saved = saveCKPropertiesToFile(spec, &ck);
+  gUseNewPlistFileToSaveImageProperties = false;
+  SetCoefficientDictionaryMaker(nullptr);
+  EXPECT_EQ(saved, noErr);
+  auto plist = host::readPropertyListFile(dir / "p.tif.plist");
+  ASSERT_TRUE(plist && plist->asDict());
+  EXPECT_EQ(*plist->find("other")->asString(), "kept");
+  EXPECT_TRUE(plist->find("coloradjust"));
+  EXPECT_EQ(*plist->find("zoomBoxFactor")->asInteger(), 3);
+  EXPECT_EQ(*plist->find("angleDirection")->asInteger(), 2);
+  EXPECT_EQ(*plist->find("rotationAngle")->asInteger(), -45);
+  const host::PlistValue* settings = plist->find("CKSettings");
+  ASSERT_TRUE(settings);
+  EXPECT_EQ(*settings->find("defocusValue")->asInteger(), 5);
+  EXPECT_EQ(*settings->find("inwardFlag")->asInteger(), 1);
+  EXPECT_EQ(*settings->find("shrinkValue")->asReal(), 0.75);
+  const host::PlistValue* block = settings->find("fixcoef");
+  ASSERT_TRUE(block);
+  EXPECT_EQ(*block->find("size")->asInteger(), 10864);
+  EXPECT_EQ(*block->find("first")->asInteger(), 0x11);
+  EXPECT_EQ(*block->find("last")->asInteger(), 0x22);
+  const host::PlistValue* image = plist->find("timageproperties");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(*image->find("hoffset")->asInteger(), 7);
+  EXPECT_EQ(*image->find("voffset")->asInteger(), -3);
+  EXPECT_EQ(*image->find("inset")->asInteger(), 2);
+  EXPECT_EQ(*image->find("cropping")->asInteger(), 1);
+  EXPECT_EQ(*image->find("cropWhere")->asInteger(), 4);
+  EXPECT_EQ(*image->find("rotation")->asReal(), 90);
+  EXPECT_EQ(*image->find("hRatio")->asReal(), 1.5);
+  EXPECT_EQ(*image->find("vRatio")->asReal(), 0.5);
+  // The resource is written either way.
+  host::ResourceMap map;
+  ASSERT_EQ(host::ReadResourceFork(dir / "p.tif", &map), noErr);
+  EXPECT_TRUE(map.Get(FourCC("Pref"), 5003));
+
+  // Without the chroma-key code's dictionary the list is not written.
+  fs::remove(dir / "p.tif.plist");
+  EXPECT_FALSE(saveCKImagePropertiesToPlistFile(&ck, spec));
+  EXPECT_FALSE(fs::exists(dir / "p.tif.plist"));
+}
+
 TEST(PerImageSettings, ImagePropertiesRoundTripAtTheirOffsets) {
   TempDir dir;
   auto photo = Flat(4, 4, 1, 2, 3);
@@ -381,6 +498,61 @@ TEST(ColourMatching, EmbeddedProfilesHonouredOnLoadAsTificcDoes) {
 }  // namespace
 
 namespace {
+
+TEST(ColourMatching, CmykJpegAndPngProfilesHonouredOnLoad) {
+  TempDir dir;
+  ASSERT_TRUE(testprofiles::WriteCmykProfile(dir / "cmyk.icc"));
+  ASSERT_TRUE(host::WriteImageFile(*Flat(48, 32, 200, 40, 30), dir / "rgb.jpg", host::ImageFormat::kJpeg,
+                                   BestJpeg())
+                  .ok());
+  const std::string separate = "jpgicc -q100 -e '-o" + (dir / "cmyk.icc") + "' '" + (dir / "rgb.jpg") + "' '" +
+                               (dir / "cmyk.jpg") + "' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(separate.c_str()), 0);
+  const std::string back = "jpgicc -q100 '" + (dir / "cmyk.jpg") + "' '" + (dir / "ref.jpg") + "' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(back.c_str()), 0);
+  host::ImageReadResult reference = host::ReadImageFile(dir / "ref.jpg");
+  ASSERT_TRUE(reference.ok()) << reference.error;
+  const std::array<int, 3> want = RGB(*reference.image, 24, 16);
+
+  // The photo path: the CMYK photo through its own profile.
+  const float savedBlur = myBlurValue;
+  const bool saved = gApplyEmbedded;
+  myBlurValue = 0;
+  gApplyEmbedded = true;
+  TNewAllFilesHandler handler;
+  handler.SetCurrentFile(SpecOf(dir / "cmyk.jpg"));
+  host::GWorldHandle photo = handler.GetFullSizeImage();
+  // The importer path (any other name) honours it the same way.
+  fs::copy_file(dir / "cmyk.jpg", dir / "cmyk.image");
+  host::GWorldHandle imported = getGWorldFromFileSpec(SpecOf(dir / "cmyk.image"));
+  // A PNG's profile: red and green primaries exchanged.
+  std::ifstream in("/usr/share/color/icc/colord/SwappedRedAndGreen.icc", std::ios::binary);
+  host::ImageWriteOptions swapped;
+  swapped.iccProfile.assign(std::istreambuf_iterator<char>(in), {});
+  ASSERT_FALSE(swapped.iccProfile.empty());
+  ASSERT_TRUE(host::WriteImageFile(*Flat(8, 8, 200, 100, 50), dir / "swapped.png", host::ImageFormat::kPng, swapped)
+                  .ok());
+  host::GWorldHandle png = getGWorldFromFileSpec(SpecOf(dir / "swapped.png"));
+  gApplyEmbedded = false;
+  host::GWorldHandle pngAsStored = getGWorldFromFileSpec(SpecOf(dir / "swapped.png"));
+  host::GWorldHandle cmykWithout = getGWorldFromFileSpec(SpecOf(dir / "cmyk.image"));
+  gApplyEmbedded = saved;
+  myBlurValue = savedBlur;
+
+  ASSERT_TRUE(photo && imported && png && pngAsStored && cmykWithout);
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_NEAR(RGB(*photo, 24, 16)[size_t(c)], want[size_t(c)], 3) << "channel " << c;
+    EXPECT_NEAR(RGB(*imported, 24, 16)[size_t(c)], want[size_t(c)], 3) << "channel " << c;
+  }
+  // Without embedded profiles the inks are converted plainly, far from it.
+  EXPECT_GT(std::abs(RGB(*cmykWithout, 24, 16)[0] - want[0]) + std::abs(RGB(*cmykWithout, 24, 16)[1] - want[1]) +
+                std::abs(RGB(*cmykWithout, 24, 16)[2] - want[2]),
+            40);
+  EXPECT_NEAR(RGB(*png, 4, 4)[0], 100, 3);
+  EXPECT_NEAR(RGB(*png, 4, 4)[1], 200, 3);
+  EXPECT_NEAR(RGB(*png, 4, 4)[2], 50, 3);
+  EXPECT_EQ(RGB(*pngAsStored, 4, 4), (std::array<int, 3>{200, 100, 50}));
+}
 
 TEST(ColourMatching, ProfileToolMovesProfilesBetweenImagesAndFiles) {
   TempDir dir;

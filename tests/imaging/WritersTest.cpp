@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <random>
 
 #include <unistd.h>
 
@@ -13,6 +15,8 @@
 #include "host/imageio/ImageFile.h"
 #include "imaging/ImageLoading.h"
 #include "imaging/OutputFileHelpers.h"
+#include "imaging/PackBits.h"
+#include "imaging/PictReader.h"
 #include "platform/FolderSpecs.h"
 
 namespace fs = std::filesystem;
@@ -157,6 +161,76 @@ TEST(Writers, OwnTargaPhotoshopAndPictReadByAnIndependentDecoder) {
   const std::string rgb = PatternRGB(3, 2);
   for (size_t i = 0; i < rgb.size(); i += 3) rgba += rgb.substr(i, 3) + "\xff";
   EXPECT_EQ(PythonDecode("psd", dir / "p.psd"), "3 2 " + Hex(rgba));
+}
+
+TEST(Writers, PictFrameAgreesWithTheResolutionItStates) {
+  // Runs of one colour beside noise, so that rows pack both ways.
+  auto page = host::GWorld::Create(CLongRect_AC(0, 0, 300, 450));
+  std::mt19937 random(5);
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 450; ++x) {
+      uint8_t* p = page->scanline(y) + 4 * x;
+      const bool flat = (x / 50 + y / 40) % 2 == 0;
+      p[0] = 0;
+      p[1] = flat ? 200 : uint8_t(random());
+      p[2] = flat ? 30 : uint8_t(random());
+      p[3] = flat ? 30 : uint8_t(random());
+    }
+  TempDir dir;
+  for (const int16_t dpi : {int16_t(150), int16_t(-1), int16_t(300)}) {
+    const std::vector<uint8_t> file = imaging::BuildPict(*page, dpi);
+    ASSERT_GT(file.size(), 512u);
+    // The frame is the page at 72 dpi; the header states the resolution
+    // (72 for none) and the page's own 450 x 300.
+    const int res = dpi > 0 ? dpi : 72;
+    auto be16 = [&](size_t at) { return int(file[at]) << 8 | file[at + 1]; };
+    EXPECT_EQ(be16(512 + 6), (300 * 72 + res / 2) / res) << dpi;
+    EXPECT_EQ(be16(512 + 8), (450 * 72 + res / 2) / res) << dpi;
+    EXPECT_EQ(be16(512 + 20), res) << dpi;
+    EXPECT_EQ(be16(512 + 32), 300);
+    EXPECT_EQ(be16(512 + 34), 450);
+    auto drawn = imaging::DrawPicture(std::span(file).subspan(512));
+    ASSERT_TRUE(drawn) << dpi;
+    ASSERT_EQ(drawn->width(), 450);
+    ASSERT_EQ(drawn->height(), 300);
+    for (int y = 0; y < 300; ++y)
+      for (int x = 0; x < 450; ++x) ASSERT_EQ(Pixel(*drawn, x, y) & 0xFFFFFF, Pixel(*page, x, y) & 0xFFFFFF);
+    const std::string path = dir / ("p" + std::to_string(res) + ".pict");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    // The independent reader checks the frame against the header itself.
+    EXPECT_EQ(PythonDecode("pict", path).substr(0, 8), "450 300 ") << dpi;
+  }
+  // A page of one pixel's width stores its rows unpacked.
+  auto narrow = Gradient(1, 3);
+  const std::vector<uint8_t> small = imaging::BuildPict(*narrow, 72);
+  auto back = imaging::DrawPicture(std::span(small).subspan(512));
+  ASSERT_TRUE(back);
+  for (int y = 0; y < 3; ++y) EXPECT_EQ(Pixel(*back, 0, y) & 0xFFFFFF, Pixel(*narrow, 0, y) & 0xFFFFFF);
+}
+
+TEST(Writers, PackBitsRowsUnpackToWhatWasPacked) {
+  std::vector<std::vector<uint8_t>> rows = {
+      {}, {7}, {7, 7}, {1, 2}, std::vector<uint8_t>(129, 9), std::vector<uint8_t>(300, 0)};
+  std::vector<uint8_t> literal(130);
+  for (size_t i = 0; i < literal.size(); ++i) literal[i] = uint8_t(i);
+  rows.push_back(literal);
+  literal.insert(literal.begin() + 128, {5, 5, 5});  // a run right at a literal's limit
+  rows.push_back(literal);
+  rows.push_back({1, 1, 2, 3, 3, 3, 4, 5, 5});
+  for (const auto& row : rows) {
+    std::vector<uint8_t> packed;
+    imaging::PackBitsRow(row, &packed);
+    std::vector<uint8_t> back(row.size() + 1, 0xEE);
+    ASSERT_TRUE(imaging::UnpackBitsRow(packed, back.data(), row.size())) << row.size();
+    EXPECT_TRUE(std::equal(row.begin(), row.end(), back.begin())) << row.size();
+    EXPECT_EQ(back[row.size()], 0xEE);
+    // Never longer than the row plus one count byte per 128 bytes.
+    EXPECT_LE(packed.size(), row.size() + (row.size() + 127) / 128);
+  }
+  // A run of 300 equal bytes takes three repeats.
+  std::vector<uint8_t> packed;
+  imaging::PackBitsRow(std::vector<uint8_t>(300, 0), &packed);
+  EXPECT_EQ(packed.size(), 6u);
 }
 
 TEST(Writers, FailuresLeaveNoFileAndPreferencesFolderPaths) {

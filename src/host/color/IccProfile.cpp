@@ -82,6 +82,82 @@ IccProfile IccProfile::SRGB() {
   return p;
 }
 
+namespace {
+
+void WriteText(cmsHPROFILE h, cmsTagSignature tag, const char* text) {
+  cmsMLU* mlu = cmsMLUalloc(nullptr, 1);
+  cmsMLUsetASCII(mlu, "en", "US", text);
+  cmsWriteTag(h, tag, mlu);
+  cmsMLUfree(mlu);
+}
+
+// A profile made in memory, kept as its saved bytes reopened, so that every
+// copy reads the same header and tags as a file would.
+IccProfile Reopened(cmsHPROFILE h) {
+  std::vector<uint8_t> bytes;
+  cmsUInt32Number size = 0;
+  if (h && cmsSaveProfileToMem(h, nullptr, &size) && size > 0) {
+    bytes.resize(size);
+    if (!cmsSaveProfileToMem(h, bytes.data(), &size)) bytes.clear();
+  }
+  if (h) cmsCloseProfile(h);
+  return bytes.empty() ? IccProfile() : IccProfile::FromBytes(bytes);
+}
+
+}  // namespace
+
+IccProfile IccProfile::GenericRGB() {
+  EnsureHandler();
+  const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+  const cmsCIExyYTRIPLE primaries = {{0.625, 0.340, 1.0}, {0.280, 0.595, 1.0}, {0.155, 0.070, 1.0}};
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 1.8);
+  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+  cmsHPROFILE h = gamma ? cmsCreateRGBProfile(&white, &primaries, curves) : nullptr;
+  if (gamma) cmsFreeToneCurve(gamma);
+  if (h) {
+    WriteText(h, cmsSigProfileDescriptionTag, "Generic RGB Profile");
+    WriteText(h, cmsSigCopyrightTag, "No copyright, use freely");
+  }
+  return Reopened(h);
+}
+
+IccProfile IccProfile::LinearRGB() {
+  EnsureHandler();
+  cmsHPROFILE h = cmsCreateProfilePlaceholder(nullptr);
+  if (!h) return {};
+  cmsSetProfileVersion(h, 2.2);
+  cmsSetDeviceClass(h, cmsSigDisplayClass);
+  cmsSetColorSpace(h, cmsSigRgbData);
+  cmsSetPCS(h, cmsSigXYZData);
+  cmsSetHeaderRenderingIntent(h, INTENT_PERCEPTUAL);
+  const cmsCIEXYZ red = {0.4543, 0.2426, 0.0148}, green = {0.3533, 0.6744, 0.0904}, blue = {0.1566, 0.0834, 0.7195};
+  const cmsCIEXYZ white = {0.9505, 1.0, 1.0891};
+  cmsWriteTag(h, cmsSigRedColorantTag, &red);
+  cmsWriteTag(h, cmsSigGreenColorantTag, &green);
+  cmsWriteTag(h, cmsSigBlueColorantTag, &blue);
+  cmsWriteTag(h, cmsSigMediaWhitePointTag, &white);
+  // Row by row; the tag holds nine numbers.
+  const cmsFloat64Number adaptation[9] = {1.0479, 0.0229, -0.0502, 0.0296, 0.9905, -0.0171, -0.0092, 0.0151, 0.7516};
+  cmsWriteTag(h, cmsSigChromaticAdaptationTag, adaptation);
+  cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+  cmsWriteTag(h, cmsSigRedTRCTag, linear);
+  cmsLinkTag(h, cmsSigGreenTRCTag, cmsSigRedTRCTag);
+  cmsLinkTag(h, cmsSigBlueTRCTag, cmsSigRedTRCTag);
+  cmsFreeToneCurve(linear);
+  WriteText(h, cmsSigProfileDescriptionTag, "Linear RGB Profile");
+  WriteText(h, cmsSigCopyrightTag, "No copyright, use freely");
+  return Reopened(h);
+}
+
+std::vector<uint8_t> IccProfile::Bytes() const {
+  std::vector<uint8_t> bytes;
+  cmsUInt32Number size = 0;
+  if (!valid() || !cmsSaveProfileToMem(handle(), nullptr, &size) || size == 0) return bytes;
+  bytes.resize(size);
+  if (!cmsSaveProfileToMem(handle(), bytes.data(), &size)) bytes.clear();
+  return bytes;
+}
+
 uint32_t IccProfile::deviceClass() const { return valid() ? uint32_t(cmsGetDeviceClass(handle())) : 0; }
 uint32_t IccProfile::colorSpace() const { return valid() ? uint32_t(cmsGetColorSpace(handle())) : 0; }
 uint32_t IccProfile::renderingIntent() const {
@@ -174,6 +250,24 @@ std::vector<std::filesystem::path> InstalledProfiles(const std::vector<std::file
   return out;
 }
 
+namespace {
+
+// Runs `row(y, scratch)` for every row of the image, in bands over the pool.
+template <class Row>
+void ForEachRowInBands(GWorld& image, WorkerPool* pool, Row row) {
+  const int32_t height = image.height();
+  if (image.width() <= 0 || height <= 0) return;
+  WorkerPool& workers = pool ? *pool : WorkerPool::shared();
+  const size_t bands = std::min<size_t>(size_t(height), size_t(workers.threadCount()) * 4);
+  parallelFor(workers, bands, [&](size_t band) {
+    const int32_t y0 = int32_t(size_t(height) * band / bands), y1 = int32_t(size_t(height) * (band + 1) / bands);
+    std::vector<uint8_t> scratch;
+    for (int32_t y = y0; y < y1; ++y) row(y, scratch);
+  });
+}
+
+}  // namespace
+
 bool TransformInPlace(GWorld& image, const IccProfile& from, const IccProfile& to, uint32_t intent,
                       std::string* error, WorkerPool* pool) {
   EnsureHandler();
@@ -197,29 +291,83 @@ bool TransformInPlace(GWorld& image, const IccProfile& from, const IccProfile& t
     SetError(error, "no colour transform between the two profiles");
     return false;
   }
-  const int32_t width = image.width(), height = image.height();
-  if (width > 0 && height > 0) {
-    WorkerPool& workers = pool ? *pool : WorkerPool::shared();
-    const size_t bands = std::min<size_t>(size_t(height), size_t(workers.threadCount()) * 4);
-    parallelFor(workers, bands, [&](size_t band) {
-      const int32_t y0 = int32_t(size_t(height) * band / bands), y1 = int32_t(size_t(height) * (band + 1) / bands);
-      std::vector<uint8_t> in, out;
-      if (grey) {
-        in.resize(size_t(width));
-        out.resize(size_t(width) * 3);
-      }
-      for (int32_t y = y0; y < y1; ++y) {
-        uint8_t* row = image.scanline(y);
-        if (!grey) {
-          cmsDoTransform(t, row, row, cmsUInt32Number(width));
-          continue;
-        }
-        for (int32_t x = 0; x < width; ++x) in[size_t(x)] = row[size_t(x) * 4 + 1];
-        cmsDoTransform(t, in.data(), out.data(), cmsUInt32Number(width));
-        for (int32_t x = 0; x < width; ++x) std::copy_n(&out[size_t(x) * 3], 3, &row[size_t(x) * 4 + 1]);
-      }
-    });
+  const int32_t width = image.width();
+  ForEachRowInBands(image, pool, [&](int32_t y, std::vector<uint8_t>& scratch) {
+    uint8_t* row = image.scanline(y);
+    if (!grey) {
+      cmsDoTransform(t, row, row, cmsUInt32Number(width));
+      return;
+    }
+    scratch.resize(size_t(width) * 4);
+    uint8_t* in = scratch.data();
+    uint8_t* out = in + width;
+    for (int32_t x = 0; x < width; ++x) in[x] = row[size_t(x) * 4 + 1];
+    cmsDoTransform(t, in, out, cmsUInt32Number(width));
+    for (int32_t x = 0; x < width; ++x) std::copy_n(&out[size_t(x) * 3], 3, &row[size_t(x) * 4 + 1]);
+  });
+  cmsDeleteTransform(t);
+  return true;
+}
+
+bool ProofInPlace(GWorld& image, const IccProfile& space, const IccProfile& through, uint32_t intent,
+                  std::string* error, WorkerPool* pool) {
+  EnsureHandler();
+  if (!space.valid() || !through.valid()) {
+    SetError(error, "a profile is missing");
+    return false;
   }
+  if (space.colorSpace() != cmsSigRgbData) {
+    SetError(error, "the pixels' profile is '" + FourChars(space.colorSpace()) + "', not RGB");
+    return false;
+  }
+  if (intent > 3) intent = INTENT_PERCEPTUAL;
+  // Into `through` (as output), out of it again (as input), back to `space`.
+  cmsHPROFILE chain[4] = {space.handle(), through.handle(), through.handle(), space.handle()};
+  cmsHTRANSFORM t = cmsCreateMultiprofileTransform(chain, 4, TYPE_ARGB_8, TYPE_ARGB_8, intent,
+                                                   cmsFLAGS_NOCACHE | cmsFLAGS_COPY_ALPHA);
+  if (!t) {
+    SetError(error, "no colour transform through '" + FourChars(through.colorSpace()) + "' profile");
+    return false;
+  }
+  const int32_t width = image.width();
+  ForEachRowInBands(image, pool, [&](int32_t y, std::vector<uint8_t>&) {
+    uint8_t* row = image.scanline(y);
+    cmsDoTransform(t, row, row, cmsUInt32Number(width));
+  });
+  cmsDeleteTransform(t);
+  return true;
+}
+
+bool TransformCmykInPlace(GWorld& image, const IccProfile& from, const IccProfile& to, uint32_t intent,
+                          std::string* error, WorkerPool* pool) {
+  EnsureHandler();
+  if (!from.valid() || !to.valid()) {
+    SetError(error, "a profile is missing");
+    return false;
+  }
+  if (from.colorSpace() != cmsSigCmykData || to.colorSpace() != cmsSigRgbData) {
+    SetError(error, "cannot convert CMYK pixels from a '" + FourChars(from.colorSpace()) + "' profile to '" +
+                        FourChars(to.colorSpace()) + "'");
+    return false;
+  }
+  if (intent > 3) intent = INTENT_PERCEPTUAL;
+  cmsHTRANSFORM t =
+      cmsCreateTransform(from.handle(), TYPE_CMYK_8, to.handle(), TYPE_RGB_8, intent, cmsFLAGS_NOCACHE);
+  if (!t) {
+    SetError(error, "no colour transform between the two profiles");
+    return false;
+  }
+  const int32_t width = image.width();
+  ForEachRowInBands(image, pool, [&](int32_t y, std::vector<uint8_t>& scratch) {
+    uint8_t* row = image.scanline(y);
+    scratch.resize(size_t(width) * 3);
+    cmsDoTransform(t, row, scratch.data(), cmsUInt32Number(width));
+    for (int32_t x = 0; x < width; ++x) {
+      uint8_t* p = row + size_t(x) * 4;
+      p[0] = 0xFF;
+      std::copy_n(&scratch[size_t(x) * 3], 3, p + 1);
+    }
+  });
   cmsDeleteTransform(t);
   return true;
 }

@@ -34,6 +34,16 @@ class IccProfile {
   static IccProfile FromBytes(std::span<const uint8_t> bytes, std::string* error = nullptr);
   // The built-in sRGB profile, the working space of decoded photos.
   static IccProfile SRGB();
+  // A generic RGB display profile: white point D65, gamma 1.8 on each
+  // channel, primaries (x, y) red (0.625, 0.340), green (0.280, 0.595), blue
+  // (0.155, 0.070); description "Generic RGB Profile".
+  static IccProfile GenericRGB();
+  // The linear RGB display profile: a version 2.2 profile with the colorants
+  // red (0.4543, 0.2426, 0.0148), green (0.3533, 0.6744, 0.0904), blue
+  // (0.1566, 0.0834, 0.7195), media white (0.9505, 1.0, 1.0891), the
+  // chromatic adaptation to D50 and gamma 1 on each channel; description
+  // "Linear RGB Profile".
+  static IccProfile LinearRGB();
 
   bool valid() const { return handle_ != nullptr; }
   uint32_t deviceClass() const;  // four characters, e.g. 'prtr'
@@ -42,6 +52,8 @@ class IccProfile {
   std::string description() const;
   const std::filesystem::path& path() const { return path_; }
   void* handle() const { return handle_.get(); }
+  // The profile as an ICC file's bytes; empty for no profile.
+  std::vector<uint8_t> Bytes() const;
 
  private:
   std::shared_ptr<void> handle_;
@@ -69,5 +81,22 @@ std::vector<std::filesystem::path> InstalledProfiles(const std::vector<std::file
 // untouched. A null pool uses the shared worker pool.
 bool TransformInPlace(GWorld& image, const IccProfile& from, const IccProfile& to, uint32_t intent,
                       std::string* error, WorkerPool* pool = nullptr);
+
+// Converts an offscreen of inks (cyan, magenta, yellow, black per pixel,
+// 0 = no ink; see host::ImageReadOptions::keepCmyk) from the CMYK profile
+// `from` to the RGB profile `to`, in place; every alpha byte becomes 0xFF.
+// False with `error` when a profile is missing or of another colour space, or
+// no transform can be made; the pixels are then untouched.
+bool TransformCmykInPlace(GWorld& image, const IccProfile& from, const IccProfile& to, uint32_t intent,
+                          std::string* error, WorkerPool* pool = nullptr);
+
+// Shows the offscreen's colours as they come out of the profile `through`:
+// the pixels, in the RGB profile `space`, go to `through` and back to
+// `space` (a soft proof), in place; alpha is kept. A grey or CMYK profile
+// gives its greys or its printable colours. False with `error` when a
+// profile is missing, `space` is no RGB profile or no transform can be made;
+// the pixels are then untouched.
+bool ProofInPlace(GWorld& image, const IccProfile& space, const IccProfile& through, uint32_t intent,
+                  std::string* error, WorkerPool* pool = nullptr);
 
 }  // namespace host::color

@@ -21,8 +21,10 @@ constexpr uint64_t kMaxPixels = (uint64_t(1) << 30) / 4;
 const char* CheckImageSize(uint64_t width, uint64_t height);
 
 ImageStatus JpegReadInfo(std::span<const uint8_t> data, ImageInfo* info);
-ImageStatus JpegDecode(std::span<const uint8_t> data, int scaleDenominator, ImageInfo* info,
-                       GWorldHandle* out);
+// With `keepCmyk` a CMYK file keeps its inks in the offscreen (ImageFile.h,
+// ImageReadOptions::keepCmyk) and `*cmyk` says whether it did.
+ImageStatus JpegDecode(std::span<const uint8_t> data, int scaleDenominator, ImageInfo* info, GWorldHandle* out,
+                       bool keepCmyk = false, bool* cmyk = nullptr);
 // Off: every photo is decoded whole on the calling thread (tests compare
 // the banded decode with it).
 void UseJpegBandsForTesting(bool on);

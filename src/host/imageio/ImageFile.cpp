@@ -96,7 +96,8 @@ ImageReadResult DecodeImage(std::span<const uint8_t> data, const ImageReadOption
   ImageStatus status;
   switch (DetectImageFormat(data)) {
     case ImageFormat::kJpeg:
-      status = imageio::JpegDecode(data, options.scaleDenominator, &result.info, &result.image);
+      status = imageio::JpegDecode(data, options.scaleDenominator, &result.info, &result.image, options.keepCmyk,
+                                   &result.cmyk);
       break;
     case ImageFormat::kPng: status = imageio::PngDecode(data, &result.info, &result.image); break;
     case ImageFormat::kTiff:
@@ -120,6 +121,19 @@ ImageReadResult DecodeImage(std::span<const uint8_t> data, const ImageReadOption
   if (result.info.format == ImageFormat::kCameraRaw) return result;
   if (options.readExif) imageio::ReadExifFields(data, &result.info);
   return result;
+}
+
+void ConvertCmykToRgb(GWorld& image) {
+  for (int32_t y = 0; y < image.height(); ++y) {
+    uint8_t* p = image.scanline(y);
+    for (int32_t x = 0; x < image.width(); ++x, p += 4) {
+      const unsigned c = 255u - p[0], m = 255u - p[1], yl = 255u - p[2], k = 255u - p[3];
+      p[0] = 0xFF;
+      p[1] = static_cast<uint8_t>((c * k + 127) / 255);
+      p[2] = static_cast<uint8_t>((m * k + 127) / 255);
+      p[3] = static_cast<uint8_t>((yl * k + 127) / 255);
+    }
+  }
 }
 
 ImageReadResult ReadImageFile(const std::filesystem::path& path, const ImageReadOptions& options) {

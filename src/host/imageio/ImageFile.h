@@ -50,6 +50,11 @@ struct ImageReadOptions {
   int scaleDenominator = 1;
   // Read orientation, user comment and resolution from the EXIF block.
   bool readExif = true;
+  // A CMYK JPEG keeps its inks, for a caller that converts them through the
+  // file's profile: each pixel's four bytes hold cyan, magenta, yellow and
+  // black, 0 = no ink, and ImageReadResult::cmyk is set. Otherwise (and for
+  // every other file) the inks are brought to RGB without a profile.
+  bool keepCmyk = false;
 };
 
 struct ImageInfoResult {
@@ -62,6 +67,7 @@ struct ImageReadResult {
   GWorldHandle image;  // null on failure
   ImageInfo info;
   std::string error;   // empty on success
+  bool cmyk = false;   // the pixels are inks (ImageReadOptions::keepCmyk)
   bool ok() const { return image != nullptr; }
 };
 
@@ -82,6 +88,11 @@ ImageInfoResult ReadImageInfo(std::span<const uint8_t> data);
 
 ImageReadResult ReadImageFile(const std::filesystem::path& path, const ImageReadOptions& options = {});
 ImageReadResult DecodeImage(std::span<const uint8_t> data, const ImageReadOptions& options = {});
+
+// Brings an offscreen of inks (cyan, magenta, yellow, black per pixel, 0 = no
+// ink) to opaque RGB in place without a profile: each colour is the paper
+// white less its ink, darkened by the black ink.
+void ConvertCmykToRgb(GWorld& image);
 
 enum class TiffCompression { kNone, kLzw };
 

@@ -84,6 +84,7 @@ struct DecodeJob {
   std::span<const uint8_t> data;
   bool headerOnly = false;
   int scaleDenominator = 1;
+  bool keepCmyk = false;
   ImageInfo* info = nullptr;
   GWorldHandle image;
   std::vector<uint8_t> cmykRow;
@@ -98,19 +99,14 @@ struct DecodeJob {
   bool created = false;
 };
 
-// Converts one CMYK row to ARGB. Files with an Adobe marker (nearly all CMYK
-// JPEGs) store the inks inverted.
-void CmykRowToArgb(const uint8_t* cmyk, uint8_t* argb, JDIMENSION width, bool inverted) {
-  for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, argb += 4) {
-    unsigned c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
-    if (!inverted) {
-      c = 255 - c; m = 255 - m; y = 255 - y; k = 255 - k;
-    }
-    argb[0] = 0xFF;
-    argb[1] = static_cast<uint8_t>((c * k + 127) / 255);
-    argb[2] = static_cast<uint8_t>((m * k + 127) / 255);
-    argb[3] = static_cast<uint8_t>((y * k + 127) / 255);
+// Brings one decoded CMYK row to the offscreen's inks, 0 = no ink. Files with
+// an Adobe marker (nearly all CMYK JPEGs) store the inks inverted.
+void CmykRowToInks(const uint8_t* cmyk, uint8_t* inks, JDIMENSION width, bool inverted) {
+  if (!inverted) {
+    std::memcpy(inks, cmyk, size_t(width) * 4);
+    return;
   }
+  for (size_t i = 0, n = size_t(width) * 4; i < n; ++i) inks[i] = static_cast<uint8_t>(255 - cmyk[i]);
 }
 
 // Points a created decoder at the file's bytes. Progressive files keep all
@@ -213,9 +209,12 @@ bool RunDecode(DecodeJob* job) {
     const int32_t y = static_cast<int32_t>(cinfo->output_scanline);
     JSAMPROW row = job->cmykRow.data();
     jpeg_read_scanlines(cinfo, &row, 1);
-    CmykRowToArgb(row, image.scanline(y), cinfo->output_width, cinfo->saw_Adobe_marker);
+    CmykRowToInks(row, image.scanline(y), cinfo->output_width, cinfo->saw_Adobe_marker);
   }
   jpeg_finish_decompress(cinfo);
+  // Without a caller that converts the inks through a profile, they are
+  // brought to RGB here.
+  if (cmyk && !job->keepCmyk) ConvertCmykToRgb(image);
   return true;
 }
 
@@ -307,12 +306,13 @@ bool DecodeInBands(const DecodeJob& job) {
   return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
 }
 
-ImageStatus Decode(std::span<const uint8_t> data, bool headerOnly, int scale, ImageInfo* info,
-                   GWorldHandle* out, bool allowBands = true) {
+ImageStatus Decode(std::span<const uint8_t> data, bool headerOnly, int scale, bool keepCmyk, ImageInfo* info,
+                   GWorldHandle* out, bool* cmykOut, bool allowBands = true) {
   DecodeJob job;
   job.data = data;
   job.headerOnly = headerOnly;
   job.scaleDenominator = scale;
+  job.keepCmyk = keepCmyk;
   job.info = info;
   job.allowBands = allowBands;
   const bool ok = RunDecode(&job);
@@ -320,7 +320,7 @@ ImageStatus Decode(std::span<const uint8_t> data, bool headerOnly, int scale, Im
   if (ok && job.bandCount > 1 && !DecodeInBands(job)) {
     std::free(job.icc);
     *info = ImageInfo{};
-    return Decode(data, headerOnly, scale, info, out, false);
+    return Decode(data, headerOnly, scale, keepCmyk, info, out, cmykOut, false);
   }
   if (job.icc) {
     info->iccProfile.assign(job.icc, job.icc + job.iccLength);
@@ -331,6 +331,7 @@ ImageStatus Decode(std::span<const uint8_t> data, bool headerOnly, int scale, Im
     return ImageStatus::Fail("JPEG: " + reason);
   }
   if (out) *out = std::move(job.image);
+  if (cmykOut) *cmykOut = !headerOnly && keepCmyk && info->colorModel == ImageColorModel::kCMYK;
   return {};
 }
 
@@ -383,12 +384,12 @@ bool RunEncode(EncodeJob* job) {
 }  // namespace
 
 ImageStatus JpegReadInfo(std::span<const uint8_t> data, ImageInfo* info) {
-  return Decode(data, true, 1, info, nullptr);
+  return Decode(data, true, 1, false, info, nullptr, nullptr);
 }
 
-ImageStatus JpegDecode(std::span<const uint8_t> data, int scaleDenominator, ImageInfo* info,
-                       GWorldHandle* out) {
-  return Decode(data, false, scaleDenominator, info, out);
+ImageStatus JpegDecode(std::span<const uint8_t> data, int scaleDenominator, ImageInfo* info, GWorldHandle* out,
+                       bool keepCmyk, bool* cmyk) {
+  return Decode(data, false, scaleDenominator, keepCmyk, info, out, cmyk);
 }
 
 void UseJpegBandsForTesting(bool on) { gBands = on; }

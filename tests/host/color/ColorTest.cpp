@@ -12,6 +12,7 @@
 #include <fstream>
 #include <random>
 
+#include "common/CmykProfile.h"
 #include "host/color/IccProfile.h"
 #include "host/imageio/ImageFile.h"
 #include "host/workers/WorkerPool.h"
@@ -20,6 +21,12 @@ namespace fs = std::filesystem;
 using host::color::IccProfile;
 
 namespace {
+
+host::ImageWriteOptions BestJpeg() {
+  host::ImageWriteOptions options;
+  options.jpegQuality = 100;
+  return options;
+}
 
 const fs::path kSystemIcc = "/usr/share/color/icc";
 const fs::path kSRGB = kSystemIcc / "colord/sRGB.icc";
@@ -182,6 +189,115 @@ TEST(IccTransforms, ProfilesOfAnotherColourSpaceLeaveThePixelsAlone) {
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(host::color::TransformInPlace(*image, IccProfile(), IccProfile::FromFile(kSRGB), 0, &error));
   for (int y = 0; y < 10; ++y) EXPECT_EQ(0, std::memcmp(image->scanline(y), copy->scanline(y), 80));
+}
+
+// Patches of flat colour, 16 x 16 each, in a row: red, green, blue, a skin
+// tone, mid grey and white.
+host::GWorldHandle Patches() {
+  static const uint8_t kColours[6][3] = {{200, 40, 30}, {40, 160, 60}, {30, 60, 190}, {225, 170, 140}, {128, 128, 128},
+                                         {255, 255, 255}};
+  auto image = host::GWorld::Create(CLongRect_AC(0, 0, 16, 96));
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 96; ++x) {
+      uint8_t* p = image->scanline(y) + 4 * x;
+      p[0] = 0xFF;
+      std::copy_n(kColours[x / 16], 3, p + 1);
+    }
+  return image;
+}
+
+TEST(IccTransforms, CmykPhotoThroughItsEmbeddedProfileAgreesWithJpgicc) {
+  TempDir dir;
+  ASSERT_TRUE(testprofiles::WriteCmykProfile(dir.path / "cmyk.icc"));
+  ASSERT_TRUE(host::WriteImageFile(*Patches(), dir.path / "rgb.jpg", host::ImageFormat::kJpeg,
+                                   BestJpeg())
+                  .ok());
+  // A separation with the printer profile embedded, and the reference: the
+  // separation brought back to sRGB through its embedded profile.
+  ASSERT_EQ(RunTool({"jpgicc", "-q100", "-e", "-o" + (dir.path / "cmyk.icc").string(), (dir.path / "rgb.jpg").string(),
+                     (dir.path / "cmyk.jpg").string()}),
+            0);
+  ASSERT_EQ(RunTool({"jpgicc", "-q100", (dir.path / "cmyk.jpg").string(), (dir.path / "ref.jpg").string()}), 0);
+  host::ImageReadResult reference = host::ReadImageFile(dir.path / "ref.jpg");
+  ASSERT_TRUE(reference.ok()) << reference.error;
+
+  host::ImageReadOptions keep;
+  keep.keepCmyk = true;
+  host::ImageReadResult inks = host::ReadImageFile(dir.path / "cmyk.jpg", keep);
+  ASSERT_TRUE(inks.ok()) << inks.error;
+  ASSERT_TRUE(inks.cmyk);
+  EXPECT_EQ(inks.info.colorModel, host::ImageColorModel::kCMYK);
+  const IccProfile embedded = IccProfile::FromBytes(inks.info.iccProfile);
+  ASSERT_TRUE(embedded.valid());
+  EXPECT_EQ(embedded.colorSpace(), Four("CMYK"));
+  // White paper carries no ink; the grey patch is black ink only.
+  EXPECT_LE(*std::max_element(inks.image->scanline(8) + 4 * 88, inks.image->scanline(8) + 4 * 89), 3);
+  EXPECT_GT(inks.image->scanline(8)[4 * 72 + 3], 60);
+
+  // Without a profile the decoder brings the same inks to RGB itself.
+  host::ImageReadResult plain = host::ReadImageFile(dir.path / "cmyk.jpg");
+  ASSERT_TRUE(plain.ok() && !plain.cmyk);
+  auto converted = host::GWorld::Create(inks.image->bounds());
+  for (int y = 0; y < 16; ++y) std::memcpy(converted->scanline(y), inks.image->scanline(y), 96 * 4);
+  host::ConvertCmykToRgb(*converted);
+  for (int y = 0; y < 16; ++y) EXPECT_EQ(0, std::memcmp(converted->scanline(y), plain.image->scanline(y), 96 * 4));
+
+  auto eight = host::GWorld::Create(inks.image->bounds());
+  for (int y = 0; y < 16; ++y) std::memcpy(eight->scanline(y), inks.image->scanline(y), 96 * 4);
+  host::WorkerPool pool1(1), pool8(8);
+  std::string error;
+  ASSERT_TRUE(host::color::TransformCmykInPlace(*inks.image, embedded, IccProfile::SRGB(), embedded.renderingIntent(),
+                                                &error, &pool1))
+      << error;
+  ASSERT_TRUE(host::color::TransformCmykInPlace(*eight, embedded, IccProfile::SRGB(), embedded.renderingIntent(),
+                                                &error, &pool8));
+  for (int y = 0; y < 16; ++y) EXPECT_EQ(0, std::memcmp(inks.image->scanline(y), eight->scanline(y), 96 * 4));
+  int worstWithoutProfile = 0;
+  for (int patch = 0; patch < 6; ++patch) {
+    const uint8_t* ours = inks.image->scanline(8) + 4 * (patch * 16 + 8);
+    const uint8_t* theirs = reference.image->scanline(8) + 4 * (patch * 16 + 8);
+    const uint8_t* naive = plain.image->scanline(8) + 4 * (patch * 16 + 8);
+    EXPECT_EQ(ours[0], 0xFF);
+    for (int c = 1; c < 4; ++c) {
+      EXPECT_NEAR(ours[c], theirs[c], 3) << "patch " << patch << " channel " << c;
+      worstWithoutProfile = std::max(worstWithoutProfile, std::abs(int(naive[c]) - int(theirs[c])));
+    }
+  }
+  // The profile matters: a conversion without it is far off.
+  EXPECT_GT(worstWithoutProfile, 40);
+
+  // An RGB profile cannot read inks; the pixels stay as they are.
+  auto before = host::GWorld::Create(eight->bounds());
+  for (int y = 0; y < 16; ++y) std::memcpy(before->scanline(y), eight->scanline(y), 96 * 4);
+  EXPECT_FALSE(host::color::TransformCmykInPlace(*eight, IccProfile::FromFile(kSRGB), IccProfile::SRGB(), 0, &error));
+  for (int y = 0; y < 16; ++y) EXPECT_EQ(0, std::memcmp(before->scanline(y), eight->scanline(y), 96 * 4));
+}
+
+TEST(IccTransforms, ProofThroughAProfileAndBackAtAnyThreadCount) {
+  const IccProfile srgb = IccProfile::FromFile(kSRGB), grey = IccProfile::FromFile(kSystemIcc / "Gray.icc");
+  ASSERT_TRUE(grey.valid());
+  auto one = Noise(90, 40, 4), eight = Noise(90, 40, 4), source = Noise(90, 40, 4);
+  host::WorkerPool pool1(1), pool8(8);
+  ASSERT_TRUE(host::color::ProofInPlace(*one, srgb, grey, 0, nullptr, &pool1));
+  ASSERT_TRUE(host::color::ProofInPlace(*eight, srgb, grey, 0, nullptr, &pool8));
+  for (int y = 0; y < 40; ++y) {
+    ASSERT_EQ(0, std::memcmp(one->scanline(y), eight->scanline(y), 90 * 4)) << "row " << y;
+    for (int x = 0; x < 90; ++x) {
+      const uint8_t* p = one->scanline(y) + 4 * x;
+      EXPECT_EQ(p[0], source->scanline(y)[4 * x]);  // alpha kept
+      EXPECT_NEAR(p[1], p[2], 1);                   // every colour a grey
+      EXPECT_NEAR(p[2], p[3], 1);
+    }
+  }
+  // Through the pixels' own profile nothing moves; pixels of another space
+  // than RGB are refused.
+  auto same = Noise(20, 10, 2), copy = Noise(20, 10, 2);
+  ASSERT_TRUE(host::color::ProofInPlace(*same, srgb, IccProfile::SRGB(), 1, nullptr));
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 80; ++x) EXPECT_NEAR(same->scanline(y)[x], copy->scanline(y)[x], 1);
+  std::string error;
+  EXPECT_FALSE(host::color::ProofInPlace(*same, grey, srgb, 0, &error));
+  EXPECT_FALSE(error.empty());
 }
 
 }  // namespace
