@@ -1,9 +1,12 @@
 #include "app/AboutWindow.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
+#include "app/NewAboutBoxController.h"
+#include "host/notify/Workspace.h"
 #include "host/sys/Process.h"
 #include "host/sys/ProcessList.h"
 #include "host/ui/Controls.h"
@@ -72,14 +75,12 @@ void showAboutBox() {
   window->Close();
 }
 
-bool GotoURL(const CStr255_AC& url) {
-  const std::string text = url.ToUTF8();
-  platform::LogF("The URL to go is: [%s]", text.c_str());
-  // Only web addresses are handed to the desktop, as one argument.
-  if (text.rfind("http://", 0) != 0 && text.rfind("https://", 0) != 0) return false;
+bool GotoURL(const CStr255_AC& url) { return GotoNSURL(url.ToUTF8()); }
+
+bool OpenWithDesktop(const std::string& target) {
   std::string error;
-  if (!host::startDetached("xdg-open", {text}, &error)) {
-    platform::LogF("Opening the URL failed: %s", error.c_str());
+  if (!host::startDetached("xdg-open", {target}, &error)) {
+    platform::LogF("Opening %s failed: %s", target.c_str(), error.c_str());
     return false;
   }
   return true;
@@ -93,21 +94,29 @@ CStr255_AC GetSoftwareVersion() {
 
 void MyStartUpSplashWindowUpdateStatus(TView* view, const CStr255_AC& text) {
   if (!view || text.IsEmpty()) return;
+  platform::LogF("%s", text.ToUTF8().c_str());
   auto* stat = view->FindSubView<TStaticText>(FourCC("stat"));
   if (stat) stat->SetText(text, true);
   // Long enough for the line to be read before the next one replaces it.
   std::this_thread::sleep_for(std::chrono::milliseconds(10 * 1000 / 60));
   if (stat) stat->Update();
-  host::UpdateAllWindows();
+  host::ShowWindowsNow();
 }
 
+namespace {
+// Where somebody can see the splash, it stays up this long at least, so that
+// a quick start-up does not only flash it.
+constexpr double kSplashSecondsAtLeast = 1.5;
+std::chrono::steady_clock::time_point gSplashShownAt;
+}  // namespace
+
 TWindow* ShowStartUpSplash() {
-  // Nobody sees a splash on the offscreen platform; start-up does not wait.
-  if (host::IsUnattended()) return nullptr;
   TWindow* window = NewTemplateWindow(kAboutWindowID);
   if (!window) return nullptr;
   window->Open();
-  host::UpdateAllWindows();
+  // Drawn before start-up's folder work keeps the event loop from running.
+  host::ShowWindowsNow();
+  gSplashShownAt = std::chrono::steady_clock::now();
   platform::SetStartupStatusHook([window](const CStr255_AC& text) { MyStartUpSplashWindowUpdateStatus(window, text); });
   return window;
 }
@@ -115,7 +124,17 @@ TWindow* ShowStartUpSplash() {
 void CloseStartUpSplash(TWindow* splash) {
   if (!splash) return;
   platform::SetStartupStatusHook({});
-  splash->Close();
+  const double shown =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - gSplashShownAt).count();
+  if (host::IsUnattended() || shown >= kSplashSecondsAtLeast) {
+    splash->Close();
+    return;
+  }
+  host::PerformAfterDelay(kSplashSecondsAtLeast - shown, [splash] {
+    // Unless it went another way in the meantime.
+    const std::vector<TWindow*> open = TWindow::AllWindows();
+    if (std::find(open.begin(), open.end(), splash) != open.end()) splash->Close();
+  });
 }
 
 void RegisterAboutWindowClasses() { host::RegisterViewClass<TAboutWindow>("TAboutWindow"); }

@@ -20,18 +20,24 @@ class TAboutWindow : public TWindow {
 // The about box, posed modally; a beep when it cannot be made.
 void showAboutBox();
 
-// Opens a web address with the desktop's browser; false when it could not.
+// Opens a web address with the desktop (GotoNSURL); false when it could not.
 bool GotoURL(const CStr255_AC& url);
+
+// Hands a web or mail address, or a folder's path, to the desktop
+// (xdg-open, by argument vector); false when it could not be started.
+bool OpenWithDesktop(const std::string& target);
 
 // The version the program was built with ("Unknown Version" when none).
 CStr255_AC GetSoftwareVersion();
 
 // The splash status line: nothing for no view or an empty text; otherwise
-// the line is shown, kept for 10 ticks and the windows are drawn.
+// the line is logged and shown, kept for 10 ticks and the windows are drawn.
 void MyStartUpSplashWindowUpdateStatus(TView* view, const CStr255_AC& text);
 
-// The about window shown while start-up runs, its status line following
-// what start-up does (folders being created); none when nobody can see it.
+// The about window shown, and drawn, as start-up begins, its status line
+// following what start-up does (folders being created); none when the window
+// cannot be made. Closing it at the end of start-up leaves it up, where
+// somebody can see it, until it has been shown for 1.5 seconds.
 TWindow* ShowStartUpSplash();
 void CloseStartUpSplash(TWindow* splash);
 

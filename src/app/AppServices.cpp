@@ -110,6 +110,8 @@ void AppServices::SetFilesToDelete(std::vector<std::filesystem::path> files) {
 
 void AppServices::Beep() { host::Beep(); }
 
+void AppNotificationServices::Beep() { host::Beep(); }
+
 // ---- job-wide values
 
 void AppServices::SetApplyEmbedded(bool on) { gApplyEmbedded = on; }

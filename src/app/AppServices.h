@@ -13,6 +13,7 @@
 #include "host/files/FSSpec.h"
 #include "imaging/ImageProperties.h"
 #include "imaging/ImageSources.h"
+#include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
 #include "pipeline/Services.h"
 #include "prefs/PrefsServices.h"
@@ -116,6 +117,12 @@ class AppServices : public pipeline::TPipelineServices,
 // The print-centre command stored under `key`: the strings of its array;
 // empty when the key is missing, not an array of strings, or empty.
 std::vector<std::string> PrintCenterCommand(const std::string& key);
+
+// The notification centre's services: the system beep.
+class AppNotificationServices : public output::TNotificationServices {
+ public:
+  void Beep() override;
+};
 
 // The preferences window's services: the spool tree in a newly chosen root.
 class AppPrefsServices : public TPrefsServices {

@@ -5,6 +5,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/AppServices.h"
+#include "app/NewAboutBoxController.h"
 #include "app/PrintBGBehavior.h"
 #include "app/PrintCountWindow.h"
 #include "app/ProgressIndicator.h"
@@ -91,6 +92,7 @@ void InitMacAppClasses() {
   layout::RegisterLayoutObjectClasses();
   RegisterStatusWindowClasses();
   RegisterAboutWindowClasses();
+  RegisterNewAboutBoxClasses();
   RegisterProgressWindowClasses();
   RegisterPrintCountWindowClasses();
   RegisterPreferencesClasses();
@@ -164,7 +166,7 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     return false;
   }
 
-  // 2. Classes and preferences; the splash follows the folder set-up.
+  // 2. Classes and preferences; the splash shows what start-up does until it ends.
   InitMacAppClasses();
   struct Splash {
     TWindow* window = ShowStartUpSplash();
@@ -197,7 +199,8 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   SVLogFileManager::writeStartupHeaderToLogFile();
   SVLogFileManager::writeToLogFile("\n");
   platform::LogF("Running on %s", host::systemVersionText().c_str());
-  output::setupNotificationCenter();
+  static AppNotificationServices notificationServices;
+  output::setupNotificationCenter(notificationServices);
   RemoveMenuItem(1023, 11);
 
   // 17. Started again at login and after a crash, where the operator asks for it.
@@ -227,7 +230,11 @@ void TBackgroundPrintApp::ResolveFolders() {
   if (!FolderResolves(pj->folder) && pj->folder.createIfMissing != 0) {
     const auto center = pipeline::CreatePrintCenterFolderTree(appFolder);
     const FSSpec spec = FolderSpecOfPath(center ? *center / "Jobs To Be Printed" : fs::path());
-    if (spec.vRefNum != kNoFolderVRefNum) pj->folder.spec = spec;
+    if (spec.vRefNum != kNoFolderVRefNum) {
+      pj->folder.spec = spec;
+      // Found again through its alias at the next start, as every folder is.
+      SaveFSSpecAsAliasHandle(&pj->folder);
+    }
   }
 
   // Print-to-file sets: all that need a folder share one.

@@ -16,6 +16,7 @@
 #include "host/imageio/ImageFile.h"
 #include "host/ui/Application.h"
 #include "host/ui/ViewServer.h"
+#include "host/ui/Widgets.h"
 #include "imaging/ImageLoading.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
@@ -78,6 +79,7 @@ void TBackgroundPrintWindow::DoEvent(EventNumber eventNumber, TEventHandler* sou
       if (TPrintBGBehavior* c = GetPrintBGBehavior()) c->EnableBackgroundPrinting(!c->IsBackgroundPrintingEnabled());
       break;
     case FourCC("kivo"): MyBringApplicationToFront(FourCC("ZRVz"), FourCC("APPL")); break;
+    case FourCC("path"): HandlePathSelect(event); break;
     default: TWindow::DoEvent(eventNumber, source, event); break;
   }
 }
@@ -130,6 +132,32 @@ void TBackgroundPrintWindow::ShowOrHidePagePreview() {
 void TBackgroundPrintWindow::SetProxyToJobsFolder() {
   // The title bar shows the print-jobs folder where the desktop shows paths.
   SetProxyPath(gSpoolFolders().jobs.string());
+}
+
+std::vector<fs::path> TBackgroundPrintWindow::PathFolders() const {
+  std::vector<fs::path> folders;
+  const std::string proxy = GetProxyPath();
+  if (proxy.empty()) return folders;
+  for (fs::path p = fs::path(proxy).lexically_normal(); !p.empty(); p = p.parent_path()) {
+    if (p.filename().empty() && p != p.root_path()) continue;  // a trailing separator
+    folders.push_back(p);
+    if (p == p.root_path()) break;
+  }
+  return folders;
+}
+
+bool TBackgroundPrintWindow::HandlePathSelect(const TToolboxEvent*) {
+  SetProxyToJobsFolder();
+  const std::vector<fs::path> folders = PathFolders();
+  if (folders.empty()) return false;
+  std::vector<std::string> names;
+  for (const fs::path& f : folders) names.push_back(f == f.root_path() ? f.string() : f.filename().string());
+  TView* at = FindSubView(FourCC("path"));
+  host::PopUpMenuBelow(at ? *at : *this, names, [folders](int16_t chosen) {
+    // The first item is the folder the window already stands for.
+    if (chosen > 1 && size_t(chosen) <= folders.size()) OpenWithDesktop(folders[size_t(chosen) - 1].string());
+  });
+  return true;
 }
 
 void TBackgroundPrintWindow::DoPostCreate() {

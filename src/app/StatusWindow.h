@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "host/files/File.h"
 #include "host/qd/GWorld.h"
@@ -29,6 +30,14 @@ class TBackgroundPrintWindow : public TWindow {
   void DrawSolvantaLogo();
   // The window's title stands for the print-jobs folder.
   void SetProxyToJobsFolder();
+  // A click on the window's path (its path button): the folders of the
+  // print-jobs folder's path are offered, the folder itself first; one of
+  // the folders it lies in, when chosen, opens in the desktop's file
+  // manager. True when the click was handled.
+  bool HandlePathSelect(const TToolboxEvent* event);
+  // The folders offered: the print-jobs folder, then each folder it lies in
+  // up to the root.
+  std::vector<std::filesystem::path> PathFolders() const;
   // Removes the job that was selected in the list (button 'rmve').
   void RemoveSelectedJob();
   TJobsListView* JobsList() const { return jobs_; }

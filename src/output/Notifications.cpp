@@ -1,7 +1,11 @@
 #include "output/Notifications.h"
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
+#include <system_error>
 
+#include "host/notify/Workspace.h"
 #include "host/sys/Folders.h"
 #include "host/sys/KeyedArchive.h"
 #include "platform/Log.h"
@@ -83,7 +87,8 @@ bool NotifyWebServer(host::PlistDict job, const std::string& status) {
   return true;
 }
 
-KivoNSNotificationCenter::KivoNSNotificationCenter() {
+KivoNSNotificationCenter::KivoNSNotificationCenter(TNotificationServices& services)
+    : services_(services), self_(std::make_shared<KivoNSNotificationCenter*>(this)) {
   platform::LogLine("Inside KivoNSNotificationCenter => init...");
 }
 
@@ -91,6 +96,7 @@ KivoNSNotificationCenter::~KivoNSNotificationCenter() {
   platform::LogLine(kRow);
   platform::LogLine("Inside KivoNSNotificationCenter => dealloc...");
   platform::LogLine(kRow);
+  destroyListerForChildApps();
   auto& centre = host::DistributedNotificationCenter::Default();
   for (int id : observers_)
     if (id) centre.RemoveObserver(id);
@@ -119,6 +125,7 @@ void KivoNSNotificationCenter::handleDistributedNotificationA(const host::Notifi
   platform::LogLine("Inside KivoNSNotificationCenter => handleDistributedNotificationA:...object = [" + note.object + "]");
   platform::LogLine("Inside KivoNSNotificationCenter => handleDistributedNotificationA:...userInfo = [" +
                     host::NotificationDictToJson(note.userInfo) + "]");
+  services_.Beep();
   if (!note.userInfo.empty() && !note.userInfo.contains("senderApp"))
     platform::LogLine("=======NO SENDER APP================");
 }
@@ -129,11 +136,152 @@ void KivoNSNotificationCenter::handleLocalNotificationA(const host::Notification
   platform::LogLine("Inside KivoNSNotificationCenter => handleLocalNotificationA:...object = [" + note.object + "]");
   platform::LogLine("Inside KivoNSNotificationCenter => handleLocalNotificationA:...userInfo = [" +
                     host::NotificationDictToJson(note.userInfo) + "]");
+  services_.Beep();
 }
 
-void setupNotificationCenter() {
+namespace {
+
+std::optional<double> PlistNumber(const host::PlistDict& dict, const char* key) {
+  double v = 0;
+  const auto it = dict.find(key);
+  if (it == dict.end() || !it->second.toDouble(v)) return std::nullopt;
+  return v;
+}
+
+std::optional<double> NoteNumber(const host::NotificationDict& dict, const char* key) {
+  const auto it = dict.find(key);
+  return it == dict.end() ? std::nullopt : it->second.AsNumber();
+}
+
+// The process id a launch dictionary's serial number stands for; 0 when it
+// names none.
+pid_t ProcessOfLaunch(const host::PlistDict& launch) {
+  const auto high = PlistNumber(launch, "NSApplicationProcessSerialNumberHigh");
+  const auto low = PlistNumber(launch, "NSApplicationProcessSerialNumberLow");
+  if (!high || !low || *high != 0 || !(*low > 0) || *low > 4194304.0 || std::floor(*low) != *low) return 0;
+  return pid_t(*low);
+}
+
+bool ProgramInstalled(const std::filesystem::path& folder, const char* program) {
+  std::filesystem::path where = folder;
+  if (where.empty()) where = host::executablePath().parent_path();
+  if (where.empty()) return false;
+  std::error_code ec;
+  const auto st = std::filesystem::status(where / program, ec);
+  return !ec && std::filesystem::is_regular_file(st) &&
+         (st.permissions() & std::filesystem::perms::owner_exec) != std::filesystem::perms::none;
+}
+
+}  // namespace
+
+bool KivoNSNotificationCenter::launchChildProcess(const host::PlistDict& launch) {
+  const auto pathIt = launch.find("NSApplicationPath");
+  if (pathIt == launch.end() || !pathIt->second.asString()) return false;
+  const std::string path = *pathIt->second.asString();
+  // Only a program that is there, named by its whole path.
+  std::error_code ec;
+  if (path.empty() || path.front() != '/' || !std::filesystem::is_regular_file(path, ec)) return false;
+  std::vector<std::string> arguments;
+  if (const auto it = launch.find("NSApplicationArgv"); it != launch.end() && it->second.asArray())
+    for (const host::PlistValue& a : *it->second.asArray())
+      if (const std::string* text = a.asString()) arguments.push_back(*text);
+  std::map<std::string, std::string> environment;
+  if (const auto it = launch.find("NSApplicationEnvironment"); it != launch.end() && it->second.asDict())
+    for (const auto& [name, value] : *it->second.asDict())
+      if (const std::string* text = value.asString(); text && !name.empty() && name.find('=') == std::string::npos)
+        environment[name] = *text;
+  std::string error;
+  const pid_t pid = host::Workspace::Shared().LaunchApplication(path, arguments, environment, &error);
+  if (pid <= 0) {
+    platform::LogF("The application %s could not be started: %s", path.c_str(), error.c_str());
+    return false;
+  }
+  host::PlistDict child = launch;
+  child["NSApplicationProcessSerialNumberLow"] = int64_t(pid);
+  child["NSApplicationProcessSerialNumberHigh"] = int64_t(0);
+  if (childProcesses_ && std::find(childProcesses_->begin(), childProcesses_->end(), child) == childProcesses_->end())
+    childProcesses_->push_back(std::move(child));
+  return true;
+}
+
+void KivoNSNotificationCenter::childProcessDidTerminate(const host::Notification& note) {
+  platform::LogLine("App terminated: " + host::NotificationDictToJson(note.userInfo));
+  if (!childProcesses_ || childProcesses_->empty()) return;
+  const auto high = NoteNumber(note.userInfo, "NSApplicationProcessSerialNumberHigh");
+  const auto low = NoteNumber(note.userInfo, "NSApplicationProcessSerialNumberLow");
+  if (!high || !low) return;
+  const std::vector<host::PlistDict> snapshot = *childProcesses_;
+  for (const host::PlistDict& entry : snapshot) {
+    if (PlistNumber(entry, "NSApplicationProcessSerialNumberHigh") != high ||
+        PlistNumber(entry, "NSApplicationProcessSerialNumberLow") != low)
+      continue;
+    childProcesses_->erase(std::find(childProcesses_->begin(), childProcesses_->end(), entry));
+    std::string name, pid;
+    if (const auto it = note.userInfo.find("NSApplicationName"); it != note.userInfo.end() && it->second.AsString())
+      name = *it->second.AsString();
+    if (const auto n = NoteNumber(note.userInfo, "NSApplicationProcessIdentifier")) pid = platform::StringF("%.0f", *n);
+    platform::LogLine("Child process \"" + name + "\" (PID " + pid +
+                      ") has terminated unexpectedly. Attempting to relaunch...");
+    std::weak_ptr<KivoNSNotificationCenter*> self = self_;
+    host::PerformAfterDelay(3.0, [self, entry] {
+      const auto alive = self.lock();
+      // Not once the listener has gone: its children were quit on purpose.
+      if (alive && (*alive)->childProcesses_) (*alive)->launchChildProcess(entry);
+    });
+    return;
+  }
+}
+
+void KivoNSNotificationCenter::quitApplication(const host::PlistDict& launch) {
+  if (const pid_t pid = ProcessOfLaunch(launch)) host::Workspace::Shared().TerminateApplication(pid);
+}
+
+void KivoNSNotificationCenter::Listen() {
+  platform::LogLine("Inside KivoNSNotificationCenter => setupListenerForChildApps...");
+  destroyListerForChildApps();
+  childProcesses_.emplace();
+  terminationObserver_ = host::DistributedNotificationCenter::Default().AddObserver(
+      host::NSWorkspaceDidTerminateApplicationNotification,
+      [this](const host::Notification& n) { childProcessDidTerminate(n); }, false);
+}
+
+void KivoNSNotificationCenter::setupListenerForChildApps() { Listen(); }
+
+int KivoNSNotificationCenter::setupListenerForNikonApp() {
+  Listen();
+  return 0;
+}
+
+int KivoNSNotificationCenter::setupListenerForCanonApp() {
+  Listen();
+  return 0;
+}
+
+void KivoNSNotificationCenter::destroyListerForChildApps() {
+  platform::LogLine("Inside KivoNSNotificationCenter => destroyListerForChildApps...");
+  if (terminationObserver_) host::DistributedNotificationCenter::Default().RemoveObserver(terminationObserver_);
+  terminationObserver_ = 0;
+  if (childProcesses_ && !childProcesses_->empty()) {
+    const std::vector<host::PlistDict> snapshot = *childProcesses_;
+    for (const host::PlistDict& entry : snapshot) {
+      childProcesses_->erase(std::find(childProcesses_->begin(), childProcesses_->end(), entry));
+      quitApplication(entry);
+    }
+  }
+  childProcesses_.reset();
+}
+
+bool KivoNSNotificationCenter::eMailAppExists(const std::filesystem::path& folder) const {
+  return ProgramInstalled(folder, kEmailEntryProgram);
+}
+
+bool KivoNSNotificationCenter::kivoMoxatrineAppExists(const std::filesystem::path& folder) const {
+  return ProgramInstalled(folder, kMoxatrineProgram);
+}
+
+void setupNotificationCenter(TNotificationServices& services) {
   if (Centre()) return;
-  Centre() = std::make_unique<KivoNSNotificationCenter>();
+  Centre() = std::make_unique<KivoNSNotificationCenter>(services);
   Centre()->setup();
 }
 

@@ -1,6 +1,7 @@
 #include "output/PrintCountInfo.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <ctime>
@@ -53,6 +54,29 @@ int64_t NumberOf(const host::PlistValue* v) {
   return int64_t(d);
 }
 
+bool gVerbose = true;
+
+void Verbose(const std::string& line) {
+  if (gVerbose) platform::LogLine(line);
+}
+
+// A short description of a dictionary for the diagnostic lines: keys and
+// their numbers or texts, nested dictionaries in braces.
+std::string Describe(const host::PlistDict& dict) {
+  std::string text = "{";
+  for (const auto& [key, value] : dict) {
+    if (text.size() > 1) text += "; ";
+    text += key + " = ";
+    double number = 0;
+    if (const auto* d = value.asDict()) text += Describe(*d);
+    else if (const auto* str = value.asString()) text += "\"" + *str + "\"";
+    else if (const auto* a = value.asArray()) text += "(" + std::to_string(a->size()) + " items)";
+    else if (value.toDouble(number)) text += platform::StringF("%g", number);
+    else text += "…";
+  }
+  return text + "}";
+}
+
 std::tm LocalTm(LongDateTime date) {
   const time_t unix = time_t(date - k1904To1970);
   std::tm tm{};
@@ -91,10 +115,56 @@ fs::path DayDictionaryPath(const fs::path& folder, bool isX, LongDateTime date) 
 printCountInfoObject printCountInfoObject::initWithWhich(const fs::path& folder, bool isX, LongDateTime date) {
   printCountInfoObject o;
   o.key_ = isX ? kSiblingStationKey : kProcessorStationKey;
-  if (!folder.empty()) o.settings_ = ZORVEL_SecureSettings::initWithPath(DayDictionaryPath(folder, isX, date));
+  Verbose("Inside printCountInfoObject => initWithWhich:...");
+  if (!folder.empty()) {
+    const fs::path path = DayDictionaryPath(folder, isX, date);
+    Verbose("savedPath " + path.string());
+    o.settings_ = ZORVEL_SecureSettings::initWithPath(path);
+  }
   o.setupNewDictionary();
   return o;
 }
+
+std::optional<printCountInfoObject> printCountInfoObject::initWithDate(const fs::path& folder,
+                                                                       std::chrono::system_clock::time_point date,
+                                                                       bool isKivoX) {
+  const int64_t unix = std::chrono::duration_cast<std::chrono::seconds>(date.time_since_epoch()).count();
+  return initWithLongDateTime(folder, unix + k1904To1970, isKivoX);
+}
+
+printCountInfoObject printCountInfoObject::initWithFileName(const fs::path& folder, const std::string& name) {
+  printCountInfoObject o;
+  o.key_ = name.rfind(".Print Count Kivo-X", 0) == 0 ? kSiblingStationKey : kProcessorStationKey;
+  Verbose("Inside printCountInfoObject => initWithFileName:...");
+  // Only a file of the folder itself: no path and no way out of it.
+  const bool single = !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+                      name.find('\0') == std::string::npos;
+  if (!single) {
+    platform::LogF("The count dictionary name \"%s\" is not a file name; counting in memory only", name.c_str());
+  } else if (!folder.empty()) {
+    const fs::path path = folder / name;
+    Verbose("savedPath here " + path.string());
+    o.settings_ = ZORVEL_SecureSettings::initWithPath(path);
+  }
+  o.setupNewDictionary();
+  return o;
+}
+
+printCountInfoObject printCountInfoObject::init(const fs::path& folder, LongDateTime date) {
+  printCountInfoObject o;
+  o.key_ = kProcessorStationKey;
+  Verbose("Inside printCountInfoObject => init...");
+  if (!folder.empty()) {
+    const fs::path path = folder / (".Print Count " + IsoDayString(date));
+    Verbose("savedPath " + path.string());
+    o.settings_ = ZORVEL_SecureSettings::initWithPath(path);
+  }
+  o.setupNewDictionary();
+  return o;
+}
+
+void printCountInfoObject::setVerbose(bool on) { gVerbose = on; }
+bool printCountInfoObject::isVerbose() { return gVerbose; }
 
 std::optional<printCountInfoObject> printCountInfoObject::initWithLongDateTime(const fs::path& folder,
                                                                                LongDateTime date, bool isKivoX) {
@@ -116,13 +186,18 @@ std::optional<printCountInfoObject> printCountInfoObject::initWithLongDateTime(c
 }
 
 printCountInfoObject::~printCountInfoObject() {
-  if (settings_) settings_->save();
+  if (!settings_) return;
+  Verbose("Dictionary = " + Describe(printCountInfo_));
+  settings_->save();
 }
 
 void printCountInfoObject::setupNewDictionary() {
   if (settings_) {
-    if (const host::PlistValue* totals = settings_->objectForKey("tPrintTotals"); totals && totals->asDict())
+    Verbose("Inside printCountInfoObject => setupNewDictionary...settings=" + settings_->filePath().string());
+    if (const host::PlistValue* totals = settings_->objectForKey("tPrintTotals"); totals && totals->asDict()) {
       subInfo_ = *totals->asDict();
+      Verbose("subInfo found " + Describe(subInfo_) + "...");
+    }
   }
   const host::PlistValue* entry = nullptr;
   if (auto it = subInfo_.find(key_); it != subInfo_.end()) entry = &it->second;
@@ -174,7 +249,49 @@ void printCountInfoObject::addToCanvasCount(int16_t printer, const std::string& 
   if (!entry.asDict()) entry = host::PlistDict{{"quantity", int64_t(0)}};
   host::PlistValue& quantity = (*entry.asDict())["quantity"];
   quantity = SaturatingAdd64(NumberOf(&quantity), 1);
+  Verbose("canvasInfo=" + Describe(*byPrinter.asDict()));
 }
+
+void printCountInfoObject::addConfirmationIDKey(host::PlistValue confirmation) {
+  printCountInfo_["tConfirmationID"] = std::move(confirmation);
+  StoreBack();
+}
+
+void printCountInfoObject::addTotals(const tPrintQuantityInfo& totals) {
+  // Kinds 1 to 7 in the record's field order of those kinds.
+  const int32_t counts[] = {totals.chooser, totals.kind2, totals.printToFile, totals.regular,
+                            totals.kind5,   totals.kind6, totals.kind7};
+  for (int kind = 1; kind <= 7; ++kind) {
+    const char* key = KeyOfKind(kind);
+    printCountInfo_[key] = SaturatingAdd64(Get(key), counts[kind - 1]);
+  }
+  StoreBack();
+}
+
+void printCountInfoObject::setUSBFlashCount(int count) {
+  printCountInfo_["tNumberOfUSBsBurned"] = SaturatingAdd64(Get("tNumberOfUSBsBurned"), count);
+  platform::LogF("USB flashCount = %d", count);
+  StoreBack();
+}
+
+void printCountInfoObject::addToCanvasCountOld(int16_t printer, int16_t canvas) {
+  // A canvas number indexes the list; a negative one names no counter.
+  if (canvas < 0) return;
+  host::PlistValue& canvases = printCountInfo_["tPrinterCanvases"];
+  if (!canvases.asDict()) canvases = host::PlistDict{};
+  host::PlistValue& byPrinter = (*canvases.asDict())[platform::StringF("printer%02i", int(printer))];
+  if (!byPrinter.asDict()) byPrinter = host::PlistDict{};
+  host::PlistValue& list = (*byPrinter.asDict())["canvasList"];
+  if (!list.asArray()) list = host::PlistArray{};
+  host::PlistArray& counters = *list.asArray();
+  // The list grows to the canvas asked for, as a list of counters that
+  // simply have not been counted yet.
+  if (counters.size() <= size_t(canvas)) counters.resize(size_t(canvas) + 1, host::PlistValue(int64_t(0)));
+  counters[size_t(canvas)] = SaturatingAdd64(NumberOf(&counters[size_t(canvas)]), 1);
+  StoreBack();
+}
+
+void printCountInfoObject::addToPackageCount(int16_t, int16_t) {}
 
 void saveToDictionaryFile(const fs::path& folder, int16_t count, int16_t kind, int16_t jobType, int16_t canvas,
                           int16_t station, const std::string& templateName) {

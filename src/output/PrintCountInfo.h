@@ -10,12 +10,14 @@
 // 1, "Kivo-X" for station 0.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 #include "host/sys/PlistValue.h"
+#include "output/PrintCounts.h"
 #include "output/SecureSettings.h"
 
 namespace output {
@@ -46,6 +48,22 @@ class printCountInfoObject {
   static std::optional<printCountInfoObject> initWithLongDateTime(const std::filesystem::path& folder,
                                                                   LongDateTime date, bool isKivoX);
 
+  // The same for a point in time.
+  static std::optional<printCountInfoObject> initWithDate(const std::filesystem::path& folder,
+                                                          std::chrono::system_clock::time_point date, bool isKivoX);
+  // A day file of the folder by its name, opened for counting under the
+  // station key its name gives (the sibling's for ".Print Count Kivo-X …",
+  // else this station's). A name that is not a single file name counts in
+  // memory only.
+  static printCountInfoObject initWithFileName(const std::filesystem::path& folder, const std::string& name);
+  // Today's (or `date`'s) file named without a station word
+  // (".Print Count 2026-12-07"), opened for counting.
+  static printCountInfoObject init(const std::filesystem::path& folder, LongDateTime date = LongDateTimeNow());
+
+  // The diagnostic log lines of every object; on at start.
+  static void setVerbose(bool on);
+  static bool isVerbose();
+
   printCountInfoObject(printCountInfoObject&&) noexcept = default;
   printCountInfoObject& operator=(printCountInfoObject&&) noexcept = default;
   ~printCountInfoObject();  // saves the store
@@ -66,7 +84,20 @@ class printCountInfoObject {
   int64_t getUSBFlashCount() const { return Get("tNumberOfUSBsBurned"); }
   int64_t getOriginalFileSaveCount() const { return Get("tOriginalFileSaveCount"); }
 
+  // Stores a confirmation under "tConfirmationID".
+  void addConfirmationIDKey(host::PlistValue confirmation);
+  // Adds a count record's kinds 1 to 7 to their keys.
+  void addTotals(const tPrintQuantityInfo& totals);
+  // Adds to the USB sticks written ("tNumberOfUSBsBurned").
+  void setUSBFlashCount(int count);
+  // The older per-printer form: "tPrinterCanvases" -> "printer08" ->
+  // "canvasList", one counter per canvas number.
+  void addToCanvasCountOld(int16_t printer, int16_t canvas);
+  // Packages are not counted.
+  void addToPackageCount(int16_t printer, int16_t package);
+
   const host::PlistDict& getPrintCountDictionary() const { return printCountInfo_; }
+  const std::optional<ZORVEL_SecureSettings>& settings() const { return settings_; }
   bool IsStored() const { return settings_.has_value(); }
 
  private:

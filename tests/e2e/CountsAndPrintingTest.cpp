@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/IppPrinter.h"
 #include "e2e/E2E.h"
 #include "host/base/ByteOrder.h"
 #include "layout/Objects.h"
@@ -44,84 +45,7 @@ int32_t CounterAt(const std::string& bytes, size_t offset) {
   return host::LoadLEI32(reinterpret_cast<const uint8_t*>(bytes.data()) + offset);
 }
 
-pid_t Spawn(const std::vector<std::string>& words, const fs::path& log, const std::map<std::string, std::string>& env) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    FILE* out = std::freopen(log.c_str(), "a", stdout);
-    (void)out;
-    dup2(fileno(stdout), 2);
-    setpgid(0, 0);
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    std::vector<std::string> w = words;
-    std::vector<char*> argv;
-    for (std::string& s : w) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void Reap(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  if (!e2e::WaitUntil([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 5)) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-}
-
-// A real IPP Everywhere printer on 127.0.0.1/::1, keeping every document and
-// the job's attributes (as the environment its print command sees).
-class IppPrinter {
- public:
-  IppPrinter(const fs::path& folder, int port, const std::string& formats) : folder_(folder), port_(port) {
-    fs::create_directories(spool());
-    const std::string bus = "unix:path=" + (folder_ / "bus").string();
-    busPid_ = Spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus}, folder_ / "bus.log", {});
-    e2e::WaitUntil([&] { return fs::exists(folder_ / "bus"); }, 10);
-    e2e::WriteAll(folder_ / "avahi.conf",
-                  "[server]\nuse-ipv4=yes\nuse-ipv6=no\nallow-interfaces=lo\nenable-dbus=yes\n"
-                  "[publish]\npublish-addresses=no\npublish-hinfo=no\npublish-workstation=no\n");
-    const std::map<std::string, std::string> env{{"DBUS_SYSTEM_BUS_ADDRESS", bus}};
-    avahiPid_ = Spawn({"avahi-daemon", "--no-drop-root", "--no-chroot", "--no-rlimits", "-f",
-                       (folder_ / "avahi.conf").string()},
-                      folder_ / "avahi.log", env);
-    e2e::WaitUntil([&] { return e2e::ReadAll(folder_ / "avahi.log").find("startup complete") != std::string::npos; },
-                   10);
-    e2e::WriteAll(folder_ / "record.sh", "#!/bin/sh\nenv | grep '^IPP_' > \"$1.env\"\n");
-    fs::permissions(folder_ / "record.sh", fs::perms::owner_all);
-    printerPid_ = Spawn({"/usr/sbin/ippeveprinter", "-n", "localhost", "-p", std::to_string(port_), "-d",
-                         spool().string(), "-k", "-f", formats, "-c", (folder_ / "record.sh").string(), "KivoTest"},
-                        folder_ / "printer.log", env);
-    ready_ = e2e::WaitUntil([&] {
-      return std::system(("ipptool -q ipp://localhost:" + std::to_string(port_) +
-                          "/ipp/print get-printer-attributes.test >/dev/null 2>&1").c_str()) == 0;
-    }, 20);
-  }
-  ~IppPrinter() {
-    Reap(printerPid_);
-    Reap(avahiPid_);
-    Reap(busPid_);
-  }
-  bool ready() const { return ready_; }
-  std::string uri() const { return "ipp://localhost:" + std::to_string(port_) + "/ipp/print"; }
-  fs::path spool() const { return folder_ / "spool"; }
-  std::string log() const { return e2e::ReadAll(folder_ / "printer.log") + e2e::ReadAll(folder_ / "avahi.log"); }
-  // The documents received (not their .env records).
-  std::vector<fs::path> documents() const {
-    std::vector<fs::path> found;
-    for (const auto& f : e2e::VisibleFilesBelow(spool()))
-      if (f.extension() == ".jpg" || f.extension() == ".jpeg") found.push_back(f);
-    return found;
-  }
-
- private:
-  fs::path folder_;
-  int port_;
-  pid_t busPid_ = 0, avahiPid_ = 0, printerPid_ = 0;
-  bool ready_ = false;
-};
+using testipp::IppPrinter;
 
 jobwriter::TJobDescription PhotoJob(int16_t printer, uint16_t copies, int16_t canvas, const char* photo) {
   jobwriter::TJobDescription job;
@@ -192,7 +116,7 @@ TEST(CountsAndPrinting, CountFilesHoldTheJobsAtTheirOffsetsAndTheDayDictionaryDe
 
 TEST(CountsAndPrinting, SystemPrinterJobReachesTheIppPrinterFittedToItsPaper) {
   e2e::Station station("print");
-  IppPrinter printer(station.base() / "printer", 18000 + getpid() % 2000, "image/jpeg");
+  IppPrinter printer(station.base() / "printer", "image/jpeg");
   ASSERT_TRUE(printer.ready()) << printer.log();
   station.SetEnv("PRINTER", printer.uri());
   ASSERT_TRUE(station.Start()) << station.Log();
@@ -231,7 +155,7 @@ TEST(CountsAndPrinting, SystemPrinterJobReachesTheIppPrinterFittedToItsPaper) {
 
 TEST(CountsAndPrinting, PrinterThatRefusesTheJobFailsIt) {
   e2e::Station station("refuse");
-  IppPrinter printer(station.base() / "printer", 20000 + getpid() % 2000, "application/pdf");
+  IppPrinter printer(station.base() / "printer", "application/pdf");
   ASSERT_TRUE(printer.ready()) << printer.log();
   station.SetEnv("PRINTER", printer.uri());
   ASSERT_TRUE(station.Start()) << station.Log();
@@ -306,7 +230,7 @@ std::vector<uint8_t> ArchivedLandscapeA4() {
 
 TEST(CountsAndPrinting, ArchivedPrintSettingsChooseThePaperAndOrientation) {
   e2e::Station station("printinfo");
-  IppPrinter printer(station.base() / "printer", 22000 + getpid() % 2000, "image/jpeg");
+  IppPrinter printer(station.base() / "printer", "image/jpeg");
   ASSERT_TRUE(printer.ready()) << printer.log();
   station.SetEnv("PRINTER", printer.uri());
   ASSERT_TRUE(station.Start()) << station.Log();

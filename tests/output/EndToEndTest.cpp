@@ -36,7 +36,8 @@ QCoreApplication* App() {
   static int argc = 1;
   static char name[] = "test_output";
   static char* argv[] = {name, nullptr};
-  static auto* app = new QCoreApplication(argc, argv);
+  // One application object per process, whichever test makes it first.
+  static auto* app = QCoreApplication::instance() ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
   return app;
 }
 

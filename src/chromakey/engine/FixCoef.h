@@ -54,6 +54,19 @@ struct MaskShape;  // rendered by the mask shape renderer of the keying manager
 using KeyKernel16 = void (*)(const pixeli* fg, const pixeli* work, const pixeli* bgwork,
                              const pixeli* mask, pixeli* out, long count, const fixcoef* block);
 
+// An 8-bit pixel in blue, green, red order, for the 8-bit kernels.
+struct pixel_bgr8 {
+  uint8_t b = 0;
+  uint8_t g = 0;
+  uint8_t r = 0;
+  friend bool operator==(const pixel_bgr8&, const pixel_bgr8&) = default;
+};
+// The 8-bit kernel: the same pixel arrays as the 16-bit one, and the matte
+// as one byte per pixel.
+using KeyKernel8 = void (*)(const pixel_bgr8* fg, const pixel_bgr8* work, const pixel_bgr8* bgwork,
+                            const pixel_bgr8* mask, pixel_bgr8* out, uint8_t* matte, long count,
+                            const fixcoef* block);
+
 // Flag bits of fixcoef::flag.
 enum : int32_t {
   kFlagTransColor = 0x2,

@@ -181,6 +181,19 @@ KIVO_GENERIC_KERNEL(keyproc_1_1_0, true, true, false)
 KIVO_GENERIC_KERNEL(keyproc_1_1_1, true, true, true)
 #undef KIVO_GENERIC_KERNEL
 
+#define KIVO_GENERIC_KERNEL8(name)                                                                  \
+  void name(const pixel_bgr8*, const pixel_bgr8*, const pixel_bgr8*, const pixel_bgr8*, pixel_bgr8*, \
+            uint8_t*, long, const fixcoef*) {}
+KIVO_GENERIC_KERNEL8(keyproc8_0_0_0)
+KIVO_GENERIC_KERNEL8(keyproc8_0_0_1)
+KIVO_GENERIC_KERNEL8(keyproc8_0_1_0)
+KIVO_GENERIC_KERNEL8(keyproc8_0_1_1)
+KIVO_GENERIC_KERNEL8(keyproc8_1_0_0)
+KIVO_GENERIC_KERNEL8(keyproc8_1_0_1)
+KIVO_GENERIC_KERNEL8(keyproc8_1_1_0)
+KIVO_GENERIC_KERNEL8(keyproc8_1_1_1)
+#undef KIVO_GENERIC_KERNEL8
+
 KeyKernel16 select_kernel16(int32_t flag) {
   const bool masked = (flag & kFlagExtMask) != 0;
   if (flag & kFlagKeyerRTPlus) return masked ? keyproc_rtplus_extmask : keyproc_rtplus;

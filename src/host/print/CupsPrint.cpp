@@ -2,6 +2,7 @@
 
 #include <cups/cups.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -121,16 +122,36 @@ std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, co
   paper.media = size.media;
   paper.widthHundredthsMM = size.width;
   paper.lengthHundredthsMM = size.length;
+  paper.topMarginHundredthsMM = size.top;
+  paper.leftMarginHundredthsMM = size.left;
+  paper.bottomMarginHundredthsMM = size.bottom;
+  paper.rightMarginHundredthsMM = size.right;
+  if (ipp_attribute_t* modes = cupsFindDestSupported(d->http, d->dest, d->info, "print-color-mode")) {
+    for (int i = 0, n = ippGetCount(modes); i < n; ++i) {
+      const char* mode = ippGetString(modes, i, nullptr);
+      if (mode && std::string(mode) == "color") paper.color = true;
+    }
+  }
   paper.xdpi = paper.ydpi = 300;
+  auto dpi = [](int value, ipp_res_t units) { return units == IPP_RES_PER_CM ? int(value * 2.54 + 0.5) : value; };
   if (ipp_attribute_t* res = cupsFindDestDefault(d->http, d->dest, d->info, "printer-resolution")) {
     ipp_res_t units{};
     int y = 0;
     const int x = ippGetResolution(res, 0, &y, &units);
     if (x > 0 && y > 0) {
-      paper.xdpi = units == IPP_RES_PER_CM ? int(x * 2.54 + 0.5) : x;
-      paper.ydpi = units == IPP_RES_PER_CM ? int(y * 2.54 + 0.5) : y;
+      paper.xdpi = dpi(x, units);
+      paper.ydpi = dpi(y, units);
     }
   }
+  if (ipp_attribute_t* res = cupsFindDestSupported(d->http, d->dest, d->info, "printer-resolution")) {
+    for (int i = 0, n = ippGetCount(res); i < n; ++i) {
+      ipp_res_t units{};
+      int y = 0;
+      if (ippGetResolution(res, i, &y, &units) > 0 && y > 0) paper.supportedDpi.push_back(dpi(y, units));
+    }
+  }
+  std::sort(paper.supportedDpi.begin(), paper.supportedDpi.end());
+  paper.supportedDpi.erase(std::unique(paper.supportedDpi.begin(), paper.supportedDpi.end()), paper.supportedDpi.end());
   return paper;
 }
 

@@ -12,16 +12,24 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace host {
 
-// The paper of a destination in points of 1/100 mm and its resolution.
+// The paper of a destination in 1/100 mm, the margins the printer cannot
+// print on, its resolution and whether it prints in colour.
 struct PrinterPaper {
   std::string media;          // PWG media name ("na_letter_8.5x11in")
   int widthHundredthsMM = 0;
   int lengthHundredthsMM = 0;
+  int topMarginHundredthsMM = 0;
+  int leftMarginHundredthsMM = 0;
+  int bottomMarginHundredthsMM = 0;
+  int rightMarginHundredthsMM = 0;
   int xdpi = 0;
   int ydpi = 0;
+  std::vector<int> supportedDpi;  // vertical resolutions it offers, ascending
+  bool color = false;         // "color" is among its print colour modes
 };
 
 struct PrintJobRequest {
@@ -49,8 +57,8 @@ struct PrintJobResult {
 // The message of a wait given up because the program is ending.
 inline constexpr char kStoppedText[] = "stopped because the program is ending";
 
-// The paper the destination uses for `media` (empty: its default) and its
-// default resolution (300 dpi when it names none).
+// The paper the destination uses for `media` (empty: its default) with its
+// margins, the default resolution (300 dpi when it names none) and colour.
 std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, const std::string& media,
                                               std::string* error = nullptr);
 

@@ -327,4 +327,40 @@ bool startDetached(const std::string& program, const std::vector<std::string>& a
   return true;
 }
 
+pid_t startChild(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::map<std::string, std::string>& environment, std::string* error) {
+  SpawnSetup setup;
+  posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawnattr_setpgroup(&setup.attr, 0);
+  setup.resetSignals(POSIX_SPAWN_SETPGROUP);
+  std::vector<std::string> variables;
+  for (char** e = environ; e && *e; ++e) {
+    const std::string entry(*e);
+    if (!environment.count(entry.substr(0, entry.find('=')))) variables.push_back(entry);
+  }
+  for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& v : variables) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  std::vector<char*> argv = makeArgv(program, arguments);
+  pid_t pid = -1;
+  const int rc = ::posix_spawnp(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), envp.data());
+  if (rc != 0) {
+    if (error) *error = "cannot run " + program + ": " + std::strerror(rc);
+    return -1;
+  }
+  return pid;
+}
+
+bool reapChild(pid_t pid, ProcessResult* result) {
+  if (pid <= 0) return false;
+  int status = 0;
+  if (!reap(pid, WNOHANG, status)) return false;
+  if (result) {
+    result->started = true;
+    recordStatus(*result, status);
+  }
+  return true;
+}
+
 }  // namespace host

@@ -7,8 +7,11 @@
 // standard error is ours (the log).
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,5 +56,17 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 // could not be started.
 bool startDetached(const std::string& program, const std::vector<std::string>& arguments,
                    std::string* error = nullptr);
+
+// Starts the program as a child that the caller watches and reaps (see
+// reapChild): in a process group of its own, standard input /dev/null, our
+// standard output and error. `environment` adds to or replaces variables of
+// this process's environment. Its process id, or -1 (with a reason) when it
+// could not be started.
+pid_t startChild(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::map<std::string, std::string>& environment = {}, std::string* error = nullptr);
+
+// Collects a child that has ended: true (and its status when asked for)
+// once it has; false while it still runs, or when it is not our child.
+bool reapChild(pid_t pid, ProcessResult* result = nullptr);
 
 }  // namespace host

@@ -80,8 +80,16 @@ void UserDefaults::load() {
 std::optional<PlistValue> UserDefaults::get(const std::string& key) const {
   std::lock_guard lock(mutex_);
   auto it = values_.find(key);
-  if (it == values_.end()) return std::nullopt;
-  return it->second;
+  if (it != values_.end()) return it->second;
+  it = registered_.find(key);
+  if (it != registered_.end()) return it->second;
+  return std::nullopt;
+}
+
+void UserDefaults::registerDefaults(const PlistDict& defaults) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [key, value] : defaults)
+    if (!key.empty() && storable(value)) registered_.insert_or_assign(key, value);
 }
 
 bool UserDefaults::contains(const std::string& key) const {

@@ -33,9 +33,15 @@ class UserDefaults {
 
   const std::filesystem::path& file() const { return file_; }
 
-  // The value for the key, or nothing when it is absent.
+  // The value for the key: the stored one, else the registered default;
+  // nothing when neither exists.
   std::optional<PlistValue> get(const std::string& key) const;
+  // Whether a value is stored (registered defaults do not count).
   bool contains(const std::string& key) const;
+  // Defaults that reads fall back to when nothing is stored under a key;
+  // they are never written to the file. Later registrations add to and
+  // replace earlier ones.
+  void registerDefaults(const PlistDict& defaults);
   // Stores the value; a value that is or holds None, or an empty key,
   // stores nothing and returns false.
   bool set(const std::string& key, PlistValue value);
@@ -64,6 +70,7 @@ class UserDefaults {
   std::filesystem::path movedAside_;
   mutable std::mutex mutex_;
   PlistDict values_;
+  PlistDict registered_;
   bool dirty_ = false;
   bool unreadable_ = false;  // the file exists but could not be read: never replace it
 };

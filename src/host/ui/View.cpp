@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QGuiApplication>
@@ -10,8 +11,10 @@
 #include <QPainter>
 #include <QPaintEvent>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cstdio>
 
@@ -467,4 +470,26 @@ void host::UpdateAllWindows() {
   if (qApp == nullptr) return;
   for (QWidget* w : QApplication::topLevelWidgets())
     if (w->isVisible()) w->repaint();
+}
+
+void host::ShowWindowsNow() {
+  if (qApp == nullptr) return;
+  auto allExposed = [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w->windowHandle() && !w->windowHandle()->isExposed()) return false;
+    return true;
+  };
+  // A window that was just shown is drawn once the window system has
+  // exposed it, which it tells through events; a display that does not
+  // answer is waited for half a second at most.
+  QElapsedTimer waited;
+  waited.start();
+  const auto flags = QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers;
+  QCoreApplication::processEvents(flags);
+  while (!allExposed() && waited.elapsed() < 500) {
+    QThread::msleep(5);
+    QCoreApplication::processEvents(flags, 20);
+  }
+  UpdateAllWindows();
+  QCoreApplication::processEvents(flags);
 }

@@ -223,4 +223,10 @@ void SetModalHook(std::function<IDType(TWindow&)> hook);
 // Repaints every visible window now; event polling inside a job step calls
 // this and nothing else, so no other event runs in the middle of a step.
 void UpdateAllWindows();
+
+// Lets the window system show the windows now: a window just opened is
+// waited for (half a second at most) until it is exposed, then every visible
+// window is drawn. Timers that are due run too; clicks, keys and sockets
+// wait for the event loop. For start-up, where nothing else is under way.
+void ShowWindowsNow();
 }  // namespace host

@@ -173,15 +173,14 @@ Node ReadWidget(QXmlStreamReader& r) {
   return n;
 }
 
-std::optional<Resource> LoadResource(int16_t id) {
-  const std::string path = host::FindViewResource(id);
+std::optional<Resource> LoadResourceFile(const std::string& path, const std::string& label) {
   if (path.empty()) {
-    std::fprintf(stderr, "View resource %d not found\n", id);
+    std::fprintf(stderr, "View resource %s not found\n", label.c_str());
     return std::nullopt;
   }
   QFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::ReadOnly)) {
-    std::fprintf(stderr, "View resource %d: cannot open %s\n", id, path.c_str());
+    std::fprintf(stderr, "View resource %s: cannot open %s\n", label.c_str(), path.c_str());
     return std::nullopt;
   }
   QXmlStreamReader r(&file);
@@ -208,11 +207,15 @@ std::optional<Resource> LoadResource(int16_t id) {
     }
   }
   if (r.hasError() || !haveRoot) {
-    std::fprintf(stderr, "View resource %d (%s) is not a valid .ui file: %s\n", id, path.c_str(),
+    std::fprintf(stderr, "View resource %s (%s) is not a valid .ui file: %s\n", label.c_str(), path.c_str(),
                  r.hasError() ? r.errorString().toLocal8Bit().constData() : "no widget");
     return std::nullopt;
   }
   return res;
+}
+
+std::optional<Resource> LoadResource(int16_t id) {
+  return LoadResourceFile(host::FindViewResource(id), std::to_string(id));
 }
 
 // ---- building --------------------------------------------------------------
@@ -328,15 +331,37 @@ void host::AddViewResourceFolder(const std::string& folderOrPrefix) { Folders().
 
 void host::ClearViewResourceFolders() { Folders().clear(); }
 
-std::string host::FindViewResource(int16_t id) {
+namespace {
+// The first file of that name in the resource folders, last-added first.
+std::string FindResourceFile(const std::string& fileName) {
   const auto& folders = Folders();
   for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
     std::string path = *it;
     if (!path.empty() && path.back() != '/') path += '/';
-    path += std::to_string(id) + ".ui";
+    path += fileName;
     if (QFile::exists(QString::fromStdString(path))) return path;
   }
   return std::string();
+}
+}  // namespace
+
+std::string host::FindViewResource(int16_t id) { return FindResourceFile(std::to_string(id) + ".ui"); }
+
+std::string host::FindViewResource(const std::string& name) {
+  // A name is one file of the folders, never a path.
+  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return std::string();
+  return FindResourceFile(name + ".ui");
+}
+
+std::optional<std::vector<uint8_t>> host::GetBundleResource(const std::string& name, const std::string& type) {
+  const std::string fileName = type.empty() ? name : name + "." + type;
+  if (name.empty() || fileName.find('/') != std::string::npos) return std::nullopt;
+  const std::string path = FindResourceFile(fileName);
+  if (path.empty()) return std::nullopt;
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  const QByteArray bytes = file.readAll();
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 std::unique_ptr<host::GWorld> host::GetPictureResource(int16_t id) {
@@ -365,15 +390,16 @@ std::unique_ptr<host::GWorld> host::GetPictureResource(int16_t id) {
   return nullptr;
 }
 
-TWindow* NewTemplateWindow(int16_t id) {
-  std::optional<Resource> res = LoadResource(id);
+namespace {
+TWindow* NewWindowOf(std::optional<Resource> res, const std::string& label) {
   if (!res) return nullptr;
   std::unique_ptr<TView> view = MakeView(res->root, *res);
   std::unique_ptr<TWindow> window(dynamic_cast<TWindow*>(view.get()));
   if (window) {
     view.release();
   } else {
-    std::fprintf(stderr, "View resource %d: \"%s\" is not a window class; using TWindow\n", id, res->root.cls.c_str());
+    std::fprintf(stderr, "View resource %s: \"%s\" is not a window class; using TWindow\n", label.c_str(),
+                 res->root.cls.c_str());
     window = std::make_unique<TWindow>();
     window->SetClassName(res->root.cls);
     window->SetIdentifier(IdentifierFromName(res->root.name));
@@ -384,6 +410,13 @@ TWindow* NewTemplateWindow(int16_t id) {
   PostCreate(*w);
   w->FitToContents();
   return w;
+}
+}  // namespace
+
+TWindow* NewTemplateWindow(int16_t id) { return NewWindowOf(LoadResource(id), std::to_string(id)); }
+
+TWindow* NewTemplateWindow(const std::string& name) {
+  return NewWindowOf(LoadResourceFile(host::FindViewResource(name), name), name);
 }
 
 std::unique_ptr<TView> DoCreateViews(int16_t id, TView* superView, TView** created) {

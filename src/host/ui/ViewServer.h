@@ -18,8 +18,11 @@
 #pragma once
 
 #include <functional>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "host/ui/View.h"
 
@@ -38,6 +41,13 @@ void AddViewResourceFolder(const std::string& folderOrPrefix);
 void ClearViewResourceFolders();
 // Path of resource `id`, or empty when no folder holds it.
 std::string FindViewResource(int16_t id);
+// Path of the resource named "<name>.ui" (a window controller's own
+// resource), or empty.
+std::string FindViewResource(const std::string& name);
+// The bytes of the program's resource file "<name>.<type>" in the same
+// folders (property lists and images that ship with the program); none
+// when no folder holds it.
+std::optional<std::vector<uint8_t>> GetBundleResource(const std::string& name, const std::string& type);
 // Picture resource `id` ("<id>.png" in the same folders) as a new
 // offscreen, or none.
 std::unique_ptr<GWorld> GetPictureResource(int16_t id);
@@ -48,6 +58,8 @@ std::unique_ptr<GWorld> GetPictureResource(int16_t id);
 // and freed by TWindow::Close), not yet shown. None, with a line on standard
 // error, when the resource is missing or malformed.
 TWindow* NewTemplateWindow(int16_t id);
+// The same for the resource named "<name>.ui".
+TWindow* NewTemplateWindow(const std::string& name);
 
 // The views of resource `id`: inside `superView` when given (the result then
 // points at the new view, which the super view owns, and the returned handle

@@ -101,6 +101,32 @@ void TFloatingPopup::TrackMenu(std::function<void()> whenClosed) {
   menu->popup(w->mapToGlobal(QPoint(1, 1)));
 }
 
+void host::PopUpMenuBelow(TView& view, const std::vector<std::string>& items,
+                          std::function<void(int16_t)> whenClosed) {
+  QWidget* w = view.GetWidget();
+  if (!w || items.empty()) {
+    if (whenClosed) whenClosed(0);
+    return;
+  }
+  auto* menu = new QMenu(w);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  for (size_t i = 0; i < items.size() && i < 32767; ++i)
+    menu->addAction(QString::fromStdString(items[i]))->setData(int(i + 1));
+  auto chosen = std::make_shared<int>(0);
+  QObject::connect(menu, &QMenu::triggered, menu, [chosen](QAction* a) { *chosen = a->data().toInt(); });
+  QPointer<QWidget> alive(w);
+  QObject::connect(menu, &QMenu::aboutToHide, w, [chosen, alive, whenClosed] {
+    // The choice is triggered right after the menu hides, within the same
+    // event; the queued call sees it.
+    QTimer::singleShot(0, alive, [chosen, whenClosed] {
+      host::ui::Guarded("PopUpMenuBelow", [&] {
+        if (whenClosed) whenClosed(int16_t(*chosen));
+      });
+    });
+  });
+  menu->popup(w->mapToGlobal(QPoint(0, w->height())));
+}
+
 // ---- TPopupButton ----------------------------------------------------------
 
 namespace {

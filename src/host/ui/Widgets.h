@@ -136,4 +136,9 @@ namespace host {
 bool AdornView(TView& view, const std::string& adornerClass);
 // Registers the classes above with the view server.
 void RegisterWidgetClasses();
+
+// Shows a menu of the items (UTF-8) just below the view. Like the floating
+// popup it runs no event loop of its own: `whenClosed` gets the chosen
+// item's number from 1, or 0 when the menu closed without a choice.
+void PopUpMenuBelow(TView& view, const std::vector<std::string>& items, std::function<void(int16_t)> whenClosed);
 }  // namespace host

@@ -11,12 +11,14 @@
 #include <QListView>
 #include <QMenu>
 #include <QTimer>
+#include <QScreen>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include "../AppTestSupport.h"
 #include "common/MenuClicks.h"
 #include "app/AboutWindow.h"
+#include "app/NewAboutBoxController.h"
 #include "app/AppServices.h"
 #include "app/StatusWindow.h"
 #include "host/files/ResourceFork.h"
@@ -34,6 +36,41 @@ namespace {
 TBackgroundPrintApp* gApp = nullptr;
 fs::path gBase;
 
+// What the screen showed of the start-up splash while start-up ran: the
+// largest share of non-black pixels of any grab, and the status line then.
+struct SplashSeen {
+  int grabs = 0;
+  double bestLitShare = 0;
+  std::string statusAtBest;
+  bool closedAtEnd = false;
+};
+SplashSeen gSplash;
+
+TWindow* SplashWindow() {
+  for (TWindow* w : TWindow::AllWindows())
+    if (dynamic_cast<TAboutWindow*>(w) && w->IsShown()) return w;
+  return nullptr;
+}
+
+// Grabs the splash as the screen shows it (the window's backing store on the
+// offscreen platform), each time start-up lets timers run.
+void GrabSplash() {
+  TWindow* splash = SplashWindow();
+  if (!splash) return;
+  QWidget* w = splash->GetWidget();
+  const QImage shot = w->screen()->grabWindow(w->winId()).toImage();
+  if (shot.isNull()) return;
+  ++gSplash.grabs;
+  int lit = 0;
+  for (int y = 0; y < shot.height(); ++y)
+    for (int x = 0; x < shot.width(); ++x) lit += qGray(shot.pixel(x, y)) > 16;
+  const double share = double(lit) / std::max(1, shot.width() * shot.height());
+  if (share > gSplash.bestLitShare) {
+    gSplash.bestLitShare = share;
+    if (auto* stat = splash->FindSubView<TStaticText>(FourCC("stat"))) gSplash.statusAtBest = stat->GetText().ToUTF8();
+  }
+}
+
 class WindowsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -45,7 +82,13 @@ class WindowsTest : public ::testing::Test {
     InstallAppResources();
     host::SetAlertHook([](int16_t id, const std::string&) { return int16_t(id == 1002 ? 2 : 1); });
     gApp = new TBackgroundPrintApp(StartupOptions{.setupLogs = false});
+    QTimer grabber;
+    grabber.setInterval(0);
+    QObject::connect(&grabber, &QTimer::timeout, [] { GrabSplash(); });
+    grabber.start();
     ASSERT_TRUE(gApp->IBackgroundPrintApp());
+    grabber.stop();
+    gSplash.closedAtEnd = SplashWindow() == nullptr;
     ASSERT_TRUE(gApp->DoMenuCommand(cStartUp));
   }
   static void TearDownTestSuite() {
@@ -143,6 +186,10 @@ TEST_F(WindowsTest, OtherWindowsShowEveryControl) {
     ExpectControlsInside(*w);
     w->Close();
   }
+  TWindow* about = NewTemplateWindow(std::string(kNewAboutBoxNib));
+  ASSERT_NE(about, nullptr);
+  ExpectControlsInside(*about);
+  about->Close();
 }
 
 TEST_F(WindowsTest, ClickedJobShowsItsOwnPreviewPicture) {
@@ -194,16 +241,157 @@ TEST_F(WindowsTest, HoldingClearAllOffersTheFolderPopup) {
   EXPECT_FALSE(popup->IsShown());
 }
 
-TEST_F(WindowsTest, SplashStatusLine) {
-  // Start-up shows a splash only where somebody can see it.
-  if (host::IsUnattended()) {
-    EXPECT_EQ(ShowStartUpSplash(), nullptr);
-  } else {
-    TWindow* shown = ShowStartUpSplash();
-    ASSERT_NE(shown, nullptr);
-    EXPECT_TRUE(shown->IsShown());
-    CloseStartUpSplash(shown);
+// A stand-in xdg-open first on PATH while it lives: each address it is asked
+// to open is one line of its record.
+class StandInOpener {
+ public:
+  StandInOpener() : dir_(MakeTempFolder("opener")) {
+    record_ = dir_ / "opened";
+    std::ofstream(dir_ / "xdg-open") << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" << record_.string() << "'\n";
+    fs::permissions(dir_ / "xdg-open", fs::perms::owner_all);
+    const char* path = getenv("PATH");
+    oldPath_ = path ? path : "";
+    setenv("PATH", (dir_.string() + ":" + oldPath_).c_str(), 1);
   }
+  ~StandInOpener() {
+    setenv("PATH", oldPath_.c_str(), 1);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::vector<std::string> Opened() const {
+    std::ifstream in(record_);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  bool WaitFor(size_t count) {
+    return QTest::qWaitFor([&] { return Opened().size() >= count; }, 5000);
+  }
+
+ private:
+  fs::path dir_, record_;
+  std::string oldPath_;
+};
+
+std::string PercentDecoded(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out += char(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The decoded parts of a mailto address: recipient, subject, body.
+std::array<std::string, 3> MailParts(const std::string& url) {
+  const size_t q = url.find("?subject="), b = url.find("&body=");
+  if (url.rfind("mailto:", 0) != 0 || q == std::string::npos || b == std::string::npos) return {};
+  return {PercentDecoded(url.substr(7, q - 7)), PercentDecoded(url.substr(q + 9, b - q - 9)),
+          PercentDecoded(url.substr(b + 6))};
+}
+
+TEST_F(WindowsTest, AboutBoxControllerComposesTheSupportAndSalesMails) {
+  StandInOpener opener;
+  NewAboutBoxController* c = NewAboutBoxController::controller();
+  ASSERT_NE(c, nullptr);
+  EXPECT_TRUE(alerts_.empty()) << alerts_.front().second;
+  auto* bar = c->FindSubView<TProgressBar>(FourCC("prog"));
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->GetMaximum(), 100) << "the factory default";
+  EXPECT_TRUE(c->FindSubView<TPictureView>(FourCC("logo"))->HasPicture());
+  c->startIndicatorWithMessage("Looking for updates");
+  EXPECT_TRUE(bar->IsIndeterminate());
+  EXPECT_EQ(c->FindSubView<TStaticText>(FourCC("stat"))->GetText().ToUTF8(), "Looking for updates");
+  c->stopIndicatorWithMessage();
+  EXPECT_FALSE(bar->IsIndeterminate());
+  EXPECT_EQ(c->StatusMessage(), "");
+  EXPECT_TRUE(c->DoKeyEvent(3)) << "Control-C is swallowed";
+  EXPECT_FALSE(c->DoKeyEvent('c'));
+
+  const std::string product = "\nProduct Name: Kivo-Processor\nVersion: " + GetSoftwareVersion().ToUTF8();
+  c->FindSubView<TButton>(FourCC("supp"))->Press();
+  ASSERT_TRUE(opener.WaitFor(1));
+  const auto support = MailParts(opener.Opened()[0]);
+  EXPECT_EQ(support[0], "support@kivo.example.org") << opener.Opened()[0];
+  EXPECT_EQ(support[1], "Support request" + product);
+  EXPECT_EQ(support[2].rfind("Support request" + product + "\n\nThe station's system is described below.", 0), 0u)
+      << support[2];
+  EXPECT_NE(support[2].find(" foundation ("), std::string::npos) << "the system's description" << support[2];
+
+  c->FindSubView<TButton>(FourCC("sale"))->Press();
+  ASSERT_TRUE(opener.WaitFor(2));
+  const auto sales = MailParts(opener.Opened()[1]);
+  EXPECT_EQ(sales[0], "sales@kivo.example.org");
+  EXPECT_EQ(sales[1], "Sales enquiry" + product);
+  EXPECT_EQ(sales[2].find(" foundation ("), std::string::npos) << "no system description for sales";
+
+  c->FindSubView<TButton>(FourCC("updt"))->Press();
+  ASSERT_TRUE(opener.WaitFor(3));
+  EXPECT_EQ(opener.Opened()[2], kMakerWebSite);
+  EXPECT_FALSE(c->sendEmailForm("ForNobody"));
+
+  // As a sheet: it ends when a dismiss button closes it.
+  bool ended = false;
+  c->beginSheetModalForWindow(Status(), [&] { ended = true; });
+  EXPECT_TRUE(c->IsShown());
+  c->FindSubView<TButton>(FourCC("dis1"))->Press();
+  EXPECT_TRUE(ended);
+  QTest::qWait(50);
+  EXPECT_EQ(opener.Opened().size(), 3u);
+}
+
+TEST_F(WindowsTest, ClickOnThePathOffersItsFoldersAndOpensTheChosenOne) {
+  StandInOpener opener;
+  auto* window = dynamic_cast<TBackgroundPrintWindow*>(Status());
+  ASSERT_NE(window, nullptr);
+  const std::vector<fs::path> folders = window->PathFolders();
+  ASSERT_GE(folders.size(), 3u);
+  EXPECT_EQ(folders[0], Jobs());
+  EXPECT_EQ(folders[1], Jobs().parent_path());
+  EXPECT_EQ(folders.back(), fs::path("/"));
+  Status()->GetWidget()->show();
+  QApplication::processEvents();
+  auto* path = window->FindSubView<TButton>(FourCC("path"));
+  ASSERT_NE(path, nullptr);
+
+  // The spool root, the second item, opens in the file manager.
+  auto menu = ChooseInNextMenu(QString::fromStdString(folders[1].filename().string()));
+  path->Press();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return menu->opened; }, 5000));
+  ASSERT_TRUE(opener.WaitFor(1));
+  EXPECT_EQ(opener.Opened(), std::vector<std::string>{folders[1].string()});
+
+  // The first item is the folder the window stands for: nothing more opens.
+  auto first = ChooseInNextMenu(QString::fromStdString(folders[0].filename().string()));
+  path->Press();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return first->opened; }, 5000));
+  QTest::qWait(300);
+  EXPECT_EQ(opener.Opened().size(), 1u);
+}
+
+TEST_F(WindowsTest, SplashIsDrawnDuringStartUpAndStaysLongEnoughToBeRead) {
+  // Start-up drew the splash while it created the spool folder: the screen
+  // showed it, not a black window.
+  ASSERT_GT(gSplash.grabs, 0);
+  EXPECT_GT(gSplash.bestLitShare, 0.5);
+  EXPECT_NE(gSplash.statusAtBest, "");
+  if (host::IsUnattended()) {
+    EXPECT_TRUE(gSplash.closedAtEnd) << "nobody reads it: it goes with start-up";
+  } else {
+    // A quick start-up leaves it up a little longer, then it goes.
+    EXPECT_TRUE(QTest::qWaitFor([] { return SplashWindow() == nullptr; }, 5000));
+  }
+}
+
+TEST_F(WindowsTest, SplashStatusLine) {
+  TWindow* shown = ShowStartUpSplash();
+  ASSERT_NE(shown, nullptr);
+  EXPECT_TRUE(shown->IsShown());
+  CloseStartUpSplash(shown);
   TWindow* splash = NewTemplateWindow(1701);
   ASSERT_NE(splash, nullptr);
   auto* stat = splash->FindSubView<TStaticText>(FourCC("stat"));

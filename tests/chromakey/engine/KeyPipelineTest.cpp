@@ -7,6 +7,7 @@
 
 #include "SyntheticPhoto.h"
 #include "chromakey/engine/KeyThreads.h"
+#include "chromakey/engine/Kernels.h"
 #include "chromakey/engine/KeyVolume.h"
 #include "chromakey/engine/Keyers.h"
 #include "chromakey/engine/Lighting.h"
@@ -323,4 +324,23 @@ TEST(KeyPipeline, LightingEdgeCasesHaveDefinedResults) {
   EXPECT_FALSE(generateSimulatedRender(src.data(), out.data(), 40, 30, 0, 2550, &c, nullptr, 0));
   PixelBuffer fake;
   EXPECT_EQ(generate_fakefg(fake, &c), 0);  // grey centre: no synthetic colours
+}
+
+TEST(KeyPipeline, EightBitKernelsKeyNothingAndAreNeverSelected) {
+  const KeyKernel8 kernels[] = {keyproc8_0_0_0, keyproc8_0_0_1, keyproc8_0_1_0, keyproc8_0_1_1,
+                                keyproc8_1_0_0, keyproc8_1_0_1, keyproc8_1_1_0, keyproc8_1_1_1};
+  fixcoef c = PrintingBlock({0, 60000, 0, 65535}, 0);
+  const pixel_bgr8 green{0, 255, 0};
+  const std::vector<pixel_bgr8> in(16, green);
+  for (KeyKernel8 kernel : kernels) {
+    std::vector<pixel_bgr8> out(16, pixel_bgr8{1, 2, 3});
+    std::vector<uint8_t> matte(16, 77);
+    kernel(in.data(), in.data(), in.data(), in.data(), out.data(), matte.data(), long(in.size()), &c);
+    EXPECT_EQ(out, std::vector<pixel_bgr8>(16, pixel_bgr8{1, 2, 3}));
+    EXPECT_EQ(matte, std::vector<uint8_t>(16, 77));
+  }
+  c.kernel8 = 1;
+  ASSERT_EQ(keycoef_begin(&c), 1);
+  EXPECT_EQ(c.kernel8, 0u);
+  keycoef_finish(&c);
 }

@@ -90,6 +90,32 @@ TEST(Process, DetachedProgramRunsOnItsOwn) {
   EXPECT_TRUE(std::filesystem::exists(marker));
 }
 
+TEST(Process, WatchedChildGetsItsArgumentsAndEnvironmentAndIsCollectedOnce) {
+  testing_support::TempDir dir;
+  const auto out = dir / "out";
+  setenv("KIVO_KEPT", "kept", 1);
+  setenv("KIVO_REPLACED", "old", 1);
+  std::string error;
+  const pid_t pid = startChild("sh", {"-c", "printf '%s|%s|%s|%s' \"$1\" \"$KIVO_KEPT\" \"$KIVO_REPLACED\" \"$KIVO_ADDED\" > \"$2\"; exit 7",
+                                      "sh", "a b;c", out.string()},
+                              {{"KIVO_REPLACED", "new"}, {"KIVO_ADDED", "added"}}, &error);
+  ASSERT_GT(pid, 0) << error;
+  ProcessResult result;
+  for (int i = 0; i < 250 && !reapChild(pid, &result); ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(result.exitStatus, 7);
+  EXPECT_FALSE(reapChild(pid)) << "collected once";
+  std::ifstream in(out);
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "a b;c|kept|new|added");
+  unsetenv("KIVO_KEPT");
+  unsetenv("KIVO_REPLACED");
+
+  EXPECT_EQ(startChild("/nonexistent/program", {}, {}, &error), -1);
+  EXPECT_NE(error.find("/nonexistent/program"), std::string::npos);
+  EXPECT_FALSE(reapChild(getpid()));
+}
+
 // A process that has ended: gone, or a zombie nobody reaped yet.
 bool Ended(pid_t pid) {
   if (::kill(pid, 0) != 0) return true;

@@ -100,4 +100,24 @@ TEST(UserDefaults, AnUnreadableFileIsNeverOverwritten) {
   EXPECT_TRUE(std::filesystem::is_directory(file));
 }
 
+TEST(UserDefaults, RegisteredDefaultsAreReadWhereNothingIsStoredAndNeverWritten) {
+  TempDir dir;
+  const auto file = dir / "defaults.plist";
+  {
+    UserDefaults defaults(file);
+    defaults.registerDefaults({{"kPtbIndicatorMaxValue", PlistValue(100)}, {"stored", PlistValue("fallback")}});
+    EXPECT_EQ(defaults.getInteger("kPtbIndicatorMaxValue"), 100);
+    EXPECT_FALSE(defaults.contains("kPtbIndicatorMaxValue"));
+    ASSERT_TRUE(defaults.set("stored", PlistValue("own")));
+    EXPECT_EQ(defaults.getString("stored"), "own");
+    defaults.remove("stored");
+    EXPECT_EQ(defaults.getString("stored"), "fallback");
+    defaults.set("other", PlistValue(1));
+    ASSERT_TRUE(defaults.synchronize());
+  }
+  UserDefaults again(file);
+  EXPECT_FALSE(again.get("kPtbIndicatorMaxValue"));
+  EXPECT_FALSE(again.get("stored"));
+}
+
 }  // namespace
