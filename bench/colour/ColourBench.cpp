@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Report.h"
 #include "common/VipsReference.h"
 #include "host/imageio/ImageFile.h"
 #include "host/workers/WorkerPool.h"
@@ -87,6 +88,7 @@ std::string Join(const std::vector<std::string>& words) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto log = bench::KeepLogAside("bench_colour");
   gFolder = std::filesystem::temp_directory_path() / ("kivo-bench-colour-" + std::to_string(getpid()));
   std::filesystem::create_directories(gFolder);
   gPhoto = MakePhoto();
@@ -102,7 +104,7 @@ int main(int argc, char** argv) {
   }
 
   benchmark::Initialize(&argc, argv);
-  bench::CapturingReporter reporter;
+  bench::Reporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
@@ -129,21 +131,16 @@ int main(int argc, char** argv) {
     }
     vips += std::max(1.0, t - copy);
   }
-  std::printf("\nreference: ");
-  for (const auto& step : steps) std::printf("%s; ", Join(step).c_str());
-  std::printf("(each less `vips copy photo.v c.v`)\n");
-  std::printf("%-36s %10s %10s %8s\n", "24 MP correction chain", "ours (ms)", "vips (ms)", "ratio");
-  for (const char* workers : {"8", "1"}) {
-    const auto found = reporter.milliseconds.find(std::string("BM_CorrectionChain24MP/") + workers +
-                                                  "/iterations:3/real_time");
-    if (found == reporter.milliseconds.end()) continue;
-    if (vips <= 0) std::printf("%-36s %10.1f %10s %8s\n", workers, found->second, "n/a", "-");
-    else
-      std::printf("ours on %-28s %10.1f %10.1f %8.2f\n", (std::string(workers) + " workers").c_str(), found->second,
-                  vips, found->second / vips);
-  }
-  std::printf("(vips uses every processor)\n");
+  std::string reference = "reference: ";
+  for (const auto& step : steps) reference += Join(step) + "; ";
+  std::vector<bench::Row> rows;
+  for (const char* workers : {"8", "1"})
+    rows.push_back({std::string("24 MP correction chain, ours on ") + workers + " workers",
+                    reporter.Find(std::string("BM_CorrectionChain24MP/") + workers), vips});
+  bench::PrintTable("colour correction against vips", "vips", rows,
+                    {reference, "(each less `vips copy photo.v c.v`; vips uses every processor)"});
   std::error_code ignored;
   std::filesystem::remove_all(gFolder, ignored);
+  bench::SayWhereTheLogIs(log);
   return 0;
 }

@@ -1,33 +1,19 @@
-// What the benchmarks that compare against vips share: a console reporter
-// that keeps each benchmark's real time per iteration, and vips itself run
-// as a process (output to /dev/null) and timed.
+// What the benchmarks that compare against vips share: vips itself run as a
+// process (output to /dev/null) and timed. The reporting is in Report.h.
 #pragma once
 
-#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
-#include <map>
 #include <string>
 #include <vector>
 
 extern char** environ;
 
 namespace bench {
-
-// Real time per iteration in milliseconds, by the benchmark's full name.
-class CapturingReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> milliseconds;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration) milliseconds[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
 
 // Runs vips with `args`; its wall time in milliseconds, -1 when it fails.
 inline double RunVips(std::vector<std::string> args) {

@@ -1,8 +1,8 @@
 // Image-file speed: decoding a 24-megapixel camera JPEG in full and at a
 // quarter of its size, encoding an 1800 x 1200 page, and the load-time blur.
 // The same JPEG and page are then run through libjpeg-turbo's own tjbench
-// (the codec's best case, with no file or metadata handling) and the ratio
-// of our time to its time is printed: 1.0 means no overhead over the codec.
+// (the codec's best case, with no file or metadata handling): our time over
+// its time, 1.0 meaning no overhead over the codec.
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Report.h"
 #include "host/imageio/GaussianBlur.h"
 #include "host/imageio/ImageFile.h"
 
@@ -135,21 +136,6 @@ BENCHMARK(BM_DecodePhotoQuarter)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_EncodePage)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BlurPage)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Keeps each benchmark's real time per iteration (milliseconds).
-class CapturingReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> milliseconds;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      std::string name = run.benchmark_name();
-      name = name.substr(0, name.find('/'));
-      milliseconds[name] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 // Runs tjbench with `args` and returns the Mpixels/sec figure in column
 // `fromEnd` (counted from the end) of its result line; 0 when it fails.
 double RunTjbench(const std::vector<std::string>& args, int fromEnd) {
@@ -185,6 +171,7 @@ double RunTjbench(const std::vector<std::string>& args, int fromEnd) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto log = bench::KeepLogAside("bench_imageio");
   gFolder = std::filesystem::temp_directory_path() / ("kivo-bench-imageio-" + std::to_string(getpid()));
   std::filesystem::create_directories(gFolder);
   {
@@ -200,7 +187,7 @@ int main(int argc, char** argv) {
   WritePpm(*gPage, gFolder / "page.ppm");
 
   benchmark::Initialize(&argc, argv);
-  CapturingReporter reporter;
+  bench::Reporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
@@ -212,36 +199,33 @@ int main(int argc, char** argv) {
     first.insert(first.end(), common.begin(), common.end());
     return first;
   };
-  struct Row {
+  struct Reference {
+    const char* label;
     const char* ours;
     double referenceMpps;
     double pixels;
-  } rows[] = {
-      {"BM_DecodePhotoFull", RunTjbench(with({photo}), 1), double(kPhotoWidth) * kPhotoHeight},
-      {"BM_DecodePhotoQuarter", RunTjbench(with({photo, "-scale", "1/4"}), 1), double(kPhotoWidth) * kPhotoHeight},
-      {"BM_EncodePage", RunTjbench(with({page, std::to_string(kQuality), "-subsamp", "420", "-componly"}), 3),
+  } references[] = {
+      {"decode the 24 MP photo", "BM_DecodePhotoFull", RunTjbench(with({photo}), 1), double(kPhotoWidth) * kPhotoHeight},
+      {"decode it at a quarter of its size", "BM_DecodePhotoQuarter", RunTjbench(with({photo, "-scale", "1/4"}), 1),
+       double(kPhotoWidth) * kPhotoHeight},
+      {"encode the 1800x1200 page", "BM_EncodePage",
+       RunTjbench(with({page, std::to_string(kQuality), "-subsamp", "420", "-componly"}), 3),
        double(kPageWidth) * kPageHeight},
   };
-  std::printf("\n%-24s %12s %14s %8s\n", "against tjbench", "ours (ms)", "tjbench (ms)", "ratio");
-  for (const Row& row : rows) {
-    const auto found = reporter.milliseconds.find(row.ours);
-    if (found == reporter.milliseconds.end()) continue;
-    if (row.referenceMpps <= 0) {
-      std::printf("%-24s %12.2f %14s %8s\n", row.ours, found->second, "unavailable", "-");
-      continue;
-    }
-    const double referenceMs = row.pixels / (row.referenceMpps * 1e6) * 1e3;
-    std::printf("%-24s %12.2f %14.2f %8.2f\n", row.ours, found->second, referenceMs, found->second / referenceMs);
-  }
-  std::printf("reference: tjbench %s %s\n", photo.c_str(), "-benchtime 2 -warmup 0.5 -nowrite -quiet -xrgb [-scale 1/4]");
-  std::printf("reference: tjbench %s %d -subsamp 420 -componly -benchtime 2 -warmup 0.5 -nowrite -quiet -xrgb\n",
-              page.c_str(), kQuality);
-  const auto created = reporter.milliseconds.find("BM_CreatePhotoOffscreen");
-  const auto touched = reporter.milliseconds.find("BM_TouchPhotoMemoryOnce");
-  if (created != reporter.milliseconds.end() && touched != reporter.milliseconds.end() && touched->second > 0)
-    std::printf("%-24s %12.2f %14.2f %8.2f\n(reference: new uint8_t[96 MB] and one memset of it)\n",
-                "white 24 MP offscreen", created->second, touched->second, created->second / touched->second);
+  std::vector<bench::Row> rows;
+  for (const Reference& r : references)
+    rows.push_back({r.label, reporter.Find(r.ours), r.referenceMpps > 0 ? r.pixels / (r.referenceMpps * 1e6) * 1e3 : -1});
+  bench::PrintTable(
+      "image files against tjbench", "tjbench", rows,
+      {"reference: tjbench " + photo + " -benchtime 2 -warmup 0.5 -nowrite -quiet -xrgb [-scale 1/4]",
+       "reference: tjbench " + page + " " + std::to_string(kQuality) +
+           " -subsamp 420 -componly -benchtime 2 -warmup 0.5 -nowrite -quiet -xrgb"});
+  bench::PrintTable("a white 24 MP offscreen against plain memory", "memset",
+                    {{"make a white 24 MP offscreen", reporter.Find("BM_CreatePhotoOffscreen"),
+                      reporter.Find("BM_TouchPhotoMemoryOnce")}},
+                    {"reference: new uint8_t[96 MB] and one memset of it"});
   std::error_code ignored;
   std::filesystem::remove_all(gFolder, ignored);
+  bench::SayWhereTheLogIs(log);
   return 0;
 }

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Report.h"
 #include "common/VipsReference.h"
 #include "host/imageio/ImageFile.h"
 #include "host/workers/WorkerPool.h"
@@ -102,6 +103,7 @@ BENCHMARK(BM_PageDecodeResizeEncode)->Unit(benchmark::kMillisecond)->UseRealTime
 }  // namespace
 
 int main(int argc, char** argv) {
+  const auto log = bench::KeepLogAside("bench_imaging");
   gFolder = std::filesystem::temp_directory_path() / ("kivo-bench-imaging-" + std::to_string(getpid()));
   std::filesystem::create_directories(gFolder);
   gPhoto = MakePhotoLike(kPhotoWidth, kPhotoHeight, 1);
@@ -123,7 +125,7 @@ int main(int argc, char** argv) {
   }
 
   benchmark::Initialize(&argc, argv);
-  bench::CapturingReporter reporter;
+  bench::Reporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
@@ -150,36 +152,36 @@ int main(int argc, char** argv) {
   const double vipsPage = bench::BestOf(5, {"resize", jpeg, (gFolder / "page-vips.jpg[Q=90]").string(), scaleText,
                                      "--kernel", "lanczos3"});
 
-  std::printf("\n%-34s %10s %10s %8s\n", "against vips", "ours (ms)", "vips (ms)", "ratio");
-  auto row = [&](const char* label, const char* ours, double theirs) {
-    const auto found = reporter.milliseconds.find(ours);
-    if (found == reporter.milliseconds.end()) return;
-    if (theirs <= 0) {
-      std::printf("%-34s %10.1f %10s %8s\n", label, found->second, "n/a", "-");
-      return;
-    }
-    std::printf("%-34s %10.1f %10.1f %8.2f\n", label, found->second, theirs, found->second / theirs);
-  };
   // The resize alone: vips's time less its start-up and output.
   const double resizeOnly = vipsResize > 0 && vipsStart > 0 ? std::max(1.0, vipsResize - vipsStart) : -1;
-  row("24 MP -> 1800x1200 Lanczos-3 (8)", "BM_ResizePhotoLanczos3/8/real_time", resizeOnly);
-  row("  the same, vips less a whole copy", "BM_ResizePhotoLanczos3/8/real_time",
-      vipsResize > 0 && vipsCopy > 0 ? std::max(1.0, vipsResize - vipsCopy) : -1);
-  row("24 MP -> 1800x1200 Lanczos-3 (1)", "BM_ResizePhotoLanczos3/1/real_time", resizeOnly);
-  row("24 MP -> 1800x1200 linear (8)", "BM_ResizePhotoLinear/8/real_time",
-      vipsLinear > 0 && vipsStart > 0 ? std::max(1.0, vipsLinear - vipsStart) : -1);
-  row("page: decode+resize+encode", "BM_PageDecodeResizeEncode/real_time", vipsPage);
-  std::printf("(vips uses every processor; its process start-up is included in the page row)\n");
-  std::printf("reference: vips resize %s %s %s --kernel lanczos3, less vips crop %s %s 0 0 %d %d\n", raw.c_str(),
-              (gFolder / "small.v").string().c_str(), scaleText.c_str(), raw.c_str(), crop.c_str(), kPageWidth,
-              kPageHeight);
-  std::printf("reference: the stricter row less vips copy %s %s instead\n", raw.c_str(),
-              (gFolder / "same.v").string().c_str());
-  std::printf("reference: the same with --kernel linear for the linear row\n");
-  std::printf("reference: vips resize %s %s %s --kernel lanczos3\n", jpeg.c_str(),
-              (gFolder / "page-vips.jpg[Q=90]").string().c_str(), scaleText.c_str());
+  const std::vector<bench::Row> rows = {
+      {"24 MP -> 1800x1200 Lanczos-3, 8 workers", reporter.Find("BM_ResizePhotoLanczos3/8"), resizeOnly},
+      {"  the same, vips less a whole copy", reporter.Find("BM_ResizePhotoLanczos3/8"),
+       vipsResize > 0 && vipsCopy > 0 ? std::max(1.0, vipsResize - vipsCopy) : -1},
+      {"24 MP -> 1800x1200 Lanczos-3, 1 worker", reporter.Find("BM_ResizePhotoLanczos3/1"), resizeOnly},
+      {"24 MP -> 1800x1200 linear, 8 workers", reporter.Find("BM_ResizePhotoLinear/8"),
+       vipsLinear > 0 && vipsStart > 0 ? std::max(1.0, vipsLinear - vipsStart) : -1},
+      {"page: decode + resize + encode", reporter.Find("BM_PageDecodeResizeEncode"), vipsPage},
+  };
+  auto text = [](const char* format, auto... values) {
+    char line[1024];
+    std::snprintf(line, sizeof line, format, values...);
+    return std::string(line);
+  };
+  bench::PrintTable(
+      "resizing against vips", "vips", rows,
+      {"(vips uses every processor; its process start-up is included in the page row)",
+       text("reference: vips resize %s %s %s --kernel lanczos3, less vips crop %s %s 0 0 %d %d", raw.c_str(),
+            (gFolder / "small.v").string().c_str(), scaleText.c_str(), raw.c_str(), crop.c_str(), kPageWidth,
+            kPageHeight),
+       text("reference: the stricter row less vips copy %s %s instead", raw.c_str(),
+            (gFolder / "same.v").string().c_str()),
+       "reference: the same with --kernel linear for the linear row",
+       text("reference: vips resize %s %s %s --kernel lanczos3", jpeg.c_str(),
+            (gFolder / "page-vips.jpg[Q=90]").string().c_str(), scaleText.c_str())});
 
   std::error_code ignored;
   std::filesystem::remove_all(gFolder, ignored);
+  bench::SayWhereTheLogIs(log);
   return 0;
 }

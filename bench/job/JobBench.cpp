@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/Report.h"
 #include "e2e/E2E.h"
 #include "layout/Objects.h"
 
@@ -79,6 +80,9 @@ long PeakResidentKiB(pid_t pid) {
 }  // namespace
 
 int main() {
+  // The processor writes into its own files in the station's folder; this
+  // program's own lines go aside too.
+  const auto log = bench::KeepLogAside("bench_job");
   e2e::Station station("bench-job");
   // A photo with detail everywhere, so that the codecs do real work.
   const e2e::fs::path photo = station.base() / "photo.jpg";
@@ -95,12 +99,12 @@ int main() {
     host::ImageWriteOptions options;
     options.jpegQuality = 90;
     if (!host::WriteImageFile(*image, photo, host::ImageFormat::kJpeg, options).ok()) {
-      std::fprintf(stderr, "bench_job: cannot write the photo\n");
+      std::printf("bench_job: cannot write the photo\n");
       return 1;
     }
   }
   if (!station.Start()) {
-    std::fprintf(stderr, "bench_job: the processor did not start\n%s\n", station.Log().c_str());
+    std::printf("bench_job: the processor did not start\n%s\n", station.Log().c_str());
     return 1;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -124,7 +128,7 @@ int main() {
     if (!jobwriter::WriteJobFile(job, staged)) return 1;
     const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (watch < 0 || inotify_add_watch(watch, station.SetFolder('A').c_str(), IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
-      std::fprintf(stderr, "bench_job: cannot watch the set folder\n");
+      std::printf("bench_job: cannot watch the set folder\n");
       return 1;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -133,7 +137,7 @@ int main() {
     const auto end = std::chrono::steady_clock::now();
     close(watch);
     if (!landed) {
-      std::fprintf(stderr, "bench_job: no output for run %d\n%s\n", run, station.Log().c_str());
+      std::printf("bench_job: no output for run %d\n%s\n", run, station.Log().c_str());
       return 1;
     }
     if (run > 0) ours.push_back(Seconds(start, end));
@@ -158,15 +162,11 @@ int main() {
   std::string shown;
   for (const auto& word : command) shown += (shown.empty() ? "" : " ") + word;
   const double oursMs = Median(ours) * 1000, vipsMs = vips.empty() ? -1 : Median(vips) * 1000;
-  std::printf("\n%-44s %10s %10s %8s\n", "whole job, drop to output (median of 7)", "ours (ms)", "ref (ms)", "ratio");
-  if (vipsMs > 0)
-    std::printf("%-44s %10.1f %10.1f %8.2f\n", "24 MP photo, 6x4 page at 300 dpi, set 1", oursMs, vipsMs,
-                oursMs / vipsMs);
-  else
-    std::printf("%-44s %10.1f %10s %8s\n", "24 MP photo, 6x4 page at 300 dpi, set 1", oursMs, "n/a", "-");
-  std::printf("reference: %s\n", shown.c_str());
+  bench::PrintTable("whole job, drop to output (median of 7) against vips", "vips",
+                    {{"24 MP photo, 6x4 page at 300 dpi, set 1", oursMs, vipsMs}}, {"reference: " + shown});
   const double pageMiB = 1800.0 * 1200 * 4 / (1 << 20), photoMiB = double(kPhotoWidth) * kPhotoHeight * 4 / (1 << 20);
-  std::printf("peak resident size: %.1f MiB (%.1f MiB at start); budget of three pages and two photos: %.1f MiB\n",
+  std::printf("\npeak resident size: %.1f MiB (%.1f MiB at start); budget of three pages and two photos: %.1f MiB\n",
               peak / 1024.0, baseline / 1024.0, 3 * pageMiB + 2 * photoMiB);
+  bench::SayWhereTheLogIs(log);
   return 0;
 }

@@ -13,10 +13,7 @@
 #include "host/ui/ViewServer.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
-
-#ifndef KIVO_VERSION
-#define KIVO_VERSION ""
-#endif
+#include "platform/ProgramVersion.h"
 
 namespace app {
 
@@ -35,10 +32,11 @@ void TAboutWindow::DoPostCreate() {
   DoCreateViews(kAboutContentID, this, &content);
   if (content) {
     content->Locate(0, 0);
+    // The one version of the build, as --version and the log show it.
     if (auto* t = content->FindSubView<TStaticText>(FourCC("txt2"))) {
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "%d.%d.%d%c%d", 2, 1, 1, ' ', 13);
-      t->SetText(buf);
+      CStr255_AC text = "Version ";
+      text += GetSoftwareVersion();
+      t->SetText(text);
     }
     const CRect_AC frame = content->GetFrame();
     Resize(int16_t(frame.right - frame.left), int16_t(frame.bottom - frame.top));
@@ -87,7 +85,7 @@ bool OpenWithDesktop(const std::string& target) {
 }
 
 CStr255_AC GetSoftwareVersion() {
-  const std::string version = KIVO_VERSION;
+  const std::string version = platform::ProgramVersion();
   if (version.empty()) return "Unknown Version";
   return CStr255_AC(version);
 }

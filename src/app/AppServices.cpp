@@ -41,6 +41,10 @@ fs::path FolderPathOfSpec(const FSSpec& folder) {
   FSSpec spec = folder;
   std::string path;
   if (folder.name.IsEmpty()) {
+    // Folder numbers live for one run: a number stored by an earlier run is
+    // simply not known now (the folder comes back through its alias), which
+    // is no failure worth a line on every start.
+    if (!IsExistingDirectory(folder.vRefNum, folder.parID)) return {};
     FSSpec usual{};
     if (GetFolderFSSpec(folder.vRefNum, folder.parID, &usual) != noErr) return {};
     path = FSSpecToNSStringPath(usual);

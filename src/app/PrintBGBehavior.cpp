@@ -39,8 +39,9 @@ TPrintBGBehavior* GetPrintBGBehavior() {
 }
 
 CStr255_AC PrinterName(int16_t printer) {
+  // Item 0, which a reset job asks for, and codes past the list are empty.
   if (HasIndString(kPrinterNameStrings, printer)) return GetIndString(kPrinterNameStrings, printer);
-  return platform::StringF("Photo Printer %d", int(printer));
+  return {};
 }
 
 TPrintBGBehavior::TPrintBGBehavior()

@@ -107,7 +107,8 @@ class TPrintBGBehavior : public TBehavior {
 // The controller while it exists (found on the application by 'pbgb').
 TPrintBGBehavior* GetPrintBGBehavior();
 
-// The display name of a printer code.
+// The display name of a printer code (item `printer` of string list 4002);
+// empty for 0, which stands for no job, and for codes outside the list.
 CStr255_AC PrinterName(int16_t printer);
 
 }  // namespace app

@@ -5,20 +5,16 @@
 
 #include "app/AppResources.h"
 #include "app/BackgroundPrintApp.h"
+#include "app/CommandLine.h"
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "platform/Messages.h"
 
 int main(int argc, char** argv) {
   app::StartupOptions options;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("Kivo-Processor %s\n", KIVO_VERSION);
-      return 0;
-    }
-    if (std::strcmp(argv[i], "-fromlaunchagent") == 0 || std::strcmp(argv[i], "--from-service") == 0)
-      options.fromService = true;
-  }
+  // Help, the version and options it does not take end here, before any
+  // folder is looked at.
+  if (const std::optional<int> status = app::ParseCommandLine(argc, argv, options, stdout, stderr)) return *status;
   host::InitFramework(argc, argv);
   app::InstallAppResources();
   auto* application = new app::TBackgroundPrintApp(options);

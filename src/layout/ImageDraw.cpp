@@ -332,6 +332,7 @@ host::GWorldHandle ReadPhotoForFirstImageRoute(const TImageDrawRequest& r, TJobC
   if (file.Specify(r.spec) == noErr) photo = ReadFile2(&file, r.imageSize, r.rotation, turnedByReader, nullptr);
   if (!photo) {
     Log("An error occured reading image file\n");
+    view.ReportDrawFailure(PhotoFailureMessage(r.path, r.path.filename().string()));
     return nullptr;
   }
   if (!turnedByReader) TurnPhoto(photo, r.rotation, false);

@@ -126,6 +126,7 @@ host::GWorldHandle TImageObject::Draw4PrintingSpecial(int16_t dpi, TJobContext& 
   r.path = PhotoPath(view.ImagesFolder(), fDesc.fFile);
   if (r.path.empty() || host::MakeFSSpecFromPath(r.path.string(), &r.spec) != noErr) {
     std::fputs("An error occured reading image file\n", stderr);
+    view.ReportDrawFailure(PhotoFailureMessage(r.path, fDesc.fFile.name.ToUTF8()));
     return nullptr;
   }
   r.rotation = fDesc.fRotation;

@@ -62,7 +62,7 @@ class TImageObject : public TLayoutObject {
   static std::filesystem::path PhotoPath(const std::filesystem::path& imagesFolder, const FSSpec& file);
   // The first-image-only route: the photo read, turned, its include mask in
   // its alpha, shrunk to fit 640 x 640; the caller owns it. None for "No
-  // File" or a photo that cannot be read.
+  // File" or a photo that cannot be read, which is reported to the view.
   host::GWorldHandle Draw4PrintingSpecial(int16_t dpi, TJobContext& view);
   // True for "No File" and for names that could leave the images folder.
   bool IsNoFile() const;

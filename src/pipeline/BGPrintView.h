@@ -233,7 +233,9 @@ class TSpoolerPrintView : public TBGPrintView {
   virtual int16_t CreateOffscreens();
   // The first-image-only route: the first image of the sub-job (or, when
   // the sub-job has none, of the main list), a node giving its first image
-  // child, shrunk to 640 x 640 becomes subJobOffscreen. Always 0.
+  // child, shrunk to 640 x 640 becomes subJobOffscreen. 0, or 102 (an
+  // object failed) with the reason in DrawFailure() when there is no photo
+  // to print: no image, "No File", or a photo that cannot be read.
   virtual int16_t DrawSpecialJob();
   virtual int16_t CopyOriginalFileJob();
   // One object per call: 1 drawn and more follow, 0 skipped and more

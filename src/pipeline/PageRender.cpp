@@ -103,9 +103,15 @@ int16_t TSpoolerPrintView::DrawSpecialJob() {
   if (filesToDelete) services.SetFilesToDelete(std::move(*filesToDelete));
   filesToDelete.reset();
   services.SetImage(nullptr, "");
+  // Without a photo there is no page to write: the job fails now, saying
+  // why, not later as a printer file that could not be written. A photo
+  // that could not be read has said why; no image at all, or one named "No
+  // File", is told here.
+  const bool drawn = offscreen != nullptr;
+  if (!drawn && DrawFailure().empty()) ReportDrawFailure("The job's image is missing!");
   SetSubJobOffscreen(std::move(offscreen));
   isDrawingSubJob = false;
-  return kResultOK;
+  return drawn ? kResultOK : kResultObjectFailed;
 }
 
 // ---- the page

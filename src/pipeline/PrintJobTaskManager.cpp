@@ -136,12 +136,17 @@ void TPrintJobTaskManager::Step0() {
 }
 
 void TPrintJobTaskManager::Step1() {
+  // Every route, the special ones and an abort included, is timed from its
+  // own job's start: the print log's seconds are never an earlier job's.
+  fStartTime = services_.TickCount();
   if (Aborted() || !fJobView) { fCurrentTask = 4; return; }
   TSpoolerPrintView& view = *fJobView;
   if (view.GetIgnoreOverlays() != 0) {
-    // A route that is not available yet ends the job instead of printing
-    // an empty page.
-    if (view.DrawSpecialJob() == kResultUnknownJob) { DoError(kResultUnknownJob); return; }
+    // A job without a photo to print fails saying so.
+    if (const int16_t special = view.DrawSpecialJob(); special != kResultOK) {
+      DoError(special == kResultObjectFailed ? int16_t(kResultOutOfMemory) : special);
+      return;
+    }
     view.ProcessSubAsOutput();
     fCurrentTask = 3;
     return;
@@ -154,7 +159,6 @@ void TPrintJobTaskManager::Step1() {
     services_.AddToPrintCount(1, 12, view.printer, view.canvas);
     return;
   }
-  fStartTime = services_.TickCount();
   const int16_t created = view.CreateOffscreens();
   if (created != kResultOK) { DoError(created); return; }
   services_.Log("Starting to process offscreen...\n");

@@ -16,10 +16,7 @@
 #include "host/sys/Process.h"
 #include "host/sys/SystemInfo.h"
 #include "platform/Log.h"
-
-#ifndef KIVO_VERSION
-#define KIVO_VERSION ""
-#endif
+#include "platform/ProgramVersion.h"
 
 namespace fs = std::filesystem;
 using Clock = SVLogFileManager::Clock;
@@ -61,8 +58,7 @@ std::string SVLogFileManager::getApplicationName() {
 }
 
 std::string SVLogFileManager::getApplicationVersion() {
-  const std::string version = KIVO_VERSION;
-  return version.empty() ? std::string("(version not recorded in this build)") : version;
+  return platform::ProgramVersion();
 }
 
 std::string SVLogFileManager::hostModelAndArch() {

@@ -14,12 +14,9 @@
 #include "host/ui/FileDialogs.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
+#include "platform/ProgramVersion.h"
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefStore.h"
-
-#ifndef KIVO_VERSION
-#define KIVO_VERSION ""
-#endif
 
 namespace fs = std::filesystem;
 
@@ -108,9 +105,7 @@ fs::path PreferenceFilesFolder() {
 }
 
 std::string ProposedPreferenceFileName() {
-  const std::string version = KIVO_VERSION;
-  std::string name = version.empty() ? std::string("Kivo-Processor v14 Pref on") : "Kivo-Processor " + version + " On";
-  return name + Today(" %Y-%m-%d");
+  return std::string("Kivo-Processor ") + platform::ProgramVersion() + " On" + Today(" %Y-%m-%d");
 }
 
 std::optional<host::PlistDict> CopyUserPreferencesToDictionary() {

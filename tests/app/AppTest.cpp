@@ -469,14 +469,19 @@ TEST_F(AppTest, ThePageBeingPrintedShowsInTheStatusWindowAndItsPhotosGoAfterTheJ
   auto& tm = c_->TaskManager();
   for (int i = 0; i < 10 && tm.CurrentTask() != 3; ++i) tm.DoNextTask();
   ASSERT_EQ(tm.CurrentTask(), 3);
-  // The drawn page is in the preview.
+  // The drawn page is in the preview, the job's printer and file beside it.
   EXPECT_GT(RedIn(preview), 500);
   ASSERT_EQ(tm.GetCurrentImageFileFSSpec().filename(), "Preview.jpg");
+  EXPECT_EQ(Text(FourCC("prnt"))->GetText().ToUTF8(), "Print to File Set 1");
+  EXPECT_EQ(Text(FourCC("crjb"))->GetText().ToUTF8(), "preview.trpr");
   for (int i = 0; i < 5 && tm.CurrentTask() != 0; ++i) tm.DoNextTask();
   EXPECT_EQ(tm.CurrentTask(), 0);
-  // The job is over: its photo is deleted and the preview cleared.
+  // The job is over: its photo is deleted, the preview cleared and no
+  // printer, job or template is named any more.
   EXPECT_FALSE(fs::exists(gSpoolFolders().images / "Preview.jpg"));
   EXPECT_LT(RedIn(preview), 10);
+  for (IDType id : {FourCC("prnt"), FourCC("crjb"), FourCC("tmpn"), FourCC("pkgn")})
+    EXPECT_EQ(Text(id)->GetText().ToUTF8(), "") << FourCCToString(id);
   c_->EnableBackgroundPrinting(false);
 }
 

@@ -117,20 +117,24 @@ TEST(VideoMerge, SetJobWithVideoClip) {
   e2e::WriteAll(broken, "not a movie");
   station.SetEnv("KIVO_SHARED_FOLDER", shared.string());
 
-  // Set 1 keeps web sizes, which the video copy needs.
-  tSpecialPrintToFilePref* set = getMyPrintToFileSetPrefs(1);
-  ASSERT_TRUE(set);
-  setMyPrintToFileSetPrefsToFactoryDefaults(set, 1);
-  set->doNotResizeJpegForWeb = 1;
-  const std::vector<uint8_t> blob = PrintToFileSetBlob(1);
-  ASSERT_TRUE(station.SetDefault(PrintToFileSetKey(1), host::PlistValue(host::PlistData(blob.begin(), blob.end()))));
+  // Set 1 keeps web sizes ("Do not resize"), which the video copy needs;
+  // set 2 resizes them and so copies no video.
+  for (int number : {1, 2}) {
+    tSpecialPrintToFilePref* set = getMyPrintToFileSetPrefs(number);
+    ASSERT_TRUE(set);
+    setMyPrintToFileSetPrefsToFactoryDefaults(set, number);
+    set->doNotResizeJpegForWeb = number == 1 ? 1 : 0;
+    const std::vector<uint8_t> blob = PrintToFileSetBlob(number);
+    ASSERT_TRUE(station.SetDefault(PrintToFileSetKey(number),
+                                   host::PlistValue(host::PlistData(blob.begin(), blob.end()))));
+  }
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
 
-  auto job = [&](const fs::path& video) {
+  auto job = [&](const fs::path& video, int set = 1) {
     jobwriter::TJobDescription j;
-    j.printer = 25;
-    j.blocks.print2File.setNumber = 1;
+    j.printer = int16_t(24 + set);
+    j.blocks.print2File.setNumber = int16_t(set);
     j.templateName = "Video";
     j.videoCopy = 1;
     j.videoMerge = 1;
@@ -138,6 +142,14 @@ TEST(VideoMerge, SetJobWithVideoClip) {
     j.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Blue.jpg", 0, 0, 2, 3))));
     return j;
   };
+  ASSERT_TRUE(station.Drop(job(clip, 2), "resized.trpr"));
+  ASSERT_FALSE(station.WaitForSetOutput('A').empty()) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  for (const fs::path& f : e2e::VisibleFilesBelow(station.SetFolder('A')))
+    EXPECT_NE(f.extension(), ".mov") << "a set that resizes for the web merges no video";
+
+  ASSERT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg"));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
   ASSERT_TRUE(station.Drop(job(clip), "video.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   std::vector<fs::path> movies;
@@ -162,7 +174,7 @@ TEST(VideoMerge, SetJobWithVideoClip) {
     EXPECT_EQ(f.filename().string().rfind("Tempfile_", 0), std::string::npos) << f;
     if (f.extension() != ".mov") ++pages;
   }
-  EXPECT_EQ(pages, 2u);
+  EXPECT_EQ(pages, 3u);
   EXPECT_EQ(station.Stop(), 0);
 }
 

@@ -37,6 +37,7 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
   bool paused = false;
   std::filesystem::path unknownDir, finishedDir, imagesDir;
   uint32_t ticks = 1000;
+  std::vector<uint32_t> loggedTicks;  // the elapsed ticks of each print log line
   std::vector<std::array<int, 4>> printCounts;
 
   std::optional<std::filesystem::path> printCenterFolder;
@@ -51,7 +52,10 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
   void SetPrinterAndTemplate(int16_t, const CStr31_AC&, const CStr31_AC&) override {}
   void SetJobFileName(const std::string&) override {}
   void SetStatus(const std::string& text) override { statuses.push_back(text); }
-  void PrintLog(uint32_t) override { ++printLogs; }
+  void PrintLog(uint32_t elapsed) override {
+    ++printLogs;
+    loggedTicks.push_back(elapsed);
+  }
   void EnableButtonsWhenDone() override { ++buttonsEnabled; }
   void EnableBackgroundPrinting(bool on) override { paused = !on; }
   bool IsBackgroundPrintingEnabled() override { return !paused; }

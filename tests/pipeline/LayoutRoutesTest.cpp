@@ -80,18 +80,23 @@ TEST_F(LayoutRoutes, FirstImageRouteTakesTheMainImageWhenTheSubJobNodeHasNone) {
   EXPECT_EQ(view->pageOffscreen->width(), 640);
 }
 
-TEST_F(LayoutRoutes, FirstImageRouteWithoutAnImageLeavesNoPage) {
+TEST_F(LayoutRoutes, FirstImageRouteWithoutAPhotoFailsSayingWhy) {
   jobwriter::TJobDescription j;
   j.objects.push_back(jobwriter::RecordOf(
       *layout::TTextObject::New(jobwriter::TextDesc("only text", 0, 0, 1, 1))));
+  auto none = Read(j, dir / "job0");
+  EXPECT_EQ(none->DrawSpecialJob(), kResultObjectFailed);
+  EXPECT_EQ(none->DrawFailure(), "The job's image is missing!");
   j.objects.push_back(ImageRecord("No File"));
   auto view = Read(j, dir / "job");
-  EXPECT_EQ(view->DrawSpecialJob(), kResultOK);
+  EXPECT_EQ(view->DrawSpecialJob(), kResultObjectFailed);
   EXPECT_EQ(view->GetSubJobOffscreen(), nullptr);
+  EXPECT_EQ(view->DrawFailure(), "The job's image is missing!");
   j.objects = {ImageRecord("missing.png")};
   auto missing = Read(j, dir / "job2");
-  EXPECT_EQ(missing->DrawSpecialJob(), kResultOK);
+  EXPECT_EQ(missing->DrawSpecialJob(), kResultObjectFailed);
   EXPECT_EQ(missing->GetSubJobOffscreen(), nullptr);
+  EXPECT_EQ(missing->DrawFailure(), "The image file \"missing.png\" could not be found!");
 }
 
 TEST_F(LayoutRoutes, ANodeNeverReadsTheJobFileThatHoldsItAgain) {

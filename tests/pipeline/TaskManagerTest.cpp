@@ -37,6 +37,7 @@ struct ScriptedView : TSpoolerPrintView {
     return r;
   }
   int16_t FinishJob() override { return finish; }
+  int16_t DrawSpecialJob() override { return kResultOK; }
   void ResetJob() override { if (resets) ++*resets; }
   void SendErrorNotification() override { if (notifications) ++*notifications; }
 };
@@ -179,6 +180,38 @@ TEST_F(TaskManager, AbortByVolume999GoesThroughCleanUp) {
   EXPECT_EQ(tm.CurrentTask(), 0);
   EXPECT_EQ(services.printLogs, 1);
   EXPECT_FALSE(fs::exists(job));
+}
+
+TEST_F(TaskManager, EveryRouteIsTimedFromItsOwnJobsStart) {
+  services.scripted = true;
+  TPrintJobTaskManager tm(services);
+  auto runJob = [&] {
+    for (int i = 0; i < 8 && (i == 0 || tm.CurrentTask() != 0); ++i) {
+      tm.DoNextTask();
+      services.ticks += 6;  // every step takes a tenth of a second
+    }
+    EXPECT_EQ(tm.CurrentTask(), 0);
+  };
+  AddGoodJob("drawn");
+  runJob();
+  // A long pause, then a first-image-only job and a job aborted before it
+  // was drawn: each is timed from its own first step.
+  services.ticks += 6000;
+  jobwriter::TJobDescription special;
+  CAttributeDesc attr{};
+  attr.IgnoreOverlays = 1;
+  special.objects.push_back(jobwriter::RecordOf(*layout::TAttributeObject::New(attr)));
+  AddJob("first image", jobwriter::WriteJobFile(special));
+  runJob();
+  services.ticks += 6000;
+  AddGoodJob("aborted");
+  tm.DoNextTask();
+  tm.SetCurrentJob(TJobSpec{kAbortVolume, {}});
+  runJob();
+  ASSERT_EQ(services.loggedTicks.size(), 3u);
+  EXPECT_EQ(services.loggedTicks[0], 18u);  // steps 1 to 3 of the drawn job
+  EXPECT_EQ(services.loggedTicks[1], 12u);  // steps 1 and 3
+  EXPECT_EQ(services.loggedTicks[2], 6u);   // step 1, straight to step 4
 }
 
 TEST_F(TaskManager, FailuresShowTheirMessagesAndFollowTheAlert) {

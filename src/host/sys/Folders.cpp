@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace host {
@@ -46,13 +47,27 @@ std::filesystem::path executablePath() {
   return ec ? std::filesystem::path() : p;
 }
 
-std::filesystem::path applicationFolder() {
-  if (const char* v = std::getenv("KIVO_APP_FOLDER"); v && *v) return std::filesystem::absolute(v);
+namespace {
+
+// The application folder, and whether it is the fallback below the data home
+// (the one folder of the three that the program makes itself).
+std::pair<std::filesystem::path, bool> applicationFolderChoice() {
+  if (const char* v = std::getenv("KIVO_APP_FOLDER"); v && *v) return {std::filesystem::absolute(v), false};
   std::filesystem::path exe = executablePath();
-  if (!exe.empty() && ::access(exe.parent_path().c_str(), W_OK) == 0) return exe.parent_path();
-  std::filesystem::path folder = xdgFolder("XDG_DATA_HOME", ".local/share") / kAppName;
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
+  if (!exe.empty() && ::access(exe.parent_path().c_str(), W_OK) == 0) return {exe.parent_path(), false};
+  return {xdgFolder("XDG_DATA_HOME", ".local/share") / kAppName, true};
+}
+
+}  // namespace
+
+std::filesystem::path applicationFolderPath() { return applicationFolderChoice().first; }
+
+std::filesystem::path applicationFolder() {
+  auto [folder, fallback] = applicationFolderChoice();
+  if (fallback) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+  }
   return folder;
 }
 

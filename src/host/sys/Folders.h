@@ -28,6 +28,9 @@ std::filesystem::path homeFolder();
 std::filesystem::path executablePath();  // empty when it cannot be found
 
 std::filesystem::path applicationFolder();
+// The folder applicationFolder() gives, without creating anything (for
+// messages such as the usage text).
+std::filesystem::path applicationFolderPath();
 // Creates the application folder when it is missing (with its parents) and
 // checks that the program can write in it; false with the reason otherwise.
 bool ensureApplicationFolder(std::string* why);

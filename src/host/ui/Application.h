@@ -11,8 +11,11 @@
 // show in the menu bar of every window that has one. A command chosen from a
 // menu goes to the application's behaviours first, then to DoMenuCommand.
 // Deferred commands (PostCommand) run from the event loop after the current
-// event. SIGTERM and SIGINT arrive as DoScriptCommand(cQuitRequest), which by
-// default quits and which the program may override to refuse.
+// event. SIGTERM and SIGINT arrive as DoScriptCommand(cTerminateRequest),
+// which by default quits; the program may override it to wind down first,
+// but nobody is there to answer a refusal, so it always ends. A quit request
+// that an operator or a script sends (cQuitRequest) is what the program may
+// refuse.
 #pragma once
 
 #include <memory>

@@ -1,9 +1,13 @@
 // The program's windows as a user sees them: every control inside its
-// window at the default font, the clear popup of the status window opened by
+// window and every text inside its control at the default font, the clear popup of the status window opened by
 // press-and-hold, the job list's scroller dropping the selection, and the
 // thumbnail of a job drawn from the job's own preview picture.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QTest>
@@ -20,6 +24,7 @@
 #include "app/AboutWindow.h"
 #include "app/NewAboutBoxController.h"
 #include "app/AppServices.h"
+#include "app/PrintBGBehavior.h"
 #include "app/StatusWindow.h"
 #include "host/files/ResourceFork.h"
 #include "host/qd/GWorld.h"
@@ -27,6 +32,8 @@
 #include "host/ui/ViewServer.h"
 #include "host/ui/Widgets.h"
 #include "imaging/ImageWriters.h"
+#include "platform/ProgramVersion.h"
+#include "prefs/PreferencesWindow.h"
 
 using namespace app;
 using namespace apptest;
@@ -166,6 +173,108 @@ void ExpectControlsInside(TWindow& window) {
       EXPECT_GE(b->height(), b->minimumSizeHint().height()) << b->text().toStdString();
     }
   }
+}
+
+// The texts of `window` that do not fit the view that shows them, one line
+// each: labels (whole text, wrapped ones at their width), group titles,
+// field contents and the chosen item of popups. The window is grabbed as
+// drawn; with KIVO_WINDOW_GRABS set to a folder the grab is kept there as
+// <name>.png for a look by eye.
+std::vector<std::string> ClippedTexts(QWidget* window, const std::string& name) {
+  window->show();
+  QApplication::processEvents();
+  const QImage grab = window->grab().toImage();
+  if (const char* folder = getenv("KIVO_WINDOW_GRABS"); folder && *folder) {
+    fs::create_directories(folder);
+    grab.save(QString::fromStdString((fs::path(folder) / (name + ".png")).string()));
+  }
+  std::vector<std::string> clipped;
+  for (QWidget* w : window->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(window) || w->isWindow()) continue;
+    const QSize has = w->size();
+    QSize needs;
+    QString text;
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      text = label->text();
+      if (text.isEmpty()) continue;
+      needs = label->wordWrap() ? QSize(label->minimumSizeHint().width(), label->heightForWidth(has.width()))
+                                : label->sizeHint();
+    } else if (auto* box = qobject_cast<QGroupBox*>(w)) {
+      text = box->title();
+      if (text.isEmpty()) continue;
+      needs = QSize(box->minimumSizeHint().width(), 0);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      text = edit->text();
+      if (text.isEmpty()) continue;
+      // The text, its margins and the frame the style draws around it.
+      const QMargins m = edit->textMargins();
+      needs = QSize(edit->fontMetrics().horizontalAdvance(text) + m.left() + m.right() + 8, 0);
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      text = combo->currentText();
+      if (text.isEmpty()) continue;
+      QStyleOptionComboBox option;
+      option.initFrom(combo);
+      needs = combo->style()->sizeFromContents(
+          QStyle::CT_ComboBox, &option, QSize(combo->fontMetrics().horizontalAdvance(text), 0), combo);
+      needs.setHeight(0);
+    } else {
+      continue;
+    }
+    if (needs.width() > has.width() || needs.height() > has.height())
+      clipped.push_back(name + ": '" + w->objectName().toStdString() + "' (\"" + text.toStdString() + "\") needs " +
+                        std::to_string(needs.width()) + "x" + std::to_string(needs.height()) + ", has " +
+                        std::to_string(has.width()) + "x" + std::to_string(has.height()));
+  }
+  return clipped;
+}
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+TEST_F(WindowsTest, EveryTextFitsItsViewInEveryWindowAndPanel) {
+  // The status window with the texts a job puts there.
+  TPrintBGBehavior* c = GetPrintBGBehavior();
+  c->EnableBackgroundPrinting(false);
+  c->SetPrinterAndTemplate(28, "Wedding Package Template", "Deluxe Package");
+  c->SetJobFileName("Order 0001 Portrait.trpr");
+  std::vector<std::string> clipped = ClippedTexts(Status()->GetWidget(), "1001 status");
+  c->SetPrinterAndTemplate(0, "", "");
+  c->SetJobFileName("");
+
+  for (int16_t id : {int16_t(1004), int16_t(1005), int16_t(1007), int16_t(1150), int16_t(1701), int16_t(2156),
+                     int16_t(9002)}) {
+    TWindow* w = NewTemplateWindow(id);
+    if (!w) {
+      clipped.push_back(std::to_string(id) + ": the window could not be made");
+      continue;
+    }
+    const std::vector<std::string> more = ClippedTexts(w->GetWidget(), std::to_string(id));
+    clipped.insert(clipped.end(), more.begin(), more.end());
+    w->Close();
+  }
+
+  // The preferences window with each of its panels, then without a category.
+  host::SetModalHook([&](TWindow& w) -> IDType {
+    auto* prefs = dynamic_cast<TPreferencesWindow*>(&w);
+    if (!prefs) return kNoIdentifier;
+    TToolboxEvent click;
+    for (int16_t row = 1; row <= 6; ++row) {
+      prefs->CategoryList()->DoMouseCommand(row, click);
+      const std::vector<std::string> more =
+          ClippedTexts(w.GetWidget(), "1002 preferences, " + prefs->CategoryList()->GetItemText(row).ToUTF8());
+      clipped.insert(clipped.end(), more.begin(), more.end());
+    }
+    prefs->CategoryList()->PrepareView(0);
+    const std::vector<std::string> more = ClippedTexts(w.GetWidget(), "1002 preferences, no category");
+    clipped.insert(clipped.end(), more.begin(), more.end());
+    return FourCC("canc");
+  });
+  EXPECT_TRUE(gApp->DoMenuCommand(cPreferences));
+  host::SetModalHook({});
+  EXPECT_TRUE(clipped.empty()) << Lines(clipped);
 }
 
 TEST_F(WindowsTest, StatusWindowShowsEveryControl) {
@@ -402,6 +511,18 @@ TEST_F(WindowsTest, SplashStatusLine) {
   MyStartUpSplashWindowUpdateStatus(nullptr, "ignored");
   EXPECT_EQ(stat->GetText().ToUTF8(), "Creating Folder - IMAGES FOLDER");
   splash->Close();
+}
+
+TEST_F(WindowsTest, AboutAndStatusWindowsShowTheBuildsVersion) {
+  const std::string version = platform::ProgramVersion();
+  EXPECT_EQ(GetSoftwareVersion().ToUTF8(), version);
+  TWindow* about = NewTemplateWindow(1701);
+  ASSERT_NE(about, nullptr);
+  auto* line = about->FindSubView<TStaticText>(FourCC("txt2"));
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(line->GetText().ToUTF8(), "Version " + version);
+  about->Close();
+  EXPECT_EQ(Status()->FindSubView<TStaticText>(FourCC("vers"))->GetText().ToUTF8(), "Ver: " + version);
 }
 
 TEST_F(WindowsTest, StationApplicationFoundByItsProgramName) {
