@@ -60,11 +60,11 @@ int16_t TSpoolerPrintView::FinishJob() {
     // other code has no profile and is not matched.
     if (printer < 0 || size_t(printer) >= colorSyncPrefs->printers.size()) {
       services.Log(Format("No printer profile entry for printer code %d; colour matching skipped\n", int(printer)));
-    } else if (effects::FindProfile(FourCC("scnr"), CStr255_AC(colorSyncPrefs->profiles[2].name.ToMacRoman()),
+    } else if (effects::FindProfile(FourCC("scnr"), CStr255_AC(colorSyncPrefs->profiles[2].name),
                                     &input)) {
       colorSyncPrefs->profiles[2] = input;
       tPrinterColorSyncPrefs& entry = colorSyncPrefs->printers[size_t(printer)];
-      if (effects::FindProfile(FourCC("prtr"), CStr255_AC(entry.profile.name.ToMacRoman()), &output)) {
+      if (effects::FindProfile(FourCC("prtr"), CStr255_AC(entry.profile.name), &output)) {
         entry.profile = output;
         services.Log("FOUND profiles\n");
         services.SetStatus("Applying ColorSync\xE2\x80\xA6");

@@ -93,7 +93,9 @@ TEST(Colour, JobWithPrinterProfilePrintsMatched) {
   const e2e::fs::path icc = station.base() / "data/icc";
   e2e::fs::create_directories(icc);
   e2e::fs::copy_file("/usr/share/color/icc/colord/sRGB.icc", icc / "Kivo Camera.icc");
-  e2e::fs::copy_file("/usr/share/color/icc/colord/SwappedRedAndGreen.icc", icc / "Kivo Printer.icc");
+  // An accented name: the profile's name travels in Mac Roman and is found on
+  // disk in UTF-8.
+  e2e::fs::copy_file("/usr/share/color/icc/colord/SwappedRedAndGreen.icc", icc / "Kivo Imprimante \u00E9.icc");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Photo.jpg", 600, 900, {200, 100, 50}));
 
@@ -101,7 +103,7 @@ TEST(Colour, JobWithPrinterProfilePrintsMatched) {
   job.colorSyncPrefs->w0 = 1;
   job.colorSyncPrefs->profiles[2].name = "Kivo Camera.icc";
   job.colorSyncPrefs->printers[25].w0 = 1;
-  job.colorSyncPrefs->printers[25].profile.name = "Kivo Printer.icc";
+  job.colorSyncPrefs->printers[25].profile.name = "Kivo Imprimante \u00E9.icc";
   ASSERT_TRUE(station.Drop(job, "matched.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   ExpectNear(PageCentre(station), {100, 200, 50}, 5);

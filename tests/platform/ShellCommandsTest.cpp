@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <sstream>
 
 #include "common/TempDir.h"
@@ -254,11 +255,18 @@ TEST(VideoMerge, AHungEncoderIsStoppedAtTheLimit) {
   const pid_t sleeper = std::atoi(ReadText(bin / "sleeper").c_str());
   ASSERT_GT(sleeper, 0);
   // The encoder's own child went with it (a zombie at most, until reaped).
-  bool gone = ::kill(sleeper, 0) != 0;
-  if (!gone) {
+  // A signal to a group is delivered asynchronously, so give it a moment.
+  const auto goneNow = [sleeper] {
+    if (::kill(sleeper, 0) != 0) return true;
     std::ifstream status("/proc/" + std::to_string(sleeper) + "/status");
     for (std::string line; std::getline(status, line);)
-      if (line.rfind("State:", 0) == 0) gone = line.find('Z') != std::string::npos;
+      if (line.rfind("State:", 0) == 0) return line.find('Z') != std::string::npos;
+    return true;
+  };
+  bool gone = goneNow();
+  for (int i = 0; i < 100 && !gone; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    gone = goneNow();
   }
   EXPECT_TRUE(gone);
 }
