@@ -37,19 +37,6 @@ jobwriter::TJobDescription SetOneJob(const std::string& photo) {
   return job;
 }
 
-size_t CountOf(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-  return n;
-}
-
-// Starts the program and waits until its start-up is over (the spool tree
-// may be there from an earlier run).
-bool StartAndSettle(e2e::Station& station) {
-  const size_t runs = CountOf(station.Log(), "Running on ");
-  return station.Start() && e2e::WaitUntil([&] { return CountOf(station.Log(), "Running on ") > runs; }, 30);
-}
-
 void InitWindows() {
   static char name[] = "test_e2e";
   static char* argv[] = {name, nullptr};
@@ -84,7 +71,7 @@ TEST(PreferenceEffects, HideThePagePreviewIsFollowedByTheStatusWindow) {
 TEST(PreferenceEffects, PrintToFileFormatAndNamingSurviveOKAndARestart) {
   InitWindows();
   e2e::Station station("ptfpanel");
-  ASSERT_TRUE(StartAndSettle(station)) << station.Log();
+  ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_EQ(station.Stop(), 0);
   {
     host::UserDefaults store(DefaultsOf(station));
@@ -109,7 +96,7 @@ TEST(PreferenceEffects, PrintToFileFormatAndNamingSurviveOKAndARestart) {
     SetPrefStoreDefaults(nullptr);
   }
   // The program reads and saves every record at start-up.
-  ASSERT_TRUE(StartAndSettle(station)) << station.Log();
+  ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_EQ(station.Stop(), 0);
   host::UserDefaults after(DefaultsOf(station));
   const auto blob = after.getData(kPrintToFilePrefKey);
