@@ -17,10 +17,6 @@ void InstallAppResources() {
   done = true;
   InitAppViewResources();
   host::AddViewResourceFolder(":/kivo-app/views");
-  // Alert 1025 names what an import refused in its first parameter.
-  host::AlertDef imported = host::GetAlert(1025);
-  imported.text = "The preferences were imported.^0\n\nQuit now so that Kivo-Processor starts with them next time?";
-  host::RegisterAlert(imported);
   platform::SetMessageAlertHook([](const CStr255_AC& text) {
     ParamText(text);
     return MacAppAlert(1001);

@@ -44,7 +44,6 @@ int32_t appDirID = 0;
 namespace {
 
 constexpr int16_t kClearAlert = 1002;
-constexpr int16_t kImportAlert = 1025;
 constexpr int16_t kProgressWindow = 9002;
 
 // A folder of the records: found again through its stored alias, else
@@ -272,9 +271,17 @@ void TBackgroundPrintApp::StartUpCommand() {
   TPrintBGBehavior* c = controller.get();
   AddBehavior(std::move(controller));
   c->IPrintBGBehavior();
-  bool autoStart = (getMyPrintServerPrefs()->autoStart & 0xFF) != 0;
-  if (specialStartup_) autoStart = false;
+  const bool autoStartPref = (getMyPrintServerPrefs()->autoStart & 0xFF) != 0;
+  const bool autoStart = autoStartPref && !specialStartup_;
   c->EnableBackgroundPrinting(autoStart);
+  // A start with printing off says so, in the status line and the log.
+  if (!c->IsBackgroundPrintingEnabled()) {
+    const char* why = specialStartup_ ? "this is a special start-up"
+                      : !autoStartPref ? "\"Start processing at launch\" is off in the General Settings"
+                                       : "there is no valid spool folder";
+    platform::LogF("Printing is off at start: %s. Press 'Start…' to start it.", why);
+    c->SetStatus(kNeverStartedStatus);
+  }
   if (!gProgressIndicator) {
     gProgressIndicator = new TMyProgressIndicator;
     gProgressIndicator->IProgressIndicator(kProgressWindow);
@@ -299,6 +306,9 @@ bool TBackgroundPrintApp::DoMenuCommand(CommandNumber command) {
     case cPreferences: {
       AppPrefsServices services;
       DoPreferencesDialog(services);
+      // The status window is active again: its preview follows the setting.
+      if (TPrintBGBehavior* c = Controller())
+        if (auto* status = dynamic_cast<TBackgroundPrintWindow*>(c->GetStatusWindow())) status->ShowOrHidePagePreview();
       return true;
     }
     case cExportPrefs: SaveToNewPreferencesFile(); return true;
@@ -412,17 +422,9 @@ void TBackgroundPrintApp::ClearFolders(CommandNumber command) {
 }
 
 void TBackgroundPrintApp::ImportPreferences() {
-  PrefImportReport report;
-  if (!LoadFromNewPreferencesFile(&report)) {
-    if (!report.refused.empty())
-      DisplayNormalMessage(CStr255_AC("Nothing was imported from the preference file: " + report.RefusedText()));
-    return;
-  }
-  const std::string refused = report.RefusedText();
-  ParamText(CStr255_AC(refused.empty() ? std::string() : "\n\nNot imported: " + refused));
-  // The first item leaves at once, without saving, so that the next launch
-  // reads what was imported.
-  if (MacAppAlert(kImportAlert) == 1) Quit();
+  // The first item of the alert leaves at once, without saving, so that the
+  // next launch reads what was imported.
+  if (ImportPreferencesAndTell()) Quit();
 }
 
 bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {

@@ -185,14 +185,15 @@ void TPrintCountWindow::SetDateTotals2() {
         const int64_t values[8] = {o->getRegularPrintCount(), o->getPrintToFileCount(), o->getUSBFlashCount(),
                                    o->getCDCount(),          o->getCDWriteCount(),     o->getChooserCount(),
                                    o->getSaveAsCompCount(),  o->getUSBCount()};
-        for (size_t c = 0; c < 8; ++c) sums[size_t(station)][c] += values[c];
+        for (size_t c = 0; c < 8; ++c)
+          sums[size_t(station)][c] = output::SaturatingAdd64(sums[size_t(station)][c], values[c]);
       }
     }
   }
   for (int c = 0; c < kDictionaryColumns; ++c) {
     SetField(3, c + 1, sums[0][size_t(c)]);
     SetField(4, c + 1, sums[1][size_t(c)]);
-    SetField(6, c + 1, sums[0][size_t(c)] + sums[1][size_t(c)]);
+    SetField(6, c + 1, output::SaturatingAdd64(sums[0][size_t(c)], sums[1][size_t(c)]));
   }
 }
 

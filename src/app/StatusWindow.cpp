@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 
 namespace {
 constexpr IDType kJobs = FourCC("jobs"), kPict = FourCC("pict"), kBusy = FourCC("busy"), kVers = FourCC("vers"),
-                 kCprt = FourCC("cprt"), kLogo = FourCC("logo");
+                 kCprt = FourCC("cprt"), kLogo = FourCC("logo"), kImag = FourCC("imag");
 constexpr int16_t kLogoPicture = 410;
 }  // namespace
 
@@ -121,9 +121,20 @@ void TBackgroundPrintWindow::RemoveSelectedJob() {
 void TBackgroundPrintWindow::Activate(bool active) {
   if (active) std::printf("TBackgroundPrintWindow::Activate\n");
   TWindow::Activate(active);
+  if (active) ShowOrHidePagePreview();
   // Not while a job step waits in a dialog: the step owns the queue then.
   if (TPrintBGBehavior* controller = GetPrintBGBehavior(); active && controller && !controller->IsStepRunning())
     controller->Services().CheckForNewJobs();
+}
+
+void TBackgroundPrintWindow::ShowOrHidePagePreview() {
+  TView* preview = FindSubView(kImag);
+  if (!preview) return;
+  const bool hide = getMyPrintServerPrefs()->hideImage != 0;
+  if (preview->IsShown() != hide) return;
+  preview->Show(!hide, true);
+  platform::LogLine(hide ? "The page preview is hidden (\"Hide the page preview\" is on)"
+                         : "The page preview is shown");
 }
 
 void TBackgroundPrintWindow::SetProxyToJobsFolder() {
@@ -169,6 +180,7 @@ void TBackgroundPrintWindow::DoPostCreate() {
     tPrintServerPrefs* p = getMyPrintServerPrefs();
     busy->Show(p->enableBackground != 0);
   }
+  ShowOrHidePagePreview();
 }
 
 void TBackgroundPrintWindow::DrawSolvantaLogo() {

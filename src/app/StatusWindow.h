@@ -24,8 +24,12 @@ class TBackgroundPrintWindow : public TWindow {
   bool WantsIdle() const override;
   void DoEvent(EventNumber eventNumber, TEventHandler* source, const TToolboxEvent* event) override;
   void DoPostCreate() override;
-  // On activation the spool folder is scanned for new jobs.
+  // On activation the spool folder is scanned for new jobs, and the page
+  // preview is shown or hidden by the "Hide the page preview" preference.
   void Activate(bool active) override;
+  // Shows the page preview 'imag' unless `hideImage` of the print-server
+  // preferences is on.
+  void ShowOrHidePagePreview();
   void DrawSolvantaLogo();
   // The window's title stands for the print-jobs folder.
   void SetProxyToJobsFolder();

@@ -97,17 +97,7 @@ bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embe
     return false;
   }
   if (!from.valid()) return imaging::ConvertFromDefaultProfile(image, model);
-  if (isCMYK) {
-    // The decoder has already brought these CMYK pixels to RGB; a CMYK
-    // profile cannot be applied to them.
-    platform::LogLine("CImageFile: the CMYK profile of the image is not applied");
-    return false;
-  }
-  if (!host::color::TransformInPlace(image, from, host::color::IccProfile::SRGB(), from.renderingIntent(), &error)) {
-    platform::LogF("CImageFile: the image's profile is not applied (%s)", error.c_str());
-    return false;
-  }
-  return true;
+  return imaging::ConvertFromProfile(image, from, model);
 }
 
 // ---- the profile tool ----

@@ -104,17 +104,17 @@ std::unique_ptr<ImageFilter> ImageFilter::initWithImage(const CGImageRef& image,
 }
 
 void ImageFilter::setSaturation(double value) {
-  if (!mCIColorControls) mCIColorControls.emplace();
+  if (!mCIColorControls) mCIColorControls = ColorControls{};
   mCIColorControls->saturation = float(value);
 }
 
 void ImageFilter::setBrightness(double value) {
-  if (!mCIColorControls) mCIColorControls.emplace();
+  if (!mCIColorControls) mCIColorControls = ColorControls{};
   mCIColorControls->brightness = float(value);
 }
 
 void ImageFilter::setContrast(double value) {
-  if (!mCIColorControls) mCIColorControls.emplace();
+  if (!mCIColorControls) mCIColorControls = ColorControls{};
   mCIColorControls->contrast = float(value);
 }
 

@@ -243,13 +243,16 @@ bool ConvertFromDefaultProfile(host::GWorld& image, host::ImageColorModel model)
                                                 ? Profile::profileDefaultGray()
                                                 : Profile::profileDefaultRGB();
   if (!fallback) return false;
-  const host::color::IccProfile& from = fallback->ref();
-  std::string error;
+  return ConvertFromProfile(image, fallback->ref(), model);
+}
+
+bool ConvertFromProfile(host::GWorld& image, const host::color::IccProfile& from, host::ImageColorModel model) {
   if (model == host::ImageColorModel::kCMYK) {
     // Decoded CMYK pixels are RGB already; a CMYK profile cannot read them.
     platform::LogLine("CImageFile: the CMYK profile of the image is not applied");
     return false;
   }
+  std::string error;
   if (!host::color::TransformInPlace(image, from, host::color::IccProfile::SRGB(), from.renderingIntent(), &error)) {
     platform::LogF("CImageFile: the image's profile is not applied (%s)", error.c_str());
     return false;

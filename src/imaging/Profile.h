@@ -117,4 +117,7 @@ namespace imaging {
 // Converts the pixels in place from the user's default profile for their
 // colour model (grey pixels as RGB greys); true when one was applied.
 bool ConvertFromDefaultProfile(host::GWorld& image, host::ImageColorModel model);
+// Converts RGB or grey pixels in place from `from` into sRGB; pixels decoded
+// from CMYK are RGB already and are left as they are. True when converted.
+bool ConvertFromProfile(host::GWorld& image, const host::color::IccProfile& from, host::ImageColorModel model);
 }  // namespace imaging

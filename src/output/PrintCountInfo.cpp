@@ -1,10 +1,13 @@
 #include "output/PrintCountInfo.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <ctime>
 #include <system_error>
 
+#include "output/PrintCounts.h"
 #include "platform/Log.h"
 #include "platform/StringLists.h"
 
@@ -39,18 +42,16 @@ const char* KeyOfKind(int kind) {
   }
 }
 
+// A stored number as a count; a real beyond the 64-bit range (or not a
+// number) stops at the range's end instead of being converted out of it.
 int64_t NumberOf(const host::PlistValue* v) {
   if (!v) return 0;
   if (const auto* i = v->asInteger()) return *i;
   double d = 0;
-  return v->toDouble(d) ? int64_t(d) : 0;
-}
-
-// Adds without leaving the 64-bit range, whatever a stored counter holds.
-int64_t AddClamped(int64_t a, int64_t b) {
-  int64_t sum = 0;
-  if (__builtin_add_overflow(a, b, &sum)) return b > 0 ? INT64_MAX : INT64_MIN;
-  return sum;
+  if (!v->toDouble(d) || std::isnan(d)) return 0;
+  if (d >= 9223372036854775807.0) return std::numeric_limits<int64_t>::max();
+  if (d <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+  return int64_t(d);
 }
 
 bool gVerbose = true;
@@ -232,7 +233,8 @@ int64_t printCountInfoObject::Get(const char* key) const {
 
 void printCountInfoObject::addToCounts(int count, int kind, int16_t printer, int16_t canvas,
                                        const std::string& templateName) {
-  if (const char* key = KeyOfKind(kind)) printCountInfo_[key] = Get(key) + count;
+  // A counter at its largest value stays there.
+  if (const char* key = KeyOfKind(kind)) printCountInfo_[key] = SaturatingAdd64(Get(key), count);
   if (printer > 0 && canvas > 0) addToCanvasCount(printer, templateName);
   StoreBack();
 }
@@ -246,7 +248,7 @@ void printCountInfoObject::addToCanvasCount(int16_t printer, const std::string& 
   host::PlistValue& entry = (*byPrinter.asDict())[templateName];
   if (!entry.asDict()) entry = host::PlistDict{{"quantity", int64_t(0)}};
   host::PlistValue& quantity = (*entry.asDict())["quantity"];
-  quantity = NumberOf(&quantity) + 1;
+  quantity = SaturatingAdd64(NumberOf(&quantity), 1);
   Verbose("canvasInfo=" + Describe(*byPrinter.asDict()));
 }
 
@@ -261,13 +263,13 @@ void printCountInfoObject::addTotals(const tPrintQuantityInfo& totals) {
                             totals.kind5,   totals.kind6, totals.kind7};
   for (int kind = 1; kind <= 7; ++kind) {
     const char* key = KeyOfKind(kind);
-    printCountInfo_[key] = AddClamped(Get(key), counts[kind - 1]);
+    printCountInfo_[key] = SaturatingAdd64(Get(key), counts[kind - 1]);
   }
   StoreBack();
 }
 
 void printCountInfoObject::setUSBFlashCount(int count) {
-  printCountInfo_["tNumberOfUSBsBurned"] = AddClamped(Get("tNumberOfUSBsBurned"), count);
+  printCountInfo_["tNumberOfUSBsBurned"] = SaturatingAdd64(Get("tNumberOfUSBsBurned"), count);
   platform::LogF("USB flashCount = %d", count);
   StoreBack();
 }
@@ -285,7 +287,7 @@ void printCountInfoObject::addToCanvasCountOld(int16_t printer, int16_t canvas) 
   // The list grows to the canvas asked for, as a list of counters that
   // simply have not been counted yet.
   if (counters.size() <= size_t(canvas)) counters.resize(size_t(canvas) + 1, host::PlistValue(int64_t(0)));
-  counters[size_t(canvas)] = AddClamped(NumberOf(&counters[size_t(canvas)]), 1);
+  counters[size_t(canvas)] = SaturatingAdd64(NumberOf(&counters[size_t(canvas)]), 1);
   StoreBack();
 }
 

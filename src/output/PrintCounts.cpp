@@ -1,5 +1,6 @@
 #include "output/PrintCounts.h"
 
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <system_error>
@@ -10,6 +11,7 @@
 #include "host/files/FileLock.h"
 #include "host/files/FileOps.h"
 #include "host/files/FinderInfo.h"
+#include "imaging/OutputFileHelpers.h"
 #include "output/PrintCountInfo.h"
 #include "platform/FileServices.h"
 #include "platform/Log.h"
@@ -40,9 +42,28 @@ fs::path CountFile(const fs::path& folder, bool station, bool daily, const std::
 }
 
 std::optional<host::FileLock> LockCounts(const fs::path& folder) {
-  auto lock = host::FileLock::Acquire(folder / kCountLockName);
-  if (!lock) platform::LogF("The print counts in %s could not be locked; nothing was counted", folder.c_str());
+  std::string why;
+  auto lock = host::FileLock::Acquire(folder / kCountLockName, std::chrono::seconds(10), &why);
+  if (!lock)
+    platform::LogF("The print counts in %s could not be locked (\"%s\": %s); nothing was counted", folder.c_str(),
+                   kCountLockName, why.c_str());
   return lock;
+}
+
+// A count file of an older form holds counts this program cannot read. It
+// is renamed to a name of its own beside the new file (never overwritten),
+// so that they can still be looked at; false when that fails, and then the
+// file must not be replaced either.
+bool KeepOldCountFile(const fs::path& file, const char* form) {
+  const auto aside = createUniqueNameFromPath(file.string() + ".old");
+  if (!aside || host::RenameNoReplace(file.string(), *aside) != noErr) {
+    platform::LogF("The print count file %s is %s and could not be set aside; it is left as it is", file.c_str(),
+                   form);
+    return false;
+  }
+  platform::LogF("The print count file %s is %s: it was kept as %s and counting starts again from zero",
+                 file.c_str(), form, aside->c_str());
+  return true;
 }
 
 // Type, creator, invisible, and read and write for everyone.
@@ -120,6 +141,12 @@ tPrintQuantityInfo tPrintQuantityInfo::Decode(std::span<const uint8_t, kStoredSi
   return r;
 }
 
+int64_t SaturatingAdd64(int64_t counter, int64_t count) {
+  int64_t sum = 0;
+  if (!__builtin_add_overflow(counter, count, &sum)) return sum;
+  return count > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+}
+
 int32_t SaturatingAdd(int32_t counter, int64_t count) {
   const int64_t sum = int64_t(counter) + count;
   if (sum > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
@@ -152,26 +179,29 @@ int16_t ReadPrintCountFile(const fs::path& file, tPrintQuantityInfo* record, boo
   std::vector<uint8_t> bytes;
   const OSErr err = host::ReadWholeFile(file.string(), &bytes, tPrintQuantityInfo::kStoredSize * 4);
   if (err != noErr) return err;
-  bool rewrite = bytes.empty();
-  if (!bytes.empty()) {
-    if (bytes.size() < 4) return eofErr;
-    const int32_t le = host::LoadLEI32(bytes.data());
-    const int32_t be = host::LoadBEI32(bytes.data());
-    if (le == kPrintQuantityVersion) {
-      if (bytes.size() < tPrintQuantityInfo::kStoredSize) return eofErr;  // cut short: kept as it is
-      *record = tPrintQuantityInfo::Decode(std::span<const uint8_t, tPrintQuantityInfo::kStoredSize>(
-          bytes.data(), tPrintQuantityInfo::kStoredSize));
-    } else if (be == kPrintQuantityVersion) {
-      std::printf("\nFileName is: [%s]\n", file.filename().c_str());
-      rewrite = true;
-    } else if (le == kOldPrintQuantityVersion || be == kOldPrintQuantityVersion) {
-      rewrite = true;
-    } else {
-      return kCountBadVersion;
-    }
+  if (bytes.empty()) return convert ? WritePrintCountFile(file, *record) : int16_t(noErr);
+  if (bytes.size() < 4) return eofErr;
+  const int32_t le = host::LoadLEI32(bytes.data());
+  const int32_t be = host::LoadBEI32(bytes.data());
+  const char* oldForm = nullptr;
+  if (le == kPrintQuantityVersion) {
+    if (bytes.size() < tPrintQuantityInfo::kStoredSize) return eofErr;  // cut short: kept as it is
+    *record = tPrintQuantityInfo::Decode(std::span<const uint8_t, tPrintQuantityInfo::kStoredSize>(
+        bytes.data(), tPrintQuantityInfo::kStoredSize));
+    return noErr;
+  } else if (be == kPrintQuantityVersion) {
+    std::printf("\nFileName is: [%s]\n", file.filename().c_str());
+    oldForm = "a big-endian version-9904 record";
+  } else if (le == kOldPrintQuantityVersion || be == kOldPrintQuantityVersion) {
+    oldForm = "a version-9903 record";
+  } else {
+    return kCountBadVersion;
   }
-  if (rewrite && convert) return WritePrintCountFile(file, *record);
-  return noErr;
+  // An old form reads as zeros; its counts are kept aside before anything
+  // replaces the file.
+  if (!convert) return noErr;
+  if (!KeepOldCountFile(file, oldForm)) return ioErr;
+  return WritePrintCountFile(file, *record);
 }
 
 int16_t WritePrintCountFile(const fs::path& file, const tPrintQuantityInfo& record) {
@@ -216,7 +246,8 @@ int16_t AddToPrintCountIn(const fs::path& folder, int16_t count, int16_t kind, i
     saveToDictionaryFile(folder, count, kind, jobType, canvas, station ? 1 : 0, templateName);
   const fs::path file = CountFile(folder, station, daily, {});
   tPrintQuantityInfo record;
-  const int16_t status = ReadPrintCountFile(file, &record, false);
+  // Converting sets an old form aside before the counted record replaces it.
+  const int16_t status = ReadPrintCountFile(file, &record, true);
   if (status != noErr) {
     // The file holds counts we cannot read; writing a new record would
     // replace them.

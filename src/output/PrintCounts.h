@@ -78,6 +78,8 @@ struct tPrintQuantityInfo {
 
 // Adds without wrapping: the result stays within the 32-bit range.
 int32_t SaturatingAdd(int32_t counter, int64_t count);
+// The same within the 64-bit range (the day dictionaries' numbers).
+int64_t SaturatingAdd64(int64_t counter, int64_t count);
 
 // The file names.
 std::string PrintCountFileName(bool station, bool daily, const std::string& date = {});
@@ -89,7 +91,9 @@ std::filesystem::path PrintCountFolder();
 // file, and for the old and big-endian forms of the version), -99 for an
 // unknown version, an error code when the file cannot be read or is short.
 // With `convert` (the lock held) an empty or old-form file is rewritten as
-// a zero record of this version.
+// a zero record of this version; an old-form file is first renamed aside
+// ("<name>.old", or a " copy" form of it), and when that fails it stays as
+// it is and the result is an error.
 int16_t ReadPrintCountFile(const std::filesystem::path& file, tPrintQuantityInfo* record, bool convert);
 // Writes the record (version 9904) atomically; type 'TEXT', creator 'ZRVb',
 // invisible, read and write for everyone.

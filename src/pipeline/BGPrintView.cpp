@@ -312,16 +312,14 @@ void TBGPrintView::ProcessSubAsOutput() {
 
 bool TBGPrintView::SubJobIsKeyed() const {
   for (const auto& obj : subJobObjectList)
-    if (obj->TypeCode() == layout::kImageObjectType &&
-        static_cast<const layout::TImageObject&>(*obj).HasChromaKeySettings())
+    if (const auto* image = dynamic_cast<const layout::TImageObject*>(obj.get()); image && image->HasChromaKeySettings())
       return true;
   return false;
 }
 
 FSSpec TBGPrintView::GetImageFSSpec() const {
   for (const auto& obj : subJobObjectList)
-    if (obj->TypeCode() == layout::kImageObjectType)
-      return static_cast<const layout::TImageObject&>(*obj).Descriptor().fFile;
+    if (const auto* image = dynamic_cast<const layout::TImageObject*>(obj.get())) return image->Descriptor().fFile;
   return FSSpec{};
 }
 

@@ -8,7 +8,7 @@
 
 std::string AliasKey(int16_t aliasID) { return "AliasHandle " + std::to_string(aliasID); }
 
-OSErr SaveFSSpecAsAliasHandle(const FSRef& ref, int16_t aliasID) {
+OSErr SaveFSSpecAsAliasHandle(const FSRef& ref, int16_t aliasID, bool synchronize) {
   host::AliasRecord alias;
   const OSErr err = host::NewAlias(ref.path, &alias);
   if (err != noErr) {
@@ -21,18 +21,18 @@ OSErr SaveFSSpecAsAliasHandle(const FSRef& ref, int16_t aliasID) {
     platform::LogLine("SaveFSSpecAsAliasHandle(FSRef,short) => myBuffer is NIL...");
     return memFullErr;
   }
-  WriteToMyUserDefaults(host::PlistValue(std::move(bytes)), AliasKey(aliasID), true);
+  WriteToMyUserDefaults(host::PlistValue(std::move(bytes)), AliasKey(aliasID), synchronize);
   return noErr;
 }
 
-OSErr SaveFSSpecAsAliasHandle(const FSSpec& spec, int16_t aliasID) {
+OSErr SaveFSSpecAsAliasHandle(const FSSpec& spec, int16_t aliasID, bool synchronize) {
   FSRef ref;
   const OSErr err = host::FSpMakeFSRef(spec, &ref);
   if (err != noErr) {
     platform::LogF("SaveFSSpecAsAliasHandle: alias id %d names no existing item (error %d)", int(aliasID), int(err));
     return err;
   }
-  return SaveFSSpecAsAliasHandle(ref, aliasID);
+  return SaveFSSpecAsAliasHandle(ref, aliasID, synchronize);
 }
 
 OSErr SaveFSSpecAsAliasHandle(const tFolderFSSpec* folder) {

@@ -21,12 +21,13 @@
 std::string AliasKey(int16_t aliasID);
 
 // Makes an alias of the item and stores it under the alias key, writing the
-// defaults file at once. The alias call's result (0 on success); on failure
+// defaults file at once (unless `synchronize` is false: the caller writes
+// it with other values). The alias call's result (0 on success); on failure
 // the operator is told and nothing is stored.
-OSErr SaveFSSpecAsAliasHandle(const FSRef& ref, int16_t aliasID);
+OSErr SaveFSSpecAsAliasHandle(const FSRef& ref, int16_t aliasID, bool synchronize = true);
 // The same for a file specification (a folder in the usual form or in the
 // folder convention); nothing is stored when it names no existing item.
-OSErr SaveFSSpecAsAliasHandle(const FSSpec& spec, int16_t aliasID);
+OSErr SaveFSSpecAsAliasHandle(const FSSpec& spec, int16_t aliasID, bool synchronize = true);
 // The folder of the record under the record's own alias id.
 OSErr SaveFSSpecAsAliasHandle(const tFolderFSSpec* folder);
 

@@ -242,5 +242,5 @@ std::unique_ptr<TPreferences> TPrintBGPrefBehavior::DoMakePreferences() {
 
 // ---- entry points ----
 
-void SavePreferences() { myNewSavePreferences(); }
+bool SavePreferences(std::string* error) { return myNewSavePreferences(error); }
 void ReadPreferences() { myNewReadPreferences(); }

@@ -124,5 +124,6 @@ extern TPreferenceBehavior* pPreferenceManager;
 std::filesystem::path PreferenceFilePath();
 
 // The settings' entry points: the user defaults (prefs/PrefStore.h).
-void SavePreferences();
+// SavePreferences is false when the settings could not be written.
+bool SavePreferences(std::string* error = nullptr);
 void ReadPreferences();

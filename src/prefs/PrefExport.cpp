@@ -10,6 +10,7 @@
 #include "host/sys/Folders.h"
 #include "host/sys/PropertyList.h"
 #include "host/sys/UserDefaults.h"
+#include "host/ui/Alerts.h"
 #include "host/ui/FileDialogs.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
@@ -22,6 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr OSType kAppCreator = FourCC("ZRVb");
+constexpr int16_t kPrefsImportedAlert = 1025;
 constexpr size_t kMaxAliasBytes = 64 * 1024;
 constexpr int kFirstExportedAlias = 4500, kLastExportedAlias = 4560;
 
@@ -68,6 +70,20 @@ int16_t AliasIDOfKey(const std::string& key) {
   for (int16_t id : KnownAliasIDs())
     if (key == AliasKey(id)) return id;
   return 0;
+}
+
+// What a folder alias stands for, in the operator's words.
+std::string FolderOfAlias(int16_t id) {
+  switch (id) {
+    case kPrintToFileAliasID: return "the print-to-file folder";
+    case kProcessedJobsAliasID: return "the print-centre folder";
+    case kSpoolRootAliasID: return "the spool folder";
+    case kSecondSpoolRootAliasID: return "the second spool folder";
+    case kPrintToCDAliasID:
+    case kPrintToCDSecondAliasID: return "a print-to-CD folder";
+    case kWebUploadAliasID: return "the web-upload folder";
+    default: return "the folder of print-to-file set " + std::to_string(id - kPrintToFileSetAliasBase);
+  }
 }
 
 std::string Today(const char* format) {
@@ -147,6 +163,20 @@ std::string PrefImportReport::RefusedText() const {
   return text;
 }
 
+std::string PrefImportReport::DetailsText() const {
+  std::string text;
+  if (!movedFolders.empty()) {
+    text += "Folders that are now elsewhere:\n";
+    for (const auto& [folder, path] : movedFolders) text += "  " + folder + ": " + path + "\n";
+  }
+  if (!refused.empty()) {
+    text += std::string(text.empty() ? "" : "\n") + "Not imported:\n";
+    for (const auto& [key, why] : refused) text += "  " + key + " (" + why + ")\n";
+  }
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
 std::optional<std::string> CheckImportedPreference(const std::string& key, const host::PlistValue& value) {
   const host::PlistData* data = value.asData();
   const bool known = key == kPrintServerPrefKey || SetOfKey(key) || key == kWebUploadPrefsKey ||
@@ -166,9 +196,8 @@ std::optional<std::string> CheckImportedPreference(const std::string& key, const
   if (key == kPrintServerPrefKey) {
     auto r = DecodePrintServerBlob(*data);
     if (!r) return "not a 350-byte print-server record";
-    for (int16_t v : {r->enableBackground, r->autoStart, r->createRootIfMissing, r->blckSwitch, r->keepJobFiles,
-                      r->dualSwitch, r->fullRescan, r->hideImage, r->askOnFailedJob, r->t3amSwitch})
-      if (!IsSwitch(v)) return "switch out of range";
+    for (const tPrintServerSwitch& s : PrintServerSwitches())
+      if (!IsSwitch((*r).*s.field)) return "switch out of range";
     return std::nullopt;
   }
   if (const int set = SetOfKey(key)) {
@@ -220,9 +249,7 @@ bool CopyToUserDefaultsObjectForKey(const host::PlistDict& dictionary, const std
 
 bool CopyToUserDefaultsObjectForAllKeys(const host::PlistDict& dictionary, bool force) {
   for (const auto& [key, value] : dictionary) CopyToUserDefaultsObjectForKey(dictionary, key, force);
-  std::string error;
-  if (!PrefStoreDefaults().synchronize(&error))
-    platform::LogF("The user defaults could not be written: %s", error.c_str());
+  SynchronizeMyUserDefaults();
   return true;
 }
 
@@ -238,6 +265,7 @@ bool LoadFromNewPreferencesFile2(const fs::path& path, bool force, PrefImportRep
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) {
     platform::LogLine("LoadFromNewPreferencesFile => fileAttributes is NIL???");
+    out.notAnExport = "it is not a file that can be read";
     return false;
   }
   host::FinderInfo info;
@@ -254,11 +282,14 @@ bool LoadFromNewPreferencesFile2(const fs::path& path, bool force, PrefImportRep
   auto top = host::readPropertyListFile(path, &error, limits);
   if (!top || !top->asDict()) {
     platform::LogF("Did NOT Get the MAIN dictionary for file: [%s]", path.string().c_str());
+    out.notAnExport = top ? "it holds no dictionary"
+                          : "it is not a property list of at most 16 MB and 16 levels (" + error + ")";
     return false;
   }
   const host::PlistValue* entry = top->find(kPrefsDictionaryName);
   if (!entry || !entry->asDict()) {
     platform::LogF("Did NOT Get the dictionary for [%s]", kPrefsDictionaryName);
+    out.notAnExport = std::string("it holds no \"") + kPrefsDictionaryName + "\"";
     return false;
   }
   platform::LogF("Got the dictionary for [%s]", kPrefsDictionaryName);
@@ -270,10 +301,46 @@ bool LoadFromNewPreferencesFile2(const fs::path& path, bool force, PrefImportRep
     } else {
       accepted[key] = value;
       out.applied.push_back(key);
+      // A folder alias naming another place than the stored one moves
+      // that folder.
+      if (const int16_t id = AliasIDOfKey(key)) {
+        host::AliasRecord alias;
+        const host::PlistData& bytes = *value.asData();
+        host::AliasRecord::Decode(bytes.data(), bytes.size(), &alias);
+        const auto stored = ReadAliasHandle(id);
+        if (!stored || stored->path != alias.path) out.movedFolders.emplace_back(FolderOfAlias(id), alias.path);
+      }
     }
   }
   if (accepted.empty() && !out.refused.empty()) return false;
   return CopyToUserDefaultsObjectForAllKeys(accepted, force);
+}
+
+bool ImportPreferencesAndTell() {
+  PrefImportReport report;
+  const bool imported = LoadFromNewPreferencesFile(&report);
+  if (!imported) {
+    if (!report.notAnExport.empty()) {
+      host::SetAlertDetails("The file cannot be imported: " + report.notAnExport + ".");
+      DisplayNormalMessage("The file is not a preference file of Kivo-Processor. Nothing was imported.");
+    } else if (!report.refused.empty()) {
+      host::SetAlertDetails(report.DetailsText());
+      DisplayNormalMessage("Nothing was imported from the preference file: every setting in it was refused.");
+    }
+    // Where no alert showed the message, its details must not reach the next one.
+    host::SetAlertDetails({});
+    return false;
+  }
+  std::string summary;
+  if (const size_t n = report.movedFolders.size())
+    summary += "\n\nThe import changes where " + std::string(n == 1 ? "one folder is" : std::to_string(n) + " folders are") +
+               " (see the list below).";
+  if (const size_t n = report.refused.size())
+    summary += "\n\n" + std::string(n == 1 ? "One setting was" : std::to_string(n) + " settings were") +
+               " not imported (see the list below).";
+  ParamText(CStr255_AC(summary));
+  host::SetAlertDetails(report.DetailsText());
+  return MacAppAlert(kPrefsImportedAlert) == 1;
 }
 
 bool LoadFromNewPreferencesFile(PrefImportReport* report) {

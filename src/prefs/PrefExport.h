@@ -39,8 +39,18 @@ struct PrefImportReport {
   std::vector<std::string> applied;
   // Key and why it was not imported.
   std::vector<std::pair<std::string, std::string>> refused;
+  // Why the file is not a preference export (cannot be read, not a property
+  // list, too large or too deep, no "Kivo-Processor v14 Prefs Dictionary");
+  // empty when it is one, or no file was chosen.
+  std::string notAnExport;
+  // The folders whose stored location the import changes: what the folder
+  // is ("the spool folder") and where it now is.
+  std::vector<std::pair<std::string, std::string>> movedFolders;
   // The refused keys as one text for the operator (empty when none).
   std::string RefusedText() const;
+  // The refused keys and the moved folders, one per line, for the alert's
+  // details (empty when there are neither).
+  std::string DetailsText() const;
 };
 
 // Why a value may not be stored under `key`; nothing when it may.
@@ -58,6 +68,12 @@ bool CopyToUserDefaultsObjectForAllKeys(const host::PlistDict& dictionary, bool 
 bool LoadFromNewPreferencesFile2(const std::filesystem::path& path, bool force, PrefImportReport* report = nullptr);
 // The import command: asks for the file and imports it with force.
 bool LoadFromNewPreferencesFile(PrefImportReport* report = nullptr);
+// The import command with what the operator is told: after an import,
+// alert 1025 (which says when folders move; the refused keys and the moved
+// folders are listed whole in its details); a message when the file is not
+// a preference export or every key in it was refused; nothing on cancel.
+// True when the operator answered the alert's first item (quit at once).
+bool ImportPreferencesAndTell();
 
 // Where export proposes to save and import starts looking: the preferences
 // folder beside the application.

@@ -192,6 +192,37 @@ void validateWebUploadPrefs(tSpecialPrintToFilePref* p) {
   p->folder.aliasID = kWebUploadAliasID;
 }
 
+std::span<const tPrintServerSwitch> PrintServerSwitches() {
+  static constexpr tPrintServerSwitch kSwitches[] = {
+      {"enableBackground", &tPrintServerPrefs::enableBackground},
+      {"autoStart", &tPrintServerPrefs::autoStart},
+      {"createRootIfMissing", &tPrintServerPrefs::createRootIfMissing},
+      {"blckSwitch", &tPrintServerPrefs::blckSwitch},
+      {"keepJobFiles", &tPrintServerPrefs::keepJobFiles},
+      {"dualSwitch", &tPrintServerPrefs::dualSwitch},
+      {"fullRescan", &tPrintServerPrefs::fullRescan},
+      {"hideImage", &tPrintServerPrefs::hideImage},
+      {"askOnFailedJob", &tPrintServerPrefs::askOnFailedJob},
+      {"t3amSwitch", &tPrintServerPrefs::t3amSwitch},
+  };
+  return kSwitches;
+}
+
+std::vector<tRepairedSwitch> RepairPrintServerSwitches(tPrintServerPrefs* p) {
+  std::vector<tRepairedSwitch> repaired;
+  if (!p) return repaired;
+  tPrintServerPrefs factory;
+  setMyPrintServerPrefToFactoryDefaults(&factory);
+  factory.keepJobFiles = 1;
+  for (const tPrintServerSwitch& s : PrintServerSwitches()) {
+    int16_t& value = p->*s.field;
+    if (value == 0 || value == 1) continue;
+    repaired.push_back({s.name, value, factory.*s.field});
+    value = factory.*s.field;
+  }
+  return repaired;
+}
+
 CStr255_AC getExtensionFromFileType(int16_t format) {
   switch (format) {
     case kFormatTIFF:

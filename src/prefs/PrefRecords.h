@@ -10,6 +10,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "host/base/PascalString.h"
 #include "host/files/FSSpec.h"
@@ -245,6 +247,25 @@ void validatePrintServerPrefs(tPrintServerPrefs* p);
 void validatePrintToFileSetPrefs(tSpecialPrintToFilePref* p);
 void validateAllPrintToFileSetPrefs();
 void validateWebUploadPrefs(tSpecialPrintToFilePref* p);
+
+// The switches (0 off, 1 on) of the print-server record, by field name.
+// Stored records are checked against them when read and when imported.
+struct tPrintServerSwitch {
+  const char* name;
+  int16_t tPrintServerPrefs::*field;
+};
+std::span<const tPrintServerSwitch> PrintServerSwitches();
+// A switch repaired by RepairPrintServerSwitches: its name, the value found
+// and the value put in its place.
+struct tRepairedSwitch {
+  const char* name;
+  int16_t found;
+  int16_t repaired;
+};
+// Puts every switch that is neither 0 nor 1 back to its factory value
+// (`keepJobFiles` to 1, as validatePrintServerPrefs does: keeping a job's
+// files loses nothing); returns what was repaired.
+std::vector<tRepairedSwitch> RepairPrintServerSwitches(tPrintServerPrefs* p);
 
 // The extension of a file format (".jpg", ".tif", ...; ".???" for others).
 CStr255_AC getExtensionFromFileType(int16_t format);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 
 #include "host/base/Exceptions.h"
 #include "host/files/File.h"
@@ -183,11 +184,26 @@ void WriteToMyUserDefaults(const std::optional<host::PlistValue>& object, const 
                    key.c_str());
     return;
   }
-  if (synchronize) {
-    std::string error;
-    if (!PrefStoreDefaults().synchronize(&error))
-      platform::LogF("The user defaults could not be written: %s", error.c_str());
+  if (synchronize) SynchronizeMyUserDefaults();
+}
+
+bool SynchronizeMyUserDefaults(std::string* error) {
+  static std::mutex mutex;
+  static std::string lastLogged;
+  std::string why;
+  const bool written = PrefStoreDefaults().synchronize(&why);
+  std::lock_guard lock(mutex);
+  if (written) {
+    lastLogged.clear();
+    return true;
   }
+  if (why.empty()) why = "the file could not be written";
+  if (why != lastLogged) {
+    platform::LogF("The settings could not be saved: %s", why.c_str());
+    lastLogged = why;
+  }
+  if (error) *error = why;
+  return false;
 }
 
 // ---- stream objects ----
@@ -361,6 +377,12 @@ void TPrintToFilePrefObject::ReadFrom(CStream_AC* stream) {
   tPrintToFilePrefs& live = *getMyPrintToFilePrefs();
   live.folder.createIfMissing = folder.createIfMissing;
   live.skipCKProperties = stored.skipCKProperties;
+  // The panel's format and naming, where they name one; the name fields with
+  // them.
+  if (stored.fileFormat >= kFormatTIFF && stored.fileFormat <= kFormatJPEGForWeb) live.fileFormat = stored.fileFormat;
+  if (stored.namingType >= 1 && stored.namingType <= 8) live.namingType = stored.namingType;
+  live.baseName = stored.baseName;
+  live.extension = stored.extension;
 }
 
 void TPrintToFilePrefObject::WriteTo(CStream_AC* stream) const {
@@ -473,9 +495,17 @@ void myNewReadPreferences() {
     // The stored record replaces the defaults entirely; fields the blob does
     // not reach stay zero.
     *getMyPrintServerPrefs() = tPrintServerPrefs{};
-    if (!ReadBlob(kPrintServerPrefKey, *blob, [](CStream_AC& s) { TPrintServerPrefObject().ReadFrom(&s); }))
+    if (!ReadBlob(kPrintServerPrefKey, *blob, [](CStream_AC& s) { TPrintServerPrefObject().ReadFrom(&s); })) {
       ReplaceDamagedRecord(kPrintServerPrefKey, [] { setMyPrintServerPrefToFactoryDefaults(getMyPrintServerPrefs()); },
                            PrintServerPrefBlob);
+    } else if (const auto repaired = RepairPrintServerSwitches(getMyPrintServerPrefs()); !repaired.empty()) {
+      // A switch is 0 or 1, as import requires; anything else (a byte-swapped
+      // 1 reads as 256) is taken as the factory value and stored back.
+      for (const tRepairedSwitch& r : repaired)
+        platform::LogF("The preference [%s] held %d for %s, which is not a switch: %d is used and saved",
+                       kPrintServerPrefKey, int(r.found), r.name, int(r.repaired));
+      WriteToMyUserDefaults(host::PlistValue(PrintServerPrefBlob()), kPrintServerPrefKey, true);
+    }
   }
   for (int16_t set = 1; set <= 8; ++set) {
     const std::string key = PrintToFileSetKey(set);
@@ -504,7 +534,7 @@ void myNewReadPreferences() {
     ReadBlob(kPrintToFilePrefKey, *blob, [](CStream_AC& s) { TPrintToFilePrefObject().ReadFrom(&s); });
 }
 
-void myNewSavePreferences() {
+bool myNewSavePreferences(std::string* error) {
   platform::LogLine("Inside myNewSavePreferences... 2010-05-30bexel");
   StoreBlob(kPrintServerPrefKey, PrintServerPrefBlob());
   for (int16_t set = 1; set <= 8; ++set) StoreBlob(PrintToFileSetKey(set), PrintToFileSetBlob(set));
@@ -516,9 +546,7 @@ void myNewSavePreferences() {
   if (auto blob = StoredBlob(kPrintCenterPrefsKey))
     ReadBlob(kPrintCenterPrefsKey, *blob, [](CStream_AC& s) { TProcessedJobObject().ReadFrom(&s); });
 
-  std::string error;
-  if (!PrefStoreDefaults().synchronize(&error))
-    platform::LogF("The user defaults could not be written: %s", error.c_str());
+  return SynchronizeMyUserDefaults(error);
 }
 
 void SaveStruct(TFile& file, const void* data, int16_t id, const CStr255_AC& name, long length, ResType type) {

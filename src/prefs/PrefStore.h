@@ -12,10 +12,11 @@
 //   "WebUploadPrefs"               tSpecialPrintToFilePref   982 bytes
 //   "printToFilePref"              tPrintToFilePrefs         570 bytes
 //
-// The print-to-file record's blob carries the whole record, but only its two
-// switches (create the folder when missing, skip the chroma-key properties)
-// are read back: the folder itself comes back through its alias, the rest of
-// the record is not the operator's to set.
+// The print-to-file record's blob carries the whole record; what the
+// operator sets in its panel is read back: the two switches (create the
+// folder when missing, skip the chroma-key properties), the format and
+// naming type (when they name one), the prefix and the extension. The folder
+// itself comes back through its alias.
 //
 // Reading is defensive: a string whose length byte exceeds its field, or a
 // blob that ends early, stops that one blob (the fields read before it keep
@@ -55,11 +56,20 @@ std::optional<host::PlistValue> ReadFromMyUserDefaults(const std::string& key);
 // Stores the value and, with `synchronize`, writes the defaults file at once.
 // A value of nothing or an empty key is logged and stores nothing.
 void WriteToMyUserDefaults(const std::optional<host::PlistValue>& object, const std::string& key, bool synchronize);
+// Writes the defaults file now. False when it could not be written: the
+// reason goes to `error` and to the log, where it is written once until a
+// write succeeds again (start-up stores a dozen values, each of which would
+// otherwise repeat it). The values stay in memory, so the next write that
+// succeeds stores them.
+bool SynchronizeMyUserDefaults(std::string* error = nullptr);
 
-// Loads every record: factory defaults first, then each stored blob.
+// Loads every record: factory defaults first, then each stored blob. A
+// stored print-server switch that is neither 0 nor 1 is logged, takes its
+// factory value and is saved back.
 void myNewReadPreferences();
-// Stores every record blob and synchronises the defaults once.
-void myNewSavePreferences();
+// Stores every record blob and synchronises the defaults once; false (with
+// the reason in `error`) when the file could not be written.
+bool myNewSavePreferences(std::string* error = nullptr);
 
 // The stream objects: each reads or writes one live record through its
 // accessor. ReadFrom throws CException_AC (paramErr for a string longer than
@@ -92,7 +102,8 @@ class TWebUploadObject {
 };
 class TPrintToFilePrefObject {
  public:
-  // Reads the stored record's switches into the live record.
+  // Reads the stored record's switches, format, naming, prefix and
+  // extension into the live record.
   void ReadFrom(CStream_AC* stream);
   void WriteTo(CStream_AC* stream) const;
 };
@@ -109,7 +120,7 @@ std::vector<uint8_t> PrintToFilePrefBlob();
 // What a stored blob holds, decoded into a record of its own (the live
 // records are not changed): nothing when the blob is not exactly the
 // record's length or its fields do not read (a string longer than its field).
-// The print-to-file blob gives only its two switches over factory values.
+// The print-to-file blob gives what its reader takes over factory values.
 std::optional<tPrintServerPrefs> DecodePrintServerBlob(const host::PlistData& blob);
 std::optional<tSpecialPrintToFilePref> DecodePrintToFileSetBlob(const host::PlistData& blob, int16_t set);
 std::optional<tOutputFilePrefs> DecodeOutputFileBlob(const host::PlistData& blob);

@@ -200,14 +200,20 @@ void TFolderPrefsView::FillExtensionFromFormat() {
 void TPrintToFilePrefs::SetSettings(const tPrintToFilePrefs* r) {
   SetCheck("defa", r->folder.createIfMissing != 0);
   SetCheck("sapc", r->skipCKProperties != 0);
+  SetPopup("frmt", r->fileFormat);
+  SetTextOf("exte", r->extension);
+  SetPopup("nmtp", r->namingType);
+  SetTextOf("bsnm", r->baseName);
+  ShowView("view", r->namingType == 1);
 }
 
 void TPrintToFilePrefs::DoPostCreate() {
   TPreferencesView::DoPostCreate();
+  if (auto* t = Ctl<TEditText>("bsnm")) t->SetMaxLength(31);
+  if (auto* t = Ctl<TEditText>("exte")) t->SetMaxLength(31);
   tPrintToFilePrefs& live = *getMyPrintToFilePrefs();
   snapshot_ = live;
   SetSettings(&live);
-  ShowView("view", live.namingType == 1);
   UpdateFolderString(live.folder, live.folder, false);
 }
 
@@ -232,6 +238,11 @@ void TPrintToFilePrefs::StoreControls() {
   tPrintToFilePrefs& live = *getMyPrintToFilePrefs();
   if (auto on = GetCheck("defa")) live.folder.createIfMissing = *on;
   if (auto on = GetCheck("sapc")) live.skipCKProperties = *on;
+  // Item 1 of the format popup names no format; the record keeps its own.
+  if (auto item = GetPopup("frmt"); item && *item >= kFormatTIFF) live.fileFormat = *item;
+  if (auto item = GetPopup("nmtp"); item && *item >= 1) live.namingType = *item;
+  if (auto* t = Ctl<TEditText>("bsnm")) live.baseName = CStr31_AC(t->GetText());
+  if (auto* t = Ctl<TEditText>("exte")) live.extension = CStr31_AC(t->GetText());
 }
 
 // ---- Kivo-Print Center ----

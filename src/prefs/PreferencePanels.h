@@ -54,7 +54,8 @@ class TFolderPrefsView : public TPreferencesView {
   void FillExtensionFromFormat();
 };
 
-// "Print To File": the single print-to-file route's folder and two switches.
+// "Print To File": the single print-to-file route's folder, its two
+// switches, and the format, extension, naming and prefix kept with them.
 class TPrintToFilePrefs : public TFolderPrefsView {
  public:
   void DoPostCreate() override;

@@ -2,6 +2,7 @@
 #include "prefs/PreferencesWindow.h"
 
 #include "host/files/FSSpec.h"
+#include "host/sys/UserDefaults.h"
 #include "host/ui/ViewServer.h"
 #include "platform/Choosers.h"
 #include "platform/FolderLookup.h"
@@ -11,6 +12,7 @@
 #include "prefs/FolderAliases.h"
 #include "prefs/LegacyPreferences.h"
 #include "prefs/PreferencePanels.h"
+#include "prefs/PrefStore.h"
 
 int16_t gLastSelectedPreference = 1;
 
@@ -200,8 +202,7 @@ void TPreferencesWindow::DoEvent(EventNumber eventNumber, TEventHandler* source,
 }
 
 void TPreferencesWindow::StorePendingAliases() {
-  for (const auto& [id, folder] : pendingAliases_) SaveFSSpecAsAliasHandle(folder, id);
-  pendingAliases_.clear();
+  for (const auto& [id, folder] : pendingAliases_) SaveFSSpecAsAliasHandle(folder, id, false);
 }
 
 // ---- folders ----
@@ -280,15 +281,27 @@ bool DoPreferencesDialog(TPrefsServices& services) {
     return false;
   }
   prefs->SetServices(&services);
-  const IDType answer = prefs->PoseModally();
-  const bool ok = answer == kOK;
-  if (TPreferencesView* panel = prefs->CurrentPanel()) panel->SetDoSave(ok);
-  if (ok) {
-    if (TPreferencesListView* list = prefs->CategoryList()) list->RemoveCurrentPanel();
-    SavePreferences();
+  // What the store held before OK was pressed: a Cancel after a failed save
+  // must not leave the unsaved values behind in it.
+  std::optional<host::PlistDict> before;
+  bool ok = false;
+  for (;;) {
+    ok = prefs->PoseModally() == kOK;
+    if (!ok) break;
+    if (TPreferencesView* panel = prefs->CurrentPanel()) panel->StoreIntoRecord();
+    if (!before) before = PrefStoreDefaults().dictionaryRepresentation();
     prefs->StorePendingAliases();
-  } else if (TPreferencesListView* list = prefs->CategoryList()) {
-    list->RemoveCurrentPanel();
+    std::string error;
+    if (SavePreferences(&error)) break;
+    DisplayNormalMessage(CStr255_AC("The settings could not be saved: " + error +
+                                    ". They are still shown: press OK to try again, or Cancel."));
+  }
+  if (TPreferencesListView* list = prefs->CategoryList()) list->RemoveCurrentPanel();
+  if (!ok && before) {
+    host::UserDefaults& store = PrefStoreDefaults();
+    for (const auto& [key, value] : store.dictionaryRepresentation())
+      if (!before->count(key)) store.remove(key);
+    for (const auto& [key, value] : *before) store.set(key, value);
   }
   prefs->SetServices(nullptr);
   prefs->Close();

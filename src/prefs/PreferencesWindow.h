@@ -52,6 +52,8 @@ class TPreferencesView : public TView {
   // Called just before the panel is deleted: with fDoSave set, the panel
   // reads its controls back into its live record.
   void WillBeDeleted();
+  // Reads the controls into the live record now; the panel stays shown.
+  void StoreIntoRecord() { StoreControls(); }
 
  protected:
   // Reads the controls into the live record (only called when saving).
@@ -124,6 +126,8 @@ class TPreferencesWindow : public TWindow {
   // A folder chosen in a panel: its alias is stored with OK, not before.
   void QueueFolderAlias(const FSSpec& folder, int16_t aliasID) { pendingAliases_[aliasID] = folder; }
   const std::map<int16_t, FSSpec>& PendingAliases() const { return pendingAliases_; }
+  // Puts the chosen folders' aliases into the store (written with the
+  // records by the save that follows).
   void StorePendingAliases();
 
  private:
@@ -156,7 +160,9 @@ std::optional<tFolderFSSpec> ChooseFolderFor(const tFolderFSSpec& folder, int16_
 
 // Menu command 1001: runs the window modally; OK stores the shown panel and
 // saves every record and the chosen folders' aliases, Cancel reads every
-// record back and finds the stored folders again. False when the window
+// record back and finds the stored folders again. When the settings cannot
+// be written, OK tells the operator why and the window stays open with its
+// values (OK tries again, Cancel gives them up). False when the window
 // could not be made.
 bool DoPreferencesDialog(TPrefsServices& services);
 

@@ -485,6 +485,44 @@ TEST_F(AppTest, ThePageBeingPrintedShowsInTheStatusWindowAndItsPhotosGoAfterTheJ
   c_->EnableBackgroundPrinting(false);
 }
 
+TEST_F(AppTest, HideThePagePreviewHidesItWhenTheWindowActivates) {
+  TWindow* w = c_->GetStatusWindow();
+  auto* window = dynamic_cast<TBackgroundPrintWindow*>(w);
+  ASSERT_NE(window, nullptr);
+  host::GWorldHandle page = host::GWorld::Create(CLongRect_AC(0, 0, 300, 200));
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 200; ++x) {
+      uint8_t* p = page->scanline(y) + 4 * x;
+      p[0] = 255, p[1] = 230, p[2] = 10, p[3] = 10;
+    }
+  c_->SetImage(page.get(), "Page.jpg");
+  auto redInWindow = [&] {
+    w->GetWidget()->show();
+    const QImage image = w->GetWidget()->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) {
+        const QRgb c = image.pixel(x, y);
+        if (qRed(c) > 180 && qGreen(c) < 80 && qBlue(c) < 80) ++n;
+      }
+    return n;
+  };
+  EXPECT_GT(redInWindow(), 500);
+
+  getMyPrintServerPrefs()->hideImage = 1;
+  window->Activate(true);
+  EXPECT_FALSE(w->FindSubView(FourCC("imag"))->IsShown());
+  EXPECT_LT(redInWindow(), 10);
+  // A page drawn while it is hidden stays out of sight.
+  c_->SetImage(page.get(), "Page.jpg");
+  EXPECT_LT(redInWindow(), 10);
+
+  getMyPrintServerPrefs()->hideImage = 0;
+  window->Activate(true);
+  EXPECT_GT(redInWindow(), 500);
+  c_->SetImage(nullptr, "");
+}
+
 TEST_F(AppTest, PausingWhileTheSubJobIsDrawnKeepsTheJobAndHandsItsFilesToTheController) {
   WriteRedPhoto("SubA.jpg");
   WriteRedPhoto("SubB.jpg");

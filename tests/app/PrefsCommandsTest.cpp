@@ -4,6 +4,9 @@
 #include "AppTestSupport.h"
 
 #include <QCoreApplication>
+#include <fstream>
+
+#include "host/files/Alias.h"
 
 #include "app/AppServices.h"
 #include "host/sys/PropertyList.h"
@@ -115,7 +118,11 @@ TEST_F(PrefsCommands, ExportThenImportOffersToQuitAndNamesWhatWasRefused) {
   alertAnswer_ = 2;
   ASSERT_TRUE(app_->DoMenuCommand(cImportPrefs));
   ASSERT_EQ(alerts_.back().first, 1025);
-  EXPECT_NE(alerts_.back().second.find("Not imported: prefEnableRelaunch"), std::string::npos) << alerts_.back().second;
+  EXPECT_NE(alerts_.back().second.find("One setting was not imported"), std::string::npos) << alerts_.back().second;
+  EXPECT_NE(alerts_.back().second.find("Not imported:\n  prefEnableRelaunch (the start-at-login switch"),
+            std::string::npos)
+      << alerts_.back().second;
+  EXPECT_EQ(alerts_.back().second.find("folder"), std::string::npos) << "no folder moves";
   EXPECT_FALSE(app_->IsQuitting());
   EXPECT_FALSE(defaults_->contains("prefEnableRelaunch"));
 
@@ -136,6 +143,67 @@ TEST_F(PrefsCommands, ExportThenImportOffersToQuitAndNamesWhatWasRefused) {
   ASSERT_EQ(alerts_.size(), before + 1);
   EXPECT_EQ(alerts_.back().first, 1001);
   EXPECT_NE(alerts_.back().second.find("Nothing was imported"), std::string::npos);
+  EXPECT_NE(alerts_.back().second.find("  prefEnableRelaunch (the start-at-login"), std::string::npos);
+}
+
+TEST_F(PrefsCommands, ImportAlertListsEveryRefusedKeyAndEveryFolderThatMoves) {
+  const fs::path spool = base_ / "Elsewhere Spool", set2 = base_ / "Elsewhere Set 2";
+  fs::create_directories(spool);
+  fs::create_directories(set2);
+  host::PlistDict inner;
+  for (const auto& [id, folder] : {std::pair{int16_t(4506), spool}, std::pair{int16_t(4512), set2}}) {
+    host::AliasRecord alias;
+    ASSERT_EQ(host::NewAlias(folder.string(), &alias), noErr);
+    inner[AliasKey(id)] = host::PlistValue(alias.Encode());
+  }
+  // Far more refused keys than 255 characters hold.
+  for (int i = 0; i < 20; ++i) inner["Unknown Station Key " + std::to_string(i)] = host::PlistValue(true);
+  const fs::path file = base_ / "moves.plist";
+  ASSERT_TRUE(host::writePropertyListFile(file, host::PlistValue(host::PlistDict{{kPrefsDictionaryName, inner}}),
+                                          host::PlistFormat::Xml));
+  answers_ = {file};
+  alertAnswer_ = 2;
+  ASSERT_TRUE(app_->DoMenuCommand(cImportPrefs));
+  ASSERT_EQ(alerts_.size(), 1u);
+  ASSERT_EQ(alerts_[0].first, 1025);
+  const std::string& text = alerts_[0].second;
+  EXPECT_NE(text.find("The import changes where 2 folders are"), std::string::npos) << text;
+  EXPECT_NE(text.find("20 settings were not imported"), std::string::npos) << text;
+  EXPECT_NE(text.find("  the spool folder: " + spool.string() + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  the folder of print-to-file set 2: " + set2.string()), std::string::npos) << text;
+  for (int i = 0; i < 20; ++i)
+    EXPECT_NE(text.find("  Unknown Station Key " + std::to_string(i) + " (not a preference of this program)"),
+              std::string::npos)
+        << i;
+
+  // The same file again moves nothing: the stored folders are those.
+  answers_ = {file};
+  ASSERT_TRUE(app_->DoMenuCommand(cImportPrefs));
+  EXPECT_EQ(alerts_.back().second.find("folders are"), std::string::npos) << alerts_.back().second;
+}
+
+TEST_F(PrefsCommands, AFileThatIsNotAPreferenceExportIsReported) {
+  const fs::path text = base_ / "notes.plist", other = base_ / "other.plist", deep = base_ / "deep.plist";
+  std::ofstream(text) << "just some notes";
+  ASSERT_TRUE(host::writePropertyListFile(other, host::PlistValue(host::PlistDict{{"Some Other Program", int64_t(1)}}),
+                                          host::PlistFormat::Xml));
+  host::PlistValue nested = host::PlistDict{};
+  for (int i = 0; i < 40; ++i) nested = host::PlistValue(host::PlistDict{{"level", nested}});
+  ASSERT_TRUE(host::writePropertyListFile(deep, nested, host::PlistFormat::Xml));
+  for (const auto& [file, why] : {std::pair{text, "not a property list"}, std::pair{other, "it holds no \""},
+                                  std::pair{deep, "not a property list of at most 16 MB and 16 levels"}}) {
+    answers_ = {file};
+    alerts_.clear();
+    ASSERT_TRUE(app_->DoMenuCommand(cImportPrefs));
+    ASSERT_EQ(alerts_.size(), 1u) << file;
+    EXPECT_EQ(alerts_[0].first, 1001);
+    EXPECT_NE(alerts_[0].second.find("is not a preference file of Kivo-Processor"), std::string::npos);
+    EXPECT_NE(alerts_[0].second.find(why), std::string::npos) << alerts_[0].second;
+  }
+  // Cancelling the file chooser says nothing.
+  alerts_.clear();
+  ASSERT_TRUE(app_->DoMenuCommand(cImportPrefs));
+  EXPECT_TRUE(alerts_.empty());
 }
 
 }  // namespace

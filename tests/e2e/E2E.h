@@ -238,7 +238,26 @@ class Station {
   // arguments follow the program name.
   bool Start(const std::vector<std::string>& arguments = {}) {
     if (!Launch(arguments)) return false;
-    return WaitUntil([&] { return fs::is_directory(allFiles()); }, 30);
+    // The tree may be there from an earlier run: also wait until the
+    // program catches SIGTERM, so that Stop() right after Start() ends it
+    // the way it ends on any other SIGTERM.
+    return WaitUntil([&] { return fs::is_directory(allFiles()) && (CatchesSigterm() || !Alive()); }, 30);
+  }
+
+  // Whether the program has its own SIGTERM handler yet (its caught-signal
+  // mask in /proc).
+  bool CatchesSigterm() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+    return false;
+  }
+  // Running, and not a zombie waiting to be reaped.
+  bool Alive() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("State:", 0) == 0) return line.find('Z') == std::string::npos;
+    return false;
   }
 
   // Starts the program without waiting for anything.

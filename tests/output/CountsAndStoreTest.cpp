@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <limits>
 
 #include "host/base/ByteOrder.h"
 #include "host/crypto/Cipher.h"
@@ -100,6 +101,20 @@ TEST(PrintCounts, OldForeignAndDamagedFiles) {
   ASSERT_EQ(GetPrintCountIn(dir.path, &r, false, false), 0);
   EXPECT_EQ(r.chooser, 0);
   EXPECT_EQ(At(Bytes(file), 0), 9904);
+  EXPECT_EQ(Bytes(dir.path / "Kivo-X Count.old"), bigEndian) << "the old counts are kept aside, not zeroed";
+
+  // An older version counted by two jobs: the new file holds their prints,
+  // the old one (500 prints) keeps its own name beside it.
+  std::string older(16564, '\0');
+  older.replace(0, 4, std::string("\xAF\x26\x00\x00", 4));
+  older[16] = char(0xF4), older[17] = 1;  // 500 direct prints
+  Write(file, older);
+  ASSERT_EQ(AddToPrintCountIn(dir.path, 1, kCountPrintCenter, 2, 2, false, false), 0);
+  ASSERT_EQ(AddToPrintCountIn(dir.path, 1, kCountPrintCenter, 2, 2, false, false), 0);
+  ASSERT_EQ(GetPrintCountIn(dir.path, &r, false, false), 0);
+  EXPECT_EQ(r.regular, 2);
+  EXPECT_EQ(Bytes(dir.path / "Kivo-X Count copy.old"), older);
+  EXPECT_EQ(Bytes(dir.path / "Kivo-X Count.old"), bigEndian) << "an earlier one is not replaced";
 
   std::string unknown(16564, '\x11');
   Write(file, unknown);
@@ -178,6 +193,38 @@ TEST(CountDictionary, DayFileKindsTemplatesAndStationKeys) {
   EXPECT_GT(later, int64_t(UINT32_MAX));
   EXPECT_EQ(IsoDayString(later), "2045-03-01");
   EXPECT_EQ(CountFileDayString(later + 86400), "03-02-2045");
+}
+
+TEST(CountDictionary, CountersAtTheirLargestValueStayThere) {
+  outtest::TempDir dir;
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  {
+    auto day = printCountInfoObject::initWithWhich(dir.path, false);
+    day.addToCounts(1, kCountPrintToFile, 25, 1, "Full");
+  }
+  // The stored counters raised to the top by hand, one as a real number
+  // far beyond any 64-bit value.
+  {
+    auto store = ZORVEL_SecureSettings::initWithPath(DayDictionaryPath(dir.path, false, LongDateTimeNow()));
+    ASSERT_TRUE(store.has_value());
+    host::PlistValue totals = *store->objectForKey("tPrintTotals");
+    host::PlistDict& entry = *(*totals.asDict())[kProcessorStationKey].asDict();
+    entry["tPrintToFileCount"] = kMax;
+    entry["tRegularCount"] = 1e30;
+    (*(*(*entry["tPrinterCanvases"].asDict())["Print to File Set 1"].asDict())["Full"].asDict())["quantity"] = kMax;
+    store->setObject(totals, "tPrintTotals");
+    ASSERT_TRUE(store->save());
+  }
+  saveToDictionaryFile(dir.path, 3, kCountPrintToFile, 25, 1, 1, "Full");
+  saveToDictionaryFile(dir.path, 3, kCountPrintCenter, 25, 1, 1, "Full");
+  auto day = printCountInfoObject::initWithLongDateTime(dir.path, LongDateTimeNow(), false);
+  ASSERT_TRUE(day.has_value());
+  EXPECT_EQ(day->getPrintToFileCount(), kMax) << "no wrap to a negative count";
+  EXPECT_EQ(day->getRegularPrintCount(), kMax);
+  const auto& canvases = *day->getPrintCountDictionary().at("tPrinterCanvases").asDict();
+  EXPECT_EQ(*canvases.at("Print to File Set 1").find("Full")->find("quantity")->asInteger(), kMax);
+  EXPECT_EQ(SaturatingAdd64(kMax - 1, 5), kMax);
+  EXPECT_EQ(SaturatingAdd64(std::numeric_limits<int64_t>::min() + 1, -5), std::numeric_limits<int64_t>::min());
 }
 
 TEST(SecureStore, NewStoreChangesAndSaves) {

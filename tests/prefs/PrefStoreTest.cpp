@@ -109,7 +109,7 @@ void ChangeEveryStoredRecord() {
   mySetAllDefaults();
   tPrintServerPrefs& server = *getMyPrintServerPrefs();
   server.jobsDirID = 4242;
-  server.keepJobFiles = 7;  // not repaired on the way through the defaults
+  server.keepJobFiles = 1;
   server.askOnFailedJob = 1;
   server.secondRootDirID = -3;
   tSpecialPrintToFilePref& set3 = *getMyPrintToFileSetPrefs(3);
@@ -131,7 +131,7 @@ void ChangeEveryStoredRecord() {
 void ExpectEveryStoredRecordChanged() {
   const tPrintServerPrefs& server = *getMyPrintServerPrefs();
   EXPECT_EQ(server.jobsDirID, 4242);
-  EXPECT_EQ(server.keepJobFiles, 7);
+  EXPECT_EQ(server.keepJobFiles, 1);
   EXPECT_EQ(server.askOnFailedJob, 1);
   EXPECT_EQ(server.secondRootDirID, -3);
   EXPECT_TRUE(server.rootSpec.spec.name.IsEmpty());
@@ -252,6 +252,49 @@ TEST_F(PrefStore, BadBlobsStopOnlyThemselves) {
   EXPECT_EQ(ReadFromMyUserDefaults(kOutputFilesPrefKey)->asData()->size(), 260u);
   EXPECT_EQ(getMyProcessedJobsPrefs()->useNewHandOff, 1);
   EXPECT_EQ(getMyWebUploadPrefs()->folder.aliasID, 4566);  // validated after the failure
+}
+
+TEST_F(PrefStore, SwitchesOutOfRangeTakeTheirFactoryValueAndAreSavedBack) {
+  mySetAllDefaults();
+  tPrintServerPrefs& p = *getMyPrintServerPrefs();
+  p.autoStart = 0x0100;  // a 1 stored in the other byte order
+  p.keepJobFiles = 7;
+  p.hideImage = -1;
+  p.dualSwitch = 1;
+  p.jobsDirID = 4242;
+  Store(kPrintServerPrefKey, PrintServerPrefBlob());
+  mySetAllDefaults();
+
+  myNewReadPreferences();
+  EXPECT_EQ(p.autoStart, 1);
+  EXPECT_EQ(p.keepJobFiles, 1) << "job files are kept rather than deleted";
+  EXPECT_EQ(p.hideImage, 0);
+  EXPECT_EQ(p.dualSwitch, 1) << "a switch in range is kept";
+  EXPECT_EQ(p.jobsDirID, 4242);
+  // Written back at once: a fresh read of the file finds the repaired record.
+  host::UserDefaults reread(defaults_->file());
+  EXPECT_EQ(*reread.getData(kPrintServerPrefKey), PrintServerPrefBlob());
+}
+
+TEST_F(PrefStore, ASaveThatCannotBeWrittenSaysSoOnceAndKeepsTheValues) {
+  // The configuration folder is a file: nothing can be written below it.
+  WriteFileBytes(dir_ / "config");
+  host::UserDefaults blocked(dir_ / "config" / "Kivo-Processor" / "defaults.plist");
+  SetPrefStoreDefaults(&blocked);
+  mySetAllDefaults();
+  getMyOutputFilePrefs()->jpegQuality = 77;
+  std::string error;
+  EXPECT_FALSE(myNewSavePreferences(&error));
+  EXPECT_NE(error.find("config"), std::string::npos) << error;
+  EXPECT_FALSE(SynchronizeMyUserDefaults());
+  EXPECT_TRUE(blocked.contains(kOutputFilesPrefKey)) << "kept in memory for the next save";
+
+  // Once the folder can be made, the next save writes what was kept.
+  fs::remove(dir_ / "config");
+  EXPECT_TRUE(SynchronizeMyUserDefaults());
+  host::UserDefaults reread(blocked.file());
+  EXPECT_EQ(*reread.getData(kOutputFilesPrefKey), OutputFilePrefBlob());
+  SetPrefStoreDefaults(defaults_.get());
 }
 
 TEST_F(PrefStore, FolderAliasesFindTheFolderAgain) {

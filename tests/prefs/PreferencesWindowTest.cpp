@@ -5,11 +5,13 @@
 #include <QImage>
 #include <QWidget>
 #include <cstdlib>
+#include <fstream>
 
 #include "PrefsUiSupport.h"
 #include "host/files/FSSpec.h"
 #include "host/sys/Process.h"
 #include "platform/Choosers.h"
+#include "platform/Messages.h"
 #include "platform/StringLists.h"
 #include "prefs/FolderAliases.h"
 
@@ -227,6 +229,128 @@ TEST_F(PrefsUiTest, CancelledChooserChangesNothing) {
   EXPECT_EQ(dialogRequests_[0].kind, host::FileDialogKind::kChooseFolder);
   EXPECT_EQ(dialogRequests_[0].message, GetIndString(kPromptStrings, kSpoolRootPrompt).ToUTF8());
   EXPECT_EQ(dialogRequests_[1].message, GetIndString(kPromptStrings, kPrintCenterPrompt).ToUTF8());
+}
+
+TEST_F(PrefsUiTest, SettingsThatCannotBeSavedAreReportedAndTheWindowStaysOpen) {
+  const fs::path set1 = MakeFolder("Set1");
+  // The configuration folder is a file: nothing can be written below it.
+  std::ofstream(dir_ / "config") << "not a folder";
+  host::UserDefaults blocked(dir_ / "config" / "Kivo-Processor" / "defaults.plist");
+  SetPrefStoreDefaults(&blocked);
+  std::vector<std::string> messages;
+  platform::SetMessageAlertHook([&](const CStr255_AC& text) {
+    messages.push_back(text.ToUTF8());
+    return platform::kAlertDefaultItem;
+  });
+
+  for (const bool retry : {false, true}) {
+    SCOPED_TRACE(retry ? "OK again once it can be written" : "Cancel after the failed save");
+    messages.clear();
+    folderAnswers_ = {set1};
+    int poses = 0;
+    host::SetModalHook([&](TWindow& w) -> IDType {
+      auto* prefs = dynamic_cast<TPreferencesWindow*>(&w);
+      if (!prefs) return kNoIdentifier;
+      ++poses;
+      TPreferencesView* p = prefs->CurrentPanel();
+      if (poses == 1) {
+        SetOn(*p, "ausq", false);
+        ShowRow(*prefs, 4);
+        Click(*prefs->CurrentPanel(), "chng");
+        ShowRow(*prefs, 1);
+        return FourCC("ok  ");
+      }
+      // Shown again after the message, with what the operator set.
+      EXPECT_EQ(messages.size(), 1u);
+      EXPECT_FALSE(IsOn(*p, "ausq"));
+      if (!retry) return FourCC("canc");
+      fs::remove(dir_ / "config");
+      return FourCC("ok  ");
+    });
+    ASSERT_TRUE(DoPreferencesDialog(services_));
+    host::SetModalHook({});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(poses, 2);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("The settings could not be saved"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find("Not a directory"), std::string::npos) << messages[0];
+    if (!retry) {
+      // Nothing saved, and nothing unsaved left behind for a later save.
+      EXPECT_EQ(getMyPrintServerPrefs()->autoStart, 1);
+      EXPECT_FALSE(blocked.contains(kPrintServerPrefKey));
+      EXPECT_FALSE(blocked.contains(AliasKey(4511)));
+      EXPECT_FALSE(fs::is_directory(dir_ / "config"));
+    } else {
+      host::UserDefaults written(blocked.file());
+      ASSERT_TRUE(written.getData(kPrintServerPrefKey));
+      EXPECT_EQ(*written.getData(kPrintServerPrefKey), PrintServerPrefBlob());
+      EXPECT_EQ(getMyPrintServerPrefs()->autoStart, 0);
+      EXPECT_TRUE(written.contains(AliasKey(4511)));
+    }
+  }
+  platform::SetMessageAlertHook({});
+  SetPrefStoreDefaults(defaults_.get());
+}
+
+TEST_F(PrefsUiTest, SwitchesWithoutEffectHereSaySoAndFitTheirLabels) {
+  RunDialog(
+      [&](TPreferencesWindow& w) {
+        TPreferencesView* p = w.CurrentPanel();
+        for (const char* id : {"blck", "t3am"}) {
+          auto* box = qobject_cast<QAbstractButton*>(p->FindSubView(IdOf(id))->GetWidget());
+          ASSERT_NE(box, nullptr) << id;
+          EXPECT_NE(box->text().toStdString().find("(kept for the station applications)"), std::string::npos) << id;
+          EXPECT_LE(box->sizeHint().width(), box->width()) << id << ": " << box->text().toStdString();
+        }
+      },
+      FourCC("canc"));
+}
+
+TEST_F(PrefsUiTest, PrintToFileFormatNamingAndPrefixAreKeptAfterOK) {
+  RunDialog(
+      [&](TPreferencesWindow& w) {
+        ShowRow(w, 2);
+        TPreferencesView* p = w.CurrentPanel();
+        // The factory record as shown: JPEG, prefix and number, "Print".
+        EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "frmt"))->GetCurrentItem(), kFormatJPEG);
+        EXPECT_EQ(TextOf(*p, "bsnm"), "Print");
+        EXPECT_TRUE(Shown(*p, "view"));
+        Choose(*p, "frmt", kFormatPNG);
+        EXPECT_EQ(TextOf(*p, "exte"), ".PNG");
+        Type(*p, "bsnm", "Booth");
+        Choose(*p, "nmtp", 5);
+        EXPECT_FALSE(Shown(*p, "view"));
+      },
+      FourCC("ok  "));
+  // Read back from the store as the next start does.
+  mySetAllDefaults();
+  myNewReadPreferences();
+  const tPrintToFilePrefs& r = *getMyPrintToFilePrefs();
+  EXPECT_EQ(r.fileFormat, kFormatPNG);
+  EXPECT_EQ(r.extension.ToUTF8(), ".PNG");
+  EXPECT_EQ(r.namingType, 5);
+  EXPECT_EQ(r.baseName.ToUTF8(), "Booth");
+  RunDialog(
+      [&](TPreferencesWindow& w) {
+        ShowRow(w, 2);
+        TPreferencesView* p = w.CurrentPanel();
+        EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "frmt"))->GetCurrentItem(), kFormatPNG) << "not \"(none)\"";
+        EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "nmtp"))->GetCurrentItem(), 5);
+        EXPECT_EQ(TextOf(*p, "bsnm"), "Booth");
+        EXPECT_FALSE(Shown(*p, "view"));
+        Click(w, "fact");
+        EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "frmt"))->GetCurrentItem(), kFormatJPEG);
+        EXPECT_TRUE(Shown(*p, "view"));
+      },
+      FourCC("canc"));
+  // A stored format or naming that names none keeps the factory value.
+  tPrintToFilePrefs& live = *getMyPrintToFilePrefs();
+  live.fileFormat = 99;
+  live.namingType = 0;
+  WriteToMyUserDefaults(host::PlistValue(PrintToFilePrefBlob()), kPrintToFilePrefKey, true);
+  myNewReadPreferences();
+  EXPECT_EQ(live.fileFormat, kFormatJPEG);
+  EXPECT_EQ(live.namingType, 1);
 }
 
 TEST_F(PrefsUiTest, FolderLinesForAGoneFolderAndTheTopOfAVolume) {

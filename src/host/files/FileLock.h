@@ -2,11 +2,16 @@
 // while the object lives. Two programs that read, change and rewrite the
 // same files take the same lock file around the whole change, so neither
 // loses the other's update. The kernel drops the lock when a process ends.
+//
+// The lock file is opened without following a symbolic link and must be a
+// regular file: a link planted under the lock's name would otherwise make
+// the program create or open whatever file it points to.
 #pragma once
 
 #include <chrono>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace host {
 
@@ -14,9 +19,11 @@ class FileLock {
  public:
   // Creates the lock file when missing (mode 0666 before the umask) and
   // waits for the lock for at most `timeout`; nothing when the file cannot
-  // be opened or the lock is not had in time.
+  // be opened, is a link or not a regular file, or the lock is not had in
+  // time. `why` (when given) then says which.
   static std::optional<FileLock> Acquire(const std::filesystem::path& lockFile,
-                                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                                         std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                                         std::string* why = nullptr);
 
   FileLock(FileLock&& other) noexcept;
   FileLock& operator=(FileLock&& other) noexcept;

@@ -19,16 +19,6 @@ namespace host {
 
 namespace {
 
-int OpenPidfd(pid_t pid) {
-#ifdef SYS_pidfd_open
-  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-#else
-  (void)pid;
-  errno = ENOSYS;
-  return -1;
-#endif
-}
-
 constexpr int kPollMilliseconds = 100;
 
 }  // namespace
@@ -45,7 +35,7 @@ struct Workspace::Impl {
 
   void Watch(pid_t pid) {
     Child& c = children[pid];
-    c.pidfd = OpenPidfd(pid);
+    c.pidfd = openPidfd(pid);
     if (c.pidfd >= 0) {
       c.notifier = std::make_unique<QSocketNotifier>(c.pidfd, QSocketNotifier::Read);
       QObject::connect(c.notifier.get(), &QSocketNotifier::activated, &context, [this, pid] { Check(pid); });

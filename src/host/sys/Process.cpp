@@ -58,15 +58,6 @@ struct SpawnSetup {
   }
 };
 
-int openPidfd(pid_t pid) {
-#ifdef SYS_pidfd_open
-  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-#else
-  (void)pid;
-  errno = ENOSYS;
-  return -1;
-#endif
-}
 
 void appendOutput(ProcessResult& result, const char* data, std::size_t n, std::size_t cap) {
   if (result.output.size() < cap) result.output.append(data, std::min(n, cap - result.output.size()));
@@ -361,6 +352,16 @@ bool reapChild(pid_t pid, ProcessResult* result) {
     recordStatus(*result, status);
   }
   return true;
+}
+
+int openPidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  errno = ENOSYS;
+  return -1;
+#endif
 }
 
 }  // namespace host

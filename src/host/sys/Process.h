@@ -69,4 +69,8 @@ pid_t startChild(const std::string& program, const std::vector<std::string>& arg
 // once it has; false while it still runs, or when it is not our child.
 bool reapChild(pid_t pid, ProcessResult* result = nullptr);
 
+// A descriptor that becomes readable when the process ends (pidfd), or -1
+// with errno set where the kernel has none.
+int openPidfd(pid_t pid);
+
 }  // namespace host

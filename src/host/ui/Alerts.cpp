@@ -2,11 +2,17 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 #include <array>
 #include <cstdio>
 #include <map>
+#include <utility>
 
 #include "host/ui/QtBridge.h"
 #include "host/ui/View.h"
@@ -23,6 +29,11 @@ host::AlertHook& Hook() {
   return hook;
 }
 
+std::string& Details() {
+  static std::string details;
+  return details;
+}
+
 std::map<int16_t, host::AlertDef>& Alerts() {
   static std::map<int16_t, host::AlertDef> alerts = [] {
     std::map<int16_t, host::AlertDef> a;
@@ -36,7 +47,7 @@ std::map<int16_t, host::AlertDef>& Alerts() {
                {{1, "Try Again"}, {4, "Delete Job"}, {5, "Move to Unknown Jobs"}, {6, "Pause Printing"}},
                5, 5, true};
     a[1025] = {1025,
-               "The preferences were imported.\n\nQuit now so that Kivo-Processor starts with them next time?",
+               "The preferences were imported.^0\n\nQuit now so that Kivo-Processor starts with them next time?",
                {{1, "Quit Now"}, {2, "Later"}},
                2, 2, false};
     return a;
@@ -65,6 +76,43 @@ std::string LabelOf(const host::AlertDef& def, int16_t item) {
 
 }  // namespace
 
+std::unique_ptr<QDialog> host::MakeAlertWithDetails(int16_t alertId, const std::string& text,
+                                                    const std::string& details) {
+  const AlertDef def = GetAlert(alertId);
+  auto dialog = std::make_unique<QDialog>();
+  dialog->setWindowTitle(QApplication::applicationName());
+  auto* layout = new QVBoxLayout(dialog.get());
+  auto* message = new QLabel(QString::fromStdString(text));
+  message->setWordWrap(true);
+  layout->addWidget(message);
+  auto* box = new QPlainTextEdit(QString::fromStdString(details));
+  box->setObjectName("details");
+  box->setReadOnly(true);
+  box->setMinimumSize(420, 140);
+  layout->addWidget(box);
+  auto* buttons = new QDialogButtonBox;
+  const std::vector<AlertButton> items = def.buttons.empty() ? std::vector<AlertButton>{{1, "OK"}} : def.buttons;
+  for (const auto& b : items) {
+    QPushButton* button = buttons->addButton(QString::fromStdString(b.label), QDialogButtonBox::ActionRole);
+    if (b.item == def.defaultItem) button->setDefault(true);
+    QDialog* d = dialog.get();
+    QObject::connect(button, &QPushButton::clicked, d, [d, item = b.item] { d->done(item); });
+  }
+  layout->addWidget(buttons);
+  return dialog;
+}
+
+namespace {
+
+// Runs the alert with details; closing it without a button is its cancel item.
+int16_t RunAlertWithDetails(const host::AlertDef& def, const std::string& text, const std::string& details) {
+  auto dialog = host::MakeAlertWithDetails(def.id, text, details);
+  const int result = dialog->exec();
+  return result > 0 ? int16_t(result) : (def.cancelItem ? def.cancelItem : def.defaultItem);
+}
+
+}  // namespace
+
 void host::RegisterAlert(AlertDef alert) { Alerts()[alert.id] = std::move(alert); }
 
 host::AlertDef host::GetAlert(int16_t id) {
@@ -75,6 +123,8 @@ host::AlertDef host::GetAlert(int16_t id) {
 std::string host::AlertText(int16_t id) { return Substitute(GetAlert(id).text); }
 
 void host::SetAlertHook(AlertHook hook) { Hook() = std::move(hook); }
+
+void host::SetAlertDetails(std::string details) { Details() = std::move(details); }
 
 void ParamText(const CStr255_AC& p0, const CStr255_AC& p1, const CStr255_AC& p2, const CStr255_AC& p3) {
   Params() = {p0, p1, p2, p3};
@@ -87,17 +137,25 @@ int16_t MacAppAlert(int16_t alertId, void*) {
     def = {alertId, "^0", {{1, "OK"}}, 1, 1, false};
   }
   const std::string text = Substitute(def.text);
+  const std::string details = std::exchange(Details(), std::string());
+  const std::string whole = details.empty() ? text : text + "\n\n" + details;
 
   if (auto& hook = Hook()) {
-    if (int16_t answer = hook(alertId, text)) {
-      std::fprintf(stderr, "Alert %d: %s\n  -> item %d (answered by hook)\n", alertId, text.c_str(), answer);
+    if (int16_t answer = hook(alertId, whole)) {
+      std::fprintf(stderr, "Alert %d: %s\n  -> item %d (answered by hook)\n", alertId, whole.c_str(), answer);
       return answer;
     }
   }
   if (host::IsUnattended()) {
-    std::fprintf(stderr, "Alert %d: %s\n  -> item %d \"%s\" (no display: default answer)\n", alertId, text.c_str(),
+    std::fprintf(stderr, "Alert %d: %s\n  -> item %d \"%s\" (no display: default answer)\n", alertId, whole.c_str(),
                  def.defaultItem, LabelOf(def, def.defaultItem).c_str());
     return def.defaultItem;
+  }
+  if (!details.empty()) {
+    std::fprintf(stderr, "Alert %d: %s\n", alertId, whole.c_str());
+    const int16_t answer = RunAlertWithDetails(def, text, details);
+    std::fprintf(stderr, "  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
+    return answer;
   }
 
   QMessageBox box(def.caution ? QMessageBox::Warning : QMessageBox::Information, QApplication::applicationName(),

@@ -7,7 +7,12 @@
 //   1002  confirms emptying the folder "^0": 1 Delete, 2 Cancel (default 2)
 //   1003  a job failed: 1 Try Again, 4 Delete Job, 5 Move to Unknown Jobs,
 //         6 Pause Printing (default 5: nothing is lost and nothing loops)
-//   1025  preferences imported: 1 Quit Now, 2 Later (default 2)
+//   1025  preferences imported ("^0" follows the first sentence): 1 Quit
+//         Now, 2 Later (default 2)
+//
+// An alert may also carry details (SetAlertDetails): a text of any length
+// shown under the message in a scrollable box, for lists the operator may
+// need to read whole.
 //
 // With no display (host::IsUnattended) an alert is not shown: its text and
 // its default answer are written to standard error and the default answer is
@@ -16,10 +21,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/base/PascalString.h"
+
+class QDialog;
 
 namespace host {
 
@@ -45,8 +53,18 @@ std::string AlertText(int16_t id);
 
 // Lets tests and scripted runs answer alerts: the hook gets the alert number
 // and its text and returns the item to answer, or 0 for the usual answer.
+// The text a hook gets (and the line written with no display) ends with the
+// details, after an empty line.
 using AlertHook = std::function<int16_t(int16_t alertId, const std::string& text)>;
 void SetAlertHook(AlertHook hook);
+
+// Details for the next alert only (UTF-8); the alert takes them, so a later
+// alert shows none unless set again.
+void SetAlertDetails(std::string details);
+// The window an alert with details is shown in (not yet shown): `text`
+// above, the details in a read-only scrolling box named "details", and the
+// alert's buttons; a button ends the dialog with its item as the result.
+std::unique_ptr<QDialog> MakeAlertWithDetails(int16_t alertId, const std::string& text, const std::string& details);
 
 }  // namespace host
 

@@ -244,8 +244,8 @@ TEST_F(WindowsTest, EveryTextFitsItsViewInEveryWindowAndPanel) {
   c->SetPrinterAndTemplate(0, "", "");
   c->SetJobFileName("");
 
-  for (int16_t id : {int16_t(1004), int16_t(1005), int16_t(1007), int16_t(1150), int16_t(1701), int16_t(2156),
-                     int16_t(9002)}) {
+  for (int16_t id : {int16_t(1004), int16_t(1005), int16_t(1007), int16_t(1023), int16_t(1150), int16_t(1701),
+                     int16_t(2156), int16_t(9002), int16_t(9003)}) {
     TWindow* w = NewTemplateWindow(id);
     if (!w) {
       clipped.push_back(std::to_string(id) + ": the window could not be made");
@@ -254,6 +254,14 @@ TEST_F(WindowsTest, EveryTextFitsItsViewInEveryWindowAndPanel) {
     const std::vector<std::string> more = ClippedTexts(w->GetWidget(), std::to_string(id));
     clipped.insert(clipped.end(), more.begin(), more.end());
     w->Close();
+  }
+
+  if (TWindow* about = NewTemplateWindow(std::string(kNewAboutBoxNib))) {
+    const std::vector<std::string> more = ClippedTexts(about->GetWidget(), "about-box controller");
+    clipped.insert(clipped.end(), more.begin(), more.end());
+    about->Close();
+  } else {
+    clipped.push_back("about-box controller: the window could not be made");
   }
 
   // The preferences window with each of its panels, then without a category.

@@ -3,10 +3,14 @@
 // runs on the event loop and quits on SIGTERM.
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QProcess>
 #include <QTimer>
 #include <csignal>
@@ -145,6 +149,34 @@ TEST_F(Framework, AlertsAnswerWithTheirDefaultWhenNobodyCanClick) {
   EXPECT_EQ(MacAppAlert(1003), 6);
   EXPECT_EQ(MacAppAlert(1002), 2);
   host::SetAlertHook(nullptr);
+}
+
+TEST_F(Framework, AlertDetailsAreShownWholeInAScrollingBoxOnce) {
+  std::string details;
+  for (int i = 0; i < 60; ++i) details += "  Refused Key " + std::to_string(i) + " (not a preference)\n";
+  ParamText(CStr255_AC());
+  host::SetAlertDetails(details);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MacAppAlert(1025), 2);
+  EXPECT_EQ(MacAppAlert(1025), 2);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find(details), std::string::npos) << "written out whole with no display";
+  EXPECT_EQ(log.find("Refused Key 0"), log.rfind("Refused Key 0")) << "the next alert has none";
+
+  auto dialog = host::MakeAlertWithDetails(1025, "The preferences were imported.", details);
+  auto* box = dialog->findChild<QPlainTextEdit*>("details");
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->isReadOnly());
+  EXPECT_EQ(box->toPlainText().toStdString(), details);
+  dialog->show();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(box->verticalScrollBar()->maximum() > 0) << "a long list scrolls";
+  QPushButton* quit = nullptr;
+  for (auto* b : dialog->findChildren<QPushButton*>())
+    if (b->text() == "Quit Now") quit = b;
+  ASSERT_NE(quit, nullptr);
+  quit->click();
+  EXPECT_EQ(dialog->result(), 1);
 }
 
 TEST_F(Framework, JobRunnerStepsFromTheLoopWithoutReentry) {

@@ -1,0 +1,178 @@
+// Preferences the operator sets and what the running program makes of them:
+// "Hide the page preview", the print-to-file panel's format and naming
+// across a restart, and what an import tells the operator before the
+// program runs on the imported folders.
+#include <QCoreApplication>
+
+#include "e2e/E2E.h"
+#include "host/files/Alias.h"
+#include "host/sys/PropertyList.h"
+#include "host/sys/UserDefaults.h"
+#include "host/ui/Alerts.h"
+#include "host/ui/Application.h"
+#include "host/ui/FileDialogs.h"
+#include "host/ui/View.h"
+#include "host/ui/ViewServer.h"
+#include "layout/Objects.h"
+#include "platform/Messages.h"
+#include "prefs/FolderAliases.h"
+#include "prefs/PrefExport.h"
+#include "prefs/PrefRecords.h"
+#include "prefs/PrefStore.h"
+#include "prefs/PreferencePanels.h"
+
+namespace {
+
+namespace fs = e2e::fs;
+
+fs::path DefaultsOf(const e2e::Station& s) { return s.config() / "Kivo-Processor" / "defaults.plist"; }
+
+jobwriter::TJobDescription SetOneJob(const std::string& photo) {
+  jobwriter::TJobDescription job;
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  job.templateName = "Prefs";
+  job.objects.push_back(
+      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
+  return job;
+}
+
+void InitWindows() {
+  static char name[] = "test_e2e";
+  static char* argv[] = {name, nullptr};
+  host::InitFramework(1, argv);
+  host::AddViewResourceFolder(KIVO_APP_VIEWS);
+  RegisterPreferencesClasses();
+}
+
+struct NoSpoolChanges : TPrefsServices {
+  OSErr CreateImageAndJobFolders() override { return noErr; }
+  OSErr CreateImageAndJobFolders2() override { return noErr; }
+};
+
+TEST(PreferenceEffects, HideThePagePreviewIsFollowedByTheStatusWindow) {
+  e2e::Station station("hideimage");
+  mySetAllDefaults();
+  getMyPrintServerPrefs()->hideImage = 1;
+  ASSERT_TRUE(station.SetDefault(kPrintServerPrefKey, host::PlistValue(PrintServerPrefBlob())));
+  ASSERT_TRUE(station.Start()) << station.Log();
+  EXPECT_TRUE(station.WaitForLog("The page preview is hidden (\"Hide the page preview\" is on)", 20)) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Hidden.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(SetOneJob("Hidden.jpg"), "hidden.trpr"));
+  EXPECT_FALSE(station.WaitForSetOutput('A').empty()) << "the page is still made" << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+
+  e2e::Station shown("showimage");
+  ASSERT_TRUE(shown.Start()) << shown.Log();
+  EXPECT_EQ(shown.Stop(), 0);
+  EXPECT_EQ(shown.Log().find("The page preview is hidden"), std::string::npos);
+}
+
+TEST(PreferenceEffects, PrintToFileFormatAndNamingSurviveOKAndARestart) {
+  InitWindows();
+  e2e::Station station("ptfpanel");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  {
+    host::UserDefaults store(DefaultsOf(station));
+    SetPrefStoreDefaults(&store);
+    myNewReadPreferences();
+    host::SetModalHook([](TWindow& w) -> IDType {
+      auto* prefs = dynamic_cast<TPreferencesWindow*>(&w);
+      if (!prefs) return kNoIdentifier;
+      TToolboxEvent e;
+      prefs->CategoryList()->DoMouseCommand(2, e);
+      TPreferencesView* p = prefs->CurrentPanel();
+      p->FindSubView<TPopup>(FourCC("frmt"))->SetCurrentItem(kFormatTIFF, true);
+      p->FindSubView<TPopup>(FourCC("nmtp"))->SetCurrentItem(4, true);
+      p->FindSubView<TEditText>(FourCC("exte"))->SetText(".tif");
+      p->FindSubView<TEditText>(FourCC("bsnm"))->SetText("Booth");
+      return FourCC("ok  ");
+    });
+    NoSpoolChanges services;
+    EXPECT_TRUE(DoPreferencesDialog(services));
+    QCoreApplication::processEvents();
+    host::SetModalHook({});
+    SetPrefStoreDefaults(nullptr);
+  }
+  // The program reads and saves every record at start-up.
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  host::UserDefaults after(DefaultsOf(station));
+  const auto blob = after.getData(kPrintToFilePrefKey);
+  ASSERT_TRUE(blob);
+  const auto record = DecodePrintToFileBlob(*blob);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->fileFormat, kFormatTIFF);
+  EXPECT_EQ(record->namingType, 4);
+  EXPECT_EQ(record->extension.ToUTF8(), ".tif");
+  EXPECT_EQ(record->baseName.ToUTF8(), "Booth");
+}
+
+TEST(PreferenceEffects, AnImportSaysWhatItRefusedAndWhichFoldersMoveAndTheProgramUsesThem) {
+  InitWindows();
+  e2e::Station station("importtells");
+  const fs::path moved = station.base() / "Moved Set One";
+  fs::create_directories(moved);
+  host::PlistDict inner;
+  host::AliasRecord alias;
+  ASSERT_EQ(host::NewAlias(moved.string(), &alias), noErr);
+  inner[AliasKey(4511)] = host::PlistValue(alias.Encode());
+  for (int i = 0; i < 25; ++i) inner["Station Setting Number " + std::to_string(i)] = host::PlistValue(int64_t(i));
+  const fs::path file = station.base() / "import.plist";
+  ASSERT_TRUE(host::writePropertyListFile(file, host::PlistValue(host::PlistDict{{kPrefsDictionaryName, inner}}),
+                                          host::PlistFormat::Binary));
+  const fs::path notes = station.base() / "notes.plist";
+  e2e::WriteAll(notes, "shopping list");
+
+  std::vector<std::pair<int16_t, std::string>> alerts;
+  {
+    host::UserDefaults store(DefaultsOf(station));
+    SetPrefStoreDefaults(&store);
+    std::vector<fs::path> answers = {notes, file};
+    host::SetFileDialogHook([&](const host::FileDialogRequest&) -> std::optional<std::optional<host::FileDialogAnswer>> {
+      const fs::path next = answers.front();
+      answers.erase(answers.begin());
+      return std::optional<host::FileDialogAnswer>(host::FileDialogAnswer{next, 1});
+    });
+    host::SetAlertHook([&](int16_t id, const std::string& text) -> int16_t {
+      alerts.emplace_back(id, text);
+      return id == 1025 ? 1 : 0;
+    });
+    // Messages reach alert 1001, as the application has them.
+    platform::SetMessageAlertHook([](const CStr255_AC& text) {
+      ParamText(text);
+      return MacAppAlert(1001);
+    });
+    EXPECT_FALSE(ImportPreferencesAndTell());
+    EXPECT_TRUE(ImportPreferencesAndTell()) << "Quit Now";
+    host::SetAlertHook({});
+    platform::SetMessageAlertHook({});
+    host::SetFileDialogHook({});
+    SetPrefStoreDefaults(nullptr);
+  }
+  ASSERT_EQ(alerts.size(), 2u);
+  EXPECT_EQ(alerts[0].first, 1001);
+  EXPECT_NE(alerts[0].second.find("The file is not a preference file of Kivo-Processor. Nothing was imported."),
+            std::string::npos)
+      << alerts[0].second;
+  EXPECT_NE(alerts[0].second.find("not a property list"), std::string::npos) << alerts[0].second;
+  EXPECT_EQ(alerts[1].first, 1025);
+  const std::string& text = alerts[1].second;
+  EXPECT_NE(text.find("The import changes where one folder is"), std::string::npos) << text;
+  EXPECT_NE(text.find("25 settings were not imported"), std::string::npos) << text;
+  EXPECT_NE(text.find("  the folder of print-to-file set 1: " + moved.string()), std::string::npos) << text;
+  for (int i = 0; i < 25; ++i)
+    EXPECT_NE(text.find("  Station Setting Number " + std::to_string(i) + " (not a preference of this program)"),
+              std::string::npos)
+        << i;
+
+  // The next start prints set 1 into the imported folder.
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Moved.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(SetOneJob("Moved.jpg"), "moved.trpr"));
+  EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFilesBelow(moved).empty(); }, 60)) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+}  // namespace
