@@ -28,8 +28,12 @@ constexpr IDType kStat = FourCC("stat"), kCrjb = FourCC("crjb"), kTmpn = FourCC(
 constexpr CommandNumber cStartPause = 1002;
 // Idle frequency while printing runs, in ticks.
 constexpr int32_t kRunningIdleFreq = 15;
-// How long the job runner rests when there is nothing to do, in ms.
+// How long the job runner rests when there is nothing to do, in ms: a
+// quarter of a second when only its own scans find new jobs, two seconds when
+// the print jobs folder's events wake it as a job arrives (the scan is then
+// only a fallback).
 constexpr int kIdleStepDelayMs = 250;
+constexpr int kWatchedIdleStepDelayMs = 2000;
 
 }  // namespace
 
@@ -177,7 +181,7 @@ void TPrintBGBehavior::JobStep() {
   taskManager_->DoNextTask();
   // Nothing picked up: rest a little instead of spinning on the folder.
   if (taskManager_->CurrentTask() == 0 && !taskManager_->JobFile() && jobList_ && jobList_->IsEmpty() && runner_)
-    runner_->DelayNextStep(kIdleStepDelayMs);
+    runner_->DelayNextStep(jobList_->FolderEventDescriptor() >= 0 ? kWatchedIdleStepDelayMs : kIdleStepDelayMs);
 }
 
 void TPrintBGBehavior::ResetAll() { taskManager_->SetCurrentJob(pipeline::TJobSpec{pipeline::kAbortVolume, {}}); }

@@ -34,6 +34,15 @@ constexpr int16_t kLogoPicture = 410;
 
 // ---- TBackgroundPrintWindow ----
 
+namespace {
+bool HasFolderToRead(const TPrintBGBehavior* controller) {
+  return controller && !controller->IsBackgroundPrintingEnabled() && controller->GetIdleFreq() != kMaxIdleTime &&
+         pipeline::gJobFileList;
+}
+}  // namespace
+
+bool TBackgroundPrintWindow::WantsIdle() const { return inIdle_ || HasFolderToRead(GetPrintBGBehavior()); }
+
 bool TBackgroundPrintWindow::DoIdle(IdlePhase phase) {
   if (inIdle_) {
     host::Beep();
@@ -42,8 +51,7 @@ bool TBackgroundPrintWindow::DoIdle(IdlePhase phase) {
   }
   inIdle_ = true;
   TPrintBGBehavior* controller = GetPrintBGBehavior();
-  if (phase == idleContinue && controller && !controller->IsBackgroundPrintingEnabled() &&
-      controller->GetIdleFreq() != kMaxIdleTime && pipeline::gJobFileList) {
+  if (phase == idleContinue && HasFolderToRead(controller)) {
     if (pipeline::gJobFileList->FindNewJobFiles(*getMyPrintServerPrefs())) controller->UpdateJobsList();
   }
   inIdle_ = false;
@@ -251,6 +259,8 @@ void TMyChasingArrows::EnableIdle(bool on) {
   idleOn_ = on;
   SetIdleFreq(on ? 6 : kMaxIdleTime);
 }
+
+bool TMyChasingArrows::WantsIdle() const { return idleOn_ && !host::IsUnattended(); }
 
 bool TMyChasingArrows::DoIdle(IdlePhase) {
   if (idleOn_) Animate();

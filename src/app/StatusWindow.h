@@ -19,6 +19,9 @@ class TJobsListView;
 class TBackgroundPrintWindow : public TWindow {
  public:
   bool DoIdle(IdlePhase phase) override;
+  // Only while printing is off and the controller idles is there a folder
+  // to read; otherwise the window's idle times are slept through.
+  bool WantsIdle() const override;
   void DoEvent(EventNumber eventNumber, TEventHandler* source, const TToolboxEvent* event) override;
   void DoPostCreate() override;
   // On activation the spool folder is scanned for new jobs, and the page
@@ -72,6 +75,8 @@ class TMyChasingArrows : public TChasingArrows {
   void EnableIdle(bool on);
   bool IsIdleEnabled() const { return idleOn_; }
   bool DoIdle(IdlePhase phase) override;
+  // The frames are only worth drawing where somebody can see them.
+  bool WantsIdle() const override;
 
  private:
   bool idleOn_ = false;

@@ -20,6 +20,7 @@
 // same way whatever the split, so the bytes are the same at any thread count.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -59,6 +60,15 @@ bool SettingsAreValid(const myCocoaImageColorAdjustInfo& settings);
 // controls, gamma) and after it (exposure, hue, colour matrix).
 void CorrectBeforeSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
 void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
+// The same with the exposure factor and the hue rotation worked out once
+// for the picture instead of at every pixel.
+struct TAfterSharpenConstants {
+  float exposure = 1;
+  float d = 1, p = 0, m = 0;  // the hue rotation's diagonal and off-diagonal terms
+};
+TAfterSharpenConstants AfterSharpenConstants(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st);
+void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st,
+                         const TAfterSharpenConstants& k, float rgb[3]);
 float Luma(const float rgb[3]);
 // A value of 0..1 as a byte: rounded to the nearest, clamped to 0..255.
 uint8_t UnitToByte(float v);
@@ -75,6 +85,61 @@ void ApplyColorMatrix(float red, float green, float blue, float rgb[3]);
 // values: a Gaussian of standard deviation kSharpenRadius across, then down,
 // edges clamped; rows split over the pool, the same values at any count.
 bool BlurSharpenPlane(std::vector<float>& plane, int32_t w, int32_t h, host::WorkerPool& pool);
+
+// ---- the per-pixel steps, inline so that the chain's loops make no call
+// for each pixel (definitions below the declarations above).
+
+inline float Luma(const float c[3]) { return 0.2125f * c[0] + 0.7154f * c[1] + 0.0721f * c[2]; }
+
+inline void ApplyColorControls(float saturation, float brightness, float contrast, float c[3]) {
+  const float y = Luma(c);
+  for (int i = 0; i < 3; ++i) {
+    float v = y + (c[i] - y) * saturation;
+    v += brightness;
+    c[i] = (v - 0.5f) * contrast + 0.5f;
+  }
+}
+
+inline void ApplyGamma(float power, float c[3]) {
+  for (int i = 0; i < 3; ++i) c[i] = std::copysign(std::pow(std::fabs(c[i]), power), c[i]);
+}
+
+inline void ApplyColorMatrix(float red, float green, float blue, float c[3]) {
+  c[0] *= red;
+  c[1] *= green;
+  c[2] *= blue;
+}
+
+inline void CorrectBeforeSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float c[3]) {
+  using F = myCocoaImageColorAdjustInfo;
+  if (st.colorControls) ApplyColorControls(s[F::kSaturation], s[F::kBrightness], s[F::kContrast], c);
+  if (st.gamma) ApplyGamma(s[F::kGamma], c);
+}
+
+inline void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st,
+                                const TAfterSharpenConstants& k, float c[3]) {
+  using F = myCocoaImageColorAdjustInfo;
+  if (st.exposure) {
+    for (int i = 0; i < 3; ++i) c[i] *= k.exposure;
+  }
+  if (st.hue) {
+    // Rotation about (1, 1, 1): rows (d, m, p), (p, d, m), (m, p, d).
+    const float r = k.d * c[0] + k.m * c[1] + k.p * c[2];
+    const float g = k.p * c[0] + k.d * c[1] + k.m * c[2];
+    const float b = k.m * c[0] + k.p * c[1] + k.d * c[2];
+    c[0] = r; c[1] = g; c[2] = b;
+  }
+  if (st.colorMatrix) ApplyColorMatrix(s[F::kRed], s[F::kGreen], s[F::kBlue], c);
+}
+
+// floor(v * 255 + 0.5) clamped to 0..255, without a library call: for the
+// non-negative values left after the clamp, truncation is the floor.
+inline uint8_t UnitToByte(float v) {
+  const float scaled = v * 255.0f + 0.5f;
+  if (!(scaled >= 0.0f)) return 0;
+  if (scaled >= 255.0f) return 255;
+  return uint8_t(int32_t(scaled));
+}
 
 }  // namespace imaging
 

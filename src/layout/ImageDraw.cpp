@@ -323,6 +323,12 @@ void DrawSubJobIntoBox(host::GWorld* page, const TImageDrawRequest& r) {
 
 void DisposePhotoCache() { DisposeCurrentImageGWorldPtr(); }
 
+namespace {
+bool gAlwaysThroughCrop = false;
+}  // namespace
+
+void AlwaysDrawThroughCropForTesting(bool on) { gAlwaysThroughCrop = on; }
+
 host::GWorldHandle ReadPhotoForFirstImageRoute(const TImageDrawRequest& r, TJobContext& view,
                                                TImageDrawResult& placed) {
   view.AddPhotoToDelete(r.path);
@@ -467,22 +473,48 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& r,
   const CRect_AC image = S(CLongRect_AC(0, 0, drawn->height(), drawn->width()));
   const CRect_AC crop = r.useCropBounds ? image : S(getCropRect(L(image), cropMode, cropH, cropV, r.dpi));
   if (crop.IsEmpty()) return result;
-  host::GWorldHandle middle = myNewGWorld(L(crop));
-  if (!middle) {
-    result.ok = false;
-    return result;
-  }
   CRect_AC source = S(CropAndResize(L(image), L(crop), where));
   CRect_AC target = crop;
   if (!r.useCropBounds) {
     if (inset != 0) InsetRects(source, target, image, crop, inset, where);
     if (offset.h != 0 || offset.v != 0) OffsetRects(source, target, image, crop, offset);
   }
-  if (!DrawByMethod(r.job.enlargeMethod, drawn, source, middle.get(), target)) {
-    result.ok = false;
-    return result;
+  // The photo's part is first drawn into an offscreen of the crop's size.
+  // When that draw is a plain copy (the part has the crop's size, lies in
+  // the photo and fills the whole crop, and the method copies equal sizes
+  // unchanged), the crop's pixels are the photo's own, so the later draws
+  // read them from the photo, shifted by where the part lies in it; no
+  // photo-sized offscreen is made, filled and overwritten. The keying path
+  // also reads the photo's size, so there the part must be the whole photo.
+  CPoint_AC shift;
+  shift.h = C16(int32_t(source.left) - crop.left);
+  shift.v = C16(int32_t(source.top) - crop.top);
+  const bool plainCopy = r.job.enlargeMethod >= 1 && r.job.enlargeMethod <= 3 && target == crop &&
+                         source.Width() == crop.Width() && source.Height() == crop.Height() &&
+                         source.left >= image.left && source.top >= image.top && source.right <= image.right &&
+                         source.bottom <= image.bottom;
+  // A cut given by crop bounds is placed from the photo itself (below).
+  const bool keyable = r.chromaKey == nullptr || (shift.h == 0 && shift.v == 0 && drawn->bounds() == L(crop));
+  const bool readPhoto = r.useCropBounds || (plainCopy && keyable && !gAlwaysThroughCrop);
+  host::GWorldHandle middle;
+  host::GWorld* from = drawn;
+  if (!readPhoto) {
+    middle = myNewGWorld(L(crop));
+    if (!middle) {
+      result.ok = false;
+      return result;
+    }
+    if (!DrawByMethod(r.job.enlargeMethod, drawn, source, middle.get(), target)) {
+      result.ok = false;
+      return result;
+    }
+    from = middle.get();
   }
-  host::GWorld* from = middle.get();
+  // A part of the crop, in the coordinates of the offscreen it is read from.
+  auto inFrom = [&](CRect_AC rect) {
+    if (readPhoto && !r.useCropBounds) rect.Offset(shift.h, shift.v);
+    return rect;
+  };
   CRect_AC part = crop;
   if (r.cropToFill == 1) {
     part = S(CropAndResize(L(crop), L(r.box), finalWhere));
@@ -512,8 +544,8 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& r,
       return result;
     }
   } else if (r.freeRotate) {
-    DrawImageWithAngle(from, page, part, target, r);
-  } else if (!DrawByMethod(r.job.enlargeMethod, from, part, page, target)) {
+    DrawImageWithAngle(from, page, inFrom(part), target, r);
+  } else if (!DrawByMethod(r.job.enlargeMethod, from, inFrom(part), page, target)) {
     result.ok = false;
     return result;
   }

@@ -85,4 +85,9 @@ host::GWorldHandle ReadPhotoForFirstImageRoute(const TImageDrawRequest& request,
 // Empties the photo cache (the job view does it when a job ends).
 void DisposePhotoCache();
 
+// On: the new path always draws the photo's part into an offscreen of the
+// crop's size first, even where that is a plain copy. Tests compare the
+// pages drawn both ways.
+void AlwaysDrawThroughCropForTesting(bool on);
+
 }  // namespace layout

@@ -157,6 +157,71 @@ TEST(ColourCorrection, SharpenWorksOnLuminanceAndIsTheSameAtAnyThreadCount) {
   for (int y = 0; y < 77; ++y) ASSERT_EQ(0, std::memcmp(one->scanline(y), eight->scanline(y), 123 * 4)) << y;
 }
 
+// The chain over the whole picture at once, the plain way: every stage
+// before sharpening, the luminance blurred across and then down over the
+// whole picture, then the rest.
+void WholePictureReference(host::GWorld& image, const F& s) {
+  const auto st = imaging::StagesFor(s);
+  const int w = image.width(), h = image.height();
+  const float sigma = imaging::kSharpenRadius;
+  const int radius = int(std::ceil(3 * sigma));
+  std::vector<float> kernel;
+  double sum = 0;
+  for (int i = -radius; i <= radius; ++i) sum += std::exp(-double(i * i) / (2.0 * sigma * sigma));
+  for (int i = -radius; i <= radius; ++i) kernel.push_back(float(std::exp(-double(i * i) / (2.0 * sigma * sigma)) / sum));
+  std::vector<float> colour(size_t(w) * h * 3), luma(size_t(w) * h), across(luma.size()), down(luma.size());
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint8_t* p = image.scanline(y) + 4 * x;
+      float* c = &colour[3 * (size_t(y) * w + x)];
+      c[0] = p[1] / 255.0f; c[1] = p[2] / 255.0f; c[2] = p[3] / 255.0f;
+      imaging::CorrectBeforeSharpen(s, st, c);
+      luma[size_t(y) * w + x] = imaging::Luma(c);
+    }
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      float a = 0;
+      for (int k = -radius; k <= radius; ++k) a += kernel[size_t(k + radius)] * luma[size_t(y) * w + std::clamp(x + k, 0, w - 1)];
+      across[size_t(y) * w + x] = a;
+    }
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      float a = 0;
+      for (int k = -radius; k <= radius; ++k) a += kernel[size_t(k + radius)] * across[size_t(std::clamp(y + k, 0, h - 1)) * w + x];
+      down[size_t(y) * w + x] = a;
+    }
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      float* c = &colour[3 * (size_t(y) * w + x)];
+      const float d = s[F::kSharpness] * (luma[size_t(y) * w + x] - down[size_t(y) * w + x]);
+      c[0] += d; c[1] += d; c[2] += d;
+      imaging::CorrectAfterSharpen(s, st, c);
+      uint8_t* p = image.scanline(y) + 4 * x;
+      for (int i = 0; i < 3; ++i) p[i + 1] = uint8_t(std::clamp(std::floor(c[i] * 255.0f + 0.5f), 0.0f, 255.0f));
+    }
+}
+
+// Sharpening goes over the picture in bands of rows on the worker pool; the
+// bytes must be those of the whole picture done at once, for pictures of
+// one band, of bands with a short last one, and of a last band shorter
+// than the blur's reach.
+TEST(ColourCorrection, SharpenedBandsGiveTheBytesOfTheWholePicture) {
+  const F s = With({{F::kSharpness, 0.8f}, {F::kSaturation, 1.2f}, {F::kGamma, 0.9f}, {F::kExposure, 0.3f},
+                    {F::kHue, 0.2f}, {F::kRed, 1.05f}});
+  host::WorkerPool pool1(1), pool8(8);
+  for (const auto& [w, h] : {std::pair{31, 5}, std::pair{97, 64}, std::pair{50, 65}, std::pair{203, 300}}) {
+    auto want = Noise(w, h, uint32_t(w * h));
+    WholePictureReference(*want, s);
+    for (host::WorkerPool* pool : {&pool1, &pool8}) {
+      auto got = Noise(w, h, uint32_t(w * h));
+      ASSERT_TRUE(ColorAdjustmentManager().applyColorCorrection2(*got, s, pool));
+      for (int y = 0; y < h; ++y)
+        ASSERT_EQ(0, std::memcmp(want->scanline(y), got->scanline(y), size_t(w) * 4))
+            << w << " x " << h << ", row " << y << ", " << pool->threadCount() << " workers";
+    }
+  }
+}
+
 TEST(ColourCorrection, StagesAndRefusedSettings) {
   const imaging::TCorrectionStages red = imaging::StagesFor(With({{F::kRed, 0.8f}}));
   EXPECT_TRUE(red.colorMatrix);

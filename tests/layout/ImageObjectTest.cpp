@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <fstream>
 
 #include "PhotoFixtures.h"
@@ -267,4 +268,60 @@ TEST_F(ImageObject, TheNewDrawingPathLetsTheWindowsRepaintWhenThePreferencesAllo
     Draw(d);
     EXPECT_EQ(counter.polls, 0);
   }
+}
+
+// Where the new path's draw into the crop is a plain copy, the page is drawn
+// from the photo itself; the page must come out byte for byte as when the
+// crop offscreen is made and drawn from, for every resize method, crop
+// position, inset, offset, fill mode and a free angle.
+TEST_F(ImageObject, NewPathPagesAreTheSameWithAndWithoutTheCropOffscreen) {
+  {
+    auto g = host::GWorld::Create(CLongRect_AC(0, 0, 200, 300));
+    uint32_t seed = 12345;
+    for (int y = 0; y < 200; ++y)
+      for (int x = 0; x < 300; ++x) {
+        uint8_t* p = g->scanline(y) + x * 4;
+        for (int c = 1; c < 4; ++c) {
+          seed = seed * 1103515245u + 12345u;
+          p[c] = uint8_t(seed >> 24);
+        }
+      }
+    ASSERT_TRUE(host::WriteImageFile(*g, dir / "images/n.png", host::ImageFormat::kPng).ok());
+  }
+  view.values.printMode = 0;
+  struct Crop { int16_t mode, where; float h, v; };
+  const Crop crops[] = {{1, 1, 0, 0}, {6, 1, 1, 1}, {6, 3, 1, 1}, {6, 2, 4, 1}};
+  int compared = 0;
+  for (int16_t method = 1; method <= 4; ++method)
+    for (const Crop& crop : crops)
+      for (int shape = 0; shape < 4; ++shape)
+        for (int16_t fill = 0; fill <= 1; ++fill) {
+          view.values.enlargeMethod = method;
+          view.values.cropMode = crop.mode;
+          view.values.cropWhere = crop.where;
+          view.values.cropHSize = crop.h;
+          view.values.cropVSize = crop.v;
+          CImageDesc d = Desc("n.png", 2, 1);
+          d.fCropToFill = fill;
+          if (shape == 1) d.fInsetAmount = 7;
+          if (shape == 2) d.fOffset = CPoint_AC{5, -3};
+          if (shape == 3) {
+            d.fFreeRotate = 1;
+            d.fAngle = 20;
+            d.fAngleDirection = 2;
+          }
+          AlwaysDrawThroughCropForTesting(true);
+          bool okThrough = false;
+          auto through = Draw(d, &okThrough);
+          AlwaysDrawThroughCropForTesting(false);
+          bool okDirect = false;
+          auto direct = Draw(d, &okDirect);
+          const std::string what = "method " + std::to_string(method) + " crop mode " + std::to_string(crop.mode) +
+                                   " where " + std::to_string(crop.where) + " shape " + std::to_string(shape) +
+                                   " fill " + std::to_string(fill);
+          ASSERT_EQ(okThrough, okDirect) << what;
+          ASSERT_EQ(0, std::memcmp(through->pixels(), direct->pixels(), through->byteCount())) << what;
+          ++compared;
+        }
+  EXPECT_EQ(compared, 128);
 }

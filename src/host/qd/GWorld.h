@@ -34,6 +34,11 @@ class GWorld {
   // A new offscreen with the bounds and pixels of `source`, made in one pass
   // over its memory, with a fresh port state. Empty when memory runs out.
   static GWorldHandle CreateCopy(const GWorld& source);
+  // Buffers of photo and page size are kept when their offscreen goes and
+  // handed to the next one of about their size, within a fixed budget.
+  // These tell how many bytes are kept, and give them back to the system.
+  static size_t KeptBufferBytes();
+  static void ReleaseKeptBuffers();
   // An offscreen that is the current port stops being current when it goes.
   ~GWorld();
   GWorld(const GWorld&) = delete;
@@ -68,6 +73,7 @@ class GWorld {
   size_t rowBytes_ = 0;
   size_t byteCount_ = 0;
   struct FreePixels {
+    size_t capacity;
     void operator()(uint8_t* p) const;
   };
   std::unique_ptr<uint8_t, FreePixels> pixels_;

@@ -1,5 +1,6 @@
 #include "host/ui/Application.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QKeySequence>
@@ -9,6 +10,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -118,7 +120,11 @@ struct TApplication::Impl {
 TApplication::TApplication(OSType mainFileType, OSType creator)
     : impl_(std::make_unique<Impl>()), mainFileType_(mainFileType), creator_(creator) {
   gApplication = this;
-  impl_->idleTimer.setInterval(1000 / 60);
+  // The idle timer is armed for the next handler that is due, each time the
+  // event loop is about to sleep; with nothing due it stays off, so an idle
+  // program does not wake up at every tick.
+  impl_->idleTimer.setSingleShot(true);
+  impl_->idleTimer.setTimerType(Qt::PreciseTimer);
   QObject::connect(&impl_->idleTimer, &QTimer::timeout, &impl_->context, [] { TEventHandler::IdleAll(); });
 }
 
@@ -181,7 +187,9 @@ int TApplication::Run() {
     impl_->signalsInstalled = true;
   }
 
-  impl_->idleTimer.start();
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &impl_->context, [this] { ScheduleIdle(); });
+  ScheduleIdle();
   QTimer::singleShot(0, &impl_->context, [this] {
     host::ui::Guarded("DoInitialState", [this] { DoInitialState(); });
     InvalidateMenus();
@@ -190,6 +198,19 @@ int TApplication::Run() {
   const int rc = quitting_ ? 0 : QApplication::exec();
   impl_->idleTimer.stop();
   return rc;
+}
+
+void TApplication::ScheduleIdle() {
+  const int64_t wait = TEventHandler::MillisecondsUntilNextIdle();
+  QTimer& timer = impl_->idleTimer;
+  if (wait < 0) {
+    timer.stop();
+    return;
+  }
+  const int ms = int(std::min<int64_t>(wait, 1 << 30));
+  // Already armed for about then: leave it.
+  if (timer.isActive() && std::abs(timer.remainingTime() - ms) <= 1) return;
+  timer.start(ms);
 }
 
 void TApplication::Quit() {

@@ -134,6 +134,8 @@ class TApplication : public TEventHandler {
   OSType creator_;
   bool quitting_ = false;
   void RunDeferred();
+  // Arms the idle timer for the next handler that wants idle time.
+  void ScheduleIdle();
 };
 
 // The one application object while it exists.

@@ -581,6 +581,8 @@ void TChasingArrows::Animate() {
 }
 
 void TChasingArrows::SetAutoAnimate(bool on) {
+  autoAnimate_ = on;
+  if (on && host::IsUnattended()) return;
   if (on && !timer_) {
     timer_ = new QTimer();
     timer_->setInterval(125);
@@ -591,7 +593,7 @@ void TChasingArrows::SetAutoAnimate(bool on) {
   else timer_->stop();
 }
 
-bool TChasingArrows::IsAutoAnimating() const { return timer_ && timer_->isActive(); }
+bool TChasingArrows::IsAutoAnimating() const { return autoAnimate_; }
 
 void TChasingArrows::Draw(const CRect_AC& area) {
   TView::Draw(area);

@@ -193,6 +193,8 @@ class TChasingArrows : public TView {
   TChasingArrows();
   ~TChasingArrows() override;
   void Animate();
+  // Automatic animation: a frame every 125 ms while on, where a display
+  // shows it (without one nothing is drawn, so the program stays asleep).
   void SetAutoAnimate(bool on);
   bool IsAutoAnimating() const;
   int Frame() const { return frame_; }
@@ -200,6 +202,7 @@ class TChasingArrows : public TView {
 
  private:
   int frame_ = 0;
+  bool autoAnimate_ = false;
   class QTimer* timer_ = nullptr;
 };
 

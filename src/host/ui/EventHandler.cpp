@@ -5,12 +5,16 @@
 #include <cstdio>
 #include <exception>
 
-namespace host {
-uint32_t TickCount() {
+namespace {
+// Milliseconds since the tick counter's start.
+int64_t ElapsedMs() {
   static const auto start = std::chrono::steady_clock::now();
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  return static_cast<uint32_t>(ms.count() * 60 / 1000);
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
+}  // namespace
+
+namespace host {
+uint32_t TickCount() { return static_cast<uint32_t>(ElapsedMs() * 60 / 1000); }
 }  // namespace host
 
 namespace {
@@ -82,6 +86,27 @@ void TEventHandler::SetIdleFreq(int32_t ticks) {
   }
 }
 
+bool TEventHandler::WantsIdle() const { return true; }
+
+int64_t TEventHandler::MillisecondsUntilNextIdle() {
+  const int64_t nowMs = ElapsedMs();
+  const uint32_t now = static_cast<uint32_t>(nowMs * 60 / 1000);
+  int64_t soonest = -1;
+  for (const TEventHandler* h : IdleHandlers()) {
+    if (!h->WantsIdle()) continue;
+    const uint32_t since = now - h->lastIdle_;
+    const uint32_t freq = static_cast<uint32_t>(h->idleFreq_);
+    int64_t wait = 0;
+    if (since < freq) {
+      // The first millisecond at which the tick counter reaches the due tick.
+      const int64_t dueTick = int64_t(now) + int64_t(freq - since);
+      wait = std::max<int64_t>(0, (dueTick * 1000 + 59) / 60 - nowMs);
+    }
+    if (soonest < 0 || wait < soonest) soonest = wait;
+  }
+  return soonest;
+}
+
 void TEventHandler::IdleAll() {
   const std::vector<TEventHandler*> snapshot = IdleHandlers();
   for (TEventHandler* h : snapshot) {
@@ -90,6 +115,7 @@ void TEventHandler::IdleAll() {
     if (std::find(list.begin(), list.end(), h) == list.end()) continue;
     const uint32_t now = host::TickCount();
     if (now - h->lastIdle_ < static_cast<uint32_t>(h->idleFreq_)) continue;
+    if (!h->WantsIdle()) continue;
     h->lastIdle_ = now;
     try {
       h->DoIdle(idleContinue);

@@ -4,6 +4,7 @@
 // menu command before their owner and are found again by that identifier.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,9 @@ class TEventHandler {
   virtual void DoSetupMenus();
   // Called every GetIdleFreq() ticks; the result is not used.
   virtual bool DoIdle(IdlePhase phase);
+  // False while DoIdle would have nothing to do: the handler is then
+  // skipped and the program sleeps through its idle times.
+  virtual bool WantsIdle() const;
   // An event from a control (source) or another handler. The default does nothing.
   virtual void DoEvent(EventNumber eventNumber, TEventHandler* source, const TToolboxEvent* event);
 
@@ -47,6 +51,10 @@ class TEventHandler {
   // Calls DoIdle on every handler whose idle frequency has elapsed. The
   // application's idle timer calls it; tests may call it directly.
   static void IdleAll();
+  // Milliseconds until some handler that wants idle time is due (0 when one
+  // is due now), -1 when none wants any. The application's idle timer
+  // sleeps that long.
+  static int64_t MillisecondsUntilNextIdle();
 
  private:
   std::vector<std::unique_ptr<TBehavior>> behaviors_;

@@ -382,3 +382,33 @@ TEST(Platform, NoDisplayMeansOffscreen) {
 }
 
 }  // namespace
+
+// The idle timer sleeps until the next handler that wants idle time is due;
+// a handler with nothing to do is neither called nor waited for.
+TEST(IdleTime, OnlyHandlersThatWantIdleAreCalledAndWaitedFor) {
+  struct Quiet : TEventHandler {
+    bool wants = false;
+    int calls = 0;
+    bool WantsIdle() const override { return wants; }
+    bool DoIdle(IdlePhase) override {
+      ++calls;
+      return false;
+    }
+  } quiet;
+  quiet.SetIdleFreq(0);
+  EXPECT_EQ(TEventHandler::MillisecondsUntilNextIdle(), -1);
+  TEventHandler::IdleAll();
+  EXPECT_EQ(quiet.calls, 0);
+
+  quiet.wants = true;
+  EXPECT_EQ(TEventHandler::MillisecondsUntilNextIdle(), 0);
+  TEventHandler::IdleAll();
+  EXPECT_EQ(quiet.calls, 1);
+
+  quiet.SetIdleFreq(15);  // a quarter of a second after the last call
+  const int64_t wait = TEventHandler::MillisecondsUntilNextIdle();
+  EXPECT_GE(wait, 0);
+  EXPECT_LE(wait, 250);
+  quiet.SetIdleFreq(kMaxIdleTime);
+  EXPECT_EQ(TEventHandler::MillisecondsUntilNextIdle(), -1);
+}
