@@ -45,17 +45,26 @@ const std::set<int16_t>& KnownAliasIDs() {
   return ids;
 }
 
-bool IsSwitch(int16_t v) { return v == 0 || v == 1; }
 bool InRange(int v, int lo, int hi) { return v >= lo && v <= hi; }
+
+// The first of `switches` in `record` that is neither 0 nor 1, named; the
+// same lists repair a stored record when it is read.
+template <class Record>
+std::optional<std::string> CheckSwitches(Record record, std::span<const tRecordSwitch<Record>> switches) {
+  for (const tRecordSwitch<Record>& s : switches) {
+    const int16_t value = s.field(record);
+    if (value != 0 && value != 1) return std::string("switch ") + s.name + " out of range";
+  }
+  return std::nullopt;
+}
 
 // The fields a set and the web-upload record share.
 std::optional<std::string> CheckSpecial(const tSpecialPrintToFilePref& r) {
-  if (!IsSwitch(r.folder.createIfMissing)) return "create-folder switch out of range";
+  if (auto why = CheckSwitches(r, SpecialPrintToFileSwitches())) return why;
   if (!InRange(r.orientation, 1, 2)) return "orientation out of range";
   if (!InRange(r.rotation, 1, 2)) return "rotation out of range";
   if (!InRange(r.fileFormat, kFormatTIFF, kFormatJPEGForWeb)) return "file format out of range";
   if (!InRange(r.namingType, 1, 8)) return "naming type out of range";
-  if (!IsSwitch(r.forceOrientation) || !IsSwitch(r.skipCKProperties)) return "switch out of range";
   return std::nullopt;
 }
 
@@ -196,18 +205,14 @@ std::optional<std::string> CheckImportedPreference(const std::string& key, const
   if (key == kPrintServerPrefKey) {
     auto r = DecodePrintServerBlob(*data);
     if (!r) return "not a 350-byte print-server record";
-    for (const tPrintServerSwitch& s : PrintServerSwitches())
-      if (!IsSwitch((*r).*s.field)) return "switch out of range";
-    return std::nullopt;
+    return CheckSwitches(*r, PrintServerSwitches());
   }
   if (const int set = SetOfKey(key)) {
     auto r = DecodePrintToFileSetBlob(*data, int16_t(set));
     if (!r) return "not a 982-byte set record";
     if (r->folder.aliasID != kPrintToFileSetAliasBase + set) return "folder alias id of another set";
     if (auto why = CheckSpecial(*r)) return why;
-    if (!IsSwitch(r->createJpegForWeb) || !IsSwitch(r->doNotResizeJpegForWeb) || !IsSwitch(r->doNotResizePng) ||
-        !IsSwitch(r->overwrite))
-      return "switch out of range";
+    if (auto why = CheckSwitches(*r, PrintToFileSetSwitches())) return why;
     if (r->maxSize < 1) return "maximum size out of range";
     if (!InRange(r->ftpSite, 1, 5)) return "upload site out of range";
     return std::nullopt;
@@ -227,14 +232,12 @@ std::optional<std::string> CheckImportedPreference(const std::string& key, const
     auto r = DecodeProcessedJobsBlob(*data);
     if (!r) return "not a 616-byte print-centre record";
     if (r->folder.aliasID != kProcessedJobsAliasID) return "folder alias id of another folder";
-    if (!IsSwitch(r->folder.createIfMissing) || !IsSwitch(r->useNewHandOff)) return "switch out of range";
-    return std::nullopt;
+    return CheckSwitches(*r, ProcessedJobsSwitches());
   }
   // The print-to-file switches.
   auto r = DecodePrintToFileBlob(*data);
   if (!r) return "not a 570-byte print-to-file record";
-  if (!IsSwitch(r->folder.createIfMissing) || !IsSwitch(r->skipCKProperties)) return "switch out of range";
-  return std::nullopt;
+  return CheckSwitches(*r, PrintToFileSwitches());
 }
 
 bool CopyToUserDefaultsObjectForKey(const host::PlistDict& dictionary, const std::string& key, bool force) {

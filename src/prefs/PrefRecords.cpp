@@ -192,21 +192,73 @@ void validateWebUploadPrefs(tSpecialPrintToFilePref* p) {
   p->folder.aliasID = kWebUploadAliasID;
 }
 
-std::span<const tPrintServerSwitch> PrintServerSwitches() {
-  static constexpr tPrintServerSwitch kSwitches[] = {
-      {"enableBackground", &tPrintServerPrefs::enableBackground},
-      {"autoStart", &tPrintServerPrefs::autoStart},
-      {"createRootIfMissing", &tPrintServerPrefs::createRootIfMissing},
-      {"blckSwitch", &tPrintServerPrefs::blckSwitch},
-      {"keepJobFiles", &tPrintServerPrefs::keepJobFiles},
-      {"dualSwitch", &tPrintServerPrefs::dualSwitch},
-      {"fullRescan", &tPrintServerPrefs::fullRescan},
-      {"hideImage", &tPrintServerPrefs::hideImage},
-      {"askOnFailedJob", &tPrintServerPrefs::askOnFailedJob},
-      {"t3amSwitch", &tPrintServerPrefs::t3amSwitch},
+#define KIVO_SWITCH(Record, path) \
+  tRecordSwitch<Record> { #path, [](Record& r) -> int16_t& { return r.path; } }
+
+std::span<const tRecordSwitch<tPrintServerPrefs>> PrintServerSwitches() {
+  static constexpr tRecordSwitch<tPrintServerPrefs> kSwitches[] = {
+      KIVO_SWITCH(tPrintServerPrefs, enableBackground), KIVO_SWITCH(tPrintServerPrefs, autoStart),
+      KIVO_SWITCH(tPrintServerPrefs, createRootIfMissing), KIVO_SWITCH(tPrintServerPrefs, blckSwitch),
+      KIVO_SWITCH(tPrintServerPrefs, keepJobFiles),     KIVO_SWITCH(tPrintServerPrefs, dualSwitch),
+      KIVO_SWITCH(tPrintServerPrefs, fullRescan),       KIVO_SWITCH(tPrintServerPrefs, hideImage),
+      KIVO_SWITCH(tPrintServerPrefs, askOnFailedJob),   KIVO_SWITCH(tPrintServerPrefs, t3amSwitch),
   };
   return kSwitches;
 }
+
+std::span<const tRecordSwitch<tSpecialPrintToFilePref>> SpecialPrintToFileSwitches() {
+  static constexpr tRecordSwitch<tSpecialPrintToFilePref> kSwitches[] = {
+      KIVO_SWITCH(tSpecialPrintToFilePref, folder.createIfMissing),
+      KIVO_SWITCH(tSpecialPrintToFilePref, forceOrientation),
+      KIVO_SWITCH(tSpecialPrintToFilePref, skipCKProperties),
+  };
+  return kSwitches;
+}
+
+std::span<const tRecordSwitch<tSpecialPrintToFilePref>> PrintToFileSetSwitches() {
+  static constexpr tRecordSwitch<tSpecialPrintToFilePref> kSwitches[] = {
+      KIVO_SWITCH(tSpecialPrintToFilePref, createJpegForWeb),
+      KIVO_SWITCH(tSpecialPrintToFilePref, doNotResizeJpegForWeb),
+      KIVO_SWITCH(tSpecialPrintToFilePref, doNotResizePng),
+      KIVO_SWITCH(tSpecialPrintToFilePref, overwrite),
+  };
+  return kSwitches;
+}
+
+std::span<const tRecordSwitch<tProcessedJobsPrefs>> ProcessedJobsSwitches() {
+  static constexpr tRecordSwitch<tProcessedJobsPrefs> kSwitches[] = {
+      KIVO_SWITCH(tProcessedJobsPrefs, folder.createIfMissing),
+      KIVO_SWITCH(tProcessedJobsPrefs, useNewHandOff),
+  };
+  return kSwitches;
+}
+
+std::span<const tRecordSwitch<tPrintToFilePrefs>> PrintToFileSwitches() {
+  static constexpr tRecordSwitch<tPrintToFilePrefs> kSwitches[] = {
+      KIVO_SWITCH(tPrintToFilePrefs, folder.createIfMissing),
+      KIVO_SWITCH(tPrintToFilePrefs, skipCKProperties),
+  };
+  return kSwitches;
+}
+
+#undef KIVO_SWITCH
+
+namespace {
+
+// Puts each listed switch of `record` that is neither 0 nor 1 back to its
+// value in `factory`, adding what it repaired to `repaired`.
+template <class Record>
+void RepairSwitches(Record& record, Record& factory, std::span<const tRecordSwitch<Record>> switches,
+                    std::vector<tRepairedSwitch>& repaired) {
+  for (const tRecordSwitch<Record>& s : switches) {
+    int16_t& value = s.field(record);
+    if (value == 0 || value == 1) continue;
+    repaired.push_back({s.name, value, s.field(factory)});
+    value = s.field(factory);
+  }
+}
+
+}  // namespace
 
 std::vector<tRepairedSwitch> RepairPrintServerSwitches(tPrintServerPrefs* p) {
   std::vector<tRepairedSwitch> repaired;
@@ -214,12 +266,44 @@ std::vector<tRepairedSwitch> RepairPrintServerSwitches(tPrintServerPrefs* p) {
   tPrintServerPrefs factory;
   setMyPrintServerPrefToFactoryDefaults(&factory);
   factory.keepJobFiles = 1;
-  for (const tPrintServerSwitch& s : PrintServerSwitches()) {
-    int16_t& value = p->*s.field;
-    if (value == 0 || value == 1) continue;
-    repaired.push_back({s.name, value, factory.*s.field});
-    value = factory.*s.field;
-  }
+  RepairSwitches(*p, factory, PrintServerSwitches(), repaired);
+  return repaired;
+}
+
+std::vector<tRepairedSwitch> RepairPrintToFileSetSwitches(tSpecialPrintToFilePref* p, int16_t set) {
+  std::vector<tRepairedSwitch> repaired;
+  if (!p) return repaired;
+  tSpecialPrintToFilePref factory;
+  setMyPrintToFileSetPrefsToFactoryDefaults(&factory, set);
+  RepairSwitches(*p, factory, SpecialPrintToFileSwitches(), repaired);
+  RepairSwitches(*p, factory, PrintToFileSetSwitches(), repaired);
+  return repaired;
+}
+
+std::vector<tRepairedSwitch> RepairWebUploadSwitches(tSpecialPrintToFilePref* p) {
+  std::vector<tRepairedSwitch> repaired;
+  if (!p) return repaired;
+  tSpecialPrintToFilePref factory;
+  setMyWebUploadPrefsToFactoryDefaults(&factory);
+  RepairSwitches(*p, factory, SpecialPrintToFileSwitches(), repaired);
+  return repaired;
+}
+
+std::vector<tRepairedSwitch> RepairProcessedJobsSwitches(tProcessedJobsPrefs* p) {
+  std::vector<tRepairedSwitch> repaired;
+  if (!p) return repaired;
+  tProcessedJobsPrefs factory;
+  setMyProcessedJobsPrefToFactoryDefaults(&factory);
+  RepairSwitches(*p, factory, ProcessedJobsSwitches(), repaired);
+  return repaired;
+}
+
+std::vector<tRepairedSwitch> RepairPrintToFileSwitches(tPrintToFilePrefs* p) {
+  std::vector<tRepairedSwitch> repaired;
+  if (!p) return repaired;
+  tPrintToFilePrefs factory;
+  setMyPrintToFilePrefToFactoryDefaults(&factory);
+  RepairSwitches(*p, factory, PrintToFileSwitches(), repaired);
   return repaired;
 }
 

@@ -248,24 +248,39 @@ void validatePrintToFileSetPrefs(tSpecialPrintToFilePref* p);
 void validateAllPrintToFileSetPrefs();
 void validateWebUploadPrefs(tSpecialPrintToFilePref* p);
 
-// The switches (0 off, 1 on) of the print-server record, by field name.
-// Stored records are checked against them when read and when imported.
-struct tPrintServerSwitch {
+// A switch (0 off, 1 on) of a stored record: its field name and the field.
+// Stored records are checked against these lists when read and when
+// imported, so both agree on what a switch is.
+template <class Record>
+struct tRecordSwitch {
   const char* name;
-  int16_t tPrintServerPrefs::*field;
+  int16_t& (*field)(Record&);
 };
-std::span<const tPrintServerSwitch> PrintServerSwitches();
-// A switch repaired by RepairPrintServerSwitches: its name, the value found
-// and the value put in its place.
+std::span<const tRecordSwitch<tPrintServerPrefs>> PrintServerSwitches();
+// The switches a print-to-file set shares with the web-upload record.
+std::span<const tRecordSwitch<tSpecialPrintToFilePref>> SpecialPrintToFileSwitches();
+// The switches only a print-to-file set gives a meaning.
+std::span<const tRecordSwitch<tSpecialPrintToFilePref>> PrintToFileSetSwitches();
+std::span<const tRecordSwitch<tProcessedJobsPrefs>> ProcessedJobsSwitches();
+std::span<const tRecordSwitch<tPrintToFilePrefs>> PrintToFileSwitches();
+
+// A switch repaired by one of the Repair...Switches calls: its name, the
+// value found and the value put in its place.
 struct tRepairedSwitch {
   const char* name;
   int16_t found;
   int16_t repaired;
 };
-// Puts every switch that is neither 0 nor 1 back to its factory value
-// (`keepJobFiles` to 1, as validatePrintServerPrefs does: keeping a job's
-// files loses nothing); returns what was repaired.
+// Each puts every switch of its record that is neither 0 nor 1 back to the
+// record's factory value and returns what was repaired. `keepJobFiles` goes
+// to 1, as validatePrintServerPrefs does: keeping a job's files loses
+// nothing. A set's `overwrite` goes to its factory 0, which never replaces a
+// file already written.
 std::vector<tRepairedSwitch> RepairPrintServerSwitches(tPrintServerPrefs* p);
+std::vector<tRepairedSwitch> RepairPrintToFileSetSwitches(tSpecialPrintToFilePref* p, int16_t set);
+std::vector<tRepairedSwitch> RepairWebUploadSwitches(tSpecialPrintToFilePref* p);
+std::vector<tRepairedSwitch> RepairProcessedJobsSwitches(tProcessedJobsPrefs* p);
+std::vector<tRepairedSwitch> RepairPrintToFileSwitches(tPrintToFilePrefs* p);
 
 // The extension of a file format (".jpg", ".tif", ...; ".???" for others).
 CStr255_AC getExtensionFromFileType(int16_t format);

@@ -488,6 +488,23 @@ std::optional<tPrintToFilePrefs> DecodePrintToFileBlob(const host::PlistData& bl
 
 // ---- read and save ----
 
+namespace {
+
+// A switch is 0 or 1, as import requires; anything else (a byte-swapped 1
+// reads as 256) has been put back to its factory value by the caller's
+// repair. Each repair is logged and the record is stored back at once, so the
+// next start reads a sound record.
+template <class Encode>
+void SaveRepairedSwitches(const std::string& key, const std::vector<tRepairedSwitch>& repaired, Encode encode) {
+  if (repaired.empty()) return;
+  for (const tRepairedSwitch& r : repaired)
+    platform::LogF("The preference [%s] held %d for %s, which is not a switch: %d is used and saved", key.c_str(),
+                   int(r.found), r.name, int(r.repaired));
+  WriteToMyUserDefaults(host::PlistValue(encode()), key, true);
+}
+
+}  // namespace
+
 void myNewReadPreferences() {
   mySetAllDefaults();
 
@@ -498,22 +515,22 @@ void myNewReadPreferences() {
     if (!ReadBlob(kPrintServerPrefKey, *blob, [](CStream_AC& s) { TPrintServerPrefObject().ReadFrom(&s); })) {
       ReplaceDamagedRecord(kPrintServerPrefKey, [] { setMyPrintServerPrefToFactoryDefaults(getMyPrintServerPrefs()); },
                            PrintServerPrefBlob);
-    } else if (const auto repaired = RepairPrintServerSwitches(getMyPrintServerPrefs()); !repaired.empty()) {
-      // A switch is 0 or 1, as import requires; anything else (a byte-swapped
-      // 1 reads as 256) is taken as the factory value and stored back.
-      for (const tRepairedSwitch& r : repaired)
-        platform::LogF("The preference [%s] held %d for %s, which is not a switch: %d is used and saved",
-                       kPrintServerPrefKey, int(r.found), r.name, int(r.repaired));
-      WriteToMyUserDefaults(host::PlistValue(PrintServerPrefBlob()), kPrintServerPrefKey, true);
+    } else {
+      SaveRepairedSwitches(kPrintServerPrefKey, RepairPrintServerSwitches(getMyPrintServerPrefs()),
+                           PrintServerPrefBlob);
     }
   }
   for (int16_t set = 1; set <= 8; ++set) {
     const std::string key = PrintToFileSetKey(set);
     auto blob = StoredBlob(key);
-    if (blob && !ReadBlob(key, *blob, [set](CStream_AC& s) { TPrintToFileSetObject().ReadFrom(&s, set); }))
+    if (!blob) continue;
+    if (!ReadBlob(key, *blob, [set](CStream_AC& s) { TPrintToFileSetObject().ReadFrom(&s, set); }))
       ReplaceDamagedRecord(
           key, [set] { setMyPrintToFileSetPrefsToFactoryDefaults(getMyPrintToFileSetPrefs(set), set); },
           [set] { return PrintToFileSetBlob(set); });
+    else
+      SaveRepairedSwitches(key, RepairPrintToFileSetSwitches(getMyPrintToFileSetPrefs(set), set),
+                           [set] { return PrintToFileSetBlob(set); });
   }
   validateAllPrintToFileSetPrefs();
 
@@ -522,16 +539,27 @@ void myNewReadPreferences() {
     ReplaceDamagedRecord(kOutputFilesPrefKey, [] { setMyOutputFilePrefToFactoryDefaults(getMyOutputFilePrefs()); },
                          OutputFilePrefBlob);
   blob = StoredBlob(kPrintCenterPrefsKey);
-  if (blob && !ReadBlob(kPrintCenterPrefsKey, *blob, [](CStream_AC& s) { TProcessedJobObject().ReadFrom(&s); }))
-    ReplaceDamagedRecord(kPrintCenterPrefsKey, [] { setMyProcessedJobsPrefToFactoryDefaults(getMyProcessedJobsPrefs()); },
-                         ProcessedJobsPrefBlob);
+  if (blob) {
+    if (!ReadBlob(kPrintCenterPrefsKey, *blob, [](CStream_AC& s) { TProcessedJobObject().ReadFrom(&s); }))
+      ReplaceDamagedRecord(kPrintCenterPrefsKey,
+                           [] { setMyProcessedJobsPrefToFactoryDefaults(getMyProcessedJobsPrefs()); },
+                           ProcessedJobsPrefBlob);
+    else
+      SaveRepairedSwitches(kPrintCenterPrefsKey, RepairProcessedJobsSwitches(getMyProcessedJobsPrefs()),
+                           ProcessedJobsPrefBlob);
+  }
   blob = StoredBlob(kWebUploadPrefsKey);
-  if (blob && !ReadBlob(kWebUploadPrefsKey, *blob, [](CStream_AC& s) { TWebUploadObject().ReadFrom(&s); }))
-    ReplaceDamagedRecord(kWebUploadPrefsKey, [] { setMyWebUploadPrefsToFactoryDefaults(getMyWebUploadPrefs()); },
-                         WebUploadPrefBlob);
+  if (blob) {
+    if (!ReadBlob(kWebUploadPrefsKey, *blob, [](CStream_AC& s) { TWebUploadObject().ReadFrom(&s); }))
+      ReplaceDamagedRecord(kWebUploadPrefsKey, [] { setMyWebUploadPrefsToFactoryDefaults(getMyWebUploadPrefs()); },
+                           WebUploadPrefBlob);
+    else
+      SaveRepairedSwitches(kWebUploadPrefsKey, RepairWebUploadSwitches(getMyWebUploadPrefs()), WebUploadPrefBlob);
+  }
   validateWebUploadPrefs(getMyWebUploadPrefs());
-  if (auto blob = StoredBlob(kPrintToFilePrefKey))
-    ReadBlob(kPrintToFilePrefKey, *blob, [](CStream_AC& s) { TPrintToFilePrefObject().ReadFrom(&s); });
+  if (auto blob = StoredBlob(kPrintToFilePrefKey);
+      blob && ReadBlob(kPrintToFilePrefKey, *blob, [](CStream_AC& s) { TPrintToFilePrefObject().ReadFrom(&s); }))
+    SaveRepairedSwitches(kPrintToFilePrefKey, RepairPrintToFileSwitches(getMyPrintToFilePrefs()), PrintToFilePrefBlob);
 }
 
 bool myNewSavePreferences(std::string* error) {

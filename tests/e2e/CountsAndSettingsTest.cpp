@@ -156,10 +156,18 @@ TEST(CountsAndSettings, ASwitchStoredInTheOtherByteOrderIsRepairedAndSaved) {
   mySetAllDefaults();
   getMyPrintServerPrefs()->autoStart = 0x0100;
   ASSERT_TRUE(station.SetDefault(kPrintServerPrefKey, host::PlistValue(PrintServerPrefBlob())));
+  // A set's overwrite switch read as on would replace files already written.
+  getMyPrintToFileSetPrefs(3)->overwrite = 0x0100;
+  ASSERT_TRUE(station.SetDefault(PrintToFileSetKey(3), host::PlistValue(PrintToFileSetBlob(3))));
+  mySetAllDefaults();
   ASSERT_TRUE(station.Start()) << station.Log();
   EXPECT_TRUE(PrintOne(station, "swapped")) << "printing is on" << station.Log();
   EXPECT_EQ(station.Stop(), 0);
   EXPECT_NE(station.Log().find("held 256 for autoStart, which is not a switch: 1 is used and saved"),
+            std::string::npos)
+      << station.Log();
+  EXPECT_NE(station.Log().find("[" + PrintToFileSetKey(3) + "] held 256 for overwrite, which is not a switch: 0 "
+                               "is used and saved"),
             std::string::npos)
       << station.Log();
   host::UserDefaults stored(DefaultsOf(station));
@@ -168,6 +176,11 @@ TEST(CountsAndSettings, ASwitchStoredInTheOtherByteOrderIsRepairedAndSaved) {
   const auto record = DecodePrintServerBlob(*blob);
   ASSERT_TRUE(record);
   EXPECT_EQ(record->autoStart, 1);
+  const auto setBlob = stored.getData(PrintToFileSetKey(3));
+  ASSERT_TRUE(setBlob);
+  const auto set = DecodePrintToFileSetBlob(*setBlob, 3);
+  ASSERT_TRUE(set);
+  EXPECT_EQ(set->overwrite, 0);
 }
 
 TEST(CountsAndSettings, AStartWithPrintingOffSaysSo) {

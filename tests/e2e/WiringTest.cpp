@@ -121,7 +121,9 @@ TEST(Wiring, DirectPrinterPagesAreTurnedAndFittedToTheOutputSizeOfEachPrinterTab
     EXPECT_EQ(handOff->height(), c.height) << name;
     EXPECT_EQ(handOff->bytes.size(), 15041u + size_t(c.width) * size_t(c.height) * 3) << name;
     EXPECT_GT(handOff->rgb(c.width / 2, c.height / 2)[0], 180) << name;
-    if (c.printer != 11) EXPECT_TRUE(IsRed(handOff->rgb(c.width / 2, c.height / 2))) << name;
+    if (c.printer != 11) {
+      EXPECT_TRUE(IsRed(handOff->rgb(c.width / 2, c.height / 2))) << name;
+    }
   }
   // Printer 45's page is fitted, not stretched: 1632 x 1088 centred, white
   // either side.

@@ -14,6 +14,7 @@
 #include "host/sys/Process.h"
 #include "host/sys/UserDefaults.h"
 #include "prefs/FolderAliases.h"
+#include "prefs/PrefExport.h"
 #include "prefs/PrefStore.h"
 
 namespace fs = std::filesystem;
@@ -276,6 +277,49 @@ TEST_F(PrefStore, SwitchesOutOfRangeTakeTheirFactoryValueAndAreSavedBack) {
   EXPECT_EQ(*reread.getData(kPrintServerPrefKey), PrintServerPrefBlob());
 }
 
+TEST_F(PrefStore, SwitchesOutOfRangeInEveryRecordAreRepairedAndSavedBack) {
+  mySetAllDefaults();
+  getMyPrintToFileSetPrefs(2)->overwrite = 0x0100;
+  getMyPrintToFileSetPrefs(2)->folder.createIfMissing = 9;
+  getMyPrintToFileSetPrefs(2)->doNotResizePng = 1;
+  getMyPrintToFileSetPrefs(2)->maxSize = 1234;
+  getMyWebUploadPrefs()->skipCKProperties = -3;
+  getMyProcessedJobsPrefs()->useNewHandOff = 2;
+  getMyPrintToFilePrefs()->skipCKProperties = 0x0100;
+  Store(PrintToFileSetKey(2), PrintToFileSetBlob(2));
+  Store(kWebUploadPrefsKey, WebUploadPrefBlob());
+  Store(kPrintCenterPrefsKey, ProcessedJobsPrefBlob());
+  Store(kPrintToFilePrefKey, PrintToFilePrefBlob());
+  const char* const keys[] = {"PrintToFileSet 2", kWebUploadPrefsKey, kPrintCenterPrefsKey, kPrintToFilePrefKey};
+  ASSERT_EQ(PrintToFileSetKey(2), keys[0]);
+  for (const char* key : keys)
+    EXPECT_TRUE(CheckImportedPreference(key, host::PlistValue(*defaults_->getData(key)))) << key << " is refused";
+  mySetAllDefaults();
+  tSpecialPrintToFilePref factorySet;
+  setMyPrintToFileSetPrefsToFactoryDefaults(&factorySet, 2);
+  tProcessedJobsPrefs factoryCentre;
+  setMyProcessedJobsPrefToFactoryDefaults(&factoryCentre);
+
+  myNewReadPreferences();
+  const tSpecialPrintToFilePref& set = *getMyPrintToFileSetPrefs(2);
+  EXPECT_EQ(set.overwrite, 0) << "a file already written is never replaced";
+  EXPECT_EQ(set.folder.createIfMissing, factorySet.folder.createIfMissing);
+  EXPECT_EQ(set.doNotResizePng, 1) << "a switch in range is kept";
+  EXPECT_EQ(set.maxSize, 1234);
+  EXPECT_EQ(getMyWebUploadPrefs()->skipCKProperties, 0);
+  EXPECT_EQ(getMyProcessedJobsPrefs()->useNewHandOff, factoryCentre.useNewHandOff);
+  EXPECT_EQ(getMyPrintToFilePrefs()->skipCKProperties, 0);
+  // Every repaired record is written back, and what import would refuse is
+  // exactly what a read repairs: the stored records now pass its check.
+  host::UserDefaults reread(defaults_->file());
+  EXPECT_EQ(*reread.getData(PrintToFileSetKey(2)), PrintToFileSetBlob(2));
+  EXPECT_EQ(*reread.getData(kWebUploadPrefsKey), WebUploadPrefBlob());
+  EXPECT_EQ(*reread.getData(kPrintCenterPrefsKey), ProcessedJobsPrefBlob());
+  EXPECT_EQ(*reread.getData(kPrintToFilePrefKey), PrintToFilePrefBlob());
+  for (const char* key : keys)
+    EXPECT_EQ(CheckImportedPreference(key, host::PlistValue(*reread.getData(key))), std::nullopt) << key;
+}
+
 TEST_F(PrefStore, ASaveThatCannotBeWrittenSaysSoOnceAndKeepsTheValues) {
   // The configuration folder is a file: nothing can be written below it.
   WriteFileBytes(dir_ / "config");
@@ -339,7 +383,9 @@ TEST_F(PrefStore, SaveStructReplacesTheResourceInTheFork) {
   for (int round = 0; round < 2; ++round) {
     TFile file;
     ASSERT_EQ(file.SpecifyWithPath(image.string()), noErr);
-    if (round == 0) ASSERT_EQ(file.CreateRsrcFork(), noErr);
+    if (round == 0) {
+      ASSERT_EQ(file.CreateRsrcFork(), noErr);
+    }
     ASSERT_EQ(file.OpenRsrcFork(fsRdWrPerm), noErr);
     if (round == 0) SaveStruct(file, first, 128, CStr255_AC("Image Props"), 4, FourCC("Pref"));
     else SaveStruct(file, second, 128, CStr255_AC("Image Props"), 2, FourCC("Pref"));

@@ -77,7 +77,9 @@ struct ChromaKeyJob : ::testing::Test {
     host::ResourceMap map;
     if (!include.empty()) map.Set(FourCC("Pref"), 5011, "", include, false);
     if (!exclusion.empty()) map.Set(FourCC("Pref"), 5012, "", exclusion, false);
-    if (!map.IsEmpty()) ASSERT_EQ(host::WriteResourceFork(file.string(), map), noErr);
+    if (!map.IsEmpty()) {
+      ASSERT_EQ(host::WriteResourceFork(file.string(), map), noErr);
+    }
   }
 
   // A 4 x 3 inch page at 100 dpi painted blue, then the keyed photo fitted
