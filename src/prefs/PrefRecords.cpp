@@ -245,66 +245,54 @@ std::span<const tRecordSwitch<tPrintToFilePrefs>> PrintToFileSwitches() {
 
 namespace {
 
-// Puts each listed switch of `record` that is neither 0 nor 1 back to its
-// value in `factory`, adding what it repaired to `repaired`.
-template <class Record>
-void RepairSwitches(Record& record, Record& factory, std::span<const tRecordSwitch<Record>> switches,
-                    std::vector<tRepairedSwitch>& repaired) {
-  for (const tRecordSwitch<Record>& s : switches) {
-    int16_t& value = s.field(record);
-    if (value == 0 || value == 1) continue;
-    repaired.push_back({s.name, value, s.field(factory)});
-    value = s.field(factory);
-  }
+// Puts each switch of `record` in `lists` that is neither 0 nor 1 back to its
+// value in the factory record `setFactory` fills; returns what it repaired.
+template <class Record, class SetFactory, class... Lists>
+std::vector<tRepairedSwitch> RepairSwitches(Record* record, SetFactory setFactory, Lists... lists) {
+  std::vector<tRepairedSwitch> repaired;
+  if (!record) return repaired;
+  Record factory;
+  setFactory(&factory);
+  auto repair = [&](std::span<const tRecordSwitch<Record>> switches) {
+    for (const tRecordSwitch<Record>& s : switches) {
+      int16_t& value = s.field(*record);
+      if (value == 0 || value == 1) continue;
+      repaired.push_back({s.name, value, s.field(factory)});
+      value = s.field(factory);
+    }
+  };
+  (repair(lists), ...);
+  return repaired;
 }
 
 }  // namespace
 
 std::vector<tRepairedSwitch> RepairPrintServerSwitches(tPrintServerPrefs* p) {
-  std::vector<tRepairedSwitch> repaired;
-  if (!p) return repaired;
-  tPrintServerPrefs factory;
-  setMyPrintServerPrefToFactoryDefaults(&factory);
-  factory.keepJobFiles = 1;
-  RepairSwitches(*p, factory, PrintServerSwitches(), repaired);
-  return repaired;
+  return RepairSwitches(
+      p,
+      [](tPrintServerPrefs* f) {
+        setMyPrintServerPrefToFactoryDefaults(f);
+        f->keepJobFiles = 1;
+      },
+      PrintServerSwitches());
 }
 
 std::vector<tRepairedSwitch> RepairPrintToFileSetSwitches(tSpecialPrintToFilePref* p, int16_t set) {
-  std::vector<tRepairedSwitch> repaired;
-  if (!p) return repaired;
-  tSpecialPrintToFilePref factory;
-  setMyPrintToFileSetPrefsToFactoryDefaults(&factory, set);
-  RepairSwitches(*p, factory, SpecialPrintToFileSwitches(), repaired);
-  RepairSwitches(*p, factory, PrintToFileSetSwitches(), repaired);
-  return repaired;
+  return RepairSwitches(
+      p, [set](tSpecialPrintToFilePref* f) { setMyPrintToFileSetPrefsToFactoryDefaults(f, set); },
+      SpecialPrintToFileSwitches(), PrintToFileSetSwitches());
 }
 
 std::vector<tRepairedSwitch> RepairWebUploadSwitches(tSpecialPrintToFilePref* p) {
-  std::vector<tRepairedSwitch> repaired;
-  if (!p) return repaired;
-  tSpecialPrintToFilePref factory;
-  setMyWebUploadPrefsToFactoryDefaults(&factory);
-  RepairSwitches(*p, factory, SpecialPrintToFileSwitches(), repaired);
-  return repaired;
+  return RepairSwitches(p, setMyWebUploadPrefsToFactoryDefaults, SpecialPrintToFileSwitches());
 }
 
 std::vector<tRepairedSwitch> RepairProcessedJobsSwitches(tProcessedJobsPrefs* p) {
-  std::vector<tRepairedSwitch> repaired;
-  if (!p) return repaired;
-  tProcessedJobsPrefs factory;
-  setMyProcessedJobsPrefToFactoryDefaults(&factory);
-  RepairSwitches(*p, factory, ProcessedJobsSwitches(), repaired);
-  return repaired;
+  return RepairSwitches(p, setMyProcessedJobsPrefToFactoryDefaults, ProcessedJobsSwitches());
 }
 
 std::vector<tRepairedSwitch> RepairPrintToFileSwitches(tPrintToFilePrefs* p) {
-  std::vector<tRepairedSwitch> repaired;
-  if (!p) return repaired;
-  tPrintToFilePrefs factory;
-  setMyPrintToFilePrefToFactoryDefaults(&factory);
-  RepairSwitches(*p, factory, PrintToFileSwitches(), repaired);
-  return repaired;
+  return RepairSwitches(p, setMyPrintToFilePrefToFactoryDefaults, PrintToFileSwitches());
 }
 
 CStr255_AC getExtensionFromFileType(int16_t format) {
