@@ -25,6 +25,20 @@
 
 namespace testing_support {
 
+// Opens `fd` listening on a port of 127.0.0.1 the kernel chooses free and
+// tells it in `port`; false when that fails.
+inline bool ListenOnLoopback(int& fd, int& port) {
+  fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 16) == 0 &&
+                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+  port = ntohs(address.sin_port);
+  return ok;
+}
+
 // A listening socket that accepts and never writes a byte: on 127.0.0.1, or
 // a Unix socket at `unixPath` when one is given.
 class MuteListener {
@@ -37,14 +51,7 @@ class MuteListener {
       std::strncpy(address.sun_path, unixPath.c_str(), sizeof address.sun_path - 1);
       ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 16) == 0;
     } else {
-      fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      socklen_t size = sizeof address;
-      ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 16) == 0 &&
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) == 0;
-      port_ = ntohs(address.sin_port);
+      ok_ = ListenOnLoopback(fd_, port_);
     }
     thread_ = std::thread([this] {
       for (;;) {
@@ -85,14 +92,7 @@ class FakeIppPrinter {
  public:
   // Answers server-error-busy to the first `busyAnswers` Create-Job requests.
   explicit FakeIppPrinter(int busyAnswers) : busyLeft_(busyAnswers) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 16) == 0 &&
-          ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) == 0;
-    port_ = ntohs(address.sin_port);
+    ok_ = ListenOnLoopback(fd_, port_);
     acceptor_ = std::thread([this] {
       for (;;) {
         const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
