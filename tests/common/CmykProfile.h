@@ -83,19 +83,19 @@ inline std::vector<uint8_t> CmykProfileBytes() {
     cmsMLUfree(text);
     cmsWriteTag(p, cmsSigMediaWhitePointTag, cmsD50_XYZ());
 
-    // The stored table types want curves around each grid: identity ones.
-    cmsPipeline* aToB = cmsPipelineAlloc(nullptr, 4, 3);
-    cmsStage* forward = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
-    cmsStageSampleCLut16bit(forward, detail::InksToLab, &t, 0);
-    cmsPipelineInsertStage(aToB, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
-    cmsPipelineInsertStage(aToB, cmsAT_END, forward);
-    cmsPipelineInsertStage(aToB, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
-    cmsPipeline* bToA = cmsPipelineAlloc(nullptr, 3, 4);
-    cmsStage* backward = cmsStageAllocCLut16bit(nullptr, 17, 3, 4, nullptr);
-    cmsStageSampleCLut16bit(backward, detail::LabToInks, &t, 0);
-    cmsPipelineInsertStage(bToA, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
-    cmsPipelineInsertStage(bToA, cmsAT_END, backward);
-    cmsPipelineInsertStage(bToA, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    // A grid sampled from the ink model; the stored table types want curves
+    // around each grid: identity ones.
+    auto table = [&t](int inputs, int outputs, int gridPoints, cmsSAMPLER16 sampler) {
+      cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, inputs, outputs);
+      cmsStage* grid = cmsStageAllocCLut16bit(nullptr, gridPoints, inputs, outputs, nullptr);
+      cmsStageSampleCLut16bit(grid, sampler, &t, 0);
+      cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, inputs, nullptr));
+      cmsPipelineInsertStage(pipeline, cmsAT_END, grid);
+      cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, outputs, nullptr));
+      return pipeline;
+    };
+    cmsPipeline* aToB = table(4, 3, 9, detail::InksToLab);
+    cmsPipeline* bToA = table(3, 4, 17, detail::LabToInks);
     // One table each way serves every intent.
     cmsWriteTag(p, cmsSigAToB0Tag, aToB);
     cmsWriteTag(p, cmsSigBToA0Tag, bToA);
