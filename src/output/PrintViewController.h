@@ -16,14 +16,13 @@
 #include "host/base/Geometry.h"
 #include "host/qd/GWorld.h"
 #include "host/sys/PlistValue.h"
+#include "imaging/ImageFilter.h"
 #include "imaging/ImageLoading.h"
 
 namespace output {
 
-// x' = a x + c y + tx, y' = b x + d y + ty.
-struct CGAffineTransform {
-  double a = 1, b = 0, c = 0, d = 1, tx = 0, ty = 0;
-};
+// Transforms are the image filters' CGAffineTransform (x' = a x + c y + tx,
+// y' = b x + d y + ty), here mapping user space.
 CGAffineTransform CGAffineTransformMakeTranslation(double tx, double ty);
 // `t` with a translation, rotation (counter-clockwise in user space) or
 // scale applied to points before it.
