@@ -163,6 +163,13 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
     return result;
   };
   if (!d) return stopped();
+  // A request that failed: its status, whether the printer only said it is
+  // busy, and why (or that the program is ending).
+  auto refused = [&](int status, const char* what) {
+    result.ippStatus = status;
+    result.busy = status == IPP_STATUS_ERROR_BUSY;
+    result.message = WhyNoAnswer(*d, what);
+  };
   FILE* file = std::fopen(r.documentPath.c_str(), "rb");
   if (!file) {
     result.message = "the document " + r.documentPath + " cannot be read";
@@ -182,9 +189,7 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
   d->wait.Restart();
   ipp_status_t status = cupsCreateDestJob(d->http, d->dest, d->info, &jobID, title, count, options);
   if (status > IPP_STATUS_OK_CONFLICTING || jobID <= 0) {
-    result.ippStatus = status;
-    result.busy = status == IPP_STATUS_ERROR_BUSY;
-    result.message = WhyNoAnswer(*d, "the printer refused the job");
+    refused(status, "the printer refused the job");
     cupsFreeOptions(count, options);
     return stopped();
   }
@@ -192,9 +197,7 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
   d->wait.Restart();
   if (cupsStartDestDocument(d->http, d->dest, d->info, jobID, title, r.documentFormat.c_str(), 0, nullptr, 1) !=
       HTTP_STATUS_CONTINUE) {
-    result.ippStatus = cupsLastError();
-    result.busy = result.ippStatus == IPP_STATUS_ERROR_BUSY;
-    result.message = WhyNoAnswer(*d, "the printer refused the document");
+    refused(cupsLastError(), "the printer refused the document");
     if (!TerminationRequested()) cupsCancelDestJob(d->http, d->dest, jobID);
     cupsFreeOptions(count, options);
     return stopped();
@@ -212,8 +215,7 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
   cupsFreeOptions(count, options);
   result.ippStatus = status;
   if (!written || status > IPP_STATUS_OK_CONFLICTING) {
-    result.busy = status == IPP_STATUS_ERROR_BUSY;
-    result.message = WhyNoAnswer(*d, "the document could not be sent");
+    refused(status, "the document could not be sent");
     return stopped();
   }
   result.ok = true;
