@@ -112,17 +112,22 @@ fs::path DayDictionaryPath(const fs::path& folder, bool isX, LongDateTime date) 
   return folder / (std::string(".Print Count ") + (isX ? "Kivo-X " : "Kivo-Processor ") + IsoDayString(date));
 }
 
-printCountInfoObject printCountInfoObject::initWithWhich(const fs::path& folder, bool isX, LongDateTime date) {
+printCountInfoObject printCountInfoObject::OpenForCounting(const char* key, const fs::path& path,
+                                                           const char* savedLine) {
   printCountInfoObject o;
-  o.key_ = isX ? kSiblingStationKey : kProcessorStationKey;
-  Verbose("Inside printCountInfoObject => initWithWhich:...");
-  if (!folder.empty()) {
-    const fs::path path = DayDictionaryPath(folder, isX, date);
-    Verbose("savedPath " + path.string());
+  o.key_ = key;
+  if (!path.empty()) {
+    Verbose(savedLine + path.string());
     o.settings_ = ZORVEL_SecureSettings::initWithPath(path);
   }
   o.setupNewDictionary();
   return o;
+}
+
+printCountInfoObject printCountInfoObject::initWithWhich(const fs::path& folder, bool isX, LongDateTime date) {
+  Verbose("Inside printCountInfoObject => initWithWhich:...");
+  return OpenForCounting(isX ? kSiblingStationKey : kProcessorStationKey,
+                         folder.empty() ? fs::path() : DayDictionaryPath(folder, isX, date), "savedPath ");
 }
 
 std::optional<printCountInfoObject> printCountInfoObject::initWithDate(const fs::path& folder,
@@ -133,34 +138,20 @@ std::optional<printCountInfoObject> printCountInfoObject::initWithDate(const fs:
 }
 
 printCountInfoObject printCountInfoObject::initWithFileName(const fs::path& folder, const std::string& name) {
-  printCountInfoObject o;
-  o.key_ = name.rfind(".Print Count Kivo-X", 0) == 0 ? kSiblingStationKey : kProcessorStationKey;
   Verbose("Inside printCountInfoObject => initWithFileName:...");
   // Only a file of the folder itself: no path and no way out of it.
   const bool single = !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
                       name.find('\0') == std::string::npos;
-  if (!single) {
+  if (!single)
     platform::LogF("The count dictionary name \"%s\" is not a file name; counting in memory only", name.c_str());
-  } else if (!folder.empty()) {
-    const fs::path path = folder / name;
-    Verbose("savedPath here " + path.string());
-    o.settings_ = ZORVEL_SecureSettings::initWithPath(path);
-  }
-  o.setupNewDictionary();
-  return o;
+  return OpenForCounting(name.rfind(".Print Count Kivo-X", 0) == 0 ? kSiblingStationKey : kProcessorStationKey,
+                         single && !folder.empty() ? folder / name : fs::path(), "savedPath here ");
 }
 
 printCountInfoObject printCountInfoObject::init(const fs::path& folder, LongDateTime date) {
-  printCountInfoObject o;
-  o.key_ = kProcessorStationKey;
   Verbose("Inside printCountInfoObject => init...");
-  if (!folder.empty()) {
-    const fs::path path = folder / (".Print Count " + IsoDayString(date));
-    Verbose("savedPath " + path.string());
-    o.settings_ = ZORVEL_SecureSettings::initWithPath(path);
-  }
-  o.setupNewDictionary();
-  return o;
+  return OpenForCounting(kProcessorStationKey,
+                         folder.empty() ? fs::path() : folder / (".Print Count " + IsoDayString(date)), "savedPath ");
 }
 
 void printCountInfoObject::setVerbose(bool on) { gVerbose = on; }

@@ -102,6 +102,11 @@ class printCountInfoObject {
 
  private:
   printCountInfoObject() = default;
+  // An object counting under `key` in the store at `path` (in memory only
+  // for an empty path), its dictionary set up; `savedLine` heads the
+  // diagnostic line naming the store.
+  static printCountInfoObject OpenForCounting(const char* key, const std::filesystem::path& path,
+                                              const char* savedLine);
   void setupNewDictionary();
   void createNewDictionary();
   void StoreBack();
