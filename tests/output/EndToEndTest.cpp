@@ -32,15 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QCoreApplication* App() {
-  static int argc = 1;
-  static char name[] = "test_output";
-  static char* argv[] = {name, nullptr};
-  // One application object per process, whichever test makes it first.
-  static auto* app = QCoreApplication::instance() ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
-  return app;
-}
-
 struct CountingServices : FakeServices {
   std::vector<int> counted;
   void AddToPrintCount(int count, int kind, int16_t, int16_t) override { counted.push_back(count * 100 + kind); }
@@ -404,7 +395,7 @@ TEST(OutputEndToEnd, PairHandOffWritesJpegAndPropertyList) {
 }
 
 TEST(OutputEndToEnd, WebNotificationReachesAnotherProcessOncePerOutcome) {
-  App();
+  outtest::EnsureApp();
   ASSERT_TRUE(host::DistributedNotificationCenter::Default().HasSessionBus());
   Station st;
   auto job = BaseJob(17);

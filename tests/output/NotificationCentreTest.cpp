@@ -18,14 +18,6 @@ namespace {
 using namespace output;
 namespace fs = std::filesystem;
 
-void EnsureApp() {
-  if (QCoreApplication::instance()) return;
-  static int argc = 1;
-  static char name[] = "test_output";
-  static char* argv[] = {name, nullptr};
-  new QCoreApplication(argc, argv);
-}
-
 bool RunUntil(const std::function<bool()>& done, int ms = 15000) {
   QElapsedTimer timer;
   timer.start();
@@ -58,7 +50,7 @@ TEST(NotificationCentre, ReceivedNotificationsBeepAndNameAMissingSender) {
 }
 
 TEST(NotificationCentre, AChildThatEndsByItselfIsStartedAgainAndQuitWithTheListener) {
-  EnsureApp();
+  outtest::EnsureApp();
   outtest::TempDir dir;
   const fs::path script = dir.path / "child.sh";
   // The first run ends at once; later runs wait to be told to quit.

@@ -1,4 +1,5 @@
-// Temporary folders, synthetic pages and keyed archives for the output tests.
+// Temporary folders, the application object, synthetic pages and keyed
+// archives for the output tests.
 #pragma once
 
 #include <cstdlib>
@@ -7,6 +8,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <QCoreApplication>
 
 #include "host/qd/GWorld.h"
 #include "host/sys/PropertyList.h"
@@ -28,6 +31,16 @@ struct TempDir {
     return path / name;
   }
 };
+
+// The one application object of the test process (the bus and timers need
+// it), made by whichever test asks first.
+inline void EnsureApp() {
+  if (QCoreApplication::instance()) return;
+  static int argc = 1;
+  static char name[] = "test_output";
+  static char* argv[] = {name, nullptr};
+  new QCoreApplication(argc, argv);
+}
 
 // A page whose every pixel differs from its neighbours.
 inline host::GWorldHandle Page(int32_t w, int32_t h) {
