@@ -16,6 +16,20 @@ namespace {
 namespace fs = std::filesystem;
 using namespace output;
 
+// A w x h page: left half red, right half blue, each of strength `s`.
+host::GWorldHandle RedAndBlueHalves(int32_t w, int32_t h, uint8_t s) {
+  auto g = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      uint8_t* p = g->scanline(y) + 4 * x;
+      p[0] = 255;
+      p[1] = x < w / 2 ? s : 10;
+      p[2] = 10;
+      p[3] = x < w / 2 ? 10 : s;
+    }
+  return g;
+}
+
 struct OriginalsFixture : ::testing::Test {
   outtest::TempDir dir;
   fs::path setFolder = dir.Sub("Set A");
@@ -43,15 +57,7 @@ struct OriginalsFixture : ::testing::Test {
 
   // A 60 x 40 photo, left half red, right half blue, with an EXIF orientation.
   fs::path Photo(const std::string& name, int orientation) {
-    auto g = host::GWorld::Create(CLongRect_AC(0, 0, 40, 60));
-    for (int32_t y = 0; y < 40; ++y)
-      for (int32_t x = 0; x < 60; ++x) {
-        uint8_t* p = g->scanline(y) + 4 * x;
-        p[0] = 255;
-        p[1] = x < 30 ? 230 : 10;
-        p[2] = 10;
-        p[3] = x < 30 ? 10 : 230;
-      }
+    const auto g = RedAndBlueHalves(60, 40, 230);
     host::ImageWriteOptions o;
     o.orientation = orientation;
     o.jpegQuality = 95;
@@ -163,18 +169,7 @@ struct KeyedCopyFixture : ::testing::Test {
     myBlurValue = 0;
   }
   // A 40 x 30 page: left half red, right half blue.
-  static host::GWorldHandle HalfAndHalf() {
-    auto g = host::GWorld::Create(CLongRect_AC(0, 0, 30, 40));
-    for (int32_t y = 0; y < 30; ++y)
-      for (int32_t x = 0; x < 40; ++x) {
-        uint8_t* p = g->scanline(y) + 4 * x;
-        p[0] = 255;
-        p[1] = x < 20 ? 220 : 10;
-        p[2] = 10;
-        p[3] = x < 20 ? 10 : 220;
-      }
-    return g;
-  }
+  static host::GWorldHandle HalfAndHalf() { return RedAndBlueHalves(40, 30, 220); }
 };
 
 }  // namespace
