@@ -210,26 +210,25 @@ void KivoNSNotificationCenter::childProcessDidTerminate(const host::Notification
   const auto high = NoteNumber(note.userInfo, "NSApplicationProcessSerialNumberHigh");
   const auto low = NoteNumber(note.userInfo, "NSApplicationProcessSerialNumberLow");
   if (!high || !low) return;
-  const std::vector<host::PlistDict> snapshot = *childProcesses_;
-  for (const host::PlistDict& entry : snapshot) {
-    if (PlistNumber(entry, "NSApplicationProcessSerialNumberHigh") != high ||
-        PlistNumber(entry, "NSApplicationProcessSerialNumberLow") != low)
-      continue;
-    childProcesses_->erase(std::find(childProcesses_->begin(), childProcesses_->end(), entry));
-    std::string name, pid;
-    if (const auto it = note.userInfo.find("NSApplicationName"); it != note.userInfo.end() && it->second.AsString())
-      name = *it->second.AsString();
-    if (const auto n = NoteNumber(note.userInfo, "NSApplicationProcessIdentifier")) pid = platform::StringF("%.0f", *n);
-    platform::LogLine("Child process \"" + name + "\" (PID " + pid +
-                      ") has terminated unexpectedly. Attempting to relaunch...");
-    std::weak_ptr<KivoNSNotificationCenter*> self = self_;
-    host::PerformAfterDelay(3.0, [self, entry] {
-      const auto alive = self.lock();
-      // Not once the listener has gone: its children were quit on purpose.
-      if (alive && (*alive)->childProcesses_) (*alive)->launchChildProcess(entry);
-    });
-    return;
-  }
+  const auto child = std::find_if(childProcesses_->begin(), childProcesses_->end(), [&](const host::PlistDict& e) {
+    return PlistNumber(e, "NSApplicationProcessSerialNumberHigh") == high &&
+           PlistNumber(e, "NSApplicationProcessSerialNumberLow") == low;
+  });
+  if (child == childProcesses_->end()) return;
+  const host::PlistDict entry = *child;
+  childProcesses_->erase(child);
+  std::string name, pid;
+  if (const auto it = note.userInfo.find("NSApplicationName"); it != note.userInfo.end() && it->second.AsString())
+    name = *it->second.AsString();
+  if (const auto n = NoteNumber(note.userInfo, "NSApplicationProcessIdentifier")) pid = platform::StringF("%.0f", *n);
+  platform::LogLine("Child process \"" + name + "\" (PID " + pid +
+                    ") has terminated unexpectedly. Attempting to relaunch...");
+  std::weak_ptr<KivoNSNotificationCenter*> self = self_;
+  host::PerformAfterDelay(3.0, [self, entry] {
+    const auto alive = self.lock();
+    // Not once the listener has gone: its children were quit on purpose.
+    if (alive && (*alive)->childProcesses_) (*alive)->launchChildProcess(entry);
+  });
 }
 
 void KivoNSNotificationCenter::quitApplication(const host::PlistDict& launch) {
@@ -261,14 +260,10 @@ void KivoNSNotificationCenter::destroyListerForChildApps() {
   platform::LogLine("Inside KivoNSNotificationCenter => destroyListerForChildApps...");
   if (terminationObserver_) host::DistributedNotificationCenter::Default().RemoveObserver(terminationObserver_);
   terminationObserver_ = 0;
-  if (childProcesses_ && !childProcesses_->empty()) {
-    const std::vector<host::PlistDict> snapshot = *childProcesses_;
-    for (const host::PlistDict& entry : snapshot) {
-      childProcesses_->erase(std::find(childProcesses_->begin(), childProcesses_->end(), entry));
-      quitApplication(entry);
-    }
-  }
+  if (!childProcesses_) return;
+  const std::vector<host::PlistDict> children = std::move(*childProcesses_);
   childProcesses_.reset();
+  for (const host::PlistDict& entry : children) quitApplication(entry);
 }
 
 bool KivoNSNotificationCenter::eMailAppExists(const std::filesystem::path& folder) const {
