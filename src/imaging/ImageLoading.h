@@ -120,6 +120,9 @@ class TKIVOFileHandler {
   virtual void OpenDeleteWindow();
   // 14: deletes every file of the list and empties it.
   virtual void EraseImages();
+  // 15-27: a capture station's menus, keys, tags and colour balance; a
+  // handler of this program has none, so the base does nothing or answers no
+  // (SetPreview only keeps its flag).
   virtual void InstallMenu() {}
   virtual void UnInstallMenu() {}
   virtual void DoSetupMyMenus() {}
