@@ -60,11 +60,17 @@ bool SettingsAreValid(const myCocoaImageColorAdjustInfo& settings);
 // controls, gamma) and after it (exposure, hue, colour matrix).
 void CorrectBeforeSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
 void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
+// The hue rotation by an angle (radians) about the grey axis, worked out
+// once: rows (d, m, p), (p, d, m), (m, p, d).
+struct THueRotation {
+  float d = 1, p = 0, m = 0;  // the diagonal and off-diagonal terms
+};
+THueRotation HueRotation(float angle);
 // The same with the exposure factor and the hue rotation worked out once
 // for the picture instead of at every pixel.
 struct TAfterSharpenConstants {
   float exposure = 1;
-  float d = 1, p = 0, m = 0;  // the hue rotation's diagonal and off-diagonal terms
+  THueRotation hue;
 };
 TAfterSharpenConstants AfterSharpenConstants(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st);
 void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st,
@@ -74,11 +80,12 @@ float Luma(const float rgb[3]);
 uint8_t UnitToByte(float v);
 
 // The single filters, one pixel at a time (formulas above); the image
-// filter chain (ImageFilter.h) runs them in an order of its own.
+// filter chain (ImageFilter.h) runs them in an order of its own. Exposure
+// takes its factor 2 ^ ev and hue its rotation, worked out once.
 void ApplyColorControls(float saturation, float brightness, float contrast, float rgb[3]);
 void ApplyGamma(float power, float rgb[3]);
-void ApplyExposure(float ev, float rgb[3]);
-void ApplyHue(float angle, float rgb[3]);
+void ApplyExposure(float factor, float rgb[3]);
+void ApplyHue(const THueRotation& rotation, float rgb[3]);
 void ApplyColorMatrix(float red, float green, float blue, float rgb[3]);
 
 // The luminance blur of the sharpen stage, in place on a plane of w x h
@@ -104,6 +111,17 @@ inline void ApplyGamma(float power, float c[3]) {
   for (int i = 0; i < 3; ++i) c[i] = std::copysign(std::pow(std::fabs(c[i]), power), c[i]);
 }
 
+inline void ApplyExposure(float factor, float c[3]) {
+  for (int i = 0; i < 3; ++i) c[i] *= factor;
+}
+
+inline void ApplyHue(const THueRotation& k, float c[3]) {
+  const float r = k.d * c[0] + k.m * c[1] + k.p * c[2];
+  const float g = k.p * c[0] + k.d * c[1] + k.m * c[2];
+  const float b = k.m * c[0] + k.p * c[1] + k.d * c[2];
+  c[0] = r; c[1] = g; c[2] = b;
+}
+
 inline void ApplyColorMatrix(float red, float green, float blue, float c[3]) {
   c[0] *= red;
   c[1] *= green;
@@ -119,16 +137,8 @@ inline void CorrectBeforeSharpen(const myCocoaImageColorAdjustInfo& s, const TCo
 inline void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st,
                                 const TAfterSharpenConstants& k, float c[3]) {
   using F = myCocoaImageColorAdjustInfo;
-  if (st.exposure) {
-    for (int i = 0; i < 3; ++i) c[i] *= k.exposure;
-  }
-  if (st.hue) {
-    // Rotation about (1, 1, 1): rows (d, m, p), (p, d, m), (m, p, d).
-    const float r = k.d * c[0] + k.m * c[1] + k.p * c[2];
-    const float g = k.p * c[0] + k.d * c[1] + k.m * c[2];
-    const float b = k.m * c[0] + k.p * c[1] + k.d * c[2];
-    c[0] = r; c[1] = g; c[2] = b;
-  }
+  if (st.exposure) ApplyExposure(k.exposure, c);
+  if (st.hue) ApplyHue(k.hue, c);
   if (st.colorMatrix) ApplyColorMatrix(s[F::kRed], s[F::kGreen], s[F::kBlue], c);
 }
 

@@ -248,8 +248,9 @@ CIImage ImageFilter::imageWithTransform(const CGAffineTransform& t) const {
       q[3] = alpha;
     }
   });
+  const float exposure = std::exp2(mCIExposureControls.value_or(0.0f));
   ForPixels(out, pool_, [&](float* c) {
-    if (mCIExposureControls) imaging::ApplyExposure(*mCIExposureControls, c);
+    if (mCIExposureControls) imaging::ApplyExposure(exposure, c);
     if (mCIColorControls)
       imaging::ApplyColorControls(mCIColorControls->saturation, mCIColorControls->brightness,
                                   mCIColorControls->contrast, c);
@@ -273,8 +274,9 @@ CGImageRef ImageFilter::createCGImage() const {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+  const float exposure = std::exp2(mCIExposureControls.value_or(0.0f));
   ForPixels(image, pool_, [&](float* c) {
-    if (mCIExposureControls) imaging::ApplyExposure(*mCIExposureControls, c);
+    if (mCIExposureControls) imaging::ApplyExposure(exposure, c);
     if (mCIColorControls)
       imaging::ApplyColorControls(mCIColorControls->saturation, mCIColorControls->brightness,
                                   mCIColorControls->contrast, c);
@@ -282,9 +284,10 @@ CGImageRef ImageFilter::createCGImage() const {
   });
   if (mCISharpnessControls && !Sharpen(image)) return nullptr;
   if (mCIGammaControls || mCIHueControls) {
+    const imaging::THueRotation hue = imaging::HueRotation(mCIHueControls.value_or(0.0f));
     ForPixels(image, pool_, [&](float* c) {
       if (mCIGammaControls) imaging::ApplyGamma(*mCIGammaControls, c);
-      if (mCIHueControls) imaging::ApplyHue(*mCIHueControls, c);
+      if (mCIHueControls) imaging::ApplyHue(hue, c);
     });
   }
   host::GWorldHandle out = image.ToOffscreen();
