@@ -131,15 +131,6 @@ struct BandBuffers {
   std::vector<float> colour, luma, across, down;
 };
 
-template <class Body>
-void ForRows(host::WorkerPool& pool, int32_t height, Body&& body) {
-  const size_t bands = std::min<size_t>(size_t(height), size_t(pool.threadCount()) * 4);
-  host::parallelFor(pool, bands, [&](size_t band) {
-    const int32_t y0 = int32_t(size_t(height) * band / bands), y1 = int32_t(size_t(height) * (band + 1) / bands);
-    for (int32_t y = y0; y < y1; ++y) body(y);
-  });
-}
-
 }  // namespace
 
 bool BlurSharpenPlane(std::vector<float>& plane, int32_t w, int32_t h, host::WorkerPool& workers) {

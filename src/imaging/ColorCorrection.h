@@ -20,14 +20,14 @@
 // same way whatever the split, so the bytes are the same at any thread count.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "host/qd/GWorld.h"
+#include "host/workers/WorkerPool.h"
 #include "imaging/ImageProperties.h"
-
-namespace host { class WorkerPool; }
 
 // The ten colour globals the file handler loads from a photo's settings and
 // the correction reads, with their neutral values.
@@ -92,6 +92,18 @@ void ApplyColorMatrix(float red, float green, float blue, float rgb[3]);
 // values: a Gaussian of standard deviation kSharpenRadius across, then down,
 // edges clamped; rows split over the pool, the same values at any count.
 bool BlurSharpenPlane(std::vector<float>& plane, int32_t w, int32_t h, host::WorkerPool& pool);
+
+// Runs body(y) for every row of a picture `height` rows high, in bands over
+// the pool.
+template <class Body>
+void ForRows(host::WorkerPool& pool, int32_t height, Body&& body) {
+  if (height <= 0) return;
+  const size_t bands = std::min<size_t>(size_t(height), size_t(pool.threadCount()) * 4);
+  host::parallelFor(pool, bands, [&](size_t band) {
+    const int32_t y0 = int32_t(size_t(height) * band / bands), y1 = int32_t(size_t(height) * (band + 1) / bands);
+    for (int32_t y = y0; y < y1; ++y) body(y);
+  });
+}
 
 // ---- the per-pixel steps, inline so that the chain's loops make no call
 // for each pixel (definitions below the declarations above).
