@@ -278,4 +278,7 @@ std::string PathOfSpec(const FSSpec& spec);
 // ":" stays a ":", so neither can act as a path separator; empty for names
 // no file can have ("", ".", "..").
 std::string DiskNameOf(std::string_view macRomanName);
+// A file name from a job file that names a file directly inside a folder:
+// nothing empty, no separator, no parent step, no NUL.
+bool IsPlainName(std::string_view name);
 }  // namespace imaging
