@@ -58,38 +58,24 @@ bool SettingsAreValid(const F& s) {
   return checked == s;
 }
 
-void ApplyExposure(float ev, float c[3]) {
-  const float k = std::exp2(ev);
-  for (int i = 0; i < 3; ++i) c[i] *= k;
-}
-
-void ApplyHue(float a, float c[3]) {
+THueRotation HueRotation(float a) {
   const float cs = std::cos(a), sn = std::sin(a);
-  const float d = cs + (1 - cs) / 3, p = (1 - cs) / 3 + sn / std::sqrt(3.0f), m = (1 - cs) / 3 - sn / std::sqrt(3.0f);
-  // Rotation about (1, 1, 1): rows (d, m, p), (p, d, m), (m, p, d).
-  const float r = d * c[0] + m * c[1] + p * c[2];
-  const float g = p * c[0] + d * c[1] + m * c[2];
-  const float b = m * c[0] + p * c[1] + d * c[2];
-  c[0] = r; c[1] = g; c[2] = b;
-}
-
-void CorrectAfterSharpen(const F& s, const TCorrectionStages& st, float c[3]) {
-  if (st.exposure) ApplyExposure(s[F::kExposure], c);
-  if (st.hue) ApplyHue(s[F::kHue], c);
-  if (st.colorMatrix) ApplyColorMatrix(s[F::kRed], s[F::kGreen], s[F::kBlue], c);
+  THueRotation k;
+  k.d = cs + (1 - cs) / 3;
+  k.p = (1 - cs) / 3 + sn / std::sqrt(3.0f);
+  k.m = (1 - cs) / 3 - sn / std::sqrt(3.0f);
+  return k;
 }
 
 TAfterSharpenConstants AfterSharpenConstants(const F& s, const TCorrectionStages& st) {
   TAfterSharpenConstants k;
   if (st.exposure) k.exposure = std::exp2(s[F::kExposure]);
-  if (st.hue) {
-    const float a = s[F::kHue];
-    const float cs = std::cos(a), sn = std::sin(a);
-    k.d = cs + (1 - cs) / 3;
-    k.p = (1 - cs) / 3 + sn / std::sqrt(3.0f);
-    k.m = (1 - cs) / 3 - sn / std::sqrt(3.0f);
-  }
+  if (st.hue) k.hue = HueRotation(s[F::kHue]);
   return k;
+}
+
+void CorrectAfterSharpen(const F& s, const TCorrectionStages& st, float c[3]) {
+  CorrectAfterSharpen(s, st, AfterSharpenConstants(s, st), c);
 }
 
 namespace {
@@ -144,15 +130,6 @@ constexpr int32_t kBandRows = 64;
 struct BandBuffers {
   std::vector<float> colour, luma, across, down;
 };
-
-template <class Body>
-void ForRows(host::WorkerPool& pool, int32_t height, Body&& body) {
-  const size_t bands = std::min<size_t>(size_t(height), size_t(pool.threadCount()) * 4);
-  host::parallelFor(pool, bands, [&](size_t band) {
-    const int32_t y0 = int32_t(size_t(height) * band / bands), y1 = int32_t(size_t(height) * (band + 1) / bands);
-    for (int32_t y = y0; y < y1; ++y) body(y);
-  });
-}
 
 }  // namespace
 

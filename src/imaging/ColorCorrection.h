@@ -20,14 +20,14 @@
 // same way whatever the split, so the bytes are the same at any thread count.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "host/qd/GWorld.h"
+#include "host/workers/WorkerPool.h"
 #include "imaging/ImageProperties.h"
-
-namespace host { class WorkerPool; }
 
 // The ten colour globals the file handler loads from a photo's settings and
 // the correction reads, with their neutral values.
@@ -60,11 +60,17 @@ bool SettingsAreValid(const myCocoaImageColorAdjustInfo& settings);
 // controls, gamma) and after it (exposure, hue, colour matrix).
 void CorrectBeforeSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
 void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st, float rgb[3]);
+// The hue rotation by an angle (radians) about the grey axis, worked out
+// once: rows (d, m, p), (p, d, m), (m, p, d).
+struct THueRotation {
+  float d = 1, p = 0, m = 0;  // the diagonal and off-diagonal terms
+};
+THueRotation HueRotation(float angle);
 // The same with the exposure factor and the hue rotation worked out once
 // for the picture instead of at every pixel.
 struct TAfterSharpenConstants {
   float exposure = 1;
-  float d = 1, p = 0, m = 0;  // the hue rotation's diagonal and off-diagonal terms
+  THueRotation hue;
 };
 TAfterSharpenConstants AfterSharpenConstants(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st);
 void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st,
@@ -74,17 +80,30 @@ float Luma(const float rgb[3]);
 uint8_t UnitToByte(float v);
 
 // The single filters, one pixel at a time (formulas above); the image
-// filter chain (ImageFilter.h) runs them in an order of its own.
+// filter chain (ImageFilter.h) runs them in an order of its own. Exposure
+// takes its factor 2 ^ ev and hue its rotation, worked out once.
 void ApplyColorControls(float saturation, float brightness, float contrast, float rgb[3]);
 void ApplyGamma(float power, float rgb[3]);
-void ApplyExposure(float ev, float rgb[3]);
-void ApplyHue(float angle, float rgb[3]);
+void ApplyExposure(float factor, float rgb[3]);
+void ApplyHue(const THueRotation& rotation, float rgb[3]);
 void ApplyColorMatrix(float red, float green, float blue, float rgb[3]);
 
 // The luminance blur of the sharpen stage, in place on a plane of w x h
 // values: a Gaussian of standard deviation kSharpenRadius across, then down,
 // edges clamped; rows split over the pool, the same values at any count.
 bool BlurSharpenPlane(std::vector<float>& plane, int32_t w, int32_t h, host::WorkerPool& pool);
+
+// Runs body(y) for every row of a picture `height` rows high, in bands over
+// the pool.
+template <class Body>
+void ForRows(host::WorkerPool& pool, int32_t height, Body&& body) {
+  if (height <= 0) return;
+  const size_t bands = std::min<size_t>(size_t(height), size_t(pool.threadCount()) * 4);
+  host::parallelFor(pool, bands, [&](size_t band) {
+    const int32_t y0 = int32_t(size_t(height) * band / bands), y1 = int32_t(size_t(height) * (band + 1) / bands);
+    for (int32_t y = y0; y < y1; ++y) body(y);
+  });
+}
 
 // ---- the per-pixel steps, inline so that the chain's loops make no call
 // for each pixel (definitions below the declarations above).
@@ -104,6 +123,17 @@ inline void ApplyGamma(float power, float c[3]) {
   for (int i = 0; i < 3; ++i) c[i] = std::copysign(std::pow(std::fabs(c[i]), power), c[i]);
 }
 
+inline void ApplyExposure(float factor, float c[3]) {
+  for (int i = 0; i < 3; ++i) c[i] *= factor;
+}
+
+inline void ApplyHue(const THueRotation& k, float c[3]) {
+  const float r = k.d * c[0] + k.m * c[1] + k.p * c[2];
+  const float g = k.p * c[0] + k.d * c[1] + k.m * c[2];
+  const float b = k.m * c[0] + k.p * c[1] + k.d * c[2];
+  c[0] = r; c[1] = g; c[2] = b;
+}
+
 inline void ApplyColorMatrix(float red, float green, float blue, float c[3]) {
   c[0] *= red;
   c[1] *= green;
@@ -119,16 +149,8 @@ inline void CorrectBeforeSharpen(const myCocoaImageColorAdjustInfo& s, const TCo
 inline void CorrectAfterSharpen(const myCocoaImageColorAdjustInfo& s, const TCorrectionStages& st,
                                 const TAfterSharpenConstants& k, float c[3]) {
   using F = myCocoaImageColorAdjustInfo;
-  if (st.exposure) {
-    for (int i = 0; i < 3; ++i) c[i] *= k.exposure;
-  }
-  if (st.hue) {
-    // Rotation about (1, 1, 1): rows (d, m, p), (p, d, m), (m, p, d).
-    const float r = k.d * c[0] + k.m * c[1] + k.p * c[2];
-    const float g = k.p * c[0] + k.d * c[1] + k.m * c[2];
-    const float b = k.m * c[0] + k.p * c[1] + k.d * c[2];
-    c[0] = r; c[1] = g; c[2] = b;
-  }
+  if (st.exposure) ApplyExposure(k.exposure, c);
+  if (st.hue) ApplyHue(k.hue, c);
   if (st.colorMatrix) ApplyColorMatrix(s[F::kRed], s[F::kGreen], s[F::kBlue], c);
 }
 

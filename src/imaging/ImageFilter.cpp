@@ -17,22 +17,13 @@ constexpr int kCubeGrid = 32;
 // The largest image a transform may produce, as for decoded images.
 constexpr uint64_t kMaxPixels = (uint64_t(1) << 30) / 4;
 
-// Runs body(y) for every row, in bands over the pool.
-template <class Body>
-void ForRows(host::WorkerPool* pool, int32_t height, Body&& body) {
-  if (height <= 0) return;
-  host::WorkerPool& workers = pool ? *pool : host::WorkerPool::shared();
-  const size_t bands = std::min<size_t>(size_t(height), size_t(workers.threadCount()) * 4);
-  host::parallelFor(workers, bands, [&](size_t band) {
-    const int32_t y0 = int32_t(size_t(height) * band / bands), y1 = int32_t(size_t(height) * (band + 1) / bands);
-    for (int32_t y = y0; y < y1; ++y) body(y);
-  });
-}
+// The filter's pool, or the shared one.
+host::WorkerPool& Workers(host::WorkerPool* pool) { return pool ? *pool : host::WorkerPool::shared(); }
 
 // Runs point(rgb) on the colour of every pixel.
 template <class Point>
 void ForPixels(CIImage& image, host::WorkerPool* pool, Point&& point) {
-  ForRows(pool, image.height, [&](int32_t y) {
+  imaging::ForRows(Workers(pool), image.height, [&](int32_t y) {
     float* p = &image.pixels[size_t(y) * size_t(image.width) * 4];
     for (int32_t x = 0; x < image.width; ++x, p += 4) point(p);
   });
@@ -147,14 +138,14 @@ bool ImageFilter::Sharpen(CIImage& image) const {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  ForRows(pool_, h, [&](int32_t y) {
+  host::WorkerPool& workers = Workers(pool_);
+  imaging::ForRows(workers, h, [&](int32_t y) {
     const float* p = &image.pixels[size_t(y) * size_t(w) * 4];
     for (int32_t x = 0; x < w; ++x, p += 4) blurred[size_t(y) * size_t(w) + size_t(x)] = imaging::Luma(p);
   });
-  host::WorkerPool& workers = pool_ ? *pool_ : host::WorkerPool::shared();
   if (!imaging::BlurSharpenPlane(blurred, w, h, workers)) return false;
   const float sharpness = *mCISharpnessControls;
-  ForRows(pool_, h, [&](int32_t y) {
+  imaging::ForRows(workers, h, [&](int32_t y) {
     float* p = &image.pixels[size_t(y) * size_t(w) * 4];
     for (int32_t x = 0; x < w; ++x, p += 4) {
       const float d = sharpness * (imaging::Luma(p) - blurred[size_t(y) * size_t(w) + size_t(x)]);
@@ -220,7 +211,7 @@ CIImage ImageFilter::imageWithTransform(const CGAffineTransform& t) const {
   }
   // The inverse transform takes each output pixel's centre to the source.
   const double ia = t.d / det, ib = -t.b / det, ic = -t.c / det, id = t.a / det;
-  ForRows(pool_, out.height, [&](int32_t Y) {
+  imaging::ForRows(Workers(pool_), out.height, [&](int32_t Y) {
     float* q = &out.pixels[size_t(Y) * size_t(out.width) * 4];
     for (int32_t X = 0; X < out.width; ++X, q += 4) {
       const double ox = minX + X + 0.5 - t.tx, oy = minY + Y + 0.5 - t.ty;
@@ -248,8 +239,9 @@ CIImage ImageFilter::imageWithTransform(const CGAffineTransform& t) const {
       q[3] = alpha;
     }
   });
+  const float exposure = std::exp2(mCIExposureControls.value_or(0.0f));
   ForPixels(out, pool_, [&](float* c) {
-    if (mCIExposureControls) imaging::ApplyExposure(*mCIExposureControls, c);
+    if (mCIExposureControls) imaging::ApplyExposure(exposure, c);
     if (mCIColorControls)
       imaging::ApplyColorControls(mCIColorControls->saturation, mCIColorControls->brightness,
                                   mCIColorControls->contrast, c);
@@ -273,8 +265,9 @@ CGImageRef ImageFilter::createCGImage() const {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+  const float exposure = std::exp2(mCIExposureControls.value_or(0.0f));
   ForPixels(image, pool_, [&](float* c) {
-    if (mCIExposureControls) imaging::ApplyExposure(*mCIExposureControls, c);
+    if (mCIExposureControls) imaging::ApplyExposure(exposure, c);
     if (mCIColorControls)
       imaging::ApplyColorControls(mCIColorControls->saturation, mCIColorControls->brightness,
                                   mCIColorControls->contrast, c);
@@ -282,9 +275,10 @@ CGImageRef ImageFilter::createCGImage() const {
   });
   if (mCISharpnessControls && !Sharpen(image)) return nullptr;
   if (mCIGammaControls || mCIHueControls) {
+    const imaging::THueRotation hue = imaging::HueRotation(mCIHueControls.value_or(0.0f));
     ForPixels(image, pool_, [&](float* c) {
       if (mCIGammaControls) imaging::ApplyGamma(*mCIGammaControls, c);
-      if (mCIHueControls) imaging::ApplyHue(*mCIHueControls, c);
+      if (mCIHueControls) imaging::ApplyHue(hue, c);
     });
   }
   host::GWorldHandle out = image.ToOffscreen();

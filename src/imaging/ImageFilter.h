@@ -96,7 +96,6 @@ class ImageFilter {
     std::vector<float> data;
   };
   ImageFilter(CGImageRef image, host::WorkerPool* pool);
-  void RunPointFilters(CIImage& image, bool beforeSharpen) const;
   void ApplyCube(CIImage& image) const;
   bool Sharpen(CIImage& image) const;
 

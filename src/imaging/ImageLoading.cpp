@@ -39,6 +39,11 @@ std::string PathOfSpec(const FSSpec& spec) {
   return path;
 }
 
+bool IsPlainName(std::string_view name) {
+  return !name.empty() && name.find('/') == std::string_view::npos && name.find("..") == std::string_view::npos &&
+         name.find('\0') == std::string_view::npos;
+}
+
 std::string DiskNameOf(std::string_view macRomanName) {
   std::string name = host::MacRomanToUTF8(macRomanName);
   std::replace(name.begin(), name.end(), '/', ':');
@@ -496,9 +501,7 @@ std::filesystem::path FindGraphicInCategory(const std::filesystem::path& graphic
                                             const CStr63_AC& name) {
   const std::string mac = name.ToMacRoman();
   // Only a plain name counts: it names a file directly in the category folder.
-  if (mac.empty() || mac.find('/') != std::string::npos || mac.find("..") != std::string::npos ||
-      mac.find('\0') != std::string::npos)
-    return {};
+  if (!imaging::IsPlainName(mac)) return {};
   if (category.IsEmpty() || graphicsFolder.empty()) return {};
   FSSpec folder;
   if (host::GetDirIDForPath(graphicsFolder.string(), &folder.vRefNum, &folder.parID) != noErr) return {};

@@ -120,6 +120,9 @@ class TKIVOFileHandler {
   virtual void OpenDeleteWindow();
   // 14: deletes every file of the list and empties it.
   virtual void EraseImages();
+  // 15-27: a capture station's menus, keys, tags and colour balance; a
+  // handler of this program has none, so the base does nothing or answers no
+  // (SetPreview only keeps its flag).
   virtual void InstallMenu() {}
   virtual void UnInstallMenu() {}
   virtual void DoSetupMyMenus() {}
@@ -275,4 +278,7 @@ std::string PathOfSpec(const FSSpec& spec);
 // ":" stays a ":", so neither can act as a path separator; empty for names
 // no file can have ("", ".", "..").
 std::string DiskNameOf(std::string_view macRomanName);
+// A file name from a job file that names a file directly inside a folder:
+// nothing empty, no separator, no parent step, no NUL.
+bool IsPlainName(std::string_view name);
 }  // namespace imaging

@@ -3,37 +3,10 @@
 #include <algorithm>
 #include <locale>
 
+#include "host/base/MacRoman.h"
 #include "host/files/CatalogInfo.h"
 
 namespace {
-
-std::u32string DecodeUTF8(std::string_view s) {
-  std::u32string out;
-  for (size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    const int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
-    if (extra < 0 || (extra > 0 && i + size_t(extra) >= s.size())) {
-      out.push_back(b);  // a stray byte stands for itself
-      ++i;
-      continue;
-    }
-    char32_t c = extra == 0 ? b : b & (0x3F >> extra);
-    bool ok = true;
-    for (int k = 1; k <= extra; ++k) {
-      const auto n = static_cast<unsigned char>(s[i + size_t(k)]);
-      if ((n & 0xC0) != 0x80) ok = false;
-      c = (c << 6) | (n & 0x3F);
-    }
-    if (!ok) {
-      out.push_back(b);
-      ++i;
-      continue;
-    }
-    out.push_back(c);
-    i += size_t(extra) + 1;
-  }
-  return out;
-}
 
 // The character without regard to width and case.
 char32_t Fold(char32_t c) {
@@ -80,10 +53,9 @@ struct Collator {
 }  // namespace
 
 int finderSortWithLocale(std::string_view aText, std::string_view bText, const std::string& locale) {
-  const std::u32string a = DecodeUTF8(aText), b = DecodeUTF8(bText);
-  std::u32string fa(a.size(), 0), fb(b.size(), 0);
-  std::transform(a.begin(), a.end(), fa.begin(), Fold);
-  std::transform(b.begin(), b.end(), fb.begin(), Fold);
+  std::u32string fa = host::DecodeUTF8(aText), fb = host::DecodeUTF8(bText);
+  std::transform(fa.begin(), fa.end(), fa.begin(), Fold);
+  std::transform(fb.begin(), fb.end(), fb.begin(), Fold);
   const Collator collator(locale);
   size_t i = 0, j = 0;
   while (i < fa.size() && j < fb.size()) {
@@ -108,8 +80,9 @@ int finderSortWithLocale(std::string_view aText, std::string_view bText, const s
     ++j;
   }
   if (i < fa.size() || j < fb.size()) return i < fa.size() ? 1 : -1;
-  // Equal but for case, width or leading zeros: the exact characters decide.
-  if (a != b) return a < b ? -1 : 1;
+  // Equal but for case, width or leading zeros: the exact characters decide
+  // (UTF-8 bytes order as their characters do).
+  if (aText != bText) return aText < bText ? -1 : 1;
   return 0;
 }
 

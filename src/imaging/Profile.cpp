@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "host/base/MacRoman.h"
 #include "host/sys/UserDefaults.h"
 #include "imaging/Offscreen.h"
 #include "platform/Log.h"
@@ -77,20 +78,8 @@ void Profile::initWithIterateData(const CMProfileIterateData& data) {
   if (data.uniCodeNameCount > 1) {
     const size_t count = std::min<size_t>({size_t(data.uniCodeNameCount) - 1, 36, data.uniCodeName.size()});
     std::string name;
-    for (size_t i = 0; i < count; ++i) {
-      // UTF-8 of each character (names are of the Basic Multilingual Plane).
-      const char16_t c = data.uniCodeName[i];
-      if (c < 0x80) {
-        name += char(c);
-      } else if (c < 0x800) {
-        name += char(0xC0 | (c >> 6));
-        name += char(0x80 | (c & 0x3F));
-      } else {
-        name += char(0xE0 | (c >> 12));
-        name += char(0x80 | ((c >> 6) & 0x3F));
-        name += char(0x80 | (c & 0x3F));
-      }
-    }
+    // UTF-8 of each character (names are of the Basic Multilingual Plane).
+    for (size_t i = 0; i < count; ++i) host::AppendUTF8(name, char32_t(data.uniCodeName[i]));
     mName = name;
   }
 }

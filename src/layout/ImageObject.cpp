@@ -14,22 +14,17 @@ namespace {
 
 constexpr const char* kNoFile = "No File";
 
-// A photo name from a job file names a file directly inside the images
-// folder: nothing empty, no separator, no parent step, no NUL. Anything else
-// is refused and counts as a photo that is not there, so the job's clean-up
-// can never delete a file outside that folder and no output is named from it.
-bool IsPlainName(const std::string& name) {
-  return !name.empty() && name.find('/') == std::string::npos && name.find("..") == std::string::npos &&
-         name.find('\0') == std::string::npos;
-}
-
 }  // namespace
 
+// A photo name from a job file names a file directly inside the images
+// folder (imaging::IsPlainName). Anything else is refused and counts as a
+// photo that is not there, so the job's clean-up can never delete a file
+// outside that folder and no output is named from it.
 std::filesystem::path TImageObject::PhotoPath(const std::filesystem::path& imagesFolder, const FSSpec& file) {
   const std::string mac = file.name.ToMacRoman();
-  if (mac == kNoFile || !IsPlainName(mac) || imagesFolder.empty()) return {};
+  if (mac == kNoFile || !imaging::IsPlainName(mac) || imagesFolder.empty()) return {};
   std::string disk;
-  if (host::MacNameToDiskName(mac, &disk) != noErr || !IsPlainName(disk)) return {};
+  if (host::MacNameToDiskName(mac, &disk) != noErr || !imaging::IsPlainName(disk)) return {};
   return imagesFolder / disk;
 }
 
@@ -115,7 +110,7 @@ bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& v
 
 bool TImageObject::IsNoFile() const {
   const std::string mac = fDesc.fFile.name.ToMacRoman();
-  return mac == kNoFile || !IsPlainName(mac);
+  return mac == kNoFile || !imaging::IsPlainName(mac);
 }
 
 host::GWorldHandle TImageObject::Draw4PrintingSpecial(int16_t dpi, TJobContext& view) {

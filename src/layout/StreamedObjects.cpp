@@ -47,24 +47,22 @@ void WriteSpec(CStream_AC* s, const FSSpec& f) {
   s->WriteFixedPascalString(f.name);
 }
 
-tTextInfo ReadStyle(CStream_AC* s) {
-  tTextInfo t;
-  t.color.red = s->ReadUInt16();
-  t.color.green = s->ReadUInt16();
-  t.color.blue = s->ReadUInt16();
-  t.size = s->ReadInt16();
-  t.font = s->ReadInt16();
-  t.face = s->ReadInt16();
-  t.just = s->ReadInt16();
-  return t;
-}
-
 RGBColor ReadColor(CStream_AC* s) {
   RGBColor c;
   c.red = s->ReadUInt16();
   c.green = s->ReadUInt16();
   c.blue = s->ReadUInt16();
   return c;
+}
+
+tTextInfo ReadStyle(CStream_AC* s) {
+  tTextInfo t;
+  t.color = ReadColor(s);
+  t.size = s->ReadInt16();
+  t.font = s->ReadInt16();
+  t.face = s->ReadInt16();
+  t.just = s->ReadInt16();
+  return t;
 }
 
 tJunkMaskStructure ReadJunkMask(CStream_AC* s) {

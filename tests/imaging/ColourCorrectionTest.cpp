@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "ImagingTestUtil.h"
 #include "common/CmykProfile.h"
@@ -37,27 +36,6 @@ F With(std::initializer_list<std::pair<F::Field, float>> changes) {
   F s = F::Neutral();
   for (auto [f, v] : changes) s[f] = v;
   return s;
-}
-
-host::GWorldHandle Flat(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
-  auto image = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = image->scanline(y) + 4 * x;
-      p[0] = 0xFF; p[1] = r; p[2] = g; p[3] = b;
-    }
-  return image;
-}
-
-host::GWorldHandle Noise(int w, int h, uint32_t seed) {
-  auto image = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
-  std::mt19937 random(seed);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = image->scanline(y) + 4 * x;
-      p[0] = 0xFF; p[1] = uint8_t(random()); p[2] = uint8_t(random()); p[3] = uint8_t(random());
-    }
-  return image;
 }
 
 std::array<int, 3> RGB(const host::GWorld& g, int x, int y) {

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 
 #include "ImagingTestUtil.h"
 #include "host/imageio/GaussianBlur.h"
@@ -15,27 +14,6 @@
 #include "imaging/Offscreen.h"
 
 namespace {
-
-CGImageRef Flat(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a = 0xFF) {
-  auto image = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = image->scanline(y) + 4 * x;
-      p[0] = a; p[1] = r; p[2] = g; p[3] = b;
-    }
-  return CGImageRef(image.release());
-}
-
-CGImageRef Noise(int w, int h, uint32_t seed) {
-  auto image = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
-  std::mt19937 random(seed);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = image->scanline(y) + 4 * x;
-      p[0] = 0xFF; p[1] = uint8_t(random()); p[2] = uint8_t(random()); p[3] = uint8_t(random());
-    }
-  return CGImageRef(image.release());
-}
 
 std::array<int, 4> At(const host::GWorld& g, int x, int y) {
   const uint8_t* p = g.scanline(y) + 4 * x;
@@ -126,7 +104,7 @@ TEST(ImageFilter, BlurAndSharpenGiveTheSameBytesAtAnyThreadCount) {
 }
 
 TEST(ImageFilter, OutputInTheProfilesColours) {
-  auto half = Flat(4, 4, 200, 40, 30);
+  CGImageRef half = Flat(4, 4, 200, 40, 30);
   // The top-left pixel half transparent, the rest opaque.
   const_cast<host::GWorld*>(half.get())->scanline(0)[0] = 128;
   auto filter = ImageFilter::initWithImage(half);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,29 @@ inline host::GWorldHandle Gradient(int w, int h) {
     }
   }
   return g;
+}
+
+// A w x h offscreen of one colour, alpha `a`.
+inline host::GWorldHandle Flat(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a = 0xFF) {
+  auto image = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = image->scanline(y) + 4 * x;
+      p[0] = a; p[1] = r; p[2] = g; p[3] = b;
+    }
+  return image;
+}
+
+// A w x h opaque offscreen of random colours, the same for the same seed.
+inline host::GWorldHandle Noise(int w, int h, uint32_t seed) {
+  auto image = host::GWorld::Create(CLongRect_AC(0, 0, h, w));
+  std::mt19937 random(seed);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = image->scanline(y) + 4 * x;
+      p[0] = 0xFF; p[1] = uint8_t(random()); p[2] = uint8_t(random()); p[3] = uint8_t(random());
+    }
+  return image;
 }
 
 inline uint32_t Pixel(const host::GWorld& g, int x, int y) {

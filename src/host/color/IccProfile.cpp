@@ -91,15 +91,20 @@ void WriteText(cmsHPROFILE h, cmsTagSignature tag, const char* text) {
   cmsMLUfree(mlu);
 }
 
+// The profile as an ICC file's bytes; empty when it cannot be saved.
+std::vector<uint8_t> SavedBytes(cmsHPROFILE h) {
+  std::vector<uint8_t> bytes;
+  cmsUInt32Number size = 0;
+  if (!h || !cmsSaveProfileToMem(h, nullptr, &size) || size == 0) return bytes;
+  bytes.resize(size);
+  if (!cmsSaveProfileToMem(h, bytes.data(), &size)) bytes.clear();
+  return bytes;
+}
+
 // A profile made in memory, kept as its saved bytes reopened, so that every
 // copy reads the same header and tags as a file would.
 IccProfile Reopened(cmsHPROFILE h) {
-  std::vector<uint8_t> bytes;
-  cmsUInt32Number size = 0;
-  if (h && cmsSaveProfileToMem(h, nullptr, &size) && size > 0) {
-    bytes.resize(size);
-    if (!cmsSaveProfileToMem(h, bytes.data(), &size)) bytes.clear();
-  }
+  const std::vector<uint8_t> bytes = SavedBytes(h);
   if (h) cmsCloseProfile(h);
   return bytes.empty() ? IccProfile() : IccProfile::FromBytes(bytes);
 }
@@ -149,14 +154,7 @@ IccProfile IccProfile::LinearRGB() {
   return Reopened(h);
 }
 
-std::vector<uint8_t> IccProfile::Bytes() const {
-  std::vector<uint8_t> bytes;
-  cmsUInt32Number size = 0;
-  if (!valid() || !cmsSaveProfileToMem(handle(), nullptr, &size) || size == 0) return bytes;
-  bytes.resize(size);
-  if (!cmsSaveProfileToMem(handle(), bytes.data(), &size)) bytes.clear();
-  return bytes;
-}
+std::vector<uint8_t> IccProfile::Bytes() const { return valid() ? SavedBytes(handle()) : std::vector<uint8_t>(); }
 
 uint32_t IccProfile::deviceClass() const { return valid() ? uint32_t(cmsGetDeviceClass(handle())) : 0; }
 uint32_t IccProfile::colorSpace() const { return valid() ? uint32_t(cmsGetColorSpace(handle())) : 0; }
