@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "app/PrintBGBehavior.h"
 #include "host/sys/Folders.h"
+#include "pipeline/SpoolFolders.h"
 #include "platform/ProgramVersion.h"
 
 namespace app {
@@ -41,9 +43,9 @@ std::string UsageText() {
   text += "\n";
   text += "Folders of this run:\n";
   text += "  application folder  " + appFolder.string() + "\n";
-  text += "  spool folder        " + (appFolder / "Kivo-Processor Folder ƒ").string() + "\n";
+  text += "  spool folder        " + (appFolder / pipeline::kSpoolRootFolderName).string() + "\n";
   text += "                      (unless the preferences name another one)\n";
-  text += "  print log           " + (appFolder / "Print Log File").string() + "\n";
+  text += "  print log           " + (appFolder / kPrintLogName).string() + "\n";
   text += "  daily logs          " + host::logsFolder().string() + "\n";
   text += "  user defaults       " + host::defaultsFile().string() + "\n";
   text += "\n";

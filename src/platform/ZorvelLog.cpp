@@ -38,33 +38,26 @@ using namespace zorvel;
 
 namespace {
 
-const char* StdErrLabel(int level) {
-  switch (level) {
-    case kZorvelLogInfo:
-      return "INFO";
-    case kZorvelLogDebug2:
-      return "DEBUG2";
-    case kZorvelLogError:
-      return "ERROR";
-    case kZorvelLogWarn:
-      return "WARN";
-    default:
-      return "DEBUG";
-  }
-}
+// How a level is named on standard error and in the file; any level not
+// listed is the debug level.
+struct LevelNames {
+  const char* label;
+  const char* letter;
+  bool debug;  // the label is followed by the application's name
+};
 
-const char* FileLetter(int level) {
+LevelNames NamesOf(int level) {
   switch (level) {
     case kZorvelLogInfo:
-      return "I";
+      return {"INFO", "I", false};
     case kZorvelLogDebug2:
-      return "D2";
+      return {"DEBUG2", "D2", true};
     case kZorvelLogError:
-      return "E";
+      return {"ERROR", "E", false};
     case kZorvelLogWarn:
-      return "W";
+      return {"WARN", "W", false};
     default:
-      return "D";
+      return {"DEBUG", "D", true};
   }
 }
 
@@ -131,15 +124,16 @@ std::string ZORVEL_Log::logDateString() { return SVLogFileManager::logDateString
 
 void ZORVEL_Log::logLevel(int level, std::string_view message) {
   if (!_gShouldLogToStdErr && !_gLogFileHandle) return;
+  const LevelNames names = NamesOf(level);
   if (_gShouldLogToStdErr) {
-    std::string label = StdErrLabel(level);
-    if (label == "DEBUG" || label == "DEBUG2") label += ": " + _gApplicationName;
+    std::string label = names.label;
+    if (names.debug) label += ": " + _gApplicationName;
     const std::string text = label + ": " + std::string(message) + "\n";
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
   }
   if (!_gLogString && !_gLogFileHandle) return;
-  std::string line = std::string(FileLetter(level)) + " " + logDateString();
+  std::string line = std::string(names.letter) + " " + logDateString();
   if (_gShouldLogAppName) line += " " + _gApplicationName + ":";
   line += " ";
   line += message;

@@ -431,19 +431,24 @@ void DropPhotoJob(const std::string& name, jobwriter::TJobDescription job) {
   fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(10));
 }
 
-void WriteRedPhoto(const std::string& name) {
+// A red page 200 wide and 300 high.
+host::GWorldHandle RedPage() {
   host::GWorldHandle g = host::GWorld::Create(CLongRect_AC(0, 0, 300, 200));
   for (int y = 0; y < 300; ++y)
     for (int x = 0; x < 200; ++x) {
       uint8_t* p = g->scanline(y) + 4 * x;
       p[0] = 255, p[1] = 230, p[2] = 10, p[3] = 10;
     }
-  ASSERT_TRUE(host::WriteImageFile(*g, gSpoolFolders().images / name, host::ImageFormat::kJpeg).ok());
+  return g;
 }
 
-// Red pixels in a grab of a view of the status window.
-int RedIn(TView* view) {
-  const QImage image = view->GetWidget()->grab().toImage();
+void WriteRedPhoto(const std::string& name) {
+  ASSERT_TRUE(host::WriteImageFile(*RedPage(), gSpoolFolders().images / name, host::ImageFormat::kJpeg).ok());
+}
+
+// Red pixels in a grab of a widget.
+int RedPixels(QWidget* widget) {
+  const QImage image = widget->grab().toImage();
   int n = 0;
   for (int y = 0; y < image.height(); ++y)
     for (int x = 0; x < image.width(); ++x) {
@@ -452,6 +457,9 @@ int RedIn(TView* view) {
     }
   return n;
 }
+
+// Red pixels in a grab of a view of the status window.
+int RedIn(TView* view) { return RedPixels(view->GetWidget()); }
 
 TEST_F(AppTest, ThePageBeingPrintedShowsInTheStatusWindowAndItsPhotosGoAfterTheJob) {
   // The controller owns the one task manager and publishes it.
@@ -489,23 +497,11 @@ TEST_F(AppTest, HideThePagePreviewHidesItWhenTheWindowActivates) {
   TWindow* w = c_->GetStatusWindow();
   auto* window = dynamic_cast<TBackgroundPrintWindow*>(w);
   ASSERT_NE(window, nullptr);
-  host::GWorldHandle page = host::GWorld::Create(CLongRect_AC(0, 0, 300, 200));
-  for (int y = 0; y < 300; ++y)
-    for (int x = 0; x < 200; ++x) {
-      uint8_t* p = page->scanline(y) + 4 * x;
-      p[0] = 255, p[1] = 230, p[2] = 10, p[3] = 10;
-    }
+  host::GWorldHandle page = RedPage();
   c_->SetImage(page.get(), "Page.jpg");
   auto redInWindow = [&] {
     w->GetWidget()->show();
-    const QImage image = w->GetWidget()->grab().toImage();
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-      for (int x = 0; x < image.width(); ++x) {
-        const QRgb c = image.pixel(x, y);
-        if (qRed(c) > 180 && qGreen(c) < 80 && qBlue(c) < 80) ++n;
-      }
-    return n;
+    return RedPixels(w->GetWidget());
   };
   EXPECT_GT(redInWindow(), 500);
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "MessageCapture.h"
-#include "QtTestApp.h"
+#include "host/ui/QtTestApp.h"
 #include "host/qd/GWorld.h"
 #include "host/ui/Controls.h"
 #include "host/ui/View.h"
@@ -24,7 +24,7 @@ struct FilterFixture : testing::Test {
   std::vector<DialogItemIndex> items;
 
   void SetUp() override {
-    kivotest::EnsureQtApp();
+    kivotest::EnsureQtApp("test_platform");
     auto owned = std::make_unique<TWindow>();
     owned->MakeWidget(nullptr);
     dialog = TWindow::Adopt(std::move(owned));

@@ -16,7 +16,7 @@
 #include "common/TempDir.h"
 #include "host/notify/DistributedNotifications.h"
 #include "platform/ZorvelAdditions.h"
-#include "QtTestApp.h"
+#include "host/ui/QtTestApp.h"
 
 namespace {
 
@@ -241,7 +241,7 @@ TEST(Hexdump, RepeatedLinesAreFoldedAndTheRangeIsCut) {
 }
 
 TEST_F(LogFixture, ObserversHearOfEveryLine) {
-  kivotest::EnsureQtApp();
+  kivotest::EnsureQtApp("test_platform");
   const std::string log = dir / "tool.log";
   ASSERT_TRUE(ZORVEL_Log::setLogFile(log));
   ZORVEL_Log::setShouldNotifyForLogUpdates(true);

@@ -17,8 +17,8 @@
 #include <optional>
 
 #include "host/sys/UserDefaults.h"
-#include "host/ui/Application.h"
 #include "host/ui/FileDialogs.h"
+#include "host/ui/QtTestApp.h"
 #include "host/ui/View.h"
 #include "host/ui/ViewServer.h"
 #include "prefs/PreferencePanels.h"
@@ -33,9 +33,7 @@ inline void EnsureFramework() {
   static bool done = false;
   if (done) return;
   done = true;
-  static char name[] = "test_prefs";
-  static char* argv[] = {name, nullptr};
-  host::InitFramework(1, argv);
+  kivotest::EnsureQtApp("test_prefs");
   // The window's view resources, as the application has them.
   host::AddViewResourceFolder(KIVO_APP_VIEWS);
   RegisterPreferencesClasses();

@@ -72,7 +72,7 @@ std::filesystem::path applicationFolder() {
 }
 
 bool ensureApplicationFolder(std::string* why) {
-  const std::filesystem::path folder = applicationFolder();
+  const std::filesystem::path folder = applicationFolderPath();  // created just below
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (!std::filesystem::is_directory(folder)) {

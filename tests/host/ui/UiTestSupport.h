@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "host/ui/Application.h"
 #include "host/ui/Controls.h"
+#include "host/ui/QtTestApp.h"
 #include "host/ui/ViewServer.h"
 
 namespace uitest {
@@ -55,9 +55,7 @@ inline void EnsureFramework() {
   static bool done = false;
   if (done) return;
   done = true;
-  static char name[] = "test_host_ui";
-  static char* argv[] = {name, nullptr};
-  host::InitFramework(1, argv);
+  kivotest::EnsureQtApp("test_host_ui");
   host::AddViewResourceFolder(KIVO_UI_TEST_VIEWS);
   host::RegisterViewClass<TTestStatusWindow>("TTestStatusWindow");
   host::RegisterViewClass<TTestJobsList>("TTestJobsList");
