@@ -8,9 +8,8 @@
 #include <fstream>
 
 #include "e2e/E2E.h"
+#include "e2e/Keying.h"
 
-#include "chromakey/engine/KeyPipeline.h"
-#include "chromakey/engine/Keyers.h"
 #include "host/sys/UserDefaults.h"
 #include "layout/Objects.h"
 #include "prefs/PrefRecords.h"
@@ -147,21 +146,12 @@ TEST(HostileInput, AnUnknownResizeMethodFailsTheJob) {
 
 // A keyed photo on a blue page; `flag` is added to the stored block's flags.
 jobwriter::TJobDescription KeyedJob(const std::string& templ, int32_t flag) {
-  constexpr float kBacking[3] = {30, 190, 40};
-  tChromaKeySettings s;
-  chromakey::initialize_data(&s.para);
-  s.para.flag = chromakey::kFlagFloatKernels | chromakey::kFlagKeyerRT | flag;
-  chromakey::KeyerRT model;
-  model.set_center_backing(kBacking[0] * 256.0f, kBacking[1] * 256.0f, kBacking[2] * 256.0f, &s.para);
-  s.para.center_r = kBacking[0] * 256.0f;
-  s.para.center_g = kBacking[1] * 256.0f;
-  s.para.center_b = kBacking[2] * 256.0f;
   jobwriter::TJobDescription job = PhotoJob("Green.jpg", templ);
   job.objects.clear();
   job.objects.push_back(jobwriter::RecordOf(
       *layout::TBackColorObject::New(jobwriter::BackColorDesc(RGBColor{0, 0, 0xFFFF}, 0, 0, 4, 6))));
   auto keyed = layout::TImageObject::New(jobwriter::ImageDesc("Green.jpg", 1, 1, 2, 3));
-  keyed->SetChromaKeySettings(s);
+  keyed->SetChromaKeySettings(e2e::KeyingSettings(flag));
   job.objects.push_back(jobwriter::RecordOf(*keyed));
   return job;
 }

@@ -4,9 +4,8 @@
 // deleted after the job, the job's blur and e-mail block reaching the photo
 // loader and the saved metadata, frame graphics from the graphics folder.
 #include "e2e/E2E.h"
+#include "e2e/Keying.h"
 
-#include "chromakey/engine/KeyPipeline.h"
-#include "chromakey/engine/Keyers.h"
 #include "host/base/ByteOrder.h"
 #include "host/sys/PropertyList.h"
 #include "host/sys/UserDefaults.h"
@@ -348,28 +347,7 @@ TEST(Wiring, AGreenScreenPhotoIsKeyedOverThePageInAJob) {
   e2e::Station station("keyed");
   ASSERT_TRUE(station.Start()) << station.Log();
   // Green backing with a red subject in the middle third.
-  const uint8_t backing[3] = {30, 190, 40};
-  host::GWorldHandle photo = host::GWorld::Create(CLongRect_AC(0, 0, 300, 600));
-  ASSERT_TRUE(photo);
-  for (int32_t y = 0; y < 300; ++y)
-    for (int32_t x = 0; x < 600; ++x) {
-      uint8_t* p = photo->scanline(y) + 4 * x;
-      const bool subject = x >= 200 && x < 400 && y >= 100 && y < 200;
-      p[0] = 255;
-      p[1] = subject ? 220 : backing[0];
-      p[2] = subject ? 30 : backing[1];
-      p[3] = subject ? 30 : backing[2];
-    }
-  ASSERT_TRUE(host::WriteImageFile(*photo, station.images() / "Green.png", host::ImageFormat::kPng).ok());
-
-  tChromaKeySettings settings;
-  chromakey::initialize_data(&settings.para);
-  settings.para.flag = chromakey::kFlagFloatKernels | chromakey::kFlagKeyerRT;
-  chromakey::KeyerRT model;
-  model.set_center_backing(backing[0] * 256.0f, backing[1] * 256.0f, backing[2] * 256.0f, &settings.para);
-  settings.para.center_r = backing[0] * 256.0f;
-  settings.para.center_g = backing[1] * 256.0f;
-  settings.para.center_b = backing[2] * 256.0f;
+  ASSERT_TRUE(e2e::WriteGreenScreen(station.images() / "Green.png", 600, 300, 200, 100, 400, 200));
 
   jobwriter::TJobDescription job;
   job.printer = 25;
@@ -382,7 +360,7 @@ TEST(Wiring, AGreenScreenPhotoIsKeyedOverThePageInAJob) {
   CImageDesc image = jobwriter::ImageDesc("Green.png", 0, 0, 6, 3);
   image.fCropToFill = 0;
   auto keyed = layout::TImageObject::New(image);
-  keyed->SetChromaKeySettings(settings);
+  keyed->SetChromaKeySettings(e2e::KeyingSettings());
   job.objects.push_back(jobwriter::RecordOf(*keyed));
   ASSERT_TRUE(station.Drop(job, "keyed.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
