@@ -17,12 +17,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path DefaultsFile(const e2e::Station& station) { return station.config() / "Kivo-Processor" / "defaults.plist"; }
-
 // User defaults written before the program starts.
 void WriteDefaults(const e2e::Station& station, const host::PlistDict& entries) {
-  fs::create_directories(DefaultsFile(station).parent_path());
-  host::UserDefaults defaults(DefaultsFile(station));
+  fs::create_directories(station.defaultsFile().parent_path());
+  host::UserDefaults defaults(station.defaultsFile());
   for (const auto& [key, value] : entries) defaults.set(key, value);
   ASSERT_TRUE(defaults.synchronize());
 }
@@ -32,12 +30,6 @@ host::PlistValue BinaryHandOffPrefs() {
   setMyProcessedJobsPrefToFactoryDefaults(getMyProcessedJobsPrefs());
   getMyProcessedJobsPrefs()->useNewHandOff = 0;
   return host::PlistValue(ProcessedJobsPrefBlob());
-}
-
-host::PlistValue Command(const std::vector<std::string>& argv) {
-  host::PlistArray words;
-  for (const std::string& w : argv) words.push_back(host::PlistValue(w));
-  return host::PlistValue(words);
 }
 
 jobwriter::TJobDescription PhotoJob(int16_t printer, const std::string& photo, float width, float height,
@@ -90,8 +82,8 @@ TEST(Wiring, DirectPrinterPagesAreTurnedAndFittedToTheOutputSizeOfEachPrinterTab
   e2e::Station station("handoff");
   const fs::path marker = station.base() / "print-centre-started";
   WriteDefaults(station, {{kPrintCenterPrefsKey, BinaryHandOffPrefs()},
-                          {"KivoPrintCenterCommand", Command({"/usr/bin/touch", marker.string()})},
-                          {"KivoOlderPrintCenterCommand", Command({"/usr/bin/touch", marker.string()})}});
+                          {"KivoPrintCenterCommand", e2e::Command({"/usr/bin/touch", marker.string()})},
+                          {"KivoOlderPrintCenterCommand", e2e::Command({"/usr/bin/touch", marker.string()})}});
   ASSERT_TRUE(station.Start()) << station.Log();
 
   struct Case {
@@ -155,8 +147,8 @@ TEST(Wiring, ThePairHandOffKeepsTheUnfittedPageAndStartsTheCurrentPrintCentre) {
   setMyProcessedJobsPrefToFactoryDefaults(getMyProcessedJobsPrefs());
   getMyProcessedJobsPrefs()->useNewHandOff = 1;
   WriteDefaults(station, {{kPrintCenterPrefsKey, host::PlistValue(ProcessedJobsPrefBlob())},
-                          {"KivoPrintCenterCommand", Command({"/usr/bin/touch", current.string()})},
-                          {"KivoOlderPrintCenterCommand", Command({"/usr/bin/touch", older.string()})}});
+                          {"KivoPrintCenterCommand", e2e::Command({"/usr/bin/touch", current.string()})},
+                          {"KivoOlderPrintCenterCommand", e2e::Command({"/usr/bin/touch", older.string()})}});
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Pair.jpg", 600, 400, {220, 20, 20}));
   jobwriter::TJobDescription job = PhotoJob(45, "Pair.jpg", 6, 4, "Pair");
