@@ -155,6 +155,18 @@ struct Picture {
   }
 };
 
+// In a forked child: runs `program` with `arguments` after its name, or
+// ends the child with status 127 when it cannot.
+[[noreturn]] inline void ExecProgram(const fs::path& program, const std::vector<std::string>& arguments) {
+  std::vector<std::string> words{program.string()};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
 inline Picture ReadPicture(const fs::path& file) {
   Picture picture;
   host::ImageReadResult read = host::ReadImageFile(file);
@@ -335,13 +347,7 @@ class Station {
       setenv("XDG_RUNTIME_DIR", (base_ / "run").c_str(), 1);
       setenv("HOME", base_.c_str(), 1);
       for (const auto& [name, value] : env_) setenv(name.c_str(), value.c_str(), 1);
-      std::vector<std::string> words{ProcessorProgram().string()};
-      words.insert(words.end(), arguments.begin(), arguments.end());
-      std::vector<char*> argv;
-      for (std::string& w : words) argv.push_back(w.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
+      ExecProgram(ProcessorProgram(), arguments);
     }
     pid_ = pid;
     return pid > 0;
