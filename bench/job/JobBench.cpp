@@ -244,34 +244,29 @@ class Bench {
   }
 
   // One job from drop to output; seconds, -1 when no output came.
-  double OneJob(const Kind& kind) {
-    const e2e::fs::path staged = Stage(kind);
-    Landing landing(station_.SetFolder('A'));
-    if (staged.empty() || !landing.ok()) return -1;
-    const auto start = Clock::now();
-    station_.DropFile(staged, staged.filename().string());
-    if (!landing.WaitFor(1, 60)) return -1;
-    const double t = Seconds(start, Clock::now());
-    station_.WaitForQueueEmpty(30);
-    return t;
-  }
+  double OneJob(const Kind& kind) { return DropAndTime(kind, 1, 60); }
 
   // `count` jobs dropped at once; seconds until the last output, -1 when
   // one did not come.
-  double Burst(const Kind& kind, int count) {
+  double Burst(const Kind& kind, int count) { return DropAndTime(kind, count, 120); }
+
+ private:
+  // Stages `count` jobs of `kind`, drops them at once and waits up to
+  // `seconds` for all their outputs; seconds from the drop to the last
+  // output, -1 when one did not come. The queue is left empty.
+  double DropAndTime(const Kind& kind, int count, double seconds) {
     std::vector<e2e::fs::path> staged;
     for (int i = 0; i < count; ++i) staged.push_back(Stage(kind));
     Landing landing(station_.SetFolder('A'));
-    if (!landing.ok()) return -1;
+    if (std::find(staged.begin(), staged.end(), e2e::fs::path()) != staged.end() || !landing.ok()) return -1;
     const auto start = Clock::now();
     for (const auto& file : staged) station_.DropFile(file, file.filename().string());
-    if (!landing.WaitFor(size_t(count), 120)) return -1;
+    if (!landing.WaitFor(size_t(count), seconds)) return -1;
     const double t = Seconds(start, Clock::now());
     station_.WaitForQueueEmpty(30);
     return t;
   }
 
- private:
   e2e::Station station_;
   int serial_ = 0;
 };

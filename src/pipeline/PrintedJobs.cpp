@@ -194,6 +194,13 @@ Entry* Find(std::vector<Entry>& entries, const Identity& id) {
   return nullptr;
 }
 
+// The entry of `jobFile` (identity `id`), added as `kind` when there is none.
+Entry& FindOrAdd(std::vector<Entry>& entries, const Identity& id, Kind kind, const fs::path& jobFile) {
+  if (Entry* e = Find(entries, id)) return *e;
+  entries.push_back(Entry{kind, id, jobFile.string(), {}, {}});
+  return entries.back();
+}
+
 std::vector<std::string> Strings(const std::vector<fs::path>& paths) {
   std::vector<std::string> out;
   for (const fs::path& p : paths) out.push_back(p.string());
@@ -225,14 +232,10 @@ bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>
   out.path = placed.string();
   if (IdentityOf(placed, &out.before)) out.before.size = 0;
   const bool ok = IdentityOf(jobFile, &id) && UpdateRecord([&](std::vector<Entry>& entries) {
-    Entry* e = Find(entries, id);
-    if (!e) {
-      entries.push_back(Entry{Kind::kPlacing, id, jobFile.string(), {}, {}});
-      e = &entries.back();
-    }
-    if (e->kind == Kind::kKept) return false;
-    e->photos = Strings(photos);
-    e->outputs.push_back(out);
+    Entry& e = FindOrAdd(entries, id, Kind::kPlacing, jobFile);
+    if (e.kind == Kind::kKept) return false;
+    e.photos = Strings(photos);
+    e.outputs.push_back(out);
     return true;
   });
   if (!ok)
@@ -244,15 +247,11 @@ bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>
 bool RecordJobPrinted(const fs::path& jobFile, const std::vector<fs::path>& photos) {
   Identity id;
   const bool ok = IdentityOf(jobFile, &id) && UpdateRecord([&](std::vector<Entry>& entries) {
-    Entry* e = Find(entries, id);
-    if (!e) {
-      entries.push_back(Entry{Kind::kPrinted, id, jobFile.string(), {}, {}});
-      e = &entries.back();
-    }
-    if (e->kind == Kind::kKept) return false;
-    e->kind = Kind::kPrinted;
-    e->photos = Strings(photos);
-    e->outputs.clear();
+    Entry& e = FindOrAdd(entries, id, Kind::kPrinted, jobFile);
+    if (e.kind == Kind::kKept) return false;
+    e.kind = Kind::kPrinted;
+    e.photos = Strings(photos);
+    e.outputs.clear();
     return true;
   });
   if (!ok) platform::LogF("The job file [%s] could not be recorded as printed", jobFile.string().c_str());

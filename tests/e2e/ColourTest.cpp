@@ -12,15 +12,6 @@
 
 namespace {
 
-jobwriter::TJobDescription SetJob(const std::string& photo) {
-  jobwriter::TJobDescription job;
-  job.printer = 25;
-  job.blocks.print2File.setNumber = 1;
-  job.templateName = "E2E";
-  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
-  return job;
-}
-
 std::array<int, 3> PageCentre(e2e::Station& station) {
   const auto outputs = station.WaitForSetOutput('A');
   EXPECT_FALSE(outputs.empty()) << station.Log();
@@ -50,11 +41,11 @@ TEST(Colour, PhotoWithSettingsSidecarPrintsCorrected) {
   fork.Set(FourCC("Pref"), 5002, "", bytes, false);
   ASSERT_EQ(host::WriteResourceFork((station.images() / "Tuned.jpg").string(), fork), noErr);
 
-  ASSERT_TRUE(station.Drop(SetJob("Plain.jpg"), "plain.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Plain.jpg"), "plain.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   ExpectNear(PageCentre(station), {200, 100, 50}, 4);
 
-  ASSERT_TRUE(station.Drop(SetJob("Tuned.jpg"), "tuned.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Tuned.jpg"), "tuned.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   // 200 * 0.5 * 2^0.5 = 141, 100 * 2^0.5 = 141, 50 * 2^0.5 = 71.
   ExpectNear(PageCentre(station), {141, 141, 71}, 5);
@@ -76,7 +67,7 @@ TEST(Colour, PhotoWithImagePropertiesDrawsWithItsOwnColourAdjustment) {
   fork.Set(FourCC("Pref"), 5000, "Image Properties", props);
   ASSERT_EQ(host::WriteResourceFork((station.images() / "Props.jpg").string(), fork), noErr);
 
-  jobwriter::TJobDescription job = SetJob("Props.jpg");
+  jobwriter::TJobDescription job = e2e::SetOneJob("Props.jpg");
   job.PrintMode = 0;  // the drawing path that reads a photo's image properties
   ASSERT_TRUE(station.Drop(job, "props.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
@@ -99,7 +90,7 @@ TEST(Colour, JobWithPrinterProfilePrintsMatched) {
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Photo.jpg", 600, 900, {200, 100, 50}));
 
-  jobwriter::TJobDescription job = SetJob("Photo.jpg");
+  jobwriter::TJobDescription job = e2e::SetOneJob("Photo.jpg");
   job.colorSyncPrefs->w0 = 1;
   job.colorSyncPrefs->profiles[2].name = "Kivo Camera.icc";
   job.colorSyncPrefs->printers[25].w0 = 1;
@@ -144,7 +135,7 @@ TEST(Colour, EmbeddedCmykAndPngProfilesAreHonouredWhenTheJobAsks) {
   ASSERT_TRUE(reference.image) << reference.error;
   const std::array<int, 3> want = reference.rgb(300, 450);
 
-  jobwriter::TJobDescription job = SetJob("Cmyk.jpg");
+  jobwriter::TJobDescription job = e2e::SetOneJob("Cmyk.jpg");
   job.colorSyncPrefs->applyEmbedded = 1;
   e2e::fs::copy_file(work / "cmyk.jpg", station.images() / "Cmyk.jpg");
   ASSERT_TRUE(station.Drop(job, "cmyk.trpr"));
@@ -159,7 +150,7 @@ TEST(Colour, EmbeddedCmykAndPngProfilesAreHonouredWhenTheJobAsks) {
   const std::string profile = e2e::ReadAll("/usr/share/color/icc/colord/SwappedRedAndGreen.icc");
   swapped.iccProfile.assign(profile.begin(), profile.end());
   ASSERT_TRUE(host::WriteImageFile(*flat, station.images() / "Swapped.png", host::ImageFormat::kPng, swapped).ok());
-  job = SetJob("Swapped.png");
+  job = e2e::SetOneJob("Swapped.png");
   job.colorSyncPrefs->applyEmbedded = 1;
   ASSERT_TRUE(station.Drop(job, "png.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();

@@ -62,13 +62,7 @@ class CommandLine : public ::testing::Test {
       setenv("PATH", "/usr/bin:/bin", 1);
       setenv("QT_QPA_PLATFORM", "offscreen", 1);
       for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-      std::vector<std::string> words{program_.string()};
-      words.insert(words.end(), arguments.begin(), arguments.end());
-      std::vector<char*> argv;
-      for (std::string& w : words) argv.push_back(w.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
+      e2e::ExecProgram(program_, arguments);
     }
     Outcome run;
     int status = 0;

@@ -32,19 +32,6 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   return s;
 }
 
-std::string Today(const char* format) {
-  const time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, format, &tm);
-  return buf;
-}
-
-int32_t CounterAt(const std::string& bytes, size_t offset) {
-  return host::LoadLEI32(reinterpret_cast<const uint8_t*>(bytes.data()) + offset);
-}
-
 using testipp::IppPrinter;
 
 jobwriter::TJobDescription PhotoJob(int16_t printer, uint16_t copies, int16_t canvas, const char* photo) {
@@ -73,22 +60,22 @@ TEST(CountsAndPrinting, CountFilesHoldTheJobsAtTheirOffsetsAndTheDayDictionaryDe
   EXPECT_EQ(station.Stop(), 0);
 
   for (const fs::path& file : {station.root() / "Kivo-Processor Count",
-                               station.root() / ("Kivo-Processor Count" + Today("%m-%d-%Y"))}) {
+                               station.root() / ("Kivo-Processor Count" + e2e::Today("%m-%d-%Y"))}) {
     const std::string bytes = e2e::ReadAll(file);
     ASSERT_EQ(bytes.size(), 16564u) << file;
     EXPECT_EQ(bytes.substr(0, 4), std::string("\xB0\x26\x00\x00", 4));
-    EXPECT_EQ(CounterAt(bytes, 4), 3);                        // print to file: 2 + 1
-    EXPECT_EQ(CounterAt(bytes, 12), 0);                       // system printer
-    EXPECT_EQ(CounterAt(bytes, 16), 0);                       // direct printers
-    EXPECT_EQ(CounterAt(bytes, 32 + (17 * 41 + 3) * 4), 2);   // job type 17, canvas 3
-    EXPECT_EQ(CounterAt(bytes, 32 + (25 * 41 + 3) * 4), 1);   // job type 25, canvas 3
-    EXPECT_EQ(CounterAt(bytes, 16540), 0);
+    EXPECT_EQ(e2e::CounterAt(bytes, 4), 3);                        // print to file: 2 + 1
+    EXPECT_EQ(e2e::CounterAt(bytes, 12), 0);                       // system printer
+    EXPECT_EQ(e2e::CounterAt(bytes, 16), 0);                       // direct printers
+    EXPECT_EQ(e2e::CounterAt(bytes, 32 + (17 * 41 + 3) * 4), 2);   // job type 17, canvas 3
+    EXPECT_EQ(e2e::CounterAt(bytes, 32 + (25 * 41 + 3) * 4), 1);   // job type 25, canvas 3
+    EXPECT_EQ(e2e::CounterAt(bytes, 16540), 0);
     EXPECT_EQ(fs::status(file).permissions() & fs::perms(0666), fs::perms(0666));
   }
   EXPECT_FALSE(fs::exists(station.root() / "Kivo-X Count")) << "counting writes this station's files only";
 
   // The day dictionary, decrypted by openssl with the key derived by openssl.
-  const fs::path day = station.root() / (".Print Count Kivo-Processor " + Today("%Y-%m-%d"));
+  const fs::path day = station.root() / (".Print Count Kivo-Processor " + e2e::Today("%Y-%m-%d"));
   ASSERT_TRUE(fs::exists(day));
   const std::string pass(reinterpret_cast<const char*>(output::SecureStorePassphrase().data()),
                          output::SecureStorePassphrase().size());
@@ -149,8 +136,8 @@ TEST(CountsAndPrinting, SystemPrinterJobReachesTheIppPrinterFittedToItsPaper) {
 
   const std::string counts = e2e::ReadAll(station.root() / "Kivo-Processor Count");
   ASSERT_EQ(counts.size(), 16564u);
-  EXPECT_EQ(CounterAt(counts, 12), 2);
-  EXPECT_EQ(CounterAt(counts, 32 + (8 * 41 + 5) * 4), 2);
+  EXPECT_EQ(e2e::CounterAt(counts, 12), 2);
+  EXPECT_EQ(e2e::CounterAt(counts, 32 + (8 * 41 + 5) * 4), 2);
 }
 
 TEST(CountsAndPrinting, PrinterThatRefusesTheJobFailsIt) {
@@ -194,8 +181,8 @@ TEST(CountsAndPrinting, CopyOriginalsJobStoresTheUntouchedPhotoAndCountsOnce) {
   EXPECT_EQ(station.Stop(), 0);
   const std::string counts = e2e::ReadAll(station.root() / "Kivo-Processor Count");
   ASSERT_EQ(counts.size(), 16564u);
-  EXPECT_EQ(CounterAt(counts, 4), 1) << "one copy-of-originals count, whatever the quantity";
-  EXPECT_EQ(CounterAt(counts, 32 + (26 * 41 + 7) * 4), 1);
+  EXPECT_EQ(e2e::CounterAt(counts, 4), 1) << "one copy-of-originals count, whatever the quantity";
+  EXPECT_EQ(e2e::CounterAt(counts, 32 + (26 * 41 + 7) * 4), 1);
 }
 
 }  // namespace
@@ -287,13 +274,13 @@ TEST(CountsAndPrinting, TheProgramAndASiblingCountingAtOnceLoseNoCount) {
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   ASSERT_TRUE(e2e::WaitUntil([&] {
     const std::string b = e2e::ReadAll(root / "Kivo-Processor Count");
-    return b.size() == 16564 && CounterAt(b, 4) == kJobs;
+    return b.size() == 16564 && e2e::CounterAt(b, 4) == kJobs;
   }, 30)) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
   const std::string counts = e2e::ReadAll(root / "Kivo-Processor Count");
-  EXPECT_EQ(CounterAt(counts, 4), kJobs);
-  EXPECT_EQ(CounterAt(counts, 16), kSiblingCounts);
-  EXPECT_EQ(CounterAt(counts, 32 + (40 * 41 + 1) * 4), kSiblingCounts);
+  EXPECT_EQ(e2e::CounterAt(counts, 4), kJobs);
+  EXPECT_EQ(e2e::CounterAt(counts, 16), kSiblingCounts);
+  EXPECT_EQ(e2e::CounterAt(counts, 32 + (40 * 41 + 1) * 4), kSiblingCounts);
 }
 
 }  // namespace

@@ -27,14 +27,10 @@ namespace {
 
 namespace fs = e2e::fs;
 
+// A set-1 job on canvas 2.
 jobwriter::TJobDescription SetOneJob(const std::string& photo) {
-  jobwriter::TJobDescription job;
-  job.printer = 25;
+  jobwriter::TJobDescription job = e2e::SetOneJob(photo, "Faults");
   job.canvas = 2;
-  job.blocks.print2File.setNumber = 1;
-  job.templateName = "Faults";
-  job.objects.push_back(
-      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
   return job;
 }
 
@@ -48,32 +44,11 @@ bool PrintOne(e2e::Station& station, const std::string& name) {
          station.WaitForQueueEmpty();
 }
 
-std::string Today(const char* format) {
-  const time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, format, &tm);
-  return buf;
-}
-
-int32_t CounterAt(const std::string& bytes, size_t offset) {
-  return bytes.size() < offset + 4 ? -1 : host::LoadLEI32(reinterpret_cast<const uint8_t*>(bytes.data()) + offset);
-}
-
-size_t CountOf(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-  return n;
-}
-
-fs::path DefaultsOf(const e2e::Station& s) { return s.config() / "Kivo-Processor" / "defaults.plist"; }
-
 TEST(CountsAndSettings, OldCountFilesAreKeptAsideAndCountingStartsAgain) {
   e2e::Station station("oldcounts");
   ASSERT_TRUE(station.Start()) << station.Log();
   const fs::path all = station.root() / "Kivo-Processor Count";
-  const fs::path day = station.root() / ("Kivo-Processor Count" + Today("%m-%d-%Y"));
+  const fs::path day = station.root() / ("Kivo-Processor Count" + e2e::Today("%m-%d-%Y"));
   // 9904 written big-endian, and the older version 9903 with 500 prints.
   std::string bigEndian(16564, '\0');
   bigEndian.replace(0, 4, std::string("\x00\x00\x26\xB0", 4));
@@ -86,14 +61,14 @@ TEST(CountsAndSettings, OldCountFilesAreKeptAsideAndCountingStartsAgain) {
 
   ASSERT_TRUE(PrintOne(station, "first")) << station.Log();
   ASSERT_TRUE(PrintOne(station, "second")) << station.Log();
-  EXPECT_TRUE(e2e::WaitUntil([&] { return CounterAt(e2e::ReadAll(day), 4) == 2; }, 20)) << station.Log();
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::CounterAt(e2e::ReadAll(day), 4) == 2; }, 20)) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
 
   for (const fs::path& file : {all, day}) {
     const std::string bytes = e2e::ReadAll(file);
     EXPECT_EQ(bytes.substr(0, 4), std::string("\xB0\x26\x00\x00", 4)) << file;
-    EXPECT_EQ(CounterAt(bytes, 4), 2) << file;
-    EXPECT_EQ(CounterAt(bytes, 32 + (25 * 41 + 2) * 4), 2) << file;
+    EXPECT_EQ(e2e::CounterAt(bytes, 4), 2) << file;
+    EXPECT_EQ(e2e::CounterAt(bytes, 32 + (25 * 41 + 2) * 4), 2) << file;
   }
   EXPECT_EQ(e2e::ReadAll(all.string() + ".old"), bigEndian);
   EXPECT_EQ(e2e::ReadAll(day.string() + ".old"), older);
@@ -123,7 +98,7 @@ TEST(CountsAndSettings, ADayCounterAtItsLargestValueStaysThere) {
   }
   ASSERT_TRUE(PrintOne(station, "full")) << station.Log();
   EXPECT_TRUE(e2e::WaitUntil(
-      [&] { return CounterAt(e2e::ReadAll(station.root() / "Kivo-Processor Count"), 4) == 1; }, 20));
+      [&] { return e2e::CounterAt(e2e::ReadAll(station.root() / "Kivo-Processor Count"), 4) == 1; }, 20));
   EXPECT_EQ(station.Stop(), 0);
   auto day = output::printCountInfoObject::initWithLongDateTime(station.root(), output::LongDateTimeNow(), false);
   ASSERT_TRUE(day.has_value());
@@ -170,7 +145,7 @@ TEST(CountsAndSettings, ASwitchStoredInTheOtherByteOrderIsRepairedAndSaved) {
                                "is used and saved"),
             std::string::npos)
       << station.Log();
-  host::UserDefaults stored(DefaultsOf(station));
+  host::UserDefaults stored(station.defaultsFile());
   const auto blob = stored.getData(kPrintServerPrefKey);
   ASSERT_TRUE(blob);
   const auto record = DecodePrintServerBlob(*blob);
@@ -207,11 +182,11 @@ TEST(CountsAndSettings, AConfigurationFolderThatCannotBeWrittenIsReportedOnce) {
   EXPECT_TRUE(PrintOne(station, "unsaved")) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
   const std::string log = station.Log();
-  EXPECT_EQ(CountOf(log, "The settings could not be saved: cannot create " +
+  EXPECT_EQ(e2e::CountOf(log, "The settings could not be saved: cannot create " +
                              (station.config() / "Kivo-Processor").string() + ": Not a directory"),
             1u)
       << log;
-  EXPECT_EQ(CountOf(log, "could not be written"), 0u) << log;
+  EXPECT_EQ(e2e::CountOf(log, "could not be written"), 0u) << log;
 
   // The preferences window on the same store: OK tells the operator and
   // the window stays open with what was set; Cancel then leaves it.
@@ -220,7 +195,7 @@ TEST(CountsAndSettings, AConfigurationFolderThatCannotBeWrittenIsReportedOnce) {
   host::InitFramework(1, argv);
   host::AddViewResourceFolder(KIVO_APP_VIEWS);
   RegisterPreferencesClasses();
-  host::UserDefaults store(DefaultsOf(station));
+  host::UserDefaults store(station.defaultsFile());
   SetPrefStoreDefaults(&store);
   myNewReadPreferences();
   std::vector<std::string> messages;

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -30,9 +31,11 @@
 #include <thread>
 #include <vector>
 
+#include "host/base/ByteOrder.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/UserDefaults.h"
 #include "jobwriter/JobWriter.h"
+#include "layout/Objects.h"
 
 namespace e2e {
 
@@ -82,6 +85,62 @@ inline std::vector<fs::path> VisibleFilesBelow(const fs::path& folder) {
   return files;
 }
 
+// Every entry below `folder` that is not a folder, hidden ones included.
+inline std::vector<fs::path> EntriesBelow(const fs::path& folder) {
+  std::vector<fs::path> entries;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (!it->is_directory()) entries.push_back(it->path());
+  return entries;
+}
+
+// Whether anything stands at `p`, a dangling link or a FIFO included.
+inline bool ExistsAsEntry(const fs::path& p) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(p, ec));
+}
+
+// How often `what` stands in `text`.
+inline size_t CountOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
+// Today's local date in a strftime `format`.
+inline std::string Today(const char* format) {
+  const time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, format, &tm);
+  return buf;
+}
+
+// The little-endian 32-bit counter at `offset` of a count file's bytes; -1
+// when the file is too short to hold it.
+inline int32_t CounterAt(const std::string& bytes, size_t offset) {
+  return bytes.size() < offset + 4 ? -1 : host::LoadLEI32(reinterpret_cast<const uint8_t*>(bytes.data()) + offset);
+}
+
+// A command line as the program's user defaults store it: an array of words.
+inline host::PlistValue Command(const std::vector<std::string>& argv) {
+  host::PlistArray words;
+  for (const std::string& w : argv) words.push_back(host::PlistValue(w));
+  return host::PlistValue(words);
+}
+
+// A job for print-to-file set 1 with one photo filling its 4 x 6 page.
+inline jobwriter::TJobDescription SetOneJob(const std::string& photo, const std::string& templ = "E2E",
+                                            int16_t printer = 25) {
+  jobwriter::TJobDescription job;
+  job.printer = printer;
+  job.blocks.print2File.setNumber = 1;
+  job.templateName = CStr31_AC(templ);
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
+  return job;
+}
+
 // A decoded output image (JPEG, PNG or TIFF); empty `image` when unreadable.
 struct Picture {
   host::GWorldHandle image;
@@ -95,6 +154,18 @@ struct Picture {
     return {p[1], p[2], p[3]};
   }
 };
+
+// In a forked child: runs `program` with `arguments` after its name, or
+// ends the child with status 127 when it cannot.
+[[noreturn]] inline void ExecProgram(const fs::path& program, const std::vector<std::string>& arguments) {
+  std::vector<std::string> words{program.string()};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
 
 inline Picture ReadPicture(const fs::path& file) {
   Picture picture;
@@ -225,12 +296,13 @@ class Station {
   }
   fs::path printLog() const { return app() / "Print Log File"; }
   fs::path output() const { return base_ / "output.txt"; }
+  fs::path defaultsFile() const { return config() / "Kivo-Processor" / "defaults.plist"; }
 
   // Extra environment for the program (set before Start).
   void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
   // Stores one of the program's user defaults (before Start).
   bool SetDefault(const std::string& key, host::PlistValue value) {
-    host::UserDefaults defaults(config() / "Kivo-Processor" / "defaults.plist");
+    host::UserDefaults defaults(defaultsFile());
     return defaults.set(key, std::move(value)) && defaults.synchronize();
   }
 
@@ -275,13 +347,7 @@ class Station {
       setenv("XDG_RUNTIME_DIR", (base_ / "run").c_str(), 1);
       setenv("HOME", base_.c_str(), 1);
       for (const auto& [name, value] : env_) setenv(name.c_str(), value.c_str(), 1);
-      std::vector<std::string> words{ProcessorProgram().string()};
-      words.insert(words.end(), arguments.begin(), arguments.end());
-      std::vector<char*> argv;
-      for (std::string& w : words) argv.push_back(w.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
+      ExecProgram(ProcessorProgram(), arguments);
     }
     pid_ = pid;
     return pid > 0;
@@ -345,10 +411,7 @@ class Station {
   // landed and just before its file leaves "All Files": a test that gives
   // the next job a photo of the same name waits for the old one to go first.
   bool WaitUntilGone(const fs::path& file, double seconds = 30) {
-    return WaitUntil([&] {
-      std::error_code ec;
-      return !fs::exists(fs::symlink_status(file, ec));
-    }, seconds);
+    return WaitUntil([&] { return !ExistsAsEntry(file); }, seconds);
   }
   // Waits until `text` appears in the daily log.
   bool WaitForLog(const std::string& text, double seconds = 60) {

@@ -18,21 +18,6 @@ namespace {
 
 namespace fs = e2e::fs;
 
-jobwriter::TJobDescription PhotoJob(int16_t printer, const std::string& photo, const std::string& templ) {
-  jobwriter::TJobDescription job;
-  job.printer = printer;
-  job.blocks.print2File.setNumber = 1;
-  job.templateName = CStr31_AC(templ);
-  job.objects.push_back(
-      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
-  return job;
-}
-
-bool ExistsAsEntry(const fs::path& p) {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(p, ec));
-}
-
 // A loopback port nothing listens on: bound, then closed again.
 int ClosedPort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -61,12 +46,13 @@ TEST(FailedJobs, AJobWhoseRouteFailsKeepsItsPhotoAndPrintsWhenMovedBack) {
   ASSERT_TRUE(fs::is_directory(station.SetFolder('A')));
   fs::remove_all(station.SetFolder('A'));
   e2e::WriteAll(station.SetFolder('A'), "not a folder");
-  ASSERT_TRUE(station.Drop(PhotoJob(25, "Red.jpg", "SetJob"), "a-set.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg", "SetJob"), "a-set.trpr"));
   // The system printer cannot be reached.
-  ASSERT_TRUE(station.Drop(PhotoJob(8, "Blue.jpg", "PrinterJob"), "b-printer.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Blue.jpg", "PrinterJob", 8), "b-printer.trpr"));
 
   ASSERT_TRUE(e2e::WaitUntil([&] {
-    return ExistsAsEntry(station.unknown() / "a-set.trpr") && ExistsAsEntry(station.unknown() / "b-printer.trpr");
+    return e2e::ExistsAsEntry(station.unknown() / "a-set.trpr") &&
+           e2e::ExistsAsEntry(station.unknown() / "b-printer.trpr");
   }, 60)) << station.Log();
   const std::string log = station.Log();
   EXPECT_NE(log.find("Print to File Set Folder could not be found!"), std::string::npos) << log;
@@ -91,9 +77,9 @@ TEST(FailedJobs, AJobWhoseRouteFailsKeepsItsPhotoAndPrintsWhenMovedBack) {
 TEST(FailedJobs, AYearbookJobMakesTheMissingDesktopFolder) {
   e2e::Station station("yearbook");
   ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_FALSE(ExistsAsEntry(station.base() / "Desktop"));
+  ASSERT_FALSE(e2e::ExistsAsEntry(station.base() / "Desktop"));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  jobwriter::TJobDescription job = PhotoJob(17, "Red.jpg", "Yearbook");
+  jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg", "Yearbook", 17);
   setMyPrintToFileSetPrefsToFactoryDefaults(&job.printToFileSet, 1);
   job.printToFileSet.namingType = 2;
   job.printToFileSet.yearbookFolderName = "Class";
@@ -121,12 +107,6 @@ std::map<std::string, int> OutputsPerJob(const e2e::Station& station) {
   return counts;
 }
 
-size_t Occurrences(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 // A batch of jobs while the program is killed again and again: at random
 // moments, right after an output appears, and while a page is being
 // finished. Every job prints exactly once and takes its photo with it.
@@ -137,7 +117,7 @@ TEST(FailedJobs, JobsKilledAtAnyMomentPrintExactlyOnce) {
   auto name = [](int i) { return std::string("P") + char('0' + i / 10) + char('0' + i % 10); };
   for (int i = 0; i < kJobs; ++i) {
     ASSERT_TRUE(e2e::WritePhoto(station.images() / (name(i) + ".jpg"), 600, 900, {uint8_t(7 * i), 90, 160}));
-    ASSERT_TRUE(station.Drop(PhotoJob(25, name(i) + ".jpg", name(i)), name(i) + ".trpr"));
+    ASSERT_TRUE(station.Drop(e2e::SetOneJob(name(i) + ".jpg", name(i)), name(i) + ".trpr"));
   }
 
   const unsigned seed = std::random_device{}();
@@ -161,8 +141,8 @@ TEST(FailedJobs, JobsKilledAtAnyMomentPrintExactlyOnce) {
         break;
       }
       default: {
-        const size_t before = Occurrences(station.Log(), "before FinishJob");
-        e2e::WaitUntil([&] { return Occurrences(station.Log(), "before FinishJob") > before; }, 10);
+        const size_t before = e2e::CountOf(station.Log(), "before FinishJob");
+        e2e::WaitUntil([&] { return e2e::CountOf(station.Log(), "before FinishJob") > before; }, 10);
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 30)(random)));
         break;
       }
@@ -207,15 +187,16 @@ TEST(FailedJobs, RoutesThatWriteNothingFailTheJob) {
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
   // A set whose format no route writes, and a single-folder job whose own
   // record keeps the job writer's format 0.
-  ASSERT_TRUE(station.Drop(PhotoJob(25, "Red.jpg", "Format99"), "a-format99.trpr"));
-  ASSERT_TRUE(station.Drop(PhotoJob(17, "Blue.jpg", "Format0"), "b-format0.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg", "Format99"), "a-format99.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Blue.jpg", "Format0", 17), "b-format0.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] {
-    return ExistsAsEntry(station.unknown() / "a-format99.trpr") && ExistsAsEntry(station.unknown() / "b-format0.trpr");
+    return e2e::ExistsAsEntry(station.unknown() / "a-format99.trpr") &&
+           e2e::ExistsAsEntry(station.unknown() / "b-format0.trpr");
   })) << station.Log();
   const std::string log = station.Log();
   EXPECT_NE(log.find("asks for file format 99, which is not written"), std::string::npos) << log;
   EXPECT_NE(log.find("asks for file format 0, which is not written"), std::string::npos) << log;
-  EXPECT_EQ(Occurrences(log, "DisplayNormalMessage ERROR string: [Could not write printer file!]"), 2u) << log;
+  EXPECT_EQ(e2e::CountOf(log, "DisplayNormalMessage ERROR string: [Could not write printer file!]"), 2u) << log;
   EXPECT_TRUE(fs::exists(station.images() / "Red.jpg"));
   EXPECT_TRUE(fs::exists(station.images() / "Blue.jpg"));
   EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();
@@ -234,7 +215,7 @@ TEST(FailedJobs, ASetNameTooLongForAFileNameIsCut) {
   for (const char* templ : {"First", "Second"}) {
     ASSERT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg"));
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-    jobwriter::TJobDescription job = PhotoJob(25, "Red.jpg", templ);
+    jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg", templ);
     job.baseName = CStr255_AC(std::string(250, 'x'));
     ASSERT_TRUE(station.Drop(job, std::string(templ) + ".trpr"));
     ASSERT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find(std::string("Template: ") + templ) != std::string::npos; }))
@@ -259,18 +240,18 @@ TEST(FailedJobs, ACodeThatCannotBeMadeFailsTheJob) {
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
-  jobwriter::TJobDescription qr = PhotoJob(25, "Red.jpg", "QR");
+  jobwriter::TJobDescription qr = e2e::SetOneJob("Red.jpg", "QR");
   CStampDesc qrStamp = jobwriter::StampDesc("", 0.5f, 0.5f, 2, 2, 1);
   qrStamp.fText = CStr255_AC::FromMacRoman("A\xAD" "B");  // "A≠B": no ISO Latin-1 form
   qr.objects.push_back(jobwriter::RecordOf(*layout::TStampObject::New(qrStamp)));
   ASSERT_TRUE(station.Drop(qr, "a-qr.trpr"));
-  jobwriter::TJobDescription bar = PhotoJob(25, "Blue.jpg", "Barcode");
+  jobwriter::TJobDescription bar = e2e::SetOneJob("Blue.jpg", "Barcode");
   bar.objects.push_back(jobwriter::RecordOf(
       *layout::TStampObject::New(jobwriter::StampDesc(std::string(200, '4'), 0.25f, 4.5f, 3.5f, 1, 2))));
   ASSERT_TRUE(station.Drop(bar, "b-bar.trpr"));
 
   ASSERT_TRUE(e2e::WaitUntil([&] {
-    return ExistsAsEntry(station.unknown() / "a-qr.trpr") && ExistsAsEntry(station.unknown() / "b-bar.trpr");
+    return e2e::ExistsAsEntry(station.unknown() / "a-qr.trpr") && e2e::ExistsAsEntry(station.unknown() / "b-bar.trpr");
   })) << station.Log();
   const std::string log = station.Log();
   EXPECT_NE(log.find("[The stamp \"A\xE2\x89\xA0" "B\" cannot be drawn as a QR code: it has characters without an "

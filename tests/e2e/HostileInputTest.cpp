@@ -8,9 +8,8 @@
 #include <fstream>
 
 #include "e2e/E2E.h"
+#include "e2e/Keying.h"
 
-#include "chromakey/engine/KeyPipeline.h"
-#include "chromakey/engine/Keyers.h"
 #include "host/sys/UserDefaults.h"
 #include "layout/Objects.h"
 #include "prefs/PrefRecords.h"
@@ -20,42 +19,11 @@ namespace {
 
 namespace fs = e2e::fs;
 
-// A job for print-to-file set 1 with one photo filling the page.
-jobwriter::TJobDescription PhotoJob(const std::string& photo, const std::string& templ = "E2E") {
-  jobwriter::TJobDescription job;
-  job.printer = 25;
-  job.blocks.print2File.setNumber = 1;
-  job.templateName = CStr31_AC(templ);
-  job.objects.push_back(
-      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
-  return job;
-}
-
-size_t CountOf(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-  return n;
-}
-
 // Stores preference blobs in the program's user defaults before it starts.
 void StoreDefaults(const e2e::Station& station, const std::map<std::string, std::vector<uint8_t>>& blobs) {
-  host::UserDefaults defaults(station.config() / "Kivo-Processor" / "defaults.plist");
+  host::UserDefaults defaults(station.defaultsFile());
   for (const auto& [key, blob] : blobs) defaults.set(key, host::PlistValue(blob));
   ASSERT_TRUE(defaults.synchronize());
-}
-
-// Every entry below `folder`, hidden ones included.
-std::vector<fs::path> EntriesBelow(const fs::path& folder) {
-  std::vector<fs::path> entries;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-    if (!it->is_directory()) entries.push_back(it->path());
-  return entries;
-}
-
-bool ExistsAsEntry(const fs::path& p) {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(p, ec));
 }
 
 TEST(HostileInput, FifosAsJobPhotoAndSidecarAreRefusedAndTheNextJobPrints) {
@@ -69,20 +37,21 @@ TEST(HostileInput, FifosAsJobPhotoAndSidecarAreRefusedAndTheNextJobPrints) {
   // A FIFO named like a job, a job whose photo is a FIFO, a job with a FIFO
   // as its sidecar, then a plain job.
   ASSERT_EQ(mkfifo((station.jobs() / "a-fifo.trpr").c_str(), 0666), 0);
-  ASSERT_TRUE(station.Drop(PhotoJob("pipe.jpg"), "b-pipe-photo.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("pipe.jpg"), "b-pipe-photo.trpr"));
   ASSERT_EQ(mkfifo((station.staging() / "._c-sidecar.trpr").c_str(), 0666), 0);
-  ASSERT_TRUE(jobwriter::WriteJobFile(PhotoJob("Red.jpg", "Sidecar"), station.staging() / "c-sidecar.trpr"));
+  ASSERT_TRUE(jobwriter::WriteJobFile(e2e::SetOneJob("Red.jpg", "Sidecar"), station.staging() / "c-sidecar.trpr"));
   fs::rename(station.staging() / "._c-sidecar.trpr", station.jobs() / "._c-sidecar.trpr");
   ASSERT_TRUE(station.DropFile(station.staging() / "c-sidecar.trpr", "c-sidecar.trpr"));
-  ASSERT_TRUE(station.Drop(PhotoJob("Red2.jpg", "Plain"), "d-plain.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red2.jpg", "Plain"), "d-plain.trpr"));
 
   ASSERT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: Plain") != std::string::npos; }, 60))
       << station.Log();
   EXPECT_NE(station.PrintLog().find("Template: Sidecar"), std::string::npos);
   // The FIFO job (picked up once it has been quiet for a while: no event
   // shows it complete) and the failed photo job go to the unknown-jobs folder.
-  EXPECT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "a-fifo.trpr"); }, 20)) << station.Log();
-  EXPECT_TRUE(ExistsAsEntry(station.unknown() / "b-pipe-photo.trpr"));
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "a-fifo.trpr"); }, 20))
+      << station.Log();
+  EXPECT_TRUE(e2e::ExistsAsEntry(station.unknown() / "b-pipe-photo.trpr"));
   const std::string log = station.Log();
   EXPECT_NE(log.find("a-fifo.trpr\" is not a regular file"), std::string::npos) << log;
   EXPECT_NE(log.find("The image file \"pipe.jpg\" is not a regular file!"), std::string::npos) << log;
@@ -93,10 +62,10 @@ TEST(HostileInput, FifosAsJobPhotoAndSidecarAreRefusedAndTheNextJobPrints) {
 TEST(HostileInput, AFifoAsTheUserDefaultsDoesNotBlockStartUp) {
   e2e::Station station;
   fs::create_directories(station.config() / "Kivo-Processor");
-  ASSERT_EQ(mkfifo((station.config() / "Kivo-Processor" / "defaults.plist").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((station.defaultsFile()).c_str(), 0600), 0);
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(station.Drop(PhotoJob("Red.jpg"), "red.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
   EXPECT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFilesBelow(station.SetFolder('A')).empty(); }));
   EXPECT_NE(station.Log().find("is not a regular file"), std::string::npos);
@@ -112,21 +81,22 @@ TEST(HostileInput, RefusedAndDamagedPhotosFailTheJobSayingWhy) {
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::ofstream(station.images() / "Cut.jpg", std::ios::binary) << bytes.substr(0, bytes.size() / 3);
 
-  ASSERT_TRUE(station.Drop(PhotoJob("../Outside.jpg"), "a-outside.trpr"));
-  ASSERT_TRUE(station.Drop(PhotoJob(""), "b-empty.trpr"));
-  ASSERT_TRUE(station.Drop(PhotoJob("Cut.jpg"), "c-cut.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("../Outside.jpg"), "a-outside.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob(""), "b-empty.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Cut.jpg"), "c-cut.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  ASSERT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "c-cut.trpr"); }, 20)) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "c-cut.trpr"); }, 20))
+      << station.Log();
 
   const std::string log = station.Log();
   EXPECT_NE(log.find("The image file \"../Outside.jpg\" could not be found!"), std::string::npos) << log;
   EXPECT_NE(log.find("The image file \"\" could not be found!"), std::string::npos) << log;
   EXPECT_NE(log.find("The image file \"Cut.jpg\" is damaged and could not be read!"), std::string::npos) << log;
   EXPECT_EQ(log.find("Out of Memory Error!"), std::string::npos) << log;
-  EXPECT_TRUE(ExistsAsEntry(station.unknown() / "a-outside.trpr"));
-  EXPECT_TRUE(ExistsAsEntry(station.unknown() / "b-empty.trpr"));
+  EXPECT_TRUE(e2e::ExistsAsEntry(station.unknown() / "a-outside.trpr"));
+  EXPECT_TRUE(e2e::ExistsAsEntry(station.unknown() / "b-empty.trpr"));
   // Nothing printed, nothing named from an empty name, the outside photo kept.
-  EXPECT_TRUE(EntriesBelow(station.SetFolder('A')).empty());
+  EXPECT_TRUE(e2e::EntriesBelow(station.SetFolder('A')).empty());
   EXPECT_TRUE(fs::exists(station.root() / "Outside.jpg"));
   EXPECT_TRUE(station.PrintLog().empty());
   EXPECT_EQ(station.Stop(), 0);
@@ -136,32 +106,24 @@ TEST(HostileInput, AnUnknownResizeMethodFailsTheJob) {
   e2e::Station station;
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  jobwriter::TJobDescription job = PhotoJob("Red.jpg");
+  jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg");
   job.enlargeMethod = job.reduceMethod = 7;
   ASSERT_TRUE(station.Drop(job, "seven.trpr"));
-  ASSERT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "seven.trpr"); }, 30)) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "seven.trpr"); }, 30))
+      << station.Log();
   EXPECT_NE(station.Log().find("The job asks for resize method 7, which does not exist!"), std::string::npos);
-  EXPECT_TRUE(EntriesBelow(station.SetFolder('A')).empty());
+  EXPECT_TRUE(e2e::EntriesBelow(station.SetFolder('A')).empty());
   EXPECT_EQ(station.Stop(), 0);
 }
 
 // A keyed photo on a blue page; `flag` is added to the stored block's flags.
 jobwriter::TJobDescription KeyedJob(const std::string& templ, int32_t flag) {
-  constexpr float kBacking[3] = {30, 190, 40};
-  tChromaKeySettings s;
-  chromakey::initialize_data(&s.para);
-  s.para.flag = chromakey::kFlagFloatKernels | chromakey::kFlagKeyerRT | flag;
-  chromakey::KeyerRT model;
-  model.set_center_backing(kBacking[0] * 256.0f, kBacking[1] * 256.0f, kBacking[2] * 256.0f, &s.para);
-  s.para.center_r = kBacking[0] * 256.0f;
-  s.para.center_g = kBacking[1] * 256.0f;
-  s.para.center_b = kBacking[2] * 256.0f;
-  jobwriter::TJobDescription job = PhotoJob("Green.jpg", templ);
+  jobwriter::TJobDescription job = e2e::SetOneJob("Green.jpg", templ);
   job.objects.clear();
   job.objects.push_back(jobwriter::RecordOf(
       *layout::TBackColorObject::New(jobwriter::BackColorDesc(RGBColor{0, 0, 0xFFFF}, 0, 0, 4, 6))));
   auto keyed = layout::TImageObject::New(jobwriter::ImageDesc("Green.jpg", 1, 1, 2, 3));
-  keyed->SetChromaKeySettings(s);
+  keyed->SetChromaKeySettings(e2e::KeyingSettings(flag));
   job.objects.push_back(jobwriter::RecordOf(*keyed));
   return job;
 }
@@ -187,11 +149,11 @@ TEST(HostileInput, AKeyingBlockAskingForMaskShapesItDoesNotCarryFailsTheJob) {
   ASSERT_TRUE(station.WaitUntilGone(station.images() / "Green.jpg"));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 200, 300, {30, 190, 40}));
   ASSERT_TRUE(station.Drop(KeyedJob("Shapes", chromakey::kFlagShapes), "b-shapes.trpr"));
-  ASSERT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "b-shapes.trpr"); }, 30))
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "b-shapes.trpr"); }, 30))
       << station.Log();
   const std::string log = station.Log();
   EXPECT_NE(log.find("The image file \"Green.jpg\" could not be chroma keyed!"), std::string::npos) << log;
-  EXPECT_EQ(CountOf(log, "Successfully Chroma keyed!"), 1u);
+  EXPECT_EQ(e2e::CountOf(log, "Successfully Chroma keyed!"), 1u);
   EXPECT_EQ(station.PrintLog().find("Template: Shapes"), std::string::npos);
   EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 1u);
   EXPECT_EQ(station.Stop(), 0);
@@ -201,18 +163,18 @@ TEST(HostileInput, ASubJobThatCannotBeDrawnFailsTheJobSayingWhy) {
   e2e::Station station;
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  jobwriter::TJobDescription job = PhotoJob("Red.jpg", "Sub");
+  jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg", "Sub");
   job.hasSubJob = true;
   job.subJobWidth = 0;  // no image of that size can be made
   job.subJobHeight = 3;
   job.subJobObjects.push_back(
       jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Red.jpg", 0, 0, 2, 3))));
   ASSERT_TRUE(station.Drop(job, "sub.trpr"));
-  ASSERT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "sub.trpr"); }, 30)) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "sub.trpr"); }, 30)) << station.Log();
   EXPECT_NE(station.Log().find("The sub-job image of 0 x 900 pixels could not be made"), std::string::npos)
       << station.Log();
   EXPECT_TRUE(station.PrintLog().empty());
-  EXPECT_TRUE(EntriesBelow(station.SetFolder('A')).empty());
+  EXPECT_TRUE(e2e::EntriesBelow(station.SetFolder('A')).empty());
 
   // A sub-job whose photo is missing: the operator is told which.
   job.subJobWidth = 2;
@@ -220,11 +182,11 @@ TEST(HostileInput, ASubJobThatCannotBeDrawnFailsTheJobSayingWhy) {
   job.subJobObjects.push_back(
       jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Missing.jpg", 0, 0, 2, 3))));
   ASSERT_TRUE(station.Drop(job, "sub-missing.trpr"));
-  ASSERT_TRUE(e2e::WaitUntil([&] { return ExistsAsEntry(station.unknown() / "sub-missing.trpr"); }, 30))
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "sub-missing.trpr"); }, 30))
       << station.Log();
   EXPECT_NE(station.Log().find("The image file \"Missing.jpg\" could not be found!"), std::string::npos)
       << station.Log();
-  EXPECT_TRUE(EntriesBelow(station.SetFolder('A')).empty());
+  EXPECT_TRUE(e2e::EntriesBelow(station.SetFolder('A')).empty());
   EXPECT_EQ(station.Stop(), 0);
 }
 
@@ -256,7 +218,7 @@ TEST(HostileInput, TheVideoCopyTakesOnlyAVideoClipFromTheServedFolders) {
     // Each printed job takes its photo with it.
     ASSERT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg"));
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-    jobwriter::TJobDescription job = PhotoJob("Red.jpg", name);
+    jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg", name);
     job.videoCopy = 1;
     job.videoPath = clip.string();
     ASSERT_TRUE(station.Drop(job, name + ".trpr"));
@@ -283,12 +245,12 @@ TEST(HostileInput, AnEmptyPrintServerBlobGivesTheFactoryRecordAndPrintingStaysOn
   StoreDefaults(station, {{kPrintServerPrefKey, {}}});
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(station.Drop(PhotoJob("Red.jpg"), "red.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
   EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFilesBelow(station.SetFolder('A')).empty(); }, 30))
       << station.Log();
   EXPECT_NE(station.Log().find("The preference record [printServerPref] is damaged"), std::string::npos);
   EXPECT_EQ(station.Stop(), 0);
-  host::UserDefaults stored(station.config() / "Kivo-Processor" / "defaults.plist");
+  host::UserDefaults stored(station.defaultsFile());
   const auto blob = stored.getData(kPrintServerPrefKey);
   ASSERT_TRUE(blob);
   EXPECT_EQ(blob->size(), 350u);
@@ -304,7 +266,7 @@ TEST(HostileInput, ASpoolTreeDeletedWhileRunningIsMadeAgain) {
   ASSERT_TRUE(station.WaitForLog("The spool folder tree was missing and has been made again", 30)) << station.Log();
   ASSERT_TRUE(fs::is_directory(station.allFiles()));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(station.Drop(PhotoJob("Red.jpg"), "after.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "after.trpr"));
   EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFilesBelow(station.SetFolder('A')).empty(); }, 30))
       << station.Log();
   EXPECT_EQ(station.Stop(), 0);
@@ -314,17 +276,17 @@ TEST(HostileInput, ControlCharactersInTheTemplateNameGiveOnePrintLogRecord) {
   e2e::Station station;
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(station.Drop(PhotoJob("Red.jpg", "One\rTwo\tThree"), "ctl.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg", "One\rTwo\tThree"), "ctl.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return !station.PrintLog().empty(); }, 30)) << station.Log();
   const std::string line = station.PrintLog();
-  EXPECT_EQ(CountOf(line, "\r"), 1u) << line;
+  EXPECT_EQ(e2e::CountOf(line, "\r"), 1u) << line;
   EXPECT_NE(line.find("Template: One Two Three\t"), std::string::npos) << line;
   EXPECT_EQ(station.Stop(), 0);
 }
 
 // A job that takes a while: several boxes of a large photo, each resampled.
 jobwriter::TJobDescription SlowJob(const std::string& templ) {
-  jobwriter::TJobDescription job = PhotoJob("Big.jpg", templ);
+  jobwriter::TJobDescription job = e2e::SetOneJob("Big.jpg", templ);
   job.pageWidth = 8;
   job.pageHeight = 10;
   for (int i = 0; i < 24; ++i)

@@ -17,15 +17,6 @@ namespace {
 
 namespace fs = e2e::fs;
 
-jobwriter::TJobDescription PhotoJob(const std::string& photo, const std::string& templ = "E2E") {
-  jobwriter::TJobDescription job;
-  job.printer = 25;
-  job.blocks.print2File.setNumber = 1;
-  job.templateName = CStr31_AC(templ);
-  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
-  return job;
-}
-
 using testing_support::FakeIppPrinter;
 using testing_support::MuteListener;
 
@@ -36,7 +27,7 @@ TEST(Neighbours, ASilentSessionBusTurnsNotificationsOffAndJobsStillPrint) {
   station.SetEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (station.base() / "bus").string());
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(station.Drop(PhotoJob("Red.jpg"), "red.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
   EXPECT_FALSE(station.WaitForSetOutput('A', 60).empty()) << station.Log();
   EXPECT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   EXPECT_NE(station.Log().find("notifications to and from the other station applications are off"), std::string::npos)
@@ -46,7 +37,7 @@ TEST(Neighbours, ASilentSessionBusTurnsNotificationsOffAndJobsStillPrint) {
 }
 
 jobwriter::TJobDescription PrinterJob(const std::string& photo) {
-  jobwriter::TJobDescription job = PhotoJob(photo, "Printer");
+  jobwriter::TJobDescription job = e2e::SetOneJob(photo, "Printer");
   job.printer = 8;
   job.canvas = 5;
   return job;
@@ -136,7 +127,7 @@ TEST(Neighbours, ADisplayWithNoServerGivesTheOffscreenPlatform) {
   station.SetEnv("DISPLAY", ":4917");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(station.Drop(PhotoJob("Red.jpg"), "red.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
   EXPECT_FALSE(station.WaitForSetOutput('A', 60).empty()) << station.Log();
   const std::string expected = "The display :4917 cannot be used (platform \"xcb\"): running on the offscreen platform";
   EXPECT_NE(station.Console().find(expected), std::string::npos) << station.Console();
@@ -204,7 +195,7 @@ fs::path PrepareMerge(e2e::Station& station, const std::string& ffmpegScript, bo
 }
 
 jobwriter::TJobDescription MergeJob(const e2e::Station& station) {
-  jobwriter::TJobDescription job = PhotoJob("Blue.jpg", "Video");
+  jobwriter::TJobDescription job = e2e::SetOneJob("Blue.jpg", "Video");
   job.videoCopy = 1;
   job.videoMerge = 1;
   job.videoPath = (station.images() / "videos" / "party.mov").string();

@@ -20,7 +20,7 @@ namespace fs = e2e::fs;
 // Stores preferences for the station before it starts: the factory records,
 // changed by `change`, in the defaults file the program will read.
 void WritePrefs(const e2e::Station& station, const std::function<void()>& change) {
-  host::UserDefaults defaults(station.config() / "Kivo-Processor" / "defaults.plist");
+  host::UserDefaults defaults(station.defaultsFile());
   SetPrefStoreDefaults(&defaults);
   myNewReadPreferences();
   change();

@@ -12,20 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-host::PlistValue Command(const std::vector<std::string>& argv) {
-  host::PlistArray words;
-  for (const std::string& w : argv) words.push_back(host::PlistValue(w));
-  return host::PlistValue(words);
-}
-
-std::vector<fs::path> EntriesBelow(const fs::path& folder) {
-  std::vector<fs::path> entries;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-    if (!it->is_directory()) entries.push_back(it->path());
-  return entries;
-}
-
 // A page `width` inches wide and a tenth of an inch high at 100 dpi, painted
 // red, for printer 1 (which takes the page at its own size).
 jobwriter::TJobDescription WidePage(float width, const std::string& templateName) {
@@ -46,8 +32,8 @@ TEST(PageLimits, AHandOffPageWiderThanTheRecordFailsWithoutWritingAnything) {
   setMyProcessedJobsPrefToFactoryDefaults(getMyProcessedJobsPrefs());
   getMyProcessedJobsPrefs()->useNewHandOff = 0;
   ASSERT_TRUE(station.SetDefault(kPrintCenterPrefsKey, host::PlistValue(ProcessedJobsPrefBlob())));
-  ASSERT_TRUE(station.SetDefault("KivoPrintCenterCommand", Command({"/usr/bin/touch", marker.string()})));
-  ASSERT_TRUE(station.SetDefault("KivoOlderPrintCenterCommand", Command({"/usr/bin/touch", marker.string()})));
+  ASSERT_TRUE(station.SetDefault("KivoPrintCenterCommand", e2e::Command({"/usr/bin/touch", marker.string()})));
+  ASSERT_TRUE(station.SetDefault("KivoOlderPrintCenterCommand", e2e::Command({"/usr/bin/touch", marker.string()})));
   ASSERT_TRUE(station.Start()) << station.Log();
   const fs::path center = station.app() / "Kivo-PrintCenter Folder";
 
@@ -58,7 +44,7 @@ TEST(PageLimits, AHandOffPageWiderThanTheRecordFailsWithoutWritingAnything) {
   EXPECT_NE(log.find("The page of 33000 x 10 pixels is larger than the print centre takes"), std::string::npos)
       << log;
   EXPECT_NE(log.find("Could not write printer file!"), std::string::npos) << log;
-  EXPECT_TRUE(EntriesBelow(center).empty());
+  EXPECT_TRUE(e2e::EntriesBelow(center).empty());
   EXPECT_FALSE(fs::exists(marker));
   EXPECT_EQ(station.PrintLog().find("TooWide"), std::string::npos) << station.PrintLog();
 
@@ -67,7 +53,7 @@ TEST(PageLimits, AHandOffPageWiderThanTheRecordFailsWithoutWritingAnything) {
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   fs::path handOff;
   ASSERT_TRUE(e2e::WaitUntil([&] {
-    for (const fs::path& f : EntriesBelow(center / "Jobs To Be Printed"))
+    for (const fs::path& f : e2e::EntriesBelow(center / "Jobs To Be Printed"))
       if (f.filename().string().find("AtLimit") != std::string::npos) handOff = f;
     return !handOff.empty();
   }, 30)) << station.Log();

@@ -25,18 +25,6 @@ namespace {
 
 namespace fs = e2e::fs;
 
-fs::path DefaultsOf(const e2e::Station& s) { return s.config() / "Kivo-Processor" / "defaults.plist"; }
-
-jobwriter::TJobDescription SetOneJob(const std::string& photo) {
-  jobwriter::TJobDescription job;
-  job.printer = 25;
-  job.blocks.print2File.setNumber = 1;
-  job.templateName = "Prefs";
-  job.objects.push_back(
-      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
-  return job;
-}
-
 void InitWindows() {
   static char name[] = "test_e2e";
   static char* argv[] = {name, nullptr};
@@ -58,7 +46,7 @@ TEST(PreferenceEffects, HideThePagePreviewIsFollowedByTheStatusWindow) {
   ASSERT_TRUE(station.Start()) << station.Log();
   EXPECT_TRUE(station.WaitForLog("The page preview is hidden (\"Hide the page preview\" is on)", 20)) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Hidden.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(station.Drop(SetOneJob("Hidden.jpg"), "hidden.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Hidden.jpg", "Prefs"), "hidden.trpr"));
   EXPECT_FALSE(station.WaitForSetOutput('A').empty()) << "the page is still made" << station.Log();
   EXPECT_EQ(station.Stop(), 0);
 
@@ -74,7 +62,7 @@ TEST(PreferenceEffects, PrintToFileFormatAndNamingSurviveOKAndARestart) {
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_EQ(station.Stop(), 0);
   {
-    host::UserDefaults store(DefaultsOf(station));
+    host::UserDefaults store(station.defaultsFile());
     SetPrefStoreDefaults(&store);
     myNewReadPreferences();
     host::SetModalHook([](TWindow& w) -> IDType {
@@ -98,7 +86,7 @@ TEST(PreferenceEffects, PrintToFileFormatAndNamingSurviveOKAndARestart) {
   // The program reads and saves every record at start-up.
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_EQ(station.Stop(), 0);
-  host::UserDefaults after(DefaultsOf(station));
+  host::UserDefaults after(station.defaultsFile());
   const auto blob = after.getData(kPrintToFilePrefKey);
   ASSERT_TRUE(blob);
   const auto record = DecodePrintToFileBlob(*blob);
@@ -127,7 +115,7 @@ TEST(PreferenceEffects, AnImportSaysWhatItRefusedAndWhichFoldersMoveAndTheProgra
 
   std::vector<std::pair<int16_t, std::string>> alerts;
   {
-    host::UserDefaults store(DefaultsOf(station));
+    host::UserDefaults store(station.defaultsFile());
     SetPrefStoreDefaults(&store);
     std::vector<fs::path> answers = {notes, file};
     host::SetFileDialogHook([&](const host::FileDialogRequest&) -> std::optional<std::optional<host::FileDialogAnswer>> {
@@ -170,7 +158,7 @@ TEST(PreferenceEffects, AnImportSaysWhatItRefusedAndWhichFoldersMoveAndTheProgra
   // The next start prints set 1 into the imported folder.
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Moved.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(station.Drop(SetOneJob("Moved.jpg"), "moved.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Moved.jpg", "Prefs"), "moved.trpr"));
   EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFilesBelow(moved).empty(); }, 60)) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
 }

@@ -28,24 +28,12 @@ struct NoSpoolChanges : TPrefsServices {
   OSErr CreateImageAndJobFolders2() override { return noErr; }
 };
 
-path DefaultsOf(const e2e::Station& s) { return s.config() / "Kivo-Processor" / "defaults.plist"; }
-
-jobwriter::TJobDescription SetOneJob() {
-  jobwriter::TJobDescription job;
-  job.printer = 25;
-  job.blocks.print2File.setNumber = 1;
-  job.templateName = "Prefs";
-  job.objects.push_back(
-      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Blue.jpg", 0, 0, 4, 6))));
-  return job;
-}
-
 // Runs a job for set 1 and waits until it is done and one more page lies
 // below `folder`.
 bool PrintsInto(e2e::Station& station, const path& folder, const std::string& name) {
   const size_t before = e2e::VisibleFilesBelow(folder).size();
   if (!e2e::WritePhoto(station.images() / "Blue.jpg", 400, 600, {20, 20, 220})) return false;
-  if (!station.Drop(SetOneJob(), name) || !station.WaitForQueueEmpty()) return false;
+  if (!station.Drop(e2e::SetOneJob("Blue.jpg", "Prefs"), name) || !station.WaitForQueueEmpty()) return false;
   return e2e::WaitUntil([&] { return e2e::VisibleFilesBelow(folder).size() == before + 1; }, 60);
 }
 
@@ -66,7 +54,7 @@ TEST(Preferences, EditedAndImportedSetFolderIsFollowedByTheProgram) {
 
   // The operator picks set 1's folder in the sets panel and presses OK.
   {
-    host::UserDefaults store(DefaultsOf(first));
+    host::UserDefaults store(first.defaultsFile());
     SetPrefStoreDefaults(&store);
     myNewReadPreferences();
     host::SetFileDialogHook([&](const host::FileDialogRequest&) -> std::optional<std::optional<host::FileDialogAnswer>> {
@@ -125,7 +113,7 @@ TEST(Preferences, EditedAndImportedSetFolderIsFollowedByTheProgram) {
 
   e2e::Station second("prefs-b");
   {
-    host::UserDefaults store(DefaultsOf(second));
+    host::UserDefaults store(second.defaultsFile());
     SetPrefStoreDefaults(&store);
     PrefImportReport report;
     EXPECT_TRUE(LoadFromNewPreferencesFile2(exported, true, &report));
@@ -135,7 +123,7 @@ TEST(Preferences, EditedAndImportedSetFolderIsFollowedByTheProgram) {
   ASSERT_TRUE(second.Start()) << second.Log();
   EXPECT_TRUE(PrintsInto(second, chosen, "two.trpr")) << second.Log();
   EXPECT_EQ(second.Stop(), 0);
-  host::UserDefaults after(DefaultsOf(second));
+  host::UserDefaults after(second.defaultsFile());
   EXPECT_FALSE(after.contains("prefEnableRelaunch"));
   EXPECT_EQ(e2e::VisibleFilesBelow(chosen).size(), 2u);
 }

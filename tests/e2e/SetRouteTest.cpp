@@ -12,14 +12,7 @@ TEST(SetRoute, PhotoJobLandsInSetFolderAtPageSize) {
   e2e::Station station;
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 600, 900, {220, 20, 20}));
-
-  jobwriter::TJobDescription job;
-  job.printer = 25;
-  job.blocks.print2File.setNumber = 1;
-  job.templateName = "E2E";
-  job.objects.push_back(jobwriter::RecordOf(
-      *layout::TImageObject::New(jobwriter::ImageDesc("Red.jpg", 0, 0, 4, 6))));
-  ASSERT_TRUE(station.Drop(job, "red.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
 
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   const auto outputs = station.WaitForSetOutput('A');
@@ -67,12 +60,7 @@ TEST(SetRoute, LargePhotoPrintsEveryRowInPlace) {
     options.jpegQuality = 95;
     ASSERT_TRUE(host::WriteImageFile(*photo, station.images() / "Ramp.jpg", host::ImageFormat::kJpeg, options).ok());
   }
-  jobwriter::TJobDescription job;
-  job.printer = 25;
-  job.blocks.print2File.setNumber = 1;
-  job.templateName = "Ramp";
-  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Ramp.jpg", 0, 0, 4, 6))));
-  ASSERT_TRUE(station.Drop(job, "ramp.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Ramp.jpg", "Ramp"), "ramp.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   const auto outputs = station.WaitForSetOutput('A');
   ASSERT_FALSE(outputs.empty()) << station.Log();

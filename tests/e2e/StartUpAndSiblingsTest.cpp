@@ -24,15 +24,9 @@ bool PostFromSibling(const std::string& name, const std::string& userInfoJson) {
       .succeeded();
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 // The folder the stored alias of `id` leads to; empty when there is none.
 std::string AliasedFolder(const e2e::Station& station, int id) {
-  host::UserDefaults defaults(station.config() / "Kivo-Processor" / "defaults.plist");
+  host::UserDefaults defaults(station.defaultsFile());
   const auto bytes = defaults.getData("AliasHandle " + std::to_string(id));
   host::AliasRecord alias;
   std::string path;
@@ -56,13 +50,14 @@ TEST(StartUpAndSiblings, ThePrintCentreFolderIsStoredAsAnAliasAtTheFirstStart) {
   host::AliasRecord alias;
   ASSERT_EQ(host::NewAlias(chosen.string(), &alias), noErr);
   {
-    host::UserDefaults defaults(station.config() / "Kivo-Processor" / "defaults.plist");
+    host::UserDefaults defaults(station.defaultsFile());
     ASSERT_TRUE(defaults.set("AliasHandle 4502", host::PlistValue(alias.Encode())) && defaults.synchronize());
   }
   fs::remove_all(centre);
   ASSERT_TRUE(station.Start()) << station.Log();
   // The spool tree is there already: wait for this start's own set-up.
-  ASSERT_TRUE(e2e::WaitUntil([&] { return Count(station.Log(), "Inside KivoNSNotificationCenter => setup") == 2; }))
+  ASSERT_TRUE(e2e::WaitUntil(
+      [&] { return e2e::CountOf(station.Log(), "Inside KivoNSNotificationCenter => setup") == 2; }))
       << station.Log();
   ASSERT_EQ(station.Stop(), 0);
   EXPECT_FALSE(fs::exists(centre));

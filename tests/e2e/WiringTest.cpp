@@ -4,9 +4,8 @@
 // deleted after the job, the job's blur and e-mail block reaching the photo
 // loader and the saved metadata, frame graphics from the graphics folder.
 #include "e2e/E2E.h"
+#include "e2e/Keying.h"
 
-#include "chromakey/engine/KeyPipeline.h"
-#include "chromakey/engine/Keyers.h"
 #include "host/base/ByteOrder.h"
 #include "host/sys/PropertyList.h"
 #include "host/sys/UserDefaults.h"
@@ -18,12 +17,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path DefaultsFile(const e2e::Station& station) { return station.config() / "Kivo-Processor" / "defaults.plist"; }
-
 // User defaults written before the program starts.
 void WriteDefaults(const e2e::Station& station, const host::PlistDict& entries) {
-  fs::create_directories(DefaultsFile(station).parent_path());
-  host::UserDefaults defaults(DefaultsFile(station));
+  fs::create_directories(station.defaultsFile().parent_path());
+  host::UserDefaults defaults(station.defaultsFile());
   for (const auto& [key, value] : entries) defaults.set(key, value);
   ASSERT_TRUE(defaults.synchronize());
 }
@@ -33,12 +30,6 @@ host::PlistValue BinaryHandOffPrefs() {
   setMyProcessedJobsPrefToFactoryDefaults(getMyProcessedJobsPrefs());
   getMyProcessedJobsPrefs()->useNewHandOff = 0;
   return host::PlistValue(ProcessedJobsPrefBlob());
-}
-
-host::PlistValue Command(const std::vector<std::string>& argv) {
-  host::PlistArray words;
-  for (const std::string& w : argv) words.push_back(host::PlistValue(w));
-  return host::PlistValue(words);
 }
 
 jobwriter::TJobDescription PhotoJob(int16_t printer, const std::string& photo, float width, float height,
@@ -91,8 +82,8 @@ TEST(Wiring, DirectPrinterPagesAreTurnedAndFittedToTheOutputSizeOfEachPrinterTab
   e2e::Station station("handoff");
   const fs::path marker = station.base() / "print-centre-started";
   WriteDefaults(station, {{kPrintCenterPrefsKey, BinaryHandOffPrefs()},
-                          {"KivoPrintCenterCommand", Command({"/usr/bin/touch", marker.string()})},
-                          {"KivoOlderPrintCenterCommand", Command({"/usr/bin/touch", marker.string()})}});
+                          {"KivoPrintCenterCommand", e2e::Command({"/usr/bin/touch", marker.string()})},
+                          {"KivoOlderPrintCenterCommand", e2e::Command({"/usr/bin/touch", marker.string()})}});
   ASSERT_TRUE(station.Start()) << station.Log();
 
   struct Case {
@@ -156,8 +147,8 @@ TEST(Wiring, ThePairHandOffKeepsTheUnfittedPageAndStartsTheCurrentPrintCentre) {
   setMyProcessedJobsPrefToFactoryDefaults(getMyProcessedJobsPrefs());
   getMyProcessedJobsPrefs()->useNewHandOff = 1;
   WriteDefaults(station, {{kPrintCenterPrefsKey, host::PlistValue(ProcessedJobsPrefBlob())},
-                          {"KivoPrintCenterCommand", Command({"/usr/bin/touch", current.string()})},
-                          {"KivoOlderPrintCenterCommand", Command({"/usr/bin/touch", older.string()})}});
+                          {"KivoPrintCenterCommand", e2e::Command({"/usr/bin/touch", current.string()})},
+                          {"KivoOlderPrintCenterCommand", e2e::Command({"/usr/bin/touch", older.string()})}});
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Pair.jpg", 600, 400, {220, 20, 20}));
   jobwriter::TJobDescription job = PhotoJob(45, "Pair.jpg", 6, 4, "Pair");
@@ -348,28 +339,7 @@ TEST(Wiring, AGreenScreenPhotoIsKeyedOverThePageInAJob) {
   e2e::Station station("keyed");
   ASSERT_TRUE(station.Start()) << station.Log();
   // Green backing with a red subject in the middle third.
-  const uint8_t backing[3] = {30, 190, 40};
-  host::GWorldHandle photo = host::GWorld::Create(CLongRect_AC(0, 0, 300, 600));
-  ASSERT_TRUE(photo);
-  for (int32_t y = 0; y < 300; ++y)
-    for (int32_t x = 0; x < 600; ++x) {
-      uint8_t* p = photo->scanline(y) + 4 * x;
-      const bool subject = x >= 200 && x < 400 && y >= 100 && y < 200;
-      p[0] = 255;
-      p[1] = subject ? 220 : backing[0];
-      p[2] = subject ? 30 : backing[1];
-      p[3] = subject ? 30 : backing[2];
-    }
-  ASSERT_TRUE(host::WriteImageFile(*photo, station.images() / "Green.png", host::ImageFormat::kPng).ok());
-
-  tChromaKeySettings settings;
-  chromakey::initialize_data(&settings.para);
-  settings.para.flag = chromakey::kFlagFloatKernels | chromakey::kFlagKeyerRT;
-  chromakey::KeyerRT model;
-  model.set_center_backing(backing[0] * 256.0f, backing[1] * 256.0f, backing[2] * 256.0f, &settings.para);
-  settings.para.center_r = backing[0] * 256.0f;
-  settings.para.center_g = backing[1] * 256.0f;
-  settings.para.center_b = backing[2] * 256.0f;
+  ASSERT_TRUE(e2e::WriteGreenScreen(station.images() / "Green.png", 600, 300, 200, 100, 400, 200));
 
   jobwriter::TJobDescription job;
   job.printer = 25;
@@ -382,7 +352,7 @@ TEST(Wiring, AGreenScreenPhotoIsKeyedOverThePageInAJob) {
   CImageDesc image = jobwriter::ImageDesc("Green.png", 0, 0, 6, 3);
   image.fCropToFill = 0;
   auto keyed = layout::TImageObject::New(image);
-  keyed->SetChromaKeySettings(settings);
+  keyed->SetChromaKeySettings(e2e::KeyingSettings());
   job.objects.push_back(jobwriter::RecordOf(*keyed));
   ASSERT_TRUE(station.Drop(job, "keyed.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();

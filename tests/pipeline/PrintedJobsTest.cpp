@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 #include "FakeServices.h"
+#include "common/TempDir.h"
 #include "jobwriter/JobWriter.h"
 #include "pipeline/JobQueue.h"
 #include "pipeline/PrintJobTaskManager.h"
@@ -22,26 +21,19 @@ namespace {
 class PrintedJobsRecord : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() / ("kivo-printed-record-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
+    ASSERT_TRUE(temp.ok());
     fs::create_directories(dir / "All Files");
     fs::create_directories(dir / "out");
     SetPrintedJobsRecordPathForTesting(dir / "Printed Job Files");
   }
-  void TearDown() override {
-    SetPrintedJobsRecordPathForTesting({});
-    fs::remove_all(dir);
-  }
+  void TearDown() override { SetPrintedJobsRecordPathForTesting({}); }
   fs::path Write(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
+    WriteText(p, text);
     return p;
   }
-  std::string Record() {
-    std::ifstream in(dir / "Printed Job Files", std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-  fs::path dir;
+  std::string Record() { return ReadText(dir / "Printed Job Files"); }
+  TempDir temp;
+  fs::path dir = temp.path();
 };
 
 }  // namespace

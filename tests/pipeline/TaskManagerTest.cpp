@@ -253,13 +253,19 @@ TEST_F(TaskManager, AFailedJobKeepsItsPhotosUnlessTheOperatorDeletesIt) {
   services.scripted = true;
   services.askOnFailedJob = true;
   TPrintJobTaskManager tm(services);
-  const fs::path retried = AddGoodJob("retried");
-  const fs::path photo = TempFile("retried-photo.jpg");
-  tm.DoNextTask();
-  tm.AddFilesToDelete(photo);
+  // Starts the job `name` with a photo registered for deletion and fails
+  // it, the alert answering `answer`; the job's file and photo.
+  auto failWithPhoto = [&](const std::string& name, int answer) {
+    const fs::path job = AddGoodJob(name);
+    const fs::path photo = TempFile(name + "-photo.jpg");
+    tm.DoNextTask();
+    tm.AddFilesToDelete(photo);
+    services.alertAnswer = answer;
+    tm.DoError(kResultPrinterFile);
+    return std::pair{job, photo};
+  };
   // Kept for a retry: the photo stays, and is not handed to the next job.
-  services.alertAnswer = 1;
-  tm.DoError(kResultPrinterFile);
+  const auto [retried, photo] = failWithPhoto("retried", 1);
   EXPECT_TRUE(fs::exists(photo));
   EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty());
 
@@ -269,12 +275,7 @@ TEST_F(TaskManager, AFailedJobKeepsItsPhotosUnlessTheOperatorDeletesIt) {
   for (int answer : {5, 0, -1}) {
     services.askOnFailedJob = answer >= 0;
     const std::string name = "failed" + std::to_string(answer);
-    AddGoodJob(name);
-    const fs::path temp = TempFile(name + "-photo.jpg");
-    tm.DoNextTask();
-    tm.AddFilesToDelete(temp);
-    services.alertAnswer = answer;
-    tm.DoError(kResultPrinterFile);
+    const fs::path temp = failWithPhoto(name, answer).second;
     EXPECT_TRUE(fs::exists(root / "unknown" / name)) << answer;
     EXPECT_TRUE(fs::exists(temp)) << answer;
     EXPECT_TRUE(tm.GetCurrentImageFileFSSpec().empty()) << answer;
@@ -283,12 +284,7 @@ TEST_F(TaskManager, AFailedJobKeepsItsPhotosUnlessTheOperatorDeletesIt) {
 
   // Only "delete the job and its images" takes the photo.
   services.askOnFailedJob = true;
-  const fs::path deleted = AddGoodJob("deleted");
-  const fs::path deletedPhoto = TempFile("deleted-photo.jpg");
-  tm.DoNextTask();
-  tm.AddFilesToDelete(deletedPhoto);
-  services.alertAnswer = 4;
-  tm.DoError(kResultPrinterFile);
+  const auto [deleted, deletedPhoto] = failWithPhoto("deleted", 4);
   EXPECT_FALSE(fs::exists(deleted));
   EXPECT_FALSE(fs::exists(deletedPhoto));
 }
