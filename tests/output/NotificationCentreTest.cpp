@@ -18,12 +18,7 @@ namespace {
 using namespace output;
 namespace fs = std::filesystem;
 
-bool RunUntil(const std::function<bool()>& done, int ms = 15000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
-}
+bool RunUntil(const std::function<bool()>& done) { return kivotest::RunUntil(done, 15000); }
 
 struct RecordingServices : TNotificationServices {
   int beeps = 0;

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 
+#include "common/QtCoreApp.h"
 #include "host/qd/GWorld.h"
 #include "host/sys/PropertyList.h"
 
@@ -34,13 +35,7 @@ struct TempDir {
 
 // The one application object of the test process (the bus and timers need
 // it), made by whichever test asks first.
-inline void EnsureApp() {
-  if (QCoreApplication::instance()) return;
-  static int argc = 1;
-  static char name[] = "test_output";
-  static char* argv[] = {name, nullptr};
-  new QCoreApplication(argc, argv);
-}
+inline void EnsureApp() { kivotest::EnsureCoreApp("test_output"); }
 
 // A page whose every pixel differs from its neighbours.
 inline host::GWorldHandle Page(int32_t w, int32_t h) {

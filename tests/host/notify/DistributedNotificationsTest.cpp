@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include "common/QtCoreApp.h"
 #include "host/notify/DistributedNotifications.h"
 
 namespace {
@@ -15,14 +16,7 @@ using host::DistributedNotificationCenter;
 using host::NotificationDict;
 using host::NotificationValue;
 
-QCoreApplication* App() {
-  static int argc = 1;
-  static char name[] = "test_host_notify";
-  static char* argv[] = {name, nullptr};
-  // One application object per process, whichever test makes it first.
-  static auto* app = QCoreApplication::instance() ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
-  return app;
-}
+void App() { kivotest::EnsureCoreApp("test_host_notify"); }
 
 NotificationDict WebJobInfo() {
   NotificationDict job{{"status", "Job processed by Kivo-Processor"},

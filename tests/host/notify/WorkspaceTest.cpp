@@ -10,25 +10,15 @@
 #include <QElapsedTimer>
 #include <chrono>
 
+#include "common/QtCoreApp.h"
 #include "host/notify/DistributedNotifications.h"
 #include "host/notify/Workspace.h"
 
 namespace {
 
-void EnsureApp() {
-  if (QCoreApplication::instance()) return;
-  static int argc = 1;
-  static char name[] = "test_host_notify";
-  static char* argv[] = {name, nullptr};
-  new QCoreApplication(argc, argv);
-}
+void EnsureApp() { kivotest::EnsureCoreApp("test_host_notify"); }
 
-bool RunUntil(const std::function<bool()>& done, int ms = 10000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return done();
-}
+bool RunUntil(const std::function<bool()>& done) { return kivotest::RunUntil(done, 10000); }
 
 TEST(Workspace, EndedChildrenAreNoticedAndOnlyChildrenCanBeAskedToQuit) {
   EnsureApp();

@@ -89,7 +89,7 @@ TEST_F(Widgets, HeldPopupButtonOpensThePopupAtTheMouseAndSendsItsChoice) {
   const QPoint at(40, 15);
   QTest::mousePress(w.Button(), Qt::LeftButton, {}, at);
   QTest::mouseMove(w.Button(), at + QPoint(3, -3));  // within the slop
-  QTest::qWaitFor([&] { return w.Count(mPopupHit, FourCC("pop1")) > 0; }, 5000);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.Count(mPopupHit, FourCC("pop1")) > 0; }, 5000));
   QTest::mouseRelease(w.Button(), Qt::LeftButton, {}, at + QPoint(3, -3));
   QApplication::processEvents();
 
@@ -132,7 +132,7 @@ TEST_F(Widgets, ControlClickOpensThePopupAtOnce) {
   PopupWindow w;
   auto menu = ChooseInNextMenu("All Folders");
   QTest::mouseClick(w.Button(), Qt::LeftButton, Qt::ControlModifier, QPoint(20, 20));
-  QTest::qWaitFor([&] { return w.Count(mPopupHit, FourCC("pop1")) > 0; }, 5000);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.Count(mPopupHit, FourCC("pop1")) > 0; }, 5000));
   EXPECT_TRUE(menu->opened);
   EXPECT_EQ(w.Count(mPopupHit, FourCC("pop1")), 1u);
   EXPECT_EQ(w.Count(mButtonHit, FourCC("file")), 0u);
