@@ -315,6 +315,23 @@ TEST(HostileInput, SigtermMidJobEndsSoonAndTheJobPrintsAtTheNextStart) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
+TEST(HostileInput, RepeatedSigtermsWhileStoppingStillEndWithStatusZero) {
+  // A service manager or a script may repeat its request while the program
+  // is already tearing down; the exit is still the program's own.
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  int status = -1;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (status == -1 && station.pid() > 0 && std::chrono::steady_clock::now() < end) {
+    kill(station.pid(), SIGTERM);
+    status = station.Wait(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_NE(status, -1) << "still running" << station.Log();
+  EXPECT_EQ(status, 0) << station.Log();
+  EXPECT_NE(station.Log().find("Termination requested"), std::string::npos) << station.Log();
+}
+
 // Makes `file` immutable for the test's lifetime (root can still write a
 // read-only file, an immutable one it cannot remove or rename).
 class Immutable {

@@ -129,7 +129,10 @@ TApplication::TApplication(OSType mainFileType, OSType creator)
 }
 
 TApplication::~TApplication() {
-  if (impl_->signalsInstalled) {
+  // Once the system has asked the program to end, the handler stays: it
+  // only notes the request, so a repeated SIGTERM while the program tears
+  // down cannot turn a clean stop into death by signal.
+  if (impl_->signalsInstalled && !host::TerminationRequested()) {
     sigaction(SIGTERM, &impl_->oldTerm, nullptr);
     sigaction(SIGINT, &impl_->oldInt, nullptr);
   }
