@@ -148,10 +148,19 @@ uint8_t isAppRunning(uint32_t creator) {
   return app::AnotherCopyRunning() ? 2 : 1;
 }
 
+namespace {
+std::string& StationProgramName() {
+  static std::string name = "kivo-station";
+  return name;
+}
+}  // namespace
+
+void SetStationProgramNameForTesting(const std::string& name) { StationProgramName() = name; }
+
 std::string ProgramNameForSignature(uint32_t signature, uint32_t type) {
   if (type != FourCC("APPL")) return {};
   if (signature == FourCC("ZRVb")) return "kivo-processor";
-  if (signature == FourCC("ZRVz")) return "kivo-station";
+  if (signature == FourCC("ZRVz")) return StationProgramName();
   return {};
 }
 

@@ -75,6 +75,9 @@ struct ProcessSerialNumber {
 // ('ZRVb' this program, "kivo-processor"; 'ZRVz' the station application,
 // "kivo-station"); empty for other signatures or types other than 'APPL'.
 std::string ProgramNameForSignature(uint32_t signature, uint32_t type);
+// Tests give the station application a program name of their own, so that a
+// station started by another test running at the same time is not theirs.
+void SetStationProgramNameForTesting(const std::string& name);
 
 // The first running process of that signature and type: noErr and its
 // number, or procNotFound (-600) and a zero number, with the line

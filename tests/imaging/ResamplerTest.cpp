@@ -135,7 +135,9 @@ TEST(Resampler, LinearReductionsDivideExactlyAtAnyDivisor) {
         ASSERT_TRUE(plainOk);
         ASSERT_EQ(0, std::memcmp(paired->pixels(), plain->pixels(), paired->byteCount()))
             << c.from << " to " << c.to << (across ? " across" : " down") << (white ? ", white" : "");
-        if (white) EXPECT_EQ(paired->pixels()[5], 255);
+        if (white) {
+          EXPECT_EQ(paired->pixels()[5], 255);
+        }
       }
     }
   }

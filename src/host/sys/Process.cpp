@@ -128,8 +128,13 @@ std::string ResolveProgram(const std::string& program) {
     if (end == std::string::npos) end = path.size();
     std::string folder = path.substr(start, end - start);
     start = end + 1;
-    if (folder.empty()) folder = ".";
-    const std::string candidate = folder + "/" + program;
+    // An empty entry is the current folder. Built up in place: GCC 12 wrongly
+    // warns of overlapping copies (-Wrestrict) for `folder = "."` and
+    // `folder + "/" + program` once this is inlined.
+    if (folder.empty()) folder.push_back('.');
+    std::string candidate = std::move(folder);
+    candidate += '/';
+    candidate += program;
     struct stat st {};
     if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
       return candidate;

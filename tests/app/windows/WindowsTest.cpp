@@ -534,17 +534,21 @@ TEST_F(WindowsTest, AboutAndStatusWindowsShowTheBuildsVersion) {
 }
 
 TEST_F(WindowsTest, StationApplicationFoundByItsProgramName) {
+  // A name of this run's own (at most 15 characters, as the kernel keeps
+  // them), so that the station of a suite running beside this one is not seen.
+  const std::string name = "kst-" + std::to_string(getpid());
+  SetStationProgramNameForTesting(name);
   ProcessSerialNumber psn{1, 1};
   EXPECT_EQ(MyFindProcessNew(FourCC("ZRVz"), FourCC("APPL"), &psn), procNotFound);
   EXPECT_EQ(psn.lowLongOfPSN, 0u);
   EXPECT_EQ(MyBringApplicationToFront(FourCC("ZRVz"), FourCC("APPL")), procNotFound);
   EXPECT_EQ(MyFindProcessNew(FourCC("ZRVz"), FourCC("TEXT"), &psn), procNotFound);
 
-  const fs::path station = gBase / "kivo-station";
+  const fs::path station = gBase / name;
   fs::copy_file("/bin/sleep", station);
   const pid_t pid = fork();
   if (pid == 0) {
-    execl(station.c_str(), "kivo-station", "30", static_cast<char*>(nullptr));
+    execl(station.c_str(), name.c_str(), "30", static_cast<char*>(nullptr));
     _exit(127);
   }
   ASSERT_TRUE(QTest::qWaitFor([&] { return MyFindProcessNew(FourCC("ZRVz"), FourCC("APPL"), &psn) == noErr; }, 5000));
@@ -552,6 +556,7 @@ TEST_F(WindowsTest, StationApplicationFoundByItsProgramName) {
   EXPECT_EQ(MyBringApplicationToFront(FourCC("ZRVz"), FourCC("APPL")), noErr);
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
+  SetStationProgramNameForTesting("kivo-station");
 }
 
 TEST_F(WindowsTest, ActivatingTheWindowLooksForNewJobs) {
