@@ -27,14 +27,22 @@ function(kivo_test name)
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
+  # Each test program gets a home and user folders of its own under the build
+  # folder, and a session bus only when it asks for one (its own, through
+  # dbus-run-session): what it writes or posts never reaches the user's own
+  # folders or bus, nor another suite running beside it.
+  set(home ${CMAKE_BINARY_DIR}/test-homes/${name})
+  file(MAKE_DIRECTORY ${home}/config ${home}/state ${home}/data ${home}/cache)
+  set(env "QT_QPA_PLATFORM=offscreen;KIVO_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;KIVO_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  list(APPEND env "HOME=${home}" "XDG_CONFIG_HOME=${home}/config" "XDG_STATE_HOME=${home}/state"
+       "XDG_DATA_HOME=${home}/data" "XDG_CACHE_HOME=${home}/cache")
   if(ARG_DBUS)
     add_test(NAME ${name} COMMAND dbus-run-session -- $<TARGET_FILE:${name}>)
   else()
     add_test(NAME ${name} COMMAND ${name})
+    list(APPEND env "DBUS_SESSION_BUS_ADDRESS=unix:path=${home}/no-session-bus")
   endif()
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KIVO_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;KIVO_BUILD_DIR=${CMAKE_BINARY_DIR}"
-    TIMEOUT 600)
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
   if(ARG_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
   endif()
