@@ -1,6 +1,7 @@
 #include "host/files/FileOps.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -258,3 +259,33 @@ TEST(CatalogInfo, LinksAreReportedAsLinksEvenWhenDangling) {
 }
 
 }  // namespace host
+
+// A file below a folder is opened without following any link below the
+// folder and without leaving it; the copy reads the descriptor.
+TEST(FileOps, OpeningBeneathAFolderFollowsNoLink) {
+  TempDir dir;
+  ASSERT_EQ(host::CreateFolder(dir / "images", 0755), noErr);
+  ASSERT_EQ(host::CreateFolder(dir / "images/videos", 0755), noErr);
+  ASSERT_EQ(host::CreateFolder(dir / "elsewhere", 0755), noErr);
+  WriteText(dir / "images/videos/party.mov", "ours");
+  WriteText(dir / "elsewhere/party.mov", "theirs");
+  ::symlink((dir / "elsewhere").c_str(), (dir / "images/door").c_str());
+  ::symlink((dir / "elsewhere/party.mov").c_str(), (dir / "images/videos/link.mov").c_str());
+
+  const std::string images = dir / "images";
+  const int fd = host::OpenBeneath(images, dir / "images/videos/party.mov");
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(host::CopyFromDescriptor(fd, dir / "copy.mov", false), noErr);
+  EXPECT_EQ(ReadText(dir / "copy.mov"), "ours");
+  EXPECT_EQ(host::CopyFromDescriptor(fd, dir / "copy.mov", false), dupFNErr);
+  ::close(fd);
+
+  for (const std::string& refused : {dir / "images/door/party.mov", dir / "images/videos/link.mov",
+                                     dir / "images/../elsewhere/party.mov", dir / "elsewhere/party.mov",
+                                     dir / "imagesX/party.mov"}) {
+    const int bad = host::OpenBeneath(images, refused);
+    EXPECT_LT(bad, 0) << refused;
+    if (bad >= 0) ::close(bad);
+  }
+}
+
