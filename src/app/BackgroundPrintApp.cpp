@@ -141,10 +141,20 @@ void TBackgroundPrintApp::DoInitialState() {
 
 bool TBackgroundPrintApp::IBackgroundPrintApp() {
   // 1. One copy only.
+  // The runtime folder's lock keeps one copy per session; the lock on the
+  // application folder keeps one copy per spool tree, whatever the runtime
+  // folder of the copy (one started from cron or an ssh shell has another).
   lock_.emplace(host::RunningCopyLock::acquire());
-  SetAnotherCopyRunning(lock_->status() == host::RunningCopyLock::Status::AlreadyRunning);
+  bool another = lock_->status() == host::RunningCopyLock::Status::AlreadyRunning;
   if (lock_->status() == host::RunningCopyLock::Status::Failed)
     platform::LogF("The running-copy check could not be made: %s", lock_->message().c_str());
+  if (!another && host::ensureApplicationFolder(nullptr)) {
+    folderLock_.emplace(host::RunningCopyLock::acquireFolder(host::applicationFolderPath()));
+    another = folderLock_->status() == host::RunningCopyLock::Status::AlreadyRunning;
+    if (folderLock_->status() == host::RunningCopyLock::Status::Failed)
+      platform::LogF("The application folder could not be locked: %s", folderLock_->message().c_str());
+  }
+  SetAnotherCopyRunning(another);
   if (isAppRunning(kAppCreator) >= 2) {
     exitCode_ = options_.fromService ? 0 : 1;
     if (options_.fromService) {

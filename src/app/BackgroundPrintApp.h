@@ -83,7 +83,8 @@ class TBackgroundPrintApp : public TApplication {
   bool specialStartup_ = false;
   int exitCode_ = 0;
   bool launchAgentInstalled_ = false;
-  std::optional<host::RunningCopyLock> lock_;
+  std::optional<host::RunningCopyLock> lock_;        // in the runtime folder
+  std::optional<host::RunningCopyLock> folderLock_;  // on the application folder
 };
 
 // Every class that view resources create by name.

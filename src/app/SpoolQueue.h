@@ -23,7 +23,7 @@ struct SpoolFolders {
 // The tree in use, as the print-server record holds it now.
 SpoolFolders gSpoolFolders();
 
-// Creates (or finds) `name` in `parent` with mode 0777; empty on failure.
+// Creates (or finds) `name` in `parent` with mode 0777 less the umask; empty on failure.
 fs::path CreateOrFindFolder(const fs::path& parent, const std::string& name);
 
 // The queued job file at `index` (from 0), or an empty path.

@@ -101,9 +101,14 @@ struct TOutputEnv {
   std::function<void(const std::string&)> setStatus;
   std::function<void(const host::GWorld*)> showPreview;
   std::function<std::filesystem::path()> desktopFolder;
-  // Produces `destination` from a video clip with the intro and outro; false
-  // (and no file at `destination`) when the merge failed.
-  std::function<bool(const std::filesystem::path& clip, const std::filesystem::path& destination)> mergeVideos;
+  // Merges the video clip open on `clipFd` with the intro and outro and
+  // moves the result to `destination`, replacing a file there only when
+  // `replace`, else under the next free " copy" name (where it went in
+  // `placed`). noErr when placed; userCanceledErr when the program was asked
+  // to end meanwhile; any other code when the merge failed (nothing placed).
+  std::function<OSErr(int clipFd, const std::filesystem::path& destination, bool replace,
+                      std::filesystem::path* placed)>
+      mergeVideos;
 };
 
 // The environment with every hook set to the program's own services: folders

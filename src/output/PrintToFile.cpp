@@ -1,5 +1,8 @@
 #include "output/PrintToFile.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -292,7 +295,11 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
       res.code = kRouteWriteFailed;
       break;
     }
-    DoIfVideoCopy(job, rec, res.folder, env);
+    if (DoIfVideoCopy(job, rec, res.folder, env) == kRouteStopped) {
+      host::DeleteItem(saved);
+      res.code = kRouteStopped;
+      break;
+    }
     bool placed = false;
     for (int attempt = 0; attempt < 3 && !placed; ++attempt) {
       // A name taken between the search and the move is searched again.
@@ -424,6 +431,7 @@ int16_t DoNewPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& e
       continue;
     }
     const int16_t r = CreateAnotherCopy(job, int16_t(v - 1), std::move(dup), env);
+    if (r == kRouteStopped) return r;  // the program is ending: the job is kept
     if (r != kRouteOK) platform::LogF("The copy in set %d failed with %d", int(v - 1), int(r));
   }
   return kRouteOK;
@@ -450,67 +458,138 @@ bool IsVideoClipPath(const fs::path& clip) {
   return fs::symlink_status(clip, ec).type() == fs::file_type::regular;
 }
 
-// Whether the clip lies in one of the folders (or below), once links in the
-// folders' and the clip's paths are resolved.
-bool IsInServedFolder(const fs::path& clip, const std::vector<fs::path>& folders) {
+// The served folder the clip lies in (or below), once links in the folders'
+// and the clip's paths are resolved, and the clip's path spelled from that
+// folder without links; none when it lies in none of them.
+std::optional<std::pair<fs::path, fs::path>> ServedPlace(const fs::path& clip, const std::vector<fs::path>& folders) {
   std::error_code ec;
   const fs::path where = fs::canonical(clip.parent_path(), ec);
-  if (ec) return false;
+  if (ec) return std::nullopt;
   for (const fs::path& folder : folders) {
     if (folder.empty()) continue;
     const fs::path served = fs::canonical(folder, ec);
     if (ec) continue;
     auto s = served.begin(), w = where.begin();
     while (s != served.end() && w != where.end() && *s == *w) ++s, ++w;
-    if (s == served.end()) return true;
+    if (s == served.end()) return std::make_pair(served, where / clip.filename());
   }
-  return false;
+  return std::nullopt;
 }
+
+// A regular file open on `fd`: its device and inode.
+bool SameFile(int fd, const fs::path& path) {
+  struct stat a {}, b {};
+  return ::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+class ClipFd {
+ public:
+  explicit ClipFd(int fd) : fd_(fd) {}
+  ~ClipFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ClipFd(const ClipFd&) = delete;
+  ClipFd& operator=(const ClipFd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
-void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, const fs::path& folder, TOutputEnv& env) {
-  if (!job.videoCopy || !rec.doNotResizeJpegForWeb || job.videoPath.empty()) return;
+int16_t DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, const fs::path& folder,
+                      TOutputEnv& env) {
+  if (!job.videoCopy || !rec.doNotResizeJpegForWeb || job.videoPath.empty()) return kRouteOK;
   const fs::path clip = job.videoPath;
   std::error_code ec;
-  if (!fs::exists(fs::symlink_status(clip, ec))) return;
+  if (!fs::exists(fs::symlink_status(clip, ec))) return kRouteOK;
   // The path comes from the job file: only a video clip is ever copied out.
   if (!IsVideoClipPath(clip)) {
     platform::LogLine("The job's video path \"" + clip.string() + "\" is not a video file: not copied");
-    return;
+    return kRouteOK;
   }
   // The path comes from a station: another customer's clip elsewhere on the
   // machine must not end up in this job's output.
-  if (!IsInServedFolder(clip, job.videoFolders)) {
+  const auto place = ServedPlace(clip, job.videoFolders);
+  if (!place) {
     platform::LogLine("The job's video path \"" + clip.string() +
                       "\" is outside the images folder and the shared video folder: not copied");
-    return;
+    return kRouteOK;
+  }
+  // Opened once, below the served folder without following any link: a
+  // folder swapped for a link after the checks above makes the open fail
+  // instead of reaching outside. Everything after reads this descriptor.
+  ClipFd fd(host::OpenBeneath(place->first.string(), place->second.string()));
+  struct stat st {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    platform::LogLine("The job's video clip \"" + clip.string() +
+                      "\" could not be opened inside its folder without following a link: not copied");
+    return kRouteOK;
   }
   const std::string name = CleanName(clip.filename().string());
-  if (name.empty()) return;
+  if (name.empty()) return kRouteOK;
   fs::path dest = folder / name;
-  if (job.videoMerge) {
-    // A merged clip replaces one of its name only with overwrite on, like
-    // the page; otherwise it takes a " copy" name. A clip that already lies
-    // in the output folder is never merged over itself.
-    const bool taken = fs::exists(fs::symlink_status(dest, ec));
-    if (taken && (rec.overwrite == 0 || fs::equivalent(clip, dest, ec))) {
-      auto free = createUniqueNameFromPath(dest);
-      if (!free) {
-        platform::LogLine("No free name for the merged video beside " + dest.string() + ": not merged");
-        return;
-      }
-      dest = *free;
+  // A clip replaces one of its name only with overwrite on, like the page;
+  // otherwise it takes a " copy" name. A clip that already lies in the
+  // output folder is never written over itself.
+  const bool replace = rec.overwrite != 0 && !SameFile(fd.get(), dest);
+  if (!replace && fs::exists(fs::symlink_status(dest, ec))) {
+    auto free = createUniqueNameFromPath(dest);
+    if (!free) {
+      platform::LogLine("No free name for the video beside " + dest.string() + ": not copied");
+      return kRouteOK;
     }
-    if (!env.mergeVideos || !env.mergeVideos(clip, dest)) platform::LogLine("The video merge did not produce " + dest.string());
-    return;
+    dest = *free;
   }
-  // An existing clip of that name is replaced with overwrite on, else the
-  // copy takes a " copy" name. The copy opens only a regular file, so a clip
-  // swapped for a FIFO after the check above is refused.
-  FileCopyRequest request{rec.overwrite != 0, clip.string(), dest.string()};
-  if (!doCopyTheFileNew(request)) platform::LogLine("Copying the video to " + request.pathToDestItem + " failed");
-  else platform::LogLine("Copied the video \"" + clip.string() + "\" to \"" + request.pathToDestItem + "\"");
+  if (job.videoMerge) {
+    fs::path placed;
+    const OSErr err = env.mergeVideos ? env.mergeVideos(fd.get(), dest, replace, &placed) : OSErr(paramErr);
+    if (err == userCanceledErr) {
+      platform::LogLine("The program is ending during the video merge: the job is kept for the next start");
+      return kRouteStopped;
+    }
+    if (err != noErr) platform::LogLine("The video merge did not produce " + dest.string());
+    return kRouteOK;
+  }
+  // A name taken between the search and the copy is searched again.
+  OSErr err = host::CopyFromDescriptor(fd.get(), dest.string(), replace);
+  for (int attempt = 0; err == dupFNErr && !replace && attempt < 3; ++attempt) {
+    auto free = createUniqueNameFromPath(dest);
+    if (!free) break;
+    dest = *free;
+    err = host::CopyFromDescriptor(fd.get(), dest.string(), false);
+  }
+  if (err != noErr) platform::LogLine("Copying the video to " + dest.string() + " failed");
+  else platform::LogLine("Copied the video \"" + clip.string() + "\" to \"" + dest.string() + "\"");
+  return kRouteOK;
+}
+
+OSErr MergeClipInto(int clipFd, const fs::path& destination, bool replace, fs::path* placed) {
+  platform::TMergedClip merged;
+  const OSErr err =
+      platform::MergeVideoClip(clipFd, destination.parent_path(), destination.extension().string(), &merged);
+  if (err != noErr) return err;
+  // Moved in by a rename that replaces only what the overwrite switch gives
+  // up; a name taken meanwhile is searched again.
+  fs::path target = destination;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    OSErr moved = noErr;
+    if (replace) moved = ::rename(merged.file().c_str(), target.c_str()) == 0 ? OSErr(noErr) : OSErr(ioErr);
+    else moved = host::RenameNoReplace(merged.file().string(), target.string());
+    if (moved == noErr) {
+      host::SyncFolder(target.parent_path().string());
+      platform::LogLine("merge result = " + target.string());
+      if (placed) *placed = target;
+      return noErr;
+    }
+    if (moved != dupFNErr) break;
+    auto free = createUniqueNameFromPath(target);
+    if (!free) break;
+    target = *free;
+  }
+  platform::LogLine("merge result = failed (the merged clip could not be moved to " + target.string() + ")");
+  return ioErr;
 }
 
 // ---- the single folder and the yearbook
@@ -704,7 +783,7 @@ void CompleteOutputEnv(TOutputEnv& env) {
     env.outputFileQuality = [] { return getMyOutputFilePrefs() ? getMyOutputFilePrefs()->jpegQuality : int16_t(0); };
   if (!env.desktopFolder) env.desktopFolder = [] { return host::desktopFolder(); };
   if (!env.mergeVideos)
-    env.mergeVideos = [](const fs::path& clip, const fs::path& dest) { return MergeVideos(clip, dest) == noErr; };
+    env.mergeVideos = MergeClipInto;
 }
 
 TOutputEnv DefaultOutputEnv() {

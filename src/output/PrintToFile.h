@@ -22,7 +22,9 @@
 
 namespace output {
 
-enum : int16_t { kRouteOK = 0, kRouteFolderMissing = 106, kRouteWriteFailed = 107 };
+// kRouteStopped: the program is ending while the route waits on a helper;
+// the job is kept for the next start.
+enum : int16_t { kRouteOK = 0, kRouteFolderMissing = 106, kRouteWriteFailed = 107, kRouteStopped = 111 };
 
 inline constexpr char kSaveErrorMessage[] = "An error occured while trying to save the file!";
 inline constexpr int32_t kWebSize = 640;
@@ -42,8 +44,17 @@ int16_t ChooseSet(const TOutputJob& job, int16_t itemSet, TOutputEnv& env);
 int16_t DoNewPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env);
 // One more copy in set `set`: no web copy and no further sets.
 int16_t CreateAnotherCopy(TOutputJob& job, int16_t set, host::GWorldHandle page, TOutputEnv& env);
-void DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& record, const std::filesystem::path& folder,
-                   TOutputEnv& env);
+// The job's video clip copied (or merged) into `folder` when the job and
+// the set ask for it. The clip is opened once, below the served folder it
+// lies in without following any link, and read from that descriptor only.
+// kRouteStopped when a merge was stopped because the program is ending,
+// else kRouteOK (a clip that cannot be copied is only logged).
+int16_t DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& record,
+                      const std::filesystem::path& folder, TOutputEnv& env);
+// The program's merge: MergeVideoClip, then the result moved to
+// `destination` (see TOutputEnv::mergeVideos).
+OSErr MergeClipInto(int clipFd, const std::filesystem::path& destination, bool replace,
+                    std::filesystem::path* placed);
 
 int16_t Print2File(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env);
 int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env);

@@ -1,7 +1,7 @@
 // The spool folder tree: the spool root "Kivo-Processor Folder ƒ" with its
 // images, print jobs, finished jobs, unknown jobs, database and graphics
-// folders. Folders are created with mode 0777 so that the station
-// applications of every user can drop jobs and images into them. The
+// folders. Folders are created with mode 0777 less the umask: stations that
+// run as other users reach them through a shared group and umask 002. The
 // locations of five of them are kept in the live print-server record.
 #pragma once
 

@@ -459,7 +459,9 @@ bool setPermission(const char* path, uint32_t mode) {
     platform::LogF("\nsetPermission => Unable to get info on itemPath = [%s]!!!\n", path);
     return false;
   }
-  const uint32_t wanted = (current & 07777) | (mode & 0777);
+  // Bits are added only as far as the umask allows: a file is never made
+  // writable for users the shop did not open its folders to.
+  const uint32_t wanted = (current & 07777) | (mode & 0777 & ~host::ProcessUmask());
   const OSErr err = host::SetMode(path, wanted);
   if (err != noErr) {
     platform::LogF("setPermission => chmod newFolderMode FAILED with errorCode = [%i] = [0x%04x]", err,

@@ -71,7 +71,8 @@ bool myFSSpecIsTempFSSpec(const host::FinderInfo& info);
 // that number to 0; the result of the close. 0 for a null pointer.
 OSErr myFSClose(int16_t* refNum);
 
-// Adds (mode & 0777) to the item's permission bits; true when set.
+// Adds (mode & 0777), less the umask, to the item's permission bits; true
+// when set.
 bool setPermission(const char* path, uint32_t mode);
 // Sets the permission bits to exactly (mode & 0777); true when set.
 bool setPermissionFolder(const char* path, uint32_t mode);

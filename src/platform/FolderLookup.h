@@ -56,9 +56,10 @@ OSErr GetFolderFSSpec(int16_t vRefNum, int32_t dirID, FSSpec* spec);
 int32_t FindFolderParID(const FSSpec& folder, const CStr255_AC& name);
 int32_t findFolder(const FSSpec& folder, const CStr255_AC& name);
 
-// Creates folder `name` (mode 0777) in folder `dirID`, or finds the existing
-// one; `spec` ends in the folder convention. The creation's code (0 when the
-// folder existed); an empty name shows a message and returns bdNamErr.
+// Creates folder `name` (mode 0777 less the umask) in folder `dirID`, or
+// finds the existing one; `spec` ends in the folder convention. The
+// creation's code (0 when the folder existed); an empty name shows a message
+// and returns bdNamErr.
 OSErr createNewFolder(const CStr255_AC& name, int16_t vRefNum, int32_t dirID, FSSpec* spec);
 // createNewFolder for paths: the folder `name` (an on-disk UTF-8 name, so any
 // character it holds is kept) in the folder at `parent`, created or found;

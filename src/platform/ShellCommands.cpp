@@ -1,5 +1,7 @@
 #include "platform/ShellCommands.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,11 +9,14 @@
 #include <cmath>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <system_error>
 
+#include "host/files/FileOps.h"
 #include "host/sys/Folders.h"
 #include "host/sys/Process.h"
+#include "host/sys/Termination.h"
 #include "host/sys/UserDefaults.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
@@ -264,19 +269,43 @@ void unloadLaunchAgentPlist() {
   LogLine(platform::kRule);
 }
 
-OSErr MergeVideos(const fs::path& input, const fs::path& output) { return MergeVideosNew(input, output); }
+namespace platform {
 
-OSErr MergeVideosNew(const fs::path& input, const fs::path& output) {
+TMergedClip::~TMergedClip() {
+  if (folder_.empty()) return;
   std::error_code ec;
-  const fs::path in = fs::absolute(input, ec).lexically_normal();
+  fs::remove_all(folder_, ec);
+  if (ec) LogF("The merge folder %s could not be removed: %s", folder_.c_str(), ec.message().c_str());
+}
+
+OSErr MergeVideoClip(int clipFd, const fs::path& besideFolder, const std::string& extension, TMergedClip* merged) {
+  if (!merged || clipFd < 0) return paramErr;
+  std::error_code ec;
   const fs::path intro = fs::absolute(platform::MergeIntroClip(), ec).lexically_normal();
   const fs::path outro = fs::absolute(platform::MergeOutroClip(), ec).lexically_normal();
-  const fs::path out = fs::absolute(output, ec).lexically_normal();
-  for (const fs::path& clip : {in, intro, outro}) {
+  for (const fs::path& clip : {intro, outro}) {
     if (!fs::is_regular_file(clip, ec)) {
       LogF("merge result = the clip %s is missing", clip.c_str());
       return fnfErr;
     }
+  }
+  // Stopping is no failure of the merge: the caller keeps the job for the
+  // next start.
+  auto stoppedOr = [](OSErr err) { return host::TerminationRequested() ? OSErr(userCanceledErr) : err; };
+
+  // The private folder: made fresh under a name nobody can guess, open to
+  // this user only, so nothing can be planted in it.
+  std::string pattern = (besideFolder / ".kivo-merge-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) {
+    LogF("merge result = no private folder for the merge in %s: %s", besideFolder.c_str(), std::strerror(errno));
+    return ioErr;
+  }
+  merged->folder_ = pattern;
+  const std::string ext = extension.empty() || extension.size() > 16 ? std::string(".mov") : extension;
+  const fs::path in = merged->folder_ / ("clip" + ext);
+  if (host::CopyFromDescriptor(clipFd, in.string(), false) != noErr) {
+    LogF("merge result = the clip could not be read");
+    return ioErr;
   }
 
   // Every part is scaled into the intro's frame: the joining filter needs one
@@ -285,7 +314,7 @@ OSErr MergeVideosNew(const fs::path& input, const fs::path& output) {
   const size_t x = size.find('x');
   if (size.empty() || x == std::string::npos) {
     LogF("merge result = the intro %s has no readable picture", intro.c_str());
-    return ioErr;
+    return stoppedOr(ioErr);
   }
   // The encoder's 4:2:0 pictures need even sides.
   const int width = std::atoi(size.substr(0, x).c_str()) & ~1, height = std::atoi(size.substr(x + 1).c_str()) & ~1;
@@ -311,13 +340,14 @@ OSErr MergeVideosNew(const fs::path& input, const fs::path& output) {
   }
   graph += joined + "concat=n=3:v=1:a=" + (sound ? "1" : "0") + "[v]" + (sound ? "[a]" : "");
 
-  // The temporary name keeps the extension, from which the container is chosen.
-  const fs::path temp = out.parent_path() / ("Tempfile_" + out.filename().string());
-  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
+  // The result's name keeps the extension, from which the container is
+  // chosen; "-n": nothing in the fresh folder is ever overwritten.
+  const fs::path out = merged->folder_ / ("merged" + ext);
+  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-n",
                                 "-i", "file:" + intro.string(), "-i", "file:" + in.string(),
                                 "-i", "file:" + outro.string(), "-filter_complex", graph, "-map", "[v]"};
   if (sound) argv.insert(argv.end(), {"-map", "[a]"});
-  argv.push_back("file:" + temp.string());
+  argv.push_back("file:" + out.string());
   LogF("shell comand = %s", platform::Joined(argv).c_str());
 
   // Ten times the playing time of the three parts, within bounds; the
@@ -331,15 +361,37 @@ OSErr MergeVideosNew(const fs::path& input, const fs::path& output) {
   const std::chrono::seconds limit = platform::MergeTimeLimit(total);
   LogF("The merge may take up to %lld s", (long long)limit.count());
   const platform::TCommandResult r = platform::Run(argv, limit, true);
-  bool ok = r.succeeded && fs::is_regular_file(temp, ec) && fs::file_size(temp, ec) > 0;
-  if (ok) {
-    fs::rename(temp, out, ec);
-    ok = !ec;
-  }
+  struct stat st {};
+  const bool ok = r.succeeded && ::lstat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
   if (!ok) {
-    fs::remove(temp, ec);
     LogF("merge result = failed (%s)%s%s", r.failure.empty() ? "no output" : r.failure.c_str(),
          r.output ? ": " : "", r.output ? r.output->c_str() : "");
+    return stoppedOr(ioErr);
+  }
+  merged->file_ = out;
+  return noErr;
+}
+
+}  // namespace platform
+
+OSErr MergeVideos(const fs::path& input, const fs::path& output) { return MergeVideosNew(input, output); }
+
+OSErr MergeVideosNew(const fs::path& input, const fs::path& output) {
+  std::error_code ec;
+  const fs::path out = fs::absolute(output, ec).lexically_normal();
+  const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    LogF("merge result = the clip %s is missing", input.c_str());
+    return fnfErr;
+  }
+  platform::TMergedClip merged;
+  const OSErr err = platform::MergeVideoClip(fd, out.parent_path(), out.extension().string(), &merged);
+  ::close(fd);
+  if (err != noErr) return err;
+  if (::rename(merged.file().c_str(), out.c_str()) != 0) {
+    LogF("merge result = failed (the result could not be moved to %s: %s)", out.c_str(), std::strerror(errno));
     return ioErr;
   }
   LogF("merge result = %s", out.c_str());

@@ -62,6 +62,34 @@ inline constexpr std::chrono::seconds kMergeLimitLeast{20};
 inline constexpr std::chrono::seconds kMergeLimitMost{300};
 std::chrono::seconds MergeTimeLimit(std::optional<double> totalSeconds);
 
+// A merged clip waiting in the private folder it was made in (mode 0700,
+// beside its destination so that moving it in is a rename). The folder and
+// whatever is left in it go with the object.
+class TMergedClip {
+ public:
+  TMergedClip() = default;
+  ~TMergedClip();
+  TMergedClip(const TMergedClip&) = delete;
+  TMergedClip& operator=(const TMergedClip&) = delete;
+  const std::filesystem::path& file() const { return file_; }
+
+ private:
+  friend OSErr MergeVideoClip(int, const std::filesystem::path&, const std::string&, TMergedClip*);
+  std::filesystem::path folder_, file_;
+};
+
+// Joins the intro clip, the clip open on `clipFd` and the outro clip with
+// ffmpeg, within MergeTimeLimit, into a private folder made for the merge in
+// `besideFolder`; the result's container follows `extension` (".mov"). The
+// clip is read only from its descriptor (copied into the private folder
+// first), and the encoder writes only inside that folder, so no name in a
+// folder others can write is ever opened by it. A merge that runs over is
+// stopped with everything it started. noErr with `merged` holding the
+// result; ioErr when the merge failed, fnfErr when the intro or outro is
+// missing, userCanceledErr when the program was asked to end meanwhile.
+OSErr MergeVideoClip(int clipFd, const std::filesystem::path& besideFolder, const std::string& extension,
+                     TMergedClip* merged);
+
 }  // namespace platform
 
 // The command's standard output, or none when it printed nothing. The output
@@ -80,12 +108,8 @@ bool loadLaunchAgentPlist();
 // Disables the agent and deletes its file, when it exists.
 void unloadLaunchAgentPlist();
 
-// Joins the intro clip, `input` and the outro clip into `output` with
-// ffmpeg, within MergeTimeLimit; a merge that runs over, or is under way when
-// the program is asked to end, is stopped with everything it started and
-// logged. The result is made under a temporary name beside `output` and
-// renamed into place only when ffmpeg succeeded, so a failed merge leaves no
-// file at `output`. noErr on success, ioErr when the merge failed, fnfErr
-// when the input or a clip is missing.
+// MergeVideoClip for a clip named by path (opened without following a link
+// in its last component), the result renamed onto `output`: a failed merge
+// leaves nothing at `output`.
 OSErr MergeVideos(const std::filesystem::path& input, const std::filesystem::path& output);
 OSErr MergeVideosNew(const std::filesystem::path& input, const std::filesystem::path& output);

@@ -3,7 +3,10 @@
 // hangs, printers that never answer or are busy, a display with no server,
 // an application folder that cannot be made and a second copy. Each time the
 // program goes on or says why it cannot, and SIGTERM ends it within seconds.
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "common/FakeIppPrinter.h"
 #include "e2e/E2E.h"
@@ -243,17 +246,131 @@ TEST(Neighbours, SigtermStopsAHungVideoMerge) {
       << station.Log();
 }
 
-// Killed outright, the program takes its encoder with it.
+// Killed outright, the program takes its encoder with it, and what the
+// encoder started too: a wrapper script whose real encoder is its child.
 TEST(Neighbours, AKilledProgramLeavesNoEncoderRunning) {
   e2e::Station station("killedmerge");
-  const fs::path bin = PrepareMerge(station, "echo $$ > \"$0.pid\"\nexec sleep 600\n", false);
+  const fs::path bin =
+      PrepareMerge(station, "echo $$ > \"$0.pid\"\nsleep 600 &\necho $! > \"$0.child\"\nwait\n", false);
   ASSERT_TRUE(station.Start()) << station.Log();
   DropMergeJob(station, "merge.trpr");
-  const pid_t encoder = PidIn(bin / "ffmpeg.pid");
+  const pid_t encoder = PidIn(bin / "ffmpeg.pid"), child = PidIn(bin / "ffmpeg.child");
   ASSERT_GT(encoder, 0) << station.Log();
+  ASSERT_GT(child, 0);
   ::kill(station.pid(), SIGKILL);
   EXPECT_EQ(station.Wait(), 128 + SIGKILL);
   EXPECT_TRUE(Ended(encoder));
+  EXPECT_TRUE(Ended(child));
+}
+
+// SIGTERM during a merge: the job did not get its video, so it is not
+// finished: nothing is placed, logged or counted, the job file and its photo
+// stay, and the next start prints it with its merged clip.
+TEST(Neighbours, SigtermDuringAMergeKeepsTheJobForTheNextStart) {
+  e2e::Station station("termmerge");
+  const fs::path bin = PrepareMerge(station, "echo $$ > \"$0.pid\"\nexec sleep 600\n", false);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  DropMergeJob(station, "merge.trpr");
+  ASSERT_GT(PidIn(bin / "ffmpeg.pid"), 0) << station.Log();
+  EXPECT_EQ(station.Stop(15), 0) << station.Log();
+  EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
+  EXPECT_TRUE(fs::exists(station.images() / "Blue.jpg"));
+  EXPECT_FALSE(station.QueueEmpty());
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.PrintLog(), "");
+
+  e2e::WriteAll(bin / "ffmpeg", "#!/bin/sh\nfor a; do last=$a; done\nprintf merged > \"${last#file:}\"\n");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForFile(station.SetFolder('A') / "party.mov")) << station.Log();
+  EXPECT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_EQ(e2e::ReadAll(station.SetFolder('A') / "party.mov"), "merged");
+  EXPECT_TRUE(e2e::WaitUntil([&] { return !station.PrintLog().empty(); }, 30));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// The encoder never writes in the set folder: a link planted under the old
+// temporary name "Tempfile_<clip>" leads nowhere, the file it points at stays
+// as it was, and a failed merge deletes no earlier clip of that name; the
+// private merge folder is gone after each merge.
+TEST(Neighbours, AMergeWritesNothingThroughALinkInTheSetFolder) {
+  e2e::Station station("mergelink");
+  const fs::path bin =
+      PrepareMerge(station, "for a; do last=$a; done\nprintf 'merged %s' \"$$\" > \"${last#file:}\"\n", false);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const fs::path set = station.SetFolder('A');
+  ASSERT_TRUE(e2e::WaitUntil([&] { return fs::is_directory(set); }, 30));
+  const fs::path outside = station.base() / "outside.txt";
+  e2e::WriteAll(outside, "not the program's");
+  fs::create_symlink(outside, set / "Tempfile_party.mov");
+  DropMergeJob(station, "first.trpr");
+  ASSERT_TRUE(station.WaitForFile(set / "party.mov")) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const std::string first = e2e::ReadAll(set / "party.mov");
+  EXPECT_EQ(first.rfind("merged ", 0), 0u) << first;
+  EXPECT_EQ(e2e::ReadAll(outside), "not the program's");
+  EXPECT_TRUE(fs::is_symlink(set / "Tempfile_party.mov"));
+
+  // A merge that fails leaves the earlier clip and the planted link alone.
+  e2e::WriteAll(bin / "ffmpeg", "#!/bin/sh\nfor a; do last=$a; done\nprintf half > \"${last#file:}\"\nexit 1\n");
+  DropMergeJob(station, "second.trpr");
+  ASSERT_TRUE(station.WaitForLog("merge result = failed (exit status 1)")) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_EQ(e2e::ReadAll(set / "party.mov"), first);
+  EXPECT_FALSE(fs::exists(set / "party copy.mov"));
+  EXPECT_EQ(e2e::ReadAll(outside), "not the program's");
+  EXPECT_TRUE(fs::is_symlink(set / "Tempfile_party.mov"));
+  for (const auto& entry : fs::directory_iterator(set))
+    EXPECT_EQ(entry.path().filename().string().rfind(".kivo-merge-", 0), std::string::npos) << entry.path();
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// While the customer's clip folder is swapped for a link to another folder
+// and back, over and over, video jobs copy the customer's clip or nothing:
+// never the clip the link leads to.
+TEST(Neighbours, AFolderSwappedForALinkNeverLetsAnotherClipOut) {
+  e2e::Station station("videoswap");
+  PrepareMerge(station, "exit 1\n", false);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const fs::path videos = station.images() / "videos", real = station.images() / "videos.real";
+  const fs::path theirs = station.base() / "theirs";
+  fs::create_directories(videos);
+  fs::create_directories(theirs);
+  e2e::WriteAll(videos / "party.mov", "our clip");
+  e2e::WriteAll(theirs / "party.mov", "their clip");
+
+  std::atomic<bool> swapping{true};
+  std::thread swapper([&] {
+    while (swapping) {
+      std::error_code ec;
+      fs::rename(videos, real, ec);
+      fs::create_directory_symlink(theirs, videos, ec);
+      std::this_thread::sleep_for(std::chrono::microseconds(300));
+      fs::remove(videos, ec);
+      fs::rename(real, videos, ec);
+      std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+  });
+  constexpr int kJobs = 30;
+  for (int i = 0; i < kJobs; ++i) {
+    const std::string photo = "Swap" + std::to_string(i) + ".jpg";
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / photo, 120, 180, {20, 20, 220}));
+    jobwriter::TJobDescription job = e2e::SetOneJob(photo, "Video");
+    job.videoCopy = 1;
+    job.videoPath = (videos / "party.mov").string();
+    ASSERT_TRUE(station.Drop(job, "swap" + std::to_string(i) + ".trpr"));
+  }
+  const bool done = station.WaitForQueueEmpty(240);
+  swapping = false;
+  swapper.join();
+  ASSERT_TRUE(done) << station.Log();
+  int clips = 0;
+  for (const fs::path& file : e2e::VisibleFilesBelow(station.SetFolder('A'))) {
+    if (file.extension() != ".mov") continue;
+    ++clips;
+    EXPECT_EQ(e2e::ReadAll(file), "our clip") << file;
+  }
+  EXPECT_GT(clips, 0) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
 }
 
 // With overwrite off a second merged clip of the same name does not replace

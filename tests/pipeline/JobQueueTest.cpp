@@ -15,6 +15,7 @@
 #include <memory>
 #include <thread>
 
+#include "host/files/FileOps.h"
 #include "host/sys/UserDefaults.h"
 #include "pipeline/FakeServices.h"
 #include "pipeline/JobQueue.h"
@@ -86,13 +87,13 @@ class JobPickup : public ::testing::Test {
   int messages_ = 0;
 };
 
-TEST_F(JobPickup, TreeIsCreatedInTheApplicationFolderWithOpenModes) {
+TEST_F(JobPickup, TreeIsCreatedInTheApplicationFolderWithTheUmasksModes) {
   for (const char* name : {kImagesFolderName, kPrintJobsFolderName, kFinishedJobsFolderName, kUnknownJobsFolderName,
                            kDatabaseFolderName, kGraphicsFolderName}) {
     ASSERT_TRUE(fs::is_directory(root_ / name)) << name;
-    EXPECT_EQ(Mode(root_ / name), 0777u) << name;
+    EXPECT_EQ(Mode(root_ / name), 0777u & ~host::ProcessUmask()) << name;
   }
-  EXPECT_EQ(Mode(root_), 0777u);
+  EXPECT_EQ(Mode(root_), 0777u & ~host::ProcessUmask());
   const tPrintServerPrefs& p = *getMyPrintServerPrefs();
   EXPECT_EQ(KeptFolderPath(p.jobsVRefNum, p.jobsDirID), jobs_);
   EXPECT_EQ(KeptFolderPath(p.unknownVRefNum, p.unknownDirID), root_ / kUnknownJobsFolderName);
@@ -106,7 +107,7 @@ TEST_F(JobPickup, TreeIsCreatedInTheApplicationFolderWithOpenModes) {
 
   EXPECT_FALSE(Scan());
   ASSERT_TRUE(fs::is_directory(allFiles_));
-  EXPECT_EQ(Mode(allFiles_), 0777u);
+  EXPECT_EQ(Mode(allFiles_), 0777u & ~host::ProcessUmask());
 }
 
 TEST_F(JobPickup, AChosenSpoolRootTakesTheRootNameAndIsFoundAgain) {

@@ -254,8 +254,17 @@ TEST(FileServices, PermissionsAndFinderFlags) {
   TempDir dir;
   WriteText(dir / "f", "x");
   fs::permissions(dir / "f", fs::perms(0700));
-  EXPECT_TRUE(setPermission((dir / "f").c_str(), 0666));
-  EXPECT_EQ(static_cast<unsigned>(fs::status(dir / "f").permissions()) & 0777, 0766u);
+  {
+    // Bits are added only as far as the umask allows.
+    ScopedUmask umask(022);
+    EXPECT_TRUE(setPermission((dir / "f").c_str(), 0666));
+    EXPECT_EQ(static_cast<unsigned>(fs::status(dir / "f").permissions()) & 0777, 0744u);
+  }
+  {
+    ScopedUmask umask(002);
+    EXPECT_TRUE(setPermission((dir / "f").c_str(), 0666));
+    EXPECT_EQ(static_cast<unsigned>(fs::status(dir / "f").permissions()) & 0777, 0764u);
+  }
   EXPECT_TRUE(setPermissionFolder((dir / "f").c_str(), 0640));
   EXPECT_EQ(static_cast<unsigned>(fs::status(dir / "f").permissions()) & 0777, 0640u);
   EXPECT_FALSE(setPermission((dir / "none").c_str(), 0666));

@@ -7,6 +7,7 @@
 
 #include "MessageCapture.h"
 #include "common/TempDir.h"
+#include "host/files/FileOps.h"
 
 namespace {
 
@@ -45,7 +46,8 @@ TEST(FolderLookup, CreatingFolders) {
   FSSpec made;
   ASSERT_EQ(createNewFolder(CStr255_AC("IMAGES FOLDER \xC6\x92"), root.vRefNum, root.parID, &made), noErr);
   EXPECT_TRUE(fs::is_directory(dir / "IMAGES FOLDER \xC6\x92"));
-  EXPECT_EQ(static_cast<unsigned>(fs::status(dir / "IMAGES FOLDER \xC6\x92").permissions()) & 0777, 0777u);
+  EXPECT_EQ(static_cast<unsigned>(fs::status(dir / "IMAGES FOLDER \xC6\x92").permissions()) & 0777,
+            0777u & ~host::ProcessUmask());
   EXPECT_EQ(made.parID, IdOf(dir / "IMAGES FOLDER \xC6\x92"));
   EXPECT_TRUE(IsExistingDirectory(made));
   FSSpec again;

@@ -12,18 +12,7 @@
 
 namespace host {
 
-uint32_t DefaultFileMode() {
-  static const uint32_t mode = [] {
-    uint32_t mask = 022;
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind("Umask:", 0) == 0) mask = static_cast<uint32_t>(std::stoul(line.substr(6), nullptr, 8));
-    }
-    return 0666u & ~mask;
-  }();
-  return mode;
-}
+uint32_t DefaultFileMode() { return 0666u & ~ProcessUmask(); }
 
 OSErr FSpCreate(const FSSpec& spec, OSType creator, OSType type, uint32_t mode) {
   std::string path;

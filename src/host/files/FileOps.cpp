@@ -1,9 +1,11 @@
 #include "host/files/FileOps.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -31,6 +33,15 @@ class Fd {
     if (fd_ >= 0) r = ::close(fd_);
     fd_ = -1;
     return r;
+  }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Reset(int fd) {
+    Close();
+    fd_ = fd;
   }
 
  private:
@@ -113,7 +124,8 @@ OSErr CopyData(int src, const struct stat& srcStat, const std::string& to, bool 
     ::unlink(temp.c_str());
     return err;
   };
-  if (::fchmod(dst.get(), srcStat.st_mode & 07777) != 0) return fail(OSErrFromErrno(errno));
+  // The copy is a new file: the source's bits, less the umask.
+  if (::fchmod(dst.get(), srcStat.st_mode & 0777 & ~ProcessUmask()) != 0) return fail(OSErrFromErrno(errno));
   std::vector<uint8_t> buffer(1 << 18);
   uint64_t copied = 0;
   for (;;) {
@@ -146,16 +158,34 @@ void SyncFolder(const std::string& folderPath) {
   if (d.get() >= 0) ::fsync(d.get());
 }
 
+uint32_t ProcessUmask() {
+  // Read without changing it: umask() itself would set it for every thread
+  // for a moment.
+  uint32_t mask = 022;
+  Fd fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return mask;
+  char text[4096];
+  size_t used = 0;
+  for (ssize_t n; used + 1 < sizeof text && (n = ::read(fd.get(), text + used, sizeof text - 1 - used)) != 0;) {
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    used += size_t(n);
+  }
+  text[used] = '\0';
+  if (const char* at = std::strstr(text, "\nUmask:")) mask = uint32_t(std::strtoul(at + 7, nullptr, 8)) & 0777;
+  return mask;
+}
+
 OSErr CreateFileExclusive(const std::string& path, uint32_t mode) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode & 0777));
   if (fd.get() < 0) return OSErrFromErrno(errno);
-  if (::fchmod(fd.get(), mode & 07777) != 0) return OSErrFromErrno(errno);
   return noErr;
 }
 
 OSErr CreateFolder(const std::string& path, uint32_t mode) {
-  if (::mkdir(path.c_str(), 0700) != 0) return OSErrFromErrno(errno);
-  if (::chmod(path.c_str(), mode & 07777) != 0) return OSErrFromErrno(errno);
+  if (::mkdir(path.c_str(), mode & 0777) != 0) return OSErrFromErrno(errno);
   return noErr;
 }
 
@@ -166,7 +196,7 @@ OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size
   int e = 0;
   Fd fd(OpenTemporaryBeside(path, &temp, &e));
   if (fd.get() < 0) return OSErrFromErrno(e);
-  OSErr err = ::fchmod(fd.get(), mode & 07777) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
+  OSErr err = ::fchmod(fd.get(), mode & 0777 & ~ProcessUmask()) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
   if (err == noErr) err = WriteAll(fd.get(), static_cast<const uint8_t*>(data), size);
   if (err == noErr && ::fsync(fd.get()) != 0) err = OSErrFromErrno(errno);
   if (fd.Close() != 0 && err == noErr) err = OSErrFromErrno(errno);
@@ -245,6 +275,54 @@ OSErr CopyFile(const std::string& from, const std::string& to, bool replace) {
     ::unlink(toSidecar.c_str());  // a replaced file's old fork must not stick to the copy
   }
   return err;
+}
+
+OSErr CopyFromDescriptor(int fd, const std::string& to, bool replace) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return OSErrFromErrno(errno);
+  if (!S_ISREG(st.st_mode)) return notAFileErr;
+  if (::lseek(fd, 0, SEEK_SET) != 0) return OSErrFromErrno(errno);
+  if (!replace && Exists(to)) return dupFNErr;
+  return CopyData(fd, st, to, replace);
+}
+
+int OpenBeneath(const std::string& folder, const std::string& path) {
+  const std::string base = folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
+  if (path.size() <= base.size() + 1 || path.compare(0, base.size(), base) != 0 || path[base.size()] != '/') {
+    errno = EXDEV;
+    return -1;
+  }
+  const std::string below = path.substr(base.size() + 1);
+  Fd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) return -1;
+#ifdef SYS_openat2
+  open_how how{};
+  how.flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  const int fd = static_cast<int>(::syscall(SYS_openat2, dir.get(), below.c_str(), &how, sizeof how));
+  if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return fd;
+#endif
+  // Kernels without openat2 (or a sandbox that refuses it): component by
+  // component, each opened below the last without following a link.
+  Fd at(::dup(dir.get()));
+  if (at.get() < 0) return -1;
+  size_t start = 0;
+  for (;;) {
+    const size_t slash = below.find('/', start);
+    const std::string name = below.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    if (name == "..") {
+      errno = EXDEV;
+      return -1;
+    }
+    if (slash == std::string::npos)
+      return ::openat(at.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (!name.empty() && name != ".") {
+      Fd next(::openat(at.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+      if (next.get() < 0) return -1;
+      at.Reset(next.Release());
+    }
+    start = slash + 1;
+  }
 }
 
 OSErr MoveItem(const std::string& from, const std::string& to) {

@@ -16,15 +16,22 @@
 
 namespace host {
 
-// Creates an empty file with exactly the permission bits `mode` (not
-// reduced by the umask); dupFNErr when the name exists.
+// New files and folders get the permission bits asked for less the
+// process's umask, never more: a shop whose stations run as other users
+// opens the folders to them with a group and umask 002, and nothing is made
+// writable for everyone behind the umask's back.
+uint32_t ProcessUmask();
+
+// Creates an empty file with the permission bits `mode` less the umask;
+// dupFNErr when the name exists.
 OSErr CreateFileExclusive(const std::string& path, uint32_t mode);
-// Creates a folder with exactly `mode`; dupFNErr when the name exists.
+// Creates a folder with `mode` less the umask; dupFNErr when the name exists.
 OSErr CreateFolder(const std::string& path, uint32_t mode);
 
 // Writes `size` bytes to a temporary file in the target's folder, syncs it
 // and renames it onto `path`; with `replace` false an existing file is not
-// touched and the result is dupFNErr. The temporary file is removed on failure.
+// touched and the result is dupFNErr. The temporary file is removed on
+// failure. The file gets `mode` less the umask.
 OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size, uint32_t mode,
                           bool replace = true);
 // Reads a whole file; memFullErr when it is larger than `maxSize`.
@@ -46,6 +53,15 @@ OSErr MoveItem(const std::string& from, const std::string& to);
 // through a synced temporary file; with `replace` false an existing `to`
 // gives dupFNErr.
 OSErr CopyFile(const std::string& from, const std::string& to, bool replace);
+// Copies the regular file open on `fd` (read from its start) to `to` as
+// CopyFile does its data: through a synced temporary file, never replacing
+// an existing `to` unless `replace`.
+OSErr CopyFromDescriptor(int fd, const std::string& to, bool replace);
+// Opens `path`, which must lie below `folder`, without following any link
+// in the part below `folder` (and without leaving it through ".."): a
+// component swapped for a link at any moment makes the open fail rather
+// than reach outside. Read only, close-on-exec; -1 with errno set.
+int OpenBeneath(const std::string& folder, const std::string& path);
 // Whether two paths reach the same existing item (links and other spellings
 // of one path included).
 bool SameItem(const std::string& a, const std::string& b);

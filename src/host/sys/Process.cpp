@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <thread>
 
 #include "host/sys/Termination.h"
@@ -126,12 +128,9 @@ std::string ResolveProgram(const std::string& program) {
   while (start <= path.size()) {
     size_t end = path.find(':', start);
     if (end == std::string::npos) end = path.size();
-    std::string folder = path.substr(start, end - start);
+    // An empty entry is the current folder.
+    std::string folder(end > start ? std::string_view(path).substr(start, end - start) : std::string_view("."));
     start = end + 1;
-    // An empty entry is the current folder. Built up in place: GCC 12 wrongly
-    // warns of overlapping copies (-Wrestrict) for `folder = "."` and
-    // `folder + "/" + program` once this is inlined.
-    if (folder.empty()) folder.push_back('.');
     std::string candidate = std::move(folder);
     candidate += '/';
     candidate += program;
@@ -142,27 +141,72 @@ std::string ResolveProgram(const std::string& program) {
   return {};
 }
 
-// Starts a child in a process group of its own that is killed when this
-// process dies (the parent-death signal). Returns 0 on success or the errno
-// of what failed, in the parent or before the child's exec.
-int SpawnSupervised(const std::string& program, std::vector<char*>& argv, int stdoutFd, pid_t* pid) {
+// The guard's side of a supervised child: it has started the program as
+// `worker` in its own process group and waits for either end. When this
+// program dies (its end of the life line closes, by any death, SIGKILL
+// included) the guard kills the whole group, itself with it; when the
+// worker ends, the guard ends the same way. Only async-signal-safe calls:
+// it runs in the child of a fork, without an exec.
+[[noreturn]] void GuardGroup(pid_t worker, int lifeline) {
+  const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, worker, 0));
+  for (;;) {
+    pollfd fds[2] = {{lifeline, POLLIN, 0}, {pidFd, POLLIN, 0}};
+    const int n = ::poll(fds, pidFd >= 0 ? 2 : 1, pidFd >= 0 ? -1 : 100);
+    if (n > 0 && fds[0].revents != 0) ::kill(0, SIGKILL);  // the program is gone
+    int status = 0;
+    const pid_t r = ::waitpid(worker, &status, WNOHANG);
+    if (r == worker) {
+      if (WIFEXITED(status)) ::_exit(WEXITSTATUS(status));
+      const int sig = WIFSIGNALED(status) ? WTERMSIG(status) : SIGKILL;
+      // Ended by a signal: the guard ends by the same one, without a core.
+      struct rlimit none {};
+      ::setrlimit(RLIMIT_CORE, &none);
+      struct sigaction dfl {};
+      dfl.sa_handler = SIG_DFL;
+      ::sigaction(sig, &dfl, nullptr);
+      sigset_t only;
+      sigemptyset(&only);
+      sigaddset(&only, sig);
+      ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+      ::kill(::getpid(), sig);
+      ::_exit(128 + sig);
+    }
+    if (r < 0 && errno != EINTR) ::_exit(127);
+  }
+}
+
+// Starts a child in a process group of its own that dies with this process.
+// The child is a guard that starts the program and kills the whole group
+// when this process dies, however it dies (see GuardGroup); the program
+// itself also gets the parent-death signal from the guard. `lifeline` is
+// this process's end of the pipe the guard watches: closed after the child
+// is reaped. Returns 0 on success or the errno of what failed, in the parent
+// or before the program's exec.
+int SpawnSupervised(const std::string& program, std::vector<char*>& argv, int stdoutFd, pid_t* pid,
+                    int* lifeline) {
   const std::string path = ResolveProgram(program);
   if (path.empty()) return ENOENT;
   int status[2];
   if (::pipe2(status, O_CLOEXEC) != 0) return errno;
-  const pid_t parent = ::getpid();
-  const pid_t child = ::fork();
-  if (child < 0) {
+  int life[2];
+  if (::pipe2(life, O_CLOEXEC) != 0) {
     const int e = errno;
     ::close(status[0]);
     ::close(status[1]);
     return e;
   }
+  const pid_t parent = ::getpid();
+  const pid_t child = ::fork();
+  if (child < 0) {
+    const int e = errno;
+    for (int fd : {status[0], status[1], life[0], life[1]}) ::close(fd);
+    return e;
+  }
   if (child == 0) {
     // Only async-signal-safe calls from here to the exec.
     ::setpgid(0, 0);
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);  // the parent died before the line above
+    ::close(life[1]);
+    if (::getppid() != parent) ::_exit(127);  // the parent died already
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     for (int sig = 1; sig < NSIG; ++sig)
@@ -170,18 +214,38 @@ int SpawnSupervised(const std::string& program, std::vector<char*>& argv, int st
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    const int in = ::open("/dev/null", O_RDONLY);
-    if (in >= 0 && in != STDIN_FILENO) {
-      ::dup2(in, STDIN_FILENO);
-      ::close(in);
-    }
+    const int in = ::open("/dev/null", O_RDWR);
+    if (in >= 0 && in != STDIN_FILENO) ::dup2(in, STDIN_FILENO);
     if (stdoutFd >= 0) ::dup2(stdoutFd, STDOUT_FILENO);
-    ::execve(path.c_str(), argv.data(), environ);
-    const int e = errno;
-    [[maybe_unused]] ssize_t n = ::write(status[1], &e, sizeof e);
-    ::_exit(127);
+    const pid_t guard = ::getpid();
+    const pid_t worker = ::fork();
+    if (worker == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != guard) ::_exit(127);  // the guard died already
+      if (in > STDERR_FILENO) ::close(in);
+      ::execve(path.c_str(), argv.data(), environ);
+      const int e = errno;
+      [[maybe_unused]] ssize_t n = ::write(status[1], &e, sizeof e);
+      ::_exit(127);
+    }
+    if (worker < 0) {
+      const int e = errno;
+      [[maybe_unused]] ssize_t n = ::write(status[1], &e, sizeof e);
+      ::_exit(127);
+    }
+    // The guard keeps nothing of ours but the life line (as descriptor 3)
+    // and standard error: no pipe end of the caller's, no lock.
+    if (in >= 0) ::dup2(in, STDOUT_FILENO);
+    if (life[0] != 3) {
+      ::dup2(life[0], 3);
+      ::close(life[0]);
+    }
+    if (::syscall(SYS_close_range, 4u, ~0u, 0u) != 0)
+      for (int fd = 4; fd < 65536; ++fd) ::close(fd);
+    GuardGroup(worker, 3);
   }
   ::close(status[1]);
+  ::close(life[0]);
   // The group exists from the parent's side too, so that a kill right away
   // reaches it whichever of the two ran first.
   ::setpgid(child, child);
@@ -193,9 +257,11 @@ int SpawnSupervised(const std::string& program, std::vector<char*>& argv, int st
   if (n == sizeof childErr) {
     int ignored = 0;
     ::waitpid(child, &ignored, 0);
+    ::close(life[1]);
     return childErr;
   }
   *pid = child;
+  *lifeline = life[1];
   return 0;
 }
 
@@ -221,9 +287,10 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   const bool supervised = options.timeout || options.stopOnTermination;
   std::vector<char*> argv = makeArgv(program, arguments);
   pid_t pid = -1;
+  int lifeline = -1;
   int rc = 0;
   if (supervised) {
-    rc = SpawnSupervised(program, argv, pipeFds[1], &pid);
+    rc = SpawnSupervised(program, argv, pipeFds[1], &pid, &lifeline);
   } else {
     SpawnSetup setup;
     posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -290,6 +357,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
       exited = false;
     }
     if (!exited) exited = reap(pid, 0, status);
+    if (lifeline >= 0) ::close(lifeline);
     // What the child wrote before it ended is still in the pipe; anything its
     // own children write later is not waited for.
     if (outFd >= 0) {

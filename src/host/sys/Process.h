@@ -44,9 +44,12 @@ struct ProcessResult {
 //
 // A child with a time limit or one that stops on termination runs in a
 // process group of its own, which is killed as a whole when it is stopped,
-// when this program exits while it runs, and (for the child itself) when
-// this program dies without exiting, even by SIGKILL: no helper outlives the
-// program that waited for it.
+// when this program exits while it runs, and when this program dies without
+// exiting, even by SIGKILL: a small guard process starts the program in that
+// group and kills the group once this program's end of a pipe closes. What
+// the program starts in a session or group of its own (setsid, setpgid) is
+// beyond the group; under the user service the service's control group
+// covers it.
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options = {});
 

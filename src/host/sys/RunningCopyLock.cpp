@@ -17,13 +17,11 @@ std::filesystem::path RunningCopyLock::defaultLockFile() {
   return applicationFolder() / ".Kivo-Processor.lock";
 }
 
-RunningCopyLock RunningCopyLock::acquire(const std::filesystem::path& lockFile) {
-  RunningCopyLock lock;
-  int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    lock.message_ = "Cannot open the lock file " + lockFile.string() + ": " + std::strerror(errno);
-    return lock;
-  }
+namespace {
+
+// Takes the flock on `fd` without waiting; the descriptor is closed unless
+// the lock was taken.
+bool Lock(int fd, const std::filesystem::path& what, RunningCopyLock::Status* status, std::string* message) {
   int rc;
   do {
     rc = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -32,19 +30,45 @@ RunningCopyLock RunningCopyLock::acquire(const std::filesystem::path& lockFile) 
     int err = errno;
     ::close(fd);
     if (err == EWOULDBLOCK) {
-      lock.status_ = Status::AlreadyRunning;
-      lock.message_ = "Kivo-Processor is already running (lock " + lockFile.string() + " is held)";
+      *status = RunningCopyLock::Status::AlreadyRunning;
+      *message = "Kivo-Processor is already running (lock " + what.string() + " is held)";
     } else {
-      lock.message_ = "Cannot lock " + lockFile.string() + ": " + std::strerror(err);
+      *message = "Cannot lock " + what.string() + ": " + std::strerror(err);
     }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+RunningCopyLock RunningCopyLock::acquire(const std::filesystem::path& lockFile) {
+  RunningCopyLock lock;
+  int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    lock.message_ = "Cannot open the lock file " + lockFile.string() + ": " + std::strerror(errno);
     return lock;
   }
+  if (!Lock(fd, lockFile, &lock.status_, &lock.message_)) return lock;
   // Our process id in the file, for whoever looks at it.
   std::string pid = std::to_string(::getpid()) + "\n";
   if (::ftruncate(fd, 0) == 0) {
     ssize_t ignored = ::pwrite(fd, pid.data(), pid.size(), 0);
     (void)ignored;
   }
+  lock.fd_ = fd;
+  lock.status_ = Status::Acquired;
+  return lock;
+}
+
+RunningCopyLock RunningCopyLock::acquireFolder(const std::filesystem::path& folder) {
+  RunningCopyLock lock;
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    lock.message_ = "Cannot open the folder " + folder.string() + " to lock it: " + std::strerror(errno);
+    return lock;
+  }
+  if (!Lock(fd, folder, &lock.status_, &lock.message_)) return lock;
   lock.fd_ = fd;
   lock.status_ = Status::Acquired;
   return lock;

@@ -1,5 +1,6 @@
-// The single-copy check: an exclusive flock on a lock file, held for as long
-// as the object lives (the application keeps it for its whole run). The
+// The single-copy check: an exclusive flock on a lock file or on a folder,
+// held for as long as the object lives (the application keeps both of its
+// locks for its whole run). The
 // kernel drops the lock when the process ends, however it ends, so a crash
 // never leaves a stale lock behind. The descriptor is not inherited by
 // programs we start, so a helper that outlives us does not keep the lock.
@@ -18,8 +19,13 @@ class RunningCopyLock {
   // in the application folder.
   static std::filesystem::path defaultLockFile();
 
-  // Tries to take the lock without waiting.
+  // Tries to take the lock without waiting. A lock file that is a link is
+  // never followed (Failed).
   static RunningCopyLock acquire(const std::filesystem::path& lockFile = defaultLockFile());
+  // The lock on a folder itself (the application folder, which holds the
+  // spool tree): two copies working on one folder refuse each other whatever
+  // their runtime folders, and no file is made for it.
+  static RunningCopyLock acquireFolder(const std::filesystem::path& folder);
 
   RunningCopyLock(RunningCopyLock&& other) noexcept;
   RunningCopyLock& operator=(RunningCopyLock&& other) noexcept;

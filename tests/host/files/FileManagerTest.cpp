@@ -6,6 +6,7 @@
 
 #include "host/files/CatalogInfo.h"
 #include "common/TempDir.h"
+#include "host/files/FileOps.h"
 
 TEST(FileManager, SpecificationCallsCreateMoveRenameAndDelete) {
   TempDir dir;
@@ -20,7 +21,7 @@ TEST(FileManager, SpecificationCallsCreateMoveRenameAndDelete) {
   host::CatalogInfo info;
   ASSERT_EQ(host::GetDirCatInfo(root.vRefNum, allFiles, &info), noErr);
   EXPECT_EQ(info.path, dir / "All Files");
-  EXPECT_EQ(info.mode & 0777, 0777u);
+  EXPECT_EQ(info.mode & 0777, 0777u & ~host::ProcessUmask());
 
   FSSpec job;
   ASSERT_EQ(host::FSMakeFSSpec(root.vRefNum, root.parID, "job.trpr", &job), fnfErr);

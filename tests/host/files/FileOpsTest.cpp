@@ -1,6 +1,7 @@
 #include "host/files/FileOps.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -24,18 +25,44 @@ bool Exists(const std::string& path) {
 
 }  // namespace
 
-TEST(FileOps, CreatingNeverOverwritesAndUsesTheGivenMode) {
+// New files and folders take the mode asked for less the umask, whichever
+// way they are made: a shop opens its folders with umask 002, and nothing is
+// made writable for everyone behind the umask's back.
+TEST(FileOps, CreatingNeverOverwritesAndFollowsTheUmask) {
   TempDir dir;
-  ASSERT_EQ(host::CreateFileExclusive(dir / "Kivo-Processor Count", 0777), noErr);
-  EXPECT_EQ(ModeOf(dir / "Kivo-Processor Count"), 0777u);
-  WriteText(dir / "Kivo-Processor Count", "counts");
-  EXPECT_EQ(host::CreateFileExclusive(dir / "Kivo-Processor Count", 0600), dupFNErr);
-  EXPECT_EQ(ReadText(dir / "Kivo-Processor Count"), "counts");
+  for (const mode_t mask : {mode_t(022), mode_t(002)}) {
+    ScopedUmask umask(mask);
+    const std::string tag = std::to_string(mask);
+    EXPECT_EQ(host::ProcessUmask(), uint32_t(mask));
+    const std::string count = dir / ("Kivo-Processor Count " + tag);
+    ASSERT_EQ(host::CreateFileExclusive(count, 0666), noErr);
+    EXPECT_EQ(ModeOf(count), 0666u & ~mask);
+    WriteText(count, "counts");
+    EXPECT_EQ(host::CreateFileExclusive(count, 0600), dupFNErr);
+    EXPECT_EQ(ReadText(count), "counts");
 
-  ASSERT_EQ(host::CreateFolder(dir / "FINISHED JOBS FOLDER ƒ", 0777), noErr);
-  EXPECT_EQ(ModeOf(dir / "FINISHED JOBS FOLDER ƒ"), 0777u);
-  EXPECT_EQ(host::CreateFolder(dir / "FINISHED JOBS FOLDER ƒ", 0777), dupFNErr);
+    const std::string folder = dir / ("FINISHED JOBS FOLDER ƒ " + tag);
+    ASSERT_EQ(host::CreateFolder(folder, 0777), noErr);
+    EXPECT_EQ(ModeOf(folder), 0777u & ~mask);
+    EXPECT_EQ(host::CreateFolder(folder, 0777), dupFNErr);
+
+    const std::string written = dir / ("Print Log File " + tag);
+    ASSERT_EQ(host::WriteFileAtomically(written, "line", 4, 0666), noErr);
+    EXPECT_EQ(ModeOf(written), 0666u & ~mask);
+    // A copy of a file open to everyone is no more open than the umask allows.
+    ::chmod(written.c_str(), 0666);
+    ASSERT_EQ(host::CopyFile(written, written + " copy", false), noErr);
+    EXPECT_EQ(ModeOf(written + " copy"), 0666u & ~mask);
+  }
+  // A private mode stays private.
+  ScopedUmask open(0);
+  ASSERT_EQ(host::CreateFolder(dir / "private", 0700), noErr);
+  EXPECT_EQ(ModeOf(dir / "private"), 0700u);
   EXPECT_EQ(host::CreateFolder(dir / "no/such/parent", 0777), fnfErr);
+  // A link in the way of a new file is never followed.
+  ::symlink((dir / "private/target").c_str(), (dir / "link").c_str());
+  EXPECT_NE(host::CreateFileExclusive(dir / "link", 0666), noErr);
+  EXPECT_FALSE(Exists(dir / "private/target"));
 }
 
 TEST(FileOps, AtomicWritesReplaceOnlyWhenAsked) {
@@ -232,3 +259,33 @@ TEST(CatalogInfo, LinksAreReportedAsLinksEvenWhenDangling) {
 }
 
 }  // namespace host
+
+// A file below a folder is opened without following any link below the
+// folder and without leaving it; the copy reads the descriptor.
+TEST(FileOps, OpeningBeneathAFolderFollowsNoLink) {
+  TempDir dir;
+  ASSERT_EQ(host::CreateFolder(dir / "images", 0755), noErr);
+  ASSERT_EQ(host::CreateFolder(dir / "images/videos", 0755), noErr);
+  ASSERT_EQ(host::CreateFolder(dir / "elsewhere", 0755), noErr);
+  WriteText(dir / "images/videos/party.mov", "ours");
+  WriteText(dir / "elsewhere/party.mov", "theirs");
+  ::symlink((dir / "elsewhere").c_str(), (dir / "images/door").c_str());
+  ::symlink((dir / "elsewhere/party.mov").c_str(), (dir / "images/videos/link.mov").c_str());
+
+  const std::string images = dir / "images";
+  const int fd = host::OpenBeneath(images, dir / "images/videos/party.mov");
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(host::CopyFromDescriptor(fd, dir / "copy.mov", false), noErr);
+  EXPECT_EQ(ReadText(dir / "copy.mov"), "ours");
+  EXPECT_EQ(host::CopyFromDescriptor(fd, dir / "copy.mov", false), dupFNErr);
+  ::close(fd);
+
+  for (const std::string& refused : {dir / "images/door/party.mov", dir / "images/videos/link.mov",
+                                     dir / "images/../elsewhere/party.mov", dir / "elsewhere/party.mov",
+                                     dir / "imagesX/party.mov"}) {
+    const int bad = host::OpenBeneath(images, refused);
+    EXPECT_LT(bad, 0) << refused;
+    if (bad >= 0) ::close(bad);
+  }
+}
+

@@ -6,6 +6,7 @@
 
 #include "host/files/Alias.h"
 #include "host/files/FileStream.h"
+#include "host/files/FileOps.h"
 #include "host/files/FinderInfo.h"
 #include "common/TempDir.h"
 
@@ -27,7 +28,7 @@ TEST(File, CreateWriteReadPositionAndClose) {
   EXPECT_EQ(file->CreateFile(), dupFNErr);
   struct stat st;
   ASSERT_EQ(::stat((dir / "Print Log File").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0777u);
+  EXPECT_EQ(st.st_mode & 0777, 0777u & ~host::ProcessUmask());
   if (host::FinderInfoSupported(dir.path())) {
     OSType creator = 0;
     ASSERT_EQ(file->GetFileCreator(&creator), noErr);

@@ -46,6 +46,35 @@ TEST(RunningCopyLock, SecondHolderIsToldItIsAlreadyRunning) {
   EXPECT_EQ(RunningCopyLock::acquire(dir / "missing-folder/lock").status(), RunningCopyLock::Status::Failed);
 }
 
+// The lock on a folder is held on the folder itself: another process asking
+// for it under another spelling of the path is refused, and a lock file that
+// is a link is never followed.
+TEST(RunningCopyLock, AFolderIsLockedItselfAndALinkIsNeverFollowed) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "app");
+  std::filesystem::create_directory_symlink(dir / "app", dir / "app-link");
+  {
+    RunningCopyLock first = RunningCopyLock::acquireFolder(dir / "app");
+    ASSERT_TRUE(first.acquired()) << first.message();
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      RunningCopyLock second = RunningCopyLock::acquireFolder(dir / "app-link");
+      ::_exit(second.status() == RunningCopyLock::Status::AlreadyRunning ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "app"));  // nothing is made in it
+  }
+  EXPECT_TRUE(RunningCopyLock::acquireFolder(dir / "app").acquired());
+  EXPECT_EQ(RunningCopyLock::acquireFolder(dir / "missing").status(), RunningCopyLock::Status::Failed);
+
+  writeFile(dir / "elsewhere", "");
+  std::filesystem::create_symlink(dir / "elsewhere", dir / "planted.lock");
+  EXPECT_EQ(RunningCopyLock::acquire(dir / "planted.lock").status(), RunningCopyLock::Status::Failed);
+}
+
 TEST(RunningCopyLock, LivesInTheRuntimeFolderElseTheApplicationFolder) {
   TempDir dir;
   {

@@ -177,23 +177,43 @@ TEST(ProcessDeathTest, ARequestToEndStopsTheChildGroup) {
 }
 
 // A child with a time limit does not outlive the program that started it,
-// even when that program is killed outright.
-TEST(Process, ASupervisedChildEndsWhenItsParentIsKilled) {
+// even when that program is killed outright; nor does what the child started
+// (a wrapper script and its real worker).
+TEST(Process, ASupervisedChildAndItsGroupEndWhenItsParentIsKilled) {
   testing_support::TempDir dir;
-  const auto pidFile = dir / "child";
+  const auto pidFile = dir / "child", workerFile = dir / "worker";
   const pid_t parent = ::fork();
   ASSERT_GE(parent, 0);
   if (parent == 0) {
     ProcessOptions options;
     options.timeout = std::chrono::minutes(5);
-    runProcess("sh", {"-c", "echo $$ > \"$1\"; exec sleep 60", "sh", pidFile.string()}, options);
+    runProcess("sh", {"-c", "echo $$ > \"$1\"; sleep 60 & echo $! > \"$2\"; wait", "sh", pidFile.string(),
+                      workerFile.string()},
+               options);
     std::_Exit(0);
   }
-  const pid_t child = ReadPid(pidFile);
+  const pid_t child = ReadPid(pidFile), worker = ReadPid(workerFile);
   ASSERT_GT(child, 0);
+  ASSERT_GT(worker, 0);
   ::kill(parent, SIGKILL);
   ::waitpid(parent, nullptr, 0);
   EXPECT_TRUE(WaitEnded(child));
+  EXPECT_TRUE(WaitEnded(worker));
+}
+
+// Through its guard a supervised child's end is reported as it was: its exit
+// status, or the signal that ended it.
+TEST(Process, ASupervisedChildsEndIsReportedAsItWas) {
+  ProcessOptions options;
+  options.timeout = std::chrono::seconds(30);
+  options.captureOutput = true;
+  auto exited = runProcess("sh", {"-c", "echo out; exit 7"}, options);
+  EXPECT_EQ(exited.exitStatus, 7);
+  EXPECT_EQ(exited.termSignal, 0);
+  EXPECT_EQ(exited.output, "out\n");
+  auto killed = runProcess("sh", {"-c", "kill -TERM $$"}, options);
+  EXPECT_EQ(killed.termSignal, SIGTERM);
+  EXPECT_FALSE(killed.succeeded());
 }
 
 TEST(Process, AProgramNotOnThePathIsNotStartedWithALimitEither) {

@@ -1,0 +1,95 @@
+// The spool tree as a shop shares it: what the program makes follows the
+// umask (never open to everyone behind its back), and one application folder
+// is worked by one processor only, however the second one was started.
+#include <sys/stat.h>
+
+#include "common/TempDir.h"
+#include "e2e/E2E.h"
+
+namespace {
+
+namespace fs = e2e::fs;
+
+// Every folder and file below `folder` with permission bits beyond those
+// `mask` allows (folders 0777, files 0666, less the mask), as
+// "path mode" lines.
+std::string TooOpen(const fs::path& folder, mode_t mask) {
+  std::string found;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
+    const mode_t allowed = (S_ISDIR(st.st_mode) ? 0777 : 0666) & ~mask;
+    if ((st.st_mode & 0777 & ~allowed) != 0) {
+      char mode[8];
+      std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+      found += it->path().string() + " " + mode + "\n";
+    }
+  }
+  return found;
+}
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 07777;
+}
+
+// Under umask 022 and 002 a set job is printed and counted; the spool tree,
+// the output folders, the count files and the log are made with the modes
+// the umask gives: the spool folders exactly 0777 less the umask (0775 with
+// 002, so a station of the shop's group can drop jobs), nothing beyond it.
+TEST(SharedSpool, FoldersAndFilesFollowTheUmask) {
+  for (const mode_t mask : {mode_t(022), mode_t(002)}) {
+    SCOPED_TRACE(mask);
+    e2e::Station station("umask");
+    {
+      ScopedUmask umask(mask);  // inherited by the program
+      ASSERT_TRUE(station.Start()) << station.Log();
+    }
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+    ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
+    ASSERT_FALSE(station.WaitForSetOutput('A').empty()) << station.Log();
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    ASSERT_TRUE(e2e::WaitUntil([&] { return !station.PrintLog().empty(); }, 30)) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+
+    for (const fs::path& folder : {station.root(), station.jobs(), station.allFiles(), station.images(),
+                                   station.finished(), station.unknown(), station.database(), station.graphics()})
+      EXPECT_EQ(ModeOf(folder), mode_t(0777 & ~mask)) << folder;
+    EXPECT_EQ(TooOpen(station.app(), mask), "");
+    EXPECT_EQ(TooOpen(station.state(), mask), "");
+  }
+}
+
+// A second processor on the same application folder is refused even with a
+// runtime folder of its own (started from cron or an ssh shell); the first
+// goes on printing.
+TEST(SharedSpool, ASecondProcessorOnOneApplicationFolderIsRefused) {
+  e2e::Station first("spoolowner");
+  ASSERT_TRUE(first.Start()) << first.Log();
+  e2e::Station second("spoolsecond");
+  second.SetEnv("KIVO_APP_FOLDER", first.app().string());
+  ASSERT_TRUE(second.Launch());
+  EXPECT_EQ(second.Wait(30), 1) << second.Console();
+  EXPECT_NE(second.Console().find("Another version of Kivo-Processor is already running"), std::string::npos)
+      << second.Console();
+
+  EXPECT_TRUE(first.Running());
+  ASSERT_TRUE(e2e::WritePhoto(first.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+  ASSERT_TRUE(first.Drop(e2e::SetOneJob("Blue.jpg"), "blue.trpr"));
+  EXPECT_EQ(first.WaitForSetOutput('A').size(), 1u) << first.Log();
+  EXPECT_TRUE(first.WaitForQueueEmpty()) << first.Log();
+  EXPECT_EQ(first.Stop(), 0);
+
+  // Once the first has ended, a processor with yet another runtime folder
+  // takes the folder over.
+  e2e::Station third("spoolthird");
+  third.SetEnv("KIVO_APP_FOLDER", first.app().string());
+  ASSERT_TRUE(third.Launch());
+  EXPECT_TRUE(e2e::WaitUntil([&] { return third.CatchesSigterm() || !third.Alive(); }, 30));
+  EXPECT_TRUE(third.Alive()) << third.Console();
+  EXPECT_EQ(third.Stop(), 0);
+}
+
+}  // namespace
