@@ -4,6 +4,8 @@
 #include <optional>
 #include <system_error>
 
+#include <unistd.h>
+
 #include "host/files/FileOps.h"
 #include "host/files/FinderInfo.h"
 #include "host/ui/Alerts.h"
@@ -221,7 +223,18 @@ bool TPrintCountWindow::WriteReport(bool station, const fs::path& file) {
               std::to_string(today.Cell(printer, canvas)) + "\t" + std::to_string(total) + "\r";
     }
   }
-  if (host::WriteFileAtomically(file.string(), text.data(), text.size(), 0666, true) != noErr) return false;
+  if (const OSErr err = host::WriteFileAtomically(file.string(), text.data(), text.size(), 0666, true); err != noErr) {
+    // The operator asked for the report and is told that there is none.
+    std::error_code ec;
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    const std::string why = !fs::is_directory(folder, ec)    ? "its folder does not exist"
+                            : access(folder.c_str(), W_OK) != 0 ? "its folder cannot be written"
+                                                                : "error " + std::to_string(err);
+    const std::string message = "The statistics report could not be written to \"" + file.string() + "\": " + why + ".";
+    platform::LogLine(message);
+    DisplayNormalMessage(CStr255_AC(message));
+    return false;
+  }
   host::FinderInfo info;
   info.type = FourCC("TEXT");
   info.creator = FourCC("ZRVb");

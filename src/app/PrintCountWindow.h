@@ -39,7 +39,7 @@ class TPrintCountWindow : public TWindow {
   // Asks for the report file, then writes it.
   void createReport(bool station);
   // The report of station 1 (true) or 0 into `file`; false when the counts
-  // could not be read (the operator is told) or the file not written.
+  // could not be read or the file not written (the operator is told why).
   bool WriteReport(bool station, const std::filesystem::path& file);
   // Overwrites both stations' all-time files with zero records (alert 1063
   // answered with item 3).

@@ -597,12 +597,12 @@ OSErr MergeClipInto(int clipFd, const fs::path& destination, bool replace, fs::p
 namespace {
 
 // One copy of the single-folder and yearbook routes: the page written under
-// `name` in the folder with the single-folder writer; false after the
-// operator was told.
+// `name` in the folder with the single-folder writer (through the
+// preferences folder with `viaPrefs`); false after the operator was told.
 bool SaveCopy(const host::GWorld& page, const fs::path& folder, const std::optional<std::string>& name,
-              const TOutputJob& job, int16_t format, int quality, TOutputEnv& env, fs::path* saved) {
+              const TOutputJob& job, int16_t format, int quality, bool viaPrefs, fs::path* saved) {
   const auto spec = name ? FileSpec(folder, *name) : std::nullopt;
-  const bool viaPrefs = env.printToFileSaveForPC && env.printToFileSaveForPC();
+  if (viaPrefs) platform::LogLine("Saving through the preferences folder, without the chroma-key properties");
   if (spec && job.beforePlacing) job.beforePlacing(folder / *name);
   if (!spec || !NewSaveOffscreenToFile(format, &page, *spec, false, job.resolution, int16_t(quality), viaPrefs) ||
       !Exists(folder / *name)) {
@@ -648,7 +648,8 @@ int16_t Print2File(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env) {
                                                 ? FreeCopyNameBeforeExtension(*folder, plain)
                                                 : NumberedDiskName(*folder, base, counter, ext);
     fs::path saved;
-    if (!SaveCopy(*page, *folder, name, job, format, quality, env, &saved)) return kRouteWriteFailed;
+    if (!SaveCopy(*page, *folder, name, job, format, quality, env.printToFileSaveForPC(), &saved))
+      return kRouteWriteFailed;
   }
   return kRouteOK;
 }
@@ -732,7 +733,7 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
     if (!yearbookName.empty()) name = FreeCopyNameBeforeExtension(*folder, yearbookName);
     else if (job.plainName && !base.empty()) name = FreeCopyNameBeforeExtension(*folder, base + ext);
     else name = NumberedDiskName(*folder, base, counter, ext);
-    if (!SaveCopy(*page, *folder, name, job, format, quality, env, &last)) {
+    if (!SaveCopy(*page, *folder, name, job, format, quality, false, &last)) {
       result = kRouteWriteFailed;
       break;
     }
@@ -781,6 +782,10 @@ void CompleteOutputEnv(TOutputEnv& env) {
   if (!env.webUploadPrefs) env.webUploadPrefs = []() -> const tSpecialPrintToFilePref* { return getMyWebUploadPrefs(); };
   if (!env.outputFileQuality)
     env.outputFileQuality = [] { return getMyOutputFilePrefs() ? getMyOutputFilePrefs()->jpegQuality : int16_t(0); };
+  // 'sapc' of the print-to-file preferences: printer 17 writes its page
+  // through the preferences folder and leaves the chroma-key properties out.
+  if (!env.printToFileSaveForPC)
+    env.printToFileSaveForPC = [] { return getMyPrintToFilePrefs() && getMyPrintToFilePrefs()->skipCKProperties != 0; };
   if (!env.desktopFolder) env.desktopFolder = [] { return host::desktopFolder(); };
   if (!env.mergeVideos)
     env.mergeVideos = MergeClipInto;

@@ -194,18 +194,27 @@ OSErr TSortedFileList::MoveIntoAllFiles(const fs::path& file, const fs::path& al
   return err;
 }
 
+OSErr GetFolderModificationDate(int64_t* dateNs, const fs::path& folder) {
+  if (!dateNs) return paramErr;
+  host::CatalogInfo info;
+  if (const OSErr err = host::GetCatInfoForPath(folder.string(), &info); err != noErr) return err;
+  if (!info.isFolder) return dirNFErr;
+  *dateNs = info.modificationTimeNs;
+  return noErr;
+}
+
 OSErr TSortedFileList::GetAllFilesInDirectory(const fs::path& jobsFolder, int& count) {
   count = 0;
   fs::path allFiles;
   OSErr result = MakeAllFilesFolder(jobsFolder, &allFiles);
   if (result != noErr) return result;
 
-  host::CatalogInfo folderInfo;
-  if (host::GetCatInfoForPath(jobsFolder.string(), &folderInfo) != noErr) return noErr;
+  int64_t folderDate = 0;
+  if (GetFolderModificationDate(&folderDate, jobsFolder) != noErr) return noErr;
   const int64_t now = NowNs();
   if (route_ == ScanRoute::kCatalog) {
-    if (lastModDate_ != 0 && folderInfo.modificationTimeNs == lastModDate_) return noErr;
-    lastModDate_ = (now - folderInfo.modificationTimeNs >= kDateTrustNs) ? folderInfo.modificationTimeNs : 0;
+    if (lastModDate_ != 0 && folderDate == lastModDate_) return noErr;
+    lastModDate_ = (now - folderDate >= kDateTrustNs) ? folderDate : 0;
   }
 
   // Armed before the listing, so that nothing completed between the two is

@@ -171,6 +171,11 @@ class TSortedFileList {
   host::FolderWatch watch_;
 };
 
+// The modification date of `folder` (nanoseconds since 1970) from its
+// catalog information: noErr, or the lookup's error (dirNFErr when the item
+// is not a folder); `dateNs` is left alone on failure.
+OSErr GetFolderModificationDate(int64_t* dateNs, const std::filesystem::path& folder);
+
 // The job queue, created by the background-printing controller and kept
 // until quit; null before.
 extern TSortedFileList* gJobFileList;

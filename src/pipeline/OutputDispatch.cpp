@@ -10,6 +10,7 @@
 #include "output/PrintToFile.h"
 #include "output/PrintInfo.h"
 #include "output/SystemPrint.h"
+#include "prefs/PrefRecords.h"
 #include "imaging/ImageWriters.h"
 #include "pipeline/BGPrintView.h"
 #include "pipeline/PrintJobTaskManager.h"
@@ -29,7 +30,9 @@ using output::kCountSystemPrinter;
 
 }  // namespace
 
-bool IsPrintToFileSetCode(int16_t code) { return (code >= 25 && code <= 28) || (code >= 49 && code <= 52); }
+// The set printer codes are those with an entry of their own in the sets'
+// printer table.
+bool IsPrintToFileSetCode(int16_t code) { return getMyPrint2FileSetPref(code) != nullptr; }
 
 output::TOutputEnv& OutputEnvironment() {
   static output::TOutputEnv env = output::DefaultOutputEnv();

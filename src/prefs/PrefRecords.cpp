@@ -2,6 +2,7 @@
 #include "prefs/PrefRecords.h"
 
 #include "platform/Choosers.h"
+#include "platform/Log.h"
 #include "platform/Polling.h"
 
 namespace {
@@ -46,6 +47,26 @@ void SetSpecialDefaults(tSpecialPrintToFilePref& p, int16_t aliasID, int16_t for
 }
 
 }  // namespace
+
+tSpecialPrintToFilePref mySpecialPrintToFilePref;
+tSittingDirectoryStruct gSittingDirectoryPrefs;
+tNTServerPrefs gNTServerPrefs;
+tStartupPrefs gStartupPrefs;
+tDornsStartupPrefs gDornsStartupPrefs;
+tOutputPrefStruct gOutputPrefs;
+std::array<tPrint2FileSetEntry, 8> gPrint2FileSetPref{};
+
+tPrint2FileSetEntry* getMyPrint2FileSetPref(int16_t printer) {
+  if (printer >= 25 && printer <= 28) return &gPrint2FileSetPref[size_t(printer - 25)];
+  if (printer >= 49 && printer <= 52) return &gPrint2FileSetPref[size_t(printer - 49 + 4)];
+  return nullptr;
+}
+
+int16_t PrinterCodeOfPrintToFileSet(int16_t set) {
+  if (set >= 1 && set <= 4) return int16_t(24 + set);
+  if (set >= 5 && set <= 8) return int16_t(44 + set);
+  return 0;
+}
 
 tPrintServerPrefs* getMyPrintServerPrefs() { return &gPrintServerPrefs; }
 tPrintToFilePrefs* getMyPrintToFilePrefs() { return &gPrintToFilePrefs; }
@@ -177,19 +198,42 @@ void validatePrintServerPrefs(tPrintServerPrefs* p) {
 
 void validatePrintToFileSetPrefs(tSpecialPrintToFilePref* p) {
   if (!p) return;
-  if (p->fileFormat <= 1) p->fileFormat = kFormatJPEG;
+  // Every job of a set whose format no route writes would fail.
+  if (!IsWrittenFileFormat(p->fileFormat)) p->fileFormat = kFormatJPEG;
   if (p->maxSize <= 0) p->maxSize = 640;
   if (p->ftpSite == 0) p->ftpSite = 1;
 }
 
+namespace {
+
+// Logs each value validation changed in the record `what`.
+void LogRepairs(const char* what, const tSpecialPrintToFilePref& before, const tSpecialPrintToFilePref& after) {
+  auto log = [what](const char* field, int before, int after) {
+    if (before != after)
+      platform::LogF("%s: %s %d is not usable and was changed to %d", what, field, before, after);
+  };
+  log("file format", before.fileFormat, after.fileFormat);
+  log("maximum size", before.maxSize, after.maxSize);
+  log("upload site", before.ftpSite, after.ftpSite);
+}
+
+}  // namespace
+
 void validateAllPrintToFileSetPrefs() {
-  for (int16_t n = 1; n <= 8; ++n) validatePrintToFileSetPrefs(getMyPrintToFileSetPrefs(n));
+  for (int16_t n = 1; n <= 8; ++n) {
+    tSpecialPrintToFilePref* set = getMyPrintToFileSetPrefs(n);
+    const tSpecialPrintToFilePref before = *set;
+    validatePrintToFileSetPrefs(set);
+    LogRepairs(platform::StringF("Print-to-file set %c (%d)", char('A' + n - 1), int(n)).c_str(), before, *set);
+  }
 }
 
 void validateWebUploadPrefs(tSpecialPrintToFilePref* p) {
   if (!p) return;
-  if (p->fileFormat <= 1) p->fileFormat = kFormatJPEGForWeb;
+  const tSpecialPrintToFilePref before = *p;
+  if (!IsWrittenFileFormat(p->fileFormat)) p->fileFormat = kFormatJPEGForWeb;
   p->folder.aliasID = kWebUploadAliasID;
+  LogRepairs("The web-upload settings", before, *p);
 }
 
 #define KIVO_SWITCH(Record, path) \

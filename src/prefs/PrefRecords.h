@@ -46,6 +46,9 @@ enum : int16_t {
   kFormatJPEGForWeb = 10,
 };
 
+// True for a format a print-to-file route writes (2 to 10).
+constexpr bool IsWrittenFileFormat(int16_t format) { return format >= kFormatTIFF && format <= kFormatJPEGForWeb; }
+
 // Length-prefixed string of at most 8 characters (9 bytes, padded to 10 in
 // records).
 using CStr8_AC = TemplatePascalStr<9>;
@@ -182,6 +185,67 @@ struct tOutputFilePrefs {
   friend bool operator==(const tOutputFilePrefs&, const tOutputFilePrefs&) = default;
 };
 
+// Records kept from the stations' common preference set. Each has one global
+// made at program load, which holds zeros and empty strings for the life of
+// the program: neither the store nor any panel nor any route reads or writes
+// them, and none is stored.
+
+// 216 bytes: 12 reserved bytes, then two folder locations.
+struct tSittingDirectoryStruct {
+  std::array<uint8_t, 12> reserved0{};
+  tmyFSSpec first;
+  tmyFSSpec second;
+  friend bool operator==(const tSittingDirectoryStruct&, const tSittingDirectoryStruct&) = default;
+};
+
+// 32 bytes: one Str31.
+struct tNTServerPrefs {
+  CStr31_AC serverName;
+  friend bool operator==(const tNTServerPrefs&, const tNTServerPrefs&) = default;
+};
+
+// 38 bytes: 6 reserved bytes, then one Str31.
+struct tStartupPrefs {
+  std::array<uint8_t, 6> reserved0{};
+  CStr31_AC name;
+  friend bool operator==(const tStartupPrefs&, const tStartupPrefs&) = default;
+};
+
+// 794 bytes: 6 reserved bytes, two folders, one Str63.
+struct tDornsStartupPrefs {
+  std::array<uint8_t, 6> reserved0{};
+  tFolderFSSpec first;
+  tFolderFSSpec second;
+  CStr63_AC name;
+  friend bool operator==(const tDornsStartupPrefs&, const tDornsStartupPrefs&) = default;
+};
+
+// 12 bytes: 8 reserved bytes, then a point (vertical, horizontal).
+struct tOutputPrefStruct {
+  std::array<uint8_t, 8> reserved0{};
+  int16_t v = 0;
+  int16_t h = 0;
+  friend bool operator==(const tOutputPrefStruct&, const tOutputPrefStruct&) = default;
+};
+
+extern tSpecialPrintToFilePref mySpecialPrintToFilePref;
+extern tSittingDirectoryStruct gSittingDirectoryPrefs;
+extern tNTServerPrefs gNTServerPrefs;
+extern tStartupPrefs gStartupPrefs;
+extern tDornsStartupPrefs gDornsStartupPrefs;
+extern tOutputPrefStruct gOutputPrefs;
+
+// Eight raw print-to-file set entries of 5,586 bytes, zeros from load, one
+// per set printer code: 25 to 28 are entries 0 to 3, 49 to 52 entries 4 to 7.
+constexpr size_t kPrint2FileSetEntrySize = 5586;
+using tPrint2FileSetEntry = std::array<uint8_t, kPrint2FileSetEntrySize>;
+extern std::array<tPrint2FileSetEntry, 8> gPrint2FileSetPref;
+// The entry of a set printer code; null for any other code.
+tPrint2FileSetEntry* getMyPrint2FileSetPref(int16_t printer);
+// The printer code of set 1..8 (25, 26, 27, 28, 49, 50, 51, 52); 0 for
+// another number.
+int16_t PrinterCodeOfPrintToFileSet(int16_t set);
+
 // Stored sizes.
 constexpr size_t kFSSpecStoredSize = 70;
 constexpr size_t kMyFSSpecSize = 102;
@@ -243,6 +307,9 @@ void mySetAllDefaults();
 
 // ---- validation (repairs in place; a null record is left alone) ----
 
+// A set's or the web-upload record's format that no route writes becomes
+// JPEG (sets) or JPEG for the web; validateAllPrintToFileSetPrefs and
+// validateWebUploadPrefs log each value they change.
 void validatePrintServerPrefs(tPrintServerPrefs* p);
 void validatePrintToFileSetPrefs(tSpecialPrintToFilePref* p);
 void validateAllPrintToFileSetPrefs();

@@ -377,12 +377,8 @@ void TPrintToFilePrefObject::ReadFrom(CStream_AC* stream) {
   tPrintToFilePrefs& live = *getMyPrintToFilePrefs();
   live.folder.createIfMissing = folder.createIfMissing;
   live.skipCKProperties = stored.skipCKProperties;
-  // The panel's format and naming, where they name one; the name fields with
-  // them.
-  if (stored.fileFormat >= kFormatTIFF && stored.fileFormat <= kFormatJPEGForWeb) live.fileFormat = stored.fileFormat;
-  if (stored.namingType >= 1 && stored.namingType <= 8) live.namingType = stored.namingType;
-  live.baseName = stored.baseName;
-  live.extension = stored.extension;
+  // The format, naming, prefix and extension are each job's own: a value
+  // stored by an earlier version is read past and the factory one stays.
 }
 
 void TPrintToFilePrefObject::WriteTo(CStream_AC* stream) const {

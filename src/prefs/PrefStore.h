@@ -12,11 +12,11 @@
 //   "WebUploadPrefs"               tSpecialPrintToFilePref   982 bytes
 //   "printToFilePref"              tPrintToFilePrefs         570 bytes
 //
-// The print-to-file record's blob carries the whole record; what the
+// The print-to-file record's blob carries the whole record; only what the
 // operator sets in its panel is read back: the two switches (create the
-// folder when missing, skip the chroma-key properties), the format and
-// naming type (when they name one), the prefix and the extension. The folder
-// itself comes back through its alias.
+// folder when missing, skip the chroma-key properties). Its format, naming,
+// prefix and extension keep their factory values, since printer 17 takes
+// them from each job. The folder itself comes back through its alias.
 //
 // Reading is defensive: a string whose length byte exceeds its field, or a
 // blob that ends early, stops that one blob (the fields read before it keep

@@ -197,6 +197,13 @@ void TFolderPrefsView::FillExtensionFromFormat() {
 
 // ---- Print To File ----
 
+namespace {
+// The controls that show the record's format, extension, naming and prefix.
+// Printer 17 takes all four from each job's own print-to-file record, so the
+// panel shows them dimmed beside a note saying so and never stores them.
+constexpr char kJobDecidesControls[][5] = {"frmt", "exte", "nmtp", "bsnm", "st03", "st04", "st02", "st01"};
+}  // namespace
+
 void TPrintToFilePrefs::SetSettings(const tPrintToFilePrefs* r) {
   SetCheck("defa", r->folder.createIfMissing != 0);
   SetCheck("sapc", r->skipCKProperties != 0);
@@ -215,6 +222,13 @@ void TPrintToFilePrefs::DoPostCreate() {
   snapshot_ = live;
   SetSettings(&live);
   UpdateFolderString(live.folder, live.folder, false);
+  ViewsEnable(true);
+}
+
+void TPrintToFilePrefs::ViewsEnable(bool on) {
+  EnableCommon(on);
+  for (const auto& id : kJobDecidesControls)
+    if (TView* v = FindSubView(FourCC(id))) v->ViewEnable(false, true);
 }
 
 void TPrintToFilePrefs::DoEvent(EventNumber eventNumber, TEventHandler* source, const TToolboxEvent* event) {
@@ -235,14 +249,11 @@ void TPrintToFilePrefs::SetFactorySettings() {
 void TPrintToFilePrefs::Revert() { SetSettings(&snapshot_); }
 
 void TPrintToFilePrefs::StoreControls() {
+  // Only the two switches: the folder is taken when it is chosen, and the
+  // format, naming and prefix are each job's own.
   tPrintToFilePrefs& live = *getMyPrintToFilePrefs();
   if (auto on = GetCheck("defa")) live.folder.createIfMissing = *on;
   if (auto on = GetCheck("sapc")) live.skipCKProperties = *on;
-  // Item 1 of the format popup names no format; the record keeps its own.
-  if (auto item = GetPopup("frmt"); item && *item >= kFormatTIFF) live.fileFormat = *item;
-  if (auto item = GetPopup("nmtp"); item && *item >= 1) live.namingType = *item;
-  if (auto* t = Ctl<TEditText>("bsnm")) live.baseName = CStr31_AC(t->GetText());
-  if (auto* t = Ctl<TEditText>("exte")) live.extension = CStr31_AC(t->GetText());
 }
 
 // ---- Kivo-Print Center ----

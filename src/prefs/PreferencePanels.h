@@ -54,8 +54,9 @@ class TFolderPrefsView : public TPreferencesView {
   void FillExtensionFromFormat();
 };
 
-// "Print To File": the single print-to-file route's folder, its two
-// switches, and the format, extension, naming and prefix kept with them.
+// "Print To File": the single print-to-file route's folder and its two
+// switches. Its format, extension, naming and prefix are shown dimmed, with a
+// note that each job's own print-to-file settings decide them.
 class TPrintToFilePrefs : public TFolderPrefsView {
  public:
   void DoPostCreate() override;
@@ -63,7 +64,7 @@ class TPrintToFilePrefs : public TFolderPrefsView {
   void SetFactorySettings() override;
   void Revert() override;
   bool IsChanged() override { return false; }
-  void ViewsEnable(bool on) override { EnableCommon(on); }
+  void ViewsEnable(bool on) override;
   void SetSettings(const tPrintToFilePrefs* record);
 
  protected:

@@ -272,6 +272,16 @@ std::optional<tFolderFSSpec> ChooseFolderFor(const tFolderFSSpec& folder, int16_
 
 // ---- the dialog ----
 
+std::optional<std::string> UnwrittenFormatRefusal() {
+  for (int16_t n = 1; n <= 8; ++n)
+    if (!IsWrittenFileFormat(getMyPrintToFileSetPrefs(n)->fileFormat))
+      return platform::StringF("Print To File Set %c (%d) has no file format: choose one for it, then press OK.",
+                               char('A' + n - 1), int(n));
+  if (!IsWrittenFileFormat(getMyWebUploadPrefs()->fileFormat))
+    return std::string("For Web Upload has no file format: choose one for it, then press OK.");
+  return std::nullopt;
+}
+
 bool DoPreferencesDialog(TPrefsServices& services) {
   TWindow* window = NewTemplateWindow(kPreferencesWindowID);
   auto* prefs = dynamic_cast<TPreferencesWindow*>(window);
@@ -289,6 +299,11 @@ bool DoPreferencesDialog(TPrefsServices& services) {
     ok = prefs->PoseModally() == kOK;
     if (!ok) break;
     if (TPreferencesView* panel = prefs->CurrentPanel()) panel->StoreIntoRecord();
+    if (const auto refusal = UnwrittenFormatRefusal()) {
+      platform::LogLine(*refusal);
+      DisplayNormalMessage(CStr255_AC(*refusal));
+      continue;
+    }
     if (!before) before = PrefStoreDefaults().dictionaryRepresentation();
     prefs->StorePendingAliases();
     std::string error;

@@ -158,9 +158,15 @@ FolderLines UpdateFolderRecord(tFolderFSSpec& live, const tFolderFSSpec& candida
 // the chosen folder as a record (a copy of `folder` with the new place).
 std::optional<tFolderFSSpec> ChooseFolderFor(const tFolderFSSpec& folder, int16_t prompt);
 
+// Why OK cannot save: the first print-to-file set (or the web-upload record)
+// whose format no route writes, named, such as "(none)"; nothing when every
+// format is written.
+std::optional<std::string> UnwrittenFormatRefusal();
+
 // Menu command 1001: runs the window modally; OK stores the shown panel and
 // saves every record and the chosen folders' aliases, Cancel reads every
-// record back and finds the stored folders again. When the settings cannot
+// record back and finds the stored folders again. OK refuses a set whose
+// format no route writes, naming it. When the settings cannot
 // be written, OK tells the operator why and the window stays open with its
 // values (OK tries again, Cancel gives them up). False when the window
 // could not be made.

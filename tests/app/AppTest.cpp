@@ -9,6 +9,7 @@
 #include "app/PrintCountWindow.h"
 #include "platform/PStrings.h"
 #include <fstream>
+#include <unistd.h>
 #include "app/ProgressIndicator.h"
 #include "app/StatusWindow.h"
 #include "chromakey/engine/FixCoef.h"
@@ -649,6 +650,32 @@ TEST_F(AppTest, StatisticsWindowShowsTheCountsAndWritesTheReport) {
   const fs::path empty = gBase / "empty.txt";
   ASSERT_TRUE(w->WriteReport(false, empty));
   EXPECT_EQ(ReadAll(empty), "");
+
+  // A report that cannot be written is not skipped in silence: the operator
+  // is told where and why.
+  const fs::path plain = gBase / "plain file";
+  std::ofstream(plain) << "x";
+  const fs::path readOnly = gBase / "read-only";
+  fs::create_directories(readOnly);
+  fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace);
+  struct Case {
+    fs::path file;
+    const char* why;
+  };
+  std::vector<Case> cases = {{gBase / "no such folder" / "r.txt", "its folder does not exist"},
+                             {plain / "r.txt", "its folder does not exist"}};
+  if (geteuid() != 0) cases.push_back({readOnly / "r.txt", "its folder cannot be written"});
+  for (const Case& c : cases) {
+    gAlerts.clear();
+    EXPECT_FALSE(w->WriteReport(true, c.file));
+    ASSERT_EQ(gAlerts.size(), 1u) << c.file;
+    EXPECT_NE(gAlerts.back().second.find("The statistics report could not be written to \"" + c.file.string() +
+                                         "\": " + c.why + "."),
+              std::string::npos)
+        << gAlerts.back().second;
+    EXPECT_FALSE(fs::exists(c.file));
+  }
+  fs::permissions(readOnly, fs::perms::owner_all, fs::perm_options::replace);
 
   // Reset: only item 3 of alert 1063 clears the all-time counts.
   gAlertAnswer = 1;

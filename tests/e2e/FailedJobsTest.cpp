@@ -181,13 +181,19 @@ int32_t PrintToFileCount(const e2e::Station& station) {
 
 TEST(FailedJobs, RoutesThatWriteNothingFailTheJob) {
   e2e::Station station("nothing");
+  // A set stored with a format no route writes is repaired at start-up and
+  // says so; only a job's own record can still ask for one.
   StoreSetOne(station, [](tSpecialPrintToFilePref& set) { set.fileFormat = 99; });
   ASSERT_TRUE(station.Start()) << station.Log();
+  EXPECT_TRUE(station.WaitForLog("Print-to-file set A (1): file format 99 is not usable and was changed to 3", 20))
+      << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
-  // A set whose format no route writes, and a single-folder job whose own
-  // record keeps the job writer's format 0.
-  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg", "Format99"), "a-format99.trpr"));
+  // Single-folder jobs whose own records ask for format 99 and keep the job
+  // writer library's format 0.
+  jobwriter::TJobDescription format99 = e2e::SetOneJob("Red.jpg", "Format99", 17);
+  format99.printToFileSet.fileFormat = 99;
+  ASSERT_TRUE(station.Drop(format99, "a-format99.trpr"));
   ASSERT_TRUE(station.Drop(e2e::SetOneJob("Blue.jpg", "Format0", 17), "b-format0.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] {
     return e2e::ExistsAsEntry(station.unknown() / "a-format99.trpr") &&
@@ -200,7 +206,7 @@ TEST(FailedJobs, RoutesThatWriteNothingFailTheJob) {
   EXPECT_TRUE(fs::exists(station.images() / "Red.jpg"));
   EXPECT_TRUE(fs::exists(station.images() / "Blue.jpg"));
   EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();
-  EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
+  EXPECT_TRUE(e2e::VisibleFilesBelow(station.app() / fs::u8path("PRINT TO FILE FOLDER ƒ")).empty());
   EXPECT_EQ(station.Stop(), 0);
   EXPECT_EQ(PrintToFileCount(station), 0);
 }

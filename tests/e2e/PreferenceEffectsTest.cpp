@@ -56,7 +56,11 @@ TEST(PreferenceEffects, HideThePagePreviewIsFollowedByTheStatusWindow) {
   EXPECT_EQ(shown.Log().find("The page preview is hidden"), std::string::npos);
 }
 
-TEST(PreferenceEffects, PrintToFileFormatAndNamingSurviveOKAndARestart) {
+// The print-to-file panel's "Do not save the chroma-key properties" survives
+// OK and a restart and reaches printer 17, which then writes its page through
+// the preferences folder; the panel's dimmed format and naming are not
+// stored: the job's own record decides them.
+TEST(PreferenceEffects, PrintToFileSwitchReachesPrinter17AndFormatAndNamingAreNotStored) {
   InitWindows();
   e2e::Station station("ptfpanel");
   ASSERT_TRUE(station.Start()) << station.Log();
@@ -71,9 +75,9 @@ TEST(PreferenceEffects, PrintToFileFormatAndNamingSurviveOKAndARestart) {
       TToolboxEvent e;
       prefs->CategoryList()->DoMouseCommand(2, e);
       TPreferencesView* p = prefs->CurrentPanel();
+      p->FindSubView<TCheckBox>(FourCC("sapc"))->SetState(true, true);
       p->FindSubView<TPopup>(FourCC("frmt"))->SetCurrentItem(kFormatTIFF, true);
       p->FindSubView<TPopup>(FourCC("nmtp"))->SetCurrentItem(4, true);
-      p->FindSubView<TEditText>(FourCC("exte"))->SetText(".tif");
       p->FindSubView<TEditText>(FourCC("bsnm"))->SetText("Booth");
       return FourCC("ok  ");
     });
@@ -85,16 +89,58 @@ TEST(PreferenceEffects, PrintToFileFormatAndNamingSurviveOKAndARestart) {
   }
   // The program reads and saves every record at start-up.
   ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.DropWritten({"--format", "3"}, "sapc.trpr"));
+  const fs::path page = station.app() / fs::u8path("PRINT TO FILE FOLDER ƒ") / "Print_0001.jpg";
+  ASSERT_TRUE(station.WaitForFile(page)) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitForLog("Saving through the preferences folder, without the chroma-key properties"))
+      << station.Log();
   ASSERT_EQ(station.Stop(), 0);
+  EXPECT_TRUE(e2e::ReadPicture(page).image);
+  // No properties beside the page, and no working copy left behind.
+  EXPECT_FALSE(fs::exists(page.parent_path() / "._Print_0001.jpg"));
+  EXPECT_FALSE(fs::exists(station.prefsFolder() / "Print_0001.jpg"));
+
   host::UserDefaults after(station.defaultsFile());
   const auto blob = after.getData(kPrintToFilePrefKey);
   ASSERT_TRUE(blob);
   const auto record = DecodePrintToFileBlob(*blob);
   ASSERT_TRUE(record);
-  EXPECT_EQ(record->fileFormat, kFormatTIFF);
-  EXPECT_EQ(record->namingType, 4);
-  EXPECT_EQ(record->extension.ToUTF8(), ".tif");
-  EXPECT_EQ(record->baseName.ToUTF8(), "Booth");
+  EXPECT_EQ(record->skipCKProperties, 1);
+  EXPECT_EQ(record->fileFormat, kFormatJPEG);
+  EXPECT_EQ(record->namingType, 1);
+  EXPECT_EQ(record->baseName.ToUTF8(), "Print");
+}
+
+// With the switch off (the factory value) the page is written in place.
+TEST(PreferenceEffects, PrintToFileWritesInPlaceWithTheSwitchOff) {
+  e2e::Station station("ptfdirect");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.DropWritten({}, "direct.trpr"));
+  const fs::path page = station.app() / fs::u8path("PRINT TO FILE FOLDER ƒ") / "Print_0001.jpg";
+  ASSERT_TRUE(station.WaitForFile(page)) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  EXPECT_EQ(station.Log().find("Saving through the preferences folder"), std::string::npos) << station.Log();
+}
+
+// A set stored with "(none)" as its format is repaired at start-up, the log
+// says so, and its jobs print as JPEG.
+TEST(PreferenceEffects, ASetStoredWithoutAFormatIsRepairedAndTheLogSaysSo) {
+  e2e::Station station("setnoformat");
+  mySetAllDefaults();
+  getMyPrintToFileSetPrefs(1)->fileFormat = 1;
+  ASSERT_TRUE(station.SetDefault(PrintToFileSetKey(1), host::PlistValue(PrintToFileSetBlob(1))));
+  mySetAllDefaults();
+  ASSERT_TRUE(station.Start()) << station.Log();
+  EXPECT_TRUE(station.WaitForLog("Print-to-file set A (1): file format 1 is not usable and was changed to 3", 20))
+      << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Blue.jpg"), "blue.trpr"));
+  const auto outputs = station.WaitForSetOutput('A');
+  ASSERT_EQ(outputs.size(), 1u) << station.Log();
+  EXPECT_EQ(outputs[0].extension(), ".jpg");
+  EXPECT_EQ(station.Stop(), 0);
 }
 
 TEST(PreferenceEffects, AnImportSaysWhatItRefusedAndWhichFoldersMoveAndTheProgramUsesThem) {

@@ -126,6 +126,43 @@ TEST_F(JobPickup, AChosenSpoolRootTakesTheRootNameAndIsFoundAgain) {
   }
 }
 
+// The subfolders of the tree are found by name (an accented on-disk name
+// included), and a folder's modification date is the one the scan compares.
+TEST_F(JobPickup, FoldersAreFoundByNameAndGiveTheirModificationDate) {
+  const tPrintServerPrefs& p = *getMyPrintServerPrefs();
+  const int32_t jobsID = FindFolderByName(p.rootVRefNum, p.rootDirID, CStr255_AC(kPrintJobsFolderName));
+  EXPECT_EQ(jobsID, p.jobsDirID);
+  EXPECT_GT(jobsID, 0);
+  fs::create_directory(root_ / "Caf\xC3\xA9");
+  const int32_t cafe = FindFolderByName(p.rootVRefNum, p.rootDirID, CStr255_AC("Caf\xC3\xA9"));
+  EXPECT_GT(cafe, 0);
+  EXPECT_NE(cafe, jobsID);
+  EXPECT_EQ(FindFolderByName(p.rootVRefNum, p.rootDirID, CStr255_AC("No Such Folder")), -1);
+  WriteFile(root_ / "plain", "x");
+  EXPECT_EQ(FindFolderByName(p.rootVRefNum, p.rootDirID, CStr255_AC("plain")), -1) << "a file is no folder";
+  EXPECT_EQ(FindFolderByName(p.rootVRefNum, 999999, CStr255_AC(kPrintJobsFolderName)), -1);
+
+  int64_t date = 7;
+  ASSERT_EQ(GetFolderModificationDate(&date, jobs_), noErr);
+  struct stat st {};
+  ASSERT_EQ(::stat(jobs_.c_str(), &st), 0);
+  EXPECT_EQ(date, int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
+  // A new item changes it.
+  const timespec old[2] = {{1000, 0}, {1000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, jobs_.c_str(), old, 0), 0);
+  ASSERT_EQ(GetFolderModificationDate(&date, jobs_), noErr);
+  EXPECT_EQ(date, int64_t(1000) * 1000000000);
+  WriteFile(jobs_ / "new.trpr", "x");
+  ASSERT_EQ(GetFolderModificationDate(&date, jobs_), noErr);
+  EXPECT_GT(date, int64_t(1000) * 1000000000);
+  // No date for what is not a folder; the out value is left alone.
+  date = 7;
+  EXPECT_NE(GetFolderModificationDate(&date, root_ / "plain"), noErr);
+  EXPECT_NE(GetFolderModificationDate(&date, root_ / "missing"), noErr);
+  EXPECT_EQ(date, 7);
+  EXPECT_EQ(GetFolderModificationDate(nullptr, jobs_), paramErr);
+}
+
 TEST_F(JobPickup, JobsComeOutOldestFirstAndLeaveThePrintJobsFolder) {
   // Created newest name first, a second apart.
   WriteFile(jobs_ / "c.job", "1");

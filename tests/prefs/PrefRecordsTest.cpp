@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <vector>
 
 namespace {
@@ -102,6 +104,15 @@ TEST(PrefValidation, RepairsOutOfRangeValues) {
   validatePrintToFileSetPrefs(&set);
   EXPECT_EQ(set.fileFormat, 3);
   EXPECT_EQ(set.ftpSite, 4);
+  // A format above the last one written fails every job as surely.
+  set.fileFormat = 11;
+  validatePrintToFileSetPrefs(&set);
+  EXPECT_EQ(set.fileFormat, 3);
+  for (int16_t format = 2; format <= 10; ++format) {
+    set.fileFormat = format;
+    validatePrintToFileSetPrefs(&set);
+    EXPECT_EQ(set.fileFormat, format);
+  }
 
   tSpecialPrintToFilePref web;
   setMyWebUploadPrefsToFactoryDefaults(&web);
@@ -111,6 +122,9 @@ TEST(PrefValidation, RepairsOutOfRangeValues) {
   EXPECT_EQ(web.fileFormat, 10);
   EXPECT_EQ(web.folder.aliasID, 4566);
   EXPECT_EQ(web.maxSize, 0);
+  web.fileFormat = 40;
+  validateWebUploadPrefs(&web);
+  EXPECT_EQ(web.fileFormat, 10);
 
   tPrintServerPrefs ps;
   setMyPrintServerPrefToFactoryDefaults(&ps);
@@ -284,3 +298,37 @@ TEST(PrefPolling, FollowsTheBackgroundSwitch) {
 }
 
 }  // namespace
+
+// The records nothing reads hold their load values; the sets' printer table
+// has one entry per set printer code and none for any other code.
+TEST(PrefRecords, UnreadRecordsAndTheSetPrinterTable) {
+  EXPECT_EQ(gSittingDirectoryPrefs, tSittingDirectoryStruct{});
+  EXPECT_TRUE(gSittingDirectoryPrefs.first.volumeName.IsEmpty());
+  EXPECT_TRUE(gNTServerPrefs.serverName.IsEmpty());
+  EXPECT_EQ(gStartupPrefs, tStartupPrefs{});
+  EXPECT_EQ(gDornsStartupPrefs, tDornsStartupPrefs{});
+  EXPECT_EQ(gOutputPrefs.v, 0);
+  EXPECT_EQ(gOutputPrefs.h, 0);
+  EXPECT_EQ(mySpecialPrintToFilePref, tSpecialPrintToFilePref{});
+  // mySetAllDefaults gives them nothing.
+  mySetAllDefaults();
+  EXPECT_EQ(mySpecialPrintToFilePref, tSpecialPrintToFilePref{});
+  EXPECT_EQ(gDornsStartupPrefs, tDornsStartupPrefs{});
+
+  std::set<const tPrint2FileSetEntry*> entries;
+  for (int16_t set = 1; set <= 8; ++set) {
+    const int16_t code = PrinterCodeOfPrintToFileSet(set);
+    EXPECT_EQ(code, set <= 4 ? 24 + set : 44 + set) << set;
+    tPrint2FileSetEntry* entry = getMyPrint2FileSetPref(code);
+    ASSERT_NE(entry, nullptr) << code;
+    EXPECT_EQ(entry, &gPrint2FileSetPref[size_t(set - 1)]) << code;
+    EXPECT_EQ(entry->size(), 5586u);
+    EXPECT_TRUE(std::all_of(entry->begin(), entry->end(), [](uint8_t b) { return b == 0; }));
+    entries.insert(entry);
+  }
+  EXPECT_EQ(entries.size(), 8u);
+  for (int16_t code : {int16_t(-1), int16_t(0), int16_t(8), int16_t(17), int16_t(24), int16_t(29), int16_t(48),
+                       int16_t(53), int16_t(32767)})
+    EXPECT_EQ(getMyPrint2FileSetPref(code), nullptr) << code;
+  for (int16_t set : {int16_t(0), int16_t(9), int16_t(-3)}) EXPECT_EQ(PrinterCodeOfPrintToFileSet(set), 0);
+}

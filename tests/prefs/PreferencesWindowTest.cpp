@@ -306,51 +306,110 @@ TEST_F(PrefsUiTest, SwitchesWithoutEffectHereSaySoAndFitTheirLabels) {
       FourCC("canc"));
 }
 
-TEST_F(PrefsUiTest, PrintToFileFormatNamingAndPrefixAreKeptAfterOK) {
+// Printer 17 takes its format, naming and prefix from each job: the panel
+// shows them dimmed with a note, stores only its two switches, and a value
+// stored by an earlier version is not read back.
+TEST_F(PrefsUiTest, PrintToFileFormatNamingAndPrefixAreDimmedAndNotStored) {
   RunDialog(
       [&](TPreferencesWindow& w) {
         ShowRow(w, 2);
         TPreferencesView* p = w.CurrentPanel();
-        // The factory record as shown: JPEG, prefix and number, "Print".
+        const char dimmed[][5] = {"frmt", "exte", "nmtp", "bsnm"}, usable[][5] = {"chng", "defa", "sapc"};
+        for (const auto& id : dimmed) EXPECT_FALSE(Find(*p, id)->IsViewEnabled()) << id;
+        for (const auto& id : usable) EXPECT_TRUE(Find(*p, id)->IsViewEnabled()) << id;
+        EXPECT_NE(TextOf(*p, "st05").find("Format, naming and prefix"), std::string::npos);
+        EXPECT_NE(TextOf(*p, "st06").find("job's own print-to-file settings"), std::string::npos);
+        // The controls still say what the record holds.
         EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "frmt"))->GetCurrentItem(), kFormatJPEG);
         EXPECT_EQ(TextOf(*p, "bsnm"), "Print");
-        EXPECT_TRUE(Shown(*p, "view"));
+        // Even set from elsewhere, OK stores only the switches.
         Choose(*p, "frmt", kFormatPNG);
-        EXPECT_EQ(TextOf(*p, "exte"), ".PNG");
         Type(*p, "bsnm", "Booth");
+        Click(*p, "sapc");
+        Click(w, "fact");
+        Click(*p, "sapc");
+        EXPECT_FALSE(Find(*p, "frmt")->IsViewEnabled()) << "factory settings keep them dimmed";
         Choose(*p, "nmtp", 5);
-        EXPECT_FALSE(Shown(*p, "view"));
       },
       FourCC("ok  "));
-  // Read back from the store as the next start does.
   mySetAllDefaults();
   myNewReadPreferences();
   const tPrintToFilePrefs& r = *getMyPrintToFilePrefs();
-  EXPECT_EQ(r.fileFormat, kFormatPNG);
-  EXPECT_EQ(r.extension.ToUTF8(), ".PNG");
-  EXPECT_EQ(r.namingType, 5);
-  EXPECT_EQ(r.baseName.ToUTF8(), "Booth");
-  RunDialog(
-      [&](TPreferencesWindow& w) {
-        ShowRow(w, 2);
-        TPreferencesView* p = w.CurrentPanel();
-        EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "frmt"))->GetCurrentItem(), kFormatPNG) << "not \"(none)\"";
-        EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "nmtp"))->GetCurrentItem(), 5);
-        EXPECT_EQ(TextOf(*p, "bsnm"), "Booth");
-        EXPECT_FALSE(Shown(*p, "view"));
-        Click(w, "fact");
-        EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "frmt"))->GetCurrentItem(), kFormatJPEG);
-        EXPECT_TRUE(Shown(*p, "view"));
-      },
-      FourCC("canc"));
-  // A stored format or naming that names none keeps the factory value.
+  EXPECT_EQ(r.skipCKProperties, 1);
+  EXPECT_EQ(r.fileFormat, kFormatJPEG);
+  EXPECT_EQ(r.extension.ToUTF8(), ".jpg");
+  EXPECT_EQ(r.namingType, 1);
+  EXPECT_EQ(r.baseName.ToUTF8(), "Print");
+  // A record stored with other values by an earlier version: only the
+  // switches come back.
   tPrintToFilePrefs& live = *getMyPrintToFilePrefs();
-  live.fileFormat = 99;
-  live.namingType = 0;
+  live.fileFormat = kFormatPNG;
+  live.namingType = 5;
+  live.baseName = "Booth";
+  live.extension = ".PNG";
+  live.skipCKProperties = 0;
   WriteToMyUserDefaults(host::PlistValue(PrintToFilePrefBlob()), kPrintToFilePrefKey, true);
+  mySetAllDefaults();
   myNewReadPreferences();
   EXPECT_EQ(live.fileFormat, kFormatJPEG);
   EXPECT_EQ(live.namingType, 1);
+  EXPECT_EQ(live.baseName.ToUTF8(), "Print");
+  EXPECT_EQ(live.extension.ToUTF8(), ".jpg");
+  EXPECT_EQ(live.skipCKProperties, 0);
+}
+
+// "(none)" as a set's format would fail every job of the set: OK refuses it,
+// naming the set, and the window stays open with what the operator set.
+TEST_F(PrefsUiTest, OKRefusesASetWithoutAFormatAndNamesIt) {
+  std::vector<std::string> messages;
+  platform::SetMessageAlertHook([&](const CStr255_AC& text) {
+    messages.push_back(text.ToUTF8());
+    return platform::kAlertDefaultItem;
+  });
+  int poses = 0;
+  host::SetModalHook([&](TWindow& w) -> IDType {
+    auto* prefs = dynamic_cast<TPreferencesWindow*>(&w);
+    if (!prefs) return kNoIdentifier;
+    ++poses;
+    if (poses == 1) {
+      ShowRow(*prefs, 4);
+      Choose(*prefs->CurrentPanel(), "path", 3);
+      Choose(*prefs->CurrentPanel(), "frmt", 1);  // "(none)"
+      Choose(*prefs->CurrentPanel(), "path", 5);  // set 3 is stored on the way
+      return FourCC("ok  ");
+    }
+    TPreferencesView* p = prefs->CurrentPanel();
+    EXPECT_EQ(dynamic_cast<TPrintToFileSetPrefs*>(p)->ShownSet(), 5) << "still open as it was";
+    if (poses == 2) {
+      // Cancel is always possible; try OK again first, still refused.
+      return FourCC("ok  ");
+    }
+    Choose(*p, "path", 3);
+    EXPECT_EQ(dynamic_cast<TPopup*>(Find(*p, "frmt"))->GetCurrentItem(), 1);
+    Choose(*p, "frmt", kFormatPNG);
+    Choose(*p, "path", 5);
+    return FourCC("ok  ");
+  });
+  ASSERT_TRUE(DoPreferencesDialog(services_));
+  host::SetModalHook({});
+  platform::SetMessageAlertHook({});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(poses, 3);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], "Print To File Set C (3) has no file format: choose one for it, then press OK.");
+  EXPECT_FALSE(UnwrittenFormatRefusal());
+  // Saved once it names a format.
+  mySetAllDefaults();
+  myNewReadPreferences();
+  EXPECT_EQ(getMyPrintToFileSetPrefs(3)->fileFormat, kFormatPNG);
+
+  getMyWebUploadPrefs()->fileFormat = 0;
+  ASSERT_TRUE(UnwrittenFormatRefusal());
+  EXPECT_NE(UnwrittenFormatRefusal()->find("For Web Upload"), std::string::npos);
+  getMyWebUploadPrefs()->fileFormat = kFormatJPEGForWeb;
+  getMyPrintToFileSetPrefs(8)->fileFormat = 11;
+  ASSERT_TRUE(UnwrittenFormatRefusal());
+  EXPECT_NE(UnwrittenFormatRefusal()->find("Set H (8)"), std::string::npos);
 }
 
 TEST_F(PrefsUiTest, FolderLinesForAGoneFolderAndTheTopOfAVolume) {

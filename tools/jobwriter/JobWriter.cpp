@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <fstream>
 
+#include "host/sys/PropertyList.h"
+
 namespace jobwriter {
 
 namespace {
@@ -103,6 +105,41 @@ TRecordBytes NodeRecord(const CNodeDesc& node, const std::vector<const layout::T
   auto obj = layout::TNodeViewObject::New(node);
   for (const layout::TLayoutObject* c : children) obj->AddChild(c->Clone());
   return RecordOf(*obj);
+}
+
+std::vector<uint8_t> WebDataArchive(const std::vector<std::pair<std::string, std::string>>& entries) {
+  using namespace host;
+  auto uid = [](int64_t n) { return PlistValue(PlistDict{{"CF$UID", n}}); };
+  // Object 1 is the dictionary; its keys follow it, then its values, then
+  // its class.
+  PlistArray objects{PlistValue("$null")};
+  PlistArray keys, values;
+  const int64_t n = int64_t(entries.size());
+  for (int64_t i = 0; i < n; ++i) {
+    keys.push_back(uid(2 + i));
+    values.push_back(uid(2 + n + i));
+  }
+  objects.push_back(PlistDict{{"NS.keys", keys}, {"NS.objects", values}, {"$class", uid(2 + 2 * n)}});
+  for (const auto& e : entries) objects.push_back(PlistValue(e.first));
+  for (const auto& e : entries) objects.push_back(PlistValue(e.second));
+  objects.push_back(PlistDict{{"$classname", "NSDictionary"}, {"$classes", PlistArray{"NSDictionary", "NSObject"}}});
+  PlistDict archive{{"$archiver", "NSKeyedArchiver"}, {"$version", 100000}, {"$top", PlistDict{{"root", uid(1)}}},
+                    {"$objects", objects}};
+  auto bytes = serializePropertyList(PlistValue(archive), PlistFormat::Binary);
+  return bytes ? std::move(*bytes) : std::vector<uint8_t>{};
+}
+
+tSpecialPrintToFilePref PrintToFileRecord(int16_t format) {
+  tSpecialPrintToFilePref r;
+  r.orientation = 1;
+  r.rotation = 2;
+  r.fileFormat = format;
+  r.baseName = "Print";
+  r.extension = CStr31_AC(getExtensionFromFileType(format));
+  r.namingType = 1;
+  r.maxSize = 640;
+  r.ftpSite = 1;
+  return r;
 }
 
 std::vector<uint8_t> WriteJobFile(const TJobDescription& j) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "layout/Objects.h"
@@ -101,6 +102,16 @@ struct TJobDescription {
   std::string videoPath;  // UTF-8, up to 1,023 bytes
   std::vector<uint8_t> printInfo;  // up to 65,535 bytes
 };
+
+// The web data of a job: a keyed archive of a flat dictionary of strings, as
+// the stations write it. A job whose web data holds "imageurl" notifies the
+// web server once its output is in place.
+std::vector<uint8_t> WebDataArchive(const std::vector<std::pair<std::string, std::string>>& entries);
+
+// The job's own print-to-file record as a station fills it for the single
+// print-to-file folder (printer 17): file format `format` with its
+// extension, names "Print_0001" and up, landscape, never turned.
+tSpecialPrintToFilePref PrintToFileRecord(int16_t format);
 
 std::vector<uint8_t> WriteJobFile(const TJobDescription& job);
 // Writes the job to a file; false when it cannot be written.
