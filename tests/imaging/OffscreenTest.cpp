@@ -11,6 +11,7 @@
 #include "host/qd/QuickDraw.h"
 #include "host/qd/Text.h"
 #include "imaging/ImageLoading.h"
+#include "imaging/ImagingMessages.h"
 
 namespace {
 using Msg = std::pair<int16_t, int16_t>;
@@ -49,13 +50,24 @@ TEST(Offscreen, QuarterTurnsHalfTurnAndMirror) {
     }
 
   MessageCapture capture;
+  int beeps = 0;
+  imaging::SetBeepSink([&] { ++beeps; });
   auto same = Gradient(3, 2);
   auto before = Pixel(*same, 1, 1);
   EXPECT_FALSE(rotateImage90Degrees(1, src.get(), same.get()));
   EXPECT_EQ(Pixel(*same, 1, 1), before);
+  EXPECT_EQ(beeps, 0);
+  // A missing source or destination beeps as well as saying so.
   EXPECT_FALSE(rotateImage90Degrees(1, nullptr, same.get()));
+  EXPECT_EQ(beeps, 1);
+  EXPECT_FALSE(rotateImage90Degrees(2, src.get(), nullptr));
+  EXPECT_EQ(beeps, 2);
+  EXPECT_FALSE(rotateGWorld90DegreesDoNotDispose(2, nullptr));
+  EXPECT_EQ(beeps, 3);
+  imaging::SetBeepSink(nullptr);
   EXPECT_FALSE(doMirrorTheImageInGWorld(nullptr));
-  EXPECT_EQ(capture.messages, (std::vector<Msg>{{4101, 19}, {4101, 17}, {4106, 1}}));
+  EXPECT_EQ(capture.messages,
+            (std::vector<Msg>{{4101, 19}, {4101, 17}, {4101, 18}, {4101, 17}, {4106, 1}}));
 
   auto turned = rotateGWorld90Degrees(2, Gradient(3, 2));
   ASSERT_TRUE(turned);
