@@ -471,7 +471,7 @@ host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec) {
 }
 
 host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution) {
-  host::ImageReadResult r = ReadSpec(spec);
+  host::ImageReadResult r = ReadSpec(spec, gApplyEmbedded ? EmbeddedProfileOptions() : host::ImageReadOptions{});
   if (!r.ok()) {
     char text[256];
     std::snprintf(text, sizeof text, "An error occured trying to read this file, error code = %d", -1);
@@ -479,6 +479,9 @@ host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution
     return nullptr;
   }
   if (r.info.xDpi > 0) resolution = static_cast<int16_t>(std::clamp(r.info.xDpi, 1.0, 32767.0));
+  // A job that honours embedded profiles draws its graphics through theirs
+  // too, as its photos; the alpha is kept.
+  if (gApplyEmbedded) applyEmbeddedProfile(r);
   // Graphics are drawn through a mask made from their alpha: one without an
   // alpha channel covers its whole box.
   if (!r.info.hasAlpha) myFillOffscreen(r.image.get());

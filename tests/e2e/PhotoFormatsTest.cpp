@@ -181,6 +181,47 @@ TEST(PhotoFormats, CmykTiffAndPhotoshopPhotosPrintThroughTheirEmbeddedProfiles) 
   EXPECT_EQ(station.Stop(), 0);
 }
 
+TEST(PhotoFormats, FrameGraphicsPrintThroughTheirProfileWhenTheJobHonoursEmbeddedProfiles) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // A band 100 pixels wide of (200, 40, 30) around a transparent middle,
+  // tagged with a profile that exchanges the red and green primaries.
+  host::GWorldHandle frame = host::GWorld::Create(CLongRect_AC(0, 0, 600, 400));
+  for (int32_t y = 0; y < 600; ++y)
+    for (int32_t x = 0; x < 400; ++x) {
+      uint8_t* p = frame->scanline(y) + 4 * x;
+      const bool band = x < 100 || x >= 300 || y < 100 || y >= 500;
+      p[0] = band ? 255 : 0, p[1] = 200, p[2] = 40, p[3] = 30;
+    }
+  e2e::fs::create_directories(station.graphics() / "Frames");
+  host::ImageWriteOptions options;
+  options.keepAlpha = true;
+  const std::string swapped = e2e::ReadAll("/usr/share/color/icc/colord/SwappedRedAndGreen.icc");
+  options.iccProfile.assign(swapped.begin(), swapped.end());
+  ASSERT_TRUE(
+      host::WriteImageFile(*frame, station.graphics() / "Frames" / "Band.png", host::ImageFormat::kPng, options).ok());
+  int n = 0;
+  for (const bool embedded : {true, false}) {
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Framed.jpg", 400, 600, {20, 20, 220}));
+    jobwriter::TJobDescription job = e2e::SetOneJob("Framed.jpg");
+    CImageDesc desc = jobwriter::ImageDesc("Framed.jpg", 0, 0, 4, 6);
+    desc.fGraphicCategory = CStr31_AC("Frames");
+    desc.fGraphicName = CStr31_AC("Band.png");
+    job.objects.clear();
+    job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(desc)));
+    job.colorSyncPrefs->applyEmbedded = embedded ? 1 : 0;
+    ASSERT_TRUE(station.Drop(job, "framed" + std::to_string(++n) + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    const e2e::Picture page = TakePage(station);
+    ASSERT_TRUE(page.image);
+    const std::string what = embedded ? "with embedded profiles" : "without";
+    ExpectNear(page.rgb(100, 900), embedded ? std::array<int, 3>{40, 200, 30} : std::array<int, 3>{200, 40, 30}, 8,
+               "band " + what);
+    ExpectNear(page.rgb(600, 900), {20, 20, 220}, 6, "photo through the middle " + what);
+  }
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 TEST(PhotoFormats, SixteenBitGreyAndCmykPhotoshopPhotosPrintAndLabFailsNamingItsMode) {
   e2e::Station station;
   ASSERT_TRUE(station.Start()) << station.Log();
