@@ -140,6 +140,26 @@ TEST(PhotoFormats, CmykTiffAndPhotoshopPhotosPrintThroughTheirEmbeddedProfiles) 
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   ExpectNear(Centre(TakePage(station)), wantCmyk, 5, "CMYK TIFF");
 
+  // The same inks as a CMYK Photoshop photo with the printer's profile.
+  host::ImageReadOptions keep;
+  keep.keepCmyk = true;
+  const host::ImageReadResult inks = host::ReadImageFile(work / "cmyk.tif", keep);
+  ASSERT_TRUE(inks.ok() && inks.cmyk) << inks.error;
+  testpsd::Image cmykPsd;
+  cmykPsd.mode = testpsd::kCMYK;
+  cmykPsd.width = 60;
+  cmykPsd.height = 90;
+  for (int c = 0; c < 4; ++c)
+    cmykPsd.channels.push_back(testpsd::Plane(cmykPsd, uint16_t(255 - inks.image->scanline(45)[4 * 30 + c])));
+  const std::string printer = e2e::ReadAll(work / "printer.icc");
+  cmykPsd.icc.assign(printer.begin(), printer.end());
+  WriteBytes(station.images() / "Cmyk.psd", testpsd::Write(cmykPsd));
+  job = e2e::SetOneJob("Cmyk.psd");
+  job.colorSyncPrefs->applyEmbedded = 1;
+  ASSERT_TRUE(station.Drop(job, "cmyk-psd.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ExpectNear(Centre(TakePage(station)), wantCmyk, 5, "CMYK Photoshop photo");
+
   // A Photoshop photo in ProPhoto RGB (resource 1039) and the colour tool's
   // reading of the same pixels as a TIFF with that profile.
   const std::string proPhoto = e2e::ReadAll("/usr/share/color/icc/colord/ProPhotoRGB.icc");

@@ -28,6 +28,20 @@ TEST(Offscreen, NewDisposeAndDuplicate) {
   EXPECT_FALSE(myNewGWorld(CLongRect_AC(0, 0, 0, 5)));
   EXPECT_EQ(capture.messages, (std::vector<Msg>{{4101, 10}}));
 
+  // The depth form: 32 bits per pixel (0 asks for the default) is made
+  // like the plain form; offscreens exist at no other depth, so any other is
+  // refused with the same message.
+  for (int16_t depth : {int16_t(32), int16_t(0)}) {
+    auto deep = myNewGWorld(CLongRect_AC(0, 0, 3, 2), depth);
+    ASSERT_TRUE(deep) << depth;
+    EXPECT_EQ(deep->bounds(), CLongRect_AC(0, 0, 3, 2));
+    EXPECT_EQ(Pixel(*deep, 1, 2) & 0xFFFFFF, 0xFFFFFFu);
+  }
+  capture.messages.clear();
+  for (int16_t depth : {int16_t(1), int16_t(8), int16_t(16), int16_t(24)})
+    EXPECT_FALSE(myNewGWorld(CLongRect_AC(0, 0, 3, 2), depth)) << depth;
+  EXPECT_EQ(capture.messages, (std::vector<Msg>(4, Msg{4101, 10})));
+
   auto src = Gradient(5, 4);
   auto copy = myDuplicateGWorld(src.get());
   ASSERT_TRUE(copy);
