@@ -139,7 +139,9 @@ std::string PhotoshopUndrawableMode(std::span<const uint8_t> data) {
   Reader r(data);
   Header h;
   if (!IsPhotoshopData(data) || !ReadHeader(r, &h) || (h.version != 1 && h.version != 2)) return {};
-  return ColourChannels(h) == 0 ? DescribeMode(h) : std::string();
+  if (ColourChannels(h) == 0) return DescribeMode(h);
+  // The large document format's lengths are twice as wide; it is not read.
+  return h.version == 2 ? "large document format, " + DescribeMode(h) : std::string();
 }
 
 host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCmyk) {

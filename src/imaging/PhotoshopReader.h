@@ -27,9 +27,9 @@ bool IsPhotoshopData(std::span<const uint8_t> data);
 // set in the result; otherwise they are brought to RGB without a profile.
 host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCmyk = false);
 
-// For a Photoshop file whose header is sound but whose colour mode or depth
-// the reader cannot draw: the mode and depth in words (for example "Lab,
-// 8 bits per channel"); empty for any other file.
+// For a Photoshop file whose header is sound but whose colour mode, depth or
+// format (the large document format) the reader cannot draw: that in words
+// (for example "Lab, 8 bits per channel"); empty for any other file.
 std::string PhotoshopUndrawableMode(std::span<const uint8_t> data);
 
 }  // namespace imaging

@@ -313,6 +313,10 @@ TEST(Loading, PhotoshopDepthsModesAndProfiles) {
             "multichannel, 8 bits per channel");
   EXPECT_EQ(imaging::PhotoshopUndrawableMode(testpsd::Write(PsdOf(testpsd::kRGB, 16, {0, 0, 0}))), "");
   EXPECT_EQ(imaging::PhotoshopUndrawableMode(std::span(lab).first(20)), "");
+  auto large = testpsd::Write(PsdOf(testpsd::kRGB, 8, {1, 2, 3}));
+  large[5] = 2;  // version 2
+  EXPECT_FALSE(imaging::DecodePhotoshop(large).ok());
+  EXPECT_EQ(imaging::PhotoshopUndrawableMode(large), "large document format, RGB, 8 bits per channel");
 
   TempDir dir;
   std::ofstream(dir / "lab.psd", std::ios::binary).write(reinterpret_cast<const char*>(lab.data()),
