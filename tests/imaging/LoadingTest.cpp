@@ -267,6 +267,12 @@ TEST(Loading, PhotoshopDepthsModesAndProfiles) {
   ASSERT_TRUE(grey.ok()) << grey.error;
   EXPECT_EQ(grey.info.colorModel, host::ImageColorModel::kGrey);
   EXPECT_EQ(Pixel(*grey.image, 4, 2), 0xFF5A5A5Au);
+  // A duotone's composite is its grey.
+  testpsd::Image duotone = PsdOf(8, 8, {77});
+  duotone.colourModeData.assign(10, 0);
+  const auto duo = imaging::DecodePhotoshop(testpsd::Write(duotone));
+  ASSERT_TRUE(duo.ok()) << duo.error;
+  EXPECT_EQ(Pixel(*duo.image, 0, 2), 0xFF4D4D4Du);
 
   // CMYK is stored as the paper left; kept, the inks come back (0 = no ink),
   // otherwise RGB without a profile.
