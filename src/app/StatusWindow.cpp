@@ -247,7 +247,7 @@ host::GWorldHandle getThumbnailResourceFromFile(const fs::path& file) {
   }
   auto picture = std::make_unique<Picture>();
   picture->data = pict->data;
-  if (host::GWorldHandle drawn = PicHandle2GWorld(std::move(picture))) return drawn;
+  if (host::GWorldHandle drawn = PicHandleToOffscreen(std::move(picture))) return drawn;
   // Some stations store the preview's compressed image data as it is.
   host::ImageReadResult r = host::DecodeImage(pict->data);
   return r.ok() ? std::move(r.image) : nullptr;

@@ -122,6 +122,20 @@ uint8_t getNewByteValueLUT(uint8_t v, int16_t channel, int16_t dark, int16_t lig
   return static_cast<uint8_t>(static_cast<int>(o));
 }
 
+uint8_t getNewByteValue(uint8_t v, size_t index, const myImageColorAdjustInfo& settings) {
+  const int16_t channels[3] = {settings.red, settings.green, settings.blue};
+  return getNewByteValueLUT(v, channels[index % 3], settings.dark, settings.light, settings.gamma);
+}
+
+bool myColorAdjustThreaded(PackedRGB& buffer, size_t begin, size_t end, const myImageColorAdjustInfo& settings) {
+  for (int16_t v : {settings.red, settings.green, settings.blue, settings.dark, settings.light, settings.gamma}) {
+    if (!ValidAdjustValue(v)) return false;
+  }
+  end = std::min(end, buffer.size());
+  for (size_t i = begin; i < end; ++i) buffer[i] = getNewByteValue(buffer[i], i, settings);
+  return true;
+}
+
 int upd2500ColorAdjustRGBHandle(PackedRGB* buffer, int16_t red, int16_t green, int16_t blue, int16_t dark,
                                 int16_t light, int16_t gamma) {
   if (!buffer || buffer->empty() || buffer->size() % 3 != 0) return -1;

@@ -49,6 +49,14 @@ int doGrayScaleTheImageInGWorld(host::GWorld* offscreen);
 
 // One lookup-table entry for input byte `v`.
 uint8_t getNewByteValueLUT(uint8_t v, int16_t channel, int16_t dark, int16_t light, int16_t gamma);
+// The same value for byte number `index` of a packed buffer, its channel
+// (red, green or blue) told by the running byte count.
+uint8_t getNewByteValue(uint8_t v, size_t index, const myImageColorAdjustInfo& settings);
+// Adjusts bytes [begin, end) of a packed buffer byte by byte, the share of
+// one worker task when a buffer is split among several; the split may fall
+// anywhere, since each byte's channel follows from its own index. Values
+// outside -32..32 leave the bytes unchanged (false).
+bool myColorAdjustThreaded(PackedRGB& buffer, size_t begin, size_t end, const myImageColorAdjustInfo& settings);
 // Maps a packed buffer through the adjustment table; -1 (buffer unchanged)
 // for an empty buffer, a size not a multiple of 3, or a value outside -32..32.
 int upd2500ColorAdjustRGBHandle(PackedRGB* buffer, int16_t red, int16_t green, int16_t blue, int16_t dark,

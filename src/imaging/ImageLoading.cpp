@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 
 #include "host/base/MacRoman.h"
@@ -74,10 +75,18 @@ host::ImageReadResult ReadAnyImage(const std::string& path, const host::ImageRea
   if (r.ok()) return r;
   std::vector<uint8_t> bytes;
   if (host::ReadWholeFile(path, &bytes, size_t(1) << 31) != noErr) return r;
-  if (imaging::IsPhotoshopData(bytes)) return imaging::DecodePhotoshop(bytes);
-  // A picture file: 512 bytes of file header, then the picture.
+  if (imaging::IsPhotoshopData(bytes)) return imaging::DecodePhotoshop(bytes, options.keepCmyk);
+  // A picture file: 512 bytes of file header, then the picture. The status
+  // window may repaint while a large one is drawn.
   if (bytes.size() > 512) {
-    if (host::GWorldHandle drawn = imaging::DrawPicture(std::span(bytes).subspan(512))) {
+    auto picture = std::make_unique<Picture>();
+    picture->data.assign(bytes.begin() + 512, bytes.end());
+    myQTCallBackRecord progress;
+    myQTCallBackProc(kQTProgressOpen, &progress);
+    host::GWorldHandle drawn = PicHandleToOffscreen(std::move(picture));
+    myQTCallBackProc(kQTProgressUpdate, &progress);
+    myQTCallBackProc(kQTProgressClose, &progress);
+    if (drawn) {
       host::ImageReadResult picture;
       picture.info.width = drawn->width();
       picture.info.height = drawn->height();
@@ -107,14 +116,14 @@ host::ImageReadOptions EmbeddedProfileOptions() {
   return options;
 }
 
-// Draws a decoded image from its own profile (or the user's default for its
-// colour model) into the offscreens' sRGB.
-void ApplyEmbeddedProfile(host::ImageReadResult& r) {
-  if (r.image) ConvertToWorkingSpace(*r.image, r.info.iccProfile, r.info.colorModel, r.cmyk);
-  r.cmyk = false;
-}
-
 }  // namespace
+
+bool applyEmbeddedProfile(host::ImageReadResult& r) {
+  if (!r.image) return false;
+  const bool inks = r.cmyk;
+  r.cmyk = false;
+  return ConvertToWorkingSpace(*r.image, r.info.iccProfile, r.info.colorModel, inks);
+}
 
 // ---- CImageFile ----
 
@@ -164,7 +173,7 @@ void CImageFile::Open(const std::string& path, bool defaultSpace, const char* wh
   }
   // Honouring embedded profiles means drawing the photo from its own profile
   // (or the user's default for its colour model) into the offscreens' sRGB.
-  if (defaultSpace) ApplyEmbeddedProfile(r);
+  if (defaultSpace) applyEmbeddedProfile(r);
   decoded_ = keepAlpha ? std::move(r.image) : FlattenOnWhite(std::move(r.image), info_);
 }
 
@@ -343,8 +352,10 @@ bool TNewAllFilesHandler::IsValidFile(const TFile* file) const {
   return isValidFileForHere(CStr255_AC(full));
 }
 
-// This program has no tools window, so it is never in setup mode.
-void TNewAllFilesHandler::LoadColorSettings() { TKIVOFileHandler::LoadColorSettings(); }
+void TNewAllFilesHandler::LoadColorSettings() {
+  if (TNewAllToolsWindow::IsInSetupMode()) return;
+  TKIVOFileHandler::LoadColorSettings();
+}
 
 host::GWorldHandle TNewAllFilesHandler::GetPreviewImage() {
   FSRef ref;
@@ -401,6 +412,29 @@ host::GWorldHandle TNewAllFilesHandler::GetFullSizeImage() {
 
 // ---- loading ----
 
+OSErr myQTCallBackProc(int16_t message, myQTCallBackRecord* record) {
+  if (!record) return paramErr;
+  if (message == kQTProgressOpen) {
+    record->started = true;
+    record->lastTick = platform::TickCount();
+  } else if (message == kQTProgressUpdate && record->started) {
+    const uint32_t now = platform::TickCount();
+    if (now - record->lastTick > record->interval) {
+      myApplicationPollEvent();
+      record->lastTick = now;
+    }
+  }
+  return noErr;
+}
+
+std::string DescribeUndrawableImage(const std::filesystem::path& path) {
+  // The header alone tells the mode.
+  std::ifstream file(path, std::ios::binary);
+  std::vector<uint8_t> head(26);
+  if (!file.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()))) return {};
+  return imaging::PhotoshopUndrawableMode(head);
+}
+
 host::GWorldHandle ReadFile2(TFile* file, int16_t, float, bool&, tColorSyncPrefs*) {
   if (!file) return nullptr;
   const FSSpec spec = file->GetFileSpec();
@@ -424,14 +458,20 @@ host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec) {
   // Embedded profiles honoured: the image drawn through its own profile.
   host::ImageReadResult r = ReadSpec(spec, EmbeddedProfileOptions());
   if (!r.ok()) return nullptr;
-  ApplyEmbeddedProfile(r);
-  if (!r.info.hasAlpha) myClearOffscreen(r.image.get());
+  applyEmbeddedProfile(r);
+  // A photo prints its transparent parts on white, as with the switch off.
+  if (r.info.hasAlpha) {
+    host::GWorldHandle flat = FlattenOnWhite(std::move(r.image), r.info);
+    if (flat) protectTheGworld(flat.get());
+    return flat;
+  }
+  myClearOffscreen(r.image.get());
   protectTheGworld(r.image.get());
   return std::move(r.image);
 }
 
 host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution) {
-  host::ImageReadResult r = ReadSpec(spec);
+  host::ImageReadResult r = ReadSpec(spec, gApplyEmbedded ? EmbeddedProfileOptions() : host::ImageReadOptions{});
   if (!r.ok()) {
     char text[256];
     std::snprintf(text, sizeof text, "An error occured trying to read this file, error code = %d", -1);
@@ -439,6 +479,9 @@ host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution
     return nullptr;
   }
   if (r.info.xDpi > 0) resolution = static_cast<int16_t>(std::clamp(r.info.xDpi, 1.0, 32767.0));
+  // A job that honours embedded profiles draws its graphics through theirs
+  // too, as its photos; the alpha is kept.
+  if (gApplyEmbedded) applyEmbeddedProfile(r);
   // Graphics are drawn through a mask made from their alpha: one without an
   // alpha channel covers its whole box.
   if (!r.info.hasAlpha) myFillOffscreen(r.image.get());
@@ -472,11 +515,6 @@ host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec) {
   if (!r.info.hasAlpha) myFillOffscreen(r.image.get());
   protectTheGworld(r.image.get());
   return std::move(r.image);
-}
-
-host::GWorldHandle PicHandle2GWorld(PicHandle picture) {
-  if (!picture) return nullptr;
-  return imaging::DrawPicture(picture->data);
 }
 
 namespace {

@@ -200,7 +200,36 @@ class TNewAllFilesHandler : public TKIVOFileHandler {
   void LoadColorSettings() override;
 };
 
+// The tools window of a capture station; this program has none, so it is
+// never in setup mode and colour settings always load.
+class TNewAllToolsWindow {
+ public:
+  static bool IsInSetupMode() { return false; }
+};
+
 // ---- loading ----
+
+// Draws a decoded image from its own profile (or the user's default for its
+// colour model) into the offscreens' sRGB, inks included; the result no
+// longer holds inks. True when a profile converted the pixels.
+bool applyEmbeddedProfile(host::ImageReadResult& image);
+
+// Why a readable file gives no image although it is not damaged: for a
+// Photoshop file in a colour mode the reader cannot draw, the mode ("Lab,
+// 8 bits per channel"); empty otherwise.
+std::string DescribeUndrawableImage(const std::filesystem::path& path);
+
+// The progress routine of a long image read: `open` marks the start, and
+// each `progress` call lets the application handle pending events when more
+// than the record's interval (in ticks) has passed since the last time.
+enum myQTCallBackMessage : int16_t { kQTProgressOpen = 0, kQTProgressUpdate = 1, kQTProgressClose = 2 };
+struct myQTCallBackRecord {
+  bool started = false;
+  uint32_t lastTick = 0;
+  uint32_t interval = 5;
+};
+// The routine: noErr; paramErr without a record.
+OSErr myQTCallBackProc(int16_t message, myQTCallBackRecord* record);
 
 // Reads the photo of `file` into a new offscreen, or empty; closes the file.
 // Only the file is used; the other arguments are accepted for the callers.
@@ -209,7 +238,9 @@ host::GWorldHandle ReadFile2(TFile* file, int16_t imageSize, float rotation, boo
 
 // The plain importer: any image file the host library reads.
 host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec);
-// The same, storing the file's horizontal resolution (dpi, 72 when none).
+// The same, storing the file's horizontal resolution (dpi, 72 when none);
+// the graphics loader: alpha kept, and drawn through the file's embedded
+// profile when the job honours embedded profiles.
 host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution);
 // The image reduced by `divisor` (1 keeps it); `size` gets the full size
 // (v = height, h = width).
@@ -219,10 +250,6 @@ host::GWorldHandle getGWorldFromFileSpecWithoutColorsyncProfile(const FSSpec& sp
 // fully opaque (every alpha byte 255), as does the graphic of
 // getGWorldFromFileSpec(spec, resolution).
 host::GWorldHandle getFileOverlayGWorldFromFileSpec(const FSSpec& spec);
-
-// The picture drawn into a new offscreen of its frame (PictReader.h); the
-// picture is consumed. None for no picture or one that draws nothing.
-host::GWorldHandle PicHandle2GWorld(PicHandle picture);
 
 // The graphics folder ("KIVO GRAPHICS FOLDER ƒ") whose category subfolders
 // hold the overlay and group-photo graphics; set by whoever knows the spool

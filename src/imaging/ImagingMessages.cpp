@@ -3,6 +3,7 @@
 #include <mutex>
 #include <utility>
 
+#include "host/ui/Application.h"
 #include "platform/Messages.h"
 
 namespace imaging {
@@ -12,6 +13,7 @@ struct Sinks {
   std::mutex mutex;
   MessageSink list;
   TextMessageSink text;
+  BeepSink beep;
 };
 
 Sinks& TheSinks() {
@@ -29,6 +31,21 @@ void SetMessageSink(MessageSink sink) {
 void SetTextMessageSink(TextMessageSink sink) {
   std::lock_guard<std::mutex> lock(TheSinks().mutex);
   TheSinks().text = std::move(sink);
+}
+
+void SetBeepSink(BeepSink sink) {
+  std::lock_guard<std::mutex> lock(TheSinks().mutex);
+  TheSinks().beep = std::move(sink);
+}
+
+void Beep() {
+  BeepSink sink;
+  {
+    std::lock_guard<std::mutex> lock(TheSinks().mutex);
+    sink = TheSinks().beep;
+  }
+  if (sink) sink();
+  else host::Beep();
 }
 
 // Without an installed sink the message goes to the program's operator

@@ -380,10 +380,12 @@ bool clearOutGWorld2(host::GWorld* offscreen, const CLongRect_AC& rect) {
 
 bool rotateImage90Degrees(int16_t direction, const host::GWorld* src, host::GWorld* dst) {
   if (!src) {
+    imaging::Beep();
     ReportMessage(4101, 17);
     return false;
   }
   if (!dst) {
+    imaging::Beep();
     ReportMessage(4101, 18);
     return false;
   }

@@ -10,6 +10,17 @@ namespace {
 
 constexpr int32_t kMaxSide = 300000;  // the large-document limit
 
+enum Mode : uint32_t {
+  kBitmap = 0,
+  kGreyscale = 1,
+  kIndexed = 2,
+  kRGB = 3,
+  kCMYK = 4,
+  kMultichannel = 7,
+  kDuotone = 8,
+  kLab = 9,
+};
+
 class Reader {
  public:
   explicit Reader(std::span<const uint8_t> d) : d_(d) {}
@@ -39,14 +50,58 @@ class Reader {
   size_t pos_ = 0;
 };
 
-host::ImageReadResult Fail(const char* why) {
+host::ImageReadResult Fail(const std::string& why) {
   host::ImageReadResult r;
-  r.error = std::string("Photoshop file: ") + why;
+  r.error = "Photoshop file: " + why;
   return r;
 }
 
-// Resolution from the image resources (id 0x03ED), when present.
-void ReadResolution(std::span<const uint8_t> resources, host::ImageInfo* info) {
+struct Header {
+  uint32_t version = 0, channels = 0, height = 0, width = 0, depth = 0, mode = 0;
+};
+
+bool ReadHeader(Reader& r, Header* h) {
+  return r.Skip(4) && r.U16(&h->version) && r.Skip(6) && r.U16(&h->channels) && r.U32(&h->height) &&
+         r.U32(&h->width) && r.U16(&h->depth) && r.U16(&h->mode);
+}
+
+const char* ModeName(uint32_t mode) {
+  switch (mode) {
+    case kBitmap: return "bitmap";
+    case kGreyscale: return "greyscale";
+    case kIndexed: return "indexed colour";
+    case kRGB: return "RGB";
+    case kCMYK: return "CMYK";
+    case kMultichannel: return "multichannel";
+    case kDuotone: return "duotone";
+    case kLab: return "Lab";
+    default: return nullptr;
+  }
+}
+
+// The colour channels a mode draws from; 0 for a mode or depth that is not
+// drawn.
+uint32_t ColourChannels(const Header& h) {
+  if (h.depth != 8 && h.depth != 16) return 0;
+  switch (h.mode) {
+    case kGreyscale:
+    case kDuotone: return 1;
+    case kIndexed: return h.depth == 8 ? 1 : 0;
+    case kRGB: return 3;
+    case kCMYK: return 4;
+    default: return 0;
+  }
+}
+
+std::string DescribeMode(const Header& h) {
+  const char* name = ModeName(h.mode);
+  std::string text = name ? name : "colour mode " + std::to_string(h.mode);
+  return text + ", " + std::to_string(h.depth) + (h.depth == 1 ? " bit" : " bits") + " per channel";
+}
+
+// Resolution (id 0x03ED) and the embedded profile (id 0x040F) from the image
+// resources, when present.
+void ReadResources(std::span<const uint8_t> resources, host::ImageInfo* info) {
   Reader r(resources);
   while (r.Has(12)) {
     uint32_t sig = 0, id = 0, nameLen = 0, size = 0;
@@ -66,6 +121,10 @@ void ReadResolution(std::span<const uint8_t> resources, host::ImageInfo* info) {
       info->xDpi = h / 65536.0;
       info->yDpi = v / 65536.0;
     }
+    if (sig == 0x3842494Du && id == 0x040F && size > 0) {
+      const auto profile = r.Rest().subspan(0, size);
+      info->iccProfile.assign(profile.begin(), profile.end());
+    }
     if (!r.Skip((size_t(size) + 1) & ~size_t(1))) return;
   }
 }
@@ -76,50 +135,65 @@ bool IsPhotoshopData(std::span<const uint8_t> data) {
   return data.size() >= 4 && std::memcmp(data.data(), "8BPS", 4) == 0;
 }
 
-host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data) {
+std::string PhotoshopUndrawableMode(std::span<const uint8_t> data) {
   Reader r(data);
-  uint32_t version = 0, channels = 0, height = 0, width = 0, depth = 0, mode = 0;
-  if (!IsPhotoshopData(data) || !r.Skip(4) || !r.U16(&version) || !r.Skip(6) || !r.U16(&channels) ||
-      !r.U32(&height) || !r.U32(&width) || !r.U16(&depth) || !r.U16(&mode)) {
-    return Fail("truncated header");
-  }
-  if (version != 1) return Fail("unsupported version");
-  if (depth != 8) return Fail("only 8 bits per channel are read");
-  if (mode != 3 && mode != 1) return Fail("only RGB and greyscale are read");
-  const uint32_t needed = mode == 3 ? 3 : 1;
-  if (channels < needed || channels > 56) return Fail("bad channel count");
-  if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return Fail("bad size");
+  Header h;
+  if (!IsPhotoshopData(data) || !ReadHeader(r, &h) || (h.version != 1 && h.version != 2)) return {};
+  if (ColourChannels(h) == 0) return DescribeMode(h);
+  // The large document format's lengths are twice as wide; it is not read.
+  return h.version == 2 ? "large document format, " + DescribeMode(h) : std::string();
+}
+
+host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCmyk) {
+  Reader r(data);
+  Header hd;
+  if (!IsPhotoshopData(data) || !ReadHeader(r, &hd)) return Fail("truncated header");
+  if (hd.version != 1) return Fail("unsupported version");
+  const uint32_t needed = ColourChannels(hd);
+  if (needed == 0) return Fail("the colour mode (" + DescribeMode(hd) + ") cannot be drawn");
+  if (hd.channels < needed || hd.channels > 56) return Fail("bad channel count");
+  if (hd.width == 0 || hd.height == 0 || hd.width > kMaxSide || hd.height > kMaxSide) return Fail("bad size");
   // An offscreen holds at most 1 GiB of pixels.
-  if (uint64_t(width) * height > (uint64_t(1) << 28)) return Fail("image too large");
+  if (uint64_t(hd.width) * hd.height > (uint64_t(1) << 28)) return Fail("image too large");
   uint32_t length = 0;
-  if (!r.U32(&length) || !r.Skip(length)) return Fail("truncated colour mode data");
+  if (!r.U32(&length) || !r.Has(length)) return Fail("truncated colour mode data");
+  // An indexed image's colour table: 256 reds, then greens, then blues.
+  std::vector<uint8_t> palette;
+  if (hd.mode == kIndexed) {
+    if (length < 768) return Fail("no colour table");
+    palette.assign(r.Rest().begin(), r.Rest().begin() + 768);
+  }
+  r.Skip(length);
   host::ImageInfo info;
   if (!r.U32(&length) || !r.Has(length)) return Fail("truncated image resources");
-  ReadResolution(r.Rest().subspan(0, length), &info);
+  ReadResources(r.Rest().subspan(0, length), &info);
   r.Skip(length);
   if (!r.U32(&length) || !r.Skip(length)) return Fail("truncated layer data");
   uint32_t compression = 0;
   if (!r.U16(&compression) || compression > 1) return Fail("unsupported compression");
 
-  const size_t w = width, h = height;
+  const size_t w = hd.width, h = hd.height;
+  const size_t sampleBytes = hd.depth / 8;
+  const size_t rowBytes = w * sampleBytes;
   std::vector<uint8_t> planes;
   try {
-    planes.resize(w * h * needed);
+    planes.resize(rowBytes * h * needed);
   } catch (const std::bad_alloc&) {
     return Fail("out of memory");
   }
   if (compression == 0) {
-    if (!r.Has(w * h * needed)) return Fail("truncated image data");
+    if (!r.Has(planes.size())) return Fail("truncated image data");
     std::memcpy(planes.data(), r.Rest().data(), planes.size());
   } else {
     // Row byte counts for every row of every channel, then the rows.
-    const size_t rows = h * channels;
+    const size_t rows = h * hd.channels;
     if (!r.Has(rows * 2)) return Fail("truncated row counts");
     std::vector<uint32_t> counts(rows);
     for (auto& c : counts) r.U16(&c);
     for (size_t row = 0; row < h * needed; ++row) {
       if (!r.Has(counts[row])) return Fail("truncated image data");
-      if (!UnpackBitsRow(r.Rest().subspan(0, counts[row]), planes.data() + row * w, w)) return Fail("bad row");
+      if (!UnpackBitsRow(r.Rest().subspan(0, counts[row]), planes.data() + row * rowBytes, rowBytes))
+        return Fail("bad row");
       r.Skip(counts[row]);
     }
   }
@@ -127,21 +201,47 @@ host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data) {
   result.image = host::GWorld::Create(CLongRect_AC(0, 0, int32_t(h), int32_t(w)));
   if (!result.image) return Fail("out of memory");
   const size_t plane = w * h;
+  // Sample i of channel c, as a byte: 16-bit samples are big-endian and
+  // keep their high part, rounded.
+  auto at = [&](uint32_t c, size_t i) -> uint8_t {
+    const uint8_t* p = planes.data() + (c * plane + i) * sampleBytes;
+    if (sampleBytes == 1) return p[0];
+    return static_cast<uint8_t>(((unsigned(p[0]) << 8 | p[1]) * 255u + 32767u) / 65535u);
+  };
+  const bool cmyk = hd.mode == kCMYK;
   for (size_t y = 0; y < h; ++y) {
     uint8_t* out = result.image->scanline(int32_t(y));
     for (size_t x = 0; x < w; ++x, out += 4) {
       const size_t i = y * w + x;
-      out[0] = 0xFF;
-      out[1] = planes[i];
-      out[2] = planes[needed == 3 ? plane + i : i];
-      out[3] = planes[needed == 3 ? 2 * plane + i : i];
+      if (cmyk) {
+        // Photoshop stores CMYK as the paper left: 255 is no ink.
+        for (uint32_t c = 0; c < 4; ++c) out[c] = static_cast<uint8_t>(255 - at(c, i));
+      } else if (hd.mode == kIndexed) {
+        const uint8_t index = at(0, i);
+        out[0] = 0xFF;
+        out[1] = palette[index];
+        out[2] = palette[256 + index];
+        out[3] = palette[512 + index];
+      } else {
+        out[0] = 0xFF;
+        out[1] = at(0, i);
+        out[2] = at(needed == 3 ? 1 : 0, i);
+        out[3] = at(needed == 3 ? 2 : 0, i);
+      }
     }
+  }
+  if (cmyk) {
+    if (keepCmyk) result.cmyk = true;
+    else host::ConvertCmykToRgb(*result.image);
   }
   info.width = int32_t(w);
   info.height = int32_t(h);
-  info.bitsPerSample = 8;
-  info.samplesPerPixel = int(channels);
-  info.colorModel = mode == 3 ? host::ImageColorModel::kRGB : host::ImageColorModel::kGrey;
+  info.bitsPerSample = int(hd.depth);
+  info.samplesPerPixel = int(hd.channels);
+  info.colorModel = cmyk                   ? host::ImageColorModel::kCMYK
+                    : hd.mode == kRGB      ? host::ImageColorModel::kRGB
+                    : hd.mode == kIndexed ? host::ImageColorModel::kPalette
+                                           : host::ImageColorModel::kGrey;
   result.info = info;
   return result;
 }

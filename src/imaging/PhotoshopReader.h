@@ -1,9 +1,13 @@
-// Reads the flattened image of a Photoshop file (8 bits per channel, RGB or
-// greyscale, raw or PackBits-compressed), the one photo format among those
-// the loader accepts by extension that the image library does not read.
+// Reads the flattened image of a Photoshop file, the one photo format among
+// those the loader accepts by extension that the image library does not
+// read: greyscale (and duotone, whose composite is its grey), indexed, RGB
+// and CMYK, 8 or 16 bits per channel, raw or PackBits-compressed, with the
+// embedded colour profile and the resolution of its image resources.
 //
 // Every length and count in the file is checked against the bytes that are
-// left; a damaged file gives no image, never a partly read one.
+// left; a damaged file gives no image, never a partly read one. A file in a
+// colour mode or depth the reader cannot draw is told apart from a damaged
+// one: its error names the mode.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +21,15 @@ namespace imaging {
 // True when the bytes start with the Photoshop signature.
 bool IsPhotoshopData(std::span<const uint8_t> data);
 
-// The composite image as an opaque offscreen, with its resolution in
-// `info` (format reported as unknown).
-host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data);
+// The composite image as an opaque offscreen, with its resolution and
+// embedded profile in `info` (format reported as unknown). With `keepCmyk` a
+// CMYK file keeps its inks (host::ImageReadOptions::keepCmyk) and `cmyk` is
+// set in the result; otherwise they are brought to RGB without a profile.
+host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCmyk = false);
+
+// For a Photoshop file whose header is sound but whose colour mode, depth or
+// format (the large document format) the reader cannot draw: that in words
+// (for example "Lab, 8 bits per channel"); empty for any other file.
+std::string PhotoshopUndrawableMode(std::span<const uint8_t> data);
 
 }  // namespace imaging

@@ -173,11 +173,16 @@ host::GWorldHandle ReadPixels(CStream_AC& in, const PixMapHeader& h, bool packed
 
 class Drawer {
  public:
-  Drawer(std::span<const uint8_t> data, host::GWorld* page, const Rect16& frame)
-      : in_(data.data(), data.size()), page_(page), frame_(frame) {}
+  // Draws the picture's frame into `target` of the page, scaled when the
+  // sizes differ.
+  Drawer(std::span<const uint8_t> data, host::GWorld* page, const Rect16& frame, const CLongRect_AC& target)
+      : in_(data.data(), data.size()), page_(page), frame_(frame), target_(target) {}
 
   void Draw(CLongRect_AC src, const host::GWorld& pixels, const Rect16& dst) {
-    CopyBits(&pixels, page_, src, dst.Offset(frame_.top, frame_.left), host::srcCopy);
+    const CLongRect_AC r = dst.Offset(frame_.top, frame_.left);
+    auto h = [&](int32_t x) { return int32_t(target_.left + int64_t(x) * target_.Width() / frame_.Width()); };
+    auto v = [&](int32_t y) { return int32_t(target_.top + int64_t(y) * target_.Height() / frame_.Height()); };
+    CopyBits(&pixels, page_, src, CLongRect_AC(v(r.top), h(r.left), v(r.bottom), h(r.right)), host::srcCopy);
     drew_ = true;
   }
 
@@ -298,36 +303,56 @@ class Drawer {
   CBufferStream_AC in_;
   host::GWorld* page_;
   Rect16 frame_;
+  CLongRect_AC target_;
   bool drew_ = false;
 };
 
 }  // namespace
 
-host::GWorldHandle DrawPicture(std::span<const uint8_t> picture) {
-  if (picture.size() < 12) return nullptr;
+namespace {
+
+// The frame a picture draws in and whether it is a version 2 picture; false
+// for data that is no picture or has no usable frame. For an extended
+// version 2 header (version -2) the frame is the picture's own rectangle at
+// its resolution, the space its opcodes draw in (the frame field holds that
+// rectangle at 72 dpi).
+bool PictureFrame(std::span<const uint8_t> picture, Rect16* frame, bool* version2) {
+  if (picture.size() < 12) return false;
   CBufferStream_AC head(picture.data(), picture.size());
   head.Skip(2);  // the 16-bit size: too small for large pictures, not used
-  Rect16 frame = ReadRect(head);
-  if (frame.Width() <= 0 || frame.Height() <= 0) return nullptr;
-  // An extended version 2 header (version -2) gives the picture's own
-  // rectangle at its resolution, the space its opcodes draw in; the frame is
-  // that rectangle at 72 dpi.
+  *frame = ReadRect(head);
+  if (frame->Width() <= 0 || frame->Height() <= 0) return false;
   if (picture.size() >= 40 && picture[10] == 0x00 && picture[11] == 0x11 && picture[14] == 0x0C &&
       picture[15] == 0x00 && picture[16] == 0xFF && picture[17] == 0xFE) {
     CBufferStream_AC header(picture.data() + 28, 8);
-    frame = ReadRect(header);
+    *frame = ReadRect(header);
   }
-  if (frame.Width() <= 0 || frame.Height() <= 0 || frame.Width() > kMaxSide || frame.Height() > kMaxSide)
-    return nullptr;
+  if (frame->Width() <= 0 || frame->Height() <= 0 || frame->Width() > kMaxSide || frame->Height() > kMaxSide)
+    return false;
+  *version2 = picture[10] == 0x00 && picture[11] == 0x11;
+  return *version2 || (picture[10] == 0x11 && picture[11] == 0x01);
+}
+
+// Draws the picture into `target` of the page; true when it drew anything.
+bool DrawPictureInto(std::span<const uint8_t> picture, host::GWorld* page, const CLongRect_AC& target) {
+  Rect16 frame;
   bool version2 = false;
-  if (picture[10] == 0x00 && picture[11] == 0x11) version2 = true;
-  else if (!(picture[10] == 0x11 && picture[11] == 0x01)) return nullptr;
-  host::GWorldHandle page = myNewGWorld(CLongRect_AC(0, 0, frame.Height(), frame.Width()));
-  if (!page) return nullptr;
+  if (!PictureFrame(picture, &frame, &version2) || target.Width() <= 0 || target.Height() <= 0) return false;
   // The opcodes start after the version opcode (and, in version 2, its
   // argument word).
-  Drawer drawer(picture, page.get(), frame);
-  if (!drawer.Run(version2, version2 ? 14 : 12)) return nullptr;
+  Drawer drawer(picture, page, frame, target);
+  return drawer.Run(version2, version2 ? 14 : 12);
+}
+
+}  // namespace
+
+host::GWorldHandle DrawPicture(std::span<const uint8_t> picture) {
+  Rect16 frame;
+  bool version2 = false;
+  if (!PictureFrame(picture, &frame, &version2)) return nullptr;
+  host::GWorldHandle page = myNewGWorld(CLongRect_AC(0, 0, frame.Height(), frame.Width()));
+  if (!page) return nullptr;
+  if (!DrawPictureInto(picture, page.get(), page->bounds())) return nullptr;
   return page;
 }
 
@@ -340,3 +365,24 @@ PicHandle ReadPictureFile(const std::string& path) {
 }
 
 }  // namespace imaging
+
+int16_t myDrawPicture(host::GWorld* offscreen, const Picture* picture, const CLongRect_AC& rect, bool* drew) {
+  if (drew) *drew = false;
+  if (!offscreen || !picture) return -1;
+  offscreen->Lock();
+  const bool any = imaging::DrawPictureInto(picture->data, offscreen, rect);
+  offscreen->Unlock();
+  if (drew) *drew = any;
+  return 0;
+}
+
+host::GWorldHandle PicHandleToOffscreen(PicHandle picture) {
+  imaging::Rect16 frame;
+  bool version2 = false;
+  if (!picture || !imaging::PictureFrame(picture->data, &frame, &version2)) return nullptr;
+  host::GWorldHandle page = myNewGWorld(CLongRect_AC(0, 0, frame.Height(), frame.Width()));
+  if (!page) return nullptr;
+  bool drew = false;
+  myDrawPicture(page.get(), picture.get(), page->bounds(), &drew);
+  return drew ? std::move(page) : nullptr;
+}

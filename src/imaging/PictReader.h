@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "host/base/Geometry.h"
 #include "host/qd/GWorld.h"
 
 // A picture's data: the 16-bit size, the frame and the opcodes (the form of
@@ -36,3 +37,14 @@ host::GWorldHandle DrawPicture(std::span<const uint8_t> picture);
 PicHandle ReadPictureFile(const std::string& path);
 
 }  // namespace imaging
+
+// Draws the picture into `rect` of the offscreen, scaled from its frame when
+// the sizes differ; what lies outside the picture's bitmaps is left as it
+// was. 0, or -1 for no offscreen or no picture; `drew` (when given) says
+// whether anything was drawn.
+int16_t myDrawPicture(host::GWorld* offscreen, const Picture* picture, const CLongRect_AC& rect,
+                      bool* drew = nullptr);
+
+// The picture drawn into a new offscreen of its frame; the picture is
+// consumed. None for no picture or one that draws nothing.
+host::GWorldHandle PicHandleToOffscreen(PicHandle picture);

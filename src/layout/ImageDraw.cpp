@@ -257,6 +257,9 @@ std::string PhotoFailureMessage(const std::filesystem::path& path, const std::st
     case host::FileAccess::unreadable: return "The image file \"" + shown + "\" could not be read!";
     case host::FileAccess::readable: break;
   }
+  if (const std::string mode = DescribeUndrawableImage(path); !mode.empty())
+    return "The image file \"" + shown + "\" is a Photoshop file in a colour mode that cannot be printed (" + mode +
+           ")!";
   return "The image file \"" + shown + "\" is damaged and could not be read!";
 }
 

@@ -40,6 +40,30 @@ TEST(ColorAdjust, LookupTableValues) {
   for (int v = 0; v < 256; ++v) EXPECT_EQ(getNewByteValueLUT(uint8_t(v), 0, 0, 0, 0), v);
 }
 
+TEST(ColorAdjust, ByteByByteFormMatchesTheTableWhereverTheBufferIsSplit) {
+  myImageColorAdjustInfo settings;
+  settings.red = 20, settings.green = -12, settings.blue = 5, settings.dark = 4, settings.light = -3;
+  settings.gamma = 17;
+  PackedRGB source(3 * 50);
+  for (size_t i = 0; i < source.size(); ++i) source[i] = uint8_t(i * 37 + 11);
+  PackedRGB table = source;
+  ASSERT_EQ(upd2500ColorAdjustRGBHandle(&table, settings.red, settings.green, settings.blue, settings.dark,
+                                        settings.light, settings.gamma),
+            0);
+  // Three tasks whose shares end mid-pixel.
+  PackedRGB split = source;
+  ASSERT_TRUE(myColorAdjustThreaded(split, 0, 31, settings));
+  ASSERT_TRUE(myColorAdjustThreaded(split, 31, 100, settings));
+  ASSERT_TRUE(myColorAdjustThreaded(split, 100, split.size() + 10, settings));
+  EXPECT_EQ(split, table);
+  EXPECT_EQ(getNewByteValue(128, 4, settings), getNewByteValueLUT(128, settings.green, 4, -3, 17));
+
+  settings.light = 33;
+  PackedRGB refused = source;
+  EXPECT_FALSE(myColorAdjustThreaded(refused, 0, refused.size(), settings));
+  EXPECT_EQ(refused, source);
+}
+
 TEST(ColorAdjust, RefusesBadInputAndKeepsBuffer) {
   PackedRGB buffer = {10, 20, 30};
   EXPECT_EQ(upd2500ColorAdjustRGBHandle(&buffer, 33, 0, 0, 0, 0, 0), -1);

@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "ImagingTestUtil.h"
+#include "common/PsdFile.h"
 #include "common/TempDir.h"
 #include "host/files/File.h"
 #include "host/imageio/ImageFile.h"
@@ -14,6 +16,7 @@
 #include "imaging/ImageWriters.h"
 #include "imaging/OutputFileHelpers.h"
 #include "imaging/PhotoshopReader.h"
+#include "platform/Polling.h"
 
 namespace fs = std::filesystem;
 
@@ -163,7 +166,7 @@ TEST(Loading, GraphicsFolderAndCroppedImages) {
   EXPECT_TRUE(getGraphicOnOffscreen(CStr255_AC("team.png"), CStr255_AC("\xC3\xA9quipe"), true));
   EXPECT_FALSE(getGraphicOnOffscreen(CStr255_AC("../Frames/gold.png"), CStr255_AC("EQUIPE"), true));
   SetGraphicsFolderPath("");
-  EXPECT_FALSE(PicHandle2GWorld(nullptr));
+  EXPECT_FALSE(PicHandleToOffscreen(nullptr));
 
   // A crop reaching past the photo is clipped to it.
   const FSSpec spec = SpecOf(dir / "graphics/Frames/gold.png");
@@ -222,4 +225,161 @@ TEST(Loading, PhotoshopFiles) {
   auto overlong = rle;
   overlong[overlong.size() - 2] = 0xF0;  // a run longer than the row
   EXPECT_FALSE(imaging::DecodePhotoshop(overlong).ok());
+}
+
+namespace {
+
+testpsd::Image PsdOf(uint16_t mode, uint16_t depth, std::vector<uint16_t> values, bool packBits = false) {
+  testpsd::Image image;
+  image.mode = mode;
+  image.depth = depth;
+  image.width = 5;
+  image.height = 3;
+  image.packBits = packBits;
+  for (uint16_t v : values) image.channels.push_back(testpsd::Plane(image, v));
+  return image;
+}
+
+struct EmbeddedSwitch {
+  explicit EmbeddedSwitch(bool on) : saved(gApplyEmbedded) { gApplyEmbedded = on; }
+  ~EmbeddedSwitch() { gApplyEmbedded = saved; }
+  bool saved;
+};
+
+}  // namespace
+
+TEST(Loading, PhotoshopDepthsModesAndProfiles) {
+  // 16-bit RGB, raw and packed: the high byte, rounded, of each sample.
+  for (const bool packed : {false, true}) {
+    testpsd::Image rgb = PsdOf(testpsd::kRGB, 16, {0xABCD, 0x0101, 0xFFFF}, packed);
+    rgb.channels[0][7] = 0x1280;  // one pixel apart: x 2, y 1
+    const auto decoded = imaging::DecodePhotoshop(testpsd::Write(rgb));
+    ASSERT_TRUE(decoded.ok()) << decoded.error;
+    EXPECT_EQ(decoded.info.bitsPerSample, 16);
+    EXPECT_EQ(Pixel(*decoded.image, 0, 0), 0xFFAB01FFu) << packed;
+    EXPECT_EQ(Pixel(*decoded.image, 2, 1), 0xFF1201FFu) << packed;
+    // Cut anywhere, the file is refused rather than half read.
+    const auto bytes = testpsd::Write(rgb);
+    for (size_t n = 0; n < bytes.size(); n += 7)
+      EXPECT_FALSE(imaging::DecodePhotoshop(std::span(bytes).first(n)).ok()) << n;
+  }
+  const auto grey = imaging::DecodePhotoshop(testpsd::Write(PsdOf(testpsd::kGrey, 16, {90 * 257})));
+  ASSERT_TRUE(grey.ok()) << grey.error;
+  EXPECT_EQ(grey.info.colorModel, host::ImageColorModel::kGrey);
+  EXPECT_EQ(Pixel(*grey.image, 4, 2), 0xFF5A5A5Au);
+  // A duotone's composite is its grey.
+  testpsd::Image duotone = PsdOf(8, 8, {77});
+  duotone.colourModeData.assign(10, 0);
+  const auto duo = imaging::DecodePhotoshop(testpsd::Write(duotone));
+  ASSERT_TRUE(duo.ok()) << duo.error;
+  EXPECT_EQ(Pixel(*duo.image, 0, 2), 0xFF4D4D4Du);
+
+  // CMYK is stored as the paper left; kept, the inks come back (0 = no ink),
+  // otherwise RGB without a profile.
+  const auto cmykFile = testpsd::Write(PsdOf(testpsd::kCMYK, 8, {155, 255, 55, 205}));
+  const auto inks = imaging::DecodePhotoshop(cmykFile, true);
+  ASSERT_TRUE(inks.ok()) << inks.error;
+  EXPECT_TRUE(inks.cmyk);
+  EXPECT_EQ(inks.info.colorModel, host::ImageColorModel::kCMYK);
+  EXPECT_EQ(Pixel(*inks.image, 1, 1), 0x6400C832u);
+  const auto rgbOfInks = imaging::DecodePhotoshop(cmykFile);
+  ASSERT_TRUE(rgbOfInks.ok());
+  EXPECT_FALSE(rgbOfInks.cmyk);
+  EXPECT_EQ(Pixel(*rgbOfInks.image, 1, 1), 0xFF7DCD2Cu);  // 155*205/255, 255*205/255, 55*205/255
+  const auto cmyk16 = imaging::DecodePhotoshop(
+      testpsd::Write(PsdOf(testpsd::kCMYK, 16, {155 * 257, 255 * 257, 55 * 257, 205 * 257}, true)), true);
+  ASSERT_TRUE(cmyk16.ok()) << cmyk16.error;
+  EXPECT_EQ(Pixel(*cmyk16.image, 4, 0), 0x6400C832u);
+
+  // Indexed: the colour table of 256 reds, greens and blues.
+  testpsd::Image indexed = PsdOf(testpsd::kIndexed, 8, {7});
+  indexed.colourModeData.assign(768, 0);
+  indexed.colourModeData[7] = 10, indexed.colourModeData[256 + 7] = 20, indexed.colourModeData[512 + 7] = 30;
+  const auto palette = imaging::DecodePhotoshop(testpsd::Write(indexed));
+  ASSERT_TRUE(palette.ok()) << palette.error;
+  EXPECT_EQ(Pixel(*palette.image, 3, 2), 0xFF0A141Eu);
+
+  // The embedded profile of resource 1039 comes with the image.
+  testpsd::Image tagged = PsdOf(testpsd::kRGB, 8, {1, 2, 3});
+  tagged.icc = {9, 8, 7, 6, 5};
+  const auto withProfile = imaging::DecodePhotoshop(testpsd::Write(tagged));
+  ASSERT_TRUE(withProfile.ok());
+  EXPECT_EQ(withProfile.info.iccProfile, tagged.icc);
+  EXPECT_EQ(withProfile.info.xDpi, 300);
+
+  // Modes and depths that cannot be drawn are named, not called damaged.
+  const auto lab = testpsd::Write(PsdOf(testpsd::kLab, 8, {50, 128, 128}));
+  const auto labRead = imaging::DecodePhotoshop(lab);
+  EXPECT_FALSE(labRead.ok());
+  EXPECT_NE(labRead.error.find("Lab, 8 bits per channel"), std::string::npos) << labRead.error;
+  EXPECT_EQ(imaging::PhotoshopUndrawableMode(lab), "Lab, 8 bits per channel");
+  EXPECT_EQ(imaging::PhotoshopUndrawableMode(testpsd::Write(PsdOf(testpsd::kRGB, 32, {0, 0, 0}))),
+            "RGB, 32 bits per channel");
+  EXPECT_EQ(imaging::PhotoshopUndrawableMode(testpsd::Write(PsdOf(testpsd::kMultichannel, 8, {1, 2}))),
+            "multichannel, 8 bits per channel");
+  EXPECT_EQ(imaging::PhotoshopUndrawableMode(testpsd::Write(PsdOf(testpsd::kRGB, 16, {0, 0, 0}))), "");
+  EXPECT_EQ(imaging::PhotoshopUndrawableMode(std::span(lab).first(20)), "");
+  auto large = testpsd::Write(PsdOf(testpsd::kRGB, 8, {1, 2, 3}));
+  large[5] = 2;  // version 2
+  EXPECT_FALSE(imaging::DecodePhotoshop(large).ok());
+  EXPECT_EQ(imaging::PhotoshopUndrawableMode(large), "large document format, RGB, 8 bits per channel");
+
+  TempDir dir;
+  std::ofstream(dir / "lab.psd", std::ios::binary).write(reinterpret_cast<const char*>(lab.data()),
+                                                         std::streamsize(lab.size()));
+  EXPECT_EQ(DescribeUndrawableImage(dir / "lab.psd"), "Lab, 8 bits per channel");
+  EXPECT_EQ(DescribeUndrawableImage(dir / "missing.psd"), "");
+}
+
+TEST(Loading, TransparentPhotosLoadOnWhiteWithEmbeddedProfilesOnOrOff) {
+  TempDir dir;
+  BlurValue noBlur(0);
+  // Left half transparent (stored black), right half red at alpha 128.
+  auto picture = host::GWorld::Create(CLongRect_AC(0, 0, 4, 8));
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 8; ++x) {
+      uint8_t* p = picture->scanline(y) + 4 * x;
+      p[0] = x < 4 ? 0 : 128, p[1] = x < 4 ? 0 : 255, p[2] = 0, p[3] = 0;
+    }
+  host::ImageWriteOptions withAlpha;
+  withAlpha.keepAlpha = true;
+  for (const auto format : {host::ImageFormat::kPng, host::ImageFormat::kTiff}) {
+    const fs::path file = dir / (format == host::ImageFormat::kPng ? "glass.png" : "glass.tif");
+    ASSERT_TRUE(host::WriteImageFile(*picture, file, format, withAlpha).ok());
+    for (const bool embedded : {true, false}) {
+      EmbeddedSwitch on(embedded);
+      host::GWorldHandle both[2] = {getGWorldFromFileSpec(SpecOf(file)), Load(file)};
+      for (const auto& loaded : both) {
+        ASSERT_TRUE(loaded) << file << " " << embedded;
+        const uint32_t clear = Pixel(*loaded, 1, 1), half = Pixel(*loaded, 6, 2);
+        EXPECT_EQ(clear & 0xFFFFFF, 0xFFFFFFu) << file << " " << embedded;
+        EXPECT_GE((half >> 16) & 0xFF, 254u) << file << " " << embedded;
+        EXPECT_NEAR(int((half >> 8) & 0xFF), 127, 2) << file << " " << embedded;
+        EXPECT_NEAR(int(half & 0xFF), 127, 2) << file << " " << embedded;
+      }
+    }
+  }
+}
+
+TEST(Loading, ProgressRoutineLetsEventsRunAfterItsInterval) {
+  uint32_t now = 100;
+  platform::SetTickSource([&] { return now; });
+  int polls = 0;
+  platform::SetApplicationPollHook([&] { ++polls; });
+  myQTCallBackRecord record;
+  EXPECT_EQ(myQTCallBackProc(kQTProgressUpdate, &record), noErr);  // not started: nothing
+  EXPECT_EQ(myQTCallBackProc(kQTProgressOpen, &record), noErr);
+  EXPECT_TRUE(record.started);
+  EXPECT_EQ(record.lastTick, 100u);
+  now = 105;
+  myQTCallBackProc(kQTProgressUpdate, &record);
+  const int before = polls;
+  now = 106;
+  myQTCallBackProc(kQTProgressUpdate, &record);
+  EXPECT_EQ(record.lastTick, 106u);
+  EXPECT_EQ(myQTCallBackProc(kQTProgressUpdate, nullptr), paramErr);
+  platform::SetApplicationPollHook(nullptr);
+  platform::SetTickSource(nullptr);
+  EXPECT_EQ(before, 0);
+  EXPECT_GE(polls, 1);
 }

@@ -11,6 +11,7 @@
 #include "host/qd/QuickDraw.h"
 #include "host/qd/Text.h"
 #include "imaging/ImageLoading.h"
+#include "imaging/ImagingMessages.h"
 
 namespace {
 using Msg = std::pair<int16_t, int16_t>;
@@ -26,6 +27,20 @@ TEST(Offscreen, NewDisposeAndDuplicate) {
   EXPECT_TRUE(capture.messages.empty());
   EXPECT_FALSE(myNewGWorld(CLongRect_AC(0, 0, 0, 5)));
   EXPECT_EQ(capture.messages, (std::vector<Msg>{{4101, 10}}));
+
+  // The depth form: 32 bits per pixel (0 asks for the default) is made
+  // like the plain form; offscreens exist at no other depth, so any other is
+  // refused with the same message.
+  for (int16_t depth : {int16_t(32), int16_t(0)}) {
+    auto deep = myNewGWorld(CLongRect_AC(0, 0, 3, 2), depth);
+    ASSERT_TRUE(deep) << depth;
+    EXPECT_EQ(deep->bounds(), CLongRect_AC(0, 0, 3, 2));
+    EXPECT_EQ(Pixel(*deep, 1, 2) & 0xFFFFFF, 0xFFFFFFu);
+  }
+  capture.messages.clear();
+  for (int16_t depth : {int16_t(1), int16_t(8), int16_t(16), int16_t(24)})
+    EXPECT_FALSE(myNewGWorld(CLongRect_AC(0, 0, 3, 2), depth)) << depth;
+  EXPECT_EQ(capture.messages, (std::vector<Msg>(4, Msg{4101, 10})));
 
   auto src = Gradient(5, 4);
   auto copy = myDuplicateGWorld(src.get());
@@ -49,13 +64,24 @@ TEST(Offscreen, QuarterTurnsHalfTurnAndMirror) {
     }
 
   MessageCapture capture;
+  int beeps = 0;
+  imaging::SetBeepSink([&] { ++beeps; });
   auto same = Gradient(3, 2);
   auto before = Pixel(*same, 1, 1);
   EXPECT_FALSE(rotateImage90Degrees(1, src.get(), same.get()));
   EXPECT_EQ(Pixel(*same, 1, 1), before);
+  EXPECT_EQ(beeps, 0);
+  // A missing source or destination beeps as well as saying so.
   EXPECT_FALSE(rotateImage90Degrees(1, nullptr, same.get()));
+  EXPECT_EQ(beeps, 1);
+  EXPECT_FALSE(rotateImage90Degrees(2, src.get(), nullptr));
+  EXPECT_EQ(beeps, 2);
+  EXPECT_FALSE(rotateGWorld90DegreesDoNotDispose(2, nullptr));
+  EXPECT_EQ(beeps, 3);
+  imaging::SetBeepSink(nullptr);
   EXPECT_FALSE(doMirrorTheImageInGWorld(nullptr));
-  EXPECT_EQ(capture.messages, (std::vector<Msg>{{4101, 19}, {4101, 17}, {4106, 1}}));
+  EXPECT_EQ(capture.messages,
+            (std::vector<Msg>{{4101, 19}, {4101, 17}, {4101, 18}, {4101, 17}, {4106, 1}}));
 
   auto turned = rotateGWorld90Degrees(2, Gradient(3, 2));
   ASSERT_TRUE(turned);

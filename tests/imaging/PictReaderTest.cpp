@@ -13,6 +13,7 @@
 #include "host/imageio/ImageFile.h"
 #include "imaging/ImageLoading.h"
 #include "imaging/ImageWriters.h"
+#include "imaging/Offscreen.h"
 
 namespace {
 
@@ -67,8 +68,8 @@ TEST(PictReader, OwnPictureFilesReadBack) {
   EXPECT_EQ(Pixel(*loaded, 20, 5) & 0xFFFFFF, Pixel(*image, 20, 5) & 0xFFFFFF);
   PicHandle picture = imaging::ReadPictureFile(dir / "page.pict");
   ASSERT_TRUE(picture);
-  EXPECT_TRUE(PicHandle2GWorld(std::move(picture)));
-  EXPECT_FALSE(PicHandle2GWorld(nullptr));
+  EXPECT_TRUE(PicHandleToOffscreen(std::move(picture)));
+  EXPECT_FALSE(PicHandleToOffscreen(nullptr));
 }
 
 TEST(PictReader, PackedIndexedAndDirectBitmaps) {
@@ -105,6 +106,53 @@ TEST(PictReader, PackedIndexedAndDirectBitmaps) {
   EXPECT_EQ(At(*drawn, 12, 1), (std::array<int, 3>{0, 0, 255}));
   EXPECT_EQ(At(*drawn, 5, 3), (std::array<int, 3>{200, 100, 50}));
   EXPECT_EQ(drawn->scanline(2)[0], 0xFF);
+}
+
+TEST(PictReader, DrawnIntoARectangleOfAnOffscreen) {
+  // A 4 x 2 direct map: left half red, right half blue, framed at (5, 7).
+  Builder b;
+  b.Head(5, 7, 7, 11);
+  b.be16(0x009A);
+  b.be32(0xFF);
+  b.PixMap(16, 2, 4, 4, 32, 3);
+  b.rect(0, 0, 2, 4); b.rect(5, 7, 7, 11); b.be16(0);
+  for (int row = 0; row < 2; ++row) {
+    // Planes red, green, blue of 4 bytes each, packed as one literal.
+    b.u8(13);
+    b.u8(11);
+    for (uint8_t v : {255, 255, 0, 0, 0, 0, 0, 0, 0, 0, 255, 255}) b.u8(v);
+  }
+  b.End();
+  Picture picture;
+  picture.data = b.v;
+
+  // Scaled into 40 x 20 at (10, 30) of a white page; the rest stays white.
+  auto page = myNewGWorld(CLongRect_AC(0, 0, 60, 80));
+  bool drew = false;
+  EXPECT_EQ(myDrawPicture(page.get(), &picture, CLongRect_AC(10, 30, 30, 70), &drew), 0);
+  EXPECT_TRUE(drew);
+  EXPECT_EQ(At(*page, 31, 11), (std::array<int, 3>{255, 0, 0}));
+  EXPECT_EQ(At(*page, 49, 29), (std::array<int, 3>{255, 0, 0}));
+  EXPECT_EQ(At(*page, 51, 11), (std::array<int, 3>{0, 0, 255}));
+  EXPECT_EQ(At(*page, 69, 29), (std::array<int, 3>{0, 0, 255}));
+  for (auto [x, y] : {std::pair{29, 20}, {70, 20}, {50, 9}, {50, 30}})
+    EXPECT_EQ(At(*page, x, y), (std::array<int, 3>{255, 255, 255})) << x << "," << y;
+
+  EXPECT_EQ(myDrawPicture(nullptr, &picture, page->bounds()), -1);
+  EXPECT_EQ(myDrawPicture(page.get(), nullptr, page->bounds()), -1);
+
+  // The new offscreen form: the frame's size, the picture at its own size.
+  auto own = PicHandleToOffscreen(std::make_unique<Picture>(picture));
+  ASSERT_TRUE(own);
+  EXPECT_EQ(own->width(), 4);
+  EXPECT_EQ(own->height(), 2);
+  EXPECT_EQ(At(*own, 1, 1), (std::array<int, 3>{255, 0, 0}));
+  EXPECT_EQ(At(*own, 2, 0), (std::array<int, 3>{0, 0, 255}));
+  // A picture with nothing drawn gives none.
+  Builder empty;
+  empty.Head(0, 0, 2, 2);
+  empty.End();
+  EXPECT_FALSE(PicHandleToOffscreen(std::make_unique<Picture>(Picture{empty.v})));
 }
 
 TEST(PictReader, QuickTimeJpegPreviewAndDamage) {

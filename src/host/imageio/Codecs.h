@@ -35,7 +35,10 @@ ImageStatus PngDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHand
 ImageStatus PngEncode(const GWorld& image, const ImageWriteOptions& options, std::vector<uint8_t>* out);
 
 ImageStatus TiffReadInfo(std::span<const uint8_t> data, ImageInfo* info);
-ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHandle* out);
+// With `keepCmyk` an opaque CMYK file in strips keeps its inks, as for JPEG,
+// and `*cmyk` says whether it did.
+ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHandle* out, bool keepCmyk = false,
+                       bool* cmyk = nullptr);
 ImageStatus TiffEncode(const GWorld& image, const ImageWriteOptions& options, std::vector<uint8_t>* out);
 
 // True when a TIFF-structured file is a camera's raw image (a DNG, or a

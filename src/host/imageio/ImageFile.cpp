@@ -102,7 +102,8 @@ ImageReadResult DecodeImage(std::span<const uint8_t> data, const ImageReadOption
     case ImageFormat::kPng: status = imageio::PngDecode(data, &result.info, &result.image); break;
     case ImageFormat::kTiff:
       status = imageio::TiffIsCameraRaw(data) ? imageio::RawDecode(data, &result.info, &result.image)
-                                              : imageio::TiffDecode(data, &result.info, &result.image);
+                                              : imageio::TiffDecode(data, &result.info, &result.image, options.keepCmyk,
+                                                                      &result.cmyk);
       break;
     case ImageFormat::kCameraRaw:
     case ImageFormat::kUnknown:

@@ -50,7 +50,7 @@ struct ImageReadOptions {
   int scaleDenominator = 1;
   // Read orientation, user comment and resolution from the EXIF block.
   bool readExif = true;
-  // A CMYK JPEG keeps its inks, for a caller that converts them through the
+  // A CMYK JPEG or TIFF keeps its inks, for a caller that converts them through the
   // file's profile: each pixel's four bytes hold cyan, magenta, yellow and
   // black, 0 = no ink, and ImageReadResult::cmyk is set. Otherwise (and for
   // every other file) the inks are brought to RGB without a profile.

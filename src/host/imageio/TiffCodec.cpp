@@ -6,6 +6,9 @@
 // interpretation, bit depth (16-bit samples are reduced to 8) and
 // compression the library knows. It is asked for the rows in their stored
 // order, so the Orientation tag is reported and not applied, as for JPEG.
+// CMYK files in strips (8 or 16 bits per sample) are read as inks instead,
+// kept for a caller that converts them through the file's profile, else
+// brought to RGB without one.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -157,6 +160,55 @@ uint8_t Unpremultiply(unsigned value, unsigned alpha) {
   return static_cast<uint8_t>(std::min(255u, (value * 255 + alpha / 2) / alpha));
 }
 
+// Reads the inks of an opaque CMYK file in strips, 8 or 16 bits per
+// sample, into the offscreen's four bytes per pixel (cyan, magenta, yellow,
+// black; 0 = no ink, as TIFF stores them). False when the file is laid out
+// otherwise (the RGBA reader then serves) or a row cannot be read.
+bool CanKeepInks(TIFF* tif, const ImageInfo& info) {
+  uint16_t inkSet = INKSET_CMYK, planar = PLANARCONFIG_CONTIG;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkSet);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  return info.colorModel == ImageColorModel::kCMYK && !info.hasAlpha && inkSet == INKSET_CMYK &&
+         info.samplesPerPixel >= 4 && (info.bitsPerSample == 8 || info.bitsPerSample == 16) && !TIFFIsTiled(tif) &&
+         (planar == PLANARCONFIG_CONTIG || planar == PLANARCONFIG_SEPARATE);
+}
+
+bool ReadInks(TIFF* tif, const ImageInfo& info, GWorld& image) {
+  uint16_t planar = PLANARCONFIG_CONTIG;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  const tmsize_t lineSize = TIFFScanlineSize(tif);
+  const size_t width = size_t(info.width);
+  const size_t bytesPerSample = size_t(info.bitsPerSample / 8);
+  const size_t samples = planar == PLANARCONFIG_CONTIG ? size_t(info.samplesPerPixel) : 1;
+  if (lineSize <= 0 || size_t(lineSize) < width * samples * bytesPerSample) return false;
+  std::vector<uint8_t> line(static_cast<size_t>(lineSize));
+  // 16-bit samples come in the host's byte order; the high part is kept,
+  // rounded.
+  auto sampleAt = [&](size_t index) -> uint8_t {
+    if (bytesPerSample == 1) return line[index];
+    uint16_t v;
+    std::memcpy(&v, &line[index * 2], 2);
+    return static_cast<uint8_t>((unsigned(v) * 255 + 32767) / 65535);
+  };
+  // Rows are read in order, plane after plane: compressed strips cannot be
+  // read out of order.
+  const uint16_t planes = planar == PLANARCONFIG_CONTIG ? 1 : 4;
+  for (uint16_t plane = 0; plane < planes; ++plane) {
+    for (int32_t y = 0; y < info.height; ++y) {
+      if (TIFFReadScanline(tif, line.data(), static_cast<uint32_t>(y), plane) < 0) return false;
+      uint8_t* row = image.scanline(y);
+      for (size_t x = 0; x < width; ++x) {
+        if (planar == PLANARCONFIG_CONTIG) {
+          for (size_t c = 0; c < 4; ++c) row[x * 4 + c] = sampleAt(x * samples + c);
+        } else {
+          row[x * 4 + plane] = sampleAt(x);
+        }
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool TiffIsCameraRaw(std::span<const uint8_t> data) {
@@ -199,7 +251,9 @@ ImageStatus TiffReadInfo(std::span<const uint8_t> data, ImageInfo* info) {
   return {};
 }
 
-ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHandle* out) {
+ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHandle* out, bool keepCmyk,
+                       bool* cmyk) {
+  if (cmyk) *cmyk = false;
   MemoryFile file;
   file.input = data;
   TIFF* tif = Open(&file, "r");
@@ -208,6 +262,25 @@ ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHan
   if (const char* sizeError = CheckImageSize(uint32_t(info->width), uint32_t(info->height))) {
     TIFFClose(tif);
     return ImageStatus::Fail(std::string("TIFF: ") + sizeError);
+  }
+  // CMYK in strips is read as inks, which also serves the 16-bit files the
+  // RGBA reader refuses; brought to RGB unless the caller keeps them.
+  if (CanKeepInks(tif, *info)) {
+    GWorldHandle inks = GWorld::CreateUninitialized(CLongRect_AC(0, 0, info->height, info->width));
+    if (!inks) {
+      TIFFClose(tif);
+      return ImageStatus::Fail("TIFF: not enough memory for the image");
+    }
+    const bool ok = ReadInks(tif, *info, *inks);
+    TIFFClose(tif);
+    if (!ok || !file.error.empty()) return Fail(file, "cannot decode the image");
+    if (keepCmyk) {
+      if (cmyk) *cmyk = true;
+    } else {
+      ConvertCmykToRgb(*inks);
+    }
+    *out = std::move(inks);
+    return {};
   }
   char message[1024] = {};
   TIFFRGBAImage reader{};

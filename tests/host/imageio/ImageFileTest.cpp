@@ -235,6 +235,43 @@ TEST(ImageFile, ColourModelsAndDeepSamplesDecodeToEightBitArgb) {
   EXPECT_EQ(t[3], 0);
 }
 
+TEST(ImageFile, CmykTiffKeepsItsInksWhenAsked) {
+  // 40% cyan, no magenta, 80% yellow, 20% black in every layout the reader
+  // keeps inks for.
+  const uint8_t want[4] = {102, 0, 204, 51};
+  struct Layout {
+    int bits;
+    bool planes;
+  };
+  for (const Layout layout : {Layout{8, false}, Layout{16, false}, Layout{8, true}, Layout{16, true}}) {
+    const uint16_t scale = layout.bits == 16 ? 257 : 1;
+    const uint16_t inks[4] = {uint16_t(want[0] * scale), uint16_t(want[1] * scale), uint16_t(want[2] * scale),
+                              uint16_t(want[3] * scale)};
+    const std::vector<uint8_t> file = imageio_test::SolidCmykTiff(7, 5, inks, layout.bits, layout.planes);
+    const std::string what = std::to_string(layout.bits) + (layout.planes ? " bits in planes" : " bits");
+    ImageReadOptions keep;
+    keep.keepCmyk = true;
+    const ImageReadResult kept = DecodeImage(file, keep);
+    ASSERT_TRUE(kept.ok()) << what << ": " << kept.error;
+    EXPECT_TRUE(kept.cmyk) << what;
+    EXPECT_EQ(kept.info.colorModel, ImageColorModel::kCMYK);
+    for (int y : {0, 4})
+      for (int x : {0, 6}) {
+        const uint8_t* p = kept.image->scanline(y) + 4 * x;
+        for (int c = 0; c < 4; ++c) EXPECT_EQ(p[c], want[c]) << what << ", ink " << c;
+      }
+    // Not asked: RGB without a profile, as every other reader gives it.
+    const ImageReadResult rgb = DecodeImage(file);
+    ASSERT_TRUE(rgb.ok()) << what << ": " << rgb.error;
+    EXPECT_FALSE(rgb.cmyk);
+    const uint8_t* p = rgb.image->scanline(2) + 4 * 3;
+    EXPECT_EQ(p[0], 0xFF);
+    EXPECT_NEAR(p[1], (255 - 102) * (255 - 51) / 255, 2) << what;
+    EXPECT_NEAR(p[2], 255 - 51, 2) << what;
+    EXPECT_NEAR(p[3], (255 - 204) * (255 - 51) / 255, 2) << what;
+  }
+}
+
 TEST(ImageFile, JpegDecodesAtAFractionOfItsSize) {
   auto image = imageio_test::MakeGradient(1001, 601);
   const auto bytes = Encode(*image, ImageFormat::kJpeg);

@@ -4,6 +4,8 @@
 #include <lcms2.h>
 #include <png.h>
 #include <tiffio.h>
+
+#include <cstring>
 #include <unistd.h>
 
 #include <cstdio>
@@ -180,6 +182,41 @@ std::vector<uint8_t> Solid16BitTiff(int width, int height, uint16_t r, uint16_t 
   std::fread(bytes.data(), 1, bytes.size(), f);
   std::fclose(f);
   return bytes;
+}
+
+std::vector<uint8_t> SolidCmykTiff(int width, int height, const uint16_t inks[4], int bits, bool planes) {
+  ScratchFolder folder;
+  const auto path = folder / "cmyk.tif";
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, planes ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+  const size_t bytes = size_t(bits / 8);
+  std::vector<uint8_t> row(size_t(width) * 4 * bytes);
+  auto put = [&](size_t index, uint16_t v) {
+    if (bytes == 1) row[index] = static_cast<uint8_t>(v);
+    else std::memcpy(&row[index * 2], &v, 2);
+  };
+  if (planes) {
+    for (uint16_t plane = 0; plane < 4; ++plane) {
+      for (int x = 0; x < width; ++x) put(size_t(x), inks[plane]);
+      for (int y = 0; y < height; ++y) TIFFWriteScanline(tif, row.data(), y, plane);
+    }
+  } else {
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < 4; ++c) put(size_t(x) * 4 + c, inks[c]);
+    for (int y = 0; y < height; ++y) TIFFWriteScanline(tif, row.data(), y, 0);
+  }
+  TIFFClose(tif);
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::vector<uint8_t> out(std::filesystem::file_size(path));
+  std::fread(out.data(), 1, out.size(), f);
+  std::fclose(f);
+  return out;
 }
 
 }  // namespace imageio_test

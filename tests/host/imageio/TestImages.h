@@ -45,5 +45,8 @@ std::vector<uint8_t> SolidGreyJpeg(int width, int height, uint8_t grey);
 std::vector<uint8_t> SolidCmykJpeg(int width, int height, const uint8_t cmyk[4]);
 std::vector<uint8_t> Solid16BitPng(int width, int height, uint16_t r, uint16_t g, uint16_t b);
 std::vector<uint8_t> Solid16BitTiff(int width, int height, uint16_t r, uint16_t g, uint16_t b);
+// A CMYK TIFF of one ink colour (0 = no ink) at 8 or 16 bits per sample,
+// its samples interleaved or in one plane per ink.
+std::vector<uint8_t> SolidCmykTiff(int width, int height, const uint16_t inks[4], int bits, bool planes);
 
 }  // namespace imageio_test

@@ -1,0 +1,296 @@
+// Photos as the running program prints them: transparent PNG and TIFF photos
+// and group photos print their transparent parts on white whether the job
+// honours embedded profiles or not; CMYK TIFF and Photoshop photos print
+// through their own embedded profiles as the colour tool converts them; and
+// 16-bit, greyscale and CMYK Photoshop photos print, while a colour mode
+// that cannot be drawn fails the job with the mode named.
+#include "e2e/E2E.h"
+
+#include "common/CmykProfile.h"
+#include "common/PsdFile.h"
+#include "layout/Objects.h"
+#include "pipeline/PrinterRecords.h"
+
+namespace {
+
+// 600 x 900, the page's own shape: the left half fully transparent (stored
+// black), the right half (200, 40, 30) at alpha 128.
+host::GWorldHandle HalfTransparent() {
+  host::GWorldHandle g = host::GWorld::Create(CLongRect_AC(0, 0, 900, 600));
+  for (int y = 0; y < 900; ++y) {
+    uint8_t* p = g->scanline(y);
+    for (int x = 0; x < 600; ++x, p += 4) {
+      const bool left = x < 300;
+      p[0] = left ? 0 : 128;
+      p[1] = left ? 0 : 200;
+      p[2] = left ? 0 : 40;
+      p[3] = left ? 0 : 30;
+    }
+  }
+  return g;
+}
+
+// (200, 40, 30) at alpha 128 over white.
+constexpr std::array<int, 3> kOverWhite = {227, 147, 142};
+constexpr std::array<int, 3> kWhite = {255, 255, 255};
+
+void ExpectNear(const std::array<int, 3>& got, const std::array<int, 3>& want, int tolerance,
+                const std::string& what) {
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[size_t(i)], want[size_t(i)], tolerance) << what << ", channel " << i;
+}
+
+// The one output of set 1, read and removed.
+e2e::Picture TakePage(e2e::Station& station) {
+  const auto outputs = station.WaitForSetOutput('A');
+  EXPECT_FALSE(outputs.empty()) << station.Log();
+  if (outputs.empty()) return {};
+  e2e::Picture page = e2e::ReadPicture(outputs.front());
+  EXPECT_TRUE(page.image) << page.error;
+  for (const auto& file : outputs) e2e::fs::remove(file);
+  return page;
+}
+
+std::array<int, 3> Centre(const e2e::Picture& page) {
+  if (!page.image) return {-1, -1, -1};
+  return page.rgb(page.width() / 2, page.height() / 2);
+}
+
+int RunTool(const std::vector<std::string>& words) {
+  int status = -1;
+  e2e::ToolOutput(words, &status);
+  return status;
+}
+
+void WriteBytes(const e2e::fs::path& file, const std::vector<uint8_t>& bytes) {
+  e2e::WriteAll(file, std::string(bytes.begin(), bytes.end()));
+}
+
+TEST(PhotoFormats, TransparentPartsPrintOnWhiteWhateverTheEmbeddedProfileSwitch) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const host::GWorldHandle picture = HalfTransparent();
+  host::ImageWriteOptions withAlpha;
+  withAlpha.keepAlpha = true;
+  e2e::fs::create_directories(station.graphics() / "GROUPS");
+  ASSERT_TRUE(host::WriteImageFile(*picture, station.graphics() / "GROUPS" / "Class.png", host::ImageFormat::kPng,
+                                   withAlpha)
+                  .ok());
+  int n = 0;
+  for (const bool embedded : {true, false}) {
+    for (const std::string name : {"Glass.png", "Glass.tif", "group"}) {
+      const std::string what = name + (embedded ? " with embedded profiles" : " without");
+      jobwriter::TJobDescription job;
+      if (name == "group") {
+        job.printer = 25;
+        job.blocks.print2File.setNumber = 1;
+        job.templateName = "E2E";
+        job.objects.push_back(jobwriter::RecordOf(
+            *layout::TGroupPhotoObject::New(jobwriter::GroupPhotoDesc("Class.png", "Groups", 0, 0, 4, 6))));
+      } else {
+        // A station sends the photo with each job; it goes with the job.
+        const auto format = name.ends_with(".png") ? host::ImageFormat::kPng : host::ImageFormat::kTiff;
+        ASSERT_TRUE(host::WriteImageFile(*picture, station.images() / name, format, withAlpha).ok());
+        job = e2e::SetOneJob(name);
+      }
+      job.colorSyncPrefs->applyEmbedded = embedded ? 1 : 0;
+      ASSERT_TRUE(station.Drop(job, "job" + std::to_string(++n) + ".trpr"));
+      ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+      const e2e::Picture page = TakePage(station);
+      ASSERT_TRUE(page.image) << what;
+      ExpectNear(page.rgb(page.width() / 4, page.height() / 2), kWhite, 4, what + ", transparent half");
+      ExpectNear(page.rgb(page.width() * 3 / 4, page.height() / 2), kOverWhite, 5, what + ", half-transparent half");
+    }
+  }
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(PhotoFormats, CmykTiffAndPhotoshopPhotosPrintThroughTheirEmbeddedProfiles) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const e2e::fs::path work = station.base() / "work";
+  e2e::fs::create_directories(work);
+
+  // A cyan patch separated for a CMYK printer with that printer's profile
+  // embedded, and the colour tool's reading of it through that profile.
+  ASSERT_TRUE(testprofiles::WriteCmykProfile(work / "printer.icc"));
+  const host::GWorldHandle cyan = host::GWorld::Create(CLongRect_AC(0, 0, 90, 60));
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 60; ++x) {
+      uint8_t* p = cyan->scanline(y) + 4 * x;
+      p[0] = 255, p[1] = 0, p[2] = 160, p[3] = 230;
+    }
+  ASSERT_TRUE(host::WriteImageFile(*cyan, work / "rgb.tif", host::ImageFormat::kTiff).ok());
+  ASSERT_EQ(RunTool({"tificc", "-e", "-o" + (work / "printer.icc").string(), (work / "rgb.tif").string(),
+                     (work / "cmyk.tif").string()}),
+            0);
+  ASSERT_EQ(RunTool({"tificc", (work / "cmyk.tif").string(), (work / "reference.tif").string()}), 0);
+  const e2e::Picture reference = e2e::ReadPicture(work / "reference.tif");
+  ASSERT_TRUE(reference.image) << reference.error;
+  const std::array<int, 3> wantCmyk = reference.rgb(30, 45);
+  // Read without the profile the inks give another colour.
+  host::ImageReadResult plain = host::ReadImageFile(work / "cmyk.tif");
+  ASSERT_TRUE(plain.ok()) << plain.error;
+  const uint8_t* naive = plain.image->scanline(45) + 4 * 30;
+  EXPECT_GT(std::abs(naive[1] - wantCmyk[0]) + std::abs(naive[2] - wantCmyk[1]) + std::abs(naive[3] - wantCmyk[2]), 30);
+
+  jobwriter::TJobDescription job = e2e::SetOneJob("Cmyk.tif");
+  job.colorSyncPrefs->applyEmbedded = 1;
+  e2e::fs::copy_file(work / "cmyk.tif", station.images() / "Cmyk.tif");
+  ASSERT_TRUE(station.Drop(job, "cmyk.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ExpectNear(Centre(TakePage(station)), wantCmyk, 5, "CMYK TIFF");
+
+  // The same inks as a CMYK Photoshop photo with the printer's profile.
+  host::ImageReadOptions keep;
+  keep.keepCmyk = true;
+  const host::ImageReadResult inks = host::ReadImageFile(work / "cmyk.tif", keep);
+  ASSERT_TRUE(inks.ok() && inks.cmyk) << inks.error;
+  testpsd::Image cmykPsd;
+  cmykPsd.mode = testpsd::kCMYK;
+  cmykPsd.width = 60;
+  cmykPsd.height = 90;
+  for (int c = 0; c < 4; ++c)
+    cmykPsd.channels.push_back(testpsd::Plane(cmykPsd, uint16_t(255 - inks.image->scanline(45)[4 * 30 + c])));
+  const std::string printer = e2e::ReadAll(work / "printer.icc");
+  cmykPsd.icc.assign(printer.begin(), printer.end());
+  WriteBytes(station.images() / "Cmyk.psd", testpsd::Write(cmykPsd));
+  job = e2e::SetOneJob("Cmyk.psd");
+  job.colorSyncPrefs->applyEmbedded = 1;
+  ASSERT_TRUE(station.Drop(job, "cmyk-psd.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ExpectNear(Centre(TakePage(station)), wantCmyk, 5, "CMYK Photoshop photo");
+
+  // A Photoshop photo in ProPhoto RGB (resource 1039) and the colour tool's
+  // reading of the same pixels as a TIFF with that profile.
+  const std::string proPhoto = e2e::ReadAll("/usr/share/color/icc/colord/ProPhotoRGB.icc");
+  ASSERT_FALSE(proPhoto.empty());
+  testpsd::Image psd;
+  psd.width = 60;
+  psd.height = 90;
+  for (uint16_t v : {137, 69, 50}) psd.channels.push_back(testpsd::Plane(psd, v));
+  psd.icc.assign(proPhoto.begin(), proPhoto.end());
+  psd.packBits = true;
+  WriteBytes(station.images() / "Pro.psd", testpsd::Write(psd));
+  const host::GWorldHandle flat = host::GWorld::Create(CLongRect_AC(0, 0, 90, 60));
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 60; ++x) {
+      uint8_t* p = flat->scanline(y) + 4 * x;
+      p[0] = 255, p[1] = 137, p[2] = 69, p[3] = 50;
+    }
+  host::ImageWriteOptions tagged;
+  tagged.iccProfile = psd.icc;
+  ASSERT_TRUE(host::WriteImageFile(*flat, work / "pro.tif", host::ImageFormat::kTiff, tagged).ok());
+  ASSERT_EQ(RunTool({"tificc", (work / "pro.tif").string(), (work / "pro-srgb.tif").string()}), 0);
+  const e2e::Picture proReference = e2e::ReadPicture(work / "pro-srgb.tif");
+  ASSERT_TRUE(proReference.image) << proReference.error;
+  const std::array<int, 3> wantPro = proReference.rgb(30, 45);
+  EXPECT_GT(std::abs(wantPro[0] - 137), 30);
+
+  job = e2e::SetOneJob("Pro.psd");
+  job.colorSyncPrefs->applyEmbedded = 1;
+  ASSERT_TRUE(station.Drop(job, "pro.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ExpectNear(Centre(TakePage(station)), wantPro, 5, "ProPhoto Photoshop photo");
+
+  // With the switch off the same photo prints its numbers as they are.
+  WriteBytes(station.images() / "Pro.psd", testpsd::Write(psd));
+  job.colorSyncPrefs->applyEmbedded = 0;
+  ASSERT_TRUE(station.Drop(job, "pro-off.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ExpectNear(Centre(TakePage(station)), {137, 69, 50}, 4, "ProPhoto Photoshop photo, switch off");
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(PhotoFormats, FrameGraphicsPrintThroughTheirProfileWhenTheJobHonoursEmbeddedProfiles) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // A band 100 pixels wide of (200, 40, 30) around a transparent middle,
+  // tagged with a profile that exchanges the red and green primaries.
+  host::GWorldHandle frame = host::GWorld::Create(CLongRect_AC(0, 0, 600, 400));
+  for (int32_t y = 0; y < 600; ++y)
+    for (int32_t x = 0; x < 400; ++x) {
+      uint8_t* p = frame->scanline(y) + 4 * x;
+      const bool band = x < 100 || x >= 300 || y < 100 || y >= 500;
+      p[0] = band ? 255 : 0, p[1] = 200, p[2] = 40, p[3] = 30;
+    }
+  e2e::fs::create_directories(station.graphics() / "Frames");
+  host::ImageWriteOptions options;
+  options.keepAlpha = true;
+  const std::string swapped = e2e::ReadAll("/usr/share/color/icc/colord/SwappedRedAndGreen.icc");
+  options.iccProfile.assign(swapped.begin(), swapped.end());
+  ASSERT_TRUE(
+      host::WriteImageFile(*frame, station.graphics() / "Frames" / "Band.png", host::ImageFormat::kPng, options).ok());
+  int n = 0;
+  for (const bool embedded : {true, false}) {
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Framed.jpg", 400, 600, {20, 20, 220}));
+    jobwriter::TJobDescription job = e2e::SetOneJob("Framed.jpg");
+    CImageDesc desc = jobwriter::ImageDesc("Framed.jpg", 0, 0, 4, 6);
+    desc.fGraphicCategory = CStr31_AC("Frames");
+    desc.fGraphicName = CStr31_AC("Band.png");
+    job.objects.clear();
+    job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(desc)));
+    job.colorSyncPrefs->applyEmbedded = embedded ? 1 : 0;
+    ASSERT_TRUE(station.Drop(job, "framed" + std::to_string(++n) + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    const e2e::Picture page = TakePage(station);
+    ASSERT_TRUE(page.image);
+    const std::string what = embedded ? "with embedded profiles" : "without";
+    ExpectNear(page.rgb(100, 900), embedded ? std::array<int, 3>{40, 200, 30} : std::array<int, 3>{200, 40, 30}, 8,
+               "band " + what);
+    ExpectNear(page.rgb(600, 900), {20, 20, 220}, 6, "photo through the middle " + what);
+  }
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(PhotoFormats, SixteenBitGreyAndCmykPhotoshopPhotosPrintAndLabFailsNamingItsMode) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  struct Case {
+    std::string name;
+    testpsd::Image image;
+    std::array<int, 3> want;
+  };
+  std::vector<Case> cases;
+  auto make = [](uint16_t mode, uint16_t depth, std::vector<uint16_t> values) {
+    testpsd::Image image;
+    image.mode = mode;
+    image.depth = depth;
+    image.width = 60;
+    image.height = 90;
+    image.packBits = depth == 16;
+    for (uint16_t v : values) image.channels.push_back(testpsd::Plane(image, v));
+    return image;
+  };
+  cases.push_back({"Rgb16.psd", make(testpsd::kRGB, 16, {200 * 257, 100 * 257, 50 * 257}), {200, 100, 50}});
+  cases.push_back({"Grey16.psd", make(testpsd::kGrey, 16, {90 * 257}), {90, 90, 90}});
+  // Photoshop stores CMYK as the paper left (255 = no ink): 50% cyan, no
+  // magenta, 20% yellow, no black; without a profile each colour is the
+  // paper less its ink.
+  cases.push_back({"Cmyk8.psd", make(testpsd::kCMYK, 8, {128, 255, 204, 255}), {128, 255, 204}});
+  cases.push_back({"Cmyk16.psd", make(testpsd::kCMYK, 16, {128 * 257, 255 * 257, 204 * 257, 255 * 257}),
+                   {128, 255, 204}});
+  int n = 0;
+  for (const Case& c : cases) {
+    WriteBytes(station.images() / c.name, testpsd::Write(c.image));
+    ASSERT_TRUE(station.Drop(e2e::SetOneJob(c.name), "psd" + std::to_string(++n) + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    ExpectNear(Centre(TakePage(station)), c.want, 4, c.name);
+  }
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+
+  // A Lab photo is not damaged: the job fails with its mode named, and the
+  // job file and the photo are kept.
+  WriteBytes(station.images() / "Lab.psd", testpsd::Write(make(testpsd::kLab, 8, {50, 128, 128})));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Lab.psd"), "lab.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "lab.trpr"); })) << station.Log();
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("\"Lab.psd\" is a Photoshop file in a colour mode that cannot be printed (Lab, 8 bits per "
+                     "channel)"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("\"Lab.psd\" is damaged"), std::string::npos) << log;
+  EXPECT_TRUE(e2e::fs::exists(station.images() / "Lab.psd"));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+}  // namespace
