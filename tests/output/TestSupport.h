@@ -14,6 +14,7 @@
 #include "common/QtCoreApp.h"
 #include "host/qd/GWorld.h"
 #include "host/sys/PropertyList.h"
+#include "jobwriter/JobWriter.h"
 
 namespace outtest {
 
@@ -58,22 +59,7 @@ inline std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
 
 // A keyed archive of a flat dictionary of strings, as the stations write it.
 inline std::vector<uint8_t> ArchiveOf(const std::vector<std::pair<std::string, std::string>>& entries) {
-  using namespace host;
-  auto uid = [](int64_t n) { return PlistValue(PlistDict{{"CF$UID", n}}); };
-  PlistArray objects{PlistValue("$null")};
-  PlistArray keys, values;
-  const int64_t n = int64_t(entries.size());
-  for (int64_t i = 0; i < n; ++i) {
-    keys.push_back(uid(2 + i));
-    values.push_back(uid(2 + n + i));
-  }
-  objects.push_back(PlistDict{{"NS.keys", keys}, {"NS.objects", values}, {"$class", uid(2 + 2 * n)}});
-  for (const auto& e : entries) objects.push_back(PlistValue(e.first));
-  for (const auto& e : entries) objects.push_back(PlistValue(e.second));
-  objects.push_back(PlistDict{{"$classname", "NSDictionary"}, {"$classes", PlistArray{"NSDictionary", "NSObject"}}});
-  PlistDict archive{{"$archiver", "NSKeyedArchiver"}, {"$version", 100000}, {"$top", PlistDict{{"root", uid(1)}}},
-                    {"$objects", objects}};
-  return *serializePropertyList(PlistValue(archive), PlistFormat::Xml);
+  return jobwriter::WebDataArchive(entries);
 }
 
 }  // namespace outtest
