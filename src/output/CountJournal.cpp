@@ -343,6 +343,7 @@ bool CountPrintedJob(const fs::path& countFolder, const fs::path& jobFile, std::
   auto found = EntryOfJob(journal, jobFile);
   if (!found) return false;
   auto& [path, e] = *found;
+  KillPoint("count-activating");
   if (!e.active) {
     e.active = true;
     if (!WriteEntry(path, e)) {

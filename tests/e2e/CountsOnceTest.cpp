@@ -82,14 +82,14 @@ void ExpectNoLeftovers(const e2e::Station& station) {
     ADD_FAILURE() << "left in the count journal: " << entry.path();
 }
 
-// The program is killed at each point of counting a job: after the job's
-// count was made active, after each store's new file was written, after
+// The program is killed at each point of counting a job: once its output
+// is complete but before its count was made active, after that, after each store's new file was written, after
 // it was renamed over the store and after that was recorded. After the
 // next start every job is counted once in every store.
 TEST(CountsOnce, AKillBetweenAnyTwoCountStoreWritesCountsTheJobOnceEverywhere) {
   e2e::Station station("countkills");
   const std::vector<std::string> points = {
-      "count-active:1", "count-staged:1", "count-placed:1", "count-marked:1", "count-staged:2",
+      "count-activating:1", "count-active:1", "count-staged:1", "count-placed:1", "count-marked:1", "count-staged:2",
       "count-placed:2", "count-marked:2", "count-staged:3", "count-placed:3", "count-marked:3"};
   int jobs = 0;
   for (const std::string& point : points) {
