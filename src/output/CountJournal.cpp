@@ -380,6 +380,13 @@ bool CompletePendingCounts(const fs::path& countFolder, std::string* failure) {
   const fs::path journal = OpenJournal();
   if (journal.empty()) return true;
   bool ok = true;
+  // Entries a kill left half written (the entry before it stands).
+  std::error_code ec;
+  for (fs::directory_iterator it(journal, ec), end; !ec && it != end; it.increment(ec))
+    if (it->path().filename().string().find(".kivo-") != std::string::npos) {
+      std::error_code rm;
+      fs::remove(it->path(), rm);
+    }
   auto entries = Entries(journal);
   for (auto& [path, e] : entries) {
     const bool there = IsJobFileThere(e);
@@ -401,7 +408,6 @@ bool CompletePendingCounts(const fs::path& countFolder, std::string* failure) {
     for (const std::string& s : e.staged)
       if (!s.empty()) named.push_back(s);
   const std::string prefixes[] = {PrintCountFileName(true, false), ".Print Count Kivo-Processor "};
-  std::error_code ec;
   for (fs::directory_iterator it(countFolder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
     if (name.find(".kivo-") == std::string::npos) continue;

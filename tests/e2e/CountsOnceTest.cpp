@@ -117,9 +117,9 @@ TEST(CountsOnce, AKillBetweenAnyTwoCountStoreWritesCountsTheJobOnceEverywhere) {
 TEST(CountsOnce, RandomKillsAcrossABatchLeaveTheStoresAgreeingWithThePrints) {
   e2e::Station station("countbatch");
   ASSERT_TRUE(station.Start()) << station.Log();
-  constexpr int kJobs = 24;
+  constexpr int kJobs = 40;
   for (int i = 0; i < kJobs; ++i) {
-    ASSERT_TRUE(e2e::WritePhoto(station.images() / (Name(i) + ".jpg"), 300, 450, {uint8_t(9 * i), 90, 160}));
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / (Name(i) + ".jpg"), 600, 900, {uint8_t(5 * i), 90, 160}));
     ASSERT_TRUE(station.Drop(CountedJob(Name(i) + ".jpg"), Name(i) + ".trpr"));
   }
   const unsigned seed = std::random_device{}();
@@ -129,7 +129,7 @@ TEST(CountsOnce, RandomKillsAcrossABatchLeaveTheStoresAgreeingWithThePrints) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(40);
   while (kills < 15 && Outputs(station) < size_t(kJobs) && std::chrono::steady_clock::now() < end) {
     if (kills % 2 == 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(50, 500)(random)));
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(20, 250)(random)));
     } else {
       // Right after a print appears, while it is being counted.
       const size_t before = Outputs(station);
