@@ -400,22 +400,33 @@ bool CompletePendingCounts(const fs::path& countFolder, std::string* failure) {
     }
   }
   if (countFolder.empty()) return ok;
-  // New store files that a kill left before their entry named them.
+  // New store files that a kill left before their entry named them; the
+  // lock is taken only when there are any, so that no other writer of the
+  // stores is in the middle of one of its own.
+  const std::string prefixes[] = {PrintCountFileName(true, false), ".Print Count Kivo-Processor "};
+  auto leftovers = [&] {
+    std::vector<fs::path> found;
+    std::error_code dirEc;
+    for (fs::directory_iterator it(countFolder, dirEc), end; !dirEc && it != end; it.increment(dirEc)) {
+      const std::string name = it->path().filename().string();
+      if (name.find(".kivo-") == std::string::npos) continue;
+      for (const std::string& prefix : prefixes)
+        if (name.rfind("." + prefix, 0) == 0) found.push_back(it->path());
+    }
+    return found;
+  };
+  if (leftovers().empty()) return ok;
   auto lock = LockPrintCounts(countFolder);
   if (!lock) return ok;
   std::vector<std::string> named;
   for (const auto& [path, e] : Entries(journal))
     for (const std::string& s : e.staged)
       if (!s.empty()) named.push_back(s);
-  const std::string prefixes[] = {PrintCountFileName(true, false), ".Print Count Kivo-Processor "};
-  for (fs::directory_iterator it(countFolder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.find(".kivo-") == std::string::npos) continue;
-    bool ours = false;
-    for (const std::string& prefix : prefixes) ours = ours || name.rfind("." + prefix, 0) == 0;
-    if (!ours || std::find(named.begin(), named.end(), name) != named.end()) continue;
+  for (const fs::path& p : leftovers()) {
+    const std::string name = p.filename().string();
+    if (std::find(named.begin(), named.end(), name) != named.end()) continue;
     std::error_code rm;
-    if (fs::remove(it->path(), rm)) platform::LogF("Removed %s, a count file left unfinished", name.c_str());
+    if (fs::remove(p, rm)) platform::LogF("Removed %s, a count file left unfinished", name.c_str());
   }
   return ok;
 }
