@@ -238,8 +238,12 @@ void AppServices::CountJob(const fs::path& jobFile) {
 }
 
 void AppServices::ForgetJobCount(const fs::path& jobFile, bool printed) {
-  if (printed) output::ForgetJobCount(jobFile, output::PrintCountFolder());
-  else output::DropJobCount(jobFile);
+  if (printed) {
+    output::ForgetJobCount(jobFile, output::PrintCountFolder());
+  } else {
+    output::DropJobCount(jobFile);
+    if (pendingCount_ && pendingCount_->first == jobFile) pendingCount_.reset();
+  }
 }
 
 void AppServices::ShowCountFailure(const std::string& why) {

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "output/CountJournal.h"
 #include "host/files/FSSpec.h"
 #include "imaging/ImageProperties.h"
 #include "imaging/ImageSources.h"
+#include "output/CountJournal.h"
 #include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
 #include "pipeline/Services.h"

@@ -130,9 +130,9 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     return kResultPrinterFile;
   }
   const int copies = PrintCopies(printQuantity);
-  const int kind = printer == 8                                          ? kCountSystemPrinter
-                   : IsPrintToFileSetCode(printer) || printer == 17 ? kCountPrintToFile
-                                                                      : kCountPrintCenter;
+  int kind = kCountPrintCenter;
+  if (printer == 8) kind = kCountSystemPrinter;
+  else if (IsPrintToFileSetCode(printer) || printer == 17) kind = kCountPrintToFile;
   // Prepared before the output leaves the program, so that a job killed
   // once its output is out is counted at the next start.
   if (gPrintJobTaskManager) gPrintJobTaskManager->PrepareJobCount(copies, kind, printer, canvas);
