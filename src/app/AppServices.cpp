@@ -71,6 +71,9 @@ AppServices::AppServices(TPrintBGBehavior& controller) : controller_(controller)
   env.setStatus = [this](const std::string& text) { SetStatus(text); };
   env.showPreview = [this](const host::GWorld* page) { SetImage(page, ""); };
   pipeline::SetOutputEnvironment(std::move(env));
+  // Prints a kill left counted in some stores only are counted in the rest.
+  std::string why;
+  if (!output::CompletePendingCounts(output::PrintCountFolder(), &why)) ShowCountFailure(why);
 }
 
 AppServices::~AppServices() {
@@ -202,9 +205,52 @@ OSErr AppServices::DeleteFile(const fs::path& file) { return host::DeleteItem(fi
 
 // ---- the rest
 
-void AppServices::AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) {
-  output::addToPrintCount(int16_t(std::clamp(count, -32768, 32767)), int16_t(kind), printer, canvas,
-                          pipeline::gCurrentTemplateName.ToUTF8());
+void AppServices::PrepareJobCount(const fs::path& jobFile, int count, int kind, int16_t printer, int16_t canvas) {
+  output::TJobCount job;
+  job.count = count;
+  job.kind = int16_t(kind);
+  job.printer = printer;
+  job.canvas = canvas;
+  job.templateName = pipeline::gCurrentTemplateName.ToUTF8();
+  job.day = output::LongDateTimeNow();
+  pendingCount_.emplace(jobFile, job);
+  if (!jobFile.empty() && !output::PrepareJobCount(jobFile, job))
+    platform::LogLine("The job's count could not be put in the count journal; it is counted without it");
+}
+
+void AppServices::CountJob(const fs::path& jobFile) {
+  std::string why;
+  const bool counted = output::CountPrintedJob(output::PrintCountFolder(), jobFile, &why);
+  if (!counted && why.empty()) {
+    // No entry in the journal: the job in work is counted directly.
+    if (pendingCount_ && pendingCount_->first == jobFile) {
+      const output::TJobCount& job = pendingCount_->second;
+      output::addToPrintCount(int16_t(std::clamp(job.count, 0, 32767)), job.kind, job.printer, job.canvas,
+                              job.templateName);
+    } else {
+      platform::LogF("The job file [%s] had printed but its count is not known; it is not counted",
+                     jobFile.c_str());
+    }
+  } else if (!counted) {
+    ShowCountFailure(why);
+  }
+  pendingCount_.reset();
+}
+
+void AppServices::ForgetJobCount(const fs::path& jobFile, bool printed) {
+  if (printed) {
+    output::ForgetJobCount(jobFile, output::PrintCountFolder());
+  } else {
+    output::DropJobCount(jobFile);
+    if (pendingCount_ && pendingCount_->first == jobFile) pendingCount_.reset();
+  }
+}
+
+void AppServices::ShowCountFailure(const std::string& why) {
+  const std::string text = "The prints could not be counted yet (" + why + "); they are counted at the next start";
+  platform::LogLine(text);
+  SetStatus(text);
+  OperatorMessage(text);
 }
 
 // Node objects draw nothing yet, so there is no cached node offscreen to drop.

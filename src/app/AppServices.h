@@ -13,6 +13,7 @@
 #include "host/files/FSSpec.h"
 #include "imaging/ImageProperties.h"
 #include "imaging/ImageSources.h"
+#include "output/CountJournal.h"
 #include "output/Notifications.h"
 #include "pipeline/PrinterHandOff.h"
 #include "pipeline/Services.h"
@@ -86,7 +87,10 @@ class AppServices : public pipeline::TPipelineServices,
   // Files.
   OSErr DeleteFile(const std::filesystem::path& file) override;
 
-  void AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) override;
+  void PrepareJobCount(const std::filesystem::path& jobFile, int count, int kind, int16_t printer,
+                       int16_t canvas) override;
+  void CountJob(const std::filesystem::path& jobFile) override;
+  void ForgetJobCount(const std::filesystem::path& jobFile, bool printed) override;
   void DisposeLastNodeGWorld() override;
   std::unique_ptr<pipeline::TSpoolerPrintView> MakeJobView() override;
   pipeline::THandOffHooks& HandOffHooks() override { return *this; }
@@ -110,6 +114,12 @@ class AppServices : public pipeline::TPipelineServices,
 
  private:
   TPrintBGBehavior& controller_;
+  // Shows, in the status line and an alert, that prints could not be
+  // counted yet.
+  void ShowCountFailure(const std::string& why);
+  // The count of the job in work, for counting it where the count journal
+  // cannot be used.
+  std::optional<std::pair<std::filesystem::path, output::TJobCount>> pendingCount_;
   // Whether the missing print-centre command was already logged, per key.
   bool loggedNoCommand_[2] = {false, false};
 };

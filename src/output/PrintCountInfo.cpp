@@ -294,6 +294,24 @@ void saveToDictionaryFile(const fs::path& folder, int16_t count, int16_t kind, i
   o.addToCounts(count, kind, jobType, canvas, templateName);
 }
 
+std::optional<std::vector<uint8_t>> printCountInfoObject::TakeStoreBytes() {
+  if (!settings_) return std::nullopt;
+  Verbose("Dictionary = " + Describe(printCountInfo_));
+  auto bytes = settings_->bytesToSave();
+  settings_->discardChanges();
+  settings_.reset();
+  return bytes;
+}
+
+std::optional<std::vector<uint8_t>> CountedDictionaryBytes(const fs::path& folder, LongDateTime date, int32_t count,
+                                                           int16_t kind, int16_t jobType, int16_t canvas,
+                                                           const std::string& templateName) {
+  if (folder.empty()) return std::nullopt;
+  printCountInfoObject o = printCountInfoObject::initWithWhich(folder, false, date);
+  o.addToCounts(count, kind, jobType, canvas, templateName);
+  return o.TakeStoreBytes();
+}
+
 bool doesFileExistsAtPath(const fs::path& folder, LongDateTime date, bool isX) {
   std::error_code ec;
   return fs::exists(DayDictionaryPath(folder, isX, date), ec);

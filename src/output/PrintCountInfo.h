@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/sys/PlistValue.h"
 #include "output/PrintCounts.h"
@@ -99,6 +100,10 @@ class printCountInfoObject {
   const host::PlistDict& getPrintCountDictionary() const { return printCountInfo_; }
   const std::optional<ZORVEL_SecureSettings>& settings() const { return settings_; }
   bool IsStored() const { return settings_.has_value(); }
+  // The store's bytes with what was counted, for a writer that puts them in
+  // place itself; the store is then not written when the object goes.
+  // Nothing for an object counting in memory only.
+  std::optional<std::vector<uint8_t>> TakeStoreBytes();
 
  private:
   printCountInfoObject() = default;
@@ -121,6 +126,11 @@ class printCountInfoObject {
 // Counts one day's entry of this station (station 1) or the sibling (0).
 void saveToDictionaryFile(const std::filesystem::path& folder, int16_t count, int16_t kind, int16_t jobType,
                           int16_t canvas, int16_t station, const std::string& templateName);
+// The bytes of this station's day file of `date` with one entry counted,
+// as saveToDictionaryFile counts it; nothing when the store cannot be had.
+std::optional<std::vector<uint8_t>> CountedDictionaryBytes(const std::filesystem::path& folder, LongDateTime date,
+                                                           int32_t count, int16_t kind, int16_t jobType,
+                                                           int16_t canvas, const std::string& templateName);
 // Whether the day file of that date and station exists.
 bool doesFileExistsAtPath(const std::filesystem::path& folder, LongDateTime date, bool isX);
 

@@ -1,6 +1,12 @@
 #include "output/PrintCounts.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <limits>
 #include <system_error>
@@ -41,14 +47,50 @@ fs::path CountFile(const fs::path& folder, bool station, bool daily, const std::
   return folder / PrintCountFileName(station, daily, daily && date.empty() ? Today() : date);
 }
 
-std::optional<host::FileLock> LockCounts(const fs::path& folder) {
+}  // namespace
+
+std::optional<host::FileLock> LockPrintCounts(const fs::path& folder, std::string* failure) {
+  const fs::path lockFile = folder / kCountLockName;
   std::string why;
-  auto lock = host::FileLock::Acquire(folder / kCountLockName, std::chrono::seconds(10), &why);
-  if (!lock)
-    platform::LogF("The print counts in %s could not be locked (\"%s\": %s); nothing was counted", folder.c_str(),
-                   kCountLockName, why.c_str());
+  auto lock = host::FileLock::Acquire(lockFile, std::chrono::seconds(10), &why);
+  if (!lock) {
+    // A link planted under the lock's name is never followed: the link
+    // itself is removed and a regular lock file made in its place, so that
+    // counting goes on.
+    struct stat st {};
+    if (::lstat(lockFile.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      std::string replaced = "it could not be removed";
+      if (::unlink(lockFile.c_str()) == 0) {
+        const int fd = ::open(lockFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+          ::close(fd);
+          replaced.clear();
+        } else {
+          replaced = std::string("a lock file could not be made in its place: ") + std::strerror(errno);
+        }
+      } else {
+        replaced += std::string(": ") + std::strerror(errno);
+      }
+      if (replaced.empty()) {
+        platform::LogF("The print count lock \"%s\" in %s was a symbolic link: the link was removed (what it "
+                       "pointed to is untouched) and replaced by a lock file",
+                       kCountLockName, folder.c_str());
+        lock = host::FileLock::Acquire(lockFile, std::chrono::seconds(10), &why);
+      } else {
+        why += "; " + replaced;
+      }
+    }
+  }
+  if (!lock) {
+    const std::string text = platform::StringF("The print counts in %s could not be locked (\"%s\": %s)",
+                                               folder.c_str(), kCountLockName, why.c_str());
+    platform::LogLine(text);
+    if (failure) *failure = text;
+  }
   return lock;
 }
+
+namespace {
 
 // A count file of an older form holds counts this program cannot read. It
 // is renamed to a name of its own beside the new file (never overwritten),
@@ -66,8 +108,10 @@ bool KeepOldCountFile(const fs::path& file, const char* form) {
   return true;
 }
 
+}  // namespace
+
 // Type, creator, invisible, and read and write for everyone.
-void StampCountFile(const fs::path& file) {
+void StampPrintCountFile(const fs::path& file) {
   host::FinderInfo info;
   host::GetFinderInfo(file.string(), &info);
   info.type = kTextType;
@@ -76,8 +120,6 @@ void StampCountFile(const fs::path& file) {
   host::SetFinderInfo(file.string(), info);
   setPermission(file.c_str(), 0666);
 }
-
-}  // namespace
 
 int32_t* tPrintQuantityInfo::CounterOfKind(int kind, int jobType) {
   switch (kind) {
@@ -213,7 +255,7 @@ int16_t WritePrintCountFile(const fs::path& file, const tPrintQuantityInfo& reco
     platform::LogF("The print count file %s could not be written (%d)", file.c_str(), err);
     return err;
   }
-  StampCountFile(file);
+  StampPrintCountFile(file);
   return noErr;
 }
 
@@ -222,14 +264,14 @@ int16_t GetPrintCountIn(const fs::path& folder, tPrintQuantityInfo* record, bool
   if (!record) return kCountNoRecord;
   *record = tPrintQuantityInfo{};
   if (folder.empty()) return kCountNoFile;
-  auto lock = LockCounts(folder);
+  auto lock = LockPrintCounts(folder);
   if (!lock) return kCountNoFile;
   return ReadPrintCountFile(CountFile(folder, station, daily, date), record, true);
 }
 
 int16_t SetPrintCountIn(const fs::path& folder, const tPrintQuantityInfo& record, bool station, bool daily) {
   if (folder.empty()) return noErr;
-  auto lock = LockCounts(folder);
+  auto lock = LockPrintCounts(folder);
   if (!lock) return kCountNoFile;
   return WritePrintCountFile(CountFile(folder, station, daily, {}), record);
 }
@@ -240,25 +282,32 @@ int16_t AddToPrintCountIn(const fs::path& folder, int16_t count, int16_t kind, i
     platform::LogLine("The spool root is not set; the print is not counted");
     return kCountNoFile;
   }
-  auto lock = LockCounts(folder);
+  auto lock = LockPrintCounts(folder);
   if (!lock) return kCountNoFile;
   if (daily)
     saveToDictionaryFile(folder, count, kind, jobType, canvas, station ? 1 : 0, templateName);
-  const fs::path file = CountFile(folder, station, daily, {});
   tPrintQuantityInfo record;
+  const fs::path file = CountFile(folder, station, daily, {});
+  const int16_t status = CountedPrintCountRecord(file, count, kind, jobType, canvas, &record);
+  if (status != noErr) return status;
+  return WritePrintCountFile(file, record);
+}
+
+int16_t CountedPrintCountRecord(const fs::path& file, int32_t count, int16_t kind, int16_t jobType, int16_t canvas,
+                                tPrintQuantityInfo* record) {
   // Converting sets an old form aside before the counted record replaces it.
-  const int16_t status = ReadPrintCountFile(file, &record, true);
+  const int16_t status = ReadPrintCountFile(file, record, true);
   if (status != noErr) {
     // The file holds counts we cannot read; writing a new record would
     // replace them.
     platform::LogF("The print count file %s could not be read (%d); it is left as it is", file.c_str(), status);
     return status;
   }
-  record.version = kPrintQuantityVersion;
-  if (int32_t* c = record.CounterOfKind(kind, jobType)) *c = SaturatingAdd(*c, count);
+  record->version = kPrintQuantityVersion;
+  if (int32_t* c = record->CounterOfKind(kind, jobType)) *c = SaturatingAdd(*c, count);
   if (jobType >= 1 && jobType <= 99 && canvas >= 1 && canvas <= 40)
-    record.Cell(jobType, canvas) = SaturatingAdd(record.Cell(jobType, canvas), count);
-  return WritePrintCountFile(file, record);
+    record->Cell(jobType, canvas) = SaturatingAdd(record->Cell(jobType, canvas), count);
+  return noErr;
 }
 
 int16_t getPrintCount(tPrintQuantityInfo* record, bool station, bool daily) {

@@ -21,6 +21,8 @@
 #include <span>
 #include <string>
 
+#include "host/files/FileLock.h"
+
 namespace output {
 
 inline constexpr int32_t kPrintQuantityVersion = 9904;
@@ -98,6 +100,19 @@ int16_t ReadPrintCountFile(const std::filesystem::path& file, tPrintQuantityInfo
 // Writes the record (version 9904) atomically; type 'TEXT', creator 'ZRVb',
 // invisible, read and write for everyone.
 int16_t WritePrintCountFile(const std::filesystem::path& file, const tPrintQuantityInfo& record);
+
+// Takes the count lock of a folder (waiting at most 10 s). A symbolic link
+// under the lock's name is removed, never followed, and a regular lock
+// file is made in its place (logged). Nothing when the lock cannot be had;
+// `failure` (when given) then holds the logged line.
+std::optional<host::FileLock> LockPrintCounts(const std::filesystem::path& folder, std::string* failure = nullptr);
+// The record of a count file with `count` added for a kind, job type and
+// canvas, the lock held; an error (logged) when the file holds counts that
+// cannot be read.
+int16_t CountedPrintCountRecord(const std::filesystem::path& file, int32_t count, int16_t kind, int16_t jobType,
+                                int16_t canvas, tPrintQuantityInfo* record);
+// Type, creator, invisible and mode of a count file that was written.
+void StampPrintCountFile(const std::filesystem::path& file);
 
 // The entry points, on the files of the print-count folder.
 int16_t getPrintCount(tPrintQuantityInfo* record, bool station, bool daily);

@@ -172,9 +172,13 @@ void ZORVEL_SecureSettings::removeObjectForKey(const std::string& key) {
   needsSaving_ = !readOnly_;
 }
 
+std::optional<std::vector<uint8_t>> ZORVEL_SecureSettings::bytesToSave() const {
+  return encryptedDataForPropertyListObject(host::PlistValue(dataStore_));
+}
+
 bool ZORVEL_SecureSettings::save() {
   if (!needsSaving_ || readOnly_) return false;
-  auto data = encryptedDataForPropertyListObject(host::PlistValue(dataStore_));
+  auto data = bytesToSave();
   if (!data) {
     lastError_ = "the store could not be encrypted";
     return false;

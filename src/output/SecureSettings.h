@@ -49,6 +49,11 @@ class ZORVEL_SecureSettings {
   void removeObjectForKey(const std::string& key);
   // Writes the store when marked; true when written.
   bool save();
+  // The bytes save() would write; nothing when they cannot be made.
+  std::optional<std::vector<uint8_t>> bytesToSave() const;
+  // Drops the mark, so that nothing is written when the store goes (its
+  // bytes were put in place by their writer).
+  void discardChanges() { needsSaving_ = false; }
 
   bool needsSaving() const { return needsSaving_; }
   bool didRestoreFromPrevious() const { return didRestoreFromPrevious_; }

@@ -30,6 +30,10 @@ using output::kCountSystemPrinter;
 
 }  // namespace
 
+int PrintCopies(uint16_t printQuantity) {
+  return std::clamp<int>(printQuantity, 1, kMaxPrintCopies);
+}
+
 // The set printer codes are those with an entry of their own in the sets'
 // printer table.
 bool IsPrintToFileSetCode(int16_t code) { return getMyPrint2FileSetPref(code) != nullptr; }
@@ -47,7 +51,7 @@ void SetOutputEnvironment(output::TOutputEnv env) {
 output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<host::PlistDict>& web) {
   output::TOutputJob job;
   job.printerCode = view.printer;
-  job.copies = int16_t(view.printQuantity);
+  job.copies = int16_t(PrintCopies(view.printQuantity));
   job.resolution = view.resolution;
   job.outputQuality = view.printToFileOptionD;
   job.plainName = view.printToFileOptionC != 0;
@@ -118,14 +122,32 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
   web = output::UnarchiveWebDictionary(WebDictionaryArchive());
   if (web) services.Log("My converted dictionary contains " + std::to_string(web->size()) + " entries\n");
 
+  // The prints made and the prints counted agree: a quantity of 0 makes and
+  // counts one; a quantity larger than a route can make is refused before
+  // anything is written, rather than made and counted short.
+  if (printQuantity > kMaxPrintCopies) {
+    const std::string why = "The job asks for " + std::to_string(printQuantity) + " prints; at most " +
+                            std::to_string(kMaxPrintCopies) + " can be made, so it is not printed";
+    services.Log(why + "\n");
+    services.OperatorMessage(why);
+    return kResultPrinterFile;
+  }
+  const int copies = PrintCopies(printQuantity);
+  int kind = kCountPrintCenter;
+  if (printer == 8) kind = kCountSystemPrinter;
+  else if (IsPrintToFileSetCode(printer) || printer == 17) kind = kCountPrintToFile;
+  // Prepared before the output leaves the program, so that a job killed
+  // once its output is out is counted at the next start.
+  if (gPrintJobTaskManager) gPrintJobTaskManager->PrepareJobCount(copies, kind, printer, canvas);
+  else services.PrepareJobCount({}, copies, kind, printer, canvas);
+
   host::GWorldHandle page = std::move(pageOffscreen);
   int16_t result = kResultOK;
-  int kind = kCountPrintCenter;
   if (printer == 8) {
     services.Log(output::gCocoaPrintInfo ? "Printing through Cocoa\n" : "Printing through MacApp\n");
     output::TChooserPrintJob job;
     job.resolution = resolution;
-    job.copies = int16_t(std::min<uint16_t>(printQuantity, 32767));
+    job.copies = int16_t(copies);
     if (gPrintJobTaskManager && gPrintJobTaskManager->JobFile())
       job.jobName = gPrintJobTaskManager->JobFile()->filename().string();
     job.documentFolder = imaging::PreferencesFolderPath();
@@ -137,15 +159,12 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     if (result == output::kResultSystemPrintStopped) return kResultStopped;
     // A page the printer did not take is a failed job, told to the operator.
     if (result != kResultOK) services.OperatorMessage("The page could not be printed: " + message);
-    kind = kCountSystemPrinter;
   } else if (IsPrintToFileSetCode(printer)) {
     auto job = MakeOutputJob(*this, web);
     result = output::DoNewPrintToFile(job, std::move(page), OutputEnvironment());
-    kind = kCountPrintToFile;
   } else if (printer == 17) {
     auto job = MakeOutputJob(*this, web);
     result = output::Print2File(job, std::move(page), OutputEnvironment());
-    kind = kCountPrintToFile;
   } else {
     result = ProcessOffscreenAndWriteToFile(*this, std::move(page), web);
     if (result == kResultOK) services.HandOffHooks().OpenPrintCenter(services.HandOffHooks().UseNewHandOff());
@@ -155,7 +174,8 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
   // finished without printing again.
   if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputCompleted();
   if (notify && web) output::NotifyWebServer(*web, output::kJobProcessedStatus);
-  services.AddToPrintCount(printQuantity, kind, printer, canvas);
+  if (gPrintJobTaskManager) gPrintJobTaskManager->CountJob();
+  else services.CountJob({});
   return kResultOK;
 }
 

@@ -33,4 +33,9 @@ output::TOutputEnv& OutputEnvironment();
 
 bool IsPrintToFileSetCode(int16_t code);
 
+// The most prints one job can ask for: what a route's copies can carry.
+inline constexpr int kMaxPrintCopies = 32767;
+// The prints a job's quantity makes (and counts): 0 makes one.
+int PrintCopies(uint16_t printQuantity);
+
 }  // namespace pipeline

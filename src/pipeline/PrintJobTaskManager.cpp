@@ -153,10 +153,12 @@ void TPrintJobTaskManager::Step1() {
   }
   if (view.GetSaveOriginal() != 0 && IsPrintToFileSetCode(view.printer)) {
     services_.Log("Save as Original...\n");
+    // One count for the copies of a job's originals, whatever its quantity.
+    PrepareJobCount(1, 12, view.printer, view.canvas);
     if (view.CopyOriginalFileJob() == kResultUnknownJob) { DoError(kResultUnknownJob); return; }
     JobOutputCompleted();
     fCurrentTask = 4;
-    services_.AddToPrintCount(1, 12, view.printer, view.canvas);
+    CountJob();
     return;
   }
   const int16_t created = view.CreateOffscreens();
@@ -201,6 +203,7 @@ void TPrintJobTaskManager::KeepJobForRetry() {
   services_.SetQueueCurrentFile("");
   if (fJobFile) {
     ForgetJobFile(*fJobFile);
+    services_.ForgetJobCount(*fJobFile, false);
     services_.InsertIntoQueue(*fJobFile);
     fJobFile.reset();
   }
@@ -264,14 +267,18 @@ void TPrintJobTaskManager::RemovePrintedJobFile() {
   }
   // A job that is done never runs again, also when its file stays.
   std::error_code ec;
-  if (gone) ForgetJobFile(*fJobFile);
-  else if (std::filesystem::exists(std::filesystem::symlink_status(*fJobFile, ec))) MarkJobFilePrinted(*fJobFile);
+  if (gone) {
+    ForgetJobFile(*fJobFile);
+    services_.ForgetJobCount(*fJobFile, true);
+  } else if (std::filesystem::exists(std::filesystem::symlink_status(*fJobFile, ec))) MarkJobFilePrinted(*fJobFile);
   fJobFile.reset();
 }
 
 void TPrintJobTaskManager::FinishJobPrintedBefore(const std::vector<std::filesystem::path>& photos) {
   services_.Log(Format("The job file [%s] had printed when the program stopped: it is finished without printing again\n",
                        fJobFile->string().c_str()));
+  // Whatever count stores had not taken the job when it stopped take it now.
+  services_.CountJob(*fJobFile);
   std::error_code ec;
   for (const auto& photo : photos)
     if (std::filesystem::exists(std::filesystem::symlink_status(photo, ec))) fFilesToDelete.push_back(photo);
@@ -287,6 +294,12 @@ void TPrintJobTaskManager::JobOutputPlacing(const std::filesystem::path& placed)
 void TPrintJobTaskManager::JobOutputCompleted() {
   if (fJobFile) RecordJobPrinted(*fJobFile, fFilesToDelete);
 }
+
+void TPrintJobTaskManager::PrepareJobCount(int count, int kind, int16_t printer, int16_t canvas) {
+  services_.PrepareJobCount(fJobFile ? *fJobFile : std::filesystem::path(), count, kind, printer, canvas);
+}
+
+void TPrintJobTaskManager::CountJob() { services_.CountJob(fJobFile ? *fJobFile : std::filesystem::path()); }
 
 void TPrintJobTaskManager::DoError(int16_t code) {
   if (code == 0) return;
@@ -314,7 +327,10 @@ void TPrintJobTaskManager::DoError(int16_t code) {
   services_.SetQueueCurrentFile("");
   // Whatever the job wrote before it failed, it is to print in full when it
   // is tried again.
-  if (fJobFile) ForgetJobFile(*fJobFile);
+  if (fJobFile) {
+    ForgetJobFile(*fJobFile);
+    services_.ForgetJobCount(*fJobFile, false);
+  }
 
   auto moveToUnknown = [&] {
     const OSErr err = MoveJobFile(*fJobFile, services_.UnknownJobsFolder());

@@ -54,6 +54,10 @@ class TPrintJobTaskManager {
   // "Printed Job Files" before the program goes on.
   void JobOutputPlacing(const std::filesystem::path& placed);
   void JobOutputCompleted();
+  // The job's count, prepared before its output leaves the program and
+  // taken into the count stores once the output is complete.
+  void PrepareJobCount(int count, int kind, int16_t printer, int16_t canvas);
+  void CountJob();
 
   // The program is ending between two steps: a job that has been handed off
   // is cleaned up (it must not print again); any other job in work ends

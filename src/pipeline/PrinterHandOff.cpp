@@ -25,6 +25,7 @@
 #include "output/OutputFiles.h"
 #include "output/PrintToFile.h"
 #include "pipeline/BGPrintView.h"
+#include "pipeline/OutputDispatch.h"
 #include "pipeline/PageEffects.h"
 #include "platform/FileNames.h"
 #include "platform/FolderLookup.h"
@@ -226,7 +227,8 @@ std::array<uint8_t, kPrintInfoSize> BuildPrintInfo(const TBGPrintView& view, int
   PutU16LE(r.data() + kPIIsColor, view.isColor ? 1 : 0);
   layout::StoreU16BE(r.data() + kPIMediaTypeMustMatch, view.mediaTypeMustMatch);
   PutU16LE(r.data() + kPIUseColorSettings, view.useColorSettings ? 1 : 0);
-  layout::StoreU16BE(r.data() + kPIPrintQuantity, view.printQuantity);
+  // The prints the print centre is asked for are the prints counted.
+  layout::StoreU16BE(r.data() + kPIPrintQuantity, uint16_t(PrintCopies(view.printQuantity)));
   layout::StoreU16BE(r.data() + kPIUseDualBuffer, uint16_t(useDualBuffer));
   layout::StoreU32BE(r.data() + kPIDataSize, dataSize);
   layout::StoreU32BE(r.data() + kPIDataType, dataType);

@@ -95,7 +95,16 @@ class TPipelineServices : public layout::TReadReporter {
   virtual OSErr DeleteFile(const std::filesystem::path& file) = 0;
 
   // ---- statistics
-  virtual void AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) = 0;
+  // A job's prints are counted exactly once in every count store, however
+  // the program is stopped: PrepareJobCount before its output leaves the
+  // program, CountJob once the output is complete (and again when a job
+  // that had printed is finished at the next start), ForgetJobCount once
+  // the job file is gone (`printed`) or the job failed or waits to be
+  // tried again.
+  virtual void PrepareJobCount(const std::filesystem::path& jobFile, int count, int kind, int16_t printer,
+                               int16_t canvas) = 0;
+  virtual void CountJob(const std::filesystem::path& jobFile) = 0;
+  virtual void ForgetJobCount(const std::filesystem::path& jobFile, bool printed) = 0;
 
   // ---- layout objects
   // Drops the node objects' cached offscreen at the end of a job.

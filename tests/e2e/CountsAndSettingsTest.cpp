@@ -1,6 +1,6 @@
 // What the running program does with count files and settings it did not
 // write itself, or cannot write: count files of an older form, a day
-// counter at its largest value, a count lock planted as a link, a stored
+// counter at its largest value, a stored
 // switch in the other byte order, printing off at start, and a
 // configuration folder that cannot be written (at start-up and in the
 // preferences window).
@@ -105,25 +105,6 @@ TEST(CountsAndSettings, ADayCounterAtItsLargestValueStaysThere) {
   EXPECT_EQ(day->getPrintToFileCount(), kMax);
   const auto& canvases = *day->getPrintCountDictionary().at("tPrinterCanvases").asDict();
   EXPECT_EQ(*canvases.at("Print to File Set 1").find("Faults")->find("quantity")->asInteger(), kMax);
-}
-
-TEST(CountsAndSettings, ACountLockPlantedAsALinkIsNotFollowed) {
-  e2e::Station station("locklink");
-  ASSERT_TRUE(station.Start()) << station.Log();
-  const fs::path lock = station.root() / output::kCountLockName;
-  const fs::path target = station.base() / "outside" / "planted";
-  fs::create_directories(target.parent_path());
-  std::error_code ec;
-  fs::remove(lock, ec);
-  fs::create_symlink(target, lock);
-
-  ASSERT_TRUE(PrintOne(station, "linked")) << station.Log();
-  EXPECT_TRUE(station.WaitForLog("\"Kivo Count.lock\": it is a symbolic link, which is not followed", 20))
-      << station.Log();
-  EXPECT_EQ(station.Stop(), 0);
-  EXPECT_FALSE(fs::exists(fs::symlink_status(target))) << "nothing is created where the link points";
-  EXPECT_TRUE(fs::is_symlink(lock));
-  EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count")) << "counting needs the lock";
 }
 
 TEST(CountsAndSettings, ASwitchStoredInTheOtherByteOrderIsRepairedAndSaved) {

@@ -141,6 +141,32 @@ TEST(Wiring, DirectPrinterPagesAreTurnedAndFittedToTheOutputSizeOfEachPrinterTab
   EXPECT_EQ(station.Stop(), 0);
 }
 
+// The print centre is asked for the prints that are counted: a quantity of
+// 0 asks for one and counts one, a quantity of 2 asks for and counts two.
+TEST(Wiring, TheHandOffAsksForThePrintsThatAreCounted) {
+  e2e::Station station("handoffqty");
+  WriteDefaults(station, {{kPrintCenterPrefsKey, BinaryHandOffPrefs()}});
+  ASSERT_TRUE(station.Start()) << station.Log();
+  int counted = 0;
+  for (uint16_t quantity : {0, 2}) {
+    const std::string name = "Q" + std::to_string(quantity);
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / (name + ".jpg"), 400, 600, {220, 20, 20}));
+    jobwriter::TJobDescription job = PhotoJob(21, name + ".jpg", 4, 6, name);
+    job.printQuantity = quantity;
+    ASSERT_TRUE(station.Drop(job, name + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    const auto handOff = WaitForHandOff(station, name);
+    ASSERT_TRUE(handOff) << name << "\n" << station.Log();
+    const int asked = host::LoadBE16(reinterpret_cast<const uint8_t*>(handOff->bytes.data()) + 4 + 18);
+    EXPECT_EQ(asked, std::max<int>(1, quantity)) << name;
+    counted += asked;
+    EXPECT_TRUE(e2e::WaitUntil(
+        [&] { return e2e::CounterAt(e2e::ReadAll(station.root() / "Kivo-Processor Count"), 16) == counted; }, 10))
+        << name;
+  }
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 TEST(Wiring, ThePairHandOffKeepsTheUnfittedPageAndStartsTheCurrentPrintCentre) {
   e2e::Station station("pair");
   const fs::path current = station.base() / "current-started", older = station.base() / "older-started";

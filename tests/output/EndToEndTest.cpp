@@ -34,7 +34,12 @@ namespace {
 
 struct CountingServices : FakeServices {
   std::vector<int> counted;
-  void AddToPrintCount(int count, int kind, int16_t, int16_t) override { counted.push_back(count * 100 + kind); }
+  int prepared = 0;
+  void PrepareJobCount(const std::filesystem::path&, int count, int kind, int16_t, int16_t) override {
+    prepared = count * 100 + kind;
+  }
+  void CountJob(const std::filesystem::path&) override { counted.push_back(prepared); }
+  void ForgetJobCount(const std::filesystem::path&, bool) override {}
 };
 
 // An application folder with set folders, the print-to-file folder, the

@@ -39,6 +39,7 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
   uint32_t ticks = 1000;
   std::vector<uint32_t> loggedTicks;  // the elapsed ticks of each print log line
   std::vector<std::array<int, 4>> printCounts;
+  std::optional<std::array<int, 4>> preparedCount;
 
   std::optional<std::filesystem::path> printCenterFolder;
   bool useNewHandOff = false;
@@ -103,9 +104,14 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
   // look at what is left.
   OSErr DeleteFile(const std::filesystem::path& file) override { return host::DeleteItem(file.string()); }
 
-  void AddToPrintCount(int count, int kind, int16_t printer, int16_t canvas) override {
-    printCounts.push_back({count, kind, printer, canvas});
+  void PrepareJobCount(const std::filesystem::path&, int count, int kind, int16_t printer, int16_t canvas) override {
+    preparedCount = {count, kind, printer, canvas};
   }
+  void CountJob(const std::filesystem::path&) override {
+    if (preparedCount) printCounts.push_back(*preparedCount);
+    preparedCount.reset();
+  }
+  void ForgetJobCount(const std::filesystem::path&, bool) override { preparedCount.reset(); }
   void DisposeLastNodeGWorld() override {}
   std::unique_ptr<pipeline::TSpoolerPrintView> MakeJobView() override {
     return std::make_unique<pipeline::TSpoolerPrintView>(*this);

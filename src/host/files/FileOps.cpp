@@ -189,21 +189,28 @@ OSErr CreateFolder(const std::string& path, uint32_t mode) {
   return noErr;
 }
 
-OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size, uint32_t mode,
-                          bool replace) {
-  if (!replace && Exists(path)) return dupFNErr;
-  std::string temp;
+OSErr StageFileBeside(const std::string& path, const void* data, size_t size, uint32_t mode, std::string* temp) {
+  if (!temp) return paramErr;
   int e = 0;
-  Fd fd(OpenTemporaryBeside(path, &temp, &e));
+  Fd fd(OpenTemporaryBeside(path, temp, &e));
   if (fd.get() < 0) return OSErrFromErrno(e);
   OSErr err = ::fchmod(fd.get(), mode & 0777 & ~ProcessUmask()) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
   if (err == noErr) err = WriteAll(fd.get(), static_cast<const uint8_t*>(data), size);
   if (err == noErr && ::fsync(fd.get()) != 0) err = OSErrFromErrno(errno);
   if (fd.Close() != 0 && err == noErr) err = OSErrFromErrno(errno);
   if (err != noErr) {
-    ::unlink(temp.c_str());
-    return err;
+    ::unlink(temp->c_str());
+    temp->clear();
   }
+  return err;
+}
+
+OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size, uint32_t mode,
+                          bool replace) {
+  if (!replace && Exists(path)) return dupFNErr;
+  std::string temp;
+  const OSErr err = StageFileBeside(path, data, size, mode, &temp);
+  if (err != noErr) return err;
   return PlaceTemporary(temp, path, replace);
 }
 

@@ -34,6 +34,11 @@ OSErr CreateFolder(const std::string& path, uint32_t mode);
 // failure. The file gets `mode` less the umask.
 OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size, uint32_t mode,
                           bool replace = true);
+// The first half of WriteFileAtomically: writes and syncs the bytes in a
+// new file of its own beside `path`, created exclusively under an
+// unpredictable name ("." + name + ".kivo-XXXXXX"), and says its path in
+// `temp`. The caller renames it into place (or removes it).
+OSErr StageFileBeside(const std::string& path, const void* data, size_t size, uint32_t mode, std::string* temp);
 // Reads a whole file; memFullErr when it is larger than `maxSize`.
 OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes,
                     size_t maxSize = size_t(1) << 30);
