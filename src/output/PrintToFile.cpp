@@ -772,8 +772,11 @@ bool SaveOriginalFileWithRotation(TOutputJob& job, const fs::path& photo, TOutpu
   CGImageRef image = file.GetCurrentCGImage();
   if (!image) return false;
   CGImageRef upright = createNewRotatedImageRef(image, orientation);
-  // Written through a temporary file, so no partial file ever has the name.
-  saveCGImageRefToPath(upright ? upright : image, target.string(), job.resolution > 0 ? job.resolution : 72);
+  if (job.beforePlacing) job.beforePlacing(target);
+  // Written through a temporary file, so no partial file ever has the name;
+  // a copy that could not be put in place fails the job.
+  if (!saveCGImageRefToPath(upright ? upright : image, target.string(), job.resolution > 0 ? job.resolution : 72))
+    return false;
   SaveMetaDataToOriginalFile(job, target, env);
   DoIfVideoCopy(job, *rec, *folder, env);
   return true;
@@ -796,6 +799,18 @@ bool SaveOriginalFile(TOutputJob& job, const fs::path& photo, TOutputEnv& env) {
                                            rec->namingType == 7);
   request.pathToSrcItem = photo.string();
   request.pathToDestItem = (*folder / OriginalFileName(*rec, *folder, base)).string();
+  // The copy's name is settled and recorded before the copy is put there,
+  // so that a job stopped from here on is not copied a second time.
+  std::error_code ec;
+  if (!request.doOverwrite && fs::exists(fs::symlink_status(request.pathToDestItem, ec))) {
+    const std::optional<std::string> free = createUniqueNameFromPath(request.pathToDestItem);
+    if (!free) {
+      platform::LogLine("No free name for the copy of " + photo.string());
+      return false;
+    }
+    request.pathToDestItem = *free;
+  }
+  if (job.beforePlacing) job.beforePlacing(request.pathToDestItem);
   if (!doCopyTheFileNew(request)) return false;
   platform::LogLine("File saved as: [" + request.pathToDestItem + "]");
   SaveMetaDataToOriginalFile(job, request.pathToDestItem, env);

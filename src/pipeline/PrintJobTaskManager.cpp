@@ -8,6 +8,7 @@
 #include "host/files/FSSpec.h"
 #include "pipeline/OutputDispatch.h"
 #include "platform/FileServices.h"
+#include "platform/TestStops.h"
 #include "pipeline/PrintedJobs.h"
 
 namespace pipeline {
@@ -153,7 +154,7 @@ void TPrintJobTaskManager::Step1() {
   }
   if (view.GetSaveOriginal() != 0 && IsPrintToFileSetCode(view.printer)) {
     services_.Log("Save as Original...\n");
-    if (view.CopyOriginalFileJob() == kResultUnknownJob) { DoError(kResultUnknownJob); return; }
+    if (const int16_t copied = view.CopyOriginalFileJob(); copied != kResultOK) { DoError(copied); return; }
     JobOutputCompleted();
     fCurrentTask = 4;
     services_.AddToPrintCount(1, 12, view.printer, view.canvas);
@@ -282,10 +283,13 @@ void TPrintJobTaskManager::FinishJobPrintedBefore(const std::vector<std::filesys
 
 void TPrintJobTaskManager::JobOutputPlacing(const std::filesystem::path& placed) {
   if (fJobFile) RecordJobOutputPlacing(*fJobFile, fFilesToDelete, placed);
+  platform::StopHereForTests("placing-recorded");
 }
 
 void TPrintJobTaskManager::JobOutputCompleted() {
+  platform::StopHereForTests("output-placed");
   if (fJobFile) RecordJobPrinted(*fJobFile, fFilesToDelete);
+  platform::StopHereForTests("output-recorded");
 }
 
 void TPrintJobTaskManager::DoError(int16_t code) {
