@@ -241,7 +241,10 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   page.reset();
 
   // The document is written where nobody else can read or replace it
-  // before the printer has it: a private folder made for this print.
+  // before the printer has it: a private folder made for this print. Those
+  // of prints stopped by a kill hold customers' pages: they go first.
+  if (const int left = host::RemoveLeftoverPrivateFolders(job.documentFolder, kPrintFolderPrefix); left > 0)
+    platform::LogF("Removed %d document folder(s) left by an earlier print", left);
   host::PrivateFolder folder;
   std::string why;
   if (!folder.Create(job.documentFolder, kPrintFolderPrefix, &why)) return fail(why);

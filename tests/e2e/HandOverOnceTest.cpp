@@ -40,6 +40,15 @@ bool Stopped(pid_t pid) {
   return false;
 }
 
+// The folders made for the system printer's documents.
+std::vector<fs::path> DocumentFolders(const e2e::Station& station) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (fs::directory_iterator it(station.prefsFolder(), ec), end; !ec && it != end; it.increment(ec))
+    if (it->path().filename().string().rfind("Print document ", 0) == 0) found.push_back(it->path());
+  return found;
+}
+
 // Waits for the program to stop at the point it was started with, kills it
 // there and starts it again without the point.
 void KillAtStopAndRestart(e2e::Station& station, const char* point) {
@@ -138,6 +147,15 @@ TEST(HandOverOnce, ALateAnswerIsWaitedForBeforeTheJobIsPrinted) {
   ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "late.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return printer.documents().size() == 1 && printer.holding(); }, 60))
       << station.Log();
+  // Meanwhile the document waits in a folder of the program's alone, under
+  // a name nobody could foresee; nothing stands at the old fixed name.
+  const std::vector<fs::path> privateFolders = DocumentFolders(station);
+  ASSERT_EQ(privateFolders.size(), 1u);
+  EXPECT_EQ(fs::status(privateFolders[0]).permissions() & fs::perms::all, fs::perms::owner_all);
+  const auto documents = e2e::VisibleFiles(privateFolders[0]);
+  ASSERT_EQ(documents.size(), 1u);
+  EXPECT_EQ(documents[0].filename().string().rfind("testPdf2-", 0), 0u) << documents[0];
+  EXPECT_FALSE(e2e::ExistsAsEntry(station.prefsFolder() / "testPdf2.jpg"));
   std::this_thread::sleep_for(std::chrono::seconds(2));
   EXPECT_EQ(station.Log().find("Printed as job"), std::string::npos) << station.Log();
   EXPECT_EQ(PrintLogLines(station), 0u);
@@ -147,6 +165,7 @@ TEST(HandOverOnce, ALateAnswerIsWaitedForBeforeTheJobIsPrinted) {
   ASSERT_TRUE(station.WaitForLog("Printed as job 1")) << station.Log();
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   EXPECT_EQ(printer.documents().size(), 1u);
+  EXPECT_FALSE(fs::exists(privateFolders[0]));
   EXPECT_EQ(station.Stop(), 0);
   EXPECT_EQ(PrintLogLines(station), 1u);
 }
@@ -201,6 +220,12 @@ TEST(HandOverOnce, TheSystemPrinterGetsThePageOnceAcrossKills) {
     ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
     EXPECT_TRUE(station.WaitUntilGone(station.images() / "Green.jpg"));
     EXPECT_EQ(printer.documents().size(), 1u);
+    // The killed print's document folder did not stay behind once the page
+    // was printed (the last point's job is not printed again, so its
+    // folder waits for the next print).
+    if (std::string(point) != "output-recorded") {
+      EXPECT_TRUE(DocumentFolders(station).empty());
+    }
     EXPECT_EQ(station.Stop(), 0);
   }
   for (const bool atCreation : {true, false}) {

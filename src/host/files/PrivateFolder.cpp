@@ -1,5 +1,6 @@
 #include "host/files/PrivateFolder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -79,6 +80,43 @@ int PrivateFolder::CreateFile(const std::string& stem, const std::string& extens
   }
   if (error) *error = "no file in the private folder " + path_ + ": " + std::strerror(errno);
   return -1;
+}
+
+int RemoveLeftoverPrivateFolders(const std::string& parent, const std::string& prefix) {
+  const int top = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (top < 0) return 0;
+  DIR* list = ::fdopendir(top);
+  if (!list) {
+    ::close(top);
+    return 0;
+  }
+  std::vector<std::string> names;
+  while (const dirent* e = ::readdir(list))
+    if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) names.emplace_back(e->d_name);
+  int removed = 0;
+  for (const std::string& name : names) {
+    const int fd = ::openat(top, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+      ::close(fd);
+      continue;
+    }
+    // Entries are removed as names in this folder: a link goes, what it
+    // points at stays.
+    if (DIR* inside = ::fdopendir(fd)) {
+      std::vector<std::string> files;
+      while (const dirent* e = ::readdir(inside))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) files.emplace_back(e->d_name);
+      for (const std::string& f : files) ::unlinkat(::dirfd(inside), f.c_str(), 0);
+      ::closedir(inside);
+    } else {
+      ::close(fd);
+    }
+    if (::unlinkat(top, name.c_str(), AT_REMOVEDIR) == 0) ++removed;
+  }
+  ::closedir(list);
+  return removed;
 }
 
 }  // namespace host

@@ -36,6 +36,12 @@ class PrivateFolder {
   std::vector<Made> files_;
 };
 
+// Removes what a program stopped without cleaning up left: each folder of
+// `parent` whose name starts with `prefix` and that is a private folder of
+// this user (not a link), with the files in it; anything else is left.
+// Returns how many folders went.
+int RemoveLeftoverPrivateFolders(const std::string& parent, const std::string& prefix);
+
 // Eight hexadecimal digits from the system's random source.
 std::string RandomHexName();
 
