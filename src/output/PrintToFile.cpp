@@ -750,14 +750,14 @@ bool OverwritesOriginals(const tSpecialPrintToFilePref& rec) {
 }
 
 // The copy's path, settled before the copy is made: the set's name, or,
-// when something stands there and the set does not replace it, the first
-// free " copy" form of it. It is recorded before the copy is put there, so
-// that a job stopped from here on is not copied a second time.
+// when something stands there and is not to be replaced, the first free
+// " copy" form of it. It is recorded before the copy is put there, so that
+// a job stopped from here on is not copied a second time.
 std::optional<std::string> OriginalCopyTarget(TOutputJob& job, const tSpecialPrintToFilePref& rec,
-                                              const fs::path& folder, const std::string& base) {
+                                              const fs::path& folder, const std::string& base, bool replace) {
   std::string target = (folder / OriginalFileName(rec, folder, base)).string();
   std::error_code ec;
-  if (!OverwritesOriginals(rec) && fs::exists(fs::symlink_status(target, ec))) {
+  if (!replace && fs::exists(fs::symlink_status(target, ec))) {
     const std::optional<std::string> free = createUniqueNameFromPath(target);
     if (!free) {
       platform::LogLine("No free name for the copy " + target);
@@ -796,7 +796,9 @@ bool SaveOriginalFileWithRotation(TOutputJob& job, const fs::path& photo, TOutpu
   CGImageRef image = file.GetCurrentCGImage();
   if (!image) return false;
   CGImageRef upright = createNewRotatedImageRef(image, orientation);
-  const std::optional<std::string> target = OriginalCopyTarget(job, *rec, *folder, base);
+  // The upright copy replaces a file of its name whatever the overwrite
+  // switch.
+  const std::optional<std::string> target = OriginalCopyTarget(job, *rec, *folder, base, true);
   // Written through a temporary file, so no partial file ever has the name;
   // a copy that could not be put in place fails the job.
   if (!target || !saveCGImageRefToPath(upright ? upright : image, *target, job.resolution > 0 ? job.resolution : 72))
@@ -818,7 +820,7 @@ bool SaveOriginalFile(TOutputJob& job, const fs::path& photo, TOutputEnv& env) {
   std::string base;
   const auto folder = OriginalsFolder(job, env, &rec, &base);
   if (!folder) return false;
-  const std::optional<std::string> target = OriginalCopyTarget(job, *rec, *folder, base);
+  const std::optional<std::string> target = OriginalCopyTarget(job, *rec, *folder, base, OverwritesOriginals(*rec));
   if (!target) return false;
   FileCopyRequest request;
   request.doOverwrite = OverwritesOriginals(*rec);

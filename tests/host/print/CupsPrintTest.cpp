@@ -8,9 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include <fcntl.h>
-#include <unistd.h>
 #include <thread>
 
 #include "common/FakeIppPrinter.h"
@@ -116,64 +113,6 @@ TEST(CupsPrint, AnUnansweredDocumentIsPrintedOnlyWhenThePrinterHasIt) {
     EXPECT_EQ(printer.documents().size(), 1u);
   }
   ::unsetenv("KIVO_PRINTER_ANSWER_LIMIT");
-}
-
-// A job offered again under its name: a printer that has it already is not
-// sent the document again; one holding it without its document has that
-// job cancelled and gets a new one. The document is read from an open file.
-TEST(CupsPrint, AnEarlierTryOfTheJobIsFoundByItsName) {
-  TempDir dir;
-  testing_support::FakeIppPrinter printer(0);
-  ASSERT_TRUE(printer.ok());
-  const std::string path = Document(dir);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  host::PrintJobRequest request;
-  request.destination = printer.uri();
-  request.documentPath = "(open file)";
-  request.documentFd = fd;
-  request.jobName = "one.trpr #1.2";
-  request.lookForEarlierJob = true;
-  const host::PrintJobResult first = host::SubmitPrintJob(request);
-  ASSERT_TRUE(first.ok) << first.message;
-  EXPECT_FALSE(first.alreadyThere);
-  const host::PrintJobResult again = host::SubmitPrintJob(request);
-  EXPECT_TRUE(again.ok);
-  EXPECT_TRUE(again.alreadyThere);
-  EXPECT_EQ(again.jobID, first.jobID);
-  ASSERT_EQ(printer.documents().size(), 1u);
-  EXPECT_EQ(printer.documents().front(), "\xFF\xD8 not really a picture \xFF\xD9");
-
-  // Another job's name is not mistaken for it.
-  request.jobName = "two.trpr #3.4";
-  EXPECT_FALSE(host::SubmitPrintJob(request).alreadyThere);
-  EXPECT_EQ(printer.documents().size(), 2u);
-  EXPECT_EQ(printer.documents().back(), printer.documents().front()) << "read again from the file's start";
-  ::close(fd);
-
-  // A job created and never given its document (the try gave up while the
-  // printer made the job) is cancelled, and the page sent anew.
-  testing_support::FakeIppPrinter holding(0);
-  ASSERT_TRUE(holding.ok());
-  holding.HoldCreateJob();
-  host::PrintJobRequest lost;
-  lost.destination = holding.uri();
-  lost.documentPath = path;
-  lost.jobName = "three.trpr #5.6";
-  ::setenv("KIVO_PRINTER_ANSWER_LIMIT", "1", 1);
-  EXPECT_FALSE(host::SubmitPrintJob(lost).ok);
-  ::unsetenv("KIVO_PRINTER_ANSWER_LIMIT");
-  holding.Release();
-  request.destination = holding.uri();
-  request.documentFd = -1;
-  request.documentPath = path;
-  request.jobName = "three.trpr #5.6";
-  const host::PrintJobResult resent = host::SubmitPrintJob(request);
-  EXPECT_TRUE(resent.ok) << resent.message;
-  EXPECT_FALSE(resent.alreadyThere);
-  EXPECT_EQ(holding.jobsCreated(), 2);
-  EXPECT_GE(holding.cancelled(), 1);
-  EXPECT_EQ(holding.documents().size(), 1u);
 }
 
 }  // namespace
