@@ -87,13 +87,14 @@ CStr255_AC getCustomerNameFromFileName(const CStr255_AC& name) {
   return CStr255_AC::FromMacRoman(CustomerNameOf(name.view()));
 }
 
-void saveCGImageRefToPath(const CGImageRef& image, const std::string& path, int16_t resolution) {
-  if (!image) return;
+bool saveCGImageRefToPath(const CGImageRef& image, const std::string& path, int16_t resolution) {
+  if (!image || path.empty()) return false;
   host::ImageWriteOptions options;
   options.dpi = resolution;
   options.jpegQuality = imaging::JpegQualityFromPercent(100);
   const host::ImageStatus st = host::WriteImageFile(*image, path, host::ImageFormat::kJpeg, options);
   if (!st.ok()) platform::LogF("saveCGImageRefToPath: %s", st.error.c_str());
+  return st.ok();
 }
 
 bool saveCGImageRefToPath(const CGImageRef& image, const std::string& path, int16_t format, float quality,

@@ -34,8 +34,9 @@ CStr255_AC getCustomerNameFromFileName(const CStr255_AC& name);
 // characters).
 std::string_view CustomerNameOf(std::string_view name);
 
-// The image as a JPEG of quality 1.0 at the resolution, replacing any file.
-void saveCGImageRefToPath(const CGImageRef& image, const std::string& path, int16_t resolution);
+// The image as a JPEG of quality 1.0 at the resolution, replacing any file;
+// true when the file was written and renamed into place.
+bool saveCGImageRefToPath(const CGImageRef& image, const std::string& path, int16_t resolution);
 // By format code: 4 PICT, 9 PNG, 2 TIFF (LZW), anything else JPEG with
 // `quality` percent (0..100). True when the file was written.
 bool saveCGImageRefToPath(const CGImageRef& image, const std::string& path, int16_t format, float quality,

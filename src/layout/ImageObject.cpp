@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "host/base/RegularFile.h"
 #include "host/files/FSSpec.h"
 #include "layout/ImageDraw.h"
 #include "layout/Objects.h"
@@ -28,17 +29,24 @@ std::filesystem::path TImageObject::PhotoPath(const std::filesystem::path& image
   return imagesFolder / disk;
 }
 
-bool TImageObject::CopyOriginalFile(TJobContext& view) {
+int16_t TImageObject::CopyOriginalFile(TJobContext& view) {
   std::fputs("Inside TImageObject::CopyOriginalFile...\n", stderr);
   const std::filesystem::path path = PhotoPath(view.ImagesFolder(), fDesc.fFile);
   std::fprintf(stderr, "myWholePath in CopyOriginalFile = %s\n", path.string().c_str());
   view.SetCurrentImageName(fDesc.fFile.name.ToUTF8());
   view.SetStatusText("Reading Image");
-  std::error_code ec;
-  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return false;
+  if (path.empty() || host::CheckFileAccess(path.c_str()) != host::FileAccess::readable) {
+    view.ReportDrawFailure(PhotoFailureMessage(path, fDesc.fFile.name.ToUTF8()));
+    return kCopyPhotoFailed;
+  }
+  // Registered before the copy, so that the record made before the copy is
+  // put in place names the photo; a failed job deletes none of them.
   view.AddPhotoToDelete(path);
-  view.SaveOriginalFile(path);
-  return true;
+  if (!view.SaveOriginalFile(path)) {
+    std::fprintf(stderr, "The copy of [%s] could not be written\n", path.string().c_str());
+    return kCopyNotWritten;
+  }
+  return 0;
 }
 
 bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) {

@@ -18,6 +18,11 @@ namespace layout {
 constexpr size_t kChromaKeySettingsSize = tChromaKeySettings::kStoredSize;
 
 constexpr OSType kImageObjectType = FourCC("imag");
+
+// Results of copying an original photo: its photo missing or unreadable
+// (the job's object failed), or the copy not written (the printer file).
+constexpr int16_t kCopyPhotoFailed = 105;
+constexpr int16_t kCopyNotWritten = 107;
 constexpr OSType kTextObjectType = FourCC("text");
 constexpr OSType kStampObjectType = FourCC("stmp");
 constexpr OSType kEditTextObjectType = FourCC("edtx");
@@ -66,9 +71,10 @@ class TImageObject : public TLayoutObject {
   host::GWorldHandle Draw4PrintingSpecial(int16_t dpi, TJobContext& view);
   // True for "No File" and for names that could leave the images folder.
   bool IsNoFile() const;
-  // Hands the photo file to the view's copy-original route; false for "No
-  // File" and for a photo that is not in the images folder.
-  bool CopyOriginalFile(TJobContext& view);
+  // Copies the photo as it is into the job's set; 0 when the copy is in
+  // place, 105 when the photo is not there or cannot be read (said through
+  // ReportDrawFailure), 107 when the copy could not be written.
+  int16_t CopyOriginalFile(TJobContext& view);
   // The placement of the last drawing (read by the keying engine).
   const CRect_AC& LastSourceRect() const { return fLastSource; }
   const CRect_AC& LastDestRect() const { return fLastDest; }

@@ -828,6 +828,31 @@ std::string OriginalFileName(const tSpecialPrintToFilePref& rec, const fs::path&
   return NumberedDiskName(folder, base, counter, ext).value_or(base + ext);
 }
 
+// Whether the set replaces a copy of the same name.
+bool OverwritesOriginals(const tSpecialPrintToFilePref& rec) {
+  return rec.overwrite && (rec.namingType == 3 || rec.namingType == 4 || rec.namingType == 6 || rec.namingType == 7);
+}
+
+// The copy's path, settled before the copy is made: the set's name, or,
+// when something stands there and is not to be replaced, the first free
+// " copy" form of it. It is recorded before the copy is put there, so that
+// a job stopped from here on is not copied a second time.
+std::optional<std::string> OriginalCopyTarget(TOutputJob& job, const tSpecialPrintToFilePref& rec,
+                                              const fs::path& folder, const std::string& base, bool replace) {
+  std::string target = (folder / OriginalFileName(rec, folder, base)).string();
+  std::error_code ec;
+  if (!replace && fs::exists(fs::symlink_status(target, ec))) {
+    const std::optional<std::string> free = createUniqueNameFromPath(target);
+    if (!free) {
+      platform::LogLine("No free name for the copy " + target);
+      return std::nullopt;
+    }
+    target = *free;
+  }
+  if (job.beforePlacing) job.beforePlacing(target);
+  return target;
+}
+
 }  // namespace
 
 void SaveMetaDataToOriginalFile(const TOutputJob& job, const fs::path& path, TOutputEnv& env) {
@@ -849,16 +874,20 @@ bool SaveOriginalFileWithRotation(TOutputJob& job, const fs::path& photo, TOutpu
   std::string base;
   const auto folder = OriginalsFolder(job, env, &rec, &base);
   if (!folder) return false;
-  const fs::path target = *folder / OriginalFileName(*rec, *folder, base);
   CImageFile file(photo.string());
   const int orientation = file.GetOrientation();
   platform::LogF("Orientation of the original: %d", orientation);
   CGImageRef image = file.GetCurrentCGImage();
   if (!image) return false;
   CGImageRef upright = createNewRotatedImageRef(image, orientation);
-  // Written through a temporary file, so no partial file ever has the name.
-  saveCGImageRefToPath(upright ? upright : image, target.string(), job.resolution > 0 ? job.resolution : 72);
-  SaveMetaDataToOriginalFile(job, target, env);
+  // The upright copy replaces a file of its name whatever the overwrite
+  // switch.
+  const std::optional<std::string> target = OriginalCopyTarget(job, *rec, *folder, base, true);
+  // Written through a temporary file, so no partial file ever has the name;
+  // a copy that could not be put in place fails the job.
+  if (!target || !saveCGImageRefToPath(upright ? upright : image, *target, job.resolution > 0 ? job.resolution : 72))
+    return false;
+  SaveMetaDataToOriginalFile(job, *target, env);
   DoIfVideoCopy(job, *rec, *folder, env);
   return true;
 }
@@ -875,11 +904,12 @@ bool SaveOriginalFile(TOutputJob& job, const fs::path& photo, TOutputEnv& env) {
   std::string base;
   const auto folder = OriginalsFolder(job, env, &rec, &base);
   if (!folder) return false;
+  const std::optional<std::string> target = OriginalCopyTarget(job, *rec, *folder, base, OverwritesOriginals(*rec));
+  if (!target) return false;
   FileCopyRequest request;
-  request.doOverwrite = rec->overwrite && (rec->namingType == 3 || rec->namingType == 4 || rec->namingType == 6 ||
-                                           rec->namingType == 7);
+  request.doOverwrite = OverwritesOriginals(*rec);
   request.pathToSrcItem = photo.string();
-  request.pathToDestItem = (*folder / OriginalFileName(*rec, *folder, base)).string();
+  request.pathToDestItem = *target;
   if (!doCopyTheFileNew(request)) return false;
   platform::LogLine("File saved as: [" + request.pathToDestItem + "]");
   SaveMetaDataToOriginalFile(job, request.pathToDestItem, env);

@@ -7,7 +7,14 @@
 #include <cstdlib>
 #include <thread>
 
-#include "host/files/FSSpec.h"
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "host/files/PrivateFolder.h"
+#include "host/imageio/ImageFile.h"
 #include "host/print/CupsPrint.h"
 #include "imaging/ImageWriters.h"
 #include "imaging/Offscreen.h"
@@ -21,7 +28,24 @@ namespace output {
 
 namespace {
 
-constexpr char kPrintDocumentName[] = "testPdf2.jpg";
+// The private folder of one print, the document in it, and the name of the
+// mark recorded as the job's output while the printer is offered the job
+// (never made: a job stopped then is finished only once the printer says it
+// has the job).
+constexpr char kPrintFolderPrefix[] = "Print document ";
+constexpr char kPrintDocumentStem[] = "testPdf2";
+constexpr char kSentMarkName[] = "offered to the printer";
+
+bool WriteAllTo(int fd, const std::vector<uint8_t>& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return ::fsync(fd) == 0;
+}
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
@@ -46,6 +70,20 @@ bool PauseUnlessEnding(std::chrono::milliseconds pause) {
 }
 
 }  // namespace
+
+std::string PrinterJobName(const std::filesystem::path& jobFile) {
+  std::string name = jobFile.filename().string();
+  if (name.size() > 200) {
+    size_t cut = 200;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  struct stat st{};
+  if (::stat(jobFile.c_str(), &st) != 0) return name;
+  const unsigned long long changed =
+      (unsigned long long)st.st_mtim.tv_sec * 1000000000ull + (unsigned long long)st.st_mtim.tv_nsec;
+  return name + platform::StringF(" #%llx.%llx", (unsigned long long)st.st_ino, changed);
+}
 
 std::chrono::seconds PrinterBusyLimit() {
   if (const char* v = std::getenv("KIVO_PRINTER_BUSY_LIMIT"); v && *v) {
@@ -161,7 +199,8 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   platform::LogLine("TBGPrintView::DoChooserPrint");
   if (!page) {
     platform::LogLine("TBGPrintView::DoChooserPrint => anOffscreen ==NIL?????");
-    return 0;
+    if (message) *message = "there is no page to print";
+    return kResultSystemPrintFailed;
   }
   TSystemPrintSettings settings;
   if (gCocoaPrintInfo && gCocoaPrintInfo->settings.asDict())
@@ -201,18 +240,35 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   turned.reset();
   page.reset();
 
-  const std::string document = job.documentFolder + "/" + kPrintDocumentName;
-  FSSpec spec{};
-  const OSErr specErr = host::MakeFSSpecFromPath(document, &spec);
-  if (specErr != noErr && specErr != fnfErr) return fail("no place for the document " + document);
-  if (writeGWorldToImageFile(sheet.get(), spec, kOutputJPEG, deviceRes, 95) != noErr)
+  // The document is written where nobody else can read or replace it
+  // before the printer has it: a private folder made for this print. Those
+  // of prints stopped by a kill hold customers' pages: they go first.
+  if (const int left = host::RemoveLeftoverPrivateFolders(job.documentFolder, kPrintFolderPrefix); left > 0)
+    platform::LogF("Removed %d document folder(s) left by an earlier print", left);
+  host::PrivateFolder folder;
+  std::string why;
+  if (!folder.Create(job.documentFolder, kPrintFolderPrefix, &why)) return fail(why);
+  std::string document;
+  const int documentFd = folder.CreateFile(kPrintDocumentStem, ".jpg", &document, &why);
+  if (documentFd < 0) return fail(why);
+  host::ImageWriteOptions options;
+  options.dpi = deviceRes;
+  options.jpegQuality = imaging::JpegQualityFromPercent(95);
+  std::vector<uint8_t> bytes;
+  if (!host::EncodeImage(*sheet, host::ImageFormat::kJpeg, options, &bytes).ok() ||
+      !WriteAllTo(documentFd, bytes))
     return fail("the document " + document + " could not be written");
+  bytes = {};
   sheet.reset();
 
   host::PrintJobRequest request;
   request.destination = settings.destination;
   request.documentPath = document;
+  request.documentFd = documentFd;
   request.jobName = job.jobName;
+  // An earlier try of this job may have reached the printer before the
+  // program was stopped: the printer is asked first.
+  request.lookForEarlierJob = true;
   request.copies = std::max<int>(1, job.copies);
   request.orientationRequested = settings.orientation == 2 ? 4 : 3;
   request.media = paper->media;
@@ -221,6 +277,9 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   const auto busyLimit = PrinterBusyLimit();
   const auto firstTry = std::chrono::steady_clock::now();
   host::PrintJobResult result;
+  // Recorded before the printer is offered the job, so that a job stopped
+  // from here on is looked for at the printer before it is sent again.
+  if (job.beforeSending) job.beforeSending(folder.path() + "/" + kSentMarkName);
   for (int attempt = 1;; ++attempt) {
     result = host::SubmitPrintJob(request);
     if (result.ok) break;
@@ -237,6 +296,12 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
     if (!PauseUnlessEnding(pause)) return stopped();
     if (job.setStatus) job.setStatus("Printing\xE2\x80\xA6");
   }
+  if (result.alreadyThere) {
+    platform::LogF("The printer has had this page as job %d since an earlier try: it is not sent again",
+                   result.jobID);
+    return 0;
+  }
+  if (!result.message.empty()) platform::LogF("Job %d: %s", result.jobID, result.message.c_str());
   platform::LogF("Printed as job %d (%d copies, %s, %dx%d dots at %d dpi)", result.jobID, request.copies,
                  paper->media.c_str(), int(wDots), int(hDots), int(deviceRes));
   return 0;

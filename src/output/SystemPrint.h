@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -43,11 +44,24 @@ host::GWorldHandle rescaleImageForChooserPrinting(const host::GWorld* source, in
 struct TChooserPrintJob {
   int16_t resolution = 72;   // of the page image, dots per inch
   int16_t copies = 1;
+  // The job's name at the printer, unique to the job and the same on every
+  // try of it: before sending, the printer is asked whether an earlier try
+  // already gave it the page.
   std::string jobName;
-  std::string documentFolder;  // where the document sent to the printer is written
+  // Where the private folder of the document sent to the printer is made.
+  std::string documentFolder;
+  // Called once before the printer is first offered the job, with a path
+  // that names this hand-over and is never made.
+  std::function<void(const std::string&)> beforeSending;
   // Shows a line in the status window (a busy printer's wait); may be empty.
   std::function<void(const std::string&)> setStatus;
 };
+
+// The printer's name for the job of `jobFile`: its file name (cut to 200
+// bytes on a character boundary) and " #" with the file's node and change
+// time in hexadecimal, which stay the same while the file waits in the
+// queue, also across a restart, and differ from any other job's.
+std::string PrinterJobName(const std::filesystem::path& jobFile);
 
 enum : int16_t {
   kResultSystemPrintFailed = 110,
@@ -64,7 +78,8 @@ std::chrono::seconds PrinterBusyLimit();
 std::chrono::seconds PrinterBusyPause(int attempt);
 
 // Prints the page (taken over); 0, or 110 with `message` when the printer
-// could not be had or refused the job. A printer that says it is busy is
+// could not be had, refused the job, or took it and never answered without
+// having the document. A printer that says it is busy is
 // normal: the job is offered again after a pause, the status saying so,
 // until PrinterBusyLimit has passed. 111 when the program was asked to end
 // during any of these waits.

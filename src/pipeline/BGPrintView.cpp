@@ -345,12 +345,20 @@ layout::TImageObject* TBGPrintView::FindJobImage() const {
 
 int16_t TSpoolerPrintView::CopyOriginalFileJob() {
   services.Log("Inside TBGPrintView::CopyOriginalFileJob...\n");
-  if (layout::TImageObject* image = FindJobImage()) image->CopyOriginalFile(*this);
+  // A job whose photo is not there, cannot be read or whose copy cannot be
+  // written has failed: nothing is notified and its photo stays.
+  int16_t copied = layout::kCopyPhotoFailed;
+  if (layout::TImageObject* image = FindJobImage()) copied = image->CopyOriginalFile(*this);
+  else ReportDrawFailure("The job names no photo to copy!");
   services.SetImage(nullptr, "");
-  if (filesToDelete) services.SetFilesToDelete(std::move(*filesToDelete));
-  filesToDelete.reset();
   SetSubJobOffscreen(nullptr);
   isDrawingSubJob = false;
+  if (copied != kResultOK) {
+    filesToDelete.reset();
+    return copied;
+  }
+  if (filesToDelete) services.SetFilesToDelete(std::move(*filesToDelete));
+  filesToDelete.reset();
   if (jobInfo.w70 == jobInfo.w72) {
     const auto archive = WebDictionaryArchive();
     services.Log(Format("My archived dictionary contains %d bytes", int(archive.size())));

@@ -149,8 +149,11 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     job.resolution = resolution;
     job.copies = int16_t(copies);
     if (gPrintJobTaskManager && gPrintJobTaskManager->JobFile())
-      job.jobName = gPrintJobTaskManager->JobFile()->filename().string();
+      job.jobName = output::PrinterJobName(*gPrintJobTaskManager->JobFile());
     job.documentFolder = imaging::PreferencesFolderPath();
+    job.beforeSending = [](const std::string& handOver) {
+      if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputPlacing(handOver);
+    };
     job.setStatus = [this](const std::string& text) { services.SetStatus(text); };
     std::string message;
     result = output::DoChooserPrint(std::move(page), job, &message);

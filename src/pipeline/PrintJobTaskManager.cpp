@@ -8,6 +8,7 @@
 #include "host/files/FSSpec.h"
 #include "pipeline/OutputDispatch.h"
 #include "platform/FileServices.h"
+#include "platform/TestStops.h"
 #include "pipeline/PrintedJobs.h"
 
 namespace pipeline {
@@ -155,7 +156,7 @@ void TPrintJobTaskManager::Step1() {
     services_.Log("Save as Original...\n");
     // One count for the copies of a job's originals, whatever its quantity.
     PrepareJobCount(1, 12, view.printer, view.canvas);
-    if (view.CopyOriginalFileJob() == kResultUnknownJob) { DoError(kResultUnknownJob); return; }
+    if (const int16_t copied = view.CopyOriginalFileJob(); copied != kResultOK) { DoError(copied); return; }
     JobOutputCompleted();
     fCurrentTask = 4;
     CountJob();
@@ -289,10 +290,13 @@ void TPrintJobTaskManager::FinishJobPrintedBefore(const std::vector<std::filesys
 
 void TPrintJobTaskManager::JobOutputPlacing(const std::filesystem::path& placed) {
   if (fJobFile) RecordJobOutputPlacing(*fJobFile, fFilesToDelete, placed);
+  platform::StopHereForTests("placing-recorded");
 }
 
 void TPrintJobTaskManager::JobOutputCompleted() {
+  platform::StopHereForTests("output-placed");
   if (fJobFile) RecordJobPrinted(*fJobFile, fFilesToDelete);
+  platform::StopHereForTests("output-recorded");
 }
 
 void TPrintJobTaskManager::PrepareJobCount(int count, int kind, int16_t printer, int16_t canvas) {

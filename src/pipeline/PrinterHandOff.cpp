@@ -27,6 +27,7 @@
 #include "pipeline/BGPrintView.h"
 #include "pipeline/OutputDispatch.h"
 #include "pipeline/PageEffects.h"
+#include "pipeline/PrintJobTaskManager.h"
 #include "platform/FileNames.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
@@ -105,17 +106,37 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
   return true;
 }
 
+// Records, durably, that the job's hand-off is about to appear at `placed`:
+// a job stopped once it is there is finished without handing it off again.
+void RecordPlacing(const fs::path& placed) {
+  if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputPlacing(placed);
+}
+
+// Whether something stands at `path` (a link included).
+bool Taken(const fs::path& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
 // Gives the complete file at `temp` the hand-off base name without replacing
 // anything: the name itself, else its first 25 characters with a number.
+// Each name is recorded before the file is linked there.
 bool RenameIntoPlace(const fs::path& temp, const fs::path& folder, const std::string& base) {
-  if (::link(temp.c_str(), (folder / base).c_str()) == 0) {
-    ::unlink(temp.c_str());
-    return true;
+  if (!Taken(folder / base)) {
+    RecordPlacing(folder / base);
+    if (::link(temp.c_str(), (folder / base).c_str()) == 0) {
+      ::unlink(temp.c_str());
+      return true;
+    }
+  } else {
+    errno = EEXIST;
   }
   platform::LogF("1st time: Cannot rename printjob file, error = %d", errno);
   const std::string cut = platform::CutChars(base, 25);
   for (int n = 1; n < 100000; ++n) {
     const fs::path target = folder / NumberedName(cut, n);
+    if (Taken(target)) continue;
+    RecordPlacing(target);
     if (::link(temp.c_str(), target.c_str()) == 0) {
       ::unlink(temp.c_str());
       return true;
@@ -172,6 +193,9 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
   }
   const std::string base = FreePairName(folder, baseName);
   if (base.empty()) return kResultPrinterFile;
+  // The print centre acts on the property list: the pair is handed over
+  // when it appears, and recorded before anything of the pair is written.
+  RecordPlacing(folder / (base + ".plist"));
   platform::LogLine("my destination Path = " + (folder / base).string());
   std::vector<uint8_t> jpeg;
   if (!EncodeJPEG(unfitted, &jpeg) || jpeg.size() > 0xFFFFFFFFu) return kResultPrinterFile;

@@ -5,6 +5,10 @@
 // interface, chosen when they start. The printer speaks just
 // enough IPP over HTTP/1.1 for libcups: printer attributes with Letter
 // paper at 300 dpi, Create-Job, Send-Document and the job calls around them.
+// It keeps its jobs by name and state, so that Get-Jobs and
+// Get-Job-Attributes tell what it has, and it can be made to take a document
+// and then never answer, hold an answer until the test releases it, or drip
+// its answer one header line every 0.2 s.
 #pragma once
 
 #include <arpa/inet.h>
@@ -16,6 +20,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <cctype>
 #include <cstring>
 #include <mutex>
@@ -90,8 +97,17 @@ class MuteListener {
 
 class FakeIppPrinter {
  public:
+  // What the printer does once it has read a Send-Document request.
+  enum class AfterDocument {
+    kAnswer,       // answers at once; the job is completed
+    kNeverAnswer,  // never answers (the connection stays open)
+    kHold,         // answers once Release() is called (the job has its document)
+    kDrip,         // one header line every 0.2 s, without end
+  };
+
   // Answers server-error-busy to the first `busyAnswers` Create-Job requests.
-  explicit FakeIppPrinter(int busyAnswers) : busyLeft_(busyAnswers) {
+  explicit FakeIppPrinter(int busyAnswers, AfterDocument after = AfterDocument::kAnswer)
+      : busyLeft_(busyAnswers), after_(after) {
     ok_ = ListenOnLoopback(fd_, port_);
     acceptor_ = std::thread([this] {
       for (;;) {
@@ -104,6 +120,12 @@ class FakeIppPrinter {
     });
   }
   ~FakeIppPrinter() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      released_ = true;
+    }
+    changed_.notify_all();
     ::shutdown(fd_, SHUT_RDWR);
     ::close(fd_);
     acceptor_.join();
@@ -128,6 +150,32 @@ class FakeIppPrinter {
     std::lock_guard<std::mutex> lock(mutex_);
     return documents_;
   }
+  // The names of the jobs created, in order.
+  std::vector<std::string> jobNames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> names;
+    for (const Job& j : jobs_) names.push_back(j.name);
+    return names;
+  }
+  int getJobsAsked() const { return getJobsAsked_; }
+  int jobAttributesAsked() const { return jobAttributesAsked_; }
+  int cancelled() const { return cancelled_; }
+  // Whether a document that was taken without an answer counts as had: a
+  // job that has it says "processing" when asked, one that lost it stays
+  // pending without documents.
+  void SetKeepsUnansweredDocuments(bool keeps) { keepsUnanswered_ = keeps; }
+  // Holds every Create-Job answer (the job is made first) until Release().
+  void HoldCreateJob() { holdCreate_ = true; }
+  // Lets held answers go, and all later ones at once.
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      released_ = true;
+    }
+    changed_.notify_all();
+  }
+  // Whether an answer is being held now.
+  bool holding() const { return holding_ > 0; }
 
  private:
   struct Reader {
@@ -250,25 +298,51 @@ class FakeIppPrinter {
     ippAddString(response, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pdl-override-supported", nullptr, "attempted");
   }
 
-  void AddJob(ipp_t* response, int id, ipp_jstate_t state) {
-    ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", id);
-    const std::string job = uri() + "/" + std::to_string(id);
-    ippAddString(response, IPP_TAG_JOB, IPP_TAG_URI, "job-uri", nullptr, job.c_str());
-    ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_ENUM, "job-state", state);
+  struct Job {
+    int id = 0;
+    std::string name;
+    ipp_jstate_t state = IPP_JSTATE_PENDING;
+    int documents = 0;
+  };
+
+  void AddJob(ipp_t* response, const Job& job) {
+    ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", job.id);
+    const std::string uriText = uri() + "/" + std::to_string(job.id);
+    ippAddString(response, IPP_TAG_JOB, IPP_TAG_URI, "job-uri", nullptr, uriText.c_str());
+    ippAddString(response, IPP_TAG_JOB, IPP_TAG_NAME, "job-name", nullptr, job.name.c_str());
+    ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_ENUM, "job-state", job.state);
     ippAddString(response, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", nullptr, "none");
+    ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_INTEGER, "number-of-documents", job.documents);
   }
 
-  std::string Answer(const std::string& body) {
+  // The job a request names by its job-id (or job-uri); null when none.
+  Job* JobOf(ipp_t* request) {
+    int id = 0;
+    if (ipp_attribute_t* a = ippFindAttribute(request, "job-id", IPP_TAG_INTEGER)) {
+      id = ippGetInteger(a, 0);
+    } else if (ipp_attribute_t* u = ippFindAttribute(request, "job-uri", IPP_TAG_URI)) {
+      const std::string text = ippGetString(u, 0, nullptr);
+      id = std::atoi(text.substr(text.rfind('/') + 1).c_str());
+    }
+    for (Job& j : jobs_)
+      if (j.id == id) return &j;
+    return nullptr;
+  }
+
+  std::string Answer(const std::string& body, ipp_op_t* operation) {
     Reader reader{&body};
     ipp_t* request = ippNew();
     std::string out;
+    *operation = IPP_OP_CUPS_INVALID;
     if (ippReadIO(&reader, ReadIpp, 1, nullptr, request) != IPP_STATE_DATA) {
       ippDelete(request);
       return out;
     }
     const std::string document = body.substr(reader.at);
     ipp_t* response = ippNewResponse(request);
-    switch (ippGetOperation(request)) {
+    *operation = ippGetOperation(request);
+    std::lock_guard<std::mutex> lock(mutex_);
+    switch (*operation) {
       case IPP_OP_GET_PRINTER_ATTRIBUTES: AddPrinterAttributes(response); break;
       case IPP_OP_CREATE_JOB:
         if (busyLeft_ > 0) {
@@ -278,17 +352,46 @@ class FakeIppPrinter {
           ippAddString(response, IPP_TAG_OPERATION, IPP_TAG_TEXT, "status-message", nullptr,
                        "Currently printing another job");
         } else {
-          AddJob(response, ++jobsCreated_, IPP_JSTATE_PENDING);
+          Job job;
+          job.id = ++jobsCreated_;
+          if (ipp_attribute_t* a = ippFindAttribute(request, "job-name", IPP_TAG_NAME))
+            job.name = ippGetString(a, 0, nullptr);
+          jobs_.push_back(job);
+          AddJob(response, job);
         }
         break;
       case IPP_OP_SEND_DOCUMENT: {
-        std::lock_guard<std::mutex> lock(mutex_);
         documents_.push_back(document);
-        AddJob(response, jobsCreated_, IPP_JSTATE_COMPLETED);
+        if (Job* job = JobOf(request)) {
+          // A held answer is late, not lost: that printer has the document.
+          const bool had = after_ == AfterDocument::kAnswer || after_ == AfterDocument::kHold || keepsUnanswered_;
+          job->documents = had ? 1 : 0;
+          job->state = after_ == AfterDocument::kAnswer ? IPP_JSTATE_COMPLETED
+                       : had                             ? IPP_JSTATE_PROCESSING
+                                                         : IPP_JSTATE_PENDING;
+          AddJob(response, *job);
+        }
         break;
       }
-      case IPP_OP_GET_JOB_ATTRIBUTES: AddJob(response, jobsCreated_, IPP_JSTATE_COMPLETED); break;
-      default: break;  // validate, cancel, get jobs: fine
+      case IPP_OP_GET_JOB_ATTRIBUTES:
+        ++jobAttributesAsked_;
+        if (Job* job = JobOf(request)) AddJob(response, *job);
+        else ippSetStatusCode(response, IPP_STATUS_ERROR_NOT_FOUND);
+        break;
+      case IPP_OP_GET_JOBS:
+        ++getJobsAsked_;
+        for (const Job& job : jobs_) {
+          ippAddSeparator(response);
+          AddJob(response, job);
+        }
+        break;
+      case IPP_OP_CANCEL_JOB:
+        if (Job* job = JobOf(request)) {
+          job->state = IPP_JSTATE_CANCELED;
+          ++cancelled_;
+        }
+        break;
+      default: break;  // validate: fine
     }
     ippWriteIO(&out, WriteIpp, 1, nullptr, response);
     ippDelete(response);
@@ -296,14 +399,44 @@ class FakeIppPrinter {
     return out;
   }
 
+  // Waits until Release() or the end; false at the end.
+  bool WaitForRelease() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++holding_;
+    changed_.wait(lock, [&] { return released_ || stopping_; });
+    --holding_;
+    return !stopping_;
+  }
+
   void Serve(int fd) {
     std::string in, body;
     while (ReadRequest(fd, in, body)) {
-      const std::string ipp = Answer(body);
+      ipp_op_t operation{};
+      const std::string ipp = Answer(body, &operation);
+      if (operation == IPP_OP_CREATE_JOB && holdCreate_ && !WaitForRelease()) return;
+      if (operation == IPP_OP_SEND_DOCUMENT) {
+        if (after_ == AfterDocument::kNeverAnswer) {
+          std::unique_lock<std::mutex> lock(mutex_);
+          changed_.wait(lock, [&] { return stopping_; });
+          return;
+        }
+        if (after_ == AfterDocument::kHold && !WaitForRelease()) return;
+        if (after_ == AfterDocument::kDrip) {
+          const std::string start = "HTTP/1.1 200 OK\r\n";
+          if (::send(fd, start.data(), start.size(), MSG_NOSIGNAL) < 0) return;
+          for (int n = 0;; ++n) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (changed_.wait_for(lock, std::chrono::milliseconds(200), [&] { return stopping_; })) return;
+            lock.unlock();
+            const std::string line = "X-Drip: " + std::to_string(n) + "\r\n";
+            if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) < 0) return;
+          }
+        }
+      }
       const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: " +
                                std::to_string(ipp.size()) + "\r\n\r\n";
       const std::string reply = head + ipp;
-      if (::write(fd, reply.data(), reply.size()) < 0) return;
+      if (::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL) < 0) return;
     }
   }
 
@@ -313,6 +446,17 @@ class FakeIppPrinter {
   std::atomic<int> busyLeft_;
   std::atomic<int> busyAnswered_{0};
   std::atomic<int> jobsCreated_{0};
+  const AfterDocument after_;
+  std::atomic<bool> keepsUnanswered_{false};
+  std::atomic<bool> holdCreate_{false};
+  std::atomic<int> getJobsAsked_{0};
+  std::atomic<int> jobAttributesAsked_{0};
+  std::atomic<int> cancelled_{0};
+  std::atomic<int> holding_{0};
+  bool released_ = false;
+  bool stopping_ = false;
+  std::condition_variable changed_;
+  std::vector<Job> jobs_;
   std::mutex mutex_;
   std::vector<int> clients_;
   std::vector<std::thread> workers_;

@@ -81,4 +81,38 @@ TEST(CupsPrintDeathTest, ASilentPrinterGivesWayToARequestToEnd) {
   EXPECT_GE(silent.connections(), 1u);
 }
 
+// A printer that takes the document and never answers, or drips its answer
+// a header line at a time: the wait ends at the limit on the wall clock,
+// is never success, and the printer is asked what became of the job. Only
+// a printer that says it has the document makes the job printed; a job
+// left without it is cancelled there.
+TEST(CupsPrint, AnUnansweredDocumentIsPrintedOnlyWhenThePrinterHasIt) {
+  using After = testing_support::FakeIppPrinter::AfterDocument;
+  ::setenv("KIVO_PRINTER_ANSWER_LIMIT", "2", 1);
+  TempDir dir;
+  struct Case {
+    After after;
+    bool keeps;
+  };
+  for (const Case c : {Case{After::kNeverAnswer, false}, Case{After::kNeverAnswer, true}, Case{After::kDrip, false}}) {
+    SCOPED_TRACE(std::string(c.after == After::kDrip ? "drip" : "silent") + (c.keeps ? ", has it" : ", lost it"));
+    testing_support::FakeIppPrinter printer(0, c.after);
+    ASSERT_TRUE(printer.ok());
+    printer.SetKeepsUnansweredDocuments(c.keeps);
+    host::PrintJobRequest request;
+    request.destination = printer.uri();
+    request.documentPath = Document(dir);
+    const host::PrintJobResult r = host::SubmitPrintJob(request);
+    EXPECT_EQ(r.ok, c.keeps) << r.message;
+    EXPECT_FALSE(r.interrupted);
+    EXPECT_EQ(r.jobID, 1);
+    EXPECT_NE(r.message.find(c.keeps ? "has the document" : "did not answer within 2 s"), std::string::npos)
+        << r.message;
+    EXPECT_EQ(printer.jobAttributesAsked(), 1);
+    EXPECT_EQ(printer.cancelled(), c.keeps ? 0 : 1);
+    EXPECT_EQ(printer.documents().size(), 1u);
+  }
+  ::unsetenv("KIVO_PRINTER_ANSWER_LIMIT");
+}
+
 }  // namespace

@@ -1,0 +1,122 @@
+#include "host/files/PrivateFolder.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace host {
+
+std::string RandomHexName() {
+  unsigned char bytes[4] = {};
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += size_t(n);
+  }
+  char text[9];
+  std::snprintf(text, sizeof text, "%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2], bytes[3]);
+  return text;
+}
+
+PrivateFolder::~PrivateFolder() {
+  for (const Made& f : files_) {
+    if (folder_ >= 0) ::unlinkat(folder_, f.name.c_str(), 0);
+    ::close(f.fd);
+  }
+  if (folder_ >= 0) {
+    ::close(folder_);
+    ::rmdir(path_.c_str());
+  }
+}
+
+bool PrivateFolder::Create(const std::string& parent, const std::string& prefix, std::string* error) {
+  std::string templ = parent + "/" + prefix + "XXXXXX";
+  std::vector<char> buffer(templ.begin(), templ.end());
+  buffer.push_back('\0');
+  if (!::mkdtemp(buffer.data())) {
+    if (error) *error = "no private folder in " + parent + ": " + std::strerror(errno);
+    return false;
+  }
+  const std::string made = buffer.data();
+  // Between its making and its opening the folder may have been swapped by
+  // whoever may write in `parent`: what is opened must be a real folder of
+  // this user that only this user may enter.
+  const int fd = ::open(made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st{};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+    if (fd >= 0) ::close(fd);
+    if (error) *error = "the private folder " + made + " was replaced";
+    return false;
+  }
+  folder_ = fd;
+  path_ = made;
+  return true;
+}
+
+int PrivateFolder::CreateFile(const std::string& stem, const std::string& extension, std::string* path,
+                              std::string* error) {
+  if (folder_ < 0) {
+    if (error) *error = "no private folder";
+    return -1;
+  }
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const std::string name = stem + "-" + RandomHexName() + extension;
+    const int fd = ::openat(folder_, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      files_.push_back({name, fd});
+      if (path) *path = path_ + "/" + name;
+      return fd;
+    }
+    if (errno != EEXIST) break;
+  }
+  if (error) *error = "no file in the private folder " + path_ + ": " + std::strerror(errno);
+  return -1;
+}
+
+int RemoveLeftoverPrivateFolders(const std::string& parent, const std::string& prefix) {
+  const int top = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (top < 0) return 0;
+  DIR* list = ::fdopendir(top);
+  if (!list) {
+    ::close(top);
+    return 0;
+  }
+  std::vector<std::string> names;
+  while (const dirent* e = ::readdir(list))
+    if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) names.emplace_back(e->d_name);
+  int removed = 0;
+  for (const std::string& name : names) {
+    const int fd = ::openat(top, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+      ::close(fd);
+      continue;
+    }
+    // Entries are removed as names in this folder: a link goes, what it
+    // points at stays.
+    if (DIR* inside = ::fdopendir(fd)) {
+      std::vector<std::string> files;
+      while (const dirent* e = ::readdir(inside))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) files.emplace_back(e->d_name);
+      for (const std::string& f : files) ::unlinkat(::dirfd(inside), f.c_str(), 0);
+      ::closedir(inside);
+    } else {
+      ::close(fd);
+    }
+    if (::unlinkat(top, name.c_str(), AT_REMOVEDIR) == 0) ++removed;
+  }
+  ::closedir(list);
+  return removed;
+}
+
+}  // namespace host

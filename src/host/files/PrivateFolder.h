@@ -1,0 +1,48 @@
+// A folder of this program's own for working files that others must neither
+// read nor replace: made under an unpredictable name with mode 0700, held
+// open, and checked to be a folder of this user that nobody else may enter.
+// Files are created in it through that open folder, exclusively and without
+// following a link, under unpredictable names; the folder and what was made
+// in it are removed when the object goes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace host {
+
+class PrivateFolder {
+ public:
+  PrivateFolder() = default;
+  ~PrivateFolder();
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+  // Makes the folder "<prefix>XXXXXX" in `parent`; false with `error`.
+  bool Create(const std::string& parent, const std::string& prefix, std::string* error);
+  // Creates a new empty file "<stem>-XXXXXXXX<extension>" open for reading
+  // and writing (mode 0600); its descriptor, owned by this object, or -1
+  // with `error`. `path` gets its path, for messages.
+  int CreateFile(const std::string& stem, const std::string& extension, std::string* path, std::string* error);
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  int folder_ = -1;
+  struct Made {
+    std::string name;
+    int fd;
+  };
+  std::vector<Made> files_;
+};
+
+// Removes what a program stopped without cleaning up left: each folder of
+// `parent` whose name starts with `prefix` and that is a private folder of
+// this user (not a link), with the files in it; anything else is left.
+// Returns how many folders went.
+int RemoveLeftoverPrivateFolders(const std::string& parent, const std::string& prefix);
+
+// Eight hexadecimal digits from the system's random source.
+std::string RandomHexName();
+
+}  // namespace host
