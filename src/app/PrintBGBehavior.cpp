@@ -321,6 +321,18 @@ void TPrintBGBehavior::DoSetupMenus() {
   gApplication->Enable(cQuit, !printing_);
 }
 
-bool TPrintBGBehavior::DoIdle(IdlePhase) { return false; }
+bool TPrintBGBehavior::DoIdle(IdlePhase phase) {
+  if (phase != idleContinue || !printing_ || pending_.empty()) return false;
+  const std::filesystem::path file = std::move(pending_.front());
+  pending_.pop_front();
+  DoPrint(file);
+  return false;
+}
+
+bool TPrintBGBehavior::DoPrint(const std::filesystem::path& file) {
+  platform::LogF("TPrintBGBehavior::DoPrint %s: nothing to print (jobs arrive through the spool folder)",
+                 file.string().c_str());
+  return true;
+}
 
 }  // namespace app

@@ -337,12 +337,15 @@ TEST_F(AppTest, ClearingIsRefusedWhilePrintingWhateverSendsTheCommand) {
 TEST_F(AppTest, AFailedJobWhoseAlertIsDismissedIsNotStranded) {
   for (int16_t answer : {int16_t(0), int16_t(2), int16_t(3), int16_t(99)}) {
     gAlertAnswer = answer;
-    EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob(), 5) << answer;
+    EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob("j.trpr"), 5) << answer;
   }
   gAlertAnswer = 1;
-  EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob(), 1);
+  EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob("j.trpr"), 1);
   gAlertAnswer = 6;
-  EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob(), 6);
+  EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob("j.trpr"), 6);
+  ASSERT_FALSE(gAlerts.empty());
+  EXPECT_NE(gAlerts.back().second.find("What should happen to its job file?\nJob file: j.trpr"), std::string::npos)
+      << "the alert keeps its text and names the job in its detail line: " << gAlerts.back().second;
 }
 
 TEST_F(AppTest, ProgressWindowStaysHiddenWhileTheControllerExists) {
@@ -573,6 +576,25 @@ TEST_F(AppTest, ThePrintCentreCommandIsAnArgumentVectorFromTheUserDefaults) {
 }
 
 // Runs last: the quit request ends the application's loop.
+TEST_F(AppTest, PendingEntriesGoOneByOneToDoPrintOnlyWhilePrinting) {
+  c_->AddPending("/nowhere/one.trpr");
+  c_->AddPending("/nowhere/two.trpr");
+  EXPECT_FALSE(c_->DoIdle(idleContinue));
+  EXPECT_EQ(c_->PendingCount(), 2u) << "paused: nothing is taken";
+  c_->EnableBackgroundPrinting(true);
+  c_->Runner()->SetActive(false);
+  c_->DoIdle(idleBegin);
+  EXPECT_EQ(c_->PendingCount(), 2u) << "only the continuing idle phase takes an entry";
+  c_->DoIdle(idleContinue);
+  EXPECT_EQ(c_->PendingCount(), 1u);
+  c_->DoIdle(idleContinue);
+  c_->DoIdle(idleContinue);
+  EXPECT_EQ(c_->PendingCount(), 0u);
+  EXPECT_TRUE(c_->DoPrint("/nowhere/three.trpr"));
+  EXPECT_TRUE(gAlerts.empty()) << "printing an entry shows nothing";
+  c_->EnableBackgroundPrinting(false);
+}
+
 TEST_F(AppTest, QuitRequestIsRefusedWhilePrintingHasWorkAndAcceptedWhenIdle) {
   TouchFile(Jobs() / "waiting.trpr", 5);
   Rescan();

@@ -34,6 +34,11 @@ std::string& Details() {
   return details;
 }
 
+std::string& DetailLine() {
+  static std::string line;
+  return line;
+}
+
 std::map<int16_t, host::AlertDef>& Alerts() {
   static std::map<int16_t, host::AlertDef> alerts = [] {
     std::map<int16_t, host::AlertDef> a;
@@ -126,6 +131,8 @@ void host::SetAlertHook(AlertHook hook) { Hook() = std::move(hook); }
 
 void host::SetAlertDetails(std::string details) { Details() = std::move(details); }
 
+void host::SetAlertDetailLine(std::string line) { DetailLine() = std::move(line); }
+
 void ParamText(const CStr255_AC& p0, const CStr255_AC& p1, const CStr255_AC& p2, const CStr255_AC& p3) {
   Params() = {p0, p1, p2, p3};
 }
@@ -136,7 +143,11 @@ int16_t MacAppAlert(int16_t alertId, void*) {
     // An alert nobody defined still shows its first parameter, so no message is lost.
     def = {alertId, "^0", {{1, "OK"}}, 1, 1, false};
   }
-  const std::string text = Substitute(def.text);
+  const std::string message = Substitute(def.text);
+  const std::string line = std::exchange(DetailLine(), std::string());
+  // The detail line belongs to the message: every form of the alert (the
+  // log line, the hook, the box) shows it right under the text.
+  const std::string text = line.empty() ? message : message + "\n" + line;
   const std::string details = std::exchange(Details(), std::string());
   const std::string whole = details.empty() ? text : text + "\n\n" + details;
 
@@ -159,7 +170,8 @@ int16_t MacAppAlert(int16_t alertId, void*) {
   }
 
   QMessageBox box(def.caution ? QMessageBox::Warning : QMessageBox::Information, QApplication::applicationName(),
-                  QString::fromStdString(text));
+                  QString::fromStdString(message));
+  if (!line.empty()) box.setInformativeText(QString::fromStdString(line));
   std::map<QAbstractButton*, int16_t> items;
   for (const auto& b : def.buttons) {
     QPushButton* button = box.addButton(QString::fromStdString(b.label), QMessageBox::ActionRole);

@@ -70,6 +70,12 @@ void TStaticText::SetText(const CStr255_AC& text, bool) {
   if (auto* label = qobject_cast<QLabel*>(GetWidget())) label->setText(ToQString(text));
 }
 
+void TStaticText::SetTextElided(const std::string& utf8, int width, bool) {
+  auto* label = qobject_cast<QLabel*>(GetWidget());
+  if (!label) return;
+  label->setText(label->fontMetrics().elidedText(QString::fromStdString(utf8), Qt::ElideMiddle, width));
+}
+
 CStr255_AC TStaticText::GetText() const {
   if (auto* label = qobject_cast<QLabel*>(GetWidget())) return FromQString(label->text());
   return CStr255_AC();
