@@ -1,5 +1,6 @@
 #include "app/BackgroundPrintApp.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
@@ -120,6 +121,7 @@ TBackgroundPrintApp::~TBackgroundPrintApp() {
   // Only the copy that installed the agent removes it: a copy that was
   // refused because another one runs must leave that one's agent alone.
   if (launchAgentInstalled_) unloadLaunchAgentPlist();
+  host::WithdrawProgramObject();
   // The controller's window and job runner go before the framework.
   if (TBehavior* c = GetBehaviorWithIdentifier(kPrintBGBehaviorID)) RemoveBehavior(c);
   platform::SetProgressIdleHook({});
@@ -201,6 +203,8 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   platform::LogF("Running on %s", host::systemVersionText().c_str());
   static AppNotificationServices notificationServices;
   output::setupNotificationCenter(notificationServices);
+  // Another program's quit request arrives on the same bus.
+  host::PublishProgramObject(host::ProgramBusName(), [this] { return DecideQuitRequest(); });
   RemoveMenuItem(1023, 11);
 
   // 17. Started again at login and after a crash, where the operator asks for it.
@@ -433,15 +437,23 @@ bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {
     return true;
   }
   if (command != cQuitRequest) return TApplication::DoScriptCommand(command);
+  host::QuitDecision decision = DecideQuitRequest();
+  if (decision.afterAnswer) decision.afterAnswer();
+  return true;
+}
+
+host::QuitDecision TBackgroundPrintApp::DecideQuitRequest() {
   TPrintBGBehavior* c = Controller();
-  if (c) {
-    if (c->IsStepRunning() || (c->IsPrintingOn() && c->HasWork())) {
-      DisplayNormalMessage(kBusyMessage);
-      return true;
-    }
+  if (c && (c->IsStepRunning() || (c->IsPrintingOn() && c->HasWork()))) {
+    // The text as the caller reads it: line ends rather than returns.
+    std::string text = kBusyMessage;
+    std::replace(text.begin(), text.end(), '\r', '\n');
+    return {std::move(text), [] { DisplayNormalMessage(kBusyMessage); }};
   }
-  // Nothing is printing (or the controller does not exist yet): quit.
-  return TApplication::DoMenuCommand(cQuit);
+  // Nothing is printing (or the controller does not exist yet): quit. The
+  // application's own handler, not the menu's route: printing is not paused
+  // first.
+  return {std::nullopt, [this] { DoMenuCommand(cQuit); }};
 }
 
 void TBackgroundPrintApp::Terminate() {

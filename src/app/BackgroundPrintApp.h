@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "host/files/FSSpec.h"
+#include "host/notify/ProgramObject.h"
 #include "host/sys/RunningCopyLock.h"
 #include "host/ui/Application.h"
 
@@ -57,6 +58,11 @@ class TBackgroundPrintApp : public TApplication {
   void DoSetupMenus() override;
   void DoInitialState() override;
   bool DoScriptCommand(CommandNumber command) override;
+  // The quit rule, for a quit request from outside (DoScriptCommand, the
+  // session bus's Quit): refused with the busy text while printing is on and
+  // there is work; otherwise the program quits through DoMenuCommand(cQuit).
+  // What it shows or does comes after the answer.
+  host::QuitDecision DecideQuitRequest();
   // SIGTERM: ends soon, keeping the job in work queued (see DoScriptCommand).
   void Terminate();
 
