@@ -78,7 +78,12 @@ AppServices::~AppServices() {
   gRouteServices = nullptr;
 }
 
-void AppServices::Log(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+void AppServices::Log(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  // Out at once, so that the log read while a job runs (or after a crash)
+  // holds every line written so far.
+  std::fflush(stderr);
+}
 
 OSErr AppPrefsServices::CreateImageAndJobFolders() { return pipeline::createImageAndJobFolders(); }
 OSErr AppPrefsServices::CreateImageAndJobFolders2() { return pipeline::createImageAndJobFolders2(); }

@@ -73,6 +73,14 @@ std::string Substitute(const std::string& text) {
   return out;
 }
 
+// An alert's line goes out at once: a program stopped right after it must
+// not lose what it told the operator.
+template <class... Args>
+void AlertLine(const char* format, Args... args) {
+  std::fprintf(stderr, format, args...);
+  std::fflush(stderr);
+}
+
 std::string LabelOf(const host::AlertDef& def, int16_t item) {
   for (const auto& b : def.buttons)
     if (b.item == item) return b.label;
@@ -153,19 +161,19 @@ int16_t MacAppAlert(int16_t alertId, void*) {
 
   if (auto& hook = Hook()) {
     if (int16_t answer = hook(alertId, whole)) {
-      std::fprintf(stderr, "Alert %d: %s\n  -> item %d (answered by hook)\n", alertId, whole.c_str(), answer);
+      AlertLine("Alert %d: %s\n  -> item %d (answered by hook)\n", alertId, whole.c_str(), answer);
       return answer;
     }
   }
   if (host::IsUnattended()) {
-    std::fprintf(stderr, "Alert %d: %s\n  -> item %d \"%s\" (no display: default answer)\n", alertId, whole.c_str(),
+    AlertLine("Alert %d: %s\n  -> item %d \"%s\" (no display: default answer)\n", alertId, whole.c_str(),
                  def.defaultItem, LabelOf(def, def.defaultItem).c_str());
     return def.defaultItem;
   }
   if (!details.empty()) {
-    std::fprintf(stderr, "Alert %d: %s\n", alertId, whole.c_str());
+    AlertLine("Alert %d: %s\n", alertId, whole.c_str());
     const int16_t answer = RunAlertWithDetails(def, text, details);
-    std::fprintf(stderr, "  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
+    AlertLine("  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
     return answer;
   }
 
@@ -179,10 +187,10 @@ int16_t MacAppAlert(int16_t alertId, void*) {
     if (b.item == def.defaultItem) box.setDefaultButton(button);
     if (b.item == (def.cancelItem ? def.cancelItem : def.defaultItem)) box.setEscapeButton(button);
   }
-  std::fprintf(stderr, "Alert %d: %s\n", alertId, text.c_str());
+  AlertLine("Alert %d: %s\n", alertId, text.c_str());
   box.exec();
   auto it = items.find(box.clickedButton());
   const int16_t answer = it != items.end() ? it->second : (def.cancelItem ? def.cancelItem : def.defaultItem);
-  std::fprintf(stderr, "  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
+  AlertLine("  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
   return answer;
 }
