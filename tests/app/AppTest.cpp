@@ -4,6 +4,11 @@
 #include "AppTestSupport.h"
 
 #include <QKeyEvent>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <QLabel>
+#include <QWindow>
 
 #include "app/AppServices.h"
 #include "app/PrintCountWindow.h"
@@ -493,6 +498,63 @@ TEST_F(AppTest, ThePageBeingPrintedShowsInTheStatusWindowAndItsPhotosGoAfterTheJ
   EXPECT_LT(RedIn(preview), 10);
   for (IDType id : {FourCC("prnt"), FourCC("crjb"), FourCC("tmpn"), FourCC("pkgn")})
     EXPECT_EQ(Text(id)->GetText().ToUTF8(), "") << FourCCToString(id);
+  c_->EnableBackgroundPrinting(false);
+}
+
+// Runs the event loop until `done`, for at most five seconds.
+bool RunEventsUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 250 && !done(); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return done();
+}
+
+// Records the text a label showed each time it was painted.
+class PaintedTexts : public QObject {
+ public:
+  explicit PaintedTexts(QLabel* label) : label_(label) { label->installEventFilter(this); }
+  ~PaintedTexts() override { label_->removeEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint && (texts.empty() || texts.back() != label_->text().toStdString()))
+      texts.push_back(label_->text().toStdString());
+    return false;
+  }
+  bool Saw(const std::string& text) const { return std::find(texts.begin(), texts.end(), text) != texts.end(); }
+  std::vector<std::string> texts;
+
+ private:
+  QLabel* label_;
+};
+
+TEST_F(AppTest, TheStatusWindowShowsTheStepUnderWayAndThePhotoBeingDrawnAsTheyHappen) {
+  WriteRedPhoto("Bride and Groom.jpg");
+  jobwriter::TJobDescription job;
+  job.objects.push_back(
+      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Bride and Groom.jpg", 0, 0, 2, 3))));
+  DropPhotoJob("wedding.trpr", job);
+  Rescan();
+  c_->EnableBackgroundPrinting(true);
+  c_->Runner()->SetActive(false);  // the test takes the steps, with no event loop between them
+  auto* stat = qobject_cast<QLabel*>(Text(FourCC("stat"))->GetWidget());
+  auto* imgn = qobject_cast<QLabel*>(Text(FourCC("imgn"))->GetWidget());
+  ASSERT_NE(stat, nullptr);
+  ASSERT_NE(imgn, nullptr);
+  PaintedTexts status(stat), image(imgn);
+  // The window is on screen (exposed) as in the running program.
+  ASSERT_TRUE(RunEventsUntil([&] { return stat->window()->windowHandle() && stat->window()->windowHandle()->isExposed(); }));
+  auto& tm = c_->TaskManager();
+  for (int i = 0; i < 10 && tm.CurrentTask() != 3; ++i) tm.DoNextTask();
+  ASSERT_EQ(tm.CurrentTask(), 3);
+  // What the window showed while the steps ran, not only what it holds now.
+  EXPECT_TRUE(status.Saw("Reading Job File")) << testing::PrintToString(status.texts);
+  EXPECT_TRUE(status.Saw("Reading Image")) << testing::PrintToString(status.texts);
+  EXPECT_TRUE(status.Saw("Drawing Image\xE2\x80\xA6")) << testing::PrintToString(status.texts);
+  EXPECT_TRUE(image.Saw("Bride and Groom.jpg")) << testing::PrintToString(image.texts);
+  EXPECT_EQ(imgn->text().toStdString(), "Bride and Groom.jpg") << "the drawn photo stays named beside its page";
+  for (int i = 0; i < 5 && tm.CurrentTask() != 0; ++i) tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_EQ(imgn->text().toStdString(), "") << "the job is over";
   c_->EnableBackgroundPrinting(false);
 }
 
