@@ -353,6 +353,35 @@ TEST_F(AppTest, AFailedJobWhoseAlertIsDismissedIsNotStranded) {
       << "the alert keeps its text and names the job in its detail line: " << gAlerts.back().second;
 }
 
+TEST_F(AppTest, ProgressStartAndTitleBringTheWindowToTheFrontAndAMissingResourceThrows) {
+  ASSERT_NE(gProgressIndicator, nullptr);
+  gProgressIndicator->Start(10, 9002, "Saving", 0);
+  gProgressIndicator->Stop();
+  TWindow* other = NewTemplateWindow(int16_t(9003));
+  ASSERT_NE(other, nullptr);
+  other->Open();
+  ASSERT_EQ(TWindow::WindowsFrontToBack().front(), other);
+  gProgressIndicator->Start(10, 9002, "Saving", 0);
+  EXPECT_EQ(TWindow::WindowsFrontToBack().front(), gProgressIndicator->Window());
+  EXPECT_FALSE(gProgressIndicator->IsVisible()) << "in front, yet not shown while the controller exists";
+  other->Open();
+  gProgressIndicator->SetTitle("Saving Again");
+  EXPECT_EQ(TWindow::WindowsFrontToBack().front(), gProgressIndicator->Window());
+  gProgressIndicator->Stop();
+  other->Close();
+
+  TMyProgressIndicator lone;
+  EXPECT_THROW(lone.IProgressIndicator(4711), CException_AC);
+  try {
+    gProgressIndicator->SetProgressWindowResourceID(1001);  // a window, but no progress window
+    ADD_FAILURE() << "no error";
+  } catch (const CException_AC& e) {
+    EXPECT_EQ(e.GetError(), resNotFound);
+  }
+  gProgressIndicator->SetProgressWindowResourceID(9002);
+  ASSERT_NE(gProgressIndicator->Window(), nullptr);
+}
+
 TEST_F(AppTest, ProgressWindowStaysHiddenWhileTheControllerExists) {
   ASSERT_NE(gProgressIndicator, nullptr);
   gProgressIndicator->Start(100, 9002, "Saving", 0);
