@@ -41,6 +41,10 @@ namespace fs = std::filesystem;
 
 int16_t appvRefNum = 0;
 int32_t appDirID = 0;
+int16_t gPackAppvRefNum = 0;
+int32_t gPackAppDirID = 0;
+CStr31_AC gLastCategory;
+tRecordStruct myDbTempStruct{};
 
 namespace {
 
@@ -184,6 +188,8 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   const FSSpec appSpec = FolderSpecOfPath(appFolder);
   appvRefNum = appSpec.vRefNum;
   appDirID = appSpec.parID;
+  gPackAppvRefNum = appvRefNum;
+  gPackAppDirID = appDirID;
 
   // 4-9. Spool root and output folders.
   ResolveFolders();
@@ -196,8 +202,11 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
 
   // 13. The controller comes from the event loop, after start-up returns.
   PostCommand(std::make_unique<TPostMenuCommand>(cStartUp, 0));
+  if (!options_.files.empty()) OpenOld(cOpenOld, options_.files);
 
   // 14-16.
+  // This system passes the program's system check.
+  setIsOSXVersion(true);
   SVLogFileManager::writeStartupHeaderToLogFile();
   SVLogFileManager::writeToLogFile("\n");
   platform::LogF("Running on %s", host::systemVersionText().c_str());
@@ -454,6 +463,17 @@ host::QuitDecision TBackgroundPrintApp::DecideQuitRequest() {
   // application's own handler, not the menu's route: printing is not paused
   // first.
   return {std::nullopt, [this] { DoMenuCommand(cQuit); }};
+}
+
+TDocument* TBackgroundPrintApp::DoMakeDocument(CommandNumber, const std::filesystem::path*) { return nullptr; }
+
+void TBackgroundPrintApp::OpenOld(CommandNumber command, const std::vector<std::string>& files) {
+  for (const std::string& file : files) {
+    const fs::path path(file);
+    if (!DoMakeDocument(command, &path))
+      platform::LogF("TBackgroundPrintApp::OpenOld: \"%s\" opens nothing; jobs are taken from the spool folder only",
+                     file.c_str());
+  }
 }
 
 void TBackgroundPrintApp::Terminate() {

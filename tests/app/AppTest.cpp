@@ -11,6 +11,7 @@
 #include <QWindow>
 
 #include "app/AppServices.h"
+#include "platform/ShellCommands.h"
 #include "app/PrintCountWindow.h"
 #include "platform/PStrings.h"
 #include <fstream>
@@ -106,6 +107,24 @@ TEST_F(AppTest, StartUpMadeTheFolderTreeInTheApplicationFolder) {
   EXPECT_EQ(set1.filename(), fs::u8path("PRINT TO FILE FOLDER SET Aƒ"));
   EXPECT_EQ(FolderPathOfSpec(getMyPrintToFileSetPrefs(8)->folder.spec), set1);
   EXPECT_EQ(c_->Services().PrintToFileSetFolderResolves(3), std::optional<bool>(true));
+}
+
+TEST_F(AppTest, StartUpKeepsItsProcessWideValuesAndOpensNoDocuments) {
+  EXPECT_EQ(gPackAppvRefNum, appvRefNum);
+  EXPECT_EQ(gPackAppDirID, appDirID);
+  EXPECT_NE(appDirID, 0) << "the application folder was found";
+  EXPECT_TRUE(isOSXVersion()) << "the start-up's system check passed";
+  EXPECT_TRUE(gLastCategory.IsEmpty());
+  EXPECT_EQ(myDbTempStruct, tRecordStruct{});
+  const fs::path job = gBase / "handed.trpr";
+  TouchFile(job, 5);
+  EXPECT_EQ(gApp->DoMakeDocument(cOpenOld, &job), nullptr);
+  testing::internal::CaptureStderr();
+  gApp->OpenOld(cOpenOld, {job.string()});
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("\"" + job.string() + "\" opens nothing"), std::string::npos) << log;
+  EXPECT_TRUE(fs::exists(job)) << "the handed file is left alone";
+  EXPECT_EQ(Queued(), 0u);
 }
 
 TEST_F(AppTest, ImagePropertyListsCarryTheChromaKeyCodesCoefficientDictionary) {
