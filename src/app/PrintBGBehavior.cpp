@@ -234,6 +234,7 @@ void TPrintBGBehavior::UpdateJobsList() {
   // count changing: the list is shown again in any case.
   if (have == want) {
     list->UpdateList();
+    list->Update();
     return;
   }
   if (have < want) list->InsertItemsLast(int16_t(want - have));
@@ -242,6 +243,8 @@ void TPrintBGBehavior::UpdateJobsList() {
   if (auto* pict = window_->FindSubView<TPrintPreview>(kPict)) pict->SetOffscreen(nullptr, true);
   list->ClearSelection();
   list->ForgetSelection();
+  // Shown at once, also while a job step keeps the event loop from painting.
+  list->Update();
 }
 
 std::filesystem::path TPrintBGBehavior::PrintLogPath() { return host::applicationFolder() / kPrintLogName; }

@@ -107,6 +107,9 @@ void TPrintJobTaskManager::DoNextTask() {
     services_.Log(Format("DoNextTask: step %d failed: %s\n", int(fCurrentTask), e.what()));
     DoError(kResultUnknownJob);
   }
+  // While a job is in work, jobs dropped meanwhile join the waiting list
+  // after each step, not only when the next job is picked up.
+  if (fCurrentTask != 0) services_.RescanBetweenObjects();
   if (!fActive) services_.EnableButtonsWhenDone();
   fBusy = false;
 }

@@ -592,8 +592,15 @@ TEST_F(AppTest, TheStatusWindowShowsTheStepUnderWayAndThePhotoBeingDrawnAsTheyHa
   // The window is on screen (exposed) as in the running program.
   ASSERT_TRUE(RunEventsUntil([&] { return stat->window()->windowHandle() && stat->window()->windowHandle()->isExposed(); }));
   auto& tm = c_->TaskManager();
+  tm.DoNextTask();
+  ASSERT_EQ(tm.CurrentTask(), 1) << "the job is read";
+  // A job dropped while this one is in work joins the waiting list at once.
+  TouchFile(Jobs() / "next in line.trpr", 10);
   for (int i = 0; i < 10 && tm.CurrentTask() != 3; ++i) tm.DoNextTask();
   ASSERT_EQ(tm.CurrentTask(), 3);
+  auto* list = c_->GetStatusWindow()->FindSubView<TJobsListView>(FourCC("jobs"));
+  EXPECT_EQ(list->GetNumRows(), 1);
+  EXPECT_EQ(list->GetItemText(1).ToUTF8(), "next in line.trpr");
   // What the window showed while the steps ran, not only what it holds now.
   EXPECT_TRUE(status.Saw("Reading Job File")) << testing::PrintToString(status.texts);
   EXPECT_TRUE(status.Saw("Reading Image")) << testing::PrintToString(status.texts);
@@ -604,6 +611,7 @@ TEST_F(AppTest, TheStatusWindowShowsTheStepUnderWayAndThePhotoBeingDrawnAsTheyHa
   EXPECT_EQ(tm.CurrentTask(), 0);
   EXPECT_EQ(imgn->text().toStdString(), "") << "the job is over";
   c_->EnableBackgroundPrinting(false);
+  fs::remove(AllFiles() / "next in line.trpr");
 }
 
 TEST_F(AppTest, HideThePagePreviewHidesItWhenTheWindowActivates) {
