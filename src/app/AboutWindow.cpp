@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/NewAboutBoxController.h"
+#include "host/ui/WindowActivation.h"
 #include "host/notify/Workspace.h"
 #include "host/sys/Process.h"
 #include "host/sys/ProcessList.h"
@@ -182,13 +183,46 @@ OSErr MyFindProcessNew(uint32_t signature, uint32_t type, ProcessSerialNumber* p
   return procNotFound;
 }
 
+namespace {
+
+// The window manager is asked to activate the program's window; without one
+// to ask (Wayland, headless) or without such a window, the operator hears it.
+bool ActivateOrBeep(const char* what, int64_t pid, const std::vector<std::string>& names) {
+  switch (host::ActivateProgramWindow(pid, names)) {
+    case host::ActivationResult::kAsked:
+      platform::LogF("Asked the window manager to bring %s to the front", what);
+      return true;
+    case host::ActivationResult::kNoWindow:
+      platform::LogF("%s has no window to bring to the front", what);
+      break;
+    case host::ActivationResult::kNoWindowSystem:
+      platform::LogF("Bringing %s to the front is not possible without X11", what);
+      break;
+  }
+  host::Beep();
+  return false;
+}
+
+}  // namespace
+
 OSErr MyBringApplicationToFront(uint32_t signature, uint32_t type) {
   ProcessSerialNumber psn;
   const OSErr err = MyFindProcessNew(signature, type, &psn);
-  if (err == noErr)
-    platform::LogF("The application '%s' runs as process %u; bringing its windows to the front is left to the desktop",
-                   FourCCToString(signature).c_str(), psn.lowLongOfPSN);
+  const std::string name = ProgramNameForSignature(signature, type);
+  const std::string what = "the application '" + FourCCToString(signature) + "'";
+  if (err != noErr) {
+    host::Beep();
+    return err;
+  }
+  ActivateOrBeep(what.c_str(), int64_t(psn.lowLongOfPSN), {name});
   return err;
 }
 
-void MyBringFinderToFront() { host::Beep(); }
+// The file managers of the common desktops, by the WM_CLASS of their windows.
+const std::vector<std::string>& FileManagerNames() {
+  static const std::vector<std::string> names = {"org.gnome.Nautilus", "nautilus", "dolphin", "thunar",
+                                                 "pcmanfm",            "pcmanfm-qt", "nemo",   "caja"};
+  return names;
+}
+
+void MyBringFinderToFront() { ActivateOrBeep("the file manager", 0, FileManagerNames()); }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/ui/Application.h"
 #include "host/ui/View.h"
@@ -89,3 +90,5 @@ OSErr MyFindProcessNew(uint32_t signature, uint32_t type, ProcessSerialNumber* p
 // desktop, so a found one is only logged. The search's result.
 OSErr MyBringApplicationToFront(uint32_t signature, uint32_t type);
 void MyBringFinderToFront();
+// The WM_CLASS names of the file managers MyBringFinderToFront looks for.
+const std::vector<std::string>& FileManagerNames();

@@ -1,8 +1,5 @@
 #include "app/AppServices.h"
 
-#include <QApplication>
-#include <QFontMetrics>
-
 #include <algorithm>
 #include <cstdio>
 #include <system_error>
@@ -84,7 +81,12 @@ AppServices::~AppServices() {
   gRouteServices = nullptr;
 }
 
-void AppServices::Log(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+void AppServices::Log(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  // Out at once, so that the log read while a job runs (or after a crash)
+  // holds every line written so far.
+  std::fflush(stderr);
+}
 
 OSErr AppPrefsServices::CreateImageAndJobFolders() { return pipeline::createImageAndJobFolders(); }
 OSErr AppPrefsServices::CreateImageAndJobFolders2() { return pipeline::createImageAndJobFolders2(); }
@@ -151,8 +153,20 @@ fs::path AppServices::GraphicsFolder() {
   return folders.IsValid() ? CreateOrFindFolder(folders.root, pipeline::kGraphicsFolderName) : fs::path();
 }
 
-int AppServices::AskWhatToDoWithFailedJob() {
-  ParamText(CStr255_AC(controller_.GetJobFileName()));
+namespace {
+std::string JobFileDetailLine(const std::string& jobFileName) { return "Job file: " + jobFileName; }
+}  // namespace
+
+void AppServices::JobFileMessage(std::string_view text, const std::string& jobFileName) {
+  if (!jobFileName.empty()) host::SetAlertDetailLine(JobFileDetailLine(jobFileName));
+  DisplayNormalMessage(std::string(text).c_str());
+  // A message that was not shown (logged only) must not leave its line to the next alert.
+  host::SetAlertDetailLine({});
+}
+
+int AppServices::AskWhatToDoWithFailedJob(const std::string& jobFileName) {
+  ParamText(CStr255_AC(jobFileName));
+  if (!jobFileName.empty()) host::SetAlertDetailLine(JobFileDetailLine(jobFileName));
   const int16_t item = MacAppAlert(1003);
   // Closing the alert any other way must not strand the job: it goes to the
   // unknown-jobs folder.
@@ -342,11 +356,8 @@ void AppServices::OpenDeleteWindow(const std::string& path) {
     host::Beep();
     return;
   }
-  if (auto* folder = window->FindSubView<TStaticText>(FourCC("fldr"))) {
-    const QString text = QFontMetrics(QApplication::font())
-                             .elidedText(QString::fromStdString(path), Qt::ElideMiddle, kDeleteWindowPathWidth);
-    folder->SetText(CStr255_AC(text.toStdString()), false);
-  }
+  if (auto* folder = window->FindSubView<TStaticText>(FourCC("fldr")))
+    folder->SetTextElided(path, kDeleteWindowPathWidth, false);
   window->Open();
 }
 

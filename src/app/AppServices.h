@@ -74,7 +74,8 @@ class AppServices : public pipeline::TPipelineServices,
   std::filesystem::path FinishedJobsFolder() override;
   std::filesystem::path ImagesFolder() override;
   std::filesystem::path GraphicsFolder() override;
-  int AskWhatToDoWithFailedJob() override;
+  int AskWhatToDoWithFailedJob(const std::string& jobFileName) override;
+  void JobFileMessage(std::string_view text, const std::string& jobFileName) override;
 
   // The job queue.
   std::optional<std::filesystem::path> GetNextNewJobFile() override;

@@ -1,5 +1,6 @@
 #include "app/BackgroundPrintApp.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
@@ -40,6 +41,10 @@ namespace fs = std::filesystem;
 
 int16_t appvRefNum = 0;
 int32_t appDirID = 0;
+int16_t gPackAppvRefNum = 0;
+int32_t gPackAppDirID = 0;
+CStr31_AC gLastCategory;
+tRecordStruct myDbTempStruct{};
 
 namespace {
 
@@ -120,6 +125,7 @@ TBackgroundPrintApp::~TBackgroundPrintApp() {
   // Only the copy that installed the agent removes it: a copy that was
   // refused because another one runs must leave that one's agent alone.
   if (launchAgentInstalled_) unloadLaunchAgentPlist();
+  host::WithdrawProgramObject();
   // The controller's window and job runner go before the framework.
   if (TBehavior* c = GetBehaviorWithIdentifier(kPrintBGBehaviorID)) RemoveBehavior(c);
   platform::SetProgressIdleHook({});
@@ -192,6 +198,8 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   const FSSpec appSpec = FolderSpecOfPath(appFolder);
   appvRefNum = appSpec.vRefNum;
   appDirID = appSpec.parID;
+  gPackAppvRefNum = appvRefNum;
+  gPackAppDirID = appDirID;
 
   // 4-9. Spool root and output folders.
   ResolveFolders();
@@ -204,13 +212,18 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
 
   // 13. The controller comes from the event loop, after start-up returns.
   PostCommand(std::make_unique<TPostMenuCommand>(cStartUp, 0));
+  if (!options_.files.empty()) OpenOld(cOpenOld, options_.files);
 
   // 14-16.
+  // This system passes the program's system check.
+  setIsOSXVersion(true);
   SVLogFileManager::writeStartupHeaderToLogFile();
   SVLogFileManager::writeToLogFile("\n");
   platform::LogF("Running on %s", host::systemVersionText().c_str());
   static AppNotificationServices notificationServices;
   output::setupNotificationCenter(notificationServices);
+  // Another program's quit request arrives on the same bus.
+  host::PublishProgramObject(host::ProgramBusName(), [this] { return DecideQuitRequest(); });
   RemoveMenuItem(1023, 11);
 
   // 17. Started again at login and after a crash, where the operator asks for it.
@@ -443,15 +456,34 @@ bool TBackgroundPrintApp::DoScriptCommand(CommandNumber command) {
     return true;
   }
   if (command != cQuitRequest) return TApplication::DoScriptCommand(command);
+  host::QuitDecision decision = DecideQuitRequest();
+  if (decision.afterAnswer) decision.afterAnswer();
+  return true;
+}
+
+host::QuitDecision TBackgroundPrintApp::DecideQuitRequest() {
   TPrintBGBehavior* c = Controller();
-  if (c) {
-    if (c->IsStepRunning() || (c->IsPrintingOn() && c->HasWork())) {
-      DisplayNormalMessage(kBusyMessage);
-      return true;
-    }
+  if (c && (c->IsStepRunning() || (c->IsPrintingOn() && c->HasWork()))) {
+    // The text as the caller reads it: line ends rather than returns.
+    std::string text = kBusyMessage;
+    std::replace(text.begin(), text.end(), '\r', '\n');
+    return {std::move(text), [] { DisplayNormalMessage(kBusyMessage); }};
   }
-  // Nothing is printing (or the controller does not exist yet): quit.
-  return TApplication::DoMenuCommand(cQuit);
+  // Nothing is printing (or the controller does not exist yet): quit. The
+  // application's own handler, not the menu's route: printing is not paused
+  // first.
+  return {std::nullopt, [this] { DoMenuCommand(cQuit); }};
+}
+
+TDocument* TBackgroundPrintApp::DoMakeDocument(CommandNumber, const std::filesystem::path*) { return nullptr; }
+
+void TBackgroundPrintApp::OpenOld(CommandNumber command, const std::vector<std::string>& files) {
+  for (const std::string& file : files) {
+    const fs::path path(file);
+    if (!DoMakeDocument(command, &path))
+      platform::LogF("TBackgroundPrintApp::OpenOld: \"%s\" opens nothing; jobs are taken from the spool folder only",
+                     file.c_str());
+  }
 }
 
 void TBackgroundPrintApp::Terminate() {

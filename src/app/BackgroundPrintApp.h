@@ -6,10 +6,16 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "host/files/FSSpec.h"
+#include "host/notify/ProgramObject.h"
 #include "host/sys/RunningCopyLock.h"
 #include "host/ui/Application.h"
+#include "pipeline/PrinterRecords.h"
+
+class TDocument;
 
 namespace app {
 
@@ -46,7 +52,13 @@ struct StartupOptions {
   bool setupLogs = true;
   // Started by the user service: a second copy leaves with a log line only.
   bool fromService = false;
+  // Files handed to the program on its command line (by a shell or the
+  // desktop): they are logged and open nothing.
+  std::vector<std::string> files = {};
 };
+
+// The command of a request to open files handed to the program.
+inline constexpr CommandNumber cOpenOld = 2;
 
 class TBackgroundPrintApp : public TApplication {
  public:
@@ -57,6 +69,16 @@ class TBackgroundPrintApp : public TApplication {
   void DoSetupMenus() override;
   void DoInitialState() override;
   bool DoScriptCommand(CommandNumber command) override;
+  // The program has no document windows: no document is ever made.
+  TDocument* DoMakeDocument(CommandNumber command, const std::filesystem::path* file);
+  // Files handed to the program open nothing; the request is logged. Jobs
+  // arrive through the spool folder only.
+  void OpenOld(CommandNumber command, const std::vector<std::string>& files);
+  // The quit rule, for a quit request from outside (DoScriptCommand, the
+  // session bus's Quit): refused with the busy text while printing is on and
+  // there is work; otherwise the program quits through DoMenuCommand(cQuit).
+  // What it shows or does comes after the answer.
+  host::QuitDecision DecideQuitRequest();
   // SIGTERM: ends soon, keeping the job in work queued (see DoScriptCommand).
   void Terminate();
 
@@ -90,9 +112,16 @@ class TBackgroundPrintApp : public TApplication {
 // Every class that view resources create by name.
 void InitMacAppClasses();
 
-// The application folder as the file table knows it.
+// The application folder as the file table knows it, and the same pair kept
+// for the packaged application's own use.
 extern int16_t appvRefNum;
 extern int32_t appDirID;
+extern int16_t gPackAppvRefNum;
+extern int32_t gPackAppDirID;
+// The category chosen last (empty at start).
+extern CStr31_AC gLastCategory;
+// A database record to fill (empty at start).
+extern tRecordStruct myDbTempStruct;
 
 // The folder convention (parID = the folder's own id, empty name) of an
 // existing folder; vRefNum -9999 when it cannot be found.

@@ -12,7 +12,7 @@ namespace app {
 std::string UsageText() {
   const std::filesystem::path appFolder = host::applicationFolderPath();
   std::string text;
-  text += "Usage: kivo-processor [--from-service]\n";
+  text += "Usage: kivo-processor [--from-service] [FILE...]\n";
   text += "       kivo-processor --help | --version\n";
   text += "\n";
   text += "Takes the job files that stations drop into its spool folder one at a time,\n";
@@ -25,6 +25,9 @@ std::string UsageText() {
   text += "  --from-service    started by the user service: a second copy leaves with\n";
   text += "                    a log line and status 0 instead of status 1\n";
   text += "  -fromlaunchagent  the same, as the start-at-login unit passes it\n";
+  text += "  FILE...           files handed to the program (by a shell or the desktop)\n";
+  text += "                    are logged and open nothing: jobs are taken from the\n";
+  text += "                    spool folder only\n";
   text += "\n";
   text += "Environment:\n";
   text += "  KIVO_APP_FOLDER     the application folder (else the program's own folder\n";
@@ -67,6 +70,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StartupOptions& optio
     }
     if (std::strcmp(a, "--from-service") == 0 || std::strcmp(a, "-fromlaunchagent") == 0) {
       options.fromService = true;
+      continue;
+    }
+    if (a[0] != '-' && a[0] != '\0') {
+      options.files.push_back(a);
       continue;
     }
     std::fprintf(err, "kivo-processor: unknown option '%s'\n\n", a);

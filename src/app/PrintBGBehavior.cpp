@@ -234,6 +234,7 @@ void TPrintBGBehavior::UpdateJobsList() {
   // count changing: the list is shown again in any case.
   if (have == want) {
     list->UpdateList();
+    list->Update();
     return;
   }
   if (have < want) list->InsertItemsLast(int16_t(want - have));
@@ -242,6 +243,8 @@ void TPrintBGBehavior::UpdateJobsList() {
   if (auto* pict = window_->FindSubView<TPrintPreview>(kPict)) pict->SetOffscreen(nullptr, true);
   list->ClearSelection();
   list->ForgetSelection();
+  // Shown at once, also while a job step keeps the event loop from painting.
+  list->Update();
 }
 
 std::filesystem::path TPrintBGBehavior::PrintLogPath() { return host::applicationFolder() / kPrintLogName; }
@@ -321,6 +324,18 @@ void TPrintBGBehavior::DoSetupMenus() {
   gApplication->Enable(cQuit, !printing_);
 }
 
-bool TPrintBGBehavior::DoIdle(IdlePhase) { return false; }
+bool TPrintBGBehavior::DoIdle(IdlePhase phase) {
+  if (phase != idleContinue || !printing_ || pending_.empty()) return false;
+  const std::filesystem::path file = std::move(pending_.front());
+  pending_.pop_front();
+  DoPrint(file);
+  return false;
+}
+
+bool TPrintBGBehavior::DoPrint(const std::filesystem::path& file) {
+  platform::LogF("TPrintBGBehavior::DoPrint %s: nothing to print (jobs arrive through the spool folder)",
+                 file.string().c_str());
+  return true;
+}
 
 }  // namespace app

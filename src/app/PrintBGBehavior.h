@@ -5,6 +5,7 @@
 // log "Print Log File".
 #pragma once
 
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -84,7 +85,16 @@ class TPrintBGBehavior : public TBehavior {
 
   bool DoMenuCommand(CommandNumber command) override;
   void DoSetupMenus() override;
+  // While printing is on, each continuing idle call takes the first entry of
+  // the pending list, if any, to DoPrint.
   bool DoIdle(IdlePhase phase) override;
+
+  // The pending list: files handed to the controller to print besides the
+  // spool folder's jobs. Jobs arrive through the spool folder only, so
+  // printing an entry does nothing and succeeds.
+  void AddPending(std::filesystem::path file) { pending_.push_back(std::move(file)); }
+  size_t PendingCount() const { return pending_.size(); }
+  bool DoPrint(const std::filesystem::path& file);
 
  private:
   void SetViewText(IDType id, const CStr255_AC& text);
@@ -102,6 +112,7 @@ class TPrintBGBehavior : public TBehavior {
   bool logCreated_ = false;
   tJobInfo jobInfo_;
   std::vector<std::filesystem::path> filesToDelete_;
+  std::deque<std::filesystem::path> pending_;
 };
 
 // The controller while it exists (found on the application by 'pbgb').

@@ -1,7 +1,9 @@
 #include "app/ProgressIndicator.h"
 
 #include <cstdio>
+#include <string>
 
+#include "host/base/Exceptions.h"
 #include "app/PrintBGBehavior.h"
 #include "host/ui/Application.h"
 #include "host/ui/ViewServer.h"
@@ -27,6 +29,12 @@ bool RedrawnWholeOnContinue(int16_t id) {
 void TProgressWindow::DoPostCreate() {
   TWindow::DoPostCreate();
   bar_ = FindSubView<TProgressBar>(kBar);
+  if (!bar_) {
+    // A progress window without its bar cannot show progress: the
+    // resource is at fault, and the window goes again.
+    Close();
+    Throw_AC(resNotFound, "The progress window's view resource has no progress bar 'pbar'");
+  }
   if (auto* arrows = FindSubView<TChasingArrows>(FourCC("carw"))) {
     std::printf("This TProgressWindow Has Chasing Arrows\n");
     arrows->SetAutoAnimate(true);
@@ -91,17 +99,32 @@ TMyProgressIndicator::~TMyProgressIndicator() {
   if (window_) window_->Close();
 }
 
+namespace {
+// The progress window of view resource `windowID`; throws the resource
+// error when the resource is missing or makes no progress window.
+TProgressWindow* NewProgressWindow(int16_t windowID) {
+  TWindow* window = NewTemplateWindow(windowID);
+  auto* progress = dynamic_cast<TProgressWindow*>(window);
+  if (!progress) {
+    if (window) window->Close();
+    Throw_AC(resNotFound, ("No progress window in view resource " + std::to_string(windowID)).c_str());
+  }
+  return progress;
+}
+}  // namespace
+
 void TMyProgressIndicator::IProgressIndicator(int16_t windowID) {
   created_ = true;
-  window_ = dynamic_cast<TProgressWindow*>(NewTemplateWindow(windowID));
   windowID_ = windowID;
+  window_ = NewProgressWindow(windowID);
 }
 
 void TMyProgressIndicator::SetProgressWindowResourceID(int16_t windowID) {
   if (windowID == windowID_ && window_) return;
   if (window_) window_->Close();
-  window_ = dynamic_cast<TProgressWindow*>(NewTemplateWindow(windowID));
+  window_ = nullptr;
   windowID_ = windowID;
+  window_ = NewProgressWindow(windowID);
 }
 
 bool TMyProgressIndicator::Start(long total, int16_t windowID, const CStr255_AC& title, long delay) {
@@ -110,7 +133,10 @@ bool TMyProgressIndicator::Start(long total, int16_t windowID, const CStr255_AC&
   SetProgressWindowResourceID(windowID);
   for (IDType id : {FourCC("txt1"), FourCC("txt2"), FourCC("txt3"), FourCC("txt4")}) SetText(id, "");
   SetText(FourCC("titl"), title);
-  if (window_) window_->Start(total);
+  if (window_) {
+    window_->BringToFront();
+    window_->Start(total);
+  }
   return Continue(0);
 }
 
@@ -148,7 +174,10 @@ void TMyProgressIndicator::Reset() {
 
 void TMyProgressIndicator::SetTitle(const CStr255_AC& title) {
   SetText(FourCC("titl"), title);
-  if (window_) window_->Update();
+  if (window_) {
+    window_->Update();
+    window_->BringToFront();
+  }
 }
 
 void TMyProgressIndicator::SetText(IDType id, const CStr255_AC& text) {

@@ -163,7 +163,10 @@ bool TBackgroundPrintWindow::HandlePathSelect(const TToolboxEvent*) {
   TView* at = FindSubView(FourCC("path"));
   host::PopUpMenuBelow(at ? *at : *this, names, [folders](int16_t chosen) {
     // The first item is the folder the window already stands for.
-    if (chosen > 1 && size_t(chosen) <= folders.size()) OpenWithDesktop(folders[size_t(chosen) - 1].string());
+    if (chosen > 1 && size_t(chosen) <= folders.size()) {
+      MyBringFinderToFront();
+      OpenWithDesktop(folders[size_t(chosen) - 1].string());
+    }
   });
   return true;
 }

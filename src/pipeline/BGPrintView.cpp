@@ -39,7 +39,7 @@ std::span<const uint8_t> TBGPrintView::WebDictionaryArchive() const {
 }
 
 int16_t TBGPrintView::ReadObjects(const std::filesystem::path& file) {
-  services.Log("\nInside TBGPrintView::ReadObjects");
+  services.Log("Inside TBGPrintView::ReadObjects\n");
   // A job file is read once per view: a node that names the job's own file
   // (or a file already read through another node) would otherwise append
   // the same objects again and again.
@@ -61,7 +61,7 @@ int16_t TBGPrintView::ReadObjects(const std::filesystem::path& file) {
 int16_t TBGPrintView::ReadObjects(const FSSpec& file) {
   std::string path;
   if (host::GetPathOfFSSpec(file, &path) != noErr) {
-    services.Log("\nInside TBGPrintView::ReadObjects");
+    services.Log("Inside TBGPrintView::ReadObjects\n");
     return kResultReadFailure;
   }
   return ReadObjects(std::filesystem::path(path));
@@ -143,7 +143,7 @@ void TBGPrintView::ReadHeaderAndLists(layout::TJobStream& stream) {
     const uint32_t count = stream.ReadU32();
     // The count is taken as read: 1 to 32,767, never cut to 16 bits.
     if (count < 1 || count > 32767) {
-      services.Log(Format("Something BAD happened?? count of subJob is [%i]", int32_t(count)));
+      services.Log(Format("Something BAD happened?? count of subJob is [%i]\n", int32_t(count)));
       throw layout::TJobReadError("bad sub-job object count");
     }
     DoNewReadObjects(stream, int16_t(count), true);
@@ -151,7 +151,7 @@ void TBGPrintView::ReadHeaderAndLists(layout::TJobStream& stream) {
 
   const uint32_t count = stream.ReadU32();
   if (count < 1 || count > 32767) {
-    services.Log(Format("Something BAD happened?? count of main job is [%i]", int32_t(count)));
+    services.Log(Format("Something BAD happened?? count of main job is [%i]\n", int32_t(count)));
     throw layout::TJobReadError("bad object count");
   }
   DoNewReadObjects(stream, int16_t(count), false);
@@ -185,15 +185,15 @@ void TBGPrintView::ReadTrailer(layout::TJobStream& stream) {
     hasPrintInfo = false;
     return;
   }
-  services.Log(Format("attempting to read %d bytes", int(n)));
+  services.Log(Format("attempting to read %d bytes\n", int(n)));
   auto info = stream.ReadBytes(n);
   hasPrintInfo = services.SetCocoaPrintInfo(info);
-  if (hasPrintInfo) services.Log("succesfully unarchived gCocoaPrintInfo");
+  if (hasPrintInfo) services.Log("succesfully unarchived gCocoaPrintInfo\n");
 }
 
 void TBGPrintView::DoNewReadObjects(layout::TJobStream& stream, int16_t count, bool isCKSubJob) {
   services.Log("\n\n");
-  services.Log(Format("TBGPrintView::DoNewReadObjects => There are [%i] objects and [isCKSubJob = %i]...", int(count),
+  services.Log(Format("TBGPrintView::DoNewReadObjects => There are [%i] objects and [isCKSubJob = %i]...\n", int(count),
                       int(isCKSubJob)));
   const auto list = isCKSubJob ? layout::ERecordList::kSubJob : layout::ERecordList::kMain;
   for (int16_t i = 0; i < count; ++i) {
@@ -361,7 +361,7 @@ int16_t TSpoolerPrintView::CopyOriginalFileJob() {
   filesToDelete.reset();
   if (jobInfo.w70 == jobInfo.w72) {
     const auto archive = WebDictionaryArchive();
-    services.Log(Format("My archived dictionary contains %d bytes", int(archive.size())));
+    services.Log(Format("My archived dictionary contains %d bytes\n", int(archive.size())));
     if (!archive.empty()) {
       auto web = output::UnarchiveWebDictionary(archive);
       if (web && web->count("imageurl")) output::NotifyWebServer(*web, output::kJobProcessedStatus);

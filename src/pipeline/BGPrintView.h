@@ -209,6 +209,8 @@ class TBGPrintView : public layout::TJobContext {
   // extension in upper case.
   std::string currentImageName;
   std::string currentImageExt;
+  // The photo being drawn, as the status window names it (its whole file name).
+  std::string shownImageName;
   std::string ticketNumber;
   std::string drawFailure;
 

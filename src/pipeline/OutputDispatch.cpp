@@ -92,6 +92,10 @@ void TBGPrintView::SetCurrentImageName(const std::string& utf8Name) {
   output::TOutputJob names;
   output::SetCurrentImageName(names, utf8Name);
   if (utf8Name == "No File") return;
+  // The status window names the photo while it is read and drawn, over the
+  // page drawn so far.
+  shownImageName = utf8Name;
+  if (pageOffscreen) services.SetImage(pageOffscreen.get(), shownImageName);
   currentImageName = names.currentImageName;
   currentImageExt = names.currentImageExt;
   ticketNumber = names.currentImageName;

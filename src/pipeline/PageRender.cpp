@@ -150,7 +150,7 @@ int16_t TSpoolerPrintView::DrawNextObject() {
   int16_t result = kResultObjectFailed;
   if (obj->Draw4Printing(pageOffscreen.get(), resolution, *this)) {
     if (RefreshesPreview(obj->TypeCode())) {
-      services.SetImage(pageOffscreen.get(), "");
+      services.SetImage(pageOffscreen.get(), shownImageName);
       services.SetStatus("");
     }
     result = kResultObjectDrawn;

@@ -108,6 +108,9 @@ void TPrintJobTaskManager::DoNextTask() {
     services_.Log(Format("DoNextTask: step %d failed: %s\n", int(fCurrentTask), e.what()));
     DoError(kResultUnknownJob);
   }
+  // While a job is in work, jobs dropped meanwhile join the waiting list
+  // after each step, not only when the next job is picked up.
+  if (fCurrentTask != 0) services_.RescanBetweenObjects();
   if (!fActive) services_.EnableButtonsWhenDone();
   fBusy = false;
 }
@@ -307,9 +310,10 @@ void TPrintJobTaskManager::CountJob() { services_.CountJob(fJobFile ? *fJobFile 
 
 void TPrintJobTaskManager::DoError(int16_t code) {
   if (code == 0) return;
+  const std::string jobFileName = fJobFile ? fJobFile->filename().string() : std::string();
   switch (code) {
-    case 100: services_.OperatorMessage("Invalid Job Version Number!"); break;
-    case 101: services_.OperatorMessage("Read File Error!"); break;
+    case 100: services_.JobFileMessage("Invalid Job Version Number!", jobFileName); break;
+    case 101: services_.JobFileMessage("Read File Error!", jobFileName); break;
     case 105:
       // An object that said what went wrong (a photo missing, unreadable or
       // damaged) is reported as that, not as a lack of memory.
@@ -349,7 +353,7 @@ void TPrintJobTaskManager::DoError(int16_t code) {
     if (code == kResultUnknownJob || !services_.AskOnFailedJob()) {
       moveToUnknown();
     } else {
-      switch (services_.AskWhatToDoWithFailedJob()) {
+      switch (services_.AskWhatToDoWithFailedJob(jobFileName)) {
         case 1: services_.InsertIntoQueue(*fJobFile); break;
         case 4:
           DeleteFilesUsed4Printing();

@@ -34,6 +34,7 @@
 #include "platform/MachineAddress.h"
 #include "platform/Messages.h"
 #include "platform/PStrings.h"
+#include "platform/ShellCommands.h"
 #include "prefs/PrefRecords.h"
 
 namespace pipeline {
@@ -439,6 +440,10 @@ int16_t ProcessOffscreenAndWriteToFile(TSpoolerPrintView& view, host::GWorldHand
   THandOffHooks& hooks = view.services.HandOffHooks();
   const bool useNew = hooks.UseNewHandOff();
   const int16_t dual = hooks.DualSwitch();
+  // Which form the print centre gets, and whether the start-up's system
+  // check ran (a hand-off from a program that never started says so).
+  platform::LogF("Print-centre hand-off: %s form; system check %s", useNew ? "property-list" : "binary",
+                 isOSXVersion() ? "passed" : "not run");
   const auto folder = hooks.PrintCenterFolder();
   if (!folder) {
     platform::LogLine("The print-centre folder cannot be found");

@@ -77,8 +77,12 @@ class TPipelineServices : public layout::TReadReporter {
   // created when missing; empty when there is no spool root.
   virtual std::filesystem::path GraphicsFolder() = 0;
   // Alert 1003 on a failed job: 1 try again, 4 delete the job and its
-  // images, 5 move it to the unknown-jobs folder, 6 pause and keep it.
-  virtual int AskWhatToDoWithFailedJob() = 0;
+  // images, 5 move it to the unknown-jobs folder, 6 pause and keep it. The
+  // alert names the job file in its detail line.
+  virtual int AskWhatToDoWithFailedJob(const std::string& jobFileName) = 0;
+  // An operator message about one job file: the alert keeps its own text
+  // and names the job file in its detail line.
+  virtual void JobFileMessage(std::string_view text, const std::string& jobFileName) = 0;
 
   // ---- the job queue
   virtual std::optional<std::filesystem::path> GetNextNewJobFile() = 0;

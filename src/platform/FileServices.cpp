@@ -14,6 +14,7 @@
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
+#include "host/ui/Application.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
@@ -524,6 +525,7 @@ void BlockMove(const void* source, void* destination, long count) {
 int16_t flushOneVolume(int16_t vRefNum) {
   const OSErr err = host::FlushVolume(vRefNum);
   if (err != noErr) {
+    host::Beep();
     DisplayNormalMessage(kFileErrorStrings, 9);
     checkCatErr(err);
   }

@@ -186,6 +186,10 @@ std::optional<std::string> runShellCommand(const std::vector<std::string>& argv)
   return r.output;
 }
 
+bool gOSXVersion = false;
+void setIsOSXVersion(bool passed) { gOSXVersion = passed; }
+bool isOSXVersion() { return gOSXVersion; }
+
 bool systemVersionIsGreaterOrEqualThen10() {
   return host::UserDefaults::standard().getBool("prefEnableRelaunch").value_or(false);
 }

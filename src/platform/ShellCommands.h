@@ -100,6 +100,12 @@ std::optional<std::string> runShellCommand(const std::vector<std::string>& argv)
 // The relaunch test: true when the user default "prefEnableRelaunch" is on.
 bool systemVersionIsGreaterOrEqualThen10();
 
+// Whether the start-up found a system the program runs on (false until the
+// start-up's system check passed); the printer hand-off reads it.
+extern bool gOSXVersion;
+void setIsOSXVersion(bool passed);
+bool isOSXVersion();
+
 // Writes the agent, then disables and enables it again and starts it through
 // "systemctl --user". Every stage is logged; failures are logged (removal and
 // write failures are also shown) and never stop the caller. True when the

@@ -4,8 +4,14 @@
 #include "AppTestSupport.h"
 
 #include <QKeyEvent>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <QLabel>
+#include <QWindow>
 
 #include "app/AppServices.h"
+#include "platform/ShellCommands.h"
 #include "app/PrintCountWindow.h"
 #include "platform/PStrings.h"
 #include <fstream>
@@ -102,6 +108,24 @@ TEST_F(AppTest, StartUpMadeTheFolderTreeInTheApplicationFolder) {
   EXPECT_EQ(set1.filename(), fs::u8path("PRINT TO FILE FOLDER SET Aƒ"));
   EXPECT_EQ(FolderPathOfSpec(getMyPrintToFileSetPrefs(8)->folder.spec), set1);
   EXPECT_EQ(c_->Services().PrintToFileSetFolderResolves(3), std::optional<bool>(true));
+}
+
+TEST_F(AppTest, StartUpKeepsItsProcessWideValuesAndOpensNoDocuments) {
+  EXPECT_EQ(gPackAppvRefNum, appvRefNum);
+  EXPECT_EQ(gPackAppDirID, appDirID);
+  EXPECT_NE(appDirID, 0) << "the application folder was found";
+  EXPECT_TRUE(isOSXVersion()) << "the start-up's system check passed";
+  EXPECT_TRUE(gLastCategory.IsEmpty());
+  EXPECT_EQ(myDbTempStruct, tRecordStruct{});
+  const fs::path job = gBase / "handed.trpr";
+  TouchFile(job, 5);
+  EXPECT_EQ(gApp->DoMakeDocument(cOpenOld, &job), nullptr);
+  testing::internal::CaptureStderr();
+  gApp->OpenOld(cOpenOld, {job.string()});
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("\"" + job.string() + "\" opens nothing"), std::string::npos) << log;
+  EXPECT_TRUE(fs::exists(job)) << "the handed file is left alone";
+  EXPECT_EQ(Queued(), 0u);
 }
 
 TEST_F(AppTest, ImagePropertyListsCarryTheChromaKeyCodesCoefficientDictionary) {
@@ -338,12 +362,44 @@ TEST_F(AppTest, ClearingIsRefusedWhilePrintingWhateverSendsTheCommand) {
 TEST_F(AppTest, AFailedJobWhoseAlertIsDismissedIsNotStranded) {
   for (int16_t answer : {int16_t(0), int16_t(2), int16_t(3), int16_t(99)}) {
     gAlertAnswer = answer;
-    EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob(), 5) << answer;
+    EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob("j.trpr"), 5) << answer;
   }
   gAlertAnswer = 1;
-  EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob(), 1);
+  EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob("j.trpr"), 1);
   gAlertAnswer = 6;
-  EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob(), 6);
+  EXPECT_EQ(c_->Services().AskWhatToDoWithFailedJob("j.trpr"), 6);
+  ASSERT_FALSE(gAlerts.empty());
+  EXPECT_NE(gAlerts.back().second.find("What should happen to its job file?\nJob file: j.trpr"), std::string::npos)
+      << "the alert keeps its text and names the job in its detail line: " << gAlerts.back().second;
+}
+
+TEST_F(AppTest, ProgressStartAndTitleBringTheWindowToTheFrontAndAMissingResourceThrows) {
+  ASSERT_NE(gProgressIndicator, nullptr);
+  gProgressIndicator->Start(10, 9002, "Saving", 0);
+  gProgressIndicator->Stop();
+  TWindow* other = NewTemplateWindow(int16_t(9003));
+  ASSERT_NE(other, nullptr);
+  other->Open();
+  ASSERT_EQ(TWindow::WindowsFrontToBack().front(), other);
+  gProgressIndicator->Start(10, 9002, "Saving", 0);
+  EXPECT_EQ(TWindow::WindowsFrontToBack().front(), gProgressIndicator->Window());
+  EXPECT_FALSE(gProgressIndicator->IsVisible()) << "in front, yet not shown while the controller exists";
+  other->Open();
+  gProgressIndicator->SetTitle("Saving Again");
+  EXPECT_EQ(TWindow::WindowsFrontToBack().front(), gProgressIndicator->Window());
+  gProgressIndicator->Stop();
+  other->Close();
+
+  TMyProgressIndicator lone;
+  EXPECT_THROW(lone.IProgressIndicator(4711), CException_AC);
+  try {
+    gProgressIndicator->SetProgressWindowResourceID(1001);  // a window, but no progress window
+    ADD_FAILURE() << "no error";
+  } catch (const CException_AC& e) {
+    EXPECT_EQ(e.GetError(), resNotFound);
+  }
+  gProgressIndicator->SetProgressWindowResourceID(9002);
+  ASSERT_NE(gProgressIndicator->Window(), nullptr);
 }
 
 TEST_F(AppTest, ProgressWindowStaysHiddenWhileTheControllerExists) {
@@ -494,6 +550,71 @@ TEST_F(AppTest, ThePageBeingPrintedShowsInTheStatusWindowAndItsPhotosGoAfterTheJ
   c_->EnableBackgroundPrinting(false);
 }
 
+// Runs the event loop until `done`, for at most five seconds.
+bool RunEventsUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 250 && !done(); ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return done();
+}
+
+// Records the text a label showed each time it was painted.
+class PaintedTexts : public QObject {
+ public:
+  explicit PaintedTexts(QLabel* label) : label_(label) { label->installEventFilter(this); }
+  ~PaintedTexts() override { label_->removeEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint && (texts.empty() || texts.back() != label_->text().toStdString()))
+      texts.push_back(label_->text().toStdString());
+    return false;
+  }
+  bool Saw(const std::string& text) const { return std::find(texts.begin(), texts.end(), text) != texts.end(); }
+  std::vector<std::string> texts;
+
+ private:
+  QLabel* label_;
+};
+
+TEST_F(AppTest, TheStatusWindowShowsTheStepUnderWayAndThePhotoBeingDrawnAsTheyHappen) {
+  WriteRedPhoto("Bride and Groom.jpg");
+  jobwriter::TJobDescription job;
+  job.objects.push_back(
+      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Bride and Groom.jpg", 0, 0, 2, 3))));
+  DropPhotoJob("wedding.trpr", job);
+  Rescan();
+  c_->EnableBackgroundPrinting(true);
+  c_->Runner()->SetActive(false);  // the test takes the steps, with no event loop between them
+  auto* stat = qobject_cast<QLabel*>(Text(FourCC("stat"))->GetWidget());
+  auto* imgn = qobject_cast<QLabel*>(Text(FourCC("imgn"))->GetWidget());
+  ASSERT_NE(stat, nullptr);
+  ASSERT_NE(imgn, nullptr);
+  PaintedTexts status(stat), image(imgn);
+  // The window is on screen (exposed) as in the running program.
+  ASSERT_TRUE(RunEventsUntil([&] { return stat->window()->windowHandle() && stat->window()->windowHandle()->isExposed(); }));
+  auto& tm = c_->TaskManager();
+  tm.DoNextTask();
+  ASSERT_EQ(tm.CurrentTask(), 1) << "the job is read";
+  // A job dropped while this one is in work joins the waiting list at once.
+  TouchFile(Jobs() / "next in line.trpr", 10);
+  for (int i = 0; i < 10 && tm.CurrentTask() != 3; ++i) tm.DoNextTask();
+  ASSERT_EQ(tm.CurrentTask(), 3);
+  auto* list = c_->GetStatusWindow()->FindSubView<TJobsListView>(FourCC("jobs"));
+  EXPECT_EQ(list->GetNumRows(), 1);
+  EXPECT_EQ(list->GetItemText(1).ToUTF8(), "next in line.trpr");
+  // What the window showed while the steps ran, not only what it holds now.
+  EXPECT_TRUE(status.Saw("Reading Job File")) << testing::PrintToString(status.texts);
+  EXPECT_TRUE(status.Saw("Reading Image")) << testing::PrintToString(status.texts);
+  EXPECT_TRUE(status.Saw("Drawing Image\xE2\x80\xA6")) << testing::PrintToString(status.texts);
+  EXPECT_TRUE(image.Saw("Bride and Groom.jpg")) << testing::PrintToString(image.texts);
+  EXPECT_EQ(imgn->text().toStdString(), "Bride and Groom.jpg") << "the drawn photo stays named beside its page";
+  for (int i = 0; i < 5 && tm.CurrentTask() != 0; ++i) tm.DoNextTask();
+  EXPECT_EQ(tm.CurrentTask(), 0);
+  EXPECT_EQ(imgn->text().toStdString(), "") << "the job is over";
+  c_->EnableBackgroundPrinting(false);
+  fs::remove(AllFiles() / "next in line.trpr");
+}
+
 TEST_F(AppTest, HideThePagePreviewHidesItWhenTheWindowActivates) {
   TWindow* w = c_->GetStatusWindow();
   auto* window = dynamic_cast<TBackgroundPrintWindow*>(w);
@@ -574,6 +695,25 @@ TEST_F(AppTest, ThePrintCentreCommandIsAnArgumentVectorFromTheUserDefaults) {
 }
 
 // Runs last: the quit request ends the application's loop.
+TEST_F(AppTest, PendingEntriesGoOneByOneToDoPrintOnlyWhilePrinting) {
+  c_->AddPending("/nowhere/one.trpr");
+  c_->AddPending("/nowhere/two.trpr");
+  EXPECT_FALSE(c_->DoIdle(idleContinue));
+  EXPECT_EQ(c_->PendingCount(), 2u) << "paused: nothing is taken";
+  c_->EnableBackgroundPrinting(true);
+  c_->Runner()->SetActive(false);
+  c_->DoIdle(idleBegin);
+  EXPECT_EQ(c_->PendingCount(), 2u) << "only the continuing idle phase takes an entry";
+  c_->DoIdle(idleContinue);
+  EXPECT_EQ(c_->PendingCount(), 1u);
+  c_->DoIdle(idleContinue);
+  c_->DoIdle(idleContinue);
+  EXPECT_EQ(c_->PendingCount(), 0u);
+  EXPECT_TRUE(c_->DoPrint("/nowhere/three.trpr"));
+  EXPECT_TRUE(gAlerts.empty()) << "printing an entry shows nothing";
+  c_->EnableBackgroundPrinting(false);
+}
+
 TEST_F(AppTest, QuitRequestIsRefusedWhilePrintingHasWorkAndAcceptedWhenIdle) {
   TouchFile(Jobs() / "waiting.trpr", 5);
   Rescan();

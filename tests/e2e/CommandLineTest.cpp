@@ -109,7 +109,7 @@ TEST_F(CommandLine, HelpPrintsTheUsageAndTouchesNothing) {
 TEST_F(CommandLine, AnOptionItDoesNotTakeIsNamedOnStandardErrorWithStatus2) {
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--from-service", "-x"},
-        std::vector<std::string>{"job.trpr"}}) {
+        std::vector<std::string>{"job.trpr", "-"}}) {
     const Outcome run = RunProgram(arguments, {{"KIVO_APP_FOLDER", (base_ / "app").string()}});
     EXPECT_EQ(run.status, 2) << arguments.back();
     EXPECT_TRUE(run.out.empty()) << run.out;
@@ -140,6 +140,23 @@ TEST_F(CommandLine, VersionIsTheOneTheRunningProgramLogsAndARestartIsQuiet) {
   EXPECT_EQ(station.Stop(), 0);
   const std::string log = station.Log();
   EXPECT_EQ(log.find("failed"), std::string::npos) << log;
+}
+
+// Files handed on the command line (as a shell or the desktop's "open
+// with" does) are logged and open nothing: the program starts as usual, the
+// file is left as it was and nothing prints.
+TEST(CommandLineFiles, FilesHandedToTheProgramAreLoggedAndOpenNothing) {
+  e2e::Station station("handed");
+  const fs::path handed = station.staging() / "handed job.trpr";
+  ASSERT_TRUE(jobwriter::WriteJobFile(e2e::SetOneJob("Red.jpg"), handed));
+  const std::string before = e2e::ReadAll(handed);
+  ASSERT_TRUE(station.Start({handed.string()})) << station.Log();
+  EXPECT_TRUE(station.WaitForLog("OpenOld: \"" + handed.string() + "\" opens nothing", 20)) << station.Log();
+  EXPECT_TRUE(station.Running());
+  EXPECT_EQ(e2e::ReadAll(handed), before);
+  EXPECT_TRUE(e2e::VisibleFiles(station.allFiles()).empty());
+  EXPECT_TRUE(station.PrintLog().empty());
+  EXPECT_EQ(station.Stop(), 0);
 }
 
 }  // namespace

@@ -34,6 +34,8 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
   int previews = 0, clearedPreviews = 0;
   bool keepJobFiles = false, fullRescan = false, askOnFailedJob = false;
   int alertAnswer = 5;
+  // The job file each job-file message and alert 1003 named.
+  std::vector<std::string> messageJobFileNames, alertJobFileNames;
   bool paused = false;
   std::filesystem::path unknownDir, finishedDir, imagesDir;
   uint32_t ticks = 1000;
@@ -86,7 +88,14 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
   std::filesystem::path FinishedJobsFolder() override { return finishedDir; }
   std::filesystem::path ImagesFolder() override { return imagesDir; }
   std::filesystem::path GraphicsFolder() override { return {}; }
-  int AskWhatToDoWithFailedJob() override { return alertAnswer; }
+  int AskWhatToDoWithFailedJob(const std::string& jobFileName) override {
+    alertJobFileNames.push_back(jobFileName);
+    return alertAnswer;
+  }
+  void JobFileMessage(std::string_view t, const std::string& jobFileName) override {
+    messages.emplace_back(t);
+    messageJobFileNames.push_back(jobFileName);
+  }
 
   std::optional<std::filesystem::path> GetNextNewJobFile() override {
     if (queue.empty()) return std::nullopt;

@@ -222,6 +222,7 @@ TEST_F(TaskManager, FailuresShowTheirMessagesAndFollowTheAlert) {
   EXPECT_EQ(tm.CurrentTask(), 0);
   ASSERT_EQ(services.messages.size(), 1u);
   EXPECT_EQ(services.messages[0], "Invalid Job Version Number!");
+  EXPECT_EQ(services.messageJobFileNames, std::vector<std::string>{"bad"}) << "the message names its job file";
   EXPECT_TRUE(fs::exists(root / "unknown" / "bad"));
 
   // Asked: try again puts it back into the queue.
@@ -230,6 +231,8 @@ TEST_F(TaskManager, FailuresShowTheirMessagesAndFollowTheAlert) {
   const fs::path cut = AddJob("cut", {0xB8, 0x54, 0});
   tm.DoNextTask();
   EXPECT_EQ(services.messages.back(), "Read File Error!");
+  EXPECT_EQ(services.messageJobFileNames.back(), "cut");
+  EXPECT_EQ(services.alertJobFileNames, std::vector<std::string>{"cut"}) << "alert 1003 names its job file";
   ASSERT_EQ(services.reinserted.size(), 1u);
   EXPECT_TRUE(fs::exists(cut));
 

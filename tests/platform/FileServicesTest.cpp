@@ -352,4 +352,19 @@ TEST(UniqueNames, CopyNamesAgainstARealFolder) {
   EXPECT_EQ(capture.texts.back(), "newGetUniqueNameWithCopy - fileSpec -> Nil Pointer!");
 }
 
+TEST(FileServices, AVolumeThatCannotBeFlushedBeepsAndTellsTheOperator) {
+  MessageCapture messages;
+  testing::internal::CaptureStderr();
+  EXPECT_NE(flushOneVolume(-4242), noErr);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Beep"), std::string::npos) << err;
+  EXPECT_FALSE(messages.texts.empty());
+
+  TempDir dir;
+  FSSpec folder = FolderSpec(dir.path());
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(flushOneVolume(folder.vRefNum), noErr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr().find("Beep"), std::string::npos);
+}
+
 }  // namespace

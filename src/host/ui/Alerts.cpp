@@ -34,6 +34,11 @@ std::string& Details() {
   return details;
 }
 
+std::string& DetailLine() {
+  static std::string line;
+  return line;
+}
+
 std::map<int16_t, host::AlertDef>& Alerts() {
   static std::map<int16_t, host::AlertDef> alerts = [] {
     std::map<int16_t, host::AlertDef> a;
@@ -66,6 +71,14 @@ std::string Substitute(const std::string& text) {
     }
   }
   return out;
+}
+
+// An alert's line goes out at once: a program stopped right after it must
+// not lose what it told the operator.
+template <class... Args>
+void AlertLine(const char* format, Args... args) {
+  std::fprintf(stderr, format, args...);
+  std::fflush(stderr);
 }
 
 std::string LabelOf(const host::AlertDef& def, int16_t item) {
@@ -126,6 +139,8 @@ void host::SetAlertHook(AlertHook hook) { Hook() = std::move(hook); }
 
 void host::SetAlertDetails(std::string details) { Details() = std::move(details); }
 
+void host::SetAlertDetailLine(std::string line) { DetailLine() = std::move(line); }
+
 void ParamText(const CStr255_AC& p0, const CStr255_AC& p1, const CStr255_AC& p2, const CStr255_AC& p3) {
   Params() = {p0, p1, p2, p3};
 }
@@ -136,30 +151,35 @@ int16_t MacAppAlert(int16_t alertId, void*) {
     // An alert nobody defined still shows its first parameter, so no message is lost.
     def = {alertId, "^0", {{1, "OK"}}, 1, 1, false};
   }
-  const std::string text = Substitute(def.text);
+  const std::string message = Substitute(def.text);
+  const std::string line = std::exchange(DetailLine(), std::string());
+  // The detail line belongs to the message: every form of the alert (the
+  // log line, the hook, the box) shows it right under the text.
+  const std::string text = line.empty() ? message : message + "\n" + line;
   const std::string details = std::exchange(Details(), std::string());
   const std::string whole = details.empty() ? text : text + "\n\n" + details;
 
   if (auto& hook = Hook()) {
     if (int16_t answer = hook(alertId, whole)) {
-      std::fprintf(stderr, "Alert %d: %s\n  -> item %d (answered by hook)\n", alertId, whole.c_str(), answer);
+      AlertLine("Alert %d: %s\n  -> item %d (answered by hook)\n", alertId, whole.c_str(), answer);
       return answer;
     }
   }
   if (host::IsUnattended()) {
-    std::fprintf(stderr, "Alert %d: %s\n  -> item %d \"%s\" (no display: default answer)\n", alertId, whole.c_str(),
+    AlertLine("Alert %d: %s\n  -> item %d \"%s\" (no display: default answer)\n", alertId, whole.c_str(),
                  def.defaultItem, LabelOf(def, def.defaultItem).c_str());
     return def.defaultItem;
   }
   if (!details.empty()) {
-    std::fprintf(stderr, "Alert %d: %s\n", alertId, whole.c_str());
+    AlertLine("Alert %d: %s\n", alertId, whole.c_str());
     const int16_t answer = RunAlertWithDetails(def, text, details);
-    std::fprintf(stderr, "  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
+    AlertLine("  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
     return answer;
   }
 
   QMessageBox box(def.caution ? QMessageBox::Warning : QMessageBox::Information, QApplication::applicationName(),
-                  QString::fromStdString(text));
+                  QString::fromStdString(message));
+  if (!line.empty()) box.setInformativeText(QString::fromStdString(line));
   std::map<QAbstractButton*, int16_t> items;
   for (const auto& b : def.buttons) {
     QPushButton* button = box.addButton(QString::fromStdString(b.label), QMessageBox::ActionRole);
@@ -167,10 +187,10 @@ int16_t MacAppAlert(int16_t alertId, void*) {
     if (b.item == def.defaultItem) box.setDefaultButton(button);
     if (b.item == (def.cancelItem ? def.cancelItem : def.defaultItem)) box.setEscapeButton(button);
   }
-  std::fprintf(stderr, "Alert %d: %s\n", alertId, text.c_str());
+  AlertLine("Alert %d: %s\n", alertId, text.c_str());
   box.exec();
   auto it = items.find(box.clickedButton());
   const int16_t answer = it != items.end() ? it->second : (def.cancelItem ? def.cancelItem : def.defaultItem);
-  std::fprintf(stderr, "  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
+  AlertLine("  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
   return answer;
 }

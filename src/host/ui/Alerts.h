@@ -12,7 +12,8 @@
 //
 // An alert may also carry details (SetAlertDetails): a text of any length
 // shown under the message in a scrollable box, for lists the operator may
-// need to read whole.
+// need to read whole; or one detail line (SetAlertDetailLine), shown in
+// smaller type under the message, such as the name of the file it is about.
 //
 // With no display (host::IsUnattended) an alert is not shown: its text and
 // its default answer are written to standard error and the default answer is
@@ -61,6 +62,8 @@ void SetAlertHook(AlertHook hook);
 // Details for the next alert only (UTF-8); the alert takes them, so a later
 // alert shows none unless set again.
 void SetAlertDetails(std::string details);
+// A detail line for the next alert only (UTF-8), as SetAlertDetails.
+void SetAlertDetailLine(std::string line);
 // The window an alert with details is shown in (not yet shown): `text`
 // above, the details in a read-only scrolling box named "details", and the
 // alert's buttons; a button ends the dialog with its item as the result.

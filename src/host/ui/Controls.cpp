@@ -66,8 +66,19 @@ class ClickCounter : public QObject {
 
 QWidget* TStaticText::CreateWidget(QWidget* parent) { return new QLabel(parent); }
 
-void TStaticText::SetText(const CStr255_AC& text, bool) {
-  if (auto* label = qobject_cast<QLabel*>(GetWidget())) label->setText(ToQString(text));
+void TStaticText::SetText(const CStr255_AC& text, bool redraw) {
+  auto* label = qobject_cast<QLabel*>(GetWidget());
+  if (!label) return;
+  label->setText(ToQString(text));
+  // A text set with redraw shows at once, also while a job step keeps the
+  // event loop from painting (the status line follows the step under way).
+  if (redraw && label->isVisible()) label->repaint();
+}
+
+void TStaticText::SetTextElided(const std::string& utf8, int width, bool) {
+  auto* label = qobject_cast<QLabel*>(GetWidget());
+  if (!label) return;
+  label->setText(label->fontMetrics().elidedText(QString::fromStdString(utf8), Qt::ElideMiddle, width));
 }
 
 CStr255_AC TStaticText::GetText() const {

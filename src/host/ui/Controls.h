@@ -27,6 +27,9 @@ class TStaticText : public TView {
  public:
   virtual void SetText(const CStr255_AC& text, bool redraw = true);
   virtual CStr255_AC GetText() const;
+  // Shows a UTF-8 text (a path) shortened in the middle with an ellipsis so
+  // that it fits `width` pixels in the control's font.
+  void SetTextElided(const std::string& utf8, int width, bool redraw = true);
   // Font size in points (0 keeps the default) and justification.
   void SetTextStyle(int16_t size, bool bold, int16_t justification, bool redraw = true);
   void ApplyResourceProperty(const std::string& name, const std::string& value) override;

@@ -293,6 +293,15 @@ void TWindow::Open() {
   }
 }
 
+void TWindow::BringToFront() {
+  if (!GetWidget()) return;
+  NoteBroughtToFront();
+  if (GetWidget()->isVisible() && !host::IsUnattended()) {
+    GetWidget()->raise();
+    GetWidget()->activateWindow();
+  }
+}
+
 void TWindow::Show(bool state, bool redraw) {
   if (state) {
     Open();

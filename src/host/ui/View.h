@@ -138,6 +138,9 @@ class TWindow : public TView {
   void Open();  // shows and brings to front
   void Close();  // hides, leaves the window list and is freed from the event loop
   void Select() { Open(); }
+  // Puts the window in front of the others without showing it: a shown
+  // window is raised at once, a hidden one comes up in front when opened.
+  void BringToFront();
   void Show(bool state, bool redraw = true) override;
   void SetTitle(const CStr255_AC& title);
   CStr255_AC GetTitle() const;

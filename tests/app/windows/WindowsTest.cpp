@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <signal.h>
 #include <sys/wait.h>
+#include <xcb/xcb.h>
 
 #include "../AppTestSupport.h"
 #include "common/MenuClicks.h"
@@ -31,6 +32,7 @@
 #include "host/ui/Controls.h"
 #include "host/ui/ViewServer.h"
 #include "host/ui/Widgets.h"
+#include "host/ui/WindowActivation.h"
 #include "imaging/ImageWriters.h"
 #include "platform/ProgramVersion.h"
 #include "prefs/PreferencesWindow.h"
@@ -557,6 +559,87 @@ TEST_F(WindowsTest, StationApplicationFoundByItsProgramName) {
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   SetStationProgramNameForTesting("kivo-station");
+}
+
+// Under X11 (the suite's Xvfb run) the window manager is asked, with the
+// EWMH client message on the root window, to activate the program's window,
+// found by its process id or its WM_CLASS; the test listens on the root
+// window as a window manager would. Without X11 nobody can be asked: the
+// operator hears a beep.
+TEST_F(WindowsTest, BringingAProgramToTheFrontAsksTheWindowManager) {
+  if (!host::HasX11()) {
+    EXPECT_EQ(host::ActivateProgramWindow(getpid(), {"kivo-station"}), host::ActivationResult::kNoWindowSystem);
+    testing::internal::CaptureStderr();
+    MyBringFinderToFront();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Beep"), std::string::npos) << err;
+    return;
+  }
+  xcb_connection_t* wm = xcb_connect(nullptr, nullptr);
+  ASSERT_EQ(xcb_connection_has_error(wm), 0);
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(wm)).data->root;
+  const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+  xcb_change_window_attributes(wm, root, XCB_CW_EVENT_MASK, &mask);
+  xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(wm, xcb_intern_atom(wm, 0, 18, "_NET_ACTIVE_WINDOW"), nullptr);
+  ASSERT_NE(atom, nullptr);
+  const xcb_atom_t activeAtom = atom->atom;
+  free(atom);
+  xcb_flush(wm);
+
+  QWidget window;
+  window.setWindowTitle("activation target");
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  const xcb_window_t id = xcb_window_t(window.winId());
+  // The request the window manager received, if any, within five seconds.
+  auto received = [&]() -> xcb_window_t {
+    xcb_window_t seen = XCB_WINDOW_NONE;
+    const bool any = QTest::qWaitFor([&] {
+      while (xcb_generic_event_t* e = xcb_poll_for_event(wm)) {
+        if ((e->response_type & 0x7F) == XCB_CLIENT_MESSAGE) {
+          auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
+          if (m->type == activeAtom) seen = m->window;
+        }
+        free(e);
+      }
+      return seen != XCB_WINDOW_NONE;
+    }, 5000);
+    return any ? seen : xcb_window_t(XCB_WINDOW_NONE);
+  };
+
+  // The process id a window carries.
+  auto pidOf = [&](xcb_window_t w) -> int64_t {
+    xcb_intern_atom_reply_t* a = xcb_intern_atom_reply(wm, xcb_intern_atom(wm, 0, 11, "_NET_WM_PID"), nullptr);
+    if (!a) return -1;
+    xcb_get_property_reply_t* p =
+        xcb_get_property_reply(wm, xcb_get_property(wm, 0, w, a->atom, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+    free(a);
+    int64_t pid = -1;
+    if (p && xcb_get_property_value_length(p) == 4) pid = *static_cast<uint32_t*>(xcb_get_property_value(p));
+    free(p);
+    return pid;
+  };
+  // Only this window of the process is on screen.
+  std::vector<TWindow*> shown;
+  for (TWindow* w : TWindow::AllWindows())
+    if (w->IsShown()) {
+      shown.push_back(w);
+      w->Show(false);
+    }
+  QTest::qWait(50);
+  EXPECT_EQ(host::ActivateProgramWindow(getpid(), {}), host::ActivationResult::kAsked);
+  const xcb_window_t byPid = received();
+  EXPECT_EQ(byPid, id) << "found by its process id";
+  EXPECT_EQ(pidOf(byPid), int64_t(getpid()));
+  const std::string instance = QCoreApplication::applicationName().toStdString();
+  EXPECT_EQ(host::ActivateProgramWindow(0, {"no-such-program", instance}), host::ActivationResult::kAsked);
+  EXPECT_NE(received(), xcb_window_t(XCB_WINDOW_NONE)) << "found by its WM_CLASS";
+  EXPECT_EQ(host::ActivateProgramWindow(999999999, {"no-such-program"}), host::ActivationResult::kNoWindow);
+  testing::internal::CaptureStderr();
+  MyBringFinderToFront();  // no file manager runs under the test's X server
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("the file manager has no window"), std::string::npos);
+  xcb_disconnect(wm);
+  for (TWindow* w : shown) w->Show(true);
 }
 
 TEST_F(WindowsTest, ActivatingTheWindowLooksForNewJobs) {

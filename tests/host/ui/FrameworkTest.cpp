@@ -151,6 +151,24 @@ TEST_F(Framework, AlertsAnswerWithTheirDefaultWhenNobodyCanClick) {
   host::SetAlertHook(nullptr);
 }
 
+TEST_F(Framework, AnAlertsDetailLineFollowsItsTextOnce) {
+  ParamText(CStr255_AC("Read File Error!"));
+  host::SetAlertDetailLine("Job file: order 17.trpr");
+  std::string seen;
+  host::SetAlertHook([&](int16_t, const std::string& text) -> int16_t {
+    seen = text;
+    return 0;
+  });
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MacAppAlert(1001), 1);
+  EXPECT_EQ(seen, "Read File Error!\nJob file: order 17.trpr");
+  MacAppAlert(1001);
+  const std::string log = testing::internal::GetCapturedStderr();
+  host::SetAlertHook(nullptr);
+  EXPECT_EQ(seen, "Read File Error!") << "the line belongs to one alert only";
+  EXPECT_NE(log.find("Alert 1001: Read File Error!\nJob file: order 17.trpr\n"), std::string::npos) << log;
+}
+
 TEST_F(Framework, AlertDetailsAreShownWholeInAScrollingBoxOnce) {
   std::string details;
   for (int i = 0; i < 60; ++i) details += "  Refused Key " + std::to_string(i) + " (not a preference)\n";

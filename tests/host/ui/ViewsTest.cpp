@@ -262,4 +262,25 @@ TEST_F(Views, FindWindowWithIdentifierTakesTheFrontMostWindowOfTheIdentifier) {
   QCoreApplication::processEvents();
 }
 
+TEST_F(Views, ALongPathIsShortenedInTheMiddleToFitItsWidth) {
+  TWindow* window = NewTemplateWindow(1001);
+  ASSERT_NE(window, nullptr);
+  auto* stat = window->FindSubView<TStaticText>(FourCC("stat"));
+  ASSERT_NE(stat, nullptr);
+  auto* label = qobject_cast<QLabel*>(stat->GetWidget());
+  ASSERT_NE(label, nullptr);
+  std::string path = "/home/operator";
+  for (int i = 0; i < 40; ++i) path += "/folder" + std::to_string(i);
+  path += "/Kivo-Processor Folder \xC6\x92";  // ends in a non-ASCII letter
+  stat->SetTextElided(path, 200);
+  const QString shown = label->text();
+  EXPECT_LE(label->fontMetrics().horizontalAdvance(shown), 200);
+  EXPECT_TRUE(shown.startsWith("/home")) << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith(QString::fromUtf8("Folder \xC6\x92"))) << "the end of the path stays, in UTF-8";
+  EXPECT_TRUE(shown.contains(QChar(0x2026))) << "an ellipsis marks the cut";
+
+  stat->SetTextElided("/short", 200);
+  EXPECT_EQ(label->text(), "/short") << "a path that fits is shown whole";
+}
+
 }  // namespace

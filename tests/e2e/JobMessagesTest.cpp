@@ -1,0 +1,61 @@
+// What the operator and the log are told about a job file the program cannot
+// read: each alert keeps its own text and names the job file in its detail
+// line, and the reader's log lines end with a line end, so that the next
+// line starts on a line of its own.
+#include "e2e/E2E.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(JobMessages, AlertsForUnreadableJobFilesNameTheJobFile) {
+  e2e::Station station("jobmessages");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // Not a job at all: the version number is wrong.
+  const fs::path bogus = station.staging() / "not a job.trpr";
+  e2e::WriteAll(bogus, "this is no job file");
+  ASSERT_TRUE(station.DropFile(bogus, "not a job.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(station.unknown() / "not a job.trpr"); }, 60)) << station.Log();
+
+  // A job cut short after its header: the rest cannot be read.
+  jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg");
+  const fs::path whole = station.staging() / "whole.trpr";
+  ASSERT_TRUE(jobwriter::WriteJobFile(job, whole));
+  const std::string bytes = e2e::ReadAll(whole);
+  const fs::path cut = station.staging() / "cut short.trpr";
+  e2e::WriteAll(cut, bytes.substr(0, 40));
+  ASSERT_TRUE(station.DropFile(cut, "cut short.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(station.unknown() / "cut short.trpr"); }, 60)) << station.Log();
+  ASSERT_TRUE(station.WaitForLog("Job file: cut short.trpr", 20)) << station.Log();
+
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("Alert 1001: Invalid Job Version Number!\nJob file: not a job.trpr\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Alert 1001: Read File Error!\nJob file: cut short.trpr\n"), std::string::npos) << log;
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(JobMessages, ReaderLogLinesEndWithALineEnd) {
+  e2e::Station station("readerlines");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // A job that says it holds no objects.
+  jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg");
+  job.objectCount = 0;
+  ASSERT_TRUE(station.Drop(job, "empty.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(station.unknown() / "empty.trpr"); }, 60)) << station.Log();
+  ASSERT_TRUE(station.WaitForLog("count of main job is [0]", 20)) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("Something BAD happened?? count of main job is [0]\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Inside TBGPrintView::ReadObjects\n"), std::string::npos) << log;
+  // Nothing follows either text on its own line.
+  for (const std::string text : {"Inside TBGPrintView::ReadObjects", "Something BAD happened??"})
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+      const size_t end = log.find('\n', at);
+      ASSERT_NE(end, std::string::npos);
+      const std::string line = log.substr(at, end - at);
+      EXPECT_EQ(e2e::CountOf(line, "kivo-processor["), 0u) << "another log line ran into it: " << line;
+    }
+}
+
+}  // namespace
