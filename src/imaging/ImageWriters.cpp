@@ -114,7 +114,7 @@ std::string NewPrivateWorkingFile(const std::string& extension) {
   static std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
     char name[64];
-    std::snprintf(name, sizeof name, "work-%08x%08x", static_cast<unsigned>(random()),
+    std::snprintf(name, sizeof name, "%s%08x%08x", kWorkingFilePrefix, static_cast<unsigned>(random()),
                   static_cast<unsigned>(random()));
     const std::string path = host::JoinPath(folder, name + ext);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

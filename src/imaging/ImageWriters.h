@@ -95,5 +95,7 @@ std::string PrivateFolderPath();
 // existing name) under an unpredictable name ending in `extension` in the
 // private folder; its path, or empty (logged).
 std::string NewPrivateWorkingFile(const std::string& extension);
+// How the names of those files begin.
+inline constexpr char kWorkingFilePrefix[] = "work-";
 
 }  // namespace imaging

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 #include <sstream>
 #include <vector>
 
@@ -379,6 +380,30 @@ void CarryOverOldRecord(const fs::path& record) {
   platform::LogF("The record [%s] was carried over to [%s]", old.string().c_str(), record.string().c_str());
 }
 
+// When this run started: files changed since are its own.
+const std::time_t gRunStarted = std::time(nullptr);
+
+// Working files a run killed before it recorded them are left in the
+// private folder: once per run, those older than the run that the record
+// does not name are deleted.
+void SweepWorkingFiles(const fs::path& record) {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  std::vector<std::string> named;
+  for (const Entry& e : ReadRecord(record))
+    for (const Placement& p : e.placements)
+      if (!p.placed) named.push_back(p.working);
+  std::error_code ec;
+  for (fs::directory_iterator it(record.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path file = it->path();
+    if (file.filename().string().rfind(imaging::kWorkingFilePrefix, 0) != 0) continue;
+    if (std::find(named.begin(), named.end(), file.string()) != named.end()) continue;
+    struct stat st;
+    if (::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < gRunStarted) ::unlink(file.c_str());
+  }
+}
+
 }  // namespace
 
 fs::path PrintedJobsRecordPath() {
@@ -387,6 +412,7 @@ fs::path PrintedJobsRecordPath() {
   if (folder.empty()) return {};
   const fs::path record = fs::path(folder) / kRecordName;
   CarryOverOldRecord(record);
+  SweepWorkingFiles(record);
   return record;
 }
 
