@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <functional>
 
@@ -32,12 +33,14 @@ int AsNobody(const std::function<bool()>& body) {
   return WEXITSTATUS(status);
 }
 
-// The record's identity of a file: device, node, size, modification time in ns.
+// The record's identity of a file: device (major in the high 32 bits), node,
+// size, modification time in ns.
 std::string IdentityOf(const fs::path& file) {
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) return {};
   const long long ns = (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-  return std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " +
+  const uint64_t device = (uint64_t(major(st.st_dev)) << 32) | minor(st.st_dev);
+  return std::to_string(device) + " " + std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " +
          std::to_string(ns);
 }
 
@@ -82,9 +85,10 @@ TEST(OtherUsers, LinesPlantedInARecordOthersCanWriteAreIgnored) {
             }),
             0);
 
+  // Queued when the program starts, as after a restart.
+  fs::rename(first, station.allFiles() / "first.trpr");
+  fs::rename(second, station.allFiles() / "second.trpr");
   ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_TRUE(station.DropFile(first, "first.trpr"));
-  ASSERT_TRUE(station.DropFile(second, "second.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] {
     return station.PrintLog().find("Template: First") != std::string::npos &&
            station.PrintLog().find("Template: Second") != std::string::npos;
@@ -162,5 +166,37 @@ TEST(OtherUsers, WorkingCopiesCannotBeSwappedByAnotherUser) {
     ASSERT_TRUE(page.image) << p;
     EXPECT_GT(page.rgb(page.width() / 2, page.height() / 2)[0], 180) << p << " is not the customer's print";
   }
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// A record at the old place that no other user could have written is
+// carried over once: the job it names as printed is finished without
+// printing again, and its photo in the images folder goes with it.
+TEST(OtherUsers, ARecordOnlyTheProgramCouldWriteIsCarriedOver) {
+  e2e::Station station("carried");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  fs::permissions(station.prefsFolder(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                             fs::perms::others_read | fs::perms::others_exec,
+                  fs::perm_options::replace);
+  const fs::path photo = station.images() / "Done.jpg";
+  ASSERT_TRUE(e2e::WritePhoto(photo, 300, 450, {220, 20, 20}));
+  const fs::path job = station.staging() / "done.trpr";
+  ASSERT_TRUE(jobwriter::WriteJobFile(e2e::SetOneJob("Done.jpg", "Done"), job));
+  const fs::path oldRecord = station.prefsFolder() / "Printed Job Files";
+  e2e::WriteAll(oldRecord, "printed " + IdentityOf(job) + " " + (station.allFiles() / "done.trpr").string() +
+                               "\n\tphoto " + photo.string() + "\n");
+  fs::permissions(oldRecord, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                 fs::perms::others_read,
+                  fs::perm_options::replace);
+
+  fs::rename(job, station.allFiles() / "done.trpr");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitUntilGone(photo));
+  EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();
+  EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
+  EXPECT_NE(station.Log().find("was carried over to"), std::string::npos) << station.Log();
+  EXPECT_FALSE(fs::exists(oldRecord));
   EXPECT_EQ(station.Stop(), 0);
 }
