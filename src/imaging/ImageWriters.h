@@ -95,7 +95,9 @@ std::string PrivateFolderPath();
 // existing name) under an unpredictable name ending in `extension` in the
 // private folder; its path, or empty (logged).
 std::string NewPrivateWorkingFile(const std::string& extension);
-// How the names of those files begin.
+// How the names of those files begin, and of the working files moved beside
+// a target on another file system before their rename into place.
 inline constexpr char kWorkingFilePrefix[] = "work-";
+inline constexpr char kStagedWorkingFilePrefix[] = ".kivo-work-";
 
 }  // namespace imaging

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <random>
-#include <chrono>
 #include <ctime>
 #include <fstream>
 #include <system_error>
@@ -169,7 +169,8 @@ enum class TPlaced { kPlaced, kNameTaken, kFailed };
 std::optional<fs::path> PlacedBefore(const TOutputJob& job, const std::string& key) {
   if (!job.placements.placedBefore) return std::nullopt;
   auto before = job.placements.placedBefore(key);
-  if (before) platform::LogLine("[" + before->string() + "] was put in place before the program stopped: not written again");
+  if (before)
+    platform::LogLine("[" + before->string() + "] was put in place before the program stopped: not written again");
   return before;
 }
 
@@ -197,8 +198,8 @@ TPlaced PlaceWorkingFile(TOutputJob& job, const std::string& key, fs::path* work
   if (DeviceOf(*working) != DeviceOf(folder)) {
     static std::random_device random;
     char name[40];
-    std::snprintf(name, sizeof name, ".kivo-work-%08x%08x", static_cast<unsigned>(random()),
-                  static_cast<unsigned>(random()));
+    std::snprintf(name, sizeof name, "%s%08x%08x", imaging::kStagedWorkingFilePrefix,
+                  static_cast<unsigned>(random()), static_cast<unsigned>(random()));
     const fs::path staging = folder / (name + working->extension().string());
     if (host::MoveItem(working->string(), staging.string()) != noErr) return fail("The file could not be moved beside");
     *working = staging;

@@ -49,8 +49,6 @@ constexpr const char kOutputWord[] = "\toutput ";
 constexpr const char kPlacingOutputWord[] = "\tplacing ";
 constexpr const char kPlacedOutputWord[] = "\tplaced ";
 constexpr const char kMarkWord[] = "\tmark ";
-// Working files the program makes beside a target on another file system.
-constexpr const char kStagingPrefix[] = ".kivo-work-";
 
 fs::path gRecordForTesting;
 
@@ -337,7 +335,7 @@ void DeleteStaleWorkingFile(const Placement& p) {
   const fs::path working(p.working);
   const std::string privateFolder = imaging::PrivateFolderPath();
   const bool ours = (!privateFolder.empty() && working.parent_path() == fs::path(privateFolder)) ||
-                    working.filename().string().rfind(kStagingPrefix, 0) == 0;
+                    working.filename().string().rfind(imaging::kStagedWorkingFilePrefix, 0) == 0;
   if (ours) ::unlink(working.c_str());
 }
 
