@@ -1,8 +1,17 @@
 #include "imaging/ImageWriters.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <random>
 
 #include "host/base/MacRoman.h"
 #include "host/files/FileOps.h"
@@ -61,6 +70,64 @@ std::string PreferencesFolderPath() {
   std::string path;
   if (host::GetPathOfFSSpec(gKivoPrefsFSSpec, &path) != noErr) return {};
   return path;
+}
+
+namespace {
+
+constexpr const char kPrivateFolderName[] = "KIVO PRIVATE FOLDER";
+
+// Whether `path` is a folder of the program's own user that no one else may
+// enter: made 0700 when missing, its mode narrowed when it is the user's.
+bool MakePrivateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    platform::LogF("The private folder [%s] could not be made: %s", path.c_str(), std::strerror(errno));
+    return false;
+  }
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+    platform::LogF("[%s] is not a folder of the program's own user: nothing is kept in it", path.c_str());
+    return false;
+  }
+  if ((st.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0) {
+    platform::LogF("The private folder [%s] could not be closed to other users: %s", path.c_str(),
+                   std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string PrivateFolderPath() {
+  std::filesystem::path prefs = PreferencesFolderPath();
+  if (prefs.empty()) return {};
+  if (!prefs.has_filename()) prefs = prefs.parent_path();
+  const std::string path = (prefs.parent_path() / kPrivateFolderName).string();
+  return MakePrivateFolder(path) ? path : std::string();
+}
+
+std::string NewPrivateWorkingFile(const std::string& extension) {
+  const std::string folder = PrivateFolderPath();
+  if (folder.empty()) return {};
+  // A long extension would not fit a file specification's name.
+  const std::string ext = extension.size() <= 16 && extension.find('/') == std::string::npos ? extension : "";
+  static std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%08x%08x", kWorkingFilePrefix, static_cast<unsigned>(random()),
+                  static_cast<unsigned>(random()));
+    const std::string path = host::JoinPath(folder, name + ext);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      return path;
+    }
+    if (errno != EEXIST) {
+      platform::LogF("No working file could be made in [%s]: %s", folder.c_str(), std::strerror(errno));
+      return {};
+    }
+  }
+  return {};
 }
 
 void SetTypeAndCreator(const std::string& path, OSType type, OSType creator) {
@@ -393,14 +460,17 @@ bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const
 
 namespace {
 
-// The path and specification of `spec`'s name in the preferences folder.
-bool InPreferencesFolder(const FSSpec& spec, std::string* path, FSSpec* target) {
-  const std::string folder = imaging::PreferencesFolderPath();
+// A new private working file with the extension of `spec`'s name: its path
+// and specification.
+bool InWorkingFile(const FSSpec& spec, std::string* path, FSSpec* target) {
   const std::string name = imaging::DiskNameOf(spec.name.view());
-  if (folder.empty() || name.empty()) return false;
-  *path = host::JoinPath(folder, name);
+  const size_t dot = name.rfind('.');
+  *path = imaging::NewPrivateWorkingFile(dot == std::string::npos ? std::string() : name.substr(dot));
+  if (path->empty()) return false;
   const OSErr err = host::MakeFSSpecFromPath(*path, target);
-  return err == noErr || err == fnfErr;
+  if (err == noErr || err == fnfErr) return true;
+  host::DeleteItem(*path);
+  return false;
 }
 
 // Formats 5 and 6 by the program's own writers; false when `format` is
@@ -419,12 +489,10 @@ bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const
   if (format < kOutputTIFF || format > kOutputJPEG2) return true;
   FSSpec target = spec;
   std::string tempPath;
-  if (viaPreferencesFolder && !InPreferencesFolder(spec, &tempPath, &target)) return false;
+  if (viaPreferencesFolder && !InWorkingFile(spec, &tempPath, &target)) return false;
   bool ok = false;
   if (!SaveWithOwnWriter(format, offscreen, target, dpi, &ok))
     ok = writeGWorldToImageFile(offscreen, target, format, dpi, quality) == noErr;
-  // A file asked for in the preferences folder itself is already in place.
-  if (viaPreferencesFolder && ok && host::SameItem(tempPath, imaging::PathOfSpec(spec))) return true;
   if (viaPreferencesFolder) {
     if (ok) {
       // The program's file copy, replacing a file already there once the
@@ -443,8 +511,8 @@ bool NewSaveOffscreenToFileNew(int16_t format, const host::GWorld* offscreen, FS
   if (format < kOutputTIFF || format > kOutputJPEG2) return true;
   std::string path;
   FSSpec target;
-  if (!InPreferencesFolder(spec, &path, &target)) return false;
-  platform::LogF("the file save path is: %s", imaging::PreferencesFolderPath().c_str());
+  if (!InWorkingFile(spec, &path, &target)) return false;
+  platform::LogF("the file save path is: %s", path.c_str());
   bool ok = false;
   if (!SaveWithOwnWriter(format, offscreen, target, dpi, &ok)) {
     if (format == kOutputTarga || format == kOutputPhotoshop) {
@@ -457,6 +525,7 @@ bool NewSaveOffscreenToFileNew(int16_t format, const host::GWorld* offscreen, FS
     }
   }
   if (ok) host::MakeFSSpecFromPath(path, &spec);
+  else host::DeleteItem(path);
   return ok;
 }
 

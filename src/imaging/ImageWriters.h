@@ -44,12 +44,13 @@ bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const
                             int16_t dpi);
 bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const FSSpec& spec, bool flag,
                             int16_t dpi, int16_t quality);
-// With `viaPreferencesFolder` the file is written into the preferences folder
-// first, copied to `spec` and the temporary file removed.
+// With `viaPreferencesFolder` the file is written into a private working file
+// first, copied to `spec` and the working file removed.
 bool NewSaveOffscreenToFile(int16_t format, const host::GWorld* offscreen, const FSSpec& spec, bool flag,
                             int16_t dpi, int16_t quality, bool viaPreferencesFolder);
-// Writes into the preferences folder under the name of `spec`; on success
-// `spec` names the written file.
+// Writes into a new private working file (see NewPrivateWorkingFile) with the
+// extension of `spec`'s name; on success `spec` names the written file, which
+// the caller moves into place or deletes.
 bool NewSaveOffscreenToFileNew(int16_t format, const host::GWorld* offscreen, FSSpec& spec, bool flag,
                                int16_t dpi, int16_t quality, bool extra);
 
@@ -83,5 +84,20 @@ void SetTypeAndCreator(const std::string& path, OSType type, OSType creator);
 
 // The preferences folder's path; empty when it is not known.
 std::string PreferencesFolderPath();
+
+// "KIVO PRIVATE FOLDER" beside the preferences folder: a folder of the
+// program's own user, mode 0700, for what no other user may change (the
+// record of printed jobs, working copies). Made when missing, its mode
+// narrowed when it is the user's; empty when the preferences folder is not
+// known or the folder cannot be made private (logged).
+std::string PrivateFolderPath();
+// Creates a new empty file exclusively (never through a link, never over an
+// existing name) under an unpredictable name ending in `extension` in the
+// private folder; its path, or empty (logged).
+std::string NewPrivateWorkingFile(const std::string& extension);
+// How the names of those files begin, and of the working files moved beside
+// a target on another file system before their rename into place.
+inline constexpr char kWorkingFilePrefix[] = "work-";
+inline constexpr char kStagedWorkingFilePrefix[] = ".kivo-work-";
 
 }  // namespace imaging

@@ -85,6 +85,22 @@ struct TOutputJob {
   // so that the job's progress survives the program being killed; may be
   // empty (nothing to tell).
   std::function<void(const std::filesystem::path&)> beforePlacing;
+
+  // The record of the outputs a route puts in place by a rename, each by a
+  // key unique within the job, so that a job killed at any moment and tried
+  // again makes every output exactly once. Hooks left empty record nothing.
+  struct TPlacements {
+    // Where output `key` was put by an earlier try of the job, if it was.
+    std::function<std::optional<std::filesystem::path>(const std::string& key)> placedBefore;
+    // Records that `working` is about to be renamed to `target`; false: it
+    // could not be recorded and the output must not be placed.
+    std::function<bool(const std::string& key, const std::filesystem::path& working,
+                       const std::filesystem::path& target)>
+        placing;
+    // The rename succeeded / failed (recorded before anything else happens).
+    std::function<void(const std::string& key, const std::filesystem::path& target)> placed;
+    std::function<void(const std::string& key)> notPlaced;
+  } placements;
 };
 
 // Hooks of the routes. Each has a working default, so a route runs in a

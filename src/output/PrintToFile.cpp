@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <random>
 #include <ctime>
 #include <fstream>
 #include <system_error>
@@ -13,6 +15,7 @@
 #include "host/base/MacRoman.h"
 #include "host/files/Alias.h"
 #include "host/files/FSSpec.h"
+#include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/Folders.h"
@@ -22,6 +25,7 @@
 #include "imaging/OutputFileHelpers.h"
 #include "output/Metadata.h"
 #include "output/OutputFiles.h"
+#include "platform/CrashPoints.h"
 #include "platform/FileNames.h"
 #include "platform/FileServices.h"
 #include "platform/FolderLookup.h"
@@ -159,6 +163,66 @@ int16_t FinalCopyName(const fs::path& folder, const std::string& base, const std
   return platform::NewCopyName(cut, ext, taken, name);
 }
 
+enum class TPlaced { kPlaced, kNameTaken, kFailed };
+
+// Where output `key` of the job was placed by an earlier try, if it was.
+std::optional<fs::path> PlacedBefore(const TOutputJob& job, const std::string& key) {
+  if (!job.placements.placedBefore) return std::nullopt;
+  auto before = job.placements.placedBefore(key);
+  if (before)
+    platform::LogLine("[" + before->string() + "] was put in place before the program stopped: not written again");
+  return before;
+}
+
+// The device of the folder or file at `path`; 0 when it cannot be read.
+dev_t DeviceOf(const fs::path& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
+}
+
+// Puts the finished working file `*working` in place at `target` as output
+// `key` of the job: recorded before the rename, moved by a rename that
+// replaces nothing (an existing target only with `overwrite`), and recorded
+// as placed the moment the rename reports it. A working file on another
+// file system than the target is first moved beside it under a fresh name
+// (`*working` follows it). kNameTaken leaves the working file for another
+// name; kFailed deletes it.
+TPlaced PlaceWorkingFile(TOutputJob& job, const std::string& key, fs::path* working, const fs::path& target,
+                         bool overwrite) {
+  const fs::path folder = target.parent_path();
+  auto fail = [&](const char* what) {
+    platform::LogLine(std::string(what) + " [" + target.string() + "]");
+    host::DeleteItem(working->string());
+    return TPlaced::kFailed;
+  };
+  if (DeviceOf(*working) != DeviceOf(folder)) {
+    static std::random_device random;
+    char name[40];
+    std::snprintf(name, sizeof name, "%s%08x%08x", imaging::kStagedWorkingFilePrefix,
+                  static_cast<unsigned>(random()), static_cast<unsigned>(random()));
+    const fs::path staging = folder / (name + working->extension().string());
+    if (host::MoveItem(working->string(), staging.string()) != noErr) return fail("The file could not be moved beside");
+    *working = staging;
+  }
+  // A file that is not a copy of another one gets the mode the umask gives.
+  ::chmod(working->c_str(), host::DefaultFileMode());
+  if (job.placements.placing && !job.placements.placing(key, *working, target))
+    return fail("The file was not put in place since it could not be recorded:");
+  const OSErr err = overwrite ? (::rename(working->c_str(), target.c_str()) == 0 ? OSErr(noErr) : OSErr(ioErr))
+                              : host::RenameNoReplace(working->string(), target.string());
+  if (err == noErr) {
+    host::SyncFolder(folder.string());
+    platform::PassCrashPoint();
+    if (job.placements.placed) job.placements.placed(key, target);
+    return TPlaced::kPlaced;
+  }
+  // Recorded as not placed before the working file goes, so that a record
+  // read after a kill never takes a deleted working file for a placed one.
+  if (job.placements.notPlaced) job.placements.notPlaced(key);
+  if (err == dupFNErr) return TPlaced::kNameTaken;
+  return fail("The file could not be put in place at");
+}
+
 // The metadata a saved file gets: 0 none, 1 the plain or site form (by the
 // upload site), 2 the customer form, 3 the PNG block.
 void AddMetadata(const fs::path& file, int metadata, const TOutputJob& job, const std::string& sourcePath) {
@@ -225,7 +289,10 @@ struct TSetResult {
 
 // Stages 1 to 11 of a set: choose, resolve, subfolders, orientation, sizes,
 // alpha, the copies with their metadata and video copies, the source profile.
-TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, TOutputEnv& env, bool searchClients) {
+// `keyPrefix` tells the job's outputs of this set apart from those of the
+// same set written for another reason.
+TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, TOutputEnv& env, bool searchClients,
+                    const std::string& keyPrefix) {
   TSetResult res;
   res.set = searchClients ? ChooseSet(job, itemSet, env) : itemSet;
   res.rec = res.set >= 1 && res.set <= 8 ? env.setPrefs(res.set) : nullptr;
@@ -258,40 +325,52 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
   }
   int32_t counter = 1;
   const int copies = std::max<int>(1, job.copies);
+  const bool embedProfile = job.embedSourceProfile && !job.firstImageFile.empty();
   for (int copy = 0; copy < copies; ++copy) {
-    // Written under a numbered working name into the preferences folder,
-    // given its metadata there, then moved into the set folder under its
-    // final name.
+    const std::string key = keyPrefix + "set " + std::to_string(res.set) + " copy " + std::to_string(copy + 1);
+    if (auto before = PlacedBefore(job, key)) {
+      res.lastName = before->filename().string();
+      continue;
+    }
+    // Written into a private working file, given its metadata there, then
+    // renamed into the set folder under its final name.
     auto work = NumberedName(res.folder, res.base, counter, ext);
+    const std::string numbered = work ? fs::path(imaging::PathOfSpec(*work)).filename().string() : std::string();
     if (!work || !NewSaveOffscreenToFileNew(format, page.get(), *work, false, job.resolution, int16_t(quality), false)) {
       DisplayNormalMessage(kSaveErrorMessage);
       res.code = kRouteWriteFailed;
       break;
     }
-    const std::string saved = imaging::PathOfSpec(*work);
+    fs::path saved = imaging::PathOfSpec(*work);
     setftpSite(rec.ftpSite);
     AddMetadata(saved, metadata, job, job.sourcePath);
+    // The last copy carries the profile of the job's first photo.
+    if (embedProfile && copy + 1 == copies) {
+      const auto source = FileSpec(job.firstImageFile.parent_path(), job.firstImageFile.filename().string());
+      const auto output = FileSpec(saved.parent_path(), saved.filename().string());
+      if (source && output) embedSourceImageProfileInOutputFile(*source, *output);
+    }
 
     // The final name: the base name itself when overwriting, else the first
     // free of base, base " copy", base " copy N"; without a base the
-    // numbered working name.
+    // numbered name.
     std::string name;
     auto pickName = [&] {
       if (overwrite) {
         platform::LogLine("Not necessary to get unique name, going to overwrite");
         name = res.base + ext;
       } else if (res.base.empty()) {
-        name = fs::path(saved).filename().string();
+        name = numbered;
       } else if (FinalCopyName(res.folder, res.base, ext, name) != 0) {
         DisplayNormalMessage("newGetUniqueNameWithCopy - Unable to get a unique name???");
         return false;
       }
-      return true;
+      return !name.empty();
     };
     if (!pickName()) {
       // No file can be put in place: the job fails rather than count as
       // printed with this copy missing.
-      host::DeleteItem(saved);
+      host::DeleteItem(saved.string());
       res.code = kRouteWriteFailed;
       break;
     }
@@ -300,18 +379,15 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
       res.code = kRouteStopped;
       break;
     }
-    bool placed = false;
-    for (int attempt = 0; attempt < 3 && !placed; ++attempt) {
-      // A name taken between the search and the move is searched again.
-      if (attempt > 0 && !pickName()) break;
-      if (job.beforePlacing) job.beforePlacing(res.folder / name);
-      doNSStringPathCopy(saved, res.folder.string(), name, overwrite);
-      placed = !Exists(saved) && Exists(res.folder / name);
-      if (overwrite) break;
+    TPlaced placed = TPlaced::kNameTaken;
+    for (int attempt = 0; attempt < 3 && placed == TPlaced::kNameTaken; ++attempt) {
+      // A name taken between the search and the rename is searched again.
+      if (attempt > 0 && (res.base.empty() || !pickName())) break;
+      placed = PlaceWorkingFile(job, key, &saved, res.folder / name, overwrite);
     }
-    if (!placed) {
-      // The copy is not in place (the folder refused it).
-      host::DeleteItem(saved);
+    if (placed != TPlaced::kPlaced) {
+      // The copy is not in place (the folder refused it, or every name was taken).
+      host::DeleteItem(saved.string());
       DisplayNormalMessage(kSaveErrorMessage);
       res.code = kRouteWriteFailed;
       break;
@@ -319,13 +395,40 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
     platform::LogLine("File saved as: [" + (res.folder / name).string() + "]");
     res.lastName = name;
   }
-
-  if (!res.lastName.empty() && job.embedSourceProfile && !job.firstImageFile.empty()) {
-    const auto source = FileSpec(job.firstImageFile.parent_path(), job.firstImageFile.filename().string());
-    const auto output = FileSpec(res.folder, res.lastName);
-    if (source && output) embedSourceImageProfileInOutputFile(*source, *output);
-  }
   return res;
+}
+
+constexpr const char kWebKey[] = "web";
+
+// The web copy of the page (format 10) under `name`, or its first free
+// " copy" name, in the web folder: written privately with its metadata,
+// then renamed in. False when it could not be put in place.
+bool WriteWebCopy(TOutputJob& job, const host::GWorld& page, const fs::path& webFolder, const std::string& name,
+                  int16_t quality, const char* source) {
+  fs::path working = imaging::NewPrivateWorkingFile(".JPG");
+  FSSpec spec;
+  if (working.empty()) return false;
+  const OSErr specErr = host::MakeFSSpecFromPath(working.string(), &spec);
+  if ((specErr != noErr && specErr != fnfErr) ||
+      !NewSaveOffscreenToFile(10, &page, spec, false, job.resolution, quality, false)) {
+    host::DeleteItem(working.string());
+    return false;
+  }
+  AddMetadata(working, 1, job, source);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const auto free = FreeCopyNameBeforeExtension(webFolder, name);
+    if (!free) {
+      platform::LogLine("renamefailed: no free name for the web copy");
+      break;
+    }
+    switch (PlaceWorkingFile(job, kWebKey, &working, webFolder / *free, false)) {
+      case TPlaced::kPlaced: return true;
+      case TPlaced::kFailed: return false;
+      case TPlaced::kNameTaken: break;
+    }
+  }
+  host::DeleteItem(working.string());
+  return false;
 }
 
 }  // namespace
@@ -391,7 +494,7 @@ int16_t ChooseSet(const TOutputJob& job, int16_t itemSet, TOutputEnv& env) {
 int16_t DoNewPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env) {
   CompleteOutputEnv(env);
   if (!page) return kRouteWriteFailed;
-  TSetResult res = WriteSet(job, job.item.setNumber, page, env, true);
+  TSetResult res = WriteSet(job, job.item.setNumber, page, env, true, "");
   // Without the main file the job fails and is tried again; extras written
   // now would then be written twice.
   if (res.code != kRouteOK) return res.code;
@@ -409,28 +512,25 @@ int16_t DoNewPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& e
       FitForWeb(page);
       std::string webName = res.lastName;
       if (platform::CharCount(res.base + ".JPG") > 25) webName = res.base + ".JPG";
-      const auto free = FreeCopyNameBeforeExtension(*webFolder, webName);
-      const auto spec = free ? FileSpec(*webFolder, *free) : std::nullopt;
       const int16_t q = env.outputFileQuality ? env.outputFileQuality() : 0;
-      if (!spec) {
-        platform::LogLine("renamefailed: no free name for the web copy");
-      } else if (!NewSaveOffscreenToFile(10, page.get(), *spec, false, job.resolution, q > 0 ? q : int16_t(75), false)) {
+      if (PlacedBefore(job, kWebKey)) {
+        // written before the program stopped
+      } else if (!WriteWebCopy(job, *page, *webFolder, webName, q > 0 ? q : int16_t(75), source)) {
         platform::LogLine("The web copy could not be written");
-      } else {
-        AddMetadata(*webFolder / *free, 1, job, source);
       }
     }
   }
 
   // Further sets, from the page as it now is.
-  for (int16_t v : rec.alsoCopyToSet) {
+  for (size_t i = 0; i < std::size(rec.alsoCopyToSet); ++i) {
+    const int16_t v = rec.alsoCopyToSet[i];
     if (v < 2 || v > 9 || v - 1 == res.set) continue;
     auto dup = myDuplicateGWorld(page.get());
     if (!dup) {
       platform::LogLine("No memory for a copy in a further set");
       continue;
     }
-    const int16_t r = CreateAnotherCopy(job, int16_t(v - 1), std::move(dup), env);
+    const int16_t r = WriteSet(job, int16_t(v - 1), dup, env, false, "further " + std::to_string(i + 1) + " ").code;
     if (r == kRouteStopped) return r;  // the program is ending: the job is kept
     if (r != kRouteOK) platform::LogF("The copy in set %d failed with %d", int(v - 1), int(r));
   }
@@ -442,7 +542,7 @@ int16_t CreateAnotherCopy(TOutputJob& job, int16_t set, host::GWorldHandle page,
   if (!page) return kRouteWriteFailed;
   // The further copies go to the sets the operator named, whatever the
   // client address of the job.
-  return WriteSet(job, set, page, env, false).code;
+  return WriteSet(job, set, page, env, false, "further ").code;
 }
 
 namespace {

@@ -5,10 +5,14 @@
 // Every route takes over the page and disposes of it on every path. Results:
 // 0 when the page is in place, 106 when the folder cannot be found, 107 when
 // the main file could not be written. Pages are written by the image writers
-// (the set route through the preferences folder), named by the program's
-// name rules and moved into place by its file services. Extras (web copy, further sets,
-// metadata, video copy, colour profile) are only logged when they fail, so a
-// retried job does not write its outputs twice.
+// (the set route and its web copy into private working files, given their
+// metadata there, then renamed into place never replacing a file unless the
+// set overwrites), named by the program's name rules. Each file of the set
+// route is recorded by a key through the job's placement hooks before and
+// after its rename, and a job tried again after a kill skips the files
+// already placed. Extras (web copy, further sets, metadata, video copy,
+// colour profile) are only logged when they fail, so a retried job does not
+// write its outputs twice.
 #pragma once
 
 #include <array>

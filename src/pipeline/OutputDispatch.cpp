@@ -84,6 +84,20 @@ output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<h
     job.beforePlacing = [](const std::filesystem::path& placed) {
       if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputPlacing(placed);
     };
+    job.placements.placedBefore = [](const std::string& key) -> std::optional<std::filesystem::path> {
+      if (!gPrintJobTaskManager) return std::nullopt;
+      return gPrintJobTaskManager->JobOutputPlacedBefore(key);
+    };
+    job.placements.placing = [](const std::string& key, const std::filesystem::path& working,
+                                const std::filesystem::path& target) {
+      return gPrintJobTaskManager && gPrintJobTaskManager->JobOutputPlacing(key, working, target);
+    };
+    job.placements.placed = [](const std::string& key, const std::filesystem::path& target) {
+      if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputPlaced(key, target);
+    };
+    job.placements.notPlaced = [](const std::string& key) {
+      if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputNotPlaced(key);
+    };
   }
   return job;
 }

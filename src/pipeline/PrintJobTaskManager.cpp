@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "host/files/FSSpec.h"
+#include "pipeline/JobQueue.h"
 #include "pipeline/OutputDispatch.h"
 #include "platform/FileServices.h"
 #include "platform/TestStops.h"
@@ -35,6 +36,31 @@ OSErr MoveJobFile(const std::filesystem::path& file, const std::filesystem::path
     if (specErr != noErr || folderSpec.vRefNum == spec.vRefNum) folderID = folderSpec.parID;
   }
   return myTFileMoveFile(spec, folderID);
+}
+
+// Whether `file` is a regular file below `folder` reached without a link:
+// its path, made absolute and normal, lies below the folder (as given or
+// resolved), and neither the file nor any folder between is a link.
+bool IsFileInFolderWithoutLinks(const std::filesystem::path& file, const std::filesystem::path& folder) {
+  namespace fs = std::filesystem;
+  if (folder.empty() || !file.is_absolute()) return false;
+  const fs::path normal = file.lexically_normal();
+  std::error_code ec;
+  for (const fs::path& base : {folder.lexically_normal(), fs::canonical(folder, ec)}) {
+    if (base.empty()) continue;
+    const fs::path rest = normal.lexically_relative(base);
+    if (rest.empty() || *rest.begin() == ".." || *rest.begin() == ".") continue;
+    fs::path at = base;
+    bool clean = true;
+    for (auto part = rest.begin(); part != rest.end() && clean; ++part) {
+      at /= *part;
+      const fs::file_type type = fs::symlink_status(at, ec).type();
+      const bool last = std::next(part) == rest.end();
+      clean = last ? type == fs::file_type::regular : type == fs::file_type::directory;
+    }
+    if (clean) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -130,6 +156,12 @@ void TPrintJobTaskManager::Step0() {
     return;
   }
   if (printed.state == TPrintedState::kOutputNotPlaced) ForgetJobFile(*fJobFile);
+  // A job with outputs placed before it stopped prints again and makes only
+  // the outputs that are missing: the record stays for that.
+  if (printed.state == TPrintedState::kPartlyPlaced)
+    services_.Log(Format("The job file [%s] had put part of its output in place when the program stopped: the rest "
+                         "is made now\n",
+                         fJobFile->string().c_str()));
   SetCurrentJob(TJobSpec{0, *fJobFile});
   services_.SetJobFileName(fJobFile->filename().string());
   services_.SetStatus("Reading Job File");
@@ -279,13 +311,31 @@ void TPrintJobTaskManager::RemovePrintedJobFile() {
 }
 
 void TPrintJobTaskManager::FinishJobPrintedBefore(const std::vector<std::filesystem::path>& photos) {
+  namespace fs = std::filesystem;
+  // Only files the program took in are removed: a job file in "All Files"
+  // and photos in the images folder, whatever a record says.
+  std::error_code ec;
+  if (fJobFile->parent_path().filename() != kJobFolderName ||
+      fs::symlink_status(*fJobFile, ec).type() != fs::file_type::regular) {
+    services_.Log(Format("The job file [%s] is not in \"%s\": it is not finished from the record\n",
+                         fJobFile->string().c_str(), kJobFolderName));
+    services_.SetQueueCurrentFile("");
+    fJobFile.reset();
+    return;
+  }
   services_.Log(Format("The job file [%s] had printed when the program stopped: it is finished without printing again\n",
                        fJobFile->string().c_str()));
   // Whatever count stores had not taken the job when it stopped take it now.
   services_.CountJob(*fJobFile);
-  std::error_code ec;
-  for (const auto& photo : photos)
-    if (std::filesystem::exists(std::filesystem::symlink_status(photo, ec))) fFilesToDelete.push_back(photo);
+  const fs::path images = services_.ImagesFolder();
+  for (const auto& photo : photos) {
+    if (!fs::exists(fs::symlink_status(photo, ec))) continue;
+    if (IsFileInFolderWithoutLinks(photo, images)) fFilesToDelete.push_back(photo);
+    else
+      services_.Log(Format("The photo [%s] recorded for the job file [%s] is not in the images folder: it is not "
+                           "deleted\n",
+                           photo.string().c_str(), fJobFile->string().c_str()));
+  }
   DeleteFilesUsed4Printing();
   RemovePrintedJobFile();
   services_.SetQueueCurrentFile("");
@@ -294,6 +344,25 @@ void TPrintJobTaskManager::FinishJobPrintedBefore(const std::vector<std::filesys
 void TPrintJobTaskManager::JobOutputPlacing(const std::filesystem::path& placed) {
   if (fJobFile) RecordJobOutputPlacing(*fJobFile, fFilesToDelete, placed);
   platform::StopHereForTests("placing-recorded");
+}
+
+std::optional<std::filesystem::path> TPrintJobTaskManager::JobOutputPlacedBefore(const std::string& key) const {
+  if (!fJobFile) return std::nullopt;
+  return PlacedJobOutput(*fJobFile, key);
+}
+
+bool TPrintJobTaskManager::JobOutputPlacing(const std::string& key, const std::filesystem::path& working,
+                                            const std::filesystem::path& target) {
+  // Without a job file there is nothing to print twice.
+  return !fJobFile || RecordJobOutputPlacing(*fJobFile, fFilesToDelete, key, working, target);
+}
+
+void TPrintJobTaskManager::JobOutputPlaced(const std::string& key, const std::filesystem::path& target) {
+  if (fJobFile) RecordJobOutputPlaced(*fJobFile, key, target);
+}
+
+void TPrintJobTaskManager::JobOutputNotPlaced(const std::string& key) {
+  if (fJobFile) ForgetJobOutput(*fJobFile, key);
 }
 
 void TPrintJobTaskManager::JobOutputCompleted() {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "pipeline/BGPrintView.h"
@@ -58,6 +59,15 @@ class TPrintJobTaskManager {
   // taken into the count stores once the output is complete.
   void PrepareJobCount(int count, int kind, int16_t printer, int16_t canvas);
   void CountJob();
+  // Outputs put in place by a rename, by a key unique within the job: where
+  // one was placed by an earlier try; the rename about to happen (false:
+  // not recorded, the output must not be placed); the rename succeeded or
+  // failed. Each is recorded durably before the program goes on.
+  std::optional<std::filesystem::path> JobOutputPlacedBefore(const std::string& key) const;
+  bool JobOutputPlacing(const std::string& key, const std::filesystem::path& working,
+                        const std::filesystem::path& target);
+  void JobOutputPlaced(const std::string& key, const std::filesystem::path& target);
+  void JobOutputNotPlaced(const std::string& key);
 
   // The program is ending between two steps: a job that has been handed off
   // is cleaned up (it must not print again); any other job in work ends

@@ -1,14 +1,19 @@
 #include "pipeline/PrintedJobs.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 #include <sstream>
 #include <vector>
 
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileOps.h"
 #include "imaging/ImageWriters.h"
+#include "platform/CrashPoints.h"
 #include "platform/Log.h"
 
 namespace fs = std::filesystem;
@@ -29,12 +34,21 @@ constexpr size_t kMaxRecordBytes = size_t(4) << 20;
 //   \toutput <device> <node> <modified ns> <path>        an output of the entry
 //                                                        above, with what stood
 //                                                        there before (0 0 0: nothing)
+//   \tplacing <device> <node> <key>\t<working>\t<target>
+//                  the output `key` of the entry above is about to be renamed
+//                  from <working> (the file with that device and node) to <target>
+//   \tplaced <key>\t<target>   the rename of output `key` to <target> succeeded
+//   \tmark <text>              a step of the entry above that is done
+// In the forms with tab-separated fields a tab in a field is written "\t".
 // Lines of any other form are skipped, so a reader that knows only the first
 // form still finds the files it must refuse.
 constexpr const char kPrintedWord[] = "printed ";
 constexpr const char kPlacingWord[] = "placing ";
 constexpr const char kPhotoWord[] = "\tphoto ";
 constexpr const char kOutputWord[] = "\toutput ";
+constexpr const char kPlacingOutputWord[] = "\tplacing ";
+constexpr const char kPlacedOutputWord[] = "\tplaced ";
+constexpr const char kMarkWord[] = "\tmark ";
 
 fs::path gRecordForTesting;
 
@@ -50,9 +64,28 @@ bool IdentityOf(const fs::path& file, Identity* id) {
   return true;
 }
 
+// The identity of the item at `path` itself, a link not followed.
+bool ItemIdentity(const fs::path& path, Identity* id) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  *id = {uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_size), 0};
+  return true;
+}
+
 struct Output {
   Identity before;  // size unused; device 0 and node 0: nothing stood there
   std::string path;
+};
+
+// An output put in place by a rename: the file moved (device and node,
+// which a rename keeps), from where, to where, and whether the rename was
+// reported done.
+struct Placement {
+  std::string key;
+  bool placed = false;
+  Identity moved;
+  std::string working;
+  std::string target;
 };
 
 enum class Kind { kKept, kPrinted, kPlacing };
@@ -63,6 +96,8 @@ struct Entry {
   std::string path;
   std::vector<std::string> photos;
   std::vector<Output> outputs;
+  std::vector<Placement> placements;
+  std::vector<std::string> marks;
   bool Matches(const Identity& other) const {
     return id.device == other.device && id.node == other.node && id.size == other.size &&
            id.modified == other.modified;
@@ -75,6 +110,7 @@ std::string Escape(const std::string& path) {
     if (c == '\\') out += "\\\\";
     else if (c == '\n') out += "\\n";
     else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
     else out += c;
   }
   return out;
@@ -88,7 +124,7 @@ std::string Unescape(const std::string& text) {
       continue;
     }
     const char next = text[++i];
-    out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    out += next == 'n' ? '\n' : next == 'r' ? '\r' : next == 't' ? '\t' : next;
   }
   return out;
 }
@@ -105,6 +141,44 @@ bool ParseIdentityAndPath(const std::string& text, Identity* id, std::string* pa
   return true;
 }
 
+// Fields separated by tabs, each unescaped.
+std::vector<std::string> Fields(const std::string& text) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (;;) {
+    const size_t tab = text.find('\t', start);
+    fields.push_back(Unescape(text.substr(start, tab == std::string::npos ? std::string::npos : tab - start)));
+    if (tab == std::string::npos) return fields;
+    start = tab + 1;
+  }
+}
+
+// A "placing" or "placed" line's rest into `out`; false when malformed.
+bool ParsePlacement(const std::string& rest, bool placed, Placement* out) {
+  out->placed = placed;
+  std::string text = rest;
+  if (!placed) {
+    int consumed = 0;
+    if (std::sscanf(rest.c_str(), "%" SCNu64 " %" SCNu64 " %n", &out->moved.device, &out->moved.node, &consumed) <
+            2 ||
+        consumed == 0)
+      return false;
+    text = rest.substr(size_t(consumed));
+  }
+  const std::vector<std::string> f = Fields(text);
+  if (f.size() != (placed ? 2u : 3u) || f[0].empty()) return false;
+  out->key = f[0];
+  if (!placed) out->working = f[1];
+  out->target = f.back();
+  return true;
+}
+
+Placement* FindPlacement(std::vector<Placement>& list, const std::string& key) {
+  for (Placement& p : list)
+    if (p.key == key) return &p;
+  return nullptr;
+}
+
 std::vector<Entry> ReadRecord(const fs::path& record) {
   std::vector<Entry> entries;
   std::vector<uint8_t> bytes;
@@ -115,6 +189,21 @@ std::vector<Entry> ReadRecord(const fs::path& record) {
   while (std::getline(in, line)) {
     if (StartsWith(line, kPhotoWord)) {
       if (lastTakesParts) entries.back().photos.push_back(Unescape(line.substr(sizeof kPhotoWord - 1)));
+      continue;
+    }
+    if (StartsWith(line, kPlacingOutputWord) || StartsWith(line, kPlacedOutputWord)) {
+      const bool placed = StartsWith(line, kPlacedOutputWord);
+      Placement p;
+      const size_t skip = placed ? sizeof kPlacedOutputWord - 1 : sizeof kPlacingOutputWord - 1;
+      if (lastTakesParts && ParsePlacement(line.substr(skip), placed, &p)) {
+        auto& list = entries.back().placements;
+        if (Placement* known = FindPlacement(list, p.key)) *known = p;
+        else list.push_back(std::move(p));
+      }
+      continue;
+    }
+    if (StartsWith(line, kMarkWord)) {
+      if (lastTakesParts) entries.back().marks.push_back(Unescape(line.substr(sizeof kMarkWord - 1)));
       continue;
     }
     if (StartsWith(line, kOutputWord)) {
@@ -162,6 +251,14 @@ std::string TextOf(const std::vector<Entry>& entries) {
     for (const Output& out : e.outputs)
       text += kOutputWord + std::to_string(out.before.device) + " " + std::to_string(out.before.node) + " " +
               std::to_string(out.before.modified) + " " + Escape(out.path) + "\n";
+    for (const Placement& p : e.placements) {
+      if (p.placed)
+        text += kPlacedOutputWord + Escape(p.key) + "\t" + Escape(p.target) + "\n";
+      else
+        text += kPlacingOutputWord + std::to_string(p.moved.device) + " " + std::to_string(p.moved.node) + " " +
+                Escape(p.key) + "\t" + Escape(p.working) + "\t" + Escape(p.target) + "\n";
+    }
+    for (const std::string& mark : e.marks) text += kMarkWord + Escape(mark) + "\n";
   }
   return text;
 }
@@ -183,7 +280,9 @@ bool UpdateRecord(Change change) {
   changed = change(entries) || changed;
   if (!changed) return true;
   const std::string text = TextOf(entries);
-  return host::WriteFileAtomically(record.string(), text.data(), text.size(), 0644, true) == noErr;
+  if (host::WriteFileAtomically(record.string(), text.data(), text.size(), 0600, true) != noErr) return false;
+  platform::PassCrashPoint();
+  return true;
 }
 
 // The entry of the job file with identity `id` (by identity, so that a
@@ -197,7 +296,7 @@ Entry* Find(std::vector<Entry>& entries, const Identity& id) {
 // The entry of `jobFile` (identity `id`), added as `kind` when there is none.
 Entry& FindOrAdd(std::vector<Entry>& entries, const Identity& id, Kind kind, const fs::path& jobFile) {
   if (Entry* e = Find(entries, id)) return *e;
-  entries.push_back(Entry{kind, id, jobFile.string(), {}, {}});
+  entries.push_back(Entry{kind, id, jobFile.string(), {}, {}, {}, {}});
   return entries.back();
 }
 
@@ -216,12 +315,103 @@ bool IsInPlace(const Output& out) {
   return now.device != out.before.device || now.node != out.before.node || now.modified != out.before.modified;
 }
 
+// Whether an output recorded with a rename is in place: the rename was
+// reported done, or the file it moved stands at the target, or it has left
+// its working place (the rename took it; a consumer may have moved it on
+// since). A working file still in its place was not moved.
+bool IsPlaced(const Placement& p) {
+  if (p.placed) return true;
+  auto same = [&](const Identity& id) { return id.device == p.moved.device && id.node == p.moved.node; };
+  Identity now;
+  if (ItemIdentity(p.target, &now) && same(now)) return true;
+  return !(ItemIdentity(p.working, &now) && same(now));
+}
+
+// Deletes the working file of an output that was not put in place, when it
+// is one the program made: in the private folder, or a staging file beside
+// the target.
+void DeleteStaleWorkingFile(const Placement& p) {
+  if (IsPlaced(p) || p.working.empty()) return;
+  const fs::path working(p.working);
+  const std::string privateFolder = imaging::PrivateFolderPath();
+  const bool ours = (!privateFolder.empty() && working.parent_path() == fs::path(privateFolder)) ||
+                    working.filename().string().rfind(imaging::kStagedWorkingFilePrefix, 0) == 0;
+  if (ours) ::unlink(working.c_str());
+}
+
+// Whether the folder holding `path` and the file itself can be changed by
+// no user but the program's own (or root).
+bool OnlyOursCanChange(const fs::path& path) {
+  struct stat folder, file;
+  if (::lstat(path.parent_path().c_str(), &folder) != 0 || ::lstat(path.c_str(), &file) != 0) return false;
+  auto ours = [](const struct stat& st) {
+    return (st.st_uid == ::geteuid() || st.st_uid == 0) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  };
+  return S_ISDIR(folder.st_mode) && S_ISREG(file.st_mode) && ours(folder) && ours(file);
+}
+
+// A record kept where earlier versions kept it (the preferences folder) is
+// carried over once when no one else could have written it; otherwise it
+// is ignored, with a log line.
+void CarryOverOldRecord(const fs::path& record) {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  const std::string prefs = imaging::PreferencesFolderPath();
+  if (prefs.empty()) return;
+  const fs::path old = fs::path(prefs) / kRecordName;
+  struct stat st;
+  if (::lstat(old.c_str(), &st) != 0) return;
+  if (::lstat(record.c_str(), &st) == 0) return;
+  if (!OnlyOursCanChange(old)) {
+    platform::LogF("The record [%s] lies where other users can change it: it is ignored", old.string().c_str());
+    return;
+  }
+  std::vector<uint8_t> bytes;
+  if (host::ReadWholeFile(old.string(), &bytes, kMaxRecordBytes) != noErr ||
+      host::WriteFileAtomically(record.string(), bytes.data(), bytes.size(), 0600, false) != noErr) {
+    platform::LogF("The record [%s] could not be carried over to [%s]", old.string().c_str(),
+                   record.string().c_str());
+    return;
+  }
+  ::unlink(old.c_str());
+  platform::LogF("The record [%s] was carried over to [%s]", old.string().c_str(), record.string().c_str());
+}
+
+// When this run started: files changed since are its own.
+const std::time_t gRunStarted = std::time(nullptr);
+
+// Working files a run killed before it recorded them are left in the
+// private folder: once per run, those older than the run that the record
+// does not name are deleted.
+void SweepWorkingFiles(const fs::path& record) {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  std::vector<std::string> named;
+  for (const Entry& e : ReadRecord(record))
+    for (const Placement& p : e.placements)
+      if (!p.placed) named.push_back(p.working);
+  std::error_code ec;
+  for (fs::directory_iterator it(record.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path file = it->path();
+    if (file.filename().string().rfind(imaging::kWorkingFilePrefix, 0) != 0) continue;
+    if (std::find(named.begin(), named.end(), file.string()) != named.end()) continue;
+    struct stat st;
+    if (::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < gRunStarted) ::unlink(file.c_str());
+  }
+}
+
 }  // namespace
 
 fs::path PrintedJobsRecordPath() {
   if (!gRecordForTesting.empty()) return gRecordForTesting;
-  const std::string folder = imaging::PreferencesFolderPath();
-  return folder.empty() ? fs::path() : fs::path(folder) / kRecordName;
+  const std::string folder = imaging::PrivateFolderPath();
+  if (folder.empty()) return {};
+  const fs::path record = fs::path(folder) / kRecordName;
+  CarryOverOldRecord(record);
+  SweepWorkingFiles(record);
+  return record;
 }
 
 void SetPrintedJobsRecordPathForTesting(const fs::path& path) { gRecordForTesting = path; }
@@ -252,6 +442,7 @@ bool RecordJobPrinted(const fs::path& jobFile, const std::vector<fs::path>& phot
     e.kind = Kind::kPrinted;
     e.photos = Strings(photos);
     e.outputs.clear();
+    e.placements.clear();
     return true;
   });
   if (!ok) platform::LogF("The job file [%s] could not be recorded as printed", jobFile.string().c_str());
@@ -270,11 +461,102 @@ TPrintedJob LookUpPrintedJob(const fs::path& jobFile) {
     case Kind::kKept: job.state = TPrintedState::kKeptAfterPrinting; break;
     case Kind::kPrinted: job.state = TPrintedState::kPrinted; break;
     case Kind::kPlacing:
+      if (!e->placements.empty()) {
+        job.state = TPrintedState::kPartlyPlaced;
+        break;
+      }
       job.state = std::any_of(e->outputs.begin(), e->outputs.end(), IsInPlace) ? TPrintedState::kPrinted
                                                                                 : TPrintedState::kOutputNotPlaced;
       break;
   }
   return job;
+}
+
+bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>& photos, const std::string& key,
+                            const fs::path& working, const fs::path& target) {
+  Identity id;
+  Placement p;
+  p.key = key;
+  p.working = working.string();
+  p.target = target.string();
+  const bool ok = IdentityOf(jobFile, &id) && ItemIdentity(working, &p.moved) &&
+                  UpdateRecord([&](std::vector<Entry>& entries) {
+                    Entry& e = FindOrAdd(entries, id, Kind::kPlacing, jobFile);
+                    if (e.kind == Kind::kKept) return false;
+                    e.photos = Strings(photos);
+                    if (Placement* known = FindPlacement(e.placements, key)) {
+                      if (known->working != p.working) DeleteStaleWorkingFile(*known);
+                      *known = p;
+                    } else {
+                      e.placements.push_back(p);
+                    }
+                    return true;
+                  });
+  if (!ok)
+    platform::LogF("The output [%s] of the job file [%s] could not be recorded before it was put in place",
+                   target.string().c_str(), jobFile.string().c_str());
+  return ok;
+}
+
+bool RecordJobOutputPlaced(const fs::path& jobFile, const std::string& key, const fs::path& target) {
+  Identity id;
+  bool found = false;
+  const bool ok = IdentityOf(jobFile, &id) && UpdateRecord([&](std::vector<Entry>& entries) {
+    Entry* e = Find(entries, id);
+    Placement* p = e ? FindPlacement(e->placements, key) : nullptr;
+    if (!p) return false;
+    found = true;
+    p->placed = true;
+    p->target = target.string();
+    p->working.clear();
+    return true;
+  }) && found;
+  if (!ok)
+    platform::LogF("The output [%s] of the job file [%s] was put in place but could not be recorded so",
+                   target.string().c_str(), jobFile.string().c_str());
+  return ok;
+}
+
+void ForgetJobOutput(const fs::path& jobFile, const std::string& key) {
+  Identity id;
+  if (!IdentityOf(jobFile, &id)) return;
+  UpdateRecord([&](std::vector<Entry>& entries) {
+    Entry* e = Find(entries, id);
+    return e && std::erase_if(e->placements, [&](const Placement& p) { return p.key == key; }) > 0;
+  });
+}
+
+std::optional<fs::path> PlacedJobOutput(const fs::path& jobFile, const std::string& key) {
+  Identity id;
+  if (!IdentityOf(jobFile, &id)) return std::nullopt;
+  std::vector<Entry> entries = ReadRecord(PrintedJobsRecordPath());
+  const Entry* e = Find(entries, id);
+  if (!e) return std::nullopt;
+  for (const Placement& p : e->placements)
+    if (p.key == key && IsPlaced(p)) return fs::path(p.target);
+  return std::nullopt;
+}
+
+bool RecordJobMark(const fs::path& jobFile, const std::vector<fs::path>& photos, const std::string& mark) {
+  Identity id;
+  const bool ok = IdentityOf(jobFile, &id) && UpdateRecord([&](std::vector<Entry>& entries) {
+    Entry& e = FindOrAdd(entries, id, Kind::kPlacing, jobFile);
+    if (e.kind == Kind::kKept) return false;
+    if (e.photos.empty()) e.photos = Strings(photos);
+    if (std::find(e.marks.begin(), e.marks.end(), mark) != e.marks.end()) return false;
+    e.marks.push_back(mark);
+    return true;
+  });
+  if (!ok) platform::LogF("[%s] could not be recorded for the job file [%s]", mark.c_str(), jobFile.string().c_str());
+  return ok;
+}
+
+bool HasJobMark(const fs::path& jobFile, const std::string& mark) {
+  Identity id;
+  if (!IdentityOf(jobFile, &id)) return false;
+  std::vector<Entry> entries = ReadRecord(PrintedJobsRecordPath());
+  const Entry* e = Find(entries, id);
+  return e && std::find(e->marks.begin(), e->marks.end(), mark) != e->marks.end();
 }
 
 void ForgetJobFile(const fs::path& jobFile) {
@@ -299,7 +581,7 @@ bool MarkJobFilePrinted(const fs::path& file) {
   Identity id;
   const bool ok = IdentityOf(file, &id) && UpdateRecord([&](std::vector<Entry>& entries) {
     std::erase_if(entries, [&](const Entry& e) { return e.Matches(id); });
-    entries.push_back(Entry{Kind::kKept, id, file.string(), {}, {}});
+    entries.push_back(Entry{Kind::kKept, id, file.string(), {}, {}, {}, {}});
     return true;
   });
   if (!ok) {

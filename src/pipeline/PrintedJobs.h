@@ -1,23 +1,34 @@
 // What has printed, kept on disk so that no job prints twice.
 //
-// "Printed Job Files" in the preferences folder records job files by their
-// identity (device, inode, size, modification time), so that the record
-// holds whatever the file's name. A job is recorded in three ways:
-//   - while its output is being put in place: the outputs it is placing,
-//     each with what stood at that path before, and its photos;
+// "Printed Job Files" in the program's private folder (mode 0700, see
+// imaging::PrivateFolderPath; no other user can plant or change a line)
+// records job files by their identity (device, inode, size, modification
+// time), so that the record holds whatever the file's name. A job is
+// recorded in these ways:
+//   - while its outputs are being put in place by a rename: each output by
+//     a key unique within the job, first as "placing" (the working file and
+//     its target) just before the rename, then as "placed" the moment the
+//     rename reports success. What the rename reported is what counts: an
+//     output a consumer has since taken from its folder stays placed;
+//   - while an output is being written in place another way: the output,
+//     with what stood at that path before, and its photos;
 //   - once its output is complete, before its file leaves "All Files":
 //     with its photos;
 //   - when it printed but its file could be neither moved nor deleted (an
 //     immutable file, a folder mounted read-only): the queue refuses it.
 // Every change is synced before the program goes on, so after the program
 // was killed at any moment the record says whether the job in work has
-// printed: a job recorded as complete, or one of whose recorded outputs is
-// in place, is finished without printing again; any other job prints once.
+// printed: a job recorded as complete, or one of whose outputs written in
+// place is there, is finished without printing again; a job with outputs
+// placed by a rename but not complete prints again, making only the outputs
+// not yet placed; any other job prints once. Marks record further steps of
+// a job (done once, kept until the job's file leaves).
 // Entries whose job files are gone or changed are dropped whenever the
 // record is written.
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +40,9 @@ enum class TPrintedState {
   kOutputNotPlaced,
   // The output is complete, or a part of it is in place.
   kPrinted,
+  // Outputs were being placed by renames and the job is not complete: it
+  // prints again and makes only the outputs PlacedJobOutput does not know.
+  kPartlyPlaced,
   // Printed, and the file could not be removed afterwards.
   kKeptAfterPrinting,
 };
@@ -42,6 +56,29 @@ struct TPrintedJob {
 // with the job's photos. False when it cannot be recorded (logged).
 bool RecordJobOutputPlacing(const std::filesystem::path& jobFile, const std::vector<std::filesystem::path>& photos,
                             const std::filesystem::path& placed);
+// Records, durably, that the output `key` of `jobFile` is about to be
+// renamed from `working` (which must exist; its device and node are kept)
+// to `target`. A working file of an earlier try of that output that was
+// not placed is deleted. False when it cannot be recorded (logged): the
+// output must not be placed then.
+bool RecordJobOutputPlacing(const std::filesystem::path& jobFile, const std::vector<std::filesystem::path>& photos,
+                            const std::string& key, const std::filesystem::path& working,
+                            const std::filesystem::path& target);
+// Records, durably, that the rename of output `key` to `target` succeeded.
+bool RecordJobOutputPlaced(const std::filesystem::path& jobFile, const std::string& key,
+                           const std::filesystem::path& target);
+// Drops output `key` (its rename failed; record this before the working
+// file is deleted).
+void ForgetJobOutput(const std::filesystem::path& jobFile, const std::string& key);
+// Where output `key` of `jobFile` was placed, when it was: recorded placed,
+// or recorded placing and its working file moved since.
+std::optional<std::filesystem::path> PlacedJobOutput(const std::filesystem::path& jobFile, const std::string& key);
+
+// Records, durably, that the step `mark` of `jobFile` is done.
+bool RecordJobMark(const std::filesystem::path& jobFile, const std::vector<std::filesystem::path>& photos,
+                   const std::string& mark);
+bool HasJobMark(const std::filesystem::path& jobFile, const std::string& mark);
+
 // Records, durably, that the output of `jobFile` is complete.
 bool RecordJobPrinted(const std::filesystem::path& jobFile, const std::vector<std::filesystem::path>& photos);
 // What the record says of `jobFile`.

@@ -5,7 +5,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 #include "e2e/E2E.h"
 
@@ -98,26 +100,123 @@ TEST(FailedJobs, AYearbookJobMakesTheMissingDesktopFolder) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
-// The outputs in set A's folder per photo name: "P07.jpg", "P07 copy.jpg"
-// and so on all count for the job of P07.
-std::map<std::string, int> OutputsPerJob(const e2e::Station& station) {
+// The outputs in a folder per job: "P07.jpg", "P07 copy.jpg" and so on all
+// count for the job of P07.
+std::map<std::string, int> OutputsPerJob(const fs::path& folder) {
   std::map<std::string, int> counts;
-  for (const fs::path& p : e2e::VisibleFilesBelow(station.SetFolder('A')))
-    if (p.extension() == ".jpg") ++counts[p.filename().string().substr(0, 3)];
+  for (const fs::path& p : e2e::VisibleFilesBelow(folder))
+    if (p.extension() == ".jpg" || p.extension() == ".JPG") ++counts[p.filename().string().substr(0, 3)];
   return counts;
+}
+std::map<std::string, int> OutputsPerJob(const e2e::Station& station) { return OutputsPerJob(station.SetFolder('A')); }
+
+fs::path WebFolder(const e2e::Station& station) { return station.app() / fs::u8path("WEB UPLOAD FOLDER \xC6\x92"); }
+
+// Stores preferences for the station before it starts: the factory records,
+// changed by `change`.
+void WritePrefs(const e2e::Station& station, const std::function<void()>& change) {
+  host::UserDefaults defaults(station.defaultsFile());
+  SetPrefStoreDefaults(&defaults);
+  myNewReadPreferences();
+  change();
+  myNewSavePreferences();
+  SetPrefStoreDefaults(nullptr);
+}
+
+// Set 1 makes a web copy and further copies in set 2 of each job; set 2
+// writes into set A's folder too.
+void WebAndFurtherSet(const e2e::Station& station) {
+  WritePrefs(station, [] {
+    getMyPrintToFileSetPrefs(1)->createJpegForWeb = 1;
+    getMyPrintToFileSetPrefs(1)->alsoCopyToSet = {3, 0, 0};
+    getMyWebUploadPrefs()->folder.createIfMissing = 1;
+  });
+}
+
+// A job of `copies` copies of one photo for set 1, `name` its template.
+jobwriter::TJobDescription CopiesJob(const std::string& name, uint16_t copies) {
+  jobwriter::TJobDescription job = e2e::SetOneJob(name + ".jpg", name);
+  job.printQuantity = copies;
+  return job;
+}
+
+// Every job of `names` has `copies` outputs of set 1 and as many of set 2
+// in set A's folder, and one web copy; none failed.
+void ExpectEveryOutputOnce(const e2e::Station& station, const std::vector<std::string>& names, int copies,
+                           const std::string& context) {
+  const auto a = OutputsPerJob(station.SetFolder('A'));
+  const auto web = OutputsPerJob(WebFolder(station));
+  auto count = [](const std::map<std::string, int>& m, const std::string& n) {
+    const auto it = m.find(n);
+    return it == m.end() ? 0 : it->second;
+  };
+  for (const std::string& n : names) {
+    EXPECT_EQ(count(a, n), 2 * copies) << n << " in set A " << context;
+    EXPECT_EQ(count(web, n), 1) << n << " web copy " << context;
+  }
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty()) << context;
+}
+
+// The program is killed right after each moment its durable state changes
+// while a job of three copies, a web copy and three further-set copies is
+// made (a record written, an output renamed in), one kill per job; started
+// again, it makes exactly the outputs that are missing.
+TEST(FailedJobs, AJobKilledAtEachRecordingPointMakesEveryOutputOnce) {
+  e2e::Station station("points");
+  WebAndFurtherSet(station);
+  ASSERT_TRUE(station.Start()) << station.Log();  // the spool tree
+  ASSERT_EQ(station.Stop(), 0);
+  std::vector<std::string> names;
+  bool finishedUnkilled = false;
+  for (int point = 1; point <= 60 && !finishedUnkilled; ++point) {
+    const std::string name = "K" + std::string(point < 10 ? "0" : "") + std::to_string(point);
+    names.push_back(name);
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / (name + ".jpg"), 300, 450, {uint8_t(4 * point), 90, 160}));
+    ASSERT_TRUE(station.Drop(CopiesJob(name, 3), name + ".trpr"));
+    station.SetEnv("KIVO_KILL_AT_POINT", std::to_string(point));
+    ASSERT_TRUE(station.Launch());
+    const fs::path photo = station.images() / (name + ".jpg");
+    ASSERT_TRUE(e2e::WaitUntil([&] { return !station.Alive() || (station.QueueEmpty() && !fs::exists(photo)); }, 60))
+        << station.Log();
+    if (station.Alive()) {
+      // The job is done; the kill may still come with its last moment.
+      // Without it, the job had fewer moments than `point`.
+      const int status = station.Stop();
+      ASSERT_TRUE(status == 0 || status == 128 + SIGKILL) << status;
+      finishedUnkilled = status == 0;
+    } else {
+      ASSERT_EQ(station.Wait(), 128 + SIGKILL) << station.Log();
+    }
+    station.SetEnv("KIVO_KILL_AT_POINT", "0");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(station.WaitForQueueEmpty(60)) << station.Log();
+    ASSERT_TRUE(station.WaitUntilGone(station.images() / (name + ".jpg"))) << station.Log();
+    ASSERT_EQ(station.Stop(), 0);
+    ExpectEveryOutputOnce(station, names, 3, "after a kill at moment " + std::to_string(point));
+  }
+  EXPECT_TRUE(finishedUnkilled) << "every moment of the job was reached";
+  EXPECT_GE(names.size(), 15u) << "a job of seven outputs passes many moments";
+  // No working file is left behind.
+  std::vector<std::string> left;
+  for (const fs::path& p : e2e::EntriesBelow(station.app() / "KIVO PRIVATE FOLDER")) left.push_back(p.filename());
+  EXPECT_EQ(left, std::vector<std::string>{"Printed Job Files"});
+  EXPECT_EQ(station.Log().find("An error occured while trying to save the file!"), std::string::npos);
 }
 
 // A batch of jobs while the program is killed again and again: at random
 // moments, right after an output appears, and while a page is being
-// finished. Every job prints exactly once and takes its photo with it.
+// finished. Each job makes three copies, a web copy and three copies in a
+// further set: every output is made exactly once and the job takes its
+// photo with it.
 TEST(FailedJobs, JobsKilledAtAnyMomentPrintExactlyOnce) {
   e2e::Station station("once");
+  WebAndFurtherSet(station);
   ASSERT_TRUE(station.Start()) << station.Log();
-  constexpr int kJobs = 36;
+  constexpr int kJobs = 24;
   auto name = [](int i) { return std::string("P") + char('0' + i / 10) + char('0' + i % 10); };
   for (int i = 0; i < kJobs; ++i) {
     ASSERT_TRUE(e2e::WritePhoto(station.images() / (name(i) + ".jpg"), 600, 900, {uint8_t(7 * i), 90, 160}));
-    ASSERT_TRUE(station.Drop(e2e::SetOneJob(name(i) + ".jpg", name(i)), name(i) + ".trpr"));
+    ASSERT_TRUE(station.Drop(CopiesJob(name(i), 3), name(i) + ".trpr"));
   }
 
   const unsigned seed = std::random_device{}();
@@ -130,7 +229,7 @@ TEST(FailedJobs, JobsKilledAtAnyMomentPrintExactlyOnce) {
   };
   int kills = 0;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(40);
-  while (kills < 18 && outputs() < size_t(kJobs) && std::chrono::steady_clock::now() < end) {
+  while (kills < 18 && outputs() < size_t(6 * kJobs) && std::chrono::steady_clock::now() < end) {
     switch (kills % 3) {
       case 0:
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(random)));
@@ -155,15 +254,82 @@ TEST(FailedJobs, JobsKilledAtAnyMomentPrintExactlyOnce) {
   EXPECT_GE(kills, 6) << "the batch ended before the program was killed often";
 
   ASSERT_TRUE(station.WaitForQueueEmpty(60)) << station.Log();
-  const auto counts = OutputsPerJob(station);
+  std::vector<std::string> names;
   for (int i = 0; i < kJobs; ++i) {
-    const auto it = counts.find(name(i));
-    EXPECT_EQ(it == counts.end() ? 0 : it->second, 1) << name(i) << " after " << kills << " kills";
-  }
-  for (int i = 0; i < kJobs; ++i)
+    names.push_back(name(i));
     EXPECT_TRUE(station.WaitUntilGone(station.images() / (name(i) + ".jpg"), 10)) << name(i);
-  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  }
   EXPECT_EQ(station.Stop(), 0);
+  ExpectEveryOutputOnce(station, names, 3, "after " + std::to_string(kills) + " kills");
+}
+
+// A hot folder's consumer (a RIP, an uploader) takes every output from set
+// A's folder the moment it appears: every job still ends printed, none is
+// reported failed, and across kills none of its outputs is written again.
+TEST(FailedJobs, AConsumerTakingOutputsAsTheyAppearLosesAndRepeatsNothing) {
+  e2e::Station station("consumer");
+  const fs::path taken = station.base() / "taken";
+  fs::create_directories(taken);
+  std::atomic<bool> stop{false};
+  std::thread consumer([&] {
+    int serial = 0;
+    while (!stop) {
+      for (const fs::path& p : e2e::VisibleFilesBelow(station.SetFolder('A'))) {
+        // Each file taken keeps its own name: the next output may come
+        // under the same name.
+        std::error_code ec;
+        const std::string name = p.stem().string() + "#" + std::to_string(++serial) + p.extension().string();
+        fs::rename(p, taken / name, ec);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  struct Join {
+    std::atomic<bool>& stop;
+    std::thread& thread;
+    ~Join() {
+      stop = true;
+      thread.join();
+    }
+  } join{stop, consumer};
+
+  ASSERT_TRUE(station.Start()) << station.Log();
+  std::vector<std::string> names;
+  auto drop = [&](int i) {
+    const std::string name = "C" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+    names.push_back(name);
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / (name + ".jpg"), 300, 450, {uint8_t(9 * i), 40, 200}));
+    ASSERT_TRUE(station.Drop(CopiesJob(name, 2), name + ".trpr"));
+  };
+  // Without kills.
+  for (int i = 0; i < 6; ++i) drop(i);
+  ASSERT_TRUE(station.WaitForQueueEmpty(60)) << station.Log();
+  // With kills, each one right after an output was taken.
+  for (int i = 6; i < 20; ++i) drop(i);
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  int kills = 0;
+  while (kills < 8 && !station.QueueEmpty()) {
+    const size_t before = e2e::VisibleFiles(taken).size();
+    e2e::WaitUntil([&] { return e2e::VisibleFiles(taken).size() > before; }, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 20)(random)));
+    ASSERT_EQ(kill(station.pid(), SIGKILL), 0);
+    ASSERT_EQ(station.Wait(), 128 + SIGKILL);
+    ++kills;
+    ASSERT_TRUE(station.Start()) << station.Log();
+  }
+  EXPECT_GE(kills, 3);
+  ASSERT_TRUE(station.WaitForQueueEmpty(60)) << station.Log();
+  for (const std::string& n : names) EXPECT_TRUE(station.WaitUntilGone(station.images() / (n + ".jpg"), 10)) << n;
+  EXPECT_EQ(station.Stop(), 0);
+  const auto counts = OutputsPerJob(taken);
+  for (const std::string& n : names) {
+    const auto it = counts.find(n);
+    EXPECT_EQ(it == counts.end() ? 0 : it->second, 2) << n << " after " << kills << " kills";
+  }
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.Log().find("An error occured while trying to save the file!"), std::string::npos);
 }
 
 // Set 1's record, changed by `edit`, stored for the program before it starts.

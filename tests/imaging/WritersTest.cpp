@@ -252,15 +252,36 @@ TEST(Writers, FailuresLeaveNoFileAndPreferencesFolderPaths) {
   EXPECT_TRUE(fs::exists(dir / "prefs/q.png"));
   fs::remove(dir / "prefs/q.png");
 
-  // A ":" in a name is a character of the name, never a folder separator.
+  EXPECT_TRUE(fs::is_empty(dir / "KIVO PRIVATE FOLDER")) << "the working file is gone";
+
+  // The working file of the set route: a new private file under a name no
+  // one can guess, with the extension of the name asked for (a ":" in it a
+  // character of the name), in a folder of mode 0700.
   FSSpec spec = SpecOf(dir / "out/x.jpg");
   spec.name = CStr63_AC::FromMacRoman("a:b.jpg");
   ASSERT_TRUE(NewSaveOffscreenToFileNew(kOutputJPEG, page.get(), spec, false, 300, 80, false));
-  EXPECT_TRUE(fs::exists(dir / "prefs/a:b.jpg"));
-  EXPECT_FALSE(fs::exists(dir / "prefs/a"));
   std::string written;
   host::GetPathOfFSSpec(spec, &written);
-  EXPECT_EQ(written, dir / "prefs/a:b.jpg");
+  EXPECT_EQ(fs::path(written).parent_path(), dir / "KIVO PRIVATE FOLDER");
+  EXPECT_EQ(fs::path(written).extension(), ".jpg");
+  EXPECT_TRUE(host::ReadImageInfo(written).ok());
+  EXPECT_EQ(fs::status(dir / "KIVO PRIVATE FOLDER").permissions() & fs::perms::all, fs::perms::owner_all);
+  FSSpec again = SpecOf(dir / "out/x.jpg");
+  again.name = CStr63_AC::FromMacRoman("a:b.jpg");
+  ASSERT_TRUE(NewSaveOffscreenToFileNew(kOutputJPEG, page.get(), again, false, 300, 80, false));
+  std::string second;
+  host::GetPathOfFSSpec(again, &second);
+  EXPECT_NE(second, written) << "every working file is a new one";
+  EXPECT_FALSE(fs::exists(dir / "prefs/a:b.jpg"));
+  // A private folder left open to others is closed again; one that is a
+  // link is not used.
+  fs::permissions(dir / "KIVO PRIVATE FOLDER", fs::perms::all, fs::perm_options::replace);
+  EXPECT_FALSE(imaging::NewPrivateWorkingFile(".jpg").empty());
+  EXPECT_EQ(fs::status(dir / "KIVO PRIVATE FOLDER").permissions() & fs::perms::all, fs::perms::owner_all);
+  fs::rename(dir / "KIVO PRIVATE FOLDER", dir / "moved");
+  fs::create_directory_symlink(dir / "moved", dir / "KIVO PRIVATE FOLDER");
+  EXPECT_TRUE(imaging::NewPrivateWorkingFile(".jpg").empty());
+  EXPECT_TRUE(imaging::PrivateFolderPath().empty());
 
   ASSERT_TRUE(SaveOutputForPrint(page.get()));
   auto info = host::ReadImageInfo(dir / "prefs/OutputForPrint.jpg");

@@ -59,6 +59,57 @@ TEST_F(PrintedJobsRecord, AJobIsPrintedOnceAnOutputItWasPlacingIsThere) {
   EXPECT_EQ(LookUpPrintedJob(dir / "All Files" / "renamed.trpr").state, TPrintedState::kNotRecorded);
 }
 
+// Outputs placed by a rename: the job is done only once it is complete;
+// until then each output is placed by what the rename did, whatever stands
+// at its target later.
+TEST_F(PrintedJobsRecord, RenamedOutputsArePlacedByWhatTheRenameDid) {
+  const fs::path job = Write(dir / "All Files" / "job.trpr", "job");
+  const fs::path w1 = Write(dir / "work-1.jpg", "copy 1"), w2 = Write(dir / "work-2.jpg", "copy 2");
+  const fs::path w3 = Write(dir / "work-3.jpg", "copy 3");
+  const fs::path t1 = dir / "out" / "P.jpg", t2 = dir / "out" / "P copy.jpg", t3 = dir / "out" / "P copy 2.jpg";
+
+  ASSERT_TRUE(RecordJobOutputPlacing(job, {}, "set 1 copy 1", w1, t1));
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kPartlyPlaced);
+  EXPECT_FALSE(PlacedJobOutput(job, "set 1 copy 1")) << "the working file is still where it was";
+  // Killed right after the rename, before it was recorded: the file moved.
+  fs::rename(w1, t1);
+  EXPECT_EQ(PlacedJobOutput(job, "set 1 copy 1"), t1);
+  // A consumer took it from the folder: still placed.
+  fs::remove(t1);
+  EXPECT_EQ(PlacedJobOutput(job, "set 1 copy 1"), t1);
+
+  ASSERT_TRUE(RecordJobOutputPlacing(job, {}, "set 1 copy 2", w2, t2));
+  fs::rename(w2, t2);
+  ASSERT_TRUE(RecordJobOutputPlaced(job, "set 1 copy 2", t2));
+  fs::remove(t2);
+  EXPECT_EQ(PlacedJobOutput(job, "set 1 copy 2"), t2);
+
+  // A rename refused: forgotten, the output is to be made.
+  ASSERT_TRUE(RecordJobOutputPlacing(job, {}, "set 1 copy 3", w3, t3));
+  ForgetJobOutput(job, "set 1 copy 3");
+  EXPECT_FALSE(PlacedJobOutput(job, "set 1 copy 3"));
+  EXPECT_FALSE(PlacedJobOutput(job, "web"));
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kPartlyPlaced) << "not complete: the rest is made";
+
+  // Keys and paths with tabs and line breaks survive the record's lines.
+  const fs::path odd = Write(dir / "work\todd\nname.jpg", "odd");
+  ASSERT_TRUE(RecordJobOutputPlacing(job, {}, "further 1 set\t2", odd, dir / "out" / "a\tb\nc.jpg"));
+  ASSERT_TRUE(RecordJobOutputPlaced(job, "further 1 set\t2", dir / "out" / "a\tb\nc.jpg"));
+  EXPECT_EQ(PlacedJobOutput(job, "further 1 set\t2"), dir / "out" / "a\tb\nc.jpg");
+
+  // Marks stay through completion; the outputs go with it.
+  ASSERT_TRUE(RecordJobMark(job, {}, "counted"));
+  EXPECT_TRUE(HasJobMark(job, "counted"));
+  EXPECT_FALSE(HasJobMark(job, "other"));
+  ASSERT_TRUE(RecordJobPrinted(job, {}));
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kPrinted);
+  EXPECT_TRUE(HasJobMark(job, "counted"));
+  EXPECT_FALSE(PlacedJobOutput(job, "set 1 copy 2"));
+  // Nothing can be placed for a job that is gone.
+  fs::remove(job);
+  EXPECT_FALSE(RecordJobOutputPlacing(job, {}, "set 1 copy 1", w3, t3));
+}
+
 TEST_F(PrintedJobsRecord, AnOutputReplacingAFileCountsOnlyOnceTheOldFileIsReplaced) {
   const fs::path job = Write(dir / "All Files" / "job.trpr", "job");
   const fs::path placed = Write(dir / "out" / "Print.jpg", "the page of an earlier job");
@@ -120,8 +171,10 @@ class RecoveredJobs : public PrintedJobsRecord {
     PrintedJobsRecord::SetUp();
     fs::create_directories(dir / "unknown");
     fs::create_directories(dir / "finished");
+    fs::create_directories(dir / "images");
     services.unknownDir = dir / "unknown";
     services.finishedDir = dir / "finished";
+    services.imagesDir = dir / "images";
   }
   fs::path AddJob(const std::string& name) {
     jobwriter::TJobDescription j;
@@ -140,7 +193,7 @@ class RecoveredJobs : public PrintedJobsRecord {
 TEST_F(RecoveredJobs, AJobThatHadPrintedIsFinishedAndOneThatHadNotPrints) {
   TPrintJobTaskManager tm(services);
   const fs::path printed = AddJob("printed.trpr");
-  const fs::path photo = Write(dir / "printed.jpg", "photo");
+  const fs::path photo = Write(dir / "images" / "printed.jpg", "photo");
   ASSERT_TRUE(RecordJobOutputPlacing(printed, {photo}, dir / "out" / "printed.jpg"));
   Write(dir / "out" / "printed.jpg", "page");
   tm.DoNextTask();
@@ -166,4 +219,28 @@ TEST_F(RecoveredJobs, AJobThatHadPrintedIsFinishedAndOneThatHadNotPrints) {
   tm.DoNextTask();
   EXPECT_EQ(tm.CurrentTask(), 1);
   EXPECT_EQ(LookUpPrintedJob(unplaced).state, TPrintedState::kNotRecorded);
+}
+
+// Recovery removes only what the program took in: photos inside the images
+// folder reached without a link, and the job file in "All Files".
+TEST_F(RecoveredJobs, RecoveryDeletesOnlyPhotosInTheImagesFolder) {
+  TPrintJobTaskManager tm(services);
+  const fs::path outside = Write(dir / "precious.txt", "not a photo");
+  fs::create_directories(dir / "elsewhere");
+  const fs::path behindLink = Write(dir / "elsewhere" / "behind.jpg", "reached through a link");
+  fs::create_directory_symlink(dir / "elsewhere", dir / "images" / "linked");
+  const fs::path linkedPhoto = dir / "images" / "linked" / "behind.jpg";
+  fs::create_symlink(outside, dir / "images" / "link.jpg");
+  const fs::path dotted = dir / "images" / ".." / "precious.txt";
+  const fs::path photo = Write(dir / "images" / "mine.jpg", "photo");
+
+  const fs::path job = AddJob("job.trpr");
+  ASSERT_TRUE(RecordJobPrinted(job, {outside, linkedPhoto, dir / "images" / "link.jpg", dotted, photo}));
+  tm.DoNextTask();
+  EXPECT_FALSE(fs::exists(job));
+  EXPECT_FALSE(fs::exists(photo));
+  EXPECT_TRUE(fs::exists(outside));
+  EXPECT_TRUE(fs::exists(behindLink));
+  EXPECT_TRUE(fs::exists(fs::symlink_status(dir / "images" / "link.jpg")));
+  EXPECT_TRUE(services.Logged("is not in the images folder: it is not deleted"));
 }

@@ -1,0 +1,202 @@
+// What a local user without rights can do to a processor running as root:
+// lines planted in a record of printed jobs kept where anyone may write, and
+// working copies swapped as they appear. The intruder is a forked child
+// that has become the user nobody.
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <functional>
+
+#include "e2e/E2E.h"
+
+namespace {
+
+namespace fs = e2e::fs;
+
+// Runs `body` in a forked child as the user nobody; the child's exit status
+// (0 when `body` returned true), -1 when it could not run.
+int AsNobody(const std::function<bool()>& body) {
+  const passwd* user = getpwnam("nobody");
+  if (!user) return -1;
+  const uid_t uid = user->pw_uid;
+  const gid_t gid = user->pw_gid;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(3);
+    _exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// The record's identity of a file: device (major in the high 32 bits), node,
+// size, modification time in ns.
+std::string IdentityOf(const fs::path& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return {};
+  const long long ns = (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  const uint64_t device = (uint64_t(major(st.st_dev)) << 32) | minor(st.st_dev);
+  return std::to_string(device) + " " + std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " +
+         std::to_string(ns);
+}
+
+// A station whose folders the user nobody may pass through.
+void OpenToOthers(const e2e::Station& station) {
+  fs::permissions(station.base(), fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec,
+                  fs::perm_options::replace);
+}
+
+fs::path PrivateFolder(const e2e::Station& station) { return station.app() / "KIVO PRIVATE FOLDER"; }
+
+}  // namespace
+
+// A record found where earlier versions kept it, in a preferences folder
+// anyone may write, is not trusted: a planted line naming a queued job and
+// any file as its photo deletes nothing and finishes no job unprinted. The
+// record the program keeps now cannot be written by another user.
+TEST(OtherUsers, LinesPlantedInARecordOthersCanWriteAreIgnored) {
+  if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
+  e2e::Station station("planted");
+  OpenToOthers(station);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  fs::permissions(station.prefsFolder(), fs::perms::all, fs::perm_options::replace);
+
+  const fs::path victim = station.base() / "victim.txt";
+  e2e::WriteAll(victim, "a file of root's");
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+  const fs::path first = station.staging() / "first.trpr", second = station.staging() / "second.trpr";
+  ASSERT_TRUE(jobwriter::WriteJobFile(e2e::SetOneJob("Red.jpg", "First"), first));
+  ASSERT_TRUE(jobwriter::WriteJobFile(e2e::SetOneJob("Blue.jpg", "Second"), second));
+  // The first job as printed with root's file as its photo; the second as
+  // printed and kept, which would make the queue refuse it.
+  const std::string planted = "printed " + IdentityOf(first) + " " + (station.allFiles() / "first.trpr").string() +
+                              "\n\tphoto " + victim.string() + "\n" + IdentityOf(second) + " " +
+                              (station.allFiles() / "second.trpr").string() + "\n";
+  const fs::path oldRecord = station.prefsFolder() / "Printed Job Files";
+  ASSERT_EQ(AsNobody([&] {
+              e2e::WriteAll(oldRecord, planted);
+              return e2e::ReadAll(oldRecord) == planted;
+            }),
+            0);
+
+  // Queued when the program starts, as after a restart.
+  fs::rename(first, station.allFiles() / "first.trpr");
+  fs::rename(second, station.allFiles() / "second.trpr");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] {
+    return station.PrintLog().find("Template: First") != std::string::npos &&
+           station.PrintLog().find("Template: Second") != std::string::npos;
+  })) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(fs::exists(victim));
+  EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 2u);
+  EXPECT_NE(station.Log().find("lies where other users can change it: it is ignored"), std::string::npos)
+      << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+
+  // The program's own folder is closed to everyone else.
+  struct stat st {};
+  ASSERT_EQ(::lstat(PrivateFolder(station).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_TRUE(fs::exists(PrivateFolder(station) / "Printed Job Files"));
+  EXPECT_EQ(AsNobody([&] {
+              const fs::path record = PrivateFolder(station) / "Printed Job Files";
+              const fs::path planted = PrivateFolder(station) / "Planted";
+              return ::open(record.c_str(), O_WRONLY | O_APPEND) < 0 &&
+                     ::open(planted.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666) < 0;
+            }),
+            0)
+      << "the private record took a line from another user";
+}
+
+// An intruder renames its own picture over every file that appears in the
+// folders the program writes its working copies in: every print still is
+// the customer's own.
+TEST(OtherUsers, WorkingCopiesCannotBeSwappedByAnotherUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
+  e2e::Station station("swap");
+  OpenToOthers(station);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  fs::permissions(station.prefsFolder(), fs::perms::all, fs::perm_options::replace);
+  const fs::path stop = station.base() / "stop";
+
+  const pid_t intruder = fork();
+  if (intruder == 0) {
+    const passwd* user = getpwnam("nobody");
+    if (!user || setgroups(0, nullptr) != 0 || setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0) _exit(3);
+    const fs::path evil = station.prefsFolder() / ".evil.jpg";
+    if (!e2e::WritePhoto(evil, 300, 450, {0, 0, 0})) _exit(4);
+    bool enteredPrivate = false;
+    while (!fs::exists(stop)) {
+      for (const fs::path& folder : {station.prefsFolder(), PrivateFolder(station)}) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+          if (folder == PrivateFolder(station)) enteredPrivate = true;
+          const std::string name = it->path().filename().string();
+          if (name[0] == '.' || it->path().extension() != ".jpg") continue;
+          fs::copy_file(evil, station.prefsFolder() / ".evil-copy.jpg", fs::copy_options::overwrite_existing, ec);
+          fs::rename(station.prefsFolder() / ".evil-copy.jpg", it->path(), ec);
+        }
+      }
+    }
+    _exit(enteredPrivate ? 5 : 0);
+  }
+  ASSERT_GT(intruder, 0);
+
+  for (int i = 0; i < 6; ++i) {
+    const std::string name = "S" + std::to_string(i);
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / (name + ".jpg"), 300, 450, {230, 30, 30}));
+    ASSERT_TRUE(station.Drop(e2e::SetOneJob(name + ".jpg", name), name + ".trpr"));
+  }
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  e2e::WriteAll(stop, "");
+  int status = -1;
+  ASSERT_EQ(waitpid(intruder, &status, 0), intruder);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the intruder could read the private folder";
+  const auto outputs = e2e::VisibleFilesBelow(station.SetFolder('A'));
+  ASSERT_EQ(outputs.size(), 6u) << station.Log();
+  for (const fs::path& p : outputs) {
+    const e2e::Picture page = e2e::ReadPicture(p);
+    ASSERT_TRUE(page.image) << p;
+    EXPECT_GT(page.rgb(page.width() / 2, page.height() / 2)[0], 180) << p << " is not the customer's print";
+  }
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// A record at the old place that no other user could have written is
+// carried over once: the job it names as printed is finished without
+// printing again, and its photo in the images folder goes with it.
+TEST(OtherUsers, ARecordOnlyTheProgramCouldWriteIsCarriedOver) {
+  e2e::Station station("carried");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  fs::permissions(station.prefsFolder(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                             fs::perms::others_read | fs::perms::others_exec,
+                  fs::perm_options::replace);
+  const fs::path photo = station.images() / "Done.jpg";
+  ASSERT_TRUE(e2e::WritePhoto(photo, 300, 450, {220, 20, 20}));
+  const fs::path job = station.staging() / "done.trpr";
+  ASSERT_TRUE(jobwriter::WriteJobFile(e2e::SetOneJob("Done.jpg", "Done"), job));
+  const fs::path oldRecord = station.prefsFolder() / "Printed Job Files";
+  e2e::WriteAll(oldRecord, "printed " + IdentityOf(job) + " " + (station.allFiles() / "done.trpr").string() +
+                               "\n\tphoto " + photo.string() + "\n");
+  fs::permissions(oldRecord, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                 fs::perms::others_read,
+                  fs::perm_options::replace);
+
+  fs::rename(job, station.allFiles() / "done.trpr");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitUntilGone(photo));
+  EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();
+  EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
+  EXPECT_NE(station.Log().find("was carried over to"), std::string::npos) << station.Log();
+  EXPECT_FALSE(fs::exists(oldRecord));
+  EXPECT_EQ(station.Stop(), 0);
+}
