@@ -14,6 +14,7 @@
 #include <map>
 #include <utility>
 
+#include "host/sys/Termination.h"
 #include "host/ui/QtBridge.h"
 #include "host/ui/View.h"
 
@@ -107,6 +108,8 @@ namespace {
 // Runs the alert with details; closing it without a button is its cancel item.
 int16_t RunAlertWithDetails(const host::AlertDef& def, const std::string& text, const std::string& details) {
   auto dialog = host::MakeAlertWithDetails(def.id, text, details);
+  QDialog* d = dialog.get();
+  host::ui::EndOnTermination(*d, [d, item = def.defaultItem] { d->done(item); });
   const int result = dialog->exec();
   return result > 0 ? int16_t(result) : (def.cancelItem ? def.cancelItem : def.defaultItem);
 }
@@ -151,8 +154,17 @@ int16_t MacAppAlert(int16_t alertId, void*) {
                  def.defaultItem, LabelOf(def, def.defaultItem).c_str());
     return def.defaultItem;
   }
+  // Once the system asks the program to end, nobody is there to answer: an
+  // alert takes its default answer, the one that loses nothing, at once, and
+  // one already up is closed with it (below).
+  if (host::TerminationRequested()) {
+    std::fprintf(stderr, "Alert %d: %s\n  -> item %d \"%s\" (the program is ending: default answer)\n", alertId,
+                 whole.c_str(), def.defaultItem, LabelOf(def, def.defaultItem).c_str());
+    return def.defaultItem;
+  }
   if (!details.empty()) {
     std::fprintf(stderr, "Alert %d: %s\n", alertId, whole.c_str());
+    std::fflush(stderr);
     const int16_t answer = RunAlertWithDetails(def, text, details);
     std::fprintf(stderr, "  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
     return answer;
@@ -168,7 +180,19 @@ int16_t MacAppAlert(int16_t alertId, void*) {
     if (b.item == (def.cancelItem ? def.cancelItem : def.defaultItem)) box.setEscapeButton(button);
   }
   std::fprintf(stderr, "Alert %d: %s\n", alertId, text.c_str());
+  // The log shows the alert while it waits, not once it is answered.
+  std::fflush(stderr);
+  bool ended = false;
+  host::ui::EndOnTermination(box, [&box, &ended] {
+    ended = true;
+    box.done(0);
+  });
   box.exec();
+  if (ended) {
+    std::fprintf(stderr, "  -> item %d \"%s\" (the program is ending: default answer)\n", def.defaultItem,
+                 LabelOf(def, def.defaultItem).c_str());
+    return def.defaultItem;
+  }
   auto it = items.find(box.clickedButton());
   const int16_t answer = it != items.end() ? it->second : (def.cancelItem ? def.cancelItem : def.defaultItem);
   std::fprintf(stderr, "  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());
