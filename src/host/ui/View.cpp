@@ -303,6 +303,8 @@ void TWindow::SetWantsMenuBar(bool on) {
 void TWindow::Open() {
   if (!GetWidget()) return;
   NoteBroughtToFront();
+  // A minimised window comes back as it was before.
+  if (GetWidget()->isMinimized()) GetWidget()->setWindowState(GetWidget()->windowState() & ~Qt::WindowMinimized);
   GetWidget()->show();
   if (!host::IsUnattended()) {
     GetWidget()->raise();
