@@ -1,11 +1,13 @@
 // The running processor with a display (an X server of the test's own):
 // closing the status window from the window manager leaves printing going,
-// and SIGTERM while an alert waits for a click closes the alert with the
-// answer that loses nothing and ends the program.
+// SIGTERM while an alert waits for a click closes the alert with the answer
+// that loses nothing and ends the program, and a session bus that hangs
+// holds neither Qt nor the start.
 #include <fcntl.h>
 #include <poll.h>
 
 #include "e2e/E2E.h"
+#include "e2e/FakeBus.h"
 
 #ifdef KIVO_E2E_X11
 #include <X11/Xatom.h>
@@ -164,6 +166,27 @@ TEST(Display, SigtermClosesAnOpenAlertAndTheProgramEnds) {
               e2e::ExistsAsEntry(station.jobs() / "missing.trpr"));
   EXPECT_TRUE(station.PrintLog().empty());
   EXPECT_TRUE(e2e::EntriesBelow(station.SetFolder('A')).empty());
+}
+
+// Under a display Qt itself uses the session bus (its accessibility bridge):
+// a bus that answers the check and then hangs holds neither Qt nor the start.
+TEST(Display, ABusThatAnswersOnceAndThenHangsDoesNotHoldTheStart) {
+  XServer x;
+  if (!x.ok()) GTEST_SKIP() << "no X server could be started";
+  e2e::Station station("display");
+  OnDisplay(station, x);
+  e2e::OnceAnsweringBus bus(station.base() / "bus");
+  ASSERT_TRUE(bus.ok());
+  station.SetEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (station.base() / "bus").string());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
+  EXPECT_FALSE(station.WaitForSetOutput('A', 60).empty()) << station.Log();
+  EXPECT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_NE(station.Log().find("the session bus did not answer the connection in time"), std::string::npos)
+      << station.Log();
+  EXPECT_FALSE(x.ShownWindowsOf(station.pid()).empty());
+  EXPECT_EQ(station.Stop(), 0);
 }
 
 #else
