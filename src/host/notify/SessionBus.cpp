@@ -42,28 +42,29 @@ bool ConnectWithin(const std::string& address, std::chrono::milliseconds limit, 
     attempt->done.notify_all();
   });
   std::unique_lock<std::mutex> lock(attempt->mutex);
+  int cut = 0;
   if (!attempt->done.wait_for(lock, limit, [&] { return attempt->finished; })) {
-    reason = "the session bus did not answer the connection in time";
     lock.unlock();
-    const int cut = ShutDownConnectionsTo(address);
+    cut = ShutDownConnectionsTo(address);
     lock.lock();
-    if (cut == 0 || !attempt->done.wait_for(lock, kGiveUpLimit, [&] { return attempt->finished; })) {
+    if (!attempt->done.wait_for(lock, kGiveUpLimit, [&] { return attempt->finished; })) {
       // The attempt cannot be ended: it is left to itself, and the program
       // goes on without the bus.
       lock.unlock();
       worker.detach();
+      reason = "the session bus did not answer the connection in time";
       return false;
     }
-    lock.unlock();
-    worker.join();
-    QDBusConnection::disconnectFromBus(kConnectionName);
-    return false;
   }
   lock.unlock();
   worker.join();
-  if (QDBusConnection(kConnectionName).isConnected()) return true;
-  const QString message = QDBusConnection(kConnectionName).lastError().message();
-  reason = "the session bus refused the connection" + (message.isEmpty() ? std::string() : " (" + message.toStdString() + ")");
+  const QDBusConnection connection(kConnectionName);
+  // A connection that was cut is of no use even when Qt saw it up.
+  if (cut == 0 && connection.isConnected()) return true;
+  const std::string message = connection.lastError().message().toStdString();
+  reason = cut > 0             ? std::string("the session bus did not answer the connection in time")
+           : message.empty() ? std::string("the session bus refused the connection")
+                             : "the session bus refused the connection (" + message + ")";
   QDBusConnection::disconnectFromBus(kConnectionName);
   return false;
 }
