@@ -127,6 +127,11 @@ void TBackgroundPrintWindow::Activate(bool active) {
     controller->Services().CheckForNewJobs();
 }
 
+void TBackgroundPrintWindow::DoCloseBox() {
+  platform::LogLine("The status window was closed: it is minimised, and printing goes on");
+  Minimize();
+}
+
 void TBackgroundPrintWindow::ShowOrHidePagePreview() {
   TView* preview = FindSubView(kImag);
   if (!preview) return;

@@ -27,6 +27,9 @@ class TBackgroundPrintWindow : public TWindow {
   // On activation the spool folder is scanned for new jobs, and the page
   // preview is shown or hidden by the "Hide the page preview" preference.
   void Activate(bool active) override;
+  // The window lives as long as the controller that writes into it: its
+  // close box minimises it, and printing goes on.
+  void DoCloseBox() override;
   // Shows the page preview 'imag' unless `hideImage` of the print-server
   // preferences is on.
   void ShowOrHidePagePreview();

@@ -6,6 +6,7 @@
 #include "app/AppResources.h"
 #include "app/BackgroundPrintApp.h"
 #include "app/CommandLine.h"
+#include "host/notify/DistributedNotifications.h"
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "platform/Messages.h"
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
   // folder is looked at.
   if (const std::optional<int> status = app::ParseCommandLine(argc, argv, options, stdout, stderr)) return *status;
   host::InitFramework(argc, argv);
+  // Before the event loop, where Qt itself may use the bus under a display.
+  host::SettleSessionBus();
   app::InstallAppResources();
   auto* application = new app::TBackgroundPrintApp(options);
   application->Run();

@@ -1,5 +1,6 @@
 #include "pipeline/BGPrintView.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -241,12 +242,16 @@ int16_t TBGPrintView::ValidatePrintJob() {
 
 namespace {
 
-// A pixel count of inches at a resolution, truncated and kept within what an
-// offscreen can have.
+// The objects drawn on a sub-job are placed with 16-bit coordinates, so its
+// image may be at most this many pixels a side: past it, the objects would be
+// cut and squeezed into the first 32,767 pixels.
+constexpr int32_t kMaxSubJobSide = 32767;
+
+// A pixel count of inches at a resolution, truncated; -1 past kMaxSubJobSide.
 int32_t PixelsOf(int16_t dpi, float inches) {
   const float v = float(dpi) * inches;
   if (!(v > 0)) return 0;
-  if (v >= 32767.0f) return 32767;
+  if (v >= float(kMaxSubJobSide) + 1.0f) return -1;
   return int32_t(v);
 }
 
@@ -261,9 +266,19 @@ int16_t TBGPrintView::DrawSubJob() {
   services.Log("Inside TBGPrintView::DrawSubJob...\n");
   isDrawingSubJob = true;
   int16_t result = kResultOK;
-  const CLongRect_AC bounds(0, 0, PixelsOf(resolution, subJobHeight), PixelsOf(resolution, subJobWidth));
-  host::GWorldHandle offscreen = host::GWorld::Create(bounds);
-  if (!offscreen) {
+  const int32_t height = PixelsOf(resolution, subJobHeight), width = PixelsOf(resolution, subJobWidth);
+  const CLongRect_AC bounds(0, 0, std::max(height, 0), std::max(width, 0));
+  host::GWorldHandle offscreen;
+  if (height < 0 || width < 0) {
+    // A sub-job larger than its objects can be placed on would print cut
+    // and distorted: the job fails, as a page too large for the hand-off
+    // does, before anything is drawn or written.
+    services.Log(Format("The sub-job of %.0f x %.0f pixels is larger than its objects can be placed on (%d pixels "
+                        "a side)\n",
+                        double(resolution) * double(subJobWidth), double(resolution) * double(subJobHeight),
+                        int(kMaxSubJobSide)));
+    result = kResultPrinterFile;
+  } else if (!(offscreen = host::GWorld::Create(bounds))) {
     // Without its image the sub-job's photos would vanish from a page that
     // is still reported as printed: the job fails instead.
     DisplayNormalMessage(int16_t(4101), int16_t(10));

@@ -66,8 +66,10 @@ class TBGPrintView : public layout::TJobContext {
   void SetSubJobOffscreen(host::GWorldHandle offscreen) { subJobOffscreen = std::move(offscreen); }
 
   // Draws the sub-job objects into a new offscreen of the sub-job's size,
-  // which becomes subJobOffscreen: 0, 102 (an object failed) or 103
-  // (printing was paused meanwhile).
+  // which becomes subJobOffscreen: 0, 102 (an object failed), 103
+  // (printing was paused meanwhile), 105 (no image of that size could be
+  // made) or 107 (wider or taller than 32,767 pixels, which its objects'
+  // coordinates cannot reach; nothing is drawn).
   virtual int16_t DrawSubJob();
   // Replaces pageOffscreen by a copy of subJobOffscreen.
   virtual void ProcessSubAsOutput();

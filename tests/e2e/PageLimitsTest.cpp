@@ -1,6 +1,8 @@
 // A direct-printer page wider than the print record can state (32,767
 // pixels a side) fails the job with "Could not write printer file!" and
-// leaves nothing in the print-centre folders; a page at the limit goes.
+// leaves nothing in the print-centre folders; a page at the limit goes. A
+// sub-job over that size fails the same way (its objects could not reach
+// its far end); one at the limit is made whole.
 #include "e2e/E2E.h"
 
 #include "host/sys/UserDefaults.h"
@@ -62,6 +64,76 @@ TEST(PageLimits, AHandOffPageWiderThanTheRecordFailsWithoutWritingAnything) {
   // The width follows the length word and the magic.
   EXPECT_EQ((uint8_t(bytes[6]) << 8) | uint8_t(bytes[7]), 32767);
   EXPECT_TRUE(e2e::WaitUntil([&] { return fs::exists(marker); }, 10));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+bool IsRed(const std::array<int, 3>& c) { return c[0] > 180 && c[1] < 80 && c[2] < 80; }
+bool IsBlue(const std::array<int, 3>& c) { return c[0] < 80 && c[1] < 80 && c[2] > 180; }
+
+// A set job whose sub-job is `width` inches wide and an inch high at 100 dpi,
+// a blue photo at its left end and a red one at its right end; the sub-job's
+// page is the job's output as it is.
+jobwriter::TJobDescription WideSubJob(float width, const std::string& templateName) {
+  jobwriter::TJobDescription job = e2e::SetOneJob("Left.jpg", templateName);
+  job.resolution = 100;
+  job.hasSubJob = true;
+  job.subJobWidth = width;
+  job.subJobHeight = 1;
+  job.subJobObjects.push_back(
+      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Left.jpg", 0, 0, 2, 1))));
+  job.subJobObjects.push_back(
+      jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc("Right.jpg", width - 2, 0, 2, 1))));
+  CAttributeDesc attr{};
+  attr.SaveCKTemplateAsIs = 1;
+  job.subJobObjects.push_back(jobwriter::RecordOf(*layout::TAttributeObject::New(attr)));
+  return job;
+}
+
+TEST(PageLimits, ASubJobWiderThanItsObjectsCanReachFailsWithoutWritingAnything) {
+  e2e::Station station("limits");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  auto photos = [&] {
+    return e2e::WritePhoto(station.images() / "Left.jpg", 200, 100, {20, 20, 220}) &&
+           e2e::WritePhoto(station.images() / "Right.jpg", 200, 100, {220, 20, 20});
+  };
+
+  // 360 inches at 100 dpi: 36,000 pixels wide. Its right end lies where no
+  // object can be placed, so the job fails and keeps its file and photos.
+  ASSERT_TRUE(photos());
+  ASSERT_TRUE(station.Drop(WideSubJob(360, "TooWide"), "too-wide.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "too-wide.trpr"); }, 60))
+      << station.Log();
+  std::string log = station.Log();
+  EXPECT_NE(log.find("The sub-job of 36000 x 100 pixels is larger than its objects can be placed on"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Could not write printer file!"), std::string::npos) << log;
+  EXPECT_TRUE(e2e::EntriesBelow(station.SetFolder('A')).empty());
+  EXPECT_TRUE(e2e::EntriesBelow(station.SetFolder('H')).empty());
+  EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();
+  EXPECT_TRUE(fs::exists(station.images() / "Left.jpg"));
+  EXPECT_TRUE(fs::exists(station.images() / "Right.jpg"));
+
+  // Taller than that, however narrow: the same.
+  jobwriter::TJobDescription tall = WideSubJob(4, "TooTall");
+  tall.subJobHeight = 400;
+  ASSERT_TRUE(station.Drop(tall, "too-tall.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "too-tall.trpr"); }, 60))
+      << station.Log();
+  EXPECT_NE(station.Log().find("The sub-job of 400 x 40000 pixels"), std::string::npos) << station.Log();
+
+  // 327.675 inches: 32,767 pixels, the widest sub-job; it is made whole,
+  // its right end included.
+  ASSERT_TRUE(station.Drop(WideSubJob(327.675f, "AtLimit"), "at-limit.trpr"));
+  const auto outputs = station.WaitForSetOutput('A', 120);
+  ASSERT_EQ(outputs.size(), 1u) << station.Log();
+  const e2e::Picture page = e2e::ReadPicture(outputs[0]);
+  ASSERT_EQ(page.width(), 32767) << page.error;
+  ASSERT_EQ(page.height(), 100);
+  EXPECT_TRUE(IsBlue(page.rgb(100, 50)));
+  EXPECT_TRUE(IsRed(page.rgb(32667, 50)));
+  EXPECT_NE(station.PrintLog().find("Template: AtLimit"), std::string::npos) << station.PrintLog();
+  EXPECT_EQ(station.PrintLog().find("TooWide"), std::string::npos) << station.PrintLog();
   EXPECT_EQ(station.Stop(), 0);
 }
 

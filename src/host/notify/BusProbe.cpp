@@ -1,5 +1,6 @@
 #include "host/notify/BusProbe.h"
 
+#include <dirent.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -287,6 +288,67 @@ BusProbeResult ProbeBus(const std::string& addresses, std::chrono::milliseconds 
     if (last.answered || MillisecondsLeft(deadline) == 0) break;
   }
   return last;
+}
+
+namespace {
+
+// Whether the peer of socket `fd` is the bus at `a`.
+bool PeerIs(int fd, const BusAddress& a) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return false;
+  if (peer.ss_family == AF_UNIX) {
+    if (a.transport != "unix") return false;
+    const auto* un = reinterpret_cast<const sockaddr_un*>(&peer);
+    const size_t size = length > offsetof(sockaddr_un, sun_path) ? length - offsetof(sockaddr_un, sun_path) : 0;
+    if (size == 0) return false;
+    if (un->sun_path[0] == '\0') return !a.abstract.empty() && std::string(un->sun_path + 1, size - 1) == a.abstract;
+    return !a.path.empty() && std::string(un->sun_path, strnlen(un->sun_path, size)) == a.path;
+  }
+  if (a.transport != "tcp" || (peer.ss_family != AF_INET && peer.ss_family != AF_INET6)) return false;
+  char host[NI_MAXHOST], port[NI_MAXSERV];
+  if (::getnameinfo(reinterpret_cast<sockaddr*>(&peer), length, host, sizeof host, port, sizeof port,
+                    NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+    return false;
+  if (a.port != port) return false;
+  // The address may name the host by name: any of its addresses counts.
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(a.host.empty() ? "localhost" : a.host.c_str(), a.port.c_str(), &hints, &found) != 0) return false;
+  bool same = false;
+  for (addrinfo* ai = found; ai && !same; ai = ai->ai_next) {
+    char h[NI_MAXHOST];
+    same = ::getnameinfo(ai->ai_addr, ai->ai_addrlen, h, sizeof h, nullptr, 0, NI_NUMERICHOST) == 0 &&
+           std::strcmp(h, host) == 0;
+  }
+  ::freeaddrinfo(found);
+  return same;
+}
+
+}  // namespace
+
+int ShutDownConnectionsTo(const std::string& addresses) {
+  const std::vector<BusAddress> list = ParseBusAddresses(addresses);
+  if (list.empty()) return 0;
+  DIR* fds = ::opendir("/proc/self/fd");
+  if (!fds) return 0;
+  int cut = 0;
+  while (const dirent* entry = ::readdir(fds)) {
+    char* end = nullptr;
+    const long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd == ::dirfd(fds)) continue;
+    struct stat st {};
+    if (::fstat(int(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+    for (const BusAddress& a : list) {
+      if (!PeerIs(int(fd), a)) continue;
+      if (::shutdown(int(fd), SHUT_RDWR) == 0) ++cut;
+      break;
+    }
+  }
+  ::closedir(fds);
+  return cut;
 }
 
 std::optional<std::string> SessionBusAddress() {

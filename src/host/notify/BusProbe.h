@@ -39,6 +39,15 @@ struct BusProbeResult {
 // closed again.
 BusProbeResult ProbeBus(const std::string& addresses, std::chrono::milliseconds limit);
 
+// Shuts down every socket of this process that is connected to one of the
+// addresses of the list (its peer is that socket path, abstract name, or
+// host and port), so that whatever waits on it sees the end of the stream at
+// once; the descriptors stay open for their owners to close. Returns how many
+// were shut down. A connection attempt that overruns its time limit is cut
+// this way: a bus that accepts and then stays silent would otherwise be
+// waited for without end.
+int ShutDownConnectionsTo(const std::string& addresses);
+
 // The session bus address the program uses: DBUS_SESSION_BUS_ADDRESS, else
 // the standard per-user socket in XDG_RUNTIME_DIR when it exists; none
 // without either.

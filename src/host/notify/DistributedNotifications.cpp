@@ -1,6 +1,6 @@
 #include "host/notify/DistributedNotifications.h"
 
-#include "host/notify/BusProbe.h"
+#include "host/notify/SessionBus.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -21,7 +21,7 @@
 namespace host {
 
 namespace {
-// How long the session bus may take to accept the connection and answer.
+// How long the session bus may take to answer a call.
 constexpr std::chrono::milliseconds kBusAnswerLimit{3000};
 }  // namespace
 
@@ -144,26 +144,8 @@ struct DistributedNotificationCenter::Impl {
 
   bool BusReachable() {
     if (busReachable) return *busReachable;
-    // Without an address, libdbus would try to start a bus of its own through
-    // X11; a job must never wait on that, so only the standard per-user socket
-    // counts as a session bus then.
-    const std::optional<std::string> address = SessionBusAddress();
-    if (!address) {
-      unreachableReason = "no session bus address";
-      busReachable = false;
-      return false;
-    }
-    // Qt waits without a limit for a bus to answer; it is handed the bus
-    // only once the bus has answered the probe in time.
-    const BusProbeResult probe = ProbeBus(*address, kBusAnswerLimit);
-    if (!probe.answered) {
-      unreachableReason = probe.reason;
-      std::fprintf(stderr, "The session bus cannot be used: %s\n", probe.reason.c_str());
-      busReachable = false;
-      return false;
-    }
-    busReachable = QDBusConnection::sessionBus().isConnected();
-    if (!*busReachable) unreachableReason = "the session bus refused the connection";
+    busReachable = SessionBus().isConnected();
+    if (!*busReachable) unreachableReason = host::SessionBusProblem();
     return *busReachable;
   }
 
@@ -223,9 +205,10 @@ bool DistributedNotificationCenter::Post(const std::string& name, const Notifica
   QDBusMessage message = QDBusMessage::createSignal(kNotificationPath, kNotificationInterface, kNotificationMember);
   message << QString::fromStdString(name) << QString::fromStdString(object) << QString::fromStdString(json);
   // send() only queues the message; it never waits for a receiver.
-  if (!QDBusConnection::sessionBus().send(message)) {
+  QDBusConnection bus = SessionBus();
+  if (!bus.send(message)) {
     std::fprintf(stderr, "Distributed notification \"%s\" could not be sent: %s\n", name.c_str(),
-                 QDBusConnection::sessionBus().lastError().message().toLocal8Bit().constData());
+                 bus.lastError().message().toLocal8Bit().constData());
     return false;
   }
   return true;
@@ -243,7 +226,8 @@ int DistributedNotificationCenter::AddObserver(const std::string& name, Observer
       std::fprintf(stderr, "Cannot observe distributed notification \"%s\": no session bus\n", name.c_str());
       return 0;
     }
-    impl_->subscribed = QDBusConnection::sessionBus().connect(
+    QDBusConnection bus = SessionBus();
+    impl_->subscribed = bus.connect(
         QString(), kNotificationPath, kNotificationInterface, kNotificationMember, &impl_->receiver,
         SLOT(Received(QDBusMessage)));
     if (!impl_->subscribed) {
@@ -252,7 +236,7 @@ int DistributedNotificationCenter::AddObserver(const std::string& name, Observer
     }
     // The match rule is sent without waiting; one round trip to the bus makes
     // sure it is in force before the caller relies on the subscription.
-    QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+    bus.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                                       "org.freedesktop.DBus.Peer", "Ping"),
                                        QDBus::Block, int(kBusAnswerLimit.count()));
   }

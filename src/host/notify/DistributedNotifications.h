@@ -107,4 +107,13 @@ class DistributedNotificationCenter {
   std::unique_ptr<Impl> impl_;
 };
 
+// Makes the program's session-bus connection (host/notify/SessionBus.h)
+// now, within its time limits. When there is no usable bus, the bus address
+// is then made to name none, so that Qt's own uses of the session bus (the
+// accessibility bridge and the desktop integration it starts under a display)
+// fail at once instead of waiting on a bus that does not answer. Call on the
+// main thread at start-up, after the framework is made and before its event
+// loop runs; child programs started later inherit that address.
+void SettleSessionBus();
+
 }  // namespace host

@@ -14,6 +14,7 @@
 #include <map>
 #include <utility>
 
+#include "host/sys/Termination.h"
 #include "host/ui/QtBridge.h"
 #include "host/ui/View.h"
 
@@ -120,6 +121,8 @@ namespace {
 // Runs the alert with details; closing it without a button is its cancel item.
 int16_t RunAlertWithDetails(const host::AlertDef& def, const std::string& text, const std::string& details) {
   auto dialog = host::MakeAlertWithDetails(def.id, text, details);
+  QDialog* d = dialog.get();
+  host::ui::EndOnTermination(*d, [d, item = def.defaultItem] { d->done(item); });
   const int result = dialog->exec();
   return result > 0 ? int16_t(result) : (def.cancelItem ? def.cancelItem : def.defaultItem);
 }
@@ -170,6 +173,14 @@ int16_t MacAppAlert(int16_t alertId, void*) {
                  def.defaultItem, LabelOf(def, def.defaultItem).c_str());
     return def.defaultItem;
   }
+  // Once the system asks the program to end, nobody is there to answer: an
+  // alert takes its default answer, the one that loses nothing, at once, and
+  // one already up is closed with it (below).
+  if (host::TerminationRequested()) {
+    AlertLine("Alert %d: %s\n  -> item %d \"%s\" (the program is ending: default answer)\n", alertId, whole.c_str(),
+              def.defaultItem, LabelOf(def, def.defaultItem).c_str());
+    return def.defaultItem;
+  }
   if (!details.empty()) {
     AlertLine("Alert %d: %s\n", alertId, whole.c_str());
     const int16_t answer = RunAlertWithDetails(def, text, details);
@@ -187,8 +198,19 @@ int16_t MacAppAlert(int16_t alertId, void*) {
     if (b.item == def.defaultItem) box.setDefaultButton(button);
     if (b.item == (def.cancelItem ? def.cancelItem : def.defaultItem)) box.setEscapeButton(button);
   }
+  // The log shows the alert while it waits, not once it is answered.
   AlertLine("Alert %d: %s\n", alertId, text.c_str());
+  bool ended = false;
+  host::ui::EndOnTermination(box, [&box, &ended] {
+    ended = true;
+    box.done(0);
+  });
   box.exec();
+  if (ended) {
+    AlertLine("  -> item %d \"%s\" (the program is ending: default answer)\n", def.defaultItem,
+              LabelOf(def, def.defaultItem).c_str());
+    return def.defaultItem;
+  }
   auto it = items.find(box.clickedButton());
   const int16_t answer = it != items.end() ? it->second : (def.cancelItem ? def.cancelItem : def.defaultItem);
   AlertLine("  -> item %d \"%s\"\n", answer, LabelOf(def, answer).c_str());

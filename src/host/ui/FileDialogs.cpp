@@ -1,5 +1,7 @@
 #include "host/ui/FileDialogs.h"
 
+#include "host/ui/QtBridge.h"
+
 #include <QFileDialog>
 #include <QLineEdit>
 #include <cstdio>
@@ -111,6 +113,9 @@ std::optional<FileDialogAnswer> RunFileDialog(const FileDialogRequest& r) {
   }
   std::unique_ptr<QFileDialog> dialog(MakeFileDialog(r));
   dialog->setWindowModality(Qt::ApplicationModal);
+  // Once the system asks the program to end, the dialog is cancelled.
+  QFileDialog* d = dialog.get();
+  ui::EndOnTermination(*d, [d] { d->reject(); });
   if (dialog->exec() != QDialog::Accepted) return std::nullopt;
   return AnswerOfFileDialog(*dialog, r);
 }

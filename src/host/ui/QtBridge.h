@@ -5,11 +5,13 @@
 #include <QImage>
 #include <QRect>
 #include <QString>
+#include <functional>
 
 #include "host/base/Geometry.h"
 #include "host/base/PascalString.h"
 #include "host/qd/GWorld.h"
 
+class QObject;
 class TWindow;
 
 namespace host::ui {
@@ -27,6 +29,13 @@ QImage ImageFromGWorld(const host::GWorld& world);
 
 // Gives a window that wants one the application's menu bar.
 void AttachMenuBar(TWindow& window);
+
+// While a dialog runs its own event loop: once the system asks the program
+// to end (SIGTERM, SIGINT), `end` is called, once, from that loop within a
+// tenth of a second, so that no dialog holds the program up. The watch is a
+// child of `dialog` and goes with it. With the request already made, `end`
+// comes on the dialog's first pass of the loop.
+void EndOnTermination(QObject& dialog, std::function<void()> end);
 
 // Runs fn, logging and swallowing exceptions: Qt's event loop must not be
 // unwound by a failure inside a handler.

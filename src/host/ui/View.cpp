@@ -16,8 +16,11 @@
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
+#include <memory>
+#include <utility>
 #include <cstdio>
 
+#include "host/sys/Termination.h"
 #include "host/ui/Application.h"
 #include "host/ui/Controls.h"
 #include "host/ui/QtBridge.h"
@@ -263,6 +266,20 @@ QImage host::ui::ImageFromGWorld(const host::GWorld& world) {
   return image;
 }
 
+void host::ui::EndOnTermination(QObject& dialog, std::function<void()> end) {
+  auto* watch = new QTimer(&dialog);
+  watch->setInterval(100);
+  auto check = [watch, end = std::make_shared<std::function<void()>>(std::move(end))] {
+    if (!*end || !host::TerminationRequested()) return;
+    watch->stop();
+    std::exchange(*end, nullptr)();
+  };
+  QObject::connect(watch, &QTimer::timeout, &dialog, check);
+  watch->start();
+  // A request made before the dialog opened ends it on its first pass.
+  QTimer::singleShot(0, watch, check);
+}
+
 // ---- TWindow ---------------------------------------------------------------
 
 TWindow::TWindow() = default;
@@ -286,6 +303,8 @@ void TWindow::SetWantsMenuBar(bool on) {
 void TWindow::Open() {
   if (!GetWidget()) return;
   NoteBroughtToFront();
+  // A minimised window comes back as it was before.
+  if (GetWidget()->isMinimized()) GetWidget()->setWindowState(GetWidget()->windowState() & ~Qt::WindowMinimized);
   GetWidget()->show();
   if (!host::IsUnattended()) {
     GetWidget()->raise();
@@ -323,6 +342,10 @@ void TWindow::Close() {
   QTimer::singleShot(0, qApp, [window] { delete window; });
 }
 
+void TWindow::Minimize() {
+  if (GetWidget()) GetWidget()->showMinimized();
+}
+
 void TWindow::SetTitle(const CStr255_AC& title) {
   if (GetWidget()) GetWidget()->setWindowTitle(host::ui::ToQString(title));
 }
@@ -335,7 +358,9 @@ IDType TWindow::PoseModally() {
   if (auto& hook = ModalHook()) {
     if (IDType answer = hook(*this)) return answer;
   }
-  if (host::IsUnattended()) {
+  // The answer given when nobody can click: cancel when there is one, else
+  // the default button, else the first dismissing button.
+  auto unattendedAnswer = [this] {
     std::vector<TButton*> buttons;
     CollectButtons(*this, buttons);
     IDType answer = kNoIdentifier;
@@ -344,8 +369,12 @@ IDType TWindow::PoseModally() {
     for (TButton* b : buttons)
       if (answer == kNoIdentifier && b->IsDefault()) answer = b->GetIdentifier();
     if (answer == kNoIdentifier && !buttons.empty()) answer = buttons.front()->GetIdentifier();
-    std::fprintf(stderr, "Dialog \"%s\": no display, answered '%s'\n", GetTitle().ToUTF8().c_str(),
-                 FourCCToString(answer).c_str());
+    return answer;
+  };
+  if (host::IsUnattended() || host::TerminationRequested()) {
+    const IDType answer = unattendedAnswer();
+    std::fprintf(stderr, "Dialog \"%s\": %s, answered '%s'\n", GetTitle().ToUTF8().c_str(),
+                 host::IsUnattended() ? "no display" : "the program is ending", FourCCToString(answer).c_str());
     return answer;
   }
   QWidget* w = GetWidget();
@@ -358,6 +387,15 @@ IDType TWindow::PoseModally() {
   Open();
   QEventLoop loop;
   modalLoop_ = &loop;
+  // A dialog up when the system asks the program to end gives the same
+  // answer as with nobody there.
+  QObject watchOwner;
+  host::ui::EndOnTermination(watchOwner, [this, &unattendedAnswer] {
+    const IDType answer = unattendedAnswer();
+    std::fprintf(stderr, "Dialog \"%s\": the program is ending, answered '%s'\n", GetTitle().ToUTF8().c_str(),
+                 FourCCToString(answer).c_str());
+    EndModal(answer);
+  });
   loop.exec();
   modalLoop_ = nullptr;
   modal_ = false;

@@ -137,6 +137,9 @@ class TWindow : public TView {
 
   void Open();  // shows and brings to front
   void Close();  // hides, leaves the window list and is freed from the event loop
+  // Asks the window system to minimise the window; it stays open and in the
+  // window list (Open brings it back).
+  void Minimize();
   void Select() { Open(); }
   // Puts the window in front of the others without showing it: a shown
   // window is raised at once, a hidden one comes up in front when opened.

@@ -5,6 +5,8 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -119,6 +121,52 @@ TEST(BusProbe, ABusThatAcceptsAndNeverAnswersIsGivenUp) {
   // A socket nobody listens on, then the real bus: the second address is used.
   const std::string both = "unix:path=/nonexistent/kivo/bus;" + *host::SessionBusAddress();
   EXPECT_TRUE(host::ProbeBus(both, 5s).answered);
+}
+
+// A connection to the given bus, made here (blocking socket).
+int ConnectTo(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Whether a read on the socket ends at once (shut down) instead of waiting.
+bool ReadsEnd(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  char c;
+  return ::poll(&p, 1, 0) == 1 && ::recv(fd, &c, 1, MSG_DONTWAIT) == 0;
+}
+
+TEST(BusProbe, ShuttingDownConnectionsToABusLeavesOtherSocketsAlone) {
+  SilentBus mute(false), other(false);
+  ASSERT_TRUE(mute.ok() && other.ok());
+  const std::string mutePath = mute.address().substr(std::strlen("unix:path="));
+  const std::string otherPath = other.address().substr(std::strlen("unix:path="));
+  const int first = ConnectTo(mutePath), second = ConnectTo(mutePath), elsewhere = ConnectTo(otherPath);
+  ASSERT_GE(first, 0);
+  ASSERT_GE(second, 0);
+  ASSERT_GE(elsewhere, 0);
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  EXPECT_FALSE(ReadsEnd(first));
+
+  // The bus may come second in its list; other transports are passed over.
+  EXPECT_EQ(host::ShutDownConnectionsTo("tcp:host=127.0.0.1,port=1;" + mute.address()), 2);
+  EXPECT_TRUE(ReadsEnd(first));
+  EXPECT_TRUE(ReadsEnd(second));
+  EXPECT_FALSE(ReadsEnd(elsewhere));
+  EXPECT_FALSE(ReadsEnd(pair[0]));
+  // The descriptors stay open for their owners.
+  EXPECT_EQ(::fcntl(first, F_GETFD) >= 0, true);
+  EXPECT_EQ(host::ShutDownConnectionsTo("unix:path=/nonexistent/kivo/bus"), 0);
+  EXPECT_EQ(host::ShutDownConnectionsTo(""), 0);
+  for (int fd : {first, second, elsewhere, pair[0], pair[1]}) ::close(fd);
 }
 
 TEST(BusProbe, ANotificationToASilentBusIsDroppedNotWaitedFor) {

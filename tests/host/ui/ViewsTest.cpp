@@ -236,6 +236,20 @@ TEST_F(Views, CloseFreesTheWindowFromTheEventLoop) {
   QCoreApplication::processEvents();
 }
 
+TEST_F(Views, AMinimisedWindowStaysListedAndOpenBringsItBack) {
+  TWindow* window = NewTemplateWindow(1002);
+  window->Open();
+  const size_t before = TWindow::AllWindows().size();
+  window->Minimize();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(window->GetWidget()->isMinimized());
+  EXPECT_EQ(TWindow::AllWindows().size(), before);
+  window->Open();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(window->GetWidget()->isMinimized());
+  EXPECT_TRUE(window->IsShown());
+}
+
 }  // namespace
 
 namespace {
