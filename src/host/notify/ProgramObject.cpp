@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "host/notify/DistributedNotifications.h"
+#include "host/notify/SessionBus.h"
 
 namespace host {
 
@@ -58,7 +59,7 @@ QDBusMessage CallBus(const char* member, const QList<QVariant>& arguments) {
   QDBusMessage call =
       QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", member);
   call.setArguments(arguments);
-  return QDBusConnection::sessionBus().call(call, QDBus::Block, int(kBusCallLimit.count()));
+  return SessionBus().call(call, QDBus::Block, int(kBusCallLimit.count()));
 }
 
 }  // namespace
@@ -126,7 +127,7 @@ bool PublishProgramObject(const std::string& busName, QuitRequestHandler onQuit)
     return false;
   }
   auto object = std::make_unique<ProgramBusObject>(std::move(onQuit));
-  QDBusConnection bus = QDBusConnection::sessionBus();
+  QDBusConnection bus = SessionBus();
   if (!bus.registerObject(kProgramObjectPath, object.get(), QDBusConnection::ExportScriptableSlots)) {
     Say("The object %s could not be published on the session bus\n", kProgramObjectPath);
     return false;
@@ -152,7 +153,7 @@ bool PublishProgramObject(const std::string& busName, QuitRequestHandler onQuit)
 void WithdrawProgramObject() {
   Published& p = Current();
   if (!p.object) return;
-  QDBusConnection bus = QDBusConnection::sessionBus();
+  QDBusConnection bus = SessionBus();
   bus.unregisterObject(kProgramObjectPath);
   CallBus("ReleaseName", {QString::fromStdString(p.busName)});
   p.object.reset();
