@@ -6,6 +6,8 @@
 #include "e2e/E2E.h"
 
 #include "layout/Objects.h"
+#include "prefs/PrefRecords.h"
+#include "prefs/PrefStore.h"
 
 namespace fs = e2e::fs;
 
@@ -135,6 +137,34 @@ TEST(WebNotification, OnlyAPlacedPageWithAgreeingJobWordsIsToldAsProcessed) {
   EXPECT_EQ(failures[0].userInfo.find("Job processed"), std::string::npos) << failures[0].userInfo;
   EXPECT_EQ(e2e::VisibleFiles(station.unknown()).size(), 1u);
   EXPECT_EQ(station.Stop(), 0);
+}
+
+// A printed job's photos are deleted and its job file removed; with "Delete
+// job files after printing" off (keepJobFiles) the job file moves to the
+// finished-jobs folder and the photos stay.
+TEST(JobFiles, APrintedJobsPhotosAreDeletedUnlessJobFilesAreKept) {
+  for (const bool keep : {false, true}) {
+    SCOPED_TRACE(keep ? "kept" : "deleted");
+    e2e::Station station(keep ? "keepfiles" : "deletefiles");
+    mySetAllDefaults();
+    getMyPrintServerPrefs()->keepJobFiles = keep ? 1 : 0;
+    ASSERT_TRUE(station.SetDefault(kPrintServerPrefKey, host::PlistValue(PrintServerPrefBlob())));
+    ASSERT_TRUE(station.Start()) << station.Log();
+    const fs::path photo = station.images() / "Kept.jpg";
+    ASSERT_TRUE(e2e::WritePhoto(photo, 300, 450, {220, 20, 20}));
+    ASSERT_TRUE(station.Drop(e2e::SetOneJob("Kept.jpg"), "kept.trpr"));
+    ASSERT_FALSE(station.WaitForSetOutput('A').empty()) << station.Log();
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    if (keep) {
+      EXPECT_TRUE(station.WaitForFile(station.finished() / "kept.trpr", 30)) << station.Log();
+      EXPECT_TRUE(e2e::ExistsAsEntry(photo));
+    } else {
+      EXPECT_TRUE(station.WaitUntilGone(photo)) << station.Log();
+      EXPECT_TRUE(e2e::VisibleFiles(station.finished()).empty());
+    }
+    EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+    EXPECT_EQ(station.Stop(), 0);
+  }
 }
 
 // Printer codes 49 to 52 are print-to-file sets 5 to 8; with the factory
