@@ -112,6 +112,45 @@ TEST(PreferenceEffects, PrintToFileSwitchReachesPrinter17AndFormatAndNamingAreNo
   EXPECT_EQ(record->baseName.ToUTF8(), "Print");
 }
 
+// The folder chosen in the print-to-file panel takes printer 17's pages in
+// place of "PRINT TO FILE FOLDER ƒ".
+TEST(PreferenceEffects, APrintToFileFolderChosenInThePanelTakesPrinter17sPages) {
+  InitWindows();
+  e2e::Station station("ptffolder");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  const fs::path chosen = station.base() / "Chosen Print To File";
+  fs::create_directories(chosen);
+  {
+    host::UserDefaults store(station.defaultsFile());
+    SetPrefStoreDefaults(&store);
+    myNewReadPreferences();
+    host::SetFileDialogHook([&](const host::FileDialogRequest&) -> std::optional<std::optional<host::FileDialogAnswer>> {
+      return std::optional<host::FileDialogAnswer>(host::FileDialogAnswer{chosen, 1});
+    });
+    host::SetModalHook([](TWindow& w) -> IDType {
+      auto* prefs = dynamic_cast<TPreferencesWindow*>(&w);
+      if (!prefs) return kNoIdentifier;
+      TToolboxEvent e;
+      prefs->CategoryList()->DoMouseCommand(2, e);
+      prefs->CurrentPanel()->FindSubView<TButton>(FourCC("chng"))->Press();
+      return FourCC("ok  ");
+    });
+    NoSpoolChanges services;
+    EXPECT_TRUE(DoPreferencesDialog(services));
+    QCoreApplication::processEvents();
+    host::SetModalHook({});
+    host::SetFileDialogHook({});
+    SetPrefStoreDefaults(nullptr);
+  }
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.DropWritten({"--format", "3"}, "chosen.trpr"));
+  ASSERT_TRUE(station.WaitForFile(chosen / "Print_0001.jpg")) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(e2e::VisibleFilesBelow(station.app() / fs::u8path("PRINT TO FILE FOLDER ƒ")).empty());
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 // With the switch off (the factory value) the page is written in place.
 TEST(PreferenceEffects, PrintToFileWritesInPlaceWithTheSwitchOff) {
   e2e::Station station("ptfdirect");

@@ -1,0 +1,109 @@
+// scripts/run-demo (what `make run` runs) on a build-like folder of the
+// test's own: what it says when its processor is refused or stopped.
+#include <fcntl.h>
+#include <sys/wait.h>
+
+#include <csignal>
+
+#include "e2e/E2E.h"
+
+namespace fs = e2e::fs;
+
+namespace {
+
+// The demo script run on a build-like folder of this test's own: links to
+// the built programs, and the demo's application folder inside it.
+class DemoRun {
+ public:
+  explicit DemoRun(e2e::Station& station) : station_(station), build_(station.base() / "build") {
+    fs::create_directories(build_ / "src" / "app");
+    fs::create_directories(build_ / "tools" / "jobwriter");
+    fs::create_symlink(e2e::ProcessorProgram(), build_ / "src" / "app" / "kivo-processor");
+    fs::create_symlink(fs::path(KIVO_JOBWRITER), build_ / "tools" / "jobwriter" / "kivo-jobwriter");
+  }
+  ~DemoRun() {
+    if (pid_ > 0) {
+      kill(-pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  DemoRun(const DemoRun&) = delete;
+  DemoRun& operator=(const DemoRun&) = delete;
+
+  // Starts the script in a process group of its own, as a terminal would,
+  // with `runtime` as its XDG_RUNTIME_DIR.
+  bool Start(const fs::path& runtime) {
+    const fs::path script = fs::path(KIVO_APP_VIEWS) / ".." / ".." / ".." / "scripts" / "run-demo";
+    pid_ = fork();
+    if (pid_ == 0) {
+      setpgid(0, 0);
+      const int out = open(Out().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open(Err().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(err, 2);
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      setenv("XDG_DATA_HOME", (station_.base() / "data").c_str(), 1);
+      setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+      setenv("HOME", station_.base().c_str(), 1);
+      unsetenv("KIVO_APP_FOLDER");
+      e2e::ExecProgram(script, {build_.string()});
+    }
+    if (pid_ > 0) setpgid(pid_, pid_);
+    return pid_ > 0;
+  }
+  // The exit status, or -1 when the script did not end within `seconds`.
+  int Wait(double seconds) {
+    int status = 0;
+    if (!e2e::WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, seconds)) return -1;
+    pid_ = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  void Signal(int signal) const { kill(-pid_, signal); }
+
+  fs::path Out() const { return station_.base() / "demo-out.txt"; }
+  fs::path Err() const { return station_.base() / "demo-err.txt"; }
+  std::string Said() const { return e2e::ReadAll(Out()) + e2e::ReadAll(Err()); }
+  fs::path folder() const { return build_ / "demo"; }
+
+ private:
+  e2e::Station& station_;
+  fs::path build_;
+  pid_t pid_ = 0;
+};
+
+// A processor of the same user already runs: the demo's copy is refused,
+// and the script says so and fails instead of dropping its job.
+TEST(Demo, BesideARunningProcessorTheScriptSaysWhyAndFails) {
+  e2e::Station running("demorunning");
+  ASSERT_TRUE(running.Start()) << running.Log();
+  DemoRun demo(running);
+  ASSERT_TRUE(demo.Start(running.base() / "run"));
+  const int status = demo.Wait(60);
+  EXPECT_NE(status, 0) << demo.Said();
+  EXPECT_NE(status, -1) << demo.Said();
+  const std::string err = e2e::ReadAll(demo.Err());
+  EXPECT_NE(err.find("Another version of Kivo-Processor is already running"), std::string::npos) << err;
+  EXPECT_NE(err.find("the processor ended by itself with exit status 1"), std::string::npos) << err;
+  EXPECT_EQ(demo.Said().find("sample job dropped"), std::string::npos) << demo.Said();
+  EXPECT_TRUE(running.Running());
+  EXPECT_EQ(running.Stop(), 0);
+}
+
+// Alone, the demo prints its sample job into set A's folder of its own
+// application folder; Ctrl-C stops the processor and the script says so.
+TEST(Demo, AloneItPrintsTheSampleAndSaysTheProcessorStoppedOnCtrlC) {
+  e2e::Station station("demoalone");
+  DemoRun demo(station);
+  ASSERT_TRUE(demo.Start(station.base() / "run"));
+  const fs::path sets = demo.folder() / fs::u8path("PRINT TO FILE FOLDER SET Aƒ");
+  ASSERT_TRUE(e2e::WaitUntil([&] { return demo.Said().find("run-demo: output: " + sets.string()) != std::string::npos; },
+                             120))
+      << demo.Said();
+  EXPECT_EQ(e2e::VisibleFilesBelow(sets).size(), 1u);
+  demo.Signal(SIGINT);
+  EXPECT_EQ(demo.Wait(30), 0) << demo.Said();
+  EXPECT_NE(e2e::ReadAll(demo.Out()).find("run-demo: the processor has stopped (exit status 0)"), std::string::npos)
+      << demo.Said();
+}
+
+}  // namespace
