@@ -42,10 +42,11 @@ bool Exists(const std::string& path) {
 }  // namespace
 
 std::vector<uint8_t> AliasRecord::Encode() const {
-  std::vector<uint8_t> out(kMagic, kMagic + 4);
-  uint8_t v[2];
-  StoreBE16(v, kVersion);
-  out.insert(out.end(), v, v + 2);
+  // The magic and the version, written in place (GCC 12 wrongly warns of an
+  // out-of-bounds copy, -Warray-bounds, for an insert after the magic).
+  std::vector<uint8_t> out(6);
+  std::copy(kMagic, kMagic + 4, out.begin());
+  StoreBE16(out.data() + 4, kVersion);
   PutString(out, path.substr(0, 0xFFFF));
   PutString(out, volumeLabel.substr(0, 0xFFFF));
   PutString(out, relativePath.substr(0, 0xFFFF));
