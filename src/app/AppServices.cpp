@@ -368,12 +368,9 @@ void AppServices::OpenDeleteWindow(const std::string& path) {
 
 void RegisterProcessorClasses() {
   host::RegisterNamedClass<output::TChooserPrintJob>("TChooserPrint");
-  host::RegisterNamedClass<TBackgroundPrintingPrefs>(
-      "TBackgroundPrintingPrefs", std::function<std::unique_ptr<TBackgroundPrintingPrefs>()>([] {
-        auto prefs = std::make_unique<TBackgroundPrintingPrefs>();
-        prefs->IBackgroundPrintingPrefs();
-        return prefs;
-      }));
+  // The record object holds nothing itself: it reads and writes the live
+  // records, so making one changes no setting.
+  host::RegisterNamedClass<TBackgroundPrintingPrefs>("TBackgroundPrintingPrefs");
   host::RegisterNamedClass<TPrintBGPrefBehavior>("TPrintBGPrefBehavior");
   host::RegisterNamedClass<pipeline::TBGPrintView>(
       "TBGPrintView", std::function<std::unique_ptr<pipeline::TBGPrintView>()>([] {

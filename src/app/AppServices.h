@@ -145,7 +145,8 @@ class AppPrefsServices : public TPrefsServices {
 // Registers by name the program's classes that are neither views nor
 // streamed objects: "TChooserPrint" (the system printer's job),
 // "TBackgroundPrintingPrefs" (the preferences record), "TPrintBGPrefBehavior"
-// (its behaviour, which opens the preference file when made), and the job
+// (its behaviour: making one opens the preference file and reads it into
+// the live records, so only a caller that means that makes it), and the job
 // views "TBGPrintView" and "TSpoolerPrintView", which are made on the
 // running program's services and so only while they exist.
 void RegisterProcessorClasses();
