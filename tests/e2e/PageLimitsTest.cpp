@@ -132,6 +132,8 @@ TEST(PageLimits, ASubJobWiderThanItsObjectsCanReachFailsWithoutWritingAnything) 
   ASSERT_EQ(page.height(), 100);
   EXPECT_TRUE(IsBlue(page.rgb(100, 50)));
   EXPECT_TRUE(IsRed(page.rgb(32667, 50)));
+  // The print log takes the job after its output has landed.
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   EXPECT_NE(station.PrintLog().find("Template: AtLimit"), std::string::npos) << station.PrintLog();
   EXPECT_EQ(station.PrintLog().find("TooWide"), std::string::npos) << station.PrintLog();
   EXPECT_EQ(station.Stop(), 0);
