@@ -9,7 +9,9 @@
 #include "app/SpoolQueue.h"
 #include "chromakey/ChromaKeySettings.h"
 #include "pipeline/SpoolFolders.h"
+#include "host/base/ClassRegistry.h"
 #include "host/base/MacRoman.h"
+#include "host/base/Streamable.h"
 #include "host/files/FileOps.h"
 #include "host/sys/Process.h"
 #include "host/sys/UserDefaults.h"
@@ -17,16 +19,19 @@
 #include "host/ui/Application.h"
 #include "host/ui/Controls.h"
 #include "host/ui/ViewServer.h"
+#include "host/ui/Widgets.h"
 #include "imaging/ImageLoading.h"
 #include "output/Metadata.h"
 #include "output/PrintCounts.h"
 #include "output/PrintInfo.h"
+#include "output/SystemPrint.h"
 #include "pipeline/BGPrintView.h"
 #include "pipeline/OutputDispatch.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/Polling.h"
+#include "prefs/LegacyPreferences.h"
 #include "prefs/PrefRecords.h"
 
 namespace app {
@@ -359,6 +364,27 @@ void AppServices::OpenDeleteWindow(const std::string& path) {
   if (auto* folder = window->FindSubView<TStaticText>(FourCC("fldr")))
     folder->SetTextElided(path, kDeleteWindowPathWidth, false);
   window->Open();
+}
+
+void RegisterProcessorClasses() {
+  host::RegisterNamedClass<output::TChooserPrintJob>("TChooserPrint");
+  // The record object holds nothing itself: it reads and writes the live
+  // records, so making one changes no setting.
+  host::RegisterNamedClass<TBackgroundPrintingPrefs>("TBackgroundPrintingPrefs");
+  host::RegisterNamedClass<TPrintBGPrefBehavior>("TPrintBGPrefBehavior");
+  host::RegisterNamedClass<pipeline::TBGPrintView>(
+      "TBGPrintView", std::function<std::unique_ptr<pipeline::TBGPrintView>()>([] {
+        return gRouteServices ? std::make_unique<pipeline::TBGPrintView>(*gRouteServices) : nullptr;
+      }));
+  host::RegisterNamedClass<pipeline::TSpoolerPrintView>(
+      "TSpoolerPrintView", std::function<std::unique_ptr<pipeline::TSpoolerPrintView>()>([] {
+        return gRouteServices ? gRouteServices->MakeJobView() : nullptr;
+      }));
+}
+
+bool IsClassRegistered(const std::string& className) {
+  return host::IsViewClassRegistered(className) || host::IsStreamableClassRegistered(className) ||
+         host::IsAdornerClassRegistered(className) || host::IsNamedClassRegistered(className);
 }
 
 }  // namespace app

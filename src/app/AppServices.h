@@ -142,6 +142,18 @@ class AppPrefsServices : public TPrefsServices {
   OSErr CreateImageAndJobFolders2() override;
 };
 
+// Registers by name the program's classes that are neither views nor
+// streamed objects: "TChooserPrint" (the system printer's job),
+// "TBackgroundPrintingPrefs" (the preferences record), "TPrintBGPrefBehavior"
+// (its behaviour: making one opens the preference file and reads it into
+// the live records, so only a caller that means that makes it), and the job
+// views "TBGPrintView" and "TSpoolerPrintView", which are made on the
+// running program's services and so only while they exist.
+void RegisterProcessorClasses();
+// Whether a class of that name is registered, as a view, a streamed object,
+// a view's adorner or one of the classes above.
+bool IsClassRegistered(const std::string& className);
+
 // The path of a folder stored in the folder convention (parID is the
 // folder's own id, empty name); empty when it does not resolve.
 std::filesystem::path FolderPathOfSpec(const FSSpec& folder);

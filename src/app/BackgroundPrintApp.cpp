@@ -101,6 +101,7 @@ void InitMacAppClasses() {
   RegisterProgressWindowClasses();
   RegisterPrintCountWindowClasses();
   RegisterPreferencesClasses();
+  RegisterProcessorClasses();
 }
 
 std::vector<host::MenuDef> TBackgroundPrintApp::MenuTable() {

@@ -17,6 +17,7 @@
 #include "host/files/FileLock.h"
 #include "host/files/FileOps.h"
 #include "host/files/FinderInfo.h"
+#include "host/sys/Termination.h"
 #include "imaging/OutputFileHelpers.h"
 #include "output/PrintCountInfo.h"
 #include "platform/FileServices.h"
@@ -49,10 +50,37 @@ fs::path CountFile(const fs::path& folder, bool station, bool daily, const std::
 
 }  // namespace
 
+namespace {
+
+constexpr auto kCountLockWait = std::chrono::seconds(10);
+constexpr auto kCountLockTry = std::chrono::milliseconds(100);
+
+// Waits for the count lock in short tries, for at most kCountLockWait, and
+// stops waiting as soon as the program is asked to end: a neighbour holding
+// the lock must not keep the program from ending. The job's count then
+// stays in its journal and is completed at the next start.
+std::optional<host::FileLock> AcquireCountLock(const fs::path& lockFile, std::string* why) {
+  const auto deadline = std::chrono::steady_clock::now() + kCountLockWait;
+  for (;;) {
+    if (host::TerminationRequested()) {
+      *why = "the program is ending; the count is completed at the next start";
+      return std::nullopt;
+    }
+    auto lock = host::FileLock::Acquire(lockFile, kCountLockTry, why);
+    if (lock) return lock;
+    // Anything but a holder that keeps it (a link, no rights) will not
+    // change by waiting.
+    if (why->find("too long") == std::string::npos) return std::nullopt;
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+  }
+}
+
+}  // namespace
+
 std::optional<host::FileLock> LockPrintCounts(const fs::path& folder, std::string* failure) {
   const fs::path lockFile = folder / kCountLockName;
   std::string why;
-  auto lock = host::FileLock::Acquire(lockFile, std::chrono::seconds(10), &why);
+  auto lock = AcquireCountLock(lockFile, &why);
   if (!lock) {
     // A link planted under the lock's name is never followed: the link
     // itself is removed and a regular lock file made in its place, so that
@@ -75,7 +103,7 @@ std::optional<host::FileLock> LockPrintCounts(const fs::path& folder, std::strin
         platform::LogF("The print count lock \"%s\" in %s was a symbolic link: the link was removed (what it "
                        "pointed to is untouched) and replaced by a lock file",
                        kCountLockName, folder.c_str());
-        lock = host::FileLock::Acquire(lockFile, std::chrono::seconds(10), &why);
+        lock = AcquireCountLock(lockFile, &why);
       } else {
         why += "; " + replaced;
       }

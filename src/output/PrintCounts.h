@@ -101,7 +101,8 @@ int16_t ReadPrintCountFile(const std::filesystem::path& file, tPrintQuantityInfo
 // invisible, read and write for everyone.
 int16_t WritePrintCountFile(const std::filesystem::path& file, const tPrintQuantityInfo& record);
 
-// Takes the count lock of a folder (waiting at most 10 s). A symbolic link
+// Takes the count lock of a folder (waiting at most 10 s, and no longer once
+// the program is asked to end). A symbolic link
 // under the lock's name is removed, never followed, and a regular lock
 // file is made in its place (logged). Nothing when the lock cannot be had;
 // `failure` (when given) then holds the logged line.

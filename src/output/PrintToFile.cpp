@@ -696,18 +696,46 @@ OSErr MergeClipInto(int clipFd, const fs::path& destination, bool replace, fs::p
 
 namespace {
 
-// One copy of the single-folder and yearbook routes: the page written under
-// `name` in the folder with the single-folder writer (through the
-// preferences folder with `viaPrefs`); false after the operator was told.
-bool SaveCopy(const host::GWorld& page, const fs::path& folder, const std::optional<std::string>& name,
-              const TOutputJob& job, int16_t format, int quality, bool viaPrefs, fs::path* saved) {
-  const auto spec = name ? FileSpec(folder, *name) : std::nullopt;
-  if (viaPrefs) platform::LogLine("Saving through the preferences folder, without the chroma-key properties");
-  if (spec && job.beforePlacing) job.beforePlacing(folder / *name);
-  if (!spec || !NewSaveOffscreenToFile(format, &page, *spec, false, job.resolution, int16_t(quality), viaPrefs) ||
-      !Exists(folder / *name)) {
+// One copy of the single-folder and yearbook routes as output `key` of the
+// job: the page written into a private working file, then renamed into the
+// folder under the name `pickName` gives (asked again when the name was
+// taken meanwhile), by a rename that replaces nothing. A copy an earlier
+// try of the job placed is not written again. `skipProperties` ('sapc')
+// leaves the chroma-key properties out. False after the operator was told.
+bool SaveCopy(TOutputJob& job, const std::string& key, const host::GWorld& page, const fs::path& folder,
+              const std::function<std::optional<std::string>()>& pickName, int16_t format, int quality,
+              bool skipProperties, fs::path* saved) {
+  if (auto before = PlacedBefore(job, key)) {
+    *saved = *before;
+    return true;
+  }
+  auto failed = [] {
     DisplayNormalMessage(kSaveErrorMessage);
     return false;
+  };
+  if (skipProperties) platform::LogLine("Saving through the preferences folder, without the chroma-key properties");
+  std::optional<std::string> name = pickName();
+  if (!name || name->empty()) return failed();
+  fs::path working = imaging::NewPrivateWorkingFile(fs::path(*name).extension().string());
+  if (working.empty()) return failed();
+  FSSpec spec;
+  const OSErr specErr = host::MakeFSSpecFromPath(working.string(), &spec);
+  std::error_code sizeEc;
+  if ((specErr != noErr && specErr != fnfErr) ||
+      !NewSaveOffscreenToFile(format, &page, spec, false, job.resolution, int16_t(quality), false) ||
+      fs::file_size(working, sizeEc) == 0 || sizeEc) {
+    host::DeleteItem(working.string());
+    return failed();
+  }
+  TPlaced placed = TPlaced::kNameTaken;
+  for (int attempt = 0; attempt < 3 && placed == TPlaced::kNameTaken; ++attempt) {
+    // A name taken between the search and the rename is searched again.
+    if (attempt > 0 && (!(name = pickName()) || name->empty())) break;
+    placed = PlaceWorkingFile(job, key, &working, folder / *name, false);
+  }
+  if (placed != TPlaced::kPlaced) {
+    host::DeleteItem(working.string());
+    return failed();
   }
   platform::LogLine("File saved as: [" + (folder / *name).string() + "]");
   *saved = folder / *name;
@@ -742,13 +770,16 @@ int16_t Print2File(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env) {
   const int quality = QualityFor(job, format, env);
   int32_t counter = 1;
   if (format == 9) FitForWeb(page);
+  const std::string plain = platform::CutChars(base, 22) + ext;
+  auto pickName = [&]() -> std::optional<std::string> {
+    return job.plainName && !base.empty() ? FreeCopyNameBeforeExtension(*folder, plain)
+                                          : NumberedDiskName(*folder, base, counter, ext);
+  };
+  const bool skipProperties = env.printToFileSaveForPC();
   for (int copy = 0; copy < std::max<int>(1, job.copies); ++copy) {
-    const std::string plain = platform::CutChars(base, 22) + ext;
-    const std::optional<std::string> name = job.plainName && !base.empty()
-                                                ? FreeCopyNameBeforeExtension(*folder, plain)
-                                                : NumberedDiskName(*folder, base, counter, ext);
     fs::path saved;
-    if (!SaveCopy(*page, *folder, name, job, format, quality, env.printToFileSaveForPC(), &saved))
+    if (!SaveCopy(job, "print to file copy " + std::to_string(copy + 1), *page, *folder, pickName, format, quality,
+                  skipProperties, &saved))
       return kRouteWriteFailed;
   }
   return kRouteOK;
@@ -804,7 +835,11 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
                       (!folderName.empty() && fs::is_symlink(fs::symlink_status(namedPhotos / folderName, linkEc)));
   if (linked && rec.namingType == 3 && !folderName.empty())
     platform::LogLine("The yearbook folder [" + folder->string() + "] is a link: it is not emptied");
-  if (!linked && rec.namingType == 3 && !folderName.empty()) {
+  // An earlier try of this job that placed a copy already emptied it: the
+  // copies it placed stay.
+  auto yearbookKey = [](int copy) { return "yearbook copy " + std::to_string(copy + 1); };
+  const bool placedBefore = job.placements.placedBefore && job.placements.placedBefore(yearbookKey(0));
+  if (!linked && rec.namingType == 3 && !folderName.empty() && !placedBefore) {
     if (auto spec = FolderSpec(*folder)) deleteAllFilesInFolder(*spec);
   }
   ForceOrientation(page, rec, env);
@@ -828,17 +863,23 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
   fs::path last;
   int16_t result = kRouteOK;
   if (format == 9) FitForWeb(page);
+  auto pickName = [&]() -> std::optional<std::string> {
+    if (!yearbookName.empty()) return FreeCopyNameBeforeExtension(*folder, yearbookName);
+    if (job.plainName && !base.empty()) return FreeCopyNameBeforeExtension(*folder, base + ext);
+    return NumberedDiskName(*folder, base, counter, ext);
+  };
+  // The read-me line is written only by a try that placed a copy, so a job
+  // whose copies were all placed before a kill does not list its file twice.
+  bool placedNow = false;
   for (int copy = 0; copy < std::max<int>(1, job.copies); ++copy) {
-    std::optional<std::string> name;
-    if (!yearbookName.empty()) name = FreeCopyNameBeforeExtension(*folder, yearbookName);
-    else if (job.plainName && !base.empty()) name = FreeCopyNameBeforeExtension(*folder, base + ext);
-    else name = NumberedDiskName(*folder, base, counter, ext);
-    if (!SaveCopy(*page, *folder, name, job, format, quality, false, &last)) {
+    const bool before = job.placements.placedBefore && job.placements.placedBefore(yearbookKey(copy));
+    if (!SaveCopy(job, yearbookKey(copy), *page, *folder, pickName, format, quality, false, &last)) {
       result = kRouteWriteFailed;
       break;
     }
+    placedNow = placedNow || !before;
   }
-  if (!last.empty() && job.yearbookValues && job.yearbookTitles)
+  if (placedNow && !last.empty() && job.yearbookValues && job.yearbookTitles)
     writeLogForYearbookFile(last, *job.yearbookValues, *job.yearbookTitles);
   return result;
 }

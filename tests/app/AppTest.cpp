@@ -27,6 +27,10 @@
 #include "host/imageio/ImageFile.h"
 #include "host/sys/UserDefaults.h"
 #include "host/ui/ViewServer.h"
+#include "host/base/ClassRegistry.h"
+#include "output/SystemPrint.h"
+#include "pipeline/BGPrintView.h"
+#include "prefs/LegacyPreferences.h"
 #include "jobwriter/JobWriter.h"
 #include "layout/Objects.h"
 #include "pipeline/PrinterRecords.h"
@@ -126,6 +130,37 @@ TEST_F(AppTest, StartUpKeepsItsProcessWideValuesAndOpensNoDocuments) {
   EXPECT_NE(log.find("\"" + job.string() + "\" opens nothing"), std::string::npos) << log;
   EXPECT_TRUE(fs::exists(job)) << "the handed file is left alone";
   EXPECT_EQ(Queued(), 0u);
+}
+
+TEST_F(AppTest, StartUpRegistersEveryClassByNameAndMakesTheProgramsOwnByName) {
+  for (const char* name :
+       {"TWebUploadPrefs", "TOutputFilePrefs", "TAttributeObject", "TDatabaseObject", "TPrintToFileSetPrefs",
+        "TChooserPrint", "TGroupPhotoObject", "TPrintCountWindow", "TBackColorObject", "TProcessedJobsPrefs",
+        "TFileOverlayObject", "TAboutWindow", "TPrintToFilePrefs", "TMyChasingArrows", "TErrorListView",
+        "TFloatingPopup", "TPopupButton", "TPrintPreview", "TProgressWindow", "TBackgroundPrintingPrefs",
+        "TPrintBGPrefBehavior", "TDeselectCellScroller", "TBackgroundPrintWindow", "TJobsListView",
+        "TPrintServerPrefs", "TBGPrintView", "TSpoolerPrintView", "TNodeViewObject", "TStampObject", "TTextObject",
+        "TEditTextObject", "TOverlayObject", "TImageObject", "TPreferencesListView", "TPreferencesWindow",
+        "TPreferencesView", "TInFrameAdorner", "T3DFrameAdorner", "T3DButtonAdorner"})
+    EXPECT_TRUE(IsClassRegistered(name)) << name;
+  EXPECT_FALSE(IsClassRegistered("TNoSuchClass"));
+
+  auto chooser = host::NewNamedObject<output::TChooserPrintJob>("TChooserPrint");
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_EQ(chooser->copies, 1);
+  auto prefs = host::NewNamedObject<TBackgroundPrintingPrefs>("TBackgroundPrintingPrefs");
+  ASSERT_NE(prefs, nullptr);
+  EXPECT_EQ(prefs->GetStandardSignature(), FourCC("bgpr"));
+  // Making the behaviour would read the preference file into the live
+  // records: only its class is looked at.
+  ASSERT_NE(host::NamedClassType("TPrintBGPrefBehavior"), nullptr);
+  EXPECT_EQ(*host::NamedClassType("TPrintBGPrefBehavior"), typeid(TPrintBGPrefBehavior));
+  // The job views are made on the running program's services.
+  EXPECT_NE(host::NewNamedObject<pipeline::TSpoolerPrintView>("TSpoolerPrintView"), nullptr);
+  EXPECT_NE(host::NewNamedObject<pipeline::TBGPrintView>("TBGPrintView"), nullptr);
+  // A name is made only as the class it was registered as.
+  EXPECT_EQ(host::NewNamedObject<pipeline::TBGPrintView>("TSpoolerPrintView"), nullptr);
+  EXPECT_EQ(host::NewNamedObject<TBackgroundPrintingPrefs>("TNoSuchClass"), nullptr);
 }
 
 TEST_F(AppTest, ImagePropertyListsCarryTheChromaKeyCodesCoefficientDictionary) {

@@ -3,7 +3,9 @@
 // the openssl command line, and printer-code-8 jobs sent to a real IPP
 // printer (ippeveprinter on the loopback interface, with a private bus and
 // mDNS responder of its own) that either takes the page or refuses it.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -283,6 +285,52 @@ TEST(CountsAndPrinting, TheProgramAndASiblingCountingAtOnceLoseNoCount) {
   EXPECT_EQ(e2e::CounterAt(counts, 4), kJobs);
   EXPECT_EQ(e2e::CounterAt(counts, 16), kSiblingCounts);
   EXPECT_EQ(e2e::CounterAt(counts, 32 + (40 * 41 + 1) * 4), kSiblingCounts);
+}
+
+// Whether the program has the file open now (one of its descriptors).
+bool HasOpen(pid_t pid, const fs::path& file) {
+  std::error_code ec;
+  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::error_code linkEc;
+    if (fs::read_symlink(it->path(), linkEc) == file) return true;
+  }
+  return false;
+}
+
+TEST(CountsAndPrinting, SigtermWhileAnotherProgramHoldsTheCountLockEndsAtOnceAndTheJobIsCountedOnceLater) {
+  e2e::Station station("lockterm");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // Another program holds the count lock and keeps it.
+  const fs::path lockFile = station.root() / "Kivo Count.lock";
+  const int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Grey.jpg", 200, 300, {90, 90, 90}));
+  jobwriter::TJobDescription job = PhotoJob(17, 2, 3, "Grey.jpg");
+  job.printToFileSet.namingType = 1;  // numbered names in the print-to-file folder
+  ASSERT_TRUE(station.Drop(job, "held.trpr"));
+  // The program has printed and now waits for the lock.
+  ASSERT_TRUE(e2e::WaitUntil([&] { return HasOpen(station.pid(), lockFile); }, 60)) << station.Log();
+  EXPECT_EQ(station.Stop(5), 0) << "a held count lock kept the program from ending\n" << station.Log();
+  const fs::path outputs = station.app() / fs::u8path("PRINT TO FILE FOLDER ƒ");
+  EXPECT_EQ(e2e::VisibleFilesBelow(outputs).size(), 2u);
+  EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count")) << "nothing could be counted yet";
+  ::close(held);
+
+  // The next start counts the job from its journal, once, and prints
+  // nothing again.
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const fs::path cumulative = station.root() / "Kivo-Processor Count";
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::CounterAt(e2e::ReadAll(cumulative), 4) == 2; }, 30)) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  for (const fs::path& file : {cumulative, station.root() / ("Kivo-Processor Count" + e2e::Today("%m-%d-%Y"))}) {
+    const std::string bytes = e2e::ReadAll(file);
+    EXPECT_EQ(e2e::CounterAt(bytes, 4), 2) << file;
+    EXPECT_EQ(e2e::CounterAt(bytes, 32 + (17 * 41 + 3) * 4), 2) << file;
+  }
+  EXPECT_EQ(e2e::VisibleFilesBelow(outputs).size(), 2u) << "the job was printed again";
 }
 
 }  // namespace

@@ -157,22 +157,46 @@ void ExpectEveryOutputOnce(const e2e::Station& station, const std::vector<std::s
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty()) << context;
 }
 
-// The program is killed right after each moment its durable state changes
-// while a job of three copies, a web copy and three further-set copies is
-// made (a record written, an output renamed in), one kill per job; started
-// again, it makes exactly the outputs that are missing.
-TEST(FailedJobs, AJobKilledAtEachRecordingPointMakesEveryOutputOnce) {
-  e2e::Station station("points");
-  WebAndFurtherSet(station);
-  ASSERT_TRUE(station.Start()) << station.Log();  // the spool tree
-  ASSERT_EQ(station.Stop(), 0);
-  std::vector<std::string> names;
+// A printer-17 job of `copies` copies of one photo, numbered under its own
+// name ("Q01_0001.jpg"...) in the print-to-file folder.
+jobwriter::TJobDescription PrintToFileJob(const std::string& name, uint16_t copies) {
+  jobwriter::TJobDescription job = e2e::SetOneJob(name + ".jpg", name, 17);
+  job.printQuantity = copies;
+  setMyPrintToFileSetPrefsToFactoryDefaults(&job.printToFileSet, 1);
+  job.printToFileSet.namingType = 1;
+  job.printToFileSet.baseName = CStr63_AC(name);
+  return job;
+}
+
+fs::path PrintToFileFolder(const e2e::Station& station) {
+  return station.app() / fs::u8path("PRINT TO FILE FOLDER \xC6\x92");
+}
+
+// Every job of `names` has `copies` outputs in the print-to-file folder.
+void ExpectEveryPrintToFileCopyOnce(const e2e::Station& station, const std::vector<std::string>& names, int copies,
+                                    const std::string& context) {
+  const auto made = OutputsPerJob(PrintToFileFolder(station));
+  for (const std::string& n : names) {
+    const auto it = made.find(n);
+    EXPECT_EQ(it == made.end() ? 0 : it->second, copies) << n << " " << context;
+  }
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty()) << context;
+}
+
+// Drops one job per moment, named `prefix` and the moment, and kills the
+// program right after that moment of it (a record written, an output
+// renamed in); started again, the program must leave what `expect` checks.
+// Stops at the first job that passes fewer moments. The names of the jobs.
+void KillAtEachMoment(e2e::Station& station, char prefix,
+                      const std::function<jobwriter::TJobDescription(const std::string&)>& makeJob,
+                      const std::function<void(const std::vector<std::string>&, const std::string&)>& expect,
+                      std::vector<std::string>* names) {
   bool finishedUnkilled = false;
   for (int point = 1; point <= 60 && !finishedUnkilled; ++point) {
-    const std::string name = "K" + std::string(point < 10 ? "0" : "") + std::to_string(point);
-    names.push_back(name);
+    const std::string name = prefix + std::string(point < 10 ? "0" : "") + std::to_string(point);
+    names->push_back(name);
     ASSERT_TRUE(e2e::WritePhoto(station.images() / (name + ".jpg"), 300, 450, {uint8_t(4 * point), 90, 160}));
-    ASSERT_TRUE(station.Drop(CopiesJob(name, 3), name + ".trpr"));
+    ASSERT_TRUE(station.Drop(makeJob(name), name + ".trpr"));
     station.SetEnv("KIVO_KILL_AT_POINT", std::to_string(point));
     ASSERT_TRUE(station.Launch());
     const fs::path photo = station.images() / (name + ".jpg");
@@ -192,10 +216,38 @@ TEST(FailedJobs, AJobKilledAtEachRecordingPointMakesEveryOutputOnce) {
     ASSERT_TRUE(station.WaitForQueueEmpty(60)) << station.Log();
     ASSERT_TRUE(station.WaitUntilGone(station.images() / (name + ".jpg"))) << station.Log();
     ASSERT_EQ(station.Stop(), 0);
-    ExpectEveryOutputOnce(station, names, 3, "after a kill at moment " + std::to_string(point));
+    expect(*names, "after a kill at moment " + std::to_string(point));
   }
   EXPECT_TRUE(finishedUnkilled) << "every moment of the job was reached";
+}
+
+// The program is killed right after each moment its durable state changes
+// while a job of three copies, a web copy and three further-set copies is
+// made, one kill per job, and then the same for a printer-17 job of three
+// copies; started again, it makes exactly the outputs that are missing.
+TEST(FailedJobs, AJobKilledAtEachRecordingPointMakesEveryOutputOnce) {
+  e2e::Station station("points");
+  WebAndFurtherSet(station);
+  ASSERT_TRUE(station.Start()) << station.Log();  // the spool tree
+  ASSERT_EQ(station.Stop(), 0);
+  std::vector<std::string> names;
+  ASSERT_NO_FATAL_FAILURE(KillAtEachMoment(
+      station, 'K', [](const std::string& name) { return CopiesJob(name, 3); },
+      [&](const std::vector<std::string>& made, const std::string& context) {
+        ExpectEveryOutputOnce(station, made, 3, context);
+      },
+      &names));
   EXPECT_GE(names.size(), 15u) << "a job of seven outputs passes many moments";
+
+  std::vector<std::string> printToFile;
+  ASSERT_NO_FATAL_FAILURE(KillAtEachMoment(
+      station, 'Q', [](const std::string& name) { return PrintToFileJob(name, 3); },
+      [&](const std::vector<std::string>& made, const std::string& context) {
+        ExpectEveryPrintToFileCopyOnce(station, made, 3, context);
+      },
+      &printToFile));
+  EXPECT_GE(printToFile.size(), 7u) << "a job of three copies passes at least two moments per copy";
+
   // No working file is left behind.
   std::vector<std::string> left;
   for (const fs::path& p : e2e::EntriesBelow(station.app() / "KIVO PRIVATE FOLDER")) left.push_back(p.filename());
@@ -264,7 +316,8 @@ TEST(FailedJobs, JobsKilledAtAnyMomentPrintExactlyOnce) {
 }
 
 // A hot folder's consumer (a RIP, an uploader) takes every output from set
-// A's folder the moment it appears: every job still ends printed, none is
+// A's folder and from the print-to-file folder the moment it appears: every
+// job (sets, and printer 17 with three copies) still ends printed, none is
 // reported failed, and across kills none of its outputs is written again.
 TEST(FailedJobs, AConsumerTakingOutputsAsTheyAppearLosesAndRepeatsNothing) {
   e2e::Station station("consumer");
@@ -274,13 +327,14 @@ TEST(FailedJobs, AConsumerTakingOutputsAsTheyAppearLosesAndRepeatsNothing) {
   std::thread consumer([&] {
     int serial = 0;
     while (!stop) {
-      for (const fs::path& p : e2e::VisibleFilesBelow(station.SetFolder('A'))) {
-        // Each file taken keeps its own name: the next output may come
-        // under the same name.
-        std::error_code ec;
-        const std::string name = p.stem().string() + "#" + std::to_string(++serial) + p.extension().string();
-        fs::rename(p, taken / name, ec);
-      }
+      for (const fs::path& folder : {station.SetFolder('A'), PrintToFileFolder(station)})
+        for (const fs::path& p : e2e::VisibleFilesBelow(folder)) {
+          // Each file taken keeps its own name: the next output may come
+          // under the same name.
+          std::error_code ec;
+          const std::string name = p.stem().string() + "#" + std::to_string(++serial) + p.extension().string();
+          fs::rename(p, taken / name, ec);
+        }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
@@ -294,12 +348,18 @@ TEST(FailedJobs, AConsumerTakingOutputsAsTheyAppearLosesAndRepeatsNothing) {
   } join{stop, consumer};
 
   ASSERT_TRUE(station.Start()) << station.Log();
-  std::vector<std::string> names;
+  std::vector<std::string> names, printToFile;
   auto drop = [&](int i) {
-    const std::string name = "C" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+    const std::string number = std::string(i < 10 ? "0" : "") + std::to_string(i);
+    const std::string name = "C" + number;
     names.push_back(name);
     ASSERT_TRUE(e2e::WritePhoto(station.images() / (name + ".jpg"), 300, 450, {uint8_t(9 * i), 40, 200}));
     ASSERT_TRUE(station.Drop(CopiesJob(name, 2), name + ".trpr"));
+    if (i % 2 != 0) return;
+    const std::string other = "R" + number;
+    printToFile.push_back(other);
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / (other + ".jpg"), 300, 450, {uint8_t(9 * i), 200, 40}));
+    ASSERT_TRUE(station.Drop(PrintToFileJob(other, 3), other + ".trpr"));
   };
   // Without kills.
   for (int i = 0; i < 6; ++i) drop(i);
@@ -321,13 +381,17 @@ TEST(FailedJobs, AConsumerTakingOutputsAsTheyAppearLosesAndRepeatsNothing) {
   }
   EXPECT_GE(kills, 3);
   ASSERT_TRUE(station.WaitForQueueEmpty(60)) << station.Log();
-  for (const std::string& n : names) EXPECT_TRUE(station.WaitUntilGone(station.images() / (n + ".jpg"), 10)) << n;
+  for (const auto* list : {&names, &printToFile})
+    for (const std::string& n : *list)
+      EXPECT_TRUE(station.WaitUntilGone(station.images() / (n + ".jpg"), 10)) << n;
   EXPECT_EQ(station.Stop(), 0);
   const auto counts = OutputsPerJob(taken);
-  for (const std::string& n : names) {
+  auto count = [&](const std::string& n) {
     const auto it = counts.find(n);
-    EXPECT_EQ(it == counts.end() ? 0 : it->second, 2) << n << " after " << kills << " kills";
-  }
+    return it == counts.end() ? 0 : it->second;
+  };
+  for (const std::string& n : names) EXPECT_EQ(count(n), 2) << n << " after " << kills << " kills";
+  for (const std::string& n : printToFile) EXPECT_EQ(count(n), 3) << n << " after " << kills << " kills";
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
   EXPECT_EQ(station.Log().find("An error occured while trying to save the file!"), std::string::npos);
 }

@@ -327,6 +327,8 @@ void host::RegisterViewClass(const std::string& className, ViewFactory factory) 
   Registry()[className] = std::move(factory);
 }
 
+bool host::IsViewClassRegistered(const std::string& className) { return Registry().count(className) != 0; }
+
 void host::AddViewResourceFolder(const std::string& folderOrPrefix) { Folders().push_back(folderOrPrefix); }
 
 void host::ClearViewResourceFolders() { Folders().clear(); }

@@ -37,6 +37,10 @@ void RegisterViewClass(const std::string& className) {
   RegisterViewClass(className, [] { return std::make_unique<T>(); });
 }
 
+// Whether a view resource can name the class (the program's own classes and
+// the framework's).
+bool IsViewClassRegistered(const std::string& className);
+
 void AddViewResourceFolder(const std::string& folderOrPrefix);
 void ClearViewResourceFolders();
 // Path of resource `id`, or empty when no folder holds it.

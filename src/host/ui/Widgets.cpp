@@ -334,6 +334,8 @@ bool host::AdornView(TView& view, const std::string& adornerClass) {
   return true;
 }
 
+bool host::IsAdornerClassRegistered(const std::string& adornerClass) { return Adorners().count(adornerClass) != 0; }
+
 void host::RegisterWidgetClasses() {
   static bool done = false;
   if (done) return;

@@ -136,6 +136,8 @@ namespace host {
 bool AdornView(TView& view, const std::string& adornerClass);
 // Registers the classes above with the view server.
 void RegisterWidgetClasses();
+// Whether a view resource's "adorner" property can name the class.
+bool IsAdornerClassRegistered(const std::string& adornerClass);
 
 // Shows a menu of the items (UTF-8) just below the view. Like the floating
 // popup it runs no event loop of its own: `whenClosed` gets the chosen
