@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -14,6 +13,7 @@
 #include "host/files/FileOps.h"
 #include "imaging/ImageWriters.h"
 #include "output/PrintCounts.h"
+#include "platform/CrashPoints.h"
 #include "platform/Log.h"
 
 namespace output {
@@ -31,22 +31,6 @@ enum : uint8_t { kNotTaken = 0, kTaking = 1, kTaken = 2 };
 const char* const kStoreNames[kCountStores] = {"cumulative count file", "day count file", "day count dictionary"};
 
 fs::path gJournalForTesting;
-
-// A test hook: KIVO_KILL_AT="<point>:<n>" kills the program with SIGKILL
-// the n-th time it passes that point, so that tests can stop it exactly
-// between two writes.
-void KillPoint(const char* point) {
-  static const std::string wanted = [] {
-    const char* v = std::getenv("KIVO_KILL_AT");
-    return std::string(v ? v : "");
-  }();
-  if (wanted.empty()) return;
-  static int passes = 0;
-  const size_t colon = wanted.rfind(':');
-  if (wanted.compare(0, colon, point) != 0) return;
-  const int n = colon == std::string::npos ? 1 : std::atoi(wanted.c_str() + colon + 1);
-  if (++passes == n) ::raise(SIGKILL);
-}
 
 void Put16(std::vector<uint8_t>& out, uint16_t v) {
   out.push_back(uint8_t(v));
@@ -188,7 +172,7 @@ bool TakeIntoStores(const fs::path& countFolder, const fs::path& entryPath, TCou
       if (failure) *failure = "the count journal could not be written";
       return false;
     }
-    KillPoint("count-staged");
+    platform::PassCrashPoint("count-staged");
     if (::rename(temp.c_str(), target.c_str()) != 0) {
       const int err = errno;
       e.state[s] = kNotTaken;
@@ -200,11 +184,11 @@ bool TakeIntoStores(const fs::path& countFolder, const fs::path& entryPath, TCou
     }
     host::SyncFolder(countFolder.string());
     if (s != 2) StampPrintCountFile(target);
-    KillPoint("count-placed");
+    platform::PassCrashPoint("count-placed");
     e.state[s] = kTaken;
     e.staged[s].clear();
     WriteEntry(entryPath, e);  // a kill before this finds the new file gone: taken
-    KillPoint("count-marked");
+    platform::PassCrashPoint("count-marked");
   }
   return AllTaken(e);
 }
@@ -343,14 +327,14 @@ bool CountPrintedJob(const fs::path& countFolder, const fs::path& jobFile, std::
   auto found = EntryOfJob(journal, jobFile);
   if (!found) return false;
   auto& [path, e] = *found;
-  KillPoint("count-activating");
+  platform::PassCrashPoint("count-activating");
   if (!e.active) {
     e.active = true;
     if (!WriteEntry(path, e)) {
       if (failure) *failure = "the count journal could not be written";
       return false;
     }
-    KillPoint("count-active");
+    platform::PassCrashPoint("count-active");
   }
   return Complete(countFolder, path, e, failure);
 }
