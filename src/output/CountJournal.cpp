@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "host/files/FileOps.h"
+#include "host/files/PrivateFolder.h"
 #include "imaging/ImageWriters.h"
 #include "output/PrintCounts.h"
 #include "platform/CrashPoints.h"
@@ -22,7 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kJournalName[] = ".Kivo Count Journal";
+constexpr char kJournalName[] = "Count Journal";
+// Where earlier versions kept the journal: in the preferences folder.
+constexpr char kOldJournalName[] = ".Kivo Count Journal";
 constexpr char kEntryExtension[] = ".count";
 constexpr uint8_t kMagic[4] = {'K', 'C', 'J', '1'};
 constexpr size_t kFixedSize = 60;
@@ -70,18 +73,15 @@ bool IsJobFileThere(const TCountEntry& e) {
 }
 
 // The journal folder, made when missing; empty (logged) when it is not a
-// folder of this user's that no one else can write.
+// folder of this user's that no one else can enter.
 fs::path OpenJournal() {
   const fs::path folder = CountJournalFolder();
   if (folder.empty()) return {};
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    platform::LogF("The count journal %s could not be made: %s", folder.c_str(), std::strerror(errno));
-    return {};
-  }
-  struct stat st {};
-  if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
-      (st.st_mode & 077) != 0) {
-    platform::LogF("The count journal %s is not a private folder of this user; it is not used", folder.c_str());
+  std::string why;
+  // Its entries are trusted to count prints: a folder others could enter
+  // is not used.
+  if (!host::MakeOwnPrivateFolder(folder.string(), false, &why)) {
+    platform::LogF("The count journal is not used: %s", why.c_str());
     return {};
   }
   return folder;
@@ -227,6 +227,59 @@ std::optional<std::pair<fs::path, TCountEntry>> EntryOfJob(const fs::path& journ
   return std::make_pair(p, std::move(*e));
 }
 
+// A journal an earlier version kept in the preferences folder. Its entries
+// are carried over into `journal` once, when that folder is a real folder of
+// this user that nobody else may enter (so that nobody else can have planted
+// an entry); otherwise it is ignored, with a log line. The old folder goes
+// once every entry is carried over.
+void CarryOverOldJournal(const fs::path& journal) {
+  if (!gJournalForTesting.empty()) return;
+  const std::string prefs = imaging::PreferencesFolderPath();
+  if (prefs.empty()) return;
+  const fs::path old = fs::path(prefs) / kOldJournalName;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(old, ec))) return;
+  if (!host::IsOwnPrivateFolder(old.string())) {
+    platform::LogF("The old count journal %s is not a private folder of this user; its entries are ignored",
+                   old.c_str());
+    return;
+  }
+  int carried = 0;
+  bool left = false;
+  for (fs::directory_iterator it(old, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path p = it->path();
+    const std::string name = p.filename().string();
+    std::error_code rm;
+    if (name.find(".kivo-") != std::string::npos) {  // half written by a kill: the entry before it stands
+      fs::remove(p, rm);
+      continue;
+    }
+    const auto e = ReadEntry(p);
+    if (!e) {
+      platform::LogF("%s is not a count journal entry; it is left in the old journal", p.c_str());
+      left = true;
+      continue;
+    }
+    const fs::path target = EntryPath(journal, e->device, e->inode);
+    if (fs::exists(fs::symlink_status(target, rm))) {
+      platform::LogF("%s is left in the old journal: the journal has an entry of that job file", p.c_str());
+      left = true;
+      continue;
+    }
+    if (!WriteEntry(target, *e)) {
+      left = true;
+      continue;
+    }
+    fs::remove(p, rm);
+    ++carried;
+  }
+  if (ec) left = true;
+  if (!left) fs::remove(old, ec);
+  if (carried > 0)
+    platform::LogF("Carried %d count journal entr%s over from %s", carried, carried == 1 ? "y" : "ies",
+                   old.c_str());
+}
+
 }  // namespace
 
 std::vector<uint8_t> TCountEntry::Encode() const {
@@ -288,8 +341,8 @@ std::optional<TCountEntry> TCountEntry::Decode(const std::vector<uint8_t>& bytes
 
 fs::path CountJournalFolder() {
   if (!gJournalForTesting.empty()) return gJournalForTesting;
-  const std::string prefs = imaging::PreferencesFolderPath();
-  return prefs.empty() ? fs::path() : fs::path(prefs) / kJournalName;
+  const std::string privateFolder = imaging::PrivateFolderPath();
+  return privateFolder.empty() ? fs::path() : fs::path(privateFolder) / kJournalName;
 }
 
 void SetCountJournalFolderForTesting(const fs::path& folder) { gJournalForTesting = folder; }
@@ -363,6 +416,7 @@ void ForgetJobCount(const fs::path& jobFile, const fs::path& countFolder) {
 bool CompletePendingCounts(const fs::path& countFolder, std::string* failure) {
   const fs::path journal = OpenJournal();
   if (journal.empty()) return true;
+  CarryOverOldJournal(journal);
   bool ok = true;
   // Entries a kill left half written (the entry before it stands).
   std::error_code ec;
