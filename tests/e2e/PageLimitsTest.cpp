@@ -132,7 +132,9 @@ TEST(PageLimits, ASubJobWiderThanItsObjectsCanReachFailsWithoutWritingAnything) 
   ASSERT_EQ(page.height(), 100);
   EXPECT_TRUE(IsBlue(page.rgb(100, 50)));
   EXPECT_TRUE(IsRed(page.rgb(32667, 50)));
-  EXPECT_NE(station.PrintLog().find("Template: AtLimit"), std::string::npos) << station.PrintLog();
+  // The print log's line follows the output's rename: it is waited for.
+  EXPECT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: AtLimit") != std::string::npos; }, 60))
+      << station.PrintLog();
   EXPECT_EQ(station.PrintLog().find("TooWide"), std::string::npos) << station.PrintLog();
   EXPECT_EQ(station.Stop(), 0);
 }
