@@ -16,6 +16,7 @@
 #include "host/base/MacRoman.h"
 #include "host/files/FileOps.h"
 #include "host/files/FinderInfo.h"
+#include "host/files/PrivateFolder.h"
 #include "host/imageio/ImageFile.h"
 #include "imaging/ImageLoading.h"
 #include "imaging/OutputFileHelpers.h"
@@ -76,26 +77,6 @@ namespace {
 
 constexpr const char kPrivateFolderName[] = "KIVO PRIVATE FOLDER";
 
-// Whether `path` is a folder of the program's own user that no one else may
-// enter: made 0700 when missing, its mode narrowed when it is the user's.
-bool MakePrivateFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    platform::LogF("The private folder [%s] could not be made: %s", path.c_str(), std::strerror(errno));
-    return false;
-  }
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
-    platform::LogF("[%s] is not a folder of the program's own user: nothing is kept in it", path.c_str());
-    return false;
-  }
-  if ((st.st_mode & 077) != 0 && ::chmod(path.c_str(), 0700) != 0) {
-    platform::LogF("The private folder [%s] could not be closed to other users: %s", path.c_str(),
-                   std::strerror(errno));
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string PrivateFolderPath() {
@@ -103,7 +84,11 @@ std::string PrivateFolderPath() {
   if (prefs.empty()) return {};
   if (!prefs.has_filename()) prefs = prefs.parent_path();
   const std::string path = (prefs.parent_path() / kPrivateFolderName).string();
-  return MakePrivateFolder(path) ? path : std::string();
+  std::string why;
+  // Left open to others by hand, it is closed again.
+  if (host::MakeOwnPrivateFolder(path, true, &why)) return path;
+  platform::LogF("%s", why.c_str());
+  return {};
 }
 
 std::string NewPrivateWorkingFile(const std::string& extension) {

@@ -6,14 +6,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
 
 #include "host/files/FileOps.h"
+#include "host/files/PrivateFolder.h"
 #include "imaging/ImageWriters.h"
 #include "output/PrintCounts.h"
+#include "platform/CrashPoints.h"
 #include "platform/Log.h"
 
 namespace output {
@@ -22,7 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kJournalName[] = ".Kivo Count Journal";
+constexpr char kJournalName[] = "Count Journal";
+// Where earlier versions kept the journal: in the preferences folder.
+constexpr char kOldJournalName[] = ".Kivo Count Journal";
 constexpr char kEntryExtension[] = ".count";
 constexpr uint8_t kMagic[4] = {'K', 'C', 'J', '1'};
 constexpr size_t kFixedSize = 60;
@@ -31,22 +34,6 @@ enum : uint8_t { kNotTaken = 0, kTaking = 1, kTaken = 2 };
 const char* const kStoreNames[kCountStores] = {"cumulative count file", "day count file", "day count dictionary"};
 
 fs::path gJournalForTesting;
-
-// A test hook: KIVO_KILL_AT="<point>:<n>" kills the program with SIGKILL
-// the n-th time it passes that point, so that tests can stop it exactly
-// between two writes.
-void KillPoint(const char* point) {
-  static const std::string wanted = [] {
-    const char* v = std::getenv("KIVO_KILL_AT");
-    return std::string(v ? v : "");
-  }();
-  if (wanted.empty()) return;
-  static int passes = 0;
-  const size_t colon = wanted.rfind(':');
-  if (wanted.compare(0, colon, point) != 0) return;
-  const int n = colon == std::string::npos ? 1 : std::atoi(wanted.c_str() + colon + 1);
-  if (++passes == n) ::raise(SIGKILL);
-}
 
 void Put16(std::vector<uint8_t>& out, uint16_t v) {
   out.push_back(uint8_t(v));
@@ -86,18 +73,15 @@ bool IsJobFileThere(const TCountEntry& e) {
 }
 
 // The journal folder, made when missing; empty (logged) when it is not a
-// folder of this user's that no one else can write.
+// folder of this user's that no one else can enter.
 fs::path OpenJournal() {
   const fs::path folder = CountJournalFolder();
   if (folder.empty()) return {};
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    platform::LogF("The count journal %s could not be made: %s", folder.c_str(), std::strerror(errno));
-    return {};
-  }
-  struct stat st {};
-  if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
-      (st.st_mode & 077) != 0) {
-    platform::LogF("The count journal %s is not a private folder of this user; it is not used", folder.c_str());
+  std::string why;
+  // Its entries are trusted to count prints: a folder others could enter
+  // is not used.
+  if (!host::MakeOwnPrivateFolder(folder.string(), false, &why)) {
+    platform::LogF("The count journal is not used: %s", why.c_str());
     return {};
   }
   return folder;
@@ -188,7 +172,7 @@ bool TakeIntoStores(const fs::path& countFolder, const fs::path& entryPath, TCou
       if (failure) *failure = "the count journal could not be written";
       return false;
     }
-    KillPoint("count-staged");
+    platform::PassCrashPoint("count-staged");
     if (::rename(temp.c_str(), target.c_str()) != 0) {
       const int err = errno;
       e.state[s] = kNotTaken;
@@ -200,11 +184,11 @@ bool TakeIntoStores(const fs::path& countFolder, const fs::path& entryPath, TCou
     }
     host::SyncFolder(countFolder.string());
     if (s != 2) StampPrintCountFile(target);
-    KillPoint("count-placed");
+    platform::PassCrashPoint("count-placed");
     e.state[s] = kTaken;
     e.staged[s].clear();
     WriteEntry(entryPath, e);  // a kill before this finds the new file gone: taken
-    KillPoint("count-marked");
+    platform::PassCrashPoint("count-marked");
   }
   return AllTaken(e);
 }
@@ -241,6 +225,59 @@ std::optional<std::pair<fs::path, TCountEntry>> EntryOfJob(const fs::path& journ
   auto e = ReadEntry(p);
   if (!e || e->jobFile != jobFile.string() || !IsJobFileThere(*e)) return std::nullopt;
   return std::make_pair(p, std::move(*e));
+}
+
+// A journal an earlier version kept in the preferences folder. Its entries
+// are carried over into `journal` once, when that folder is a real folder of
+// this user that nobody else may enter (so that nobody else can have planted
+// an entry); otherwise it is ignored, with a log line. The old folder goes
+// once every entry is carried over.
+void CarryOverOldJournal(const fs::path& journal) {
+  if (!gJournalForTesting.empty()) return;
+  const std::string prefs = imaging::PreferencesFolderPath();
+  if (prefs.empty()) return;
+  const fs::path old = fs::path(prefs) / kOldJournalName;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(old, ec))) return;
+  if (!host::IsOwnPrivateFolder(old.string())) {
+    platform::LogF("The old count journal %s is not a private folder of this user; its entries are ignored",
+                   old.c_str());
+    return;
+  }
+  int carried = 0;
+  bool left = false;
+  for (fs::directory_iterator it(old, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path p = it->path();
+    const std::string name = p.filename().string();
+    std::error_code rm;
+    if (name.find(".kivo-") != std::string::npos) {  // half written by a kill: the entry before it stands
+      fs::remove(p, rm);
+      continue;
+    }
+    const auto e = ReadEntry(p);
+    if (!e) {
+      platform::LogF("%s is not a count journal entry; it is left in the old journal", p.c_str());
+      left = true;
+      continue;
+    }
+    const fs::path target = EntryPath(journal, e->device, e->inode);
+    if (fs::exists(fs::symlink_status(target, rm))) {
+      platform::LogF("%s is left in the old journal: the journal has an entry of that job file", p.c_str());
+      left = true;
+      continue;
+    }
+    if (!WriteEntry(target, *e)) {
+      left = true;
+      continue;
+    }
+    fs::remove(p, rm);
+    ++carried;
+  }
+  if (ec) left = true;
+  if (!left) fs::remove(old, ec);
+  if (carried > 0)
+    platform::LogF("Carried %d count journal entr%s over from %s", carried, carried == 1 ? "y" : "ies",
+                   old.c_str());
 }
 
 }  // namespace
@@ -304,8 +341,8 @@ std::optional<TCountEntry> TCountEntry::Decode(const std::vector<uint8_t>& bytes
 
 fs::path CountJournalFolder() {
   if (!gJournalForTesting.empty()) return gJournalForTesting;
-  const std::string prefs = imaging::PreferencesFolderPath();
-  return prefs.empty() ? fs::path() : fs::path(prefs) / kJournalName;
+  const std::string privateFolder = imaging::PrivateFolderPath();
+  return privateFolder.empty() ? fs::path() : fs::path(privateFolder) / kJournalName;
 }
 
 void SetCountJournalFolderForTesting(const fs::path& folder) { gJournalForTesting = folder; }
@@ -343,14 +380,14 @@ bool CountPrintedJob(const fs::path& countFolder, const fs::path& jobFile, std::
   auto found = EntryOfJob(journal, jobFile);
   if (!found) return false;
   auto& [path, e] = *found;
-  KillPoint("count-activating");
+  platform::PassCrashPoint("count-activating");
   if (!e.active) {
     e.active = true;
     if (!WriteEntry(path, e)) {
       if (failure) *failure = "the count journal could not be written";
       return false;
     }
-    KillPoint("count-active");
+    platform::PassCrashPoint("count-active");
   }
   return Complete(countFolder, path, e, failure);
 }
@@ -379,6 +416,7 @@ void ForgetJobCount(const fs::path& jobFile, const fs::path& countFolder) {
 bool CompletePendingCounts(const fs::path& countFolder, std::string* failure) {
   const fs::path journal = OpenJournal();
   if (journal.empty()) return true;
+  CarryOverOldJournal(journal);
   bool ok = true;
   // Entries a kill left half written (the entry before it stands).
   std::error_code ec;

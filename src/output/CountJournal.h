@@ -59,9 +59,9 @@ struct TCountEntry {
   static std::optional<TCountEntry> Decode(const std::vector<uint8_t>& bytes);
 };
 
-// The journal folder: ".Kivo Count Journal" in the preferences folder,
-// mode 0700; empty when the preferences folder is not known. Tests may
-// place it elsewhere.
+// The journal folder: "Count Journal" in the program's private folder
+// ("KIVO PRIVATE FOLDER"), mode 0700; empty when that folder is not known.
+// Tests may place it elsewhere.
 std::filesystem::path CountJournalFolder();
 void SetCountJournalFolderForTesting(const std::filesystem::path& folder);
 
@@ -79,7 +79,9 @@ void DropJobCount(const std::filesystem::path& jobFile);
 // The job's file is gone: its entry is removed once every store has taken
 // the job.
 void ForgetJobCount(const std::filesystem::path& jobFile, const std::filesystem::path& countFolder);
-// At start-up: completes every active entry, removes the entries whose
+// At start-up: carries the entries of a journal an earlier version left in
+// the preferences folder over (once, when that folder is private to this
+// user; otherwise it is ignored with a log line), completes every active entry, removes the entries whose
 // job files are gone, and removes new store files a kill left unnamed.
 // False (with `failure`) when a store could not take a job.
 bool CompletePendingCounts(const std::filesystem::path& countFolder, std::string* failure);

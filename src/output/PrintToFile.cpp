@@ -212,7 +212,7 @@ TPlaced PlaceWorkingFile(TOutputJob& job, const std::string& key, fs::path* work
                               : host::RenameNoReplace(working->string(), target.string());
   if (err == noErr) {
     host::SyncFolder(folder.string());
-    platform::PassCrashPoint();
+    platform::PassCrashPoint("output-renamed");
     if (job.placements.placed) job.placements.placed(key, target);
     return TPlaced::kPlaced;
   }

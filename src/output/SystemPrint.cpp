@@ -243,8 +243,11 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   // The document is written where nobody else can read or replace it
   // before the printer has it: a private folder made for this print. Those
   // of prints stopped by a kill hold customers' pages: they go first.
-  if (const int left = host::RemoveLeftoverPrivateFolders(job.documentFolder, kPrintFolderPrefix); left > 0)
-    platform::LogF("Removed %d document folder(s) left by an earlier print", left);
+  // Earlier versions made them in the preferences folder: those go too.
+  int left = host::RemoveLeftoverPrivateFolders(job.documentFolder, kPrintFolderPrefix);
+  if (const std::string prefs = imaging::PreferencesFolderPath(); !prefs.empty())
+    left += host::RemoveLeftoverPrivateFolders(prefs, kPrintFolderPrefix);
+  if (left > 0) platform::LogF("Removed %d document folder(s) left by an earlier print", left);
   host::PrivateFolder folder;
   std::string why;
   if (!folder.Create(job.documentFolder, kPrintFolderPrefix, &why)) return fail(why);

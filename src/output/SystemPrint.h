@@ -48,7 +48,8 @@ struct TChooserPrintJob {
   // try of it: before sending, the printer is asked whether an earlier try
   // already gave it the page.
   std::string jobName;
-  // Where the private folder of the document sent to the printer is made.
+  // Where the private folder of the document sent to the printer is made:
+  // the program's private folder.
   std::string documentFolder;
   // Called once before the printer is first offered the job, with a path
   // that names this hand-over and is never made.

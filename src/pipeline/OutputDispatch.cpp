@@ -168,7 +168,7 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     job.copies = int16_t(copies);
     if (gPrintJobTaskManager && gPrintJobTaskManager->JobFile())
       job.jobName = output::PrinterJobName(*gPrintJobTaskManager->JobFile());
-    job.documentFolder = imaging::PreferencesFolderPath();
+    job.documentFolder = imaging::PrivateFolderPath();
     job.beforeSending = [](const std::string& handOver) {
       if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputPlacing(handOver);
     };

@@ -8,8 +8,8 @@
 #include "host/files/FSSpec.h"
 #include "pipeline/JobQueue.h"
 #include "pipeline/OutputDispatch.h"
+#include "platform/CrashPoints.h"
 #include "platform/FileServices.h"
-#include "platform/TestStops.h"
 #include "pipeline/PrintedJobs.h"
 
 namespace pipeline {
@@ -343,7 +343,7 @@ void TPrintJobTaskManager::FinishJobPrintedBefore(const std::vector<std::filesys
 
 void TPrintJobTaskManager::JobOutputPlacing(const std::filesystem::path& placed) {
   if (fJobFile) RecordJobOutputPlacing(*fJobFile, fFilesToDelete, placed);
-  platform::StopHereForTests("placing-recorded");
+  platform::PassCrashPoint("placing-recorded");
 }
 
 std::optional<std::filesystem::path> TPrintJobTaskManager::JobOutputPlacedBefore(const std::string& key) const {
@@ -366,9 +366,9 @@ void TPrintJobTaskManager::JobOutputNotPlaced(const std::string& key) {
 }
 
 void TPrintJobTaskManager::JobOutputCompleted() {
-  platform::StopHereForTests("output-placed");
+  platform::PassCrashPoint("output-placed");
   if (fJobFile) RecordJobPrinted(*fJobFile, fFilesToDelete);
-  platform::StopHereForTests("output-recorded");
+  platform::PassCrashPoint("output-recorded");
 }
 
 void TPrintJobTaskManager::PrepareJobCount(int count, int kind, int16_t printer, int16_t canvas) {

@@ -281,7 +281,7 @@ bool UpdateRecord(Change change) {
   if (!changed) return true;
   const std::string text = TextOf(entries);
   if (host::WriteFileAtomically(record.string(), text.data(), text.size(), 0600, true) != noErr) return false;
-  platform::PassCrashPoint();
+  platform::PassCrashPoint("record-written");
   return true;
 }
 

@@ -14,6 +14,7 @@
 #include <regex>
 #include <vector>
 
+#include "host/files/FileManager.h"
 #include "host/notify/DistributedNotifications.h"
 #include "host/sys/FileIO.h"
 #include "host/sys/Folders.h"
@@ -217,12 +218,13 @@ void ZORVEL_Log::rollLogFile(const std::string& path, const std::optional<std::s
     const auto it = std::find(combined.begin() + static_cast<long>(from), combined.end(), uint8_t('\n'));
     combined.erase(combined.begin(), it == combined.end() ? it : it + 1);
   }
-  if (!readable || !host::writeFileAtomically(target, combined, nullptr, 0664)) {
+  // The old log gets the mode the umask gives, like every file the program
+  // makes.
+  if (!readable || !host::writeFileAtomically(target, combined, nullptr, host::DefaultFileMode())) {
     // The current file keeps its lines when they could not be saved.
     debug(platform::StringF("Error writing old log file to %s", target.c_str()));
     return;
   }
-  ::chmod(target.c_str(), 0664);
   debug(platform::StringF("Rolled previous log file into %s", target.c_str()));
   const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
   if (fd >= 0) {
@@ -238,7 +240,7 @@ bool ZORVEL_Log::setLogFile(const std::string& path) {
   _gLogFilePath = standardized;
   rollLogFileIfNecessary(standardized);
   if (_gLogFileHandle) return true;
-  const int fd = ::open(standardized.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0664);
+  const int fd = ::open(standardized.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
   FILE* file = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
   if (!file) {
     const int error = errno;
@@ -247,7 +249,6 @@ bool ZORVEL_Log::setLogFile(const std::string& path) {
                             std::strerror(error)));
     return false;
   }
-  ::fchmod(fd, 0664);
   if (_gLogString && !_gLogString->empty()) std::fwrite(_gLogString->data(), 1, _gLogString->size(), file);
   _gLogString.reset();
   std::fflush(file);

@@ -63,7 +63,7 @@ class ZORVEL_Log : public ZORVEL_Base {
   static void initialize();
 
   // Rolls the file when necessary, then (when no file is open yet) opens it
-  // for appending with mode 0664, writes the buffered lines to it, drops the
+  // for appending with the mode the umask gives, writes the buffered lines to it, drops the
   // buffer and, unless lines go to standard error, points standard error at
   // the file too. False when it cannot be opened (logged). A path that is a
   // symbolic link is not followed.

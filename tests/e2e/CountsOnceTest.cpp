@@ -73,13 +73,19 @@ void ExpectStoresCount(const e2e::Station& station, int64_t n, const std::string
   EXPECT_EQ(s.dictionaryTemplate, jobs < 0 ? n : jobs) << context;
 }
 
+// The count journal, in the program's private folder, and where earlier
+// versions kept it.
+fs::path JournalFolder(const e2e::Station& station) { return station.app() / "KIVO PRIVATE FOLDER" / "Count Journal"; }
+fs::path OldJournalFolder(const e2e::Station& station) { return station.prefsFolder() / ".Kivo Count Journal"; }
+
 // No new store file a kill left behind stays in the spool root, and the
 // count journal holds nothing once every job is done.
 void ExpectNoLeftovers(const e2e::Station& station) {
   for (const auto& entry : fs::directory_iterator(station.root()))
     EXPECT_EQ(entry.path().filename().string().find(".kivo-"), std::string::npos) << entry.path();
-  for (const auto& entry : fs::directory_iterator(station.prefsFolder() / ".Kivo Count Journal"))
+  for (const auto& entry : fs::directory_iterator(JournalFolder(station)))
     ADD_FAILURE() << "left in the count journal: " << entry.path();
+  EXPECT_FALSE(e2e::ExistsAsEntry(OldJournalFolder(station))) << "nothing private in the preferences folder";
 }
 
 // The program is killed at each point of counting a job: once its output
@@ -110,6 +116,47 @@ TEST(CountsOnce, AKillBetweenAnyTwoCountStoreWritesCountsTheJobOnceEverywhere) {
   }
   ExpectNoLeftovers(station);
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+}
+
+// A journal an earlier version left in the preferences folder, holding a
+// job whose output was made but that no store has taken yet: carried over
+// at the next start and the job counted once in every store, the old folder
+// gone. The same folder open to others is not trusted: it is left alone
+// with a log line and nothing is counted from it.
+TEST(CountsOnce, ACountJournalLeftInThePreferencesFolderIsCarriedOverOnlyWhenPrivate) {
+  for (const bool closed : {true, false}) {
+    SCOPED_TRACE(closed ? "closed" : "open to others");
+    e2e::Station station(closed ? "oldjournal" : "openjournal");
+    station.SetEnv("KIVO_KILL_AT", "count-active:1");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Old.jpg", 300, 450, {40, 200, 40}));
+    ASSERT_TRUE(station.Drop(CountedJob("Old.jpg"), "old.trpr"));
+    ASSERT_EQ(station.Wait(60), 128 + SIGKILL) << station.Log();
+    ASSERT_EQ(Outputs(station), 1u);
+    // The journal as an earlier version would have left it.
+    ASSERT_FALSE(fs::is_empty(JournalFolder(station)));
+    fs::rename(JournalFolder(station), OldJournalFolder(station));
+    if (!closed) fs::permissions(OldJournalFolder(station), fs::perms::others_read | fs::perms::others_exec,
+                                 fs::perm_options::add);
+
+    station.SetEnv("KIVO_KILL_AT", "");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+    EXPECT_EQ(Outputs(station), 1u);
+    if (closed) {
+      ExpectStoresCount(station, 1, "after the old journal was carried over");
+      ExpectNoLeftovers(station);
+    } else {
+      const Stores stores = ReadStores(station);  // none made, or made with nothing in them
+      EXPECT_LE(stores.cumulative, 0);
+      EXPECT_LE(stores.day, 0);
+      EXPECT_LE(stores.dictionary, 0);
+      EXPECT_NE(station.Log().find("is not a private folder of this user; its entries are ignored"), std::string::npos)
+          << station.Log();
+      EXPECT_FALSE(fs::is_empty(OldJournalFolder(station))) << "the open folder is left alone";
+    }
+  }
 }
 
 // A batch while the program is killed again and again at random moments:

@@ -197,7 +197,7 @@ void KillAtEachMoment(e2e::Station& station, char prefix,
     names->push_back(name);
     ASSERT_TRUE(e2e::WritePhoto(station.images() / (name + ".jpg"), 300, 450, {uint8_t(4 * point), 90, 160}));
     ASSERT_TRUE(station.Drop(makeJob(name), name + ".trpr"));
-    station.SetEnv("KIVO_KILL_AT_POINT", std::to_string(point));
+    station.SetEnv("KIVO_KILL_AT", std::to_string(point));
     ASSERT_TRUE(station.Launch());
     const fs::path photo = station.images() / (name + ".jpg");
     ASSERT_TRUE(e2e::WaitUntil([&] { return !station.Alive() || (station.QueueEmpty() && !fs::exists(photo)); }, 60))
@@ -211,7 +211,7 @@ void KillAtEachMoment(e2e::Station& station, char prefix,
     } else {
       ASSERT_EQ(station.Wait(), 128 + SIGKILL) << station.Log();
     }
-    station.SetEnv("KIVO_KILL_AT_POINT", "0");
+    station.SetEnv("KIVO_KILL_AT", "");
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(station.WaitForQueueEmpty(60)) << station.Log();
     ASSERT_TRUE(station.WaitUntilGone(station.images() / (name + ".jpg"))) << station.Log();

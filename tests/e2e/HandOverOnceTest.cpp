@@ -20,7 +20,7 @@ namespace fs = e2e::fs;
 using testing_support::FakeIppPrinter;
 using After = FakeIppPrinter::AfterDocument;
 
-// The durable steps of handing an output over (see platform/TestStops.h).
+// The durable steps of handing an output over (see platform/CrashPoints.h).
 constexpr const char* kStopPoints[] = {"placing-recorded", "output-placed", "output-recorded"};
 
 jobwriter::TJobDescription PrinterJob(const std::string& photo) {
@@ -40,11 +40,13 @@ bool Stopped(pid_t pid) {
   return false;
 }
 
-// The folders made for the system printer's documents.
-std::vector<fs::path> DocumentFolders(const e2e::Station& station) {
+// The folders made for the system printer's documents: in the program's
+// private folder (or, `in` given, another folder).
+std::vector<fs::path> DocumentFolders(const e2e::Station& station, fs::path in = {}) {
+  if (in.empty()) in = station.app() / "KIVO PRIVATE FOLDER";
   std::vector<fs::path> found;
   std::error_code ec;
-  for (fs::directory_iterator it(station.prefsFolder(), ec), end; !ec && it != end; it.increment(ec))
+  for (fs::directory_iterator it(in, ec), end; !ec && it != end; it.increment(ec))
     if (it->path().filename().string().rfind("Print document ", 0) == 0) found.push_back(it->path());
   return found;
 }
@@ -143,6 +145,12 @@ TEST(HandOverOnce, ALateAnswerIsWaitedForBeforeTheJobIsPrinted) {
   ASSERT_TRUE(printer.ok());
   station.SetEnv("PRINTER", printer.uri());
   ASSERT_TRUE(station.Start()) << station.Log();
+  // A document folder an earlier version left in the preferences folder
+  // when it was killed holds a customer's page: it goes with the next print.
+  const fs::path leftover = station.prefsFolder() / "Print document Ab12Cd";
+  ASSERT_TRUE(fs::create_directory(leftover));
+  fs::permissions(leftover, fs::perms::owner_all, fs::perm_options::replace);
+  ASSERT_TRUE(e2e::WritePhoto(leftover / "testPdf2-0badf00d.jpg", 30, 45, {1, 2, 3}));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
   ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "late.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return printer.documents().size() == 1 && printer.holding(); }, 60))
@@ -156,6 +164,7 @@ TEST(HandOverOnce, ALateAnswerIsWaitedForBeforeTheJobIsPrinted) {
   ASSERT_EQ(documents.size(), 1u);
   EXPECT_EQ(documents[0].filename().string().rfind("testPdf2-", 0), 0u) << documents[0];
   EXPECT_FALSE(e2e::ExistsAsEntry(station.prefsFolder() / "testPdf2.jpg"));
+  EXPECT_TRUE(DocumentFolders(station, station.prefsFolder()).empty()) << "nothing private in the preferences folder";
   std::this_thread::sleep_for(std::chrono::seconds(2));
   EXPECT_EQ(station.Log().find("Printed as job"), std::string::npos) << station.Log();
   EXPECT_EQ(PrintLogLines(station), 0u);

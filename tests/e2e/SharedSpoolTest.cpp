@@ -59,6 +59,15 @@ TEST(SharedSpool, FoldersAndFilesFollowTheUmask) {
       EXPECT_EQ(ModeOf(folder), mode_t(0777 & ~mask)) << folder;
     EXPECT_EQ(TooOpen(station.app(), mask), "");
     EXPECT_EQ(TooOpen(station.state(), mask), "");
+    // The daily log follows the umask too: 0644 or 0664, nothing set by hand.
+    int logs = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(station.state(), ec), end; !ec && it != end; it.increment(ec))
+      if (it->is_regular_file() && it->path().extension() == ".log") {
+        ++logs;
+        EXPECT_EQ(ModeOf(it->path()), mode_t(0666 & ~mask)) << it->path();
+      }
+    EXPECT_GE(logs, 1) << "a daily log was written";
   }
 }
 

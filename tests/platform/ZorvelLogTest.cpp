@@ -66,7 +66,10 @@ TEST_F(LogFixture, LinesBeforeTheFileComeFirstAndLabelsFollowTheLevel) {
   ZORVEL_Log::logLevel(kZorvelLogInfo, "five");
   ZORVEL_Log::logLevel(77, "six");
   const std::string log = dir / "tool.log";
+  // The file gets the mode the umask gives: 0664 under the shop's 002.
+  const mode_t before = ::umask(002);
   ASSERT_TRUE(ZORVEL_Log::setLogFile(log));
+  ::umask(before);
   ZORVEL_Log::debug("seven");
 
   const auto lines = Lines(ReadText(log));
@@ -148,7 +151,9 @@ TEST_F(LogFixture, ALogIsRolledAtOneMebibyteAndNotAByteBefore) {
   const std::string full = std::string(zorvel::kLogRollSize - 1, 'b') + "\n";
   WriteText(log, full);
   ZORVEL_Log::setShouldLogToStdErr(true);
+  const mode_t before = ::umask(002);  // the old log follows the umask too
   ASSERT_TRUE(ZORVEL_Log::setLogFile(log));
+  ::umask(before);
   EXPECT_EQ(ReadText(dir / "tool_old.log"), full);
   struct stat st {};
   ASSERT_EQ(::stat((dir / "tool_old.log").c_str(), &st), 0);
@@ -159,6 +164,28 @@ TEST_F(LogFixture, ALogIsRolledAtOneMebibyteAndNotAByteBefore) {
   EXPECT_NE(lines[0].find("] Rolling log file."), std::string::npos);
   EXPECT_NE(lines[1].find("] Rolled previous log file into " + (dir / "tool_old.log")), std::string::npos);
   EXPECT_NE(lines[2].find("] Starting new log file at " + log), std::string::npos);
+}
+
+// Under the usual umask 022 neither the log nor the rolled old log is open
+// to the group's writes: both follow the umask, as every file made does.
+TEST_F(LogFixture, TheLogAndTheOldLogFollowTheUmask) {
+  const std::string log = dir / "tool.log";
+  ZORVEL_Log::setShouldLogToStdErr(true);
+  const mode_t before = ::umask(022);
+  WriteText(log, std::string(zorvel::kLogRollSize - 1, 'c') + "\n");
+  const bool opened = ZORVEL_Log::setLogFile(log);
+  ZORVEL_Log::initialize();  // closes the file
+  ZORVEL_Log::setShouldLogToStdErr(true);
+  ::unlink(log.c_str());
+  const bool reopened = ZORVEL_Log::setLogFile(log);  // made anew
+  ::umask(before);
+  ASSERT_TRUE(opened);
+  ASSERT_TRUE(reopened);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "tool_old.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  ASSERT_EQ(::stat(log.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
 TEST_F(LogFixture, ARolledLogStaysWithinTenMebibytesAndStartsAtALine) {

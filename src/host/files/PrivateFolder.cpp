@@ -27,6 +27,53 @@ std::string RandomHexName() {
   return text;
 }
 
+namespace {
+
+// A folder of this user that nobody else may enter.
+bool OwnAndClosed(const struct stat& st) {
+  return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+}  // namespace
+
+bool MakeOwnPrivateFolder(const std::string& path, bool narrowIfOpen, std::string* error) {
+  if (path.empty()) {
+    if (error) *error = "no place for a private folder";
+    return false;
+  }
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (error) *error = "the private folder " + path + " could not be made: " + std::strerror(errno);
+    return false;
+  }
+  // Opened without following a link, so that what is checked and narrowed
+  // is what stands at the name.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st{};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+    if (fd >= 0) ::close(fd);
+    if (error) *error = path + " is not a folder of the program's own user: nothing is kept in it";
+    return false;
+  }
+  if ((st.st_mode & 077) != 0 && !narrowIfOpen) {
+    ::close(fd);
+    if (error) *error = path + " is open to other users: nothing is kept in it";
+    return false;
+  }
+  if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0) {
+    const int failed = errno;
+    ::close(fd);
+    if (error) *error = "the private folder " + path + " could not be closed to other users: " + std::strerror(failed);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+bool IsOwnPrivateFolder(const std::string& path) {
+  struct stat st{};
+  return !path.empty() && ::lstat(path.c_str(), &st) == 0 && OwnAndClosed(st);
+}
+
 PrivateFolder::~PrivateFolder() {
   for (const Made& f : files_) {
     if (folder_ >= 0) ::unlinkat(folder_, f.name.c_str(), 0);
@@ -39,6 +86,10 @@ PrivateFolder::~PrivateFolder() {
 }
 
 bool PrivateFolder::Create(const std::string& parent, const std::string& prefix, std::string* error) {
+  if (parent.empty()) {
+    if (error) *error = "no folder for a private folder";
+    return false;
+  }
   std::string templ = parent + "/" + prefix + "XXXXXX";
   std::vector<char> buffer(templ.begin(), templ.end());
   buffer.push_back('\0');
@@ -52,7 +103,7 @@ bool PrivateFolder::Create(const std::string& parent, const std::string& prefix,
   // this user that only this user may enter.
   const int fd = ::open(made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   struct stat st{};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !OwnAndClosed(st)) {
     if (fd >= 0) ::close(fd);
     if (error) *error = "the private folder " + made + " was replaced";
     return false;
@@ -98,7 +149,7 @@ int RemoveLeftoverPrivateFolders(const std::string& parent, const std::string& p
     const int fd = ::openat(top, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat st{};
-    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+    if (::fstat(fd, &st) != 0 || !OwnAndClosed(st)) {
       ::close(fd);
       continue;
     }

@@ -36,6 +36,17 @@ class PrivateFolder {
   std::vector<Made> files_;
 };
 
+// The program's private folder: makes `path` a folder (mode 0700) when
+// missing, then checks that what stands there is a real folder, not a link,
+// owned by this user, that nobody else may enter. A folder of this user open
+// to others is narrowed to 0700 with `narrowIfOpen`, refused without it (for
+// folders whose contents are trusted as this program's own). False with
+// `error` when `path` is not such a folder: nothing may be kept in it.
+bool MakeOwnPrivateFolder(const std::string& path, bool narrowIfOpen, std::string* error);
+// Whether `path` already is such a folder (a real folder of this user that
+// nobody else may enter), nothing changed.
+bool IsOwnPrivateFolder(const std::string& path);
+
 // Removes what a program stopped without cleaning up left: each folder of
 // `parent` whose name starts with `prefix` and that is a private folder of
 // this user (not a link), with the files in it; anything else is left.

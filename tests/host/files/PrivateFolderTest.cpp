@@ -46,4 +46,44 @@ TEST(PrivateFolder, LeftoversOfAKilledProgramAreRemovedAndNothingElse) {
   EXPECT_TRUE(fs::is_symlink(fs::path(dir.path()) / "Work link"));
 }
 
+// The program's private folder is made 0700 whatever the umask; one that
+// stands as a link, as a file or is another user's is refused and left as
+// it is; one open to others is closed again or refused, as asked, and
+// checking never changes anything.
+TEST(PrivateFolder, TheProgramsFolderIsARealClosedFolderOfItsOwnUser) {
+  TempDir dir;
+  const fs::path base(dir.path());
+  const mode_t before = ::umask(0);
+  std::string error;
+  EXPECT_TRUE(host::MakeOwnPrivateFolder((base / "own").string(), false, &error)) << error;
+  ::umask(before);
+  EXPECT_EQ(fs::status(base / "own").permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_TRUE(host::IsOwnPrivateFolder((base / "own").string()));
+  EXPECT_TRUE(host::MakeOwnPrivateFolder((base / "own").string(), false, &error)) << "made once, used again";
+
+  fs::create_directory_symlink(base / "own", base / "link");
+  EXPECT_FALSE(host::MakeOwnPrivateFolder((base / "link").string(), true, &error));
+  EXPECT_FALSE(host::IsOwnPrivateFolder((base / "link").string()));
+  EXPECT_TRUE(fs::is_symlink(base / "link"));
+  { std::ofstream(base / "file") << "x"; }
+  EXPECT_FALSE(host::MakeOwnPrivateFolder((base / "file").string(), true, &error));
+  EXPECT_FALSE(host::MakeOwnPrivateFolder("", true, &error));
+
+  fs::create_directory(base / "open");
+  ::chmod((base / "open").c_str(), 0755);
+  EXPECT_FALSE(host::IsOwnPrivateFolder((base / "open").string()));
+  EXPECT_FALSE(host::MakeOwnPrivateFolder((base / "open").string(), false, &error));
+  EXPECT_EQ(fs::status(base / "open").permissions() & fs::perms::all, fs::perms(0755)) << "refused, not changed";
+  EXPECT_TRUE(host::MakeOwnPrivateFolder((base / "open").string(), true, &error)) << error;
+  EXPECT_EQ(fs::status(base / "open").permissions() & fs::perms::all, fs::perms::owner_all);
+
+  if (::geteuid() == 0) {  // another user's folder (the tests run as root in CI)
+    fs::create_directory(base / "theirs");
+    ::chmod((base / "theirs").c_str(), 0700);
+    ASSERT_EQ(::chown((base / "theirs").c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(host::MakeOwnPrivateFolder((base / "theirs").string(), true, &error));
+    EXPECT_FALSE(host::IsOwnPrivateFolder((base / "theirs").string()));
+  }
+}
+
 }  // namespace
