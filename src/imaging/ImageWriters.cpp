@@ -28,8 +28,6 @@
 namespace imaging {
 namespace {
 
-constexpr OSType kCreator = FourCC("8BIM");
-
 // Field-by-field byte writers.
 struct Bytes {
   std::vector<uint8_t> v;

@@ -10,10 +10,6 @@ namespace host {
 
 namespace {
 
-constexpr std::array<std::string_view, 10> kBuiltInClasses = {
-    "NSArray", "NSMutableArray", "NSDictionary",  "NSMutableDictionary", "NSString",
-    "NSMutableString", "NSNumber", "NSData", "NSMutableData", "NSDate"};
-
 class Decoder {
  public:
   Decoder(const PlistArray& objects, const std::vector<std::string>& extra, const KeyedArchiveLimits& limits)
