@@ -195,12 +195,9 @@ TEST(Display, ABusThatAnswersOnceAndThenHangsDoesNotHoldTheStart) {
   OnDisplay(station, x);
   e2e::OnceAnsweringBus bus(station.base() / "bus");
   ASSERT_TRUE(bus.ok());
-  station.SetEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (station.base() / "bus").string());
+  e2e::UseBusAt(station, station.base() / "bus");
   ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
-  EXPECT_FALSE(station.WaitForSetOutput('A', 60).empty()) << station.Log();
-  EXPECT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(e2e::PrintsARedSetJob(station));
   EXPECT_NE(station.Log().find("the session bus did not answer the connection in time"), std::string::npos)
       << station.Log();
   EXPECT_FALSE(x.ShownWindowsOf(station.pid()).empty());

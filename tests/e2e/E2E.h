@@ -490,4 +490,21 @@ inline std::string ToolOutput(const std::vector<std::string>& words, int* status
   return out;
 }
 
+// Points the program at a session bus listening at `socket` (before Start).
+inline void UseBusAt(Station& station, const fs::path& socket) {
+  station.SetEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket.string());
+}
+
+// Drops a set-1 job of a red photo and waits until its page is in set A's
+// folder and the queue is empty: the program prints whatever its
+// neighbours do.
+inline ::testing::AssertionResult PrintsARedSetJob(Station& station) {
+  if (!WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}))
+    return ::testing::AssertionFailure() << "the photo could not be written";
+  if (!station.Drop(SetOneJob("Red.jpg"), "red.trpr")) return ::testing::AssertionFailure() << "the job was not dropped";
+  if (station.WaitForSetOutput('A', 60).empty()) return ::testing::AssertionFailure() << "no page: " << station.Log();
+  if (!station.WaitForQueueEmpty()) return ::testing::AssertionFailure() << "the queue stayed busy: " << station.Log();
+  return ::testing::AssertionSuccess();
+}
+
 }  // namespace e2e

@@ -27,12 +27,9 @@ TEST(Neighbours, ASilentSessionBusTurnsNotificationsOffAndJobsStillPrint) {
   e2e::Station station("silentbus");
   MuteListener bus((station.base() / "bus").string());
   ASSERT_TRUE(bus.ok());
-  station.SetEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (station.base() / "bus").string());
+  e2e::UseBusAt(station, station.base() / "bus");
   ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
-  EXPECT_FALSE(station.WaitForSetOutput('A', 60).empty()) << station.Log();
-  EXPECT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(e2e::PrintsARedSetJob(station));
   EXPECT_NE(station.Log().find("notifications to and from the other station applications are off"), std::string::npos)
       << station.Log();
   EXPECT_GE(bus.connections(), 1u);
