@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "e2e/E2E.h"
+#include "e2e/PrefsDialog.h"
 #include "host/base/ByteOrder.h"
 #include "host/sys/UserDefaults.h"
 #include "host/ui/Application.h"
@@ -197,10 +198,7 @@ TEST(CountsAndSettings, AConfigurationFolderThatCannotBeWrittenIsReportedOnce) {
     stillOff = !ausq->IsOn();
     return FourCC("canc");
   });
-  struct NoSpoolChanges : TPrefsServices {
-    OSErr CreateImageAndJobFolders() override { return noErr; }
-    OSErr CreateImageAndJobFolders2() override { return noErr; }
-  } services;
+  e2e::NoSpoolChanges services;
   EXPECT_TRUE(DoPreferencesDialog(services));
   QCoreApplication::processEvents();
   host::SetModalHook({});

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include "e2e/E2E.h"
+#include "e2e/PrefsDialog.h"
 #include "host/files/Alias.h"
 #include "host/sys/PropertyList.h"
 #include "host/sys/UserDefaults.h"
@@ -33,11 +34,6 @@ void InitWindows() {
   RegisterPreferencesClasses();
 }
 
-struct NoSpoolChanges : TPrefsServices {
-  OSErr CreateImageAndJobFolders() override { return noErr; }
-  OSErr CreateImageAndJobFolders2() override { return noErr; }
-};
-
 TEST(PreferenceEffects, HideThePagePreviewIsFollowedByTheStatusWindow) {
   e2e::Station station("hideimage");
   mySetAllDefaults();
@@ -65,28 +61,13 @@ TEST(PreferenceEffects, PrintToFileSwitchReachesPrinter17AndFormatAndNamingAreNo
   e2e::Station station("ptfpanel");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_EQ(station.Stop(), 0);
-  {
-    host::UserDefaults store(station.defaultsFile());
-    SetPrefStoreDefaults(&store);
-    myNewReadPreferences();
-    host::SetModalHook([](TWindow& w) -> IDType {
-      auto* prefs = dynamic_cast<TPreferencesWindow*>(&w);
-      if (!prefs) return kNoIdentifier;
-      TToolboxEvent e;
-      prefs->CategoryList()->DoMouseCommand(2, e);
-      TPreferencesView* p = prefs->CurrentPanel();
-      p->FindSubView<TCheckBox>(FourCC("sapc"))->SetState(true, true);
-      p->FindSubView<TPopup>(FourCC("frmt"))->SetCurrentItem(kFormatTIFF, true);
-      p->FindSubView<TPopup>(FourCC("nmtp"))->SetCurrentItem(4, true);
-      p->FindSubView<TEditText>(FourCC("bsnm"))->SetText("Booth");
-      return FourCC("ok  ");
-    });
-    NoSpoolChanges services;
-    EXPECT_TRUE(DoPreferencesDialog(services));
-    QCoreApplication::processEvents();
-    host::SetModalHook({});
-    SetPrefStoreDefaults(nullptr);
-  }
+  EXPECT_TRUE(e2e::RunPreferencesDialog(station.defaultsFile(), [](TPreferencesWindow& prefs) {
+    TPreferencesView* p = e2e::ShowPanel(prefs, 2);
+    p->FindSubView<TCheckBox>(FourCC("sapc"))->SetState(true, true);
+    p->FindSubView<TPopup>(FourCC("frmt"))->SetCurrentItem(kFormatTIFF, true);
+    p->FindSubView<TPopup>(FourCC("nmtp"))->SetCurrentItem(4, true);
+    p->FindSubView<TEditText>(FourCC("bsnm"))->SetText("Booth");
+  }));
   // The program reads and saves every record at start-up.
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(station.DropWritten({"--format", "3"}, "sapc.trpr"));
@@ -121,28 +102,10 @@ TEST(PreferenceEffects, APrintToFileFolderChosenInThePanelTakesPrinter17sPages) 
   ASSERT_EQ(station.Stop(), 0);
   const fs::path chosen = station.base() / "Chosen Print To File";
   fs::create_directories(chosen);
-  {
-    host::UserDefaults store(station.defaultsFile());
-    SetPrefStoreDefaults(&store);
-    myNewReadPreferences();
-    host::SetFileDialogHook([&](const host::FileDialogRequest&) -> std::optional<std::optional<host::FileDialogAnswer>> {
-      return std::optional<host::FileDialogAnswer>(host::FileDialogAnswer{chosen, 1});
-    });
-    host::SetModalHook([](TWindow& w) -> IDType {
-      auto* prefs = dynamic_cast<TPreferencesWindow*>(&w);
-      if (!prefs) return kNoIdentifier;
-      TToolboxEvent e;
-      prefs->CategoryList()->DoMouseCommand(2, e);
-      prefs->CurrentPanel()->FindSubView<TButton>(FourCC("chng"))->Press();
-      return FourCC("ok  ");
-    });
-    NoSpoolChanges services;
-    EXPECT_TRUE(DoPreferencesDialog(services));
-    QCoreApplication::processEvents();
-    host::SetModalHook({});
-    host::SetFileDialogHook({});
-    SetPrefStoreDefaults(nullptr);
-  }
+  EXPECT_TRUE(e2e::RunPreferencesDialog(
+      station.defaultsFile(),
+      [](TPreferencesWindow& prefs) { e2e::ShowPanel(prefs, 2)->FindSubView<TButton>(FourCC("chng"))->Press(); },
+      chosen));
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(station.DropWritten({"--format", "3"}, "chosen.trpr"));
   ASSERT_TRUE(station.WaitForFile(chosen / "Print_0001.jpg")) << station.Log();

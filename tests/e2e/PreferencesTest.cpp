@@ -4,6 +4,7 @@
 // reads them) and imported into a fresh station, together with keys that
 // must not be taken, are followed there too.
 #include "e2e/E2E.h"
+#include "e2e/PrefsDialog.h"
 
 #include <QCoreApplication>
 
@@ -22,11 +23,6 @@
 namespace {
 
 using e2e::fs::path;
-
-struct NoSpoolChanges : TPrefsServices {
-  OSErr CreateImageAndJobFolders() override { return noErr; }
-  OSErr CreateImageAndJobFolders2() override { return noErr; }
-};
 
 // Runs a job for set 1 and waits until it is done and one more page lies
 // below `folder`.
@@ -53,29 +49,12 @@ TEST(Preferences, EditedAndImportedSetFolderIsFollowedByTheProgram) {
   e2e::fs::create_directories(chosen);
 
   // The operator picks set 1's folder in the sets panel and presses OK.
-  {
-    host::UserDefaults store(first.defaultsFile());
-    SetPrefStoreDefaults(&store);
-    myNewReadPreferences();
-    host::SetFileDialogHook([&](const host::FileDialogRequest&) -> std::optional<std::optional<host::FileDialogAnswer>> {
-      return std::optional<host::FileDialogAnswer>(host::FileDialogAnswer{chosen, 1});
-    });
-    host::SetModalHook([](TWindow& w) -> IDType {
-      auto* prefs = dynamic_cast<TPreferencesWindow*>(&w);
-      if (!prefs) return kNoIdentifier;
-      TToolboxEvent e;
-      prefs->CategoryList()->DoMouseCommand(4, e);
-      prefs->CurrentPanel()->FindSubView<TButton>(FourCC("chng"))->Press();
-      return FourCC("ok  ");
-    });
-    NoSpoolChanges services;
-    ASSERT_TRUE(DoPreferencesDialog(services));
-    QCoreApplication::processEvents();
-    host::SetModalHook({});
-    host::SetFileDialogHook({});
-    ASSERT_TRUE(SaveToNewPreferencesFile(first.base() / "exported.plist"));
-    SetPrefStoreDefaults(nullptr);
-  }
+  bool saved = false;
+  ASSERT_TRUE(e2e::RunPreferencesDialog(
+      first.defaultsFile(),
+      [](TPreferencesWindow& prefs) { e2e::ShowPanel(prefs, 4)->FindSubView<TButton>(FourCC("chng"))->Press(); },
+      chosen, [&] { saved = SaveToNewPreferencesFile(first.base() / "exported.plist"); }));
+  ASSERT_TRUE(saved);
 
   ASSERT_TRUE(first.Start()) << first.Log();
   EXPECT_TRUE(PrintsInto(first, chosen, "one.trpr")) << first.Log();
