@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "host/base/MacRoman.h"
+#include "host/base/UniqueFile.h"
 #include "host/files/FileOps.h"
 #include "host/files/FinderInfo.h"
 #include "host/files/PrivateFolder.h"
@@ -94,23 +94,15 @@ std::string NewPrivateWorkingFile(const std::string& extension) {
   if (folder.empty()) return {};
   // A long extension would not fit a file specification's name.
   const std::string ext = extension.size() <= 16 && extension.find('/') == std::string::npos ? extension : "";
-  static std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[64];
-    std::snprintf(name, sizeof name, "%s%08x%08x", kWorkingFilePrefix, static_cast<unsigned>(random()),
-                  static_cast<unsigned>(random()));
-    const std::string path = host::JoinPath(folder, name + ext);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      ::close(fd);
-      return path;
-    }
-    if (errno != EEXIST) {
-      platform::LogF("No working file could be made in [%s]: %s", folder.c_str(), std::strerror(errno));
-      return {};
-    }
+  std::string made;
+  const int fd = host::CreateUniqueFile(AT_FDCWD, host::JoinPath(folder, kWorkingFilePrefix), ext, O_WRONLY, 0600,
+                                        &made);
+  if (fd < 0) {
+    platform::LogF("No working file could be made in [%s]: %s", folder.c_str(), std::strerror(errno));
+    return {};
   }
-  return {};
+  ::close(fd);
+  return made;
 }
 
 void SetTypeAndCreator(const std::string& path, OSType type, OSType creator) {

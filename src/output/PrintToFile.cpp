@@ -7,12 +7,12 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <random>
 #include <ctime>
 #include <fstream>
 #include <system_error>
 
 #include "host/base/MacRoman.h"
+#include "host/base/UniqueFile.h"
 #include "host/files/Alias.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileManager.h"
@@ -196,11 +196,9 @@ TPlaced PlaceWorkingFile(TOutputJob& job, const std::string& key, fs::path* work
     return TPlaced::kFailed;
   };
   if (DeviceOf(*working) != DeviceOf(folder)) {
-    static std::random_device random;
-    char name[40];
-    std::snprintf(name, sizeof name, "%s%08x%08x", imaging::kStagedWorkingFilePrefix,
-                  static_cast<unsigned>(random()), static_cast<unsigned>(random()));
-    const fs::path staging = folder / (name + working->extension().string());
+    // MoveItem never replaces, and the name cannot be guessed in advance.
+    const fs::path staging = folder / (imaging::kStagedWorkingFilePrefix + host::RandomHexName() +
+                                       host::RandomHexName() + working->extension().string());
     if (host::MoveItem(working->string(), staging.string()) != noErr) return fail("The file could not be moved beside");
     *working = staging;
   }

@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <new>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
+#include "host/base/UniqueFile.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
@@ -62,9 +62,7 @@ OSErr CopyData(const std::string& sourcePath, const std::string& destPath, bool 
   // stays on one file system.
   // Its name is short and unique whatever the final name's length, and
   // starts with "." so that folder scans pass it by.
-  static std::atomic<unsigned> serial{0};
-  const std::string temp = host::JoinPath(
-      host::ParentPath(destPath), platform::StringF(".kivo-copy-%d-%u", static_cast<int>(::getpid()), serial++));
+  const std::string temp = host::JoinPath(host::ParentPath(destPath), ".kivo-copy-" + host::RandomHexName());
   TFile dest;
   dest.SetCreationMode(0666);
   dest.SetFileType(info.finderInfo.type);
@@ -312,9 +310,7 @@ OSErr doNSStringPathCopy(const std::string& sourcePath, const std::string& folde
     }
     // The file comes in beside the old one first and then takes its name in
     // one rename, so the old file goes only once the new one is complete.
-    static std::atomic<unsigned> serial{0};
-    const std::string temp =
-        host::JoinPath(folderPath, platform::StringF(".kivo-move-%d-%u", static_cast<int>(::getpid()), serial++));
+    const std::string temp = host::JoinPath(folderPath, ".kivo-move-" + host::RandomHexName());
     OSErr err = host::MoveItem(sourcePath, temp);
     if (err == noErr) {
       std::error_code ec;

@@ -16,7 +16,7 @@
 
 #include "host/files/FileManager.h"
 #include "host/notify/DistributedNotifications.h"
-#include "host/sys/FileIO.h"
+#include "host/files/FileOps.h"
 #include "host/sys/Folders.h"
 #include "platform/DiagnosticLog.h"
 #include "platform/Log.h"
@@ -205,10 +205,10 @@ void ZORVEL_Log::rollLogFile(const std::string& path, const std::optional<std::s
   std::vector<uint8_t> combined;
   bool readable = true;
   if (Exists(target)) {
-    readable = IsRegularFile(target) && host::readWholeFile(target, SIZE_MAX, combined);
+    readable = IsRegularFile(target) && host::ReadWholeFile(target, SIZE_MAX, &combined, nullptr);
   }
   std::vector<uint8_t> now;
-  readable = readable && host::readWholeFile(path, SIZE_MAX, now);
+  readable = readable && host::ReadWholeFile(path, SIZE_MAX, &now, nullptr);
   combined.insert(combined.end(), now.begin(), now.end());
   if (combined.size() > kOldLogLimit) {
     // Keep what follows the first line break at or after the cut, so the
@@ -220,7 +220,7 @@ void ZORVEL_Log::rollLogFile(const std::string& path, const std::optional<std::s
   }
   // The old log gets the mode the umask gives, like every file the program
   // makes.
-  if (!readable || !host::writeFileAtomically(target, combined, nullptr, host::DefaultFileMode())) {
+  if (!readable || !host::WriteFileAtomically(target, combined, 0666, nullptr)) {
     // The current file keeps its lines when they could not be saved.
     debug(platform::StringF("Error writing old log file to %s", target.c_str()));
     return;

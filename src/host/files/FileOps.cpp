@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "host/base/RegularFile.h"
+#include "host/base/UniqueFile.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileErrors.h"
@@ -53,50 +54,97 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-OSErr WriteAll(int fd, const uint8_t* p, size_t n) {
+// Writes all `n` bytes; 0 or the errno of the failed write.
+int WriteAllErrno(int fd, const uint8_t* p, size_t n) {
   while (n > 0) {
     const ssize_t w = ::write(fd, p, n);
     if (w < 0) {
       if (errno == EINTR) continue;
-      return OSErrFromErrno(errno);
+      return errno;
     }
     p += w;
     n -= static_cast<size_t>(w);
   }
-  return noErr;
+  return 0;
 }
 
-// Opens a new temporary file beside `target`; its path goes to `tempPath`.
+OSErr WriteAll(int fd, const uint8_t* p, size_t n) { return OSErrFromErrno(WriteAllErrno(fd, p, n)); }
+
+// Opens a new temporary file (mode 0600) beside `target`; its path goes to
+// `tempPath`.
 int OpenTemporaryBeside(const std::string& target, std::string* tempPath, int* err) {
-  std::string templ = JoinPath(ParentPath(target), "." + LastPathName(target) + ".kivo-XXXXXX");
-  if (templ.size() > 4000) {
-    *err = ENAMETOOLONG;
-    return -1;
-  }
-  std::vector<char> buf(templ.begin(), templ.end());
-  buf.push_back('\0');
-  const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+  const std::string folder = ParentPath(target);
+  std::string name;
+  int fd = CreateUniqueFile(AT_FDCWD, JoinPath(folder, "." + LastPathName(target) + ".kivo-"), "", O_RDWR, 0600,
+                            &name);
+  // The target's name may be too long for the prefix and digits.
+  if (fd < 0 && errno == ENAMETOOLONG)
+    fd = CreateUniqueFile(AT_FDCWD, JoinPath(folder, ".kivo-tmp-"), "", O_RDWR, 0600, &name);
   if (fd < 0) {
-    // The target's name may be too long for the prefix and suffix.
     *err = errno;
-    if (*err == ENAMETOOLONG) {
-      std::string shortTempl = JoinPath(ParentPath(target), ".kivo-tmp-XXXXXX");
-      std::vector<char> b2(shortTempl.begin(), shortTempl.end());
-      b2.push_back('\0');
-      const int fd2 = ::mkostemp(b2.data(), O_CLOEXEC);
-      if (fd2 < 0) {
-        *err = errno;
-        return -1;
-      }
-      *tempPath = b2.data();
-      *err = 0;
-      return fd2;
-    }
     return -1;
   }
-  *tempPath = buf.data();
+  *tempPath = name;
   *err = 0;
   return fd;
+}
+
+// The one whole-file read: 0, or the errno of what failed, with `what` the
+// step ("cannot open", ...). A name that is no regular file gives EINVAL
+// with `notRegular` set; a file over `maxSize` gives EFBIG.
+int ReadWhole(const std::string& path, std::vector<uint8_t>* bytes, uint64_t maxSize, const char** what,
+              bool* notRegular) {
+  *what = "cannot open";
+  Fd fd(OpenRegularFile(path.c_str(), O_RDONLY, notRegular));
+  if (fd.get() < 0) return errno;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return errno;
+  *what = "cannot read";
+  if (static_cast<uint64_t>(st.st_size) > maxSize) return EFBIG;
+  std::vector<uint8_t> out;
+  try {
+    out.resize(static_cast<size_t>(st.st_size));
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  }
+  size_t got = 0;
+  while (got < out.size()) {
+    const ssize_t r = ::read(fd.get(), out.data() + got, out.size() - got);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (r == 0) break;  // the file shrank while it was read
+    got += static_cast<size_t>(r);
+  }
+  out.resize(got);
+  *bytes = std::move(out);
+  return 0;
+}
+
+// The one staging of a whole file: writes and syncs the bytes in a new file
+// beside `path` with `mode` less the umask; 0, or the errno of the step
+// `what`, with nothing left behind.
+int StageBeside(const std::string& path, const void* data, size_t size, uint32_t mode, std::string* temp,
+                const char** what) {
+  int e = 0;
+  *what = "cannot create a temporary file beside";
+  Fd fd(OpenTemporaryBeside(path, temp, &e));
+  if (fd.get() < 0) return e;
+  *what = "cannot write a temporary file beside";
+  e = ::fchmod(fd.get(), mode & 0777 & ~ProcessUmask()) == 0 ? 0 : errno;
+  if (e == 0) e = WriteAllErrno(fd.get(), static_cast<const uint8_t*>(data), size);
+  if (e == 0 && ::fsync(fd.get()) != 0) e = errno;
+  if (fd.Close() != 0 && e == 0) e = errno;
+  if (e != 0) {
+    ::unlink(temp->c_str());
+    temp->clear();
+  }
+  return e;
+}
+
+std::string Reason(const char* what, const std::string& path, int err) {
+  return std::string(what) + " \"" + path + "\": " + std::strerror(err);
 }
 
 // Puts the finished temporary file in place.
@@ -191,18 +239,8 @@ OSErr CreateFolder(const std::string& path, uint32_t mode) {
 
 OSErr StageFileBeside(const std::string& path, const void* data, size_t size, uint32_t mode, std::string* temp) {
   if (!temp) return paramErr;
-  int e = 0;
-  Fd fd(OpenTemporaryBeside(path, temp, &e));
-  if (fd.get() < 0) return OSErrFromErrno(e);
-  OSErr err = ::fchmod(fd.get(), mode & 0777 & ~ProcessUmask()) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
-  if (err == noErr) err = WriteAll(fd.get(), static_cast<const uint8_t*>(data), size);
-  if (err == noErr && ::fsync(fd.get()) != 0) err = OSErrFromErrno(errno);
-  if (fd.Close() != 0 && err == noErr) err = OSErrFromErrno(errno);
-  if (err != noErr) {
-    ::unlink(temp->c_str());
-    temp->clear();
-  }
-  return err;
+  const char* what = "";
+  return OSErrFromErrno(StageBeside(path, data, size, mode, temp, &what));
 }
 
 OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size, uint32_t mode,
@@ -214,28 +252,44 @@ OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size
   return PlaceTemporary(temp, path, replace);
 }
 
+bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes, uint32_t mode,
+                         std::string* error) {
+  std::string temp;
+  const char* what = "";
+  int e = StageBeside(path, bytes.data(), bytes.size(), mode, &temp, &what);
+  if (e == 0 && ::rename(temp.c_str(), path.c_str()) != 0) {
+    e = errno;
+    what = "cannot rename the temporary file to";
+    ::unlink(temp.c_str());
+  }
+  if (e != 0) {
+    if (error) *error = Reason(what, path, e);
+    return false;
+  }
+  SyncFolder(ParentPath(path));
+  return true;
+}
+
 OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, size_t maxSize) {
   if (!bytes) return paramErr;
+  const char* what = "";
   bool notRegular = false;
-  Fd fd(OpenRegularFile(path.c_str(), O_RDONLY, &notRegular));
-  if (fd.get() < 0) return notRegular ? OSErr(notAFileErr) : OSErrFromErrno(errno);
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return OSErrFromErrno(errno);
-  if (static_cast<uint64_t>(st.st_size) > maxSize) return memFullErr;
-  std::vector<uint8_t> out(static_cast<size_t>(st.st_size));
-  size_t got = 0;
-  while (got < out.size()) {
-    const ssize_t r = ::read(fd.get(), out.data() + got, out.size() - got);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return OSErrFromErrno(errno);
-    }
-    if (r == 0) break;
-    got += static_cast<size_t>(r);
+  const int e = ReadWhole(path, bytes, maxSize, &what, &notRegular);
+  if (notRegular) return notAFileErr;
+  return e == EFBIG || e == ENOMEM ? OSErr(memFullErr) : OSErrFromErrno(e);
+}
+
+bool ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>* bytes, std::string* error) {
+  const char* what = "";
+  bool notRegular = false;
+  const int e = ReadWhole(path, bytes, maxBytes, &what, &notRegular);
+  if (e == 0) return true;
+  if (error) {
+    if (notRegular) *error = "\"" + path + "\" is not a regular file";
+    else if (e == EFBIG) *error = "\"" + path + "\" is larger than " + std::to_string(maxBytes) + " bytes";
+    else *error = Reason(what, path, e);
   }
-  out.resize(got);
-  *bytes = std::move(out);
-  return noErr;
+  return false;
 }
 
 OSErr FSClose(int16_t refNum) {

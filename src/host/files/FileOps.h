@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,12 @@ OSErr StageFileBeside(const std::string& path, const void* data, size_t size, ui
 // Reads a whole file; memFullErr when it is larger than `maxSize`.
 OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes,
                     size_t maxSize = size_t(1) << 30);
+// The same two with the reason in words for messages (`error`, for example
+// "cannot open "<path>": No such file or directory"); the write always
+// replaces an existing file.
+bool ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>* bytes, std::string* error);
+bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes, uint32_t mode,
+                         std::string* error);
 
 // Closes an open file by its reference number, which is its descriptor.
 // rfNumErr for a number that is no open file or is one of the standard

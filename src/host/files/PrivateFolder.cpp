@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,20 +11,6 @@
 #include <vector>
 
 namespace host {
-
-std::string RandomHexName() {
-  unsigned char bytes[4] = {};
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += size_t(n);
-  }
-  char text[9];
-  std::snprintf(text, sizeof text, "%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2], bytes[3]);
-  return text;
-}
 
 namespace {
 
@@ -119,15 +104,12 @@ int PrivateFolder::CreateFile(const std::string& stem, const std::string& extens
     if (error) *error = "no private folder";
     return -1;
   }
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    const std::string name = stem + "-" + RandomHexName() + extension;
-    const int fd = ::openat(folder_, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      files_.push_back({name, fd});
-      if (path) *path = path_ + "/" + name;
-      return fd;
-    }
-    if (errno != EEXIST) break;
+  std::string name;
+  const int fd = CreateUniqueFile(folder_, stem + "-", extension, O_RDWR, 0600, &name);
+  if (fd >= 0) {
+    files_.push_back({name, fd});
+    if (path) *path = path_ + "/" + name;
+    return fd;
   }
   if (error) *error = "no file in the private folder " + path_ + ": " + std::strerror(errno);
   return -1;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "host/base/UniqueFile.h"
+
 namespace host {
 
 class PrivateFolder {
@@ -52,8 +54,5 @@ bool IsOwnPrivateFolder(const std::string& path);
 // this user (not a link), with the files in it; anything else is left.
 // Returns how many folders went.
 int RemoveLeftoverPrivateFolders(const std::string& parent, const std::string& prefix);
-
-// Eight hexadecimal digits from the system's random source.
-std::string RandomHexName();
 
 }  // namespace host

@@ -1,6 +1,6 @@
 #include "host/imageio/ImageFile.h"
 
-#include "host/imageio/AtomicFile.h"
+#include "host/files/FileOps.h"
 #include "host/imageio/Codecs.h"
 
 namespace host {
@@ -80,7 +80,7 @@ ImageInfoResult ReadImageInfo(std::span<const uint8_t> data) {
 ImageInfoResult ReadImageInfo(const std::filesystem::path& path) {
   std::vector<uint8_t> bytes;
   ImageInfoResult result;
-  if (!ReadWholeFile(path, kMaxFileBytes, &bytes, &result.error)) return result;
+  if (!ReadWholeFile(path.string(), kMaxFileBytes, &bytes, &result.error)) return result;
   result = ReadImageInfo(bytes);
   if (!result.ok()) result.error = Quoted(path) + result.error;
   return result;
@@ -140,7 +140,7 @@ void ConvertCmykToRgb(GWorld& image) {
 ImageReadResult ReadImageFile(const std::filesystem::path& path, const ImageReadOptions& options) {
   std::vector<uint8_t> bytes;
   ImageReadResult result;
-  if (!ReadWholeFile(path, kMaxFileBytes, &bytes, &result.error)) return result;
+  if (!ReadWholeFile(path.string(), kMaxFileBytes, &bytes, &result.error)) return result;
   result = DecodeImage(bytes, options);
   if (!result.ok()) result.error = Quoted(path) + result.error;
   return result;
@@ -175,7 +175,7 @@ ImageStatus WriteImageFile(const GWorld& image, const std::filesystem::path& pat
   ImageStatus status = EncodeImage(image, format, options, &bytes);
   if (!status.ok()) return ImageStatus::Fail(Quoted(path) + status.error);
   std::string error;
-  if (!WriteFileAtomically(path, bytes, &error)) return ImageStatus::Fail(error);
+  if (!WriteFileAtomically(path.string(), bytes, 0666, &error)) return ImageStatus::Fail(error);
   return {};
 }
 
@@ -189,10 +189,10 @@ ImageStatus UpdateImageMetadata(std::vector<uint8_t>& fileBytes, const ImageMeta
 ImageStatus UpdateImageMetadata(const std::filesystem::path& path, const ImageMetadataUpdate& update) {
   std::vector<uint8_t> bytes;
   std::string error;
-  if (!ReadWholeFile(path, kMaxFileBytes, &bytes, &error)) return ImageStatus::Fail(error);
+  if (!ReadWholeFile(path.string(), kMaxFileBytes, &bytes, &error)) return ImageStatus::Fail(error);
   ImageStatus status = UpdateImageMetadata(bytes, update);
   if (!status.ok()) return ImageStatus::Fail(Quoted(path) + status.error);
-  if (!WriteFileAtomically(path, bytes, &error)) return ImageStatus::Fail(error);
+  if (!WriteFileAtomically(path.string(), bytes, 0666, &error)) return ImageStatus::Fail(error);
   return {};
 }
 

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/sys/FileIO.h"
+#include "host/files/FileOps.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -101,7 +101,7 @@ std::filesystem::path userDirectory(std::string_view key, const char* fallbackBe
   // with either an absolute path or one relative to $HOME.
   const std::string prefix = "XDG_" + std::string(key) + "_DIR=";
   std::vector<std::uint8_t> bytes;
-  readWholeFile(xdgFolder("XDG_CONFIG_HOME", ".config") / "user-dirs.dirs", 1 << 20, bytes, nullptr);
+  ReadWholeFile((xdgFolder("XDG_CONFIG_HOME", ".config") / "user-dirs.dirs").string(), 1 << 20, &bytes, nullptr);
   std::istringstream in(std::string(bytes.begin(), bytes.end()));
   std::string line;
   while (std::getline(in, line)) {

@@ -8,7 +8,7 @@
 #include <limits>
 #include <memory>
 
-#include "host/sys/FileIO.h"
+#include "host/files/FileOps.h"
 
 namespace host {
 
@@ -392,14 +392,14 @@ std::optional<std::vector<std::uint8_t>> serializePropertyList(const PlistValue&
 std::optional<PlistValue> readPropertyListFile(const std::filesystem::path& path, std::string* error,
                                                const PlistLimits& limits) {
   std::vector<std::uint8_t> bytes;
-  if (!readWholeFile(path, limits.maxBytes, bytes, error)) return std::nullopt;
+  if (!ReadWholeFile(path.string(), limits.maxBytes, &bytes, error)) return std::nullopt;
   return parsePropertyList(bytes, error, limits);
 }
 
 bool writePropertyListFile(const std::filesystem::path& path, const PlistValue& value, PlistFormat format,
                            std::string* error) {
   auto bytes = serializePropertyList(value, format, error);
-  return bytes && writeFileAtomically(path, *bytes, error);
+  return bytes && WriteFileAtomically(path.string(), *bytes, 0666, error);
 }
 
 }  // namespace host

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "host/sys/FileIO.h"
+#include "host/files/FileOps.h"
 #include "host/sys/Folders.h"
 #include "host/sys/PropertyList.h"
 
@@ -41,7 +41,7 @@ void UserDefaults::load() {
   if (!std::filesystem::exists(file_, ec)) return;  // fresh defaults
   std::string error;
   std::vector<std::uint8_t> bytes;
-  if (!readWholeFile(file_, kMaxDefaultsBytes, bytes, &error)) {
+  if (!ReadWholeFile(file_.string(), kMaxDefaultsBytes, &bytes, &error)) {
     // Unreadable (permissions, I/O, size): the content may be fine, so it is
     // neither moved nor overwritten later.
     std::fprintf(stderr, "User defaults: %s; starting with empty defaults that will not be saved\n",
@@ -170,7 +170,7 @@ bool UserDefaults::synchronize(std::string* error) {
   }
   auto bytes = serializePropertyList(PlistValue(values_), PlistFormat::Xml, error);
   // Owner only: the defaults hold folder locations and upload settings.
-  if (!bytes || !writeFileAtomically(file_, *bytes, error, 0600)) return false;
+  if (!bytes || !WriteFileAtomically(file_.string(), *bytes, 0600, error)) return false;
   dirty_ = false;
   return true;
 }

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "host/files/CatalogInfo.h"
@@ -79,6 +82,47 @@ TEST(FileOps, AtomicWritesReplaceOnlyWhenAsked) {
   std::vector<std::string> names;
   ASSERT_EQ(host::ListFolder(dir.path(), &names), noErr);
   EXPECT_EQ(names, std::vector<std::string>{"defaults.plist"});
+}
+
+// The forms that say why in words serve readers that report to the operator
+// (image files, property lists, user defaults): the reason names the file
+// and the system's cause, and a failed write leaves the old file whole.
+TEST(FileOps, WholeFileReadsAndWritesSayWhyTheyFailed) {
+  TempDir dir;
+  const std::string target = dir / "settings.plist";
+  std::string error;
+  const std::vector<uint8_t> one{'o', 'n', 'e'};
+  {
+    ScopedUmask umask(027);
+    ASSERT_TRUE(host::WriteFileAtomically(target, one, 0666, &error)) << error;
+    EXPECT_EQ(ModeOf(target), 0640u);
+  }
+  std::vector<uint8_t> back;
+  ASSERT_TRUE(host::ReadWholeFile(target, 100, &back, &error)) << error;
+  EXPECT_EQ(back, one);
+
+  EXPECT_FALSE(host::ReadWholeFile(target, 2, &back, &error));
+  EXPECT_NE(error.find("is larger than 2 bytes"), std::string::npos) << error;
+  EXPECT_FALSE(host::ReadWholeFile(dir / "missing", 100, &back, &error));
+  EXPECT_NE(error.find("cannot open \"" + (dir / "missing") + "\": No such file or directory"), std::string::npos)
+      << error;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(host::ReadWholeFile(dir / "fifo", 100, &back, &error));
+  EXPECT_NE(error.find("is not a regular file"), std::string::npos) << error;
+  EXPECT_EQ(host::ReadWholeFile(dir / "fifo", &back), notAFileErr);
+  EXPECT_EQ(host::ReadWholeFile(target, &back, 2), memFullErr);
+
+  // A folder in the way of the final name: the write fails, says so, and
+  // leaves no temporary file.
+  ASSERT_EQ(::mkdir((dir / "taken").c_str(), 0700), 0);
+  EXPECT_FALSE(host::WriteFileAtomically(dir / "taken", one, 0666, &error));
+  EXPECT_NE(error.find("cannot rename the temporary file to"), std::string::npos) << error;
+  EXPECT_FALSE(host::WriteFileAtomically(dir / "no/such/folder", one, 0666, &error));
+  EXPECT_NE(error.find("cannot create a temporary file beside"), std::string::npos) << error;
+  std::vector<std::string> names;
+  ASSERT_EQ(host::ListFolder(dir.path(), &names), noErr);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"fifo", "settings.plist", "taken"}));
 }
 
 TEST(FileOps, MoveAcrossFileSystemsCopiesThenRemovesTheSource) {
