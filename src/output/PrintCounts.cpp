@@ -66,11 +66,12 @@ std::optional<host::FileLock> AcquireCountLock(const fs::path& lockFile, std::st
       *why = "the program is ending; the count is completed at the next start";
       return std::nullopt;
     }
-    auto lock = host::FileLock::Acquire(lockFile, kCountLockTry, why);
+    bool held = false;
+    auto lock = host::FileLock::Acquire(lockFile, kCountLockTry, why, &held);
     if (lock) return lock;
     // Anything but a holder that keeps it (a link, no rights) will not
     // change by waiting.
-    if (why->find("too long") == std::string::npos) return std::nullopt;
+    if (!held) return std::nullopt;
     if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
   }
 }

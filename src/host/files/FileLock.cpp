@@ -12,7 +12,8 @@
 namespace host {
 
 std::optional<FileLock> FileLock::Acquire(const std::filesystem::path& lockFile, std::chrono::milliseconds timeout,
-                                          std::string* why) {
+                                          std::string* why, bool* heldByAnother) {
+  if (heldByAnother) *heldByAnother = false;
   auto fail = [&](std::string reason) -> std::optional<FileLock> {
     if (why) *why = std::move(reason);
     return std::nullopt;
@@ -35,6 +36,7 @@ std::optional<FileLock> FileLock::Acquire(const std::filesystem::path& lockFile,
     if (errno != EWOULDBLOCK && errno != EINTR) break;
     if (std::chrono::steady_clock::now() >= deadline) {
       ::close(fd);
+      if (heldByAnother) *heldByAnother = true;
       return fail("another program held it too long");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

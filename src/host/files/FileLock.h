@@ -20,10 +20,12 @@ class FileLock {
   // Creates the lock file when missing (mode 0666 before the umask) and
   // waits for the lock for at most `timeout`; nothing when the file cannot
   // be opened, is a link or not a regular file, or the lock is not had in
-  // time. `why` (when given) then says which.
+  // time. `why` (when given) then says which; `heldByAnother` (when given)
+  // is set only when the file was fine and another holder kept the lock,
+  // the one case where trying again may help.
   static std::optional<FileLock> Acquire(const std::filesystem::path& lockFile,
                                          std::chrono::milliseconds timeout = std::chrono::seconds(10),
-                                         std::string* why = nullptr);
+                                         std::string* why = nullptr, bool* heldByAnother = nullptr);
 
   FileLock(FileLock&& other) noexcept;
   FileLock& operator=(FileLock&& other) noexcept;

@@ -23,8 +23,10 @@ TEST(FileLock, OneHolderAtATimeAndTheLockGoesWithTheObject) {
   ASSERT_TRUE(first.has_value());
   EXPECT_TRUE(fs::is_regular_file(lock));
   std::string why;
-  EXPECT_FALSE(host::FileLock::Acquire(lock, 30ms, &why).has_value());
+  bool held = false;
+  EXPECT_FALSE(host::FileLock::Acquire(lock, 30ms, &why, &held).has_value());
   EXPECT_NE(why.find("too long"), std::string::npos) << why;
+  EXPECT_TRUE(held);
   first.reset();
   EXPECT_TRUE(host::FileLock::Acquire(lock, 30ms).has_value());
 }
@@ -38,8 +40,10 @@ TEST(FileLock, ALinkOrAnythingButARegularFileIsRefusedAndNothingIsCreated) {
   // A link to a file that does not exist yet: following it would create it.
   fs::create_symlink(target, lock);
   std::string why;
-  EXPECT_FALSE(host::FileLock::Acquire(lock, 30ms, &why).has_value());
+  bool held = true;
+  EXPECT_FALSE(host::FileLock::Acquire(lock, 30ms, &why, &held).has_value());
   EXPECT_NE(why.find("symbolic link"), std::string::npos) << why;
+  EXPECT_FALSE(held) << "waiting would not help";
   EXPECT_FALSE(fs::exists(fs::symlink_status(target)));
 
   // A link to an existing file is not opened either.
