@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/Spawn.h"
+
 namespace testipp {
 
 namespace fs = std::filesystem;
@@ -64,21 +66,13 @@ inline int FreeLoopbackPort() {
 // Starts a program in a process group of its own, its output going to `log`.
 inline pid_t Spawn(const std::vector<std::string>& words, const fs::path& log,
                    const std::map<std::string, std::string>& env) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    FILE* out = std::freopen(log.c_str(), "a", stdout);
-    (void)out;
-    dup2(fileno(stdout), 2);
-    setpgid(0, 0);
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    std::vector<std::string> w = words;
-    std::vector<char*> argv;
-    for (std::string& s : w) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
+  testing_support::SpawnOptions spawn;
+  spawn.words = words;
+  spawn.outputFile = log.string();
+  spawn.errorToOutput = true;
+  spawn.newProcessGroup = true;
+  for (const auto& [k, v] : env) spawn.environment[k] = v;
+  return testing_support::SpawnProgram(spawn);
 }
 
 // SIGTERM, then SIGKILL when it has not ended within 5 seconds.

@@ -50,20 +50,17 @@ class CommandLine : public ::testing::Test {
   // base/home, plus `env`.
   Outcome RunProgram(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& env = {}) {
     const fs::path out = outputs_ / "out", err = outputs_ / "err";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(o, 1);
-      dup2(e, 2);
-      if (chdir((base_ / "home").c_str()) != 0) _exit(126);
-      clearenv();
-      setenv("HOME", (base_ / "home").c_str(), 1);
-      setenv("PATH", "/usr/bin:/bin", 1);
-      setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-      e2e::ExecProgram(program_, arguments);
-    }
+    testing_support::SpawnOptions spawn;
+    spawn.words = {program_.string()};
+    spawn.words.insert(spawn.words.end(), arguments.begin(), arguments.end());
+    spawn.outputFile = out.string();
+    spawn.errorFile = err.string();
+    spawn.truncate = true;
+    spawn.directory = (base_ / "home").string();
+    spawn.clearEnvironment = true;
+    spawn.environment = {{"HOME", (base_ / "home").string()}, {"PATH", "/usr/bin:/bin"}, {"QT_QPA_PLATFORM", "offscreen"}};
+    for (const auto& [name, value] : env) spawn.environment[name] = value;
+    const pid_t pid = testing_support::SpawnProgram(spawn);
     Outcome run;
     int status = 0;
     if (pid > 0 && e2e::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30))

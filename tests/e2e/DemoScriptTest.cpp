@@ -34,21 +34,18 @@ class DemoRun {
   // with `runtime` as its XDG_RUNTIME_DIR.
   bool Start(const fs::path& runtime) {
     const fs::path script = fs::path(KIVO_APP_VIEWS) / ".." / ".." / ".." / "scripts" / "run-demo";
-    pid_ = fork();
-    if (pid_ == 0) {
-      setpgid(0, 0);
-      const int out = open(Out().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open(Err().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(err, 2);
-      setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      setenv("XDG_DATA_HOME", (station_.base() / "data").c_str(), 1);
-      setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-      setenv("HOME", station_.base().c_str(), 1);
-      unsetenv("KIVO_APP_FOLDER");
-      e2e::ExecProgram(script, {build_.string()});
-    }
-    if (pid_ > 0) setpgid(pid_, pid_);
+    testing_support::SpawnOptions spawn;
+    spawn.words = {script.string(), build_.string()};
+    spawn.outputFile = Out().string();
+    spawn.errorFile = Err().string();
+    spawn.truncate = true;
+    spawn.newProcessGroup = true;
+    spawn.environment = {{"QT_QPA_PLATFORM", "offscreen"},
+                         {"XDG_DATA_HOME", (station_.base() / "data").string()},
+                         {"XDG_RUNTIME_DIR", runtime.string()},
+                         {"HOME", station_.base().string()},
+                         {"KIVO_APP_FOLDER", std::nullopt}};
+    pid_ = testing_support::SpawnProgram(spawn);
     return pid_ > 0;
   }
   // The exit status, or -1 when the script did not end within `seconds`.

@@ -27,15 +27,11 @@ class XServer {
   XServer() {
     int fds[2];
     if (::pipe(fds) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(fds[0]);
-      if (!std::freopen("/dev/null", "w", stderr)) _exit(126);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "1280x1024x24",
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    testing_support::SpawnOptions spawn;
+    spawn.words = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0", "1280x1024x24"};
+    spawn.closeInChild = {fds[0]};
+    spawn.errorFile = "/dev/null";
+    pid_ = testing_support::SpawnProgram(spawn);
     ::close(fds[1]);
     // Xvfb writes its display number once it takes connections.
     std::string number;

@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/Spawn.h"
 #include "host/base/ByteOrder.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/UserDefaults.h"
@@ -155,18 +156,6 @@ struct Picture {
   }
 };
 
-// In a forked child: runs `program` with `arguments` after its name, or
-// ends the child with status 127 when it cannot.
-[[noreturn]] inline void ExecProgram(const fs::path& program, const std::vector<std::string>& arguments) {
-  std::vector<std::string> words{program.string()};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  execv(argv[0], argv.data());
-  _exit(127);
-}
-
 inline Picture ReadPicture(const fs::path& file) {
   Picture picture;
   host::ImageReadResult read = host::ReadImageFile(file);
@@ -188,14 +177,11 @@ class BusWatcher {
   };
 
   explicit BusWatcher(const fs::path& file) : file_(file) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      FILE* out = std::freopen(file_.c_str(), "w", stdout);
-      (void)out;
-      execlp("dbus-monitor", "dbus-monitor", "--session",
-             "type='signal',interface='org.kivo.DistributedNotification'", static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    testing_support::SpawnOptions spawn;
+    spawn.words = {"dbus-monitor", "--session", "type='signal',interface='org.kivo.DistributedNotification'"};
+    spawn.outputFile = file_.string();
+    spawn.truncate = true;
+    pid_ = testing_support::SpawnProgram(spawn);
     // dbus-monitor prints its own NameAcquired signal once it listens.
     WaitUntil([&] { return ReadAll(file_).find("NameAcquired") != std::string::npos; }, 10);
   }
@@ -334,21 +320,20 @@ class Station {
 
   // Starts the program without waiting for anything.
   bool Launch(const std::vector<std::string>& arguments = {}) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      FILE* out = std::freopen(output().c_str(), "a", stdout);
-      (void)out;
-      dup2(fileno(stdout), 2);
-      setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      setenv("KIVO_APP_FOLDER", app().c_str(), 1);
-      setenv("XDG_CONFIG_HOME", config().c_str(), 1);
-      setenv("XDG_STATE_HOME", state().c_str(), 1);
-      setenv("XDG_DATA_HOME", (base_ / "data").c_str(), 1);
-      setenv("XDG_RUNTIME_DIR", (base_ / "run").c_str(), 1);
-      setenv("HOME", base_.c_str(), 1);
-      for (const auto& [name, value] : env_) setenv(name.c_str(), value.c_str(), 1);
-      ExecProgram(ProcessorProgram(), arguments);
-    }
+    testing_support::SpawnOptions spawn;
+    spawn.words = {ProcessorProgram().string()};
+    spawn.words.insert(spawn.words.end(), arguments.begin(), arguments.end());
+    spawn.outputFile = output().string();
+    spawn.errorToOutput = true;
+    spawn.environment = {{"QT_QPA_PLATFORM", "offscreen"},
+                         {"KIVO_APP_FOLDER", app().string()},
+                         {"XDG_CONFIG_HOME", config().string()},
+                         {"XDG_STATE_HOME", state().string()},
+                         {"XDG_DATA_HOME", (base_ / "data").string()},
+                         {"XDG_RUNTIME_DIR", (base_ / "run").string()},
+                         {"HOME", base_.string()}};
+    for (const auto& [name, value] : env_) spawn.environment[name] = value;
+    const pid_t pid = testing_support::SpawnProgram(spawn);
     pid_ = pid;
     return pid > 0;
   }
@@ -467,18 +452,12 @@ inline std::string ToolOutput(const std::vector<std::string>& words, int* status
   int pipeFds[2];
   if (status) *status = -1;
   if (words.empty() || pipe(pipeFds) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipeFds[1], STDOUT_FILENO);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    if (!std::freopen("/dev/null", "w", stderr)) _exit(126);
-    std::vector<char*> argv;
-    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
+  testing_support::SpawnOptions spawn;
+  spawn.words = words;
+  spawn.outputFd = pipeFds[1];
+  spawn.closeInChild = {pipeFds[0]};
+  spawn.errorFile = "/dev/null";
+  const pid_t pid = testing_support::SpawnProgram(spawn);
   close(pipeFds[1]);
   std::string out;
   char buffer[4096];
