@@ -312,7 +312,7 @@ TEST(CountsAndPrinting, SigtermWhileAnotherProgramHoldsTheCountLockEndsAtOnceAnd
   ASSERT_TRUE(station.Drop(job, "held.trpr"));
   // The program has printed and now waits for the lock.
   ASSERT_TRUE(e2e::WaitUntil([&] { return HasOpen(station.pid(), lockFile); }, 60)) << station.Log();
-  EXPECT_EQ(station.Stop(5), 0) << "a held count lock kept the program from ending\n" << station.Log();
+  EXPECT_EQ(station.Stop(10), 0) << "a held count lock kept the program from ending\n" << station.Log();
   const fs::path outputs = station.app() / fs::u8path("PRINT TO FILE FOLDER ƒ");
   EXPECT_EQ(e2e::VisibleFilesBelow(outputs).size(), 2u);
   EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count")) << "nothing could be counted yet";

@@ -219,7 +219,7 @@ TEST(CountsOnce, QuantitiesMakeAndCountTheSamePrints) {
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Many.jpg", 300, 450, {200, 200, 30}));
   ASSERT_TRUE(station.Drop(CountedJob("Many.jpg", 40000), "many.trpr"));
   ASSERT_TRUE(station.WaitForFile(station.unknown() / "many.trpr", 60)) << station.Log();
-  EXPECT_TRUE(station.WaitForLog("The job asks for 40000 prints; at most 32767 can be made", 10)) << station.Log();
+  EXPECT_TRUE(station.WaitForLog("The job asks for 40000 prints; at most 32767 can be made", 60)) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
   EXPECT_EQ(Outputs(station), 4u);
   EXPECT_TRUE(fs::exists(station.images() / "Many.jpg")) << "a refused job keeps its photo";
@@ -245,7 +245,7 @@ TEST(CountsOnce, ACountLockPlantedAsALinkIsReplacedAndTheJobCounted) {
   ASSERT_TRUE(station.Drop(CountedJob("Linked.jpg"), "linked.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return Outputs(station) == 1; }, 60)) << station.Log();
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  EXPECT_TRUE(station.WaitForLog("was a symbolic link: the link was removed", 10)) << station.Log();
+  EXPECT_TRUE(station.WaitForLog("was a symbolic link: the link was removed", 60)) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
   EXPECT_EQ(e2e::ReadAll(target), "not the program's");
   EXPECT_EQ(fs::last_write_time(target), before);

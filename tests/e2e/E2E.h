@@ -299,7 +299,7 @@ class Station {
     // The tree may be there from an earlier run: also wait until the
     // program catches SIGTERM, so that Stop() right after Start() ends it
     // the way it ends on any other SIGTERM.
-    return WaitUntil([&] { return fs::is_directory(allFiles()) && (CatchesSigterm() || !Alive()); }, 30);
+    return WaitUntil([&] { return fs::is_directory(allFiles()) && (CatchesSigterm() || !Alive()); }, 60);
   }
 
   // Whether the program has its own SIGTERM handler yet (its caught-signal

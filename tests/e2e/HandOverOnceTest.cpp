@@ -390,7 +390,7 @@ TEST(HandOverOnce, CopiesOfOriginalsThatCannotBeMadeFailTheJob) {
   const auto copies = e2e::VisibleFilesBelow(station.SetFolder('A'));
   ASSERT_EQ(copies.size(), 1u) << station.Log();
   const fs::path copy = copies.front();
-  ASSERT_TRUE(e2e::WaitUntil([&] { return OriginalsCount(station) == 1; }, 10));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return OriginalsCount(station) == 1; }, 60));
 
   // A folder where the copy goes.
   fs::remove(copy);

@@ -302,8 +302,9 @@ TEST(HostileInput, SigtermMidJobEndsSoonAndTheJobPrintsAtTheNextStart) {
   ASSERT_TRUE(station.Drop(SlowJob("Slow"), "slow.trpr"));
   ASSERT_TRUE(station.WaitForLog("fCurrent task = 2, before DrawNextObject", 60)) << station.Log();
   const auto asked = std::chrono::steady_clock::now();
-  EXPECT_EQ(station.Stop(6), 0) << station.Log();
-  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(6));
+  // Seconds at most, also under the sanitizers on a busy machine.
+  EXPECT_EQ(station.Stop(10), 0) << station.Log();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(10));
   EXPECT_TRUE(station.PrintLog().empty()) << "the job ended unprinted";
   EXPECT_TRUE(fs::exists(station.allFiles() / "slow.trpr")) << station.Log();
   EXPECT_TRUE(fs::exists(station.images() / "Big.jpg")) << "its photo is kept for the next start";

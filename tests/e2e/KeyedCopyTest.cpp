@@ -45,7 +45,7 @@ TEST(KeyedCopy, AKeyedSubJobLeavesItsPageInSet8) {
   // Every set's folder is the program's default set folder here, set 8's too.
   ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(station.SetFolder('A') / "Outer.jpg"); }, 30)) << station.Log();
   const fs::path copy = station.SetFolder('A') / "Keyed Copies" / "Green_CK_studio.jpg";
-  ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(copy); }, 10)) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(copy); }, 60)) << station.Log();
   const e2e::Picture kept = e2e::ReadPicture(copy);
   ASSERT_TRUE(kept.image) << kept.error;
   // The sub-job's page, 2 x 3 inches at 100 dpi: the subject over the blue

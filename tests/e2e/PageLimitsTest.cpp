@@ -63,7 +63,7 @@ TEST(PageLimits, AHandOffPageWiderThanTheRecordFailsWithoutWritingAnything) {
   ASSERT_GT(bytes.size(), 10u);
   // The width follows the length word and the magic.
   EXPECT_EQ((uint8_t(bytes[6]) << 8) | uint8_t(bytes[7]), 32767);
-  EXPECT_TRUE(e2e::WaitUntil([&] { return fs::exists(marker); }, 10));
+  EXPECT_TRUE(e2e::WaitUntil([&] { return fs::exists(marker); }, 60));
   EXPECT_EQ(station.Stop(), 0);
 }
 

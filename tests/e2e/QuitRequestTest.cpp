@@ -83,7 +83,7 @@ TEST(QuitRequest, WhileAJobIsInWorkTheRequestIsRefusedWithTheBusyText) {
             std::string::npos)
       << answer.text;
   // The operator is shown the same text (headless: the alert's log line).
-  EXPECT_TRUE(station.WaitForLog("Kivo-Processor is currently BUSY!", 10)) << station.Log();
+  EXPECT_TRUE(station.WaitForLog("Kivo-Processor is currently BUSY!", 60)) << station.Log();
   EXPECT_TRUE(station.Running()) << "a refused request leaves the program running";
   // The jobs go on and print.
   EXPECT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: Slow") != std::string::npos; }, 120))

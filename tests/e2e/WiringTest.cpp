@@ -136,8 +136,8 @@ TEST(Wiring, DirectPrinterPagesAreTurnedAndFittedToTheOutputSizeOfEachPrinterTab
 
   // The print-centre program was started after the hand-off, and every job
   // photo left the images folder with its job.
-  EXPECT_TRUE(station.WaitForFile(marker, 10)) << station.Log();
-  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.images()).empty(); }, 10));
+  EXPECT_TRUE(station.WaitForFile(marker, 60)) << station.Log();
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.images()).empty(); }, 60));
   EXPECT_EQ(station.Stop(), 0);
 }
 
@@ -198,7 +198,7 @@ TEST(Wiring, ThePairHandOffKeepsTheUnfittedPageAndStartsTheCurrentPrintCentre) {
   const e2e::Picture drawn = e2e::ReadPicture(*jpeg);
   EXPECT_EQ(drawn.width(), 1800);
   EXPECT_EQ(drawn.height(), 1200);
-  EXPECT_TRUE(station.WaitForFile(current, 10)) << station.Log();
+  EXPECT_TRUE(station.WaitForFile(current, 60)) << station.Log();
   EXPECT_FALSE(fs::exists(older));
   EXPECT_EQ(station.Stop(), 0);
 }
@@ -316,7 +316,7 @@ TEST(Wiring, TheJobsBlurAndEmailBlockReachTheLoaderAndTheSavedMetadata) {
   EXPECT_NE(comment.find("ann@example.org"), std::string::npos) << comment;
   EXPECT_NE(station.Log().find("succesfully unarchived gCocoaPrintInfo"), std::string::npos);
   // The photos go at the very end of the job, after its output has landed.
-  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.images()).empty(); }, 10));
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.images()).empty(); }, 60));
   EXPECT_EQ(station.Stop(), 0);
 }
 
