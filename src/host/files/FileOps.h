@@ -37,8 +37,9 @@ OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size
                           bool replace = true);
 // The first half of WriteFileAtomically: writes and syncs the bytes in a
 // new file of its own beside `path`, created exclusively under an
-// unpredictable name ("." + name + ".kivo-XXXXXX"), and says its path in
-// `temp`. The caller renames it into place (or removes it).
+// unpredictable name ("." + name + ".kivo-" and eight random hexadecimal
+// digits), and says its path in `temp`. The caller renames it into place
+// (or removes it).
 OSErr StageFileBeside(const std::string& path, const void* data, size_t size, uint32_t mode, std::string* temp);
 // Reads a whole file; memFullErr when it is larger than `maxSize`.
 OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes,
