@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 
+#include "common/Spawn.h"
 #include "jobwriter/JobWriter.h"
 #include "layout/Objects.h"
 
@@ -24,16 +25,12 @@ fs::path Program() {
 }
 
 pid_t Spawn(const fs::path& output) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    FILE* out = std::freopen(output.c_str(), "a", stdout);
-    (void)out;
-    dup2(fileno(stdout), 2);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    execl(Program().c_str(), "kivo-processor", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return pid;
+  testing_support::SpawnOptions spawn;
+  spawn.words = {Program().string()};
+  spawn.outputFile = output.string();
+  spawn.errorToOutput = true;
+  spawn.environment = {{"QT_QPA_PLATFORM", "offscreen"}};
+  return testing_support::SpawnProgram(spawn);
 }
 
 // The exit status, or -1 when the process did not end in time.

@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "common/IppPrinter.h"
+#include "e2e/ChildRole.h"
 #include "e2e/E2E.h"
 #include "host/files/FileOps.h"
 #include "host/base/ByteOrder.h"
@@ -254,6 +255,17 @@ TEST(CountsAndPrinting, ArchivedPrintSettingsChooseThePaperAndOrientation) {
 
 namespace {
 
+// Another station sharing the spool root: counts one print-centre print
+// KIVO_E2E_TIMES times into the count files below KIVO_E2E_ROOT.
+const e2e::RegisterChildRole kSibling("sibling", [] {
+  const char* root = std::getenv("KIVO_E2E_ROOT");
+  const char* times = std::getenv("KIVO_E2E_TIMES");
+  if (!root || !times) return 2;
+  for (int i = 0, n = std::atoi(times); i < n; ++i)
+    if (output::AddToPrintCountIn(root, 1, output::kCountPrintCenter, 40, 1, true, false) != 0) return 1;
+  return 0;
+});
+
 TEST(CountsAndPrinting, TheProgramAndASiblingCountingAtOnceLoseNoCount) {
   e2e::Station station("sibling");
   ASSERT_TRUE(station.Start()) << station.Log();
@@ -266,15 +278,10 @@ TEST(CountsAndPrinting, TheProgramAndASiblingCountingAtOnceLoseNoCount) {
   // Another station sharing the spool root counts into the same files
   // while the jobs are counted.
   const fs::path root = station.root();
-  const pid_t sibling = fork();
-  if (sibling == 0) {
-    for (int i = 0; i < kSiblingCounts; ++i)
-      if (output::AddToPrintCountIn(root, 1, output::kCountPrintCenter, 40, 1, true, false) != 0) _exit(1);
-    _exit(0);
-  }
-  int status = 0;
-  ASSERT_TRUE(e2e::WaitUntil([&] { return waitpid(sibling, &status, WNOHANG) == sibling; }, 120));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const pid_t sibling = e2e::StartChildRole(
+      "sibling", {{"KIVO_E2E_ROOT", root.string()}, {"KIVO_E2E_TIMES", std::to_string(kSiblingCounts)}});
+  ASSERT_GT(sibling, 0);
+  EXPECT_EQ(e2e::WaitChild(sibling, 120), 0);
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   ASSERT_TRUE(e2e::WaitUntil([&] {
     const std::string b = e2e::ReadAll(root / "Kivo-Processor Count");

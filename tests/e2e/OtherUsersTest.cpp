@@ -1,36 +1,79 @@
 // What a local user without rights can do to a processor running as root:
 // lines planted in a record of printed jobs kept where anyone may write, and
-// working copies swapped as they appear. The intruder is a forked child
-// that has become the user nobody.
+// working copies swapped as they appear. The intruder is a copy of this
+// test program that has become the user nobody.
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <functional>
+#include <map>
 
+#include "e2e/ChildRole.h"
 #include "e2e/E2E.h"
 
 namespace {
 
 namespace fs = e2e::fs;
 
-// Runs `body` in a forked child as the user nobody; the child's exit status
-// (0 when `body` returned true), -1 when it could not run.
-int AsNobody(const std::function<bool()>& body) {
+// Becomes the user nobody; false when that is not possible.
+bool BecomeNobody() {
   const passwd* user = getpwnam("nobody");
-  if (!user) return -1;
-  const uid_t uid = user->pw_uid;
-  const gid_t gid = user->pw_gid;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(3);
-    _exit(body() ? 0 : 1);
+  return user && setgroups(0, nullptr) == 0 && setgid(user->pw_gid) == 0 && setuid(user->pw_uid) == 0;
+}
+
+std::string Parameter(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// Writes KIVO_E2E_TEXT into KIVO_E2E_FILE as nobody: 0 when it is there.
+const e2e::RegisterChildRole kPlant("plant", [] {
+  if (!BecomeNobody()) return 3;
+  e2e::WriteAll(Parameter("KIVO_E2E_FILE"), Parameter("KIVO_E2E_TEXT"));
+  return e2e::ReadAll(Parameter("KIVO_E2E_FILE")) == Parameter("KIVO_E2E_TEXT") ? 0 : 1;
+});
+
+// As nobody, tries to add to the record KIVO_E2E_FILE and to make a file
+// KIVO_E2E_OTHER beside it: 0 when both are refused.
+const e2e::RegisterChildRole kProbe("probe", [] {
+  if (!BecomeNobody()) return 3;
+  return ::open(Parameter("KIVO_E2E_FILE").c_str(), O_WRONLY | O_APPEND) < 0 &&
+                 ::open(Parameter("KIVO_E2E_OTHER").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666) < 0
+             ? 0
+             : 1;
+});
+
+// As nobody, renames a black picture over every ".jpg" that appears in the
+// preferences folder KIVO_E2E_PREFS or the private folder KIVO_E2E_PRIVATE
+// until KIVO_E2E_STOP exists: 0, or 5 when the private folder could be read.
+const e2e::RegisterChildRole kIntruder("intruder", [] {
+  if (!BecomeNobody()) return 3;
+  const fs::path prefs = Parameter("KIVO_E2E_PREFS"), privateFolder = Parameter("KIVO_E2E_PRIVATE");
+  const fs::path stop = Parameter("KIVO_E2E_STOP");
+  const fs::path evil = prefs / ".evil.jpg";
+  if (!e2e::WritePhoto(evil, 300, 450, {0, 0, 0})) return 4;
+  bool enteredPrivate = false;
+  while (!fs::exists(stop)) {
+    for (const fs::path& folder : {prefs, privateFolder}) {
+      std::error_code ec;
+      for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (folder == privateFolder) enteredPrivate = true;
+        const std::string name = it->path().filename().string();
+        if (name[0] == '.' || it->path().extension() != ".jpg") continue;
+        fs::copy_file(evil, prefs / ".evil-copy.jpg", fs::copy_options::overwrite_existing, ec);
+        fs::rename(prefs / ".evil-copy.jpg", it->path(), ec);
+      }
+    }
   }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  return enteredPrivate ? 5 : 0;
+});
+
+// Plays `role` as the user nobody in a process of its own; its exit status
+// (0 when it did what it was asked), -1 when it could not run.
+int AsNobody(const std::string& role, const std::map<std::string, std::string>& parameters) {
+  return e2e::WaitChild(e2e::StartChildRole(role, parameters), 60);
 }
 
 // The record's identity of a file: device (major in the high 32 bits), node,
@@ -79,11 +122,7 @@ TEST(OtherUsers, LinesPlantedInARecordOthersCanWriteAreIgnored) {
                               "\n\tphoto " + victim.string() + "\n" + IdentityOf(second) + " " +
                               (station.allFiles() / "second.trpr").string() + "\n";
   const fs::path oldRecord = station.prefsFolder() / "Printed Job Files";
-  ASSERT_EQ(AsNobody([&] {
-              e2e::WriteAll(oldRecord, planted);
-              return e2e::ReadAll(oldRecord) == planted;
-            }),
-            0);
+  ASSERT_EQ(AsNobody("plant", {{"KIVO_E2E_FILE", oldRecord.string()}, {"KIVO_E2E_TEXT", planted}}), 0);
 
   // Queued when the program starts, as after a restart.
   fs::rename(first, station.allFiles() / "first.trpr");
@@ -105,12 +144,8 @@ TEST(OtherUsers, LinesPlantedInARecordOthersCanWriteAreIgnored) {
   ASSERT_EQ(::lstat(PrivateFolder(station).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   ASSERT_TRUE(fs::exists(PrivateFolder(station) / "Printed Job Files"));
-  EXPECT_EQ(AsNobody([&] {
-              const fs::path record = PrivateFolder(station) / "Printed Job Files";
-              const fs::path planted = PrivateFolder(station) / "Planted";
-              return ::open(record.c_str(), O_WRONLY | O_APPEND) < 0 &&
-                     ::open(planted.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666) < 0;
-            }),
+  EXPECT_EQ(AsNobody("probe", {{"KIVO_E2E_FILE", (PrivateFolder(station) / "Printed Job Files").string()},
+                               {"KIVO_E2E_OTHER", (PrivateFolder(station) / "Planted").string()}}),
             0)
       << "the private record took a line from another user";
 }
@@ -126,27 +161,9 @@ TEST(OtherUsers, WorkingCopiesCannotBeSwappedByAnotherUser) {
   fs::permissions(station.prefsFolder(), fs::perms::all, fs::perm_options::replace);
   const fs::path stop = station.base() / "stop";
 
-  const pid_t intruder = fork();
-  if (intruder == 0) {
-    const passwd* user = getpwnam("nobody");
-    if (!user || setgroups(0, nullptr) != 0 || setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0) _exit(3);
-    const fs::path evil = station.prefsFolder() / ".evil.jpg";
-    if (!e2e::WritePhoto(evil, 300, 450, {0, 0, 0})) _exit(4);
-    bool enteredPrivate = false;
-    while (!fs::exists(stop)) {
-      for (const fs::path& folder : {station.prefsFolder(), PrivateFolder(station)}) {
-        std::error_code ec;
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-          if (folder == PrivateFolder(station)) enteredPrivate = true;
-          const std::string name = it->path().filename().string();
-          if (name[0] == '.' || it->path().extension() != ".jpg") continue;
-          fs::copy_file(evil, station.prefsFolder() / ".evil-copy.jpg", fs::copy_options::overwrite_existing, ec);
-          fs::rename(station.prefsFolder() / ".evil-copy.jpg", it->path(), ec);
-        }
-      }
-    }
-    _exit(enteredPrivate ? 5 : 0);
-  }
+  const pid_t intruder = e2e::StartChildRole("intruder", {{"KIVO_E2E_PREFS", station.prefsFolder().string()},
+                                                         {"KIVO_E2E_PRIVATE", PrivateFolder(station).string()},
+                                                         {"KIVO_E2E_STOP", stop.string()}});
   ASSERT_GT(intruder, 0);
 
   for (int i = 0; i < 6; ++i) {
@@ -156,9 +173,7 @@ TEST(OtherUsers, WorkingCopiesCannotBeSwappedByAnotherUser) {
   }
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   e2e::WriteAll(stop, "");
-  int status = -1;
-  ASSERT_EQ(waitpid(intruder, &status, 0), intruder);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the intruder could read the private folder";
+  EXPECT_EQ(e2e::WaitChild(intruder, 60), 0) << "the intruder could read the private folder";
   const auto outputs = e2e::VisibleFilesBelow(station.SetFolder('A'));
   ASSERT_EQ(outputs.size(), 6u) << station.Log();
   for (const fs::path& p : outputs) {

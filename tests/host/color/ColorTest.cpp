@@ -13,6 +13,7 @@
 #include <random>
 
 #include "common/CmykProfile.h"
+#include "common/Spawn.h"
 #include "host/color/IccProfile.h"
 #include "host/imageio/ImageFile.h"
 #include "host/workers/WorkerPool.h"
@@ -81,14 +82,10 @@ void WriteRgbTiff(const host::GWorld& image, const fs::path& file) {
 }
 
 int RunTool(const std::vector<std::string>& words) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
+  testing_support::SpawnOptions spawn;
+  spawn.words = words;
+  const pid_t pid = testing_support::SpawnProgram(spawn);
+  if (pid < 0) return -1;
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
