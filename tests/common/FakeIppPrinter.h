@@ -30,21 +30,9 @@
 #include <thread>
 #include <vector>
 
-namespace testing_support {
+#include "common/Sockets.h"
 
-// Opens `fd` listening on a port of 127.0.0.1 the kernel chooses free and
-// tells it in `port`; false when that fails.
-inline bool ListenOnLoopback(int& fd, int& port) {
-  fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 16) == 0 &&
-                  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0;
-  port = ntohs(address.sin_port);
-  return ok;
-}
+namespace testing_support {
 
 // A listening socket that accepts and never writes a byte: on 127.0.0.1, or
 // a Unix socket at `unixPath` when one is given.
@@ -52,11 +40,7 @@ class MuteListener {
  public:
   explicit MuteListener(const std::string& unixPath = {}) {
     if (!unixPath.empty()) {
-      fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      std::strncpy(address.sun_path, unixPath.c_str(), sizeof address.sun_path - 1);
-      ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 16) == 0;
+      ok_ = ListenOnUnixSocket(fd_, unixPath);
     } else {
       ok_ = ListenOnLoopback(fd_, port_);
     }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "e2e/E2E.h"
+#include "e2e/PrefsDialog.h"
 
 #include "host/base/ByteOrder.h"
 #include "layout/Objects.h"
@@ -112,15 +113,9 @@ std::map<std::string, int> OutputsPerJob(const e2e::Station& station) { return O
 
 fs::path WebFolder(const e2e::Station& station) { return station.app() / fs::u8path("WEB UPLOAD FOLDER \xC6\x92"); }
 
-// Stores preferences for the station before it starts: the factory records,
-// changed by `change`.
+// Stores preferences for the station before it starts.
 void WritePrefs(const e2e::Station& station, const std::function<void()>& change) {
-  host::UserDefaults defaults(station.defaultsFile());
-  SetPrefStoreDefaults(&defaults);
-  myNewReadPreferences();
-  change();
-  myNewSavePreferences();
-  SetPrefStoreDefaults(nullptr);
+  e2e::WritePrefs(station.defaultsFile(), change);
 }
 
 // Set 1 makes a web copy and further copies in set 2 of each job; set 2

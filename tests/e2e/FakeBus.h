@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/Sockets.h"
+
 namespace e2e {
 
 // A listener on a Unix socket that acts as a bus for its first connection
@@ -22,11 +24,7 @@ namespace e2e {
 class OnceAnsweringBus {
  public:
   explicit OnceAnsweringBus(const std::filesystem::path& socketPath) {
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 16) == 0;
+    ok_ = testing_support::ListenOnUnixSocket(fd_, socketPath.string());
     thread_ = std::thread([this] {
       for (;;) {
         const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);

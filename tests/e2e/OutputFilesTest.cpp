@@ -4,6 +4,7 @@
 // lands in the finished-jobs folder under a " copy" name, and a move that
 // cannot be made tells the operator.
 #include "e2e/E2E.h"
+#include "e2e/PrefsDialog.h"
 
 #include <functional>
 
@@ -17,15 +18,9 @@ namespace {
 
 namespace fs = e2e::fs;
 
-// Stores preferences for the station before it starts: the factory records,
-// changed by `change`, in the defaults file the program will read.
+// Stores preferences for the station before it starts.
 void WritePrefs(const e2e::Station& station, const std::function<void()>& change) {
-  host::UserDefaults defaults(station.defaultsFile());
-  SetPrefStoreDefaults(&defaults);
-  myNewReadPreferences();
-  change();
-  myNewSavePreferences();
-  SetPrefStoreDefaults(nullptr);
+  e2e::WritePrefs(station.defaultsFile(), change);
 }
 
 jobwriter::TJobDescription PhotoJob(int16_t printer, const std::string& photo) {

@@ -15,6 +15,17 @@
 
 namespace e2e {
 
+// Stores preferences before the program starts: the factory records,
+// changed by `change`, in the defaults file `defaultsFile` it will read.
+inline void WritePrefs(const std::filesystem::path& defaultsFile, const std::function<void()>& change) {
+  host::UserDefaults defaults(defaultsFile);
+  SetPrefStoreDefaults(&defaults);
+  myNewReadPreferences();
+  change();
+  myNewSavePreferences();
+  SetPrefStoreDefaults(nullptr);
+}
+
 // Preferences services that leave the spool tree alone: the program under
 // test, not this process, owns it.
 struct NoSpoolChanges : TPrefsServices {
