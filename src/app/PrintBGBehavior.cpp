@@ -99,6 +99,9 @@ void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
     busy->SetAutoAnimate(on);
   }
   if (on) {
+    // A tree deleted or moved away since start-up made it is made again, as
+    // the idle scan does, rather than refusing to print.
+    if (!gSpoolFolders().IsValid()) pipeline::MakeMissingSpoolFolderTreeAgain();
     if (!gSpoolFolders().IsValid()) {
       DisplayNormalMessage(kNoSpoolFolderMessage);
       printing_ = false;

@@ -141,11 +141,8 @@ std::optional<fs::path> TSortedFileList::JobsFolder(const tPrintServerPrefs& pre
   const auto now = std::chrono::steady_clock::now();
   if (treeMissingLogged_ && now < nextTreeAttempt_) return std::nullopt;
   nextTreeAttempt_ = now + std::chrono::seconds(5);
-  const bool made = SetUpSpoolFolderTree();
-  auto jobs = made ? FolderPath(prefs.jobsVRefNum, prefs.jobsDirID) : std::nullopt;
+  auto jobs = MakeMissingSpoolFolderTreeAgain();
   if (jobs) {
-    platform::LogF("The spool folder tree was missing and has been made again; print jobs folder = [%s]",
-                   jobs->string().c_str());
     treeMissingLogged_ = false;
     lastModDate_ = 0;
   } else if (!treeMissingLogged_) {

@@ -123,6 +123,16 @@ bool SetUpSpoolFolderTree() {
   return true;
 }
 
+std::optional<std::filesystem::path> MakeMissingSpoolFolderTreeAgain() {
+  if (!SetUpSpoolFolderTree()) return std::nullopt;
+  const tPrintServerPrefs& p = *getMyPrintServerPrefs();
+  auto jobs = KeptFolderPath(p.jobsVRefNum, p.jobsDirID);
+  if (jobs)
+    platform::LogF("The spool folder tree was missing and has been made again; print jobs folder = [%s]",
+                   jobs->string().c_str());
+  return jobs;
+}
+
 std::optional<std::filesystem::path> KeptFolderPath(int16_t vRefNum, int32_t dirID) {
   if (vRefNum == kNoFolderVRefNum || dirID == kNoFolderDirID || dirID == 0) return std::nullopt;
   std::string path;

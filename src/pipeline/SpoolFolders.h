@@ -44,6 +44,11 @@ int32_t FindFolderByName(int16_t vRefNum, int32_t dirID, const CStr255_AC& name)
 // under it. True when the spool root and its tree are there.
 bool SetUpSpoolFolderTree();
 
+// Sets the tree up again after it went missing (deleted or moved away while
+// the program ran) and logs that it did: the print jobs folder, or nothing
+// when the tree cannot be made.
+std::optional<std::filesystem::path> MakeMissingSpoolFolderTreeAgain();
+
 // The path of a folder kept in the record (vRefNum, dirID); nothing when
 // it is not set or gone.
 std::optional<std::filesystem::path> KeptFolderPath(int16_t vRefNum, int32_t dirID);

@@ -206,6 +206,25 @@ TEST_F(AppTest, FileHandlerWindowsComeFromTheirViewResources) {
   windows->EndProgress();
 }
 
+// Pressing Start after the spool tree was deleted or moved away makes it
+// again and starts printing, as the idle scan does, instead of telling the
+// operator there is no spool folder.
+TEST_F(AppTest, StartingAfterTheSpoolTreeWentMakesItAgain) {
+  const fs::path root = gSpoolFolders().root;
+  ASSERT_FALSE(root.empty());
+  fs::rename(root, gBase / "moved tree");
+  fs::remove_all(gBase / "moved tree");
+  c_->EnableBackgroundPrinting(true);
+  EXPECT_TRUE(gAlerts.empty());
+  EXPECT_TRUE(c_->IsBackgroundPrintingEnabled());
+  EXPECT_EQ(Status(), kIdleStatus);
+  EXPECT_EQ(gSpoolFolders().root, root);
+  EXPECT_TRUE(fs::is_directory(Jobs()));
+  Rescan();  // "All Files" comes with the first scan
+  EXPECT_TRUE(fs::is_directory(AllFiles()));
+  c_->EnableBackgroundPrinting(false);
+}
+
 TEST_F(AppTest, StartAndPauseShowTheirStatusTextsAndKeepOneRunner) {
   c_->EnableBackgroundPrinting(true);
   EXPECT_EQ(Status(), kIdleStatus);

@@ -292,14 +292,24 @@ class Station {
     return defaults.set(key, std::move(value)) && defaults.synchronize();
   }
 
-  // Starts the program and waits until its spool tree exists. Extra
-  // arguments follow the program name.
+  // Starts the program and waits until its start-up is over: the spool tree
+  // exists and printing has been started (or left off). Extra arguments
+  // follow the program name.
   bool Start(const std::vector<std::string>& arguments = {}) {
+    // The console file is kept across restarts: this start's line is the
+    // one after those already there.
+    const std::string started = "TPrintBGBehavior::EnableBackgroundPrinting";
+    const size_t before = CountOf(Console(), started);
     if (!Launch(arguments)) return false;
     // The tree may be there from an earlier run: also wait until the
     // program catches SIGTERM, so that Stop() right after Start() ends it
     // the way it ends on any other SIGTERM.
-    return WaitUntil([&] { return fs::is_directory(allFiles()) && (CatchesSigterm() || !Alive()); }, 60);
+    return WaitUntil(
+        [&] {
+          return fs::is_directory(allFiles()) &&
+                 (!Alive() || (CatchesSigterm() && CountOf(Console(), started) > before));
+        },
+        60);
   }
 
   // Whether the program has its own SIGTERM handler yet (its caught-signal
@@ -308,6 +318,13 @@ class Station {
     std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
     for (std::string line; std::getline(status, line);)
       if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+    return false;
+  }
+  // Stopped by a signal (a stop point of the program's own).
+  bool Stopped() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("State:", 0) == 0) return line.find('T') != std::string::npos;
     return false;
   }
   // Running, and not a zombie waiting to be reaped.

@@ -32,14 +32,6 @@ jobwriter::TJobDescription PrinterJob(const std::string& photo) {
 
 size_t PrintLogLines(const e2e::Station& station) { return e2e::CountOf(station.PrintLog(), "\r"); }
 
-// Whether the program has stopped itself (SIGSTOP) at a test point.
-bool Stopped(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("State:", 0) == 0) return line.find('T') != std::string::npos;
-  return false;
-}
-
 // The folders made for the system printer's documents: in the program's
 // private folder (or, `in` given, another folder).
 std::vector<fs::path> DocumentFolders(const e2e::Station& station, fs::path in = {}) {
@@ -54,7 +46,7 @@ std::vector<fs::path> DocumentFolders(const e2e::Station& station, fs::path in =
 // Waits for the program to stop at the point it was started with, kills it
 // there and starts it again without the point.
 void KillAtStopAndRestart(e2e::Station& station, const char* point) {
-  ASSERT_TRUE(e2e::WaitUntil([&] { return Stopped(station.pid()); }, 60)) << point << "\n" << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << point << "\n" << station.Log();
   ASSERT_EQ(::kill(station.pid(), SIGKILL), 0);
   ASSERT_EQ(station.Wait(), 128 + SIGKILL);
   station.SetEnv("KIVO_STOP_AT", "");

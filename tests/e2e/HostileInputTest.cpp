@@ -256,18 +256,28 @@ TEST(HostileInput, AnEmptyPrintServerBlobGivesTheFactoryRecordAndPrintingStaysOn
   EXPECT_EQ(blob->size(), 350u);
 }
 
+// Moves the spool tree away and deletes it in one step, so that the program
+// cannot re-make parts of it while it is being deleted.
+void DeleteSpoolTree(const e2e::Station& station) {
+  fs::rename(station.root(), station.base() / "deleted tree");
+  fs::remove_all(station.base() / "deleted tree");
+}
+
 TEST(HostileInput, ASpoolTreeDeletedWhileRunningIsMadeAgain) {
   e2e::Station station;
   ASSERT_TRUE(station.Start()) << station.Log();
-  // Moved away in one step, so the program cannot re-make parts of it while
-  // it is being deleted.
-  fs::rename(station.root(), station.base() / "deleted tree");
-  fs::remove_all(station.base() / "deleted tree");
+  // Printing is going before the tree goes.
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "before.trpr"));
+  ASSERT_EQ(station.WaitForSetOutput('A').size(), 1u) << station.Log();
+  ASSERT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  DeleteSpoolTree(station);
   ASSERT_TRUE(station.WaitForLog("The spool folder tree was missing and has been made again", 30)) << station.Log();
   ASSERT_TRUE(fs::is_directory(station.allFiles()));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
   ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "after.trpr"));
-  EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFilesBelow(station.SetFolder('A')).empty(); }, 30))
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFilesBelow(station.SetFolder('A')).size() == 2; }, 30))
       << station.Log();
   EXPECT_EQ(station.Stop(), 0);
 }
