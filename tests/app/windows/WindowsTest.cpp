@@ -647,14 +647,18 @@ TEST_F(WindowsTest, ActivatingTheWindowLooksForNewJobs) {
   TPrintBGBehavior* c = GetPrintBGBehavior();
   c->EnableBackgroundPrinting(true);
   c->Runner()->SetActive(false);
+  auto* list = Status()->FindSubView<TJobsListView>(FourCC("jobs"));
+  const int before = list->GetNumRows();
+  TouchFile(Jobs() / "arrived.trpr", 10);
+  pipeline::gJobFileList->ResetLastModDate();
+  // The status window is made inactive only after the job arrived: the X
+  // server's focus events of earlier tests may still activate it at any
+  // moment, and an activation before the job was there would find nothing.
+  // Going inactive looks for nothing.
   QWidget* other = new QWidget;
   other->show();
   QApplication::setActiveWindow(other);
-  QApplication::processEvents();
-  TouchFile(Jobs() / "arrived.trpr", 10);
-  pipeline::gJobFileList->ResetLastModDate();
-  auto* list = Status()->FindSubView<TJobsListView>(FourCC("jobs"));
-  const int before = list->GetNumRows();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Status()->GetWidget()->isActiveWindow(); }, 3000));
   Status()->GetWidget()->show();
   QApplication::setActiveWindow(Status()->GetWidget());
   auto listed = [&] {
