@@ -12,7 +12,7 @@
 #include <ctime>
 
 #include "common/IppPrinter.h"
-#include "e2e/ChildRole.h"
+#include "common/ChildRole.h"
 #include "e2e/E2E.h"
 #include "host/files/FileOps.h"
 #include "host/base/ByteOrder.h"
@@ -257,7 +257,7 @@ namespace {
 
 // Another station sharing the spool root: counts one print-centre print
 // KIVO_E2E_TIMES times into the count files below KIVO_E2E_ROOT.
-const e2e::RegisterChildRole kSibling("sibling", [] {
+const testing_support::RegisterChildRole kSibling("sibling", [] {
   const char* root = std::getenv("KIVO_E2E_ROOT");
   const char* times = std::getenv("KIVO_E2E_TIMES");
   if (!root || !times) return 2;
@@ -278,10 +278,10 @@ TEST(CountsAndPrinting, TheProgramAndASiblingCountingAtOnceLoseNoCount) {
   // Another station sharing the spool root counts into the same files
   // while the jobs are counted.
   const fs::path root = station.root();
-  const pid_t sibling = e2e::StartChildRole(
+  const pid_t sibling = testing_support::StartChildRole(
       "sibling", {{"KIVO_E2E_ROOT", root.string()}, {"KIVO_E2E_TIMES", std::to_string(kSiblingCounts)}});
   ASSERT_GT(sibling, 0);
-  EXPECT_EQ(e2e::WaitChild(sibling, 120), 0);
+  EXPECT_EQ(testing_support::WaitChild(sibling, 120), 0);
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   ASSERT_TRUE(e2e::WaitUntil([&] {
     const std::string b = e2e::ReadAll(root / "Kivo-Processor Count");

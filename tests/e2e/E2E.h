@@ -183,7 +183,7 @@ class BusWatcher {
     spawn.truncate = true;
     pid_ = testing_support::SpawnProgram(spawn);
     // dbus-monitor prints its own NameAcquired signal once it listens.
-    WaitUntil([&] { return ReadAll(file_).find("NameAcquired") != std::string::npos; }, 10);
+    WaitUntil([&] { return ReadAll(file_).find("NameAcquired") != std::string::npos; }, 60);
   }
   ~BusWatcher() {
     if (pid_ > 0) {

@@ -10,7 +10,7 @@
 
 #include <map>
 
-#include "e2e/ChildRole.h"
+#include "common/ChildRole.h"
 #include "e2e/E2E.h"
 
 namespace {
@@ -29,7 +29,7 @@ std::string Parameter(const char* name) {
 }
 
 // Writes KIVO_E2E_TEXT into KIVO_E2E_FILE as nobody: 0 when it is there.
-const e2e::RegisterChildRole kPlant("plant", [] {
+const testing_support::RegisterChildRole kPlant("plant", [] {
   if (!BecomeNobody()) return 3;
   e2e::WriteAll(Parameter("KIVO_E2E_FILE"), Parameter("KIVO_E2E_TEXT"));
   return e2e::ReadAll(Parameter("KIVO_E2E_FILE")) == Parameter("KIVO_E2E_TEXT") ? 0 : 1;
@@ -37,7 +37,7 @@ const e2e::RegisterChildRole kPlant("plant", [] {
 
 // As nobody, tries to add to the record KIVO_E2E_FILE and to make a file
 // KIVO_E2E_OTHER beside it: 0 when both are refused.
-const e2e::RegisterChildRole kProbe("probe", [] {
+const testing_support::RegisterChildRole kProbe("probe", [] {
   if (!BecomeNobody()) return 3;
   return ::open(Parameter("KIVO_E2E_FILE").c_str(), O_WRONLY | O_APPEND) < 0 &&
                  ::open(Parameter("KIVO_E2E_OTHER").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666) < 0
@@ -48,7 +48,7 @@ const e2e::RegisterChildRole kProbe("probe", [] {
 // As nobody, renames a black picture over every ".jpg" that appears in the
 // preferences folder KIVO_E2E_PREFS or the private folder KIVO_E2E_PRIVATE
 // until KIVO_E2E_STOP exists: 0, or 5 when the private folder could be read.
-const e2e::RegisterChildRole kIntruder("intruder", [] {
+const testing_support::RegisterChildRole kIntruder("intruder", [] {
   if (!BecomeNobody()) return 3;
   const fs::path prefs = Parameter("KIVO_E2E_PREFS"), privateFolder = Parameter("KIVO_E2E_PRIVATE");
   const fs::path stop = Parameter("KIVO_E2E_STOP");
@@ -73,7 +73,7 @@ const e2e::RegisterChildRole kIntruder("intruder", [] {
 // Plays `role` as the user nobody in a process of its own; its exit status
 // (0 when it did what it was asked), -1 when it could not run.
 int AsNobody(const std::string& role, const std::map<std::string, std::string>& parameters) {
-  return e2e::WaitChild(e2e::StartChildRole(role, parameters), 60);
+  return testing_support::WaitChild(testing_support::StartChildRole(role, parameters), 60);
 }
 
 // The record's identity of a file: device (major in the high 32 bits), node,
@@ -161,7 +161,7 @@ TEST(OtherUsers, WorkingCopiesCannotBeSwappedByAnotherUser) {
   fs::permissions(station.prefsFolder(), fs::perms::all, fs::perm_options::replace);
   const fs::path stop = station.base() / "stop";
 
-  const pid_t intruder = e2e::StartChildRole("intruder", {{"KIVO_E2E_PREFS", station.prefsFolder().string()},
+  const pid_t intruder = testing_support::StartChildRole("intruder", {{"KIVO_E2E_PREFS", station.prefsFolder().string()},
                                                          {"KIVO_E2E_PRIVATE", PrivateFolder(station).string()},
                                                          {"KIVO_E2E_STOP", stop.string()}});
   ASSERT_GT(intruder, 0);
@@ -173,7 +173,7 @@ TEST(OtherUsers, WorkingCopiesCannotBeSwappedByAnotherUser) {
   }
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   e2e::WriteAll(stop, "");
-  EXPECT_EQ(e2e::WaitChild(intruder, 60), 0) << "the intruder could read the private folder";
+  EXPECT_EQ(testing_support::WaitChild(intruder, 60), 0) << "the intruder could read the private folder";
   const auto outputs = e2e::VisibleFilesBelow(station.SetFolder('A'));
   ASSERT_EQ(outputs.size(), 6u) << station.Log();
   for (const fs::path& p : outputs) {

@@ -2,12 +2,11 @@
 // saturation, two processes at once), the encrypted store against the
 // openssl command line, and the system printer's fit-to-paper geometry.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <limits>
 
+#include "common/ChildRole.h"
 #include "host/base/ByteOrder.h"
 #include "host/crypto/Cipher.h"
 #include "host/sys/PropertyList.h"
@@ -144,28 +143,27 @@ TEST(PrintCounts, ReadingDaysCreatesNoFiles) {
   EXPECT_FALSE(doesFileExistsAtPath(dir.path, LongDateTimeOfDay(2044, 2, 29), false));
 }
 
+constexpr int kCountsEach = 150;
+
+// One of two processes counting into the same folder at once.
+const testing_support::RegisterChildRole kCounter("counter", [] {
+  const char* folder = std::getenv("KIVO_TEST_COUNT_FOLDER");
+  if (!folder) return 2;
+  for (int i = 0; i < kCountsEach; ++i)
+    if (AddToPrintCountIn(folder, 1, kCountPrintCenter, 3, 2, true, false) != 0) return 1;
+  return 0;
+});
+
 TEST(PrintCounts, TwoProcessesCountingAtOnceLoseNoCount) {
   outtest::TempDir dir;
-  constexpr int kEach = 150;
   std::vector<pid_t> children;
-  for (int c = 0; c < 2; ++c) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      for (int i = 0; i < kEach; ++i)
-        if (AddToPrintCountIn(dir.path, 1, kCountPrintCenter, 3, 2, true, false) != 0) _exit(1);
-      _exit(0);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  for (int c = 0; c < 2; ++c)
+    children.push_back(testing_support::StartChildRole("counter", {{"KIVO_TEST_COUNT_FOLDER", dir.path.string()}}));
+  for (pid_t pid : children) EXPECT_EQ(testing_support::WaitChild(pid, 120), 0);
   tPrintQuantityInfo r;
   ASSERT_EQ(GetPrintCountIn(dir.path, &r, true, false), 0);
-  EXPECT_EQ(r.regular, 2 * kEach);
-  EXPECT_EQ(r.Cell(3, 2), 2 * kEach);
+  EXPECT_EQ(r.regular, 2 * kCountsEach);
+  EXPECT_EQ(r.Cell(3, 2), 2 * kCountsEach);
 }
 
 TEST(CountDictionary, DayFileKindsTemplatesAndStationKeys) {

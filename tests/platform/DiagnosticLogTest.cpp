@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "common/ChildRole.h"
 #include "common/TempDir.h"
 
 namespace {
@@ -99,27 +100,22 @@ TEST(DiagnosticLog, ProgramOutputIsCaptured) {
 
 }  // namespace
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace {
+
+// Standard error is taken over in a process of its own, so the test's own
+// output stays where it was.
+const testing_support::RegisterChildRole kLogChild("log-child", [] {
+  SVLogFileManager::setupLogFile();
+  SVLogFileManager::debug("hello from the child");
+  std::fflush(stderr);
+  return SVLogFileManager::logFileOpen() ? 0 : 1;
+});
 
 TEST(DiagnosticLog, StandardErrorGoesToTheDaysFile) {
   TempDir dir;
   ASSERT_TRUE(dir.ok());
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::setenv("XDG_STATE_HOME", dir.path().c_str(), 1);
-    SVLogFileManager::setupLogFile();
-    SVLogFileManager::debug("hello from the child");
-    std::fflush(stderr);
-    _exit(SVLogFileManager::logFileOpen() ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(testing_support::WaitChild(testing_support::StartChildRole("log-child", {{"XDG_STATE_HOME", dir.path()}}), 60),
+            0);
   const fs::path file = SVLogFileManager::dailyLogPath(fs::path(dir.path()) / "Kivo", Clock::now());
   const std::string text = ReadText(file.string());
   EXPECT_NE(text.find(std::string(59, '=')), std::string::npos) << file;

@@ -1,7 +1,7 @@
 // Running-copy lock, machine facts and folder locations.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "common/ChildRole.h"
 
 #include "host/sys/Folders.h"
 #include "host/sys/Process.h"
@@ -16,6 +16,24 @@ using testing_support::writeFile;
 
 namespace {
 
+// A second process asking for the lock on the file or folder in
+// KIVO_TEST_LOCK_PATH: 0 when it is told a copy is already running.
+const testing_support::RegisterChildRole kSecondHolder("second-holder", [] {
+  const char* kind = std::getenv("KIVO_TEST_LOCK_KIND");
+  const char* path = std::getenv("KIVO_TEST_LOCK_PATH");
+  if (!kind || !path) return 2;
+  const RunningCopyLock second = std::string(kind) == "folder" ? RunningCopyLock::acquireFolder(path)
+                                                               : RunningCopyLock::acquire(path);
+  return second.status() == RunningCopyLock::Status::AlreadyRunning ? 0 : 1;
+});
+
+int SecondHolder(const std::string& kind, const std::filesystem::path& path) {
+  return testing_support::WaitChild(
+      testing_support::StartChildRole("second-holder",
+                                      {{"KIVO_TEST_LOCK_KIND", kind}, {"KIVO_TEST_LOCK_PATH", path.string()}}),
+      60);
+}
+
 TEST(RunningCopyLock, SecondHolderIsToldItIsAlreadyRunning) {
   TempDir dir;
   const auto file = dir / "Kivo-Processor.lock";
@@ -24,15 +42,7 @@ TEST(RunningCopyLock, SecondHolderIsToldItIsAlreadyRunning) {
     ASSERT_TRUE(first.acquired()) << first.message();
 
     // Another process, as a second copy of the program would be.
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      RunningCopyLock second = RunningCopyLock::acquire(file);
-      ::_exit(second.status() == RunningCopyLock::Status::AlreadyRunning ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(SecondHolder("file", file), 0);
 
     RunningCopyLock again = RunningCopyLock::acquire(file);
     EXPECT_EQ(again.status(), RunningCopyLock::Status::AlreadyRunning);
@@ -56,15 +66,7 @@ TEST(RunningCopyLock, AFolderIsLockedItselfAndALinkIsNeverFollowed) {
   {
     RunningCopyLock first = RunningCopyLock::acquireFolder(dir / "app");
     ASSERT_TRUE(first.acquired()) << first.message();
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      RunningCopyLock second = RunningCopyLock::acquireFolder(dir / "app-link");
-      ::_exit(second.status() == RunningCopyLock::Status::AlreadyRunning ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(SecondHolder("folder", dir / "app-link"), 0);
     EXPECT_TRUE(std::filesystem::is_empty(dir / "app"));  // nothing is made in it
   }
   EXPECT_TRUE(RunningCopyLock::acquireFolder(dir / "app").acquired());

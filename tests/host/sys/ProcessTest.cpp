@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "common/ChildRole.h"
 #include "host/sys/TempDir.h"
 #include "host/sys/Termination.h"
 
@@ -17,6 +18,18 @@ using namespace host;
 using namespace std::chrono_literals;
 
 namespace {
+
+// The program that supervises a child (a wrapper script and its worker)
+// until it is killed; the script writes its own and its worker's ids.
+const testing_support::RegisterChildRole kSupervisor("supervisor", [] {
+  const char* pidFile = std::getenv("KIVO_TEST_PID_FILE");
+  const char* workerFile = std::getenv("KIVO_TEST_WORKER_FILE");
+  if (!pidFile || !workerFile) return 2;
+  ProcessOptions options;
+  options.timeout = std::chrono::minutes(5);
+  runProcess("sh", {"-c", "echo $$ > \"$1\"; sleep 60 & echo $! > \"$2\"; wait", "sh", pidFile, workerFile}, options);
+  return 0;
+});
 
 TEST(Process, ReturnsExitStatusAndOutput) {
   auto ok = runProcess("true", {});
@@ -148,6 +161,8 @@ pid_t ReadPid(const std::filesystem::path& file) {
 // with what it started; without the option the child is waited for. Run in
 // a process of its own, since the request cannot be withdrawn.
 TEST(ProcessDeathTest, ARequestToEndStopsTheChildGroup) {
+  // The statement runs in a fresh copy of the test program, not a fork.
+  testing::FLAGS_gtest_death_test_style = "threadsafe";
   testing_support::TempDir dir;
   const auto pidFile = dir / "sleeper";
   EXPECT_EXIT(
@@ -182,16 +197,9 @@ TEST(ProcessDeathTest, ARequestToEndStopsTheChildGroup) {
 TEST(Process, ASupervisedChildAndItsGroupEndWhenItsParentIsKilled) {
   testing_support::TempDir dir;
   const auto pidFile = dir / "child", workerFile = dir / "worker";
-  const pid_t parent = ::fork();
-  ASSERT_GE(parent, 0);
-  if (parent == 0) {
-    ProcessOptions options;
-    options.timeout = std::chrono::minutes(5);
-    runProcess("sh", {"-c", "echo $$ > \"$1\"; sleep 60 & echo $! > \"$2\"; wait", "sh", pidFile.string(),
-                      workerFile.string()},
-               options);
-    std::_Exit(0);
-  }
+  const pid_t parent = testing_support::StartChildRole(
+      "supervisor", {{"KIVO_TEST_PID_FILE", pidFile.string()}, {"KIVO_TEST_WORKER_FILE", workerFile.string()}});
+  ASSERT_GT(parent, 0);
   const pid_t child = ReadPid(pidFile), worker = ReadPid(workerFile);
   ASSERT_GT(child, 0);
   ASSERT_GT(worker, 0);
