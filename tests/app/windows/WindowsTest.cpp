@@ -22,6 +22,7 @@
 
 #include "../AppTestSupport.h"
 #include "common/MenuClicks.h"
+#include "common/Spawn.h"
 #include "app/AboutWindow.h"
 #include "app/NewAboutBoxController.h"
 #include "app/AppServices.h"
@@ -548,11 +549,10 @@ TEST_F(WindowsTest, StationApplicationFoundByItsProgramName) {
 
   const fs::path station = gBase / name;
   fs::copy_file("/bin/sleep", station);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execl(station.c_str(), name.c_str(), "30", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  testing_support::SpawnOptions spawn;
+  spawn.words = {station.string(), "30"};
+  const pid_t pid = testing_support::SpawnProgram(spawn);
+  ASSERT_GT(pid, 0);
   ASSERT_TRUE(QTest::qWaitFor([&] { return MyFindProcessNew(FourCC("ZRVz"), FourCC("APPL"), &psn) == noErr; }, 5000));
   EXPECT_EQ(psn.lowLongOfPSN, uint32_t(pid));
   EXPECT_EQ(MyBringApplicationToFront(FourCC("ZRVz"), FourCC("APPL")), noErr);

@@ -11,6 +11,7 @@
 #include <chrono>
 
 #include "common/QtCoreApp.h"
+#include "common/Spawn.h"
 #include "host/notify/DistributedNotifications.h"
 #include "host/notify/Workspace.h"
 
@@ -49,11 +50,10 @@ TEST(Workspace, EndedChildrenAreNoticedAndOnlyChildrenCanBeAskedToQuit) {
   EXPECT_FALSE(workspace.TerminateApplication(waiting)) << "collected: its id may be someone else's now";
 
   // A process that is not the workspace's child is never signalled.
-  const pid_t stranger = fork();
-  if (stranger == 0) {
-    execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  testing_support::SpawnOptions spawn;
+  spawn.words = {"/bin/sleep", "30"};
+  const pid_t stranger = testing_support::SpawnProgram(spawn);
+  ASSERT_GT(stranger, 0);
   EXPECT_FALSE(workspace.TerminateApplication(stranger));
   EXPECT_FALSE(workspace.TerminateApplication(getpid()));
   usleep(100000);
