@@ -33,16 +33,6 @@ pid_t Spawn(const fs::path& output) {
   return testing_support::SpawnProgram(spawn);
 }
 
-// The exit status, or -1 when the process did not end in time.
-int WaitFor(pid_t pid, int seconds) {
-  for (int i = 0; i < seconds * 20; ++i) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return -1;
-}
-
 template <class F>
 bool WaitUntil(F condition, int seconds) {
   for (int i = 0; i < seconds * 20; ++i) {
@@ -99,7 +89,7 @@ TEST(HeadlessRun, JobsOldestFirstBadJobAsideSecondCopyRefusedTermQuitsWhenIdle) 
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
   const pid_t second = Spawn(base / "second.txt");
-  EXPECT_EQ(WaitFor(second, 20), 1);
+  EXPECT_EQ(testing_support::WaitForExit(second, 20), 1);
   EXPECT_NE(DailyLogs(base / "state").find("Another version of Kivo-Processor is already running"), std::string::npos);
 
   // Three jobs with a photo each and a file that is no job, dropped at once.
@@ -149,7 +139,7 @@ TEST(HeadlessRun, JobsOldestFirstBadJobAsideSecondCopyRefusedTermQuitsWhenIdle) 
   }
 
   kill(pid, SIGTERM);
-  EXPECT_EQ(WaitFor(pid, 20), 0);
+  EXPECT_EQ(testing_support::WaitForExit(pid, 20), 0);
   std::error_code ec;
   fs::remove_all(base, ec);
 }

@@ -14,17 +14,13 @@
 // environment variables.
 #pragma once
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -76,21 +72,8 @@ inline pid_t StartChildRole(const std::string& role, const std::map<std::string,
   return SpawnProgram(spawn);
 }
 
-// The child's exit status; -1 when it did not end within `seconds` (it is
-// then killed) or ended by a signal.
-inline int WaitChild(pid_t pid, double seconds) {
-  if (pid <= 0) return -1;
-  int status = 0;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (waitpid(pid, &status, WNOHANG) != pid) {
-    if (std::chrono::steady_clock::now() >= end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+// The child's exit status (128 + a signal that ended it); -1 when it did
+// not end within `seconds` (it is then killed).
+inline int WaitChild(pid_t pid, double seconds) { return WaitForExitOrKill(pid, seconds); }
 
 }  // namespace testing_support

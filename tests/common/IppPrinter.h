@@ -79,10 +79,7 @@ inline pid_t Spawn(const std::vector<std::string>& words, const fs::path& log,
 inline void Reap(pid_t pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
-  if (!WaitFor([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 5)) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
+  testing_support::WaitForExitOrKill(pid, 5);
 }
 
 class IppPrinter {

@@ -9,12 +9,16 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -98,6 +102,31 @@ inline pid_t SpawnProgram(const SpawnOptions& options) {
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   return rc == 0 ? pid : -1;
+}
+
+// Waits up to `seconds` for the started program `pid` to end and collects
+// it: its exit status, 128 + the signal that ended it, or -1 when it has
+// not ended by then (it is left running).
+inline int WaitForExit(pid_t pid, double seconds) {
+  if (pid <= 0) return -1;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (std::chrono::steady_clock::now() >= end) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+// The same, and a program that has not ended by then is killed and
+// collected (-1).
+inline int WaitForExitOrKill(pid_t pid, double seconds) {
+  const int status = WaitForExit(pid, seconds);
+  if (status == -1 && pid > 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  return status;
 }
 
 }  // namespace testing_support

@@ -62,13 +62,7 @@ class CommandLine : public ::testing::Test {
     for (const auto& [name, value] : env) spawn.environment[name] = value;
     const pid_t pid = testing_support::SpawnProgram(spawn);
     Outcome run;
-    int status = 0;
-    if (pid > 0 && e2e::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30))
-      run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    else if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
+    run.status = testing_support::WaitForExitOrKill(pid, 30);
     run.out = e2e::ReadAll(out);
     run.err = e2e::ReadAll(err);
     return run;

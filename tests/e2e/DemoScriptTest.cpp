@@ -50,10 +50,9 @@ class DemoRun {
   }
   // The exit status, or -1 when the script did not end within `seconds`.
   int Wait(double seconds) {
-    int status = 0;
-    if (!e2e::WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, seconds)) return -1;
-    pid_ = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const int status = testing_support::WaitForExit(pid_, seconds);
+    if (status != -1) pid_ = 0;
+    return status;
   }
   void Signal(int signal) const { kill(-pid_, signal); }
 

@@ -315,24 +315,15 @@ class Station {
   // Whether the program has its own SIGTERM handler yet (its caught-signal
   // mask in /proc).
   bool CatchesSigterm() const {
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-    for (std::string line; std::getline(status, line);)
-      if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
-    return false;
+    const std::string mask = ProcessStatus("SigCgt:");
+    return !mask.empty() && (std::stoull(mask, nullptr, 16) >> (SIGTERM - 1)) & 1;
   }
   // Stopped by a signal (a stop point of the program's own).
-  bool Stopped() const {
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-    for (std::string line; std::getline(status, line);)
-      if (line.rfind("State:", 0) == 0) return line.find('T') != std::string::npos;
-    return false;
-  }
+  bool Stopped() const { return ProcessStatus("State:").find('T') != std::string::npos; }
   // Running, and not a zombie waiting to be reaped.
   bool Alive() const {
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-    for (std::string line; std::getline(status, line);)
-      if (line.rfind("State:", 0) == 0) return line.find('Z') == std::string::npos;
-    return false;
+    const std::string state = ProcessStatus("State:");
+    return !state.empty() && state.find('Z') == std::string::npos;
   }
 
   // Starts the program without waiting for anything.
@@ -363,12 +354,9 @@ class Station {
     return Wait(seconds);
   }
   int Wait(double seconds = 20) {
-    if (pid_ <= 0) return -1;
-    int status = 0;
-    const bool ended = WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, seconds);
-    if (!ended) return -1;
-    pid_ = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const int status = testing_support::WaitForExit(pid_, seconds);
+    if (status != -1) pid_ = 0;
+    return status;
   }
   pid_t pid() const { return pid_; }
   bool Running() const { return pid_ > 0 && kill(pid_, 0) == 0; }
@@ -434,6 +422,15 @@ class Station {
   std::string Console() const { return ReadAll(output()); }
 
  private:
+  // The rest of the program's /proc status line that begins with `field`;
+  // empty when there is none (the program is gone).
+  std::string ProcessStatus(const std::string& field) const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind(field, 0) == 0) return line.substr(field.size());
+    return {};
+  }
+
   fs::path base_;
   pid_t pid_ = 0;
   std::map<std::string, std::string> env_;
