@@ -84,11 +84,7 @@ void WriteRgbTiff(const host::GWorld& image, const fs::path& file) {
 int RunTool(const std::vector<std::string>& words) {
   testing_support::SpawnOptions spawn;
   spawn.words = words;
-  const pid_t pid = testing_support::SpawnProgram(spawn);
-  if (pid < 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return testing_support::WaitForExitOrKill(testing_support::SpawnProgram(spawn), 120);
 }
 
 TEST(IccProfiles, HeaderFieldsOfInstalledAndEmbeddedProfiles) {
