@@ -35,10 +35,13 @@ ImageStatus PngDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHand
 ImageStatus PngEncode(const GWorld& image, const ImageWriteOptions& options, std::vector<uint8_t>* out);
 
 ImageStatus TiffReadInfo(std::span<const uint8_t> data, ImageInfo* info);
-// With `keepCmyk` an opaque CMYK file in strips keeps its inks, as for JPEG,
-// and `*cmyk` says whether it did.
+// With `keepCmyk` a CMYK file of 8 or 16 bits per sample keeps its inks, as
+// for JPEG, `*cmyk` says whether it did and `*inkAlpha` gets the alpha of a
+// file with transparency (ImageReadResult::inkAlpha); without `inkAlpha`
+// such a file is brought to RGB. A file whose image data cannot fill the
+// size it states is refused before its pixels are allocated.
 ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHandle* out, bool keepCmyk = false,
-                       bool* cmyk = nullptr);
+                       bool* cmyk = nullptr, std::vector<uint8_t>* inkAlpha = nullptr);
 ImageStatus TiffEncode(const GWorld& image, const ImageWriteOptions& options, std::vector<uint8_t>* out);
 
 // True when a TIFF-structured file is a camera's raw image (a DNG, or a

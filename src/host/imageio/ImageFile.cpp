@@ -1,5 +1,7 @@
 #include "host/imageio/ImageFile.h"
 
+#include <algorithm>
+
 #include "host/files/FileOps.h"
 #include "host/imageio/Codecs.h"
 
@@ -103,7 +105,7 @@ ImageReadResult DecodeImage(std::span<const uint8_t> data, const ImageReadOption
     case ImageFormat::kTiff:
       status = imageio::TiffIsCameraRaw(data) ? imageio::RawDecode(data, &result.info, &result.image)
                                               : imageio::TiffDecode(data, &result.info, &result.image, options.keepCmyk,
-                                                                      &result.cmyk);
+                                                                      &result.cmyk, &result.inkAlpha);
       break;
     case ImageFormat::kCameraRaw:
     case ImageFormat::kUnknown:
@@ -115,6 +117,8 @@ ImageReadResult DecodeImage(std::span<const uint8_t> data, const ImageReadOption
   }
   if (!status.ok()) {
     result.image.reset();
+    result.cmyk = false;
+    result.inkAlpha.clear();
     result.error = status.error;
     return result;
   }
@@ -134,6 +138,16 @@ void ConvertCmykToRgb(GWorld& image) {
       p[2] = static_cast<uint8_t>((m * k + 127) / 255);
       p[3] = static_cast<uint8_t>((yl * k + 127) / 255);
     }
+  }
+}
+
+void PutAlpha(GWorld& image, std::span<const uint8_t> alpha) {
+  const size_t width = size_t(std::max(image.width(), 0));
+  if (alpha.empty() || alpha.size() != width * size_t(std::max(image.height(), 0))) return;
+  for (int32_t y = 0; y < image.height(); ++y) {
+    uint8_t* p = image.scanline(y);
+    const uint8_t* a = alpha.data() + size_t(y) * width;
+    for (size_t x = 0; x < width; ++x) p[x * 4] = a[x];
   }
 }
 

@@ -52,8 +52,10 @@ struct ImageReadOptions {
   bool readExif = true;
   // A CMYK JPEG or TIFF keeps its inks, for a caller that converts them through the
   // file's profile: each pixel's four bytes hold cyan, magenta, yellow and
-  // black, 0 = no ink, and ImageReadResult::cmyk is set. Otherwise (and for
-  // every other file) the inks are brought to RGB without a profile.
+  // black, 0 = no ink, and ImageReadResult::cmyk is set; a TIFF's
+  // transparency then comes in ImageReadResult::inkAlpha. Otherwise (and for
+  // every other file) the inks are brought to RGB without a profile, with
+  // their transparency in the alpha bytes.
   bool keepCmyk = false;
 };
 
@@ -68,6 +70,10 @@ struct ImageReadResult {
   ImageInfo info;
   std::string error;   // empty on success
   bool cmyk = false;   // the pixels are inks (ImageReadOptions::keepCmyk)
+  // With `cmyk`, for a file with transparency: each pixel's alpha (straight,
+  // 0 = transparent), one byte per pixel, row by row; empty when the inks
+  // are opaque. The offscreen's own alpha bytes then mean nothing.
+  std::vector<uint8_t> inkAlpha;
   bool ok() const { return image != nullptr; }
 };
 
@@ -93,6 +99,11 @@ ImageReadResult DecodeImage(std::span<const uint8_t> data, const ImageReadOption
 // ink) to opaque RGB in place without a profile: each colour is the paper
 // white less its ink, darkened by the black ink.
 void ConvertCmykToRgb(GWorld& image);
+
+// Sets each pixel's alpha byte from `alpha`, one byte per pixel, row by row
+// (as ImageReadResult::inkAlpha holds it). An empty `alpha`, or one of
+// another size than the image, leaves the image as it is.
+void PutAlpha(GWorld& image, std::span<const uint8_t> alpha);
 
 enum class TiffCompression { kNone, kLzw };
 

@@ -2,13 +2,19 @@
 // I/O procedures. libtiff's errors and warnings go to per-handle handlers
 // that record the first error instead of printing it.
 //
-// Decoding uses libtiff's RGBA reader, which handles every photometric
-// interpretation, bit depth (16-bit samples are reduced to 8) and
-// compression the library knows. It is asked for the rows in their stored
-// order, so the Orientation tag is reported and not applied, as for JPEG.
-// CMYK files in strips (8 or 16 bits per sample) are read as inks instead,
-// kept for a caller that converts them through the file's profile, else
-// brought to RGB without one.
+// CMYK files of 8 or 16 bits per sample, in strips or tiles, interleaved or
+// in planes, with or without alpha and under any compression libtiff
+// decodes, are read sample by sample as inks, kept for a caller that
+// converts them through the file's profile, else brought to RGB without
+// one. Every other file goes through libtiff's RGBA reader, which handles
+// every other photometric interpretation, bit depth (16-bit samples are
+// reduced to 8) and compression the library knows. Rows come in their
+// stored order, so the Orientation tag is reported and not applied, as for
+// JPEG.
+//
+// Before any pixel memory is taken, the file's image data must be able to
+// fill the size its header states: a few bytes claiming a huge image are
+// refused, not allocated for.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -16,6 +22,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "host/imageio/Codecs.h"
 
@@ -160,53 +168,234 @@ uint8_t Unpremultiply(unsigned value, unsigned alpha) {
   return static_cast<uint8_t>(std::min(255u, (value * 255 + alpha / 2) / alpha));
 }
 
-// Reads the inks of an opaque CMYK file in strips, 8 or 16 bits per
-// sample, into the offscreen's four bytes per pixel (cyan, magenta, yellow,
-// black; 0 = no ink, as TIFF stores them). False when the file is laid out
-// otherwise (the RGBA reader then serves) or a row cannot be read.
-bool CanKeepInks(TIFF* tif, const ImageInfo& info) {
-  uint16_t inkSet = INKSET_CMYK, planar = PLANARCONFIG_CONTIG;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkSet);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  return info.colorModel == ImageColorModel::kCMYK && !info.hasAlpha && inkSet == INKSET_CMYK &&
-         info.samplesPerPixel >= 4 && (info.bitsPerSample == 8 || info.bitsPerSample == 16) && !TIFFIsTiled(tif) &&
-         (planar == PLANARCONFIG_CONTIG || planar == PLANARCONFIG_SEPARATE);
+// ---- whether the file's data can fill its image ----
+
+// The most bytes one stored byte can decode to under a compression: a run
+// coded in PackBits repeats one byte 128 times for two; an LZW code of at
+// least 9 bits stands for at most 4096 bytes; deflate's limit is 1032 to 1;
+// JPEG spends at least one bit on each 8 x 8 block of each component (with
+// subsampled colour, 2048 covers the most a block can stand for); a fax code
+// of one bit may make a whole row. Lossless coders that spend well under a
+// bit per pixel (JBIG, WebP, JPEG XL) have no such bound; 0 stands for it.
+// Other coders get a generous bound above what they reach.
+uint64_t MostBytesPerStoredByte(uint16_t compression, uint32_t width) {
+  switch (compression) {
+    case COMPRESSION_NONE: return 1;
+    case COMPRESSION_PACKBITS: return 64;
+    case COMPRESSION_LZW: return 4096;
+    case COMPRESSION_DEFLATE:
+    case COMPRESSION_ADOBE_DEFLATE: return 1032;
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG: return 2048;
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4: return uint64_t(width) + 8;
+    case COMPRESSION_JBIG:
+    case COMPRESSION_WEBP:
+    case COMPRESSION_JXL: return 0;
+    default: return uint64_t(1) << 20;
+  }
 }
 
-bool ReadInks(TIFF* tif, const ImageInfo& info, GWorld& image) {
-  uint16_t planar = PLANARCONFIG_CONTIG;
+// True when the strips or tiles the file has in `fileSize` bytes can decode
+// to the image its header states. Every strip or tile must have bytes in
+// the file (libtiff refuses one without), and all of them together, at the
+// compression's largest ratio, must reach the decoded size.
+bool DataCanFillImage(TIFF* tif, uint64_t fileSize) {
+  uint32_t width = 0, height = 0;
+  uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG, samples = 1;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  const tmsize_t lineSize = TIFFScanlineSize(tif);
-  const size_t width = size_t(info.width);
-  const size_t bytesPerSample = size_t(info.bitsPerSample / 8);
-  const size_t samples = planar == PLANARCONFIG_CONTIG ? size_t(info.samplesPerPixel) : 1;
-  if (lineSize <= 0 || size_t(lineSize) < width * samples * bytesPerSample) return false;
-  std::vector<uint8_t> line(static_cast<size_t>(lineSize));
-  // 16-bit samples come in the host's byte order; the high part is kept,
-  // rounded.
-  auto sampleAt = [&](size_t index) -> uint8_t {
-    if (bytesPerSample == 1) return line[index];
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  const bool tiled = TIFFIsTiled(tif);
+  const uint64_t pieces = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  if (pieces == 0) return false;
+  // Old-style JPEG may keep its data outside the strips; the whole file is
+  // what it can use.
+  uint64_t stored = compression == COMPRESSION_OJPEG ? fileSize : 0;
+  if (compression != COMPRESSION_OJPEG) {
+    for (uint32_t i = 0; i < pieces; ++i) {
+      const uint64_t offset = TIFFGetStrileOffset(tif, i), count = TIFFGetStrileByteCount(tif, i);
+      const uint64_t inFile = offset < fileSize ? std::min(count, fileSize - offset) : 0;
+      if (inFile == 0) return false;
+      stored += inFile;
+    }
+  }
+  const uint64_t ratio = MostBytesPerStoredByte(compression, width);
+  if (ratio == 0) return true;
+  // The decoded size, saturating: a header may state more than 64 bits hold.
+  uint64_t needed = 0;
+  const uint64_t pieceSize = uint64_t(std::max<int64_t>(tiled ? TIFFTileSize64(tif) : TIFFScanlineSize64(tif), 0));
+  const uint64_t count = tiled ? pieces : uint64_t(planar == PLANARCONFIG_SEPARATE ? samples : 1) * height;
+  if (__builtin_mul_overflow(count, pieceSize, &needed)) return false;
+  return stored >= needed / ratio + (needed % ratio != 0);
+}
+
+// ---- CMYK samples as inks ----
+
+// Where a CMYK file keeps its samples.
+struct InkLayout {
+  bool tiled = false;
+  bool planes = false;         // one plane per sample
+  size_t bytesPerSample = 1;   // 1 or 2
+  size_t samples = 4;          // per pixel, as stored
+  int alpha = -1;              // the alpha sample's index; -1 without alpha
+  bool associated = false;     // inks premultiplied by alpha
+};
+
+// The layout of a CMYK file of 8 or 16 unsigned bits per sample with four
+// inks first; false for any other file (the RGBA reader then serves). The
+// alpha is the first extra sample when the file says it is one.
+bool InkLayoutOf(TIFF* tif, const ImageInfo& info, InkLayout* layout) {
+  uint16_t inkSet = INKSET_CMYK, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkSet);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+  if (info.colorModel != ImageColorModel::kCMYK || inkSet != INKSET_CMYK || format != SAMPLEFORMAT_UINT ||
+      info.samplesPerPixel < 4 || (info.bitsPerSample != 8 && info.bitsPerSample != 16) ||
+      (planar != PLANARCONFIG_CONTIG && planar != PLANARCONFIG_SEPARATE)) {
+    return false;
+  }
+  layout->tiled = TIFFIsTiled(tif);
+  layout->planes = planar == PLANARCONFIG_SEPARATE;
+  layout->bytesPerSample = size_t(info.bitsPerSample / 8);
+  layout->samples = size_t(info.samplesPerPixel);
+  uint16_t extraCount = 0;
+  uint16_t* extraKinds = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds) && extraCount > 0 && extraKinds) {
+    if (extraCount > info.samplesPerPixel - 4) return false;  // fewer than four inks
+    if (extraKinds[0] == EXTRASAMPLE_ASSOCALPHA || extraKinds[0] == EXTRASAMPLE_UNASSALPHA) {
+      layout->alpha = info.samplesPerPixel - extraCount;
+      layout->associated = extraKinds[0] == EXTRASAMPLE_ASSOCALPHA;
+    }
+  }
+  return true;
+}
+
+// Stores decoded samples into the inks offscreen (cyan, magenta, yellow,
+// black in the four bytes of each pixel; 0 = no ink, as TIFF stores them)
+// and the alpha plane, 16-bit samples (in the host's byte order, as libtiff
+// hands them over) rounded to 8 bits.
+class InkSink {
+ public:
+  InkSink(const InkLayout& layout, GWorld& inks, std::vector<uint8_t>& alpha)
+      : layout_(layout), inks_(inks), alpha_(alpha), width_(size_t(inks.width())) {}
+
+  // The samples a plane holds that are kept: the four inks and the alpha.
+  bool Wanted(size_t sample) const { return sample < 4 || int(sample) == layout_.alpha; }
+  size_t SamplesPerPixelInPlane() const { return layout_.planes ? 1 : layout_.samples; }
+
+  // `count` pixels of row `y` from column `x`, their samples as decoded in
+  // plane `plane` (0 for interleaved samples).
+  void Put(const uint8_t* decoded, uint32_t plane, int32_t y, size_t x, size_t count) {
+    const size_t step = SamplesPerPixelInPlane();
+    uint8_t* row = inks_.scanline(y);
+    for (size_t i = 0; i < count; ++i) {
+      for (size_t s = 0; s < step; ++s) {
+        const size_t sample = layout_.planes ? plane : s;
+        if (!Wanted(sample)) continue;
+        const uint8_t v = Sample(decoded, i * step + s);
+        if (sample < 4) row[(x + i) * 4 + sample] = v;
+        else alpha_[size_t(y) * width_ + x + i] = v;
+      }
+    }
+  }
+
+ private:
+  uint8_t Sample(const uint8_t* decoded, size_t index) const {
+    if (layout_.bytesPerSample == 1) return decoded[index];
     uint16_t v;
-    std::memcpy(&v, &line[index * 2], 2);
+    std::memcpy(&v, decoded + index * 2, 2);
     return static_cast<uint8_t>((unsigned(v) * 255 + 32767) / 65535);
-  };
-  // Rows are read in order, plane after plane: compressed strips cannot be
-  // read out of order.
-  const uint16_t planes = planar == PLANARCONFIG_CONTIG ? 1 : 4;
-  for (uint16_t plane = 0; plane < planes; ++plane) {
-    for (int32_t y = 0; y < info.height; ++y) {
-      if (TIFFReadScanline(tif, line.data(), static_cast<uint32_t>(y), plane) < 0) return false;
-      uint8_t* row = image.scanline(y);
-      for (size_t x = 0; x < width; ++x) {
-        if (planar == PLANARCONFIG_CONTIG) {
-          for (size_t c = 0; c < 4; ++c) row[x * 4 + c] = sampleAt(x * samples + c);
-        } else {
-          row[x * 4 + plane] = sampleAt(x);
-        }
+  }
+
+  const InkLayout& layout_;
+  GWorld& inks_;
+  std::vector<uint8_t>& alpha_;
+  size_t width_;
+};
+
+// The planes to read: one for interleaved samples, else the kept ones.
+std::vector<uint32_t> PlanesToRead(const InkLayout& layout, const InkSink& sink) {
+  std::vector<uint32_t> planes;
+  if (!layout.planes) return {0};
+  for (size_t s = 0; s < layout.samples; ++s)
+    if (sink.Wanted(s)) planes.push_back(uint32_t(s));
+  return planes;
+}
+
+// Strips are read row by row, plane after plane: rows of a compressed strip
+// cannot be read out of order.
+bool ReadInkStrips(TIFF* tif, const InkLayout& layout, InkSink& sink, int32_t width, int32_t height) {
+  const tmsize_t lineSize = TIFFScanlineSize(tif);
+  const size_t pixels = size_t(width);
+  if (lineSize <= 0 || size_t(lineSize) < pixels * sink.SamplesPerPixelInPlane() * layout.bytesPerSample) return false;
+  std::vector<uint8_t> line(static_cast<size_t>(lineSize));
+  for (const uint32_t plane : PlanesToRead(layout, sink)) {
+    for (int32_t y = 0; y < height; ++y) {
+      if (TIFFReadScanline(tif, line.data(), static_cast<uint32_t>(y), static_cast<uint16_t>(plane)) < 0) return false;
+      sink.Put(line.data(), plane, y, 0, pixels);
+    }
+  }
+  return true;
+}
+
+// Tiles are decoded whole; the parts past the image's right and bottom edges
+// are left out.
+bool ReadInkTiles(TIFF* tif, const InkLayout& layout, InkSink& sink, int32_t width, int32_t height) {
+  uint32_t tileWidth = 0, tileHeight = 0;
+  TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
+  TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight);
+  const tmsize_t tileSize = TIFFTileSize(tif), rowSize = TIFFTileRowSize(tif);
+  if (tileWidth == 0 || tileHeight == 0 || tileSize <= 0 || rowSize <= 0 ||
+      size_t(rowSize) < size_t(tileWidth) * sink.SamplesPerPixelInPlane() * layout.bytesPerSample ||
+      uint64_t(tileSize) < uint64_t(rowSize) * tileHeight) {
+    return false;
+  }
+  std::vector<uint8_t> tile(static_cast<size_t>(tileSize));
+  for (const uint32_t plane : PlanesToRead(layout, sink)) {
+    for (uint32_t top = 0; top < uint32_t(height); top += tileHeight) {
+      for (uint32_t left = 0; left < uint32_t(width); left += tileWidth) {
+        const uint32_t index = TIFFComputeTile(tif, left, top, 0, static_cast<uint16_t>(plane));
+        if (TIFFReadEncodedTile(tif, index, tile.data(), tileSize) < 0) return false;
+        const size_t across = std::min<size_t>(tileWidth, size_t(width) - left);
+        const uint32_t down = std::min<uint32_t>(tileHeight, uint32_t(height) - top);
+        for (uint32_t row = 0; row < down; ++row)
+          sink.Put(tile.data() + size_t(row) * size_t(rowSize), plane, int32_t(top + row), left, across);
       }
     }
   }
   return true;
+}
+
+// Inks premultiplied by their alpha are divided back, so that a kept pixel
+// holds the inks it covers its part of the paper with.
+void UnpremultiplyInks(GWorld& inks, const std::vector<uint8_t>& alpha) {
+  const size_t width = size_t(inks.width());
+  for (int32_t y = 0; y < inks.height(); ++y) {
+    uint8_t* p = inks.scanline(y);
+    const uint8_t* a = alpha.data() + size_t(y) * width;
+    for (size_t x = 0; x < width; ++x, p += 4) {
+      if (a[x] == 255) continue;
+      for (int c = 0; c < 4; ++c)
+        p[c] = a[x] == 0 ? 0 : static_cast<uint8_t>(std::min(255u, (unsigned(p[c]) * 255 + a[x] / 2u) / a[x]));
+    }
+  }
+}
+
+// Reads every sample of a CMYK file into `inks` and, for a file with alpha,
+// `alpha` (straight).
+bool ReadInks(TIFF* tif, const ImageInfo& info, const InkLayout& layout, GWorld& inks, std::vector<uint8_t>* alpha) {
+  alpha->clear();
+  if (layout.alpha >= 0) alpha->resize(size_t(info.width) * size_t(info.height));
+  InkSink sink(layout, inks, *alpha);
+  const bool ok = layout.tiled ? ReadInkTiles(tif, layout, sink, info.width, info.height)
+                               : ReadInkStrips(tif, layout, sink, info.width, info.height);
+  if (ok && layout.associated) UnpremultiplyInks(inks, *alpha);
+  return ok;
 }
 
 }  // namespace
@@ -252,8 +441,9 @@ ImageStatus TiffReadInfo(std::span<const uint8_t> data, ImageInfo* info) {
 }
 
 ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHandle* out, bool keepCmyk,
-                       bool* cmyk) {
+                       bool* cmyk, std::vector<uint8_t>* inkAlpha) {
   if (cmyk) *cmyk = false;
+  if (inkAlpha) inkAlpha->clear();
   MemoryFile file;
   file.input = data;
   TIFF* tif = Open(&file, "r");
@@ -263,21 +453,30 @@ ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHan
     TIFFClose(tif);
     return ImageStatus::Fail(std::string("TIFF: ") + sizeError);
   }
-  // CMYK in strips is read as inks, which also serves the 16-bit files the
-  // RGBA reader refuses; brought to RGB unless the caller keeps them.
-  if (CanKeepInks(tif, *info)) {
-    GWorldHandle inks = GWorld::CreateUninitialized(CLongRect_AC(0, 0, info->height, info->width));
-    if (!inks) {
-      TIFFClose(tif);
-      return ImageStatus::Fail("TIFF: not enough memory for the image");
-    }
-    const bool ok = ReadInks(tif, *info, *inks);
+  // Nothing is allocated for an image the file's data cannot fill.
+  if (!DataCanFillImage(tif, data.size())) {
     TIFFClose(tif);
+    return ImageStatus::Fail("TIFF: the file holds too little image data for its size");
+  }
+  InkLayout layout;
+  if (InkLayoutOf(tif, *info, &layout)) {
+    GWorldHandle inks = GWorld::CreateUninitialized(CLongRect_AC(0, 0, info->height, info->width));
+    std::vector<uint8_t> alpha;
+    bool ok = false;
+    try {
+      ok = inks && ReadInks(tif, *info, layout, *inks, &alpha);
+    } catch (const std::bad_alloc&) {
+      ok = false;
+    }
+    TIFFClose(tif);
+    if (!inks) return ImageStatus::Fail("TIFF: not enough memory for the image");
     if (!ok || !file.error.empty()) return Fail(file, "cannot decode the image");
-    if (keepCmyk) {
+    if (keepCmyk && (alpha.empty() || inkAlpha)) {
       if (cmyk) *cmyk = true;
+      if (inkAlpha) *inkAlpha = std::move(alpha);
     } else {
       ConvertCmykToRgb(*inks);
+      PutAlpha(*inks, alpha);
     }
     *out = std::move(inks);
     return {};

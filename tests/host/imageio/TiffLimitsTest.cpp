@@ -1,0 +1,222 @@
+// A TIFF whose header states more image than its data can fill is refused
+// before the pixels are allocated, whatever its layout and compression;
+// files that really are that compressible still decode.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "TestImages.h"
+#include "host/imageio/ImageFile.h"
+
+using namespace host;
+
+namespace {
+
+// A classic little-endian TIFF written field by field: the header, one
+// directory, and each value longer than four bytes after it.
+class TiffHeader {
+ public:
+  void Short(uint16_t tag, std::vector<uint16_t> values) { entries_.push_back({tag, 3, {}, std::move(values)}); }
+  void Long(uint16_t tag, std::vector<uint32_t> values) { entries_.push_back({tag, 4, std::move(values), {}}); }
+
+  std::vector<uint8_t> Bytes() const {
+    std::vector<uint8_t> out = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    std::vector<Entry> entries = entries_;
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+    const size_t directory = 8, end = directory + 2 + entries.size() * 12 + 4;
+    std::vector<uint8_t> values;
+    Put(out, entries.size(), 2);
+    for (const Entry& e : entries) {
+      const size_t count = e.type == 3 ? e.shorts.size() : e.longs.size(), size = e.type == 3 ? 2 : 4;
+      std::vector<uint8_t> data;
+      for (size_t i = 0; i < count; ++i) Put(data, e.type == 3 ? e.shorts[i] : e.longs[i], size);
+      Put(out, e.tag, 2);
+      Put(out, e.type, 2);
+      Put(out, count, 4);
+      if (data.size() <= 4) {
+        data.resize(4, 0);
+        out.insert(out.end(), data.begin(), data.end());
+      } else {
+        Put(out, end + values.size(), 4);
+        values.insert(values.end(), data.begin(), data.end());
+      }
+    }
+    Put(out, 0, 4);  // no next directory
+    out.insert(out.end(), values.begin(), values.end());
+    return out;
+  }
+
+ private:
+  struct Entry {
+    uint16_t tag, type;
+    std::vector<uint32_t> longs;
+    std::vector<uint16_t> shorts;
+  };
+  static void Put(std::vector<uint8_t>& out, uint64_t v, size_t bytes) {
+    for (size_t i = 0; i < bytes; ++i) out.push_back(uint8_t(v >> (8 * i)));
+  }
+  std::vector<Entry> entries_;
+};
+
+struct Claim {
+  const char* name;
+  uint16_t photometric, samples, bits, compression, planar;
+  uint32_t tile;  // 0 for strips (one per plane)
+  bool alpha;
+};
+
+// The header of a `side` x `side` image as the claim describes it, its
+// strips or tiles past the end of the file or, with `pointAtHeader`, each at
+// its own slice of the file's bytes: data that is there, but only the
+// header itself.
+std::vector<uint8_t> HeaderOnly(const Claim& c, uint32_t side, bool pointAtHeader) {
+  const uint32_t planes = c.planar == PLANARCONFIG_SEPARATE ? c.samples : 1;
+  const uint32_t across = c.tile ? (side + c.tile - 1) / c.tile : 1;
+  const uint32_t pieces = (c.tile ? across * across : 1) * planes;
+  std::vector<uint8_t> bytes;
+  // The file's size depends on the counts' width only, so two passes agree.
+  for (int pass = 0; pass < 2; ++pass) {
+    TiffHeader h;
+    h.Long(TIFFTAG_IMAGEWIDTH, {side});
+    h.Long(TIFFTAG_IMAGELENGTH, {side});
+    h.Short(TIFFTAG_BITSPERSAMPLE, std::vector<uint16_t>(c.samples, c.bits));
+    h.Short(TIFFTAG_COMPRESSION, {c.compression});
+    h.Short(TIFFTAG_PHOTOMETRIC, {c.photometric});
+    h.Short(TIFFTAG_SAMPLESPERPIXEL, {c.samples});
+    h.Short(TIFFTAG_PLANARCONFIG, {c.planar});
+    if (c.alpha) h.Short(TIFFTAG_EXTRASAMPLES, {EXTRASAMPLE_UNASSALPHA});
+    const uint32_t slice = std::max<uint32_t>(1, uint32_t(bytes.size()) / pieces);
+    std::vector<uint32_t> offsets(pieces, uint32_t(bytes.size()) + 4096), counts(pieces, 1u << 20);
+    for (uint32_t i = 0; pointAtHeader && i < pieces; ++i) {
+      offsets[i] = i * slice % std::max<uint32_t>(1, uint32_t(bytes.size()));
+      counts[i] = slice;
+    }
+    if (c.tile) {
+      h.Long(TIFFTAG_TILEWIDTH, {c.tile});
+      h.Long(TIFFTAG_TILELENGTH, {c.tile});
+      h.Long(TIFFTAG_TILEOFFSETS, offsets);
+      h.Long(TIFFTAG_TILEBYTECOUNTS, counts);
+    } else {
+      h.Long(TIFFTAG_ROWSPERSTRIP, {side});
+      h.Long(TIFFTAG_STRIPOFFSETS, offsets);
+      h.Long(TIFFTAG_STRIPBYTECOUNTS, counts);
+    }
+    bytes = h.Bytes();
+  }
+  return bytes;
+}
+
+// The most memory the process has held since the last reset, in bytes.
+long PeakResident() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6)) * 1024;
+  return -1;
+}
+
+bool ResetPeak() { return bool(std::ofstream("/proc/self/clear_refs") << "5"); }
+
+const Claim kClaims[] = {
+    {"RGB", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_NONE, PLANARCONFIG_CONTIG, 0, false},
+    {"RGB, LZW", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 0, false},
+    {"RGB with alpha, deflate", PHOTOMETRIC_RGB, 4, 8, COMPRESSION_ADOBE_DEFLATE, PLANARCONFIG_CONTIG, 0, true},
+    {"RGB, PackBits", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_PACKBITS, PLANARCONFIG_CONTIG, 0, false},
+    {"RGB, JPEG", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_JPEG, PLANARCONFIG_CONTIG, 0, false},
+    {"grey in tiles, LZW", PHOTOMETRIC_MINISBLACK, 1, 8, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 256, false},
+    {"CMYK", PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_NONE, PLANARCONFIG_CONTIG, 0, false},
+    {"CMYK 16-bit with alpha in planes, LZW", PHOTOMETRIC_SEPARATED, 5, 16, COMPRESSION_LZW, PLANARCONFIG_SEPARATE, 0,
+     true},
+    {"CMYK in one tile, deflate", PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_ADOBE_DEFLATE, PLANARCONFIG_CONTIG, 16384,
+     false},
+    {"CMYK 16-bit with alpha in tiles, PackBits", PHOTOMETRIC_SEPARATED, 5, 16, COMPRESSION_PACKBITS,
+     PLANARCONFIG_CONTIG, 512, true},
+};
+
+// 16384 x 16384 is the largest image the reader accepts.
+TEST(TiffLimits, AHeaderClaimingTheLargestImageIsRefusedBeforeItsPixelsAreAllocated) {
+  const bool peakKnown = ResetPeak() && PeakResident() > 0;
+  for (const Claim& claim : kClaims) {
+    for (const bool pointAtHeader : {false, true}) {
+      const std::vector<uint8_t> file = HeaderOnly(claim, 16384, pointAtHeader);
+      const std::string what = std::string(claim.name) + (pointAtHeader ? ", data the header itself" : ", no data");
+      const ImageInfoResult info = ReadImageInfo(file);
+      ASSERT_TRUE(info.ok()) << what << ": " << info.error;
+      ASSERT_EQ(info.info.width, 16384) << what;
+      for (const bool keepCmyk : {false, true}) {
+        ResetPeak();
+        const long before = PeakResident();
+        ImageReadOptions options;
+        options.keepCmyk = keepCmyk;
+        const ImageReadResult read = DecodeImage(file, options);
+        const long grown = PeakResident() - before;
+        EXPECT_FALSE(read.ok()) << what;
+        EXPECT_NE(read.error.find("too little image data"), std::string::npos) << what << ": " << read.error;
+        if (peakKnown) {
+          EXPECT_LT(grown, 48l << 20) << what;
+        }
+      }
+    }
+  }
+}
+
+// A claim within the budget of kept offscreen buffers: an offscreen made
+// and dropped for it would stay in that store.
+TEST(TiffLimits, NoOffscreenIsMadeForAnImageTheDataCannotFill) {
+  GWorld::ReleaseKeptBuffers();
+  for (const Claim& claim : kClaims) {
+    const ImageReadResult read = DecodeImage(HeaderOnly(claim, 6000, true));
+    EXPECT_FALSE(read.ok()) << claim.name;
+    EXPECT_EQ(GWorld::KeptBufferBytes(), 0u) << claim.name;
+  }
+}
+
+// One plain colour in a single strip or tile compresses about as far as
+// each coder goes; such files still decode whole.
+TEST(TiffLimits, FilesAsCompressibleAsTheCodersAllowStillDecode) {
+  imageio_test::ScratchFolder folder;
+  const uint32_t side = 1024;
+  int n = 0;
+  for (const uint16_t compression :
+       {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS, COMPRESSION_JPEG}) {
+    for (const bool cmyk : {false, true}) {
+      for (const bool tiled : {false, true}) {
+        const auto path = folder / ("plain" + std::to_string(++n) + ".tif");
+        const uint16_t samples = cmyk ? 4 : 3;
+        TIFF* tif = TIFFOpen(path.c_str(), "w");
+        ASSERT_TRUE(tif);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, side);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, side);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, cmyk ? PHOTOMETRIC_SEPARATED : PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+        if (compression == COMPRESSION_ADOBE_DEFLATE) TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 9);
+        std::vector<uint8_t> all(size_t(side) * side * samples, 0);
+        bool ok = true;
+        if (tiled) {
+          TIFFSetField(tif, TIFFTAG_TILEWIDTH, side);
+          TIFFSetField(tif, TIFFTAG_TILELENGTH, side);
+          ok = TIFFWriteEncodedTile(tif, 0, all.data(), tmsize_t(all.size())) >= 0;
+        } else {
+          TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, side);
+          ok = TIFFWriteEncodedStrip(tif, 0, all.data(), tmsize_t(all.size())) >= 0;
+        }
+        TIFFClose(tif);
+        ASSERT_TRUE(ok);
+        const std::string what = std::to_string(compression) + (cmyk ? " CMYK" : " RGB") + (tiled ? " tile" : " strip");
+        const ImageReadResult read = ReadImageFile(path);
+        ASSERT_TRUE(read.ok()) << what << ": " << read.error;
+        EXPECT_EQ(read.image->width(), int32_t(side));
+        // No ink is white; zero RGB is black.
+        EXPECT_NEAR(read.image->scanline(side - 1)[4 * (side - 1) + 1], cmyk ? 255 : 0, 2) << what;
+      }
+    }
+  }
+}
+
+}  // namespace
