@@ -15,6 +15,13 @@ constexpr OSErr kNoTransform = -4056;
 
 std::string PathOf(const FSSpec& spec) { return imaging::PathOfSpec(spec); }
 
+// A profile's colour space as its four characters ("GRAY", "RGB ").
+std::string FourChars(uint32_t space) {
+  std::string text(4, ' ');
+  for (int i = 0; i < 4; ++i) text[size_t(i)] = char((space >> (24 - 8 * i)) & 0xFF);
+  return text;
+}
+
 }  // namespace
 
 bool CS2_available() { return true; }
@@ -54,6 +61,13 @@ OSErr MyMatchBitmap(host::GWorld* pixels, const FSSpec& source, const FSSpec& pr
   // made and applied together, and a pair that cannot be made leaves the
   // page untouched.
   std::string why;
+  // The page's pixels are RGB: a source profile of another colour model
+  // cannot describe them (a grey one would make the page's greys of its red).
+  if (err == noErr && !imaging::ProfileFitsColorModel(from, host::ImageColorModel::kRGB)) {
+    platform::LogF("cannot match the page: its source profile is a '%s' profile, not an RGB one",
+                   FourChars(from.colorSpace()).c_str());
+    err = kNoTransform;
+  }
   if (err == noErr && !host::color::TransformInPlace(*pixels, from, to, from.renderingIntent(), &why)) {
     platform::LogF("cannot match the page: %s", why.c_str());
     err = kNoTransform;
@@ -74,14 +88,17 @@ bool matchInputAndOutput(host::GWorld* page, const tColorMatchSettings& settings
 }
 
 bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embedded, host::ImageColorModel model,
-                           bool inks) {
-  const bool isCMYK = model == host::ImageColorModel::kCMYK;
+                           bool inks, std::span<const uint8_t> inkAlpha) {
   host::color::IccProfile from;
   if (!embedded.empty()) from = host::color::IccProfile::FromBytes(embedded);
-  // A profile for another colour model than the pixels' cannot convert them;
-  // the user's default for the pixels' model is tried instead.
-  if (from.valid() && isCMYK != (from.colorSpace() == FourCC("CMYK"))) {
-    platform::LogLine("CImageFile: the image's profile does not fit its colour model");
+  // A profile for another colour model than the pixels' cannot describe
+  // them (an RGB photo tagged with a grey profile would print in greys); it
+  // is not used, and the user's default for the pixels' model is tried
+  // instead.
+  if (from.valid() && !imaging::ProfileFitsColorModel(from, model)) {
+    platform::LogF("CImageFile: the image's profile does not fit its colour model (a '%s' profile for %s pixels); "
+                   "it is not used",
+                   FourChars(from.colorSpace()).c_str(), imaging::ColorModelName(model));
     from = {};
   }
   std::string error;
@@ -89,12 +106,17 @@ bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embe
     if (!from.valid()) {
       if (const std::shared_ptr<Profile> fallback = Profile::profileDefaultCMYK()) from = fallback->ref();
     }
-    if (from.valid() &&
-        host::color::TransformCmykInPlace(image, from, host::color::IccProfile::SRGB(), from.renderingIntent(), &error))
-      return true;
-    if (from.valid()) platform::LogF("CImageFile: the image's CMYK profile is not applied (%s)", error.c_str());
-    host::ConvertCmykToRgb(image);
-    return false;
+    bool converted = from.valid() && imaging::ProfileFitsColorModel(from, model) &&
+                     host::color::TransformCmykInPlace(image, from, host::color::IccProfile::SRGB(),
+                                                       from.renderingIntent(), &error);
+    if (from.valid() && !converted) {
+      if (error.empty()) error = "a '" + FourChars(from.colorSpace()) + "' profile";
+      platform::LogF("CImageFile: the image's CMYK profile is not applied (%s)", error.c_str());
+    }
+    if (!converted) host::ConvertCmykToRgb(image);
+    // The inks' transparency, which the conversion leaves opaque.
+    host::PutAlpha(image, inkAlpha);
+    return converted;
   }
   if (!from.valid()) return imaging::ConvertFromDefaultProfile(image, model);
   return imaging::ConvertFromProfile(image, from, model);

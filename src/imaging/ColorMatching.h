@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -52,13 +53,16 @@ bool matchInputAndOutput(host::GWorld* page, const tColorMatchSettings& settings
 
 // Brings a decoded photo into the working space (sRGB) of the offscreens when
 // embedded profiles are honoured: from its embedded profile, or else from the
-// user's default profile for its colour model. `inks` says that the pixels
+// user's default profile for its colour model. A profile of another colour
+// model than the pixels' (a grey profile on an RGB photo, an RGB one on a
+// grey photo) is not used, with a log line. `inks` says that the pixels
 // are CMYK inks as the decoder kept them (host::ImageReadOptions::keepCmyk);
-// those always come back as RGB, without a profile when none can be used.
-// Other pixels are left as they are when there is no usable profile. True
-// when the pixels were converted through a profile.
+// those always come back as RGB, without a profile when none can be used,
+// with their alpha from `inkAlpha` (host::ImageReadResult::inkAlpha; empty
+// for opaque inks). Other pixels are left as they are when there is no
+// usable profile. True when the pixels were converted through a profile.
 bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embeddedProfile,
-                           host::ImageColorModel model, bool inks);
+                           host::ImageColorModel model, bool inks, std::span<const uint8_t> inkAlpha);
 
 // The profile tool: copies the embedded ICC profile of the image at
 // "sourceImageFilePath" into the file "resultProfilePath"

@@ -122,7 +122,9 @@ bool applyEmbeddedProfile(host::ImageReadResult& r) {
   if (!r.image) return false;
   const bool inks = r.cmyk;
   r.cmyk = false;
-  return ConvertToWorkingSpace(*r.image, r.info.iccProfile, r.info.colorModel, inks);
+  const std::vector<uint8_t> alpha = std::move(r.inkAlpha);
+  r.inkAlpha.clear();
+  return ConvertToWorkingSpace(*r.image, r.info.iccProfile, r.info.colorModel, inks, alpha);
 }
 
 // ---- CImageFile ----

@@ -226,6 +226,29 @@ std::vector<std::shared_ptr<Profile>> Profile::arrayOfAllProfilesWithSpace(OSTyp
 
 namespace imaging {
 
+bool ProfileFitsColorModel(const host::color::IccProfile& profile, host::ImageColorModel model) {
+  const OSType space = profile.colorSpace();
+  switch (model) {
+    case host::ImageColorModel::kCMYK: return space == FourCC("CMYK");
+    case host::ImageColorModel::kGrey: return space == FourCC("GRAY");
+    case host::ImageColorModel::kRGB:
+    case host::ImageColorModel::kPalette:
+    case host::ImageColorModel::kUnknown: break;
+  }
+  return space == FourCC("RGB ");
+}
+
+const char* ColorModelName(host::ImageColorModel model) {
+  switch (model) {
+    case host::ImageColorModel::kCMYK: return "CMYK";
+    case host::ImageColorModel::kGrey: return "grey";
+    case host::ImageColorModel::kRGB: return "RGB";
+    case host::ImageColorModel::kPalette: return "indexed";
+    case host::ImageColorModel::kUnknown: break;
+  }
+  return "decoded";
+}
+
 bool ConvertFromDefaultProfile(host::GWorld& image, host::ImageColorModel model) {
   const std::shared_ptr<Profile> fallback = model == host::ImageColorModel::kCMYK ? Profile::profileDefaultCMYK()
                                             : model == host::ImageColorModel::kGrey
@@ -239,6 +262,13 @@ bool ConvertFromProfile(host::GWorld& image, const host::color::IccProfile& from
   if (model == host::ImageColorModel::kCMYK) {
     // Decoded CMYK pixels are RGB already; a CMYK profile cannot read them.
     platform::LogLine("CImageFile: the CMYK profile of the image is not applied");
+    return false;
+  }
+  // Applied to pixels of another model, a grey profile would read the red
+  // byte as the grey and an RGB profile would tint greys.
+  if (!ProfileFitsColorModel(from, model)) {
+    platform::LogF("CImageFile: the profile \"%s\" does not fit the image's %s pixels; it is not applied",
+                   from.description().c_str(), ColorModelName(model));
     return false;
   }
   std::string error;

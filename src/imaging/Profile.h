@@ -114,10 +114,18 @@ CGImageRef CGImageCreateCopyWithDefaultSpace(const CGImageRef& image,
                                              host::ImageColorModel model = host::ImageColorModel::kRGB);
 
 namespace imaging {
+// True when `profile` describes pixels of the colour model: a CMYK profile
+// CMYK pixels, a grey profile grey ones and an RGB profile every other
+// decoded image (RGB, indexed colours and the rest come as RGB).
+bool ProfileFitsColorModel(const host::color::IccProfile& profile, host::ImageColorModel model);
+// The colour model's name in log lines ("RGB", "grey", "CMYK", ...).
+const char* ColorModelName(host::ImageColorModel model);
 // Converts the pixels in place from the user's default profile for their
 // colour model (grey pixels as RGB greys); true when one was applied.
 bool ConvertFromDefaultProfile(host::GWorld& image, host::ImageColorModel model);
 // Converts RGB or grey pixels in place from `from` into sRGB; pixels decoded
-// from CMYK are RGB already and are left as they are. True when converted.
+// from CMYK are RGB already and are left as they are, and so are pixels
+// `from` does not fit (ProfileFitsColorModel), with a log line. True when
+// converted.
 bool ConvertFromProfile(host::GWorld& image, const host::color::IccProfile& from, host::ImageColorModel model);
 }  // namespace imaging
