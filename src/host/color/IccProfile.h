@@ -75,8 +75,9 @@ std::vector<std::filesystem::path> ProfileFolders();
 std::vector<std::filesystem::path> InstalledProfiles(const std::vector<std::filesystem::path>& folders);
 
 // Converts the offscreen in place from `from` to `to` with the rendering
-// intent. Both profiles must be RGB, or `from` grey (the red byte is taken as
-// the grey value). False with `error` when a profile is missing or of
+// intent. Both profiles must be RGB, or `from` grey for pixels that are
+// greys (the red byte is taken as the grey value; the caller, which knows
+// the pixels' colour model, does not hand a grey profile colour pixels). False with `error` when a profile is missing or of
 // another colour space, or no transform can be made; the pixels are then
 // untouched. A null pool uses the shared worker pool.
 bool TransformInPlace(GWorld& image, const IccProfile& from, const IccProfile& to, uint32_t intent,

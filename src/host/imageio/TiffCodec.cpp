@@ -175,9 +175,10 @@ uint8_t Unpremultiply(unsigned value, unsigned alpha) {
 // least 9 bits stands for at most 4096 bytes; deflate's limit is 1032 to 1;
 // JPEG spends at least one bit on each 8 x 8 block of each component (with
 // subsampled colour, 2048 covers the most a block can stand for); a fax code
-// of one bit may make a whole row. Lossless coders that spend well under a
-// bit per pixel (JBIG, WebP, JPEG XL) have no such bound; 0 stands for it.
-// Other coders get a generous bound above what they reach.
+// of one bit may make a whole row. Coders that spend well under a bit per
+// pixel, or a few bytes on a tile of one value (JBIG, WebP, JPEG XL, LERC),
+// have no such bound; 0 stands for it. Other coders get a generous bound
+// above what they reach.
 uint64_t MostBytesPerStoredByte(uint16_t compression, uint32_t width) {
   switch (compression) {
     case COMPRESSION_NONE: return 1;
@@ -192,6 +193,7 @@ uint64_t MostBytesPerStoredByte(uint16_t compression, uint32_t width) {
     case COMPRESSION_CCITTFAX3:
     case COMPRESSION_CCITTFAX4: return uint64_t(width) + 8;
     case COMPRESSION_JBIG:
+    case COMPRESSION_LERC:
     case COMPRESSION_WEBP:
     case COMPRESSION_JXL: return 0;
     default: return uint64_t(1) << 20;
@@ -226,7 +228,7 @@ bool DataCanFillImage(TIFF* tif, uint64_t fileSize) {
   }
   const uint64_t ratio = MostBytesPerStoredByte(compression, width);
   if (ratio == 0) return true;
-  // The decoded size, saturating: a header may state more than 64 bits hold.
+  // The decoded size; one beyond what 64 bits hold cannot be filled.
   uint64_t needed = 0;
   const uint64_t pieceSize = uint64_t(std::max<int64_t>(tiled ? TIFFTileSize64(tif) : TIFFScanlineSize64(tif), 0));
   const uint64_t count = tiled ? pieces : uint64_t(planar == PLANARCONFIG_SEPARATE ? samples : 1) * height;
