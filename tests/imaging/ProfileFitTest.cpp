@@ -154,29 +154,6 @@ TEST_F(ProfileFit, APageSourceProfileThatIsNotRgbLeavesThePageUnmatched) {
   EXPECT_EQ(MyMatchBitmap(page.get(), SpecOf(dir / "swap.icc"), SpecOf(dir / "swap.icc")), noErr);
 }
 
-// The inks' alpha comes back in the alpha bytes after the conversion, with
-// the profile and without one.
-TEST_F(ProfileFit, InksComeBackWithTheirTransparency) {
-  const std::vector<uint8_t> cmyk = testprofiles::CmykProfileBytes();
-  ASSERT_FALSE(cmyk.empty());
-  for (const bool withProfile : {true, false}) {
-    auto inks = host::GWorld::Create(CLongRect_AC(0, 0, 1, 3));
-    for (int x = 0; x < 3; ++x) {
-      uint8_t* p = inks->scanline(0) + 4 * x;
-      p[0] = 0, p[1] = 0, p[2] = 0, p[3] = 255;  // full black ink
-    }
-    const std::vector<uint8_t> alpha = {0, 128, 255};
-    bool converted = false;
-    Convert(*inks, withProfile ? cmyk : std::vector<uint8_t>(), host::ImageColorModel::kCMYK, &converted, true,
-            alpha);
-    EXPECT_EQ(converted, withProfile);
-    for (int x = 0; x < 3; ++x) {
-      EXPECT_EQ(inks->scanline(0)[4 * x], alpha[size_t(x)]) << x;
-      EXPECT_LE(inks->scanline(0)[4 * x + 1], 40) << x;  // the black stays black under its alpha
-    }
-  }
-}
-
 // A CMYK TIFF with alpha as the loaders give it: a photo's transparent part
 // on white, a graphic's kept transparent, with embedded profiles honoured
 // or not.

@@ -110,24 +110,6 @@ TEST(CmykTiff, EveryLayoutGivesTheSameInksAndTransparency) {
   }
 }
 
-// What libtiff's own reader gave for a CMYK file with alpha: every pixel
-// opaque. The transparent patch must not come back as its black ink.
-TEST(CmykTiff, TransparencyIsNotLostWhereTheInksAreFullBlack) {
-  imageio_test::ScratchFolder folder;
-  testtiff::Picture picture;
-  picture.columns = 2;
-  picture.patchWidth = picture.patchHeight = 8;
-  picture.patches = {{{0, 0, 0, 1}, 0}, {{0, 0, 0, 1}, 1}};
-  ASSERT_TRUE(testtiff::Write(folder / "black.tif", picture, {8, false, false, testtiff::Alpha::kUnassociated}));
-  const ImageReadResult read = ReadImageFile(folder / "black.tif");
-  ASSERT_TRUE(read.ok()) << read.error;
-  const uint8_t* hidden = read.image->scanline(4) + 4 * 4;
-  const uint8_t* shown = read.image->scanline(4) + 4 * 12;
-  EXPECT_EQ(hidden[0], 0);
-  EXPECT_EQ(shown[0], 255);
-  EXPECT_EQ(shown[1] + shown[2] + shown[3], 0);
-}
-
 // A CMYK file with a fifth sample that is not alpha, or an extra sample of
 // unspecified kind, prints its four inks opaque.
 TEST(CmykTiff, AnExtraSampleThatIsNotAlphaIsLeftOut) {
