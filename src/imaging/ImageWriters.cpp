@@ -77,7 +77,8 @@ constexpr const char kPrivateFolderName[] = "KIVO PRIVATE FOLDER";
 
 }  // namespace
 
-std::string PrivateFolderPath() {
+std::string PrivateFolderPath(std::string* refusal) {
+  if (refusal) refusal->clear();
   std::filesystem::path prefs = PreferencesFolderPath();
   if (prefs.empty()) return {};
   if (!prefs.has_filename()) prefs = prefs.parent_path();
@@ -85,7 +86,8 @@ std::string PrivateFolderPath() {
   std::string why;
   // Left open to others by hand, it is closed again.
   if (host::MakeOwnPrivateFolder(path, true, &why)) return path;
-  platform::LogF("%s", why.c_str());
+  platform::LogF("%s: nothing is kept in it", why.c_str());
+  if (refusal) *refusal = why;
   return {};
 }
 

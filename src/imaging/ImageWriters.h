@@ -93,8 +93,11 @@ std::string PreferencesFolderPath();
 // program's own user, mode 0700, for what no other user may change (the
 // record of printed jobs, working copies). Made when missing, its mode
 // narrowed when it is the user's; empty when the preferences folder is not
-// known or the folder cannot be made private (logged).
-std::string PrivateFolderPath();
+// known or the folder cannot be made private (logged). In the second case
+// `refusal` (when given) gets the reason, naming the folder ("the private
+// folder "<path>" is a symbolic link, which is never followed"); it is left
+// empty otherwise.
+std::string PrivateFolderPath(std::string* refusal = nullptr);
 // Creates a new empty file exclusively (never through a link, never over an
 // existing name) under an unpredictable name ending in `extension` in the
 // private folder; its path, or empty (logged).
