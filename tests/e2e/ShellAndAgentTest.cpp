@@ -105,8 +105,12 @@ TEST(LaunchAgent, TheOperatorsUmaskLineSurvivesAQuitAndAStart) {
   const fs::path dropIns = unit.string() + ".d";
   fs::create_directories(dropIns);
   e2e::WriteAll(dropIns / "shop.conf", "[Service]\nNice=5\n");
+  // Each start waits until the copy the unit started has left, so that
+  // copy never outlives the one under test.
+  auto startedCopies = [&] { return Lines(bin / "started").size(); };
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(station.WaitForFile(unit, 20)) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return startedCopies() == 1; }, 60)) << station.Log();
   std::string text = e2e::ReadAll(unit);
   text.insert(text.find("Restart="), "UMask=0002\n");
   e2e::WriteAll(unit, text);
@@ -117,6 +121,7 @@ TEST(LaunchAgent, TheOperatorsUmaskLineSurvivesAQuitAndAStart) {
   EXPECT_NE(e2e::ReadAll(kept).find("[Service]\nUMask=0002\n"), std::string::npos) << station.Log();
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(station.WaitForFile(unit, 20)) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return startedCopies() == 2; }, 60)) << station.Log();
   EXPECT_EQ(e2e::ReadAll(unit).find("UMask"), std::string::npos);
   EXPECT_EQ(e2e::CountOf(e2e::ReadAll(kept), "UMask=0002"), 1u);
   EXPECT_EQ(e2e::ReadAll(dropIns / "shop.conf"), "[Service]\nNice=5\n");
