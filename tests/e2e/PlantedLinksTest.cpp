@@ -132,7 +132,8 @@ TEST(PlantedLinks, LinksAtTheLogAndListNamesAreReplacedAndNothingOutsideIsWritte
   job.printToFileSet.yearbookFolderName = "Class";
   job.printToFileSet.hasYearbookRecords = 1;
   ASSERT_TRUE(station.Drop(job, "yearbook.trpr"));
-  ASSERT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: Yearbook") != std::string::npos; }))
+  ASSERT_TRUE(
+      e2e::WaitUntil([&] { return station.PrintLog().find("Template: Yearbook") != std::string::npos; }, 60))
       << station.Log();
   EXPECT_EQ(station.Stop(), 0);
 
@@ -187,7 +188,7 @@ TEST(PlantedLinks, AJobNamingALinkFailsNamingItAndKeepsItsFiles) {
   ASSERT_TRUE(station.Drop(e2e::SetOneJob("sym.jpg", "Linked"), "linked.trpr"));
   ASSERT_TRUE(station.Drop(e2e::SetOneJob("Own.jpg", "Sidecar"), "sidecar.trpr"));
   ASSERT_TRUE(station.Drop(group, "group.trpr"));
-  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.unknown()).size() == 3; })) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.unknown()).size() == 3; }, 60)) << station.Log();
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
 
@@ -224,7 +225,7 @@ TEST(PlantedLinks, TheKeptPageIsReadableByTheProgramsUserOnly) {
   }
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
   ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
-  const std::vector<fs::path> printed = station.WaitForSetOutput('A');
+  const std::vector<fs::path> printed = station.WaitForSetOutput('A', 60);
   ASSERT_EQ(printed.size(), 1u) << station.Log();
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   const fs::path kept = station.prefsFolder() / "OutputForPrint.jpg";
@@ -261,7 +262,8 @@ TEST(PlantedLinks, ARefusedPrivateFolderFailsJobsNamingItAndWhy) {
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
     ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
-    ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.unknown()).size() == 1; })) << station.Log();
+    ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.unknown()).size() == 1; }, 60))
+        << station.Log();
     ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
     EXPECT_EQ(station.Stop(), 0);
 
