@@ -1,10 +1,12 @@
 #include "app/PrintBGBehavior.h"
 
+#include <unistd.h>
+
 #include <cstdio>
-#include <fstream>
 
 #include "app/AppServices.h"
 #include "app/StatusWindow.h"
+#include "host/files/NoLinkFile.h"
 #include "host/sys/Folders.h"
 #include "host/ui/Application.h"
 #include "host/ui/ViewServer.h"
@@ -253,10 +255,11 @@ void TPrintBGBehavior::UpdateJobsList() {
 std::filesystem::path TPrintBGBehavior::PrintLogPath() { return host::applicationFolder() / kPrintLogName; }
 
 void TPrintBGBehavior::CreatePrintLogFile() {
-  std::error_code ec;
-  const auto path = PrintLogPath();
-  std::filesystem::remove(path, ec);
-  std::ofstream(path, std::ios::binary | std::ios::trunc);
+  // Emptied, or made, without following a link a station user may have put
+  // at its name in the application folder.
+  const host::NoLinkFile log = host::OpenWithoutLinks(PrintLogPath().string(), host::NoLinkStart::kEmptied);
+  if (log.fd >= 0) ::close(log.fd);
+  if (!log.Note().empty()) platform::LogLine("The print log: " + log.Note());
   logCreated_ = true;
 }
 
@@ -303,10 +306,12 @@ std::string TPrintBGBehavior::PrintLogLine(const CStr255_AC& date, const CStr255
 
 void TPrintBGBehavior::PrintLog(uint32_t elapsedTicks) {
   if (!logCreated_) CreatePrintLogFile();
-  std::ofstream out(PrintLogPath(), std::ios::binary | std::ios::app);
-  if (!out) return;
-  out << PrintLogLine(getCurrentDateString(2), getCurrentTimeString(), elapsedTicks, GetViewText(kPrnt),
-                      GetViewText(kTmpn), jobInfo_);
+  std::string note;
+  host::AppendWithoutLinks(PrintLogPath().string(),
+                           PrintLogLine(getCurrentDateString(2), getCurrentTimeString(), elapsedTicks,
+                                        GetViewText(kPrnt), GetViewText(kTmpn), jobInfo_),
+                           &note);
+  if (!note.empty()) platform::LogLine("The print log: " + note);
 }
 
 bool TPrintBGBehavior::DoMenuCommand(CommandNumber command) {

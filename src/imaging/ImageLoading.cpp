@@ -1,14 +1,18 @@
 #include "imaging/ImageLoading.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 
 #include "host/base/MacRoman.h"
+#include "host/base/RegularFile.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/File.h"
 #include "host/files/FileOps.h"
@@ -430,10 +434,20 @@ OSErr myQTCallBackProc(int16_t message, myQTCallBackRecord* record) {
 }
 
 std::string DescribeUndrawableImage(const std::filesystem::path& path) {
-  // The header alone tells the mode.
-  std::ifstream file(path, std::ios::binary);
+  // The header alone tells the mode; read as every photo is, never through
+  // a link below a station's folder.
+  const int fd = host::OpenRegularFile(path.c_str(), O_RDONLY);
+  if (fd < 0) return {};
   std::vector<uint8_t> head(26);
-  if (!file.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()))) return {};
+  size_t got = 0;
+  while (got < head.size()) {
+    const ssize_t n = ::read(fd, head.data() + got, head.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += size_t(n);
+  }
+  ::close(fd);
+  if (got < head.size()) return {};
   return imaging::PhotoshopUndrawableMode(head);
 }
 
@@ -538,7 +552,8 @@ std::string GetGraphicsFolderPath() {
 }
 
 std::filesystem::path FindGraphicInCategory(const std::filesystem::path& graphicsFolder, const CStr31_AC& category,
-                                            const CStr63_AC& name) {
+                                            const CStr63_AC& name, std::string* link) {
+  if (link) link->clear();
   const std::string mac = name.ToMacRoman();
   // Only a plain name counts: it names a file directly in the category folder.
   if (!imaging::IsPlainName(mac)) return {};
@@ -549,13 +564,25 @@ std::filesystem::path FindGraphicInCategory(const std::filesystem::path& graphic
   if (dirID == -1) return {};
   std::string categoryPath;
   if (host::GetPathForDirID(folder.vRefNum, dirID, &categoryPath) != noErr) return {};
+  // The lookup resolves links: a category folder found anywhere but
+  // directly in the graphics folder was reached through one.
+  std::error_code ec;
+  const std::filesystem::path categoryFolder = categoryPath;
+  if (categoryFolder.parent_path() != std::filesystem::canonical(graphicsFolder, ec)) {
+    if (link) *link = category.ToUTF8();
+    return {};
+  }
   std::string disk;
   if (host::MacNameToDiskName(mac, &disk) != noErr || disk.empty() || disk.find('/') != std::string::npos ||
       disk == "." || disk == "..")
     return {};
-  const std::filesystem::path path = std::filesystem::path(categoryPath) / disk;
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return {};
+  const std::filesystem::path path = categoryFolder / disk;
+  const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
+  if (std::filesystem::is_symlink(status)) {
+    if (link) *link = categoryFolder.filename().string() + "/" + disk;
+    return {};
+  }
+  if (!std::filesystem::is_regular_file(status)) return {};
   return path;
 }
 

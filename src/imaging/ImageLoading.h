@@ -260,9 +260,13 @@ std::string GetGraphicsFolderPath();
 // the file `name` (Mac Roman) directly inside the subfolder of
 // `graphicsFolder` named by `category`, the category matched without regard
 // to case and accents. Empty when the folder, the category or the file is
-// missing, or when the name is empty or holds "/", ".." or NUL.
+// missing, or when the name is empty or holds "/", ".." or NUL. A graphic
+// or a category folder that is a symbolic link is never followed: the
+// result is empty too, and `link` (when given) gets "<category>/<name>"
+// or "<category>" as they are named on disk, for the message that refuses
+// it (it is left empty otherwise).
 std::filesystem::path FindGraphicInCategory(const std::filesystem::path& graphicsFolder, const CStr31_AC& category,
-                                            const CStr63_AC& name);
+                                            const CStr63_AC& name, std::string* link = nullptr);
 // A graphic of the graphics folder by name and category, found by
 // FindGraphicInCategory; none when either is 32 characters or longer, or
 // the file is not there (logged).

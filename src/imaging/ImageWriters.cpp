@@ -77,7 +77,8 @@ constexpr const char kPrivateFolderName[] = "KIVO PRIVATE FOLDER";
 
 }  // namespace
 
-std::string PrivateFolderPath() {
+std::string PrivateFolderPath(std::string* refusal) {
+  if (refusal) refusal->clear();
   std::filesystem::path prefs = PreferencesFolderPath();
   if (prefs.empty()) return {};
   if (!prefs.has_filename()) prefs = prefs.parent_path();
@@ -85,7 +86,8 @@ std::string PrivateFolderPath() {
   std::string why;
   // Left open to others by hand, it is closed again.
   if (host::MakeOwnPrivateFolder(path, true, &why)) return path;
-  platform::LogF("%s", why.c_str());
+  platform::LogF("%s: nothing is kept in it", why.c_str());
+  if (refusal) *refusal = why;
   return {};
 }
 
@@ -113,9 +115,10 @@ void SetTypeAndCreator(const std::string& path, OSType type, OSType creator) {
   host::SetFinderInfo(path, info);
 }
 
-bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, OSType type, OSType creator) {
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, OSType type, OSType creator,
+                    uint32_t mode) {
   if (path.empty() || bytes.empty()) return false;
-  const OSErr err = host::WriteFileAtomically(path, bytes.data(), bytes.size(), 0666, true);
+  const OSErr err = host::WriteFileAtomically(path, bytes.data(), bytes.size(), mode, true);
   if (err != noErr) {
     platform::LogF("Writing [%s] failed with error code = %d", path.c_str(), err);
     return false;
@@ -508,8 +511,18 @@ bool SaveOutputForPrint(const host::GWorld* page) {
   if (!page) return false;
   const std::string folder = imaging::PreferencesFolderPath();
   if (folder.empty()) return false;
-  FSSpec spec;
-  const OSErr err = host::MakeFSSpecFromPath(host::JoinPath(folder, "OutputForPrint.jpg"), &spec);
-  if (err != noErr && err != fnfErr) return false;
-  return writeGWorldToImageFile(page, spec, kOutputJPEG, 300) == noErr;
+  const std::string path = host::JoinPath(folder, "OutputForPrint.jpg");
+  host::ImageWriteOptions options;
+  options.dpi = 300;
+  options.jpegQuality = 75;
+  std::vector<uint8_t> bytes;
+  if (const host::ImageStatus st = host::EncodeImage(*page, host::ImageFormat::kJpeg, options, &bytes); !st.ok()) {
+    platform::LogF("OutputForPrint.jpg could not be made: %s", st.error.c_str());
+    return false;
+  }
+  // A full-size copy of the last customer's page: written privately and
+  // renamed into place, readable by the program's user alone.
+  if (!imaging::WriteFileBytes(path, bytes, FourCC("JPEG"), FourCC("8BIM"), 0600)) return false;
+  platform::LogF("File saved as: [%s]", path.c_str());
+  return true;
 }

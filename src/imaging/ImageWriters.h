@@ -59,7 +59,9 @@ bool SaveAsRawFile(const FSSpec& spec, const host::GWorld* offscreen);
 bool SaveAsPICTFile(const FSSpec& spec, const host::GWorld* offscreen, int16_t dpi);
 
 // "OutputForPrint.jpg": the finished page as a JPEG (quality 75, 300 dpi) in
-// the preferences folder, replacing the previous one. True when written.
+// the preferences folder, replacing the previous one. It shows a customer's
+// page, so only the program's user may read it (mode 0600, whatever the
+// umask). True when written.
 bool SaveOutputForPrint(const host::GWorld* page);
 
 namespace imaging {
@@ -78,8 +80,10 @@ bool AlphaIsUnsetIn(const host::GWorld& image);
 int JpegQualityFromPercent(double percent);
 
 // Writes `bytes` to the path through a temporary name and sets the file's
-// type and creator; false (logged) on failure.
-bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, OSType type, OSType creator);
+// type and creator; the file gets `mode` less the umask. False (logged) on
+// failure.
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, OSType type, OSType creator,
+                    uint32_t mode = 0666);
 void SetTypeAndCreator(const std::string& path, OSType type, OSType creator);
 
 // The preferences folder's path; empty when it is not known.
@@ -89,8 +93,11 @@ std::string PreferencesFolderPath();
 // program's own user, mode 0700, for what no other user may change (the
 // record of printed jobs, working copies). Made when missing, its mode
 // narrowed when it is the user's; empty when the preferences folder is not
-// known or the folder cannot be made private (logged).
-std::string PrivateFolderPath();
+// known or the folder cannot be made private (logged). In the second case
+// `refusal` (when given) gets the reason, naming the folder ("the private
+// folder "<path>" is a symbolic link, which is never followed"); it is left
+// empty otherwise.
+std::string PrivateFolderPath(std::string* refusal = nullptr);
 // Creates a new empty file exclusively (never through a link, never over an
 // existing name) under an unpredictable name ending in `extension` in the
 // private folder; its path, or empty (logged).

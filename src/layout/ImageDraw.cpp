@@ -8,6 +8,7 @@
 #include "chromakey/KeyOntoPage.h"
 #include "chromakey/Masks.h"
 #include "host/base/RegularFile.h"
+#include "host/files/CatalogInfo.h"
 #include "host/files/File.h"
 #include "host/qd/GWorld.h"
 #include "host/qd/QuickDraw.h"
@@ -247,16 +248,52 @@ bool TurnPhoto(host::GWorldHandle& photo, float rotation, bool failIfNoOffscreen
 // handed back for a different cut.
 }  // namespace
 
-std::string PhotoFailureMessage(const std::filesystem::path& path, const std::string& name) {
+namespace {
+
+// A name from a job as an operator message shows it: control characters as "?".
+std::string Shown(const std::string& name) {
   std::string shown;
   for (char c : name) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+  return shown;
+}
+
+bool IsSymbolicLink(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec));
+}
+
+}  // namespace
+
+std::string LinkedPhotoMessage(const std::filesystem::path& path, const std::string& name) {
+  if (path.empty()) return {};
+  if (IsSymbolicLink(path))
+    return "The image file \"" + Shown(name) + "\" is a symbolic link, which is not followed!";
+  const std::filesystem::path sidecar = host::AppleDoublePath(path.string());
+  if (IsSymbolicLink(sidecar))
+    return "The settings file \"" + Shown(sidecar.filename().string()) + "\" of the image file \"" + Shown(name) +
+           "\" is a symbolic link, which is not followed!";
+  return {};
+}
+
+std::string LinkedGraphicMessage(const std::string& link) {
+  return "The graphic file \"" + Shown(link) + "\" is a symbolic link, which is not followed!";
+}
+
+std::string PhotoFailureMessage(const std::filesystem::path& path, const std::string& name) {
+  const std::string shown = Shown(name);
   const host::FileAccess access = path.empty() ? host::FileAccess::missing : host::CheckFileAccess(path.c_str());
   switch (access) {
     case host::FileAccess::missing: return "The image file \"" + shown + "\" could not be found!";
     case host::FileAccess::notRegular: return "The image file \"" + shown + "\" is not a regular file!";
     case host::FileAccess::unreadable: return "The image file \"" + shown + "\" could not be read!";
+    case host::FileAccess::link: {
+      const std::string linked = LinkedPhotoMessage(path, name);
+      return linked.empty() ? "The image file \"" + shown + "\" is a symbolic link, which is not followed!" : linked;
+    }
     case host::FileAccess::readable: break;
   }
+  // A sidecar swapped for a link while the photo was read.
+  if (const std::string linked = LinkedPhotoMessage(path, name); !linked.empty()) return linked;
   if (const std::string mode = DescribeUndrawableImage(path); !mode.empty())
     return "The image file \"" + shown + "\" is a Photoshop file in a colour mode that cannot be printed (" + mode +
            ")!";

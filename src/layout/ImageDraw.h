@@ -70,6 +70,14 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& re
 // (also for a name that is refused), not a regular file, unreadable or
 // damaged. `name` is the photo's name from the job (UTF-8).
 std::string PhotoFailureMessage(const std::filesystem::path& path, const std::string& name);
+// The operator message refusing a photo reached through a symbolic link,
+// the photo's name or its sidecar ("._name", its colour settings) being
+// one: such a link is never followed and the job fails. Empty when neither
+// is a link.
+std::string LinkedPhotoMessage(const std::filesystem::path& path, const std::string& name);
+// The operator message refusing a graphic (`link`: "<category>/<name>", or
+// the category) that is a symbolic link.
+std::string LinkedGraphicMessage(const std::string& link);
 // Shrinks the destination to the target's bounds and the source by the same
 // proportion, so that no copy ever writes outside the target. False when
 // nothing of either is left.

@@ -35,6 +35,10 @@ int16_t TImageObject::CopyOriginalFile(TJobContext& view) {
   std::fprintf(stderr, "myWholePath in CopyOriginalFile = %s\n", path.string().c_str());
   view.SetCurrentImageName(fDesc.fFile.name.ToUTF8());
   view.SetStatusText("Reading Image");
+  if (const std::string linked = LinkedPhotoMessage(path, fDesc.fFile.name.ToUTF8()); !linked.empty()) {
+    view.ReportDrawFailure(linked);
+    return kCopyPhotoFailed;
+  }
   if (path.empty() || host::CheckFileAccess(path.c_str()) != host::FileAccess::readable) {
     view.ReportDrawFailure(PhotoFailureMessage(path, fDesc.fFile.name.ToUTF8()));
     return kCopyPhotoFailed;
@@ -76,6 +80,25 @@ bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& v
   if (noFile) {
     std::fputs("No valid file was found\n", stderr);
     return true;
+  }
+  // A photo, its settings or its frame graphic reached through a link that
+  // a station user put there is refused before anything is read.
+  if (!subJobBranch) {
+    if (const std::string linked = LinkedPhotoMessage(r.path, fDesc.fFile.name.ToUTF8()); !linked.empty()) {
+      std::fprintf(stderr, "%s\n", linked.c_str());
+      view.ReportDrawFailure(linked);
+      return false;
+    }
+  }
+  if (fDesc.fGraphicCategory.Length() > 0 && fDesc.fGraphicName.Length() > 0) {
+    std::string link;
+    FindGraphicInCategory(view.GraphicsFolder(), fDesc.fGraphicCategory, CStr63_AC::FromMacRoman(fDesc.fGraphicName.view()),
+                          &link);
+    if (!link.empty()) {
+      std::fprintf(stderr, "%s\n", LinkedGraphicMessage(link).c_str());
+      view.ReportDrawFailure(LinkedGraphicMessage(link));
+      return false;
+    }
   }
   if (!subJobBranch && host::MakeFSSpecFromPath(r.path.string(), &r.spec) != noErr) {
     if (!newPath) std::fputs("An error occured reading image file\n", stderr);
@@ -127,6 +150,11 @@ host::GWorldHandle TImageObject::Draw4PrintingSpecial(int16_t dpi, TJobContext& 
   if (IsNoFile()) return nullptr;
   TImageDrawRequest r;
   r.path = PhotoPath(view.ImagesFolder(), fDesc.fFile);
+  if (const std::string linked = LinkedPhotoMessage(r.path, fDesc.fFile.name.ToUTF8()); !linked.empty()) {
+    std::fprintf(stderr, "%s\n", linked.c_str());
+    view.ReportDrawFailure(linked);
+    return nullptr;
+  }
   if (r.path.empty() || host::MakeFSSpecFromPath(r.path.string(), &r.spec) != noErr) {
     std::fputs("An error occured reading image file\n", stderr);
     view.ReportDrawFailure(PhotoFailureMessage(r.path, fDesc.fFile.name.ToUTF8()));

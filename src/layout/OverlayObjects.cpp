@@ -25,6 +25,19 @@ std::filesystem::path FindGraphic(const FSSpec& file, const CStr31_AC& category,
   return FindGraphicInCategory(view.GraphicsFolder(), category, file.name);
 }
 
+// A graphic (or its category folder) that is a link a station user put in
+// the graphics folder is refused, naming it, and the job fails; true then.
+bool RefusedAsLink(const FSSpec& file, const CStr31_AC& category, TJobContext& view) {
+  if (category.IsEmpty()) return false;
+  std::string link;
+  FindGraphicInCategory(view.GraphicsFolder(), category, file.name, &link);
+  if (link.empty()) return false;
+  const std::string message = LinkedGraphicMessage(link);
+  std::fprintf(stderr, "%s\n", message.c_str());
+  view.ReportDrawFailure(message);
+  return true;
+}
+
 void LogMissing(const char* kind, const FSSpec& file, const CStr31_AC& category) {
   std::fprintf(stderr, "%s \"%s\" was not found in the category \"%s\" of the graphics folder; nothing is drawn\n",
                kind, file.name.ToUTF8().c_str(), category.ToUTF8().c_str());
@@ -44,6 +57,7 @@ bool TFileOverlayObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobCont
   const CRect_AC rect = BoxAt(dpi);
   if (fDesc.fOverlayValue != 0 && IsPrintToFileSetRoute(view.PrinterCode())) return true;
   view.SetStatusText("Loading Graphics");
+  if (RefusedAsLink(fFile, fDesc.fCategory, view)) return false;
   host::GWorldHandle overlay;
   if (IsExistingOverlayFile(fFile, fDesc.fCategory, view)) overlay = getFileOverlayGWorldFromFileSpec(fFile);
   else LogMissing("The overlay", fFile, fDesc.fCategory);
@@ -72,6 +86,7 @@ bool TTransparentOverlayObject::Draw4Printing(host::GWorld* page, int16_t dpi, T
   if (fDesc.fOverlayValue != 0 && IsPrintToFileSetRoute(view.PrinterCode())) return true;
   view.SetStatusText("Reading Overlay From File\xE2\x80\xA6");
   if (platform::NamesEqualIgnoringCase(fDesc.fCategory.ToUTF8(), "CUT-OUT FILES", false)) return true;
+  if (!fImage && RefusedAsLink(fFile, fDesc.fCategory, view)) return false;
   const CGImageRef image = GetCGimageRef(view);
   if (image && page) DrawOverlayImageToGWorld(image, page, CLongRect_AC(rect));
   return true;
@@ -84,6 +99,7 @@ bool TGroupPhotoObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobConte
   const int16_t enlarge = view.ImageJobValues().enlargeMethod;
   const int16_t filter = enlarge == 2 || enlarge == 3 ? enlarge : 3;
   view.SetStatusText("Loading Group Photo File");
+  if (RefusedAsLink(fFile, fDesc.fCategory, view)) return false;
   host::GWorldHandle photo;
   if (IsExistingOverlayFile(fFile, fDesc.fCategory, view)) photo = getGWorldFromFileSpec(fFile);
   else LogMissing("The group photo", fFile, fDesc.fCategory);

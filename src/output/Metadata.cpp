@@ -1,8 +1,8 @@
 #include "output/Metadata.h"
 
 #include <array>
-#include <fstream>
 
+#include "host/files/NoLinkFile.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/KeyedArchive.h"
 #include "host/sys/PropertyList.h"
@@ -132,17 +132,22 @@ std::vector<uint8_t> PngMetadataBlock(const std::string& sourcePath) {
 
 bool saveDataInPNGFile(const std::filesystem::path& file, const std::string& sourcePath) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) return true;
+  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file, ec))) return true;
   const auto block = PngMetadataBlock(sourcePath);
   if (block.empty()) {
     platform::LogF("saveDataInPNGFile: the metadata of %s does not fit its %zu-byte block and is not stored",
                    file.c_str(), kPngMetadataBlockSize);
     return true;
   }
-  std::ofstream out(file, std::ios::binary | std::ios::app);
-  if (!out) return true;
-  out.write(reinterpret_cast<const char*>(block.data()), std::streamsize(block.size()));
-  if (!out) platform::LogF("saveDataInPNGFile: writing to %s failed", file.c_str());
+  // Added to the file the route made, never through a link put in its
+  // place meanwhile.
+  std::string note;
+  if (!host::AppendWithoutLinks(file.string(), std::string_view(reinterpret_cast<const char*>(block.data()),
+                                                                block.size()),
+                                &note, false))
+    platform::LogF("saveDataInPNGFile: writing to %s failed: %s", file.c_str(), note.c_str());
+  else if (!note.empty())
+    platform::LogF("saveDataInPNGFile: %s", note.c_str());
   return true;
 }
 

@@ -17,6 +17,7 @@
 #include "host/files/FSSpec.h"
 #include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
+#include "host/files/NoLinkFile.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/Folders.h"
 #include "imaging/ImageLoading.h"
@@ -885,22 +886,27 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
 void writeLogForYearbookFile(const fs::path& file, const std::array<uint8_t, 10496>& values,
                              const std::array<uint8_t, 10496>& titles) {
   const fs::path log = file.parent_path() / "Yearbook.read me";
-  std::error_code ec;
-  const bool empty = !fs::exists(log, ec) || fs::file_size(log, ec) == 0;
-  std::ofstream out(log, std::ios::binary | std::ios::app);
-  if (!out) return;
+  // Opened without following a link put at its name in the set folder.
+  const host::NoLinkFile opened = host::OpenWithoutLinks(log.string(), host::NoLinkStart::kAtEnd);
+  if (!opened.Note().empty()) platform::LogLine("The yearbook list: " + opened.Note());
+  if (opened.fd < 0) return;
+  struct stat st {};
+  const bool empty = ::fstat(opened.fd, &st) != 0 || st.st_size == 0;
   auto text = [](const std::array<uint8_t, 10496>& r, int i) {
     const uint8_t* s = r.data() + size_t(i) * 256;
     return std::string(reinterpret_cast<const char*>(s + 1), s[0]);
   };
+  std::string out;
   if (empty) {
-    out << "File Name\t";
-    for (int i = 0; i < 20; ++i) out << text(titles, i) << '\t';
-    out << '\r';
+    out += "File Name\t";
+    for (int i = 0; i < 20; ++i) out += text(titles, i) + '\t';
+    out += '\r';
   }
-  out << host::UTF8ToMacRoman(file.filename().string()) << '\t';
-  for (int i = 0; i < 20; ++i) out << text(values, i) << '\t';
-  out << '\r';
+  out += host::UTF8ToMacRoman(file.filename().string()) + '\t';
+  for (int i = 0; i < 20; ++i) out += text(values, i) + '\t';
+  out += '\r';
+  if (host::WriteAllBytes(opened.fd, out) != 0) platform::LogLine("The yearbook list " + log.string() + " could not be written");
+  ::close(opened.fd);
 }
 
 // ---- environment

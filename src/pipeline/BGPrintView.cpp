@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "host/files/FileOps.h"
+#include "imaging/ImageWriters.h"
 #include "output/Notifications.h"
 #include "platform/Messages.h"
 #include "pipeline/OutputDispatch.h"
@@ -230,6 +231,16 @@ void TBGPrintView::ReadColorCorrectionValue(layout::TJobStream& stream, int16_t 
 }
 
 int16_t TBGPrintView::ValidatePrintJob() {
+  // Every route records what it puts in place, and writes its working copies,
+  // in the private folder: when another user put a link or a folder of their
+  // own at its name, the job fails before anything is drawn, and the operator
+  // is told which folder and why rather than that a file could not be saved.
+  std::string refusal;
+  if (imaging::PrivateFolderPath(&refusal).empty() && !refusal.empty()) {
+    ReportDrawFailure("No job can be printed: " + refusal +
+                      ". Remove it, and the program makes its own folder there again.");
+    return kResultPrivateFolderRefused;
+  }
   if (!IsPrintToFileSetCode(printer)) return kResultOK;
   const int set = blocks.print2File.setNumber;
   // Only sets 1 to 8 exist; a job naming another set has no folder.

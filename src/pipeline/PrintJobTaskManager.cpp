@@ -392,6 +392,9 @@ void TPrintJobTaskManager::DoError(int16_t code) {
     case 106:
     case 109: services_.OperatorMessage("Print to File Set Folder could not be found!"); break;
     case 107: services_.OperatorMessage("Could not write printer file!"); break;
+    case kResultPrivateFolderRefused:
+      if (fJobView) services_.OperatorMessage(fJobView->DrawFailure());
+      break;
     case 108: break;
     default:
       services_.Log(Format("DoError trapped Unknown Error Code = [0x%02x]\n", unsigned(uint16_t(code))));

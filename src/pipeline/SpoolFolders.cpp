@@ -3,12 +3,14 @@
 
 #include <string>
 
+#include "host/base/RegularFile.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileManager.h"
 #include "imaging/ImageLoading.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
+#include "platform/ShellCommands.h"
 #include "platform/StringLists.h"
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefRecords.h"
@@ -66,7 +68,15 @@ OSErr createImageAndJobFolders() {
   }
   for (const Kept& f : folders)
     if (f.vRefNum) *f.vRefNum = p.rootVRefNum;
+  OpenStationFoldersBeneath();
   return err;
+}
+
+void OpenStationFoldersBeneath() {
+  const tPrintServerPrefs& p = *getMyPrintServerPrefs();
+  std::vector<std::string> folders{GetGraphicsFolderPath(), platform::SharedFolder().string()};
+  if (auto images = KeptFolderPath(p.imagesVRefNum, p.imagesDirID)) folders.push_back(images->string());
+  host::SetFoldersOpenedBeneath(folders);
 }
 
 OSErr createImageAndJobFolders2() {

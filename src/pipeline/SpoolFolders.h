@@ -31,6 +31,11 @@ inline constexpr const char kGraphicsFolderName[] = "KIVO GRAPHICS FOLDER ƒ";
 // reported to the operator and left unset. dirNFErr, quietly, when the root
 // is not there.
 OSErr createImageAndJobFolders();
+// Names the folders stations fill (the images folder of the live record,
+// the graphics folder and the shared clip folder) to the file layer, so
+// that every file read below them is opened there without following a link
+// (host::SetFoldersOpenedBeneath). createImageAndJobFolders does it.
+void OpenStationFoldersBeneath();
 // Creates the missing subfolders under the second spool root (when it is
 // there); stores nothing.
 OSErr createImageAndJobFolders2();

@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <system_error>
 
 #include "host/files/CatalogInfo.h"
+#include "host/files/NoLinkFile.h"
 #include "host/sys/Folders.h"
 #include "host/sys/Process.h"
 #include "host/sys/SystemInfo.h"
@@ -117,7 +117,11 @@ bool SVLogFileManager::setupLogFile() {
     const fs::path file = dailyLogPath(folder, Clock::now());
     std::fflush(stderr);
     if (gConsoleFd < 0) gConsoleFd = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-    gLogFileOpen = std::freopen(file.c_str(), "a+", stderr) != nullptr;
+    // Standard error becomes the day's log, never through a link.
+    const host::NoLinkFile log = host::OpenWithoutLinks(file.string(), host::NoLinkStart::kAtEnd);
+    gLogFileOpen = log.fd >= 0 && ::dup2(log.fd, STDERR_FILENO) == STDERR_FILENO;
+    if (log.fd >= 0) ::close(log.fd);
+    if (!log.Note().empty()) platform::LogLine("The day's log: " + log.Note());
   }
   const std::string rule(59, '=');
   platform::LogLine(rule);
@@ -225,8 +229,6 @@ std::optional<std::string> SVLogFileManager::runShellScript2(const std::string& 
 fs::path SVLogFileManager::startupLogPath() { return host::applicationFolder() / kStartupLogName; }
 
 void SVLogFileManager::writeToLogFile(std::string_view text) {
-  std::FILE* f = std::fopen(startupLogPath().c_str(), "a");
-  if (!f) return;
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
@@ -236,8 +238,11 @@ void SVLogFileManager::writeToLogFile(std::string_view text) {
   if (len > 0 && stamp[len - 1] == '\n') stamp[len - 1] = '\0';
   const fs::path exe = host::executablePath();
   const std::string line = platform::StringF("[%s %s] ==> ", exe.filename().c_str(), stamp) + std::string(text) + "\n";
-  std::fwrite(line.data(), 1, line.size(), f);
-  std::fclose(f);
+  // The application folder may be open to the stations' group: the log is
+  // never written through a link planted there.
+  std::string note;
+  host::AppendWithoutLinks(startupLogPath().string(), line, &note);
+  if (!note.empty()) platform::LogLine("The start-up log: " + note);
 }
 
 void SVLogFileManager::writeStartupHeaderToLogFile() { writeToLogFile(host::executablePath().string()); }

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "host/files/FileOps.h"
+#include "host/files/NoLinkFile.h"
 #include "host/sys/Folders.h"
 #include "host/sys/Process.h"
 #include "host/sys/Termination.h"
@@ -143,6 +144,57 @@ std::string LaunchAgentName() { return Lower(kBundleIdentifier) + ".agent.servic
 
 fs::path LaunchAgentPath() { return host::userUnitsFolder() / LaunchAgentName(); }
 
+fs::path LaunchAgentDropInFolder() { return host::userUnitsFolder() / (LaunchAgentName() + ".d"); }
+
+fs::path LaunchAgentKeptLinesPath() { return LaunchAgentDropInFolder() / "kept-from-the-unit.conf"; }
+
+namespace {
+
+std::string Trimmed(std::string_view line) {
+  const size_t first = line.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return {};
+  const size_t last = line.find_last_not_of(" \t\r");
+  return std::string(line.substr(first, last - first + 1));
+}
+
+// Each line of a unit text with the section it stands in.
+std::vector<std::pair<std::string, std::string>> SectionedLines(std::string_view text) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  std::string section;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string line = Trimmed(text.substr(start, end - start));
+    start = end + 1;
+    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+    if (line.front() == '[' && line.back() == ']') {
+      section = line;
+      continue;
+    }
+    lines.emplace_back(section, line);
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::string OperatorLinesOfUnit(const std::string& unitText) {
+  const auto ours = SectionedLines(kAgentTemplate);
+  std::string out, lastSection;
+  for (const auto& [section, line] : SectionedLines(unitText)) {
+    // Only settings count ("Key=value" inside a section), as for systemd.
+    if (section.empty() || line.find('=') == std::string::npos || line.rfind("ExecStart=", 0) == 0) continue;
+    if (std::find(ours.begin(), ours.end(), std::make_pair(section, line)) != ours.end()) continue;
+    if (section != lastSection) {
+      out += (out.empty() ? "" : "\n") + section + "\n";
+      lastSection = section;
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
 std::string QuoteUnitArgument(const std::string& argument) {
   std::string out = "\"";
   for (char c : argument) {
@@ -194,6 +246,33 @@ bool systemVersionIsGreaterOrEqualThen10() {
   return host::UserDefaults::standard().getBool("prefEnableRelaunch").value_or(false);
 }
 
+namespace {
+
+// Moves what an operator added to the agent's unit file into its drop-in
+// folder, before the program replaces or deletes the file: settings such as
+// UMask=0002 stay in force across every start and quit.
+void KeepOperatorLines() {
+  const fs::path unit = platform::LaunchAgentPath();
+  std::error_code ec;
+  if (!fs::is_regular_file(fs::symlink_status(unit, ec))) return;
+  std::vector<uint8_t> bytes;
+  if (!host::ReadWholeFile(unit.string(), 1 << 20, &bytes, nullptr)) return;
+  const std::string added = platform::OperatorLinesOfUnit(std::string(bytes.begin(), bytes.end()));
+  if (added.empty()) return;
+  const fs::path kept = platform::LaunchAgentKeptLinesPath();
+  fs::create_directories(kept.parent_path(), ec);
+  std::string note;
+  // Added at the end: in a drop-in file the later of two settings wins.
+  if (host::AppendWithoutLinks(kept.string(), "# Moved from " + unit.string() + "\n" + added, &note))
+    LogF("The lines added to %s were moved to %s, which the program never rewrites:\n%s", unit.c_str(),
+         kept.c_str(), added.c_str());
+  else
+    LogF("The lines added to %s could not be kept in %s: %s", unit.c_str(), kept.c_str(), note.c_str());
+  if (!note.empty()) LogLine(note);
+}
+
+}  // namespace
+
 bool loadLaunchAgentPlist() {
   const std::string name = platform::LaunchAgentName();
   const fs::path path = platform::LaunchAgentPath();
@@ -209,6 +288,7 @@ bool loadLaunchAgentPlist() {
     LogF("Error with creating directory at %s with error = %s", path.parent_path().c_str(), ec.message().c_str());
     return finish(false);
   }
+  KeepOperatorLines();
   if (fs::exists(fs::symlink_status(path, ec))) {
     fs::remove(path, ec);
     if (ec) {
@@ -263,6 +343,7 @@ void unloadLaunchAgentPlist() {
   const fs::path path = platform::LaunchAgentPath();
   std::error_code ec;
   if (fs::exists(fs::symlink_status(path, ec))) {
+    KeepOperatorLines();
     // Not stopped: when this copy is the unit's own process it is ending
     // anyway, and a stop request would wait for it.
     platform::Systemctl({"disable", name}, "systemctl disable");

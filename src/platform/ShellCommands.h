@@ -44,6 +44,21 @@ std::filesystem::path LaunchAgentPath();
 // or holding a line break).
 std::optional<std::string> LaunchAgentUnitText(const std::filesystem::path& program);
 
+// The agent's drop-in folder "<unit>.d" beside it: the operator's own
+// settings for the unit (UMask=0002 and the like) go into ".conf" files
+// there, which the service manager adds to the unit and the program never
+// rewrites or deletes.
+std::filesystem::path LaunchAgentDropInFolder();
+// The file of that folder that lines an operator added to the unit itself
+// are moved to before the program replaces or deletes the unit.
+std::filesystem::path LaunchAgentKeptLinesPath();
+// What an operator added to or changed in a unit written from the template:
+// every setting ("Key=value" in a section) of `unitText` that the template
+// does not have in the same section, under its section's header, ready for
+// a drop-in file; the program line (ExecStart=), comments and anything
+// outside a section are left out. Empty when nothing was added.
+std::string OperatorLinesOfUnit(const std::string& unitText);
+
 // One argument as systemd's command-line syntax reads it back unchanged.
 std::string QuoteUnitArgument(const std::string& argument);
 
@@ -111,7 +126,9 @@ bool isOSXVersion();
 // write failures are also shown) and never stop the caller. True when the
 // unit file was written.
 bool loadLaunchAgentPlist();
-// Disables the agent and deletes its file, when it exists.
+// Disables the agent and deletes its file, when it exists. Lines an operator
+// added to the unit file are moved into LaunchAgentKeptLinesPath first, as
+// before the unit is written at start-up.
 void unloadLaunchAgentPlist();
 
 // MergeVideoClip for a clip named by path (opened without following a link

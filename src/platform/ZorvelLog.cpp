@@ -17,6 +17,7 @@
 #include "host/files/FileManager.h"
 #include "host/notify/DistributedNotifications.h"
 #include "host/files/FileOps.h"
+#include "host/files/NoLinkFile.h"
 #include "host/sys/Folders.h"
 #include "platform/DiagnosticLog.h"
 #include "platform/Log.h"
@@ -226,9 +227,10 @@ void ZORVEL_Log::rollLogFile(const std::string& path, const std::optional<std::s
     return;
   }
   debug(platform::StringF("Rolled previous log file into %s", target.c_str()));
-  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) {
-    ::close(fd);
+  const host::NoLinkFile emptied = host::OpenWithoutLinks(path, host::NoLinkStart::kEmptied, false);
+  if (!emptied.removed.empty()) debug(emptied.removed);
+  if (emptied.fd >= 0) {
+    ::close(emptied.fd);
     debug(platform::StringF("Starting new log file at %s", path.c_str()));
   }
 }
@@ -240,10 +242,13 @@ bool ZORVEL_Log::setLogFile(const std::string& path) {
   _gLogFilePath = standardized;
   rollLogFileIfNecessary(standardized);
   if (_gLogFileHandle) return true;
-  const int fd = ::open(standardized.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // Never through a link: one planted at the name is replaced by the log.
+  const host::NoLinkFile opened = host::OpenWithoutLinks(standardized, host::NoLinkStart::kAtEnd);
+  if (!opened.removed.empty()) debug(opened.removed);
+  const int fd = opened.fd;
   FILE* file = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
   if (!file) {
-    const int error = errno;
+    const int error = fd >= 0 ? errno : opened.errorNumber;
     if (fd >= 0) ::close(fd);
     debug(platform::StringF("Failed to open log file at %s; error %d \"%s\"", standardized.c_str(), error,
                             std::strerror(error)));

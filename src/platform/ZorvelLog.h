@@ -66,7 +66,8 @@ class ZORVEL_Log : public ZORVEL_Base {
   // for appending with the mode the umask gives, writes the buffered lines to it, drops the
   // buffer and, unless lines go to standard error, points standard error at
   // the file too. False when it cannot be opened (logged). A path that is a
-  // symbolic link is not followed.
+  // symbolic link is not followed: the link is replaced by the log file
+  // (host::OpenWithoutLinks).
   static bool setLogFile(const std::string& path);
   static void setShouldNotifyForLogUpdates(bool on);
   static void setShouldLogToStdErr(bool on);

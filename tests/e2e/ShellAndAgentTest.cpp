@@ -89,6 +89,47 @@ TEST(LaunchAgent, InstalledAtStartRelaunchedCopyLeavesQuietlyRemovedAtQuit) {
   EXPECT_EQ(Lines(bin / "calls"), all);
 }
 
+// The operator adds UMask=0002 to the unit while the program runs, as the
+// README once advised: at quit the program deletes the unit, but the line
+// moves into the unit's drop-in folder, where the service manager still
+// finds it after the next start writes the unit again; the operator's own
+// drop-in file is never touched.
+TEST(LaunchAgent, TheOperatorsUmaskLineSurvivesAQuitAndAStart) {
+  e2e::Station station("agentumask");
+  const fs::path bin = station.base() / "bin";
+  fs::create_directories(bin);
+  WriteFakeSystemctl(bin);
+  station.SetEnv("PATH", bin.string() + ":" + std::getenv("PATH"));
+  ASSERT_TRUE(station.SetDefault("prefEnableRelaunch", host::PlistValue(true)));
+  const fs::path unit = station.config() / "systemd" / "user" / kUnitName;
+  const fs::path dropIns = unit.string() + ".d";
+  fs::create_directories(dropIns);
+  e2e::WriteAll(dropIns / "shop.conf", "[Service]\nNice=5\n");
+  // Each start waits until the copy the unit started has left, so that
+  // copy never outlives the one under test.
+  auto startedCopies = [&] { return Lines(bin / "started").size(); };
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForFile(unit, 20)) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return startedCopies() == 1; }, 60)) << station.Log();
+  std::string text = e2e::ReadAll(unit);
+  text.insert(text.find("Restart="), "UMask=0002\n");
+  e2e::WriteAll(unit, text);
+  EXPECT_EQ(station.Stop(), 0);
+
+  EXPECT_FALSE(fs::exists(unit));
+  const fs::path kept = dropIns / "kept-from-the-unit.conf";
+  EXPECT_NE(e2e::ReadAll(kept).find("[Service]\nUMask=0002\n"), std::string::npos) << station.Log();
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForFile(unit, 20)) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return startedCopies() == 2; }, 60)) << station.Log();
+  EXPECT_EQ(e2e::ReadAll(unit).find("UMask"), std::string::npos);
+  EXPECT_EQ(e2e::CountOf(e2e::ReadAll(kept), "UMask=0002"), 1u);
+  EXPECT_EQ(e2e::ReadAll(dropIns / "shop.conf"), "[Service]\nNice=5\n");
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_EQ(e2e::CountOf(e2e::ReadAll(kept), "UMask=0002"), 1u);
+  EXPECT_TRUE(fs::exists(dropIns / "shop.conf"));
+}
+
 TEST(LaunchAgent, NothingInstalledWithRelaunchOff) {
   e2e::Station station("noagent");
   const fs::path bin = station.base() / "bin";

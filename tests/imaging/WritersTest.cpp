@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ImagingTestUtil.h"
@@ -287,6 +288,31 @@ TEST(Writers, FailuresLeaveNoFileAndPreferencesFolderPaths) {
   auto info = host::ReadImageInfo(dir / "prefs/OutputForPrint.jpg");
   ASSERT_TRUE(info.ok());
   EXPECT_NEAR(info.info.xDpi, 300, 0.5);
+}
+
+// The last customer's page kept in the preferences folder is the program's
+// user's alone, under the group's umask too, and an earlier copy left open
+// (or a link put at its name) is replaced, never written through.
+TEST(Writers, TheKeptPageIsReadableByTheProgramsUserOnly) {
+  TempDir dir;
+  ScopedUmask mask(002);
+  fs::create_directory(dir / "prefs");
+  PrefsFolder prefs(dir / "prefs");
+  auto page = Gradient(3, 2);
+  const fs::path kept = fs::path(dir / "prefs") / "OutputForPrint.jpg";
+  std::ofstream(dir / "elsewhere.jpg") << "not the page";
+  fs::create_symlink(dir / "elsewhere.jpg", kept);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(SaveOutputForPrint(page.get()));
+    struct stat st {};
+    ASSERT_EQ(::lstat(kept.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_TRUE(host::ReadImageInfo(kept).ok());
+    ::chmod(kept.c_str(), 0664);  // as an earlier version left it
+  }
+  std::ifstream in(dir / "elsewhere.jpg");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not the page");
 }
 
 TEST(OutputFileHelpers, NamesAndCopies) {

@@ -127,7 +127,7 @@ TEST_F(LogFixture, TheBufferDropsItsOldestTextPastAMillionCharacters) {
   EXPECT_NE(buffer.find("] last\n"), std::string::npos);
 }
 
-TEST_F(LogFixture, FilesThatCannotBeOpenedAreRefusedAndLinksAreNotFollowed) {
+TEST_F(LogFixture, FilesThatCannotBeOpenedAreRefusedAndLinksAreReplaced) {
   ZORVEL_Log::setShouldLogToStdErr(true);
   EXPECT_FALSE(ZORVEL_Log::setLogFile(dir / "missing/tool.log"));
   EXPECT_NE(StdErrText().find("Failed to open log file at " + (dir / "missing/tool.log") +
@@ -137,8 +137,15 @@ TEST_F(LogFixture, FilesThatCannotBeOpenedAreRefusedAndLinksAreNotFollowed) {
   const std::string elsewhere = dir / "elsewhere.txt";
   WriteText(elsewhere, "keep\n");
   ASSERT_EQ(::symlink(elsewhere.c_str(), (dir / "link.log").c_str()), 0);
-  EXPECT_FALSE(ZORVEL_Log::setLogFile(dir / "link.log"));
+  ZORVEL_Log::debug("buffered");
+  ASSERT_TRUE(ZORVEL_Log::setLogFile(dir / "link.log"));
   EXPECT_EQ(ReadText(elsewhere), "keep\n");
+  struct stat st {};
+  ASSERT_EQ(::lstat((dir / "link.log").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  const std::string log = ReadText(dir / "link.log");
+  EXPECT_NE(log.find("was a symbolic link: it was removed"), std::string::npos) << log;
+  EXPECT_NE(log.find("] buffered\n"), std::string::npos) << log;
 }
 
 TEST_F(LogFixture, ALogIsRolledAtOneMebibyteAndNotAByteBefore) {

@@ -5,7 +5,16 @@
 // endless bytes. Every reader opens through OpenRegularFile: the name is
 // opened non-blocking, checked with fstat, and anything but a regular file is
 // closed again and refused with one line on standard error.
+//
+// Files that stations put into the program's folders (photos, graphics,
+// clips and their sidecars) are opened beneath their folder without
+// following any link: once a folder is named with SetFoldersOpenedBeneath,
+// every OpenRegularFile of a path below it goes through OpenBeneath, so no
+// reader anywhere can be led out of it by a link a station user put there.
 #pragma once
+
+#include <string>
+#include <vector>
 
 namespace host {
 
@@ -16,8 +25,26 @@ namespace host {
 // set true for those two refusals.
 int OpenRegularFile(const char* path, int flags, bool* notRegular = nullptr);
 
-// Why a file could not be used, for messages that say what happened.
-enum class FileAccess { readable, missing, notRegular, unreadable };
+// Opens `path`, which must lie below `folder`, without following any link
+// in the part below `folder` (and without leaving it through ".."): a
+// component swapped for a link at any moment makes the open fail rather
+// than reach outside. `flags` as for open (O_RDONLY when not given);
+// close-on-exec and non-blocking are added. -1 with errno set (ELOOP for a
+// link, EXDEV for a path not below `folder`).
+int OpenBeneath(const std::string& folder, const std::string& path, int flags = 0);
+
+// The folders whose files come from stations. Paths below any of them (as
+// given, or below the folder's resolved path) are opened by OpenRegularFile
+// through OpenBeneath; replaces the folders named before. Empty names are
+// left out.
+void SetFoldersOpenedBeneath(const std::vector<std::string>& folders);
+// The folder of SetFoldersOpenedBeneath that `path` lies below, or empty.
+std::string FolderOpenedBeneath(const std::string& path);
+
+// Why a file could not be used, for messages that say what happened:
+// `link` is a symbolic link below a folder of SetFoldersOpenedBeneath,
+// which is never followed.
+enum class FileAccess { readable, missing, notRegular, unreadable, link };
 // Whether `path` names a regular file this process can open for reading.
 FileAccess CheckFileAccess(const char* path);
 

@@ -1,11 +1,9 @@
 #include "host/files/FileOps.h"
 
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -345,45 +343,6 @@ OSErr CopyFromDescriptor(int fd, const std::string& to, bool replace) {
   if (::lseek(fd, 0, SEEK_SET) != 0) return OSErrFromErrno(errno);
   if (!replace && Exists(to)) return dupFNErr;
   return CopyData(fd, st, to, replace);
-}
-
-int OpenBeneath(const std::string& folder, const std::string& path) {
-  const std::string base = folder.size() > 1 && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
-  if (path.size() <= base.size() + 1 || path.compare(0, base.size(), base) != 0 || path[base.size()] != '/') {
-    errno = EXDEV;
-    return -1;
-  }
-  const std::string below = path.substr(base.size() + 1);
-  Fd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0) return -1;
-#ifdef SYS_openat2
-  open_how how{};
-  how.flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-  const int fd = static_cast<int>(::syscall(SYS_openat2, dir.get(), below.c_str(), &how, sizeof how));
-  if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return fd;
-#endif
-  // Kernels without openat2 (or a sandbox that refuses it): component by
-  // component, each opened below the last without following a link.
-  Fd at(::dup(dir.get()));
-  if (at.get() < 0) return -1;
-  size_t start = 0;
-  for (;;) {
-    const size_t slash = below.find('/', start);
-    const std::string name = below.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-    if (name == "..") {
-      errno = EXDEV;
-      return -1;
-    }
-    if (slash == std::string::npos)
-      return ::openat(at.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (!name.empty() && name != ".") {
-      Fd next(::openat(at.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
-      if (next.get() < 0) return -1;
-      at.Reset(next.Release());
-    }
-    start = slash + 1;
-  }
 }
 
 OSErr MoveItem(const std::string& from, const std::string& to) {

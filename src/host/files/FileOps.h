@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/base/MacTypes.h"
+#include "host/base/RegularFile.h"
 
 namespace host {
 
@@ -70,11 +71,8 @@ OSErr CopyFile(const std::string& from, const std::string& to, bool replace);
 // CopyFile does its data: through a synced temporary file, never replacing
 // an existing `to` unless `replace`.
 OSErr CopyFromDescriptor(int fd, const std::string& to, bool replace);
-// Opens `path`, which must lie below `folder`, without following any link
-// in the part below `folder` (and without leaving it through ".."): a
-// component swapped for a link at any moment makes the open fail rather
-// than reach outside. Read only, close-on-exec; -1 with errno set.
-int OpenBeneath(const std::string& folder, const std::string& path);
+// OpenBeneath (opening below a folder without following a link) is in
+// host/base/RegularFile.h, beside the reads that use it.
 // Whether two paths reach the same existing item (links and other spellings
 // of one path included).
 bool SameItem(const std::string& a, const std::string& b);

@@ -22,12 +22,13 @@ bool OwnAndClosed(const struct stat& st) {
 }  // namespace
 
 bool MakeOwnPrivateFolder(const std::string& path, bool narrowIfOpen, std::string* error) {
+  const std::string named = "the private folder \"" + path + "\"";
   if (path.empty()) {
     if (error) *error = "no place for a private folder";
     return false;
   }
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    if (error) *error = "the private folder " + path + " could not be made: " + std::strerror(errno);
+    if (error) *error = named + " could not be made: " + std::strerror(errno);
     return false;
   }
   // Opened without following a link, so that what is checked and narrowed
@@ -35,19 +36,27 @@ bool MakeOwnPrivateFolder(const std::string& path, bool narrowIfOpen, std::strin
   const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   struct stat st{};
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+    const int failed = errno;
     if (fd >= 0) ::close(fd);
-    if (error) *error = path + " is not a folder of the program's own user: nothing is kept in it";
+    if (error) {
+      // The reason in the words an operator can act on.
+      struct stat at{};
+      if (::lstat(path.c_str(), &at) == 0 && S_ISLNK(at.st_mode)) *error = named + " is a symbolic link, which is never followed";
+      else if (fd >= 0 && S_ISDIR(st.st_mode)) *error = named + " belongs to another user (user id " + std::to_string(st.st_uid) + ")";
+      else if (fd < 0 && failed != ENOTDIR) *error = named + " cannot be opened: " + std::strerror(failed);
+      else *error = named + " is not a folder";
+    }
     return false;
   }
   if ((st.st_mode & 077) != 0 && !narrowIfOpen) {
     ::close(fd);
-    if (error) *error = path + " is open to other users: nothing is kept in it";
+    if (error) *error = named + " is open to other users";
     return false;
   }
   if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0) {
     const int failed = errno;
     ::close(fd);
-    if (error) *error = "the private folder " + path + " could not be closed to other users: " + std::strerror(failed);
+    if (error) *error = named + " could not be closed to other users: " + std::strerror(failed);
     return false;
   }
   ::close(fd);

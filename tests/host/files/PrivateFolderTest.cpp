@@ -63,16 +63,19 @@ TEST(PrivateFolder, TheProgramsFolderIsARealClosedFolderOfItsOwnUser) {
 
   fs::create_directory_symlink(base / "own", base / "link");
   EXPECT_FALSE(host::MakeOwnPrivateFolder((base / "link").string(), true, &error));
+  EXPECT_EQ(error, "the private folder \"" + (base / "link").string() + "\" is a symbolic link, which is never followed");
   EXPECT_FALSE(host::IsOwnPrivateFolder((base / "link").string()));
   EXPECT_TRUE(fs::is_symlink(base / "link"));
   { std::ofstream(base / "file") << "x"; }
   EXPECT_FALSE(host::MakeOwnPrivateFolder((base / "file").string(), true, &error));
+  EXPECT_EQ(error, "the private folder \"" + (base / "file").string() + "\" is not a folder");
   EXPECT_FALSE(host::MakeOwnPrivateFolder("", true, &error));
 
   fs::create_directory(base / "open");
   ::chmod((base / "open").c_str(), 0755);
   EXPECT_FALSE(host::IsOwnPrivateFolder((base / "open").string()));
   EXPECT_FALSE(host::MakeOwnPrivateFolder((base / "open").string(), false, &error));
+  EXPECT_EQ(error, "the private folder \"" + (base / "open").string() + "\" is open to other users");
   EXPECT_EQ(fs::status(base / "open").permissions() & fs::perms::all, fs::perms(0755)) << "refused, not changed";
   EXPECT_TRUE(host::MakeOwnPrivateFolder((base / "open").string(), true, &error)) << error;
   EXPECT_EQ(fs::status(base / "open").permissions() & fs::perms::all, fs::perms::owner_all);
@@ -82,6 +85,7 @@ TEST(PrivateFolder, TheProgramsFolderIsARealClosedFolderOfItsOwnUser) {
     ::chmod((base / "theirs").c_str(), 0700);
     ASSERT_EQ(::chown((base / "theirs").c_str(), 65534, 65534), 0);
     EXPECT_FALSE(host::MakeOwnPrivateFolder((base / "theirs").string(), true, &error));
+    EXPECT_EQ(error, "the private folder \"" + (base / "theirs").string() + "\" belongs to another user (user id 65534)");
     EXPECT_FALSE(host::IsOwnPrivateFolder((base / "theirs").string()));
   }
 }
