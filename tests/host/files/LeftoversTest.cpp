@@ -100,20 +100,6 @@ TEST(Leftovers, NothingIsFollowedThroughALink) {
   EXPECT_TRUE(fs::is_symlink(dir / ".kivo-merge-AbC123"));
 }
 
-// Subfolders are looked in to the depth asked, hidden ones never.
-TEST(Leftovers, SubfoldersAreSweptToTheDepthAsked) {
-  TempDir dir;
-  fs::create_directories(dir / "group/customer");
-  fs::create_directories(dir / ".hidden");
-  Old(dir / "group/.ours-1");
-  Old(dir / "group/customer/.ours-2");
-  Old(dir / ".hidden/.ours-3");
-  EXPECT_EQ(host::SweepLeftovers(dir.path(), Ours(1), RunStart()), std::vector<std::string>{dir / "group/.ours-1"});
-  EXPECT_EQ(host::SweepLeftovers(dir.path(), Ours(2), RunStart()),
-            std::vector<std::string>{dir / "group/customer/.ours-2"});
-  EXPECT_TRUE(fs::exists(dir / ".hidden/.ours-3"));
-}
-
 // A working folder goes whole when it and all it holds are old and nobody
 // locks it; a folder still in use, or holding a folder, stays.
 TEST(Leftovers, AWorkingFolderGoesOnlyWhenNothingInItIsLive) {
@@ -141,15 +127,6 @@ TEST(Leftovers, AWorkingFolderGoesOnlyWhenNothingInItIsLive) {
   for (const char* stays : {".kivo-merge-bbbbbb/merged.mov", ".kivo-merge-cccccc/clip.mov",
                             ".kivo-merge-dddddd/clip.mov"})
     EXPECT_TRUE(fs::exists(dir / stays)) << stays;
-}
-
-TEST(Leftovers, UniqueNamesHaveEightLowerCaseHexDigits) {
-  EXPECT_TRUE(host::IsUniqueName(".a.kivo-0badf00d", ".a.kivo-"));
-  EXPECT_TRUE(host::IsUniqueName("work-12345678.jpg", "work-", ".jpg"));
-  EXPECT_FALSE(host::IsUniqueName("work-1234567.jpg", "work-", ".jpg"));
-  EXPECT_FALSE(host::IsUniqueName("work-123456789.jpg", "work-", ".jpg"));
-  EXPECT_FALSE(host::IsUniqueName("work-1234567g.jpg", "work-", ".jpg"));
-  EXPECT_FALSE(host::IsUniqueName("work-12345678.png", "work-", ".jpg"));
 }
 
 }  // namespace
