@@ -20,7 +20,9 @@
 #include "layout/Objects.h"
 #include "host/ui/Widgets.h"
 #include "output/Notifications.h"
+#include "pipeline/Leftovers.h"
 #include "pipeline/PrinterHandOff.h"
+#include "pipeline/SpoolFolders.h"
 #include "platform/DiagnosticLog.h"
 #include "platform/FileServices.h"
 #include "platform/FolderLookup.h"
@@ -204,12 +206,24 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
 
   // 4-9. Spool root and output folders.
   ResolveFolders();
+  // Another processor works on the same spool folder (its own application
+  // folder, the same spool root): this one ends as a second copy does.
+  if (const std::string refusal = pipeline::SpoolFolderRefusal(); !refusal.empty()) {
+    exitCode_ = options_.fromService ? 0 : 1;
+    if (!options_.fromService) {
+      SVLogFileManager::tellConsole(refusal);
+      DisplayNormalMessage(CStr255_AC(refusal));
+    }
+    return false;
+  }
 
   // 10-12.
   myNewSavePreferences();
   CheckForSpecialStartup();
   const fs::path prefsFolder = CreateOrFindFolder(appFolder, "KIVO PREFERENCES FOLDER ƒ");
   gKivoPrefsFSSpec = FolderSpecOfPath(prefsFolder);
+  // What a killed run left half written goes before any job runs.
+  pipeline::SweepLeftoversOfEarlierRuns();
 
   // 13. The controller comes from the event loop, after start-up returns.
   PostCommand(std::make_unique<TPostMenuCommand>(cStartUp, 0));
@@ -236,8 +250,12 @@ void TBackgroundPrintApp::ResolveFolders() {
   const fs::path appFolder = host::applicationFolder();
   tPrintServerPrefs* ps = getMyPrintServerPrefs();
 
-  // The spool root and its tree.
-  if (!pipeline::SetUpSpoolFolderTree()) platform::LogLine("No spool folder: printing cannot start until one is chosen");
+  // The spool root and its tree; nothing more is made when another
+  // processor works on that spool folder (this one ends).
+  if (!pipeline::SetUpSpoolFolderTree()) {
+    if (!pipeline::SpoolFolderRefusal().empty()) return;
+    platform::LogLine("No spool folder: printing cannot start until one is chosen");
+  }
   (void)ps;
   // The frame graphics drawn over image boxes come from the spool tree's
   // graphics folder.

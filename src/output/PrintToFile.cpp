@@ -1,15 +1,20 @@
 #include "output/PrintToFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
+#include <set>
 #include <system_error>
+#include <unordered_set>
 
 #include "host/base/MacRoman.h"
 #include "host/base/UniqueFile.h"
@@ -18,6 +23,7 @@
 #include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
 #include "host/files/NoLinkFile.h"
+#include "host/files/StagedFile.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/Folders.h"
 #include "imaging/ImageLoading.h"
@@ -126,15 +132,37 @@ std::optional<FSSpec> NumberedName(const fs::path& folder, const std::string& ba
   return spec;
 }
 
+// The names in `folder`, from one listing of it: the name searches below
+// look up candidates here instead of asking the folder once per candidate.
+std::unordered_set<std::string> NamesIn(const fs::path& folder) {
+  std::unordered_set<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    names.insert(it->path().filename().string());
+  return names;
+}
+
+// Free names for `count` copies of `name` in the folder, from one listing
+// of it: `name` itself when free, then its free " copy" names (63
+// characters), never one of `alsoTaken` (names found taken at the last
+// moment). Nothing when there are not that many.
+std::optional<std::vector<std::string>> FreeCopyNamesBeforeExtension(const fs::path& folder, const std::string& name,
+                                                                      size_t count,
+                                                                      const std::set<std::string>& alsoTaken = {}) {
+  const std::unordered_set<std::string> there = NamesIn(folder);
+  auto taken = [&](const std::string& n) { return there.count(n) != 0 || alsoTaken.count(n) != 0; };
+  std::vector<std::string> names;
+  if (count > 0 && !taken(name)) names.push_back(name);
+  if (names.size() < count && !platform::CopyNamesBeforeExtension(name, taken, count, &names)) return std::nullopt;
+  return names;
+}
+
 // `name` in the folder, or its first free " copy" name (63 characters) when
 // it is taken; nothing when every candidate is taken.
 std::optional<std::string> FreeCopyNameBeforeExtension(const fs::path& folder, const std::string& name) {
-  if (!Exists(folder / name)) return name;
-  bool found = false;
-  std::string free = platform::CopyNameBeforeExtension(
-      name, [&](const std::string& n) { return Exists(folder / n); }, &found);
-  if (!found) return std::nullopt;
-  return free;
+  auto names = FreeCopyNamesBeforeExtension(folder, name, 1);
+  if (!names) return std::nullopt;
+  return names->front();
 }
 
 // Whether the routes write files of `format` (the writer codes 2 to 10); a
@@ -146,23 +174,75 @@ bool IsWrittenFormat(int16_t format, const char* route) {
   return false;
 }
 
-// The final name of a set's file: base + ext, else its first free " copy"
-// name. A base too long for its " copy" names to make a file name (255
-// bytes) is cut first, as the short-name form cuts it. 0, or the error of
-// the name search.
-int16_t FinalCopyName(const fs::path& folder, const std::string& base, const std::string& ext, std::string& name) {
-  auto taken = [&](const std::string& n) { return Exists(folder / n); };
-  int16_t err = platform::NewCopyName(base, ext, taken, name);
+// The final names of `count` copies in a set: base + ext, then the free
+// " copy" names after it, from one listing of the folder and never one of
+// `alsoTaken`. A base too long for its " copy" names to make a file name
+// (255 bytes) is cut first, as the short-name form cuts it. 0, or the error
+// of the name search (-2: not enough free names).
+int16_t FinalCopyNames(const fs::path& folder, const std::string& base, const std::string& ext, size_t count,
+                       const std::set<std::string>& alsoTaken, std::vector<std::string>& names) {
+  const std::unordered_set<std::string> there = NamesIn(folder);
+  auto taken = [&](const std::string& n) { return there.count(n) != 0 || alsoTaken.count(n) != 0; };
+  names.clear();
+  int16_t err = platform::NewCopyNames(base, ext, taken, count, &names);
   if (err != -1) return err;
   constexpr size_t kMaxName = 255;
-  const std::string widest = " copy 4999" + ext;
+  const std::string widest = " copy " + std::to_string(platform::kLastCopyNumber) + ext;
   long chars = platform::CharCount(base);
   std::string cut = base;
   while (chars > 0 && (cut + widest).size() > kMaxName) cut = platform::CutChars(base, --chars);
   if (cut.empty() || cut == base) return err;
   platform::LogLine("The name [" + base + ext + "] is too long for a file name: it is cut to [" + cut + ext + "]");
-  return platform::NewCopyName(cut, ext, taken, name);
+  names.clear();
+  return platform::NewCopyNames(cut, ext, taken, count, &names);
 }
+
+// The names of a route's copies still to be made, found for all of them at
+// once before the first is written (a job that cannot name every copy
+// fails without having delivered any), from one listing of the folder.
+class TCopyNames {
+ public:
+  // Free names for `count` copies, none of `alsoTaken`; nothing when there
+  // are not that many.
+  using Find =
+      std::function<std::optional<std::vector<std::string>>(size_t count, const std::set<std::string>& alsoTaken)>;
+  explicit TCopyNames(Find find) : find_(std::move(find)) {}
+  // Names for the `count` copies still to be made; false when there are
+  // not that many.
+  bool Plan(size_t count) {
+    remaining_ = count;
+    return Refill();
+  }
+  // The name of the copy in work.
+  std::string Current() const { return next_ < names_.size() ? names_[next_] : std::string(); }
+  // The copy in work is in place under its name.
+  void Used() {
+    ++next_;
+    if (remaining_ > 0) --remaining_;
+  }
+  // Another program took the name of the copy in work first: the names of
+  // it and of the copies after it are found again; false when there are no
+  // longer enough.
+  bool TakenMeanwhile() {
+    alsoTaken_.insert(Current());
+    return Refill();
+  }
+
+ private:
+  bool Refill() {
+    names_.clear();
+    next_ = 0;
+    if (remaining_ == 0) return true;
+    auto found = find_(remaining_, alsoTaken_);
+    if (!found || found->size() < remaining_) return false;
+    names_ = std::move(*found);
+    return true;
+  }
+  Find find_;
+  std::set<std::string> alsoTaken_;
+  std::vector<std::string> names_;
+  size_t next_ = 0, remaining_ = 0;
+};
 
 enum class TPlaced { kPlaced, kNameTaken, kFailed };
 
@@ -181,36 +261,83 @@ dev_t DeviceOf(const fs::path& path) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
 }
 
+// Copies the finished working file into `staged`, a file staged in the
+// target's folder, and syncs it; false (logged) when it could not.
+bool CopyIntoStaged(const fs::path& working, host::StagedFile& staged) {
+  const int from = ::open(working.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  bool ok = from >= 0;
+  std::vector<char> buffer(1 << 18);
+  while (ok) {
+    const ssize_t got = ::read(from, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < got;) {
+      const ssize_t put = ::write(staged.fd(), buffer.data() + done, size_t(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      ok = put > 0;
+      done += put > 0 ? put : 0;
+    }
+  }
+  if (from >= 0) ::close(from);
+  ok = ok && ::fsync(staged.fd()) == 0;
+  if (!ok) platform::LogF("The working file [%s] could not be copied beside its target: %s", working.c_str(),
+                          std::strerror(errno));
+  return ok;
+}
+
 // Puts the finished working file `*working` in place at `target` as output
-// `key` of the job: recorded before the rename, moved by a rename that
-// replaces nothing (an existing target only with `overwrite`), and recorded
-// as placed the moment the rename reports it. A working file on another
-// file system than the target is first moved beside it under a fresh name
-// (`*working` follows it). kNameTaken leaves the working file for another
-// name; kFailed deletes it.
+// `key` of the job: recorded before it appears there, put there by a move
+// that replaces nothing (an existing target only with `overwrite`), and
+// recorded as placed the moment the move reports it. On one file system
+// the move is a rename. A target on another file system gets a copy staged
+// in its folder (`staged`, kept across the attempts of one copy): a file
+// without a name, linked in place when whole, so that no consumer ever sees
+// it before; the working file goes right after the link. Where that file
+// system has no such files, the copy is staged under a hidden name, which
+// then is the working file recorded and renamed in (`*working` follows it).
+// kNameTaken leaves the working file for another name; kFailed deletes it.
 TPlaced PlaceWorkingFile(TOutputJob& job, const std::string& key, fs::path* working, const fs::path& target,
-                         bool overwrite) {
+                         bool overwrite, host::StagedFile& staged) {
   const fs::path folder = target.parent_path();
   auto fail = [&](const char* what) {
     platform::LogLine(std::string(what) + " [" + target.string() + "]");
     host::DeleteItem(working->string());
+    staged.Discard();
     return TPlaced::kFailed;
   };
-  if (DeviceOf(*working) != DeviceOf(folder)) {
-    // MoveItem never replaces, and the name cannot be guessed in advance.
-    const fs::path staging = folder / (imaging::kStagedWorkingFilePrefix + host::RandomHexName() +
-                                       host::RandomHexName() + working->extension().string());
-    if (host::MoveItem(working->string(), staging.string()) != noErr) return fail("The file could not be moved beside");
-    *working = staging;
+  const bool elsewhere = staged.valid() || DeviceOf(*working) != DeviceOf(folder);
+  if (elsewhere && !staged.valid()) {
+    int err = 0;
+    staged = host::StagedFile::Open(folder.string(), imaging::kStagedWorkingFilePrefix + host::RandomHexName(),
+                                    working->extension().string(), host::DefaultFileMode(), &err);
+    if (!staged.valid()) {
+      errno = err;
+      return fail("The file could not be staged beside");
+    }
+    if (!CopyIntoStaged(*working, staged)) return fail("The file could not be copied beside");
+    platform::PassCrashPoint("output-staged");
+    if (!staged.unnamed()) {
+      // The staged copy is the working file from now on.
+      host::DeleteItem(working->string());
+      *working = staged.hiddenPath();
+    }
   }
   // A file that is not a copy of another one gets the mode the umask gives.
-  ::chmod(working->c_str(), host::DefaultFileMode());
+  if (!elsewhere) ::chmod(working->c_str(), host::DefaultFileMode());
   if (job.placements.placing && !job.placements.placing(key, *working, target))
     return fail("The file was not put in place since it could not be recorded:");
-  const OSErr err = overwrite ? (::rename(working->c_str(), target.c_str()) == 0 ? OSErr(noErr) : OSErr(ioErr))
-                              : host::RenameNoReplace(working->string(), target.string());
+  OSErr err = noErr;
+  if (elsewhere) err = staged.Place(target.string(), overwrite);
+  else if (overwrite) err = ::rename(working->c_str(), target.c_str()) == 0 ? OSErr(noErr) : OSErr(ioErr);
+  else err = host::RenameNoReplace(working->string(), target.string());
   if (err == noErr) {
-    host::SyncFolder(folder.string());
+    // The private working file of a linked copy goes at once: the record
+    // takes a working file that has left its place for one put in place.
+    if (elsewhere && working->parent_path() != folder) host::DeleteItem(working->string());
+    if (!elsewhere) host::SyncFolder(folder.string());
     platform::PassCrashPoint("output-renamed");
     if (job.placements.placed) job.placements.placed(key, target);
     return TPlaced::kPlaced;
@@ -325,14 +452,40 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
   int32_t counter = 1;
   const int copies = std::max<int>(1, job.copies);
   const bool embedProfile = job.embedSourceProfile && !job.firstImageFile.empty();
+  auto keyOf = [&](int copy) {
+    return keyPrefix + "set " + std::to_string(res.set) + " copy " + std::to_string(copy + 1);
+  };
+  // The copies an earlier try put in place are not made again.
+  std::vector<std::optional<fs::path>> before(static_cast<size_t>(copies));
+  int toMake = 0;
   for (int copy = 0; copy < copies; ++copy) {
-    const std::string key = keyPrefix + "set " + std::to_string(res.set) + " copy " + std::to_string(copy + 1);
-    if (auto before = PlacedBefore(job, key)) {
-      res.lastName = before->filename().string();
+    before[size_t(copy)] = PlacedBefore(job, keyOf(copy));
+    if (!before[size_t(copy)]) ++toMake;
+  }
+  // The final names: the base name itself when overwriting, without a base
+  // the numbered name, else the first free of base, base " copy", base
+  // " copy N", found for every copy still to make before any is written.
+  const bool copyNames = !overwrite && !res.base.empty();
+  TCopyNames names([&](size_t count, const std::set<std::string>& alsoTaken) -> std::optional<std::vector<std::string>> {
+    std::vector<std::string> found;
+    if (FinalCopyNames(res.folder, res.base, ext, count, alsoTaken, found) != 0) return std::nullopt;
+    return found;
+  });
+  if (copyNames && !names.Plan(size_t(toMake))) {
+    platform::LogF("The folder [%s] has no free names left for %d copies of [%s]: none is written and the job fails",
+                   res.folder.c_str(), toMake, (res.base + ext).c_str());
+    DisplayNormalMessage("newGetUniqueNameWithCopy - Unable to get a unique name???");
+    res.code = kRouteWriteFailed;
+    return res;
+  }
+  for (int copy = 0; copy < copies; ++copy) {
+    const std::string key = keyOf(copy);
+    if (const auto& placed = before[size_t(copy)]) {
+      res.lastName = placed->filename().string();
       continue;
     }
     // Written into a private working file, given its metadata there, then
-    // renamed into the set folder under its final name.
+    // put in the set folder under its final name.
     auto work = NumberedName(res.folder, res.base, counter, ext);
     const std::string numbered = work ? fs::path(imaging::PathOfSpec(*work)).filename().string() : std::string();
     if (!work || !NewSaveOffscreenToFileNew(format, page.get(), *work, false, job.resolution, int16_t(quality), false)) {
@@ -350,23 +503,16 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
       if (source && output) embedSourceImageProfileInOutputFile(*source, *output);
     }
 
-    // The final name: the base name itself when overwriting, else the first
-    // free of base, base " copy", base " copy N"; without a base the
-    // numbered name.
     std::string name;
-    auto pickName = [&] {
-      if (overwrite) {
-        platform::LogLine("Not necessary to get unique name, going to overwrite");
-        name = res.base + ext;
-      } else if (res.base.empty()) {
-        name = numbered;
-      } else if (FinalCopyName(res.folder, res.base, ext, name) != 0) {
-        DisplayNormalMessage("newGetUniqueNameWithCopy - Unable to get a unique name???");
-        return false;
-      }
-      return !name.empty();
-    };
-    if (!pickName()) {
+    if (overwrite) {
+      platform::LogLine("Not necessary to get unique name, going to overwrite");
+      name = res.base + ext;
+    } else if (res.base.empty()) {
+      name = numbered;
+    } else {
+      name = names.Current();
+    }
+    if (name.empty()) {
       // No file can be put in place: the job fails rather than count as
       // printed with this copy missing.
       host::DeleteItem(saved.string());
@@ -379,10 +525,15 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
       break;
     }
     TPlaced placed = TPlaced::kNameTaken;
+    host::StagedFile staged;
     for (int attempt = 0; attempt < 3 && placed == TPlaced::kNameTaken; ++attempt) {
-      // A name taken between the search and the rename is searched again.
-      if (attempt > 0 && (res.base.empty() || !pickName())) break;
-      placed = PlaceWorkingFile(job, key, &saved, res.folder / name, overwrite);
+      // A name taken between the search and the placing is searched again,
+      // with the names still to come.
+      if (attempt > 0) {
+        if (!copyNames || !names.TakenMeanwhile()) break;
+        name = names.Current();
+      }
+      placed = PlaceWorkingFile(job, key, &saved, res.folder / name, overwrite, staged);
     }
     if (placed != TPlaced::kPlaced) {
       // The copy is not in place (the folder refused it, or every name was taken).
@@ -391,6 +542,7 @@ TSetResult WriteSet(TOutputJob& job, int16_t itemSet, host::GWorldHandle& page, 
       res.code = kRouteWriteFailed;
       break;
     }
+    if (copyNames) names.Used();
     platform::LogLine("File saved as: [" + (res.folder / name).string() + "]");
     res.lastName = name;
   }
@@ -414,13 +566,14 @@ bool WriteWebCopy(TOutputJob& job, const host::GWorld& page, const fs::path& web
     return false;
   }
   AddMetadata(working, 1, job, source);
+  host::StagedFile staged;
   for (int attempt = 0; attempt < 3; ++attempt) {
     const auto free = FreeCopyNameBeforeExtension(webFolder, name);
     if (!free) {
       platform::LogLine("renamefailed: no free name for the web copy");
       break;
     }
-    switch (PlaceWorkingFile(job, kWebKey, &working, webFolder / *free, false)) {
+    switch (PlaceWorkingFile(job, kWebKey, &working, webFolder / *free, false, staged)) {
       case TPlaced::kPlaced: return true;
       case TPlaced::kFailed: return false;
       case TPlaced::kNameTaken: break;
@@ -648,8 +801,13 @@ int16_t DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec,
       platform::LogLine("The program is ending during the video merge: the job is kept for the next start");
       return kRouteStopped;
     }
-    if (err != noErr) platform::LogLine("The video merge did not produce " + dest.string());
-    return kRouteOK;
+    if (err == noErr) return kRouteOK;
+    // The customer's clip is delivered unmerged rather than not at all: by
+    // now earlier copies of the job may be in the folder and taken, so
+    // failing the job would leave them uncounted and print them again, and
+    // a merge that fails for a lasting reason (a clip the encoder cannot
+    // read, an intro missing) would fail it every time.
+    platform::LogLine("The video merge did not produce " + dest.string() + ": the clip is copied unmerged");
   }
   // A name taken between the search and the copy is searched again.
   OSErr err = host::CopyFromDescriptor(fd.get(), dest.string(), replace);
@@ -665,19 +823,24 @@ int16_t DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec,
 }
 
 OSErr MergeClipInto(int clipFd, const fs::path& destination, bool replace, fs::path* placed) {
+  // The encoder works in a folder of its own in the private folder: nothing
+  // half made, and no copy of the customer's clip, ever stands in a folder
+  // a consumer reads.
+  const std::string privateFolder = imaging::PrivateFolderPath();
+  if (privateFolder.empty()) {
+    platform::LogLine("merge result = failed (no private folder to merge in)");
+    return ioErr;
+  }
   platform::TMergedClip merged;
-  const OSErr err =
-      platform::MergeVideoClip(clipFd, destination.parent_path(), destination.extension().string(), &merged);
+  const OSErr err = platform::MergeVideoClip(clipFd, privateFolder, destination.extension().string(), &merged);
   if (err != noErr) return err;
-  // Moved in by a rename that replaces only what the overwrite switch gives
-  // up; a name taken meanwhile is searched again.
+  // Moved in without replacing what the overwrite switch keeps (across file
+  // systems through a copy that has no name until it is whole); a name
+  // taken meanwhile is searched again.
   fs::path target = destination;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    OSErr moved = noErr;
-    if (replace) moved = ::rename(merged.file().c_str(), target.c_str()) == 0 ? OSErr(noErr) : OSErr(ioErr);
-    else moved = host::RenameNoReplace(merged.file().string(), target.string());
+    const OSErr moved = host::MoveItem(merged.file().string(), target.string(), replace);
     if (moved == noErr) {
-      host::SyncFolder(target.parent_path().string());
       platform::LogLine("merge result = " + target.string());
       if (placed) *placed = target;
       return noErr;
@@ -696,14 +859,14 @@ OSErr MergeClipInto(int clipFd, const fs::path& destination, bool replace, fs::p
 namespace {
 
 // One copy of the single-folder and yearbook routes as output `key` of the
-// job: the page written into a private working file, then renamed into the
-// folder under the name `pickName` gives (asked again when the name was
-// taken meanwhile), by a rename that replaces nothing. A copy an earlier
-// try of the job placed is not written again. `skipProperties` ('sapc')
-// leaves the chroma-key properties out. False after the operator was told.
+// job: the page written into a private working file, then put in the
+// folder under the name `names` has for it (found again when another
+// program took it meanwhile), by a move that replaces nothing. A copy an
+// earlier try of the job placed is not written again. `skipProperties`
+// ('sapc') leaves the chroma-key properties out. False after the operator
+// was told.
 bool SaveCopy(TOutputJob& job, const std::string& key, const host::GWorld& page, const fs::path& folder,
-              const std::function<std::optional<std::string>()>& pickName, int16_t format, int quality,
-              bool skipProperties, fs::path* saved) {
+              TCopyNames& names, int16_t format, int quality, bool skipProperties, fs::path* saved) {
   if (auto before = PlacedBefore(job, key)) {
     *saved = *before;
     return true;
@@ -713,9 +876,9 @@ bool SaveCopy(TOutputJob& job, const std::string& key, const host::GWorld& page,
     return false;
   };
   if (skipProperties) platform::LogLine("Saving through the preferences folder, without the chroma-key properties");
-  std::optional<std::string> name = pickName();
-  if (!name || name->empty()) return failed();
-  fs::path working = imaging::NewPrivateWorkingFile(fs::path(*name).extension().string());
+  std::string name = names.Current();
+  if (name.empty()) return failed();
+  fs::path working = imaging::NewPrivateWorkingFile(fs::path(name).extension().string());
   if (working.empty()) return failed();
   FSSpec spec;
   const OSErr specErr = host::MakeFSSpecFromPath(working.string(), &spec);
@@ -727,17 +890,19 @@ bool SaveCopy(TOutputJob& job, const std::string& key, const host::GWorld& page,
     return failed();
   }
   TPlaced placed = TPlaced::kNameTaken;
+  host::StagedFile staged;
   for (int attempt = 0; attempt < 3 && placed == TPlaced::kNameTaken; ++attempt) {
-    // A name taken between the search and the rename is searched again.
-    if (attempt > 0 && (!(name = pickName()) || name->empty())) break;
-    placed = PlaceWorkingFile(job, key, &working, folder / *name, false);
+    // A name taken between the search and the placing is searched again.
+    if (attempt > 0 && (!names.TakenMeanwhile() || (name = names.Current()).empty())) break;
+    placed = PlaceWorkingFile(job, key, &working, folder / name, false, staged);
   }
   if (placed != TPlaced::kPlaced) {
     host::DeleteItem(working.string());
     return failed();
   }
-  platform::LogLine("File saved as: [" + (folder / *name).string() + "]");
-  *saved = folder / *name;
+  names.Used();
+  platform::LogLine("File saved as: [" + (folder / name).string() + "]");
+  *saved = folder / name;
   return true;
 }
 
@@ -749,6 +914,40 @@ std::optional<std::string> NumberedDiskName(const fs::path& folder, const std::s
   std::string name = fs::path(imaging::PathOfSpec(*spec)).filename().string();
   if (name.empty()) return std::nullopt;
   return name;
+}
+
+// Names for copies: numbered (base_0001 ext and on, past the names taken)
+// or, with `plain`, the plain name and its " copy" names.
+TCopyNames::Find CopyNamesFor(const fs::path& folder, const std::optional<std::string>& plain,
+                              const std::string& base, const std::string& ext) {
+  if (plain)
+    return [folder, name = *plain](size_t count, const std::set<std::string>& alsoTaken) {
+      return FreeCopyNamesBeforeExtension(folder, name, count, alsoTaken);
+    };
+  return [folder, base, ext, counter = int32_t(1)](size_t count,
+                                                   const std::set<std::string>&) mutable
+             -> std::optional<std::vector<std::string>> {
+    std::vector<std::string> names;
+    for (size_t i = 0; i < count; ++i) {
+      auto name = NumberedDiskName(folder, base, counter, ext);
+      if (!name) return std::nullopt;
+      names.push_back(std::move(*name));
+      ++counter;  // the next copy's name comes after this one
+    }
+    return names;
+  };
+}
+
+// The names for a route's `copies` copies, planned for those an earlier try
+// did not place (`key(copy)`); false when there are not enough.
+bool PlanCopies(TOutputJob& job, TCopyNames& names, int copies, const std::function<std::string(int)>& key) {
+  int toMake = 0;
+  for (int copy = 0; copy < copies; ++copy)
+    if (!job.placements.placedBefore || !job.placements.placedBefore(key(copy))) ++toMake;
+  if (names.Plan(size_t(toMake))) return true;
+  platform::LogF("There are no free names left for %d copies: none is written and the job fails", toMake);
+  DisplayNormalMessage(kSaveErrorMessage);
+  return false;
 }
 
 }  // namespace
@@ -767,18 +966,17 @@ int16_t Print2File(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env) {
   const std::string base = CleanName(Utf8(rec.baseName));
   const std::string ext = CleanName(Utf8(rec.extension));
   const int quality = QualityFor(job, format, env);
-  int32_t counter = 1;
   if (format == 9) FitForWeb(page);
   const std::string plain = platform::CutChars(base, 22) + ext;
-  auto pickName = [&]() -> std::optional<std::string> {
-    return job.plainName && !base.empty() ? FreeCopyNameBeforeExtension(*folder, plain)
-                                          : NumberedDiskName(*folder, base, counter, ext);
-  };
+  TCopyNames names(CopyNamesFor(*folder, job.plainName && !base.empty() ? std::optional(plain) : std::nullopt, base,
+                                ext));
+  const int copies = std::max<int>(1, job.copies);
+  auto key = [](int copy) { return "print to file copy " + std::to_string(copy + 1); };
+  if (!PlanCopies(job, names, copies, key)) return kRouteWriteFailed;
   const bool skipProperties = env.printToFileSaveForPC();
-  for (int copy = 0; copy < std::max<int>(1, job.copies); ++copy) {
+  for (int copy = 0; copy < copies; ++copy) {
     fs::path saved;
-    if (!SaveCopy(job, "print to file copy " + std::to_string(copy + 1), *page, *folder, pickName, format, quality,
-                  skipProperties, &saved))
+    if (!SaveCopy(job, key(copy), *page, *folder, names, format, quality, skipProperties, &saved))
       return kRouteWriteFailed;
   }
   return kRouteOK;
@@ -858,21 +1056,21 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
       yearbookName = CleanName(yearbookName + ext);
     }
   }
-  int32_t counter = 1;
   fs::path last;
   int16_t result = kRouteOK;
   if (format == 9) FitForWeb(page);
-  auto pickName = [&]() -> std::optional<std::string> {
-    if (!yearbookName.empty()) return FreeCopyNameBeforeExtension(*folder, yearbookName);
-    if (job.plainName && !base.empty()) return FreeCopyNameBeforeExtension(*folder, base + ext);
-    return NumberedDiskName(*folder, base, counter, ext);
-  };
+  std::optional<std::string> plain;
+  if (!yearbookName.empty()) plain = yearbookName;
+  else if (job.plainName && !base.empty()) plain = base + ext;
+  TCopyNames names(CopyNamesFor(*folder, plain, base, ext));
+  const int copies = std::max<int>(1, job.copies);
+  if (!PlanCopies(job, names, copies, yearbookKey)) return kRouteWriteFailed;
   // The read-me line is written only by a try that placed a copy, so a job
   // whose copies were all placed before a kill does not list its file twice.
   bool placedNow = false;
-  for (int copy = 0; copy < std::max<int>(1, job.copies); ++copy) {
+  for (int copy = 0; copy < copies; ++copy) {
     const bool before = job.placements.placedBefore && job.placements.placedBefore(yearbookKey(copy));
-    if (!SaveCopy(job, yearbookKey(copy), *page, *folder, pickName, format, quality, false, &last)) {
+    if (!SaveCopy(job, yearbookKey(copy), *page, *folder, names, format, quality, false, &last)) {
       result = kRouteWriteFailed;
       break;
     }

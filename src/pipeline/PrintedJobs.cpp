@@ -416,6 +416,14 @@ fs::path PrintedJobsRecordPath() {
 
 void SetPrintedJobsRecordPathForTesting(const fs::path& path) { gRecordForTesting = path; }
 
+std::vector<fs::path> RecordedWorkingFiles() {
+  std::vector<fs::path> files;
+  for (const Entry& e : ReadRecord(PrintedJobsRecordPath()))
+    for (const Placement& p : e.placements)
+      if (!p.placed && !p.working.empty()) files.emplace_back(p.working);
+  return files;
+}
+
 bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>& photos, const fs::path& placed) {
   Identity id;
   Output out;

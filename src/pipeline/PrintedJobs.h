@@ -94,6 +94,10 @@ bool MarkJobFilePrinted(const std::filesystem::path& file);
 // True when `file` printed and stayed because it could not be removed.
 bool IsRecordedAsPrinted(const std::filesystem::path& file);
 
+// The working files of outputs recorded as being placed and not placed:
+// whoever removes files a killed run left must leave these to the record.
+std::vector<std::filesystem::path> RecordedWorkingFiles();
+
 // The record file; empty when the preferences folder is not known. Tests
 // may place it elsewhere.
 std::filesystem::path PrintedJobsRecordPath();

@@ -15,6 +15,7 @@
 #include "host/sys/PropertyList.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileOps.h"
+#include "host/files/StagedFile.h"
 #include "imaging/ColorAdjust.h"
 #include "imaging/CropFit.h"
 #include "imaging/ImageWriters.h"
@@ -83,15 +84,13 @@ std::string NumberedName(const std::string& base, int32_t n) {
   return createNameForSittingImages(CStr255_AC::FromMacRoman(base), n, CStr255_AC()).ToUTF8();
 }
 
-// Creates a free temporary file "Tempfile_<address>_0001" in the folder.
-int CreateTempFile(const fs::path& folder, fs::path* temp) {
-  const std::string base = std::string(output::kTempPrefix) + MacAddressText();
-  for (int n = 1; n < 100000; ++n) {
-    *temp = folder / NumberedName(base, n);
-    const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
+// A new hand-off file staged in the folder: without a name until it is
+// whole (see host/files/StagedFile.h), or, where the file system has no
+// such files, under a temporary name "Tempfile_<address>_XXXXXXXX", which
+// the print centre ignores.
+host::StagedFile StageHandOff(const fs::path& folder, int* err) {
+  return host::StagedFile::Open(folder.string(), std::string(output::kTempPrefix) + MacAddressText() + "_", "", 0666,
+                                err);
 }
 
 bool WriteAll(int fd, std::span<const uint8_t> bytes) {
@@ -119,16 +118,13 @@ bool Taken(const fs::path& path) {
   return fs::exists(fs::symlink_status(path, ec));
 }
 
-// Gives the complete file at `temp` the hand-off base name without replacing
+// Gives the complete staged file the hand-off base name without replacing
 // anything: the name itself, else its first 25 characters with a number.
-// Each name is recorded before the file is linked there.
-bool RenameIntoPlace(const fs::path& temp, const fs::path& folder, const std::string& base) {
+// Each name is recorded before the file is put there.
+bool PlaceIntoFolder(host::StagedFile& staged, const fs::path& folder, const std::string& base) {
   if (!Taken(folder / base)) {
     RecordPlacing(folder / base);
-    if (::link(temp.c_str(), (folder / base).c_str()) == 0) {
-      ::unlink(temp.c_str());
-      return true;
-    }
+    if (staged.Place((folder / base).string(), false) == noErr) return true;
   } else {
     errno = EEXIST;
   }
@@ -138,11 +134,9 @@ bool RenameIntoPlace(const fs::path& temp, const fs::path& folder, const std::st
     const fs::path target = folder / NumberedName(cut, n);
     if (Taken(target)) continue;
     RecordPlacing(target);
-    if (::link(temp.c_str(), target.c_str()) == 0) {
-      ::unlink(temp.c_str());
-      return true;
-    }
-    if (errno != EEXIST) break;
+    const OSErr err = staged.Place(target.string(), false);
+    if (err == noErr) return true;
+    if (err != dupFNErr) break;
   }
   platform::LogF("2nd time: Cannot rename printjob file, error = %d", errno);
   return false;
@@ -150,21 +144,20 @@ bool RenameIntoPlace(const fs::path& temp, const fs::path& folder, const std::st
 
 int16_t WriteBinaryHandOff(const fs::path& folder, const std::array<uint8_t, kPrintInfoSize>& record,
                            std::span<const uint8_t> data, const std::string& base) {
-  fs::path temp;
-  const int fd = CreateTempFile(folder, &temp);
-  if (fd < 0) {
-    platform::LogF("Could not create the hand-off file in %s: %s", folder.c_str(), std::strerror(errno));
+  int err = 0;
+  host::StagedFile staged = StageHandOff(folder, &err);
+  if (!staged.valid()) {
+    platform::LogF("Could not create the hand-off file in %s: %s", folder.c_str(), std::strerror(err));
     return kResultPrinterFile;
   }
   uint8_t head[4];
   layout::StoreU32BE(head, uint32_t(kPrintInfoSize));
   const uint8_t sep = kHandOffSeparator;
+  const int fd = staged.fd();
   const bool ok = WriteAll(fd, head) && WriteAll(fd, record) && WriteAll(fd, std::span<const uint8_t>(&sep, 1)) &&
                   WriteAll(fd, data) && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !ok || !RenameIntoPlace(temp, folder, base)) {
-    ::unlink(temp.c_str());
-    return kResultPrinterFile;
-  }
+  // A file not put in place goes with `staged`.
+  if (!ok || !PlaceIntoFolder(staged, folder, base)) return kResultPrinterFile;
   return kResultOK;
 }
 

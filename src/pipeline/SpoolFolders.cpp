@@ -1,11 +1,14 @@
 // Creating and finding the spool folder tree.
 #include "pipeline/SpoolFolders.h"
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "host/base/RegularFile.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileManager.h"
+#include "host/sys/RunningCopyLock.h"
 #include "imaging/ImageLoading.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
@@ -27,7 +30,52 @@ OSErr MakeSubfolder(int16_t vRefNum, int32_t dirID, const char* name, int32_t* n
   return err;
 }
 
+// The spool-folder lock this program holds, with the device and node of the
+// root it is for (renaming the root keeps them).
+struct THeldSpoolLock {
+  std::optional<host::RunningCopyLock> lock;
+  dev_t device = 0;
+  ino_t node = 0;
+};
+THeldSpoolLock gSpoolLock;
+std::string gSpoolRefusal;
+
+// Takes the lock of the spool root at `root` unless it is held already;
+// false when another processor holds it.
+bool LockSpoolRoot(const std::string& root) {
+  gSpoolRefusal.clear();
+  struct stat st {};
+  if (root.empty() || ::stat(root.c_str(), &st) != 0) return true;  // no root, no tree: set-up fails anyway
+  if (gSpoolLock.lock && gSpoolLock.device == st.st_dev && gSpoolLock.node == st.st_ino) return true;
+  const std::string file = host::JoinPath(root, kSpoolLockName);
+  host::RunningCopyLock lock = host::RunningCopyLock::acquire(file);
+  if (lock.acquired()) {
+    // The lock of a root set up before is dropped only now.
+    gSpoolLock = {std::move(lock), st.st_dev, st.st_ino};
+    return true;
+  }
+  if (lock.status() == host::RunningCopyLock::Status::AlreadyRunning) {
+    gSpoolRefusal = "Another Kivo-Processor" + (lock.holder().empty() ? std::string() : " (" + lock.holder() + ")") +
+                    " is already working on the spool folder \"" + root +
+                    "\" (it holds \"" + kSpoolLockName +
+                    "\" there): one spool folder is worked by one processor only, since two would print its jobs twice.";
+    platform::LogLine(gSpoolRefusal);
+    return false;
+  }
+  platform::LogF("The spool folder could not be locked: %s. A second processor on it would not be refused.",
+                 lock.message().c_str());
+  return true;
+}
+
+// The path of the folder a specification in the usual form names.
+std::string PathOfFolderSpec(const FSSpec& spec) {
+  std::string path;
+  return host::GetPathOfFSSpec(spec, &path) == noErr ? path : std::string();
+}
+
 }  // namespace
+
+std::string SpoolFolderRefusal() { return gSpoolRefusal; }
 
 int32_t FindFolderByName(int16_t vRefNum, int32_t dirID, const CStr255_AC& name) {
   std::string parent;
@@ -93,6 +141,7 @@ bool SetUpSpoolFolderTree() {
   tPrintServerPrefs& p = *getMyPrintServerPrefs();
   FSSpec root = p.rootSpec.spec;
   if (validateIfAliasHandle(&root, kSpoolRootAliasID)) {
+    if (!LockSpoolRoot(PathOfFolderSpec(root))) return false;
     // The root carries its own name whatever it was renamed to.
     if (!(root.name == kSpoolRootFolderName) && host::FSpRename(root, CStr63_AC(kSpoolRootFolderName).view()) == noErr) {
       root.name = CStr63_AC(kSpoolRootFolderName);
@@ -124,6 +173,8 @@ bool SetUpSpoolFolderTree() {
     }
   }
   if (!found || !IsExistingDirectory(p.rootVRefNum, p.rootDirID)) return false;
+  if (auto rootPath = KeptFolderPath(p.rootVRefNum, p.rootDirID); !rootPath || !LockSpoolRoot(rootPath->string()))
+    return false;
   FSSpec usual;
   if (GetFolderFSSpec(p.rootVRefNum, p.rootDirID, &usual) == noErr) {
     p.rootSpec.spec = usual;

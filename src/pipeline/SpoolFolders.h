@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include "host/base/MacTypes.h"
 #include "host/base/PascalString.h"
@@ -45,9 +46,24 @@ int32_t FindFolderByName(int16_t vRefNum, int32_t dirID, const CStr255_AC& name)
 // The start-up resolution of the spool root: through its stored alias
 // (4506); when that fails and the record's createRootIfMissing is on, by its
 // stored volume name and id, else by creating "Kivo-Processor Folder ƒ" in
-// the application folder, storing the alias again. Then the tree is created
-// under it. True when the spool root and its tree are there.
+// the application folder, storing the alias again. Then the spool root is
+// locked (see kSpoolLockName) and the tree is created under it. True when
+// the spool root and its tree are there; false, with SpoolFolderRefusal
+// saying why, when another processor works on that spool root.
 bool SetUpSpoolFolderTree();
+
+// One processor per spool folder, whatever its application folder: two
+// processors taking jobs from one "All Files" would print them twice. Each
+// holds an flock on this file in the spool root from the set-up of the tree
+// until it ends (the kernel drops it however the program ends); a second
+// one is refused. The file is made exclusively with the bits the umask
+// gives and never used through a link; it holds the holder's process id and
+// machine name. When it cannot be locked at all (no rights, a share without
+// locks) the program says so in its log and goes on.
+inline constexpr const char kSpoolLockName[] = "Kivo-Processor.lock";
+// Why the last set-up of the tree was refused: another processor holds the
+// spool folder's lock. Empty when it was not refused.
+std::string SpoolFolderRefusal();
 
 // Sets the tree up again after it went missing (deleted or moved away while
 // the program ran) and logs that it did: the print jobs folder, or nothing

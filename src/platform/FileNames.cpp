@@ -151,29 +151,47 @@ size_t CopyMarkIn(std::string_view stem) {
   return at;
 }
 
-std::string CopyNameBeforeExtension(std::string_view utf8Name, const NameTaken& taken, bool* found) {
+namespace {
+
+// The " copy" sequence of CopyNameBeforeExtension: stem and extension of the
+// name, the stem's own copy mark dropped.
+struct TCopySequence {
   std::string stem, ext;
-  SplitAtLastDot(utf8Name, stem, ext);
-  if (!ext.empty()) {
-    const size_t copyPos = CopyMarkIn(stem);
-    if (copyPos != std::string::npos) stem.resize(copyPos);
-  }
-  const long extLen = static_cast<long>(CharCount(ext));
-  std::string candidate = CopyStem(CutChars(stem, 58 - extLen), 0) + ext;
-  if (!taken(candidate)) {
-    if (found) *found = true;
-    return candidate;
-  }
-  for (int n = 1; n <= 4999; ++n) {
-    const std::string number = std::to_string(n);
-    candidate = CopyStem(CutChars(stem, 57 - extLen - static_cast<long>(number.size())), n) + ext;
-    if (!taken(candidate)) {
-      if (found) *found = true;
-      return candidate;
+  long extLen = 0;
+  explicit TCopySequence(std::string_view utf8Name) {
+    SplitAtLastDot(utf8Name, stem, ext);
+    if (!ext.empty()) {
+      const size_t copyPos = CopyMarkIn(stem);
+      if (copyPos != std::string::npos) stem.resize(copyPos);
     }
+    extLen = static_cast<long>(CharCount(ext));
   }
-  if (found) *found = false;
-  return candidate;
+  // Candidate n: 0 is " copy", 1..kLastCopyNumber are " copy n", each cut to
+  // 63 characters.
+  std::string operator()(int n) const {
+    if (n == 0) return CopyStem(CutChars(stem, 58 - extLen), 0) + ext;
+    const std::string number = std::to_string(n);
+    return CopyStem(CutChars(stem, 57 - extLen - static_cast<long>(number.size())), n) + ext;
+  }
+};
+
+}  // namespace
+
+bool CopyNamesBeforeExtension(std::string_view utf8Name, const NameTaken& taken, size_t count,
+                              std::vector<std::string>* names) {
+  const TCopySequence sequence(utf8Name);
+  for (int n = 0; n <= kLastCopyNumber && names->size() < count; ++n) {
+    std::string candidate = sequence(n);
+    if (!taken(candidate)) names->push_back(std::move(candidate));
+  }
+  return names->size() >= count;
+}
+
+std::string CopyNameBeforeExtension(std::string_view utf8Name, const NameTaken& taken, bool* found) {
+  std::vector<std::string> names;
+  const bool free = CopyNamesBeforeExtension(utf8Name, taken, 1, &names);
+  if (found) *found = free;
+  return free ? names.front() : TCopySequence(utf8Name)(kLastCopyNumber);
 }
 
 std::string CopyNameForLongNames(std::string_view utf8Name, const NameTaken& taken, bool* found) {
@@ -209,20 +227,25 @@ size_t Utf16Units(std::string_view utf8) {
 }
 }  // namespace
 
-int16_t NewCopyName(std::string_view utf8Base, std::string_view utf8Ext, const NameTaken& taken,
-                    std::string& result) {
+int16_t NewCopyNames(std::string_view utf8Base, std::string_view utf8Ext, const NameTaken& taken, size_t count,
+                     std::vector<std::string>* names) {
   const std::string base(utf8Base), ext(utf8Ext);
   // Without a base the plain name would be the extension alone (a hidden
   // file, or no name at all): the search starts at the " copy" names.
-  for (int n = base.empty() ? 0 : -1; n <= 4999; ++n) {
-    const std::string candidate = n == -1 ? base + ext : CopyStem(base, n) + ext;
+  for (int n = base.empty() ? 0 : -1; n <= kLastCopyNumber && names->size() < count; ++n) {
+    std::string candidate = n == -1 ? base + ext : CopyStem(base, n) + ext;
     if (Utf16Units(candidate) > 255) return -1;
-    if (!taken(candidate)) {
-      result = std::move(candidate);
-      return 0;
-    }
+    if (!taken(candidate)) names->push_back(std::move(candidate));
   }
-  return -2;
+  return names->size() >= count ? 0 : -2;
+}
+
+int16_t NewCopyName(std::string_view utf8Base, std::string_view utf8Ext, const NameTaken& taken,
+                    std::string& result) {
+  std::vector<std::string> names;
+  const int16_t err = NewCopyNames(utf8Base, utf8Ext, taken, 1, &names);
+  if (err == 0) result = std::move(names.front());
+  return err;
 }
 
 }  // namespace platform

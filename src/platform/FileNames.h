@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/base/PascalString.h"
 
@@ -56,11 +57,21 @@ using NameTaken = std::function<bool(const std::string& utf8Name)>;
 size_t CharCount(std::string_view utf8);
 std::string CutChars(std::string_view utf8, long count);
 
+// The highest number of a " copy N" name.
+inline constexpr int kLastCopyNumber = 4999;
+
 // The " copy" name of at most 63 characters: stem " copy" ext, then
 // stem " copy N" ext for N = 1..4999, a stem that ends as a copy name
 // starting again from before it. `found` tells whether the name returned is
 // free; when every candidate is taken the last one tried is returned.
 std::string CopyNameBeforeExtension(std::string_view utf8Name, const NameTaken& taken, bool* found = nullptr);
+// The first `count` free names of that sequence, in its order, added to
+// `names` in one pass over it (so that naming many copies costs one look
+// per candidate, not one per candidate per copy; `taken` should answer from
+// a listing of the folder made once). False when the sequence ran out first;
+// `names` then holds the free names there were.
+bool CopyNamesBeforeExtension(std::string_view utf8Name, const NameTaken& taken, size_t count,
+                              std::vector<std::string>* names);
 // The long-name " copy" name (no cutting): a stem that ends as a copy name
 // ("x copy", "x copy 3") is cut back to "x copy", any other gets " copy"
 // appended; then "x copy N" ext for N = 1..4998.
@@ -75,6 +86,11 @@ size_t CopyMarkIn(std::string_view stem);
 // are taken (-2) or a candidate is too long for a file name (255 UTF-16 units, -1).
 int16_t NewCopyName(std::string_view utf8Base, std::string_view utf8Ext, const NameTaken& taken,
                     std::string& result);
+// The first `count` free names of that sequence, added to `names` in one
+// pass over it; 0, -2 when it ran out first (`names` holds those there
+// were), -1 when a candidate is too long for a file name.
+int16_t NewCopyNames(std::string_view utf8Base, std::string_view utf8Ext, const NameTaken& taken, size_t count,
+                     std::vector<std::string>* names);
 
 // Splits a name at its last "." (a final "." does not count): stem and
 // extension with its ".".

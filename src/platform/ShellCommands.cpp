@@ -1,6 +1,7 @@
 #include "platform/ShellCommands.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,9 +131,10 @@ std::optional<double> ProbeDuration(const fs::path& clip) {
 }  // namespace
 
 std::chrono::seconds MergeTimeLimit(std::optional<double> totalSeconds) {
-  if (!totalSeconds) return kMergeLimitMost;
-  const double scaled = 10 * *totalSeconds;
-  if (!(scaled < double(kMergeLimitMost.count()))) return kMergeLimitMost;
+  if (!totalSeconds || !(*totalSeconds >= 0)) return kMergeLimitUnknown;
+  // A playing time the probe cannot have measured (beyond the probe's own
+  // bound) is no length to scale.
+  const double scaled = kMergeLimitPerPlayingSecond * std::min(*totalSeconds, 1e7);
   return std::max(kMergeLimitLeast, std::chrono::seconds(static_cast<long long>(std::ceil(scaled))));
 }
 
@@ -357,13 +359,15 @@ void unloadLaunchAgentPlist() {
 namespace platform {
 
 TMergedClip::~TMergedClip() {
-  if (folder_.empty()) return;
-  std::error_code ec;
-  fs::remove_all(folder_, ec);
-  if (ec) LogF("The merge folder %s could not be removed: %s", folder_.c_str(), ec.message().c_str());
+  if (!folder_.empty()) {
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+    if (ec) LogF("The merge folder %s could not be removed: %s", folder_.c_str(), ec.message().c_str());
+  }
+  if (lockFd_ >= 0) ::close(lockFd_);
 }
 
-OSErr MergeVideoClip(int clipFd, const fs::path& besideFolder, const std::string& extension, TMergedClip* merged) {
+OSErr MergeVideoClip(int clipFd, const fs::path& workFolder, const std::string& extension, TMergedClip* merged) {
   if (!merged || clipFd < 0) return paramErr;
   std::error_code ec;
   const fs::path intro = fs::absolute(platform::MergeIntroClip(), ec).lexically_normal();
@@ -380,12 +384,16 @@ OSErr MergeVideoClip(int clipFd, const fs::path& besideFolder, const std::string
 
   // The private folder: made fresh under a name nobody can guess, open to
   // this user only, so nothing can be planted in it.
-  std::string pattern = (besideFolder / ".kivo-merge-XXXXXX").string();
+  std::string pattern = (workFolder / ".kivo-merge-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) {
-    LogF("merge result = no private folder for the merge in %s: %s", besideFolder.c_str(), std::strerror(errno));
+    LogF("merge result = no private folder for the merge in %s: %s", workFolder.c_str(), std::strerror(errno));
     return ioErr;
   }
   merged->folder_ = pattern;
+  // Locked while it is in use, so that a sweep of what killed runs left
+  // passes it by.
+  merged->lockFd_ = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (merged->lockFd_ >= 0) ::flock(merged->lockFd_, LOCK_EX | LOCK_NB);
   const std::string ext = extension.empty() || extension.size() > 16 ? std::string(".mov") : extension;
   const fs::path in = merged->folder_ / ("clip" + ext);
   if (host::CopyFromDescriptor(clipFd, in.string(), false) != noErr) {
@@ -435,9 +443,9 @@ OSErr MergeVideoClip(int clipFd, const fs::path& besideFolder, const std::string
   argv.push_back("file:" + out.string());
   LogF("shell comand = %s", platform::Joined(argv).c_str());
 
-  // Ten times the playing time of the three parts, within bounds; the
-  // encoder's whole process group is stopped when it runs over, and when the
-  // program is asked to end.
+  // In proportion to the playing time of the three parts; the encoder's
+  // whole process group is stopped when it runs over, and when the program
+  // is asked to end.
   std::optional<double> total = 0.0;
   for (const fs::path& clip : {intro, in, outro}) {
     const std::optional<double> d = platform::ProbeDuration(clip);

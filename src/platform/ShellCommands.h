@@ -69,16 +69,18 @@ std::filesystem::path SharedFolder();
 std::filesystem::path MergeIntroClip();
 std::filesystem::path MergeOutroClip();
 
-// How long a merge may run: ten times the playing time of the three parts
-// together, at least kMergeLimitLeast (the encoder's start-up on short
-// clips) and at most kMergeLimitMost, which is also the limit when the
-// playing time cannot be read.
+// How long a merge may run: in proportion to the playing time of the three
+// parts together (kMergeLimitPerPlayingSecond seconds for each second of
+// it, so that a long clip is given the time a short one is, clip for clip),
+// at least kMergeLimitLeast (the encoder's start-up on short clips);
+// kMergeLimitUnknown when the playing time cannot be read.
 inline constexpr std::chrono::seconds kMergeLimitLeast{20};
-inline constexpr std::chrono::seconds kMergeLimitMost{300};
+inline constexpr std::chrono::seconds kMergeLimitUnknown{300};
+inline constexpr int kMergeLimitPerPlayingSecond = 10;
 std::chrono::seconds MergeTimeLimit(std::optional<double> totalSeconds);
 
-// A merged clip waiting in the private folder it was made in (mode 0700,
-// beside its destination so that moving it in is a rename). The folder and
+// A merged clip waiting in the folder it was made in (mode 0700, in the
+// program's private folder), locked while the object lives. The folder and
 // whatever is left in it go with the object.
 class TMergedClip {
  public:
@@ -91,18 +93,20 @@ class TMergedClip {
  private:
   friend OSErr MergeVideoClip(int, const std::filesystem::path&, const std::string&, TMergedClip*);
   std::filesystem::path folder_, file_;
+  int lockFd_ = -1;
 };
 
 // Joins the intro clip, the clip open on `clipFd` and the outro clip with
-// ffmpeg, within MergeTimeLimit, into a private folder made for the merge in
-// `besideFolder`; the result's container follows `extension` (".mov"). The
+// ffmpeg, within MergeTimeLimit, into a private folder ".kivo-merge-XXXXXX"
+// made for the merge in `workFolder`; the result's container follows
+// `extension` (".mov"). The
 // clip is read only from its descriptor (copied into the private folder
 // first), and the encoder writes only inside that folder, so no name in a
 // folder others can write is ever opened by it. A merge that runs over is
 // stopped with everything it started. noErr with `merged` holding the
 // result; ioErr when the merge failed, fnfErr when the intro or outro is
 // missing, userCanceledErr when the program was asked to end meanwhile.
-OSErr MergeVideoClip(int clipFd, const std::filesystem::path& besideFolder, const std::string& extension,
+OSErr MergeVideoClip(int clipFd, const std::filesystem::path& workFolder, const std::string& extension,
                      TMergedClip* merged);
 
 }  // namespace platform

@@ -1,12 +1,13 @@
 // How the set route puts its files in place: each copy is recorded by key
-// before its rename and as placed after it, a copy placed by an earlier try
-// is not written again, a name taken at the last moment is never replaced,
-// and a set folder on another file system gets its files through a working
-// file beside it.
+// before it appears and as placed after it, a copy placed by an earlier try
+// is not written again, a name taken at the last moment is never replaced
+// (the copies after it move on), and a set folder on another file system
+// shows no name but the final one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <vector>
 
@@ -59,7 +60,9 @@ struct SetPlacing : ::testing::Test {
     job.placements.placing = [this](const std::string& key, const fs::path& working, const fs::path& target) {
       // The working file is complete and stands where it is recorded.
       EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(working))) << working;
-      EXPECT_FALSE(fs::exists(target)) << target;
+      if (!rec.overwrite) {
+        EXPECT_FALSE(fs::exists(target)) << target;
+      }
       events.push_back("placing " + key + " " + target.filename().string());
       return !refuseRecording;
     };
@@ -110,18 +113,85 @@ TEST_F(SetPlacing, AnOutputThatCannotBeRecordedIsNotPlaced) {
   EXPECT_TRUE(fs::is_empty(PrivateFolder()));
 }
 
-// /dev/shm is another file system than the temporary folder on most hosts.
-TEST_F(SetPlacing, ASetFolderOnAnotherFileSystemGetsItsFilesThroughAWorkingFileBesideIt) {
-  std::string pattern = "/dev/shm/kivo-set-XXXXXX";
-  if (!fs::is_directory("/dev/shm") || !mkdtemp(pattern.data())) GTEST_SKIP() << "no /dev/shm";
-  setFolder = pattern;
-  struct Remove {
-    fs::path p;
-    ~Remove() {
-      std::error_code ec;
-      fs::remove_all(p, ec);
-    }
-  } remove{setFolder};
+// A set folder on another file system than the private folder (/dev/shm is
+// a tmpfs; the temporary folder is not one on most hosts), removed after.
+struct OtherFileSystem {
+  fs::path folder;
+  OtherFileSystem() {
+    std::string pattern = "/dev/shm/kivo-set-XXXXXX";
+    if (fs::is_directory("/dev/shm") && mkdtemp(pattern.data())) folder = pattern;
+  }
+  ~OtherFileSystem() {
+    std::error_code ec;
+    if (!folder.empty()) fs::remove_all(folder, ec);
+  }
+};
+
+// Names in `folder` other than `placed` ones: what a consumer could take
+// that is not an output.
+std::vector<std::string> Others(const fs::path& folder, const std::vector<std::string>& events) {
+  std::vector<std::string> others;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    const std::string name = e.path().filename().string();
+    bool placed = false;
+    for (const std::string& ev : events)
+      placed = placed || (ev.rfind("placed ", 0) == 0 && ev.size() > name.size() &&
+                          ev.compare(ev.size() - name.size(), name.size(), name) == 0);
+    if (!placed) others.push_back(name);
+  }
+  return others;
+}
+
+// Across file systems no name but the final one ever stands in the set
+// folder: at every record (and so before every output appears) the folder
+// holds only what was placed before. The working file the record is given
+// is the private one, which is gone once the copy is in place.
+TEST_F(SetPlacing, ASetFolderOnAnotherFileSystemShowsNoNameButTheFinalOne) {
+  OtherFileSystem other;
+  if (other.folder.empty()) GTEST_SKIP() << "no /dev/shm";
+  setFolder = other.folder;
+  std::vector<fs::path> workings;
+  std::vector<std::vector<std::string>> seen;
+  output::TOutputJob job = Job();
+  const auto record = job.placements.placing;
+  job.placements.placing = [&](const std::string& key, const fs::path& working, const fs::path& target) {
+    workings.push_back(working);
+    seen.push_back(Others(setFolder, events));
+    return record(key, working, target);
+  };
+  ASSERT_EQ(output::DoNewPrintToFile(job, outtest::Page(20, 20), env), 0);
+  EXPECT_EQ(Names(setFolder), (std::vector<std::string>{"Base copy 1.jpg", "Base copy.jpg", "Base.jpg"}));
+  for (const auto& others : seen) EXPECT_TRUE(others.empty()) << others.front();
+  ASSERT_EQ(workings.size(), 3u);
+  for (const fs::path& w : workings) EXPECT_EQ(w.parent_path(), PrivateFolder()) << w;
+  EXPECT_TRUE(fs::is_empty(PrivateFolder()));
+  const auto bytes = outtest::ReadFile(setFolder / "Base.jpg");
+  ASSERT_GT(bytes.size(), 4u);
+  EXPECT_EQ(bytes[0], 0xFF);  // a whole JPEG
+  EXPECT_EQ(bytes[bytes.size() - 1], 0xD9);
+
+  // With overwrite on, the copy replaces the file of its name, and no
+  // hidden name is left.
+  rec.overwrite = 1;
+  events.clear();
+  output::TOutputJob again = Job();
+  again.copies = 1;
+  ASSERT_EQ(output::DoNewPrintToFile(again, outtest::Page(30, 30), env), 0);
+  EXPECT_EQ(Names(setFolder), (std::vector<std::string>{"Base copy 1.jpg", "Base copy.jpg", "Base.jpg"}));
+  EXPECT_NE(outtest::ReadFile(setFolder / "Base.jpg"), bytes);
+}
+
+// Where the file system has no files without a name, the copy is staged
+// under a hidden ".kivo-work-" name beside its target, and that staged
+// file is what the record is given.
+TEST_F(SetPlacing, WithoutUnnamedFilesTheCopyIsStagedUnderAHiddenNameBesideItsTarget) {
+  OtherFileSystem other;
+  if (other.folder.empty()) GTEST_SKIP() << "no /dev/shm";
+  setFolder = other.folder;
+  ::setenv("KIVO_NAMED_STAGING", "1", 1);
+  struct Unset {
+    ~Unset() { ::unsetenv("KIVO_NAMED_STAGING"); }
+  } unset;
   std::vector<fs::path> workings;
   output::TOutputJob job = Job();
   const auto record = job.placements.placing;
@@ -137,4 +207,21 @@ TEST_F(SetPlacing, ASetFolderOnAnotherFileSystemGetsItsFilesThroughAWorkingFileB
     EXPECT_EQ(w.filename().string().rfind(".kivo-work-", 0), 0u) << w;
   }
   EXPECT_TRUE(fs::is_empty(PrivateFolder()));
+}
+
+// A name taken by another program between the search and the placing is
+// never replaced: that copy and the ones after it take the next free names.
+TEST_F(SetPlacing, ANameTakenAtTheLastMomentMovesTheRestOn) {
+  output::TOutputJob job = Job();
+  const auto record = job.placements.placing;
+  job.placements.placing = [&](const std::string& key, const fs::path& working, const fs::path& target) {
+    const bool recorded = record(key, working, target);
+    if (key == "set 1 copy 2" && !fs::exists(setFolder / "Base copy.jpg"))
+      std::ofstream(setFolder / "Base copy.jpg") << "theirs";
+    return recorded;
+  };
+  ASSERT_EQ(output::DoNewPrintToFile(job, outtest::Page(20, 20), env), 0);
+  EXPECT_EQ(Names(setFolder),
+            (std::vector<std::string>{"Base copy 1.jpg", "Base copy 2.jpg", "Base copy.jpg", "Base.jpg"}));
+  EXPECT_EQ(outtest::ReadFile(setFolder / "Base copy.jpg"), (std::vector<uint8_t>{'t', 'h', 'e', 'i', 'r', 's'}));
 }

@@ -109,3 +109,46 @@ TEST(CopyNames, NewCopyNameTriesThePlainNameFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+// Names for many copies come from one pass over the sequence: each candidate
+// is looked up once however many copies are named, the names are the first
+// free ones in order, and a sequence that runs out says so with the names
+// there were.
+TEST(CopyNames, ManyCopiesAreNamedInOnePassAndRunningOutIsSaid) {
+  Folder f;
+  f.names = {"photo.jpg", "photo copy.jpg", "photo copy 2.jpg"};
+  size_t looks = 0;
+  auto taken = [&](const std::string& n) {
+    ++looks;
+    return f.names.count(n) != 0;
+  };
+  std::vector<std::string> names;
+  ASSERT_EQ(platform::NewCopyNames("photo", ".jpg", taken, 3, &names), 0);
+  EXPECT_EQ(names, (std::vector<std::string>{"photo copy 1.jpg", "photo copy 3.jpg", "photo copy 4.jpg"}));
+  EXPECT_EQ(looks, 6u);
+
+  for (int n = 1; n <= 4994; ++n) f.names.insert("photo copy " + std::to_string(n) + ".jpg");
+  names.clear();
+  looks = 0;
+  EXPECT_EQ(platform::NewCopyNames("photo", ".jpg", taken, 10, &names), -2);
+  EXPECT_EQ(names.size(), 5u);
+  EXPECT_EQ(names.back(), "photo copy 4999.jpg");
+  EXPECT_EQ(looks, 5001u) << "the plain name, \" copy\" and 1..4999, each once";
+
+  names.clear();
+  looks = 0;
+  EXPECT_TRUE(platform::CopyNamesBeforeExtension("photo.jpg", taken, 5, &names));
+  EXPECT_EQ(names.front(), "photo copy 4995.jpg");
+  EXPECT_EQ(looks, 5000u);
+  names.clear();
+  EXPECT_FALSE(platform::CopyNamesBeforeExtension("photo.jpg", taken, 6, &names));
+  EXPECT_EQ(names.size(), 5u);
+  bool found = true;
+  EXPECT_EQ(platform::CopyNameBeforeExtension("photo.jpg", [](const std::string&) { return true; }, &found),
+            "photo copy 4999.jpg");
+  EXPECT_FALSE(found);
+}
+
+}  // namespace

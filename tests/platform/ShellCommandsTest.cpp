@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -225,13 +226,17 @@ TEST(VideoMerge, FailedMergeLeavesNoFile) {
   EXPECT_FALSE(fs::exists(out / "Tempfile_b.mov"));
 }
 
-TEST(VideoMerge, TimeLimitIsTenTimesThePlayingTimeWithinBounds) {
+// A long clip is given as much time per second of it as a short one: an
+// hour-long merge is not cut off at a few minutes, as it was.
+TEST(VideoMerge, TimeLimitFollowsThePlayingTime) {
   EXPECT_EQ(platform::MergeTimeLimit(0.5), platform::kMergeLimitLeast);
   EXPECT_EQ(platform::MergeTimeLimit(12.05), std::chrono::seconds(121));
   EXPECT_EQ(platform::MergeTimeLimit(29.9), std::chrono::seconds(299));
-  EXPECT_EQ(platform::MergeTimeLimit(3600), platform::kMergeLimitMost);
-  EXPECT_EQ(platform::MergeTimeLimit(std::nullopt), platform::kMergeLimitMost);
-  EXPECT_EQ(platform::MergeTimeLimit(1e300 * 1e300), platform::kMergeLimitMost);
+  EXPECT_EQ(platform::MergeTimeLimit(1200), std::chrono::seconds(12000));
+  EXPECT_EQ(platform::MergeTimeLimit(3 * 3600.0), std::chrono::seconds(108000));
+  EXPECT_EQ(platform::MergeTimeLimit(std::nullopt), platform::kMergeLimitUnknown);
+  EXPECT_EQ(platform::MergeTimeLimit(std::nan("")), platform::kMergeLimitUnknown);
+  EXPECT_EQ(platform::MergeTimeLimit(-3), platform::kMergeLimitUnknown);
 }
 
 // An encoder that hangs is stopped at the limit, with what it started; the

@@ -16,6 +16,7 @@
 #include "host/files/FSSpec.h"
 #include "host/files/FileErrors.h"
 #include "host/files/FinderInfo.h"
+#include "host/files/StagedFile.h"
 
 namespace host {
 namespace {
@@ -68,16 +69,20 @@ int WriteAllErrno(int fd, const uint8_t* p, size_t n) {
 
 OSErr WriteAll(int fd, const uint8_t* p, size_t n) { return OSErrFromErrno(WriteAllErrno(fd, p, n)); }
 
+// How the temporary files beside `target` begin: "." + its name + ".kivo-",
+// or ".kivo-tmp-" when that would make too long a name.
+std::string TemporaryPrefixFor(const std::string& target) {
+  const std::string name = LastPathName(target);
+  constexpr size_t kMaxName = 255, kAdded = 1 + 6 + 8;  // ".", ".kivo-", the digits
+  return name.size() + kAdded <= kMaxName ? "." + name + ".kivo-" : std::string(".kivo-tmp-");
+}
+
 // Opens a new temporary file (mode 0600) beside `target`; its path goes to
 // `tempPath`.
 int OpenTemporaryBeside(const std::string& target, std::string* tempPath, int* err) {
-  const std::string folder = ParentPath(target);
   std::string name;
-  int fd = CreateUniqueFile(AT_FDCWD, JoinPath(folder, "." + LastPathName(target) + ".kivo-"), "", O_RDWR, 0600,
-                            &name);
-  // The target's name may be too long for the prefix and digits.
-  if (fd < 0 && errno == ENAMETOOLONG)
-    fd = CreateUniqueFile(AT_FDCWD, JoinPath(folder, ".kivo-tmp-"), "", O_RDWR, 0600, &name);
+  const int fd = CreateUniqueFile(AT_FDCWD, JoinPath(ParentPath(target), TemporaryPrefixFor(target)), "", O_RDWR,
+                                  0600, &name);
   if (fd < 0) {
     *err = errno;
     return -1;
@@ -85,6 +90,13 @@ int OpenTemporaryBeside(const std::string& target, std::string* tempPath, int* e
   *tempPath = name;
   *err = 0;
   return fd;
+}
+
+// The new file that will become `target`, staged in its folder (see
+// StagedFile): unnamed where the file system allows, else under the
+// temporary name OpenTemporaryBeside gives.
+StagedFile StageFor(const std::string& target, int* err) {
+  return StagedFile::Open(ParentPath(target), TemporaryPrefixFor(target), "", 0600, err);
 }
 
 // The one whole-file read: 0, or the errno of what failed, with `what` the
@@ -145,51 +157,54 @@ std::string Reason(const char* what, const std::string& path, int err) {
   return std::string(what) + " \"" + path + "\": " + std::strerror(err);
 }
 
-// Puts the finished temporary file in place.
-OSErr PlaceTemporary(const std::string& temp, const std::string& target, bool replace) {
-  OSErr err = noErr;
-  if (replace) {
-    if (::rename(temp.c_str(), target.c_str()) != 0) err = OSErrFromErrno(errno);
-  } else {
-    err = RenameNoReplace(temp, target);
-  }
-  if (err != noErr) ::unlink(temp.c_str());
-  else SyncFolder(ParentPath(target));
-  return err;
+// The one writing of a whole new file: the bytes written and synced in a
+// file staged for `path` (see StageFor) with `mode` less the umask, then put
+// in place, replacing an existing file only with `replace`; 0, or the errno
+// of the step `what`, with nothing left behind. A failed placing also
+// gives its result code in `placeErr`.
+int WriteWhole(const std::string& path, const void* data, size_t size, uint32_t mode, bool replace,
+               const char** what, OSErr* placeErr = nullptr) {
+  int e = 0;
+  *what = "cannot create a temporary file beside";
+  StagedFile staged = StageFor(path, &e);
+  if (!staged.valid()) return e;
+  *what = "cannot write a temporary file beside";
+  e = ::fchmod(staged.fd(), mode & 0777 & ~ProcessUmask()) == 0 ? 0 : errno;
+  if (e == 0) e = WriteAllErrno(staged.fd(), static_cast<const uint8_t*>(data), size);
+  if (e == 0 && ::fsync(staged.fd()) != 0) e = errno;
+  if (e != 0) return e;
+  *what = "cannot rename the temporary file to";
+  const OSErr placed = staged.Place(path, replace);
+  if (placed == noErr) return 0;
+  if (placeErr) *placeErr = placed;
+  return errno != 0 ? errno : EIO;
 }
 
-// Copies the data of an open source into a new synced temporary file beside
-// `to` and renames it into place.
+// Copies the data of an open source into a new synced file staged for `to`
+// and puts it in place.
 OSErr CopyData(int src, const struct stat& srcStat, const std::string& to, bool replace) {
-  std::string temp;
   int e = 0;
-  Fd dst(OpenTemporaryBeside(to, &temp, &e));
-  if (dst.get() < 0) return OSErrFromErrno(e);
-  auto fail = [&](OSErr err) {
-    dst.Close();
-    ::unlink(temp.c_str());
-    return err;
-  };
+  StagedFile dst = StageFor(to, &e);
+  if (!dst.valid()) return OSErrFromErrno(e);
   // The copy is a new file: the source's bits, less the umask.
-  if (::fchmod(dst.get(), srcStat.st_mode & 0777 & ~ProcessUmask()) != 0) return fail(OSErrFromErrno(errno));
+  if (::fchmod(dst.fd(), srcStat.st_mode & 0777 & ~ProcessUmask()) != 0) return OSErrFromErrno(errno);
   std::vector<uint8_t> buffer(1 << 18);
   uint64_t copied = 0;
   for (;;) {
     const ssize_t r = ::read(src, buffer.data(), buffer.size());
     if (r < 0) {
       if (errno == EINTR) continue;
-      return fail(OSErrFromErrno(errno));
+      return OSErrFromErrno(errno);
     }
     if (r == 0) break;
-    OSErr err = WriteAll(dst.get(), buffer.data(), static_cast<size_t>(r));
-    if (err != noErr) return fail(err);
+    OSErr err = WriteAll(dst.fd(), buffer.data(), static_cast<size_t>(r));
+    if (err != noErr) return err;
     copied += static_cast<uint64_t>(r);
   }
   // A source that changed size while it was copied is not a complete copy.
-  if (copied != static_cast<uint64_t>(srcStat.st_size)) return fail(ioErr);
-  if (::fsync(dst.get()) != 0) return fail(OSErrFromErrno(errno));
-  if (dst.Close() != 0) return fail(OSErrFromErrno(errno));
-  return PlaceTemporary(temp, to, replace);
+  if (copied != static_cast<uint64_t>(srcStat.st_size)) return ioErr;
+  if (::fsync(dst.fd()) != 0) return OSErrFromErrno(errno);
+  return dst.Place(to, replace);
 }
 
 void CopyFinderInfo(const std::string& from, const std::string& to) {
@@ -244,28 +259,18 @@ OSErr StageFileBeside(const std::string& path, const void* data, size_t size, ui
 OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size, uint32_t mode,
                           bool replace) {
   if (!replace && Exists(path)) return dupFNErr;
-  std::string temp;
-  const OSErr err = StageFileBeside(path, data, size, mode, &temp);
-  if (err != noErr) return err;
-  return PlaceTemporary(temp, path, replace);
+  const char* what = "";
+  OSErr placeErr = noErr;
+  const int e = WriteWhole(path, data, size, mode, replace, &what, &placeErr);
+  return placeErr != noErr ? placeErr : OSErrFromErrno(e);
 }
 
 bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes, uint32_t mode,
                          std::string* error) {
-  std::string temp;
   const char* what = "";
-  int e = StageBeside(path, bytes.data(), bytes.size(), mode, &temp, &what);
-  if (e == 0 && ::rename(temp.c_str(), path.c_str()) != 0) {
-    e = errno;
-    what = "cannot rename the temporary file to";
-    ::unlink(temp.c_str());
-  }
-  if (e != 0) {
-    if (error) *error = Reason(what, path, e);
-    return false;
-  }
-  SyncFolder(ParentPath(path));
-  return true;
+  const int e = WriteWhole(path, bytes.data(), bytes.size(), mode, true, &what);
+  if (e != 0 && error) *error = Reason(what, path, e);
+  return e == 0;
 }
 
 OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, size_t maxSize) {
@@ -345,14 +350,18 @@ OSErr CopyFromDescriptor(int fd, const std::string& to, bool replace) {
   return CopyData(fd, st, to, replace);
 }
 
-OSErr MoveItem(const std::string& from, const std::string& to) {
+OSErr MoveItem(const std::string& from, const std::string& to) { return MoveItem(from, to, false); }
+
+OSErr MoveItem(const std::string& from, const std::string& to, bool replace) {
   struct stat st;
   if (::lstat(from.c_str(), &st) != 0) return OSErrFromErrno(errno);
   const std::string fromSidecar = AppleDoublePath(from);
   const std::string toSidecar = AppleDoublePath(to);
   const bool hasSidecar = !S_ISDIR(st.st_mode) && Exists(fromSidecar);
 
-  OSErr err = RenameNoReplace(from, to);
+  OSErr err = noErr;
+  if (replace && !S_ISDIR(st.st_mode)) err = ::rename(from.c_str(), to.c_str()) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
+  else err = RenameNoReplace(from, to);
   if (err == noErr) {
     if (hasSidecar) ::rename(fromSidecar.c_str(), toSidecar.c_str());
     SyncFolder(ParentPath(to));
@@ -362,7 +371,7 @@ OSErr MoveItem(const std::string& from, const std::string& to) {
   if (S_ISDIR(st.st_mode)) return diffVolErr;
 
   // Across file systems: a complete, synced copy first, then the source goes.
-  err = CopyFile(from, to, false);
+  err = CopyFile(from, to, replace);
   if (err != noErr) return err;
   if (::unlink(from.c_str()) != 0) return OSErrFromErrno(errno);
   if (hasSidecar) ::unlink(fromSidecar.c_str());

@@ -30,10 +30,11 @@ OSErr CreateFileExclusive(const std::string& path, uint32_t mode);
 // Creates a folder with `mode` less the umask; dupFNErr when the name exists.
 OSErr CreateFolder(const std::string& path, uint32_t mode);
 
-// Writes `size` bytes to a temporary file in the target's folder, syncs it
-// and renames it onto `path`; with `replace` false an existing file is not
-// touched and the result is dupFNErr. The temporary file is removed on
-// failure. The file gets `mode` less the umask.
+// Writes `size` bytes to a new file staged in the target's folder (unnamed
+// where the file system allows, see StagedFile.h), syncs it and puts it at
+// `path`; with `replace` false an existing file is not touched and the
+// result is dupFNErr. Nothing is left behind on failure. The file gets
+// `mode` less the umask.
 OSErr WriteFileAtomically(const std::string& path, const void* data, size_t size, uint32_t mode,
                           bool replace = true);
 // The first half of WriteFileAtomically: writes and syncs the bytes in a
@@ -60,12 +61,15 @@ OSErr FSClose(int16_t refNum);
 // Renames without replacing (dupFNErr when `to` exists).
 OSErr RenameNoReplace(const std::string& from, const std::string& to);
 // Moves a file or folder to `to`, never replacing. Across file systems a
-// file is copied to a temporary name beside `to`, synced, renamed into place
+// file is copied into a file staged beside `to` (see CopyFile), synced, put in place
 // and only then is the source removed; a folder gives diffVolErr there.
 OSErr MoveItem(const std::string& from, const std::string& to);
+// The same, replacing a file at `to` when `replace` (a folder never replaces).
+OSErr MoveItem(const std::string& from, const std::string& to, bool replace);
 // Copies a file's data (and its Finder information and sidecar) to `to`
-// through a synced temporary file; with `replace` false an existing `to`
-// gives dupFNErr.
+// through a synced file staged beside it (see StagedFile.h), which has no
+// name a folder listing shows until it is complete; with `replace` false an
+// existing `to` gives dupFNErr.
 OSErr CopyFile(const std::string& from, const std::string& to, bool replace);
 // Copies the regular file open on `fd` (read from its start) to `to` as
 // CopyFile does its data: through a synced temporary file, never replacing

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,20 +41,57 @@ bool Lock(int fd, const std::filesystem::path& what, RunningCopyLock::Status* st
   return true;
 }
 
+// The first line of a held lock file: who holds it. Read without following
+// a link and without blocking on anything but a regular file.
+std::string HolderIn(const std::filesystem::path& lockFile) {
+  const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return {};
+  struct stat st {};
+  char text[200] = {};
+  ssize_t got = 0;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) got = ::pread(fd, text, sizeof text - 1, 0);
+  ::close(fd);
+  std::string line(text, got > 0 ? size_t(got) : 0);
+  line = line.substr(0, line.find('\n'));
+  for (char& c : line)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  return line;
+}
+
 }  // namespace
 
 RunningCopyLock RunningCopyLock::acquire(const std::filesystem::path& lockFile) {
   RunningCopyLock lock;
-  int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  // Made exclusively when missing, with the bits the umask gives; an
+  // existing one is opened only when it is a regular file: never through a
+  // link, and O_NONBLOCK so that a FIFO under the name cannot stall the open.
+  const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  int fd = ::open(lockFile.c_str(), flags | O_CREAT | O_EXCL, 0666);
+  if (fd < 0 && errno == EEXIST) fd = ::open(lockFile.c_str(), flags);
   if (fd < 0) {
-    lock.message_ = "Cannot open the lock file " + lockFile.string() + ": " + std::strerror(errno);
+    const int err = errno;
+    lock.message_ = "Cannot open the lock file " + lockFile.string() + ": " +
+                    (err == ELOOP ? std::string("it is a symbolic link, which is not followed") : std::strerror(err));
     return lock;
   }
-  if (!Lock(fd, lockFile, &lock.status_, &lock.message_)) return lock;
-  // Our process id in the file, for whoever looks at it.
-  std::string pid = std::to_string(::getpid()) + "\n";
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    lock.message_ = "Cannot use the lock file " + lockFile.string() + ": it is not a regular file";
+    return lock;
+  }
+  if (!Lock(fd, lockFile, &lock.status_, &lock.message_)) {
+    if (lock.status_ == Status::AlreadyRunning) lock.holder_ = HolderIn(lockFile);
+    return lock;
+  }
+  // Who holds it, for whoever looks at the file or is refused by it: our
+  // process id and the machine's name (a lock in a shared folder may be
+  // held from another machine).
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0) host[0] = 0;
+  const std::string holder = "process " + std::to_string(::getpid()) + (host[0] ? std::string(" on ") + host : "") + "\n";
   if (::ftruncate(fd, 0) == 0) {
-    ssize_t ignored = ::pwrite(fd, pid.data(), pid.size(), 0);
+    ssize_t ignored = ::pwrite(fd, holder.data(), holder.size(), 0);
     (void)ignored;
   }
   lock.fd_ = fd;
@@ -75,7 +113,7 @@ RunningCopyLock RunningCopyLock::acquireFolder(const std::filesystem::path& fold
 }
 
 RunningCopyLock::RunningCopyLock(RunningCopyLock&& other) noexcept
-    : fd_(other.fd_), status_(other.status_), message_(std::move(other.message_)) {
+    : fd_(other.fd_), status_(other.status_), message_(std::move(other.message_)), holder_(std::move(other.holder_)) {
   other.fd_ = -1;
   other.status_ = Status::Failed;
 }
@@ -86,6 +124,7 @@ RunningCopyLock& RunningCopyLock::operator=(RunningCopyLock&& other) noexcept {
     fd_ = other.fd_;
     status_ = other.status_;
     message_ = std::move(other.message_);
+    holder_ = std::move(other.holder_);
     other.fd_ = -1;
     other.status_ = Status::Failed;
   }

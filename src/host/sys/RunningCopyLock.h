@@ -19,8 +19,10 @@ class RunningCopyLock {
   // in the application folder.
   static std::filesystem::path defaultLockFile();
 
-  // Tries to take the lock without waiting. A lock file that is a link is
-  // never followed (Failed).
+  // Tries to take the lock without waiting. The lock file is made
+  // exclusively when missing, with the permission bits the umask gives
+  // (0666 less it); a link (never followed) or anything but a regular file
+  // under its name gives Failed. The holder writes who it is into the file.
   static RunningCopyLock acquire(const std::filesystem::path& lockFile = defaultLockFile());
   // The lock on a folder itself (the application folder, which holds the
   // spool tree): two copies working on one folder refuse each other whatever
@@ -35,12 +37,16 @@ class RunningCopyLock {
   bool acquired() const { return status_ == Status::Acquired; }
   // For AlreadyRunning and Failed: a sentence for the log or the operator.
   const std::string& message() const { return message_; }
+  // For AlreadyRunning on a lock file: who holds it, as the holder wrote it
+  // ("process 1234 on shop-pc"); empty when unknown.
+  const std::string& holder() const { return holder_; }
 
  private:
   RunningCopyLock() = default;
   int fd_ = -1;
   Status status_ = Status::Failed;
   std::string message_;
+  std::string holder_;
 };
 
 }  // namespace host

@@ -1,4 +1,7 @@
 // Running-copy lock, machine facts and folder locations.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "common/ChildRole.h"
@@ -75,6 +78,30 @@ TEST(RunningCopyLock, AFolderIsLockedItselfAndALinkIsNeverFollowed) {
   writeFile(dir / "elsewhere", "");
   std::filesystem::create_symlink(dir / "elsewhere", dir / "planted.lock");
   EXPECT_EQ(RunningCopyLock::acquire(dir / "planted.lock").status(), RunningCopyLock::Status::Failed);
+}
+
+// A lock file shared by processors (in a spool folder) is made with the bits
+// the umask gives, says who holds it to whoever is refused, and is used only
+// when it is a regular file: a FIFO under its name does not stall the start.
+TEST(RunningCopyLock, ALockFileFollowsTheUmaskAndNamesItsHolder) {
+  TempDir dir;
+  const auto file = dir / "Kivo-Processor.lock";
+  {
+    const mode_t old = ::umask(002);
+    RunningCopyLock first = RunningCopyLock::acquire(file);
+    ::umask(old);
+    ASSERT_TRUE(first.acquired()) << first.message();
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
+    RunningCopyLock second = RunningCopyLock::acquire(file);
+    EXPECT_EQ(second.status(), RunningCopyLock::Status::AlreadyRunning);
+    EXPECT_EQ(second.holder().rfind("process " + std::to_string(::getpid()), 0), 0u) << second.holder();
+  }
+  ASSERT_EQ(::mkfifo((dir / "fifo.lock").c_str(), 0600), 0);
+  const RunningCopyLock fifo = RunningCopyLock::acquire(dir / "fifo.lock");
+  EXPECT_EQ(fifo.status(), RunningCopyLock::Status::Failed);
+  EXPECT_NE(fifo.message().find("not a regular file"), std::string::npos) << fifo.message();
 }
 
 TEST(RunningCopyLock, LivesInTheRuntimeFolderElseTheApplicationFolder) {
