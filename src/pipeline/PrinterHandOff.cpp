@@ -109,8 +109,9 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
 
 // Records, durably, that the job's hand-off is about to appear at `placed`:
 // a job stopped once it is there is finished without handing it off again.
-void RecordPlacing(const fs::path& placed) {
-  if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputPlacing(placed);
+// False when it could not be recorded: nothing may appear there then.
+bool RecordPlacing(const fs::path& placed) {
+  return !gPrintJobTaskManager || gPrintJobTaskManager->JobOutputPlacing(placed);
 }
 
 // Whether something stands at `path` (a link included).
@@ -124,7 +125,7 @@ bool Taken(const fs::path& path) {
 // Each name is recorded before the file is linked there.
 bool RenameIntoPlace(const fs::path& temp, const fs::path& folder, const std::string& base) {
   if (!Taken(folder / base)) {
-    RecordPlacing(folder / base);
+    if (!RecordPlacing(folder / base)) return false;
     if (::link(temp.c_str(), (folder / base).c_str()) == 0) {
       ::unlink(temp.c_str());
       return true;
@@ -137,7 +138,7 @@ bool RenameIntoPlace(const fs::path& temp, const fs::path& folder, const std::st
   for (int n = 1; n < 100000; ++n) {
     const fs::path target = folder / NumberedName(cut, n);
     if (Taken(target)) continue;
-    RecordPlacing(target);
+    if (!RecordPlacing(target)) return false;
     if (::link(temp.c_str(), target.c_str()) == 0) {
       ::unlink(temp.c_str());
       return true;
@@ -196,7 +197,7 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
   if (base.empty()) return kResultPrinterFile;
   // The print centre acts on the property list: the pair is handed over
   // when it appears, and recorded before anything of the pair is written.
-  RecordPlacing(folder / (base + ".plist"));
+  if (!RecordPlacing(folder / (base + ".plist"))) return kResultPrinterFile;
   platform::LogLine("my destination Path = " + (folder / base).string());
   std::vector<uint8_t> jpeg;
   if (!EncodeJPEG(unfitted, &jpeg) || jpeg.size() > 0xFFFFFFFFu) return kResultPrinterFile;
