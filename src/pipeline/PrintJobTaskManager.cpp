@@ -167,8 +167,13 @@ void TPrintJobTaskManager::Step0() {
   services_.SetStatus("Reading Job File");
   const int16_t result = fJobView->ReadObjects(fCurrentJob.file);
   services_.Log("Done reading objects\n");
-  if (result != kResultOK) DoError(result);
-  else fCurrentTask = 1;
+  if (result != kResultOK) {
+    DoError(result);
+    return;
+  }
+  fCurrentTask = 1;
+  // The job is read and about to be drawn: crash tests stop the program here.
+  platform::PassCrashPoint("job-read");
 }
 
 void TPrintJobTaskManager::Step1() {

@@ -286,6 +286,11 @@ class Station {
 
   // Extra environment for the program (set before Start).
   void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+  // Words run in place of the program, followed by the program and its
+  // arguments: a wrapper that prepares something (a mount namespace) and
+  // ends by running the program with exec, so that pid() stays the
+  // program's. Empty: the program itself (set before Start).
+  void SetLauncher(std::vector<std::string> words) { launcher_ = std::move(words); }
   // Stores one of the program's user defaults (before Start).
   bool SetDefault(const std::string& key, host::PlistValue value) {
     host::UserDefaults defaults(defaultsFile());
@@ -329,7 +334,8 @@ class Station {
   // Starts the program without waiting for anything.
   bool Launch(const std::vector<std::string>& arguments = {}) {
     testing_support::SpawnOptions spawn;
-    spawn.words = {ProcessorProgram().string()};
+    spawn.words = launcher_;
+    spawn.words.push_back(ProcessorProgram().string());
     spawn.words.insert(spawn.words.end(), arguments.begin(), arguments.end());
     spawn.outputFile = output().string();
     spawn.errorToOutput = true;
@@ -434,6 +440,7 @@ class Station {
   fs::path base_;
   pid_t pid_ = 0;
   std::map<std::string, std::string> env_;
+  std::vector<std::string> launcher_;
 };
 
 // A photo for a job: a JPEG of `width` x `height` in one colour, or a
