@@ -512,7 +512,9 @@ void ForgetJobCount(const fs::path& jobFile, const fs::path& countFolder) {
   const fs::path journal = OpenJournal();
   if (journal.empty()) return;
   for (auto& [path, e] : Entries(journal)) {
-    if (e.jobFile != jobFile.string() || IsJobFileThere(e)) continue;
+    // Entries of earlier jobs of that name that wait already are completed
+    // at the next start.
+    if (e.jobFile != jobFile.string() || e.detached || IsJobFileThere(e)) continue;
     std::string why;
     if (e.active && !Complete(countFolder, path, e, &why)) {
       Detach(path, e);  // kept for the next start
