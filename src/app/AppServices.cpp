@@ -74,8 +74,9 @@ AppServices::AppServices(TPrintBGBehavior& controller) : controller_(controller)
   env.showPreview = [this](const host::GWorld* page) { SetImage(page, ""); };
   pipeline::SetOutputEnvironment(std::move(env));
   // Prints a kill left counted in some stores only are counted in the rest.
-  std::string why;
-  if (!output::CompletePendingCounts(output::PrintCountFolder(), &why)) ShowCountFailure(why);
+  std::string why, aside;
+  if (!output::CompletePendingCounts(output::PrintCountFolder(), &why, &aside)) ShowCountFailure(why);
+  if (!aside.empty()) ShowCountStoreSetAside(aside);
 }
 
 AppServices::~AppServices() {
@@ -238,8 +239,9 @@ void AppServices::PrepareJobCount(const fs::path& jobFile, int count, int kind, 
 }
 
 void AppServices::CountJob(const fs::path& jobFile) {
-  std::string why;
-  const bool counted = output::CountPrintedJob(output::PrintCountFolder(), jobFile, &why);
+  std::string why, aside;
+  const bool counted = output::CountPrintedJob(output::PrintCountFolder(), jobFile, &why, &aside);
+  if (!aside.empty()) ShowCountStoreSetAside(aside);
   if (!counted && why.empty()) {
     // No entry in the journal: the job in work is counted directly.
     if (pendingCount_ && pendingCount_->first == jobFile) {
@@ -263,6 +265,12 @@ void AppServices::ForgetJobCount(const fs::path& jobFile, bool printed) {
     output::DropJobCount(jobFile);
     if (pendingCount_ && pendingCount_->first == jobFile) pendingCount_.reset();
   }
+}
+
+void AppServices::ShowCountStoreSetAside(const std::string& what) {
+  const std::string text = "A count store could not be read and counting goes on without it: " + what;
+  platform::LogLine(text);
+  OperatorMessage(text);
 }
 
 void AppServices::ShowCountFailure(const std::string& why) {

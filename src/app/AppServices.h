@@ -118,6 +118,9 @@ class AppServices : public pipeline::TPipelineServices,
   // Shows, in the status line and an alert, that prints could not be
   // counted yet.
   void ShowCountFailure(const std::string& why);
+  // A count store whose file could not be read was set aside (`what` says
+  // which and where it went) and counts again from zero.
+  void ShowCountStoreSetAside(const std::string& what);
   // The count of the job in work, for counting it where the count journal
   // cannot be used.
   std::optional<std::pair<std::filesystem::path, output::TJobCount>> pendingCount_;

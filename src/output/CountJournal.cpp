@@ -10,6 +10,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "host/base/UniqueFile.h"
 #include "host/files/FileOps.h"
 #include "host/files/PrivateFolder.h"
 #include "imaging/ImageWriters.h"
@@ -31,6 +32,7 @@ constexpr uint8_t kMagic[4] = {'K', 'C', 'J', '1'};
 constexpr size_t kFixedSize = 60;
 constexpr size_t kMaxString = 4096;
 enum : uint8_t { kNotTaken = 0, kTaking = 1, kTaken = 2 };
+constexpr uint16_t kDetachedFlag = 1;
 const char* const kStoreNames[kCountStores] = {"cumulative count file", "day count file", "day count dictionary"};
 
 fs::path gJournalForTesting;
@@ -66,10 +68,11 @@ bool IdentityOf(const fs::path& file, Identity* id) {
   return true;
 }
 
+// Whether the entry belongs to the job file that is at its path now.
 bool IsJobFileThere(const TCountEntry& e) {
   Identity now;
-  return IdentityOf(e.jobFile, &now) && now.device == e.device && now.inode == e.inode && now.size == e.size &&
-         now.modified == e.modified;
+  return !e.detached && IdentityOf(e.jobFile, &now) && now.device == e.device && now.inode == e.inode &&
+         now.size == e.size && now.modified == e.modified;
 }
 
 // The journal folder, made when missing; empty (logged) when it is not a
@@ -87,9 +90,6 @@ fs::path OpenJournal() {
   return folder;
 }
 
-fs::path EntryPath(const fs::path& journal, uint64_t device, uint64_t inode) {
-  return journal / (std::to_string(device) + "-" + std::to_string(inode) + kEntryExtension);
-}
 
 std::optional<TCountEntry> ReadEntry(const fs::path& path) {
   std::vector<uint8_t> bytes;
@@ -106,6 +106,23 @@ bool WriteEntry(const fs::path& path, const TCountEntry& e) {
   return err == noErr;
 }
 
+// Writes a new entry under a name no other entry has (the job file's device
+// and inode, and random digits); its path, or empty (logged).
+fs::path WriteNewEntry(const fs::path& journal, const TCountEntry& e) {
+  const auto bytes = e.Encode();
+  const std::string stem = std::to_string(e.device) + "-" + std::to_string(e.inode) + "-";
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const fs::path path = journal / (stem + host::RandomHexName() + kEntryExtension);
+    const OSErr err = host::WriteFileAtomically(path.string(), bytes.data(), bytes.size(), 0600, false);
+    if (err == noErr) return path;
+    if (err != dupFNErr) {
+      platform::LogF("The count journal entry %s could not be written (%d)", path.c_str(), err);
+      return {};
+    }
+  }
+  return {};
+}
+
 bool AllTaken(const TCountEntry& e) {
   for (uint8_t s : e.state)
     if (s != kTaken) return false;
@@ -120,89 +137,166 @@ fs::path StoreFile(const fs::path& countFolder, int store, const TJobCount& job)
   }
 }
 
-// The new bytes of a store with the job counted, the lock held.
-bool CountedStoreBytes(const fs::path& countFolder, int store, const TJobCount& job, std::vector<uint8_t>* bytes) {
+// Why the file of store `s` cannot be counted on as it is: nothing when it
+// can (or is not there). `setAside` is true when it holds nothing this
+// program can read, so that it is to be set aside and counted from zero.
+std::optional<std::string> UnreadableStore(const fs::path& target, int s, bool* setAside) {
+  *setAside = false;
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) != 0) return std::nullopt;
+  if (S_ISLNK(st.st_mode)) {
+    *setAside = true;
+    return "a symbolic link";
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *setAside = true;
+    return "not a regular file";
+  }
+  if (s == 2) return std::nullopt;  // a dictionary that does not decrypt is set aside as it is opened
+  tPrintQuantityInfo record;
+  const int16_t status = ReadPrintCountFile(target, &record, false);
+  if (status == noErr) return std::nullopt;
+  if (status == eofErr) {
+    *setAside = true;
+    return "cut short";
+  }
+  if (status == kCountBadVersion) {
+    *setAside = true;
+    return "of a version this program does not know";
+  }
+  return "unreadable (error " + std::to_string(status) + ")";
+}
+
+// The new bytes of a store with the job counted, the lock held; `why` says
+// why there are none.
+bool CountedStoreBytes(const fs::path& countFolder, int store, const TJobCount& job, std::vector<uint8_t>* bytes,
+                       std::string* why) {
   if (store == 2) {
     auto b = CountedDictionaryBytes(countFolder, job.day, job.count, job.kind, job.printer, job.canvas,
                                     job.templateName);
-    if (!b) return false;
+    if (!b) {
+      *why = ZORVEL_SecureSettings::lastError().empty() ? std::string("it could not be read or written")
+                                                         : ZORVEL_SecureSettings::lastError();
+      return false;
+    }
     *bytes = std::move(*b);
     return true;
   }
   tPrintQuantityInfo record;
-  if (CountedPrintCountRecord(StoreFile(countFolder, store, job), job.count, job.kind, job.printer, job.canvas,
-                              &record) != noErr)
+  const int16_t status =
+      CountedPrintCountRecord(StoreFile(countFolder, store, job), job.count, job.kind, job.printer, job.canvas, &record);
+  if (status != noErr) {
+    *why = "it could not be read (error " + std::to_string(status) + ")";
     return false;
+  }
   const auto encoded = record.Encode();
   bytes->assign(encoded.begin(), encoded.end());
   return true;
 }
 
-// Brings each store up to an active entry, the lock held; true when every
-// store has taken the job.
-bool TakeIntoStores(const fs::path& countFolder, const fs::path& entryPath, TCountEntry& e, std::string* failure) {
-  for (int s = 0; s < kCountStores; ++s) {
-    const fs::path target = StoreFile(countFolder, s, e.job);
-    if (e.state[s] == kTaking) {
-      // The store took the job when its new file was renamed over it.
-      const fs::path staged = countFolder / e.staged[s];
-      std::error_code ec;
-      if (!e.staged[s].empty() && fs::exists(fs::symlink_status(staged, ec))) {
-        ::unlink(staged.c_str());
-        e.state[s] = kNotTaken;
-      } else {
-        e.state[s] = kTaken;
-      }
-      e.staged[s].clear();
-      if (!WriteEntry(entryPath, e)) break;
-    }
-    if (e.state[s] == kTaken) continue;
-    std::vector<uint8_t> bytes;
-    std::string temp;
-    if (!CountedStoreBytes(countFolder, s, e.job, &bytes) ||
-        host::StageFileBeside(target.string(), bytes.data(), bytes.size(), s == 2 ? 0600 : 0666, &temp) != noErr) {
-      if (failure) *failure = std::string("the ") + kStoreNames[s] + " " + target.string() + " could not be written";
-      platform::LogF("The %s %s could not be written; the job stays to be counted", kStoreNames[s], target.c_str());
-      return false;
-    }
-    e.state[s] = kTaking;
-    e.staged[s] = fs::path(temp).filename().string();
-    if (!WriteEntry(entryPath, e)) {
-      ::unlink(temp.c_str());
-      if (failure) *failure = "the count journal could not be written";
-      return false;
-    }
-    platform::PassCrashPoint("count-staged");
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-      const int err = errno;
+void AddReason(std::string* to, const std::string& reason) {
+  if (!to) return;
+  if (!to->empty()) *to += "; ";
+  *to += reason;
+}
+
+// Brings one store up to an active entry, the lock held; false (with the
+// reason added to `failure`) when it could not take the job now.
+bool TakeIntoStore(const fs::path& countFolder, const fs::path& entryPath, TCountEntry& e, int s,
+                   std::string* failure, std::string* setAside) {
+  const fs::path target = StoreFile(countFolder, s, e.job);
+  auto fail = [&](const std::string& why) {
+    AddReason(failure, std::string("the ") + kStoreNames[s] + " " + target.string() + " " + why);
+    platform::LogF("The %s %s %s; the job stays to be counted there", kStoreNames[s], target.c_str(), why.c_str());
+    return false;
+  };
+  if (e.state[s] == kTaking) {
+    // The store took the job when its new file was renamed over it.
+    const fs::path staged = countFolder / e.staged[s];
+    std::error_code ec;
+    if (!e.staged[s].empty() && fs::exists(fs::symlink_status(staged, ec))) {
+      ::unlink(staged.c_str());
       e.state[s] = kNotTaken;
-      e.staged[s].clear();
-      if (WriteEntry(entryPath, e)) ::unlink(temp.c_str());
-      if (failure) *failure = std::string("the ") + kStoreNames[s] + " " + target.string() + " could not be replaced";
-      platform::LogF("The %s %s could not be replaced: %s", kStoreNames[s], target.c_str(), std::strerror(err));
-      return false;
+    } else {
+      e.state[s] = kTaken;
     }
-    host::SyncFolder(countFolder.string());
-    if (s != 2) StampPrintCountFile(target);
-    platform::PassCrashPoint("count-placed");
-    e.state[s] = kTaken;
     e.staged[s].clear();
-    WriteEntry(entryPath, e);  // a kill before this finds the new file gone: taken
-    platform::PassCrashPoint("count-marked");
+    if (!WriteEntry(entryPath, e)) return fail("could not be marked in the count journal");
   }
+  if (e.state[s] == kTaken) return true;
+  bool unreadable = false;
+  if (const auto why = UnreadableStore(target, s, &unreadable)) {
+    if (!unreadable) return fail("is " + *why);
+    // Counts nobody can read are kept, not written over: set aside, and
+    // the store counts again from zero.
+    std::string aside;
+    if (!SetCountFileAside(target, why->c_str(), &aside)) return fail("is " + *why + " and could not be set aside");
+    AddReason(setAside, std::string("the ") + kStoreNames[s] + " " + target.string() + " was " + *why +
+                            ": it was kept as " + aside + " and counting starts again from zero");
+  }
+  std::vector<uint8_t> bytes;
+  std::string temp, why;
+  if (!CountedStoreBytes(countFolder, s, e.job, &bytes, &why)) return fail(why);
+  if (host::StageFileBeside(target.string(), bytes.data(), bytes.size(), s == 2 ? 0600 : 0666, &temp) != noErr)
+    return fail("could not be written");
+  e.state[s] = kTaking;
+  e.staged[s] = fs::path(temp).filename().string();
+  if (!WriteEntry(entryPath, e)) {
+    ::unlink(temp.c_str());
+    e.state[s] = kNotTaken;
+    e.staged[s].clear();
+    return fail("could not be marked in the count journal");
+  }
+  platform::PassCrashPoint("count-staged");
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    const std::string err = std::strerror(errno);
+    e.state[s] = kNotTaken;
+    e.staged[s].clear();
+    if (WriteEntry(entryPath, e)) ::unlink(temp.c_str());
+    return fail("could not be replaced: " + err);
+  }
+  host::SyncFolder(countFolder.string());
+  if (s != 2) StampPrintCountFile(target);
+  platform::PassCrashPoint("count-placed");
+  e.state[s] = kTaken;
+  e.staged[s].clear();
+  WriteEntry(entryPath, e);  // a kill before this finds the new file gone: taken
+  platform::PassCrashPoint("count-marked");
+  return true;
+}
+
+// Brings each store up to an active entry, the lock held, each on its own:
+// a store that cannot take the job now does not keep the others from it.
+// True when every store has taken the job.
+bool TakeIntoStores(const fs::path& countFolder, const fs::path& entryPath, TCountEntry& e, std::string* failure,
+                    std::string* setAside) {
+  for (int s = 0; s < kCountStores; ++s) TakeIntoStore(countFolder, entryPath, e, s, failure, setAside);
   return AllTaken(e);
 }
 
-bool Complete(const fs::path& countFolder, const fs::path& entryPath, TCountEntry& e, std::string* failure) {
+bool Complete(const fs::path& countFolder, const fs::path& entryPath, TCountEntry& e, std::string* failure,
+              std::string* setAside = nullptr) {
   if (AllTaken(e)) return true;
   if (countFolder.empty()) {
-    if (failure) *failure = "the spool root is not set";
+    AddReason(failure, "the spool root is not set");
     platform::LogLine("The spool root is not set; the print is not counted yet");
     return false;
   }
-  auto lock = LockPrintCounts(countFolder, failure);
-  if (!lock) return false;
-  return TakeIntoStores(countFolder, entryPath, e, failure);
+  std::string why;
+  auto lock = LockPrintCounts(countFolder, &why);
+  if (!lock) {
+    AddReason(failure, why);
+    return false;
+  }
+  return TakeIntoStores(countFolder, entryPath, e, failure, setAside);
+}
+
+// An entry some store has not taken whose job file has gone: marked as
+// belonging to no file, so that no later job file is taken for its job.
+void Detach(const fs::path& entryPath, TCountEntry& e) {
+  if (e.detached) return;
+  e.detached = true;
+  WriteEntry(entryPath, e);
 }
 
 // Every entry of the journal with its path.
@@ -217,14 +311,25 @@ std::vector<std::pair<fs::path, TCountEntry>> Entries(const fs::path& journal) {
   return out;
 }
 
-// The entry of a job file that is there now.
-std::optional<std::pair<fs::path, TCountEntry>> EntryOfJob(const fs::path& journal, const fs::path& jobFile) {
+// The entries of a job file that is there now: those of its path that
+// belong to it.
+std::vector<std::pair<fs::path, TCountEntry>> EntriesOfJob(const fs::path& journal, const fs::path& jobFile) {
+  std::vector<std::pair<fs::path, TCountEntry>> found;
   Identity id;
-  if (!IdentityOf(jobFile, &id)) return std::nullopt;
-  const fs::path p = EntryPath(journal, id.device, id.inode);
-  auto e = ReadEntry(p);
-  if (!e || e->jobFile != jobFile.string() || !IsJobFileThere(*e)) return std::nullopt;
-  return std::make_pair(p, std::move(*e));
+  if (!IdentityOf(jobFile, &id)) return found;
+  for (auto& [path, e] : Entries(journal))
+    if (e.jobFile == jobFile.string() && IsJobFileThere(e)) found.emplace_back(path, std::move(e));
+  return found;
+}
+
+// The entry of a job file that is there now; the one prepared last when
+// there are several (an inactive one before an active one).
+std::optional<std::pair<fs::path, TCountEntry>> EntryOfJob(const fs::path& journal, const fs::path& jobFile) {
+  auto found = EntriesOfJob(journal, jobFile);
+  if (found.empty()) return std::nullopt;
+  for (auto& entry : found)
+    if (!entry.second.active) return std::move(entry);
+  return std::move(found.front());
 }
 
 // A journal an earlier version kept in the preferences folder. Its entries
@@ -260,13 +365,7 @@ void CarryOverOldJournal(const fs::path& journal) {
       left = true;
       continue;
     }
-    const fs::path target = EntryPath(journal, e->device, e->inode);
-    if (fs::exists(fs::symlink_status(target, rm))) {
-      platform::LogF("%s is left in the old journal: the journal has an entry of that job file", p.c_str());
-      left = true;
-      continue;
-    }
-    if (!WriteEntry(target, *e)) {
+    if (WriteNewEntry(journal, *e).empty()) {
       left = true;
       continue;
     }
@@ -290,7 +389,7 @@ std::vector<uint8_t> TCountEntry::Encode() const {
   Put16(out, uint16_t(job.kind));
   Put16(out, uint16_t(job.printer));
   Put16(out, uint16_t(job.canvas));
-  Put16(out, 0);
+  Put16(out, detached ? kDetachedFlag : 0);
   Put64(out, uint64_t(job.day));
   Put64(out, device);
   Put64(out, inode);
@@ -318,6 +417,9 @@ std::optional<TCountEntry> TCountEntry::Decode(const std::vector<uint8_t>& bytes
   e.job.kind = int16_t(uint16_t(Get(p + 12, 2)));
   e.job.printer = int16_t(uint16_t(Get(p + 14, 2)));
   e.job.canvas = int16_t(uint16_t(Get(p + 16, 2)));
+  const uint16_t flags = uint16_t(Get(p + 18, 2));
+  if ((flags & ~kDetachedFlag) != 0) return std::nullopt;
+  e.detached = (flags & kDetachedFlag) != 0;
   e.job.day = int64_t(Get(p + 20, 8));
   e.device = Get(p + 28, 8);
   e.inode = Get(p + 36, 8);
@@ -351,12 +453,14 @@ bool PrepareJobCount(const fs::path& jobFile, const TJobCount& count) {
   const fs::path journal = OpenJournal();
   Identity id;
   if (journal.empty() || !IdentityOf(jobFile, &id)) return false;
-  const fs::path path = EntryPath(journal, id.device, id.inode);
-  // An entry of an earlier job whose file had the same number and that
-  // some store has not taken yet is completed first.
-  if (auto old = ReadEntry(path); old && old->active && !AllTaken(*old) && !IsJobFileThere(*old)) {
-    std::string why;
-    Complete(PrintCountFolder(), path, *old, &why);
+  // Entries of an earlier try of this very job: one that was never made
+  // active is replaced; one that was (a print of it that some store has not
+  // taken yet) is kept for its own print, and no longer taken for this job.
+  for (auto& [path, old] : EntriesOfJob(journal, jobFile)) {
+    std::error_code ec;
+    if (!old.active) fs::remove(path, ec);
+    else if (AllTaken(old)) fs::remove(path, ec);
+    else Detach(path, old);
   }
   TCountEntry e;
   e.job = count;
@@ -365,7 +469,7 @@ bool PrepareJobCount(const fs::path& jobFile, const TJobCount& count) {
   e.size = id.size;
   e.modified = id.modified;
   e.jobFile = jobFile.string();
-  return WriteEntry(path, e);
+  return !WriteNewEntry(journal, e).empty();
 }
 
 bool HasJobCount(const fs::path& jobFile) {
@@ -373,8 +477,10 @@ bool HasJobCount(const fs::path& jobFile) {
   return !journal.empty() && EntryOfJob(journal, jobFile).has_value();
 }
 
-bool CountPrintedJob(const fs::path& countFolder, const fs::path& jobFile, std::string* failure) {
+bool CountPrintedJob(const fs::path& countFolder, const fs::path& jobFile, std::string* failure,
+                     std::string* setAside) {
   if (failure) failure->clear();
+  if (setAside) setAside->clear();
   const fs::path journal = OpenJournal();
   if (journal.empty()) return false;
   auto found = EntryOfJob(journal, jobFile);
@@ -389,15 +495,16 @@ bool CountPrintedJob(const fs::path& countFolder, const fs::path& jobFile, std::
     }
     platform::PassCrashPoint("count-active");
   }
-  return Complete(countFolder, path, e, failure);
+  return Complete(countFolder, path, e, failure, setAside);
 }
 
 void DropJobCount(const fs::path& jobFile) {
   const fs::path journal = OpenJournal();
   if (journal.empty()) return;
-  if (auto found = EntryOfJob(journal, jobFile); found && !found->second.active) {
+  for (const auto& [path, e] : EntriesOfJob(journal, jobFile)) {
+    if (e.active) continue;
     std::error_code ec;
-    fs::remove(found->first, ec);
+    fs::remove(path, ec);
   }
 }
 
@@ -405,15 +512,22 @@ void ForgetJobCount(const fs::path& jobFile, const fs::path& countFolder) {
   const fs::path journal = OpenJournal();
   if (journal.empty()) return;
   for (auto& [path, e] : Entries(journal)) {
-    if (e.jobFile != jobFile.string() || IsJobFileThere(e)) continue;
+    // Entries of earlier jobs of that name that wait already are completed
+    // at the next start.
+    if (e.jobFile != jobFile.string() || e.detached || IsJobFileThere(e)) continue;
     std::string why;
-    if (e.active && !Complete(countFolder, path, e, &why)) continue;  // kept for the next start
+    if (e.active && !Complete(countFolder, path, e, &why)) {
+      Detach(path, e);  // kept for the next start
+      continue;
+    }
     std::error_code ec;
     fs::remove(path, ec);
   }
 }
 
-bool CompletePendingCounts(const fs::path& countFolder, std::string* failure) {
+bool CompletePendingCounts(const fs::path& countFolder, std::string* failure, std::string* setAside) {
+  if (failure) failure->clear();
+  if (setAside) setAside->clear();
   const fs::path journal = OpenJournal();
   if (journal.empty()) return true;
   CarryOverOldJournal(journal);
@@ -428,8 +542,9 @@ bool CompletePendingCounts(const fs::path& countFolder, std::string* failure) {
   auto entries = Entries(journal);
   for (auto& [path, e] : entries) {
     const bool there = IsJobFileThere(e);
-    if (e.active && !Complete(countFolder, path, e, failure)) {
+    if (e.active && !Complete(countFolder, path, e, failure, setAside)) {
       ok = false;
+      if (!there) Detach(path, e);
       continue;
     }
     if (!there) {

@@ -54,12 +54,12 @@ host::NotificationDict ToNotificationDict(const host::PlistDict& dict) {
   return out;
 }
 
-void mySendNotificationToWebServerAppWithDictionary(const host::PlistDict& job) {
+bool mySendNotificationToWebServerAppWithDictionary(const host::PlistDict& job) {
   host::NotificationDict info;
   info["senderApp"] = getApplicationName();
   info["printJob"] = ToNotificationDict(job);
   platform::LogLine("Dictionary=" + host::NotificationDictToJson(info));
-  host::DistributedNotificationCenter::Default().Post(kWebServerNotification, info, "test");
+  return host::DistributedNotificationCenter::Default().PostAndConfirm(kWebServerNotification, info, "test");
 }
 
 std::optional<host::PlistDict> UnarchiveWebDictionary(std::span<const uint8_t> archive) {
@@ -83,8 +83,7 @@ bool NotifyWebServer(host::PlistDict job, const std::string& status) {
     return false;
   }
   job["status"] = status;
-  mySendNotificationToWebServerAppWithDictionary(job);
-  return true;
+  return mySendNotificationToWebServerAppWithDictionary(job);
 }
 
 KivoNSNotificationCenter::KivoNSNotificationCenter(TNotificationServices& services)

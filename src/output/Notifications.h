@@ -27,15 +27,17 @@ std::string getApplicationName();
 // data become text, arrays become dictionaries keyed "0", "1", ...).
 host::NotificationDict ToNotificationDict(const host::PlistDict& dict);
 
-// Posts "KivoWebServerNotification" with "senderApp" and "printJob".
-void mySendNotificationToWebServerAppWithDictionary(const host::PlistDict& job);
+// Posts "KivoWebServerNotification" with "senderApp" and "printJob"; true
+// once it has left for the bus (host::DistributedNotificationCenter::
+// PostAndConfirm).
+bool mySendNotificationToWebServerAppWithDictionary(const host::PlistDict& job);
 
 // The job's web dictionary (a keyed archive) when it is a dictionary; logs
 // why not otherwise.
 std::optional<host::PlistDict> UnarchiveWebDictionary(std::span<const uint8_t> archive);
 
-// Sets "status" in a web job's dictionary and posts it; true when posted.
-// Nothing is sent for a dictionary without "imageurl".
+// Sets "status" in a web job's dictionary and posts it; true once it has
+// left for the bus. Nothing is sent for a dictionary without "imageurl".
 bool NotifyWebServer(host::PlistDict job, const std::string& status);
 
 // What the centre needs of the program around it.

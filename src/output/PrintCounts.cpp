@@ -119,25 +119,19 @@ std::optional<host::FileLock> LockPrintCounts(const fs::path& folder, std::strin
   return lock;
 }
 
-namespace {
-
-// A count file of an older form holds counts this program cannot read. It
-// is renamed to a name of its own beside the new file (never overwritten),
-// so that they can still be looked at; false when that fails, and then the
-// file must not be replaced either.
-bool KeepOldCountFile(const fs::path& file, const char* form) {
-  const auto aside = createUniqueNameFromPath(file.string() + ".old");
-  if (!aside || host::RenameNoReplace(file.string(), *aside) != noErr) {
+bool SetCountFileAside(const fs::path& file, const char* form, std::string* aside) {
+  const auto name = createUniqueNameFromPath(file.string() + ".old");
+  if (!name || host::RenameNoReplace(file.string(), *name) != noErr) {
     platform::LogF("The print count file %s is %s and could not be set aside; it is left as it is", file.c_str(),
                    form);
     return false;
   }
+  host::SyncFolder(file.parent_path().string());
   platform::LogF("The print count file %s is %s: it was kept as %s and counting starts again from zero",
-                 file.c_str(), form, aside->c_str());
+                 file.c_str(), form, name->c_str());
+  if (aside) *aside = *name;
   return true;
 }
-
-}  // namespace
 
 // Type, creator, invisible, and read and write for everyone.
 void StampPrintCountFile(const fs::path& file) {
@@ -271,7 +265,7 @@ int16_t ReadPrintCountFile(const fs::path& file, tPrintQuantityInfo* record, boo
   // An old form reads as zeros; its counts are kept aside before anything
   // replaces the file.
   if (!convert) return noErr;
-  if (!KeepOldCountFile(file, oldForm)) return ioErr;
+  if (!SetCountFileAside(file, oldForm)) return ioErr;
   return WritePrintCountFile(file, *record);
 }
 

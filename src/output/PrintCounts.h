@@ -97,6 +97,14 @@ std::filesystem::path PrintCountFolder();
 // ("<name>.old", or a " copy" form of it), and when that fails it stays as
 // it is and the result is an error.
 int16_t ReadPrintCountFile(const std::filesystem::path& file, tPrintQuantityInfo* record, bool convert);
+// Sets a count file whose counts this program cannot read or count on
+// (an older form, cut short, a version it does not know, a link) aside: it
+// is renamed (a link itself, never what it points to) to a name of its own
+// beside it, "<name>.old" or a " copy" form of that, and logged with `form`
+// (what the file is), so that the counts can still be looked at and counting
+// starts again from zero. False when that fails; the file must then not be
+// replaced either. `aside` gets the new name.
+bool SetCountFileAside(const std::filesystem::path& file, const char* form, std::string* aside = nullptr);
 // Writes the record (version 9904) atomically; type 'TEXT', creator 'ZRVb',
 // invisible, read and write for everyone.
 int16_t WritePrintCountFile(const std::filesystem::path& file, const tPrintQuantityInfo& record);

@@ -1192,7 +1192,7 @@ std::optional<std::string> OriginalCopyTarget(TOutputJob& job, const tSpecialPri
     }
     target = *free;
   }
-  if (job.beforePlacing) job.beforePlacing(target);
+  if (job.beforePlacing && !job.beforePlacing(target)) return std::nullopt;  // nothing unrecorded is put there
   return target;
 }
 

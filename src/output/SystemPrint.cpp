@@ -282,7 +282,8 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   host::PrintJobResult result;
   // Recorded before the printer is offered the job, so that a job stopped
   // from here on is looked for at the printer before it is sent again.
-  if (job.beforeSending) job.beforeSending(folder.path() + "/" + kSentMarkName);
+  if (job.beforeSending && !job.beforeSending(folder.path() + "/" + kSentMarkName))
+    return fail("the print could not be recorded before it was sent");
   for (int attempt = 1;; ++attempt) {
     result = host::SubmitPrintJob(request);
     if (result.ok) break;

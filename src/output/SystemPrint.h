@@ -52,8 +52,9 @@ struct TChooserPrintJob {
   // the program's private folder.
   std::string documentFolder;
   // Called once before the printer is first offered the job, with a path
-  // that names this hand-over and is never made.
-  std::function<void(const std::string&)> beforeSending;
+  // that names this hand-over and is never made; false: it could not be
+  // recorded, and the job is not offered.
+  std::function<bool(const std::string&)> beforeSending;
   // Shows a line in the status window (a busy printer's wait); may be empty.
   std::function<void(const std::string&)> setStatus;
 };

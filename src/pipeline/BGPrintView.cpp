@@ -385,14 +385,8 @@ int16_t TSpoolerPrintView::CopyOriginalFileJob() {
   }
   if (filesToDelete) services.SetFilesToDelete(std::move(*filesToDelete));
   filesToDelete.reset();
-  if (jobInfo.w70 == jobInfo.w72) {
-    const auto archive = WebDictionaryArchive();
-    services.Log(Format("My archived dictionary contains %d bytes\n", int(archive.size())));
-    if (!archive.empty()) {
-      auto web = output::UnarchiveWebDictionary(archive);
-      if (web && web->count("imageurl")) output::NotifyWebServer(*web, output::kJobProcessedStatus);
-    }
-  }
+  // The web server is told once the copies are recorded complete (the
+  // task manager does that with ProcessedNotification()).
   return kResultOK;
 }
 

@@ -131,6 +131,11 @@ class TBGPrintView : public layout::TJobContext {
   // The archived web dictionary (its length is the block's last four bytes,
   // little-endian); empty when that length does not fit the block.
   std::span<const uint8_t> WebDictionaryArchive() const;
+  // The web data to tell the web server the job was processed with: the
+  // archive when the job's two job-information words agree, else nothing.
+  std::span<const uint8_t> ProcessedNotification() const {
+    return jobInfo.w70 == jobInfo.w72 ? WebDictionaryArchive() : std::span<const uint8_t>();
+  }
 
   TPipelineServices& services;
 

@@ -34,6 +34,11 @@ int PrintCopies(uint16_t printQuantity) {
   return std::clamp<int>(printQuantity, 1, kMaxPrintCopies);
 }
 
+bool NotifyJobProcessed(std::span<const uint8_t> archive) {
+  const std::optional<host::PlistDict> web = output::UnarchiveWebDictionary(archive);
+  return web && output::NotifyWebServer(*web, output::kJobProcessedStatus);
+}
+
 // The set printer codes are those with an entry of their own in the sets'
 // printer table.
 bool IsPrintToFileSetCode(int16_t code) { return getMyPrint2FileSetPref(code) != nullptr; }
@@ -82,7 +87,7 @@ output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<h
   if (gPrintJobTaskManager) {
     job.firstImageFile = gPrintJobTaskManager->GetCurrentImageFileFSSpec();
     job.beforePlacing = [](const std::filesystem::path& placed) {
-      if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputPlacing(placed);
+      return !gPrintJobTaskManager || gPrintJobTaskManager->JobOutputPlacing(placed);
     };
     job.placements.placedBefore = [](const std::string& key) -> std::optional<std::filesystem::path> {
       if (!gPrintJobTaskManager) return std::nullopt;
@@ -134,9 +139,8 @@ host::GWorldHandle TBGPrintView::ReadIfCKCopyExists() {
 
 int16_t TSpoolerPrintView::PrepareForPrinter() {
   // The web dictionary is posted only for jobs whose two job-information
-  // words agree, and only once the page is in place.
+  // words agree, and only once the page is in place (ProcessedNotification).
   std::optional<host::PlistDict> web;
-  const bool notify = jobInfo.w70 == jobInfo.w72;
   web = output::UnarchiveWebDictionary(WebDictionaryArchive());
   if (web) services.Log("My converted dictionary contains " + std::to_string(web->size()) + " entries\n");
 
@@ -170,7 +174,7 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
       job.jobName = output::PrinterJobName(*gPrintJobTaskManager->JobFile());
     job.documentFolder = imaging::PrivateFolderPath();
     job.beforeSending = [](const std::string& handOver) {
-      if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputPlacing(handOver);
+      return !gPrintJobTaskManager || gPrintJobTaskManager->JobOutputPlacing(handOver);
     };
     job.setStatus = [this](const std::string& text) { services.SetStatus(text); };
     std::string message;
@@ -192,9 +196,11 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
   }
   if (result != kResultOK) return result;
   // Recorded before anything else, so that a job killed from here on is
-  // finished without printing again.
-  if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputCompleted();
-  if (notify && web) output::NotifyWebServer(*web, output::kJobProcessedStatus);
+  // finished without printing again; with it the web notification the job
+  // is to send, so that a job killed before it went out sends it then.
+  const std::span<const uint8_t> notification = web ? ProcessedNotification() : std::span<const uint8_t>();
+  if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputCompleted(notification);
+  else if (!notification.empty()) NotifyJobProcessed(notification);
   if (gPrintJobTaskManager) gPrintJobTaskManager->CountJob();
   else services.CountJob({});
   return kResultOK;

@@ -16,7 +16,9 @@
 //   colorSyncPrefs->printers[printer].w0 -> embedSourceProfile
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 
 #include "host/sys/PlistValue.h"
 #include "output/OutputJob.h"
@@ -37,5 +39,9 @@ bool IsPrintToFileSetCode(int16_t code);
 inline constexpr int kMaxPrintCopies = 32767;
 // The prints a job's quantity makes (and counts): 0 makes one.
 int PrintCopies(uint16_t printQuantity);
+
+// Tells the web server that the job of the web data `archive` (its keyed
+// archive) is processed; true once the notification has left for the bus.
+bool NotifyJobProcessed(std::span<const uint8_t> archive);
 
 }  // namespace pipeline

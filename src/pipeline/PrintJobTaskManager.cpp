@@ -152,7 +152,7 @@ void TPrintJobTaskManager::Step0() {
   // whether that job has printed.
   const TPrintedJob printed = LookUpPrintedJob(*fJobFile);
   if (printed.state == TPrintedState::kPrinted || printed.state == TPrintedState::kKeptAfterPrinting) {
-    FinishJobPrintedBefore(printed.photos);
+    FinishJobPrintedBefore(printed);
     return;
   }
   if (printed.state == TPrintedState::kOutputNotPlaced) ForgetJobFile(*fJobFile);
@@ -167,8 +167,13 @@ void TPrintJobTaskManager::Step0() {
   services_.SetStatus("Reading Job File");
   const int16_t result = fJobView->ReadObjects(fCurrentJob.file);
   services_.Log("Done reading objects\n");
-  if (result != kResultOK) DoError(result);
-  else fCurrentTask = 1;
+  if (result != kResultOK) {
+    DoError(result);
+    return;
+  }
+  fCurrentTask = 1;
+  // The job is read and about to be drawn: crash tests stop the program here.
+  platform::PassCrashPoint("job-read");
 }
 
 void TPrintJobTaskManager::Step1() {
@@ -192,7 +197,7 @@ void TPrintJobTaskManager::Step1() {
     // One count for the copies of a job's originals, whatever its quantity.
     PrepareJobCount(1, 12, view.printer, view.canvas);
     if (const int16_t copied = view.CopyOriginalFileJob(); copied != kResultOK) { DoError(copied); return; }
-    JobOutputCompleted();
+    JobOutputCompleted(view.ProcessedNotification());
     fCurrentTask = 4;
     CountJob();
     return;
@@ -238,7 +243,8 @@ void TPrintJobTaskManager::KeepJobForRetry() {
   EndJobView();
   services_.SetQueueCurrentFile("");
   if (fJobFile) {
-    ForgetJobFile(*fJobFile);
+    // What it placed stays recorded: the next try makes only the rest. Its
+    // count was not made active, so it is prepared again then.
     services_.ForgetJobCount(*fJobFile, false);
     services_.InsertIntoQueue(*fJobFile);
     fJobFile.reset();
@@ -310,7 +316,8 @@ void TPrintJobTaskManager::RemovePrintedJobFile() {
   fJobFile.reset();
 }
 
-void TPrintJobTaskManager::FinishJobPrintedBefore(const std::vector<std::filesystem::path>& photos) {
+void TPrintJobTaskManager::FinishJobPrintedBefore(const TPrintedJob& printed) {
+  const std::vector<std::filesystem::path>& photos = printed.photos;
   namespace fs = std::filesystem;
   // Only files the program took in are removed: a job file in "All Files"
   // and photos in the images folder, whatever a record says.
@@ -325,6 +332,13 @@ void TPrintJobTaskManager::FinishJobPrintedBefore(const std::vector<std::filesys
   }
   services_.Log(Format("The job file [%s] had printed when the program stopped: it is finished without printing again\n",
                        fJobFile->string().c_str()));
+  // A web notification that had not left for the bus when it stopped goes
+  // out now, once.
+  if (!printed.notification.empty() && !printed.notified) {
+    services_.Log(Format("The web server is told now that the job file [%s] was processed\n",
+                         fJobFile->string().c_str()));
+    if (NotifyJobProcessed(printed.notification)) JobNotified();
+  }
   // Whatever count stores had not taken the job when it stopped take it now.
   services_.CountJob(*fJobFile);
   const fs::path images = services_.ImagesFolder();
@@ -341,9 +355,11 @@ void TPrintJobTaskManager::FinishJobPrintedBefore(const std::vector<std::filesys
   services_.SetQueueCurrentFile("");
 }
 
-void TPrintJobTaskManager::JobOutputPlacing(const std::filesystem::path& placed) {
-  if (fJobFile) RecordJobOutputPlacing(*fJobFile, fFilesToDelete, placed);
+bool TPrintJobTaskManager::JobOutputPlacing(const std::filesystem::path& placed) {
+  // Without a job file there is nothing to print twice.
+  if (fJobFile && !RecordJobOutputPlacing(*fJobFile, fFilesToDelete, placed)) return false;
   platform::PassCrashPoint("placing-recorded");
+  return true;
 }
 
 std::optional<std::filesystem::path> TPrintJobTaskManager::JobOutputPlacedBefore(const std::string& key) const {
@@ -365,10 +381,17 @@ void TPrintJobTaskManager::JobOutputNotPlaced(const std::string& key) {
   if (fJobFile) ForgetJobOutput(*fJobFile, key);
 }
 
-void TPrintJobTaskManager::JobOutputCompleted() {
+void TPrintJobTaskManager::JobOutputCompleted(std::span<const uint8_t> notification) {
   platform::PassCrashPoint("output-placed");
-  if (fJobFile) RecordJobPrinted(*fJobFile, fFilesToDelete);
+  if (fJobFile) RecordJobPrinted(*fJobFile, fFilesToDelete, notification);
   platform::PassCrashPoint("output-recorded");
+  // Told once the job is recorded complete; recorded told once the
+  // notification has left for the bus.
+  if (!notification.empty() && NotifyJobProcessed(notification)) JobNotified();
+}
+
+void TPrintJobTaskManager::JobNotified() {
+  if (fJobFile) RecordJobMark(*fJobFile, fFilesToDelete, kNotifiedMark);
 }
 
 void TPrintJobTaskManager::PrepareJobCount(int count, int kind, int16_t printer, int16_t canvas) {

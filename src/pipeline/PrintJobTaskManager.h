@@ -7,10 +7,12 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "pipeline/BGPrintView.h"
+#include "pipeline/PrintedJobs.h"
 #include "pipeline/Services.h"
 
 namespace pipeline {
@@ -52,9 +54,13 @@ class TPrintJobTaskManager {
   // The output routes report their progress, so that a job killed at any
   // moment prints exactly once: `placed` is about to be put in place, and
   // then the job's output is complete. Both are recorded durably in
-  // "Printed Job Files" before the program goes on.
-  void JobOutputPlacing(const std::filesystem::path& placed);
-  void JobOutputCompleted();
+  // "Printed Job Files" before the program goes on; false from
+  // JobOutputPlacing: it could not be recorded, and the output must not be
+  // put in place. A complete job with a web notification to send (its web
+  // data's keyed archive) sends it then, and is recorded as told once it
+  // has left for the bus.
+  bool JobOutputPlacing(const std::filesystem::path& placed);
+  void JobOutputCompleted(std::span<const uint8_t> notification = {});
   // The job's count, prepared before its output leaves the program and
   // taken into the count stores once the output is complete.
   void PrepareJobCount(int count, int kind, int16_t printer, int16_t canvas);
@@ -88,12 +94,17 @@ class TPrintJobTaskManager {
   // folder or deleted; a file that stays is recorded so that it never
   // prints again.
   void RemovePrintedJobFile();
-  // A job recorded as printed when the program stopped: its photos and its
-  // file go as after printing, and it is not printed again.
-  void FinishJobPrintedBefore(const std::vector<std::filesystem::path>& photos);
+  // A job recorded as printed when the program stopped: its web
+  // notification goes out if it had not, its photos and its file go as
+  // after printing, and it is not printed again.
+  void FinishJobPrintedBefore(const TPrintedJob& printed);
   void EndJobView();
-  // Ends the current job without printing it and puts its file back in the
-  // queue; its temporary files stay on disk and leave the registry.
+  // Records that the job's web notification has left for the bus.
+  void JobNotified();
+  // Ends the current job without finishing it and puts its file back in
+  // the queue; its temporary files stay on disk and leave the registry. The
+  // record of the outputs it placed stays, as after a kill, so that the next
+  // try makes only the missing ones.
   void KeepJobForRetry();
 
   TPipelineServices& services_;

@@ -3,13 +3,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <map>
 #include <sstream>
 #include <vector>
 
+#include "host/base/ByteOrder.h"
+#include "host/base/Checksum.h"
+#include "host/base/UniqueFile.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileOps.h"
 #include "imaging/ImageWriters.h"
@@ -23,10 +31,24 @@ namespace pipeline {
 namespace {
 
 constexpr const char kRecordName[] = "Printed Job Files";
-constexpr size_t kMaxRecordBytes = size_t(4) << 20;
+// The largest record read: a job of the most copies a job may ask for, each
+// placed with long paths, fits many times over.
+constexpr size_t kMaxRecordBytes = size_t(256) << 20;
 
-// Line forms (a path runs to the end of its line; "\", newline and carriage
-// return in it are written as "\\", "\n" and "\r"):
+constexpr uint8_t kMagic[4] = {'K', 'P', 'J', 'R'};
+constexpr uint16_t kVersion = 1;
+constexpr size_t kHeaderSize = 8;
+constexpr size_t kFrameHeadSize = 8;
+constexpr uint32_t kMaxBodyBytes = uint32_t(4) << 20;
+constexpr uint32_t kMaxTextBytes = uint32_t(1) << 20;
+constexpr uint32_t kMaxListCount = 1u << 16;
+// The log is rewritten once it has grown by this much, or by twice what it
+// held when last rewritten, since then.
+constexpr uint64_t kRewriteAfterBytes = uint64_t(1) << 20;
+
+// Line forms of the earlier text record, still read (a path runs to the end
+// of its line; "\", newline and carriage return in it are written as "\\",
+// "\n" and "\r"):
 //   <device> <node> <size> <modified ns> <path>          printed, kept
 //   printed <device> <node> <size> <modified ns> <path>  output complete
 //   placing <device> <node> <size> <modified ns> <path>  output being placed
@@ -40,8 +62,7 @@ constexpr size_t kMaxRecordBytes = size_t(4) << 20;
 //   \tplaced <key>\t<target>   the rename of output `key` to <target> succeeded
 //   \tmark <text>              a step of the entry above that is done
 // In the forms with tab-separated fields a tab in a field is written "\t".
-// Lines of any other form are skipped, so a reader that knows only the first
-// form still finds the files it must refuse.
+// Lines of any other form are skipped.
 constexpr const char kPrintedWord[] = "printed ";
 constexpr const char kPlacingWord[] = "placing ";
 constexpr const char kPhotoWord[] = "\tphoto ";
@@ -88,7 +109,7 @@ struct Placement {
   std::string target;
 };
 
-enum class Kind { kKept, kPrinted, kPlacing };
+enum class Kind : uint8_t { kKept = 0, kPrinted = 1, kPlacing = 2 };
 
 struct Entry {
   Kind kind = Kind::kKept;
@@ -96,25 +117,393 @@ struct Entry {
   std::string path;
   std::vector<std::string> photos;
   std::vector<Output> outputs;
-  std::vector<Placement> placements;
+  std::map<std::string, Placement> placements;  // by key
   std::vector<std::string> marks;
+  std::vector<uint8_t> notification;
   bool Matches(const Identity& other) const {
     return id.device == other.device && id.node == other.node && id.size == other.size &&
            id.modified == other.modified;
   }
 };
 
-std::string Escape(const std::string& path) {
-  std::string out;
-  for (char c : path) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else out += c;
+// ---- the changes, as entries of the log
+
+enum class Change : uint8_t {
+  kEntry = 1,         // an entry as it stands (rewriting the log)
+  kOutput = 2,        // an output about to be written in place
+  kPlacing = 3,       // an output about to be renamed into place
+  kPlaced = 4,        // its rename succeeded
+  kForgetOutput = 5,  // its rename failed
+  kMark = 6,          // a step done
+  kPrinted = 7,       // the output is complete
+  kForgetJob = 8,     // the job failed or left
+  kKept = 9,          // printed, and its file stayed
+};
+
+struct Op {
+  Change change = Change::kEntry;
+  Kind kind = Kind::kKept;           // kEntry
+  Identity id;                       // the job file's
+  std::string path;                  // the job file's
+  std::vector<std::string> photos;   // kEntry, kOutput, kPlacing, kMark, kPrinted
+  std::string key;                   // kPlacing, kPlaced, kForgetOutput; the mark of kMark
+  Identity other;                    // kOutput: what stood there; kPlacing: the file moved
+  std::string working;               // kPlacing
+  std::string target;                // kOutput, kPlacing, kPlaced
+  std::vector<uint8_t> notification; // kEntry, kPrinted
+  bool exists = false;               // kForgetJob: the job file is there with identity `id`
+};
+
+class Writer {
+ public:
+  void U8(uint8_t v) { bytes_.push_back(v); }
+  void U32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes_.push_back(uint8_t(v >> (8 * i)));
   }
-  return out;
+  void U64(uint64_t v) {
+    for (int i = 0; i < 8; ++i) bytes_.push_back(uint8_t(v >> (8 * i)));
+  }
+  void Id(const Identity& id) {
+    U64(id.device);
+    U64(id.node);
+    U64(id.size);
+    U64(uint64_t(id.modified));
+  }
+  void Bytes(const void* data, size_t size) {
+    U32(uint32_t(size));
+    const auto* p = static_cast<const uint8_t*>(data);
+    bytes_.insert(bytes_.end(), p, p + size);
+  }
+  void Text(const std::string& text) { Bytes(text.data(), text.size()); }
+  void Texts(const std::vector<std::string>& list) {
+    U32(uint32_t(list.size()));
+    for (const std::string& t : list) Text(t);
+  }
+  std::vector<uint8_t>& bytes() { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+// Reads fields from an entry's body; every length and count is checked
+// against what is left, and a read past the end makes `ok` false.
+class Reader {
+ public:
+  Reader(const uint8_t* p, size_t size) : p_(p), left_(size) {}
+  bool ok() const { return ok_; }
+  bool done() const { return left_ == 0; }
+  uint8_t U8() { return uint8_t(Take(1)); }
+  uint32_t U32() { return uint32_t(Take(4)); }
+  uint64_t U64() { return Take(8); }
+  Identity Id() {
+    Identity id;
+    id.device = U64();
+    id.node = U64();
+    id.size = U64();
+    id.modified = int64_t(U64());
+    return id;
+  }
+  std::string Text() {
+    const uint32_t n = U32();
+    if (!ok_ || n > kMaxTextBytes || n > left_) return Fail<std::string>();
+    std::string out(reinterpret_cast<const char*>(p_), n);
+    Skip(n);
+    return out;
+  }
+  std::vector<uint8_t> Bytes() {
+    const std::string text = Text();
+    return std::vector<uint8_t>(text.begin(), text.end());
+  }
+  std::vector<std::string> Texts() {
+    const uint32_t n = U32();
+    // Each text takes at least its 4-byte length.
+    if (!ok_ || n > kMaxListCount || size_t(n) * 4 > left_) return Fail<std::vector<std::string>>();
+    std::vector<std::string> out;
+    out.reserve(n);
+    for (uint32_t i = 0; i < n && ok_; ++i) out.push_back(Text());
+    return out;
+  }
+
+ private:
+  template <class T>
+  T Fail() {
+    ok_ = false;
+    return T();
+  }
+  uint64_t Take(size_t n) {
+    if (!ok_ || left_ < n) return Fail<uint64_t>();
+    uint64_t v = 0;
+    for (size_t i = n; i-- > 0;) v = (v << 8) | p_[i];
+    Skip(n);
+    return v;
+  }
+  void Skip(size_t n) {
+    p_ += n;
+    left_ -= n;
+  }
+  const uint8_t* p_;
+  size_t left_;
+  bool ok_ = true;
+};
+
+std::vector<uint8_t> BodyOf(const Op& op) {
+  Writer w;
+  w.U8(uint8_t(op.change));
+  w.Id(op.id);
+  switch (op.change) {
+    case Change::kEntry:
+      w.U8(uint8_t(op.kind));
+      w.Text(op.path);
+      w.Texts(op.photos);
+      w.Bytes(op.notification.data(), op.notification.size());
+      break;
+    case Change::kOutput:
+      w.Text(op.path);
+      w.Texts(op.photos);
+      w.Id(op.other);
+      w.Text(op.target);
+      break;
+    case Change::kPlacing:
+      w.Text(op.path);
+      w.Texts(op.photos);
+      w.Text(op.key);
+      w.Id(op.other);
+      w.Text(op.working);
+      w.Text(op.target);
+      break;
+    case Change::kPlaced:
+      w.Text(op.key);
+      w.Text(op.target);
+      break;
+    case Change::kForgetOutput: w.Text(op.key); break;
+    case Change::kMark:
+      w.Text(op.path);
+      w.Texts(op.photos);
+      w.Text(op.key);
+      break;
+    case Change::kPrinted:
+      w.Text(op.path);
+      w.Texts(op.photos);
+      w.Bytes(op.notification.data(), op.notification.size());
+      break;
+    case Change::kForgetJob:
+      w.U8(op.exists ? 1 : 0);
+      w.Text(op.path);
+      break;
+    case Change::kKept: w.Text(op.path); break;
+  }
+  return std::move(w.bytes());
 }
+
+std::optional<Op> OpOf(const uint8_t* body, size_t size) {
+  Reader r(body, size);
+  Op op;
+  const uint8_t change = r.U8();
+  if (change < uint8_t(Change::kEntry) || change > uint8_t(Change::kKept)) return std::nullopt;
+  op.change = Change(change);
+  op.id = r.Id();
+  switch (op.change) {
+    case Change::kEntry: {
+      const uint8_t kind = r.U8();
+      if (kind > uint8_t(Kind::kPlacing)) return std::nullopt;
+      op.kind = Kind(kind);
+      op.path = r.Text();
+      op.photos = r.Texts();
+      op.notification = r.Bytes();
+      break;
+    }
+    case Change::kOutput:
+      op.path = r.Text();
+      op.photos = r.Texts();
+      op.other = r.Id();
+      op.target = r.Text();
+      break;
+    case Change::kPlacing:
+      op.path = r.Text();
+      op.photos = r.Texts();
+      op.key = r.Text();
+      op.other = r.Id();
+      op.working = r.Text();
+      op.target = r.Text();
+      break;
+    case Change::kPlaced:
+      op.key = r.Text();
+      op.target = r.Text();
+      break;
+    case Change::kForgetOutput: op.key = r.Text(); break;
+    case Change::kMark:
+      op.path = r.Text();
+      op.photos = r.Texts();
+      op.key = r.Text();
+      break;
+    case Change::kPrinted:
+      op.path = r.Text();
+      op.photos = r.Texts();
+      op.notification = r.Bytes();
+      break;
+    case Change::kForgetJob: {
+      const uint8_t exists = r.U8();
+      if (exists > 1) return std::nullopt;
+      op.exists = exists == 1;
+      op.path = r.Text();
+      break;
+    }
+    case Change::kKept: op.path = r.Text(); break;
+  }
+  if (!r.ok() || !r.done()) return std::nullopt;
+  return op;
+}
+
+// An entry of the log: its length, its checksum and its body.
+std::vector<uint8_t> FrameOf(const Op& op) {
+  const std::vector<uint8_t> body = BodyOf(op);
+  std::vector<uint8_t> frame(kFrameHeadSize);
+  host::StoreLE32(frame.data(), uint32_t(body.size()));
+  host::StoreLE32(frame.data() + 4, host::Crc32(body));
+  frame.insert(frame.end(), body.begin(), body.end());
+  return frame;
+}
+
+// The entry of the job file with identity `id` (by identity, so that a
+// job renamed meanwhile is still found); null when there is none.
+Entry* Find(std::vector<Entry>& entries, const Identity& id) {
+  for (Entry& e : entries)
+    if (e.Matches(id)) return &e;
+  return nullptr;
+}
+
+// The entry of the job, added as `kind` when there is none.
+Entry& FindOrAdd(std::vector<Entry>& entries, const Identity& id, Kind kind, const std::string& path) {
+  if (Entry* e = Find(entries, id)) return *e;
+  Entry e;
+  e.kind = kind;
+  e.id = id;
+  e.path = path;
+  entries.push_back(std::move(e));
+  return entries.back();
+}
+
+// What a change does to the entries; the same when it is made and when the
+// log is read again.
+void Apply(std::vector<Entry>& entries, Op&& op) {
+  switch (op.change) {
+    case Change::kEntry: {
+      Entry& e = FindOrAdd(entries, op.id, op.kind, op.path);
+      e.kind = op.kind;
+      e.photos = std::move(op.photos);
+      e.notification = std::move(op.notification);
+      return;
+    }
+    case Change::kOutput: {
+      Entry& e = FindOrAdd(entries, op.id, Kind::kPlacing, op.path);
+      if (e.kind == Kind::kKept) return;
+      e.photos = std::move(op.photos);
+      e.outputs.push_back(Output{op.other, std::move(op.target)});
+      return;
+    }
+    case Change::kPlacing: {
+      Entry& e = FindOrAdd(entries, op.id, Kind::kPlacing, op.path);
+      if (e.kind == Kind::kKept) return;
+      e.photos = std::move(op.photos);
+      Placement& p = e.placements[op.key];
+      p = Placement{op.key, false, op.other, std::move(op.working), std::move(op.target)};
+      return;
+    }
+    case Change::kPlaced: {
+      Entry* e = Find(entries, op.id);
+      if (!e) return;
+      const auto p = e->placements.find(op.key);
+      if (p == e->placements.end()) return;
+      p->second.placed = true;
+      p->second.target = std::move(op.target);
+      p->second.working.clear();
+      return;
+    }
+    case Change::kForgetOutput:
+      if (Entry* e = Find(entries, op.id)) e->placements.erase(op.key);
+      return;
+    case Change::kMark: {
+      Entry& e = FindOrAdd(entries, op.id, Kind::kPlacing, op.path);
+      if (e.kind == Kind::kKept) return;
+      if (e.photos.empty()) e.photos = std::move(op.photos);
+      if (std::find(e.marks.begin(), e.marks.end(), op.key) == e.marks.end()) e.marks.push_back(std::move(op.key));
+      return;
+    }
+    case Change::kPrinted: {
+      Entry& e = FindOrAdd(entries, op.id, Kind::kPrinted, op.path);
+      if (e.kind == Kind::kKept) return;
+      e.kind = Kind::kPrinted;
+      e.photos = std::move(op.photos);
+      e.outputs.clear();
+      e.placements.clear();
+      e.notification = std::move(op.notification);
+      return;
+    }
+    case Change::kForgetJob:
+      std::erase_if(entries, [&](const Entry& e) {
+        return e.kind != Kind::kKept && (e.path == op.path || (op.exists && e.Matches(op.id)));
+      });
+      return;
+    case Change::kKept: {
+      std::erase_if(entries, [&](const Entry& e) { return e.Matches(op.id); });
+      Entry e;
+      e.kind = Kind::kKept;
+      e.id = op.id;
+      e.path = std::move(op.path);
+      entries.push_back(std::move(e));
+      return;
+    }
+  }
+}
+
+// The changes that make up `entries`, as a whole log.
+std::vector<uint8_t> LogOf(const std::vector<Entry>& entries) {
+  std::vector<uint8_t> bytes(kMagic, kMagic + 4);
+  bytes.push_back(uint8_t(kVersion));
+  bytes.push_back(uint8_t(kVersion >> 8));
+  bytes.push_back(0);
+  bytes.push_back(0);
+  auto add = [&](const Op& op) {
+    const std::vector<uint8_t> frame = FrameOf(op);
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+  };
+  for (const Entry& e : entries) {
+    Op op;
+    op.id = e.id;
+    op.path = e.path;
+    op.change = Change::kEntry;
+    op.kind = e.kind;
+    op.photos = e.photos;
+    op.notification = e.notification;
+    add(op);
+    op.notification.clear();
+    for (const Output& out : e.outputs) {
+      op.change = Change::kOutput;
+      op.other = out.before;
+      op.target = out.path;
+      add(op);
+    }
+    for (const auto& [key, p] : e.placements) {
+      op.change = Change::kPlacing;
+      op.key = key;
+      op.other = p.moved;
+      op.working = p.working;
+      op.target = p.target;
+      add(op);
+      if (!p.placed) continue;
+      op.change = Change::kPlaced;
+      add(op);
+    }
+    for (const std::string& mark : e.marks) {
+      op.change = Change::kMark;
+      op.key = mark;
+      add(op);
+    }
+  }
+  return bytes;
+}
+
+// ---- the earlier text form
 
 std::string Unescape(const std::string& text) {
   std::string out;
@@ -173,17 +562,9 @@ bool ParsePlacement(const std::string& rest, bool placed, Placement* out) {
   return true;
 }
 
-Placement* FindPlacement(std::vector<Placement>& list, const std::string& key) {
-  for (Placement& p : list)
-    if (p.key == key) return &p;
-  return nullptr;
-}
-
-std::vector<Entry> ReadRecord(const fs::path& record) {
+std::vector<Entry> EntriesOfText(const std::string& text) {
   std::vector<Entry> entries;
-  std::vector<uint8_t> bytes;
-  if (record.empty() || host::ReadWholeFile(record.string(), &bytes, kMaxRecordBytes) != noErr) return entries;
-  std::istringstream in(std::string(bytes.begin(), bytes.end()));
+  std::istringstream in(text);
   std::string line;
   bool lastTakesParts = false;  // the entry above is one that has photos and outputs
   while (std::getline(in, line)) {
@@ -195,11 +576,7 @@ std::vector<Entry> ReadRecord(const fs::path& record) {
       const bool placed = StartsWith(line, kPlacedOutputWord);
       Placement p;
       const size_t skip = placed ? sizeof kPlacedOutputWord - 1 : sizeof kPlacingOutputWord - 1;
-      if (lastTakesParts && ParsePlacement(line.substr(skip), placed, &p)) {
-        auto& list = entries.back().placements;
-        if (Placement* known = FindPlacement(list, p.key)) *known = p;
-        else list.push_back(std::move(p));
-      }
+      if (lastTakesParts && ParsePlacement(line.substr(skip), placed, &p)) entries.back().placements[p.key] = p;
       continue;
     }
     if (StartsWith(line, kMarkWord)) {
@@ -220,84 +597,226 @@ std::vector<Entry> ReadRecord(const fs::path& record) {
       continue;
     }
     Entry e;
-    std::string text = line;
+    std::string rest = line;
     if (StartsWith(line, kPrintedWord)) {
       e.kind = Kind::kPrinted;
-      text = line.substr(sizeof kPrintedWord - 1);
+      rest = line.substr(sizeof kPrintedWord - 1);
     } else if (StartsWith(line, kPlacingWord)) {
       e.kind = Kind::kPlacing;
-      text = line.substr(sizeof kPlacingWord - 1);
+      rest = line.substr(sizeof kPlacingWord - 1);
     }
     lastTakesParts = false;
-    if (!ParseIdentityAndPath(text, &e.id, &e.path)) continue;
+    if (!ParseIdentityAndPath(rest, &e.id, &e.path)) continue;
     lastTakesParts = e.kind != Kind::kKept;
     entries.push_back(std::move(e));
   }
   return entries;
 }
 
-std::string TextOf(const std::vector<Entry>& entries) {
-  std::string text;
-  auto identity = [](const Identity& id) {
-    return std::to_string(id.device) + " " + std::to_string(id.node) + " " + std::to_string(id.size) + " " +
-           std::to_string(id.modified) + " ";
-  };
-  for (const Entry& e : entries) {
-    if (e.kind == Kind::kPrinted) text += kPrintedWord;
-    if (e.kind == Kind::kPlacing) text += kPlacingWord;
-    text += identity(e.id) + Escape(e.path) + "\n";
-    if (e.kind == Kind::kKept) continue;
-    for (const std::string& photo : e.photos) text += kPhotoWord + Escape(photo) + "\n";
-    for (const Output& out : e.outputs)
-      text += kOutputWord + std::to_string(out.before.device) + " " + std::to_string(out.before.node) + " " +
-              std::to_string(out.before.modified) + " " + Escape(out.path) + "\n";
-    for (const Placement& p : e.placements) {
-      if (p.placed)
-        text += kPlacedOutputWord + Escape(p.key) + "\t" + Escape(p.target) + "\n";
-      else
-        text += kPlacingOutputWord + std::to_string(p.moved.device) + " " + std::to_string(p.moved.node) + " " +
-                Escape(p.key) + "\t" + Escape(p.working) + "\t" + Escape(p.target) + "\n";
-    }
-    for (const std::string& mark : e.marks) text += kMarkWord + Escape(mark) + "\n";
+// ---- reading and writing the record
+
+struct Parsed {
+  enum class Form { kText, kLog, kOtherVersion } form = Form::kText;
+  std::vector<Entry> entries;
+  size_t whole = 0;  // the bytes up to the end of the last whole entry (0: not even the header)
+  size_t size = 0;   // the bytes read
+};
+
+Parsed ParseRecord(const std::vector<uint8_t>& bytes) {
+  Parsed parsed;
+  parsed.size = bytes.size();
+  if (bytes.size() < 4 || std::memcmp(bytes.data(), kMagic, 4) != 0) {
+    if (!bytes.empty()) parsed.entries = EntriesOfText(std::string(bytes.begin(), bytes.end()));
+    return parsed;
   }
-  return text;
+  parsed.form = Parsed::Form::kLog;
+  if (bytes.size() < kHeaderSize) return parsed;
+  if (host::LoadLE16(bytes.data() + 4) != kVersion) {
+    parsed.form = Parsed::Form::kOtherVersion;
+    return parsed;
+  }
+  size_t at = kHeaderSize;
+  parsed.whole = at;
+  while (bytes.size() - at >= kFrameHeadSize) {
+    const uint32_t length = host::LoadLE32(bytes.data() + at);
+    const uint32_t sum = host::LoadLE32(bytes.data() + at + 4);
+    if (length == 0 || length > kMaxBodyBytes || length > bytes.size() - at - kFrameHeadSize) break;
+    const uint8_t* body = bytes.data() + at + kFrameHeadSize;
+    if (host::Crc32(std::span<const uint8_t>(body, length)) != sum) break;
+    std::optional<Op> op = OpOf(body, length);
+    if (!op) break;
+    Apply(parsed.entries, std::move(*op));
+    at += kFrameHeadSize + length;
+    parsed.whole = at;
+  }
+  return parsed;
 }
 
-// Reads the record, drops the entries whose files are gone or changed, lets
-// `change` edit the rest and writes it back synced when anything changed.
-// False when the record is not known or cannot be written.
-template <class Change>
-bool UpdateRecord(Change change) {
-  const fs::path record = PrintedJobsRecordPath();
+Parsed ReadRecordFile(const fs::path& record) {
+  std::vector<uint8_t> bytes;
+  if (record.empty() || host::ReadWholeFile(record.string(), &bytes, kMaxRecordBytes) != noErr) return Parsed{};
+  return ParseRecord(bytes);
+}
+
+bool SameFileState(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// The record as this process last read or wrote it. Each change is appended
+// to the file and applied here; the file is read again only when it is not
+// as it was left (another path, or changed by someone else).
+struct RecordState {
+  fs::path path;
+  bool loaded = false;
+  bool present = false;   // the file was there when last seen
+  bool appendable = false;  // a whole log of this version: changes are appended
+  struct stat seen {};
+  uint64_t size = 0;        // bytes of the log
+  uint64_t rewrittenSize = 0;  // its size when last rewritten
+  std::vector<Entry> entries;
+};
+
+RecordState& State() {
+  static RecordState state;
+  return state;
+}
+
+// Brings the state up to the file at `record`; false when the record is not
+// known.
+bool Load(const fs::path& record) {
+  RecordState& s = State();
   if (record.empty()) return false;
-  std::vector<Entry> entries = ReadRecord(record);
-  const size_t before = entries.size();
+  struct stat st {};
+  const bool there = ::lstat(record.c_str(), &st) == 0;
+  if (s.loaded && s.path == record && there == s.present && (!there || SameFileState(st, s.seen))) return true;
+  s = RecordState{};
+  s.path = record;
+  s.loaded = true;
+  s.present = there;
+  if (!there) return true;
+  s.seen = st;
+  std::vector<uint8_t> bytes;
+  const OSErr err = host::ReadWholeFile(record.string(), &bytes, kMaxRecordBytes);
+  if (err != noErr) {
+    platform::LogF("The record [%s] cannot be read (%d): nothing is taken from it", record.c_str(), int(err));
+    return true;
+  }
+  Parsed parsed = ParseRecord(bytes);
+  s.entries = std::move(parsed.entries);
+  if (parsed.form == Parsed::Form::kText) return true;  // rewritten as a log at the first change
+  if (parsed.form == Parsed::Form::kOtherVersion) {
+    // Written by a later version: kept aside for it, never written over.
+    const std::string aside = record.string() + ".other-version-" + host::RandomHexName();
+    if (host::RenameNoReplace(record.string(), aside) == noErr) {
+      platform::LogF("The record [%s] is of a later version: it was kept as [%s]", record.c_str(), aside.c_str());
+      s.present = false;
+    } else {
+      platform::LogF("The record [%s] is of a later version and could not be set aside: nothing is recorded",
+                     record.c_str());
+      s.loaded = false;
+    }
+    return s.loaded;
+  }
+  if (parsed.whole == 0) return true;  // not even its header: rewritten at the first change
+  s.size = parsed.whole;
+  s.rewrittenSize = parsed.whole;
+  if (parsed.whole < parsed.size) {
+    // A kill or a power cut during the last write: what follows the last
+    // whole entry is cut off, so that the next entry follows a whole one.
+    platform::LogF("The record [%s] ends in %zu bytes of an entry that was not written whole: they are ignored",
+                   record.c_str(), parsed.size - parsed.whole);
+    const int fd = ::open(record.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    const bool cut = fd >= 0 && ::ftruncate(fd, off_t(parsed.whole)) == 0 && ::fdatasync(fd) == 0 &&
+                     ::fstat(fd, &s.seen) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!cut) return true;
+  }
+  s.appendable = true;
+  return true;
+}
+
+// Rewrites the log as `entries` (less those whose job files are gone or
+// changed), atomically and synced; the state takes them on success.
+bool Rewrite(std::vector<Entry> entries) {
+  RecordState& s = State();
   std::erase_if(entries, [](const Entry& e) {
     Identity now;
     return !IdentityOf(e.path, &now) || !e.Matches(now);
   });
-  bool changed = entries.size() != before;
-  changed = change(entries) || changed;
-  if (!changed) return true;
-  const std::string text = TextOf(entries);
-  if (host::WriteFileAtomically(record.string(), text.data(), text.size(), 0600, true) != noErr) return false;
+  const std::vector<uint8_t> bytes = LogOf(entries);
+  if (host::WriteFileAtomically(s.path.string(), bytes.data(), bytes.size(), 0600, true) != noErr) return false;
+  struct stat st {};
+  const bool seen = ::lstat(s.path.c_str(), &st) == 0;
+  s.entries = std::move(entries);
+  s.present = seen;
+  s.seen = st;
+  s.size = bytes.size();
+  s.rewrittenSize = bytes.size();
+  s.appendable = seen;
+  return true;
+}
+
+// Appends one entry and syncs it; what a failed write left is cut off
+// again. False when it is not durably there.
+bool Append(const std::vector<uint8_t>& frame) {
+  RecordState& s = State();
+  const int fd = ::open(s.path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && SameFileState(st, s.seen);
+  if (!ok) s.loaded = false;  // changed by someone else since it was read: read again
+  size_t done = 0;
+  while (ok && done < frame.size()) {
+    const ssize_t n = ::write(fd, frame.data() + done, frame.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += size_t(n);
+  }
+  ok = ok && ::fdatasync(fd) == 0 && ::fstat(fd, &st) == 0;
+  if (ok) {
+    s.seen = st;
+    s.size += frame.size();
+  } else if (done > 0) {
+    const int saved = errno;
+    if (::ftruncate(fd, off_t(s.size)) != 0 || ::fdatasync(fd) != 0 || ::fstat(fd, &s.seen) != 0)
+      s.loaded = false;  // read again before anything else
+    errno = saved;
+  }
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return ok;
+}
+
+enum class Write { kAppend, kRewrite };
+
+// Makes `op` durable and applies it: appended to the log, or with the
+// whole log rewritten (a job completed or gone, a log of the earlier form,
+// or one that has grown much since it was last rewritten). False when it
+// is not recorded (the state is then as before).
+bool Record(Op op, Write how = Write::kAppend) {
+  RecordState& s = State();
+  if (!s.loaded) return false;
+  if (how == Write::kRewrite || !s.appendable) {
+    std::vector<Entry> entries = s.entries;
+    Apply(entries, std::move(op));
+    if (!Rewrite(std::move(entries))) return false;
+  } else {
+    if (!Append(FrameOf(op))) return false;
+    Apply(s.entries, std::move(op));
+    const uint64_t grown = s.size - s.rewrittenSize;
+    if (grown > kRewriteAfterBytes && grown > 2 * s.rewrittenSize) Rewrite(s.entries);
+  }
   platform::PassCrashPoint("record-written");
   return true;
 }
 
-// The entry of the job file with identity `id` (by identity, so that a
-// job renamed meanwhile is still found); null when there is none.
-Entry* Find(std::vector<Entry>& entries, const Identity& id) {
-  for (Entry& e : entries)
-    if (e.Matches(id)) return &e;
-  return nullptr;
-}
-
-// The entry of `jobFile` (identity `id`), added as `kind` when there is none.
-Entry& FindOrAdd(std::vector<Entry>& entries, const Identity& id, Kind kind, const fs::path& jobFile) {
-  if (Entry* e = Find(entries, id)) return *e;
-  entries.push_back(Entry{kind, id, jobFile.string(), {}, {}, {}, {}});
-  return entries.back();
+// The entries of the record, brought up to the file; null when the record
+// is not known.
+std::vector<Entry>* Entries() {
+  if (!Load(PrintedJobsRecordPath())) return nullptr;
+  return &State().entries;
 }
 
 std::vector<std::string> Strings(const std::vector<fs::path>& paths) {
@@ -389,8 +908,8 @@ void SweepWorkingFiles(const fs::path& record) {
   if (done) return;
   done = true;
   std::vector<std::string> named;
-  for (const Entry& e : ReadRecord(record))
-    for (const Placement& p : e.placements)
+  for (const Entry& e : ReadRecordFile(record).entries)
+    for (const auto& [key, p] : e.placements)
       if (!p.placed) named.push_back(p.working);
   std::error_code ec;
   for (fs::directory_iterator it(record.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
@@ -414,7 +933,10 @@ fs::path PrintedJobsRecordPath() {
   return record;
 }
 
-void SetPrintedJobsRecordPathForTesting(const fs::path& path) { gRecordForTesting = path; }
+void SetPrintedJobsRecordPathForTesting(const fs::path& path) {
+  gRecordForTesting = path;
+  State() = RecordState{};
+}
 
 std::vector<fs::path> RecordedWorkingFiles() {
   std::vector<fs::path> files;
@@ -425,34 +947,42 @@ std::vector<fs::path> RecordedWorkingFiles() {
 }
 
 bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>& photos, const fs::path& placed) {
-  Identity id;
-  Output out;
-  out.path = placed.string();
-  if (IdentityOf(placed, &out.before)) out.before.size = 0;
-  const bool ok = IdentityOf(jobFile, &id) && UpdateRecord([&](std::vector<Entry>& entries) {
-    Entry& e = FindOrAdd(entries, id, Kind::kPlacing, jobFile);
-    if (e.kind == Kind::kKept) return false;
-    e.photos = Strings(photos);
-    e.outputs.push_back(out);
-    return true;
-  });
+  Op op;
+  op.change = Change::kOutput;
+  op.path = jobFile.string();
+  op.photos = Strings(photos);
+  op.target = placed.string();
+  if (IdentityOf(placed, &op.other)) op.other.size = 0;
+  bool ok = IdentityOf(jobFile, &op.id);
+  std::vector<Entry>* entries = ok ? Entries() : nullptr;
+  ok = entries != nullptr;
+  if (ok) {
+    const Entry* e = Find(*entries, op.id);
+    // A file kept after printing is refused by the queue: nothing to add.
+    ok = (e && e->kind == Kind::kKept) || Record(std::move(op));
+  }
   if (!ok)
     platform::LogF("The output [%s] of the job file [%s] could not be recorded before it was put in place",
                    placed.string().c_str(), jobFile.string().c_str());
   return ok;
 }
 
-bool RecordJobPrinted(const fs::path& jobFile, const std::vector<fs::path>& photos) {
-  Identity id;
-  const bool ok = IdentityOf(jobFile, &id) && UpdateRecord([&](std::vector<Entry>& entries) {
-    Entry& e = FindOrAdd(entries, id, Kind::kPrinted, jobFile);
-    if (e.kind == Kind::kKept) return false;
-    e.kind = Kind::kPrinted;
-    e.photos = Strings(photos);
-    e.outputs.clear();
-    e.placements.clear();
-    return true;
-  });
+bool RecordJobPrinted(const fs::path& jobFile, const std::vector<fs::path>& photos,
+                      std::span<const uint8_t> notification) {
+  Op op;
+  op.change = Change::kPrinted;
+  op.path = jobFile.string();
+  op.photos = Strings(photos);
+  op.notification.assign(notification.begin(), notification.end());
+  bool ok = IdentityOf(jobFile, &op.id);
+  std::vector<Entry>* entries = ok ? Entries() : nullptr;
+  ok = entries != nullptr;
+  if (ok) {
+    const Entry* e = Find(*entries, op.id);
+    // Complete: what was recorded of its outputs is no longer needed, and
+    // the log is rewritten without it.
+    ok = (e && e->kind == Kind::kKept) || Record(std::move(op), Write::kRewrite);
+  }
   if (!ok) platform::LogF("The job file [%s] could not be recorded as printed", jobFile.string().c_str());
   return ok;
 }
@@ -461,10 +991,12 @@ TPrintedJob LookUpPrintedJob(const fs::path& jobFile) {
   TPrintedJob job;
   Identity id;
   if (!IdentityOf(jobFile, &id)) return job;
-  std::vector<Entry> entries = ReadRecord(PrintedJobsRecordPath());
-  const Entry* e = Find(entries, id);
+  std::vector<Entry>* entries = Entries();
+  const Entry* e = entries ? Find(*entries, id) : nullptr;
   if (!e) return job;
   for (const std::string& photo : e->photos) job.photos.emplace_back(photo);
+  job.notification = e->notification;
+  job.notified = std::find(e->marks.begin(), e->marks.end(), kNotifiedMark) != e->marks.end();
   switch (e->kind) {
     case Kind::kKept: job.state = TPrintedState::kKeptAfterPrinting; break;
     case Kind::kPrinted: job.state = TPrintedState::kPrinted; break;
@@ -482,24 +1014,30 @@ TPrintedJob LookUpPrintedJob(const fs::path& jobFile) {
 
 bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>& photos, const std::string& key,
                             const fs::path& working, const fs::path& target) {
-  Identity id;
-  Placement p;
-  p.key = key;
-  p.working = working.string();
-  p.target = target.string();
-  const bool ok = IdentityOf(jobFile, &id) && ItemIdentity(working, &p.moved) &&
-                  UpdateRecord([&](std::vector<Entry>& entries) {
-                    Entry& e = FindOrAdd(entries, id, Kind::kPlacing, jobFile);
-                    if (e.kind == Kind::kKept) return false;
-                    e.photos = Strings(photos);
-                    if (Placement* known = FindPlacement(e.placements, key)) {
-                      if (known->working != p.working) DeleteStaleWorkingFile(*known);
-                      *known = p;
-                    } else {
-                      e.placements.push_back(p);
-                    }
-                    return true;
-                  });
+  Op op;
+  op.change = Change::kPlacing;
+  op.path = jobFile.string();
+  op.photos = Strings(photos);
+  op.key = key;
+  op.working = working.string();
+  op.target = target.string();
+  bool ok = IdentityOf(jobFile, &op.id) && ItemIdentity(working, &op.other);
+  op.other.size = 0;
+  std::vector<Entry>* entries = ok ? Entries() : nullptr;
+  ok = entries != nullptr;
+  if (ok) {
+    Entry* e = Find(*entries, op.id);
+    if (e && e->kind == Kind::kKept) {
+      ok = true;
+    } else {
+      // A working file of an earlier try of this output that was never
+      // placed is the program's own and goes.
+      if (e)
+        if (const auto known = e->placements.find(key); known != e->placements.end() && known->second.working != op.working)
+          DeleteStaleWorkingFile(known->second);
+      ok = Record(std::move(op));
+    }
+  }
   if (!ok)
     platform::LogF("The output [%s] of the job file [%s] could not be recorded before it was put in place",
                    target.string().c_str(), jobFile.string().c_str());
@@ -507,18 +1045,14 @@ bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>
 }
 
 bool RecordJobOutputPlaced(const fs::path& jobFile, const std::string& key, const fs::path& target) {
-  Identity id;
-  bool found = false;
-  const bool ok = IdentityOf(jobFile, &id) && UpdateRecord([&](std::vector<Entry>& entries) {
-    Entry* e = Find(entries, id);
-    Placement* p = e ? FindPlacement(e->placements, key) : nullptr;
-    if (!p) return false;
-    found = true;
-    p->placed = true;
-    p->target = target.string();
-    p->working.clear();
-    return true;
-  }) && found;
+  Op op;
+  op.change = Change::kPlaced;
+  op.key = key;
+  op.target = target.string();
+  bool ok = IdentityOf(jobFile, &op.id);
+  std::vector<Entry>* entries = ok ? Entries() : nullptr;
+  Entry* e = entries ? Find(*entries, op.id) : nullptr;
+  ok = e && e->placements.count(key) > 0 && Record(std::move(op));
   if (!ok)
     platform::LogF("The output [%s] of the job file [%s] was put in place but could not be recorded so",
                    target.string().c_str(), jobFile.string().c_str());
@@ -526,35 +1060,40 @@ bool RecordJobOutputPlaced(const fs::path& jobFile, const std::string& key, cons
 }
 
 void ForgetJobOutput(const fs::path& jobFile, const std::string& key) {
-  Identity id;
-  if (!IdentityOf(jobFile, &id)) return;
-  UpdateRecord([&](std::vector<Entry>& entries) {
-    Entry* e = Find(entries, id);
-    return e && std::erase_if(e->placements, [&](const Placement& p) { return p.key == key; }) > 0;
-  });
+  Op op;
+  op.change = Change::kForgetOutput;
+  op.key = key;
+  if (!IdentityOf(jobFile, &op.id)) return;
+  std::vector<Entry>* entries = Entries();
+  Entry* e = entries ? Find(*entries, op.id) : nullptr;
+  if (e && e->placements.count(key) > 0) Record(std::move(op));
 }
 
 std::optional<fs::path> PlacedJobOutput(const fs::path& jobFile, const std::string& key) {
   Identity id;
   if (!IdentityOf(jobFile, &id)) return std::nullopt;
-  std::vector<Entry> entries = ReadRecord(PrintedJobsRecordPath());
-  const Entry* e = Find(entries, id);
+  std::vector<Entry>* entries = Entries();
+  const Entry* e = entries ? Find(*entries, id) : nullptr;
   if (!e) return std::nullopt;
-  for (const Placement& p : e->placements)
-    if (p.key == key && IsPlaced(p)) return fs::path(p.target);
-  return std::nullopt;
+  const auto p = e->placements.find(key);
+  if (p == e->placements.end() || !IsPlaced(p->second)) return std::nullopt;
+  return fs::path(p->second.target);
 }
 
 bool RecordJobMark(const fs::path& jobFile, const std::vector<fs::path>& photos, const std::string& mark) {
-  Identity id;
-  const bool ok = IdentityOf(jobFile, &id) && UpdateRecord([&](std::vector<Entry>& entries) {
-    Entry& e = FindOrAdd(entries, id, Kind::kPlacing, jobFile);
-    if (e.kind == Kind::kKept) return false;
-    if (e.photos.empty()) e.photos = Strings(photos);
-    if (std::find(e.marks.begin(), e.marks.end(), mark) != e.marks.end()) return false;
-    e.marks.push_back(mark);
-    return true;
-  });
+  Op op;
+  op.change = Change::kMark;
+  op.path = jobFile.string();
+  op.photos = Strings(photos);
+  op.key = mark;
+  bool ok = IdentityOf(jobFile, &op.id);
+  std::vector<Entry>* entries = ok ? Entries() : nullptr;
+  ok = entries != nullptr;
+  if (ok) {
+    const Entry* e = Find(*entries, op.id);
+    const bool done = e && (e->kind == Kind::kKept || std::find(e->marks.begin(), e->marks.end(), mark) != e->marks.end());
+    ok = done || Record(std::move(op));
+  }
   if (!ok) platform::LogF("[%s] could not be recorded for the job file [%s]", mark.c_str(), jobFile.string().c_str());
   return ok;
 }
@@ -562,36 +1101,42 @@ bool RecordJobMark(const fs::path& jobFile, const std::vector<fs::path>& photos,
 bool HasJobMark(const fs::path& jobFile, const std::string& mark) {
   Identity id;
   if (!IdentityOf(jobFile, &id)) return false;
-  std::vector<Entry> entries = ReadRecord(PrintedJobsRecordPath());
-  const Entry* e = Find(entries, id);
+  std::vector<Entry>* entries = Entries();
+  const Entry* e = entries ? Find(*entries, id) : nullptr;
   return e && std::find(e->marks.begin(), e->marks.end(), mark) != e->marks.end();
 }
 
 void ForgetJobFile(const fs::path& jobFile) {
-  Identity id;
-  const bool exists = IdentityOf(jobFile, &id);
-  UpdateRecord([&](std::vector<Entry>& entries) {
-    return std::erase_if(entries, [&](const Entry& e) {
-             return e.kind != Kind::kKept && (e.path == jobFile.string() || (exists && e.Matches(id)));
-           }) > 0;
+  Op op;
+  op.change = Change::kForgetJob;
+  op.path = jobFile.string();
+  op.exists = IdentityOf(jobFile, &op.id);
+  std::vector<Entry>* entries = Entries();
+  if (!entries) return;
+  const bool named = std::any_of(entries->begin(), entries->end(), [&](const Entry& e) {
+    return e.kind != Kind::kKept && (e.path == op.path || (op.exists && e.Matches(op.id)));
   });
+  // The job has left: the log is rewritten without it (and without any
+  // other entry whose file has gone), unless there is nothing to drop.
+  const RecordState& s = State();
+  if (named || s.size != s.rewrittenSize || !s.appendable) Record(std::move(op), Write::kRewrite);
 }
 
 bool IsRecordedAsPrinted(const fs::path& file) {
   Identity id;
   if (!IdentityOf(file, &id)) return false;
-  for (const Entry& e : ReadRecord(PrintedJobsRecordPath()))
+  std::vector<Entry>* entries = Entries();
+  if (!entries) return false;
+  for (const Entry& e : *entries)
     if (e.kind == Kind::kKept && e.Matches(id)) return true;
   return false;
 }
 
 bool MarkJobFilePrinted(const fs::path& file) {
-  Identity id;
-  const bool ok = IdentityOf(file, &id) && UpdateRecord([&](std::vector<Entry>& entries) {
-    std::erase_if(entries, [&](const Entry& e) { return e.Matches(id); });
-    entries.push_back(Entry{Kind::kKept, id, file.string(), {}, {}, {}, {}});
-    return true;
-  });
+  Op op;
+  op.change = Change::kKept;
+  op.path = file.string();
+  const bool ok = IdentityOf(file, &op.id) && Entries() && Record(std::move(op), Write::kRewrite);
   if (!ok) {
     platform::LogF("The printed job file [%s] could be neither moved, deleted nor recorded", file.string().c_str());
     return false;

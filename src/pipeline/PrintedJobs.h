@@ -1,7 +1,7 @@
 // What has printed, kept on disk so that no job prints twice.
 //
 // "Printed Job Files" in the program's private folder (mode 0700, see
-// imaging::PrivateFolderPath; no other user can plant or change a line)
+// imaging::PrivateFolderPath; no other user can plant or change an entry)
 // records job files by their identity (device, inode, size, modification
 // time), so that the record holds whatever the file's name. A job is
 // recorded in these ways:
@@ -13,7 +13,7 @@
 //   - while an output is being written in place another way: the output,
 //     with what stood at that path before, and its photos;
 //   - once its output is complete, before its file leaves "All Files":
-//     with its photos;
+//     with its photos and the web notification it is to send;
 //   - when it printed but its file could be neither moved nor deleted (an
 //     immutable file, a folder mounted read-only): the queue refuses it.
 // Every change is synced before the program goes on, so after the program
@@ -23,12 +23,27 @@
 // placed by a rename but not complete prints again, making only the outputs
 // not yet placed; any other job prints once. Marks record further steps of
 // a job (done once, kept until the job's file leaves).
-// Entries whose job files are gone or changed are dropped whenever the
-// record is written.
+//
+// The record is a log: each change is one entry appended and synced, so
+// that a change costs the same however many came before it (a job of
+// thousands of copies records each as cheaply as the first). When a job is
+// complete or leaves, the log is rewritten (atomically) as the entries that
+// make up what it holds then, without the entries whose job files are gone
+// or changed. Bytes (all numbers little-endian):
+//   0  4  "KPJR", 4 2 version (1), 6 2 zero
+//   8     entries, each: 4 the length n of its body (1 to 4 MiB), 4 the
+//         CRC-32 of the body, n the body: 1 byte its kind, then its fields
+//         (numbers of 8 bytes, texts and byte strings as a 4-byte length and
+//         the bytes, lists as a 4-byte count and the texts).
+// An entry cut short or damaged (a kill or a power cut during its write) and
+// everything after it are ignored and cut off before the next entry is
+// written. A record of the earlier text form (a line per entry) is read and
+// rewritten in this form at the first change.
 #pragma once
 
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -50,7 +65,14 @@ enum class TPrintedState {
 struct TPrintedJob {
   TPrintedState state = TPrintedState::kNotRecorded;
   std::vector<std::filesystem::path> photos;
+  // The web notification the complete job is to send (the job's web data as
+  // its keyed archive), and whether it was sent; empty for none.
+  std::vector<uint8_t> notification;
+  bool notified = false;
 };
+
+// The mark of a job whose web notification has left for the bus.
+inline constexpr char kNotifiedMark[] = "web notified";
 
 // Records, durably, that `jobFile` is about to put an output at `placed`,
 // with the job's photos. False when it cannot be recorded (logged).
@@ -79,12 +101,15 @@ bool RecordJobMark(const std::filesystem::path& jobFile, const std::vector<std::
                    const std::string& mark);
 bool HasJobMark(const std::filesystem::path& jobFile, const std::string& mark);
 
-// Records, durably, that the output of `jobFile` is complete.
-bool RecordJobPrinted(const std::filesystem::path& jobFile, const std::vector<std::filesystem::path>& photos);
+// Records, durably, that the output of `jobFile` is complete, with the web
+// notification it is to send (the web data's keyed archive; empty: none).
+bool RecordJobPrinted(const std::filesystem::path& jobFile, const std::vector<std::filesystem::path>& photos,
+                      std::span<const uint8_t> notification = {});
 // What the record says of `jobFile`.
 TPrintedJob LookUpPrintedJob(const std::filesystem::path& jobFile);
-// Drops what the record holds for `jobFile` (the job failed, or is to be
-// tried again); entries whose files have gone are dropped too.
+// Drops what the record holds for `jobFile` (the job failed, or is done and
+// its file has left); entries whose files have gone are dropped too. A job
+// set aside for the next start keeps its entry, as after a kill.
 void ForgetJobFile(const std::filesystem::path& jobFile);
 
 // Records `file` as printed after a failed move or delete, with a log line.
@@ -99,7 +124,7 @@ bool IsRecordedAsPrinted(const std::filesystem::path& file);
 std::vector<std::filesystem::path> RecordedWorkingFiles();
 
 // The record file; empty when the preferences folder is not known. Tests
-// may place it elsewhere.
+// may place it elsewhere; setting the place has the record read anew.
 std::filesystem::path PrintedJobsRecordPath();
 void SetPrintedJobsRecordPathForTesting(const std::filesystem::path& path);
 

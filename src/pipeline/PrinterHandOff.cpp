@@ -108,8 +108,9 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
 
 // Records, durably, that the job's hand-off is about to appear at `placed`:
 // a job stopped once it is there is finished without handing it off again.
-void RecordPlacing(const fs::path& placed) {
-  if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputPlacing(placed);
+// False when it could not be recorded: nothing may appear there then.
+bool RecordPlacing(const fs::path& placed) {
+  return !gPrintJobTaskManager || gPrintJobTaskManager->JobOutputPlacing(placed);
 }
 
 // Whether something stands at `path` (a link included).
@@ -123,7 +124,7 @@ bool Taken(const fs::path& path) {
 // Each name is recorded before the file is put there.
 bool PlaceIntoFolder(host::StagedFile& staged, const fs::path& folder, const std::string& base) {
   if (!Taken(folder / base)) {
-    RecordPlacing(folder / base);
+    if (!RecordPlacing(folder / base)) return false;
     if (staged.Place((folder / base).string(), false) == noErr) return true;
   } else {
     errno = EEXIST;
@@ -133,7 +134,7 @@ bool PlaceIntoFolder(host::StagedFile& staged, const fs::path& folder, const std
   for (int n = 1; n < 100000; ++n) {
     const fs::path target = folder / NumberedName(cut, n);
     if (Taken(target)) continue;
-    RecordPlacing(target);
+    if (!RecordPlacing(target)) return false;
     const OSErr err = staged.Place(target.string(), false);
     if (err == noErr) return true;
     if (err != dupFNErr) break;
@@ -189,7 +190,7 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
   if (base.empty()) return kResultPrinterFile;
   // The print centre acts on the property list: the pair is handed over
   // when it appears, and recorded before anything of the pair is written.
-  RecordPlacing(folder / (base + ".plist"));
+  if (!RecordPlacing(folder / (base + ".plist"))) return kResultPrinterFile;
   platform::LogLine("my destination Path = " + (folder / base).string());
   std::vector<uint8_t> jpeg;
   if (!EncodeJPEG(unfitted, &jpeg) || jpeg.size() > 0xFFFFFFFFu) return kResultPrinterFile;

@@ -286,8 +286,10 @@ class Station {
 
   // Extra environment for the program (set before Start).
   void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
-  // Words the program is started through (a program that execs it, such as
-  // nsenter into a mount namespace of the test's), before Start.
+  // Words run in place of the program, followed by the program and its
+  // arguments: a wrapper that prepares something (a mount namespace) and
+  // ends by running the program with exec, so that pid() stays the
+  // program's. Empty: the program itself (set before Start).
   void SetLauncher(std::vector<std::string> words) { launcher_ = std::move(words); }
   // Stores one of the program's user defaults (before Start).
   bool SetDefault(const std::string& key, host::PlistValue value) {

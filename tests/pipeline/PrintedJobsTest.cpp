@@ -3,6 +3,8 @@
 // program stopped without printing it again.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <sstream>
 
@@ -12,6 +14,7 @@
 #include "pipeline/JobQueue.h"
 #include "pipeline/PrintJobTaskManager.h"
 #include "pipeline/PrintedJobs.h"
+#include "host/files/CatalogInfo.h"
 
 using namespace pipeline;
 namespace fs = std::filesystem;
@@ -143,24 +146,54 @@ TEST_F(PrintedJobsRecord, CompletePrintedAndKeptEntriesAndWhatTheQueueDoesWithTh
   EXPECT_TRUE(IsRecordedAsPrinted(kept));
 }
 
-TEST_F(PrintedJobsRecord, ARecordOfTheEarlierFormIsReadAndKeptInIt) {
+// A record in the text form the program kept before, with every kind of
+// line: read as it was, and rewritten as a log at the first change, saying
+// the same.
+TEST_F(PrintedJobsRecord, ARecordOfTheEarlierTextFormIsReadAndRewrittenAsALog) {
   const fs::path kept = Write(dir / "All Files" / "kept.trpr", "kept");
-  // The kept form is the only one an earlier program wrote.
-  ASSERT_TRUE(MarkJobFilePrinted(kept));
-  const std::string oldLine = Record();
-  ASSERT_TRUE(!oldLine.empty() && std::isdigit(static_cast<unsigned char>(oldLine[0]))) << oldLine;
-  fs::remove(dir / "Printed Job Files");
-  Write(dir / "Printed Job Files", oldLine);
-  EXPECT_TRUE(IsRecordedAsPrinted(kept));
-  // Entries of the new forms begin with a word or a tab, so a reader of the
-  // earlier form skips them and still finds the kept file in its own form.
-  ASSERT_TRUE(RecordJobOutputPlacing(Write(dir / "All Files" / "new.trpr", "new"), {dir / "p.jpg"}, dir / "out" / "p.jpg"));
-  const std::string text = Record();
-  EXPECT_EQ(text.rfind(oldLine, 0), 0u) << text;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);)
-    EXPECT_TRUE(line == oldLine.substr(0, oldLine.size() - 1) || !std::isdigit(static_cast<unsigned char>(line[0])))
-        << line;
+  const fs::path done = Write(dir / "All Files" / "done.trpr", "done");
+  const fs::path half = Write(dir / "All Files" / "half.trpr", "half");
+  const fs::path working = Write(dir / "work.jpg", "copy");
+  // The identity the record keeps of a file: device, node, size, modified.
+  auto identity = [](const fs::path& p) {
+    host::CatalogInfo info;
+    host::GetCatInfoForPath(p.string(), &info);
+    return std::to_string(info.deviceID) + " " + std::to_string(info.nodeID) + " " + std::to_string(info.dataLength) +
+           " " + std::to_string(info.modificationTimeNs);
+  };
+  // A working file is kept by its device and node as stat gives them.
+  struct stat wi {};
+  ::stat(working.c_str(), &wi);
+  const std::string text =
+      identity(kept) + " " + kept.string() + "\n" +
+      "printed " + identity(done) + " " + done.string() + "\n\tphoto " + (dir / "odd\\nname.jpg").string() +
+      "\n\tmark counted\n" +
+      "placing " + identity(half) + " " + half.string() + "\n\tphoto " + (dir / "p.jpg").string() + "\n" +
+      "\tplacing " + std::to_string(wi.st_dev) + " " + std::to_string(wi.st_ino) + " set 1 copy 1\t" +
+      working.string() + "\t" + (dir / "out" / "a.jpg").string() + "\n" +
+      "\tplaced set 1 copy 2\t" + (dir / "out" / "b\\tc.jpg").string() + "\n" +
+      "\tmark step\n";
+  Write(dir / "Printed Job Files", text);
+  SetPrintedJobsRecordPathForTesting(dir / "Printed Job Files");
+
+  auto check = [&](const std::string& context) {
+    SCOPED_TRACE(context);
+    EXPECT_TRUE(IsRecordedAsPrinted(kept));
+    EXPECT_EQ(LookUpPrintedJob(done).state, TPrintedState::kPrinted);
+    EXPECT_EQ(LookUpPrintedJob(done).photos, std::vector<fs::path>{dir / "odd\nname.jpg"});
+    EXPECT_TRUE(HasJobMark(done, "counted"));
+    EXPECT_EQ(LookUpPrintedJob(half).state, TPrintedState::kPartlyPlaced);
+    EXPECT_EQ(LookUpPrintedJob(half).photos, std::vector<fs::path>{dir / "p.jpg"});
+    EXPECT_FALSE(PlacedJobOutput(half, "set 1 copy 1")) << "its working file is still in its place";
+    EXPECT_EQ(PlacedJobOutput(half, "set 1 copy 2"), dir / "out" / "b\tc.jpg");
+    EXPECT_TRUE(HasJobMark(half, "step"));
+  };
+  check("read in the text form");
+  ASSERT_TRUE(RecordJobMark(half, {}, "another"));
+  EXPECT_EQ(Record().rfind("KPJR", 0), 0u) << "rewritten as a log";
+  SetPrintedJobsRecordPathForTesting(dir / "Printed Job Files");
+  check("read as a log");
+  EXPECT_TRUE(HasJobMark(half, "another"));
 }
 
 namespace {
@@ -243,4 +276,59 @@ TEST_F(RecoveredJobs, RecoveryDeletesOnlyPhotosInTheImagesFolder) {
   EXPECT_TRUE(fs::exists(behindLink));
   EXPECT_TRUE(fs::exists(fs::symlink_status(dir / "images" / "link.jpg")));
   EXPECT_TRUE(services.Logged("is not in the images folder: it is not deleted"));
+}
+
+// A job set aside for the next start (the program asked to end) keeps the
+// record of the outputs it placed, as after a kill, so that the next try
+// makes only the rest; a job that fails forgets them and prints in full
+// when it is moved back.
+TEST_F(RecoveredJobs, AJobSetAsideKeepsWhatItPlacedAndAFailedOneForgetsIt) {
+  TPrintJobTaskManager tm(services);
+  tm.SetActive(true);
+  const fs::path job = AddJob("half.trpr");
+  tm.DoNextTask();  // read
+  ASSERT_EQ(tm.CurrentTask(), 1);
+  const fs::path working = Write(dir / "work.jpg", "copy 1");
+  ASSERT_TRUE(tm.JobOutputPlacing("set 1 copy 1", working, dir / "out" / "P.jpg"));
+  fs::rename(working, dir / "out" / "P.jpg");
+  tm.JobOutputPlaced("set 1 copy 1", dir / "out" / "P.jpg");
+
+  tm.SetJobAsideForShutdown();
+  ASSERT_EQ(services.reinserted, std::vector<fs::path>{job});
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kPartlyPlaced);
+  EXPECT_EQ(PlacedJobOutput(job, "set 1 copy 1"), dir / "out" / "P.jpg");
+
+  // Tried again, it goes on from what it placed; failing, it forgets it.
+  services.queue.push_back(job);
+  tm.DoNextTask();
+  ASSERT_EQ(tm.CurrentTask(), 1);
+  EXPECT_TRUE(services.Logged("had put part of its output in place"));
+  EXPECT_EQ(tm.JobOutputPlacedBefore("set 1 copy 1"), dir / "out" / "P.jpg");
+  tm.DoError(kResultPrinterFile);
+  ASSERT_TRUE(fs::exists(dir / "unknown" / "half.trpr"));
+  EXPECT_EQ(LookUpPrintedJob(dir / "unknown" / "half.trpr").state, TPrintedState::kNotRecorded);
+}
+
+// The web notification a complete job is to send is recorded with it: a
+// job killed before the notification left is told at recovery, one whose
+// notification left is not told again.
+TEST_F(RecoveredJobs, AJobThatHadPrintedIsToldToTheWebServerOnlyWhenItHadNotBeen) {
+  TPrintJobTaskManager tm(services);
+  const std::vector<uint8_t> web = jobwriter::WebDataArchive({{"imageurl", "https://example.org/a.jpg"}});
+  const fs::path untold = AddJob("untold.trpr");
+  ASSERT_TRUE(RecordJobPrinted(untold, {}, web));
+  EXPECT_EQ(LookUpPrintedJob(untold).notification, web);
+  EXPECT_FALSE(LookUpPrintedJob(untold).notified);
+  tm.DoNextTask();
+  EXPECT_FALSE(fs::exists(untold));
+  EXPECT_TRUE(services.Logged("The web server is told now that the job file [" + untold.string() + "] was processed"));
+
+  services.logs.clear();
+  const fs::path told = AddJob("told.trpr");
+  ASSERT_TRUE(RecordJobPrinted(told, {}, web));
+  ASSERT_TRUE(RecordJobMark(told, {}, kNotifiedMark));
+  EXPECT_TRUE(LookUpPrintedJob(told).notified);
+  tm.DoNextTask();
+  EXPECT_FALSE(fs::exists(told));
+  EXPECT_FALSE(services.Logged("The web server is told now"));
 }

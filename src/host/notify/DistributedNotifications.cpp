@@ -214,6 +214,19 @@ bool DistributedNotificationCenter::Post(const std::string& name, const Notifica
   return true;
 }
 
+bool DistributedNotificationCenter::PostAndConfirm(const std::string& name, const NotificationDict& userInfo,
+                                                   const std::string& object) {
+  if (!Post(name, userInfo, object)) return false;
+  const QDBusMessage answer =
+      SessionBus().call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                       "org.freedesktop.DBus.Peer", "Ping"),
+                        QDBus::Block, int(kBusAnswerLimit.count()));
+  if (answer.type() == QDBusMessage::ReplyMessage) return true;
+  std::fprintf(stderr, "Distributed notification \"%s\" was sent but the bus did not confirm it: %s\n", name.c_str(),
+               answer.errorMessage().toLocal8Bit().constData());
+  return false;
+}
+
 void DistributedNotificationCenter::PostLocal(const std::string& name, const NotificationDict& userInfo,
                                               const std::string& object) {
   Notification n{name, object, userInfo};

@@ -82,6 +82,12 @@ class DistributedNotificationCenter {
   // Posts to every process of the session, this one included. False when the
   // notification could not be handed to a session bus (already logged).
   bool Post(const std::string& name, const NotificationDict& userInfo, const std::string& object = std::string());
+  // Posts, then makes one round trip to the bus (within the bus's time
+  // limit of a few seconds): the bus answers it only after it has read
+  // everything sent before, so true means the notification has left this
+  // program and the bus has it, not only that it was queued.
+  bool PostAndConfirm(const std::string& name, const NotificationDict& userInfo,
+                      const std::string& object = std::string());
 
   // Delivers to this process's local observers only, from the event loop.
   void PostLocal(const std::string& name, const NotificationDict& userInfo, const std::string& object = std::string());

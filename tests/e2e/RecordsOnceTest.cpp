@@ -1,0 +1,357 @@
+// Exactly once through the running program when it is stopped the way a
+// service manager stops it (SIGTERM), killed, or cannot record what it does:
+// a job set aside by SIGTERM goes on from what it had placed; a route that
+// cannot record an output does not put it in place and fails the job with
+// its files; the web server is told of each printed job once, whenever the
+// program is killed.
+#include <fcntl.h>
+
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include "common/FakeIppPrinter.h"
+#include "e2e/E2E.h"
+
+#include "layout/Objects.h"
+#include "prefs/PrefRecords.h"
+#include "prefs/PrefStore.h"
+
+namespace {
+
+namespace fs = e2e::fs;
+
+fs::path PrivateFolder(const e2e::Station& station) { return station.app() / "KIVO PRIVATE FOLDER"; }
+
+// The pages (".jpg") and clips (".mov") in set A's folder.
+size_t SetFiles(const e2e::Station& station, const std::string& extension) {
+  size_t n = 0;
+  for (const fs::path& p : e2e::VisibleFilesBelow(station.SetFolder('A')))
+    if (p.extension() == extension) ++n;
+  return n;
+}
+
+// The print-to-file counter of the cumulative count file (0 when none).
+int32_t PrintToFileCount(const e2e::Station& station) {
+  return std::max(0, e2e::CounterAt(e2e::ReadAll(station.root() / "Kivo-Processor Count"), 4));
+}
+
+size_t PrintLogLines(const e2e::Station& station) { return e2e::CountOf(station.PrintLog(), "\r"); }
+
+jobwriter::TJobDescription CopiesJob(const std::string& photo, uint16_t copies) {
+  jobwriter::TJobDescription job = e2e::SetOneJob(photo, "Copies");
+  job.printQuantity = copies;
+  return job;
+}
+
+// Waits until the program stopped itself at its stop point.
+::testing::AssertionResult StoppedAtItsPoint(const e2e::Station& station) {
+  if (e2e::WaitUntil([&] { return station.Stopped(); }, 60)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "it did not stop at its point:\n" << station.Log();
+}
+
+// Ends the program stopped at its point as a service manager does: SIGTERM,
+// then lets it run on to act on it; its exit status.
+int TerminateStopped(e2e::Station& station) {
+  ::kill(station.pid(), SIGTERM);
+  ::kill(station.pid(), SIGCONT);
+  return station.Wait(60);
+}
+
+// ---- a job set aside by SIGTERM
+
+// Set 1 keeps web sizes (the video copy needs them), and the encoder
+// stand-ins come first on PATH: ffprobe describes every clip as half a
+// second of 160 x 120, ffmpeg runs `script`. The intro and outro wait in
+// the shared folder, the customer's clip in the images folder's "videos".
+void PrepareVideo(e2e::Station& station, const std::string& script) {
+  mySetAllDefaults();
+  getMyPrintToFileSetPrefs(1)->doNotResizeJpegForWeb = 1;
+  const std::vector<uint8_t> blob = PrintToFileSetBlob(1);
+  ASSERT_TRUE(station.SetDefault(PrintToFileSetKey(1), host::PlistValue(host::PlistData(blob.begin(), blob.end()))));
+  const fs::path shared = station.base() / "shared";
+  fs::create_directories(shared / "MasterDvdContentFolder");
+  e2e::WriteAll(shared / "MasterDvdContentFolder" / "Chapter1.mov", "intro");
+  e2e::WriteAll(shared / "MasterDvdContentFolder" / "Chapter3.mov", "outro");
+  station.SetEnv("KIVO_SHARED_FOLDER", shared.string());
+  const fs::path bin = station.base() / "bin";
+  fs::create_directories(bin);
+  e2e::WriteAll(bin / "ffprobe",
+                "#!/bin/sh\ncase \"$*\" in\n  *format=duration*) echo 0.5;;\n  *stream=width,height*) echo 160x120;;\n"
+                "esac\n");
+  e2e::WriteAll(bin / "ffmpeg", "#!/bin/sh\n" + script);
+  for (const char* tool : {"ffprobe", "ffmpeg"}) fs::permissions(bin / tool, fs::perms::owner_all);
+  station.SetEnv("PATH", bin.string() + ":" + std::getenv("PATH"));
+  fs::create_directories(station.images() / "videos");
+  e2e::WriteAll(station.images() / "videos" / "party.mov", "the party");
+}
+
+constexpr const char kMerge[] = "for a; do last=$a; done\nprintf merged > \"${last#file:}\"\n";
+
+// A set job of three copies, each with its clip merged: SIGTERM during the
+// second copy's merge sets the job aside with its first page and clip
+// placed, and the next start makes the second and third only: three pages,
+// three clips, counted three, logged once.
+TEST(RecordsOnce, SigtermDuringTheSecondCopysMergeKeepsWhatTheFirstPlaced) {
+  e2e::Station station("termsecond");
+  // The first merge is made; the second hangs until the program ends it.
+  ASSERT_NO_FATAL_FAILURE(PrepareVideo(
+      station, std::string("if [ -e \"$0.first\" ]; then echo $$ > \"$0.pid\"; exec sleep 600; fi\n: > \"$0.first\"\n") +
+                   kMerge));
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+  jobwriter::TJobDescription job = CopiesJob("Blue.jpg", 3);
+  job.videoCopy = 1;
+  job.videoMerge = 1;
+  job.videoPath = (station.images() / "videos" / "party.mov").string();
+  ASSERT_TRUE(station.Drop(job, "video.trpr"));
+  ASSERT_TRUE(station.WaitForFile(station.base() / "bin" / "ffmpeg.pid")) << station.Log();
+  EXPECT_EQ(station.Stop(15), 0) << station.Log();
+  EXPECT_EQ(SetFiles(station, ".jpg"), 1u) << station.Log();
+  EXPECT_EQ(SetFiles(station, ".mov"), 1u);
+  EXPECT_FALSE(station.QueueEmpty()) << "the job waits for the next start";
+  EXPECT_EQ(PrintToFileCount(station), 0);
+
+  e2e::WriteAll(station.base() / "bin" / "ffmpeg", std::string("#!/bin/sh\n") + kMerge);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
+  EXPECT_EQ(SetFiles(station, ".mov"), 3u) << station.Log();
+  EXPECT_EQ(PrintToFileCount(station), 3);
+  EXPECT_EQ(PrintLogLines(station), 1u);
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+}
+
+// A job of three copies killed right after its second copy was put in
+// place, started again and stopped by SIGTERM once it is read again, before
+// the rest is drawn: started a third time, it makes the third copy only.
+// Every copy exists once and the job counts three, once.
+TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachCopyOnce) {
+  e2e::Station station("killterm");
+  station.SetEnv("KIVO_KILL_AT", "output-renamed:2");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(CopiesJob("Red.jpg", 3), "three.trpr"));
+  ASSERT_EQ(station.Wait(60), 128 + SIGKILL) << station.Log();
+  ASSERT_EQ(SetFiles(station, ".jpg"), 2u);
+
+  station.SetEnv("KIVO_KILL_AT", "");
+  station.SetEnv("KIVO_STOP_AT", "job-read");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(StoppedAtItsPoint(station));
+  EXPECT_EQ(TerminateStopped(station), 0) << station.Log();
+  EXPECT_NE(station.Log().find("stays queued for the next start"), std::string::npos) << station.Log();
+  EXPECT_EQ(SetFiles(station, ".jpg"), 2u);
+  EXPECT_TRUE(fs::exists(station.images() / "Red.jpg"));
+  EXPECT_EQ(PrintToFileCount(station), 0);
+
+  station.SetEnv("KIVO_STOP_AT", "");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
+  EXPECT_EQ(PrintToFileCount(station), 3);
+  EXPECT_EQ(PrintLogLines(station), 1u);
+}
+
+// ---- outputs that cannot be recorded
+
+// The private folder as a tiny tmpfs of the program's own mount namespace:
+// the program runs inside it (a wrapper mounts it and then runs the
+// program); the test reaches it through /proc/<pid>/root.
+void RunWithTinyPrivateFolder(e2e::Station& station) {
+  fs::create_directories(PrivateFolder(station));
+  fs::permissions(PrivateFolder(station), fs::perms::owner_all, fs::perm_options::replace);
+  station.SetLauncher({"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                       "mount -t tmpfs -o size=256k,mode=0700 kivo-private \"$0\" && exec \"$@\"",
+                       PrivateFolder(station).string()});
+}
+
+// Fills the program's private folder, as the program sees it, to the last
+// byte.
+::testing::AssertionResult FillPrivateFolder(const e2e::Station& station) {
+  const fs::path inside = fs::path("/proc") / std::to_string(station.pid()) / "root" /
+                          PrivateFolder(station).relative_path();
+  const int fd = ::open((inside / "filler").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return ::testing::AssertionFailure() << "cannot write in " << inside << ": " << std::strerror(errno);
+  const std::string block(4096, 'x');
+  ssize_t written = 0;
+  while ((written = ::write(fd, block.data(), block.size())) > 0) {
+  }
+  const int err = errno;
+  ::close(fd);
+  if (err != ENOSPC) return ::testing::AssertionFailure() << "filling stopped with: " << std::strerror(err);
+  return ::testing::AssertionSuccess();
+}
+
+void StoreHandOffPrefs(e2e::Station& station, bool pair) {
+  setMyProcessedJobsPrefToFactoryDefaults(getMyProcessedJobsPrefs());
+  getMyProcessedJobsPrefs()->useNewHandOff = pair ? 1 : 0;
+  ASSERT_TRUE(station.SetDefault(kPrintCenterPrefsKey, host::PlistValue(ProcessedJobsPrefBlob())));
+}
+
+// The hand-offs in the print-centre folder: whole ones (binary files, or the
+// property lists of pairs), not the working "Tempfile_" ones.
+size_t HandOffs(const e2e::Station& station, bool pair) {
+  const fs::path folder =
+      station.app() / "Kivo-PrintCenter Folder" / (pair ? "Jobs To Be Printed---NEW" : "Jobs To Be Printed");
+  size_t n = 0;
+  for (const fs::path& f : e2e::VisibleFiles(folder))
+    if (f.filename().string().rfind("Tempfile_", 0) != 0 && (!pair || f.extension() == ".plist")) ++n;
+  return n;
+}
+
+jobwriter::TJobDescription CopyOriginalJob(const std::string& photo) {
+  jobwriter::TJobDescription job;
+  job.printer = 25;
+  job.blocks.print2File.setNumber = 1;
+  job.templateName = CStr31_AC("Originals");
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
+  CAttributeDesc attr{};
+  attr.SaveOriginal = 1;
+  job.objects.push_back(jobwriter::RecordOf(*layout::TAttributeObject::New(attr)));
+  return job;
+}
+
+// With the private folder full, a job of the print-centre hand-off (binary,
+// then a JPEG and property-list pair) and a copy of an original cannot
+// record their output: nothing is handed off or copied, and the job fails
+// with its photo. Had the output been put in place, the program would have
+// been killed right there (KIVO_KILL_AT) and the next start would have put
+// it there again. Moved back after a restart with room, each job hands
+// off or copies exactly once.
+TEST(RecordsOnce, OutputsThatCannotBeRecordedAreNotPutInPlaceAndTheJobFailsWithItsFiles) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+  struct Case {
+    const char* name;
+    bool pair = false;
+    bool original = false;
+  };
+  for (const Case& c : {Case{"binary hand-off"}, Case{"pair hand-off", true}, Case{"copy of an original", false, true}}) {
+    SCOPED_TRACE(c.name);
+    e2e::Station station("fullprivate");
+    ASSERT_NO_FATAL_FAILURE(StoreHandOffPrefs(station, c.pair));
+    RunWithTinyPrivateFolder(station);
+    station.SetEnv("KIVO_KILL_AT", "output-placed");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(FillPrivateFolder(station));
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 200, {220, 20, 20}));
+    jobwriter::TJobDescription job = c.original ? CopyOriginalJob("Red.jpg") : e2e::SetOneJob("Red.jpg", "HandOff");
+    if (!c.original) job.printer = 21;
+    ASSERT_TRUE(station.Drop(job, "full.trpr"));
+    ASSERT_TRUE(e2e::WaitUntil(
+        [&] { return !station.Alive() || e2e::ExistsAsEntry(station.unknown() / "full.trpr"); }, 60))
+        << station.Log();
+    ASSERT_TRUE(station.Alive()) << "killed after putting in place what it could not record\n" << station.Log();
+    EXPECT_NE(station.Log().find("could not be recorded before it was put in place"), std::string::npos)
+        << station.Log();
+    EXPECT_EQ(HandOffs(station, c.pair), 0u);
+    EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
+    EXPECT_TRUE(fs::exists(station.images() / "Red.jpg")) << "a failed job keeps its photo";
+    if (c.original) {
+      EXPECT_NE(station.Log().find("Could not write printer file!"), std::string::npos);
+    }
+    ::kill(station.pid(), SIGKILL);
+    ASSERT_EQ(station.Wait(), 128 + SIGKILL);
+
+    station.SetLauncher({});
+    station.SetEnv("KIVO_KILL_AT", "");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    fs::rename(station.unknown() / "full.trpr", station.jobs() / "full.trpr");
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+    EXPECT_EQ(c.original ? e2e::VisibleFilesBelow(station.SetFolder('A')).size() : HandOffs(station, c.pair), 1u)
+        << station.Log();
+  }
+}
+
+// A record that cannot be written (a folder stands in its place): the
+// system printer is not offered the page, the job fails with its photo and
+// nothing is counted.
+TEST(RecordsOnce, TheSystemPrinterIsNotOfferedAPageThatCannotBeRecorded) {
+  e2e::Station station("norecord");
+  testing_support::FakeIppPrinter printer(0);
+  ASSERT_TRUE(printer.ok());
+  station.SetEnv("PRINTER", printer.uri());
+  fs::create_directories(PrivateFolder(station) / "Printed Job Files");
+  fs::permissions(PrivateFolder(station), fs::perms::owner_all, fs::perm_options::replace);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  jobwriter::TJobDescription job = e2e::SetOneJob("Green.jpg", "Printer", 8);
+  job.canvas = 5;
+  ASSERT_TRUE(station.Drop(job, "printer.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "printer.trpr"); }, 60))
+      << station.Log();
+  EXPECT_NE(station.Log().find("the print could not be recorded before it was sent"), std::string::npos)
+      << station.Log();
+  EXPECT_TRUE(printer.documents().empty());
+  EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count"));
+  EXPECT_EQ(PrintLogLines(station), 0u);
+}
+
+// ---- the web notification
+
+// A set job with web data naming an image is killed once at each moment
+// its durable state changes, one job per moment, and started again: the
+// web server is told "processed" of every job exactly once, each page
+// exists once and each job is counted once.
+TEST(RecordsOnce, EveryPrintedJobIsToldToTheWebServerOnceWhereverItIsKilled) {
+  e2e::Station station("webonce");
+  const e2e::BusWatcher watcher(station.base() / "bus.txt");
+  const std::string tag = station.base().filename().string();
+  auto url = [&](const std::string& name) { return "https://example.org/" + tag + "/" + name + ".jpg"; };
+  auto told = [&](const std::string& name) {
+    size_t n = 0;
+    for (const auto& s : watcher.Seen())
+      if (s.name == "KivoWebServerNotification" && s.userInfo.find(url(name)) != std::string::npos &&
+          s.userInfo.find("Job processed") != std::string::npos)
+        ++n;
+    return n;
+  };
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  std::vector<std::string> names;
+  bool finishedUnkilled = false;
+  for (int point = 1; point <= 40 && !finishedUnkilled; ++point) {
+    const std::string name = "W" + std::string(point < 10 ? "0" : "") + std::to_string(point);
+    SCOPED_TRACE("killed at moment " + std::to_string(point));
+    names.push_back(name);
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / (name + ".jpg"), 200, 300, {uint8_t(5 * point), 90, 160}));
+    jobwriter::TJobDescription job = e2e::SetOneJob(name + ".jpg", name);
+    job.webDictionary = jobwriter::WebDataArchive({{"imageurl", url(name)}, {"order", name}});
+    ASSERT_TRUE(station.Drop(job, name + ".trpr"));
+    station.SetEnv("KIVO_KILL_AT", std::to_string(point));
+    ASSERT_TRUE(station.Launch());
+    const fs::path photo = station.images() / (name + ".jpg");
+    ASSERT_TRUE(e2e::WaitUntil([&] { return !station.Alive() || (station.QueueEmpty() && !fs::exists(photo)); }, 60))
+        << station.Log();
+    if (station.Alive()) {
+      const int status = station.Stop();
+      ASSERT_TRUE(status == 0 || status == 128 + SIGKILL) << status;
+      finishedUnkilled = status == 0;
+    } else {
+      ASSERT_EQ(station.Wait(), 128 + SIGKILL) << station.Log();
+    }
+    station.SetEnv("KIVO_KILL_AT", "");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    ASSERT_TRUE(station.WaitUntilGone(photo)) << station.Log();
+    ASSERT_EQ(station.Stop(), 0);
+    EXPECT_TRUE(e2e::WaitUntil([&] { return told(name) >= 1; }, 60)) << name << "\n" << station.Log();
+    EXPECT_EQ(SetFiles(station, ".jpg"), names.size());
+    EXPECT_EQ(PrintToFileCount(station), int32_t(names.size()));
+  }
+  // By now the watcher has written down every signal of the earlier jobs.
+  for (const std::string& name : names) EXPECT_EQ(told(name), 1u) << name;
+  EXPECT_TRUE(finishedUnkilled) << "every moment of the job was reached";
+  EXPECT_GE(names.size(), 12u) << "a job passes more moments than these";
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+}
+
+}  // namespace
