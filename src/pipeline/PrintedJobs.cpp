@@ -940,9 +940,10 @@ void SetPrintedJobsRecordPathForTesting(const fs::path& path) {
 
 std::vector<fs::path> RecordedWorkingFiles() {
   std::vector<fs::path> files;
-  for (const Entry& e : ReadRecord(PrintedJobsRecordPath()))
-    for (const Placement& p : e.placements)
-      if (!p.placed && !p.working.empty()) files.emplace_back(p.working);
+  if (const std::vector<Entry>* entries = Entries())
+    for (const Entry& e : *entries)
+      for (const auto& [key, p] : e.placements)
+        if (!p.placed && !p.working.empty()) files.emplace_back(p.working);
   return files;
 }
 
