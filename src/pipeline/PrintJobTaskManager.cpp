@@ -238,7 +238,8 @@ void TPrintJobTaskManager::KeepJobForRetry() {
   EndJobView();
   services_.SetQueueCurrentFile("");
   if (fJobFile) {
-    ForgetJobFile(*fJobFile);
+    // What it placed stays recorded: the next try makes only the rest. Its
+    // count was not made active, so it is prepared again then.
     services_.ForgetJobCount(*fJobFile, false);
     services_.InsertIntoQueue(*fJobFile);
     fJobFile.reset();
