@@ -41,57 +41,6 @@ host::CreatedPrintJob SendPage(const FakeIppPrinter& printer, const TempDir& dir
   return made;
 }
 
-// What a printer says of the job of an earlier try, by the kind of printer:
-// a scheduler that lists finished jobs without their names still answers
-// for the job by its id; a printer that forgot it, or counts its jobs from
-// 1 again and has another job under that id, cannot say.
-TEST(EarlierJob, ThePrinterIsAskedForTheJobByItsId) {
-  TempDir dir;
-  {
-    SCOPED_TRACE("a scheduler that lists finished jobs without names");
-    FakeIppPrinter printer(0);
-    ASSERT_TRUE(printer.ok());
-    printer.SetNamesFinishedJobs(false);
-    bool ok = false;
-    const host::CreatedPrintJob made = SendPage(printer, dir, "page #1", &ok);
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(made.id, 1);
-    EXPECT_EQ(made.destination, printer.uri());
-    EXPECT_EQ(made.printerURI, printer.uri());
-    const host::EarlierJobAnswer answer = host::AskAboutEarlierJob(made, "page #1");
-    EXPECT_EQ(answer.state, State::kHasDocument) << answer.message;
-    EXPECT_EQ(printer.jobAttributesAsked(), 1);
-  }
-  {
-    SCOPED_TRACE("a printer that forgets finished jobs");
-    FakeIppPrinter printer(0);
-    ASSERT_TRUE(printer.ok());
-    printer.SetForgetsFinishedJobs(true);
-    const host::CreatedPrintJob made = SendPage(printer, dir, "page #2");
-    const host::EarlierJobAnswer answer = host::AskAboutEarlierJob(made, "page #2");
-    EXPECT_EQ(answer.state, State::kCannotSay);
-    EXPECT_NE(answer.message.find("no longer knows the job"), std::string::npos) << answer.message;
-  }
-  {
-    SCOPED_TRACE("a printer that started again and has another job under the id");
-    FakeIppPrinter printer(0);
-    ASSERT_TRUE(printer.ok());
-    const host::CreatedPrintJob made = SendPage(printer, dir, "page #3");
-    printer.ForgetJobs();
-    printer.AddFinishedJob("somebody else's");
-    const host::EarlierJobAnswer answer = host::AskAboutEarlierJob(made, "page #3");
-    EXPECT_EQ(answer.state, State::kCannotSay);
-    EXPECT_NE(answer.message.find("another job"), std::string::npos) << answer.message;
-  }
-  {
-    SCOPED_TRACE("a printer nobody answers for");
-    host::CreatedPrintJob gone{4, "ipp://127.0.0.1:1/ipp/print", "ipp://127.0.0.1:1/ipp/print"};
-    const host::EarlierJobAnswer answer = host::AskAboutEarlierJob(gone, "page #4");
-    EXPECT_EQ(answer.state, State::kCannotSay);
-    EXPECT_NE(answer.message.find("cannot be asked"), std::string::npos) << answer.message;
-  }
-}
-
 // Creates a job named `name` at the printer and sends no document, as a
 // try killed between the two requests leaves it, or cancels job `cancel`
 // when that is given; the id of the job made, or 0.
@@ -111,8 +60,9 @@ int OnThePrinter(const FakeIppPrinter& printer, const std::string& name, int can
 // A job made and recorded whose page never went waits at the printer: it is
 // cancelled, and the page may be sent again; so may one that ended without
 // a document. One the printer cancelled after it had the page cannot be
-// told apart from a printed one. A job that cannot be recorded is
-// cancelled at once, its page never sent.
+// told apart from a printed one, nor can a job at a printer that cannot be
+// reached. A job that cannot be recorded is cancelled at once, its page
+// never sent.
 TEST(EarlierJob, OnlyAJobThatNeverHadThePageLetsItGoAgain) {
   TempDir dir;
   FakeIppPrinter printer(0);
@@ -130,10 +80,19 @@ TEST(EarlierJob, OnlyAJobThatNeverHadThePageLetsItGoAgain) {
   bool ok = false;
   const host::CreatedPrintJob printed = SendPage(printer, dir, "page #6", &ok);
   ASSERT_TRUE(ok);
+  EXPECT_EQ(printed.destination, printer.uri());
+  EXPECT_EQ(printed.printerURI, printer.uri());
+  EXPECT_EQ(host::AskAboutEarlierJob(printed, "page #6").state, State::kHasDocument);
   OnThePrinter(printer, "", printed.id);
   answer = host::AskAboutEarlierJob(printed, "page #6");
   EXPECT_EQ(answer.state, State::kCannotSay);
   EXPECT_NE(answer.message.find("cancelled at the printer"), std::string::npos) << answer.message;
+
+  // A printer nobody answers for cannot say either.
+  const host::CreatedPrintJob gone{4, "ipp://127.0.0.1:1/ipp/print", "ipp://127.0.0.1:1/ipp/print"};
+  answer = host::AskAboutEarlierJob(gone, "page #4");
+  EXPECT_EQ(answer.state, State::kCannotSay);
+  EXPECT_NE(answer.message.find("cannot be asked"), std::string::npos) << answer.message;
 
   host::PrintJobRequest request;
   request.destination = printer.uri();
