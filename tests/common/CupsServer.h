@@ -112,7 +112,8 @@ class CupsServer {
     // The queue, as a shop adds it; the scheduler makes its PPD from the
     // printer's attributes after lpadmin has returned.
     testing_support::SpawnOptions lpadmin;
-    lpadmin.words = {"lpadmin", "-h", socket().string(), "-p", kQueue, "-E", "-v", options.deviceURI, "-m", "everywhere"};
+    lpadmin.words = {"lpadmin", "-h", socket().string(), "-p", kQueue, "-E",
+                     "-v", options.deviceURI, "-m", "everywhere"};
     lpadmin.outputFile = (folder_ / "log" / "lpadmin.out").string();
     lpadmin.errorToOutput = true;
     ready_ = testing_support::WaitForExitOrKill(testing_support::SpawnProgram(lpadmin), 30) == 0 &&

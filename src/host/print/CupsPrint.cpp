@@ -472,9 +472,9 @@ EarlierJobAnswer AskAboutEarlierJob(const CreatedPrintJob& job, const std::strin
   }
   // Cancelled or aborted: only a job that says it never had a document can
   // be given the page again.
-  if (found.documents == 0)
-    return say(State::kWithoutDocument, std::string("the job was ") + JobStateWord(found.state) + " without its document");
-  return say(State::kCannotSay, std::string("the job was ") + JobStateWord(found.state) + " at the printer");
+  const std::string ended = std::string("the job was ") + JobStateWord(found.state);
+  if (found.documents == 0) return say(State::kWithoutDocument, ended + " without its document");
+  return say(State::kCannotSay, ended + " at the printer");
 }
 
 PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
