@@ -21,6 +21,7 @@
 #include "imaging/Resampler.h"
 #include "output/PrintInfo.h"
 #include "host/sys/Termination.h"
+#include "platform/CrashPoints.h"
 #include "platform/Log.h"
 #include "platform/Polling.h"
 
@@ -83,6 +84,31 @@ std::string PrinterJobName(const std::filesystem::path& jobFile) {
   const unsigned long long changed =
       (unsigned long long)st.st_mtim.tv_sec * 1000000000ull + (unsigned long long)st.st_mtim.tv_nsec;
   return name + platform::StringF(" #%llx.%llx", (unsigned long long)st.st_ino, changed);
+}
+
+namespace {
+constexpr char kPrinterJobWord[] = "printer job";
+}  // namespace
+
+std::string PrinterJobMark(const host::CreatedPrintJob& job) {
+  return std::string(kPrinterJobWord) + "\t" + std::to_string(job.id) + "\t" + job.destination + "\t" +
+         job.printerURI;
+}
+
+std::optional<host::CreatedPrintJob> PrinterJobOfMark(const std::string& mark) {
+  std::vector<std::string> fields;
+  for (size_t start = 0;;) {
+    const size_t tab = mark.find('\t', start);
+    fields.push_back(mark.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    if (tab == std::string::npos) break;
+    start = tab + 1;
+  }
+  if (fields.size() != 4 || fields[0] != kPrinterJobWord || fields[2].empty() || fields[3].empty())
+    return std::nullopt;
+  char* end = nullptr;
+  const long id = std::strtol(fields[1].c_str(), &end, 10);
+  if (fields[1].empty() || *end != '\0' || id <= 0 || id > 0x7FFFFFFF) return std::nullopt;
+  return host::CreatedPrintJob{int(id), fields[2], fields[3]};
 }
 
 std::chrono::seconds PrinterBusyLimit() {
@@ -217,6 +243,45 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
     return kResultSystemPrintStopped;
   };
 
+  // The documents of prints stopped by a kill hold customers' pages: they
+  // go first. Earlier versions made them in the preferences folder: those
+  // go too.
+  int left = host::RemoveLeftoverPrivateFolders(job.documentFolder, kPrintFolderPrefix);
+  if (const std::string prefs = imaging::PreferencesFolderPath(); !prefs.empty())
+    left += host::RemoveLeftoverPrivateFolders(prefs, kPrintFolderPrefix);
+  if (left > 0) platform::LogF("Removed %d document folder(s) left by an earlier print", left);
+
+  // An earlier try had the printer make a job for the page: the printer is
+  // asked for that job (the last one made; each before it was found without
+  // the page) before anything is sent again.
+  std::optional<host::CreatedPrintJob> earlier;
+  for (const std::string& step : job.recordedSteps)
+    if (auto made = PrinterJobOfMark(step)) earlier = made;
+  if (earlier) {
+    using State = host::EarlierJobAnswer::State;
+    const host::EarlierJobAnswer answer = host::AskAboutEarlierJob(*earlier, job.jobName);
+    switch (answer.state) {
+      case State::kHasDocument:
+        platform::LogF("The printer has had this page as job %d since an earlier try: it is not sent again",
+                       earlier->id);
+        return 0;
+      case State::kWithoutDocument:
+        platform::LogF("Job %d of an earlier try never had its page (%s): the page is sent now", earlier->id,
+                       answer.message.c_str());
+        break;
+      case State::kStopped: return stopped();
+      case State::kCannotSay:
+        platform::LogF("The printer cannot say whether it has the page it was given as job %d of %s: %s",
+                       earlier->id, earlier->destination.c_str(), answer.message.c_str());
+        if (message)
+          *message = platform::StringF("This job may already have printed: the printer cannot say what became of "
+                                       "the page it was sent as job %d (%s). The job is set aside with its "
+                                       "photos; to print it again, move it back into the print jobs folder.",
+                                       earlier->id, answer.message.c_str());
+        return kResultSystemPrintUncertain;
+    }
+  }
+
   std::string error;
   auto paper = host::QueryPrinterPaper(settings.destination, settings.media, &error);
   if (!paper) return host::TerminationRequested() ? stopped() : fail(error);
@@ -241,13 +306,7 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   page.reset();
 
   // The document is written where nobody else can read or replace it
-  // before the printer has it: a private folder made for this print. Those
-  // of prints stopped by a kill hold customers' pages: they go first.
-  // Earlier versions made them in the preferences folder: those go too.
-  int left = host::RemoveLeftoverPrivateFolders(job.documentFolder, kPrintFolderPrefix);
-  if (const std::string prefs = imaging::PreferencesFolderPath(); !prefs.empty())
-    left += host::RemoveLeftoverPrivateFolders(prefs, kPrintFolderPrefix);
-  if (left > 0) platform::LogF("Removed %d document folder(s) left by an earlier print", left);
+  // before the printer has it: a private folder made for this print.
   host::PrivateFolder folder;
   std::string why;
   if (!folder.Create(job.documentFolder, kPrintFolderPrefix, &why)) return fail(why);
@@ -272,6 +331,13 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   // An earlier try of this job may have reached the printer before the
   // program was stopped: the printer is asked first.
   request.lookForEarlierJob = true;
+  // The job the printer makes is recorded before the page goes, so that a
+  // try stopped from then on asks for it by its id.
+  request.jobCreated = [&job](const host::CreatedPrintJob& made) {
+    if (job.recordStep && !job.recordStep(PrinterJobMark(made))) return false;
+    platform::PassCrashPoint("printer-job-recorded");
+    return true;
+  };
   request.copies = std::max<int>(1, job.copies);
   request.orientationRequested = settings.orientation == 2 ? 4 : 3;
   request.media = paper->media;

@@ -13,8 +13,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/base/Geometry.h"
+#include "host/print/CupsPrint.h"
 #include "host/qd/GWorld.h"
 #include "host/sys/PlistValue.h"
 
@@ -57,7 +59,21 @@ struct TChooserPrintJob {
   std::function<bool(const std::string&)> beforeSending;
   // Shows a line in the status window (a busy printer's wait); may be empty.
   std::function<void(const std::string&)> setStatus;
+  // The steps earlier tries of this job recorded (the marks of its entry in
+  // the record of printed jobs); those naming a job made at the printer
+  // (PrinterJobMark) are asked for before anything is sent.
+  std::vector<std::string> recordedSteps;
+  // Records a step durably; false when it could not be. Each job the
+  // printer makes for the page is recorded this way before the page is
+  // sent; may be empty (nothing is recorded then).
+  std::function<bool(const std::string&)> recordStep;
 };
+
+// The recorded step that names the job a printer made for the page: its
+// id, the destination and the printer's URI.
+std::string PrinterJobMark(const host::CreatedPrintJob& job);
+// The job a recorded step names; none for a step of another kind.
+std::optional<host::CreatedPrintJob> PrinterJobOfMark(const std::string& mark);
 
 // The printer's name for the job of `jobFile`: its file name (cut to 200
 // bytes on a character boundary) and " #" with the file's node and change
@@ -70,6 +86,12 @@ enum : int16_t {
   // The program was asked to end while it waited for the printer: the job
   // did not print and is to be kept for the next start.
   kResultSystemPrintStopped = 111,
+  // An earlier try gave the printer a job for the page and the printer
+  // cannot say whether it has the page (it forgot the job, the job was
+  // cancelled there, or it cannot be asked): the page is not sent again.
+  // The job is set aside with its photos, uncounted, and the operator is
+  // told that it may already have printed.
+  kResultSystemPrintUncertain = 112,
 };
 
 // How long a busy printer is waited for in all: five minutes, or the whole
@@ -84,7 +106,10 @@ std::chrono::seconds PrinterBusyPause(int attempt);
 // having the document. A printer that says it is busy is
 // normal: the job is offered again after a pause, the status saying so,
 // until PrinterBusyLimit has passed. 111 when the program was asked to end
-// during any of these waits.
+// during any of these waits. When an earlier try recorded a job made at
+// the printer, the printer is first asked for that job by its id: 0 without
+// sending when it has the page, and 112 with `message` (for the operator)
+// when it cannot say.
 int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std::string* message);
 
 }  // namespace output

@@ -14,6 +14,7 @@
 #include "imaging/ImageWriters.h"
 #include "pipeline/BGPrintView.h"
 #include "pipeline/PrintJobTaskManager.h"
+#include "pipeline/PrintedJobs.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/Log.h"
 #include "platform/ShellCommands.h"
@@ -177,13 +178,26 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
       return !gPrintJobTaskManager || gPrintJobTaskManager->JobOutputPlacing(handOver);
     };
     job.setStatus = [this](const std::string& text) { services.SetStatus(text); };
+    // The jobs earlier tries had the printer make are in the job's marks;
+    // each new one is recorded there before its page is sent.
+    if (gPrintJobTaskManager && gPrintJobTaskManager->JobFile()) {
+      const std::filesystem::path jobFile = *gPrintJobTaskManager->JobFile();
+      job.recordedSteps = JobMarks(jobFile);
+      job.recordStep = [jobFile](const std::string& step) { return RecordJobMark(jobFile, {}, step); };
+    }
     std::string message;
     result = output::DoChooserPrint(std::move(page), job, &message);
     // The program is ending: the job did not print and waits for the next
     // start; it is no failure.
     if (result == output::kResultSystemPrintStopped) return kResultStopped;
+    // A page the printer may have from an earlier try is not sent again: the
+    // operator is told, naming the job, and decides.
+    if (result == output::kResultSystemPrintUncertain)
+      services.JobFileMessage(message, gPrintJobTaskManager && gPrintJobTaskManager->JobFile()
+                                           ? gPrintJobTaskManager->JobFile()->filename().string()
+                                           : std::string());
     // A page the printer did not take is a failed job, told to the operator.
-    if (result != kResultOK) services.OperatorMessage("The page could not be printed: " + message);
+    else if (result != kResultOK) services.OperatorMessage("The page could not be printed: " + message);
   } else if (IsPrintToFileSetCode(printer)) {
     auto job = MakeOutputJob(*this, web);
     result = output::DoNewPrintToFile(job, std::move(page), OutputEnvironment());

@@ -1002,7 +1002,7 @@ TPrintedJob LookUpPrintedJob(const fs::path& jobFile) {
     case Kind::kKept: job.state = TPrintedState::kKeptAfterPrinting; break;
     case Kind::kPrinted: job.state = TPrintedState::kPrinted; break;
     case Kind::kPlacing:
-      if (!e->placements.empty()) {
+      if (!e->placements.empty() || !e->marks.empty()) {
         job.state = TPrintedState::kPartlyPlaced;
         break;
       }
@@ -1105,6 +1105,14 @@ bool HasJobMark(const fs::path& jobFile, const std::string& mark) {
   std::vector<Entry>* entries = Entries();
   const Entry* e = entries ? Find(*entries, id) : nullptr;
   return e && std::find(e->marks.begin(), e->marks.end(), mark) != e->marks.end();
+}
+
+std::vector<std::string> JobMarks(const fs::path& jobFile) {
+  Identity id;
+  if (!IdentityOf(jobFile, &id)) return {};
+  std::vector<Entry> entries = ReadRecord(PrintedJobsRecordPath());
+  const Entry* e = Find(entries, id);
+  return e ? e->marks : std::vector<std::string>();
 }
 
 void ForgetJobFile(const fs::path& jobFile) {

@@ -55,8 +55,9 @@ enum class TPrintedState {
   kOutputNotPlaced,
   // The output is complete, or a part of it is in place.
   kPrinted,
-  // Outputs were being placed by renames and the job is not complete: it
-  // prints again and makes only the outputs PlacedJobOutput does not know.
+  // Outputs were being placed by renames, or steps of it were marked done,
+  // and the job is not complete: it prints again and makes only the outputs
+  // PlacedJobOutput does not know, its marks kept for its route.
   kPartlyPlaced,
   // Printed, and the file could not be removed afterwards.
   kKeptAfterPrinting,
@@ -100,6 +101,8 @@ std::optional<std::filesystem::path> PlacedJobOutput(const std::filesystem::path
 bool RecordJobMark(const std::filesystem::path& jobFile, const std::vector<std::filesystem::path>& photos,
                    const std::string& mark);
 bool HasJobMark(const std::filesystem::path& jobFile, const std::string& mark);
+// The marks of `jobFile`, in the order they were recorded.
+std::vector<std::string> JobMarks(const std::filesystem::path& jobFile);
 
 // Records, durably, that the output of `jobFile` is complete, with the web
 // notification it is to send (the web data's keyed archive; empty: none).

@@ -8,7 +8,10 @@
 // It keeps its jobs by name and state, so that Get-Jobs and
 // Get-Job-Attributes tell what it has, and it can be made to take a document
 // and then never answer, hold an answer until the test releases it, or drip
-// its answer one header line every 0.2 s.
+// its answer one header line every 0.2 s. It can list finished jobs without
+// their names, as cupsd does right after a job completes, forget finished
+// jobs at once, as a printer that keeps no history does, and forget all its
+// jobs and count them from 1 again, as a restarted printer does.
 #pragma once
 
 #include <arpa/inet.h>
@@ -160,6 +163,26 @@ class FakeIppPrinter {
   }
   // Whether an answer is being held now.
   bool holding() const { return holding_ > 0; }
+  // Whether Get-Jobs names the jobs that have finished (by default it does).
+  void SetNamesFinishedJobs(bool names) { namesFinished_ = names; }
+  // Whether a job is forgotten the moment it finishes.
+  void SetForgetsFinishedJobs(bool forgets) { forgetsFinished_ = forgets; }
+  // Forgets every job and counts new ones from 1 again.
+  void ForgetJobs() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.clear();
+    nextId_ = 0;
+  }
+  // A finished job of another client's, under the next id.
+  void AddFinishedJob(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Job job;
+    job.id = ++nextId_;
+    job.name = name;
+    job.state = IPP_JSTATE_COMPLETED;
+    job.documents = 1;
+    jobs_.push_back(job);
+  }
 
  private:
   struct Reader {
@@ -289,14 +312,17 @@ class FakeIppPrinter {
     int documents = 0;
   };
 
-  void AddJob(ipp_t* response, const Job& job) {
+  // The job's attributes; a listing of a scheduler's finished job gives its
+  // id and state only.
+  void AddJob(ipp_t* response, const Job& job, bool listing = false) {
+    const bool bare = listing && !namesFinished_ && job.state >= IPP_JSTATE_CANCELED;
     ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", job.id);
     const std::string uriText = uri() + "/" + std::to_string(job.id);
     ippAddString(response, IPP_TAG_JOB, IPP_TAG_URI, "job-uri", nullptr, uriText.c_str());
-    ippAddString(response, IPP_TAG_JOB, IPP_TAG_NAME, "job-name", nullptr, job.name.c_str());
+    if (!bare) ippAddString(response, IPP_TAG_JOB, IPP_TAG_NAME, "job-name", nullptr, job.name.c_str());
     ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_ENUM, "job-state", job.state);
     ippAddString(response, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-state-reasons", nullptr, "none");
-    ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_INTEGER, "number-of-documents", job.documents);
+    if (!bare) ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_INTEGER, "number-of-documents", job.documents);
   }
 
   // The job a request names by its job-id (or job-uri); null when none.
@@ -337,7 +363,8 @@ class FakeIppPrinter {
                        "Currently printing another job");
         } else {
           Job job;
-          job.id = ++jobsCreated_;
+          ++jobsCreated_;
+          job.id = ++nextId_;
           if (ipp_attribute_t* a = ippFindAttribute(request, "job-name", IPP_TAG_NAME))
             job.name = ippGetString(a, 0, nullptr);
           jobs_.push_back(job);
@@ -354,6 +381,8 @@ class FakeIppPrinter {
                        : had                             ? IPP_JSTATE_PROCESSING
                                                          : IPP_JSTATE_PENDING;
           AddJob(response, *job);
+          if (forgetsFinished_ && job->state == IPP_JSTATE_COMPLETED)
+            std::erase_if(jobs_, [&](const Job& j) { return j.id == job->id; });
         }
         break;
       }
@@ -366,7 +395,7 @@ class FakeIppPrinter {
         ++getJobsAsked_;
         for (const Job& job : jobs_) {
           ippAddSeparator(response);
-          AddJob(response, job);
+          AddJob(response, job, true);
         }
         break;
       case IPP_OP_CANCEL_JOB:
@@ -430,6 +459,9 @@ class FakeIppPrinter {
   std::atomic<int> busyLeft_;
   std::atomic<int> busyAnswered_{0};
   std::atomic<int> jobsCreated_{0};
+  int nextId_ = 0;
+  std::atomic<bool> namesFinished_{true};
+  std::atomic<bool> forgetsFinished_{false};
   const AfterDocument after_;
   std::atomic<bool> keepsUnanswered_{false};
   std::atomic<bool> holdCreate_{false};

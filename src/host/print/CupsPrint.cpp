@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,27 +29,45 @@ constexpr int kConnectTimeoutMs = 10000;
 // watch of a connection looks at the wall clock and the request to end.
 constexpr double kWaitSliceSeconds = 0.25;
 constexpr auto kWatchSlice = std::chrono::milliseconds(100);
+// The time an answer already waiting in the socket when a wait ends gets
+// to be read, once per request.
+constexpr auto kReadGrace = std::chrono::seconds(3);
+
+// Whether something waits to be read on `fd` (bytes, or the peer's end).
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
 
 // The wait of one connection for its answers. libcups asks KeepWaiting only
 // after a silent slice, so an answer that trickles in a byte at a time would
 // never be given up there: a watch thread keeps the limit and the request to
 // end on the wall clock, and shuts the connection's socket down when either
 // is reached, which ends any read or write on it at once.
+//
+// A wait is judged over only when nothing of the answer waits in the
+// socket. After the program was stopped (SIGSTOP) the clock is past the
+// limit while the answer the printer sent meanwhile lies unread: the reader
+// then gets kReadGrace, once per request, to take it. A request read to its
+// end was answered, whatever the clock says afterwards.
 class AnswerWait {
  public:
-  explicit AnswerWait(std::chrono::seconds limit) : limit_(limit) { Restart(); }
+  explicit AnswerWait(std::chrono::seconds limit) : limit_(limit) {}
   ~AnswerWait() { Stop(); }
   AnswerWait(const AnswerWait&) = delete;
   AnswerWait& operator=(const AnswerWait&) = delete;
 
   // Starts watching the connection's socket.
   void Watch(int fd) {
-    watch_ = std::thread([this, fd] {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      fd_ = fd;
+    }
+    watch_ = std::thread([this] {
       std::unique_lock<std::mutex> lock(mutex_);
       while (!stop_) {
-        if (TerminationRequested() || Clock::now() >= deadline_) {
-          gaveUp_ = true;
-          ::shutdown(fd, SHUT_RDWR);
+        if (inRequest_ && !GoOn()) {
+          ::shutdown(fd_, SHUT_RDWR);
           return;
         }
         changed_.wait_for(lock, kWatchSlice);
@@ -63,22 +82,56 @@ class AnswerWait {
     changed_.notify_all();
     if (watch_.joinable()) watch_.join();
   }
-  // A new request: its answer has the whole limit.
-  void Restart() {
+  // A request begins: its answer has the whole limit.
+  void Begin() {
     std::lock_guard<std::mutex> lock(mutex_);
+    inRequest_ = true;
+    graceGiven_ = false;
     deadline_ = Clock::now() + limit_;
   }
+  // The request is over; true when its wait was given up. Between requests
+  // the watch leaves the connection alone.
+  bool End() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inRequest_ = false;
+    return gaveUp_;
+  }
+  // libcups's question after a slice without an answer: false gives the
+  // wait up.
+  bool KeepWaiting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return GoOn();
+  }
+  // Whether a wait on this connection was given up (the connection is of
+  // no more use then), or the program is ending.
   bool gaveUp() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return gaveUp_ || TerminationRequested() || Clock::now() >= deadline_;
+    return gaveUp_ || TerminationRequested();
   }
   std::chrono::seconds limit() const { return limit_; }
 
  private:
+  // Whether the request's wait goes on; once it does not, it never does.
+  // Called with the lock held.
+  bool GoOn() {
+    if (gaveUp_) return false;
+    if (!TerminationRequested() && Clock::now() < deadline_) return true;
+    if (!graceGiven_ && fd_ >= 0 && Readable(fd_)) {
+      graceGiven_ = true;
+      deadline_ = Clock::now() + kReadGrace;
+      return true;
+    }
+    gaveUp_ = true;
+    return false;
+  }
+
   const std::chrono::seconds limit_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   Clock::time_point deadline_;
+  int fd_ = -1;
+  bool inRequest_ = false;
+  bool graceGiven_ = false;
   bool gaveUp_ = false;
   bool stop_ = false;
   std::thread watch_;
@@ -86,7 +139,7 @@ class AnswerWait {
 
 // libcups calls this each time a slice of the wait has passed without an
 // answer; 0 gives the wait up.
-int KeepWaiting(http_t*, void* context) { return static_cast<AnswerWait*>(context)->gaveUp() ? 0 : 1; }
+int KeepWaiting(http_t*, void* context) { return static_cast<AnswerWait*>(context)->KeepWaiting() ? 1 : 0; }
 
 bool IsPrinterURI(const std::string& s) { return s.rfind("ipp://", 0) == 0 || s.rfind("ipps://", 0) == 0; }
 
@@ -95,12 +148,29 @@ struct Dest {
   http_t* http = nullptr;
   cups_dinfo_t* info = nullptr;
   std::string resource;
+  // The destination as found: its CUPS name, or the printer URI it was
+  // named by.
+  std::string name;
   AnswerWait wait{PrinterAnswerLimit()};
   ~Dest() {
     wait.Stop();
     if (info) cupsFreeDestInfo(info);
     if (http) httpClose(http);
     if (dest) cupsFreeDests(1, dest);
+  }
+  // Runs one request on the connection within the answer limit; true when
+  // its wait was given up.
+  template <class Request>
+  bool Within(Request request) {
+    wait.Begin();
+    request();
+    return wait.End();
+  }
+  // The URI requests about jobs name the printer by.
+  std::string PrinterURI() const {
+    const char* uri = cupsGetOption("printer-uri-supported", dest->num_options, dest->options);
+    if (!uri) uri = cupsGetOption("device-uri", dest->num_options, dest->options);
+    return uri ? uri : "ipp://localhost/";
   }
 };
 
@@ -134,6 +204,7 @@ std::unique_ptr<Dest> OpenDest(const std::string& destination, std::string* erro
       *error = name.empty() ? LastError("no default printer") : LastError(("printer \"" + name + "\" not found").c_str());
     return nullptr;
   }
+  d->name = IsPrinterURI(name) || !d->dest->name ? name : std::string(d->dest->name);
   char resource[1024] = {};
   // A printer named by its URI is reached directly, not through a scheduler.
   const unsigned flags = IsPrinterURI(name) ? CUPS_DEST_FLAGS_DEVICE : CUPS_DEST_FLAGS_NONE;
@@ -147,9 +218,8 @@ std::unique_ptr<Dest> OpenDest(const std::string& destination, std::string* erro
   }
   d->resource = resource;
   httpSetTimeout(d->http, kWaitSliceSeconds, KeepWaiting, &d->wait);
-  d->wait.Restart();
   d->wait.Watch(httpGetFd(d->http));
-  d->info = cupsCopyDestInfo(d->http, d->dest);
+  d->Within([&] { d->info = cupsCopyDestInfo(d->http, d->dest); });
   if (!d->info) {
     if (error) *error = WhyNoAnswer(*d, "the printer gives no information");
     return nullptr;
@@ -157,12 +227,12 @@ std::unique_ptr<Dest> OpenDest(const std::string& destination, std::string* erro
   return d;
 }
 
-// A request about jobs of the destination, from this user.
-ipp_t* NewJobsRequest(const Dest& d, ipp_op_t operation) {
+// A request about jobs of the printer `printerURI` (by default the
+// destination's own), from this user.
+ipp_t* NewJobsRequest(const Dest& d, ipp_op_t operation, const std::string& printerURI = {}) {
   ipp_t* request = ippNewRequest(operation);
-  const char* uri = cupsGetOption("printer-uri-supported", d.dest->num_options, d.dest->options);
-  if (!uri) uri = cupsGetOption("device-uri", d.dest->num_options, d.dest->options);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri ? uri : "ipp://localhost/");
+  const std::string uri = printerURI.empty() ? d.PrinterURI() : printerURI;
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   return request;
 }
@@ -176,7 +246,7 @@ void AskForJobAttributes(ipp_t* request) {
 // What the destination says of one of its jobs.
 struct JobState {
   int id = 0;
-  std::string name;
+  std::string name;  // empty: not said
   int state = 0;
   int documents = -1;  // not said
   // The destination has the document: it prints or printed it, or counts it.
@@ -211,16 +281,32 @@ std::vector<JobState> JobsOf(ipp_t* answer) {
   return jobs;
 }
 
-// Sends `request` (taken over) and returns the answer, or null with `error`.
+// Sends `request` (taken over) and returns the answer, whatever its status,
+// or null with `error` when none came.
+ipp_t* AskForAnswer(Dest& d, ipp_t* request, const char* what, std::string* error) {
+  ipp_t* answer = nullptr;
+  d.Within([&] { answer = cupsDoRequest(d.http, request, d.resource.c_str()); });
+  if (!answer && error) *error = WhyNoAnswer(d, what);
+  return answer;
+}
+
+// Sends `request` (taken over) and returns the answer, or null with `error`
+// when none came or it says the request failed.
 ipp_t* Ask(Dest& d, ipp_t* request, const char* what, std::string* error) {
-  d.wait.Restart();
-  ipp_t* answer = cupsDoRequest(d.http, request, d.resource.c_str());
-  if (!answer || ippGetStatusCode(answer) > IPP_STATUS_OK_CONFLICTING) {
+  ipp_t* answer = AskForAnswer(d, request, what, error);
+  if (answer && ippGetStatusCode(answer) > IPP_STATUS_OK_CONFLICTING) {
     if (error) *error = WhyNoAnswer(d, what);
     ippDelete(answer);
     return nullptr;
   }
   return answer;
+}
+
+// Cancels job `id` of the destination; false when it was not done.
+bool CancelJob(Dest& d, int id) {
+  ipp_status_t status = IPP_STATUS_ERROR_INTERNAL;
+  const bool gaveUp = d.Within([&] { status = cupsCancelDestJob(d.http, d.dest, id); });
+  return !gaveUp && status <= IPP_STATUS_OK_CONFLICTING;
 }
 
 // The state of job `id`; none when the destination cannot say.
@@ -242,11 +328,13 @@ std::optional<JobState> StateOfJob(const std::string& destination, int id, std::
   return jobs.front();
 }
 
-// The jobs of this user named `name`, as the destination lists them; empty
-// when it lists none or cannot list them.
-std::vector<JobState> JobsNamed(Dest& d, const std::string& name) {
+// The jobs of this user named `name`, as the destination lists them
+// (`which`: "all" or "not-completed"); empty when it lists none or cannot
+// list them. A scheduler may list a job that just ended without its name:
+// such a job is not among them.
+std::vector<JobState> JobsNamed(Dest& d, const std::string& name, const char* which = "all") {
   ipp_t* request = NewJobsRequest(d, IPP_OP_GET_JOBS);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
   ippAddBoolean(request, IPP_TAG_OPERATION, "my-jobs", 1);
   AskForJobAttributes(request);
   std::string error;
@@ -261,6 +349,32 @@ std::vector<JobState> JobsNamed(Dest& d, const std::string& name) {
   return jobs;
 }
 
+// Cancels the jobs named `name` that wait for their document at the
+// destination: what a Create-Job whose answer was given up may have left,
+// which would hold the printer up. Over a connection of its own.
+void CancelEmptyJobsNamed(const std::string& destination, const std::string& name) {
+  std::string error;
+  auto d = OpenDest(destination, &error);
+  if (!d) {
+    std::fprintf(stderr, "Looking for a job left without its document: %s\n", error.c_str());
+    return;
+  }
+  for (const JobState& job : JobsNamed(*d, name, "not-completed")) {
+    if (!job.WaitsForDocument()) continue;
+    if (!CancelJob(*d, job.id))
+      std::fprintf(stderr, "Job %d, left without its document, could not be cancelled: %s\n", job.id,
+                   WhyNoAnswer(*d, "the printer did not cancel it").c_str());
+  }
+}
+
+const char* JobStateWord(int state) {
+  switch (state) {
+    case IPP_JSTATE_CANCELED: return "cancelled";
+    case IPP_JSTATE_ABORTED: return "aborted";
+    default: return "ended";
+  }
+}
+
 }  // namespace
 
 std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, const std::string& media,
@@ -269,9 +383,11 @@ std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, co
   if (!d) return std::nullopt;
   cups_size_t size{};
   bool found = false;
-  if (!media.empty())
-    found = cupsGetDestMediaByName(d->http, d->dest, d->info, media.c_str(), CUPS_MEDIA_FLAGS_DEFAULT, &size) != 0;
-  if (!found) found = cupsGetDestMediaDefault(d->http, d->dest, d->info, CUPS_MEDIA_FLAGS_DEFAULT, &size) != 0;
+  d->Within([&] {
+    if (!media.empty())
+      found = cupsGetDestMediaByName(d->http, d->dest, d->info, media.c_str(), CUPS_MEDIA_FLAGS_DEFAULT, &size) != 0;
+    if (!found) found = cupsGetDestMediaDefault(d->http, d->dest, d->info, CUPS_MEDIA_FLAGS_DEFAULT, &size) != 0;
+  });
   if (!found || size.width <= 0 || size.length <= 0) {
     if (error) *error = LastError("the printer names no paper");
     return std::nullopt;
@@ -322,6 +438,45 @@ std::chrono::seconds PrinterAnswerLimit() {
   return std::chrono::seconds(60);
 }
 
+EarlierJobAnswer AskAboutEarlierJob(const CreatedPrintJob& job, const std::string& jobName) {
+  using State = EarlierJobAnswer::State;
+  EarlierJobAnswer result;
+  auto say = [&](State state, const std::string& message) {
+    result.state = TerminationRequested() && state == State::kCannotSay ? State::kStopped : state;
+    result.message = result.state == State::kStopped ? std::string(kStoppedText) : message;
+    return result;
+  };
+  std::string error;
+  auto d = OpenDest(job.destination, &error);
+  if (!d) return say(State::kCannotSay, "the printer cannot be asked: " + error);
+  ipp_t* request = NewJobsRequest(*d, IPP_OP_GET_JOB_ATTRIBUTES, job.printerURI);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job.id);
+  AskForJobAttributes(request);
+  ipp_t* answer = AskForAnswer(*d, request, "the printer does not say what became of the job", &error);
+  if (!answer) return say(State::kCannotSay, error);
+  const ipp_status_t status = ippGetStatusCode(answer);
+  std::vector<JobState> jobs = JobsOf(answer);
+  ippDelete(answer);
+  if (status == IPP_STATUS_ERROR_NOT_FOUND) return say(State::kCannotSay, "the printer no longer knows the job");
+  if (status > IPP_STATUS_OK_CONFLICTING || jobs.empty() || jobs.front().state == 0)
+    return say(State::kCannotSay, LastError("the printer does not say what became of the job"));
+  const JobState& found = jobs.front();
+  if (!found.name.empty() && found.name != jobName)
+    return say(State::kCannotSay, "the printer has another job under that number now");
+  if (found.HasDocument()) return say(State::kHasDocument, "the printer has the document");
+  if (found.WaitsForDocument()) {
+    // Nothing of the page is there; the empty job would wait for ever.
+    if (!CancelJob(*d, job.id))
+      return say(State::kCannotSay, WhyNoAnswer(*d, "the job waiting for its document could not be cancelled"));
+    return say(State::kWithoutDocument, "the job waited for its document and is cancelled");
+  }
+  // Cancelled or aborted: only a job that says it never had a document can
+  // be given the page again.
+  const std::string ended = std::string("the job was ") + JobStateWord(found.state);
+  if (found.documents == 0) return say(State::kWithoutDocument, ended + " without its document");
+  return say(State::kCannotSay, ended + " at the printer");
+}
+
 PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
   PrintJobResult result;
   auto d = OpenDest(r.destination, &result.message);
@@ -348,7 +503,7 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
         return result;
       }
       // A job left without its document would wait there for ever.
-      if (earlier.WaitsForDocument()) cupsCancelDestJob(d->http, d->dest, earlier.id);
+      if (earlier.WaitsForDocument()) CancelJob(*d, earlier.id);
     }
     if (TerminationRequested()) {
       result.message = kStoppedText;
@@ -376,39 +531,58 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
   if (r.orientationRequested == 3 || r.orientationRequested == 4)
     count = cupsAddIntegerOption("orientation-requested", r.orientationRequested, count, &options);
   if (!r.media.empty()) count = cupsAddOption("media", r.media.c_str(), count, &options);
+  std::unique_ptr<cups_option_t, std::function<void(cups_option_t*)>> freeOptions(
+      options, [count](cups_option_t* o) { cupsFreeOptions(count, o); });
 
   int jobID = 0;
-  d->wait.Restart();
-  ipp_status_t status = cupsCreateDestJob(d->http, d->dest, d->info, &jobID, title, count, options);
-  if (status > IPP_STATUS_OK_CONFLICTING || jobID <= 0 || d->wait.gaveUp()) {
+  ipp_status_t status = IPP_STATUS_ERROR_INTERNAL;
+  bool gaveUp =
+      d->Within([&] { status = cupsCreateDestJob(d->http, d->dest, d->info, &jobID, title, count, options); });
+  if (gaveUp || status > IPP_STATUS_OK_CONFLICTING || jobID <= 0) {
     refused(status, "the printer refused the job");
-    cupsFreeOptions(count, options);
+    // The printer may have made the job before its answer was given up:
+    // left without its document it would hold the printer up. When the
+    // program is ending, the next try's look for earlier jobs does this.
+    if (gaveUp && !TerminationRequested()) {
+      d.reset();
+      CancelEmptyJobsNamed(r.destination, title);
+    }
     return stopped();
   }
   result.jobID = jobID;
-  d->wait.Restart();
-  if (cupsStartDestDocument(d->http, d->dest, d->info, jobID, title, r.documentFormat.c_str(), 0, nullptr, 1) !=
-      HTTP_STATUS_CONTINUE) {
+  if (r.jobCreated && !r.jobCreated(CreatedPrintJob{jobID, d->name, d->PrinterURI()})) {
+    CancelJob(*d, jobID);
+    result.message = "the job made at the printer could not be recorded, so its document is not sent";
+    return result;
+  }
+  // Nothing is sent once the program is ending: the job made waits without
+  // its document and is cancelled at the next try.
+  if (TerminationRequested()) {
+    result.message = kStoppedText;
+    return stopped();
+  }
+  http_status_t started = HTTP_STATUS_ERROR;
+  gaveUp = d->Within([&] {
+    started = cupsStartDestDocument(d->http, d->dest, d->info, jobID, title, r.documentFormat.c_str(), 0, nullptr, 1);
+  });
+  if (gaveUp || started != HTTP_STATUS_CONTINUE) {
     refused(cupsLastError(), "the printer refused the document");
-    if (!d->wait.gaveUp()) cupsCancelDestJob(d->http, d->dest, jobID);
-    cupsFreeOptions(count, options);
+    if (!gaveUp) CancelJob(*d, jobID);
     return stopped();
   }
   std::vector<char> buffer(64 * 1024);
   bool written = true;
   size_t n = 0;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
-    d->wait.Restart();
-    if (cupsWriteRequestData(d->http, buffer.data(), n) != HTTP_STATUS_CONTINUE) { written = false; break; }
+  while (written && (n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+    http_status_t wrote = HTTP_STATUS_ERROR;
+    gaveUp = d->Within([&] { wrote = cupsWriteRequestData(d->http, buffer.data(), n); });
+    written = !gaveUp && wrote == HTTP_STATUS_CONTINUE;
   }
   if (std::ferror(file)) written = false;
-  d->wait.Restart();
-  status = cupsFinishDestDocument(d->http, d->dest, d->info);
-  cupsFreeOptions(count, options);
-  result.ippStatus = status;
   // A wait given up is never success, whatever status libcups kept from
-  // before.
-  const bool gaveUp = d->wait.gaveUp();
+  // before; an answer read in full is one, however late it was read.
+  gaveUp = d->Within([&] { status = cupsFinishDestDocument(d->http, d->dest, d->info); });
+  result.ippStatus = status;
   if (written && !gaveUp && status <= IPP_STATUS_OK_CONFLICTING) {
     result.ok = true;
     return result;
@@ -429,8 +603,7 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
   if (TerminationRequested()) return stopped();
   if (job) {
     std::string ignored;
-    if (auto again = OpenDest(r.destination, &ignored); again && job->WaitsForDocument())
-      cupsCancelDestJob(again->http, again->dest, jobID);
+    if (auto again = OpenDest(r.destination, &ignored); again && job->WaitsForDocument()) CancelJob(*again, jobID);
     result.message += "; the printer has the job without its document";
   } else {
     result.message += "; " + why;

@@ -10,10 +10,14 @@
 // KIVO_PRINTER_ANSWER_LIMIT when that is set; tests use it). Both limits are
 // kept on the wall clock, however slowly the answer trickles in, and both
 // give way within a fraction of a second when the program is asked to end
-// (host/sys/Termination.h).
+// (host/sys/Termination.h). An answer that is already waiting to be read
+// when a limit passes (it came while the program was stopped, by SIGSTOP or
+// a debugger) is read first: the reader gets a few seconds more, once per
+// request, and an answer read in full is an answer.
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +40,15 @@ struct PrinterPaper {
   bool color = false;         // "color" is among its print colour modes
 };
 
+// A job a destination made for a document: its id there, the destination
+// (a CUPS destination name or a printer URI, never empty) and the URI of the
+// printer that holds it. Enough to ask for the job again after a restart.
+struct CreatedPrintJob {
+  int id = 0;
+  std::string destination;
+  std::string printerURI;
+};
+
 struct PrintJobRequest {
   std::string destination;
   std::string documentPath;
@@ -52,6 +65,11 @@ struct PrintJobRequest {
   // the result is that job. Jobs of that name still waiting for their
   // document are cancelled first. The name is to be unique to the job.
   bool lookForEarlierJob = false;
+  // Called once the destination has made the job (it answered Create-Job)
+  // and before the document is sent, so that the job can be recorded
+  // durably. False: it could not be; the job is cancelled there and
+  // nothing is sent.
+  std::function<bool(const CreatedPrintJob&)> jobCreated;
 };
 
 struct PrintJobResult {
@@ -82,8 +100,35 @@ std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, co
 // not answer within the limit, it is asked for the job's state: the result
 // is ok only when it says it has the document (the job is then processing,
 // stopped or completed, or counts a document); otherwise the job is
-// cancelled there and the result is a failure.
+// cancelled there and the result is a failure. When the answer to the
+// job's creation was given up, jobs of this name left waiting for their
+// document are cancelled, so that none holds up the printer.
 PrintJobResult SubmitPrintJob(const PrintJobRequest& request);
+
+// What a destination says of a job an earlier try made there.
+struct EarlierJobAnswer {
+  enum class State {
+    // It prints or printed the document, or holds it to print.
+    kHasDocument,
+    // It never had the document: the job waited for it (and is cancelled
+    // now), or ended without it.
+    kWithoutDocument,
+    // It cannot say whether it has the page: it does not know the job (any
+    // more), the id names another job there now, the job was cancelled or
+    // aborted after it may have had the document, or it cannot be asked.
+    kCannotSay,
+    // The program is ending.
+    kStopped,
+  };
+  State state = State::kCannotSay;
+  std::string message;
+};
+
+// Asks the destination of `job` for that job by its id (Get-Job-Attributes
+// at its printer), not by name: a scheduler may list a finished job without
+// its name. A job that answers with a name other than `jobName` is another
+// job that got the same id (a printer that started counting again).
+EarlierJobAnswer AskAboutEarlierJob(const CreatedPrintJob& job, const std::string& jobName);
 
 // How long one request waits for the printer's answer.
 std::chrono::seconds PrinterAnswerLimit();

@@ -1,0 +1,310 @@
+// The system printer against a shop's real neighbours: a CUPS queue of
+// Debian's cupsd (started by the test in folders of its own) whose device
+// is an IPP Everywhere printer (ippeveprinter), and that printer on its own.
+// The program is killed, stopped and ended at each durable step of the
+// route and started again; the printer must get each page exactly once, or
+// the job is set aside and the operator told when the printer can no longer
+// say whether it has the page.
+#include <csignal>
+
+#include "common/CupsServer.h"
+#include "common/IppPrinter.h"
+#include "e2e/E2E.h"
+
+namespace {
+
+namespace fs = e2e::fs;
+using testipp::AnswerRelay;
+using testipp::CupsServer;
+using testipp::IppPrinter;
+
+jobwriter::TJobDescription PrinterJob(const std::string& photo) {
+  jobwriter::TJobDescription job = e2e::SetOneJob(photo, "Printer");
+  job.printer = 8;
+  job.canvas = 5;
+  return job;
+}
+
+size_t PrintLogLines(const e2e::Station& station) { return e2e::CountOf(station.PrintLog(), "\r"); }
+
+// The system printer's count of the cumulative count file (0 without one).
+int32_t SystemPrinterCount(const e2e::Station& station) {
+  const std::string bytes = e2e::ReadAll(station.root() / "Kivo-Processor Count");
+  return bytes.size() < 16 ? 0 : e2e::CounterAt(bytes, 12);
+}
+
+// A printer, and a scheduler with a queue on it (unless `queue` is false).
+class Shop {
+ public:
+  explicit Shop(bool queue = true, const std::string& history = "Yes") {
+    std::string pattern = (fs::temp_directory_path() / "kivo-shop-XXXXXX").string();
+    if (::mkdtemp(pattern.data())) folder_ = pattern;
+    IppPrinter::Options options;
+    // IPP Everywhere asks for a raster format; the queue passes JPEG on.
+    options.formats = "image/jpeg,image/pwg-raster";
+    options.speed = 600;
+    printer_ = std::make_unique<IppPrinter>(folder_, options);
+    if (queue && printer_->ready()) cups_ = std::make_unique<CupsServer>(CupsServer::Options{printer_->uri(), history});
+  }
+  ~Shop() {
+    cups_.reset();
+    printer_.reset();
+    std::error_code ec;
+    if (!folder_.empty() && !std::getenv("KIVO_KEEP_E2E")) fs::remove_all(folder_, ec);
+  }
+
+  bool ready() const { return printer_->ready() && (!cups_ || cups_->ready()); }
+  std::string why() const { return printer_->log() + (cups_ ? cups_->ErrorLog() : std::string()); }
+  CupsServer& cups() { return *cups_; }
+  IppPrinter& printer() { return *printer_; }
+  // Prints through the queue, reached at `server` (by default the
+  // scheduler itself).
+  void Use(e2e::Station& station, const std::string& server = {}) {
+    station.SetEnv("CUPS_SERVER", server.empty() ? cups_->server() : server);
+    station.SetEnv("PRINTER", CupsServer::kQueue);
+  }
+  size_t Documents() const { return printer_->documents().size(); }
+  // Until the scheduler has finished every job it was given.
+  bool Settled() {
+    return e2e::WaitUntil([&] { return cups_->UnfinishedJobs().empty(); }, 60);
+  }
+
+ private:
+  fs::path folder_;
+  std::unique_ptr<IppPrinter> printer_;
+  std::unique_ptr<CupsServer> cups_;
+};
+
+// Skips a test where the neighbours cannot run as they do in a shop.
+#define KIVO_NEED_ROOT()                                                                   \
+  if (::geteuid() != 0) GTEST_SKIP() << "cupsd runs its backends as user lp only when started as root"
+
+// After a restart the job is finished and the queue got its page once: one
+// document at the printer, one page-log line of the job at the scheduler,
+// one count and (unless the job was finished from the record, which keeps
+// no print-log line) one print-log line.
+void ExpectPrintedOnce(e2e::Station& station, Shop& shop, const std::string& jobFile, size_t documentsBefore,
+                       bool logged = true) {
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Green.jpg")) << station.Log();
+  ASSERT_TRUE(shop.Settled()) << shop.why();
+  EXPECT_EQ(shop.Documents(), documentsBefore + 1) << station.Log();
+  EXPECT_EQ(shop.cups().PagesNamed(jobFile + " #"), 1u) << station.Log();
+  EXPECT_EQ(PrintLogLines(station), logged ? 1u : 0u);
+  EXPECT_EQ(SystemPrinterCount(station), 1);
+  EXPECT_TRUE(shop.cups().UnfinishedJobs().empty()) << "no empty job is left at the scheduler";
+}
+
+// Killed (SIGKILL) at each durable step of the route and started again, at
+// once or once the scheduler has finished the job (and lists it without its
+// name): the queue gets the page once.
+TEST(RealCups, KilledAtEachStepTheQueueGetsThePageOnce) {
+  KIVO_NEED_ROOT();
+  Shop shop;
+  ASSERT_TRUE(shop.ready()) << shop.why();
+  struct Case {
+    const char* point;
+    bool waitForTheScheduler;
+  };
+  int n = 0;
+  for (const Case c : {Case{"placing-recorded", false}, Case{"printer-job-recorded", false},
+                       Case{"output-placed", false}, Case{"output-placed", true}, Case{"output-recorded", true}}) {
+    SCOPED_TRACE(std::string(c.point) + (c.waitForTheScheduler ? ", restarted once the job was done there" : ""));
+    const std::string jobFile = "kill" + std::to_string(++n) + ".trpr";
+    const size_t before = shop.Documents();
+    e2e::Station station("cupskill");
+    shop.Use(station);
+    station.SetEnv("KIVO_KILL_AT", c.point);
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+    ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), jobFile));
+    ASSERT_EQ(station.Wait(60), 128 + SIGKILL) << station.Log();
+    if (c.waitForTheScheduler) {
+      ASSERT_TRUE(shop.Settled());
+    }
+    station.SetEnv("KIVO_KILL_AT", "");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ExpectPrintedOnce(station, shop, jobFile, before, std::string(c.point) != "output-recorded");
+    EXPECT_EQ(station.Stop(), 0);
+  }
+}
+
+// SIGTERM at each step of the route (the program stopped there, the signal
+// sent, the program continued): it ends with status 0 and the queue gets
+// the page once, at that run or the next.
+TEST(RealCups, EndedAtEachStepTheQueueGetsThePageOnce) {
+  KIVO_NEED_ROOT();
+  Shop shop;
+  ASSERT_TRUE(shop.ready()) << shop.why();
+  int n = 0;
+  for (const char* point : {"placing-recorded", "printer-job-recorded", "output-placed"}) {
+    SCOPED_TRACE(point);
+    const std::string jobFile = "term" + std::to_string(++n) + ".trpr";
+    const size_t before = shop.Documents();
+    e2e::Station station("cupsterm");
+    shop.Use(station);
+    station.SetEnv("KIVO_STOP_AT", point);
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+    ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), jobFile));
+    ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
+    ASSERT_EQ(::kill(station.pid(), SIGTERM), 0);
+    ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
+    ASSERT_EQ(station.Wait(30), 0) << station.Log();
+    station.SetEnv("KIVO_STOP_AT", "");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ExpectPrintedOnce(station, shop, jobFile, before);
+    EXPECT_EQ(station.Stop(), 0);
+  }
+}
+
+// The scheduler takes the page and its answer is held back; SIGTERM ends
+// the program in its wait, the job kept uncounted. The scheduler prints the
+// page and then lists the job without its name; the next start asks for the
+// job by its id and does not send the page again.
+TEST(RealCups, SigtermWhileTheSchedulersAnswerIsHeldBackSendsThePageOnce) {
+  KIVO_NEED_ROOT();
+  Shop shop;
+  ASSERT_TRUE(shop.ready()) << shop.why();
+  AnswerRelay relay(shop.cups().port());
+  ASSERT_TRUE(relay.ok());
+  e2e::Station station("cupsheld");
+  shop.Use(station, relay.server());
+  station.SetEnv("KIVO_STOP_AT", "printer-job-recorded");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "held.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
+  relay.HoldAnswersFrom(IPP_OP_SEND_DOCUMENT);
+  ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
+  ASSERT_TRUE(e2e::WaitUntil([&] { return relay.held() > 0; }, 60)) << station.Log();
+  ASSERT_EQ(station.Stop(), 0) << station.Log();
+  EXPECT_TRUE(e2e::ExistsAsEntry(station.allFiles() / "held.trpr")) << station.Log();
+  EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
+  EXPECT_EQ(SystemPrinterCount(station), 0);
+  EXPECT_EQ(PrintLogLines(station), 0u);
+  relay.Release();
+  ASSERT_TRUE(shop.Settled());
+  ASSERT_EQ(shop.cups().PagesNamed("held.trpr #"), 1u);
+
+  station.SetEnv("KIVO_STOP_AT", "");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ExpectPrintedOnce(station, shop, "held.trpr", 0);
+  EXPECT_NE(station.Log().find("since an earlier try: it is not sent again"), std::string::npos) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// The program is stopped (SIGSTOP) while the scheduler's answer to the page
+// comes, and continued long after the answer limit: the answer waiting in
+// its socket is read, and the job is printed and counted once, not set
+// aside.
+TEST(RealCups, AnAnswerThatCameWhileTheProgramWasStoppedIsRead) {
+  KIVO_NEED_ROOT();
+  Shop shop;
+  ASSERT_TRUE(shop.ready()) << shop.why();
+  AnswerRelay relay(shop.cups().port());
+  ASSERT_TRUE(relay.ok());
+  e2e::Station station("cupsstop");
+  shop.Use(station, relay.server());
+  station.SetEnv("KIVO_PRINTER_ANSWER_LIMIT", "2");
+  station.SetEnv("KIVO_STOP_AT", "printer-job-recorded");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "paused.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
+  relay.StopProgramAfter(IPP_OP_SEND_DOCUMENT, station.pid());
+  ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
+  ASSERT_TRUE(e2e::WaitUntil([&] { return relay.answeredWhileStopped() > 0; }, 60)) << station.Log();
+  ASSERT_TRUE(station.Stopped());
+  // The answer lies in the program's socket while its limit passes.
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
+  ExpectPrintedOnce(station, shop, "paused.trpr", 0);
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("Printed as job"), std::string::npos) << log;
+  EXPECT_EQ(log.find("did not answer"), std::string::npos) << log;
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// A scheduler that keeps no job history forgets the job the moment it is
+// printed. Killed before it recorded the page printed, the program cannot
+// learn whether the page went: the job is set aside with its photo,
+// uncounted, and the operator is told it may already have printed, naming
+// the job. The page goes again only when the operator moves the job back.
+TEST(RealCups, AJobTheSchedulerForgotIsSetAsideUntilTheOperatorSendsItAgain) {
+  KIVO_NEED_ROOT();
+  Shop shop(true, "No");
+  ASSERT_TRUE(shop.ready()) << shop.why();
+  e2e::Station station("cupsforgot");
+  shop.Use(station);
+  station.SetEnv("KIVO_KILL_AT", "output-placed");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "forgot.trpr"));
+  ASSERT_EQ(station.Wait(60), 128 + SIGKILL) << station.Log();
+  ASSERT_TRUE(shop.Settled());
+  ASSERT_EQ(shop.cups().PagesNamed("forgot.trpr #"), 1u);
+  const int id = std::atoi(shop.cups().PageLog().back().c_str());
+  ASSERT_TRUE(e2e::WaitUntil([&] { return shop.cups().JobState(id) == 0; }, 60)) << "the scheduler forgets the job";
+
+  station.SetEnv("KIVO_KILL_AT", "");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "forgot.trpr"); }, 60))
+      << station.Log();
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("This job may already have printed"), std::string::npos) << log;
+  EXPECT_NE(log.find("Job file: forgot.trpr"), std::string::npos) << log;
+  EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
+  EXPECT_EQ(shop.Documents(), 1u);
+  EXPECT_EQ(SystemPrinterCount(station), 0);
+  EXPECT_EQ(PrintLogLines(station), 0u);
+
+  // The operator sends it again.
+  std::error_code ec;
+  fs::rename(station.unknown() / "forgot.trpr", station.jobs() / "forgot.trpr", ec);
+  ASSERT_FALSE(ec);
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  ASSERT_TRUE(shop.Settled());
+  EXPECT_EQ(shop.Documents(), 2u);
+  EXPECT_EQ(PrintLogLines(station), 1u);
+  EXPECT_EQ(SystemPrinterCount(station), 1);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// The printer's answer to a job's creation is held back past the limit:
+// the job the printer made is cancelled, so that it does not hold the
+// printer, which takes the next job.
+TEST(RealCups, AnEmptyJobLeftByAnUnansweredCreationIsCancelled) {
+  KIVO_NEED_ROOT();
+  Shop shop(false);
+  ASSERT_TRUE(shop.ready()) << shop.why();
+  AnswerRelay relay(shop.printer().port());
+  ASSERT_TRUE(relay.ok());
+  e2e::Station station("ippcreate");
+  station.SetEnv("PRINTER", "ipp://127.0.0.1:" + std::to_string(relay.port()) + "/ipp/print");
+  station.SetEnv("KIVO_PRINTER_ANSWER_LIMIT", "2");
+  station.SetEnv("KIVO_PRINTER_BUSY_LIMIT", "4");
+  relay.HoldAnswersFrom(IPP_OP_CREATE_JOB);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "unanswered.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "unanswered.trpr"); }, 60))
+      << station.Log();
+  EXPECT_NE(station.Log().find("the printer refused the job: the printer did not answer within 2 s"),
+            std::string::npos)
+      << station.Log();
+  EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
+  relay.Release();
+  EXPECT_TRUE(testipp::UnfinishedJobsAt(shop.printer().port(), shop.printer().uri()).empty());
+  EXPECT_EQ(shop.Documents(), 0u);
+
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {200, 20, 20}));
+  ASSERT_TRUE(station.Drop(PrinterJob("Red.jpg"), "next.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+  EXPECT_EQ(shop.Documents(), 1u) << station.Log();
+  EXPECT_EQ(PrintLogLines(station), 1u);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+}  // namespace
