@@ -1110,8 +1110,8 @@ bool HasJobMark(const fs::path& jobFile, const std::string& mark) {
 std::vector<std::string> JobMarks(const fs::path& jobFile) {
   Identity id;
   if (!IdentityOf(jobFile, &id)) return {};
-  std::vector<Entry> entries = ReadRecord(PrintedJobsRecordPath());
-  const Entry* e = Find(entries, id);
+  std::vector<Entry>* entries = Entries();
+  const Entry* e = entries ? Find(*entries, id) : nullptr;
   return e ? e->marks : std::vector<std::string>();
 }
 
