@@ -19,7 +19,8 @@ enum : int16_t {
   kResultUnknownJob = 108,       // move the job to the unknown-jobs folder, no message
   kResultSetFolderMissing2 = 109,
   kResultStopped = 111,          // the program is ending: the job is kept for the next start
-  kResultPrivateFolderRefused = 112,  // the private folder cannot be used: the job view's failure says why
+  // 112: the system printer cannot say whether it has the page (output/SystemPrint.h)
+  kResultPrivateFolderRefused = 113,  // the private folder cannot be used: the job view's failure says why
 };
 
 }  // namespace pipeline
