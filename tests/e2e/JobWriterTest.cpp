@@ -249,6 +249,8 @@ TEST(JobWriter, JobInformationFillsThePrintLogAndItsWordsDecideTheWebNotice) {
     return false;
   }, 60)) << station.Log();
   for (const auto& s : watcher.Seen()) EXPECT_EQ(s.userInfo.find(differ), std::string::npos) << s.userInfo;
+  // The second job's line follows its notice.
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::CountOf(station.PrintLog(), "\r") == 2; }, 60)) << station.Log();
   EXPECT_NE(station.PrintLog().find("\tTemplate: Template\t\t\tFALSE\t\r"), std::string::npos) << station.PrintLog();
   EXPECT_EQ(station.Stop(), 0);
 }
