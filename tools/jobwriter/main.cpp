@@ -16,6 +16,7 @@
 #include "pipeline/BGPrintView.h"
 #include "pipeline/OutputDispatch.h"
 #include "pipeline/PrinterRecords.h"
+#include "prefs/PrefRecords.h"
 
 namespace {
 
@@ -211,7 +212,11 @@ std::string PageText(const jobwriter::TJobDescription& job) {
 }
 
 // The set a set printer code was made for: 25-28 sets 1-4, 49-52 sets 5-8.
-int SetOfCode(int code) { return code >= 49 ? code - 44 : code - 24; }
+int SetOfCode(int16_t code) {
+  for (int16_t set = 1; set <= 8; ++set)
+    if (PrinterCodeOfPrintToFileSet(set) == code) return set;
+  return 0;
+}
 
 }  // namespace
 
@@ -292,11 +297,7 @@ int main(int argc, char** argv) {
       setGiven = true;
     } else if (opt == "--format") {
       if (!ParseInt(val, kFormatTIFF, kFormatJPEGForWeb, n)) return BadValue(opt, val, "a file format from 2 to 10");
-      const CStr31_AC folder = job.printToFileSet.yearbookFolderName;
-      const int16_t naming = job.printToFileSet.namingType;
       job.printToFileSet = jobwriter::PrintToFileRecord(int16_t(n));
-      job.printToFileSet.yearbookFolderName = folder;
-      job.printToFileSet.namingType = naming;
     } else if (opt == "--page") {
       const size_t x = val.find('x');
       if (x == std::string::npos || !ParseFloats(val.substr(0, x) + "," + val.substr(x + 1), box, 2) || box[0] <= 0 ||
