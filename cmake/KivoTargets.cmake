@@ -80,9 +80,12 @@ function(kivo_fuzzer name)
 endfunction()
 
 # kivo_benchmark(<name> SOURCES files... DEPS targets...)
+#   A Google Benchmark program bench_<name>, added to the kivo_benchmarks
+#   target (KIVO_BENCH builds only).
 function(kivo_benchmark name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(bench_${name} ${ARG_SOURCES})
+  add_dependencies(kivo_benchmarks bench_${name})
   target_link_libraries(bench_${name} PRIVATE ${ARG_DEPS} benchmark::benchmark)
   target_include_directories(bench_${name} PRIVATE ${CMAKE_SOURCE_DIR}/bench)
 endfunction()

@@ -108,6 +108,8 @@ void AppServices::SetPrinterAndTemplate(int16_t printer, const CStr31_AC& templa
   controller_.SetPrinterAndTemplate(printer, templateName, packageName);
 }
 
+void AppServices::SetPrintToFileSet(int16_t set) { controller_.SetPrintToFileSet(set); }
+
 void AppServices::SetJobFileName(const std::string& name) { controller_.SetJobFileName(CStr255_AC(name)); }
 void AppServices::SetStatus(const std::string& text) { controller_.SetStatus(CStr255_AC(text)); }
 void AppServices::PrintLog(uint32_t elapsedTicks) { controller_.PrintLog(elapsedTicks); }
@@ -164,7 +166,11 @@ std::string JobFileDetailLine(const std::string& jobFileName) { return "Job file
 }  // namespace
 
 void AppServices::JobFileMessage(std::string_view text, const std::string& jobFileName) {
-  if (!jobFileName.empty()) host::SetAlertDetailLine(JobFileDetailLine(jobFileName));
+  MessageWithDetail(text, jobFileName.empty() ? std::string() : JobFileDetailLine(jobFileName));
+}
+
+void AppServices::MessageWithDetail(std::string_view text, const std::string& detailLine) {
+  if (!detailLine.empty()) host::SetAlertDetailLine(detailLine);
   DisplayNormalMessage(std::string(text).c_str());
   // A message that was not shown (logged only) must not leave its line to the next alert.
   host::SetAlertDetailLine({});

@@ -47,6 +47,7 @@ class AppServices : public pipeline::TPipelineServices,
   // The controller and the status window.
   void SetJobInfo(const tJobInfo& info) override;
   void SetPrinterAndTemplate(int16_t printer, const CStr31_AC& templateName, const CStr31_AC& packageName) override;
+  void SetPrintToFileSet(int16_t set) override;
   void SetJobFileName(const std::string& name) override;
   void SetStatus(const std::string& text) override;
   void PrintLog(uint32_t elapsedTicks) override;
@@ -76,6 +77,7 @@ class AppServices : public pipeline::TPipelineServices,
   std::filesystem::path GraphicsFolder() override;
   int AskWhatToDoWithFailedJob(const std::string& jobFileName) override;
   void JobFileMessage(std::string_view text, const std::string& jobFileName) override;
+  void MessageWithDetail(std::string_view text, const std::string& detailLine) override;
 
   // The job queue.
   std::optional<std::filesystem::path> GetNextNewJobFile() override;

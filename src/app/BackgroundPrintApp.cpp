@@ -265,7 +265,7 @@ void TBackgroundPrintApp::ResolveFolders() {
   // Print to file.
   tPrintToFilePrefs* ptf = getMyPrintToFilePrefs();
   if (!FolderResolves(ptf->folder) && ptf->folder.createIfMissing != 0)
-    UseDefaultFolder(ptf->folder, "PRINT TO FILE FOLDER ƒ");
+    UseDefaultFolder(ptf->folder, kPrintToFileFolderName);
 
   // The print-centre hand-off folders.
   tProcessedJobsPrefs* pj = getMyProcessedJobsPrefs();
@@ -283,7 +283,7 @@ void TBackgroundPrintApp::ResolveFolders() {
   for (int16_t n = 1; n <= 8; ++n) {
     tSpecialPrintToFilePref* set = getMyPrintToFileSetPrefs(n);
     if (set && !FolderResolves(set->folder) && set->folder.createIfMissing != 0)
-      UseDefaultFolder(set->folder, "PRINT TO FILE FOLDER SET Aƒ");
+      UseDefaultFolder(set->folder, kPrintToFileSetsFolderName);
   }
 
   tPrintToCDPref* cd = getMyPrintToCDSetPrefs();
@@ -294,7 +294,7 @@ void TBackgroundPrintApp::ResolveFolders() {
   if (FolderResolves(web->folder)) {
     platform::LogF("getMyWebUploadPrefs alias handle id = %d", int(web->folder.aliasID));
   } else if (web->folder.createIfMissing != 0) {
-    if (UseDefaultFolder(web->folder, "WEB UPLOAD FOLDER ƒ").empty())
+    if (UseDefaultFolder(web->folder, kWebUploadFolderName).empty())
       platform::LogLine("An error occured mounting the web upload server");
   }
 }

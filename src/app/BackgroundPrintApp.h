@@ -47,6 +47,13 @@ inline constexpr const char* kClearWhilePrintingMessage =
 inline constexpr const char* kStepRunningMessage =
     "A job step is under way: try again once the current job has finished its step.";
 
+// The output folders made in the application folder when the preferences
+// name none that exists: the print-to-file folder (printer 17), the one
+// folder every print-to-file set shares, and the web-upload folder.
+inline constexpr char kPrintToFileFolderName[] = "PRINT TO FILE FOLDER \xC6\x92";
+inline constexpr char kPrintToFileSetsFolderName[] = "PRINT TO FILE FOLDER SET A\xC6\x92";
+inline constexpr char kWebUploadFolderName[] = "WEB UPLOAD FOLDER \xC6\x92";
+
 struct StartupOptions {
   // Reopens standard error onto the daily log (off in tests).
   bool setupLogs = true;
@@ -55,6 +62,10 @@ struct StartupOptions {
   // Files handed to the program on its command line (by a shell or the
   // desktop): they are logged and open nothing.
   std::vector<std::string> files = {};
+  // --export-preferences FILE, --import-preferences FILE: the program does
+  // that and ends without starting.
+  std::string exportPreferences = {};
+  std::string importPreferences = {};
 };
 
 // The command of a request to open files handed to the program.

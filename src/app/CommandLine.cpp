@@ -4,6 +4,7 @@
 
 #include "app/PrintBGBehavior.h"
 #include "host/sys/Folders.h"
+#include "pipeline/PrinterHandOff.h"
 #include "pipeline/SpoolFolders.h"
 #include "platform/ProgramVersion.h"
 
@@ -13,6 +14,7 @@ std::string UsageText() {
   const std::filesystem::path appFolder = host::applicationFolderPath();
   std::string text;
   text += "Usage: kivo-processor [--from-service] [FILE...]\n";
+  text += "       kivo-processor --export-preferences FILE | --import-preferences FILE\n";
   text += "       kivo-processor --help | --version\n";
   text += "\n";
   text += "Takes the job files that stations drop into its spool folder one at a time,\n";
@@ -28,10 +30,19 @@ std::string UsageText() {
   text += "  FILE...           files handed to the program (by a shell or the desktop)\n";
   text += "                    are logged and open nothing: jobs are taken from the\n";
   text += "                    spool folder only\n";
+  text += "  --export-preferences FILE\n";
+  text += "                    write the stored preferences to FILE (as the Export\n";
+  text += "                    Preferences menu command does) and exit\n";
+  text += "  --import-preferences FILE\n";
+  text += "                    store the preferences of such a file (made here or on\n";
+  text += "                    another station) for the next start and exit; refused\n";
+  text += "                    while a processor runs\n";
   text += "\n";
   text += "Environment:\n";
   text += "  KIVO_APP_FOLDER     the application folder (else the program's own folder\n";
-  text += "                      when it is writable, else $XDG_DATA_HOME/Kivo-Processor)\n";
+  text += "                      when the user owns and can write it and it is no\n";
+  text += "                      folder of programs such as /usr/local/bin, else\n";
+  text += "                      $XDG_DATA_HOME/Kivo-Processor)\n";
   text += "  XDG_CONFIG_HOME     user defaults in Kivo-Processor/defaults.plist below it\n";
   text += "                      (default ~/.config)\n";
   text += "  XDG_STATE_HOME      daily logs in Kivo/ below it (default ~/.local/state)\n";
@@ -52,8 +63,21 @@ std::string UsageText() {
   text += "  daily logs          " + host::logsFolder().string() + "\n";
   text += "  user defaults       " + host::defaultsFile().string() + "\n";
   text += "\n";
+  text += "Where the prints land (unless the preferences name other folders):\n";
+  text += "  printer 17          " + (appFolder / kPrintToFileFolderName).string() + "\n";
+  text += "  print-to-file sets  " + (appFolder / kPrintToFileSetsFolderName).string() + "\n";
+  text += "                      (all eight sets share it)\n";
+  text += "  web copies          " + (appFolder / kWebUploadFolderName).string() + "\n";
+  text += "  photo printers      " + (appFolder / pipeline::kPrintCenterFolderName).string() + "\n";
+  text += "                      (hand-off files for the print-centre program)\n";
+  text += "  yearbook pages      " + (host::desktopFolder() / "Yearbook Photos").string() + "\n";
+  text += "  printer 8           the CUPS destination (LPDEST, PRINTER or the default)\n";
+  text += "  failed jobs         " +
+          (appFolder / pipeline::kSpoolRootFolderName / pipeline::kUnknownJobsFolderName).string() + "\n";
+  text += "\n";
   text += "Exit status: 0 when stopped (SIGTERM, SIGINT or Quit), 1 when another copy\n";
-  text += "runs, 2 for an option it does not take.\n";
+  text += "runs (or a preference file was not written or imported), 2 for an option it\n";
+  text += "does not take.\n";
   return text;
 }
 
@@ -72,11 +96,25 @@ std::optional<int> ParseCommandLine(int argc, char** argv, StartupOptions& optio
       options.fromService = true;
       continue;
     }
+    if (std::strcmp(a, "--export-preferences") == 0 || std::strcmp(a, "--import-preferences") == 0) {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+        std::fprintf(err, "kivo-processor: %s needs a file\n\n", a);
+        std::fputs(UsageText().c_str(), err);
+        return kUsageExitStatus;
+      }
+      (a[2] == 'e' ? options.exportPreferences : options.importPreferences) = argv[++i];
+      continue;
+    }
     if (a[0] != '-' && a[0] != '\0') {
       options.files.push_back(a);
       continue;
     }
     std::fprintf(err, "kivo-processor: unknown option '%s'\n\n", a);
+    std::fputs(UsageText().c_str(), err);
+    return kUsageExitStatus;
+  }
+  if (!options.exportPreferences.empty() && !options.importPreferences.empty()) {
+    std::fprintf(err, "kivo-processor: --export-preferences and --import-preferences go one at a time\n\n");
     std::fputs(UsageText().c_str(), err);
     return kUsageExitStatus;
   }

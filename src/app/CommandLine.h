@@ -19,7 +19,8 @@ inline constexpr int kUsageExitStatus = 2;
 //   -h, --help     the usage on `out`, 0
 //   --version      "Kivo-Processor <version>" on `out`, 0
 //   anything else  it is named and the usage follows on `err`, 2
-// Nothing when the program goes on to start.
+// Nothing when the program goes on: to start, or to export or import a
+// preference file (the file is in `options`).
 std::optional<int> ParseCommandLine(int argc, char** argv, StartupOptions& options, std::FILE* out, std::FILE* err);
 
 // The usage: options, environment variables and the folders this run would

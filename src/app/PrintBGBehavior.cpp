@@ -11,6 +11,7 @@
 #include "host/ui/Application.h"
 #include "host/ui/ViewServer.h"
 #include "pipeline/BeepingThread.h"
+#include "pipeline/OutputDispatch.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/PStrings.h"
@@ -206,10 +207,18 @@ void TPrintBGBehavior::SetStatus(const CStr255_AC& text) { SetViewText(kStat, te
 
 void TPrintBGBehavior::SetPrinterAndTemplate(int16_t printer, const CStr31_AC& templateName,
                                              const CStr31_AC& packageName) {
+  printer_ = printer;
   if (!window_) return;
   SetViewText(kTmpn, CStr255_AC(templateName));
   SetViewText(kPrnt, PrinterName(printer));
   SetViewText(kPkgn, CStr255_AC(packageName));
+}
+
+void TPrintBGBehavior::SetPrintToFileSet(int16_t set) {
+  // The set printer codes each carry a set in their name, but the job's own
+  // set number is the one it prints into.
+  if (!window_ || set < 1 || set > 8 || !pipeline::IsPrintToFileSetCode(printer_)) return;
+  SetViewText(kPrnt, CStr255_AC(PrintToFileSetName(set)));
 }
 
 void TPrintBGBehavior::SetJobFileName(const CStr255_AC& name) {

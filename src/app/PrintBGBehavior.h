@@ -59,6 +59,8 @@ class TPrintBGBehavior : public TBehavior {
 
   void SetStatus(const CStr255_AC& text);
   void SetPrinterAndTemplate(int16_t printer, const CStr31_AC& templateName, const CStr31_AC& packageName);
+  // A set job's own set (1 to 8) names its printer from now on.
+  void SetPrintToFileSet(int16_t set);
   void SetJobInfo(const tJobInfo& info) { jobInfo_ = info; }
   void SetJobFileName(const CStr255_AC& name);
   CStr255_AC GetJobFileName() const;
@@ -111,6 +113,7 @@ class TPrintBGBehavior : public TBehavior {
   std::unique_ptr<host::JobRunner> runner_;
   bool logCreated_ = false;
   tJobInfo jobInfo_;
+  int16_t printer_ = 0;  // the printer code of the job in work
   std::vector<std::filesystem::path> filesToDelete_;
   std::deque<std::filesystem::path> pending_;
 };

@@ -60,6 +60,10 @@ struct TOutputJob {
 
   tSpecialPrintToFilePref jobSet;  // the job's own copy of a set record
   TPrintToFileItem item;
+  // Set by the set route: the set the page went to (the item's set, or the
+  // one whose client list names the job's address), also when that set's
+  // folder could not be found; 0 before the route chose one.
+  int16_t chosenSet = 0;
 
   std::optional<host::PlistDict> webDictionary;
 

@@ -647,6 +647,7 @@ int16_t DoNewPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& e
   CompleteOutputEnv(env);
   if (!page) return kRouteWriteFailed;
   TSetResult res = WriteSet(job, job.item.setNumber, page, env, true, "");
+  job.chosenSet = res.set;
   // Without the main file the job fails and is tried again; extras written
   // now would then be written twice.
   if (res.code != kRouteOK) return res.code;

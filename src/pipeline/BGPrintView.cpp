@@ -244,9 +244,24 @@ int16_t TBGPrintView::ValidatePrintJob() {
   if (!IsPrintToFileSetCode(printer)) return kResultOK;
   const int set = blocks.print2File.setNumber;
   // Only sets 1 to 8 exist; a job naming another set has no folder.
-  if (set < 1 || set > 8) return kResultSetFolderMissing2;
-  if (!services.PrintToFileSetFolderResolves(set)) return kResultSetFolderMissing2;
+  if (set < 1 || set > 8 || !services.PrintToFileSetFolderResolves(set)) {
+    ReportSetFolderMissing(set);
+    return kResultSetFolderMissing2;
+  }
+  services.SetPrintToFileSet(int16_t(set));
   return kResultOK;
+}
+
+void TBGPrintView::ReportSetFolderMissing(int set) {
+  // The printer code names a set too (25 set 1 ... 52 set 8), but it is the
+  // job's own set number that decides; the operator is told which one.
+  if (set == 0)
+    setFolderFailure = "The job names no print-to-file set (its set number is 0); a set job must name set 1 to 8.";
+  else if (set < 1 || set > 8)
+    setFolderFailure = "The job names print-to-file set " + std::to_string(set) + "; only sets 1 to 8 exist.";
+  else
+    setFolderFailure = "The job names print-to-file set " + std::to_string(set) +
+                       ", whose folder could not be found; choose it under Print To File Sets in the preferences.";
 }
 
 // ---- the sub-job

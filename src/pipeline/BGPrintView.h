@@ -56,7 +56,14 @@ class TBGPrintView : public layout::TJobContext {
   void DoNewReadObjects(layout::TJobStream& stream, int16_t count, bool isCKSubJob);
   // Reads the printer settings block of the printer code.
   void ReadColorCorrectionValue(layout::TJobStream& stream, int16_t printerCode);
+  // 0, or 109 for a set job whose set has no folder to print into, with the
+  // cause in SetFolderFailure().
   int16_t ValidatePrintJob();
+  // Why a set job found no set folder ("The job names no print-to-file set
+  // ..."), for the detail line under "Print to File Set Folder could not be
+  // found!"; empty while none is missing.
+  const std::string& SetFolderFailure() const { return setFolderFailure; }
+  void ReportSetFolderMissing(int set);
 
   void AddObject(std::unique_ptr<layout::TLayoutObject> obj) { objectList.push_back(std::move(obj)); }
   void AddNewObject(std::unique_ptr<layout::TLayoutObject> obj) { subJobObjectList.push_back(std::move(obj)); }
@@ -220,6 +227,7 @@ class TBGPrintView : public layout::TJobContext {
   std::string shownImageName;
   std::string ticketNumber;
   std::string drawFailure;
+  std::string setFolderFailure;
 
  private:
   void ReadHeaderAndLists(layout::TJobStream& stream);
@@ -229,6 +237,10 @@ class TBGPrintView : public layout::TJobContext {
   std::set<std::string> noted_;
   int readCount_ = 0;
 };
+
+// Inches at a resolution as a pixel count of the page, in 32 bits: single
+// precision, truncated toward zero; nothing negative or not a number.
+int32_t PagePixels(int16_t dpi, float inches);
 
 // The job view as the task manager uses it: page rendering, finishing and
 // hand-off. Stages that are not built yet log that and give result 108, so

@@ -201,6 +201,10 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
   } else if (IsPrintToFileSetCode(printer)) {
     auto job = MakeOutputJob(*this, web);
     result = output::DoNewPrintToFile(job, std::move(page), OutputEnvironment());
+    // The set that printed, or whose folder was missing, may be another
+    // than the job's own: one whose client list names the job's address.
+    if (result == output::kRouteFolderMissing) ReportSetFolderMissing(job.chosenSet);
+    else if (result == kResultOK) services.SetPrintToFileSet(job.chosenSet);
   } else if (printer == 17) {
     auto job = MakeOutputJob(*this, web);
     result = output::Print2File(job, std::move(page), OutputEnvironment());

@@ -21,15 +21,6 @@ std::string Format(const char* fmt, auto... args) {
   return buf;
 }
 
-// Inches at a resolution as a pixel count in 32 bits: single precision,
-// truncated toward zero; nothing negative or not a number.
-int32_t PagePixels(int16_t dpi, float inches) {
-  const float v = float(dpi) * inches;
-  if (!(v > 0)) return 0;
-  if (v >= 2147483520.0f) return 2147483520;
-  return int32_t(v);
-}
-
 bool RefreshesPreview(OSType code) {
   return code == layout::kNodeObjectType || code == layout::kOverlayObjectType || code == layout::kImageObjectType ||
          code == layout::kFileOverlayObjectType || code == layout::kGroupPhotoObjectType;
@@ -115,6 +106,13 @@ int16_t TSpoolerPrintView::DrawSpecialJob() {
 }
 
 // ---- the page
+
+int32_t PagePixels(int16_t dpi, float inches) {
+  const float v = float(dpi) * inches;
+  if (!(v > 0)) return 0;
+  if (v >= 2147483520.0f) return 2147483520;
+  return int32_t(v);
+}
 
 int16_t TSpoolerPrintView::CreateOffscreens() {
   objectCount = int16_t(std::min<size_t>(objectList.size(), 32767));

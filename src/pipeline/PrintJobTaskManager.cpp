@@ -413,7 +413,11 @@ void TPrintJobTaskManager::DoError(int16_t code) {
                                                                                  : "Out of Memory Error!");
       break;
     case 106:
-    case 109: services_.OperatorMessage("Print to File Set Folder could not be found!"); break;
+    case 109:
+      // The detail line says which set the job named and why it has no folder.
+      services_.MessageWithDetail("Print to File Set Folder could not be found!",
+                                  fJobView ? fJobView->SetFolderFailure() : std::string());
+      break;
     case 107: services_.OperatorMessage("Could not write printer file!"); break;
     case kResultPrivateFolderRefused:
       if (fJobView) services_.OperatorMessage(fJobView->DrawFailure());

@@ -39,6 +39,10 @@ class TPipelineServices : public layout::TReadReporter {
   virtual void SetJobInfo(const tJobInfo& info) = 0;
   virtual void SetPrinterAndTemplate(int16_t printer, const CStr31_AC& templateName,
                                      const CStr31_AC& packageName) = 0;
+  // The print-to-file set a set job prints into (1 to 8), once known: the
+  // status window and the print log name that set rather than the one its
+  // printer code was made for. Other values leave the code's name.
+  virtual void SetPrintToFileSet(int16_t set) = 0;
   virtual void SetJobFileName(const std::string& name) = 0;
   virtual void SetStatus(const std::string& text) = 0;
   virtual void PrintLog(uint32_t elapsedTicks) = 0;
@@ -83,6 +87,9 @@ class TPipelineServices : public layout::TReadReporter {
   // An operator message about one job file: the alert keeps its own text
   // and names the job file in its detail line.
   virtual void JobFileMessage(std::string_view text, const std::string& jobFileName) = 0;
+  // An operator message with one detail line under it (why it happened);
+  // an empty line shows the message alone.
+  virtual void MessageWithDetail(std::string_view text, const std::string& detailLine) = 0;
 
   // ---- the job queue
   virtual std::optional<std::filesystem::path> GetNextNewJobFile() = 0;

@@ -132,14 +132,16 @@ const std::map<Key, const char*>& Table() {
 std::string PrinterNameOfCode(int16_t printer) {
   if (printer == 8) return "System Printer";
   if (printer == 17) return "Print to File";
-  if (printer >= 25 && printer <= 28) return platform::StringF("Print to File Set %d", printer - 24);
-  if (printer >= 49 && printer <= 52) return platform::StringF("Print to File Set %d", printer - 44);
+  if (printer >= 25 && printer <= 28) return PrintToFileSetName(printer - 24);
+  if (printer >= 49 && printer <= 52) return PrintToFileSetName(printer - 44);
   return platform::StringF("Photo Printer %d", int(printer));
 }
 
 bool IsPrinterNameItem(int16_t list, int16_t item) { return list == kPrinterNameStrings && item >= 1 && item <= 99; }
 
 }  // namespace
+
+std::string PrintToFileSetName(int set) { return platform::StringF("Print to File Set %d", set); }
 
 bool HasIndString(int16_t list, int16_t item) {
   return IsPrinterNameItem(list, item) || Table().count({list, item}) != 0;

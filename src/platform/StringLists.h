@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "host/base/PascalString.h"
 
@@ -30,3 +31,9 @@ CStr255_AC GetIndString(int16_t list, int16_t item);
 
 // True when the list holds the item.
 bool HasIndString(int16_t list, int16_t item);
+
+// The printer name of print-to-file set 1..8 ("Print to File Set 3"). The
+// list gives a set printer code the name of the set its code was made for;
+// a job's own set number decides where it prints, and the status window and
+// the print log name that set.
+std::string PrintToFileSetName(int set);

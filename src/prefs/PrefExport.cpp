@@ -273,8 +273,8 @@ bool LoadFromNewPreferencesFile2(const fs::path& path, bool force, PrefImportRep
   }
   host::FinderInfo info;
   host::GetFinderInfo(path.string(), &info);
-  platform::PrintF("NSFileHFSCreatorCode is [%s]!!!\n", FourCCToString(info.creator).c_str());
-  platform::PrintF("NSString Version is: [%x] = [%i]\n", unsigned(info.creator), int(info.creator));
+  platform::LogF("NSFileHFSCreatorCode is [%s]!!!", FourCCToString(info.creator).c_str());
+  platform::LogF("NSString Version is: [%x] = [%i]", unsigned(info.creator), int(info.creator));
   platform::LogLine(info.creator == kAppCreator ? "GOT the Correct Creator Code for this Preference File..."
                                                 : "This Preference File Was NOT Created with this App??????...");
   // A preference file is small; anything this large is not one.

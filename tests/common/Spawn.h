@@ -6,6 +6,11 @@
 // a lock another thread held at the fork (the sanitizer's allocator does not
 // guard against that). Everything is prepared here in the parent, and
 // posix_spawn does only the descriptor moves and the exec in the child.
+//
+// Every program starts with default signal handling and nothing blocked,
+// whatever the test program inherited: a test run by a script that ignores
+// SIGINT (`make test &` in a job-control-less shell) must not hand that on,
+// or a program that relies on Ctrl-C would behave differently under it.
 #pragma once
 
 #include <fcntl.h>
@@ -91,7 +96,12 @@ inline pid_t SpawnProgram(const SpawnOptions& options) {
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, options.errorFile.c_str(), flags, 0644);
   if (options.outputFd > STDERR_FILENO) posix_spawn_file_actions_addclose(&actions, options.outputFd);
   if (!options.directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.directory.c_str());
-  short spawnFlags = 0;
+  sigset_t everySignal, noSignal;
+  sigfillset(&everySignal);
+  sigemptyset(&noSignal);
+  posix_spawnattr_setsigdefault(&attributes, &everySignal);
+  posix_spawnattr_setsigmask(&attributes, &noSignal);
+  short spawnFlags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
   if (options.newProcessGroup) {
     posix_spawnattr_setpgroup(&attributes, 0);
     spawnFlags |= POSIX_SPAWN_SETPGROUP;

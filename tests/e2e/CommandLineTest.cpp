@@ -32,9 +32,9 @@ class CommandLine : public ::testing::Test {
     std::string pattern = (fs::temp_directory_path() / "kivo-cmdline-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     base_ = pattern;
-    fs::create_directories(base_ / "bin");
+    fs::create_directories(base_ / folder_);
     fs::create_directories(base_ / "home");
-    program_ = base_ / "bin" / "kivo-processor";
+    program_ = base_ / folder_ / "kivo-processor";
     fs::copy_file(e2e::ProcessorProgram(), program_);
     std::string outputs = (fs::temp_directory_path() / "kivo-cmdline-out-XXXXXX").string();
     ASSERT_NE(mkdtemp(outputs.data()), nullptr);
@@ -69,9 +69,12 @@ class CommandLine : public ::testing::Test {
   }
   // Nothing but the program and the empty home.
   void ExpectUntouched(const std::string& what) {
-    EXPECT_EQ(Tree(base_), (std::set<std::string>{"bin", "bin/kivo-processor", "home"})) << what;
+    EXPECT_EQ(Tree(base_), (std::set<std::string>{folder_, folder_ + "/kivo-processor", "home"})) << what;
   }
 
+  // The folder the copy lies in: one of the user's own, as an unpacked copy
+  // or a build folder is.
+  std::string folder_ = "Kivo";
   fs::path base_, outputs_, program_;
 };
 
@@ -81,13 +84,20 @@ TEST_F(CommandLine, HelpPrintsTheUsageAndTouchesNothing) {
     EXPECT_EQ(run.status, 0) << option;
     EXPECT_TRUE(run.err.empty()) << run.err;
     EXPECT_EQ(run.out.rfind("Usage: kivo-processor", 0), 0u) << run.out;
-    // Options, environment and where this run's folders are: its own
-    // writable folder is the application folder.
-    for (const std::string& part : {std::string("--from-service"), std::string("--version"),
-                                    std::string("KIVO_APP_FOLDER"), std::string("XDG_STATE_HOME"),
-                                    "application folder  " + (base_ / "bin").string(),
-                                    "daily logs          " + (base_ / "home/.local/state/Kivo").string(),
-                                    "user defaults       " + (base_ / "home/.config/Kivo-Processor/defaults.plist").string()})
+    // Options, environment, where this run's folders are (its own writable
+    // folder is the application folder) and where its prints land.
+    const fs::path app = base_ / folder_;
+    for (const std::string& part :
+         {std::string("--from-service"), std::string("--version"), std::string("--export-preferences FILE"),
+          std::string("--import-preferences FILE"), std::string("KIVO_APP_FOLDER"), std::string("XDG_STATE_HOME"),
+          "application folder  " + app.string(), "daily logs          " + (base_ / "home/.local/state/Kivo").string(),
+          "user defaults       " + (base_ / "home/.config/Kivo-Processor/defaults.plist").string(),
+          "printer 17          " + (app / "PRINT TO FILE FOLDER \xC6\x92").string(),
+          "print-to-file sets  " + (app / "PRINT TO FILE FOLDER SET A\xC6\x92").string(),
+          "web copies          " + (app / "WEB UPLOAD FOLDER \xC6\x92").string(),
+          "photo printers      " + (app / "Kivo-PrintCenter Folder").string(),
+          "yearbook pages      " + (base_ / "home/Desktop/Yearbook Photos").string(),
+          "failed jobs         " + (app / "Kivo-Processor Folder \xC6\x92/UNKNOWN JOBS FOLDER \xC6\x92").string()})
       EXPECT_NE(run.out.find(part), std::string::npos) << option << " lacks " << part << "\n" << run.out;
     ExpectUntouched(option);
   }
@@ -95,6 +105,21 @@ TEST_F(CommandLine, HelpPrintsTheUsageAndTouchesNothing) {
   const Outcome named = RunProgram({"--help"}, {{"KIVO_APP_FOLDER", (base_ / "app").string()}});
   EXPECT_NE(named.out.find("application folder  " + (base_ / "app").string()), std::string::npos) << named.out;
   ExpectUntouched("--help with KIVO_APP_FOLDER");
+}
+
+// An installed copy lies in a folder of programs (/usr/local/bin, or a
+// "bin" folder of the user's own): it never takes that folder for its
+// application folder, whoever may write there, and uses the data home.
+TEST_F(CommandLine, ACopyInAFolderOfProgramsKeepsItsFilesInTheDataHome) {
+  TearDown();
+  folder_ = "bin";
+  SetUp();
+  const Outcome run = RunProgram({"--help"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("application folder  " + (base_ / "home/.local/share/Kivo-Processor").string()),
+            std::string::npos)
+      << run.out;
+  ExpectUntouched("--help in bin");
 }
 
 TEST_F(CommandLine, AnOptionItDoesNotTakeIsNamedOnStandardErrorWithStatus2) {
@@ -107,6 +132,20 @@ TEST_F(CommandLine, AnOptionItDoesNotTakeIsNamedOnStandardErrorWithStatus2) {
     EXPECT_NE(run.err.find("unknown option '" + arguments.back() + "'"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Usage: kivo-processor"), std::string::npos) << run.err;
     ExpectUntouched(arguments.back());
+  }
+}
+
+TEST_F(CommandLine, APreferenceFileOptionWithoutItsFileOrWithTheOtherOneIsRefusedWithStatus2) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--import-preferences"}, "--import-preferences needs a file"},
+      {{"--export-preferences", ""}, "--export-preferences needs a file"},
+      {{"--export-preferences", "a.plist", "--import-preferences", "b.plist"}, "go one at a time"},
+  };
+  for (const auto& [arguments, named] : cases) {
+    const Outcome run = RunProgram(arguments, {{"KIVO_APP_FOLDER", (base_ / "app").string()}});
+    EXPECT_EQ(run.status, 2) << named;
+    EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
+    ExpectUntouched(named);
   }
 }
 

@@ -1,9 +1,14 @@
 // scripts/run-demo (what `make run` runs) on a build-like folder of the
-// test's own: what it says when its processor is refused or stopped.
+// test's own: what it says when its processor is refused or stopped, also
+// when it was started by a parent that ignores Ctrl-C; and the programs
+// tests start begin with default signal handling whatever the test's own.
 #include <fcntl.h>
 #include <sys/wait.h>
 
+#include <pthread.h>
+
 #include <csignal>
+#include <cstring>
 
 #include "e2e/E2E.h"
 
@@ -31,11 +36,13 @@ class DemoRun {
   DemoRun& operator=(const DemoRun&) = delete;
 
   // Starts the script in a process group of its own, as a terminal would,
-  // with `runtime` as its XDG_RUNTIME_DIR.
-  bool Start(const fs::path& runtime) {
-    const fs::path script = fs::path(KIVO_APP_VIEWS) / ".." / ".." / ".." / "scripts" / "run-demo";
+  // with `runtime` as its XDG_RUNTIME_DIR; with `ignoringCtrlC`, through a
+  // shell that ignores SIGINT, as a script running `make run &` does.
+  bool Start(const fs::path& runtime, bool ignoringCtrlC = false) {
+    const fs::path script = fs::path(KIVO_SOURCE_DIR) / "scripts" / "run-demo";
     testing_support::SpawnOptions spawn;
     spawn.words = {script.string(), build_.string()};
+    if (ignoringCtrlC) spawn.words.insert(spawn.words.begin(), {"/bin/sh", "-c", "trap '' INT; exec \"$0\" \"$@\""});
     spawn.outputFile = Out().string();
     spawn.errorFile = Err().string();
     spawn.truncate = true;
@@ -86,11 +93,12 @@ TEST(Demo, BesideARunningProcessorTheScriptSaysWhyAndFails) {
 }
 
 // Alone, the demo prints its sample job into set A's folder of its own
-// application folder; Ctrl-C stops the processor and the script says so.
-TEST(Demo, AloneItPrintsTheSampleAndSaysTheProcessorStoppedOnCtrlC) {
+// application folder; Ctrl-C stops the processor and the script says so,
+// whether or not the script's parent ignores Ctrl-C.
+void PrintsTheSampleAndStopsOnCtrlC(bool ignoringCtrlC) {
   e2e::Station station("demoalone");
   DemoRun demo(station);
-  ASSERT_TRUE(demo.Start(station.base() / "run"));
+  ASSERT_TRUE(demo.Start(station.base() / "run", ignoringCtrlC));
   const fs::path sets = demo.folder() / fs::u8path("PRINT TO FILE FOLDER SET Aƒ");
   ASSERT_TRUE(e2e::WaitUntil([&] { return demo.Said().find("run-demo: output: " + sets.string()) != std::string::npos; },
                              120))
@@ -100,6 +108,50 @@ TEST(Demo, AloneItPrintsTheSampleAndSaysTheProcessorStoppedOnCtrlC) {
   EXPECT_EQ(demo.Wait(30), 0) << demo.Said();
   EXPECT_NE(e2e::ReadAll(demo.Out()).find("run-demo: the processor has stopped (exit status 0)"), std::string::npos)
       << demo.Said();
+}
+
+TEST(Demo, AloneItPrintsTheSampleAndSaysTheProcessorStoppedOnCtrlC) { PrintsTheSampleAndStopsOnCtrlC(false); }
+
+TEST(Demo, StartedByAParentThatIgnoresCtrlCItStillStopsOnCtrlCAndSaysSo) { PrintsTheSampleAndStopsOnCtrlC(true); }
+
+// The /proc status mask `field` ("SigIgn:", "SigBlk:") of a program started
+// the way tests start programs.
+uint64_t MaskOfAStartedProgram(const char* field) {
+  int fds[2];
+  if (pipe(fds) != 0) return ~uint64_t(0);
+  testing_support::SpawnOptions spawn;
+  spawn.words = {"cat", "/proc/self/status"};
+  spawn.outputFd = fds[1];
+  spawn.closeInChild = {fds[0]};
+  const pid_t pid = testing_support::SpawnProgram(spawn);
+  close(fds[1]);
+  std::string status;
+  char buffer[4096];
+  for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;) status.append(buffer, size_t(got));
+  close(fds[0]);
+  testing_support::WaitForExitOrKill(pid, 30);
+  const size_t at = status.find(field);
+  return at == std::string::npos ? ~uint64_t(0) : std::stoull(status.substr(at + std::strlen(field)), nullptr, 16);
+}
+
+// A test run from a script that ignores SIGINT, with a signal blocked in
+// the thread that starts a program, still hands the program default
+// handling: nothing ignored that a program expects to stop it, nothing
+// blocked.
+TEST(Spawn, AStartedProgramBeginsWithDefaultSignalsWhateverTheTestIgnoresOrBlocks) {
+  struct sigaction ignore {}, before {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGINT, &ignore, &before), 0);
+  sigset_t blocked, old;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &blocked, &old);
+  const uint64_t ignored = MaskOfAStartedProgram("SigIgn:");
+  const uint64_t blockedMask = MaskOfAStartedProgram("SigBlk:");
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  sigaction(SIGINT, &before, nullptr);
+  EXPECT_EQ(ignored & (uint64_t(1) << (SIGINT - 1)), 0u) << std::hex << ignored;
+  EXPECT_EQ(blockedMask, 0u) << std::hex << blockedMask;
 }
 
 }  // namespace

@@ -131,6 +131,36 @@ inline host::PlistValue Command(const std::vector<std::string>& argv) {
   return host::PlistValue(words);
 }
 
+// What a run of the kivo-jobwriter program did.
+struct WriterRun {
+  int status = -1;           // its exit status; -1 when it did not end
+  std::string output;        // standard output and error together
+  std::vector<uint8_t> job;  // the job file it wrote, when "{job}" was given
+};
+
+// Runs the kivo-jobwriter program with `arguments`; "{job}" among them
+// stands for a job file in a temporary folder, which is read back.
+inline WriterRun RunJobWriter(std::vector<std::string> arguments) {
+  std::string pattern = (fs::temp_directory_path() / "kivo-writer-XXXXXX").string();
+  WriterRun run;
+  if (!mkdtemp(pattern.data())) return run;
+  const fs::path folder = pattern;
+  for (std::string& a : arguments)
+    if (a == "{job}") a = (folder / "job.trpr").string();
+  testing_support::SpawnOptions spawn;
+  spawn.words = {JobWriterProgram().string()};
+  spawn.words.insert(spawn.words.end(), arguments.begin(), arguments.end());
+  spawn.outputFile = (folder / "output.txt").string();
+  spawn.errorToOutput = true;
+  run.status = testing_support::WaitForExitOrKill(testing_support::SpawnProgram(spawn), 60);
+  run.output = ReadAll(folder / "output.txt");
+  const std::string job = ReadAll(folder / "job.trpr");
+  run.job.assign(job.begin(), job.end());
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+  return run;
+}
+
 // A job for print-to-file set 1 with one photo filling its 4 x 6 page.
 inline jobwriter::TJobDescription SetOneJob(const std::string& photo, const std::string& templ = "E2E",
                                             int16_t printer = 25) {
@@ -333,23 +363,29 @@ class Station {
 
   // Starts the program without waiting for anything.
   bool Launch(const std::vector<std::string>& arguments = {}) {
-    testing_support::SpawnOptions spawn;
-    spawn.words = launcher_;
-    spawn.words.push_back(ProcessorProgram().string());
-    spawn.words.insert(spawn.words.end(), arguments.begin(), arguments.end());
-    spawn.outputFile = output().string();
-    spawn.errorToOutput = true;
-    spawn.environment = {{"QT_QPA_PLATFORM", "offscreen"},
-                         {"KIVO_APP_FOLDER", app().string()},
-                         {"XDG_CONFIG_HOME", config().string()},
-                         {"XDG_STATE_HOME", state().string()},
-                         {"XDG_DATA_HOME", (base_ / "data").string()},
-                         {"XDG_RUNTIME_DIR", (base_ / "run").string()},
-                         {"HOME", base_.string()}};
-    for (const auto& [name, value] : env_) spawn.environment[name] = value;
+    testing_support::SpawnOptions spawn = ProgramSpawn(arguments, output());
+    spawn.words.insert(spawn.words.begin(), launcher_.begin(), launcher_.end());
     const pid_t pid = testing_support::SpawnProgram(spawn);
     pid_ = pid;
     return pid > 0;
+  }
+
+  // Runs the program with `arguments` in this station's environment to its
+  // end (a command such as --import-preferences, which does not start the
+  // processor): its exit status (-1 when it did not end within a minute)
+  // and what it wrote to standard output and error.
+  struct CommandRun {
+    int status = -1;
+    std::string output;
+  };
+  CommandRun RunCommand(const std::vector<std::string>& arguments) {
+    const fs::path said = base_ / "command.txt";
+    testing_support::SpawnOptions spawn = ProgramSpawn(arguments, said);
+    spawn.truncate = true;
+    CommandRun run;
+    run.status = testing_support::WaitForExitOrKill(testing_support::SpawnProgram(spawn), 60);
+    run.output = ReadAll(said);
+    return run;
   }
 
   // Sends SIGTERM and waits for the exit; returns the exit status, 128 + the
@@ -380,12 +416,15 @@ class Station {
     return !ec;
   }
   // Runs the kivo-jobwriter program with `arguments` to write `name` in the
-  // staging folder, then drops it.
-  bool DropWritten(const std::vector<std::string>& arguments, const std::string& name) {
-    std::string line = "'" + JobWriterProgram().string() + "' -o '" + (staging() / name).string() + "'";
-    for (const std::string& a : arguments) line += " '" + a + "'";
-    if (std::system(line.c_str()) != 0) return false;
-    return DropFile(staging() / name, name);
+  // staging folder, then drops it; a failure carries what the writer said.
+  ::testing::AssertionResult DropWritten(const std::vector<std::string>& arguments, const std::string& name) {
+    std::vector<std::string> words = {"-o", "{job}"};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    const WriterRun run = RunJobWriter(words);
+    if (run.status != 0) return ::testing::AssertionFailure() << "the writer ended with " << run.status << ": " << run.output;
+    WriteAll(staging() / name, std::string(run.job.begin(), run.job.end()));
+    if (!DropFile(staging() / name, name)) return ::testing::AssertionFailure() << "the job could not be dropped";
+    return ::testing::AssertionSuccess();
   }
 
   // True once no job waits in the print-jobs folder or its "All Files".
@@ -428,6 +467,24 @@ class Station {
   std::string Console() const { return ReadAll(output()); }
 
  private:
+  // The program started with this station's folders, its output into `said`.
+  testing_support::SpawnOptions ProgramSpawn(const std::vector<std::string>& arguments, const fs::path& said) const {
+    testing_support::SpawnOptions spawn;
+    spawn.words = {ProcessorProgram().string()};
+    spawn.words.insert(spawn.words.end(), arguments.begin(), arguments.end());
+    spawn.outputFile = said.string();
+    spawn.errorToOutput = true;
+    spawn.environment = {{"QT_QPA_PLATFORM", "offscreen"},
+                         {"KIVO_APP_FOLDER", app().string()},
+                         {"XDG_CONFIG_HOME", config().string()},
+                         {"XDG_STATE_HOME", state().string()},
+                         {"XDG_DATA_HOME", (base_ / "data").string()},
+                         {"XDG_RUNTIME_DIR", (base_ / "run").string()},
+                         {"HOME", base_.string()}};
+    for (const auto& [name, value] : env_) spawn.environment[name] = value;
+    return spawn;
+  }
+
   // The rest of the program's /proc status line that begins with `field`;
   // empty when there is none (the program is gone).
   std::string ProcessStatus(const std::string& field) const {

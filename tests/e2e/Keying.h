@@ -9,6 +9,7 @@
 #include "chromakey/engine/KeyPipeline.h"
 #include "chromakey/engine/Keyers.h"
 #include "host/imageio/ImageFile.h"
+#include "jobwriter/JobWriter.h"
 
 namespace e2e {
 
@@ -33,17 +34,11 @@ inline bool WriteGreenScreen(const std::filesystem::path& file, int32_t width, i
   return host::WriteImageFile(*photo, file, host::ImageFormat::kPng).ok();
 }
 
-// The keying block for a photo on the green backing: the real-time keyer
-// with float kernels centred on the backing, with `extraFlags` added.
+// The keying block for a photo on the green backing, as the job writer
+// makes it, with `extraFlags` added.
 inline tChromaKeySettings KeyingSettings(int32_t extraFlags = 0) {
-  tChromaKeySettings settings;
-  chromakey::initialize_data(&settings.para);
-  settings.para.flag = chromakey::kFlagFloatKernels | chromakey::kFlagKeyerRT | extraFlags;
-  chromakey::KeyerRT model;
-  model.set_center_backing(kBacking[0] * 256.0f, kBacking[1] * 256.0f, kBacking[2] * 256.0f, &settings.para);
-  settings.para.center_r = kBacking[0] * 256.0f;
-  settings.para.center_g = kBacking[1] * 256.0f;
-  settings.para.center_b = kBacking[2] * 256.0f;
+  tChromaKeySettings settings = jobwriter::ChromaKeySettings(kBacking);
+  settings.para.flag |= extraFlags;
   return settings;
 }
 

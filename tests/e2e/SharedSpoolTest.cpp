@@ -71,6 +71,24 @@ TEST(SharedSpool, FoldersAndFilesFollowTheUmask) {
   }
 }
 
+// Two files are the processor user's alone whatever the umask, by design:
+// the user defaults and the day's encrypted count dictionary (mode 0600);
+// the shared count files beside the dictionary follow the umask.
+TEST(SharedSpool, TheUserDefaultsAndTheDayDictionaryAreTheProcessorUsersAlone) {
+  e2e::Station station("private");
+  {
+    ScopedUmask umask(002);
+    ASSERT_TRUE(station.Start()) << station.Log();
+  }
+  ASSERT_TRUE(e2e::PrintsARedSetJob(station));
+  const fs::path dictionary = station.root() / (".Print Count Kivo-Processor " + e2e::Today("%Y-%m-%d"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return fs::exists(dictionary); }, 30)) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_EQ(ModeOf(station.defaultsFile()), mode_t(0600));
+  EXPECT_EQ(ModeOf(dictionary), mode_t(0600));
+  EXPECT_EQ(ModeOf(station.root() / "Kivo-Processor Count"), mode_t(0664));
+}
+
 // A second processor on the same application folder is refused even with a
 // runtime folder of its own (started from cron or an ssh shell); the first
 // goes on printing.

@@ -35,7 +35,8 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
   bool keepJobFiles = false, fullRescan = false, askOnFailedJob = false;
   int alertAnswer = 5;
   // The job file each job-file message and alert 1003 named.
-  std::vector<std::string> messageJobFileNames, alertJobFileNames;
+  std::vector<std::string> messageJobFileNames, alertJobFileNames, messageDetailLines;
+  std::vector<int16_t> printToFileSets;  // each set the view named
   bool paused = false;
   std::filesystem::path unknownDir, finishedDir, imagesDir;
   uint32_t ticks = 1000;
@@ -53,6 +54,7 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
 
   void SetJobInfo(const tJobInfo& info) override { jobInfo = info; }
   void SetPrinterAndTemplate(int16_t, const CStr31_AC&, const CStr31_AC&) override {}
+  void SetPrintToFileSet(int16_t set) override { printToFileSets.push_back(set); }
   void SetJobFileName(const std::string&) override {}
   void SetStatus(const std::string& text) override { statuses.push_back(text); }
   void PrintLog(uint32_t elapsed) override {
@@ -95,6 +97,10 @@ struct FakeServices : pipeline::TPipelineServices, pipeline::THandOffHooks {
   void JobFileMessage(std::string_view t, const std::string& jobFileName) override {
     messages.emplace_back(t);
     messageJobFileNames.push_back(jobFileName);
+  }
+  void MessageWithDetail(std::string_view t, const std::string& detailLine) override {
+    messages.emplace_back(t);
+    messageDetailLines.push_back(detailLine);
   }
 
   std::optional<std::filesystem::path> GetNextNewJobFile() override {

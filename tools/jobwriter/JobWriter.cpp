@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <fstream>
 
+#include "chromakey/engine/KeyPipeline.h"
+#include "chromakey/engine/Keyers.h"
+#include "host/base/MacRoman.h"
 #include "host/sys/PropertyList.h"
 
 namespace jobwriter {
@@ -140,6 +143,57 @@ tSpecialPrintToFilePref PrintToFileRecord(int16_t format) {
   r.maxSize = 640;
   r.ftpSite = 1;
   return r;
+}
+
+std::vector<uint8_t> PrintSettingsArchive(const std::string& printer, const std::string& paper, int orientation) {
+  using namespace host;
+  // Object 1 is the settings object, 2 its attribute dictionary; the keys
+  // and values follow, then the two classes.
+  std::vector<std::pair<std::string, PlistValue>> attributes;
+  if (!printer.empty()) attributes.emplace_back("NSPrinterName", PlistValue(printer));
+  if (!paper.empty()) attributes.emplace_back("NSPaperName", PlistValue(paper));
+  if (orientation == 1 || orientation == 2) attributes.emplace_back("NSOrientation", PlistValue(int64_t(orientation - 1)));
+  const uint64_t n = attributes.size();
+  const uint64_t firstKey = 3, firstValue = 3 + n, infoClass = 3 + 2 * n, dictionaryClass = infoClass + 1;
+  PlistArray keys, values;
+  for (uint64_t i = 0; i < n; ++i) {
+    keys.push_back(PlistUid{firstKey + i});
+    values.push_back(PlistUid{firstValue + i});
+  }
+  PlistArray objects{PlistValue("$null"), PlistDict{{"NSAttributes", PlistUid{2}}, {"$class", PlistUid{infoClass}}},
+                     PlistDict{{"NS.keys", keys}, {"NS.objects", values}, {"$class", PlistUid{dictionaryClass}}}};
+  for (const auto& a : attributes) objects.push_back(PlistValue(a.first));
+  for (const auto& a : attributes) objects.push_back(a.second);
+  objects.push_back(PlistDict{{"$classname", "NSPrintInfo"}, {"$classes", PlistArray{"NSPrintInfo", "NSObject"}}});
+  objects.push_back(PlistDict{{"$classname", "NSMutableDictionary"},
+                              {"$classes", PlistArray{"NSMutableDictionary", "NSDictionary", "NSObject"}}});
+  PlistDict archive{{"$archiver", "NSKeyedArchiver"}, {"$version", int64_t(100000)},
+                    {"$top", PlistDict{{"root", PlistUid{1}}}}, {"$objects", objects}};
+  auto bytes = serializePropertyList(PlistValue(archive), PlistFormat::Binary);
+  return bytes ? std::move(*bytes) : std::vector<uint8_t>{};
+}
+
+tChromaKeySettings ChromaKeySettings(std::array<uint8_t, 3> backing) {
+  tChromaKeySettings settings;
+  chromakey::initialize_data(&settings.para);
+  settings.para.flag = chromakey::kFlagFloatKernels | chromakey::kFlagKeyerRT;
+  const float r = backing[0] * 256.0f, g = backing[1] * 256.0f, b = backing[2] * 256.0f;
+  chromakey::KeyerRT model;
+  model.set_center_backing(r, g, b, &settings.para);
+  settings.para.center_r = r;
+  settings.para.center_g = g;
+  settings.para.center_b = b;
+  return settings;
+}
+
+bool SetYearbookString(tRecordStruct& record, int index, const std::string& text) {
+  const std::string macRoman = host::UTF8ToMacRoman(text);
+  if (index < 0 || index > 40 || macRoman.size() > 255) return false;
+  uint8_t* s = record.strings.data() + size_t(index) * 256;
+  std::fill(s, s + 256, uint8_t(0));
+  s[0] = uint8_t(macRoman.size());
+  std::copy(macRoman.begin(), macRoman.end(), s + 1);
+  return true;
 }
 
 std::vector<uint8_t> WriteJobFile(const TJobDescription& j) {

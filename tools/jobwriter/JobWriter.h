@@ -113,6 +113,21 @@ std::vector<uint8_t> WebDataArchive(const std::vector<std::pair<std::string, std
 // extension, names "Print_0001" and up, landscape, never turned.
 tSpecialPrintToFilePref PrintToFileRecord(int16_t format);
 
+// The system print settings a job for printer 8 carries: a keyed archive of
+// a print-settings object whose attributes name the printer (a CUPS
+// destination or an IPP URI), the paper ("a4", "letter", "4x6" ... or a PWG
+// media name) and the orientation (1 portrait, 2 landscape). Empty texts and
+// orientation 0 leave that setting to the printer.
+std::vector<uint8_t> PrintSettingsArchive(const std::string& printer, const std::string& paper, int orientation);
+
+// The keying block of a photo shot on a backing of `backing` (red, green,
+// blue, 0 to 255): the real-time keyer with float kernels centred on it.
+tChromaKeySettings ChromaKeySettings(std::array<uint8_t, 3> backing);
+
+// Stores UTF-8 `text` as string `index` (0 to 40) of a yearbook record: a
+// length byte and at most 255 Mac Roman bytes. False when it does not fit.
+bool SetYearbookString(tRecordStruct& record, int index, const std::string& text);
+
 std::vector<uint8_t> WriteJobFile(const TJobDescription& job);
 // Writes the job to a file; false when it cannot be written.
 bool WriteJobFile(const TJobDescription& job, const std::filesystem::path& file);

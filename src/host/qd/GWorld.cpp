@@ -12,9 +12,7 @@
 
 namespace host {
 namespace {
-// Largest offscreen accepted: 1 GiB of pixels. Job files are untrusted and a
-// size beyond this is a corrupt record, not a real page.
-constexpr uint64_t kMaxBytes = uint64_t(1) << 30;
+constexpr uint64_t kMaxBytes = kMaxOffscreenBytes;
 }  // namespace
 
 namespace detail {

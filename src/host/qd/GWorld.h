@@ -23,6 +23,10 @@ namespace host {
 class GWorld;
 using GWorldHandle = std::unique_ptr<GWorld>;
 
+// Largest offscreen made: 1 GiB of pixels (4 bytes each). Job files are
+// untrusted and a size beyond this is a corrupt record, not a real page.
+inline constexpr uint64_t kMaxOffscreenBytes = uint64_t(1) << 30;
+
 class GWorld {
  public:
   // A new offscreen with the given bounds, erased to opaque white

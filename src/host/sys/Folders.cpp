@@ -6,6 +6,7 @@
 #include "host/files/FileOps.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -49,12 +50,30 @@ std::filesystem::path executablePath() {
 
 namespace {
 
+// Whether the folder the executable lies in may serve as the application
+// folder: one the user owns and can write, as a build folder or an unpacked
+// copy is. A folder of programs never is, whoever owns it: an installed copy
+// started as root from /usr/local/bin would otherwise spread its spool tree
+// and logs among the system's programs. Folders of programs are those named
+// bin, sbin or libexec and everything below the system's own trees.
+bool executableFolderServes(const std::filesystem::path& folder) {
+  if (folder.empty() || !folder.is_absolute()) return false;
+  const std::string name = folder.filename().string();
+  if (name == "bin" || name == "sbin" || name == "libexec") return false;
+  const std::string text = folder.string() + "/";
+  for (const char* system : {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib64/", "/opt/", "/etc/", "/snap/"})
+    if (text.rfind(system, 0) == 0) return false;
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
+  return ::access(folder.c_str(), W_OK) == 0;
+}
+
 // The application folder, and whether it is the fallback below the data home
 // (the one folder of the three that the program makes itself).
 std::pair<std::filesystem::path, bool> applicationFolderChoice() {
   if (const char* v = std::getenv("KIVO_APP_FOLDER"); v && *v) return {std::filesystem::absolute(v), false};
   std::filesystem::path exe = executablePath();
-  if (!exe.empty() && ::access(exe.parent_path().c_str(), W_OK) == 0) return {exe.parent_path(), false};
+  if (!exe.empty() && executableFolderServes(exe.parent_path())) return {exe.parent_path(), false};
   return {xdgFolder("XDG_DATA_HOME", ".local/share") / kAppName, true};
 }
 

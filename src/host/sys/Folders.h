@@ -1,8 +1,11 @@
 // Where the program's files live on disk.
 //
 //   application folder  KIVO_APP_FOLDER when set; else the executable's folder
-//                       when it is writable; else $XDG_DATA_HOME/Kivo-Processor
-//                       (default ~/.local/share/Kivo-Processor, created on demand)
+//                       when the user owns it and can write it and it is no
+//                       folder of programs (not named bin, sbin or libexec,
+//                       not below /usr, /opt or another system tree); else
+//                       $XDG_DATA_HOME/Kivo-Processor (default
+//                       ~/.local/share/Kivo-Processor, created on demand)
 //   logs                $XDG_STATE_HOME/Kivo (default ~/.local/state/Kivo)
 //   configuration       $XDG_CONFIG_HOME/Kivo-Processor (default ~/.config/...)
 //   user defaults       <configuration>/defaults.plist

@@ -1,0 +1,78 @@
+#include "app/PreferenceFileCommands.h"
+
+#include <unistd.h>
+
+#include <string>
+
+#include "host/sys/Folders.h"
+#include "host/sys/RunningCopyLock.h"
+#include "platform/DiagnosticLog.h"
+#include "prefs/PrefExport.h"
+
+namespace app {
+
+namespace {
+
+// The diagnostic lines of the preference code go to the daily log, as a
+// running processor's do, so that the command's own output stays readable.
+// Standard error is the log from then on: what the operator must read is
+// told on the console the command was started from, and logged.
+void LogToDailyLog() { SVLogFileManager::setupLogFile(); }
+
+void Tell(const std::string& text) { SVLogFileManager::tellConsole("kivo-processor: " + text); }
+
+// Why an import must wait, or nothing when no processor holds this user's
+// running-copy lock or the application folder's.
+std::optional<std::string> RunningProcessor() {
+  auto session = host::RunningCopyLock::acquire();
+  if (session.status() == host::RunningCopyLock::Status::AlreadyRunning) return session.message();
+  std::error_code ec;
+  const std::filesystem::path folder = host::applicationFolderPath();
+  if (std::filesystem::is_directory(folder, ec)) {
+    auto held = host::RunningCopyLock::acquireFolder(folder);
+    if (held.status() == host::RunningCopyLock::Status::AlreadyRunning) return held.message();
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int ExportPreferencesCommand(const std::filesystem::path& file, std::FILE* out) {
+  LogToDailyLog();
+  if (!SaveToNewPreferencesFile(file)) {
+    Tell("the preferences could not be written to " + file.string() + " (the reason is in " +
+         host::logsFolder().string() + ")");
+    return 1;
+  }
+  std::fprintf(out, "Preferences of %s saved at %s\n", host::defaultsFile().c_str(), file.c_str());
+  return 0;
+}
+
+int ImportPreferencesCommand(const std::filesystem::path& file, std::FILE* out, std::FILE* err) {
+  if (const auto why = RunningProcessor()) {
+    std::fprintf(err,
+                 "kivo-processor: nothing was imported: a processor is running (%s). Stop it first "
+                 "(systemctl --user stop kivo-processor), import, then start it again.\n",
+                 why->c_str());
+    return 1;
+  }
+  LogToDailyLog();
+  PrefImportReport report;
+  const bool imported = LoadFromNewPreferencesFile2(file, true, &report);
+  if (!report.notAnExport.empty()) {
+    Tell("nothing was imported: " + file.string() + " is not a preference file of Kivo-Processor (" +
+         report.notAnExport + ")");
+    return 1;
+  }
+  for (const auto& [key, why] : report.refused) std::fprintf(out, "Not imported: %s (%s)\n", key.c_str(), why.c_str());
+  for (const auto& [what, where] : report.movedFolders) std::fprintf(out, "Moved: %s is now %s\n", what.c_str(), where.c_str());
+  if (!imported) {
+    Tell("nothing was imported from " + file.string() + ": every setting in it was refused");
+    return 1;
+  }
+  std::fprintf(out, "Imported %zu settings from %s into %s; the next start of the processor uses them\n",
+               report.applied.size(), file.c_str(), host::defaultsFile().c_str());
+  return 0;
+}
+
+}  // namespace app

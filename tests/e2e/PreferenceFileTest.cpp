@@ -1,0 +1,71 @@
+// Preferences on a station without a display, as the README tells the
+// operator to change them: settings exported with --export-preferences on
+// one station (here made in its store as the preferences window would) are
+// imported with --import-preferences on another, which follows them at its
+// next start; an import is refused while the processor runs, and a file
+// that is no export imports nothing.
+#include "e2e/E2E.h"
+#include "e2e/PrefsDialog.h"
+#include "prefs/PrefRecords.h"
+
+namespace {
+
+namespace fs = e2e::fs;
+
+TEST(PreferenceFiles, SettingsExportedOnOneStationAreFollowedByAnotherAfterAnImport) {
+  // The first station keeps its job files ("Delete job files after
+  // printing" off) and exports its settings.
+  e2e::Station first("prefsfrom");
+  e2e::WritePrefs(first.defaultsFile(), [] { getMyPrintServerPrefs()->keepJobFiles = 1; });
+  const fs::path file = first.base() / "station prefs.plist";
+  const auto exported = first.RunCommand({"--export-preferences", file.string()});
+  EXPECT_EQ(exported.status, 0) << exported.output;
+  EXPECT_NE(exported.output.find("saved at " + file.string()), std::string::npos) << exported.output;
+  ASSERT_TRUE(fs::is_regular_file(file));
+  // Nothing of a run was made: the command does not start the processor.
+  EXPECT_FALSE(fs::exists(first.root()));
+
+  e2e::Station second("prefsto");
+  const auto imported = second.RunCommand({"--import-preferences", file.string()});
+  EXPECT_EQ(imported.status, 0) << imported.output;
+  EXPECT_NE(imported.output.find("the next start of the processor uses them"), std::string::npos) << imported.output;
+  ASSERT_TRUE(second.Start()) << second.Log();
+  ASSERT_TRUE(e2e::WritePhoto(second.images() / "Kept.jpg", 100, 150, {20, 20, 200}));
+  ASSERT_TRUE(second.Drop(e2e::SetOneJob("Kept.jpg"), "kept.trpr"));
+  ASSERT_TRUE(second.WaitForFile(second.finished() / "kept.trpr")) << second.Log();
+  EXPECT_FALSE(second.WaitForSetOutput('A').empty());
+  EXPECT_TRUE(fs::exists(second.images() / "Kept.jpg"));
+  EXPECT_EQ(second.Stop(), 0);
+}
+
+TEST(PreferenceFiles, AnImportIsRefusedWhileTheProcessorRunsAndAFileThatIsNoExportImportsNothing) {
+  e2e::Station source("prefssource");
+  e2e::WritePrefs(source.defaultsFile(), [] { getMyPrintServerPrefs()->keepJobFiles = 1; });
+  const fs::path file = source.base() / "prefs.plist";
+  ASSERT_EQ(source.RunCommand({"--export-preferences", file.string()}).status, 0);
+
+  e2e::Station station("prefsbusy");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const std::string before = e2e::ReadAll(station.defaultsFile());
+  const auto refused = station.RunCommand({"--import-preferences", file.string()});
+  EXPECT_EQ(refused.status, 1) << refused.output;
+  EXPECT_NE(refused.output.find("nothing was imported: a processor is running"), std::string::npos)
+      << refused.output;
+  EXPECT_EQ(e2e::ReadAll(station.defaultsFile()), before);
+  EXPECT_TRUE(station.Running());
+  EXPECT_EQ(station.Stop(), 0);
+
+  const fs::path junk = station.base() / "junk.plist";
+  e2e::WriteAll(junk, "not a property list");
+  const auto notAnExport = station.RunCommand({"--import-preferences", junk.string()});
+  EXPECT_EQ(notAnExport.status, 1) << notAnExport.output;
+  EXPECT_NE(notAnExport.output.find("is not a preference file of Kivo-Processor"), std::string::npos)
+      << notAnExport.output;
+  EXPECT_EQ(e2e::ReadAll(station.defaultsFile()), before);
+
+  const auto unwritable = station.RunCommand({"--export-preferences", (station.base() / "no/such/folder/p.plist").string()});
+  EXPECT_EQ(unwritable.status, 1) << unwritable.output;
+  EXPECT_NE(unwritable.output.find("could not be written"), std::string::npos) << unwritable.output;
+}
+
+}  // namespace
