@@ -31,14 +31,28 @@ void ExpectRefusedCheaply(const Case& c) {
   EXPECT_LT(rise, kMaxRiseMiB) << c.what;
 }
 
-TEST(HeaderOnlyFiles, JpegAndPngHeadersFillNothingTheirDataDoesNotReach) {
+TEST(HeaderOnlyFiles, JpegAndPngHeadersAreRefusedForTheDataTheyLack) {
   const Case cases[] = {
-      {"baseline JPEG", hostile::JpegHeader(false), "JPEG: "},
-      {"progressive JPEG", hostile::JpegHeader(true), "JPEG: "},
-      {"PNG", hostile::PngHeader(false), "PNG: "},
-      {"interlaced PNG", hostile::PngHeader(true), "PNG: "},
+      {"baseline JPEG", hostile::JpegHeader(false), "JPEG: the file is too short for the image it describes"},
+      {"progressive JPEG", hostile::JpegHeader(true), "JPEG: the file is too short for the image it describes"},
+      {"PNG", hostile::PngHeader(false), "PNG: the file is too short for the image it describes"},
+      {"interlaced PNG", hostile::PngHeader(true), "PNG: the file is too short for the image it describes"},
   };
   for (const Case& c : cases) ExpectRefusedCheaply(c);
+}
+
+TEST(HeaderOnlyFiles, TheMostCompressedImagesStillRead) {
+  // One colour all over: as small as either format makes an image.
+  host::GWorldHandle flat = host::GWorld::Create(CLongRect_AC(0, 0, 2000, 3000));
+  ASSERT_TRUE(flat);
+  for (const host::ImageFormat format : {host::ImageFormat::kPng, host::ImageFormat::kJpeg}) {
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(host::EncodeImage(*flat, format, {}, &bytes).ok());
+    const host::ImageReadResult read = host::DecodeImage(bytes);
+    ASSERT_TRUE(read.ok()) << host::ImageFormatName(format) << " of " << bytes.size() << " bytes: " << read.error;
+    EXPECT_EQ(read.image->width(), 3000);
+    EXPECT_EQ(read.image->scanline(1999)[4 * 2999 + 2], 0xFF);
+  }
 }
 
 TEST(HeaderOnlyFiles, CameraRawFilesMustHoldTheDataTheirHeaderDescribes) {
