@@ -1,19 +1,21 @@
 // Feeds untrusted bytes to the imaging readers of what stations write: the
-// picture reader (previews and picture files) and a photo's stored settings,
-// which then run through the colour-correction chain. The first byte picks
-// the reader.
+// picture reader (previews and picture files), a photo's stored settings,
+// which then run through the colour-correction chain, and the Photoshop
+// reader. The first byte picks the reader. The seeds include headers that
+// claim the largest image each reader takes and hold no data for it.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "imaging/ColorCorrection.h"
 #include "imaging/ImageProperties.h"
+#include "imaging/PhotoshopReader.h"
 #include "imaging/PictReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const std::span<const uint8_t> bytes(data + 1, size - 1);
-  switch (data[0] % 3) {
+  switch (data[0] % 4) {
     case 0:
       imaging::DrawPicture(bytes);
       break;
@@ -26,8 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ColorAdjustmentManager().applyColorCorrection2(*image, settings);
       break;
     }
-    default:
+    case 2:
       DecodeImageProperties(bytes);
+      break;
+    default:
+      // 3 reads CMYK as RGB, 7 keeps the inks.
+      imaging::DecodePhotoshop(bytes, data[0] / 4 % 2 != 0);
       break;
   }
   return 0;

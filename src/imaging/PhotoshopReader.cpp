@@ -175,36 +175,52 @@ host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCm
   const size_t w = hd.width, h = hd.height;
   const size_t sampleBytes = hd.depth / 8;
   const size_t rowBytes = w * sampleBytes;
-  std::vector<uint8_t> planes;
-  try {
-    planes.resize(rowBytes * h * needed);
-  } catch (const std::bad_alloc&) {
-    return Fail("out of memory");
-  }
+  // The planes drawn from come first in the file, one row after another;
+  // nothing is set aside for them before the file is seen to hold them.
+  const size_t rows = h * needed;
+  std::span<const uint8_t> samples;
+  std::vector<uint8_t> unpacked;
   if (compression == 0) {
-    if (!r.Has(planes.size())) return Fail("truncated image data");
-    std::memcpy(planes.data(), r.Rest().data(), planes.size());
+    if (rowBytes * rows > r.Rest().size()) return Fail("truncated image data");
+    samples = r.Rest().subspan(0, rowBytes * rows);
   } else {
-    // Row byte counts for every row of every channel, then the rows.
-    const size_t rows = h * hd.channels;
-    if (!r.Has(rows * 2)) return Fail("truncated row counts");
-    std::vector<uint32_t> counts(rows);
-    for (auto& c : counts) r.U16(&c);
-    for (size_t row = 0; row < h * needed; ++row) {
-      if (!r.Has(counts[row])) return Fail("truncated image data");
-      if (!UnpackBitsRow(r.Rest().subspan(0, counts[row]), planes.data() + row * rowBytes, rowBytes))
+    // Row byte counts for every row of every channel, then the rows. Each
+    // row drawn from must be in the file and long enough to unpack to a
+    // whole row.
+    if (!r.Has(h * hd.channels * 2)) return Fail("truncated row counts");
+    Reader countReader(r.Rest());
+    r.Skip(h * hd.channels * 2);
+    std::vector<uint16_t> counts(rows);
+    size_t packed = 0;
+    for (auto& c : counts) {
+      uint32_t count = 0;
+      countReader.U16(&count);
+      c = static_cast<uint16_t>(count);
+      if (PackBitsMinimumBytes(rowBytes) > count) return Fail("bad row");
+      packed += count;
+    }
+    if (!r.Has(packed)) return Fail("truncated image data");
+    try {
+      unpacked.resize(rowBytes * rows);
+    } catch (const std::bad_alloc&) {
+      return Fail("out of memory");
+    }
+    for (size_t row = 0; row < rows; ++row) {
+      if (!UnpackBitsRow(r.Rest().subspan(0, counts[row]), unpacked.data() + row * rowBytes, rowBytes))
         return Fail("bad row");
       r.Skip(counts[row]);
     }
+    samples = unpacked;
   }
   host::ImageReadResult result;
-  result.image = host::GWorld::Create(CLongRect_AC(0, 0, int32_t(h), int32_t(w)));
+  // Every pixel is written below.
+  result.image = host::GWorld::CreateUninitialized(CLongRect_AC(0, 0, int32_t(h), int32_t(w)));
   if (!result.image) return Fail("out of memory");
   const size_t plane = w * h;
   // Sample i of channel c, as a byte: 16-bit samples are big-endian and
   // keep their high part, rounded.
   auto at = [&](uint32_t c, size_t i) -> uint8_t {
-    const uint8_t* p = planes.data() + (c * plane + i) * sampleBytes;
+    const uint8_t* p = samples.data() + (c * plane + i) * sampleBytes;
     if (sampleBytes == 1) return p[0];
     return static_cast<uint8_t>(((unsigned(p[0]) << 8 | p[1]) * 255u + 32767u) / 65535u);
   };

@@ -5,7 +5,9 @@
 // embedded colour profile and the resolution of its image resources.
 //
 // Every length and count in the file is checked against the bytes that are
-// left; a damaged file gives no image, never a partly read one. A file in a
+// left, and the rows an image needs (packed rows: the fewest bytes that can
+// unpack to them) before any room is made for it; a damaged file gives no
+// image, never a partly read one. A file in a
 // colour mode or depth the reader cannot draw is told apart from a damaged
 // one: its error names the mode.
 #pragma once

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "host/base/Stream.h"
@@ -100,6 +101,28 @@ void ReadColorTable(CStream_AC& in, PixMapHeader* h) {
   }
 }
 
+// The fewest bytes one row of a bitmap op can take in the picture, by the
+// way ReadPixels reads it: rows stored as they are take their length; a
+// packed row takes its byte count and the fewest runs that unpack to it.
+size_t MinimumRowBytes(const PixMapHeader& h, int32_t w, size_t rowBytes, bool packed) {
+  const uint16_t depth = h.isPixMap ? h.pixelSize : 1;
+  const size_t countBytes = rowBytes > 250 ? 2 : 1;
+  if (depth == 32) {
+    const uint16_t pack = h.packType == 0 ? 4 : h.packType;
+    if (rowBytes < 8 || pack == 1) return rowBytes;
+    if (pack == 2) return size_t(w) * 3;
+    const size_t planes = h.cmpCount == 4 ? 4 : 3;
+    return countBytes + PackBitsMinimumBytes(planes * size_t(w));
+  }
+  if (depth == 16) {
+    if (rowBytes < 8 || h.packType == 1) return rowBytes;
+    // A run of up to 128 words takes its header and one word.
+    return countBytes + (size_t(w) + 127) / 128 * 3;
+  }
+  if (!packed || rowBytes < 8) return rowBytes;
+  return countBytes + PackBitsMinimumBytes(rowBytes);
+}
+
 // Decodes the rows of a bitmap op into a new offscreen of the map's bounds.
 host::GWorldHandle ReadPixels(CStream_AC& in, const PixMapHeader& h, bool packed) {
   const int32_t w = h.bounds.Width(), height = h.bounds.Height();
@@ -110,7 +133,11 @@ host::GWorldHandle ReadPixels(CStream_AC& in, const PixMapHeader& h, bool packed
   size_t needed = (size_t(w) * depth + 7) / 8;
   if (depth == 32 && (h.packType == 2)) needed = size_t(w) * 3;
   if (rowBytes < std::min<size_t>(needed, (size_t(w) * depth + 7) / 8)) Throw_AC(paramErr);
-  host::GWorldHandle out = host::GWorld::Create(CLongRect_AC(0, 0, height, w));
+  // Every row must be able to stand in what is left of the picture before
+  // room is made for them all.
+  if (uint64_t(height) * MinimumRowBytes(h, w, rowBytes, packed) > in.BytesLeft()) Throw_AC(eofErr);
+  // Every pixel of every row is written below.
+  host::GWorldHandle out = host::GWorld::CreateUninitialized(CLongRect_AC(0, 0, height, w));
   if (!out) Throw_AC(memFullErr);
   std::vector<uint8_t> row(std::max(rowBytes, size_t(w) * 4), 0);
   for (int32_t y = 0; y < height; ++y) {
@@ -171,14 +198,21 @@ host::GWorldHandle ReadPixels(CStream_AC& in, const PixMapHeader& h, bool packed
   return out;
 }
 
+// Where a picture is drawn: asked for only when the first image in it has
+// been read whole, so that a picture whose opcodes hold nothing to draw never
+// costs a page of its frame's size.
+using PageSource = std::function<host::GWorld*()>;
+
 class Drawer {
  public:
   // Draws the picture's frame into `target` of the page, scaled when the
   // sizes differ.
-  Drawer(std::span<const uint8_t> data, host::GWorld* page, const Rect16& frame, const CLongRect_AC& target)
-      : in_(data.data(), data.size()), page_(page), frame_(frame), target_(target) {}
+  Drawer(std::span<const uint8_t> data, PageSource page, const Rect16& frame, const CLongRect_AC& target)
+      : in_(data.data(), data.size()), pageSource_(std::move(page)), frame_(frame), target_(target) {}
 
   void Draw(CLongRect_AC src, const host::GWorld& pixels, const Rect16& dst) {
+    if (!page_) page_ = pageSource_();
+    if (!page_) Throw_AC(memFullErr);
     const CLongRect_AC r = dst.Offset(frame_.top, frame_.left);
     auto h = [&](int32_t x) { return int32_t(target_.left + int64_t(x) * target_.Width() / frame_.Width()); };
     auto v = [&](int32_t y) { return int32_t(target_.top + int64_t(y) * target_.Height() / frame_.Height()); };
@@ -301,7 +335,8 @@ class Drawer {
 
  private:
   CBufferStream_AC in_;
-  host::GWorld* page_;
+  PageSource pageSource_;
+  host::GWorld* page_ = nullptr;
   Rect16 frame_;
   CLongRect_AC target_;
   bool drew_ = false;
@@ -334,7 +369,7 @@ bool PictureFrame(std::span<const uint8_t> picture, Rect16* frame, bool* version
 }
 
 // Draws the picture into `target` of the page; true when it drew anything.
-bool DrawPictureInto(std::span<const uint8_t> picture, host::GWorld* page, const CLongRect_AC& target) {
+bool DrawPictureInto(std::span<const uint8_t> picture, const PageSource& page, const CLongRect_AC& target) {
   Rect16 frame;
   bool version2 = false;
   if (!PictureFrame(picture, &frame, &version2) || target.Width() <= 0 || target.Height() <= 0) return false;
@@ -350,9 +385,13 @@ host::GWorldHandle DrawPicture(std::span<const uint8_t> picture) {
   Rect16 frame;
   bool version2 = false;
   if (!PictureFrame(picture, &frame, &version2)) return nullptr;
-  host::GWorldHandle page = myNewGWorld(CLongRect_AC(0, 0, frame.Height(), frame.Width()));
-  if (!page) return nullptr;
-  if (!DrawPictureInto(picture, page.get(), page->bounds())) return nullptr;
+  const CLongRect_AC bounds(0, 0, frame.Height(), frame.Width());
+  host::GWorldHandle page;
+  auto make = [&] {
+    page = myNewGWorld(bounds);
+    return page.get();
+  };
+  if (!DrawPictureInto(picture, make, bounds)) return nullptr;
   return page;
 }
 
@@ -370,19 +409,12 @@ int16_t myDrawPicture(host::GWorld* offscreen, const Picture* picture, const CLo
   if (drew) *drew = false;
   if (!offscreen || !picture) return -1;
   offscreen->Lock();
-  const bool any = imaging::DrawPictureInto(picture->data, offscreen, rect);
+  const bool any = imaging::DrawPictureInto(picture->data, [offscreen] { return offscreen; }, rect);
   offscreen->Unlock();
   if (drew) *drew = any;
   return 0;
 }
 
 host::GWorldHandle PicHandleToOffscreen(PicHandle picture) {
-  imaging::Rect16 frame;
-  bool version2 = false;
-  if (!picture || !imaging::PictureFrame(picture->data, &frame, &version2)) return nullptr;
-  host::GWorldHandle page = myNewGWorld(CLongRect_AC(0, 0, frame.Height(), frame.Width()));
-  if (!page) return nullptr;
-  bool drew = false;
-  myDrawPicture(page.get(), picture.get(), page->bounds(), &drew);
-  return drew ? std::move(page) : nullptr;
+  return picture ? imaging::DrawPicture(picture->data) : nullptr;
 }

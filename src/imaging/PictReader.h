@@ -7,7 +7,8 @@
 //
 // Every count and length is checked against the bytes that are left; a
 // damaged picture draws what came before the damage, and one that drew
-// nothing gives no offscreen.
+// nothing gives no offscreen. No room is made for a bitmap before its rows
+// can be in the picture, nor for the page before something is drawn on it.
 #pragma once
 
 #include <cstdint>

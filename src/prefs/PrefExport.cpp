@@ -252,6 +252,7 @@ bool CopyToUserDefaultsObjectForKey(const host::PlistDict& dictionary, const std
 
 bool CopyToUserDefaultsObjectForAllKeys(const host::PlistDict& dictionary, bool force) {
   for (const auto& [key, value] : dictionary) CopyToUserDefaultsObjectForKey(dictionary, key, force);
+  if (!dictionary.empty()) NoteStoreChangedBehindTheRecords();
   SynchronizeMyUserDefaults();
   return true;
 }

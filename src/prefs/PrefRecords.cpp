@@ -215,6 +215,7 @@ void LogRepairs(const char* what, const tSpecialPrintToFilePref& before, const t
   log("file format", before.fileFormat, after.fileFormat);
   log("maximum size", before.maxSize, after.maxSize);
   log("upload site", before.ftpSite, after.ftpSite);
+  log("folder alias id", before.folder.aliasID, after.folder.aliasID);
 }
 
 }  // namespace

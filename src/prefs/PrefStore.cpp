@@ -501,7 +501,15 @@ void SaveRepairedSwitches(const std::string& key, const std::vector<tRepairedSwi
 
 }  // namespace
 
+namespace {
+bool gStoreChangedBehindTheRecords = false;
+}  // namespace
+
+void NoteStoreChangedBehindTheRecords() { gStoreChangedBehindTheRecords = true; }
+bool StoreChangedBehindTheRecords() { return gStoreChangedBehindTheRecords; }
+
 void myNewReadPreferences() {
+  gStoreChangedBehindTheRecords = false;
   mySetAllDefaults();
 
   if (auto blob = StoredBlob(kPrintServerPrefKey)) {

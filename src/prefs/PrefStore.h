@@ -67,6 +67,13 @@ bool SynchronizeMyUserDefaults(std::string* error = nullptr);
 // stored print-server switch that is neither 0 nor 1 is logged, takes its
 // factory value and is saved back.
 void myNewReadPreferences();
+
+// An import stores values behind the live records, which keep running on
+// what they held until they are read again (myNewReadPreferences). Whether
+// that happened since they were last read, so that the preferences window
+// can show, and OK save, what is stored rather than undo the import.
+void NoteStoreChangedBehindTheRecords();
+bool StoreChangedBehindTheRecords();
 // Stores every record blob and synchronises the defaults once; false (with
 // the reason in `error`) when the file could not be written.
 bool myNewSavePreferences(std::string* error = nullptr);

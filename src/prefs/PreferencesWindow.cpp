@@ -282,7 +282,28 @@ std::optional<std::string> UnwrittenFormatRefusal() {
   return std::nullopt;
 }
 
+namespace {
+
+// The live records as the store holds them, with their folders found again
+// through their aliases.
+void ReadRecordsFromTheStore() {
+  ReadPreferences();
+  validateIfAliasHandle(&getMyProcessedJobsPrefs()->folder);
+  validateIfAliasHandle(&getMyPrintToFilePrefs()->folder);
+  validateIfAliasHandle(&getMyPrintToCDSetPrefs()->folder);
+  validateIfAliasHandle(&getMyPrintServerPrefs()->rootSpec.spec, kSpoolRootAliasID);
+}
+
+}  // namespace
+
 bool DoPreferencesDialog(TPrefsServices& services) {
+  // Settings imported since the records were read are what the store holds
+  // and what the next start reads: the window shows them, so that OK keeps
+  // the import instead of saving the older records over it.
+  if (StoreChangedBehindTheRecords()) {
+    platform::LogLine("The preferences window shows the settings imported since they were last read");
+    ReadRecordsFromTheStore();
+  }
   TWindow* window = NewTemplateWindow(kPreferencesWindowID);
   auto* prefs = dynamic_cast<TPreferencesWindow*>(window);
   if (!prefs) {
@@ -320,13 +341,7 @@ bool DoPreferencesDialog(TPrefsServices& services) {
   }
   prefs->SetServices(nullptr);
   prefs->Close();
-  if (!ok) {
-    ReadPreferences();
-    validateIfAliasHandle(&getMyProcessedJobsPrefs()->folder);
-    validateIfAliasHandle(&getMyPrintToFilePrefs()->folder);
-    validateIfAliasHandle(&getMyPrintToCDSetPrefs()->folder);
-    validateIfAliasHandle(&getMyPrintServerPrefs()->rootSpec.spec, kSpoolRootAliasID);
-  }
+  if (!ok) ReadRecordsFromTheStore();
   return true;
 }
 

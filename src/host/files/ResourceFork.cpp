@@ -75,6 +75,9 @@ OSErr ResourceMap::Parse(const uint8_t* bytes, size_t size) {
 
   std::vector<Resource> out;
   std::set<std::pair<ResType, int16_t>> seen;
+  // Each resource has its own bytes in the data area; references that share
+  // them would copy the same bytes again for every resource.
+  uint64_t copied = 0;
   for (size_t t = 0; t < typeCount; ++t) {
     const uint8_t* entry = typeList + 2 + t * kTypeEntrySize;
     const ResType type = LoadBE32(entry);
@@ -100,9 +103,12 @@ OSErr ResourceMap::Parse(const uint8_t* bytes, size_t size) {
       if (!InRange(dataOff, 4, dataLength)) return mapReadErr;
       const uint32_t length = LoadBE32(data + dataOff);
       if (!InRange(uint64_t(dataOff) + 4, length, dataLength)) return mapReadErr;
-      res.data.assign(data + dataOff + 4, data + dataOff + 4 + length);
       // A second entry for the same type and id is unreachable: the first wins.
-      if (seen.insert({type, res.id}).second) out.push_back(std::move(res));
+      if (!seen.insert({type, res.id}).second) continue;
+      copied += uint64_t(length) + 4;
+      if (copied > dataLength) return mapReadErr;
+      res.data.assign(data + dataOff + 4, data + dataOff + 4 + length);
+      out.push_back(std::move(res));
     }
   }
   resources_ = std::move(out);
@@ -254,11 +260,16 @@ OSErr ParseAppleDouble(const uint8_t* bytes, size_t size, std::vector<AppleDoubl
   const size_t count = LoadBE16(bytes + 24);
   if (!InRange(kAppleDoubleHeader, count * kAppleDoubleEntry, size)) return mapReadErr;
   std::vector<AppleDoubleEntry> out;
+  // Entries lie side by side; entries that overlap would copy the same
+  // bytes again for each of them.
+  uint64_t copied = 0;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* e = bytes + kAppleDoubleHeader + i * kAppleDoubleEntry;
     const uint32_t offset = LoadBE32(e + 4);
     const uint32_t length = LoadBE32(e + 8);
     if (!InRange(offset, length, size)) return mapReadErr;
+    copied += length;
+    if (copied > size) return mapReadErr;
     out.push_back({LoadBE32(e), std::vector<uint8_t>(bytes + offset, bytes + offset + length)});
   }
   *entries = std::move(out);

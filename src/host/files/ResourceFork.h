@@ -3,7 +3,9 @@
 // carries a file's fork on Linux file systems.
 //
 // Everything read is bounds-checked: a fork whose offsets, counts or lengths
-// point outside it is refused with mapReadErr and nothing of it is used.
+// point outside it is refused with mapReadErr and nothing of it is used. So
+// is one whose resources (or sidecar entries) share bytes: what is read out
+// of a fork never comes to more than the fork holds.
 #pragma once
 
 #include <cstdint>

@@ -51,7 +51,8 @@ bool TiffIsCameraRaw(std::span<const uint8_t> data);
 
 // Camera raw files through LibRaw: demosaiced with the camera's white
 // balance to 8-bit sRGB, pixels as stored (the camera's turn is reported as
-// the EXIF orientation, not applied).
+// the EXIF orientation, not applied). A file that cannot hold the raw data
+// its header describes is refused before the decoder sizes anything by it.
 ImageStatus RawReadInfo(std::span<const uint8_t> data, ImageInfo* info);
 ImageStatus RawDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHandle* out);
 

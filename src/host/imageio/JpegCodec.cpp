@@ -179,6 +179,20 @@ bool RunDecode(DecodeJob* job) {
     job->sizeError = sizeError;
     return false;
   }
+  // Huffman-coded data takes at least a bit for each 8 x 8 block of each
+  // component, whatever the scale it is decoded at: a file with fewer bytes
+  // after its scan header cannot hold the image, and no room is made for
+  // it. (Arithmetic coding has no such floor; its rows are written as they
+  // are decoded, into memory not touched before.)
+  if (!cinfo->arith_code) {
+    uint64_t blocks = 0;
+    for (int c = 0; c < cinfo->num_components; ++c)
+      blocks += uint64_t(cinfo->comp_info[c].width_in_blocks) * cinfo->comp_info[c].height_in_blocks;
+    if (blocks > uint64_t(cinfo->src->bytes_in_buffer) * 8) {
+      job->sizeError = "the file is too short for the image it describes";
+      return false;
+    }
+  }
   job->image = GWorld::CreateUninitialized(CLongRect_AC(0, 0, static_cast<int32_t>(cinfo->output_height),
                                            static_cast<int32_t>(cinfo->output_width)));
   if (!job->image) {

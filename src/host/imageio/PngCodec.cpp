@@ -42,6 +42,25 @@ void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
   job->offset += length;
 }
 
+// The most a byte of deflate data expands to is 1,032 bytes (a run of 258
+// copied bytes in under two bits), with room to spare.
+constexpr uint64_t kMostDeflateExpansion = 1100;
+
+// The bytes of image data the file holds: the lengths of its IDAT chunks,
+// as far as they lie in the file.
+uint64_t ImageDataBytes(std::span<const uint8_t> data) {
+  uint64_t total = 0;
+  for (size_t at = 8; data.size() - at >= 12;) {
+    const uint32_t length = uint32_t(data[at]) << 24 | uint32_t(data[at + 1]) << 16 | uint32_t(data[at + 2]) << 8 |
+                            data[at + 3];
+    if (length > data.size() - at - 12) break;
+    if (std::memcmp(data.data() + at + 4, "IDAT", 4) == 0) total += length;
+    if (std::memcmp(data.data() + at + 4, "IEND", 4) == 0) break;
+    at += 12 + size_t(length);
+  }
+  return total;
+}
+
 bool RunDecode(DecodeJob* job) {
   job->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, job->message, OnError, OnWarning);
   if (!job->png) return false;
@@ -85,6 +104,14 @@ bool RunDecode(DecodeJob* job) {
 
   if (const char* sizeError = CheckImageSize(width, height)) {
     std::snprintf(job->message, sizeof job->message, "%s", sizeError);
+    return false;
+  }
+  // The rows as stored, filter bytes aside, against the most the file's
+  // compressed image data can give: no room is made for an image the file
+  // cannot hold.
+  const uint64_t storedRow = (uint64_t(width) * png_get_channels(png, pinfo) * uint64_t(bitDepth) + 7) / 8;
+  if (storedRow * height > ImageDataBytes(job->data) * kMostDeflateExpansion) {
+    std::snprintf(job->message, sizeof job->message, "the file is too short for the image it describes");
     return false;
   }
   png_set_scale_16(png);

@@ -50,6 +50,28 @@ ImageStatus OpenRaw(std::span<const uint8_t> data, RawHandle* out, ImageInfo* in
   return {};
 }
 
+// The most pixels one byte of a camera's raw data stands for. Lossless
+// raw data takes at least a bit a sample; lossy (JPEG-compressed) DNG files,
+// the most compressed a camera or converter writes, take about a bit a pixel
+// in a photo and never less than a bit or two an 8 x 8 block; 64 pixels a
+// byte leaves room for either.
+constexpr uint64_t kRawPixelsPerByte = 64;
+
+// Why the file cannot hold the raw image its header describes; empty when
+// it can. The decoder sizes its buffers from the header and fills what the
+// data lacks with nothing, so a header alone would take gigabytes.
+std::string MissingRawData(libraw_data_t* raw, uint64_t fileSize) {
+  auto* decoder = static_cast<LibRaw*>(raw->parent_class);
+  const unpacker_data_t& unpacker = decoder->get_internal_data_pointer()->unpacker_data;
+  const uint64_t offset = uint64_t(unpacker.data_offset);
+  if (unpacker.data_offset < 0 || offset >= fileSize) return "the raw image data lies beyond the end of the file";
+  // The size is that of the first strip or tile where there are several.
+  if (unpacker.data_size > fileSize - offset) return "the file ends before its raw image data";
+  const uint64_t pixels = uint64_t(raw->sizes.raw_width) * raw->sizes.raw_height;
+  if (pixels > (fileSize - offset) * kRawPixelsPerByte) return "the file is too short for the raw image it describes";
+  return {};
+}
+
 }  // namespace
 
 ImageStatus RawReadInfo(std::span<const uint8_t> data, ImageInfo* info) {
@@ -61,6 +83,8 @@ ImageStatus RawDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHand
   RawHandle raw;
   ImageStatus status = OpenRaw(data, &raw, info);
   if (!status.ok()) return status;
+  if (const std::string why = MissingRawData(raw.get(), data.size()); !why.empty())
+    return ImageStatus::Fail("camera raw: " + why);
   raw->params.user_flip = 0;
   raw->params.output_bps = 8;
   raw->params.use_camera_wb = 1;

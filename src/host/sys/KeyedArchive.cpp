@@ -37,8 +37,25 @@ class Decoder {
     return false;
   }
 
+  // Counts the text and data a decoded value copies. An archive may refer
+  // to one object from many places, and each place gets its own copy; the
+  // copies together may not outgrow the largest archive accepted.
+  bool copies(const PlistValue& value) {
+    std::size_t bytes = 0;
+    if (auto* s = value.asString()) bytes = s->size();
+    if (auto* d = value.asData()) bytes = d->size();
+    return copies(bytes);
+  }
+  bool copies(std::size_t bytes) {
+    copied_ += bytes;
+    if (copied_ > limits_.maxBytes) return fail("archive expands to more than " + std::to_string(limits_.maxBytes) +
+                                                " bytes of text and data");
+    return true;
+  }
+
   bool decodeObject(const PlistValue& object, PlistValue& out, unsigned depth) {
     if (auto* s = object.asString()) {
+      if (!copies(object)) return false;
       out = *s == "$null" ? PlistValue() : object;
       return true;
     }
@@ -48,6 +65,7 @@ class Decoder {
       case PlistValue::Kind::Real:
       case PlistValue::Kind::Data:
       case PlistValue::Kind::Date:
+        if (!copies(object)) return false;
         out = object;
         return true;
       case PlistValue::Kind::Dictionary:
@@ -66,13 +84,21 @@ class Decoder {
     if (*name == "NSArray" || *name == "NSMutableArray") return decodeArray(object, out, depth);
     if (*name == "NSDictionary" || *name == "NSMutableDictionary") return decodeDictionary(object, out, depth);
     if (*name == "NSString" || *name == "NSMutableString") {
-      if (auto* v = object.find("NS.string"); v && v->asString()) return out = *v, true;
-      if (auto* v = object.find("NS.bytes"); v && v->asData())
+      if (auto* v = object.find("NS.string"); v && v->asString()) {
+        if (!copies(*v)) return false;
+        return out = *v, true;
+      }
+      if (auto* v = object.find("NS.bytes"); v && v->asData()) {
+        if (!copies(*v)) return false;
         return out = PlistValue(std::string(v->asData()->begin(), v->asData()->end())), true;
+      }
       return fail("string object without text");
     }
     if (*name == "NSData" || *name == "NSMutableData") {
-      if (auto* v = object.find("NS.data"); v && v->asData()) return out = *v, true;
+      if (auto* v = object.find("NS.data"); v && v->asData()) {
+        if (!copies(*v)) return false;
+        return out = *v, true;
+      }
       return fail("data object without bytes");
     }
     if (*name == "NSDate") {
@@ -100,6 +126,7 @@ class Decoder {
       return true;
     }
     if (value.asDict()) return fail("unexpected dictionary inside an archived object");
+    if (!copies(value)) return false;
     out = value;
     return true;
   }
@@ -147,6 +174,7 @@ class Decoder {
     PlistDict dict;
     for (const auto& [key, value] : *object.asDict()) {
       if (key == "$class") continue;
+      if (!copies(key.size())) return false;
       PlistValue decoded;
       if (!decodeField(value, decoded, depth)) return false;
       if (!decoded.isNone()) dict.insert_or_assign(key, std::move(decoded));
@@ -161,6 +189,7 @@ class Decoder {
   const KeyedArchiveLimits& limits_;
   std::vector<bool> onPath_;
   std::size_t produced_ = 0;
+  std::size_t copied_ = 0;
   std::string error_;
 };
 

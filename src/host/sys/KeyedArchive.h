@@ -7,7 +7,9 @@
 // NSMutableData and NSDate, plus the classes a caller allows. An object of an
 // allowed extra class becomes a dictionary of its encoded fields with its
 // class name under "$classname". Cycles, unknown classes and input beyond
-// the limits are refused with an error text.
+// the limits are refused with an error text; so is an archive whose shared
+// objects, copied to every place that refers to them, come to more text and
+// data than the largest archive accepted.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +24,7 @@
 namespace host {
 
 struct KeyedArchiveLimits {
-  std::size_t maxBytes = 8u << 20;
+  std::size_t maxBytes = 8u << 20;  // the archive, and the text and data it decodes to
   unsigned maxDepth = 64;           // object nesting in the decoded value
   std::size_t maxObjects = 200'000;  // entries of "$objects", and values produced
 };

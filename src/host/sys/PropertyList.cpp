@@ -51,6 +51,7 @@ bool checkBinaryStructure(std::span<const std::uint8_t> b, const PlistLimits& li
     std::uint64_t refsStart = 0;
     std::uint64_t refCount = 0;
     std::uint64_t keyCount = 0;  // dictionaries: the first keyCount refs are keys
+    std::uint64_t bytes = 0;     // strings and data: their text or bytes once read
   };
   // An object's marker type, its element count and where its elements begin.
   auto header = [&](std::uint64_t index, unsigned& type, std::uint64_t& count, std::uint64_t& pos) -> bool {
@@ -91,6 +92,8 @@ bool checkBinaryStructure(std::span<const std::uint8_t> b, const PlistLimits& li
     std::uint64_t count = 0, pos = 0;
     node = {};
     if (!header(index, type, count, pos)) return false;
+    if (type == 0x4 || type == 0x5) node.bytes = count;
+    if (type == 0x6) node.bytes = count * 2;  // UTF-16 units
     if (type != 0xA && type != 0xB && type != 0xC && type != 0xD) return true;
     std::uint64_t refs = type == 0xD ? count * 2 : count;
     if ((tableOffset - pos) / refSize < refs) return false;
@@ -104,17 +107,26 @@ bool checkBinaryStructure(std::span<const std::uint8_t> b, const PlistLimits& li
   std::vector<std::uint8_t> state(n, 0);
   std::vector<std::uint32_t> height(n, 0);
   std::vector<std::uint64_t> expanded(n, 0);  // values after expanding shared references, saturating
+  // Bytes of text and data (as stored) after expanding shared references,
+  // saturating: a list may share a string or data object among many places,
+  // but what it expands to may not outgrow the largest list accepted.
+  std::vector<std::uint64_t> expandedBytes(n, 0);
   struct Frame {
     std::size_t index;
     Node node;
     std::uint64_t next = 0;
     std::uint32_t height = 1;
     std::uint64_t expanded = 1;
+    std::uint64_t bytes = 0;
   };
+  const std::uint64_t byteCap = limits.maxBytes;
+  auto tooLarge = [&] { return setError(error, "property list expands to more than " + std::to_string(byteCap) +
+                                                   " bytes through shared references"), false; };
   std::vector<Frame> stack;
   auto push = [&](std::size_t index) -> bool {
     Frame f{index, {}};
     if (!children(index, f.node)) return setError(error, "binary property list: bad object"), false;
+    f.bytes = f.node.bytes;
     if (stack.size() + 1 > limits.maxDepth) return setError(error, "property list nested too deeply"), false;
     state[index] = 1;
     stack.push_back(f);
@@ -137,6 +149,8 @@ bool checkBinaryStructure(std::span<const std::uint8_t> b, const PlistLimits& li
         f.height = std::max(f.height, height[c] + 1);
         f.expanded = std::min(cap + 1, f.expanded + expanded[c]);
         if (f.expanded > cap) return setError(error, "property list holds too many objects"), false;
+        f.bytes = std::min(byteCap + 1, f.bytes + expandedBytes[c]);
+        if (f.bytes > byteCap) return tooLarge();
         continue;
       }
       if (!push(c)) return false;
@@ -147,11 +161,14 @@ bool checkBinaryStructure(std::span<const std::uint8_t> b, const PlistLimits& li
     state[done.index] = 2;
     height[done.index] = done.height;
     expanded[done.index] = done.expanded;
+    expandedBytes[done.index] = done.bytes;
     if (!stack.empty()) {
       Frame& parent = stack.back();
       parent.height = std::max(parent.height, done.height + 1);
       parent.expanded = std::min(cap + 1, parent.expanded + done.expanded);
       if (parent.expanded > cap) return setError(error, "property list holds too many objects"), false;
+      parent.bytes = std::min(byteCap + 1, parent.bytes + done.bytes);
+      if (parent.bytes > byteCap) return tooLarge();
     }
   }
   return true;

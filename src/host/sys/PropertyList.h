@@ -2,8 +2,8 @@
 //
 // Input is checked before the library sees it: size, nesting depth and
 // object count are bounded, binary lists may not refer to objects in a
-// cycle and may not expand (through shared references) into more objects
-// than allowed. The library itself recurses without a limit, so a hostile
+// cycle and may not expand (through shared references) into more objects,
+// or more bytes of text and data, than allowed. The library itself recurses without a limit, so a hostile
 // nesting would otherwise overflow the stack.
 #pragma once
 
@@ -22,7 +22,7 @@ namespace host {
 enum class PlistFormat { Xml, Binary };
 
 struct PlistLimits {
-  std::size_t maxBytes = 64u << 20;
+  std::size_t maxBytes = 64u << 20;  // the list, and its text and data once shared references are expanded
   unsigned maxDepth = 128;
   std::size_t maxObjects = 2'000'000;  // values after expanding shared references
 };

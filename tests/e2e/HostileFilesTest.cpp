@@ -1,0 +1,138 @@
+// Files that claim far more than they hold, handed to the running program:
+// photos that are only a header claiming the largest image each reader
+// takes, sidecars whose entries all share one run of bytes, web data whose
+// shared objects would decode to gigabytes, and a job file that is only its
+// header. For each, the program's resident peak (VmHWM, started afresh
+// before the job) stays within what one ordinary job takes, and the job
+// ends as a damaged one does: failed with its files kept, or printed
+// without what could not be read.
+#include "e2e/E2E.h"
+
+#include "common/HostileFiles.h"
+#include "common/PeakMemory.h"
+#include "host/files/ResourceFork.h"
+
+namespace {
+
+namespace ts = testing_support;
+
+// A tenth of the gigabyte each of these claims, and several times what an
+// ordinary 4 x 6 inch job takes, even under the sanitizers.
+constexpr long kMaxRiseMiB = 256;
+
+void WriteBytes(const e2e::fs::path& file, const std::vector<uint8_t>& bytes) {
+  e2e::WriteAll(file, std::string(bytes.begin(), bytes.end()));
+}
+
+// Runs one job to its end and says how far the program's resident memory
+// rose above where it stood when the job was dropped, in MiB (-1 when the
+// peak could not be read).
+struct JobRun {
+  e2e::Station& station;
+  long Rise(const std::function<bool()>& drop) {
+    const pid_t pid = station.pid();
+    if (!ts::ResetPeakResident(pid)) return -1;
+    const long before = ts::ResidentKiB(pid);
+    if (!drop() || !station.WaitForQueueEmpty()) return -1;
+    const long peak = ts::PeakResidentKiB(pid);
+    return before < 0 || peak < 0 ? -1 : (peak - before) / 1024;
+  }
+};
+
+TEST(HostileFiles, PhotosThatAreOnlyAHeaderFailTheirJobWithoutTakingWhatTheyClaim) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  JobRun run{station};
+  // An ordinary job first: what it costs is the yardstick, and whatever the
+  // program sets up once is set up.
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Ordinary.jpg", 600, 900, {30, 120, 200}));
+  const long ordinary = run.Rise([&] { return station.Drop(e2e::SetOneJob("Ordinary.jpg"), "ordinary.trpr"); });
+  ASSERT_EQ(station.WaitForSetOutput('A').size(), 1u) << station.Log();
+  EXPECT_GE(ordinary, 0);
+  EXPECT_LT(ordinary, kMaxRiseMiB);
+
+  using hostile::Strip;
+  const std::pair<std::string, std::vector<uint8_t>> photos[] = {
+      {"Header.psd", hostile::PhotoshopHeader()},            // 40 bytes: 16-bit CMYK, no data
+      {"Packed.psd", hostile::PhotoshopRowCountsOnly(2)},    // row counts far too short for the rows
+      {"Frame.pct", hostile::PictureHeader(false)},          // a frame with nothing in it
+      {"Bits.pct", hostile::PictureHeader(true)},            // a bitmap without rows
+      {"Header.png", hostile::PngHeader()},
+      {"Header.jpg", hostile::JpegHeader(false)},
+      {"Progressive.jpg", hostile::JpegHeader(true)},
+      {"Header.dng", hostile::RawHeader(Strip::kRunningOn, 7)},
+      {"Short.dng", hostile::RawHeader(Strip::kShortButWithin, 7)},
+  };
+  int n = 0;
+  for (const auto& [name, bytes] : photos) {
+    SCOPED_TRACE(name);
+    WriteBytes(station.images() / name, bytes);
+    const std::string job = "header" + std::to_string(++n) + ".trpr";
+    const long rise = run.Rise([&] { return station.Drop(e2e::SetOneJob(name), job); });
+    EXPECT_GE(rise, 0) << station.Log();
+    EXPECT_LT(rise, kMaxRiseMiB);
+    EXPECT_TRUE(e2e::ExistsAsEntry(station.unknown() / job)) << station.Log();
+    EXPECT_TRUE(e2e::fs::exists(station.images() / name));
+  }
+  EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 1u);  // only the ordinary page
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(HostileFiles, SharedBytesInSidecarsAndWebDataAreNotCopiedOverAndOver) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  JobRun run{station};
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Warm.jpg", 600, 900, {30, 120, 200}));
+  ASSERT_GE(run.Rise([&] { return station.Drop(e2e::SetOneJob("Warm.jpg"), "warm.trpr"); }), 0);
+
+  // Sidecars of sound photos: 20,000 entries, or 20,000 resources of the
+  // resource fork, over one 32 KB run (650 MB as copies). The settings are
+  // unreadable; the photo prints as if it had none.
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Entries.jpg", 600, 900, {200, 40, 40}));
+  WriteBytes(station.images() / "._Entries.jpg", hostile::AppleDoubleSharingBytes(20000, 32768));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Fork.jpg", 600, 900, {40, 200, 40}));
+  WriteBytes(station.images() / "._Fork.jpg",
+             host::BuildAppleDouble({{host::kAppleDoubleResourceFork, hostile::ResourceForkSharingData(20000, 32768)}}));
+  for (const std::string name : {"Entries.jpg", "Fork.jpg"}) {
+    SCOPED_TRACE(name);
+    const long rise = run.Rise([&] { return station.Drop(e2e::SetOneJob(name), name + ".trpr"); });
+    EXPECT_GE(rise, 0) << station.Log();
+    EXPECT_LT(rise, kMaxRiseMiB);
+    EXPECT_FALSE(e2e::ExistsAsEntry(station.unknown() / (name + ".trpr"))) << station.Log();
+  }
+
+  // Web data whose archive holds 50 x 50 x 50 references to one 30 KB
+  // object (3.7 GB decoded): the page prints, the web server is not told.
+  jobwriter::TJobDescription web = e2e::SetOneJob("Warm.jpg");
+  web.webDictionary = hostile::KeyedArchiveSharingData(50, 30000);
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Warm.jpg", 600, 900, {30, 120, 200}));
+  const long webRise = run.Rise([&] { return station.Drop(web, "web.trpr"); });
+  EXPECT_GE(webRise, 0) << station.Log();
+  EXPECT_LT(webRise, kMaxRiseMiB);
+  EXPECT_FALSE(e2e::ExistsAsEntry(station.unknown() / "web.trpr")) << station.Log();
+  EXPECT_NE(station.Log().find("object == nil or not of dictionary type"), std::string::npos) << station.Log();
+
+  // A job file that is only its header, claiming 32,767 objects in its
+  // sub-job and in its page, with not one record.
+  jobwriter::TJobDescription claims = e2e::SetOneJob("Warm.jpg");
+  claims.hasSubJob = true;
+  claims.subJobCount = 32767;
+  claims.subJobObjects.clear();
+  claims.objectCount = 32767;
+  claims.objects.clear();
+  std::vector<uint8_t> header = jobwriter::WriteJobFile(claims);
+  const uint8_t count[4] = {0, 0, 0x7F, 0xFF};
+  auto at = std::search(header.begin(), header.end(), count, count + 4);
+  ASSERT_NE(at, header.end());
+  at = std::search(at + 4, header.end(), count, count + 4);
+  ASSERT_NE(at, header.end());
+  header.erase(at + 4, header.end());
+  WriteBytes(station.staging() / "header.trpr", header);
+  const long jobRise = run.Rise([&] { return station.DropFile(station.staging() / "header.trpr", "header.trpr"); });
+  EXPECT_GE(jobRise, 0) << station.Log();
+  EXPECT_LT(jobRise, kMaxRiseMiB);
+  EXPECT_TRUE(e2e::ExistsAsEntry(station.unknown() / "header.trpr")) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+}  // namespace
