@@ -172,6 +172,14 @@ inline jobwriter::TJobDescription SetOneJob(const std::string& photo, const std:
   return job;
 }
 
+// A job for the system printer (code 8) with the same photo and page.
+inline jobwriter::TJobDescription SystemPrinterJob(const std::string& photo) {
+  jobwriter::TJobDescription job = SetOneJob(photo, "Printer");
+  job.printer = 8;
+  job.canvas = 5;
+  return job;
+}
+
 // A decoded output image (JPEG, PNG or TIFF); empty `image` when unreadable.
 struct Picture {
   host::GWorldHandle image;
@@ -545,6 +553,15 @@ inline std::string ToolOutput(const std::vector<std::string>& words, int* status
   int raw = 0;
   if (pid > 0 && waitpid(pid, &raw, 0) == pid && WIFEXITED(raw) && status) *status = WEXITSTATUS(raw);
   return out;
+}
+
+// The lines of the station's print log (each ends with a return).
+inline size_t PrintLogLines(const Station& station) { return CountOf(station.PrintLog(), "\r"); }
+
+// The system printer's count in the cumulative count file (0 without one).
+inline int32_t SystemPrinterCount(const Station& station) {
+  const std::string bytes = ReadAll(station.root() / "Kivo-Processor Count");
+  return bytes.size() < 16 ? 0 : CounterAt(bytes, 12);
 }
 
 // Points the program at a session bus listening at `socket` (before Start).

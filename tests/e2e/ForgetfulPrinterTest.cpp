@@ -12,20 +12,6 @@ namespace {
 namespace fs = e2e::fs;
 using testing_support::FakeIppPrinter;
 
-jobwriter::TJobDescription PrinterJob(const std::string& photo) {
-  jobwriter::TJobDescription job = e2e::SetOneJob(photo, "Printer");
-  job.printer = 8;
-  job.canvas = 5;
-  return job;
-}
-
-size_t PrintLogLines(const e2e::Station& station) { return e2e::CountOf(station.PrintLog(), "\r"); }
-
-int32_t SystemPrinterCount(const e2e::Station& station) {
-  const std::string bytes = e2e::ReadAll(station.root() / "Kivo-Processor Count");
-  return bytes.size() < 16 ? 0 : e2e::CounterAt(bytes, 12);
-}
-
 // Prints `jobFile` on `printer`, killed once the printer has the page and
 // before the program recorded it, and starts the program again after
 // `meanwhile` has run.
@@ -35,7 +21,7 @@ void KilledOnceThePrinterHasThePage(e2e::Station& station, FakeIppPrinter& print
   station.SetEnv("KIVO_KILL_AT", "output-placed");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), jobFile));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), jobFile));
   ASSERT_EQ(station.Wait(60), 128 + SIGKILL) << station.Log();
   ASSERT_EQ(printer.documents().size(), 1u);
   if (meanwhile) meanwhile();
@@ -58,8 +44,8 @@ TEST(ForgetfulPrinter, AFinishedJobListedWithoutItsNameIsNotSentAgain) {
   EXPECT_EQ(printer.documents().size(), 1u);
   EXPECT_EQ(printer.jobsCreated(), 1);
   EXPECT_GE(printer.jobAttributesAsked(), 1);
-  EXPECT_EQ(PrintLogLines(station), 1u);
-  EXPECT_EQ(SystemPrinterCount(station), 1);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+  EXPECT_EQ(e2e::SystemPrinterCount(station), 1);
   EXPECT_EQ(station.Stop(), 0);
 }
 
@@ -90,8 +76,8 @@ TEST(ForgetfulPrinter, AJobThePrinterCannotAnswerForIsSetAsideUntilTheOperatorSe
     EXPECT_NE(log.find("Job file: forgotten.trpr"), std::string::npos) << log;
     EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
     EXPECT_EQ(printer.documents().size(), 1u);
-    EXPECT_EQ(PrintLogLines(station), 0u);
-    EXPECT_EQ(SystemPrinterCount(station), 0);
+    EXPECT_EQ(e2e::PrintLogLines(station), 0u);
+    EXPECT_EQ(e2e::SystemPrinterCount(station), 0);
 
     std::error_code ec;
     fs::rename(station.unknown() / "forgotten.trpr", station.jobs() / "forgotten.trpr", ec);
@@ -99,8 +85,8 @@ TEST(ForgetfulPrinter, AJobThePrinterCannotAnswerForIsSetAsideUntilTheOperatorSe
     ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
     EXPECT_TRUE(station.WaitUntilGone(station.images() / "Green.jpg"));
     EXPECT_EQ(printer.documents().size(), 2u);
-    EXPECT_EQ(PrintLogLines(station), 1u);
-    EXPECT_EQ(SystemPrinterCount(station), 1);
+    EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+    EXPECT_EQ(e2e::SystemPrinterCount(station), 1);
     EXPECT_EQ(station.Stop(), 0);
   }
 }

@@ -23,15 +23,6 @@ using After = FakeIppPrinter::AfterDocument;
 // The durable steps of handing an output over (see platform/CrashPoints.h).
 constexpr const char* kStopPoints[] = {"placing-recorded", "output-placed", "output-recorded"};
 
-jobwriter::TJobDescription PrinterJob(const std::string& photo) {
-  jobwriter::TJobDescription job = e2e::SetOneJob(photo, "Printer");
-  job.printer = 8;
-  job.canvas = 5;
-  return job;
-}
-
-size_t PrintLogLines(const e2e::Station& station) { return e2e::CountOf(station.PrintLog(), "\r"); }
-
 // The folders made for the system printer's documents: in the program's
 // private folder (or, `in` given, another folder).
 std::vector<fs::path> DocumentFolders(const e2e::Station& station, fs::path in = {}) {
@@ -71,9 +62,9 @@ TEST(HandOverOnce, APrinterThatNeverAnswersFailsTheJobUnlessItHasTheDocument) {
     station.SetEnv("KIVO_PRINTER_ANSWER_LIMIT", "3");
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-    ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "mute.trpr"));
+    ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "mute.trpr"));
     if (keeps) {
-      ASSERT_TRUE(e2e::WaitUntil([&] { return PrintLogLines(station) == 1; }, 60)) << station.Log();
+      ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::PrintLogLines(station) == 1; }, 60)) << station.Log();
       EXPECT_TRUE(station.WaitForQueueEmpty()) << station.Log();
       EXPECT_NE(station.Log().find("the printer did not answer but has the document"), std::string::npos);
       EXPECT_TRUE(station.WaitUntilGone(station.images() / "Green.jpg"));
@@ -91,7 +82,7 @@ TEST(HandOverOnce, APrinterThatNeverAnswersFailsTheJobUnlessItHasTheDocument) {
     EXPECT_GE(printer.jobAttributesAsked(), 1);
     EXPECT_EQ(station.Stop(), 0);
     EXPECT_EQ(fs::exists(station.root() / "Kivo-Processor Count"), keeps);
-    EXPECT_EQ(PrintLogLines(station), keeps ? 1u : 0u);
+    EXPECT_EQ(e2e::PrintLogLines(station), keeps ? 1u : 0u);
   }
 }
 
@@ -107,7 +98,7 @@ TEST(HandOverOnce, SigtermDuringTheAnswerWaitKeepsTheJobAndTheNextStartDoesNotSe
   station.SetEnv("PRINTER", printer.uri());
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "held.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "held.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return printer.documents().size() == 1; }, 60)) << station.Log();
   EXPECT_EQ(station.Stop(15), 0) << station.Log();
   EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
@@ -126,7 +117,7 @@ TEST(HandOverOnce, SigtermDuringTheAnswerWaitKeepsTheJobAndTheNextStartDoesNotSe
   EXPECT_TRUE(station.WaitUntilGone(station.images() / "Green.jpg"));
   EXPECT_EQ(station.Stop(), 0);
   EXPECT_TRUE(fs::exists(station.root() / "Kivo-Processor Count"));
-  EXPECT_EQ(PrintLogLines(station), 1u);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
 }
 
 // A printer that answers late: nothing is said printed, counted or logged
@@ -144,7 +135,7 @@ TEST(HandOverOnce, ALateAnswerIsWaitedForBeforeTheJobIsPrinted) {
   fs::permissions(leftover, fs::perms::owner_all, fs::perm_options::replace);
   ASSERT_TRUE(e2e::WritePhoto(leftover / "testPdf2-0badf00d.jpg", 30, 45, {1, 2, 3}));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "late.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "late.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return printer.documents().size() == 1 && printer.holding(); }, 60))
       << station.Log();
   // Meanwhile the document waits in a folder of the program's alone, under
@@ -159,7 +150,7 @@ TEST(HandOverOnce, ALateAnswerIsWaitedForBeforeTheJobIsPrinted) {
   EXPECT_TRUE(DocumentFolders(station, station.prefsFolder()).empty()) << "nothing private in the preferences folder";
   std::this_thread::sleep_for(std::chrono::seconds(2));
   EXPECT_EQ(station.Log().find("Printed as job"), std::string::npos) << station.Log();
-  EXPECT_EQ(PrintLogLines(station), 0u);
+  EXPECT_EQ(e2e::PrintLogLines(station), 0u);
   EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count"));
   EXPECT_FALSE(station.QueueEmpty());
   printer.Release();
@@ -168,7 +159,7 @@ TEST(HandOverOnce, ALateAnswerIsWaitedForBeforeTheJobIsPrinted) {
   EXPECT_EQ(printer.documents().size(), 1u);
   EXPECT_FALSE(fs::exists(privateFolders[0]));
   EXPECT_EQ(station.Stop(), 0);
-  EXPECT_EQ(PrintLogLines(station), 1u);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
 }
 
 // A printer that drips its answer, one header line every 0.2 s, never
@@ -181,13 +172,13 @@ TEST(HandOverOnce, ADrippingAnswerGivesWayToSigtermAndToTheLimit) {
   station.SetEnv("PRINTER", printer.uri());
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "drip.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "drip.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return printer.documents().size() == 1; }, 60)) << station.Log();
   std::this_thread::sleep_for(std::chrono::seconds(1));
   EXPECT_EQ(station.Stop(15), 0) << station.Log();
   EXPECT_TRUE(e2e::ExistsAsEntry(station.allFiles() / "drip.trpr")) << station.Log();
   EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
-  EXPECT_EQ(PrintLogLines(station), 0u);
+  EXPECT_EQ(e2e::PrintLogLines(station), 0u);
 
   // With a short limit the next start gives the dripping answer up, finds
   // the job without its document at the printer and fails it.
@@ -216,7 +207,7 @@ TEST(HandOverOnce, TheSystemPrinterGetsThePageOnceAcrossKills) {
     station.SetEnv("KIVO_STOP_AT", point);
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-    ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "kill.trpr"));
+    ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "kill.trpr"));
     KillAtStopAndRestart(station, point);
     ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
     EXPECT_TRUE(station.WaitUntilGone(station.images() / "Green.jpg"));
@@ -238,7 +229,7 @@ TEST(HandOverOnce, TheSystemPrinterGetsThePageOnceAcrossKills) {
     station.SetEnv("PRINTER", printer.uri());
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-    ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "hold.trpr"));
+    ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "hold.trpr"));
     ASSERT_TRUE(e2e::WaitUntil([&] { return printer.holding(); }, 60)) << station.Log();
     ASSERT_EQ(::kill(station.pid(), SIGKILL), 0);
     ASSERT_EQ(station.Wait(), 128 + SIGKILL);
@@ -252,7 +243,7 @@ TEST(HandOverOnce, TheSystemPrinterGetsThePageOnceAcrossKills) {
     const auto names = printer.jobNames();
     for (const std::string& name : names) EXPECT_EQ(name, names.front());
     EXPECT_EQ(station.Stop(), 0);
-    EXPECT_EQ(PrintLogLines(station), 1u);
+    EXPECT_EQ(e2e::PrintLogLines(station), 1u);
   }
 }
 
@@ -418,7 +409,7 @@ TEST(HandOverOnce, CopiesOfOriginalsThatCannotBeMadeFailTheJob) {
   EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
   EXPECT_EQ(station.Stop(), 0);
   EXPECT_EQ(OriginalsCount(station), 1);
-  EXPECT_EQ(PrintLogLines(station), 1u);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
 }
 
 // A photo the camera turned is copied upright when the set writes web
@@ -467,7 +458,7 @@ TEST(HandOverOnce, ATurnedCopyOfAnOriginalThatCannotBeWrittenFailsTheJob) {
   EXPECT_NE(station.Log().find("Could not write printer file!"), std::string::npos) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
   EXPECT_EQ(OriginalsCount(station), 1);
-  EXPECT_EQ(PrintLogLines(station), 1u);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
 }
 
 }  // namespace

@@ -37,12 +37,6 @@ TEST(Neighbours, ASilentSessionBusTurnsNotificationsOffAndJobsStillPrint) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
-jobwriter::TJobDescription PrinterJob(const std::string& photo) {
-  jobwriter::TJobDescription job = e2e::SetOneJob(photo, "Printer");
-  job.printer = 8;
-  job.canvas = 5;
-  return job;
-}
 
 // A printer that takes the connection and never answers holds the job; on
 // SIGTERM the program ends within seconds and the job is still there, with
@@ -55,7 +49,7 @@ TEST(Neighbours, SigtermEndsTheWaitForASilentPrinterAndKeepsTheJob) {
   station.SetEnv("PRINTER", printer.uri());
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "silent.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "silent.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return printer.connections() >= 1; }, 60)) << station.Log();
   // Well inside the printer's own answer limit of a minute.
   EXPECT_EQ(station.Stop(15), 0) << station.Log();
@@ -86,7 +80,7 @@ TEST(Neighbours, ABusyPrinterIsWaitedForAndTakesTheJob) {
   station.SetEnv("PRINTER", printer.uri());
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "busy.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "busy.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return printer.documents().size() == 1; }, 60)) << station.Log();
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   EXPECT_EQ(printer.busyAnswered(), 2);
@@ -110,7 +104,7 @@ TEST(Neighbours, APrinterBusyBeyondTheLimitFailsTheJob) {
   station.SetEnv("KIVO_PRINTER_BUSY_LIMIT", "5");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "busy.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "busy.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFiles(station.unknown()).empty(); }, 60)) << station.Log();
   EXPECT_TRUE(printer.documents().empty());
   EXPECT_EQ(printer.busyAnswered(), 2);  // after 2 s, the next pause of 4 s would pass the limit

@@ -18,21 +18,6 @@ using testipp::AnswerRelay;
 using testipp::CupsServer;
 using testipp::IppPrinter;
 
-jobwriter::TJobDescription PrinterJob(const std::string& photo) {
-  jobwriter::TJobDescription job = e2e::SetOneJob(photo, "Printer");
-  job.printer = 8;
-  job.canvas = 5;
-  return job;
-}
-
-size_t PrintLogLines(const e2e::Station& station) { return e2e::CountOf(station.PrintLog(), "\r"); }
-
-// The system printer's count of the cumulative count file (0 without one).
-int32_t SystemPrinterCount(const e2e::Station& station) {
-  const std::string bytes = e2e::ReadAll(station.root() / "Kivo-Processor Count");
-  return bytes.size() < 16 ? 0 : e2e::CounterAt(bytes, 12);
-}
-
 // A printer, and a scheduler with a queue on it (unless `queue` is false).
 class Shop {
  public:
@@ -90,8 +75,8 @@ void ExpectPrintedOnce(e2e::Station& station, Shop& shop, const std::string& job
   ASSERT_TRUE(shop.Settled()) << shop.why();
   EXPECT_EQ(shop.Documents(), documentsBefore + 1) << station.Log();
   EXPECT_EQ(shop.cups().PagesNamed(jobFile + " #"), 1u) << station.Log();
-  EXPECT_EQ(PrintLogLines(station), logged ? 1u : 0u);
-  EXPECT_EQ(SystemPrinterCount(station), 1);
+  EXPECT_EQ(e2e::PrintLogLines(station), logged ? 1u : 0u);
+  EXPECT_EQ(e2e::SystemPrinterCount(station), 1);
   EXPECT_TRUE(shop.cups().UnfinishedJobs().empty()) << "no empty job is left at the scheduler";
 }
 
@@ -117,7 +102,7 @@ TEST(RealCups, KilledAtEachStepTheQueueGetsThePageOnce) {
     station.SetEnv("KIVO_KILL_AT", c.point);
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-    ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), jobFile));
+    ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), jobFile));
     ASSERT_EQ(station.Wait(60), 128 + SIGKILL) << station.Log();
     if (c.waitForTheScheduler) {
       ASSERT_TRUE(shop.Settled());
@@ -146,7 +131,7 @@ TEST(RealCups, EndedAtEachStepTheQueueGetsThePageOnce) {
     station.SetEnv("KIVO_STOP_AT", point);
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-    ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), jobFile));
+    ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), jobFile));
     ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
     ASSERT_EQ(::kill(station.pid(), SIGTERM), 0);
     ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
@@ -173,7 +158,7 @@ TEST(RealCups, SigtermWhileTheSchedulersAnswerIsHeldBackSendsThePageOnce) {
   station.SetEnv("KIVO_STOP_AT", "printer-job-recorded");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "held.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "held.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
   relay.HoldAnswersFrom(IPP_OP_SEND_DOCUMENT);
   ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
@@ -181,8 +166,8 @@ TEST(RealCups, SigtermWhileTheSchedulersAnswerIsHeldBackSendsThePageOnce) {
   ASSERT_EQ(station.Stop(), 0) << station.Log();
   EXPECT_TRUE(e2e::ExistsAsEntry(station.allFiles() / "held.trpr")) << station.Log();
   EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
-  EXPECT_EQ(SystemPrinterCount(station), 0);
-  EXPECT_EQ(PrintLogLines(station), 0u);
+  EXPECT_EQ(e2e::SystemPrinterCount(station), 0);
+  EXPECT_EQ(e2e::PrintLogLines(station), 0u);
   relay.Release();
   ASSERT_TRUE(shop.Settled());
   ASSERT_EQ(shop.cups().PagesNamed("held.trpr #"), 1u);
@@ -212,7 +197,7 @@ TEST(RealCups, AnAnswerThatCameWhileTheProgramWasStoppedIsRead) {
   station.SetEnv("KIVO_STOP_AT", "printer-job-recorded");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "paused.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "paused.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
   relay.StopProgramAfter(IPP_OP_SEND_DOCUMENT, station.pid());
   ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
@@ -242,7 +227,7 @@ TEST(RealCups, AJobTheSchedulerForgotIsSetAsideUntilTheOperatorSendsItAgain) {
   station.SetEnv("KIVO_KILL_AT", "output-placed");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "forgot.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "forgot.trpr"));
   ASSERT_EQ(station.Wait(60), 128 + SIGKILL) << station.Log();
   ASSERT_TRUE(shop.Settled());
   ASSERT_EQ(shop.cups().PagesNamed("forgot.trpr #"), 1u);
@@ -258,8 +243,8 @@ TEST(RealCups, AJobTheSchedulerForgotIsSetAsideUntilTheOperatorSendsItAgain) {
   EXPECT_NE(log.find("Job file: forgot.trpr"), std::string::npos) << log;
   EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
   EXPECT_EQ(shop.Documents(), 1u);
-  EXPECT_EQ(SystemPrinterCount(station), 0);
-  EXPECT_EQ(PrintLogLines(station), 0u);
+  EXPECT_EQ(e2e::SystemPrinterCount(station), 0);
+  EXPECT_EQ(e2e::PrintLogLines(station), 0u);
 
   // The operator sends it again.
   std::error_code ec;
@@ -268,8 +253,8 @@ TEST(RealCups, AJobTheSchedulerForgotIsSetAsideUntilTheOperatorSendsItAgain) {
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   ASSERT_TRUE(shop.Settled());
   EXPECT_EQ(shop.Documents(), 2u);
-  EXPECT_EQ(PrintLogLines(station), 1u);
-  EXPECT_EQ(SystemPrinterCount(station), 1);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+  EXPECT_EQ(e2e::SystemPrinterCount(station), 1);
   EXPECT_EQ(station.Stop(), 0);
 }
 
@@ -289,7 +274,7 @@ TEST(RealCups, AnEmptyJobLeftByAnUnansweredCreationIsCancelled) {
   relay.HoldAnswersFrom(IPP_OP_CREATE_JOB);
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Green.jpg"), "unanswered.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Green.jpg"), "unanswered.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "unanswered.trpr"); }, 60))
       << station.Log();
   EXPECT_NE(station.Log().find("the printer refused the job: the printer did not answer within 2 s"),
@@ -301,11 +286,11 @@ TEST(RealCups, AnEmptyJobLeftByAnUnansweredCreationIsCancelled) {
   EXPECT_EQ(shop.Documents(), 0u);
 
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {200, 20, 20}));
-  ASSERT_TRUE(station.Drop(PrinterJob("Red.jpg"), "next.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::SystemPrinterJob("Red.jpg"), "next.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
   EXPECT_EQ(shop.Documents(), 1u) << station.Log();
-  EXPECT_EQ(PrintLogLines(station), 1u);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
   EXPECT_EQ(station.Stop(), 0);
 }
 

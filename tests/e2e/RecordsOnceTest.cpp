@@ -36,8 +36,6 @@ int32_t PrintToFileCount(const e2e::Station& station) {
   return std::max(0, e2e::CounterAt(e2e::ReadAll(station.root() / "Kivo-Processor Count"), 4));
 }
 
-size_t PrintLogLines(const e2e::Station& station) { return e2e::CountOf(station.PrintLog(), "\r"); }
-
 jobwriter::TJobDescription CopiesJob(const std::string& photo, uint16_t copies) {
   jobwriter::TJobDescription job = e2e::SetOneJob(photo, "Copies");
   job.printQuantity = copies;
@@ -120,7 +118,7 @@ TEST(RecordsOnce, SigtermDuringTheSecondCopysMergeKeepsWhatTheFirstPlaced) {
   EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
   EXPECT_EQ(SetFiles(station, ".mov"), 3u) << station.Log();
   EXPECT_EQ(PrintToFileCount(station), 3);
-  EXPECT_EQ(PrintLogLines(station), 1u);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
 }
 
@@ -154,7 +152,7 @@ TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachC
   EXPECT_EQ(station.Stop(), 0);
   EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
   EXPECT_EQ(PrintToFileCount(station), 3);
-  EXPECT_EQ(PrintLogLines(station), 1u);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
 }
 
 // ---- outputs that cannot be recorded
@@ -292,7 +290,7 @@ TEST(RecordsOnce, TheSystemPrinterIsNotOfferedAPageThatCannotBeRecorded) {
   EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
   EXPECT_EQ(station.Stop(), 0);
   EXPECT_FALSE(fs::exists(station.root() / "Kivo-Processor Count"));
-  EXPECT_EQ(PrintLogLines(station), 0u);
+  EXPECT_EQ(e2e::PrintLogLines(station), 0u);
 }
 
 // ---- the web notification
