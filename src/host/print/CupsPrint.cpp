@@ -32,6 +32,9 @@ constexpr auto kWatchSlice = std::chrono::milliseconds(100);
 // The time an answer already waiting in the socket when a wait ends gets
 // to be read, once per request.
 constexpr auto kReadGrace = std::chrono::seconds(3);
+// A look at the wait this long after the one before means the program was
+// stopped (or the machine held it) in between.
+constexpr auto kStoppedGap = std::chrono::seconds(2);
 
 // Whether something waits to be read on `fd` (bytes, or the peer's end).
 bool Readable(int fd) {
@@ -48,8 +51,11 @@ bool Readable(int fd) {
 // A wait is judged over only when nothing of the answer waits in the
 // socket. After the program was stopped (SIGSTOP) the clock is past the
 // limit while the answer the printer sent meanwhile lies unread: the reader
-// then gets kReadGrace, once per request, to take it. A request read to its
-// end was answered, whatever the clock says afterwards.
+// then gets kReadGrace, once per request, to take it. Both threads wake
+// from a stop together, and the reader may already have taken the answer
+// out of the socket when the watch looks, so a look that finds the wait
+// unwatched for kStoppedGap gives the reader kReadGrace as well. A request
+// read to its end was answered, whatever the clock says afterwards.
 class AnswerWait {
  public:
   explicit AnswerWait(std::chrono::seconds limit) : limit_(limit) {}
@@ -87,7 +93,8 @@ class AnswerWait {
     std::lock_guard<std::mutex> lock(mutex_);
     inRequest_ = true;
     graceGiven_ = false;
-    deadline_ = Clock::now() + limit_;
+    lastLook_ = Clock::now();
+    deadline_ = lastLook_ + limit_;
   }
   // The request is over; true when its wait was given up. Between requests
   // the watch leaves the connection alone.
@@ -115,7 +122,10 @@ class AnswerWait {
   // Called with the lock held.
   bool GoOn() {
     if (gaveUp_) return false;
-    if (!TerminationRequested() && Clock::now() < deadline_) return true;
+    const Clock::time_point now = Clock::now();
+    if (now - lastLook_ > kStoppedGap && deadline_ < now + kReadGrace) deadline_ = now + kReadGrace;
+    lastLook_ = now;
+    if (!TerminationRequested() && now < deadline_) return true;
     if (!graceGiven_ && fd_ >= 0 && Readable(fd_)) {
       graceGiven_ = true;
       deadline_ = Clock::now() + kReadGrace;
@@ -129,6 +139,7 @@ class AnswerWait {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   Clock::time_point deadline_;
+  Clock::time_point lastLook_;
   int fd_ = -1;
   bool inRequest_ = false;
   bool graceGiven_ = false;
