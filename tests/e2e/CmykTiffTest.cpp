@@ -198,14 +198,7 @@ TEST(CmykTiff, AFrameGraphicShowsThePhotoThroughItsTransparentParts) {
     for (const bool embedded : {true, false}) {
       const std::string what = layout.Name() + (embedded ? " with embedded profiles" : " without");
       ASSERT_TRUE(e2e::WritePhoto(station.images() / "Framed.jpg", 400, 600, {20, 20, 220}));
-      jobwriter::TJobDescription job = e2e::SetOneJob("Framed.jpg");
-      CImageDesc desc = jobwriter::ImageDesc("Framed.jpg", 0, 0, 4, 6);
-      desc.fGraphicCategory = CStr31_AC("Frames");
-      desc.fGraphicName = CStr31_AC("Band.tif");
-      job.objects.clear();
-      job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(desc)));
-      job.colorSyncPrefs->applyEmbedded = embedded ? 1 : 0;
-      ASSERT_TRUE(station.Drop(job, "framed" + std::to_string(++n) + ".trpr"));
+      ASSERT_TRUE(station.Drop(e2e::FramedJob("Framed.jpg", "Band.tif", embedded), "framed" + std::to_string(++n) + ".trpr"));
       ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
       const e2e::Picture page = TakePage(station);
       ASSERT_TRUE(page.image) << what;

@@ -180,6 +180,29 @@ inline jobwriter::TJobDescription SystemPrinterJob(const std::string& photo) {
   return job;
 }
 
+// A set 1 job that keeps an untouched copy of its photo ("Originals").
+inline jobwriter::TJobDescription CopyOriginalJob(const std::string& photo) {
+  jobwriter::TJobDescription job = SetOneJob(photo, "Originals");
+  CAttributeDesc attr{};
+  attr.SaveOriginal = 1;
+  job.objects.push_back(jobwriter::RecordOf(*layout::TAttributeObject::New(attr)));
+  return job;
+}
+
+// A set 1 job whose photo fills the page under the frame graphic
+// `frame` of the "Frames" category; `embedded` is the job's switch for
+// honouring embedded profiles.
+inline jobwriter::TJobDescription FramedJob(const std::string& photo, const std::string& frame, bool embedded) {
+  jobwriter::TJobDescription job = SetOneJob(photo);
+  CImageDesc desc = jobwriter::ImageDesc(photo, 0, 0, 4, 6);
+  desc.fGraphicCategory = CStr31_AC("Frames");
+  desc.fGraphicName = CStr31_AC(frame);
+  job.objects.clear();
+  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(desc)));
+  job.colorSyncPrefs->applyEmbedded = embedded ? 1 : 0;
+  return job;
+}
+
 // A decoded output image (JPEG, PNG or TIFF); empty `image` when unreadable.
 struct Picture {
   host::GWorldHandle image;
@@ -507,6 +530,35 @@ class Station {
   std::map<std::string, std::string> env_;
   std::vector<std::string> launcher_;
 };
+
+// Starts the program to be killed (KIVO_KILL_AT) right after moment
+// `point` of the job waiting in the queue, whose photo `photo` leaves when
+// it is done; then starts it again without a kill, lets it finish the job
+// and stops it. `*finishedUnkilled` tells whether the job ended before the
+// moment came: it had fewer moments than `point`.
+inline ::testing::AssertionResult KilledAtThenRestarted(Station& station, int point, const fs::path& photo,
+                                                        bool* finishedUnkilled) {
+  *finishedUnkilled = false;
+  station.SetEnv("KIVO_KILL_AT", std::to_string(point));
+  if (!station.Launch()) return ::testing::AssertionFailure() << "the program did not start";
+  if (!WaitUntil([&] { return !station.Alive() || (station.QueueEmpty() && !fs::exists(photo)); }, 60))
+    return ::testing::AssertionFailure() << "neither killed nor done\n" << station.Log();
+  if (station.Alive()) {
+    // The job is done; the kill may still come with its last moment.
+    const int status = station.Stop();
+    if (status != 0 && status != 128 + SIGKILL) return ::testing::AssertionFailure() << "ended with " << status;
+    *finishedUnkilled = status == 0;
+  } else if (const int status = station.Wait(); status != 128 + SIGKILL) {
+    return ::testing::AssertionFailure() << "ended with " << status << " instead of the kill\n" << station.Log();
+  }
+  station.SetEnv("KIVO_KILL_AT", "");
+  if (!station.Start()) return ::testing::AssertionFailure() << "the restart failed\n" << station.Log();
+  if (!station.WaitForQueueEmpty(60) || !station.WaitUntilGone(photo))
+    return ::testing::AssertionFailure() << "the job was not finished after the restart\n" << station.Log();
+  if (const int status = station.Stop(); status != 0)
+    return ::testing::AssertionFailure() << "the restarted program ended with " << status;
+  return ::testing::AssertionSuccess();
+}
 
 // A photo for a job: a JPEG of `width` x `height` in one colour, or a
 // left-to-right gradient when `gradient`, written into `folder`.

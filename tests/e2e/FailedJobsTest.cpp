@@ -192,25 +192,7 @@ void KillAtEachMoment(e2e::Station& station, char prefix, int first, int last,
     names->push_back(name);
     ASSERT_TRUE(e2e::WritePhoto(station.images() / (name + ".jpg"), 300, 450, {uint8_t(4 * point), 90, 160}));
     ASSERT_TRUE(station.Drop(makeJob(name), name + ".trpr"));
-    station.SetEnv("KIVO_KILL_AT", std::to_string(point));
-    ASSERT_TRUE(station.Launch());
-    const fs::path photo = station.images() / (name + ".jpg");
-    ASSERT_TRUE(e2e::WaitUntil([&] { return !station.Alive() || (station.QueueEmpty() && !fs::exists(photo)); }, 60))
-        << station.Log();
-    if (station.Alive()) {
-      // The job is done; the kill may still come with its last moment.
-      // Without it, the job had fewer moments than `point`.
-      const int status = station.Stop();
-      ASSERT_TRUE(status == 0 || status == 128 + SIGKILL) << status;
-      finishedUnkilled = status == 0;
-    } else {
-      ASSERT_EQ(station.Wait(), 128 + SIGKILL) << station.Log();
-    }
-    station.SetEnv("KIVO_KILL_AT", "");
-    ASSERT_TRUE(station.Start()) << station.Log();
-    ASSERT_TRUE(station.WaitForQueueEmpty(60)) << station.Log();
-    ASSERT_TRUE(station.WaitUntilGone(station.images() / (name + ".jpg"))) << station.Log();
-    ASSERT_EQ(station.Stop(), 0);
+    ASSERT_TRUE(e2e::KilledAtThenRestarted(station, point, station.images() / (name + ".jpg"), &finishedUnkilled));
     expect(*names, "after a kill at moment " + std::to_string(point));
   }
   if (last >= 60) EXPECT_TRUE(finishedUnkilled) << "every moment of the job was reached";

@@ -293,18 +293,6 @@ TEST(HandOverOnce, ThePrinterHandOffIsWrittenOnceAcrossKills) {
 
 // ---- copies of originals
 
-jobwriter::TJobDescription CopyOriginalJob(const std::string& photo) {
-  jobwriter::TJobDescription job;
-  job.printer = 25;
-  job.blocks.print2File.setNumber = 1;
-  job.templateName = CStr31_AC("Originals");
-  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
-  CAttributeDesc attr{};
-  attr.SaveOriginal = 1;
-  job.objects.push_back(jobwriter::RecordOf(*layout::TAttributeObject::New(attr)));
-  return job;
-}
-
 TEST(HandOverOnce, ACopyOfTheOriginalIsMadeOnceAcrossKills) {
   for (const char* point : kStopPoints) {
     SCOPED_TRACE(point);
@@ -313,7 +301,7 @@ TEST(HandOverOnce, ACopyOfTheOriginalIsMadeOnceAcrossKills) {
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "p0.jpg", 320, 240, {200, 120, 40}));
     const std::string original = e2e::ReadAll(station.images() / "p0.jpg");
-    ASSERT_TRUE(station.Drop(CopyOriginalJob("p0.jpg"), "original.trpr"));
+    ASSERT_TRUE(station.Drop(e2e::CopyOriginalJob("p0.jpg"), "original.trpr"));
     KillAtStopAndRestart(station, point);
     ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
     EXPECT_TRUE(station.WaitUntilGone(station.images() / "p0.jpg"));
@@ -367,7 +355,7 @@ TEST(HandOverOnce, CopiesOfOriginalsThatCannotBeMadeFailTheJob) {
   ASSERT_TRUE(station.Start()) << station.Log();
 
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "p0.jpg", 320, 240, {200, 120, 40}));
-  ASSERT_TRUE(station.Drop(CopyOriginalJob("p0.jpg"), "a-first.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::CopyOriginalJob("p0.jpg"), "a-first.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   ASSERT_TRUE(station.WaitUntilGone(station.images() / "p0.jpg"));
   const auto copies = e2e::VisibleFilesBelow(station.SetFolder('A'));
@@ -379,7 +367,7 @@ TEST(HandOverOnce, CopiesOfOriginalsThatCannotBeMadeFailTheJob) {
   fs::remove(copy);
   fs::create_directory(copy);
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "p0.jpg", 320, 240, {20, 120, 200}));
-  ASSERT_TRUE(station.Drop(CopyOriginalJob("p0.jpg"), "b-folder.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::CopyOriginalJob("p0.jpg"), "b-folder.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "b-folder.trpr"); }, 60))
       << station.Log();
   EXPECT_TRUE(fs::exists(station.images() / "p0.jpg"));
@@ -388,7 +376,7 @@ TEST(HandOverOnce, CopiesOfOriginalsThatCannotBeMadeFailTheJob) {
   EXPECT_GE(writeFailures, 1u) << station.Log();
 
   // The photo named by the job is not there.
-  ASSERT_TRUE(station.Drop(CopyOriginalJob("Missing.jpg"), "c-missing.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::CopyOriginalJob("Missing.jpg"), "c-missing.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "c-missing.trpr"); }, 60))
       << station.Log();
   EXPECT_NE(station.Log().find("The image file \"Missing.jpg\" could not be found!"), std::string::npos)
@@ -399,7 +387,7 @@ TEST(HandOverOnce, CopiesOfOriginalsThatCannotBeMadeFailTheJob) {
   {
     ReadOnlyFolder readOnly(copy.parent_path());
     if (readOnly.effective()) {
-      ASSERT_TRUE(station.Drop(CopyOriginalJob("p0.jpg"), "d-readonly.trpr"));
+      ASSERT_TRUE(station.Drop(e2e::CopyOriginalJob("p0.jpg"), "d-readonly.trpr"));
       ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "d-readonly.trpr"); }, 60))
           << station.Log();
       EXPECT_TRUE(fs::exists(station.images() / "p0.jpg"));
@@ -437,7 +425,7 @@ TEST(HandOverOnce, ATurnedCopyOfAnOriginalThatCannotBeWrittenFailsTheJob) {
     ASSERT_TRUE(host::WriteImageFile(*image, station.images() / "p0.jpg", host::ImageFormat::kJpeg, options).ok());
   };
   writeTurned();
-  ASSERT_TRUE(station.Drop(CopyOriginalJob("p0.jpg"), "a-first.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::CopyOriginalJob("p0.jpg"), "a-first.trpr"));
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   ASSERT_TRUE(station.WaitUntilGone(station.images() / "p0.jpg"));
   ASSERT_NE(station.Log().find("Orientation of the original: 6"), std::string::npos) << station.Log();
@@ -450,7 +438,7 @@ TEST(HandOverOnce, ATurnedCopyOfAnOriginalThatCannotBeWrittenFailsTheJob) {
   fs::remove(copies[0]);
   fs::create_directory(copies[0]);
   writeTurned();
-  ASSERT_TRUE(station.Drop(CopyOriginalJob("p0.jpg"), "b-folder.trpr"));
+  ASSERT_TRUE(station.Drop(e2e::CopyOriginalJob("p0.jpg"), "b-folder.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "b-folder.trpr"); }, 60))
       << station.Log();
   EXPECT_TRUE(fs::exists(station.images() / "p0.jpg"));

@@ -202,18 +202,6 @@ size_t HandOffs(const e2e::Station& station, bool pair) {
   return n;
 }
 
-jobwriter::TJobDescription CopyOriginalJob(const std::string& photo) {
-  jobwriter::TJobDescription job;
-  job.printer = 25;
-  job.blocks.print2File.setNumber = 1;
-  job.templateName = CStr31_AC("Originals");
-  job.objects.push_back(jobwriter::RecordOf(*layout::TImageObject::New(jobwriter::ImageDesc(photo, 0, 0, 4, 6))));
-  CAttributeDesc attr{};
-  attr.SaveOriginal = 1;
-  job.objects.push_back(jobwriter::RecordOf(*layout::TAttributeObject::New(attr)));
-  return job;
-}
-
 // With the private folder full, a job of the print-centre hand-off (binary,
 // then a JPEG and property-list pair) and a copy of an original cannot
 // record their output: nothing is handed off or copied, and the job fails
@@ -237,7 +225,7 @@ TEST(RecordsOnce, OutputsThatCannotBeRecordedAreNotPutInPlaceAndTheJobFailsWithI
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(FillPrivateFolder(station));
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 200, {220, 20, 20}));
-    jobwriter::TJobDescription job = c.original ? CopyOriginalJob("Red.jpg") : e2e::SetOneJob("Red.jpg", "HandOff");
+    jobwriter::TJobDescription job = c.original ? e2e::CopyOriginalJob("Red.jpg") : e2e::SetOneJob("Red.jpg", "HandOff");
     if (!c.original) job.printer = 21;
     ASSERT_TRUE(station.Drop(job, "full.trpr"));
     ASSERT_TRUE(e2e::WaitUntil(
@@ -324,23 +312,7 @@ TEST(RecordsOnce, EveryPrintedJobIsToldToTheWebServerOnceWhereverItIsKilled) {
     jobwriter::TJobDescription job = e2e::SetOneJob(name + ".jpg", name);
     job.webDictionary = jobwriter::WebDataArchive({{"imageurl", url(name)}, {"order", name}});
     ASSERT_TRUE(station.Drop(job, name + ".trpr"));
-    station.SetEnv("KIVO_KILL_AT", std::to_string(point));
-    ASSERT_TRUE(station.Launch());
-    const fs::path photo = station.images() / (name + ".jpg");
-    ASSERT_TRUE(e2e::WaitUntil([&] { return !station.Alive() || (station.QueueEmpty() && !fs::exists(photo)); }, 60))
-        << station.Log();
-    if (station.Alive()) {
-      const int status = station.Stop();
-      ASSERT_TRUE(status == 0 || status == 128 + SIGKILL) << status;
-      finishedUnkilled = status == 0;
-    } else {
-      ASSERT_EQ(station.Wait(), 128 + SIGKILL) << station.Log();
-    }
-    station.SetEnv("KIVO_KILL_AT", "");
-    ASSERT_TRUE(station.Start()) << station.Log();
-    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-    ASSERT_TRUE(station.WaitUntilGone(photo)) << station.Log();
-    ASSERT_EQ(station.Stop(), 0);
+    ASSERT_TRUE(e2e::KilledAtThenRestarted(station, point, station.images() / (name + ".jpg"), &finishedUnkilled));
     EXPECT_TRUE(e2e::WaitUntil([&] { return told(name) >= 1; }, 60)) << name << "\n" << station.Log();
     EXPECT_EQ(SetFiles(station, ".jpg"), names.size());
     EXPECT_EQ(PrintToFileCount(station), int32_t(names.size()));
