@@ -15,13 +15,6 @@ constexpr OSErr kNoTransform = -4056;
 
 std::string PathOf(const FSSpec& spec) { return imaging::PathOfSpec(spec); }
 
-// A profile's colour space as its four characters ("GRAY", "RGB ").
-std::string FourChars(uint32_t space) {
-  std::string text(4, ' ');
-  for (int i = 0; i < 4; ++i) text[size_t(i)] = char((space >> (24 - 8 * i)) & 0xFF);
-  return text;
-}
-
 }  // namespace
 
 bool CS2_available() { return true; }
@@ -65,7 +58,7 @@ OSErr MyMatchBitmap(host::GWorld* pixels, const FSSpec& source, const FSSpec& pr
   // cannot describe them (a grey one would make the page's greys of its red).
   if (err == noErr && !imaging::ProfileFitsColorModel(from, host::ImageColorModel::kRGB)) {
     platform::LogF("cannot match the page: its source profile is a '%s' profile, not an RGB one",
-                   FourChars(from.colorSpace()).c_str());
+                   FourCCToString(from.colorSpace()).c_str());
     err = kNoTransform;
   }
   if (err == noErr && !host::color::TransformInPlace(*pixels, from, to, from.renderingIntent(), &why)) {
@@ -98,7 +91,7 @@ bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embe
   if (from.valid() && !imaging::ProfileFitsColorModel(from, model)) {
     platform::LogF("CImageFile: the image's profile does not fit its colour model (a '%s' profile for %s pixels); "
                    "it is not used",
-                   FourChars(from.colorSpace()).c_str(), imaging::ColorModelName(model));
+                   FourCCToString(from.colorSpace()).c_str(), imaging::ColorModelName(model));
     from = {};
   }
   std::string error;
@@ -110,7 +103,7 @@ bool ConvertToWorkingSpace(host::GWorld& image, const std::vector<uint8_t>& embe
                      host::color::TransformCmykInPlace(image, from, host::color::IccProfile::SRGB(),
                                                        from.renderingIntent(), &error);
     if (from.valid() && !converted) {
-      if (error.empty()) error = "a '" + FourChars(from.colorSpace()) + "' profile";
+      if (error.empty()) error = "a '" + FourCCToString(from.colorSpace()) + "' profile";
       platform::LogF("CImageFile: the image's CMYK profile is not applied (%s)", error.c_str());
     }
     if (!converted) host::ConvertCmykToRgb(image);

@@ -275,7 +275,11 @@ std::string LinkedPhotoMessage(const std::filesystem::path& path, const std::str
   return {};
 }
 
-std::string LinkedGraphicMessage(const std::string& link) {
+std::string LinkedGraphicMessage(const std::filesystem::path& graphicsFolder, const CStr31_AC& category,
+                                 const CStr63_AC& name) {
+  std::string link;
+  FindGraphicInCategory(graphicsFolder, category, name, &link);
+  if (link.empty()) return {};
   return "The graphic file \"" + Shown(link) + "\" is a symbolic link, which is not followed!";
 }
 

@@ -75,9 +75,11 @@ std::string PhotoFailureMessage(const std::filesystem::path& path, const std::st
 // one: such a link is never followed and the job fails. Empty when neither
 // is a link.
 std::string LinkedPhotoMessage(const std::filesystem::path& path, const std::string& name);
-// The operator message refusing a graphic (`link`: "<category>/<name>", or
-// the category) that is a symbolic link.
-std::string LinkedGraphicMessage(const std::string& link);
+// The operator message refusing graphic `name` of `category` in
+// `graphicsFolder` when it, or its category folder, is a symbolic link:
+// such a link is never followed and the job fails. Empty when neither is.
+std::string LinkedGraphicMessage(const std::filesystem::path& graphicsFolder, const CStr31_AC& category,
+                                 const CStr63_AC& name);
 // Shrinks the destination to the target's bounds and the source by the same
 // proportion, so that no copy ever writes outside the target. False when
 // nothing of either is left.

@@ -91,12 +91,11 @@ bool TImageObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& v
     }
   }
   if (fDesc.fGraphicCategory.Length() > 0 && fDesc.fGraphicName.Length() > 0) {
-    std::string link;
-    FindGraphicInCategory(view.GraphicsFolder(), fDesc.fGraphicCategory, CStr63_AC::FromMacRoman(fDesc.fGraphicName.view()),
-                          &link);
-    if (!link.empty()) {
-      std::fprintf(stderr, "%s\n", LinkedGraphicMessage(link).c_str());
-      view.ReportDrawFailure(LinkedGraphicMessage(link));
+    const std::string linked = LinkedGraphicMessage(view.GraphicsFolder(), fDesc.fGraphicCategory,
+                                                     CStr63_AC::FromMacRoman(fDesc.fGraphicName.view()));
+    if (!linked.empty()) {
+      std::fprintf(stderr, "%s\n", linked.c_str());
+      view.ReportDrawFailure(linked);
       return false;
     }
   }

@@ -29,10 +29,8 @@ std::filesystem::path FindGraphic(const FSSpec& file, const CStr31_AC& category,
 // the graphics folder is refused, naming it, and the job fails; true then.
 bool RefusedAsLink(const FSSpec& file, const CStr31_AC& category, TJobContext& view) {
   if (category.IsEmpty()) return false;
-  std::string link;
-  FindGraphicInCategory(view.GraphicsFolder(), category, file.name, &link);
-  if (link.empty()) return false;
-  const std::string message = LinkedGraphicMessage(link);
+  const std::string message = LinkedGraphicMessage(view.GraphicsFolder(), category, file.name);
+  if (message.empty()) return false;
   std::fprintf(stderr, "%s\n", message.c_str());
   view.ReportDrawFailure(message);
   return true;

@@ -15,7 +15,6 @@
 #include "pipeline/PrintedJobs.h"
 #include "pipeline/PrinterHandOff.h"
 #include "platform/Log.h"
-#include "platform/MachineAddress.h"
 #include "prefs/PrefRecords.h"
 
 namespace pipeline {
@@ -50,9 +49,7 @@ bool IsTemporaryBeside(const std::string& name) {
 
 // This machine's hand-off temporaries: "Tempfile_<address>_" and digits.
 bool IsOwnHandOffTemporary(const std::string& name) {
-  std::string mac = ZORVEL_MUID::mainMACAddress();
-  mac.erase(std::remove(mac.begin(), mac.end(), ':'), mac.end());
-  const std::string prefix = std::string(output::kTempPrefix) + mac + "_";
+  const std::string prefix = HandOffTemporaryPrefix();
   return StartsWith(name, prefix) && AllHexDigits(name.substr(prefix.size()));
 }
 

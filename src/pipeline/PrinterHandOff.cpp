@@ -15,6 +15,7 @@
 #include "host/sys/PropertyList.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileOps.h"
+#include "host/files/NoLinkFile.h"
 #include "host/files/StagedFile.h"
 #include "imaging/ColorAdjust.h"
 #include "imaging/CropFit.h"
@@ -65,6 +66,12 @@ std::string MacAddressText() {
   return mac;
 }
 
+}  // namespace
+
+std::string HandOffTemporaryPrefix() { return std::string(output::kTempPrefix) + MacAddressText() + "_"; }
+
+namespace {
+
 // The page written as "TempFile" in the preferences folder (JPEG, 72 dots
 // per inch, quality 100, replacing an old one) and, with `out`, read back.
 bool EncodeJPEG(const host::GWorld& page, std::vector<uint8_t>* out) {
@@ -89,21 +96,11 @@ std::string NumberedName(const std::string& base, int32_t n) {
 // such files, under a temporary name "Tempfile_<address>_XXXXXXXX", which
 // the print centre ignores.
 host::StagedFile StageHandOff(const fs::path& folder, int* err) {
-  return host::StagedFile::Open(folder.string(), std::string(output::kTempPrefix) + MacAddressText() + "_", "", 0666,
-                                err);
+  return host::StagedFile::Open(folder.string(), HandOffTemporaryPrefix(), "", 0666, err);
 }
 
 bool WriteAll(int fd, std::span<const uint8_t> bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += size_t(n);
-  }
-  return true;
+  return host::WriteAllBytes(fd, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())) == 0;
 }
 
 // Records, durably, that the job's hand-off is about to appear at `placed`:

@@ -66,6 +66,9 @@ std::optional<std::filesystem::path> CreatePrintCenterFolderTree(const std::file
 // date (YYYYMMDD) "_" time "_" machine address without ":" "_" template name
 // (first 15 characters).
 std::string HandOffBaseName(const std::string& templateNameUtf8);
+// How this machine's hand-off temporaries are named before the digits that
+// make each unique: "Tempfile_" machine address without ":" "_".
+std::string HandOffTemporaryPrefix();
 
 // What the hand-off needs from around it, provided by the application.
 class THandOffHooks {

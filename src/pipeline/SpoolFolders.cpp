@@ -67,12 +67,6 @@ bool LockSpoolRoot(const std::string& root) {
   return true;
 }
 
-// The path of the folder a specification in the usual form names.
-std::string PathOfFolderSpec(const FSSpec& spec) {
-  std::string path;
-  return host::GetPathOfFSSpec(spec, &path) == noErr ? path : std::string();
-}
-
 }  // namespace
 
 std::string SpoolFolderRefusal() { return gSpoolRefusal; }
@@ -141,7 +135,7 @@ bool SetUpSpoolFolderTree() {
   tPrintServerPrefs& p = *getMyPrintServerPrefs();
   FSSpec root = p.rootSpec.spec;
   if (validateIfAliasHandle(&root, kSpoolRootAliasID)) {
-    if (!LockSpoolRoot(PathOfFolderSpec(root))) return false;
+    if (!LockSpoolRoot(imaging::PathOfSpec(root))) return false;
     // The root carries its own name whatever it was renamed to.
     if (!(root.name == kSpoolRootFolderName) && host::FSpRename(root, CStr63_AC(kSpoolRootFolderName).view()) == noErr) {
       root.name = CStr63_AC(kSpoolRootFolderName);

@@ -122,7 +122,6 @@ constexpr char kHelp[] =
     "  --seed-corpus DIR    writes the job-reader fuzzer's seed jobs into DIR\n"
     "  --help               this text\n";
 
-constexpr long kMaxQuantity = 32767;
 constexpr size_t kMaxYearbookFields = 20;
 const std::array<uint8_t, 3> kDefaultBacking = {30, 190, 40};
 
@@ -288,8 +287,10 @@ int main(int argc, char** argv) {
       if (!ParseInt(val, 1, 32767, n)) return BadValue(opt, val, "a whole number from 1 to 32767");
       job.resolution = int16_t(n);
     } else if (opt == "--quantity") {
-      if (!ParseInt(val, 0, kMaxQuantity, n))
-        return BadValue(opt, val, "a whole number from 0 to 32767 (the most prints the processor makes of a job)");
+      if (!ParseInt(val, 0, pipeline::kMaxPrintCopies, n))
+        return BadValue(opt, val,
+                        "a whole number from 0 to " + std::to_string(pipeline::kMaxPrintCopies) +
+                            " (the most prints the processor makes of a job)");
       job.printQuantity = uint16_t(n);
     } else if (opt == "--set") {
       if (!ParseInt(val, 1, 8, n)) return BadValue(opt, val, "a print-to-file set from 1 to 8");

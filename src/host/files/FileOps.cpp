@@ -16,6 +16,7 @@
 #include "host/files/FSSpec.h"
 #include "host/files/FileErrors.h"
 #include "host/files/FinderInfo.h"
+#include "host/files/NoLinkFile.h"
 #include "host/files/StagedFile.h"
 
 namespace host {
@@ -55,16 +56,7 @@ bool Exists(const std::string& path) {
 
 // Writes all `n` bytes; 0 or the errno of the failed write.
 int WriteAllErrno(int fd, const uint8_t* p, size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return 0;
+  return WriteAllBytes(fd, std::string_view(reinterpret_cast<const char*>(p), n));
 }
 
 OSErr WriteAll(int fd, const uint8_t* p, size_t n) { return OSErrFromErrno(WriteAllErrno(fd, p, n)); }

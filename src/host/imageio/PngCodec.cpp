@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/base/ByteOrder.h"
 #include "host/imageio/Codecs.h"
 
 namespace host::imageio {
@@ -51,8 +52,7 @@ constexpr uint64_t kMostDeflateExpansion = 1100;
 uint64_t ImageDataBytes(std::span<const uint8_t> data) {
   uint64_t total = 0;
   for (size_t at = 8; data.size() - at >= 12;) {
-    const uint32_t length = uint32_t(data[at]) << 24 | uint32_t(data[at + 1]) << 16 | uint32_t(data[at + 2]) << 8 |
-                            data[at + 3];
+    const uint32_t length = LoadBE32(data.data() + at);
     if (length > data.size() - at - 12) break;
     if (std::memcmp(data.data() + at + 4, "IDAT", 4) == 0) total += length;
     if (std::memcmp(data.data() + at + 4, "IEND", 4) == 0) break;

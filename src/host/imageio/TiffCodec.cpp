@@ -382,8 +382,7 @@ void UnpremultiplyInks(GWorld& inks, const std::vector<uint8_t>& alpha) {
     const uint8_t* a = alpha.data() + size_t(y) * width;
     for (size_t x = 0; x < width; ++x, p += 4) {
       if (a[x] == 255) continue;
-      for (int c = 0; c < 4; ++c)
-        p[c] = a[x] == 0 ? 0 : static_cast<uint8_t>(std::min(255u, (unsigned(p[c]) * 255 + a[x] / 2u) / a[x]));
+      for (int c = 0; c < 4; ++c) p[c] = Unpremultiply(p[c], a[x]);
     }
   }
 }
