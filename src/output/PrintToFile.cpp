@@ -16,6 +16,7 @@
 #include <system_error>
 #include <unordered_set>
 
+#include "host/base/Fd.h"
 #include "host/base/MacRoman.h"
 #include "host/base/UniqueFile.h"
 #include "host/files/Alias.h"
@@ -735,20 +736,6 @@ bool SameFile(int fd, const fs::path& path) {
   return ::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-class ClipFd {
- public:
-  explicit ClipFd(int fd) : fd_(fd) {}
-  ~ClipFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ClipFd(const ClipFd&) = delete;
-  ClipFd& operator=(const ClipFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 int16_t DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec, const fs::path& folder,
@@ -773,7 +760,7 @@ int16_t DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec,
   // Opened once, below the served folder without following any link: a
   // folder swapped for a link after the checks above makes the open fail
   // instead of reaching outside. Everything after reads this descriptor.
-  ClipFd fd(host::OpenBeneath(place->first.string(), place->second.string()));
+  host::Fd fd(host::OpenBeneath(place->first.string(), place->second.string()));
   struct stat st {};
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     platform::LogLine("The job's video clip \"" + clip.string() +

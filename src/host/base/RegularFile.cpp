@@ -12,6 +12,8 @@
 #include <mutex>
 #include <utility>
 
+#include "host/base/Fd.h"
+
 namespace host {
 
 namespace {
@@ -29,25 +31,6 @@ std::string WithoutTrailingSlashes(std::string path) {
   return path;
 }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-  void Reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
-
 int Refuse(const char* path, mode_t mode, bool* notRegular) {
   if (notRegular) *notRegular = true;
   if (!S_ISDIR(mode)) std::fprintf(stderr, "Not opened: \"%s\" is not a regular file\n", path);
@@ -64,7 +47,7 @@ int OpenBeneath(const std::string& folder, const std::string& path, int flags) {
     return -1;
   }
   const std::string below = path.substr(base.size() + 1);
-  Descriptor dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() < 0) return -1;
   const int last = flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
 #ifdef SYS_openat2
@@ -76,7 +59,7 @@ int OpenBeneath(const std::string& folder, const std::string& path, int flags) {
 #endif
   // Kernels without openat2 (or a sandbox that refuses it): component by
   // component, each opened below the last without following a link.
-  Descriptor at(::dup(dir.get()));
+  Fd at(::dup(dir.get()));
   if (at.get() < 0) return -1;
   size_t start = 0;
   for (;;) {
@@ -88,7 +71,7 @@ int OpenBeneath(const std::string& folder, const std::string& path, int flags) {
     }
     if (slash == std::string::npos) return ::openat(at.get(), name.c_str(), last);
     if (!name.empty() && name != ".") {
-      Descriptor next(::openat(at.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+      Fd next(::openat(at.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
       if (next.get() < 0) return -1;
       at.Reset(next.Release());
     }

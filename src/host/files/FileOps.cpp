@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/base/Fd.h"
 #include "host/base/RegularFile.h"
 #include "host/base/UniqueFile.h"
 #include "host/files/CatalogInfo.h"
@@ -21,33 +22,6 @@
 
 namespace host {
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Close(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int Close() {
-    int r = 0;
-    if (fd_ >= 0) r = ::close(fd_);
-    fd_ = -1;
-    return r;
-  }
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void Reset(int fd) {
-    Close();
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 bool Exists(const std::string& path) {
   struct stat st;

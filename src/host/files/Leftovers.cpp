@@ -8,25 +8,12 @@
 
 #include <cerrno>
 
+#include "host/base/Fd.h"
 #include "host/files/FSSpec.h"
 
 namespace host {
 
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool Before(const struct timespec& t, const struct timespec& limit) {
   return t.tv_sec < limit.tv_sec || (t.tv_sec == limit.tv_sec && t.tv_nsec < limit.tv_nsec);
