@@ -368,6 +368,9 @@ OSErr writeGWorldToImageFile(const host::GWorld* offscreen, const FSSpec& spec, 
     case kOutputPICT:
       return SaveAsPICTFile(spec, offscreen, dpi) ? noErr : ioErr;
     case kOutputTIFF:
+      // Format 2 is the compressed TIFF (LZW, lossless) on every route, as
+      // the image-destination path writes it; format 6 is the uncompressed one.
+      options.tiffCompression = host::TiffCompression::kLzw;
       err = ExportWithLibrary(*offscreen, path, host::ImageFormat::kTiff, options, FourCC("TIFF"));
       break;
     case kOutputJPEG:

@@ -1,5 +1,5 @@
 // Writing a page or photo offscreen as an image file, by 16-bit output format
-// code: 2 TIFF, 3 and 10 JPEG, 4 PICT, 5 RAW (packed RGB only), 6 TIFF by the
+// code: 2 TIFF (LZW), 3 and 10 JPEG, 4 PICT, 5 RAW (packed RGB only), 6 TIFF by the
 // program's own 242-byte-header writer, 7 Targa (24 bits), 8 Photoshop
 // (32 bits), 9 PNG (32 bits); 0 and 1 write nothing.
 //

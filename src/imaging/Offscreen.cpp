@@ -553,7 +553,7 @@ void myMakeTextFit(const CLongRect_AC& box, const CStr255_AC& text, int16_t size
   }
 }
 
-host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_AC& size) {
+host::GWorldHandle FittedCopy(host::GWorld* source, const CLongRect_AC& size) {
   if (!source) return nullptr;
   const CLongRect_AC src = source->bounds();
   CLongRect_AC dst = ResizeToFit(size, src);
@@ -562,8 +562,13 @@ host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_A
   if (!result) return nullptr;
   // Scaled by the resampler (linear), as every fit of a page or photo into
   // a box is.
-  if (!betterResizeGworldToGworld(source.get(), src, result.get(), result->bounds(), kScaleLinear)) return nullptr;
-  source = myDisposeGWorld(std::move(source));
+  if (!betterResizeGworldToGworld(source, src, result.get(), result->bounds(), kScaleLinear)) return nullptr;
+  return result;
+}
+
+host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_AC& size) {
+  host::GWorldHandle result = FittedCopy(source.get(), size);
+  if (result) source = myDisposeGWorld(std::move(source));
   return result;
 }
 

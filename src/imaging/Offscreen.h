@@ -119,6 +119,9 @@ bool doMirrorTheImageInGWorld(host::GWorld* offscreen);
 // fitted rectangle centred in `size`. On success the source is disposed
 // (left empty); on failure it stays with the caller and none comes back.
 host::GWorldHandle ResizeToNewSize(host::GWorldHandle& source, const CLongRect_AC& size);
+// The same fit in a new offscreen, the source left as it is; none when it
+// cannot be made.
+host::GWorldHandle FittedCopy(host::GWorld* source, const CLongRect_AC& size);
 
 // ---- the current-image cache ----
 

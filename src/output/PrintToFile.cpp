@@ -94,11 +94,14 @@ void FitForWeb(host::GWorldHandle& page) {
   if (auto fitted = ResizeToNewSize(page, CLongRect_AC(0, 0, kWebSize, kWebSize))) page = std::move(fitted);
 }
 
+// A JPEG for the web takes the quality of the Output Files panel; every
+// other page the job's own, and a job that carries none the writer's
+// default. The panel's quality is the web copy's alone: it is set low for
+// uploads and would spoil a print.
 int QualityFor(const TOutputJob& job, int16_t format, TOutputEnv& env) {
-  const int16_t prefs = env.outputFileQuality ? env.outputFileQuality() : 0;
-  int q = format == 10 ? prefs : job.outputQuality;
-  if (q <= 0) q = prefs;
-  if (q <= 0) q = 75;
+  constexpr int kWriterDefaultQuality = 75;
+  int q = format == 10 ? (env.outputFileQuality ? env.outputFileQuality() : 0) : job.outputQuality;
+  if (q <= 0) q = kWriterDefaultQuality;
   return std::min(q, 100);
 }
 
@@ -663,19 +666,23 @@ int16_t DoNewPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& e
       char source[1024];
       if (auto last = FileSpec(res.folder, res.lastName)) fsSpecToCharArray(*last, source);
       else source[0] = 0;
-      FitForWeb(page);
       std::string webName = res.lastName;
       if (platform::CharCount(res.base + ".JPG") > 25) webName = res.base + ".JPG";
       const int16_t q = env.outputFileQuality ? env.outputFileQuality() : 0;
       if (PlacedBefore(job, kWebKey)) {
         // written before the program stopped
-      } else if (!WriteWebCopy(job, *page, *webFolder, webName, q > 0 ? q : int16_t(75), source)) {
-        platform::LogLine("The web copy could not be written");
+      } else {
+        // The web copy is fitted on a copy of the page (on the page itself
+        // when no copy can be made): the further sets below print the page
+        // at the size the set printed it.
+        const auto web = FittedCopy(page.get(), CLongRect_AC(0, 0, kWebSize, kWebSize));
+        if (!WriteWebCopy(job, web ? *web : *page, *webFolder, webName, q > 0 ? q : int16_t(75), source))
+          platform::LogLine("The web copy could not be written");
       }
     }
   }
 
-  // Further sets, from the page as it now is.
+  // Further sets, from the page as the set printed it.
   for (size_t i = 0; i < std::size(rec.alsoCopyToSet); ++i) {
     const int16_t v = rec.alsoCopyToSet[i];
     if (v < 2 || v > 9 || v - 1 == res.set) continue;

@@ -96,6 +96,23 @@ TEST(JobFormat, TheAnnotatedDumpIsWhatTheWriterWrites) {
   ASSERT_EQ(dump.bytes.size(), written.job.size());
   for (size_t i = 0; i < dump.bytes.size(); ++i)
     ASSERT_EQ(int(dump.bytes[i]), int(written.job[i])) << "first difference at offset 0x" << std::hex << i;
+  // Each "+N" note of the print-to-file set record names the line's offset
+  // in the record.
+  const size_t heading = doc.find("| -- the job's print-to-file set record");
+  ASSERT_NE(heading, std::string::npos);
+  std::istringstream lines(doc.substr(doc.find('\n', heading) + 1));
+  const std::regex field(R"(^([0-9a-f]{6})  [^|]*\| \+([0-9]+)[ :].*$)");
+  size_t start = std::string::npos;
+  int checked = 0;
+  for (std::string text; std::getline(lines, text) && text.rfind("      ", 0) != 0;) {
+    std::smatch m;
+    if (!std::regex_match(text, m, field)) continue;
+    const size_t offset = std::stoul(m[1].str(), nullptr, 16);
+    if (start == std::string::npos) start = offset;
+    EXPECT_EQ(offset - start, std::stoul(m[2].str())) << text;
+    ++checked;
+  }
+  EXPECT_GT(checked, 20);
 }
 
 // Every record the page gives a size for has that size in the reader.

@@ -20,7 +20,7 @@ TEST(JobWriter, HelpExplainsEveryOptionThePrinterCodesAndTheFormats) {
   const e2e::WriterRun help = RunWriter({"--help"});
   EXPECT_EQ(help.status, 0) << help.output;
   for (const char* option :
-       {"-o FILE", "--printer N", "--format N", "--canvas N", "--page WxH", "--dpi N", "--quantity N",
+       {"-o FILE", "--printer N", "--format N", "--quality N", "--canvas N", "--page WxH", "--dpi N", "--quantity N",
         "--template NAME", "--package NAME", "--base NAME", "--set N", "--web KEY=VALUE", "--client ADDRESS",
         "--info-a TEXT", "--info-b TEXT", "--log-flag", "--info-words N,M", "--copy-originals", "--yearbook FOLDER",
         "--yearbook-empty-first", "--yearbook-field TITLE=VALUE", "--yearbook-name F", "--print-printer NAME",
@@ -33,7 +33,7 @@ TEST(JobWriter, HelpExplainsEveryOptionThePrinterCodesAndTheFormats) {
                            "The job's own set number", "25-28 sets 1-4, 49-52 sets 5-8", "WEB UPLOAD FOLDER"})
     EXPECT_NE(help.output.find(code), std::string::npos) << code;
   // Every format the print-to-file folder writes.
-  for (const char* format : {"2 TIFF", "3 JPEG", "4 PICT", "5 RAW", "6 TIFF (uncompressed)", "7 Targa",
+  for (const char* format : {"2 TIFF (LZW-compressed)", "3 JPEG", "4 PICT", "5 RAW", "6 TIFF (uncompressed)", "7 Targa",
                              "8 Photoshop", "9 PNG", "10 JPEG for the web"})
     EXPECT_NE(help.output.find(format), std::string::npos) << format;
   EXPECT_NE(help.output.find("imageurl"), std::string::npos);
@@ -84,6 +84,7 @@ TEST(JobWriter, AWrongArgumentOrAValueTheProcessorRefusesIsNamedAndNoJobIsWritte
       {{"--info-words", "1"}, "bad value '1' for --info-words"},
       {{"--backing", "300,0,0"}, "bad value '300,0,0' for --backing"},
       {{"--client", "1.2.3.4,5.6.7.8"}, "for --client: one address"},
+      {{"--quality", "101"}, "bad value '101' for --quality"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> arguments = {"-o", "{job}"};
@@ -99,8 +100,17 @@ TEST(JobWriter, AWrongArgumentOrAValueTheProcessorRefusesIsNamedAndNoJobIsWritte
   EXPECT_NE(noFile.output.find("-o FILE is required"), std::string::npos) << noFile.output;
 }
 
+// What ImageMagick's identify says of `file` for `format` ("%Q" the JPEG
+// quality, "%C" the compression).
+std::string Identify(const fs::path& file, const std::string& format) {
+  return e2e::ToolOutput({"identify", "-format", format, file.string()});
+}
+
 // The job written with nothing but a file name prints: printer 17 writes a
-// white 4 x 6 inch JPEG at 300 dpi into the print-to-file folder.
+// white 4 x 6 inch JPEG at 300 dpi and quality 90 into the print-to-file
+// folder of the application folder. --quality
+// gives another quality; --format 2 writes an LZW-compressed TIFF, 6 an
+// uncompressed one.
 TEST(JobWriter, TheDefaultJobPrintsIntoThePrintToFileFolder) {
   e2e::Station station("writerdefault");
   ASSERT_TRUE(station.Start()) << station.Log();
@@ -116,6 +126,17 @@ TEST(JobWriter, TheDefaultJobPrintsIntoThePrintToFileFolder) {
   const auto [r, g, b] = picture.rgb(600, 900);
   EXPECT_GE(std::min({r, g, b}), 250);
   EXPECT_EQ(station.Log().find("Could not write printer file"), std::string::npos) << station.Log();
+  EXPECT_EQ(Identify(page, "%Q"), "90");
+
+  ASSERT_TRUE(station.DropWritten({"--quality", "60"}, "sixty.trpr"));
+  ASSERT_TRUE(station.DropWritten({"--format", "2"}, "lzw.trpr"));
+  ASSERT_TRUE(station.WaitForFile(folder / "Print_0001.tif")) << station.Log();
+  ASSERT_TRUE(station.DropWritten({"--format", "6"}, "plain.trpr"));
+  ASSERT_TRUE(station.WaitForFile(folder / "Print_0002.tif")) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_EQ(Identify(folder / "Print_0002.jpg", "%Q"), "60");
+  EXPECT_EQ(Identify(folder / "Print_0001.tif", "%C %w"), "LZW 1200");
+  EXPECT_EQ(Identify(folder / "Print_0002.tif", "%C %w"), "None 1200");
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
   EXPECT_EQ(station.Stop(), 0);
 }

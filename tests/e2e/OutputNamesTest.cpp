@@ -34,6 +34,10 @@ TEST(OutputNames, ASetNamesItsFilesAfterTheLastPhotoDrawnWithCopyNamesAndNotAfte
   }
   EXPECT_EQ(NamesIn(station.SetFolder('A')), (std::vector<std::string>{"Portrait copy 1.jpg", "Portrait copy 2.jpg",
                                                                          "Portrait copy.jpg", "Portrait.jpg"}));
+  // The writer's help names them as they came.
+  const std::string help = e2e::RunJobWriter({"--help"}).output;
+  EXPECT_NE(help.find("(\"Photo.jpg\", then \"Photo copy.jpg\", \"Photo copy 1.jpg\" ...)"), std::string::npos)
+      << help;
   // Printer 17: numbered after the job's record, also with a base name.
   ASSERT_TRUE(station.DropWritten({"--base", "Order9"}, "numbered1.trpr"));
   ASSERT_TRUE(station.DropWritten({"--base", "Order9"}, "numbered2.trpr"));

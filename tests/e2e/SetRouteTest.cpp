@@ -3,8 +3,10 @@
 // print log gets its line, the finished page is kept in the preferences
 // folder and the program stops on SIGTERM when idle.
 #include "e2e/E2E.h"
+#include "e2e/PrefsDialog.h"
 
 #include "layout/Objects.h"
+#include "prefs/PrefRecords.h"
 
 namespace {
 
@@ -75,6 +77,55 @@ TEST(SetRoute, LargePhotoPrintsEveryRowInPlace) {
     EXPECT_NEAR(rgb[1], 600 * 255 / (page.width() - 1), 6) << "row " << y;
     EXPECT_NEAR(rgb[2], 90, 6) << "row " << y;
   }
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// A further set prints the page at the size the set printed it, whether
+// the set also wrote its web copy (fitted into 640 x 640) or not: set 1
+// writes a web copy and copies into set 2, set 3 writes none and copies
+// into set 4 (both TIFF); all four share set A's folder. A job without
+// a quality of its own is written at 75, not at the web copy's quality.
+TEST(SetRoute, AFurtherSetPrintsThePageAtItsSizeWithOrWithoutAWebCopy) {
+  e2e::Station station("furtherset");
+  e2e::WritePrefs(station.defaultsFile(), [] {
+    getMyPrintToFileSetPrefs(1)->createJpegForWeb = 1;
+    getMyPrintToFileSetPrefs(1)->alsoCopyToSet = {3, 0, 0};
+    getMyPrintToFileSetPrefs(2)->fileFormat = kFormatTIFF;
+    getMyPrintToFileSetPrefs(2)->extension = ".tif";
+    getMyPrintToFileSetPrefs(3)->alsoCopyToSet = {5, 0, 0};
+    getMyPrintToFileSetPrefs(4)->fileFormat = kFormatTIFF;
+    getMyPrintToFileSetPrefs(4)->extension = ".tif";
+    getMyWebUploadPrefs()->folder.createIfMissing = 1;
+  });
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 400, 600, {220, 20, 20}));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 400, 600, {20, 20, 220}));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
+  jobwriter::TJobDescription blue = e2e::SetOneJob("Blue.jpg");
+  blue.blocks.print2File.setNumber = 3;
+  ASSERT_TRUE(station.Drop(blue, "blue.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFilesBelow(station.SetFolder('A')).size() == 4; }, 60))
+      << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+
+  const auto web = e2e::VisibleFiles(station.app() / e2e::fs::u8path("WEB UPLOAD FOLDER ƒ"));
+  ASSERT_EQ(web.size(), 1u);
+  const e2e::Picture webCopy = e2e::ReadPicture(web.front());
+  ASSERT_TRUE(webCopy.image) << webCopy.error;
+  EXPECT_EQ(webCopy.width(), 426);
+  EXPECT_EQ(webCopy.height(), 640);
+  for (const char* name : {"Red.jpg", "Red.tif", "Blue.jpg", "Blue.tif"}) {
+    const e2e::Picture page = e2e::ReadPicture(station.SetFolder('A') / name);
+    ASSERT_TRUE(page.image) << name << ": " << page.error;
+    EXPECT_EQ(page.width(), 1200) << name;
+    EXPECT_EQ(page.height(), 1800) << name;
+  }
+  EXPECT_GT(e2e::ReadPicture(station.SetFolder('A') / "Red.tif").rgb(600, 900)[0], 180);
+  // The job carries no quality: its page is written at 75, the web copy at
+  // the Output Files panel's 50.
+  auto quality = [](const e2e::fs::path& file) { return e2e::ToolOutput({"identify", "-format", "%Q", file.string()}); };
+  EXPECT_EQ(quality(station.SetFolder('A') / "Red.jpg"), "75");
+  EXPECT_EQ(quality(web.front()), "50");
   EXPECT_EQ(station.Stop(), 0);
 }
 

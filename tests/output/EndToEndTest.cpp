@@ -168,9 +168,9 @@ TEST(OutputEndToEnd, SetJobWritesMainFileWebCopyAndFurtherSet) {
   auto webComment = CommentOf(st.app.path / "WebUpload" / web[0]);
   EXPECT_NE(webComment.at("OriginalPath").asString()->find("Set%201/IMG_0042%20copy.jpg"), std::string::npos);
 
-  // A further set writes the job's copies too, from the web-sized page.
+  // A further set writes the job's copies too, at the page's own size.
   ASSERT_EQ(Names(st.app.path / "Set 2"), (std::vector<std::string>{"Copy copy.jpg", "Copy.jpg"}));
-  EXPECT_EQ(SizeOf(st.app.path / "Set 2" / "Copy.jpg"), std::make_pair(640, 480));
+  EXPECT_EQ(SizeOf(st.app.path / "Set 2" / "Copy.jpg"), std::make_pair(800, 600));
   EXPECT_EQ(services.counted, std::vector<int>{203});
 }
 

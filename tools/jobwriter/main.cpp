@@ -49,10 +49,15 @@ constexpr char kHelp[] =
     "                       The codes 0, 4, 14, 22 and 35, and codes outside 0 to 57, are unknown\n"
     "                       to the processor and refused.\n"
     "  --format N           the file format the print-to-file folder (printer 17) writes (default 3):\n"
-    "                         2 TIFF, 3 JPEG, 4 PICT, 5 RAW, 6 TIFF (uncompressed), 7 Targa,\n"
-    "                         8 Photoshop, 9 PNG (fitted into 640 x 640), 10 JPEG for the web;\n"
-    "                         files are named Print_0001 and up, with the format's extension.\n"
+    "                         2 TIFF (LZW-compressed), 3 JPEG, 4 PICT, 5 RAW, 6 TIFF (uncompressed),\n"
+    "                         7 Targa, 8 Photoshop, 9 PNG (fitted into 640 x 640),\n"
+    "                         10 JPEG for the web; files are named Print_0001 and up, with the\n"
+    "                         format's extension.\n"
     "                         A set writes the format of its preferences whatever the job says\n"
+    "  --quality N          the JPEG quality of the job's pages, 1 to 100 (default 90): printer 17,\n"
+    "                       the yearbook route and a set writing JPEG (format 3) use it; a job\n"
+    "                       written without one (0) is printed at 75. A JPEG for the web (format 10\n"
+    "                       and the web copy) takes the quality of the Output Files preferences\n"
     "  --canvas N           the canvas (paper) code, counted with the print (default 0)\n"
     "  --page WxH           the page size in inches (default 4x6); at --dpi the page may have at\n"
     "                       most 268,435,456 pixels (1 GiB), the largest page the processor makes\n"
@@ -63,7 +68,7 @@ constexpr char kHelp[] =
     "  --package NAME       the package's name, at most 31 characters (default Package)\n"
     "  --base NAME          the job's base name, at most 255 characters (default Job). Outputs are\n"
     "                       not named after it: a set names its files after the last photo drawn\n"
-    "                       (\"Photo.jpg\", then \"Photo copy.jpg\", \"Photo copy 2.jpg\" ...), printer\n"
+    "                       (\"Photo.jpg\", then \"Photo copy.jpg\", \"Photo copy 1.jpg\" ...), printer\n"
     "                       17 numbers them. Only a set whose naming is \"image name _ base name\"\n"
     "                       uses it, and its customer subfolders\n"
     "  --set N              the print-to-file set of a set job, 1 to 8 (set printer codes only)\n"
@@ -71,11 +76,14 @@ constexpr char kHelp[] =
     "                       holds \"imageurl\" notifies the web server (the D-Bus signal\n"
     "                       KivoWebServerNotification) once its output is in place\n"
     "  --client ADDRESS     the job's web data \"ipaddress\": the first set whose client list (in the\n"
-    "                       sets' preferences) names the address prints the job instead of its own\n"
+    "                       sets' preferences) names the address prints the job instead of its own.\n"
+    "                       No window shows the list: an export of the preferences holds it as the\n"
+    "                       text \"PrintToFileSet N Client List\", changed there and imported\n"
     "\n"
     "The web copy and further sets: a set that has \"JPEG for web\" on in its preferences also\n"
     "writes a copy of each page into \"WEB UPLOAD FOLDER \xC6\x92\", and one that names further sets\n"
-    "copies each page into them. Both are settings of the set, not of the job: a job gets them\n"
+    "copies each page into them at the size the set printed it (the web copy alone is fitted into\n"
+    "640 x 640). Both are settings of the set, not of the job: a job gets them\n"
     "through the set that prints it (--set, --client).\n"
     "\n"
     "Job information (the last three fields of the job's line in the print log):\n"
@@ -123,6 +131,8 @@ constexpr char kHelp[] =
     "  --help               this text\n";
 
 constexpr size_t kMaxYearbookFields = 20;
+// A JPEG quality at which a photo prints without visible loss.
+constexpr int16_t kDefaultQuality = 90;
 const std::array<uint8_t, 3> kDefaultBacking = {30, 190, 40};
 
 int Help() {
@@ -224,6 +234,7 @@ int main(int argc, char** argv) {
   // Printer 17 writes in the job's own print-to-file format: JPEG unless
   // --format says otherwise.
   job.printToFileSet = jobwriter::PrintToFileRecord(kFormatJPEG);
+  job.printToFileOptionD = kDefaultQuality;
   std::vector<std::pair<std::string, std::string>> web;
   std::string outPath, client, printPrinter, printPaper, yearbookFolder;
   int printOrientation = 0;
@@ -236,7 +247,7 @@ int main(int argc, char** argv) {
       "--quantity",   "--set",             "--format",         "--page",            "--template",
       "--package",    "--base",            "--web",            "--client",          "--info-a",
       "--info-b",     "--info-words",      "--yearbook",       "--yearbook-field",  "--yearbook-name",
-      "--backing",    "--print-printer",   "--print-paper",    "--print-orientation"};
+      "--backing",    "--print-printer",   "--print-paper",    "--print-orientation", "--quality"};
   for (int i = 1; i < argc; ++i) {
     const std::string opt = argv[i];
     if (opt == "--help" || opt == "-h") return Help();
@@ -280,6 +291,9 @@ int main(int argc, char** argv) {
       if (!ParseInt(val, -32768, 32767, n)) return BadValue(opt, val, "a printer code (see --help)");
       if (IsUnknownPrinterCode(n)) return BadValue(opt, val, "the processor knows no printer of this code (see --help)");
       job.printer = int16_t(n);
+    } else if (opt == "--quality") {
+      if (!ParseInt(val, 1, 100, n)) return BadValue(opt, val, "a JPEG quality from 1 to 100");
+      job.printToFileOptionD = int16_t(n);
     } else if (opt == "--canvas") {
       if (!ParseInt(val, -32768, 32767, n)) return BadValue(opt, val, "a whole number");
       job.canvas = int16_t(n);
