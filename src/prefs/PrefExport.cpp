@@ -5,6 +5,7 @@
 #include <set>
 #include <system_error>
 
+#include "host/base/MacRoman.h"
 #include "host/files/Alias.h"
 #include "host/files/FinderInfo.h"
 #include "host/sys/Folders.h"
@@ -32,6 +33,10 @@ std::vector<std::string> ExportedKeys() {
   std::vector<std::string> keys{kPrintServerPrefKey};
   for (int set = 1; set <= 8; ++set) keys.push_back(PrintToFileSetKey(set));
   for (int id = kFirstExportedAlias; id <= kLastExportedAlias; ++id) keys.push_back(AliasKey(int16_t(id)));
+  // The web-upload folder's alias lies above that range; it travels with
+  // the other folders, so that an importing station's web copies go where
+  // the exporting station's went.
+  keys.push_back(AliasKey(kWebUploadAliasID));
   keys.push_back(kWebUploadPrefsKey);
   keys.push_back(kOutputFilesPrefKey);
   keys.push_back(kPrintToFilePrefKey);
@@ -73,6 +78,33 @@ int SetOfKey(const std::string& key) {
   for (int set = 1; set <= 8; ++set)
     if (key == PrintToFileSetKey(set)) return set;
   return 0;
+}
+
+// "PrintToFileSet N Client List": the set's client list as text, which the
+// export writes beside the set's record so that an operator can read and
+// change it (the sets panel does not show it); the import puts it into the
+// record. The set, else 0.
+constexpr const char kClientListSuffix[] = " Client List";
+constexpr size_t kClientListCapacity = 255;
+
+std::string ClientListKey(int set) { return PrintToFileSetKey(set) + kClientListSuffix; }
+
+int SetOfClientListKey(const std::string& key) {
+  for (int set = 1; set <= 8; ++set)
+    if (key == ClientListKey(set)) return set;
+  return 0;
+}
+
+// The set's record `blob` with its client list replaced by `utf8`; nothing
+// when the record does not read or the text does not fit.
+std::optional<host::PlistData> WithClientList(const host::PlistData& blob, int set, const std::string& utf8) {
+  auto record = DecodePrintToFileSetBlob(blob, int16_t(set));
+  const std::string list = host::UTF8ToMacRoman(utf8);
+  if (!record || list.size() > kClientListCapacity) return std::nullopt;
+  record->editText = CStr255_AC::FromMacRoman(list);
+  host::PlistData patched = PrintToFileSetBlob(*record, int16_t(set));
+  if (patched.empty()) return std::nullopt;
+  return patched;
 }
 
 int16_t AliasIDOfKey(const std::string& key) {
@@ -123,6 +155,12 @@ std::optional<host::PlistDict> CopyUserPreferencesToDictionary() {
   host::PlistDict inner;
   for (const std::string& key : ExportedKeys())
     if (auto it = stored.find(key); it != stored.end()) inner[key] = it->second;
+  for (int set = 1; set <= 8; ++set) {
+    const auto it = inner.find(PrintToFileSetKey(set));
+    const auto record = it != inner.end() && it->second.asData() ? DecodePrintToFileSetBlob(*it->second.asData(), int16_t(set))
+                                                                  : std::nullopt;
+    if (record) inner[ClientListKey(set)] = host::PlistValue(record->editText.ToUTF8());
+  }
   host::PlistDict top;
   top[kPrefsDictionaryName] = host::PlistValue(std::move(inner));
   return top;
@@ -178,6 +216,10 @@ std::string PrefImportReport::DetailsText() const {
     text += "Folders that are now elsewhere:\n";
     for (const auto& [folder, path] : movedFolders) text += "  " + folder + ": " + path + "\n";
   }
+  if (!keptFolders.empty()) {
+    text += std::string(text.empty() ? "" : "\n") + "Folders that stay where they are (the file names none):\n";
+    for (const auto& [folder, path] : keptFolders) text += "  " + folder + ": " + path + "\n";
+  }
   if (!refused.empty()) {
     text += std::string(text.empty() ? "" : "\n") + "Not imported:\n";
     for (const auto& [key, why] : refused) text += "  " + key + " (" + why + ")\n";
@@ -188,6 +230,12 @@ std::string PrefImportReport::DetailsText() const {
 
 std::optional<std::string> CheckImportedPreference(const std::string& key, const host::PlistValue& value) {
   const host::PlistData* data = value.asData();
+  if (SetOfClientListKey(key)) {
+    const std::string* text = value.asString();
+    if (!text) return "not a text";
+    if (host::UTF8ToMacRoman(*text).size() > kClientListCapacity) return "longer than 255 characters";
+    return std::nullopt;
+  }
   const bool known = key == kPrintServerPrefKey || SetOfKey(key) || key == kWebUploadPrefsKey ||
                      key == kOutputFilesPrefKey || key == kPrintCenterPrefsKey || key == kPrintToFilePrefKey ||
                      AliasIDOfKey(key);
@@ -316,7 +364,31 @@ bool LoadFromNewPreferencesFile2(const fs::path& path, bool force, PrefImportRep
       }
     }
   }
+  // A set's client list goes into the set's record: the one the file
+  // brings, else the one stored here.
+  for (int set = 1; set <= 8; ++set) {
+    const auto list = accepted.find(ClientListKey(set));
+    if (list == accepted.end()) continue;
+    const std::string text = *list->second.asString();
+    accepted.erase(list);
+    std::erase(out.applied, ClientListKey(set));
+    std::optional<host::PlistValue> record;
+    const bool inFile = accepted.contains(PrintToFileSetKey(set));
+    if (inFile) record = accepted[PrintToFileSetKey(set)];
+    else record = ReadFromMyUserDefaults(PrintToFileSetKey(set));
+    const auto patched = record && record->asData() ? WithClientList(*record->asData(), set, text) : std::nullopt;
+    if (!patched) {
+      out.refused.emplace_back(ClientListKey(set), "no readable record of set " + std::to_string(set) + " to put it in");
+      continue;
+    }
+    if (!inFile) out.applied.push_back(PrintToFileSetKey(set));
+    accepted[PrintToFileSetKey(set)] = host::PlistValue(*patched);
+  }
   if (accepted.empty() && !out.refused.empty()) return false;
+  // A folder the file names no place for stays where this station has it.
+  for (const int16_t id : KnownAliasIDs())
+    if (!accepted.contains(AliasKey(id)))
+      if (const auto stored = ReadAliasHandle(id)) out.keptFolders.emplace_back(FolderOfAlias(id), stored->path);
   return CopyToUserDefaultsObjectForAllKeys(accepted, force);
 }
 

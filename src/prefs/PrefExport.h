@@ -46,9 +46,13 @@ struct PrefImportReport {
   // The folders whose stored location the import changes: what the folder
   // is ("the spool folder") and where it now is.
   std::vector<std::pair<std::string, std::string>> movedFolders;
+  // The folders this station has whose place the file does not name (an
+  // export of an earlier version, or of a station that never made them):
+  // what the folder is and where it stays.
+  std::vector<std::pair<std::string, std::string>> keptFolders;
   // The refused keys as one text for the operator (empty when none).
   std::string RefusedText() const;
-  // The refused keys and the moved folders, one per line, for the alert's
+  // The refused keys and the moved and kept folders, one per line, for the alert's
   // details (empty when there are neither).
   std::string DetailsText() const;
 };

@@ -406,6 +406,15 @@ std::vector<uint8_t> PrintServerPrefBlob() {
 std::vector<uint8_t> PrintToFileSetBlob(int16_t set) {
   return MakeBlob(kSpecialPrintToFilePrefSize, [set](CStream_AC& s) { TPrintToFileSetObject().WriteTo(&s, set); });
 }
+std::vector<uint8_t> PrintToFileSetBlob(const tSpecialPrintToFilePref& record, int16_t set) {
+  tSpecialPrintToFilePref* live = getMyPrintToFileSetPrefs(set);
+  if (!live) return {};
+  const tSpecialPrintToFilePref saved = *live;
+  *live = record;
+  std::vector<uint8_t> blob = PrintToFileSetBlob(set);
+  *live = saved;
+  return blob;
+}
 std::vector<uint8_t> OutputFilePrefBlob() {
   return MakeBlob(kOutputFilePrefsSize, [](CStream_AC& s) { TOutputFilePrefObject().WriteTo(&s); });
 }

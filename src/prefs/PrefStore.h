@@ -119,6 +119,9 @@ class TPrintToFilePrefObject {
 // number 1..8 for PrintToFileSetBlob).
 std::vector<uint8_t> PrintServerPrefBlob();
 std::vector<uint8_t> PrintToFileSetBlob(int16_t set);
+// The blob of `record` stored as set `set` (the live record is not
+// changed); empty when there is no such set.
+std::vector<uint8_t> PrintToFileSetBlob(const tSpecialPrintToFilePref& record, int16_t set);
 std::vector<uint8_t> OutputFilePrefBlob();
 std::vector<uint8_t> ProcessedJobsPrefBlob();
 std::vector<uint8_t> WebUploadPrefBlob();

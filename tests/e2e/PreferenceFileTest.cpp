@@ -4,19 +4,36 @@
 // imported with --import-preferences on another, which follows them at its
 // next start; an import is refused while the processor runs, and a file
 // that is no export imports nothing.
+#include <regex>
+
 #include "e2e/E2E.h"
 #include "e2e/PrefsDialog.h"
+#include "host/files/Alias.h"
+#include "prefs/FolderAliases.h"
 #include "prefs/PrefRecords.h"
 
 namespace {
 
 namespace fs = e2e::fs;
 
+// The export carries the web-upload folder with the others, and each set's
+// client list as a text the operator edits ("PrintToFileSet 3 Client
+// List"): the importing station prints a --client job through set 3 and
+// puts its web copy where the exporting station's went.
 TEST(PreferenceFiles, SettingsExportedOnOneStationAreFollowedByAnotherAfterAnImport) {
   // The first station keeps its job files ("Delete job files after
-  // printing" off) and exports its settings.
+  // printing" off), writes set 3's web copies into a folder of its own and
+  // exports its settings.
   e2e::Station first("prefsfrom");
-  e2e::WritePrefs(first.defaultsFile(), [] { getMyPrintServerPrefs()->keepJobFiles = 1; });
+  e2e::WritePrefs(first.defaultsFile(), [] {
+    getMyPrintServerPrefs()->keepJobFiles = 1;
+    getMyPrintToFileSetPrefs(3)->createJpegForWeb = 1;
+  });
+  const fs::path uploads = first.base() / "Uploads";
+  fs::create_directories(uploads);
+  host::AliasRecord alias;
+  ASSERT_EQ(host::NewAlias(uploads.string(), &alias), noErr);
+  ASSERT_TRUE(first.SetDefault(AliasKey(kWebUploadAliasID), host::PlistValue(alias.Encode())));
   const fs::path file = first.base() / "station prefs.plist";
   const auto exported = first.RunCommand({"--export-preferences", file.string()});
   EXPECT_EQ(exported.status, 0) << exported.output;
@@ -25,16 +42,28 @@ TEST(PreferenceFiles, SettingsExportedOnOneStationAreFollowedByAnotherAfterAnImp
   // Nothing of a run was made: the command does not start the processor.
   EXPECT_FALSE(fs::exists(first.root()));
 
+  // The operator fills in set 3's client list in the exported file.
+  const std::string text = e2e::ReadAll(file);
+  const std::regex empty(R"((<key>PrintToFileSet 3 Client List</key>\s*)(<string></string>|<string/>))");
+  ASSERT_TRUE(std::regex_search(text, empty)) << text;
+  e2e::WriteAll(file, std::regex_replace(text, empty, "$1<string>192.0.2.5, 192.0.2.9</string>"));
+
   e2e::Station second("prefsto");
   const auto imported = second.RunCommand({"--import-preferences", file.string()});
   EXPECT_EQ(imported.status, 0) << imported.output;
   EXPECT_NE(imported.output.find("the next start of the processor uses them"), std::string::npos) << imported.output;
+  EXPECT_NE(imported.output.find("Moved: the web-upload folder is now " + uploads.string()), std::string::npos)
+      << imported.output;
   ASSERT_TRUE(second.Start()) << second.Log();
   ASSERT_TRUE(e2e::WritePhoto(second.images() / "Kept.jpg", 100, 150, {20, 20, 200}));
-  ASSERT_TRUE(second.Drop(e2e::SetOneJob("Kept.jpg"), "kept.trpr"));
+  ASSERT_TRUE(second.DropWritten({"--printer", "25", "--client", "192.0.2.9", "--image", "Kept.jpg@0,0,4,6"},
+                                 "kept.trpr"));
   ASSERT_TRUE(second.WaitForFile(second.finished() / "kept.trpr")) << second.Log();
   EXPECT_FALSE(second.WaitForSetOutput('A').empty());
   EXPECT_TRUE(fs::exists(second.images() / "Kept.jpg"));
+  EXPECT_NE(second.PrintLog().find("Printer: Print to File Set 3"), std::string::npos) << second.PrintLog();
+  EXPECT_EQ(e2e::VisibleFiles(uploads).size(), 1u);
+  EXPECT_FALSE(fs::exists(second.app() / fs::u8path("WEB UPLOAD FOLDER ƒ") / "Kept.jpg"));
   EXPECT_EQ(second.Stop(), 0);
 }
 
@@ -62,6 +91,12 @@ TEST(PreferenceFiles, AnImportIsRefusedWhileTheProcessorRunsAndAFileThatIsNoExpo
   EXPECT_NE(notAnExport.output.find("is not a preference file of Kivo-Processor"), std::string::npos)
       << notAnExport.output;
   EXPECT_EQ(e2e::ReadAll(station.defaultsFile()), before);
+
+  // A file that names no place for a folder this station has (the source
+  // never ran) leaves it where it is, and the import says so.
+  const auto keeps = station.RunCommand({"--import-preferences", file.string()});
+  EXPECT_EQ(keeps.status, 0) << keeps.output;
+  EXPECT_NE(keeps.output.find("Kept: the spool folder stays "), std::string::npos) << keeps.output;
 
   const auto unwritable = station.RunCommand({"--export-preferences", (station.base() / "no/such/folder/p.plist").string()});
   EXPECT_EQ(unwritable.status, 1) << unwritable.output;

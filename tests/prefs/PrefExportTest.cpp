@@ -103,10 +103,14 @@ TEST_F(PrefExport, ExportHoldsTheStoredKeysAsPlistlibReadsThem) {
   const fs::path file = dir_ / "export.plist";
   ASSERT_TRUE(SaveToNewPreferencesFile(file));
   const std::string listed = Python(kListKeys, file);
-  std::string expected = "AliasHandle 4511 bytes " + std::to_string(AliasBytes(dir_ / "Set1").size()) + "\n";
-  for (int set = 1; set <= 8; ++set) expected += "PrintToFileSet " + std::to_string(set) + " bytes 982\n";
+  const std::string alias = " bytes " + std::to_string(AliasBytes(dir_ / "Set1").size()) + "\n";
+  std::string expected = "AliasHandle 4511" + alias + "AliasHandle 4566" + alias;
+  // Each set's record, and its client list as text beside it.
+  for (int set = 1; set <= 8; ++set)
+    expected += "PrintToFileSet " + std::to_string(set) + " bytes 982\nPrintToFileSet " + std::to_string(set) +
+                " Client List str 0\n";
   expected += "WebUploadPrefs bytes 982\noutputFilesPref bytes 260\nprintServerPref bytes 350\nprintToFilePref bytes 570\ntop 1\n";
-  EXPECT_EQ(listed, expected);  // no print-centre blob, web-upload alias or relaunch switch
+  EXPECT_EQ(listed, expected);  // no print-centre blob or relaunch switch
 }
 
 TEST_F(PrefExport, RoundTripReproducesExportedKeysOnly) {
