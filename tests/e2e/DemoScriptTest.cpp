@@ -93,8 +93,9 @@ TEST(Demo, BesideARunningProcessorTheScriptSaysWhyAndFails) {
 }
 
 // Alone, the demo prints its sample job into set A's folder of its own
-// application folder; Ctrl-C stops the processor and the script says so,
-// whether or not the script's parent ignores Ctrl-C.
+// application folder and shows only its own lines; Ctrl-C stops the
+// processor and the script says so, whether or not the script's parent
+// ignores Ctrl-C.
 void PrintsTheSampleAndStopsOnCtrlC(bool ignoringCtrlC) {
   e2e::Station station("demoalone");
   DemoRun demo(station);
@@ -104,6 +105,17 @@ void PrintsTheSampleAndStopsOnCtrlC(bool ignoringCtrlC) {
                              120))
       << demo.Said();
   EXPECT_EQ(e2e::VisibleFilesBelow(sets).size(), 1u);
+  // The terminal shows the script's lines only; the processor's trace is in
+  // the file the script names. The photo went into the images folder.
+  const fs::path trace = demo.folder() / "processor-output.txt";
+  const std::string said = demo.Said();
+  EXPECT_NE(said.find("the processor's output goes to " + trace.string()), std::string::npos) << said;
+  EXPECT_NE(said.find("its photo into " + (demo.folder() / fs::u8path("Kivo-Processor Folder ƒ/IMAGES FOLDER ƒ")).string()),
+            std::string::npos)
+      << said;
+  std::istringstream lines(said);
+  for (std::string line; std::getline(lines, line);) EXPECT_EQ(line.rfind("run-demo: ", 0), 0u) << line;
+  EXPECT_NE(e2e::ReadAll(trace).find("TBackgroundPrintApp::DoInitialState"), std::string::npos);
   demo.Signal(SIGINT);
   EXPECT_EQ(demo.Wait(30), 0) << demo.Said();
   EXPECT_NE(e2e::ReadAll(demo.Out()).find("run-demo: the processor has stopped (exit status 0)"), std::string::npos)
