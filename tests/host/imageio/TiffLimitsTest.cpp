@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TestImages.h"
+#include "common/HostileFiles.h"
 #include "host/imageio/ImageFile.h"
 
 using namespace host;
@@ -171,6 +172,18 @@ TEST(TiffLimits, NoOffscreenIsMadeForAnImageTheDataCannotFill) {
     const ImageReadResult read = DecodeImage(HeaderOnly(claim, 6000, true));
     EXPECT_FALSE(read.ok()) << claim.name;
     EXPECT_EQ(GWorld::KeptBufferBytes(), 0u) << claim.name;
+  }
+  // A compression without a decoder, and no strip byte counts: libtiff
+  // takes the rest of the file as the strip, which at the ratio allowed to
+  // an unknown coder could fill the largest image. It is refused for its
+  // compression, before the image is decoded (the fuzzer's 505-byte find).
+  for (const uint32_t side : {6000u, 16384u}) {
+    const std::vector<uint8_t> file = hostile::TiffWithoutCodec(side);
+    ASSERT_EQ(file.size(), 505u);
+    const ImageReadResult read = DecodeImage(file);
+    EXPECT_FALSE(read.ok());
+    EXPECT_NE(read.error.find("compression 16384, which cannot be decoded"), std::string::npos) << read.error;
+    EXPECT_EQ(GWorld::KeptBufferBytes(), 0u);
   }
 }
 
