@@ -548,6 +548,10 @@ bool TiffIsCameraRaw(std::span<const uint8_t> data) {
 std::string UndrawableFormOf(int fd) {
   const int own = ::dup(fd);
   if (own < 0) return {};
+  if (::lseek(own, 0, SEEK_SET) != 0) {  // libtiff reads the header where the file stands
+    ::close(own);
+    return {};
+  }
   MemoryFile errors;
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (!options) {
