@@ -206,20 +206,31 @@ uint64_t MostBytesPerStoredByte(uint16_t compression, uint32_t width) {
 }
 
 // For a coder whose ratio has no bound: true when the start of the first
-// strip or tile decodes (its first row). Bytes that are not data of that
-// coder at all are then refused before the image is made.
-bool FirstPieceDecodes(TIFF* tif, bool tiled) {
+// strip or tile of `data` decodes (its first row). Bytes that are not data
+// of that coder at all are then refused before the image is made. A handle
+// of its own reads it, so that the image is then read from its start.
+bool FirstPieceDecodes(std::span<const uint8_t> data) {
+  MemoryFile file;
+  file.input = data;
+  TIFF* tif = Open(&file, "r");
+  if (!tif) return false;
+  const bool tiled = TIFFIsTiled(tif);
   const tmsize_t row = tiled ? TIFFTileRowSize(tif) : TIFFScanlineSize(tif);
-  if (row <= 0) return false;
-  std::vector<uint8_t> start(static_cast<size_t>(row));
-  return (tiled ? TIFFReadEncodedTile(tif, 0, start.data(), row) : TIFFReadEncodedStrip(tif, 0, start.data(), row)) >= 0;
+  bool ok = row > 0;
+  if (ok) {
+    std::vector<uint8_t> start(static_cast<size_t>(row));
+    ok = (tiled ? TIFFReadEncodedTile(tif, 0, start.data(), row) : TIFFReadEncodedStrip(tif, 0, start.data(), row)) >= 0;
+  }
+  TIFFClose(tif);
+  return ok && file.error.empty();
 }
 
-// True when the strips or tiles the file has in `fileSize` bytes can decode
+// True when the strips or tiles the file has in its `data` can decode
 // to the image its header states. Every strip or tile must have bytes in
 // the file (libtiff refuses one without), and all of them together, at the
 // compression's largest ratio, must reach the decoded size.
-bool DataCanFillImage(TIFF* tif, uint64_t fileSize) {
+bool DataCanFillImage(TIFF* tif, std::span<const uint8_t> data) {
+  const uint64_t fileSize = data.size();
   uint32_t width = 0, height = 0;
   uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG, samples = 1;
   TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
@@ -242,7 +253,7 @@ bool DataCanFillImage(TIFF* tif, uint64_t fileSize) {
     }
   }
   const uint64_t ratio = MostBytesPerStoredByte(compression, width);
-  if (ratio == 0) return FirstPieceDecodes(tif, tiled);
+  if (ratio == 0) return FirstPieceDecodes(data);
   // The decoded size; one beyond what 64 bits hold cannot be filled.
   uint64_t needed = 0;
   const uint64_t pieceSize = uint64_t(std::max<int64_t>(tiled ? TIFFTileSize64(tif) : TIFFScanlineSize64(tif), 0));
@@ -602,7 +613,7 @@ ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHan
     TIFFClose(tif);
     return ImageStatus::Fail("TIFF: the image cannot be read (" + form + ")");
   }
-  if (!DataCanFillImage(tif, data.size())) {
+  if (!DataCanFillImage(tif, data)) {
     TIFFClose(tif);
     return ImageStatus::Fail("TIFF: the file holds too little image data for its size");
   }
