@@ -323,8 +323,9 @@ TEST(CmykTiff, PhotosTaggedWithAProfileOfAnotherColourModelPrintTheirOwnColours)
 
 // Grey TIFFs with alpha as the image editor writes them, 8 and 16 bits,
 // unassociated and associated, and floating-point TIFFs (grey and RGB, 16
-// and 32 bits) print each patch as it is over white; as a frame graphic the
-// grey file shows the photo through its transparent middle. A TIFF in a
+// and 32 bits) print each patch as it is over white, the grey ones as an
+// overlay too; as a frame graphic a grey file shows the photo through its
+// transparent middle. A TIFF in a
 // form no reader takes fails its job with that form named.
 TEST(CmykTiff, GreyWithAlphaAndFloatingPointTiffsPrintTheirPatchesOnWhite) {
   e2e::Station station;
@@ -392,6 +393,22 @@ TEST(CmykTiff, GreyWithAlphaAndFloatingPointTiffsPrintTheirPatchesOnWhite) {
   ASSERT_TRUE(framed.image);
   ExpectNear(framed.rgb(framed.width() / 32, framed.height() / 2), band.rgb, 6, "grey band");
   ExpectNear(framed.rgb(framed.width() / 2, framed.height() / 2), {20, 20, 220}, 8, "photo through the grey frame");
+  // The 8-bit grey patches as an overlay over the whole empty page.
+  e2e::fs::create_directories(station.graphics() / "Overlays");
+  ASSERT_EQ(RunTool({"convert", grey.string(), "-colorspace", "Gray", "-depth", "8", "-define", "tiff:alpha=unassociated",
+                     (station.graphics() / "Overlays" / "Patches.tif").string()}),
+            0);
+  jobwriter::TJobDescription overlay;
+  overlay.printer = 25;
+  overlay.blocks.print2File.setNumber = 1;
+  overlay.objects.push_back(jobwriter::RecordOf(
+      *layout::TFileOverlayObject::New(jobwriter::OverlayDesc("Patches.tif", "Overlays", 0, 0, 4, 6))));
+  ASSERT_TRUE(station.Drop(overlay, "greyoverlay.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const e2e::Picture overlaid = TakePage(station);
+  ASSERT_TRUE(overlaid.image);
+  for (size_t i = 0; i < 6; ++i)
+    ExpectNear(PagePatch(overlaid, grid, i), greys[i].OverWhite(), 6, "overlay, patch " + std::to_string(i));
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
   EXPECT_EQ(station.Log().find("is damaged"), std::string::npos) << station.Log();
 
