@@ -434,8 +434,9 @@ OSErr myQTCallBackProc(int16_t message, myQTCallBackRecord* record) {
 }
 
 std::string DescribeUndrawableImage(const std::filesystem::path& path) {
-  // The header alone tells the mode; read as every photo is, never through
-  // a link below a station's folder.
+  // The header alone tells a Photoshop file's mode, the directory a TIFF
+  // file's form; read as every photo is, never through a link below a
+  // station's folder.
   const int fd = host::OpenRegularFile(path.c_str(), O_RDONLY);
   if (fd < 0) return {};
   std::vector<uint8_t> head(26);
@@ -446,9 +447,17 @@ std::string DescribeUndrawableImage(const std::filesystem::path& path) {
     if (n <= 0) break;
     got += size_t(n);
   }
+  head.resize(got);
+  std::string what;
+  if (host::DetectImageFormat(head) == host::ImageFormat::kTiff) {
+    if (const std::string form = host::TiffUndrawableForm(fd); !form.empty())
+      what = "TIFF file in a form that cannot be printed (" + form + ")";
+  } else if (const std::string mode = got == 26 ? imaging::PhotoshopUndrawableMode(head) : std::string();
+             !mode.empty()) {
+    what = "Photoshop file in a colour mode that cannot be printed (" + mode + ")";
+  }
   ::close(fd);
-  if (got < head.size()) return {};
-  return imaging::PhotoshopUndrawableMode(head);
+  return what;
 }
 
 host::GWorldHandle ReadFile2(TFile* file, int16_t, float, bool&, tColorSyncPrefs*) {

@@ -214,9 +214,12 @@ class TNewAllToolsWindow {
 // longer holds inks. True when a profile converted the pixels.
 bool applyEmbeddedProfile(host::ImageReadResult& image);
 
-// Why a readable file gives no image although it is not damaged: for a
-// Photoshop file in a colour mode the reader cannot draw, the mode ("Lab,
-// 8 bits per channel"); empty otherwise.
+// Why a readable file gives no image although it is not damaged, as the
+// words after "is a": for a Photoshop file in a colour mode the reader
+// cannot draw, "Photoshop file in a colour mode that cannot be printed (Lab,
+// 8 bits per channel)"; for a TIFF file of a form no reader takes, "TIFF
+// file in a form that cannot be printed (24-bit floating-point samples)";
+// empty otherwise.
 std::string DescribeUndrawableImage(const std::filesystem::path& path);
 
 // The progress routine of a long image read: `open` marks the start, and

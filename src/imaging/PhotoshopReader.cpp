@@ -3,6 +3,7 @@
 #include "imaging/PackBits.h"
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace imaging {
@@ -168,7 +169,18 @@ host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCm
   if (!r.U32(&length) || !r.Has(length)) return Fail("truncated image resources");
   ReadResources(r.Rest().subspan(0, length), &info);
   r.Skip(length);
-  if (!r.U32(&length) || !r.Skip(length)) return Fail("truncated layer data");
+  if (!r.U32(&length) || !r.Has(length)) return Fail("truncated layer data");
+  // A negative layer count says that the first channel after the colours is
+  // the composite's transparency; other extra channels are saved selections
+  // and spot colours, not drawn.
+  bool transparency = false;
+  if (length >= 6) {
+    Reader layers(r.Rest().subspan(0, length));
+    uint32_t layerInfoLength = 0, layerCount = 0;
+    transparency = layers.U32(&layerInfoLength) && layerInfoLength >= 2 && layers.U16(&layerCount) &&
+                   (layerCount & 0x8000) != 0 && hd.channels > needed;
+  }
+  r.Skip(length);
   uint32_t compression = 0;
   if (!r.U16(&compression) || compression > 1) return Fail("unsupported compression");
 
@@ -177,7 +189,8 @@ host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCm
   const size_t rowBytes = w * sampleBytes;
   // The planes drawn from come first in the file, one row after another;
   // nothing is set aside for them before the file is seen to hold them.
-  const size_t rows = h * needed;
+  const uint32_t drawn = needed + (transparency ? 1 : 0);
+  const size_t rows = h * drawn;
   std::span<const uint8_t> samples;
   std::vector<uint8_t> unpacked;
   if (compression == 0) {
@@ -225,21 +238,33 @@ host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCm
     return static_cast<uint8_t>(((unsigned(p[0]) << 8 | p[1]) * 255u + 32767u) / 65535u);
   };
   const bool cmyk = hd.mode == kCMYK;
+  // The transparency, straight (255 = opaque), beside the colours; for
+  // CMYK in a plane of its own, as the inks fill the four bytes.
+  std::vector<uint8_t> inkAlpha;
+  if (cmyk && transparency) {
+    try {
+      inkAlpha.resize(plane);
+    } catch (const std::bad_alloc&) {
+      return Fail("out of memory");
+    }
+  }
   for (size_t y = 0; y < h; ++y) {
     uint8_t* out = result.image->scanline(int32_t(y));
     for (size_t x = 0; x < w; ++x, out += 4) {
       const size_t i = y * w + x;
+      const uint8_t alpha = transparency ? at(needed, i) : 0xFF;
       if (cmyk) {
         // Photoshop stores CMYK as the paper left: 255 is no ink.
         for (uint32_t c = 0; c < 4; ++c) out[c] = static_cast<uint8_t>(255 - at(c, i));
+        if (transparency) inkAlpha[i] = alpha;
       } else if (hd.mode == kIndexed) {
         const uint8_t index = at(0, i);
-        out[0] = 0xFF;
+        out[0] = alpha;
         out[1] = palette[index];
         out[2] = palette[256 + index];
         out[3] = palette[512 + index];
       } else {
-        out[0] = 0xFF;
+        out[0] = alpha;
         out[1] = at(0, i);
         out[2] = at(needed == 3 ? 1 : 0, i);
         out[3] = at(needed == 3 ? 2 : 0, i);
@@ -247,9 +272,15 @@ host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCm
     }
   }
   if (cmyk) {
-    if (keepCmyk) result.cmyk = true;
-    else host::ConvertCmykToRgb(*result.image);
+    if (keepCmyk) {
+      result.cmyk = true;
+      result.inkAlpha = std::move(inkAlpha);
+    } else {
+      host::ConvertCmykToRgb(*result.image);
+      host::PutAlpha(*result.image, inkAlpha);
+    }
   }
+  info.hasAlpha = transparency;
   info.width = int32_t(w);
   info.height = int32_t(h);
   info.bitsPerSample = int(hd.depth);

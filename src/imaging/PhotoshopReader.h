@@ -23,10 +23,14 @@ namespace imaging {
 // True when the bytes start with the Photoshop signature.
 bool IsPhotoshopData(std::span<const uint8_t> data);
 
-// The composite image as an opaque offscreen, with its resolution and
-// embedded profile in `info` (format reported as unknown). With `keepCmyk` a
-// CMYK file keeps its inks (host::ImageReadOptions::keepCmyk) and `cmyk` is
-// set in the result; otherwise they are brought to RGB without a profile.
+// The composite image as an offscreen, with its resolution and embedded
+// profile in `info` (format reported as unknown). A file whose layer count
+// is negative keeps the composite's transparency in its first channel after
+// the colours: it comes in the alpha bytes, straight, and `info.hasAlpha`
+// is set; every other file is opaque. With `keepCmyk` a CMYK file keeps its
+// inks (host::ImageReadOptions::keepCmyk), `cmyk` is set in the result and
+// the transparency comes in `inkAlpha`; otherwise the inks are brought to
+// RGB without a profile.
 host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCmyk = false);
 
 // For a Photoshop file whose header is sound but whose colour mode, depth or

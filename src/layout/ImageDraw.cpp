@@ -298,9 +298,8 @@ std::string PhotoFailureMessage(const std::filesystem::path& path, const std::st
   }
   // A sidecar swapped for a link while the photo was read.
   if (const std::string linked = LinkedPhotoMessage(path, name); !linked.empty()) return linked;
-  if (const std::string mode = DescribeUndrawableImage(path); !mode.empty())
-    return "The image file \"" + shown + "\" is a Photoshop file in a colour mode that cannot be printed (" + mode +
-           ")!";
+  if (const std::string what = DescribeUndrawableImage(path); !what.empty())
+    return "The image file \"" + shown + "\" is a " + what + "!";
   return "The image file \"" + shown + "\" is damaged and could not be read!";
 }
 

@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -276,6 +277,33 @@ inline std::vector<uint8_t> RawHeader(Strip strip = Strip::kBeyondTheEnd, uint16
   out.insert(out.end(), values.begin(), values.end());
   const uint32_t end = strip == Strip::kBeyondTheEnd ? uint32_t(out.size()) : 8;
   for (int i = 0; i < 4; ++i) out[stripOffsetAt + size_t(i)] = uint8_t(end >> (8 * i));
+  return out;
+}
+
+// A grey TIFF of 16384 x 16384 under compression 16384, which has no
+// decoder, without strip byte counts (libtiff takes the rest of the file
+// as the one strip), padded to 505 bytes.
+inline std::vector<uint8_t> TiffWithoutCodec(uint32_t side = kSide) {
+  using namespace detail;
+  // Tag, type (3 short, 4 long), value.
+  const uint32_t entries[][3] = {{256, 4, side}, {257, 4, side}, {258, 3, 8},     {259, 3, 16384},
+                                 {262, 3, 1},    {273, 4, 128},  {277, 3, 1},     {278, 4, side}};
+  std::vector<uint8_t> out = {'I', 'I', 42, 0};
+  Put32LE(out, 8);
+  Put16LE(out, uint32_t(std::size(entries)));
+  for (const auto& e : entries) {
+    Put16LE(out, e[0]);
+    Put16LE(out, e[1]);
+    Put32LE(out, 1);
+    if (e[1] == 3) {
+      Put16LE(out, e[2]);
+      Put16LE(out, 0);
+    } else {
+      Put32LE(out, e[2]);
+    }
+  }
+  Put32LE(out, 0);  // no further directory
+  out.resize(505, 0x55);
   return out;
 }
 

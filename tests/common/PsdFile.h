@@ -20,6 +20,9 @@ struct Image {
   std::vector<uint8_t> colourModeData;  // an indexed image's 768-byte table
   std::vector<uint8_t> icc;             // embedded profile (image resource 1039)
   bool packBits = false;
+  // The layer count written negative: the first channel after the colours
+  // is the composite's transparency. Without it there is no layer section.
+  bool transparent = false;
 };
 
 namespace detail {
@@ -70,7 +73,13 @@ inline std::vector<uint8_t> Write(const Image& image) {
   if (!image.icc.empty()) PutResource(resources, 0x040F, image.icc);
   Put32(out, uint32_t(resources.size()));
   out.insert(out.end(), resources.begin(), resources.end());
-  Put32(out, 0);  // no layers
+  if (image.transparent) {
+    Put32(out, 6);       // the layer and mask section: only the layer count
+    Put32(out, 2);
+    Put16(out, 0xFFFF);  // -1
+  } else {
+    Put32(out, 0);  // no layers
+  }
   Put16(out, image.packBits ? 1 : 0);
   // Each row as bytes.
   std::vector<std::vector<uint8_t>> rows;

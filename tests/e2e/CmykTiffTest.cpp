@@ -3,8 +3,9 @@
 // every CMYK layout (strips or tiles, interleaved or planar samples, 8 or
 // 16 bits, with or without alpha, any compression) prints through its
 // embedded profile; its transparent parts print white under a photo and
-// show the photo under a frame graphic; and a profile of another colour
-// model than the pixels' is not used, as the tool refuses it.
+// show the photo under a frame graphic; a profile of another colour model
+// than the pixels' is not used, as the tool refuses it; and grey TIFFs with
+// alpha and floating-point TIFFs print each patch as it is over white.
 #include "e2e/E2E.h"
 
 #include "common/CmykProfile.h"
@@ -317,6 +318,120 @@ TEST(CmykTiff, PhotosTaggedWithAProfileOfAnotherColourModelPrintTheirOwnColours)
   }
   EXPECT_GE(e2e::CountOf(station.Log(), "(a 'RGB ' profile for grey pixels)"), 2u) << station.Log();
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// Grey TIFFs with alpha as the image editor writes them, 8 and 16 bits,
+// unassociated and associated, and floating-point TIFFs (grey and RGB, 16
+// and 32 bits) print each patch as it is over white, the grey ones as an
+// overlay too; as a frame graphic a grey file shows the photo through its
+// transparent middle. A TIFF in a
+// form no reader takes fails its job with that form named.
+TEST(CmykTiff, GreyWithAlphaAndFloatingPointTiffsPrintTheirPatchesOnWhite) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const e2e::fs::path work = station.base() / "work";
+  e2e::fs::create_directories(work);
+  // Two columns and three rows of 40 x 40, the page's shape.
+  const std::vector<e2e::Patch> greys = {{{200, 200, 200}, 1}, {{90, 90, 90}, 1},   {{0, 0, 0}, 0},
+                                         {{60, 60, 60}, 0.5},  {{140, 140, 140}, 0.25}, {{30, 30, 30}, 0.75}};
+  const std::vector<e2e::Patch> colours = {{{200, 40, 30}, 1},  {{30, 160, 90}, 1},   {{0, 0, 0}, 0},
+                                           {{20, 40, 200}, 0.5}, {{250, 200, 0}, 0.25}, {{90, 20, 120}, 0.75}};
+  testtiff::Picture grid;  // only for the patch positions
+  grid.columns = 2;
+  grid.rows = 3;
+  grid.patchWidth = grid.patchHeight = 40;
+  grid.patches.resize(6);
+  const e2e::fs::path grey = work / "grey.png", colour = work / "colour.png";
+  ASSERT_TRUE(e2e::WritePatches(grey, 2, 3, 40, [&](int32_t c, int32_t r) -> const e2e::Patch& { return greys[size_t(r * 2 + c)]; }));
+  ASSERT_TRUE(e2e::WritePatches(colour, 2, 3, 40, [&](int32_t c, int32_t r) -> const e2e::Patch& { return colours[size_t(r * 2 + c)]; }));
+  struct Case {
+    std::string name;
+    bool grey;
+    std::vector<std::string> options;
+  };
+  const std::string floating = "quantum:format=floating-point";
+  const Case cases[] = {
+      {"Grey8.tif", true, {"-depth", "8", "-define", "tiff:alpha=unassociated"}},
+      {"Grey8Assoc.tif", true, {"-depth", "8", "-define", "tiff:alpha=associated"}},
+      {"Grey16.tif", true, {"-depth", "16", "-define", "tiff:alpha=unassociated", "-compress", "lzw"}},
+      {"Grey16Assoc.tif", true, {"-depth", "16", "-define", "tiff:alpha=associated"}},
+      {"GreyHalf.tif", true, {"-define", floating, "-depth", "16"}},
+      {"GreyFloat.tif", true, {"-define", floating, "-depth", "32", "-compress", "zip"}},
+      {"RgbHalf.tif", false, {"-define", floating, "-depth", "16"}},
+      {"RgbFloat.tif", false, {"-define", floating, "-depth", "32"}},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    std::vector<std::string> words = {"convert", (c.grey ? grey : colour).string()};
+    if (c.grey) words.insert(words.end(), {"-colorspace", "Gray"});
+    words.insert(words.end(), c.options.begin(), c.options.end());
+    words.push_back((station.images() / c.name).string());
+    ASSERT_EQ(RunTool(words), 0) << c.name;
+    const bool embedded = ++n % 2 == 0;
+    const e2e::Picture page = PrintPhoto(station, c.name, embedded, "greyalpha" + std::to_string(n) + ".trpr");
+    ASSERT_TRUE(page.image) << c.name << station.Log();
+    for (size_t i = 0; i < 6; ++i)
+      ExpectNear(PagePatch(page, grid, i), (c.grey ? greys : colours)[i].OverWhite(), 6,
+                 c.name + ", patch " + std::to_string(i));
+  }
+
+  // A 400 x 600 frame: a band of grey 80 100 pixels wide around a middle
+  // of black at alpha 0, 16-bit grey with associated alpha.
+  const e2e::Patch band{{80, 80, 80}, 1}, clear{{0, 0, 0}, 0};
+  ASSERT_TRUE(e2e::WritePatches(work / "frame.png", 4, 6, 100, [&](int32_t c, int32_t r) -> const e2e::Patch& {
+    return c == 0 || c == 3 || r == 0 || r == 5 ? band : clear;
+  }));
+  e2e::fs::create_directories(station.graphics() / "Frames");
+  ASSERT_EQ(RunTool({"convert", (work / "frame.png").string(), "-colorspace", "Gray", "-depth", "16", "-define",
+                     "tiff:alpha=associated", (station.graphics() / "Frames" / "GreyBand.tif").string()}),
+            0);
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Framed.jpg", 400, 600, {20, 20, 220}));
+  ASSERT_TRUE(station.Drop(e2e::FramedJob("Framed.jpg", "GreyBand.tif", false), "greyframe.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const e2e::Picture framed = TakePage(station);
+  ASSERT_TRUE(framed.image);
+  ExpectNear(framed.rgb(framed.width() / 32, framed.height() / 2), band.rgb, 6, "grey band");
+  ExpectNear(framed.rgb(framed.width() / 2, framed.height() / 2), {20, 20, 220}, 8, "photo through the grey frame");
+  // The 8-bit grey patches as an overlay over the whole empty page.
+  e2e::fs::create_directories(station.graphics() / "Overlays");
+  ASSERT_EQ(RunTool({"convert", grey.string(), "-colorspace", "Gray", "-depth", "8", "-define", "tiff:alpha=unassociated",
+                     (station.graphics() / "Overlays" / "Patches.tif").string()}),
+            0);
+  jobwriter::TJobDescription overlay;
+  overlay.printer = 25;
+  overlay.blocks.print2File.setNumber = 1;
+  overlay.objects.push_back(jobwriter::RecordOf(
+      *layout::TFileOverlayObject::New(jobwriter::OverlayDesc("Patches.tif", "Overlays", 0, 0, 4, 6))));
+  ASSERT_TRUE(station.Drop(overlay, "greyoverlay.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  const e2e::Picture overlaid = TakePage(station);
+  ASSERT_TRUE(overlaid.image);
+  for (size_t i = 0; i < 6; ++i)
+    ExpectNear(PagePatch(overlaid, grid, i), greys[i].OverWhite(), 6, "overlay, patch " + std::to_string(i));
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.Log().find("is damaged"), std::string::npos) << station.Log();
+
+  // 24-bit floating point is a form no reader takes: the job fails naming
+  // it, and keeps its files.
+  TIFF* tif = TIFFOpen((station.images() / "Float24.tif").c_str(), "w");
+  ASSERT_TRUE(tif);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 8u);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 8u);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 24);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+  std::vector<uint8_t> row(24, 0x3F);
+  for (uint32_t y = 0; y < 8; ++y) ASSERT_GE(TIFFWriteScanline(tif, row.data(), y, 0), 0);
+  TIFFClose(tif);
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Float24.tif"), "float24.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "float24.trpr"); })) << station.Log();
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("\"Float24.tif\" is a TIFF file in a form that cannot be printed (24-bit floating-point samples)"),
+            std::string::npos)
+      << log;
+  EXPECT_TRUE(e2e::fs::exists(station.images() / "Float24.tif"));
   EXPECT_EQ(station.Stop(), 0);
 }
 

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <cstdlib>
 #include <filesystem>
@@ -581,6 +582,35 @@ inline bool WritePhoto(const fs::path& file, int32_t width, int32_t height, std:
                                    : ext == ".tif" || ext == ".tiff" ? host::ImageFormat::kTiff
                                                                      : host::ImageFormat::kJpeg;
   return host::WriteImageFile(*image, file, format, options).ok();
+}
+
+// A colour at an alpha (0 transparent to 1) and the same over white paper.
+struct Patch {
+  std::array<int, 3> rgb;
+  double alpha = 1;
+  std::array<int, 3> OverWhite() const {
+    std::array<int, 3> out;
+    for (size_t c = 0; c < 3; ++c) out[c] = int(std::lround(rgb[c] * alpha + 255 * (1 - alpha)));
+    return out;
+  }
+};
+
+// A PNG with alpha of `columns` x `rows` patches of `side` x `side` pixels,
+// each as `patchAt` gives it.
+inline bool WritePatches(const fs::path& file, int32_t columns, int32_t rows, int32_t side,
+                         const std::function<const Patch&(int32_t column, int32_t row)>& patchAt) {
+  host::GWorldHandle image = host::GWorld::Create(CLongRect_AC(0, 0, rows * side, columns * side));
+  if (!image) return false;
+  for (int32_t y = 0; y < rows * side; ++y)
+    for (int32_t x = 0; x < columns * side; ++x) {
+      const Patch& patch = patchAt(x / side, y / side);
+      uint8_t* p = image->scanline(y) + 4 * size_t(x);
+      p[0] = uint8_t(std::lround(patch.alpha * 255));
+      for (size_t c = 0; c < 3; ++c) p[1 + c] = uint8_t(patch.rgb[c]);
+    }
+  host::ImageWriteOptions options;
+  options.keepAlpha = true;
+  return host::WriteImageFile(*image, file, host::ImageFormat::kPng, options).ok();
 }
 
 // Runs a tool (an independent reader) with its argument vector and returns

@@ -62,6 +62,7 @@ TEST(HostileFiles, PhotosThatAreOnlyAHeaderFailTheirJobWithoutTakingWhatTheyClai
       {"Progressive.jpg", hostile::JpegHeader(true)},
       {"Header.dng", hostile::RawHeader(Strip::kRunningOn, 7)},
       {"Short.dng", hostile::RawHeader(Strip::kShortButWithin, 7)},
+      {"NoCodec.tif", hostile::TiffWithoutCodec()},          // 505 bytes, its compression without a decoder
   };
   int n = 0;
   for (const auto& [name, bytes] : photos) {
@@ -74,6 +75,9 @@ TEST(HostileFiles, PhotosThatAreOnlyAHeaderFailTheirJobWithoutTakingWhatTheyClai
     EXPECT_TRUE(e2e::ExistsAsEntry(station.unknown() / job)) << station.Log();
     EXPECT_TRUE(e2e::fs::exists(station.images() / name));
   }
+  EXPECT_NE(station.Log().find("\"NoCodec.tif\" is a TIFF file in a form that cannot be printed (compression 16384, "
+                               "which cannot be decoded)"),
+            std::string::npos);
   EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 1u);  // only the ordinary page
   EXPECT_EQ(station.Stop(), 0);
 }

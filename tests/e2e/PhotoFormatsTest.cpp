@@ -2,8 +2,9 @@
 // and group photos print their transparent parts on white whether the job
 // honours embedded profiles or not; CMYK TIFF and Photoshop photos print
 // through their own embedded profiles as the colour tool converts them; and
-// 16-bit, greyscale and CMYK Photoshop photos print, while a colour mode
-// that cannot be drawn fails the job with the mode named.
+// 16-bit, greyscale and CMYK Photoshop photos print, with their
+// transparency as photos and as frame graphics, while a colour mode that
+// cannot be drawn fails the job with the mode named.
 #include "e2e/E2E.h"
 
 #include "common/CmykProfile.h"
@@ -283,6 +284,82 @@ TEST(PhotoFormats, SixteenBitGreyAndCmykPhotoshopPhotosPrintAndLabFailsNamingIts
       << log;
   EXPECT_EQ(log.find("\"Lab.psd\" is damaged"), std::string::npos) << log;
   EXPECT_TRUE(e2e::fs::exists(station.images() / "Lab.psd"));
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// Photoshop files with transparency as the image editor writes them (a
+// negative layer count, the composite's alpha after its colours), RGB, CMYK
+// and grey: as photos their transparent parts print on white, each patch as
+// it is over white; as frame graphics they show the photo through their
+// transparent middle.
+TEST(PhotoFormats, PhotoshopFilesWithTransparencyPrintOnWhiteAndShowThePhotoThroughAFrame) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const e2e::fs::path work = station.base() / "work";
+  e2e::fs::create_directories(work);
+  // Two columns and three rows of 40 x 40, the page's shape; the colours
+  // are greys for the grey file.
+  const std::vector<e2e::Patch> colours = {{{200, 40, 30}, 1},  {{30, 160, 90}, 1},   {{63, 16, 16}, 0},
+                                           {{20, 40, 200}, 0.5}, {{250, 200, 0}, 0.25}, {{90, 20, 120}, 0.75}};
+  std::vector<e2e::Patch> greys = colours;
+  for (e2e::Patch& patch : greys) patch.rgb = {patch.rgb[0], patch.rgb[0], patch.rgb[0]};
+  ASSERT_TRUE(e2e::WritePatches(work / "colour.png", 2, 3, 40,
+                                [&](int32_t c, int32_t r) -> const e2e::Patch& { return colours[size_t(r * 2 + c)]; }));
+  ASSERT_TRUE(e2e::WritePatches(work / "grey.png", 2, 3, 40,
+                                [&](int32_t c, int32_t r) -> const e2e::Patch& { return greys[size_t(r * 2 + c)]; }));
+  struct Case {
+    std::string name, source;
+    std::vector<std::string> options;
+    int tolerance;  // CMYK comes back from the editor's plain conversion within a few levels
+  };
+  const Case cases[] = {
+      {"Rgb.psd", "colour.png", {}, 4},
+      {"Rgb16.psd", "colour.png", {"-depth", "16"}, 4},
+      {"Cmyk.psd", "colour.png", {"-colorspace", "CMYK"}, 8},
+      {"Grey.psd", "grey.png", {"-colorspace", "Gray"}, 4},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    std::vector<std::string> words = {"convert", (work / c.source).string()};
+    words.insert(words.end(), c.options.begin(), c.options.end());
+    words.push_back((station.images() / c.name).string());
+    ASSERT_EQ(RunTool(words), 0) << c.name;
+    // Without embedded profiles, so that CMYK is converted plainly as the
+    // editor made it.
+    jobwriter::TJobDescription job = e2e::SetOneJob(c.name);
+    job.colorSyncPrefs->applyEmbedded = 0;
+    ASSERT_TRUE(station.Drop(job, "psdalpha" + std::to_string(++n) + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    const e2e::Picture page = TakePage(station);
+    ASSERT_TRUE(page.image) << c.name;
+    const std::vector<e2e::Patch>& want = c.source == "grey.png" ? greys : colours;
+    for (size_t i = 0; i < 6; ++i) {
+      const int32_t x = int32_t((i % 2 * 40 + 20.5) / 80 * page.width()), y = int32_t((i / 2 * 40 + 20.5) / 120 * page.height());
+      ExpectNear(page.rgb(x, y), want[i].OverWhite(), c.tolerance, c.name + ", patch " + std::to_string(i));
+    }
+  }
+
+  // 400 x 600 frames: a band 100 pixels wide around a middle of (63, 16,
+  // 16) at alpha 0.
+  const e2e::Patch band{{40, 200, 30}, 1}, clear{{63, 16, 16}, 0};
+  ASSERT_TRUE(e2e::WritePatches(work / "frame.png", 4, 6, 100, [&](int32_t c, int32_t r) -> const e2e::Patch& {
+    return c == 0 || c == 3 || r == 0 || r == 5 ? band : clear;
+  }));
+  e2e::fs::create_directories(station.graphics() / "Frames");
+  for (const std::string& space : {"sRGB", "CMYK"}) {
+    const std::string frame = space + "Band.psd";
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Framed.jpg", 400, 600, {20, 20, 220}));
+    ASSERT_EQ(RunTool({"convert", (work / "frame.png").string(), "-colorspace", space,
+                       (station.graphics() / "Frames" / frame).string()}),
+              0);
+    ASSERT_TRUE(station.Drop(e2e::FramedJob("Framed.jpg", frame, false), "psdframe" + space + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    const e2e::Picture page = TakePage(station);
+    ASSERT_TRUE(page.image) << frame;
+    ExpectNear(page.rgb(page.width() / 32, page.height() / 2), band.rgb, 8, "band of " + frame);
+    ExpectNear(page.rgb(page.width() / 2, page.height() / 2), {20, 20, 220}, 8, "photo through " + frame);
+  }
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
   EXPECT_EQ(station.Stop(), 0);
 }
 

@@ -291,6 +291,39 @@ TEST(Loading, PhotoshopDepthsModesAndProfiles) {
   ASSERT_TRUE(cmyk16.ok()) << cmyk16.error;
   EXPECT_EQ(Pixel(*cmyk16.image, 4, 0), 0x6400C832u);
 
+  // With a negative layer count the channel after the colours is the
+  // transparency, straight; kept inks carry it beside them. Without, an
+  // extra channel is a saved selection and the image is opaque.
+  for (const bool transparent : {true, false}) {
+    testpsd::Image rgba = PsdOf(testpsd::kRGB, 8, {63, 16, 16, 0}, true);
+    rgba.channels[3][7] = 128;
+    rgba.transparent = transparent;
+    const auto read = imaging::DecodePhotoshop(testpsd::Write(rgba));
+    ASSERT_TRUE(read.ok()) << read.error;
+    EXPECT_EQ(read.info.hasAlpha, transparent);
+    EXPECT_EQ(Pixel(*read.image, 0, 0), transparent ? 0x003F1010u : 0xFF3F1010u);
+    EXPECT_EQ(Pixel(*read.image, 2, 1), transparent ? 0x803F1010u : 0xFF3F1010u);
+  }
+  testpsd::Image greyAlpha = PsdOf(testpsd::kGrey, 16, {90 * 257, 0xFFFF, 0});
+  greyAlpha.channels[1][0] = 0;
+  greyAlpha.transparent = true;
+  const auto greyRead = imaging::DecodePhotoshop(testpsd::Write(greyAlpha));
+  ASSERT_TRUE(greyRead.ok()) << greyRead.error;
+  EXPECT_EQ(Pixel(*greyRead.image, 0, 0), 0x005A5A5Au);
+  EXPECT_EQ(Pixel(*greyRead.image, 1, 0), 0xFF5A5A5Au);
+  testpsd::Image cmykAlpha = PsdOf(testpsd::kCMYK, 8, {155, 255, 55, 205, 64});
+  cmykAlpha.transparent = true;
+  const auto cmykAlphaFile = testpsd::Write(cmykAlpha);
+  const auto inksWithAlpha = imaging::DecodePhotoshop(cmykAlphaFile, true);
+  ASSERT_TRUE(inksWithAlpha.ok()) << inksWithAlpha.error;
+  EXPECT_TRUE(inksWithAlpha.info.hasAlpha);
+  EXPECT_EQ(Pixel(*inksWithAlpha.image, 1, 1), 0x6400C832u);
+  EXPECT_EQ(inksWithAlpha.inkAlpha, std::vector<uint8_t>(15, 64));
+  const auto rgbWithAlpha = imaging::DecodePhotoshop(cmykAlphaFile);
+  ASSERT_TRUE(rgbWithAlpha.ok());
+  EXPECT_TRUE(rgbWithAlpha.inkAlpha.empty());
+  EXPECT_EQ(Pixel(*rgbWithAlpha.image, 1, 1), 0x407DCD2Cu);
+
   // Indexed: the colour table of 256 reds, greens and blues.
   testpsd::Image indexed = PsdOf(testpsd::kIndexed, 8, {7});
   indexed.colourModeData.assign(768, 0);
@@ -327,7 +360,8 @@ TEST(Loading, PhotoshopDepthsModesAndProfiles) {
   TempDir dir;
   std::ofstream(dir / "lab.psd", std::ios::binary).write(reinterpret_cast<const char*>(lab.data()),
                                                          std::streamsize(lab.size()));
-  EXPECT_EQ(DescribeUndrawableImage(dir / "lab.psd"), "Lab, 8 bits per channel");
+  EXPECT_EQ(DescribeUndrawableImage(dir / "lab.psd"),
+            "Photoshop file in a colour mode that cannot be printed (Lab, 8 bits per channel)");
   EXPECT_EQ(DescribeUndrawableImage(dir / "missing.psd"), "");
 }
 

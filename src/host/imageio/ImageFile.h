@@ -89,6 +89,12 @@ struct ImageStatus {
 ImageFormat DetectImageFormat(std::span<const uint8_t> head);
 const char* ImageFormatName(ImageFormat format);
 
+// For a TIFF file whose directory is sound but which cannot be drawn: what
+// keeps it from being drawn, in words (for example "24-bit floating-point
+// samples" or "compression JBIG, which cannot be decoded"); empty for any
+// other file. Reads the directory only, through `fd`, which stays open.
+std::string TiffUndrawableForm(int fd);
+
 ImageInfoResult ReadImageInfo(const std::filesystem::path& path);
 ImageInfoResult ReadImageInfo(std::span<const uint8_t> data);
 

@@ -2,19 +2,22 @@
 // I/O procedures. libtiff's errors and warnings go to per-handle handlers
 // that record the first error instead of printing it.
 //
-// CMYK files of 8 or 16 bits per sample, in strips or tiles, interleaved or
-// in planes, with or without alpha and under any compression libtiff
-// decodes, are read sample by sample as inks, kept for a caller that
+// Some files are read sample by sample, in strips or tiles, interleaved or
+// in planes and under any compression libtiff decodes: CMYK of 8 or 16 bits
+// per sample, with or without alpha, as inks kept for a caller that
 // converts them through the file's profile, else brought to RGB without
-// one. Every other file goes through libtiff's RGBA reader, which handles
-// every other photometric interpretation, bit depth (16-bit samples are
-// reduced to 8) and compression the library knows. Rows come in their
-// stored order, so the Orientation tag is reported and not applied, as for
-// JPEG.
+// one; grey of 8 or 16 bits with alpha, whose alpha and straight grey the
+// RGBA reader does not give; grey and RGB in floating point, 0 to 1 from
+// none to full. Every other file goes through libtiff's RGBA reader, which
+// handles every other photometric interpretation, bit depth (16-bit
+// samples are reduced to 8) and compression the library knows. Rows come in
+// their stored order, so the Orientation tag is reported and not applied,
+// as for JPEG.
 //
-// Before any pixel memory is taken, the file's image data must be able to
-// fill the size its header states: a few bytes claiming a huge image are
-// refused, not allocated for.
+// Before any pixel memory is taken, the file must be one that can be drawn
+// (a compression with a decoder here, samples one of the readers takes) and
+// its image data must be able to fill the size its header states: a few
+// bytes claiming a huge image are refused, not allocated for.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -23,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <unistd.h>
 #include <vector>
 
 #include "host/imageio/Codecs.h"
@@ -161,8 +165,8 @@ void ReadFields(TIFF* tif, ImageInfo* info) {
   }
 }
 
-// libtiff hands back premultiplied colour for files with alpha; offscreens
-// hold straight colour.
+// libtiff's RGBA reader hands back premultiplied colour for RGB files with
+// alpha; offscreens hold straight colour.
 uint8_t Unpremultiply(unsigned value, unsigned alpha) {
   if (alpha == 0) return 0;
   return static_cast<uint8_t>(std::min(255u, (value * 255 + alpha / 2) / alpha));
@@ -177,8 +181,9 @@ uint8_t Unpremultiply(unsigned value, unsigned alpha) {
 // subsampled colour, 2048 covers the most a block can stand for); a fax code
 // of one bit may make a whole row. Coders that spend well under a bit per
 // pixel, or a few bytes on a tile of one value (JBIG, WebP, JPEG XL, LERC),
-// have no such bound; 0 stands for it. Other coders get a generous bound
-// above what they reach.
+// have no such bound; 0 stands for it, and the start of their data must
+// decode instead. Other coders with a decoder here get a generous bound
+// above what they reach; one without a decoder is refused before this.
 uint64_t MostBytesPerStoredByte(uint16_t compression, uint32_t width) {
   switch (compression) {
     case COMPRESSION_NONE: return 1;
@@ -200,11 +205,32 @@ uint64_t MostBytesPerStoredByte(uint16_t compression, uint32_t width) {
   }
 }
 
-// True when the strips or tiles the file has in `fileSize` bytes can decode
+// For a coder whose ratio has no bound: true when the start of the first
+// strip or tile of `data` decodes (its first row). Bytes that are not data
+// of that coder at all are then refused before the image is made. A handle
+// of its own reads it, so that the image is then read from its start.
+bool FirstPieceDecodes(std::span<const uint8_t> data) {
+  MemoryFile file;
+  file.input = data;
+  TIFF* tif = Open(&file, "r");
+  if (!tif) return false;
+  const bool tiled = TIFFIsTiled(tif);
+  const tmsize_t row = tiled ? TIFFTileRowSize(tif) : TIFFScanlineSize(tif);
+  bool ok = row > 0;
+  if (ok) {
+    std::vector<uint8_t> start(static_cast<size_t>(row));
+    ok = (tiled ? TIFFReadEncodedTile(tif, 0, start.data(), row) : TIFFReadEncodedStrip(tif, 0, start.data(), row)) >= 0;
+  }
+  TIFFClose(tif);
+  return ok && file.error.empty();
+}
+
+// True when the strips or tiles the file has in its `data` can decode
 // to the image its header states. Every strip or tile must have bytes in
 // the file (libtiff refuses one without), and all of them together, at the
 // compression's largest ratio, must reach the decoded size.
-bool DataCanFillImage(TIFF* tif, uint64_t fileSize) {
+bool DataCanFillImage(TIFF* tif, std::span<const uint8_t> data) {
+  const uint64_t fileSize = data.size();
   uint32_t width = 0, height = 0;
   uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG, samples = 1;
   TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
@@ -227,7 +253,7 @@ bool DataCanFillImage(TIFF* tif, uint64_t fileSize) {
     }
   }
   const uint64_t ratio = MostBytesPerStoredByte(compression, width);
-  if (ratio == 0) return true;
+  if (ratio == 0) return FirstPieceDecodes(data);
   // The decoded size; one beyond what 64 bits hold cannot be filled.
   uint64_t needed = 0;
   const uint64_t pieceSize = uint64_t(std::max<int64_t>(tiled ? TIFFTileSize64(tif) : TIFFScanlineSize64(tif), 0));
@@ -236,92 +262,176 @@ bool DataCanFillImage(TIFF* tif, uint64_t fileSize) {
   return stored >= needed / ratio + (needed % ratio != 0);
 }
 
-// ---- CMYK samples as inks ----
+// ---- images read sample by sample ----
 
-// Where a CMYK file keeps its samples.
-struct InkLayout {
+// Where a file read sample by sample keeps its samples, and what they are.
+struct SampleLayout {
   bool tiled = false;
   bool planes = false;         // one plane per sample
-  size_t bytesPerSample = 1;   // 1 or 2
+  size_t bytesPerSample = 1;   // 1 or 2 for whole numbers; 2, 4 or 8 for floating point
+  bool floating = false;       // IEEE floating point, 0 to 1 from none to full
+  size_t colours = 4;          // 1 grey, 3 RGB, 4 CMYK inks
+  bool whiteIsZero = false;    // grey stored as 0 = white
   size_t samples = 4;          // per pixel, as stored
   int alpha = -1;              // the alpha sample's index; -1 without alpha
-  bool associated = false;     // inks premultiplied by alpha
+  bool associated = false;     // colour premultiplied by alpha
+
+  bool inks() const { return colours == 4; }
 };
 
-// The layout of a CMYK file of 8 or 16 unsigned bits per sample with four
-// inks first; false for any other file (the RGBA reader then serves). The
-// alpha is the first extra sample when the file says it is one.
-bool InkLayoutOf(TIFF* tif, const ImageInfo& info, InkLayout* layout) {
-  uint16_t inkSet = INKSET_CMYK, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
+// The layout of a file read sample by sample, false for any other file (the
+// RGBA reader then serves): CMYK of 8 or 16 unsigned bits with four inks
+// first; grey of 8 or 16 unsigned bits with alpha, whose grey the RGBA
+// reader hands back without dividing it by an associated alpha or, at 16
+// bits, without its alpha; grey and RGB in 16-, 32- or 64-bit floating
+// point, which the RGBA reader refuses. The alpha is the first extra sample
+// when the file says it is one.
+bool SampleLayoutOf(TIFF* tif, const ImageInfo& info, SampleLayout* layout) {
+  uint16_t inkSet = INKSET_CMYK, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT, photometric = 0;
   TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkSet);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
-  if (info.colorModel != ImageColorModel::kCMYK || inkSet != INKSET_CMYK || format != SAMPLEFORMAT_UINT ||
-      info.samplesPerPixel < 4 || (info.bitsPerSample != 8 && info.bitsPerSample != 16) ||
-      (planar != PLANARCONFIG_CONTIG && planar != PLANARCONFIG_SEPARATE)) {
-    return false;
-  }
-  layout->tiled = TIFFIsTiled(tif);
-  layout->planes = planar == PLANARCONFIG_SEPARATE;
-  layout->bytesPerSample = size_t(info.bitsPerSample / 8);
-  layout->samples = size_t(info.samplesPerPixel);
+  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  const int bits = info.bitsPerSample;
+  const bool whole = format == SAMPLEFORMAT_UINT && (bits == 8 || bits == 16);
+  const bool floating = format == SAMPLEFORMAT_IEEEFP && (bits == 16 || bits == 32 || bits == 64);
+  if (planar != PLANARCONFIG_CONTIG && planar != PLANARCONFIG_SEPARATE) return false;
   uint16_t extraCount = 0;
   uint16_t* extraKinds = nullptr;
-  if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds) && extraCount > 0 && extraKinds) {
-    if (extraCount > info.samplesPerPixel - 4) return false;  // fewer than four inks
-    if (extraKinds[0] == EXTRASAMPLE_ASSOCALPHA || extraKinds[0] == EXTRASAMPLE_UNASSALPHA) {
-      layout->alpha = info.samplesPerPixel - extraCount;
-      layout->associated = extraKinds[0] == EXTRASAMPLE_ASSOCALPHA;
-    }
+  if (!TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds) || !extraKinds) extraCount = 0;
+  const bool alpha = extraCount > 0 && (extraKinds[0] == EXTRASAMPLE_ASSOCALPHA || extraKinds[0] == EXTRASAMPLE_UNASSALPHA);
+  size_t colours = 0;
+  if (info.colorModel == ImageColorModel::kCMYK && inkSet == INKSET_CMYK && whole) colours = 4;
+  else if (info.colorModel == ImageColorModel::kGrey && ((whole && alpha) || floating)) colours = 1;
+  else if (photometric == PHOTOMETRIC_RGB && floating) colours = 3;
+  if (colours == 0 || size_t(info.samplesPerPixel) < colours) return false;
+  if (extraCount > size_t(info.samplesPerPixel) - colours) return false;  // fewer colour samples than stated
+  layout->tiled = TIFFIsTiled(tif);
+  layout->planes = planar == PLANARCONFIG_SEPARATE;
+  layout->bytesPerSample = size_t(bits / 8);
+  layout->floating = floating;
+  layout->colours = colours;
+  layout->whiteIsZero = photometric == PHOTOMETRIC_MINISWHITE;
+  layout->samples = size_t(info.samplesPerPixel);
+  if (alpha) {
+    layout->alpha = info.samplesPerPixel - extraCount;
+    layout->associated = extraKinds[0] == EXTRASAMPLE_ASSOCALPHA;
   }
   return true;
 }
 
-// Stores decoded samples into the inks offscreen (cyan, magenta, yellow,
-// black in the four bytes of each pixel; 0 = no ink, as TIFF stores them)
-// and the alpha plane, 16-bit samples (in the host's byte order, as libtiff
-// hands them over) rounded to 8 bits.
-class InkSink {
- public:
-  InkSink(const InkLayout& layout, GWorld& inks, std::vector<uint8_t>& alpha)
-      : layout_(layout), inks_(inks), alpha_(alpha), width_(size_t(inks.width())) {}
+// What keeps the file from being drawn, in words; empty when it can be.
+// Told before any pixel memory is taken: a compression without a decoder
+// here, samples that neither reader takes.
+std::string UndrawableForm(TIFF* tif, const ImageInfo& info) {
+  uint16_t compression = COMPRESSION_NONE, format = SAMPLEFORMAT_UINT;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+  if (!TIFFIsCODECConfigured(compression)) {
+    const TIFFCodec* codec = TIFFFindCODEC(compression);
+    return std::string("compression ") + (codec ? codec->name : std::to_string(compression)) +
+           ", which cannot be decoded";
+  }
+  SampleLayout layout;
+  if (SampleLayoutOf(tif, info, &layout)) return {};
+  if (format == SAMPLEFORMAT_IEEEFP)
+    return std::to_string(info.bitsPerSample) + "-bit floating-point " +
+           (info.colorModel == ImageColorModel::kCMYK ? "CMYK" : "samples");
+  char message[1024] = {};
+  if (TIFFRGBAImageOK(tif, message)) return {};
+  std::string text = message;
+  const std::string sorry = "Sorry, can not handle ";
+  if (text.rfind(sorry, 0) == 0) text.erase(0, sorry.size());
+  return text.empty() ? "a form that cannot be read" : text;
+}
 
-  // The samples a plane holds that are kept: the four inks and the alpha.
-  bool Wanted(size_t sample) const { return sample < 4 || int(sample) == layout_.alpha; }
+// A sample at 8 bits: 16-bit whole numbers rounded, floating point clipped
+// to 0 to 1 (not a number as 0).
+double HalfValue(uint16_t h) {
+  const int exponent = (h >> 10) & 0x1F, mantissa = h & 0x3FF;
+  double v = exponent == 0    ? std::ldexp(double(mantissa), -24)
+             : exponent == 31 ? (mantissa ? NAN : INFINITY)
+                              : std::ldexp(double(mantissa + 1024), exponent - 25);
+  return (h & 0x8000) ? -v : v;
+}
+
+uint8_t FromUnit(double v) {
+  if (!(v > 0)) return 0;
+  if (v >= 1) return 255;
+  return static_cast<uint8_t>(v * 255 + 0.5);
+}
+
+// Stores decoded samples at 8 bits: CMYK into the inks offscreen (cyan,
+// magenta, yellow, black in the four bytes of each pixel; 0 = no ink, as
+// TIFF stores them) and the alpha plane; grey and RGB into the offscreen's
+// colour bytes and its alpha byte (opaque without alpha). Samples of 16 bits
+// or more are in the host's byte order, as libtiff hands them over.
+class SampleSink {
+ public:
+  SampleSink(const SampleLayout& layout, GWorld& image, std::vector<uint8_t>& alpha)
+      : layout_(layout), image_(image), alpha_(alpha), width_(size_t(image.width())) {}
+
+  // The samples a plane holds that are kept: the colours and the alpha.
+  bool Wanted(size_t sample) const { return sample < layout_.colours || int(sample) == layout_.alpha; }
   size_t SamplesPerPixelInPlane() const { return layout_.planes ? 1 : layout_.samples; }
 
   // `count` pixels of row `y` from column `x`, their samples as decoded in
   // plane `plane` (0 for interleaved samples).
   void Put(const uint8_t* decoded, uint32_t plane, int32_t y, size_t x, size_t count) {
     const size_t step = SamplesPerPixelInPlane();
-    uint8_t* row = inks_.scanline(y);
+    uint8_t* row = image_.scanline(y);
     for (size_t i = 0; i < count; ++i) {
+      uint8_t* pixel = row + (x + i) * 4;
       for (size_t s = 0; s < step; ++s) {
         const size_t sample = layout_.planes ? plane : s;
         if (!Wanted(sample)) continue;
         const uint8_t v = Sample(decoded, i * step + s);
-        if (sample < 4) row[(x + i) * 4 + sample] = v;
-        else alpha_[size_t(y) * width_ + x + i] = v;
+        if (layout_.inks()) {
+          if (sample < 4) pixel[sample] = v;
+          else alpha_[size_t(y) * width_ + x + i] = v;
+        } else if (int(sample) == layout_.alpha) {
+          pixel[0] = v;
+        } else {
+          if (layout_.colours == 3) pixel[1 + sample] = v;
+          else std::fill_n(pixel + 1, 3, layout_.whiteIsZero ? uint8_t(255 - v) : v);
+          if (layout_.alpha < 0) pixel[0] = 0xFF;
+        }
       }
     }
   }
 
  private:
   uint8_t Sample(const uint8_t* decoded, size_t index) const {
-    if (layout_.bytesPerSample == 1) return decoded[index];
-    uint16_t v;
-    std::memcpy(&v, decoded + index * 2, 2);
-    return static_cast<uint8_t>((unsigned(v) * 255 + 32767) / 65535);
+    const uint8_t* at = decoded + index * layout_.bytesPerSample;
+    switch (layout_.bytesPerSample) {
+      case 1: return at[0];
+      case 2: {
+        uint16_t v;
+        std::memcpy(&v, at, 2);
+        if (layout_.floating) return FromUnit(HalfValue(v));
+        return static_cast<uint8_t>((unsigned(v) * 255 + 32767) / 65535);
+      }
+      case 4: {
+        float v;
+        std::memcpy(&v, at, 4);
+        return FromUnit(v);
+      }
+      default: {
+        double v;
+        std::memcpy(&v, at, 8);
+        return FromUnit(v);
+      }
+    }
   }
 
-  const InkLayout& layout_;
-  GWorld& inks_;
+  const SampleLayout& layout_;
+  GWorld& image_;
   std::vector<uint8_t>& alpha_;
   size_t width_;
 };
 
 // The planes to read: one for interleaved samples, else the kept ones.
-std::vector<uint32_t> PlanesToRead(const InkLayout& layout, const InkSink& sink) {
+std::vector<uint32_t> PlanesToRead(const SampleLayout& layout, const SampleSink& sink) {
   std::vector<uint32_t> planes;
   if (!layout.planes) return {0};
   for (size_t s = 0; s < layout.samples; ++s)
@@ -331,7 +441,7 @@ std::vector<uint32_t> PlanesToRead(const InkLayout& layout, const InkSink& sink)
 
 // Strips are read row by row, plane after plane: rows of a compressed strip
 // cannot be read out of order.
-bool ReadInkStrips(TIFF* tif, const InkLayout& layout, InkSink& sink, int32_t width, int32_t height) {
+bool ReadStrips(TIFF* tif, const SampleLayout& layout, SampleSink& sink, int32_t width, int32_t height) {
   const tmsize_t lineSize = TIFFScanlineSize(tif);
   const size_t pixels = size_t(width);
   if (lineSize <= 0 || size_t(lineSize) < pixels * sink.SamplesPerPixelInPlane() * layout.bytesPerSample) return false;
@@ -347,7 +457,7 @@ bool ReadInkStrips(TIFF* tif, const InkLayout& layout, InkSink& sink, int32_t wi
 
 // Tiles are decoded whole; the parts past the image's right and bottom edges
 // are left out.
-bool ReadInkTiles(TIFF* tif, const InkLayout& layout, InkSink& sink, int32_t width, int32_t height) {
+bool ReadTiles(TIFF* tif, const SampleLayout& layout, SampleSink& sink, int32_t width, int32_t height) {
   uint32_t tileWidth = 0, tileHeight = 0;
   TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
   TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight);
@@ -373,8 +483,8 @@ bool ReadInkTiles(TIFF* tif, const InkLayout& layout, InkSink& sink, int32_t wid
   return true;
 }
 
-// Inks premultiplied by their alpha are divided back, so that a kept pixel
-// holds the inks it covers its part of the paper with.
+// Colour premultiplied by its alpha is divided back, so that a kept pixel
+// holds the colour (or the inks) it covers its part of the paper with.
 void UnpremultiplyInks(GWorld& inks, const std::vector<uint8_t>& alpha) {
   const size_t width = size_t(inks.width());
   for (int32_t y = 0; y < inks.height(); ++y) {
@@ -387,15 +497,29 @@ void UnpremultiplyInks(GWorld& inks, const std::vector<uint8_t>& alpha) {
   }
 }
 
-// Reads every sample of a CMYK file into `inks` and, for a file with alpha,
+void UnpremultiplyColours(GWorld& image) {
+  for (int32_t y = 0; y < image.height(); ++y) {
+    uint8_t* p = image.scanline(y);
+    for (int32_t x = 0; x < image.width(); ++x, p += 4) {
+      if (p[0] == 255) continue;
+      for (int c = 1; c < 4; ++c) p[c] = Unpremultiply(p[c], p[0]);
+    }
+  }
+}
+
+// Reads every sample of the file into `image` and, for CMYK with alpha,
 // `alpha` (straight).
-bool ReadInks(TIFF* tif, const ImageInfo& info, const InkLayout& layout, GWorld& inks, std::vector<uint8_t>* alpha) {
+bool ReadSamples(TIFF* tif, const ImageInfo& info, const SampleLayout& layout, GWorld& image,
+                 std::vector<uint8_t>* alpha) {
   alpha->clear();
-  if (layout.alpha >= 0) alpha->resize(size_t(info.width) * size_t(info.height));
-  InkSink sink(layout, inks, *alpha);
-  const bool ok = layout.tiled ? ReadInkTiles(tif, layout, sink, info.width, info.height)
-                               : ReadInkStrips(tif, layout, sink, info.width, info.height);
-  if (ok && layout.associated) UnpremultiplyInks(inks, *alpha);
+  if (layout.inks() && layout.alpha >= 0) alpha->resize(size_t(info.width) * size_t(info.height));
+  SampleSink sink(layout, image, *alpha);
+  const bool ok = layout.tiled ? ReadTiles(tif, layout, sink, info.width, info.height)
+                               : ReadStrips(tif, layout, sink, info.width, info.height);
+  if (ok && layout.associated) {
+    if (layout.inks()) UnpremultiplyInks(image, *alpha);
+    else UnpremultiplyColours(image);
+  }
   return ok;
 }
 
@@ -431,6 +555,35 @@ bool TiffIsCameraRaw(std::span<const uint8_t> data) {
   return raw;
 }
 
+// libtiff closes the descriptor it reads through; it gets its own copy.
+std::string UndrawableFormOf(int fd) {
+  const int own = ::dup(fd);
+  if (own < 0) return {};
+  if (::lseek(own, 0, SEEK_SET) != 0) {  // libtiff reads the header where the file stands
+    ::close(own);
+    return {};
+  }
+  MemoryFile errors;
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (!options) {
+    ::close(own);
+    return {};
+  }
+  TIFFOpenOptionsSetErrorHandlerExtR(options, OnError, &errors);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, OnWarning, &errors);
+  TIFF* tif = TIFFFdOpenExt(own, "file", "rm", options);
+  TIFFOpenOptionsFree(options);
+  if (!tif) {
+    ::close(own);  // not taken over when the open fails
+    return {};
+  }
+  ImageInfo info;
+  ReadFields(tif, &info);
+  std::string form = UndrawableForm(tif, info);
+  TIFFClose(tif);
+  return form;
+}
+
 ImageStatus TiffReadInfo(std::span<const uint8_t> data, ImageInfo* info) {
   MemoryFile file;
   file.input = data;
@@ -454,32 +607,37 @@ ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHan
     TIFFClose(tif);
     return ImageStatus::Fail(std::string("TIFF: ") + sizeError);
   }
-  // Nothing is allocated for an image the file's data cannot fill.
-  if (!DataCanFillImage(tif, data.size())) {
+  // Nothing is allocated for an image that cannot be drawn or that the
+  // file's data cannot fill.
+  if (const std::string form = UndrawableForm(tif, *info); !form.empty()) {
+    TIFFClose(tif);
+    return ImageStatus::Fail("TIFF: the image cannot be read (" + form + ")");
+  }
+  if (!DataCanFillImage(tif, data)) {
     TIFFClose(tif);
     return ImageStatus::Fail("TIFF: the file holds too little image data for its size");
   }
-  InkLayout layout;
-  if (InkLayoutOf(tif, *info, &layout)) {
-    GWorldHandle inks = GWorld::CreateUninitialized(CLongRect_AC(0, 0, info->height, info->width));
+  SampleLayout layout;
+  if (SampleLayoutOf(tif, *info, &layout)) {
+    GWorldHandle image = GWorld::CreateUninitialized(CLongRect_AC(0, 0, info->height, info->width));
     std::vector<uint8_t> alpha;
     bool ok = false;
     try {
-      ok = inks && ReadInks(tif, *info, layout, *inks, &alpha);
+      ok = image && ReadSamples(tif, *info, layout, *image, &alpha);
     } catch (const std::bad_alloc&) {
       ok = false;
     }
     TIFFClose(tif);
-    if (!inks) return ImageStatus::Fail("TIFF: not enough memory for the image");
+    if (!image) return ImageStatus::Fail("TIFF: not enough memory for the image");
     if (!ok || !file.error.empty()) return Fail(file, "cannot decode the image");
-    if (keepCmyk && (alpha.empty() || inkAlpha)) {
+    if (layout.inks() && keepCmyk && (alpha.empty() || inkAlpha)) {
       if (cmyk) *cmyk = true;
       if (inkAlpha) *inkAlpha = std::move(alpha);
-    } else {
-      ConvertCmykToRgb(*inks);
-      PutAlpha(*inks, alpha);
+    } else if (layout.inks()) {
+      ConvertCmykToRgb(*image);
+      PutAlpha(*image, alpha);
     }
-    *out = std::move(inks);
+    *out = std::move(image);
     return {};
   }
   char message[1024] = {};
@@ -579,3 +737,9 @@ ImageStatus TiffEncode(const GWorld& image, const ImageWriteOptions& options, st
 }
 
 }  // namespace host::imageio
+
+namespace host {
+
+std::string TiffUndrawableForm(int fd) { return imageio::UndrawableFormOf(fd); }
+
+}  // namespace host

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TestImages.h"
+#include "common/HostileFiles.h"
 #include "host/imageio/ImageFile.h"
 
 using namespace host;
@@ -127,6 +128,9 @@ const Claim kClaims[] = {
     {"RGB, PackBits", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_PACKBITS, PLANARCONFIG_CONTIG, 0, false},
     {"RGB, JPEG", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_JPEG, PLANARCONFIG_CONTIG, 0, false},
     {"grey in tiles, LZW", PHOTOMETRIC_MINISBLACK, 1, 8, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 256, false},
+    // Coders without a bound on their ratio: the start of their data must decode.
+    {"RGB, WebP", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_WEBP, PLANARCONFIG_CONTIG, 0, false},
+    {"bilevel, JBIG", PHOTOMETRIC_MINISBLACK, 1, 1, COMPRESSION_JBIG, PLANARCONFIG_CONTIG, 0, false},
     {"CMYK", PHOTOMETRIC_SEPARATED, 4, 8, COMPRESSION_NONE, PLANARCONFIG_CONTIG, 0, false},
     {"CMYK 16-bit with alpha in planes, LZW", PHOTOMETRIC_SEPARATED, 5, 16, COMPRESSION_LZW, PLANARCONFIG_SEPARATE, 0,
      true},
@@ -172,6 +176,18 @@ TEST(TiffLimits, NoOffscreenIsMadeForAnImageTheDataCannotFill) {
     EXPECT_FALSE(read.ok()) << claim.name;
     EXPECT_EQ(GWorld::KeptBufferBytes(), 0u) << claim.name;
   }
+  // A compression without a decoder, and no strip byte counts: libtiff
+  // takes the rest of the file as the strip, which at the ratio allowed to
+  // an unknown coder could fill the largest image. It is refused for its
+  // compression, before the image is decoded (the fuzzer's 505-byte find).
+  for (const uint32_t side : {6000u, 16384u}) {
+    const std::vector<uint8_t> file = hostile::TiffWithoutCodec(side);
+    ASSERT_EQ(file.size(), 505u);
+    const ImageReadResult read = DecodeImage(file);
+    EXPECT_FALSE(read.ok());
+    EXPECT_NE(read.error.find("compression 16384, which cannot be decoded"), std::string::npos) << read.error;
+    EXPECT_EQ(GWorld::KeptBufferBytes(), 0u);
+  }
 }
 
 // One plain colour in a single strip or tile compresses about as far as
@@ -181,8 +197,10 @@ TEST(TiffLimits, FilesAsCompressibleAsTheCodersAllowStillDecode) {
   const uint32_t side = 1024;
   int n = 0;
   for (const uint16_t compression :
-       {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS, COMPRESSION_JPEG}) {
+       {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS, COMPRESSION_JPEG,
+        COMPRESSION_WEBP}) {
     for (const bool cmyk : {false, true}) {
+      if (cmyk && compression == COMPRESSION_WEBP) continue;  // WebP holds RGB only
       for (const bool tiled : {false, true}) {
         const auto path = folder / ("plain" + std::to_string(++n) + ".tif");
         const uint16_t samples = cmyk ? 4 : 3;
