@@ -225,6 +225,9 @@ bool LockSpoolRoot(const std::string& root) {
   }
   held->device = st.st_dev;
   held->node = st.st_ino;
+  // The record's lines name it by the path it is reached through.
+  platform::LogF("The spool folder's lock and record of printed jobs are in [%s], reached as [%s]",
+                 host::JoinPath(root, imaging::kPrivateFolderName).c_str(), HeldFolderPath(held->folder.get()).c_str());
   CarryOverEarlierRecord(held->folder.get());
   // The lock of a root set up before is dropped only now. Its folder stays
   // open: a record path handed out for it never names another folder.

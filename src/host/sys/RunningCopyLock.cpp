@@ -120,7 +120,9 @@ RunningCopyLock RunningCopyLock::acquireFolder(const std::filesystem::path& fold
 RunningCopyLock RunningCopyLock::acquireConfiguration() {
   std::error_code ec;
   std::filesystem::create_directories(configFolder(), ec);
-  return acquireFolder(configFolder());
+  // A file rather than the folder itself: network file systems lock files
+  // only.
+  return acquire(configFolder() / "Kivo-Processor.lock");
 }
 
 RunningCopyLock::RunningCopyLock(RunningCopyLock&& other) noexcept

@@ -32,11 +32,11 @@ class RunningCopyLock {
   // spool tree): two copies working on one folder refuse each other whatever
   // their runtime folders, and no file is made for it.
   static RunningCopyLock acquireFolder(const std::filesystem::path& folder);
-  // The lock on this user's configuration folder, made when missing (as the
-  // user defaults make it): a processor holds it for its whole run, and an
-  // import of preferences for the whole import, so that neither writes the
-  // user defaults while the other uses them, whatever their application
-  // and runtime folders.
+  // The lock on this user's configuration folder ("Kivo-Processor.lock" in
+  // it; the folder is made when missing, as the user defaults make it): a
+  // processor holds it for its whole run, and an import of preferences for
+  // the whole import, so that neither writes the user defaults while the
+  // other uses them, whatever their application and runtime folders.
   static RunningCopyLock acquireConfiguration();
 
   RunningCopyLock(RunningCopyLock&& other) noexcept;
