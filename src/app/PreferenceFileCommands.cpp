@@ -62,8 +62,7 @@ int ExportPreferencesCommand(const std::filesystem::path& file, std::FILE* out) 
 int ImportPreferencesCommand(const std::filesystem::path& file, std::FILE* out, std::FILE* err) {
   TProcessorLocks held;
   if (const auto why = KeepProcessorsOff(&held)) {
-    if (held.configuration && !held.configuration->acquired() &&
-        held.configuration->status() != host::RunningCopyLock::Status::AlreadyRunning) {
+    if (held.configuration && held.configuration->status() == host::RunningCopyLock::Status::Failed) {
       std::fprintf(err, "kivo-processor: nothing was imported: %s, so a processor starting meanwhile could not be "
                    "kept off the preferences.\n", why->c_str());
       return 1;
