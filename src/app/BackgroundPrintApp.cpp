@@ -17,6 +17,7 @@
 #include "host/ui/Alerts.h"
 #include "host/ui/ViewServer.h"
 #include "imaging/ImageLoading.h"
+#include "imaging/ImageWriters.h"
 #include "layout/Objects.h"
 #include "host/ui/Widgets.h"
 #include "output/Notifications.h"
@@ -152,7 +153,9 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   // 1. One copy only.
   // The runtime folder's lock keeps one copy per session; the lock on the
   // application folder keeps one copy per spool tree, whatever the runtime
-  // folder of the copy (one started from cron or an ssh shell has another).
+  // folder of the copy (one started from cron or an ssh shell has another);
+  // the lock on the configuration folder keeps copies and preference
+  // imports from writing one set of user defaults at once.
   lock_.emplace(host::RunningCopyLock::acquire());
   bool another = lock_->status() == host::RunningCopyLock::Status::AlreadyRunning;
   if (lock_->status() == host::RunningCopyLock::Status::Failed)
@@ -162,6 +165,12 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     another = folderLock_->status() == host::RunningCopyLock::Status::AlreadyRunning;
     if (folderLock_->status() == host::RunningCopyLock::Status::Failed)
       platform::LogF("The application folder could not be locked: %s", folderLock_->message().c_str());
+  }
+  if (!another) {
+    configLock_.emplace(host::RunningCopyLock::acquireConfiguration());
+    another = configLock_->status() == host::RunningCopyLock::Status::AlreadyRunning;
+    if (configLock_->status() == host::RunningCopyLock::Status::Failed)
+      platform::LogF("The configuration folder could not be locked: %s", configLock_->message().c_str());
   }
   SetAnotherCopyRunning(another);
   if (isAppRunning(kAppCreator) >= 2) {
@@ -220,7 +229,7 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   // 10-12.
   myNewSavePreferences();
   CheckForSpecialStartup();
-  const fs::path prefsFolder = CreateOrFindFolder(appFolder, "KIVO PREFERENCES FOLDER ƒ");
+  const fs::path prefsFolder = CreateOrFindFolder(appFolder, imaging::kPreferencesFolderName);
   gKivoPrefsFSSpec = FolderSpecOfPath(prefsFolder);
   // What a killed run left half written goes before any job runs.
   pipeline::SweepLeftoversOfEarlierRuns();

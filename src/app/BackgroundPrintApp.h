@@ -118,6 +118,7 @@ class TBackgroundPrintApp : public TApplication {
   bool launchAgentInstalled_ = false;
   std::optional<host::RunningCopyLock> lock_;        // in the runtime folder
   std::optional<host::RunningCopyLock> folderLock_;  // on the application folder
+  std::optional<host::RunningCopyLock> configLock_;  // on the configuration folder
 };
 
 // Every class that view resources create by name.

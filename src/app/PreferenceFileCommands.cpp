@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 
 #include "host/sys/Folders.h"
 #include "host/sys/RunningCopyLock.h"
+#include "platform/CrashPoints.h"
 #include "platform/DiagnosticLog.h"
 #include "prefs/PrefExport.h"
 
@@ -21,17 +23,26 @@ void LogToDailyLog() { SVLogFileManager::setupLogFile(); }
 
 void Tell(const std::string& text) { SVLogFileManager::tellConsole("kivo-processor: " + text); }
 
-// Why an import must wait, or nothing when no processor holds this user's
-// running-copy lock or the application folder's.
-std::optional<std::string> RunningProcessor() {
-  auto session = host::RunningCopyLock::acquire();
-  if (session.status() == host::RunningCopyLock::Status::AlreadyRunning) return session.message();
+// The locks a processor of this user holds for its whole run, held by the
+// import for the whole import: no processor starts on these preferences
+// meanwhile.
+struct TProcessorLocks {
+  std::optional<host::RunningCopyLock> session, folder, configuration;
+};
+
+// Takes them; why the import must wait (a processor holds one, or the
+// configuration folder cannot be locked at all), or nothing.
+std::optional<std::string> KeepProcessorsOff(TProcessorLocks* held) {
+  held->session.emplace(host::RunningCopyLock::acquire());
+  if (held->session->status() == host::RunningCopyLock::Status::AlreadyRunning) return held->session->message();
   std::error_code ec;
   const std::filesystem::path folder = host::applicationFolderPath();
   if (std::filesystem::is_directory(folder, ec)) {
-    auto held = host::RunningCopyLock::acquireFolder(folder);
-    if (held.status() == host::RunningCopyLock::Status::AlreadyRunning) return held.message();
+    held->folder.emplace(host::RunningCopyLock::acquireFolder(folder));
+    if (held->folder->status() == host::RunningCopyLock::Status::AlreadyRunning) return held->folder->message();
   }
+  held->configuration.emplace(host::RunningCopyLock::acquireConfiguration());
+  if (!held->configuration->acquired()) return held->configuration->message();
   return std::nullopt;
 }
 
@@ -49,13 +60,20 @@ int ExportPreferencesCommand(const std::filesystem::path& file, std::FILE* out) 
 }
 
 int ImportPreferencesCommand(const std::filesystem::path& file, std::FILE* out, std::FILE* err) {
-  if (const auto why = RunningProcessor()) {
+  TProcessorLocks held;
+  if (const auto why = KeepProcessorsOff(&held)) {
+    if (held.configuration && held.configuration->status() == host::RunningCopyLock::Status::Failed) {
+      std::fprintf(err, "kivo-processor: nothing was imported: %s, so a processor starting meanwhile could not be "
+                   "kept off the preferences.\n", why->c_str());
+      return 1;
+    }
     std::fprintf(err,
                  "kivo-processor: nothing was imported: a processor is running (%s). Stop it first "
                  "(systemctl --user stop kivo-processor), import, then start it again.\n",
                  why->c_str());
     return 1;
   }
+  platform::PassCrashPoint("preferences-locked");
   LogToDailyLog();
   PrefImportReport report;
   const bool imported = LoadFromNewPreferencesFile2(file, true, &report);

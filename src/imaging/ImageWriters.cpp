@@ -71,12 +71,6 @@ std::string PreferencesFolderPath() {
   return path;
 }
 
-namespace {
-
-constexpr const char kPrivateFolderName[] = "KIVO PRIVATE FOLDER";
-
-}  // namespace
-
 std::string PrivateFolderPath(std::string* refusal) {
   if (refusal) refusal->clear();
   std::filesystem::path prefs = PreferencesFolderPath();

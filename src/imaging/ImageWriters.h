@@ -88,6 +88,10 @@ void SetTypeAndCreator(const std::string& path, OSType type, OSType creator);
 
 // The preferences folder's path; empty when it is not known.
 std::string PreferencesFolderPath();
+// The names of the preferences folder in the application folder and of the
+// private folders (see PrivateFolderPath; the spool folder has one too).
+inline constexpr char kPreferencesFolderName[] = "KIVO PREFERENCES FOLDER ƒ";
+inline constexpr char kPrivateFolderName[] = "KIVO PRIVATE FOLDER";
 
 // "KIVO PRIVATE FOLDER" beside the preferences folder: a folder of the
 // program's own user, mode 0700, for what no other user may change (the

@@ -21,6 +21,7 @@
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileOps.h"
 #include "imaging/ImageWriters.h"
+#include "pipeline/SpoolFolders.h"
 #include "platform/CrashPoints.h"
 #include "platform/Log.h"
 
@@ -30,7 +31,6 @@ namespace pipeline {
 
 namespace {
 
-constexpr const char kRecordName[] = "Printed Job Files";
 // The largest record read: a job of the most copies a job may ask for, each
 // placed with long paths, fits many times over.
 constexpr size_t kMaxRecordBytes = size_t(256) << 20;
@@ -858,45 +858,6 @@ void DeleteStaleWorkingFile(const Placement& p) {
   if (ours) ::unlink(working.c_str());
 }
 
-// Whether the folder holding `path` and the file itself can be changed by
-// no user but the program's own (or root).
-bool OnlyOursCanChange(const fs::path& path) {
-  struct stat folder, file;
-  if (::lstat(path.parent_path().c_str(), &folder) != 0 || ::lstat(path.c_str(), &file) != 0) return false;
-  auto ours = [](const struct stat& st) {
-    return (st.st_uid == ::geteuid() || st.st_uid == 0) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-  };
-  return S_ISDIR(folder.st_mode) && S_ISREG(file.st_mode) && ours(folder) && ours(file);
-}
-
-// A record kept where earlier versions kept it (the preferences folder) is
-// carried over once when no one else could have written it; otherwise it
-// is ignored, with a log line.
-void CarryOverOldRecord(const fs::path& record) {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  const std::string prefs = imaging::PreferencesFolderPath();
-  if (prefs.empty()) return;
-  const fs::path old = fs::path(prefs) / kRecordName;
-  struct stat st;
-  if (::lstat(old.c_str(), &st) != 0) return;
-  if (::lstat(record.c_str(), &st) == 0) return;
-  if (!OnlyOursCanChange(old)) {
-    platform::LogF("The record [%s] lies where other users can change it: it is ignored", old.string().c_str());
-    return;
-  }
-  std::vector<uint8_t> bytes;
-  if (host::ReadWholeFile(old.string(), &bytes, kMaxRecordBytes) != noErr ||
-      host::WriteFileAtomically(record.string(), bytes.data(), bytes.size(), 0600, false) != noErr) {
-    platform::LogF("The record [%s] could not be carried over to [%s]", old.string().c_str(),
-                   record.string().c_str());
-    return;
-  }
-  ::unlink(old.c_str());
-  platform::LogF("The record [%s] was carried over to [%s]", old.string().c_str(), record.string().c_str());
-}
-
 // When this run started: files changed since are its own.
 const std::time_t gRunStarted = std::time(nullptr);
 
@@ -912,7 +873,7 @@ void SweepWorkingFiles(const fs::path& record) {
     for (const auto& [key, p] : e.placements)
       if (!p.placed) named.push_back(p.working);
   std::error_code ec;
-  for (fs::directory_iterator it(record.parent_path(), ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(imaging::PrivateFolderPath(), ec), end; !ec && it != end; it.increment(ec)) {
     const fs::path file = it->path();
     if (file.filename().string().rfind(imaging::kWorkingFilePrefix, 0) != 0) continue;
     if (std::find(named.begin(), named.end(), file.string()) != named.end()) continue;
@@ -925,10 +886,9 @@ void SweepWorkingFiles(const fs::path& record) {
 
 fs::path PrintedJobsRecordPath() {
   if (!gRecordForTesting.empty()) return gRecordForTesting;
-  const std::string folder = imaging::PrivateFolderPath();
-  if (folder.empty()) return {};
-  const fs::path record = fs::path(folder) / kRecordName;
-  CarryOverOldRecord(record);
+  // Kept with the spool folder it serves; known once the preferences are.
+  const fs::path record = SpoolRecordPath();
+  if (record.empty() || imaging::PreferencesFolderPath().empty()) return {};
   SweepWorkingFiles(record);
   return record;
 }

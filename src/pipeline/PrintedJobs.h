@@ -1,8 +1,8 @@
 // What has printed, kept on disk so that no job prints twice.
 //
-// "Printed Job Files" in the program's private folder (mode 0700, see
-// imaging::PrivateFolderPath; no other user can plant or change an entry)
-// records job files by their identity (device, inode, size, modification
+// "Printed Job Files" in the spool folder's "KIVO PRIVATE FOLDER" (mode
+// 0700, see SpoolFolders.h; no other user can plant or change an entry, and
+// whichever processor holds the spool folder carries it on) records job files by their identity (device, inode, size, modification
 // time), so that the record holds whatever the file's name. A job is
 // recorded in these ways:
 //   - while its outputs are being put in place by a rename: each output by
@@ -126,7 +126,8 @@ bool IsRecordedAsPrinted(const std::filesystem::path& file);
 // whoever removes files a killed run left must leave these to the record.
 std::vector<std::filesystem::path> RecordedWorkingFiles();
 
-// The record file; empty when the preferences folder is not known. Tests
+// The record file; empty while no spool folder is held or the preferences
+// folder is not known. Tests
 // may place it elsewhere; setting the place has the record read anew.
 std::filesystem::path PrintedJobsRecordPath();
 void SetPrintedJobsRecordPathForTesting(const std::filesystem::path& path);

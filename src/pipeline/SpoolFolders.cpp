@@ -1,15 +1,26 @@
 // Creating and finding the spool folder tree.
 #include "pipeline/SpoolFolders.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "host/base/Fd.h"
 #include "host/base/RegularFile.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileManager.h"
+#include "host/files/FileOps.h"
+#include "host/files/PrivateFolder.h"
+#include "host/sys/Folders.h"
 #include "host/sys/RunningCopyLock.h"
 #include "imaging/ImageLoading.h"
+#include "imaging/ImageWriters.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
@@ -22,6 +33,9 @@ namespace pipeline {
 
 namespace {
 
+// The read limit of the record of printed jobs, for its carry-over.
+constexpr size_t kMaxCarriedRecordBytes = size_t(256) << 20;
+
 // Creates or finds `name` in folder (vRefNum, dirID); its id, or -1.
 OSErr MakeSubfolder(int16_t vRefNum, int32_t dirID, const char* name, int32_t* newID) {
   FSSpec spec;
@@ -30,46 +44,206 @@ OSErr MakeSubfolder(int16_t vRefNum, int32_t dirID, const char* name, int32_t* n
   return err;
 }
 
-// The spool-folder lock this program holds, with the device and node of the
-// root it is for (renaming the root keeps them).
+// The spool folder this program works: the program's folder in its root,
+// held open (the record of printed jobs is reached through it), and the lock
+// in it, with the device and node of the root (renaming the root keeps
+// them).
 struct THeldSpoolLock {
+  host::Fd folder;
   std::optional<host::RunningCopyLock> lock;
   dev_t device = 0;
   ino_t node = 0;
 };
-THeldSpoolLock gSpoolLock;
+std::unique_ptr<THeldSpoolLock> gSpoolLock;
 std::string gSpoolRefusal;
 
+// The path through which the open folder `fd` is reached whatever is
+// renamed or planted around it; empty when /proc does not show it.
+std::string HeldFolderPath(int fd) {
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  struct stat byPath {}, held {};
+  if (::stat(path.c_str(), &byPath) != 0 || ::fstat(fd, &held) != 0) return {};
+  return byPath.st_dev == held.st_dev && byPath.st_ino == held.st_ino ? path : std::string();
+}
+
+// Another folder of the program's user, closed to everyone else, holding a
+// spool lock in the spool root open as `rootFd`: the program's folder,
+// renamed by someone who may write in the root. Its name, or empty.
+std::string RenamedProgramFolderIn(int rootFd, const std::string& ownName) {
+  DIR* list = ::fdopendir(::dup(rootFd));
+  if (!list) return {};
+  std::string found;
+  while (const dirent* e = ::readdir(list)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == ".." || name == ownName || (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN)) continue;
+    host::Fd fd(::openat(rootFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {}, lock {};
+    if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0 &&
+        ::fstatat(fd.get(), kSpoolLockName, &lock, AT_SYMLINK_NOFOLLOW) == 0) {
+      found = name;
+      break;
+    }
+  }
+  ::closedir(list);
+  return found;
+}
+
+// Whether the record of printed jobs in the program's folder `folderFd` is
+// missing or a file of the program's user it can read; the reason when not.
+std::optional<std::string> UnreadableRecord(int folderFd, const std::string& shown) {
+  host::Fd fd(::openat(folderFd, kPrintedJobsRecordName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0 && errno == ENOENT) return std::nullopt;
+  const int failed = errno;
+  struct stat st {};
+  std::string why;
+  if (fd.get() < 0) why = failed == ELOOP ? "it is a symbolic link" : std::strerror(failed);
+  else if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) why = "it is not a regular file";
+  else if (st.st_uid != ::geteuid()) why = "it belongs to another user (user id " + std::to_string(st.st_uid) + ")";
+  else return std::nullopt;
+  return "its record of printed jobs \"" + shown + "\" cannot be read (" + why + ")";
+}
+
+// Opens the program's folder in the spool root `root`, takes the lock in it
+// and checks that nothing stands in the way of its record: the held folder,
+// or null with `refusal` set.
+std::unique_ptr<THeldSpoolLock> TakeSpoolLock(const std::string& root, std::string* refusal) {
+  const std::string folderShown = host::JoinPath(root, imaging::kPrivateFolderName);
+  const std::string lockShown = host::JoinPath(folderShown, kSpoolLockName);
+  auto cannot = [&](const std::string& why) {
+    *refusal = "Kivo-Processor cannot work on the spool folder \"" + root + "\": " + why +
+               ". A processor works a spool folder only while it holds \"" + lockShown +
+               "\", which no other user can take away: a second processor on it would print its jobs twice.";
+    return nullptr;
+  };
+  host::Fd top(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (top.get() < 0) return cannot(std::string("it cannot be opened: ") + std::strerror(errno));
+  // Renamed away, the folder of a processor working on this root would let
+  // this one make a folder and a lock of its own: looked for before the
+  // folder is made (so that it can be renamed back) and once the lock is
+  // held (in case it was renamed in between).
+  auto renamedAway = [&]() -> std::optional<std::string> {
+    const std::string renamed = RenamedProgramFolderIn(top.get(), imaging::kPrivateFolderName);
+    if (renamed.empty()) return std::nullopt;
+    return "the program's folder there stands under another name, \"" + renamed +
+           "\", and may be held by a processor working on it; once none is, rename it back to \"" +
+           imaging::kPrivateFolderName + "\" (the record of what was printed from the folder is in it)";
+  };
+  if (auto renamed = renamedAway()) return cannot(*renamed);
+  auto held = std::make_unique<THeldSpoolLock>();
+  std::string why;
+  held->folder.Reset(host::OpenOwnPrivateFolder(top.get(), imaging::kPrivateFolderName, false, folderShown, &why));
+  if (held->folder.get() < 0) return cannot(why);
+  host::RunningCopyLock lock = host::RunningCopyLock::acquireIn(held->folder.get(), kSpoolLockName, lockShown);
+  if (lock.status() == host::RunningCopyLock::Status::AlreadyRunning) {
+    *refusal = "Another Kivo-Processor" + (lock.holder().empty() ? std::string() : " (" + lock.holder() + ")") +
+               " is already working on the spool folder \"" + root + "\" (it holds \"" + lockShown +
+               "\"): one spool folder is worked by one processor only, since two would print its jobs twice.";
+    return nullptr;
+  }
+  if (!lock.acquired()) return cannot(lock.message());
+  held->lock.emplace(std::move(lock));
+  if (auto renamed = renamedAway()) return cannot(*renamed);
+  if (auto unreadable = UnreadableRecord(held->folder.get(), host::JoinPath(folderShown, kPrintedJobsRecordName)))
+    return cannot(*unreadable);
+  if (HeldFolderPath(held->folder.get()).empty()) return cannot("its folder cannot be reached through /proc/self/fd");
+  return held;
+}
+
+// Whether the folder open as `fd` and its entry `name` can be changed by no
+// user but the program's own (or root).
+bool OnlyOursCanChange(int fd, const char* name) {
+  struct stat folder {}, file {};
+  if (::fstat(fd, &folder) != 0 || ::fstatat(fd, name, &file, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  auto ours = [](const struct stat& st) {
+    return (st.st_uid == ::geteuid() || st.st_uid == 0) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  };
+  return S_ISDIR(folder.st_mode) && S_ISREG(file.st_mode) && ours(folder) && ours(file);
+}
+
+// Carries a record of printed jobs that earlier versions kept for the
+// application folder (in its private folder, before that in its preferences
+// folder) over into the spool folder's program folder `folderFd`, when
+// that has none: moved where both are on one file system, else copied and
+// then removed. One that other users could have changed is ignored; one
+// beside a record of the spool folder is left where it is (both logged),
+// unless it is the same (a carry-over cut short).
+void CarryOverEarlierRecord(int folderFd) {
+  const std::string target = HeldFolderPath(folderFd) + "/" + kPrintedJobsRecordName;
+  for (const char* place : {imaging::kPrivateFolderName, imaging::kPreferencesFolderName}) {
+    const std::string folder = (host::applicationFolder() / std::filesystem::u8path(place)).string();
+    host::Fd old(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {}, oldFolder {}, newFolder {};
+    if (old.get() < 0 || ::fstatat(old.get(), kPrintedJobsRecordName, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    // A spool root chosen as the application folder itself shares its
+    // private folder: the record is where it belongs already.
+    if (::fstat(old.get(), &oldFolder) != 0 || ::fstat(folderFd, &newFolder) != 0 ||
+        (oldFolder.st_dev == newFolder.st_dev && oldFolder.st_ino == newFolder.st_ino))
+      continue;
+    const std::string shown = host::JoinPath(folder, kPrintedJobsRecordName);
+    if (!OnlyOursCanChange(old.get(), kPrintedJobsRecordName)) {
+      platform::LogF("The record [%s] lies where other users can change it: it is ignored", shown.c_str());
+      continue;
+    }
+    const std::string oldFolderPath = HeldFolderPath(old.get());
+    if (oldFolderPath.empty()) continue;
+    const std::string from = oldFolderPath + "/" + kPrintedJobsRecordName;
+    std::vector<uint8_t> bytes, there;
+    const bool read = host::ReadWholeFile(from, &bytes, kMaxCarriedRecordBytes) == noErr;
+    if (::faccessat(folderFd, kPrintedJobsRecordName, F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (read && host::ReadWholeFile(target, &there, kMaxCarriedRecordBytes) == noErr && there == bytes) {
+        ::unlinkat(old.get(), kPrintedJobsRecordName, 0);
+        continue;
+      }
+      platform::LogF("The record [%s] was not carried over: the spool folder has a record of its own; it is left "
+                     "where it is", shown.c_str());
+      continue;
+    }
+    OSErr err = host::RenameNoReplace(from, target);
+    if (err != noErr && read && host::WriteFileAtomically(target, bytes.data(), bytes.size(), 0600, false) == noErr)
+      err = ::unlinkat(old.get(), kPrintedJobsRecordName, 0) == 0 ? noErr : ioErr;
+    if (err != noErr && ::faccessat(folderFd, kPrintedJobsRecordName, F_OK, AT_SYMLINK_NOFOLLOW) != 0) {
+      platform::LogF("The record [%s] could not be carried over into the spool folder", shown.c_str());
+      continue;
+    }
+    platform::LogF("The record [%s] was carried over to the spool folder's [%s]", shown.c_str(),
+                   kPrintedJobsRecordName);
+    return;
+  }
+}
+
 // Takes the lock of the spool root at `root` unless it is held already;
-// false when another processor holds it.
+// false, with the reason in SpoolFolderRefusal, when it cannot be had.
 bool LockSpoolRoot(const std::string& root) {
   gSpoolRefusal.clear();
   struct stat st {};
   if (root.empty() || ::stat(root.c_str(), &st) != 0) return true;  // no root, no tree: set-up fails anyway
-  if (gSpoolLock.lock && gSpoolLock.device == st.st_dev && gSpoolLock.node == st.st_ino) return true;
-  const std::string file = host::JoinPath(root, kSpoolLockName);
-  host::RunningCopyLock lock = host::RunningCopyLock::acquire(file);
-  if (lock.acquired()) {
-    // The lock of a root set up before is dropped only now.
-    gSpoolLock = {std::move(lock), st.st_dev, st.st_ino};
-    return true;
-  }
-  if (lock.status() == host::RunningCopyLock::Status::AlreadyRunning) {
-    gSpoolRefusal = "Another Kivo-Processor" + (lock.holder().empty() ? std::string() : " (" + lock.holder() + ")") +
-                    " is already working on the spool folder \"" + root +
-                    "\" (it holds \"" + kSpoolLockName +
-                    "\" there): one spool folder is worked by one processor only, since two would print its jobs twice.";
+  if (gSpoolLock && gSpoolLock->device == st.st_dev && gSpoolLock->node == st.st_ino) return true;
+  std::unique_ptr<THeldSpoolLock> held = TakeSpoolLock(root, &gSpoolRefusal);
+  if (!held) {
     platform::LogLine(gSpoolRefusal);
     return false;
   }
-  platform::LogF("The spool folder could not be locked: %s. A second processor on it would not be refused.",
-                 lock.message().c_str());
+  held->device = st.st_dev;
+  held->node = st.st_ino;
+  // The record's lines name it by the path it is reached through.
+  platform::LogF("The spool folder's lock and record of printed jobs are in [%s], reached as [%s]",
+                 host::JoinPath(root, imaging::kPrivateFolderName).c_str(), HeldFolderPath(held->folder.get()).c_str());
+  CarryOverEarlierRecord(held->folder.get());
+  // The lock of a root set up before is dropped only now. Its folder stays
+  // open: a record path handed out for it never names another folder.
+  if (gSpoolLock) (void)gSpoolLock->folder.Release();
+  gSpoolLock = std::move(held);
   return true;
 }
 
 }  // namespace
 
 std::string SpoolFolderRefusal() { return gSpoolRefusal; }
+
+std::filesystem::path SpoolRecordPath() {
+  if (!gSpoolLock) return {};
+  return std::filesystem::path(HeldFolderPath(gSpoolLock->folder.get())) / kPrintedJobsRecordName;
+}
 
 int32_t FindFolderByName(int16_t vRefNum, int32_t dirID, const CStr255_AC& name) {
   std::string parent;

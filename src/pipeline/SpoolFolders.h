@@ -49,20 +49,37 @@ int32_t FindFolderByName(int16_t vRefNum, int32_t dirID, const CStr255_AC& name)
 // the application folder, storing the alias again. Then the spool root is
 // locked (see kSpoolLockName) and the tree is created under it. True when
 // the spool root and its tree are there; false, with SpoolFolderRefusal
-// saying why, when another processor works on that spool root.
+// saying why, when another processor works on that spool root or its lock
+// cannot be had.
 bool SetUpSpoolFolderTree();
 
 // One processor per spool folder, whatever its application folder: two
 // processors taking jobs from one "All Files" would print them twice. Each
-// holds an flock on this file in the spool root from the set-up of the tree
-// until it ends (the kernel drops it however the program ends); a second
-// one is refused. The file is made exclusively with the bits the umask
-// gives and never used through a link; it holds the holder's process id and
-// machine name. When it cannot be locked at all (no rights, a share without
-// locks) the program says so in its log and goes on.
+// holds an flock on this file from the set-up of the tree until it ends
+// (the kernel drops it however the program ends); a second one is refused.
+// The file lies in "KIVO PRIVATE FOLDER" in the spool root, a folder of the
+// program's user that no other user may enter (mode 0700, made when
+// missing), opened without following a link and held open: station users
+// who may write in the root can neither remove nor replace the lock. A lock
+// that cannot be had (the folder is a link, another user's or open to
+// others; the lock is not a regular file; the file system has no locks)
+// refuses the set-up as a held one does, and so does a folder of the
+// program's own in the root under another name (its folder renamed, perhaps
+// while held) and a record of printed jobs there that cannot be read. The
+// file holds the holder's process id and machine name.
 inline constexpr const char kSpoolLockName[] = "Kivo-Processor.lock";
+// The record of what was printed from the spool folder (see PrintedJobs.h),
+// beside the lock: whichever processor holds the spool folder carries it
+// on. A record an earlier version kept in the application folder's private
+// or preferences folder is carried over into it when the spool folder has
+// none.
+inline constexpr const char kPrintedJobsRecordName[] = "Printed Job Files";
+// The record's path, reached through the held folder ("/proc/self/fd/<n>/
+// Printed Job Files") so that it names that folder whatever is renamed in
+// the root; empty while no spool folder is held.
+std::filesystem::path SpoolRecordPath();
 // Why the last set-up of the tree was refused: another processor holds the
-// spool folder's lock. Empty when it was not refused.
+// spool folder's lock, or it cannot be had. Empty when it was not refused.
 std::string SpoolFolderRefusal();
 
 // Sets the tree up again after it went missing (deleted or moved away while

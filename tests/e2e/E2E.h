@@ -13,6 +13,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,6 +57,13 @@ inline std::string ReadAll(const fs::path& file) {
 
 inline void WriteAll(const fs::path& file, const std::string& bytes) {
   std::ofstream(file, std::ios::binary) << bytes;
+}
+
+// Makes this process the user nobody (for a child role playing a station
+// user); false when that is not possible.
+inline bool BecomeNobody() {
+  const passwd* user = getpwnam("nobody");
+  return user && setgroups(0, nullptr) == 0 && setgid(user->pw_gid) == 0 && setuid(user->pw_uid) == 0;
 }
 
 // Polls `condition` every 20 ms for up to `seconds`.
@@ -338,6 +347,10 @@ class Station {
   fs::path graphics() const { return root() / fs::u8path("KIVO GRAPHICS FOLDER ƒ"); }
   fs::path database() const { return root() / fs::u8path("DATABASE FOLDER ƒ"); }
   fs::path prefsFolder() const { return app() / fs::u8path("KIVO PREFERENCES FOLDER ƒ"); }
+  // The spool folder's own folder, with its lock and the record of printed
+  // jobs.
+  fs::path spoolPrivate() const { return root() / "KIVO PRIVATE FOLDER"; }
+  fs::path record() const { return spoolPrivate() / "Printed Job Files"; }
   // Print-to-file set folder by letter 'A'..'H'.
   fs::path SetFolder(char letter) const {
     return app() / fs::u8path(std::string("PRINT TO FILE FOLDER SET ") + letter + "ƒ");

@@ -2,8 +2,13 @@
 // of their own, configured alike (two service instances, two machines on a
 // shared disk), would both take jobs from one "All Files". The second is
 // refused and says why, as a second copy is, however the first is doing.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <csignal>
 
+#include "common/ChildRole.h"
+#include "common/TempDir.h"
 #include "e2e/E2E.h"
 #include "host/files/Alias.h"
 #include "pipeline/SpoolFolders.h"
@@ -21,11 +26,53 @@ void UseSpoolFolder(e2e::Station& station, const fs::path& root) {
 }
 
 constexpr char kRefused[] = "is already working on the spool folder";
+constexpr char kCannot[] = "cannot work on the spool folder";
+
+std::string Parameter(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// As the user nobody, a station user of the shop's group: KIVO_E2E_DO
+// "rename" (KIVO_E2E_PATH to KIVO_E2E_TO), "link" (a symbolic link at
+// KIVO_E2E_TO to KIVO_E2E_PATH), "folder" or "remove" KIVO_E2E_PATH. 0 when
+// it was done.
+const testing_support::RegisterChildRole kStationUser("spool-station-user", [] {
+  if (!e2e::BecomeNobody()) return 3;
+  const std::string what = Parameter("KIVO_E2E_DO"), path = Parameter("KIVO_E2E_PATH"), to = Parameter("KIVO_E2E_TO");
+  if (what == "rename") return ::rename(path.c_str(), to.c_str()) == 0 ? 0 : 1;
+  if (what == "link") return ::symlink(path.c_str(), to.c_str()) == 0 ? 0 : 1;
+  if (what == "folder") return ::mkdir(path.c_str(), 0775) == 0 ? 0 : 1;
+  if (what == "remove") return ::unlink(path.c_str()) == 0 ? 0 : 1;
+  return 4;
+});
+
+int AsStationUser(const char* what, const fs::path& path, const fs::path& to = {}) {
+  return testing_support::WaitChild(testing_support::StartChildRole(
+      "spool-station-user", {{"KIVO_E2E_DO", what}, {"KIVO_E2E_PATH", path.string()}, {"KIVO_E2E_TO", to.string()}}), 60);
+}
+
+// The shared-group set-up of the README with nobody as the station user:
+// the application folder (and the spool folder made in it) of nobody's
+// group with the set-group-id bit, 2775; the test runs its processors with
+// umask 002.
+void ShareWithNobody(const e2e::Station& station) {
+  fs::permissions(station.base(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec,
+                  fs::perm_options::replace);
+  const passwd* user = getpwnam("nobody");
+  ASSERT_TRUE(user);
+  ASSERT_EQ(::chown(station.app().c_str(), uid_t(-1), user->pw_gid), 0);
+  ASSERT_EQ(::chmod(station.app().c_str(), 02775), 0);
+  fs::create_directory(station.root());
+  struct stat st {};
+  ASSERT_EQ(::stat(station.root().c_str(), &st), 0);
+  ASSERT_EQ(st.st_mode & 07777, 02775u) << "made under umask 002";
+}
 
 TEST(OneSpool, ASecondProcessorWithItsOwnApplicationFolderIsRefused) {
   e2e::Station first("spoolfirst");
   ASSERT_TRUE(first.Start()) << first.Log();
-  const fs::path lock = first.root() / pipeline::kSpoolLockName;
+  const fs::path lock = first.spoolPrivate() / pipeline::kSpoolLockName;
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(lock)));
 
   // Started by hand: status 1, and the reason on standard error, naming the
@@ -93,6 +140,101 @@ TEST(OneSpool, AProcessorStoppedInTheMiddleOfAJobKeepsItsSpoolFolder) {
   }, 60)) << first.Log();
   EXPECT_EQ(e2e::VisibleFilesBelow(first.SetFolder('A')).size(), 2u);
   EXPECT_EQ(first.Stop(), 0);
+}
+
+// In the shop's shared-group set-up a station user may rename and remove
+// what stands in the spool root, but cannot plant the spool lock, take it
+// away or swap the program's folder holding it: a processor that cannot
+// have the lock does not start, and while one holds it no second one runs
+// on the spool folder, whatever was renamed.
+TEST(OneSpool, AStationUserCanNeitherPlantNorTakeAwayTheSpoolLock) {
+  if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
+  e2e::Station first("spoolshared");
+  ScopedUmask umask(002);  // inherited by the processors
+  ASSERT_NO_FATAL_FAILURE(ShareWithNobody(first));
+  const fs::path theirs = first.root() / "theirs";
+  ASSERT_EQ(AsStationUser("folder", theirs), 0);
+  for (const char* planted : {"link", "folder"}) {
+    SCOPED_TRACE(planted);
+    ASSERT_EQ(std::string(planted) == "link" ? AsStationUser("link", theirs, first.spoolPrivate())
+                                             : AsStationUser("folder", first.spoolPrivate()),
+              0);
+    ASSERT_TRUE(first.Launch());
+    EXPECT_EQ(first.Wait(30), 1) << first.Console();
+    const std::string console = first.Console();
+    EXPECT_NE(console.find(kCannot), std::string::npos) << console;
+    EXPECT_NE(console.find(std::string(planted) == "link" ? "is a symbolic link" : "belongs to another user"),
+              std::string::npos)
+        << console;
+    fs::remove(first.spoolPrivate());
+  }
+  EXPECT_TRUE(fs::is_empty(theirs)) << "nothing was made in the station user's folder";
+
+  ASSERT_TRUE(first.Start()) << first.Log();
+  EXPECT_NE(AsStationUser("remove", first.spoolPrivate() / pipeline::kSpoolLockName), 0);
+  EXPECT_NE(AsStationUser("folder", first.spoolPrivate() / "planted"), 0);
+  // The shared root lets the station user rename the program's folder: a
+  // second processor finds it under its new name and is refused.
+  ASSERT_EQ(AsStationUser("rename", first.spoolPrivate(), first.root() / "Taken"), 0);
+  e2e::Station second("spoolrenamed");
+  UseSpoolFolder(second, first.root());
+  ASSERT_TRUE(second.Launch());
+  EXPECT_EQ(second.Wait(30), 1) << second.Console();
+  EXPECT_NE(second.Console().find("\"Taken\""), std::string::npos) << second.Console();
+
+  // The first prints on alone, its record where it was.
+  ASSERT_TRUE(e2e::WritePhoto(first.images() / "Two.jpg", 300, 450, {200, 20, 200}));
+  jobwriter::TJobDescription job = e2e::SetOneJob("Two.jpg");
+  job.printQuantity = 2;
+  ASSERT_TRUE(first.Drop(job, "two.trpr"));
+  ASSERT_TRUE(first.WaitForQueueEmpty()) << first.Log();
+  EXPECT_EQ(first.Stop(), 0);
+  EXPECT_EQ(e2e::VisibleFilesBelow(first.SetFolder('A')).size(), 2u);
+  EXPECT_TRUE(e2e::VisibleFilesBelow(second.SetFolder('A')).empty());
+  EXPECT_TRUE(fs::is_regular_file(first.root() / "Taken" / "Printed Job Files"));
+
+  // Put back, the folder is the spool folder's again.
+  fs::rename(first.root() / "Taken", first.spoolPrivate());
+  ASSERT_TRUE(second.Launch());
+  ASSERT_TRUE(e2e::WaitUntil([&] { return second.CatchesSigterm() || !second.Alive(); }, 60)) << second.Console();
+  EXPECT_EQ(second.Stop(), 0) << second.Console();
+}
+
+// The record of what was placed lies with the spool folder: a processor
+// with an application folder of its own taking the spool folder over from
+// one killed in the middle of a job makes only what the dead one had not
+// placed. A record it cannot read refuses it, as a foreign private folder
+// does.
+TEST(OneSpool, AProcessorTakingOverFromAKilledOneMakesOnlyWhatWasNotPlaced) {
+  e2e::Station first("spooldead");
+  first.SetEnv("KIVO_KILL_AT", "output-renamed:1");
+  ASSERT_TRUE(first.Start()) << first.Log();
+  ASSERT_TRUE(e2e::WritePhoto(first.images() / "Two.jpg", 300, 450, {20, 200, 200}));
+  jobwriter::TJobDescription job = e2e::SetOneJob("Two.jpg");
+  job.printQuantity = 2;
+  ASSERT_TRUE(first.Drop(job, "two.trpr"));
+  ASSERT_EQ(first.Wait(60), 128 + SIGKILL) << first.Log();
+  ASSERT_EQ(e2e::VisibleFilesBelow(first.SetFolder('A')).size(), 1u);
+
+  e2e::Station second("spooltakeover");
+  UseSpoolFolder(second, first.root());
+  if (geteuid() == 0) {
+    const passwd* user = getpwnam("nobody");
+    ASSERT_TRUE(user);
+    ASSERT_EQ(::chown(first.record().c_str(), user->pw_uid, uid_t(-1)), 0);
+    ASSERT_TRUE(second.Launch());
+    EXPECT_EQ(second.Wait(30), 1) << second.Console();
+    EXPECT_NE(second.Console().find("its record of printed jobs"), std::string::npos) << second.Console();
+    ASSERT_EQ(::chown(first.record().c_str(), 0, uid_t(-1)), 0);
+  }
+  ASSERT_TRUE(second.Launch());
+  ASSERT_TRUE(e2e::WaitUntil([&] { return second.CatchesSigterm(); }, 60)) << second.Log();
+  EXPECT_TRUE(first.WaitForQueueEmpty()) << second.Log();
+  EXPECT_TRUE(second.WaitUntilGone(first.images() / "Two.jpg")) << second.Log();
+  EXPECT_EQ(second.Stop(), 0);
+  EXPECT_EQ(e2e::VisibleFilesBelow(first.SetFolder('A')).size() + e2e::VisibleFilesBelow(second.SetFolder('A')).size(),
+            2u)
+      << second.Log();
 }
 
 }  // namespace

@@ -17,11 +17,7 @@ namespace {
 
 namespace fs = e2e::fs;
 
-// Becomes the user nobody; false when that is not possible.
-bool BecomeNobody() {
-  const passwd* user = getpwnam("nobody");
-  return user && setgroups(0, nullptr) == 0 && setgid(user->pw_gid) == 0 && setuid(user->pw_uid) == 0;
-}
+using e2e::BecomeNobody;
 
 std::string Parameter(const char* name) {
   const char* value = std::getenv(name);
@@ -139,13 +135,15 @@ TEST(OtherUsers, LinesPlantedInARecordOthersCanWriteAreIgnored) {
       << station.Log();
   EXPECT_EQ(station.Stop(), 0);
 
-  // The program's own folder is closed to everyone else.
-  struct stat st {};
-  ASSERT_EQ(::lstat(PrivateFolder(station).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-  ASSERT_TRUE(fs::exists(PrivateFolder(station) / "Printed Job Files"));
-  EXPECT_EQ(AsNobody("probe", {{"KIVO_E2E_FILE", (PrivateFolder(station) / "Printed Job Files").string()},
-                               {"KIVO_E2E_OTHER", (PrivateFolder(station) / "Planted").string()}}),
+  // The program's own folders are closed to everyone else.
+  for (const fs::path& folder : {PrivateFolder(station), station.spoolPrivate()}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
+  }
+  ASSERT_TRUE(fs::exists(station.record()));
+  EXPECT_EQ(AsNobody("probe", {{"KIVO_E2E_FILE", station.record().string()},
+                               {"KIVO_E2E_OTHER", (station.spoolPrivate() / "Planted").string()}}),
             0)
       << "the private record took a line from another user";
 }
@@ -184,34 +182,42 @@ TEST(OtherUsers, WorkingCopiesCannotBeSwappedByAnotherUser) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
-// A record at the old place that no other user could have written is
-// carried over once: the job it names as printed is finished without
-// printing again, and its photo in the images folder goes with it.
+// A record at a place earlier versions kept it (the preferences folder,
+// then the application folder's private folder) that no other user could
+// have written is carried over once into the spool folder: the job it names
+// as printed is finished without printing again, and its photo in the
+// images folder goes with it.
 TEST(OtherUsers, ARecordOnlyTheProgramCouldWriteIsCarriedOver) {
-  e2e::Station station("carried");
-  ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_EQ(station.Stop(), 0);
-  fs::permissions(station.prefsFolder(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                             fs::perms::others_read | fs::perms::others_exec,
-                  fs::perm_options::replace);
-  const fs::path photo = station.images() / "Done.jpg";
-  ASSERT_TRUE(e2e::WritePhoto(photo, 300, 450, {220, 20, 20}));
-  const fs::path job = station.staging() / "done.trpr";
-  ASSERT_TRUE(jobwriter::WriteJobFile(e2e::SetOneJob("Done.jpg", "Done"), job));
-  const fs::path oldRecord = station.prefsFolder() / "Printed Job Files";
-  e2e::WriteAll(oldRecord, "printed " + IdentityOf(job) + " " + (station.allFiles() / "done.trpr").string() +
-                               "\n\tphoto " + photo.string() + "\n");
-  fs::permissions(oldRecord, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                                 fs::perms::others_read,
-                  fs::perm_options::replace);
+  for (const bool inPrivateFolder : {false, true}) {
+    SCOPED_TRACE(inPrivateFolder ? "private folder" : "preferences folder");
+    e2e::Station station("carried");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_EQ(station.Stop(), 0);
+    fs::permissions(station.prefsFolder(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                               fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::replace);
+    fs::create_directories(PrivateFolder(station));
+    const fs::path photo = station.images() / "Done.jpg";
+    ASSERT_TRUE(e2e::WritePhoto(photo, 300, 450, {220, 20, 20}));
+    const fs::path job = station.staging() / "done.trpr";
+    ASSERT_TRUE(jobwriter::WriteJobFile(e2e::SetOneJob("Done.jpg", "Done"), job));
+    const fs::path oldRecord = (inPrivateFolder ? PrivateFolder(station) : station.prefsFolder()) / "Printed Job Files";
+    e2e::WriteAll(oldRecord, "printed " + IdentityOf(job) + " " + (station.allFiles() / "done.trpr").string() +
+                                 "\n\tphoto " + photo.string() + "\n");
+    fs::permissions(oldRecord, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                   fs::perms::others_read,
+                    fs::perm_options::replace);
+    ASSERT_FALSE(fs::exists(station.record()));
 
-  fs::rename(job, station.allFiles() / "done.trpr");
-  ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  EXPECT_TRUE(station.WaitUntilGone(photo));
-  EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();
-  EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
-  EXPECT_NE(station.Log().find("was carried over to"), std::string::npos) << station.Log();
-  EXPECT_FALSE(fs::exists(oldRecord));
-  EXPECT_EQ(station.Stop(), 0);
+    fs::rename(job, station.allFiles() / "done.trpr");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_TRUE(station.WaitUntilGone(photo));
+    EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();
+    EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
+    EXPECT_NE(station.Log().find("was carried over to"), std::string::npos) << station.Log();
+    EXPECT_FALSE(fs::exists(oldRecord));
+    EXPECT_TRUE(fs::exists(station.record()));
+    EXPECT_EQ(station.Stop(), 0);
+  }
 }

@@ -2,8 +2,10 @@
 // operator to change them: settings exported with --export-preferences on
 // one station (here made in its store as the preferences window would) are
 // imported with --import-preferences on another, which follows them at its
-// next start; an import is refused while the processor runs, and a file
-// that is no export imports nothing.
+// next start; an import is refused while a processor runs on those
+// preferences (whatever its own folders) and keeps processors off them
+// until it ends, and a file that is no export imports nothing.
+#include <csignal>
 #include <regex>
 
 #include "e2e/E2E.h"
@@ -75,14 +77,41 @@ TEST(PreferenceFiles, AnImportIsRefusedWhileTheProcessorRunsAndAFileThatIsNoExpo
 
   e2e::Station station("prefsbusy");
   ASSERT_TRUE(station.Start()) << station.Log();
-  const std::string before = e2e::ReadAll(station.defaultsFile());
+  std::string before = e2e::ReadAll(station.defaultsFile());
   const auto refused = station.RunCommand({"--import-preferences", file.string()});
   EXPECT_EQ(refused.status, 1) << refused.output;
   EXPECT_NE(refused.output.find("nothing was imported: a processor is running"), std::string::npos)
       << refused.output;
   EXPECT_EQ(e2e::ReadAll(station.defaultsFile()), before);
+  // So is one with an application and a runtime folder of its own on the
+  // same preferences.
+  e2e::Station elsewhere("prefselsewhere");
+  elsewhere.SetEnv("XDG_CONFIG_HOME", station.config().string());
+  const auto refusedElsewhere = elsewhere.RunCommand({"--import-preferences", file.string()});
+  EXPECT_EQ(refusedElsewhere.status, 1) << refusedElsewhere.output;
+  EXPECT_NE(refusedElsewhere.output.find("nothing was imported: a processor is running"), std::string::npos)
+      << refusedElsewhere.output;
+  EXPECT_EQ(e2e::ReadAll(station.defaultsFile()), before);
+  // Nor does a second processor share those preferences.
+  ASSERT_TRUE(elsewhere.Launch());
+  EXPECT_EQ(elsewhere.Wait(30), 1) << elsewhere.Console();
   EXPECT_TRUE(station.Running());
   EXPECT_EQ(station.Stop(), 0);
+
+  // An import holds the preferences to its end: a processor started on them
+  // meanwhile, with folders of its own, is refused.
+  elsewhere.SetEnv("KIVO_STOP_AT", "preferences-locked");
+  ASSERT_TRUE(elsewhere.Launch({"--import-preferences", file.string()}));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return elsewhere.Stopped(); }, 30)) << elsewhere.Console();
+  station.SetEnv("KIVO_APP_FOLDER", (station.base() / "other-app").string());
+  ASSERT_TRUE(station.Launch());
+  EXPECT_EQ(station.Wait(30), 1) << station.Console();
+  EXPECT_EQ(e2e::ReadAll(station.defaultsFile()), before);
+  ::kill(elsewhere.pid(), SIGCONT);
+  EXPECT_EQ(elsewhere.Wait(30), 0) << elsewhere.Console();
+  EXPECT_NE(e2e::ReadAll(station.defaultsFile()), before) << "imported once the import went on";
+  station.SetEnv("KIVO_APP_FOLDER", station.app().string());
+  before = e2e::ReadAll(station.defaultsFile());
 
   const fs::path junk = station.base() / "junk.plist";
   e2e::WriteAll(junk, "not a property list");

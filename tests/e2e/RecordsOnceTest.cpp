@@ -157,31 +157,36 @@ TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachC
 
 // ---- outputs that cannot be recorded
 
-// The private folder as a tiny tmpfs of the program's own mount namespace:
-// the program runs inside it (a wrapper mounts it and then runs the
-// program); the test reaches it through /proc/<pid>/root.
+// The private folders (the application folder's, for working files, and
+// the spool folder's, for the record) as tiny tmpfs of the program's own
+// mount namespace: the program runs inside it (a wrapper mounts them and
+// then runs the program); the test reaches them through /proc/<pid>/root.
 void RunWithTinyPrivateFolder(e2e::Station& station) {
-  fs::create_directories(PrivateFolder(station));
-  fs::permissions(PrivateFolder(station), fs::perms::owner_all, fs::perm_options::replace);
+  for (const fs::path& folder : {PrivateFolder(station), station.spoolPrivate()}) {
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
+  }
   station.SetLauncher({"unshare", "--mount", "--propagation", "private", "sh", "-c",
-                       "mount -t tmpfs -o size=256k,mode=0700 kivo-private \"$0\" && exec \"$@\"",
-                       PrivateFolder(station).string()});
+                       "mount -t tmpfs -o size=256k,mode=0700 kivo-private \"$0\" && "
+                       "mount -t tmpfs -o size=256k,mode=0700 kivo-record \"$1\" && shift && exec \"$@\"",
+                       PrivateFolder(station).string(), station.spoolPrivate().string()});
 }
 
-// Fills the program's private folder, as the program sees it, to the last
-// byte.
+// Fills the program's private folders, as the program sees them, to the
+// last byte.
 ::testing::AssertionResult FillPrivateFolder(const e2e::Station& station) {
-  const fs::path inside = fs::path("/proc") / std::to_string(station.pid()) / "root" /
-                          PrivateFolder(station).relative_path();
-  const int fd = ::open((inside / "filler").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return ::testing::AssertionFailure() << "cannot write in " << inside << ": " << std::strerror(errno);
-  const std::string block(4096, 'x');
-  ssize_t written = 0;
-  while ((written = ::write(fd, block.data(), block.size())) > 0) {
+  for (const fs::path& folder : {PrivateFolder(station), station.spoolPrivate()}) {
+    const fs::path inside = fs::path("/proc") / std::to_string(station.pid()) / "root" / folder.relative_path();
+    const int fd = ::open((inside / "filler").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return ::testing::AssertionFailure() << "cannot write in " << inside << ": " << std::strerror(errno);
+    const std::string block(4096, 'x');
+    ssize_t written = 0;
+    while ((written = ::write(fd, block.data(), block.size())) > 0) {
+    }
+    const int err = errno;
+    ::close(fd);
+    if (err != ENOSPC) return ::testing::AssertionFailure() << "filling stopped with: " << std::strerror(err);
   }
-  const int err = errno;
-  ::close(fd);
-  if (err != ENOSPC) return ::testing::AssertionFailure() << "filling stopped with: " << std::strerror(err);
   return ::testing::AssertionSuccess();
 }
 
@@ -263,9 +268,8 @@ TEST(RecordsOnce, TheSystemPrinterIsNotOfferedAPageThatCannotBeRecorded) {
   testing_support::FakeIppPrinter printer(0);
   ASSERT_TRUE(printer.ok());
   station.SetEnv("PRINTER", printer.uri());
-  fs::create_directories(PrivateFolder(station) / "Printed Job Files");
-  fs::permissions(PrivateFolder(station), fs::perms::owner_all, fs::perm_options::replace);
   ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(fs::create_directory(station.record()));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
   jobwriter::TJobDescription job = e2e::SetOneJob("Green.jpg", "Printer", 8);
   job.canvas = 5;

@@ -21,19 +21,20 @@ bool OwnAndClosed(const struct stat& st) {
 
 }  // namespace
 
-bool MakeOwnPrivateFolder(const std::string& path, bool narrowIfOpen, std::string* error) {
-  const std::string named = "the private folder \"" + path + "\"";
-  if (path.empty()) {
+int OpenOwnPrivateFolder(int parentFd, const std::string& name, bool narrowIfOpen, const std::string& shown,
+                         std::string* error) {
+  const std::string named = "the private folder \"" + shown + "\"";
+  if (name.empty()) {
     if (error) *error = "no place for a private folder";
-    return false;
+    return -1;
   }
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+  if (::mkdirat(parentFd, name.c_str(), 0700) != 0 && errno != EEXIST) {
     if (error) *error = named + " could not be made: " + std::strerror(errno);
-    return false;
+    return -1;
   }
   // Opened without following a link, so that what is checked and narrowed
   // is what stands at the name.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   struct stat st{};
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
     const int failed = errno;
@@ -41,24 +42,30 @@ bool MakeOwnPrivateFolder(const std::string& path, bool narrowIfOpen, std::strin
     if (error) {
       // The reason in the words an operator can act on.
       struct stat at{};
-      if (::lstat(path.c_str(), &at) == 0 && S_ISLNK(at.st_mode)) *error = named + " is a symbolic link, which is never followed";
+      if (::fstatat(parentFd, name.c_str(), &at, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(at.st_mode)) *error = named + " is a symbolic link, which is never followed";
       else if (fd >= 0 && S_ISDIR(st.st_mode)) *error = named + " belongs to another user (user id " + std::to_string(st.st_uid) + ")";
       else if (fd < 0 && failed != ENOTDIR) *error = named + " cannot be opened: " + std::strerror(failed);
       else *error = named + " is not a folder";
     }
-    return false;
+    return -1;
   }
   if ((st.st_mode & 077) != 0 && !narrowIfOpen) {
     ::close(fd);
     if (error) *error = named + " is open to other users";
-    return false;
+    return -1;
   }
   if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0) {
     const int failed = errno;
     ::close(fd);
     if (error) *error = named + " could not be closed to other users: " + std::strerror(failed);
-    return false;
+    return -1;
   }
+  return fd;
+}
+
+bool MakeOwnPrivateFolder(const std::string& path, bool narrowIfOpen, std::string* error) {
+  const int fd = OpenOwnPrivateFolder(AT_FDCWD, path, narrowIfOpen, path, error);
+  if (fd < 0) return false;
   ::close(fd);
   return true;
 }

@@ -45,6 +45,11 @@ class PrivateFolder {
 // folders whose contents are trusted as this program's own). False with
 // `error` when `path` is not such a folder: nothing may be kept in it.
 bool MakeOwnPrivateFolder(const std::string& path, bool narrowIfOpen, std::string* error);
+// The same for the folder `name` in the open folder `parentFd` (AT_FDCWD:
+// `name` is a path), `shown` naming it in `error`: the folder open (its
+// descriptor, the caller's to close), or -1.
+int OpenOwnPrivateFolder(int parentFd, const std::string& name, bool narrowIfOpen, const std::string& shown,
+                         std::string* error);
 // Whether `path` already is such a folder (a real folder of this user that
 // nobody else may enter), nothing changed.
 bool IsOwnPrivateFolder(const std::string& path);

@@ -43,8 +43,8 @@ bool Lock(int fd, const std::filesystem::path& what, RunningCopyLock::Status* st
 
 // The first line of a held lock file: who holds it. Read without following
 // a link and without blocking on anything but a regular file.
-std::string HolderIn(const std::filesystem::path& lockFile) {
-  const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+std::string HolderIn(int folderFd, const std::string& name) {
+  const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return {};
   struct stat st {};
   char text[200] = {};
@@ -61,13 +61,18 @@ std::string HolderIn(const std::filesystem::path& lockFile) {
 }  // namespace
 
 RunningCopyLock RunningCopyLock::acquire(const std::filesystem::path& lockFile) {
+  return acquireIn(AT_FDCWD, lockFile.string(), lockFile);
+}
+
+RunningCopyLock RunningCopyLock::acquireIn(int folderFd, const std::string& name,
+                                           const std::filesystem::path& lockFile) {
   RunningCopyLock lock;
   // Made exclusively when missing, with the bits the umask gives; an
   // existing one is opened only when it is a regular file: never through a
   // link, and O_NONBLOCK so that a FIFO under the name cannot stall the open.
   const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-  int fd = ::open(lockFile.c_str(), flags | O_CREAT | O_EXCL, 0666);
-  if (fd < 0 && errno == EEXIST) fd = ::open(lockFile.c_str(), flags);
+  int fd = ::openat(folderFd, name.c_str(), flags | O_CREAT | O_EXCL, 0666);
+  if (fd < 0 && errno == EEXIST) fd = ::openat(folderFd, name.c_str(), flags);
   if (fd < 0) {
     const int err = errno;
     lock.message_ = "Cannot open the lock file " + lockFile.string() + ": " +
@@ -81,7 +86,7 @@ RunningCopyLock RunningCopyLock::acquire(const std::filesystem::path& lockFile) 
     return lock;
   }
   if (!Lock(fd, lockFile, &lock.status_, &lock.message_)) {
-    if (lock.status_ == Status::AlreadyRunning) lock.holder_ = HolderIn(lockFile);
+    if (lock.status_ == Status::AlreadyRunning) lock.holder_ = HolderIn(folderFd, name);
     return lock;
   }
   // Who holds it, for whoever looks at the file or is refused by it: our
@@ -110,6 +115,14 @@ RunningCopyLock RunningCopyLock::acquireFolder(const std::filesystem::path& fold
   lock.fd_ = fd;
   lock.status_ = Status::Acquired;
   return lock;
+}
+
+RunningCopyLock RunningCopyLock::acquireConfiguration() {
+  std::error_code ec;
+  std::filesystem::create_directories(configFolder(), ec);
+  // A file rather than the folder itself: network file systems lock files
+  // only.
+  return acquire(configFolder() / "Kivo-Processor.lock");
 }
 
 RunningCopyLock::RunningCopyLock(RunningCopyLock&& other) noexcept

@@ -24,10 +24,20 @@ class RunningCopyLock {
   // (0666 less it); a link (never followed) or anything but a regular file
   // under its name gives Failed. The holder writes who it is into the file.
   static RunningCopyLock acquire(const std::filesystem::path& lockFile = defaultLockFile());
+  // The same for the lock file `name` in the open folder `folderFd`, reached
+  // through that descriptor whatever is renamed around it; `lockFile` names
+  // it in messages.
+  static RunningCopyLock acquireIn(int folderFd, const std::string& name, const std::filesystem::path& lockFile);
   // The lock on a folder itself (the application folder, which holds the
   // spool tree): two copies working on one folder refuse each other whatever
   // their runtime folders, and no file is made for it.
   static RunningCopyLock acquireFolder(const std::filesystem::path& folder);
+  // The lock on this user's configuration folder ("Kivo-Processor.lock" in
+  // it; the folder is made when missing, as the user defaults make it): a
+  // processor holds it for its whole run, and an import of preferences for
+  // the whole import, so that neither writes the user defaults while the
+  // other uses them, whatever their application and runtime folders.
+  static RunningCopyLock acquireConfiguration();
 
   RunningCopyLock(RunningCopyLock&& other) noexcept;
   RunningCopyLock& operator=(RunningCopyLock&& other) noexcept;

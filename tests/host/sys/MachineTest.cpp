@@ -1,4 +1,5 @@
 // Running-copy lock, machine facts and folder locations.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,6 +103,26 @@ TEST(RunningCopyLock, ALockFileFollowsTheUmaskAndNamesItsHolder) {
   const RunningCopyLock fifo = RunningCopyLock::acquire(dir / "fifo.lock");
   EXPECT_EQ(fifo.status(), RunningCopyLock::Status::Failed);
   EXPECT_NE(fifo.message().find("not a regular file"), std::string::npos) << fifo.message();
+}
+
+// A lock in a folder held open is taken through that folder: renamed, with
+// a link to another folder put at its old name, the lock is still made in
+// it and held there, and nothing is made through the link.
+TEST(RunningCopyLock, ALockInAnOpenFolderIsTakenThereWhateverWasRenamed) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "own");
+  std::filesystem::create_directories(dir / "theirs");
+  const int folder = ::open((dir / "own").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  std::filesystem::rename(dir / "own", dir / "moved");
+  std::filesystem::create_directory_symlink(dir / "theirs", dir / "own");
+  {
+    RunningCopyLock lock = RunningCopyLock::acquireIn(folder, "x.lock", dir / "own/x.lock");
+    ASSERT_TRUE(lock.acquired()) << lock.message();
+    EXPECT_EQ(SecondHolder("file", dir / "moved/x.lock"), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "theirs"));
+  }
+  ::close(folder);
 }
 
 TEST(RunningCopyLock, LivesInTheRuntimeFolderElseTheApplicationFolder) {
