@@ -104,6 +104,16 @@ void LetStationsThrough(const e2e::Station& station) {
                     fs::perm_options::replace);
 }
 
+// A yearbook page of "Red.jpg" for the folder "Class", with its list.
+jobwriter::TJobDescription ClassYearbookJob() {
+  jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg", "Yearbook", 17);
+  setMyPrintToFileSetPrefsToFactoryDefaults(&job.printToFileSet, 1);
+  job.printToFileSet.namingType = 2;
+  job.printToFileSet.yearbookFolderName = "Class";
+  job.printToFileSet.hasYearbookRecords = 1;
+  return job;
+}
+
 }  // namespace
 
 // Links put at the names of the print log, the start-up log, the daily log
@@ -131,12 +141,7 @@ TEST(PlantedLinks, LinksAtTheLogAndListNamesAreReplacedAndNothingOutsideIsWritte
 
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg", "Yearbook", 17);
-  setMyPrintToFileSetPrefsToFactoryDefaults(&job.printToFileSet, 1);
-  job.printToFileSet.namingType = 2;
-  job.printToFileSet.yearbookFolderName = "Class";
-  job.printToFileSet.hasYearbookRecords = 1;
-  ASSERT_TRUE(station.Drop(job, "yearbook.trpr"));
+  ASSERT_TRUE(station.Drop(ClassYearbookJob(), "yearbook.trpr"));
   ASSERT_TRUE(
       e2e::WaitUntil([&] { return station.PrintLog().find("Template: Yearbook") != std::string::npos; }, 60))
       << station.Log();
@@ -325,4 +330,32 @@ TEST(PlantedLinks, FoldersSwappedForLinksWhileStoppedLetNothingOutsideBeDeleted)
             std::string::npos)
       << log;
   EXPECT_NE(log.find("Not deleted: \"" + (station.allFiles() / "precious.trpr").string()), std::string::npos) << log;
+}
+
+// Stopped once a yearbook page is in place, the station user swaps the
+// yearbook folder for a link to a folder of the processor's user: the list
+// is not written through it, and the log says why.
+TEST(PlantedLinks, AYearbookFolderSwappedForALinkGetsNoListThroughIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
+  e2e::Station station("yearbookswap");
+  LetStationsThrough(station);
+  const fs::path photos = station.base() / "Desktop" / "Yearbook Photos";
+  OpenToTheShopGroup(photos / "Class");
+  OpenToTheShopGroup(photos);
+  ::chmod((station.base() / "Desktop").c_str(), 0755);
+  const fs::path outside = OutsideFile(station, "kept").parent_path();
+
+  station.SetEnv("KIVO_STOP_AT", "output-renamed");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(ClassYearbookJob(), "yearbook.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
+  ASSERT_TRUE(PlantAsStationUser({{photos / "Class", outside}}));
+  ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
+  ASSERT_TRUE(station.WaitForLog("is a symbolic link, which is not followed: nothing is written there")) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+
+  EXPECT_FALSE(e2e::ExistsAsEntry(outside / "Yearbook.read me"));
+  EXPECT_EQ(e2e::ReadAll(outside / "kept"), kOutsideText);
+  EXPECT_EQ(e2e::VisibleFiles(photos.string() + "/Class aside").size(), 1u);
 }
