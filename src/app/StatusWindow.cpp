@@ -18,6 +18,7 @@
 #include "host/base/ByteOrder.h"
 #include "host/base/Fd.h"
 #include "host/base/RegularFile.h"
+#include "host/files/FileOps.h"
 #include "host/files/ResourceFork.h"
 #include "host/imageio/ImageFile.h"
 #include "host/ui/Application.h"
@@ -115,9 +116,9 @@ void TBackgroundPrintWindow::RemoveSelectedJob() {
   }
   // Only a job still waiting in the queue; the job in work is not in it.
   if (file.empty() || !RemoveFromQueue(file)) return;
-  std::error_code ec;
-  fs::remove(file, ec);
-  if (ec) platform::LogF("Removing the job %s failed: %s", file.string().c_str(), ec.message().c_str());
+  // Deleted on "All Files" reached without a link, with its sidecar.
+  if (const OSErr err = host::DeleteItem(file.string()); err != noErr && err != fnfErr)
+    platform::LogF("Removing the job %s failed: error %d", file.string().c_str(), int(err));
   jobs_->ClearSelection();
   jobs_->ForgetSelection();
   controller->UpdateJobsList();

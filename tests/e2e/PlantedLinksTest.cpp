@@ -298,38 +298,53 @@ TEST(PlantedLinks, ARefusedPrivateFolderFailsJobsNamingItAndWhy) {
 // folder and "All Files" for links to a folder of the processor's user that
 // holds files of the job's names: run on, the program deletes nothing
 // through them and says so, and the job's own files stay where the station
-// user moved them.
+// user moved them. Killed there with the images folder swapped, the next
+// start finishes the job from the record and deletes no photo through it.
 TEST(PlantedLinks, FoldersSwappedForLinksWhileStoppedLetNothingOutsideBeDeleted) {
   if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
-  e2e::Station station("swapped");
-  LetStationsThrough(station);
-  ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_EQ(station.Stop(), 0);
-  for (const fs::path& folder : {station.app(), station.root(), station.jobs()}) OpenToTheShopGroup(folder);
-  const fs::path outside = OutsideFile(station, "Precious.jpg").parent_path();
-  OutsideFile(station, "precious.trpr");
+  for (const bool killed : {false, true}) {
+    SCOPED_TRACE(killed ? "killed and started again" : "run on");
+    e2e::Station station("swapped");
+    LetStationsThrough(station);
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_EQ(station.Stop(), 0);
+    for (const fs::path& folder : {station.app(), station.root(), station.jobs()}) OpenToTheShopGroup(folder);
+    const fs::path outside = OutsideFile(station, "Precious.jpg").parent_path();
+    OutsideFile(station, "precious.trpr");
 
-  station.SetEnv("KIVO_STOP_AT", "output-recorded");
-  ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Precious.jpg", 300, 450, {220, 20, 20}));
-  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Precious.jpg"), "precious.trpr"));
-  ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
-  ASSERT_TRUE(PlantAsStationUser({{station.images(), outside}, {station.allFiles(), outside}}));
-  ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
-  ASSERT_TRUE(station.WaitForLog("is reached through a symbolic link in place of a folder: it is not deleted"))
-      << station.Log();
-  EXPECT_EQ(station.Stop(), 0);
+    station.SetEnv("KIVO_STOP_AT", "output-recorded");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Precious.jpg", 300, 450, {220, 20, 20}));
+    ASSERT_TRUE(station.Drop(e2e::SetOneJob("Precious.jpg"), "precious.trpr"));
+    ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
+    std::vector<PlantedLink> links{{station.images(), outside}};
+    if (!killed) links.push_back({station.allFiles(), outside});
+    ASSERT_TRUE(PlantAsStationUser(links));
+    if (killed) {
+      ASSERT_EQ(::kill(station.pid(), SIGKILL), 0);
+      ASSERT_EQ(station.Wait(), 128 + SIGKILL);
+      station.SetEnv("KIVO_STOP_AT", "");
+      ASSERT_TRUE(station.Start()) << station.Log();
+    } else {
+      ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
+    }
+    ASSERT_TRUE(station.WaitForLog(killed ? "it is not deleted" : "in place of a folder: it is not deleted"))
+        << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
 
-  for (const char* name : {"Precious.jpg", "precious.trpr"}) EXPECT_EQ(e2e::ReadAll(outside / name), kOutsideText) << name;
-  EXPECT_TRUE(e2e::ExistsAsEntry(station.images().string() + " aside/Precious.jpg"));
-  EXPECT_TRUE(e2e::ExistsAsEntry(station.allFiles().string() + " aside/precious.trpr"));
-  EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 1u);
-  const std::string log = station.Log();
-  EXPECT_NE(log.find("Not deleted: \"" + (station.images() / "Precious.jpg").string() +
-                     "\" is reached through a symbolic link below"),
-            std::string::npos)
-      << log;
-  EXPECT_NE(log.find("Not deleted: \"" + (station.allFiles() / "precious.trpr").string()), std::string::npos) << log;
+    for (const char* name : {"Precious.jpg", "precious.trpr"})
+      EXPECT_EQ(e2e::ReadAll(outside / name), kOutsideText) << name;
+    EXPECT_TRUE(e2e::ExistsAsEntry(station.images().string() + " aside/Precious.jpg"));
+    EXPECT_EQ(e2e::ExistsAsEntry(station.allFiles().string() + " aside/precious.trpr"), !killed);
+    EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 1u);
+    const std::string log = station.Log();
+    if (!killed) {
+      EXPECT_NE(log.find("Not deleted: \"" + (station.images() / "Precious.jpg").string() +
+                         "\" is reached through a symbolic link below"),
+                std::string::npos)
+          << log;
+    }
+  }
 }
 
 // Stopped once a yearbook page is in place, the station user swaps the
