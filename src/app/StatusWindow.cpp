@@ -1,7 +1,11 @@
 #include "app/StatusWindow.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <system_error>
 
 #include "app/AboutWindow.h"
@@ -12,6 +16,9 @@
 #include "app/PrintBGBehavior.h"
 #include "app/SpoolQueue.h"
 #include "host/base/ByteOrder.h"
+#include "host/base/Fd.h"
+#include "host/base/RegularFile.h"
+#include "host/files/FileOps.h"
 #include "host/files/ResourceFork.h"
 #include "host/imageio/ImageFile.h"
 #include "host/ui/Application.h"
@@ -109,9 +116,9 @@ void TBackgroundPrintWindow::RemoveSelectedJob() {
   }
   // Only a job still waiting in the queue; the job in work is not in it.
   if (file.empty() || !RemoveFromQueue(file)) return;
-  std::error_code ec;
-  fs::remove(file, ec);
-  if (ec) platform::LogF("Removing the job %s failed: %s", file.string().c_str(), ec.message().c_str());
+  // Deleted on "All Files" reached without a link, with its sidecar.
+  if (const OSErr err = host::DeleteItem(file.string()); err != noErr && err != fnfErr)
+    platform::LogF("Removing the job %s failed: error %d", file.string().c_str(), int(err));
   jobs_->ClearSelection();
   jobs_->ForgetSelection();
   controller->UpdateJobsList();
@@ -279,7 +286,14 @@ bool TMyChasingArrows::DoIdle(IdlePhase) {
 
 namespace {
 constexpr size_t kErrorRowSize = 257;
+
+// The application folder is open to the shop's stations: "Error Log File"
+// is read only as the regular file standing at its name, never through a
+// link put there (nor a FIFO, which would hold the window).
+host::Fd OpenErrorLog(const fs::path& file) {
+  return host::Fd(host::OpenRegularFile(file.c_str(), O_RDONLY | O_NOFOLLOW));
 }
+}  // namespace
 
 void TErrorListView::DoPostCreate() {
   TTextListView::DoPostCreate();
@@ -288,22 +302,24 @@ void TErrorListView::DoPostCreate() {
 }
 
 void TErrorListView::UpdateList() {
-  std::error_code ec;
-  const uintmax_t size = fs::file_size(file_, ec);
-  const uintmax_t rows = ec ? 0 : std::min<uintmax_t>(size / kErrorRowSize, 32767);
+  const host::Fd log = OpenErrorLog(file_);
+  struct stat st {};
+  const bool sized = log.get() >= 0 && ::fstat(log.get(), &st) == 0;
+  const uintmax_t rows = sized ? std::min<uintmax_t>(uintmax_t(st.st_size) / kErrorRowSize, 32767) : 0;
   if (GetNumRows() < int16_t(rows)) InsertItemsLast(int16_t(rows - uintmax_t(GetNumRows())));
   TTextListView::UpdateList();
 }
 
 CStr255_AC TErrorListView::GetItemText(int16_t row) const {
   if (row < 1) return {};
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) return {};
-  in.seekg(std::streamoff(row - 1) * std::streamoff(kErrorRowSize));
+  const host::Fd log = OpenErrorLog(file_);
+  if (log.get() < 0) return {};
   uint8_t buf[256] = {};
-  in.read(reinterpret_cast<char*>(buf), sizeof buf);
-  if (in.gcount() < 1) return {};
-  return CStr255_AC::FromStored(buf, size_t(in.gcount()));
+  ssize_t got;
+  do got = ::pread(log.get(), buf, sizeof buf, off_t(row - 1) * off_t(kErrorRowSize));
+  while (got < 0 && errno == EINTR);
+  if (got < 1) return {};
+  return CStr255_AC::FromStored(buf, size_t(got));
 }
 
 void RegisterStatusWindowClasses() {

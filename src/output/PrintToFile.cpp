@@ -1079,8 +1079,17 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
 void writeLogForYearbookFile(const fs::path& file, const std::array<uint8_t, 10496>& values,
                              const std::array<uint8_t, 10496>& titles) {
   const fs::path log = file.parent_path() / "Yearbook.read me";
-  // Opened without following a link put at its name in the set folder.
-  const host::NoLinkFile opened = host::OpenWithoutLinks(log.string(), host::NoLinkStart::kAtEnd);
+  // Opened without following a link put at its name in the yearbook folder,
+  // nor one put in place of a folder between the desktop (as named, or as
+  // the folder lookup resolved it) and the list.
+  std::string beneath;
+  std::error_code ec;
+  for (const fs::path& desktop : {host::desktopFolder(), fs::canonical(host::desktopFolder(), ec)}) {
+    const fs::path rest = log.lexically_relative(desktop);
+    if (beneath.empty() && !desktop.empty() && !rest.empty() && *rest.begin() != "..") beneath = desktop.string();
+  }
+  const host::NoLinkFile opened =
+      host::OpenWithoutLinks(log.string(), host::NoLinkStart::kAtEnd, true, 0666, beneath);
   if (!opened.Note().empty()) platform::LogLine("The yearbook list: " + opened.Note());
   if (opened.fd < 0) return;
   struct stat st {};

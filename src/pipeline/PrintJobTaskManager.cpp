@@ -63,6 +63,16 @@ bool IsFileInFolderWithoutLinks(const std::filesystem::path& file, const std::fi
   return false;
 }
 
+// A file reached through a link put in place of a folder on its way is
+// refused by the delete (bdNamErr) and must not be removed by its path
+// either: that would delete what the link leads to.
+bool RefusedThroughALink(TPipelineServices& services, OSErr err, const std::filesystem::path& file) {
+  if (err != bdNamErr) return false;
+  services.Log(Format("[%s] is reached through a symbolic link in place of a folder: it is not deleted\n",
+                      file.string().c_str()));
+  return true;
+}
+
 }  // namespace
 
 TPrintJobTaskManager* gPrintJobTaskManager = nullptr;
@@ -93,6 +103,7 @@ void TPrintJobTaskManager::DeleteFilesUsed4Printing() {
     const OSErr err = services_.DeleteFile(file);
     if (err == noErr) continue;
     services_.Log(Format("Deleting the image files failed with error code %d\n", int(err)));
+    if (RefusedThroughALink(services_, err, file)) continue;
     std::error_code ec;
     std::filesystem::remove(file, ec);
     if (ec) services_.Log(Format("Cocoa deleting of the image files failed with error code %s\n", ec.message().c_str()));
@@ -105,6 +116,7 @@ bool TPrintJobTaskManager::DeleteJobFile(const char* cocoaText) {
   const OSErr err = services_.DeleteFile(*fJobFile);
   if (err == noErr) return true;
   services_.Log(Format("Deleting the job file failed with error code %d\n", int(err)));
+  if (RefusedThroughALink(services_, err, *fJobFile)) return false;
   std::error_code ec;
   std::filesystem::remove(*fJobFile, ec);
   if (ec) services_.Log(Format(cocoaText, ec.message().c_str()));

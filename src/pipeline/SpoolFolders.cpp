@@ -290,8 +290,19 @@ OSErr createImageAndJobFolders() {
 
 void OpenStationFoldersBeneath() {
   const tPrintServerPrefs& p = *getMyPrintServerPrefs();
-  std::vector<std::string> folders{GetGraphicsFolderPath(), platform::SharedFolder().string()};
-  if (auto images = KeptFolderPath(p.imagesVRefNum, p.imagesDirID)) folders.push_back(images->string());
+  // The spool tree first: its folders are open to the stations, so a job's
+  // files in it are opened, moved and deleted below the root, with no
+  // folder on the way (the images folder, "All Files") taken through a link.
+  std::vector<std::string> folders;
+  const std::pair<int16_t, int32_t> tree[] = {{p.rootVRefNum, p.rootDirID},
+                                              {p.jobsVRefNum, p.jobsDirID},
+                                              {p.imagesVRefNum, p.imagesDirID},
+                                              {p.finishedVRefNum, p.finishedDirID},
+                                              {p.unknownVRefNum, p.unknownDirID}};
+  for (const auto& [vRefNum, dirID] : tree)
+    if (auto kept = KeptFolderPath(vRefNum, dirID)) folders.push_back(kept->string());
+  folders.push_back(GetGraphicsFolderPath());
+  folders.push_back(platform::SharedFolder().string());
   host::SetFoldersOpenedBeneath(folders);
 }
 

@@ -32,10 +32,11 @@ inline constexpr const char kGraphicsFolderName[] = "KIVO GRAPHICS FOLDER ƒ";
 // reported to the operator and left unset. dirNFErr, quietly, when the root
 // is not there.
 OSErr createImageAndJobFolders();
-// Names the folders stations fill (the images folder of the live record,
-// the graphics folder and the shared clip folder) to the file layer, so
-// that every file read below them is opened there without following a link
-// (host::SetFoldersOpenedBeneath). createImageAndJobFolders does it.
+// Names the folders stations fill (the spool root and the folders of the
+// live record, the graphics folder and the shared clip folder) to the file
+// layer, so that every file read, moved or deleted below them is reached
+// there without following a link (host::SetFoldersOpenedBeneath).
+// createImageAndJobFolders does it.
 void OpenStationFoldersBeneath();
 // Creates the missing subfolders under the second spool root (when it is
 // there); stores nothing.

@@ -507,6 +507,20 @@ TEST_F(AppTest, ErrorLogWindowShowsWholeRowsOnly) {
   EXPECT_EQ(view->GetItemText(1).ToUTF8(), "first");
   EXPECT_EQ(view->GetItemText(2).ToUTF8(), "second");
   w->Close();
+
+  // A link put at the name is not read through: the rows it leads to are
+  // not shown.
+  const fs::path outside = gBase / "outside rows";
+  fs::rename(file, outside);
+  fs::create_symlink(outside, file);
+  w = NewTemplateWindow(1005);
+  ASSERT_NE(w, nullptr);
+  view = w->FindSubView<TErrorListView>(FourCC("errs"));
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->GetNumRows(), 0);
+  EXPECT_TRUE(view->GetItemText(1).ToUTF8().empty());
+  w->Close();
+  fs::remove(file);
 }
 
 TEST_F(AppTest, StatusWindowGrabShowsTheStatusLineAndTheJobList) {

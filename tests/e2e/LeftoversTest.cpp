@@ -6,6 +6,7 @@
 // live writer (a second processor on a shared set folder), anything through
 // a link.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 
@@ -205,6 +206,17 @@ TEST(WhatAKillLeaves, OnlyTheProgramsOwnOldUnlockedNamesGo) {
       handOff / "Tempfile_0a0b0c0d0e0f_0001",  // another machine's
   };
   for (const fs::path& p : stay) plant(p, 3600);
+  // A station user's files under the program's names, one in a working
+  // folder of the program's form, are that user's: they stay, and so does
+  // the folder.
+  std::vector<fs::path> theirs;
+  if (const passwd* nobody = ::getpwnam("nobody"); nobody && ::geteuid() == 0)
+    theirs = {set / ".kivo-work-fedcba9876543210.jpg", handOff / ("Tempfile_" + mac + "_0002"),
+              set / ".kivo-merge-Nb01Dy" / "clip.mov"};
+  for (const fs::path& p : theirs) {
+    plant(p, 3600);
+    ASSERT_EQ(::lchown(p.c_str(), ::getpwnam("nobody")->pw_uid, ::getpwnam("nobody")->pw_gid), 0) << p;
+  }
   plant(set / ".kivo-tmp-cccccccc", -3600);  // newer than the start
   fs::create_symlink(outside, set / ".kivo-tmp-bbbbbbbb");
   const int held = ::open((set / ".kivo-tmp-aaaaaaaa").c_str(), O_RDONLY | O_CLOEXEC);
@@ -220,6 +232,7 @@ TEST(WhatAKillLeaves, OnlyTheProgramsOwnOldUnlockedNamesGo) {
   EXPECT_FALSE(e2e::ExistsAsEntry(set / ".kivo-merge-Ab12Cd"));
   EXPECT_FALSE(e2e::ExistsAsEntry(own / ".kivo-merge-Zz99Yy"));
   for (const fs::path& p : stay) EXPECT_TRUE(e2e::ExistsAsEntry(p)) << p;
+  for (const fs::path& p : theirs) EXPECT_TRUE(e2e::ExistsAsEntry(p)) << p;
   EXPECT_TRUE(e2e::ExistsAsEntry(set / ".kivo-tmp-cccccccc"));
   EXPECT_TRUE(fs::is_symlink(set / ".kivo-tmp-bbbbbbbb"));
   EXPECT_EQ(e2e::ReadAll(outside), "not the program's");

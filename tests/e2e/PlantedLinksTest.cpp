@@ -8,6 +8,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <map>
 #include <sstream>
 
@@ -28,15 +29,19 @@ bool BecomeNobody() {
   return user && setgroups(0, nullptr) == 0 && setgid(user->pw_gid) == 0 && setuid(user->pw_uid) == 0;
 }
 
-// As nobody, makes each link of KIVO_E2E_LINKS ("<target>\t<name>" lines):
-// 0 when all were made.
+// As nobody, makes each link of KIVO_E2E_LINKS ("<target>\t<name>" lines),
+// first moving what stands at the name to "<name> aside": 0 when all were
+// made.
 const testing_support::RegisterChildRole kLinkPlanter("link-planter", [] {
   if (!BecomeNobody()) return 3;
   std::istringstream lines(std::getenv("KIVO_E2E_LINKS") ? std::getenv("KIVO_E2E_LINKS") : "");
   for (std::string line; std::getline(lines, line);) {
     const size_t tab = line.find('\t');
-    if (tab == std::string::npos || ::symlink(line.substr(0, tab).c_str(), line.substr(tab + 1).c_str()) != 0)
-      return 1;
+    if (tab == std::string::npos) return 1;
+    const std::string name = line.substr(tab + 1);
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) == 0 && ::rename(name.c_str(), (name + " aside").c_str()) != 0) return 2;
+    if (::symlink(line.substr(0, tab).c_str(), name.c_str()) != 0) return 1;
   }
   return 0;
 });
@@ -99,6 +104,16 @@ void LetStationsThrough(const e2e::Station& station) {
                     fs::perm_options::replace);
 }
 
+// A yearbook page of "Red.jpg" for the folder "Class", with its list.
+jobwriter::TJobDescription ClassYearbookJob() {
+  jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg", "Yearbook", 17);
+  setMyPrintToFileSetPrefsToFactoryDefaults(&job.printToFileSet, 1);
+  job.printToFileSet.namingType = 2;
+  job.printToFileSet.yearbookFolderName = "Class";
+  job.printToFileSet.hasYearbookRecords = 1;
+  return job;
+}
+
 }  // namespace
 
 // Links put at the names of the print log, the start-up log, the daily log
@@ -126,12 +141,7 @@ TEST(PlantedLinks, LinksAtTheLogAndListNamesAreReplacedAndNothingOutsideIsWritte
 
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-  jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg", "Yearbook", 17);
-  setMyPrintToFileSetPrefsToFactoryDefaults(&job.printToFileSet, 1);
-  job.printToFileSet.namingType = 2;
-  job.printToFileSet.yearbookFolderName = "Class";
-  job.printToFileSet.hasYearbookRecords = 1;
-  ASSERT_TRUE(station.Drop(job, "yearbook.trpr"));
+  ASSERT_TRUE(station.Drop(ClassYearbookJob(), "yearbook.trpr"));
   ASSERT_TRUE(
       e2e::WaitUntil([&] { return station.PrintLog().find("Template: Yearbook") != std::string::npos; }, 60))
       << station.Log();
@@ -282,4 +292,85 @@ TEST(PlantedLinks, ARefusedPrivateFolderFailsJobsNamingItAndWhy) {
     EXPECT_TRUE(fs::is_empty(elsewhere));
     EXPECT_TRUE(link ? fs::is_symlink(privateFolder) : fs::is_empty(privateFolder));
   }
+}
+
+// Stopped once a printed job is recorded, the station user swaps the images
+// folder and "All Files" for links to a folder of the processor's user that
+// holds files of the job's names: run on, the program deletes nothing
+// through them and says so, and the job's own files stay where the station
+// user moved them. Killed there with the images folder swapped, the next
+// start finishes the job from the record and deletes no photo through it.
+TEST(PlantedLinks, FoldersSwappedForLinksWhileStoppedLetNothingOutsideBeDeleted) {
+  if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
+  for (const bool killed : {false, true}) {
+    SCOPED_TRACE(killed ? "killed and started again" : "run on");
+    e2e::Station station("swapped");
+    LetStationsThrough(station);
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_EQ(station.Stop(), 0);
+    for (const fs::path& folder : {station.app(), station.root(), station.jobs()}) OpenToTheShopGroup(folder);
+    const fs::path outside = OutsideFile(station, "Precious.jpg").parent_path();
+    OutsideFile(station, "precious.trpr");
+
+    station.SetEnv("KIVO_STOP_AT", "output-recorded");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Precious.jpg", 300, 450, {220, 20, 20}));
+    ASSERT_TRUE(station.Drop(e2e::SetOneJob("Precious.jpg"), "precious.trpr"));
+    ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
+    std::vector<PlantedLink> links{{station.images(), outside}};
+    if (!killed) links.push_back({station.allFiles(), outside});
+    ASSERT_TRUE(PlantAsStationUser(links));
+    if (killed) {
+      ASSERT_EQ(::kill(station.pid(), SIGKILL), 0);
+      ASSERT_EQ(station.Wait(), 128 + SIGKILL);
+      station.SetEnv("KIVO_STOP_AT", "");
+      ASSERT_TRUE(station.Start()) << station.Log();
+    } else {
+      ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
+    }
+    ASSERT_TRUE(station.WaitForLog(killed ? "it is not deleted" : "in place of a folder: it is not deleted"))
+        << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+
+    for (const char* name : {"Precious.jpg", "precious.trpr"})
+      EXPECT_EQ(e2e::ReadAll(outside / name), kOutsideText) << name;
+    EXPECT_TRUE(e2e::ExistsAsEntry(station.images().string() + " aside/Precious.jpg"));
+    EXPECT_EQ(e2e::ExistsAsEntry(station.allFiles().string() + " aside/precious.trpr"), !killed);
+    EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 1u);
+    const std::string log = station.Log();
+    if (!killed) {
+      EXPECT_NE(log.find("Not deleted: \"" + (station.images() / "Precious.jpg").string() +
+                         "\" is reached through a symbolic link below"),
+                std::string::npos)
+          << log;
+    }
+  }
+}
+
+// Stopped once a yearbook page is in place, the station user swaps the
+// yearbook folder for a link to a folder of the processor's user: the list
+// is not written through it, and the log says why.
+TEST(PlantedLinks, AYearbookFolderSwappedForALinkGetsNoListThroughIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
+  e2e::Station station("yearbookswap");
+  LetStationsThrough(station);
+  const fs::path photos = station.base() / "Desktop" / "Yearbook Photos";
+  OpenToTheShopGroup(photos / "Class");
+  OpenToTheShopGroup(photos);
+  ::chmod((station.base() / "Desktop").c_str(), 0755);
+  const fs::path outside = OutsideFile(station, "kept").parent_path();
+
+  station.SetEnv("KIVO_STOP_AT", "output-renamed");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(ClassYearbookJob(), "yearbook.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
+  ASSERT_TRUE(PlantAsStationUser({{photos / "Class", outside}}));
+  ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
+  ASSERT_TRUE(station.WaitForLog("is a symbolic link, which is not followed: nothing is written there")) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+
+  EXPECT_FALSE(e2e::ExistsAsEntry(outside / "Yearbook.read me"));
+  EXPECT_EQ(e2e::ReadAll(outside / "kept"), kOutsideText);
+  EXPECT_EQ(e2e::VisibleFiles(photos.string() + "/Class aside").size(), 1u);
 }

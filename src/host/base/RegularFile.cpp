@@ -40,7 +40,23 @@ int Refuse(const char* path, mode_t mode, bool* notRegular) {
 
 }  // namespace
 
+namespace {
+int OpenBeneathAsked(const std::string& folder, const std::string& path, int flags);
+}
+
 int OpenBeneath(const std::string& folder, const std::string& path, int flags) {
+  const int fd = OpenBeneathAsked(folder, path, flags);
+  // A folder asked for that is a link fails as "not a folder" (O_NOFOLLOW
+  // with O_DIRECTORY): it is told as the link it is.
+  struct stat st {};
+  if (fd < 0 && errno == ENOTDIR && (flags & O_DIRECTORY) && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    errno = ELOOP;
+  return fd;
+}
+
+namespace {
+
+int OpenBeneathAsked(const std::string& folder, const std::string& path, int flags) {
   const std::string base = WithoutTrailingSlashes(folder);
   if (path.size() <= base.size() + 1 || path.compare(0, base.size(), base) != 0 || path[base.size()] != '/') {
     errno = EXDEV;
@@ -78,6 +94,8 @@ int OpenBeneath(const std::string& folder, const std::string& path, int flags) {
     start = slash + 1;
   }
 }
+
+}  // namespace
 
 void SetFoldersOpenedBeneath(const std::vector<std::string>& folders) {
   std::vector<std::string> prefixes;

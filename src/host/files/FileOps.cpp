@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "host/base/Fd.h"
@@ -173,6 +174,72 @@ OSErr CopyData(int src, const struct stat& srcStat, const std::string& to, bool 
   return dst.Place(to, replace);
 }
 
+// A name to change (delete, rename) and the folder it is in. Below a folder
+// of SetFoldersOpenedBeneath (the spool tree, the station folders) the
+// folder holding the name is opened there without following any link, and
+// the change is made on that open folder: a folder on the way swapped for a
+// link makes it fail (ELOOP, said on standard error) rather than reach
+// outside. Elsewhere the path is used as it stands.
+struct NameInFolder {
+  Fd folder;  // not open: `name` is the whole path
+  std::string name;
+  int at() const { return folder.get() >= 0 ? folder.get() : AT_FDCWD; }
+};
+
+// 0, or the errno of the folder's open; `change` ("deleted", "moved")
+// goes into the refusal's line.
+int OpenNameInFolder(const std::string& path, const char* change, NameInFolder* out) {
+  const std::string beneath = FolderOpenedBeneath(path);
+  if (beneath.empty()) {
+    out->name = path;
+    return 0;
+  }
+  std::string base = beneath;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  const std::string parent = ParentPath(path);
+  out->name = LastPathName(path);
+  const int fd = parent == base ? ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                : OpenBeneath(base, parent, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ELOOP)
+      std::fprintf(stderr, "Not %s: \"%s\" is reached through a symbolic link below \"%s\", which is not followed\n",
+                   change, path.c_str(), base.c_str());
+    return err;
+  }
+  out->folder.Reset(fd);
+  return 0;
+}
+
+bool ExistsIn(const NameInFolder& n, const std::string& name) {
+  struct stat st;
+  return ::fstatat(n.at(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// The sidecar's name beside the name `n` changes.
+std::string SidecarIn(const NameInFolder& n) {
+  return n.folder.get() >= 0 ? "._" + n.name : AppleDoublePath(n.name);
+}
+
+// Renames without replacing, on the folders open in `from` and `to`.
+OSErr RenameNoReplaceIn(const NameInFolder& from, const std::string& fromName, const NameInFolder& to,
+                        const std::string& toName) {
+  if (::renameat2(from.at(), fromName.c_str(), to.at(), toName.c_str(), RENAME_NOREPLACE) == 0) return noErr;
+  const int err = errno;
+  if (err != EINVAL && err != ENOSYS) return OSErrFromErrno(err);
+  // File systems without RENAME_NOREPLACE: a hard link fails on an existing
+  // name, which keeps the no-overwrite promise for files.
+  struct stat st;
+  if (::fstatat(from.at(), fromName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return OSErrFromErrno(errno);
+  if (!S_ISDIR(st.st_mode) && ::linkat(from.at(), fromName.c_str(), to.at(), toName.c_str(), 0) == 0) {
+    ::unlinkat(from.at(), fromName.c_str(), 0);
+    return noErr;
+  }
+  if (ExistsIn(to, toName)) return dupFNErr;
+  if (::renameat(from.at(), fromName.c_str(), to.at(), toName.c_str()) != 0) return OSErrFromErrno(errno);
+  return noErr;
+}
+
 void CopyFinderInfo(const std::string& from, const std::string& to) {
   FinderInfo info;
   if (GetFinderInfo(from, &info) == noErr && !(info == FinderInfo())) SetFinderInfo(to, info);
@@ -270,20 +337,10 @@ OSErr FSClose(int16_t refNum) {
 }
 
 OSErr RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return noErr;
-  const int err = errno;
-  if (err != EINVAL && err != ENOSYS) return OSErrFromErrno(err);
-  // File systems without RENAME_NOREPLACE: a hard link fails on an existing
-  // name, which keeps the no-overwrite promise for files.
-  struct stat st;
-  if (::lstat(from.c_str(), &st) != 0) return OSErrFromErrno(errno);
-  if (!S_ISDIR(st.st_mode) && ::link(from.c_str(), to.c_str()) == 0) {
-    ::unlink(from.c_str());
-    return noErr;
-  }
-  if (Exists(to)) return dupFNErr;
-  if (::rename(from.c_str(), to.c_str()) != 0) return OSErrFromErrno(errno);
-  return noErr;
+  NameInFolder source, target;
+  if (const int err = OpenNameInFolder(from, "moved", &source); err != 0) return OSErrFromErrno(err);
+  if (const int err = OpenNameInFolder(to, "moved", &target); err != 0) return OSErrFromErrno(err);
+  return RenameNoReplaceIn(source, source.name, target, target.name);
 }
 
 OSErr CopyFile(const std::string& from, const std::string& to, bool replace) {
@@ -319,18 +376,24 @@ OSErr CopyFromDescriptor(int fd, const std::string& to, bool replace) {
 OSErr MoveItem(const std::string& from, const std::string& to) { return MoveItem(from, to, false); }
 
 OSErr MoveItem(const std::string& from, const std::string& to, bool replace) {
+  NameInFolder source, target;
+  if (const int err = OpenNameInFolder(from, "moved", &source); err != 0) return OSErrFromErrno(err);
+  if (const int err = OpenNameInFolder(to, "moved", &target); err != 0) return OSErrFromErrno(err);
   struct stat st;
-  if (::lstat(from.c_str(), &st) != 0) return OSErrFromErrno(errno);
-  const std::string fromSidecar = AppleDoublePath(from);
-  const std::string toSidecar = AppleDoublePath(to);
-  const bool hasSidecar = !S_ISDIR(st.st_mode) && Exists(fromSidecar);
+  if (::fstatat(source.at(), source.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return OSErrFromErrno(errno);
+  const std::string fromSidecar = SidecarIn(source);
+  const std::string toSidecar = SidecarIn(target);
+  const bool hasSidecar = !S_ISDIR(st.st_mode) && ExistsIn(source, fromSidecar);
 
   OSErr err = noErr;
-  if (replace && !S_ISDIR(st.st_mode)) err = ::rename(from.c_str(), to.c_str()) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
-  else err = RenameNoReplace(from, to);
+  if (replace && !S_ISDIR(st.st_mode))
+    err = ::renameat(source.at(), source.name.c_str(), target.at(), target.name.c_str()) == 0 ? OSErr(noErr)
+                                                                                               : OSErrFromErrno(errno);
+  else err = RenameNoReplaceIn(source, source.name, target, target.name);
   if (err == noErr) {
-    if (hasSidecar) ::rename(fromSidecar.c_str(), toSidecar.c_str());
-    SyncFolder(ParentPath(to));
+    if (hasSidecar) ::renameat(source.at(), fromSidecar.c_str(), target.at(), toSidecar.c_str());
+    if (target.folder.get() >= 0) ::fsync(target.folder.get());
+    else SyncFolder(ParentPath(to));
     return noErr;
   }
   if (err != diffVolErr) return err;
@@ -339,9 +402,10 @@ OSErr MoveItem(const std::string& from, const std::string& to, bool replace) {
   // Across file systems: a complete, synced copy first, then the source goes.
   err = CopyFile(from, to, replace);
   if (err != noErr) return err;
-  if (::unlink(from.c_str()) != 0) return OSErrFromErrno(errno);
-  if (hasSidecar) ::unlink(fromSidecar.c_str());
-  SyncFolder(ParentPath(from));
+  if (::unlinkat(source.at(), source.name.c_str(), 0) != 0) return OSErrFromErrno(errno);
+  if (hasSidecar) ::unlinkat(source.at(), fromSidecar.c_str(), 0);
+  if (source.folder.get() >= 0) ::fsync(source.folder.get());
+  else SyncFolder(ParentPath(from));
   return noErr;
 }
 
@@ -352,14 +416,16 @@ bool SameItem(const std::string& a, const std::string& b) {
 }
 
 OSErr DeleteItem(const std::string& path) {
+  NameInFolder item;
+  if (const int err = OpenNameInFolder(path, "deleted", &item); err != 0) return OSErrFromErrno(err);
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
+  if (::fstatat(item.at(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return OSErrFromErrno(errno);
   if (S_ISDIR(st.st_mode)) {
-    if (::rmdir(path.c_str()) != 0) return OSErrFromErrno(errno);
+    if (::unlinkat(item.at(), item.name.c_str(), AT_REMOVEDIR) != 0) return OSErrFromErrno(errno);
     return noErr;
   }
-  if (::unlink(path.c_str()) != 0) return OSErrFromErrno(errno);
-  ::unlink(AppleDoublePath(path).c_str());
+  if (::unlinkat(item.at(), item.name.c_str(), 0) != 0) return OSErrFromErrno(errno);
+  ::unlinkat(item.at(), SidecarIn(item).c_str(), 0);
   return noErr;
 }
 

@@ -58,6 +58,12 @@ bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes
 // streams (nothing is closed then); ioErr when the close itself failed.
 OSErr FSClose(int16_t refNum);
 
+// Renames, moves and deletes of a name below a folder of
+// SetFoldersOpenedBeneath (host/base/RegularFile.h) are made on the folder
+// holding it, opened there without following a link: a folder on the way
+// that is a link (put there by a station user, say) makes them fail with
+// bdNamErr and a line on standard error, and nothing outside is touched.
+//
 // Renames without replacing (dupFNErr when `to` exists).
 OSErr RenameNoReplace(const std::string& from, const std::string& to);
 // Moves a file or folder to `to`, never replacing. Across file systems a

@@ -52,10 +52,15 @@ bool StillThere(int dirFd, const std::string& name, const struct stat& was) {
          now.st_ino == was.st_ino;
 }
 
-// A regular file that is old enough and not locked, removed.
+// Only what the program's user owns can be the program's leftover: a
+// station user's file under one of its names is that user's.
+bool Ours(const struct stat& st) { return st.st_uid == ::geteuid(); }
+
+// A regular file of the program's user that is old enough and not locked,
+// removed.
 bool RemoveFile(int dirFd, const std::string& name, const struct timespec& before) {
   struct stat st {};
-  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || !Ours(st) ||
       !Before(st.st_mtim, before))
     return false;
   const int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -63,17 +68,18 @@ bool RemoveFile(int dirFd, const std::string& name, const struct timespec& befor
   if (fd < 0) fd = ::openat(dirFd, name.c_str(), O_RDONLY | flags);
   Fd file(fd);
   struct stat opened {};
-  if (file.get() < 0 || ::fstat(file.get(), &opened) != 0 || opened.st_ino != st.st_ino ||
+  if (file.get() < 0 || ::fstat(file.get(), &opened) != 0 || opened.st_ino != st.st_ino || !Ours(opened) ||
       opened.st_dev != st.st_dev || LockedByAnother(file.get()) || !StillThere(dirFd, name, st))
     return false;
   return ::unlinkat(dirFd, name.c_str(), 0) == 0;
 }
 
-// A folder of files (and links) that is old enough, none of whose files is
-// newer and which nobody locks, removed with what it holds.
+// A folder of files (and links) of the program's user that is old enough,
+// none of whose files is newer and which nobody locks, removed with what it
+// holds; anything of another user's in it keeps it.
 bool RemoveFolder(int dirFd, const std::string& name, const struct timespec& before) {
   struct stat st {};
-  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) || !Ours(st) ||
       !Before(st.st_mtim, before))
     return false;
   Fd folder(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -81,7 +87,7 @@ bool RemoveFolder(int dirFd, const std::string& name, const struct timespec& bef
   const std::vector<std::string> inside = Names(folder.get());
   for (const std::string& entry : inside) {
     struct stat e {};
-    if (::fstatat(folder.get(), entry.c_str(), &e, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (::fstatat(folder.get(), entry.c_str(), &e, AT_SYMLINK_NOFOLLOW) != 0 || !Ours(e)) return false;
     if (S_ISLNK(e.st_mode)) continue;
     if (!S_ISREG(e.st_mode) || !Before(e.st_mtim, before)) return false;
   }

@@ -1,6 +1,8 @@
 // Removing what a killed program left in its folders: temporary files it
 // was writing, working folders of its helpers. Only names the caller
-// recognises as the program's own are touched, only what was last changed
+// recognises as the program's own are touched, only what the program's
+// user owns (a station user's file is never removed, whatever its name;
+// a working folder holding one stays whole), only what was last changed
 // before a given moment (the start of this run) and only what nobody holds a
 // lock on (a staged file is flocked while it is written, see StagedFile.h),
 // so a second program writing in the same folder keeps its files. Nothing is

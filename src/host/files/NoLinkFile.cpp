@@ -7,6 +7,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/base/Fd.h"
+#include "host/base/RegularFile.h"
+#include "host/files/FSSpec.h"
+
 namespace host {
 namespace {
 
@@ -36,17 +40,37 @@ std::string NoLinkFile::Note() const {
   return removed + "; " + error;
 }
 
-NoLinkFile OpenWithoutLinks(const std::string& path, NoLinkStart start, bool create, uint32_t mode) {
+NoLinkFile OpenWithoutLinks(const std::string& path, NoLinkStart start, bool create, uint32_t mode,
+                            const std::string& beneath) {
   NoLinkFile out;
+  // The folder holding the file, reached from `beneath` without a link, and
+  // the file's name in it; without `beneath` the path as it stands.
+  Fd folder;
+  std::string name = path;
+  if (!beneath.empty()) {
+    const std::string parent = ParentPath(path);
+    const int fd = parent == ParentPath(JoinPath(beneath, "x")) ? ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                                                 : OpenBeneath(beneath, parent, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) {
+      out.errorNumber = errno;
+      out.error = errno == ELOOP ? "a folder on the way to " + Quoted(path) + " below " + Quoted(beneath) +
+                                       " is a symbolic link, which is not followed: nothing is written there"
+                                 : "cannot open the folder of " + Quoted(path) + ": " + std::strerror(errno);
+      return out;
+    }
+    folder.Reset(fd);
+    name = LastPathName(path);
+  }
+  const int at = folder.get() >= 0 ? folder.get() : AT_FDCWD;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && !IsPlainFile(st)) {
+    if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !IsPlainFile(st)) {
       if (S_ISDIR(st.st_mode)) {
         out.errorNumber = EISDIR;
         out.error = Quoted(path) + " is a folder: nothing is written there";
         return out;
       }
-      if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      if (::unlinkat(at, name.c_str(), 0) != 0 && errno != ENOENT) {
         out.errorNumber = errno;
         out.error = Quoted(path) + " is " + KindOf(st) + " and could not be removed: " + std::strerror(errno) +
                     "; nothing is written there";
@@ -60,7 +84,7 @@ NoLinkFile OpenWithoutLinks(const std::string& path, NoLinkStart start, bool cre
     int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     if (create) flags |= O_CREAT;
     if (start == NoLinkStart::kAtEnd) flags |= O_APPEND;
-    const int fd = ::open(path.c_str(), flags, mode & 0777);
+    const int fd = ::openat(at, name.c_str(), flags, mode & 0777);
     if (fd < 0) {
       // A link (ELOOP) or a FIFO without a reader (ENXIO) put there since
       // the look: looked at again.

@@ -333,3 +333,35 @@ TEST(FileOps, OpeningBeneathAFolderFollowsNoLink) {
   }
 }
 
+
+// Below a station folder a delete or a move is made on the folder holding
+// the name, reached without a link: a folder on the way swapped for a link
+// refuses it and what the link leads to stays, sidecar included.
+TEST(FileOps, DeletesAndMovesBelowAStationFolderFollowNoLink) {
+  TempDir dir;
+  for (const char* folder : {"spool", "spool/images", "spool/finished", "outside"})
+    ASSERT_EQ(host::CreateFolder(dir / folder, 0755), noErr);
+  for (const char* file : {"outside/photo.jpg", "outside/._photo.jpg", "spool/images/own.jpg", "spool/images/._own.jpg",
+                           "spool/finished/job"})
+    WriteText(dir / file, file);
+  host::SetFoldersOpenedBeneath({dir / "spool"});
+  EXPECT_EQ(host::MoveItem(dir / "spool/images/own.jpg", dir / "spool/finished/own.jpg"), noErr);
+  EXPECT_EQ(ReadText(dir / "spool/finished/._own.jpg"), "spool/images/._own.jpg");
+  EXPECT_EQ(host::DeleteItem(dir / "spool/finished/own.jpg"), noErr);
+  EXPECT_FALSE(Exists(dir / "spool/finished/._own.jpg"));
+
+  ASSERT_EQ(::rename((dir / "spool/images").c_str(), (dir / "spool/images aside").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "spool/images").c_str()), 0);
+  EXPECT_EQ(host::DeleteItem(dir / "spool/images/photo.jpg"), bdNamErr);
+  EXPECT_EQ(host::MoveItem(dir / "spool/images/photo.jpg", dir / "spool/finished/photo.jpg"), bdNamErr);
+  EXPECT_EQ(host::MoveItem(dir / "spool/finished/job", dir / "spool/images/job"), bdNamErr);
+  EXPECT_EQ(host::RenameNoReplace(dir / "spool/images/photo.jpg", dir / "spool/finished/photo.jpg"), bdNamErr);
+  EXPECT_EQ(ReadText(dir / "outside/photo.jpg"), "outside/photo.jpg");
+  EXPECT_EQ(ReadText(dir / "outside/._photo.jpg"), "outside/._photo.jpg");
+  EXPECT_FALSE(Exists(dir / "outside/job"));
+  EXPECT_TRUE(Exists(dir / "spool/finished/job"));
+  // Outside the named folders a path is used as it stands.
+  host::SetFoldersOpenedBeneath({});
+  EXPECT_EQ(host::DeleteItem(dir / "spool/images/._photo.jpg"), noErr);
+  EXPECT_FALSE(Exists(dir / "outside/._photo.jpg"));
+}

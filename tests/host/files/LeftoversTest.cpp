@@ -4,6 +4,7 @@
 #include "host/files/Leftovers.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,12 +72,23 @@ TEST(Leftovers, OnlyOldUnlockedFilesOfTheProgramsOwnNamesGo) {
   const int held = ::open((dir / ".ours-locked").c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);  // a live writer
   Old(dir / ".ours-kept");
+  Old(dir / ".ours-theirs");  // a station user's file under the program's name
+  const passwd* nobody = ::getpwnam("nobody");
+  const bool other = ::geteuid() == 0 && nobody;
+  if (other) {
+    ASSERT_EQ(::chown((dir / ".ours-theirs").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  }
   host::LeftoverNames names = Ours();
   names.keep = [&](const std::string& path) { return path == dir / ".ours-kept"; };
 
   const auto removed = host::SweepLeftovers(dir.path(), names, RunStart());
   ::close(held);
-  EXPECT_EQ(Sorted(removed), (std::vector<std::string>{dir / ".kivo-tmp-0123abcd", dir / ".ours-old"}));
+  std::vector<std::string> gone{dir / ".kivo-tmp-0123abcd", dir / ".ours-old"};
+  if (!other) gone.push_back(dir / ".ours-theirs");
+  EXPECT_EQ(Sorted(removed), Sorted(gone));
+  if (other) {
+    EXPECT_TRUE(fs::exists(dir / ".ours-theirs"));
+  }
   for (const char* stays : {"customer.jpg", ".kivo-tmp-0123ABCD", ".ours-new", ".ours-locked", ".ours-kept"})
     EXPECT_TRUE(fs::exists(dir / stays)) << stays;
 }
