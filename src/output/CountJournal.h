@@ -100,7 +100,9 @@ void ForgetJobCount(const std::filesystem::path& jobFile, const std::filesystem:
 // At start-up: carries the entries of a journal an earlier version left in
 // the preferences folder over (once, when that folder is private to this
 // user; otherwise it is ignored with a log line), completes every active entry, removes the entries whose
-// job files are gone, and removes new store files a kill left unnamed.
+// job files are gone, and removes new store files a kill left unnamed. The
+// count lock is waited for once for all the entries; when it is not had,
+// every waiting entry is left for the next start.
 // False (with `failure`) when a store could not take a job; `setAside` as
 // for CountPrintedJob.
 bool CompletePendingCounts(const std::filesystem::path& countFolder, std::string* failure,
