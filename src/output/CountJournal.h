@@ -16,8 +16,9 @@
 // Stores are taken one by one, each on its own: one that cannot be written
 // does not keep the others from taking the job, and its part waits in the
 // entry for the next start. A store whose file holds nothing this program
-// can read (cut short, a version it does not know, a link or anything else
-// that is not a regular file, a dictionary that does not decrypt) is set
+// can read (cut short, longer than a record, a version it does not know, a
+// link or anything else that is not a regular file, a dictionary that does
+// not decrypt) is set
 // aside under a name of its own and counting starts again from zero there.
 //
 // Entries are files of their own, named "<device>-<inode>-<random>.count"
