@@ -104,10 +104,12 @@ class TPrintBGBehavior : public TBehavior {
   void SetButtonsForPause(bool paused);
   void JobStep();
 
+  // Before the services: they may show a status line while they are made
+  // (a count the start-up could not complete), when there is no window yet.
+  TWindow* window_ = nullptr;
   std::unique_ptr<AppServices> services_;
   std::unique_ptr<pipeline::TPrintJobTaskManager> taskManager_;
   std::unique_ptr<pipeline::TSortedFileList> jobList_;
-  TWindow* window_ = nullptr;
   bool neverStarted_ = false;
   bool printing_ = false;
   std::unique_ptr<host::JobRunner> runner_;

@@ -160,6 +160,10 @@ std::optional<std::string> UnreadableStore(const fs::path& target, int s, bool* 
     *setAside = true;
     return "cut short";
   }
+  if (status == kCountTooLong) {
+    *setAside = true;
+    return "longer than a count record";
+  }
   if (status == kCountBadVersion) {
     *setAside = true;
     return "of a version this program does not know";
@@ -540,9 +544,24 @@ bool CompletePendingCounts(const fs::path& countFolder, std::string* failure, st
       fs::remove(it->path(), rm);
     }
   auto entries = Entries(journal);
+  // One wait for the lock serves every waiting entry: when it is not had,
+  // they all wait for the next start, rather than each waiting out the
+  // lock's limit in turn.
+  const size_t waiting = size_t(std::count_if(entries.begin(), entries.end(), [](const auto& entry) {
+    return entry.second.active && !AllTaken(entry.second);
+  }));
+  std::optional<host::FileLock> lock;
+  if (waiting > 0) {
+    std::string why = "the spool root is not set";
+    if (!countFolder.empty()) lock = LockPrintCounts(countFolder, &why);
+    if (!lock) {
+      AddReason(failure, why);
+      platform::LogF("%zu waiting print count(s) are left for the next start: %s", waiting, why.c_str());
+    }
+  }
   for (auto& [path, e] : entries) {
     const bool there = IsJobFileThere(e);
-    if (e.active && !Complete(countFolder, path, e, failure, setAside)) {
+    if (e.active && !AllTaken(e) && (!lock || !TakeIntoStores(countFolder, path, e, failure, setAside))) {
       ok = false;
       if (!there) Detach(path, e);
       continue;
@@ -569,7 +588,7 @@ bool CompletePendingCounts(const fs::path& countFolder, std::string* failure, st
     return found;
   };
   if (leftovers().empty()) return ok;
-  auto lock = LockPrintCounts(countFolder);
+  if (!lock && waiting == 0) lock = LockPrintCounts(countFolder);
   if (!lock) return ok;
   std::vector<std::string> named;
   for (const auto& [path, e] : Entries(journal))

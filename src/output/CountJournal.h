@@ -16,8 +16,9 @@
 // Stores are taken one by one, each on its own: one that cannot be written
 // does not keep the others from taking the job, and its part waits in the
 // entry for the next start. A store whose file holds nothing this program
-// can read (cut short, a version it does not know, a link or anything else
-// that is not a regular file, a dictionary that does not decrypt) is set
+// can read (cut short, longer than a record, a version it does not know, a
+// link or anything else that is not a regular file, a dictionary that does
+// not decrypt) is set
 // aside under a name of its own and counting starts again from zero there.
 //
 // Entries are files of their own, named "<device>-<inode>-<random>.count"
@@ -100,7 +101,9 @@ void ForgetJobCount(const std::filesystem::path& jobFile, const std::filesystem:
 // At start-up: carries the entries of a journal an earlier version left in
 // the preferences folder over (once, when that folder is private to this
 // user; otherwise it is ignored with a log line), completes every active entry, removes the entries whose
-// job files are gone, and removes new store files a kill left unnamed.
+// job files are gone, and removes new store files a kill left unnamed. The
+// count lock is waited for once for all the entries; when it is not had,
+// every waiting entry is left for the next start.
 // False (with `failure`) when a store could not take a job; `setAside` as
 // for CountPrintedJob.
 bool CompletePendingCounts(const std::filesystem::path& countFolder, std::string* failure,

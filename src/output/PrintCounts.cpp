@@ -243,6 +243,7 @@ int16_t ReadPrintCountFile(const fs::path& file, tPrintQuantityInfo* record, boo
   if (!fs::exists(file, ec)) return noErr;
   std::vector<uint8_t> bytes;
   const OSErr err = host::ReadWholeFile(file.string(), &bytes, tPrintQuantityInfo::kStoredSize * 4);
+  if (err == memFullErr) return kCountTooLong;
   if (err != noErr) return err;
   if (bytes.empty()) return convert ? WritePrintCountFile(file, *record) : int16_t(noErr);
   if (bytes.size() < 4) return eofErr;
@@ -251,6 +252,9 @@ int16_t ReadPrintCountFile(const fs::path& file, tPrintQuantityInfo* record, boo
   const char* oldForm = nullptr;
   if (le == kPrintQuantityVersion) {
     if (bytes.size() < tPrintQuantityInfo::kStoredSize) return eofErr;  // cut short: kept as it is
+    // Bytes after the record are no part of it: what holds them is not a
+    // record this program wrote, and rewriting it would lose them.
+    if (bytes.size() > tPrintQuantityInfo::kStoredSize) return kCountTooLong;
     *record = tPrintQuantityInfo::Decode(std::span<const uint8_t, tPrintQuantityInfo::kStoredSize>(
         bytes.data(), tPrintQuantityInfo::kStoredSize));
     return noErr;

@@ -47,8 +47,9 @@ enum : int16_t {
   kCountOriginalFiles = 12,
 };
 
-// Statuses of the readers.
-enum : int16_t { kCountNoFile = -1, kCountNoRecord = -2, kCountBadVersion = -99 };
+// Statuses of the readers. kCountTooLong: bytes follow the record (or the
+// file is longer than any count record).
+enum : int16_t { kCountNoFile = -1, kCountNoRecord = -2, kCountTooLong = -98, kCountBadVersion = -99 };
 
 struct tPrintQuantityInfo {
   static constexpr size_t kStoredSize = 16564;
@@ -91,16 +92,17 @@ std::filesystem::path PrintCountFolder();
 
 // Reads one count file: 0 with the record (zeros for a missing or empty
 // file, and for the old and big-endian forms of the version), -99 for an
-// unknown version, an error code when the file cannot be read or is short.
+// unknown version, -98 (kCountTooLong) for bytes after the record, an error
+// code when the file cannot be read or is short.
 // With `convert` (the lock held) an empty or old-form file is rewritten as
 // a zero record of this version; an old-form file is first renamed aside
 // ("<name>.old", or a " copy" form of it), and when that fails it stays as
 // it is and the result is an error.
 int16_t ReadPrintCountFile(const std::filesystem::path& file, tPrintQuantityInfo* record, bool convert);
 // Sets a count file whose counts this program cannot read or count on
-// (an older form, cut short, a version it does not know, a link) aside: it
-// is renamed (a link itself, never what it points to) to a name of its own
-// beside it, "<name>.old" or a " copy" form of that, and logged with `form`
+// (an older form, cut short or too long, a version it does not know, a
+// link) aside: it is renamed (a link itself, never what it points to) to a
+// name of its own beside it, "<name>.old" or a " copy" form of that, and logged with `form`
 // (what the file is), so that the counts can still be looked at and counting
 // starts again from zero. False when that fails; the file must then not be
 // replaced either. `aside` gets the new name.

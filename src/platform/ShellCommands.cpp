@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <system_error>
 
 #include "host/files/FileOps.h"
@@ -70,7 +73,8 @@ std::string Joined(const std::vector<std::string>& argv) {
 // end, instead of being waited for (the merge's commands; not those that
 // quitting itself runs).
 TCommandResult Run(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
-                   bool stopOnTermination = false) {
+                   bool stopOnTermination = false,
+                   std::function<std::optional<std::string>(std::string&)> watch = nullptr) {
   TCommandResult result;
   if (argv.empty() || argv[0].empty()) {
     result.failure = "no program";
@@ -80,6 +84,7 @@ TCommandResult Run(const std::vector<std::string>& argv, std::chrono::millisecon
   options.captureOutput = true;
   options.timeout = timeout;
   options.stopOnTermination = stopOnTermination;
+  options.watch = std::move(watch);
   host::ProcessResult r =
       host::runProcess(argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()), options);
   if (!r.output.empty()) result.output = r.output;
@@ -87,6 +92,7 @@ TCommandResult Run(const std::vector<std::string>& argv, std::chrono::millisecon
   if (!r.started) result.failure = r.error;
   else if (r.timedOut) result.failure = StringF("did not finish within %lld s and was stopped", (long long)std::chrono::duration_cast<std::chrono::seconds>(timeout).count());
   else if (r.interrupted) result.failure = "stopped because the program is ending";
+  else if (!r.stoppedBy.empty()) result.failure = r.stoppedBy;
   else if (r.termSignal != 0) result.failure = StringF("ended by signal %d", r.termSignal);
   else if (r.exitStatus != 0) result.failure = StringF("exit status %d", r.exitStatus);
   return result;
@@ -130,12 +136,25 @@ std::optional<double> ProbeDuration(const fs::path& clip) {
 
 }  // namespace
 
-std::chrono::seconds MergeTimeLimit(std::optional<double> totalSeconds) {
-  if (!totalSeconds || !(*totalSeconds >= 0)) return kMergeLimitUnknown;
-  // A playing time the probe cannot have measured (beyond the probe's own
-  // bound) is no length to scale.
-  const double scaled = kMergeLimitPerPlayingSecond * std::min(*totalSeconds, 1e7);
+double MergePlayingTime(const std::vector<TMergePart>& parts) {
+  double total = 0;
+  for (const TMergePart& part : parts) {
+    const double held = double(part.bytes) / double(kMergeLeastBytesPerSecond);
+    // A claim the probe cannot have measured (none, or beyond the probe's
+    // own bound) counts for what the size can hold.
+    const bool claimed = part.seconds && *part.seconds >= 0 && *part.seconds <= 1e7;
+    total += claimed ? std::min(*part.seconds, held) : held;
+  }
+  return total;
+}
+
+std::chrono::seconds MergeTimeLimit(double playingSeconds) {
+  const double scaled = kMergeLimitPerPlayingSecond * std::max(0.0, playingSeconds);
   return std::max(kMergeLimitLeast, std::chrono::seconds(static_cast<long long>(std::ceil(scaled))));
+}
+
+uint64_t MergeOutputLimit(double playingSeconds) {
+  return kMergeOutputLeast + uint64_t(std::ceil(std::max(0.0, playingSeconds) * double(kMergeOutputPerSecond)));
 }
 
 TCommandResult RunCommand(const std::vector<std::string>& argv) {
@@ -358,6 +377,59 @@ void unloadLaunchAgentPlist() {
 
 namespace platform {
 
+namespace {
+
+// Watches the encoder through its progress report ("-progress pipe:1":
+// blocks of "key=value" lines) and the size of the file it writes: a
+// reason to stop it once none of them has moved for kMergeStallLimit, or
+// once the file outgrew what the parts can make.
+class MergeWatch {
+ public:
+  MergeWatch(fs::path out, uint64_t most) : out_(std::move(out)), most_(most), moved_(Clock::now()) {}
+
+  std::optional<std::string> operator()(std::string& output) {
+    size_t start = 0;
+    for (size_t nl; (nl = output.find('\n', start)) != std::string::npos; start = nl + 1) {
+      const std::string line = output.substr(start, nl - start);
+      for (size_t k = 0; k < kReported; ++k) {
+        const size_t n = std::strlen(kKeys[k]);
+        if (line.compare(0, n, kKeys[k]) != 0) continue;
+        char* end = nullptr;
+        const long long v = std::strtoll(line.c_str() + n, &end, 10);
+        if (end != line.c_str() + n) Advance(k, v);
+      }
+    }
+    output.erase(0, start);
+    struct stat st {};
+    if (::lstat(out_.c_str(), &st) == 0) Advance(kReported, st.st_size);
+    const long long made = std::max(seen_[1], seen_[kReported]);
+    if (made > 0 && uint64_t(made) > most_)
+      return StringF("it wrote %lld bytes, more than the clips can make (%llu)", made, (unsigned long long)most_);
+    if (Clock::now() - moved_ >= kMergeStallLimit)
+      return StringF("it made no progress for %lld s and was stopped", (long long)kMergeStallLimit.count());
+    return std::nullopt;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  // The reported frames, bytes and time; then the file's size.
+  static constexpr const char* kKeys[] = {"frame=", "total_size=", "out_time_us="};
+  static constexpr size_t kReported = std::size(kKeys);
+
+  void Advance(size_t k, long long value) {
+    if (value <= seen_[k]) return;
+    seen_[k] = value;
+    moved_ = Clock::now();
+  }
+
+  fs::path out_;
+  uint64_t most_;
+  Clock::time_point moved_;
+  long long seen_[kReported + 1] = {LLONG_MIN, LLONG_MIN, LLONG_MIN, LLONG_MIN};
+};
+
+}  // namespace
+
 TMergedClip::~TMergedClip() {
   if (!folder_.empty()) {
     std::error_code ec;
@@ -437,28 +509,36 @@ OSErr MergeVideoClip(int clipFd, const fs::path& workFolder, const std::string& 
   // chosen; "-n": nothing in the fresh folder is ever overwritten.
   const fs::path out = merged->folder_ / ("merged" + ext);
   std::vector<std::string> argv{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-n",
+                                "-nostats", "-progress", "pipe:1",
                                 "-i", "file:" + intro.string(), "-i", "file:" + in.string(),
                                 "-i", "file:" + outro.string(), "-filter_complex", graph, "-map", "[v]"};
   if (sound) argv.insert(argv.end(), {"-map", "[a]"});
   argv.push_back("file:" + out.string());
   LogF("shell comand = %s", platform::Joined(argv).c_str());
 
-  // In proportion to the playing time of the three parts; the encoder's
-  // whole process group is stopped when it runs over, and when the program
-  // is asked to end.
-  std::optional<double> total = 0.0;
+  // In proportion to the playing time the three parts can hold; the
+  // encoder's whole process group is stopped when it runs over, outgrows
+  // what they can make or stands still, and when the program is asked to
+  // end.
+  std::vector<platform::TMergePart> parts;
   for (const fs::path& clip : {intro, in, outro}) {
-    const std::optional<double> d = platform::ProbeDuration(clip);
-    total = d && total ? std::optional<double>(*total + *d) : std::nullopt;
+    platform::TMergePart part;
+    part.seconds = platform::ProbeDuration(clip);
+    struct stat cs {};
+    if (::stat(clip.c_str(), &cs) == 0) part.bytes = uint64_t(cs.st_size);
+    parts.push_back(part);
   }
-  const std::chrono::seconds limit = platform::MergeTimeLimit(total);
-  LogF("The merge may take up to %lld s", (long long)limit.count());
-  const platform::TCommandResult r = platform::Run(argv, limit, true);
+  const double playing = platform::MergePlayingTime(parts);
+  const std::chrono::seconds limit = platform::MergeTimeLimit(playing);
+  const uint64_t most = platform::MergeOutputLimit(playing);
+  LogF("The merge may take up to %lld s and write up to %llu bytes (the clips hold at most %.1f s)",
+       (long long)limit.count(), (unsigned long long)most, playing);
+  const platform::TCommandResult r = platform::Run(argv, limit, true, MergeWatch(out, most));
   struct stat st {};
   const bool ok = r.succeeded && ::lstat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
   if (!ok) {
-    LogF("merge result = failed (%s)%s%s", r.failure.empty() ? "no output" : r.failure.c_str(),
-         r.output ? ": " : "", r.output ? r.output->c_str() : "");
+    // Its standard output is the progress report; its errors are in the log.
+    LogF("merge result = failed (%s)", r.failure.empty() ? "no output" : r.failure.c_str());
     return stoppedOr(ioErr);
   }
   merged->file_ = out;

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -69,15 +70,34 @@ std::filesystem::path SharedFolder();
 std::filesystem::path MergeIntroClip();
 std::filesystem::path MergeOutroClip();
 
-// How long a merge may run: in proportion to the playing time of the three
-// parts together (kMergeLimitPerPlayingSecond seconds for each second of
-// it, so that a long clip is given the time a short one is, clip for clip),
-// at least kMergeLimitLeast (the encoder's start-up on short clips);
-// kMergeLimitUnknown when the playing time cannot be read.
+// What bounds a merge. Each of its three parts (the intro, the clip, the
+// outro) counts for the playing time it claims, but for no more than its
+// size can hold: one second for every kMergeLeastBytesPerSecond bytes, fewer
+// than any video stream needs, so that a small file whose timestamps claim
+// days counts for a fraction of a second (and a claim that cannot be read
+// counts for what the size holds).
+struct TMergePart {
+  std::optional<double> seconds;  // as the probe read it
+  uint64_t bytes = 0;
+};
+inline constexpr uint64_t kMergeLeastBytesPerSecond = 4000;
+double MergePlayingTime(const std::vector<TMergePart>& parts);
+// How long a merge may run: kMergeLimitPerPlayingSecond seconds for each
+// second of that playing time, so that a long clip is given the time a
+// short one is, clip for clip, and at least kMergeLimitLeast (the encoder's
+// start-up on short clips).
 inline constexpr std::chrono::seconds kMergeLimitLeast{20};
-inline constexpr std::chrono::seconds kMergeLimitUnknown{300};
 inline constexpr int kMergeLimitPerPlayingSecond = 10;
-std::chrono::seconds MergeTimeLimit(std::optional<double> totalSeconds);
+std::chrono::seconds MergeTimeLimit(double playingSeconds);
+// The most the merged file may grow to: kMergeOutputPerSecond for each
+// second of that playing time (more than the encoder makes of any picture
+// size), and kMergeOutputLeast.
+inline constexpr uint64_t kMergeOutputPerSecond = 8u << 20;
+inline constexpr uint64_t kMergeOutputLeast = 16u << 20;
+uint64_t MergeOutputLimit(double playingSeconds);
+// An encoder whose progress (the frames, bytes and time it reports, and the
+// size of what it writes) stands still this long is stopped.
+inline constexpr std::chrono::seconds kMergeStallLimit{10};
 
 // A merged clip waiting in the folder it was made in (mode 0700, in the
 // program's private folder), locked while the object lives. The folder and
@@ -97,13 +117,14 @@ class TMergedClip {
 };
 
 // Joins the intro clip, the clip open on `clipFd` and the outro clip with
-// ffmpeg, within MergeTimeLimit, into a private folder ".kivo-merge-XXXXXX"
+// ffmpeg, within MergeTimeLimit and MergeOutputLimit and while its progress
+// moves (kMergeStallLimit), into a private folder ".kivo-merge-XXXXXX"
 // made for the merge in `workFolder`; the result's container follows
 // `extension` (".mov"). The
 // clip is read only from its descriptor (copied into the private folder
 // first), and the encoder writes only inside that folder, so no name in a
-// folder others can write is ever opened by it. A merge that runs over is
-// stopped with everything it started. noErr with `merged` holding the
+// folder others can write is ever opened by it. A merge that runs over,
+// outgrows its limit or stands still is stopped with everything it started. noErr with `merged` holding the
 // result; ioErr when the merge failed, fnfErr when the intro or outro is
 // missing, userCanceledErr when the program was asked to end meanwhile.
 OSErr MergeVideoClip(int clipFd, const std::filesystem::path& workFolder, const std::string& extension,

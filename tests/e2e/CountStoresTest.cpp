@@ -91,10 +91,64 @@ TEST(CountStores, ADamagedStoreIsSetAsideAndTheOthersCountEveryJob) {
   ASSERT_NO_FATAL_FAILURE(PrintOne(station, "S5"));
   ExpectStores(station, 2, 3, 5, "undamaged again");
 
+  // Bytes appended, more than four records' worth: unreadable contents,
+  // set aside whole like the others, not an error every job alerts.
+  const std::string appended = e2e::ReadAll(cumulative) + std::string(70000, 'x');
+  e2e::WriteAll(cumulative, appended);
+  ASSERT_NO_FATAL_FAILURE(PrintOne(station, "S6"));
+  ExpectStores(station, 1, 4, 6, "bytes appended");
+  EXPECT_NE(station.Log().find("the cumulative count file " + cumulative.string() +
+                               " was longer than a count record: it was kept as"),
+            std::string::npos)
+      << station.Log();
+
   const std::string log = station.Log();
   EXPECT_EQ(log.find("The prints could not be counted yet"), std::string::npos) << log;
-  EXPECT_EQ(e2e::CountOf(log, "DisplayNormalMessage ERROR string: [A count store could not be read"), 3u) << log;
-  EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 5u);
+  EXPECT_EQ(e2e::CountOf(log, "DisplayNormalMessage ERROR string: [A count store could not be read"), 4u) << log;
+  EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 6u);
+  size_t keptWhole = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(station.root()))
+    keptWhole += entry.path().extension() == ".old" && e2e::ReadAll(entry.path()) == appended;
+  EXPECT_EQ(keptWhole, 1u);
+}
+
+// 300 counts wait in the journal while another program holds the count
+// lock: the start waits for the lock once for all of them (not once each,
+// which held the start for most of an hour), SIGTERM ends that wait within
+// seconds, and once the lock is free the next start takes every one.
+TEST(CountStores, ManyWaitingCountsWaitForAHeldLockOnceAtTheStart) {
+  e2e::Station station("manywaiting");
+  const fs::path lockFile = station.root() / output::kCountLockName;
+  const fs::path journal = station.app() / "KIVO PRIVATE FOLDER" / "Count Journal";
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "W.jpg", 200, 300, {40, 40, 200}));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("W.jpg", "Waits"), "w.trpr"));
+  ASSERT_TRUE(station.WaitForLog("The prints could not be counted yet", 90)) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty(90)) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  const std::vector<fs::path> entries = e2e::VisibleFiles(journal);
+  ASSERT_EQ(entries.size(), 1u);
+  for (int i = 1; i < 300; ++i)
+    fs::copy_file(entries[0], journal / (entries[0].stem().string() + std::to_string(i) + ".count"));
+
+  ASSERT_TRUE(station.Launch());
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::HasOpen(station.pid(), lockFile); }, 60)) << station.Log();
+  EXPECT_EQ(station.Stop(10), 0) << "the wait for the count lock kept the program from ending\n" << station.Log();
+
+  ASSERT_TRUE(station.Start()) << station.Log();
+  EXPECT_TRUE(station.WaitForLog("300 waiting print count(s) are left for the next start")) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_EQ(e2e::VisibleFiles(journal).size(), 300u);
+  ::close(held);
+
+  ASSERT_TRUE(station.Start()) << station.Log();
+  EXPECT_TRUE(e2e::WaitUntil([&] { return ReadStores(station).dictionary == 300; }, 60)) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  ExpectStores(station, 300, 300, 300, "every waiting count");
+  EXPECT_TRUE(e2e::VisibleFiles(journal).empty());
 }
 
 // Another program holds the count lock while a job prints: its count waits

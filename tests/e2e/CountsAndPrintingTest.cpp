@@ -294,17 +294,6 @@ TEST(CountsAndPrinting, TheProgramAndASiblingCountingAtOnceLoseNoCount) {
   EXPECT_EQ(e2e::CounterAt(counts, 32 + (40 * 41 + 1) * 4), kSiblingCounts);
 }
 
-// Whether the program has the file open now (one of its descriptors).
-bool HasOpen(pid_t pid, const fs::path& file) {
-  std::error_code ec;
-  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end; !ec && it != end;
-       it.increment(ec)) {
-    std::error_code linkEc;
-    if (fs::read_symlink(it->path(), linkEc) == file) return true;
-  }
-  return false;
-}
-
 TEST(CountsAndPrinting, SigtermWhileAnotherProgramHoldsTheCountLockEndsAtOnceAndTheJobIsCountedOnceLater) {
   e2e::Station station("lockterm");
   ASSERT_TRUE(station.Start()) << station.Log();
@@ -318,7 +307,7 @@ TEST(CountsAndPrinting, SigtermWhileAnotherProgramHoldsTheCountLockEndsAtOnceAnd
   job.printToFileSet.namingType = 1;  // numbered names in the print-to-file folder
   ASSERT_TRUE(station.Drop(job, "held.trpr"));
   // The program has printed and now waits for the lock.
-  ASSERT_TRUE(e2e::WaitUntil([&] { return HasOpen(station.pid(), lockFile); }, 60)) << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::HasOpen(station.pid(), lockFile); }, 60)) << station.Log();
   EXPECT_EQ(station.Stop(10), 0) << "a held count lock kept the program from ending\n" << station.Log();
   const fs::path outputs = station.app() / fs::u8path("PRINT TO FILE FOLDER ƒ");
   EXPECT_EQ(e2e::VisibleFilesBelow(outputs).size(), 2u);

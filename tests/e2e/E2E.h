@@ -111,6 +111,17 @@ inline bool ExistsAsEntry(const fs::path& p) {
   return fs::exists(fs::symlink_status(p, ec));
 }
 
+// Whether the process has the file open now (one of its descriptors).
+inline bool HasOpen(pid_t pid, const fs::path& file) {
+  std::error_code ec;
+  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::error_code linkEc;
+    if (fs::read_symlink(it->path(), linkEc) == file) return true;
+  }
+  return false;
+}
+
 // How often `what` stands in `text`.
 inline size_t CountOf(const std::string& text, const std::string& what) {
   size_t n = 0;

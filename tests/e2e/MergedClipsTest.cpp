@@ -18,22 +18,56 @@ int32_t Counted(const e2e::Station& station) {
   return std::max(0, e2e::CounterAt(e2e::ReadAll(station.root() / "Kivo-Processor Count"), 4));
 }
 
-// Three parts of half an hour each may take ten times that: the limit is no
-// longer held to five minutes, which a clip of a quarter of an hour could
-// not be merged in.
+// Three parts of a minute each, with the bytes such minutes need, may take
+// ten times that: the limit is no longer held to five minutes, which a clip
+// of a quarter of an hour could not be merged in.
 TEST(MergedClips, ALongClipGetsATimeLimitInProportionToItsLength) {
   e2e::Station station("longclip");
-  e2e::PrepareMerge(station, kMerges, false, "1800");
+  e2e::PrepareMerge(station, kMerges, false, "60");
+  const fs::path parts = station.base() / "shared" / "MasterDvdContentFolder";
+  for (const char* part : {"Chapter1.mov", "Chapter3.mov"}) fs::resize_file(parts / part, 240000);
   ASSERT_TRUE(station.Start()) << station.Log();
-  e2e::DropMergeJob(station, "long.trpr");
+  e2e::DropMergeJob(station, "long.trpr", std::string(240000, 'p'));
   ASSERT_TRUE(station.WaitForFile(station.SetFolder('A') / "party.mov")) << station.Log();
   EXPECT_EQ(e2e::ReadAll(station.SetFolder('A') / "party.mov"), "merged");
-  EXPECT_NE(station.Log().find("The merge may take up to 54000 s"), std::string::npos) << station.Log();
+  EXPECT_NE(station.Log().find("The merge may take up to 1800 s"), std::string::npos) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
 }
 
-// An encoder that fails, or runs over its limit and is stopped: the clip is
-// copied as it came, the page is there, and the job is printed once.
+// A clip of a few kilobytes whose two frames stand 500,000 s apart claims
+// days; it counts for what its bytes can hold, so the real encoder is given
+// seconds, not days: it is stopped within that bound, the clip is copied
+// as it came, and the next job prints.
+TEST(MergedClips, AClipWhoseTimestampsClaimDaysHoldsTheQueueOnlyForItsBound) {
+  e2e::Station station("days");
+  e2e::PrepareMerge(station, "", false);
+  const fs::path days = station.base() / "days.mov";
+  ASSERT_TRUE(
+      e2e::MakeClip(days, "-vf setpts=N*500000/TB -fps_mode passthrough -frames:v 2 -video_track_timescale 1"));
+  const std::string clip = e2e::ReadAll(days);
+  ASSERT_LT(clip.size(), 8000u);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  e2e::DropMergeJob(station, "days.trpr", clip);
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Next.jpg", 200, 300, {20, 200, 20}));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Next.jpg", "Next"), "next.trpr"));
+  ASSERT_TRUE(station.WaitForLog("the clip is copied unmerged", 120)) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty(120)) << station.Log();
+  ASSERT_TRUE(station.WaitUntilGone(station.images() / "Next.jpg")) << station.Log();
+  const std::string log = station.Log();
+  const size_t at = log.find("The merge may take up to ");
+  ASSERT_NE(at, std::string::npos) << log;
+  EXPECT_LE(std::atoi(log.c_str() + at + 25), 60) << log.substr(at, 120);
+  EXPECT_NE(log.find("merge result = failed ("), std::string::npos) << log;
+  EXPECT_EQ(e2e::ReadAll(station.SetFolder('A') / "party.mov"), clip);
+  EXPECT_EQ(e2e::CountOf(station.PrintLog(), "\r"), 2u);
+  EXPECT_EQ(Counted(station), 2);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// An encoder that fails, runs over its limit while it reports progress,
+// stands still, or writes more than the clips can make, and is stopped:
+// the clip is copied as it came, the page is there, and the job is printed
+// once.
 TEST(MergedClips, AMergeThatFailsOrRunsOverLeavesTheClipCopiedUnmerged) {
   const struct {
     const char* what;
@@ -41,7 +75,12 @@ TEST(MergedClips, AMergeThatFailsOrRunsOverLeavesTheClipCopiedUnmerged) {
     const char* logged;
   } encoders[] = {
       {"fails", "for a; do last=$a; done\nprintf half > \"${last#file:}\"\nexit 1\n", "(exit status 1)"},
-      {"runs over", "echo $$ > \"$0.pid\"\nexec sleep 600\n", "did not finish within 20 s and was stopped"},
+      {"runs over", "echo $$ > \"$0.pid\"\nwhile :; do i=$((i+1)); echo frame=$i; sleep 0.2; done\n",
+       "did not finish within 20 s and was stopped"},
+      {"stands still", "echo $$ > \"$0.pid\"\nexec sleep 600\n", "it made no progress for 10 s and was stopped"},
+      {"outgrows", "for a; do last=$a; done\necho $$ > \"$0.pid\"\n"
+                   "while :; do head -c 1048576 /dev/zero >> \"${last#file:}\"; sleep 0.05; done\n",
+       "more than the clips can make"},
   };
   for (const auto& encoder : encoders) {
     SCOPED_TRACE(encoder.what);

@@ -232,7 +232,7 @@ TEST(CountJournal, ALaterJobFileWithAWaitingJobsInodeNeitherReplacesNorTakesItsC
 // Stores whose files hold nothing the program can read are set aside one by
 // one while the healthy stores go on counting: a cumulative file cut short,
 // a day file replaced by a link, a version nobody knows, a folder where the
-// day's dictionary was. A store that cannot be replaced (immutable) keeps
+// day's dictionary was, a record with bytes after it. A store that cannot be replaced (immutable) keeps
 // its part of the count waiting without holding the others back.
 TEST(CountJournal, AStoreThatCannotBeReadIsSetAsideAndTheOthersCountOn) {
   Journal j;
@@ -295,6 +295,17 @@ TEST(CountJournal, AStoreThatCannotBeReadIsSetAsideAndTheOthersCountOn) {
   EXPECT_EQ(j.Dictionary(), 1);
   EXPECT_EQ(j.Cumulative(), 2);
   EXPECT_EQ(j.Day(), 3);
+
+  // A whole record with bytes after it: kept whole beside, not rewritten
+  // without them.
+  std::ofstream(cumulative, std::ios::binary | std::ios::app) << "tail";
+  ASSERT_TRUE(count(1)) << why;
+  EXPECT_NE(aside.find("the cumulative count file " + cumulative.string() + " was longer than a count record"),
+            std::string::npos)
+      << aside;
+  EXPECT_EQ(j.Cumulative(), 1);
+  EXPECT_EQ(j.Day(), 4);
+  EXPECT_EQ(j.Dictionary(), 2);
   EXPECT_TRUE(why.empty()) << why;
 
   // An immutable day file (where the file system has the flag): the others
@@ -304,13 +315,13 @@ TEST(CountJournal, AStoreThatCannotBeReadIsSetAsideAndTheOthersCountOn) {
     std::system(("chattr -i '" + day.string() + "' 2>/dev/null").c_str());
     EXPECT_FALSE(counted);
     EXPECT_NE(why.find("the day count file " + day.string() + " could not be replaced"), std::string::npos) << why;
-    EXPECT_EQ(j.Cumulative(), 3);
-    EXPECT_EQ(j.Dictionary(), 2);
-    EXPECT_EQ(j.Day(), 3);
-    ASSERT_TRUE(CompletePendingCounts(j.root, &why)) << why;
+    EXPECT_EQ(j.Cumulative(), 2);
+    EXPECT_EQ(j.Dictionary(), 3);
     EXPECT_EQ(j.Day(), 4);
-    EXPECT_EQ(j.Cumulative(), 3);
-    EXPECT_EQ(j.Dictionary(), 2);
+    ASSERT_TRUE(CompletePendingCounts(j.root, &why)) << why;
+    EXPECT_EQ(j.Day(), 5);
+    EXPECT_EQ(j.Cumulative(), 2);
+    EXPECT_EQ(j.Dictionary(), 3);
   }
 }
 

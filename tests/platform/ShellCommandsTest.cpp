@@ -227,20 +227,30 @@ TEST(VideoMerge, FailedMergeLeavesNoFile) {
 }
 
 // A long clip is given as much time per second of it as a short one: an
-// hour-long merge is not cut off at a few minutes, as it was.
-TEST(VideoMerge, TimeLimitFollowsThePlayingTime) {
+// hour-long merge is not cut off at a few minutes, as it was. A part counts
+// for no more than its size can hold: a small file that claims days (or
+// whose length cannot be read) gives a limit of seconds, as does its output.
+TEST(VideoMerge, TimeLimitFollowsThePlayingTimeTheClipsCanHold) {
+  using platform::TMergePart;
+  constexpr uint64_t kRoomy = uint64_t(1) << 40;
   EXPECT_EQ(platform::MergeTimeLimit(0.5), platform::kMergeLimitLeast);
   EXPECT_EQ(platform::MergeTimeLimit(12.05), std::chrono::seconds(121));
-  EXPECT_EQ(platform::MergeTimeLimit(29.9), std::chrono::seconds(299));
-  EXPECT_EQ(platform::MergeTimeLimit(1200), std::chrono::seconds(12000));
   EXPECT_EQ(platform::MergeTimeLimit(3 * 3600.0), std::chrono::seconds(108000));
-  EXPECT_EQ(platform::MergeTimeLimit(std::nullopt), platform::kMergeLimitUnknown);
-  EXPECT_EQ(platform::MergeTimeLimit(std::nan("")), platform::kMergeLimitUnknown);
-  EXPECT_EQ(platform::MergeTimeLimit(-3), platform::kMergeLimitUnknown);
+  EXPECT_DOUBLE_EQ(platform::MergePlayingTime({{1200.0, kRoomy}, {29.9, kRoomy}, {0.1, kRoomy}}), 1230.0);
+  // 1,570 bytes claiming 500,000 s, between two real 3 s parts.
+  const double days = platform::MergePlayingTime({{3.0, 800000}, {500000.0, 1570}, {3.0, 800000}});
+  EXPECT_DOUBLE_EQ(days, 6.0 + 1570.0 / platform::kMergeLeastBytesPerSecond);
+  EXPECT_EQ(platform::MergeTimeLimit(days), std::chrono::seconds(64));
+  EXPECT_EQ(platform::MergeOutputLimit(days), platform::kMergeOutputLeast +
+                                                  uint64_t(std::ceil(days * platform::kMergeOutputPerSecond)));
+  for (const std::optional<double> unread : {std::optional<double>(), std::optional<double>(std::nan("")),
+                                              std::optional<double>(-3), std::optional<double>(1e9)})
+    EXPECT_DOUBLE_EQ(platform::MergePlayingTime({{unread, 8000}}), 2.0);
+  EXPECT_EQ(platform::MergeTimeLimit(-3), platform::kMergeLimitLeast);
 }
 
-// An encoder that hangs is stopped at the limit, with what it started; the
-// merge fails and leaves nothing behind. Stand-ins for ffprobe (a clip of
+// An encoder that hangs is stopped once it makes no progress, with what it
+// started; the merge fails and leaves nothing behind. Stand-ins for ffprobe (a clip of
 // half a second) and ffmpeg (which sleeps) come first on PATH.
 TEST(VideoMerge, AHungEncoderIsStoppedAtTheLimit) {
   TempDir shared, out, bin;

@@ -284,7 +284,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     result.error = std::string("cannot make a pipe: ") + std::strerror(errno);
     return result;
   }
-  const bool supervised = options.timeout || options.stopOnTermination;
+  const bool supervised = options.timeout || options.stopOnTermination || options.watch;
   std::vector<char*> argv = makeArgv(program, arguments);
   pid_t pid = -1;
   int lifeline = -1;
@@ -334,6 +334,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
       // every 50 ms; a request to end is looked at every 100 ms.
       if (pidFd < 0) waitMs = waitMs < 0 ? 50 : std::min(waitMs, 50);
       if (options.stopOnTermination) waitMs = waitMs < 0 ? 100 : std::min(waitMs, 100);
+      if (options.watch) waitMs = waitMs < 0 ? 250 : std::min(waitMs, 250);
       pollfd fds[2];
       nfds_t n = 0;
       if (outFd >= 0) fds[n++] = {outFd, POLLIN, 0};
@@ -345,6 +346,13 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
         outFd = -1;
       }
       exited = supervised ? hasEnded(pid) : reap(pid, WNOHANG, status);
+      if (!exited && options.watch) {
+        if (auto why = options.watch(result.output)) {
+          result.stoppedBy = why->empty() ? std::string("stopped by its watch") : *why;
+          ::kill(-pid, SIGKILL);
+          break;
+        }
+      }
     }
     if (pidFd >= 0) ::close(pidFd);
     if (supervised) {
@@ -352,7 +360,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
       // child is not reaped before this, so its group id cannot have been
       // handed to another process. What a child that ended by itself left
       // running (a program it started on purpose) is left alone.
-      if (result.timedOut || result.interrupted) ::kill(-pid, SIGKILL);
+      if (result.timedOut || result.interrupted || !result.stoppedBy.empty()) ::kill(-pid, SIGKILL);
       UnregisterGroup(pid);
       exited = false;
     }

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -26,6 +27,11 @@ struct ProcessOptions {
   bool stopOnTermination = false;
   bool captureOutput = false;               // collect the child's standard output
   std::size_t maxOutputBytes = 16u << 20;   // output beyond this is read and dropped
+  // Looked at whenever output arrives and at least every quarter second
+  // while the child runs, with the output captured so far (of which it may
+  // take what it has read). A reason given stops the child and its group
+  // as a time limit does; ProcessResult::stoppedBy holds it.
+  std::function<std::optional<std::string>(std::string& output)> watch;
 };
 
 struct ProcessResult {
@@ -34,9 +40,11 @@ struct ProcessResult {
   int termSignal = 0;    // the signal that ended it, else 0
   bool timedOut = false;
   bool interrupted = false;  // killed because the program is ending
+  std::string stoppedBy;     // why the watch stopped it
   std::string output;    // standard output when captured
   std::string error;     // why it could not be started
-  bool succeeded() const { return started && !timedOut && !interrupted && termSignal == 0 && exitStatus == 0; }
+  bool succeeded() const { return started && !timedOut && !interrupted && stoppedBy.empty() && termSignal == 0 && exitStatus == 0;
+  }
 };
 
 // Runs the program with the arguments (not counting argv[0], which is the
