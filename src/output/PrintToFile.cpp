@@ -1077,12 +1077,21 @@ void writeLogForYearbookFile(TOutputJob& job, const fs::path& file, const std::a
     platform::LogLine("The yearbook list " + log.string() + " could not be written: " + why);
     host::DeleteItem(working.string());
   };
-  // The list as it stands, read without following a link put at its name
-  // in the set folder (whatever stands there other than a plain file is
-  // replaced by the new list, and said).
-  const OSErr copied = host::CopyFile(log.string(), working.string(), true);
-  if (copied == notAFileErr) platform::LogLine("The yearbook list " + log.string() + " is no plain file: it is replaced");
-  else if (copied != noErr && copied != fnfErr) return failed("error " + std::to_string(copied));
+  // The list as it stands, never through a link put at its name in the set
+  // folder: whatever stands there but a plain file of one name is replaced
+  // by a new file first, and said.
+  const host::NoLinkFile opened = host::OpenWithoutLinks(log.string(), host::NoLinkStart::kAtEnd);
+  if (!opened.Note().empty()) platform::LogLine("The yearbook list: " + opened.Note());
+  if (opened.fd < 0) return failed(opened.error);
+  ::close(opened.fd);
+  {
+    const host::Fd old(::open(log.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat was {};
+    if (old.get() < 0 || ::fstat(old.get(), &was) != 0 || !S_ISREG(was.st_mode) || was.st_nlink != 1)
+      return failed("it is no plain file of its own");
+    if (const OSErr err = host::CopyFromDescriptor(old.get(), working.string(), true); err != noErr)
+      return failed("error " + std::to_string(err));
+  }
   const host::Fd fd(::open(working.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
   struct stat st {};
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return failed(std::strerror(errno));

@@ -159,6 +159,14 @@ Entry& FindOrAdd(std::vector<Entry>& entries, const Identity& id, Kind kind, con
 void Apply(std::vector<Entry>& entries, Op&& op) {
   switch (op.change) {
     case Change::kEntry: {
+      // A hold is an entry of its own beside the job's, if any.
+      if (op.kind == Kind::kHeld || op.kind == Kind::kHeldSince) {
+        Entry& hold = entries.emplace_back();
+        hold.kind = op.kind;
+        hold.id = op.id;
+        hold.path = std::move(op.path);
+        return;
+      }
       Entry& e = FindOrAdd(entries, op.id, op.kind, op.path);
       e.kind = op.kind;
       e.photos = std::move(op.photos);
@@ -478,11 +486,12 @@ RecordState& State() {
 
 bool Rewrite(std::vector<Entry> entries);
 
-// The time now, in ns since 1970, as file times take it (the coarse clock:
-// a file changed after this moment never has an earlier time).
+// The time now, in ns since 1970. A file changed before this moment never
+// has a later time; one changed in the same tick of the file times' coarser
+// clock may have an earlier one (and is held too).
 int64_t NowNs() {
   struct timespec now {};
-  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  ::clock_gettime(CLOCK_REALTIME, &now);
   return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 

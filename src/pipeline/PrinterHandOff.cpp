@@ -127,14 +127,11 @@ bool Taken(const fs::path& path) {
 // anything: the name itself, else its first 25 characters with a number.
 // Each name is recorded before the file is put there.
 bool PlaceIntoFolder(host::StagedFile& staged, const fs::path& folder, const std::string& base) {
-  if (!Taken(folder / base)) {
-    const OSErr err = PlaceRecorded(staged, folder / base);
-    if (err == noErr) return true;
-    if (err != dupFNErr) return false;
-  } else {
-    errno = EEXIST;
-  }
+  const OSErr first = Taken(folder / base) ? OSErr(dupFNErr) : PlaceRecorded(staged, folder / base);
+  if (first == noErr) return true;
+  if (first == dupFNErr) errno = EEXIST;
   platform::LogF("1st time: Cannot rename printjob file, error = %d", errno);
+  if (first != dupFNErr) return false;
   const std::string cut = platform::CutChars(base, 25);
   for (int n = 1; n < 100000; ++n) {
     const fs::path target = folder / NumberedName(cut, n);

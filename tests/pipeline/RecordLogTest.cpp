@@ -179,7 +179,9 @@ TEST_F(RecordLog, AnEntryCutShortAtTheEndIsIgnoredAndADamagedOneHoldsItsJob) {
       EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kHeld);
       EXPECT_FALSE(LookUpPrintedJob(job).why.empty());
       EXPECT_EQ(LookUpPrintedJob(other).state, TPrintedState::kNotRecorded) << "a job the damage is not of";
-      if (entry + 1 < ends.size()) EXPECT_TRUE(HasJobMark(job, "step")) << "the whole entries after the damage";
+      if (entry + 1 < ends.size()) {
+        EXPECT_TRUE(HasJobMark(job, "step")) << "the whole entries after the damage";
+      }
       size_t aside = 0;
       for (const auto& e : fs::directory_iterator(dir))
         if (e.path().filename().string().rfind("Printed Job Files.damaged-", 0) == 0) {
@@ -191,6 +193,9 @@ TEST_F(RecordLog, AnEntryCutShortAtTheEndIsIgnoredAndADamagedOneHoldsItsJob) {
       ASSERT_TRUE(RecordJobMark(other, {}, "after"));
       ReadAgain();
       EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kHeld);
+      if (entry + 1 < ends.size()) {
+        EXPECT_TRUE(HasJobMark(job, "step")) << "the job's entry beside its hold";
+      }
       EXPECT_TRUE(HasJobMark(other, "after"));
       ForgetJobFile(other);
     }
