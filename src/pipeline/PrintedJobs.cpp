@@ -835,9 +835,14 @@ std::vector<fs::path> RecordedWorkingFiles() {
   return files;
 }
 
-bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>& photos, const fs::path& placed) {
+namespace {
+
+// An output about to be written in place, or (`change` kHandingOver)
+// linked or renamed into place for a consumer that takes it at once.
+bool RecordOutputAt(const fs::path& jobFile, const std::vector<fs::path>& photos, const fs::path& placed,
+                    Change change) {
   Op op;
-  op.change = Change::kOutput;
+  op.change = change;
   op.path = jobFile.string();
   op.photos = Strings(photos);
   op.target = placed.string();
@@ -856,18 +861,14 @@ bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>
   return ok;
 }
 
+}  // namespace
+
+bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>& photos, const fs::path& placed) {
+  return RecordOutputAt(jobFile, photos, placed, Change::kOutput);
+}
+
 bool RecordJobOutputHandingOver(const fs::path& jobFile, const std::vector<fs::path>& photos, const fs::path& placed) {
-  Op op;
-  op.change = Change::kHandingOver;
-  op.path = jobFile.string();
-  op.photos = Strings(photos);
-  op.target = placed.string();
-  if (IdentityOf(placed, &op.other)) op.other.size = 0;
-  bool ok = IdentityOf(jobFile, &op.id) && Entries() && Record(std::move(op));
-  if (!ok)
-    platform::LogF("The output [%s] of the job file [%s] could not be recorded before it was put in place",
-                   placed.string().c_str(), jobFile.string().c_str());
-  return ok;
+  return RecordOutputAt(jobFile, photos, placed, Change::kHandingOver);
 }
 
 void RecordJobOutputHandedOver(const fs::path& jobFile, const fs::path& placed, bool there) {

@@ -123,20 +123,26 @@ TEST(RecordsOnce, SigtermDuringTheSecondCopysMergeKeepsWhatTheFirstPlaced) {
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
 }
 
-// A job of three copies killed right after its second copy was put in
-// place, started again and stopped by SIGTERM once it is read again, before
-// the rest is drawn: started a third time, it makes the third copy only.
-// Every copy exists once and the job counts three, once.
-TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachCopyOnce) {
-  e2e::Station station("killterm");
+// Starts the program with a job of three copies of "Red.jpg" and waits
+// until it was killed right after its second copy was put in place.
+void KillAfterTheSecondCopy(e2e::Station& station) {
   station.SetEnv("KIVO_KILL_AT", "output-renamed:2");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
   ASSERT_TRUE(station.Drop(CopiesJob("Red.jpg", 3), "three.trpr"));
   ASSERT_EQ(station.Wait(60), 128 + SIGKILL) << station.Log();
   ASSERT_EQ(SetFiles(station, ".jpg"), 2u);
-
   station.SetEnv("KIVO_KILL_AT", "");
+}
+
+// A job of three copies killed right after its second copy was put in
+// place, started again and stopped by SIGTERM once it is read again, before
+// the rest is drawn: started a third time, it makes the third copy only.
+// Every copy exists once and the job counts three, once.
+TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachCopyOnce) {
+  e2e::Station station("killterm");
+  ASSERT_NO_FATAL_FAILURE(KillAfterTheSecondCopy(station));
+
   station.SetEnv("KIVO_STOP_AT", "job-read");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(StoppedAtItsPoint(station));
@@ -185,20 +191,13 @@ TEST(RecordsOnce, ADamagedRecordHoldsTheJobItSpokeOfAndNothingIsMadeAgain) {
   for (size_t place = 0; place < places; ++place) {
     SCOPED_TRACE("flip " + std::to_string(place));
     e2e::Station station("damaged");
-    station.SetEnv("KIVO_KILL_AT", "output-renamed:2");
-    ASSERT_TRUE(station.Start()) << station.Log();
-    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-    ASSERT_TRUE(station.Drop(CopiesJob("Red.jpg", 3), "three.trpr"));
-    ASSERT_EQ(station.Wait(60), 128 + SIGKILL) << station.Log();
-    ASSERT_EQ(SetFiles(station, ".jpg"), 2u);
+    ASSERT_NO_FATAL_FAILURE(KillAfterTheSecondCopy(station));
     std::string record = e2e::ReadAll(RecordFile(station));
     const std::vector<size_t> flips = FlipPlaces(record);
     places = flips.size();
     ASSERT_GE(places, 4u) << "the header and three entries at least";
     record[flips[place]] = char(record[flips[place]] ^ 0x04);
     e2e::WriteAll(RecordFile(station), record);
-
-    station.SetEnv("KIVO_KILL_AT", "");
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "three.trpr"); }, 60))
         << station.Log();
