@@ -229,7 +229,6 @@ std::optional<Op> OpOf(const uint8_t* body, size_t size) {
   return op;
 }
 
-
 // The whole entry at `at`, with its size; nothing when the bytes there are
 // not one (cut short, too long, damaged).
 std::optional<Op> WholeEntryAt(std::span<const uint8_t> bytes, size_t at, size_t* size) {
