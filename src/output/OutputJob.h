@@ -85,12 +85,6 @@ struct TOutputJob {
   bool embedSourceProfile = false;
   std::filesystem::path firstImageFile;  // the job's first photo, or empty
 
-  // Told the path an output file is about to take, before it appears there,
-  // so that the job's progress survives the program being killed; false: it
-  // could not be recorded, and the file must not be put there. May be empty
-  // (nothing to tell).
-  std::function<bool(const std::filesystem::path&)> beforePlacing;
-
   // The record of the outputs a route puts in place by a rename, each by a
   // key unique within the job, so that a job killed at any moment and tried
   // again makes every output exactly once. Hooks left empty record nothing.

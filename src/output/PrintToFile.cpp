@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <system_error>
 #include <unordered_set>
@@ -20,6 +21,7 @@
 #include "host/base/MacRoman.h"
 #include "host/base/UniqueFile.h"
 #include "host/files/Alias.h"
+#include "host/files/CatalogInfo.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
@@ -1060,28 +1062,33 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
   TCopyNames names(CopyNamesFor(*folder, plain, base, ext));
   const int copies = std::max<int>(1, job.copies);
   if (!PlanCopies(job, names, copies, yearbookKey)) return kRouteWriteFailed;
-  // The read-me line is written only by a try that placed a copy, so a job
-  // whose copies were all placed before a kill does not list its file twice.
-  bool placedNow = false;
   for (int copy = 0; copy < copies; ++copy) {
-    const bool before = job.placements.placedBefore && job.placements.placedBefore(yearbookKey(copy));
     if (!SaveCopy(job, yearbookKey(copy), *page, *folder, names, format, quality, false, &last)) {
       result = kRouteWriteFailed;
       break;
     }
-    placedNow = placedNow || !before;
   }
-  if (placedNow && !last.empty() && job.yearbookValues && job.yearbookTitles)
-    writeLogForYearbookFile(last, *job.yearbookValues, *job.yearbookTitles);
+  if (result == kRouteOK && !last.empty() && job.yearbookValues && job.yearbookTitles)
+    writeLogForYearbookFile(job, last, *job.yearbookValues, *job.yearbookTitles);
   return result;
 }
 
-void writeLogForYearbookFile(const fs::path& file, const std::array<uint8_t, 10496>& values,
+void writeLogForYearbookFile(TOutputJob& job, const fs::path& file, const std::array<uint8_t, 10496>& values,
                              const std::array<uint8_t, 10496>& titles) {
+  static constexpr char kKey[] = "yearbook read me";
+  if (PlacedBefore(job, kKey)) return;
   const fs::path log = file.parent_path() / "Yearbook.read me";
-  // Opened without following a link put at its name in the yearbook folder,
-  // nor one put in place of a folder between the desktop (as named, or as
-  // the folder lookup resolved it) and the list.
+  fs::path working = imaging::NewPrivateWorkingFile("");
+  if (working.empty()) return;
+  auto failed = [&](const std::string& why) {
+    platform::LogLine("The yearbook list " + log.string() + " could not be written: " + why);
+    host::DeleteItem(working.string());
+  };
+  // The list as it stands, never through a link put at its name in the set
+  // folder (whatever stands there but a plain file of one name is replaced
+  // by a new file first, and said), nor through one put in place of a
+  // folder between the desktop (as named, or as the folder lookup resolved
+  // it) and the list.
   std::string beneath;
   std::error_code ec;
   for (const fs::path& desktop : {host::desktopFolder(), fs::canonical(host::desktopFolder(), ec)}) {
@@ -1091,15 +1098,25 @@ void writeLogForYearbookFile(const fs::path& file, const std::array<uint8_t, 104
   const host::NoLinkFile opened =
       host::OpenWithoutLinks(log.string(), host::NoLinkStart::kAtEnd, true, 0666, beneath);
   if (!opened.Note().empty()) platform::LogLine("The yearbook list: " + opened.Note());
-  if (opened.fd < 0) return;
+  if (opened.fd < 0) return failed(opened.error);
+  ::close(opened.fd);
+  {
+    const host::Fd old(::open(log.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat was {};
+    if (old.get() < 0 || ::fstat(old.get(), &was) != 0 || !S_ISREG(was.st_mode) || was.st_nlink != 1)
+      return failed("it is no plain file of its own");
+    if (const OSErr err = host::CopyFromDescriptor(old.get(), working.string(), true); err != noErr)
+      return failed("error " + std::to_string(err));
+  }
+  const host::Fd fd(::open(working.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
   struct stat st {};
-  const bool empty = ::fstat(opened.fd, &st) != 0 || st.st_size == 0;
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return failed(std::strerror(errno));
   auto text = [](const std::array<uint8_t, 10496>& r, int i) {
     const uint8_t* s = r.data() + size_t(i) * 256;
     return std::string(reinterpret_cast<const char*>(s + 1), s[0]);
   };
   std::string out;
-  if (empty) {
+  if (st.st_size == 0) {
     out += "File Name\t";
     for (int i = 0; i < 20; ++i) out += text(titles, i) + '\t';
     out += '\r';
@@ -1107,8 +1124,10 @@ void writeLogForYearbookFile(const fs::path& file, const std::array<uint8_t, 104
   out += host::UTF8ToMacRoman(file.filename().string()) + '\t';
   for (int i = 0; i < 20; ++i) out += text(values, i) + '\t';
   out += '\r';
-  if (host::WriteAllBytes(opened.fd, out) != 0) platform::LogLine("The yearbook list " + log.string() + " could not be written");
-  ::close(opened.fd);
+  if (const int err = host::WriteAllBytes(fd.get(), out); err != 0) return failed(std::strerror(err));
+  host::StagedFile staged;
+  if (PlaceWorkingFile(job, kKey, &working, log, true, staged) != TPlaced::kPlaced)
+    platform::LogLine("The yearbook list " + log.string() + " could not be put in place");
 }
 
 // ---- environment
@@ -1180,12 +1199,10 @@ bool OverwritesOriginals(const tSpecialPrintToFilePref& rec) {
   return rec.overwrite && (rec.namingType == 3 || rec.namingType == 4 || rec.namingType == 6 || rec.namingType == 7);
 }
 
-// The copy's path, settled before the copy is made: the set's name, or,
-// when something stands there and is not to be replaced, the first free
-// " copy" form of it. It is recorded before the copy is put there, so that
-// a job stopped from here on is not copied a second time.
-std::optional<std::string> OriginalCopyTarget(TOutputJob& job, const tSpecialPrintToFilePref& rec,
-                                              const fs::path& folder, const std::string& base, bool replace) {
+// The copy's path: the set's name, or, when something stands there and is
+// not to be replaced, the first free " copy" form of it.
+std::optional<std::string> OriginalCopyTarget(const tSpecialPrintToFilePref& rec, const fs::path& folder,
+                                              const std::string& base, bool replace) {
   std::string target = (folder / OriginalFileName(rec, folder, base)).string();
   std::error_code ec;
   if (!replace && fs::exists(fs::symlink_status(target, ec))) {
@@ -1196,8 +1213,56 @@ std::optional<std::string> OriginalCopyTarget(TOutputJob& job, const tSpecialPri
     }
     target = *free;
   }
-  if (job.beforePlacing && !job.beforePlacing(target)) return std::nullopt;  // nothing unrecorded is put there
   return target;
+}
+
+constexpr const char kOriginalKey[] = "original";
+
+// Puts the copy of the original, written whole into the private working
+// file `working` by `write` (with its metadata), in place as the job's
+// output "original": renamed (or linked from a staged copy) to its name,
+// as a set's page is, so that the record, not what stands there later,
+// says whether it was placed, and a consumer that takes it at once never
+// gets a second one. A copy an earlier try placed is not made again. False
+// (logged) when it could not be put in place.
+bool PlaceOriginalCopy(TOutputJob& job, const fs::path& photo, const tSpecialPrintToFilePref& rec,
+                       const fs::path& folder, const std::string& base, bool replace, TOutputEnv& env,
+                       const std::function<bool(const fs::path& working)>& write) {
+  if (PlacedBefore(job, kOriginalKey)) return true;
+  std::optional<std::string> target = OriginalCopyTarget(rec, folder, base, replace);
+  if (!target) return false;
+  // Copying a file onto itself leaves it as it is.
+  if (replace && host::SameItem(photo.string(), *target)) {
+    platform::LogLine("The copy [" + *target + "] is the original itself; nothing to copy");
+    return true;
+  }
+  fs::path working = imaging::NewPrivateWorkingFile(fs::path(*target).extension().string());
+  if (working.empty()) return false;
+  if (!write(working)) {
+    host::DeleteItem(working.string());
+    return false;
+  }
+  // A sidecar the copy got beside the working file goes beside the copy
+  // once it is in place.
+  if (const std::string side = host::AppleDoublePath(working.string()); Exists(side)) host::DeleteItem(side);
+  SaveMetaDataToOriginalFile(job, working, env);
+  host::StagedFile staged;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    // A name taken between the search and the placing is searched again.
+    if (attempt > 0 && !(target = OriginalCopyTarget(rec, folder, base, replace))) break;
+    switch (PlaceWorkingFile(job, kOriginalKey, &working, *target, replace, staged)) {
+      case TPlaced::kPlaced: {
+        platform::LogLine("File saved as: [" + *target + "]");
+        if (const std::string side = host::AppleDoublePath(photo.string()); Exists(side))
+          host::CopyFile(side, host::AppleDoublePath(*target), true);
+        return true;
+      }
+      case TPlaced::kFailed: return false;
+      case TPlaced::kNameTaken: break;
+    }
+  }
+  host::DeleteItem(working.string());
+  return false;
 }
 
 }  // namespace
@@ -1228,13 +1293,12 @@ bool SaveOriginalFileWithRotation(TOutputJob& job, const fs::path& photo, TOutpu
   if (!image) return false;
   CGImageRef upright = createNewRotatedImageRef(image, orientation);
   // The upright copy replaces a file of its name whatever the overwrite
-  // switch.
-  const std::optional<std::string> target = OriginalCopyTarget(job, *rec, *folder, base, true);
-  // Written through a temporary file, so no partial file ever has the name;
-  // a copy that could not be put in place fails the job.
-  if (!target || !saveCGImageRefToPath(upright ? upright : image, *target, job.resolution > 0 ? job.resolution : 72))
+  // switch; a copy that could not be put in place fails the job.
+  const int16_t dpi = job.resolution > 0 ? job.resolution : 72;
+  if (!PlaceOriginalCopy(job, photo, *rec, *folder, base, true, env, [&](const fs::path& working) {
+        return saveCGImageRefToPath(upright ? upright : image, working.string(), dpi);
+      }))
     return false;
-  SaveMetaDataToOriginalFile(job, *target, env);
   DoIfVideoCopy(job, *rec, *folder, env);
   return true;
 }
@@ -1251,15 +1315,12 @@ bool SaveOriginalFile(TOutputJob& job, const fs::path& photo, TOutputEnv& env) {
   std::string base;
   const auto folder = OriginalsFolder(job, env, &rec, &base);
   if (!folder) return false;
-  const std::optional<std::string> target = OriginalCopyTarget(job, *rec, *folder, base, OverwritesOriginals(*rec));
-  if (!target) return false;
-  FileCopyRequest request;
-  request.doOverwrite = OverwritesOriginals(*rec);
-  request.pathToSrcItem = photo.string();
-  request.pathToDestItem = *target;
-  if (!doCopyTheFileNew(request)) return false;
-  platform::LogLine("File saved as: [" + request.pathToDestItem + "]");
-  SaveMetaDataToOriginalFile(job, request.pathToDestItem, env);
+  if (!PlaceOriginalCopy(job, photo, *rec, *folder, base, OverwritesOriginals(*rec), env, [&](const fs::path& working) {
+        const OSErr err = host::CopyFile(photo.string(), working.string(), true);
+        if (err != noErr) platform::LogF("The original [%s] could not be copied: error %d", photo.c_str(), int(err));
+        return err == noErr;
+      }))
+    return false;
   DoIfVideoCopy(job, *rec, *folder, env);
   return true;
 }

@@ -62,10 +62,13 @@ OSErr MergeClipInto(int clipFd, const std::filesystem::path& destination, bool r
 
 int16_t Print2File(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env);
 int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEnv& env);
-// Appends the file's line (and, to a new log, the header line) to
-// "Yearbook.read me" beside the file.
-void writeLogForYearbookFile(const std::filesystem::path& file, const std::array<uint8_t, 10496>& values,
-                             const std::array<uint8_t, 10496>& titles);
+// Adds the file's line (and, to a new list, the header line) to
+// "Yearbook.read me" beside the file, once for the job: the list with the
+// line is written privately and renamed over the old one as the job's
+// output "yearbook read me", so that the record says whether the line is
+// there, whenever the program was killed.
+void writeLogForYearbookFile(TOutputJob& job, const std::filesystem::path& file,
+                             const std::array<uint8_t, 10496>& values, const std::array<uint8_t, 10496>& titles);
 // String `index` (0..40) of a yearbook record, UTF-8; empty out of range.
 std::string YearbookString(const std::array<uint8_t, 10496>& record, int index);
 

@@ -87,9 +87,6 @@ output::TOutputJob MakeOutputJob(const TBGPrintView& view, const std::optional<h
     job.embedSourceProfile = view.colorSyncPrefs->printers[size_t(view.printer)].w0 != 0;
   if (gPrintJobTaskManager) {
     job.firstImageFile = gPrintJobTaskManager->GetCurrentImageFileFSSpec();
-    job.beforePlacing = [](const std::filesystem::path& placed) {
-      return !gPrintJobTaskManager || gPrintJobTaskManager->JobOutputPlacing(placed);
-    };
     job.placements.placedBefore = [](const std::string& key) -> std::optional<std::filesystem::path> {
       if (!gPrintJobTaskManager) return std::nullopt;
       return gPrintJobTaskManager->JobOutputPlacedBefore(key);

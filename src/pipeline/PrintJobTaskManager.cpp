@@ -167,6 +167,10 @@ void TPrintJobTaskManager::Step0() {
     FinishJobPrintedBefore(printed);
     return;
   }
+  if (printed.state == TPrintedState::kHeld) {
+    HoldJob(printed.why);
+    return;
+  }
   if (printed.state == TPrintedState::kOutputNotPlaced) ForgetJobFile(*fJobFile);
   // A job with outputs placed before it stopped prints again and makes only
   // the outputs that are missing: the record stays for that.
@@ -372,6 +376,26 @@ bool TPrintJobTaskManager::JobOutputPlacing(const std::filesystem::path& placed)
   if (fJobFile && !RecordJobOutputPlacing(*fJobFile, fFilesToDelete, placed)) return false;
   platform::PassCrashPoint("placing-recorded");
   return true;
+}
+
+bool TPrintJobTaskManager::JobOutputHandingOver(const std::filesystem::path& placed) {
+  if (fJobFile && !RecordJobOutputHandingOver(*fJobFile, fFilesToDelete, placed)) return false;
+  platform::PassCrashPoint("placing-recorded");
+  return true;
+}
+
+void TPrintJobTaskManager::JobOutputHandedOver(const std::filesystem::path& placed, bool there) {
+  if (fJobFile) RecordJobOutputHandedOver(*fJobFile, placed, there);
+}
+
+void TPrintJobTaskManager::HoldJob(const std::string& why) {
+  const std::string name = fJobFile->filename().string();
+  const std::string text = "Whether the job file [" + name + "] printed cannot be told: " + why +
+                           ". It is set aside with its photos and is not printed again; move it back into the jobs "
+                           "folder to print it";
+  services_.Log(text + "\n");
+  services_.JobFileMessage(text, name);
+  DoError(kResultUnknownJob);
 }
 
 std::optional<std::filesystem::path> TPrintJobTaskManager::JobOutputPlacedBefore(const std::string& key) const {

@@ -60,6 +60,11 @@ class TPrintJobTaskManager {
   // data's keyed archive) sends it then, and is recorded as told once it
   // has left for the bus.
   bool JobOutputPlacing(const std::filesystem::path& placed);
+  // An output whose consumer takes it from its place at once: about to be
+  // linked or renamed into `placed`, its data whole and synced (false: not
+  // recorded, it must not be put there), and whether it got there.
+  bool JobOutputHandingOver(const std::filesystem::path& placed);
+  void JobOutputHandedOver(const std::filesystem::path& placed, bool there);
   void JobOutputCompleted(std::span<const uint8_t> notification = {});
   // The job's count, prepared before its output leaves the program and
   // taken into the count stores once the output is complete.
@@ -98,6 +103,10 @@ class TPrintJobTaskManager {
   // notification goes out if it had not, its photos and its file go as
   // after printing, and it is not printed again.
   void FinishJobPrintedBefore(const TPrintedJob& printed);
+  // A job of which the record cannot tell whether it printed (`why`): the
+  // operator is told, naming it, and it goes to the unknown-jobs folder
+  // with its photos, unprinted.
+  void HoldJob(const std::string& why);
   void EndJobView();
   // Records that the job's web notification has left for the bus.
   void JobNotified();

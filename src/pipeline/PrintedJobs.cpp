@@ -15,12 +15,11 @@
 #include <sstream>
 #include <vector>
 
-#include "host/base/ByteOrder.h"
-#include "host/base/Checksum.h"
 #include "host/base/UniqueFile.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileOps.h"
 #include "imaging/ImageWriters.h"
+#include "pipeline/RecordLog.h"
 #include "pipeline/SpoolFolders.h"
 #include "platform/CrashPoints.h"
 #include "platform/Log.h"
@@ -35,13 +34,10 @@ namespace {
 // placed with long paths, fits many times over.
 constexpr size_t kMaxRecordBytes = size_t(256) << 20;
 
-constexpr uint8_t kMagic[4] = {'K', 'P', 'J', 'R'};
-constexpr uint16_t kVersion = 1;
-constexpr size_t kHeaderSize = 8;
-constexpr size_t kFrameHeadSize = 8;
-constexpr uint32_t kMaxBodyBytes = uint32_t(4) << 20;
-constexpr uint32_t kMaxTextBytes = uint32_t(1) << 20;
-constexpr uint32_t kMaxListCount = 1u << 16;
+using recordlog::Change;
+using recordlog::Identity;
+using recordlog::Kind;
+using recordlog::Op;
 // The log is rewritten once it has grown by this much, or by twice what it
 // held when last rewritten, since then.
 constexpr uint64_t kRewriteAfterBytes = uint64_t(1) << 20;
@@ -62,7 +58,7 @@ constexpr uint64_t kRewriteAfterBytes = uint64_t(1) << 20;
 //   \tplaced <key>\t<target>   the rename of output `key` to <target> succeeded
 //   \tmark <text>              a step of the entry above that is done
 // In the forms with tab-separated fields a tab in a field is written "\t".
-// Lines of any other form are skipped.
+// A line of any other form is damage: the record is then not of this form.
 constexpr const char kPrintedWord[] = "printed ";
 constexpr const char kPlacingWord[] = "placing ";
 constexpr const char kPhotoWord[] = "\tphoto ";
@@ -72,11 +68,6 @@ constexpr const char kPlacedOutputWord[] = "\tplaced ";
 constexpr const char kMarkWord[] = "\tmark ";
 
 fs::path gRecordForTesting;
-
-struct Identity {
-  uint64_t device = 0, node = 0, size = 0;
-  int64_t modified = 0;
-};
 
 bool IdentityOf(const fs::path& file, Identity* id) {
   host::CatalogInfo info;
@@ -96,6 +87,11 @@ bool ItemIdentity(const fs::path& path, Identity* id) {
 struct Output {
   Identity before;  // size unused; device 0 and node 0: nothing stood there
   std::string path;
+  // A consumer takes it from its place at once: recorded just before it was
+  // linked or renamed there, its data whole.
+  bool taken = false;
+  // The link or rename was reported done.
+  bool placed = false;
 };
 
 // An output put in place by a rename: the file moved (device and node,
@@ -108,8 +104,6 @@ struct Placement {
   std::string working;
   std::string target;
 };
-
-enum class Kind : uint8_t { kKept = 0, kPrinted = 1, kPlacing = 2 };
 
 struct Entry {
   Kind kind = Kind::kKept;
@@ -126,250 +120,27 @@ struct Entry {
   }
 };
 
-// ---- the changes, as entries of the log
-
-enum class Change : uint8_t {
-  kEntry = 1,         // an entry as it stands (rewriting the log)
-  kOutput = 2,        // an output about to be written in place
-  kPlacing = 3,       // an output about to be renamed into place
-  kPlaced = 4,        // its rename succeeded
-  kForgetOutput = 5,  // its rename failed
-  kMark = 6,          // a step done
-  kPrinted = 7,       // the output is complete
-  kForgetJob = 8,     // the job failed or left
-  kKept = 9,          // printed, and its file stayed
-};
-
-struct Op {
-  Change change = Change::kEntry;
-  Kind kind = Kind::kKept;           // kEntry
-  Identity id;                       // the job file's
-  std::string path;                  // the job file's
-  std::vector<std::string> photos;   // kEntry, kOutput, kPlacing, kMark, kPrinted
-  std::string key;                   // kPlacing, kPlaced, kForgetOutput; the mark of kMark
-  Identity other;                    // kOutput: what stood there; kPlacing: the file moved
-  std::string working;               // kPlacing
-  std::string target;                // kOutput, kPlacing, kPlaced
-  std::vector<uint8_t> notification; // kEntry, kPrinted
-  bool exists = false;               // kForgetJob: the job file is there with identity `id`
-};
-
-class Writer {
- public:
-  void U8(uint8_t v) { bytes_.push_back(v); }
-  void U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(uint8_t(v >> (8 * i)));
-  }
-  void U64(uint64_t v) {
-    for (int i = 0; i < 8; ++i) bytes_.push_back(uint8_t(v >> (8 * i)));
-  }
-  void Id(const Identity& id) {
-    U64(id.device);
-    U64(id.node);
-    U64(id.size);
-    U64(uint64_t(id.modified));
-  }
-  void Bytes(const void* data, size_t size) {
-    U32(uint32_t(size));
-    const auto* p = static_cast<const uint8_t*>(data);
-    bytes_.insert(bytes_.end(), p, p + size);
-  }
-  void Text(const std::string& text) { Bytes(text.data(), text.size()); }
-  void Texts(const std::vector<std::string>& list) {
-    U32(uint32_t(list.size()));
-    for (const std::string& t : list) Text(t);
-  }
-  std::vector<uint8_t>& bytes() { return bytes_; }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
-
-// Reads fields from an entry's body; every length and count is checked
-// against what is left, and a read past the end makes `ok` false.
-class Reader {
- public:
-  Reader(const uint8_t* p, size_t size) : p_(p), left_(size) {}
-  bool ok() const { return ok_; }
-  bool done() const { return left_ == 0; }
-  uint8_t U8() { return uint8_t(Take(1)); }
-  uint32_t U32() { return uint32_t(Take(4)); }
-  uint64_t U64() { return Take(8); }
-  Identity Id() {
-    Identity id;
-    id.device = U64();
-    id.node = U64();
-    id.size = U64();
-    id.modified = int64_t(U64());
-    return id;
-  }
-  std::string Text() {
-    const uint32_t n = U32();
-    if (!ok_ || n > kMaxTextBytes || n > left_) return Fail<std::string>();
-    std::string out(reinterpret_cast<const char*>(p_), n);
-    Skip(n);
-    return out;
-  }
-  std::vector<uint8_t> Bytes() {
-    const std::string text = Text();
-    return std::vector<uint8_t>(text.begin(), text.end());
-  }
-  std::vector<std::string> Texts() {
-    const uint32_t n = U32();
-    // Each text takes at least its 4-byte length.
-    if (!ok_ || n > kMaxListCount || size_t(n) * 4 > left_) return Fail<std::vector<std::string>>();
-    std::vector<std::string> out;
-    out.reserve(n);
-    for (uint32_t i = 0; i < n && ok_; ++i) out.push_back(Text());
-    return out;
-  }
-
- private:
-  template <class T>
-  T Fail() {
-    ok_ = false;
-    return T();
-  }
-  uint64_t Take(size_t n) {
-    if (!ok_ || left_ < n) return Fail<uint64_t>();
-    uint64_t v = 0;
-    for (size_t i = n; i-- > 0;) v = (v << 8) | p_[i];
-    Skip(n);
-    return v;
-  }
-  void Skip(size_t n) {
-    p_ += n;
-    left_ -= n;
-  }
-  const uint8_t* p_;
-  size_t left_;
-  bool ok_ = true;
-};
-
-std::vector<uint8_t> BodyOf(const Op& op) {
-  Writer w;
-  w.U8(uint8_t(op.change));
-  w.Id(op.id);
-  switch (op.change) {
-    case Change::kEntry:
-      w.U8(uint8_t(op.kind));
-      w.Text(op.path);
-      w.Texts(op.photos);
-      w.Bytes(op.notification.data(), op.notification.size());
-      break;
-    case Change::kOutput:
-      w.Text(op.path);
-      w.Texts(op.photos);
-      w.Id(op.other);
-      w.Text(op.target);
-      break;
-    case Change::kPlacing:
-      w.Text(op.path);
-      w.Texts(op.photos);
-      w.Text(op.key);
-      w.Id(op.other);
-      w.Text(op.working);
-      w.Text(op.target);
-      break;
-    case Change::kPlaced:
-      w.Text(op.key);
-      w.Text(op.target);
-      break;
-    case Change::kForgetOutput: w.Text(op.key); break;
-    case Change::kMark:
-      w.Text(op.path);
-      w.Texts(op.photos);
-      w.Text(op.key);
-      break;
-    case Change::kPrinted:
-      w.Text(op.path);
-      w.Texts(op.photos);
-      w.Bytes(op.notification.data(), op.notification.size());
-      break;
-    case Change::kForgetJob:
-      w.U8(op.exists ? 1 : 0);
-      w.Text(op.path);
-      break;
-    case Change::kKept: w.Text(op.path); break;
-  }
-  return std::move(w.bytes());
-}
-
-std::optional<Op> OpOf(const uint8_t* body, size_t size) {
-  Reader r(body, size);
-  Op op;
-  const uint8_t change = r.U8();
-  if (change < uint8_t(Change::kEntry) || change > uint8_t(Change::kKept)) return std::nullopt;
-  op.change = Change(change);
-  op.id = r.Id();
-  switch (op.change) {
-    case Change::kEntry: {
-      const uint8_t kind = r.U8();
-      if (kind > uint8_t(Kind::kPlacing)) return std::nullopt;
-      op.kind = Kind(kind);
-      op.path = r.Text();
-      op.photos = r.Texts();
-      op.notification = r.Bytes();
-      break;
-    }
-    case Change::kOutput:
-      op.path = r.Text();
-      op.photos = r.Texts();
-      op.other = r.Id();
-      op.target = r.Text();
-      break;
-    case Change::kPlacing:
-      op.path = r.Text();
-      op.photos = r.Texts();
-      op.key = r.Text();
-      op.other = r.Id();
-      op.working = r.Text();
-      op.target = r.Text();
-      break;
-    case Change::kPlaced:
-      op.key = r.Text();
-      op.target = r.Text();
-      break;
-    case Change::kForgetOutput: op.key = r.Text(); break;
-    case Change::kMark:
-      op.path = r.Text();
-      op.photos = r.Texts();
-      op.key = r.Text();
-      break;
-    case Change::kPrinted:
-      op.path = r.Text();
-      op.photos = r.Texts();
-      op.notification = r.Bytes();
-      break;
-    case Change::kForgetJob: {
-      const uint8_t exists = r.U8();
-      if (exists > 1) return std::nullopt;
-      op.exists = exists == 1;
-      op.path = r.Text();
-      break;
-    }
-    case Change::kKept: op.path = r.Text(); break;
-  }
-  if (!r.ok() || !r.done()) return std::nullopt;
-  return op;
-}
-
-// An entry of the log: its length, its checksum and its body.
-std::vector<uint8_t> FrameOf(const Op& op) {
-  const std::vector<uint8_t> body = BodyOf(op);
-  std::vector<uint8_t> frame(kFrameHeadSize);
-  host::StoreLE32(frame.data(), uint32_t(body.size()));
-  host::StoreLE32(frame.data() + 4, host::Crc32(body));
-  frame.insert(frame.end(), body.begin(), body.end());
-  return frame;
-}
+bool IsHold(const Entry& e) { return e.kind == Kind::kHeld || e.kind == Kind::kHeldSince; }
 
 // The entry of the job file with identity `id` (by identity, so that a
 // job renamed meanwhile is still found); null when there is none.
 Entry* Find(std::vector<Entry>& entries, const Identity& id) {
   for (Entry& e : entries)
-    if (e.Matches(id)) return &e;
+    if (!IsHold(e) && e.Matches(id)) return &e;
   return nullptr;
+}
+
+// Whether two identities are of the same file where one of them may be
+// damaged: three of their four parts agree.
+bool NearlyTheSame(const Identity& a, const Identity& b) {
+  return int(a.device == b.device) + int(a.node == b.node) + int(a.size == b.size) + int(a.modified == b.modified) >= 3;
+}
+
+// Whether the hold `e` (damage found where the record spoke of a job) is
+// of the job file at `path` with identity `id`: nearly the same identity,
+// or the same path.
+bool HoldNames(const Entry& e, const fs::path& path, const Identity& id) {
+  return e.kind == Kind::kHeld && (NearlyTheSame(e.id, id) || (!e.path.empty() && e.path == path.string()));
 }
 
 // The entry of the job, added as `kind` when there is none.
@@ -388,17 +159,37 @@ Entry& FindOrAdd(std::vector<Entry>& entries, const Identity& id, Kind kind, con
 void Apply(std::vector<Entry>& entries, Op&& op) {
   switch (op.change) {
     case Change::kEntry: {
+      // A hold is an entry of its own beside the job's, if any.
+      if (op.kind == Kind::kHeld || op.kind == Kind::kHeldSince) {
+        Entry& hold = entries.emplace_back();
+        hold.kind = op.kind;
+        hold.id = op.id;
+        hold.path = std::move(op.path);
+        return;
+      }
       Entry& e = FindOrAdd(entries, op.id, op.kind, op.path);
       e.kind = op.kind;
       e.photos = std::move(op.photos);
       e.notification = std::move(op.notification);
       return;
     }
-    case Change::kOutput: {
+    case Change::kOutput:
+    case Change::kHandingOver: {
       Entry& e = FindOrAdd(entries, op.id, Kind::kPlacing, op.path);
       if (e.kind == Kind::kKept) return;
       e.photos = std::move(op.photos);
-      e.outputs.push_back(Output{op.other, std::move(op.target)});
+      e.outputs.push_back(Output{op.other, std::move(op.target), op.change == Change::kHandingOver});
+      return;
+    }
+    case Change::kHandedOver: {
+      Entry* e = Find(entries, op.id);
+      if (!e) return;
+      if (!op.placed) {
+        std::erase_if(e->outputs, [&](const Output& out) { return out.taken && !out.placed && out.path == op.target; });
+        return;
+      }
+      for (Output& out : e->outputs)
+        if (out.taken && out.path == op.target) out.placed = true;
       return;
     }
     case Change::kPlacing: {
@@ -441,6 +232,8 @@ void Apply(std::vector<Entry>& entries, Op&& op) {
     }
     case Change::kForgetJob:
       std::erase_if(entries, [&](const Entry& e) {
+        if (e.kind == Kind::kHeldSince) return false;
+        if (e.kind == Kind::kHeld) return e.path == op.path || (op.exists && HoldNames(e, op.path, op.id));
         return e.kind != Kind::kKept && (e.path == op.path || (op.exists && e.Matches(op.id)));
       });
       return;
@@ -458,13 +251,9 @@ void Apply(std::vector<Entry>& entries, Op&& op) {
 
 // The changes that make up `entries`, as a whole log.
 std::vector<uint8_t> LogOf(const std::vector<Entry>& entries) {
-  std::vector<uint8_t> bytes(kMagic, kMagic + 4);
-  bytes.push_back(uint8_t(kVersion));
-  bytes.push_back(uint8_t(kVersion >> 8));
-  bytes.push_back(0);
-  bytes.push_back(0);
+  std::vector<uint8_t> bytes = recordlog::Header();
   auto add = [&](const Op& op) {
-    const std::vector<uint8_t> frame = FrameOf(op);
+    const std::vector<uint8_t> frame = recordlog::FrameOf(op);
     bytes.insert(bytes.end(), frame.begin(), frame.end());
   };
   for (const Entry& e : entries) {
@@ -478,9 +267,13 @@ std::vector<uint8_t> LogOf(const std::vector<Entry>& entries) {
     add(op);
     op.notification.clear();
     for (const Output& out : e.outputs) {
-      op.change = Change::kOutput;
+      op.change = out.taken ? Change::kHandingOver : Change::kOutput;
       op.other = out.before;
       op.target = out.path;
+      add(op);
+      if (!out.placed) continue;
+      op.change = Change::kHandedOver;
+      op.placed = true;
       add(op);
     }
     for (const auto& [key, p] : e.placements) {
@@ -562,12 +355,16 @@ bool ParsePlacement(const std::string& rest, bool placed, Placement* out) {
   return true;
 }
 
-std::vector<Entry> EntriesOfText(const std::string& text) {
+// The entries of a record of the text form; `whole` false when a line is of
+// no form the text record had (a record of another kind, or damaged).
+std::vector<Entry> EntriesOfText(const std::string& text, bool* whole) {
   std::vector<Entry> entries;
+  *whole = text.find('\0') == std::string::npos;
   std::istringstream in(text);
   std::string line;
   bool lastTakesParts = false;  // the entry above is one that has photos and outputs
-  while (std::getline(in, line)) {
+  while (*whole && std::getline(in, line)) {
+    if (line.empty()) continue;
     if (StartsWith(line, kPhotoWord)) {
       if (lastTakesParts) entries.back().photos.push_back(Unescape(line.substr(sizeof kPhotoWord - 1)));
       continue;
@@ -576,7 +373,8 @@ std::vector<Entry> EntriesOfText(const std::string& text) {
       const bool placed = StartsWith(line, kPlacedOutputWord);
       Placement p;
       const size_t skip = placed ? sizeof kPlacedOutputWord - 1 : sizeof kPlacingOutputWord - 1;
-      if (lastTakesParts && ParsePlacement(line.substr(skip), placed, &p)) entries.back().placements[p.key] = p;
+      if (!ParsePlacement(line.substr(skip), placed, &p)) *whole = false;
+      else if (lastTakesParts) entries.back().placements[p.key] = p;
       continue;
     }
     if (StartsWith(line, kMarkWord)) {
@@ -587,10 +385,11 @@ std::vector<Entry> EntriesOfText(const std::string& text) {
       Output out;
       int consumed = 0;
       const std::string rest = line.substr(sizeof kOutputWord - 1);
-      if (lastTakesParts &&
-          std::sscanf(rest.c_str(), "%" SCNu64 " %" SCNu64 " %" SCNd64 " %n", &out.before.device, &out.before.node,
-                      &out.before.modified, &consumed) >= 3 &&
-          consumed > 0) {
+      if (std::sscanf(rest.c_str(), "%" SCNu64 " %" SCNu64 " %" SCNd64 " %n", &out.before.device, &out.before.node,
+                      &out.before.modified, &consumed) < 3 ||
+          consumed == 0) {
+        *whole = false;
+      } else if (lastTakesParts) {
         out.path = Unescape(rest.substr(size_t(consumed)));
         entries.back().outputs.push_back(std::move(out));
       }
@@ -606,7 +405,10 @@ std::vector<Entry> EntriesOfText(const std::string& text) {
       rest = line.substr(sizeof kPlacingWord - 1);
     }
     lastTakesParts = false;
-    if (!ParseIdentityAndPath(rest, &e.id, &e.path)) continue;
+    if (!ParseIdentityAndPath(rest, &e.id, &e.path)) {
+      *whole = false;
+      continue;
+    }
     lastTakesParts = e.kind != Kind::kKept;
     entries.push_back(std::move(e));
   }
@@ -616,39 +418,39 @@ std::vector<Entry> EntriesOfText(const std::string& text) {
 // ---- reading and writing the record
 
 struct Parsed {
-  enum class Form { kText, kLog, kOtherVersion } form = Form::kText;
+  // kDamaged: neither a log of this or a later version nor a whole record
+  // of the text form (a damaged header, a file of another kind).
+  enum class Form { kText, kLog, kOtherVersion, kDamaged } form = Form::kText;
   std::vector<Entry> entries;
-  size_t whole = 0;  // the bytes up to the end of the last whole entry (0: not even the header)
+  std::vector<recordlog::Damage> damage;  // of a log: entries damaged, with whole ones after them
+  size_t whole = 0;  // the bytes up to the end of the last whole entry
   size_t size = 0;   // the bytes read
 };
 
 Parsed ParseRecord(const std::vector<uint8_t>& bytes) {
   Parsed parsed;
   parsed.size = bytes.size();
-  if (bytes.size() < 4 || std::memcmp(bytes.data(), kMagic, 4) != 0) {
-    if (!bytes.empty()) parsed.entries = EntriesOfText(std::string(bytes.begin(), bytes.end()));
+  recordlog::Parsed log = recordlog::Parse(bytes);
+  switch (log.form) {
+    case recordlog::Parsed::Form::kNotALog: {
+      bool whole = true;
+      if (!bytes.empty()) parsed.entries = EntriesOfText(std::string(bytes.begin(), bytes.end()), &whole);
+      if (!whole) parsed.form = Parsed::Form::kDamaged;
+      return parsed;
+    }
+    case recordlog::Parsed::Form::kOtherVersion: parsed.form = Parsed::Form::kOtherVersion; return parsed;
+    case recordlog::Parsed::Form::kLog: break;
+  }
+  // A log is written whole with its header the first time: one shorter than
+  // that was damaged.
+  if (log.whole == 0) {
+    parsed.form = Parsed::Form::kDamaged;
     return parsed;
   }
   parsed.form = Parsed::Form::kLog;
-  if (bytes.size() < kHeaderSize) return parsed;
-  if (host::LoadLE16(bytes.data() + 4) != kVersion) {
-    parsed.form = Parsed::Form::kOtherVersion;
-    return parsed;
-  }
-  size_t at = kHeaderSize;
-  parsed.whole = at;
-  while (bytes.size() - at >= kFrameHeadSize) {
-    const uint32_t length = host::LoadLE32(bytes.data() + at);
-    const uint32_t sum = host::LoadLE32(bytes.data() + at + 4);
-    if (length == 0 || length > kMaxBodyBytes || length > bytes.size() - at - kFrameHeadSize) break;
-    const uint8_t* body = bytes.data() + at + kFrameHeadSize;
-    if (host::Crc32(std::span<const uint8_t>(body, length)) != sum) break;
-    std::optional<Op> op = OpOf(body, length);
-    if (!op) break;
-    Apply(parsed.entries, std::move(*op));
-    at += kFrameHeadSize + length;
-    parsed.whole = at;
-  }
+  for (Op& op : log.ops) Apply(parsed.entries, std::move(op));
+  parsed.damage = std::move(log.damage);
+  parsed.whole = log.whole;
   return parsed;
 }
 
@@ -682,6 +484,78 @@ RecordState& State() {
   return state;
 }
 
+bool Rewrite(std::vector<Entry> entries);
+
+// The time now, in ns since 1970. A file changed before this moment never
+// has a later time; one changed in the same tick of the file times' coarser
+// clock may have an earlier one (and is held too).
+int64_t NowNs() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// A record that is damaged (see recordlog::Parse), neither a log nor a whole
+// record of the text form, or that cannot be read: the file as found is
+// kept beside it for the operator (a second link, so that the record stays
+// at its name until it is replaced), and the record is rewritten with what
+// its whole entries say and a hold on each job the damage spoke of; where
+// that job cannot be told (or nothing could be read), on every job file
+// waiting now. A job held is set aside with its files, never made again.
+// False, with nothing recorded from then on, when the file cannot be kept
+// aside or the record rewritten.
+bool TakeOverDamaged(const fs::path& record, Parsed parsed, const std::string& what) {
+  RecordState& s = State();
+  const std::string aside = record.string() + ".damaged-" + host::RandomHexName();
+  if (::link(record.c_str(), aside.c_str()) != 0) {
+    platform::LogF("The record [%s] is damaged (%s) and could not be kept aside as [%s] (%s): nothing is recorded",
+                   record.c_str(), what.c_str(), aside.c_str(), std::strerror(errno));
+    s.loaded = false;
+    return false;
+  }
+  host::SyncFolder(record.parent_path().string());
+  platform::LogF("The record [%s] is damaged (%s): it was kept as [%s]", record.c_str(), what.c_str(), aside.c_str());
+  std::vector<Entry> entries;
+  if (parsed.form == Parsed::Form::kLog) entries = std::move(parsed.entries);
+  bool holdAll = parsed.form != Parsed::Form::kLog;
+  for (const recordlog::Damage& d : parsed.damage) {
+    Entry hold;
+    hold.kind = Kind::kHeld;
+    const auto named = d.id ? std::find_if(entries.begin(), entries.end(),
+                                           [&](const Entry& e) { return !IsHold(e) && NearlyTheSame(e.id, *d.id); })
+                            : entries.end();
+    if (named != entries.end()) {
+      hold.id = named->id;
+      hold.path = named->path;
+    } else if (!d.path.empty()) {
+      hold.id = d.id.value_or(Identity{});
+      hold.path = d.path;
+    } else {
+      holdAll = true;
+      platform::LogF("The damaged bytes %zu to %zu of the record do not tell of which job they are", d.offset,
+                     d.offset + d.size);
+      continue;
+    }
+    platform::LogF("The damaged bytes %zu to %zu of the record are of the job file [%s]: it is held", d.offset,
+                   d.offset + d.size, hold.path.c_str());
+    entries.push_back(std::move(hold));
+  }
+  if (holdAll) {
+    Entry since;
+    since.kind = Kind::kHeldSince;
+    since.id.modified = NowNs();
+    since.path = aside;
+    entries.push_back(std::move(since));
+    platform::LogLine("Every job file waiting now is held until it is moved back into the jobs folder");
+  }
+  if (!Rewrite(std::move(entries))) {
+    platform::LogF("The record [%s] could not be rewritten after its damage: nothing is recorded", record.c_str());
+    s.loaded = false;
+    return false;
+  }
+  return true;
+}
+
 // Brings the state up to the file at `record`; false when the record is not
 // known.
 bool Load(const fs::path& record) {
@@ -696,13 +570,23 @@ bool Load(const fs::path& record) {
   s.present = there;
   if (!there) return true;
   s.seen = st;
+  if (!S_ISREG(st.st_mode)) {
+    platform::LogF("The record [%s] is not a file: nothing can be recorded", record.c_str());
+    s.loaded = false;
+    return false;
+  }
   std::vector<uint8_t> bytes;
   const OSErr err = host::ReadWholeFile(record.string(), &bytes, kMaxRecordBytes);
-  if (err != noErr) {
-    platform::LogF("The record [%s] cannot be read (%d): nothing is taken from it", record.c_str(), int(err));
-    return true;
+  Parsed parsed;
+  if (err != noErr) parsed.form = Parsed::Form::kDamaged;
+  else parsed = ParseRecord(bytes);
+  if (parsed.form == Parsed::Form::kDamaged || !parsed.damage.empty()) {
+    const std::string what = err != noErr ? "it cannot be read (error " + std::to_string(err) + ")"
+                             : parsed.form == Parsed::Form::kDamaged
+                                 ? std::string("it is neither a record of this program's log nor of its earlier text form")
+                                 : std::to_string(parsed.damage.size()) + " of its entries are damaged";
+    return TakeOverDamaged(record, std::move(parsed), what);
   }
-  Parsed parsed = ParseRecord(bytes);
   s.entries = std::move(parsed.entries);
   if (parsed.form == Parsed::Form::kText) return true;  // rewritten as a log at the first change
   if (parsed.form == Parsed::Form::kOtherVersion) {
@@ -718,7 +602,6 @@ bool Load(const fs::path& record) {
     }
     return s.loaded;
   }
-  if (parsed.whole == 0) return true;  // not even its header: rewritten at the first change
   s.size = parsed.whole;
   s.rewrittenSize = parsed.whole;
   if (parsed.whole < parsed.size) {
@@ -741,6 +624,11 @@ bool Load(const fs::path& record) {
 bool Rewrite(std::vector<Entry> entries) {
   RecordState& s = State();
   std::erase_if(entries, [](const Entry& e) {
+    // A hold stays while something stands at its path (its identity may be
+    // the damaged one); a hold on every job file waiting, always.
+    if (e.kind == Kind::kHeldSince) return false;
+    struct stat st;
+    if (e.kind == Kind::kHeld) return ::lstat(e.path.c_str(), &st) != 0;
     Identity now;
     return !IdentityOf(e.path, &now) || !e.Matches(now);
   });
@@ -907,9 +795,14 @@ std::vector<fs::path> RecordedWorkingFiles() {
   return files;
 }
 
-bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>& photos, const fs::path& placed) {
+namespace {
+
+// An output about to be written in place, or (`change` kHandingOver)
+// linked or renamed into place for a consumer that takes it at once.
+bool RecordOutputAt(const fs::path& jobFile, const std::vector<fs::path>& photos, const fs::path& placed,
+                    Change change) {
   Op op;
-  op.change = Change::kOutput;
+  op.change = change;
   op.path = jobFile.string();
   op.photos = Strings(photos);
   op.target = placed.string();
@@ -926,6 +819,26 @@ bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>
     platform::LogF("The output [%s] of the job file [%s] could not be recorded before it was put in place",
                    placed.string().c_str(), jobFile.string().c_str());
   return ok;
+}
+
+}  // namespace
+
+bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>& photos, const fs::path& placed) {
+  return RecordOutputAt(jobFile, photos, placed, Change::kOutput);
+}
+
+bool RecordJobOutputHandingOver(const fs::path& jobFile, const std::vector<fs::path>& photos, const fs::path& placed) {
+  return RecordOutputAt(jobFile, photos, placed, Change::kHandingOver);
+}
+
+void RecordJobOutputHandedOver(const fs::path& jobFile, const fs::path& placed, bool there) {
+  Op op;
+  op.change = Change::kHandedOver;
+  op.target = placed.string();
+  op.placed = there;
+  if (!IdentityOf(jobFile, &op.id) || !Entries() || !Record(std::move(op)))
+    platform::LogF("That the output [%s] of the job file [%s] was %s could not be recorded", placed.string().c_str(),
+                   jobFile.string().c_str(), there ? "put in place" : "not put in place");
 }
 
 bool RecordJobPrinted(const fs::path& jobFile, const std::vector<fs::path>& photos,
@@ -948,28 +861,59 @@ bool RecordJobPrinted(const fs::path& jobFile, const std::vector<fs::path>& phot
   return ok;
 }
 
+namespace {
+
+// Why the record cannot tell whether the job file at `path` (identity
+// `id`) printed, when a hold on it stands; empty otherwise.
+std::string HeldBecause(const std::vector<Entry>& entries, const fs::path& path, const Identity& id) {
+  struct stat st {};
+  const bool known = ::lstat(path.c_str(), &st) == 0;
+  const int64_t came = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  for (const Entry& e : entries) {
+    if (HoldNames(e, path, id))
+      return "the record of printed jobs was found damaged where it spoke of this job (kept beside it, see the log)";
+    // A job file that came in the clock's tick of the damage is held too.
+    if (e.kind == Kind::kHeldSince && known && came <= e.id.modified)
+      return "the record of printed jobs was found damaged when this job was waiting (it was kept as [" + e.path + "])";
+  }
+  return {};
+}
+
+}  // namespace
+
 TPrintedJob LookUpPrintedJob(const fs::path& jobFile) {
   TPrintedJob job;
   Identity id;
   if (!IdentityOf(jobFile, &id)) return job;
   std::vector<Entry>* entries = Entries();
-  const Entry* e = entries ? Find(*entries, id) : nullptr;
-  if (!e) return job;
-  for (const std::string& photo : e->photos) job.photos.emplace_back(photo);
-  job.notification = e->notification;
-  job.notified = std::find(e->marks.begin(), e->marks.end(), kNotifiedMark) != e->marks.end();
-  switch (e->kind) {
-    case Kind::kKept: job.state = TPrintedState::kKeptAfterPrinting; break;
-    case Kind::kPrinted: job.state = TPrintedState::kPrinted; break;
-    case Kind::kPlacing:
-      if (!e->placements.empty() || !e->marks.empty()) {
-        job.state = TPrintedState::kPartlyPlaced;
-        break;
-      }
-      job.state = std::any_of(e->outputs.begin(), e->outputs.end(), IsInPlace) ? TPrintedState::kPrinted
-                                                                                : TPrintedState::kOutputNotPlaced;
-      break;
+  if (!entries) return job;
+  const Entry* e = Find(*entries, id);
+  if (e) {
+    for (const std::string& photo : e->photos) job.photos.emplace_back(photo);
+    job.notification = e->notification;
+    job.notified = std::find(e->marks.begin(), e->marks.end(), kNotifiedMark) != e->marks.end();
   }
+  // What the record shows complete is; anything else of a job the damage
+  // may have spoken of is held.
+  if (e && e->kind == Kind::kKept) return job.state = TPrintedState::kKeptAfterPrinting, job;
+  if (e && e->kind == Kind::kPrinted) return job.state = TPrintedState::kPrinted, job;
+  job.why = HeldBecause(*entries, jobFile, id);
+  if (!job.why.empty()) return job.state = TPrintedState::kHeld, job;
+  if (!e) return job;
+  // An output a consumer takes at once that was to be put in place, and of
+  // which neither the result was recorded nor anything stands there: it may
+  // have been put there and taken since, or never put there.
+  for (const Output& out : e->outputs)
+    if (out.taken && !out.placed && !IsInPlace(out)) {
+      job.why = "its output [" + out.path +
+                "] was being put in place when the program stopped and is not there: whoever takes it from there "
+                "may have taken it, or it was never put there";
+      return job.state = TPrintedState::kHeld, job;
+    }
+  if (!e->placements.empty() || !e->marks.empty()) return job.state = TPrintedState::kPartlyPlaced, job;
+  const bool placed = std::any_of(e->outputs.begin(), e->outputs.end(),
+                                  [](const Output& out) { return out.placed || IsInPlace(out); });
+  job.state = placed ? TPrintedState::kPrinted : TPrintedState::kOutputNotPlaced;
   return job;
 }
 
@@ -1083,7 +1027,8 @@ void ForgetJobFile(const fs::path& jobFile) {
   std::vector<Entry>* entries = Entries();
   if (!entries) return;
   const bool named = std::any_of(entries->begin(), entries->end(), [&](const Entry& e) {
-    return e.kind != Kind::kKept && (e.path == op.path || (op.exists && e.Matches(op.id)));
+    return e.kind != Kind::kKept && e.kind != Kind::kHeldSince &&
+           (e.path == op.path || (op.exists && (e.Matches(op.id) || HoldNames(e, jobFile, op.id))));
   });
   // The job has left: the log is rewritten without it (and without any
   // other entry whose file has gone), unless there is nothing to drop.
@@ -1096,9 +1041,8 @@ bool IsRecordedAsPrinted(const fs::path& file) {
   if (!IdentityOf(file, &id)) return false;
   std::vector<Entry>* entries = Entries();
   if (!entries) return false;
-  for (const Entry& e : *entries)
-    if (e.kind == Kind::kKept && e.Matches(id)) return true;
-  return false;
+  const Entry* e = Find(*entries, id);
+  return e && e->kind == Kind::kKept;
 }
 
 bool MarkJobFilePrinted(const fs::path& file) {

@@ -12,6 +12,9 @@
 //     output a consumer has since taken from its folder stays placed;
 //   - while an output is being written in place another way: the output,
 //     with what stood at that path before, and its photos;
+//   - an output a consumer takes from its place at once (the print-centre
+//     hand-off): just before it is linked or renamed there, its data whole
+//     and synced, and the result of that link or rename right after;
 //   - once its output is complete, before its file leaves "All Files":
 //     with its photos and the web notification it is to send;
 //   - when it printed but its file could be neither moved nor deleted (an
@@ -19,26 +22,30 @@
 // Every change is synced before the program goes on, so after the program
 // was killed at any moment the record says whether the job in work has
 // printed: a job recorded as complete, or one of whose outputs written in
-// place is there, is finished without printing again; a job with outputs
-// placed by a rename but not complete prints again, making only the outputs
-// not yet placed; any other job prints once. Marks record further steps of
-// a job (done once, kept until the job's file leaves).
+// place is there, or whose handed-over output was put in place, is finished
+// without printing again; a job with outputs placed by a rename but not
+// complete prints again, making only the outputs not yet placed; a job
+// whose handed-over output was about to be put in place, with no result
+// recorded and nothing there, is held (its consumer may have taken it);
+// any other job prints once. Marks record further steps of a job (done
+// once, kept until the job's file leaves).
 //
-// The record is a log: each change is one entry appended and synced, so
-// that a change costs the same however many came before it (a job of
-// thousands of copies records each as cheaply as the first). When a job is
-// complete or leaves, the log is rewritten (atomically) as the entries that
-// make up what it holds then, without the entries whose job files are gone
-// or changed. Bytes (all numbers little-endian):
-//   0  4  "KPJR", 4 2 version (1), 6 2 zero
-//   8     entries, each: 4 the length n of its body (1 to 4 MiB), 4 the
-//         CRC-32 of the body, n the body: 1 byte its kind, then its fields
-//         (numbers of 8 bytes, texts and byte strings as a 4-byte length and
-//         the bytes, lists as a 4-byte count and the texts).
-// An entry cut short or damaged (a kill or a power cut during its write) and
-// everything after it are ignored and cut off before the next entry is
-// written. A record of the earlier text form (a line per entry) is read and
-// rewritten in this form at the first change.
+// The record is a log (its bytes: pipeline/RecordLog.h): each change is one
+// entry appended and synced, so that a change costs the same however many
+// came before it (a job of thousands of copies records each as cheaply as
+// the first). When a job is complete or leaves, the log is rewritten
+// (atomically) as the entries that make up what it holds then, without the
+// entries whose job files are gone or changed. An entry a kill or a power
+// cut left cut short at the end is ignored and cut off before the next
+// entry is written. Damage (an entry in the middle that is not whole, a
+// header or a whole record that is neither a log nor a record of the
+// earlier text form, a record that cannot be read) is never taken for
+// nothing: the file as found is kept beside the record
+// ("Printed Job Files.damaged-<random>"), whole entries after the damage are
+// read, and each job the damage spoke of (every job waiting, where that
+// cannot be told) is held: set aside with its files, with an alert, until
+// the operator moves it back. A record of the earlier text form (a line per
+// entry) is read and rewritten in this form at the first change.
 #pragma once
 
 #include <filesystem>
@@ -61,6 +68,9 @@ enum class TPrintedState {
   kPartlyPlaced,
   // Printed, and the file could not be removed afterwards.
   kKeptAfterPrinting,
+  // The record cannot tell whether it printed (`why` says what could not
+  // be told): it is set aside with its files, never made again.
+  kHeld,
 };
 
 struct TPrintedJob {
@@ -70,6 +80,7 @@ struct TPrintedJob {
   // its keyed archive), and whether it was sent; empty for none.
   std::vector<uint8_t> notification;
   bool notified = false;
+  std::string why;  // kHeld
 };
 
 // The mark of a job whose web notification has left for the bus.
@@ -79,6 +90,14 @@ inline constexpr char kNotifiedMark[] = "web notified";
 // with the job's photos. False when it cannot be recorded (logged).
 bool RecordJobOutputPlacing(const std::filesystem::path& jobFile, const std::vector<std::filesystem::path>& photos,
                             const std::filesystem::path& placed);
+// Records, durably, that `jobFile` is about to link or rename into `placed`
+// an output whose consumer takes it from there at once, its data whole and
+// synced. False when it cannot be recorded (logged): it must not be put
+// there then.
+bool RecordJobOutputHandingOver(const std::filesystem::path& jobFile, const std::vector<std::filesystem::path>& photos,
+                                const std::filesystem::path& placed);
+// Records, right after the link or rename, whether the output is `there`.
+void RecordJobOutputHandedOver(const std::filesystem::path& jobFile, const std::filesystem::path& placed, bool there);
 // Records, durably, that the output `key` of `jobFile` is about to be
 // renamed from `working` (which must exist; its device and node are kept)
 // to `target`. A working file of an earlier try of that output that was

@@ -103,11 +103,18 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
   return host::WriteAllBytes(fd, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())) == 0;
 }
 
-// Records, durably, that the job's hand-off is about to appear at `placed`:
-// a job stopped once it is there is finished without handing it off again.
-// False when it could not be recorded: nothing may appear there then.
-bool RecordPlacing(const fs::path& placed) {
-  return !gPrintJobTaskManager || gPrintJobTaskManager->JobOutputPlacing(placed);
+// Records, durably, that the job's hand-off, whole and synced in `staged`,
+// is about to appear at `placed`, puts it there without replacing anything
+// and records right after whether it got there: a job stopped from here on
+// is never handed off again (the print centre takes the file at once, so
+// what stands there at the next start says nothing). dupFNErr: the name is
+// taken; another error: not put there (nothing may appear there when it
+// could not be recorded).
+OSErr PlaceRecorded(host::StagedFile& staged, const fs::path& placed) {
+  if (gPrintJobTaskManager && !gPrintJobTaskManager->JobOutputHandingOver(placed)) return ioErr;
+  const OSErr err = staged.Place(placed.string(), false);
+  if (gPrintJobTaskManager) gPrintJobTaskManager->JobOutputHandedOver(placed, err == noErr);
+  return err;
 }
 
 // Whether something stands at `path` (a link included).
@@ -120,19 +127,16 @@ bool Taken(const fs::path& path) {
 // anything: the name itself, else its first 25 characters with a number.
 // Each name is recorded before the file is put there.
 bool PlaceIntoFolder(host::StagedFile& staged, const fs::path& folder, const std::string& base) {
-  if (!Taken(folder / base)) {
-    if (!RecordPlacing(folder / base)) return false;
-    if (staged.Place((folder / base).string(), false) == noErr) return true;
-  } else {
-    errno = EEXIST;
-  }
+  const OSErr first = Taken(folder / base) ? OSErr(dupFNErr) : PlaceRecorded(staged, folder / base);
+  if (first == noErr) return true;
+  if (first == dupFNErr) errno = EEXIST;
   platform::LogF("1st time: Cannot rename printjob file, error = %d", errno);
+  if (first != dupFNErr) return false;
   const std::string cut = platform::CutChars(base, 25);
   for (int n = 1; n < 100000; ++n) {
     const fs::path target = folder / NumberedName(cut, n);
     if (Taken(target)) continue;
-    if (!RecordPlacing(target)) return false;
-    const OSErr err = staged.Place(target.string(), false);
+    const OSErr err = PlaceRecorded(staged, target);
     if (err == noErr) return true;
     if (err != dupFNErr) break;
   }
@@ -185,9 +189,6 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
   }
   const std::string base = FreePairName(folder, baseName);
   if (base.empty()) return kResultPrinterFile;
-  // The print centre acts on the property list: the pair is handed over
-  // when it appears, and recorded before anything of the pair is written.
-  if (!RecordPlacing(folder / (base + ".plist"))) return kResultPrinterFile;
   platform::LogLine("my destination Path = " + (folder / base).string());
   std::vector<uint8_t> jpeg;
   if (!EncodeJPEG(unfitted, &jpeg) || jpeg.size() > 0xFFFFFFFFu) return kResultPrinterFile;
@@ -199,9 +200,17 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
     return kResultPrinterFile;
   }
   platform::LogLine("my file save path equals " + (folder / (base + ".jpeg")).string());
+  // The print centre acts on the property list: the pair is handed over
+  // when it appears, staged whole first and recorded just before.
   auto plist = host::serializePropertyList(host::PlistValue(PrintInfoDictionary(record, web)), host::PlistFormat::Xml);
-  if (plist) err = host::WriteFileAtomically((folder / (base + ".plist")).string(), plist->data(), plist->size(), 0666, false);
-  if (!plist || err != noErr) {
+  int stageErr = 0;
+  host::StagedFile staged;
+  if (plist) staged = StageHandOff(folder, &stageErr);
+  const bool whole = plist && staged.valid() &&
+                     WriteAll(staged.fd(), *plist) &&
+                     ::fsync(staged.fd()) == 0;
+  err = whole ? PlaceRecorded(staged, folder / (base + ".plist")) : OSErr(ioErr);
+  if (err != noErr) {
     platform::LogF("The property list of the hand-off could not be written: error %d", int(err));
     fs::remove(folder / (base + ".jpeg"), ec);
     return kResultPrinterFile;

@@ -6,6 +6,7 @@
 // program is killed.
 #include <fcntl.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <thread>
@@ -122,20 +123,26 @@ TEST(RecordsOnce, SigtermDuringTheSecondCopysMergeKeepsWhatTheFirstPlaced) {
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
 }
 
-// A job of three copies killed right after its second copy was put in
-// place, started again and stopped by SIGTERM once it is read again, before
-// the rest is drawn: started a third time, it makes the third copy only.
-// Every copy exists once and the job counts three, once.
-TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachCopyOnce) {
-  e2e::Station station("killterm");
+// Starts the program with a job of three copies of "Red.jpg" and waits
+// until it was killed right after its second copy was put in place.
+void KillAfterTheSecondCopy(e2e::Station& station) {
   station.SetEnv("KIVO_KILL_AT", "output-renamed:2");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
   ASSERT_TRUE(station.Drop(CopiesJob("Red.jpg", 3), "three.trpr"));
   ASSERT_EQ(station.Wait(60), 128 + SIGKILL) << station.Log();
   ASSERT_EQ(SetFiles(station, ".jpg"), 2u);
-
   station.SetEnv("KIVO_KILL_AT", "");
+}
+
+// A job of three copies killed right after its second copy was put in
+// place, started again and stopped by SIGTERM once it is read again, before
+// the rest is drawn: started a third time, it makes the third copy only.
+// Every copy exists once and the job counts three, once.
+TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachCopyOnce) {
+  e2e::Station station("killterm");
+  ASSERT_NO_FATAL_FAILURE(KillAfterTheSecondCopy(station));
+
   station.SetEnv("KIVO_STOP_AT", "job-read");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(StoppedAtItsPoint(station));
@@ -153,6 +160,95 @@ TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachC
   EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
   EXPECT_EQ(PrintToFileCount(station), 3);
   EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+}
+
+// ---- a damaged record
+
+fs::path RecordFile(const e2e::Station& station) { return station.record(); }
+
+// Where one bit is flipped: in the record's header, and in the middle of
+// each of its entries (each a 4-byte length, a 4-byte checksum and the body).
+std::vector<size_t> FlipPlaces(const std::string& record) {
+  std::vector<size_t> places{1};
+  for (size_t at = 8; at + 8 <= record.size();) {
+    uint32_t length = 0;
+    for (int i = 3; i >= 0; --i) length = length << 8 | uint8_t(record[at + size_t(i)]);
+    if (length == 0 || at + 8 + length > record.size()) break;
+    places.push_back(at + 8 + length / 2);
+    at += 8 + length;
+  }
+  return places;
+}
+
+// A job of three copies killed right after its second copy was put in
+// place, and one bit of its record flipped, in the header or in any of its
+// entries: at the next start the record as found is kept aside and the job
+// is held, not made again: it waits in the unknown-jobs folder with its
+// photo, the operator is told naming it, and nothing more is printed,
+// counted or logged. A job dropped after the start prints.
+TEST(RecordsOnce, ADamagedRecordHoldsTheJobItSpokeOfAndNothingIsMadeAgain) {
+  size_t places = 1;
+  for (size_t place = 0; place < places; ++place) {
+    SCOPED_TRACE("flip " + std::to_string(place));
+    e2e::Station station("damaged");
+    ASSERT_NO_FATAL_FAILURE(KillAfterTheSecondCopy(station));
+    std::string record = e2e::ReadAll(RecordFile(station));
+    const std::vector<size_t> flips = FlipPlaces(record);
+    places = flips.size();
+    ASSERT_GE(places, 4u) << "the header and three entries at least";
+    record[flips[place]] = char(record[flips[place]] ^ 0x04);
+    e2e::WriteAll(RecordFile(station), record);
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "three.trpr"); }, 60))
+        << station.Log();
+    EXPECT_NE(station.Log().find("Whether the job file [three.trpr] printed cannot be told"), std::string::npos)
+        << station.Log();
+    EXPECT_TRUE(fs::exists(station.images() / "Red.jpg")) << "a held job keeps its photo";
+    size_t aside = 0;
+    for (const fs::path& f : e2e::VisibleFiles(station.spoolPrivate()))
+      if (f.filename().string().rfind("Printed Job Files.damaged-", 0) == 0 && e2e::ReadAll(f) == record) ++aside;
+    EXPECT_EQ(aside, 1u) << "the record as found is kept aside";
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+    ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), "later.trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+    EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << "the held job's two and the later one\n" << station.Log();
+    EXPECT_EQ(PrintToFileCount(station), 1);
+    EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+  }
+}
+
+// ---- the yearbook list
+
+// A yearbook job killed right after its page was put in place, or right
+// after its list was: at the next start the page stands once and
+// "Yearbook.read me" lists it once, under one header line.
+TEST(RecordsOnce, AYearbookPageIsListedInItsReadMeOnceAcrossKills) {
+  for (const char* kill : {"output-renamed:1", "output-renamed:2"}) {
+    SCOPED_TRACE(kill);
+    e2e::Station station("yearbookkill");
+    station.SetEnv("KIVO_KILL_AT", kill);
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(station.DropWritten({"--yearbook", "Class 7B", "--yearbook-field", "First name=Anna",
+                                     "--yearbook-field", "Surname=Smith", "--yearbook-name", "2,1", "--color",
+                                     "0,65535,0@0,0,4,6"},
+                                    "anna.trpr"));
+    ASSERT_EQ(station.Wait(60), 128 + SIGKILL) << station.Log();
+    station.SetEnv("KIVO_KILL_AT", "");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+    const fs::path folder = station.base() / "Desktop" / "Yearbook Photos" / "Class 7B";
+    std::vector<std::string> names;
+    for (const fs::path& f : e2e::VisibleFiles(folder)) names.push_back(f.filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Smith_Anna.jpg", "Yearbook.read me"})) << station.Log();
+    const std::string readMe = e2e::ReadAll(folder / "Yearbook.read me");
+    EXPECT_EQ(e2e::CountOf(readMe, "File Name\t"), 1u) << readMe;
+    EXPECT_EQ(e2e::CountOf(readMe, "Smith_Anna.jpg\tAnna\tSmith\t"), 1u) << readMe;
+    EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+  }
 }
 
 // ---- outputs that cannot be recorded
@@ -237,8 +333,12 @@ TEST(RecordsOnce, OutputsThatCannotBeRecordedAreNotPutInPlaceAndTheJobFailsWithI
         [&] { return !station.Alive() || e2e::ExistsAsEntry(station.unknown() / "full.trpr"); }, 60))
         << station.Log();
     ASSERT_TRUE(station.Alive()) << "killed after putting in place what it could not record\n" << station.Log();
-    EXPECT_NE(station.Log().find("could not be recorded before it was put in place"), std::string::npos)
-        << station.Log();
+    // A copy of an original is written in the private folder first: there
+    // it fails already.
+    if (!c.original) {
+      EXPECT_NE(station.Log().find("could not be recorded before it was put in place"), std::string::npos)
+          << station.Log();
+    }
     EXPECT_EQ(HandOffs(station, c.pair), 0u);
     EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
     EXPECT_TRUE(fs::exists(station.images() / "Red.jpg")) << "a failed job keeps its photo";

@@ -10,6 +10,8 @@
 #include "imaging/ImageLoading.h"
 #include "output/PrintToFile.h"
 #include "output/TestSupport.h"
+#include "host/files/FSSpec.h"
+#include "platform/FolderSpecs.h"
 
 namespace {
 
@@ -36,8 +38,12 @@ struct OriginalsFixture : ::testing::Test {
   tSpecialPrintToFilePref set;
   TOutputJob job;
   TOutputEnv env;
+  FSSpec savedPrefs = gKivoPrefsFSSpec;
 
+  // Copies are written in the private folder beside the preferences folder
+  // first, then put in place.
   void SetUp() override {
+    ASSERT_EQ(host::MakeFolderSpecFromPath(dir.Sub("Prefs").string(), &gKivoPrefsFSSpec), noErr);
     set = tSpecialPrintToFilePref{};
     set.namingType = 3;
     set.extension = ".jpg";
@@ -54,6 +60,7 @@ struct OriginalsFixture : ::testing::Test {
     env.setPrefs = [this](int16_t n) -> const tSpecialPrintToFilePref* { return n == 1 ? &set : nullptr; };
     CompleteOutputEnv(env);
   }
+  void TearDown() override { gKivoPrefsFSSpec = savedPrefs; }
 
   // A 60 x 40 photo, left half red, right half blue, with an EXIF orientation.
   fs::path Photo(const std::string& name, int orientation) {

@@ -113,6 +113,33 @@ TEST_F(PrintedJobsRecord, RenamedOutputsArePlacedByWhatTheRenameDid) {
   EXPECT_FALSE(RecordJobOutputPlacing(job, {}, "set 1 copy 1", w3, t3));
 }
 
+// An output its consumer takes at once: what stands at its path after a
+// restart says nothing. Put there by the recorded result, it is printed
+// though the consumer took it; with the mark and no result, nothing there
+// is held; a result saying it was not put there forgets it.
+TEST_F(PrintedJobsRecord, AHandedOverOutputIsPlacedByTheRecordedResultAndHeldWithoutOne) {
+  const fs::path job = Write(dir / "All Files" / "job.trpr", "job");
+  const fs::path out = dir / "out" / "handoff";
+  ASSERT_TRUE(RecordJobOutputHandingOver(job, {dir / "photo.jpg"}, out));
+  auto state = [&] {
+    SetPrintedJobsRecordPathForTesting(dir / "Printed Job Files");  // read again, as after a restart
+    return LookUpPrintedJob(job);
+  };
+  EXPECT_EQ(state().state, TPrintedState::kHeld);
+  EXPECT_NE(state().why.find(out.string()), std::string::npos) << state().why;
+  Write(out, "page");
+  EXPECT_EQ(state().state, TPrintedState::kPrinted) << "it stands there";
+  fs::remove(out);
+  RecordJobOutputHandedOver(job, out, true);
+  EXPECT_EQ(state().state, TPrintedState::kPrinted) << "taken by its consumer";
+  EXPECT_EQ(state().photos, std::vector<fs::path>{dir / "photo.jpg"});
+
+  ForgetJobFile(job);
+  ASSERT_TRUE(RecordJobOutputHandingOver(job, {}, out));
+  RecordJobOutputHandedOver(job, out, false);
+  EXPECT_EQ(state().state, TPrintedState::kOutputNotPlaced);
+}
+
 TEST_F(PrintedJobsRecord, AnOutputReplacingAFileCountsOnlyOnceTheOldFileIsReplaced) {
   const fs::path job = Write(dir / "All Files" / "job.trpr", "job");
   const fs::path placed = Write(dir / "out" / "Print.jpg", "the page of an earlier job");

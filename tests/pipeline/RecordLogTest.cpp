@@ -1,15 +1,18 @@
 // The record of printed jobs as a log on disk: a copy is recorded by
 // entries appended at its end, the same whatever came before; an entry that
-// a kill or a power cut left cut short or damaged is ignored with all after
-// it and cut off before the next one; a record that cannot be written
-// refuses the change and keeps what it said.
+// a kill or a power cut left cut short at the end is ignored and cut off
+// before the next one; damage anywhere else is kept aside and holds its
+// job; a record that cannot be written refuses the change and keeps what it
+// said.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <sstream>
 
@@ -100,9 +103,12 @@ TEST_F(RecordLog, EveryCopyAddsTheSameToTheSameFileWhateverCameBefore) {
 
 // The record cut at every byte, as a kill or a power cut may leave it: what
 // the whole entries before the cut say is read, nothing of the cut one, and
-// the next change follows the last whole entry. A damaged entry ends the
-// log the same way.
-TEST_F(RecordLog, AnEntryCutShortOrDamagedIsIgnoredWithEverythingAfterIt) {
+// the next change follows the last whole entry. One flipped bit in any
+// entry, the last included, is damage: the file as found is kept aside, the
+// whole entries after it are still read, and the job is held for good
+// (also after the record is rewritten and read again) until it is
+// forgotten.
+TEST_F(RecordLog, AnEntryCutShortAtTheEndIsIgnoredAndADamagedOneHoldsItsJob) {
   const fs::path first = Working("first.jpg"), second = Working("second.jpg");
   std::vector<size_t> ends;  // the record's size after each change
   ASSERT_TRUE(RecordJobOutputPlacing(job, {dir / "photo.jpg"}, "one", first, dir / "out" / "one.jpg"));
@@ -138,6 +144,12 @@ TEST_F(RecordLog, AnEntryCutShortOrDamagedIsIgnoredWithEverythingAfterIt) {
   for (size_t cut = 0; cut < whole.size(); ++cut) {
     WriteBytes(record, whole.substr(0, cut));
     ReadAgain();
+    // The header is written whole with the first entries: a part of it is
+    // damage, which holds the job.
+    if (cut > 0 && cut < 8) {
+      EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kHeld) << cut;
+      continue;
+    }
     const size_t changes = size_t(std::count_if(ends.begin(), ends.end(), [&](size_t end) { return end <= cut; }));
     expect(changes, "cut at " + std::to_string(cut));
     if (cut % 5 != 0) continue;
@@ -148,19 +160,80 @@ TEST_F(RecordLog, AnEntryCutShortOrDamagedIsIgnoredWithEverythingAfterIt) {
     EXPECT_TRUE(HasJobMark(job, "after")) << cut;
   }
 
-  // One byte of the third entry's body damaged: it and the fourth are not
-  // read, and a change after them follows the second.
-  std::string damaged = whole;
-  damaged[ends[1] + 12] = char(damaged[ends[1] + 12] ^ 0x20);
+  // One bit of each entry flipped in turn (its length, its checksum or its
+  // body).
+  const fs::path other = dir / "other.trpr";
+  WriteBytes(other, "other");
+  for (size_t entry = 0; entry < ends.size(); ++entry) {
+    const size_t from = entry == 0 ? 8 : ends[entry - 1];
+    for (const size_t at : {from, from + 5, from + 12, ends[entry] - 1}) {
+      // A longer length in the last entry is what a write cut short leaves.
+      if (entry + 1 == ends.size() && at == from) continue;
+      SCOPED_TRACE("entry " + std::to_string(entry + 1) + ", byte " + std::to_string(at));
+      std::string damaged = whole;
+      damaged[at] = char(damaged[at] ^ 0x10);
+      for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().rfind("Printed Job Files.damaged-", 0) == 0) fs::remove(e.path());
+      WriteBytes(record, damaged);
+      ReadAgain();
+      EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kHeld);
+      EXPECT_FALSE(LookUpPrintedJob(job).why.empty());
+      EXPECT_EQ(LookUpPrintedJob(other).state, TPrintedState::kNotRecorded) << "a job the damage is not of";
+      if (entry + 1 < ends.size()) {
+        EXPECT_TRUE(HasJobMark(job, "step")) << "the whole entries after the damage";
+      }
+      size_t aside = 0;
+      for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().rfind("Printed Job Files.damaged-", 0) == 0) {
+          EXPECT_EQ(ReadBytes(e.path()), damaged) << "kept as found";
+          ++aside;
+        }
+      EXPECT_EQ(aside, 1u);
+      // Still held after a change to the record and a restart.
+      ASSERT_TRUE(RecordJobMark(other, {}, "after"));
+      ReadAgain();
+      EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kHeld);
+      if (entry + 1 < ends.size()) {
+        EXPECT_TRUE(HasJobMark(job, "step")) << "the job's entry beside its hold";
+      }
+      EXPECT_TRUE(HasJobMark(other, "after"));
+      ForgetJobFile(other);
+    }
+  }
+  // Once the held job is set aside (forgotten), nothing holds it.
+  ForgetJobFile(job);
+  ReadAgain();
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kNotRecorded);
+}
+
+// A record whose header is damaged, that is neither a log nor a whole text
+// record, is kept aside as found: every job file waiting then is held,
+// whatever the record said of it; a job file that comes later is not.
+TEST_F(RecordLog, ADamagedHeaderHoldsEveryJobWaitingAndNotTheNextOnes) {
+  ASSERT_TRUE(RecordJobPrinted(job, {}));
+  const fs::path waiting = dir / "waiting.trpr";
+  WriteBytes(waiting, "waiting");
+  std::string damaged = ReadBytes(record);
+  damaged[1] = char(damaged[1] ^ 0x01);
   WriteBytes(record, damaged);
   ReadAgain();
-  expect(2, "damaged third entry");
-  ASSERT_TRUE(RecordJobMark(job, {}, "after"));
-  EXPECT_EQ(ReadBytes(record).substr(0, ends[1]), whole.substr(0, ends[1]));
-  EXPECT_EQ(ReadBytes(record).find("step"), std::string::npos) << "the damaged tail was cut off";
+  EXPECT_EQ(LookUpPrintedJob(waiting).state, TPrintedState::kHeld);
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kHeld) << "what the damaged record said is not taken";
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // past the clock's tick
+  const fs::path later = dir / "later.trpr";
+  WriteBytes(later, "later");
+  EXPECT_EQ(LookUpPrintedJob(later).state, TPrintedState::kNotRecorded);
+  ASSERT_TRUE(RecordJobPrinted(later, {}));
   ReadAgain();
-  expect(2, "a change after a damaged entry", true);
-  EXPECT_TRUE(HasJobMark(job, "after"));
+  EXPECT_EQ(LookUpPrintedJob(waiting).state, TPrintedState::kHeld);
+  EXPECT_EQ(LookUpPrintedJob(later).state, TPrintedState::kPrinted);
+  size_t aside = 0;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.path().filename().string().rfind("Printed Job Files.damaged-", 0) == 0) {
+      EXPECT_EQ(ReadBytes(e.path()), damaged);
+      ++aside;
+    }
+  EXPECT_EQ(aside, 1u);
 }
 
 // A record whose file cannot be written (a folder stands at its name) or

@@ -1,0 +1,320 @@
+#include "pipeline/RecordLog.h"
+
+#include <algorithm>
+
+#include "host/base/ByteOrder.h"
+#include "host/base/Checksum.h"
+
+namespace pipeline::recordlog {
+
+namespace {
+
+constexpr uint8_t kMagic[4] = {'K', 'P', 'J', 'R'};
+constexpr uint16_t kVersion = 1;
+constexpr size_t kFrameHeadSize = 8;
+constexpr uint32_t kMaxBodyBytes = uint32_t(4) << 20;
+constexpr uint32_t kMaxTextBytes = uint32_t(1) << 20;
+constexpr uint32_t kMaxListCount = 1u << 16;
+
+class Writer {
+ public:
+  void U8(uint8_t v) { bytes_.push_back(v); }
+  void U32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes_.push_back(uint8_t(v >> (8 * i)));
+  }
+  void U64(uint64_t v) {
+    for (int i = 0; i < 8; ++i) bytes_.push_back(uint8_t(v >> (8 * i)));
+  }
+  void Id(const Identity& id) {
+    U64(id.device);
+    U64(id.node);
+    U64(id.size);
+    U64(uint64_t(id.modified));
+  }
+  void Bytes(const void* data, size_t size) {
+    U32(uint32_t(size));
+    const auto* p = static_cast<const uint8_t*>(data);
+    bytes_.insert(bytes_.end(), p, p + size);
+  }
+  void Text(const std::string& text) { Bytes(text.data(), text.size()); }
+  void Texts(const std::vector<std::string>& list) {
+    U32(uint32_t(list.size()));
+    for (const std::string& t : list) Text(t);
+  }
+  std::vector<uint8_t>& bytes() { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+// Reads fields from an entry's body; every length and count is checked
+// against what is left, and a read past the end makes `ok` false.
+class Reader {
+ public:
+  Reader(const uint8_t* p, size_t size) : p_(p), left_(size) {}
+  bool ok() const { return ok_; }
+  bool done() const { return left_ == 0; }
+  uint8_t U8() { return uint8_t(Take(1)); }
+  uint32_t U32() { return uint32_t(Take(4)); }
+  uint64_t U64() { return Take(8); }
+  Identity Id() {
+    Identity id;
+    id.device = U64();
+    id.node = U64();
+    id.size = U64();
+    id.modified = int64_t(U64());
+    return id;
+  }
+  std::string Text() {
+    const uint32_t n = U32();
+    if (!ok_ || n > kMaxTextBytes || n > left_) return Fail<std::string>();
+    std::string out(reinterpret_cast<const char*>(p_), n);
+    Skip(n);
+    return out;
+  }
+  std::vector<uint8_t> Bytes() {
+    const std::string text = Text();
+    return std::vector<uint8_t>(text.begin(), text.end());
+  }
+  std::vector<std::string> Texts() {
+    const uint32_t n = U32();
+    // Each text takes at least its 4-byte length.
+    if (!ok_ || n > kMaxListCount || size_t(n) * 4 > left_) return Fail<std::vector<std::string>>();
+    std::vector<std::string> out;
+    out.reserve(n);
+    for (uint32_t i = 0; i < n && ok_; ++i) out.push_back(Text());
+    return out;
+  }
+
+ private:
+  template <class T>
+  T Fail() {
+    ok_ = false;
+    return T();
+  }
+  uint64_t Take(size_t n) {
+    if (!ok_ || left_ < n) return Fail<uint64_t>();
+    uint64_t v = 0;
+    for (size_t i = n; i-- > 0;) v = (v << 8) | p_[i];
+    Skip(n);
+    return v;
+  }
+  void Skip(size_t n) {
+    p_ += n;
+    left_ -= n;
+  }
+  const uint8_t* p_;
+  size_t left_;
+  bool ok_ = true;
+};
+
+std::vector<uint8_t> BodyOf(const Op& op) {
+  Writer w;
+  w.U8(uint8_t(op.change));
+  w.Id(op.id);
+  switch (op.change) {
+    case Change::kEntry:
+      w.U8(uint8_t(op.kind));
+      w.Text(op.path);
+      w.Texts(op.photos);
+      w.Bytes(op.notification.data(), op.notification.size());
+      break;
+    case Change::kOutput:
+    case Change::kHandingOver:
+      w.Text(op.path);
+      w.Texts(op.photos);
+      w.Id(op.other);
+      w.Text(op.target);
+      break;
+    case Change::kPlacing:
+      w.Text(op.path);
+      w.Texts(op.photos);
+      w.Text(op.key);
+      w.Id(op.other);
+      w.Text(op.working);
+      w.Text(op.target);
+      break;
+    case Change::kPlaced:
+      w.Text(op.key);
+      w.Text(op.target);
+      break;
+    case Change::kForgetOutput: w.Text(op.key); break;
+    case Change::kMark:
+      w.Text(op.path);
+      w.Texts(op.photos);
+      w.Text(op.key);
+      break;
+    case Change::kPrinted:
+      w.Text(op.path);
+      w.Texts(op.photos);
+      w.Bytes(op.notification.data(), op.notification.size());
+      break;
+    case Change::kForgetJob:
+      w.U8(op.exists ? 1 : 0);
+      w.Text(op.path);
+      break;
+    case Change::kKept: w.Text(op.path); break;
+    case Change::kHandedOver:
+      w.U8(op.placed ? 1 : 0);
+      w.Text(op.target);
+      break;
+  }
+  return std::move(w.bytes());
+}
+
+std::optional<Op> OpOf(const uint8_t* body, size_t size) {
+  Reader r(body, size);
+  Op op;
+  const uint8_t change = r.U8();
+  if (change < uint8_t(Change::kEntry) || change > uint8_t(Change::kHandedOver)) return std::nullopt;
+  op.change = Change(change);
+  op.id = r.Id();
+  switch (op.change) {
+    case Change::kEntry: {
+      const uint8_t kind = r.U8();
+      if (kind > uint8_t(Kind::kHeldSince)) return std::nullopt;
+      op.kind = Kind(kind);
+      op.path = r.Text();
+      op.photos = r.Texts();
+      op.notification = r.Bytes();
+      break;
+    }
+    case Change::kOutput:
+    case Change::kHandingOver:
+      op.path = r.Text();
+      op.photos = r.Texts();
+      op.other = r.Id();
+      op.target = r.Text();
+      break;
+    case Change::kPlacing:
+      op.path = r.Text();
+      op.photos = r.Texts();
+      op.key = r.Text();
+      op.other = r.Id();
+      op.working = r.Text();
+      op.target = r.Text();
+      break;
+    case Change::kPlaced:
+      op.key = r.Text();
+      op.target = r.Text();
+      break;
+    case Change::kForgetOutput: op.key = r.Text(); break;
+    case Change::kMark:
+      op.path = r.Text();
+      op.photos = r.Texts();
+      op.key = r.Text();
+      break;
+    case Change::kPrinted:
+      op.path = r.Text();
+      op.photos = r.Texts();
+      op.notification = r.Bytes();
+      break;
+    case Change::kForgetJob: {
+      const uint8_t exists = r.U8();
+      if (exists > 1) return std::nullopt;
+      op.exists = exists == 1;
+      op.path = r.Text();
+      break;
+    }
+    case Change::kKept: op.path = r.Text(); break;
+    case Change::kHandedOver: {
+      const uint8_t placed = r.U8();
+      if (placed > 1) return std::nullopt;
+      op.placed = placed == 1;
+      op.target = r.Text();
+      break;
+    }
+  }
+  if (!r.ok() || !r.done()) return std::nullopt;
+  return op;
+}
+
+// The whole entry at `at`, with its size; nothing when the bytes there are
+// not one (cut short, too long, damaged).
+std::optional<Op> WholeEntryAt(std::span<const uint8_t> bytes, size_t at, size_t* size) {
+  if (bytes.size() - at < kFrameHeadSize) return std::nullopt;
+  const uint32_t length = host::LoadLE32(bytes.data() + at);
+  const uint32_t sum = host::LoadLE32(bytes.data() + at + 4);
+  if (length == 0 || length > kMaxBodyBytes || length > bytes.size() - at - kFrameHeadSize) return std::nullopt;
+  const uint8_t* body = bytes.data() + at + kFrameHeadSize;
+  if (host::Crc32(std::span<const uint8_t>(body, length)) != sum) return std::nullopt;
+  std::optional<Op> op = OpOf(body, length);
+  if (op) *size = kFrameHeadSize + length;
+  return op;
+}
+
+// What can be read of the job of the damaged bytes [at, end): its fields as
+// they stand, else at least the identity that follows the change byte.
+Damage DamageOf(std::span<const uint8_t> bytes, size_t at, size_t end) {
+  Damage d;
+  d.offset = at;
+  d.size = end - at;
+  if (end - at <= kFrameHeadSize) return d;
+  const uint8_t* body = bytes.data() + at + kFrameHeadSize;
+  size_t length = end - at - kFrameHeadSize;
+  const uint32_t claimed = host::LoadLE32(bytes.data() + at);
+  if (claimed > 0 && claimed < length) length = claimed;
+  if (std::optional<Op> op = OpOf(body, length)) {
+    d.id = op->id;
+    d.path = op->path;
+  } else if (length >= 33) {
+    Reader r(body + 1, 32);
+    d.id = r.Id();
+  }
+  return d;
+}
+
+}  // namespace
+
+std::vector<uint8_t> Header() {
+  return {kMagic[0], kMagic[1], kMagic[2], kMagic[3], uint8_t(kVersion), uint8_t(kVersion >> 8), 0, 0};
+}
+
+std::vector<uint8_t> FrameOf(const Op& op) {
+  const std::vector<uint8_t> body = BodyOf(op);
+  std::vector<uint8_t> frame(kFrameHeadSize);
+  host::StoreLE32(frame.data(), uint32_t(body.size()));
+  host::StoreLE32(frame.data() + 4, host::Crc32(body));
+  frame.insert(frame.end(), body.begin(), body.end());
+  return frame;
+}
+
+Parsed Parse(std::span<const uint8_t> bytes) {
+  Parsed parsed;
+  if (bytes.size() < 4 || !std::equal(kMagic, kMagic + 4, bytes.begin())) return parsed;
+  parsed.form = Parsed::Form::kLog;
+  if (bytes.size() < kHeaderSize) return parsed;
+  if (host::LoadLE16(bytes.data() + 4) != kVersion) {
+    parsed.form = Parsed::Form::kOtherVersion;
+    return parsed;
+  }
+  size_t at = kHeaderSize;
+  parsed.whole = at;
+  while (at < bytes.size()) {
+    size_t size = 0;
+    if (std::optional<Op> op = WholeEntryAt(bytes, at, &size)) {
+      parsed.ops.push_back(std::move(*op));
+      at += size;
+      parsed.whole = at;
+      continue;
+    }
+    // Not a whole entry: damage when a whole one follows; else the end of
+    // the log, torn by a kill or a power cut during its last write (shorter
+    // than it says, or zeros a power cut left), unless all it says it is is
+    // there (written whole and synced, and changed since).
+    size_t next = at + 1;
+    while (next < bytes.size() && !WholeEntryAt(bytes, next, &size)) ++next;
+    if (next == bytes.size()) {
+      const size_t left = bytes.size() - at;
+      const bool zeros = std::all_of(bytes.begin() + ptrdiff_t(at), bytes.end(), [](uint8_t b) { return b == 0; });
+      const bool there = left >= kFrameHeadSize && host::LoadLE32(bytes.data() + at) <= left - kFrameHeadSize;
+      if (there && !zeros) parsed.damage.push_back(DamageOf(bytes, at, next));
+      break;
+    }
+    parsed.damage.push_back(DamageOf(bytes, at, next));
+    at = next;
+  }
+  return parsed;
+}
+
+}  // namespace pipeline::recordlog
