@@ -273,7 +273,7 @@ std::unique_ptr<Dest> OpenDest(const std::string& destination, std::string* erro
   d->Within([&] { d->info = cupsCopyDestInfo(d->http, d->dest); });
   // libcups connects lazily: a printer that cannot be reached shows here.
   if (!d->info && !d->wait.gaveUp() && cupsLastError() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE)
-    return cannotReach("the printer gives no information");
+    return cannotReach("the printer cannot be reached");
   if (!d->info) {
     if (error) *error = WhyNoAnswer(*d, "the printer gives no information");
     return nullptr;
