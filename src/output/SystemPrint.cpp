@@ -70,6 +70,42 @@ bool PauseUnlessEnding(std::chrono::milliseconds pause) {
   return !host::TerminationRequested();
 }
 
+// The waits of one print for a printer that is busy or cannot be reached:
+// pauses that grow, shown in the status window, all of them together within
+// PrinterBusyLimit.
+class PrinterWait {
+ public:
+  explicit PrinterWait(const TChooserPrintJob& job)
+      : job_(job), limit_(PrinterBusyLimit()), first_(std::chrono::steady_clock::now()) {}
+  // Waits before the next try; false when the program is ending or the
+  // limit would be passed (over()).
+  bool Again(const char* state, const std::string& why) {
+    const auto pause = PrinterBusyPause(++attempt_);
+    if (std::chrono::steady_clock::now() + pause - first_ > limit_) {
+      over_ = true;
+      return false;
+    }
+    const std::string wait =
+        platform::StringF("%s: trying again in %lld s (try %d)", state, (long long)pause.count(), attempt_ + 1);
+    platform::LogLine(wait + " - " + why);
+    if (job_.setStatus) job_.setStatus(wait);
+    if (!PauseUnlessEnding(pause)) return false;
+    if (job_.setStatus) job_.setStatus("Printing\xE2\x80\xA6");
+    return true;
+  }
+  bool over() const { return over_; }
+  long long limitSeconds() const { return (long long)limit_.count(); }
+
+ private:
+  const TChooserPrintJob& job_;
+  const std::chrono::seconds limit_;
+  const std::chrono::steady_clock::time_point first_;
+  int attempt_ = 0;
+  bool over_ = false;
+};
+
+constexpr char kUnreachableState[] = "Printer cannot be reached";
+
 }  // namespace
 
 std::string PrinterJobName(const std::filesystem::path& jobFile) {
@@ -91,8 +127,10 @@ constexpr char kPrinterJobWord[] = "printer job";
 }  // namespace
 
 std::string PrinterJobMark(const host::CreatedPrintJob& job) {
-  return std::string(kPrinterJobWord) + "\t" + std::to_string(job.id) + "\t" + job.destination + "\t" +
-         job.printerURI;
+  std::string mark = std::string(kPrinterJobWord) + "\t" + std::to_string(job.id) + "\t" + job.destination + "\t" +
+                     job.printerURI;
+  if (job.notBefore > 0) mark += "\t" + std::to_string(job.notBefore);
+  return mark;
 }
 
 std::optional<host::CreatedPrintJob> PrinterJobOfMark(const std::string& mark) {
@@ -103,12 +141,19 @@ std::optional<host::CreatedPrintJob> PrinterJobOfMark(const std::string& mark) {
     if (tab == std::string::npos) break;
     start = tab + 1;
   }
-  if (fields.size() != 4 || fields[0] != kPrinterJobWord || fields[2].empty() || fields[3].empty())
+  // Marks of earlier versions have no time.
+  if ((fields.size() != 4 && fields.size() != 5) || fields[0] != kPrinterJobWord || fields[2].empty() ||
+      fields[3].empty())
     return std::nullopt;
   char* end = nullptr;
   const long id = std::strtol(fields[1].c_str(), &end, 10);
   if (fields[1].empty() || *end != '\0' || id <= 0 || id > 0x7FFFFFFF) return std::nullopt;
-  return host::CreatedPrintJob{int(id), fields[2], fields[3]};
+  long long notBefore = 0;
+  if (fields.size() == 5) {
+    notBefore = std::strtoll(fields[4].c_str(), &end, 10);
+    if (fields[4].empty() || *end != '\0' || notBefore <= 0) return std::nullopt;
+  }
+  return host::CreatedPrintJob{int(id), fields[2], fields[3], notBefore};
 }
 
 std::chrono::seconds PrinterBusyLimit() {
@@ -257,9 +302,18 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   std::optional<host::CreatedPrintJob> earlier;
   for (const std::string& step : job.recordedSteps)
     if (auto made = PrinterJobOfMark(step)) earlier = made;
+  PrinterWait wait(job);
   if (earlier) {
     using State = host::EarlierJobAnswer::State;
-    const host::EarlierJobAnswer answer = host::AskAboutEarlierJob(*earlier, job.jobName);
+    host::EarlierJobAnswer answer = host::AskAboutEarlierJob(*earlier, job.jobName);
+    // A printer that may have the page is waited for until it can say.
+    while (answer.state == State::kUnreachable && wait.Again(kUnreachableState, answer.message))
+      answer = host::AskAboutEarlierJob(*earlier, job.jobName);
+    if (answer.state == State::kUnreachable) {
+      if (host::TerminationRequested()) return stopped();
+      answer.state = State::kCannotSay;
+      answer.message += platform::StringF(" (for %lld s)", wait.limitSeconds());
+    }
     switch (answer.state) {
       case State::kHasDocument:
         platform::LogF("The printer has had this page as job %d since an earlier try: it is not sent again",
@@ -270,6 +324,7 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
                        answer.message.c_str());
         break;
       case State::kStopped: return stopped();
+      case State::kUnreachable:
       case State::kCannotSay:
         platform::LogF("The printer cannot say whether it has the page it was given as job %d of %s: %s",
                        earlier->id, earlier->destination.c_str(), answer.message.c_str());
@@ -283,7 +338,13 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   }
 
   std::string error;
-  auto paper = host::QueryPrinterPaper(settings.destination, settings.media, &error);
+  bool unreachable = false;
+  auto paper = host::QueryPrinterPaper(settings.destination, settings.media, &error, &unreachable);
+  // Nothing of this page has gone yet: a printer that cannot be reached is
+  // waited for.
+  while (!paper && unreachable && wait.Again(kUnreachableState, error))
+    paper = host::QueryPrinterPaper(settings.destination, settings.media, &error, &unreachable);
+  if (!paper && wait.over()) error += platform::StringF(" (for %lld s)", wait.limitSeconds());
   if (!paper) return host::TerminationRequested() ? stopped() : fail(error);
   // The printing area is the whole sheet (no margins), at the device
   // resolution, turned when the settings ask for landscape.
@@ -341,30 +402,26 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   request.copies = std::max<int>(1, job.copies);
   request.orientationRequested = settings.orientation == 2 ? 4 : 3;
   request.media = paper->media;
-  // A busy printer is offered the job again after a pause that grows, for
-  // as long as PrinterBusyLimit allows.
-  const auto busyLimit = PrinterBusyLimit();
-  const auto firstTry = std::chrono::steady_clock::now();
+  request.mediaCol = paper->mediaCol;
+  // A busy printer, or one that cannot be reached, is offered the job again
+  // after a pause that grows, for as long as PrinterBusyLimit allows.
   host::PrintJobResult result;
   // Recorded before the printer is offered the job, so that a job stopped
   // from here on is looked for at the printer before it is sent again.
   if (job.beforeSending && !job.beforeSending(folder.path() + "/" + kSentMarkName))
     return fail("the print could not be recorded before it was sent");
-  for (int attempt = 1;; ++attempt) {
+  for (;;) {
     result = host::SubmitPrintJob(request);
     if (result.ok) break;
     if (result.interrupted || host::TerminationRequested()) return stopped();
-    if (!result.busy) return fail(result.message + " (IPP status 0x" + platform::StringF("%04x", result.ippStatus) + ")");
-    const auto pause = PrinterBusyPause(attempt);
-    if (std::chrono::steady_clock::now() + pause - firstTry > busyLimit)
-      return fail(platform::StringF("the printer stayed busy for %lld s: ", (long long)busyLimit.count()) +
-                  result.message);
-    const std::string wait = platform::StringF("Printer busy: trying again in %lld s (try %d)",
-                                               (long long)pause.count(), attempt + 1);
-    platform::LogLine(wait + " - " + result.message);
-    if (job.setStatus) job.setStatus(wait);
-    if (!PauseUnlessEnding(pause)) return stopped();
-    if (job.setStatus) job.setStatus("Printing\xE2\x80\xA6");
+    if (!result.busy && !result.unreachable)
+      return fail(result.message + " (IPP status 0x" + platform::StringF("%04x", result.ippStatus) + ")");
+    if (wait.Again(result.busy ? "Printer busy" : kUnreachableState, result.message)) continue;
+    if (!wait.over()) return stopped();
+    return fail(platform::StringF(result.busy ? "the printer stayed busy for %lld s: "
+                                              : "the printer could not be reached for %lld s: ",
+                                  wait.limitSeconds()) +
+                result.message);
   }
   if (result.alreadyThere) {
     platform::LogF("The printer has had this page as job %d since an earlier try: it is not sent again",

@@ -102,14 +102,16 @@ std::chrono::seconds PrinterBusyLimit();
 std::chrono::seconds PrinterBusyPause(int attempt);
 
 // Prints the page (taken over); 0, or 110 with `message` when the printer
-// could not be had, refused the job, or took it and never answered without
-// having the document. A printer that says it is busy is
-// normal: the job is offered again after a pause, the status saying so,
-// until PrinterBusyLimit has passed. 111 when the program was asked to end
+// could not be had, refused the job, does not offer the job's paper (the
+// message lists the papers it offers), or took it and never answered
+// without having the document. A printer that says it is busy, or a printer
+// or scheduler that cannot be reached, is normal: the job is tried again
+// after a pause, the status saying so, until PrinterBusyLimit has passed
+// for all these waits together. 111 when the program was asked to end
 // during any of these waits. When an earlier try recorded a job made at
-// the printer, the printer is first asked for that job by its id: 0 without
-// sending when it has the page, and 112 with `message` (for the operator)
-// when it cannot say.
+// the printer, the printer is first asked for that job by its id (waited
+// for while it cannot be reached): 0 without sending when it has the page,
+// and 112 with `message` (for the operator) when it cannot say.
 int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std::string* message);
 
 }  // namespace output

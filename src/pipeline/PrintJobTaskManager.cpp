@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "host/files/FSSpec.h"
+#include "output/SystemPrint.h"
 #include "pipeline/JobQueue.h"
 #include "pipeline/OutputDispatch.h"
 #include "platform/CrashPoints.h"
@@ -465,7 +466,9 @@ void TPrintJobTaskManager::DoError(int16_t code) {
       if (fJobView && !fJobView->DrawFailure().empty()) services_.OperatorMessage(fJobView->DrawFailure());
       break;
   }
-  if (fJobView) fJobView->SendErrorNotification();
+  // A job set aside because it may already have printed is not told to
+  // the web server as failed: it may not have.
+  if (fJobView && code != output::kResultSystemPrintUncertain) fJobView->SendErrorNotification();
   EndJobView();
   services_.SetQueueCurrentFile("");
   // Whatever the job wrote before it failed, it is to print in full when it

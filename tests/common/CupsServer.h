@@ -85,28 +85,12 @@ class CupsServer {
                                  fs::perms::others_read | fs::perms::others_exec);
     for (const char* sub : {"etc", "spool", "spool/tmp", "cache", "state", "log"})
       fs::create_directories(folder_ / sub);
-    WriteFilesConf();
+    WriteFilesConf(true);
+    options_ = options;
     // A port found free may be taken again before cupsd binds it: try a few.
     for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
-      Reap(pid_);
-      pid_ = 0;
       port_ = FreeLoopbackPort();
-      std::error_code ec;
-      fs::remove(socket(), ec);
-      WriteConf(options);
-      pid_ = Spawn({"/usr/sbin/cupsd", "-f", "-c", (folder_ / "etc" / "cupsd.conf").string(), "-s",
-                    (folder_ / "etc" / "cups-files.conf").string()},
-                   folder_ / "log" / "cupsd.out", {});
-      ready_ = WaitFor(
-                   [&] {
-                     if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                       pid_ = 0;
-                       return true;  // ended: not ready, try another port
-                     }
-                     return fs::exists(socket());
-                   },
-                   20) &&
-               pid_ > 0;
+      ready_ = Run();
     }
     if (!ready_) return;
     // The queue, as a shop adds it; the scheduler makes its PPD from the
@@ -195,6 +179,45 @@ class CupsServer {
   // The ids of the jobs it has not finished.
   std::vector<int> UnfinishedJobs() const { return UnfinishedJobsAt(port_, printerURI()); }
 
+  // Ends the scheduler (SIGTERM); with `loseJobs` its job cache and spool
+  // go too, as a machine loses them, so that it counts its jobs from 1
+  // again when it starts.
+  void Stop(bool loseJobs = false) {
+    Resume();
+    Reap(pid_);
+    pid_ = 0;
+    if (!loseJobs) return;
+    std::error_code ec;
+    fs::remove(folder_ / "cache" / "job.cache", ec);
+    for (const auto& entry : fs::directory_iterator(folder_ / "spool", ec))
+      if (entry.is_regular_file()) fs::remove(entry.path(), ec);
+  }
+  // Starts it again on its port, with its queue. `rootIsSystem` false
+  // leaves root out of its system users, as Debian's SystemGroup lpadmin
+  // does: root then sees other users' jobs as any user does.
+  bool Restart(bool rootIsSystem = true) {
+    Stop();
+    WriteFilesConf(rootIsSystem);
+    return ready_ = Run() && WaitFor([&] { return Answers(); }, 30);
+  }
+  // The socket it listens on besides its port.
+  fs::path socket() const { return folder_ / "cups.sock"; }
+  // Prints a copy of `file` on the queue as user `user` with lp; true when
+  // lp took it.
+  bool PrintAs(const std::string& user, const fs::path& file, const std::string& title) const {
+    const fs::path copy = folder_ / ("lp-" + file.filename().string());
+    std::error_code ec;
+    fs::copy_file(file, copy, fs::copy_options::overwrite_existing, ec);
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::others_read, ec);
+    testing_support::SpawnOptions lp;
+    lp.words = {"runuser", "-u", user, "--", "lp", "-h", "127.0.0.1:" + std::to_string(port_), "-d", kQueue,
+                "-t", title, copy.string()};
+    lp.outputFile = (folder_ / "log" / "lp.out").string();
+    lp.errorToOutput = true;
+    return testing_support::WaitForExitOrKill(testing_support::SpawnProgram(lp), 30) == 0;
+  }
+
   // Stops and continues the scheduler (SIGSTOP, SIGCONT).
   void Pause() {
     if (pid_ > 0) ::kill(pid_, SIGSTOP);
@@ -204,16 +227,37 @@ class CupsServer {
   }
 
  private:
-  // Where lpadmin reaches it as root, who may change its queues.
-  fs::path socket() const { return folder_ / "cups.sock"; }
-  void WriteFilesConf() const {
+  // Starts cupsd on port_; true once it listens.
+  bool Run() {
+    Reap(pid_);
+    pid_ = 0;
+    std::error_code ec;
+    fs::remove(socket(), ec);
+    WriteConf(options_);
+    pid_ = Spawn({"/usr/sbin/cupsd", "-f", "-c", (folder_ / "etc" / "cupsd.conf").string(), "-s",
+                  (folder_ / "etc" / "cups-files.conf").string()},
+                 folder_ / "log" / "cupsd.out", {});
+    return WaitFor(
+               [&] {
+                 if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                   pid_ = 0;
+                   return true;  // ended: not ready
+                 }
+                 return fs::exists(socket());
+               },
+               20) &&
+           pid_ > 0;
+  }
+  // lpadmin reaches it as root over its socket: root is a system user
+  // while the queue is made.
+  void WriteFilesConf(bool rootIsSystem) const {
     std::ofstream conf(folder_ / "etc" / "cups-files.conf");
     const std::string f = folder_.string();
     conf << "ServerRoot " << f << "/etc\nRequestRoot " << f << "/spool\nTempDir " << f << "/spool/tmp\n"
          << "CacheDir " << f << "/cache\nStateDir " << f << "/state\nErrorLog " << f << "/log/error_log\n"
          << "AccessLog " << f << "/log/access_log\nPageLog " << f << "/log/page_log\n"
          << "Printcap " << f << "/etc/printcap\nServerBin /usr/lib/cups\nDataDir /usr/share/cups\nFileDevice Yes\n";
-    if (::geteuid() == 0) conf << "User lp\nGroup lp\nSystemGroup root\n";
+    if (::geteuid() == 0) conf << "User lp\nGroup lp\nSystemGroup " << (rootIsSystem ? "root" : "lpadmin") << "\n";
   }
   void WriteConf(const Options& options) const {
     std::ofstream conf(folder_ / "etc" / "cupsd.conf");
@@ -264,6 +308,7 @@ class CupsServer {
 )";
 
   fs::path folder_;
+  Options options_;
   int port_ = 0;
   pid_t pid_ = 0;
   bool ready_ = false;

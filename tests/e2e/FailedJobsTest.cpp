@@ -41,6 +41,8 @@ TEST(FailedJobs, AJobWhoseRouteFailsKeepsItsPhotoAndPrintsWhenMovedBack) {
   const int port = ClosedPort();
   ASSERT_NE(port, 0);
   station.SetEnv("PRINTER", "ipp://127.0.0.1:" + std::to_string(port) + "/ipp/print");
+  // A printer that cannot be reached is waited for, here for 4 s.
+  station.SetEnv("KIVO_PRINTER_BUSY_LIMIT", "4");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
@@ -60,6 +62,8 @@ TEST(FailedJobs, AJobWhoseRouteFailsKeepsItsPhotoAndPrintsWhenMovedBack) {
   const std::string log = station.Log();
   EXPECT_NE(log.find("Print to File Set Folder could not be found!"), std::string::npos) << log;
   EXPECT_NE(log.find("The page could not be printed"), std::string::npos) << log;
+  EXPECT_NE(log.find("Printer cannot be reached: trying again in 2 s (try 2)"), std::string::npos) << log;
+  EXPECT_NE(log.find("the printer cannot be reached: Service Unavailable (for 4 s)"), std::string::npos) << log;
   EXPECT_TRUE(fs::exists(station.images() / "Red.jpg")) << "a failed job keeps its photo";
   EXPECT_TRUE(fs::exists(station.images() / "Blue.jpg")) << "a failed job keeps its photo";
   EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();

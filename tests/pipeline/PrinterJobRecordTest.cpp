@@ -32,7 +32,7 @@ TEST(PrinterJobRecord, TheJobsAPrinterMadeStayWithTheJobForTheNextTry) {
   ASSERT_TRUE(RecordJobOutputPlacing(job, photos, dir / "offered to the printer"));
   ASSERT_TRUE(RecordJobOutputPlacing(other, photos, dir / "offered to the printer"));
   // ...and the printer made two jobs for the first, one after the other.
-  const host::CreatedPrintJob first{41, "KivoQueue", "ipp://localhost:631/printers/KivoQueue"};
+  const host::CreatedPrintJob first{41, "KivoQueue", "ipp://localhost:631/printers/KivoQueue", 1796897787};
   const host::CreatedPrintJob second{42, "ipp://10.0.0.9/ipp/print", "ipp://10.0.0.9/ipp/print"};
   ASSERT_TRUE(RecordJobMark(job, {}, output::PrinterJobMark(first)));
   ASSERT_TRUE(RecordJobMark(job, {}, output::PrinterJobMark(second)));
@@ -50,7 +50,9 @@ TEST(PrinterJobRecord, TheJobsAPrinterMadeStayWithTheJobForTheNextTry) {
   EXPECT_EQ(read1->id, 41);
   EXPECT_EQ(read1->destination, "KivoQueue");
   EXPECT_EQ(read1->printerURI, "ipp://localhost:631/printers/KivoQueue");
+  EXPECT_EQ(read1->notBefore, 1796897787);
   EXPECT_EQ(read2->id, 42);
+  EXPECT_EQ(read2->notBefore, 0);
   EXPECT_EQ(read2->destination, second.destination);
   EXPECT_TRUE(JobMarks(other).empty());
 

@@ -109,6 +109,8 @@ TEST_F(TaskManager, ASystemPrinterThatCannotBeReachedFailsTheJob) {
   TPrintJobTaskManager tm(services);
   tm.SetActive(true);
   setenv("PRINTER", "ipp://127.0.0.1:9/ipp/print", 1);
+  // Not waited for: it fails at once.
+  setenv("KIVO_PRINTER_BUSY_LIMIT", "0", 1);
   const fs::path job = AddGoodJob("job1", 8);
   tm.DoNextTask();
   EXPECT_EQ(tm.CurrentTask(), 1);
@@ -116,12 +118,14 @@ TEST_F(TaskManager, ASystemPrinterThatCannotBeReachedFailsTheJob) {
   // The page is drawn and finished; the printer is not there.
   for (int i = 0; i < 20 && tm.CurrentTask() != 0; ++i) tm.DoNextTask();
   unsetenv("PRINTER");
+  unsetenv("KIVO_PRINTER_BUSY_LIMIT");
   EXPECT_EQ(tm.CurrentTask(), 0);
   EXPECT_EQ(tm.JobView(), nullptr);
   EXPECT_FALSE(fs::exists(job));
   EXPECT_TRUE(fs::exists(root / "unknown" / "job1"));
   ASSERT_EQ(services.messages.size(), 1u);
   EXPECT_NE(services.messages[0].find("The page could not be printed"), std::string::npos) << services.messages[0];
+  EXPECT_NE(services.messages[0].find("cannot be reached"), std::string::npos) << services.messages[0];
 }
 
 TEST_F(TaskManager, AFullJobRunsThroughAllStepsAndIsCleanedUp) {

@@ -1,11 +1,13 @@
 #include "host/print/CupsPrint.h"
 
 #include <cups/cups.h>
+#include <cups/pwg.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -200,37 +202,78 @@ std::string WhyNoAnswer(const Dest& d, const char* what) {
   return LastError(what);
 }
 
-// Finds and connects to the destination.
-std::unique_ptr<Dest> OpenDest(const std::string& destination, std::string* error) {
+// The path of an IPP URI ("/printers/Q" of "ipp://host:631/printers/Q").
+std::string ResourceOf(const std::string& uri) {
+  char scheme[32], user[256], host[256], resource[1024];
+  int port = 0;
+  if (httpSeparateURI(HTTP_URI_CODING_ALL, uri.c_str(), scheme, sizeof scheme, user, sizeof user, host, sizeof host,
+                      &port, resource, sizeof resource) < HTTP_URI_STATUS_OK)
+    return "/";
+  return resource;
+}
+
+// Finds and connects to the destination. A destination named by its URI is
+// reached directly; any other through the scheduler (CUPS_SERVER, in every
+// form libcups takes: "host:port", an address, a socket path), over one
+// connection made to the scheduler itself, which then also answers for the
+// destination's attributes whatever host name its URIs carry. `unreachable`
+// tells a printer or scheduler that cannot be reached from one that answered.
+std::unique_ptr<Dest> OpenDest(const std::string& destination, std::string* error, bool* unreachable = nullptr) {
+  if (unreachable) *unreachable = false;
   std::string name = destination;
   if (name.empty()) {
     if (const char* e = std::getenv("LPDEST"); e && *e) name = e;
     else if (const char* p = std::getenv("PRINTER"); p && *p) name = p;
   }
   auto d = std::make_unique<Dest>();
-  if (IsPrinterURI(name)) d->dest = cupsGetDestWithURI("kivo", name.c_str());
-  else d->dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.empty() ? nullptr : name.c_str(), nullptr);
-  if (!d->dest) {
-    if (error)
-      *error = name.empty() ? LastError("no default printer") : LastError(("printer \"" + name + "\" not found").c_str());
+  auto cannotReach = [&](const std::string& what) {
+    if (unreachable) *unreachable = !TerminationRequested();
+    if (error) *error = TerminationRequested() ? std::string(kStoppedText) : LastError(what.c_str());
     return nullptr;
-  }
-  d->name = IsPrinterURI(name) || !d->dest->name ? name : std::string(d->dest->name);
-  char resource[1024] = {};
-  // A printer named by its URI is reached directly, not through a scheduler.
-  const unsigned flags = IsPrinterURI(name) ? CUPS_DEST_FLAGS_DEVICE : CUPS_DEST_FLAGS_NONE;
+  };
   // The connection gives way to a request to end the program, and so does
   // every wait for an answer on it.
-  d->http = cupsConnectDest(d->dest, flags, kConnectTimeoutMs, TerminationCancelFlag(), resource, sizeof resource,
-                            nullptr, nullptr);
-  if (!d->http) {
-    if (error) *error = TerminationRequested() ? std::string(kStoppedText) : LastError("the printer cannot be reached");
-    return nullptr;
+  auto watch = [&] {
+    httpSetTimeout(d->http, kWaitSliceSeconds, KeepWaiting, &d->wait);
+    d->wait.Watch(httpGetFd(d->http));
+  };
+  if (IsPrinterURI(name)) {
+    d->dest = cupsGetDestWithURI("kivo", name.c_str());
+    if (!d->dest) {
+      if (error) *error = LastError(("the printer address \"" + name + "\" is not usable").c_str());
+      return nullptr;
+    }
+    char resource[1024] = {};
+    d->http = cupsConnectDest(d->dest, CUPS_DEST_FLAGS_DEVICE, kConnectTimeoutMs, TerminationCancelFlag(), resource,
+                              sizeof resource, nullptr, nullptr);
+    if (!d->http) return cannotReach("the printer cannot be reached");
+    d->resource = resource;
+    watch();
+  } else {
+    const std::string server = cupsServer();
+    d->http = httpConnect2(server.c_str(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs,
+                           TerminationCancelFlag());
+    if (!d->http) {
+      const std::string where = server.rfind('/', 0) == 0 ? server : server + ":" + std::to_string(ippPort());
+      return cannotReach("the print scheduler at " + where + " cannot be reached");
+    }
+    watch();
+    const char* wanted = name.empty() ? nullptr : name.c_str();
+    const bool gaveUp = d->Within([&] { d->dest = cupsGetNamedDest(d->http, wanted, nullptr); });
+    if (!d->dest) {
+      if (error)
+        *error = gaveUp || TerminationRequested() ? WhyNoAnswer(*d, "the print scheduler does not answer")
+                 : name.empty()                   ? LastError("no default printer")
+                                                  : LastError(("printer \"" + name + "\" not found").c_str());
+      return nullptr;
+    }
+    d->resource = ResourceOf(d->PrinterURI());
   }
-  d->resource = resource;
-  httpSetTimeout(d->http, kWaitSliceSeconds, KeepWaiting, &d->wait);
-  d->wait.Watch(httpGetFd(d->http));
+  d->name = IsPrinterURI(name) || !d->dest->name ? name : std::string(d->dest->name);
   d->Within([&] { d->info = cupsCopyDestInfo(d->http, d->dest); });
+  // libcups connects lazily: a printer that cannot be reached shows here.
+  if (!d->info && !d->wait.gaveUp() && cupsLastError() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE)
+    return cannotReach("the printer cannot be reached");
   if (!d->info) {
     if (error) *error = WhyNoAnswer(*d, "the printer gives no information");
     return nullptr;
@@ -249,7 +292,8 @@ ipp_t* NewJobsRequest(const Dest& d, ipp_op_t operation, const std::string& prin
 }
 
 void AskForJobAttributes(ipp_t* request) {
-  static const char* const kWanted[] = {"job-id", "job-name", "job-state", "number-of-documents"};
+  static const char* const kWanted[] = {"job-id",          "job-name",  "job-state", "number-of-documents",
+                                        "job-originating-user-name", "date-time-at-creation"};
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", int(std::size(kWanted)), nullptr,
                 kWanted);
 }
@@ -260,6 +304,8 @@ struct JobState {
   std::string name;  // empty: not said
   int state = 0;
   int documents = -1;  // not said
+  std::string user;    // whose job it is; empty: not said
+  time_t created = 0;  // when it was made; 0: not said
   // The destination has the document: it prints or printed it, or counts it.
   bool HasDocument() const {
     if (state == IPP_JSTATE_PROCESSING || state == IPP_JSTATE_STOPPED || state == IPP_JSTATE_COMPLETED) return true;
@@ -288,6 +334,8 @@ std::vector<JobState> JobsOf(ipp_t* answer) {
     else if (n == "job-state") job.state = ippGetInteger(a, 0);
     else if (n == "number-of-documents") job.documents = ippGetInteger(a, 0);
     else if (n == "job-name" && ippGetString(a, 0, nullptr)) job.name = ippGetString(a, 0, nullptr);
+    else if (n == "job-originating-user-name" && ippGetString(a, 0, nullptr)) job.user = ippGetString(a, 0, nullptr);
+    else if (n == "date-time-at-creation" && ippGetValueTag(a) == IPP_TAG_DATE) job.created = ippDateToTime(ippGetDate(a, 0));
   }
   return jobs;
 }
@@ -378,6 +426,43 @@ void CancelEmptyJobsNamed(const std::string& destination, const std::string& nam
   }
 }
 
+// The media keywords the destination offers (its media-supported).
+std::vector<std::string> OfferedMedia(Dest& d) {
+  std::vector<std::string> offered;
+  d.Within([&] {
+    if (ipp_attribute_t* supported = cupsFindDestSupported(d.http, d.dest, d.info, "media"))
+      for (int i = 0, n = ippGetCount(supported); i < n; ++i)
+        if (const char* m = ippGetString(supported, i, nullptr); m && *m) offered.push_back(m);
+  });
+  return offered;
+}
+
+// The name the printer is sent for the paper `size` libcups found: the
+// keyword asked for when the printer lists it, else the first it lists of
+// the same size. libcups names a paper of the printer's media database
+// after its size, type and margins ("na_index-4x6_4x6in_photo_borderless"),
+// which a printer need not know as a keyword. Empty when it lists none of
+// that size (the paper then goes as media-col).
+std::string SentMediaName(const cups_size_t& size, const std::string& asked, const std::vector<std::string>& offered) {
+  auto sameSize = [&](const std::string& keyword) {
+    const pwg_media_t* pwg = pwgMediaForPWG(keyword.c_str());
+    return pwg && std::abs(pwg->width - size.width) <= 1 && std::abs(pwg->length - size.length) <= 1;
+  };
+  for (const std::string& name : {asked, std::string(size.media)})
+    if (std::find(offered.begin(), offered.end(), name) != offered.end() && sameSize(name)) return name;
+  for (const std::string& keyword : offered)
+    if (sameSize(keyword)) return keyword;
+  return {};
+}
+
+// The paper as a media-col value: its size and margins as the printer's
+// media database gives them.
+std::string MediaColOf(const cups_size_t& size) {
+  return "{media-size={x-dimension=" + std::to_string(size.width) + " y-dimension=" + std::to_string(size.length) +
+         "} media-bottom-margin=" + std::to_string(size.bottom) + " media-left-margin=" + std::to_string(size.left) +
+         " media-right-margin=" + std::to_string(size.right) + " media-top-margin=" + std::to_string(size.top) + "}";
+}
+
 const char* JobStateWord(int state) {
   switch (state) {
     case IPP_JSTATE_CANCELED: return "cancelled";
@@ -389,22 +474,35 @@ const char* JobStateWord(int state) {
 }  // namespace
 
 std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, const std::string& media,
-                                              std::string* error) {
-  auto d = OpenDest(destination, error);
+                                              std::string* error, bool* unreachable) {
+  auto d = OpenDest(destination, error, unreachable);
   if (!d) return std::nullopt;
   cups_size_t size{};
   bool found = false;
   d->Within([&] {
     if (!media.empty())
       found = cupsGetDestMediaByName(d->http, d->dest, d->info, media.c_str(), CUPS_MEDIA_FLAGS_DEFAULT, &size) != 0;
-    if (!found) found = cupsGetDestMediaDefault(d->http, d->dest, d->info, CUPS_MEDIA_FLAGS_DEFAULT, &size) != 0;
+    else found = cupsGetDestMediaDefault(d->http, d->dest, d->info, CUPS_MEDIA_FLAGS_DEFAULT, &size) != 0;
   });
+  const std::vector<std::string> offered = OfferedMedia(*d);
   if (!found || size.width <= 0 || size.length <= 0) {
-    if (error) *error = LastError("the printer names no paper");
+    if (error) {
+      if (TerminationRequested()) *error = kStoppedText;
+      else if (media.empty()) *error = LastError("the printer names no paper");
+      else {
+        // A paper the printer does not have is not swapped for another: the
+        // operator learns which it has.
+        std::string list;
+        for (const std::string& m : offered) list += (list.empty() ? "" : ", ") + m;
+        *error = "the printer offers no paper \"" + media + "\"" +
+                 (list.empty() ? std::string(" and names none it offers") : "; it offers " + list);
+      }
+    }
     return std::nullopt;
   }
   PrinterPaper paper;
-  paper.media = size.media;
+  paper.media = SentMediaName(size, media, offered);
+  if (paper.media.empty()) paper.mediaCol = MediaColOf(size);
   paper.widthHundredthsMM = size.width;
   paper.lengthHundredthsMM = size.length;
   paper.topMarginHundredthsMM = size.top;
@@ -458,8 +556,9 @@ EarlierJobAnswer AskAboutEarlierJob(const CreatedPrintJob& job, const std::strin
     return result;
   };
   std::string error;
-  auto d = OpenDest(job.destination, &error);
-  if (!d) return say(State::kCannotSay, "the printer cannot be asked: " + error);
+  bool unreachable = false;
+  auto d = OpenDest(job.destination, &error, &unreachable);
+  if (!d) return say(unreachable ? State::kUnreachable : State::kCannotSay, "the printer cannot be asked: " + error);
   ipp_t* request = NewJobsRequest(*d, IPP_OP_GET_JOB_ATTRIBUTES, job.printerURI);
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job.id);
   AskForJobAttributes(request);
@@ -472,8 +571,18 @@ EarlierJobAnswer AskAboutEarlierJob(const CreatedPrintJob& job, const std::strin
   if (status > IPP_STATUS_OK_CONFLICTING || jobs.empty() || jobs.front().state == 0)
     return say(State::kCannotSay, LastError("the printer does not say what became of the job"));
   const JobState& found = jobs.front();
-  if (!found.name.empty() && found.name != jobName)
-    return say(State::kCannotSay, "the printer has another job under that number now");
+  // The job of that number is this one only when the printer shows it is:
+  // by its name, and by its user and its making (not before this job was
+  // asked for) where it shows them. A printer that counts its jobs from 1
+  // again may have given the number to another user's job, whose name it
+  // keeps to itself.
+  if (found.name.empty())
+    return say(State::kCannotSay, "the printer does not show whose job has that number now");
+  if (found.name != jobName) return say(State::kCannotSay, "the printer has another job under that number now");
+  if (!found.user.empty() && found.user != cupsUser())
+    return say(State::kCannotSay, "the printer has a job of user \"" + found.user + "\" under that number now");
+  if (found.created != 0 && job.notBefore != 0 && found.created < job.notBefore)
+    return say(State::kCannotSay, "the printer's job of that number was made before this one was asked for");
   if (found.HasDocument()) return say(State::kHasDocument, "the printer has the document");
   if (found.WaitsForDocument()) {
     // Nothing of the page is there; the empty job would wait for ever.
@@ -490,7 +599,7 @@ EarlierJobAnswer AskAboutEarlierJob(const CreatedPrintJob& job, const std::strin
 
 PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
   PrintJobResult result;
-  auto d = OpenDest(r.destination, &result.message);
+  auto d = OpenDest(r.destination, &result.message, &result.unreachable);
   auto stopped = [&] {
     result.interrupted = TerminationRequested();
     return result;
@@ -542,11 +651,13 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
   if (r.orientationRequested == 3 || r.orientationRequested == 4)
     count = cupsAddIntegerOption("orientation-requested", r.orientationRequested, count, &options);
   if (!r.media.empty()) count = cupsAddOption("media", r.media.c_str(), count, &options);
+  else if (!r.mediaCol.empty()) count = cupsAddOption("media-col", r.mediaCol.c_str(), count, &options);
   std::unique_ptr<cups_option_t, std::function<void(cups_option_t*)>> freeOptions(
       options, [count](cups_option_t* o) { cupsFreeOptions(count, o); });
 
   int jobID = 0;
   ipp_status_t status = IPP_STATUS_ERROR_INTERNAL;
+  const time_t asked = std::time(nullptr);
   bool gaveUp =
       d->Within([&] { status = cupsCreateDestJob(d->http, d->dest, d->info, &jobID, title, count, options); });
   if (gaveUp || status > IPP_STATUS_OK_CONFLICTING || jobID <= 0) {
@@ -561,7 +672,7 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
     return stopped();
   }
   result.jobID = jobID;
-  if (r.jobCreated && !r.jobCreated(CreatedPrintJob{jobID, d->name, d->PrinterURI()})) {
+  if (r.jobCreated && !r.jobCreated(CreatedPrintJob{jobID, d->name, d->PrinterURI(), asked})) {
     CancelJob(*d, jobID);
     result.message = "the job made at the printer could not be recorded, so its document is not sent";
     return result;

@@ -27,7 +27,12 @@ namespace host {
 // The paper of a destination in 1/100 mm, the margins the printer cannot
 // print on, its resolution and whether it prints in colour.
 struct PrinterPaper {
-  std::string media;          // PWG media name ("na_letter_8.5x11in")
+  // The media keyword the printer lists for the paper ("na_letter_8.5x11in");
+  // empty when it lists none of its size: then `mediaCol` names it.
+  std::string media;
+  // The paper as a media-col value (size and margins), for a printer whose
+  // media database has the paper but whose keywords do not.
+  std::string mediaCol;
   int widthHundredthsMM = 0;
   int lengthHundredthsMM = 0;
   int topMarginHundredthsMM = 0;
@@ -47,6 +52,9 @@ struct CreatedPrintJob {
   int id = 0;
   std::string destination;
   std::string printerURI;
+  // The time (Unix seconds) just before the job was asked for: a job the
+  // printer says it made earlier is another; 0 when not known.
+  long long notBefore = 0;
 };
 
 struct PrintJobRequest {
@@ -59,7 +67,8 @@ struct PrintJobRequest {
   std::string jobName;
   int copies = 1;
   int orientationRequested = 0;  // IPP: 3 portrait, 4 landscape; 0 not sent
-  std::string media;             // PWG media name; empty: the destination's default
+  std::string media;             // PWG media name; empty: `mediaCol`, else the destination's default
+  std::string mediaCol;          // a media-col value (PrinterPaper::mediaCol), sent when `media` is empty
   // Before sending, ask the destination for the jobs of this user named
   // `jobName`: when one of them has its document, nothing is sent again and
   // the result is that job. Jobs of that name still waiting for their
@@ -84,6 +93,8 @@ struct PrintJobResult {
   bool interrupted = false;
   // The destination already had the document from an earlier try.
   bool alreadyThere = false;
+  // The printer or scheduler could not be reached: nothing was sent.
+  bool unreachable = false;
   std::string message;
 };
 
@@ -92,8 +103,11 @@ inline constexpr char kStoppedText[] = "stopped because the program is ending";
 
 // The paper the destination uses for `media` (empty: its default) with its
 // margins, the default resolution (300 dpi when it names none) and colour.
+// A paper it does not offer is none: `error` then lists those it offers.
+// `unreachable` is set when the printer or scheduler cannot be reached (no
+// answer is not the same as a refusal: it may be there later).
 std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, const std::string& media,
-                                              std::string* error = nullptr);
+                                              std::string* error = nullptr, bool* unreachable = nullptr);
 
 // Submits the document; the result is ok only when the destination accepted
 // the whole document. When the destination took the document and then did
@@ -115,8 +129,12 @@ struct EarlierJobAnswer {
     kWithoutDocument,
     // It cannot say whether it has the page: it does not know the job (any
     // more), the id names another job there now, the job was cancelled or
-    // aborted after it may have had the document, or it cannot be asked.
+    // aborted after it may have had the document, or it does not show that
+    // the job of that id is this one (its name, and where shown its user
+    // and the time it was made).
     kCannotSay,
+    // The printer or scheduler cannot be reached now: it may say later.
+    kUnreachable,
     // The program is ending.
     kStopped,
   };
@@ -126,8 +144,11 @@ struct EarlierJobAnswer {
 
 // Asks the destination of `job` for that job by its id (Get-Job-Attributes
 // at its printer), not by name: a scheduler may list a finished job without
-// its name. A job that answers with a name other than `jobName` is another
-// job that got the same id (a printer that started counting again).
+// its name. The job of that id is this one only when the printer shows its
+// name `jobName`, and, where it shows them, this user and a making not
+// before `job.notBefore`; any other (a printer that started counting again
+// and gave the id to another job, perhaps of another user whose job's name
+// it hides) is kCannotSay.
 EarlierJobAnswer AskAboutEarlierJob(const CreatedPrintJob& job, const std::string& jobName);
 
 // How long one request waits for the printer's answer.

@@ -60,8 +60,8 @@ int OnThePrinter(const FakeIppPrinter& printer, const std::string& name, int can
 // A job made and recorded whose page never went waits at the printer: it is
 // cancelled, and the page may be sent again; so may one that ended without
 // a document. One the printer cancelled after it had the page cannot be
-// told apart from a printed one, nor can a job at a printer that cannot be
-// reached. A job that cannot be recorded is cancelled at once, its page
+// told apart from a printed one; a printer that cannot be reached is told
+// apart from one that answered. A job that cannot be recorded is cancelled at once, its page
 // never sent.
 TEST(EarlierJob, OnlyAJobThatNeverHadThePageLetsItGoAgain) {
   TempDir dir;
@@ -88,10 +88,11 @@ TEST(EarlierJob, OnlyAJobThatNeverHadThePageLetsItGoAgain) {
   EXPECT_EQ(answer.state, State::kCannotSay);
   EXPECT_NE(answer.message.find("cancelled at the printer"), std::string::npos) << answer.message;
 
-  // A printer nobody answers for cannot say either.
+  // A printer nobody answers for cannot say yet: it is told apart, to be
+  // waited for.
   const host::CreatedPrintJob gone{4, "ipp://127.0.0.1:1/ipp/print", "ipp://127.0.0.1:1/ipp/print"};
   answer = host::AskAboutEarlierJob(gone, "page #4");
-  EXPECT_EQ(answer.state, State::kCannotSay);
+  EXPECT_EQ(answer.state, State::kUnreachable) << answer.message;
   EXPECT_NE(answer.message.find("cannot be asked"), std::string::npos) << answer.message;
 
   host::PrintJobRequest request;
