@@ -40,6 +40,9 @@ std::vector<std::string> ExportedKeys() {
   keys.push_back(kWebUploadPrefsKey);
   keys.push_back(kOutputFilesPrefKey);
   keys.push_back(kPrintToFilePrefKey);
+  // The print-centre record: its hand-off form ("Hand off a JPEG and a
+  // property list") is set in the window like every other travelling value.
+  keys.push_back(kPrintCenterPrefsKey);
   return keys;
 }
 

@@ -18,18 +18,21 @@ namespace {
 
 namespace fs = e2e::fs;
 
-// The export carries the web-upload folder with the others, and each set's
-// client list as a text the operator edits ("PrintToFileSet 3 Client
-// List"): the importing station prints a --client job through set 3 and
-// puts its web copy where the exporting station's went.
+// The export carries the web-upload folder with the others, the
+// print-centre hand-off form, and each set's client list as a text the
+// operator edits ("PrintToFileSet 3 Client List"): the importing station
+// prints a --client job through set 3, puts its web copy where the
+// exporting station's went and hands a photo printer's page off as a JPEG
+// and a property list.
 TEST(PreferenceFiles, SettingsExportedOnOneStationAreFollowedByAnotherAfterAnImport) {
   // The first station keeps its job files ("Delete job files after
-  // printing" off), writes set 3's web copies into a folder of its own and
-  // exports its settings.
+  // printing" off), writes set 3's web copies into a folder of its own,
+  // hands off a JPEG and a property list, and exports its settings.
   e2e::Station first("prefsfrom");
   e2e::WritePrefs(first.defaultsFile(), [] {
     getMyPrintServerPrefs()->keepJobFiles = 1;
     getMyPrintToFileSetPrefs(3)->createJpegForWeb = 1;
+    getMyProcessedJobsPrefs()->useNewHandOff = 1;
   });
   const fs::path uploads = first.base() / "Uploads";
   fs::create_directories(uploads);
@@ -66,6 +69,11 @@ TEST(PreferenceFiles, SettingsExportedOnOneStationAreFollowedByAnotherAfterAnImp
   EXPECT_NE(second.PrintLog().find("Printer: Print to File Set 3"), std::string::npos) << second.PrintLog();
   EXPECT_EQ(e2e::VisibleFiles(uploads).size(), 1u);
   EXPECT_FALSE(fs::exists(second.app() / fs::u8path("WEB UPLOAD FOLDER ƒ") / "Kept.jpg"));
+  ASSERT_TRUE(e2e::WritePhoto(second.images() / "Direct.jpg", 100, 150, {200, 20, 20}));
+  ASSERT_TRUE(second.DropWritten({"--printer", "21", "--image", "Direct.jpg@0,0,4,6"}, "direct.trpr"));
+  const fs::path handOff = second.app() / "Kivo-PrintCenter Folder" / "Jobs To Be Printed---NEW";
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(handOff).size() == 2; }, 60)) << second.Log();
+  EXPECT_TRUE(e2e::VisibleFiles(second.app() / "Kivo-PrintCenter Folder" / "Jobs To Be Printed").empty());
   EXPECT_EQ(second.Stop(), 0);
 }
 

@@ -104,28 +104,28 @@ TEST_F(PrefExport, ExportHoldsTheStoredKeysAsPlistlibReadsThem) {
   ASSERT_TRUE(SaveToNewPreferencesFile(file));
   const std::string listed = Python(kListKeys, file);
   const std::string alias = " bytes " + std::to_string(AliasBytes(dir_ / "Set1").size()) + "\n";
-  std::string expected = "AliasHandle 4511" + alias + "AliasHandle 4566" + alias;
+  std::string expected = "AliasHandle 4511" + alias + "AliasHandle 4566" + alias + "KivoPrintCenterPrefs bytes 616\n";
   // Each set's record, and its client list as text beside it.
   for (int set = 1; set <= 8; ++set)
     expected += "PrintToFileSet " + std::to_string(set) + " bytes 982\nPrintToFileSet " + std::to_string(set) +
                 " Client List str 0\n";
   expected += "WebUploadPrefs bytes 982\noutputFilesPref bytes 260\nprintServerPref bytes 350\nprintToFilePref bytes 570\ntop 1\n";
-  EXPECT_EQ(listed, expected);  // no print-centre blob or relaunch switch
+  EXPECT_EQ(listed, expected);  // no relaunch switch
 }
 
 TEST_F(PrefExport, RoundTripReproducesExportedKeysOnly) {
   getMyPrintServerPrefs()->fullRescan = 0;
   getMyPrintToFileSetPrefs(5)->baseName = "Five";
   getMyOutputFilePrefs()->jpegQuality = 77;
+  getMyProcessedJobsPrefs()->useNewHandOff = 1;
   myNewSavePreferences();
   const fs::path file = dir_ / "export.plist";
   ASSERT_TRUE(SaveToNewPreferencesFile(file));
 
-  // Another machine's store with its own print-centre blob and values.
+  // Another machine's store with its own values and a key that never travels.
   mySetAllDefaults();
-  getMyProcessedJobsPrefs()->useNewHandOff = 1;
   myNewSavePreferences();
-  const auto centre = defaults_->getData(kPrintCenterPrefsKey);
+  defaults_->set("prefEnableRelaunch", host::PlistValue(true));
   PrefImportReport report;
   ASSERT_TRUE(LoadFromNewPreferencesFile2(file, true, &report));
   EXPECT_TRUE(report.refused.empty()) << report.RefusedText();
@@ -134,7 +134,7 @@ TEST_F(PrefExport, RoundTripReproducesExportedKeysOnly) {
   EXPECT_EQ(getMyPrintToFileSetPrefs(5)->baseName.ToUTF8(), "Five");
   EXPECT_EQ(getMyOutputFilePrefs()->jpegQuality, 77);
   EXPECT_EQ(getMyProcessedJobsPrefs()->useNewHandOff, 1);
-  EXPECT_EQ(defaults_->getData(kPrintCenterPrefsKey), centre);
+  EXPECT_EQ(defaults_->get("prefEnableRelaunch"), host::PlistValue(true));
 }
 
 TEST_F(PrefExport, HostileFileChangesNothingItShouldNot) {
@@ -258,7 +258,7 @@ TEST_F(PrefExport, CommandsAnswerThroughTheFileDialogs) {
   EXPECT_TRUE(LoadFromNewPreferencesFile(&report));
   EXPECT_EQ(requests.back().kind, host::FileDialogKind::kOpenFile);
   EXPECT_EQ(requests.back().message, "Please Choose the Pref File to LOAD From...");
-  EXPECT_EQ(report.applied.size(), 12u);
+  EXPECT_EQ(report.applied.size(), 13u);
 
   // Cancelled dialogs do nothing.
   host::SetFileDialogHook([](const host::FileDialogRequest&) -> std::optional<std::optional<host::FileDialogAnswer>> {
