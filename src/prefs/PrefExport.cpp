@@ -2,10 +2,10 @@
 #include "prefs/PrefExport.h"
 
 #include <ctime>
+#include <map>
 #include <set>
 #include <system_error>
 
-#include "host/base/MacRoman.h"
 #include "host/files/Alias.h"
 #include "host/files/FinderInfo.h"
 #include "host/sys/Folders.h"
@@ -18,6 +18,7 @@
 #include "platform/ProgramVersion.h"
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefStore.h"
+#include "prefs/ReadablePrefs.h"
 
 namespace fs = std::filesystem;
 
@@ -83,33 +84,6 @@ int SetOfKey(const std::string& key) {
   return 0;
 }
 
-// "PrintToFileSet N Client List": the set's client list as text, which the
-// export writes beside the set's record so that an operator can read and
-// change it (the sets panel does not show it); the import puts it into the
-// record. The set, else 0.
-constexpr const char kClientListSuffix[] = " Client List";
-constexpr size_t kClientListCapacity = 255;
-
-std::string ClientListKey(int set) { return PrintToFileSetKey(set) + kClientListSuffix; }
-
-int SetOfClientListKey(const std::string& key) {
-  for (int set = 1; set <= 8; ++set)
-    if (key == ClientListKey(set)) return set;
-  return 0;
-}
-
-// The set's record `blob` with its client list replaced by `utf8`; nothing
-// when the record does not read or the text does not fit.
-std::optional<host::PlistData> WithClientList(const host::PlistData& blob, int set, const std::string& utf8) {
-  auto record = DecodePrintToFileSetBlob(blob, int16_t(set));
-  const std::string list = host::UTF8ToMacRoman(utf8);
-  if (!record || list.size() > kClientListCapacity) return std::nullopt;
-  record->editText = CStr255_AC::FromMacRoman(list);
-  host::PlistData patched = PrintToFileSetBlob(*record, int16_t(set));
-  if (patched.empty()) return std::nullopt;
-  return patched;
-}
-
 int16_t AliasIDOfKey(const std::string& key) {
   for (int16_t id : KnownAliasIDs())
     if (key == AliasKey(id)) return id;
@@ -158,12 +132,12 @@ std::optional<host::PlistDict> CopyUserPreferencesToDictionary() {
   host::PlistDict inner;
   for (const std::string& key : ExportedKeys())
     if (auto it = stored.find(key); it != stored.end()) inner[key] = it->second;
-  for (int set = 1; set <= 8; ++set) {
-    const auto it = inner.find(PrintToFileSetKey(set));
-    const auto record = it != inner.end() && it->second.asData() ? DecodePrintToFileSetBlob(*it->second.asData(), int16_t(set))
-                                                                  : std::nullopt;
-    if (record) inner[ClientListKey(set)] = host::PlistValue(record->editText.ToUTF8());
-  }
+  // Beside each record's blob, every value the window offers as a readable
+  // key of its own, for an operator without a display to change.
+  host::PlistDict readable;
+  for (const auto& [key, value] : inner)
+    if (const host::PlistData* blob = value.asData()) readable.merge(ReadableSettingsOf(key, *blob));
+  inner.merge(readable);
   host::PlistDict top;
   top[kPrefsDictionaryName] = host::PlistValue(std::move(inner));
   return top;
@@ -233,17 +207,13 @@ std::string PrefImportReport::DetailsText() const {
 
 std::optional<std::string> CheckImportedPreference(const std::string& key, const host::PlistValue& value) {
   const host::PlistData* data = value.asData();
-  if (SetOfClientListKey(key)) {
-    const std::string* text = value.asString();
-    if (!text) return "not a text";
-    if (host::UTF8ToMacRoman(*text).size() > kClientListCapacity) return "longer than 255 characters";
-    return std::nullopt;
-  }
+  if (!RecordOfReadableKey(key).empty()) return CheckReadableSetting(key, value);
   const bool known = key == kPrintServerPrefKey || SetOfKey(key) || key == kWebUploadPrefsKey ||
                      key == kOutputFilesPrefKey || key == kPrintCenterPrefsKey || key == kPrintToFilePrefKey ||
                      AliasIDOfKey(key);
   if (!known) {
     if (key == "prefEnableRelaunch") return "the start-at-login switch is not taken from a file";
+    if (HasReadablePrefix(key)) return "no setting of that name (the names are those an export writes)";
     return "not a preference of this program";
   }
   if (!data) return "not data";
@@ -349,10 +319,14 @@ bool LoadFromNewPreferencesFile2(const fs::path& path, bool force, PrefImportRep
   }
   platform::LogF("Got the dictionary for [%s]", kPrefsDictionaryName);
   host::PlistDict accepted;
+  // The readable settings, by the key of the record they go into.
+  std::map<std::string, host::PlistDict> settings;
   for (const auto& [key, value] : *entry->asDict()) {
     if (auto why = CheckImportedPreference(key, value)) {
       platform::LogF("The preference [%s] was not imported: %s", key.c_str(), why->c_str());
       out.refused.emplace_back(key, *why);
+    } else if (const std::string record = RecordOfReadableKey(key); !record.empty()) {
+      settings[record][key] = value;
     } else {
       accepted[key] = value;
       out.applied.push_back(key);
@@ -367,25 +341,25 @@ bool LoadFromNewPreferencesFile2(const fs::path& path, bool force, PrefImportRep
       }
     }
   }
-  // A set's client list goes into the set's record: the one the file
-  // brings, else the one stored here.
-  for (int set = 1; set <= 8; ++set) {
-    const auto list = accepted.find(ClientListKey(set));
-    if (list == accepted.end()) continue;
-    const std::string text = *list->second.asString();
-    accepted.erase(list);
-    std::erase(out.applied, ClientListKey(set));
-    std::optional<host::PlistValue> record;
-    const bool inFile = accepted.contains(PrintToFileSetKey(set));
-    if (inFile) record = accepted[PrintToFileSetKey(set)];
-    else record = ReadFromMyUserDefaults(PrintToFileSetKey(set));
-    const auto patched = record && record->asData() ? WithClientList(*record->asData(), set, text) : std::nullopt;
-    if (!patched) {
-      out.refused.emplace_back(ClientListKey(set), "no readable record of set " + std::to_string(set) + " to put it in");
+  // The readable settings go into their record and win over its blob: the
+  // blob the file brings, else the one stored here, else the record's
+  // factory values (a file an operator wrote with a few settings alone).
+  for (const auto& [record, named] : settings) {
+    std::optional<host::PlistData> patched;
+    const bool inFile = accepted.contains(record);
+    if (inFile) patched = WithReadableSettings(record, *accepted[record].asData(), named);
+    if (!patched)
+      if (const auto stored = ReadFromMyUserDefaults(record); stored && stored->asData())
+        patched = WithReadableSettings(record, *stored->asData(), named);
+    if (!patched) patched = WithReadableSettings(record, FactoryRecordBlob(record), named);
+    std::optional<std::string> why = patched ? CheckImportedPreference(record, host::PlistValue(*patched))
+                                             : std::optional<std::string>("the record does not read");
+    if (why) {
+      for (const auto& [key, value] : named) out.refused.emplace_back(key, "with it the record is refused: " + *why);
       continue;
     }
-    if (!inFile) out.applied.push_back(PrintToFileSetKey(set));
-    accepted[PrintToFileSetKey(set)] = host::PlistValue(*patched);
+    if (!inFile) out.applied.push_back(record);
+    accepted[record] = host::PlistValue(std::move(*patched));
   }
   if (accepted.empty() && !out.refused.empty()) return false;
   // A folder the file names no place for stays where this station has it.

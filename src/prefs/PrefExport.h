@@ -5,13 +5,17 @@
 // reads them.
 //
 // The file holds one dictionary, "Kivo-Processor v14 Prefs Dictionary",
-// with the stored values unchanged (data). On import every key of it is
-// checked before it is stored: its name must be one of the keys this
-// program keeps, its value data of the record's exact length whose fields
-// read and lie in their ranges (aliases must read as aliases). What fails is
-// not stored and is named in the report; everything else in the store stays
-// as it was. The start-at-login switch "prefEnableRelaunch" is never taken
-// from a file.
+// with the stored values unchanged (data) and, beside each record's blob,
+// every value the preferences window offers as a readable key of its own
+// (prefs/ReadablePrefs.h), which an operator without a display edits. On
+// import every key of it is checked before it is stored: its name must be
+// one of the keys this program keeps, its value data of the record's exact
+// length whose fields read and lie in their ranges (aliases must read as
+// aliases), or a readable setting of the right type and range, which goes
+// into its record and wins over the blob. What fails is not stored and is
+// named in the report; everything else in the store stays as it was. An
+// export of an earlier version (blobs alone) imports as before. The
+// start-at-login switch "prefEnableRelaunch" is never taken from a file.
 #pragma once
 
 #include <filesystem>
@@ -36,6 +40,8 @@ bool SaveToNewPreferencesFile(const std::filesystem::path& path);
 bool SaveToNewPreferencesFile();
 
 struct PrefImportReport {
+  // The stored keys the import writes (a record changed by readable
+  // settings alone is among them).
   std::vector<std::string> applied;
   // Key and why it was not imported.
   std::vector<std::pair<std::string, std::string>> refused;

@@ -1,8 +1,8 @@
 // Preferences on a station without a display, as the README tells the
 // operator to change them: settings exported with --export-preferences on
-// one station (here made in its store as the preferences window would) are
-// imported with --import-preferences on another, which follows them at its
-// next start; an import is refused while a processor runs on those
+// one station (here made in its store as the preferences window would, or
+// edited in the file's readable lines) are imported with
+// --import-preferences on another, which follows them at its next start; an import is refused while a processor runs on those
 // preferences (whatever its own folders) and keeps processors off them
 // until it ends, and a file that is no export imports nothing.
 #include <csignal>
@@ -75,6 +75,61 @@ TEST(PreferenceFiles, SettingsExportedOnOneStationAreFollowedByAnotherAfterAnImp
   EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(handOff).size() == 2; }, 60)) << second.Log();
   EXPECT_TRUE(e2e::VisibleFiles(second.app() / "Kivo-PrintCenter Folder" / "Jobs To Be Printed").empty());
   EXPECT_EQ(second.Stop(), 0);
+}
+
+// `text` (an exported preference file) with the value of `key` replaced by
+// `value` (an XML element), as an operator edits it.
+::testing::AssertionResult EditSetting(std::string& text, const std::string& key, const std::string& value) {
+  const std::regex setting("(<key>" + key + R"(</key>\s*)(<\w+/>|<(\w+)>[^<]*</\3>))");
+  if (!std::regex_search(text, setting)) return ::testing::AssertionFailure() << "no setting " << key;
+  text = std::regex_replace(text, setting, "$1" + value);
+  return ::testing::AssertionSuccess();
+}
+
+// The README's lines, edited in an export of a station's factory settings
+// and imported on a headless station: set 1 also writes a web copy and
+// copies each page into set 2, web copies are written at quality 30, and a
+// photo printer's page is handed off as a JPEG and a property list.
+TEST(PreferenceFiles, AnExportEditedAsTheReadmeShowsChangesTheNextJobsOfAHeadlessStation) {
+  e2e::Station station("prefsedited");
+  e2e::WritePrefs(station.defaultsFile(), [] {});
+  const fs::path file = station.base() / "station.plist";
+  ASSERT_EQ(station.RunCommand({"--export-preferences", file.string()}).status, 0);
+  std::string text = e2e::ReadAll(file);
+  ASSERT_TRUE(EditSetting(text, "PrintToFileSet 1 Write A Web Copy", "<true/>")) << text;
+  ASSERT_TRUE(EditSetting(text, "PrintToFileSet 1 Also Copy To Sets", "<string>2</string>")) << text;
+  ASSERT_TRUE(EditSetting(text, "Output Files JPEG Quality Of Web Copies", "<integer>30</integer>")) << text;
+  ASSERT_TRUE(EditSetting(text, "Kivo-Print Center Hand Off A JPEG And A Property List", "<true/>")) << text;
+  e2e::WriteAll(file, text);
+  const auto imported = station.RunCommand({"--import-preferences", file.string()});
+  EXPECT_EQ(imported.status, 0) << imported.output;
+  EXPECT_EQ(imported.output.find("Not imported"), std::string::npos) << imported.output;
+
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 400, 600, {220, 20, 20}));
+  ASSERT_TRUE(station.DropWritten({"--printer", "25", "--image", "Red.jpg@0,0,4,6"}, "red.trpr"));
+  const fs::path web = station.app() / fs::u8path("WEB UPLOAD FOLDER ƒ");
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.SetFolder('A')).size() == 2; }, 60))
+      << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(web).size() == 1; }, 60)) << station.Log();
+  EXPECT_EQ(e2e::ToolOutput({"identify", "-format", "%Q", e2e::VisibleFiles(web).front().string()}), "30");
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Direct.jpg", 100, 150, {200, 20, 20}));
+  ASSERT_TRUE(station.DropWritten({"--printer", "21", "--image", "Direct.jpg@0,0,4,6"}, "direct.trpr"));
+  const fs::path handOff = station.app() / "Kivo-PrintCenter Folder" / "Jobs To Be Printed---NEW";
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(handOff).size() == 2; }, 60)) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+
+  // A misspelt or ill-typed setting is named and refused.
+  ASSERT_TRUE(EditSetting(text, "Output Files JPEG Quality Of Web Copies", "<string>high</string>"));
+  e2e::WriteAll(file, std::regex_replace(text, std::regex("Write A Web Copy"), "Write A Web Kopy"));
+  const auto refused = station.RunCommand({"--import-preferences", file.string()});
+  EXPECT_EQ(refused.status, 0) << refused.output;
+  EXPECT_NE(refused.output.find("Not imported: Output Files JPEG Quality Of Web Copies (not an integer)"),
+            std::string::npos)
+      << refused.output;
+  EXPECT_NE(refused.output.find("Not imported: PrintToFileSet 1 Write A Web Kopy (no setting of that name"),
+            std::string::npos)
+      << refused.output;
 }
 
 TEST(PreferenceFiles, AnImportIsRefusedWhileTheProcessorRunsAndAFileThatIsNoExportImportsNothing) {
