@@ -1,6 +1,7 @@
 // Preference export and import.
 #include "prefs/PrefExport.h"
 
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <set>
@@ -104,6 +105,50 @@ std::string FolderOfAlias(int16_t id) {
   }
 }
 
+// `path` relative to `folder` when it is `folder` or lies beneath it.
+std::optional<fs::path> Beneath(const fs::path& path, const fs::path& folder) {
+  const auto parts = [](const fs::path& p) {
+    std::vector<fs::path> out;
+    for (const fs::path& part : p.lexically_normal())
+      if (!part.empty()) out.push_back(part);
+    return out;
+  };
+  const std::vector<fs::path> p = parts(path), f = parts(folder);
+  if (p.size() < f.size() || !std::equal(f.begin(), f.end(), p.begin())) return std::nullopt;
+  fs::path relative;
+  for (size_t i = f.size(); i < p.size(); ++i) relative /= p[i];
+  return relative;
+}
+
+// Where a folder alias of the file puts that folder on this station, given
+// the exporting station's application folder (when the file names it): the
+// same place beneath this station's application folder for a folder beneath
+// the exporting station's, else the folder itself where it exists here (an
+// alias also finds its folder on a volume mounted elsewhere). Nothing, with
+// the reason in `why`, when this station has no such folder. `remade` tells
+// that the alias must be made again for the new place.
+std::optional<std::string> PlaceOnThisStation(const host::AliasRecord& alias,
+                                              const std::optional<fs::path>& exportingApplicationFolder,
+                                              bool* remade, std::string* why) {
+  std::error_code ec;
+  *remade = false;
+  if (exportingApplicationFolder)
+    if (const auto relative = Beneath(alias.path, *exportingApplicationFolder)) {
+      const fs::path here = (host::applicationFolderPath() / *relative).lexically_normal();
+      const std::string place = relative->empty() ? host::applicationFolderPath().string() : here.string();
+      if (fs::is_directory(place, ec)) {
+        *remade = place != alias.path;
+        return place;
+      }
+      *why = alias.path + " lies in the exporting station's application folder, and this station has no " + place;
+      return std::nullopt;
+    }
+  std::string found;
+  if (host::ResolveAlias(alias, &found) == noErr && fs::is_directory(found, ec)) return found;
+  *why = alias.path + " does not exist on this station";
+  return std::nullopt;
+}
+
 std::string Today(const char* format) {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -138,6 +183,9 @@ std::optional<host::PlistDict> CopyUserPreferencesToDictionary() {
   for (const auto& [key, value] : inner)
     if (const host::PlistData* blob = value.asData()) readable.merge(ReadableSettingsOf(key, *blob));
   inner.merge(readable);
+  // The folders travel as places relative to this station's application folder.
+  if (std::ranges::any_of(inner, [](const auto& entry) { return AliasIDOfKey(entry.first) != 0; }))
+    inner[kExportingApplicationFolderKey] = host::PlistValue(host::applicationFolderPath().string());
   host::PlistDict top;
   top[kPrefsDictionaryName] = host::PlistValue(std::move(inner));
   return top;
@@ -187,6 +235,10 @@ std::string PrefImportReport::RefusedText() const {
   return text;
 }
 
+std::string PrefImportReport::KeptFolder::Text() const {
+  return "stays " + (path.empty() ? std::string("this station's own") : path) + " (" + why + ")";
+}
+
 std::string PrefImportReport::DetailsText() const {
   std::string text;
   if (!movedFolders.empty()) {
@@ -194,8 +246,8 @@ std::string PrefImportReport::DetailsText() const {
     for (const auto& [folder, path] : movedFolders) text += "  " + folder + ": " + path + "\n";
   }
   if (!keptFolders.empty()) {
-    text += std::string(text.empty() ? "" : "\n") + "Folders that stay where they are (the file names none):\n";
-    for (const auto& [folder, path] : keptFolders) text += "  " + folder + ": " + path + "\n";
+    text += std::string(text.empty() ? "" : "\n") + "Folders that stay this station's own:\n";
+    for (const KeptFolder& kept : keptFolders) text += "  " + kept.folder + " " + kept.Text() + "\n";
   }
   if (!refused.empty()) {
     text += std::string(text.empty() ? "" : "\n") + "Not imported:\n";
@@ -208,6 +260,11 @@ std::string PrefImportReport::DetailsText() const {
 std::optional<std::string> CheckImportedPreference(const std::string& key, const host::PlistValue& value) {
   const host::PlistData* data = value.asData();
   if (!RecordOfReadableKey(key).empty()) return CheckReadableSetting(key, value);
+  if (key == kExportingApplicationFolderKey) {
+    const std::string* path = value.asString();
+    if (!path || !fs::path(*path).is_absolute()) return "not an absolute folder path";
+    return std::nullopt;
+  }
   const bool known = key == kPrintServerPrefKey || SetOfKey(key) || key == kWebUploadPrefsKey ||
                      key == kOutputFilesPrefKey || key == kPrintCenterPrefsKey || key == kPrintToFilePrefKey ||
                      AliasIDOfKey(key);
@@ -321,25 +378,48 @@ bool LoadFromNewPreferencesFile2(const fs::path& path, bool force, PrefImportRep
   host::PlistDict accepted;
   // The readable settings, by the key of the record they go into.
   std::map<std::string, host::PlistDict> settings;
+  std::optional<fs::path> exportingApplicationFolder;
   for (const auto& [key, value] : *entry->asDict()) {
     if (auto why = CheckImportedPreference(key, value)) {
       platform::LogF("The preference [%s] was not imported: %s", key.c_str(), why->c_str());
       out.refused.emplace_back(key, *why);
     } else if (const std::string record = RecordOfReadableKey(key); !record.empty()) {
       settings[record][key] = value;
+    } else if (key == kExportingApplicationFolderKey) {
+      exportingApplicationFolder = fs::path(*value.asString());
     } else {
       accepted[key] = value;
       out.applied.push_back(key);
-      // A folder alias naming another place than the stored one moves
-      // that folder.
-      if (const int16_t id = AliasIDOfKey(key)) {
-        host::AliasRecord alias;
-        const host::PlistData& bytes = *value.asData();
-        host::AliasRecord::Decode(bytes.data(), bytes.size(), &alias);
-        const auto stored = ReadAliasHandle(id);
-        if (!stored || stored->path != alias.path) out.movedFolders.emplace_back(FolderOfAlias(id), alias.path);
-      }
     }
+  }
+  // Each folder alias puts its folder where that place is on this station;
+  // one naming no folder here is not taken, and the folder stays this
+  // station's own. An alias naming another place than the stored one moves
+  // that folder.
+  for (auto it = accepted.begin(); it != accepted.end();) {
+    const int16_t id = AliasIDOfKey(it->first);
+    if (!id) {
+      ++it;
+      continue;
+    }
+    host::AliasRecord alias;
+    const host::PlistData& bytes = *it->second.asData();
+    host::AliasRecord::Decode(bytes.data(), bytes.size(), &alias);
+    const auto stored = ReadAliasHandle(id);
+    bool remade = false;
+    std::string why;
+    const auto place = PlaceOnThisStation(alias, exportingApplicationFolder, &remade, &why);
+    if (place && remade && host::NewAlias(*place, &alias) != noErr) why = "no alias could be made of " + *place;
+    if (!place || !why.empty()) {
+      platform::LogF("The folder alias [%s] was not imported: %s", it->first.c_str(), why.c_str());
+      out.keptFolders.push_back({FolderOfAlias(id), stored ? stored->path : std::string(), why});
+      std::erase(out.applied, it->first);
+      it = accepted.erase(it);
+      continue;
+    }
+    if (remade) it->second = host::PlistValue(alias.Encode());
+    if (!stored || stored->path != *place) out.movedFolders.emplace_back(FolderOfAlias(id), *place);
+    ++it;
   }
   // The readable settings go into their record and win over its blob: the
   // blob the file brings, else the one stored here, else the record's
@@ -364,8 +444,9 @@ bool LoadFromNewPreferencesFile2(const fs::path& path, bool force, PrefImportRep
   if (accepted.empty() && !out.refused.empty()) return false;
   // A folder the file names no place for stays where this station has it.
   for (const int16_t id : KnownAliasIDs())
-    if (!accepted.contains(AliasKey(id)))
-      if (const auto stored = ReadAliasHandle(id)) out.keptFolders.emplace_back(FolderOfAlias(id), stored->path);
+    if (!accepted.contains(AliasKey(id)) && !entry->asDict()->contains(AliasKey(id)))
+      if (const auto stored = ReadAliasHandle(id))
+        out.keptFolders.push_back({FolderOfAlias(id), stored->path, "the file names no place for it"});
   return CopyToUserDefaultsObjectForAllKeys(accepted, force);
 }
 

@@ -2,9 +2,11 @@
 // operator to change them: settings exported with --export-preferences on
 // one station (here made in its store as the preferences window would, or
 // edited in the file's readable lines) are imported with
-// --import-preferences on another, which follows them at its next start; an import is refused while a processor runs on those
-// preferences (whatever its own folders) and keeps processors off them
-// until it ends, and a file that is no export imports nothing.
+// --import-preferences on another, which follows them at its next start
+// and keeps its own folders where the other station's were its own; an
+// import is refused while a processor runs on those preferences (whatever
+// its own folders) and keeps processors off them until it ends, and a file
+// that is no export imports nothing.
 #include <csignal>
 #include <regex>
 
@@ -130,6 +132,51 @@ TEST(PreferenceFiles, AnExportEditedAsTheReadmeShowsChangesTheNextJobsOfAHeadles
   EXPECT_NE(refused.output.find("Not imported: PrintToFileSet 1 Write A Web Kopy (no setting of that name"),
             std::string::npos)
       << refused.output;
+}
+
+// Settings made on one station and imported on another with an application
+// folder of its own: the folders beneath the first station's application
+// folder are the same places beneath the second's, so the second keeps its
+// own spool, set and web-upload folders, runs beside the first and prints
+// the next job dropped into its own print-jobs folder. A set folder that
+// does not exist on the second station stays the second's own, and the
+// import says why.
+TEST(PreferenceFiles, AnImportFromAStationWithAnotherApplicationFolderKeepsThisStationsFolders) {
+  e2e::Station first("prefsappfrom");
+  ASSERT_TRUE(first.Start()) << first.Log();
+  ASSERT_EQ(first.Stop(), 0);
+  const fs::path gone = first.base() / "Gone";
+  fs::create_directories(gone);
+  host::AliasRecord alias;
+  ASSERT_EQ(host::NewAlias(gone.string(), &alias), noErr);
+  ASSERT_TRUE(first.SetDefault(AliasKey(kPrintToFileSetAliasBase + 2), host::PlistValue(alias.Encode())));
+  const fs::path file = first.base() / "prefs.plist";
+  ASSERT_EQ(first.RunCommand({"--export-preferences", file.string()}).status, 0);
+  fs::remove(gone);
+
+  e2e::Station second("prefsappto");
+  ASSERT_TRUE(second.Start()) << second.Log();
+  ASSERT_EQ(second.Stop(), 0);
+  const auto imported = second.RunCommand({"--import-preferences", file.string()});
+  EXPECT_EQ(imported.status, 0) << imported.output;
+  EXPECT_EQ(imported.output.find("Moved:"), std::string::npos) << imported.output;
+  EXPECT_EQ(imported.output.find(first.app().string()), std::string::npos) << imported.output;
+  EXPECT_NE(imported.output.find("Kept: the folder of print-to-file set 2 stays " + second.SetFolder('A').string() +
+                                 " (" + gone.string() + " does not exist on this station)"),
+            std::string::npos)
+      << imported.output;
+
+  ASSERT_TRUE(first.Start()) << first.Log();
+  ASSERT_TRUE(second.Start()) << second.Log();
+  ASSERT_TRUE(e2e::WritePhoto(second.images() / "Next.jpg", 100, 150, {20, 200, 20}));
+  ASSERT_TRUE(second.DropWritten({"--printer", "26", "--image", "Next.jpg@0,0,4,6"}, "next.trpr"));
+  EXPECT_EQ(second.WaitForSetOutput('A').size(), 1u) << second.Log();
+  EXPECT_TRUE(second.WaitForQueueEmpty()) << second.Log();
+  EXPECT_NE(second.PrintLog().find("Printer: Print to File Set 2"), std::string::npos) << second.PrintLog();
+  EXPECT_TRUE(e2e::VisibleFilesBelow(first.SetFolder('A')).empty());
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(second.Stop(), 0);
+  EXPECT_EQ(first.Stop(), 0);
 }
 
 TEST(PreferenceFiles, AnImportIsRefusedWhileTheProcessorRunsAndAFileThatIsNoExportImportsNothing) {

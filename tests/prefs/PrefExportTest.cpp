@@ -12,6 +12,7 @@
 
 #include "host/files/Alias.h"
 #include "host/files/FinderInfo.h"
+#include "host/sys/Folders.h"
 #include "host/sys/Process.h"
 #include "host/sys/PropertyList.h"
 #include "host/sys/UserDefaults.h"
@@ -129,7 +130,9 @@ TEST_F(PrefExport, ExportHoldsTheStoredKeysAsPlistlibReadsThem) {
   ASSERT_TRUE(SaveToNewPreferencesFile(file));
   const std::string listed = Python(kListKeys, file);
   const std::string alias = " bytes " + std::to_string(AliasBytes(dir_ / "Set1").size()) + "\n";
-  std::string expected = "AliasHandle 4511" + alias + "AliasHandle 4566" + alias + "KivoPrintCenterPrefs bytes 616\n";
+  std::string expected = "AliasHandle 4511" + alias + "AliasHandle 4566" + alias + "Exported From Application Folder str " +
+                         std::to_string(host::applicationFolderPath().string().size()) +
+                         "\nKivoPrintCenterPrefs bytes 616\n";
   for (int set = 1; set <= 8; ++set) expected += "PrintToFileSet " + std::to_string(set) + " bytes 982\n";
   expected += "WebUploadPrefs bytes 982\noutputFilesPref bytes 260\nprintServerPref bytes 350\nprintToFilePref bytes 570\ntop 1\n";
   EXPECT_EQ(Lines(listed, false), expected);  // no relaunch switch
@@ -285,6 +288,59 @@ TEST_F(PrefExport, UnknownOrIllTypedReadableSettingsAreNamedAndRefused) {
   };
   EXPECT_EQ(refused, expected);
   EXPECT_EQ(defaults_->dictionaryRepresentation(), before);
+}
+
+// Folders travel as places: beneath the exporting station's application
+// folder they become the same places beneath this station's; an absolute
+// folder is taken where it exists here and kept this station's own where
+// it does not, with the reason. An export without the exporting station's
+// application folder (an earlier one) takes every folder that exists here.
+TEST_F(PrefExport, FoldersTravelAsPlacesOfTheImportingStation) {
+  const char* before = std::getenv("KIVO_APP_FOLDER");
+  const std::string saved = before ? before : "";
+  for (const char* f : {"A/Spool", "A/Sets/Three", "A/Web", "Elsewhere", "Gone", "B/Spool", "B/Sets/Three", "BWeb"})
+    fs::create_directories(dir_ / f);
+  setenv("KIVO_APP_FOLDER", (dir_ / "A").c_str(), 1);
+  for (const auto& [id, folder] : std::vector<std::pair<int16_t, const char*>>{
+           {kSpoolRootAliasID, "A/Spool"}, {4513, "A/Sets/Three"}, {kWebUploadAliasID, "A/Web"}, {4511, "Elsewhere"},
+           {4512, "Gone"}})
+    defaults_->set(AliasKey(id), host::PlistValue(AliasBytes(dir_ / folder)));
+  const fs::path file = dir_ / "export.plist";
+  ASSERT_TRUE(SaveToNewPreferencesFile(file));
+  fs::remove(dir_ / "Gone");
+
+  // This station: its own spool and web-upload folders.
+  setenv("KIVO_APP_FOLDER", (dir_ / "B").c_str(), 1);
+  for (const auto& [key, value] : defaults_->dictionaryRepresentation()) defaults_->remove(key);
+  defaults_->set(AliasKey(kSpoolRootAliasID), host::PlistValue(AliasBytes(dir_ / "B/Spool")));
+  defaults_->set(AliasKey(kWebUploadAliasID), host::PlistValue(AliasBytes(dir_ / "BWeb")));
+  PrefImportReport report;
+  ASSERT_TRUE(LoadFromNewPreferencesFile2(file, true, &report));
+  EXPECT_TRUE(report.refused.empty()) << report.RefusedText();
+  EXPECT_EQ(report.movedFolders, (std::vector<std::pair<std::string, std::string>>{
+                                     {"the folder of print-to-file set 1", (dir_ / "Elsewhere").string()},
+                                     {"the folder of print-to-file set 3", (dir_ / "B/Sets/Three").string()}}));
+  ASSERT_EQ(report.keptFolders.size(), 2u);
+  EXPECT_EQ(report.keptFolders[0].folder, "the folder of print-to-file set 2");
+  EXPECT_EQ(report.keptFolders[0].Text(),
+            "stays this station's own (" + (dir_ / "Gone").string() + " does not exist on this station)");
+  EXPECT_EQ(report.keptFolders[1].folder, "the web-upload folder");
+  EXPECT_EQ(report.keptFolders[1].Text(), "stays " + (dir_ / "BWeb").string() + " (" + (dir_ / "A/Web").string() +
+                                              " lies in the exporting station's application folder, and this "
+                                              "station has no " + (dir_ / "B/Web").string() + ")");
+  EXPECT_EQ(ReadAliasHandle(kSpoolRootAliasID)->path, (dir_ / "B/Spool").string());
+  EXPECT_EQ(ReadAliasHandle(4513)->path, (dir_ / "B/Sets/Three").string());
+  EXPECT_EQ(ReadAliasHandle(4511)->path, (dir_ / "Elsewhere").string());
+  EXPECT_FALSE(ReadAliasHandle(4512));
+  EXPECT_EQ(ReadAliasHandle(kWebUploadAliasID)->path, (dir_ / "BWeb").string());
+  EXPECT_FALSE(defaults_->contains(kExportingApplicationFolderKey));
+
+  host::PlistDict earlier = InnerOf(file);
+  earlier.erase(kExportingApplicationFolderKey);
+  ASSERT_TRUE(LoadFromNewPreferencesFile2(WriteFile(earlier), true, &report));
+  EXPECT_EQ(ReadAliasHandle(kSpoolRootAliasID)->path, (dir_ / "A/Spool").string());
+  if (before) setenv("KIVO_APP_FOLDER", saved.c_str(), 1);
+  else unsetenv("KIVO_APP_FOLDER");
 }
 
 TEST_F(PrefExport, HostileFileChangesNothingItShouldNot) {
