@@ -84,8 +84,8 @@ int ImportPreferencesCommand(const std::filesystem::path& file, std::FILE* out, 
   }
   for (const auto& [key, why] : report.refused) std::fprintf(out, "Not imported: %s (%s)\n", key.c_str(), why.c_str());
   for (const auto& [what, where] : report.movedFolders) std::fprintf(out, "Moved: %s is now %s\n", what.c_str(), where.c_str());
-  for (const auto& [what, where] : report.keptFolders)
-    std::fprintf(out, "Kept: %s stays %s (the file names no place for it)\n", what.c_str(), where.c_str());
+  for (const auto& kept : report.keptFolders)
+    std::fprintf(out, "Kept: %s %s\n", kept.folder.c_str(), kept.Text().c_str());
   if (!imported) {
     Tell("nothing was imported from " + file.string() + ": every setting in it was refused");
     return 1;

@@ -1,11 +1,12 @@
 // Preference export and import.
 #include "prefs/PrefExport.h"
 
+#include <algorithm>
 #include <ctime>
+#include <map>
 #include <set>
 #include <system_error>
 
-#include "host/base/MacRoman.h"
 #include "host/files/Alias.h"
 #include "host/files/FinderInfo.h"
 #include "host/sys/Folders.h"
@@ -18,6 +19,7 @@
 #include "platform/ProgramVersion.h"
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefStore.h"
+#include "prefs/ReadablePrefs.h"
 
 namespace fs = std::filesystem;
 
@@ -40,6 +42,9 @@ std::vector<std::string> ExportedKeys() {
   keys.push_back(kWebUploadPrefsKey);
   keys.push_back(kOutputFilesPrefKey);
   keys.push_back(kPrintToFilePrefKey);
+  // The print-centre record: its hand-off form ("Hand off a JPEG and a
+  // property list") is set in the window like every other travelling value.
+  keys.push_back(kPrintCenterPrefsKey);
   return keys;
 }
 
@@ -80,33 +85,6 @@ int SetOfKey(const std::string& key) {
   return 0;
 }
 
-// "PrintToFileSet N Client List": the set's client list as text, which the
-// export writes beside the set's record so that an operator can read and
-// change it (the sets panel does not show it); the import puts it into the
-// record. The set, else 0.
-constexpr const char kClientListSuffix[] = " Client List";
-constexpr size_t kClientListCapacity = 255;
-
-std::string ClientListKey(int set) { return PrintToFileSetKey(set) + kClientListSuffix; }
-
-int SetOfClientListKey(const std::string& key) {
-  for (int set = 1; set <= 8; ++set)
-    if (key == ClientListKey(set)) return set;
-  return 0;
-}
-
-// The set's record `blob` with its client list replaced by `utf8`; nothing
-// when the record does not read or the text does not fit.
-std::optional<host::PlistData> WithClientList(const host::PlistData& blob, int set, const std::string& utf8) {
-  auto record = DecodePrintToFileSetBlob(blob, int16_t(set));
-  const std::string list = host::UTF8ToMacRoman(utf8);
-  if (!record || list.size() > kClientListCapacity) return std::nullopt;
-  record->editText = CStr255_AC::FromMacRoman(list);
-  host::PlistData patched = PrintToFileSetBlob(*record, int16_t(set));
-  if (patched.empty()) return std::nullopt;
-  return patched;
-}
-
 int16_t AliasIDOfKey(const std::string& key) {
   for (int16_t id : KnownAliasIDs())
     if (key == AliasKey(id)) return id;
@@ -125,6 +103,50 @@ std::string FolderOfAlias(int16_t id) {
     case kWebUploadAliasID: return "the web-upload folder";
     default: return "the folder of print-to-file set " + std::to_string(id - kPrintToFileSetAliasBase);
   }
+}
+
+// `path` relative to `folder` when it is `folder` or lies beneath it.
+std::optional<fs::path> Beneath(const fs::path& path, const fs::path& folder) {
+  const auto parts = [](const fs::path& p) {
+    std::vector<fs::path> out;
+    for (const fs::path& part : p.lexically_normal())
+      if (!part.empty()) out.push_back(part);
+    return out;
+  };
+  const std::vector<fs::path> p = parts(path), f = parts(folder);
+  if (p.size() < f.size() || !std::equal(f.begin(), f.end(), p.begin())) return std::nullopt;
+  fs::path relative;
+  for (size_t i = f.size(); i < p.size(); ++i) relative /= p[i];
+  return relative;
+}
+
+// Where a folder alias of the file puts that folder on this station, given
+// the exporting station's application folder (when the file names it): the
+// same place beneath this station's application folder for a folder beneath
+// the exporting station's, else the folder itself where it exists here (an
+// alias also finds its folder on a volume mounted elsewhere). Nothing, with
+// the reason in `why`, when this station has no such folder. `remade` tells
+// that the alias must be made again for the new place.
+std::optional<std::string> PlaceOnThisStation(const host::AliasRecord& alias,
+                                              const std::optional<fs::path>& exportingApplicationFolder,
+                                              bool* remade, std::string* why) {
+  std::error_code ec;
+  *remade = false;
+  if (exportingApplicationFolder)
+    if (const auto relative = Beneath(alias.path, *exportingApplicationFolder)) {
+      const fs::path here = (host::applicationFolderPath() / *relative).lexically_normal();
+      const std::string place = relative->empty() ? host::applicationFolderPath().string() : here.string();
+      if (fs::is_directory(place, ec)) {
+        *remade = place != alias.path;
+        return place;
+      }
+      *why = alias.path + " lies in the exporting station's application folder, and this station has no " + place;
+      return std::nullopt;
+    }
+  std::string found;
+  if (host::ResolveAlias(alias, &found) == noErr && fs::is_directory(found, ec)) return found;
+  *why = alias.path + " does not exist on this station";
+  return std::nullopt;
 }
 
 std::string Today(const char* format) {
@@ -155,12 +177,15 @@ std::optional<host::PlistDict> CopyUserPreferencesToDictionary() {
   host::PlistDict inner;
   for (const std::string& key : ExportedKeys())
     if (auto it = stored.find(key); it != stored.end()) inner[key] = it->second;
-  for (int set = 1; set <= 8; ++set) {
-    const auto it = inner.find(PrintToFileSetKey(set));
-    const auto record = it != inner.end() && it->second.asData() ? DecodePrintToFileSetBlob(*it->second.asData(), int16_t(set))
-                                                                  : std::nullopt;
-    if (record) inner[ClientListKey(set)] = host::PlistValue(record->editText.ToUTF8());
-  }
+  // Beside each record's blob, every value the window offers as a readable
+  // key of its own, for an operator without a display to change.
+  host::PlistDict readable;
+  for (const auto& [key, value] : inner)
+    if (const host::PlistData* blob = value.asData()) readable.merge(ReadableSettingsOf(key, *blob));
+  inner.merge(readable);
+  // The folders travel as places relative to this station's application folder.
+  if (std::ranges::any_of(inner, [](const auto& entry) { return AliasIDOfKey(entry.first) != 0; }))
+    inner[kExportingApplicationFolderKey] = host::PlistValue(host::applicationFolderPath().string());
   host::PlistDict top;
   top[kPrefsDictionaryName] = host::PlistValue(std::move(inner));
   return top;
@@ -210,6 +235,10 @@ std::string PrefImportReport::RefusedText() const {
   return text;
 }
 
+std::string PrefImportReport::KeptFolder::Text() const {
+  return "stays " + (path.empty() ? std::string("this station's own") : path) + " (" + why + ")";
+}
+
 std::string PrefImportReport::DetailsText() const {
   std::string text;
   if (!movedFolders.empty()) {
@@ -217,8 +246,8 @@ std::string PrefImportReport::DetailsText() const {
     for (const auto& [folder, path] : movedFolders) text += "  " + folder + ": " + path + "\n";
   }
   if (!keptFolders.empty()) {
-    text += std::string(text.empty() ? "" : "\n") + "Folders that stay where they are (the file names none):\n";
-    for (const auto& [folder, path] : keptFolders) text += "  " + folder + ": " + path + "\n";
+    text += std::string(text.empty() ? "" : "\n") + "Folders that stay this station's own:\n";
+    for (const KeptFolder& kept : keptFolders) text += "  " + kept.folder + " " + kept.Text() + "\n";
   }
   if (!refused.empty()) {
     text += std::string(text.empty() ? "" : "\n") + "Not imported:\n";
@@ -230,10 +259,10 @@ std::string PrefImportReport::DetailsText() const {
 
 std::optional<std::string> CheckImportedPreference(const std::string& key, const host::PlistValue& value) {
   const host::PlistData* data = value.asData();
-  if (SetOfClientListKey(key)) {
-    const std::string* text = value.asString();
-    if (!text) return "not a text";
-    if (host::UTF8ToMacRoman(*text).size() > kClientListCapacity) return "longer than 255 characters";
+  if (!RecordOfReadableKey(key).empty()) return CheckReadableSetting(key, value);
+  if (key == kExportingApplicationFolderKey) {
+    const std::string* path = value.asString();
+    if (!path || !fs::path(*path).is_absolute()) return "not an absolute folder path";
     return std::nullopt;
   }
   const bool known = key == kPrintServerPrefKey || SetOfKey(key) || key == kWebUploadPrefsKey ||
@@ -241,6 +270,7 @@ std::optional<std::string> CheckImportedPreference(const std::string& key, const
                      AliasIDOfKey(key);
   if (!known) {
     if (key == "prefEnableRelaunch") return "the start-at-login switch is not taken from a file";
+    if (HasReadablePrefix(key)) return "no setting of that name (the names are those an export writes)";
     return "not a preference of this program";
   }
   if (!data) return "not data";
@@ -346,49 +376,77 @@ bool LoadFromNewPreferencesFile2(const fs::path& path, bool force, PrefImportRep
   }
   platform::LogF("Got the dictionary for [%s]", kPrefsDictionaryName);
   host::PlistDict accepted;
+  // The readable settings, by the key of the record they go into.
+  std::map<std::string, host::PlistDict> settings;
+  std::optional<fs::path> exportingApplicationFolder;
   for (const auto& [key, value] : *entry->asDict()) {
     if (auto why = CheckImportedPreference(key, value)) {
       platform::LogF("The preference [%s] was not imported: %s", key.c_str(), why->c_str());
       out.refused.emplace_back(key, *why);
+    } else if (const std::string record = RecordOfReadableKey(key); !record.empty()) {
+      settings[record][key] = value;
+    } else if (key == kExportingApplicationFolderKey) {
+      exportingApplicationFolder = fs::path(*value.asString());
     } else {
       accepted[key] = value;
       out.applied.push_back(key);
-      // A folder alias naming another place than the stored one moves
-      // that folder.
-      if (const int16_t id = AliasIDOfKey(key)) {
-        host::AliasRecord alias;
-        const host::PlistData& bytes = *value.asData();
-        host::AliasRecord::Decode(bytes.data(), bytes.size(), &alias);
-        const auto stored = ReadAliasHandle(id);
-        if (!stored || stored->path != alias.path) out.movedFolders.emplace_back(FolderOfAlias(id), alias.path);
-      }
     }
   }
-  // A set's client list goes into the set's record: the one the file
-  // brings, else the one stored here.
-  for (int set = 1; set <= 8; ++set) {
-    const auto list = accepted.find(ClientListKey(set));
-    if (list == accepted.end()) continue;
-    const std::string text = *list->second.asString();
-    accepted.erase(list);
-    std::erase(out.applied, ClientListKey(set));
-    std::optional<host::PlistValue> record;
-    const bool inFile = accepted.contains(PrintToFileSetKey(set));
-    if (inFile) record = accepted[PrintToFileSetKey(set)];
-    else record = ReadFromMyUserDefaults(PrintToFileSetKey(set));
-    const auto patched = record && record->asData() ? WithClientList(*record->asData(), set, text) : std::nullopt;
-    if (!patched) {
-      out.refused.emplace_back(ClientListKey(set), "no readable record of set " + std::to_string(set) + " to put it in");
+  // Each folder alias puts its folder where that place is on this station;
+  // one naming no folder here is not taken, and the folder stays this
+  // station's own. An alias naming another place than the stored one moves
+  // that folder.
+  for (auto it = accepted.begin(); it != accepted.end();) {
+    const int16_t id = AliasIDOfKey(it->first);
+    if (!id) {
+      ++it;
       continue;
     }
-    if (!inFile) out.applied.push_back(PrintToFileSetKey(set));
-    accepted[PrintToFileSetKey(set)] = host::PlistValue(*patched);
+    host::AliasRecord alias;
+    const host::PlistData& bytes = *it->second.asData();
+    host::AliasRecord::Decode(bytes.data(), bytes.size(), &alias);
+    const auto stored = ReadAliasHandle(id);
+    bool remade = false;
+    std::string why;
+    const auto place = PlaceOnThisStation(alias, exportingApplicationFolder, &remade, &why);
+    if (place && remade && host::NewAlias(*place, &alias) != noErr) why = "no alias could be made of " + *place;
+    if (!place || !why.empty()) {
+      platform::LogF("The folder alias [%s] was not imported: %s", it->first.c_str(), why.c_str());
+      out.keptFolders.push_back({FolderOfAlias(id), stored ? stored->path : std::string(), why});
+      std::erase(out.applied, it->first);
+      it = accepted.erase(it);
+      continue;
+    }
+    if (remade) it->second = host::PlistValue(alias.Encode());
+    if (!stored || stored->path != *place) out.movedFolders.emplace_back(FolderOfAlias(id), *place);
+    ++it;
+  }
+  // The readable settings go into their record and win over its blob: the
+  // blob the file brings, else the one stored here, else the record's
+  // factory values (a file an operator wrote with a few settings alone).
+  for (const auto& [record, named] : settings) {
+    std::optional<host::PlistData> patched;
+    const bool inFile = accepted.contains(record);
+    if (inFile) patched = WithReadableSettings(record, *accepted[record].asData(), named);
+    if (!patched)
+      if (const auto stored = ReadFromMyUserDefaults(record); stored && stored->asData())
+        patched = WithReadableSettings(record, *stored->asData(), named);
+    if (!patched) patched = WithReadableSettings(record, FactoryRecordBlob(record), named);
+    std::optional<std::string> why = patched ? CheckImportedPreference(record, host::PlistValue(*patched))
+                                             : std::optional<std::string>("the record does not read");
+    if (why) {
+      for (const auto& [key, value] : named) out.refused.emplace_back(key, "with it the record is refused: " + *why);
+      continue;
+    }
+    if (!inFile) out.applied.push_back(record);
+    accepted[record] = host::PlistValue(std::move(*patched));
   }
   if (accepted.empty() && !out.refused.empty()) return false;
   // A folder the file names no place for stays where this station has it.
   for (const int16_t id : KnownAliasIDs())
-    if (!accepted.contains(AliasKey(id)))
-      if (const auto stored = ReadAliasHandle(id)) out.keptFolders.emplace_back(FolderOfAlias(id), stored->path);
+    if (!accepted.contains(AliasKey(id)) && !entry->asDict()->contains(AliasKey(id)))
+      if (const auto stored = ReadAliasHandle(id))
+        out.keptFolders.push_back({FolderOfAlias(id), stored->path, "the file names no place for it"});
   return CopyToUserDefaultsObjectForAllKeys(accepted, force);
 }
 

@@ -4,14 +4,23 @@
 // defaults, after which the program offers to quit so that the next launch
 // reads them.
 //
+// Folder aliases travel as places: a folder beneath the exporting station's
+// application folder becomes the same place beneath the importing
+// station's, and a folder that does not exist on the importing station is
+// not taken (that folder stays the station's own, and the report says why).
+//
 // The file holds one dictionary, "Kivo-Processor v14 Prefs Dictionary",
-// with the stored values unchanged (data). On import every key of it is
-// checked before it is stored: its name must be one of the keys this
-// program keeps, its value data of the record's exact length whose fields
-// read and lie in their ranges (aliases must read as aliases). What fails is
-// not stored and is named in the report; everything else in the store stays
-// as it was. The start-at-login switch "prefEnableRelaunch" is never taken
-// from a file.
+// with the stored values unchanged (data) and, beside each record's blob,
+// every value the preferences window offers as a readable key of its own
+// (prefs/ReadablePrefs.h), which an operator without a display edits. On
+// import every key of it is checked before it is stored: its name must be
+// one of the keys this program keeps, its value data of the record's exact
+// length whose fields read and lie in their ranges (aliases must read as
+// aliases), or a readable setting of the right type and range, which goes
+// into its record and wins over the blob. What fails is not stored and is
+// named in the report; everything else in the store stays as it was. An
+// export of an earlier version (blobs alone) imports as before. The
+// start-at-login switch "prefEnableRelaunch" is never taken from a file.
 #pragma once
 
 #include <filesystem>
@@ -23,6 +32,10 @@
 #include "host/sys/PlistValue.h"
 
 inline constexpr const char kPrefsDictionaryName[] = "Kivo-Processor v14 Prefs Dictionary";
+// The exporting station's application folder, written beside its folder
+// aliases: on import a folder beneath it becomes the same place beneath
+// the importing station's application folder. Never stored.
+inline constexpr const char kExportingApplicationFolderKey[] = "Exported From Application Folder";
 
 // The file's top dictionary from the stored values: every exported key that
 // has a value. Nothing when the store is unavailable.
@@ -36,6 +49,8 @@ bool SaveToNewPreferencesFile(const std::filesystem::path& path);
 bool SaveToNewPreferencesFile();
 
 struct PrefImportReport {
+  // The stored keys the import writes (a record changed by readable
+  // settings alone is among them).
   std::vector<std::string> applied;
   // Key and why it was not imported.
   std::vector<std::pair<std::string, std::string>> refused;
@@ -46,10 +61,17 @@ struct PrefImportReport {
   // The folders whose stored location the import changes: what the folder
   // is ("the spool folder") and where it now is.
   std::vector<std::pair<std::string, std::string>> movedFolders;
-  // The folders this station has whose place the file does not name (an
-  // export of an earlier version, or of a station that never made them):
-  // what the folder is and where it stays.
-  std::vector<std::pair<std::string, std::string>> keptFolders;
+  // The folders that stay this station's own: those whose place the file
+  // does not name (an export of an earlier version, or of a station that
+  // never made them), and those it names where this station has no folder.
+  struct KeptFolder {
+    std::string folder;  // what the folder is
+    std::string path;    // where this station has it; empty: where it makes it at its next start
+    std::string why;     // why the file's place was not taken
+    // "stays /path (why)".
+    std::string Text() const;
+  };
+  std::vector<KeptFolder> keptFolders;
   // The refused keys as one text for the operator (empty when none).
   std::string RefusedText() const;
   // The refused keys and the moved and kept folders, one per line, for the alert's

@@ -406,14 +406,40 @@ std::vector<uint8_t> PrintServerPrefBlob() {
 std::vector<uint8_t> PrintToFileSetBlob(int16_t set) {
   return MakeBlob(kSpecialPrintToFilePrefSize, [set](CStream_AC& s) { TPrintToFileSetObject().WriteTo(&s, set); });
 }
-std::vector<uint8_t> PrintToFileSetBlob(const tSpecialPrintToFilePref& record, int16_t set) {
-  tSpecialPrintToFilePref* live = getMyPrintToFileSetPrefs(set);
+
+namespace {
+
+// The blob `encode` makes of the live record `live` while it holds `record`;
+// the live record is put back as it was.
+template <typename R, typename F>
+std::vector<uint8_t> EncodeDetached(R* live, const R& record, F encode) {
   if (!live) return {};
-  const tSpecialPrintToFilePref saved = *live;
+  const R saved = *live;
   *live = record;
-  std::vector<uint8_t> blob = PrintToFileSetBlob(set);
+  std::vector<uint8_t> blob = encode();
   *live = saved;
   return blob;
+}
+
+}  // namespace
+
+std::vector<uint8_t> PrintToFileSetBlob(const tSpecialPrintToFilePref& record, int16_t set) {
+  return EncodeDetached(getMyPrintToFileSetPrefs(set), record, [set] { return PrintToFileSetBlob(set); });
+}
+std::vector<uint8_t> PrintServerPrefBlobOf(const tPrintServerPrefs& record) {
+  return EncodeDetached(getMyPrintServerPrefs(), record, [] { return PrintServerPrefBlob(); });
+}
+std::vector<uint8_t> OutputFilePrefBlobOf(const tOutputFilePrefs& record) {
+  return EncodeDetached(getMyOutputFilePrefs(), record, [] { return OutputFilePrefBlob(); });
+}
+std::vector<uint8_t> ProcessedJobsPrefBlobOf(const tProcessedJobsPrefs& record) {
+  return EncodeDetached(getMyProcessedJobsPrefs(), record, [] { return ProcessedJobsPrefBlob(); });
+}
+std::vector<uint8_t> WebUploadPrefBlobOf(const tSpecialPrintToFilePref& record) {
+  return EncodeDetached(getMyWebUploadPrefs(), record, [] { return WebUploadPrefBlob(); });
+}
+std::vector<uint8_t> PrintToFilePrefBlobOf(const tPrintToFilePrefs& record) {
+  return EncodeDetached(getMyPrintToFilePrefs(), record, [] { return PrintToFilePrefBlob(); });
 }
 std::vector<uint8_t> OutputFilePrefBlob() {
   return MakeBlob(kOutputFilePrefsSize, [](CStream_AC& s) { TOutputFilePrefObject().WriteTo(&s); });

@@ -126,6 +126,13 @@ std::vector<uint8_t> OutputFilePrefBlob();
 std::vector<uint8_t> ProcessedJobsPrefBlob();
 std::vector<uint8_t> WebUploadPrefBlob();
 std::vector<uint8_t> PrintToFilePrefBlob();
+// The blob of a record of its own, as it would be stored (the live record is
+// not changed).
+std::vector<uint8_t> PrintServerPrefBlobOf(const tPrintServerPrefs& record);
+std::vector<uint8_t> OutputFilePrefBlobOf(const tOutputFilePrefs& record);
+std::vector<uint8_t> ProcessedJobsPrefBlobOf(const tProcessedJobsPrefs& record);
+std::vector<uint8_t> WebUploadPrefBlobOf(const tSpecialPrintToFilePref& record);
+std::vector<uint8_t> PrintToFilePrefBlobOf(const tPrintToFilePrefs& record);
 
 // What a stored blob holds, decoded into a record of its own (the live
 // records are not changed): nothing when the blob is not exactly the

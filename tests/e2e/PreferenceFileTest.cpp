@@ -1,10 +1,12 @@
 // Preferences on a station without a display, as the README tells the
 // operator to change them: settings exported with --export-preferences on
-// one station (here made in its store as the preferences window would) are
-// imported with --import-preferences on another, which follows them at its
-// next start; an import is refused while a processor runs on those
-// preferences (whatever its own folders) and keeps processors off them
-// until it ends, and a file that is no export imports nothing.
+// one station (here made in its store as the preferences window would, or
+// edited in the file's readable lines) are imported with
+// --import-preferences on another, which follows them at its next start
+// and keeps its own folders where the other station's were its own; an
+// import is refused while a processor runs on those preferences (whatever
+// its own folders) and keeps processors off them until it ends, and a file
+// that is no export imports nothing.
 #include <csignal>
 #include <regex>
 
@@ -18,18 +20,21 @@ namespace {
 
 namespace fs = e2e::fs;
 
-// The export carries the web-upload folder with the others, and each set's
-// client list as a text the operator edits ("PrintToFileSet 3 Client
-// List"): the importing station prints a --client job through set 3 and
-// puts its web copy where the exporting station's went.
+// The export carries the web-upload folder with the others, the
+// print-centre hand-off form, and each set's client list as a text the
+// operator edits ("PrintToFileSet 3 Client List"): the importing station
+// prints a --client job through set 3, puts its web copy where the
+// exporting station's went and hands a photo printer's page off as a JPEG
+// and a property list.
 TEST(PreferenceFiles, SettingsExportedOnOneStationAreFollowedByAnotherAfterAnImport) {
   // The first station keeps its job files ("Delete job files after
-  // printing" off), writes set 3's web copies into a folder of its own and
-  // exports its settings.
+  // printing" off), writes set 3's web copies into a folder of its own,
+  // hands off a JPEG and a property list, and exports its settings.
   e2e::Station first("prefsfrom");
   e2e::WritePrefs(first.defaultsFile(), [] {
     getMyPrintServerPrefs()->keepJobFiles = 1;
     getMyPrintToFileSetPrefs(3)->createJpegForWeb = 1;
+    getMyProcessedJobsPrefs()->useNewHandOff = 1;
   });
   const fs::path uploads = first.base() / "Uploads";
   fs::create_directories(uploads);
@@ -66,7 +71,112 @@ TEST(PreferenceFiles, SettingsExportedOnOneStationAreFollowedByAnotherAfterAnImp
   EXPECT_NE(second.PrintLog().find("Printer: Print to File Set 3"), std::string::npos) << second.PrintLog();
   EXPECT_EQ(e2e::VisibleFiles(uploads).size(), 1u);
   EXPECT_FALSE(fs::exists(second.app() / fs::u8path("WEB UPLOAD FOLDER ƒ") / "Kept.jpg"));
+  ASSERT_TRUE(e2e::WritePhoto(second.images() / "Direct.jpg", 100, 150, {200, 20, 20}));
+  ASSERT_TRUE(second.DropWritten({"--printer", "21", "--image", "Direct.jpg@0,0,4,6"}, "direct.trpr"));
+  const fs::path handOff = second.app() / "Kivo-PrintCenter Folder" / "Jobs To Be Printed---NEW";
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(handOff).size() == 2; }, 60)) << second.Log();
+  EXPECT_TRUE(e2e::VisibleFiles(second.app() / "Kivo-PrintCenter Folder" / "Jobs To Be Printed").empty());
   EXPECT_EQ(second.Stop(), 0);
+}
+
+// `text` (an exported preference file) with the value of `key` replaced by
+// `value` (an XML element), as an operator edits it.
+::testing::AssertionResult EditSetting(std::string& text, const std::string& key, const std::string& value) {
+  const std::regex setting("(<key>" + key + R"(</key>\s*)(<\w+/>|<(\w+)>[^<]*</\3>))");
+  if (!std::regex_search(text, setting)) return ::testing::AssertionFailure() << "no setting " << key;
+  text = std::regex_replace(text, setting, "$1" + value);
+  return ::testing::AssertionSuccess();
+}
+
+// The README's lines, edited in an export of a station's factory settings
+// and imported on a headless station: set 1 also writes a web copy and
+// copies each page into set 2, web copies are written at quality 30, and a
+// photo printer's page is handed off as a JPEG and a property list.
+TEST(PreferenceFiles, AnExportEditedAsTheReadmeShowsChangesTheNextJobsOfAHeadlessStation) {
+  e2e::Station station("prefsedited");
+  e2e::WritePrefs(station.defaultsFile(), [] {});
+  const fs::path file = station.base() / "station.plist";
+  ASSERT_EQ(station.RunCommand({"--export-preferences", file.string()}).status, 0);
+  std::string text = e2e::ReadAll(file);
+  ASSERT_TRUE(EditSetting(text, "PrintToFileSet 1 Write A Web Copy", "<true/>")) << text;
+  ASSERT_TRUE(EditSetting(text, "PrintToFileSet 1 Also Copy To Sets", "<string>2</string>")) << text;
+  ASSERT_TRUE(EditSetting(text, "Output Files JPEG Quality Of Web Copies", "<integer>30</integer>")) << text;
+  ASSERT_TRUE(EditSetting(text, "Kivo-Print Center Hand Off A JPEG And A Property List", "<true/>")) << text;
+  e2e::WriteAll(file, text);
+  const auto imported = station.RunCommand({"--import-preferences", file.string()});
+  EXPECT_EQ(imported.status, 0) << imported.output;
+  EXPECT_EQ(imported.output.find("Not imported"), std::string::npos) << imported.output;
+
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 400, 600, {220, 20, 20}));
+  ASSERT_TRUE(station.DropWritten({"--printer", "25", "--image", "Red.jpg@0,0,4,6"}, "red.trpr"));
+  const fs::path web = station.app() / fs::u8path("WEB UPLOAD FOLDER ƒ");
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.SetFolder('A')).size() == 2; }, 60))
+      << station.Log();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(web).size() == 1; }, 60)) << station.Log();
+  EXPECT_EQ(e2e::ToolOutput({"identify", "-format", "%Q", e2e::VisibleFiles(web).front().string()}), "30");
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Direct.jpg", 100, 150, {200, 20, 20}));
+  ASSERT_TRUE(station.DropWritten({"--printer", "21", "--image", "Direct.jpg@0,0,4,6"}, "direct.trpr"));
+  const fs::path handOff = station.app() / "Kivo-PrintCenter Folder" / "Jobs To Be Printed---NEW";
+  EXPECT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(handOff).size() == 2; }, 60)) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+
+  // A misspelt or ill-typed setting is named and refused.
+  ASSERT_TRUE(EditSetting(text, "Output Files JPEG Quality Of Web Copies", "<string>high</string>"));
+  e2e::WriteAll(file, std::regex_replace(text, std::regex("Write A Web Copy"), "Write A Web Kopy"));
+  const auto refused = station.RunCommand({"--import-preferences", file.string()});
+  EXPECT_EQ(refused.status, 0) << refused.output;
+  EXPECT_NE(refused.output.find("Not imported: Output Files JPEG Quality Of Web Copies (not an integer)"),
+            std::string::npos)
+      << refused.output;
+  EXPECT_NE(refused.output.find("Not imported: PrintToFileSet 1 Write A Web Kopy (no setting of that name"),
+            std::string::npos)
+      << refused.output;
+}
+
+// Settings made on one station and imported on another with an application
+// folder of its own: the folders beneath the first station's application
+// folder are the same places beneath the second's, so the second keeps its
+// own spool, set and web-upload folders, runs beside the first and prints
+// the next job dropped into its own print-jobs folder. A set folder that
+// does not exist on the second station stays the second's own, and the
+// import says why.
+TEST(PreferenceFiles, AnImportFromAStationWithAnotherApplicationFolderKeepsThisStationsFolders) {
+  e2e::Station first("prefsappfrom");
+  ASSERT_TRUE(first.Start()) << first.Log();
+  ASSERT_EQ(first.Stop(), 0);
+  const fs::path gone = first.base() / "Gone";
+  fs::create_directories(gone);
+  host::AliasRecord alias;
+  ASSERT_EQ(host::NewAlias(gone.string(), &alias), noErr);
+  ASSERT_TRUE(first.SetDefault(AliasKey(kPrintToFileSetAliasBase + 2), host::PlistValue(alias.Encode())));
+  const fs::path file = first.base() / "prefs.plist";
+  ASSERT_EQ(first.RunCommand({"--export-preferences", file.string()}).status, 0);
+  fs::remove(gone);
+
+  e2e::Station second("prefsappto");
+  ASSERT_TRUE(second.Start()) << second.Log();
+  ASSERT_EQ(second.Stop(), 0);
+  const auto imported = second.RunCommand({"--import-preferences", file.string()});
+  EXPECT_EQ(imported.status, 0) << imported.output;
+  EXPECT_EQ(imported.output.find("Moved:"), std::string::npos) << imported.output;
+  EXPECT_EQ(imported.output.find(first.app().string()), std::string::npos) << imported.output;
+  EXPECT_NE(imported.output.find("Kept: the folder of print-to-file set 2 stays " + second.SetFolder('A').string() +
+                                 " (" + gone.string() + " does not exist on this station)"),
+            std::string::npos)
+      << imported.output;
+
+  ASSERT_TRUE(first.Start()) << first.Log();
+  ASSERT_TRUE(second.Start()) << second.Log();
+  ASSERT_TRUE(e2e::WritePhoto(second.images() / "Next.jpg", 100, 150, {20, 200, 20}));
+  ASSERT_TRUE(second.DropWritten({"--printer", "26", "--image", "Next.jpg@0,0,4,6"}, "next.trpr"));
+  EXPECT_EQ(second.WaitForSetOutput('A').size(), 1u) << second.Log();
+  EXPECT_TRUE(second.WaitForQueueEmpty()) << second.Log();
+  EXPECT_NE(second.PrintLog().find("Printer: Print to File Set 2"), std::string::npos) << second.PrintLog();
+  EXPECT_TRUE(e2e::VisibleFilesBelow(first.SetFolder('A')).empty());
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(second.Stop(), 0);
+  EXPECT_EQ(first.Stop(), 0);
 }
 
 TEST(PreferenceFiles, AnImportIsRefusedWhileTheProcessorRunsAndAFileThatIsNoExportImportsNothing) {

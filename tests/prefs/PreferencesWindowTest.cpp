@@ -1,7 +1,7 @@
 // The preferences window and its panels on the offscreen platform: every
-// panel edited as the operator would, saved with OK and read back in a new
-// process; Cancel, switching categories, the remembered category, the
-// copy-to-sets choice and the window as drawn.
+// panel edited as the operator would, saved with OK, read back in a new
+// process and carried whole by an export; Cancel, switching categories, the
+// remembered category, the copy-to-sets choice and the window as drawn.
 #include <QImage>
 #include <QWidget>
 #include <cstdlib>
@@ -13,7 +13,9 @@
 #include "platform/Choosers.h"
 #include "platform/Messages.h"
 #include "platform/StringLists.h"
+#include "host/sys/PropertyList.h"
 #include "prefs/FolderAliases.h"
+#include "prefs/PrefExport.h"
 
 using namespace prefsui;
 
@@ -173,6 +175,28 @@ TEST_F(PrefsUiTest, EveryPanelEditedSavedAndReadBackInANewProcess) {
       host::runProcess("/proc/self/exe", {"--gtest_filter=PrefsUiChild.ReadsWhatTheWindowSaved"}, options);
   unsetenv(kChildVariable);
   EXPECT_TRUE(child.succeeded()) << child.error << " status " << child.exitStatus;
+
+  // Everything the window saved travels: each key it stored stands in an
+  // export with its value, and a station importing that export reads the
+  // same records.
+  const fs::path file = dir_ / "export.plist";
+  ASSERT_TRUE(SaveToNewPreferencesFile(file));
+  const auto top = host::readPropertyListFile(file);
+  const host::PlistValue* inner = top ? top->find(kPrefsDictionaryName) : nullptr;
+  ASSERT_TRUE(inner && inner->asDict());
+  for (const auto& [key, value] : defaults_->dictionaryRepresentation()) {
+    const auto it = inner->asDict()->find(key);
+    EXPECT_TRUE(it != inner->asDict()->end() && it->second == value) << key << " is saved but does not travel";
+  }
+  host::UserDefaults other(dir_ / "other.plist");
+  SetPrefStoreDefaults(&other);
+  mySetAllDefaults();
+  PrefImportReport report;
+  EXPECT_TRUE(LoadFromNewPreferencesFile2(file, true, &report));
+  EXPECT_TRUE(report.refused.empty()) << report.RefusedText();
+  myNewReadPreferences();
+  ExpectEditedRecords(dir_);
+  SetPrefStoreDefaults(defaults_.get());
 }
 
 TEST(PrefsUiChild, ReadsWhatTheWindowSaved) {
