@@ -198,6 +198,13 @@ class TNewAllFilesHandler : public TKIVOFileHandler {
   host::GWorldHandle GetFullSizeImage() override;
   // As the base, except while the tools window is in setup mode.
   void LoadColorSettings() override;
+  // The EXIF orientation GetFullSizeImage found in the file (-1 when it had
+  // none or could not be read), also when it gave no image: the loader
+  // turns a photo it reads another way just as GetFullSizeImage would.
+  int LastOrientation() const { return lastOrientation_; }
+
+ private:
+  int lastOrientation_ = -1;
 };
 
 // The tools window of a capture station; this program has none, so it is

@@ -446,4 +446,50 @@ TEST(PhotoFormats, PhotoshopFilesAsPhotoshopStoresThemPrintAsImageMagickReadsThe
   EXPECT_EQ(station.Stop(), 0);
 }
 
+// Photos tagged "upside down" (orientation 3) print turned by a half turn
+// whatever their colour model, also where embedded profiles are off and
+// grey and CMYK photos are read another way than RGB ones.
+TEST(PhotoFormats, UpsideDownGreyAndCmykPhotosAreTurnedAsRgbOnesAre) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const e2e::fs::path work = station.base() / "work";
+  e2e::fs::create_directories(work);
+  // A dark top third over a light rest, the page's shape.
+  const e2e::Patch dark{{40, 40, 40}, 1}, light{{220, 220, 220}, 1};
+  ASSERT_TRUE(e2e::WritePatches(work / "halves.png", 2, 3, 40,
+                                [&](int32_t, int32_t r) -> const e2e::Patch& { return r == 0 ? dark : light; }));
+  struct Case {
+    std::string name;
+    std::vector<std::string> options;
+    bool tiff;
+  };
+  const Case cases[] = {{"Rgb.tif", {"-type", "TrueColor"}, true},
+                        {"Grey.tif", {"-colorspace", "Gray"}, true},
+                        {"Cmyk.tif", {"-colorspace", "CMYK"}, true},
+                        {"Grey.jpg", {"-colorspace", "Gray"}, false},
+                        {"Cmyk.jpg", {"-colorspace", "CMYK"}, false}};
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string photo = (station.images() / c.name).string();
+    std::vector<std::string> words = {"convert", (work / "halves.png").string(), "-alpha", "off"};
+    words.insert(words.end(), c.options.begin(), c.options.end());
+    words.push_back(photo);
+    ASSERT_EQ(RunTool(words), 0) << c.name;
+    ASSERT_EQ(c.tiff ? RunTool({"tiffset", "-s", "274", "3", photo})
+                     : RunTool({"exiftool", "-q", "-n", "-overwrite_original", "-Orientation=3", photo}),
+              0)
+        << c.name;
+    jobwriter::TJobDescription job = e2e::SetOneJob(c.name);
+    job.colorSyncPrefs->applyEmbedded = 0;
+    ASSERT_TRUE(station.Drop(job, "upsidedown" + std::to_string(++n) + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    const e2e::Picture page = TakePage(station);
+    ASSERT_TRUE(page.image) << c.name;
+    ExpectNear(page.rgb(page.width() / 2, page.height() / 6), light.rgb, 10, c.name + ", top");
+    ExpectNear(page.rgb(page.width() / 2, page.height() * 11 / 12), dark.rgb, 10, c.name + ", bottom");
+  }
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 }  // namespace
