@@ -242,7 +242,10 @@ struct myQTCallBackRecord {
 OSErr myQTCallBackProc(int16_t message, myQTCallBackRecord* record);
 
 // Reads the photo of `file` into a new offscreen, or empty; closes the file.
-// Only the file is used; the other arguments are accepted for the callers.
+// A photo of the kinds TNewAllFilesHandler reads that is tagged orientation
+// 3 comes turned by a half turn, also when it is read the other way (grey
+// and CMYK photos with embedded profiles off). Only the file is used; the
+// other arguments are accepted for the callers.
 host::GWorldHandle ReadFile2(TFile* file, int16_t imageSize, float rotation, bool& turned,
                              tColorSyncPrefs* colorSync);
 
