@@ -392,6 +392,7 @@ host::GWorldHandle TNewAllFilesHandler::GetFullSizeImage() {
     return nullptr;
   }
   CImageFile file(&ref);
+  lastOrientation_ = file.GetOrientation();
   myCocoaImageColorAdjustInfo settings;
   if (loadColorAdjustFromFile(current_, &settings)) {
     LoadColorSettings();
@@ -464,12 +465,21 @@ host::GWorldHandle ReadFile2(TFile* file, int16_t, float, bool&, tColorSyncPrefs
   if (!file) return nullptr;
   const FSSpec spec = file->GetFileSpec();
   host::GWorldHandle offscreen;
+  int orientation = -1;
   {
     TNewAllFilesHandler handler;
     handler.SetCurrentFile(spec);
-    if (handler.IsValidFile()) offscreen = handler.GetFullSizeImage();
+    if (handler.IsValidFile()) {
+      offscreen = handler.GetFullSizeImage();
+      orientation = handler.LastOrientation();
+    }
   }
-  if (!offscreen && IsQuickTimeAvail(nullptr)) offscreen = getGWorldFromFileSpec(spec);
+  if (!offscreen && IsQuickTimeAvail(nullptr)) {
+    offscreen = getGWorldFromFileSpec(spec);
+    // A grey or CMYK photo that the image source refuses (embedded profiles
+    // off) is read here; it is turned as the same photo in RGB is.
+    if (offscreen && orientation == 3) rotateImage180Degrees(offscreen.get());
+  }
   file->CloseFile();
   if (offscreen) protectTheGworld(offscreen.get());
   return offscreen;

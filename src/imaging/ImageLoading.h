@@ -198,6 +198,13 @@ class TNewAllFilesHandler : public TKIVOFileHandler {
   host::GWorldHandle GetFullSizeImage() override;
   // As the base, except while the tools window is in setup mode.
   void LoadColorSettings() override;
+  // The EXIF orientation GetFullSizeImage found in the file (-1 when it had
+  // none or could not be read), also when it gave no image: the loader
+  // turns a photo it reads another way just as GetFullSizeImage would.
+  int LastOrientation() const { return lastOrientation_; }
+
+ private:
+  int lastOrientation_ = -1;
 };
 
 // The tools window of a capture station; this program has none, so it is
@@ -235,7 +242,10 @@ struct myQTCallBackRecord {
 OSErr myQTCallBackProc(int16_t message, myQTCallBackRecord* record);
 
 // Reads the photo of `file` into a new offscreen, or empty; closes the file.
-// Only the file is used; the other arguments are accepted for the callers.
+// A photo of the kinds TNewAllFilesHandler reads that is tagged orientation
+// 3 comes turned by a half turn, also when it is read the other way (grey
+// and CMYK photos with embedded profiles off). Only the file is used; the
+// other arguments are accepted for the callers.
 host::GWorldHandle ReadFile2(TFile* file, int16_t imageSize, float rotation, bool& turned,
                              tColorSyncPrefs* colorSync);
 

@@ -2,6 +2,7 @@
 
 #include "imaging/PackBits.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -101,8 +102,9 @@ std::string DescribeMode(const Header& h) {
 }
 
 // Resolution (id 0x03ED) and the embedded profile (id 0x040F) from the image
-// resources, when present.
-void ReadResources(std::span<const uint8_t> resources, host::ImageInfo* info) {
+// resources, when present; `versionInfo` tells whether the file carries the
+// version information (id 0x0421) that Photoshop writes into every file.
+void ReadResources(std::span<const uint8_t> resources, host::ImageInfo* info, bool* versionInfo) {
   Reader r(resources);
   while (r.Has(12)) {
     uint32_t sig = 0, id = 0, nameLen = 0, size = 0;
@@ -122,12 +124,52 @@ void ReadResources(std::span<const uint8_t> resources, host::ImageInfo* info) {
       info->xDpi = h / 65536.0;
       info->yDpi = v / 65536.0;
     }
+    if (sig == 0x3842494Du && id == 0x0421) *versionInfo = true;
     if (sig == 0x3842494Du && id == 0x040F && size > 0) {
       const auto profile = r.Rest().subspan(0, size);
       info->iccProfile.assign(profile.begin(), profile.end());
     }
     if (!r.Skip((size_t(size) + 1) & ~size_t(1))) return;
   }
+}
+
+constexpr uint32_t FourCC(const char (&c)[5]) {
+  return uint32_t(uint8_t(c[0])) << 24 | uint32_t(uint8_t(c[1])) << 16 | uint32_t(uint8_t(c[2])) << 8 |
+         uint32_t(uint8_t(c[3]));
+}
+
+bool StartsWithBlockSignature(std::span<const uint8_t> bytes) {
+  return bytes.size() >= 4 && (std::memcmp(bytes.data(), "8BIM", 4) == 0 || std::memcmp(bytes.data(), "8B64", 4) == 0);
+}
+
+// Whether the layer and mask information section says that the first
+// channel after the colours is the composite's transparency: a negative
+// layer count in its layer information; in 16- and 32-bit files, whose
+// layer information is kept among the additional layer information, a
+// negative count at the start of the 'Lr16' or 'Lr32' block; or a block
+// that says the merged image was saved with its transparency ('Mtrn',
+// 'Mt16', 'Mt32', which hold no data).
+bool MarksTransparency(std::span<const uint8_t> section) {
+  Reader r(section);
+  uint32_t layerInfoLength = 0;
+  if (!r.U32(&layerInfoLength)) return false;
+  if (layerInfoLength >= 2 && r.Has(2) && (r.Rest()[0] & 0x80) != 0) return true;
+  uint32_t maskInfoLength = 0;
+  if (!r.Skip(layerInfoLength) || !r.U32(&maskInfoLength) || !r.Skip(maskInfoLength)) return false;
+  // Tagged blocks to the end of the section: signature, key, length, data.
+  // Their data is padded to an even length; Photoshop pads some of them to
+  // a multiple of four without counting it.
+  while (r.Has(12)) {
+    if (!StartsWithBlockSignature(r.Rest()) && StartsWithBlockSignature(r.Rest().subspan(2))) r.Skip(2);
+    uint32_t signature = 0, key = 0, length = 0;
+    r.U32(&signature);
+    if (!r.U32(&key) || !r.U32(&length) || !r.Has(length)) return false;
+    if (signature != FourCC("8BIM") && signature != FourCC("8B64")) return false;
+    if ((key == FourCC("Lr16") || key == FourCC("Lr32")) && length >= 2 && (r.Rest()[0] & 0x80) != 0) return true;
+    if (key == FourCC("Mtrn") || key == FourCC("Mt16") || key == FourCC("Mt32")) return true;
+    if (!r.Skip(length + (length & 1))) return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -166,20 +208,19 @@ host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCm
   }
   r.Skip(length);
   host::ImageInfo info;
+  bool versionInfo = false;
   if (!r.U32(&length) || !r.Has(length)) return Fail("truncated image resources");
-  ReadResources(r.Rest().subspan(0, length), &info);
+  ReadResources(r.Rest().subspan(0, length), &info, &versionInfo);
   r.Skip(length);
   if (!r.U32(&length) || !r.Has(length)) return Fail("truncated layer data");
-  // A negative layer count says that the first channel after the colours is
-  // the composite's transparency; other extra channels are saved selections
-  // and spot colours, not drawn.
-  bool transparency = false;
-  if (length >= 6) {
-    Reader layers(r.Rest().subspan(0, length));
-    uint32_t layerInfoLength = 0, layerCount = 0;
-    transparency = layers.U32(&layerInfoLength) && layerInfoLength >= 2 && layers.U16(&layerCount) &&
-                   (layerCount & 0x8000) != 0 && hd.channels > needed;
-  }
+  // Other extra channels than the transparency are saved selections and
+  // spot colours, not drawn.
+  const bool transparency = hd.channels > needed && MarksTransparency(r.Rest().subspan(0, length));
+  // Photoshop stores the colours of a composite with transparency blended
+  // with white, so that a reader that leaves the transparency out shows it
+  // as on white; other writers (ImageMagick) store them straight and write
+  // no version information.
+  const bool blended = transparency && versionInfo && hd.mode != kIndexed;
   r.Skip(length);
   uint32_t compression = 0;
   if (!r.U16(&compression) || compression > 1) return Fail("unsupported compression");
@@ -230,12 +271,26 @@ host::ImageReadResult DecodePhotoshop(std::span<const uint8_t> data, bool keepCm
   result.image = host::GWorld::CreateUninitialized(CLongRect_AC(0, 0, int32_t(h), int32_t(w)));
   if (!result.image) return Fail("out of memory");
   const size_t plane = w * h;
-  // Sample i of channel c, as a byte: 16-bit samples are big-endian and
-  // keep their high part, rounded.
-  auto at = [&](uint32_t c, size_t i) -> uint8_t {
+  // Sample i of channel c at 16 bits (an 8-bit sample v as v * 257);
+  // 16-bit samples are big-endian.
+  auto at16 = [&](uint32_t c, size_t i) -> uint32_t {
     const uint8_t* p = samples.data() + (c * plane + i) * sampleBytes;
-    if (sampleBytes == 1) return p[0];
-    return static_cast<uint8_t>(((unsigned(p[0]) << 8 | p[1]) * 255u + 32767u) / 65535u);
+    if (sampleBytes == 1) return p[0] * 257u;
+    return unsigned(p[0]) << 8 | p[1];
+  };
+  auto toByte = [](uint32_t v16) { return static_cast<uint8_t>((v16 * 255u + 32767u) / 65535u); };
+  // Sample i of colour channel c as a byte, straight: a colour blended
+  // with white (stored = colour x alpha + white x (1 - alpha)) is taken
+  // back from white at full precision; where nothing shows it is white
+  // (no ink).
+  auto at = [&](uint32_t c, size_t i) -> uint8_t {
+    const uint32_t stored = at16(c, i);
+    if (!blended || c >= needed) return toByte(stored);
+    const uint32_t alpha = at16(needed, i);
+    if (alpha == 0) return 255;
+    const int64_t unblended = (int64_t(stored) - int64_t(65535 - alpha)) * 65535;
+    const int64_t straight = (std::max<int64_t>(0, unblended) + alpha / 2) / alpha;
+    return toByte(uint32_t(std::min<int64_t>(65535, straight)));
   };
   const bool cmyk = hd.mode == kCMYK;
   // The transparency, straight (255 = opaque), beside the colours; for

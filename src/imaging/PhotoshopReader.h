@@ -25,9 +25,13 @@ bool IsPhotoshopData(std::span<const uint8_t> data);
 
 // The composite image as an offscreen, with its resolution and embedded
 // profile in `info` (format reported as unknown). A file whose layer count
-// is negative keeps the composite's transparency in its first channel after
-// the colours: it comes in the alpha bytes, straight, and `info.hasAlpha`
-// is set; every other file is opaque. With `keepCmyk` a CMYK file keeps its
+// is negative (in its layer information, or in the 'Lr16' or 'Lr32' block
+// where 16- and 32-bit files keep it), or that has an 'Mtrn', 'Mt16' or
+// 'Mt32' block, keeps the composite's transparency in its first channel
+// after the colours: it comes in the alpha bytes, straight, and
+// `info.hasAlpha` is set; every other file is opaque. Where such a file was
+// written by Photoshop (it has the version information resource, 1057),
+// its colours are stored blended with white and come back straight. With `keepCmyk` a CMYK file keeps its
 // inks (host::ImageReadOptions::keepCmyk), `cmyk` is set in the result and
 // the transparency comes in `inkAlpha`; otherwise the inks are brought to
 // RGB without a profile.

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <system_error>
 
 #include "host/files/FileOps.h"
@@ -149,9 +150,12 @@ double MergePlayingTime(const std::vector<TMergePart>& parts) {
 }
 
 std::chrono::seconds MergeTimeLimit(double playingSeconds) {
-  const double scaled = kMergeLimitPerPlayingSecond * std::max(0.0, playingSeconds);
+  const double scaled = std::min(kMergeLimitPerPlayingSecond * std::max(0.0, playingSeconds),
+                                 double(kMergeLimitMost.count()));
   return std::max(kMergeLimitLeast, std::chrono::seconds(static_cast<long long>(std::ceil(scaled))));
 }
+
+double MergeOutputTimeLimit(double playingSeconds) { return std::max(0.0, playingSeconds) + kMergeOutputTimeMargin; }
 
 uint64_t MergeOutputLimit(double playingSeconds) {
   return kMergeOutputLeast + uint64_t(std::ceil(std::max(0.0, playingSeconds) * double(kMergeOutputPerSecond)));
@@ -381,13 +385,24 @@ namespace {
 
 // Watches the encoder through its progress report ("-progress pipe:1":
 // blocks of "key=value" lines) and the size of the file it writes: a
-// reason to stop it once none of them has moved for kMergeStallLimit, or
-// once the file outgrew what the parts can make.
+// reason to stop it once none of them has moved for kMergeStallLimit, once
+// the file outgrew what the parts can make, or once the time it reached ran
+// past what the parts' frames hold.
 class MergeWatch {
  public:
-  MergeWatch(fs::path out, uint64_t most) : out_(std::move(out)), most_(most), moved_(Clock::now()) {}
+  MergeWatch(fs::path out, uint64_t most, double mostSeconds)
+      : out_(std::move(out)), most_(most), mostSeconds_(mostSeconds), moved_(Clock::now()) {}
 
   std::optional<std::string> operator()(std::string& output) {
+    Read(output);
+    if (auto over = Overrun()) return over;
+    if (Clock::now() - moved_ >= kMergeStallLimit)
+      return StringF("it made no progress for %lld s and was stopped", (long long)kMergeStallLimit.count());
+    return std::nullopt;
+  }
+
+  // Takes in the whole lines of `output` (removing them) and the file's size.
+  void Read(std::string& output) {
     size_t start = 0;
     for (size_t nl; (nl = output.find('\n', start)) != std::string::npos; start = nl + 1) {
       const std::string line = output.substr(start, nl - start);
@@ -402,11 +417,16 @@ class MergeWatch {
     output.erase(0, start);
     struct stat st {};
     if (::lstat(out_.c_str(), &st) == 0) Advance(kReported, st.st_size);
+  }
+
+  // Why what the encoder made so far is more than the parts can make.
+  std::optional<std::string> Overrun() const {
     const long long made = std::max(seen_[1], seen_[kReported]);
     if (made > 0 && uint64_t(made) > most_)
       return StringF("it wrote %lld bytes, more than the clips can make (%llu)", made, (unsigned long long)most_);
-    if (Clock::now() - moved_ >= kMergeStallLimit)
-      return StringF("it made no progress for %lld s and was stopped", (long long)kMergeStallLimit.count());
+    if (double(seen_[2]) > mostSeconds_ * 1e6)
+      return StringF("its output ran to %.0f s, past the %.0f s the clips' frames hold", double(seen_[2]) / 1e6,
+                     mostSeconds_);
     return std::nullopt;
   }
 
@@ -424,6 +444,7 @@ class MergeWatch {
 
   fs::path out_;
   uint64_t most_;
+  double mostSeconds_;
   Clock::time_point moved_;
   long long seen_[kReported + 1] = {LLONG_MIN, LLONG_MIN, LLONG_MIN, LLONG_MIN};
 };
@@ -508,10 +529,14 @@ OSErr MergeVideoClip(int clipFd, const fs::path& workFolder, const std::string& 
   // The result's name keeps the extension, from which the container is
   // chosen; "-n": nothing in the fresh folder is ever overwritten.
   const fs::path out = merged->folder_ / ("merged" + ext);
+  // "-fps_mode passthrough": every frame keeps its time and none is made
+  // up, so frames whose times stand days apart stay two frames, not days of
+  // copies.
   std::vector<std::string> argv{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-n",
                                 "-nostats", "-progress", "pipe:1",
                                 "-i", "file:" + intro.string(), "-i", "file:" + in.string(),
-                                "-i", "file:" + outro.string(), "-filter_complex", graph, "-map", "[v]"};
+                                "-i", "file:" + outro.string(), "-filter_complex", graph, "-map", "[v]",
+                                "-fps_mode", "passthrough"};
   if (sound) argv.insert(argv.end(), {"-map", "[a]"});
   argv.push_back("file:" + out.string());
   LogF("shell comand = %s", platform::Joined(argv).c_str());
@@ -533,7 +558,19 @@ OSErr MergeVideoClip(int clipFd, const fs::path& workFolder, const std::string& 
   const uint64_t most = platform::MergeOutputLimit(playing);
   LogF("The merge may take up to %lld s and write up to %llu bytes (the clips hold at most %.1f s)",
        (long long)limit.count(), (unsigned long long)most, playing);
-  const platform::TCommandResult r = platform::Run(argv, limit, true, MergeWatch(out, most));
+  auto watch = std::make_shared<MergeWatch>(out, most, platform::MergeOutputTimeLimit(playing));
+  platform::TCommandResult r =
+      platform::Run(argv, limit, true, [watch](std::string& output) { return (*watch)(output); });
+  // What it reported after the last look: a merge that ended past what the
+  // clips can make is not used either.
+  if (r.succeeded) {
+    std::string rest = r.output.value_or(std::string());
+    watch->Read(rest);
+    if (auto over = watch->Overrun()) {
+      r.succeeded = false;
+      r.failure = *over;
+    }
+  }
   struct stat st {};
   const bool ok = r.succeeded && ::lstat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
   if (!ok) {

@@ -84,9 +84,11 @@ inline constexpr uint64_t kMergeLeastBytesPerSecond = 4000;
 double MergePlayingTime(const std::vector<TMergePart>& parts);
 // How long a merge may run: kMergeLimitPerPlayingSecond seconds for each
 // second of that playing time, so that a long clip is given the time a
-// short one is, clip for clip, and at least kMergeLimitLeast (the encoder's
-// start-up on short clips).
+// short one is, clip for clip, at least kMergeLimitLeast (the encoder's
+// start-up on short clips) and never more than kMergeLimitMost, however
+// large the clips: no clip holds the job queue longer.
 inline constexpr std::chrono::seconds kMergeLimitLeast{20};
+inline constexpr std::chrono::seconds kMergeLimitMost{30 * 60};
 inline constexpr int kMergeLimitPerPlayingSecond = 10;
 std::chrono::seconds MergeTimeLimit(double playingSeconds);
 // The most the merged file may grow to: kMergeOutputPerSecond for each
@@ -95,6 +97,13 @@ std::chrono::seconds MergeTimeLimit(double playingSeconds);
 inline constexpr uint64_t kMergeOutputPerSecond = 8u << 20;
 inline constexpr uint64_t kMergeOutputLeast = 16u << 20;
 uint64_t MergeOutputLimit(double playingSeconds);
+// How far the merged file's time may run: that playing time and
+// kMergeOutputTimeMargin. The encoder makes no frames the clips do not
+// have, so only frames whose time stamps stand far apart (days, in a file
+// of kilobytes) take it past this; it is stopped there, and a merge that
+// ended past it is not used.
+inline constexpr double kMergeOutputTimeMargin = 10;
+double MergeOutputTimeLimit(double playingSeconds);
 // An encoder whose progress (the frames, bytes and time it reports, and the
 // size of what it writes) stands still this long is stopped.
 inline constexpr std::chrono::seconds kMergeStallLimit{10};
@@ -117,8 +126,9 @@ class TMergedClip {
 };
 
 // Joins the intro clip, the clip open on `clipFd` and the outro clip with
-// ffmpeg, within MergeTimeLimit and MergeOutputLimit and while its progress
-// moves (kMergeStallLimit), into a private folder ".kivo-merge-XXXXXX"
+// ffmpeg, keeping each frame's time as it is (no frames are made up to fill
+// a gap), within MergeTimeLimit, MergeOutputLimit and MergeOutputTimeLimit
+// and while its progress moves (kMergeStallLimit), into a private folder ".kivo-merge-XXXXXX"
 // made for the merge in `workFolder`; the result's container follows
 // `extension` (".mov"). The
 // clip is read only from its descriptor (copied into the private folder

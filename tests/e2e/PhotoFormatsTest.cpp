@@ -363,4 +363,133 @@ TEST(PhotoFormats, PhotoshopFilesWithTransparencyPrintOnWhiteAndShowThePhotoThro
   EXPECT_EQ(station.Stop(), 0);
 }
 
+// Photoshop files as Photoshop stores them (the composite's colours blended
+// with white, and at 16 bits the layer information in an 'Lr16' block)
+// print as ImageMagick reads them: as photos each patch as it is over
+// white, as frame graphics their soft ring over the photo and the photo
+// through their clear middle.
+TEST(PhotoFormats, PhotoshopFilesAsPhotoshopStoresThemPrintAsImageMagickReadsThem) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const e2e::fs::path work = station.base() / "work";
+  e2e::fs::create_directories(work);
+  // A Photoshop RGB file of `width` x `height` whose pixels `at` gives.
+  const auto psd = [](uint16_t depth, uint32_t width, uint32_t height,
+                      const std::function<const e2e::Patch&(uint32_t x, uint32_t y)>& at) {
+    testpsd::Image image;
+    image.depth = depth;
+    image.width = width;
+    image.height = height;
+    image.transparent = image.photoshopForm = true;
+    image.channels.assign(4, testpsd::Plane(image, 0));
+    const double top = depth == 16 ? 65535 : 255, scale = depth == 16 ? 257 : 1;
+    for (uint32_t y = 0; y < height; ++y)
+      for (uint32_t x = 0; x < width; ++x) {
+        const e2e::Patch& p = at(x, y);
+        for (size_t c = 0; c < 3; ++c) image.channels[c][y * width + x] = uint16_t(p.rgb[c] * scale);
+        image.channels[3][y * width + x] = uint16_t(std::lround(p.alpha * top));
+      }
+    return testpsd::Write(image);
+  };
+  const std::vector<e2e::Patch> colours = {{{200, 40, 30}, 1},  {{30, 160, 90}, 1},   {{63, 16, 16}, 0},
+                                           {{20, 40, 200}, 0.5}, {{250, 200, 0}, 0.25}, {{90, 20, 120}, 0.75}};
+  // 400 x 600 frames: a band 50 pixels wide, a ring 50 wide at half
+  // transparency inside it, and a clear middle.
+  const e2e::Patch band{{40, 200, 30}, 1}, ring{{200, 40, 30}, 0.5}, clear{{63, 16, 16}, 0};
+  const auto frameAt = [&](uint32_t x, uint32_t y) -> const e2e::Patch& {
+    const uint32_t edge = std::min({x, y, 399 - x, 599 - y});
+    return edge < 50 ? band : edge < 100 ? ring : clear;
+  };
+  e2e::fs::create_directories(station.graphics() / "Frames");
+  ASSERT_TRUE(e2e::WritePhoto(work / "photo.png", 400, 600, {20, 20, 220}));
+  int n = 0;
+  for (const uint16_t depth : {8, 16}) {
+    const std::string what = std::to_string(depth) + "-bit ";
+    const std::string photo = "Stored" + std::to_string(depth) + ".psd";
+    WriteBytes(station.images() / photo, psd(depth, 80, 120, [&](uint32_t x, uint32_t y) -> const e2e::Patch& {
+                 return colours[y / 40 * 2 + x / 40];
+               }));
+    ASSERT_EQ(RunTool({"convert", (station.images() / photo).string() + "[0]", "-background", "white", "-flatten",
+                       (work / "photo-reference.png").string()}),
+              0);
+    const e2e::Picture reference = e2e::ReadPicture(work / "photo-reference.png");
+    ASSERT_TRUE(reference.image) << reference.error;
+    jobwriter::TJobDescription job = e2e::SetOneJob(photo);
+    job.colorSyncPrefs->applyEmbedded = 0;
+    ASSERT_TRUE(station.Drop(job, "stored" + std::to_string(++n) + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    const e2e::Picture page = TakePage(station);
+    ASSERT_TRUE(page.image) << photo;
+    for (int32_t i = 0; i < 6; ++i) {
+      const int32_t x = i % 2 * 40 + 20, y = i / 2 * 40 + 20;
+      ExpectNear(page.rgb(x * page.width() / 80, y * page.height() / 120), reference.rgb(x, y), 2,
+                 what + "photo, patch " + std::to_string(i));
+    }
+
+    const std::string frame = "StoredBand" + std::to_string(depth) + ".psd";
+    WriteBytes(station.graphics() / "Frames" / frame, psd(depth, 400, 600, frameAt));
+    ASSERT_EQ(RunTool({"convert", (work / "photo.png").string(), (station.graphics() / "Frames" / frame).string() + "[0]",
+                       "-composite", (work / "frame-reference.png").string()}),
+              0);
+    const e2e::Picture framedReference = e2e::ReadPicture(work / "frame-reference.png");
+    ASSERT_TRUE(framedReference.image) << framedReference.error;
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Framed.png", 400, 600, {20, 20, 220}));
+    ASSERT_TRUE(station.Drop(e2e::FramedJob("Framed.png", frame, false), "storedframe" + std::to_string(n) + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    const e2e::Picture framed = TakePage(station);
+    ASSERT_TRUE(framed.image) << frame;
+    for (const int32_t x : {25, 75, 200})
+      ExpectNear(framed.rgb(x * framed.width() / 400, framed.height() / 2), framedReference.rgb(x, 300), 2,
+                 what + "frame at " + std::to_string(x));
+  }
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// Photos tagged "upside down" (orientation 3) print turned by a half turn
+// whatever their colour model, also where embedded profiles are off and
+// grey and CMYK photos are read another way than RGB ones.
+TEST(PhotoFormats, UpsideDownGreyAndCmykPhotosAreTurnedAsRgbOnesAre) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const e2e::fs::path work = station.base() / "work";
+  e2e::fs::create_directories(work);
+  // A dark top third over a light rest, the page's shape.
+  const e2e::Patch dark{{40, 40, 40}, 1}, light{{220, 220, 220}, 1};
+  ASSERT_TRUE(e2e::WritePatches(work / "halves.png", 2, 3, 40,
+                                [&](int32_t, int32_t r) -> const e2e::Patch& { return r == 0 ? dark : light; }));
+  struct Case {
+    std::string name;
+    std::vector<std::string> options;
+    bool tiff;
+  };
+  const Case cases[] = {{"Rgb.tif", {"-type", "TrueColor"}, true},
+                        {"Grey.tif", {"-colorspace", "Gray"}, true},
+                        {"Cmyk.tif", {"-colorspace", "CMYK"}, true},
+                        {"Grey.jpg", {"-colorspace", "Gray"}, false},
+                        {"Cmyk.jpg", {"-colorspace", "CMYK"}, false}};
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string photo = (station.images() / c.name).string();
+    std::vector<std::string> words = {"convert", (work / "halves.png").string(), "-alpha", "off"};
+    words.insert(words.end(), c.options.begin(), c.options.end());
+    words.push_back(photo);
+    ASSERT_EQ(RunTool(words), 0) << c.name;
+    ASSERT_EQ(c.tiff ? RunTool({"tiffset", "-s", "274", "3", photo})
+                     : RunTool({"exiftool", "-q", "-n", "-overwrite_original", "-Orientation=3", photo}),
+              0)
+        << c.name;
+    jobwriter::TJobDescription job = e2e::SetOneJob(c.name);
+    job.colorSyncPrefs->applyEmbedded = 0;
+    ASSERT_TRUE(station.Drop(job, "upsidedown" + std::to_string(++n) + ".trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    const e2e::Picture page = TakePage(station);
+    ASSERT_TRUE(page.image) << c.name;
+    ExpectNear(page.rgb(page.width() / 2, page.height() / 6), light.rgb, 10, c.name + ", top");
+    ExpectNear(page.rgb(page.width() / 2, page.height() * 11 / 12), dark.rgb, 10, c.name + ", bottom");
+  }
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 }  // namespace

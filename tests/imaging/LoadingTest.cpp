@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -363,6 +364,53 @@ TEST(Loading, PhotoshopDepthsModesAndProfiles) {
   EXPECT_EQ(DescribeUndrawableImage(dir / "lab.psd"),
             "Photoshop file in a colour mode that cannot be printed (Lab, 8 bits per channel)");
   EXPECT_EQ(DescribeUndrawableImage(dir / "missing.psd"), "");
+}
+
+// Files as Photoshop stores them: the composite's colours blended with
+// white come back straight, at 8 bits (the layer count in the layer
+// information) and at 16 (in the 'Lr16' block), the inks of CMYK too; a
+// positive count there leaves the image opaque, and an 'Mt16' block marks
+// the transparency as well.
+TEST(Loading, PhotoshopFilesAsPhotoshopStoresThem) {
+  for (const uint16_t depth : {8, 16}) {
+    SCOPED_TRACE(depth);
+    const uint16_t m = depth == 16 ? 257 : 1;
+    testpsd::Image rgba = PsdOf(testpsd::kRGB, depth, {uint16_t(200 * m), uint16_t(40 * m), uint16_t(30 * m),
+                                                       uint16_t(128 * m)});
+    rgba.channels[3][1] = 0;
+    rgba.channels[3][2] = uint16_t(255 * m);
+    rgba.transparent = rgba.photoshopForm = true;
+    const std::vector<uint8_t> file = testpsd::Write(rgba);
+    const auto read = imaging::DecodePhotoshop(file);
+    ASSERT_TRUE(read.ok()) << read.error;
+    EXPECT_TRUE(read.info.hasAlpha);
+    const uint32_t half = Pixel(*read.image, 0, 0);
+    EXPECT_EQ(half >> 24, 128u);
+    EXPECT_NEAR(int(half >> 16 & 0xFF), 200, 1);
+    EXPECT_NEAR(int(half >> 8 & 0xFF), 40, 1);
+    EXPECT_NEAR(int(half & 0xFF), 30, 1);
+    EXPECT_EQ(Pixel(*read.image, 1, 0) >> 24, 0u);
+    EXPECT_EQ(Pixel(*read.image, 2, 0), 0xFFC8281Eu);
+    if (depth == 8) continue;
+    std::vector<uint8_t> changed = file;
+    const auto key = std::search(changed.begin(), changed.end(), std::begin("Lr16"), std::end("Lr16") - 1);
+    ASSERT_NE(key, changed.end());
+    key[8] = 0x00, key[9] = 0x01;  // the count after the block's length: one layer
+    const auto opaque = imaging::DecodePhotoshop(changed);
+    ASSERT_TRUE(opaque.ok()) << opaque.error;
+    EXPECT_FALSE(opaque.info.hasAlpha);
+    key[0] = 'M', key[1] = 't';  // "Mt16"
+    const auto marked = imaging::DecodePhotoshop(changed);
+    ASSERT_TRUE(marked.ok()) << marked.error;
+    EXPECT_TRUE(marked.info.hasAlpha);
+  }
+  // Inks blended with the white paper: 155 left of 255 at half transparency.
+  testpsd::Image cmyk = PsdOf(testpsd::kCMYK, 16, {155 * 257, 255 * 257, 55 * 257, 205 * 257, 0x8000});
+  cmyk.transparent = cmyk.photoshopForm = true;
+  const auto inks = imaging::DecodePhotoshop(testpsd::Write(cmyk), true);
+  ASSERT_TRUE(inks.ok()) << inks.error;
+  EXPECT_EQ(Pixel(*inks.image, 3, 2), 0x6400C832u);
+  EXPECT_EQ(inks.inkAlpha, std::vector<uint8_t>(15, 128));
 }
 
 TEST(Loading, TransparentPhotosLoadOnWhiteWithEmbeddedProfilesOnOrOff) {

@@ -235,7 +235,11 @@ TEST(VideoMerge, TimeLimitFollowsThePlayingTimeTheClipsCanHold) {
   constexpr uint64_t kRoomy = uint64_t(1) << 40;
   EXPECT_EQ(platform::MergeTimeLimit(0.5), platform::kMergeLimitLeast);
   EXPECT_EQ(platform::MergeTimeLimit(12.05), std::chrono::seconds(121));
-  EXPECT_EQ(platform::MergeTimeLimit(3 * 3600.0), std::chrono::seconds(108000));
+  // However large the clips, a merge holds the queue for at most half an hour.
+  EXPECT_EQ(platform::MergeTimeLimit(179.9), std::chrono::seconds(1799));
+  EXPECT_EQ(platform::MergeTimeLimit(3 * 3600.0), platform::kMergeLimitMost);
+  EXPECT_EQ(platform::MergeTimeLimit(1e7), std::chrono::minutes(30));
+  EXPECT_DOUBLE_EQ(platform::MergeOutputTimeLimit(12.5), 12.5 + platform::kMergeOutputTimeMargin);
   EXPECT_DOUBLE_EQ(platform::MergePlayingTime({{1200.0, kRoomy}, {29.9, kRoomy}, {0.1, kRoomy}}), 1230.0);
   // 1,570 bytes claiming 500,000 s, between two real 3 s parts.
   const double days = platform::MergePlayingTime({{3.0, 800000}, {500000.0, 1570}, {3.0, 800000}});
@@ -284,4 +288,23 @@ TEST(VideoMerge, AHungEncoderIsStoppedAtTheLimit) {
     gone = goneNow();
   }
   EXPECT_TRUE(gone);
+}
+
+// An encoder whose output ran past what the clips' frames hold (frames
+// days apart) is not used, even when it finished before it was looked at:
+// the merge fails and leaves nothing behind.
+TEST(VideoMerge, AnOutputThatRanPastWhatTheClipsHoldIsNotUsed) {
+  TempDir shared, out, bin;
+  ScopedEnv env("KIVO_SHARED_FOLDER", shared.path());
+  fs::create_directories(platform::MergeIntroClip().parent_path());
+  for (const fs::path& clip : {platform::MergeIntroClip(), platform::MergeOutroClip(), fs::path(out / "clip.mov")})
+    WriteText(clip, "a clip");
+  MakeExecutable(bin / "ffprobe",
+                 "#!/bin/sh\ncase \"$*\" in\n  *format=duration*) echo 0.5;;\n  *stream=width,height*) echo 160x120;;\n"
+                 "esac\n");
+  MakeExecutable(bin / "ffmpeg", "#!/bin/sh\nfor a; do last=$a; done\nprintf merged > \"${last#file:}\"\n"
+                                 "printf 'frame=3\\nout_time_us=345601700001\\nprogress=end\\n'\n");
+  ScopedEnv path("PATH", bin.path() + ":" + std::getenv("PATH"));
+  EXPECT_EQ(MergeVideos(out / "clip.mov", out / "merged.mov"), ioErr);
+  EXPECT_FALSE(fs::exists(out / "merged.mov"));
 }
