@@ -200,4 +200,33 @@ TEST(HostileFiles, AGraphicCutAfterItsHeaderFailsItsJobAndAMissingOneIsLeftOut) 
   EXPECT_EQ(station.Stop(), 0);
 }
 
+// An alert past 255 bytes, as a graphic with a long name in a form that
+// cannot be printed makes it, reaches the day log and the alert whole.
+TEST(HostileFiles, AnAlertPast255BytesReachesTheLogAndTheAlertWhole) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  std::string category, name;
+  for (int i = 0; i < 31; ++i) category += "\xE2\x80\xA2";  // "•", one Mac Roman byte, three in UTF-8
+  for (int i = 0; i < 59; ++i) name += "\xE2\x80\xA2";
+  name += ".tif";
+  e2e::fs::create_directories(station.graphics() / category);
+  WriteBytes(station.graphics() / category / name, hostile::TiffWithoutCodec());
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Long.jpg", 300, 450, {30, 120, 200}));
+  jobwriter::TJobDescription job = e2e::SetOneJob("Long.jpg");
+  job.objects.push_back(jobwriter::RecordOf(*layout::TFileOverlayObject::New(
+      jobwriter::OverlayDesc(name, category, 0, 0, 4, 6))));
+  ASSERT_TRUE(station.Drop(job, "long.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "long.trpr"); }, 60))
+      << station.Log();
+  ASSERT_TRUE(station.WaitForLog("Alert 1001: The overlay graphic", 20)) << station.Log();
+  const std::string message = "The overlay graphic \"" + category + "/" + name +
+                              "\" is a TIFF file in a form that cannot be printed (compression 16384, which cannot "
+                              "be decoded)!";
+  ASSERT_GT(message.size(), 300u);
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("DisplayNormalMessage ERROR string: [" + message + "]\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Alert 1001: " + message + "\n"), std::string::npos) << log;
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 }  // namespace
