@@ -17,8 +17,8 @@ void InstallAppResources() {
   done = true;
   InitAppViewResources();
   host::AddViewResourceFolder(":/kivo-app/views");
-  platform::SetMessageAlertHook([](const CStr255_AC& text) {
-    ParamText(text);
+  platform::SetMessageAlertHook([](const std::string& text) {
+    host::SetAlertText(text);
     return MacAppAlert(1001);
   });
 }

@@ -97,7 +97,7 @@ void AppServices::Log(std::string_view text) {
 OSErr AppPrefsServices::CreateImageAndJobFolders() { return pipeline::createImageAndJobFolders(); }
 OSErr AppPrefsServices::CreateImageAndJobFolders2() { return pipeline::createImageAndJobFolders2(); }
 
-void AppServices::OperatorMessage(std::string_view text) { DisplayNormalMessage(std::string(text).c_str()); }
+void AppServices::OperatorMessage(std::string_view text) { DisplayNormalMessagePascal(text); }
 
 // ---- the controller and the status window
 
@@ -111,7 +111,7 @@ void AppServices::SetPrinterAndTemplate(int16_t printer, const CStr31_AC& templa
 void AppServices::SetPrintToFileSet(int16_t set) { controller_.SetPrintToFileSet(set); }
 
 void AppServices::SetJobFileName(const std::string& name) { controller_.SetJobFileName(CStr255_AC(name)); }
-void AppServices::SetStatus(const std::string& text) { controller_.SetStatus(CStr255_AC(text)); }
+void AppServices::SetStatus(const std::string& text) { controller_.SetStatus(text); }
 void AppServices::PrintLog(uint32_t elapsedTicks) { controller_.PrintLog(elapsedTicks); }
 void AppServices::EnableButtonsWhenDone() { controller_.EnableButtonsWhenDone(); }
 void AppServices::EnableBackgroundPrinting(bool on) { controller_.EnableBackgroundPrinting(on); }
@@ -171,7 +171,7 @@ void AppServices::JobFileMessage(std::string_view text, const std::string& jobFi
 
 void AppServices::MessageWithDetail(std::string_view text, const std::string& detailLine) {
   if (!detailLine.empty()) host::SetAlertDetailLine(detailLine);
-  DisplayNormalMessage(std::string(text).c_str());
+  DisplayNormalMessagePascal(text);
   // A message that was not shown (logged only) must not leave its line to the next alert.
   host::SetAlertDetailLine({});
 }

@@ -221,7 +221,7 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     exitCode_ = options_.fromService ? 0 : 1;
     if (!options_.fromService) {
       SVLogFileManager::tellConsole(refusal);
-      DisplayNormalMessage(CStr255_AC(refusal));
+      DisplayNormalMessage(refusal);
     }
     return false;
   }

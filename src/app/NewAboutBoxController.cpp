@@ -165,7 +165,7 @@ NewAboutBoxController* NewAboutBoxController::controller() {
   auto* made = dynamic_cast<NewAboutBoxController*>(window);
   if (!made) {
     if (window) window->Close();
-    DisplayNormalMessagePascal(CStr255_AC(std::string("Problem With Loading the Nib File: ") + kNewAboutBoxNib + ".ui"));
+    DisplayNormalMessage(std::string("Problem With Loading the Nib File: ") + kNewAboutBoxNib + ".ui");
     return nullptr;
   }
   return made;

@@ -203,7 +203,10 @@ CStr255_AC TPrintBGBehavior::GetViewText(IDType id) const {
   return {};
 }
 
-void TPrintBGBehavior::SetStatus(const CStr255_AC& text) { SetViewText(kStat, text); }
+void TPrintBGBehavior::SetStatus(const std::string& text) {
+  if (!window_) return;
+  if (auto* t = window_->FindSubView<TStaticText>(kStat)) t->SetTextUTF8(text, true);
+}
 
 void TPrintBGBehavior::SetPrinterAndTemplate(int16_t printer, const CStr31_AC& templateName,
                                              const CStr31_AC& packageName) {

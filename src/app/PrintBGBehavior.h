@@ -57,7 +57,8 @@ class TPrintBGBehavior : public TBehavior {
   // Aborts the job in work: its next step ends it without printing.
   void ResetAll();
 
-  void SetStatus(const CStr255_AC& text);
+  // The status line, whole (UTF-8).
+  void SetStatus(const std::string& text);
   void SetPrinterAndTemplate(int16_t printer, const CStr31_AC& templateName, const CStr31_AC& packageName);
   // A set job's own set (1 to 8) names its printer from now on.
   void SetPrintToFileSet(int16_t set);

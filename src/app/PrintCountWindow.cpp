@@ -232,7 +232,7 @@ bool TPrintCountWindow::WriteReport(bool station, const fs::path& file) {
                                                                 : "error " + std::to_string(err);
     const std::string message = "The statistics report could not be written to \"" + file.string() + "\": " + why + ".";
     platform::LogLine(message);
-    DisplayNormalMessage(CStr255_AC(message));
+    DisplayNormalMessage(message);
     return false;
   }
   host::FinderInfo info;

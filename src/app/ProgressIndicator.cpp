@@ -185,7 +185,7 @@ void TMyProgressIndicator::SetText(IDType id, const CStr255_AC& text) {
 }
 
 void TMyProgressIndicator::SetStatus(const CStr255_AC& text) {
-  if (TPrintBGBehavior* c = GetPrintBGBehavior()) c->SetStatus(text);
+  if (TPrintBGBehavior* c = GetPrintBGBehavior()) c->SetStatus(text.ToUTF8());
 }
 
 void TMyProgressIndicator::SetImage(const host::GWorld* offscreen) {

@@ -508,9 +508,12 @@ host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec) {
 host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution) {
   host::ImageReadResult r = ReadSpec(spec, gApplyEmbedded ? EmbeddedProfileOptions() : host::ImageReadOptions{});
   if (!r.ok()) {
-    char text[256];
-    std::snprintf(text, sizeof text, "An error occured trying to read this file, error code = %d", -1);
-    imaging::ReportMessageText(text);
+    // Logged naming the file; the caller tells the operator, so that the
+    // failed job has one alert that names the graphic and says why.
+    std::string path;
+    if (host::GetPathOfFSSpec(spec, &path) != noErr) path = spec.name.ToUTF8();
+    platform::LogLine(platform::StringF("An error occured trying to read this file, error code = %d: %s", -1,
+                                        path.c_str()));
     return nullptr;
   }
   if (r.info.xDpi > 0) resolution = static_cast<int16_t>(std::clamp(r.info.xDpi, 1.0, 32767.0));

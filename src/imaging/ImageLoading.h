@@ -253,7 +253,8 @@ host::GWorldHandle ReadFile2(TFile* file, int16_t imageSize, float rotation, boo
 host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec);
 // The same, storing the file's horizontal resolution (dpi, 72 when none);
 // the graphics loader: alpha kept, and drawn through the file's embedded
-// profile when the job honours embedded profiles.
+// profile when the job honours embedded profiles. A file it cannot read is
+// logged with its path; telling the operator is the caller's.
 host::GWorldHandle getGWorldFromFileSpec(const FSSpec& spec, int16_t& resolution);
 // The image reduced by `divisor` (1 keeps it); `size` gets the full size
 // (v = height, h = width).

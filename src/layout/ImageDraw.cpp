@@ -48,6 +48,13 @@ namespace {
 
 void Log(const char* text) { std::fputs(text, stderr); }
 
+// A name from a job as an operator message shows it: control characters as "?".
+std::string Shown(const std::string& name) {
+  std::string shown;
+  for (char c : name) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+  return shown;
+}
+
 myImageColorAdjustInfo AdjustOf(const std::array<int16_t, 6>& a) {
   myImageColorAdjustInfo i;
   i.red = a[0]; i.green = a[1]; i.blue = a[2]; i.dark = a[3]; i.light = a[4]; i.gamma = a[5];
@@ -192,17 +199,31 @@ bool KeyTurnedPhoto(host::GWorld* page, host::GWorld* photo, const CRect_AC& sou
   return ok;
 }
 
-void DrawGraphics(host::GWorld* page, const CRect_AC& box, const TImageDrawRequest& r) {
+// The frame graphic over the box. A graphic the job names that is in the
+// graphics folder but cannot be read or turned fails the job, naming it; one
+// that is not there draws nothing (the lookup logs it).
+bool DrawGraphics(host::GWorld* page, const CRect_AC& box, const TImageDrawRequest& r, TJobContext& view) {
   // Found through the graphic lookup the overlays use (case and accents of
   // the category do not matter; names that could leave the folder find nothing).
   host::GWorldHandle g = getGraphicOnOffscreen(CStr255_AC::FromMacRoman(r.graphicName.view()),
                                                CStr255_AC::FromMacRoman(r.graphicCategory.view()), true);
-  if (!g) return;
-  if (r.job.matchRotationForPrint && isLandscape(L(box)) != isLandscape(g->bounds()))
+  if (!g) {
+    const std::filesystem::path path = FindGraphicInCategory(GetGraphicsFolderPath(), r.graphicCategory,
+                                                             CStr63_AC::FromMacRoman(r.graphicName.view()));
+    if (path.empty()) return true;
+    view.ReportDrawFailure(GraphicFailureMessage("frame graphic", path));
+    return false;
+  }
+  if (r.job.matchRotationForPrint && isLandscape(L(box)) != isLandscape(g->bounds())) {
     g = rotateGWorld90Degrees(r.job.rotationForPrint, std::move(g));
-  if (!g) return;
+    if (!g) {
+      view.ReportDrawFailure("The frame graphic \"" + Shown(r.graphicName.ToUTF8()) + "\" could not be turned!");
+      return false;
+    }
+  }
   CLongRect_AC s = g->bounds(), d = L(box);
   if (ClipToTarget(s, d, page->bounds())) myCopyOverlayWithMask(1, g.get(), page, s, d);
+  return true;
 }
 
 void DrawBorder(host::GWorld* page, const CRect_AC& rect, const TImageDrawRequest& r) {
@@ -218,13 +239,15 @@ void DrawBorder(host::GWorld* page, const CRect_AC& rect, const TImageDrawReques
   PenNormal();
 }
 
-void FrameAndBorder(host::GWorld* page, const CRect_AC& target, const TImageDrawRequest& r) {
+// False when the frame graphic could not be drawn (reported to the view).
+bool FrameAndBorder(host::GWorld* page, const CRect_AC& target, const TImageDrawRequest& r, TJobContext& view) {
   if (r.graphicCategory.Length() > 0 && r.graphicName.Length() > 0) {
-    DrawGraphics(page, r.box, r);
+    if (!DrawGraphics(page, r.box, r, view)) return false;
     DrawBorder(page, r.box, r);
   } else {
     DrawBorder(page, target, r);
   }
+  return true;
 }
 
 // Turns a freshly read photo by its rotation: a quarter turn for 90 and 270,
@@ -249,13 +272,6 @@ bool TurnPhoto(host::GWorldHandle& photo, float rotation, bool failIfNoOffscreen
 }  // namespace
 
 namespace {
-
-// A name from a job as an operator message shows it: control characters as "?".
-std::string Shown(const std::string& name) {
-  std::string shown;
-  for (char c : name) shown += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
-  return shown;
-}
 
 bool IsSymbolicLink(const std::filesystem::path& path) {
   std::error_code ec;
@@ -283,24 +299,52 @@ std::string LinkedGraphicMessage(const std::filesystem::path& graphicsFolder, co
   return "The graphic file \"" + Shown(link) + "\" is a symbolic link, which is not followed!";
 }
 
-std::string PhotoFailureMessage(const std::filesystem::path& path, const std::string& name) {
-  const std::string shown = Shown(name);
-  const host::FileAccess access = path.empty() ? host::FileAccess::missing : host::CheckFileAccess(path.c_str());
+namespace {
+
+// What the access check says of a file that could not be drawn, after
+// `subject`; empty when it is readable.
+std::string AccessFailure(const std::string& subject, host::FileAccess access) {
   switch (access) {
-    case host::FileAccess::missing: return "The image file \"" + shown + "\" could not be found!";
-    case host::FileAccess::notRegular: return "The image file \"" + shown + "\" is not a regular file!";
-    case host::FileAccess::unreadable: return "The image file \"" + shown + "\" could not be read!";
-    case host::FileAccess::link: {
-      const std::string linked = LinkedPhotoMessage(path, name);
-      return linked.empty() ? "The image file \"" + shown + "\" is a symbolic link, which is not followed!" : linked;
-    }
+    case host::FileAccess::missing: return subject + " could not be found!";
+    case host::FileAccess::notRegular: return subject + " is not a regular file!";
+    case host::FileAccess::unreadable: return subject + " could not be read!";
+    case host::FileAccess::link: return subject + " is a symbolic link, which is not followed!";
     case host::FileAccess::readable: break;
   }
+  return {};
+}
+
+// A readable file that could not be drawn: what its header says it is, or damaged.
+std::string UndrawableFileMessage(const std::string& subject, const std::filesystem::path& path) {
+  if (const std::string what = DescribeUndrawableImage(path); !what.empty()) return subject + " is a " + what + "!";
+  return subject + " is damaged and could not be read!";
+}
+
+host::FileAccess AccessOf(const std::filesystem::path& path) {
+  return path.empty() ? host::FileAccess::missing : host::CheckFileAccess(path.c_str());
+}
+
+}  // namespace
+
+std::string PhotoFailureMessage(const std::filesystem::path& path, const std::string& name) {
+  const std::string subject = "The image file \"" + Shown(name) + "\"";
+  const host::FileAccess access = AccessOf(path);
+  if (access == host::FileAccess::link) {
+    const std::string linked = LinkedPhotoMessage(path, name);
+    return linked.empty() ? AccessFailure(subject, access) : linked;
+  }
+  if (access != host::FileAccess::readable) return AccessFailure(subject, access);
   // A sidecar swapped for a link while the photo was read.
   if (const std::string linked = LinkedPhotoMessage(path, name); !linked.empty()) return linked;
-  if (const std::string what = DescribeUndrawableImage(path); !what.empty())
-    return "The image file \"" + shown + "\" is a " + what + "!";
-  return "The image file \"" + shown + "\" is damaged and could not be read!";
+  return UndrawableFileMessage(subject, path);
+}
+
+std::string GraphicFailureMessage(const std::string& kind, const std::filesystem::path& path) {
+  const std::string subject =
+      "The " + kind + " \"" + Shown((path.parent_path().filename() / path.filename()).string()) + "\"";
+  const host::FileAccess access = AccessOf(path);
+  if (access != host::FileAccess::readable) return AccessFailure(subject, access);
+  return UndrawableFileMessage(subject, path);
 }
 
 namespace {
@@ -447,7 +491,7 @@ TImageDrawResult DrawImageBox(host::GWorld* page, const TImageDrawRequest& r, TJ
     result.ok = false;
     return result;
   }
-  FrameAndBorder(page, target, r);
+  result.ok = FrameAndBorder(page, target, r, view);
   return result;
 }
 
@@ -592,7 +636,7 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& r,
     result.ok = false;
     return result;
   }
-  FrameAndBorder(page, target, r);
+  result.ok = FrameAndBorder(page, target, r, view);
   return result;
 }
 

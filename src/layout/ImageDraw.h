@@ -70,6 +70,12 @@ TImageDrawResult DrawImageBoxNew(host::GWorld* page, const TImageDrawRequest& re
 // (also for a name that is refused), not a regular file, unreadable or
 // damaged. `name` is the photo's name from the job (UTF-8).
 std::string PhotoFailureMessage(const std::filesystem::path& path, const std::string& name);
+// The operator message for a graphic of the graphics folder that is there
+// but could not be drawn: not a regular file, unreadable, in a form that
+// cannot be printed or damaged. `kind` says what the job uses it as ("frame
+// graphic", "group photo"); the graphic is named by its category folder and
+// file name.
+std::string GraphicFailureMessage(const std::string& kind, const std::filesystem::path& path);
 // The operator message refusing a photo reached through a symbolic link,
 // the photo's name or its sidecar ("._name", its colour settings) being
 // one: such a link is never followed and the job fails. Empty when neither

@@ -190,8 +190,8 @@ class TFileOverlayObject : public TOverlayObject {
   void WriteTo(CStream_AC* stream) const override;
 
   // Draws the graphic over its box through a mask made from its alpha.
-  // True also when the graphic is missing; false only when the mask copy
-  // fails.
+  // True also when the graphic is missing; false when it is there but cannot
+  // be read (said through ReportDrawFailure) or the mask copy fails.
   bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
 
  protected:
@@ -214,9 +214,11 @@ class TTransparentOverlayObject : public TFileOverlayObject {
   void WriteTo(CStream_AC* stream) const override { MStreamable_AC::WriteTo(stream); }
 
   // Composites the graphic over its box through its alpha; nothing for the
-  // category "CUT-OUT FILES" or a missing graphic. Always true.
+  // category "CUT-OUT FILES" or a missing graphic. False only when the
+  // graphic is there but cannot be read (said through ReportDrawFailure).
   bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
-  // The graphic, loaded once and kept by the object; none when missing.
+  // The graphic, loaded once and kept by the object; none when missing or
+  // unreadable.
   CGImageRef GetCGimageRef(TJobContext& view);
 
  private:
@@ -234,8 +236,9 @@ class TGroupPhotoObject : public TOverlayObject {
   // category, then 1023 unused bytes.
   void ReadFrom(CStream_AC* stream) override;
 
-  // Fits the photo into its frame keeping its proportions, centred; always
-  // true (a missing photo draws nothing).
+  // Fits the photo into its frame keeping its proportions, centred. A
+  // missing photo draws nothing (true); one that is there but cannot be read
+  // or drawn is said through ReportDrawFailure (false).
   bool Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) override;
 
  private:

@@ -41,6 +41,15 @@ void LogMissing(const char* kind, const FSSpec& file, const CStr31_AC& category)
                kind, file.name.ToUTF8().c_str(), category.ToUTF8().c_str());
 }
 
+// A graphic the lookup found that could not be read: the job fails, and the
+// view is told which graphic and why. Always false.
+bool FailUnreadable(const char* kind, const FSSpec& found, TJobContext& view) {
+  std::string path;
+  if (host::GetPathOfFSSpec(found, &path) != noErr) path.clear();
+  view.ReportDrawFailure(GraphicFailureMessage(kind, path));
+  return false;
+}
+
 }  // namespace
 
 bool IsExistingOverlayFile(FSSpec& file, const CStr31_AC& category, TJobContext& view) {
@@ -51,16 +60,22 @@ bool IsExistingOverlayFile(FSSpec& file, const CStr31_AC& category, TJobContext&
   return true;
 }
 
+// A graphic that is not there draws nothing (logged); one that is there but
+// cannot be read fails the job.
 bool TFileOverlayObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobContext& view) {
   const CRect_AC rect = BoxAt(dpi);
   if (fDesc.fOverlayValue != 0 && IsPrintToFileSetRoute(view.PrinterCode())) return true;
   view.SetStatusText("Loading Graphics");
   if (RefusedAsLink(fFile, fDesc.fCategory, view)) return false;
-  host::GWorldHandle overlay;
-  if (IsExistingOverlayFile(fFile, fDesc.fCategory, view)) overlay = getFileOverlayGWorldFromFileSpec(fFile);
-  else LogMissing("The overlay", fFile, fDesc.fCategory);
+  if (!IsExistingOverlayFile(fFile, fDesc.fCategory, view)) {
+    LogMissing("The overlay", fFile, fDesc.fCategory);
+    myPollEvent();
+    return true;
+  }
+  host::GWorldHandle overlay = getFileOverlayGWorldFromFileSpec(fFile);
   myPollEvent();
-  if (!overlay || !page) return true;
+  if (!overlay) return FailUnreadable("overlay graphic", fFile, view);
+  if (!page) return true;
   CLongRect_AC src = overlay->bounds(), dst(rect);
   if (!ClipToTarget(src, dst, page->bounds())) return true;
   return myCopyOverlayWithMask(1, overlay.get(), page, src, dst);
@@ -84,9 +99,13 @@ bool TTransparentOverlayObject::Draw4Printing(host::GWorld* page, int16_t dpi, T
   if (fDesc.fOverlayValue != 0 && IsPrintToFileSetRoute(view.PrinterCode())) return true;
   view.SetStatusText("Reading Overlay From File\xE2\x80\xA6");
   if (platform::NamesEqualIgnoringCase(fDesc.fCategory.ToUTF8(), "CUT-OUT FILES", false)) return true;
-  if (!fImage && RefusedAsLink(fFile, fDesc.fCategory, view)) return false;
-  const CGImageRef image = GetCGimageRef(view);
-  if (image && page) DrawOverlayImageToGWorld(image, page, CLongRect_AC(rect));
+  if (!fImage) {
+    if (RefusedAsLink(fFile, fDesc.fCategory, view)) return false;
+    // Only a graphic that is there and cannot be read fails the job.
+    if (!GetCGimageRef(view) && IsExistingOverlayFile(fFile, fDesc.fCategory, view))
+      return FailUnreadable("transparent overlay graphic", fFile, view);
+  }
+  if (fImage && page) DrawOverlayImageToGWorld(fImage, page, CLongRect_AC(rect));
   return true;
 }
 
@@ -98,11 +117,15 @@ bool TGroupPhotoObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobConte
   const int16_t filter = enlarge == 2 || enlarge == 3 ? enlarge : 3;
   view.SetStatusText("Loading Group Photo File");
   if (RefusedAsLink(fFile, fDesc.fCategory, view)) return false;
-  host::GWorldHandle photo;
-  if (IsExistingOverlayFile(fFile, fDesc.fCategory, view)) photo = getGWorldFromFileSpec(fFile);
-  else LogMissing("The group photo", fFile, fDesc.fCategory);
+  if (!IsExistingOverlayFile(fFile, fDesc.fCategory, view)) {
+    LogMissing("The group photo", fFile, fDesc.fCategory);
+    myPollEvent();
+    return true;
+  }
+  host::GWorldHandle photo = getGWorldFromFileSpec(fFile);
   myPollEvent();
-  if (!photo || !page || rect.IsEmpty()) return true;
+  if (!photo) return FailUnreadable("group photo", fFile, view);
+  if (!page || rect.IsEmpty()) return true;
   // A group photo is a photo: opaque, also when the loader left the alpha of
   // a file without one cleared, so a transparent page output never loses it.
   myFillOffscreen(photo.get());
@@ -112,7 +135,10 @@ bool TGroupPhotoObject::Draw4Printing(host::GWorld* page, int16_t dpi, TJobConte
   const bool reduce = src.Width() >= dst.Width() && src.Height() >= dst.Height();
   if (!ClipToTarget(src, dst, page->bounds())) return true;
   if (reduce) myCopyBits(photo.get(), page, src, dst, 0);
-  else betterResizeGworldToGworld(photo.get(), src, page, dst, filter, false);
+  else if (!betterResizeGworldToGworld(photo.get(), src, page, dst, filter, false)) {
+    view.ReportDrawFailure("The group photo \"" + fFile.name.ToUTF8() + "\" could not be drawn!");
+    return false;
+  }
   return true;
 }
 

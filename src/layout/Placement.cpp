@@ -137,7 +137,7 @@ void DstBound_ComputePortrait(const CRect_AC& source, CRect_AC& target, const CR
 bool InsetRectsFromWhere(CRect_AC& source, CRect_AC& target, const CRect_AC& image, const CRect_AC& box,
                          int16_t amount, int16_t where) {
   if (W(source) <= 0 || H(source) <= 0 || W(image) <= 0 || H(image) <= 0 || W(box) <= 0 || H(box) <= 0) {
-    DisplayNormalMessagePascal(CStr255_AC("Should never be here - InsetRectsFromWhere"));
+    DisplayNormalMessagePascal("Should never be here - InsetRectsFromWhere");
     return false;
   }
   gScaleFactor = float(W(target)) / float(W(source));
@@ -166,7 +166,7 @@ bool InsetRectsFromWhere(CRect_AC& source, CRect_AC& target, const CRect_AC& ima
   if (rule == kLandscape) DstBound_ComputeLandscape(source, target, image, box, point);
   else if (rule == kPortrait) DstBound_ComputePortrait(source, target, image, box, point);
   else {
-    DisplayNormalMessagePascal(CStr255_AC("Should never be here - InsetRectsFromWhere"));
+    DisplayNormalMessagePascal("Should never be here - InsetRectsFromWhere");
     return false;
   }
   return true;

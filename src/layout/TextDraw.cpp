@@ -190,8 +190,8 @@ bool DrawTextObject(host::GWorld* page, int16_t dpi, TJobContext& view, const CR
     const bool done = qr ? PrintTextAsQRCode(spec.text, page, rect, spec.rotation, &refusal)
                          : PrintTextAsBarcode(spec.text, page, rect, spec.rotation, &refusal);
     if (!refusal.empty()) {
-      // The operator's message holds 255 bytes: a long text is shown by its
-      // beginning, so that the reason stays in view.
+      // A long text is shown by its beginning, so that the reason stays in
+      // view in the alert.
       std::string_view shown = UpToZero(spec.text.view());
       const bool cut = shown.size() > 40;
       view.ReportDrawFailure(std::string("The ") + spec.objectName + " \"" +

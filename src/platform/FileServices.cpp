@@ -177,7 +177,7 @@ OSErr CreateUniqueFSSpecNew(FSSpec& spec, OSType creator, OSType type, int16_t /
     }
     if (err != noErr) {
       DisplayNormalMessage(kCopyStrings, 50);
-      DisplayNormalMessagePascal(CStr255_AC(spec.name));
+      DisplayNormalMessage(CStr255_AC(spec.name));
     }
     return err;
   }

@@ -402,7 +402,7 @@ bool AttemptToCreateDefaultFolder(bool create, int16_t& vRefNum, int32_t& dirID,
     const std::string volume = spec->volumeName.IsEmpty() ? std::string("Desktop") : spec->volumeName.ToUTF8();
     const std::string text = platform::StringF("Unable to Find %s:\r  Volume: %s\r  Folder: %s",
                                                label.ToUTF8().c_str(), volume.c_str(), spec->spec.name.ToUTF8().c_str());
-    DisplayNormalMessagePascal(CStr255_AC(text));
+    DisplayNormalMessage(text);
     return false;
   }
   CStr255_AC status("Creating Folder - ");

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "platform/Log.h"
-#include "platform/PStrings.h"
 #include "platform/StringLists.h"
 
 namespace platform {
@@ -21,7 +20,7 @@ AlertHook& Hook() {
   return hook;
 }
 
-int16_t RunAlert1001(const CStr255_AC& text) {
+int16_t RunAlert1001(const std::string& text) {
   AlertHook hook;
   {
     std::lock_guard<std::mutex> lock(HookMutex());
@@ -40,31 +39,30 @@ void SetMessageAlertHook(AlertHook hook) {
 
 }  // namespace platform
 
-int16_t DisplayNormalMessagePascal(const CStr255_AC& text) {
-  platform::LogF("DisplayNormalMessage ERROR string: [%s]", text.ToUTF8().c_str());
-  return platform::RunAlert1001(text);
+int16_t DisplayNormalMessagePascal(std::string_view text) {
+  const std::string whole(text);
+  platform::LogLine("DisplayNormalMessage ERROR string: [" + whole + "]");
+  return platform::RunAlert1001(whole);
 }
 
-int16_t DisplayNormalMessage(const char* text) {
-  return DisplayNormalMessagePascal(platform::CTextToPascal(text));
-}
+int16_t DisplayNormalMessage(const char* text) { return DisplayNormalMessagePascal(text ? text : ""); }
 
-int16_t DisplayNormalMessage(const CStr255_AC& text) { return DisplayNormalMessagePascal(text); }
+int16_t DisplayNormalMessage(const std::string& text) { return DisplayNormalMessagePascal(text); }
+
+int16_t DisplayNormalMessage(const CStr255_AC& text) { return DisplayNormalMessagePascal(text.ToUTF8()); }
 
 int16_t newDisplayNormalMessage(const char* text) { return DisplayNormalMessage(text); }
 
-int16_t DisplayNormalMessage(int16_t list, int16_t item) {
-  return DisplayNormalMessagePascal(GetIndString(list, item));
-}
+int16_t DisplayNormalMessage(int16_t list, int16_t item) { return DisplayNormalMessage(GetIndString(list, item)); }
 
 int16_t DisplayWarningMessage(int16_t list, int16_t item) { return DisplayNormalMessage(list, item); }
 
 int16_t DisplayWarningMessage(const CStr255_AC& text, int16_t show) {
   if (show == 0) return 0;
-  return DisplayNormalMessagePascal(text);
+  return DisplayNormalMessage(text);
 }
 
-int16_t DisplayNormalMessageForceAlways(const CStr255_AC& text) { return platform::RunAlert1001(text); }
+int16_t DisplayNormalMessageForceAlways(const CStr255_AC& text) { return platform::RunAlert1001(text.ToUTF8()); }
 
 int16_t FileErrorItem(OSErr code) {
   switch (code) {

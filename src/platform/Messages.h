@@ -5,19 +5,25 @@
 // The alert itself is a hook set by the application at start-up (a message
 // box when there is a display); the default hook shows nothing and answers
 // with the default button, so headless runs and tests never wait on a click.
+//
+// A message is UTF-8 text of any length and reaches the log and the alert
+// whole; the forms that take a length-prefixed string (a string-list item,
+// at most 255 Mac Roman characters) pass its characters on unchanged.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <string_view>
 
 #include "host/base/MacTypes.h"
 #include "host/base/PascalString.h"
 
 namespace platform {
 
-// Shows alert 1001 with `text` as its parameter 0 and returns the item of the
-// button that dismissed it (1 for the one button).
-using AlertHook = std::function<int16_t(const CStr255_AC& text)>;
+// Shows alert 1001 with `text` (UTF-8, whole) as its parameter 0 and returns
+// the item of the button that dismissed it (1 for the one button).
+using AlertHook = std::function<int16_t(const std::string& text)>;
 
 // Installs the alert hook; an empty hook restores the default.
 void SetMessageAlertHook(AlertHook hook);
@@ -27,8 +33,11 @@ constexpr int16_t kAlertDefaultItem = 1;
 
 }  // namespace platform
 
-int16_t DisplayNormalMessagePascal(const CStr255_AC& text);
-int16_t DisplayNormalMessage(const char* text);           // cut at 255 characters
+// The sink: logs "DisplayNormalMessage ERROR string: [text]" and shows the
+// text in alert 1001, both whole.
+int16_t DisplayNormalMessagePascal(std::string_view text);
+int16_t DisplayNormalMessage(const char* text);
+int16_t DisplayNormalMessage(const std::string& text);
 int16_t DisplayNormalMessage(const CStr255_AC& text);
 int16_t newDisplayNormalMessage(const char* text);
 int16_t DisplayNormalMessage(int16_t list, int16_t item);

@@ -220,10 +220,10 @@ bool SaveToNewPreferencesFile() {
   platform::LogF("SaveToNewPreferencesFile => New PrefName is [%s]", path.string().c_str());
   if (!SaveToNewPreferencesFile(path)) {
     // The operator must not believe the settings were saved.
-    DisplayNormalMessage(CStr255_AC("The preference file could not be written:\r" + path.string()));
+    DisplayNormalMessage("The preference file could not be written:\r" + path.string());
     return false;
   }
-  DisplayNormalMessage(CStr255_AC("Preference File Saved at:\r" + path.string()));
+  DisplayNormalMessage("Preference File Saved at:\r" + path.string());
   return true;
 }
 

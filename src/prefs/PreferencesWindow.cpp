@@ -322,15 +322,15 @@ bool DoPreferencesDialog(TPrefsServices& services) {
     if (TPreferencesView* panel = prefs->CurrentPanel()) panel->StoreIntoRecord();
     if (const auto refusal = UnwrittenFormatRefusal()) {
       platform::LogLine(*refusal);
-      DisplayNormalMessage(CStr255_AC(*refusal));
+      DisplayNormalMessage(*refusal);
       continue;
     }
     if (!before) before = PrefStoreDefaults().dictionaryRepresentation();
     prefs->StorePendingAliases();
     std::string error;
     if (SavePreferences(&error)) break;
-    DisplayNormalMessage(CStr255_AC("The settings could not be saved: " + error +
-                                    ". They are still shown: press OK to try again, or Cancel."));
+    DisplayNormalMessage("The settings could not be saved: " + error +
+                         ". They are still shown: press OK to try again, or Cancel.");
   }
   if (TPreferencesListView* list = prefs->CategoryList()) list->RemoveCurrentPanel();
   if (!ok && before) {

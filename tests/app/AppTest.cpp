@@ -87,7 +87,7 @@ class AppTest : public ::testing::Test {
     c_->UpdateJobsList();
   }
   TStaticText* Text(IDType id) { return c_->GetStatusWindow()->FindSubView<TStaticText>(id); }
-  std::string Status() { return Text(FourCC("stat"))->GetText().ToUTF8(); }
+  std::string Status() { return Text(FourCC("stat"))->GetTextUTF8(); }
   static fs::path Jobs() { return gSpoolFolders().jobs; }
   static fs::path AllFiles() { return Jobs() / "All Files"; }
   static size_t Queued() { return pipeline::gJobFileList->GetSize(); }
@@ -544,6 +544,14 @@ TEST_F(AppTest, StatusWindowGrabShowsTheStatusLineAndTheJobList) {
   // An empty status line draws nothing dark.
   c_->SetStatus("");
   EXPECT_LT(darkIn(w->FindSubView(FourCC("stat"))->GetWidget()), 5);
+  // A status longer than a length-prefixed string is kept whole, and one
+  // wider than its line is there in the line's tool tip.
+  const std::string longer = std::string(300, 'x') + " \xE2\x82\xAC end";
+  c_->SetStatus(longer);
+  EXPECT_EQ(Status(), longer);
+  EXPECT_EQ(w->FindSubView(FourCC("stat"))->GetWidget()->toolTip().toStdString(), longer);
+  c_->SetStatus(kPausedStatus);
+  EXPECT_TRUE(w->FindSubView(FourCC("stat"))->GetWidget()->toolTip().isEmpty());
 }
 
 // A job for print-to-file set 1 with its photos in the images folder, written

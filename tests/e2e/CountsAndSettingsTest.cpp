@@ -181,8 +181,8 @@ TEST(CountsAndSettings, AConfigurationFolderThatCannotBeWrittenIsReportedOnce) {
   SetPrefStoreDefaults(&store);
   myNewReadPreferences();
   std::vector<std::string> messages;
-  platform::SetMessageAlertHook([&](const CStr255_AC& text) {
-    messages.push_back(text.ToUTF8());
+  platform::SetMessageAlertHook([&](const std::string& text) {
+    messages.push_back(text);
     return platform::kAlertDefaultItem;
   });
   int poses = 0;

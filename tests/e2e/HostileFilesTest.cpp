@@ -5,8 +5,11 @@
 // header. For each, the program's resident peak (VmHWM, started afresh
 // before the job) stays within what one ordinary job takes, and the job
 // ends as a damaged one does: failed with its files kept, or printed
-// without what could not be read.
+// without what could not be read. A frame, overlay or group photo that is
+// there but cannot be read fails its job the way a damaged photo does.
 #include "e2e/E2E.h"
+
+#include "layout/Objects.h"
 
 #include "common/HostileFiles.h"
 #include "common/PeakMemory.h"
@@ -136,6 +139,93 @@ TEST(HostileFiles, SharedBytesInSidecarsAndWebDataAreNotCopiedOverAndOver) {
   EXPECT_GE(jobRise, 0) << station.Log();
   EXPECT_LT(jobRise, kMaxRiseMiB);
   EXPECT_TRUE(e2e::ExistsAsEntry(station.unknown() / "header.trpr")) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+TEST(HostileFiles, AGraphicCutAfterItsHeaderFailsItsJobAndAMissingOneIsLeftOut) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  // A whole PNG cut after its signature and header chunk (8 + 25 bytes).
+  const e2e::fs::path whole = station.staging() / "Whole.png";
+  host::GWorldHandle graphic = host::GWorld::Create(CLongRect_AC(0, 0, 40, 60));
+  ASSERT_TRUE(graphic);
+  ASSERT_TRUE(host::WriteImageFile(*graphic, whole, host::ImageFormat::kPng).ok());
+  e2e::fs::create_directories(station.graphics() / "Frames");
+  e2e::WriteAll(station.graphics() / "Frames" / "Cut.png", e2e::ReadAll(whole).substr(0, 33));
+
+  auto withOverlay = [](jobwriter::TJobDescription job, const std::string& kind, const std::string& name) {
+    if (kind == "overlay graphic")
+      job.objects.push_back(jobwriter::RecordOf(*layout::TFileOverlayObject::New(
+          jobwriter::OverlayDesc(name, "frames", 0, 0, 4, 6))));
+    else if (kind == "transparent overlay graphic")
+      job.objects.push_back(jobwriter::RecordOf(*layout::TTransparentOverlayObject::New(
+          jobwriter::OverlayDesc(name, "frames", 0, 0, 4, 6))));
+    else if (kind == "group photo")
+      job.objects.push_back(jobwriter::RecordOf(*layout::TGroupPhotoObject::New(
+          jobwriter::GroupPhotoDesc(name, "frames", 0, 0, 4, 6))));
+    return job;
+  };
+  int n = 0;
+  for (const bool embedded : {false, true})
+    for (const std::string kind : {"frame graphic", "overlay graphic", "transparent overlay graphic", "group photo"}) {
+      SCOPED_TRACE(kind + (embedded ? ", profiles on" : ", profiles off"));
+      const std::string photo = "Cut" + std::to_string(++n) + ".jpg", job = "cut" + std::to_string(n) + ".trpr";
+      ASSERT_TRUE(e2e::WritePhoto(station.images() / photo, 300, 450, {30, 120, 200}));
+      jobwriter::TJobDescription description =
+          kind == "frame graphic" ? e2e::FramedJob(photo, "Cut.png", embedded)
+                                  : withOverlay(e2e::SetOneJob(photo), kind, "Cut.png");
+      description.colorSyncPrefs->applyEmbedded = embedded ? 1 : 0;
+      ASSERT_TRUE(station.Drop(description, job));
+      ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / job); }, 60)) << station.Log();
+      EXPECT_TRUE(e2e::fs::exists(station.images() / photo)) << "a failed job keeps its photo";
+      EXPECT_EQ(e2e::CountOf(station.Log(), "Alert 1001: The " + kind +
+                                                " \"Frames/Cut.png\" is damaged and could not be read!\n"),
+                embedded ? 2u : 1u)
+          << station.Log();
+    }
+  const std::string log = station.Log();
+  for (size_t at = log.find("error code = -1"); at != std::string::npos; at = log.find("error code = -1", at + 1))
+    EXPECT_NE(log.substr(at, log.find('\n', at) - at).find("Frames/Cut.png"), std::string::npos) << log;
+
+  // A graphic that is not there is left out, as it always was: the page prints.
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Absent.jpg", 300, 450, {30, 120, 200}));
+  jobwriter::TJobDescription absent = e2e::FramedJob("Absent.jpg", "Absent.png", false);
+  for (const std::string kind : {"overlay graphic", "transparent overlay graphic", "group photo"})
+    absent = withOverlay(absent, kind, "Absent.png");
+  ASSERT_TRUE(station.Drop(absent, "absent.trpr"));
+  ASSERT_EQ(station.WaitForSetOutput('A').size(), 1u) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_FALSE(e2e::ExistsAsEntry(station.unknown() / "absent.trpr")) << station.Log();
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u) << "only the printed job is counted: " << station.PrintLog();
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// An alert past 255 bytes, as a graphic with a long name in a form that
+// cannot be printed makes it, reaches the day log and the alert whole.
+TEST(HostileFiles, AnAlertPast255BytesReachesTheLogAndTheAlertWhole) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  std::string category, name;
+  for (int i = 0; i < 31; ++i) category += "\xE2\x80\xA2";  // "•", one Mac Roman byte, three in UTF-8
+  for (int i = 0; i < 59; ++i) name += "\xE2\x80\xA2";
+  name += ".tif";
+  e2e::fs::create_directories(station.graphics() / category);
+  WriteBytes(station.graphics() / category / name, hostile::TiffWithoutCodec());
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Long.jpg", 300, 450, {30, 120, 200}));
+  jobwriter::TJobDescription job = e2e::SetOneJob("Long.jpg");
+  job.objects.push_back(jobwriter::RecordOf(*layout::TFileOverlayObject::New(
+      jobwriter::OverlayDesc(name, category, 0, 0, 4, 6))));
+  ASSERT_TRUE(station.Drop(job, "long.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "long.trpr"); }, 60))
+      << station.Log();
+  ASSERT_TRUE(station.WaitForLog("Alert 1001: The overlay graphic", 20)) << station.Log();
+  const std::string message = "The overlay graphic \"" + category + "/" + name +
+                              "\" is a TIFF file in a form that cannot be printed (compression 16384, which cannot "
+                              "be decoded)!";
+  ASSERT_GT(message.size(), 300u);
+  const std::string log = station.Log();
+  EXPECT_NE(log.find("DisplayNormalMessage ERROR string: [" + message + "]\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Alert 1001: " + message + "\n"), std::string::npos) << log;
   EXPECT_EQ(station.Stop(), 0);
 }
 

@@ -176,8 +176,8 @@ TEST(PreferenceEffects, AnImportSaysWhatItRefusedAndWhichFoldersMoveAndTheProgra
       return id == 1025 ? 1 : 0;
     });
     // Messages reach alert 1001, as the application has them.
-    platform::SetMessageAlertHook([](const CStr255_AC& text) {
-      ParamText(text);
+    platform::SetMessageAlertHook([](const std::string& text) {
+      host::SetAlertText(text);
       return MacAppAlert(1001);
     });
     EXPECT_FALSE(ImportPreferencesAndTell());

@@ -2,6 +2,8 @@
 // folder and drawn into pages.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "PhotoFixtures.h"
 #include "host/files/FSSpec.h"
 #include "layout/Objects.h"
@@ -218,6 +220,45 @@ TEST_F(Overlays, GroupPhotoIsFittedIntoItsFrame) {
     EXPECT_EQ(At(*page, 700, 1101), (std::array<int, 3>{255, 255, 255})) << name;
     EXPECT_EQ(At(*page, 98, 700), (std::array<int, 3>{255, 255, 255})) << name;
     EXPECT_EQ(page->scanline(700)[4 * 700], 255) << "opaque on the page";
+  }
+  gApplyEmbedded = savedEmbedded;
+}
+
+TEST_F(Overlays, AGraphicThatIsThereButCannotBeReadFailsNamingIt) {
+  fs::create_directories(view.graphics / "Frames");
+  WriteSolid(view.graphics / fs::path("Frames/whole.png"), 40, 40, {1, 2, 3});
+  std::string bytes(33, '\0');  // the PNG signature and its header chunk
+  {
+    std::FILE* in = std::fopen((view.graphics / "Frames" / "whole.png").c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    ASSERT_EQ(std::fread(bytes.data(), 1, bytes.size(), in), bytes.size());
+    std::fclose(in);
+    std::FILE* out = std::fopen((view.graphics / "Frames" / "cut.png").c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+  }
+  CGroupPhotoDesc group;
+  group.head.fWidth = group.head.fHeight = 1;
+  group.fFile.name = "cut.png";
+  group.fCategory = "FRAMES";
+  const bool savedEmbedded = gApplyEmbedded;
+  for (const bool embedded : {false, true}) {
+    gApplyEmbedded = embedded;
+    auto page = Page(100, 100);
+    view.failures.clear();
+    EXPECT_FALSE(TFileOverlayObject::New(Overlay("cut.png", "FRAMES", 0, 0, 1, 1))->Draw4Printing(page.get(), 100, view));
+    EXPECT_FALSE(
+        TTransparentOverlayObject::New(Overlay("cut.png", "FRAMES", 0, 0, 1, 1))->Draw4Printing(page.get(), 100, view));
+    EXPECT_FALSE(TGroupPhotoObject::New(group)->Draw4Printing(page.get(), 100, view));
+    EXPECT_EQ(view.failures, (std::vector<std::string>{
+                                 "The overlay graphic \"Frames/cut.png\" is damaged and could not be read!",
+                                 "The transparent overlay graphic \"Frames/cut.png\" is damaged and could not be read!",
+                                 "The group photo \"Frames/cut.png\" is damaged and could not be read!"}));
+    // One that is not there is still left out.
+    view.failures.clear();
+    EXPECT_TRUE(TFileOverlayObject::New(Overlay("gone.png", "FRAMES", 0, 0, 1, 1))->Draw4Printing(page.get(), 100, view));
+    EXPECT_TRUE(view.failures.empty());
   }
   gApplyEmbedded = savedEmbedded;
 }

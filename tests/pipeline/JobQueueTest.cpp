@@ -55,7 +55,7 @@ class JobPickup : public ::testing::Test {
     setenv("KIVO_APP_FOLDER", (dir_ / "app").c_str(), 1);
     defaults_ = std::make_unique<host::UserDefaults>(dir_ / "defaults.plist");
     SetPrefStoreDefaults(defaults_.get());
-    platform::SetMessageAlertHook([this](const CStr255_AC&) {
+    platform::SetMessageAlertHook([this](const std::string&) {
       ++messages_;
       return platform::kAlertDefaultItem;
     });

@@ -9,8 +9,8 @@
 class MessageCapture {
  public:
   MessageCapture() {
-    platform::SetMessageAlertHook([this](const CStr255_AC& text) {
-      texts.push_back(text.ToUTF8());
+    platform::SetMessageAlertHook([this](const std::string& text) {
+      texts.push_back(text);
       return platform::kAlertDefaultItem;
     });
   }

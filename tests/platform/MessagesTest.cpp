@@ -9,10 +9,16 @@ namespace {
 
 std::string Item(int16_t list, int16_t item) { return GetIndString(list, item).ToUTF8(); }
 
+size_t CountOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 TEST(Messages, SinkLogsAndShows) {
   MessageCapture capture;
   testing::internal::CaptureStderr();
-  DisplayNormalMessagePascal(CStr255_AC("Hello ƒ"));
+  DisplayNormalMessagePascal("Hello ƒ");
   DisplayNormalMessage(CStr255_AC(""));
   const std::string log = testing::internal::GetCapturedStderr();
   EXPECT_NE(log.find("DisplayNormalMessage ERROR string: [Hello ƒ]"), std::string::npos);
@@ -39,12 +45,20 @@ TEST(Messages, WarningAndForceForms) {
   EXPECT_EQ(capture.texts[2], Item(4105, 12));
 }
 
-TEST(Messages, LongCStringIsCut) {
+TEST(Messages, LongMessagesReachTheLogAndTheAlertWhole) {
   MessageCapture capture;
-  const std::string longText(300, 'a');
-  DisplayNormalMessage(longText.c_str());
-  ASSERT_EQ(capture.texts.size(), 1u);
-  EXPECT_EQ(capture.texts[0], std::string(255, 'a'));
+  // Past 255 bytes, with characters Mac Roman does not have.
+  const std::string text = std::string(300, 'a') + " \xE6\x97\xA5\xE6\x9C\xAC \xE2\x82\xAC end";
+  testing::internal::CaptureStderr();
+  DisplayNormalMessage(text.c_str());
+  DisplayNormalMessage(text);
+  DisplayNormalMessagePascal(text);
+  DisplayWarningMessage(CStr255_AC(std::string(255, 'b')), 1);  // a length-prefixed text passes unchanged
+  const std::string log = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(capture.texts.size(), 4u);
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(capture.texts[i], text);
+  EXPECT_EQ(capture.texts[3], std::string(255, 'b'));
+  EXPECT_EQ(CountOf(log, "DisplayNormalMessage ERROR string: [" + text + "]\n"), 3u) << log;
 }
 
 TEST(Messages, FileErrorReporters) {

@@ -37,8 +37,8 @@ class PrefExport : public ::testing::Test {
     SetPrefStoreDefaults(defaults_.get());
     mySetAllDefaults();
     messages_.clear();
-    platform::SetMessageAlertHook([this](const CStr255_AC& text) {
-      messages_.push_back(text.ToUTF8());
+    platform::SetMessageAlertHook([this](const std::string& text) {
+      messages_.push_back(text);
       return int16_t(1);
     });
   }

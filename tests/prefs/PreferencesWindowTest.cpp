@@ -262,8 +262,8 @@ TEST_F(PrefsUiTest, SettingsThatCannotBeSavedAreReportedAndTheWindowStaysOpen) {
   host::UserDefaults blocked(dir_ / "config" / "Kivo-Processor" / "defaults.plist");
   SetPrefStoreDefaults(&blocked);
   std::vector<std::string> messages;
-  platform::SetMessageAlertHook([&](const CStr255_AC& text) {
-    messages.push_back(text.ToUTF8());
+  platform::SetMessageAlertHook([&](const std::string& text) {
+    messages.push_back(text);
     return platform::kAlertDefaultItem;
   });
 
@@ -386,8 +386,8 @@ TEST_F(PrefsUiTest, PrintToFileFormatNamingAndPrefixAreDimmedAndNotStored) {
 // naming the set, and the window stays open with what the operator set.
 TEST_F(PrefsUiTest, OKRefusesASetWithoutAFormatAndNamesIt) {
   std::vector<std::string> messages;
-  platform::SetMessageAlertHook([&](const CStr255_AC& text) {
-    messages.push_back(text.ToUTF8());
+  platform::SetMessageAlertHook([&](const std::string& text) {
+    messages.push_back(text);
     return platform::kAlertDefaultItem;
   });
   int poses = 0;

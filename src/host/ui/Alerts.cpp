@@ -20,8 +20,9 @@
 
 namespace {
 
-std::array<CStr255_AC, 4>& Params() {
-  static std::array<CStr255_AC, 4> params;
+// The alert parameters as UTF-8.
+std::array<std::string, 4>& Params() {
+  static std::array<std::string, 4> params;
   return params;
 }
 
@@ -65,7 +66,7 @@ std::string Substitute(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '^' && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '3') {
-      out += Params()[text[i + 1] - '0'].ToUTF8();
+      out += Params()[text[i + 1] - '0'];
       ++i;
     } else {
       out += text[i];
@@ -144,8 +145,10 @@ void host::SetAlertDetails(std::string details) { Details() = std::move(details)
 
 void host::SetAlertDetailLine(std::string line) { DetailLine() = std::move(line); }
 
+void host::SetAlertText(std::string utf8) { Params() = {std::move(utf8), {}, {}, {}}; }
+
 void ParamText(const CStr255_AC& p0, const CStr255_AC& p1, const CStr255_AC& p2, const CStr255_AC& p3) {
-  Params() = {p0, p1, p2, p3};
+  Params() = {p0.ToUTF8(), p1.ToUTF8(), p2.ToUTF8(), p3.ToUTF8()};
 }
 
 int16_t MacAppAlert(int16_t alertId, void*) {

@@ -69,6 +69,11 @@ void SetAlertDetailLine(std::string line);
 // alert's buttons; a button ends the dialog with its item as the result.
 std::unique_ptr<QDialog> MakeAlertWithDetails(int16_t alertId, const std::string& text, const std::string& details);
 
+// Sets alert parameter 0 to a UTF-8 text of any length, whole, and the
+// others to the empty string: ParamText for texts a length-prefixed string
+// cannot hold.
+void SetAlertText(std::string utf8);
+
 }  // namespace host
 
 // Sets the four alert parameters (Mac Roman).

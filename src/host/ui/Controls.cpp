@@ -75,6 +75,21 @@ void TStaticText::SetText(const CStr255_AC& text, bool redraw) {
   if (redraw && label->isVisible()) label->repaint();
 }
 
+void TStaticText::SetTextUTF8(const std::string& utf8, bool redraw) {
+  auto* label = qobject_cast<QLabel*>(GetWidget());
+  if (!label) return;
+  const QString text = QString::fromStdString(utf8);
+  label->setText(text);
+  // A text wider than its line is there whole in the line's tool tip.
+  label->setToolTip(label->fontMetrics().horizontalAdvance(text) > label->width() ? text : QString());
+  if (redraw && label->isVisible()) label->repaint();
+}
+
+std::string TStaticText::GetTextUTF8() const {
+  if (auto* label = qobject_cast<QLabel*>(GetWidget())) return label->text().toStdString();
+  return {};
+}
+
 void TStaticText::SetTextElided(const std::string& utf8, int width, bool) {
   auto* label = qobject_cast<QLabel*>(GetWidget());
   if (!label) return;

@@ -27,6 +27,11 @@ class TStaticText : public TView {
  public:
   virtual void SetText(const CStr255_AC& text, bool redraw = true);
   virtual CStr255_AC GetText() const;
+  // The text of a static text as UTF-8 of any length, whole (a status line
+  // may hold more than a length-prefixed string); a text wider than the
+  // control is also its tool tip.
+  void SetTextUTF8(const std::string& utf8, bool redraw = true);
+  std::string GetTextUTF8() const;
   // Shows a UTF-8 text (a path) shortened in the middle with an ellipsis so
   // that it fits `width` pixels in the control's font.
   void SetTextElided(const std::string& utf8, int width, bool redraw = true);
