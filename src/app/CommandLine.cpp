@@ -32,7 +32,8 @@ std::string UsageText() {
   text += "                    spool folder only\n";
   text += "  --export-preferences FILE\n";
   text += "                    write the stored preferences to FILE (as the Export\n";
-  text += "                    Preferences menu command does) and exit\n";
+  text += "                    Preferences menu command does) and exit; status 1 when\n";
+  text += "                    none are stored yet (the processor never started)\n";
   text += "  --import-preferences FILE\n";
   text += "                    store the preferences of such a file (made here or on\n";
   text += "                    another station) for the next start and exit; refused\n";

@@ -149,6 +149,21 @@ TEST_F(CommandLine, APreferenceFileOptionWithoutItsFileOrWithTheOtherOneIsRefuse
   }
 }
 
+// A user whose processor never started has no preferences: an export says
+// there is nothing to export, writes no file and ends with status 1.
+TEST_F(CommandLine, AnExportOfAUserWhoseProcessorNeverStartedSaysThereIsNothingToExport) {
+  const fs::path file = outputs_ / "station.plist";
+  const Outcome run =
+      RunProgram({"--export-preferences", file.string()}, {{"KIVO_APP_FOLDER", (base_ / "app").string()}});
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.err.find("there is nothing to export: no preferences are stored in " +
+                         (base_ / "home/.config/Kivo-Processor/defaults.plist").string()),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out.find("saved"), std::string::npos) << run.out;
+  EXPECT_FALSE(fs::exists(file));
+}
+
 TEST_F(CommandLine, VersionIsTheOneTheRunningProgramLogsAndARestartIsQuiet) {
   const Outcome run = RunProgram({"--version"});
   EXPECT_EQ(run.status, 0);

@@ -37,6 +37,28 @@ TEST(JobMessages, AlertsForUnreadableJobFilesNameTheJobFile) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
+// A job of a printer code the processor knows no printer of (4): the alert
+// keeps its own text, and says which code and what becomes of the job, and
+// names the job file; the job goes on to the print centre.
+TEST(JobMessages, AnUnknownPrinterCodeIsNamedWithTheJobFile) {
+  e2e::Station station("unknowncode");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg");
+  job.printer = 4;
+  ASSERT_TRUE(station.Drop(job, "code four.trpr"));
+  ASSERT_TRUE(station.WaitForLog("Job file: code four.trpr", 60)) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_NE(station.Log().find("Alert 1001: TBGPrintView::ReadColorCorrectionValue: Unknown Printer Type!\n"
+                               "The job's printer code 4 is not one this processor knows: the job is read on and "
+                               "handed to the print centre as a job for printer 4.\nJob file: code four.trpr\n"),
+            std::string::npos)
+      << station.Log();
+  EXPECT_FALSE(e2e::VisibleFilesBelow(station.app() / "Kivo-PrintCenter Folder" / "Jobs To Be Printed").empty())
+      << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 TEST(JobMessages, ReaderLogLinesEndWithALineEnd) {
   e2e::Station station("readerlines");
   ASSERT_TRUE(station.Start()) << station.Log();
