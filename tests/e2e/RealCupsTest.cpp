@@ -589,7 +589,8 @@ TEST(RealCups, TheReadmeRecipeMakesAQueueThatPrints) {
 
 // A queue whose printer does not offer what IPP Everywhere asks for (JPEG
 // only, no raster format): lpadmin ends with status 0, the scheduler makes
-// no driver and says so in its error log only. A job on the queue fails,
+// no driver, says so in its error log only, and shows the queue as a raw
+// one. A job on the queue fails,
 // its photo kept, with an alert that names the queue, says it has no driver
 // and where the scheduler says why; not one about the paper.
 TEST(RealCups, AJobOnAQueueWithoutADriverFailsNamingTheQueue) {
@@ -604,6 +605,9 @@ TEST(RealCups, AJobOnAQueueWithoutADriverFailsNamingTheQueue) {
   ASSERT_TRUE(e2e::WaitUntil(
       [&] { return cups.ErrorLog().find("NoDriverQueue: PPD creation failed") != std::string::npos; }, 60))
       << cups.ErrorLog();
+  // As the README's check shows such a queue.
+  const std::string options = e2e::ToolOutput({"lpoptions", "-h", cups.server(), "-p", "NoDriverQueue"});
+  EXPECT_NE(options.find("printer-make-and-model='Local Raw Printer'"), std::string::npos) << options;
 
   e2e::Station station("cupsnodriver");
   station.SetEnv("CUPS_SERVER", cups.server());
