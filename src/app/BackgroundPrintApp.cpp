@@ -156,32 +156,47 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   // folder of the copy (one started from cron or an ssh shell has another);
   // the lock on the configuration folder keeps copies and preference
   // imports from writing one set of user defaults at once.
-  lock_.emplace(host::RunningCopyLock::acquire());
-  bool another = lock_->status() == host::RunningCopyLock::Status::AlreadyRunning;
+  // Which lock the other copy holds, and who it is, for the operator.
+  std::string held;
+  auto heldBy = [&held](const host::RunningCopyLock& lock, const std::string& what) {
+    if (lock.status() != host::RunningCopyLock::Status::AlreadyRunning) return false;
+    held = "Kivo-Processor is already running" + (lock.holder().empty() ? std::string() : " as " + lock.holder()) +
+           ": it holds the lock on " + what + ".";
+    return true;
+  };
+  const fs::path runtimeLock = host::RunningCopyLock::defaultLockFile();
+  lock_.emplace(host::RunningCopyLock::acquire(runtimeLock));
+  bool another = heldBy(*lock_, runtimeLock.string() + " (one processor per user session)");
   if (lock_->status() == host::RunningCopyLock::Status::Failed)
     platform::LogF("The running-copy check could not be made: %s", lock_->message().c_str());
   if (!another && host::ensureApplicationFolder(nullptr)) {
     folderLock_.emplace(host::RunningCopyLock::acquireFolder(host::applicationFolderPath()));
-    another = folderLock_->status() == host::RunningCopyLock::Status::AlreadyRunning;
+    another = heldBy(*folderLock_,
+                     "the application folder " + host::applicationFolderPath().string() + " (one processor per folder)");
     if (folderLock_->status() == host::RunningCopyLock::Status::Failed)
       platform::LogF("The application folder could not be locked: %s", folderLock_->message().c_str());
   }
   if (!another) {
     configLock_.emplace(host::RunningCopyLock::acquireConfiguration());
-    another = configLock_->status() == host::RunningCopyLock::Status::AlreadyRunning;
+    another = heldBy(*configLock_, "the user defaults in " + host::configFolder().string() +
+                                       " (one processor per set of user defaults)");
     if (configLock_->status() == host::RunningCopyLock::Status::Failed)
       platform::LogF("The configuration folder could not be locked: %s", configLock_->message().c_str());
   }
   SetAnotherCopyRunning(another);
   if (isAppRunning(kAppCreator) >= 2) {
     exitCode_ = options_.fromService ? 0 : 1;
+    const std::string text = std::string(kAlreadyRunningMessage) + (held.empty() ? "" : "\n" + held);
     if (options_.fromService) {
-      platform::LogLine(kAlreadyRunningMessage);
+      platform::LogLine(text);
     } else {
       // Whoever started this copy learns why it ends, with or without a
       // window to show the message in.
-      SVLogFileManager::tellConsole(kAlreadyRunningMessage);
+      SVLogFileManager::tellConsole(text);
+      // The lock and its holder stand on a line of their own under the text.
+      host::SetAlertDetailLine(held);
       DisplayNormalMessage(kAlreadyRunningMessage);
+      host::SetAlertDetailLine({});
     }
     return false;
   }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/PrintBGBehavior.h"
+#include "host/notify/ProgramObject.h"
 #include "host/sys/Folders.h"
 #include "pipeline/PrinterHandOff.h"
 #include "pipeline/SpoolFolders.h"
@@ -32,7 +33,8 @@ std::string UsageText() {
   text += "                    spool folder only\n";
   text += "  --export-preferences FILE\n";
   text += "                    write the stored preferences to FILE (as the Export\n";
-  text += "                    Preferences menu command does) and exit\n";
+  text += "                    Preferences menu command does) and exit; status 1 when\n";
+  text += "                    none are stored yet (the processor never started)\n";
   text += "  --import-preferences FILE\n";
   text += "                    store the preferences of such a file (made here or on\n";
   text += "                    another station) for the next start and exit; refused\n";
@@ -51,9 +53,25 @@ std::string UsageText() {
   text += "  KIVO_SHARED_FOLDER  holds MasterDvdContentFolder for the video merge\n";
   text += "                      (default /srv/Shared)\n";
   text += "  LPDEST, PRINTER     the system printer's destination (else the CUPS default)\n";
+  text += "  CUPS_SERVER         the print scheduler printer 8 goes through: host:port\n";
+  text += "                      or the path of its socket (default the machine's own)\n";
+  text += "  KIVO_PRINTER_BUSY_LIMIT\n";
+  text += "                      seconds a busy printer, or one that cannot be reached,\n";
+  text += "                      is waited for (default 300)\n";
+  text += "  KIVO_PRINTER_ANSWER_LIMIT\n";
+  text += "                      seconds each request waits for the printer's answer\n";
+  text += "                      (default 60)\n";
+  text += "  KIVO_BUS_NAME       the session-bus name other programs ask to quit\n";
+  text += "                      (default " + std::string(host::kDefaultProgramBusName) + ")\n";
+  text += "  DBUS_SESSION_BUS_ADDRESS\n";
+  text += "                      the session bus for notifications and quit requests\n";
+  text += "  JOURNAL_STREAM      set by systemd: when it names standard error (the\n";
+  text += "                      journal), the daily log is copied there too\n";
   text += "  DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM\n";
   text += "                      with no display the program runs on Qt's offscreen\n";
   text += "                      platform\n";
+  text += "  KIVO_KILL_AT, KIVO_STOP_AT, KIVO_NAMED_STAGING\n";
+  text += "                      for crash tests only; unset, they do nothing\n";
   text += "\n";
   text += "Folders of this run:\n";
   text += "  application folder  " + appFolder.string() + "\n";

@@ -50,6 +50,15 @@ std::optional<std::string> KeepProcessorsOff(TProcessorLocks* held) {
 
 int ExportPreferencesCommand(const std::filesystem::path& file, std::FILE* out) {
   LogToDailyLog();
+  // A user whose processor never started has no preferences stored: an
+  // export would be an empty file that another station could import.
+  const auto exported = CopyUserPreferencesToDictionary();
+  const auto inner = exported ? exported->find(kPrefsDictionaryName) : host::PlistDict::const_iterator();
+  if (exported && (inner == exported->end() || !inner->second.asDict() || inner->second.asDict()->empty())) {
+    Tell("there is nothing to export: no preferences are stored in " + host::defaultsFile().string() +
+         " (the processor stores them at its first start); " + file.string() + " was not written");
+    return 1;
+  }
   if (!SaveToNewPreferencesFile(file)) {
     Tell("the preferences could not be written to " + file.string() + " (the reason is in " +
          host::logsFolder().string() + ")");

@@ -57,6 +57,7 @@ int16_t TBGPrintView::ReadObjects(const std::filesystem::path& file) {
   if (host::ReadWholeFile(file.string(), &bytes, kMaxJobFileSize) != noErr) bytes.clear();  // the first read then fails
   filesRead_.insert(key);
   ++readCount_;
+  readingFile_ = file.filename().string();
   return ReadObjectsFromBytes(bytes);
 }
 
@@ -218,7 +219,13 @@ void TBGPrintView::DoNewReadObjects(layout::TJobStream& stream, int16_t count, b
 
 void TBGPrintView::ReadColorCorrectionValue(layout::TJobStream& stream, int16_t code) {
   if (!ReadPrinterBlocks(stream, code, blocks)) {
-    services.OperatorMessage("TBGPrintView::ReadColorCorrectionValue: Unknown Printer Type!");
+    // The operator learns which code, what becomes of the job, and of which
+    // job file.
+    services.JobFileMessage(Format("TBGPrintView::ReadColorCorrectionValue: Unknown Printer Type!\n"
+                                   "The job's printer code %d is not one this processor knows: the job is read "
+                                   "on and handed to the print centre as a job for printer %d.",
+                                   int(code), int(code)),
+                            readingFile_);
     return;
   }
   switch (code) {

@@ -234,6 +234,8 @@ class TBGPrintView : public layout::TJobContext {
   void ReadTrailer(layout::TJobStream& stream);
 
   std::set<std::filesystem::path> filesRead_;
+  // The name of the job file being read, for the alerts the read shows.
+  std::string readingFile_;
   std::set<std::string> noted_;
   int readCount_ = 0;
 };

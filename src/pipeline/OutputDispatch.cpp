@@ -187,14 +187,15 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     // The program is ending: the job did not print and waits for the next
     // start; it is no failure.
     if (result == output::kResultSystemPrintStopped) return kResultStopped;
+    const std::string jobFileName = gPrintJobTaskManager && gPrintJobTaskManager->JobFile()
+                                        ? gPrintJobTaskManager->JobFile()->filename().string()
+                                        : std::string();
     // A page the printer may have from an earlier try is not sent again: the
     // operator is told, naming the job, and decides.
-    if (result == output::kResultSystemPrintUncertain)
-      services.JobFileMessage(message, gPrintJobTaskManager && gPrintJobTaskManager->JobFile()
-                                           ? gPrintJobTaskManager->JobFile()->filename().string()
-                                           : std::string());
-    // A page the printer did not take is a failed job, told to the operator.
-    else if (result != kResultOK) services.OperatorMessage("The page could not be printed: " + message);
+    if (result == output::kResultSystemPrintUncertain) services.JobFileMessage(message, jobFileName);
+    // A page the printer did not take is a failed job, told to the operator,
+    // naming the job.
+    else if (result != kResultOK) services.JobFileMessage("The page could not be printed: " + message, jobFileName);
   } else if (IsPrintToFileSetCode(printer)) {
     auto job = MakeOutputJob(*this, web);
     result = output::DoNewPrintToFile(job, std::move(page), OutputEnvironment());

@@ -1,14 +1,20 @@
 #include "platform/DiagnosticLog.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <system_error>
+#include <thread>
 
 #include "host/files/CatalogInfo.h"
 #include "host/files/NoLinkFile.h"
@@ -29,6 +35,103 @@ bool gLogFileOpen = false;
 // The standard error the program was started with, kept when the log takes
 // its place; -1 before that.
 int gConsoleFd = -1;
+
+// Under a systemd service standard error is the journal, which operators
+// read (journalctl) as they do any service's: what the day log says is
+// copied there as it is written. The copy is read back from the log file
+// itself, so the day log stays whole and in order however the copy fares
+// (a kill ends the copy, never the log). A thread waits for the file to
+// change and passes on what is new; at the program's end what is left goes
+// too.
+class JournalCopy {
+ public:
+  ~JournalCopy() { Stop(); }
+
+  // Starts copying what is added to the log open as standard error to
+  // `journal` from now on; false when it cannot.
+  bool Start(int journal) {
+    if (thread_.joinable()) return true;
+    // A descriptor of the log's own for reading, and the kernel's word
+    // when it changes, both reached through standard error itself rather
+    // than the log's name.
+    log_ = ::open("/proc/self/fd/2", O_RDONLY | O_CLOEXEC);
+    changes_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    struct stat st {};
+    if (log_ < 0 || changes_ < 0 || ::pipe2(stop_, O_CLOEXEC) != 0 || ::fstat(log_, &st) != 0 ||
+        ::inotify_add_watch(changes_, ("/proc/self/fd/" + std::to_string(log_)).c_str(), IN_MODIFY) < 0) {
+      Close();
+      return false;
+    }
+    offset_ = st.st_size;
+    journal_ = journal;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+  }
+
+  // Passes on what is left and ends the copy.
+  void Stop() {
+    if (!thread_.joinable()) return;
+    [[maybe_unused]] const ssize_t n = ::write(stop_[1], "x", 1);
+    thread_.join();
+    Close();
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      pollfd waits[2] = {{changes_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+      if (::poll(waits, 2, -1) < 0 && errno != EINTR) break;
+      char events[4096];
+      while (::read(changes_, events, sizeof events) > 0) {
+      }
+      CopyNew();
+      if (waits[1].revents != 0) return;
+    }
+  }
+  // Everything the log has beyond what was copied.
+  void CopyNew() {
+    char chunk[65536];
+    for (;;) {
+      const ssize_t got = ::pread(log_, chunk, sizeof chunk, offset_);
+      if (got <= 0) return;
+      offset_ += got;
+      for (ssize_t done = 0; done < got;) {
+        const ssize_t n = ::write(journal_, chunk + done, size_t(got - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // the journal is gone: nothing more to do
+        done += n;
+      }
+    }
+  }
+  void Close() {
+    for (int* fd : {&log_, &changes_, &stop_[0], &stop_[1]})
+      if (*fd >= 0) {
+        ::close(*fd);
+        *fd = -1;
+      }
+  }
+
+  int log_ = -1, changes_ = -1, journal_ = -1;
+  int stop_[2] = {-1, -1};
+  off_t offset_ = 0;
+  std::thread thread_;
+};
+
+JournalCopy gJournalCopy;
+bool gJournalCopied = false;
+
+// Whether standard error is the journal's stream: systemd names that
+// stream's device and inode in JOURNAL_STREAM ("<dev>:<inode>"), and a
+// standard error redirected elsewhere (by a wrapper, a shell) is no longer
+// that stream.
+bool StandardErrorIsTheJournal() {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  uintmax_t device = 0, inode = 0;
+  char end = 0;
+  if (!stream || std::sscanf(stream, "%" SCNuMAX ":%" SCNuMAX "%c", &device, &inode, &end) != 2) return false;
+  struct stat st {};
+  return ::fstat(STDERR_FILENO, &st) == 0 && uintmax_t(st.st_dev) == device && uintmax_t(st.st_ino) == inode;
+}
 
 std::tm LocalTime(Clock::time_point t) {
   const std::time_t secs = Clock::to_time_t(t);
@@ -116,11 +219,16 @@ bool SVLogFileManager::setupLogFile() {
   if (fs::is_directory(folder, ec)) {
     const fs::path file = dailyLogPath(folder, Clock::now());
     std::fflush(stderr);
+    const bool journal = gConsoleFd < 0 && StandardErrorIsTheJournal();
     if (gConsoleFd < 0) gConsoleFd = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     // Standard error becomes the day's log, never through a link.
     const host::NoLinkFile log = host::OpenWithoutLinks(file.string(), host::NoLinkStart::kAtEnd);
     gLogFileOpen = log.fd >= 0 && ::dup2(log.fd, STDERR_FILENO) == STDERR_FILENO;
     if (log.fd >= 0) ::close(log.fd);
+    if (journal && gLogFileOpen && gConsoleFd >= 0) {
+      gJournalCopied = gJournalCopy.Start(gConsoleFd);
+      if (!gJournalCopied) platform::LogLine("The day's log cannot be copied to the journal");
+    }
     if (!log.Note().empty()) platform::LogLine("The day's log: " + log.Note());
   }
   const std::string rule(59, '=');
@@ -139,7 +247,8 @@ bool SVLogFileManager::setupLogFile() {
 
 void SVLogFileManager::tellConsole(std::string_view text) {
   platform::LogLine(text);
-  if (!gLogFileOpen || gConsoleFd < 0) return;  // the line above went there already
+  // The line above went there already, or goes there with the whole log.
+  if (!gLogFileOpen || gConsoleFd < 0 || gJournalCopied) return;
   std::string line(text);
   if (line.empty() || line.back() != '\n') line += '\n';
   [[maybe_unused]] ssize_t n = ::write(gConsoleFd, line.data(), line.size());

@@ -22,7 +22,10 @@ class SVLogFileManager {
   using Clock = std::chrono::system_clock;
 
   // Creates the logs folder, reopens standard error onto the day's log and
-  // writes the banner. Returns true.
+  // writes the banner. Returns true. When standard error was the journal
+  // (started by a systemd service, which names that stream in
+  // JOURNAL_STREAM), everything the day's log gets from then on is copied
+  // there as well.
   static bool setupLogFile();
   // Writes a line to the day's log and to the standard error the program
   // was started with (the terminal or the service's journal), for what the

@@ -70,7 +70,8 @@ class CupsServer {
   static constexpr const char* kQueue = "KivoQueue";
 
   struct Options {
-    // An IPP Everywhere printer's URI.
+    // An IPP Everywhere printer's URI, for the queue kQueue; empty: no
+    // queue is made.
     std::string deviceURI;
     // PreserveJobHistory: "Yes" keeps finished jobs, "No" forgets each the
     // moment it finishes.
@@ -92,17 +93,7 @@ class CupsServer {
       port_ = FreeLoopbackPort();
       ready_ = Run();
     }
-    if (!ready_) return;
-    // The queue, as a shop adds it; the scheduler makes its PPD from the
-    // printer's attributes after lpadmin has returned.
-    testing_support::SpawnOptions lpadmin;
-    lpadmin.words = {"lpadmin", "-h", socket().string(), "-p", kQueue, "-E",
-                     "-v", options.deviceURI, "-m", "everywhere"};
-    lpadmin.outputFile = (folder_ / "log" / "lpadmin.out").string();
-    lpadmin.errorToOutput = true;
-    ready_ = testing_support::WaitForExitOrKill(testing_support::SpawnProgram(lpadmin), 30) == 0 &&
-             WaitFor([&] { return fs::exists(folder_ / "etc" / "ppd" / (std::string(kQueue) + ".ppd")) && Answers(); },
-                     30);
+    if (ready_ && !options.deviceURI.empty()) ready_ = AddQueue(kQueue, options.deviceURI);
   }
   ~CupsServer() {
     Resume();
@@ -116,12 +107,28 @@ class CupsServer {
   CupsServer& operator=(const CupsServer&) = delete;
 
   bool ready() const { return ready_; }
+  // Adds the queue `name` on the IPP Everywhere printer `deviceURI` as a
+  // shop adds one (lpadmin -m everywhere). The scheduler makes the queue's
+  // driver from the printer's attributes after lpadmin has returned: with
+  // `waitForDriver`, true once it has made it and answers for the queue;
+  // otherwise once lpadmin ended with status 0.
+  bool AddQueue(const std::string& name, const std::string& deviceURI, bool waitForDriver = true) const {
+    testing_support::SpawnOptions lpadmin;
+    lpadmin.words = {"lpadmin", "-h", socket().string(), "-p", name, "-E", "-v", deviceURI, "-m", "everywhere"};
+    lpadmin.outputFile = (folder_ / "log" / "lpadmin.out").string();
+    lpadmin.errorToOutput = true;
+    if (testing_support::WaitForExitOrKill(testing_support::SpawnProgram(lpadmin), 30) != 0) return false;
+    return !waitForDriver ||
+           WaitFor([&] { return fs::exists(folder_ / "etc" / "ppd" / (name + ".ppd")) && Answers(name); }, 30);
+  }
   // For CUPS_SERVER. libcups takes a connection to a host of another name
   // than the server's (which the scheduler calls "localhost" in the URIs it
   // gives) for one to the printer itself.
   std::string server() const { return "localhost:" + std::to_string(port_); }
   int port() const { return port_; }
-  std::string printerURI() const { return "ipp://127.0.0.1:" + std::to_string(port_) + "/printers/" + kQueue; }
+  std::string printerURI(const std::string& queue = kQueue) const {
+    return "ipp://127.0.0.1:" + std::to_string(port_) + "/printers/" + queue;
+  }
   pid_t pid() const { return pid_; }
   // The page log's lines: "<job id> <pages> <job name>", one per job that
   // went to the device.
@@ -164,12 +171,12 @@ class CupsServer {
     httpClose(http);
     return state;
   }
-  // Whether it answers for its queue.
-  bool Answers() const {
+  // Whether it answers for its queue (or the queue `queue`).
+  bool Answers(const std::string& queue = kQueue) const {
     http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 2000, nullptr);
     if (!http) return false;
     ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerURI().c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerURI(queue).c_str());
     ipp_t* answer = cupsDoRequest(http, request, "/");
     const bool ok = answer && ippGetStatusCode(answer) <= IPP_STATUS_OK_CONFLICTING;
     ippDelete(answer);

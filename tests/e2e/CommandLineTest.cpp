@@ -90,6 +90,8 @@ TEST_F(CommandLine, HelpPrintsTheUsageAndTouchesNothing) {
     for (const std::string& part :
          {std::string("--from-service"), std::string("--version"), std::string("--export-preferences FILE"),
           std::string("--import-preferences FILE"), std::string("KIVO_APP_FOLDER"), std::string("XDG_STATE_HOME"),
+          std::string("CUPS_SERVER"), std::string("KIVO_BUS_NAME"), std::string("KIVO_PRINTER_BUSY_LIMIT"),
+          std::string("KIVO_PRINTER_ANSWER_LIMIT"), std::string("JOURNAL_STREAM"),
           "application folder  " + app.string(), "daily logs          " + (base_ / "home/.local/state/Kivo").string(),
           "user defaults       " + (base_ / "home/.config/Kivo-Processor/defaults.plist").string(),
           "printer 17          " + (app / "PRINT TO FILE FOLDER \xC6\x92").string(),
@@ -147,6 +149,21 @@ TEST_F(CommandLine, APreferenceFileOptionWithoutItsFileOrWithTheOtherOneIsRefuse
     EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
     ExpectUntouched(named);
   }
+}
+
+// A user whose processor never started has no preferences: an export says
+// there is nothing to export, writes no file and ends with status 1.
+TEST_F(CommandLine, AnExportOfAUserWhoseProcessorNeverStartedSaysThereIsNothingToExport) {
+  const fs::path file = outputs_ / "station.plist";
+  const Outcome run =
+      RunProgram({"--export-preferences", file.string()}, {{"KIVO_APP_FOLDER", (base_ / "app").string()}});
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.err.find("there is nothing to export: no preferences are stored in " +
+                         (base_ / "home/.config/Kivo-Processor/defaults.plist").string()),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out.find("saved"), std::string::npos) << run.out;
+  EXPECT_FALSE(fs::exists(file));
 }
 
 TEST_F(CommandLine, VersionIsTheOneTheRunningProgramLogsAndARestartIsQuiet) {

@@ -36,9 +36,10 @@ class DemoRun {
   DemoRun& operator=(const DemoRun&) = delete;
 
   // Starts the script in a process group of its own, as a terminal would,
-  // with `runtime` as its XDG_RUNTIME_DIR; with `ignoringCtrlC`, through a
-  // shell that ignores SIGINT, as a script running `make run &` does.
-  bool Start(const fs::path& runtime, bool ignoringCtrlC = false) {
+  // with `runtime` as its XDG_RUNTIME_DIR (none: a shell without a login
+  // session); with `ignoringCtrlC`, through a shell that ignores SIGINT, as a
+  // script running `make run &` does.
+  bool Start(const std::optional<fs::path>& runtime, bool ignoringCtrlC = false) {
     const fs::path script = fs::path(KIVO_SOURCE_DIR) / "scripts" / "run-demo";
     testing_support::SpawnOptions spawn;
     spawn.words = {script.string(), build_.string()};
@@ -49,7 +50,7 @@ class DemoRun {
     spawn.newProcessGroup = true;
     spawn.environment = {{"QT_QPA_PLATFORM", "offscreen"},
                          {"XDG_DATA_HOME", (station_.base() / "data").string()},
-                         {"XDG_RUNTIME_DIR", runtime.string()},
+                         {"XDG_RUNTIME_DIR", runtime ? std::optional<std::string>(runtime->string()) : std::nullopt},
                          {"HOME", station_.base().string()},
                          {"KIVO_APP_FOLDER", std::nullopt}};
     pid_ = testing_support::SpawnProgram(spawn);
@@ -75,7 +76,8 @@ class DemoRun {
 };
 
 // A processor of the same user already runs: the demo's copy is refused,
-// and the script says so and fails instead of dropping its job.
+// saying which lock the running one holds and its process id, and the
+// script says so and fails instead of dropping its job.
 TEST(Demo, BesideARunningProcessorTheScriptSaysWhyAndFails) {
   e2e::Station running("demorunning");
   ASSERT_TRUE(running.Start()) << running.Log();
@@ -86,6 +88,13 @@ TEST(Demo, BesideARunningProcessorTheScriptSaysWhyAndFails) {
   EXPECT_NE(status, -1) << demo.Said();
   const std::string err = e2e::ReadAll(demo.Err());
   EXPECT_NE(err.find("Another version of Kivo-Processor is already running"), std::string::npos) << err;
+  EXPECT_NE(err.find("Kivo-Processor is already running as process " + std::to_string(running.pid()) +
+                     " on "),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("it holds the lock on " + (running.base() / "run" / "Kivo-Processor.lock").string()),
+            std::string::npos)
+      << err;
   EXPECT_NE(err.find("the processor ended by itself with exit status 1"), std::string::npos) << err;
   EXPECT_EQ(demo.Said().find("sample job dropped"), std::string::npos) << demo.Said();
   EXPECT_TRUE(running.Running());
@@ -93,23 +102,37 @@ TEST(Demo, BesideARunningProcessorTheScriptSaysWhyAndFails) {
 }
 
 // Alone, the demo prints its sample job into set A's folder of its own
-// application folder and shows only its own lines; Ctrl-C stops the
-// processor and the script says so, whether or not the script's parent
-// ignores Ctrl-C.
+// application folder and shows only its own lines, also from a shell
+// without a login session (no runtime folder, where the script gives the
+// processor one of its own); Ctrl-C stops the processor and the script says
+// so, whether or not the script's parent ignores Ctrl-C.
 void PrintsTheSampleAndStopsOnCtrlC(bool ignoringCtrlC) {
   e2e::Station station("demoalone");
   DemoRun demo(station);
-  ASSERT_TRUE(demo.Start(station.base() / "run", ignoringCtrlC));
+  const std::optional<fs::path> runtime =
+      ignoringCtrlC ? std::optional<fs::path>(station.base() / "run") : std::nullopt;
+  ASSERT_TRUE(demo.Start(runtime, ignoringCtrlC));
   const fs::path sets = demo.folder() / fs::u8path("PRINT TO FILE FOLDER SET Aƒ");
   ASSERT_TRUE(e2e::WaitUntil([&] { return demo.Said().find("run-demo: output: " + sets.string()) != std::string::npos; },
                              120))
       << demo.Said();
   EXPECT_EQ(e2e::VisibleFilesBelow(sets).size(), 1u);
-  // The terminal shows the script's lines only; the processor's trace is in
-  // the file the script names. The photo went into the images folder.
+  // The terminal shows the script's lines only; what the processor did with
+  // the job is in the day log the script names, its standard output in the
+  // file it names. The photo went into the images folder.
   const fs::path trace = demo.folder() / "processor-output.txt";
   const std::string said = demo.Said();
-  EXPECT_NE(said.find("the processor's output goes to " + trace.string()), std::string::npos) << said;
+  const std::string logIs = "what the processor does with each job is in its log ";
+  const size_t named = said.find(logIs);
+  ASSERT_NE(named, std::string::npos) << said;
+  const std::string dayLog = said.substr(named + logIs.size(), said.find(" (its", named) - named - logIs.size());
+  EXPECT_EQ(fs::path(dayLog).parent_path(), demo.folder() / "state" / "Kivo") << said;
+  EXPECT_NE(e2e::ReadAll(dayLog).find("Picked up job file: Demo Job.trpr"), std::string::npos) << dayLog;
+  EXPECT_NE(said.find("(its standard output goes to " + trace.string() + ")"), std::string::npos) << said;
+  if (!runtime) {
+    std::error_code ec;
+    EXPECT_EQ(fs::status(demo.folder() / "run", ec).permissions() & fs::perms::all, fs::perms::owner_all);
+  }
   EXPECT_NE(said.find("its photo into " + (demo.folder() / fs::u8path("Kivo-Processor Folder ƒ/IMAGES FOLDER ƒ")).string()),
             std::string::npos)
       << said;

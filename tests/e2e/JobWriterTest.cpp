@@ -36,11 +36,15 @@ TEST(JobWriter, HelpExplainsEveryOptionThePrinterCodesAndTheFormats) {
   for (const char* format : {"2 TIFF (LZW-compressed)", "3 JPEG", "4 PICT", "5 RAW", "6 TIFF (uncompressed)", "7 Targa",
                              "8 Photoshop", "9 PNG", "10 JPEG for the web"})
     EXPECT_NE(help.output.find(format), std::string::npos) << format;
+  // Their extensions, two of them in capitals as printer 17 writes them.
+  EXPECT_NE(help.output.find(".tif, .jpg, .pct, .raw, .tga"), std::string::npos);
+  EXPECT_NE(help.output.find(".PSD and .PNG"), std::string::npos);
   EXPECT_NE(help.output.find("imageurl"), std::string::npos);
 }
 
-// A wrong argument, and every value the processor would refuse or could not
-// print, is named; no job file is written.
+// A wrong argument, every value the processor would refuse or could not
+// print, and an option that would do nothing for the job's route, is named;
+// no job file is written.
 TEST(JobWriter, AWrongArgumentOrAValueTheProcessorRefusesIsNamedAndNoJobIsWritten) {
   struct Case {
     std::vector<std::string> arguments;
@@ -85,6 +89,14 @@ TEST(JobWriter, AWrongArgumentOrAValueTheProcessorRefusesIsNamedAndNoJobIsWritte
       {{"--backing", "300,0,0"}, "bad value '300,0,0' for --backing"},
       {{"--client", "1.2.3.4,5.6.7.8"}, "for --client: one address"},
       {{"--quality", "101"}, "bad value '101' for --quality"},
+      // Options that would do nothing for the job's route.
+      {{"--printer", "25", "--format", "9"}, "--format 9 does nothing for printer 25"},
+      {{"--printer", "8", "--format", "9"}, "--format 9 does nothing for printer 8"},
+      {{"--printer", "8", "--quality", "60"}, "--quality 60 does nothing for printer 8"},
+      {{"--printer", "1", "--quality", "60"}, "--quality 60 does nothing for printer 1"},
+      {{"--printer", "25", "--copy-originals", "--quality", "60"}, "--quality 60 does nothing for printer 25 with"},
+      {{"--client", "192.0.2.7"}, "--client 192.0.2.7 does nothing for printer 17"},
+      {{"--backing", "0,0,255", "--image", "Photo.jpg@0,0,1,1"}, "--backing 0,0,255 does nothing"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> arguments = {"-o", "{job}"};

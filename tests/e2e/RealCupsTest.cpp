@@ -6,9 +6,11 @@
 // the job is set aside and the operator told when the printer can no longer
 // say whether it has the page.
 #include <csignal>
+#include <regex>
 
 #include "common/CupsServer.h"
 #include "common/IppPrinter.h"
+#include "common/TempDir.h"
 #include "e2e/E2E.h"
 
 namespace {
@@ -448,6 +450,195 @@ TEST(RealCups, PhotoPaperPrintsByAddressAndThroughAQueue) {
     EXPECT_EQ(station.Stop(), 0);
   }
   ASSERT_TRUE(shop.Settled());
+}
+
+// The README's recipe for a test printer and a queue on it, as the README
+// gives it: the indented blocks after the paragraph naming `test`, the
+// first one's lines marked "# your ..." given `values` (by the variable
+// each sets). The second block runs in the shell the first ran in, where
+// those lines have set their variables. A line it cannot give leaves the
+// recipe empty.
+class ReadmeRecipe {
+ public:
+  ReadmeRecipe(const std::string& test, const std::map<std::string, std::string>& values) {
+    std::istringstream readme(e2e::ReadAll(fs::path(KIVO_SOURCE_DIR) / "README.md"));
+    bool after = false;
+    std::string block;
+    for (std::string line; std::getline(readme, line) && blocks_.size() < 2;) {
+      after = after || line.find("`" + test + "`") != std::string::npos;
+      if (after && line.rfind("    ", 0) == 0) {
+        block += line.substr(4) + "\n";
+      } else if (!block.empty()) {
+        blocks_.push_back(block);
+        block.clear();
+      }
+    }
+    if (blocks_.size() != 2) {
+      blocks_.clear();
+      return;
+    }
+    static const std::regex marked(R"(^(\w+)=\S+(\s+# your .*)$)");
+    std::string setUp, yours;
+    size_t given = 0;
+    std::istringstream lines(blocks_[0]);
+    for (std::string line; std::getline(lines, line);) {
+      std::smatch m;
+      if (std::regex_match(line, m, marked) && values.count(m[1].str())) {
+        line = m[1].str() + "=" + values.at(m[1].str()) + m[2].str();
+        yours += line + "\n";
+        ++given;
+      }
+      setUp += line + "\n";
+    }
+    if (given != values.size()) {
+      blocks_.clear();
+      return;
+    }
+    blocks_[0] = setUp;
+    blocks_[1] = yours + blocks_[1];
+  }
+  bool ok() const { return !blocks_.empty(); }
+  const std::string& setUp() const { return blocks_[0]; }
+  const std::string& tearDown() const { return blocks_[1]; }
+
+ private:
+  std::vector<std::string> blocks_;
+};
+
+// Runs `commands` with bash in `folder` (its output into `log`) and gives
+// its exit status, -1 when it did not end within `seconds`. With
+// `ownAvahiFolder`, in a mount namespace of its own where one may be made,
+// with a folder of its own for avahi-daemon's pid file, so that the
+// responder it starts meets no other on this machine.
+int RunCommands(const std::string& commands, const fs::path& folder, const std::string& name,
+                const std::map<std::string, std::string>& env, double seconds, bool ownAvahiFolder = false) {
+  e2e::WriteAll(folder / (name + ".sh"), commands);
+  testing_support::SpawnOptions spawn;
+  spawn.words = {"bash", (folder / (name + ".sh")).string()};
+  if (ownAvahiFolder && std::system("unshare -m --propagation private true >/dev/null 2>&1") == 0)
+    spawn.words = {"unshare", "-m", "--propagation", "private", "sh", "-c",
+                   "mount -t tmpfs tmpfs /run/avahi-daemon 2>/dev/null; exec bash \"$0\"",
+                   (folder / (name + ".sh")).string()};
+  spawn.outputFile = (folder / (name + ".log")).string();
+  spawn.errorToOutput = true;
+  spawn.newProcessGroup = true;
+  for (const auto& [k, v] : env) spawn.environment[k] = v;
+  const pid_t pid = testing_support::SpawnProgram(spawn);
+  const int status = testing_support::WaitForExitOrKill(pid, seconds);
+  if (status == -1) ::kill(-pid, SIGKILL);
+  return status;
+}
+
+// The README's commands for a test printer and a queue on it, run as they
+// stand there with this test's folder and port, and the scheduler of the
+// test as the machine's: the queue they make prints a 4x6 job, the page
+// kept among the printer's pages; the README's last commands remove the
+// queue and stop the printer.
+TEST(RealCups, TheReadmeRecipeMakesAQueueThatPrints) {
+  KIVO_NEED_ROOT();
+  const TempDir folder;
+  ASSERT_TRUE(folder.ok());
+  const fs::path dir = fs::path(folder.path()) / "printer";
+  const ReadmeRecipe recipe("RealCups.TheReadmeRecipeMakesAQueueThatPrints",
+                            {{"dir", dir.string()}, {"port", std::to_string(testipp::FreeLoopbackPort())}});
+  ASSERT_TRUE(recipe.ok()) << "the README gives no recipe with a folder and a port of your own";
+  CupsServer cups(CupsServer::Options{""});
+  ASSERT_TRUE(cups.ready()) << cups.ErrorLog();
+  const std::map<std::string, std::string> machine{{"CUPS_SERVER", cups.socket().string()}};
+  // Whatever the recipe's own last commands leave running is ended too.
+  struct TearDown {
+    const ReadmeRecipe& recipe;
+    const fs::path folder, dir;
+    const std::map<std::string, std::string>& env;
+    ~TearDown() {
+      RunCommands(recipe.tearDown(), folder, "teardown", env, 30);
+      for (const char* started : {"printer.pid", "bus.pid"}) {
+        const pid_t pid = std::atoi(e2e::ReadAll(dir / started).c_str());
+        // Only while that number is still the program the recipe started.
+        const std::string line = e2e::ReadAll("/proc/" + std::to_string(pid) + "/cmdline");
+        if (pid > 0 && line.find(dir.string()) != std::string::npos) ::kill(pid, SIGKILL);
+      }
+    }
+  } tearDown{recipe, folder.path(), dir, machine};
+  ASSERT_EQ(RunCommands(recipe.setUp(), folder.path(), "setup", machine, 120, true), 0)
+      << e2e::ReadAll(fs::path(folder.path()) / "setup.log") << e2e::ReadAll(dir / "printer.log") << cups.ErrorLog();
+  EXPECT_NE(e2e::ReadAll(fs::path(folder.path()) / "setup.log").find("- IPP Everywhere'"), std::string::npos)
+      << "the recipe's last line shows the queue's driver\n" << e2e::ReadAll(fs::path(folder.path()) / "setup.log");
+
+  e2e::Station station("cupsrecipe");
+  station.SetEnv("CUPS_SERVER", cups.server());
+  station.SetEnv("PRINTER", "PhotoQueue");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+  ASSERT_TRUE(
+      station.DropWritten({"--printer", "8", "--print-paper", "4x6", "--image", "Green.jpg@0,0,4,6"}, "recipe.trpr"));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_FALSE(e2e::ExistsAsEntry(station.unknown() / "recipe.trpr")) << station.Log();
+  EXPECT_TRUE(e2e::WaitUntil([&] { return cups.PagesNamed("recipe.trpr #") == 1; }, 60)) << cups.ErrorLog();
+  EXPECT_TRUE(e2e::WaitUntil([&] { return !e2e::VisibleFilesBelow(dir / "pages").empty(); }, 60))
+      << e2e::ReadAll(dir / "printer.log");
+  EXPECT_EQ(station.Stop(), 0);
+
+  const pid_t printer = std::atoi(e2e::ReadAll(dir / "printer.pid").c_str());
+  ASSERT_GT(printer, 0);
+  EXPECT_EQ(RunCommands(recipe.tearDown(), folder.path(), "teardown", machine, 30), 0)
+      << e2e::ReadAll(fs::path(folder.path()) / "teardown.log");
+  EXPECT_TRUE(e2e::WaitUntil([&] { return ::kill(printer, 0) != 0; }, 10)) << "the printer stops";
+  EXPECT_FALSE(cups.Answers("PhotoQueue")) << "the queue is removed";
+}
+
+// A queue whose printer does not offer what IPP Everywhere asks for (JPEG
+// only, no raster format): lpadmin ends with status 0, the scheduler makes
+// no driver, says so in its error log only, and shows the queue as a raw
+// one. A job on the queue fails,
+// its photo kept, with an alert that names the queue, says it has no driver
+// and where the scheduler says why; not one about the paper.
+TEST(RealCups, AJobOnAQueueWithoutADriverFailsNamingTheQueue) {
+  KIVO_NEED_ROOT();
+  const TempDir folder;
+  ASSERT_TRUE(folder.ok());
+  IppPrinter printer(fs::path(folder.path()) / "printer", IppPrinter::Options{"image/jpeg", 10, 10});
+  ASSERT_TRUE(printer.ready()) << printer.log();
+  CupsServer cups(CupsServer::Options{""});
+  ASSERT_TRUE(cups.ready()) << cups.ErrorLog();
+  ASSERT_TRUE(cups.AddQueue("NoDriverQueue", printer.uri(), false)) << cups.ErrorLog();
+  ASSERT_TRUE(e2e::WaitUntil(
+      [&] { return cups.ErrorLog().find("NoDriverQueue: PPD creation failed") != std::string::npos; }, 60))
+      << cups.ErrorLog();
+  // As the README's check shows such a queue.
+  const std::string options = e2e::ToolOutput({"lpoptions", "-h", cups.server(), "-p", "NoDriverQueue"});
+  EXPECT_NE(options.find("printer-make-and-model='Local Raw Printer'"), std::string::npos) << options;
+
+  e2e::Station station("cupsnodriver");
+  station.SetEnv("CUPS_SERVER", cups.server());
+  station.SetEnv("PRINTER", "NoDriverQueue");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  int n = 0;
+  for (const std::vector<std::string>& paper : {std::vector<std::string>{"--print-paper", "4x6"},
+                                                std::vector<std::string>{}}) {
+    SCOPED_TRACE(paper.empty() ? "the job names no paper" : "the job names its paper");
+    const std::string jobFile = "nodriver" + std::to_string(++n) + ".trpr";
+    std::vector<std::string> words{"--printer", "8", "--image", "Green.jpg@0,0,4,6"};
+    words.insert(words.end(), paper.begin(), paper.end());
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
+    ASSERT_TRUE(station.DropWritten(words, jobFile));
+    ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / jobFile); }, 60)) << station.Log();
+    EXPECT_TRUE(fs::exists(station.images() / "Green.jpg"));
+  }
+  const std::string log = station.Log();
+  const std::string alert = "Alert 1001: The page could not be printed: the queue \"NoDriverQueue\" of the print "
+                            "scheduler at " + cups.server() +
+                            " has no driver, so it offers no paper; the scheduler's error log says why (";
+  for (const char* jobFile : {"nodriver1.trpr", "nodriver2.trpr"}) {
+    const size_t at = log.find(alert);
+    ASSERT_NE(at, std::string::npos) << log;
+    EXPECT_NE(log.find("\nJob file: " + std::string(jobFile) + "\n", at), std::string::npos) << log;
+  }
+  EXPECT_EQ(e2e::CountOf(log, alert), 2u) << log;
+  EXPECT_EQ(log.find("offers no paper \""), std::string::npos) << log;
+  EXPECT_EQ(log.find("Invalid argument"), std::string::npos) << log;
+  EXPECT_EQ(e2e::SystemPrinterCount(station), 0);
+  EXPECT_EQ(station.Stop(), 0);
 }
 
 // The printer's answer to a job's creation is held back past the limit:

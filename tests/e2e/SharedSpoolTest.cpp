@@ -90,8 +90,8 @@ TEST(SharedSpool, TheUserDefaultsAndTheDayDictionaryAreTheProcessorUsersAlone) {
 }
 
 // A second processor on the same application folder is refused even with a
-// runtime folder of its own (started from cron or an ssh shell); the first
-// goes on printing.
+// runtime folder of its own (started from cron or an ssh shell), naming the
+// folder and the first one's process; the first goes on printing.
 TEST(SharedSpool, ASecondProcessorOnOneApplicationFolderIsRefused) {
   e2e::Station first("spoolowner");
   ASSERT_TRUE(first.Start()) << first.Log();
@@ -100,6 +100,11 @@ TEST(SharedSpool, ASecondProcessorOnOneApplicationFolderIsRefused) {
   ASSERT_TRUE(second.Launch());
   EXPECT_EQ(second.Wait(30), 1) << second.Console();
   EXPECT_NE(second.Console().find("Another version of Kivo-Processor is already running"), std::string::npos)
+      << second.Console();
+  // The lock it met and the process holding it.
+  EXPECT_NE(second.Console().find("Kivo-Processor is already running as process " + std::to_string(first.pid()) +
+                                  ": it holds the lock on the application folder " + first.app().string()),
+            std::string::npos)
       << second.Console();
 
   EXPECT_TRUE(first.Running());

@@ -149,7 +149,11 @@ TEST(JobReader, EveryPrinterCodeReadsItsBlock) {
     EXPECT_EQ(known, !unknown);
     EXPECT_EQ(r.services.messages.size(), unknown ? 1u : 0u);
     if (unknown) {
-      EXPECT_EQ(r.services.messages[0], "TBGPrintView::ReadColorCorrectionValue: Unknown Printer Type!");
+      EXPECT_EQ(r.services.messages[0].rfind("TBGPrintView::ReadColorCorrectionValue: Unknown Printer Type!\n"
+                                             "The job's printer code " + std::to_string(code) + " is not one",
+                                             0),
+                0u)
+          << r.services.messages[0];
     }
   }
   EXPECT_EQ(PrinterBlocksFor(17).size(), 0u);

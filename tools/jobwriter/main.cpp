@@ -27,8 +27,9 @@ constexpr char kHelp[] =
     "\n"
     "Writes one job file for Kivo-Processor. Drop it into the spool tree's\n"
     "\"PRINT JOBS FOLDER \xC6\x92\" (write it beside the folder, then move it in) and the\n"
-    "processor prints it. A value the processor would refuse is refused here, and\n"
-    "nothing is written. docs/JOB-FORMAT.md describes the file byte by byte.\n"
+    "processor prints it. A value the processor would refuse, and an option that does\n"
+    "nothing for the job's route, is refused here, and nothing is written.\n"
+    "docs/JOB-FORMAT.md describes the file byte by byte.\n"
     "\n"
     "The job:\n"
     "  -o FILE              the job file to write (required)\n"
@@ -52,12 +53,16 @@ constexpr char kHelp[] =
     "                         2 TIFF (LZW-compressed), 3 JPEG, 4 PICT, 5 RAW, 6 TIFF (uncompressed),\n"
     "                         7 Targa, 8 Photoshop, 9 PNG (fitted into 640 x 640),\n"
     "                         10 JPEG for the web; files are named Print_0001 and up, with the\n"
-    "                         format's extension.\n"
-    "                         A set writes the format of its preferences whatever the job says\n"
+    "                         format's extension: .tif, .jpg, .pct, .raw, .tga, and for Photoshop\n"
+    "                         and PNG in capitals, .PSD and .PNG.\n"
+    "                       Printer 17 only: a set writes the format of its preferences whatever\n"
+    "                       the job says, and the other routes a format of their own\n"
     "  --quality N          the JPEG quality of the job's pages, 1 to 100 (default 90): printer 17,\n"
     "                       the yearbook route and a set writing JPEG (format 3) use it; a job\n"
     "                       written without one (0) is printed at 75. A JPEG for the web (format 10\n"
-    "                       and the web copy) takes the quality of the Output Files preferences\n"
+    "                       and the web copy) takes the quality of the Output Files preferences.\n"
+    "                       Printer 17 and the set codes only (not with --copy-originals): the\n"
+    "                       system printer and the print-centre hand-off use a quality of their own\n"
     "  --canvas N           the canvas (paper) code, counted with the print (default 0)\n"
     "  --page WxH           the page size in inches (default 4x6); at --dpi the page may have at\n"
     "                       most 268,435,456 pixels (1 GiB), the largest page the processor makes\n"
@@ -78,7 +83,9 @@ constexpr char kHelp[] =
     "  --client ADDRESS     the job's web data \"ipaddress\": the first set whose client list (in the\n"
     "                       sets' preferences) names the address prints the job instead of its own.\n"
     "                       No window shows the list: an export of the preferences holds it as the\n"
-    "                       text \"PrintToFileSet N Client List\", changed there and imported\n"
+    "                       text \"PrintToFileSet N Client List\", changed there and imported.\n"
+    "                       Set printer codes only (--web ipaddress=ADDRESS puts the address into\n"
+    "                       the web data of any job)\n"
     "\n"
     "The web copy and further sets: a set that has \"JPEG for web\" on in its preferences also\n"
     "writes a copy of each page into \"WEB UPLOAD FOLDER \xC6\x92\", and one that names further sets\n"
@@ -117,7 +124,8 @@ constexpr char kHelp[] =
     "  --keyed PHOTO@L,T,W,H            a green-screen photo of the images folder: its backing is\n"
     "                                   keyed away and what is drawn before it shows through\n"
     "  --backing R,G,B                  the backing colour of the --keyed photos that follow,\n"
-    "                                   0 to 255 each (default 30,190,40)\n"
+    "                                   0 to 255 each (default 30,190,40); at least one must\n"
+    "                                   follow\n"
     "  --text TEXT@L,T,W,H              a line of text\n"
     "  --color R,G,B@L,T,W,H            a coloured rectangle; components 0 to 65535\n"
     "  --stamp TEXT@L,T,W,H             a stamp with its text\n"
@@ -239,6 +247,8 @@ int main(int argc, char** argv) {
   std::string outPath, client, printPrinter, printPaper, yearbookFolder;
   int printOrientation = 0;
   bool setGiven = false, copyOriginals = false, yearbook = false, emptyFirst = false;
+  // Options that do something for some routes only, as given.
+  std::string formatGiven, qualityGiven, backingGiven;
   std::vector<std::pair<std::string, std::string>> yearbookFields;
   std::vector<long> yearbookName;
   std::array<uint8_t, 3> backing = kDefaultBacking;
@@ -294,6 +304,7 @@ int main(int argc, char** argv) {
     } else if (opt == "--quality") {
       if (!ParseInt(val, 1, 100, n)) return BadValue(opt, val, "a JPEG quality from 1 to 100");
       job.printToFileOptionD = int16_t(n);
+      qualityGiven = val;
     } else if (opt == "--canvas") {
       if (!ParseInt(val, -32768, 32767, n)) return BadValue(opt, val, "a whole number");
       job.canvas = int16_t(n);
@@ -313,6 +324,7 @@ int main(int argc, char** argv) {
     } else if (opt == "--format") {
       if (!ParseInt(val, kFormatTIFF, kFormatJPEGForWeb, n)) return BadValue(opt, val, "a file format from 2 to 10");
       job.printToFileSet = jobwriter::PrintToFileRecord(int16_t(n));
+      formatGiven = val;
     } else if (opt == "--page") {
       const size_t x = val.find('x');
       if (x == std::string::npos || !ParseFloats(val.substr(0, x) + "," + val.substr(x + 1), box, 2) || box[0] <= 0 ||
@@ -365,6 +377,7 @@ int main(int argc, char** argv) {
       if (!ParseInts(val, 0, 255, 3, numbers) || numbers.size() != 3)
         return BadValue(opt, val, "R,G,B with components from 0 to 255");
       backing = {uint8_t(numbers[0]), uint8_t(numbers[1]), uint8_t(numbers[2])};
+      backingGiven = val;
     } else if (opt == "--color") {
       std::vector<float> rgb;
       if (!SplitPlacement(val, what, box) || !ParseFloats(what, rgb, 3))
@@ -398,6 +411,7 @@ int main(int argc, char** argv) {
         image.fCropToFill = 0;
         auto keyed = layout::TImageObject::New(image);
         keyed->SetChromaKeySettings(jobwriter::ChromaKeySettings(backing));
+        backingGiven.clear();
         job.objects.push_back(jobwriter::RecordOf(*keyed));
       } else if (opt == "--text") {
         job.objects.push_back(
@@ -426,6 +440,22 @@ int main(int argc, char** argv) {
                  std::to_string(yearbookFields.size()) + " --yearbook-field were given");
   if ((!printPrinter.empty() || !printPaper.empty() || printOrientation != 0) && job.printer != 8)
     return Bad("--print-printer, --print-paper and --print-orientation apply to printer 8 only");
+  // An option that would be written into the job and then do nothing for
+  // its route is named, as a wrong value is.
+  const std::string route = "printer " + std::to_string(job.printer);
+  if (!formatGiven.empty() && job.printer != 17)
+    return Bad("--format " + formatGiven + " does nothing for " + route +
+               ": only printer 17 writes the job's format" +
+               (setJob ? " (a set writes the format of its preferences)" : ""));
+  if (!qualityGiven.empty() && !(job.printer == 17 || (setJob && !copyOriginals)))
+    return Bad("--quality " + qualityGiven + " does nothing for " + route +
+               (copyOriginals ? " with --copy-originals: no page is written"
+                              : ": only printer 17 and the set printer codes write the job's quality"));
+  if (!client.empty() && !setJob)
+    return Bad("--client " + client + " does nothing for " + route +
+               ": it chooses among the sets, for the set printer codes 25-28 and 49-52 only "
+               "(--web ipaddress=" + client + " puts the address into the job's web data)");
+  if (!backingGiven.empty()) return Bad("--backing " + backingGiven + " does nothing: no --keyed photo follows it");
   // The page as the processor makes it: each side truncated to whole pixels.
   const uint64_t pageWidth = uint64_t(pipeline::PagePixels(job.resolution, job.pageWidth));
   const uint64_t pageHeight = uint64_t(pipeline::PagePixels(job.resolution, job.pageHeight));

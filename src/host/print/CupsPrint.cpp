@@ -164,6 +164,9 @@ struct Dest {
   // The destination as found: its CUPS name, or the printer URI it was
   // named by.
   std::string name;
+  // The print scheduler a queue was found at ("localhost:631", or its
+  // socket's path); empty for a printer named by its URI.
+  std::string scheduler;
   AnswerWait wait{PrinterAnswerLimit()};
   ~Dest() {
     wait.Stop();
@@ -253,10 +256,8 @@ std::unique_ptr<Dest> OpenDest(const std::string& destination, std::string* erro
     const std::string server = cupsServer();
     d->http = httpConnect2(server.c_str(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs,
                            TerminationCancelFlag());
-    if (!d->http) {
-      const std::string where = server.rfind('/', 0) == 0 ? server : server + ":" + std::to_string(ippPort());
-      return cannotReach("the print scheduler at " + where + " cannot be reached");
-    }
+    d->scheduler = server.rfind('/', 0) == 0 ? server : server + ":" + std::to_string(ippPort());
+    if (!d->http) return cannotReach("the print scheduler at " + d->scheduler + " cannot be reached");
     watch();
     const char* wanted = name.empty() ? nullptr : name.c_str();
     const bool gaveUp = d->Within([&] { d->dest = cupsGetNamedDest(d->http, wanted, nullptr); });
@@ -463,6 +464,21 @@ std::string MediaColOf(const cups_size_t& size) {
          " media-right-margin=" + std::to_string(size.right) + " media-top-margin=" + std::to_string(size.top) + "}";
 }
 
+// Why a destination that offers no paper at all cannot print: a queue the
+// scheduler holds without a driver (lpadmin -m everywhere returns before
+// the scheduler has made the driver from the printer's attributes, and a
+// failure to make it shows only in the scheduler's error log), or one, or a
+// printer, that lists no paper.
+std::string NoPaperAtAll(const Dest& d) {
+  if (d.scheduler.empty()) return "the printer " + d.name + " offers no paper at all";
+  const char* model = cupsGetOption("printer-make-and-model", d.dest->num_options, d.dest->options);
+  // What the scheduler calls a queue without a driver of its own.
+  const bool noDriver = model && std::string(model) == "Local Raw Printer";
+  return "the queue \"" + d.name + "\" of the print scheduler at " + d.scheduler +
+         (noDriver ? " has no driver, so it offers no paper" : " offers no paper at all") +
+         "; the scheduler's error log says why (/var/log/cups/error_log, or ErrorLog in its cups-files.conf)";
+}
+
 const char* JobStateWord(int state) {
   switch (state) {
     case IPP_JSTATE_CANCELED: return "cancelled";
@@ -488,14 +504,14 @@ std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, co
   if (!found || size.width <= 0 || size.length <= 0) {
     if (error) {
       if (TerminationRequested()) *error = kStoppedText;
-      else if (media.empty()) *error = LastError("the printer names no paper");
+      else if (offered.empty()) *error = NoPaperAtAll(*d);
       else {
         // A paper the printer does not have is not swapped for another: the
         // operator learns which it has.
         std::string list;
         for (const std::string& m : offered) list += (list.empty() ? "" : ", ") + m;
-        *error = "the printer offers no paper \"" + media + "\"" +
-                 (list.empty() ? std::string(" and names none it offers") : "; it offers " + list);
+        *error = media.empty() ? "the job names no paper and the printer names none as its default; it offers " + list
+                               : "the printer offers no paper \"" + media + "\"; it offers " + list;
       }
     }
     return std::nullopt;

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -20,15 +22,43 @@ std::filesystem::path RunningCopyLock::defaultLockFile() {
 
 namespace {
 
+// The process holding a flock on the file or folder `st` describes, as the
+// kernel lists it in /proc/locks ("1: FLOCK  ADVISORY  WRITE 1234
+// fe:00:10953879 0 EOF"); 0 when none is listed, or the holder lives in
+// another process-id namespace.
+pid_t FlockHolder(const struct stat& st) {
+  std::FILE* locks = std::fopen("/proc/locks", "re");
+  if (!locks) return 0;
+  pid_t holder = 0;
+  char line[256];
+  while (holder == 0 && std::fgets(line, sizeof line, locks)) {
+    if (std::strstr(line, "->")) continue;  // a waiter, not a holder
+    char kind[16] = {};
+    int pid = 0;
+    unsigned major = 0, minor = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(line, "%*d: %15s %*s %*s %d %x:%x:%llu", kind, &pid, &major, &minor, &inode) == 5 &&
+        std::strcmp(kind, "FLOCK") == 0 && pid > 0 && major == ::major(st.st_dev) && minor == ::minor(st.st_dev) &&
+        inode == st.st_ino)
+      holder = pid;
+  }
+  std::fclose(locks);
+  return holder;
+}
+
 // Takes the flock on `fd` without waiting; the descriptor is closed unless
-// the lock was taken.
-bool Lock(int fd, const std::filesystem::path& what, RunningCopyLock::Status* status, std::string* message) {
+// the lock was taken. When another process holds it, `holder` gets that
+// process's id where the kernel shows it.
+bool Lock(int fd, const std::filesystem::path& what, RunningCopyLock::Status* status, std::string* message,
+          pid_t* holder) {
   int rc;
   do {
     rc = ::flock(fd, LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
     int err = errno;
+    struct stat st {};
+    if (err == EWOULDBLOCK && ::fstat(fd, &st) == 0) *holder = FlockHolder(st);
     ::close(fd);
     if (err == EWOULDBLOCK) {
       *status = RunningCopyLock::Status::AlreadyRunning;
@@ -85,8 +115,10 @@ RunningCopyLock RunningCopyLock::acquireIn(int folderFd, const std::string& name
     lock.message_ = "Cannot use the lock file " + lockFile.string() + ": it is not a regular file";
     return lock;
   }
-  if (!Lock(fd, lockFile, &lock.status_, &lock.message_)) {
+  pid_t holderPid = 0;
+  if (!Lock(fd, lockFile, &lock.status_, &lock.message_, &holderPid)) {
     if (lock.status_ == Status::AlreadyRunning) lock.holder_ = HolderIn(folderFd, name);
+    if (lock.holder_.empty() && holderPid > 0) lock.holder_ = "process " + std::to_string(holderPid);
     return lock;
   }
   // Who holds it, for whoever looks at the file or is refused by it: our
@@ -111,7 +143,11 @@ RunningCopyLock RunningCopyLock::acquireFolder(const std::filesystem::path& fold
     lock.message_ = "Cannot open the folder " + folder.string() + " to lock it: " + std::strerror(errno);
     return lock;
   }
-  if (!Lock(fd, folder, &lock.status_, &lock.message_)) return lock;
+  pid_t holder = 0;
+  if (!Lock(fd, folder, &lock.status_, &lock.message_, &holder)) {
+    if (holder > 0) lock.holder_ = "process " + std::to_string(holder);
+    return lock;
+  }
   lock.fd_ = fd;
   lock.status_ = Status::Acquired;
   return lock;

@@ -47,8 +47,9 @@ class RunningCopyLock {
   bool acquired() const { return status_ == Status::Acquired; }
   // For AlreadyRunning and Failed: a sentence for the log or the operator.
   const std::string& message() const { return message_; }
-  // For AlreadyRunning on a lock file: who holds it, as the holder wrote it
-  // ("process 1234 on shop-pc"); empty when unknown.
+  // For AlreadyRunning: who holds it, as the holder wrote it into a lock
+  // file ("process 1234 on shop-pc"), else as the kernel shows the lock's
+  // holder ("process 1234"); empty when unknown.
   const std::string& holder() const { return holder_; }
 
  private:
