@@ -231,14 +231,6 @@ uint64_t FewestFaxBytes(uint16_t compression, uint32_t group3Options, uint32_t w
   }
 }
 
-// A file whose compression has no bound on its ratio may make an image
-// (and decoded data) of up to kFreeBytes whatever its size: a blank page at
-// 600 dpi, a 40-megapixel photo of one colour. Beyond that it needs one
-// byte of image data for each kMostPerStoredByte bytes of image (8192
-// pixels). No real photo or scan is compressed that far.
-constexpr uint64_t kFreeBytes = uint64_t(192) << 20;
-constexpr uint64_t kMostPerStoredByte = 32768;
-
 // Files whose image is more than this many times their image data are
 // decoded once, row by row, before their image is made.
 constexpr uint64_t kProveAbove = 64;
@@ -291,8 +283,9 @@ std::string ImageDataShortfall(TIFF* tif, std::span<const uint8_t> data, bool* p
   const bool runByRun = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTRLEW ||
                         (compression == COMPRESSION_CCITTFAX3 && !(group3Options & GROUP3OPT_2DENCODING));
   const bool bounded = ratio != 0 || runByRun;
-  if (!bounded && memory > kFreeBytes && stored < (memory + kMostPerStoredByte - 1) / kMostPerStoredByte)
-    return tooLittle;
+  // A page of one colour in a few bytes is valid data for those others,
+  // but not of any size (ImageFile.h).
+  if (!bounded && !DataMayMakeImage(memory, stored)) return tooLittle;
   *prove = !bounded || (compression != COMPRESSION_JPEG && compression != COMPRESSION_OJPEG &&
                         memory / kProveAbove > stored);
   return {};
