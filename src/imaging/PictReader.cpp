@@ -208,7 +208,11 @@ class Drawer {
   // Draws the picture's frame into `target` of the page, scaled when the
   // sizes differ.
   Drawer(std::span<const uint8_t> data, PageSource page, const Rect16& frame, const CLongRect_AC& target)
-      : in_(data.data(), data.size()), pageSource_(std::move(page)), frame_(frame), target_(target) {}
+      : in_(data.data(), data.size()),
+        pageSource_(std::move(page)),
+        frame_(frame),
+        target_(target),
+        paintLeft_(2 * uint64_t(target.Width()) * uint64_t(target.Height()) + (uint64_t(1) << 22)) {}
 
   void Draw(CLongRect_AC src, const host::GWorld& pixels, const Rect16& dst) {
     if (!page_) page_ = pageSource_();
@@ -216,7 +220,16 @@ class Drawer {
     const CLongRect_AC r = dst.Offset(frame_.top, frame_.left);
     auto h = [&](int32_t x) { return int32_t(target_.left + int64_t(x) * target_.Width() / frame_.Width()); };
     auto v = [&](int32_t y) { return int32_t(target_.top + int64_t(y) * target_.Height() / frame_.Height()); };
-    CopyBits(&pixels, page_, src, CLongRect_AC(v(r.top), h(r.left), v(r.bottom), h(r.right)), host::srcCopy);
+    const CLongRect_AC to(v(r.top), h(r.left), v(r.bottom), h(r.right));
+    // A few bytes of bitmap may be stretched over the whole page, again and
+    // again: what the opcodes paint in all is held to twice the target (and
+    // a little more for small ones), the rest taken as damage.
+    if (CLongRect_AC painted; to.Intersect(page_->bounds(), &painted)) {
+      const uint64_t area = uint64_t(painted.Width()) * uint64_t(painted.Height());
+      if (area > paintLeft_) Throw_AC(paramErr);
+      paintLeft_ -= area;
+    }
+    CopyBits(&pixels, page_, src, to, host::srcCopy);
     drew_ = true;
   }
 
@@ -339,6 +352,7 @@ class Drawer {
   host::GWorld* page_ = nullptr;
   Rect16 frame_;
   CLongRect_AC target_;
+  uint64_t paintLeft_;  // pixels the opcodes may still paint
   bool drew_ = false;
 };
 
@@ -387,8 +401,10 @@ host::GWorldHandle DrawPicture(std::span<const uint8_t> picture) {
   if (!PictureFrame(picture, &frame, &version2)) return nullptr;
   const CLongRect_AC bounds(0, 0, frame.Height(), frame.Width());
   host::GWorldHandle page;
+  // A frame of a gigabyte for a bitmap of a few bytes is not made.
   auto make = [&] {
-    page = myNewGWorld(bounds);
+    if (host::DataMayMakeImage(uint64_t(bounds.Width()) * uint64_t(bounds.Height()) * 4, picture.size()))
+      page = myNewGWorld(bounds);
     return page.get();
   };
   if (!DrawPictureInto(picture, make, bounds)) return nullptr;

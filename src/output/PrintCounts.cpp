@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <system_error>
 #include <vector>
@@ -55,12 +56,23 @@ namespace {
 constexpr auto kCountLockWait = std::chrono::seconds(10);
 constexpr auto kCountLockTry = std::chrono::milliseconds(100);
 
-// Waits for the count lock in short tries, for at most kCountLockWait, and
+// kCountLockWait, or the seconds of KIVO_COUNT_LOCK_WAIT when that is set
+// (tests use it).
+std::chrono::seconds CountLockWait() {
+  if (const char* v = std::getenv("KIVO_COUNT_LOCK_WAIT"); v && *v) {
+    char* end = nullptr;
+    const long seconds = std::strtol(v, &end, 10);
+    if (*end == '\0' && seconds >= 0 && seconds <= 3600) return std::chrono::seconds(seconds);
+  }
+  return kCountLockWait;
+}
+
+// Waits for the count lock in short tries, for at most CountLockWait(), and
 // stops waiting as soon as the program is asked to end: a neighbour holding
 // the lock must not keep the program from ending. The job's count then
 // stays in its journal and is completed at the next start.
 std::optional<host::FileLock> AcquireCountLock(const fs::path& lockFile, std::string* why) {
-  const auto deadline = std::chrono::steady_clock::now() + kCountLockWait;
+  const auto deadline = std::chrono::steady_clock::now() + CountLockWait();
   for (;;) {
     if (host::TerminationRequested()) {
       *why = "the program is ending; the count is completed at the next start";

@@ -435,4 +435,39 @@ TEST(CmykTiff, GreyWithAlphaAndFloatingPointTiffsPrintTheirPatchesOnWhite) {
   EXPECT_EQ(station.Stop(), 0);
 }
 
+// Bilevel TIFFs coded as the tools write them: JBIG (libtiff writes it as
+// one strip, which its decoder reads only whole), Group 4 and Group 3 with
+// 2-D coding print each black and white patch.
+TEST(CmykTiff, BilevelTiffsInJbigAndFaxCodingPrintTheirPatches) {
+  e2e::Station station;
+  ASSERT_TRUE(station.Start()) << station.Log();
+  const e2e::fs::path work = station.base() / "work";
+  e2e::fs::create_directories(work);
+  const e2e::Patch black{{0, 0, 0}, 1}, white{{255, 255, 255}, 1};
+  const std::vector<e2e::Patch> patches = {black, white, white, black, black, white};
+  testtiff::Picture grid;  // only for the patch positions
+  grid.columns = 2;
+  grid.rows = 3;
+  grid.patchWidth = grid.patchHeight = 40;
+  grid.patches.resize(6);
+  ASSERT_TRUE(e2e::WritePatches(work / "bw.png", 2, 3, 40,
+                                [&](int32_t c, int32_t r) -> const e2e::Patch& { return patches[size_t(r * 2 + c)]; }));
+  ASSERT_EQ(RunTool({"convert", (work / "bw.png").string(), "-type", "bilevel", "-depth", "1", "-compress", "none",
+                     (work / "bw.tif").string()}),
+            0);
+  int n = 0;
+  for (const std::string coding : {"jbig", "g4", "g3:2d"}) {
+    const std::string name = "Bilevel" + std::to_string(++n) + ".tif";
+    ASSERT_EQ(RunTool({"tiffcp", "-c", coding, (work / "bw.tif").string(), (station.images() / name).string()}), 0)
+        << coding;
+    const e2e::Picture page = PrintPhoto(station, name, n % 2 == 0, "bilevel" + std::to_string(n) + ".trpr");
+    ASSERT_TRUE(page.image) << coding << station.Log();
+    for (size_t i = 0; i < 6; ++i)
+      ExpectNear(PagePatch(page, grid, i), patches[i].rgb, 6, coding + ", patch " + std::to_string(i));
+  }
+  EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
+  EXPECT_EQ(station.Log().find("is damaged"), std::string::npos) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+}
+
 }  // namespace

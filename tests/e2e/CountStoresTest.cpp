@@ -120,6 +120,8 @@ TEST(CountStores, ManyWaitingCountsWaitForAHeldLockOnceAtTheStart) {
   e2e::Station station("manywaiting");
   const fs::path lockFile = station.root() / output::kCountLockName;
   const fs::path journal = station.app() / "KIVO PRIVATE FOLDER" / "Count Journal";
+  // Each wait for the held lock gives up after a second, not ten.
+  station.SetEnv("KIVO_COUNT_LOCK_WAIT", "1");
   ASSERT_TRUE(station.Start()) << station.Log();
   const int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(held, 0);
@@ -134,10 +136,13 @@ TEST(CountStores, ManyWaitingCountsWaitForAHeldLockOnceAtTheStart) {
   for (int i = 1; i < 300; ++i)
     fs::copy_file(entries[0], journal / (entries[0].stem().string() + std::to_string(i) + ".count"));
 
+  // A wait far longer than the stop is given: only SIGTERM ends it in time.
+  station.SetEnv("KIVO_COUNT_LOCK_WAIT", "300");
   ASSERT_TRUE(station.Launch());
   ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::HasOpen(station.pid(), lockFile); }, 60)) << station.Log();
   EXPECT_EQ(station.Stop(10), 0) << "the wait for the count lock kept the program from ending\n" << station.Log();
 
+  station.SetEnv("KIVO_COUNT_LOCK_WAIT", "1");
   ASSERT_TRUE(station.Start()) << station.Log();
   EXPECT_TRUE(station.WaitForLog("300 waiting print count(s) are left for the next start")) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
@@ -158,6 +163,7 @@ TEST(CountStores, ManyWaitingCountsWaitForAHeldLockOnceAtTheStart) {
 // taken at the next start. Two prints, two counts in every store.
 TEST(CountStores, AJobFileWithTheInodeOfAWaitingCountIsCountedAsAJobOfItsOwn) {
   e2e::Station station("inode");
+  station.SetEnv("KIVO_COUNT_LOCK_WAIT", "1");  // a held lock is waited for a second
   ASSERT_TRUE(station.Start()) << station.Log();
   const fs::path lockFile = station.root() / output::kCountLockName;
   const int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);

@@ -346,7 +346,7 @@ TEST(PhotoFormats, PhotoshopFilesWithTransparencyPrintOnWhiteAndShowThePhotoThro
     return c == 0 || c == 3 || r == 0 || r == 5 ? band : clear;
   }));
   e2e::fs::create_directories(station.graphics() / "Frames");
-  for (const std::string& space : {"sRGB", "CMYK"}) {
+  for (const std::string space : {"sRGB", "CMYK"}) {
     const std::string frame = space + "Band.psd";
     ASSERT_TRUE(e2e::WritePhoto(station.images() / "Framed.jpg", 400, 600, {20, 20, 220}));
     ASSERT_EQ(RunTool({"convert", (work / "frame.png").string(), "-colorspace", space,

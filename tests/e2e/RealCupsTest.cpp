@@ -351,7 +351,9 @@ TEST(RealCups, ASchedulerThatIsDownIsWaitedFor) {
     }
     ASSERT_TRUE(shop.cups().Restart()) << shop.why();
     ExpectPrintedOnce(station, shop, jobFile, before);
-    if (n == 2) EXPECT_NE(station.Log().find("never had its page"), std::string::npos) << station.Log();
+    if (n == 2) {
+      EXPECT_NE(station.Log().find("never had its page"), std::string::npos) << station.Log();
+    }
     EXPECT_EQ(station.Stop(), 0);
   }
 }

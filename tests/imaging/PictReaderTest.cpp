@@ -206,4 +206,36 @@ TEST(PictReader, QuickTimeJpegPreviewAndDamage) {
   EXPECT_FALSE(imaging::DrawPicture(lying.v));
 }
 
+// A 4 x 2 bitmap stretched over the whole frame, once per colour given: a
+// few bytes that paint any page, again and again.
+std::vector<uint8_t> Stretched(int height, int width, const std::vector<std::array<uint8_t, 3>>& colours) {
+  Builder b;
+  b.Head(0, 0, height, width);
+  for (const auto& c : colours) {
+    b.align();
+    b.be16(0x009A);
+    b.be32(0xFF);
+    b.PixMap(16, 2, 4, 1, 32, 3);
+    b.rect(0, 0, 2, 4); b.rect(0, 0, height, width); b.be16(0);
+    for (int px = 0; px < 8; ++px) { b.u8(0); b.u8(c[0]); b.u8(c[1]); b.u8(c[2]); }
+  }
+  b.End();
+  return b.v;
+}
+
+// The fuzzer's find: a page of a gigabyte for a picture of a few hundred
+// bytes is not made, and a picture paints at most twice its page (and a
+// little more): the bitmaps after that are taken as damage, what was drawn
+// stays.
+TEST(PictReader, AFewBytesStretchedOverAHugeFramePaintLittle) {
+  EXPECT_FALSE(imaging::DrawPicture(Stretched(16384, 16320, {{200, 0, 0}, {0, 0, 200}})));
+  const std::array<uint8_t, 3> red{200, 0, 0}, blue{0, 0, 200};
+  auto drawn = imaging::DrawPicture(Stretched(2000, 2000, {red, red, red, blue}));
+  ASSERT_TRUE(drawn);
+  EXPECT_EQ(At(*drawn, 1000, 1000), (std::array<int, 3>{200, 0, 0}));
+  auto small = imaging::DrawPicture(Stretched(20, 20, {red, red, red, blue}));
+  ASSERT_TRUE(small);
+  EXPECT_EQ(At(*small, 10, 10), (std::array<int, 3>{0, 0, 200}));
+}
+
 }  // namespace

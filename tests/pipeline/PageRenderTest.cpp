@@ -127,11 +127,14 @@ TEST_F(PageRender, FinishingMirrorsGreysAndKeepsACopyOfThePage) {
   auto view = Read(j);
   ASSERT_EQ(view->CreateOffscreens(), kResultOK);
   DrawAll(*view);
-  // No printer answers there: the job fails; the finished page is kept as
+  // No printer answers there: the job fails (at once, not after the
+  // printer's retry time); the finished page is kept as
   // "OutputForPrint.jpg" before it is handed to the printer.
   setenv("PRINTER", "ipp://127.0.0.1:9/ipp/print", 1);
+  setenv("KIVO_PRINTER_BUSY_LIMIT", "0", 1);
   EXPECT_EQ(view->FinishJob(), output::kResultSystemPrintFailed);
   unsetenv("PRINTER");
+  unsetenv("KIVO_PRINTER_BUSY_LIMIT");
   auto kept = host::ReadImageFile(dir / "prefs/OutputForPrint.jpg");
   ASSERT_TRUE(kept.image) << kept.error;
   EXPECT_EQ(kept.image->width(), 400);
@@ -151,8 +154,10 @@ TEST_F(PageRender, AColourJobIsNotGreyed) {
   ASSERT_EQ(view->CreateOffscreens(), kResultOK);
   DrawAll(*view);
   setenv("PRINTER", "ipp://127.0.0.1:9/ipp/print", 1);
+  setenv("KIVO_PRINTER_BUSY_LIMIT", "0", 1);
   view->FinishJob();
   unsetenv("PRINTER");
+  unsetenv("KIVO_PRINTER_BUSY_LIMIT");
   auto kept = host::ReadImageFile(dir / "prefs/OutputForPrint.jpg");
   ASSERT_TRUE(kept.image) << kept.error;
   EXPECT_TRUE(Red(*kept.image, 105, 150));

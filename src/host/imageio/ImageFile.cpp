@@ -30,6 +30,11 @@ std::string Quoted(const std::filesystem::path& path) {
 
 }  // namespace
 
+bool DataMayMakeImage(uint64_t imageBytes, uint64_t dataBytes) {
+  constexpr uint64_t kFreeBytes = uint64_t(192) << 20, kBytesPerDataByte = 32768;
+  return imageBytes <= kFreeBytes || dataBytes >= (imageBytes + kBytesPerDataByte - 1) / kBytesPerDataByte;
+}
+
 ImageFormat DetectImageFormat(std::span<const uint8_t> head) {
   auto starts = [&](std::initializer_list<uint8_t> magic) {
     return head.size() >= magic.size() && std::equal(magic.begin(), magic.end(), head.begin());

@@ -17,7 +17,9 @@
 // Before any pixel memory is taken, the file must be one that can be drawn
 // (a compression with a decoder here, samples one of the readers takes) and
 // its image data must be able to fill the size its header states: a few
-// bytes claiming a huge image are refused, not allocated for.
+// bytes claiming a huge image are refused, not allocated for. A file much
+// smaller than its image is decoded once row by row before the image is
+// made, so that data that does not decode costs one row, not the image.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -173,18 +175,23 @@ uint8_t Unpremultiply(unsigned value, unsigned alpha) {
 }
 
 // ---- whether the file's data can fill its image ----
+//
+// Before the image is made, the bytes of its strips or tiles must be able
+// to hold it: at least the fewest bytes its compression can code that many
+// rows or bytes in. Where that bound is loose (the file is far smaller than
+// its image), every row is then decoded once, one at a time, and the image
+// is made only when all of them came out: data that is not what its coder
+// makes, or that runs out, is refused having taken one row's memory.
 
-// The most bytes one stored byte can decode to under a compression: a run
-// coded in PackBits repeats one byte 128 times for two; an LZW code of at
-// least 9 bits stands for at most 4096 bytes; deflate's limit is 1032 to 1;
-// JPEG spends at least one bit on each 8 x 8 block of each component (with
-// subsampled colour, 2048 covers the most a block can stand for); a fax code
-// of one bit may make a whole row. Coders that spend well under a bit per
-// pixel, or a few bytes on a tile of one value (JBIG, WebP, JPEG XL, LERC),
-// have no such bound; 0 stands for it, and the start of their data must
-// decode instead. Other coders with a decoder here get a generous bound
-// above what they reach; one without a decoder is refused before this.
-uint64_t MostBytesPerStoredByte(uint16_t compression, uint32_t width) {
+// The most bytes one stored byte can decode to under a compression with
+// such a bound: a run coded in PackBits repeats one byte 128 times for two;
+// an LZW code of at least 9 bits stands for at most 4096 bytes; deflate's
+// limit is 1032 to 1; JPEG spends at least one bit on each 8 x 8 block of
+// each component (with subsampled colour, 2048 covers the most a block can
+// stand for). 0 for the others: the fax coders are bounded by rows (below);
+// two-dimensional fax, JBIG, WebP, LERC, Zstandard, LZMA and the rarer
+// coders can code a page of one colour in a few bytes, validly.
+uint64_t MostBytesPerStoredByte(uint16_t compression) {
   switch (compression) {
     case COMPRESSION_NONE: return 1;
     case COMPRESSION_PACKBITS: return 64;
@@ -193,54 +200,60 @@ uint64_t MostBytesPerStoredByte(uint16_t compression, uint32_t width) {
     case COMPRESSION_ADOBE_DEFLATE: return 1032;
     case COMPRESSION_JPEG:
     case COMPRESSION_OJPEG: return 2048;
-    case COMPRESSION_CCITTRLE:
-    case COMPRESSION_CCITTRLEW:
+    default: return 0;
+  }
+}
+
+bool IsFax(uint16_t compression) {
+  return compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTRLEW ||
+         compression == COMPRESSION_CCITTFAX3 || compression == COMPRESSION_CCITTFAX4;
+}
+
+// The fax decoder takes 16 bytes for each pixel of the width before it
+// reads any data; no drawing or scan of paper is this wide.
+constexpr uint32_t kWidestFaxRow = 1u << 18;
+
+// The fewest bytes that hold `rows` fax-coded rows `width` pixels wide. A
+// row coded run by run takes at least 6 bits for each 1664 pixels (the
+// densest code is the 6-bit white make-up code for 1664); run-length rows
+// start on a byte (on a 16-bit word in the word-aligned form). A row coded
+// against the one above (Group 4, and Group 3 with 2-D coding) takes one
+// bit when it repeats it, whatever its width: 8 rows to the byte.
+uint64_t FewestFaxBytes(uint16_t compression, uint32_t group3Options, uint32_t width, uint64_t rows) {
+  const uint64_t runBits = (uint64_t(width) * 6 + 1663) / 1664;
+  switch (compression) {
+    case COMPRESSION_CCITTRLE: return rows * std::max<uint64_t>(1, (runBits + 7) / 8);
+    case COMPRESSION_CCITTRLEW: return rows * 2 * std::max<uint64_t>(1, (runBits + 15) / 16);
     case COMPRESSION_CCITTFAX3:
-    case COMPRESSION_CCITTFAX4: return uint64_t(width) + 8;
-    case COMPRESSION_JBIG:
-    case COMPRESSION_LERC:
-    case COMPRESSION_WEBP:
-    case COMPRESSION_JXL: return 0;
-    default: return uint64_t(1) << 20;
+      if (!(group3Options & GROUP3OPT_2DENCODING)) return (rows * runBits + 7) / 8;
+      [[fallthrough]];
+    default: return (rows + 7) / 8;
   }
 }
 
-// For a coder whose ratio has no bound: true when the start of the first
-// strip or tile of `data` decodes (its first row). Bytes that are not data
-// of that coder at all are then refused before the image is made. A handle
-// of its own reads it, so that the image is then read from its start.
-bool FirstPieceDecodes(std::span<const uint8_t> data) {
-  MemoryFile file;
-  file.input = data;
-  TIFF* tif = Open(&file, "r");
-  if (!tif) return false;
-  const bool tiled = TIFFIsTiled(tif);
-  const tmsize_t row = tiled ? TIFFTileRowSize(tif) : TIFFScanlineSize(tif);
-  bool ok = row > 0;
-  if (ok) {
-    std::vector<uint8_t> start(static_cast<size_t>(row));
-    ok = (tiled ? TIFFReadEncodedTile(tif, 0, start.data(), row) : TIFFReadEncodedStrip(tif, 0, start.data(), row)) >= 0;
-  }
-  TIFFClose(tif);
-  return ok && file.error.empty();
-}
+// Files whose image is more than this many times their image data are
+// decoded once, row by row, before their image is made.
+constexpr uint64_t kProveAbove = 64;
 
-// True when the strips or tiles the file has in its `data` can decode
-// to the image its header states. Every strip or tile must have bytes in
-// the file (libtiff refuses one without), and all of them together, at the
-// compression's largest ratio, must reach the decoded size.
-bool DataCanFillImage(TIFF* tif, std::span<const uint8_t> data) {
+// Why the strips or tiles the file has in its `data` cannot make the image
+// its header states; empty when they can. Every strip or tile must have
+// bytes in the file (libtiff refuses one without), and all of them together
+// must reach the compression's bound. `prove` tells whether the rows must
+// then be decoded before the image is made (see EveryRowDecodes).
+std::string ImageDataShortfall(TIFF* tif, std::span<const uint8_t> data, bool* prove) {
+  const std::string tooLittle = "the file holds too little image data for its size";
   const uint64_t fileSize = data.size();
-  uint32_t width = 0, height = 0;
+  uint32_t width = 0, height = 0, group3Options = 0;
   uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG, samples = 1;
   TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
   TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  if (compression == COMPRESSION_CCITTFAX3) TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &group3Options);
   const bool tiled = TIFFIsTiled(tif);
   const uint64_t pieces = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
-  if (pieces == 0) return false;
+  if (pieces == 0) return tooLittle;
   // Old-style JPEG may keep its data outside the strips; the whole file is
   // what it can use.
   uint64_t stored = compression == COMPRESSION_OJPEG ? fileSize : 0;
@@ -248,18 +261,101 @@ bool DataCanFillImage(TIFF* tif, std::span<const uint8_t> data) {
     for (uint32_t i = 0; i < pieces; ++i) {
       const uint64_t offset = TIFFGetStrileOffset(tif, i), count = TIFFGetStrileByteCount(tif, i);
       const uint64_t inFile = offset < fileSize ? std::min(count, fileSize - offset) : 0;
-      if (inFile == 0) return false;
+      if (inFile == 0) return tooLittle;
       stored += inFile;
     }
   }
-  const uint64_t ratio = MostBytesPerStoredByte(compression, width);
-  if (ratio == 0) return FirstPieceDecodes(data);
-  // The decoded size; one beyond what 64 bits hold cannot be filled.
-  uint64_t needed = 0;
+  // The decoded size, and the image's; one beyond what 64 bits hold cannot
+  // be filled.
+  uint64_t decoded = 0;
   const uint64_t pieceSize = uint64_t(std::max<int64_t>(tiled ? TIFFTileSize64(tif) : TIFFScanlineSize64(tif), 0));
   const uint64_t count = tiled ? pieces : uint64_t(planar == PLANARCONFIG_SEPARATE ? samples : 1) * height;
-  if (__builtin_mul_overflow(count, pieceSize, &needed)) return false;
-  return stored >= needed / ratio + (needed % ratio != 0);
+  if (__builtin_mul_overflow(count, pieceSize, &decoded)) return tooLittle;
+  const uint64_t memory = std::max(decoded, uint64_t(width) * height * 4);
+  if (IsFax(compression)) {
+    const uint64_t rows = uint64_t(height) * (planar == PLANARCONFIG_SEPARATE ? samples : 1);
+    if (stored < FewestFaxBytes(compression, group3Options, width, rows)) return tooLittle;
+    if (width > kWidestFaxRow)
+      return "rows of more than " + std::to_string(kWidestFaxRow) + " pixels in a fax-coded image";
+  }
+  const uint64_t ratio = MostBytesPerStoredByte(compression);
+  if (ratio != 0 && stored < decoded / ratio + (decoded % ratio != 0)) return tooLittle;
+  const bool runByRun = compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTRLEW ||
+                        (compression == COMPRESSION_CCITTFAX3 && !(group3Options & GROUP3OPT_2DENCODING));
+  const bool bounded = ratio != 0 || runByRun;
+  // A page of one colour in a few bytes is valid data for those others,
+  // but not of any size (ImageFile.h).
+  if (!bounded && !DataMayMakeImage(memory, stored)) return tooLittle;
+  *prove = !bounded || (compression != COMPRESSION_JPEG && compression != COMPRESSION_OJPEG &&
+                        memory / kProveAbove > stored);
+  return {};
+}
+
+// A JBIG strip begins with a header of its own, by which the JBIG decoder
+// takes the memory for the whole strip before it reads on (and ends the
+// process when it cannot have it). It must state one plane of the image's
+// width and no more rows than the strip holds. libtiff keeps JBIG data
+// bit-reversed in files of the usual fill order.
+bool JbigHeaderFits(TIFF* tif, uint32_t strip, uint32_t width, uint32_t rows) {
+  uint8_t header[20];
+  if (TIFFReadRawStrip(tif, strip, header, sizeof header) != tmsize_t(sizeof header)) return false;
+  uint16_t fillOrder = FILLORDER_MSB2LSB;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fillOrder);
+  if (fillOrder == FILLORDER_MSB2LSB) TIFFReverseBits(header, sizeof header);
+  auto at = [&](size_t i) {
+    return uint32_t(header[i]) << 24 | uint32_t(header[i + 1]) << 16 | uint32_t(header[i + 2]) << 8 | header[i + 3];
+  };
+  return header[2] == 1 && at(4) == width && at(8) >= 1 && at(8) <= rows;
+}
+
+// True when every row of the image in `data` decodes without an error,
+// read one row at a time (a whole strip for JBIG, whose decoder takes no
+// less; a whole tile). A handle of its own reads it, so that the image is
+// then read from its start.
+bool EveryRowDecodes(std::span<const uint8_t> data, std::string* error) {
+  MemoryFile file;
+  file.input = data;
+  TIFF* tif = Open(&file, "r");
+  if (!tif) return false;
+  uint32_t width = 0, height = 0, rowsPerStrip = 0;
+  uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG, samples = 1;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  const uint32_t planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
+  bool ok = true;
+  try {
+    if (TIFFIsTiled(tif)) {
+      const tmsize_t size = TIFFTileSize(tif);
+      std::vector<uint8_t> tile(size_t(std::max<tmsize_t>(size, 0)));
+      const uint32_t tiles = TIFFNumberOfTiles(tif);
+      for (uint32_t t = 0; ok && t < tiles; ++t) ok = size > 0 && TIFFReadEncodedTile(tif, t, tile.data(), size) >= 0;
+    } else if (compression == COMPRESSION_JBIG) {
+      const tmsize_t size = TIFFStripSize(tif);
+      std::vector<uint8_t> strip(size_t(std::max<tmsize_t>(size, 0)));
+      const uint32_t strips = TIFFNumberOfStrips(tif), perPlane = std::max<uint32_t>(1, strips / planes);
+      for (uint32_t s = 0; ok && s < strips; ++s) {
+        const uint64_t top = uint64_t(s % perPlane) * rowsPerStrip;
+        const uint32_t rows = uint32_t(std::min<uint64_t>(rowsPerStrip, top < height ? height - top : 0));
+        ok = size > 0 && rows > 0 && JbigHeaderFits(tif, s, width, rows) &&
+             TIFFReadEncodedStrip(tif, s, strip.data(), size) >= 0;
+      }
+    } else {
+      const tmsize_t size = TIFFScanlineSize(tif);
+      std::vector<uint8_t> line(size_t(std::max<tmsize_t>(size, 0)));
+      for (uint32_t p = 0; ok && p < planes; ++p)
+        for (uint32_t y = 0; ok && y < height; ++y)
+          ok = size > 0 && TIFFReadScanline(tif, line.data(), y, uint16_t(p)) >= 0;
+    }
+  } catch (const std::bad_alloc&) {
+    ok = false;
+  }
+  TIFFClose(tif);
+  *error = file.error;
+  return ok && file.error.empty();
 }
 
 // ---- images read sample by sample ----
@@ -613,9 +709,14 @@ ImageStatus TiffDecode(std::span<const uint8_t> data, ImageInfo* info, GWorldHan
     TIFFClose(tif);
     return ImageStatus::Fail("TIFF: the image cannot be read (" + form + ")");
   }
-  if (!DataCanFillImage(tif, data)) {
+  bool prove = false;
+  if (const std::string why = ImageDataShortfall(tif, data, &prove); !why.empty()) {
     TIFFClose(tif);
-    return ImageStatus::Fail("TIFF: the file holds too little image data for its size");
+    return ImageStatus::Fail("TIFF: " + why);
+  }
+  if (std::string error; prove && !EveryRowDecodes(data, &error)) {
+    TIFFClose(tif);
+    return ImageStatus::Fail("TIFF: the image data does not decode to its size" + (error.empty() ? "" : " (" + error + ")"));
   }
   SampleLayout layout;
   if (SampleLayoutOf(tif, *info, &layout)) {

@@ -235,7 +235,7 @@ TEST(CmykTiff, GreyWithAlphaAndFloatingPointSamplesReadInEveryLayout) {
     const ImageReadResult read = ReadImageFile(file);
     ASSERT_TRUE(read.ok()) << c.name << ": " << read.error;
     EXPECT_EQ(read.info.hasAlpha, c.extra != 0) << c.name;
-    for (const auto [x, y] : {std::pair{0, 0}, std::pair{19, 19}}) {
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{19, 19}}) {
       const uint8_t* p = read.image->scanline(y) + 4 * x;
       for (size_t b = 0; b < 4; ++b) EXPECT_NEAR(p[b], c.want[b], 1) << c.name << ", byte " << b;
     }

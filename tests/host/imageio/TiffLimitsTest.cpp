@@ -5,6 +5,9 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -121,6 +124,46 @@ long PeakResident() {
 
 bool ResetPeak() { return bool(std::ofstream("/proc/self/clear_refs") << "5"); }
 
+// How far the resident peak rose while `read` decoded, in bytes; 0 when it
+// cannot be measured.
+template <class Read>
+long PeakRise(Read&& read) {
+  if (!ResetPeak()) return 0;
+  const long before = PeakResident();
+  read();
+  return before > 0 ? PeakResident() - before : 0;
+}
+
+// A 1-bit image in one strip whose bytes are `strip`, as the header says.
+std::vector<uint8_t> Bilevel(uint32_t width, uint32_t height, uint16_t compression, const std::vector<uint8_t>& strip) {
+  std::vector<uint8_t> bytes;
+  for (int pass = 0; pass < 2; ++pass) {  // the size does not depend on the offset
+    TiffHeader h;
+    h.Long(TIFFTAG_IMAGEWIDTH, {width});
+    h.Long(TIFFTAG_IMAGELENGTH, {height});
+    h.Short(TIFFTAG_BITSPERSAMPLE, {1});
+    h.Short(TIFFTAG_COMPRESSION, {compression});
+    h.Short(TIFFTAG_PHOTOMETRIC, {PHOTOMETRIC_MINISWHITE});
+    h.Long(TIFFTAG_ROWSPERSTRIP, {height});
+    h.Long(TIFFTAG_STRIPOFFSETS, {uint32_t(bytes.size())});
+    h.Long(TIFFTAG_STRIPBYTECOUNTS, {uint32_t(strip.size())});
+    bytes = h.Bytes();
+  }
+  bytes.insert(bytes.end(), strip.begin(), strip.end());
+  return bytes;
+}
+
+std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A file of the TIFF fuzzer's seeds.
+std::vector<uint8_t> Seed(const std::string& name) {
+  const char* data = std::getenv("KIVO_TEST_DATA");
+  return ReadBytes(std::filesystem::path(data ? data : "tests/data") / "../../fuzz/seeds/fuzz_tiffdecode" / name);
+}
+
 const Claim kClaims[] = {
     {"RGB", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_NONE, PLANARCONFIG_CONTIG, 0, false},
     {"RGB, LZW", PHOTOMETRIC_RGB, 3, 8, COMPRESSION_LZW, PLANARCONFIG_CONTIG, 0, false},
@@ -234,6 +277,96 @@ TEST(TiffLimits, FilesAsCompressibleAsTheCodersAllowStillDecode) {
         EXPECT_NEAR(read.image->scanline(side - 1)[4 * (side - 1) + 1], cmyk ? 255 : 0, 2) << what;
       }
     }
+  }
+}
+
+// Fax-coded files the fuzzer found, a few bytes claiming images of 0.4 to
+// 0.9 GB: run-length rows of that width take far more bytes than they hold.
+TEST(TiffLimits, FaxFilesOfAFewBytesTakeNoMemoryForTheirClaim) {
+  for (const char* name : {"ccitt-rle-20480x4971.tif", "ccitt-rle-1064960x107.tif", "ccitt-rle-16187136x14.tif"}) {
+    const std::vector<uint8_t> file = Seed(name);
+    ASSERT_GT(file.size(), 100u) << name;
+    ImageReadResult read;
+    const long grown = PeakRise([&] { read = DecodeImage(file); });
+    EXPECT_FALSE(read.ok()) << name;
+    EXPECT_NE(read.error.find("too little image data"), std::string::npos) << name << ": " << read.error;
+    EXPECT_LT(grown, 16l << 20) << name;
+  }
+}
+
+// A row coded against the one above takes one bit when it repeats it (a
+// Group 4 strip of 0xFF bytes is white rows, 8 to the byte, at any width):
+// such data is decoded row by row before the image is made, so that bytes
+// that are not such rows cost one row, and an image far larger than its
+// bytes is refused.
+TEST(TiffLimits, TwoDimensionalFaxRowsAreDecodedBeforeTheImageIsMade) {
+  const ImageReadResult white = DecodeImage(Bilevel(1024, 64, COMPRESSION_CCITTFAX4, std::vector<uint8_t>(8, 0xFF)));
+  ASSERT_TRUE(white.ok()) << white.error;
+  EXPECT_EQ(white.image->scanline(63)[4 * 1023 + 1], 255);
+  const ImageReadResult short1 = DecodeImage(Bilevel(1024, 64, COMPRESSION_CCITTFAX4, std::vector<uint8_t>(7, 0xFF)));
+  EXPECT_NE(short1.error.find("too little image data"), std::string::npos) << short1.error;
+  // 64 KB that are no Group 4 rows, for the largest image: refused at the
+  // first row.
+  ImageReadResult garbage;
+  const long grown = PeakRise(
+      [&] { garbage = DecodeImage(Bilevel(16384, 16384, COMPRESSION_CCITTFAX4, std::vector<uint8_t>(65536, 0))); });
+  EXPECT_NE(garbage.error.find("does not decode"), std::string::npos) << garbage.error;
+  EXPECT_LT(grown, 16l << 20);
+  // Valid, but 2 KB for a gigabyte; and rows wider than any page.
+  const ImageReadResult blank = DecodeImage(Bilevel(16384, 16384, COMPRESSION_CCITTFAX4, std::vector<uint8_t>(2048, 0xFF)));
+  EXPECT_NE(blank.error.find("too little image data"), std::string::npos) << blank.error;
+  const ImageReadResult wide = DecodeImage(Bilevel(300000, 8, COMPRESSION_CCITTFAX4, std::vector<uint8_t>(64, 0xFF)));
+  EXPECT_NE(wide.error.find("rows of more than 262144 pixels"), std::string::npos) << wide.error;
+}
+
+// Bilevel files as libtiff writes them, white but for a black square, one
+// strip each, in the coders without a bound on their ratio: they decode
+// whole (JBIG, whose decoder reads a strip only whole, too). A JBIG strip
+// whose own header states more rows than the strip has is refused: its
+// decoder would take the memory for them all, and end the program when it
+// cannot.
+TEST(TiffLimits, BilevelFilesInEveryFaxCoderAndJbigDecode) {
+  imageio_test::ScratchFolder folder;
+  const uint32_t width = 2000, height = 1500, rowBytes = (width + 7) / 8;
+  const std::pair<uint16_t, uint32_t> coders[] = {{COMPRESSION_CCITTFAX3, 0},
+                                                  {COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING},
+                                                  {COMPRESSION_CCITTFAX4, 0},
+                                                  {COMPRESSION_JBIG, 0}};
+  for (const auto& [compression, options] : coders) {
+    const std::string what = std::to_string(compression) + "/" + std::to_string(options);
+    const auto path = folder / (what.substr(0, what.find('/')) + "-" + std::to_string(options) + ".tif");
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_TRUE(tif);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    if (compression == COMPRESSION_CCITTFAX3) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, options);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+    std::vector<uint8_t> bits(size_t(rowBytes) * height, 0);
+    for (uint32_t y = 100; y < 200; ++y)
+      for (uint32_t x = 100; x < 200; ++x) bits[y * rowBytes + x / 8] |= uint8_t(0x80 >> (x % 8));
+    const bool written = TIFFWriteEncodedStrip(tif, 0, bits.data(), tmsize_t(bits.size())) >= 0;
+    TIFFClose(tif);
+    ASSERT_TRUE(written) << what;
+    const ImageReadResult read = ReadImageFile(path);
+    ASSERT_TRUE(read.ok()) << what << ": " << read.error;
+    EXPECT_EQ(read.image->scanline(150)[4 * 150 + 1], 0) << what;
+    EXPECT_EQ(read.image->scanline(1000)[4 * 1000 + 1], 255) << what;
+    if (compression != COMPRESSION_JBIG) continue;
+    // The rows its header states (bytes 8 to 11 of the strip) made
+    // 0xFFFFFFFF, the same bit-reversed or not.
+    std::vector<uint8_t> file = ReadBytes(path);
+    tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_TRUE(tif);
+    const uint64_t strip = TIFFGetStrileOffset(tif, 0);
+    TIFFClose(tif);
+    ASSERT_LT(strip + 20, file.size());
+    std::fill_n(file.begin() + std::ptrdiff_t(strip) + 8, 4, uint8_t(0xFF));
+    const ImageReadResult lying = DecodeImage(file);
+    EXPECT_NE(lying.error.find("does not decode"), std::string::npos) << lying.error;
   }
 }
 

@@ -185,7 +185,10 @@ TEST(ProcessDeathTest, ARequestToEndStopsTheChildGroup) {
   EXPECT_EXIT(
       {
         NoteTerminationRequested();
-        auto r = runProcess("sh", {"-c", "sleep 0.3; echo done"}, {std::chrono::seconds(30), false, true});
+        ProcessOptions options;
+        options.timeout = std::chrono::seconds(30);
+        options.captureOutput = true;
+        auto r = runProcess("sh", {"-c", "sleep 0.3; echo done"}, options);
         std::_Exit(r.succeeded() && r.output == "done\n" ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
