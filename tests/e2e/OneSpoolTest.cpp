@@ -52,7 +52,8 @@ int AsStationUser(const char* what, const fs::path& path, const fs::path& to = {
       "spool-station-user", {{"KIVO_E2E_DO", what}, {"KIVO_E2E_PATH", path.string()}, {"KIVO_E2E_TO", to.string()}}), 60);
 }
 
-// The shared-group set-up of the README with nobody as the station user:
+// The shared-group set-up of the operator's manual (docs/OPERATOR.md,
+// "Folder and file modes") with nobody as the station user:
 // the application folder (and the spool folder made in it) of nobody's
 // group with the set-group-id bit, 2775; the test runs its processors with
 // umask 002.

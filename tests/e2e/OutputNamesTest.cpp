@@ -1,5 +1,5 @@
-// How the outputs are named, as the README tells it: a set names its file
-// after the last photo drawn on the page, then " copy", " copy 1",
+// How the outputs are named, as docs/STATIONS.md tells it: a set names its
+// file after the last photo drawn on the page, then " copy", " copy 1",
 // " copy 2" ... while the name is taken, whatever the job's base name;
 // printer 17 numbers its files after the job's own print-to-file record
 // ("Print_0001" and up).

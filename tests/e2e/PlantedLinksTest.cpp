@@ -63,8 +63,9 @@ gid_t ShopGroup() {
   return user ? user->pw_gid : gid_t(-1);
 }
 
-// A folder the shop's group may write into, as the README has the operator
-// set the application folder up (chgrp, chmod 2775); made when missing.
+// A folder the shop's group may write into, as the operator's manual
+// (docs/OPERATOR.md) has the operator set the application folder up (chgrp,
+// chmod 2775); made when missing.
 void OpenToTheShopGroup(const fs::path& folder) {
   fs::create_directories(folder);
   ASSERT_EQ(::chown(folder.c_str(), uid_t(-1), ShopGroup()), 0) << folder;

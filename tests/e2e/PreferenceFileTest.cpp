@@ -1,5 +1,5 @@
-// Preferences on a station without a display, as the README tells the
-// operator to change them: settings exported with --export-preferences on
+// Preferences on a station without a display, as the operator's manual
+// (docs/OPERATOR.md) tells the operator to change them: settings exported with --export-preferences on
 // one station (here made in its store as the preferences window would, or
 // edited in the file's readable lines) are imported with
 // --import-preferences on another, which follows them at its next start
@@ -88,20 +88,45 @@ TEST(PreferenceFiles, SettingsExportedOnOneStationAreFollowedByAnotherAfterAnImp
   return ::testing::AssertionSuccess();
 }
 
-// The README's lines, edited in an export of a station's factory settings
-// and imported on a headless station: set 1 also writes a web copy and
-// copies each page into set 2, web copies are written at quality 30, and a
-// photo printer's page is handed off as a JPEG and a property list.
-TEST(PreferenceFiles, AnExportEditedAsTheReadmeShowsChangesTheNextJobsOfAHeadlessStation) {
+// The settings the operator's manual has an operator edit in an export, as
+// it shows them: the key and value lines of its last block of them before
+// the line naming `test`; none when it shows none.
+std::vector<std::pair<std::string, std::string>> ManualEdits(const std::string& test) {
+  std::istringstream manual(e2e::ReadAll(fs::path(KIVO_SOURCE_DIR) / "docs" / "OPERATOR.md"));
+  static const std::regex keyLine(R"(^    <key>([^<]+)</key>$)");
+  static const std::regex valueLine(R"(^    (<\w+/>|<(\w+)>[^<]*</\2>)$)");
+  std::vector<std::pair<std::string, std::string>> block, last;
+  std::string key;
+  for (std::string line; std::getline(manual, line) && line.find("`" + test + "`") == std::string::npos;) {
+    std::smatch m;
+    if (std::regex_match(line, m, keyLine)) {
+      key = m[1].str();
+    } else if (!key.empty() && std::regex_match(line, m, valueLine)) {
+      block.emplace_back(key, m[1].str());
+      key.clear();
+    } else if (!line.empty()) {
+      if (!block.empty()) last = block;
+      block.clear();
+      key.clear();
+    }
+  }
+  return last;
+}
+
+// The lines of the operator's manual, edited in an export of a station's
+// factory settings and imported on a headless station: set 1 also writes a
+// web copy and copies each page into set 2, web copies are written at
+// quality 30, and a photo printer's page is handed off as a JPEG and a
+// property list.
+TEST(PreferenceFiles, AnExportEditedAsTheManualShowsChangesTheNextJobsOfAHeadlessStation) {
+  const auto edits = ManualEdits("PreferenceFiles.AnExportEditedAsTheManualShowsChangesTheNextJobsOfAHeadlessStation");
+  ASSERT_EQ(edits.size(), 4u) << "the operator's manual shows the four settings to edit";
   e2e::Station station("prefsedited");
   e2e::WritePrefs(station.defaultsFile(), [] {});
   const fs::path file = station.base() / "station.plist";
   ASSERT_EQ(station.RunCommand({"--export-preferences", file.string()}).status, 0);
   std::string text = e2e::ReadAll(file);
-  ASSERT_TRUE(EditSetting(text, "PrintToFileSet 1 Write A Web Copy", "<true/>")) << text;
-  ASSERT_TRUE(EditSetting(text, "PrintToFileSet 1 Also Copy To Sets", "<string>2</string>")) << text;
-  ASSERT_TRUE(EditSetting(text, "Output Files JPEG Quality Of Web Copies", "<integer>30</integer>")) << text;
-  ASSERT_TRUE(EditSetting(text, "Kivo-Print Center Hand Off A JPEG And A Property List", "<true/>")) << text;
+  for (const auto& [key, value] : edits) ASSERT_TRUE(EditSetting(text, key, value)) << key << "\n" << text;
   e2e::WriteAll(file, text);
   const auto imported = station.RunCommand({"--import-preferences", file.string()});
   EXPECT_EQ(imported.status, 0) << imported.output;

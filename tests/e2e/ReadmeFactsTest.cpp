@@ -1,7 +1,13 @@
-// What the README promises an operator, checked through the running program:
-// the print log's columns and its fresh start, when the web server hears of
-// a job and where the upper print-to-file set codes print.
+// What the README and the manuals in docs/ promise, checked through the
+// running program: the print log's columns and its fresh start, when the web
+// server hears of a job and where the upper print-to-file set codes print;
+// and that the documents hold together: the README stays a front page, and
+// every link and every test they cite leads somewhere.
 #include <algorithm>
+#include <cctype>
+#include <regex>
+#include <set>
+#include <sstream>
 
 #include "e2e/E2E.h"
 
@@ -186,6 +192,99 @@ TEST(PrinterCodes, TheUpperSetCodesPrintIntoTheSharedSetFolder) {
       << station.Log();
   EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
   EXPECT_EQ(station.Stop(), 0);
+}
+
+// The README and the documents in docs/.
+std::vector<fs::path> Documents() {
+  const fs::path source(KIVO_SOURCE_DIR);
+  std::vector<fs::path> documents{source / "README.md"};
+  for (const auto& entry : fs::directory_iterator(source / "docs"))
+    if (entry.path().extension() == ".md") documents.push_back(entry.path());
+  return documents;
+}
+
+// The lines of a Markdown text outside its fenced code blocks.
+std::vector<std::string> ProseLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  bool fenced = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("```", 0) == 0) fenced = !fenced;
+    else if (!fenced) lines.push_back(line);
+  }
+  return lines;
+}
+
+// The anchors of a Markdown text's headings, as the forge makes them: lower
+// case, spaces as "-", punctuation other than "-" and "_" left out.
+std::set<std::string> Anchors(const std::string& text) {
+  std::set<std::string> anchors;
+  for (const std::string& line : ProseLines(text)) {
+    if (line.empty() || line[0] != '#') continue;
+    std::string anchor;
+    for (const unsigned char c : line.substr(line.find_first_not_of("# "))) {
+      if (std::isalnum(c) || c == '-' || c == '_' || c >= 0x80) anchor += char(std::tolower(c));
+      else if (c == ' ') anchor += '-';
+    }
+    anchors.insert(anchor);
+  }
+  return anchors;
+}
+
+// The test cases of tests/, as "Group.Name".
+std::set<std::string> TestCases() {
+  static const std::regex test(R"(\bTEST(?:_F|_P)?\(\s*(\w+)\s*,\s*(\w+)\s*\))");
+  std::set<std::string> cases;
+  for (const auto& entry : fs::recursive_directory_iterator(fs::path(KIVO_SOURCE_DIR) / "tests")) {
+    if (entry.path().extension() != ".cpp") continue;
+    const std::string source = e2e::ReadAll(entry.path());
+    for (std::sregex_iterator m(source.begin(), source.end(), test), end; m != end; ++m)
+      cases.insert((*m)[1].str() + "." + (*m)[2].str());
+  }
+  return cases;
+}
+
+// The README stays a page a newcomer reads in minutes and names every
+// document in docs/; every relative link of the README and of docs/ leads to
+// a file (and a heading of it, where it names one), and every test the
+// documents cite ("Group.Name", "Group.*", "Group.Prefix*") is one of tests/.
+TEST(ReadmeFacts, TheReadmeIsAFrontPageAndEveryLinkAndCitedTestOfTheDocumentsExists) {
+  const fs::path source(KIVO_SOURCE_DIR);
+  const std::string readme = e2e::ReadAll(source / "README.md");
+  EXPECT_LT(e2e::CountOf(readme, "\n"), 150u) << "the README is a front page; the rest belongs in docs/";
+  const std::set<std::string> cases = TestCases();
+  ASSERT_GT(cases.size(), 100u);
+  static const std::regex link(R"(\]\(([^)\s]+)\))");
+  static const std::regex cited(R"(`([A-Z]\w*)\.([A-Z]\w*\*?|\*)`)");
+  for (const fs::path& document : Documents()) {
+    SCOPED_TRACE(document.string());
+    const std::string text = e2e::ReadAll(document);
+    if (document.parent_path() == source / "docs") {
+      EXPECT_NE(readme.find("](docs/" + document.filename().string()), std::string::npos) << "not linked from the README";
+    }
+    for (const std::string& line : ProseLines(text)) {
+      for (std::sregex_iterator m(line.begin(), line.end(), link), end; m != end; ++m) {
+        const std::string target = (*m)[1].str();
+        if (target.find("://") != std::string::npos || target.rfind("mailto:", 0) == 0) continue;
+        const size_t hash = target.find('#');
+        const fs::path file = hash == 0 ? document : document.parent_path() / target.substr(0, hash);
+        EXPECT_TRUE(fs::is_regular_file(file)) << target << " leads to no file";
+        if (hash != std::string::npos && fs::is_regular_file(file)) {
+          EXPECT_TRUE(Anchors(e2e::ReadAll(file)).count(target.substr(hash + 1))) << target << " names no heading";
+        }
+      }
+      for (std::sregex_iterator m(line.begin(), line.end(), cited), end; m != end; ++m) {
+        const std::string group = (*m)[1].str() + ".", name = (*m)[2].str();
+        const bool found = name.back() == '*'
+                               ? std::any_of(cases.begin(), cases.end(),
+                                             [&](const std::string& c) {
+                                               return c.rfind(group + name.substr(0, name.size() - 1), 0) == 0;
+                                             })
+                               : cases.count(group + name) == 1;
+        EXPECT_TRUE(found) << group << name << " is no test of tests/";
+      }
+    }
+  }
 }
 
 }  // namespace

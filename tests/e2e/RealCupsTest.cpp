@@ -454,19 +454,19 @@ TEST(RealCups, PhotoPaperPrintsByAddressAndThroughAQueue) {
   ASSERT_TRUE(shop.Settled());
 }
 
-// The README's recipe for a test printer and a queue on it, as the README
-// gives it: the indented blocks after the paragraph naming `test`, the
+// The operator's manual's recipe for a test printer and a queue on it, as
+// docs/OPERATOR.md gives it: the indented blocks after the paragraph naming `test`, the
 // first one's lines marked "# your ..." given `values` (by the variable
 // each sets). The second block runs in the shell the first ran in, where
 // those lines have set their variables. A line it cannot give leaves the
 // recipe empty.
-class ReadmeRecipe {
+class ManualRecipe {
  public:
-  ReadmeRecipe(const std::string& test, const std::map<std::string, std::string>& values) {
-    std::istringstream readme(e2e::ReadAll(fs::path(KIVO_SOURCE_DIR) / "README.md"));
+  ManualRecipe(const std::string& test, const std::map<std::string, std::string>& values) {
+    std::istringstream manual(e2e::ReadAll(fs::path(KIVO_SOURCE_DIR) / "docs" / "OPERATOR.md"));
     bool after = false;
     std::string block;
-    for (std::string line; std::getline(readme, line) && blocks_.size() < 2;) {
+    for (std::string line; std::getline(manual, line) && blocks_.size() < 2;) {
       after = after || line.find("`" + test + "`") != std::string::npos;
       if (after && line.rfind("    ", 0) == 0) {
         block += line.substr(4) + "\n";
@@ -531,25 +531,25 @@ int RunCommands(const std::string& commands, const fs::path& folder, const std::
   return status;
 }
 
-// The README's commands for a test printer and a queue on it, run as they
+// The manual's commands for a test printer and a queue on it, run as they
 // stand there with this test's folder and port, and the scheduler of the
 // test as the machine's: the queue they make prints a 4x6 job, the page
-// kept among the printer's pages; the README's last commands remove the
+// kept among the printer's pages; the manual's last commands remove the
 // queue and stop the printer.
-TEST(RealCups, TheReadmeRecipeMakesAQueueThatPrints) {
+TEST(RealCups, TheManualsRecipeMakesAQueueThatPrints) {
   KIVO_NEED_ROOT();
   const TempDir folder;
   ASSERT_TRUE(folder.ok());
   const fs::path dir = fs::path(folder.path()) / "printer";
-  const ReadmeRecipe recipe("RealCups.TheReadmeRecipeMakesAQueueThatPrints",
+  const ManualRecipe recipe("RealCups.TheManualsRecipeMakesAQueueThatPrints",
                             {{"dir", dir.string()}, {"port", std::to_string(testipp::FreeLoopbackPort())}});
-  ASSERT_TRUE(recipe.ok()) << "the README gives no recipe with a folder and a port of your own";
+  ASSERT_TRUE(recipe.ok()) << "the operator's manual gives no recipe with a folder and a port of your own";
   CupsServer cups(CupsServer::Options{""});
   ASSERT_TRUE(cups.ready()) << cups.ErrorLog();
   const std::map<std::string, std::string> machine{{"CUPS_SERVER", cups.socket().string()}};
   // Whatever the recipe's own last commands leave running is ended too.
   struct TearDown {
-    const ReadmeRecipe& recipe;
+    const ManualRecipe& recipe;
     const fs::path folder, dir;
     const std::map<std::string, std::string>& env;
     ~TearDown() {
@@ -607,7 +607,7 @@ TEST(RealCups, AJobOnAQueueWithoutADriverFailsNamingTheQueue) {
   ASSERT_TRUE(e2e::WaitUntil(
       [&] { return cups.ErrorLog().find("NoDriverQueue: PPD creation failed") != std::string::npos; }, 60))
       << cups.ErrorLog();
-  // As the README's check shows such a queue.
+  // As the manual's check shows such a queue.
   const std::string options = e2e::ToolOutput({"lpoptions", "-h", cups.server(), "-p", "NoDriverQueue"});
   EXPECT_NE(options.find("printer-make-and-model='Local Raw Printer'"), std::string::npos) << options;
 

@@ -173,10 +173,10 @@ TEST_F(PrefExport, RoundTripReproducesExportedKeysOnly) {
   EXPECT_EQ(defaults_->get("prefEnableRelaunch"), host::PlistValue(true));
 }
 
-// The README's edits: readable keys win over their blobs, a value left as
-// exported leaves its blob's bytes alone, a file of a few readable keys
-// alone changes a fresh station, and an export of the earlier form (blobs
-// only) still imports.
+// The edits of the operator's manual (docs/OPERATOR.md): readable keys win
+// over their blobs, a value left as exported leaves its blob's bytes alone,
+// a file of a few readable keys alone changes a fresh station, and an export
+// of the earlier form (blobs only) still imports.
 TEST_F(PrefExport, ReadableSettingsWinOverTheirBlobsAndEarlierExportsStillImport) {
   getMyPrintToFileSetPrefs(3)->baseName = "Three";
   getMyPrintToFileSetPrefs(3)->alsoCopyToSet = {1, 1, 1};  // "none" as the window stores it
