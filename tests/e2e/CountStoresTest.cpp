@@ -119,7 +119,7 @@ TEST(CountStores, ADamagedStoreIsSetAsideAndTheOthersCountEveryJob) {
 TEST(CountStores, ManyWaitingCountsWaitForAHeldLockOnceAtTheStart) {
   e2e::Station station("manywaiting");
   const fs::path lockFile = station.root() / output::kCountLockName;
-  const fs::path journal = station.app() / "KIVO PRIVATE FOLDER" / "Count Journal";
+  const fs::path journal = station.spoolPrivate() / "Count Journal";
   ASSERT_TRUE(station.Start()) << station.Log();
   const int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(held, 0);
@@ -193,7 +193,7 @@ TEST(CountStores, AJobFileWithTheInodeOfAWaitingCountIsCountedAsAJobOfItsOwn) {
   EXPECT_EQ(station.Stop(), 0);
   ExpectStores(station, 2, 2, 2, "both jobs");
   EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 2u);
-  for (const auto& entry : fs::directory_iterator(station.app() / "KIVO PRIVATE FOLDER" / "Count Journal"))
+  for (const auto& entry : fs::directory_iterator(station.spoolPrivate() / "Count Journal"))
     ADD_FAILURE() << "left in the count journal: " << entry.path();
 }
 
