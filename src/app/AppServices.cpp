@@ -9,6 +9,7 @@
 #include "app/SpoolQueue.h"
 #include "chromakey/ChromaKeySettings.h"
 #include "pipeline/SpoolFolders.h"
+#include "host/files/HeldFolders.h"
 #include "host/base/ClassRegistry.h"
 #include "host/base/MacRoman.h"
 #include "host/base/Streamable.h"
@@ -53,8 +54,8 @@ fs::path FolderPathOfSpec(const FSSpec& folder) {
   } else {
     path = FSSpecToNSStringPath(spec);
   }
-  std::error_code ec;
-  if (path.empty() || !fs::is_directory(path, ec)) return {};
+  struct stat st {};
+  if (path.empty() || host::StatAt(path, &st) != 0 || !S_ISDIR(st.st_mode)) return {};
   return path;
 }
 
@@ -94,7 +95,7 @@ void AppServices::Log(std::string_view text) {
   std::fflush(stderr);
 }
 
-OSErr AppPrefsServices::CreateImageAndJobFolders() { return pipeline::createImageAndJobFolders(); }
+OSErr AppPrefsServices::CreateImageAndJobFolders() { return pipeline::UseChosenSpoolRoot(); }
 OSErr AppPrefsServices::CreateImageAndJobFolders2() { return pipeline::createImageAndJobFolders2(); }
 
 void AppServices::OperatorMessage(std::string_view text) { DisplayNormalMessagePascal(text); }

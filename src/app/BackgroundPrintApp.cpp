@@ -12,6 +12,7 @@
 #include "app/ProgressIndicator.h"
 #include "app/SpoolQueue.h"
 #include "app/StatusWindow.h"
+#include "host/files/Alias.h"
 #include "host/sys/Folders.h"
 #include "host/sys/SystemInfo.h"
 #include "host/ui/Alerts.h"
@@ -59,6 +60,16 @@ constexpr int16_t kProgressWindow = 9002;
 bool FolderResolves(tFolderFSSpec& folder) {
   if (validateIfAliasHandle(&folder)) return true;
   return !FolderPathOfSpec(folder.spec).empty();
+}
+
+// The path of a configured folder as the operator named it (its alias), so
+// that the start-up check sees every link on the way; else as found.
+fs::path OutputFolderPath(const tFolderFSSpec& folder) {
+  if (auto alias = ReadAliasHandle(folder.aliasID)) {
+    std::string path;
+    if (host::ResolveAlias(*alias, &path) == noErr) return path;
+  }
+  return FolderPathOfSpec(folder.spec);
 }
 
 // Creates (or finds) `name` in the application folder and makes it `folder`.
@@ -208,6 +219,9 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     exitCode_ = 1;
     return false;
   }
+  // Everything the program keeps lies below it: checked (no other user may
+  // change it or a folder above it) and held open for the whole run.
+  if (!HoldForRun(host::applicationFolder(), host::FolderUse::kState)) return RefuseStart();
 
   // 2. Classes and preferences; the splash shows what start-up does until it ends.
   InitMacAppClasses();
@@ -240,12 +254,16 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
     }
     return false;
   }
+  if (!startRefusal_.empty()) return RefuseStart();
 
   // 10-12.
   myNewSavePreferences();
   CheckForSpecialStartup();
   const fs::path prefsFolder = CreateOrFindFolder(appFolder, imaging::kPreferencesFolderName);
+  HoldForRun(prefsFolder, host::FolderUse::kState);
   gKivoPrefsFSSpec = FolderSpecOfPath(prefsFolder);
+  if (const std::string own = imaging::PrivateFolderPath(); !own.empty()) HoldForRun(own, host::FolderUse::kState);
+  if (!startRefusal_.empty()) return RefuseStart();
   // What a killed run left half written goes before any job runs.
   pipeline::SweepLeftoversOfEarlierRuns();
 
@@ -268,6 +286,23 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   // 17. Started again at login and after a crash, where the operator asks for it.
   if (systemVersionIsGreaterOrEqualThen10()) launchAgentInstalled_ = loadLaunchAgentPlist();
   return true;
+}
+
+bool TBackgroundPrintApp::HoldForRun(const fs::path& path, host::FolderUse use) {
+  if (path.empty()) return true;
+  host::FolderRefusal refusal;
+  if (host::HoldFolder(path.string(), use, &refusal)) return true;
+  if (startRefusal_.empty()) startRefusal_ = refusal.Text();
+  return false;
+}
+
+bool TBackgroundPrintApp::RefuseStart() {
+  const std::string text = "Kivo-Processor cannot start: " + startRefusal_ + ".";
+  SVLogFileManager::tellConsole(text);
+  platform::LogLine(text);
+  DisplayNormalMessage(text.c_str());
+  exitCode_ = 1;
+  return false;
 }
 
 void TBackgroundPrintApp::ResolveFolders() {
@@ -321,6 +356,27 @@ void TBackgroundPrintApp::ResolveFolders() {
     if (UseDefaultFolder(web->folder, kWebUploadFolderName).empty())
       platform::LogLine("An error occured mounting the web upload server");
   }
+
+  // Every folder outputs go into is checked and held for the whole run: the
+  // folder itself may be open to its consumer, the folders above it not.
+  auto holdOutput = [&](tFolderFSSpec& folder) {
+    if (FolderResolves(folder)) HoldForRun(OutputFolderPath(folder), host::FolderUse::kOutput);
+  };
+  holdOutput(ptf->folder);
+  if (FolderResolves(pj->folder)) {
+    const fs::path toBePrinted = OutputFolderPath(pj->folder);
+    // The pair hand-off goes into a sibling of "Jobs To Be Printed" that the
+    // program makes: their folder is the program's own.
+    HoldForRun(toBePrinted.parent_path(), host::FolderUse::kState);
+    HoldForRun(toBePrinted, host::FolderUse::kOutput);
+  }
+  for (int16_t n = 1; n <= 8; ++n)
+    if (tSpecialPrintToFilePref* set = getMyPrintToFileSetPrefs(n)) holdOutput(set->folder);
+  holdOutput(cd->folder);
+  holdOutput(web->folder);
+  // The yearbook route writes below the desktop.
+  if (const fs::path desktop = host::desktopFolder(); fs::is_directory(desktop))
+    HoldForRun(desktop, host::FolderUse::kOutput);
 }
 
 bool TBackgroundPrintApp::CheckForSpecialStartup() {

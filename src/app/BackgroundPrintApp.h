@@ -11,6 +11,7 @@
 
 #include "host/files/FSSpec.h"
 #include "host/notify/ProgramObject.h"
+#include "host/files/HeldFolders.h"
 #include "host/sys/RunningCopyLock.h"
 #include "host/ui/Application.h"
 #include "pipeline/PrinterRecords.h"
@@ -111,10 +112,17 @@ class TBackgroundPrintApp : public TApplication {
  private:
   void StartUpCommand();
   void ResolveFolders();
+  // Checks the folder at `path` for `use` and holds it for the whole run
+  // (host/files/HeldFolders.h); a refusal is kept for the start to report.
+  bool HoldForRun(const std::filesystem::path& path, host::FolderUse use);
+  // Ends the start for the kept refusal: the folder and what mends it go to
+  // the terminal, the log and an alert; false.
+  bool RefuseStart();
 
   StartupOptions options_;
   bool specialStartup_ = false;
   int exitCode_ = 0;
+  std::string startRefusal_;  // the first folder refused at start-up, with its mend
   bool launchAgentInstalled_ = false;
   std::optional<host::RunningCopyLock> lock_;        // in the runtime folder
   std::optional<host::RunningCopyLock> folderLock_;  // on the application folder

@@ -12,6 +12,7 @@
 #include "host/ui/ViewServer.h"
 #include "pipeline/BeepingThread.h"
 #include "pipeline/OutputDispatch.h"
+#include "pipeline/SpoolFolders.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
 #include "platform/PStrings.h"
@@ -102,11 +103,12 @@ void TPrintBGBehavior::EnableBackgroundPrinting(bool on) {
     busy->SetAutoAnimate(on);
   }
   if (on) {
-    // A tree deleted or moved away since start-up made it is made again, as
-    // the idle scan does, rather than refusing to print.
-    if (!gSpoolFolders().IsValid()) pipeline::MakeMissingSpoolFolderTreeAgain();
-    if (!gSpoolFolders().IsValid()) {
-      DisplayNormalMessage(kNoSpoolFolderMessage);
+    // A folder the program holds that no longer stands at its name is never
+    // made again: printing stays paused and the operator is told which.
+    const std::string moved = pipeline::MovedFoldersMessage();
+    if (!moved.empty() || !gSpoolFolders().IsValid()) {
+      if (!moved.empty()) platform::LogLine(moved);
+      DisplayNormalMessage(moved.empty() ? kNoSpoolFolderMessage : moved.c_str());
       printing_ = false;
       if (busy) {
         busy->EnableIdle(false);
@@ -184,6 +186,14 @@ void TPrintBGBehavior::EnableButtonsWhenDone() {
 
 void TPrintBGBehavior::JobStep() {
   if (!taskManager_->IsActive()) return;
+  // Before each step: a held folder whose name went elsewhere pauses
+  // printing (nothing is made at what the name leads to now).
+  if (const std::string moved = pipeline::MovedFoldersMessage(); !moved.empty()) {
+    platform::LogLine(moved);
+    EnableBackgroundPrinting(false);
+    DisplayNormalMessage(moved.c_str());
+    return;
+  }
   taskManager_->DoNextTask();
   // Nothing picked up: rest a little instead of spinning on the folder.
   if (taskManager_->CurrentTask() == 0 && !taskManager_->JobFile() && jobList_ && jobList_->IsEmpty() && runner_)

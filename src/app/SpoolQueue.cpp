@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "host/files/HeldFolders.h"
 #include "platform/FolderLookup.h"
 #include "prefs/PrefRecords.h"
 
@@ -21,8 +22,8 @@ SpoolFolders gSpoolFolders() {
 }
 
 bool SpoolFolders::IsValid() const {
-  std::error_code ec;
-  return !root.empty() && fs::is_directory(root, ec);
+  struct stat st {};
+  return !root.empty() && host::StatAt(root.string(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 fs::path CreateOrFindFolder(const fs::path& parent, const std::string& name) {

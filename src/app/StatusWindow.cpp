@@ -17,7 +17,7 @@
 #include "app/SpoolQueue.h"
 #include "host/base/ByteOrder.h"
 #include "host/base/Fd.h"
-#include "host/base/RegularFile.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/FileOps.h"
 #include "host/files/ResourceFork.h"
 #include "host/imageio/ImageFile.h"

@@ -1,6 +1,7 @@
 #include "imaging/ImageLoading.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +13,7 @@
 #include <mutex>
 
 #include "host/base/MacRoman.h"
-#include "host/base/RegularFile.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/File.h"
 #include "host/files/FileOps.h"
@@ -32,6 +33,7 @@
 #include "platform/FolderLookup.h"
 #include "platform/Polling.h"
 #include "platform/Log.h"
+#include "platform/NameCompare.h"
 
 float myBlurValue = 2.0f;
 bool gApplyEmbedded = false;
@@ -583,14 +585,27 @@ std::filesystem::path FindGraphicInCategory(const std::filesystem::path& graphic
   FSSpec folder;
   if (host::GetDirIDForPath(graphicsFolder.string(), &folder.vRefNum, &folder.parID) != noErr) return {};
   const int32_t dirID = findFolder(folder, CStr255_AC::FromMacRoman(category.view()));
-  if (dirID == -1) return {};
+  if (dirID == -1) {
+    // Below the held graphics folder a category swapped for a link is no
+    // folder at all: said as the link it is.
+    std::vector<std::string> names;
+    if (link && host::ListFolder(graphicsFolder.string(), &names) == noErr)
+      for (const std::string& n : names) {
+        struct stat st {};
+        if (platform::NamesEqualIgnoringCase(n, category.ToUTF8(), true) &&
+            host::LstatAt((graphicsFolder / n).string(), &st) == 0 && S_ISLNK(st.st_mode))
+          *link = category.ToUTF8();
+      }
+    return {};
+  }
   std::string categoryPath;
   if (host::GetPathForDirID(folder.vRefNum, dirID, &categoryPath) != noErr) return {};
-  // The lookup resolves links: a category folder found anywhere but
-  // directly in the graphics folder was reached through one.
+  // A category folder found anywhere but directly in the graphics folder
+  // was reached through a link.
   std::error_code ec;
   const std::filesystem::path categoryFolder = categoryPath;
-  if (categoryFolder.parent_path() != std::filesystem::canonical(graphicsFolder, ec)) {
+  if (categoryFolder.parent_path() != graphicsFolder.lexically_normal() &&
+      categoryFolder.parent_path() != std::filesystem::canonical(graphicsFolder, ec)) {
     if (link) *link = category.ToUTF8();
     return {};
   }
@@ -599,12 +614,13 @@ std::filesystem::path FindGraphicInCategory(const std::filesystem::path& graphic
       disk == "." || disk == "..")
     return {};
   const std::filesystem::path path = categoryFolder / disk;
-  const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
-  if (std::filesystem::is_symlink(status)) {
+  struct stat st {};
+  if (host::LstatAt(path.string(), &st) != 0) return {};
+  if (S_ISLNK(st.st_mode)) {
     if (link) *link = categoryFolder.filename().string() + "/" + disk;
     return {};
   }
-  if (!std::filesystem::is_regular_file(status)) return {};
+  if (!S_ISREG(st.st_mode)) return {};
   return path;
 }
 

@@ -16,6 +16,7 @@
 #include "host/base/UniqueFile.h"
 #include "host/files/FileOps.h"
 #include "host/files/FinderInfo.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/PrivateFolder.h"
 #include "host/imageio/ImageFile.h"
 #include "imaging/ImageLoading.h"
@@ -71,12 +72,23 @@ std::string PreferencesFolderPath() {
   return path;
 }
 
-std::string PrivateFolderPath(std::string* refusal) {
-  if (refusal) refusal->clear();
+namespace {
+std::string gPrivateFolder;
+}  // namespace
+
+void SetPrivateFolderPath(const std::string& path) { gPrivateFolder = path; }
+
+std::string OldPrivateFolderPath() {
   std::filesystem::path prefs = PreferencesFolderPath();
   if (prefs.empty()) return {};
   if (!prefs.has_filename()) prefs = prefs.parent_path();
-  const std::string path = (prefs.parent_path() / kPrivateFolderName).string();
+  return (prefs.parent_path() / kPrivateFolderName).string();
+}
+
+std::string PrivateFolderPath(std::string* refusal) {
+  if (refusal) refusal->clear();
+  const std::string path = gPrivateFolder.empty() ? OldPrivateFolderPath() : gPrivateFolder;
+  if (path.empty()) return {};
   std::string why;
   // Left open to others by hand, it is closed again.
   if (host::MakeOwnPrivateFolder(path, true, &why)) return path;
@@ -91,8 +103,7 @@ std::string NewPrivateWorkingFile(const std::string& extension) {
   // A long extension would not fit a file specification's name.
   const std::string ext = extension.size() <= 16 && extension.find('/') == std::string::npos ? extension : "";
   std::string made;
-  const int fd = host::CreateUniqueFile(AT_FDCWD, host::JoinPath(folder, kWorkingFilePrefix), ext, O_WRONLY, 0600,
-                                        &made);
+  const int fd = host::CreateUniqueFileIn(folder, kWorkingFilePrefix, ext, O_WRONLY, 0600, &made);
   if (fd < 0) {
     platform::LogF("No working file could be made in [%s]: %s", folder.c_str(), std::strerror(errno));
     return {};

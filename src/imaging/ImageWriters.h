@@ -93,15 +93,23 @@ std::string PreferencesFolderPath();
 inline constexpr char kPreferencesFolderName[] = "KIVO PREFERENCES FOLDER ƒ";
 inline constexpr char kPrivateFolderName[] = "KIVO PRIVATE FOLDER";
 
-// "KIVO PRIVATE FOLDER" beside the preferences folder: a folder of the
-// program's own user, mode 0700, for what no other user may change (the
-// record of printed jobs, working copies). Made when missing, its mode
-// narrowed when it is the user's; empty when the preferences folder is not
+// The program's private folder: "KIVO PRIVATE FOLDER" of the spool folder
+// it works (held open for the whole run, see SetPrivateFolderPath), else
+// the one beside the preferences folder. A folder of the program's own user,
+// mode 0700, for what no other user may change (the record of printed jobs,
+// working copies, the encoder's folders, the count journal). Made when
+// missing, its mode narrowed when it is the user's; empty when neither is
 // known or the folder cannot be made private (logged). In the second case
 // `refusal` (when given) gets the reason, naming the folder ("the private
 // folder "<path>" is a symbolic link, which is never followed"); it is left
 // empty otherwise.
 std::string PrivateFolderPath(std::string* refusal = nullptr);
+// Makes `path` (the spool folder's private folder, held by the spool set-up)
+// the private folder; empty: the one beside the preferences folder again.
+void SetPrivateFolderPath(const std::string& path);
+// The private folder beside the preferences folder, where earlier versions
+// kept working copies and the count journal; empty when not known.
+std::string OldPrivateFolderPath();
 // Creates a new empty file exclusively (never through a link, never over an
 // existing name) under an unpredictable name ending in `extension` in the
 // private folder; its path, or empty (logged).

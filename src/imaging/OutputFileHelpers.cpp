@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "host/files/HeldFolders.h"
 #include "host/base/MacRoman.h"
 #include "host/files/FileOps.h"
 #include "host/imageio/ImageFile.h"
@@ -18,10 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Exists(const std::string& path) {
-  std::error_code ec;
-  return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
-}
+bool Exists(const std::string& path) { return host::ExistsAt(path); }
 
 }  // namespace
 
@@ -170,15 +168,19 @@ bool doCopyTheFileNew(FileCopyRequest& request) {
     platform::LogLine("dstPath is NIL...");
     return false;
   }
-  std::error_code ec;
-  const fs::path folder = fs::path(request.pathToDestItem).parent_path();
-  if (!folder.empty()) {
-    fs::create_directories(folder, ec);
-    if (ec) {
-      platform::LogF("doCopyTheFileNew: cannot create [%s]: %s", folder.c_str(), ec.message().c_str());
+  // The missing folders, each made in the one above it (from a held folder,
+  // never through a link: see host/files/HeldFolders.h).
+  std::vector<fs::path> missing;
+  for (fs::path f = fs::path(request.pathToDestItem).parent_path(); !f.empty() && !Exists(f.string());
+       f = f.parent_path()) {
+    missing.push_back(f);
+    if (f == f.parent_path()) break;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it)
+    if (const OSErr err = host::CreateFolder(it->string(), 0755); err != noErr && err != dupFNErr) {
+      platform::LogF("doCopyTheFileNew: cannot create [%s]: error %d", it->c_str(), int(err));
       return false;
     }
-  }
   if (Exists(request.pathToDestItem)) {
     if (request.doOverwrite) {
       // Copying a file onto itself leaves it as it is; removing the

@@ -7,7 +7,7 @@
 
 #include "chromakey/KeyOntoPage.h"
 #include "chromakey/Masks.h"
-#include "host/base/RegularFile.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/File.h"
 #include "host/qd/GWorld.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "host/base/RegularFile.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/FSSpec.h"
 #include "layout/ImageDraw.h"
 #include "layout/Objects.h"

@@ -12,6 +12,7 @@
 
 #include "host/base/UniqueFile.h"
 #include "host/files/FileOps.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/PrivateFolder.h"
 #include "imaging/ImageWriters.h"
 #include "output/PrintCounts.h"
@@ -60,7 +61,7 @@ struct Identity {
 
 bool IdentityOf(const fs::path& file, Identity* id) {
   struct stat st {};
-  if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (host::LstatAt(file.string(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   id->device = uint64_t(st.st_dev);
   id->inode = uint64_t(st.st_ino);
   id->size = int64_t(st.st_size);
@@ -143,7 +144,7 @@ fs::path StoreFile(const fs::path& countFolder, int store, const TJobCount& job)
 std::optional<std::string> UnreadableStore(const fs::path& target, int s, bool* setAside) {
   *setAside = false;
   struct stat st {};
-  if (::lstat(target.c_str(), &st) != 0) return std::nullopt;
+  if (host::LstatAt(target.string(), &st) != 0) return std::nullopt;
   if (S_ISLNK(st.st_mode)) {
     *setAside = true;
     return "a symbolic link";
@@ -217,9 +218,8 @@ bool TakeIntoStore(const fs::path& countFolder, const fs::path& entryPath, TCoun
   if (e.state[s] == kTaking) {
     // The store took the job when its new file was renamed over it.
     const fs::path staged = countFolder / e.staged[s];
-    std::error_code ec;
-    if (!e.staged[s].empty() && fs::exists(fs::symlink_status(staged, ec))) {
-      ::unlink(staged.c_str());
+    if (!e.staged[s].empty() && host::ExistsAt(staged.string())) {
+      host::RemoveAt(staged.string());
       e.state[s] = kNotTaken;
     } else {
       e.state[s] = kTaken;
@@ -246,17 +246,17 @@ bool TakeIntoStore(const fs::path& countFolder, const fs::path& entryPath, TCoun
   e.state[s] = kTaking;
   e.staged[s] = fs::path(temp).filename().string();
   if (!WriteEntry(entryPath, e)) {
-    ::unlink(temp.c_str());
+    host::RemoveAt(temp);
     e.state[s] = kNotTaken;
     e.staged[s].clear();
     return fail("could not be marked in the count journal");
   }
   platform::PassCrashPoint("count-staged");
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
+  if (host::RenameAt(temp, target.string()) != 0) {
     const std::string err = std::strerror(errno);
     e.state[s] = kNotTaken;
     e.staged[s].clear();
-    if (WriteEntry(entryPath, e)) ::unlink(temp.c_str());
+    if (WriteEntry(entryPath, e)) host::RemoveAt(temp);
     return fail("could not be replaced: " + err);
   }
   host::SyncFolder(countFolder.string());
@@ -306,9 +306,11 @@ void Detach(const fs::path& entryPath, TCountEntry& e) {
 // Every entry of the journal with its path.
 std::vector<std::pair<fs::path, TCountEntry>> Entries(const fs::path& journal) {
   std::vector<std::pair<fs::path, TCountEntry>> out;
-  std::error_code ec;
-  for (fs::directory_iterator it(journal, ec), end; !ec && it != end; it.increment(ec)) {
-    const fs::path p = it->path();
+  std::vector<std::string> names;
+  if (host::ListNamesAt(journal.string(), &names) != 0) return out;
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const fs::path p = journal / name;
     if (p.extension() != kEntryExtension) continue;
     if (auto e = ReadEntry(p)) out.emplace_back(p, std::move(*e));
   }
@@ -336,51 +338,53 @@ std::optional<std::pair<fs::path, TCountEntry>> EntryOfJob(const fs::path& journ
   return std::move(found.front());
 }
 
-// A journal an earlier version kept in the preferences folder. Its entries
-// are carried over into `journal` once, when that folder is a real folder of
-// this user that nobody else may enter (so that nobody else can have planted
-// an entry); otherwise it is ignored, with a log line. The old folder goes
-// once every entry is carried over.
+// A journal an earlier version kept: in the preferences folder, or in the
+// private folder beside it. Its entries are carried over into `journal`
+// once, when that folder is a real folder of this user that nobody else may
+// enter (so that nobody else can have planted an entry); otherwise it is
+// ignored, with a log line. The old folder goes once every entry is carried
+// over.
 void CarryOverOldJournal(const fs::path& journal) {
   if (!gJournalForTesting.empty()) return;
   const std::string prefs = imaging::PreferencesFolderPath();
-  if (prefs.empty()) return;
-  const fs::path old = fs::path(prefs) / kOldJournalName;
-  std::error_code ec;
-  if (!fs::exists(fs::symlink_status(old, ec))) return;
-  if (!host::IsOwnPrivateFolder(old.string())) {
-    platform::LogF("The old count journal %s is not a private folder of this user; its entries are ignored",
-                   old.c_str());
-    return;
+  const std::string oldPrivate = imaging::OldPrivateFolderPath();
+  for (const fs::path& old : {prefs.empty() ? fs::path() : fs::path(prefs) / kOldJournalName,
+                               oldPrivate.empty() ? fs::path() : fs::path(oldPrivate) / kJournalName}) {
+    struct stat st {};
+    if (old.empty() || old == journal || host::LstatAt(old.string(), &st) != 0) continue;
+    if (!host::IsOwnPrivateFolder(old.string())) {
+      platform::LogF("The old count journal %s is not a private folder of this user; its entries are ignored",
+                     old.c_str());
+      continue;
+    }
+    int carried = 0;
+    bool left = false;
+    std::vector<std::string> names;
+    if (host::ListNamesAt(old.string(), &names) != 0) continue;
+    for (const std::string& name : names) {
+      const fs::path p = old / name;
+      if (name.find(".kivo-") != std::string::npos) {  // half written by a kill: the entry before it stands
+        host::RemoveAt(p.string());
+        continue;
+      }
+      const auto e = ReadEntry(p);
+      if (!e) {
+        platform::LogF("%s is not a count journal entry; it is left in the old journal", p.c_str());
+        left = true;
+        continue;
+      }
+      if (WriteNewEntry(journal, *e).empty()) {
+        left = true;
+        continue;
+      }
+      host::RemoveAt(p.string());
+      ++carried;
+    }
+    if (!left) host::RemoveAt(old.string(), true);
+    if (carried > 0)
+      platform::LogF("Carried %d count journal entr%s over from %s", carried, carried == 1 ? "y" : "ies",
+                     old.c_str());
   }
-  int carried = 0;
-  bool left = false;
-  for (fs::directory_iterator it(old, ec), end; !ec && it != end; it.increment(ec)) {
-    const fs::path p = it->path();
-    const std::string name = p.filename().string();
-    std::error_code rm;
-    if (name.find(".kivo-") != std::string::npos) {  // half written by a kill: the entry before it stands
-      fs::remove(p, rm);
-      continue;
-    }
-    const auto e = ReadEntry(p);
-    if (!e) {
-      platform::LogF("%s is not a count journal entry; it is left in the old journal", p.c_str());
-      left = true;
-      continue;
-    }
-    if (WriteNewEntry(journal, *e).empty()) {
-      left = true;
-      continue;
-    }
-    fs::remove(p, rm);
-    ++carried;
-  }
-  if (ec) left = true;
-  if (!left) fs::remove(old, ec);
-  if (carried > 0)
-    platform::LogF("Carried %d count journal entr%s over from %s", carried, carried == 1 ? "y" : "ies",
-                   old.c_str());
 }
 
 }  // namespace
@@ -461,9 +465,8 @@ bool PrepareJobCount(const fs::path& jobFile, const TJobCount& count) {
   // active is replaced; one that was (a print of it that some store has not
   // taken yet) is kept for its own print, and no longer taken for this job.
   for (auto& [path, old] : EntriesOfJob(journal, jobFile)) {
-    std::error_code ec;
-    if (!old.active) fs::remove(path, ec);
-    else if (AllTaken(old)) fs::remove(path, ec);
+    if (!old.active) host::RemoveAt(path.string());
+    else if (AllTaken(old)) host::RemoveAt(path.string());
     else Detach(path, old);
   }
   TCountEntry e;
@@ -507,8 +510,7 @@ void DropJobCount(const fs::path& jobFile) {
   if (journal.empty()) return;
   for (const auto& [path, e] : EntriesOfJob(journal, jobFile)) {
     if (e.active) continue;
-    std::error_code ec;
-    fs::remove(path, ec);
+    host::RemoveAt(path.string());
   }
 }
 
@@ -524,8 +526,7 @@ void ForgetJobCount(const fs::path& jobFile, const fs::path& countFolder) {
       Detach(path, e);  // kept for the next start
       continue;
     }
-    std::error_code ec;
-    fs::remove(path, ec);
+    host::RemoveAt(path.string());
   }
 }
 
@@ -537,12 +538,10 @@ bool CompletePendingCounts(const fs::path& countFolder, std::string* failure, st
   CarryOverOldJournal(journal);
   bool ok = true;
   // Entries a kill left half written (the entry before it stands).
-  std::error_code ec;
-  for (fs::directory_iterator it(journal, ec), end; !ec && it != end; it.increment(ec))
-    if (it->path().filename().string().find(".kivo-") != std::string::npos) {
-      std::error_code rm;
-      fs::remove(it->path(), rm);
-    }
+  std::vector<std::string> names;
+  if (host::ListNamesAt(journal.string(), &names) == 0)
+    for (const std::string& name : names)
+      if (name.find(".kivo-") != std::string::npos) host::RemoveAt((journal / name).string());
   auto entries = Entries(journal);
   // One wait for the lock serves every waiting entry: when it is not had,
   // they all wait for the next start, rather than each waiting out the
@@ -566,10 +565,7 @@ bool CompletePendingCounts(const fs::path& countFolder, std::string* failure, st
       if (!there) Detach(path, e);
       continue;
     }
-    if (!there) {
-      std::error_code ec;
-      fs::remove(path, ec);
-    }
+    if (!there) host::RemoveAt(path.string());
   }
   if (countFolder.empty()) return ok;
   // New store files that a kill left before their entry named them; the
@@ -578,12 +574,12 @@ bool CompletePendingCounts(const fs::path& countFolder, std::string* failure, st
   const std::string prefixes[] = {PrintCountFileName(true, false), ".Print Count Kivo-Processor "};
   auto leftovers = [&] {
     std::vector<fs::path> found;
-    std::error_code dirEc;
-    for (fs::directory_iterator it(countFolder, dirEc), end; !dirEc && it != end; it.increment(dirEc)) {
-      const std::string name = it->path().filename().string();
+    std::vector<std::string> names;
+    if (host::ListNamesAt(countFolder.string(), &names) != 0) return found;
+    for (const std::string& name : names) {
       if (name.find(".kivo-") == std::string::npos) continue;
       for (const std::string& prefix : prefixes)
-        if (name.rfind("." + prefix, 0) == 0) found.push_back(it->path());
+        if (name.rfind("." + prefix, 0) == 0) found.push_back(countFolder / name);
     }
     return found;
   };
@@ -597,8 +593,7 @@ bool CompletePendingCounts(const fs::path& countFolder, std::string* failure, st
   for (const fs::path& p : leftovers()) {
     const std::string name = p.filename().string();
     if (std::find(named.begin(), named.end(), name) != named.end()) continue;
-    std::error_code rm;
-    if (fs::remove(p, rm)) platform::LogF("Removed %s, a count file left unfinished", name.c_str());
+    if (host::RemoveAt(p.string()) == 0) platform::LogF("Removed %s, a count file left unfinished", name.c_str());
   }
   return ok;
 }

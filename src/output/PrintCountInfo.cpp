@@ -7,6 +7,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "host/files/HeldFolders.h"
 #include "output/PrintCounts.h"
 #include "platform/Log.h"
 #include "platform/StringLists.h"
@@ -313,8 +314,7 @@ std::optional<std::vector<uint8_t>> CountedDictionaryBytes(const fs::path& folde
 }
 
 bool doesFileExistsAtPath(const fs::path& folder, LongDateTime date, bool isX) {
-  std::error_code ec;
-  return fs::exists(DayDictionaryPath(folder, isX, date), ec);
+  return host::ExistsAt(DayDictionaryPath(folder, isX, date).string());
 }
 
 }  // namespace output

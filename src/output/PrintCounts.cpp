@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "host/files/HeldFolders.h"
 #include "host/base/ByteOrder.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileLock.h"
@@ -99,10 +100,10 @@ std::optional<host::FileLock> LockPrintCounts(const fs::path& folder, std::strin
     // itself is removed and a regular lock file made in its place, so that
     // counting goes on.
     struct stat st {};
-    if (::lstat(lockFile.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (host::LstatAt(lockFile.string(), &st) == 0 && S_ISLNK(st.st_mode)) {
       std::string replaced = "it could not be removed";
-      if (::unlink(lockFile.c_str()) == 0) {
-        const int fd = ::open(lockFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (host::RemoveAt(lockFile.string()) == 0) {
+        const int fd = host::OpenAt(lockFile.string(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
         if (fd >= 0) {
           ::close(fd);
           replaced.clear();
@@ -251,8 +252,7 @@ fs::path PrintCountFolder() {
 int16_t ReadPrintCountFile(const fs::path& file, tPrintQuantityInfo* record, bool convert) {
   if (!record) return kCountNoRecord;
   *record = tPrintQuantityInfo{};
-  std::error_code ec;
-  if (!fs::exists(file, ec)) return noErr;
+  if (!host::ExistsAt(file.string())) return noErr;
   std::vector<uint8_t> bytes;
   const OSErr err = host::ReadWholeFile(file.string(), &bytes, tPrintQuantityInfo::kStoredSize * 4);
   if (err == memFullErr) return kCountTooLong;

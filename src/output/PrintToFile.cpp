@@ -25,6 +25,7 @@
 #include "host/files/FSSpec.h"
 #include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/NoLinkFile.h"
 #include "host/files/StagedFile.h"
 #include "host/imageio/ImageFile.h"
@@ -107,10 +108,9 @@ int QualityFor(const TOutputJob& job, int16_t format, TOutputEnv& env) {
   return std::min(q, 100);
 }
 
-bool Exists(const fs::path& path) {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
-}
+// Whether anything stands at `path` (below a held folder looked at from it,
+// see host/files/HeldFolders.h).
+bool Exists(const fs::path& path) { return host::ExistsAt(path.string()); }
 
 // The specification of a folder in the folder convention (its own id in
 // parID, no name), which the name searches take as "in this folder".
@@ -142,9 +142,8 @@ std::optional<FSSpec> NumberedName(const fs::path& folder, const std::string& ba
 // look up candidates here instead of asking the folder once per candidate.
 std::unordered_set<std::string> NamesIn(const fs::path& folder) {
   std::unordered_set<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-    names.insert(it->path().filename().string());
+  std::vector<std::string> listed;
+  if (host::ListNamesAt(folder.string(), &listed) == 0) names.insert(listed.begin(), listed.end());
   return names;
 }
 
@@ -264,13 +263,13 @@ std::optional<fs::path> PlacedBefore(const TOutputJob& job, const std::string& k
 // The device of the folder or file at `path`; 0 when it cannot be read.
 dev_t DeviceOf(const fs::path& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
+  return host::StatAt(path.string(), &st) == 0 ? st.st_dev : 0;
 }
 
 // Copies the finished working file into `staged`, a file staged in the
 // target's folder, and syncs it; false (logged) when it could not.
 bool CopyIntoStaged(const fs::path& working, host::StagedFile& staged) {
-  const int from = ::open(working.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  const int from = host::OpenAt(working.string(), O_RDONLY | O_NOFOLLOW);
   bool ok = from >= 0;
   std::vector<char> buffer(1 << 18);
   while (ok) {
@@ -332,12 +331,12 @@ TPlaced PlaceWorkingFile(TOutputJob& job, const std::string& key, fs::path* work
     }
   }
   // A file that is not a copy of another one gets the mode the umask gives.
-  if (!elsewhere) ::chmod(working->c_str(), host::DefaultFileMode());
+  if (!elsewhere) host::ChangeModeAt(working->string(), host::DefaultFileMode());
   if (job.placements.placing && !job.placements.placing(key, *working, target))
     return fail("The file was not put in place since it could not be recorded:");
   OSErr err = noErr;
   if (elsewhere) err = staged.Place(target.string(), overwrite);
-  else if (overwrite) err = ::rename(working->c_str(), target.c_str()) == 0 ? OSErr(noErr) : OSErr(ioErr);
+  else if (overwrite) err = host::RenameAt(working->string(), target.string()) == 0 ? OSErr(noErr) : OSErr(ioErr);
   else err = host::RenameNoReplace(working->string(), target.string());
   if (err == noErr) {
     // The private working file of a linked copy goes at once: the record
@@ -717,32 +716,31 @@ bool IsVideoClipPath(const fs::path& clip) {
   if (std::none_of(std::begin(kVideoExtensions), std::end(kVideoExtensions), [&](const char* e) { return ext == e; }))
     return false;
   // The clip itself, not whatever a link points at: no device, FIFO or link.
-  std::error_code ec;
-  return fs::symlink_status(clip, ec).type() == fs::file_type::regular;
+  struct stat st {};
+  return host::LstatAt(clip.string(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The served folder the clip lies in (or below), once links in the folders'
-// and the clip's paths are resolved, and the clip's path spelled from that
-// folder without links; none when it lies in none of them.
-std::optional<std::pair<fs::path, fs::path>> ServedPlace(const fs::path& clip, const std::vector<fs::path>& folders) {
-  std::error_code ec;
-  const fs::path where = fs::canonical(clip.parent_path(), ec);
-  if (ec) return std::nullopt;
+// The clip opened below the served folder whose path it lies below, without
+// following any link in between or at its name (see host/files/
+// HeldFolders.h; a served folder held by the program is its descriptor):
+// -1 when it lies below none of them or cannot be opened so.
+int OpenInServedFolder(const fs::path& clip, const std::vector<fs::path>& folders) {
+  const fs::path where = clip.lexically_normal();
   for (const fs::path& folder : folders) {
     if (folder.empty()) continue;
-    const fs::path served = fs::canonical(folder, ec);
-    if (ec) continue;
-    auto s = served.begin(), w = where.begin();
-    while (s != served.end() && w != where.end() && *s == *w) ++s, ++w;
-    if (s == served.end()) return std::make_pair(served, where / clip.filename());
+    const fs::path rest = where.lexically_relative(folder.lexically_normal());
+    if (rest.empty() || *rest.begin() == ".." || rest == ".") continue;
+    host::Fd served(host::OpenAt(folder.string(), O_PATH | O_DIRECTORY));
+    if (served.get() < 0) continue;
+    return host::OpenBelowFolder(served.get(), rest.string(), O_RDONLY | O_NONBLOCK);
   }
-  return std::nullopt;
+  return -1;
 }
 
 // A regular file open on `fd`: its device and inode.
 bool SameFile(int fd, const fs::path& path) {
   struct stat a {}, b {};
-  return ::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  return ::fstat(fd, &a) == 0 && host::StatAt(path.string(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace
@@ -752,7 +750,7 @@ int16_t DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec,
   if (!job.videoCopy || !rec.doNotResizeJpegForWeb || job.videoPath.empty()) return kRouteOK;
   const fs::path clip = job.videoPath;
   std::error_code ec;
-  if (!fs::exists(fs::symlink_status(clip, ec))) return kRouteOK;
+  if (!Exists(clip)) return kRouteOK;
   // The path comes from the job file: only a video clip is ever copied out.
   if (!IsVideoClipPath(clip)) {
     platform::LogLine("The job's video path \"" + clip.string() + "\" is not a video file: not copied");
@@ -760,16 +758,19 @@ int16_t DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec,
   }
   // The path comes from a station: another customer's clip elsewhere on the
   // machine must not end up in this job's output.
-  const auto place = ServedPlace(clip, job.videoFolders);
-  if (!place) {
+  const bool served = std::any_of(job.videoFolders.begin(), job.videoFolders.end(), [&](const fs::path& f) {
+    const fs::path rest = clip.lexically_normal().lexically_relative(f.lexically_normal());
+    return !f.empty() && !rest.empty() && rest != "." && *rest.begin() != "..";
+  });
+  if (!served) {
     platform::LogLine("The job's video path \"" + clip.string() +
                       "\" is outside the images folder and the shared video folder: not copied");
     return kRouteOK;
   }
   // Opened once, below the served folder without following any link: a
-  // folder swapped for a link after the checks above makes the open fail
-  // instead of reaching outside. Everything after reads this descriptor.
-  host::Fd fd(host::OpenBeneath(place->first.string(), place->second.string()));
+  // folder swapped for a link makes the open fail instead of reaching
+  // outside. Everything after reads this descriptor.
+  host::Fd fd(OpenInServedFolder(clip, job.videoFolders));
   struct stat st {};
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     platform::LogLine("The job's video clip \"" + clip.string() +
@@ -783,7 +784,7 @@ int16_t DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec,
   // otherwise it takes a " copy" name. A clip that already lies in the
   // output folder is never written over itself.
   const bool replace = rec.overwrite != 0 && !SameFile(fd.get(), dest);
-  if (!replace && fs::exists(fs::symlink_status(dest, ec))) {
+  if (!replace && Exists(dest)) {
     auto free = createUniqueNameFromPath(dest);
     if (!free) {
       platform::LogLine("No free name for the video beside " + dest.string() + ": not copied");
@@ -879,10 +880,10 @@ bool SaveCopy(TOutputJob& job, const std::string& key, const host::GWorld& page,
   if (working.empty()) return failed();
   FSSpec spec;
   const OSErr specErr = host::MakeFSSpecFromPath(working.string(), &spec);
-  std::error_code sizeEc;
+  struct stat written {};
   if ((specErr != noErr && specErr != fnfErr) ||
       !NewSaveOffscreenToFile(format, &page, spec, false, job.resolution, int16_t(quality), false) ||
-      fs::file_size(working, sizeEc) == 0 || sizeEc) {
+      host::LstatAt(working.string(), &written) != 0 || written.st_size == 0) {
     host::DeleteItem(working.string());
     return failed();
   }
@@ -1010,6 +1011,14 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
   if (!IsWrittenFormat(format, "job's yearbook record")) return kRouteWriteFailed;
   const fs::path desktop = env.desktopFolder();
   EnsureDesktopFolder(desktop);
+  // The desktop is held (host/files/HeldFolders.h) from the start, or from
+  // its first yearbook page when it was made only then: the yearbook
+  // folders below it are reached from it, never through a link.
+  if (host::FolderRefusal refusal; !desktop.empty() && !host::IsHeldFolder(desktop.string()) &&
+                                   !host::HoldFolder(desktop.string(), host::FolderUse::kOutput, &refusal)) {
+    DisplayNormalMessage(("The yearbook page cannot be written: " + refusal.Text() + ".").c_str());
+    return kRouteWriteFailed;
+  }
   auto photos = SubFolder(desktop, "Yearbook Photos");
   const std::string folderName = CleanName(Utf8(rec.yearbookFolderName));
   auto folder = photos && !folderName.empty() ? SubFolder(*photos, folderName) : photos;
@@ -1021,12 +1030,13 @@ int16_t DoSpecialPrintToFile(TOutputJob& job, host::GWorldHandle page, TOutputEn
   // Emptying never follows a link: a linked folder is left as it is.
   // The folder lookup hands back resolved paths, so the names as they stand
   // in the desktop folder are looked at too.
-  std::error_code linkEc;
   const fs::path namedPhotos = env.desktopFolder() / "Yearbook Photos";
-  const bool linked = fs::is_symlink(fs::symlink_status(*folder, linkEc)) ||
-                      fs::is_symlink(fs::symlink_status(*photos, linkEc)) ||
-                      fs::is_symlink(fs::symlink_status(namedPhotos, linkEc)) ||
-                      (!folderName.empty() && fs::is_symlink(fs::symlink_status(namedPhotos / folderName, linkEc)));
+  auto isLink = [](const fs::path& p) {
+    struct stat st {};
+    return host::LstatAt(p.string(), &st) == 0 && S_ISLNK(st.st_mode);
+  };
+  const bool linked = isLink(*folder) || isLink(*photos) || isLink(namedPhotos) ||
+                      (!folderName.empty() && isLink(namedPhotos / folderName));
   if (linked && rec.namingType == 3 && !folderName.empty())
     platform::LogLine("The yearbook folder [" + folder->string() + "] is a link: it is not emptied");
   // An earlier try of this job that placed a copy already emptied it: the
@@ -1084,31 +1094,28 @@ void writeLogForYearbookFile(TOutputJob& job, const fs::path& file, const std::a
     platform::LogLine("The yearbook list " + log.string() + " could not be written: " + why);
     host::DeleteItem(working.string());
   };
-  // The list as it stands, never through a link put at its name in the set
-  // folder (whatever stands there but a plain file of one name is replaced
-  // by a new file first, and said), nor through one put in place of a
-  // folder between the desktop (as named, or as the folder lookup resolved
-  // it) and the list.
-  std::string beneath;
-  std::error_code ec;
-  for (const fs::path& desktop : {host::desktopFolder(), fs::canonical(host::desktopFolder(), ec)}) {
-    const fs::path rest = log.lexically_relative(desktop);
-    if (beneath.empty() && !desktop.empty() && !rest.empty() && *rest.begin() != "..") beneath = desktop.string();
-  }
-  const host::NoLinkFile opened =
-      host::OpenWithoutLinks(log.string(), host::NoLinkStart::kAtEnd, true, 0666, beneath);
-  if (!opened.Note().empty()) platform::LogLine("The yearbook list: " + opened.Note());
-  if (opened.fd < 0) return failed(opened.error);
-  ::close(opened.fd);
-  {
-    const host::Fd old(::open(log.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat was {};
-    if (old.get() < 0 || ::fstat(old.get(), &was) != 0 || !S_ISREG(was.st_mode) || was.st_nlink != 1)
-      return failed("it is no plain file of its own");
+  // The list as it stands: a regular file, of one name or hard-linked (a
+  // snapshot of the desktop), is read and copied, and the new list renamed
+  // over this name only, so that no other name of it loses a line; anything
+  // else at the name (a link, a FIFO, a device) is removed and the list
+  // begins anew, as the log says. Nothing is reached through a link put in
+  // place of a folder below the held desktop folder (HeldFolders.h).
+  struct stat was {};
+  bool kept = false;
+  if (host::LstatAt(log.string(), &was) == 0 && S_ISREG(was.st_mode)) {
+    const host::Fd old(host::OpenAt(log.string(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK));
+    if (old.get() < 0 || ::fstat(old.get(), &was) != 0 || !S_ISREG(was.st_mode))
+      return failed("it changed while it was read");
     if (const OSErr err = host::CopyFromDescriptor(old.get(), working.string(), true); err != noErr)
       return failed("error " + std::to_string(err));
+    kept = true;
+  } else {
+    const host::NoLinkFile opened = host::OpenWithoutLinks(log.string(), host::NoLinkStart::kEmptied, true, 0666);
+    if (!opened.Note().empty()) platform::LogLine("The yearbook list: " + opened.Note());
+    if (opened.fd < 0) return failed(opened.error);
+    ::close(opened.fd);
   }
-  const host::Fd fd(::open(working.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+  const host::Fd fd(host::OpenAt(working.string(), O_WRONLY | O_APPEND | O_NOFOLLOW));
   struct stat st {};
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return failed(std::strerror(errno));
   auto text = [](const std::array<uint8_t, 10496>& r, int i) {
@@ -1126,8 +1133,16 @@ void writeLogForYearbookFile(TOutputJob& job, const fs::path& file, const std::a
   out += '\r';
   if (const int err = host::WriteAllBytes(fd.get(), out); err != 0) return failed(std::strerror(err));
   host::StagedFile staged;
-  if (PlaceWorkingFile(job, kKey, &working, log, true, staged) != TPlaced::kPlaced)
+  if (PlaceWorkingFile(job, kKey, &working, log, true, staged) != TPlaced::kPlaced) {
     platform::LogLine("The yearbook list " + log.string() + " could not be put in place");
+    return;
+  }
+  // The list keeps the owner and mode it had, where the program may give
+  // them (a station's list stays the station's).
+  if (kept) {
+    if (was.st_uid != ::geteuid() || was.st_gid != ::getegid()) host::ChangeOwnerAt(log.string(), was.st_uid, was.st_gid);
+    host::ChangeModeAt(log.string(), was.st_mode & 0777);
+  }
 }
 
 // ---- environment
@@ -1205,7 +1220,7 @@ std::optional<std::string> OriginalCopyTarget(const tSpecialPrintToFilePref& rec
                                               const std::string& base, bool replace) {
   std::string target = (folder / OriginalFileName(rec, folder, base)).string();
   std::error_code ec;
-  if (!replace && fs::exists(fs::symlink_status(target, ec))) {
+  if (!replace && Exists(target)) {
     const std::optional<std::string> free = createUniqueNameFromPath(target);
     if (!free) {
       platform::LogLine("No free name for the copy " + target);
@@ -1361,8 +1376,8 @@ host::GWorldHandle ReadCKCopy(const TOutputJob& job, TOutputEnv& env) {
   const auto folder = CKCopyFolder(job, env);
   if (!folder) return nullptr;
   const fs::path file = *folder / CKCopyFileName(job.currentImageName, job.nameSuffix);
-  std::error_code ec;
-  if (!fs::is_regular_file(fs::symlink_status(file, ec))) return nullptr;
+  struct stat st {};
+  if (host::LstatAt(file.string(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
   const auto spec = FileSpec(*folder, file.filename().string());
   if (!spec) return nullptr;
   TNewAllFilesHandler handler;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "host/files/HeldFolders.h"
 #include "host/crypto/Cipher.h"
 #include "host/files/FileOps.h"
 #include "host/sys/PropertyList.h"
@@ -105,8 +106,8 @@ std::optional<host::PlistValue> ZORVEL_SecureSettings::decryptedPropertyListObje
 const std::string& ZORVEL_SecureSettings::lastError() { return ClassLastError(); }
 
 std::optional<ZORVEL_SecureSettings> ZORVEL_SecureSettings::openReadOnly(const fs::path& path) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return std::nullopt;
+  struct stat st {};
+  if (host::StatAt(path.string(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   auto bytes = ReadBytes(path, &ClassLastError());
   if (!bytes || bytes->empty()) return std::nullopt;
   auto dict = DictionaryOfBytes(*bytes);
@@ -122,8 +123,7 @@ std::optional<ZORVEL_SecureSettings> ZORVEL_SecureSettings::openReadOnly(const f
 std::optional<ZORVEL_SecureSettings> ZORVEL_SecureSettings::initWithPath(const fs::path& path) {
   ZORVEL_SecureSettings store;
   store.filePath_ = path;
-  std::error_code ec;
-  const bool exists = fs::exists(path, ec);
+  const bool exists = host::ExistsAt(path.string());
   std::optional<std::vector<uint8_t>> bytes;
   if (exists) {
     bytes = ReadBytes(path, &ClassLastError());

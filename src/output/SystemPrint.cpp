@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "host/files/HeldFolders.h"
 #include "host/files/PrivateFolder.h"
 #include "host/imageio/ImageFile.h"
 #include "host/print/CupsPrint.h"
@@ -116,7 +117,7 @@ std::string PrinterJobName(const std::filesystem::path& jobFile) {
     name.resize(cut);
   }
   struct stat st{};
-  if (::stat(jobFile.c_str(), &st) != 0) return name;
+  if (host::StatAt(jobFile.string(), &st) != 0) return name;
   const unsigned long long changed =
       (unsigned long long)st.st_mtim.tv_sec * 1000000000ull + (unsigned long long)st.st_mtim.tv_nsec;
   return name + platform::StringF(" #%llx.%llx", (unsigned long long)st.st_ino, changed);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "host/files/HeldFolders.h"
 #include "host/base/PascalString.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FSSpec.h"
@@ -132,24 +133,9 @@ void TSortedFileList::CheckForNewJobs() {
 }
 
 std::optional<fs::path> TSortedFileList::JobsFolder(const tPrintServerPrefs& prefs) {
-  if (auto jobs = FolderPath(prefs.jobsVRefNum, prefs.jobsDirID)) return jobs;
-  // Only the live record's tree is made again, and only once it had been set
-  // up (a tree that was never there is start-up's business).
-  if (&prefs != getMyPrintServerPrefs() || prefs.jobsDirID == 0 || prefs.jobsDirID == kNoFolderDirID)
-    return std::nullopt;
-  // After a failed attempt the next one waits a while: idle scans come often.
-  const auto now = std::chrono::steady_clock::now();
-  if (treeMissingLogged_ && now < nextTreeAttempt_) return std::nullopt;
-  nextTreeAttempt_ = now + std::chrono::seconds(5);
-  auto jobs = MakeMissingSpoolFolderTreeAgain();
-  if (jobs) {
-    treeMissingLogged_ = false;
-    lastModDate_ = 0;
-  } else if (!treeMissingLogged_) {
-    platform::LogLine("The spool folder tree is missing and could not be made again");
-    treeMissingLogged_ = true;
-  }
-  return jobs;
+  // A held folder that went (moved, removed, replaced) is not made again
+  // here: the controller pauses printing and names it (MovedFoldersMessage).
+  return FolderPath(prefs.jobsVRefNum, prefs.jobsDirID);
 }
 
 bool TSortedFileList::FindNewJobFiles(const tPrintServerPrefs& prefs) {
@@ -182,7 +168,7 @@ OSErr TSortedFileList::MoveIntoAllFiles(const fs::path& file, const fs::path& al
   fs::path target = allFiles / name;
   OSErr err = noErr;
   for (int attempt = 0; attempt <= kMaxClashAttempts; ++attempt) {
-    if (attempt > 0 || fs::exists(fs::symlink_status(target, ec))) target = allFiles / RenamedForClash(name, attempt);
+    if (attempt > 0 || host::ExistsAt(target.string())) target = allFiles / RenamedForClash(name, attempt);
     // The Cocoa route numbers on while a name is taken.
     err = host::MoveItem(file.string(), target.string());
     if (err != dupFNErr) break;

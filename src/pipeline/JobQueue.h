@@ -144,13 +144,11 @@ class TSortedFileList {
   OSErr MoveIntoAllFiles(const std::filesystem::path& file, const std::filesystem::path& allFiles,
                          std::filesystem::path* moved);
   std::string RenamedForClash(const std::string& name, int attempt) const;
-  // The print jobs folder of `prefs`; when it is gone (the tree was deleted
-  // while the program runs) the tree is made again as at start-up, logged.
+  // The print jobs folder of `prefs`; nothing when it is gone (it is never
+  // made again while the program runs: see MovedFoldersMessage).
   std::optional<std::filesystem::path> JobsFolder(const tPrintServerPrefs& prefs);
-  bool treeMissingLogged_ = false;
   // Printed files that could not be removed, refused (and logged) once each.
   std::vector<std::filesystem::path> refusedPrinted_;
-  std::chrono::steady_clock::time_point nextTreeAttempt_{};
 
   std::vector<TQueuedFile> files_;
   std::string currentFile_;

@@ -8,6 +8,7 @@
 #include <set>
 #include <utility>
 
+#include "host/files/HeldFolders.h"
 #include "host/files/Leftovers.h"
 #include "imaging/ImageWriters.h"
 #include "output/OutputFiles.h"
@@ -108,7 +109,7 @@ void SweepLeftoversOfEarlierRuns() {
   std::set<std::pair<dev_t, ino_t>> seen;
   auto once = [&](const fs::path& folder) {
     struct stat st {};
-    if (folder.empty() || ::stat(folder.c_str(), &st) != 0) return false;
+    if (folder.empty() || host::StatAt(folder.string(), &st) != 0) return false;
     return seen.insert({st.st_dev, st.st_ino}).second;
   };
   // A set's subfolders (group, customer) are at most three deep.

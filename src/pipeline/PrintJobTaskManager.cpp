@@ -1,11 +1,16 @@
 #include "pipeline/PrintJobTaskManager.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <system_error>
 
+#include "host/base/Fd.h"
 #include "host/files/FSSpec.h"
+#include "host/files/HeldFolders.h"
 #include "output/SystemPrint.h"
 #include "pipeline/JobQueue.h"
 #include "pipeline/OutputDispatch.h"
@@ -40,28 +45,19 @@ OSErr MoveJobFile(const std::filesystem::path& file, const std::filesystem::path
 }
 
 // Whether `file` is a regular file below `folder` reached without a link:
-// its path, made absolute and normal, lies below the folder (as given or
-// resolved), and neither the file nor any folder between is a link.
+// its path, made absolute and normal, lies below the folder as given, and
+// opened from the folder (held: see host/files/HeldFolders.h) neither the
+// file nor any folder between is a link.
 bool IsFileInFolderWithoutLinks(const std::filesystem::path& file, const std::filesystem::path& folder) {
   namespace fs = std::filesystem;
   if (folder.empty() || !file.is_absolute()) return false;
-  const fs::path normal = file.lexically_normal();
-  std::error_code ec;
-  for (const fs::path& base : {folder.lexically_normal(), fs::canonical(folder, ec)}) {
-    if (base.empty()) continue;
-    const fs::path rest = normal.lexically_relative(base);
-    if (rest.empty() || *rest.begin() == ".." || *rest.begin() == ".") continue;
-    fs::path at = base;
-    bool clean = true;
-    for (auto part = rest.begin(); part != rest.end() && clean; ++part) {
-      at /= *part;
-      const fs::file_type type = fs::symlink_status(at, ec).type();
-      const bool last = std::next(part) == rest.end();
-      clean = last ? type == fs::file_type::regular : type == fs::file_type::directory;
-    }
-    if (clean) return true;
-  }
-  return false;
+  const fs::path rest = file.lexically_normal().lexically_relative(folder.lexically_normal());
+  if (rest.empty() || *rest.begin() == ".." || *rest.begin() == ".") return false;
+  host::Fd base(host::OpenAt(folder.string(), O_PATH | O_DIRECTORY));
+  if (base.get() < 0) return false;
+  host::Fd opened(host::OpenBelowFolder(base.get(), rest.string(), O_PATH));
+  struct stat st {};
+  return opened.get() >= 0 && ::fstat(opened.get(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // A file reached through a link put in place of a folder on its way is
@@ -338,9 +334,9 @@ void TPrintJobTaskManager::FinishJobPrintedBefore(const TPrintedJob& printed) {
   namespace fs = std::filesystem;
   // Only files the program took in are removed: a job file in "All Files"
   // and photos in the images folder, whatever a record says.
-  std::error_code ec;
-  if (fJobFile->parent_path().filename() != kJobFolderName ||
-      fs::symlink_status(*fJobFile, ec).type() != fs::file_type::regular) {
+  struct stat jobStat {};
+  if (fJobFile->parent_path().filename() != kJobFolderName || host::LstatAt(fJobFile->string(), &jobStat) != 0 ||
+      !S_ISREG(jobStat.st_mode)) {
     services_.Log(Format("The job file [%s] is not in \"%s\": it is not finished from the record\n",
                          fJobFile->string().c_str(), kJobFolderName));
     services_.SetQueueCurrentFile("");
@@ -360,7 +356,7 @@ void TPrintJobTaskManager::FinishJobPrintedBefore(const TPrintedJob& printed) {
   services_.CountJob(*fJobFile);
   const fs::path images = services_.ImagesFolder();
   for (const auto& photo : photos) {
-    if (!fs::exists(fs::symlink_status(photo, ec))) continue;
+    if (!host::ExistsAt(photo.string())) continue;
     if (IsFileInFolderWithoutLinks(photo, images)) fFilesToDelete.push_back(photo);
     else
       services_.Log(Format("The photo [%s] recorded for the job file [%s] is not in the images folder: it is not "

@@ -18,6 +18,7 @@
 #include "host/base/UniqueFile.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileOps.h"
+#include "host/files/HeldFolders.h"
 #include "imaging/ImageWriters.h"
 #include "pipeline/RecordLog.h"
 #include "pipeline/SpoolFolders.h"
@@ -79,7 +80,7 @@ bool IdentityOf(const fs::path& file, Identity* id) {
 // The identity of the item at `path` itself, a link not followed.
 bool ItemIdentity(const fs::path& path, Identity* id) {
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (host::LstatAt(path.string(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   *id = {uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_size), 0};
   return true;
 }
@@ -507,7 +508,7 @@ int64_t NowNs() {
 bool TakeOverDamaged(const fs::path& record, Parsed parsed, const std::string& what) {
   RecordState& s = State();
   const std::string aside = record.string() + ".damaged-" + host::RandomHexName();
-  if (::link(record.c_str(), aside.c_str()) != 0) {
+  if (host::LinkAt(record.string(), aside) != 0) {
     platform::LogF("The record [%s] is damaged (%s) and could not be kept aside as [%s] (%s): nothing is recorded",
                    record.c_str(), what.c_str(), aside.c_str(), std::strerror(errno));
     s.loaded = false;
@@ -562,7 +563,7 @@ bool Load(const fs::path& record) {
   RecordState& s = State();
   if (record.empty()) return false;
   struct stat st {};
-  const bool there = ::lstat(record.c_str(), &st) == 0;
+  const bool there = host::LstatAt(record.string(), &st) == 0;
   if (s.loaded && s.path == record && there == s.present && (!there || SameFileState(st, s.seen))) return true;
   s = RecordState{};
   s.path = record;
@@ -609,7 +610,7 @@ bool Load(const fs::path& record) {
     // whole entry is cut off, so that the next entry follows a whole one.
     platform::LogF("The record [%s] ends in %zu bytes of an entry that was not written whole: they are ignored",
                    record.c_str(), parsed.size - parsed.whole);
-    const int fd = ::open(record.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = host::OpenAt(record.string(), O_WRONLY | O_NOFOLLOW);
     const bool cut = fd >= 0 && ::ftruncate(fd, off_t(parsed.whole)) == 0 && ::fdatasync(fd) == 0 &&
                      ::fstat(fd, &s.seen) == 0;
     if (fd >= 0) ::close(fd);
@@ -628,14 +629,14 @@ bool Rewrite(std::vector<Entry> entries) {
     // the damaged one); a hold on every job file waiting, always.
     if (e.kind == Kind::kHeldSince) return false;
     struct stat st;
-    if (e.kind == Kind::kHeld) return ::lstat(e.path.c_str(), &st) != 0;
+    if (e.kind == Kind::kHeld) return host::LstatAt(e.path, &st) != 0;
     Identity now;
     return !IdentityOf(e.path, &now) || !e.Matches(now);
   });
   const std::vector<uint8_t> bytes = LogOf(entries);
   if (host::WriteFileAtomically(s.path.string(), bytes.data(), bytes.size(), 0600, true) != noErr) return false;
   struct stat st {};
-  const bool seen = ::lstat(s.path.c_str(), &st) == 0;
+  const bool seen = host::LstatAt(s.path.string(), &st) == 0;
   s.entries = std::move(entries);
   s.present = seen;
   s.seen = st;
@@ -649,7 +650,7 @@ bool Rewrite(std::vector<Entry> entries) {
 // again. False when it is not durably there.
 bool Append(const std::vector<uint8_t>& frame) {
   RecordState& s = State();
-  const int fd = ::open(s.path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = host::OpenAt(s.path.string(), O_WRONLY | O_APPEND | O_NOFOLLOW);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && SameFileState(st, s.seen);
@@ -722,28 +723,51 @@ bool IsInPlace(const Output& out) {
   return now.device != out.before.device || now.node != out.before.node || now.modified != out.before.modified;
 }
 
+// What the record proves of an output recorded with a rename.
+enum class TPlacing {
+  kPlaced,     // the rename was reported done, or the file it moved stands at the target
+  kNotPlaced,  // the working file is still in its place: the rename did not take it
+  kUnknown,    // the working file has left a place that may not be where it was
+};
+
+// Whether the working file `p.working`, gone from its path, left a place the
+// program still knows to be the one it was recorded in: the folder the
+// record itself lies in (the spool folder's held private folder: renamed,
+// the record would have gone with it), or the target's own folder (a
+// hidden staged copy, which a consumer may have taken whole).
+bool WorkingPlaceIsKnown(const Placement& p) {
+  const fs::path working(p.working), record = PrintedJobsRecordPath();
+  if (!record.empty() && working.parent_path() == record.parent_path()) return true;
+  return working.parent_path() == fs::path(p.target).parent_path();
+}
+
 // Whether an output recorded with a rename is in place: the rename was
 // reported done, or the file it moved stands at the target, or it has left
 // its working place (the rename took it; a consumer may have moved it on
-// since). A working file still in its place was not moved.
-bool IsPlaced(const Placement& p) {
-  if (p.placed) return true;
+// since). A working file still in its place was not moved; one gone from a
+// folder that may not be the one it was recorded in (a private folder
+// renamed while the program was stopped, say) proves nothing.
+TPlacing PlacingOf(const Placement& p) {
+  if (p.placed) return TPlacing::kPlaced;
   auto same = [&](const Identity& id) { return id.device == p.moved.device && id.node == p.moved.node; };
   Identity now;
-  if (ItemIdentity(p.target, &now) && same(now)) return true;
-  return !(ItemIdentity(p.working, &now) && same(now));
+  if (ItemIdentity(p.target, &now) && same(now)) return TPlacing::kPlaced;
+  if (ItemIdentity(p.working, &now) && same(now)) return TPlacing::kNotPlaced;
+  return WorkingPlaceIsKnown(p) ? TPlacing::kPlaced : TPlacing::kUnknown;
 }
+
+bool IsPlaced(const Placement& p) { return PlacingOf(p) == TPlacing::kPlaced; }
 
 // Deletes the working file of an output that was not put in place, when it
 // is one the program made: in the private folder, or a staging file beside
 // the target.
 void DeleteStaleWorkingFile(const Placement& p) {
-  if (IsPlaced(p) || p.working.empty()) return;
+  if (PlacingOf(p) != TPlacing::kNotPlaced || p.working.empty()) return;
   const fs::path working(p.working);
   const std::string privateFolder = imaging::PrivateFolderPath();
   const bool ours = (!privateFolder.empty() && working.parent_path() == fs::path(privateFolder)) ||
                     working.filename().string().rfind(imaging::kStagedWorkingFilePrefix, 0) == 0;
-  if (ours) ::unlink(working.c_str());
+  if (ours) host::RemoveAt(working.string());
 }
 
 // When this run started: files changed since are its own.
@@ -760,13 +784,15 @@ void SweepWorkingFiles(const fs::path& record) {
   for (const Entry& e : ReadRecordFile(record).entries)
     for (const auto& [key, p] : e.placements)
       if (!p.placed) named.push_back(p.working);
-  std::error_code ec;
-  for (fs::directory_iterator it(imaging::PrivateFolderPath(), ec), end; !ec && it != end; it.increment(ec)) {
-    const fs::path file = it->path();
-    if (file.filename().string().rfind(imaging::kWorkingFilePrefix, 0) != 0) continue;
-    if (std::find(named.begin(), named.end(), file.string()) != named.end()) continue;
+  const std::string folder = imaging::PrivateFolderPath();
+  std::vector<std::string> names;
+  if (folder.empty() || host::ListNamesAt(folder, &names) != 0) return;
+  for (const std::string& name : names) {
+    const std::string file = host::JoinPath(folder, name);
+    if (name.rfind(imaging::kWorkingFilePrefix, 0) != 0) continue;
+    if (std::find(named.begin(), named.end(), file) != named.end()) continue;
     struct stat st;
-    if (::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < gRunStarted) ::unlink(file.c_str());
+    if (host::LstatAt(file, &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < gRunStarted) host::RemoveAt(file);
   }
 }
 
@@ -867,7 +893,7 @@ namespace {
 // `id`) printed, when a hold on it stands; empty otherwise.
 std::string HeldBecause(const std::vector<Entry>& entries, const fs::path& path, const Identity& id) {
   struct stat st {};
-  const bool known = ::lstat(path.c_str(), &st) == 0;
+  const bool known = host::LstatAt(path.string(), &st) == 0;
   const int64_t came = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   for (const Entry& e : entries) {
     if (HoldNames(e, path, id))
@@ -908,6 +934,13 @@ TPrintedJob LookUpPrintedJob(const fs::path& jobFile) {
       job.why = "its output [" + out.path +
                 "] was being put in place when the program stopped and is not there: whoever takes it from there "
                 "may have taken it, or it was never put there";
+      return job.state = TPrintedState::kHeld, job;
+    }
+  for (const auto& [key, p] : e->placements)
+    if (PlacingOf(p) == TPlacing::kUnknown) {
+      job.why = "its output [" + p.target + "] was being put in place from the working file [" + p.working +
+                "] when the program stopped; that file is gone from a folder that is not where the record expects "
+                "it, so whether it was put in place cannot be told";
       return job.state = TPrintedState::kHeld, job;
     }
   if (!e->placements.empty() || !e->marks.empty()) return job.state = TPrintedState::kPartlyPlaced, job;

@@ -1,6 +1,7 @@
 #include "pipeline/PrinterHandOff.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include "host/sys/PropertyList.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileOps.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/NoLinkFile.h"
 #include "host/files/StagedFile.h"
 #include "imaging/ColorAdjust.h"
@@ -72,16 +74,16 @@ std::string HandOffTemporaryPrefix() { return std::string(output::kTempPrefix) +
 
 namespace {
 
-// The page written as "TempFile" in the preferences folder (JPEG, 72 dots
-// per inch, quality 100, replacing an old one) and, with `out`, read back.
+// The page as a JPEG (72 dots per inch, quality 100), encoded in memory:
+// nothing is written to a file and read back by its name.
 bool EncodeJPEG(const host::GWorld& page, std::vector<uint8_t>* out) {
-  const std::string prefs = imaging::PreferencesFolderPath();
-  FSSpec spec;
-  const std::string path = prefs.empty() ? std::string() : host::JoinPath(prefs, "TempFile");
-  const OSErr specErr = path.empty() ? OSErr(dirNFErr) : host::MakeFSSpecFromPath(path, &spec);
-  const bool ok = (specErr == noErr || specErr == fnfErr) && writeGWorldToImageFile(&page, spec, kOutputJPEG, 72, 100) == noErr &&
-                  (!out || host::ReadWholeFile(path, out) == noErr);
+  host::ImageWriteOptions options;
+  options.dpi = 72;
+  options.jpegQuality = 100;
+  std::vector<uint8_t> bytes;
+  const bool ok = host::EncodeImage(page, host::ImageFormat::kJpeg, options, &bytes).ok();
   if (!ok) platform::LogLine("An error occured while saving JPEG data!");
+  else if (out) *out = std::move(bytes);
   return ok;
 }
 
@@ -118,10 +120,7 @@ OSErr PlaceRecorded(host::StagedFile& staged, const fs::path& placed) {
 }
 
 // Whether something stands at `path` (a link included).
-bool Taken(const fs::path& path) {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
-}
+bool Taken(const fs::path& path) { return host::ExistsAt(path.string()); }
 
 // Gives the complete staged file the hand-off base name without replacing
 // anything: the name itself, else its first 25 characters with a number.
@@ -165,10 +164,7 @@ int16_t WriteBinaryHandOff(const fs::path& folder, const std::array<uint8_t, kPr
 
 // A base name free for both files of the pair.
 std::string FreePairName(const fs::path& folder, const std::string& base) {
-  std::error_code ec;
-  auto taken = [&](const std::string& b) {
-    return fs::exists(folder / (b + ".jpeg"), ec) || fs::exists(folder / (b + ".plist"), ec);
-  };
+  auto taken = [&](const std::string& b) { return Taken(folder / (b + ".jpeg")) || Taken(folder / (b + ".plist")); };
   if (!taken(base)) return base;
   const std::string cut = platform::CutChars(base, 25);
   for (int n = 1; n < 100000; ++n)
@@ -181,9 +177,11 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
                   const std::string& baseName) {
   platform::LogLine("macaddress = " + ZORVEL_MUID::mainMACAddress());
   const fs::path folder = printCenterFolder.parent_path() / kJobsToBePrintedNew;
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (!fs::is_directory(folder, ec)) {
+  // Made in the held print-centre folder (host/files/HeldFolders.h), never
+  // through a link.
+  (void)host::CreateFolder(folder.string(), 0755);
+  struct stat st {};
+  if (host::LstatAt(folder.string(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     platform::LogLine("FSpMakeFSRef failed!!!!!!");
     return kResultPrinterFile;
   }
@@ -212,7 +210,7 @@ int16_t WritePair(const fs::path& printCenterFolder, const host::GWorld& unfitte
   err = whole ? PlaceRecorded(staged, folder / (base + ".plist")) : OSErr(ioErr);
   if (err != noErr) {
     platform::LogF("The property list of the hand-off could not be written: error %d", int(err));
-    fs::remove(folder / (base + ".jpeg"), ec);
+    host::RemoveAt((folder / (base + ".jpeg")).string());
     return kResultPrinterFile;
   }
   platform::LogLine("my file save path equals " + (folder / (base + ".plist")).string());

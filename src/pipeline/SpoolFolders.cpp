@@ -6,21 +6,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "host/base/Fd.h"
-#include "host/base/RegularFile.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/PrivateFolder.h"
 #include "host/sys/Folders.h"
 #include "host/sys/RunningCopyLock.h"
 #include "imaging/ImageLoading.h"
 #include "imaging/ImageWriters.h"
+#include "pipeline/JobQueue.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
@@ -50,21 +52,13 @@ OSErr MakeSubfolder(int16_t vRefNum, int32_t dirID, const char* name, int32_t* n
 // them).
 struct THeldSpoolLock {
   host::Fd folder;
+  std::string path;  // the folder's path (held: see HeldFolders.h)
   std::optional<host::RunningCopyLock> lock;
   dev_t device = 0;
   ino_t node = 0;
 };
 std::unique_ptr<THeldSpoolLock> gSpoolLock;
 std::string gSpoolRefusal;
-
-// The path through which the open folder `fd` is reached whatever is
-// renamed or planted around it; empty when /proc does not show it.
-std::string HeldFolderPath(int fd) {
-  const std::string path = "/proc/self/fd/" + std::to_string(fd);
-  struct stat byPath {}, held {};
-  if (::stat(path.c_str(), &byPath) != 0 || ::fstat(fd, &held) != 0) return {};
-  return byPath.st_dev == held.st_dev && byPath.st_ino == held.st_ino ? path : std::string();
-}
 
 // Another folder of the program's user, closed to everyone else, holding a
 // spool lock in the spool root open as `rootFd`: the program's folder,
@@ -115,7 +109,9 @@ std::unique_ptr<THeldSpoolLock> TakeSpoolLock(const std::string& root, std::stri
                "\", which no other user can take away: a second processor on it would print its jobs twice.";
     return nullptr;
   };
-  host::Fd top(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // The root is held (checked and opened once, see HeldFolders.h): its
+  // folder is reached from its descriptor, whatever its name leads to later.
+  host::Fd top(host::OpenFolder(root));
   if (top.get() < 0) return cannot(std::string("it cannot be opened: ") + std::strerror(errno));
   // Renamed away, the folder of a processor working on this root would let
   // this one make a folder and a lock of its own: looked for before the
@@ -145,7 +141,10 @@ std::unique_ptr<THeldSpoolLock> TakeSpoolLock(const std::string& root, std::stri
   if (auto renamed = renamedAway()) return cannot(*renamed);
   if (auto unreadable = UnreadableRecord(held->folder.get(), host::JoinPath(folderShown, kPrintedJobsRecordName)))
     return cannot(*unreadable);
-  if (HeldFolderPath(held->folder.get()).empty()) return cannot("its folder cannot be reached through /proc/self/fd");
+  // Held too, so that the record and the lock are reached from it by its
+  // path, whatever is renamed in the root.
+  host::FolderRefusal loose;
+  if (!host::HoldFolder(folderShown, host::FolderUse::kState, &loose)) return cannot(loose.Text());
   return held;
 }
 
@@ -167,11 +166,11 @@ bool OnlyOursCanChange(int fd, const char* name) {
 // then removed. One that other users could have changed is ignored; one
 // beside a record of the spool folder is left where it is (both logged),
 // unless it is the same (a carry-over cut short).
-void CarryOverEarlierRecord(int folderFd) {
-  const std::string target = HeldFolderPath(folderFd) + "/" + kPrintedJobsRecordName;
+void CarryOverEarlierRecord(int folderFd, const std::string& folderPath) {
+  const std::string target = host::JoinPath(folderPath, kPrintedJobsRecordName);
   for (const char* place : {imaging::kPrivateFolderName, imaging::kPreferencesFolderName}) {
     const std::string folder = (host::applicationFolder() / std::filesystem::u8path(place)).string();
-    host::Fd old(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    host::Fd old(host::OpenAt(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     struct stat st {}, oldFolder {}, newFolder {};
     if (old.get() < 0 || ::fstatat(old.get(), kPrintedJobsRecordName, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     // A spool root chosen as the application folder itself shares its
@@ -184,9 +183,7 @@ void CarryOverEarlierRecord(int folderFd) {
       platform::LogF("The record [%s] lies where other users can change it: it is ignored", shown.c_str());
       continue;
     }
-    const std::string oldFolderPath = HeldFolderPath(old.get());
-    if (oldFolderPath.empty()) continue;
-    const std::string from = oldFolderPath + "/" + kPrintedJobsRecordName;
+    const std::string from = shown;
     std::vector<uint8_t> bytes, there;
     const bool read = host::ReadWholeFile(from, &bytes, kMaxCarriedRecordBytes) == noErr;
     if (::faccessat(folderFd, kPrintedJobsRecordName, F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -212,11 +209,19 @@ void CarryOverEarlierRecord(int folderFd) {
 }
 
 // Takes the lock of the spool root at `root` unless it is held already;
-// false, with the reason in SpoolFolderRefusal, when it cannot be had.
+// false, with the reason in SpoolFolderRefusal, when it cannot be had or
+// the root is not safe to keep state in (HeldFolders.h).
 bool LockSpoolRoot(const std::string& root) {
   gSpoolRefusal.clear();
   struct stat st {};
   if (root.empty() || ::stat(root.c_str(), &st) != 0) return true;  // no root, no tree: set-up fails anyway
+  host::FolderRefusal loose;
+  if (!host::HoldFolder(root, host::FolderUse::kState, &loose)) {
+    gSpoolRefusal = "Kivo-Processor cannot start: " + loose.Text() + ".";
+    platform::LogLine(gSpoolRefusal);
+    return false;
+  }
+  if (host::StatAt(root, &st) != 0) return true;
   if (gSpoolLock && gSpoolLock->device == st.st_dev && gSpoolLock->node == st.st_ino) return true;
   std::unique_ptr<THeldSpoolLock> held = TakeSpoolLock(root, &gSpoolRefusal);
   if (!held) {
@@ -225,13 +230,20 @@ bool LockSpoolRoot(const std::string& root) {
   }
   held->device = st.st_dev;
   held->node = st.st_ino;
-  // The record's lines name it by the path it is reached through.
-  platform::LogF("The spool folder's lock and record of printed jobs are in [%s], reached as [%s]",
-                 host::JoinPath(root, imaging::kPrivateFolderName).c_str(), HeldFolderPath(held->folder.get()).c_str());
-  CarryOverEarlierRecord(held->folder.get());
+  const std::string privateFolder = host::JoinPath(root, imaging::kPrivateFolderName);
+  platform::LogF("The spool folder's lock and record of printed jobs are in [%s], held open", privateFolder.c_str());
+  CarryOverEarlierRecord(held->folder.get(), privateFolder);
+  held->path = privateFolder;
+  // The program's working copies, the encoder's folders and the count
+  // journal live here too.
+  imaging::SetPrivateFolderPath(privateFolder);
   // The lock of a root set up before is dropped only now. Its folder stays
-  // open: a record path handed out for it never names another folder.
-  if (gSpoolLock) (void)gSpoolLock->folder.Release();
+  // open: a record path handed out for it never names another folder. Its
+  // tree stays held, no longer looked after.
+  if (gSpoolLock) {
+    (void)gSpoolLock->folder.Release();
+    host::StopWatching(host::ParentPath(gSpoolLock->path));
+  }
   gSpoolLock = std::move(held);
   return true;
 }
@@ -240,9 +252,21 @@ bool LockSpoolRoot(const std::string& root) {
 
 std::string SpoolFolderRefusal() { return gSpoolRefusal; }
 
+void ReleaseSpoolFolderForTesting() {
+  gSpoolLock.reset();
+  gSpoolRefusal.clear();
+  imaging::SetPrivateFolderPath("");
+  host::ReleaseHeldFoldersForTesting();
+}
+
 std::filesystem::path SpoolRecordPath() {
   if (!gSpoolLock) return {};
-  return std::filesystem::path(HeldFolderPath(gSpoolLock->folder.get())) / kPrintedJobsRecordName;
+  return std::filesystem::path(gSpoolLock->path) / kPrintedJobsRecordName;
+}
+
+std::filesystem::path SpoolPrivateFolder() {
+  if (!gSpoolLock) return {};
+  return std::filesystem::path(gSpoolLock->path);
 }
 
 int32_t FindFolderByName(int16_t vRefNum, int32_t dirID, const CStr255_AC& name) {
@@ -259,51 +283,74 @@ int32_t FindFolderByName(int16_t vRefNum, int32_t dirID, const CStr255_AC& name)
 OSErr createImageAndJobFolders() {
   tPrintServerPrefs& p = *getMyPrintServerPrefs();
   if (!IsExistingDirectory(p.rootVRefNum, p.rootDirID)) return dirNFErr;
+  const auto root = KeptFolderPath(p.rootVRefNum, p.rootDirID);
+  if (!root) return dirNFErr;
   struct Kept {
     const char* name;
     int32_t* dirID;
     int16_t* vRefNum;
+    host::FolderUse use;
   };
   const Kept folders[] = {
-      {kImagesFolderName, &p.imagesDirID, &p.imagesVRefNum},
-      {kPrintJobsFolderName, &p.jobsDirID, &p.jobsVRefNum},
-      {kFinishedJobsFolderName, &p.finishedDirID, &p.finishedVRefNum},
-      {kUnknownJobsFolderName, &p.unknownDirID, &p.unknownVRefNum},
-      {kDatabaseFolderName, &p.databaseDirID, &p.databaseVRefNum},
-      {kGraphicsFolderName, nullptr, nullptr},
+      {kImagesFolderName, &p.imagesDirID, &p.imagesVRefNum, host::FolderUse::kDrop},
+      {kPrintJobsFolderName, &p.jobsDirID, &p.jobsVRefNum, host::FolderUse::kDrop},
+      {kFinishedJobsFolderName, &p.finishedDirID, &p.finishedVRefNum, host::FolderUse::kState},
+      {kUnknownJobsFolderName, &p.unknownDirID, &p.unknownVRefNum, host::FolderUse::kState},
+      {kDatabaseFolderName, &p.databaseDirID, &p.databaseVRefNum, host::FolderUse::kState},
+      {kGraphicsFolderName, nullptr, nullptr, host::FolderUse::kState},
   };
   OSErr err = noErr;
+  bool refused = false;
+  auto hold = [&](const std::string& path, host::FolderUse use) {
+    host::FolderRefusal loose;
+    if (host::HoldFolder(path, use, &loose)) return true;
+    const std::string why = "Kivo-Processor cannot start: " + loose.Text() + ".";
+    if (gSpoolRefusal.empty()) gSpoolRefusal = why;
+    platform::LogLine(why);
+    refused = true;
+    return false;
+  };
   for (const Kept& f : folders) {
+    const std::string path = host::JoinPath(root->string(), f.name);
+    // The drop folders are open to stations through the sticky bit: each
+    // removes or renames only what it put there.
+    if (f.use == host::FolderUse::kDrop) (void)host::CreateFolder(path, 01777);
     int32_t id = -1;
     err = MakeSubfolder(p.rootVRefNum, p.rootDirID, f.name, &id);
-    if (err == noErr && f.dirID) *f.dirID = id;
+    if (err != noErr) continue;
+    if (!hold(path, f.use)) continue;
+    if (f.dirID) *f.dirID = id;
     // The frame and overlay graphics are looked up in this tree's graphics
     // folder.
-    if (err == noErr && !f.dirID)
-      if (auto graphics = KeptFolderPath(p.rootVRefNum, id)) SetGraphicsFolderPath(graphics->string());
+    if (!f.dirID) SetGraphicsFolderPath(path);
+    // Picked-up jobs wait in "All Files", the program's own.
+    if (f.dirID == &p.jobsDirID) {
+      FSSpec made;
+      if (createNewFolder(CStr255_AC(kJobFolderName), p.rootVRefNum, id, &made) == noErr)
+        hold(host::JoinPath(path, kJobFolderName), host::FolderUse::kState);
+    }
   }
   for (const Kept& f : folders)
     if (f.vRefNum) *f.vRefNum = p.rootVRefNum;
-  OpenStationFoldersBeneath();
-  return err;
+  // Clips are read from the shared folder too: held, never through a link.
+  struct stat st {};
+  if (const std::string shared = platform::SharedFolder().string();
+      !shared.empty() && ::stat(shared.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    host::HoldFolder(shared, host::FolderUse::kSource, nullptr, false);
+  return refused ? OSErr(permErr) : err;
 }
 
-void OpenStationFoldersBeneath() {
+OSErr UseChosenSpoolRoot() {
   const tPrintServerPrefs& p = *getMyPrintServerPrefs();
-  // The spool tree first: its folders are open to the stations, so a job's
-  // files in it are opened, moved and deleted below the root, with no
-  // folder on the way (the images folder, "All Files") taken through a link.
-  std::vector<std::string> folders;
-  const std::pair<int16_t, int32_t> tree[] = {{p.rootVRefNum, p.rootDirID},
-                                              {p.jobsVRefNum, p.jobsDirID},
-                                              {p.imagesVRefNum, p.imagesDirID},
-                                              {p.finishedVRefNum, p.finishedDirID},
-                                              {p.unknownVRefNum, p.unknownDirID}};
-  for (const auto& [vRefNum, dirID] : tree)
-    if (auto kept = KeptFolderPath(vRefNum, dirID)) folders.push_back(kept->string());
-  folders.push_back(GetGraphicsFolderPath());
-  folders.push_back(platform::SharedFolder().string());
-  host::SetFoldersOpenedBeneath(folders);
+  const auto root = KeptFolderPath(p.rootVRefNum, p.rootDirID);
+  if (!root) return dirNFErr;
+  if (!LockSpoolRoot(root->string())) {
+    DisplayNormalMessage(gSpoolRefusal.c_str());
+    return fBsyErr;
+  }
+  const OSErr err = createImageAndJobFolders();
+  if (err == permErr) DisplayNormalMessage(gSpoolRefusal.c_str());
+  return err;
 }
 
 OSErr createImageAndJobFolders2() {
@@ -318,6 +365,8 @@ OSErr createImageAndJobFolders2() {
 
 bool SetUpSpoolFolderTree() {
   tPrintServerPrefs& p = *getMyPrintServerPrefs();
+  // A set-up starts from what stands now: held folders that went are let go.
+  host::ForgetMovedHeldFolders();
   FSSpec root = p.rootSpec.spec;
   if (validateIfAliasHandle(&root, kSpoolRootAliasID)) {
     if (!LockSpoolRoot(imaging::PathOfSpec(root))) return false;
@@ -331,8 +380,7 @@ bool SetUpSpoolFolderTree() {
     p.rootSpec.spec = root;
     p.rootVRefNum = root.vRefNum;
     p.rootDirID = id;
-    createImageAndJobFolders();
-    return true;
+    return createImageAndJobFolders() != permErr;
   }
   if (!p.createRootIfMissing) return false;
 
@@ -359,18 +407,24 @@ bool SetUpSpoolFolderTree() {
     p.rootSpec.spec = usual;
     SaveFSSpecAsAliasHandle(usual, kSpoolRootAliasID);
   }
-  createImageAndJobFolders();
-  return true;
+  return createImageAndJobFolders() != permErr;
 }
 
-std::optional<std::filesystem::path> MakeMissingSpoolFolderTreeAgain() {
-  if (!SetUpSpoolFolderTree()) return std::nullopt;
-  const tPrintServerPrefs& p = *getMyPrintServerPrefs();
-  auto jobs = KeptFolderPath(p.jobsVRefNum, p.jobsDirID);
-  if (jobs)
-    platform::LogF("The spool folder tree was missing and has been made again; print jobs folder = [%s]",
-                   jobs->string().c_str());
-  return jobs;
+std::string MovedFoldersMessage() {
+  const std::vector<host::MovedFolder> moved = host::MovedHeldFolders();
+  if (moved.empty()) return {};
+  // A folder inside one that went is not named again.
+  std::string text;
+  for (const host::MovedFolder& m : moved) {
+    const bool inside = std::any_of(moved.begin(), moved.end(), [&](const host::MovedFolder& o) {
+      return m.path.size() > o.path.size() && m.path.compare(0, o.path.size(), o.path) == 0 &&
+             m.path[o.path.size()] == '/';
+    });
+    if (!inside)
+      text += (text.empty() ? "Printing is paused: the folder \"" : "; the folder \"") + m.path +
+              "\" no longer stands at its name (" + m.now + " stands there now)";
+  }
+  return text + "; nothing is made in its place. Put it back, then resume printing.";
 }
 
 std::optional<std::filesystem::path> KeptFolderPath(int16_t vRefNum, int32_t dirID) {

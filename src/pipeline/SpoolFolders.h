@@ -1,8 +1,12 @@
 // The spool folder tree: the spool root "Kivo-Processor Folder ƒ" with its
 // images, print jobs, finished jobs, unknown jobs, database and graphics
-// folders. Folders are created with mode 0777 less the umask: stations that
-// run as other users reach them through a shared group and umask 002. The
-// locations of five of them are kept in the live print-server record.
+// folders. Stations write in the two drop folders ("PRINT JOBS FOLDER ƒ",
+// "IMAGES FOLDER ƒ") and nowhere else: those are made with the sticky bit
+// (mode 01777 less the umask; the shop gives them its group, mode 3770 or
+// 3775), every other folder of the tree is the program's own (0755 less the
+// umask). Each is checked as host/files/HeldFolders.h says and held open for
+// the whole run. The locations of five of them are kept in the live
+// print-server record.
 #pragma once
 
 #include <cstdint>
@@ -27,17 +31,20 @@ inline constexpr const char kDatabaseFolderName[] = "DATABASE FOLDER ƒ";
 inline constexpr const char kGraphicsFolderName[] = "KIVO GRAPHICS FOLDER ƒ";
 
 // Creates or finds the six subfolders under the spool root of the live
-// print-server record and stores the five kept locations (with the root's
+// print-server record (and "All Files" in the print jobs folder), holds each
+// (HeldFolders.h) and stores the five kept locations (with the root's
 // volume). The result of the last folder; a folder that cannot be made is
-// reported to the operator and left unset. dirNFErr, quietly, when the root
-// is not there.
+// reported to the operator and left unset; one whose modes are loose is
+// refused (permErr, the reason in SpoolFolderRefusal). dirNFErr, quietly,
+// when the root is not there.
 OSErr createImageAndJobFolders();
-// Names the folders stations fill (the spool root and the folders of the
-// live record, the graphics folder and the shared clip folder) to the file
-// layer, so that every file read, moved or deleted below them is reached
-// there without following a link (host::SetFoldersOpenedBeneath).
-// createImageAndJobFolders does it.
-void OpenStationFoldersBeneath();
+// The spool root the operator chose in the preferences window (already in
+// the live record): checked and held, its lock taken and its record carried
+// on as at start-up (SetUpSpoolFolderTree), then its tree made. fBsyErr,
+// with an alert saying why, when another processor works on it or its lock
+// cannot be had; permErr when a folder of it is refused (alerted too). The
+// spool folder worked before is let go then, not before.
+OSErr UseChosenSpoolRoot();
 // Creates the missing subfolders under the second spool root (when it is
 // there); stores nothing.
 OSErr createImageAndJobFolders2();
@@ -75,18 +82,29 @@ inline constexpr const char kSpoolLockName[] = "Kivo-Processor.lock";
 // or preferences folder is carried over into it when the spool folder has
 // none.
 inline constexpr const char kPrintedJobsRecordName[] = "Printed Job Files";
-// The record's path, reached through the held folder ("/proc/self/fd/<n>/
-// Printed Job Files") so that it names that folder whatever is renamed in
-// the root; empty while no spool folder is held.
+// The record's path in the spool folder's held "KIVO PRIVATE FOLDER" (its
+// real path; every use of it is made from the held folder's descriptor, see
+// host/files/HeldFolders.h, whatever is renamed in the root); empty while no
+// spool folder is held.
 std::filesystem::path SpoolRecordPath();
+// That held private folder of the spool folder, which also keeps the
+// program's working files, the encoder's working folders and the count
+// journal; empty while no spool folder is held.
+std::filesystem::path SpoolPrivateFolder();
 // Why the last set-up of the tree was refused: another processor holds the
 // spool folder's lock, or it cannot be had. Empty when it was not refused.
 std::string SpoolFolderRefusal();
 
-// Sets the tree up again after it went missing (deleted or moved away while
-// the program ran) and logs that it did: the print jobs folder, or nothing
-// when the tree cannot be made.
-std::optional<std::filesystem::path> MakeMissingSpoolFolderTreeAgain();
+// The operator's message when a folder the program holds no longer stands
+// at its name (moved, removed, or its name given to a link or another
+// folder while the program runs); empty while every one does. Nothing is
+// ever made again at such a name: printing pauses until the operator puts
+// the folder back (or chooses another) and resumes.
+std::string MovedFoldersMessage();
+
+// Lets go of the spool folder, its lock and every held folder (tests that
+// set up one tree after another in one process).
+void ReleaseSpoolFolderForTesting();
 
 // The path of a folder kept in the record (vRefNum, dirID); nothing when
 // it is not set or gone.

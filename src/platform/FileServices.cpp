@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "host/files/HeldFolders.h"
 #include "host/base/UniqueFile.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileManager.h"
@@ -313,9 +314,7 @@ OSErr doNSStringPathCopy(const std::string& sourcePath, const std::string& folde
     const std::string temp = host::JoinPath(folderPath, ".kivo-move-" + host::RandomHexName());
     OSErr err = host::MoveItem(sourcePath, temp);
     if (err == noErr) {
-      std::error_code ec;
-      std::filesystem::rename(temp, target, ec);
-      if (ec) {
+      if (host::RenameAt(temp, target) != 0) {
         err = ioErr;
         host::MoveItem(temp, sourcePath);  // back where it came from
       }
@@ -417,7 +416,7 @@ void deleteAllFilesInSubFolders(const FSSpec& folder) {
   for (int index = 1; index <= count; ++index) {
     host::CatalogInfo item;
     if (host::GetIndexedCatInfo(folder.vRefNum, folder.parID, index, &item) != noErr) continue;
-    if (!item.isFolder || !IsVisible(item)) continue;
+    if (!(item.isFolder || item.isLink) || !IsVisible(item)) continue;
     if (item.isLink) {  // emptying never follows a link: it goes as a link
       const OSErr err = host::DeleteItem(item.path);
       if (err != noErr) displayFileResultCode(err);

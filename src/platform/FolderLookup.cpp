@@ -174,7 +174,10 @@ OSErr createNewFolder(const CStr255_AC& name, int16_t vRefNum, int32_t dirID, FS
   std::string path;
   if (err == fnfErr) {
     err = host::GetPathOfFSSpec(target, &path);
-    if (err == noErr) err = host::CreateFolder(path, 0777);
+    // The program's own folders are writable by its user alone (see
+    // host/files/HeldFolders.h); an output folder's consumer is given more
+    // by the operator.
+    if (err == noErr) err = host::CreateFolder(path, 0755);
     if (err != noErr) {
       displayFileResultCode(err);
       DisplayNormalMessage(kFolderStrings, err == dupFNErr ? 7 : 8);

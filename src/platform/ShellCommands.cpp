@@ -18,7 +18,9 @@
 #include <memory>
 #include <system_error>
 
+#include "host/base/UniqueFile.h"
 #include "host/files/FileOps.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/NoLinkFile.h"
 #include "host/sys/Folders.h"
 #include "host/sys/Process.h"
@@ -416,7 +418,7 @@ class MergeWatch {
     }
     output.erase(0, start);
     struct stat st {};
-    if (::lstat(out_.c_str(), &st) == 0) Advance(kReported, st.st_size);
+    if (host::LstatAt(out_.string(), &st) == 0) Advance(kReported, st.st_size);
   }
 
   // Why what the encoder made so far is more than the parts can make.
@@ -453,9 +455,13 @@ class MergeWatch {
 
 TMergedClip::~TMergedClip() {
   if (!folder_.empty()) {
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-    if (ec) LogF("The merge folder %s could not be removed: %s", folder_.c_str(), ec.message().c_str());
+    // Its files (it holds no folders) and then the folder, each as a name
+    // in the held private folder, never through a link.
+    std::vector<std::string> names;
+    if (host::ListNamesAt(folder_.string(), &names) == 0)
+      for (const std::string& name : names) host::RemoveAt((folder_ / name).string());
+    if (host::RemoveAt(folder_.string(), true) != 0)
+      LogF("The merge folder %s could not be removed: %s", folder_.c_str(), std::strerror(errno));
   }
   if (lockFd_ >= 0) ::close(lockFd_);
 }
@@ -477,15 +483,22 @@ OSErr MergeVideoClip(int clipFd, const fs::path& workFolder, const std::string& 
 
   // The private folder: made fresh under a name nobody can guess, open to
   // this user only, so nothing can be planted in it.
-  std::string pattern = (workFolder / ".kivo-merge-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) {
-    LogF("merge result = no private folder for the merge in %s: %s", workFolder.c_str(), std::strerror(errno));
+  // Six unpredictable characters, as mkdtemp's "XXXXXX"; made in the held
+  // work folder (host/files/HeldFolders.h), never through a link.
+  std::string pattern;
+  int made = EEXIST;
+  for (int attempt = 0; attempt < 100 && made == EEXIST; ++attempt) {
+    pattern = (workFolder / (".kivo-merge-" + host::RandomHexName().substr(0, 6))).string();
+    made = host::MakeFolderAt(pattern, 0700) == 0 ? 0 : errno;
+  }
+  if (made != 0) {
+    LogF("merge result = no private folder for the merge in %s: %s", workFolder.c_str(), std::strerror(made));
     return ioErr;
   }
   merged->folder_ = pattern;
   // Locked while it is in use, so that a sweep of what killed runs left
   // passes it by.
-  merged->lockFd_ = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  merged->lockFd_ = host::OpenAt(pattern, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
   if (merged->lockFd_ >= 0) ::flock(merged->lockFd_, LOCK_EX | LOCK_NB);
   const std::string ext = extension.empty() || extension.size() > 16 ? std::string(".mov") : extension;
   const fs::path in = merged->folder_ / ("clip" + ext);
@@ -550,7 +563,7 @@ OSErr MergeVideoClip(int clipFd, const fs::path& workFolder, const std::string& 
     platform::TMergePart part;
     part.seconds = platform::ProbeDuration(clip);
     struct stat cs {};
-    if (::stat(clip.c_str(), &cs) == 0) part.bytes = uint64_t(cs.st_size);
+    if (host::StatAt(clip.string(), &cs) == 0) part.bytes = uint64_t(cs.st_size);
     parts.push_back(part);
   }
   const double playing = platform::MergePlayingTime(parts);
@@ -572,7 +585,7 @@ OSErr MergeVideoClip(int clipFd, const fs::path& workFolder, const std::string& 
     }
   }
   struct stat st {};
-  const bool ok = r.succeeded && ::lstat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+  const bool ok = r.succeeded && host::LstatAt(out.string(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
   if (!ok) {
     // Its standard output is the progress report; its errors are in the log.
     LogF("merge result = failed (%s)", r.failure.empty() ? "no output" : r.failure.c_str());
@@ -589,7 +602,7 @@ OSErr MergeVideos(const fs::path& input, const fs::path& output) { return MergeV
 OSErr MergeVideosNew(const fs::path& input, const fs::path& output) {
   std::error_code ec;
   const fs::path out = fs::absolute(output, ec).lexically_normal();
-  const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  const int fd = host::OpenAt(input.string(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     if (fd >= 0) ::close(fd);
@@ -600,7 +613,7 @@ OSErr MergeVideosNew(const fs::path& input, const fs::path& output) {
   const OSErr err = platform::MergeVideoClip(fd, out.parent_path(), out.extension().string(), &merged);
   ::close(fd);
   if (err != noErr) return err;
-  if (::rename(merged.file().c_str(), out.c_str()) != 0) {
+  if (host::RenameAt(merged.file().string(), out.string()) != 0) {
     LogF("merge result = failed (the result could not be moved to %s: %s)", out.c_str(), std::strerror(errno));
     return ioErr;
   }

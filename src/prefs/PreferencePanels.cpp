@@ -81,13 +81,24 @@ void TPrintServerPrefs::ChooseRoot(bool second) {
   int16_t& vRefNum = second ? p.secondRootVRefNum : p.rootVRefNum;
   int32_t& dirID = second ? p.secondRootDirID : p.rootDirID;
   tmyFSSpec& spec = second ? p.secondRootSpec : p.rootSpec;
-  const bool chosen = myChooseFolder(vRefNum, dirID, true, kSpoolRootPrompt);
+  const int16_t wasVRefNum = vRefNum;
+  const int32_t wasDirID = dirID;
+  const tmyFSSpec wasSpec = spec;
+  bool chosen = myChooseFolder(vRefNum, dirID, true, kSpoolRootPrompt);
   if (chosen) {
     CStr255_AC name, volumeName;
     if (getFolderName(vRefNum, dirID, name, volumeName)) spec.volumeName = CStr31_AC(volumeName);
     if (TPrefsServices* services = PrefsWindow() ? PrefsWindow()->Services() : nullptr) {
-      if (second) services->CreateImageAndJobFolders2();
-      else services->CreateImageAndJobFolders();
+      // The spool root is taken as at start-up: its lock, its record. One
+      // another processor works on, or one that cannot be trusted, is not
+      // taken (the services said why): the root stays the one before.
+      const OSErr err = second ? services->CreateImageAndJobFolders2() : services->CreateImageAndJobFolders();
+      if (!second && (err == fBsyErr || err == permErr)) {
+        vRefNum = wasVRefNum;
+        dirID = wasDirID;
+        spec = wasSpec;
+        chosen = false;
+      }
     }
   }
   ShowRoot(second);

@@ -8,8 +8,11 @@
 class TPrefsServices {
  public:
   virtual ~TPrefsServices() = default;
-  // Creates (or finds) the spool folders under the live record's spool root
-  // and keeps their locations in the record.
+  // Takes the live record's spool root as start-up does (its lock, its
+  // record of printed jobs), creates (or finds) its spool folders and keeps
+  // their locations in the record. fBsyErr when another processor works on
+  // it or its lock cannot be had, permErr when a folder of it is refused for
+  // its modes; the operator has been told why.
   virtual OSErr CreateImageAndJobFolders() = 0;
   // The same under the second spool root; stores nothing.
   virtual OSErr CreateImageAndJobFolders2() = 0;

@@ -30,6 +30,7 @@
 #include "host/base/ClassRegistry.h"
 #include "output/SystemPrint.h"
 #include "pipeline/BGPrintView.h"
+#include "pipeline/SpoolFolders.h"
 #include "prefs/LegacyPreferences.h"
 #include "jobwriter/JobWriter.h"
 #include "layout/Objects.h"
@@ -68,6 +69,7 @@ class AppTest : public ::testing::Test {
   static void TearDownTestSuite() {
     delete gApp;
     gApp = nullptr;
+    pipeline::ReleaseSpoolFolderForTesting();
     std::error_code ec;
     fs::remove_all(gBase, ec);
   }
@@ -206,20 +208,27 @@ TEST_F(AppTest, FileHandlerWindowsComeFromTheirViewResources) {
   windows->EndProgress();
 }
 
-// Pressing Start after the spool tree was deleted or moved away makes it
-// again and starts printing, as the idle scan does, instead of telling the
-// operator there is no spool folder.
-TEST_F(AppTest, StartingAfterTheSpoolTreeWentMakesItAgain) {
+// Pressing Start after the spool tree was deleted or moved away makes
+// nothing again: the operator is told which folder no longer stands at its
+// name, and printing stays paused.
+TEST_F(AppTest, StartingAfterTheSpoolTreeWentNamesItAndStaysPaused) {
   const fs::path root = gSpoolFolders().root;
   ASSERT_FALSE(root.empty());
   fs::rename(root, gBase / "moved tree");
   fs::remove_all(gBase / "moved tree");
   c_->EnableBackgroundPrinting(true);
+  ASSERT_EQ(gAlerts.size(), 1u);
+  EXPECT_NE(gAlerts[0].second.find("the folder \"" + root.string() + "\" no longer stands at its name (nothing stands"),
+            std::string::npos)
+      << gAlerts[0].second;
+  EXPECT_FALSE(c_->IsBackgroundPrintingEnabled());
+  EXPECT_FALSE(fs::exists(root));
+  // Set up anew (as a start does), printing starts again.
+  ASSERT_TRUE(pipeline::SetUpSpoolFolderTree());
+  gAlerts.clear();
+  c_->EnableBackgroundPrinting(true);
   EXPECT_TRUE(gAlerts.empty());
   EXPECT_TRUE(c_->IsBackgroundPrintingEnabled());
-  EXPECT_EQ(Status(), kIdleStatus);
-  EXPECT_EQ(gSpoolFolders().root, root);
-  EXPECT_TRUE(fs::is_directory(Jobs()));
   Rescan();  // "All Files" comes with the first scan
   EXPECT_TRUE(fs::is_directory(AllFiles()));
   c_->EnableBackgroundPrinting(false);

@@ -4,11 +4,19 @@
 #include "AppTestSupport.h"
 
 #include <QCoreApplication>
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <csignal>
 #include <fstream>
+#include <thread>
 
 #include "host/files/Alias.h"
 
 #include "app/AppServices.h"
+#include "app/SpoolQueue.h"
+#include "common/Spawn.h"
+#include "common/TempDir.h"
 #include "host/sys/PropertyList.h"
 #include "host/sys/UserDefaults.h"
 #include "host/ui/FileDialogs.h"
@@ -17,6 +25,7 @@
 #include "prefs/FolderAliases.h"
 #include "prefs/PrefExport.h"
 #include "prefs/PrefStore.h"
+#include "pipeline/SpoolFolders.h"
 #include "prefs/PreferencePanels.h"
 
 using namespace app;
@@ -55,6 +64,7 @@ class PrefsCommands : public ::testing::Test {
     host::SetAlertHook({});
     host::SetModalHook({});
     app_.reset();
+    pipeline::ReleaseSpoolFolderForTesting();
     SetPrefStoreDefaults(nullptr);
     QCoreApplication::processEvents();
     std::error_code ec;
@@ -207,3 +217,76 @@ TEST_F(PrefsCommands, AFileThatIsNotAPreferenceExportIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// Opens the preferences window, chooses `root` as the spool root and
+// presses OK.
+void ChooseSpoolRoot(TBackgroundPrintApp& app, std::vector<fs::path>& answers, const fs::path& root) {
+  answers = {root};
+  host::SetModalHook([](TWindow& w) -> IDType {
+    auto* prefs = dynamic_cast<TPreferencesWindow*>(&w);
+    if (!prefs) return kNoIdentifier;
+    TToolboxEvent e;
+    e.clickCount = 1;
+    prefs->CategoryList()->DoMouseCommand(1, e);  // General Settings
+    prefs->CurrentPanel()->FindSubView<TButton>(FourCC("chps"))->Press();
+    return FourCC("ok  ");
+  });
+  app.DoMenuCommand(cPreferences);
+  host::SetModalHook({});
+}
+
+}  // namespace
+
+// A spool root chosen in the preferences window is taken as a start takes
+// it. One another processor works on is refused with an alert that says so,
+// and the spool root stays the one before; once that processor has ended,
+// the same root is taken with its lock, and its record of printed jobs is
+// the one this processor carries on.
+TEST_F(PrefsCommands, AChosenSpoolRootIsTakenWithItsLockAndItsRecord) {
+  const fs::path other = base_ / "other";
+  const fs::path root = other / "app" / fs::u8path("Kivo-Processor Folder ƒ");
+  const fs::path privateFolder = root / "KIVO PRIVATE FOLDER";
+  fs::create_directories(other / "run");
+  fs::permissions(other / "run", fs::perms::owner_all, fs::perm_options::replace);
+  testing_support::SpawnOptions spawn;
+  const char* build = std::getenv("KIVO_BUILD_DIR");
+  spawn.words = {(fs::path(build ? build : ".") / "src" / "app" / "kivo-processor").string()};
+  spawn.outputFile = (other / "output.txt").string();
+  spawn.errorToOutput = true;
+  spawn.environment = {{"QT_QPA_PLATFORM", "offscreen"}, {"KIVO_APP_FOLDER", (other / "app").string()},
+                       {"XDG_CONFIG_HOME", (other / "config").string()}, {"XDG_STATE_HOME", (other / "state").string()},
+                       {"XDG_RUNTIME_DIR", (other / "run").string()}, {"HOME", other.string()}};
+  const pid_t pid = testing_support::SpawnProgram(spawn);
+  ASSERT_GT(pid, 0);
+  bool locked = false;
+  for (int i = 0; i < 600 && !locked; ++i) {
+    locked = fs::exists(privateFolder / "Kivo-Processor.lock") && fs::is_directory(root / fs::u8path("IMAGES FOLDER ƒ"));
+    if (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(locked);
+  const fs::path before = gSpoolFolders().root;
+
+  ChooseSpoolRoot(*app_, answers_, root);
+  ASSERT_FALSE(alerts_.empty());
+  EXPECT_NE(alerts_.back().second.find("is already working on the spool folder"), std::string::npos)
+      << alerts_.back().second;
+  EXPECT_EQ(gSpoolFolders().root, before);
+  EXPECT_NE(pipeline::SpoolRecordPath().parent_path(), privateFolder);
+
+  ::kill(pid, SIGTERM);
+  ASSERT_EQ(testing_support::WaitForExit(pid, 20), 0);
+  WriteText((privateFolder / "Printed Job Files").string(), "the other processor's record");
+  alerts_.clear();
+  ChooseSpoolRoot(*app_, answers_, root);
+  EXPECT_TRUE(alerts_.empty()) << alerts_.front().second;
+  EXPECT_EQ(gSpoolFolders().root, root);
+  EXPECT_EQ(pipeline::SpoolRecordPath(), privateFolder / "Printed Job Files");
+  EXPECT_EQ(ReadText((privateFolder / "Printed Job Files").string()), "the other processor's record");
+  // The lock is this process's now: another hold of it is refused.
+  const int fd = ::open((privateFolder / "Kivo-Processor.lock").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
+}

@@ -119,7 +119,7 @@ TEST(CountStores, ADamagedStoreIsSetAsideAndTheOthersCountEveryJob) {
 TEST(CountStores, ManyWaitingCountsWaitForAHeldLockOnceAtTheStart) {
   e2e::Station station("manywaiting");
   const fs::path lockFile = station.root() / output::kCountLockName;
-  const fs::path journal = station.app() / "KIVO PRIVATE FOLDER" / "Count Journal";
+  const fs::path journal = station.spoolPrivate() / "Count Journal";
   // Each wait for the held lock gives up after a second, not ten.
   station.SetEnv("KIVO_COUNT_LOCK_WAIT", "1");
   ASSERT_TRUE(station.Start()) << station.Log();
@@ -199,7 +199,7 @@ TEST(CountStores, AJobFileWithTheInodeOfAWaitingCountIsCountedAsAJobOfItsOwn) {
   EXPECT_EQ(station.Stop(), 0);
   ExpectStores(station, 2, 2, 2, "both jobs");
   EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 2u);
-  for (const auto& entry : fs::directory_iterator(station.app() / "KIVO PRIVATE FOLDER" / "Count Journal"))
+  for (const auto& entry : fs::directory_iterator(station.spoolPrivate() / "Count Journal"))
     ADD_FAILURE() << "left in the count journal: " << entry.path();
 }
 

@@ -75,7 +75,7 @@ void ExpectStoresCount(const e2e::Station& station, int64_t n, const std::string
 
 // The count journal, in the program's private folder, and where earlier
 // versions kept it.
-fs::path JournalFolder(const e2e::Station& station) { return station.app() / "KIVO PRIVATE FOLDER" / "Count Journal"; }
+fs::path JournalFolder(const e2e::Station& station) { return station.spoolPrivate() / "Count Journal"; }
 fs::path OldJournalFolder(const e2e::Station& station) { return station.prefsFolder() / ".Kivo Count Journal"; }
 
 // No new store file a kill left behind stays in the spool root, and the

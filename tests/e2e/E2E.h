@@ -7,7 +7,7 @@
 //
 //   e2e::Station station;            // folders made, program not started
 //   station.Start();                 // waits until the spool tree exists
-//   station.Drop(job, "job1.trpr");  // written beside, renamed in
+//   station.Drop(job, "job1.trpr");  // written under a hidden name, renamed
 //   ASSERT_TRUE(station.WaitForFile(station.SetFolder('A') / "x.jpg"));
 //   station.Stop();                  // SIGTERM, exit status returned
 #pragma once
@@ -59,6 +59,13 @@ inline void WriteAll(const fs::path& file, const std::string& bytes) {
   std::ofstream(file, std::ios::binary) << bytes;
 }
 
+// The shop's group in the tests: nobody's own, of which nobody, the station
+// user, is a member.
+inline gid_t ShopGroup() {
+  const passwd* user = getpwnam("nobody");
+  return user ? user->pw_gid : gid_t(-1);
+}
+
 // Makes this process the user nobody (for a child role playing a station
 // user); false when that is not possible.
 inline bool BecomeNobody() {
@@ -103,6 +110,12 @@ inline std::vector<fs::path> EntriesBelow(const fs::path& folder) {
   for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
     if (!it->is_directory()) entries.push_back(it->path());
   return entries;
+}
+
+// Whether `p` is the spool folder's lock or its record of printed jobs,
+// which stay in its private folder for good.
+inline bool IsSpoolLockOrRecord(const fs::path& p) {
+  return p.filename() == "Kivo-Processor.lock" || p.filename() == "Printed Job Files";
 }
 
 // Whether anything stands at `p`, a dangling link or a FIFO included.
@@ -459,11 +472,25 @@ class Station {
   pid_t pid() const { return pid_; }
   bool Running() const { return pid_ > 0 && kill(pid_, 0) == 0; }
 
-  // Writes `job` beside the spool folder and renames it in, as a station does.
+  // Writes `job` into the print-jobs folder as a station does: under a
+  // hidden name, then renamed to `name`.
   bool Drop(const jobwriter::TJobDescription& job, const std::string& name) {
-    const fs::path file = staging() / name;
-    if (!jobwriter::WriteJobFile(job, file)) return false;
-    return DropFile(file, name);
+    return jobwriter::WriteJobFile(job, jobs() / name);
+  }
+  // The shop's set-up for station users of its group (README "Folder and
+  // file modes"), before the first start: the folders above the spool folder
+  // let others pass, and the two drop folders, made beforehand, belong to
+  // the shop's group with the set-group-id and sticky bits (3770). Every
+  // other folder is the program's, as it makes them.
+  ::testing::AssertionResult ShareDropFolders() {
+    ::chmod(base_.c_str(), 0711);
+    fs::create_directories(root());
+    for (const fs::path& drop : {jobs(), images()}) {
+      fs::create_directories(drop);
+      if (::chown(drop.c_str(), uid_t(-1), ShopGroup()) != 0 || ::chmod(drop.c_str(), 03770) != 0)
+        return ::testing::AssertionFailure() << "cannot share " << drop;
+    }
+    return ::testing::AssertionSuccess();
   }
   // Renames a prepared file into the print-jobs folder.
   bool DropFile(const fs::path& file, const std::string& name) {

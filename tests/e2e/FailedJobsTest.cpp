@@ -43,14 +43,11 @@ TEST(FailedJobs, AJobWhoseRouteFailsKeepsItsPhotoAndPrintsWhenMovedBack) {
   station.SetEnv("PRINTER", "ipp://127.0.0.1:" + std::to_string(port) + "/ipp/print");
   // A printer that cannot be reached is waited for, here for 4 s.
   station.SetEnv("KIVO_PRINTER_BUSY_LIMIT", "4");
+  // Set A's folder is a file: the set job cannot be written.
+  e2e::WriteAll(station.SetFolder('A'), "not a folder");
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
-
-  // Set A's folder is a file now: the set job cannot be written.
-  ASSERT_TRUE(fs::is_directory(station.SetFolder('A')));
-  fs::remove_all(station.SetFolder('A'));
-  e2e::WriteAll(station.SetFolder('A'), "not a folder");
   ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg", "SetJob"), "a-set.trpr"));
   // The system printer cannot be reached.
   ASSERT_TRUE(station.Drop(e2e::SetOneJob("Blue.jpg", "PrinterJob", 8), "b-printer.trpr"));
@@ -68,10 +65,11 @@ TEST(FailedJobs, AJobWhoseRouteFailsKeepsItsPhotoAndPrintsWhenMovedBack) {
   EXPECT_TRUE(fs::exists(station.images() / "Blue.jpg")) << "a failed job keeps its photo";
   EXPECT_TRUE(station.PrintLog().empty()) << station.PrintLog();
 
-  // With the folder back, the job moved back prints, and only then does its
-  // photo go.
+  // With the file gone, the next start makes the folder, the job moved back
+  // prints, and only then does its photo go.
+  EXPECT_EQ(station.Stop(), 0);
   fs::remove(station.SetFolder('A'));
-  fs::create_directory(station.SetFolder('A'));
+  ASSERT_TRUE(station.Start()) << station.Log();
   fs::rename(station.unknown() / "a-set.trpr", station.jobs() / "a-set.trpr");
   ASSERT_FALSE(station.WaitForSetOutput('A').empty()) << station.Log();
   EXPECT_TRUE(e2e::WaitUntil([&] { return station.PrintLog().find("Template: SetJob") != std::string::npos; }));
@@ -203,10 +201,12 @@ void KillAtEachMoment(e2e::Station& station, char prefix, int first, int last,
   else EXPECT_FALSE(finishedUnkilled) << "the job has more than " << last << " moments";
 }
 
-// No working file is left behind, and no save failed.
+// No working file is left behind (beside the spool folder's lock and
+// record), and no save failed.
 void ExpectNothingLeftOver(e2e::Station& station) {
   std::vector<std::string> left;
-  for (const fs::path& p : e2e::EntriesBelow(station.app() / "KIVO PRIVATE FOLDER")) left.push_back(p.filename());
+  for (const fs::path& p : e2e::EntriesBelow(station.spoolPrivate()))
+    if (!e2e::IsSpoolLockOrRecord(p)) left.push_back(p.filename());
   EXPECT_EQ(left, std::vector<std::string>{});
   EXPECT_EQ(station.Log().find("An error occured while trying to save the file!"), std::string::npos);
 }

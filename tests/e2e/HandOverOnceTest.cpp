@@ -26,7 +26,7 @@ constexpr const char* kStopPoints[] = {"placing-recorded", "output-placed", "out
 // The folders made for the system printer's documents: in the program's
 // private folder (or, `in` given, another folder).
 std::vector<fs::path> DocumentFolders(const e2e::Station& station, fs::path in = {}) {
-  if (in.empty()) in = station.app() / "KIVO PRIVATE FOLDER";
+  if (in.empty()) in = station.spoolPrivate();
   std::vector<fs::path> found;
   std::error_code ec;
   for (fs::directory_iterator it(in, ec), end; !ec && it != end; it.increment(ec))
@@ -311,6 +311,42 @@ TEST(HandOverOnce, ThePrinterHandOffIsWrittenOnceAcrossKills) {
       EXPECT_EQ(station.Stop(), 0);
       EXPECT_TRUE(HandOffs(station, pair).empty()) << "handed off again\n" << station.Log();
     }
+  }
+}
+
+// The hand-off's page is encoded in memory, never written as "TempFile" in
+// the preferences folder and read back by its name: with another picture
+// standing there, the binary hand-off of printer 30 (a JPEG) and the JPEG of
+// the pair carry the customer's page, and "TempFile" is neither read nor
+// changed.
+TEST(HandOverOnce, TheHandedOffPageIsTheCustomersWhateverStandsAtTempFile) {
+  for (const bool pair : {false, true}) {
+    SCOPED_TRACE(pair ? "pair" : "binary");
+    e2e::Station station("tempfile");
+    StoreHandOffPrefs(station, pair);
+    ASSERT_TRUE(station.Start()) << station.Log();
+    const fs::path other = station.prefsFolder() / "TempFile";
+    ASSERT_TRUE(e2e::WritePhoto(station.base() / "black.jpg", 300, 200, {0, 0, 0}));
+    fs::copy_file(station.base() / "black.jpg", other);
+    const std::string otherBytes = e2e::ReadAll(other);
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 200, {220, 20, 20}));
+    jobwriter::TJobDescription job = e2e::SetOneJob("Red.jpg", "HandOff");
+    job.printer = 30;
+    ASSERT_TRUE(station.Drop(job, "handoff.trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    ASSERT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+    std::string bytes;
+    for (const fs::path& f : HandOffs(station, pair))
+      if (!pair || f.extension() == ".jpeg") bytes = e2e::ReadAll(f);
+    const size_t jpeg = bytes.find("\xFF\xD8\xFF");
+    ASSERT_NE(jpeg, std::string::npos) << station.Log();
+    const host::ImageReadResult page = host::DecodeImage(std::span<const uint8_t>(
+        reinterpret_cast<const uint8_t*>(bytes.data()) + jpeg, bytes.size() - jpeg));
+    ASSERT_TRUE(page.image) << page.error;
+    const uint8_t* middle = page.image->scanline(page.image->height() / 2) + 4 * size_t(page.image->width() / 2);
+    EXPECT_GT(middle[1], 180) << "the page is the customer's red";
+    EXPECT_EQ(e2e::ReadAll(other), otherBytes);
   }
 }
 

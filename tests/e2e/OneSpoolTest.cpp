@@ -52,24 +52,6 @@ int AsStationUser(const char* what, const fs::path& path, const fs::path& to = {
       "spool-station-user", {{"KIVO_E2E_DO", what}, {"KIVO_E2E_PATH", path.string()}, {"KIVO_E2E_TO", to.string()}}), 60);
 }
 
-// The shared-group set-up of the operator's manual (docs/OPERATOR.md,
-// "Folder and file modes") with nobody as the station user:
-// the application folder (and the spool folder made in it) of nobody's
-// group with the set-group-id bit, 2775; the test runs its processors with
-// umask 002.
-void ShareWithNobody(const e2e::Station& station) {
-  fs::permissions(station.base(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec,
-                  fs::perm_options::replace);
-  const passwd* user = getpwnam("nobody");
-  ASSERT_TRUE(user);
-  ASSERT_EQ(::chown(station.app().c_str(), uid_t(-1), user->pw_gid), 0);
-  ASSERT_EQ(::chmod(station.app().c_str(), 02775), 0);
-  fs::create_directory(station.root());
-  struct stat st {};
-  ASSERT_EQ(::stat(station.root().c_str(), &st), 0);
-  ASSERT_EQ(st.st_mode & 07777, 02775u) << "made under umask 002";
-}
-
 TEST(OneSpool, ASecondProcessorWithItsOwnApplicationFolderIsRefused) {
   e2e::Station first("spoolfirst");
   ASSERT_TRUE(first.Start()) << first.Log();
@@ -143,56 +125,50 @@ TEST(OneSpool, AProcessorStoppedInTheMiddleOfAJobKeepsItsSpoolFolder) {
   EXPECT_EQ(first.Stop(), 0);
 }
 
-// In the shop's shared-group set-up a station user may rename and remove
-// what stands in the spool root, but cannot plant the spool lock, take it
-// away or swap the program's folder holding it: a processor that cannot
-// have the lock does not start, and while one holds it no second one runs
-// on the spool folder, whatever was renamed.
+// In the shop's set-up a station user may write in the two drop folders and
+// nowhere else: before a start and while a processor runs it can neither
+// plant the spool lock's folder, nor take the lock away, nor rename the
+// program's folder holding it. A program folder renamed by the operator
+// while a processor runs pauses that one, naming it, and still refuses a
+// second processor, which names it too.
 TEST(OneSpool, AStationUserCanNeitherPlantNorTakeAwayTheSpoolLock) {
   if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
   e2e::Station first("spoolshared");
   ScopedUmask umask(002);  // inherited by the processors
-  ASSERT_NO_FATAL_FAILURE(ShareWithNobody(first));
-  const fs::path theirs = first.root() / "theirs";
-  ASSERT_EQ(AsStationUser("folder", theirs), 0);
-  for (const char* planted : {"link", "folder"}) {
-    SCOPED_TRACE(planted);
-    ASSERT_EQ(std::string(planted) == "link" ? AsStationUser("link", theirs, first.spoolPrivate())
-                                             : AsStationUser("folder", first.spoolPrivate()),
-              0);
-    ASSERT_TRUE(first.Launch());
-    EXPECT_EQ(first.Wait(30), 1) << first.Console();
-    const std::string console = first.Console();
-    EXPECT_NE(console.find(kCannot), std::string::npos) << console;
-    EXPECT_NE(console.find(std::string(planted) == "link" ? "is a symbolic link" : "belongs to another user"),
-              std::string::npos)
-        << console;
-    fs::remove(first.spoolPrivate());
-  }
-  EXPECT_TRUE(fs::is_empty(theirs)) << "nothing was made in the station user's folder";
+  ASSERT_TRUE(first.ShareDropFolders());
+  const fs::path theirs = first.jobs() / "theirs";
+  ASSERT_EQ(AsStationUser("folder", theirs), 0) << "a station writes in the drop folder";
+  EXPECT_NE(AsStationUser("link", theirs, first.spoolPrivate()), 0);
+  EXPECT_NE(AsStationUser("folder", first.spoolPrivate()), 0);
+  fs::remove(theirs);
 
   ASSERT_TRUE(first.Start()) << first.Log();
   EXPECT_NE(AsStationUser("remove", first.spoolPrivate() / pipeline::kSpoolLockName), 0);
   EXPECT_NE(AsStationUser("folder", first.spoolPrivate() / "planted"), 0);
-  // The shared root lets the station user rename the program's folder: a
-  // second processor finds it under its new name and is refused.
-  ASSERT_EQ(AsStationUser("rename", first.spoolPrivate(), first.root() / "Taken"), 0);
-  e2e::Station second("spoolrenamed");
-  UseSpoolFolder(second, first.root());
-  ASSERT_TRUE(second.Launch());
-  EXPECT_EQ(second.Wait(30), 1) << second.Console();
-  EXPECT_NE(second.Console().find("\"Taken\""), std::string::npos) << second.Console();
-
-  // The first prints on alone, its record where it was.
+  EXPECT_NE(AsStationUser("rename", first.spoolPrivate(), first.jobs() / "Taken"), 0);
+  EXPECT_NE(AsStationUser("rename", first.allFiles(), first.jobs() / "Taken"), 0);
   ASSERT_TRUE(e2e::WritePhoto(first.images() / "Two.jpg", 300, 450, {200, 20, 200}));
   jobwriter::TJobDescription job = e2e::SetOneJob("Two.jpg");
   job.printQuantity = 2;
   ASSERT_TRUE(first.Drop(job, "two.trpr"));
   ASSERT_TRUE(first.WaitForQueueEmpty()) << first.Log();
-  EXPECT_EQ(first.Stop(), 0);
   EXPECT_EQ(e2e::VisibleFilesBelow(first.SetFolder('A')).size(), 2u);
-  EXPECT_TRUE(e2e::VisibleFilesBelow(second.SetFolder('A')).empty());
+
+  // The operator renames the program's folder: the first pauses and says
+  // so, making nothing in its place; a second processor finds it under its
+  // new name and is refused.
+  fs::rename(first.spoolPrivate(), first.root() / "Taken");
+  ASSERT_TRUE(first.WaitForLog("the folder \"" + first.spoolPrivate().string() + "\" no longer stands at its name"))
+      << first.Log();
+  e2e::Station second("spoolrenamed");
+  UseSpoolFolder(second, first.root());
+  ASSERT_TRUE(second.Launch());
+  EXPECT_EQ(second.Wait(30), 1) << second.Console();
+  EXPECT_NE(second.Console().find("\"Taken\""), std::string::npos) << second.Console();
+  EXPECT_EQ(first.Stop(), 0);
+  EXPECT_FALSE(fs::exists(first.spoolPrivate()));
   EXPECT_TRUE(fs::is_regular_file(first.root() / "Taken" / "Printed Job Files"));
+  EXPECT_TRUE(e2e::VisibleFilesBelow(second.SetFolder('A')).empty());
 
   // Put back, the folder is the spool folder's again.
   fs::rename(first.root() / "Taken", first.spoolPrivate());

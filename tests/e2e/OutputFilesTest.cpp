@@ -185,20 +185,11 @@ TEST(OutputFiles, JobDroppedTwiceLandsInFinishedJobsUnderTheCopyName) {
 TEST(OutputFiles, AJobFileMoveThatFailsTellsTheOperator) {
   e2e::Station station;
   WritePrefs(station, [] { getMyPrintServerPrefs()->keepJobFiles = 1; });
+  // A plain file stands where the finished-jobs folder belongs: no move can
+  // go there.
+  fs::create_directories(station.root());
+  e2e::WriteAll(station.finished(), "not a folder");
   ASSERT_TRUE(station.Start()) << station.Log();
-  // The finished-jobs folder is replaced by a plain file: no move can go
-  // there.
-  // The program may make the folder again as soon as it is gone, so a file
-  // is renamed into its place until one stands there.
-  fs::rename(station.finished(), station.staging() / "finished away");
-  ASSERT_TRUE(e2e::WaitUntil([&] {
-    const fs::path plain = station.staging() / "plain";
-    e2e::WriteAll(plain, "not a folder");
-    std::error_code ec;
-    fs::rename(plain, station.finished(), ec);
-    if (ec) fs::remove(station.finished(), ec);  // an empty folder made again meanwhile
-    return fs::is_regular_file(station.finished());
-  }, 10));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Grey.jpg", 100, 150, {120, 120, 120}));
   ASSERT_TRUE(station.Drop(PhotoJob(25, "Grey.jpg"), "stuck.trpr"));
   ASSERT_TRUE(station.WaitForLog("Cannot Copy and Move File!")) << station.Log();

@@ -1,8 +1,11 @@
-// A shop whose stations run as other users opens the application folder to
-// them through a group. A station user of that group (the user nobody here,
-// played by a copy of this test program) puts links where the program
-// writes and reads: nothing outside is written or printed, the job that
-// names a link fails with its files kept, and the operator is told why.
+// A shop whose stations run as other users opens the two drop folders to
+// them through a group, and nothing else. A station user of that group (the
+// user nobody here, played by a copy of this test program) tries to swap
+// every folder of the program's for a link, and puts links where it still
+// can (the drop folders, an output folder open to its consumer, a yearbook
+// folder): every swap is refused or harmless, nothing outside is read,
+// written or printed, the job that names a link fails with its files kept,
+// and the operator is told why.
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -23,11 +26,8 @@ namespace fs = e2e::fs;
 
 const char kOutsideText[] = "a file of the processor's user\n";
 
-// Becomes the user nobody in nobody's group; false when that is not possible.
-bool BecomeNobody() {
-  const passwd* user = getpwnam("nobody");
-  return user && setgroups(0, nullptr) == 0 && setgid(user->pw_gid) == 0 && setuid(user->pw_uid) == 0;
-}
+using e2e::BecomeNobody;
+using e2e::ShopGroup;
 
 // As nobody, makes each link of KIVO_E2E_LINKS ("<target>\t<name>" lines),
 // first moving what stands at the name to "<name> aside": 0 when all were
@@ -58,14 +58,8 @@ bool PlantAsStationUser(const std::vector<PlantedLink>& links) {
          0;
 }
 
-gid_t ShopGroup() {
-  const passwd* user = getpwnam("nobody");
-  return user ? user->pw_gid : gid_t(-1);
-}
-
-// A folder the shop's group may write into, as the operator's manual
-// (docs/OPERATOR.md) has the operator set the application folder up (chgrp,
-// chmod 2775); made when missing.
+// A folder the shop's group may write into (chgrp, chmod 2775): the daily
+// logs' folder, an output folder open to its consumer; made when missing.
 void OpenToTheShopGroup(const fs::path& folder) {
   fs::create_directories(folder);
   ASSERT_EQ(::chown(folder.c_str(), uid_t(-1), ShopGroup()), 0) << folder;
@@ -97,12 +91,12 @@ fs::path DailyLog(const e2e::Station& station, int daysAhead) {
   return station.state() / "Kivo" / (e2e::ProcessorProgram().stem().string() + "_" + day + ".log");
 }
 
-// A base folder the user nobody may pass through to the folders opened to
-// the shop's group.
-void LetStationsThrough(const e2e::Station& station) {
-  for (const fs::path& folder : {station.base(), station.state()})
-    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec,
-                    fs::perm_options::replace);
+// The shop's set-up (the drop folders shared) with the state folder open
+// to pass through, for the daily logs' folder opened to the shop's group.
+void LetStationsThrough(e2e::Station& station) {
+  ASSERT_TRUE(station.ShareDropFolders());
+  fs::permissions(station.state(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec,
+                  fs::perm_options::replace);
 }
 
 // A yearbook page of "Red.jpg" for the folder "Class", with its list.
@@ -120,12 +114,13 @@ jobwriter::TJobDescription ClassYearbookJob() {
 // Links put at the names of the print log, the start-up log, the daily log
 // and the yearbook list before a start: each is replaced by a file of the
 // program's own, the log says so, and the files they pointed at keep their
-// bytes.
+// bytes. A station user can put them where it may write (the daily logs'
+// folder and a yearbook folder opened to the shop's group), not in the
+// application folder, where only the program's user could.
 TEST(PlantedLinks, LinksAtTheLogAndListNamesAreReplacedAndNothingOutsideIsWritten) {
   if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
   e2e::Station station("loglinks");
   LetStationsThrough(station);
-  OpenToTheShopGroup(station.app());
   OpenToTheShopGroup(station.state() / "Kivo");
   const fs::path yearbook = station.base() / "Desktop" / "Yearbook Photos" / "Class";
   OpenToTheShopGroup(yearbook);
@@ -138,7 +133,10 @@ TEST(PlantedLinks, LinksAtTheLogAndListNamesAreReplacedAndNothingOutsideIsWritte
       {DailyLog(station, 0), OutsideFile(station, "daily-log-target")},
       {DailyLog(station, 1), OutsideFile(station, "next-daily-log-target")},
       {yearbook / "Yearbook.read me", OutsideFile(station, "read-me-target")}};
-  ASSERT_TRUE(PlantAsStationUser(links));
+  EXPECT_FALSE(PlantAsStationUser({links[0]}));
+  EXPECT_FALSE(PlantAsStationUser({links[1]}));
+  ASSERT_TRUE(PlantAsStationUser({links[2], links[3], links[4]}));
+  for (const PlantedLink& l : {links[0], links[1]}) fs::create_symlink(l.target, l.name);
 
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
@@ -171,14 +169,9 @@ TEST(PlantedLinks, LinksAtTheLogAndListNamesAreReplacedAndNothingOutsideIsWritte
 TEST(PlantedLinks, AJobNamingALinkFailsNamingItAndKeepsItsFiles) {
   if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
   e2e::Station station("photolinks");
-  LetStationsThrough(station);
-  ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_EQ(station.Stop(), 0);
-  fs::permissions(station.app(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec,
-                  fs::perm_options::replace);
-  fs::permissions(station.root(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec,
-                  fs::perm_options::replace);
-  OpenToTheShopGroup(station.images());
+  ASSERT_TRUE(station.ShareDropFolders());
+  // The operator lets the stations put graphics into one category too.
+  fs::create_directories(station.graphics());
   OpenToTheShopGroup(station.graphics() / "Frames");
 
   const fs::path secret = station.base() / "outside" / "secret.jpg";
@@ -250,11 +243,11 @@ TEST(PlantedLinks, TheKeptPageIsReadableByTheProgramsUserOnly) {
   EXPECT_TRUE(e2e::ReadPicture(kept).image);
 }
 
-// "KIVO PRIVATE FOLDER" put there as a link, or as a folder of another user:
-// every job fails before it is drawn with an alert that names the folder and
-// the reason, not the alerts of a file that could not be saved, and nothing
-// is written through the link.
-TEST(PlantedLinks, ARefusedPrivateFolderFailsJobsNamingItAndWhy) {
+// The application folder's "KIVO PRIVATE FOLDER", where earlier versions
+// kept working copies, put there as a link or as a folder of another user:
+// this version keeps nothing there, so jobs print, and nothing is read,
+// written or made through it.
+TEST(PlantedLinks, AnOldPrivateFolderThatIsALinkOrAnotherUsersIsNeverUsed) {
   for (const bool link : {true, false}) {
     if (!link && geteuid() != 0) GTEST_SKIP() << "another user's folder needs root";
     SCOPED_TRACE(link ? "a link" : "another user's folder");
@@ -271,80 +264,151 @@ TEST(PlantedLinks, ARefusedPrivateFolderFailsJobsNamingItAndWhy) {
       ASSERT_EQ(::chown(privateFolder.c_str(), getpwnam("nobody")->pw_uid, ShopGroup()), 0);
     }
     ASSERT_TRUE(station.Start()) << station.Log();
-    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
-    ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
-    ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::VisibleFiles(station.unknown()).size() == 1; }, 60))
-        << station.Log();
-    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    ASSERT_TRUE(e2e::PrintsARedSetJob(station));
     EXPECT_EQ(station.Stop(), 0);
-
-    const std::string reason = link ? "is a symbolic link, which is never followed"
-                                    : "belongs to another user (user id " +
-                                          std::to_string(getpwnam("nobody")->pw_uid) + ")";
-    const std::string log = station.Log();
-    EXPECT_NE(log.find("DisplayNormalMessage ERROR string: [No job can be printed: the private folder \"" +
-                       privateFolder.string() + "\" " + reason),
-              std::string::npos)
-        << log;
-    EXPECT_EQ(log.find("An error occured while trying to save the file!"), std::string::npos) << log;
-    EXPECT_EQ(log.find("Could not write printer file!"), std::string::npos) << log;
-    EXPECT_TRUE(fs::exists(station.images() / "Red.jpg"));
-    EXPECT_TRUE(e2e::VisibleFilesBelow(station.SetFolder('A')).empty());
+    EXPECT_TRUE(e2e::VisibleFiles(station.unknown()).empty());
     EXPECT_TRUE(fs::is_empty(elsewhere));
     EXPECT_TRUE(link ? fs::is_symlink(privateFolder) : fs::is_empty(privateFolder));
   }
 }
 
-// Stopped once a printed job is recorded, the station user swaps the images
-// folder and "All Files" for links to a folder of the processor's user that
-// holds files of the job's names: run on, the program deletes nothing
-// through them and says so, and the job's own files stay where the station
-// user moved them. Killed there with the images folder swapped, the next
-// start finishes the job from the record and deletes no photo through it.
-TEST(PlantedLinks, FoldersSwappedForLinksWhileStoppedLetNothingOutsideBeDeleted) {
-  if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
-  for (const bool killed : {false, true}) {
-    SCOPED_TRACE(killed ? "killed and started again" : "run on");
-    e2e::Station station("swapped");
-    LetStationsThrough(station);
-    ASSERT_TRUE(station.Start()) << station.Log();
-    ASSERT_EQ(station.Stop(), 0);
-    for (const fs::path& folder : {station.app(), station.root(), station.jobs()}) OpenToTheShopGroup(folder);
-    const fs::path outside = OutsideFile(station, "Precious.jpg").parent_path();
-    OutsideFile(station, "precious.trpr");
+// As nobody, for each "<mode>\t<path>" line of KIVO_E2E_SWAPS, tries what
+// a station user would to put another folder in its place: "swap" renames
+// the path aside, plants a link to KIVO_E2E_OUTSIDE at its name and one
+// beside it; "rename" only renames it aside. Prints each that worked;
+// 0 when none did.
+const testing_support::RegisterChildRole kSwapper("folder-swapper", [] {
+  if (!BecomeNobody()) return 3;
+  const std::string outside = std::getenv("KIVO_E2E_OUTSIDE") ? std::getenv("KIVO_E2E_OUTSIDE") : "";
+  std::istringstream lines(std::getenv("KIVO_E2E_SWAPS") ? std::getenv("KIVO_E2E_SWAPS") : "");
+  int done = 0;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t tab = line.find('\t');
+    const std::string mode = line.substr(0, tab), path = line.substr(tab + 1);
+    auto worked = [&](bool ok, const char* what) {
+      if (ok) std::printf("%s %s\n", what, path.c_str());
+      done += ok ? 1 : 0;
+    };
+    worked(::rename(path.c_str(), (path + " aside").c_str()) == 0, "renamed");
+    if (mode != "swap") continue;
+    worked(::symlink(outside.c_str(), path.c_str()) == 0, "linked at");
+    worked(::symlink(outside.c_str(), (path + " planted").c_str()) == 0, "linked beside");
+  }
+  return done == 0 ? 0 : 1;
+});
 
-    station.SetEnv("KIVO_STOP_AT", "output-recorded");
+// Every folder a station user could swap in the shared-group set-up of old:
+// the spool root and each of its folders, both private folders, the
+// preferences folder and its "TempFile", and each output folder. In the
+// shop's set-up each is the program's own.
+std::string SwapsOf(const e2e::Station& s) {
+  std::string lines;
+  for (const fs::path& p : {s.root(), s.jobs(), s.images(), s.finished(), s.unknown(), s.database(), s.graphics(),
+                            s.spoolPrivate(), s.app() / "KIVO PRIVATE FOLDER", s.prefsFolder(),
+                            s.prefsFolder() / "TempFile", s.SetFolder('A'), s.app() / fs::u8path("PRINT TO FILE FOLDER ƒ"),
+                            s.app() / "Kivo-PrintCenter Folder", s.app() / "Kivo-PrintCenter Folder" / "Jobs To Be Printed",
+                            s.app() / fs::u8path("WEB UPLOAD FOLDER ƒ"), s.app() / fs::u8path("PRINT TO CD FOLDER SET Aƒ")})
+    lines += "swap\t" + p.string() + "\n";
+  // In the sticky print-jobs folder the station may add files, but not
+  // rename the program's own "All Files".
+  return lines + "rename\t" + s.allFiles().string() + "\n";
+}
+
+// In the shop's set-up, as nobody: every folder of the program's swapped for
+// a link, renamed aside or planted beside, before a start, while the program
+// is stopped in the middle of a job and while it runs, is refused. Through
+// it all the job prints once, whole and the customer's own, and the file
+// outside keeps its bytes. In set A, opened to its consumer, the station may
+// put a link at the page's name: the page takes another name and nothing is
+// written through the link.
+TEST(PlantedLinks, EveryFolderOfTheProgramsIsClosedToStationsBeforeAStartWhileStoppedAndWhileRunning) {
+  if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
+  e2e::Station station("swaps");
+  ASSERT_TRUE(station.ShareDropFolders());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  ::chmod(station.SetFolder('A').c_str(), 0777);  // the consumer's hot folder
+  const fs::path outside = OutsideFile(station, "Red.jpg").parent_path();
+  auto swapsRefused = [&](const char* when) -> ::testing::AssertionResult {
+    const fs::path said = station.base() / "swapper.txt";
+    const int status = testing_support::WaitChild(
+        testing_support::StartChildRole("folder-swapper", {{"KIVO_E2E_SWAPS", SwapsOf(station)},
+                                                           {"KIVO_E2E_OUTSIDE", outside.string()}},
+                                        said.string()),
+        60);
+    if (status == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << when << ": " << e2e::ReadAll(said);
+  };
+  EXPECT_TRUE(swapsRefused("before a start"));
+  ASSERT_TRUE(PlantAsStationUser({{station.SetFolder('A') / "Red.jpg", outside / "Red.jpg"}}));
+
+  station.SetEnv("KIVO_STOP_AT", "output-recorded");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  EXPECT_TRUE(swapsRefused("while running"));
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
+  EXPECT_TRUE(swapsRefused("while stopped at a stop point"));
+  ASSERT_TRUE(e2e::WaitUntil([&] {
+    if (station.Stopped()) ::kill(station.pid(), SIGCONT);
+    return station.QueueEmpty() && !fs::exists(station.images() / "Red.jpg");
+  }, 60)) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+
+  EXPECT_EQ(e2e::ReadAll(outside / "Red.jpg"), kOutsideText);
+  EXPECT_TRUE(fs::is_symlink(station.SetFolder('A') / "Red.jpg"));
+  std::vector<fs::path> pages;
+  for (const auto& e : fs::directory_iterator(station.SetFolder('A')))
+    if (!e.is_symlink() && e.path().filename().string()[0] != '.') pages.push_back(e.path());
+  ASSERT_EQ(pages.size(), 1u) << station.Log();
+  EXPECT_EQ(pages[0].filename(), "Red copy.jpg");
+  const e2e::Picture page = e2e::ReadPicture(pages[0]);
+  ASSERT_TRUE(page.image);
+  EXPECT_GT(page.rgb(page.width() / 2, page.height() / 2)[0], 180);
+  EXPECT_NE(station.PrintLog().find("Template: E2E"), std::string::npos);
+}
+
+// Where the folder's own user swaps a folder of the program's (the spool
+// root renamed and a link to another folder put at its name, while a job is
+// stopped half done, or while it idles), the program goes on in the folders
+// it holds and, before its next step, pauses printing with an alert naming
+// the folder: nothing is read, written, made or deleted in the folder the
+// name leads to now, and no spool tree is made again there.
+TEST(PlantedLinks, AFolderSwappedByItsOwnerPausesPrintingAndNothingOutsideIsTouched) {
+  for (const bool stopped : {true, false}) {
+    SCOPED_TRACE(stopped ? "stopped in a job" : "idle");
+    e2e::Station station("ownerswap");
+    const fs::path outside = OutsideFile(station, "Red.jpg").parent_path();
+    OutsideFile(station, "red.trpr");
+    if (stopped) station.SetEnv("KIVO_STOP_AT", "output-recorded");
     ASSERT_TRUE(station.Start()) << station.Log();
-    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Precious.jpg", 300, 450, {220, 20, 20}));
-    ASSERT_TRUE(station.Drop(e2e::SetOneJob("Precious.jpg"), "precious.trpr"));
-    ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
-    std::vector<PlantedLink> links{{station.images(), outside}};
-    if (!killed) links.push_back({station.allFiles(), outside});
-    ASSERT_TRUE(PlantAsStationUser(links));
-    if (killed) {
-      ASSERT_EQ(::kill(station.pid(), SIGKILL), 0);
-      ASSERT_EQ(station.Wait(), 128 + SIGKILL);
-      station.SetEnv("KIVO_STOP_AT", "");
-      ASSERT_TRUE(station.Start()) << station.Log();
-    } else {
-      ASSERT_EQ(::kill(station.pid(), SIGCONT), 0);
+    if (stopped) {
+      ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+      ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
+      ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
     }
-    ASSERT_TRUE(station.WaitForLog(killed ? "it is not deleted" : "in place of a folder: it is not deleted"))
+    const fs::path aside = station.app() / "moved spool";
+    fs::rename(station.root(), aside);
+    fs::create_directory_symlink(outside, station.root());
+    if (stopped) ::kill(station.pid(), SIGCONT);
+    ASSERT_TRUE(station.WaitForLog("Printing is paused: the folder \"" + station.root().string() +
+                                   "\" no longer stands at its name (a symbolic link stands there now)"))
         << station.Log();
+    EXPECT_NE(station.Log().find("DisplayNormalMessage ERROR string: [Printing is paused: the folder"),
+              std::string::npos);
     EXPECT_EQ(station.Stop(), 0);
 
-    for (const char* name : {"Precious.jpg", "precious.trpr"})
-      EXPECT_EQ(e2e::ReadAll(outside / name), kOutsideText) << name;
-    EXPECT_TRUE(e2e::ExistsAsEntry(station.images().string() + " aside/Precious.jpg"));
-    EXPECT_EQ(e2e::ExistsAsEntry(station.allFiles().string() + " aside/precious.trpr"), !killed);
-    EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 1u);
-    const std::string log = station.Log();
-    if (!killed) {
-      EXPECT_NE(log.find("Not deleted: \"" + (station.images() / "Precious.jpg").string() +
-                         "\" is reached through a symbolic link below"),
-                std::string::npos)
-          << log;
+    std::vector<std::string> there;
+    for (const auto& e : fs::directory_iterator(outside)) there.push_back(e.path().filename().string());
+    std::sort(there.begin(), there.end());
+    EXPECT_EQ(there, (std::vector<std::string>{"Red.jpg", "red.trpr"}));
+    for (const char* name : {"Red.jpg", "red.trpr"}) EXPECT_EQ(e2e::ReadAll(outside / name), kOutsideText) << name;
+    // The job went on in the held folders, now under their new name: its
+    // page is there once.
+    if (stopped) {
+      EXPECT_EQ(e2e::VisibleFilesBelow(station.SetFolder('A')).size(), 1u);
     }
+    EXPECT_TRUE(fs::is_directory(aside / fs::u8path("PRINT JOBS FOLDER ƒ") / "All Files"));
   }
 }
 
@@ -354,7 +418,7 @@ TEST(PlantedLinks, FoldersSwappedForLinksWhileStoppedLetNothingOutsideBeDeleted)
 TEST(PlantedLinks, AYearbookFolderSwappedForALinkGetsNoListThroughIt) {
   if (geteuid() != 0) GTEST_SKIP() << "becoming another user needs root";
   e2e::Station station("yearbookswap");
-  LetStationsThrough(station);
+  ASSERT_TRUE(station.ShareDropFolders());
   const fs::path photos = station.base() / "Desktop" / "Yearbook Photos";
   OpenToTheShopGroup(photos / "Class");
   OpenToTheShopGroup(photos);
@@ -374,4 +438,41 @@ TEST(PlantedLinks, AYearbookFolderSwappedForALinkGetsNoListThroughIt) {
   EXPECT_FALSE(e2e::ExistsAsEntry(outside / "Yearbook.read me"));
   EXPECT_EQ(e2e::ReadAll(outside / "kept"), kOutsideText);
   EXPECT_EQ(e2e::VisibleFiles(photos.string() + "/Class aside").size(), 1u);
+}
+
+// "Yearbook.read me" with a second name (a `cp -al` snapshot of the
+// desktop) and a station's owner and mode: the next page's line is added to
+// the list as it was, the snapshot keeps what it had, and the list keeps its
+// owner and mode.
+TEST(PlantedLinks, AHardLinkedYearbookListKeepsItsLinesItsOwnerAndItsMode) {
+  if (geteuid() != 0) GTEST_SKIP() << "a station's list needs root";
+  e2e::Station station("yearbooklinked");
+  const fs::path yearbook = station.base() / "Desktop" / "Yearbook Photos" / "Class";
+  fs::create_directories(yearbook);
+  const fs::path list = yearbook / "Yearbook.read me";
+  ASSERT_TRUE(station.Start()) << station.Log();
+  for (int page = 1; page <= 2; ++page) {
+    ASSERT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+    ASSERT_TRUE(station.Drop(ClassYearbookJob(), "yearbook" + std::to_string(page) + ".trpr"));
+    ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::CountOf(station.PrintLog(), "Template: Yearbook") == size_t(page); }))
+        << station.Log();
+    if (page == 2) break;
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    ASSERT_EQ(::chown(list.c_str(), getpwnam("nobody")->pw_uid, ShopGroup()), 0);
+    ASSERT_EQ(::chmod(list.c_str(), 0664), 0);
+    fs::create_directories(station.base() / "snapshot");
+    fs::create_hard_link(list, station.base() / "snapshot" / "Yearbook.read me");
+  }
+  EXPECT_EQ(station.Stop(), 0);
+  const std::string before = e2e::ReadAll(station.base() / "snapshot" / "Yearbook.read me");
+  const std::string now = e2e::ReadAll(list);
+  EXPECT_EQ(e2e::CountOf(before, "\r"), 2u) << before;
+  EXPECT_EQ(now.rfind(before, 0), 0u) << now;
+  EXPECT_EQ(e2e::CountOf(now, "\r"), 3u) << now;
+  struct stat st {};
+  ASSERT_EQ(::stat(list.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, getpwnam("nobody")->pw_uid);
+  EXPECT_EQ(st.st_mode & 0777, 0664u);
+  EXPECT_EQ(st.st_nlink, 1u);
 }

@@ -162,6 +162,46 @@ TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachC
   EXPECT_EQ(e2e::PrintLogLines(station), 1u);
 }
 
+// Stopped at the first record write of a one-copy set job, the operator
+// renames the spool folder's "KIVO PRIVATE FOLDER", which holds the job's
+// working copy and the record, and the program is killed. The next start is
+// refused, naming the folder under its new name: nothing is taken for
+// placed, printed, counted or deleted. Renamed back, the job prints once
+// and is counted once. Nothing of a job is kept in the application folder's
+// private folder of earlier versions.
+TEST(RecordsOnce, APrivateFolderRenamedWhileStoppedNeverMakesAnOutputCountAsPlaced) {
+  e2e::Station station("renamedprivate");
+  station.SetEnv("KIVO_STOP_AT", "record-written");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Red.jpg", 300, 450, {220, 20, 20}));
+  ASSERT_TRUE(station.Drop(e2e::SetOneJob("Red.jpg"), "red.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return station.Stopped(); }, 60)) << station.Log();
+  EXPECT_FALSE(fs::exists(station.app() / "KIVO PRIVATE FOLDER"));
+  const fs::path aside = station.root() / "Aside";
+  fs::rename(station.spoolPrivate(), aside);
+  ASSERT_EQ(::kill(station.pid(), SIGKILL), 0);
+  ASSERT_EQ(station.Wait(), 128 + SIGKILL);
+
+  station.SetEnv("KIVO_STOP_AT", "");
+  const size_t before = station.Console().size();
+  ASSERT_TRUE(station.Launch());
+  EXPECT_EQ(station.Wait(30), 1) << station.Console();
+  EXPECT_NE(station.Console().find("\"Aside\"", before), std::string::npos) << station.Console();
+  EXPECT_EQ(SetFiles(station, ".jpg"), 0u);
+  EXPECT_EQ(PrintToFileCount(station), 0);
+  EXPECT_TRUE(fs::exists(station.images() / "Red.jpg"));
+  EXPECT_TRUE(fs::exists(station.allFiles() / "red.trpr"));
+
+  fs::rename(aside, station.spoolPrivate());
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_EQ(SetFiles(station, ".jpg"), 1u) << station.Log();
+  EXPECT_EQ(PrintToFileCount(station), 1);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+}
+
 // ---- a damaged record
 
 fs::path RecordFile(const e2e::Station& station) { return station.record(); }
@@ -253,10 +293,11 @@ TEST(RecordsOnce, AYearbookPageIsListedInItsReadMeOnceAcrossKills) {
 
 // ---- outputs that cannot be recorded
 
-// The private folders (the application folder's, for working files, and
-// the spool folder's, for the record) as tiny tmpfs of the program's own
-// mount namespace: the program runs inside it (a wrapper mounts them and
-// then runs the program); the test reaches them through /proc/<pid>/root.
+// The private folders (the spool folder's, for the record and the working
+// files, and the application folder's of earlier versions) as tiny tmpfs of
+// the program's own mount namespace: the program runs inside it (a wrapper
+// mounts them and then runs the program); the test reaches them through
+// /proc/<pid>/root.
 void RunWithTinyPrivateFolder(e2e::Station& station) {
   for (const fs::path& folder : {PrivateFolder(station), station.spoolPrivate()}) {
     fs::create_directories(folder);

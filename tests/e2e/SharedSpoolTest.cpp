@@ -37,8 +37,10 @@ mode_t ModeOf(const fs::path& path) {
 
 // Under umask 022 and 002 a set job is printed and counted; the spool tree,
 // the output folders, the count files and the log are made with the modes
-// the umask gives: the spool folders exactly 0777 less the umask (0775 with
-// 002, so a station of the shop's group can drop jobs), nothing beyond it.
+// the umask gives, never beyond it: the two drop folders 1777 less the
+// umask (1775 with 002, sticky, so that a station of the shop's group can
+// drop jobs but move no other's files), every other folder of the program's
+// 0755 less the umask, writable by the program's user alone.
 TEST(SharedSpool, FoldersAndFilesFollowTheUmask) {
   for (const mode_t mask : {mode_t(022), mode_t(002)}) {
     SCOPED_TRACE(mask);
@@ -54,9 +56,11 @@ TEST(SharedSpool, FoldersAndFilesFollowTheUmask) {
     ASSERT_TRUE(e2e::WaitUntil([&] { return !station.PrintLog().empty(); }, 30)) << station.Log();
     EXPECT_EQ(station.Stop(), 0);
 
-    for (const fs::path& folder : {station.root(), station.jobs(), station.allFiles(), station.images(),
-                                   station.finished(), station.unknown(), station.database(), station.graphics()})
-      EXPECT_EQ(ModeOf(folder), mode_t(0777 & ~mask)) << folder;
+    for (const fs::path& folder : {station.jobs(), station.images()})
+      EXPECT_EQ(ModeOf(folder), mode_t(01777 & ~mask)) << folder;
+    for (const fs::path& folder : {station.root(), station.allFiles(), station.finished(), station.unknown(),
+                                   station.database(), station.graphics(), station.SetFolder('A')})
+      EXPECT_EQ(ModeOf(folder), mode_t(0755 & ~mask)) << folder;
     EXPECT_EQ(TooOpen(station.app(), mask), "");
     EXPECT_EQ(TooOpen(station.state(), mask), "");
     // The daily log follows the umask too: 0644 or 0664, nothing set by hand.

@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "PhotoFixtures.h"
-#include "host/base/RegularFile.h"
+#include "host/files/HeldFolders.h"
 #include "layout/ImageDraw.h"
 #include "layout/Objects.h"
 
@@ -30,11 +30,12 @@ struct LinkedFiles : ::testing::Test {
     view.values.enlargeMethod = 2;
     view.values.reduceMethod = 2;
     WriteHalvesPhoto(outside / "secret.png", 200, 100, host::ImageFormat::kPng);
-    host::SetFoldersOpenedBeneath({view.images.string(), view.graphics.string()});
+    host::HoldFolder(view.images.string(), host::FolderUse::kSource);
+    host::HoldFolder(view.graphics.string(), host::FolderUse::kSource);
     DisposePhotoCache();
   }
   void TearDown() override {
-    host::SetFoldersOpenedBeneath({});
+    host::ReleaseHeldFoldersForTesting();
     DisposePhotoCache();
   }
   static CImageDesc Photo(const std::string& name) {

@@ -70,6 +70,7 @@ class JobPickup : public ::testing::Test {
   void TearDown() override {
     platform::SetMessageAlertHook({});
     SetPrefStoreDefaults(nullptr);
+    ReleaseSpoolFolderForTesting();
     unsetenv("KIVO_APP_FOLDER");
     std::error_code ec;
     fs::remove_all(dir_, ec);
@@ -87,13 +88,16 @@ class JobPickup : public ::testing::Test {
   int messages_ = 0;
 };
 
+// The two drop folders are made sticky, every other folder of the tree the
+// program's own (0755), each less the umask.
 TEST_F(JobPickup, TreeIsCreatedInTheApplicationFolderWithTheUmasksModes) {
   for (const char* name : {kImagesFolderName, kPrintJobsFolderName, kFinishedJobsFolderName, kUnknownJobsFolderName,
                            kDatabaseFolderName, kGraphicsFolderName}) {
     ASSERT_TRUE(fs::is_directory(root_ / name)) << name;
-    EXPECT_EQ(Mode(root_ / name), 0777u & ~host::ProcessUmask()) << name;
+    const bool drop = std::string(name) == kImagesFolderName || std::string(name) == kPrintJobsFolderName;
+    EXPECT_EQ(Mode(root_ / name), (drop ? 01777u : 0755u) & ~host::ProcessUmask()) << name;
   }
-  EXPECT_EQ(Mode(root_), 0777u & ~host::ProcessUmask());
+  EXPECT_EQ(Mode(root_), 0755u & ~host::ProcessUmask());
   const tPrintServerPrefs& p = *getMyPrintServerPrefs();
   EXPECT_EQ(KeptFolderPath(p.jobsVRefNum, p.jobsDirID), jobs_);
   EXPECT_EQ(KeptFolderPath(p.unknownVRefNum, p.unknownDirID), root_ / kUnknownJobsFolderName);
@@ -107,7 +111,7 @@ TEST_F(JobPickup, TreeIsCreatedInTheApplicationFolderWithTheUmasksModes) {
 
   EXPECT_FALSE(Scan());
   ASSERT_TRUE(fs::is_directory(allFiles_));
-  EXPECT_EQ(Mode(allFiles_), 0777u & ~host::ProcessUmask());
+  EXPECT_EQ(Mode(allFiles_), 0755u & ~host::ProcessUmask());
 }
 
 TEST_F(JobPickup, AChosenSpoolRootTakesTheRootNameAndIsFoundAgain) {

@@ -111,6 +111,21 @@ TEST_F(PrintedJobsRecord, RenamedOutputsArePlacedByWhatTheRenameDid) {
   // Nothing can be placed for a job that is gone.
   fs::remove(job);
   EXPECT_FALSE(RecordJobOutputPlacing(job, {}, "set 1 copy 1", w3, t3));
+
+  // A working file gone from a folder that is neither the record's nor the
+  // target's (a private folder renamed while the program was stopped, and
+  // another made at its name) proves nothing: the job is held, the output
+  // never taken for placed.
+  const fs::path other = Write(dir / "All Files" / "other.trpr", "other");
+  fs::create_directories(dir / "elsewhere");
+  const fs::path w4 = Write(dir / "elsewhere" / "work-4.jpg", "copy");
+  ASSERT_TRUE(RecordJobOutputPlacing(other, {}, "set 1 copy 1", w4, dir / "out" / "Q.jpg"));
+  fs::rename(dir / "elsewhere", dir / "elsewhere aside");
+  fs::create_directories(dir / "elsewhere");
+  EXPECT_FALSE(PlacedJobOutput(other, "set 1 copy 1"));
+  const TPrintedJob held = LookUpPrintedJob(other);
+  EXPECT_EQ(held.state, TPrintedState::kHeld);
+  EXPECT_NE(held.why.find("whether it was put in place cannot be told"), std::string::npos) << held.why;
 }
 
 // An output its consumer takes at once: what stands at its path after a

@@ -1,11 +1,16 @@
 #include "jobwriter/JobWriter.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 
 #include "chromakey/engine/KeyPipeline.h"
 #include "chromakey/engine/Keyers.h"
 #include "host/base/MacRoman.h"
+#include "host/base/UniqueFile.h"
 #include "host/sys/PropertyList.h"
 
 namespace jobwriter {
@@ -278,10 +283,26 @@ std::vector<uint8_t> WriteJobFile(const TJobDescription& j) {
 
 bool WriteJobFile(const TJobDescription& job, const std::filesystem::path& file) {
   const auto bytes = WriteJobFile(job);
-  std::ofstream f(file, std::ios::binary | std::ios::trunc);
-  if (!f) return false;
-  f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  return bool(f);
+  // Written whole under a hidden name beside `file` (which the processor's
+  // pickup never takes), synced, then renamed into place: dropped straight
+  // into the print-jobs folder, the job is never seen half written.
+  const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+  std::string hidden;
+  const int fd = host::CreateUniqueFile(AT_FDCWD, (folder / ("." + file.filename().string() + ".")).string(), "",
+                                        O_WRONLY, 0666, &hidden);
+  if (fd < 0) return false;
+  bool ok = true;
+  for (size_t done = 0; ok && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += size_t(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(hidden.c_str(), file.c_str()) == 0;
+  if (!ok) ::unlink(hidden.c_str());
+  return ok;
 }
 
 }  // namespace jobwriter

@@ -129,7 +129,10 @@ tChromaKeySettings ChromaKeySettings(std::array<uint8_t, 3> backing);
 bool SetYearbookString(tRecordStruct& record, int index, const std::string& text);
 
 std::vector<uint8_t> WriteJobFile(const TJobDescription& job);
-// Writes the job to a file; false when it cannot be written.
+// Writes the job to `file` the way a station drops one: whole under a
+// hidden name (".<name>.XXXXXXXX") in the file's folder, synced, then
+// renamed to its name, so that it can be written straight into the
+// print-jobs folder. False when it cannot be written (nothing is left).
 bool WriteJobFile(const TJobDescription& job, const std::filesystem::path& file);
 
 }  // namespace jobwriter

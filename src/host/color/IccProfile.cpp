@@ -211,7 +211,7 @@ namespace {
 
 bool FileIsProfile(const std::filesystem::path& file) {
   // Only a regular file is opened: a FIFO in a profile folder would block.
-  const int fd = OpenRegularFile(file.c_str(), O_RDONLY);
+  const int fd = OpenRegularFileAt(AT_FDCWD, file.c_str(), O_RDONLY, nullptr, false, file.string());
   if (fd < 0) return false;
   uint8_t header[128];
   const ssize_t got = ::pread(fd, header, sizeof header, 0);

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "host/files/FileErrors.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/ResourceFork.h"
 
 namespace host {
@@ -36,21 +37,15 @@ std::string AppleDoublePath(const std::string& path) {
 bool IsSidecarOf(const std::string& folderPath, const std::string& name) {
   if (name.size() <= 2 || name.compare(0, 2, "._") != 0) return false;
   struct stat st;
-  return ::lstat(JoinPath(folderPath, name.substr(2)).c_str(), &st) == 0;
+  return LstatAt(JoinPath(folderPath, name.substr(2)), &st) == 0;
 }
 
 OSErr ListFolder(const std::string& folderPath, std::vector<std::string>* names) {
   if (!names) return paramErr;
   names->clear();
-  DIR* dir = ::opendir(folderPath.c_str());
-  if (!dir) return errno == ENOENT || errno == ENOTDIR ? OSErr(dirNFErr) : OSErrFromErrno(errno);
   std::vector<std::string> all;
-  while (struct dirent* e = ::readdir(dir)) {
-    const std::string n = e->d_name;
-    if (n == "." || n == "..") continue;
-    all.push_back(n);
-  }
-  ::closedir(dir);
+  if (ListNamesAt(folderPath, &all) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? OSErr(dirNFErr) : OSErrFromErrno(errno);
   std::sort(all.begin(), all.end());
   for (const std::string& n : all) {
     if (n.size() > 2 && n.compare(0, 2, "._") == 0 &&
@@ -66,10 +61,11 @@ OSErr GetCatInfoForPath(const std::string& path, CatalogInfo* info) {
   if (!info) return paramErr;
   struct statx sx;
   struct stat link;
-  const bool isLink = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
-  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
-    // A link whose target is gone is still an item of its folder (it can be
-    // removed); it reports as the link itself.
+  const bool isLink = LstatAt(path, &link) == 0 && S_ISLNK(link.st_mode);
+  // Below a held folder a link is never followed: it reports as the link
+  // itself. Elsewhere a link whose target is gone is still an item of its
+  // folder (it can be removed) and reports as the link too.
+  if (StatxAt(path, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
     if (!isLink || ::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
       return OSErrFromErrno(errno);
   }

@@ -21,6 +21,7 @@
 #include "host/base/ByteOrder.h"
 #include "host/base/MacRoman.h"
 #include "host/files/FileErrors.h"
+#include "host/files/HeldFolders.h"
 
 void FSSpec::EncodeBE(uint8_t* out) const {
   host::StoreBE16(out, static_cast<uint16_t>(vRefNum));
@@ -40,7 +41,6 @@ namespace host {
 namespace {
 
 constexpr int16_t kFirstVolume = -100;
-constexpr int32_t kFirstDirID = 100;
 
 struct MountEntry {
   std::string mountPoint;
@@ -111,14 +111,6 @@ struct VolumeRec {
   dev_t dev;
 };
 
-struct DirRec {
-  int16_t vRefNum;
-  dev_t dev;
-  ino_t ino;
-  int64_t birthNs;  // 0 where the file system keeps no birth time
-  std::string path;
-};
-
 class FileIdTable {
  public:
   static FileIdTable& Get() {
@@ -150,31 +142,6 @@ class FileIdTable {
     return nullptr;
   }
 
-  // The id of a folder seen at `path`. A known node keeps its id when the
-  // folder was renamed; a node number reused by a new folder (another birth
-  // time) gets a new id, so old specifications never name the new folder.
-  int32_t DirFor(int16_t vRefNum, const struct stat& st, int64_t birthNs, const std::string& path) {
-    auto key = std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
-    auto it = byNode_.find(key);
-    if (it != byNode_.end()) {
-      DirRec& rec = dirs_[it->second];
-      if (rec.birthNs == birthNs) {
-        rec.path = path;
-        return it->second;
-      }
-      dirs_.erase(it->second);
-      byNode_.erase(it);
-    }
-    const int32_t id = nextDirID_++;
-    dirs_[id] = {vRefNum, st.st_dev, st.st_ino, birthNs, path};
-    byNode_[key] = id;
-    return id;
-  }
-  const DirRec* Dir(int32_t dirID) const {
-    auto it = dirs_.find(dirID);
-    return it == dirs_.end() ? nullptr : &it->second;
-  }
-
   void RegisterStandIn(int32_t dirID, const std::string& macName, const std::string& diskName) {
     standIns_[{dirID, macName}] = diskName;
   }
@@ -185,10 +152,7 @@ class FileIdTable {
 
  private:
   std::vector<VolumeRec> volumes_;
-  std::unordered_map<int32_t, DirRec> dirs_;
-  std::map<std::pair<uint64_t, uint64_t>, int32_t> byNode_;
   std::map<std::pair<int32_t, std::string>, std::string> standIns_;
-  int32_t nextDirID_ = kFirstDirID;
 };
 
 // The root of the file system holding the existing, canonical `path`.
@@ -232,23 +196,19 @@ OSErr VolumeOfLocked(FileIdTable& t, const std::string& canonical, int16_t* vRef
   return noErr;
 }
 
-OSErr DirIDOfLocked(FileIdTable& t, const std::string& canonical, int16_t* vRefNum, int32_t* dirID) {
-  struct stat st;
-  if (::stat(canonical.c_str(), &st) != 0) return errno == ENOENT ? OSErr(dirNFErr) : OSErrFromErrno(errno);
-  if (!S_ISDIR(st.st_mode)) return dirNFErr;
+// The id of the existing folder at `path` (see HeldFolders.h: a folder at
+// or below a held folder is reached from its descriptor, never through a
+// link); a volume's root gets fsRtDirID. Caller holds the lock.
+OSErr DirIDOfLocked(FileIdTable& t, const std::string& path, int16_t* vRefNum, int32_t* dirID) {
+  int32_t id = 0;
+  dev_t device = 0;
+  std::string real;
+  if (FolderIdOf(path, &id, &device, &real) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? OSErr(dirNFErr) : OSErrFromErrno(errno);
   std::string mp;
-  OSErr err = VolumeOfLocked(t, canonical, vRefNum, &mp);
+  OSErr err = VolumeOfLocked(t, real, vRefNum, &mp);
   if (err != noErr) return err;
-  if (canonical == mp) {
-    *dirID = fsRtDirID;
-    return noErr;
-  }
-  struct statx sx;
-  int64_t birth = 0;
-  if (::statx(AT_FDCWD, canonical.c_str(), 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME)) {
-    birth = int64_t(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec;
-  }
-  *dirID = t.DirFor(*vRefNum, st, birth, canonical);
+  *dirID = real == mp ? fsRtDirID : id;
   return noErr;
 }
 
@@ -263,15 +223,26 @@ OSErr PathOfDirLocked(FileIdTable& t, int16_t vRefNum, int32_t dirID, std::strin
     *path = v->mountPoint;
     return noErr;
   }
-  const DirRec* d = t.Dir(dirID);
-  if (!d) return dirNFErr;
-  struct stat st;
-  if (::stat(d->path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_dev != d->dev ||
-      st.st_ino != d->ino) {
-    return dirNFErr;
-  }
-  *path = d->path;
+  if (PathOfFolderId(dirID, path) != 0) return dirNFErr;
   return noErr;
+}
+
+// lstat of `path`, below a held folder made from its descriptor.
+int StatLinkAt(const std::string& path, struct stat* st) {
+  return IsBelowHeldFolder(path) ? StatAt(path, st) : ::lstat(path.c_str(), st);
+}
+
+// Where the kernel has the item at `path` now (reached as HeldFolders.h
+// says), for finding its volume; empty when it cannot be opened.
+std::string KernelPathOf(const std::string& path) {
+  const int fd = OpenAt(path, O_PATH);
+  if (fd < 0) return {};
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink(DescriptorPath(fd).c_str(), buf, sizeof buf - 1);
+  ::close(fd);
+  if (n <= 0) return {};
+  buf[n] = '\0';
+  return buf;
 }
 
 // The on-disk name for an FSSpec name inside folder `dirID`.
@@ -415,9 +386,8 @@ OSErr GetIndexedVolume(int index, VolumeInfo* info) {
 
 OSErr GetVolumeForPath(const std::string& path, int16_t* vRefNum) {
   if (!vRefNum) return paramErr;
-  int e = 0;
-  const std::string canonical = RealPath(path, &e);
-  if (e) return OSErrFromErrno(e);
+  const std::string canonical = KernelPathOf(path);
+  if (canonical.empty()) return OSErrFromErrno(errno);
   FileIdTable& t = FileIdTable::Get();
   std::lock_guard<std::mutex> lock(t.mutex);
   return VolumeOfLocked(t, canonical, vRefNum);
@@ -425,12 +395,11 @@ OSErr GetVolumeForPath(const std::string& path, int16_t* vRefNum) {
 
 OSErr GetDirIDForPath(const std::string& path, int16_t* vRefNum, int32_t* dirID) {
   if (!vRefNum || !dirID) return paramErr;
-  int e = 0;
-  const std::string canonical = RealPath(path, &e);
-  if (e) return e == ENOENT ? OSErr(dirNFErr) : OSErrFromErrno(e);
+  std::string absolute;
+  if (OSErr err = AbsolutePath(path, &absolute); err != noErr) return err;
   FileIdTable& t = FileIdTable::Get();
   std::lock_guard<std::mutex> lock(t.mutex);
-  return DirIDOfLocked(t, canonical, vRefNum, dirID);
+  return DirIDOfLocked(t, absolute, vRefNum, dirID);
 }
 
 OSErr GetPathForDirID(int16_t vRefNum, int32_t dirID, std::string* path) {
@@ -466,7 +435,7 @@ OSErr FSpMakeFSRef(const FSSpec& spec, FSRef* ref) {
   OSErr err = GetPathOfFSSpec(spec, &path);
   if (err != noErr) return err;
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
+  if (StatAt(path, &st) != 0 && ::lstat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
   ref->path = path;
   return noErr;
 }
@@ -494,22 +463,21 @@ OSErr MakeFSSpecFromPath(const std::string& rawPath, FSSpec* spec) {
     spec->name.AssignUTF8("/");
     return noErr;
   }
-  int e = 0;
-  const std::string parent = RealPath(ParentPath(path), &e);
-  if (e) return e == ENOENT ? OSErr(dirNFErr) : OSErrFromErrno(e);
+  const std::string parent = ParentPath(path);
   int16_t ref = 0;
   int32_t dirID = 0;
   err = DirIDOfLocked(t, parent, &ref, &dirID);
   if (err != noErr) return err;
   const std::string full = JoinPath(parent, last);
   struct stat st;
-  const bool exists = ::lstat(full.c_str(), &st) == 0;
+  const bool exists = StatLinkAt(full, &st) == 0;
   const int lstatErr = exists ? 0 : errno;
   if (exists && S_ISDIR(st.st_mode)) {
     // A mount point is the root of its own volume.
     int16_t own = 0;
     std::string mp;
-    if (VolumeOfLocked(t, full, &own, &mp) == noErr && mp == full) {
+    const std::string real = KernelPathOf(full);
+    if (!real.empty() && VolumeOfLocked(t, real, &own, &mp) == noErr && mp == real) {
       spec->vRefNum = own;
       spec->parID = fsRtParID;
       spec->name.AssignUTF8(LabelOf(mp));
@@ -555,7 +523,7 @@ OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, std::string_view macRomanName
     // Too long for a specification: only an existing item can be named, by
     // its stand-in name.
     struct stat st;
-    if (::lstat(full.c_str(), &st) != 0) return bdNamErr;
+    if (StatLinkAt(full, &st) != 0) return bdNamErr;
   }
   return MakeFSSpecFromPath(full, spec);
 }

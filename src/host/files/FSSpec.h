@@ -6,8 +6,12 @@
 // process when a path is first resolved or enumerated and are not kept
 // across restarts (stored folders come back through aliases). Directory id
 // 2 is the root of a volume and 1 its parent, as the Parts expect; every
-// other id is unique in the process. An FSRef is a full UTF-8 path; every
-// actual file-system call goes through one.
+// other id is unique in the process and is kept by the held-folder table
+// (HeldFolders.h): a held folder's id is its descriptor, whatever its name
+// leads to later; a folder below one is opened from it without following a
+// link whenever its id is used. An FSRef is a full UTF-8 path; every actual
+// file-system call goes through one, and a path at or below a held folder
+// is resolved from that folder's descriptor.
 //
 // Names: Mac Roman in an FSSpec, UTF-8 on disk. A "/" inside a Mac name is
 // ":" on disk (and back). An on-disk name that has no faithful 63-character
@@ -73,10 +77,12 @@ OSErr GetIndexedVolume(int index, VolumeInfo* info);
 OSErr GetVolumeForPath(const std::string& path, int16_t* vRefNum);
 
 // ---- directories ----
-// The id of an existing folder (hands one out on first sight).
+// The id of an existing folder (hands one out on first sight; below a held
+// folder reached without following a link).
 OSErr GetDirIDForPath(const std::string& path, int16_t* vRefNum, int32_t* dirID);
-// The path of a folder id; dirNFErr when the id is unknown or the folder it
-// named is gone (a folder moved away is not silently followed).
+// The path of a folder id (a held folder's path as it was held); dirNFErr
+// when the id is unknown or the folder it named is gone (a folder moved away
+// is not silently followed, a held folder removed is gone).
 OSErr GetPathForDirID(int16_t vRefNum, int32_t dirID, std::string* path);
 
 // ---- names ----

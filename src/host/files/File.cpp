@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <limits>
 
-#include "host/base/RegularFile.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileErrors.h"
 #include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
 #include "host/files/FinderInfo.h"
+#include "host/files/HeldFolders.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ OSErr TFile::SpecifyWithAlias(const host::AliasRecord& alias, bool* wasChanged) 
 
 bool TFile::Exists() const {
   struct stat st;
-  return !path_.empty() && ::stat(path_.c_str(), &st) == 0;
+  return !path_.empty() && host::StatAt(path_, &st) == 0;
 }
 
 void TFile::SetPermissions(int8_t dataPermission, int8_t rsrcPermission) {
@@ -154,7 +154,7 @@ OSErr TFile::RenameFile(std::string_view macRomanName) {
   if (err != noErr) return err;
   const std::string oldSidecar = host::AppleDoublePath(path_);
   struct stat st;
-  if (::lstat(oldSidecar.c_str(), &st) == 0) ::rename(oldSidecar.c_str(), host::AppleDoublePath(target).c_str());
+  if (host::LstatAt(oldSidecar, &st) == 0) host::RenameAt(oldSidecar, host::AppleDoublePath(target));
   path_ = target;
   FSSpec spec;
   if (host::MakeFSSpecFromPath(target, &spec) == noErr) spec_ = spec;
@@ -269,7 +269,7 @@ OSErr TFile::GetDataLength(int64_t& length) const {
     if (::fstat(fd_, &st) != 0) return host::OSErrFromErrno(errno);
   } else {
     if (path_.empty()) return fnfErr;
-    if (::stat(path_.c_str(), &st) != 0) return host::OSErrFromErrno(errno);
+    if (host::StatAt(path_, &st) != 0) return host::OSErrFromErrno(errno);
   }
   length = st.st_size;
   return noErr;

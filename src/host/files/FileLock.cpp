@@ -9,6 +9,8 @@
 #include <cstring>
 #include <thread>
 
+#include "host/files/HeldFolders.h"
+
 namespace host {
 
 std::optional<FileLock> FileLock::Acquire(const std::filesystem::path& lockFile, std::chrono::milliseconds timeout,
@@ -19,7 +21,7 @@ std::optional<FileLock> FileLock::Acquire(const std::filesystem::path& lockFile,
     return std::nullopt;
   };
   // O_NONBLOCK: a FIFO put under the lock's name must not stall the open.
-  const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  const int fd = OpenAt(lockFile.string(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (fd < 0) {
     const int err = errno;
     if (err == ELOOP) return fail("it is a symbolic link, which is not followed");

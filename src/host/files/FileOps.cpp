@@ -18,6 +18,7 @@
 #include "host/files/FSSpec.h"
 #include "host/files/FileErrors.h"
 #include "host/files/FinderInfo.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/NoLinkFile.h"
 #include "host/files/StagedFile.h"
 
@@ -26,7 +27,7 @@ namespace {
 
 bool Exists(const std::string& path) {
   struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  return LstatAt(path, &st) == 0;
 }
 
 // Writes all `n` bytes; 0 or the errno of the failed write.
@@ -48,8 +49,7 @@ std::string TemporaryPrefixFor(const std::string& target) {
 // `tempPath`.
 int OpenTemporaryBeside(const std::string& target, std::string* tempPath, int* err) {
   std::string name;
-  const int fd = CreateUniqueFile(AT_FDCWD, JoinPath(ParentPath(target), TemporaryPrefixFor(target)), "", O_RDWR,
-                                  0600, &name);
+  const int fd = CreateUniqueFileIn(ParentPath(target), TemporaryPrefixFor(target), "", O_RDWR, 0600, &name);
   if (fd < 0) {
     *err = errno;
     return -1;
@@ -114,7 +114,7 @@ int StageBeside(const std::string& path, const void* data, size_t size, uint32_t
   if (e == 0 && ::fsync(fd.get()) != 0) e = errno;
   if (fd.Close() != 0 && e == 0) e = errno;
   if (e != 0) {
-    ::unlink(temp->c_str());
+    RemoveAt(*temp);
     temp->clear();
   }
   return e;
@@ -174,69 +174,32 @@ OSErr CopyData(int src, const struct stat& srcStat, const std::string& to, bool 
   return dst.Place(to, replace);
 }
 
-// A name to change (delete, rename) and the folder it is in. Below a folder
-// of SetFoldersOpenedBeneath (the spool tree, the station folders) the
-// folder holding the name is opened there without following any link, and
-// the change is made on that open folder: a folder on the way swapped for a
-// link makes it fail (ELOOP, said on standard error) rather than reach
-// outside. Elsewhere the path is used as it stands.
-struct NameInFolder {
-  Fd folder;  // not open: `name` is the whole path
-  std::string name;
-  int at() const { return folder.get() >= 0 ? folder.get() : AT_FDCWD; }
-};
-
-// 0, or the errno of the folder's open; `change` ("deleted", "moved")
-// goes into the refusal's line.
-int OpenNameInFolder(const std::string& path, const char* change, NameInFolder* out) {
-  const std::string beneath = FolderOpenedBeneath(path);
-  if (beneath.empty()) {
-    out->name = path;
-    return 0;
+// Says on standard error why a name below a held folder was not changed:
+// a folder on the way is a link, which is never followed.
+void SayRefused(const std::string& path, const char* change) {
+  if (errno == ELOOP && IsBelowHeldFolder(path)) {
+    std::fprintf(stderr, "Not %s: \"%s\" is reached through a symbolic link, which is not followed\n", change,
+                 path.c_str());
+    errno = ELOOP;
   }
-  std::string base = beneath;
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  const std::string parent = ParentPath(path);
-  out->name = LastPathName(path);
-  const int fd = parent == base ? ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                                : OpenBeneath(base, parent, O_RDONLY | O_DIRECTORY);
-  if (fd < 0) {
-    const int err = errno;
-    if (err == ELOOP)
-      std::fprintf(stderr, "Not %s: \"%s\" is reached through a symbolic link below \"%s\", which is not followed\n",
-                   change, path.c_str(), base.c_str());
-    return err;
-  }
-  out->folder.Reset(fd);
-  return 0;
 }
 
-bool ExistsIn(const NameInFolder& n, const std::string& name) {
-  struct stat st;
-  return ::fstatat(n.at(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-// The sidecar's name beside the name `n` changes.
-std::string SidecarIn(const NameInFolder& n) {
-  return n.folder.get() >= 0 ? "._" + n.name : AppleDoublePath(n.name);
-}
-
-// Renames without replacing, on the folders open in `from` and `to`.
-OSErr RenameNoReplaceIn(const NameInFolder& from, const std::string& fromName, const NameInFolder& to,
-                        const std::string& toName) {
-  if (::renameat2(from.at(), fromName.c_str(), to.at(), toName.c_str(), RENAME_NOREPLACE) == 0) return noErr;
+// Renames without replacing.
+OSErr RenameNoReplaceOf(const std::string& from, const std::string& to) {
+  if (RenameAt(from, to, RENAME_NOREPLACE) == 0) return noErr;
   const int err = errno;
+  SayRefused(from, "moved");
   if (err != EINVAL && err != ENOSYS) return OSErrFromErrno(err);
   // File systems without RENAME_NOREPLACE: a hard link fails on an existing
   // name, which keeps the no-overwrite promise for files.
   struct stat st;
-  if (::fstatat(from.at(), fromName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return OSErrFromErrno(errno);
-  if (!S_ISDIR(st.st_mode) && ::linkat(from.at(), fromName.c_str(), to.at(), toName.c_str(), 0) == 0) {
-    ::unlinkat(from.at(), fromName.c_str(), 0);
+  if (LstatAt(from, &st) != 0) return OSErrFromErrno(errno);
+  if (!S_ISDIR(st.st_mode) && LinkAt(from, to) == 0) {
+    RemoveAt(from);
     return noErr;
   }
-  if (ExistsIn(to, toName)) return dupFNErr;
-  if (::renameat(from.at(), fromName.c_str(), to.at(), toName.c_str()) != 0) return OSErrFromErrno(errno);
+  if (Exists(to)) return dupFNErr;
+  if (RenameAt(from, to, 0) != 0) return OSErrFromErrno(errno);
   return noErr;
 }
 
@@ -248,7 +211,7 @@ void CopyFinderInfo(const std::string& from, const std::string& to) {
 }  // namespace
 
 void SyncFolder(const std::string& folderPath) {
-  Fd d(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd d(OpenFolder(folderPath));
   if (d.get() >= 0) ::fsync(d.get());
 }
 
@@ -273,13 +236,13 @@ uint32_t ProcessUmask() {
 }
 
 OSErr CreateFileExclusive(const std::string& path, uint32_t mode) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode & 0777));
+  Fd fd(OpenAt(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode & 0777));
   if (fd.get() < 0) return OSErrFromErrno(errno);
   return noErr;
 }
 
 OSErr CreateFolder(const std::string& path, uint32_t mode) {
-  if (::mkdir(path.c_str(), mode & 0777) != 0) return OSErrFromErrno(errno);
+  if (MakeFolderAt(path, mode & 01777) != 0) return OSErrFromErrno(errno);
   return noErr;
 }
 
@@ -336,12 +299,7 @@ OSErr FSClose(int16_t refNum) {
   return noErr;
 }
 
-OSErr RenameNoReplace(const std::string& from, const std::string& to) {
-  NameInFolder source, target;
-  if (const int err = OpenNameInFolder(from, "moved", &source); err != 0) return OSErrFromErrno(err);
-  if (const int err = OpenNameInFolder(to, "moved", &target); err != 0) return OSErrFromErrno(err);
-  return RenameNoReplaceIn(source, source.name, target, target.name);
-}
+OSErr RenameNoReplace(const std::string& from, const std::string& to) { return RenameNoReplaceOf(from, to); }
 
 OSErr CopyFile(const std::string& from, const std::string& to, bool replace) {
   bool notRegular = false;
@@ -359,7 +317,7 @@ OSErr CopyFile(const std::string& from, const std::string& to, bool replace) {
   if (Exists(fromSidecar)) {
     err = CopyFile(fromSidecar, toSidecar, true);
   } else if (Exists(toSidecar)) {
-    ::unlink(toSidecar.c_str());  // a replaced file's old fork must not stick to the copy
+    RemoveAt(toSidecar);  // a replaced file's old fork must not stick to the copy
   }
   return err;
 }
@@ -376,24 +334,26 @@ OSErr CopyFromDescriptor(int fd, const std::string& to, bool replace) {
 OSErr MoveItem(const std::string& from, const std::string& to) { return MoveItem(from, to, false); }
 
 OSErr MoveItem(const std::string& from, const std::string& to, bool replace) {
-  NameInFolder source, target;
-  if (const int err = OpenNameInFolder(from, "moved", &source); err != 0) return OSErrFromErrno(err);
-  if (const int err = OpenNameInFolder(to, "moved", &target); err != 0) return OSErrFromErrno(err);
   struct stat st;
-  if (::fstatat(source.at(), source.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return OSErrFromErrno(errno);
-  const std::string fromSidecar = SidecarIn(source);
-  const std::string toSidecar = SidecarIn(target);
-  const bool hasSidecar = !S_ISDIR(st.st_mode) && ExistsIn(source, fromSidecar);
+  if (LstatAt(from, &st) != 0) {
+    const OSErr err = OSErrFromErrno(errno);
+    SayRefused(from, "moved");
+    return err;
+  }
+  const std::string fromSidecar = AppleDoublePath(from);
+  const std::string toSidecar = AppleDoublePath(to);
+  const bool hasSidecar = !S_ISDIR(st.st_mode) && Exists(fromSidecar);
 
   OSErr err = noErr;
-  if (replace && !S_ISDIR(st.st_mode))
-    err = ::renameat(source.at(), source.name.c_str(), target.at(), target.name.c_str()) == 0 ? OSErr(noErr)
-                                                                                               : OSErrFromErrno(errno);
-  else err = RenameNoReplaceIn(source, source.name, target, target.name);
+  if (replace && !S_ISDIR(st.st_mode)) {
+    err = RenameAt(from, to, 0) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
+    if (err != noErr) SayRefused(to, "moved");
+  } else {
+    err = RenameNoReplaceOf(from, to);
+  }
   if (err == noErr) {
-    if (hasSidecar) ::renameat(source.at(), fromSidecar.c_str(), target.at(), toSidecar.c_str());
-    if (target.folder.get() >= 0) ::fsync(target.folder.get());
-    else SyncFolder(ParentPath(to));
+    if (hasSidecar) RenameAt(fromSidecar, toSidecar, 0);
+    SyncFolder(ParentPath(to));
     return noErr;
   }
   if (err != diffVolErr) return err;
@@ -402,43 +362,44 @@ OSErr MoveItem(const std::string& from, const std::string& to, bool replace) {
   // Across file systems: a complete, synced copy first, then the source goes.
   err = CopyFile(from, to, replace);
   if (err != noErr) return err;
-  if (::unlinkat(source.at(), source.name.c_str(), 0) != 0) return OSErrFromErrno(errno);
-  if (hasSidecar) ::unlinkat(source.at(), fromSidecar.c_str(), 0);
-  if (source.folder.get() >= 0) ::fsync(source.folder.get());
-  else SyncFolder(ParentPath(from));
+  if (RemoveAt(from) != 0) return OSErrFromErrno(errno);
+  if (hasSidecar) RemoveAt(fromSidecar);
+  SyncFolder(ParentPath(from));
   return noErr;
 }
 
 bool SameItem(const std::string& a, const std::string& b) {
   struct stat sa {}, sb {};
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  if (StatAt(a, &sa) != 0 || StatAt(b, &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 OSErr DeleteItem(const std::string& path) {
-  NameInFolder item;
-  if (const int err = OpenNameInFolder(path, "deleted", &item); err != 0) return OSErrFromErrno(err);
   struct stat st;
-  if (::fstatat(item.at(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return OSErrFromErrno(errno);
+  if (LstatAt(path, &st) != 0) {
+    const OSErr err = OSErrFromErrno(errno);
+    SayRefused(path, "deleted");
+    return err;
+  }
   if (S_ISDIR(st.st_mode)) {
-    if (::unlinkat(item.at(), item.name.c_str(), AT_REMOVEDIR) != 0) return OSErrFromErrno(errno);
+    if (RemoveAt(path, true) != 0) return OSErrFromErrno(errno);
     return noErr;
   }
-  if (::unlinkat(item.at(), item.name.c_str(), 0) != 0) return OSErrFromErrno(errno);
-  ::unlinkat(item.at(), SidecarIn(item).c_str(), 0);
+  if (RemoveAt(path) != 0) return OSErrFromErrno(errno);
+  RemoveAt(AppleDoublePath(path));
   return noErr;
 }
 
 OSErr GetMode(const std::string& path, uint32_t* mode) {
   if (!mode) return paramErr;
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
+  if (StatAt(path, &st) != 0) return OSErrFromErrno(errno);
   *mode = st.st_mode;
   return noErr;
 }
 
 OSErr SetMode(const std::string& path, uint32_t mode) {
-  if (::chmod(path.c_str(), mode & 07777) != 0) return OSErrFromErrno(errno);
+  if (ChangeModeAt(path, mode & 07777) != 0) return OSErrFromErrno(errno);
   return noErr;
 }
 

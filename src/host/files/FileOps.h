@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "host/base/MacTypes.h"
-#include "host/base/RegularFile.h"
 
 namespace host {
 
@@ -58,11 +57,10 @@ bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes
 // streams (nothing is closed then); ioErr when the close itself failed.
 OSErr FSClose(int16_t refNum);
 
-// Renames, moves and deletes of a name below a folder of
-// SetFoldersOpenedBeneath (host/base/RegularFile.h) are made on the folder
-// holding it, opened there without following a link: a folder on the way
-// that is a link (put there by a station user, say) makes them fail with
-// bdNamErr and a line on standard error, and nothing outside is touched.
+// Every call below takes paths; a path at or below a held folder
+// (HeldFolders.h) is reached from that folder's descriptor, never through a
+// link: a folder on the way that is a link makes the call fail (ELOOP's
+// result code, a line on standard error), and nothing outside is touched.
 //
 // Renames without replacing (dupFNErr when `to` exists).
 OSErr RenameNoReplace(const std::string& from, const std::string& to);
@@ -81,8 +79,6 @@ OSErr CopyFile(const std::string& from, const std::string& to, bool replace);
 // CopyFile does its data: through a synced temporary file, never replacing
 // an existing `to` unless `replace`.
 OSErr CopyFromDescriptor(int fd, const std::string& to, bool replace);
-// OpenBeneath (opening below a folder without following a link) is in
-// host/base/RegularFile.h, beside the reads that use it.
 // Whether two paths reach the same existing item (links and other spellings
 // of one path included).
 bool SameItem(const std::string& a, const std::string& b);

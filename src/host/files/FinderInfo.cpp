@@ -1,5 +1,6 @@
 #include "host/files/FinderInfo.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -7,7 +8,9 @@
 #include <cstring>
 
 #include "host/base/ByteOrder.h"
+#include "host/base/Fd.h"
 #include "host/files/FileErrors.h"
+#include "host/files/HeldFolders.h"
 
 namespace host {
 namespace {
@@ -40,16 +43,40 @@ FinderInfo FinderInfo::DecodeBE(const uint8_t* in) {
   return f;
 }
 
+namespace {
+
+// The path the attribute calls take for `path`: below a held folder the
+// item opened from its descriptor without following a link (`held` keeps
+// it open; a link there has no Finder information of its own: ELOOP),
+// elsewhere the path itself.
+int AttributePath(const std::string& path, Fd* held, std::string* attrPath) {
+  if (!IsBelowHeldFolder(path)) {
+    *attrPath = path;
+    return 0;
+  }
+  held->Reset(OpenAt(path, O_PATH));
+  struct stat st {};
+  if (held->get() < 0 || ::fstat(held->get(), &st) != 0) return errno;
+  if (S_ISLNK(st.st_mode)) return ELOOP;
+  *attrPath = DescriptorPath(held->get());
+  return 0;
+}
+
+}  // namespace
+
 OSErr GetFinderInfo(const std::string& path, FinderInfo* info) {
   if (!info) return paramErr;
   *info = FinderInfo();
+  Fd held;
+  std::string attrPath;
+  if (const int err = AttributePath(path, &held, &attrPath); err != 0) return err == ELOOP ? OSErr(noErr) : OSErrFromErrno(err);
   uint8_t buf[FinderInfo::kStoredSize] = {};
-  const ssize_t n = ::getxattr(path.c_str(), kAttrName, buf, sizeof buf);
+  const ssize_t n = ::getxattr(attrPath.c_str(), kAttrName, buf, sizeof buf);
   if (n < 0) {
     const int err = errno;
     if (err == ENODATA || IsUnsupported(err)) {
       struct stat st;
-      return ::stat(path.c_str(), &st) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
+      return StatAt(path, &st) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
     }
     if (err == ERANGE) return noErr;  // an oversized attribute is not ours
     return OSErrFromErrno(err);
@@ -62,17 +89,23 @@ OSErr GetFinderInfo(const std::string& path, FinderInfo* info) {
 OSErr SetFinderInfo(const std::string& path, const FinderInfo& info) {
   uint8_t buf[FinderInfo::kStoredSize];
   info.EncodeBE(buf);
-  if (::setxattr(path.c_str(), kAttrName, buf, sizeof buf, 0) == 0) return noErr;
+  Fd held;
+  std::string attrPath;
+  if (const int err = AttributePath(path, &held, &attrPath); err != 0) return OSErrFromErrno(err);
+  if (::setxattr(attrPath.c_str(), kAttrName, buf, sizeof buf, 0) == 0) return noErr;
   const int err = errno;
   if (IsUnsupported(err)) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
+    return StatAt(path, &st) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
   }
   return OSErrFromErrno(err);
 }
 
 bool FinderInfoSupported(const std::string& path) {
-  const ssize_t n = ::getxattr(path.c_str(), kAttrName, nullptr, 0);
+  Fd held;
+  std::string attrPath;
+  if (AttributePath(path, &held, &attrPath) != 0) return false;
+  const ssize_t n = ::getxattr(attrPath.c_str(), kAttrName, nullptr, 0);
   return n >= 0 || !IsUnsupported(errno);
 }
 

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host/files/HeldFolders.h"
+
 namespace host {
 namespace {
 constexpr uint32_t kMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
@@ -22,12 +24,22 @@ FolderWatch::~FolderWatch() {
 
 bool FolderWatch::Watch(const std::filesystem::path& folder) {
   if (fd_ < 0) return false;
+  // The folder as HeldFolders.h reaches it: a held folder by its
+  // descriptor, whatever its name leads to now.
+  const int at = OpenAt(folder.string(), O_PATH | O_DIRECTORY);
   struct stat st {};
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  if (wd_ >= 0 && folder == folder_ && uint64_t(st.st_dev) == device_ && uint64_t(st.st_ino) == inode_) return true;
+  if (at < 0 || fstat(at, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (at >= 0) close(at);
+    return false;
+  }
+  if (wd_ >= 0 && folder == folder_ && uint64_t(st.st_dev) == device_ && uint64_t(st.st_ino) == inode_) {
+    close(at);
+    return true;
+  }
   if (wd_ >= 0) inotify_rm_watch(fd_, wd_);
   complete_.clear();
-  wd_ = inotify_add_watch(fd_, folder.c_str(), kMask);
+  wd_ = inotify_add_watch(fd_, DescriptorPath(at).c_str(), kMask);
+  close(at);
   if (wd_ < 0) return false;
   folder_ = folder;
   device_ = uint64_t(st.st_dev);

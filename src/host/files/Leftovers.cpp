@@ -10,6 +10,7 @@
 
 #include "host/base/Fd.h"
 #include "host/files/FSSpec.h"
+#include "host/files/HeldFolders.h"
 
 namespace host {
 
@@ -129,7 +130,7 @@ bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'
 std::vector<std::string> SweepLeftovers(const std::string& folder, const LeftoverNames& names,
                                         const struct timespec& before) {
   std::vector<std::string> removed;
-  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  Fd dir(OpenAt(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
   if (dir.get() >= 0) Sweep(dir.get(), folder, names, before, names.depth, &removed);
   return removed;
 }

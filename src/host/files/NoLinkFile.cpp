@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "host/base/Fd.h"
-#include "host/base/RegularFile.h"
 #include "host/files/FSSpec.h"
+#include "host/files/HeldFolders.h"
 
 namespace host {
 namespace {
@@ -40,28 +40,27 @@ std::string NoLinkFile::Note() const {
   return removed + "; " + error;
 }
 
-NoLinkFile OpenWithoutLinks(const std::string& path, NoLinkStart start, bool create, uint32_t mode,
-                            const std::string& beneath) {
+NoLinkFile OpenWithoutLinks(const std::string& path, NoLinkStart start, bool create, uint32_t mode) {
   NoLinkFile out;
-  // The folder holding the file, reached from `beneath` without a link, and
-  // the file's name in it; without `beneath` the path as it stands.
-  Fd folder;
-  std::string name = path;
-  if (!beneath.empty()) {
-    const std::string parent = ParentPath(path);
-    const int fd = parent == ParentPath(JoinPath(beneath, "x")) ? ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                                                                 : OpenBeneath(beneath, parent, O_RDONLY | O_DIRECTORY);
-    if (fd < 0) {
-      out.errorNumber = errno;
-      out.error = errno == ELOOP ? "a folder on the way to " + Quoted(path) + " below " + Quoted(beneath) +
-                                       " is a symbolic link, which is not followed: nothing is written there"
-                                 : "cannot open the folder of " + Quoted(path) + ": " + std::strerror(errno);
-      return out;
-    }
-    folder.Reset(fd);
-    name = LastPathName(path);
+  // The folder holding the file: below a held folder opened from its
+  // descriptor without following a link (HeldFolders.h), elsewhere the path
+  // as it stands.
+  FolderAndName folder(path);
+  if (folder.error() != 0) {
+    out.errorNumber = folder.error();
+    out.error = folder.error() == ELOOP ? "a folder on the way to " + Quoted(path) +
+                                              " is a symbolic link, which is not followed: nothing is written there"
+                                        : "cannot open the folder of " + Quoted(path) + ": " +
+                                              std::strerror(folder.error());
+    return out;
   }
-  const int at = folder.get() >= 0 ? folder.get() : AT_FDCWD;
+  if (folder.self() >= 0) {
+    out.errorNumber = EISDIR;
+    out.error = Quoted(path) + " is a folder: nothing is written there";
+    return out;
+  }
+  const int at = folder.at();
+  const std::string name = folder.nameString();
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     struct stat st {};
     if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !IsPlainFile(st)) {

@@ -32,12 +32,11 @@ struct NoLinkFile {
 // Opens `path` for writing without following it. A missing file is made
 // with `mode` less the umask when `create` is true; with `create` false a
 // missing file (or one removed because it was no plain file) is not made
-// and the result is an error. With `beneath` (a folder `path` lies below)
-// the folders between it and the file are opened without following a
-// link either: one of them swapped for a link refuses the file (nothing is
-// written or removed through it).
-NoLinkFile OpenWithoutLinks(const std::string& path, NoLinkStart start, bool create = true, uint32_t mode = 0666,
-                            const std::string& beneath = {});
+// and the result is an error. Below a held folder (HeldFolders.h) the
+// folders between it and the file are opened from its descriptor without
+// following a link either: one of them swapped for a link refuses the file
+// (nothing is written or removed through it).
+NoLinkFile OpenWithoutLinks(const std::string& path, NoLinkStart start, bool create = true, uint32_t mode = 0666);
 
 // Writes all of `bytes` to `fd`; 0, or the errno of the failed write.
 int WriteAllBytes(int fd, std::string_view bytes);

@@ -10,6 +10,9 @@
 #include <cstring>
 #include <vector>
 
+#include "host/base/Fd.h"
+#include "host/files/HeldFolders.h"
+
 namespace host {
 
 namespace {
@@ -64,7 +67,17 @@ int OpenOwnPrivateFolder(int parentFd, const std::string& name, bool narrowIfOpe
 }
 
 bool MakeOwnPrivateFolder(const std::string& path, bool narrowIfOpen, std::string* error) {
-  const int fd = OpenOwnPrivateFolder(AT_FDCWD, path, narrowIfOpen, path, error);
+  // Reached as HeldFolders.h says: below a held folder its own folder is
+  // opened from the held descriptor, never through a link.
+  FolderAndName at(path);
+  if (at.error() != 0) {
+    if (error)
+      *error = "the private folder \"" + path + "\" " +
+               (at.error() == ELOOP ? std::string("is reached through a symbolic link, which is never followed")
+                                    : std::string("cannot be reached: ") + std::strerror(at.error()));
+    return false;
+  }
+  const int fd = OpenOwnPrivateFolder(at.at(), at.nameString(), narrowIfOpen, path, error);
   if (fd < 0) return false;
   ::close(fd);
   return true;
@@ -72,7 +85,7 @@ bool MakeOwnPrivateFolder(const std::string& path, bool narrowIfOpen, std::strin
 
 bool IsOwnPrivateFolder(const std::string& path) {
   struct stat st{};
-  return !path.empty() && ::lstat(path.c_str(), &st) == 0 && OwnAndClosed(st);
+  return !path.empty() && LstatAt(path, &st) == 0 && OwnAndClosed(st);
 }
 
 PrivateFolder::~PrivateFolder() {
@@ -82,7 +95,7 @@ PrivateFolder::~PrivateFolder() {
   }
   if (folder_ >= 0) {
     ::close(folder_);
-    ::rmdir(path_.c_str());
+    RemoveAt(path_, true);
   }
 }
 
@@ -91,18 +104,21 @@ bool PrivateFolder::Create(const std::string& parent, const std::string& prefix,
     if (error) *error = "no folder for a private folder";
     return false;
   }
-  std::string templ = parent + "/" + prefix + "XXXXXX";
-  std::vector<char> buffer(templ.begin(), templ.end());
-  buffer.push_back('\0');
-  if (!::mkdtemp(buffer.data())) {
-    if (error) *error = "no private folder in " + parent + ": " + std::strerror(errno);
+  // Six unpredictable characters, as mkdtemp's "XXXXXX".
+  std::string made;
+  int err = EEXIST;
+  for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+    made = parent + "/" + prefix + RandomHexName().substr(0, 6);
+    err = MakeFolderAt(made, 0700) == 0 ? 0 : errno;
+  }
+  if (err != 0) {
+    if (error) *error = "no private folder in " + parent + ": " + std::strerror(err);
     return false;
   }
-  const std::string made = buffer.data();
   // Between its making and its opening the folder may have been swapped by
   // whoever may write in `parent`: what is opened must be a real folder of
   // this user that only this user may enter.
-  const int fd = ::open(made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = OpenAt(made, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
   struct stat st{};
   if (fd < 0 || ::fstat(fd, &st) != 0 || !OwnAndClosed(st)) {
     if (fd >= 0) ::close(fd);
@@ -132,7 +148,7 @@ int PrivateFolder::CreateFile(const std::string& stem, const std::string& extens
 }
 
 int RemoveLeftoverPrivateFolders(const std::string& parent, const std::string& prefix) {
-  const int top = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int top = OpenFolder(parent);
   if (top < 0) return 0;
   DIR* list = ::fdopendir(top);
   if (!list) {

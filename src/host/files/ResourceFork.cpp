@@ -10,7 +10,7 @@
 #include <set>
 
 #include "host/base/ByteOrder.h"
-#include "host/base/RegularFile.h"
+#include "host/files/HeldFolders.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileErrors.h"
 #include "host/files/FileOps.h"
@@ -300,7 +300,7 @@ OSErr ReadResourceForkBytes(const std::string& path, std::vector<uint8_t>* bytes
   if (!bytes) return paramErr;
   bytes->clear();
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
+  if (StatAt(path, &st) != 0) return OSErrFromErrno(errno);
   std::vector<uint8_t> sidecar;
   OSErr err = ReadWholeFile(AppleDoublePath(path), &sidecar, size_t(256) << 20);
   if (err == fnfErr) return eofErr;
@@ -329,7 +329,7 @@ OSErr ReadResourceFork(const std::string& path, ResourceMap* map) {
 
 OSErr WriteResourceFork(const std::string& path, const ResourceMap& map) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
+  if (StatAt(path, &st) != 0) return OSErrFromErrno(errno);
   std::vector<uint8_t> fork;
   OSErr err = map.Serialize(&fork);
   if (err != noErr) return err;

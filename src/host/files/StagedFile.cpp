@@ -14,6 +14,7 @@
 #include "host/files/FileErrors.h"
 #include "host/files/FileOps.h"
 #include "host/files/FSSpec.h"
+#include "host/files/HeldFolders.h"
 
 namespace host {
 
@@ -72,7 +73,7 @@ StagedFile StagedFile::Open(const std::string& folder, const std::string& hidden
   // The file is linked through /proc/self/fd; without /proc it could never
   // get a name.
   if (!NamedStagingForced() && ::access("/proc/self/fd", X_OK) == 0) {
-    const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    const int fd = OpenAt(folder, O_TMPFILE | O_RDWR, 0600);
     if (fd >= 0) {
       if (!Prepare(fd, mode, error)) {
         ::close(fd);
@@ -93,13 +94,13 @@ StagedFile StagedFile::OpenNamed(const std::string& folder, const std::string& h
   int ignored = 0;
   if (!error) error = &ignored;
   std::string made;
-  const int fd = CreateUniqueFile(AT_FDCWD, JoinPath(folder, hiddenPrefix), hiddenSuffix, O_RDWR, 0600, &made);
+  const int fd = CreateUniqueFileIn(folder, hiddenPrefix, hiddenSuffix, O_RDWR, 0600, &made);
   if (fd < 0) {
     *error = errno;
     return {};
   }
   if (!Prepare(fd, mode, error)) {
-    ::unlink(made.c_str());
+    RemoveAt(made);
     ::close(fd);
     return {};
   }
@@ -112,28 +113,21 @@ void StagedFile::Close() {
 }
 
 void StagedFile::Discard() {
-  if (!hiddenPath_.empty()) ::unlink(hiddenPath_.c_str());
+  if (!hiddenPath_.empty()) RemoveAt(hiddenPath_);
   hiddenPath_.clear();
   Close();
 }
 
 OSErr StagedFile::LinkUnnamed(const std::string& target) {
-  char self[64];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
-  if (::linkat(AT_FDCWD, self, AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) return noErr;
-  int err = errno;
-  // Without /proc mounted any more, a process allowed to link by descriptor
-  // still can.
-  if (err == ENOENT && ::linkat(fd_, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) return noErr;
-  if (err == ENOENT) err = errno;
-  return OSErrFromErrno(err);
+  if (LinkDescriptorAt(fd_, target) == 0) return noErr;
+  return OSErrFromErrno(errno);
 }
 
 OSErr StagedFile::Place(const std::string& target, bool replace) {
   if (!valid()) return paramErr;
   OSErr err = noErr;
   if (!unnamed()) {
-    if (replace) err = ::rename(hiddenPath_.c_str(), target.c_str()) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
+    if (replace) err = RenameAt(hiddenPath_, target, 0) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
     else err = RenameNoReplace(hiddenPath_, target);
   } else if (!replace) {
     err = LinkUnnamed(target);
@@ -146,14 +140,14 @@ OSErr StagedFile::Place(const std::string& target, bool replace) {
       err = LinkUnnamed(hidden);
       if (err != dupFNErr) break;
     }
-    if (err == noErr && ::rename(hidden.c_str(), target.c_str()) != 0) {
+    if (err == noErr && RenameAt(hidden, target, 0) != 0) {
       const int e = errno;
       struct stat st {};
       // Gone between the link and the rename: taken whole by a consumer.
-      if (e == ENOENT && ::lstat(hidden.c_str(), &st) != 0) {
+      if (e == ENOENT && LstatAt(hidden, &st) != 0) {
         err = noErr;
       } else {
-        ::unlink(hidden.c_str());
+        RemoveAt(hidden);
         err = OSErrFromErrno(e);
         errno = e;  // what failed, for the caller's message
       }

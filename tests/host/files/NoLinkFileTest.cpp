@@ -13,6 +13,7 @@
 
 #include "common/TempDir.h"
 #include "host/files/NoLinkFile.h"
+#include "host/files/HeldFolders.h"
 
 namespace {
 
@@ -110,24 +111,26 @@ TEST(NoLinkFile, AFolderIsRefusedAndAFileThatMustExistIsNotMade) {
   EXPECT_EQ(Read(outside), "png");
   EXPECT_NE(note.find("was a symbolic link"), std::string::npos) << note;
 
-  // Opened below a folder, a folder on the way swapped for a link refuses
-  // the file: nothing is made where the link leads.
+  // Opened below a held folder, a folder on the way swapped for a link
+  // refuses the file: nothing is made where the link leads.
   const fs::path photos = fs::path(dir.path()) / "Desktop" / "Yearbook Photos";
   fs::create_directories(photos);
+  ASSERT_TRUE(host::HoldFolder(dir / "Desktop", host::FolderUse::kSource));
   fs::create_directory(dir / "elsewhere");
   fs::create_directory_symlink(dir / "elsewhere", photos / "Class");
   const std::string list = dir / "Desktop/Yearbook Photos/Class/Yearbook.read me";
-  const host::NoLinkFile through = host::OpenWithoutLinks(list, host::NoLinkStart::kAtEnd, true, 0666, dir / "Desktop");
+  const host::NoLinkFile through = host::OpenWithoutLinks(list, host::NoLinkStart::kAtEnd, true, 0666);
   EXPECT_LT(through.fd, 0);
   EXPECT_EQ(through.errorNumber, ELOOP);
   EXPECT_NE(through.error.find("is a symbolic link, which is not followed"), std::string::npos) << through.error;
   EXPECT_FALSE(fs::exists(dir / "elsewhere/Yearbook.read me"));
   fs::remove(photos / "Class");
   fs::create_directory(photos / "Class");
-  const host::NoLinkFile made = host::OpenWithoutLinks(list, host::NoLinkStart::kAtEnd, true, 0666, dir / "Desktop");
+  const host::NoLinkFile made = host::OpenWithoutLinks(list, host::NoLinkStart::kAtEnd, true, 0666);
   ASSERT_GE(made.fd, 0) << made.Note();
   ::close(made.fd);
   EXPECT_TRUE(IsOwnFile(list));
+  host::ReleaseHeldFoldersForTesting();
 }
 
 }  // namespace
