@@ -23,6 +23,7 @@
 #include "output/Notifications.h"
 #include "pipeline/Leftovers.h"
 #include "pipeline/PrinterHandOff.h"
+#include "pipeline/PrintedJobs.h"
 #include "pipeline/SpoolFolders.h"
 #include "platform/DiagnosticLog.h"
 #include "platform/FileServices.h"
@@ -231,6 +232,8 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   CheckForSpecialStartup();
   const fs::path prefsFolder = CreateOrFindFolder(appFolder, imaging::kPreferencesFolderName);
   gKivoPrefsFSSpec = FolderSpecOfPath(prefsFolder);
+  // The record of printed jobs is read before any job is taken.
+  pipeline::OpenPrintedJobsRecord();
   // What a killed run left half written goes before any job runs.
   pipeline::SweepLeftoversOfEarlierRuns();
 

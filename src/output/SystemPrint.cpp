@@ -108,18 +108,14 @@ constexpr char kUnreachableState[] = "Printer cannot be reached";
 
 }  // namespace
 
-std::string PrinterJobName(const std::filesystem::path& jobFile) {
+std::string PrinterJobName(const std::filesystem::path& jobFile, const std::string& attempt) {
   std::string name = jobFile.filename().string();
   if (name.size() > 200) {
     size_t cut = 200;
     while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
     name.resize(cut);
   }
-  struct stat st{};
-  if (::stat(jobFile.c_str(), &st) != 0) return name;
-  const unsigned long long changed =
-      (unsigned long long)st.st_mtim.tv_sec * 1000000000ull + (unsigned long long)st.st_mtim.tv_nsec;
-  return name + platform::StringF(" #%llx.%llx", (unsigned long long)st.st_ino, changed);
+  return attempt.empty() ? name : name + " #" + attempt;
 }
 
 namespace {

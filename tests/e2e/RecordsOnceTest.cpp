@@ -219,6 +219,24 @@ TEST(RecordsOnce, ADamagedRecordHoldsTheJobItSpokeOfAndNothingIsMadeAgain) {
   }
 }
 
+// A job of three copies killed right after its second copy was put in
+// place, its file touched before the restart (its times changed, its bytes
+// not): it is the same job, and the restart makes the third copy only.
+TEST(RecordsOnce, ATouchedJobFileIsTheSameJob) {
+  e2e::Station station("touched");
+  ASSERT_NO_FATAL_FAILURE(KillAfterTheSecondCopy(station));
+  const fs::path job = station.allFiles() / "three.trpr";
+  const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, job.c_str(), times, 0), 0);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
+  EXPECT_EQ(PrintToFileCount(station), 3);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+}
+
 // ---- the yearbook list
 
 // A yearbook job killed right after its page was put in place, or right

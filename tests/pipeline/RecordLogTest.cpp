@@ -285,7 +285,7 @@ TEST_F(RecordLog, AChangeThatCannotBeWrittenIsRefusedAndTheRecordStaysAsItWas) {
 // A record of a later version of the log is kept aside, not written over,
 // and the record starts anew.
 TEST_F(RecordLog, ARecordOfALaterVersionIsKeptAside) {
-  const std::string later = std::string("KPJR\x02\x00\x00\x00", 8) + "whatever a later version keeps";
+  const std::string later = std::string("KPJR\x03\x00\x00\x00", 8) + "whatever a later version keeps";
   WriteBytes(record, later);
   ReadAgain();
   EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kNotRecorded);
