@@ -25,9 +25,10 @@
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileOps.h"
 #include "imaging/ImageWriters.h"
+#include "pipeline/JobQueue.h"
 #include "pipeline/RecordLog.h"
 #include "pipeline/SpoolFolders.h"
-
+#include "prefs/PrefRecords.h"
 #include "platform/CrashPoints.h"
 #include "platform/Log.h"
 
@@ -75,6 +76,7 @@ constexpr const char kPlacedOutputWord[] = "\tplaced ";
 constexpr const char kMarkWord[] = "\tmark ";
 
 fs::path gRecordForTesting;
+std::optional<fs::path> gWaitingFolderForTesting;
 
 int64_t Ns(const struct statx_timestamp& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
@@ -613,25 +615,57 @@ RecordState& State() {
   return state;
 }
 
-// The time now, in ns since 1970. A file changed before this moment never
-// has a later time; one changed in the same tick of the file times' coarser
-// clock may have an earlier one (and is held too).
-int64_t NowNs() {
-  struct timespec now {};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+// "All Files": where job files wait once they were picked up.
+fs::path WaitingFolder() {
+  if (gWaitingFolderForTesting) return *gWaitingFolderForTesting;
+  const tPrintServerPrefs* prefs = getMyPrintServerPrefs();
+  if (!prefs) return {};
+  const std::optional<fs::path> jobs = KeptFolderPath(prefs->jobsVRefNum, prefs->jobsDirID);
+  return jobs ? *jobs / kJobFolderName : fs::path();
+}
+
+// Holds every job file waiting in "All Files" now, each by its bytes and its
+// path, saying `why`: a record that cannot tell what they printed proves
+// nothing of them. A file that cannot be read is held by its path. Jobs
+// that come later are not held, whatever the clock says. How many.
+size_t HoldWaitingJobs(std::vector<Entry>& entries, const std::string& why) {
+  const fs::path folder = WaitingFolder();
+  std::vector<std::string> names;
+  if (folder.empty() || host::ListFolder(folder.string(), &names) != noErr) return 0;
+  size_t held = 0;
+  for (const std::string& name : names) {
+    const fs::path file = folder / name;
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    Entry hold;
+    hold.kind = Kind::kHeld;
+    IdentityOf(file, &hold.id);
+    hold.path = file.string();
+    hold.why = why;
+    entries.push_back(std::move(hold));
+    platform::LogF("The job file [%s] waiting in \"%s\" is held: %s", file.c_str(), kJobFolderName, why.c_str());
+    ++held;
+  }
+  return held;
 }
 
 // Entries of an earlier version know a job by its metadata: each is bound
 // to the bytes of the file that stands at its path with that metadata now.
 // One whose file is there with its size or times changed (touched, written
 // to) cannot be told from another job: it is held. One whose file has gone
-// or is another file is dropped, as the earlier versions dropped it.
+// or is another file is dropped, as the earlier versions dropped it. A
+// hold of every job waiting then holds every job waiting now.
 void BindEarlierEntries(std::vector<Entry>& entries) {
   std::vector<Entry> bound;
+  std::string holdAll;
   for (Entry& e : entries) {
-    if (e.id.HasDigest() || e.kind == Kind::kHeldSince) {
+    if (e.id.HasDigest()) {
       bound.push_back(std::move(e));
+      continue;
+    }
+    if (e.kind == Kind::kHeldSince) {
+      holdAll = "the record of printed jobs was found damaged while this job waited (it was kept as [" +
+                e.path + "])";
       continue;
     }
     Identity now;
@@ -657,6 +691,7 @@ void BindEarlierEntries(std::vector<Entry>& entries) {
     bound.push_back(std::move(hold));
   }
   entries = std::move(bound);
+  if (!holdAll.empty()) HoldWaitingJobs(entries, holdAll);
 }
 
 bool Rewrite(std::vector<Entry> entries);
@@ -709,14 +744,9 @@ bool TakeOverDamaged(const fs::path& record, Parsed& parsed, const std::string& 
     entries->push_back(std::move(hold));
   }
   if (parsed.Earlier()) BindEarlierEntries(*entries);
-  if (holdAll) {
-    Entry since;
-    since.kind = Kind::kHeldSince;
-    since.id.modified = NowNs();
-    since.path = aside;
-    entries->push_back(std::move(since));
-    platform::LogLine("Every job file waiting now is held until it is moved back into the jobs folder");
-  }
+  if (holdAll)
+    HoldWaitingJobs(*entries, "the record of printed jobs was found damaged while this job waited (it was kept as [" +
+                                  aside + "])");
   return true;
 }
 
@@ -805,7 +835,7 @@ bool Load(const fs::path& record) {
 bool Gone(const Entry& e) {
   struct stat st;
   if (::lstat(e.path.c_str(), &st) != 0) return true;
-  if (IsHold(e)) return false;
+  if (e.kind == Kind::kHeld) return false;
   if (!S_ISREG(st.st_mode)) return true;
   const bool done = e.kind == Kind::kKept || e.kind == Kind::kPrinted || e.Empty();
   return done && e.id.HasDigest() && !HoldsBytes(e.path, e.id.digest);
@@ -815,7 +845,7 @@ bool Gone(const Entry& e) {
 // paths), atomically and synced; the state takes them on success.
 bool Rewrite(std::vector<Entry> entries) {
   RecordState& s = State();
-  std::erase_if(entries, [](const Entry& e) { return e.kind != Kind::kHeldSince && Gone(e); });
+  std::erase_if(entries, Gone);
   const std::vector<uint8_t> bytes = LogOf(entries);
   if (host::WriteFileAtomically(s.path.string(), bytes.data(), bytes.size(), 0600, true) != noErr) return false;
   struct stat st {};
@@ -989,10 +1019,12 @@ fs::path PrintedJobsRecordPath() {
   return record;
 }
 
-void SetPrintedJobsRecordPathForTesting(const fs::path& path) {
+void SetPrintedJobsRecordPathForTesting(const fs::path& path, const std::optional<fs::path>& waitingFolder) {
   gRecordForTesting = path;
+  gWaitingFolderForTesting = waitingFolder;
   State() = RecordState{};
 }
+
 
 bool OpenPrintedJobsRecord() {
   State() = RecordState{};
@@ -1002,8 +1034,7 @@ bool OpenPrintedJobsRecord() {
   // Rewritten without what a run killed between a job's leaving "All Files"
   // and the record's forgetting it left: that job file moved back is a new
   // try.
-  if (std::none_of(opened.begin(), opened.end(), [](const Entry& e) { return e.kind != Kind::kHeldSince && Gone(e); }))
-    return true;
+  if (std::none_of(opened.begin(), opened.end(), Gone)) return true;
   if (!Rewrite(std::move(opened))) {
     platform::LogF("The record [%s] could not be written at the start", PrintedJobsRecordPath().c_str());
     State().loaded = false;
@@ -1094,18 +1125,11 @@ namespace {
 // `id`) printed, when a hold on it stands or it is not the file the record
 // spoke of at that path; empty otherwise.
 std::string HeldBecause(const std::vector<Entry>& entries, const fs::path& path, const Identity& id) {
-  struct stat st {};
-  const bool known = ::lstat(path.c_str(), &st) == 0;
-  const int64_t came = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  for (const Entry& e : entries) {
+  for (const Entry& e : entries)
     if (HoldNames(e, path, id))
       return e.why.empty()
                  ? "the record of printed jobs was found damaged where it spoke of this job (kept beside it, see the log)"
                  : e.why;
-    // A job file that came in the clock's tick of the damage is held too.
-    if (e.kind == Kind::kHeldSince && known && came <= e.id.modified)
-      return "the record of printed jobs was found damaged when this job was waiting (it was kept as [" + e.path + "])";
-  }
   for (const Entry& e : entries)
     if (e.kind == Kind::kPlacing && !e.Empty() && e.path == path.string() && e.id.HasDigest() &&
         e.id.digest != id.digest)
@@ -1295,7 +1319,7 @@ void ForgetJobFile(const fs::path& jobFile) {
   op.exists = Locate(jobFile, &at);
   op.id = at.id;
   const bool named = std::any_of(entries->begin(), entries->end(), [&](const Entry& e) {
-    return e.kind != Kind::kKept && e.kind != Kind::kHeldSince &&
+    return e.kind != Kind::kKept &&
            (e.path == op.path || (op.exists && (SameJob(e.id, op.id) || HoldNames(e, jobFile, op.id))));
   });
   // The job has left: the log is rewritten without it (and without any

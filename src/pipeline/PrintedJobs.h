@@ -34,9 +34,9 @@
 // whose handed-over output was about to be put in place, with no result
 // recorded and nothing there, is held (its consumer may have taken it);
 // any other job prints once. Marks record further steps of a job (done
-// once, kept until the job's file leaves). A job set aside because the
-// record cannot tell whether it printed is held by an entry until its file
-// has left "All Files"; moved back, the job is a new try and prints.
+// once, kept until the job's file leaves). A hold is an entry of the
+// record too, never a time: it holds the job file until it has left "All
+// Files"; moved back, the job is a new try and prints.
 //
 // The record is a log (its bytes: pipeline/RecordLog.h): each change is one
 // entry appended and synced, so that a change costs the same however many
@@ -50,9 +50,9 @@
 // earlier text form, a record that cannot be read) is never taken for
 // nothing: the file as found is kept beside the record
 // ("Printed Job Files.damaged-<random>"), whole entries after the damage are
-// read, and each job the damage spoke of (every job waiting, where that
-// cannot be told) is held: set aside with its files, with an alert, until
-// the operator moves it back. Records of the earlier forms (the text form, a line per entry, and the log of version
+// read, and each job the damage spoke of (every job waiting in "All Files",
+// where that cannot be told) is held: set aside with its files, with an
+// alert, until the operator moves it back. Records of the earlier forms (the text form, a line per entry, and the log of version
 // 1, which knew job files by device, node, size and modification time) are
 // read and rewritten in this form at once, each entry bound to the bytes of
 // the file that stands at its path with that metadata; one whose file is
@@ -176,9 +176,11 @@ std::vector<std::filesystem::path> RecordedWorkingFiles();
 bool OpenPrintedJobsRecord();
 
 // The record file; empty while no spool folder is held or the preferences
-// folder is not known. Tests may place it elsewhere; setting the place has
-// the record read anew.
+// folder is not known. Tests may place it elsewhere, with the folder of
+// waiting jobs ("All Files"; none: jobs waiting are not known); setting
+// the place has the record read anew.
 std::filesystem::path PrintedJobsRecordPath();
-void SetPrintedJobsRecordPathForTesting(const std::filesystem::path& path);
+void SetPrintedJobsRecordPathForTesting(const std::filesystem::path& path,
+                                        const std::optional<std::filesystem::path>& waitingFolder = std::nullopt);
 
 }  // namespace pipeline

@@ -186,7 +186,7 @@ std::optional<Op> OpOf(const uint8_t* body, size_t size, uint16_t version) {
   switch (op.change) {
     case Change::kEntry: {
       const uint8_t kind = r.U8();
-      if (kind > uint8_t(Kind::kHeldSince)) return std::nullopt;
+      if (kind > uint8_t(version == kFirstVersion ? Kind::kHeldSince : Kind::kHeld)) return std::nullopt;
       op.kind = Kind(kind);
       op.path = r.Text();
       op.photos = r.Texts();

@@ -37,10 +37,9 @@
 //                   dropped (version 2)
 // Entry kinds: 0 kept, 1 printed, 2 being placed, 3 held (the record cannot
 // tell whether the job at the path, or with that identity, printed: its
-// "why" says why), 4 held since (every job file that came into its folder
-// before the time in the identity's modification field, and that the
-// record does not show complete, is held; the path names the damaged
-// record kept aside).
+// "why" says why), 4 held since (version 1 only: every job file that came
+// into its folder before the time in the identity's modification field;
+// read as a hold on every job waiting).
 //
 // Only the last entry can be cut short by a kill or a power cut: an entry
 // that is not whole at the end of the log is a torn write. An entry that is

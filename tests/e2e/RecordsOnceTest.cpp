@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include "common/FakeIppPrinter.h"
@@ -235,6 +236,88 @@ TEST(RecordsOnce, ATouchedJobFileIsTheSameJob) {
   EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
   EXPECT_EQ(PrintToFileCount(station), 3);
   EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+}
+
+// Runs the program with its clock `offset` ("-1h", "+2s") from the real one
+// (Debian's libfaketime); empty: the real clock.
+void UseClock(e2e::Station& station, const std::string& offset) {
+  std::string library;
+  std::error_code ec;
+  for (const fs::directory_entry& arch : fs::directory_iterator("/usr/lib", ec)) {
+    const fs::path candidate = arch.path() / "faketime" / "libfaketime.so.1";
+    if (fs::exists(candidate)) library = candidate;
+  }
+  ASSERT_FALSE(library.empty()) << "Debian's faketime is not installed";
+  station.SetEnv("LD_PRELOAD", offset.empty() ? "" : library);
+  station.SetEnv("FAKETIME", offset);
+  station.SetEnv("FAKETIME_DONT_FAKE_MONOTONIC", "1");
+  // Under the sanitizers the library comes before their runtime.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  station.SetEnv("ASAN_OPTIONS", std::string(asan ? asan : "") + (asan && *asan ? ":" : "") +
+                                     "verify_asan_link_order=0");
+}
+
+// How far the clock of the running program's latest log line (stamped
+// "YYYY-MM-DD HH:MM:SS.mmm kivo-processor[<pid>]") is from the real one
+// now, in seconds.
+long LoggedClockOffset(const e2e::Station& station) {
+  const std::string log = station.Log();
+  const std::string own = " kivo-processor[" + std::to_string(station.pid()) + "]";
+  const size_t at = log.rfind(own);
+  struct tm stamp {};
+  if (at == std::string::npos || at < 23 || !::strptime(log.substr(at - 23, 19).c_str(), "%Y-%m-%d %H:%M:%S", &stamp))
+    return 0;
+  stamp.tm_isdst = -1;
+  return long(std::mktime(&stamp) - std::time(nullptr));
+}
+
+// The record's header damaged while a job of three copies waits, killed
+// after its second copy: at the next start the job is held whatever the
+// program's clock says of the file times, two seconds or an hour behind
+// them (a server's clock on a shared spool, a clock stepped back after the
+// kill) or an hour ahead, and nothing is made again. A job dropped then
+// prints. Started again with the clock set right, a new job prints, and so
+// does the held job once the operator moves it back: in full, as a new try.
+TEST(RecordsOnce, ADamagedHeaderHoldsTheJobsWaitingWhateverTheClockSays) {
+  for (const char* offset : {"-2s", "-1h", "+1h"}) {
+    SCOPED_TRACE(std::string("the clock ") + offset);
+    e2e::Station station("fakeclock");
+    ASSERT_NO_FATAL_FAILURE(KillAfterTheSecondCopy(station));
+    std::string record = e2e::ReadAll(RecordFile(station));
+    record[1] = char(record[1] ^ 0x04);
+    e2e::WriteAll(RecordFile(station), record);
+    ASSERT_NO_FATAL_FAILURE(UseClock(station, offset));
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "three.trpr"); }, 60))
+        << station.Log();
+    if (offset[2] == 'h') {
+      EXPECT_NEAR(LoggedClockOffset(station), offset[0] == '-' ? -3600 : 3600, 600) << "the clock is not moved";
+    }
+    EXPECT_NE(station.Log().find("Whether the job file [three.trpr] printed cannot be told: the record of printed "
+                                 "jobs was found damaged while this job waited"),
+              std::string::npos)
+        << station.Log();
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+    ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), "later.trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+    EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << "the held job's two and the later one\n" << station.Log();
+    EXPECT_EQ(PrintToFileCount(station), 1);
+
+    ASSERT_NO_FATAL_FAILURE(UseClock(station, ""));
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+    ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), "next.trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+    fs::rename(station.unknown() / "three.trpr", station.jobs() / "three.trpr");
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+    EXPECT_EQ(SetFiles(station, ".jpg"), 7u) << station.Log();
+    EXPECT_EQ(PrintToFileCount(station), 5);
+  }
 }
 
 // ---- the yearbook list
