@@ -232,7 +232,8 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   CheckForSpecialStartup();
   const fs::path prefsFolder = CreateOrFindFolder(appFolder, imaging::kPreferencesFolderName);
   gKivoPrefsFSSpec = FolderSpecOfPath(prefsFolder);
-  // The record of printed jobs is read before any job is taken.
+  // The record of printed jobs is read before any job is taken: a record
+  // that cannot tell what the jobs waiting printed holds them.
   pipeline::OpenPrintedJobsRecord();
   // What a killed run left half written goes before any job runs.
   pipeline::SweepLeftoversOfEarlierRuns();

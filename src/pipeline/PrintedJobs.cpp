@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <limits.h>
 
 #include <algorithm>
 #include <bit>
@@ -77,6 +78,8 @@ constexpr const char kMarkWord[] = "\tmark ";
 
 fs::path gRecordForTesting;
 std::optional<fs::path> gWaitingFolderForTesting;
+// Why every job waiting is to be held when the record is next opened.
+std::vector<std::string> gHoldWaitingWhenOpened;
 
 int64_t Ns(const struct statx_timestamp& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
@@ -570,6 +573,7 @@ Parsed ParseRecord(const std::vector<uint8_t>& bytes) {
       return parsed;
     }
     case recordlog::Parsed::Form::kOtherVersion: parsed.form = Parsed::Form::kOtherVersion; return parsed;
+    case recordlog::Parsed::Form::kDamagedHeader: parsed.form = Parsed::Form::kDamaged; return parsed;
     case recordlog::Parsed::Form::kLog: break;
   }
   // A log is written whole with its header the first time: one shorter than
@@ -613,6 +617,19 @@ struct RecordState {
 RecordState& State() {
   static RecordState state;
   return state;
+}
+
+// A path as the operator finds it: one reached through a held folder
+// ("/proc/self/fd/<n>/...") is shown through the folder's path now.
+std::string Shown(const fs::path& path) {
+  const std::string text = path.string();
+  static const std::string kHeld = "/proc/self/fd/";
+  if (text.rfind(kHeld, 0) != 0) return text;
+  const size_t slash = text.find('/', kHeld.size());
+  char folder[PATH_MAX];
+  const ssize_t n = ::readlink(text.substr(0, slash).c_str(), folder, sizeof folder);
+  if (n <= 0 || size_t(n) >= sizeof folder) return text;
+  return std::string(folder, size_t(n)) + (slash == std::string::npos ? std::string() : text.substr(slash));
 }
 
 // "All Files": where job files wait once they were picked up.
@@ -665,7 +682,7 @@ void BindEarlierEntries(std::vector<Entry>& entries) {
     }
     if (e.kind == Kind::kHeldSince) {
       holdAll = "the record of printed jobs was found damaged while this job waited (it was kept as [" +
-                e.path + "])";
+                Shown(e.path) + "])";
       continue;
     }
     Identity now;
@@ -709,17 +726,17 @@ bool TakeOverDamaged(const fs::path& record, Parsed& parsed, const std::string& 
   const std::string aside = record.string() + ".damaged-" + host::RandomHexName();
   if (::link(record.c_str(), aside.c_str()) != 0) {
     platform::LogF("The record [%s] is damaged (%s) and could not be kept aside as [%s] (%s): nothing is recorded",
-                   record.c_str(), what.c_str(), aside.c_str(), std::strerror(errno));
+                   Shown(record).c_str(), what.c_str(), Shown(aside).c_str(), std::strerror(errno));
     s.loaded = false;
     return false;
   }
   host::SyncFolder(record.parent_path().string());
-  platform::LogF("The record [%s] is damaged (%s): it was kept as [%s]", record.c_str(), what.c_str(),
-                 aside.c_str());
+  platform::LogF("The record [%s] is damaged (%s): it was kept as [%s]", Shown(record).c_str(), what.c_str(),
+                 Shown(aside).c_str());
   if (parsed.form == Parsed::Form::kLog) *entries = std::move(parsed.entries);
   bool holdAll = parsed.form != Parsed::Form::kLog;
   const std::string why =
-      "the record of printed jobs was found damaged where it spoke of this job (it was kept as [" + aside + "])";
+      "the record of printed jobs was found damaged where it spoke of this job (it was kept as [" + Shown(aside) + "])";
   for (const recordlog::Damage& d : parsed.damage) {
     Entry hold;
     hold.kind = Kind::kHeld;
@@ -746,7 +763,7 @@ bool TakeOverDamaged(const fs::path& record, Parsed& parsed, const std::string& 
   if (parsed.Earlier()) BindEarlierEntries(*entries);
   if (holdAll)
     HoldWaitingJobs(*entries, "the record of printed jobs was found damaged while this job waited (it was kept as [" +
-                                  aside + "])");
+                                  Shown(aside) + "])");
   return true;
 }
 
@@ -768,14 +785,21 @@ bool Load(const fs::path& record) {
   std::vector<Entry> entries;
   auto rewrite = [&](const char* after) {
     if (Rewrite(std::move(entries))) return true;
-    platform::LogF("The record [%s] could not be written %s: nothing is recorded", record.c_str(), after);
+    platform::LogF("The record [%s] could not be written %s: nothing is recorded", Shown(record).c_str(), after);
     s.loaded = false;
     return false;
   };
-  if (!there) return true;
+  if (!there) {
+    // Without a folder of jobs waiting (tests) it is made at the first
+    // change. Else it is made now, so that a record missing later is one
+    // that went.
+    if (WaitingFolder().empty()) return true;
+    HoldWaitingJobs(entries, "the record of printed jobs [" + Shown(record) + "] was missing while this job waited");
+    return rewrite("when it was missing");
+  }
   s.seen = st;
   if (!S_ISREG(st.st_mode)) {
-    platform::LogF("The record [%s] is not a file: nothing can be recorded", record.c_str());
+    platform::LogF("The record [%s] is not a file: nothing can be recorded", Shown(record).c_str());
     s.loaded = false;
     return false;
   }
@@ -785,17 +809,19 @@ bool Load(const fs::path& record) {
   if (err != noErr) parsed.form = Parsed::Form::kDamaged;
   else parsed = ParseRecord(bytes);
   if (parsed.form == Parsed::Form::kOtherVersion) {
-    // Written by a later version: kept aside for it, never written over.
-    const std::string aside = record.string() + ".other-version-" + host::RandomHexName();
-    if (host::RenameNoReplace(record.string(), aside) == noErr) {
-      platform::LogF("The record [%s] is of a later version: it was kept as [%s]", record.c_str(), aside.c_str());
-      s.present = false;
-    } else {
-      platform::LogF("The record [%s] is of a later version and could not be set aside: nothing is recorded",
-                     record.c_str());
-      s.loaded = false;
-    }
-    return s.loaded;
+    // Another program wrote it: it is never written over, and nothing is
+    // recorded (every job fails with its files) until it is moved away.
+    platform::LogF("The record [%s] was written by a later version of this program (its form %u): nothing is "
+                   "recorded while it is there",
+                   Shown(record).c_str(), unsigned(parsed.version));
+    s.loaded = false;
+    return false;
+  }
+  if (err == noErr && bytes.empty()) {
+    platform::LogF("The record [%s] is empty", Shown(record).c_str());
+    HoldWaitingJobs(entries,
+                    "the record of printed jobs [" + Shown(record) + "] was found empty while this job waited");
+    return rewrite("after it was found empty");
   }
   if (parsed.form == Parsed::Form::kDamaged || !parsed.damage.empty()) {
     const std::string what = err != noErr ? "it cannot be read (error " + std::to_string(err) + ")"
@@ -817,7 +843,7 @@ bool Load(const fs::path& record) {
     // A kill or a power cut during the last write: what follows the last
     // whole entry is cut off, so that the next entry follows a whole one.
     platform::LogF("The record [%s] ends in %zu bytes of an entry that was not written whole: they are ignored",
-                   record.c_str(), parsed.size - parsed.whole);
+                   Shown(record).c_str(), parsed.size - parsed.whole);
     const int fd = ::open(record.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     const bool cut = fd >= 0 && ::ftruncate(fd, off_t(parsed.whole)) == 0 && ::fdatasync(fd) == 0 &&
                      ::fstat(fd, &s.seen) == 0;
@@ -1025,18 +1051,21 @@ void SetPrintedJobsRecordPathForTesting(const fs::path& path, const std::optiona
   State() = RecordState{};
 }
 
+void HoldWaitingJobsWhenRecordOpens(const std::string& why) { gHoldWaitingWhenOpened.push_back(why); }
 
 bool OpenPrintedJobsRecord() {
   State() = RecordState{};
   std::vector<Entry>* entries = Entries();
   if (!entries) return false;
   std::vector<Entry> opened = *entries;
+  size_t held = 0;
+  for (const std::string& why : std::exchange(gHoldWaitingWhenOpened, {})) held += HoldWaitingJobs(opened, why);
   // Rewritten without what a run killed between a job's leaving "All Files"
   // and the record's forgetting it left: that job file moved back is a new
   // try.
-  if (std::none_of(opened.begin(), opened.end(), Gone)) return true;
+  if (held == 0 && std::none_of(opened.begin(), opened.end(), Gone)) return true;
   if (!Rewrite(std::move(opened))) {
-    platform::LogF("The record [%s] could not be written at the start", PrintedJobsRecordPath().c_str());
+    platform::LogF("The record [%s] could not be written at the start", Shown(PrintedJobsRecordPath()).c_str());
     State().loaded = false;
     return false;
   }
@@ -1344,7 +1373,7 @@ bool MarkJobFilePrinted(const fs::path& file) {
     return false;
   }
   platform::LogF("The printed job file [%s] could be neither moved nor deleted: recorded as printed in [%s]",
-                 file.string().c_str(), PrintedJobsRecordPath().c_str());
+                 file.string().c_str(), Shown(PrintedJobsRecordPath()).c_str());
   return true;
 }
 

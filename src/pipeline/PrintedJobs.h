@@ -52,7 +52,12 @@
 // ("Printed Job Files.damaged-<random>"), whole entries after the damage are
 // read, and each job the damage spoke of (every job waiting in "All Files",
 // where that cannot be told) is held: set aside with its files, with an
-// alert, until the operator moves it back. Records of the earlier forms (the text form, a line per entry, and the log of version
+// alert, until the operator moves it back. A record that is missing or
+// empty, or an earlier version's that could not be carried over
+// (SpoolFolders.h), proves nothing either: every job waiting in "All Files"
+// then is held. A record of a later version is never written over: the
+// start is refused while it is there (SpoolFolders.h). Records of the
+// earlier forms (the text form, a line per entry, and the log of version
 // 1, which knew job files by device, node, size and modification time) are
 // read and rewritten in this form at once, each entry bound to the bytes of
 // the file that stands at its path with that metadata; one whose file is
@@ -169,11 +174,17 @@ bool IsRecordedAsPrinted(const std::filesystem::path& file);
 // whoever removes files a killed run left must leave these to the record.
 std::vector<std::filesystem::path> RecordedWorkingFiles();
 
-// Reads the record at the start of a run, before any job is taken, and
-// rewrites it without what its jobs left (a job file that left "All Files"
-// just before a kill and is moved back is a new try). False when there is
-// no record to read or it cannot be used (logged).
+// Reads the record at the start of a run, before any job is taken: a record
+// that cannot tell what the jobs waiting in "All Files" printed holds them
+// (see above), as do the reasons given to HoldWaitingJobsWhenRecordOpens,
+// and the record is rewritten without what its jobs left (a job file that
+// left "All Files" just before a kill and is moved back is a new try).
+// False when there is no record to read or it cannot be used (logged).
 bool OpenPrintedJobsRecord();
+// Every job waiting in "All Files" is to be held, saying `why`, when the
+// record is next opened (an earlier version's record that was not carried
+// over).
+void HoldWaitingJobsWhenRecordOpens(const std::string& why);
 
 // The record file; empty while no spool folder is held or the preferences
 // folder is not known. Tests may place it elsewhere, with the folder of

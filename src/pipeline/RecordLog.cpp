@@ -287,6 +287,18 @@ Damage DamageOf(std::span<const uint8_t> bytes, size_t at, size_t end, uint16_t 
   return d;
 }
 
+// Whether the bytes from `at` to the end, shorter than the length their
+// head claims, are a whole entry under its checksum: then the length is
+// what is damaged, for a write cut short leaves a part of the body, which
+// does not match the checksum of the whole.
+bool WholeBodyUnderALongerLength(std::span<const uint8_t> bytes, size_t at, uint16_t version) {
+  const size_t left = bytes.size() - at;
+  if (left <= kFrameHeadSize) return false;
+  return EntryWithBody(bytes, at, uint32_t(left - kFrameHeadSize), version).has_value();
+}
+
+uint16_t Check(uint16_t version) { return uint16_t(~version); }
+
 }  // namespace
 
 bool Identity::HasDigest() const {
@@ -294,7 +306,16 @@ bool Identity::HasDigest() const {
 }
 
 std::vector<uint8_t> Header() {
-  return {kMagic[0], kMagic[1], kMagic[2], kMagic[3], uint8_t(kVersion), uint8_t(kVersion >> 8), 0, 0};
+  const uint16_t check = Check(kVersion);
+  return {kMagic[0], kMagic[1], kMagic[2], kMagic[3], uint8_t(kVersion), uint8_t(kVersion >> 8),
+          uint8_t(check), uint8_t(check >> 8)};
+}
+
+std::optional<uint16_t> LaterVersionOf(std::span<const uint8_t> header) {
+  if (header.size() < kHeaderSize || !std::equal(kMagic, kMagic + 4, header.begin())) return std::nullopt;
+  const uint16_t version = host::LoadLE16(header.data() + 4);
+  if (version <= kVersion || host::LoadLE16(header.data() + 6) != Check(version)) return std::nullopt;
+  return version;
 }
 
 std::vector<uint8_t> FrameOf(const Op& op) {
@@ -311,10 +332,14 @@ Parsed Parse(std::span<const uint8_t> bytes) {
   if (bytes.size() < 4 || !std::equal(kMagic, kMagic + 4, bytes.begin())) return parsed;
   parsed.form = Parsed::Form::kLog;
   if (bytes.size() < kHeaderSize) return parsed;
-  const uint16_t version = host::LoadLE16(bytes.data() + 4);
+  const uint16_t version = host::LoadLE16(bytes.data() + 4), check = host::LoadLE16(bytes.data() + 6);
   parsed.version = version;
-  if (version != kFirstVersion && version != kVersion) {
+  if (LaterVersionOf(bytes)) {
     parsed.form = Parsed::Form::kOtherVersion;
+    return parsed;
+  }
+  if (!(version == kFirstVersion && check == 0) && !(version == kVersion && check == Check(kVersion))) {
+    parsed.form = Parsed::Form::kDamagedHeader;
     return parsed;
   }
   size_t at = kHeaderSize;
@@ -330,14 +355,16 @@ Parsed Parse(std::span<const uint8_t> bytes) {
     // Not a whole entry: damage when a whole one follows; else the end of
     // the log, torn by a kill or a power cut during its last write (shorter
     // than it says, or zeros a power cut left), unless all it says it is is
-    // there (written whole and synced, and changed since).
+    // there (written whole and synced, and changed since) or the bytes there
+    // are a whole entry under a length that claims more.
     size_t next = at + 1;
     while (next < bytes.size() && !WholeEntryAt(bytes, next, &size, version)) ++next;
     if (next == bytes.size()) {
       const size_t left = bytes.size() - at;
       const bool zeros = std::all_of(bytes.begin() + ptrdiff_t(at), bytes.end(), [](uint8_t b) { return b == 0; });
       const bool there = left >= kFrameHeadSize && host::LoadLE32(bytes.data() + at) <= left - kFrameHeadSize;
-      if (there && !zeros) parsed.damage.push_back(DamageOf(bytes, at, next, version));
+      if ((there && !zeros) || WholeBodyUnderALongerLength(bytes, at, version))
+        parsed.damage.push_back(DamageOf(bytes, at, next, version));
       break;
     }
     parsed.damage.push_back(DamageOf(bytes, at, next, version));

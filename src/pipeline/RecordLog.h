@@ -1,7 +1,9 @@
 // The byte form of "Printed Job Files" (see pipeline/PrintedJobs.h for what
 // the record means): a header and a log of changes, each appended and synced
 // on its own. Bytes (all numbers little-endian):
-//   0  4  "KPJR", 4 2 version (2), 6 2 zero
+//   0  4  "KPJR", 4 2 version (2), 6 2 the version with every bit flipped
+//         (0 in version 1), so that one bit flipped in either is told from
+//         a later version's record; every later version keeps this
 //   8     entries, each: 4 the length n of its body (1 to 4 MiB), 4 the
 //         CRC-32 of the body, n the body: 1 byte its change, the job's
 //         identity, then the change's fields (numbers of 8 bytes, texts and
@@ -43,9 +45,11 @@
 //
 // Only the last entry can be cut short by a kill or a power cut: an entry
 // that is not whole at the end of the log is a torn write. An entry that is
-// not whole and is followed by whole ones, or that is as long as it says but
-// does not match its checksum, is damage: the log is read on after it, and
-// the damage is reported with whatever of its job can still be read.
+// not whole and is followed by whole ones, that is as long as it says but
+// does not match its checksum, or whose length claims more bytes than the
+// log holds while the bytes there are a whole entry under its checksum (its
+// length field is what is damaged), is damage: the log is read on after it,
+// and the damage is reported with whatever of its job can still be read.
 #pragma once
 
 #include <array>
@@ -110,6 +114,10 @@ std::vector<uint8_t> Header();
 // An entry of the log of this version: its length, its checksum and its body.
 std::vector<uint8_t> FrameOf(const Op& op);
 
+// The version of a later version's log that `header` (its first bytes)
+// begins; nothing when it is no such header (a log this version reads, a
+// damaged header, or no log).
+std::optional<uint16_t> LaterVersionOf(std::span<const uint8_t> header);
 
 // Bytes that are not a whole entry, with whole entries after them (or as
 // long as they say, with a checksum that does not match): what can still be
@@ -121,7 +129,9 @@ struct Damage {
 };
 
 struct Parsed {
-  enum class Form { kNotALog, kLog, kOtherVersion } form = Form::kNotALog;
+  // kDamagedHeader: the magic, and a version that is neither one this
+  // version reads nor a later version's (with its check).
+  enum class Form { kNotALog, kLog, kOtherVersion, kDamagedHeader } form = Form::kNotALog;
   uint16_t version = 0;         // kLog, kOtherVersion
   std::vector<Op> ops;          // the whole entries, in order
   std::vector<Damage> damage;

@@ -167,10 +167,11 @@ TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachC
 
 fs::path RecordFile(const e2e::Station& station) { return station.record(); }
 
-// Where one bit is flipped: in the record's header, and in the middle of
-// each of its entries (each a 4-byte length, a 4-byte checksum and the body).
+// Where one bit is flipped: in the record's header (its magic, its version
+// and the version's check), and in the middle of each of its entries (each
+// a 4-byte length, a 4-byte checksum and the body).
 std::vector<size_t> FlipPlaces(const std::string& record) {
-  std::vector<size_t> places{1};
+  std::vector<size_t> places{1, 4, 6};
   for (size_t at = 8; at + 8 <= record.size();) {
     uint32_t length = 0;
     for (int i = 3; i >= 0; --i) length = length << 8 | uint8_t(record[at + size_t(i)]);
@@ -196,14 +197,18 @@ TEST(RecordsOnce, ADamagedRecordHoldsTheJobItSpokeOfAndNothingIsMadeAgain) {
     std::string record = e2e::ReadAll(RecordFile(station));
     const std::vector<size_t> flips = FlipPlaces(record);
     places = flips.size();
-    ASSERT_GE(places, 4u) << "the header and three entries at least";
+    ASSERT_GE(places, 6u) << "the header and three entries at least";
     record[flips[place]] = char(record[flips[place]] ^ 0x04);
     e2e::WriteAll(RecordFile(station), record);
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "three.trpr"); }, 60))
         << station.Log();
-    EXPECT_NE(station.Log().find("Whether the job file [three.trpr] printed cannot be told"), std::string::npos)
-        << station.Log();
+    const std::string log = station.Log();
+    const size_t alert = log.find("Whether the job file [three.trpr] printed cannot be told");
+    EXPECT_NE(alert, std::string::npos) << log;
+    EXPECT_NE(log.find("(it was kept as [" + (station.spoolPrivate() / "Printed Job Files.damaged-").string(), alert),
+              std::string::npos)
+        << "the alert names the record kept aside where the operator finds it\n" << log;
     EXPECT_TRUE(fs::exists(station.images() / "Red.jpg")) << "a held job keeps its photo";
     size_t aside = 0;
     for (const fs::path& f : e2e::VisibleFiles(station.spoolPrivate()))
@@ -320,6 +325,36 @@ TEST(RecordsOnce, ADamagedHeaderHoldsTheJobsWaitingWhateverTheClockSays) {
   }
 }
 
+// The record emptied, or removed, while a job of three copies waits killed
+// after its second copy: it proves nothing of that job, which is held (set
+// aside with its photo and an alert naming it, nothing made again or
+// counted). A job dropped then prints.
+TEST(RecordsOnce, AnEmptiedOrRemovedRecordHoldsTheJobsWaiting) {
+  for (const bool removed : {false, true}) {
+    SCOPED_TRACE(removed ? "removed" : "emptied");
+    e2e::Station station("recordgone");
+    ASSERT_NO_FATAL_FAILURE(KillAfterTheSecondCopy(station));
+    if (removed) ASSERT_TRUE(fs::remove(RecordFile(station)));
+    else e2e::WriteAll(RecordFile(station), "");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "three.trpr"); }, 60))
+        << station.Log();
+    EXPECT_NE(station.Log().find(std::string("Whether the job file [three.trpr] printed cannot be told: the record of "
+                                             "printed jobs [") +
+                                 station.record().string() + (removed ? "] was missing" : "] was found empty")),
+              std::string::npos)
+        << station.Log();
+    EXPECT_TRUE(fs::exists(station.images() / "Red.jpg"));
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+    ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), "later.trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+    EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
+    EXPECT_EQ(PrintToFileCount(station), 1);
+  }
+}
+
 // ---- the yearbook list
 
 // A yearbook job killed right after its page was put in place, or right
@@ -370,10 +405,12 @@ void RunWithTinyPrivateFolder(e2e::Station& station) {
 }
 
 // Fills the program's private folders, as the program sees them, to the
-// last byte.
+// last byte. The record made at the start has room left in its last block:
+// it is removed, so that it must be made anew in the full folder.
 ::testing::AssertionResult FillPrivateFolder(const e2e::Station& station) {
   for (const fs::path& folder : {PrivateFolder(station), station.spoolPrivate()}) {
     const fs::path inside = fs::path("/proc") / std::to_string(station.pid()) / "root" / folder.relative_path();
+    ::unlink((inside / "Printed Job Files").c_str());
     const int fd = ::open((inside / "filler").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return ::testing::AssertionFailure() << "cannot write in " << inside << ": " << std::strerror(errno);
     const std::string block(4096, 'x');
@@ -470,6 +507,7 @@ TEST(RecordsOnce, TheSystemPrinterIsNotOfferedAPageThatCannotBeRecorded) {
   ASSERT_TRUE(printer.ok());
   station.SetEnv("PRINTER", printer.uri());
   ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(fs::remove(station.record()));
   ASSERT_TRUE(fs::create_directory(station.record()));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
   jobwriter::TJobDescription job = e2e::SetOneJob("Green.jpg", "Printer", 8);
