@@ -120,6 +120,10 @@ std::string PrinterJobName(const std::filesystem::path& jobFile, const std::stri
 
 namespace {
 constexpr char kPrinterJobWord[] = "printer job";
+// Marks recorded just before a job's document is sent and once the printer
+// has it: the printer-job mark of that job after these words.
+constexpr char kSendingWords[] = "sending to ";
+constexpr char kSentWords[] = "sent to ";
 }  // namespace
 
 std::string PrinterJobMark(const host::CreatedPrintJob& job) {
@@ -298,6 +302,11 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   std::optional<host::CreatedPrintJob> earlier;
   for (const std::string& step : job.recordedSteps)
     if (auto made = PrinterJobOfMark(step)) earlier = made;
+  if (earlier) {
+    const std::string mark = PrinterJobMark(*earlier);
+    for (const std::string& step : job.recordedSteps)
+      if (step == kSendingWords + mark || step == kSentWords + mark) earlier->documentSending = true;
+  }
   PrinterWait wait(job);
   if (earlier) {
     using State = host::EarlierJobAnswer::State;
@@ -394,6 +403,15 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
     if (job.recordStep && !job.recordStep(PrinterJobMark(made))) return false;
     platform::PassCrashPoint("printer-job-recorded");
     return true;
+  };
+  // From the moment its document goes, a job the printer shows without it
+  // may have printed: that is recorded first, and once the printer has it.
+  request.documentSending = [&job](const host::CreatedPrintJob& made) {
+    return !job.recordStep || job.recordStep(kSendingWords + PrinterJobMark(made));
+  };
+  request.documentSent = [&job](const host::CreatedPrintJob& made) {
+    if (job.recordStep && !job.recordStep(kSentWords + PrinterJobMark(made)))
+      platform::LogF("That the printer has the page of job %d could not be recorded", made.id);
   };
   request.copies = std::max<int>(1, job.copies);
   request.orientationRequested = settings.orientation == 2 ? 4 : 3;

@@ -25,13 +25,14 @@ using testipp::IppPrinter;
 // format; the queue passes JPEG on); a colour one offers photo paper.
 class Shop {
  public:
-  explicit Shop(bool queue = true, const std::string& history = "Yes", bool colour = false) {
+  explicit Shop(bool queue = true, const std::string& history = "Yes", bool colour = false, int printSeconds = 0) {
     std::string pattern = (fs::temp_directory_path() / "kivo-shop-XXXXXX").string();
     if (::mkdtemp(pattern.data())) folder_ = pattern;
     IppPrinter::Options options;
     options.formats = "image/jpeg,image/pwg-raster";
     options.speed = 600;
     if (colour) options.colorSpeed = 600;
+    options.printSeconds = printSeconds;
     printer_ = std::make_unique<IppPrinter>(folder_, options);
     if (queue && printer_->ready()) cups_ = std::make_unique<CupsServer>(CupsServer::Options{printer_->uri(), history});
   }
@@ -323,6 +324,30 @@ TEST(RealCups, AJobMovedBackAfterAHoldOrFromTheFinishedJobsPrintsAgain) {
   EXPECT_EQ(shop.Documents(), 3u) << station.Log();
   EXPECT_EQ(shop.cups().PagesNamed("back.trpr #"), 3u);
   EXPECT_EQ(e2e::SystemPrinterCount(station), 2);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// Killed once the scheduler had the page, while it was still passing it on
+// to the printer (which takes a few seconds to print it); the scheduler is
+// restarted then and shows the job waiting without its document, though the
+// printer has printed it. The page is not sent again: the job is set aside
+// with its photo, uncounted, the operator told it may already have printed,
+// and the scheduler's empty job is cancelled.
+TEST(RealCups, APageTheSchedulerWasPassingOnWhenRestartedIsNotSentAgain) {
+  KIVO_NEED_ROOT();
+  Shop shop(true, "Yes", false, 8);
+  ASSERT_TRUE(shop.ready()) << shop.why();
+  e2e::Station station("cupssending");
+  shop.Use(station);
+  ASSERT_NO_FATAL_FAILURE(KilledAt(station, "output-placed", "sending.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return shop.Documents() == 1; }, 60)) << shop.why();
+  ASSERT_EQ(shop.cups().UnfinishedJobs(), std::vector<int>{1}) << "the scheduler is still passing the page on";
+  ASSERT_TRUE(shop.cups().Restart()) << shop.why();
+
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ExpectSetAside(station, "sending.trpr", "without its document");
+  ASSERT_TRUE(shop.Settled());
+  EXPECT_EQ(shop.Documents(), 1u) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
 }
 
