@@ -24,6 +24,7 @@
 #include "output/Notifications.h"
 #include "pipeline/Leftovers.h"
 #include "pipeline/PrinterHandOff.h"
+#include "pipeline/PrintedJobs.h"
 #include "pipeline/SpoolFolders.h"
 #include "platform/DiagnosticLog.h"
 #include "platform/FileServices.h"
@@ -264,6 +265,9 @@ bool TBackgroundPrintApp::IBackgroundPrintApp() {
   gKivoPrefsFSSpec = FolderSpecOfPath(prefsFolder);
   if (const std::string own = imaging::PrivateFolderPath(); !own.empty()) HoldForRun(own, host::FolderUse::kState);
   if (!startRefusal_.empty()) return RefuseStart();
+  // The record of printed jobs is read before any job is taken: a record
+  // that cannot tell what the jobs waiting printed holds them.
+  pipeline::OpenPrintedJobsRecord();
   // What a killed run left half written goes before any job runs.
   pipeline::SweepLeftoversOfEarlierRuns();
 

@@ -109,22 +109,22 @@ constexpr char kUnreachableState[] = "Printer cannot be reached";
 
 }  // namespace
 
-std::string PrinterJobName(const std::filesystem::path& jobFile) {
+std::string PrinterJobName(const std::filesystem::path& jobFile, const std::string& attempt) {
   std::string name = jobFile.filename().string();
   if (name.size() > 200) {
     size_t cut = 200;
     while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
     name.resize(cut);
   }
-  struct stat st{};
-  if (host::StatAt(jobFile.string(), &st) != 0) return name;
-  const unsigned long long changed =
-      (unsigned long long)st.st_mtim.tv_sec * 1000000000ull + (unsigned long long)st.st_mtim.tv_nsec;
-  return name + platform::StringF(" #%llx.%llx", (unsigned long long)st.st_ino, changed);
+  return attempt.empty() ? name : name + " #" + attempt;
 }
 
 namespace {
 constexpr char kPrinterJobWord[] = "printer job";
+// Marks recorded just before a job's document is sent and once the printer
+// has it: the printer-job mark of that job after these words.
+constexpr char kSendingWords[] = "sending to ";
+constexpr char kSentWords[] = "sent to ";
 }  // namespace
 
 std::string PrinterJobMark(const host::CreatedPrintJob& job) {
@@ -303,6 +303,11 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
   std::optional<host::CreatedPrintJob> earlier;
   for (const std::string& step : job.recordedSteps)
     if (auto made = PrinterJobOfMark(step)) earlier = made;
+  if (earlier) {
+    const std::string mark = PrinterJobMark(*earlier);
+    for (const std::string& step : job.recordedSteps)
+      if (step == kSendingWords + mark || step == kSentWords + mark) earlier->documentSending = true;
+  }
   PrinterWait wait(job);
   if (earlier) {
     using State = host::EarlierJobAnswer::State;
@@ -399,6 +404,15 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
     if (job.recordStep && !job.recordStep(PrinterJobMark(made))) return false;
     platform::PassCrashPoint("printer-job-recorded");
     return true;
+  };
+  // From the moment its document goes, a job the printer shows without it
+  // may have printed: that is recorded first, and once the printer has it.
+  request.documentSending = [&job](const host::CreatedPrintJob& made) {
+    return !job.recordStep || job.recordStep(kSendingWords + PrinterJobMark(made));
+  };
+  request.documentSent = [&job](const host::CreatedPrintJob& made) {
+    if (job.recordStep && !job.recordStep(kSentWords + PrinterJobMark(made)))
+      platform::LogF("That the printer has the page of job %d could not be recorded", made.id);
   };
   request.copies = std::max<int>(1, job.copies);
   request.orientationRequested = settings.orientation == 2 ? 4 : 3;

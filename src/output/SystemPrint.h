@@ -46,9 +46,9 @@ host::GWorldHandle rescaleImageForChooserPrinting(const host::GWorld* source, in
 struct TChooserPrintJob {
   int16_t resolution = 72;   // of the page image, dots per inch
   int16_t copies = 1;
-  // The job's name at the printer, unique to the job and the same on every
-  // try of it: before sending, the printer is asked whether an earlier try
-  // already gave it the page.
+  // The job's name at the printer, unique to this try of the job and the
+  // same across stops and kills: before sending, the printer is asked
+  // whether this try gave it the page before it stopped.
   std::string jobName;
   // Where the private folder of the document sent to the printer is made:
   // the program's private folder.
@@ -75,11 +75,12 @@ std::string PrinterJobMark(const host::CreatedPrintJob& job);
 // The job a recorded step names; none for a step of another kind.
 std::optional<host::CreatedPrintJob> PrinterJobOfMark(const std::string& mark);
 
-// The printer's name for the job of `jobFile`: its file name (cut to 200
-// bytes on a character boundary) and " #" with the file's node and change
-// time in hexadecimal, which stay the same while the file waits in the
-// queue, also across a restart, and differ from any other job's.
-std::string PrinterJobName(const std::filesystem::path& jobFile);
+// The printer's name for the job of `jobFile` in its try `attempt` (the
+// name the record of printed jobs gives the try): its file name (cut to 200
+// bytes on a character boundary) and " #" with the try's name, which stays
+// the same while the file waits in the queue, also across a restart, and
+// differs for any other job and any other try of this one.
+std::string PrinterJobName(const std::filesystem::path& jobFile, const std::string& attempt);
 
 enum : int16_t {
   kResultSystemPrintFailed = 110,

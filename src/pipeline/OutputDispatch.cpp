@@ -168,8 +168,15 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
     output::TChooserPrintJob job;
     job.resolution = resolution;
     job.copies = int16_t(copies);
-    if (gPrintJobTaskManager && gPrintJobTaskManager->JobFile())
-      job.jobName = output::PrinterJobName(*gPrintJobTaskManager->JobFile());
+    // The printer's job is named by the try the record knows: only a job of
+    // this try is taken for ours when the printer is asked again.
+    std::optional<std::string> attempt;
+    if (gPrintJobTaskManager && gPrintJobTaskManager->JobFile()) {
+      attempt = JobAttemptName(*gPrintJobTaskManager->JobFile());
+      if (attempt) job.jobName = output::PrinterJobName(*gPrintJobTaskManager->JobFile(), *attempt);
+    } else {
+      attempt = std::string();
+    }
     job.documentFolder = imaging::PrivateFolderPath();
     job.beforeSending = [](const std::string& handOver) {
       return !gPrintJobTaskManager || gPrintJobTaskManager->JobOutputPlacing(handOver);
@@ -183,7 +190,13 @@ int16_t TSpoolerPrintView::PrepareForPrinter() {
       job.recordStep = [jobFile](const std::string& step) { return RecordJobMark(jobFile, {}, step); };
     }
     std::string message;
-    result = output::DoChooserPrint(std::move(page), job, &message);
+    if (attempt) {
+      result = output::DoChooserPrint(std::move(page), job, &message);
+    } else {
+      message = "the print could not be recorded before it was sent";
+      services.Log("The page could not be printed: " + message + "\n");
+      result = output::kResultSystemPrintFailed;
+    }
     // The program is ending: the job did not print and waits for the next
     // start; it is no failure.
     if (result == output::kResultSystemPrintStopped) return kResultStopped;

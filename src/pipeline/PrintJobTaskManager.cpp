@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "host/base/Fd.h"
 #include "host/files/FSSpec.h"
@@ -168,7 +169,9 @@ void TPrintJobTaskManager::Step0() {
     HoldJob(printed.why);
     return;
   }
-  if (printed.state == TPrintedState::kOutputNotPlaced) ForgetJobFile(*fJobFile);
+  // Outputs recorded and none of them in place: the try goes on with none
+  // recorded (its name at the printer stays).
+  if (printed.state == TPrintedState::kOutputNotPlaced) BeginJobTryAgain(*fJobFile);
   // A job with outputs placed before it stopped prints again and makes only
   // the outputs that are missing: the record stays for that.
   if (printed.state == TPrintedState::kPartlyPlaced)
@@ -392,6 +395,7 @@ void TPrintJobTaskManager::HoldJob(const std::string& why) {
                            "folder to print it";
   services_.Log(text + "\n");
   services_.JobFileMessage(text, name);
+  fHeldBecause = why;
   DoError(kResultUnknownJob);
 }
 
@@ -467,10 +471,20 @@ void TPrintJobTaskManager::DoError(int16_t code) {
   if (fJobView && code != output::kResultSystemPrintUncertain) fJobView->SendErrorNotification();
   EndJobView();
   services_.SetQueueCurrentFile("");
-  // Whatever the job wrote before it failed, it is to print in full when it
-  // is tried again.
+  // A job held (the record cannot tell whether it printed, or the printer
+  // may have its page) stays held in the record until its file has left
+  // "All Files", so that a kill in between holds it again; moved back, it
+  // is a new try. Whatever any other job wrote before it failed, it is to
+  // print in full when it is tried again.
+  const std::string heldBecause = std::exchange(fHeldBecause, std::string());
+  const bool held = !heldBecause.empty() || code == output::kResultSystemPrintUncertain;
   if (fJobFile) {
-    ForgetJobFile(*fJobFile);
+    if (held)
+      RecordJobHeld(*fJobFile, heldBecause.empty() ? "the printer could not say whether it has the page it was sent "
+                                                     "(see the log)"
+                                                   : heldBecause);
+    else
+      ForgetJobFile(*fJobFile);
     services_.ForgetJobCount(*fJobFile, false);
   }
 
@@ -478,6 +492,14 @@ void TPrintJobTaskManager::DoError(int16_t code) {
     const OSErr err = MoveJobFile(*fJobFile, services_.UnknownJobsFolder());
     if (err != noErr)
       services_.Log(Format("Moving the job file to the unknown-jobs folder failed with error code %d\n", int(err)));
+    // Gone from "All Files": the hold has done its work.
+    else if (held)
+      ForgetJobFile(*fJobFile);
+  };
+  // Put back into the queue by the operator: tried anew.
+  auto requeue = [&] {
+    if (held) ForgetJobFile(*fJobFile);
+    services_.InsertIntoQueue(*fJobFile);
   };
   // A job set aside keeps every file it came with, so that it can print
   // when it is moved back into the print-jobs folder; only the operator's
@@ -488,14 +510,15 @@ void TPrintJobTaskManager::DoError(int16_t code) {
       moveToUnknown();
     } else {
       switch (services_.AskWhatToDoWithFailedJob(jobFileName)) {
-        case 1: services_.InsertIntoQueue(*fJobFile); break;
+        case 1: requeue(); break;
         case 4:
           DeleteFilesUsed4Printing();
-          DeleteJobFile("Cocoa deleting of the job file failed with error code %s\n");
+          if (DeleteJobFile("Cocoa deleting of the job file failed with error code %s\n") && held)
+            ForgetJobFile(*fJobFile);
           break;
         case 6:
           services_.EnableBackgroundPrinting(false);
-          services_.InsertIntoQueue(*fJobFile);
+          requeue();
           break;
         default:  // 5, and an alert closed any other way: nothing is lost
           moveToUnknown();

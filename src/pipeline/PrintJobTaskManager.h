@@ -105,7 +105,7 @@ class TPrintJobTaskManager {
   void FinishJobPrintedBefore(const TPrintedJob& printed);
   // A job of which the record cannot tell whether it printed (`why`): the
   // operator is told, naming it, and it goes to the unknown-jobs folder
-  // with its photos, unprinted.
+  // with its photos, unprinted; the record holds it until it has gone.
   void HoldJob(const std::string& why);
   void EndJobView();
   // Records that the job's web notification has left for the bus.
@@ -125,6 +125,8 @@ class TPrintJobTaskManager {
   std::vector<std::filesystem::path> fFilesToDelete;
   bool fBusy = false;
   uint32_t fStartTime = 0;
+  // Why the job in work is being held (HoldJob); empty for none.
+  std::string fHeldBecause;
 };
 
 // The one task manager, created by the background-printing controller and

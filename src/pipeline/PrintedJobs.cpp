@@ -4,24 +4,33 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <limits.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <random>
 #include <sstream>
+#include <utility>
 #include <vector>
 
+#include "host/base/Fd.h"
+#include "host/base/RegularFile.h"
 #include "host/base/UniqueFile.h"
+#include "host/crypto/Digest.h"
 #include "host/files/CatalogInfo.h"
 #include "host/files/FileOps.h"
 #include "host/files/HeldFolders.h"
 #include "imaging/ImageWriters.h"
+#include "pipeline/JobQueue.h"
 #include "pipeline/RecordLog.h"
 #include "pipeline/SpoolFolders.h"
+#include "prefs/PrefRecords.h"
 #include "platform/CrashPoints.h"
 #include "platform/Log.h"
 
@@ -69,11 +78,68 @@ constexpr const char kPlacedOutputWord[] = "\tplaced ";
 constexpr const char kMarkWord[] = "\tmark ";
 
 fs::path gRecordForTesting;
+std::optional<fs::path> gWaitingFolderForTesting;
+// Why every job waiting is to be held when the record is next opened.
+std::vector<std::string> gHoldWaitingWhenOpened;
 
+int64_t Ns(const struct statx_timestamp& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+// The part of a job file's identity its metadata gives: device, node, size
+// and modification time, as the earlier versions knew a job by. `follow`:
+// through a link at `file` (outputs); else of the item itself, a regular
+// file.
+bool StatIdentity(const fs::path& file, Identity* id, bool follow = false, int64_t* changed = nullptr) {
+  struct statx sx {};
+  if (::statx(AT_FDCWD, file.c_str(), follow ? 0 : AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &sx) != 0 ||
+      !S_ISREG(sx.stx_mode))
+    return false;
+  *id = Identity{};
+  id->device = (uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+  id->node = sx.stx_ino;
+  id->size = sx.stx_size;
+  id->modified = Ns(sx.stx_mtime);
+  if (changed) *changed = Ns(sx.stx_ctime);
+  return true;
+}
+
+// Digests worked out, by path, with the metadata they were worked out at:
+// any write to a file, and any change of its times, moves its change time.
+struct KnownDigest {
+  Identity at;
+  int64_t changed = 0;
+};
+
+std::map<std::string, KnownDigest>& KnownDigests() {
+  static std::map<std::string, KnownDigest> known;
+  return known;
+}
+
+// A job file's identity: its metadata and the digest of its bytes, which is
+// what names the job (a file touched, renamed or copied is the same job; a
+// file of other bytes is another). False when no regular file stands at
+// `file` (a link is not followed) or it cannot be read.
 bool IdentityOf(const fs::path& file, Identity* id) {
-  host::CatalogInfo info;
-  if (host::GetCatInfoForPath(file.string(), &info) != noErr || info.isFolder) return false;
-  *id = {info.deviceID, info.nodeID, info.dataLength, info.modificationTimeNs};
+  Identity now;
+  int64_t changed = 0;
+  if (!StatIdentity(file, &now, false, &changed)) return false;
+  auto& known = KnownDigests();
+  if (const auto it = known.find(file.string()); it != known.end()) {
+    const Identity& at = it->second.at;
+    if (at.device == now.device && at.node == now.node && at.size == now.size && at.modified == now.modified &&
+        it->second.changed == changed) {
+      *id = at;
+      return true;
+    }
+  }
+  host::Fd fd(host::OpenRegularFile(file.c_str(), O_RDONLY));
+  struct stat st {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || uint64_t(st.st_ino) != now.node) return false;
+  const std::optional<host::Sha256Digest> digest = host::Sha256OfFile(fd.get());
+  if (!digest) return false;
+  std::copy(digest->begin(), digest->end(), now.digest.begin());
+  if (known.size() > 4096) known.clear();
+  known[file.string()] = KnownDigest{now, changed};
+  *id = now;
   return true;
 }
 
@@ -81,8 +147,31 @@ bool IdentityOf(const fs::path& file, Identity* id) {
 bool ItemIdentity(const fs::path& path, Identity* id) {
   struct stat st;
   if (host::LstatAt(path.string(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  *id = {uint64_t(st.st_dev), uint64_t(st.st_ino), uint64_t(st.st_size), 0};
+  *id = {};
+  id->device = uint64_t(st.st_dev);
+  id->node = uint64_t(st.st_ino);
+  id->size = uint64_t(st.st_size);
   return true;
+}
+
+// A new try's number: never 0, which marks an entry of an earlier version.
+uint64_t NewAttempt() {
+  static std::mt19937_64 draw = [] {
+    std::random_device seed;
+    std::seed_seq seq{seed(), seed(), seed(), seed(), uint32_t(std::time(nullptr)), uint32_t(::getpid())};
+    return std::mt19937_64(seq);
+  }();
+  uint64_t attempt = 0;
+  while (attempt == 0) attempt = draw();
+  return attempt;
+}
+
+// Whether two identities name the same try of one job: the same bytes and
+// attempt; for entries of an earlier version, the same metadata.
+bool SameJob(const Identity& a, const Identity& b) {
+  if (a.HasDigest() != b.HasDigest()) return false;
+  if (a.HasDigest()) return a.digest == b.digest && a.attempt == b.attempt;
+  return a.device == b.device && a.node == b.node && a.size == b.size && a.modified == b.modified;
 }
 
 struct Output {
@@ -115,33 +204,57 @@ struct Entry {
   std::map<std::string, Placement> placements;  // by key
   std::vector<std::string> marks;
   std::vector<uint8_t> notification;
-  bool Matches(const Identity& other) const {
-    return id.device == other.device && id.node == other.node && id.size == other.size &&
-           id.modified == other.modified;
-  }
+  std::string why;  // of a hold
+  // Nothing of the try is recorded but its beginning.
+  bool Empty() const { return outputs.empty() && placements.empty() && marks.empty(); }
 };
 
 bool IsHold(const Entry& e) { return e.kind == Kind::kHeld || e.kind == Kind::kHeldSince; }
 
-// The entry of the job file with identity `id` (by identity, so that a
-// job renamed meanwhile is still found); null when there is none.
+// The entry of the try `id` names; null when there is none.
 Entry* Find(std::vector<Entry>& entries, const Identity& id) {
   for (Entry& e : entries)
-    if (!IsHold(e) && e.Matches(id)) return &e;
+    if (!IsHold(e) && SameJob(e.id, id)) return &e;
   return nullptr;
 }
 
+// Whether the file at `path` holds the bytes of `digest`.
+bool HoldsBytes(const std::string& path, const recordlog::Digest& digest) {
+  Identity now;
+  return IdentityOf(path, &now) && now.digest == digest;
+}
+
+// The entry of the job file at `path` with the bytes of `id`: the one made
+// at that path, else one of those bytes whose own path holds them no more
+// (the file was renamed since). A file of the same bytes beside it is
+// another job. Null when there is none.
+Entry* FindJob(std::vector<Entry>& entries, const fs::path& path, const Identity& id) {
+  Entry* moved = nullptr;
+  for (Entry& e : entries) {
+    if (IsHold(e) || !e.id.HasDigest() || e.id.digest != id.digest) continue;
+    if (e.path == path.string()) return &e;
+    if (!moved && !HoldsBytes(e.path, e.id.digest)) moved = &e;
+  }
+  return moved;
+}
+
 // Whether two identities are of the same file where one of them may be
-// damaged: three of their four parts agree.
+// damaged: their digests and attempts differ in a few bits at most; without
+// digests, three of their four parts agree.
 bool NearlyTheSame(const Identity& a, const Identity& b) {
+  if (a.HasDigest() && b.HasDigest()) {
+    int bits = std::popcount(a.attempt ^ b.attempt);
+    for (size_t i = 0; i < a.digest.size(); ++i) bits += std::popcount(uint8_t(a.digest[i] ^ b.digest[i]));
+    return bits <= 8;
+  }
   return int(a.device == b.device) + int(a.node == b.node) + int(a.size == b.size) + int(a.modified == b.modified) >= 3;
 }
 
-// Whether the hold `e` (damage found where the record spoke of a job) is
-// of the job file at `path` with identity `id`: nearly the same identity,
-// or the same path.
+// Whether the hold `e` is of the job file at `path` with identity `id`: the
+// same path, or (nearly: it may be what the damage left of it) the same
+// identity.
 bool HoldNames(const Entry& e, const fs::path& path, const Identity& id) {
-  return e.kind == Kind::kHeld && (NearlyTheSame(e.id, id) || (!e.path.empty() && e.path == path.string()));
+  return e.kind == Kind::kHeld && ((!e.path.empty() && e.path == path.string()) || NearlyTheSame(e.id, id));
 }
 
 // The entry of the job, added as `kind` when there is none.
@@ -166,12 +279,26 @@ void Apply(std::vector<Entry>& entries, Op&& op) {
         hold.kind = op.kind;
         hold.id = op.id;
         hold.path = std::move(op.path);
+        hold.why = std::move(op.why);
         return;
       }
       Entry& e = FindOrAdd(entries, op.id, op.kind, op.path);
       e.kind = op.kind;
       e.photos = std::move(op.photos);
       e.notification = std::move(op.notification);
+      return;
+    }
+    case Change::kBegun: {
+      // A try begins: what an earlier try of the job at that path recorded
+      // goes (what printed and stayed, and holds, stay).
+      std::erase_if(entries, [&](const Entry& e) {
+        return !IsHold(e) && e.kind != Kind::kKept && (e.path == op.path || SameJob(e.id, op.id));
+      });
+      Entry e;
+      e.kind = Kind::kPlacing;
+      e.id = op.id;
+      e.path = std::move(op.path);
+      entries.push_back(std::move(e));
       return;
     }
     case Change::kOutput:
@@ -235,11 +362,11 @@ void Apply(std::vector<Entry>& entries, Op&& op) {
       std::erase_if(entries, [&](const Entry& e) {
         if (e.kind == Kind::kHeldSince) return false;
         if (e.kind == Kind::kHeld) return e.path == op.path || (op.exists && HoldNames(e, op.path, op.id));
-        return e.kind != Kind::kKept && (e.path == op.path || (op.exists && e.Matches(op.id)));
+        return e.kind != Kind::kKept && (e.path == op.path || (op.exists && SameJob(e.id, op.id)));
       });
       return;
     case Change::kKept: {
-      std::erase_if(entries, [&](const Entry& e) { return e.Matches(op.id); });
+      std::erase_if(entries, [&](const Entry& e) { return !IsHold(e) && SameJob(e.id, op.id); });
       Entry e;
       e.kind = Kind::kKept;
       e.id = op.id;
@@ -265,8 +392,10 @@ std::vector<uint8_t> LogOf(const std::vector<Entry>& entries) {
     op.kind = e.kind;
     op.photos = e.photos;
     op.notification = e.notification;
+    op.why = e.why;
     add(op);
     op.notification.clear();
+    op.why.clear();
     for (const Output& out : e.outputs) {
       op.change = out.taken ? Change::kHandingOver : Change::kOutput;
       op.other = out.before;
@@ -422,16 +551,21 @@ struct Parsed {
   // kDamaged: neither a log of this or a later version nor a whole record
   // of the text form (a damaged header, a file of another kind).
   enum class Form { kText, kLog, kOtherVersion, kDamaged } form = Form::kText;
+  uint16_t version = 0;  // of a log
   std::vector<Entry> entries;
   std::vector<recordlog::Damage> damage;  // of a log: entries damaged, with whole ones after them
   size_t whole = 0;  // the bytes up to the end of the last whole entry
   size_t size = 0;   // the bytes read
+  // Of an earlier version (the text form, or a log of version 1): its
+  // entries know jobs by metadata only.
+  bool Earlier() const { return form == Form::kText || (form == Form::kLog && version < recordlog::kVersion); }
 };
 
 Parsed ParseRecord(const std::vector<uint8_t>& bytes) {
   Parsed parsed;
   parsed.size = bytes.size();
   recordlog::Parsed log = recordlog::Parse(bytes);
+  parsed.version = log.version;
   switch (log.form) {
     case recordlog::Parsed::Form::kNotALog: {
       bool whole = true;
@@ -440,6 +574,7 @@ Parsed ParseRecord(const std::vector<uint8_t>& bytes) {
       return parsed;
     }
     case recordlog::Parsed::Form::kOtherVersion: parsed.form = Parsed::Form::kOtherVersion; return parsed;
+    case recordlog::Parsed::Form::kDamagedHeader: parsed.form = Parsed::Form::kDamaged; return parsed;
     case recordlog::Parsed::Form::kLog: break;
   }
   // A log is written whole with its header the first time: one shorter than
@@ -485,47 +620,132 @@ RecordState& State() {
   return state;
 }
 
-bool Rewrite(std::vector<Entry> entries);
-
-// The time now, in ns since 1970. A file changed before this moment never
-// has a later time; one changed in the same tick of the file times' coarser
-// clock may have an earlier one (and is held too).
-int64_t NowNs() {
-  struct timespec now {};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+// A path as the operator finds it: one reached through a held folder
+// ("/proc/self/fd/<n>/...") is shown through the folder's path now.
+std::string Shown(const fs::path& path) {
+  const std::string text = path.string();
+  static const std::string kHeld = "/proc/self/fd/";
+  if (text.rfind(kHeld, 0) != 0) return text;
+  const size_t slash = text.find('/', kHeld.size());
+  char folder[PATH_MAX];
+  const ssize_t n = ::readlink(text.substr(0, slash).c_str(), folder, sizeof folder);
+  if (n <= 0 || size_t(n) >= sizeof folder) return text;
+  return std::string(folder, size_t(n)) + (slash == std::string::npos ? std::string() : text.substr(slash));
 }
+
+// "All Files": where job files wait once they were picked up.
+fs::path WaitingFolder() {
+  if (gWaitingFolderForTesting) return *gWaitingFolderForTesting;
+  const tPrintServerPrefs* prefs = getMyPrintServerPrefs();
+  if (!prefs) return {};
+  const std::optional<fs::path> jobs = KeptFolderPath(prefs->jobsVRefNum, prefs->jobsDirID);
+  return jobs ? *jobs / kJobFolderName : fs::path();
+}
+
+// Holds every job file waiting in "All Files" now, each by its bytes and its
+// path, saying `why`: a record that cannot tell what they printed proves
+// nothing of them. A file that cannot be read is held by its path. Jobs
+// that come later are not held, whatever the clock says. How many.
+size_t HoldWaitingJobs(std::vector<Entry>& entries, const std::string& why) {
+  const fs::path folder = WaitingFolder();
+  std::vector<std::string> names;
+  if (folder.empty() || host::ListFolder(folder.string(), &names) != noErr) return 0;
+  size_t held = 0;
+  for (const std::string& name : names) {
+    const fs::path file = folder / name;
+    struct stat st {};
+    if (host::LstatAt(file.string(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    Entry hold;
+    hold.kind = Kind::kHeld;
+    IdentityOf(file, &hold.id);
+    hold.path = file.string();
+    hold.why = why;
+    entries.push_back(std::move(hold));
+    platform::LogF("The job file [%s] waiting in \"%s\" is held: %s", file.c_str(), kJobFolderName, why.c_str());
+    ++held;
+  }
+  return held;
+}
+
+// Entries of an earlier version know a job by its metadata: each is bound
+// to the bytes of the file that stands at its path with that metadata now.
+// One whose file is there with its size or times changed (touched, written
+// to) cannot be told from another job: it is held. One whose file has gone
+// or is another file is dropped, as the earlier versions dropped it. A
+// hold of every job waiting then holds every job waiting now.
+void BindEarlierEntries(std::vector<Entry>& entries) {
+  std::vector<Entry> bound;
+  std::string holdAll;
+  for (Entry& e : entries) {
+    if (e.id.HasDigest()) {
+      bound.push_back(std::move(e));
+      continue;
+    }
+    if (e.kind == Kind::kHeldSince) {
+      holdAll = "the record of printed jobs was found damaged while this job waited (it was kept as [" +
+                Shown(e.path) + "])";
+      continue;
+    }
+    Identity now;
+    if (!IdentityOf(e.path, &now)) continue;
+    if (e.kind == Kind::kHeld) {
+      e.id.digest = now.digest;
+      bound.push_back(std::move(e));
+      continue;
+    }
+    if (e.id.device == now.device && e.id.node == now.node && e.id.size == now.size && e.id.modified == now.modified) {
+      e.id.digest = now.digest;
+      e.id.attempt = 0;
+      bound.push_back(std::move(e));
+      continue;
+    }
+    if (e.id.device != now.device || e.id.node != now.node) continue;
+    Entry hold;
+    hold.kind = Kind::kHeld;
+    hold.id = now;
+    hold.path = e.path;
+    hold.why = "the record of an earlier version knew this job file by its size and times, which have changed since";
+    platform::LogF("The job file [%s] is held: %s", e.path.c_str(), hold.why.c_str());
+    bound.push_back(std::move(hold));
+  }
+  entries = std::move(bound);
+  if (!holdAll.empty()) HoldWaitingJobs(entries, holdAll);
+}
+
+bool Rewrite(std::vector<Entry> entries);
 
 // A record that is damaged (see recordlog::Parse), neither a log nor a whole
 // record of the text form, or that cannot be read: the file as found is
 // kept beside it for the operator (a second link, so that the record stays
-// at its name until it is replaced), and the record is rewritten with what
-// its whole entries say and a hold on each job the damage spoke of; where
-// that job cannot be told (or nothing could be read), on every job file
-// waiting now. A job held is set aside with its files, never made again.
-// False, with nothing recorded from then on, when the file cannot be kept
-// aside or the record rewritten.
-bool TakeOverDamaged(const fs::path& record, Parsed parsed, const std::string& what) {
+// at its name until it is replaced), and its entries become what its whole
+// entries say, with a hold on each job the damage spoke of; where that job
+// cannot be told (or nothing could be read), on every job file waiting now.
+// A job held is set aside with its files, never made again. False, with
+// nothing recorded from then on, when the file cannot be kept aside.
+bool TakeOverDamaged(const fs::path& record, Parsed& parsed, const std::string& what, std::vector<Entry>* entries) {
   RecordState& s = State();
   const std::string aside = record.string() + ".damaged-" + host::RandomHexName();
   if (host::LinkAt(record.string(), aside) != 0) {
     platform::LogF("The record [%s] is damaged (%s) and could not be kept aside as [%s] (%s): nothing is recorded",
-                   record.c_str(), what.c_str(), aside.c_str(), std::strerror(errno));
+                   Shown(record).c_str(), what.c_str(), Shown(aside).c_str(), std::strerror(errno));
     s.loaded = false;
     return false;
   }
   host::SyncFolder(record.parent_path().string());
-  platform::LogF("The record [%s] is damaged (%s): it was kept as [%s]", record.c_str(), what.c_str(), aside.c_str());
-  std::vector<Entry> entries;
-  if (parsed.form == Parsed::Form::kLog) entries = std::move(parsed.entries);
+  platform::LogF("The record [%s] is damaged (%s): it was kept as [%s]", Shown(record).c_str(), what.c_str(),
+                 Shown(aside).c_str());
+  if (parsed.form == Parsed::Form::kLog) *entries = std::move(parsed.entries);
   bool holdAll = parsed.form != Parsed::Form::kLog;
+  const std::string why =
+      "the record of printed jobs was found damaged where it spoke of this job (it was kept as [" + Shown(aside) + "])";
   for (const recordlog::Damage& d : parsed.damage) {
     Entry hold;
     hold.kind = Kind::kHeld;
-    const auto named = d.id ? std::find_if(entries.begin(), entries.end(),
+    hold.why = why;
+    const auto named = d.id ? std::find_if(entries->begin(), entries->end(),
                                            [&](const Entry& e) { return !IsHold(e) && NearlyTheSame(e.id, *d.id); })
-                            : entries.end();
-    if (named != entries.end()) {
+                            : entries->end();
+    if (named != entries->end()) {
       hold.id = named->id;
       hold.path = named->path;
     } else if (!d.path.empty()) {
@@ -539,26 +759,20 @@ bool TakeOverDamaged(const fs::path& record, Parsed parsed, const std::string& w
     }
     platform::LogF("The damaged bytes %zu to %zu of the record are of the job file [%s]: it is held", d.offset,
                    d.offset + d.size, hold.path.c_str());
-    entries.push_back(std::move(hold));
+    entries->push_back(std::move(hold));
   }
-  if (holdAll) {
-    Entry since;
-    since.kind = Kind::kHeldSince;
-    since.id.modified = NowNs();
-    since.path = aside;
-    entries.push_back(std::move(since));
-    platform::LogLine("Every job file waiting now is held until it is moved back into the jobs folder");
-  }
-  if (!Rewrite(std::move(entries))) {
-    platform::LogF("The record [%s] could not be rewritten after its damage: nothing is recorded", record.c_str());
-    s.loaded = false;
-    return false;
-  }
+  if (parsed.Earlier()) BindEarlierEntries(*entries);
+  if (holdAll)
+    HoldWaitingJobs(*entries, "the record of printed jobs was found damaged while this job waited (it was kept as [" +
+                                  Shown(aside) + "])");
   return true;
 }
 
 // Brings the state up to the file at `record`; false when the record is not
-// known.
+// known or cannot be used. A record that cannot tell what the jobs waiting
+// in "All Files" printed (missing, emptied, damaged) holds each of them;
+// one of an earlier version is bound to the bytes of the files it names;
+// either is rewritten at once, so that nothing of it is judged again.
 bool Load(const fs::path& record) {
   RecordState& s = State();
   if (record.empty()) return false;
@@ -569,10 +783,24 @@ bool Load(const fs::path& record) {
   s.path = record;
   s.loaded = true;
   s.present = there;
-  if (!there) return true;
+  std::vector<Entry> entries;
+  auto rewrite = [&](const char* after) {
+    if (Rewrite(std::move(entries))) return true;
+    platform::LogF("The record [%s] could not be written %s: nothing is recorded", Shown(record).c_str(), after);
+    s.loaded = false;
+    return false;
+  };
+  if (!there) {
+    // Without a folder of jobs waiting (tests) it is made at the first
+    // change. Else it is made now, so that a record missing later is one
+    // that went.
+    if (WaitingFolder().empty()) return true;
+    HoldWaitingJobs(entries, "the record of printed jobs [" + Shown(record) + "] was missing while this job waited");
+    return rewrite("when it was missing");
+  }
   s.seen = st;
   if (!S_ISREG(st.st_mode)) {
-    platform::LogF("The record [%s] is not a file: nothing can be recorded", record.c_str());
+    platform::LogF("The record [%s] is not a file: nothing can be recorded", Shown(record).c_str());
     s.loaded = false;
     return false;
   }
@@ -581,35 +809,42 @@ bool Load(const fs::path& record) {
   Parsed parsed;
   if (err != noErr) parsed.form = Parsed::Form::kDamaged;
   else parsed = ParseRecord(bytes);
+  if (parsed.form == Parsed::Form::kOtherVersion) {
+    // Another program wrote it: it is never written over, and nothing is
+    // recorded (every job fails with its files) until it is moved away.
+    platform::LogF("The record [%s] was written by a later version of this program (its form %u): nothing is "
+                   "recorded while it is there",
+                   Shown(record).c_str(), unsigned(parsed.version));
+    s.loaded = false;
+    return false;
+  }
+  if (err == noErr && bytes.empty()) {
+    platform::LogF("The record [%s] is empty", Shown(record).c_str());
+    HoldWaitingJobs(entries,
+                    "the record of printed jobs [" + Shown(record) + "] was found empty while this job waited");
+    return rewrite("after it was found empty");
+  }
   if (parsed.form == Parsed::Form::kDamaged || !parsed.damage.empty()) {
     const std::string what = err != noErr ? "it cannot be read (error " + std::to_string(err) + ")"
                              : parsed.form == Parsed::Form::kDamaged
                                  ? std::string("it is neither a record of this program's log nor of its earlier text form")
                                  : std::to_string(parsed.damage.size()) + " of its entries are damaged";
-    return TakeOverDamaged(record, std::move(parsed), what);
+    if (!TakeOverDamaged(record, parsed, what, &entries)) return false;
+    return rewrite("after its damage");
+  }
+  if (parsed.Earlier()) {
+    entries = std::move(parsed.entries);
+    BindEarlierEntries(entries);
+    return rewrite("in this version's form");
   }
   s.entries = std::move(parsed.entries);
-  if (parsed.form == Parsed::Form::kText) return true;  // rewritten as a log at the first change
-  if (parsed.form == Parsed::Form::kOtherVersion) {
-    // Written by a later version: kept aside for it, never written over.
-    const std::string aside = record.string() + ".other-version-" + host::RandomHexName();
-    if (host::RenameNoReplace(record.string(), aside) == noErr) {
-      platform::LogF("The record [%s] is of a later version: it was kept as [%s]", record.c_str(), aside.c_str());
-      s.present = false;
-    } else {
-      platform::LogF("The record [%s] is of a later version and could not be set aside: nothing is recorded",
-                     record.c_str());
-      s.loaded = false;
-    }
-    return s.loaded;
-  }
   s.size = parsed.whole;
   s.rewrittenSize = parsed.whole;
   if (parsed.whole < parsed.size) {
     // A kill or a power cut during the last write: what follows the last
     // whole entry is cut off, so that the next entry follows a whole one.
     platform::LogF("The record [%s] ends in %zu bytes of an entry that was not written whole: they are ignored",
-                   record.c_str(), parsed.size - parsed.whole);
+                   Shown(record).c_str(), parsed.size - parsed.whole);
     const int fd = host::OpenAt(record.string(), O_WRONLY | O_NOFOLLOW);
     const bool cut = fd >= 0 && ::ftruncate(fd, off_t(parsed.whole)) == 0 && ::fdatasync(fd) == 0 &&
                      ::fstat(fd, &s.seen) == 0;
@@ -620,19 +855,24 @@ bool Load(const fs::path& record) {
   return true;
 }
 
-// Rewrites the log as `entries` (less those whose job files are gone or
-// changed), atomically and synced; the state takes them on success.
+// Whether the entry's job file has left its path (a hold: while anything
+// stands there), or, for a job done or one with nothing recorded, another
+// file of other bytes stands there now: a job under the same name. A try
+// with something recorded whose file's bytes changed stays, and holds it.
+bool Gone(const Entry& e) {
+  struct stat st;
+  if (host::LstatAt(e.path, &st) != 0) return true;
+  if (e.kind == Kind::kHeld) return false;
+  if (!S_ISREG(st.st_mode)) return true;
+  const bool done = e.kind == Kind::kKept || e.kind == Kind::kPrinted || e.Empty();
+  return done && e.id.HasDigest() && !HoldsBytes(e.path, e.id.digest);
+}
+
+// Rewrites the log as `entries` (less those whose job files have left their
+// paths), atomically and synced; the state takes them on success.
 bool Rewrite(std::vector<Entry> entries) {
   RecordState& s = State();
-  std::erase_if(entries, [](const Entry& e) {
-    // A hold stays while something stands at its path (its identity may be
-    // the damaged one); a hold on every job file waiting, always.
-    if (e.kind == Kind::kHeldSince) return false;
-    struct stat st;
-    if (e.kind == Kind::kHeld) return host::LstatAt(e.path, &st) != 0;
-    Identity now;
-    return !IdentityOf(e.path, &now) || !e.Matches(now);
-  });
+  std::erase_if(entries, Gone);
   const std::vector<uint8_t> bytes = LogOf(entries);
   if (host::WriteFileAtomically(s.path.string(), bytes.data(), bytes.size(), 0600, true) != noErr) return false;
   struct stat st {};
@@ -708,6 +948,23 @@ std::vector<Entry>* Entries() {
   return &State().entries;
 }
 
+// A job file as the record knows it: its identity (with the attempt of the
+// try the record knows of it, or a new one) and its entry.
+struct JobAt {
+  std::vector<Entry>* entries = nullptr;
+  Entry* entry = nullptr;
+  Identity id;
+};
+
+// False when no regular file stands at `jobFile` or the record is not known.
+bool Locate(const fs::path& jobFile, JobAt* at) {
+  at->entries = Entries();
+  if (!at->entries || !IdentityOf(jobFile, &at->id)) return false;
+  at->entry = FindJob(*at->entries, jobFile, at->id);
+  at->id.attempt = at->entry ? at->entry->id.attempt : NewAttempt();
+  return true;
+}
+
 std::vector<std::string> Strings(const std::vector<fs::path>& paths) {
   std::vector<std::string> out;
   for (const fs::path& p : paths) out.push_back(p.string());
@@ -718,7 +975,7 @@ std::vector<std::string> Strings(const std::vector<fs::path>& paths) {
 // stands at its path that was not there when it was recorded.
 bool IsInPlace(const Output& out) {
   Identity now;
-  if (!IdentityOf(out.path, &now)) return false;
+  if (!StatIdentity(out.path, &now, true)) return false;
   if (out.before.device == 0 && out.before.node == 0) return true;
   return now.device != out.before.device || now.node != out.before.node || now.modified != out.before.modified;
 }
@@ -796,6 +1053,13 @@ void SweepWorkingFiles(const fs::path& record) {
   }
 }
 
+// The printer's name for a try of a job: its attempt; for a try an earlier
+// version began, the node and modification time that version named it by.
+std::string AttemptTag(const Identity& id) {
+  if (id.attempt != 0) return platform::StringF("%016llx", (unsigned long long)id.attempt);
+  return platform::StringF("%llx.%llx", (unsigned long long)id.node, (unsigned long long)id.modified);
+}
+
 }  // namespace
 
 fs::path PrintedJobsRecordPath() {
@@ -807,9 +1071,31 @@ fs::path PrintedJobsRecordPath() {
   return record;
 }
 
-void SetPrintedJobsRecordPathForTesting(const fs::path& path) {
+void SetPrintedJobsRecordPathForTesting(const fs::path& path, const std::optional<fs::path>& waitingFolder) {
   gRecordForTesting = path;
+  gWaitingFolderForTesting = waitingFolder;
   State() = RecordState{};
+}
+
+void HoldWaitingJobsWhenRecordOpens(const std::string& why) { gHoldWaitingWhenOpened.push_back(why); }
+
+bool OpenPrintedJobsRecord() {
+  State() = RecordState{};
+  std::vector<Entry>* entries = Entries();
+  if (!entries) return false;
+  std::vector<Entry> opened = *entries;
+  size_t held = 0;
+  for (const std::string& why : std::exchange(gHoldWaitingWhenOpened, {})) held += HoldWaitingJobs(opened, why);
+  // Rewritten without what a run killed between a job's leaving "All Files"
+  // and the record's forgetting it left: that job file moved back is a new
+  // try.
+  if (held == 0 && std::none_of(opened.begin(), opened.end(), Gone)) return true;
+  if (!Rewrite(std::move(opened))) {
+    platform::LogF("The record [%s] could not be written at the start", Shown(PrintedJobsRecordPath()).c_str());
+    State().loaded = false;
+    return false;
+  }
+  return true;
 }
 
 std::vector<fs::path> RecordedWorkingFiles() {
@@ -832,14 +1118,13 @@ bool RecordOutputAt(const fs::path& jobFile, const std::vector<fs::path>& photos
   op.path = jobFile.string();
   op.photos = Strings(photos);
   op.target = placed.string();
-  if (IdentityOf(placed, &op.other)) op.other.size = 0;
-  bool ok = IdentityOf(jobFile, &op.id);
-  std::vector<Entry>* entries = ok ? Entries() : nullptr;
-  ok = entries != nullptr;
+  if (StatIdentity(placed, &op.other, true)) op.other.size = 0;
+  JobAt at;
+  bool ok = Locate(jobFile, &at);
   if (ok) {
-    const Entry* e = Find(*entries, op.id);
+    op.id = at.id;
     // A file kept after printing is refused by the queue: nothing to add.
-    ok = (e && e->kind == Kind::kKept) || Record(std::move(op));
+    ok = (at.entry && at.entry->kind == Kind::kKept) || Record(std::move(op));
   }
   if (!ok)
     platform::LogF("The output [%s] of the job file [%s] could not be recorded before it was put in place",
@@ -862,7 +1147,10 @@ void RecordJobOutputHandedOver(const fs::path& jobFile, const fs::path& placed, 
   op.change = Change::kHandedOver;
   op.target = placed.string();
   op.placed = there;
-  if (!IdentityOf(jobFile, &op.id) || !Entries() || !Record(std::move(op)))
+  JobAt at;
+  const bool ok = Locate(jobFile, &at);
+  op.id = at.id;
+  if (!ok || !Record(std::move(op)))
     platform::LogF("That the output [%s] of the job file [%s] was %s could not be recorded", placed.string().c_str(),
                    jobFile.string().c_str(), there ? "put in place" : "not put in place");
 }
@@ -874,14 +1162,13 @@ bool RecordJobPrinted(const fs::path& jobFile, const std::vector<fs::path>& phot
   op.path = jobFile.string();
   op.photos = Strings(photos);
   op.notification.assign(notification.begin(), notification.end());
-  bool ok = IdentityOf(jobFile, &op.id);
-  std::vector<Entry>* entries = ok ? Entries() : nullptr;
-  ok = entries != nullptr;
+  JobAt at;
+  bool ok = Locate(jobFile, &at);
   if (ok) {
-    const Entry* e = Find(*entries, op.id);
+    op.id = at.id;
     // Complete: what was recorded of its outputs is no longer needed, and
     // the log is rewritten without it.
-    ok = (e && e->kind == Kind::kKept) || Record(std::move(op), Write::kRewrite);
+    ok = (at.entry && at.entry->kind == Kind::kKept) || Record(std::move(op), Write::kRewrite);
   }
   if (!ok) platform::LogF("The job file [%s] could not be recorded as printed", jobFile.string().c_str());
   return ok;
@@ -890,18 +1177,19 @@ bool RecordJobPrinted(const fs::path& jobFile, const std::vector<fs::path>& phot
 namespace {
 
 // Why the record cannot tell whether the job file at `path` (identity
-// `id`) printed, when a hold on it stands; empty otherwise.
+// `id`) printed, when a hold on it stands or it is not the file the record
+// spoke of at that path; empty otherwise.
 std::string HeldBecause(const std::vector<Entry>& entries, const fs::path& path, const Identity& id) {
-  struct stat st {};
-  const bool known = host::LstatAt(path.string(), &st) == 0;
-  const int64_t came = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  for (const Entry& e : entries) {
+  for (const Entry& e : entries)
     if (HoldNames(e, path, id))
-      return "the record of printed jobs was found damaged where it spoke of this job (kept beside it, see the log)";
-    // A job file that came in the clock's tick of the damage is held too.
-    if (e.kind == Kind::kHeldSince && known && came <= e.id.modified)
-      return "the record of printed jobs was found damaged when this job was waiting (it was kept as [" + e.path + "])";
-  }
+      return e.why.empty()
+                 ? "the record of printed jobs was found damaged where it spoke of this job (kept beside it, see the log)"
+                 : e.why;
+  for (const Entry& e : entries)
+    if (e.kind == Kind::kPlacing && !e.Empty() && e.path == path.string() && e.id.HasDigest() &&
+        e.id.digest != id.digest)
+      return "its bytes are not those of the job file whose output was being made at that place: it was changed "
+             "since";
   return {};
 }
 
@@ -909,11 +1197,9 @@ std::string HeldBecause(const std::vector<Entry>& entries, const fs::path& path,
 
 TPrintedJob LookUpPrintedJob(const fs::path& jobFile) {
   TPrintedJob job;
-  Identity id;
-  if (!IdentityOf(jobFile, &id)) return job;
-  std::vector<Entry>* entries = Entries();
-  if (!entries) return job;
-  const Entry* e = Find(*entries, id);
+  JobAt at;
+  if (!Locate(jobFile, &at)) return job;
+  const Entry* e = at.entry;
   if (e) {
     for (const std::string& photo : e->photos) job.photos.emplace_back(photo);
     job.notification = e->notification;
@@ -923,9 +1209,9 @@ TPrintedJob LookUpPrintedJob(const fs::path& jobFile) {
   // may have spoken of is held.
   if (e && e->kind == Kind::kKept) return job.state = TPrintedState::kKeptAfterPrinting, job;
   if (e && e->kind == Kind::kPrinted) return job.state = TPrintedState::kPrinted, job;
-  job.why = HeldBecause(*entries, jobFile, id);
+  job.why = HeldBecause(*at.entries, jobFile, at.id);
   if (!job.why.empty()) return job.state = TPrintedState::kHeld, job;
-  if (!e) return job;
+  if (!e || e->Empty()) return job;
   // An output a consumer takes at once that was to be put in place, and of
   // which neither the result was recorded nor anything stands there: it may
   // have been put there and taken since, or never put there.
@@ -950,6 +1236,47 @@ TPrintedJob LookUpPrintedJob(const fs::path& jobFile) {
   return job;
 }
 
+std::optional<std::string> JobAttemptName(const fs::path& jobFile) {
+  JobAt at;
+  bool ok = Locate(jobFile, &at);
+  if (ok && at.entry) return AttemptTag(at.entry->id);
+  if (ok) {
+    Op op;
+    op.change = Change::kBegun;
+    op.id = at.id;
+    op.path = jobFile.string();
+    ok = Record(std::move(op));
+  }
+  if (!ok) {
+    platform::LogF("The try of the job file [%s] could not be recorded", jobFile.string().c_str());
+    return std::nullopt;
+  }
+  return AttemptTag(at.id);
+}
+
+void BeginJobTryAgain(const fs::path& jobFile) {
+  JobAt at;
+  if (!Locate(jobFile, &at) || !at.entry) return;
+  Op op;
+  op.change = Change::kBegun;
+  op.id = at.id;
+  op.path = jobFile.string();
+  if (!Record(std::move(op)))
+    platform::LogF("What an earlier try of the job file [%s] recorded could not be dropped", jobFile.string().c_str());
+}
+
+bool RecordJobHeld(const fs::path& jobFile, const std::string& why) {
+  Op op;
+  op.change = Change::kEntry;
+  op.kind = Kind::kHeld;
+  op.path = jobFile.string();
+  op.why = why;
+  IdentityOf(jobFile, &op.id);  // a file that cannot be read is held by its path
+  const bool ok = Entries() && Record(std::move(op));
+  if (!ok) platform::LogF("The hold of the job file [%s] could not be recorded", jobFile.string().c_str());
+  return ok;
+}
+
 bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>& photos, const std::string& key,
                             const fs::path& working, const fs::path& target) {
   Op op;
@@ -959,12 +1286,12 @@ bool RecordJobOutputPlacing(const fs::path& jobFile, const std::vector<fs::path>
   op.key = key;
   op.working = working.string();
   op.target = target.string();
-  bool ok = IdentityOf(jobFile, &op.id) && ItemIdentity(working, &op.other);
+  JobAt at;
+  bool ok = ItemIdentity(working, &op.other) && Locate(jobFile, &at);
   op.other.size = 0;
-  std::vector<Entry>* entries = ok ? Entries() : nullptr;
-  ok = entries != nullptr;
   if (ok) {
-    Entry* e = Find(*entries, op.id);
+    op.id = at.id;
+    Entry* e = at.entry;
     if (e && e->kind == Kind::kKept) {
       ok = true;
     } else {
@@ -987,10 +1314,9 @@ bool RecordJobOutputPlaced(const fs::path& jobFile, const std::string& key, cons
   op.change = Change::kPlaced;
   op.key = key;
   op.target = target.string();
-  bool ok = IdentityOf(jobFile, &op.id);
-  std::vector<Entry>* entries = ok ? Entries() : nullptr;
-  Entry* e = entries ? Find(*entries, op.id) : nullptr;
-  ok = e && e->placements.count(key) > 0 && Record(std::move(op));
+  JobAt at;
+  const bool ok = Locate(jobFile, &at) && at.entry && at.entry->placements.count(key) > 0 &&
+                  (op.id = at.id, Record(std::move(op)));
   if (!ok)
     platform::LogF("The output [%s] of the job file [%s] was put in place but could not be recorded so",
                    target.string().c_str(), jobFile.string().c_str());
@@ -1001,20 +1327,17 @@ void ForgetJobOutput(const fs::path& jobFile, const std::string& key) {
   Op op;
   op.change = Change::kForgetOutput;
   op.key = key;
-  if (!IdentityOf(jobFile, &op.id)) return;
-  std::vector<Entry>* entries = Entries();
-  Entry* e = entries ? Find(*entries, op.id) : nullptr;
-  if (e && e->placements.count(key) > 0) Record(std::move(op));
+  JobAt at;
+  if (!Locate(jobFile, &at) || !at.entry || at.entry->placements.count(key) == 0) return;
+  op.id = at.id;
+  Record(std::move(op));
 }
 
 std::optional<fs::path> PlacedJobOutput(const fs::path& jobFile, const std::string& key) {
-  Identity id;
-  if (!IdentityOf(jobFile, &id)) return std::nullopt;
-  std::vector<Entry>* entries = Entries();
-  const Entry* e = entries ? Find(*entries, id) : nullptr;
-  if (!e) return std::nullopt;
-  const auto p = e->placements.find(key);
-  if (p == e->placements.end() || !IsPlaced(p->second)) return std::nullopt;
+  JobAt at;
+  if (!Locate(jobFile, &at) || !at.entry) return std::nullopt;
+  const auto p = at.entry->placements.find(key);
+  if (p == at.entry->placements.end() || !IsPlaced(p->second)) return std::nullopt;
   return fs::path(p->second.target);
 }
 
@@ -1024,11 +1347,11 @@ bool RecordJobMark(const fs::path& jobFile, const std::vector<fs::path>& photos,
   op.path = jobFile.string();
   op.photos = Strings(photos);
   op.key = mark;
-  bool ok = IdentityOf(jobFile, &op.id);
-  std::vector<Entry>* entries = ok ? Entries() : nullptr;
-  ok = entries != nullptr;
+  JobAt at;
+  bool ok = Locate(jobFile, &at);
   if (ok) {
-    const Entry* e = Find(*entries, op.id);
+    op.id = at.id;
+    const Entry* e = at.entry;
     const bool done = e && (e->kind == Kind::kKept || std::find(e->marks.begin(), e->marks.end(), mark) != e->marks.end());
     ok = done || Record(std::move(op));
   }
@@ -1037,31 +1360,29 @@ bool RecordJobMark(const fs::path& jobFile, const std::vector<fs::path>& photos,
 }
 
 bool HasJobMark(const fs::path& jobFile, const std::string& mark) {
-  Identity id;
-  if (!IdentityOf(jobFile, &id)) return false;
-  std::vector<Entry>* entries = Entries();
-  const Entry* e = entries ? Find(*entries, id) : nullptr;
-  return e && std::find(e->marks.begin(), e->marks.end(), mark) != e->marks.end();
+  JobAt at;
+  if (!Locate(jobFile, &at) || !at.entry) return false;
+  return std::find(at.entry->marks.begin(), at.entry->marks.end(), mark) != at.entry->marks.end();
 }
 
 std::vector<std::string> JobMarks(const fs::path& jobFile) {
-  Identity id;
-  if (!IdentityOf(jobFile, &id)) return {};
-  std::vector<Entry>* entries = Entries();
-  const Entry* e = entries ? Find(*entries, id) : nullptr;
-  return e ? e->marks : std::vector<std::string>();
+  JobAt at;
+  if (!Locate(jobFile, &at) || !at.entry) return {};
+  return at.entry->marks;
 }
 
 void ForgetJobFile(const fs::path& jobFile) {
   Op op;
   op.change = Change::kForgetJob;
   op.path = jobFile.string();
-  op.exists = IdentityOf(jobFile, &op.id);
   std::vector<Entry>* entries = Entries();
   if (!entries) return;
+  JobAt at;
+  op.exists = Locate(jobFile, &at);
+  op.id = at.id;
   const bool named = std::any_of(entries->begin(), entries->end(), [&](const Entry& e) {
-    return e.kind != Kind::kKept && e.kind != Kind::kHeldSince &&
-           (e.path == op.path || (op.exists && (e.Matches(op.id) || HoldNames(e, jobFile, op.id))));
+    return e.kind != Kind::kKept &&
+           (e.path == op.path || (op.exists && (SameJob(e.id, op.id) || HoldNames(e, jobFile, op.id))));
   });
   // The job has left: the log is rewritten without it (and without any
   // other entry whose file has gone), unless there is nothing to drop.
@@ -1070,25 +1391,22 @@ void ForgetJobFile(const fs::path& jobFile) {
 }
 
 bool IsRecordedAsPrinted(const fs::path& file) {
-  Identity id;
-  if (!IdentityOf(file, &id)) return false;
-  std::vector<Entry>* entries = Entries();
-  if (!entries) return false;
-  const Entry* e = Find(*entries, id);
-  return e && e->kind == Kind::kKept;
+  JobAt at;
+  return Locate(file, &at) && at.entry && at.entry->kind == Kind::kKept;
 }
 
 bool MarkJobFilePrinted(const fs::path& file) {
   Op op;
   op.change = Change::kKept;
   op.path = file.string();
-  const bool ok = IdentityOf(file, &op.id) && Entries() && Record(std::move(op), Write::kRewrite);
+  JobAt at;
+  const bool ok = Locate(file, &at) && (op.id = at.id, Record(std::move(op), Write::kRewrite));
   if (!ok) {
     platform::LogF("The printed job file [%s] could be neither moved, deleted nor recorded", file.string().c_str());
     return false;
   }
   platform::LogF("The printed job file [%s] could be neither moved nor deleted: recorded as printed in [%s]",
-                 file.string().c_str(), PrintedJobsRecordPath().string().c_str());
+                 file.string().c_str(), Shown(PrintedJobsRecordPath()).c_str());
   return true;
 }
 

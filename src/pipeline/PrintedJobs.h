@@ -2,9 +2,15 @@
 //
 // "Printed Job Files" in the spool folder's "KIVO PRIVATE FOLDER" (mode
 // 0700, see SpoolFolders.h; no other user can plant or change an entry, and
-// whichever processor holds the spool folder carries it on) records job files by their identity (device, inode, size, modification
-// time), so that the record holds whatever the file's name. A job is
-// recorded in these ways:
+// whichever processor holds the spool folder carries it on) records tries
+// of jobs. A job file is known by the SHA-256 of its bytes and its place in
+// "All Files" (a file touched, or renamed with nothing else there of its
+// bytes, is the same job; a file of the same bytes beside it is another);
+// each try of it by an attempt number the record draws when it first
+// speaks of the job, kept across stops and kills, and drawn anew once the
+// job has left "All Files" (finished, failed or set aside) and comes back:
+// the system printer names its job by it, so that only this try's job at
+// the printer is taken for ours. A job is recorded in these ways:
 //   - while its outputs are being put in place by a rename: each output by
 //     a key unique within the job, first as "placing" (the working file and
 //     its target) just before the rename, then as "placed" the moment the
@@ -28,7 +34,9 @@
 // whose handed-over output was about to be put in place, with no result
 // recorded and nothing there, is held (its consumer may have taken it);
 // any other job prints once. Marks record further steps of a job (done
-// once, kept until the job's file leaves).
+// once, kept until the job's file leaves). A hold is an entry of the
+// record too, never a time: it holds the job file until it has left "All
+// Files"; moved back, the job is a new try and prints.
 //
 // The record is a log (its bytes: pipeline/RecordLog.h): each change is one
 // entry appended and synced, so that a change costs the same however many
@@ -42,10 +50,18 @@
 // earlier text form, a record that cannot be read) is never taken for
 // nothing: the file as found is kept beside the record
 // ("Printed Job Files.damaged-<random>"), whole entries after the damage are
-// read, and each job the damage spoke of (every job waiting, where that
-// cannot be told) is held: set aside with its files, with an alert, until
-// the operator moves it back. A record of the earlier text form (a line per
-// entry) is read and rewritten in this form at the first change.
+// read, and each job the damage spoke of (every job waiting in "All Files",
+// where that cannot be told) is held: set aside with its files, with an
+// alert, until the operator moves it back. A record that is missing or
+// empty, or an earlier version's that could not be carried over
+// (SpoolFolders.h), proves nothing either: every job waiting in "All Files"
+// then is held. A record of a later version is never written over: the
+// start is refused while it is there (SpoolFolders.h). Records of the
+// earlier forms (the text form, a line per entry, and the log of version
+// 1, which knew job files by device, node, size and modification time) are
+// read and rewritten in this form at once, each entry bound to the bytes of
+// the file that stands at its path with that metadata; one whose file is
+// there with other metadata is held.
 #pragma once
 
 #include <filesystem>
@@ -129,6 +145,19 @@ bool RecordJobPrinted(const std::filesystem::path& jobFile, const std::vector<st
                       std::span<const uint8_t> notification = {});
 // What the record says of `jobFile`.
 TPrintedJob LookUpPrintedJob(const std::filesystem::path& jobFile);
+
+// The name of the try of `jobFile` the record knows, a try begun (and
+// recorded, durably) when it knows none: 16 hexadecimal digits of its
+// attempt; for a try an earlier version began, the node and modification
+// time that version named it by. None when it cannot be recorded (logged).
+std::optional<std::string> JobAttemptName(const std::filesystem::path& jobFile);
+// Drops what the try of `jobFile` recorded of outputs that were not put in
+// place, keeping the try (its name stays the same).
+void BeginJobTryAgain(const std::filesystem::path& jobFile);
+// Records, durably, that `jobFile` is held for `why` (it is being set
+// aside): a restart before it has left "All Files" holds it again. False
+// when it cannot be recorded (logged).
+bool RecordJobHeld(const std::filesystem::path& jobFile, const std::string& why);
 // Drops what the record holds for `jobFile` (the job failed, or is done and
 // its file has left); entries whose files have gone are dropped too. A job
 // set aside for the next start keeps its entry, as after a kill.
@@ -145,10 +174,24 @@ bool IsRecordedAsPrinted(const std::filesystem::path& file);
 // whoever removes files a killed run left must leave these to the record.
 std::vector<std::filesystem::path> RecordedWorkingFiles();
 
+// Reads the record at the start of a run, before any job is taken: a record
+// that cannot tell what the jobs waiting in "All Files" printed holds them
+// (see above), as do the reasons given to HoldWaitingJobsWhenRecordOpens,
+// and the record is rewritten without what its jobs left (a job file that
+// left "All Files" just before a kill and is moved back is a new try).
+// False when there is no record to read or it cannot be used (logged).
+bool OpenPrintedJobsRecord();
+// Every job waiting in "All Files" is to be held, saying `why`, when the
+// record is next opened (an earlier version's record that was not carried
+// over).
+void HoldWaitingJobsWhenRecordOpens(const std::string& why);
+
 // The record file; empty while no spool folder is held or the preferences
-// folder is not known. Tests
-// may place it elsewhere; setting the place has the record read anew.
+// folder is not known. Tests may place it elsewhere, with the folder of
+// waiting jobs ("All Files"; none: jobs waiting are not known); setting
+// the place has the record read anew.
 std::filesystem::path PrintedJobsRecordPath();
-void SetPrintedJobsRecordPathForTesting(const std::filesystem::path& path);
+void SetPrintedJobsRecordPathForTesting(const std::filesystem::path& path,
+                                        const std::optional<std::filesystem::path>& waitingFolder = std::nullopt);
 
 }  // namespace pipeline

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "host/base/Fd.h"
+#include "host/base/RegularFile.h"
+#include "host/base/UniqueFile.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileManager.h"
 #include "host/files/FileOps.h"
@@ -23,6 +25,8 @@
 #include "imaging/ImageLoading.h"
 #include "imaging/ImageWriters.h"
 #include "pipeline/JobQueue.h"
+#include "pipeline/PrintedJobs.h"
+#include "pipeline/RecordLog.h"
 #include "platform/FolderLookup.h"
 #include "platform/Log.h"
 #include "platform/Messages.h"
@@ -93,8 +97,16 @@ std::optional<std::string> UnreadableRecord(int folderFd, const std::string& sho
   if (fd.get() < 0) why = failed == ELOOP ? "it is a symbolic link" : std::strerror(failed);
   else if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) why = "it is not a regular file";
   else if (st.st_uid != ::geteuid()) why = "it belongs to another user (user id " + std::to_string(st.st_uid) + ")";
-  else return std::nullopt;
-  return "its record of printed jobs \"" + shown + "\" cannot be read (" + why + ")";
+  if (!why.empty()) return "its record of printed jobs \"" + shown + "\" cannot be read (" + why + ")";
+  // A later version's record tells what printed in a form this version
+  // cannot read: taking it for none would print its jobs again.
+  uint8_t header[recordlog::kHeaderSize] = {};
+  if (::pread(fd.get(), header, sizeof header, 0) != ssize_t(sizeof header)) return std::nullopt;
+  const std::optional<uint16_t> later = recordlog::LaterVersionOf(header);
+  if (!later) return std::nullopt;
+  return "its record of printed jobs \"" + shown + "\" was written by a later version of Kivo-Processor (in form " +
+         std::to_string(*later) + "), which this version cannot read; run that version on it, or move the record "
+         "away, which sets every job waiting in \"All Files\" aside";
 }
 
 // Opens the program's folder in the spool root `root`, takes the lock in it
@@ -159,13 +171,43 @@ bool OnlyOursCanChange(int fd, const char* name) {
   return S_ISDIR(folder.st_mode) && S_ISREG(file.st_mode) && ours(folder) && ours(file);
 }
 
+// Whether the spool folder's record (the program's folder `folderFd`) says
+// nothing: a whole log with no entry, as a start with no job makes it.
+bool SaysNothing(const std::string& folderPath) {
+  const std::string path = host::JoinPath(folderPath, kPrintedJobsRecordName);
+  std::vector<uint8_t> bytes;
+  if (host::ReadWholeFile(path, &bytes, kMaxCarriedRecordBytes) != noErr) return false;
+  const recordlog::Parsed log = recordlog::Parse(bytes);
+  return log.form == recordlog::Parsed::Form::kLog && log.ops.empty() && log.damage.empty() &&
+         log.whole == bytes.size();
+}
+
+// An earlier version's record that was not carried over may have known what
+// the jobs waiting in "All Files" printed: they are held when the record is
+// opened, and it is renamed aside (when it can be) so that it holds them
+// only once.
+void HoldForRecordNotCarriedOver(const std::string& oldFolder, const std::string& shown, const std::string& why) {
+  const std::string aside = std::string(kPrintedJobsRecordName) + ".not-carried-over-" + host::RandomHexName();
+  const bool setAside = !oldFolder.empty() && host::RenameNoReplace(oldFolder + "/" + kPrintedJobsRecordName,
+                                                                    oldFolder + "/" + aside) == noErr;
+  const std::string kept = setAside ? host::JoinPath(std::filesystem::path(shown).parent_path().string(), aside)
+                                    : shown;
+  platform::LogF("The record [%s] was not carried over (%s): every job waiting in \"All Files\" is held; the record "
+                 "%s [%s]",
+                 shown.c_str(), why.c_str(), setAside ? "was kept as" : "stays at", kept.c_str());
+  HoldWaitingJobsWhenRecordOpens("a record of printed jobs an earlier version kept was not carried over (" + why +
+                                 "), so what this job printed cannot be told (that record is at [" + kept + "])");
+}
+
 // Carries a record of printed jobs that earlier versions kept for the
 // application folder (in its private folder, before that in its preferences
 // folder) over into the spool folder's program folder `folderFd`, when
-// that has none: moved where both are on one file system, else copied and
-// then removed. One that other users could have changed is ignored; one
-// beside a record of the spool folder is left where it is (both logged),
-// unless it is the same (a carry-over cut short).
+// that has none or one that says nothing: moved where both are on one file
+// system, else copied and then removed. One that other users could have
+// changed, one beside a record of the spool folder that says something
+// (unless it is the same: a carry-over cut short) and one that cannot be
+// carried over are not: it is set aside and the jobs waiting are held
+// (logged).
 void CarryOverEarlierRecord(int folderFd, const std::string& folderPath) {
   const std::string target = host::JoinPath(folderPath, kPrintedJobsRecordName);
   for (const char* place : {imaging::kPrivateFolderName, imaging::kPreferencesFolderName}) {
@@ -180,7 +222,7 @@ void CarryOverEarlierRecord(int folderFd, const std::string& folderPath) {
       continue;
     const std::string shown = host::JoinPath(folder, kPrintedJobsRecordName);
     if (!OnlyOursCanChange(old.get(), kPrintedJobsRecordName)) {
-      platform::LogF("The record [%s] lies where other users can change it: it is ignored", shown.c_str());
+      HoldForRecordNotCarriedOver(folder, shown, "it lies where other users can change it");
       continue;
     }
     const std::string from = shown;
@@ -191,15 +233,16 @@ void CarryOverEarlierRecord(int folderFd, const std::string& folderPath) {
         ::unlinkat(old.get(), kPrintedJobsRecordName, 0);
         continue;
       }
-      platform::LogF("The record [%s] was not carried over: the spool folder has a record of its own; it is left "
-                     "where it is", shown.c_str());
-      continue;
+      if (!SaysNothing(folderPath) || ::unlinkat(folderFd, kPrintedJobsRecordName, 0) != 0) {
+        HoldForRecordNotCarriedOver(folder, shown, "the spool folder has a record of its own");
+        continue;
+      }
     }
     OSErr err = host::RenameNoReplace(from, target);
     if (err != noErr && read && host::WriteFileAtomically(target, bytes.data(), bytes.size(), 0600, false) == noErr)
       err = ::unlinkat(old.get(), kPrintedJobsRecordName, 0) == 0 ? noErr : ioErr;
     if (err != noErr && ::faccessat(folderFd, kPrintedJobsRecordName, F_OK, AT_SYMLINK_NOFOLLOW) != 0) {
-      platform::LogF("The record [%s] could not be carried over into the spool folder", shown.c_str());
+      HoldForRecordNotCarriedOver(folder, shown, "it could not be moved or copied into the spool folder");
       continue;
     }
     platform::LogF("The record [%s] was carried over to the spool folder's [%s]", shown.c_str(),
@@ -380,7 +423,9 @@ bool SetUpSpoolFolderTree() {
     p.rootSpec.spec = root;
     p.rootVRefNum = root.vRefNum;
     p.rootDirID = id;
-    return createImageAndJobFolders() != permErr;
+    if (createImageAndJobFolders() == permErr) return false;
+    OpenPrintedJobsRecord();
+    return true;
   }
   if (!p.createRootIfMissing) return false;
 
@@ -407,7 +452,12 @@ bool SetUpSpoolFolderTree() {
     p.rootSpec.spec = usual;
     SaveFSSpecAsAliasHandle(usual, kSpoolRootAliasID);
   }
-  return createImageAndJobFolders() != permErr;
+  if (createImageAndJobFolders() == permErr) return false;
+  // A tree made again while the program runs has its record read before
+  // any job is taken into it (at the start the preferences folder is not
+  // known yet: start-up reads it then).
+  OpenPrintedJobsRecord();
+  return true;
 }
 
 std::string MovedFoldersMessage() {

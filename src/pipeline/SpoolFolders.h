@@ -73,14 +73,17 @@ bool SetUpSpoolFolderTree();
 // others; the lock is not a regular file; the file system has no locks)
 // refuses the set-up as a held one does, and so does a folder of the
 // program's own in the root under another name (its folder renamed, perhaps
-// while held) and a record of printed jobs there that cannot be read. The
-// file holds the holder's process id and machine name.
+// while held) and a record of printed jobs there that cannot be read or
+// that a later version wrote (named, with what to do). The file holds the
+// holder's process id and machine name.
 inline constexpr const char kSpoolLockName[] = "Kivo-Processor.lock";
 // The record of what was printed from the spool folder (see PrintedJobs.h),
 // beside the lock: whichever processor holds the spool folder carries it
 // on. A record an earlier version kept in the application folder's private
 // or preferences folder is carried over into it when the spool folder has
-// none.
+// none (or one that says nothing); one that is not (other users could have
+// changed it, or the spool folder's own says something) is renamed aside
+// and every job waiting in "All Files" is held when the record is opened.
 inline constexpr const char kPrintedJobsRecordName[] = "Printed Job Files";
 // The record's path in the spool folder's held "KIVO PRIVATE FOLDER" (its
 // real path; every use of it is made from the held folder's descriptor, see

@@ -89,6 +89,8 @@ class IppPrinter {
     // Pages per minute; a colour speed above 0 makes it a colour printer.
     int speed = 10;
     int colorSpeed = 0;
+    // The seconds each job takes to print (its job stays processing).
+    int printSeconds = 0;
   };
 
   IppPrinter(const fs::path& folder, const Options& options) : folder_(folder) {
@@ -114,7 +116,8 @@ class IppPrinter {
     }
     avahiPid_ = Spawn(avahi, folder_ / "avahi.log", env);
     WaitFor([&] { return ReadFile(folder_ / "avahi.log").find("startup complete") != std::string::npos; }, 10);
-    std::ofstream(folder_ / "record.sh") << "#!/bin/sh\nenv | grep '^IPP_' > \"$1.env\"\n";
+    std::ofstream(folder_ / "record.sh") << "#!/bin/sh\nenv | grep '^IPP_' > \"$1.env\"\nsleep "
+                                         << options.printSeconds << "\n";
     fs::permissions(folder_ / "record.sh", fs::perms::owner_all);
     std::string speeds = std::to_string(options.speed);
     if (options.colorSpeed > 0) speeds += "," + std::to_string(options.colorSpeed);

@@ -214,4 +214,27 @@ TEST(OneSpool, AProcessorTakingOverFromAKilledOneMakesOnlyWhatWasNotPlaced) {
       << second.Log();
 }
 
+// A record of printed jobs a later version wrote lies with the spool
+// folder (that version worked it, and this one was started again): this
+// one does not start, naming the record and what to do, and leaves it as
+// it is, since taking it for none would print its jobs again. A bit
+// flipped in the version of this version's record is damage, not a later
+// version: the start goes on (RecordsOnce.ADamagedRecordHolds...).
+TEST(OneSpool, ARecordOfALaterVersionRefusesTheStartNamingIt) {
+  e2e::Station station("spoollater");
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_EQ(station.Stop(), 0);
+  const std::string later = std::string("KPJR\x07\x00\xf8\xff", 8) + "what a later version keeps";
+  e2e::WriteAll(station.record(), later);
+  ASSERT_TRUE(station.Launch());
+  EXPECT_EQ(station.Wait(30), 1) << station.Console();
+  const std::string console = station.Console();
+  EXPECT_NE(console.find(kCannot), std::string::npos) << console;
+  EXPECT_NE(console.find("its record of printed jobs \"" + station.record().string() +
+                         "\" was written by a later version of Kivo-Processor (in form 7)"),
+            std::string::npos)
+      << console;
+  EXPECT_EQ(e2e::ReadAll(station.record()), later);
+}
+
 }  // namespace

@@ -12,6 +12,8 @@
 #include "common/IppPrinter.h"
 #include "common/TempDir.h"
 #include "e2e/E2E.h"
+#include "e2e/PrefsDialog.h"
+#include "prefs/PrefRecords.h"
 
 namespace {
 
@@ -25,13 +27,14 @@ using testipp::IppPrinter;
 // format; the queue passes JPEG on); a colour one offers photo paper.
 class Shop {
  public:
-  explicit Shop(bool queue = true, const std::string& history = "Yes", bool colour = false) {
+  explicit Shop(bool queue = true, const std::string& history = "Yes", bool colour = false, int printSeconds = 0) {
     std::string pattern = (fs::temp_directory_path() / "kivo-shop-XXXXXX").string();
     if (::mkdtemp(pattern.data())) folder_ = pattern;
     IppPrinter::Options options;
     options.formats = "image/jpeg,image/pwg-raster";
     options.speed = 600;
     if (colour) options.colorSpeed = 600;
+    options.printSeconds = printSeconds;
     printer_ = std::make_unique<IppPrinter>(folder_, options);
     if (queue && printer_->ready()) cups_ = std::make_unique<CupsServer>(CupsServer::Options{printer_->uri(), history});
   }
@@ -282,6 +285,71 @@ TEST(RealCups, AJobTheSchedulerForgotIsSetAsideUntilTheOperatorSendsItAgain) {
   EXPECT_EQ(e2e::SystemPrinterCount(station), 1);
   EXPECT_TRUE(e2e::WaitUntil([&] { return told("Job processed") == 1; }, 30)) << station.Log();
   EXPECT_EQ(told("Job failed to process"), 0u) << "a job that may have printed is not told as failed";
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// Killed once the scheduler had the page, the scheduler down at the
+// restart for longer than the wait: the job is set aside (it may have
+// printed, and it did). Moved back as the alert says, it prints again: the
+// scheduler's job of the earlier try, which has the page, is not taken for
+// this try's. Kept in the finished-jobs folder and moved back from there, it
+// prints again too.
+TEST(RealCups, AJobMovedBackAfterAHoldOrFromTheFinishedJobsPrintsAgain) {
+  KIVO_NEED_ROOT();
+  Shop shop;
+  ASSERT_TRUE(shop.ready()) << shop.why();
+  e2e::Station station("cupsback");
+  e2e::WritePrefs(station.defaultsFile(), [] { getMyPrintServerPrefs()->keepJobFiles = 1; });
+  shop.Use(station);
+  station.SetEnv("KIVO_PRINTER_BUSY_LIMIT", "3");
+  ASSERT_NO_FATAL_FAILURE(KilledAt(station, "output-placed", "back.trpr"));
+  ASSERT_TRUE(shop.Settled());
+  ASSERT_EQ(shop.Documents(), 1u);
+  shop.cups().Stop();
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ExpectSetAside(station, "back.trpr", "cannot be reached");
+  ASSERT_TRUE(shop.cups().Restart()) << shop.why();
+
+  const fs::path finished = station.finished() / "back.trpr";
+  fs::rename(station.unknown() / "back.trpr", station.jobs() / "back.trpr");
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(finished); }, 60)) << station.Log();
+  ASSERT_TRUE(shop.Settled());
+  EXPECT_EQ(shop.Documents(), 2u) << station.Log();
+  EXPECT_EQ(shop.cups().PagesNamed("back.trpr #"), 2u);
+  EXPECT_EQ(station.Log().find("not sent again"), std::string::npos) << station.Log();
+  EXPECT_EQ(e2e::SystemPrinterCount(station), 1);
+
+  fs::rename(finished, station.jobs() / "back.trpr");
+  ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::PrintLogLines(station) == 2 && e2e::ExistsAsEntry(finished); }, 60))
+      << station.Log();
+  ASSERT_TRUE(shop.Settled());
+  EXPECT_EQ(shop.Documents(), 3u) << station.Log();
+  EXPECT_EQ(shop.cups().PagesNamed("back.trpr #"), 3u);
+  EXPECT_EQ(e2e::SystemPrinterCount(station), 2);
+  EXPECT_EQ(station.Stop(), 0);
+}
+
+// Killed once the scheduler had the page, while it was still passing it on
+// to the printer (which takes a few seconds to print it); the scheduler is
+// restarted then and shows the job waiting without its document, though the
+// printer has printed it. The page is not sent again: the job is set aside
+// with its photo, uncounted, the operator told it may already have printed,
+// and the scheduler's empty job is cancelled.
+TEST(RealCups, APageTheSchedulerWasPassingOnWhenRestartedIsNotSentAgain) {
+  KIVO_NEED_ROOT();
+  Shop shop(true, "Yes", false, 8);
+  ASSERT_TRUE(shop.ready()) << shop.why();
+  e2e::Station station("cupssending");
+  shop.Use(station);
+  ASSERT_NO_FATAL_FAILURE(KilledAt(station, "output-placed", "sending.trpr"));
+  ASSERT_TRUE(e2e::WaitUntil([&] { return shop.Documents() == 1; }, 60)) << shop.why();
+  ASSERT_EQ(shop.cups().UnfinishedJobs(), std::vector<int>{1}) << "the scheduler is still passing the page on";
+  ASSERT_TRUE(shop.cups().Restart()) << shop.why();
+
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ExpectSetAside(station, "sending.trpr", "without its document");
+  ASSERT_TRUE(shop.Settled());
+  EXPECT_EQ(shop.Documents(), 1u) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 #include "common/FakeIppPrinter.h"
@@ -206,10 +207,11 @@ TEST(RecordsOnce, APrivateFolderRenamedWhileStoppedNeverMakesAnOutputCountAsPlac
 
 fs::path RecordFile(const e2e::Station& station) { return station.record(); }
 
-// Where one bit is flipped: in the record's header, and in the middle of
-// each of its entries (each a 4-byte length, a 4-byte checksum and the body).
+// Where one bit is flipped: in the record's header (its magic, its version
+// and the version's check), and in the middle of each of its entries (each
+// a 4-byte length, a 4-byte checksum and the body).
 std::vector<size_t> FlipPlaces(const std::string& record) {
-  std::vector<size_t> places{1};
+  std::vector<size_t> places{1, 4, 6};
   for (size_t at = 8; at + 8 <= record.size();) {
     uint32_t length = 0;
     for (int i = 3; i >= 0; --i) length = length << 8 | uint8_t(record[at + size_t(i)]);
@@ -235,14 +237,18 @@ TEST(RecordsOnce, ADamagedRecordHoldsTheJobItSpokeOfAndNothingIsMadeAgain) {
     std::string record = e2e::ReadAll(RecordFile(station));
     const std::vector<size_t> flips = FlipPlaces(record);
     places = flips.size();
-    ASSERT_GE(places, 4u) << "the header and three entries at least";
+    ASSERT_GE(places, 6u) << "the header and three entries at least";
     record[flips[place]] = char(record[flips[place]] ^ 0x04);
     e2e::WriteAll(RecordFile(station), record);
     ASSERT_TRUE(station.Start()) << station.Log();
     ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "three.trpr"); }, 60))
         << station.Log();
-    EXPECT_NE(station.Log().find("Whether the job file [three.trpr] printed cannot be told"), std::string::npos)
-        << station.Log();
+    const std::string log = station.Log();
+    const size_t alert = log.find("Whether the job file [three.trpr] printed cannot be told");
+    EXPECT_NE(alert, std::string::npos) << log;
+    EXPECT_NE(log.find("(it was kept as [" + (station.spoolPrivate() / "Printed Job Files.damaged-").string(), alert),
+              std::string::npos)
+        << "the alert names the record kept aside where the operator finds it\n" << log;
     EXPECT_TRUE(fs::exists(station.images() / "Red.jpg")) << "a held job keeps its photo";
     size_t aside = 0;
     for (const fs::path& f : e2e::VisibleFiles(station.spoolPrivate()))
@@ -256,6 +262,140 @@ TEST(RecordsOnce, ADamagedRecordHoldsTheJobItSpokeOfAndNothingIsMadeAgain) {
     EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << "the held job's two and the later one\n" << station.Log();
     EXPECT_EQ(PrintToFileCount(station), 1);
     EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+  }
+}
+
+// A job of three copies killed right after its second copy was put in
+// place, its file touched before the restart (its times changed, its bytes
+// not): it is the same job, and the restart makes the third copy only.
+TEST(RecordsOnce, ATouchedJobFileIsTheSameJob) {
+  e2e::Station station("touched");
+  ASSERT_NO_FATAL_FAILURE(KillAfterTheSecondCopy(station));
+  const fs::path job = station.allFiles() / "three.trpr";
+  const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, job.c_str(), times, 0), 0);
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
+  EXPECT_EQ(PrintToFileCount(station), 3);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+}
+
+// Runs the program with its clock `offset` ("-1h", "+2s") from the real one
+// (Debian's libfaketime); empty: the real clock.
+void UseClock(e2e::Station& station, const std::string& offset) {
+  std::string library;
+  std::error_code ec;
+  for (const fs::directory_entry& arch : fs::directory_iterator("/usr/lib", ec)) {
+    const fs::path candidate = arch.path() / "faketime" / "libfaketime.so.1";
+    if (fs::exists(candidate)) library = candidate;
+  }
+  ASSERT_FALSE(library.empty()) << "Debian's faketime is not installed";
+  station.SetEnv("LD_PRELOAD", offset.empty() ? "" : library);
+  station.SetEnv("FAKETIME", offset);
+  station.SetEnv("FAKETIME_DONT_FAKE_MONOTONIC", "1");
+  // The files' times stay the kernel's, as on a machine whose clock is off:
+  // faked, they would differ between the calls the library covers and those
+  // it does not (fstatat).
+  station.SetEnv("NO_FAKE_STAT", offset.empty() ? "" : "1");
+  // Under the sanitizers the library comes before their runtime.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  station.SetEnv("ASAN_OPTIONS", std::string(asan ? asan : "") + (asan && *asan ? ":" : "") +
+                                     "verify_asan_link_order=0");
+}
+
+// How far the clock of the running program's latest log line (stamped
+// "YYYY-MM-DD HH:MM:SS.mmm kivo-processor[<pid>]") is from the real one
+// now, in seconds.
+long LoggedClockOffset(const e2e::Station& station) {
+  const std::string log = station.Log();
+  const std::string own = " kivo-processor[" + std::to_string(station.pid()) + "]";
+  const size_t at = log.rfind(own);
+  struct tm stamp {};
+  if (at == std::string::npos || at < 23 || !::strptime(log.substr(at - 23, 19).c_str(), "%Y-%m-%d %H:%M:%S", &stamp))
+    return 0;
+  stamp.tm_isdst = -1;
+  return long(std::mktime(&stamp) - std::time(nullptr));
+}
+
+// The record's header damaged while a job of three copies waits, killed
+// after its second copy: at the next start the job is held whatever the
+// program's clock says of the file times, two seconds or an hour behind
+// them (a server's clock on a shared spool, a clock stepped back after the
+// kill) or an hour ahead, and nothing is made again. A job dropped then
+// prints. Started again with the clock set right, a new job prints, and so
+// does the held job once the operator moves it back: in full, as a new try.
+TEST(RecordsOnce, ADamagedHeaderHoldsTheJobsWaitingWhateverTheClockSays) {
+  for (const char* offset : {"-2s", "-1h", "+1h"}) {
+    SCOPED_TRACE(std::string("the clock ") + offset);
+    e2e::Station station("fakeclock");
+    ASSERT_NO_FATAL_FAILURE(KillAfterTheSecondCopy(station));
+    std::string record = e2e::ReadAll(RecordFile(station));
+    record[1] = char(record[1] ^ 0x04);
+    e2e::WriteAll(RecordFile(station), record);
+    ASSERT_NO_FATAL_FAILURE(UseClock(station, offset));
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "three.trpr"); }, 60))
+        << station.Log();
+    if (offset[2] == 'h') {
+      EXPECT_NEAR(LoggedClockOffset(station), offset[0] == '-' ? -3600 : 3600, 600) << "the clock is not moved";
+    }
+    EXPECT_NE(station.Log().find("Whether the job file [three.trpr] printed cannot be told: the record of printed "
+                                 "jobs was found damaged while this job waited"),
+              std::string::npos)
+        << station.Log();
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+    ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), "later.trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+    EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << "the held job's two and the later one\n" << station.Log();
+    EXPECT_EQ(PrintToFileCount(station), 1);
+
+    ASSERT_NO_FATAL_FAILURE(UseClock(station, ""));
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+    ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), "next.trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+    fs::rename(station.unknown() / "three.trpr", station.jobs() / "three.trpr");
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+    EXPECT_EQ(SetFiles(station, ".jpg"), 7u) << station.Log();
+    EXPECT_EQ(PrintToFileCount(station), 5);
+  }
+}
+
+// The record emptied, or removed, while a job of three copies waits killed
+// after its second copy: it proves nothing of that job, which is held (set
+// aside with its photo and an alert naming it, nothing made again or
+// counted). A job dropped then prints.
+TEST(RecordsOnce, AnEmptiedOrRemovedRecordHoldsTheJobsWaiting) {
+  for (const bool removed : {false, true}) {
+    SCOPED_TRACE(removed ? "removed" : "emptied");
+    e2e::Station station("recordgone");
+    ASSERT_NO_FATAL_FAILURE(KillAfterTheSecondCopy(station));
+    if (removed) ASSERT_TRUE(fs::remove(RecordFile(station)));
+    else e2e::WriteAll(RecordFile(station), "");
+    ASSERT_TRUE(station.Start()) << station.Log();
+    ASSERT_TRUE(e2e::WaitUntil([&] { return e2e::ExistsAsEntry(station.unknown() / "three.trpr"); }, 60))
+        << station.Log();
+    EXPECT_NE(station.Log().find(std::string("Whether the job file [three.trpr] printed cannot be told: the record of "
+                                             "printed jobs [") +
+                                 station.record().string() + (removed ? "] was missing" : "] was found empty")),
+              std::string::npos)
+        << station.Log();
+    EXPECT_TRUE(fs::exists(station.images() / "Red.jpg"));
+    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+    ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), "later.trpr"));
+    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+    EXPECT_EQ(station.Stop(), 0);
+    EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
+    EXPECT_EQ(PrintToFileCount(station), 1);
   }
 }
 
@@ -310,10 +450,12 @@ void RunWithTinyPrivateFolder(e2e::Station& station) {
 }
 
 // Fills the program's private folders, as the program sees them, to the
-// last byte.
+// last byte. The record made at the start has room left in its last block:
+// it is removed, so that it must be made anew in the full folder.
 ::testing::AssertionResult FillPrivateFolder(const e2e::Station& station) {
   for (const fs::path& folder : {PrivateFolder(station), station.spoolPrivate()}) {
     const fs::path inside = fs::path("/proc") / std::to_string(station.pid()) / "root" / folder.relative_path();
+    ::unlink((inside / "Printed Job Files").c_str());
     const int fd = ::open((inside / "filler").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return ::testing::AssertionFailure() << "cannot write in " << inside << ": " << std::strerror(errno);
     const std::string block(4096, 'x');
@@ -410,6 +552,7 @@ TEST(RecordsOnce, TheSystemPrinterIsNotOfferedAPageThatCannotBeRecorded) {
   ASSERT_TRUE(printer.ok());
   station.SetEnv("PRINTER", printer.uri());
   ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(fs::remove(station.record()));
   ASSERT_TRUE(fs::create_directory(station.record()));
   ASSERT_TRUE(e2e::WritePhoto(station.images() / "Green.jpg", 300, 450, {20, 200, 20}));
   jobwriter::TJobDescription job = e2e::SetOneJob("Green.jpg", "Printer", 8);

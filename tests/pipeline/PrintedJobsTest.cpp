@@ -3,7 +3,9 @@
 // program stopped without printing it again.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <filesystem>
 #include <sstream>
@@ -14,6 +16,7 @@
 #include "pipeline/JobQueue.h"
 #include "pipeline/PrintJobTaskManager.h"
 #include "pipeline/PrintedJobs.h"
+#include "host/base/Checksum.h"
 #include "host/files/CatalogInfo.h"
 
 using namespace pipeline;
@@ -60,6 +63,53 @@ TEST_F(PrintedJobsRecord, AJobIsPrintedOnceAnOutputItWasPlacingIsThere) {
   EXPECT_EQ(LookUpPrintedJob(dir / "All Files" / "renamed.trpr").state, TPrintedState::kPrinted);
   ForgetJobFile(dir / "All Files" / "renamed.trpr");
   EXPECT_EQ(LookUpPrintedJob(dir / "All Files" / "renamed.trpr").state, TPrintedState::kNotRecorded);
+}
+
+// A job is known by its bytes and each try of it by the attempt the record
+// drew: touched between a kill and the restart it goes on from what it
+// placed, under the same name at the printer; a file of the same bytes
+// beside it is another job; a file whose bytes changed under a try is held;
+// once it has left "All Files" and is moved back it is a new try.
+TEST_F(PrintedJobsRecord, AJobIsKnownByItsBytesAndEachTryByItsAttempt) {
+  const fs::path job = Write(dir / "All Files" / "job.trpr", "job");
+  const fs::path w1 = Write(dir / "work-1.jpg", "copy 1");
+  ASSERT_TRUE(RecordJobOutputPlacing(job, {}, "set 1 copy 1", w1, dir / "out" / "P.jpg"));
+  fs::rename(w1, dir / "out" / "P.jpg");
+  ASSERT_TRUE(RecordJobOutputPlaced(job, "set 1 copy 1", dir / "out" / "P.jpg"));
+  const std::optional<std::string> name = JobAttemptName(job);
+  ASSERT_TRUE(name);
+  EXPECT_EQ(name->size(), 16u) << *name;
+
+  const struct timespec times[2] = {{1000, 0}, {1000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, job.c_str(), times, 0), 0);
+  SetPrintedJobsRecordPathForTesting(dir / "Printed Job Files");  // read again, as after a restart
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kPartlyPlaced);
+  EXPECT_EQ(PlacedJobOutput(job, "set 1 copy 1"), dir / "out" / "P.jpg");
+  EXPECT_EQ(JobAttemptName(job), name);
+
+  const fs::path twin = Write(dir / "All Files" / "twin.trpr", "job");
+  EXPECT_EQ(LookUpPrintedJob(twin).state, TPrintedState::kNotRecorded);
+  const std::optional<std::string> twinName = JobAttemptName(twin);
+  ASSERT_TRUE(twinName);
+  EXPECT_NE(twinName, name);
+
+  Write(job, "another job's bytes");
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kHeld);
+  EXPECT_NE(LookUpPrintedJob(job).why.find("changed since"), std::string::npos);
+  Write(job, "job");
+
+  // Set aside (held), moved out and back by the operator: a new try.
+  ASSERT_TRUE(RecordJobHeld(job, "a test"));
+  EXPECT_EQ(LookUpPrintedJob(job).why, "a test");
+  fs::rename(job, dir / "unknown.trpr");
+  SetPrintedJobsRecordPathForTesting(dir / "Printed Job Files");
+  ForgetJobFile(job);
+  fs::rename(dir / "unknown.trpr", job);
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kNotRecorded);
+  const std::optional<std::string> again = JobAttemptName(job);
+  ASSERT_TRUE(again);
+  EXPECT_NE(again, name);
+  EXPECT_NE(again, twinName);
 }
 
 // Outputs placed by a rename: the job is done only once it is complete;
@@ -152,7 +202,7 @@ TEST_F(PrintedJobsRecord, AHandedOverOutputIsPlacedByTheRecordedResultAndHeldWit
   ForgetJobFile(job);
   ASSERT_TRUE(RecordJobOutputHandingOver(job, {}, out));
   RecordJobOutputHandedOver(job, out, false);
-  EXPECT_EQ(state().state, TPrintedState::kOutputNotPlaced);
+  EXPECT_EQ(state().state, TPrintedState::kNotRecorded) << "nothing of it was put in place";
 }
 
 TEST_F(PrintedJobsRecord, AnOutputReplacingAFileCountsOnlyOnceTheOldFileIsReplaced) {
@@ -236,6 +286,65 @@ TEST_F(PrintedJobsRecord, ARecordOfTheEarlierTextFormIsReadAndRewrittenAsALog) {
   SetPrintedJobsRecordPathForTesting(dir / "Printed Job Files");
   check("read as a log");
   EXPECT_TRUE(HasJobMark(half, "another"));
+}
+
+namespace {
+
+std::string LE32(uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
+std::string LE64(uint64_t v) { return LE32(uint32_t(v)) + LE32(uint32_t(v >> 32)); }
+std::string Counted(const std::string& text) { return LE32(uint32_t(text.size())) + text; }
+
+// A file's identity as the first log form kept it: device, node, size and
+// modification time in ns.
+std::string FirstIdentity(const fs::path& p) {
+  struct stat st {};
+  ::stat(p.c_str(), &st);
+  return LE64((uint64_t(major(st.st_dev)) << 32) | minor(st.st_dev)) + LE64(st.st_ino) + LE64(uint64_t(st.st_size)) +
+         LE64(uint64_t(st.st_mtim.tv_sec) * 1000000000 + uint64_t(st.st_mtim.tv_nsec));
+}
+
+std::string Frame(const std::string& body) {
+  return LE32(uint32_t(body.size())) +
+         LE32(host::Crc32(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(body.data()), body.size()))) + body;
+}
+
+}  // namespace
+
+// A log of its first form (version 1), as earlier versions wrote it, knew
+// job files by their metadata: read, each entry is bound to the bytes of the
+// file standing at its path with that metadata, and the log is rewritten in
+// this form; a job whose file was touched since cannot be told, and is
+// held. A try the first form began keeps the name it had at the printer.
+TEST_F(PrintedJobsRecord, ALogOfTheFirstFormIsReadAndBoundToTheBytesOfItsFiles) {
+  const fs::path done = Write(dir / "All Files" / "done.trpr", "done");
+  const fs::path half = Write(dir / "All Files" / "half.trpr", "half");
+  const fs::path touched = Write(dir / "All Files" / "touched.trpr", "touched");
+  std::string log = std::string("KPJR\x01\x00\x00\x00", 8);
+  log += Frame("\x07" + FirstIdentity(done) + Counted(done.string()) + LE32(0) + LE32(0));
+  for (const fs::path& job : {half, touched})
+    log += Frame("\x06" + FirstIdentity(job) + Counted(job.string()) + LE32(0) + Counted("step"));
+  Write(dir / "Printed Job Files", log);
+  const struct timespec times[2] = {{1000, 0}, {1000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, touched.c_str(), times, 0), 0);
+  struct stat st {};
+  ASSERT_EQ(::stat(half.c_str(), &st), 0);
+  SetPrintedJobsRecordPathForTesting(dir / "Printed Job Files");
+
+  EXPECT_EQ(LookUpPrintedJob(done).state, TPrintedState::kPrinted);
+  EXPECT_EQ(LookUpPrintedJob(half).state, TPrintedState::kPartlyPlaced);
+  EXPECT_TRUE(HasJobMark(half, "step"));
+  EXPECT_EQ(LookUpPrintedJob(touched).state, TPrintedState::kHeld);
+  EXPECT_NE(LookUpPrintedJob(touched).why.find("earlier version"), std::string::npos);
+  EXPECT_EQ(Record().substr(0, 6), std::string("KPJR\x02\x00", 6)) << "rewritten in this form";
+  char old[64];
+  std::snprintf(old, sizeof old, "%llx.%llx", (unsigned long long)st.st_ino,
+                (unsigned long long)st.st_mtim.tv_sec * 1000000000ull + (unsigned long long)st.st_mtim.tv_nsec);
+  EXPECT_EQ(JobAttemptName(half), std::string(old));
+  // Bound to its bytes, it is the same job once touched.
+  ASSERT_EQ(::utimensat(AT_FDCWD, half.c_str(), times, 0), 0);
+  SetPrintedJobsRecordPathForTesting(dir / "Printed Job Files");
+  EXPECT_EQ(LookUpPrintedJob(half).state, TPrintedState::kPartlyPlaced);
+  EXPECT_EQ(JobAttemptName(half), std::string(old));
 }
 
 namespace {
@@ -349,6 +458,27 @@ TEST_F(RecoveredJobs, AJobSetAsideKeepsWhatItPlacedAndAFailedOneForgetsIt) {
   tm.DoError(kResultPrinterFile);
   ASSERT_TRUE(fs::exists(dir / "unknown" / "half.trpr"));
   EXPECT_EQ(LookUpPrintedJob(dir / "unknown" / "half.trpr").state, TPrintedState::kNotRecorded);
+}
+
+// A job the record holds goes to the unknown-jobs folder, and its hold with
+// it; one that cannot be moved there keeps its hold, as after a kill before
+// the move, and is held again. Moved back by the operator, it is a new try.
+TEST_F(RecoveredJobs, AHeldJobIsHeldUntilItsFileHasLeftAllFiles) {
+  TPrintJobTaskManager tm(services);
+  const fs::path job = AddJob("held.trpr");
+  ASSERT_TRUE(RecordJobHeld(job, "a test"));
+  services.unknownDir = dir / "missing";
+  tm.DoNextTask();
+  ASSERT_TRUE(fs::exists(job));
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kHeld);
+  EXPECT_TRUE(services.Logged("Whether the job file [held.trpr] printed cannot be told: a test"));
+
+  services.unknownDir = dir / "unknown";
+  services.queue.push_back(job);
+  tm.DoNextTask();
+  ASSERT_TRUE(fs::exists(dir / "unknown" / "held.trpr"));
+  fs::rename(dir / "unknown" / "held.trpr", job);
+  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kNotRecorded);
 }
 
 // The web notification a complete job is to send is recorded with it: a

@@ -46,12 +46,15 @@ class RecordLog : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(temp.ok());
     fs::create_directories(dir / "out");
-    SetPrintedJobsRecordPathForTesting(record);
+    fs::create_directories(waiting);
+    // Opened at the start, before any job waits, as the program does.
+    SetPrintedJobsRecordPathForTesting(record, waiting);
+    ASSERT_TRUE(OpenPrintedJobsRecord());
     WriteBytes(job, "job");
   }
   void TearDown() override { SetPrintedJobsRecordPathForTesting({}); }
   // The record read again from its file, as after a restart.
-  void ReadAgain() { SetPrintedJobsRecordPathForTesting(record); }
+  void ReadAgain() { SetPrintedJobsRecordPathForTesting(record, waiting); }
   fs::path Working(const std::string& name) {
     WriteBytes(dir / name, "page " + name);
     return dir / name;
@@ -59,7 +62,8 @@ class RecordLog : public ::testing::Test {
   TempDir temp;
   fs::path dir = temp.path();
   fs::path record = dir / "Printed Job Files";
-  fs::path job = dir / "job.trpr";
+  fs::path waiting = dir / "All Files";
+  fs::path job = waiting / "job.trpr";
 };
 
 std::string Key(int copy) {
@@ -144,9 +148,9 @@ TEST_F(RecordLog, AnEntryCutShortAtTheEndIsIgnoredAndADamagedOneHoldsItsJob) {
   for (size_t cut = 0; cut < whole.size(); ++cut) {
     WriteBytes(record, whole.substr(0, cut));
     ReadAgain();
-    // The header is written whole with the first entries: a part of it is
-    // damage, which holds the job.
-    if (cut > 0 && cut < 8) {
+    // The header is written whole when the record is made: a part of it is
+    // damage, and an emptied record proves nothing: either holds the job.
+    if (cut < 8) {
       EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kHeld) << cut;
       continue;
     }
@@ -161,14 +165,14 @@ TEST_F(RecordLog, AnEntryCutShortAtTheEndIsIgnoredAndADamagedOneHoldsItsJob) {
   }
 
   // One bit of each entry flipped in turn (its length, its checksum or its
-  // body).
-  const fs::path other = dir / "other.trpr";
+  // body). A longer length in the last entry (by 256 at byte 1 of it), its
+  // bytes all there under its checksum, is damage too: a write cut short
+  // leaves a part.
+  const fs::path other = waiting / "other.trpr";
   WriteBytes(other, "other");
   for (size_t entry = 0; entry < ends.size(); ++entry) {
     const size_t from = entry == 0 ? 8 : ends[entry - 1];
-    for (const size_t at : {from, from + 5, from + 12, ends[entry] - 1}) {
-      // A longer length in the last entry is what a write cut short leaves.
-      if (entry + 1 == ends.size() && at == from) continue;
+    for (const size_t at : {from, from + 1, from + 5, from + 12, ends[entry] - 1}) {
       SCOPED_TRACE("entry " + std::to_string(entry + 1) + ", byte " + std::to_string(at));
       std::string damaged = whole;
       damaged[at] = char(damaged[at] ^ 0x10);
@@ -206,34 +210,50 @@ TEST_F(RecordLog, AnEntryCutShortAtTheEndIsIgnoredAndADamagedOneHoldsItsJob) {
   EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kNotRecorded);
 }
 
-// A record whose header is damaged, that is neither a log nor a whole text
-// record, is kept aside as found: every job file waiting then is held,
-// whatever the record said of it; a job file that comes later is not.
+// A record whose header is damaged (one bit of its magic, its version or
+// the version's check flipped), that is neither a log nor a whole text
+// record, is kept aside as found: every job file waiting in "All Files" then
+// is held, by the record and not by any time, whatever the record said of
+// it; a job file that comes later is not, and neither is a held one the
+// operator moved out and back.
 TEST_F(RecordLog, ADamagedHeaderHoldsEveryJobWaitingAndNotTheNextOnes) {
   ASSERT_TRUE(RecordJobPrinted(job, {}));
-  const fs::path waiting = dir / "waiting.trpr";
-  WriteBytes(waiting, "waiting");
-  std::string damaged = ReadBytes(record);
-  damaged[1] = char(damaged[1] ^ 0x01);
-  WriteBytes(record, damaged);
-  ReadAgain();
-  EXPECT_EQ(LookUpPrintedJob(waiting).state, TPrintedState::kHeld);
-  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kHeld) << "what the damaged record said is not taken";
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // past the clock's tick
-  const fs::path later = dir / "later.trpr";
-  WriteBytes(later, "later");
-  EXPECT_EQ(LookUpPrintedJob(later).state, TPrintedState::kNotRecorded);
-  ASSERT_TRUE(RecordJobPrinted(later, {}));
-  ReadAgain();
-  EXPECT_EQ(LookUpPrintedJob(waiting).state, TPrintedState::kHeld);
-  EXPECT_EQ(LookUpPrintedJob(later).state, TPrintedState::kPrinted);
-  size_t aside = 0;
-  for (const auto& e : fs::directory_iterator(dir))
-    if (e.path().filename().string().rfind("Printed Job Files.damaged-", 0) == 0) {
-      EXPECT_EQ(ReadBytes(e.path()), damaged);
-      ++aside;
-    }
-  EXPECT_EQ(aside, 1u);
+  const fs::path held = waiting / "waiting.trpr";
+  WriteBytes(held, "waiting");
+  const std::string before = ReadBytes(record);
+  for (const size_t at : {1, 4, 5, 6, 7}) {
+    SCOPED_TRACE("byte " + std::to_string(at));
+    std::string damaged = before;
+    damaged[at] = char(damaged[at] ^ (at == 5 ? 0x80 : 0x01));
+    WriteBytes(record, damaged);
+    ReadAgain();
+    EXPECT_EQ(LookUpPrintedJob(held).state, TPrintedState::kHeld);
+    EXPECT_NE(LookUpPrintedJob(held).why.find("found damaged while this job waited"), std::string::npos);
+    EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kHeld) << "what the damaged record said is not taken";
+    const fs::path later = waiting / "later.trpr";
+    WriteBytes(later, "later");
+    EXPECT_EQ(LookUpPrintedJob(later).state, TPrintedState::kNotRecorded);
+    ASSERT_TRUE(RecordJobPrinted(later, {}));
+    ReadAgain();
+    EXPECT_EQ(LookUpPrintedJob(held).state, TPrintedState::kHeld);
+    EXPECT_EQ(LookUpPrintedJob(later).state, TPrintedState::kPrinted);
+    size_t aside = 0;
+    for (const auto& e : fs::directory_iterator(dir))
+      if (e.path().filename().string().rfind("Printed Job Files.damaged-", 0) == 0) {
+        EXPECT_EQ(ReadBytes(e.path()), damaged);
+        fs::remove(e.path());
+        ++aside;
+      }
+    EXPECT_EQ(aside, 1u);
+    // Set aside and moved back by the operator: it prints.
+    fs::rename(held, dir / "waiting.trpr");
+    ForgetJobFile(held);
+    fs::rename(dir / "waiting.trpr", held);
+    EXPECT_EQ(LookUpPrintedJob(held).state, TPrintedState::kNotRecorded);
+    fs::remove(later);
+    ForgetJobFile(later);
+    ASSERT_TRUE(RecordJobPrinted(job, {}));
+  }
 }
 
 // A record whose file cannot be written (a folder stands at its name) or
@@ -282,19 +302,16 @@ TEST_F(RecordLog, AChangeThatCannotBeWrittenIsRefusedAndTheRecordStaysAsItWas) {
   EXPECT_TRUE(fs::is_directory(record));
 }
 
-// A record of a later version of the log is kept aside, not written over,
-// and the record starts anew.
-TEST_F(RecordLog, ARecordOfALaterVersionIsKeptAside) {
-  const std::string later = std::string("KPJR\x02\x00\x00\x00", 8) + "whatever a later version keeps";
+// A record of a later version of the log (its version with the check of
+// its bits) is never written over, nor taken for none: nothing is recorded
+// while it is there.
+TEST_F(RecordLog, ARecordOfALaterVersionIsNeverWrittenOver) {
+  const std::string later = std::string("KPJR\x03\x00\xfc\xff", 8) + "whatever a later version keeps";
   WriteBytes(record, later);
   ReadAgain();
-  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kNotRecorded);
-  ASSERT_TRUE(RecordJobPrinted(job, {}));
-  std::vector<fs::path> aside;
+  EXPECT_FALSE(RecordJobPrinted(job, {}));
+  EXPECT_FALSE(RecordJobMark(job, {}, "step"));
+  EXPECT_EQ(ReadBytes(record), later);
   for (const auto& e : fs::directory_iterator(dir))
-    if (e.path().filename().string().rfind("Printed Job Files.other-version-", 0) == 0) aside.push_back(e.path());
-  ASSERT_EQ(aside.size(), 1u);
-  EXPECT_EQ(ReadBytes(aside[0]), later);
-  ReadAgain();
-  EXPECT_EQ(LookUpPrintedJob(job).state, TPrintedState::kPrinted);
+    EXPECT_EQ(e.path().filename().string().find(".other-version-"), std::string::npos);
 }

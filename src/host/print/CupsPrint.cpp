@@ -600,15 +600,23 @@ EarlierJobAnswer AskAboutEarlierJob(const CreatedPrintJob& job, const std::strin
   if (found.created != 0 && job.notBefore != 0 && found.created < job.notBefore)
     return say(State::kCannotSay, "the printer's job of that number was made before this one was asked for");
   if (found.HasDocument()) return say(State::kHasDocument, "the printer has the document");
+  // The page was on its way when the program stopped: a scheduler that
+  // shows the job without it may have passed it on and lost it since.
+  const char* wasSent = ", though its page was being sent when the program stopped";
   if (found.WaitsForDocument()) {
     // Nothing of the page is there; the empty job would wait for ever.
     if (!CancelJob(*d, job.id))
       return say(State::kCannotSay, WhyNoAnswer(*d, "the job waiting for its document could not be cancelled"));
+    if (job.documentSending)
+      return say(State::kCannotSay, std::string("the printer shows the job without its document") + wasSent +
+                                        "; it is cancelled there");
     return say(State::kWithoutDocument, "the job waited for its document and is cancelled");
   }
   // Cancelled or aborted: only a job that says it never had a document can
   // be given the page again.
   const std::string ended = std::string("the job was ") + JobStateWord(found.state);
+  if (found.documents == 0 && job.documentSending)
+    return say(State::kCannotSay, ended + " without its document" + wasSent);
   if (found.documents == 0) return say(State::kWithoutDocument, ended + " without its document");
   return say(State::kCannotSay, ended + " at the printer");
 }
@@ -688,7 +696,8 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
     return stopped();
   }
   result.jobID = jobID;
-  if (r.jobCreated && !r.jobCreated(CreatedPrintJob{jobID, d->name, d->PrinterURI(), asked})) {
+  const CreatedPrintJob made{jobID, d->name, d->PrinterURI(), asked};
+  if (r.jobCreated && !r.jobCreated(made)) {
     CancelJob(*d, jobID);
     result.message = "the job made at the printer could not be recorded, so its document is not sent";
     return result;
@@ -698,6 +707,11 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
   if (TerminationRequested()) {
     result.message = kStoppedText;
     return stopped();
+  }
+  if (r.documentSending && !r.documentSending(made)) {
+    CancelJob(*d, jobID);
+    result.message = "the sending of the document could not be recorded, so it is not sent";
+    return result;
   }
   http_status_t started = HTTP_STATUS_ERROR;
   gaveUp = d->Within([&] {
@@ -723,6 +737,7 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
   result.ippStatus = status;
   if (written && !gaveUp && status <= IPP_STATUS_OK_CONFLICTING) {
     result.ok = true;
+    if (r.documentSent) r.documentSent(made);
     return result;
   }
   refused(status, "the document could not be sent");

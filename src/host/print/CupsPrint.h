@@ -55,6 +55,11 @@ struct CreatedPrintJob {
   // The time (Unix seconds) just before the job was asked for: a job the
   // printer says it made earlier is another; 0 when not known.
   long long notBefore = 0;
+  // Its document was being sent, or was sent, when the program stopped: a
+  // printer showing the job without its document may have printed it (a
+  // scheduler restarted while it passed the page on forgets the document
+  // of a job the printer has printed).
+  bool documentSending = false;
 };
 
 struct PrintJobRequest {
@@ -79,6 +84,12 @@ struct PrintJobRequest {
   // durably. False: it could not be; the job is cancelled there and
   // nothing is sent.
   std::function<bool(const CreatedPrintJob&)> jobCreated;
+  // Called just before the document is sent to the job made, so that the
+  // sending can be recorded durably. False: it could not be; the job is
+  // cancelled there and nothing is sent.
+  std::function<bool(const CreatedPrintJob&)> documentSending;
+  // Called once the destination has accepted the whole document.
+  std::function<void(const CreatedPrintJob&)> documentSent;
 };
 
 struct PrintJobResult {
@@ -148,7 +159,9 @@ struct EarlierJobAnswer {
 // name `jobName`, and, where it shows them, this user and a making not
 // before `job.notBefore`; any other (a printer that started counting again
 // and gave the id to another job, perhaps of another user whose job's name
-// it hides) is kCannotSay.
+// it hides) is kCannotSay. A job whose document was being sent
+// (`job.documentSending`) is kWithoutDocument never: shown without its
+// document, it is cancelled (it would wait for ever) and kCannotSay.
 EarlierJobAnswer AskAboutEarlierJob(const CreatedPrintJob& job, const std::string& jobName);
 
 // How long one request waits for the printer's answer.
