@@ -873,7 +873,9 @@ int PathOfFolderId(int32_t id, std::string* path) {
   struct stat st {};
   switch (e.kind) {
     case Entry::kHeld:
-      if (::fstat(e.fd, &st) != 0 || st.st_nlink == 0) {
+      // A held folder whose names were all let go (moved away, or its name
+      // given to another folder that is held now) has no path.
+      if (e.paths.empty() || ::fstat(e.fd, &st) != 0 || st.st_nlink == 0) {
         errno = ENOENT;
         return -1;
       }
@@ -881,7 +883,7 @@ int PathOfFolderId(int32_t id, std::string* path) {
       return 0;
     case Entry::kBelow: {
       auto base = t.byId.find(e.base);
-      if (base == t.byId.end() || base->second.fd < 0) break;
+      if (base == t.byId.end() || base->second.fd < 0 || base->second.paths.empty()) break;
       Fd fd(OpenBelow(base->second.fd, e.rest, O_PATH | O_DIRECTORY));
       if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !SameNode(st, e)) break;
       *path = Join(base->second.paths.front(), e.rest);

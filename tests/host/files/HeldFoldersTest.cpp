@@ -146,6 +146,21 @@ TEST_F(HeldFolders, AHeldFolderIsWorkedWhateverItsNameNowLeadsTo) {
   EXPECT_NE(host::GetPathForDirID(sub.vRefNum, sub.parID, &path), noErr);
   fs::remove_all(Path("aside2"));
   EXPECT_NE(host::GetPathForDirID(job.vRefNum, job.parID, &path), noErr);
+
+  // A held folder moved away whose name was let go (a set-up starting from
+  // what stands now) has no path left: neither it nor a folder below it is
+  // named by its id any more.
+  const fs::path again = Path("again");
+  fs::create_directories(again / "sub");
+  ASSERT_TRUE(host::HoldFolder(again.string(), host::FolderUse::kSource));
+  FSSpec inAgain, belowAgain;
+  ASSERT_EQ(host::MakeFSSpecFromPath((again / "file").string(), &inAgain), fnfErr);
+  ASSERT_EQ(host::MakeFolderSpecFromPath((again / "sub").string(), &belowAgain), noErr);
+  fs::rename(again, Path("again aside"));
+  fs::create_directory(again);
+  host::ForgetMovedHeldFolders();
+  EXPECT_NE(host::GetPathForDirID(inAgain.vRefNum, inAgain.parID, &path), noErr);
+  EXPECT_NE(host::GetPathForDirID(belowAgain.vRefNum, belowAgain.parID, &path), noErr);
 }
 
 // The strict check at start-up: a folder the program keeps state in that
