@@ -18,7 +18,6 @@
 #include <memory>
 #include <system_error>
 
-#include "host/base/UniqueFile.h"
 #include "host/files/FileOps.h"
 #include "host/files/HeldFolders.h"
 #include "host/files/NoLinkFile.h"
@@ -483,16 +482,11 @@ OSErr MergeVideoClip(int clipFd, const fs::path& workFolder, const std::string& 
 
   // The private folder: made fresh under a name nobody can guess, open to
   // this user only, so nothing can be planted in it.
-  // Six unpredictable characters, as mkdtemp's "XXXXXX"; made in the held
-  // work folder (host/files/HeldFolders.h), never through a link.
+  // Made in the held work folder (host/files/HeldFolders.h), never through
+  // a link.
   std::string pattern;
-  int made = EEXIST;
-  for (int attempt = 0; attempt < 100 && made == EEXIST; ++attempt) {
-    pattern = (workFolder / (".kivo-merge-" + host::RandomHexName().substr(0, 6))).string();
-    made = host::MakeFolderAt(pattern, 0700) == 0 ? 0 : errno;
-  }
-  if (made != 0) {
-    LogF("merge result = no private folder for the merge in %s: %s", workFolder.c_str(), std::strerror(made));
+  if (host::CreateUniqueFolderIn(workFolder.string(), ".kivo-merge-", 0700, &pattern) != 0) {
+    LogF("merge result = no private folder for the merge in %s: %s", workFolder.c_str(), std::strerror(errno));
     return ioErr;
   }
   merged->folder_ = pattern;

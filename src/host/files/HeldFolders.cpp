@@ -757,6 +757,16 @@ int CreateUniqueFileIn(const std::string& folder, const std::string& stem, const
   return fd;
 }
 
+int CreateUniqueFolderIn(const std::string& folder, const std::string& stem, unsigned mode, std::string* made) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *made = Join(folder, stem + RandomHexName().substr(0, 6));
+    if (MakeFolderAt(*made, mode) == 0) return 0;
+    if (errno != EEXIST) return -1;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
 int ListNamesAt(const std::string& path, std::vector<std::string>* names) {
   const int fd = OpenFolder(path);
   if (fd < 0) return -1;

@@ -185,6 +185,10 @@ int LinkDescriptorAt(int fd, const std::string& to);
 // path in `made`.
 int CreateUniqueFileIn(const std::string& folder, const std::string& stem, const std::string& suffix, int flags,
                        unsigned mode, std::string* made);
+// Makes a new folder "<stem><6 random hex digits>" (as mkdtemp's "XXXXXX")
+// in the folder `folder` with `mode`, trying other digits while the name is
+// taken; 0 with its path in `made`, or -1 with errno.
+int CreateUniqueFolderIn(const std::string& folder, const std::string& stem, unsigned mode, std::string* made);
 // The names in the folder at `path` ("." and ".." left out), unsorted; -1
 // with errno when it cannot be listed.
 int ListNamesAt(const std::string& path, std::vector<std::string>* names);

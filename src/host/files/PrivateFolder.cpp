@@ -104,15 +104,9 @@ bool PrivateFolder::Create(const std::string& parent, const std::string& prefix,
     if (error) *error = "no folder for a private folder";
     return false;
   }
-  // Six unpredictable characters, as mkdtemp's "XXXXXX".
   std::string made;
-  int err = EEXIST;
-  for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-    made = parent + "/" + prefix + RandomHexName().substr(0, 6);
-    err = MakeFolderAt(made, 0700) == 0 ? 0 : errno;
-  }
-  if (err != 0) {
-    if (error) *error = "no private folder in " + parent + ": " + std::strerror(err);
+  if (CreateUniqueFolderIn(parent, prefix, 0700, &made) != 0) {
+    if (error) *error = "no private folder in " + parent + ": " + std::strerror(errno);
     return false;
   }
   // Between its making and its opening the folder may have been swapped by
