@@ -227,24 +227,6 @@ OSErr PathOfDirLocked(FileIdTable& t, int16_t vRefNum, int32_t dirID, std::strin
   return noErr;
 }
 
-// lstat of `path`, below a held folder made from its descriptor.
-int StatLinkAt(const std::string& path, struct stat* st) {
-  return IsBelowHeldFolder(path) ? StatAt(path, st) : ::lstat(path.c_str(), st);
-}
-
-// Where the kernel has the item at `path` now (reached as HeldFolders.h
-// says), for finding its volume; empty when it cannot be opened.
-std::string KernelPathOf(const std::string& path) {
-  const int fd = OpenAt(path, O_PATH);
-  if (fd < 0) return {};
-  char buf[PATH_MAX];
-  const ssize_t n = ::readlink(DescriptorPath(fd).c_str(), buf, sizeof buf - 1);
-  ::close(fd);
-  if (n <= 0) return {};
-  buf[n] = '\0';
-  return buf;
-}
-
 // The on-disk name for an FSSpec name inside folder `dirID`.
 OSErr DiskNameInLocked(FileIdTable& t, int32_t dirID, std::string_view macName, std::string* disk) {
   if (const std::string* s = t.StandIn(dirID, std::string(macName))) {
@@ -386,7 +368,7 @@ OSErr GetIndexedVolume(int index, VolumeInfo* info) {
 
 OSErr GetVolumeForPath(const std::string& path, int16_t* vRefNum) {
   if (!vRefNum) return paramErr;
-  const std::string canonical = KernelPathOf(path);
+  const std::string canonical = KernelPathAt(path);
   if (canonical.empty()) return OSErrFromErrno(errno);
   FileIdTable& t = FileIdTable::Get();
   std::lock_guard<std::mutex> lock(t.mutex);
@@ -435,7 +417,7 @@ OSErr FSpMakeFSRef(const FSSpec& spec, FSRef* ref) {
   OSErr err = GetPathOfFSSpec(spec, &path);
   if (err != noErr) return err;
   struct stat st;
-  if (StatAt(path, &st) != 0 && ::lstat(path.c_str(), &st) != 0) return OSErrFromErrno(errno);
+  if (LstatAt(path, &st) != 0) return OSErrFromErrno(errno);
   ref->path = path;
   return noErr;
 }
@@ -470,13 +452,13 @@ OSErr MakeFSSpecFromPath(const std::string& rawPath, FSSpec* spec) {
   if (err != noErr) return err;
   const std::string full = JoinPath(parent, last);
   struct stat st;
-  const bool exists = StatLinkAt(full, &st) == 0;
+  const bool exists = LstatAt(full, &st) == 0;
   const int lstatErr = exists ? 0 : errno;
   if (exists && S_ISDIR(st.st_mode)) {
     // A mount point is the root of its own volume.
     int16_t own = 0;
     std::string mp;
-    const std::string real = KernelPathOf(full);
+    const std::string real = KernelPathAt(full);
     if (!real.empty() && VolumeOfLocked(t, real, &own, &mp) == noErr && mp == real) {
       spec->vRefNum = own;
       spec->parID = fsRtParID;
@@ -523,7 +505,7 @@ OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, std::string_view macRomanName
     // Too long for a specification: only an existing item can be named, by
     // its stand-in name.
     struct stat st;
-    if (StatLinkAt(full, &st) != 0) return bdNamErr;
+    if (LstatAt(full, &st) != 0) return bdNamErr;
   }
   return MakeFSSpecFromPath(full, spec);
 }

@@ -67,8 +67,7 @@ std::string Join(const std::string& folder, const std::string& name) {
 // Where the kernel has the item open as `fd` now, for finding its volume.
 std::string KernelPath(int fd) {
   char buf[4096];
-  const std::string link = "/proc/self/fd/" + std::to_string(fd);
-  const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+  const ssize_t n = ::readlink(DescriptorPath(fd).c_str(), buf, sizeof buf - 1);
   if (n <= 0) return {};
   buf[n] = '\0';
   return buf;
@@ -820,6 +819,11 @@ int OpenBelowFolder(int dirFd, const std::string& rest, int flags, unsigned mode
 }
 
 std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+std::string KernelPathAt(const std::string& path) {
+  Fd fd(OpenAt(path, O_PATH));
+  return fd.get() < 0 ? std::string() : KernelPath(fd.get());
+}
 
 int FolderIdOf(const std::string& path, int32_t* id, dev_t* device, std::string* realPath) {
   const std::string norm = Normalize(path);

@@ -196,6 +196,10 @@ int ListNamesAt(const std::string& path, std::vector<std::string>* names);
 // names below a held folder are opened: no link followed, the last name
 // included (ELOOP), and never out of the folder (EXDEV).
 int OpenBelowFolder(int dirFd, const std::string& rest, int flags, unsigned mode = 0);
+// Where the kernel has the item at `path` now (reached as the operations
+// above reach it), for finding its volume; empty, with errno, when it cannot
+// be opened.
+std::string KernelPathAt(const std::string& path);
 // A path the kernel resolves to the item open as `fd` ("/proc/self/fd/N"),
 // for calls that take only a path (extended attributes, inotify); never
 // shown in a message.
