@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <fcntl.h>
-#include <limits.h>
 
 #include <algorithm>
 #include <bit>
@@ -620,19 +619,6 @@ RecordState& State() {
   return state;
 }
 
-// A path as the operator finds it: one reached through a held folder
-// ("/proc/self/fd/<n>/...") is shown through the folder's path now.
-std::string Shown(const fs::path& path) {
-  const std::string text = path.string();
-  static const std::string kHeld = "/proc/self/fd/";
-  if (text.rfind(kHeld, 0) != 0) return text;
-  const size_t slash = text.find('/', kHeld.size());
-  char folder[PATH_MAX];
-  const ssize_t n = ::readlink(text.substr(0, slash).c_str(), folder, sizeof folder);
-  if (n <= 0 || size_t(n) >= sizeof folder) return text;
-  return std::string(folder, size_t(n)) + (slash == std::string::npos ? std::string() : text.substr(slash));
-}
-
 // "All Files": where job files wait once they were picked up.
 fs::path WaitingFolder() {
   if (gWaitingFolderForTesting) return *gWaitingFolderForTesting;
@@ -683,7 +669,7 @@ void BindEarlierEntries(std::vector<Entry>& entries) {
     }
     if (e.kind == Kind::kHeldSince) {
       holdAll = "the record of printed jobs was found damaged while this job waited (it was kept as [" +
-                Shown(e.path) + "])";
+                e.path + "])";
       continue;
     }
     Identity now;
@@ -727,17 +713,17 @@ bool TakeOverDamaged(const fs::path& record, Parsed& parsed, const std::string& 
   const std::string aside = record.string() + ".damaged-" + host::RandomHexName();
   if (host::LinkAt(record.string(), aside) != 0) {
     platform::LogF("The record [%s] is damaged (%s) and could not be kept aside as [%s] (%s): nothing is recorded",
-                   Shown(record).c_str(), what.c_str(), Shown(aside).c_str(), std::strerror(errno));
+                   record.c_str(), what.c_str(), aside.c_str(), std::strerror(errno));
     s.loaded = false;
     return false;
   }
   host::SyncFolder(record.parent_path().string());
-  platform::LogF("The record [%s] is damaged (%s): it was kept as [%s]", Shown(record).c_str(), what.c_str(),
-                 Shown(aside).c_str());
+  platform::LogF("The record [%s] is damaged (%s): it was kept as [%s]", record.c_str(), what.c_str(),
+                 aside.c_str());
   if (parsed.form == Parsed::Form::kLog) *entries = std::move(parsed.entries);
   bool holdAll = parsed.form != Parsed::Form::kLog;
   const std::string why =
-      "the record of printed jobs was found damaged where it spoke of this job (it was kept as [" + Shown(aside) + "])";
+      "the record of printed jobs was found damaged where it spoke of this job (it was kept as [" + aside + "])";
   for (const recordlog::Damage& d : parsed.damage) {
     Entry hold;
     hold.kind = Kind::kHeld;
@@ -764,7 +750,7 @@ bool TakeOverDamaged(const fs::path& record, Parsed& parsed, const std::string& 
   if (parsed.Earlier()) BindEarlierEntries(*entries);
   if (holdAll)
     HoldWaitingJobs(*entries, "the record of printed jobs was found damaged while this job waited (it was kept as [" +
-                                  Shown(aside) + "])");
+                                  aside + "])");
   return true;
 }
 
@@ -786,7 +772,7 @@ bool Load(const fs::path& record) {
   std::vector<Entry> entries;
   auto rewrite = [&](const char* after) {
     if (Rewrite(std::move(entries))) return true;
-    platform::LogF("The record [%s] could not be written %s: nothing is recorded", Shown(record).c_str(), after);
+    platform::LogF("The record [%s] could not be written %s: nothing is recorded", record.c_str(), after);
     s.loaded = false;
     return false;
   };
@@ -795,12 +781,12 @@ bool Load(const fs::path& record) {
     // change. Else it is made now, so that a record missing later is one
     // that went.
     if (WaitingFolder().empty()) return true;
-    HoldWaitingJobs(entries, "the record of printed jobs [" + Shown(record) + "] was missing while this job waited");
+    HoldWaitingJobs(entries, "the record of printed jobs [" + record.string() + "] was missing while this job waited");
     return rewrite("when it was missing");
   }
   s.seen = st;
   if (!S_ISREG(st.st_mode)) {
-    platform::LogF("The record [%s] is not a file: nothing can be recorded", Shown(record).c_str());
+    platform::LogF("The record [%s] is not a file: nothing can be recorded", record.c_str());
     s.loaded = false;
     return false;
   }
@@ -814,14 +800,14 @@ bool Load(const fs::path& record) {
     // recorded (every job fails with its files) until it is moved away.
     platform::LogF("The record [%s] was written by a later version of this program (its form %u): nothing is "
                    "recorded while it is there",
-                   Shown(record).c_str(), unsigned(parsed.version));
+                   record.c_str(), unsigned(parsed.version));
     s.loaded = false;
     return false;
   }
   if (err == noErr && bytes.empty()) {
-    platform::LogF("The record [%s] is empty", Shown(record).c_str());
+    platform::LogF("The record [%s] is empty", record.c_str());
     HoldWaitingJobs(entries,
-                    "the record of printed jobs [" + Shown(record) + "] was found empty while this job waited");
+                    "the record of printed jobs [" + record.string() + "] was found empty while this job waited");
     return rewrite("after it was found empty");
   }
   if (parsed.form == Parsed::Form::kDamaged || !parsed.damage.empty()) {
@@ -844,7 +830,7 @@ bool Load(const fs::path& record) {
     // A kill or a power cut during the last write: what follows the last
     // whole entry is cut off, so that the next entry follows a whole one.
     platform::LogF("The record [%s] ends in %zu bytes of an entry that was not written whole: they are ignored",
-                   Shown(record).c_str(), parsed.size - parsed.whole);
+                   record.c_str(), parsed.size - parsed.whole);
     const int fd = host::OpenAt(record.string(), O_WRONLY | O_NOFOLLOW);
     const bool cut = fd >= 0 && ::ftruncate(fd, off_t(parsed.whole)) == 0 && ::fdatasync(fd) == 0 &&
                      ::fstat(fd, &s.seen) == 0;
@@ -1091,7 +1077,7 @@ bool OpenPrintedJobsRecord() {
   // try.
   if (held == 0 && std::none_of(opened.begin(), opened.end(), Gone)) return true;
   if (!Rewrite(std::move(opened))) {
-    platform::LogF("The record [%s] could not be written at the start", Shown(PrintedJobsRecordPath()).c_str());
+    platform::LogF("The record [%s] could not be written at the start", PrintedJobsRecordPath().c_str());
     State().loaded = false;
     return false;
   }
@@ -1406,7 +1392,7 @@ bool MarkJobFilePrinted(const fs::path& file) {
     return false;
   }
   platform::LogF("The printed job file [%s] could be neither moved nor deleted: recorded as printed in [%s]",
-                 file.string().c_str(), Shown(PrintedJobsRecordPath()).c_str());
+                 file.string().c_str(), PrintedJobsRecordPath().c_str());
   return true;
 }
 
