@@ -1,6 +1,7 @@
 #include "pipeline/PrintedJobs.h"
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <fcntl.h>
@@ -81,23 +82,23 @@ std::optional<fs::path> gWaitingFolderForTesting;
 // Why every job waiting is to be held when the record is next opened.
 std::vector<std::string> gHoldWaitingWhenOpened;
 
-int64_t Ns(const struct statx_timestamp& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
+int64_t Ns(const struct timespec& t) { return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
-// The part of a job file's identity its metadata gives: device, node, size
-// and modification time, as the earlier versions knew a job by. `follow`:
-// through a link at `file` (outputs); else of the item itself, a regular
-// file.
+// The part of a job file's identity its metadata gives: device (its major
+// number in the upper 32 bits), node, size and modification time, as the
+// earlier versions knew a job by. `follow`: through a link at `file`
+// (outputs; below a held folder none is followed, see HeldFolders.h); else
+// of the item itself, a regular file.
 bool StatIdentity(const fs::path& file, Identity* id, bool follow = false, int64_t* changed = nullptr) {
-  struct statx sx {};
-  if (::statx(AT_FDCWD, file.c_str(), follow ? 0 : AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &sx) != 0 ||
-      !S_ISREG(sx.stx_mode))
+  struct stat st {};
+  if ((follow ? host::StatAt(file.string(), &st) : host::LstatAt(file.string(), &st)) != 0 || !S_ISREG(st.st_mode))
     return false;
   *id = Identity{};
-  id->device = (uint64_t(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
-  id->node = sx.stx_ino;
-  id->size = sx.stx_size;
-  id->modified = Ns(sx.stx_mtime);
-  if (changed) *changed = Ns(sx.stx_ctime);
+  id->device = (uint64_t(major(st.st_dev)) << 32) | minor(st.st_dev);
+  id->node = st.st_ino;
+  id->size = uint64_t(st.st_size);
+  id->modified = Ns(st.st_mtim);
+  if (changed) *changed = Ns(st.st_ctim);
   return true;
 }
 
