@@ -1,7 +1,10 @@
 #include "output/Metadata.h"
 
+#include <sys/stat.h>
+
 #include <array>
 
+#include "host/files/HeldFolders.h"
 #include "host/files/NoLinkFile.h"
 #include "host/imageio/ImageFile.h"
 #include "host/sys/KeyedArchive.h"
@@ -131,8 +134,8 @@ std::vector<uint8_t> PngMetadataBlock(const std::string& sourcePath) {
 }
 
 bool saveDataInPNGFile(const std::filesystem::path& file, const std::string& sourcePath) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(file, ec))) return true;
+  struct stat st {};
+  if (host::LstatAt(file.string(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
   const auto block = PngMetadataBlock(sourcePath);
   if (block.empty()) {
     platform::LogF("saveDataInPNGFile: the metadata of %s does not fit its %zu-byte block and is not stored",

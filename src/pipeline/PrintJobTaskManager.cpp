@@ -3,10 +3,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include "host/base/Fd.h"
@@ -71,6 +72,15 @@ bool RefusedThroughALink(TPipelineServices& services, OSErr err, const std::file
   return true;
 }
 
+// Removes what stands at `file` as std::filesystem::remove does (a file, a
+// link or an empty folder; nothing there is no failure), below a held folder
+// from its descriptor (host/files/HeldFolders.h); 0 or the errno.
+int RemoveByPath(const std::filesystem::path& file) {
+  if (host::RemoveAt(file.string()) == 0 || errno == ENOENT) return 0;
+  if (errno == EISDIR && host::RemoveAt(file.string(), true) == 0) return 0;
+  return errno;
+}
+
 }  // namespace
 
 TPrintJobTaskManager* gPrintJobTaskManager = nullptr;
@@ -102,9 +112,8 @@ void TPrintJobTaskManager::DeleteFilesUsed4Printing() {
     if (err == noErr) continue;
     services_.Log(Format("Deleting the image files failed with error code %d\n", int(err)));
     if (RefusedThroughALink(services_, err, file)) continue;
-    std::error_code ec;
-    std::filesystem::remove(file, ec);
-    if (ec) services_.Log(Format("Cocoa deleting of the image files failed with error code %s\n", ec.message().c_str()));
+    if (const int failed = RemoveByPath(file); failed != 0)
+      services_.Log(Format("Cocoa deleting of the image files failed with error code %s\n", std::strerror(failed)));
   }
   fFilesToDelete.clear();
 }
@@ -115,10 +124,9 @@ bool TPrintJobTaskManager::DeleteJobFile(const char* cocoaText) {
   if (err == noErr) return true;
   services_.Log(Format("Deleting the job file failed with error code %d\n", int(err)));
   if (RefusedThroughALink(services_, err, *fJobFile)) return false;
-  std::error_code ec;
-  std::filesystem::remove(*fJobFile, ec);
-  if (ec) services_.Log(Format(cocoaText, ec.message().c_str()));
-  return !ec;
+  const int failed = RemoveByPath(*fJobFile);
+  if (failed != 0) services_.Log(Format(cocoaText, std::strerror(failed)));
+  return failed == 0;
 }
 
 void TPrintJobTaskManager::EndJobView() {
@@ -324,11 +332,10 @@ void TPrintJobTaskManager::RemovePrintedJobFile() {
     gone = DeleteJobFile("Cocoa deleting of job file failed with error code %s\n");
   }
   // A job that is done never runs again, also when its file stays.
-  std::error_code ec;
   if (gone) {
     ForgetJobFile(*fJobFile);
     services_.ForgetJobCount(*fJobFile, true);
-  } else if (std::filesystem::exists(std::filesystem::symlink_status(*fJobFile, ec))) MarkJobFilePrinted(*fJobFile);
+  } else if (host::ExistsAt(fJobFile->string())) MarkJobFilePrinted(*fJobFile);
   fJobFile.reset();
 }
 
