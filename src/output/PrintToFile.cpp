@@ -725,14 +725,10 @@ bool IsVideoClipPath(const fs::path& clip) {
 // HeldFolders.h; a served folder held by the program is its descriptor):
 // -1 when it lies below none of them or cannot be opened so.
 int OpenInServedFolder(const fs::path& clip, const std::vector<fs::path>& folders) {
-  const fs::path where = clip.lexically_normal();
   for (const fs::path& folder : folders) {
     if (folder.empty()) continue;
-    const fs::path rest = where.lexically_relative(folder.lexically_normal());
-    if (rest.empty() || *rest.begin() == ".." || rest == ".") continue;
-    host::Fd served(host::OpenAt(folder.string(), O_PATH | O_DIRECTORY));
-    if (served.get() < 0) continue;
-    return host::OpenBelowFolder(served.get(), rest.string(), O_RDONLY | O_NONBLOCK);
+    const int fd = host::OpenBeneath(folder.string(), clip.string(), O_RDONLY | O_NONBLOCK);
+    if (fd >= 0 || errno != EXDEV) return fd;
   }
   return -1;
 }
@@ -759,8 +755,7 @@ int16_t DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec,
   // The path comes from a station: another customer's clip elsewhere on the
   // machine must not end up in this job's output.
   const bool served = std::any_of(job.videoFolders.begin(), job.videoFolders.end(), [&](const fs::path& f) {
-    const fs::path rest = clip.lexically_normal().lexically_relative(f.lexically_normal());
-    return !f.empty() && !rest.empty() && rest != "." && *rest.begin() != "..";
+    return !f.empty() && !host::PathBelow(f.string(), clip.string()).empty();
   });
   if (!served) {
     platform::LogLine("The job's video path \"" + clip.string() +

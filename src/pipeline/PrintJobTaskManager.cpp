@@ -53,11 +53,7 @@ OSErr MoveJobFile(const std::filesystem::path& file, const std::filesystem::path
 bool IsFileInFolderWithoutLinks(const std::filesystem::path& file, const std::filesystem::path& folder) {
   namespace fs = std::filesystem;
   if (folder.empty() || !file.is_absolute()) return false;
-  const fs::path rest = file.lexically_normal().lexically_relative(folder.lexically_normal());
-  if (rest.empty() || *rest.begin() == ".." || *rest.begin() == ".") return false;
-  host::Fd base(host::OpenAt(folder.string(), O_PATH | O_DIRECTORY));
-  if (base.get() < 0) return false;
-  host::Fd opened(host::OpenBelowFolder(base.get(), rest.string(), O_PATH));
+  host::Fd opened(host::OpenBeneath(folder.string(), file.string(), O_PATH));
   struct stat st {};
   return opened.get() >= 0 && ::fstat(opened.get(), &st) == 0 && S_ISREG(st.st_mode);
 }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -816,6 +817,23 @@ FileAccess CheckFileAccess(const char* path) {
 
 int OpenBelowFolder(int dirFd, const std::string& rest, int flags, unsigned mode) {
   return OpenBelow(dirFd, rest, flags, mode);
+}
+
+std::string PathBelow(const std::string& folder, const std::string& path) {
+  const std::filesystem::path rest =
+      std::filesystem::path(path).lexically_normal().lexically_relative(std::filesystem::path(folder).lexically_normal());
+  if (rest.empty() || rest == "." || *rest.begin() == "..") return {};
+  return rest.string();
+}
+
+int OpenBeneath(const std::string& folder, const std::string& path, int flags) {
+  const std::string rest = PathBelow(folder, path);
+  if (rest.empty()) {
+    errno = EXDEV;
+    return -1;
+  }
+  Fd base(OpenAt(folder, O_PATH | O_DIRECTORY));
+  return base.get() < 0 ? -1 : OpenBelow(base.get(), rest, flags);
 }
 
 std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }

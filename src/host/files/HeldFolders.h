@@ -196,6 +196,14 @@ int ListNamesAt(const std::string& path, std::vector<std::string>* names);
 // names below a held folder are opened: no link followed, the last name
 // included (ELOOP), and never out of the folder (EXDEV).
 int OpenBelowFolder(int dirFd, const std::string& rest, int flags, unsigned mode = 0);
+// `path` relative to `folder` when it lies below it, the two taken by their
+// names alone (made normal, "." and ".." resolved as written); empty when
+// it does not (it is the folder itself, or lies elsewhere).
+std::string PathBelow(const std::string& folder, const std::string& path);
+// Opens `path`, which lies below `folder` (PathBelow), from that folder
+// (reached as OpenAt reaches it) as OpenBelowFolder opens; -1 with errno,
+// EXDEV when it does not lie below `folder`.
+int OpenBeneath(const std::string& folder, const std::string& path, int flags);
 // Where the kernel has the item at `path` now (reached as the operations
 // above reach it), for finding its volume; empty, with errno, when it cannot
 // be opened.

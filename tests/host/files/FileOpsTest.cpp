@@ -333,4 +333,15 @@ TEST(FileOps, OpeningBeneathAFolderFollowsNoLink) {
     EXPECT_TRUE(errno == ELOOP || errno == EXDEV) << refused;
     if (bad >= 0) ::close(bad);
   }
+  // By the folder's path: the same, and a path that does not lie below it
+  // (by its names) is refused before anything is opened.
+  const std::string folder = dir / "images";
+  host::Fd byPath(host::OpenBeneath(folder, folder + "/./videos/party.mov", O_RDONLY));
+  EXPECT_GE(byPath.get(), 0);
+  for (const auto& [refused, why] : {std::pair{folder + "/door/party.mov", ELOOP},
+                                     std::pair{folder + "/../elsewhere/party.mov", EXDEV}, std::pair{folder, EXDEV}}) {
+    errno = 0;
+    EXPECT_LT(host::OpenBeneath(folder, refused, O_RDONLY), 0) << refused;
+    EXPECT_EQ(errno, why) << refused;
+  }
 }
