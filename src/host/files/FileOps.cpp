@@ -184,25 +184,6 @@ void SayRefused(const std::string& path, const char* change) {
   }
 }
 
-// Renames without replacing.
-OSErr RenameNoReplaceOf(const std::string& from, const std::string& to) {
-  if (RenameAt(from, to, RENAME_NOREPLACE) == 0) return noErr;
-  const int err = errno;
-  SayRefused(from, "moved");
-  if (err != EINVAL && err != ENOSYS) return OSErrFromErrno(err);
-  // File systems without RENAME_NOREPLACE: a hard link fails on an existing
-  // name, which keeps the no-overwrite promise for files.
-  struct stat st;
-  if (LstatAt(from, &st) != 0) return OSErrFromErrno(errno);
-  if (!S_ISDIR(st.st_mode) && LinkAt(from, to) == 0) {
-    RemoveAt(from);
-    return noErr;
-  }
-  if (Exists(to)) return dupFNErr;
-  if (RenameAt(from, to, 0) != 0) return OSErrFromErrno(errno);
-  return noErr;
-}
-
 void CopyFinderInfo(const std::string& from, const std::string& to) {
   FinderInfo info;
   if (GetFinderInfo(from, &info) == noErr && !(info == FinderInfo())) SetFinderInfo(to, info);
@@ -299,7 +280,23 @@ OSErr FSClose(int16_t refNum) {
   return noErr;
 }
 
-OSErr RenameNoReplace(const std::string& from, const std::string& to) { return RenameNoReplaceOf(from, to); }
+OSErr RenameNoReplace(const std::string& from, const std::string& to) {
+  if (RenameAt(from, to, RENAME_NOREPLACE) == 0) return noErr;
+  const int err = errno;
+  SayRefused(from, "moved");
+  if (err != EINVAL && err != ENOSYS) return OSErrFromErrno(err);
+  // File systems without RENAME_NOREPLACE: a hard link fails on an existing
+  // name, which keeps the no-overwrite promise for files.
+  struct stat st;
+  if (LstatAt(from, &st) != 0) return OSErrFromErrno(errno);
+  if (!S_ISDIR(st.st_mode) && LinkAt(from, to) == 0) {
+    RemoveAt(from);
+    return noErr;
+  }
+  if (Exists(to)) return dupFNErr;
+  if (RenameAt(from, to, 0) != 0) return OSErrFromErrno(errno);
+  return noErr;
+}
 
 OSErr CopyFile(const std::string& from, const std::string& to, bool replace) {
   bool notRegular = false;
@@ -349,7 +346,7 @@ OSErr MoveItem(const std::string& from, const std::string& to, bool replace) {
     err = RenameAt(from, to, 0) == 0 ? OSErr(noErr) : OSErrFromErrno(errno);
     if (err != noErr) SayRefused(to, "moved");
   } else {
-    err = RenameNoReplaceOf(from, to);
+    err = RenameNoReplace(from, to);
   }
   if (err == noErr) {
     if (hasSidecar) RenameAt(fromSidecar, toSidecar, 0);
