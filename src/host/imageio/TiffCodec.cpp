@@ -235,6 +235,25 @@ uint64_t FewestFaxBytes(uint16_t compression, uint32_t group3Options, uint32_t w
 // decoded once, row by row, before their image is made.
 constexpr uint64_t kProveAbove = 64;
 
+// What the checks of the image data read of the file's directory.
+struct DataShape {
+  uint32_t width = 0, height = 0;
+  uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG, samples = 1;
+  // The planes the samples are stored in: one for each sample when they
+  // are stored apart.
+  uint32_t planes() const { return planar == PLANARCONFIG_SEPARATE ? samples : 1; }
+};
+
+DataShape ShapeOf(TIFF* tif) {
+  DataShape shape;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &shape.width);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &shape.height);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &shape.compression);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &shape.planar);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &shape.samples);
+  return shape;
+}
+
 // Why the strips or tiles the file has in its `data` cannot make the image
 // its header states; empty when they can. Every strip or tile must have
 // bytes in the file (libtiff refuses one without), and all of them together
@@ -243,13 +262,10 @@ constexpr uint64_t kProveAbove = 64;
 std::string ImageDataShortfall(TIFF* tif, std::span<const uint8_t> data, bool* prove) {
   const std::string tooLittle = "the file holds too little image data for its size";
   const uint64_t fileSize = data.size();
-  uint32_t width = 0, height = 0, group3Options = 0;
-  uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG, samples = 1;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  const DataShape shape = ShapeOf(tif);
+  const uint32_t width = shape.width, height = shape.height;
+  const uint16_t compression = shape.compression;
+  uint32_t group3Options = 0;
   if (compression == COMPRESSION_CCITTFAX3) TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &group3Options);
   const bool tiled = TIFFIsTiled(tif);
   const uint64_t pieces = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
@@ -269,11 +285,11 @@ std::string ImageDataShortfall(TIFF* tif, std::span<const uint8_t> data, bool* p
   // be filled.
   uint64_t decoded = 0;
   const uint64_t pieceSize = uint64_t(std::max<int64_t>(tiled ? TIFFTileSize64(tif) : TIFFScanlineSize64(tif), 0));
-  const uint64_t count = tiled ? pieces : uint64_t(planar == PLANARCONFIG_SEPARATE ? samples : 1) * height;
+  const uint64_t count = tiled ? pieces : uint64_t(shape.planes()) * height;
   if (__builtin_mul_overflow(count, pieceSize, &decoded)) return tooLittle;
   const uint64_t memory = std::max(decoded, uint64_t(width) * height * 4);
   if (IsFax(compression)) {
-    const uint64_t rows = uint64_t(height) * (planar == PLANARCONFIG_SEPARATE ? samples : 1);
+    const uint64_t rows = uint64_t(height) * shape.planes();
     if (stored < FewestFaxBytes(compression, group3Options, width, rows)) return tooLittle;
     if (width > kWidestFaxRow)
       return "rows of more than " + std::to_string(kWidestFaxRow) + " pixels in a fax-coded image";
@@ -317,15 +333,10 @@ bool EveryRowDecodes(std::span<const uint8_t> data, std::string* error) {
   file.input = data;
   TIFF* tif = Open(&file, "r");
   if (!tif) return false;
-  uint32_t width = 0, height = 0, rowsPerStrip = 0;
-  uint16_t compression = COMPRESSION_NONE, planar = PLANARCONFIG_CONTIG, samples = 1;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  const DataShape shape = ShapeOf(tif);
+  const uint32_t width = shape.width, height = shape.height, planes = shape.planes();
+  uint32_t rowsPerStrip = 0;
   TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-  const uint32_t planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
   bool ok = true;
   try {
     if (TIFFIsTiled(tif)) {
@@ -333,7 +344,7 @@ bool EveryRowDecodes(std::span<const uint8_t> data, std::string* error) {
       std::vector<uint8_t> tile(size_t(std::max<tmsize_t>(size, 0)));
       const uint32_t tiles = TIFFNumberOfTiles(tif);
       for (uint32_t t = 0; ok && t < tiles; ++t) ok = size > 0 && TIFFReadEncodedTile(tif, t, tile.data(), size) >= 0;
-    } else if (compression == COMPRESSION_JBIG) {
+    } else if (shape.compression == COMPRESSION_JBIG) {
       const tmsize_t size = TIFFStripSize(tif);
       std::vector<uint8_t> strip(size_t(std::max<tmsize_t>(size, 0)));
       const uint32_t strips = TIFFNumberOfStrips(tif), perPlane = std::max<uint32_t>(1, strips / planes);
