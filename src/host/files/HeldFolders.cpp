@@ -80,7 +80,23 @@ std::string Quoted(const std::string& path) {
   return out + "'";
 }
 
+// Whether the normal path `path` is `top` or lies below it.
+bool AtOrBelow(const std::string& path, const std::string& top) {
+  if (path == top) return true;
+  if (top == "/") return path.size() > 1;
+  return path.size() > top.size() && path.compare(0, top.size(), top) == 0 && path[top.size()] == '/';
+}
+
 // ---- opening below a folder
+
+// After an open of `name` in the folder `at` that asked for a folder failed
+// with ENOTDIR: a link there is told as the link it is (ELOOP); errno is
+// left as it was otherwise.
+void TellLinkAsLoop(int at, const char* name) {
+  const int saved = errno;
+  struct stat st {};
+  errno = ::fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode) ? ELOOP : saved;
+}
 
 // Opens `rest` (relative, no leading "/") below the folder open as `dirFd`
 // without following any link, the last name included, and without leaving
@@ -96,12 +112,7 @@ int OpenBelow(int dirFd, const std::string& rest, int flags, unsigned mode = 0) 
   if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) {
     // A folder asked for that is a link fails as "not a folder": told as
     // the link it is.
-    if (fd < 0 && errno == ENOTDIR && (flags & O_DIRECTORY)) {
-      struct stat st {};
-      const int saved = errno;
-      if (::fstatat(dirFd, rest.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) errno = ELOOP;
-      else errno = saved;
-    }
+    if (fd < 0 && errno == ENOTDIR && (flags & O_DIRECTORY)) TellLinkAsLoop(dirFd, rest.c_str());
     return fd;
   }
 #endif
@@ -119,19 +130,13 @@ int OpenBelow(int dirFd, const std::string& rest, int flags, unsigned mode = 0) 
     }
     if (slash == std::string::npos) {
       const int fd = ::openat(at.get(), name.empty() ? "." : name.c_str(), last, mode);
-      if (fd < 0 && errno == ENOTDIR && (flags & O_DIRECTORY)) {
-        struct stat st {};
-        if (::fstatat(at.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) errno = ELOOP;
-      }
+      if (fd < 0 && errno == ENOTDIR && (flags & O_DIRECTORY)) TellLinkAsLoop(at.get(), name.c_str());
       return fd;
     }
     if (!name.empty()) {
       Fd next(::openat(at.get(), name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
       if (next.get() < 0) {
-        if (errno == ENOTDIR) {
-          struct stat st {};
-          if (::fstatat(at.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) errno = ELOOP;
-        }
+        if (errno == ENOTDIR) TellLinkAsLoop(at.get(), name.c_str());
         return -1;
       }
       at.Reset(next.Release());
@@ -186,13 +191,10 @@ class Table {
     for (auto& [id, e] : byId) {
       if (e.kind != Entry::kHeld) continue;
       for (const std::string& p : e.paths) {
-        const bool at = norm == p;
-        const bool below = p == "/" ? norm.size() > 1 : norm.size() > p.size() && norm.compare(0, p.size(), p) == 0 &&
-                                                            norm[p.size()] == '/';
-        if ((at || below) && (!best || p.size() > bestLength)) {
+        if (AtOrBelow(norm, p) && (!best || p.size() > bestLength)) {
           best = &e;
           bestLength = p.size();
-          if (rest) *rest = at ? std::string() : norm.substr(p == "/" ? 1 : p.size() + 1);
+          if (rest) *rest = norm == p ? std::string() : norm.substr(p == "/" ? 1 : p.size() + 1);
         }
       }
     }
@@ -416,8 +418,7 @@ void RenameHeldPaths(Table& t, const std::string& from, const std::string& to) {
   for (auto& [id, e] : t.byId) {
     if (e.kind != Entry::kHeld) continue;
     for (std::string& p : e.paths)
-      if (p == from || (p.size() > from.size() && p.compare(0, from.size(), from) == 0 && p[from.size()] == '/'))
-        p = to + p.substr(from.size());
+      if (AtOrBelow(p, from)) p = to + p.substr(from.size());
   }
 }
 
@@ -498,8 +499,7 @@ void StopWatching(const std::string& path) {
   for (auto& [id, e] : t.byId)
     if (e.kind == Entry::kHeld)
       for (const std::string& p : e.paths)
-        if (p == top || (p.size() > top.size() && p.compare(0, top.size(), top) == 0 && p[top.size()] == '/'))
-          e.watched = false;
+        if (AtOrBelow(p, top)) e.watched = false;
 }
 
 std::vector<MovedFolder> MovedHeldFolders() {
@@ -605,11 +605,7 @@ int OpenAt(const std::string& path, int flags, unsigned mode) {
     return -1;
   }
   const int fd = ::openat(n.at(), n.name(), flags | O_CLOEXEC | O_NOFOLLOW, mode);
-  if (fd < 0 && errno == ENOTDIR && (flags & O_DIRECTORY)) {
-    struct stat st {};
-    if (::fstatat(n.at(), n.name(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) errno = ELOOP;
-    else errno = ENOTDIR;
-  }
+  if (fd < 0 && errno == ENOTDIR && (flags & O_DIRECTORY)) TellLinkAsLoop(n.at(), n.name());
   return fd;
 }
 
