@@ -136,6 +136,15 @@ void KillAfterTheSecondCopy(e2e::Station& station) {
   station.SetEnv("KIVO_KILL_AT", "");
 }
 
+// Drops a job of one copy of a new photo "Blue.jpg" as `name` into the
+// running program and waits until it has printed and its photo is gone.
+void PrintALaterJob(e2e::Station& station, const std::string& name) {
+  ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
+  ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), name));
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+}
+
 // A job of three copies killed right after its second copy was put in
 // place, started again and stopped by SIGTERM once it is read again, before
 // the rest is drawn: started a third time, it makes the third copy only.
@@ -254,10 +263,7 @@ TEST(RecordsOnce, ADamagedRecordHoldsTheJobItSpokeOfAndNothingIsMadeAgain) {
     for (const fs::path& f : e2e::VisibleFiles(station.spoolPrivate()))
       if (f.filename().string().rfind("Printed Job Files.damaged-", 0) == 0 && e2e::ReadAll(f) == record) ++aside;
     EXPECT_EQ(aside, 1u) << "the record as found is kept aside";
-    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
-    ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), "later.trpr"));
-    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+    ASSERT_NO_FATAL_FAILURE(PrintALaterJob(station, "later.trpr"));
     EXPECT_EQ(station.Stop(), 0);
     EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << "the held job's two and the later one\n" << station.Log();
     EXPECT_EQ(PrintToFileCount(station), 1);
@@ -346,20 +352,14 @@ TEST(RecordsOnce, ADamagedHeaderHoldsTheJobsWaitingWhateverTheClockSays) {
                                  "jobs was found damaged while this job waited"),
               std::string::npos)
         << station.Log();
-    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
-    ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), "later.trpr"));
-    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+    ASSERT_NO_FATAL_FAILURE(PrintALaterJob(station, "later.trpr"));
     EXPECT_EQ(station.Stop(), 0);
     EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << "the held job's two and the later one\n" << station.Log();
     EXPECT_EQ(PrintToFileCount(station), 1);
 
     ASSERT_NO_FATAL_FAILURE(UseClock(station, ""));
     ASSERT_TRUE(station.Start()) << station.Log();
-    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
-    ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), "next.trpr"));
-    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+    ASSERT_NO_FATAL_FAILURE(PrintALaterJob(station, "next.trpr"));
     fs::rename(station.unknown() / "three.trpr", station.jobs() / "three.trpr");
     ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
     EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
@@ -389,10 +389,7 @@ TEST(RecordsOnce, AnEmptiedOrRemovedRecordHoldsTheJobsWaiting) {
               std::string::npos)
         << station.Log();
     EXPECT_TRUE(fs::exists(station.images() / "Red.jpg"));
-    ASSERT_TRUE(e2e::WritePhoto(station.images() / "Blue.jpg", 300, 450, {20, 20, 220}));
-    ASSERT_TRUE(station.Drop(CopiesJob("Blue.jpg", 1), "later.trpr"));
-    ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-    EXPECT_TRUE(station.WaitUntilGone(station.images() / "Blue.jpg")) << station.Log();
+    ASSERT_NO_FATAL_FAILURE(PrintALaterJob(station, "later.trpr"));
     EXPECT_EQ(station.Stop(), 0);
     EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
     EXPECT_EQ(PrintToFileCount(station), 1);

@@ -69,6 +69,17 @@ bool MakeClip(const fs::path& file, const char* size, double seconds, bool sound
   return std::system(line.c_str()) == 0;
 }
 
+// The intro, the outro and `clip` as files that are no video, and in `bin`
+// an ffprobe stand-in that reports each as half a second of 160 x 120 (the
+// shared folder set first); the test puts its own ffmpeg beside it.
+void StandInClips(const fs::path& clip, const std::string& bin) {
+  fs::create_directories(platform::MergeIntroClip().parent_path());
+  for (const fs::path& file : {platform::MergeIntroClip(), platform::MergeOutroClip(), clip}) WriteText(file, "a clip");
+  MakeExecutable(bin + "/ffprobe",
+                 "#!/bin/sh\ncase \"$*\" in\n  *format=duration*) echo 0.5;;\n  *stream=width,height*) echo 160x120;;\n"
+                 "esac\n");
+}
+
 std::string ProbeLine(const fs::path& file, const char* what) {
   const auto out = runShellCommand({"ffprobe", "-v", "error", "-show_entries", what, "-of", "csv=p=0:s=x",
                                     "file:" + file.string()});
@@ -259,12 +270,7 @@ TEST(VideoMerge, TimeLimitFollowsThePlayingTimeTheClipsCanHold) {
 TEST(VideoMerge, AHungEncoderIsStoppedAtTheLimit) {
   TempDir shared, out, bin;
   ScopedEnv env("KIVO_SHARED_FOLDER", shared.path());
-  fs::create_directories(platform::MergeIntroClip().parent_path());
-  for (const fs::path& clip : {platform::MergeIntroClip(), platform::MergeOutroClip(), fs::path(out / "clip.mov")})
-    WriteText(clip, "a clip");
-  MakeExecutable(bin / "ffprobe",
-                 "#!/bin/sh\ncase \"$*\" in\n  *format=duration*) echo 0.5;;\n  *stream=width,height*) echo 160x120;;\n"
-                 "esac\n");
+  StandInClips(out / "clip.mov", bin.path());
   MakeExecutable(bin / "ffmpeg", "#!/bin/sh\nsleep 600 &\necho $! > \"" + (bin / "sleeper") + "\"\nwait\n");
   ScopedEnv path("PATH", bin.path() + ":" + std::getenv("PATH"));
 
@@ -296,12 +302,7 @@ TEST(VideoMerge, AHungEncoderIsStoppedAtTheLimit) {
 TEST(VideoMerge, AnOutputThatRanPastWhatTheClipsHoldIsNotUsed) {
   TempDir shared, out, bin;
   ScopedEnv env("KIVO_SHARED_FOLDER", shared.path());
-  fs::create_directories(platform::MergeIntroClip().parent_path());
-  for (const fs::path& clip : {platform::MergeIntroClip(), platform::MergeOutroClip(), fs::path(out / "clip.mov")})
-    WriteText(clip, "a clip");
-  MakeExecutable(bin / "ffprobe",
-                 "#!/bin/sh\ncase \"$*\" in\n  *format=duration*) echo 0.5;;\n  *stream=width,height*) echo 160x120;;\n"
-                 "esac\n");
+  StandInClips(out / "clip.mov", bin.path());
   MakeExecutable(bin / "ffmpeg", "#!/bin/sh\nfor a; do last=$a; done\nprintf merged > \"${last#file:}\"\n"
                                  "printf 'frame=3\\nout_time_us=345601700001\\nprogress=end\\n'\n");
   ScopedEnv path("PATH", bin.path() + ":" + std::getenv("PATH"));
