@@ -745,7 +745,6 @@ int16_t DoIfVideoCopy(const TOutputJob& job, const tSpecialPrintToFilePref& rec,
                       TOutputEnv& env) {
   if (!job.videoCopy || !rec.doNotResizeJpegForWeb || job.videoPath.empty()) return kRouteOK;
   const fs::path clip = job.videoPath;
-  std::error_code ec;
   if (!Exists(clip)) return kRouteOK;
   // The path comes from the job file: only a video clip is ever copied out.
   if (!IsVideoClipPath(clip)) {
@@ -1214,7 +1213,6 @@ bool OverwritesOriginals(const tSpecialPrintToFilePref& rec) {
 std::optional<std::string> OriginalCopyTarget(const tSpecialPrintToFilePref& rec, const fs::path& folder,
                                               const std::string& base, bool replace) {
   std::string target = (folder / OriginalFileName(rec, folder, base)).string();
-  std::error_code ec;
   if (!replace && Exists(target)) {
     const std::optional<std::string> free = createUniqueNameFromPath(target);
     if (!free) {

@@ -164,7 +164,6 @@ std::string TSortedFileList::RenamedForClash(const std::string& name, int attemp
 
 OSErr TSortedFileList::MoveIntoAllFiles(const fs::path& file, const fs::path& allFiles, fs::path* moved) {
   const std::string name = file.filename().string();
-  std::error_code ec;
   fs::path target = allFiles / name;
   OSErr err = noErr;
   for (int attempt = 0; attempt <= kMaxClashAttempts; ++attempt) {
