@@ -429,6 +429,16 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
     result = host::SubmitPrintJob(request);
     if (result.ok) break;
     if (result.interrupted || host::TerminationRequested()) return stopped();
+    if (result.mayHavePrinted) {
+      platform::LogF("The printer cannot say whether it printed the page it was sent as job %d: %s", result.jobID,
+                     result.message.c_str());
+      if (message)
+        *message = platform::StringF("This job may already have printed: the printer took the page as job %d and "
+                                     "then could not say what became of it (%s). The job is set aside with its "
+                                     "photos; to print it again, move it back into the print jobs folder.",
+                                     result.jobID, result.message.c_str());
+      return kResultSystemPrintUncertain;
+    }
     if (!result.busy && !result.unreachable)
       return fail(result.message + " (IPP status 0x" + platform::StringF("%04x", result.ippStatus) + ")");
     if (wait.Again(result.busy ? "Printer busy" : kUnreachableState, result.message)) continue;

@@ -754,6 +754,9 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
     return result;
   }
   if (TerminationRequested()) return stopped();
+  // What went may have been printed, whatever the job shows now: it is
+  // never sent again without the operator.
+  result.mayHavePrinted = true;
   if (job) {
     std::string ignored;
     if (auto again = OpenDest(r.destination, &ignored); again && job->WaitsForDocument()) CancelJob(*again, jobID);
