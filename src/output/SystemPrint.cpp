@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "host/base/EnvironmentLimit.h"
 #include "host/files/HeldFolders.h"
 #include "host/files/PrivateFolder.h"
 #include "host/imageio/ImageFile.h"
@@ -158,12 +159,8 @@ std::optional<host::CreatedPrintJob> PrinterJobOfMark(const std::string& mark) {
 }
 
 std::chrono::seconds PrinterBusyLimit() {
-  if (const char* v = std::getenv("KIVO_PRINTER_BUSY_LIMIT"); v && *v) {
-    char* end = nullptr;
-    const long seconds = std::strtol(v, &end, 10);
-    if (*end == '\0' && seconds >= 0 && seconds <= 24 * 3600) return std::chrono::seconds(seconds);
-  }
-  return std::chrono::minutes(5);
+  return host::LimitFromEnvironment("KIVO_PRINTER_BUSY_LIMIT", std::chrono::minutes(5), std::chrono::seconds(0),
+                                    std::chrono::hours(24));
 }
 
 std::chrono::seconds PrinterBusyPause(int attempt) {
