@@ -61,6 +61,12 @@ std::string UsageText() {
   text += "  KIVO_PRINTER_ANSWER_LIMIT\n";
   text += "                      seconds each request waits for the printer's answer\n";
   text += "                      (default 60)\n";
+  text += "  KIVO_COUNT_LOCK_WAIT\n";
+  text += "                      seconds a count waits for the count files' lock\n";
+  text += "                      (default 10)\n";
+  text += "  KIVO_MERGE_LEAST_LIMIT, KIVO_MERGE_STALL_LIMIT\n";
+  text += "                      seconds a video merge may always run (default 20),\n";
+  text += "                      and may go without progress (default 10); lower only\n";
   text += "  KIVO_BUS_NAME       the session-bus name other programs ask to quit\n";
   text += "                      (default " + std::string(host::kDefaultProgramBusName) + ")\n";
   text += "  DBUS_SESSION_BUS_ADDRESS\n";

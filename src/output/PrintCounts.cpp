@@ -15,6 +15,7 @@
 
 #include "host/files/HeldFolders.h"
 #include "host/base/ByteOrder.h"
+#include "host/base/EnvironmentLimit.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileLock.h"
 #include "host/files/FileOps.h"
@@ -60,12 +61,8 @@ constexpr auto kCountLockTry = std::chrono::milliseconds(100);
 // kCountLockWait, or the seconds of KIVO_COUNT_LOCK_WAIT when that is set
 // (tests use it).
 std::chrono::seconds CountLockWait() {
-  if (const char* v = std::getenv("KIVO_COUNT_LOCK_WAIT"); v && *v) {
-    char* end = nullptr;
-    const long seconds = std::strtol(v, &end, 10);
-    if (*end == '\0' && seconds >= 0 && seconds <= 3600) return std::chrono::seconds(seconds);
-  }
-  return kCountLockWait;
+  return host::LimitFromEnvironment("KIVO_COUNT_LOCK_WAIT", kCountLockWait, std::chrono::seconds(0),
+                                    std::chrono::hours(1));
 }
 
 // Waits for the count lock in short tries, for at most CountLockWait(), and

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "host/base/EnvironmentLimit.h"
 #include "host/files/HeldFolders.h"
 #include "host/files/PrivateFolder.h"
 #include "host/imageio/ImageFile.h"
@@ -158,12 +159,8 @@ std::optional<host::CreatedPrintJob> PrinterJobOfMark(const std::string& mark) {
 }
 
 std::chrono::seconds PrinterBusyLimit() {
-  if (const char* v = std::getenv("KIVO_PRINTER_BUSY_LIMIT"); v && *v) {
-    char* end = nullptr;
-    const long seconds = std::strtol(v, &end, 10);
-    if (*end == '\0' && seconds >= 0 && seconds <= 24 * 3600) return std::chrono::seconds(seconds);
-  }
-  return std::chrono::minutes(5);
+  return host::LimitFromEnvironment("KIVO_PRINTER_BUSY_LIMIT", std::chrono::minutes(5), std::chrono::seconds(0),
+                                    std::chrono::hours(24));
 }
 
 std::chrono::seconds PrinterBusyPause(int attempt) {
@@ -429,6 +426,16 @@ int16_t DoChooserPrint(host::GWorldHandle page, const TChooserPrintJob& job, std
     result = host::SubmitPrintJob(request);
     if (result.ok) break;
     if (result.interrupted || host::TerminationRequested()) return stopped();
+    if (result.mayHavePrinted) {
+      platform::LogF("The printer cannot say whether it printed the page it was sent as job %d: %s", result.jobID,
+                     result.message.c_str());
+      if (message)
+        *message = platform::StringF("This job may already have printed: the printer took the page as job %d and "
+                                     "then could not say what became of it (%s). The job is set aside with its "
+                                     "photos; to print it again, move it back into the print jobs folder.",
+                                     result.jobID, result.message.c_str());
+      return kResultSystemPrintUncertain;
+    }
     if (!result.busy && !result.unreachable)
       return fail(result.message + " (IPP status 0x" + platform::StringF("%04x", result.ippStatus) + ")");
     if (wait.Again(result.busy ? "Printer busy" : kUnreachableState, result.message)) continue;

@@ -18,6 +18,7 @@
 #include <memory>
 #include <system_error>
 
+#include "host/base/EnvironmentLimit.h"
 #include "host/files/FileOps.h"
 #include "host/files/HeldFolders.h"
 #include "host/files/NoLinkFile.h"
@@ -150,10 +151,20 @@ double MergePlayingTime(const std::vector<TMergePart>& parts) {
   return total;
 }
 
+std::chrono::seconds MergeLimitLeast() {
+  return host::LimitFromEnvironment("KIVO_MERGE_LEAST_LIMIT", kMergeLimitLeast, std::chrono::seconds(1),
+                                    kMergeLimitLeast);
+}
+
+std::chrono::seconds MergeStallLimit() {
+  return host::LimitFromEnvironment("KIVO_MERGE_STALL_LIMIT", kMergeStallLimit, std::chrono::seconds(1),
+                                    kMergeStallLimit);
+}
+
 std::chrono::seconds MergeTimeLimit(double playingSeconds) {
   const double scaled = std::min(kMergeLimitPerPlayingSecond * std::max(0.0, playingSeconds),
                                  double(kMergeLimitMost.count()));
-  return std::max(kMergeLimitLeast, std::chrono::seconds(static_cast<long long>(std::ceil(scaled))));
+  return std::max(MergeLimitLeast(), std::chrono::seconds(static_cast<long long>(std::ceil(scaled))));
 }
 
 double MergeOutputTimeLimit(double playingSeconds) { return std::max(0.0, playingSeconds) + kMergeOutputTimeMargin; }
@@ -386,19 +397,19 @@ namespace {
 
 // Watches the encoder through its progress report ("-progress pipe:1":
 // blocks of "key=value" lines) and the size of the file it writes: a
-// reason to stop it once none of them has moved for kMergeStallLimit, once
+// reason to stop it once none of them has moved for MergeStallLimit(), once
 // the file outgrew what the parts can make, or once the time it reached ran
 // past what the parts' frames hold.
 class MergeWatch {
  public:
   MergeWatch(fs::path out, uint64_t most, double mostSeconds)
-      : out_(std::move(out)), most_(most), mostSeconds_(mostSeconds), moved_(Clock::now()) {}
+      : out_(std::move(out)), most_(most), mostSeconds_(mostSeconds), stall_(MergeStallLimit()), moved_(Clock::now()) {}
 
   std::optional<std::string> operator()(std::string& output) {
     Read(output);
     if (auto over = Overrun()) return over;
-    if (Clock::now() - moved_ >= kMergeStallLimit)
-      return StringF("it made no progress for %lld s and was stopped", (long long)kMergeStallLimit.count());
+    if (Clock::now() - moved_ >= stall_)
+      return StringF("it made no progress for %lld s and was stopped", (long long)stall_.count());
     return std::nullopt;
   }
 
@@ -446,6 +457,7 @@ class MergeWatch {
   fs::path out_;
   uint64_t most_;
   double mostSeconds_;
+  std::chrono::seconds stall_;
   Clock::time_point moved_;
   long long seen_[kReported + 1] = {LLONG_MIN, LLONG_MIN, LLONG_MIN, LLONG_MIN};
 };

@@ -84,10 +84,13 @@ inline constexpr uint64_t kMergeLeastBytesPerSecond = 4000;
 double MergePlayingTime(const std::vector<TMergePart>& parts);
 // How long a merge may run: kMergeLimitPerPlayingSecond seconds for each
 // second of that playing time, so that a long clip is given the time a
-// short one is, clip for clip, at least kMergeLimitLeast (the encoder's
+// short one is, clip for clip, at least MergeLimitLeast() (the encoder's
 // start-up on short clips) and never more than kMergeLimitMost, however
 // large the clips: no clip holds the job queue longer.
 inline constexpr std::chrono::seconds kMergeLimitLeast{20};
+// kMergeLimitLeast, or the seconds of KIVO_MERGE_LEAST_LIMIT (1 to
+// kMergeLimitLeast; tests use it).
+std::chrono::seconds MergeLimitLeast();
 inline constexpr std::chrono::seconds kMergeLimitMost{30 * 60};
 inline constexpr int kMergeLimitPerPlayingSecond = 10;
 std::chrono::seconds MergeTimeLimit(double playingSeconds);
@@ -107,6 +110,9 @@ double MergeOutputTimeLimit(double playingSeconds);
 // An encoder whose progress (the frames, bytes and time it reports, and the
 // size of what it writes) stands still this long is stopped.
 inline constexpr std::chrono::seconds kMergeStallLimit{10};
+// kMergeStallLimit, or the seconds of KIVO_MERGE_STALL_LIMIT (1 to
+// kMergeStallLimit; tests use it).
+std::chrono::seconds MergeStallLimit();
 
 // A merged clip waiting in the folder it was made in (mode 0700, in the
 // program's private folder), locked while the object lives. The folder and
@@ -128,7 +134,7 @@ class TMergedClip {
 // Joins the intro clip, the clip open on `clipFd` and the outro clip with
 // ffmpeg, keeping each frame's time as it is (no frames are made up to fill
 // a gap), within MergeTimeLimit, MergeOutputLimit and MergeOutputTimeLimit
-// and while its progress moves (kMergeStallLimit), into a private folder ".kivo-merge-XXXXXX"
+// and while its progress moves (MergeStallLimit()), into a private folder ".kivo-merge-XXXXXX"
 // made for the merge in `workFolder`; the result's container follows
 // `extension` (".mov"). The
 // clip is read only from its descriptor (copied into the private folder

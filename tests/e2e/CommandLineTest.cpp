@@ -92,6 +92,7 @@ TEST_F(CommandLine, HelpPrintsTheUsageAndTouchesNothing) {
           std::string("--import-preferences FILE"), std::string("KIVO_APP_FOLDER"), std::string("XDG_STATE_HOME"),
           std::string("CUPS_SERVER"), std::string("KIVO_BUS_NAME"), std::string("KIVO_PRINTER_BUSY_LIMIT"),
           std::string("KIVO_PRINTER_ANSWER_LIMIT"), std::string("JOURNAL_STREAM"),
+          std::string("KIVO_COUNT_LOCK_WAIT"), std::string("KIVO_MERGE_STALL_LIMIT"),
           "application folder  " + app.string(), "daily logs          " + (base_ / "home/.local/state/Kivo").string(),
           "user defaults       " + (base_ / "home/.config/Kivo-Processor/defaults.plist").string(),
           "printer 17          " + (app / "PRINT TO FILE FOLDER \xC6\x92").string(),

@@ -87,8 +87,8 @@ TEST(MergedClips, AMergeThatFailsOrRunsOverLeavesTheClipCopiedUnmerged) {
   } encoders[] = {
       {"fails", "for a; do last=$a; done\nprintf half > \"${last#file:}\"\nexit 1\n", "(exit status 1)"},
       {"runs over", "echo $$ > \"$0.pid\"\nwhile :; do i=$((i+1)); echo frame=$i; sleep 0.2; done\n",
-       "did not finish within 20 s and was stopped"},
-      {"stands still", "echo $$ > \"$0.pid\"\nexec sleep 600\n", "it made no progress for 10 s and was stopped"},
+       "did not finish within 3 s and was stopped"},
+      {"stands still", "echo $$ > \"$0.pid\"\nexec sleep 600\n", "it made no progress for 2 s and was stopped"},
       {"outgrows", "for a; do last=$a; done\necho $$ > \"$0.pid\"\n"
                    "while :; do head -c 1048576 /dev/zero >> \"${last#file:}\"; sleep 0.05; done\n",
        "more than the clips can make"},
@@ -97,6 +97,9 @@ TEST(MergedClips, AMergeThatFailsOrRunsOverLeavesTheClipCopiedUnmerged) {
     SCOPED_TRACE(encoder.what);
     e2e::Station station("unmerged");
     const fs::path bin = e2e::PrepareMerge(station, encoder.script, false, "0.1");
+    // The limits it would otherwise wait out, 20 s and 10 s, made small.
+    station.SetEnv("KIVO_MERGE_LEAST_LIMIT", "3");
+    station.SetEnv("KIVO_MERGE_STALL_LIMIT", "2");
     ASSERT_TRUE(station.Start()) << station.Log();
     e2e::DropMergeJob(station, "clip.trpr");
     ASSERT_TRUE(station.WaitForQueueEmpty(120)) << station.Log();

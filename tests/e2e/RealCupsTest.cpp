@@ -622,7 +622,7 @@ TEST(RealCups, TheManualsRecipeMakesAQueueThatPrints) {
     const std::map<std::string, std::string>& env;
     ~TearDown() {
       RunCommands(recipe.tearDown(), folder, "teardown", env, 30);
-      for (const char* started : {"printer.pid", "bus.pid"}) {
+      for (const char* started : {"printer.pid", "avahi.pid", "bus.pid"}) {
         const pid_t pid = std::atoi(e2e::ReadAll(dir / started).c_str());
         // Only while that number is still the program the recipe started.
         const std::string line = e2e::ReadAll("/proc/" + std::to_string(pid) + "/cmdline");

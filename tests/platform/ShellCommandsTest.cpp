@@ -262,6 +262,18 @@ TEST(VideoMerge, TimeLimitFollowsThePlayingTimeTheClipsCanHold) {
                                               std::optional<double>(-3), std::optional<double>(1e9)})
     EXPECT_DOUBLE_EQ(platform::MergePlayingTime({{unread, 8000}}), 2.0);
   EXPECT_EQ(platform::MergeTimeLimit(-3), platform::kMergeLimitLeast);
+  // Tests may lower the least limit and the stall limit, never raise them.
+  {
+    ScopedEnv least("KIVO_MERGE_LEAST_LIMIT", "3"), stall("KIVO_MERGE_STALL_LIMIT", "2");
+    EXPECT_EQ(platform::MergeTimeLimit(0.1), std::chrono::seconds(3));
+    EXPECT_EQ(platform::MergeTimeLimit(12.05), std::chrono::seconds(121));
+    EXPECT_EQ(platform::MergeStallLimit(), std::chrono::seconds(2));
+  }
+  for (const char* unusable : {"600", "0", "3s", ""}) {
+    ScopedEnv least("KIVO_MERGE_LEAST_LIMIT", unusable), stall("KIVO_MERGE_STALL_LIMIT", unusable);
+    EXPECT_EQ(platform::MergeTimeLimit(0.1), platform::kMergeLimitLeast) << unusable;
+    EXPECT_EQ(platform::MergeStallLimit(), platform::kMergeStallLimit) << unusable;
+  }
 }
 
 // An encoder that hangs is stopped once it makes no progress, with what it
@@ -273,6 +285,8 @@ TEST(VideoMerge, AHungEncoderIsStoppedAtTheLimit) {
   StandInClips(out / "clip.mov", bin.path());
   MakeExecutable(bin / "ffmpeg", "#!/bin/sh\nsleep 600 &\necho $! > \"" + (bin / "sleeper") + "\"\nwait\n");
   ScopedEnv path("PATH", bin.path() + ":" + std::getenv("PATH"));
+  // Stopped once it stands still, after 1 s here rather than 10.
+  ScopedEnv stall("KIVO_MERGE_STALL_LIMIT", "1");
 
   EXPECT_EQ(MergeVideos(out / "clip.mov", out / "merged.mov"), ioErr);
   EXPECT_FALSE(fs::exists(out / "merged.mov"));

@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "host/base/EnvironmentLimit.h"
 #include "host/sys/Termination.h"
 
 namespace host {
@@ -555,12 +556,8 @@ std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, co
 }
 
 std::chrono::seconds PrinterAnswerLimit() {
-  if (const char* v = std::getenv("KIVO_PRINTER_ANSWER_LIMIT"); v && *v) {
-    char* end = nullptr;
-    const long seconds = std::strtol(v, &end, 10);
-    if (*end == '\0' && seconds >= 1 && seconds <= 3600) return std::chrono::seconds(seconds);
-  }
-  return std::chrono::seconds(60);
+  return LimitFromEnvironment("KIVO_PRINTER_ANSWER_LIMIT", std::chrono::seconds(60), std::chrono::seconds(1),
+                              std::chrono::hours(1));
 }
 
 EarlierJobAnswer AskAboutEarlierJob(const CreatedPrintJob& job, const std::string& jobName) {
@@ -754,6 +751,9 @@ PrintJobResult SubmitPrintJob(const PrintJobRequest& r) {
     return result;
   }
   if (TerminationRequested()) return stopped();
+  // What went may have been printed, whatever the job shows now: it is
+  // never sent again without the operator.
+  result.mayHavePrinted = true;
   if (job) {
     std::string ignored;
     if (auto again = OpenDest(r.destination, &ignored); again && job->WaitsForDocument()) CancelJob(*again, jobID);

@@ -106,6 +106,9 @@ struct PrintJobResult {
   bool alreadyThere = false;
   // The printer or scheduler could not be reached: nothing was sent.
   bool unreachable = false;
+  // The document went, in whole or in part, and the printer then neither
+  // answered nor can say that it has it: it may have printed the page.
+  bool mayHavePrinted = false;
   std::string message;
 };
 
@@ -125,7 +128,9 @@ std::optional<PrinterPaper> QueryPrinterPaper(const std::string& destination, co
 // not answer within the limit, it is asked for the job's state: the result
 // is ok only when it says it has the document (the job is then processing,
 // stopped or completed, or counts a document); otherwise the job is
-// cancelled there and the result is a failure. When the answer to the
+// cancelled there and the result says the page may have printed (a
+// scheduler that went down while it passed the page on shows the job
+// without it, though the printer may have printed it). When the answer to the
 // job's creation was given up, jobs of this name left waiting for their
 // document are cancelled, so that none holds up the printer.
 PrintJobResult SubmitPrintJob(const PrintJobRequest& request);
