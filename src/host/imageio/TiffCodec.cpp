@@ -289,10 +289,25 @@ std::string ImageDataShortfall(TIFF* tif, std::span<const uint8_t> data, bool* p
   if (__builtin_mul_overflow(count, pieceSize, &decoded)) return tooLittle;
   const uint64_t memory = std::max(decoded, uint64_t(width) * height * 4);
   if (IsFax(compression)) {
-    const uint64_t rows = uint64_t(height) * shape.planes();
-    if (stored < FewestFaxBytes(compression, group3Options, width, rows)) return tooLittle;
-    if (width > kWidestFaxRow)
+    // The fax decoder codes rows of the strip's or the tile's width, and
+    // writes one row of the piece for each: every row of every tile,
+    // padding included, and each row one bit a pixel. More bytes to a row
+    // (more samples or bits to a pixel) would let one coded row fill them.
+    uint32_t rowPixels = width;
+    uint64_t rows = uint64_t(height) * shape.planes();
+    if (tiled) {
+      uint32_t tileWidth = 0, tileLength = 0;
+      TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
+      TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
+      rowPixels = tileWidth;
+      rows = pieces * tileLength;
+    }
+    if (stored < FewestFaxBytes(compression, group3Options, rowPixels, rows)) return tooLittle;
+    if (rowPixels > kWidestFaxRow)
       return "rows of more than " + std::to_string(kWidestFaxRow) + " pixels in a fax-coded image";
+    const int64_t rowBytes = tiled ? TIFFTileRowSize64(tif) : TIFFScanlineSize64(tif);
+    if (rowBytes <= 0 || uint64_t(rowBytes) > (uint64_t(rowPixels) + 7) / 8)
+      return "more than one bit to a pixel in a fax-coded image";
   }
   const uint64_t ratio = MostBytesPerStoredByte(compression);
   if (ratio != 0 && stored < decoded / ratio + (decoded % ratio != 0)) return tooLittle;

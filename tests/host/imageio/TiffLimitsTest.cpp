@@ -292,6 +292,14 @@ TEST(TiffLimits, FaxFilesOfAFewBytesTakeNoMemoryForTheirClaim) {
     EXPECT_NE(read.error.find("too little image data"), std::string::npos) << name << ": " << read.error;
     EXPECT_LT(grown, 16l << 20) << name;
   }
+  // 18 x 20 pixels in tiles 65,510 wide of 65,532 samples a pixel: each
+  // coded row would fill 0.5 GB of its tile.
+  const std::vector<uint8_t> wide = Seed("ccitt-g3-tiles-65532-samples.tif");
+  ASSERT_GT(wide.size(), 100u);
+  ImageReadResult read;
+  const long grown = PeakRise([&] { read = DecodeImage(wide); });
+  EXPECT_FALSE(read.ok());
+  EXPECT_LT(grown, 16l << 20) << read.error;
 }
 
 // A row coded against the one above takes one bit when it repeats it (a
