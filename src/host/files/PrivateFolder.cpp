@@ -77,6 +77,18 @@ bool MakeOwnPrivateFolder(const std::string& path, bool narrowIfOpen, std::strin
                                     : std::string("cannot be reached: ") + std::strerror(at.error()));
     return false;
   }
+  if (at.self() >= 0) {
+    // A held folder is the one held, wherever its name now leads (the run
+    // pauses, naming it): checked through its descriptor, never made again
+    // at the name.
+    Fd fd(OpenAt(path, O_RDONLY | O_DIRECTORY));
+    struct stat st{};
+    if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+        ((st.st_mode & 077) == 0 || (narrowIfOpen && ::fchmod(fd.get(), 0700) == 0)))
+      return true;
+    if (error) *error = "the private folder \"" + path + "\" held for this run is no longer a closed folder of this user";
+    return false;
+  }
   const int fd = OpenOwnPrivateFolder(at.at(), at.nameString(), narrowIfOpen, path, error);
   if (fd < 0) return false;
   ::close(fd);

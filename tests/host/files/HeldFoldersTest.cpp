@@ -18,6 +18,7 @@
 #include "host/base/Fd.h"
 #include "host/files/FSSpec.h"
 #include "host/files/FileOps.h"
+#include "host/files/PrivateFolder.h"
 
 namespace {
 
@@ -137,6 +138,17 @@ TEST_F(HeldFolders, AHeldFolderIsWorkedWhateverItsNameNowLeadsTo) {
     ASSERT_EQ(host::GetPathForDirID(sub.vRefNum, sub.parID, &path), noErr);
     EXPECT_EQ(path, (spool / "sub").string());
   }
+
+  // The private folder, held, is kept in use through its descriptor once
+  // moved away: nothing is made at its old name.
+  const fs::path own = Path("own"), ownAside = Path("own aside");
+  fs::create_directory(own);
+  fs::permissions(own, fs::perms::owner_all);
+  ASSERT_TRUE(host::HoldFolder(own.string(), host::FolderUse::kState));
+  fs::rename(own, ownAside);
+  std::string why;
+  EXPECT_TRUE(host::MakeOwnPrivateFolder(own.string(), true, &why)) << why;
+  EXPECT_FALSE(fs::exists(own));
 
   // A folder below the held one swapped for a link is no longer what its
   // id names; the held folder removed is gone.
