@@ -136,6 +136,18 @@ void KillAfterTheSecondCopy(e2e::Station& station) {
   station.SetEnv("KIVO_KILL_AT", "");
 }
 
+// Starts the program again after KillAfterTheSecondCopy and lets it finish:
+// each of the three copies exists once and the job counts three, once.
+void FinishTheThreeCopies(e2e::Station& station) {
+  ASSERT_TRUE(station.Start()) << station.Log();
+  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
+  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
+  EXPECT_EQ(station.Stop(), 0);
+  EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
+  EXPECT_EQ(PrintToFileCount(station), 3);
+  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+}
+
 // Drops a job of one copy of a new photo "Blue.jpg" as `name` into the
 // running program and waits until it has printed and its photo is gone.
 void PrintALaterJob(e2e::Station& station, const std::string& name) {
@@ -163,13 +175,7 @@ TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachC
   EXPECT_EQ(PrintToFileCount(station), 0);
 
   station.SetEnv("KIVO_STOP_AT", "");
-  ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
-  EXPECT_EQ(station.Stop(), 0);
-  EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
-  EXPECT_EQ(PrintToFileCount(station), 3);
-  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+  ASSERT_NO_FATAL_FAILURE(FinishTheThreeCopies(station));
 }
 
 // Stopped at the first record write of a one-copy set job, the operator
@@ -280,13 +286,7 @@ TEST(RecordsOnce, ATouchedJobFileIsTheSameJob) {
   const fs::path job = station.allFiles() / "three.trpr";
   const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, job.c_str(), times, 0), 0);
-  ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
-  EXPECT_EQ(station.Stop(), 0);
-  EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
-  EXPECT_EQ(PrintToFileCount(station), 3);
-  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+  ASSERT_NO_FATAL_FAILURE(FinishTheThreeCopies(station));
 }
 
 // Runs the program with its clock `offset` ("-1h", "+2s") from the real one
