@@ -173,15 +173,17 @@ class CupsServer {
   }
   // Whether it answers for its queue (or the queue `queue`).
   bool Answers(const std::string& queue = kQueue) const {
-    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 2000, nullptr);
-    if (!http) return false;
-    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerURI(queue).c_str());
-    ipp_t* answer = cupsDoRequest(http, request, "/");
-    const bool ok = answer && ippGetStatusCode(answer) <= IPP_STATUS_OK_CONFLICTING;
-    ippDelete(answer);
-    httpClose(http);
-    return ok;
+    return AskAboutQueue(queue, [](ipp_t*) { return true; });
+  }
+  // Whether its queue shows `reason` among its printer-state-reasons (the
+  // backend's "STATE:" messages set them while it passes a job on).
+  bool QueueShowsReason(const std::string& reason) const {
+    return AskAboutQueue(kQueue, [&](ipp_t* answer) {
+      ipp_attribute_t* reasons = ippFindAttribute(answer, "printer-state-reasons", IPP_TAG_KEYWORD);
+      for (int i = 0, n = reasons ? ippGetCount(reasons) : 0; i < n; ++i)
+        if (const char* r = ippGetString(reasons, i, nullptr); r && reason == r) return true;
+      return false;
+    });
   }
   // The ids of the jobs it has not finished.
   std::vector<int> UnfinishedJobs() const { return UnfinishedJobsAt(port_, printerURI()); }
@@ -234,6 +236,20 @@ class CupsServer {
   }
 
  private:
+  // Asks for the attributes of `queue`; what `look` says of a good answer,
+  // false without one.
+  template <typename Look>
+  bool AskAboutQueue(const std::string& queue, Look look) const {
+    http_t* http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 2000, nullptr);
+    if (!http) return false;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerURI(queue).c_str());
+    ipp_t* answer = cupsDoRequest(http, request, "/");
+    const bool ok = answer && ippGetStatusCode(answer) <= IPP_STATUS_OK_CONFLICTING && look(answer);
+    ippDelete(answer);
+    httpClose(http);
+    return ok;
+  }
   // Starts cupsd on port_; true once it listens.
   bool Run() {
     Reap(pid_);

@@ -331,10 +331,13 @@ TEST(RealCups, AJobMovedBackAfterAHoldOrFromTheFinishedJobsPrintsAgain) {
 
 // Killed once the scheduler had the page, while it was still passing it on
 // to the printer (which takes a few seconds to print it); the scheduler is
-// restarted then and shows the job waiting without its document, though the
-// printer has printed it. The page is not sent again: the job is set aside
-// with its photo, uncounted, the operator told it may already have printed,
-// and the scheduler's empty job is cancelled.
+// restarted once the printer has answered for the page (the backend waits
+// for it to be printed) and shows the job waiting without its document,
+// though the printer has printed it. The page is not sent again: the job is
+// set aside with its photo, uncounted, the operator told it may already have
+// printed, and the scheduler's empty job is cancelled. (Restarted before the
+// printer's answer reached it, the scheduler keeps the document and prints
+// it again itself.)
 TEST(RealCups, APageTheSchedulerWasPassingOnWhenRestartedIsNotSentAgain) {
   KIVO_NEED_ROOT();
   Shop shop(true, "Yes", false, 8);
@@ -343,6 +346,8 @@ TEST(RealCups, APageTheSchedulerWasPassingOnWhenRestartedIsNotSentAgain) {
   shop.Use(station);
   ASSERT_NO_FATAL_FAILURE(KilledAt(station, "output-placed", "sending.trpr"));
   ASSERT_TRUE(e2e::WaitUntil([&] { return shop.Documents() == 1; }, 60)) << shop.why();
+  ASSERT_TRUE(e2e::WaitUntil([&] { return shop.cups().QueueShowsReason("cups-waiting-for-job-completed"); }, 60))
+      << shop.why();
   ASSERT_EQ(shop.cups().UnfinishedJobs(), std::vector<int>{1}) << "the scheduler is still passing the page on";
   ASSERT_TRUE(shop.cups().Restart()) << shop.why();
 
