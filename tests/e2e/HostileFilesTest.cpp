@@ -42,10 +42,11 @@ struct JobRun {
   }
 };
 
-// A file of the TIFF fuzzer's seeds.
-std::vector<uint8_t> Seed(const std::string& name) {
-  const std::string bytes = e2e::ReadAll(e2e::fs::path(KIVO_SOURCE_DIR) / "fuzz/seeds/fuzz_tiffdecode" / name);
-  return {bytes.begin(), bytes.end()};
+// A file of the TIFF fuzzer's seeds, or of another fuzzer's, less the
+// `skip` bytes that choose what that fuzzer does with it.
+std::vector<uint8_t> Seed(const std::string& name, const char* fuzzer = "fuzz_tiffdecode", size_t skip = 0) {
+  const std::string bytes = e2e::ReadAll(e2e::fs::path(KIVO_SOURCE_DIR) / "fuzz/seeds" / fuzzer / name);
+  return {bytes.begin() + long(std::min(skip, bytes.size())), bytes.end()};
 }
 
 TEST(HostileFiles, PhotosThatAreOnlyAHeaderFailTheirJobWithoutTakingWhatTheyClaim) {
@@ -62,6 +63,9 @@ TEST(HostileFiles, PhotosThatAreOnlyAHeaderFailTheirJobWithoutTakingWhatTheyClai
 
   using hostile::Strip;
   const std::pair<std::string, std::vector<uint8_t>> photos[] = {
+      // A DNG on which the system's camera raw decoder crashes: its job
+      // fails and the program goes on to the next.
+      {"Crash.dng", Seed("raw-dng-ifd-crash", "fuzz_hostformats", 1)},
       {"Header.psd", hostile::PhotoshopHeader()},            // 40 bytes: 16-bit CMYK, no data
       {"Packed.psd", hostile::PhotoshopRowCountsOnly(2)},    // row counts far too short for the rows
       {"Frame.pct", hostile::PictureHeader(false)},          // a frame with nothing in it
@@ -87,6 +91,8 @@ TEST(HostileFiles, PhotosThatAreOnlyAHeaderFailTheirJobWithoutTakingWhatTheyClai
     EXPECT_LT(rise, kMaxRiseMiB);
     // Refused from their header and the size of their data, before any
     // decoding: no more than the ordinary job took.
+    if (name == "Crash.dng")
+      EXPECT_NE(station.Log().find("The image file \"Crash.dng\""), std::string::npos) << station.Log();
     if (name.rfind("Fax", 0) == 0) {
       EXPECT_LE(rise, std::max(ordinary, 0l) + 16);
       EXPECT_NE(station.Log().find("\"" + name + "\" is damaged"), std::string::npos) << station.Log();

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -443,6 +444,65 @@ int openPidfd(pid_t pid) {
   errno = ENOSYS;
   return -1;
 #endif
+}
+
+ProcessResult runForked(const std::function<int(int fd)>& work, const ProcessOptions& options) {
+  ProcessResult result;
+  const int memory = ::memfd_create("kivo-forked", MFD_CLOEXEC);
+  if (memory < 0) {
+    result.error = std::string("no memory file for the child: ") + std::strerror(errno);
+    return result;
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    result.error = std::string("the child could not be started: ") + std::strerror(errno);
+    ::close(memory);
+    return result;
+  }
+  if (pid == 0) {
+    // A fault ends the child at once, whatever handlers this program set.
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) ::signal(sig, SIG_DFL);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::_exit(work(memory));
+  }
+  result.started = true;
+  const int pidfd = openPidfd(pid);
+  const auto deadline = options.timeout ? Clock::now() + *options.timeout : Clock::time_point::max();
+  int status = 0;
+  for (;;) {
+    if (reap(pid, WNOHANG, status)) break;
+    const bool late = Clock::now() >= deadline;
+    const bool ending = options.stopOnTermination && TerminationRequested();
+    if (late || ending) {
+      ::kill(pid, SIGKILL);
+      reap(pid, 0, status);
+      result.timedOut = late && !ending;
+      result.interrupted = ending;
+      break;
+    }
+    if (pidfd >= 0) {
+      pollfd ended{pidfd, POLLIN, 0};
+      ::poll(&ended, 1, 250);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  if (pidfd >= 0) ::close(pidfd);
+  recordStatus(result, status);
+  struct stat st {};
+  if (::fstat(memory, &st) == 0 && st.st_size > 0) {
+    result.output.resize(size_t(st.st_size));
+    size_t got = 0;
+    while (got < result.output.size()) {
+      const ssize_t n = ::pread(memory, result.output.data() + got, result.output.size() - got, off_t(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += size_t(n);
+    }
+    result.output.resize(got);
+  }
+  ::close(memory);
+  return result;
 }
 
 }  // namespace host

@@ -84,4 +84,15 @@ bool reapChild(pid_t pid, ProcessResult* result = nullptr);
 // with errno set where the kernel has none.
 int openPidfd(pid_t pid);
 
+// Runs `work` in a child forked from this process, so that a fault in code
+// this program cannot mend (a library that crashes or never ends on a file
+// it was given) ends the child and not the program. `work` writes what it
+// makes to the descriptor it is given (a memory file) and returns the
+// child's exit status; the child ends without running this program's exit
+// handlers. The child is waited for as `options` say (timeout,
+// stopOnTermination; it is killed at either), and the memory file's bytes
+// are the result's output. Only the calling thread exists in the child:
+// `work` must not wait for what another thread holds.
+ProcessResult runForked(const std::function<int(int fd)>& work, const ProcessOptions& options = {});
+
 }  // namespace host

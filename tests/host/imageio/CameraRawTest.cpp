@@ -6,6 +6,7 @@
 #include <tiffio.h>
 
 #include <filesystem>
+#include <string>
 #include <fstream>
 #include <vector>
 
@@ -91,6 +92,28 @@ TEST(CameraRaw, DngThroughLibRaw) {
   const std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + long(bytes.size() / 3));
   EXPECT_FALSE(host::DecodeImage(cut).ok());
   fs::remove_all(dir);
+
+  // A fuzzer's 417-byte DNG whose directory makes the system's LibRaw read
+  // far outside its buffers (SIGSEGV in its TIFF parser): the decoder runs
+  // in a child, so the file fails, naming the fault, and the program lives.
+  const std::string hex =
+      "49492a00080000001500fe0004000100000000ff00000001040001000000000800000101040001000000000800000201"
+      "030001000000100000000301030001000000010000000601030001000000238000000f010200050000000a0100001001"
+      "02000c000000100100001101040001000000080000001201030001000000010000001501030001000000010000001601"
+      "040001000000000800001701040001000000000080001c01030001000000010000008d82030002000000020002008e82"
+      "0100240000000001010212c601000400000001040000021411c6000000001c01000021c60a00090000002e01000028c6"
+      "050003000000760100005ac603000100000015000000000000004b69766f0000546573742043616d657261004b313131"
+      "3131313131313131313131313131313131313131313131313131313131313131313131313169766f2054657374204361"
+      "6d6572610000010000000000000000000100000001930000010000000001000000000000000100000000000000010000"
+      "000100000001000000010000616d65726100000100000001000000000001000000";
+  std::vector<uint8_t> crashing;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) crashing.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  ASSERT_EQ(crashing.size(), 417u);
+  const host::ImageInfoResult crashedInfo = host::ReadImageInfo(crashing);
+  EXPECT_FALSE(crashedInfo.ok() && crashedInfo.info.format == host::ImageFormat::kCameraRaw);
+  const host::ImageReadResult crashed = host::DecodeImage(crashing);
+  ASSERT_FALSE(crashed.ok());
+  EXPECT_NE(crashed.error.find("camera raw: the decoder failed on this file"), std::string::npos) << crashed.error;
 }
 
 }  // namespace

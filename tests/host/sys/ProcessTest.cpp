@@ -86,6 +86,36 @@ TEST(Process, TimeoutKillsTheChildAndWhatItStarted) {
   EXPECT_EQ(quick.output, "fine\n");
 }
 
+// Work forked off: what it writes comes back; a crash or a hang in it ends
+// the child only, reported as it was.
+TEST(Process, AForkedChildsFaultOrHangEndsOnlyTheChild) {
+  auto wrote = runForked([](int fd) { return ::write(fd, "made", 4) == 4 ? 0 : 1; });
+  EXPECT_TRUE(wrote.succeeded());
+  EXPECT_EQ(wrote.output, "made");
+
+  auto crashed = runForked([](int fd) {
+    (void)!::write(fd, "half", 4);
+    ::raise(SIGSEGV);
+    return 0;
+  });
+  EXPECT_FALSE(crashed.succeeded());
+  EXPECT_EQ(crashed.termSignal, SIGSEGV);
+  EXPECT_EQ(crashed.output, "half");
+
+  ProcessOptions options;
+  options.timeout = 200ms;
+  const auto start = std::chrono::steady_clock::now();
+  auto hung = runForked(
+      [](int) {
+        for (;;) ::pause();
+        return 0;
+      },
+      options);
+  EXPECT_TRUE(hung.timedOut);
+  EXPECT_EQ(hung.termSignal, SIGKILL);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
 TEST(Process, MissingProgramIsReportedNotRun) {
   auto r = runProcess("/nonexistent/kivo-no-such-program", {"x"});
   EXPECT_FALSE(r.started);
