@@ -91,8 +91,9 @@ TEST(HostileFiles, PhotosThatAreOnlyAHeaderFailTheirJobWithoutTakingWhatTheyClai
     EXPECT_LT(rise, kMaxRiseMiB);
     // Refused from their header and the size of their data, before any
     // decoding: no more than the ordinary job took.
-    if (name == "Crash.dng")
+    if (name == "Crash.dng") {
       EXPECT_NE(station.Log().find("The image file \"Crash.dng\""), std::string::npos) << station.Log();
+    }
     if (name.rfind("Fax", 0) == 0) {
       EXPECT_LE(rise, std::max(ordinary, 0l) + 16);
       EXPECT_NE(station.Log().find("\"" + name + "\" is damaged"), std::string::npos) << station.Log();
