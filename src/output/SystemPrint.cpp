@@ -15,6 +15,7 @@
 
 #include "host/base/EnvironmentLimit.h"
 #include "host/files/HeldFolders.h"
+#include "host/files/NoLinkFile.h"
 #include "host/files/PrivateFolder.h"
 #include "host/imageio/ImageFile.h"
 #include "host/print/CupsPrint.h"
@@ -40,14 +41,8 @@ constexpr char kPrintDocumentStem[] = "testPdf2";
 constexpr char kSentMarkName[] = "offered to the printer";
 
 bool WriteAllTo(int fd, const std::vector<uint8_t>& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return ::fsync(fd) == 0;
+  return host::WriteAllBytes(fd, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())) == 0 &&
+         ::fsync(fd) == 0;
 }
 
 std::string Lower(std::string s) {

@@ -3,15 +3,15 @@
 // LibRaw is told not to turn it, and its turn is reported as the EXIF
 // orientation, as for the other formats.
 #include <libraw/libraw.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "host/files/NoLinkFile.h"
 #include "host/imageio/Codecs.h"
 #include "host/sys/Process.h"
 
@@ -90,15 +90,7 @@ enum : char { kFailed = 'F', kInfo = 'I', kImage = 'D' };
 constexpr std::chrono::seconds kRawDecodeLimit{120};
 
 bool WriteAll(int fd, const void* data, size_t size) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= size_t(n);
-  }
-  return true;
+  return WriteAllBytes(fd, std::string_view(static_cast<const char*>(data), size)) == 0;
 }
 
 int WriteFailure(int fd, const ImageStatus& status) {
