@@ -136,15 +136,16 @@ void KillAfterTheSecondCopy(e2e::Station& station) {
   station.SetEnv("KIVO_KILL_AT", "");
 }
 
-// Starts the program again after KillAfterTheSecondCopy and lets it finish:
-// each of the three copies exists once and the job counts three, once.
-void FinishTheThreeCopies(e2e::Station& station) {
+// Starts the program again and lets it finish the job of "Red.jpg" (after
+// KillAfterTheSecondCopy, its three copies): each of the `copies` exists
+// once and the job counts them, once.
+void FinishTheCopies(e2e::Station& station, size_t copies) {
   ASSERT_TRUE(station.Start()) << station.Log();
   ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
   EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
   EXPECT_EQ(station.Stop(), 0);
-  EXPECT_EQ(SetFiles(station, ".jpg"), 3u) << station.Log();
-  EXPECT_EQ(PrintToFileCount(station), 3);
+  EXPECT_EQ(SetFiles(station, ".jpg"), copies) << station.Log();
+  EXPECT_EQ(PrintToFileCount(station), int32_t(copies));
   EXPECT_EQ(e2e::PrintLogLines(station), 1u);
 }
 
@@ -175,7 +176,7 @@ TEST(RecordsOnce, AJobKilledAfterItsSecondCopyAndStoppedBeforeTheRestPrintsEachC
   EXPECT_EQ(PrintToFileCount(station), 0);
 
   station.SetEnv("KIVO_STOP_AT", "");
-  ASSERT_NO_FATAL_FAILURE(FinishTheThreeCopies(station));
+  ASSERT_NO_FATAL_FAILURE(FinishTheCopies(station, 3));
 }
 
 // Stopped at the first record write of a one-copy set job, the operator
@@ -209,13 +210,7 @@ TEST(RecordsOnce, APrivateFolderRenamedWhileStoppedNeverMakesAnOutputCountAsPlac
   EXPECT_TRUE(fs::exists(station.allFiles() / "red.trpr"));
 
   fs::rename(aside, station.spoolPrivate());
-  ASSERT_TRUE(station.Start()) << station.Log();
-  ASSERT_TRUE(station.WaitForQueueEmpty()) << station.Log();
-  EXPECT_TRUE(station.WaitUntilGone(station.images() / "Red.jpg")) << station.Log();
-  EXPECT_EQ(station.Stop(), 0);
-  EXPECT_EQ(SetFiles(station, ".jpg"), 1u) << station.Log();
-  EXPECT_EQ(PrintToFileCount(station), 1);
-  EXPECT_EQ(e2e::PrintLogLines(station), 1u);
+  FinishTheCopies(station, 1);
 }
 
 // ---- a damaged record
@@ -286,7 +281,7 @@ TEST(RecordsOnce, ATouchedJobFileIsTheSameJob) {
   const fs::path job = station.allFiles() / "three.trpr";
   const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, job.c_str(), times, 0), 0);
-  ASSERT_NO_FATAL_FAILURE(FinishTheThreeCopies(station));
+  ASSERT_NO_FATAL_FAILURE(FinishTheCopies(station, 3));
 }
 
 // Runs the program with its clock `offset` ("-1h", "+2s") from the real one
