@@ -122,8 +122,6 @@ void ReleaseHeldFoldersForTesting();
 class FolderAndName {
  public:
   explicit FolderAndName(const std::string& path);
-  FolderAndName(FolderAndName&&) = default;
-  FolderAndName& operator=(FolderAndName&&) = default;
   // The folder (AT_FDCWD outside held folders), valid while this object lives.
   int at() const { return owned_.get() >= 0 ? owned_.get() : at_; }
   const char* name() const { return name_.c_str(); }
