@@ -281,6 +281,9 @@ std::string ImageDataShortfall(TIFF* tif, std::span<const uint8_t> data, bool* p
       stored += inFile;
     }
   }
+  // Strips or tiles may all name the same bytes, and so decode them again
+  // and again: together they never hold more than the file does.
+  stored = std::min(stored, fileSize);
   // The decoded size, and the image's; one beyond what 64 bits hold cannot
   // be filled.
   uint64_t decoded = 0;
@@ -315,8 +318,11 @@ std::string ImageDataShortfall(TIFF* tif, std::span<const uint8_t> data, bool* p
                         (compression == COMPRESSION_CCITTFAX3 && !(group3Options & GROUP3OPT_2DENCODING));
   const bool bounded = ratio != 0 || runByRun;
   // A page of one colour in a few bytes is valid data for those others,
-  // but not of any size (ImageFile.h).
-  if (!bounded && !DataMayMakeImage(memory, stored)) return tooLittle;
+  // but not of any size (ImageFile.h). The bound of a coder is on the
+  // samples, which a pixel of 1 bit turns into 32 times as many bytes of
+  // offscreen: a white bilevel page of 16384 x 8192 is 14 KB of LZW and
+  // would make 512 MB. So the same rule holds for every coder.
+  if (!DataMayMakeImage(memory, stored)) return tooLittle;
   *prove = !bounded || (compression != COMPRESSION_JPEG && compression != COMPRESSION_OJPEG &&
                         memory / kProveAbove > stored);
   return {};

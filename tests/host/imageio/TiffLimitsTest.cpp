@@ -378,4 +378,73 @@ TEST(TiffLimits, BilevelFilesInEveryFaxCoderAndJbigDecode) {
   }
 }
 
+// The coders with a bound bound the samples, and a pixel of one bit is 32
+// bytes of offscreen for each byte of them: a white bilevel page of 16384 x
+// 8192 is about 14 KB of LZW, valid data, and would make a 512 MB
+// offscreen. It is refused as a page of one colour in a two-dimensional fax
+// is; a quarter of it (4096 x 8192, 128 MB) decodes, in every such coder.
+TEST(TiffLimits, ABilevelPageInAFewKilobytesMakesNoHugeOffscreen) {
+  imageio_test::ScratchFolder folder;
+  for (const uint16_t compression : {COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS}) {
+    for (const uint32_t width : {16384u, 4096u}) {
+      if (width == 16384 && compression != COMPRESSION_LZW) continue;
+      const uint32_t height = 8192, rowBytes = width / 8;
+      const std::string what = std::to_string(compression) + " " + std::to_string(width);
+      const auto path = folder / ("white-" + std::to_string(compression) + "-" + std::to_string(width) + ".tif");
+      TIFF* tif = TIFFOpen(path.c_str(), "w");
+      ASSERT_TRUE(tif);
+      TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+      TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+      TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+      TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+      TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+      TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+      if (compression == COMPRESSION_ADOBE_DEFLATE) TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 9);
+      TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+      const std::vector<uint8_t> bits(size_t(rowBytes) * height, 0);
+      const bool written = TIFFWriteEncodedStrip(tif, 0, const_cast<uint8_t*>(bits.data()), tmsize_t(bits.size())) >= 0;
+      TIFFClose(tif);
+      ASSERT_TRUE(written) << what;
+      const std::vector<uint8_t> file = ReadBytes(path);
+      GWorld::ReleaseKeptBuffers();
+      ImageReadResult read;
+      const long grown = PeakRise([&] { read = DecodeImage(file); });
+      if (width == 16384) {
+        EXPECT_FALSE(read.ok()) << what << ", " << file.size() << " bytes";
+        EXPECT_NE(read.error.find("too little image data"), std::string::npos) << what << ": " << read.error;
+        EXPECT_LT(grown, 64l << 20) << what;
+      } else {
+        ASSERT_TRUE(read.ok()) << what << ": " << read.error;
+        EXPECT_EQ(read.image->scanline(height - 1)[4 * (width - 1) + 1], 255) << what;
+      }
+    }
+  }
+  // Strips that all name the same few bytes of the file count them once:
+  // 16384 x 8192 pixels in strips of one row, uncompressed, and in strips
+  // of 32 white Group 4 rows, each strip the same 2,048 bytes.
+  for (const auto& [compression, rows] : {std::pair<uint16_t, uint32_t>{COMPRESSION_NONE, 1}, {COMPRESSION_CCITTFAX4, 32}}) {
+    const uint32_t width = 16384, height = 8192, strips = height / rows, count = 2048;
+    std::vector<uint8_t> file;
+    for (int pass = 0; pass < 2; ++pass) {  // the size does not depend on the offset
+      TiffHeader h;
+      h.Long(TIFFTAG_IMAGEWIDTH, {width});
+      h.Long(TIFFTAG_IMAGELENGTH, {height});
+      h.Short(TIFFTAG_BITSPERSAMPLE, {1});
+      h.Short(TIFFTAG_COMPRESSION, {compression});
+      h.Short(TIFFTAG_PHOTOMETRIC, {PHOTOMETRIC_MINISWHITE});
+      h.Long(TIFFTAG_ROWSPERSTRIP, {rows});
+      h.Long(TIFFTAG_STRIPOFFSETS, std::vector<uint32_t>(strips, uint32_t(file.size())));
+      h.Long(TIFFTAG_STRIPBYTECOUNTS, std::vector<uint32_t>(strips, count));
+      file = h.Bytes();
+    }
+    file.resize(file.size() + count, compression == COMPRESSION_NONE ? 0x00 : 0xFF);
+    GWorld::ReleaseKeptBuffers();
+    ImageReadResult read;
+    const long grown = PeakRise([&] { read = DecodeImage(file); });
+    EXPECT_FALSE(read.ok()) << compression;
+    EXPECT_NE(read.error.find("too little image data"), std::string::npos) << compression << ": " << read.error;
+    EXPECT_LT(grown, 64l << 20) << compression;
+  }
+}
+
 }  // namespace
