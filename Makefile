@@ -5,6 +5,8 @@
 #                 (plain, then under ASan/UBSan, then the fuzzers) and end with
 #                 "N passed, N failed" over the test cases
 #   make bench    build and run the benchmarks (nothing else is built)
+#   make fuzz     search with each fuzzer for FUZZ_SECONDS (default 600),
+#                 where `make test` runs each once over the inputs it keeps
 #   make install  build the processor and the writer and install them with
 #                 the user service below PREFIX (default /usr/local); DESTDIR
 #                 puts the tree below a staging folder
@@ -16,8 +18,9 @@ ASAN_BUILD ?= build-asan
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 DESTDIR ?=
+FUZZ_SECONDS ?= 600
 
-.PHONY: deps configure build build-run build-sanitized test test-plain test-asan run bench install clean
+.PHONY: deps configure build build-run build-sanitized test test-plain test-asan run bench fuzz install clean
 
 deps:
 	@scripts/install-deps
@@ -44,6 +47,9 @@ test-asan: build-sanitized
 
 test: deps
 	@BUILD=$(BUILD) ASAN_BUILD=$(ASAN_BUILD) CMAKE_FLAGS="$(CMAKE_FLAGS)" scripts/run-tests $(JOBS)
+
+fuzz: deps
+	@KIVO_FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/run-fuzz $(JOBS)
 
 run: build-run
 	@scripts/run-demo $(BUILD)
