@@ -91,10 +91,11 @@ const char* ImageFormatName(ImageFormat format);
 
 // Whether `dataBytes` bytes of a file may make an image (or decoded data)
 // of `imageBytes` when its form can code a page of one colour in a few
-// bytes (two-dimensional fax, JBIG, WebP in TIFF; a bitmap stretched over a
-// picture's frame): up to 192 MB whatever their number, beyond that one
-// byte of data for each 32 KB of image (8,192 pixels). No real photo, scan
-// or picture is compressed that far; a few bytes never make a gigabyte.
+// bytes (any TIFF: its coders bound the samples, and one bit a pixel is 32
+// bytes of image; a bitmap stretched over a picture's frame): up to 192 MB
+// whatever their number, beyond that one byte of data for each 32 KB of
+// image (8,192 pixels). No real photo, scan or picture is compressed that
+// far; a few bytes never make a gigabyte.
 bool DataMayMakeImage(uint64_t imageBytes, uint64_t dataBytes);
 
 // For a TIFF file whose directory is sound but which cannot be drawn: what

@@ -134,8 +134,11 @@ long PeakRise(Read&& read) {
   return before > 0 ? PeakResident() - before : 0;
 }
 
-// A 1-bit image in one strip whose bytes are `strip`, as the header says.
-std::vector<uint8_t> Bilevel(uint32_t width, uint32_t height, uint16_t compression, const std::vector<uint8_t>& strip) {
+// A 1-bit image whose strips of `rowsPerStrip` rows (0: one strip of them
+// all) are each the bytes of `strip`, as the header says.
+std::vector<uint8_t> Bilevel(uint32_t width, uint32_t height, uint16_t compression, const std::vector<uint8_t>& strip,
+                             uint32_t rowsPerStrip = 0) {
+  const uint32_t rows = rowsPerStrip ? rowsPerStrip : height, strips = (height + rows - 1) / rows;
   std::vector<uint8_t> bytes;
   for (int pass = 0; pass < 2; ++pass) {  // the size does not depend on the offset
     TiffHeader h;
@@ -144,13 +147,33 @@ std::vector<uint8_t> Bilevel(uint32_t width, uint32_t height, uint16_t compressi
     h.Short(TIFFTAG_BITSPERSAMPLE, {1});
     h.Short(TIFFTAG_COMPRESSION, {compression});
     h.Short(TIFFTAG_PHOTOMETRIC, {PHOTOMETRIC_MINISWHITE});
-    h.Long(TIFFTAG_ROWSPERSTRIP, {height});
-    h.Long(TIFFTAG_STRIPOFFSETS, {uint32_t(bytes.size())});
-    h.Long(TIFFTAG_STRIPBYTECOUNTS, {uint32_t(strip.size())});
+    h.Long(TIFFTAG_ROWSPERSTRIP, {rows});
+    h.Long(TIFFTAG_STRIPOFFSETS, std::vector<uint32_t>(strips, uint32_t(bytes.size())));
+    h.Long(TIFFTAG_STRIPBYTECOUNTS, std::vector<uint32_t>(strips, uint32_t(strip.size())));
     bytes = h.Bytes();
   }
   bytes.insert(bytes.end(), strip.begin(), strip.end());
   return bytes;
+}
+
+// Writes `bits` (rows of 1 bit a pixel, 1 = black) as a bilevel file of one
+// strip as libtiff codes it; false when libtiff could not.
+bool WriteBilevel(const std::filesystem::path& path, uint32_t width, uint32_t height, uint16_t compression,
+                  uint32_t group3Options, std::vector<uint8_t>& bits) {
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  if (!tif) return false;
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+  if (compression == COMPRESSION_CCITTFAX3) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, group3Options);
+  if (compression == COMPRESSION_ADOBE_DEFLATE) TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 9);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+  const bool written = TIFFWriteEncodedStrip(tif, 0, bits.data(), tmsize_t(bits.size())) >= 0;
+  TIFFClose(tif);
+  return written;
 }
 
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
@@ -343,22 +366,10 @@ TEST(TiffLimits, BilevelFilesInEveryFaxCoderAndJbigDecode) {
   for (const auto& [compression, options] : coders) {
     const std::string what = std::to_string(compression) + "/" + std::to_string(options);
     const auto path = folder / (what.substr(0, what.find('/')) + "-" + std::to_string(options) + ".tif");
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    ASSERT_TRUE(tif);
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
-    if (compression == COMPRESSION_CCITTFAX3) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, options);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
     std::vector<uint8_t> bits(size_t(rowBytes) * height, 0);
     for (uint32_t y = 100; y < 200; ++y)
       for (uint32_t x = 100; x < 200; ++x) bits[y * rowBytes + x / 8] |= uint8_t(0x80 >> (x % 8));
-    const bool written = TIFFWriteEncodedStrip(tif, 0, bits.data(), tmsize_t(bits.size())) >= 0;
-    TIFFClose(tif);
-    ASSERT_TRUE(written) << what;
+    ASSERT_TRUE(WriteBilevel(path, width, height, compression, options, bits)) << what;
     const ImageReadResult read = ReadImageFile(path);
     ASSERT_TRUE(read.ok()) << what << ": " << read.error;
     EXPECT_EQ(read.image->scanline(150)[4 * 150 + 1], 0) << what;
@@ -367,7 +378,7 @@ TEST(TiffLimits, BilevelFilesInEveryFaxCoderAndJbigDecode) {
     // The rows its header states (bytes 8 to 11 of the strip) made
     // 0xFFFFFFFF, the same bit-reversed or not.
     std::vector<uint8_t> file = ReadBytes(path);
-    tif = TIFFOpen(path.c_str(), "r");
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
     ASSERT_TRUE(tif);
     const uint64_t strip = TIFFGetStrileOffset(tif, 0);
     TIFFClose(tif);
@@ -391,20 +402,8 @@ TEST(TiffLimits, ABilevelPageInAFewKilobytesMakesNoHugeOffscreen) {
       const uint32_t height = 8192, rowBytes = width / 8;
       const std::string what = std::to_string(compression) + " " + std::to_string(width);
       const auto path = folder / ("white-" + std::to_string(compression) + "-" + std::to_string(width) + ".tif");
-      TIFF* tif = TIFFOpen(path.c_str(), "w");
-      ASSERT_TRUE(tif);
-      TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-      TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-      TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-      TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-      TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-      TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
-      if (compression == COMPRESSION_ADOBE_DEFLATE) TIFFSetField(tif, TIFFTAG_ZIPQUALITY, 9);
-      TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
-      const std::vector<uint8_t> bits(size_t(rowBytes) * height, 0);
-      const bool written = TIFFWriteEncodedStrip(tif, 0, const_cast<uint8_t*>(bits.data()), tmsize_t(bits.size())) >= 0;
-      TIFFClose(tif);
-      ASSERT_TRUE(written) << what;
+      std::vector<uint8_t> bits(size_t(rowBytes) * height, 0);
+      ASSERT_TRUE(WriteBilevel(path, width, height, compression, 0, bits)) << what;
       const std::vector<uint8_t> file = ReadBytes(path);
       GWorld::ReleaseKeptBuffers();
       ImageReadResult read;
@@ -423,21 +422,8 @@ TEST(TiffLimits, ABilevelPageInAFewKilobytesMakesNoHugeOffscreen) {
   // 16384 x 8192 pixels in strips of one row, uncompressed, and in strips
   // of 32 white Group 4 rows, each strip the same 2,048 bytes.
   for (const auto& [compression, rows] : {std::pair<uint16_t, uint32_t>{COMPRESSION_NONE, 1}, {COMPRESSION_CCITTFAX4, 32}}) {
-    const uint32_t width = 16384, height = 8192, strips = height / rows, count = 2048;
-    std::vector<uint8_t> file;
-    for (int pass = 0; pass < 2; ++pass) {  // the size does not depend on the offset
-      TiffHeader h;
-      h.Long(TIFFTAG_IMAGEWIDTH, {width});
-      h.Long(TIFFTAG_IMAGELENGTH, {height});
-      h.Short(TIFFTAG_BITSPERSAMPLE, {1});
-      h.Short(TIFFTAG_COMPRESSION, {compression});
-      h.Short(TIFFTAG_PHOTOMETRIC, {PHOTOMETRIC_MINISWHITE});
-      h.Long(TIFFTAG_ROWSPERSTRIP, {rows});
-      h.Long(TIFFTAG_STRIPOFFSETS, std::vector<uint32_t>(strips, uint32_t(file.size())));
-      h.Long(TIFFTAG_STRIPBYTECOUNTS, std::vector<uint32_t>(strips, count));
-      file = h.Bytes();
-    }
-    file.resize(file.size() + count, compression == COMPRESSION_NONE ? 0x00 : 0xFF);
+    const std::vector<uint8_t> file =
+        Bilevel(16384, 8192, compression, std::vector<uint8_t>(2048, compression == COMPRESSION_NONE ? 0x00 : 0xFF), rows);
     GWorld::ReleaseKeptBuffers();
     ImageReadResult read;
     const long grown = PeakRise([&] { read = DecodeImage(file); });
